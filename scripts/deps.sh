@@ -1,0 +1,19 @@
+# Debian packages the build, the tests and the programs need; sourced by the
+# top-level scripts. Installs only what is missing, so a warm machine pays
+# one dpkg query.
+AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
+                libbenchmark-dev zlib1g-dev libssl-dev clang libclang-rt-14-dev)
+
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "${AMBIT_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}"
+  fi
+}

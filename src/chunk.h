@@ -1,0 +1,12 @@
+// Three bump-allocation arenas of 65536-byte chunks, freed all at once.
+#pragma once
+#include <cstdint>
+
+constexpr int kChunkArenas = 3;
+constexpr int32_t kChunkSize = 65536;
+constexpr int32_t kChunkMaxAlloc = 65520;
+
+int chunk_init(void);
+void* chunk_alloc(int32_t arena, int32_t n);  // null on failure
+char* chunk_strdup(int32_t arena, const char* s);
+void chunk_fini(void);

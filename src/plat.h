@@ -1,0 +1,59 @@
+// The platform layer: one table of 128 slots for mutexes, condition variables
+// and threads, the clocks, file and path helpers, randomness and host identity.
+#pragma once
+#include <cstdint>
+
+typedef int plat_slot;  // 0..127, -1 on failure
+constexpr int kPlatSlots = 128;
+
+int plat_init(void);
+void plat_fini(void);
+
+plat_slot plat_mutex_create(void);
+int plat_mutex_lock(plat_slot s);
+int plat_mutex_unlock(plat_slot s);
+void plat_mutex_destroy(plat_slot s);
+plat_slot plat_cond_create(void);
+void plat_cond_wait(plat_slot cond, plat_slot mutex);
+// Waits at most `ms` milliseconds; returns 0 when signalled, 1 on time-out.
+int plat_cond_timedwait(plat_slot cond, plat_slot mutex, int32_t ms);
+void plat_cond_signal(plat_slot cond);
+void plat_cond_broadcast(plat_slot cond);
+void plat_cond_destroy(plat_slot s);
+
+typedef void (*plat_thread_fn)(void* arg);
+typedef void (*plat_thread_wrapper_fn)(plat_thread_fn fn, void* arg);
+void plat_set_thread_wrapper(plat_thread_wrapper_fn wrapper);
+plat_slot plat_thread_create(plat_thread_fn fn, void* arg);
+void plat_thread_join(plat_slot s);
+int plat_thread_cancel(plat_slot s);
+uintptr_t plat_next_thread_stack(int32_t* cursor);
+int32_t plat_stack_scan_size(void);
+
+// Milliseconds since plat_init on a monotonic clock (or the test clock).
+int64_t plat_ms(void);
+// Whole seconds on the same clock, for due times and intervals.
+int64_t plat_seconds(void);
+// Test seam: while set, plat_ms() returns fn() and plat_seconds() fn()/1000.
+// Null restores the real clock.
+void plat_set_test_clock(int64_t (*fn)(void));
+void plat_sleep_ms(int32_t ms);
+
+int plat_open(const char* path, int32_t flags);
+int32_t plat_read_all(int fd, void* buf, int32_t n);
+int32_t plat_write_all(int fd, const void* buf, int32_t n);
+int plat_mkdir(const char* path);
+char* plat_path_join(char* path, const char* component);  // path holds 1024 bytes
+const char* plat_basename(const char* path);
+const char* plat_native_path(const char* path);
+char plat_path_separator(void);
+const char* plat_line_end(void);
+void plat_set_temp_dir(const char* path);
+const char* plat_temp_dir(void);
+const char* plat_os_description(void);
+int32_t plat_cpu_count(void);
+
+long plat_random(void);
+void plat_random_bytes(void* buf, int32_t n);
+// Test seam: while set, plat_random() returns fn() (and so do the bytes).
+void plat_set_test_random(long (*fn)(void));
