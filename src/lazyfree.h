@@ -18,3 +18,6 @@ int lazyfree_pool_free(pool* p, void* item);
 // kind 0 calls fn(a), 1 fn(a, b), 2 fn(a, b, c); `fn` is cast to the kind's type.
 int lazyfree_queue(void* fn, void* a, uint32_t kind, void* b, void* c, int internal);
 void lazyfree_tick(void);
+// Diagnostics: the number of queued todos, oldest first; for each of the first
+// `max` it stores in `calls` how many calls it stands for (a packed run: its size).
+int32_t lazyfree_queue_shape(int32_t* calls, int32_t max);

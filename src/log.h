@@ -21,10 +21,16 @@ enum log_level : int {
 void log(int level, const char* file, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 void log_v(int level, const char* file, const char* fmt, va_list ap) __attribute__((format(printf, 3, 0)));
 
+// Before log_init lines reach standard error (and a file opened with
+// log_open) but not the memory log; after log_fini every call returns at
+// once, except FATAL, which still ends the process. log_init after log_init
+// changes nothing; log_fini puts every setting back to its start value.
 int log_init(void);
 void log_fini(void);
 int log_set_filename(const char* name);
 const char* log_filename(void);
+// Opens (creating or truncating) the named file, writes "!!! STARTING @"
+// and replays the memory log into it when the memory log is on.
 int log_open(const char* mode);
 void log_start(void);
 void log_close(void);
@@ -39,7 +45,11 @@ uint64_t log_count(void);
 // Return 1 with an entry, 0 at the end.
 int log_walk_newer(time_t* when, int* level, const char** text, void** cursor);
 int log_walk_older(time_t* when, int* level, const char** text, void** cursor);
+// n bytes (0xffffffff: the whole string) to the file and standard error,
+// with a newline added when the text does not end in one; not kept in memory.
 void log_raw(const char* text, uint32_t n);
+// Called with the FATAL text after the line is out and the file flushed; when
+// it returns (or without one), the log flushes again and _exit(1)s.
 void log_set_fatal_hook(void (*hook)(const char* text));
 void log_defer(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void log_deferred(void);

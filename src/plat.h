@@ -6,6 +6,9 @@
 typedef int plat_slot;  // 0..127, -1 on failure
 constexpr int kPlatSlots = 128;
 
+// plat_init is the first call of the process; a second call before
+// plat_fini changes nothing. plat_fini cancels and joins every thread still
+// in the table and destroys every mutex and condition, then frees the slots.
 int plat_init(void);
 void plat_fini(void);
 
@@ -24,9 +27,15 @@ void plat_cond_destroy(plat_slot s);
 typedef void (*plat_thread_fn)(void* arg);
 typedef void (*plat_thread_wrapper_fn)(plat_thread_fn fn, void* arg);
 void plat_set_thread_wrapper(plat_thread_wrapper_fn wrapper);
+// Threads take the lowest free slot from 1; -1 after an ERROR line.
 plat_slot plat_thread_create(plat_thread_fn fn, void* arg);
+// Waits for the thread unless it was joined already; the slot stays taken.
 void plat_thread_join(plat_slot s);
+// Cancels the thread (it stops at its next cancellation point), joins it and
+// then frees the slot. Returns 0.
 int plat_thread_cancel(plat_slot s);
+// The stack marker of the next running thread at or after *cursor (start at
+// 0), moving the cursor past it; 0 when none is left. Takes no lock.
 uintptr_t plat_next_thread_stack(int32_t* cursor);
 int32_t plat_stack_scan_size(void);
 
@@ -39,17 +48,23 @@ int64_t plat_seconds(void);
 void plat_set_test_clock(int64_t (*fn)(void));
 void plat_sleep_ms(int32_t ms);
 
+// open(2) with mode 0600 for a file the flags create; -1 with errno set and
+// no log line, so the caller can tell a missing file from a failure.
 int plat_open(const char* path, int32_t flags);
+// Read or write all n bytes, retrying interrupted and would-block calls; the
+// count done so far at end of file (or a zero-byte write); -1 after an
+// OSERR line.
 int32_t plat_read_all(int fd, void* buf, int32_t n);
 int32_t plat_write_all(int fd, const void* buf, int32_t n);
-int plat_mkdir(const char* path);
+int plat_mkdir(const char* path);  // mode 0700; an existing entry counts as done
 char* plat_path_join(char* path, const char* component);  // path holds 1024 bytes
 const char* plat_basename(const char* path);
 const char* plat_native_path(const char* path);
 char plat_path_separator(void);
 const char* plat_line_end(void);
-void plat_set_temp_dir(const char* path);
-const char* plat_temp_dir(void);
+void plat_set_temp_dir(const char* path);  // one trailing "/" is dropped
+const char* plat_temp_dir(void);           // "/tmp" until set
+// "Linux <kernel release> on <DMI product name or Unknown>".
 const char* plat_os_description(void);
 int32_t plat_cpu_count(void);
 

@@ -1,0 +1,135 @@
+// AES against the FIPS-197 examples for all three key sizes and, for random
+// keys and blocks, against OpenSSL's AES-ECB.
+#include "aes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#ifdef AMBIT_HAVE_OPENSSL
+#include <openssl/evp.h>
+#endif
+
+namespace {
+
+std::vector<uint8_t> unhex(const char* text) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; text[i] && text[i + 1]; i += 2) out.push_back(uint8_t(std::stoi(std::string(text + i, 2), nullptr, 16)));
+  return out;
+}
+
+std::string hex(const uint8_t* p, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; i++) {
+    s += kDigits[p[i] >> 4];
+    s += kDigits[p[i] & 15];
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(Aes, Fips197ExamplesBothWays) {
+  struct Case {
+    const char* key;
+    const char* plain;
+    const char* cipher;
+    int rounds;
+  } cases[] = {
+      // Appendix B.
+      {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734",
+       "3925841d02dc09fbdc118597196a0b32", 10},
+      // Appendix C.1, C.2 and C.3.
+      {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
+       "69c4e0d86a7b0430d8cdb78070b4c55a", 10},
+      {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
+       "dda97ca4864cdfe06eaf70a0ec0d7191", 12},
+      {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+       "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089", 14},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> key = unhex(c.key), plain = unhex(c.plain);
+    int bits = int(key.size() * 8);
+    aes_schedule enc, dec;
+    ASSERT_EQ(aes_set_encrypt_key(&enc, key.data(), bits), c.rounds) << c.key;
+    ASSERT_EQ(aes_set_decrypt_key(&dec, key.data(), bits), c.rounds) << c.key;
+    uint8_t out[16], back[16];
+    aes_encrypt_block(&enc, c.rounds, plain.data(), out);
+    EXPECT_EQ(hex(out, 16), c.cipher) << "key " << c.key;
+    aes_decrypt_block(&dec, c.rounds, out, back);
+    EXPECT_EQ(hex(back, 16), c.plain) << "key " << c.key;
+  }
+}
+
+TEST(Aes, KeyExpansionLastWords) {
+  // Appendix A: the last expanded word for each key size.
+  struct Case {
+    const char* key;
+    uint32_t last;
+  } cases[] = {
+      {"2b7e151628aed2a6abf7158809cf4f3c", 0xb6630ca6},
+      {"8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b", 0x01002202},
+      {"603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4", 0x706c631e},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> key = unhex(c.key);
+    aes_schedule ks;
+    int rounds = aes_set_encrypt_key(&ks, key.data(), int(key.size() * 8));
+    ASSERT_GT(rounds, 0);
+    EXPECT_EQ(ks.rk[4 * rounds + 3], c.last) << c.key;
+  }
+}
+
+TEST(Aes, RejectsOtherKeySizes) {
+  uint8_t key[32] = {};
+  aes_schedule ks;
+  for (int bits : {0, 64, 127, 129, 255, 512, -128}) {
+    EXPECT_EQ(aes_set_encrypt_key(&ks, key, bits), -1) << bits;
+    EXPECT_EQ(aes_set_decrypt_key(&ks, key, bits), -1) << bits;
+  }
+}
+
+TEST(Aes, MatchesOpenSslOnRandomKeys) {
+#ifndef AMBIT_HAVE_OPENSSL
+  GTEST_SKIP() << "built without OpenSSL";
+#else
+  struct Size {
+    int bits;
+    const char* name;
+  } sizes[] = {{128, "AES-128-ECB"}, {192, "AES-192-ECB"}, {256, "AES-256-ECB"}};
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  std::mt19937 rng(197);
+  for (const Size& s : sizes) {
+    EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, s.name, nullptr);
+    ASSERT_NE(cipher, nullptr) << s.name;
+    for (int trial = 0; trial < 200; trial++) {
+      uint8_t key[32], plain[64];
+      for (uint8_t& b : key) b = uint8_t(rng());
+      for (uint8_t& b : plain) b = uint8_t(rng());
+      uint8_t want[64];
+      int n = 0;
+      ASSERT_EQ(EVP_EncryptInit_ex(ctx, cipher, nullptr, key, nullptr), 1);
+      EVP_CIPHER_CTX_set_padding(ctx, 0);
+      ASSERT_EQ(EVP_EncryptUpdate(ctx, want, &n, plain, 64), 1);
+      ASSERT_EQ(n, 64);
+
+      aes_schedule enc, dec;
+      int rounds = aes_set_encrypt_key(&enc, key, s.bits);
+      ASSERT_EQ(aes_set_decrypt_key(&dec, key, s.bits), rounds);
+      // Encrypt and decrypt in place, as the wrapper may.
+      uint8_t buf[64];
+      memcpy(buf, plain, 64);
+      for (int i = 0; i < 64; i += 16) aes_encrypt_block(&enc, rounds, buf + i, buf + i);
+      ASSERT_EQ(hex(buf, 64), hex(want, 64)) << s.name << " key " << hex(key, s.bits / 8);
+      for (int i = 0; i < 64; i += 16) aes_decrypt_block(&dec, rounds, buf + i, buf + i);
+      ASSERT_EQ(hex(buf, 64), hex(plain, 64)) << s.name << " key " << hex(key, s.bits / 8);
+    }
+    EVP_CIPHER_free(cipher);
+  }
+  EVP_CIPHER_CTX_free(ctx);
+#endif
+}
