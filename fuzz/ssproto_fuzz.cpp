@@ -1,0 +1,120 @@
+// Feeds arbitrary bytes to the protocol decoder against a small model (four
+// exchanges, a few stocks). The first byte picks the entry: the live stream,
+// a saved stream, the saved stream of one stock, or a run with stepped
+// headers; the rest is the stream. Checks:
+//  - the result is -1 or a byte count no larger than what was given;
+//  - when the live or saved loop stops early, the bytes left over are an
+//    incomplete message: decoding them again uses nothing (0) and leaves the
+//    current exchange and every exchange's header state as they were;
+//  - nothing grows from input to input: protocol state is reset before
+//    each, and the in-memory log is off.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "dalloc.h"
+#include "log.h"
+#include "plat.h"
+#include "ssclient.h"
+#include "sserr.h"
+#include "ssmodel.h"
+#include "ssnotify.h"
+#include "ssproto.h"
+#include "sstime.h"
+
+namespace {
+
+#define CHECK(c)       \
+  do {                 \
+    if (!(c)) abort(); \
+  } while (0)
+
+const char* const kStocks[] = {"ABC", "BHP", "CBA", "NAB", "WBC"};
+ss_stock* g_stock;
+
+bool started = [] {
+  plat_init();
+  log_init();
+  log_set_stderr(0);
+  log_set_memory(0);
+  dalloc_init();
+  ssclient_enable_yield(0);
+  if (ssmodel_init(12) < 0) return false;
+  for (int i = 0; i < kExchanges; i++) {
+    ss_exchange* ex = ssmodel_new_exchange(i, 0x112);
+    if (!ex) return false;
+    for (const char* c : kStocks) {
+      ss_stock* s = ssmodel_add_stock(ex, c);
+      if (!s) return false;
+      ssmodel_stock_make_current(s);
+    }
+  }
+  g_stock = ssmodel_find_stock(ssmodel_exchange(0), "BHP");
+  return g_stock != nullptr;
+}();
+
+struct Snap {
+  ss_exchange* current;
+  char code[kExchanges][kCodeSize];
+  ss_time cur[kExchanges], high[kExchanges];
+  uint32_t speeds[kExchanges];
+  ss_time stream;
+};
+
+Snap snap() {
+  Snap s;
+  memset(&s, 0, sizeof s);
+  s.current = ssproto_current_exchange();
+  for (int i = 0; i < kExchanges; i++) {
+    const ss_exchange* ex = ssmodel_exchange(i);
+    memcpy(s.code[i], ex->cur_code, kCodeSize);
+    s.cur[i] = ex->cur_time;
+    s.high[i] = ex->high_time;
+    s.speeds[i] = ex->speed_count;
+  }
+  s.stream = g_stock->stream_time;
+  return s;
+}
+
+bool same(const Snap& a, const Snap& b) {
+  if (a.current != b.current || a.stream != b.stream) return false;
+  for (int i = 0; i < kExchanges; i++)
+    if (memcmp(a.code[i], b.code[i], kCodeSize) != 0 || a.cur[i] != b.cur[i] || a.high[i] != b.high[i] ||
+        a.speeds[i] != b.speeds[i])
+      return false;
+  return true;
+}
+
+int decode(int mode, const uint8_t* p, int32_t n) {
+  switch (mode) {
+    case 0: return ssproto_decode(p, n);
+    case 1: return ssproto_decode_saved(p, n);
+    case 2: return ssproto_decode_saved_for(g_stock, p, n);
+    default: return ssproto_decode_run(p, n, 1);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CHECK(started);
+  if (size < 1 || size > (1u << 20)) return 0;
+  const int mode = data[0] & 3;
+  const uint8_t* p = data + 1;
+  const int32_t n = static_cast<int32_t>(size - 1);
+
+  ssproto_reset_counters();
+  ssproto_reset_positions();
+  sserr_clear();
+  ssclient_set_dropped(0);
+
+  const int r = decode(mode, p, n);
+  CHECK(r >= -1 && r <= n);
+  if (r >= 0 && r < n && mode != 3) {
+    const Snap before = snap();
+    CHECK(decode(mode, p + r, n - r) == 0);
+    CHECK(same(before, snap()));
+  }
+  ssnotify_deliver();
+  return 0;
+}

@@ -1,0 +1,198 @@
+// ambit-sim: the market simulator as a program. Builds a scenario from the
+// command line, listens on loopback and serves until SIGINT or SIGTERM.
+//
+// The signals are blocked before any thread starts and taken with sigwait
+// on the main thread, so a stop is an orderly sim_destroy, not a handler
+// racing the connection threads.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "log.h"
+#include "sim.h"
+#include "sim_msg.h"
+
+static const char kSrc[] = "sim/main";
+
+namespace {
+
+constexpr int32_t kLineMax = 1024;
+constexpr uint8_t kDemoState = 50;
+
+const char kUsage[] =
+    "usage: ambit-sim [options]\n"
+    "  --port N             listen on 127.0.0.1:N (default 0: any free port)\n"
+    "  --user NAME:PASS[:ID[:BITS]]\n"
+    "                       add a user (repeatable); BITS: 1 ASX, 2 NZX, 4 AXO\n"
+    "  --users FILE         add the users listed in FILE, one NAME:PASS[:ID[:BITS]]\n"
+    "                       a line; '#' starts a comment\n"
+    "  --seed N             seed of challenges and signatures (default 1)\n"
+    "  --scenario NAME      'standard' (four exchanges, empty streams, default)\n"
+    "                       or 'demo' (each stream opens its day)\n"
+    "  --misbehave MODE     normal, silent, close:N, garbage, no-read, drip:MS,\n"
+    "                       refuse:CODE[:SUB]\n"
+    "  --name NAME          server name sent in the reply (at most 16 bytes)\n"
+    "  --single-session     a second login of a user ends the first\n"
+    "  --help               this text\n"
+    "Prints \"listening on 127.0.0.1:PORT\" on standard output when ready; logs\n"
+    "to standard error; stops on SIGINT or SIGTERM.\n";
+
+int parse_user(const char* text, sim_user* u) {
+  const std::string t = text;
+  const size_t a = t.find(':');
+  if (a == std::string::npos || a == 0) return -1;
+  u->name = t.substr(0, a);
+  const size_t b = t.find(':', a + 1);
+  u->password = t.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+  if (b != std::string::npos) {
+    char* end = nullptr;
+    u->id = uint32_t(strtoul(t.c_str() + b + 1, &end, 10));
+    if (end && *end == ':') u->exchange_bits = uint32_t(strtoul(end + 1, nullptr, 0));
+  }
+  return 0;
+}
+
+int load_users(sim_server* sim, const char* path) {
+  FILE* f = fopen(path, "r");
+  if (!f) {
+    log(LOG_OSERR, kSrc, "can't open users file %s", path);
+    return -1;
+  }
+  char line[kLineMax];
+  int n = 0;
+  int bad = 0;
+  while (fgets(line, sizeof line, f)) {
+    line[strcspn(line, "\r\n")] = 0;
+    if (!line[0] || line[0] == '#') continue;
+    sim_user u;
+    if (parse_user(line, &u) < 0 || sim_add_user(sim, u) < 0) {
+      log(LOG_ERROR, kSrc, "bad user line \"%s\"", line);
+      bad++;
+      continue;
+    }
+    n++;
+  }
+  fclose(f);
+  log(LOG_INFO, kSrc, "%d users from %s", n, path);
+  return bad ? -1 : 0;
+}
+
+ss_time today_at_now() {
+  const time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  return sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+}
+
+int build_scenario(sim_server* sim, const std::string& name) {
+  if (name != "standard" && name != "demo") {
+    log(LOG_ERROR, kSrc, "unknown scenario %s", name.c_str());
+    return -1;
+  }
+  static const char* const kNames[kSimExchanges] = {"ASX", "NZX", "GLB", "AXO"};
+  const ss_time now = today_at_now();
+  const ss_time date = now & ~kSstimeSecondsMask;
+  for (uint32_t i = 0; i < uint32_t(kSimExchanges); i++) {
+    sim_exchange ex;
+    ex.index = i;
+    ex.name = kNames[i];
+    ex.date = date;
+    ex.time = now;
+    ex.brokers = i == 0;
+    ex.state = kDemoState;
+    if (sim_add_exchange(sim, ex) < 0) return -1;
+    if (name != "demo") continue;
+    growbuf gb{};
+    growbuf_init(&gb, 256, 256);
+    int r = sim_msg_begin_day(&gb, date, sim_signature(sim, i));
+    if (r == 0) r = sim_msg_exchange_state(&gb, kDemoState);
+    if (r == 0) r = sim_append(sim, i, gb.data, gb.len);
+    growbuf_free(&gb);
+    if (r < 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim_options opts;
+  sim_misbehaviour how;
+  std::string scenario = "standard";
+  long port = 0;
+  sim_user users[64];
+  int nusers = 0;
+  const char* users_file = nullptr;
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (a == "--help" || a == "-h") {
+      fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--single-session") {
+      opts.single_session = true;
+    } else if (!has_value) {
+      fprintf(stderr, "ambit-sim: %s needs a value or is unknown\n%s", a.c_str(), kUsage);
+      return 2;
+    } else if (a == "--port") {
+      char* end = nullptr;
+      port = strtol(argv[++i], &end, 10);
+      if (!end || *end || port < 0 || port > 65535) {
+        fprintf(stderr, "ambit-sim: bad port %s\n", argv[i]);
+        return 2;
+      }
+    } else if (a == "--user") {
+      if (nusers == int(sizeof users / sizeof users[0]) || parse_user(argv[++i], &users[nusers]) < 0) {
+        fprintf(stderr, "ambit-sim: bad or too many --user %s\n", argv[i]);
+        return 2;
+      }
+      nusers++;
+    } else if (a == "--users") {
+      users_file = argv[++i];
+    } else if (a == "--seed") {
+      opts.seed = strtoull(argv[++i], nullptr, 0);
+    } else if (a == "--scenario") {
+      scenario = argv[++i];
+    } else if (a == "--misbehave") {
+      if (sim_parse_misbehaviour(argv[++i], &how) < 0) {
+        fprintf(stderr, "ambit-sim: unknown misbehaviour %s\n", argv[i]);
+        return 2;
+      }
+    } else if (a == "--name") {
+      opts.name = argv[++i];
+    } else {
+      fprintf(stderr, "ambit-sim: unknown option %s\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+
+  // Every thread made from here on inherits the blocked signals.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+  sim_server* sim = sim_create(opts);
+  int rc = 0;
+  for (int i = 0; i < nusers && rc == 0; i++) rc = sim_add_user(sim, users[i]);
+  if (rc == 0 && users_file) rc = load_users(sim, users_file);
+  if (rc == 0) rc = build_scenario(sim, scenario);
+  sim_set_misbehaviour(sim, how);
+  const int bound = rc == 0 ? sim_start(sim, uint16_t(port)) : -1;
+  if (bound < 0) {
+    sim_destroy(sim);
+    return 1;
+  }
+  printf("listening on 127.0.0.1:%d\n", bound);
+  fflush(stdout);
+
+  int sig = 0;
+  sigwait(&stop_signals, &sig);
+  log(LOG_INFO, kSrc, "signal %d, stopping", sig);
+  sim_destroy(sim);
+  return 0;
+}

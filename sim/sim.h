@@ -1,0 +1,194 @@
+// The market simulator: a market-data server on loopback, driven by a
+// scenario (users, exchanges with their message streams, instruments) and a
+// seed, for tests and for running the terminal without the real service.
+//
+// A scenario is built with the calls below, then sim_start listens on
+// 127.0.0.1. Each connection runs on its own thread: greeting, challenge,
+// sign-on check, the accept sequence with the catch-up of every exchange's
+// stream, then live stream data and answers to requests. Every request
+// received is kept in a transcript that tests read and wait on. All calls
+// are thread-safe; every wait is bounded by its caller's timeout.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sstime.h"
+
+struct sim_server;
+
+constexpr int kSimExchanges = 4;
+constexpr int32_t kSimReplyBytes = 308;       // server reply to the greeting
+constexpr int32_t kSimNameBytes = 16;         // server name at the reply's start
+constexpr int32_t kSimChallengeBytes = 256;   // then the challenge
+constexpr int32_t kSimSessionOffset = 272;    // then the session value, big-endian
+constexpr uint32_t kSimProtocolVersion = 6;
+
+// Server error codes the simulator sends in message 255.
+constexpr uint32_t kSimErrLinkLost = 1;  // sub-code: 1 another login, 3 disabled, 4 logged out, 5 for a while
+constexpr uint32_t kSimErrUnknownUser = 10;
+constexpr uint32_t kSimErrBadPassword = 11;
+constexpr uint32_t kSimErrTryAgain = 12;
+constexpr uint32_t kSimErrResubscribe = 13;
+constexpr uint32_t kSimErrDisabled = 15;
+constexpr uint32_t kSimErrUpdate = 18;
+constexpr uint32_t kSimErrRequest = 20;  // sub-code: the failed request's kind
+
+// Transcript kinds besides the request kinds 1-264.
+constexpr int32_t kSimGreeting = 1000;
+constexpr int32_t kSimSignOn = 1001;
+constexpr int32_t kSimBadInput = 1002;  // bytes that are no request; the link is closed
+
+struct sim_options {
+  uint64_t seed = 1;
+  std::string name = "ambit-sim";  // server name in the reply, at most 16 bytes
+  // A second login of the same user ends the first one with error 1, sub-code 1.
+  bool single_session = false;
+};
+
+struct sim_user {
+  std::string name;
+  std::string password;
+  uint8_t kind = 0;
+  uint32_t id = 1;
+  uint32_t exchange_bits = 0x7;  // bit 0 exchange 0, bit 1 exchange 1, bit 2 exchange 3
+  uint32_t refuse_code = 0;      // nonzero: every login of the user is refused with it
+  uint32_t refuse_sub = 0;
+};
+
+struct sim_exchange {
+  uint32_t index = 0;  // 0-3; exchange 2 is sent to every user
+  std::string name;
+  ss_time date = 0;
+  ss_time time = 0;  // the server's time, sent with the date (54)
+  int32_t offset = 0;
+  bool brokers = false;
+  uint8_t state = 0;  // trading state sent at sign-on (170)
+};
+
+enum sim_mode : int {
+  SIM_NORMAL = 0,
+  SIM_SILENT,       // reads and records everything, sends nothing
+  SIM_CLOSE_AFTER,  // closes the link once `bytes` bytes have been sent
+  SIM_GARBAGE,      // after the accept sequence sends an unknown message and random bytes
+  SIM_NO_READ,      // after the accept sequence never reads again
+  SIM_DRIP,         // sends one byte per write, `delay_ms` apart
+  SIM_REFUSE,       // refuses every login with `code` and `sub`
+};
+
+struct sim_misbehaviour {
+  sim_mode mode = SIM_NORMAL;
+  int32_t bytes = 100;
+  int32_t delay_ms = 1;
+  uint32_t code = kSimErrTryAgain;
+  uint32_t sub = 0;
+};
+
+struct sim_file {
+  std::string name;
+  uint8_t md5[16];
+};
+
+// One transcript entry. Fields not named for a kind stay 0, empty or -1.
+//   greeting:        a = protocol version
+//   sign-on:         text = user, site, a = options, b = master number,
+//                    c = platform code, files, data = the 32-byte response,
+//                    signatures/positions by exchange index (position
+//                    0xffffffff when the exchange was not sent)
+//   1 save config:   a = flag, data = the configuration bytes
+//   2 sign off:      a = restart flag
+//   3 password:      data = the 64-byte block, text = the new password when the
+//                    block decrypted with the link's sign-on key to a valid one
+//   10-13, 20, 21, 50, 51, 60, 61, 111: exchange, code
+//   30, 31, 32, 62, 63, 70: exchange, code, date
+//   34:              exchange, date
+//   64:              exchange, code, date (first day), date2 (last day)
+//   80:              exchange, a = position field
+//   81:              exchange, a = comparison set, b = flag
+//   90 heartbeat, 92 acknowledgement request: nothing
+//   93 unstall:      positions of exchanges 0-3
+//   110:             exchange, code, a = news number
+//   130:             a = block number, data = the encrypted block (vint and bytes)
+//   bad input:       data = up to 64 of the bytes that could not be read
+struct sim_entry {
+  int32_t conn = 0;  // connection number, from 1 in accept order
+  int32_t kind = 0;
+  int32_t exchange = -1;
+  std::string code;
+  std::string text;
+  std::string site;
+  ss_time date = 0;
+  ss_time date2 = 0;
+  uint32_t a = 0;
+  uint32_t b = 0;
+  uint32_t c = 0;
+  uint32_t signatures[kSimExchanges] = {0, 0, 0, 0};
+  uint32_t positions[kSimExchanges] = {0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu};
+  std::vector<sim_file> files;
+  std::vector<uint8_t> data;
+};
+
+struct sim_stats {
+  int32_t connections = 0;  // accepted
+  int32_t greetings = 0;
+  int32_t sign_ons = 0;     // complete sign-on messages read
+  int32_t logins = 0;       // accepted and sent the accept sequence
+  int32_t refusals = 0;     // answered with error 255 and closed
+  int32_t online = 0;       // links open now after an accepted login
+  int32_t closed = 0;       // links closed, for any reason
+};
+
+// Life. sim_create never fails; sim_destroy stops a running server first.
+sim_server* sim_create(const sim_options& options);
+void sim_destroy(sim_server* sim);
+// Listens on 127.0.0.1:port (0: an ephemeral port). Returns the port, or -1
+// after an ERROR line. sim_stop closes every link and joins every thread.
+int sim_start(sim_server* sim, uint16_t port);
+void sim_stop(sim_server* sim);
+int sim_port(sim_server* sim);
+
+// Scenario. Adding a user or exchange that exists replaces its settings (an
+// exchange keeps its stream). 0, or -1 after an ERROR line.
+int sim_add_user(sim_server* sim, const sim_user& user);
+int sim_add_exchange(sim_server* sim, const sim_exchange& exchange);
+// An instrument the server knows; requests about any other are refused with
+// error 20 and the request kind as sub-code.
+int sim_add_instrument(sim_server* sim, uint32_t index, const char* code);
+// Applies to connections accepted from now on.
+void sim_set_misbehaviour(sim_server* sim, const sim_misbehaviour& how);
+// "normal", "silent", "close:N", "garbage", "no-read", "drip:MS",
+// "refuse:CODE[:SUB]"; 0, or -1 for a text it does not know.
+int sim_parse_misbehaviour(const char* text, sim_misbehaviour* out);
+
+// Exchange streams. sim_append adds complete messages of the exchange's data
+// stream (messages that count toward the client's stream position, and no
+// exchange selection: the simulator selects the exchange itself) as one unit:
+// a client may resume at the start of any unit. Sessions online get the
+// bytes at once. 0, or -1 for an unknown exchange.
+int sim_append(sim_server* sim, uint32_t index, const void* bytes, int32_t n);
+// A new stream: empty, with a new signature; sessions online are told by
+// message 166 that they stand at position 0 of it.
+int sim_new_day(sim_server* sim, uint32_t index);
+uint32_t sim_signature(sim_server* sim, uint32_t index);
+uint32_t sim_stream_length(sim_server* sim, uint32_t index);
+
+// Sessions. `user` null means every session online. Each returns the
+// number of sessions it reached.
+// Queues control messages (not stream data) to the sessions; close_after
+// closes each link once they are sent.
+int sim_send(sim_server* sim, const char* user, const void* bytes, int32_t n, bool close_after);
+// Error 255 with the code and sub-code, then the link is closed.
+int sim_kick(sim_server* sim, const char* user, uint32_t code, uint32_t sub);
+// Closes the links at once, without a message.
+int sim_disconnect(sim_server* sim, const char* user);
+
+// Transcript and waits.
+std::vector<sim_entry> sim_transcript(sim_server* sim);
+sim_stats sim_get_stats(sim_server* sim);
+// The index of the first entry of `kind` at or after `from`, copied to out
+// (may be null); -1 when none came within timeout_ms.
+int sim_wait_entry(sim_server* sim, int32_t kind, size_t from, int32_t timeout_ms, sim_entry* out);
+// True once `logins` logins in all have been accepted, within timeout_ms.
+bool sim_wait_logins(sim_server* sim, int32_t logins, int32_t timeout_ms);
+// True once `closed` links in all have closed, within timeout_ms.
+bool sim_wait_closed(sim_server* sim, int32_t closed, int32_t timeout_ms);

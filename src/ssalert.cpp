@@ -1,0 +1,13 @@
+// Alert filters: a global list of filters, each naming the alert kinds it
+// wants and conditions on the instrument; every alert the events raise is
+// recorded once per matching filter.
+//
+// Minimal version: replaced when alert filters and fast reset are built. It
+// holds only the start and stop the model's life cycle calls.
+#include "ssalert.h"
+
+// Minimal version: replaced when alert filters and fast reset are built.
+int ssalert_init(void) { return 0; }
+
+// Minimal version: replaced when alert filters and fast reset are built.
+void ssalert_fini(void) {}
