@@ -40,7 +40,9 @@ ss_stock* g_stock;
 growbuf g_out;
 const ss_time kStart = sstime_pack(0, 0, 10, 14, 3, 2014);
 
-bool started = [] {
+// Started on the first input rather than by a static initializer, so that no
+// module's static state is used before it has been constructed.
+bool start() {
   plat_init();
   log_init();
   log_set_stderr(0);
@@ -63,7 +65,7 @@ bool started = [] {
   }
   g_stock = ssmodel_find_stock(g_ex[0], "NAB");
   return true;
-}();
+}
 
 struct Snap {
   char code[kCodeSize];
@@ -123,6 +125,7 @@ Read read(int form, const uint8_t* in, int32_t n, ss_exchange* ex) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool started = start();
   if (!started) abort();
   if (size < 1) return 0;
   const int form = data[0] & 3;

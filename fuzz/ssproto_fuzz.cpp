@@ -7,7 +7,8 @@
 //    incomplete message: decoding them again uses nothing (0) and leaves the
 //    current exchange and every exchange's header state as they were;
 //  - nothing grows from input to input: protocol state is reset before
-//    each, and the in-memory log is off.
+//    each, the in-memory log is off, and a client that was signed off is
+//    started afresh.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "log.h"
 #include "plat.h"
 #include "ssclient.h"
+#include "ssio.h"
 #include "sserr.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
@@ -32,16 +34,15 @@ namespace {
 const char* const kStocks[] = {"ABC", "BHP", "CBA", "NAB", "WBC"};
 ss_stock* g_stock;
 
-bool started = [] {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  log_set_memory(0);
-  dalloc_init();
+int no_sleep(int32_t) { return 0; }
+
+// The client with its model, and a few current stocks on every exchange.
+bool start_client() {
+  if (ssclient_init(0, 12, 0x112) < 0) return false;
   ssclient_enable_yield(0);
-  if (ssmodel_init(12) < 0) return false;
+  ssclient_set_sleep_hook(no_sleep);
   for (int i = 0; i < kExchanges; i++) {
-    ss_exchange* ex = ssmodel_new_exchange(i, 0x112);
+    ss_exchange* ex = ssmodel_exchange(i);
     if (!ex) return false;
     for (const char* c : kStocks) {
       ss_stock* s = ssmodel_add_stock(ex, c);
@@ -51,7 +52,19 @@ bool started = [] {
   }
   g_stock = ssmodel_find_stock(ssmodel_exchange(0), "BHP");
   return g_stock != nullptr;
-}();
+}
+
+// Set up on the first input rather than at static initialisation, so the
+// engine's own statics are all in place first.
+bool start() {
+  plat_init();
+  log_init();
+  log_set_stderr(0);
+  log_set_memory(0);
+  dalloc_init();
+  ssio_set_default_host("");
+  return start_client();
+}
 
 struct Snap {
   ss_exchange* current;
@@ -97,6 +110,7 @@ int decode(int mode, const uint8_t* p, int32_t n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool started = start();
   CHECK(started);
   if (size < 1 || size > (1u << 20)) return 0;
   const int mode = data[0] & 3;
@@ -116,5 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHECK(same(before, snap()));
   }
   ssnotify_deliver();
+  // A message that signed the client off leaves it aborting for good: start
+  // a fresh client so later inputs reach every path again.
+  if (ssclient_abort_requested()) {
+    ssclient_fini();
+    CHECK(start_client());
+  }
   return 0;
 }

@@ -1,12 +1,11 @@
-// The market simulator's server core: the loopback listener, one thread per
-// connection, the sign-on check, the per-exchange stream logs with resume
-// by signature and position, request parsing and the transcript.
+// The market simulator's server core: loopback listener, one thread per
+// connection, sign-on check, per-exchange stream logs with resume by
+// signature and position, request parsing and the transcript.
 //
-// Everything a connection sends goes through its output queue, filled under
-// the server lock by its own thread (replies) and by other threads (live
-// stream data, kicks), and drained by the connection thread alone; so the
-// bytes of one link keep the order in which they were queued, and the stream
-// position a session has been sent moves in step with the queue.
+// Everything a link sends goes through its output queue, filled under the
+// server lock by its own thread (replies) and by others (live stream data,
+// kicks) and drained by the connection thread alone, so a link's bytes keep
+// their queued order and its sent stream positions move in step with it.
 #include "sim.h"
 
 #include <arpa/inet.h>
@@ -553,7 +552,7 @@ void send_reply(sim_server* s, conn* c) {
   memcpy(reply, s->options.name.data(), std::min<size_t>(s->options.name.size(), kSimNameBytes));
   for (int i = 0; i < kSimChallengeBytes; i += 8) {
     const uint64_t v = c->r.next();
-    memcpy(c->challenge + i, &v, 8);
+    for (int k = 0; k < 8; k++) c->challenge[i + k] = uint8_t(v >> (8 * k));
   }
   memcpy(reply + kSimNameBytes, c->challenge, kSimChallengeBytes);
   c->session = uint32_t(c->r.next());
@@ -1141,13 +1140,18 @@ int sim_new_day(sim_server* s, uint32_t index) {
   ex.log.clear();
   ex.units.clear();
   ex.signature = ex.r.nonzero32();
+  // The new stream opens with 166 (new signature, position 0). The client
+  // adds a counted message's length to the position after applying it, so
+  // with the exchange selected first its position ends at this unit's end,
+  // where the server's stream stands too.
+  msgbuf m;
+  sim_msg_position(&m.gb, index, ex.signature, 0);
+  ex.units.push_back(0);
+  append(&ex.log, m);
   for (auto& c : s->conns) {
     if (!c->online || c->close_req || !c->streams[index]) continue;
-    msgbuf m;
-    sim_msg_position(&m.gb, index, ex.signature, 0);
-    queue_locked(c.get(), m.data(), m.size());
-    c->sent[index] = 0;
     c->selected = -1;
+    push_stream_locked(s, c.get(), index, 0);
   }
   return 0;
 }

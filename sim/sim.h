@@ -166,8 +166,10 @@ int sim_parse_misbehaviour(const char* text, sim_misbehaviour* out);
 // a client may resume at the start of any unit. Sessions online get the
 // bytes at once. 0, or -1 for an unknown exchange.
 int sim_append(sim_server* sim, uint32_t index, const void* bytes, int32_t n);
-// A new stream: empty, with a new signature; sessions online are told by
-// message 166 that they stand at position 0 of it.
+// A new stream with a new signature. It opens with message 166 (the
+// signature, position 0), sent at once to the sessions online after the
+// exchange's selection; counted like any stream message, it leaves every
+// client's position at the stream's length.
 int sim_new_day(sim_server* sim, uint32_t index);
 uint32_t sim_signature(sim_server* sim, uint32_t index);
 uint32_t sim_stream_length(sim_server* sim, uint32_t index);

@@ -11,3 +11,13 @@ int ssalert_init(void) { return 0; }
 
 // Minimal version: replaced when alert filters and fast reset are built.
 void ssalert_fini(void) {}
+
+// Minimal version: replaced when alert filters and fast reset are built. No
+// filter can be registered yet, so nothing matches.
+int ssalert_fire(instr* in, ss_time time, uint32_t bits, void* payload) {
+  (void)in;
+  (void)time;
+  (void)bits;
+  (void)payload;
+  return 0;
+}

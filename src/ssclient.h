@@ -259,9 +259,10 @@ int ssclient_private_vcmp(int32_t exchange, uint32_t set, int flag);
 growbuf* ssclient_send_buffer(void);
 void ssclient_set_encoding(int on);
 int ssclient_encoding(void);
-// Idle deadline of the link (0 or a packed time), set after a request set went.
-void ssclient_set_idle_deadline(ss_time t);
-ss_time ssclient_idle_deadline(void);
+// Idle deadline of the link: 0, or a time on the monotonic clock (plat_ms)
+// after which a quiet link gets a heartbeat; set when a request set went.
+void ssclient_set_idle_deadline(int64_t ms);
+int64_t ssclient_idle_deadline(void);
 
 // Client state written by the io thread and the dispatcher.
 void ssclient_set_online(int on);
@@ -273,3 +274,54 @@ void ssclient_set_last_data_time(ss_time t);
 void ssclient_set_options(uint32_t bits);
 // Bytes received on the server link when the sign on went.
 void ssclient_set_signon_bytes(uint64_t received);
+
+// Io thread: connection, sign-on, heartbeat and reconnect ------------------------
+
+constexpr int32_t kSignOnReplyBytes = 308;   // the server's answer to the greeting
+constexpr int32_t kServerNameBytes = 16;     // at its start: the server's name
+constexpr int32_t kSessionValueOffset = 272; // after the 256-byte challenge
+constexpr int32_t kSignOnRoom = 8192;        // reserved for the sign-on message
+constexpr int kProgramFilesMax = 16;         // program files listed at sign on
+
+// Reset flags, applied under the core lock before the next poll pass.
+constexpr uint32_t kResetKeepPositions = 0x1;  // reset the model, keep stream positions
+constexpr uint32_t kResetRealtime = 0x2;       // reset the model, restart the real-time streams
+constexpr uint32_t kResetStreams = 0x4;        // restart every stream from the beginning
+constexpr uint32_t kResetAfterGiveUp = kResetRealtime | kResetStreams;
+
+// The io thread's body: connects, signs on, polls the link and reconnects
+// with back-off. -1 when it gives up or lacks login details; 0 when stopped,
+// aborted or signed off.
+int ssclient_run(void);
+// One connection attempt (io thread): 0, or -1 with WARN "set login details"
+// when the user or password is empty.
+int ssclient_connect(void);
+// The link's data handler until sign on: 0 while fewer than 308 bytes are
+// there, 308 once the sign-on went, -1 when it could not be written.
+int32_t ssclient_handshake(const uint8_t* data, int32_t length);
+// The link's data handler after sign on: the bytes of complete messages used,
+// or -1 (protocol error: the model and stream positions are reset).
+int32_t ssclient_on_data(const uint8_t* data, int32_t length);
+// One pass of an established link: 0, or -1 when the link is to be dropped.
+int ssclient_poll(void);
+// Waits `ms` in 500 ms slices, running an encoding pass before each; returns
+// early when the client stops or aborts.
+void ssclient_backoff_wait(int32_t ms);
+
+// Called by the dispatcher on the io thread, core lock held.
+int ssclient_online_followups(void);  // message 49 "Online"; -1 when stopping
+void ssclient_signed_off(void);       // messages 251 and 254
+void ssclient_unstall(void);          // message 167
+void ssclient_acked(void);            // message 242
+// Clears the requested bits (0x3fc0) of every instrument and day record.
+void ssclient_clear_requested(void);
+
+// Reset flags and the link's state, for the io thread and for tests.
+uint32_t ssclient_reset_flags(void);
+void ssclient_set_reset_flags(uint32_t flags);
+void ssclient_apply_reset_flags(uint32_t flags);  // core lock held
+int ssclient_acknowledged(void);
+int ssclient_heartbeat_outstanding(void);
+// The heartbeat limit in seconds for an exchange by its state and clock (0:
+// the exchange does not ask for heartbeats).
+int32_t ssclient_heartbeat_limit(const ss_exchange* ex, int proxy);

@@ -16,6 +16,7 @@
 #include "growbuf.h"
 #include "kludge.h"
 #include "log.h"
+#include "plat.h"
 #include "ssauth.h"
 #include "sscache.h"
 #include "ssclient.h"
@@ -468,5 +469,5 @@ void ssclient_encode_requests(void) {
     log(LOG_OSERR, kSrc, "can't queue %db request set", sb->len);
     return;
   }
-  ssclient_set_idle_deadline(sstime_add_seconds(sstime_now(), kIdleSeconds));
+  ssclient_set_idle_deadline(plat_ms() + kIdleSeconds * 1000LL);
 }

@@ -1,8 +1,10 @@
-// Event records: the market events the io thread applies to the model, kept
-// on every instrument as a list, newest at the newest end, plus the ring of
-// alert events. Event lists follow the model's rules for lists another thread
-// may walk (see ssmodel.h): links are published with a full barrier and cut or
-// detached events go back to their pools only through deferred freeing.
+// Market events: the operations the io thread applies the server's depth,
+// trade, quote, index, state, news and auction changes with, and the event
+// records they leave on every instrument as a list, newest at the newest end,
+// plus the ring of alert events. Depth levels, orders, event lists and the
+// other lists here follow the model's rules for lists another thread may walk
+// (see ssmodel.h): links are published with a full barrier and whatever is
+// cut or detached goes back to its pool only through deferred freeing.
 #pragma once
 #include <cstdint>
 
@@ -197,3 +199,141 @@ ss_day* ssevent_get_day(instr* in, ss_time date);
 // deferral delay. -1 when there is none (and day records are off).
 int ssevent_remove_day(instr* in, ss_time date);
 void ssevent_remove_days(instr* in);  // every record of the instrument
+
+// ===========================================================================
+// Depth events (io thread, core lock held)
+//
+// A side is 0 (bid) or 1 (offer); positions count orders from 1 at the head of
+// the side, or levels in out-of-order depth (kInOutOfOrder). Every operation
+// returns 0 or -1 after an ERROR line; a disagreement with a side whose queue
+// is not loaded is not a failure: the operation changes nothing (or asks the
+// io thread for the queue) and returns 0. broker is a broker code or null; it
+// is required where the exchange carries brokers (kExBrokers).
+
+// "No price" and "not given": all ones. For the u32 arguments of quotes and
+// index ticks kNoPrice means not given (for index values 0 too).
+constexpr uint32_t kNoPrice = 0xFFFFFFFFu;
+constexpr uint64_t kNoVolume = UINT64_MAX;
+
+// Stock flag bits of the client's requests that the depth and trade events
+// read: the whole side known, and the requests that make a side pending.
+constexpr uint32_t kDepthPendingBid = 0x10C0;    // events, full bid, partial bid
+constexpr uint32_t kDepthPendingOffer = 0x1300;  // events, full offer, partial offer
+
+// One entry at a price: an order appended at the end of the price's level, or
+// in out-of-order depth the level's order count and total volume.
+int ssevent_apply_depth_summary(ss_stock* stock, ss_time time, int side, uint32_t price, uint64_t volume,
+                                uint32_t count, const char* broker);
+// An order inserted at a queue position.
+int ssevent_add_depth(ss_stock* stock, ss_time time, int side, uint32_t price, uint64_t volume, uint32_t position,
+                      const char* broker);
+// The order (out-of-order: the level) at a position gets a new volume.
+int ssevent_amend_depth(ss_stock* stock, ss_time time, int side, uint32_t position, uint64_t volume);
+// Amends position 1 with the volume last amended on the stock's exchange and side.
+int ssevent_repeat_amend(ss_stock* stock, ss_time time, int side);
+// The order (out-of-order: the level) at a position goes.
+int ssevent_delete_depth(ss_stock* stock, ss_time time, int side, uint32_t position);
+// Replaces the head order; price kNoPrice keeps the head price, volume
+// kNoVolume the head order's volume (out-of-order: the level's volume and
+// order count). The replaced order goes to the end of its price level.
+int ssevent_change_top(ss_stock* stock, ss_time time, int side, uint32_t price, uint64_t volume, const char* broker);
+// Deletes that many head orders of each side (a count below 1 leaves a side).
+int ssevent_delete_top(ss_stock* stock, ss_time time, int32_t bids, int32_t offers);
+// 1 done, 0 stalled (the side ran empty and is not loaded), -1 error.
+int ssevent_delete_top_side(ss_stock* stock, ss_time time, int side, int32_t n);
+// Clears side 0, 1 or both (2). Time 0 records nothing (the queue loaders).
+int ssevent_clear_depth(ss_stock* stock, ss_time time, int sides);
+// Both sides of every stock of the exchange, in code order; value is ignored.
+int ssevent_clear_exchange_depth(ss_exchange* ex, ss_time time, uint32_t value);
+void ssevent_set_out_of_order(ss_stock* stock);
+// Lists a top-of-book event (nothing for time 0 or inside change top).
+void ssevent_top_changed(ss_stock* stock, int side, ss_time time);
+// Forgets where the last summary went, so the next one walks the side. Every
+// detach of a stock's depth must call it (the memo points into the levels).
+void ssevent_clear_pending(void);
+// Writes one side to standard error.
+void ssevent_dump_queue(const ss_stock* stock, int side);
+
+// The price step of the tick-relative depth messages at top price p.
+uint32_t ssevent_tick_size(uint32_t price);
+// The side's top price moved by `ticks` steps (negative: down). -1 when the
+// side has no top (0 or kNoPrice) or the result leaves 1..0xFFFFFFFE: the
+// message is bad data and the queue must be fetched again.
+int ssevent_top_plus_ticks(const ss_stock* stock, int side, int32_t ticks, uint32_t* price);
+
+// ===========================================================================
+// Trade events (io thread, core lock held)
+
+// The flag byte kept in ss_trade::bits.
+constexpr uint64_t kTradeCancelled = 0x1;
+constexpr uint64_t kTradeSetsLast = 0x2;
+constexpr uint64_t kTradeHighLow = 0x4;
+constexpr uint64_t kTradeVolume = 0x8;
+constexpr uint64_t kTradeConditions = 0x10;
+constexpr uint64_t kTradeSecondValue = 0x20;
+constexpr uint64_t kTradeDate = 0x40;
+constexpr uint64_t kTradeSecond = 0x80;
+
+// Adds a trade and folds it into the stock. price kNoPrice means no price.
+// The trade detail keeps the broker records (ss_broker*) as its buyer and
+// seller values. -1 after an ERROR line; the trade stays listed when only the
+// brokers or the detail fail.
+int ssevent_apply_trade(ss_stock* stock, ss_time time, uint32_t price, uint64_t volume, int sets_last, int high_low,
+                        int counts_volume, int counts_second, uint64_t conditions, uint64_t second_value, uint32_t date,
+                        const char* buyer, const char* seller);
+// Cancels the day's trade `number` (from 0). Never fails: a trade that cannot
+// be matched makes the io thread ask for the stock's events again.
+int ssevent_cancel_trade(ss_stock* stock, ss_time time, int32_t number, uint32_t price, uint64_t volume);
+// Cancels and sets the stock's totals as given.
+int ssevent_cancel_trade_totals(ss_stock* stock, ss_time time, int32_t number, uint32_t price, uint64_t volume,
+                                uint32_t open, uint32_t high, uint32_t low, uint32_t last, uint64_t total_volume,
+                                uint64_t value, uint64_t second_volume, uint64_t second_value);
+// A run of trades at one time and price: begin opens it, each add applies one
+// trade of the run (-1 when no run is open or it names another stock), end
+// closes it.
+int ssevent_multi_trade_begin(ss_stock* stock, ss_time time, uint32_t price, uint32_t count);
+int ssevent_multi_trade_add(ss_stock* stock, uint64_t volume);
+int ssevent_multi_trade_end(ss_stock* stock);
+
+// ===========================================================================
+// Quote, index, state, news and auction events (io thread, core lock held)
+
+// A stock waiting to resume trading, on its exchange's list (earliest first).
+struct ss_resume_node {
+  ss_stock* stock;
+  ss_resume_node* prev;
+  ss_resume_node* next;
+};
+
+int ssevent_apply_quote(ss_stock* stock, ss_time time, uint32_t close, uint32_t open, uint32_t high, uint32_t low,
+                        uint32_t last, uint64_t volume, uint64_t value);
+int ssevent_index_tick(ss_index* index, ss_time time, uint32_t base, uint32_t open, uint32_t high, uint32_t low,
+                       uint32_t value);
+int ssevent_set_stock_state(ss_stock* stock, ss_time time, uint32_t state);
+// all = 1 also sets every stock of the exchange to the state (message 171);
+// 0 changes the exchange's own state only. value is ignored.
+int ssevent_set_exchange_state(ss_exchange* ex, ss_time time, uint32_t state, int all, uint32_t value);
+int ssevent_resume_track(ss_stock* stock, ss_time time, ss_time resume);
+// Takes every stock whose resume time has come off its exchange's list (io
+// thread, every pass).
+void ssevent_expire_resumes(void);
+int ssevent_set_quote_basis(ss_stock* stock, ss_time time, uint64_t basis);
+int ssevent_set_open_balance(ss_stock* stock, ss_time time, uint32_t balance);
+int ssevent_add_news(instr* in, uint32_t number, ss_time time, const uint32_t* codes, uint32_t flags,
+                     const char* headline);
+// Applies an auction block; full is ignored.
+int ssevent_apply_auction(ss_stock* stock, ss_time time, const ss_auction* block, int full);
+int ssevent_auction_from_price(ss_stock* stock, ss_time time, uint32_t price, uint64_t volume);
+int ssevent_auction_from_block(ss_stock* stock, ss_time time, const ss_auction* block);
+void ssevent_recompute_auction(ss_stock* stock, ss_time time);
+// Completes the block from the stock's depth at its indicative price: 1 when
+// the block was changed or is clear, else 0.
+int ssevent_compute_auction(const ss_stock* stock, ss_auction* block);
+// Around a list of stock states; no effect.
+int ssevent_state_block_begin(ss_exchange* ex, ss_time time, uint32_t state);
+int ssevent_state_block_end(ss_exchange* ex, ss_time time, uint32_t state);
+
+// Test seam: while set, fn sees every alert the events offer to the alerts
+// module (after the exchange's kExAlerts test). Null clears it.
+typedef void (*ssevent_alert_fn)(instr* in, ss_time time, uint32_t code, void* object);
+void ssevent_set_alert_hook(ssevent_alert_fn fn);

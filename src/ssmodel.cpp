@@ -1561,6 +1561,9 @@ ss_depth_order* ssmodel_new_depth_order_at(uint64_t volume, uint32_t value, ss_d
 }
 
 void ssmodel_free_depth(ss_stock* stock) {
+  // The event module's summary memo may point into these levels: drop it
+  // before they are detached, so a later summary cannot link into them.
+  ssevent_clear_pending();
   for (int side = 0; side < 2; side++) {
     ss_depth_level* head = stock->levels[side];
     ssmodel_publish(stock->levels[side], nullptr);

@@ -1,13 +1,11 @@
 // Protocol framing and dispatch: the server's stream is one run of typed
-// messages, each a record header followed by fields its type defines. The
-// decode loops cut bytes into messages and ssproto_dispatch sends each to the
-// handler of its type through one table of all 256 types.
+// messages (a record header, then the fields its type defines); the decode
+// loops cut bytes into messages and ssproto_dispatch sends each through one
+// table of all 256 types to its handler.
 //
-// The decision to know first: a message that is not complete yet must leave
-// no trace, because the same bytes are decoded again once more have arrived.
-// Dispatch therefore snapshots every piece of decoder state before the header
-// (current exchange, each exchange's header state and speed counts, the
-// codec's reference time, price references) and puts it back on 0 or -1.
+// A message that is not complete yet must leave no trace, since the same bytes
+// are decoded again when more arrive: dispatch snapshots all decoder state
+// before the header and puts it back on 0 or -1.
 #include "ssproto.h"
 
 #include <atomic>
@@ -27,13 +25,6 @@
 
 static const char kSrc[] = "src/ssproto";
 
-// The io thread's operations below are defined by the client's io-thread
-// work. Until that work is linked they are weak references, so every program
-// that links the engine still links; a call that finds none logs an ERROR.
-int ssclient_online_followups(void) __attribute__((weak));
-void ssclient_signed_off(void) __attribute__((weak));
-void ssclient_acked(void) __attribute__((weak));
-
 namespace {
 
 constexpr int kNestingLevels = 2;           // work buffers and scratch stocks
@@ -42,9 +33,6 @@ constexpr int32_t kHexDumpMax = 256;
 constexpr int32_t kHexDumpLine = 16;
 constexpr int32_t kHexDumpBack = 96;        // bytes shown before a failing message
 constexpr uint8_t kUserMaskWideVersion = 3;  // message 41 carries a 32-bit mask from here
-
-// Global change bits of the control messages.
-constexpr uint32_t kGlobalFirstAckBit = 0x80000000u;
 
 // Table flags.
 constexpr uint8_t kCounts = 0x1;   // advances the exchange's stream position
@@ -72,24 +60,30 @@ struct proto_state {
   uint8_t replay = 0;
   ssproto_counter counters[kProtoCounterPairs] = {};
   ssproto_msg* msg = nullptr;  // innermost message being dispatched
-  // Minimal version: replaced when the stock record carries its own price
-  // reference. Stocks are freed only with the whole model, after fini.
-  std::unordered_map<const ss_stock*, uint32_t> price_refs;
   ssproto_handler test_handlers[256] = {};
 };
 
-proto_state P;
+// Constant-initialised, so that a model started from another file's static
+// initialisation finds it ready and does not see it reset afterwards.
+constinit proto_state P;
+
+// Minimal version: replaced when the stock record carries its own price
+// reference. Stocks are freed only with the whole model, after fini.
+std::unordered_map<const ss_stock*, uint32_t>& price_refs() {
+  static std::unordered_map<const ss_stock*, uint32_t> refs;
+  return refs;
+}
 
 // Trace the failing check at this source line, then fail.
 #define PROTO_FAIL() (ssproto_trace(__LINE__), -1)
 // Read one field; on 0 or -1 end the handler with it (a trace on -1).
-#define PROTO_FIELD(call)                    \
-  do {                                       \
-    int field_r_ = (call);                   \
-    if (field_r_ <= 0) {                     \
+#define PROTO_FIELD(call)                        \
+  do {                                           \
+    int field_r_ = (call);                       \
+    if (field_r_ <= 0) {                         \
       if (field_r_ < 0) ssproto_trace(__LINE__); \
-      return field_r_;                       \
-    }                                        \
+      return field_r_;                           \
+    }                                            \
   } while (0)
 
 // The unknown-type path: one ERROR line, the trace, -1.
@@ -147,10 +141,7 @@ int do_proceeding(ssproto_msg* m) {
   PROTO_FIELD(ssproto_read_u32(m, &second));
   log(LOG_INFO, kSrc, "proceeding");
   P.counting = 1;
-  if (ssclient_online_followups)
-    ssclient_online_followups();
-  else
-    log(LOG_ERROR, kSrc, "io thread operation %s missing", "ssclient_online_followups");
+  ssclient_online_followups();
   ssnotify_record_global(kGlobalOnline);
   ssmsg_set("Online");
   return ssproto_used(m);
@@ -236,19 +227,13 @@ int do_signature(ssproto_msg* m) {
 
 // 242: acknowledgement; the first since "Online" raises a global bit.
 int do_ack(ssproto_msg* m) {
-  if (ssclient_acked)
-    ssclient_acked();
-  else
-    log(LOG_ERROR, kSrc, "io thread operation %s missing", "ssclient_acked");
-  if (ssclient_ack_count() == 1) ssnotify_record_global(kGlobalFirstAckBit);
+  ssclient_acked();
+  if (ssclient_ack_count() == 1) ssnotify_record_global(kGlobalFirstAck);
   return ssproto_used(m);
 }
 
 void signed_off() {
-  if (ssclient_signed_off)
-    ssclient_signed_off();
-  else
-    log(LOG_ERROR, kSrc, "io thread operation %s missing", "ssclient_signed_off");
+  ssclient_signed_off();
   ssnotify_record_global(kGlobalSignedOff);
 }
 
@@ -436,7 +421,7 @@ struct type_range {
 // Every type with a handler; the rest take the unknown-type path. Messages
 // of an exchange's data stream count toward its position; control messages
 // and answers to requests do not.
-const type_range kHandlers[] = {
+constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts},
     {27, 27, do_run, kCounts},
     {28, 28, do_quote, kCounts},
@@ -522,15 +507,15 @@ struct type_span {
 };
 
 // Types whose success does not raise their stock's last-message time.
-const type_span kNoRaiseTypes[] = {
+constexpr type_span kNoRaiseTypes[] = {
     {40, 40}, {44, 46}, {48, 68}, {75, 76}, {90, 90}, {100, 103}, {110, 111}, {120, 121}, {140, 144}, {150, 151},
     {160, 160}, {162, 162}, {166, 167}, {170, 173}, {190, 192}, {195, 196}, {210, 214}, {241, 242}, {251, 251},
     {254, 255},
 };
 
 struct handler_table {
-  handler_row rows[256];
-  handler_table() {
+  handler_row rows[256] = {};
+  constexpr handler_table() {
     for (handler_row& r : rows) r = {unknown_type, 0};
     for (const type_range& t : kHandlers)
       for (uint32_t i = t.lo; i <= t.hi; i++) rows[i] = {t.fn, t.flags};
@@ -539,7 +524,7 @@ struct handler_table {
   }
 };
 
-const handler_table kTable;
+constexpr handler_table kTable;
 
 // ===========================================================================
 // Dispatch helpers
@@ -686,7 +671,7 @@ void ssproto_fini(void) {
     if (s) dalloc_free(s);
     s = nullptr;
   }
-  P.price_refs.clear();
+  price_refs().clear();
   P.current = nullptr;
   P.msg = nullptr;
   P.ready = false;
@@ -897,7 +882,7 @@ ss_index* ssproto_take_index(ssproto_msg* m) {
   return x;
 }
 
-uint32_t* ssproto_price_ref(ss_stock* stock) { return &P.price_refs[stock]; }
+uint32_t* ssproto_price_ref(ss_stock* stock) { return &price_refs()[stock]; }
 
 growbuf* ssproto_work_buffer(int32_t nesting) {
   return nesting >= 0 && nesting < kNestingLevels ? &P.work[nesting] : nullptr;

@@ -162,8 +162,3 @@ int ssproto_replaying(void);
 // Test seam: replaces the handler of one type (null puts the table's back).
 void ssproto_set_test_handler(uint32_t type, ssproto_handler fn);
 
-// The io thread's operations that the control messages call. They belong to
-// the client's io-thread work and are not defined by this module.
-int ssclient_online_followups(void);  // message 49
-void ssclient_signed_off(void);       // messages 251 and 254
-void ssclient_acked(void);            // message 242

@@ -437,6 +437,10 @@ class SimTest : public ::testing::Test {
   std::vector<size_t> units_[4];
 };
 
+// The tests that drive several sessions, or act on sessions from the test's
+// thread while their connection threads run; also run under ThreadSanitizer.
+class SimConcurrency : public SimTest {};
+
 // The writers' bytes, worked out by hand from the field encodings.
 TEST(SimMsg, WritersProduceTheWireLayout) {
   const ss_time d = sstime_pack(0, 0, 0, 15, 3, 2024);  // 54 years, month 3, day 15
@@ -640,12 +644,14 @@ TEST_F(SimTest, RefusedLoginsGetErrorThenClose) {
     sim_misbehaviour m;
     ASSERT_EQ(sim_parse_misbehaviour(r.misbehave, &m), 0);
     sim_set_misbehaviour(sim_, m);
-    Peer p(port_);
-    p.login(r.user, r.pw);
-    const error_msg e = read_error(p);
-    EXPECT_EQ(e.code, r.code) << r.user << "/" << r.pw << " " << r.misbehave;
-    EXPECT_EQ(e.sub, r.sub) << r.misbehave;
-    EXPECT_TRUE(p.closes()) << r.user;
+    {
+      Peer p(port_);
+      p.login(r.user, r.pw);
+      const error_msg e = read_error(p);
+      EXPECT_EQ(e.code, r.code) << r.user << "/" << r.pw << " " << r.misbehave;
+      EXPECT_EQ(e.sub, r.sub) << r.misbehave;
+      EXPECT_TRUE(p.closes()) << r.user;
+    }
     EXPECT_TRUE(sim_wait_closed(sim_, ++closed, kWait));
   }
   EXPECT_EQ(sim_get_stats(sim_).refusals, 7);
@@ -708,21 +714,22 @@ TEST_F(SimTest, LiveDataFollowsTheCatchUpWithSelectionOnlyWhenNeeded) {
   EXPECT_EQ(p.take(want.size()), want);
   EXPECT_EQ(nzx + u1.size() + u2.size(), sim_stream_length(sim_, 1));
 
-  // A new day: 166 with the new signature and position 0, then the new
-  // stream, selected again.
+  // A new day: the exchange selected, 166 with the new signature and
+  // position 0, which opens the new stream; then the new stream's data
+  // without another selection.
   const uint32_t old_sig = a.sigs[1];
   ASSERT_EQ(sim_new_day(sim_, 1), 0);
+  EXPECT_EQ(p.take(2), select(1));
   EXPECT_EQ(p.header(), 166u);
   EXPECT_EQ(p.byte(), 1u);
   const uint32_t sig = p.u32();
   EXPECT_EQ(p.u32(), 0u);
   EXPECT_NE(sig, old_sig);
   EXPECT_EQ(sig, sim_signature(sim_, 1));
-  log_[1].clear();
+  EXPECT_EQ(sim_stream_length(sim_, 1), 11u) << "the 166 is the new stream's first unit";
   append(1, u2);
-  want = select(1);
-  put(&want, u2);
-  EXPECT_EQ(p.take(want.size()), want);
+  EXPECT_EQ(p.take(u2.size()), u2);
+  EXPECT_EQ(sim_stream_length(sim_, 1), 11u + u2.size());
 }
 
 TEST_F(SimTest, RequestsAreAnsweredAndRecordedWithTheirFields) {
@@ -907,7 +914,7 @@ TEST_F(SimTest, SavedConfigurationComesBackAt42) {
   EXPECT_EQ(read_accept(p).config, (bytes{'c', 'f', 'g', '=', '1'}));
 }
 
-TEST_F(SimTest, KickDisconnectAndSingleSession) {
+TEST_F(SimConcurrency, KickDisconnectAndSingleSession) {
   Peer a(port_);
   a.login("alice", "secret");
   read_accept(a);
@@ -1026,7 +1033,7 @@ TEST_F(SimMisbehaviour, DripSendsOneByteAtATime) {
 
 // Several sessions while the stream grows: each gets every byte once, in
 // order, after the position its accept sequence gave it.
-TEST_F(SimTest, SessionsFollowAGrowingStreamConcurrency) {
+TEST_F(SimConcurrency, SessionsFollowAGrowingStream) {
   constexpr int kClients = 4;
   constexpr int kUnits = 40;
   bytes units[kUnits];
@@ -1140,25 +1147,43 @@ TEST(SimProgram, HelpPrintsUsage) {
 TEST(SimProgram, ServesUntilSigintOrSigterm) {
   const std::string path = sim_binary();
   if (path.empty()) GTEST_SKIP() << "ambit-sim not built beside the tests";
-  for (int sig : {SIGINT, SIGTERM}) {
-    child c = spawn(path, {"--port", "0", "--user", "alice:secret:7:1", "--seed", "5", "--scenario", "demo"});
+  char users[] = "/tmp/ambit-sim-users-XXXXXX";
+  const int fd = mkstemp(users);
+  ASSERT_GE(fd, 0);
+  const std::string text = "# name:password:id:exchange bits\nbob:pw:8:5\n";
+  ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+  close(fd);
+  struct row {
+    int sig;
+    const char* user;
+    const char* pw;
+    uint32_t id;
+    std::vector<uint32_t> dated;
+  } rows[] = {
+      {SIGINT, "alice", "secret", 7, {0, 2}},  // from --user
+      {SIGTERM, "bob", "pw", 8, {0, 2, 3}},    // from the users file
+  };
+  for (const auto& r : rows) {
+    child c = spawn(path, {"--port", "0", "--user", "alice:secret:7:1", "--users", users, "--seed", "5",
+                           "--scenario", "demo"});
     ASSERT_GT(c.pid, 0);
     const std::string line = read_line(c.out, kWait);
     ASSERT_EQ(line.rfind("listening on 127.0.0.1:", 0), 0u) << line;
     const int port = atoi(line.c_str() + strlen("listening on 127.0.0.1:"));
     {
       Peer p(port);
-      p.login("alice", "secret");
+      p.login(r.user, r.pw);
       const accepted a = read_accept(p);
-      EXPECT_EQ(a.id, 7u);
-      EXPECT_EQ(a.dated, (std::vector<uint32_t>{0, 2}));
+      EXPECT_EQ(a.id, r.id);
+      EXPECT_EQ(a.dated, r.dated);
       EXPECT_GT(a.expecting, 0u) << "the demo streams open their day";
-      kill(c.pid, sig);
+      kill(c.pid, r.sig);
       EXPECT_TRUE(p.closes());
     }
-    EXPECT_EQ(wait_exit(c.pid, kWait), 0) << "signal " << sig;
+    EXPECT_EQ(wait_exit(c.pid, kWait), 0) << "signal " << r.sig;
     close(c.out);
   }
+  unlink(users);
 }
 
 }  // namespace

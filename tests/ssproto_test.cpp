@@ -27,31 +27,13 @@
 #include "log.h"
 #include "plat.h"
 #include "ssclient.h"
+#include "ssio.h"
 #include "sserr.h"
 #include "ssmodel.h"
 #include "ssmsg.h"
 #include "ssnotify.h"
 #include "sstime.h"
 #include "ssuser.h"
-
-// Stand-ins for the io thread's operations the control messages call, for as
-// long as the client's io-thread work does not define them. Weak: the real
-// ones replace them once linked, and the checks below then read the client's
-// own state instead of these counts.
-namespace {
-struct {
-  int followups = 0;
-  int signed_off = 0;
-  int acked = 0;
-} g_calls;
-}  // namespace
-
-__attribute__((weak)) int ssclient_online_followups(void) {
-  g_calls.followups++;
-  return 0;
-}
-__attribute__((weak)) void ssclient_signed_off(void) { g_calls.signed_off++; }
-__attribute__((weak)) void ssclient_acked(void) { g_calls.acked++; }
 
 namespace {
 
@@ -68,7 +50,7 @@ class Env : public ::testing::Environment {
     log_set_memory(1);
     log_set_stderr(0);
     sstime_set_test_wallclock(fixed_wall);
-    ssclient_enable_yield(0);
+    ssio_set_default_host("");  // no name lookups
   }
 };
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
@@ -104,11 +86,7 @@ class LogCapture {
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 10, 2, 2014); }
 const ss_time kDay = sstime_pack_date(10, 2, 2014);
 
-// Which of the io thread's operations ran: the stand-in's count, or the
-// client's own state once the real operations are linked.
-int followups_seen() { return g_calls.followups ? g_calls.followups : ssclient_is_online(); }
-int signed_off_seen() { return g_calls.signed_off ? g_calls.signed_off : ssclient_signed_off_flag(); }
-int acked_seen() { return g_calls.acked ? g_calls.acked : static_cast<int>(ssclient_ack_count()); }
+int no_sleep(int32_t) { return 0; }
 
 // The server side of a stream: header state per exchange (as the client
 // will hold it) and the bytes written, with the start of every message.
@@ -215,9 +193,11 @@ std::string state_text() {
   char status[kSsmsgTextMax + 1];
   ssmsg_get(status);
   o << "\nuser " << ssuser_id() << " " << ssuser_flags() << " " << ssuser_exchange_mask(0xffffffffu) << " status '"
-    << status << "' error " << sserr_last_code() << "/" << sserr_sub_code() << " followups " << followups_seen()
-    << " signed off " << signed_off_seen() << " acked " << acked_seen() << " dropped " << ssclient_dropped()
-    << " globals " << std::hex << g_globals << std::dec << " ref time " << decode_ref_date() << "\n";
+    << status << "' error " << sserr_last_code() << "/" << sserr_sub_code() << "\nclient online "
+    << ssclient_is_online() << " login done " << ssclient_login_done() << " signed off "
+    << ssclient_signed_off_flag() << " abort " << ssclient_abort_requested() << " acks " << ssclient_ack_count()
+    << " dropped " << ssclient_dropped() << " private " << ssclient_private_count() << "\nglobals " << std::hex
+    << g_globals << std::dec << " ref time " << decode_ref_date() << "\n";
   return o.str();
 }
 
@@ -226,24 +206,24 @@ class Proto : public ::testing::Test {
   void SetUp() override { start(); }
   void TearDown() override { stop(); }
 
+  // The whole client, so that the operations the control messages call
+  // start from a fresh client every time.
   void start() {
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_exchange(i));
+    ssclient_enable_yield(0);
+    ssclient_set_sleep_hook(no_sleep);
     ASSERT_EQ(0, ssnotify_add_wild(0xffffffffu, on_change, &g_owner, 0, 0));
-    ssuser_set(1, 0, 0);
     sserr_clear();
-    ssclient_set_dropped(0);
-    ssclient_set_online(0);
     ssproto_reset_counters();
     decode_set_ref_date(0);
-    g_calls = {};
     g_globals = 0;
   }
   void stop() {
     ssproto_set_test_handler(29, nullptr);
     ssproto_set_test_handler(90, nullptr);
     ssnotify_remove_wild(&g_owner);
-    ssmodel_fini();
+    ssclient_fini();
   }
   void restart() {
     stop();
@@ -342,10 +322,17 @@ TEST_F(Proto, StreamEffects) {
   EXPECT_EQ(77u, ssuser_flags());
   EXPECT_EQ(3u, ssuser_id());
   EXPECT_EQ(12, sserr_last_code());
+  // The client went online (49), was acknowledged twice since, then
+  // dropped and signed off (251).
+  EXPECT_EQ(1, ssclient_login_done());
+  EXPECT_EQ(2u, ssclient_ack_count());
   EXPECT_EQ(1, ssclient_dropped());
-  EXPECT_EQ(2, followups_seen());
-  EXPECT_EQ(1, signed_off_seen());
-  EXPECT_EQ(2, acked_seen());
+  EXPECT_EQ(1, ssclient_signed_off_flag());
+  EXPECT_EQ(0, ssclient_is_online());
+  state_text();
+  for (uint32_t bit : {kGlobalOnline, kGlobalWentOnline, kGlobalUser, kGlobalFirstAck, kGlobalSignedOff,
+                       kSserrGlobalChange})
+    EXPECT_EQ(bit, g_globals & bit) << std::hex << bit;
   ssproto_counter c[kProtoCounterPairs];
   ssproto_get_counters(c);
   EXPECT_EQ(uint32_t(w.bytes.size()), c[0].first);
@@ -504,13 +491,13 @@ TEST_F(Proto, ExpectingAndProceeding) {
   ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
   EXPECT_EQ(123456u, ssproto_expected_bytes());
   EXPECT_EQ(1, log.count("expecting 123456b"));
-  EXPECT_EQ(0, followups_seen());
+  EXPECT_EQ(0, ssclient_is_online());
 
   Wire p;
   p.msg(49).u32(0xffffffffu).u32(17);
   ASSERT_EQ(int32_t(p.bytes.size()), decode(p));
   EXPECT_EQ(1, log.count("proceeding"));
-  EXPECT_EQ(1, followups_seen());
+  EXPECT_EQ(1, ssclient_is_online());  // the client's follow-ups ran
   char status[kSsmsgTextMax + 1];
   ssmsg_get(status);
   EXPECT_STREQ("Online", status);
@@ -547,21 +534,24 @@ TEST_F(Proto, UserMessageMaskWidthFollowsVersion) {
 }
 
 TEST_F(Proto, AcknowledgementRaisesTheFirstAckBitOnce) {
-  Wire w;
-  w.msg(242);
-  for (int i = 1; i <= 2; i++) {
-    SCOPED_TRACE(testing::Message() << "ack " << i);
-    g_globals = 0;
-    ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
-    EXPECT_EQ(i, acked_seen());
+  Wire online;
+  online.msg(49).u32(0).u32(0);
+  Wire ack;
+  ack.msg(242);
+  // Counted from the last "Online": a new 49 makes the next ack a first one.
+  struct {
+    const Wire* w;
+    uint32_t acks;
+    bool bit;
+  } steps[] = {{&ack, 1, true}, {&ack, 2, false}, {&ack, 3, false}, {&online, 0, false}, {&ack, 1, true}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(testing::Message() << "acks " << s.acks);
     state_text();
-    // Only an acknowledgement that makes the count 1 raises the bit. With the
-    // stand-in the client's count stays 0, so no ack may raise it.
-    const bool first = ssclient_ack_count() == 1;
-    if (g_calls.acked == 0) {
-      EXPECT_EQ(uint32_t(i), ssclient_ack_count());
-    }
-    EXPECT_EQ(first ? kGlobalFirstAck : 0u, g_globals & kGlobalFirstAck);
+    g_globals = 0;
+    ASSERT_EQ(int32_t(s.w->bytes.size()), decode(s.w->bytes));
+    EXPECT_EQ(s.acks, ssclient_ack_count());
+    state_text();
+    EXPECT_EQ(s.bit ? kGlobalFirstAck : 0u, g_globals & kGlobalFirstAck);
   }
 }
 
@@ -579,7 +569,8 @@ TEST_F(Proto, DroppedAndSignedOff) {
     LogCapture log;
     ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
     EXPECT_EQ(c.dropped, ssclient_dropped());
-    EXPECT_EQ(1, signed_off_seen());
+    EXPECT_EQ(1, ssclient_signed_off_flag());
+    EXPECT_EQ(1, ssclient_abort_requested());
     EXPECT_EQ(1, log.count(c.line));
     state_text();
     EXPECT_EQ(kGlobalSignedOff, g_globals & kGlobalSignedOff);
