@@ -1228,3 +1228,482 @@ bool sim_wait_closed(sim_server* s, int32_t closed, int32_t timeout_ms) {
   std::unique_lock<std::mutex> lk(s->mu);
   return s->cv.wait_for(lk, std::chrono::milliseconds(timeout_ms), [&] { return s->stats.closed >= closed; });
 }
+
+// ===========================================================================
+// Scripted market: the reference copy of each stock, the choice of message
+// type for each operation, and the random script.
+
+namespace {
+
+constexpr int32_t kMarketPositionByteMax = 255;
+constexpr int32_t kMarketPositionMax = 65535;
+constexpr uint32_t kMarketMaxPrice = 0xFFFFFFFEu;  // all ones means "no price"
+constexpr uint8_t kMarketQuoteBits = 0x1F;
+constexpr int kMarketQuotePrices = 5;
+constexpr int32_t kMarketBusyBook = 40;  // orders of a stock beyond which the script deletes more
+constexpr uint32_t kMarketCodeLetters = 26;
+constexpr uint32_t kMarketShortCodes = 26 * 26 * 26;
+// Brokers the market picks when none is given: built-in ones (one byte on
+// the wire) and codes the client learns (packed).
+constexpr const char* kMarketBrokers[] = {"CITW", "UBSA", "MAQA", "XYZ", "BRK1", "QQ3"};
+constexpr uint32_t kMarketBases[] = {5000, 15000, 60000, 180000, 450000};  // across the tick bands
+
+bool better(int side, uint32_t a, uint32_t b) { return side ? a < b : a > b; }
+
+// The top moved by k ticks of the top's own size towards the better price
+// of the side; 0 when that leaves the price range.
+uint32_t ticks_better(uint32_t top, int side, int32_t k) {
+  const int64_t moved = int64_t(top) + (side ? -1 : 1) * int64_t(k) * sim_tick(top);
+  return moved >= 1 && moved <= int64_t(kMarketMaxPrice) ? uint32_t(moved) : 0;
+}
+
+uint32_t fnv(const std::string& s) {
+  uint32_t h = 2166136261u;
+  for (char c : s) h = (h ^ uint8_t(c)) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
+uint32_t sim_stock_ref::orders(int side) const {
+  uint32_t n = 0;
+  for (const sim_level& l : sides[side]) n += uint32_t(l.orders.size());
+  return n;
+}
+
+struct sim_market {
+  sim_market_options o;
+  sim_hdr* hdr = nullptr;
+  msgbuf unit;
+  std::map<std::string, sim_stock_ref> stocks;
+  uint64_t last_amended[2] = {0, 0};  // as the client keeps it per exchange and side
+  std::vector<sim_journal_entry> journal;
+  std::vector<uint32_t> counts = std::vector<uint32_t>(256, 0);
+  rng r;
+};
+
+namespace {
+
+sim_stock_ref& market_stock(sim_market* m, const char* code) {
+  sim_stock_ref& s = m->stocks[code];
+  if (s.code.empty()) s.code = code;
+  return s;
+}
+
+const char* market_broker(sim_market* m, const char* broker) {
+  if (!m->o.brokers) return nullptr;
+  if (broker) return broker;
+  return kMarketBrokers[m->r.next() % (sizeof kMarketBrokers / sizeof kMarketBrokers[0])];
+}
+
+bool valid_code(const char* code) {
+  if (code && code[0] && strlen(code) <= size_t(kCodecCodeChars)) return true;
+  log(LOG_ERROR, kSrc, "market: bad stock code");
+  return false;
+}
+
+bool valid_side(int side) {
+  if (side == 0 || side == 1) return true;
+  log(LOG_ERROR, kSrc, "market: bad side %d", side);
+  return false;
+}
+
+// The level and order index of a position, or false past the queue.
+bool locate(const sim_stock_ref& s, int side, uint32_t position, size_t* li, size_t* oi) {
+  if (position < 1) return false;
+  uint32_t left = position - 1;
+  for (size_t i = 0; i < s.sides[side].size(); i++) {
+    const size_t n = s.sides[side][i].orders.size();
+    if (left < n) {
+      *li = i;
+      *oi = left;
+      return true;
+    }
+    left -= uint32_t(n);
+  }
+  return false;
+}
+
+// An order appended at the end of its price's level, the level made in
+// price order when new.
+void ref_add(sim_stock_ref& s, int side, uint32_t price, uint64_t volume) {
+  std::vector<sim_level>& levels = s.sides[side];
+  auto it = levels.begin();
+  while (it != levels.end() && better(side, it->price, price)) ++it;
+  if (it == levels.end() || it->price != price) {
+    sim_level l;
+    l.price = price;
+    it = levels.insert(it, l);
+  }
+  it->orders.push_back(volume);
+}
+
+void ref_delete(sim_stock_ref& s, int side, size_t li, size_t oi) {
+  std::vector<sim_level>& levels = s.sides[side];
+  levels[li].orders.erase(levels[li].orders.begin() + long(oi));
+  if (levels[li].orders.empty()) levels.erase(levels.begin() + long(li));
+}
+
+void note(sim_market* m, const sim_stock_ref& s, uint32_t type, ss_time time, uint32_t price, uint64_t volume) {
+  m->counts[type]++;
+  if (!m->o.journal) return;
+  sim_journal_entry e;
+  e.code = s.code;
+  e.type = type;
+  e.time = time;
+  e.price = price;
+  e.volume = volume;
+  m->journal.push_back(e);
+}
+
+int write_depth(sim_market* m, sim_stock_ref& s, uint32_t bid_type, int side, ss_time time, const sim_depth& d) {
+  const uint32_t type = side ? sim_depth_twin(bid_type) : bid_type;
+  if (sim_msg_depth(&m->unit.gb, m->hdr, type, time, s.code.c_str(), d, &s.price_ref, m->o.brokers) < 0) return -1;
+  note(m, s, type, time, d.price, d.volume);
+  return int(type);
+}
+
+}  // namespace
+
+sim_market* sim_market_create(const sim_market_options& options) {
+  sim_market* m = new sim_market;
+  m->o = options;
+  m->hdr = sim_hdr_create(options.speeds);
+  m->r.s = 0x5eed0000ull + options.index;
+  return m;
+}
+
+void sim_market_destroy(sim_market* m) {
+  if (!m) return;
+  sim_hdr_destroy(m->hdr);
+  delete m;
+}
+
+int sim_market_add(sim_market* m, const char* code, ss_time time, int side, uint32_t price, uint64_t volume,
+                   const char* broker) {
+  if (!valid_code(code) || !valid_side(side)) return -1;
+  if (price < 1 || price > kMarketMaxPrice) {
+    log(LOG_ERROR, kSrc, "market: %s: no depth at price %u", code, price);
+    return -1;
+  }
+  sim_stock_ref& s = market_stock(m, code);
+  const uint32_t top = s.top(side);
+  uint32_t type = kSimDepthHead;
+  if (top && price == ticks_better(top, side, 1))
+    type = kSimDepthHeadBetter;
+  else if (top && price == ticks_better(top, side, 2))
+    type = kSimDepthHeadBetter2;
+  else if (top && price == top)
+    type = kSimDepthHeadTop;
+  sim_depth d;
+  d.price = price;
+  d.volume = volume;
+  d.broker = market_broker(m, broker);
+  const int r = write_depth(m, s, type, side, time, d);
+  if (r > 0) ref_add(s, side, price, volume);
+  return r;
+}
+
+int sim_market_amend(sim_market* m, const char* code, ss_time time, int side, uint32_t position, uint64_t volume) {
+  if (!valid_code(code) || !valid_side(side)) return -1;
+  sim_stock_ref& s = market_stock(m, code);
+  size_t li, oi;
+  if (!locate(s, side, position, &li, &oi) || position > uint32_t(kMarketPositionMax)) {
+    log(LOG_ERROR, kSrc, "market: %s: no order at %u to amend", code, position);
+    return -1;
+  }
+  uint32_t type = kSimDepthAmendShort;
+  if (position == 1 && volume == m->last_amended[side])
+    type = kSimDepthRepeatAmend;
+  else if (position == 1)
+    type = kSimDepthAmendHead;
+  else if (position <= uint32_t(kMarketPositionByteMax))
+    type = kSimDepthAmend;
+  sim_depth d;
+  d.position = position;
+  d.volume = volume;
+  const int r = write_depth(m, s, type, side, time, d);
+  if (r > 0) {
+    s.sides[side][li].orders[oi] = volume;
+    m->last_amended[side] = volume;
+  }
+  return r;
+}
+
+int sim_market_delete(sim_market* m, const char* code, ss_time time, int side, uint32_t position) {
+  if (!valid_code(code) || !valid_side(side)) return -1;
+  sim_stock_ref& s = market_stock(m, code);
+  size_t li, oi;
+  if (!locate(s, side, position, &li, &oi) || position > uint32_t(kMarketPositionMax)) {
+    log(LOG_ERROR, kSrc, "market: %s: no order at %u to delete", code, position);
+    return -1;
+  }
+  const uint32_t type = position == 1                                 ? kSimDepthDeleteHead
+                        : position <= uint32_t(kMarketPositionByteMax) ? kSimDepthDelete
+                                                                       : kSimDepthDeleteShort;
+  sim_depth d;
+  d.position = position;
+  const int r = write_depth(m, s, type, side, time, d);
+  if (r > 0) ref_delete(s, side, li, oi);
+  return r;
+}
+
+int sim_market_change_top(sim_market* m, const char* code, ss_time time, int side, uint32_t price, uint64_t volume,
+                          const char* broker) {
+  if (!valid_code(code) || !valid_side(side)) return -1;
+  sim_stock_ref& s = market_stock(m, code);
+  if (s.sides[side].empty()) {
+    log(LOG_ERROR, kSrc, "market: %s: no top to change", code);
+    return -1;
+  }
+  const uint32_t top = s.top(side);
+  const uint32_t p = price == kSimKeepPrice ? top : price;
+  const bool keep_volume = volume == kSimKeepVolume;
+  const uint64_t v = keep_volume ? s.sides[side].front().orders.front() : volume;
+  if (p < 1) {
+    log(LOG_ERROR, kSrc, "market: %s: no depth at price 0", code);
+    return -1;
+  }
+  // The tick moves are up or down whatever the side.
+  const uint32_t tick = sim_tick(top);
+  uint32_t type;
+  if (uint64_t(p) == uint64_t(top) + tick)
+    type = keep_volume ? kSimDepthTopUp : kSimDepthTopUpVol;
+  else if (top > tick && p == top - tick)
+    type = keep_volume ? kSimDepthTopDown : kSimDepthTopDownVol;
+  else
+    type = keep_volume ? kSimDepthTopPrice : kSimDepthTopPriceVol;
+  sim_depth d;
+  d.price = p;
+  d.top = top;
+  d.volume = v;
+  d.broker = market_broker(m, broker);
+  const int r = write_depth(m, s, type, side, time, d);
+  if (r > 0) {
+    ref_delete(s, side, 0, 0);
+    ref_add(s, side, p, v);
+  }
+  return r;
+}
+
+int sim_market_quote(sim_market* m, const char* code, ss_time time, uint8_t flags, const uint32_t prices[5]) {
+  if (!valid_code(code)) return -1;
+  flags &= kMarketQuoteBits;
+  for (int i = 0; i < kMarketQuotePrices; i++) {
+    if ((flags & (1u << i)) && prices[i] > kMarketMaxPrice) {
+      log(LOG_ERROR, kSrc, "market: %s: quote price %u", code, prices[i]);
+      return -1;
+    }
+  }
+  sim_stock_ref& s = market_stock(m, code);
+  if (sim_msg_quote(&m->unit.gb, m->hdr, time, code, flags, prices, &s.price_ref) < 0) return -1;
+  uint32_t* fields[kMarketQuotePrices] = {&s.close, &s.open, &s.high, &s.low, &s.last};
+  bool changed = false;
+  for (int i = 0; i < kMarketQuotePrices; i++) {
+    if (!(flags & (1u << i)) || *fields[i] == prices[i]) continue;
+    *fields[i] = prices[i];
+    changed = true;
+  }
+  note(m, s, kSimMsgQuote, time, s.last, 0);
+  if (!m->o.journal) return int(kSimMsgQuote);
+  sim_journal_entry& e = m->journal.back();
+  e.quoted = changed;
+  e.close = s.close;
+  e.open = s.open;
+  e.high = s.high;
+  e.low = s.low;
+  e.last = s.last;
+  return int(kSimMsgQuote);
+}
+
+int sim_market_trade(sim_market* m, const char* code, ss_time time, uint32_t price, uint64_t volume,
+                     const char* buyer, const char* seller) {
+  if (!valid_code(code)) return -1;
+  if (price < 1 || price > kMarketMaxPrice) {
+    log(LOG_ERROR, kSrc, "market: %s: no trade at price %u", code, price);
+    return -1;
+  }
+  sim_stock_ref& s = market_stock(m, code);
+  const uint32_t type = price == s.last ? kSimMsgTradeAtLast : kSimMsgTrade;
+  if (sim_msg_trade(&m->unit.gb, m->hdr, type, time, code, price, volume, market_broker(m, buyer),
+                    market_broker(m, seller), &s.price_ref, m->o.brokers) < 0)
+    return -1;
+  // A plain trade sets the last price (and the open when there is none) and
+  // counts for high, low and volume.
+  if (s.open == 0) s.open = price;
+  s.last = price;
+  if (s.low == 0 || s.low > price) s.low = price;
+  if (s.high < price) s.high = price;
+  s.volume += volume;
+  s.trades++;
+  note(m, s, type, time, price, volume);
+  return int(type);
+}
+
+std::string sim_market_code(uint32_t i) {
+  std::string c;
+  const int letters = i < kMarketShortCodes ? 3 : 4;
+  if (letters == 4) i -= kMarketShortCodes;
+  for (int k = 0; k < letters; k++) {
+    c.insert(c.begin(), char('A' + i % kMarketCodeLetters));
+    i /= kMarketCodeLetters;
+  }
+  return c;
+}
+
+namespace {
+
+uint64_t script_volume(rng& r) {
+  switch (r.next() % 4) {
+    case 0:
+      return (1 + r.next() % 50) * 100;  // one-byte forms
+    case 1:
+      return 1 + r.next() % 99999;
+    case 2:
+      return (1 + r.next() % 20) * 1000;
+    default:
+      return (1 + r.next() % 10) * 50000;
+  }
+}
+
+// A price where a stock with an empty book starts: one of the tick bands,
+// fixed by the code.
+uint32_t script_base(const sim_stock_ref& s) {
+  const uint32_t h = fnv(s.code);
+  const uint32_t base = kMarketBases[h % (sizeof kMarketBases / sizeof kMarketBases[0])];
+  return base + (h / 8 % 20) * sim_tick(base);
+}
+
+uint32_t script_mid(const sim_stock_ref& s) {
+  if (s.top(0) && s.top(1)) return s.top(0);
+  if (s.top(0)) return s.top(0);
+  if (s.top(1)) return s.top(1);
+  return s.last ? s.last : script_base(s);
+}
+
+// Would a price on `side` reach the other side's top?
+bool crosses(const sim_stock_ref& s, int side, uint32_t price) {
+  const uint32_t other = s.top(1 - side);
+  return other && !better(side, other, price);
+}
+
+int script_add(sim_market* m, sim_stock_ref& s, int side, ss_time t) {
+  rng& r = m->r;
+  const uint32_t top = s.top(side);
+  uint32_t price;
+  if (!top) {
+    const uint32_t mid = s.top(1 - side) ? s.top(1 - side) : script_base(s);
+    price = ticks_better(mid, 1 - side, int32_t(1 + r.next() % 3));
+  } else {
+    const uint32_t mode = uint32_t(r.next() % 100);
+    if (mode < 20)
+      price = ticks_better(top, side, 1);
+    else if (mode < 30)
+      price = ticks_better(top, side, 2);
+    else if (mode < 50)
+      price = top;
+    else
+      price = ticks_better(top, side, -int32_t(1 + r.next() % 8));
+    if (mode >= 90 && price > 40) price -= 10 * uint32_t(1 + r.next() % 3);  // off the tick grid
+    if (!price || crosses(s, side, price)) price = top;
+  }
+  if (!price || crosses(s, side, price)) price = top ? top : script_base(s);
+  return sim_market_add(m, s.code.c_str(), t, side, price, script_volume(r));
+}
+
+int script_change_top(sim_market* m, sim_stock_ref& s, int side, ss_time t) {
+  rng& r = m->r;
+  const uint32_t top = s.top(side);
+  const uint32_t tick = sim_tick(top);
+  uint32_t price = kSimKeepPrice;
+  const uint32_t mode = uint32_t(r.next() % 100);
+  if (mode < 20)
+    price = top + tick;
+  else if (mode < 40 && top > tick)
+    price = top - tick;
+  else if (mode < 70)
+    price = ticks_better(top, side, int32_t(r.next() % 7) - 3);
+  if (price != kSimKeepPrice && (price == 0 || crosses(s, side, price))) price = kSimKeepPrice;
+  const uint64_t volume = r.next() % 10 < 4 ? kSimKeepVolume : script_volume(r);
+  return sim_market_change_top(m, s.code.c_str(), t, side, price, volume);
+}
+
+int script_quote(sim_market* m, sim_stock_ref& s, ss_time t) {
+  rng& r = m->r;
+  const uint32_t mid = script_mid(s);
+  const uint32_t tick = sim_tick(mid);
+  uint32_t prices[kMarketQuotePrices];
+  for (uint32_t& p : prices) p = mid + tick * uint32_t(r.next() % 5);
+  return sim_market_quote(m, s.code.c_str(), t, uint8_t(1 + r.next() % kMarketQuoteBits), prices);
+}
+
+int script_step(sim_market* m, sim_stock_ref& s, ss_time t) {
+  rng& r = m->r;
+  const bool busy = s.orders(0) + s.orders(1) > uint32_t(kMarketBusyBook);
+  uint32_t op = uint32_t(r.next() % 100);
+  if (busy && op < 35) op = 40;  // a delete instead of an add
+  int side = int(r.next() % 2);
+  if (op >= 35 && op < 77 && s.sides[side].empty()) side = 1 - side;
+  if (op >= 35 && op < 77 && s.sides[side].empty()) op = 0;  // nothing to delete, amend or replace
+  if (op < 35) return script_add(m, s, side, t);
+  const uint32_t n = s.orders(side);
+  if (op < 55) {
+    const uint32_t pos = r.next() % 100 < 45 ? 1 : uint32_t(1 + r.next() % n);
+    return sim_market_delete(m, s.code.c_str(), t, side, pos);
+  }
+  if (op < 67) {
+    if (m->last_amended[side] && r.next() % 4 == 0)  // the head to the side's last amended volume
+      return sim_market_amend(m, s.code.c_str(), t, side, 1, m->last_amended[side]);
+    const uint32_t pos = r.next() % 100 < 30 ? 1 : uint32_t(1 + r.next() % n);
+    return sim_market_amend(m, s.code.c_str(), t, side, pos, script_volume(r));
+  }
+  if (op < 77) return script_change_top(m, s, side, t);
+  if (op < 92) {
+    uint32_t price = s.last && r.next() % 3 == 0 ? s.last : script_mid(s);
+    return sim_market_trade(m, s.code.c_str(), t, price, script_volume(r));
+  }
+  return script_quote(m, s, t);
+}
+
+}  // namespace
+
+int32_t sim_market_script(sim_market* m, uint64_t seed, const std::vector<std::string>& codes, int32_t n,
+                          ss_time* time) {
+  if (codes.empty() || n < 0) return -1;
+  m->r.s = seed;
+  for (int32_t i = 0; i < n; i++) {
+    sim_stock_ref& s = market_stock(m, codes[m->r.next() % codes.size()].c_str());
+    if (script_step(m, s, *time) < 0) return -1;
+    *time = sstime_add_seconds(*time, int32_t(m->r.next() % 3));
+  }
+  return n;
+}
+
+int sim_market_flush(sim_market* m, sim_server* sim) {
+  const int r = m->unit.size() ? sim_append(sim, m->o.index, m->unit.data(), int32_t(m->unit.size())) : 0;
+  growbuf_reset(&m->unit.gb);
+  sim_hdr_restart(m->hdr);
+  return r;
+}
+
+void sim_market_take(sim_market* m, std::vector<uint8_t>* out) {
+  append(out, m->unit.data(), m->unit.size());
+  growbuf_reset(&m->unit.gb);
+  sim_hdr_restart(m->hdr);
+}
+
+size_t sim_market_pending(const sim_market* m) { return m->unit.size(); }
+
+const sim_stock_ref* sim_market_stock(const sim_market* m, const char* code) {
+  auto it = m->stocks.find(code);
+  return it == m->stocks.end() ? nullptr : &it->second;
+}
+
+std::vector<std::string> sim_market_codes(const sim_market* m) {
+  std::vector<std::string> out;
+  for (const auto& [code, s] : m->stocks) out.push_back(code);
+  return out;
+}
+
+const std::vector<sim_journal_entry>& sim_market_journal(const sim_market* m) { return m->journal; }
+const std::vector<uint32_t>& sim_market_type_counts(const sim_market* m) { return m->counts; }

@@ -194,3 +194,100 @@ int sim_wait_entry(sim_server* sim, int32_t kind, size_t from, int32_t timeout_m
 bool sim_wait_logins(sim_server* sim, int32_t logins, int32_t timeout_ms);
 // True once `closed` links in all have closed, within timeout_ms.
 bool sim_wait_closed(sim_server* sim, int32_t closed, int32_t timeout_ms);
+
+// Scripted market ---------------------------------------------------------------
+//
+// The stocks of one exchange whose depth, quotes and trades the simulator
+// writes as the server's messages, with its own reference copy of each stock:
+// the order book as the client must hold it, quote prices, last price,
+// volume and trades. Each operation writes the shortest message type that
+// carries it into the market's pending unit and applies it to the reference;
+// a flush hands the unit to the exchange's stream (or to the caller). Every
+// message is also kept in a journal, so a test can compare what the client
+// reported. One thread at a time per market. Positions count orders from 1
+// at the head of a side; bids are kept highest first, offers lowest first
+// (the market is not meant for the reversed books of NZX numbered codes).
+
+constexpr uint32_t kSimKeepPrice = 0xFFFFFFFFu;  // change top: the head's price
+constexpr uint64_t kSimKeepVolume = UINT64_MAX;  // change top: the head order's volume
+
+struct sim_market;
+
+struct sim_market_options {
+  uint32_t index = 0;    // the exchange (0-3)
+  bool brokers = false;  // its depth and trades carry brokers
+  bool speeds = false;   // name stocks by speed number once they have one
+  bool journal = true;   // keep the journal of every message written
+};
+
+struct sim_level {
+  uint32_t price = 0;
+  std::vector<uint64_t> orders;  // volumes, head of the queue first
+};
+
+struct sim_stock_ref {
+  std::string code;
+  std::vector<sim_level> sides[2];  // bid, offer; the better price first
+  uint32_t price_ref = 0;           // running reference of the price fields
+  uint32_t close = 0, open = 0, high = 0, low = 0, last = 0;
+  uint64_t volume = 0;
+  uint32_t trades = 0;
+  uint32_t top(int side) const { return sides[side].empty() ? 0 : sides[side].front().price; }
+  uint32_t orders(int side) const;
+};
+
+// One message written. Depth messages change the book only (the client lists
+// no event for them, it sets the depth change bit); a trade lists a trade
+// event; a quote lists a quote event only when it changed a price (`quoted`).
+struct sim_journal_entry {
+  std::string code;
+  uint32_t type = 0;
+  ss_time time = 0;
+  uint32_t price = 0;  // trade price; quote: the last price after it
+  uint64_t volume = 0;
+  bool quoted = false;
+  uint32_t close = 0, open = 0, high = 0, low = 0, last = 0;  // quote: the figures after it
+};
+
+sim_market* sim_market_create(const sim_market_options& options);
+void sim_market_destroy(sim_market* m);
+
+// Each returns the message type written, or -1 after an ERROR line when the
+// operation does not fit the reference (nothing is written then). Brokers
+// are written only with options.brokers (null: the market picks one).
+int sim_market_add(sim_market* m, const char* code, ss_time time, int side, uint32_t price, uint64_t volume,
+                   const char* broker = nullptr);
+int sim_market_amend(sim_market* m, const char* code, ss_time time, int side, uint32_t position, uint64_t volume);
+int sim_market_delete(sim_market* m, const char* code, ss_time time, int side, uint32_t position);
+// The head order of a side goes to the end of the level of `price` (or of
+// its own price) with `volume` (or its own volume).
+int sim_market_change_top(sim_market* m, const char* code, ss_time time, int side, uint32_t price, uint64_t volume,
+                          const char* broker = nullptr);
+// prices: previous close, open, high, low, last for the flag bits 0x01-0x10.
+int sim_market_quote(sim_market* m, const char* code, ss_time time, uint8_t flags, const uint32_t prices[5]);
+// A trade at the stock's last price is written as type 30.
+int sim_market_trade(sim_market* m, const char* code, ss_time time, uint32_t price, uint64_t volume,
+                     const char* buyer = nullptr, const char* seller = nullptr);
+
+// n random operations of every kind over the stocks named (added to the
+// market as needed), zero to two seconds apart from *time on, which moves
+// on. The same seed writes the same messages. Returns n, or -1 when an
+// operation could not be written.
+int32_t sim_market_script(sim_market* m, uint64_t seed, const std::vector<std::string>& codes, int32_t n,
+                          ss_time* time);
+// The i-th made-up stock code of a script (three capitals, then four).
+std::string sim_market_code(uint32_t i);
+
+// The pending unit: flush appends it to exchange options.index of the server
+// (0, -1 when sim_append refuses); take appends it to `out`. Either way the
+// next message names its stock and time in full, so a client may start
+// reading at the unit's first byte.
+int sim_market_flush(sim_market* m, sim_server* sim);
+void sim_market_take(sim_market* m, std::vector<uint8_t>* out);
+size_t sim_market_pending(const sim_market* m);
+
+const sim_stock_ref* sim_market_stock(const sim_market* m, const char* code);
+std::vector<std::string> sim_market_codes(const sim_market* m);
+const std::vector<sim_journal_entry>& sim_market_journal(const sim_market* m);
+// Messages written so far, by type (index 0-255).
+const std::vector<uint32_t>& sim_market_type_counts(const sim_market* m);

@@ -9,10 +9,18 @@
 #include "sim_msg.h"
 
 #include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "decode.h"
 #include "encblk.h"
+#include "enchdr.h"
 #include "encode.h"
 #include "log.h"
+#include "ssbroker.h"
+#include "ssmodel.h"
 
 static const char kSrc[] = "sim/sim_msg";
 
@@ -45,13 +53,18 @@ struct msg_writer {
   bool failed = false;
 
   msg_writer(growbuf* g, uint32_t type, uint32_t room = kMsgRoom) : gb(g) {
+    if (reserve(type, room)) add(put_header(base, type));
+  }
+  // Room only: the caller writes the header.
+  struct no_header {};
+  msg_writer(growbuf* g, uint32_t type, no_header) : gb(g) { reserve(type, kMsgRoom); }
+  bool reserve(uint32_t type, uint32_t room) {
     base = growbuf_reserve(gb, room);
     if (!base) {
       log(LOG_ERROR, kSrc, "can't make room for message %u", type);
       failed = true;
-      return;
     }
-    add(put_header(base, type));
+    return !failed;
   }
   void add(int r) {
     if (failed) return;
@@ -77,6 +90,16 @@ struct msg_writer {
   void date16(ss_time d) {
     if (!failed) add(encode_date16(at(), d));
   }
+  void u16(uint32_t v) {
+    if (!failed) add(encode_short(at(), v));
+  }
+  void price(uint32_t p, uint32_t* ref) {
+    if (!failed) add(encode_price(at(), p, ref));
+  }
+  void volume(uint64_t v) {
+    if (!failed) add(encode_volume(at(), v));
+  }
+  void broker(const char* code);
   int finish() {
     if (failed) return -1;
     return growbuf_commit(gb, uint32_t(used));
@@ -263,4 +286,257 @@ int sim_msg_error(growbuf* gb, uint32_t code, uint32_t sub, uint8_t exchange, co
   w.code(instrument);
   w.date16(date);
   return w.finish();
+}
+
+// Stock depth, quote and trade messages ------------------------------------------
+
+namespace {
+
+constexpr uint32_t kTickSmallBelow = 20000;
+constexpr uint32_t kTickMediumBelow = 200000;
+constexpr uint32_t kTickSmall = 50;
+constexpr uint32_t kTickMedium = 100;
+constexpr uint32_t kTickLarge = 1000;
+constexpr uint32_t kBidTwinLast = 13;       // bid types 1-13 have their twin 13 on
+constexpr uint32_t kWideDepthFirst = 32;    // bid types 32, 34, 36, 38: twin one on
+constexpr uint32_t kWideDepthLast = 39;
+constexpr uint32_t kMaxSpeeds = 65536;
+constexpr int kBrokerPackedBits = 5;
+constexpr uint32_t kBrokerPackedHead = 8;   // 1nnn above the packed characters
+constexpr uint32_t kBrokerPackedIndexEnd = 32;  // indices 1-31 pack: "A"-"Z", space, "0"-"3"
+
+// Alphabet index of a character of an instrument code; 0 when it has none.
+uint32_t alphabet_index(char c) {
+  for (uint32_t i = 1; i < 64; i++)
+    if (kCodecAlphabet[i] == c) return i;
+  return 0;
+}
+
+// A broker as the client reads it: the one-byte id of a built-in broker, or
+// the packed form. The codec's own writer asks the broker table, which the
+// client's io thread changes as it learns codes; built-in ids are fixed, so
+// the server side needs only them.
+int put_broker(uint8_t* out, const char* code) {
+  for (int32_t id = 0; id < kBrokerBuiltins; id++)
+    if (strcmp(ssbroker_code(id), code) == 0) return encode_byte(out, uint32_t(id));
+  const size_t len = strlen(code);
+  if (len > size_t(kCodecBrokerPackedChars)) {
+    log(LOG_ERROR, kSrc, "can't pack broker %s: longer than %d", code, kCodecBrokerPackedChars);
+    return -1;
+  }
+  const int n = int(len);
+  uint64_t w = kBrokerPackedHead | uint64_t(n);
+  for (int i = 0; i < n; i++) {
+    const uint32_t ix = alphabet_index(code[i]);
+    if (ix == 0 || ix >= kBrokerPackedIndexEnd) {
+      log(LOG_ERROR, kSrc, "can't pack broker %s: '%c'", code, code[i]);
+      return -1;
+    }
+    w = w << kBrokerPackedBits | ix;
+  }
+  const int used = (kBrokerPackedBits * n + 11) / 8;
+  w <<= used * 8 - 4 - kBrokerPackedBits * n;  // zero bits up to a whole byte
+  for (int i = 0; i < used; i++) out[i] = uint8_t(w >> (8 * (used - 1 - i)));
+  return used;
+}
+
+}  // namespace
+
+void msg_writer::broker(const char* code) {
+  if (!failed) add(put_broker(at(), code ? code : ""));
+}
+
+struct sim_hdr {
+  // Only the header fields of the record are used: current code, current
+  // time, highest time and the stock speed table.
+  std::unique_ptr<ss_exchange> ex = std::make_unique<ss_exchange>();
+  std::vector<std::unique_ptr<ss_stock>> named;  // the records the speed table points at
+  std::unordered_map<std::string, int32_t> speeds;
+  bool use_speeds = false;
+};
+
+namespace {
+
+struct hdr_saved {
+  char code[kCodeSize];
+  ss_time cur;
+  ss_time high;
+};
+
+hdr_saved hdr_save(const sim_hdr* h) {
+  hdr_saved s;
+  memcpy(s.code, h->ex->cur_code, kCodeSize);
+  s.cur = h->ex->cur_time;
+  s.high = h->ex->high_time;
+  return s;
+}
+
+void hdr_restore(sim_hdr* h, const hdr_saved& s) {
+  memcpy(h->ex->cur_code, s.code, kCodeSize);
+  h->ex->cur_time = s.cur;
+  h->ex->high_time = s.high;
+}
+
+int32_t speed_of(const sim_hdr* h, const char* code) {
+  if (!h->use_speeds) return -1;
+  auto it = h->speeds.find(code);
+  return it == h->speeds.end() ? -1 : it->second;
+}
+
+// The client numbers a stock at its first message that succeeds; so does
+// the server, after the message is written.
+void note_speed(sim_hdr* h, const char* code) {
+  if (!h->use_speeds || h->speeds.count(code) || h->ex->speed_count >= kMaxSpeeds) return;
+  auto s = std::make_unique<ss_stock>();
+  strncpy(s->code, code, kCodeMax);
+  s->speed = int32_t(h->ex->speed_count);
+  h->ex->speeds[h->ex->speed_count++] = s.get();
+  h->speeds[code] = s->speed;
+  h->named.push_back(std::move(s));
+}
+
+// A stock message: the timed header, then the fields `body` writes. On any
+// refusal the buffer, the header state and the price reference are as they
+// were.
+template <class Body>
+int stock_msg(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t* ref, Body body) {
+  if (!h || !code || !code[0]) {
+    log(LOG_ERROR, kSrc, "message %u: no stock", type);
+    return -1;
+  }
+  const hdr_saved saved = hdr_save(h);
+  const uint32_t saved_ref = ref ? *ref : 0;
+  msg_writer w(gb, type, msg_writer::no_header{});
+  if (!w.failed) w.add(enchdr_encode_timed(w.at(), h->ex.get(), type, time, code, speed_of(h, code)));
+  body(w);
+  if (w.finish() < 0) {
+    hdr_restore(h, saved);
+    if (ref) *ref = saved_ref;
+    return -1;
+  }
+  note_speed(h, code);
+  return 0;
+}
+
+}  // namespace
+
+int sim_depth_side(uint32_t type) {
+  if (type >= 1 && type <= kBidTwinLast) return 0;
+  if (type > kBidTwinLast && type <= 2 * kBidTwinLast) return 1;
+  if (type >= kWideDepthFirst && type <= kWideDepthLast) return type % 2 ? 1 : 0;
+  return -1;
+}
+
+uint32_t sim_depth_twin(uint32_t bid_type) {
+  if (bid_type >= 1 && bid_type <= kBidTwinLast) return bid_type + kSimOfferTwin;
+  if (bid_type >= kWideDepthFirst && bid_type < kWideDepthLast && bid_type % 2 == 0) return bid_type + 1;
+  return 0;
+}
+
+uint32_t sim_tick(uint32_t price) {
+  return price < kTickSmallBelow ? kTickSmall : price < kTickMediumBelow ? kTickMedium : kTickLarge;
+}
+
+sim_hdr* sim_hdr_create(bool speeds) {
+  sim_hdr* h = new sim_hdr;
+  h->use_speeds = speeds;
+  return h;
+}
+
+void sim_hdr_destroy(sim_hdr* h) { delete h; }
+
+void sim_hdr_restart(sim_hdr* h) {
+  h->ex->cur_code[0] = '\0';
+  h->ex->cur_time = 0;
+}
+
+int sim_msg_depth(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const sim_depth& d,
+                  uint32_t* ref, bool brokers) {
+  const int side = sim_depth_side(type);
+  if (side < 0) {
+    log(LOG_ERROR, kSrc, "%u is no depth type", type);
+    return -1;
+  }
+  // The bid form of the type says which fields follow.
+  const uint32_t bid = side == 0 ? type : type <= 2 * kBidTwinLast ? type - kSimOfferTwin : type - 1;
+  if (bid == kSimDepthHead && !ref) {
+    log(LOG_ERROR, kSrc, "depth head of %s: no price reference", code ? code : "");
+    return -1;
+  }
+  return stock_msg(gb, h, type, time, code, ref, [&](msg_writer& w) {
+    uint32_t top = d.top;
+    switch (bid) {
+      case kSimDepthHead:
+        w.price(d.price, ref);
+        w.volume(d.volume);
+        break;
+      case kSimDepthHeadBetter:
+      case kSimDepthHeadTop:
+      case kSimDepthHeadBetter2:
+      case kSimDepthAmendHead:
+      case kSimDepthTopUpVol:
+      case kSimDepthTopDownVol:
+        w.volume(d.volume);
+        break;
+      case kSimDepthDelete:
+        w.byte(d.position);
+        break;
+      case kSimDepthDeleteShort:
+        w.u16(d.position);
+        break;
+      case kSimDepthAmend:
+        w.byte(d.position);
+        w.volume(d.volume);
+        break;
+      case kSimDepthAmendShort:
+        w.u16(d.position);
+        w.volume(d.volume);
+        break;
+      case kSimDepthTopPrice:
+        w.price(d.price, &top);  // against a copy: the stock's reference stays
+        break;
+      case kSimDepthTopPriceVol:
+        w.price(d.price, &top);
+        w.volume(d.volume);
+        break;
+      default:  // 5, 6, 10, 12: nothing before the broker
+        break;
+    }
+    const bool has_broker = bid == kSimDepthHead || bid == kSimDepthHeadBetter || bid == kSimDepthHeadTop ||
+                            bid == kSimDepthHeadBetter2 || (bid >= kSimDepthTopPrice && bid <= kSimDepthTopDownVol);
+    if (has_broker && brokers) w.broker(d.broker);
+  });
+}
+
+int sim_msg_quote(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint8_t flags, const uint32_t prices[5],
+                  uint32_t* ref) {
+  if (!ref && flags) {
+    log(LOG_ERROR, kSrc, "quote of %s: no price reference", code ? code : "");
+    return -1;
+  }
+  return stock_msg(gb, h, kSimMsgQuote, time, code, ref, [&](msg_writer& w) {
+    w.byte(flags);
+    for (int i = 0; i < 5; i++)
+      if (flags & (1u << i)) w.price(prices[i], ref);
+  });
+}
+
+int sim_msg_trade(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t price,
+                  uint64_t volume, const char* buyer, const char* seller, uint32_t* ref, bool brokers) {
+  if (type != kSimMsgTrade && type != kSimMsgTradeAtLast) {
+    log(LOG_ERROR, kSrc, "%u is no trade type", type);
+    return -1;
+  }
+  if (type == kSimMsgTrade && !ref) {
+    log(LOG_ERROR, kSrc, "trade of %s: no price reference", code ? code : "");
+    return -1;
+  }
+  return stock_msg(gb, h, type, time, code, ref, [&](msg_writer& w) {
+    if (type == kSimMsgTrade) w.price(price, ref);
+    w.volume(volume);
+    if (brokers) {
+      w.broker(buyer);
+      w.broker(seller);
+    }
+  });
 }

@@ -108,3 +108,77 @@ int sim_msg_debug(growbuf* gb, uint32_t number);
 // 255: a server error: code and sub-code, the exchange index, the instrument
 // code (may be null: empty) and the date the failed request named.
 int sim_msg_error(growbuf* gb, uint32_t code, uint32_t sub, uint8_t exchange, const char* instrument, ss_time date);
+
+// Stock depth, quote and trade messages ------------------------------------------
+//
+// These name a stock in their header, relative to header state that the
+// client keeps per exchange (the code and time of the last header, and the
+// stocks' speed numbers): a sim_hdr is the server's copy of that state for
+// one exchange's stream. Prices are told relative to a running reference
+// price that the caller keeps per stock (the stock's `ref` below), exactly as
+// the client keeps its own.
+
+constexpr uint32_t kSimMsgQuote = 28;
+constexpr uint32_t kSimMsgTrade = 29;
+constexpr uint32_t kSimMsgTradeAtLast = 30;
+constexpr uint32_t kSimOfferTwin = 13;  // offer type of bid types 1-13
+
+// Bid depth types; the offer twin of t is t + 13 for 1-13, t + 1 for 32-38.
+constexpr uint32_t kSimDepthHead = 1;          // price, volume, broker
+constexpr uint32_t kSimDepthHeadBetter = 2;    // volume, broker: top one tick better
+constexpr uint32_t kSimDepthHeadTop = 3;       // volume, broker: at the top price
+constexpr uint32_t kSimDepthAmendHead = 4;     // volume
+constexpr uint32_t kSimDepthRepeatAmend = 5;   // nothing
+constexpr uint32_t kSimDepthDeleteHead = 6;    // nothing
+constexpr uint32_t kSimDepthDelete = 7;        // byte position
+constexpr uint32_t kSimDepthTopPrice = 8;      // price against the top, broker
+constexpr uint32_t kSimDepthTopPriceVol = 9;   // price against the top, volume, broker
+constexpr uint32_t kSimDepthTopUp = 10;        // broker: top + 1 tick
+constexpr uint32_t kSimDepthTopUpVol = 11;     // volume, broker
+constexpr uint32_t kSimDepthTopDown = 12;      // broker: top - 1 tick
+constexpr uint32_t kSimDepthTopDownVol = 13;   // volume, broker
+constexpr uint32_t kSimDepthHeadBetter2 = 32;  // volume, broker: two ticks better
+constexpr uint32_t kSimDepthDeleteShort = 34;  // 16-bit position
+constexpr uint32_t kSimDepthAmend = 36;        // byte position, volume
+constexpr uint32_t kSimDepthAmendShort = 38;   // 16-bit position, volume
+
+// The side (0 bid, 1 offer) of a depth type 1-26 or 32-39, or -1; and the
+// offer twin of a bid depth type (0 for a type that is none).
+int sim_depth_side(uint32_t type);
+uint32_t sim_depth_twin(uint32_t bid_type);
+// The price step of the tick-relative depth types at top price p.
+uint32_t sim_tick(uint32_t price);
+
+struct sim_hdr;
+// Header state of one exchange's stream; with `speeds` a stock is named by
+// its speed number once it has one (given at its first message, as the
+// client does), else by its code.
+sim_hdr* sim_hdr_create(bool speeds);
+void sim_hdr_destroy(sim_hdr* h);
+// The next header names its stock and time in full: where a client may start
+// reading (the first message of a stream unit).
+void sim_hdr_restart(sim_hdr* h);
+
+// The fields of one depth message; those its type does not carry are not
+// written.
+struct sim_depth {
+  uint32_t price = 0;     // 1, 14: against *ref; 8, 9, 21, 22: against `top`
+  uint32_t top = 0;       // the side's top price the client holds (8, 9, 21, 22)
+  uint64_t volume = 0;
+  uint32_t position = 1;  // 7, 20 (1-255); 34-39 (1-65535)
+  const char* broker = nullptr;  // written only with `brokers`
+};
+
+// Depth type 1-26 or 32-39 about `code` at `time`. `brokers`: the broker
+// field is carried (the exchange has brokers and the stock's depth is kept
+// as orders).
+int sim_msg_depth(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const sim_depth& d,
+                  uint32_t* ref, bool brokers);
+// 28: the prices of the flag bits 0x01 previous close, 0x02 open, 0x04 high,
+// 0x08 low, 0x10 last (prices[0..4]); the others are not sent.
+int sim_msg_quote(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint8_t flags, const uint32_t prices[5],
+                  uint32_t* ref);
+// 29 (price, volume, buyer, seller) or 30 (at the client's last price: no
+// price field).
+int sim_msg_trade(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t price,
+                  uint64_t volume, const char* buyer, const char* seller, uint32_t* ref, bool brokers);

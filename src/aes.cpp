@@ -103,6 +103,42 @@ inline uint32_t sub_word(uint32_t w) {
   return word(kSbox[w >> 24], kSbox[(w >> 16) & 0xff], kSbox[(w >> 8) & 0xff], kSbox[w & 0xff]);
 }
 
+// One block through the rounds of either direction, the sixteen lookups of
+// a round written out. Encryption's round reads row r of column c from
+// column c + r (ShiftRows); the equivalent inverse cipher reads it from
+// column c - r, which is the same pattern on a state kept with columns 1 and
+// 3 traded. So decryption runs this body with `kSwap13`: the state words,
+// their round-key words and the output words of columns 1 and 3 change
+// places, and nothing else differs but the tables.
+template <const Table& T0, const Table& T1, const Table& T2, const Table& T3, const std::array<uint8_t, 256>& S,
+          bool kSwap13>
+void crypt_block(const uint32_t* rk, int rounds, const uint8_t in[16], uint8_t out[16]) {
+  constexpr int c1 = kSwap13 ? 3 : 1;
+  constexpr int c3 = kSwap13 ? 1 : 3;
+  uint32_t s0 = load_be32(in) ^ rk[0];
+  uint32_t s1 = load_be32(in + 4 * c1) ^ rk[c1];
+  uint32_t s2 = load_be32(in + 8) ^ rk[2];
+  uint32_t s3 = load_be32(in + 4 * c3) ^ rk[c3];
+  for (int r = 1; r < rounds; r++) {
+    rk += 4;
+    uint32_t t0 = T0[s0 >> 24] ^ T1[(s1 >> 16) & 0xff] ^ T2[(s2 >> 8) & 0xff] ^ T3[s3 & 0xff] ^ rk[0];
+    uint32_t t1 = T0[s1 >> 24] ^ T1[(s2 >> 16) & 0xff] ^ T2[(s3 >> 8) & 0xff] ^ T3[s0 & 0xff] ^ rk[c1];
+    uint32_t t2 = T0[s2 >> 24] ^ T1[(s3 >> 16) & 0xff] ^ T2[(s0 >> 8) & 0xff] ^ T3[s1 & 0xff] ^ rk[2];
+    uint32_t t3 = T0[s3 >> 24] ^ T1[(s0 >> 16) & 0xff] ^ T2[(s1 >> 8) & 0xff] ^ T3[s2 & 0xff] ^ rk[c3];
+    s0 = t0;
+    s1 = t1;
+    s2 = t2;
+    s3 = t3;
+  }
+  rk += 4;
+  // Last round: the S-box and the row shifts without the column mixing. The
+  // input was read in full above, so `out` may be `in`.
+  store_be32(out, word(S[s0 >> 24], S[(s1 >> 16) & 0xff], S[(s2 >> 8) & 0xff], S[s3 & 0xff]) ^ rk[0]);
+  store_be32(out + 4 * c1, word(S[s1 >> 24], S[(s2 >> 16) & 0xff], S[(s3 >> 8) & 0xff], S[s0 & 0xff]) ^ rk[c1]);
+  store_be32(out + 8, word(S[s2 >> 24], S[(s3 >> 16) & 0xff], S[(s0 >> 8) & 0xff], S[s1 & 0xff]) ^ rk[2]);
+  store_be32(out + 4 * c3, word(S[s3 >> 24], S[(s0 >> 16) & 0xff], S[(s1 >> 8) & 0xff], S[s2 & 0xff]) ^ rk[c3]);
+}
+
 // Round count for a key size, or -1.
 int rounds_for(int32_t bits) {
   switch (bits) {
@@ -160,51 +196,9 @@ int aes_set_decrypt_key(aes_schedule* ks, const uint8_t* key, int32_t bits) {
 }
 
 void aes_encrypt_block(const aes_schedule* ks, int rounds, const uint8_t in[16], uint8_t out[16]) {
-  const uint32_t* rk = ks->rk;
-  uint32_t s0 = load_be32(in) ^ rk[0];
-  uint32_t s1 = load_be32(in + 4) ^ rk[1];
-  uint32_t s2 = load_be32(in + 8) ^ rk[2];
-  uint32_t s3 = load_be32(in + 12) ^ rk[3];
-  for (int r = 1; r < rounds; r++) {
-    rk += 4;
-    uint32_t t0 = kTe0[s0 >> 24] ^ kTe1[(s1 >> 16) & 0xff] ^ kTe2[(s2 >> 8) & 0xff] ^ kTe3[s3 & 0xff] ^ rk[0];
-    uint32_t t1 = kTe0[s1 >> 24] ^ kTe1[(s2 >> 16) & 0xff] ^ kTe2[(s3 >> 8) & 0xff] ^ kTe3[s0 & 0xff] ^ rk[1];
-    uint32_t t2 = kTe0[s2 >> 24] ^ kTe1[(s3 >> 16) & 0xff] ^ kTe2[(s0 >> 8) & 0xff] ^ kTe3[s1 & 0xff] ^ rk[2];
-    uint32_t t3 = kTe0[s3 >> 24] ^ kTe1[(s0 >> 16) & 0xff] ^ kTe2[(s1 >> 8) & 0xff] ^ kTe3[s2 & 0xff] ^ rk[3];
-    s0 = t0;
-    s1 = t1;
-    s2 = t2;
-    s3 = t3;
-  }
-  rk += 4;
-  // Last round: SubBytes and ShiftRows without MixColumns.
-  store_be32(out, word(kSbox[s0 >> 24], kSbox[(s1 >> 16) & 0xff], kSbox[(s2 >> 8) & 0xff], kSbox[s3 & 0xff]) ^ rk[0]);
-  store_be32(out + 4, word(kSbox[s1 >> 24], kSbox[(s2 >> 16) & 0xff], kSbox[(s3 >> 8) & 0xff], kSbox[s0 & 0xff]) ^ rk[1]);
-  store_be32(out + 8, word(kSbox[s2 >> 24], kSbox[(s3 >> 16) & 0xff], kSbox[(s0 >> 8) & 0xff], kSbox[s1 & 0xff]) ^ rk[2]);
-  store_be32(out + 12, word(kSbox[s3 >> 24], kSbox[(s0 >> 16) & 0xff], kSbox[(s1 >> 8) & 0xff], kSbox[s2 & 0xff]) ^ rk[3]);
+  crypt_block<kTe0, kTe1, kTe2, kTe3, kSbox, false>(ks->rk, rounds, in, out);
 }
 
 void aes_decrypt_block(const aes_schedule* ks, int rounds, const uint8_t in[16], uint8_t out[16]) {
-  const uint32_t* rk = ks->rk;
-  uint32_t s0 = load_be32(in) ^ rk[0];
-  uint32_t s1 = load_be32(in + 4) ^ rk[1];
-  uint32_t s2 = load_be32(in + 8) ^ rk[2];
-  uint32_t s3 = load_be32(in + 12) ^ rk[3];
-  for (int r = 1; r < rounds; r++) {
-    rk += 4;
-    uint32_t t0 = kTd0[s0 >> 24] ^ kTd1[(s3 >> 16) & 0xff] ^ kTd2[(s2 >> 8) & 0xff] ^ kTd3[s1 & 0xff] ^ rk[0];
-    uint32_t t1 = kTd0[s1 >> 24] ^ kTd1[(s0 >> 16) & 0xff] ^ kTd2[(s3 >> 8) & 0xff] ^ kTd3[s2 & 0xff] ^ rk[1];
-    uint32_t t2 = kTd0[s2 >> 24] ^ kTd1[(s1 >> 16) & 0xff] ^ kTd2[(s0 >> 8) & 0xff] ^ kTd3[s3 & 0xff] ^ rk[2];
-    uint32_t t3 = kTd0[s3 >> 24] ^ kTd1[(s2 >> 16) & 0xff] ^ kTd2[(s1 >> 8) & 0xff] ^ kTd3[s0 & 0xff] ^ rk[3];
-    s0 = t0;
-    s1 = t1;
-    s2 = t2;
-    s3 = t3;
-  }
-  rk += 4;
-  // Last round: InvShiftRows and InvSubBytes without InvMixColumns.
-  store_be32(out, word(kInvSbox[s0 >> 24], kInvSbox[(s3 >> 16) & 0xff], kInvSbox[(s2 >> 8) & 0xff], kInvSbox[s1 & 0xff]) ^ rk[0]);
-  store_be32(out + 4, word(kInvSbox[s1 >> 24], kInvSbox[(s0 >> 16) & 0xff], kInvSbox[(s3 >> 8) & 0xff], kInvSbox[s2 & 0xff]) ^ rk[1]);
-  store_be32(out + 8, word(kInvSbox[s2 >> 24], kInvSbox[(s1 >> 16) & 0xff], kInvSbox[(s0 >> 8) & 0xff], kInvSbox[s3 & 0xff]) ^ rk[2]);
-  store_be32(out + 12, word(kInvSbox[s3 >> 24], kInvSbox[(s2 >> 16) & 0xff], kInvSbox[(s1 >> 8) & 0xff], kInvSbox[s0 & 0xff]) ^ rk[3]);
+  crypt_block<kTd0, kTd1, kTd2, kTd3, kInvSbox, true>(ks->rk, rounds, in, out);
 }

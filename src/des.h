@@ -15,5 +15,5 @@ int des_set_key(const uint8_t key[8], int32_t key_len, int32_t mode, des_schedul
 void des_encrypt_block(const uint8_t in[8], uint8_t out[8], const des_schedule* ks);
 // Decrypts one 8-byte block with the decryption schedule; in may equal out.
 void des_decrypt_block(const uint8_t in[8], uint8_t out[8], const des_schedule* ks);
-// Called when a schedule is no longer needed; holds nothing to release.
+// Wipes a schedule that is no longer needed (the subkeys are key material).
 void des_clear(des_schedule* ks);

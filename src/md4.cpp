@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "digest_block.h"
+
 namespace {
 
 constexpr uint32_t kRound2 = 0x5a827999;  // sqrt(2) * 2^30
@@ -13,24 +15,13 @@ constexpr uint32_t kRound3 = 0x6ed9eba1;  // sqrt(3) * 2^30
 
 inline uint32_t rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
 
-inline uint32_t load_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-inline void store_le32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
-
 inline uint32_t f(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
 inline uint32_t g(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z & (x | y)); }
 inline uint32_t h(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 
 void md4_transform(uint32_t st[4], const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; i++) x[i] = load_le32(block + 4 * i);
+  for (int i = 0; i < 16; i++) x[i] = digest_load_le32(block + 4 * i);
   uint32_t a = st[0], b = st[1], c = st[2], d = st[3];
 
 #define R1(a, b, c, d, k, s) a = rotl(a + f(b, c, d) + x[k], s)
@@ -69,36 +60,11 @@ void md4_init(md4_ctx* ctx) {
 }
 
 void md4_update(md4_ctx* ctx, const void* data, uint32_t len) {
-  if (len == 0) return;
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  uint32_t used = uint32_t(ctx->bits >> 3) & 63;
-  ctx->bits += uint64_t(len) << 3;
-  if (used) {
-    uint32_t take = 64 - used < len ? 64 - used : len;
-    memcpy(ctx->buffer + used, p, take);
-    p += take;
-    len -= take;
-    if (used + take < 64) return;
-    md4_transform(ctx->state, ctx->buffer);
-  }
-  for (; len >= 64; p += 64, len -= 64) md4_transform(ctx->state, p);
-  if (len) memcpy(ctx->buffer, p, len);
+  digest_block_update<md4_transform>(ctx, data, len);
 }
 
 void md4_final(md4_ctx* ctx, uint8_t digest[16]) {
-  uint64_t bits = ctx->bits;
-  uint32_t used = uint32_t(bits >> 3) & 63;
-  // A one bit, zeros up to 56 bytes into a block, then the bit count.
-  ctx->buffer[used++] = 0x80;
-  if (used > 56) {
-    memset(ctx->buffer + used, 0, 64 - used);
-    md4_transform(ctx->state, ctx->buffer);
-    used = 0;
-  }
-  memset(ctx->buffer + used, 0, 56 - used);
-  store_le32(ctx->buffer + 56, uint32_t(bits));
-  store_le32(ctx->buffer + 60, uint32_t(bits >> 32));
-  md4_transform(ctx->state, ctx->buffer);
-  for (int i = 0; i < 4; i++) store_le32(digest + 4 * i, ctx->state[i]);
+  digest_block_pad<md4_transform>(ctx, false);
+  for (int i = 0; i < 4; i++) digest_store_le32(digest + 4 * i, ctx->state[i]);
   memset(ctx, 0, sizeof *ctx);
 }

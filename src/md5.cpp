@@ -6,20 +6,11 @@
 
 #include <cstring>
 
+#include "digest_block.h"
+
 namespace {
 
 inline uint32_t rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
-
-inline uint32_t load_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-inline void store_le32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
 
 // The four auxiliary functions, in forms with fewer operations than the
 // RFC's but the same values.
@@ -30,7 +21,7 @@ inline uint32_t i(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 void md5_transform(uint32_t st[4], const uint8_t* block) {
   uint32_t x[16];
-  for (int k = 0; k < 16; k++) x[k] = load_le32(block + 4 * k);
+  for (int k = 0; k < 16; k++) x[k] = digest_load_le32(block + 4 * k);
   uint32_t a = st[0], b = st[1], c = st[2], d = st[3];
 
 #define STEP(fn, a, b, c, d, k, s, t) a = b + rotl(a + fn(b, c, d) + x[k] + t, s)
@@ -88,36 +79,11 @@ void md5_init(md5_ctx* ctx) {
 }
 
 void md5_update(md5_ctx* ctx, const void* data, uint32_t len) {
-  if (len == 0) return;
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  uint32_t used = uint32_t(ctx->bits >> 3) & 63;
-  ctx->bits += uint64_t(len) << 3;
-  if (used) {
-    uint32_t take = 64 - used < len ? 64 - used : len;
-    memcpy(ctx->buffer + used, p, take);
-    p += take;
-    len -= take;
-    if (used + take < 64) return;
-    md5_transform(ctx->state, ctx->buffer);
-  }
-  for (; len >= 64; p += 64, len -= 64) md5_transform(ctx->state, p);
-  if (len) memcpy(ctx->buffer, p, len);
+  digest_block_update<md5_transform>(ctx, data, len);
 }
 
 void md5_final(md5_ctx* ctx, uint8_t digest[16]) {
-  uint64_t bits = ctx->bits;
-  uint32_t used = uint32_t(bits >> 3) & 63;
-  // A one bit, zeros up to 56 bytes into a block, then the bit count.
-  ctx->buffer[used++] = 0x80;
-  if (used > 56) {
-    memset(ctx->buffer + used, 0, 64 - used);
-    md5_transform(ctx->state, ctx->buffer);
-    used = 0;
-  }
-  memset(ctx->buffer + used, 0, 56 - used);
-  store_le32(ctx->buffer + 56, uint32_t(bits));
-  store_le32(ctx->buffer + 60, uint32_t(bits >> 32));
-  md5_transform(ctx->state, ctx->buffer);
-  for (int k = 0; k < 4; k++) store_le32(digest + 4 * k, ctx->state[k]);
+  digest_block_pad<md5_transform>(ctx, false);
+  for (int k = 0; k < 4; k++) digest_store_le32(digest + 4 * k, ctx->state[k]);
   memset(ctx, 0, sizeof *ctx);
 }

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "digest_block.h"
+
 namespace {
 
 constexpr uint32_t kK[64] = {
@@ -22,17 +24,6 @@ constexpr uint32_t kK[64] = {
 
 inline uint32_t rotr(uint32_t x, int s) { return (x >> s) | (x << (32 - s)); }
 
-inline uint32_t load_be32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-inline void store_be32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-
 inline uint32_t ch(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
 inline uint32_t maj(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z & (x | y)); }
 inline uint32_t big_sigma0(uint32_t x) { return rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22); }
@@ -42,7 +33,7 @@ inline uint32_t small_sigma1(uint32_t x) { return rotr(x, 17) ^ rotr(x, 19) ^ (x
 
 void sha256_transform(uint32_t st[8], const uint8_t* block) {
   uint32_t w[16];
-  for (int t = 0; t < 16; t++) w[t] = load_be32(block + 4 * t);
+  for (int t = 0; t < 16; t++) w[t] = digest_load_be32(block + 4 * t);
   uint32_t a = st[0], b = st[1], c = st[2], d = st[3];
   uint32_t e = st[4], f = st[5], g = st[6], h = st[7];
 
@@ -96,36 +87,11 @@ void sha256_init(sha256_ctx* ctx) {
 }
 
 void sha256_update(sha256_ctx* ctx, const void* data, uint32_t len) {
-  if (len == 0) return;
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  uint32_t used = uint32_t(ctx->bits >> 3) & 63;
-  ctx->bits += uint64_t(len) << 3;
-  if (used) {
-    uint32_t take = 64 - used < len ? 64 - used : len;
-    memcpy(ctx->buffer + used, p, take);
-    p += take;
-    len -= take;
-    if (used + take < 64) return;
-    sha256_transform(ctx->state, ctx->buffer);
-  }
-  for (; len >= 64; p += 64, len -= 64) sha256_transform(ctx->state, p);
-  if (len) memcpy(ctx->buffer, p, len);
+  digest_block_update<sha256_transform>(ctx, data, len);
 }
 
 void sha256_final(sha256_ctx* ctx, uint8_t digest[32]) {
-  uint64_t bits = ctx->bits;
-  uint32_t used = uint32_t(bits >> 3) & 63;
-  // A one bit, zeros up to 56 bytes into a block, then the bit count.
-  ctx->buffer[used++] = 0x80;
-  if (used > 56) {
-    memset(ctx->buffer + used, 0, 64 - used);
-    sha256_transform(ctx->state, ctx->buffer);
-    used = 0;
-  }
-  memset(ctx->buffer + used, 0, 56 - used);
-  store_be32(ctx->buffer + 56, uint32_t(bits >> 32));
-  store_be32(ctx->buffer + 60, uint32_t(bits));
-  sha256_transform(ctx->state, ctx->buffer);
-  for (int k = 0; k < 8; k++) store_be32(digest + 4 * k, ctx->state[k]);
+  digest_block_pad<sha256_transform>(ctx, true);
+  for (int k = 0; k < 8; k++) digest_store_be32(digest + 4 * k, ctx->state[k]);
   memset(ctx, 0, sizeof *ctx);
 }

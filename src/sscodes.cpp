@@ -203,6 +203,25 @@ const char* condition_text_code(int32_t exchange, int row) {
   return condition_column(exchange, kConditions[row]);
 }
 
+// Ends a list of codes written from `buf` up to `p`, each followed by a
+// space: the last space becomes the terminator, or the text is empty.
+char* end_list(char* buf, char* p) {
+  if (p == buf)
+    buf[0] = '\0';
+  else
+    p[-1] = '\0';
+  return buf;
+}
+
+// The first condition row for `bit` with a code in the exchange's own column.
+const sscodes_row* condition_row(int32_t exchange, uint64_t bit) {
+  for (const sscodes_row& r : kConditions) {
+    const char* code = condition_column(exchange, r);
+    if (r.mask == bit && code && code[0]) return &r;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const sscodes_row* sscodes_quote_basis_table(void) { return kQuoteBasis; }
@@ -232,11 +251,7 @@ char* sscodes_quote_basis_text(char* buf, uint32_t* size, int32_t exchange, uint
   }
   *size = count;
   if (count >= cap) return nullptr;
-  if (p == buf)
-    buf[0] = '\0';
-  else
-    p[-1] = '\0';
-  return buf;
+  return end_list(buf, p);
 }
 
 const char* sscodes_quote_basis_names(int32_t exchange, uint64_t mask) {
@@ -273,11 +288,7 @@ const char* sscodes_condition_text(int32_t exchange, uint64_t mask) {
     count += (uint32_t)len + 1;
   }
   if (count > (uint32_t)kConditionTextSize) return nullptr;
-  if (p == buf)
-    buf[0] = '\0';
-  else
-    p[-1] = '\0';
-  return buf;
+  return end_list(buf, p);
 }
 
 const char* sscodes_condition_name(int32_t exchange, uint64_t bit) {
@@ -286,19 +297,13 @@ const char* sscodes_condition_name(int32_t exchange, uint64_t bit) {
     if (bit == 0x20ull) return "Small Market Trade";
     if (bit == 0x2ull) return "Off Market";
   }
-  for (const sscodes_row& r : kConditions) {
-    const char* code = condition_column(exchange, r);
-    if (r.mask == bit && code && code[0]) return r.name;
-  }
+  if (const sscodes_row* r = condition_row(exchange, bit)) return r->name;
   log(LOG_WARN, kSrc, "unknown cond code %llx", (unsigned long long)bit);
   return nullptr;
 }
 
 const char* sscodes_condition_code(int32_t exchange, uint64_t bit) {
   if (bit == kBlockTradeBit && (exchange == kExchangeAsx || exchange == kExchangeAxo)) return "BT";
-  for (const sscodes_row& r : kConditions) {
-    const char* code = condition_column(exchange, r);
-    if (r.mask == bit && code && code[0]) return code;
-  }
-  return nullptr;
+  const sscodes_row* r = condition_row(exchange, bit);
+  return r ? condition_column(exchange, *r) : nullptr;
 }

@@ -675,6 +675,22 @@ void ask_partial(ss_stock* s, int side, const char* what) {
     log(LOG_WARN, kSrc, "unable to queue %s %s partial %s request, hope for the best", ex_name(s), s->code, what);
 }
 
+// A side found empty by `op`, which needs its top order. Where the side is
+// loaded the book and the feed disagree (-1 after an ERROR); where a refresh
+// is already pending the message is dropped; otherwise the side is asked for
+// again. Both of those return 0.
+int top_side_empty(ss_stock* s, int side, const char* op) {
+  if (loaded(s, side)) {
+    log(LOG_ERROR, kSrc, "queue is empty for %s %s %s %s (%x)", ex_name(s), s->code, op, side_word(side), s->flags);
+    return -1;
+  }
+  if (pending(s, side)) return 0;
+  log(LOG_WARN, kSrc, "%s %s %s queue is empty for change top, stalling (%x)", ex_name(s), s->code, side_word(side),
+      s->flags);
+  ask_partial(s, side, side_word(side));
+  return 0;
+}
+
 void dump_both(const ss_stock* s) {
   ssevent_dump_queue(s, 0);
   ssevent_dump_queue(s, 1);
@@ -1077,18 +1093,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
 int ssevent_change_top(ss_stock* s, ss_time time, int side, uint32_t price, uint64_t volume, const char* broker) {
   if (!valid_side(s, side)) return -1;
   ss_depth_level* head = s->levels[side];
-  if (!head) {
-    if (loaded(s, side)) {
-      log(LOG_ERROR, kSrc, "queue is empty for %s %s change top %s (%x)", ex_name(s), s->code, side_word(side),
-          s->flags);
-      return -1;
-    }
-    if (pending(s, side)) return 0;
-    log(LOG_WARN, kSrc, "%s %s %s queue is empty for change top, stalling (%x)", ex_name(s), s->code, side_word(side),
-        s->flags);
-    ask_partial(s, side, side_word(side));
-    return 0;
-  }
+  if (!head) return top_side_empty(s, side, "change top");
   // What the caller keeps comes from the head: its price, and the volume of
   // the head order (in out-of-order depth the head level's volume and count).
   bool summary = out_of_order(s);
@@ -1116,18 +1121,7 @@ int ssevent_change_top(ss_stock* s, ss_time time, int side, uint32_t price, uint
 int ssevent_delete_top_side(ss_stock* s, ss_time time, int side, int32_t n) {
   if (!valid_side(s, side)) return -1;
   for (int32_t i = 0; i < n; i++) {
-    if (!s->levels[side]) {
-      if (loaded(s, side)) {
-        log(LOG_ERROR, kSrc, "queue is empty for %s %s delete multi %s (%x)", ex_name(s), s->code, side_word(side),
-            s->flags);
-        return -1;
-      }
-      if (pending(s, side)) return 0;
-      log(LOG_WARN, kSrc, "%s %s %s queue is empty for change top, stalling (%x)", ex_name(s), s->code, side_word(side),
-          s->flags);
-      ask_partial(s, side, side_word(side));
-      return 0;
-    }
+    if (!s->levels[side]) return top_side_empty(s, side, "delete multi");
     if (ssevent_delete_depth(s, time, side, 1) < 0) return -1;
   }
   return 1;
@@ -1509,18 +1503,22 @@ void track_after_cancel(ss_stock* s, ss_time time, uint32_t old_last) {
     sstrack_track_stock(s, time, s->close);
 }
 
+// The day's prices and totals as the quote and cancel events carry them.
+template <class P>
+void copy_day_figures(P* p, const ss_stock* s) {
+  p->open = s->open;
+  p->low = s->low;
+  p->high = s->high;
+  p->last = s->last;
+  p->volume = s->volume;
+  p->value = s->value;
+}
+
 void cancel_event(ss_stock* s, ss_time time, ss_trade* t, bool totals) {
   auto* p = new_payload<ss_ev_trade_cancel>(kEvTradeCancel);
   if (p) {
     p->time = time;
-    if (totals) {
-      p->open = s->open;
-      p->low = s->low;
-      p->high = s->high;
-      p->last = s->last;
-      p->volume = s->volume;
-      p->value = s->value;
-    }
+    if (totals) copy_day_figures(p, s);
     p->trade = t;
   }
   emit(s, kEvTradeCancel, p, kChangeTradeCancel);
@@ -1782,12 +1780,7 @@ int ssevent_apply_quote(ss_stock* s, ss_time time, uint32_t close, uint32_t open
     if (p) {
       p->time = time;
       p->close = s->close;
-      p->open = s->open;
-      p->low = s->low;
-      p->high = s->high;
-      p->last = s->last;
-      p->volume = s->volume;
-      p->value = s->value;
+      copy_day_figures(p, s);
     }
     emit(s, kEvQuote, p, kChangeQuote);
   }

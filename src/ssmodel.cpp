@@ -308,6 +308,30 @@ void free_later(void (*fn)(void*, void*), void* head, void* stop = nullptr) {
   if (head) lazyfree_queue(reinterpret_cast<void*>(fn), head, 1, stop, nullptr, 0);
 }
 
+// Cuts the entries dated before `cutoff` off the head of a list kept in time
+// order; `fn` frees them after the deferral delay, so a reader standing on
+// one can still step on. Returns how many were cut.
+template <class T>
+uint32_t cut_before(ss_list<T>& l, ss_time cutoff, void (*fn)(void*, void*)) {
+  T* head = l.head;
+  T* keep = head;
+  uint32_t cut = 0;
+  while (keep && keep->time < cutoff) {
+    keep = keep->next;
+    cut++;
+  }
+  if (!cut) return 0;
+  if (!keep) {
+    free_later(fn, dl_detach(l));
+  } else {
+    ssmodel_publish(l.head, keep);
+    ssmodel_publish(keep->prev, nullptr);
+    ssmodel_publish(l.count, l.count - cut);
+    free_later(fn, head, keep);
+  }
+  return cut;
+}
+
 // ---------------------------------------------------------------------------
 // Codes
 
@@ -521,26 +545,7 @@ void add_exchange_news(ss_exchange* ex, const char* code, const ss_news* item) {
 void trim_news(instr* in, ss_time cutoff) {
   ss_issuer* is = issuer_of(in);
   if (!is) return;
-  ss_news* head = is->news.head;
-  if (!head || head->time >= cutoff) {
-    in->flags &= ~kInHistory;
-    return;
-  }
-  ss_news* keep = head;
-  uint32_t cut = 0;
-  while (keep && keep->time < cutoff) {
-    keep = keep->next;
-    cut++;
-  }
-  if (!keep) {
-    free_later(free_news_chain, dl_detach(is->news));
-  } else {
-    ssmodel_publish(is->news.head, keep);
-    ssmodel_publish(keep->prev, nullptr);
-    ssmodel_publish(is->news.count, is->news.count - cut);
-    free_later(free_news_chain, head, keep);
-  }
-  ssnotify_record(in, kChangeNewsList, nullptr);
+  if (cut_before(is->news, cutoff, free_news_chain)) ssnotify_record(in, kChangeNewsList, nullptr);
   in->flags &= ~kInHistory;
 }
 
@@ -1407,23 +1412,7 @@ void ssmodel_set_history_from(instr* in, ss_time date) {
   if (!date) return;
   if (in->kind == kKindIssuer) {
     ss_issuer* is = static_cast<ss_issuer*>(in);
-    ss_news* head = is->news.head;
-    ss_news* keep = head;
-    uint32_t cut = 0;
-    while (keep && keep->time < date) {
-      keep = keep->next;
-      cut++;
-    }
-    if (!cut) return;
-    if (!keep) {
-      free_later(free_news_chain, dl_detach(is->news));
-    } else {
-      ssmodel_publish(is->news.head, keep);
-      ssmodel_publish(keep->prev, nullptr);
-      ssmodel_publish(is->news.count, is->news.count - cut);
-      free_later(free_news_chain, head, keep);
-    }
-    ssnotify_record(in, kChangeNewsList, nullptr);
+    if (cut_before(is->news, date, free_news_chain)) ssnotify_record(in, kChangeNewsList, nullptr);
   } else if (in->kind == kKindStock) {
     if (drop_points_before(static_cast<ss_stock*>(in)->history, date)) ssnotify_record(in, kChangeHistory, nullptr);
   } else if (in->kind == kKindIndex) {
@@ -2165,27 +2154,6 @@ void reset_index(ss_index* x, int32_t mode, ss_time cutoff) {
   reset_days(x, cutoff);
 }
 
-// Cuts the recent-news entries older than `cutoff` off the head of the list;
-// they are freed after the deferral delay.
-void cut_old_news(ss_exchange* ex, ss_time cutoff) {
-  ss_exchange_news* head = ex->news.head;
-  ss_exchange_news* keep = head;
-  uint32_t cut = 0;
-  while (keep && keep->time < cutoff) {
-    keep = keep->next;
-    cut++;
-  }
-  if (!cut) return;
-  if (!keep) {
-    free_later(free_chain<ss_exchange_news>, dl_detach(ex->news));
-    return;
-  }
-  ssmodel_publish(ex->news.head, keep);
-  ssmodel_publish(keep->prev, nullptr);
-  ssmodel_publish(ex->news.count, ex->news.count - cut);
-  free_later(free_chain<ss_exchange_news>, head, keep);
-}
-
 }  // namespace
 
 void ssmodel_reset_exchange(ss_exchange* ex, ss_time date, int32_t mode) {
@@ -2230,7 +2198,7 @@ void ssmodel_reset_exchange(ss_exchange* ex, ss_time date, int32_t mode) {
   ex->resume_counter = 0;
 
   log(LOG_INFO, kSrc, "reset %s news", ex->name);
-  if (cutoff) cut_old_news(ex, cutoff);
+  if (cutoff) cut_before(ex->news, cutoff, free_chain<ss_exchange_news>);
   for (ss_exchange_news* e = ex->news.tail; e && e->time >= ex->date; e = e->prev) {
     ss_issuer* is = ssmodel_find_issuer(ex, e->code);
     if (is) ssmodel_recompute_news_flags(is);

@@ -254,41 +254,39 @@ void call_list(const ss_list<ss_notify>& list, const ss_change* change, uint32_t
     if (!r->dead && (meet == 0 || (r->mask & meet))) r->callback(change, r->owner, r->argument, r->flags);
 }
 
-// The model was reset: every registration of every instrument hears of it,
-// whatever its mask.
-void deliver_reset() {
+// Calls fn on every stock, issuer and index of every exchange in the model,
+// in each table's sorted order.
+template <class Fn>
+void each_instrument(Fn fn) {
   for (int32_t x = 0; x < kExchanges; x++) {
     ss_exchange* ex = ssmodel_exchange(x);
     if (!ex) continue;
-    for (chash* t : {&ex->stocks, &ex->issuers, &ex->indices}) {
-      for (uint64_t i = 0; i < t->count; i++) {
-        instr* in = static_cast<instr*>(t->sorted[i]);
-        if (!in->notify.count) continue;
-        S.scratch.mask = kGlobalReset;
-        S.scratch.instrument = in;
-        S.scratch.count = 0;
-        call_list(in->notify, &S.scratch, 0);
-      }
-    }
+    for (chash* t : {&ex->stocks, &ex->issuers, &ex->indices})
+      for (uint64_t i = 0; i < t->count; i++) fn(static_cast<instr*>(t->sorted[i]));
   }
+}
+
+// The model was reset: every registration of every instrument hears of it,
+// whatever its mask.
+void deliver_reset() {
+  each_instrument([](instr* in) {
+    if (!in->notify.count) return;
+    S.scratch.mask = kGlobalReset;
+    S.scratch.instrument = in;
+    S.scratch.count = 0;
+    call_list(in->notify, &S.scratch, 0);
+  });
 }
 
 // Empties the registration lists and change slots of every instrument still
 // in the model (the entries and registrations are about to be freed).
 void forget_instruments() {
-  for (int32_t x = 0; x < kExchanges; x++) {
-    ss_exchange* ex = ssmodel_exchange(x);
-    if (!ex) continue;
-    for (chash* t : {&ex->stocks, &ex->issuers, &ex->indices}) {
-      for (uint64_t i = 0; i < t->count; i++) {
-        instr* in = static_cast<instr*>(t->sorted[i]);
-        ssmodel_publish(in->notify.head, nullptr);
-        ssmodel_publish(in->notify.tail, nullptr);
-        ssmodel_publish(in->notify.count, 0u);
-        in->change[0] = in->change[1] = nullptr;
-      }
-    }
-  }
+  each_instrument([](instr* in) {
+    ssmodel_publish(in->notify.head, nullptr);
+    ssmodel_publish(in->notify.tail, nullptr);
+    ssmodel_publish(in->notify.count, 0u);
+    in->change[0] = in->change[1] = nullptr;
+  });
 }
 
 }  // namespace

@@ -99,6 +99,12 @@ int ssproto_read_u32(ssproto_msg* m, uint32_t* value);
 int ssproto_read_vint(ssproto_msg* m, uint32_t* value);
 int ssproto_read_code(ssproto_msg* m, char* code);  // kCodeSize bytes
 int ssproto_read_date(ssproto_msg* m, ss_time* date);
+int ssproto_read_short(ssproto_msg* m, uint16_t* value);
+// A price against *ref (null: absolute forms only), which moves as the codec
+// says; on 0 or -1 *ref is as it was.
+int ssproto_read_price(ssproto_msg* m, uint32_t* price, uint32_t* ref);
+int ssproto_read_volume(ssproto_msg* m, uint64_t* volume);
+int ssproto_read_broker(ssproto_msg* m, char* broker);  // kCodeSize bytes
 // The header's stock (or index) in the current exchange, found or added; an
 // instrument given by the caller is used directly and its exchange becomes
 // current. Null after an ERROR line (no current exchange, add refused). The
@@ -106,9 +112,7 @@ int ssproto_read_date(ssproto_msg* m, ss_time* date);
 // and the stock gets the success steps (made current, speed index, last time).
 ss_stock* ssproto_take_stock(ssproto_msg* m);
 ss_index* ssproto_take_index(ssproto_msg* m);
-// The running price reference of a stock's price fields.
-// Minimal version: a side table, replaced when the stock record carries its
-// own price reference.
+// The running price reference of a stock's price fields (kept on the stock).
 uint32_t* ssproto_price_ref(ss_stock* stock);
 
 // Work buffer of nesting level 0 or 1 (null for another), the save buffer,

@@ -9,29 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "testhex.h"
+
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
 #endif
-
-namespace {
-
-std::vector<uint8_t> unhex(const char* text) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; text[i] && text[i + 1]; i += 2) out.push_back(uint8_t(std::stoi(std::string(text + i, 2), nullptr, 16)));
-  return out;
-}
-
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
-
-}  // namespace
 
 TEST(Aes, Fips197ExamplesBothWays) {
   struct Case {

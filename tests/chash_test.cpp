@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <set>
 #include <string>
@@ -20,23 +19,9 @@
 #include "lazyfree.h"
 #include "log.h"
 #include "plat.h"
+#include "testlog.h"
 
 namespace {
-
-// True when a line containing `text` is among the log lines written since the
-// log count was `since`.
-bool logged_since(uint64_t since, const char* text) {
-  void* cursor = nullptr;
-  time_t when;
-  int level;
-  const char* line;
-  uint64_t left = log_count() - since;
-  while (left > 0 && log_walk_newer(&when, &level, &line, &cursor)) {
-    if (strstr(line, text) != nullptr) return true;
-    left--;
-  }
-  return false;
-}
 
 // Records are the keys themselves: a record's first field is its key.
 void* rec(const std::string& key) { return const_cast<char*>(key.c_str()); }
@@ -66,12 +51,7 @@ bool is_prime(uint64_t n) {
 
 class ChashTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    dalloc_init();
-  }
+  static void SetUpTestSuite() { start_runtime(TestStderr::kOn); }
   void TearDown() override { chash_free(&t_); }
   chash t_{};
 };

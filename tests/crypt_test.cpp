@@ -14,22 +14,13 @@
 
 #include "aes.h"
 #include "plat.h"
+#include "testhex.h"
 
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
 #endif
 
 namespace {
-
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
 
 const uint8_t kKey[32] = {0x60, 0x3d, 0xeb, 0x10, 0x15, 0xca, 0x71, 0xbe, 0x2b, 0x73, 0xae,
                           0xf0, 0x85, 0x7d, 0x77, 0x81, 0x1f, 0x35, 0x2c, 0x07, 0x3b, 0x61,

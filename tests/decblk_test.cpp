@@ -13,10 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
 #include "encblk.h"
-#include "log.h"
-#include "plat.h"
+#include "testlog.h"
 
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -27,33 +25,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  bool has(const std::string& needle) const {
-    uint64_t n = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (n-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  uint64_t start_;
-};
-
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime);
 
 // Bytes that deflate cannot shrink.
 Bytes noise(size_t n, uint32_t seed = 1) {

@@ -14,45 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
 #include "decblk.h"
 #include "encblk.h"
 #include "enchdr.h"
-#include "log.h"
-#include "plat.h"
 #include "sstime.h"
+#include "testlog.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  bool has(const std::string& needle) const {
-    uint64_t n = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (n-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  uint64_t start_;
-};
-
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime);
 
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 14, 3, 2014); }
 

@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
 #include "encode.h"
 #include "log.h"
-#include "plat.h"
 #include "ssbroker.h"
 #include "sstime.h"
+#include "testlog.h"
 
 namespace {
 
@@ -472,24 +471,10 @@ int run_encode(Kind k, uint64_t v, const char* text, uint8_t* out, uint64_t* st)
 
 bool text_kind(Kind k) { return k == kString || k == kBlob || k == kCode || k == kBroker; }
 
-bool logged_since(uint64_t since, const char* text) {
-  void* cursor = nullptr;
-  time_t when;
-  int level;
-  const char* line;
-  for (uint64_t left = log_count() - since; left > 0 && log_walk_newer(&when, &level, &line, &cursor); left--)
-    if (strstr(line, text) != nullptr) return true;
-  return false;
-}
-
 class Codec : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    dalloc_init();
+    start_runtime(TestStderr::kOff);
     ASSERT_EQ(ssbroker_init(), 0);
   }
   static void TearDownTestSuite() { ssbroker_fini(); }

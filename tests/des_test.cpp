@@ -8,28 +8,12 @@
 #include <random>
 #include <string>
 
+#include "testhex.h"
+
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 #endif
-
-namespace {
-
-void unhex(const char* text, uint8_t* out) {
-  for (size_t i = 0; text[2 * i]; i++) out[i] = uint8_t(std::stoi(std::string(text + 2 * i, 2), nullptr, 16));
-}
-
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
-
-}  // namespace
 
 TEST(Des, KnownAnswersBothWays) {
   struct Case {
@@ -50,9 +34,9 @@ TEST(Des, KnownAnswersBothWays) {
     des_schedule ks;
     ASSERT_EQ(des_set_key(key, 8, 0, &ks), 0);
     des_encrypt_block(plain, out, &ks);
-    EXPECT_EQ(hex(out, 8), c.cipher) << "key " << c.key;
+    EXPECT_EQ(hex_upper(out, 8), c.cipher) << "key " << c.key;
     des_decrypt_block(out, back, &ks);
-    EXPECT_EQ(hex(back, 8), c.plain) << "key " << c.key;
+    EXPECT_EQ(hex_upper(back, 8), c.plain) << "key " << c.key;
     des_clear(&ks);
   }
 }
@@ -69,7 +53,7 @@ TEST(Des, ParityBitsDoNotChangeTheKey) {
   for (uint8_t& k : key) k ^= 1;
   ASSERT_EQ(des_set_key(key, 8, 16, &ks), 0);
   des_encrypt_block(plain, b, &ks);
-  EXPECT_EQ(hex(a, 8), hex(b, 8));
+  EXPECT_EQ(hex_upper(a, 8), hex_upper(b, 8));
 }
 
 TEST(Des, SetKeyChecksLengthAndMode) {
@@ -113,14 +97,24 @@ TEST(Des, MatchesOpenSslOnRandomKeys) {
     uint8_t got[16], back[16];
     des_encrypt_block(plain, got, &ks);
     des_encrypt_block(plain + 8, got + 8, &ks);
-    ASSERT_EQ(hex(got, 16), hex(want, 16)) << "key " << hex(key, 8);
+    ASSERT_EQ(hex_upper(got, 16), hex_upper(want, 16)) << "key " << hex_upper(key, 8);
     des_decrypt_block(got, back, &ks);
     des_decrypt_block(got + 8, back + 8, &ks);
-    ASSERT_EQ(hex(back, 16), hex(plain, 16)) << "key " << hex(key, 8);
+    ASSERT_EQ(hex_upper(back, 16), hex_upper(plain, 16)) << "key " << hex_upper(key, 8);
   }
   EVP_CIPHER_CTX_free(ctx);
   EVP_CIPHER_free(cipher);
   OSSL_PROVIDER_unload(deflt);
   OSSL_PROVIDER_unload(legacy);
 #endif
+}
+
+TEST(Des, ClearWipesTheSubkeys) {
+  const uint8_t key[8] = {0x13, 0x34, 0x57, 0x79, 0x9B, 0xBC, 0xDF, 0xF1};
+  des_schedule ks;
+  ASSERT_EQ(des_set_key(key, 8, 0, &ks), 0);
+  const des_schedule zero{};
+  ASSERT_NE(memcmp(&ks, &zero, sizeof ks), 0);
+  des_clear(&ks);
+  EXPECT_EQ(memcmp(&ks, &zero, sizeof ks), 0);
 }

@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
 #include "growbuf.h"
 #include "log.h"
 #include "plat.h"
@@ -27,6 +26,7 @@
 #include "ssmsg.h"
 #include "ssproto.h"
 #include "sstime.h"
+#include "testlog.h"
 
 namespace {
 
@@ -46,11 +46,7 @@ int short_sleep(int32_t ms) {
 class Env : public ::testing::Environment {
  public:
   void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
+    start_runtime(TestStderr::kOff);
     plat_set_test_clock(test_clock);
     ssio_set_default_host("");
   }
@@ -69,18 +65,6 @@ int exchange_state_handler(ssproto_msg* m) {
   return ssproto_used(m);
 }
 
-// Log lines containing `needle` among those written since `start`
-// (log_count() then). Read once the io thread has ended.
-int log_lines(uint64_t start, const std::string& needle) {
-  int n = 0;
-  uint64_t left = log_count() - start;
-  void* cursor = nullptr;
-  const char* text;
-  while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-    n += std::string(text).find(needle) != std::string::npos;
-  return n;
-}
-
 bool wait_for(const std::function<bool()>& done, int ms = 5000) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < until) {
@@ -94,7 +78,6 @@ class SignOnConcurrency : public ::testing::Test {
  protected:
   void SetUp() override {
     g_offset = 0;
-    log_start = log_count();
     sim_options o;
     o.name = "ambit-sim";
     sim = sim_create(o);
@@ -207,7 +190,6 @@ class SignOnConcurrency : public ::testing::Test {
   }
 
   sim_server* sim = nullptr;
-  uint64_t log_start = 0;
   int port = 0;
   plat_slot thread = -1;
   std::atomic<bool> done{false};
@@ -274,6 +256,7 @@ TEST_F(SignOnConcurrency, DroppedLinkReconnectsAtTheStreamPositions) {
 }
 
 TEST_F(SignOnConcurrency, Error13ReconnectsToTheSameServerWithAFullReset) {
+  LogCapture log;
   run();
   ASSERT_TRUE(online_with_logins(1));
   ASSERT_EQ(1, sim_kick(sim, "alice", kSimErrResubscribe, 0));
@@ -286,8 +269,8 @@ TEST_F(SignOnConcurrency, Error13ReconnectsToTheSameServerWithAFullReset) {
   ASSERT_EQ(0, ssio_current_server(&host, &p));
   EXPECT_STREQ("127.0.0.1", host);
   EXPECT_EQ(port, p);
-  EXPECT_EQ(1, log_lines(log_start, "can't resubscribe"));
-  EXPECT_EQ(0, log_lines(log_start, "switching to server"));
+  EXPECT_EQ(1, log.count("can't resubscribe"));
+  EXPECT_EQ(0, log.count("switching to server"));
 }
 
 TEST_F(SignOnConcurrency, DroppedMessageEndsTheThreadWithoutReconnecting) {
@@ -333,6 +316,7 @@ TEST_F(SignOnConcurrency, SilentServerGetsAHeartbeatThenTheLinkIsDropped) {
 }
 
 TEST_F(SignOnConcurrency, GarbageIsAProtocolErrorThenEveryStreamIsSentAgain) {
+  LogCapture log;
   sim_misbehaviour how;
   how.mode = SIM_GARBAGE;  // an unknown message after the accept sequence
   sim_set_misbehaviour(sim, how);
@@ -348,7 +332,7 @@ TEST_F(SignOnConcurrency, GarbageIsAProtocolErrorThenEveryStreamIsSentAgain) {
   for (int32_t i : {0, 1, 3})
     EXPECT_TRUE(wait_for([&] { return ssproto_exchange_position(i) == sim_stream_length(sim, i); })) << i;
   stop();
-  EXPECT_EQ(1, log_lines(log_start, "proto error"));
+  EXPECT_EQ(1, log.count("proto error"));
 }
 
 TEST_F(SignOnConcurrency, CloseInTheMiddleOfAMessageReconnectsAndResumes) {

@@ -5,40 +5,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
 #include "log.h"
-#include "plat.h"
+#include "testlog.h"
 
 namespace {
 
-// True when a line containing `text` was logged after entry number `since`.
-bool logged_since(uint64_t since, const char* text) {
-  void* cursor = nullptr;
-  time_t when;
-  int level;
-  const char* line;
-  uint64_t left = log_count() - since;
-  while (left > 0 && log_walk_newer(&when, &level, &line, &cursor)) {
-    if (strstr(line, text) != nullptr) return true;
-    left--;
-  }
-  return false;
-}
-
 class Gics : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    dalloc_init();
-  }
+  static void SetUpTestSuite() { start_runtime(TestStderr::kOn); }
   void SetUp() override { ASSERT_EQ(gics_init(), 0); }
   void TearDown() override { gics_fini(); }
 };

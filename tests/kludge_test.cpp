@@ -6,12 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
-#include "dalloc.h"
 #include "log.h"
-#include "plat.h"
+#include "testlog.h"
 
 namespace {
 
@@ -20,27 +18,12 @@ constexpr ss_time at(int year, int month, int day, int hour = 0, int minute = 0,
          (static_cast<ss_time>(day) << 17) | static_cast<ss_time>(hour * 3600 + minute * 60 + second);
 }
 
-// All lines logged after entry number `since`, newest first, one per line.
-std::string logged_since(uint64_t since) {
-  std::string all;
-  void* cursor = nullptr;
-  time_t when;
-  int level;
-  const char* line;
-  for (uint64_t left = log_count() - since; left > 0 && log_walk_newer(&when, &level, &line, &cursor); left--)
-    all += std::string(line) + "\n";
-  return all;
-}
-
 class Kludge : public ::testing::Test {
  protected:
   // The model starts the cut-over dates before the time module, so the
   // tests do too.
   static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    dalloc_init();
+    start_runtime(TestStderr::kOn);
     kludge_init();
   }
 };

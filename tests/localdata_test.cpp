@@ -27,26 +27,13 @@
 #include "dalloc.h"
 #include "log.h"
 #include "plat.h"
+#include "testlog.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int64_t kMb = 1048576;
-
-// True when a line containing `text` was logged after entry number `since`.
-bool logged_since(uint64_t since, const char* text) {
-  void* cursor = nullptr;
-  time_t when;
-  int level;
-  const char* line;
-  uint64_t left = log_count() - since;
-  while (left > 0 && log_walk_newer(&when, &level, &line, &cursor)) {
-    if (strstr(line, text) != nullptr) return true;
-    left--;
-  }
-  return false;
-}
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -110,12 +97,7 @@ int64_t test_clock() { return g_now_ms.load(); }
 
 class LocalData : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    dalloc_init();
-  }
+  static void SetUpTestSuite() { start_runtime(TestStderr::kOn); }
 
   void SetUp() override {
     char tmpl[] = "/tmp/ambit-localdata-XXXXXX";

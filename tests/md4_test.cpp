@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "testdigest.h"
+#include "testhex.h"
+
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -17,24 +20,8 @@
 
 namespace {
 
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
-
-std::string md4_hex(std::string_view text) {
-  md4_ctx ctx;
-  uint8_t d[16];
-  md4_init(&ctx);
-  md4_update(&ctx, text.data(), uint32_t(text.size()));
-  md4_final(&ctx, d);
-  return hex(d, sizeof d);
-}
+using Md4Digest = StreamingDigest<md4_ctx, md4_init, md4_update, md4_final, 16>;
+constexpr auto md4_hex = Md4Digest::hex_of;
 
 }  // namespace
 
@@ -76,17 +63,8 @@ TEST(Md4, MatchesOpenSslWithRandomSplits) {
     unsigned int want_len = 0;
     ASSERT_EQ(EVP_Digest(data.data(), len, want, &want_len, md, nullptr), 1);
     for (int trial = 0; trial < 3; trial++) {
-      md4_ctx ctx;
-      md4_init(&ctx);
-      // Pieces of 0 to 70 bytes, so updates start and end anywhere in a
-      // block and some are empty.
-      for (uint32_t pos = 0; pos < len;) {
-        uint32_t piece = std::min<uint32_t>(rng() % 71, len - pos);
-        md4_update(&ctx, data.data() + pos, piece);
-        pos += piece;
-      }
       uint8_t got[16];
-      md4_final(&ctx, got);
+      Md4Digest::in_pieces(data, rng, got);
       ASSERT_EQ(hex(got, 16), hex(want, want_len)) << "length " << len << ", trial " << trial;
     }
   }

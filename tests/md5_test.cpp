@@ -10,30 +10,17 @@
 #include <string_view>
 #include <vector>
 
+#include "testdigest.h"
+#include "testhex.h"
+
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
 #endif
 
 namespace {
 
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
-
-std::string md5_hex(std::string_view text) {
-  md5_ctx ctx;
-  uint8_t d[16];
-  md5_init(&ctx);
-  md5_update(&ctx, text.data(), uint32_t(text.size()));
-  md5_final(&ctx, d);
-  return hex(d, sizeof d);
-}
+using Md5Digest = StreamingDigest<md5_ctx, md5_init, md5_update, md5_final, 16>;
+constexpr auto md5_hex = Md5Digest::hex_of;
 
 }  // namespace
 
@@ -70,17 +57,8 @@ TEST(Md5, MatchesOpenSslWithRandomSplits) {
     unsigned int want_len = 0;
     ASSERT_EQ(EVP_Digest(data.data(), len, want, &want_len, md, nullptr), 1);
     for (int trial = 0; trial < 3; trial++) {
-      md5_ctx ctx;
-      md5_init(&ctx);
-      // Pieces of 0 to 70 bytes, so updates start and end anywhere in a
-      // block and some are empty.
-      for (uint32_t pos = 0; pos < len;) {
-        uint32_t piece = std::min<uint32_t>(rng() % 71, len - pos);
-        md5_update(&ctx, data.data() + pos, piece);
-        pos += piece;
-      }
       uint8_t got[16];
-      md5_final(&ctx, got);
+      Md5Digest::in_pieces(data, rng, got);
       ASSERT_EQ(hex(got, 16), hex(want, want_len)) << "length " << len << ", trial " << trial;
     }
   }

@@ -11,6 +11,7 @@
 #include "growbuf.h"
 #include "plat.h"
 #include "strutil.h"
+#include "testhex.h"
 
 #ifdef AMBIT_HAVE_OPENSSL
 #define OPENSSL_SUPPRESS_DEPRECATED
@@ -24,22 +25,6 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-bytes unhex(const std::string& h) {
-  bytes b;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(h.substr(i, 2), nullptr, 16)));
-  return b;
-}
-
-std::string hex(const uint8_t* p, size_t n) {
-  std::string s;
-  char b[3];
-  for (size_t i = 0; i < n; i++) {
-    snprintf(b, sizeof b, "%02x", p[i]);
-    s += b;
-  }
-  return s;
-}
-std::string hex(const bytes& b) { return hex(b.data(), b.size()); }
 
 uint16_t get16(const bytes& m, size_t at) { return static_cast<uint16_t>(m[at] | (m[at + 1] << 8)); }
 uint32_t get32(const bytes& m, size_t at) { return get16(m, at) | (uint32_t{get16(m, at + 2)} << 16); }

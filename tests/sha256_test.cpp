@@ -10,30 +10,17 @@
 #include <string_view>
 #include <vector>
 
+#include "testdigest.h"
+#include "testhex.h"
+
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
 #endif
 
 namespace {
 
-std::string hex(const uint8_t* p, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; i++) {
-    s += kDigits[p[i] >> 4];
-    s += kDigits[p[i] & 15];
-  }
-  return s;
-}
-
-std::string sha256_hex(std::string_view text) {
-  sha256_ctx ctx;
-  uint8_t d[32];
-  sha256_init(&ctx);
-  sha256_update(&ctx, text.data(), uint32_t(text.size()));
-  sha256_final(&ctx, d);
-  return hex(d, sizeof d);
-}
+using Sha256Digest = StreamingDigest<sha256_ctx, sha256_init, sha256_update, sha256_final, 32>;
+constexpr auto sha256_hex = Sha256Digest::hex_of;
 
 }  // namespace
 
@@ -81,17 +68,8 @@ TEST(Sha256, MatchesOpenSslWithRandomSplits) {
     unsigned int want_len = 0;
     ASSERT_EQ(EVP_Digest(data.data(), len, want, &want_len, md, nullptr), 1);
     for (int trial = 0; trial < 3; trial++) {
-      sha256_ctx ctx;
-      sha256_init(&ctx);
-      // Pieces of 0 to 70 bytes, so updates start and end anywhere in a
-      // block and some are empty.
-      for (uint32_t pos = 0; pos < len;) {
-        uint32_t piece = std::min<uint32_t>(rng() % 71, len - pos);
-        sha256_update(&ctx, data.data() + pos, piece);
-        pos += piece;
-      }
       uint8_t got[32];
-      sha256_final(&ctx, got);
+      Sha256Digest::in_pieces(data, rng, got);
       ASSERT_EQ(hex(got, 32), hex(want, want_len)) << "length " << len << ", trial " << trial;
     }
   }

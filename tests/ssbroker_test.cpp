@@ -6,37 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cstring>
 #include <map>
 #include <string>
 
-#include "dalloc.h"
 #include "log.h"
-#include "plat.h"
+#include "testlog.h"
 
 namespace {
 
 class SsBroker : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    dalloc_init();
-  }
+  static void SetUpTestSuite() { start_runtime(TestStderr::kOn); }
   void SetUp() override { ASSERT_EQ(ssbroker_init(), 0); }
   void TearDown() override { ssbroker_fini(); }
 };
-
-bool logged_since(uint64_t since, const char* text) {
-  void* cursor = nullptr;
-  time_t when;
-  int level;
-  const char* line;
-  for (uint64_t left = log_count() - since; left > 0 && log_walk_newer(&when, &level, &line, &cursor); left--)
-    if (strstr(line, text) != nullptr) return true;
-  return false;
-}
 
 const char* const kBuiltins[] = {"AACA", "ABNA", "ASBA", "CITW", "DBLW", "DEUA", "ESAW", "FNZW", "FORD",
                                  "GLEW", "GRSD", "GSJA", "HHGC", "MAQA", "MENW", "NZXR", "UBSA", "WJMW"};

@@ -44,6 +44,7 @@
 #include "ssproto.h"
 #include "sstime.h"
 #include "ssuser.h"
+#include "testlog.h"
 
 namespace {
 
@@ -79,31 +80,10 @@ int sleep_hook(int32_t ms) {
   return 0;
 }
 
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
-
 class Env : public ::testing::Environment {
  public:
   void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
+    start_runtime(TestStderr::kOff);
     plat_set_test_clock(test_clock);
     ssio_set_default_host("");  // no name lookups from the tests
   }
@@ -572,6 +552,24 @@ TEST_F(IoThread, QuietLinkGetsAHeartbeatWhateverTheExchangeStates) {
     ASSERT_EQ(0, poll_until([] { return ssclient_heartbeat_outstanding() == 0; }));
     restart_client();
   }
+}
+
+// The five-second housekeeping puts GLB's date back to today; passes in
+// between leave it alone.
+TEST_F(IoThread, HousekeepingEveryFiveSeconds) {
+  start_sim();
+  go_online();
+  ss_exchange* glb = ssmodel_exchange(kExchangeGlb);
+  const ss_time today = sstime_now() & ~kSstimeSecondsMask;
+  const ss_time old = sstime_sub_days(today, 3);
+  ssmodel_set_date(glb, old);
+  int64_t base = g_offset.load();
+  g_offset = base + 1000;
+  ASSERT_EQ(0, ssclient_poll());
+  EXPECT_EQ(old, glb->date & ~kSstimeSecondsMask);
+  g_offset = base + 6000;
+  ASSERT_EQ(0, ssclient_poll());
+  EXPECT_EQ(today, glb->date & ~kSstimeSecondsMask);
 }
 
 // A peer that answers the greeting and then says nothing: before "Online" no

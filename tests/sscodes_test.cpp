@@ -12,44 +12,19 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
-#include "log.h"
-#include "plat.h"
 #include "ssmodel.h"
+#include "testlog.h"
 
 namespace {
 
-// Lines logged since construction.
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
-
 class Codes : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    dalloc_init();
-  }
+  static void SetUpTestSuite() { start_runtime(TestStderr::kOff); }
 };
 
 std::vector<std::string> words(const char* text) {
@@ -57,6 +32,26 @@ std::vector<std::string> words(const char* text) {
   std::istringstream in(text);
   for (std::string w; in >> w;) out.push_back(w);
   return out;
+}
+
+// A row of a code table as a test expects it.
+struct RowSample {
+  int row;
+  const char* asx;
+  const char* nzx;
+  const char* name;
+  uint64_t mask;
+};
+
+void expect_rows(const sscodes_row* t, std::span<const RowSample> samples) {
+  for (const auto& s : samples) {
+    SCOPED_TRACE(s.row);
+    const sscodes_row& r = t[s.row];
+    EXPECT_STREQ(s.name, r.name);
+    EXPECT_EQ(s.mask, r.mask);
+    EXPECT_STREQ(s.asx, r.asx);
+    EXPECT_STREQ(s.nzx, r.nzx);
+  }
 }
 
 TEST_F(Codes, QuoteBasisTableIntegrity) {
@@ -75,13 +70,7 @@ TEST_F(Codes, QuoteBasisTableIntegrity) {
   }
   EXPECT_EQ(size_t(kQuoteBasisRows), masks.size()) << "quote-basis masks must be distinct";
 
-  struct {
-    int row;
-    const char* asx;
-    const char* nzx;
-    const char* name;
-    uint64_t mask;
-  } samples[] = {
+  const RowSample samples[] = {
       {0, "XD", nullptr, "Ex Dividend", 0x1},
       {14, "RD", nullptr, "Currently Under Reconstruction", 0x4000},
       {24, nullptr, "CZ", "Cum Non Pro-rata Balance", 0x400000000000},
@@ -91,14 +80,7 @@ TEST_F(Codes, QuoteBasisTableIntegrity) {
       {48, nullptr, "AX", "NZAX Market Instrument", 0x1000000000000},
       {54, nullptr, "XC", "Ex Capital Change", 0x40000000000000},
   };
-  for (const auto& s : samples) {
-    SCOPED_TRACE(s.row);
-    const sscodes_row& r = t[s.row];
-    EXPECT_STREQ(s.name, r.name);
-    EXPECT_EQ(s.mask, r.mask);
-    EXPECT_STREQ(s.asx, r.asx);
-    EXPECT_STREQ(s.nzx, r.nzx);
-  }
+  expect_rows(t, samples);
 }
 
 TEST_F(Codes, ConditionTableIntegrity) {
@@ -135,13 +117,7 @@ TEST_F(Codes, ConditionTableIntegrity) {
     EXPECT_EQ(1, nzx_only) << std::hex << m;
   }
 
-  struct {
-    int row;
-    const char* asx;
-    const char* nzx;
-    const char* name;
-    uint64_t mask;
-  } samples[] = {
+  const RowSample samples[] = {
       {0, "XT", nullptr, "Crossed", 0x1},
       {4, "xx", nullptr, "Fixed Interest", 0x10},
       {9, nullptr, "IN", "International", 0x100},
@@ -152,14 +128,7 @@ TEST_F(Codes, ConditionTableIntegrity) {
       {61, "B", "BT", "Block Trade", 0x100000000000000},
       {68, "OC", nullptr, "OTC Contingent", 0x8000000000000000},
   };
-  for (const auto& s : samples) {
-    SCOPED_TRACE(s.row);
-    const sscodes_row& r = t[s.row];
-    EXPECT_STREQ(s.name, r.name);
-    EXPECT_EQ(s.mask, r.mask);
-    EXPECT_STREQ(s.asx, r.asx);
-    EXPECT_STREQ(s.nzx, r.nzx);
-  }
+  expect_rows(t, samples);
 }
 
 // Runs the builder on an exact-size heap buffer.

@@ -17,43 +17,14 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
-#include "log.h"
-#include "plat.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "sstime.h"
+#include "testlog.h"
 
 namespace {
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
-
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime);
 
 // Change masks delivered, by instrument (null: global).
 std::map<const instr*, uint32_t> g_delivered;

@@ -16,32 +16,20 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
 #include "lazyfree.h"
 #include "log.h"
-#include "plat.h"
 #include "ssbroker.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssnotify.h"
+#include "testlog.h"
 
 namespace {
 
 std::atomic<int64_t> g_now_ms{1000000};
 int64_t test_clock() { return g_now_ms.load(); }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    plat_set_test_clock(test_clock);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_clock));
 
 std::vector<uint32_t> g_alerts;
 void on_alert(instr*, ss_time, uint32_t code, void*) { g_alerts.push_back(code); }
@@ -397,16 +385,6 @@ class Depth : public ::testing::Test {
     std::vector<uint32_t> out;
     for (int32_t i = 0; i < ssclient_private_count(); i++) out.push_back(ssclient_private_entry(i)->kind);
     return out;
-  }
-  // Whether a line containing `text` was logged since `count` lines.
-  static bool logged_since(uint64_t count, const char* text) {
-    void* cursor = nullptr;
-    time_t when;
-    int level;
-    const char* line;
-    for (uint64_t n = log_count() - count; n > 0 && log_walk_newer(&when, &level, &line, &cursor); n--)
-      if (strstr(line, text)) return true;
-    return false;
   }
   // Builds a side of ordinary depth from (price, volumes) with summaries.
   void build(ss_stock* s, int side, const std::vector<std::pair<uint32_t, std::vector<uint64_t>>>& levels) {

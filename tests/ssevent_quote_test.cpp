@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
 #include "lazyfree.h"
 #include "log.h"
-#include "plat.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssnotify.h"
+#include "testlog.h"
 
 namespace {
 
@@ -26,18 +25,7 @@ int64_t test_clock() { return g_now_ms.load(); }
 std::atomic<time_t> g_wall{1392000000};
 time_t test_wall() { return g_wall.load(); }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    plat_set_test_clock(test_clock);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_clock));
 
 struct Alert {
   instr* in;
@@ -70,15 +58,6 @@ class Quotes : public ::testing::Test {
     std::vector<uint32_t> out;
     for (const Alert& a : g_alerts) out.push_back(a.code);
     return out;
-  }
-  static bool logged_since(uint64_t count, const char* text) {
-    void* cursor = nullptr;
-    time_t when;
-    int level;
-    const char* line;
-    for (uint64_t n = log_count() - count; n > 0 && log_walk_newer(&when, &level, &line, &cursor); n--)
-      if (strstr(line, text)) return true;
-    return false;
   }
   ss_exchange* asx = nullptr;
   ss_stock* bhp = nullptr;

@@ -13,29 +13,16 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
 #include "lazyfree.h"
-#include "log.h"
-#include "plat.h"
 #include "ssnotify.h"
+#include "testlog.h"
 
 namespace {
 
 std::atomic<int64_t> g_now_ms{1000000};
 int64_t test_clock() { return g_now_ms.load(); }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    plat_set_test_clock(test_clock);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_clock));
 
 int32_t queued() { return lazyfree_queue_shape(nullptr, 0); }
 

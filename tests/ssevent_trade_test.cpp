@@ -14,31 +14,19 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
 #include "lazyfree.h"
 #include "log.h"
-#include "plat.h"
 #include "ssbroker.h"
 #include "ssclient.h"
 #include "ssevent.h"
+#include "testlog.h"
 
 namespace {
 
 std::atomic<int64_t> g_now_ms{1000000};
 int64_t test_clock() { return g_now_ms.load(); }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    plat_set_test_clock(test_clock);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_clock));
 
 struct Alert {
   uint32_t code;
@@ -74,15 +62,6 @@ class Trades : public ::testing::Test {
     std::vector<uint32_t> out;
     for (int32_t i = 0; i < ssclient_private_count(); i++) out.push_back(ssclient_private_entry(i)->kind);
     return out;
-  }
-  static bool logged_since(uint64_t count, const char* text) {
-    void* cursor = nullptr;
-    time_t when;
-    int level;
-    const char* line;
-    for (uint64_t n = log_count() - count; n > 0 && log_walk_newer(&when, &level, &line, &cursor); n--)
-      if (strstr(line, text)) return true;
-    return false;
   }
   static std::vector<ss_trade*> listed(const ss_stock* s) {
     std::vector<ss_trade*> out;

@@ -28,13 +28,12 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
-#include "log.h"
 #include "plat.h"
 #include "sserr.h"
 #include "ssio-direct.h"
 #include "ssio-http.h"
 #include "ssio-state.h"
+#include "testlog.h"
 
 namespace {
 
@@ -48,35 +47,7 @@ int64_t test_clock() {
 std::atomic<long> g_random{0};
 long test_random() { return g_random.load(); }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    plat_set_test_clock(test_clock);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
-
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_clock));
 
 int64_t wall_ms() {
   using namespace std::chrono;

@@ -16,15 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
 #include "growbuf.h"
 #include "lazyfree.h"
-#include "log.h"
 #include "plat.h"
 #include "ssevent.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "sstime.h"
+#include "testlog.h"
 
 namespace {
 
@@ -57,39 +56,12 @@ ss_time packed(time_t t) {
 
 ss_time at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) { return packed(epoch(y, mo, d, h, mi, s)); }
 
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  std::vector<std::string> lines() const {
-    std::vector<std::string> out;
-    uint64_t n = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (n-- && log_walk_newer(nullptr, nullptr, &text, &cursor)) out.push_back(text);
-    return out;
-  }
-  int count(const std::string& needle) const {
-    int n = 0;
-    for (const auto& l : lines())
-      if (l.find(needle) != std::string::npos) n++;
-    return n;
-  }
-  bool has(const std::string& needle) const { return count(needle) > 0; }
-
- private:
-  uint64_t start_;
-};
-
 class Env : public ::testing::Environment {
  public:
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
+    start_runtime(TestStderr::kOff);
     plat_set_test_clock(test_clock);
     g_wall = epoch(2014, 2, 10, 12);
     sstime_set_test_wallclock(test_wall);

@@ -28,43 +28,18 @@
 #include "gics.h"
 #include "growbuf.h"
 #include "lazyfree.h"
-#include "log.h"
-#include "plat.h"
 #include "ssbroker.h"
 #include "sscurrency.h"
 #include "ssevent.h"
 #include "ssproto.h"
 #include "sstime.h"
 #include "ssuser.h"
+#include "testlog.h"
 
 namespace {
 
 std::atomic<int64_t> g_now_ms{1000000};
 int64_t test_clock() { return g_now_ms.load(); }
-
-// Lines logged since construction, newest first.
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  std::vector<std::string> lines() const {
-    std::vector<std::string> out;
-    uint64_t n = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (n-- && log_walk_newer(nullptr, nullptr, &text, &cursor)) out.push_back(text);
-    return out;
-  }
-  int count(const std::string& needle) const {
-    int n = 0;
-    for (const auto& l : lines())
-      if (l.find(needle) != std::string::npos) n++;
-    return n;
-  }
-  bool empty() const { return log_count() == start_; }
-
- private:
-  uint64_t start_;
-};
 
 ss_time at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) { return sstime_pack(s, mi, h, d, mo, y); }
 
@@ -89,18 +64,7 @@ bool plain_consistent(const ss_list<T>& l) {
   return list_consistent(l, [](T* x) { return x->next; }, [](T* x) { return x->prev; });
 }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    plat_set_test_clock(test_clock);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_clock));
 
 class Model : public ::testing::Test {
  protected:

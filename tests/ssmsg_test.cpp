@@ -11,41 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
-#include "log.h"
 #include "plat.h"
+#include "testlog.h"
 
 namespace {
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
-
-// Lines of this module logged since construction.
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime);
 
 std::string get() {
   char buf[kSsmsgTextMax + 1];

@@ -18,45 +18,15 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
 #include "lazyfree.h"
-#include "log.h"
-#include "plat.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssmodel.h"
+#include "testlog.h"
 
 namespace {
 
-// Lines logged since construction.
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
-
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime);
 
 // One callback call as the test saw it.
 struct Call {

@@ -18,6 +18,7 @@
 #include "dalloc.h"
 #include "log.h"
 #include "plat.h"
+#include "testlog.h"
 
 namespace {
 
@@ -41,18 +42,6 @@ time_t utc(int year, int month, int day, int hour = 0, int minute = 0, int secon
 
 std::string fmt(ss_time t) { return sstime_format_datetime(t); }
 
-// All lines logged after entry number `since`, newest first, one per line.
-std::string logged_since(uint64_t since) {
-  std::string all;
-  void* cursor = nullptr;
-  time_t when;
-  int level;
-  const char* line;
-  for (uint64_t left = log_count() - since; left > 0 && log_walk_newer(&when, &level, &line, &cursor); left--)
-    all += std::string(line) + "\n";
-  return all;
-}
-
 time_t g_wall = 0;
 time_t fake_wall(void) { return g_wall; }
 
@@ -71,10 +60,7 @@ constexpr const char* kAuckland = "NZST-12NZDT,M9.5.0,M4.1.0/3";
 class Sstime : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    dalloc_init();
+    start_runtime(TestStderr::kOn);
     setenv("TZ", "UTC0", 1);
     tzset();
     ASSERT_EQ(sstime_init(), 0);

@@ -14,56 +14,21 @@
 #include <thread>
 #include <vector>
 
-#include "dalloc.h"
-#include "log.h"
-#include "plat.h"
 #include "ssmodel.h"
+#include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
-
-void start_runtime() {
-  plat_init();
-  log_init();
-  log_set_memory(1);
-  log_set_stderr(0);
-  dalloc_init();
-}
-
 class User : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { start_runtime(); }
+  static void SetUpTestSuite() { start_runtime(TestStderr::kOff); }
   void SetUp() override {
     ssuser_fini();
     ASSERT_EQ(0, ssuser_init());
   }
   void TearDown() override { ssuser_fini(); }
 };
-
-ss_exchange* exchange(int32_t index) {
-  static ss_exchange* ex[kExchanges];
-  if (!ex[index]) {
-    ex[index] = new ss_exchange{};
-    ex[index]->index = (uint32_t)index;
-  }
-  return ex[index];
-}
 
 TEST_F(User, SignedOutDefaults) {
   EXPECT_EQ(1u, ssuser_id());
@@ -106,15 +71,15 @@ TEST_F(User, Permissions) {
 TEST_F(User, CanSee) {
   ss_stock asx_stock{}, nzx_stock{}, glb_stock{}, loose{};
   ss_index glb_index{}, nzx_index{};
-  asx_stock.exchange = exchange(kExchangeAsx);
+  asx_stock.exchange = bare_exchange(kExchangeAsx);
   asx_stock.kind = kKindStock;
-  nzx_stock.exchange = exchange(kExchangeNzx);
+  nzx_stock.exchange = bare_exchange(kExchangeNzx);
   nzx_stock.kind = kKindStock;
-  glb_stock.exchange = exchange(kExchangeGlb);
+  glb_stock.exchange = bare_exchange(kExchangeGlb);
   glb_stock.kind = kKindStock;
-  glb_index.exchange = exchange(kExchangeGlb);
+  glb_index.exchange = bare_exchange(kExchangeGlb);
   glb_index.kind = kKindIndex;
-  nzx_index.exchange = exchange(kExchangeNzx);
+  nzx_index.exchange = bare_exchange(kExchangeNzx);
   nzx_index.kind = kKindIndex;
 
   ssuser_set(5, 0, 0x1);
@@ -218,7 +183,7 @@ TEST_F(User, ConfigRefusals) {
 }
 
 TEST(UserLock, ConfigNeedsInit) {
-  start_runtime();
+  start_runtime(TestStderr::kOff);
   ssuser_fini();
   LogCapture log;
   EXPECT_EQ(-1, ssuser_store_config("abc", 3));
@@ -242,7 +207,7 @@ TEST(UserLock, ConfigNeedsInit) {
 // length telling the letter) and sign-on details while another reads both;
 // every copy read must be whole, and every record read one that was set.
 TEST(UserConcurrency, ReadWhileReplaced) {
-  start_runtime();
+  start_runtime(TestStderr::kOff);
   ssuser_fini();
   ASSERT_EQ(0, ssuser_init());
   constexpr int kRounds = 3000;

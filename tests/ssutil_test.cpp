@@ -13,10 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "dalloc.h"
-#include "log.h"
-#include "plat.h"
 #include "ssmodel.h"
+#include "testlog.h"
+#include "testmodel.h"
 
 #if AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -25,34 +24,18 @@
 
 namespace {
 
-// Exchange records for instruments made here; only the index is read.
-ss_exchange* exchange(int32_t index) {
-  static ss_exchange* ex[kExchanges];
-  if (!ex[index]) {
-    ex[index] = new ss_exchange{};
-    ex[index]->index = (uint32_t)index;
-  }
-  return ex[index];
-}
-
 template <class T>
 std::unique_ptr<T> make(int32_t ex, const char* code, uint32_t kind) {
   auto in = std::make_unique<T>();
   snprintf(in->code, kCodeSize, "%s", code);
-  in->exchange = exchange(ex);
+  in->exchange = bare_exchange(ex);
   in->kind = kind;
   return in;
 }
 
 class Util : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    dalloc_init();
-  }
+  static void SetUpTestSuite() { start_runtime(TestStderr::kOff); }
 };
 
 TEST_F(Util, PriceSteps) {
