@@ -13,6 +13,7 @@
 
 #include "log.h"
 #include "sim.h"
+#include "sim_live.h"
 #include "sim_msg.h"
 
 static const char kSrc[] = "sim/main";
@@ -21,6 +22,8 @@ namespace {
 
 constexpr int32_t kLineMax = 1024;
 constexpr uint8_t kDemoState = 50;
+constexpr double kLiveRateMax = 100000;  // messages a second
+constexpr uint32_t kLiveExchange = 0;    // ASX
 
 const char kUsage[] =
     "usage: ambit-sim [options]\n"
@@ -36,6 +39,8 @@ const char kUsage[] =
     "                       refuse:CODE[:SUB]\n"
     "  --name NAME          server name sent in the reply (at most 16 bytes)\n"
     "  --single-session     a second login of a user ends the first\n"
+    "  --live RATE          a live market on ASX: RATE messages a second of\n"
+    "                       random depth changes, quotes and trades (seeded)\n"
     "  --help               this text\n"
     "Prints \"listening on 127.0.0.1:PORT\" on standard output when ready; logs\n"
     "to standard error; stops on SIGINT or SIGTERM.\n";
@@ -87,6 +92,9 @@ ss_time today_at_now() {
   return sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
 }
 
+// Only ASX's depth and trades carry brokers in the built-in scenarios.
+bool has_brokers(uint32_t index) { return index == 0; }
+
 int build_scenario(sim_server* sim, const std::string& name) {
   if (name != "standard" && name != "demo") {
     log(LOG_ERROR, kSrc, "unknown scenario %s", name.c_str());
@@ -101,7 +109,7 @@ int build_scenario(sim_server* sim, const std::string& name) {
     ex.name = kNames[i];
     ex.date = date;
     ex.time = now;
-    ex.brokers = i == 0;
+    ex.brokers = has_brokers(i);
     ex.state = kDemoState;
     if (sim_add_exchange(sim, ex) < 0) return -1;
     if (name != "demo") continue;
@@ -126,6 +134,7 @@ int main(int argc, char** argv) {
   sim_user users[64];
   int nusers = 0;
   const char* users_file = nullptr;
+  double live_rate = 0;  // 0: no live market
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
@@ -163,6 +172,13 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--name") {
       opts.name = argv[++i];
+    } else if (a == "--live") {
+      char* end = nullptr;
+      live_rate = strtod(argv[++i], &end);
+      if (!end || *end || !(live_rate > 0) || live_rate > kLiveRateMax) {
+        fprintf(stderr, "ambit-sim: bad --live rate %s\n", argv[i]);
+        return 2;
+      }
     } else {
       fprintf(stderr, "ambit-sim: unknown option %s\n%s", a.c_str(), kUsage);
       return 2;
@@ -182,8 +198,19 @@ int main(int argc, char** argv) {
   if (rc == 0 && users_file) rc = load_users(sim, users_file);
   if (rc == 0) rc = build_scenario(sim, scenario);
   sim_set_misbehaviour(sim, how);
+  sim_live* live = nullptr;
+  if (rc == 0 && live_rate > 0) {
+    sim_live_options lo;
+    lo.index = kLiveExchange;
+    lo.brokers = has_brokers(kLiveExchange);
+    lo.rate = live_rate;
+    lo.seed = opts.seed;
+    live = sim_live_start(sim, lo);
+    if (!live) rc = -1;
+  }
   const int bound = rc == 0 ? sim_start(sim, uint16_t(port)) : -1;
   if (bound < 0) {
+    sim_live_stop(live);
     sim_destroy(sim);
     return 1;
   }
@@ -193,6 +220,7 @@ int main(int argc, char** argv) {
   int sig = 0;
   sigwait(&stop_signals, &sig);
   log(LOG_INFO, kSrc, "signal %d, stopping", sig);
+  sim_live_stop(live);
   sim_destroy(sim);
   return 0;
 }

@@ -45,6 +45,21 @@ constexpr int32_t kResumesPerPage = 50;
 // Day-record flags: trades and events loaded.
 constexpr uint32_t kDayTradesLoaded = 0x8;
 constexpr uint32_t kDayEventsLoaded = 0x10;
+// Trimming: lists walked side by side, and cut parts per deferred free.
+constexpr int kTrimLanes = 8;
+constexpr int32_t kCutsPerBatch = 256;
+constexpr int32_t kBatchesPerPage = 16;
+
+// The parts of lists cut by one trimming pass, freed together after the
+// deferral delay. A part runs from its oldest event up to, not including,
+// `stop` (the oldest event kept).
+struct cut_batch {
+  int32_t count;
+  struct {
+    ss_event* oldest;
+    ss_event* stop;
+  } parts[kCutsPerBatch];
+};
 
 // Payload record size and pool batch of each kind that owns its payload.
 struct payload_row {
@@ -79,6 +94,7 @@ static struct {
   ss_ev_alert* ring_payloads;
   uint32_t ring_next;
   pool days;
+  pool batches;     // cut_batch
   int day_records;  // finding a missing day makes it
   pool resumes;     // ss_resume_node
   // Where the last summary put its order, so that the next summary for the
@@ -144,21 +160,25 @@ void give_back_day(void* day) { give_back(&E.days, day); }
 
 void free_list_fn(void* oldest) { ssevent_free_event_list(static_cast<ss_event*>(oldest)); }
 
-// Frees the part of a list cut off by trimming: from its oldest event up to,
-// not including, `stop` (the oldest event kept). The cut part keeps its link
-// into the kept list, so a reader standing on it can walk on; only the
-// pointer value of `stop` is compared, as it may be gone by now.
-void free_cut_fn(void* oldest, void* stop) {
-  ss_event* ev = static_cast<ss_event*>(oldest);
-  while (ev && ev != stop) {
-    ss_event* newer = ev->newer;
-    ssevent_free_event(ev);
-    ev = newer;
-  }
-}
+// Trimming walks each long list to the oldest event it keeps, and the
+// deferred free later walks the part cut off; both are chains of events
+// scattered over the pool, one cache miss per step. So lists are trimmed in
+// groups of kTrimLanes whose walks advance side by side, and a batch of cut
+// parts is freed the same way, so that the misses of several chains overlap.
 
-void trim_instrument(instr* in, uint32_t* cut_total) {
-  if ((in->flags & kInHeld) || in->hold != 0 || in->events.count <= kEventTrimKeep) return;
+// One list being trimmed.
+struct trim_plan {
+  instr* in;
+  ss_event* at;     // the walk's cursor; it ends on the oldest event kept
+  uint32_t steps;   // still to walk
+  bool newer;       // walking from the oldest end
+  uint32_t kept;
+};
+
+// Works out whether and where the instrument's list is cut; false when it
+// is left alone.
+bool plan_trim(instr* in, trim_plan* plan) {
+  if ((in->flags & kInHeld) || in->hold != 0 || in->events.count <= kEventTrimKeep) return false;
   // The keep point: the oldest event that a pending change entry names, else
   // the newest event. Walk until every named event was met, so that an older
   // entry's events stay as well as a newer one's.
@@ -177,23 +197,102 @@ void trim_instrument(instr* in, uint32_t* cut_total) {
       }
     }
   }
-  ss_event* last = keep;
-  uint32_t steps = 0;
-  while (steps < kEventTrimKeep && last->older) {
-    last = last->older;
-    steps++;
-  }
-  ss_event* cut_newest = last->older;
-  if (!cut_newest) return;
-  uint32_t kept = keep_index + steps + 1;
-  uint32_t cut = in->events.count - kept;
-  ss_event* cut_oldest = in->events.oldest;
-  ssmodel_publish(last->older, nullptr);
-  ssmodel_publish(in->events.oldest, last);
-  ssmodel_publish(in->events.count, kept);
-  lazyfree_queue(reinterpret_cast<void*>(free_cut_fn), cut_oldest, 1, last, nullptr, 0);
-  *cut_total += cut;
+  // The list keeps the keep point and up to kEventTrimKeep events older than
+  // it. The count says how many events lie beyond those, so the oldest one
+  // kept is reached from whichever end is nearer: most lists grow by a few
+  // events between two housekeeping passes, and walking those (which are
+  // about to be freed) beats walking the kEventTrimKeep kept ones.
+  const uint32_t kept = keep_index + kEventTrimKeep + 1;
+  if (in->events.count <= kept) return false;
+  const uint32_t cut = in->events.count - kept;
+  plan->in = in;
+  plan->kept = kept;
+  plan->newer = cut < kEventTrimKeep;
+  plan->at = plan->newer ? in->events.oldest : keep;
+  plan->steps = plan->newer ? cut : kEventTrimKeep;
+  return true;
 }
+
+void walk_side_by_side(trim_plan* plans, int n) {
+  for (bool moving = true; moving;) {
+    moving = false;
+    for (int k = 0; k < n; k++) {
+      trim_plan& p = plans[k];
+      if (!p.steps) continue;
+      p.at = p.newer ? p.at->newer : p.at->older;
+      p.steps--;
+      moving = true;
+    }
+  }
+}
+
+void free_cut_batch(void* p) {
+  cut_batch* b = static_cast<cut_batch*>(p);
+  struct lane {
+    ss_event* at;
+    ss_event* stop;
+  } lanes[kTrimLanes];
+  int busy = 0;
+  int32_t next = 0;
+  for (;;) {
+    while (busy < kTrimLanes && next < b->count) {
+      lanes[busy++] = {b->parts[next].oldest, b->parts[next].stop};
+      next++;
+    }
+    if (!busy) break;
+    for (int k = 0; k < busy;) {
+      lane& l = lanes[k];
+      // Only the pointer value of `stop` is compared: it may be gone by now.
+      if (!l.at || l.at == l.stop) {
+        l = lanes[--busy];
+        continue;
+      }
+      ss_event* newer = l.at->newer;
+      __builtin_prefetch(newer, 1);  // read in the next round, after the other lanes
+      ssevent_free_event(l.at);
+      l.at = newer;
+      k++;
+    }
+  }
+  pool_free(&E.batches, b);
+}
+
+// Cut parts waiting for one trimming pass to end, and what it cut.
+struct trim_pass {
+  cut_batch* batch = nullptr;
+  uint32_t cut = 0;
+
+  // Hands the batch to the deferred free: the cut parts keep their links
+  // into the kept lists, so a reader standing on one can still walk on.
+  void send() {
+    if (batch) lazyfree_queue(reinterpret_cast<void*>(free_cut_batch), batch, 0, nullptr, nullptr, 0);
+    batch = nullptr;
+  }
+
+  void cut_at(const trim_plan& p) {
+    if (!batch) {
+      // Without a record to free it by, the list stays whole until the next
+      // pass (pool_alloc has logged).
+      batch = static_cast<cut_batch*>(pool_alloc(&E.batches));
+      if (!batch) return;
+      batch->count = 0;
+    }
+    instr* in = p.in;
+    ss_event* last = p.at;
+    batch->parts[batch->count].oldest = in->events.oldest;
+    batch->parts[batch->count].stop = last;
+    cut += in->events.count - p.kept;
+    ssmodel_publish(last->older, nullptr);
+    ssmodel_publish(in->events.oldest, last);
+    ssmodel_publish(in->events.count, p.kept);
+    if (++batch->count == kCutsPerBatch) send();
+  }
+
+  void finish(trim_plan* plans, int n) {
+    walk_side_by_side(plans, n);
+    for (int k = 0; k < n; k++) cut_at(plans[k]);
+  }
+};
 
 // Day records --------------------------------------------------------------------
 // Minimal version: replaced when exchange days and day records are built.
@@ -243,7 +342,8 @@ int ssevent_init(void) {
     }
   }
   if (pool_init(&E.days, kDaysPerPage, sizeof(ss_day)) < 0 ||
-      pool_init(&E.resumes, kResumesPerPage, sizeof(ss_resume_node)) < 0) {
+      pool_init(&E.resumes, kResumesPerPage, sizeof(ss_resume_node)) < 0 ||
+      pool_init(&E.batches, kBatchesPerPage, sizeof(cut_batch)) < 0) {
     ssevent_fini();
     return -1;
   }
@@ -286,6 +386,7 @@ void ssevent_fini(void) {
     ssmodel_publish(ex->resumes.count, 0u);
   }
   destroy_pool(&E.resumes);
+  destroy_pool(&E.batches);
   E.memo.valid = false;
   E.run.open = false;
   E.ready = false;
@@ -367,9 +468,19 @@ void ssevent_hold(instr* in) { in->hold++; }
 // Trimming
 
 uint32_t ssevent_trim_table(chash* table) {
-  uint32_t cut = 0;
-  for (uint64_t i = 0; i < table->count; i++) trim_instrument(static_cast<instr*>(table->sorted[i]), &cut);
-  return cut;
+  trim_pass pass;
+  trim_plan plans[kTrimLanes];
+  int n = 0;
+  for (uint64_t i = 0; i < table->count; i++) {
+    if (!plan_trim(static_cast<instr*>(table->sorted[i]), &plans[n])) continue;
+    if (++n == kTrimLanes) {
+      pass.finish(plans, n);
+      n = 0;
+    }
+  }
+  pass.finish(plans, n);
+  pass.send();
+  return pass.cut;
 }
 
 void ssevent_trim_all(int flag) {
@@ -499,6 +610,12 @@ void emit(instr* in, uint32_t kind, void* payload, uint32_t bit) {
   }
   if (bit) ssnotify_record(in, bit, ev);
 }
+
+// Starts fetching the event this operation will link after: publishing into
+// its newer link is a locked store, which stalls until a cold line arrives.
+// The market operations call it first, so that the fetch overlaps their walk
+// of the book. Only a hint: a prefetch never faults, even on null.
+void warm_event_list(const instr* in) { __builtin_prefetch(in->events.newest, 1); }
 
 void fire_alert(instr* in, ss_time time, uint32_t code, void* object) {
   if (!code || !in->exchange || !(in->exchange->flags & kExAlerts)) return;
@@ -797,6 +914,7 @@ void remove_head(ss_stock* s, int side, ss_depth_level* prev, ss_depth_level* l,
 
 int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t price, uint64_t volume, uint32_t count,
                                 const char* broker) {
+  warm_event_list(s);
   if (!valid_side(s, side)) return -1;
   bool summary = out_of_order(s);
   if (summary && count == 0) log(LOG_ERROR, kSrc, "depth summary only with no levels");
@@ -860,6 +978,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
 
 int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint64_t volume, uint32_t position,
                       const char* broker) {
+  warm_event_list(s);
   if (!valid_side(s, side)) return -1;
   if (out_of_order(s)) {
     log(LOG_ERROR, kSrc, "won't do %s out-of-order summary depth", s->code);
@@ -942,6 +1061,7 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
 }
 
 int ssevent_amend_depth(ss_stock* s, ss_time time, int side, uint32_t position, uint64_t volume) {
+  warm_event_list(s);
   if (!valid_side(s, side)) return -1;
   bool summary = out_of_order(s);
   ss_depth_level* l = s->levels[side];
@@ -996,6 +1116,7 @@ int ssevent_repeat_amend(ss_stock* s, ss_time time, int side) {
 }
 
 int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position) {
+  warm_event_list(s);
   if (!valid_side(s, side)) return -1;
   ssevent_clear_pending();
   bool summary = out_of_order(s);
@@ -1529,6 +1650,8 @@ void cancel_event(ss_stock* s, ss_time time, ss_trade* t, bool totals) {
 int ssevent_apply_trade(ss_stock* s, ss_time time, uint32_t price, uint64_t volume, int sets_last, int high_low,
                         int counts_volume, int counts_second, uint64_t conditions, uint64_t second_value, uint32_t date,
                         const char* buyer, const char* seller) {
+  warm_event_list(s);
+  __builtin_prefetch(s->trades.tail, 1);  // the trade is linked after it
   uint32_t p = price == kNoPrice ? 0 : price;
   uint32_t old_last = s->last;
   ss_trade* t = ssmodel_add_trade(s, time, p, volume);
@@ -1548,7 +1671,11 @@ int ssevent_apply_trade(ss_stock* s, ss_time time, uint32_t price, uint64_t volu
 
   ss_broker* buy = nullptr;
   ss_broker* sell = nullptr;
-  if (s->exchange->flags & kExBrokers) {
+  // A stock whose depth is kept as level totals has no broker fields on the
+  // wire, trades included, so only ordinary stocks must name both brokers;
+  // for the others the codes are taken when given, as on an exchange
+  // without brokers.
+  if ((s->exchange->flags & kExBrokers) && !out_of_order(s)) {
     if (!buyer || !*buyer) {
       log(LOG_ERROR, kSrc, "expecting a buy broker code");
       return -1;
@@ -1590,7 +1717,9 @@ int ssevent_apply_trade(ss_stock* s, ss_time time, uint32_t price, uint64_t volu
   }
   if (time > s->last_trade_time) s->last_trade_time = time;
   raise_last(s, time);
-  if (!scratch(s) && ssmodel_trades_vary(s)) s->flags |= kRqRecentLoaded;
+  // The walk only ever sets the bit, and it can be long (a list of trades at
+  // one price is walked to its end), so a stock that has the bit is spared it.
+  if (!scratch(s) && !(s->flags & kRqRecentLoaded) && ssmodel_trades_vary(s)) s->flags |= kRqRecentLoaded;
   if (records(s)) emit(s, kEvTrade, t, kChangeTrade);
 
   uint32_t code = 0;
@@ -1758,6 +1887,7 @@ bool store64(uint64_t& field, uint64_t v) {
 
 int ssevent_apply_quote(ss_stock* s, ss_time time, uint32_t close, uint32_t open, uint32_t high, uint32_t low,
                         uint32_t last, uint64_t volume, uint64_t value) {
+  warm_event_list(s);
   uint32_t bits = 0;
   uint32_t old_last = s->last;
   bool changed = store(s->close, close);

@@ -709,10 +709,12 @@ void free_work_sets() {
     if (w.stock) growbuf_free(&w.stock->scratch);
     if (w.index) growbuf_free(&w.index->scratch);
     if (w.buffer_made) growbuf_free(&w.buffer);
-    dalloc_free(w.ex);
-    dalloc_free(w.stock);
-    dalloc_free(w.index);
-    dalloc_free(w.issuer);
+    // A set that was never made (a first start, or a start that failed
+    // part-way) holds null pointers, which dalloc_free reports as errors.
+    if (w.ex) dalloc_free(w.ex);
+    if (w.stock) dalloc_free(w.stock);
+    if (w.index) dalloc_free(w.index);
+    if (w.issuer) dalloc_free(w.issuer);
     memset(&w, 0, sizeof w);
   }
 }

@@ -564,10 +564,23 @@ int do_time_offset(ssproto_msg* m) { return not_built(m); }
 int do_setpos(ssproto_msg* m) { return not_built(m); }
 // Minimal version: replaced when exchange control and stock state messages are built.
 int do_padding(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_stall(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_exchange_state(ssproto_msg* m) { return not_built(m); }
+// 167: the server stalled this client; ask it to send the streams again.
+int do_stall(ssproto_msg* m) {
+  ssclient_unstall();
+  return ssproto_used(m);
+}
+// 170 / 171: the trading state of the current exchange; 171 also gives it to
+// every stock of the exchange. The sign-on sends 170 for each exchange.
+int do_exchange_state(ssproto_msg* m) {
+  uint8_t state;
+  PROTO_FIELD(ssproto_read_byte(m, &state));
+  if (P.current == nullptr) {
+    log(LOG_ERROR, kSrc, "state %d with no current exchange", state);
+    return PROTO_FAIL();
+  }
+  if (ssevent_set_exchange_state(P.current, m->time, state, m->type == 171 ? 1 : 0, 0) < 0) return PROTO_FAIL();
+  return ssproto_used(m);
+}
 // Minimal version: replaced when exchange control and stock state messages are built.
 int do_stock_state(ssproto_msg* m) { return not_built(m); }
 // Minimal version: replaced when exchange control and stock state messages are built.
@@ -1071,6 +1084,18 @@ ss_exchange* lookup_exchange(ssproto_msg* m) {
   return P.current;
 }
 
+constexpr size_t kCacheLine = 64;
+
+// Starts fetching every line of the stock record at once. A message touches
+// fields all over the record (flags, depth heads, event list, prices,
+// running reference), and with thousands of stocks the record is mostly
+// cold: fetched together the misses overlap instead of stalling one after
+// another as the handler reaches each field. Only a hint; nothing is read.
+void warm_stock(const ss_stock* s) {
+  const char* p = reinterpret_cast<const char*>(s);
+  for (size_t off = 0; off < sizeof(ss_stock); off += kCacheLine) __builtin_prefetch(p + off, 1);
+}
+
 }  // namespace
 
 ss_stock* ssproto_take_stock(ssproto_msg* m) {
@@ -1087,6 +1112,7 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
     }
     s->flags = kAddedStockFlags;
   }
+  warm_stock(s);
   m->stock = s;
   m->stock_ref = *ssproto_price_ref(s);
   return s;

@@ -55,18 +55,6 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
 
-// The trading state (message 170) of the sign-on sequence, for as long as the
-// dispatcher has no handler of its own for it.
-int exchange_state_handler(ssproto_msg* m) {
-  uint8_t state;
-  const int r = ssproto_read_byte(m, &state);
-  if (r <= 0) return r;
-  ss_exchange* ex = ssproto_current_exchange();
-  if (!ex) return -1;
-  ex->state = state;
-  return ssproto_used(m);
-}
-
 // The client's stock against the simulator's reference: both books order by
 // order, best prices, quote prices, volume, trade count, price reference.
 void expect_same_stock(const ss_stock* s, const sim_stock_ref& r) {
@@ -334,7 +322,6 @@ class MarketConcurrency : public ::testing::Test {
     ssclient_set_login("alice", "secret");
     ssclient_set_sleep_hook(short_sleep);
     ssclient_set_yield(2000, 1);  // hand the lock to this thread now and then
-    ssproto_set_test_handler(170, exchange_state_handler);
   }
 
   void TearDown() override {
@@ -345,7 +332,6 @@ class MarketConcurrency : public ::testing::Test {
       plat_thread_cancel(thread);
     }
     sim_destroy(sim);
-    ssproto_set_test_handler(170, nullptr);
     ssclient_fini();
     for (sim_market* m : markets) sim_market_destroy(m);
   }

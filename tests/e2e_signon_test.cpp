@@ -53,18 +53,6 @@ class Env : public ::testing::Environment {
 };
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
 
-// The trading state of the current exchange (message 170), for as long as
-// the dispatcher has no handler of its own for it.
-int exchange_state_handler(ssproto_msg* m) {
-  uint8_t state;
-  int r = ssproto_read_byte(m, &state);
-  if (r <= 0) return r;
-  ss_exchange* ex = ssproto_current_exchange();
-  if (!ex) return -1;
-  ex->state = state;
-  return ssproto_used(m);
-}
-
 bool wait_for(const std::function<bool()>& done, int ms = 5000) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < until) {
@@ -108,13 +96,11 @@ class SignOnConcurrency : public ::testing::Test {
     ssclient_set_login("alice", "secret");
     ssclient_set_sleep_hook(short_sleep);
     ssclient_set_yield(100000, 10);
-    ssproto_set_test_handler(170, exchange_state_handler);
   }
 
   void TearDown() override {
     stop();
     sim_destroy(sim);
-    ssproto_set_test_handler(170, nullptr);
     ssclient_fini();
   }
 

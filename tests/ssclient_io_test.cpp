@@ -209,18 +209,6 @@ Bytes link_output() {
   return Bytes(gb->data, gb->data + gb->len);
 }
 
-// The trading state of the current exchange (message 170), for as long as
-// the dispatcher has no handler of its own for it.
-int exchange_state_handler(ssproto_msg* m) {
-  uint8_t state;
-  int r = ssproto_read_byte(m, &state);
-  if (r <= 0) return r;
-  ss_exchange* ex = ssproto_current_exchange();
-  if (!ex) return -1;
-  ex->state = state;
-  return ssproto_used(m);
-}
-
 ss_time at(int y, int mo, int d, int h, int mi) { return sstime_pack(0, mi, h, d, mo, y); }
 
 std::string temp_root() {
@@ -244,7 +232,6 @@ class IoThread : public ::testing::Test {
     ssclient_set_login("alice", "secret");
     ssclient_set_sleep_hook(sleep_hook);
     ssclient_set_yield(100000, kYieldPauseMs);
-    ssproto_set_test_handler(170, exchange_state_handler);
     sserr_clear();
   }
   void TearDown() override {
@@ -253,7 +240,6 @@ class IoThread : public ::testing::Test {
       sim_destroy(sim);
       sim = nullptr;
     }
-    ssproto_set_test_handler(170, nullptr);
     ssclient_fini();
     plat_set_test_random(nullptr);
     sstime_set_test_wallclock(nullptr);

@@ -429,6 +429,31 @@ TEST_F(Trades, BrokersAndDetails) {
   EXPECT_EQ(nullptr, ssmodel_trade_detail(bhp->trades.tail));
 }
 
+// A stock whose depth is kept as level totals gets no broker fields from the
+// wire, so its trades stand without brokers even where the exchange has them;
+// codes that are given are still kept.
+TEST_F(Trades, OutOfOrderStockTradesNeedNoBrokers) {
+  asx->flags |= kExBrokers;
+  ss_stock* s = ssmodel_get_stock(asx, "ANZ");
+  ssevent_set_out_of_order(s);
+  LogCapture log;
+  ASSERT_EQ(0, ssevent_apply_trade(s, at(10, 0, 0), 1000, 5, 1, 1, 1, 1, 0, 0, 0, nullptr, nullptr));
+  ASSERT_EQ(0, ssevent_apply_trade(s, at(10, 0, 1), 1010, 7, 1, 1, 1, 1, 0, 0, 0, "", ""));
+  EXPECT_FALSE(log.has("broker code"));
+  EXPECT_EQ(2u, s->trades.count);
+  EXPECT_EQ(1010u, s->last);
+  EXPECT_EQ(12u, s->volume);
+  EXPECT_EQ(nullptr, ssmodel_trade_detail(s->trades.tail));
+  ASSERT_EQ(0, ssevent_apply_trade(s, at(10, 0, 2), 1010, 1, 1, 1, 1, 1, 0, 0, 0, "OB1", "OS1"));
+  const ss_trade_detail* d = ssmodel_trade_detail(s->trades.tail);
+  ASSERT_NE(nullptr, d);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(ssbroker_find("OB1")), d->buyer);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(ssbroker_find("OS1")), d->seller);
+  // An ordinary stock of the same exchange still must name both.
+  EXPECT_EQ(-1, ssevent_apply_trade(bhp, at(10, 0, 3), 1000, 5, 1, 1, 1, 1, 0, 0, 0, nullptr, nullptr));
+  EXPECT_TRUE(log.has("expecting a buy broker code"));
+}
+
 TEST_F(Trades, VaryingPricesMarkRecentTradesLoaded) {
   for (int i = 0; i < 9; i++) ASSERT_EQ(0, trade(bhp, at(10, 0, i), 1000 + 10 * (i % 2), 1));
   EXPECT_FALSE(bhp->flags & kRqRecentLoaded);

@@ -1100,7 +1100,9 @@ void populate_all() {
 TEST_F(Life, RepeatedStartAndStopOfAPopulatedModel) {
   for (uint32_t options : {0u, 12u, 1u, 2u, 4u, 8u, 12u}) {
     SCOPED_TRACE(options);
+    LogCapture log;
     ASSERT_EQ(0, ssmodel_init(options));
+    EXPECT_EQ(0, log.count("free null"));  // starting frees nothing it never made
     EXPECT_EQ((options & 1) ? options | 2 : options, ssmodel_options());
     EXPECT_EQ((options & 3) ? (int32_t)sizeof(ss_stock_ext) : (int32_t)sizeof(ss_stock), ssmodel_stock_size());
     EXPECT_EQ((options & 8) ? 1 : 0, fast_reset_enabled());

@@ -448,6 +448,11 @@ TEST_F(Depth, BrokerFieldFollowsTheExchangeAndTheStocksDepthKind) {
   const Bytes summary = cat({header(1, "ABD", at(10, 0, 0)), plain(10000), vol(100)});
   EXPECT_EQ(int(summary.size()), dispatch(cat({summary, xyz})));
   EXPECT_EQ(1u, t->levels[0]->count);
+  // Nor do its trades: they are applied without buyer and seller.
+  const Bytes bare_trade = cat({header(29, "ABD", at(10, 0, 0)), plain(10000), vol(100)});
+  EXPECT_EQ(int(bare_trade.size()), dispatch(cat({bare_trade, {0x03}, xyz})));
+  EXPECT_EQ(1u, t->trades.count);
+  EXPECT_EQ(10000u, t->last);
 
   // A built-in broker is one byte, its id.
   const Bytes builtin = cat({header(3, "ABC", at(10, 0, 1)), vol(50), {0x03}});

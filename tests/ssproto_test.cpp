@@ -874,3 +874,39 @@ TEST_F(Proto, StockMessageStepsAndRestore) {
 }
 
 }  // namespace
+
+TEST_F(Proto, TradingStateOfTheExchangeAndStall) {
+  // Without a current exchange the state has nowhere to go.
+  {
+    Wire w;
+    w.msg(170).u8(50);
+    LogCapture log;
+    EXPECT_EQ(-1, decode(w));
+    EXPECT_EQ(1, log.count("state 50 with no current exchange"));
+  }
+  restart();
+  ss_stock* bhp = ssmodel_add_stock(ex(0), "BHP");
+  ASSERT_NE(nullptr, bhp);
+  struct {
+    uint32_t type, state;
+    uint32_t want_exchange, want_stock;
+  } steps[] = {
+      {170, 50, 50, 0},  // the exchange only
+      {171, 60, 60, 60},  // the exchange and every stock
+      {170, 70, 70, 60},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(testing::Message() << s.type << " " << s.state);
+    Wire w;
+    w.msg(52).select(0).msg(s.type, at(10, 0, 0)).u8(s.state);
+    ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+    EXPECT_EQ(s.want_exchange, ex(0)->state);
+    EXPECT_EQ(s.want_stock, bhp->state);
+  }
+  // A stall asks for the streams again from the positions held.
+  Wire w;
+  w.msg(167);
+  LogCapture log;
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  EXPECT_EQ(1, log.count("server stalled us, recovering now"));
+}

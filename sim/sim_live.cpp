@@ -1,0 +1,153 @@
+// The simulator's live market: one thread writes the scripted market's
+// random operations onto an exchange's stream at a steady rate.
+//
+// Each message is one script step with a seed of its own, drawn from the
+// market seed and the message's number, and stamped with the wall clock:
+// the order of operations depends on the seed alone, while the times follow
+// the clock and never go back. What is due is written every tick as one
+// stream unit, so a client may resume at any tick.
+#include "sim_live.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log.h"
+#include "sim.h"
+#include "sstime.h"
+
+static const char kSrc[] = "sim/sim_live";
+
+namespace {
+
+constexpr int32_t kTickMs = 20;             // how often due messages are written
+constexpr uint32_t kCodeStride = 37;        // spreads the made-up codes over the alphabet
+constexpr ss_time kLastSecond = 86399;      // 23:59:59
+constexpr uint32_t kStocksMax = 1000;
+
+// One number of a seed sequence (splitmix64).
+uint64_t mix(uint64_t seed, uint64_t n) {
+  uint64_t z = seed + (n + 1) * 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+ss_time wall_now() {
+  const time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  return sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+}
+
+}  // namespace
+
+struct sim_live {
+  sim_live_options o;
+  sim_server* sim = nullptr;
+  sim_market* market = nullptr;
+  std::vector<std::string> codes;
+  ss_time day = 0;   // the exchange's date: times stay on it
+  ss_time last = 0;  // the latest time written
+  std::atomic<uint64_t> count{0};
+  uint32_t failures = 0;
+
+  std::mutex mu;
+  std::condition_variable cv;
+  bool stop = false;
+  std::thread thread;
+};
+
+namespace {
+
+// One message of the script at the wall clock's time (or the latest time
+// written, should the clock step back).
+void step(sim_live* l) {
+  ss_time t = wall_now();
+  if ((t & ~kSstimeSecondsMask) != l->day) t = l->day + kLastSecond;  // past midnight
+  t = std::max(t, l->last);
+  l->last = t;
+  ss_time advanced = t;  // the script moves its own time on; the clock rules here
+  const uint64_t n = l->count.load();
+  if (sim_market_script(l->market, mix(l->o.seed, n), l->codes, 1, &advanced) < 0 && l->failures++ == 0)
+    log(LOG_ERROR, kSrc, "script step %llu failed", static_cast<unsigned long long>(n));
+  l->count.store(n + 1);
+}
+
+void flush(sim_live* l) {
+  if (sim_market_flush(l->market, l->sim) < 0) log(LOG_ERROR, kSrc, "can't append to exchange %u", l->o.index);
+}
+
+void run(sim_live* l) {
+  using clock = std::chrono::steady_clock;
+  const clock::time_point start = clock::now();
+  // A stalled thread does not make up for more than a second at once.
+  const uint64_t burst = std::max<uint64_t>(1, static_cast<uint64_t>(l->o.rate));
+  uint64_t done = 0;  // live messages due so far, written or skipped
+  std::unique_lock<std::mutex> lk(l->mu);
+  while (!l->cv.wait_for(lk, std::chrono::milliseconds(kTickMs), [l] { return l->stop; })) {
+    const double seconds = std::chrono::duration<double>(clock::now() - start).count();
+    const uint64_t due = static_cast<uint64_t>(seconds * l->o.rate);
+    if (due <= done) continue;
+    uint64_t n = due - done;
+    done = due;
+    n = std::min(n, burst);
+    lk.unlock();
+    for (uint64_t i = 0; i < n; i++) step(l);
+    flush(l);
+    lk.lock();
+  }
+}
+
+}  // namespace
+
+sim_live* sim_live_start(sim_server* sim, const sim_live_options& options) {
+  if (!(options.rate > 0) || options.stocks == 0 || options.stocks > kStocksMax) {
+    log(LOG_ERROR, kSrc, "bad live market: rate %g, %u stocks", options.rate, options.stocks);
+    return nullptr;
+  }
+  sim_live* l = new sim_live;
+  l->o = options;
+  l->sim = sim;
+  for (uint32_t i = 0; i < options.stocks; i++) {
+    l->codes.push_back(sim_market_code(1 + i * kCodeStride));
+    if (sim_add_instrument(sim, options.index, l->codes.back().c_str()) < 0) {
+      delete l;
+      return nullptr;
+    }
+  }
+  sim_market_options mo;
+  mo.index = options.index;
+  mo.brokers = options.brokers;
+  mo.journal = false;  // a long run would keep every message
+  l->market = sim_market_create(mo);
+  l->day = wall_now() & ~kSstimeSecondsMask;
+  for (uint64_t i = 0; i < uint64_t(options.opening) * options.stocks; i++) step(l);
+  flush(l);
+  log(LOG_INFO, kSrc, "live market on exchange %u: %u stocks, %g messages a second", options.index,
+      options.stocks, options.rate);
+  l->thread = std::thread(run, l);
+  return l;
+}
+
+void sim_live_stop(sim_live* live) {
+  if (!live) return;
+  {
+    std::lock_guard<std::mutex> lk(live->mu);
+    live->stop = true;
+  }
+  live->cv.notify_all();
+  live->thread.join();
+  sim_market_destroy(live->market);
+  log(LOG_INFO, kSrc, "live market stopped after %llu messages",
+      static_cast<unsigned long long>(live->count.load()));
+  delete live;
+}
+
+uint64_t sim_live_count(const sim_live* live) { return live ? live->count.load() : 0; }

@@ -1,0 +1,28 @@
+// A live market for the simulator program: a thread that writes random
+// depth changes, quotes and trades of the scripted market (sim.h) onto one
+// exchange's stream at a steady rate, so that a client online sees a market
+// move while it watches.
+#pragma once
+#include <cstdint>
+
+struct sim_server;
+struct sim_live;
+
+struct sim_live_options {
+  uint32_t index = 0;     // the exchange whose stream the market writes
+  bool brokers = false;   // must match the exchange's broker flag
+  double rate = 50;       // messages a second, above 0
+  uint64_t seed = 1;      // the same seed writes the same messages in order
+  uint32_t stocks = 12;   // made-up stock codes the market moves
+  uint32_t opening = 20;  // messages a stock gets before the first client
+};
+
+// Registers the stocks as instruments of the exchange (so requests about
+// them are accepted), writes the opening as one stream unit and starts the
+// thread. Null after an ERROR line (rate not above 0, no stocks, unknown
+// exchange). Times are the local wall clock on today's date.
+sim_live* sim_live_start(sim_server* sim, const sim_live_options& options);
+// Stops and joins the thread; null is ignored. Call before sim_destroy.
+void sim_live_stop(sim_live* live);
+// Messages written so far, the opening included (any thread).
+uint64_t sim_live_count(const sim_live* live);
