@@ -65,45 +65,38 @@ void start() {
 
 void* rec(const std::string& s) { return const_cast<char*>(s.c_str()); }
 
-void BM_ChashAddInCodeOrder(benchmark::State& state) {
-  start();
-  const auto& keys = codes();
+// Builds a table from `keys` every iteration: with chash_add, which keeps the
+// sorted array, or with chash_insert without it into a table sized beforehand
+// for `expected` records.
+void build_chash(benchmark::State& state, const std::vector<std::string>& keys, uint32_t expected, bool sorted) {
   for (auto _ : state) {
     chash t;
-    chash_init(&t, 0);
-    for (const std::string& k : keys) chash_add(&t, rec(k));
+    chash_init(&t, expected);
+    if (sorted)
+      for (const std::string& k : keys) chash_add(&t, rec(k));
+    else
+      for (const std::string& k : keys) chash_insert(&t, rec(k), 0);
     benchmark::DoNotOptimize(t.count);
     chash_free(&t);
   }
   state.SetItemsProcessed(state.iterations() * kCodes);
+}
+
+void BM_ChashAddInCodeOrder(benchmark::State& state) {
+  start();
+  build_chash(state, codes(), 0, true);
 }
 BENCHMARK(BM_ChashAddInCodeOrder)->Unit(benchmark::kMillisecond);
 
 void BM_ChashAddInRandomOrder(benchmark::State& state) {
   start();
-  const auto keys = shuffled();
-  for (auto _ : state) {
-    chash t;
-    chash_init(&t, 0);
-    for (const std::string& k : keys) chash_add(&t, rec(k));
-    benchmark::DoNotOptimize(t.count);
-    chash_free(&t);
-  }
-  state.SetItemsProcessed(state.iterations() * kCodes);
+  build_chash(state, shuffled(), 0, true);
 }
 BENCHMARK(BM_ChashAddInRandomOrder)->Unit(benchmark::kMillisecond);
 
 void BM_ChashInsertUnsortedPresized(benchmark::State& state) {
   start();
-  const auto keys = shuffled();
-  for (auto _ : state) {
-    chash t;
-    chash_init(&t, 2 * kCodes);
-    for (const std::string& k : keys) chash_insert(&t, rec(k), 0);
-    benchmark::DoNotOptimize(t.count);
-    chash_free(&t);
-  }
-  state.SetItemsProcessed(state.iterations() * kCodes);
+  build_chash(state, shuffled(), 2 * kCodes, false);
 }
 BENCHMARK(BM_ChashInsertUnsortedPresized)->Unit(benchmark::kMillisecond);
 
@@ -118,10 +111,9 @@ void BM_UnorderedSetInsertRandomOrder(benchmark::State& state) {
 }
 BENCHMARK(BM_UnorderedSetInsertRandomOrder)->Unit(benchmark::kMillisecond);
 
-void BM_ChashFindHit(benchmark::State& state) {
-  start();
-  const auto keys = shuffled();
-  std::vector<std::string> probes = keys;  // separate copies of the text
+// Looks every probe up in a table of all the codes, every iteration. The
+// probes are separate copies of their text, so a lookup must compare strings.
+void find_in_chash(benchmark::State& state, const std::vector<std::string>& probes) {
   chash t;
   chash_init(&t, 0);
   for (const std::string& k : codes()) chash_add(&t, rec(k));
@@ -132,29 +124,24 @@ void BM_ChashFindHit(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kCodes);
   chash_free(&t);
+}
+
+void BM_ChashFindHit(benchmark::State& state) {
+  start();
+  find_in_chash(state, shuffled());
 }
 BENCHMARK(BM_ChashFindHit)->Unit(benchmark::kMillisecond);
 
 void BM_ChashFindMiss(benchmark::State& state) {
   start();
-  const auto probes = misses();
-  chash t;
-  chash_init(&t, 0);
-  for (const std::string& k : codes()) chash_add(&t, rec(k));
-  for (auto _ : state) {
-    size_t found = 0;
-    for (const std::string& p : probes) found += chash_find(&t, p.c_str()) != nullptr;
-    benchmark::DoNotOptimize(found);
-  }
-  state.SetItemsProcessed(state.iterations() * kCodes);
-  chash_free(&t);
+  find_in_chash(state, misses());
 }
 BENCHMARK(BM_ChashFindMiss)->Unit(benchmark::kMillisecond);
 
-void BM_UnorderedSetFindHit(benchmark::State& state) {
+// The same lookups in a std::unordered_set of views of the codes.
+void find_in_set(benchmark::State& state, const std::vector<std::string>& probes) {
   std::unordered_set<std::string_view> s;
   for (const std::string& k : codes()) s.insert(k);
-  const auto probes = shuffled();
   for (auto _ : state) {
     size_t found = 0;
     for (const std::string& p : probes) found += s.count(p);
@@ -162,19 +149,11 @@ void BM_UnorderedSetFindHit(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kCodes);
 }
+
+void BM_UnorderedSetFindHit(benchmark::State& state) { find_in_set(state, shuffled()); }
 BENCHMARK(BM_UnorderedSetFindHit)->Unit(benchmark::kMillisecond);
 
-void BM_UnorderedSetFindMiss(benchmark::State& state) {
-  std::unordered_set<std::string_view> s;
-  for (const std::string& k : codes()) s.insert(k);
-  const auto probes = misses();
-  for (auto _ : state) {
-    size_t found = 0;
-    for (const std::string& p : probes) found += s.count(p);
-    benchmark::DoNotOptimize(found);
-  }
-  state.SetItemsProcessed(state.iterations() * kCodes);
-}
+void BM_UnorderedSetFindMiss(benchmark::State& state) { find_in_set(state, misses()); }
 BENCHMARK(BM_UnorderedSetFindMiss)->Unit(benchmark::kMillisecond);
 
 }  // namespace

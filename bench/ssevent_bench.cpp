@@ -11,9 +11,8 @@
 #include <random>
 #include <vector>
 
-#include "dalloc.h"
+#include "bench_support.h"
 #include "lazyfree.h"
-#include "log.h"
 #include "plat.h"
 #include "ssclient.h"
 #include "ssevent.h"
@@ -27,16 +26,6 @@ constexpr uint32_t kTick = 10;
 
 int64_t g_bench_ms = 1000000;
 int64_t bench_clock() { return g_bench_ms; }
-
-void runtime_once() {
-  static bool done = false;
-  if (done) return;
-  dalloc_init();
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  done = true;
-}
 
 enum Op : uint8_t { kSummary, kAdd, kAmend, kDelete, kChangeTop, kTrade };
 
@@ -187,8 +176,7 @@ void unload(const std::vector<ss_stock*>& stocks) {
 void BM_MarketEvents(benchmark::State& state) {
   runtime_once();
   plat_set_test_clock(bench_clock);
-  ssmodel_init(12);
-  for (int x = 0; x < kExchanges; x++) ssmodel_new_exchange(x, 0x112);
+  bench_model_start();
   ss_exchange* asx = ssmodel_exchange(0);
   ssmodel_set_date(asx, sstime_pack_date(10, 2, 2014));
   std::vector<ss_stock*> stocks;

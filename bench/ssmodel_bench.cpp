@@ -9,25 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
+#include "bench_support.h"
 #include "lazyfree.h"
-#include "log.h"
-#include "plat.h"
 #include "ssmodel.h"
 
 namespace {
 
 constexpr int kStocks = 100000;
-
-void runtime_once() {
-  static bool done = false;
-  if (done) return;
-  dalloc_init();
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  done = true;
-}
 
 // Distinct codes of up to 6 characters, in code order.
 const std::vector<std::string>& sorted_codes() {
@@ -61,9 +49,9 @@ std::vector<std::string> codes_in_order(int order) {
 // The exchange whose tables are sized for 100k stocks (its issuers live with
 // exchange 0, which is made first).
 ss_exchange* fresh_model() {
-  ssmodel_init(12);
-  ssmodel_new_exchange(0, 0x112);
-  return ssmodel_new_exchange(3, 0x112);
+  ssmodel_init(kBenchModelOptions);
+  ssmodel_new_exchange(0, kBenchExchangeFlags);
+  return ssmodel_new_exchange(3, kBenchExchangeFlags);
 }
 
 void BM_AddStocks(benchmark::State& state) {

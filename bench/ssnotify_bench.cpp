@@ -13,9 +13,9 @@
 #include <random>
 #include <vector>
 
+#include "bench_support.h"
 #include "dalloc.h"
 #include "lazyfree.h"
-#include "log.h"
 #include "plat.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -34,19 +34,8 @@ constexpr int kTicksPerTrim = 5000 / kTickMs;  // the io thread trims every 5 s
 int64_t g_sim_ms = 1000;
 int64_t sim_clock() { return g_sim_ms; }
 
-void runtime_once() {
-  static bool done = false;
-  if (done) return;
-  dalloc_init();
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  done = true;
-}
-
 std::vector<instr*> make_model() {
-  ssmodel_init(12);
-  for (int i = 0; i < kExchanges; i++) ssmodel_new_exchange(i, 0x112);
+  bench_model_start();
   ssevent_init();
   ssnotify_init();
   std::vector<instr*> ins;

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench_support.h"
 #include "dalloc.h"
 #include "decblk.h"
 #include "encblk.h"
@@ -24,7 +25,6 @@
 #include "encode.h"
 #include "growbuf.h"
 #include "lazyfree.h"
-#include "log.h"
 #include "plat.h"
 #include "ssclient.h"
 #include "ssevent.h"
@@ -46,16 +46,6 @@ constexpr int64_t kHousekeepingStepMs = 60000;  // clock moved on at each: past 
 
 int64_t g_bench_ms = 1000000;
 int64_t bench_clock() { return g_bench_ms; }
-
-void runtime_once() {
-  static bool done = false;
-  if (done) return;
-  dalloc_init();
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  done = true;
-}
 
 // splitmix64
 struct rng {
@@ -357,7 +347,7 @@ void BM_DecodeTradingDay(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     ssclient_fini();
-    if (ssclient_init(0, 12, 0x112) < 0 ||
+    if (ssclient_init(0, kBenchModelOptions, kBenchExchangeFlags) < 0 ||
         ssproto_decode(d.preamble.data(), int32_t(d.preamble.size())) != int32_t(d.preamble.size())) {
       state.SkipWithError("can't start the client");
       break;

@@ -32,7 +32,8 @@
 #include "ssnotify.h"
 #include "ssproto.h"
 #include "sstime.h"
-#include "testlog.h"
+#include "testclient.h"
+#include "testclock.h"
 
 namespace {
 
@@ -43,14 +44,7 @@ int short_sleep(int32_t ms) {
   return 0;
 }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    start_runtime(TestStderr::kOff);
-    ssio_set_default_host("");
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
@@ -278,15 +272,6 @@ struct core_lock {
   core_lock() { ssclient_block(); }
   ~core_lock() { ssclient_unblock(); }
 };
-
-bool wait_for(const std::function<bool()>& done, int ms) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < until) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return done();
-}
 
 class MarketConcurrency : public ::testing::Test {
  protected:

@@ -26,15 +26,11 @@
 #include "ssmsg.h"
 #include "ssproto.h"
 #include "sstime.h"
-#include "testlog.h"
+#include "testclient.h"
+#include "testclock.h"
+#include "testsim.h"
 
 namespace {
-
-std::atomic<int64_t> g_offset{0};
-int64_t test_clock() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + g_offset.load();
-}
 
 // Sleeps are short in real time (a back-off of seconds passes in tens of
 // milliseconds) and leave the clock alone: the tests move it themselves.
@@ -43,45 +39,13 @@ int short_sleep(int32_t ms) {
   return 0;
 }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    start_runtime(TestStderr::kOff);
-    plat_set_test_clock(test_clock);
-    ssio_set_default_host("");
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
-
-bool wait_for(const std::function<bool()>& done, int ms = 5000) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < until) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return done();
-}
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(offset_clock));
 
 class SignOnConcurrency : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_offset = 0;
-    sim_options o;
-    o.name = "ambit-sim";
-    sim = sim_create(o);
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    ASSERT_EQ(0, sim_add_user(sim, u));
-    for (uint32_t i = 0; i < 4; i++) {
-      sim_exchange e;
-      e.index = i;
-      e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
-      e.date = sstime_pack_date(12, 3, 2014);
-      e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
-      e.state = 50;
-      ASSERT_EQ(0, sim_add_exchange(sim, e));
-    }
+    g_clock_offset = 0;
+    ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
     append_stream(0, 3);
     append_stream(1, 2);
     append_stream(3, 1);
@@ -288,13 +252,13 @@ TEST_F(SignOnConcurrency, SilentServerGetsAHeartbeatThenTheLinkIsDropped) {
   // counts them as new: jump again then.
   bool beat = false;
   for (int i = 0; i < 3 && !beat; i++) {
-    g_offset += 61000;
+    g_clock_offset += 61000;
     beat = wait_for([] { return ssclient_heartbeat_outstanding() != 0; }, 1000);
   }
   ASSERT_TRUE(beat);
   EXPECT_EQ(1, sim_get_stats(sim).connections);
   // No answer within 20 s: the link is dropped and made again.
-  g_offset += 21000;
+  g_clock_offset += 21000;
   sim_entry s = sign_on(2);
   expect_positions_of_the_sim(s);
   ASSERT_TRUE(online_with_logins(2));

@@ -28,27 +28,12 @@
 #include "ssproto.h"
 #include "sstime.h"
 #include "ssuser.h"
+#include "testclient.h"
+#include "testlog.h"
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
-
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
 
 ss_time day(int y, int m, int d) { return sstime_pack_date(d, m, y); }
 
@@ -102,16 +87,10 @@ const bytes k0311 = {0xB0, 0xD6};
 const bytes kNoDate = {0x00, 0x00};
 const bytes k19700102 = {0x00, 0x44};
 
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
+
 class Encode : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    ssio_set_default_host("");
-  }
   void SetUp() override {
     ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
     ASSERT_EQ(0, codec_init());

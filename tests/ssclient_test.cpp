@@ -31,25 +31,10 @@
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "sstime.h"
+#include "testclient.h"
+#include "testlog.h"
 
 namespace {
-
-class LogCapture {
- public:
-  LogCapture() : start_(log_count()) {}
-  int count(const std::string& needle) const {
-    int n = 0;
-    uint64_t left = log_count() - start_;
-    void* cursor = nullptr;
-    const char* text;
-    while (left-- && log_walk_newer(nullptr, nullptr, &text, &cursor))
-      if (std::string(text).find(needle) != std::string::npos) n++;
-    return n;
-  }
-
- private:
-  uint64_t start_;
-};
 
 // Every sleep the client asks for goes through this hook, so nothing here
 // really sleeps; a test may add its own action.
@@ -76,18 +61,7 @@ time_t test_wall() { return g_wall.load(); }
 
 ss_time day(int y, int m, int d) { return sstime_pack_date(d, m, y); }
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    dalloc_init();
-    plat_init();
-    log_init();
-    log_set_memory(1);
-    log_set_stderr(0);
-    ssio_set_default_host("");  // no name lookups from the tests
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 class Client : public ::testing::Test {
  protected:

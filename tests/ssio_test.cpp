@@ -33,39 +33,18 @@
 #include "ssio-direct.h"
 #include "ssio-http.h"
 #include "ssio-state.h"
+#include "testclock.h"
 #include "testlog.h"
+#include "testnet.h"
 
 namespace {
-
-// The clock seam: real monotonic time plus an offset the tests move forward.
-std::atomic<int64_t> g_clock_offset{0};
-int64_t test_clock() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + g_clock_offset.load();
-}
 
 std::atomic<long> g_random{0};
 long test_random() { return g_random.load(); }
 
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_clock));
-
-int64_t wall_ms() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// A loopback port with nothing listening on it.
-int refused_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(fd);
-  return ntohs(sa.sin_port);
-}
+// The clock seam (offset_clock): real monotonic time plus g_clock_offset,
+// which the tests move forward.
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(offset_clock));
 
 // A scripted server on 127.0.0.1. It accepts one connection, reads the
 // greeting, then acts by its mode. Every wait is bounded, and the destructor
@@ -78,16 +57,7 @@ class Peer {
     kReplyNeverRead  // send the reply, then never read again
   };
   Peer(Mode mode, std::string reply = {}, int rcvbuf = 0) : mode_(mode), reply_(std::move(reply)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (rcvbuf > 0) setsockopt(listen_fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    listen(listen_fd_, 4);
-    socklen_t len = sizeof sa;
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
+    listen_fd_ = listen_loopback(4, &port_, rcvbuf);
     thread_ = std::thread([this] { run(); });
   }
   ~Peer() {
@@ -108,7 +78,7 @@ class Peer {
 
   // Waits for an event on fd in 20 ms steps until stopped or out of time.
   bool wait_for(int fd, short events, int64_t until) {
-    while (!stop_ && wall_ms() < until) {
+    while (!stop_ && steady_ms() < until) {
       pollfd p{fd, events, 0};
       if (poll(&p, 1, 20) > 0) return true;
     }
@@ -116,7 +86,7 @@ class Peer {
   }
 
   void run() {
-    int64_t until = wall_ms() + kMaxMs;
+    int64_t until = steady_ms() + kMaxMs;
     if (!wait_for(listen_fd_, POLLIN, until)) return;
     int fd = accept(listen_fd_, nullptr, nullptr);
     if (fd < 0) return;
@@ -142,7 +112,7 @@ class Peer {
       replied_ = true;
     }
     if (mode_ != kReplyAndClose)
-      while (!stop_ && wall_ms() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      while (!stop_ && steady_ms() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     close(fd);
   }
 
@@ -204,9 +174,9 @@ class Io : public ::testing::Test {
   // Runs passes until one returns -1 or `done` holds, for at most max_ms of
   // real time. The result of the last pass.
   int run_until(const std::function<bool()>& done, int64_t max_ms = 5000) {
-    int64_t until = wall_ms() + max_ms;
+    int64_t until = steady_ms() + max_ms;
     int r = 0;
-    while (wall_ms() < until) {
+    while (steady_ms() < until) {
       r = ssio_loop();
       if (r < 0 || done()) break;
     }
@@ -349,13 +319,13 @@ TEST_F(Io, PeerThatNeverReadsDoesNotMakeTheLoopSpin) {
 
   timespec c0, c1;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
-  int64_t w0 = wall_ms();
+  int64_t w0 = steady_ms();
   int passes = 0;
-  while (wall_ms() - w0 < 1500) {
+  while (steady_ms() - w0 < 1500) {
     ASSERT_EQ(0, ssio_loop());
     passes++;
   }
-  int64_t wall = wall_ms() - w0;
+  int64_t wall = steady_ms() - w0;
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
   double cpu_ms = (c1.tv_sec - c0.tv_sec) * 1e3 + (c1.tv_nsec - c0.tv_nsec) / 1e6;
 

@@ -21,6 +21,7 @@
 #include "ssnotify.h"
 #include "ssproto.h"
 #include "sstime.h"
+#include "testclient.h"
 #include "testlog.h"
 
 namespace {
@@ -29,15 +30,7 @@ using Bytes = std::vector<uint8_t>;
 
 time_t fixed_wall() { return 1392000000; }  // 2014-02-10: a fixed local clock
 
-class Env : public ::testing::Environment {
- public:
-  void SetUp() override {
-    start_runtime(TestStderr::kOff);
-    sstime_set_test_wallclock(fixed_wall);
-    ssio_set_default_host("");
-  }
-};
-const auto* g_env = ::testing::AddGlobalTestEnvironment(new Env);
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(nullptr, fixed_wall));
 
 // Whether a line logged since `log` began matches the pattern.
 bool matches(const LogCapture& log, const std::string& pattern) {

@@ -1,0 +1,33 @@
+// Test support for tests of the client: the runtime started quietly with the
+// io layer's default host cleared, so no test ever looks a name up, and the
+// client's test seams set. Header-only, so test executables that never
+// include it do not depend on the client's modules.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ctime>
+
+#include "plat.h"
+#include "ssio.h"
+#include "sstime.h"
+#include "testlog.h"
+
+// ::testing::AddGlobalTestEnvironment(new ClientRuntime(clock, wall)). Given
+// a clock, plat_ms reads it; given a wall clock, sstime reads local time from
+// it (sstime_set_test_wallclock).
+class ClientRuntime : public ::testing::Environment {
+ public:
+  explicit ClientRuntime(int64_t (*clock)(void) = nullptr, time_t (*wall)(void) = nullptr)
+      : clock_(clock), wall_(wall) {}
+  void SetUp() override {
+    start_runtime(TestStderr::kOff);
+    if (clock_) plat_set_test_clock(clock_);
+    if (wall_) sstime_set_test_wallclock(wall_);
+    ssio_set_default_host("");  // no name lookups from the tests
+  }
+
+ private:
+  int64_t (*clock_)(void);
+  time_t (*wall_)(void);
+};

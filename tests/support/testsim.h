@@ -1,0 +1,32 @@
+// Test support for tests against the market simulator. Header-only, so test
+// executables that never include it do not depend on the simulator.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "sim.h"
+#include "ssmodel.h"
+#include "sstime.h"
+
+// A simulator, not yet started, named "ambit-sim", with the user
+// alice/secret and the four exchanges on 12 March 2014 at 11:00, each in
+// trading state `state`. Call through ASSERT_NO_FATAL_FAILURE.
+inline void make_test_sim(sim_server** out, uint8_t state) {
+  sim_options o;
+  o.name = "ambit-sim";
+  sim_server* sim = *out = sim_create(o);
+  sim_user u;
+  u.name = "alice";
+  u.password = "secret";
+  ASSERT_EQ(0, sim_add_user(sim, u));
+  for (uint32_t i = 0; i < 4; i++) {
+    sim_exchange e;
+    e.index = i;
+    e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
+    e.date = sstime_pack_date(12, 3, 2014);
+    e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
+    e.state = state;
+    ASSERT_EQ(0, sim_add_exchange(sim, e));
+  }
+}
