@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <unordered_map>
 
 #include <algorithm>
 #include <string>
@@ -152,7 +151,6 @@ struct client_state {
   ss_request priv[kPrivateRequestsMax];
   int32_t priv_count = 0;
   // Partial depth requests made per stock (io thread).
-  std::unordered_map<const ss_stock*, int> partial_counts;
 
   // Usage log, oldest first.
   usage_rec* usage_head = nullptr;
@@ -414,7 +412,6 @@ void reset_settings() {
   C.head.store(0);
   C.tail.store(0);
   C.priv_count = 0;
-  C.partial_counts.clear();
   C.http_ids.store(0);
 }
 
@@ -995,10 +992,9 @@ int ssclient_private_partial_depth(ss_stock* stock, int side) {
   uint32_t skip = bid ? kPartialBidMask : kPartialOfferMask;
   uint32_t partial_bit = bid ? kRqPartialBid : kRqPartialOffer;
   if (stock->flags & skip) return 0;
-  int& made = C.partial_counts[stock];
-  if (made < kPartialRequestsBeforeFull) {
+  if (stock->partial_requests < kPartialRequestsBeforeFull) {
     if (stock->flags & partial_bit) return 0;
-    made++;
+    stock->partial_requests++;
     return private_flagged(stock, bid ? kReqPartialBid : kReqPartialOffer, 0, partial_bit,
                            "failed to enqueue %s partial request");
   }

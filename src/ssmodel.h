@@ -385,6 +385,7 @@ struct ss_stock : instr {
   uint64_t second_value;
   uint64_t last_amend;  // old minus new volume of the latest amend
   uint32_t price_ref;   // running reference price of the stream's price fields
+  uint8_t partial_requests;  // partial-queue requests the io thread made (saturates)
 };
 
 // The extended model's stock: waiting order-info records after the rest.
