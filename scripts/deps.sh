@@ -2,7 +2,7 @@
 # top-level scripts. Installs only what is missing, so a warm machine pays
 # one dpkg query.
 AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-                libbenchmark-dev zlib1g-dev libssl-dev clang libclang-rt-14-dev)
+                libbenchmark-dev zlib1g-dev libssl-dev clang libclang-rt-14-dev ccache)
 
 ensure_packages() {
   local missing=()
