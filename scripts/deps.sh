@@ -2,7 +2,11 @@
 # top-level scripts. Installs only what is missing, so a warm machine pays
 # one dpkg query.
 AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-                libbenchmark-dev zlib1g-dev libssl-dev clang libclang-rt-14-dev ccache)
+                libbenchmark-dev zlib1g-dev libssl-dev clang libclang-rt-14-dev ccache
+                # the user interface: windows, GL on Mesa, fonts, pictures, PDF pages,
+                # and the X server, input and clipboard tools its tests drive
+                libsdl2-dev libgl-dev libgl1-mesa-dri libfreetype-dev fonts-dejavu-core
+                libpng-dev libpoppler-cpp-dev xdg-utils xvfb xauth xdotool xclip)
 
 ensure_packages() {
   local missing=()

@@ -1,0 +1,22 @@
+# Drawing and user-interface toolkit: src/lib (GL dispatch, drawing, texture
+# atlas and fonts, drawing lists, timers, formatters) and src/ui (class
+# registry, widgets, containers, controls, builder, gui core and the Linux
+# platform layer). Tests in tests/ui/<module>_test.cpp link it.
+find_package(OpenGL REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+
+file(GLOB UI_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/lib/*.cpp ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
+add_library(ambit_ui STATIC ${UI_SRC})
+target_link_libraries(ambit_ui PUBLIC ambit_engine OpenGL::GL PkgConfig::SDL2)
+
+if(AMBIT_TESTS)
+  file(GLOB UI_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/*_test.cpp)
+  foreach(t IN LISTS UI_TEST_SRC)
+    get_filename_component(name ${t} NAME_WE)
+    add_executable(${name} ${t})
+    target_link_libraries(${name} PRIVATE ambit_ui ambit_test_support GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endif()
