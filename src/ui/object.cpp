@@ -95,6 +95,13 @@ typeid_t object_register_class(const char *name, typeid_t parent, uint32_t insta
     log(LOG_ERROR, kSrc, "bad typeid %d", parent);
     return -1;
   }
+  // The parent's class_init writes its slots into this record and its init
+  // its fields into every instance: both must hold the parent's layout.
+  if (parent >= 0 && (class_size < R.types[parent].class_size ||
+                      instance_size < R.types[parent].instance_size)) {
+    log(LOG_ERROR, kSrc, "%s is smaller than its parent %s", name, R.types[parent].name);
+    return -1;
+  }
 
   if (R.count == R.capacity) {
     int cap = R.capacity + kObjectTypeGrowth;
