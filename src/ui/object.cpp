@@ -74,8 +74,9 @@ void free_table() {
 }  // namespace
 
 int object_init() {
-  for (int i = 0; i < R.count; i++) free(R.types[i].record);
-  free_table();
+  // A registry still in use is shut down properly first, so that classes
+  // holding shared resources (the box node pool) release them.
+  if (R.count > 0) object_shutdown();
   R.names_used = 0;
   R.watch_count = 0;
   R.generation++;

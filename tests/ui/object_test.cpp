@@ -190,6 +190,18 @@ TEST_F(Registry, ShutdownRunsEachClassFiniChainLeafUpAndSetsFinalFlags) {
   object_init();
 }
 
+TEST_F(Registry, InitOnARegistryInUseShutsItDownFirst) {
+  register_family();
+  g_calls.clear();
+  object_init();
+  EXPECT_EQ(g_calls.size(), 5u);  // every class_fini chain ran
+  EXPECT_EQ(object_type_count(), 1);
+  // The names are free again: the same name registers as a new class.
+  EXPECT_EQ(object_register_class("fam_base", 0, sizeof(object), nullptr, nullptr,
+                                  sizeof(object_class), nullptr, nullptr),
+            1);
+}
+
 TEST_F(Registry, WatchListMarksDeletedObjects) {
   register_family();
   object *objs[kObjectMaxWatched];
