@@ -1,6 +1,8 @@
 // The in-memory market: exchanges, their instrument tables and the lists that
-// hang off each instrument, with the model's life cycle (every model module
-// starts and stops here), the exchange clocks and the day reset. The io thread
+// hang off each instrument, with their pools and work sets, the exchange
+// clocks and the day reset of one exchange's records. The order in which the
+// engine's modules start and stop, and the reset of whole exchanges, belong to
+// the client (ssclient_engine.cpp). The io thread
 // writes it under the core lock; the user-interface thread reads it under the
 // same lock and may keep walking a list across a hand-over of the lock. So
 // every list link and count is published with a full barrier, unlinked records
@@ -20,24 +22,15 @@
 
 #include "chunk.h"
 #include "dalloc.h"
-#include "decsum.h"
-#include "encblk.h"
-#include "fast_reset.h"
 #include "gics.h"
 #include "kludge.h"
 #include "lazyfree.h"
 #include "log.h"
 #include "pool.h"
-#include "ssalert.h"
-#include "ssbroker.h"
-#include "sscache.h"
-#include "sscurrency.h"
 #include "ssevent.h"
-#include "ssmsg.h"
 #include "ssnotice.h"
 #include "ssnotify.h"
 #include "sspriority.h"
-#include "ssproto.h"
 #include "sstrack.h"
 #include "ssuser.h"
 #include "ssutil.h"
@@ -104,13 +97,11 @@ struct work_set {
 
 static struct {
   uint32_t options;
-  bool ready;
   ss_exchange* ex[kExchanges];
   pool stocks, issuers, indices, members, trades, details, trade_breaks, news, xnews, removals, orders,
       levels, breaks, ticks, adjustments, aliases;
   bool pools_made;
   work_set work[kWorkSets];
-  uint32_t started;        // bit i: module i of kModules is running
   const char* test_fail;   // test seam: the start-up step made to fail
   uint32_t news_sequence;  // steps on every recent-news entry made
 } M;
@@ -595,66 +586,6 @@ bool drop_points_before(H* h, ss_time date) {
 
 namespace {
 
-// Every module the model starts, in start-up order. The shutdown order
-// (kStopOrder) is not the reverse: it follows which module still needs which
-// while the others stop.
-struct module_step {
-  const char* name;
-  int (*init)(void);
-  void (*fini)(void);
-  const char* failure;  // logged at ERROR when init fails; null: the module logs
-};
-
-const module_step kModules[] = {
-    {"lazyfree", lazyfree_init, lazyfree_fini, nullptr},
-    {"kludge", kludge_init, kludge_fini, nullptr},
-    {"chunk", chunk_init, chunk_fini, nullptr},
-    {"gics", gics_init, gics_fini, nullptr},
-    {"sstime", sstime_init, sstime_fini, nullptr},
-    {"ssmsg", ssmsg_init, ssmsg_fini, "can't init msg"},
-    {"sspriority", sspriority_init, sspriority_fini, "can't init priority"},
-    {"ssevent", ssevent_init, ssevent_fini, "can't init event"},
-    {"ssalert", ssalert_init, ssalert_fini, "can't init alert"},
-    {"ssproto", ssproto_init, ssproto_fini, "can't init proto"},
-    {"ssnotice", ssnotice_init, ssnotice_fini, nullptr},
-    {"ssnotify", ssnotify_init, ssnotify_fini, nullptr},
-    {"sstrack", sstrack_init, sstrack_fini, nullptr},
-    {"ssvcmp", ssvcmp_init, ssvcmp_fini, nullptr},
-    {"ssbroker", ssbroker_init, ssbroker_fini, nullptr},
-    {"sscache", sscache_init, sscache_fini, nullptr},
-    {"sscurrency", sscurrency_init, sscurrency_fini, nullptr},
-    {"codec", codec_init, codec_fini, nullptr},
-    {"decsum", decsum_init, decsum_fini, nullptr},
-    {"fast_reset", fast_reset_init, fast_reset_fini, nullptr},
-};
-constexpr int kModuleCount = sizeof kModules / sizeof kModules[0];
-static_assert(kModuleCount <= 32, "one bit per module in M.started");
-
-// Deferred freeing ends first (see ssmodel_fini); the exchanges are freed
-// next; then the rest stop in this order.
-const char* const kStopOrder[] = {
-    "gics",    "decsum",   "codec",    "ssbroker",   "ssvcmp", "sstrack", "ssnotify", "ssproto", "ssalert",   "sspriority",
-    "ssevent", "ssnotice", "sscache",  "sscurrency", "ssmsg",  "sstime",  "chunk",    "kludge",  "fast_reset"};
-static_assert(sizeof kStopOrder / sizeof kStopOrder[0] == kModuleCount - 1, "every module but lazyfree stops here");
-
-int module_index(const char* name) {
-  for (int i = 0; i < kModuleCount; i++)
-    if (strcmp(kModules[i].name, name) == 0) return i;
-  return -1;
-}
-
-bool started(const char* name) {
-  int i = module_index(name);
-  return i >= 0 && (M.started & (1u << i));
-}
-
-void stop_module(const char* name) {
-  int i = module_index(name);
-  if (i < 0 || !(M.started & (1u << i))) return;
-  M.started &= ~(1u << i);
-  kModules[i].fini();
-}
-
 bool test_fails(const char* step) { return M.test_fail && strcmp(M.test_fail, step) == 0; }
 
 struct pool_row {
@@ -771,49 +702,31 @@ void free_exchange_contents(ss_exchange* ex) {
   free_exchange(ex);
 }
 
-// Stops whatever is running, in the shutdown order. Also the unwinding of a
-// start-up that failed part way.
-void stop_all() {
-  stop_module("lazyfree");  // runs every pending deferred free while the pools still exist
-  if (started("ssnotify")) ssnotify_disable();
+}  // namespace
+
+int ssmodel_store_init(uint32_t options) {
+  M.options = options;
+  if (options & kOptAllRequested) M.options |= kOptExtended;
+  if (make_pools() < 0 || make_work_sets() < 0) return -1;
+  memset(M.ex, 0, sizeof M.ex);
+  M.news_sequence = 0;
+  return 0;
+}
+
+void ssmodel_free_exchanges(void) {
   for (ss_exchange*& ex : M.ex) {
     if (!ex) continue;
     free_exchange_contents(ex);
     ex = nullptr;
   }
-  for (const char* name : kStopOrder) stop_module(name);
+}
+
+void ssmodel_store_fini(void) {
   free_work_sets();
   destroy_pools();
-  M.ready = false;
 }
 
-}  // namespace
-
-int ssmodel_init(uint32_t options) {
-  stop_all();
-  M.options = options;
-  if (options & kOptAllRequested) M.options |= kOptExtended;
-  if (make_pools() < 0 || make_work_sets() < 0) {
-    stop_all();
-    return -1;
-  }
-  memset(M.ex, 0, sizeof M.ex);
-  M.news_sequence = 0;
-  for (int i = 0; i < kModuleCount; i++) {
-    const module_step& m = kModules[i];
-    if (test_fails(m.name) || m.init() < 0) {
-      if (m.failure) log(LOG_ERROR, kSrc, "%s", m.failure);
-      stop_all();
-      return -1;
-    }
-    M.started |= 1u << i;
-  }
-  if (M.options & kOptFastReset) fast_reset_enable(1);
-  M.ready = true;
-  return 0;
-}
-
-void ssmodel_fini(void) { stop_all(); }
+int ssmodel_test_fails(const char* step) { return test_fails(step) ? 1 : 0; }
 
 void ssmodel_set_test_failure(const char* step) { M.test_fail = step; }
 
@@ -2158,20 +2071,15 @@ void reset_index(ss_index* x, int32_t mode, ss_time cutoff) {
 
 }  // namespace
 
-void ssmodel_reset_exchange(ss_exchange* ex, ss_time date, int32_t mode) {
-  if (!ex) return;
-  ss_time cutoff = 0;
-  if (date) {
-    char text[kSstimeDateLen];
-    log(LOG_INFO, kSrc, "reset %s %s", ex->name, sstime_format_date_into(text, date));
-    cutoff = sstime_add_months(date & ~kSstimeSecondsMask, -1);
-    ssmodel_set_date(ex, date);
-  }
+ss_time ssmodel_reset_date(ss_exchange* ex, ss_time date) {
+  if (!date) return 0;
+  char text[kSstimeDateLen];
+  log(LOG_INFO, kSrc, "reset %s %s", ex->name, sstime_format_date_into(text, date));
+  ssmodel_set_date(ex, date);
+  return sstime_add_months(date & ~kSstimeSecondsMask, -1);
+}
 
-  sstrack_reset_exchange(ex);
-  ssvcmp_reset_exchange(ex);
-  fast_reset_queue(ex);  // takes the depth and events first when it is on
-
+void ssmodel_reset_records(ss_exchange* ex, int32_t mode, ss_time cutoff) {
   log(LOG_INFO, kSrc, "reset %s stocks", ex->name);
   for (uint64_t i = 0; i < ex->stocks.count; i++) reset_stock(table_record<ss_stock>(&ex->stocks, i), mode, cutoff);
 
@@ -2205,17 +2113,6 @@ void ssmodel_reset_exchange(ss_exchange* ex, ss_time date, int32_t mode) {
     ss_issuer* is = ssmodel_find_issuer(ex, e->code);
     if (is) ssmodel_recompute_news_flags(is);
   }
-
-  log(LOG_INFO, kSrc, "reset %s cache", ex->name);
-  sscache_trim_hourly();
-}
-
-void ssmodel_reset_exchange_keep_date(ss_exchange* ex, ss_time date) { ssmodel_reset_exchange(ex, date, 0); }
-
-void ssmodel_reset_all(int32_t mode) {
-  for (ss_exchange* ex : M.ex)
-    if (ex) ssmodel_reset_exchange(ex, ex->date, mode);
-  ssnotify_record_global(kGlobalReset);
 }
 
 void ssmodel_clear_speeds(void) {
@@ -2228,4 +2125,3 @@ void ssmodel_clear_speeds(void) {
   }
 }
 
-int ssmodel_fast_reset_free(void) { return fast_reset_free(); }
