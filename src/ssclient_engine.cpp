@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "chunk.h"
+#include "ssclient.h"
 #include "decsum.h"
 #include "encblk.h"
 #include "fast_reset.h"
@@ -68,6 +69,12 @@ const module_step kModules[] = {
 constexpr int kModuleCount = sizeof kModules / sizeof kModules[0];
 static_assert(kModuleCount <= 32, "one bit per module in E.started");
 
+// What the model may ask of the client: the requests the market events wish
+// and the wait of a full change entry. Installed at every start, before any
+// module runs.
+const ssevent_requests kEventRequests = {ssclient_private_depth, ssclient_private_partial_depth,
+                                         ssclient_private_events, ssclient_private_trades};
+
 // Deferred freeing ends first (see ssmodel_fini); the exchanges are freed
 // next; then the rest stop in this order.
 const char* const kStopOrder[] = {
@@ -111,6 +118,8 @@ void stop_all() {
 
 int ssmodel_init(uint32_t options) {
   stop_all();
+  ssevent_set_requests(&kEventRequests);
+  ssnotify_set_wait_hooks(ssclient_io_sleep, ssclient_abort_requested);
   if (ssmodel_store_init(options) < 0) {
     stop_all();
     return -1;

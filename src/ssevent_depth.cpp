@@ -15,7 +15,7 @@
 #include "pool.h"
 #include "ssalert.h"
 #include "ssbroker.h"
-#include "ssclient.h"
+#include "ssclient.h"  // the request bits of instruments
 #include "ssevent.h"
 #include "ssevent_int.h"
 #include "ssnotify.h"
@@ -174,12 +174,12 @@ ss_depth_level* new_level(uint32_t price, bool summary, uint32_t count, uint64_t
 }
 
 void ask_full(ss_stock* s) {
-  if (ssclient_private_depth(s) < 0)
+  if (wish_depth(s) < 0)
     log(LOG_WARN, kSrc, "unable to queue %s %s full depth request, hope for the best", ex_name(s), s->code);
 }
 
 void ask_partial(ss_stock* s, int side, const char* what) {
-  if (ssclient_private_partial_depth(s, side) < 0)
+  if (wish_partial_depth(s, side) < 0)
     log(LOG_WARN, kSrc, "unable to queue %s %s partial %s request, hope for the best", ex_name(s), s->code, what);
 }
 

@@ -65,6 +65,7 @@ struct event_state {
     uint32_t price;
   } run;  // the open run of trades
   ssevent_alert_fn alert_hook;
+  const ssevent_requests* requests;  // kept across init and fini
 };
 
 
@@ -102,6 +103,12 @@ inline bool records(const instr* in) { return in->exchange && (in->exchange->fla
 inline bool scratch(const instr* in) { return (in->flags & kInLoading) != 0; }
 
 inline const char* ex_name(const instr* in) { return in->exchange ? in->exchange->name : "?"; }
+
+// The requests the events wish, through the table the client installed.
+inline int wish_depth(ss_stock* s) { return E.requests ? E.requests->depth(s) : 0; }
+inline int wish_partial_depth(ss_stock* s, int side) { return E.requests ? E.requests->partial_depth(s, side) : 0; }
+inline int wish_events(instr* in) { return E.requests ? E.requests->events(in) : 0; }
+inline int wish_trades(ss_stock* s) { return E.requests ? E.requests->trades(s) : 0; }
 
 inline bool out_of_order(const ss_stock* s) { return (s->flags & kInOutOfOrder) != 0; }
 

@@ -12,7 +12,7 @@
 #include "pool.h"
 #include "ssalert.h"
 #include "ssbroker.h"
-#include "ssclient.h"
+#include "ssclient.h"  // the request bits of instruments
 #include "ssevent.h"
 #include "ssevent_int.h"
 #include "ssnotify.h"
@@ -428,3 +428,5 @@ int ssevent_state_block_end(ss_exchange* ex, ss_time time, uint32_t state) {
 }
 
 void ssevent_set_alert_hook(ssevent_alert_fn fn) { E.alert_hook = fn; }
+
+void ssevent_set_requests(const ssevent_requests* table) { E.requests = table; }

@@ -11,7 +11,7 @@
 #include "pool.h"
 #include "ssalert.h"
 #include "ssbroker.h"
-#include "ssclient.h"
+#include "ssclient.h"  // the request bits of instruments
 #include "ssevent.h"
 #include "ssevent_int.h"
 #include "ssnotify.h"
@@ -301,13 +301,13 @@ int ssevent_cancel_trade(ss_stock* s, ss_time time, int32_t number, uint32_t pri
   ss_trade* t = find_trade(s, number);
   if (!t) {
     if (all) log(LOG_ERROR, kSrc, "can't find %s %s trade #%d to cancel", ex_name(s), s->code, number);
-    ssclient_private_events(s);
+    wish_events(s);
     return 0;
   }
   if (t->price != p || t->volume != volume) {
     log(LOG_ERROR, kSrc, "%s %s cancel trade mismatch #%d %u/%u %llu/%llu", ex_name(s), s->code, number, p, t->price,
         static_cast<unsigned long long>(volume), static_cast<unsigned long long>(t->volume));
-    ssclient_private_events(s);
+    wish_events(s);
     return 0;
   }
   uint32_t old_last = s->last;
@@ -334,10 +334,10 @@ int ssevent_cancel_trade_totals(ss_stock* s, ss_time time, int32_t number, uint3
   } else if (t) {
     log(LOG_WARN, kSrc, "%s %s cancel trade mismatch #%d %u/%u %llu/%llu", ex_name(s), s->code, number, p, t->price,
         static_cast<unsigned long long>(volume), static_cast<unsigned long long>(t->volume));
-    ssclient_private_trades(s);
+    wish_trades(s);
   } else if (s->flags & kRqTradesLoaded) {
     log(LOG_ERROR, kSrc, "can't find %s %s trade #%d to cancel", ex_name(s), s->code, number);
-    ssclient_private_trades(s);
+    wish_trades(s);
   }
   uint32_t old_last = s->last;
   drop_trade_count(s);
