@@ -7,8 +7,15 @@
 
 #include <cstdint>
 
-#include "lib/geom.h"
 #include "ui/object.h"
+
+struct rect {
+  int32_t x, y, w, h;
+};
+
+struct size {
+  int32_t w, h;
+};
 
 struct widget;
 struct widget_class;
