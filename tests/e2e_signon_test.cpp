@@ -34,6 +34,7 @@
 #include "sstime.h"
 #include "testclient.h"
 #include "testclock.h"
+#include "testmodel.h"
 #include "testsim.h"
 
 namespace {
@@ -58,7 +59,7 @@ class SignOnConcurrency : public ::testing::Test {
     port = sim_start(sim, 0);
     ASSERT_GT(port, 0);
 
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssclient_enable_locking();
     ssio_set_servers(0);
     ssio_set_server("127.0.0.1", port);
