@@ -52,10 +52,16 @@ static int write_text(const local_config* c) {
   line(config_printf("workaround_dont_delete_contexts %b", c->workaround_dont_delete_contexts));
   line(config_printf("workaround_allow_any_double_bufs %b", c->workaround_allow_any_double_bufs));
   line(config_printf("graphics_quality %d", c->graphics_quality));
-  for (int i = 0; i < kConfigLocations; i++) {
+  // A free entry before a named one is written as a bare block line: the
+  // reader uses it up, so every location comes back at its own entry number
+  // and cur_location still names it.
+  int last = -1;
+  for (int i = 0; i < kConfigLocations; i++)
+    if (c->locations[i].name[0]) last = i;
+  for (int i = 0; i <= last; i++) {
     const config_location* l = &c->locations[i];
-    if (!l->name[0]) continue;
     line(config_printf("location"));
+    if (!l->name[0]) continue;
     line(config_out_push("location"));
     line(config_printf("name %s", l->name));
     line(config_printf("ambit_hostname %s", l->ambit_hostname));

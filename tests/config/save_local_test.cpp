@@ -156,6 +156,23 @@ TEST_F(SaveLocal, EveryFieldSurvivesASaveAndALoad) {
   }
 }
 
+TEST_F(SaveLocal, FreeEntriesKeepTheLocationNumbers) {
+  local_config* c = config_local();
+  c->locations[0].name[0] = '\0';
+  strcpy(c->locations[2].name, "Office");
+  c->cur_location = 2;
+  ASSERT_EQ(0, save_local_config());
+  std::string text = unscrambled(take("LOCAL_CONFIG"));
+  EXPECT_NE(std::string::npos, text.find("graphics_quality 1\nlocation\nlocation\nlocation\nlocation.name Office\n"))
+      << text;
+  ASSERT_EQ(0, secret_local_defaults());
+  ASSERT_EQ(0, load_local_config());
+  EXPECT_STREQ("Default", c->locations[0].name);  // a bare block leaves its entry
+  EXPECT_STREQ("Office", c->locations[2].name);
+  EXPECT_EQ(2, c->cur_location);
+  EXPECT_STREQ("Office", config_cur_location()->name);
+}
+
 // Writes only the first `g_limit` bytes, then reports them.
 int32_t g_limit;
 int32_t short_write(int fd, const void* data, int32_t n) {
