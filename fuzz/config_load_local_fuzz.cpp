@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "config/config.h"
+#include "config_fuzz.h"
 #include "config/load_local.h"
 #include "config/save_local.h"
 #include "config/secret.h"
@@ -20,28 +22,21 @@
 
 namespace {
 
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
-
-bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
-  char tmpl[] = "/tmp/ambit-config-fuzz-XXXXXX";
-  if (!mkdtemp(tmpl)) return false;
+// On a memory file system where there is one: every save syncs the file and
+// its directory, which a disk makes slow.
+bool temp_root() {
+  char tmpl[] = "/dev/shm/ambit-config-fuzz-XXXXXX";
+  char fallback[] = "/tmp/ambit-config-fuzz-XXXXXX";
+  char* root = mkdtemp(tmpl);
+  if (!root) root = mkdtemp(fallback);
+  if (!root) return false;
+  static std::string made = root;
+  atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(made, ec);
+  });
   localdata_init();
-  return localdata_set_root(tmpl) == 0 && config_init() == 0;
-}
-
-// The writer turns control bytes into blanks.
-std::string blanked(const char* s) {
-  std::string r = s;
-  for (char& c : r)
-    if ((unsigned char)c < 0x20 || c == 0x7f) c = ' ';
-  return r;
+  return localdata_set_root(root) == 0;
 }
 
 template <size_t N>
@@ -91,7 +86,7 @@ void load_one(const void* bytes, size_t n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = start();
+  static bool ready = config_fuzz_start(temp_root);
   CHECK(ready);
   if (size == 0 || size > (size_t)kSecretMaxText) return 0;
   load_one(data, size);

@@ -9,31 +9,12 @@
 #include <vector>
 
 #include "config/config.h"
+#include "config_fuzz.h"
 #include "dalloc.h"
 #include "log.h"
 #include "plat.h"
 
 namespace {
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
-
-bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
-  return config_init() == 0;
-}
-
-std::string blanked(const char* s) {
-  std::string r = s;
-  for (char& c : r)
-    if ((unsigned char)c < 0x20 || c == 0x7f) c = ' ';
-  return r;
-}
 
 // Every getter on a key, and every by-index getter on the cell it names.
 void read_all(const char* key) {
@@ -82,7 +63,7 @@ void collect(const config_cell* c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = start();
+  static bool ready = config_fuzz_start();
   CHECK(ready);
   if (size > 1 << 16) return 0;
   config_load_buffer(reinterpret_cast<const char*>(data), (int32_t)size);

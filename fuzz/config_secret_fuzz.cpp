@@ -6,25 +6,13 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "config_fuzz.h"
 #include "config/secret.h"
 #include "dalloc.h"
 #include "log.h"
 #include "plat.h"
 
 namespace {
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
-
-bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
-  return config_init() == 0;
-}
 
 void round_trip(const void* text, int32_t n) {
   char* s = nullptr;
@@ -42,7 +30,7 @@ void round_trip(const void* text, int32_t n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = start();
+  static bool ready = config_fuzz_start();
   CHECK(ready);
   if (size > (size_t)kSecretMaxScrambled + 64) return 0;
   char* text = nullptr;

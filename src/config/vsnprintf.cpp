@@ -97,35 +97,20 @@ int split_time(ss_time t, sstime_parts* p) {
   return sstime_unpack(p, t);
 }
 
-void put_date(Sink* out, ss_time t) {
+// "%D" the date, "%S" the time of day, "%T" both ("d/m/y-h:m:s"); "0" for
+// no time. "%T" of a time of day without a date writes the time of day
+// alone, which the timestamp reader takes back as such.
+void put_time(Sink* out, ss_time t, char conv) {
   sstime_parts p;
-  if (undated(t) || split_time(t, &p) < 0) {
+  bool date = conv == 'D' || (conv == 'T' && !undated(t));
+  bool clock = conv == 'S' || conv == 'T';
+  if (split_time(t, &p) < 0 || (conv == 'D' && undated(t))) {
     out->put('0');
     return;
   }
-  put_printf(out, "%d/%d/%d", p.mday, p.mon, p.year);
-}
-
-void put_clock(Sink* out, ss_time t) {
-  sstime_parts p;
-  if (split_time(t, &p) < 0) {
-    out->put('0');
-    return;
-  }
-  put_printf(out, "%d:%d:%d", p.hour, p.min, p.sec);
-}
-
-void put_timestamp(Sink* out, ss_time t) {
-  sstime_parts p;
-  if (split_time(t, &p) < 0) {
-    out->put('0');
-    return;
-  }
-  if (undated(t)) {
-    put_printf(out, "%d:%d:%d", p.hour, p.min, p.sec);
-    return;
-  }
-  put_printf(out, "%d/%d/%d-%d:%d:%d", p.mday, p.mon, p.year, p.hour, p.min, p.sec);
+  if (date) put_printf(out, "%d/%d/%d", p.mday, p.mon, p.year);
+  if (date && clock) out->put('-');
+  if (clock) put_printf(out, "%d:%d:%d", p.hour, p.min, p.sec);
 }
 
 // The core: returns 0, or -1 after a log line for a bad format or argument.
@@ -176,13 +161,9 @@ int format(Sink* out, const char* fmt, va_list ap) {
         break;
       }
       case 'D':
-        put_date(out, va_arg(ap, unsigned int));
-        break;
       case 'S':
-        put_clock(out, va_arg(ap, unsigned int));
-        break;
       case 'T':
-        put_timestamp(out, va_arg(ap, unsigned int));
+        put_time(out, va_arg(ap, unsigned int), c);
         break;
       case 'R': {
         const int32_t* r = va_arg(ap, const int32_t*);
