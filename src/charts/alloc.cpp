@@ -8,6 +8,7 @@
 // this runs on the user-interface thread.
 #include "charts/alloc.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -281,4 +282,191 @@ void alloc_clear_overlays(chart_plot* plot) {
 
 void alloc_clear_indicators(chart_plot* plot) {
   while (plot->indicators) remove_ta(plot, plot->indicators, 0);
+}
+
+// ===========================================================================
+// Fills. Prices are the model's hundredths of a cent; samples hold cents
+// (x 0.01). 0 and all ones are "no price": a bar without a close is left
+// out, and a missing open, high or low takes the close.
+
+static inline bool has_price(uint32_t p) { return p != 0 && p != kNoPrice; }
+static inline double cents(uint32_t p, uint32_t fallback) { return (has_price(p) ? p : fallback) * 0.01; }
+
+static void put_sample(chart_plot* plot, int32_t k, ss_time t, double o, double h, double l, double c, double ch,
+                       double v) {
+  plot->times[k] = t;
+  plot->open[k] = o;
+  plot->high[k] = h;
+  plot->low[k] = l;
+  plot->close[k] = c;
+  plot->change[k] = ch;
+  plot->volume[k] = v;
+}
+
+// Today's sample replaces the last one when that bears today's date, else
+// it is appended; never past capacity - 1.
+static int32_t today_slot(chart_plot* plot, int32_t count, ss_time today) {
+  if (count > 0 && sstime_date_compare(plot->times[count - 1], today) == 0) return count - 1;
+  return std::min(count, plot->capacity - 1);
+}
+
+// Adjust: newest to oldest, the factor takes in each adjustment (newest
+// first) that is dated after the sample. Change and volume stay as they are.
+static void adjust_samples(chart_plot* plot, const ss_stock* stock) {
+  struct pending {
+    ss_time date;
+    double ratio;
+  };
+  pending adj[64];
+  int32_t na = 0;
+  for (const ss_adjustment* a = stock->adjustments.head; a && na < 64; a = a->next) {
+    if (a->factor <= 0) {
+      log(LOG_WARN, kSrc, "%s: ignoring adjustment ratio %d", stock->code, a->factor);
+      continue;
+    }
+    adj[na++] = {(ss_time)a->date, a->factor / 100000.0};
+  }
+  std::sort(adj, adj + na, [](const pending& x, const pending& y) { return x.date > y.date; });
+  double factor = 1;
+  int32_t next = 0;
+  for (int32_t i = plot->count - 1; i >= 0; i--) {
+    while (next < na && sstime_date_compare(plot->times[i], adj[next].date) < 0) factor *= adj[next++].ratio;
+    if (factor != 1) {
+      plot->open[i] *= factor;
+      plot->high[i] *= factor;
+      plot->low[i] *= factor;
+      plot->close[i] *= factor;
+    }
+  }
+}
+
+void chart_fill_bars(chart_plot* plot, ss_stock* stock) {
+  int32_t k = 0;
+  const ss_stock_history* h = stock->history;
+  if (h) {
+    for (uint32_t i = 0; i < h->count && k < plot->capacity - 1; i++) {
+      const ss_stock_point& p = h->points[i];
+      if (!has_price(p.close)) continue;
+      put_sample(plot, k++, p.date, cents(p.open, p.close), cents(p.high, p.close), cents(p.low, p.close),
+                 p.close * 0.01, p.change * 0.01, (double)p.volume);
+    }
+  }
+  ss_time today = stock->exchange ? stock->exchange->date : 0;
+  if (has_price(stock->last) && today && plot->capacity > 0) {
+    int32_t slot = today_slot(plot, k, today);
+    uint32_t c = stock->last;
+    put_sample(plot, slot, today, cents(stock->open, c), cents(stock->high, c), cents(stock->low, c), c * 0.01,
+               stock->change * 0.01, (double)stock->volume);
+    k = std::max(k, slot + 1);
+  }
+  plot->count = k;
+  if ((plot->options & kChartOptAdjust) && h) adjust_samples(plot, stock);
+}
+
+void chart_fill_index_bars(chart_plot* plot, ss_index* index) {
+  const ss_index_history* h = index->history;
+  if (!h) {
+    plot->count = 0;
+    return;
+  }
+  int32_t k = 0;
+  for (uint32_t i = 0; i < h->count && k < plot->capacity - 1; i++) {
+    const ss_index_point& p = h->points[i];
+    if (!has_price(p.close)) continue;
+    double o = cents(p.open, p.close), c = p.close * 0.01;
+    put_sample(plot, k++, p.date, o, cents(p.high, p.close), cents(p.low, p.close), c, c - o, 0);
+  }
+  ss_time today = index->exchange ? index->exchange->date : 0;
+  if (has_price(index->value) && today) {
+    // Dated with the quote's own time when it has one.
+    ss_time date = index->last_tick_time ? (index->last_tick_time & ~kSstimeSecondsMask) : today;
+    int32_t slot = today_slot(plot, k, date);
+    uint32_t c = index->value;
+    put_sample(plot, slot, date, cents(index->open, c), cents(index->high, c), cents(index->low, c), c * 0.01,
+               index->change * 0.01, 0);
+    k = std::max(k, slot + 1);
+  }
+  plot->count = k;
+}
+
+static inline ss_time time_of_day(ss_time t) { return t & kSstimeSecondsMask; }
+static inline bool one_day(const chart_plot* plot) { return plot->range == 5 && plot->range_count == 1; }
+
+namespace {
+// Appends value points to a plot: before the open skipped, repeats after
+// the close skipped.
+struct line_filler {
+  chart_plot* plot;
+  ss_time open_tod, close_tod;
+  int32_t k = 0;
+  bool have_prev = false;
+  uint32_t prev = 0;
+
+  void add(ss_time t, uint32_t v) {
+    if (k >= plot->capacity - 1 || !has_price(v)) return;
+    if (time_of_day(t) < open_tod) return;
+    if (time_of_day(t) > close_tod && have_prev && v == prev) return;
+    double c = v * 0.01;
+    double ch = have_prev ? ((double)v - (double)prev) * 0.01 : 0;
+    put_sample(plot, k++, t, c, c, c, c, ch, 0);
+    prev = v;
+    have_prev = true;
+  }
+};
+}  // namespace
+
+void chart_fill_line(chart_plot* plot, instr* in) {
+  const ss_exchange* ex = in->exchange;
+  line_filler f{plot, time_of_day(ssmodel_exchange_open_time(ex)), time_of_day(ssmodel_exchange_close_time(ex))};
+  if (!ex) f.close_tod = kSstimeSecondsMask;
+  if (!one_day(plot))
+    for (const ss_day* d = in->days.head; d; d = d->next)
+      for (const ss_tick* t = d->ticks.head; t; t = t->next) f.add((ss_time)t->time, t->value);
+  if (in->kind == 2)
+    for (const ss_tick* t = static_cast<ss_index*>(in)->ticks.head; t; t = t->next) f.add((ss_time)t->time, t->value);
+  plot->count = f.k;
+}
+
+void chart_fill_ticks(chart_plot* plot, instr* in) {
+  int32_t k = 0;
+  bool have_prev = false;
+  double prev = 0;
+  auto add_trade = [&](const ss_trade* t) {
+    if (k >= plot->capacity - 1 || !has_price(t->price)) return;
+    double c = t->price * 0.01;
+    put_sample(plot, k++, t->time, c, c, c, c, have_prev ? c - prev : 0, (double)t->volume);
+    prev = c;
+    have_prev = true;
+  };
+  bool want_bars = plot->period >= 2 || (plot->options & kChartOptAutoPeriod);
+  if (!one_day(plot)) {
+    for (const ss_day* d = in->days.head; d; d = d->next) {
+      if (plot->from && sstime_date_compare(d->date, plot->from) < 0) continue;
+      int32_t nbars = 0;
+      const chart_bar* bars = want_bars ? history_day_bars(d, &nbars) : nullptr;
+      if (nbars > 0) {
+        for (int32_t b = 0; b < nbars && k < plot->capacity - 1; b++) {
+          const chart_bar& bar = bars[b];
+          if (bar.volume == 0 || !has_price(bar.close)) continue;
+          double o = cents(bar.open, bar.close), c = bar.close * 0.01;
+          put_sample(plot, k++, bar.time, o, cents(bar.high, bar.close), cents(bar.low, bar.close), c, c - o,
+                     (double)bar.volume);
+          prev = c;
+          have_prev = true;
+        }
+      } else {
+        for (const ss_trade* t = d->trades.head; t; t = t->next)
+          if (!(t->bits & kTradeCancelled)) add_trade(t);
+      }
+    }
+  }
+  if (in->kind == 1) {
+    bool all = plot->options & kChartOptAllTrades;
+    for (const ss_trade* t = static_cast<ss_stock*>(in)->trades.head; t; t = t->next) {
+      if (t->bits & kTradeCancelled) continue;
+      if (!all && !(t->bits & (kTradeSetsLast | kTradeHighLow))) continue;
+      add_trade(t);
+    }
+  }
+  plot->count = k;
 }
