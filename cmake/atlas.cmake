@@ -26,10 +26,12 @@ target_include_directories(ambit_atlas PRIVATE ${CMAKE_SOURCE_DIR}/src)
 function(ambit_atlas_link)
   target_link_libraries(ambit_ui PUBLIC ambit_atlas ZLIB::ZLIB)
   # The atlas tests check glyphs against FreeType's own rendering.
-  if(TARGET tex_test)
-    target_link_libraries(tex_test PRIVATE Freetype::Freetype)
-    target_compile_definitions(tex_test PRIVATE AMBIT_FONT_DIR="${AMBIT_FONT_DIR}")
-  endif()
+  foreach(t tex_test font_test)
+    if(TARGET ${t})
+      target_link_libraries(${t} PRIVATE Freetype::Freetype)
+      target_compile_definitions(${t} PRIVATE AMBIT_FONT_DIR="${AMBIT_FONT_DIR}")
+    endif()
+  endforeach()
   if(AMBIT_TESTS)
     # Two runs of the generator give the same bytes.
     add_test(NAME atlasgen_reproducible

@@ -168,26 +168,26 @@ static void make_images() {
   // 1: data-box frame: 1-pixel border, corner 3.
   {
     Canvas c(7, 7);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 7, 7, 0, 2), 1.5f - rbox(x, y, 7, 7, 0, 2)); });
+    c.shape([](float x, float y) { return std::min(rbox(x, y, 7, 7, 0, 2), 2.0f - rbox(x, y, 7, 7, 0, 2)); });
     image_nine(std::move(c), 3);
   }
   // 2: button frame: 1-pixel border, rounded, corner 4.
   {
     Canvas c(9, 9);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 1.5f - rbox(x, y, 9, 9, 0, 3)); });
+    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 2.0f - rbox(x, y, 9, 9, 0, 3)); });
     image_nine(std::move(c), 4);
   }
   // 3: tooltip frame: border with a soft shadow below and right, corner 5.
   {
     Canvas c(11, 11);
     c.shape([](float x, float y) { return 0.35f * std::clamp(rbox(x - 1, y - 1, 10, 10, 0, 3), 0.0f, 1.0f); }, 0x000000);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 10, 10, 0, 3), 1.5f - rbox(x, y, 10, 10, 0, 3)); });
+    c.shape([](float x, float y) { return std::min(rbox(x, y, 10, 10, 0, 3), 2.0f - rbox(x, y, 10, 10, 0, 3)); });
     image_nine(std::move(c), 5);
   }
   // 4: popup frame: 2-pixel border, corner 5.
   {
     Canvas c(11, 11);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 11, 11, 0, 4), 2.5f - rbox(x, y, 11, 11, 0, 4)); });
+    c.shape([](float x, float y) { return std::min(rbox(x, y, 11, 11, 0, 4), 3.0f - rbox(x, y, 11, 11, 0, 4)); });
     image_nine(std::move(c), 5);
   }
   // 5: flyaway frame: square 1-pixel border with a dark inner line, corner 2.
@@ -407,7 +407,7 @@ static void make_images() {
   }
   {
     Canvas c(9, 9);  // outline: a 1-pixel rounded border
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 1.5f - rbox(x, y, 9, 9, 0, 3)); });
+    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 2.0f - rbox(x, y, 9, 9, 0, 3)); });
     image_nine(std::move(c), 4);
   }
 }
