@@ -25,13 +25,12 @@ target_include_directories(ambit_atlas PRIVATE ${CMAKE_SOURCE_DIR}/src)
 # link them once every subsystem file has been read.
 function(ambit_atlas_link)
   target_link_libraries(ambit_ui PUBLIC ambit_atlas ZLIB::ZLIB)
-  # The atlas tests check glyphs against FreeType's own rendering.
-  foreach(t tex_test font_test)
-    if(TARGET ${t})
-      target_link_libraries(${t} PRIVATE Freetype::Freetype)
-      target_compile_definitions(${t} PRIVATE AMBIT_FONT_DIR="${AMBIT_FONT_DIR}")
-    endif()
-  endforeach()
+  # The atlas tests check glyphs against FreeType's own rendering
+  # (tests/ui/support/atlasref.cpp).
+  if(TARGET ambit_ui_test_support)
+    target_link_libraries(ambit_ui_test_support PUBLIC Freetype::Freetype)
+    target_compile_definitions(ambit_ui_test_support PRIVATE AMBIT_FONT_DIR="${AMBIT_FONT_DIR}")
+  endif()
   if(AMBIT_TESTS)
     # Two runs of the generator give the same bytes.
     add_test(NAME atlasgen_reproducible

@@ -158,6 +158,14 @@ static float rbox(float x, float y, float w, float h, float in, float r) {
   return r + 0.5f - std::hypot(x - cx, y - cy);
 }
 
+// A rounded border of the given thickness along the edge of an n x n canvas.
+static void border(Canvas &c, float n, float radius, float thickness) {
+  c.shape([=](float x, float y) {
+    float d = rbox(x, y, n, n, 0, radius);
+    return std::min(d, thickness + 1.0f - d);
+  });
+}
+
 static void make_images() {
   // 0: the tooltip's pointer arrow.
   {
@@ -168,33 +176,31 @@ static void make_images() {
   // 1: data-box frame: 1-pixel border, corner 3.
   {
     Canvas c(7, 7);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 7, 7, 0, 2), 2.0f - rbox(x, y, 7, 7, 0, 2)); });
+    border(c, 7, 2, 1);
     image_nine(std::move(c), 3);
   }
   // 2: button frame: 1-pixel border, rounded, corner 4.
   {
     Canvas c(9, 9);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 2.0f - rbox(x, y, 9, 9, 0, 3)); });
+    border(c, 9, 3, 1);
     image_nine(std::move(c), 4);
   }
   // 3: tooltip frame: border with a soft shadow below and right, corner 5.
   {
     Canvas c(11, 11);
     c.shape([](float x, float y) { return 0.35f * std::clamp(rbox(x - 1, y - 1, 10, 10, 0, 3), 0.0f, 1.0f); }, 0x000000);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 10, 10, 0, 3), 2.0f - rbox(x, y, 10, 10, 0, 3)); });
+    border(c, 10, 3, 1);
     image_nine(std::move(c), 5);
   }
   // 4: popup frame: 2-pixel border, corner 5.
   {
     Canvas c(11, 11);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 11, 11, 0, 4), 3.0f - rbox(x, y, 11, 11, 0, 4)); });
+    border(c, 11, 4, 2);
     image_nine(std::move(c), 5);
   }
   // 5: flyaway frame: square 1-pixel border with a dark inner line, corner 2.
   {
     Canvas c(5, 5);
-    c.rect(0, 0, 5, 5);
-    c.bm = Bitmap(5, 5);
     for (int i = 0; i < 5; i++) {
       c.plot(i, 0, 1), c.plot(i, 4, 1), c.plot(0, i, 1), c.plot(4, i, 1);
     }
@@ -407,7 +413,7 @@ static void make_images() {
   }
   {
     Canvas c(9, 9);  // outline: a 1-pixel rounded border
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 2.0f - rbox(x, y, 9, 9, 0, 3)); });
+    border(c, 9, 3, 1);
     image_nine(std::move(c), 4);
   }
 }

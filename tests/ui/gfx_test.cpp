@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "atlasref.h"
 #include "lib/glapi.h"
 #include "lib/glrecord.h"
 #include "lib/tex.h"
-#include "pixeltest.h"
 #include "testlog.h"
 
 namespace {
@@ -323,24 +323,10 @@ TEST_F(Panel, FramedImageSurroundBands) {
 
 // --- On the screen ---
 
-class GfxPixels : public PixelTest {
+class GfxPixels : public AtlasPixelTest {
  protected:
-  static void SetUpTestSuite() {
-    PixelTest::SetUpTestSuite();
-    tex_init();
-    ASSERT_EQ(tex_load_builtin(), 0);
-    tex_context_new(0);
-  }
-  static void TearDownTestSuite() {
-    tex_context_forget(0);
-    tex_fini();
-    PixelTest::TearDownTestSuite();
-  }
   void SetUp() override {
-    PixelTest::SetUp();
-    gfx_reset();
-    gfx_set_viewport(kWidth, kHeight);
-    tex_select_context(0);
+    AtlasPixelTest::SetUp();
     panel_set_textures(39, 40, 41, 42);
   }
 };
