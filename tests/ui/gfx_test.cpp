@@ -335,8 +335,13 @@ TEST_F(GfxPixels, FilledRectCoversExactlyItsPixels) {
   gfx_fill_rect(10, 20, 30, 40, 0xFF0000FFu);
   gfx_begin_lines(0xFF00FF00u);
   gfx_line(100, 100, 150, 100);
+  gfx_triangle_right(200, 100, 5, 0xFFFFFFFFu);  // tip at x 205.5
   gfx_flush();
-  EXPECT_TRUE(pixeltest_check({{10, 20, 0xFF0000FFu},
+  EXPECT_TRUE(pixeltest_check({{200, 100, 0xFFFFFFFFu},
+                               {204, 100, 0xFFFFFFFFu},
+                               {207, 100, 0xFF000000u},
+                               {203, 95, 0xFF000000u},
+                               {10, 20, 0xFF0000FFu},
                                {39, 59, 0xFF0000FFu},
                                {40, 20, 0xFF000000u},
                                {10, 60, 0xFF000000u},
