@@ -17,6 +17,7 @@
 #include "lib/gmap.h"
 #include "lib/tex.h"
 #include "testlog.h"
+#include "ui/widget.h"
 
 namespace {
 
