@@ -458,8 +458,9 @@ TEST_F(RoundTrip, EveryConversionReadsBackEqual) {
 
 TEST_F(RoundTrip, InstrumentsOfEveryKindReadBack) {
   std::vector<instr*> all = {ssmodel_add_stock(ex_[0], "BHP"), ssmodel_add_issuer(ex_[0], "CBA"),
-                             ssmodel_add_index(ex_[1], "NZ50"), ssmodel_add_stock(ex_[2], "A.B")};
-  if (instr* odd = ssmodel_add_stock(ex_[3], "X:Y")) all.push_back(odd);  // when the model takes such a code
+                             ssmodel_add_index(ex_[1], "NZ50"), ssmodel_add_stock(ex_[2], "A.B"),
+                             ssmodel_add_stock(ex_[3], "X:Y"),  ssmodel_add_stock(ex_[3], "A B\\"),
+                             ssmodel_add_issuer(ex_[3], "Q\"R")};
   for (instr* in : all) {
     ASSERT_NE(nullptr, in);
     SCOPED_TRACE(in->code);
