@@ -29,10 +29,17 @@ std::string dump(const config_cell* c) {
     s += k->name;
     if (k->value_count > 0) {
       s += "(";
-      for (int i = 0; i < k->value_count; i++) s += (i ? "|" : "") + std::string(k->values[i]);
+      for (int i = 0; i < k->value_count; i++) {
+        if (i) s += '|';
+        s += k->values[i];
+      }
       s += ")";
     }
-    if (k->first_child) s += "{" + dump(k) + "}";
+    if (k->first_child) {
+      s += '{';
+      s += dump(k);
+      s += '}';
+    }
   }
   return s;
 }
