@@ -317,6 +317,19 @@ TEST_F(Config, WriterPrefixesOpenBlocks) {
   EXPECT_EQ(-1, config_out_push("x"));
 }
 
+TEST_F(Config, ResetReturnsBothDepthsToZero) {
+  ASSERT_EQ(0, load("a.b 1"));
+  ASSERT_EQ(1, config_enter("a"));
+  ASSERT_EQ(0, config_out_push("blk"));
+  ASSERT_EQ(0, config_printf("k 1"));
+  ASSERT_EQ(0, config_reset());
+  EXPECT_EQ(0, config_depth());
+  EXPECT_EQ("", tree());
+  ASSERT_EQ(0, config_printf("k 2"));
+  EXPECT_STREQ("k 2\n", config_out_buffer(nullptr));
+  EXPECT_EQ(-1, config_out_pop());
+}
+
 TEST_F(Config, LongLinesAreWrittenWholeAndReadBack) {
   std::string big(5000, 'q');
   big[100] = ' ';
