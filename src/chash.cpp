@@ -8,6 +8,7 @@
 #include "chash.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include "dalloc.h"
@@ -177,6 +178,9 @@ int insert(chash* t, void* record, int32_t keep_sorted, bool may_grow) {
   }
   store(slots[free_slot], record);
   store(t->count, t->count + 1);
+  // Never more records than slots (a table without growth may fill up; a
+  // probe then ends after one round).
+  assert(t->count <= t->size);
   if (free_probes > 1) t->collisions++;
 
   if (may_grow && t->count > t->size / 2) {
@@ -185,6 +189,8 @@ int insert(chash* t, void* record, int32_t keep_sorted, bool may_grow) {
     if (target < t->size + 2) target = t->size + 2;
     resize_to(t, target);  // on failure the table stays as it is, still usable
   }
+  // The load stays at half, unless the table is too big to grow.
+  assert(!may_grow || t->count <= t->size / 2 || t->size > kMaxSlots / 2);
   return 0;
 }
 

@@ -5,8 +5,6 @@
 // points of long decoding.
 #include <algorithm>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "crypt.h"
 #include "dalloc.h"
@@ -169,42 +167,49 @@ void clear_vcmp_tables() {}
 // Sign-on message
 
 struct program_file {
-  std::string name;
+  char name[kLocaldataNameMax];
   uint8_t md5[16];
 };
 
 // The program files of this platform (or of none) in the program directory,
-// in the directory's own order, each with the MD5 of its bytes.
-std::vector<program_file> program_files() {
-  std::vector<program_file> out;
-  if (!localdata_ready()) return out;
+// in the directory's own order, each with the MD5 of its bytes: at most
+// kProgramFilesMax into `out`; returns how many.
+int program_files(program_file out[kProgramFilesMax]) {
+  int n = 0;
+  if (!localdata_ready()) return 0;
   localdata_dirent* list = nullptr;
-  if (localdata_list(&list, LOCALDATA_PROGRAM) < 0) return out;
-  // The listing runs in the reverse of the directory's order.
-  std::vector<std::string> names;
+  if (localdata_list(&list, LOCALDATA_PROGRAM) < 0) return 0;
+  // The listing runs in the reverse of the directory's order: the names are
+  // kept in fixed-size entries and walked back.
+  growbuf names;
+  if (growbuf_init(&names, kLocaldataNameMax * kProgramFilesMax, kLocaldataNameMax * kProgramFilesMax) < 0) {
+    localdata_list_free(&list);
+    return 0;
+  }
   char name[kLocaldataNameMax];
-  while (localdata_list_next(&list, name)) names.emplace_back(name);
-  for (auto it = names.rbegin(); it != names.rend(); ++it) {
-    uint32_t code = program_platform_code(it->c_str());
+  while (localdata_list_next(&list, name)) growbuf_append(&names, name, kLocaldataNameMax);
+  for (int32_t i = names.len / kLocaldataNameMax; i-- > 0;) {
+    const char* entry = reinterpret_cast<const char*>(names.data) + i * kLocaldataNameMax;
+    uint32_t code = program_platform_code(entry);
     if (code != kPlatformNone && code != C.platform) continue;
     void* data = nullptr;
     uint32_t len = 0;
-    if (localdata_read(LOCALDATA_PROGRAM, it->c_str(), &data, &len) < 0) continue;
-    if (static_cast<int>(out.size()) == kProgramFilesMax) {
+    if (localdata_read(LOCALDATA_PROGRAM, entry, &data, &len) < 0) continue;
+    if (n == kProgramFilesMax) {
       dalloc_free(data);
       log(LOG_ERROR, kSrc, "shouldn't have more than %d progs", kProgramFilesMax);
       break;
     }
-    program_file f;
-    f.name = *it;
+    program_file& f = out[n++];
+    memcpy(f.name, entry, kLocaldataNameMax);
     md5_ctx ctx;
     md5_init(&ctx);
     md5_update(&ctx, data, len);
     md5_final(&ctx, f.md5);
     dalloc_free(data);
-    out.push_back(f);
   }
-  return out;
+  growbuf_free(&names);
+  return n;
 }
 
 // Field writer over the reserved room of the send buffer; a field that does
@@ -228,16 +233,18 @@ struct field_writer {
 // Writes the sign-on message into `w` (core lock held: positions and
 // signatures are read from the model).
 void write_sign_on(field_writer& w, const uint8_t response[kSignOnKeyBytes]) {
-  std::vector<program_file> files = program_files();
+  program_file files[kProgramFilesMax];
+  const int nfiles = program_files(files);
   uint32_t options = C.options.load();
   w.byte(C.platform);
   w.int32(0);
   w.int32(0);
   w.int32(ssproto_master_position());
   w.int32(options);
-  w.byte(static_cast<uint32_t>(files.size()));
-  for (const program_file& f : files) {
-    w.string(f.name.c_str());
+  w.byte(static_cast<uint32_t>(nfiles));
+  for (int i = 0; i < nfiles; i++) {
+    const program_file& f = files[i];
+    w.string(f.name);
     w.raw(f.md5, sizeof f.md5);
   }
   w.string(C.site);
