@@ -17,11 +17,19 @@ target_link_libraries(ambit_ui PUBLIC ambit_engine OpenGL::GL PkgConfig::SDL2
                       PRIVATE PkgConfig::X11 PkgConfig::PNG PkgConfig::POPPLER_CPP)
 
 if(AMBIT_TESTS)
+  # Support of the toolkit's tests: the private Xvfb, the SDL2 window with a
+  # compatibility GL context and pixel read-back (tests/ui/support).
+  file(GLOB UI_TEST_SUPPORT_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/support/*.cpp)
+  add_library(ambit_ui_test_support STATIC ${UI_TEST_SUPPORT_SRC})
+  target_include_directories(ambit_ui_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/ui/support)
+  target_link_libraries(ambit_ui_test_support PUBLIC ambit_ui ambit_test_support GTest::gtest
+                        PkgConfig::SDL2)
+
   file(GLOB UI_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/*_test.cpp)
   foreach(t IN LISTS UI_TEST_SRC)
     get_filename_component(name ${t} NAME_WE)
     add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_ui ambit_test_support GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ambit_ui_test_support GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
