@@ -23,7 +23,7 @@ if(AMBIT_TESTS)
   add_library(ambit_ui_test_support STATIC ${UI_TEST_SUPPORT_SRC})
   target_include_directories(ambit_ui_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/ui/support)
   target_link_libraries(ambit_ui_test_support PUBLIC ambit_ui ambit_test_support GTest::gtest
-                        PkgConfig::SDL2)
+                        PkgConfig::SDL2 PkgConfig::X11 PkgConfig::PNG)
 
   file(GLOB UI_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/*_test.cpp)
   foreach(t IN LISTS UI_TEST_SRC)

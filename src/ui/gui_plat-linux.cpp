@@ -117,6 +117,7 @@ enum : uint32_t { MOD_CTRL = 1, MOD_SHIFT = 2, MOD_ALT = 4 };
 
 static struct {
   int video;                           // SDL video started by us
+  int gl_loaded;                       // our hold on SDL's GL library
   gui_plat_events ev;
   gui_plat_data *wins[kMaxWindows];    // our native windows, by slot
   int16_t scan_vcode[SDL_NUM_SCANCODES];
@@ -126,6 +127,7 @@ static struct {
   int32_t pressed_button[8];           // what each SDL button's press sent
   SDL_Cursor *cursors[SDL_NUM_SYSTEM_CURSORS];
   int32_t cursor;
+  int32_t root_x, root_y;              // the pointer on the screen, per X event
   int driver_named;
   char menu_app[64];
   gui_plat_menu menus[2];
@@ -193,7 +195,13 @@ int gui_plat_init(void) {
     return -1;
   }
   st.video = 1;
+  // SDL unloads the GL library with the last GL window; hold it for the
+  // life of the process so that closing every window and opening one again
+  // does not reload Mesa (and the driver's own process-long allocations
+  // stay attributable).
+  if (!st.gl_loaded) st.gl_loaded = SDL_GL_LoadLibrary(nullptr) == 0;
   SDL_StopTextInput();  // keys arrive as codes; characters come from the key helpers
+  SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);  // the X events carry screen positions
   if (st.ev.set_flip) st.ev.set_flip(0);  // top-left origin, like the gui
   if (st.ev.set_maximise_supported) st.ev.set_maximise_supported(0);
   int n = SDL_GetNumVideoDisplays();
@@ -510,14 +518,15 @@ static void button(gui_plat_data *p, const SDL_MouseButtonEvent &b) {
   int32_t code;
   if (down) {
     if (b.button == SDL_BUTTON_LEFT)
-      code = (SDL_GetModState() & KMOD_CTRL) ? 2 : 1;  // Control+left acts as the right button
+      code = (st.mods & MOD_CTRL) ? 2 : 1;  // Control+left acts as the right button
     else if (b.button == SDL_BUTTON_RIGHT)
       code = 2;
     else
       return;
     if (b.button < 8) st.pressed_button[b.button] = code;
     if (b.button == SDL_BUTTON_LEFT && in_drag_area(p, b.x, b.y)) {
-      SDL_GetGlobalMouseState(&p->drag_px, &p->drag_py);
+      p->drag_px = st.root_x;
+      p->drag_py = st.root_y;
       SDL_GetWindowPosition((SDL_Window *)p->window, &p->drag_wx, &p->drag_wy);
       p->dragging = 1;
     }
@@ -535,12 +544,11 @@ static void button(gui_plat_data *p, const SDL_MouseButtonEvent &b) {
 
 static void motion(gui_plat_data *p, const SDL_MouseMotionEvent &m) {
   if (p->dragging && (m.state & SDL_BUTTON_LMASK)) {
-    // The window follows the pointer on the screen; window-relative deltas
-    // would fold the window's own movement back into the pointer's.
-    int gx, gy;
-    SDL_GetGlobalMouseState(&gx, &gy);
-    SDL_SetWindowPosition((SDL_Window *)p->window, p->drag_wx + gx - p->drag_px,
-                          p->drag_wy + gy - p->drag_py);
+    // The window follows the pointer's screen position as each event saw it;
+    // window-relative positions would fold the window's own movement back
+    // into the pointer's, and asking the server now would skip what is queued.
+    SDL_SetWindowPosition((SDL_Window *)p->window, p->drag_wx + st.root_x - p->drag_px,
+                          p->drag_wy + st.root_y - p->drag_py);
     echo_frame(p);
     return;
   }
@@ -587,8 +595,24 @@ static void window_event(gui_plat_data *p, const SDL_WindowEvent &w) {
   }
 }
 
+// Each X event comes first as itself, then as SDL's translation of it.
+static void x_event(const SDL_SysWMmsg *m) {
+  if (!m || m->subsystem != SDL_SYSWM_X11) return;
+  const XEvent &x = m->msg.x11.event;
+  if (x.type == MotionNotify) {
+    st.root_x = x.xmotion.x_root;
+    st.root_y = x.xmotion.y_root;
+  } else if (x.type == ButtonPress || x.type == ButtonRelease) {
+    st.root_x = x.xbutton.x_root;
+    st.root_y = x.xbutton.y_root;
+  }
+}
+
 static void dispatch(const SDL_Event &e) {
   switch (e.type) {
+    case SDL_SYSWMEVENT:
+      x_event(e.syswm.msg);
+      return;
     case SDL_QUIT:
       if (st.ev.quit) st.ev.quit();  // the session asks; the gui shuts down its own way
       return;
