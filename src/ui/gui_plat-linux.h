@@ -10,7 +10,7 @@
 #pragma once
 #include <cstdint>
 
-#include "ui/gui_types.h"
+#include "ui/widget.h"  // rect, size
 
 // Per-window native state, the last field of the gui's window record.
 struct gui_plat_data {
