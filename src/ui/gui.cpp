@@ -170,8 +170,10 @@ int gui_window_open(widget *root, const rect *r, uint32_t flags) {
   w->needs_draw = w->full_redraw = 1;
   w->extra_full_redraws = 2;
   w->reset = 1;  // a new context has no state of ours yet
-  if (root && r) root->r = rect{0, 0, r->w, r->h};
-  if (root && root->r.w < 1 && root->r.h < 1) root->r = rect{0, 0, w->frame.w, w->frame.h};
+  // The root spans the content: the frame's size, which is the given
+  // rect's only when that rect was used as it was.
+  if (root && (r || (root->r.w < 1 && root->r.h < 1)))
+    root->r = rect{0, 0, w->frame.w, w->frame.h};
   gui_plat_window pw = {index, w->frame, flags, w->title, &w->plat};
   w->state = 0;
   if (gui_plat_window_create(&pw) != 0) {
@@ -195,12 +197,7 @@ int gui_window_open(widget *root, const rect *r, uint32_t flags) {
   return index;
 }
 
-void gui_window_close(int index) {
-  if (index == -1) {
-    for (int i = 0; i < kGuiWindows; i++)
-      if (G.wins[i].in_use) gui_window_close(i);
-    return;
-  }
+static void close_one(int index) {
   gui_win *w = open_win(index);
   if (w) {
     w->in_use = 0;
@@ -222,6 +219,15 @@ void gui_window_close(int index) {
     if (G.current == index) G.current = -1;
     gui_relayout_window(-1);
     G.relayout_at = plat_ms() + 1000;
+  }
+}
+
+void gui_window_close(int index) {
+  if (index == -1) {
+    for (int i = 0; i < kGuiWindows; i++)
+      if (G.wins[i].in_use) close_one(i);
+  } else {
+    close_one(index);
   }
   for (const gui_win &o : G.wins)
     if (o.in_use) return;

@@ -52,7 +52,7 @@ void t_draw(widget *self) {
 void t_layout(container *) {}  // children keep the rects the test set
 int t_add(container *self, widget *child) {
   tw *t = as_tw(self);
-  if (t->nkids == 32) return -1;
+  if (t->nkids == 64) return -1;
   t->kids[t->nkids++] = child;
   container_attach(self, child);
   return 0;
@@ -135,8 +135,11 @@ void tw_class_init(object_class *rec) {
   c->key_release = t_key_release;
 }
 
+// Children are deleted with their parent.
+void tw_fini(object *o) { t_delete_children(reinterpret_cast<tw *>(o)); }
+
 typeid_t register_tw() {
-  return object_register_class("tw", container_type(), sizeof(tw), nullptr, nullptr,
+  return object_register_class("tw", container_type(), sizeof(tw), nullptr, tw_fini,
                                sizeof(container_class), tw_class_init, nullptr);
 }
 

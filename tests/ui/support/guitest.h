@@ -13,7 +13,7 @@ struct tw : container {
   const char *name;
   colour fill;          // 0 draws nothing of its own
   size req;
-  widget *kids[32];
+  widget *kids[64];
   int nkids;
   int drag_answer;      // what drag_begin answers
   int release_answer;   // what drag_release answers
