@@ -1,0 +1,124 @@
+// CPU per frame of the window draw: a window of 500 small widgets, each a
+// filled cell with a price in the built-in font, of which a tenth change
+// every frame. Partial frames (queue the changed cells, lay out their text,
+// draw them and the repeat of the previous frame's cells) beside full
+// redraws of the same window; once on Mesa under Xvfb and once against the
+// GL call recorder (no driver work at all).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "guitest.h"
+#include "lib/font.h"
+#include "lib/glrecord.h"
+#include "lib/tex.h"
+#include "pixeltest.h"
+#include "testlog.h"
+#include "ui/gui_internal.h"
+
+namespace {
+
+// A cell: a fill and a right-aligned price.
+struct cell : widget {
+  colour fill;
+  char text[16];
+};
+
+void cell_draw(widget *self) {
+  cell *c = static_cast<cell *>(self);
+  gfx_fill_rect(c->r.x, c->r.y, c->r.w, c->r.h, c->fill);
+  int32_t sz[2];
+  font_text_size(sz, 0, c->text);
+  font_draw(c->text, c->r.x + c->r.w - sz[0] - 2, c->r.y + 2, 0, 0, 0xffffffff, nullptr);
+}
+void cell_reqsize(widget *self, size *out) { *out = {self->r.w, self->r.h}; }
+void cell_class_init(object_class *rec) {
+  auto *c = static_cast<widget_class *>(rec);
+  c->draw = cell_draw;
+  c->reqsize = cell_reqsize;
+}
+typeid_t cell_type() {
+  static object_type_cache cache;
+  return object_cached_type(&cache, [] {
+    return object_register_class("benchcell", widget_type(), sizeof(cell), nullptr, nullptr,
+                                 sizeof(widget_class), cell_class_init, nullptr);
+  });
+}
+
+struct bench_window {
+  int win = -1;
+  tw *root = nullptr;
+  std::vector<cell *> cells;
+  std::mt19937 rng{7};
+};
+bench_window B;
+
+bool setup() {
+  if (B.win >= 0) return true;
+  start_runtime(TestStderr::kOff);
+  if (!pixeltest_ensure_display()) return false;
+  if (gui_init("bench") != 0) return false;
+  tex_init();
+  if (tex_load_builtin() != 0) return false;
+  const int cols = 25, rows = 20, cw = 40, ch = 16;
+  B.root = tw_new(nullptr, "root", {0, 0, cols * cw, rows * ch}, 0xff000000);
+  for (int y = 0; y < rows; y++) {
+    tw *row = tw_new(B.root, "row", {0, y * ch, cols * cw, ch});
+    for (int x = 0; x < cols; x++) {
+      auto *c = reinterpret_cast<cell *>(object_new(cell_type()));
+      c->r = {x * cw, y * ch, cw - 1, ch - 1};
+      c->fill = 0xff302010;
+      snprintf(c->text, sizeof c->text, "%d.%02d", x + y, x * 3 % 100);
+      static_cast<container_class *>(row->cls)->add(row, c);
+      B.cells.push_back(c);
+    }
+  }
+  rect frame = {20, 20, cols * cw, rows * ch};
+  B.win = gui_window_open(B.root, &frame, GUI_WIN_BORDERLESS);
+  while (G.wins[B.win].needs_draw) gui_draw_window(B.win);
+  return B.win >= 0;
+}
+
+void change_tenth() {
+  for (size_t i = 0; i < B.cells.size() / 10; i++) {
+    cell *c = B.cells[B.rng() % B.cells.size()];
+    c->fill = 0xff000000 | (B.rng() & 0x7f7f7f);
+    snprintf(c->text, sizeof c->text, "%u.%02u", (unsigned)(B.rng() % 100), (unsigned)(B.rng() % 100));
+    widget_redraw(c);
+  }
+}
+
+void BM_PartialFrame(benchmark::State &state) {
+  if (!setup()) return state.SkipWithError("no display");
+  bool rec = state.range(0);
+  if (rec) glrecord_start(false);
+  for (auto _ : state) {
+    change_tenth();
+    if (rec) glrecord_clear();
+    benchmark::DoNotOptimize(gui_draw_window(B.win));
+  }
+  if (rec) glrecord_stop();
+  while (G.wins[B.win].needs_draw) gui_draw_window(B.win);
+  state.SetLabel(rec ? "recorder" : "mesa");
+}
+BENCHMARK(BM_PartialFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+void BM_FullFrame(benchmark::State &state) {
+  if (!setup()) return state.SkipWithError("no display");
+  bool rec = state.range(0);
+  if (rec) glrecord_start(false);
+  for (auto _ : state) {
+    change_tenth();
+    G.wins[B.win].needs_draw = G.wins[B.win].full_redraw = 1;
+    if (rec) glrecord_clear();
+    benchmark::DoNotOptimize(gui_draw_window(B.win));
+  }
+  if (rec) glrecord_stop();
+  while (G.wins[B.win].needs_draw) gui_draw_window(B.win);
+  state.SetLabel(rec ? "recorder" : "mesa");
+}
+BENCHMARK(BM_FullFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
