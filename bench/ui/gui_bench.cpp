@@ -57,9 +57,7 @@ bench_window B;
 
 bool setup() {
   if (B.win >= 0) return true;
-  start_runtime(TestStderr::kOff);
-  if (!pixeltest_ensure_display()) return false;
-  if (gui_init("bench") != 0) return false;
+  if (!guitest_start_gui("bench")) return false;
   tex_init();
   if (tex_load_builtin() != 0) return false;
   const int cols = 25, rows = 20, cw = 40, ch = 16;
@@ -90,12 +88,15 @@ void change_tenth() {
   }
 }
 
-void BM_PartialFrame(benchmark::State &state) {
+// One frame a iteration: a tenth of the cells change, then the window
+// draws them (partial) or everything (full). Arg: 0 Mesa, 1 the recorder.
+void run_frames(benchmark::State &state, bool full) {
   if (!setup()) return state.SkipWithError("no display");
   bool rec = state.range(0);
   if (rec) glrecord_start(false);
   for (auto _ : state) {
     change_tenth();
+    if (full) G.wins[B.win].needs_draw = G.wins[B.win].full_redraw = 1;
     if (rec) glrecord_clear();
     benchmark::DoNotOptimize(gui_draw_window(B.win));
   }
@@ -103,22 +104,10 @@ void BM_PartialFrame(benchmark::State &state) {
   while (G.wins[B.win].needs_draw) gui_draw_window(B.win);
   state.SetLabel(rec ? "recorder" : "mesa");
 }
-BENCHMARK(BM_PartialFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-void BM_FullFrame(benchmark::State &state) {
-  if (!setup()) return state.SkipWithError("no display");
-  bool rec = state.range(0);
-  if (rec) glrecord_start(false);
-  for (auto _ : state) {
-    change_tenth();
-    G.wins[B.win].needs_draw = G.wins[B.win].full_redraw = 1;
-    if (rec) glrecord_clear();
-    benchmark::DoNotOptimize(gui_draw_window(B.win));
-  }
-  if (rec) glrecord_stop();
-  while (G.wins[B.win].needs_draw) gui_draw_window(B.win);
-  state.SetLabel(rec ? "recorder" : "mesa");
-}
+void BM_PartialFrame(benchmark::State &state) { run_frames(state, false); }
+void BM_FullFrame(benchmark::State &state) { run_frames(state, true); }
+BENCHMARK(BM_PartialFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FullFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

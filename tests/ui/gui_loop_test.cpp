@@ -12,8 +12,6 @@
 #include "testlog.h"
 #include "ui/gui_internal.h"
 
-#include <SDL2/SDL.h>
-
 namespace {
 
 int64_t g_now = 1000000;
@@ -43,13 +41,7 @@ void run_passes(int passes) {
 class Loop : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
-    start_runtime(TestStderr::kOff);
-    std::string why;
-    ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
-    // Keeps SDL's display open past the gui's shutdown (the driver's own
-    // allocations stay attributable for the leak checker).
-    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0);
-    ASSERT_EQ(gui_init("Ambit"), 0);
+    ASSERT_TRUE(guitest_start_gui("Ambit"));
     plat_set_test_clock(test_clock);
     gui_set_sleep(test_sleep);
     gui_set_active_hook(active_hook);

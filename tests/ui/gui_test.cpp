@@ -59,13 +59,7 @@ uint32_t rgb_of(colour c) {  // red in the low byte -> 0xRRGGBB
 class Gui : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
-    start_runtime(TestStderr::kOff);
-    std::string why;
-    ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
-    // Keeps SDL's display open past the gui's shutdown (the driver's own
-    // allocations stay attributable for the leak checker).
-    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0);
-    ASSERT_EQ(gui_init("Ambit"), 0);
+    ASSERT_TRUE(guitest_start_gui("Ambit"));
   }
   static void TearDownTestSuite() { gui_shutdown(); }
 
@@ -130,7 +124,9 @@ TEST_F(Gui, OpeningPlacesTheWindow) {
     gui_window_frame(w, &f);
     EXPECT_EQ(memcmp(&f, &c.want, sizeof f), 0)
         << c.name << ": " << f.x << "," << f.y << " " << f.w << "x" << f.h;
-    if (c.warn) EXPECT_TRUE(logs.has(c.warn)) << c.name;
+    if (c.warn) {
+      EXPECT_TRUE(logs.has(c.warn)) << c.name;
+    }
     EXPECT_EQ(r->r.w, f.w) << c.name;  // the root spans the content
     EXPECT_EQ(gui_window_state(w), 0);
     EXPECT_EQ(gui_window_index(r), w);
@@ -370,7 +366,7 @@ void xdo(const std::string &args) { ASSERT_EQ(system(("xdotool " + args).c_str()
 TEST_F(Gui, XdotoolFocusAndDragThroughThePlatform) {
   tw *r = root("r", 300, 200, 0xff000000);
   tw *a = tw_new(r, "a", {20, 20, 80, 60}, 0xff0000ff);
-  tw *b = tw_new(r, "b", {160, 20, 80, 60}, 0xff00ff00);
+  tw_new(r, "b", {160, 20, 80, 60}, 0xff00ff00);
   a->focus_on_press = 1;
   a->drag_answer = 1;
   rect frame = {200, 200, 300, 200};
