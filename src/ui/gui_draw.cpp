@@ -198,6 +198,9 @@ int gui_draw_window(int index) {
     return 0;
   }
   w->reset = 0;
+  // A driver that leaves the back buffer undefined after a swap gets every
+  // frame in full; the queue still decides when a frame is drawn.
+  if (!w->plat.back_kept) w->full_redraw = 1;
   if (G.saved_cap < w->update_cap) {
     int cap = (w->update_cap + kSavedStep - 1) / kSavedStep * kSavedStep;
     auto *grown = (gui_update *)realloc(G.saved, (size_t)cap * sizeof(gui_update));

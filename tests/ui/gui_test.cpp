@@ -191,6 +191,7 @@ TEST_F(Gui, DrawOrderRepeatAndFullRedraws) {
   widget_set_level(hi, 2);
   int w = gui_window_open(r, nullptr, 0);
   EXPECT_EQ(settle(w), 3);  // a new window: three full draws
+  ASSERT_EQ(G.wins[w].plat.back_kept, 1);
   tw_log_draws(true);
 
   // Levels 2 and 0 queued in that order are drawn level 0 first; equal
@@ -223,6 +224,15 @@ TEST_F(Gui, DrawOrderRepeatAndFullRedraws) {
   tw_log().clear();
   EXPECT_EQ(gui_draw_window(w), 1);
   EXPECT_EQ(tw_log(), std::vector<std::string>{"lo:draw"});
+
+  // When swaps leave the back buffer undefined every frame is drawn in full.
+  settle(w);
+  G.wins[w].plat.back_kept = 0;
+  tw_log().clear();
+  widget_redraw(lo);
+  EXPECT_EQ(gui_draw_window(w), 1);
+  EXPECT_EQ(tw_log(), (std::vector<std::string>{"r:draw", "hi:draw", "lo:draw", "lo2:draw"}));
+  G.wins[w].plat.back_kept = 1;
 }
 
 // Random partial redraws over many frames: after every frame the window

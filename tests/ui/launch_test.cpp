@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "lib/tex.h"
 #include "localdata.h"
 #include "plat.h"
 #include "testlog.h"
@@ -103,6 +104,14 @@ TEST_F(Launch, ApplicationSupportFolder) {
   }
   if (old_xdg.empty()) unsetenv("XDG_DATA_HOME"); else setenv("XDG_DATA_HOME", old_xdg.c_str(), 1);
   if (old_home.empty()) unsetenv("HOME"); else setenv("HOME", old_home.c_str(), 1);
+}
+
+TEST_F(Launch, BuiltInTexturesLoad) {
+  tex_init();
+  EXPECT_EQ(help_load_textures(), 0);
+  EXPECT_GT(tex_stats().fonts, 0);
+  EXPECT_GT(tex_stats().images, 0);
+  tex_fini();
 }
 
 // ---- opening ----
