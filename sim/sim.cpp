@@ -95,6 +95,7 @@ struct msgbuf {
 struct exchange_rec {
   bool present = false;
   sim_exchange cfg;
+  int64_t set_at_ms = 0;  // the exchange clock's reading when cfg.time was set
   uint32_t signature = 0;
   std::vector<uint8_t> log;
   std::vector<uint32_t> units;  // start offsets of the appended units, ascending
@@ -411,6 +412,8 @@ struct sim_server {
   std::atomic<bool> stopping{false};
   bool running = false;
   int port = -1;
+  // The connection threads count their writes here, without the lock.
+  std::atomic<int64_t> bytes_sent{0}, writes{0}, pauses{0};
 };
 
 namespace {
@@ -473,6 +476,8 @@ bool send_raw(sim_server* s, conn* c, const uint8_t* p, size_t n) {
     if (s->stopping || c->abort) return false;
     const ssize_t r = send(c->fd, p, n, MSG_NOSIGNAL);
     if (r > 0) {
+      s->bytes_sent += r;
+      s->writes++;
       p += r;
       n -= size_t(r);
       blocked_since = 0;
@@ -517,6 +522,7 @@ bool conn_write(sim_server* s, conn* c, const uint8_t* p, size_t n) {
         if (!send_raw(s, c, p + i, 1)) return false;
         c->sent_bytes++;
         if (!sleep_interruptible(s, c, c->how.delay_ms)) return false;
+        s->pauses++;
       }
       return true;
     default:
@@ -559,6 +565,17 @@ void send_reply(sim_server* s, conn* c) {
   for (int i = 0; i < 4; i++) reply[kSimSessionOffset + i] = uint8_t(c->session >> (24 - 8 * i));
   std::lock_guard<std::mutex> lk(s->mu);
   queue_locked(c, reply, sizeof reply);
+}
+
+int64_t exchange_clock_ms(const sim_server* s) { return s->options.clock_ms ? s->options.clock_ms() : now_ms(); }
+
+// The exchange's time now: the time it was given, moved on by the whole
+// seconds its clock has run since. A client signing on later must not be
+// set behind by the time the server has been up.
+ss_time exchange_time(const sim_server* s, const exchange_rec& ex) {
+  if (ex.cfg.time == 0) return 0;
+  const int64_t seconds = (exchange_clock_ms(s) - ex.set_at_ms) / 1000;
+  return sstime_add_seconds(ex.cfg.time, int32_t(std::clamp<int64_t>(seconds, 0, INT32_MAX)));
 }
 
 // Checks a complete sign-on and queues the refusal or the accept sequence:
@@ -610,7 +627,7 @@ bool sign_on(sim_server* s, conn* c, const sim_entry& e) {
   for (uint32_t i = 0; i < kSimExchanges; i++) {
     const exchange_rec& ex = s->exchanges[i];
     if (!ex.present || !visible(u.cfg, i)) continue;
-    sim_msg_exchange_date(&seq.gb, i, ex.cfg.date, ex.cfg.time, ex.cfg.offset, ex.cfg.brokers);
+    sim_msg_exchange_date(&seq.gb, i, ex.cfg.date, exchange_time(s, ex), ex.cfg.offset, ex.cfg.brokers);
     sim_msg_exchange_state(&seq.gb, ex.cfg.state);
     c->selected = int32_t(i);
     c->streams[i] = true;
@@ -1055,6 +1072,7 @@ int sim_add_exchange(sim_server* s, const sim_exchange& exchange) {
   std::lock_guard<std::mutex> lk(s->mu);
   exchange_rec& ex = s->exchanges[exchange.index];
   ex.cfg = exchange;
+  ex.set_at_ms = exchange_clock_ms(s);
   if (!ex.present) ex.signature = ex.r.nonzero32();
   ex.present = true;
   return 0;
@@ -1200,7 +1218,11 @@ std::vector<sim_entry> sim_transcript(sim_server* s) {
 
 sim_stats sim_get_stats(sim_server* s) {
   std::lock_guard<std::mutex> lk(s->mu);
-  return s->stats;
+  sim_stats st = s->stats;
+  st.bytes_sent = s->bytes_sent.load();
+  st.writes = s->writes.load();
+  st.pauses = s->pauses.load();
+  return st;
 }
 
 int sim_wait_entry(sim_server* s, int32_t kind, size_t from, int32_t timeout_ms, sim_entry* out) {

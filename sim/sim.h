@@ -44,6 +44,9 @@ struct sim_options {
   std::string name = "ambit-sim";  // server name in the reply, at most 16 bytes
   // A second login of the same user ends the first one with error 1, sub-code 1.
   bool single_session = false;
+  // The monotonic clock (milliseconds) the exchanges' clocks run by; null:
+  // the steady clock. A test seam.
+  int64_t (*clock_ms)(void) = nullptr;
 };
 
 struct sim_user {
@@ -60,7 +63,9 @@ struct sim_exchange {
   uint32_t index = 0;  // 0-3; exchange 2 is sent to every user
   std::string name;
   ss_time date = 0;
-  ss_time time = 0;  // the server's time, sent with the date (54)
+  // The server's time when the exchange is added. Its clock runs on from
+  // there: message 54 at a sign-on carries the time then (0 stays 0).
+  ss_time time = 0;
   int32_t offset = 0;
   bool brokers = false;
   uint8_t state = 0;  // trading state sent at sign-on (170)
@@ -136,6 +141,9 @@ struct sim_stats {
   int32_t refusals = 0;     // answered with error 255 and closed
   int32_t online = 0;       // links open now after an accepted login
   int32_t closed = 0;       // links closed, for any reason
+  int64_t bytes_sent = 0;   // bytes written to the links
+  int64_t writes = 0;       // writes that moved at least one byte
+  int64_t pauses = 0;       // pauses taken between the bytes of a drip
 };
 
 // Life. sim_create never fails; sim_destroy stops a running server first.

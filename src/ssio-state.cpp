@@ -143,7 +143,12 @@ int ssio_state_connect(const char* host, int32_t port) {
     addrinfo* res = nullptr;
     int rc = getaddrinfo(host, nullptr, &hints, &res);
     if (rc != 0) {
-      log(LOG_OSERR, kSrc, "getaddrinfo %s", host);
+      // The resolver's own code says why; errno means something only for
+      // EAI_SYSTEM.
+      if (rc == EAI_SYSTEM)
+        log(LOG_OSERR, kSrc, "getaddrinfo %s", host);
+      else
+        log(LOG_ERROR, kSrc, "getaddrinfo %s: %s", host, gai_strerror(rc));
       return -1;
     }
     bool found = false;

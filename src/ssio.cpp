@@ -294,8 +294,13 @@ void resolve_servers(void) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &res) != 0) {
-    log(LOG_OSERR, kSrc, "getaddrinfo %s", name);
+  int rc = getaddrinfo(name, nullptr, &hints, &res);
+  if (rc != 0) {
+    // errno means something only for EAI_SYSTEM; else the resolver says why.
+    if (rc == EAI_SYSTEM)
+      log(LOG_OSERR, kSrc, "getaddrinfo %s", name);
+    else
+      log(LOG_ERROR, kSrc, "getaddrinfo %s: %s", name, gai_strerror(rc));
     return;
   }
   char found[kSsioMaxServers][kSsioHostSize];

@@ -34,6 +34,7 @@
 #include "sstime.h"
 #include "testclient.h"
 #include "testclock.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ std::vector<std::string> codes_from(uint32_t first, uint32_t n) {
 class MarketDecode : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssclient_enable_yield(0);
     ssclient_set_sleep_hook(short_sleep);
   }
@@ -301,7 +302,7 @@ class MarketConcurrency : public ::testing::Test {
       for (const std::string& c : codes[k]) ASSERT_EQ(0, sim_add_instrument(sim, k ? 3 : 0, c.c_str()));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, "DEEP"));
 
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssclient_enable_locking();
     ssclient_set_login_site("desk");
     ssclient_set_login("alice", "secret");

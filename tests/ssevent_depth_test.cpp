@@ -20,9 +20,11 @@
 #include "log.h"
 #include "ssbroker.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "ssevent.h"
 #include "ssnotify.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -362,8 +364,7 @@ class Depth : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();  // an empty private list and fresh partial-request counts
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
     lazyfree_set_delay(10);
     g_alerts.clear();
     ssevent_set_alert_hook(on_alert);

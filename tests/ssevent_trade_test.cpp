@@ -18,8 +18,10 @@
 #include "log.h"
 #include "ssbroker.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "ssevent.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -39,8 +41,7 @@ class Trades : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
     asx = ssmodel_exchange(0);
     g_alerts.clear();
     ssevent_set_alert_hook(on_alert);

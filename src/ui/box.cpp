@@ -240,41 +240,32 @@ std::vector<kid> kids(box *b, bool across) {
   return v;
 }
 
-void h_reqsize(widget *self, size *out) {
-  hbox *h = as_hbox(self);
-  bool skip_hidden = self->flags & WIDGET_SHOWN;
-  int64_t sum_w = 0, max_w = 0, max_h = 0;
+// The requested size of a row (across) or a column: the natural size sums
+// the children along the box and takes the largest across it; equal cells
+// take the largest along times the count. The row of a shown hbox skips its
+// children that are not shown; the spacing counts every child.
+void line_reqsize(hbox *h, bool across, size *out) {
+  bool skip_hidden = across && (h->flags & WIDGET_SHOWN);
+  int64_t sum = 0, max_along = 0, max_across = 0;
   for (box_node *node = h->first; node; node = node->next) {
     widget *c = node->child;
     if (skip_hidden && !(c->flags & WIDGET_SHOWN)) continue;
     size r = {0, 0};
     c->cls->reqsize(c, &r);
-    sum_w += r.w;
-    max_w = std::max<int64_t>(max_w, r.w);
-    max_h = std::max<int64_t>(max_h, r.h);
+    int32_t along = across ? r.w : r.h, other = across ? r.h : r.w;
+    sum += along;
+    max_along = std::max<int64_t>(max_along, along);
+    max_across = std::max<int64_t>(max_across, other);
   }
   int64_t n = h->count;
-  int64_t w = h->mode == 0 ? sum_w : max_w * n;
+  int64_t len = h->mode == 0 ? sum : max_along * n;
   // An empty box adds no spacing (not a negative one).
-  if (n > 1) w += int64_t(h->spacing) * (n - 1);
-  *out = {int32_t(w), int32_t(max_h)};
+  if (n > 1) len += int64_t(h->spacing) * (n - 1);
+  *out = across ? size{int32_t(len), int32_t(max_across)} : size{int32_t(max_across), int32_t(len)};
 }
 
-void v_reqsize(widget *self, size *out) {
-  hbox *h = as_hbox(self);
-  int64_t sum_h = 0, max_w = 0, max_h = 0;
-  for (box_node *node = h->first; node; node = node->next) {
-    size r = {0, 0};
-    node->child->cls->reqsize(node->child, &r);
-    sum_h += r.h;
-    max_w = std::max<int64_t>(max_w, r.w);
-    max_h = std::max<int64_t>(max_h, r.h);
-  }
-  int64_t n = h->count;
-  int64_t ht = h->mode == 0 ? sum_h : max_h * n;
-  if (n > 1) ht += int64_t(h->spacing) * (n - 1);
-  *out = {int32_t(max_w), int32_t(ht)};
-}
+void h_reqsize(widget *self, size *out) { line_reqsize(as_hbox(self), true, out); }
+void v_reqsize(widget *self, size *out) { line_reqsize(as_hbox(self), false, out); }
 
 // Natural sizes along the box: the fixed children get their requests, the
 // expanding ones share what is left, the remainder is spread evenly and

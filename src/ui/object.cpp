@@ -74,8 +74,9 @@ void free_table() {
 }  // namespace
 
 int object_init() {
-  for (int i = 0; i < R.count; i++) free(R.types[i].record);
-  free_table();
+  // A registry still in use is shut down properly first, so that classes
+  // holding shared resources (the box node pool) release them.
+  if (R.count > 0) object_shutdown();
   R.names_used = 0;
   R.watch_count = 0;
   R.generation++;
@@ -93,6 +94,13 @@ typeid_t object_register_class(const char *name, typeid_t parent, uint32_t insta
     if (strcmp(R.types[i].name, name) == 0) return i;
   if (parent < -1 || parent >= R.count) {
     log(LOG_ERROR, kSrc, "bad typeid %d", parent);
+    return -1;
+  }
+  // The parent's class_init writes its slots into this record and its init
+  // its fields into every instance: both must hold the parent's layout.
+  if (parent >= 0 && (class_size < R.types[parent].class_size ||
+                      instance_size < R.types[parent].instance_size)) {
+    log(LOG_ERROR, kSrc, "%s is smaller than its parent %s", name, R.types[parent].name);
     return -1;
   }
 

@@ -33,7 +33,8 @@ constexpr int kObjectNameBufSize = 1024;  // every class name with its terminato
 constexpr int kObjectTypeGrowth = 128;    // type table growth, in entries
 constexpr int kObjectMaxWatched = 16;
 
-// Empties the type table and the watch list and registers "object". 0.
+// Empties the type table (shutting a registry in use down first) and the
+// watch list, and registers "object". 0.
 int object_init();
 // Runs every class_fini chain (last registered class first), frees every
 // class record and the table.

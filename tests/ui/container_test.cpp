@@ -85,6 +85,12 @@ TEST(Container, OperationsMissingInAConcreteClassAreFatal) {
   widget_delete(c);
 }
 
+std::vector<widget *> g_queued;
+int take_request(widget *w, const rect *, widget_update_fn, int) {
+  g_queued.push_back(w);
+  return 0;
+}
+
 TEST(Container, BackgroundColourIsInherited) {
   vbox *outer = vbox_new(nullptr, 0, 0);
   hbox *inner = hbox_new(outer, 0, 0);
@@ -95,17 +101,18 @@ TEST(Container, BackgroundColourIsInherited) {
   container_set_bg(inner, kGreen);
   EXPECT_EQ(container_get_bg(leafbin), kGreen);
   EXPECT_EQ(container_get_bg(outer), kRed);
+  widget_queue_fn old = widget_set_queue(take_request);
+  g_queued.clear();
+  outer->r = {0, 0, 10, 10};
+  container_set_bg(outer, kWhite);  // a new colour redraws the container
+  widget_set_queue(old);
+  ASSERT_EQ(g_queued.size(), 1u);
+  EXPECT_EQ(g_queued[0], outer);
   container_set_bg_all(outer, kBlue);
   for (container *c : {static_cast<container *>(outer), static_cast<container *>(inner),
                        static_cast<container *>(leafbin)})
     EXPECT_EQ(c->bg, kBlue);
   widget_delete(outer);
-}
-
-std::vector<widget *> g_queued;
-int take_request(widget *w, const rect *, widget_update_fn, int) {
-  g_queued.push_back(w);
-  return 0;
 }
 
 TEST(Container, RelayoutClampsAndRemembersRects) {
@@ -255,6 +262,21 @@ TEST_F(ContainerPixels, SmallTreeUnderXvfb) {
   EXPECT_TRUE(pixeltest_colour_at(160, 200, kGrey));
   EXPECT_TRUE(pixeltest_colour_at(50, 50, kRed));
   widget_delete(t.root);
+}
+
+TEST(Padding, Helpers) {
+  padding p;
+  padding_set(&p, 1, 2, 3, 4);
+  EXPECT_EQ(p.top + p.left * 10 + p.bottom * 100 + p.right * 1000, 4321);
+  padding q = {9, 9, 9, 9};
+  padding_copy(&q, &p);
+  EXPECT_EQ(q.right, 4);
+  padding_copy(&q, nullptr);
+  EXPECT_EQ(q.top | q.left | q.bottom | q.right, 0);
+  padding *m = padding_make(5, 6, 7, 8);
+  EXPECT_EQ(m->top, 5);
+  EXPECT_EQ(m->right, 8);
+  EXPECT_EQ(padding_make(0, 0, 0, 1), m);  // one static record
 }
 
 }  // namespace

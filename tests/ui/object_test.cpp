@@ -190,6 +190,18 @@ TEST_F(Registry, ShutdownRunsEachClassFiniChainLeafUpAndSetsFinalFlags) {
   object_init();
 }
 
+TEST_F(Registry, InitOnARegistryInUseShutsItDownFirst) {
+  register_family();
+  g_calls.clear();
+  object_init();
+  EXPECT_EQ(g_calls.size(), 5u);  // every class_fini chain ran
+  EXPECT_EQ(object_type_count(), 1);
+  // The names are free again: the same name registers as a new class.
+  EXPECT_EQ(object_register_class("fam_base", 0, sizeof(object), nullptr, nullptr,
+                                  sizeof(object_class), nullptr, nullptr),
+            1);
+}
+
 TEST_F(Registry, WatchListMarksDeletedObjects) {
   register_family();
   object *objs[kObjectMaxWatched];
@@ -231,6 +243,20 @@ TEST_F(Registry, BadTypeIds) {
   LogCapture cap;
   object_set_predelete(99, nullptr);
   EXPECT_TRUE(cap.has("bad typeid 99"));
+  EXPECT_EQ(object_register_class("orphan", 5, sizeof(object), nullptr, nullptr,
+                                  sizeof(object_class), nullptr, nullptr),
+            -1);
+  EXPECT_TRUE(cap.has("bad typeid 5"));
+  register_family();
+  // A record or instance smaller than the parent's could not hold its layout.
+  EXPECT_EQ(object_register_class("shrunk", g_base, sizeof(fam_obj), nullptr, nullptr,
+                                  sizeof(object_class), nullptr, nullptr),
+            -1);
+  EXPECT_EQ(object_register_class("thin", g_base, sizeof(object), nullptr, nullptr,
+                                  sizeof(fam_class), nullptr, nullptr),
+            -1);
+  EXPECT_TRUE(cap.has("shrunk is smaller than its parent fam_base"));
+  EXPECT_EQ(object_class_name(object_type_count()), nullptr);
   EXPECT_EXIT((log_set_stderr(1), object_new(42)), ::testing::ExitedWithCode(1), "bad typeid 42");
 }
 

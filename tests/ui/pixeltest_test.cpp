@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "lib/glapi.h"
 #include "lib/glrecord.h"
@@ -22,6 +23,20 @@ TEST_F(Harness, ServerAndWindowExist) {
   }
   EXPECT_TRUE(pixeltest_colour_at(0, 0, 0xff000000u));
   EXPECT_TRUE(pixeltest_colour_at(kWidth - 1, kHeight - 1, 0xff000000u));
+}
+
+TEST_F(Harness, XdotoolReachesTheWindow) {
+  // Input from another process arrives as events the harness can wait for.
+  unsigned long id = pixeltest_x11_window();
+  ASSERT_NE(id, 0ul);
+  std::string cmd = "xdotool mousemove --window " + std::to_string(id) + " 37 21";
+  ASSERT_EQ(system(cmd.c_str()), 0);
+  int mx = -1, my = -1;
+  EXPECT_TRUE(pixeltest_wait_for([&] {
+    pixeltest_pointer(&mx, &my);
+    return mx == 37 && my == 21;
+  }));
+  EXPECT_FALSE(pixeltest_wait_for([] { return false; }, 30));
 }
 
 TEST_F(Harness, QuadsLandWhereTheProjectionPutsThem) {

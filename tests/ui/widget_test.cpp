@@ -13,6 +13,7 @@
 #include "testlog.h"
 #include "ui/box.h"
 #include "ui/container.h"
+#include "ui/gui.h"
 #include "uitest.h"
 
 namespace {
@@ -297,6 +298,60 @@ TEST_F(Widget, LifeCallbacksInOrder) {
                       "b:predelete", "b:fini",           // children in order
                   }));
   EXPECT_EQ(box_nodes_in_use(), nodes - 2);
+}
+
+TEST_F(Widget, SubtreeShowAndHideQueueNothingForTheWidgetItself) {
+  vbox *root = vbox_new(nullptr, 0, 0);
+  root->r = {0, 0, 10, 10};
+  probe *a = probe_new(root, "a", 1, 1);
+  a->r = {0, 0, 5, 5};
+  g_queue.clear();
+  widget_show_subtree(root);
+  EXPECT_TRUE(root->flags & WIDGET_SHOWN);
+  EXPECT_TRUE(a->flags & WIDGET_SHOWN);
+  for (const queued &q : g_queue) EXPECT_NE(q.w, root);
+  widget_hide_subtree(root);
+  EXPECT_TRUE(root->flags & WIDGET_HIDDEN);
+  EXPECT_TRUE(a->flags & WIDGET_HIDDEN);
+  EXPECT_EQ(log_, (std::vector<std::string>{"a:hide", "a:show", "a:hide"}));
+  widget_set_visible(a, 1);
+  EXPECT_TRUE(a->flags & WIDGET_SHOWN);
+  widget_set_visible(a, 0);
+  EXPECT_TRUE(a->flags & WIDGET_HIDDEN);
+  widget_delete(root);
+}
+
+TEST_F(Widget, DrawAreaDrawsOnlyWhatHasArea) {
+  probe *p = probe_new(nullptr, "p", 1, 1);
+  rect any = {0, 0, 1, 1};
+  for (rect r : {rect{0, 0, 0, 5}, rect{0, 0, 5, 5}}) {
+    p->r = r;
+    p->flags |= WIDGET_DIRTY;
+    widget_default_draw_area(p, &any);
+  }
+  EXPECT_EQ(log_, (std::vector<std::string>{"p:draw"}));
+  EXPECT_EQ(p->flags & WIDGET_DIRTY, 0u);
+  p->flags |= WIDGET_HIDDEN;
+  widget_delete(p);
+}
+
+TEST_F(Widget, WhileQuittingChildrenAreNotHiddenOnRemovalNorRelaidOut) {
+  // The quit state cannot be undone, so this runs in a child process that
+  // answers through its exit code.
+  auto quitting = [] {
+    vbox *v = vbox_new(nullptr, 0, 0);
+    widget_show(v);
+    v->r = {0, 0, 10, 10};
+    probe *a = probe_new(v, "a", 3, 3);
+    a->r = {7, 7, 7, 7};
+    gui_set_quitting();
+    v->cls->geometry_changed(v);
+    int relaid = a->r.x != 7;
+    container_cls(v)->remove(v, a);
+    int hidden = (a->flags & WIDGET_HIDDEN) != 0;
+    exit(relaid * 2 + hidden);
+  };
+  EXPECT_EXIT(quitting(), ::testing::ExitedWithCode(0), "");
 }
 
 typeid_t g_refuser = -1;

@@ -6,6 +6,7 @@
 #include "pixeltest.h"
 
 #include <SDL2/SDL.h>
+#include <SDL2/SDL_syswm.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -218,6 +219,35 @@ int pixeltest_pump() {
   SDL_Event e;
   while (SDL_PollEvent(&e)) n++;
   return n;
+}
+
+bool pixeltest_wait_for(const std::function<bool()> &cond, int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    pixeltest_pump();
+    if (cond()) return true;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) return false;
+    // Wakes at the next event, or after a short while for conditions that
+    // change outside the event queue (another process, a child's output);
+    // the event is taken by the next pump like every other.
+    SDL_WaitEventTimeout(nullptr, int(left < 10 ? left : 10));
+  }
+}
+
+void pixeltest_pointer(int *x, int *y) {
+  SDL_PumpEvents();
+  SDL_GetMouseState(x, y);
+}
+
+unsigned long pixeltest_x11_window() {
+  if (!H.window) return 0;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(H.window, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
+  return static_cast<unsigned long>(info.info.x11.window);
 }
 
 pixeltest_rgba pixeltest_pixel(int x, int y) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ void pixeltest_swap();
 // Pumps the window's pending events (so X state such as a mapped window
 // settles); returns the number of events taken.
 int pixeltest_pump();
+// Pumps events until cond() holds or timeout_ms pass (waiting for events in
+// between, never sleeping blindly); whether cond() held. For input sent by
+// xdotool and similar tools.
+bool pixeltest_wait_for(const std::function<bool()> &cond, int timeout_ms = 5000);
+// The pointer's position in the test window as SDL last saw it.
+void pixeltest_pointer(int *x, int *y);
+// The X window id of the test window (for xdotool), 0 when none is open.
+unsigned long pixeltest_x11_window();
 
 struct pixeltest_rgba {
   uint8_t r, g, b, a;

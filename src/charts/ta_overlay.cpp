@@ -1,0 +1,401 @@
+// Series helpers and overlay computations of the technical analysis.
+//
+// Every value array uses kChartNoValue for "no value here"; a NaN counts as a
+// value. Routines borrow work slots 0-2 of alloc_work_values and keep nothing
+// in them between calls. Each is one or two linear passes, except the
+// Bollinger deviation (period x n, written directly: a sliding sum of squares
+// loses too much to cancellation on flat runs) and the channel rescans.
+#include "charts/ta_overlay.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "charts/alloc.h"
+#include "charts/history.h"
+#include "charts/ta.h"
+#include "ssevent.h"
+#include "ssmodel.h"
+
+static inline bool is_value(double v) { return v != kChartNoValue; }
+
+static int32_t period_of(float p) {
+  if (!(p >= -2e9f && p <= 2e9f)) return 0;  // NaN and huge parameters
+  return (int32_t)p;
+}
+
+int ta_fill_empty(double* out, int32_t n) {
+  for (int32_t i = 0; i < n; i++) out[i] = kChartNoValue;
+  return 0;
+}
+
+int ta_clear_lines(chart_plot* chart, chart_ta* inst) {
+  const ta_def* d = inst->is_overlay ? ta_overlay_def(inst->type) : ta_indicator_def(inst->type);
+  int lines = d ? d->line_count : kTaMaxLines;
+  for (int l = 0; l < lines; l++)
+    if (inst->lines[l]) ta_fill_empty(inst->lines[l], chart->count);
+  return 0;
+}
+
+static int32_t first_value(const double* in, int32_t n) {
+  int32_t f = 0;
+  while (f < n && !is_value(in[f])) f++;
+  return f;
+}
+
+int ta_sma(double* out, const double* in, int32_t n, int32_t period) {
+  if (period < 1 || period > n) return ta_fill_empty(out, n);
+  int32_t f = first_value(in, n);
+  ta_fill_empty(out, std::min(n, f + period - 1));
+  double s = 0;
+  for (int32_t i = f; i < n && i < f + period - 1; i++)
+    if (is_value(in[i])) s += in[i];
+  for (int32_t i = f + period - 1; i < n; i++) {
+    if (is_value(in[i])) s += in[i];
+    if (i - period >= f && is_value(in[i - period])) s -= in[i - period];
+    out[i] = s / period;
+  }
+  return 0;
+}
+
+int ta_ema(double* out, const double* in, int32_t n, int32_t period) {
+  if (period < 1 || period > n) return ta_fill_empty(out, n);
+  ta_fill_empty(out, n);
+  // The seed is the mean of the first `period` values in a row; a no-value
+  // inside that window moves the seed on past it.
+  int32_t start = first_value(in, n), i = start;
+  double s = 0;
+  while (i < n && i - start < period) {
+    if (!is_value(in[i])) {
+      start = i + 1;
+      s = 0;
+    } else {
+      s += in[i];
+    }
+    i++;
+  }
+  if (i - start < period) return 0;
+  double e = s / period, k = 2.0 / (period + 1);
+  out[i - 1] = e;
+  for (; i < n; i++) {
+    if (!is_value(in[i])) continue;  // no value, the average kept
+    e += (in[i] - e) * k;
+    out[i] = e;
+  }
+  return 0;
+}
+
+int ta_close(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count;
+  if (n < 1) return ta_clear_lines(chart, inst);
+  double last = chart->close[n - 1];
+  for (int32_t i = 0; i < n; i++) inst->lines[0][i] = last;
+  return 0;
+}
+
+int ta_prev_close(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count;
+  if (n < 1) return ta_clear_lines(chart, inst);
+  double prev;
+  const instr* in = chart->main;
+  if (in && in->kind == 1) {
+    uint32_t c = static_cast<const ss_stock*>(in)->close;
+    prev = (c == kNoPrice) ? 0 : c / 100.0;
+  } else if (in && in->kind == 2) {
+    const auto* ix = static_cast<const ss_index*>(in);
+    prev = ((double)ix->value - (double)ix->change) / 100.0;
+  } else {
+    prev = chart->close[0];
+  }
+  if (prev == 0) return ta_clear_lines(chart, inst);
+  for (int32_t i = 0; i < n; i++) inst->lines[0][i] = prev;
+  return 0;
+}
+
+int ta_sma_overlay(chart_plot* chart, chart_ta* inst) {
+  return ta_sma(inst->lines[0], chart->close, chart->count, period_of(inst->params[0]));
+}
+
+int ta_ema_overlay(chart_plot* chart, chart_ta* inst) {
+  return ta_ema(inst->lines[0], chart->close, chart->count, period_of(inst->params[0]));
+}
+
+// Bollinger bands (overlay 4) and their width (28) and position (29).
+int ta_bollinger(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count, p = period_of(inst->params[0]);
+  bool overlay = inst->is_overlay;
+  if ((overlay && inst->type != 4) || (!overlay && inst->type != 28 && inst->type != 29) || p < 1 || p > n)
+    return ta_clear_lines(chart, inst);
+  double* mid = overlay ? inst->lines[0] : alloc_work_values(0, n);
+  double* dev = alloc_work_values(2, n);
+  if (!mid || !dev) return ta_clear_lines(chart, inst);
+  const double* close = chart->close;
+  ta_sma(mid, close, n, p);
+  ta_fill_empty(dev, std::min(n, p));
+  for (int32_t i = p; i < n; i++) {
+    double m = mid[i];
+    if (!is_value(m)) {
+      dev[i] = kChartNoValue;
+      continue;
+    }
+    double sum = 0;
+    int32_t count = 0;
+    for (int32_t k = 0; k < p; k++) {
+      double c = close[i - k];
+      if (!is_value(c)) continue;
+      sum += (c - m) * (c - m);
+      count++;
+    }
+    dev[i] = count ? std::sqrt(sum / count) : kChartNoValue;
+  }
+  double mult = inst->params[1];
+  for (int32_t i = 0; i < n; i++) {
+    bool ok = is_value(dev[i]);
+    double up = ok ? mid[i] + dev[i] * mult : kChartNoValue;
+    double lo = ok ? mid[i] - dev[i] * mult : kChartNoValue;
+    if (overlay) {
+      inst->lines[1][i] = up;
+      inst->lines[2][i] = lo;
+    } else if (inst->type == 28) {
+      // Width in percent of the middle band.
+      inst->lines[0][i] = (ok && mid[i] != 0) ? (up - lo) * 100 / mid[i] : kChartNoValue;
+    } else {
+      // Where the close sits between the bands, in percent.
+      bool c = ok && is_value(close[i]) && up != lo;
+      inst->lines[0][i] = c ? (close[i] - lo) * 100 / (up - lo) : kChartNoValue;
+    }
+  }
+  return 0;
+}
+
+int ta_ma_envelopes(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count, p = period_of(inst->params[0]);
+  if (p < 1 || p > n) return ta_clear_lines(chart, inst);
+  double* mid = inst->lines[0];
+  ta_sma(mid, chart->close, n, p);
+  double pct = inst->params[1] / 100.0;
+  bool bands = pct > 0 && pct < 1;
+  for (int32_t i = 0; i < n; i++) {
+    bool ok = bands && is_value(mid[i]);
+    inst->lines[1][i] = ok ? mid[i] * (1 + pct) : kChartNoValue;
+    inst->lines[2][i] = ok ? mid[i] * (1 - pct) : kChartNoValue;
+  }
+  return 0;
+}
+
+int ta_keltner(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count;
+  int32_t pb = period_of(inst->params[0]), pm = period_of(inst->params[1]);
+  double* typical = alloc_work_values(0, n);
+  double* range = alloc_work_values(1, n);
+  double* band = alloc_work_values(2, n);
+  if (!typical || !range || !band || pb < 1 || pb > n || pm < 1 || pm > n) return ta_clear_lines(chart, inst);
+  for (int32_t i = 0; i < n; i++) {
+    typical[i] = (chart->high[i] + chart->low[i] + chart->close[i]) / 3;
+    range[i] = chart->high[i] - chart->low[i];
+  }
+  ta_sma(band, range, n, pb);
+  double* mid = inst->lines[1];
+  ta_sma(mid, typical, n, pm);
+  for (int32_t i = 0; i < n; i++) {
+    bool ok = is_value(mid[i]) && is_value(band[i]);
+    inst->lines[0][i] = ok ? mid[i] + band[i] : kChartNoValue;
+    inst->lines[2][i] = ok ? mid[i] - band[i] : kChartNoValue;
+  }
+  return 0;
+}
+
+int ta_price_channels(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count, p = period_of(inst->params[0]);
+  if (n < 1 || p < 1) return ta_clear_lines(chart, inst);
+  const double *high = chart->high, *low = chart->low;
+  double *up = inst->lines[0], *lo = inst->lines[1];
+  up[0] = high[0];
+  lo[0] = low[0];
+  for (int32_t i = 1; i < n; i++) {
+    int32_t from = std::max(0, i - p + 1);
+    if (high[i] >= up[i - 1]) {
+      up[i] = high[i];
+    } else {
+      double m = high[i - 1];
+      for (int32_t k = i - 2; k >= from; k--) m = std::max(m, high[k]);
+      up[i] = m;
+    }
+    if (low[i] <= lo[i - 1]) {
+      lo[i] = low[i];
+    } else {
+      double m = low[i - 1];
+      for (int32_t k = i - 2; k >= from; k--) m = std::min(m, low[k]);
+      lo[i] = m;
+    }
+  }
+  return 0;
+}
+
+// Parabolic SAR with its reversal points at the highest high or lowest low
+// since the last reversal. Sample 0 has no value.
+int ta_parabolic_sar(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count;
+  if (n < 1) return ta_clear_lines(chart, inst);
+  const double *high = chart->high, *low = chart->low;
+  double* out = inst->lines[0];
+  double s = inst->params[0] / 100.0, c = inst->params[1] / 100.0;
+  bool longt = chart->change[0] >= 0;
+  double sar = longt ? low[0] : high[0];
+  double ep = longt ? high[0] : low[0];
+  double a = s, hh = high[0], ll = low[0];
+  out[0] = kChartNoValue;
+  for (int32_t j = 1; j < n; j++) {
+    sar += a * (ep - sar);
+    double o = sar;
+    if (longt) {
+      if (sar >= low[j]) {
+        o = sar = hh;
+        ep = ll;
+        hh = high[j];
+        ll = low[j];
+        longt = false;
+        a = s;
+      } else {
+        if (high[j] > ep) {
+          ep = high[j];
+          a = std::min(a + s, c);
+        }
+        if (sar >= low[j - 1]) o = sar = std::min(low[j - 1], low[j]);
+      }
+    } else {
+      if (high[j] >= sar) {
+        o = sar = ll;
+        ep = hh;
+        hh = high[j];
+        ll = low[j];
+        longt = true;
+        a = s;
+      } else {
+        if (low[j] < ep) {
+          ep = low[j];
+          a = std::min(a + s, c);
+        }
+        if (high[j - 1] >= sar) o = sar = std::max(high[j - 1], high[j]);
+      }
+    }
+    out[j] = o;
+    hh = std::max(hh, high[j]);
+    ll = std::min(ll, low[j]);
+  }
+  return 0;
+}
+
+int ta_volume(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count;
+  bool ok = inst->is_overlay ? inst->type == 9 : (inst->type == 2 || inst->type == 3);
+  if (!ok) return ta_clear_lines(chart, inst);
+  std::copy(chart->volume, chart->volume + std::max(n, 0), inst->lines[0]);
+  if (!inst->is_overlay && inst->type == 3) ta_ema(inst->lines[1], chart->volume, n, period_of(inst->params[0]));
+  return 0;
+}
+
+// An announcement of only the regular report kinds.
+static bool news_is_regular(const ss_news* item) {
+  static const uint32_t kRegular[] = {13, 14, 18, 59, 60, 171, 174};
+  for (int i = 0; i < kNewsCodes && item->codes[i]; i++)
+    if (std::find(std::begin(kRegular), std::end(kRegular), item->codes[i]) == std::end(kRegular)) return false;
+  return true;
+}
+
+int ta_news(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count;
+  if (!chart->issuer || n < 1) return ta_clear_lines(chart, inst);
+  double* line = inst->lines[0];
+  for (int32_t i = 0; i < n; i++) line[i] = 0;
+  int32_t first = std::max(chart->first_visible, 0), last = std::min(chart->last_visible, n - 1);
+  if (last < first) return 0;
+  // The sample after the last visible one: the end sentinel past the last.
+  ss_time end = chart->times[last + 1];
+  int32_t cur = last;
+  for (const ss_news* item = chart->issuer->news.tail; item; item = item->prev) {
+    if (!item->time) continue;
+    bool sensitive = item->flags & kNewsFlag1;
+    if (inst->params[0] == 1 && !sensitive) continue;
+    if (inst->params[1] != 1 && !sensitive && news_is_regular(item)) continue;
+    if (inst->params[2] != 1 && (item->flags & kNewsFlag4)) continue;
+    if (item->time > end) continue;
+    while (cur >= first && chart->times[cur] > item->time) cur--;
+    if (cur < first) break;
+    line[cur] += sensitive ? 1001 : 1;
+  }
+  return 0;
+}
+
+namespace {
+// The running VWAP sums, placed at the sample whose time bracket holds each
+// contribution; samples passed take over the sums before them.
+struct vwap_sums {
+  const ss_time* times;
+  int32_t n;
+  double* value;
+  double* volume;
+  int32_t cur;
+  bool restart;
+
+  void add(ss_time t, uint32_t price, uint64_t qty) {
+    while (cur + 1 < n && times[cur + 1] <= t) {
+      cur++;
+      value[cur] = value[cur - 1];
+      volume[cur] = volume[cur - 1];
+    }
+    double v = (double)price * (double)qty / 100;
+    if (restart) {
+      value[cur] = v;
+      volume[cur] = (double)qty;
+      restart = false;
+    } else {
+      value[cur] += v;
+      volume[cur] += (double)qty;
+    }
+  }
+};
+}  // namespace
+
+int ta_vwap(chart_plot* chart, chart_ta* inst) {
+  int32_t n = chart->count;
+  instr* in = chart->main;
+  if (n < 1 || !in || in->kind != 1 || chart->eod) return ta_clear_lines(chart, inst);
+  auto* stock = static_cast<ss_stock*>(in);
+  double* value = alloc_work_values(0, n);
+  double* volume = alloc_work_values(1, n);
+  if (!value || !volume) return ta_clear_lines(chart, inst);
+  std::fill(value, value + n, 0.0);
+  std::fill(volume, volume + n, 0.0);
+  vwap_sums sums{chart->times, n, value, volume, 0, true};
+
+  ss_time today = in->exchange ? in->exchange->date : 0;
+  bool earlier = !((chart->range == 11 && sstime_date_compare(chart->from, today) >= 0) ||
+                   (chart->range == 5 && chart->range_count == 1));
+  if (earlier) {
+    int32_t fv = std::clamp(chart->first_visible, 0, n - 1);
+    ss_time first_time = chart->times[fv];
+    bool want_bars = sstime_date_compare(first_time, today) < 0 &&
+                     (chart->period >= 2 || (chart->options & kChartOptAutoPeriod));
+    for (ss_day* day = in->days.head; day; day = day->next) {
+      if (sstime_date_compare(day->date, first_time) < 0) continue;
+      int32_t nbars = 0;
+      const chart_bar* bars = history_day_bars(day, &nbars);
+      sums.restart = true;
+      if (nbars > 0 && (want_bars || day->trades.count == 0)) {
+        for (int32_t b = 0; b < nbars; b++) sums.add(bars[b].time, (bars[b].high + bars[b].low) / 2, bars[b].volume);
+      } else {
+        for (ss_trade* t = day->trades.head; t; t = t->next)
+          if (t->price != 0 && t->price != kNoPrice && (t->bits & kTradeVolume)) sums.add(t->time, t->price, t->volume);
+      }
+    }
+  }
+  sums.restart = true;
+  for (ss_trade* t = stock->trades.head; t; t = t->next)
+    if (t->price != 0 && t->price != kNoPrice && !(t->bits & kTradeCancelled) && (t->bits & kTradeVolume))
+      sums.add(t->time, t->price, t->volume);
+
+  double* line = inst->lines[0];
+  for (int32_t i = 0; i < n; i++) line[i] = volume[i] > 0 ? value[i] / volume[i] : kChartNoValue;
+  return 0;
+}

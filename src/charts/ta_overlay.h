@@ -1,0 +1,30 @@
+// Series helpers of the technical analysis (moving averages, the no-value
+// fill, clearing an instance's lines) and the overlay compute routines. Each
+// routine reads the chart's samples and writes one instance's lines; one that
+// cannot compute clears its lines and still returns 0.
+#pragma once
+#include <cstdint>
+
+struct chart_plot;
+struct chart_ta;
+
+// out and in must not overlap. A period below 1 or above n gives no values.
+int ta_sma(double* out, const double* in, int32_t n, int32_t period);
+// Seeded with the plain mean of the first `period` values; a no-value input
+// gives a no-value output and leaves the average as it was.
+int ta_ema(double* out, const double* in, int32_t n, int32_t period);
+int ta_fill_empty(double* out, int32_t n);
+int ta_clear_lines(chart_plot* chart, chart_ta* inst);
+
+int ta_close(chart_plot* chart, chart_ta* inst);
+int ta_prev_close(chart_plot* chart, chart_ta* inst);
+int ta_sma_overlay(chart_plot* chart, chart_ta* inst);
+int ta_ema_overlay(chart_plot* chart, chart_ta* inst);
+int ta_bollinger(chart_plot* chart, chart_ta* inst);  // overlay 4, indicators 28 and 29
+int ta_ma_envelopes(chart_plot* chart, chart_ta* inst);
+int ta_keltner(chart_plot* chart, chart_ta* inst);
+int ta_price_channels(chart_plot* chart, chart_ta* inst);
+int ta_parabolic_sar(chart_plot* chart, chart_ta* inst);
+int ta_volume(chart_plot* chart, chart_ta* inst);  // overlay 9, indicators 2 and 3
+int ta_news(chart_plot* chart, chart_ta* inst);
+int ta_vwap(chart_plot* chart, chart_ta* inst);
