@@ -25,10 +25,11 @@ target_include_directories(ambit_atlas PRIVATE ${CMAKE_SOURCE_DIR}/src)
 # link them once every subsystem file has been read.
 function(ambit_atlas_link)
   target_link_libraries(ambit_ui PUBLIC ambit_atlas ZLIB::ZLIB)
-  # The atlas tests check glyphs against FreeType's own rendering.
-  if(TARGET tex_test)
-    target_link_libraries(tex_test PRIVATE Freetype::Freetype)
-    target_compile_definitions(tex_test PRIVATE AMBIT_FONT_DIR="${AMBIT_FONT_DIR}")
+  # The atlas tests check glyphs against FreeType's own rendering
+  # (tests/ui/support/atlasref.cpp).
+  if(TARGET ambit_ui_test_support)
+    target_link_libraries(ambit_ui_test_support PUBLIC Freetype::Freetype)
+    target_compile_definitions(ambit_ui_test_support PRIVATE AMBIT_FONT_DIR="${AMBIT_FONT_DIR}")
   endif()
   if(AMBIT_TESTS)
     # Two runs of the generator give the same bytes.

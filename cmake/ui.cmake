@@ -35,13 +35,3 @@ if(AMBIT_TESTS)
   endforeach()
 endif()
 
-# The toolkit's benchmarks (they open windows on the tests' private Xvfb).
-if(AMBIT_BENCH AND AMBIT_TESTS)
-  find_package(benchmark REQUIRED)
-  file(GLOB UI_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/ui/*_bench.cpp)
-  if(UI_BENCH_SRC)
-    add_executable(ambit_ui_bench ${UI_BENCH_SRC})
-    target_link_libraries(ambit_ui_bench PRIVATE ambit_ui_test_support benchmark::benchmark
-                          benchmark::benchmark_main)
-  endif()
-endif()

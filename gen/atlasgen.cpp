@@ -158,6 +158,14 @@ static float rbox(float x, float y, float w, float h, float in, float r) {
   return r + 0.5f - std::hypot(x - cx, y - cy);
 }
 
+// A rounded border of the given thickness along the edge of an n x n canvas.
+static void border(Canvas &c, float n, float radius, float thickness) {
+  c.shape([=](float x, float y) {
+    float d = rbox(x, y, n, n, 0, radius);
+    return std::min(d, thickness + 1.0f - d);
+  });
+}
+
 static void make_images() {
   // 0: the tooltip's pointer arrow.
   {
@@ -168,33 +176,31 @@ static void make_images() {
   // 1: data-box frame: 1-pixel border, corner 3.
   {
     Canvas c(7, 7);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 7, 7, 0, 2), 1.5f - rbox(x, y, 7, 7, 0, 2)); });
+    border(c, 7, 2, 1);
     image_nine(std::move(c), 3);
   }
   // 2: button frame: 1-pixel border, rounded, corner 4.
   {
     Canvas c(9, 9);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 1.5f - rbox(x, y, 9, 9, 0, 3)); });
+    border(c, 9, 3, 1);
     image_nine(std::move(c), 4);
   }
   // 3: tooltip frame: border with a soft shadow below and right, corner 5.
   {
     Canvas c(11, 11);
     c.shape([](float x, float y) { return 0.35f * std::clamp(rbox(x - 1, y - 1, 10, 10, 0, 3), 0.0f, 1.0f); }, 0x000000);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 10, 10, 0, 3), 1.5f - rbox(x, y, 10, 10, 0, 3)); });
+    border(c, 10, 3, 1);
     image_nine(std::move(c), 5);
   }
   // 4: popup frame: 2-pixel border, corner 5.
   {
     Canvas c(11, 11);
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 11, 11, 0, 4), 2.5f - rbox(x, y, 11, 11, 0, 4)); });
+    border(c, 11, 4, 2);
     image_nine(std::move(c), 5);
   }
   // 5: flyaway frame: square 1-pixel border with a dark inner line, corner 2.
   {
     Canvas c(5, 5);
-    c.rect(0, 0, 5, 5);
-    c.bm = Bitmap(5, 5);
     for (int i = 0; i < 5; i++) {
       c.plot(i, 0, 1), c.plot(i, 4, 1), c.plot(0, i, 1), c.plot(4, i, 1);
     }
@@ -407,7 +413,7 @@ static void make_images() {
   }
   {
     Canvas c(9, 9);  // outline: a 1-pixel rounded border
-    c.shape([](float x, float y) { return std::min(rbox(x, y, 9, 9, 0, 3), 1.5f - rbox(x, y, 9, 9, 0, 3)); });
+    border(c, 9, 3, 1);
     image_nine(std::move(c), 4);
   }
 }
@@ -416,7 +422,7 @@ static void make_images() {
 
 enum Set { kFull, kValue, kCaps };
 
-struct FontSpec {
+struct FontRecipe {
   const char *file;
   int px;
   Set set;
@@ -426,7 +432,7 @@ struct FontSpec {
 // terminal's regular and bold monospace 2 and 3; the value fonts 5 7 10 12
 // (small digits on 'a'-'j'); headers 13-17 and large figures 18-20 (capitals,
 // digits and a little punctuation; lower case falls back to capitals).
-static const FontSpec kFonts[21] = {
+static const FontRecipe kFonts[21] = {
     {"DejaVuSans.ttf", 9, kFull},                 // 0
     {"DejaVuSans.ttf", 10, kFull},                // 1
     {"DejaVuSansMono.ttf", 12, kFull},            // 2
@@ -497,14 +503,14 @@ static int advance_of(FT_Face face, int code) {
   return int((face->glyph->advance.x + 32) >> 6);
 }
 
-static void make_font(FT_Library lib, const std::string &dir, const FontSpec &spec) {
+static void make_font(FT_Library lib, const std::string &dir, const FontRecipe &recipe) {
   FT_Face face;
-  std::string path = dir + "/" + spec.file;
+  std::string path = dir + "/" + recipe.file;
   if (FT_New_Face(lib, path.c_str(), 0, &face)) {
     fprintf(stderr, "atlasgen: can't open %s\n", path.c_str());
     exit(1);
   }
-  FT_Set_Pixel_Sizes(face, 0, FT_UInt(spec.px));
+  FT_Set_Pixel_Sizes(face, 0, FT_UInt(recipe.px));
   Font f;
   for (auto &s : f.slot) s = kNoGlyph;
   int digit_w = 0;
@@ -516,25 +522,25 @@ static void make_font(FT_Library lib, const std::string &dir, const FontSpec &sp
   // tabular, their tops level with the full digits' tops.
   int small_w = 0, small_top = 0;
   FT_Face small = nullptr;
-  if (spec.set == kValue) {
+  if (recipe.set == kValue) {
     FT_Load_Char(face, '0', FT_LOAD_DEFAULT);
     small_top = face->glyph->metrics.horiBearingY >> 6;
     FT_New_Face(lib, path.c_str(), 0, &small);
-    FT_Set_Pixel_Sizes(small, 0, FT_UInt((spec.px * 2 + 2) / 3));
+    FT_Set_Pixel_Sizes(small, 0, FT_UInt((recipe.px * 2 + 2) / 3));
     for (int c = '0'; c <= '9'; c++) small_w = std::max(small_w, advance_of(small, c));
   }
 
   for (int c = 32; c <= 126; c++) {
-    if (!in_set(spec.set, c)) continue;
+    if (!in_set(recipe.set, c)) continue;
     int id;
-    if (spec.set == kValue && c >= 'a' && c <= 'j') {
+    if (recipe.set == kValue && c >= 'a' && c <= 'j') {
       int d = '0' + (c - 'a');
       int shift = (small_w - advance_of(small, d)) / 2;
       id = glyph_sub(small, d, small_w, shift);
       g_subs[size_t(id)].by = -small_top;  // raised: top level with the full digits' top
-    } else if (spec.set == kValue && c == '`') {
+    } else if (recipe.set == kValue && c == '`') {
       id = add_sub(Bitmap(advance_of(face, '.'), 0));  // invisible filler, as wide as '.'
-    } else if (spec.set == kValue && c == ' ') {
+    } else if (recipe.set == kValue && c == ' ') {
       id = add_sub(Bitmap(small_w, 0));  // blank as wide as a small digit
     } else if (c >= '0' && c <= '9') {
       id = glyph_sub(face, c, digit_w, (digit_w - advance_of(face, c)) / 2);
@@ -543,7 +549,7 @@ static void make_font(FT_Library lib, const std::string &dir, const FontSpec &sp
     }
     f.slot[c] = uint16_t(id);
   }
-  f.hdr[0] = uint8_t(spec.px);  // nominal pixel size, kept for reference
+  f.hdr[0] = uint8_t(recipe.px);  // nominal pixel size, kept for reference
   f.hdr[1] = uint8_t(ascent);
   f.hdr[2] = uint8_t(descent);
   f.hdr[3] = uint8_t(digit_w);
@@ -666,7 +672,7 @@ int main(int argc, char **argv) {
   make_images();
   FT_Library lib;
   if (FT_Init_FreeType(&lib)) return 1;
-  for (const FontSpec &f : kFonts) make_font(lib, argv[1], f);
+  for (const FontRecipe &f : kFonts) make_font(lib, argv[1], f);
   FT_Done_FreeType(lib);
   if (!pack()) {
     fprintf(stderr, "atlasgen: the pictures don't fit in %dx%d\n", kAtlasW, kAtlasH);

@@ -13,6 +13,7 @@
 #include "lib/glapi.h"
 #include "lib/tex.h"
 #include "log.h"
+#include "ui/widget.h"
 
 static const char kSrc[] = "src/lib/gfx";
 
@@ -197,34 +198,29 @@ void gfx_fill_rect(int32_t x, int32_t y, int32_t w, int32_t h, colour c) {
   quad_i(x, y, w, h);
 }
 
-void gfx_gradient_rect(int32_t x, int32_t y, int32_t w, int32_t h, colour a, colour b) {
+// A smooth-shaded quad from colour a to colour b: left to right, or with
+// `down` top to bottom.
+static void gradient(int32_t x, int32_t y, int32_t w, int32_t h, colour a, colour b, bool down) {
   gfx_end();
   gfx_untexture();
   gl->ShadeModel(GL_SMOOTH);
   gfx_begin(GL_QUADS);
   gfx_colour(a);
   gl->Vertex2i(x, y);
-  gl->Vertex2i(x, y + h);
+  gl->Vertex2i(down ? x + w : x, down ? y : y + h);
   gfx_colour(b);
   gl->Vertex2i(x + w, y + h);
-  gl->Vertex2i(x + w, y);
+  gl->Vertex2i(down ? x : x + w, down ? y + h : y);
   gfx_end();
   gl->ShadeModel(GL_FLAT);
 }
 
+void gfx_gradient_rect(int32_t x, int32_t y, int32_t w, int32_t h, colour a, colour b) {
+  gradient(x, y, w, h, a, b, false);
+}
+
 void gfx_gradient_rect_h(int32_t x, int32_t y, int32_t w, int32_t h, colour a, colour b) {
-  gfx_end();
-  gfx_untexture();
-  gl->ShadeModel(GL_SMOOTH);
-  gfx_begin(GL_QUADS);
-  gfx_colour(a);
-  gl->Vertex2i(x, y);
-  gl->Vertex2i(x + w, y);
-  gfx_colour(b);
-  gl->Vertex2i(x + w, y + h);
-  gl->Vertex2i(x, y + h);
-  gfx_end();
-  gl->ShadeModel(GL_FLAT);
+  gradient(x, y, w, h, a, b, true);
 }
 
 void gfx_begin_lines(colour c) {

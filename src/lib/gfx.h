@@ -7,14 +7,13 @@
 
 #include <cstdint>
 
+// A rectangle in window pixels (x, y, w, h; origin top left, y growing
+// downward): the widget header's record (ui/widget.h).
+struct rect;
+
 // u32 RGBA, red in the low byte. In every drawing call a colour of 0 means
 // "keep the current colour", not transparent black.
 typedef uint32_t colour;
-
-// A rectangle in window pixels, origin top left, y growing downward.
-struct rect {
-  int32_t x, y, w, h;
-};
 
 // Drawing flag: shift drawing by 0.3 pixel (gfx_translate).
 constexpr uint32_t kGfxNudge = 1;

@@ -17,6 +17,7 @@
 #include "dalloc.h"
 #include "lib/glapi.h"
 #include "log.h"
+#include "ui/widget.h"
 
 static const char kSrc[] = "src/lib/tex";
 static const char kGlSrc[] = "src/lib/gfx.h";
@@ -109,6 +110,16 @@ static void free_tables() {
   S.nsubs = S.nimages = S.nfonts = 0;
 }
 
+// A zeroed table of n records (at least one, so an empty table is a valid
+// pointer to free).
+template <typename T>
+static T *alloc_table(int32_t n) {
+  size_t bytes = sizeof(T) * size_t(n > 0 ? n : 1);
+  auto *t = static_cast<T *>(dalloc_alloc(int32_t(bytes)));
+  memset(static_cast<void *>(t), 0, bytes);
+  return t;
+}
+
 // Fails the parse: logs, frees the picture, -1.
 static int parse_fail(unsigned char *picture) {
   if (picture) dalloc_free(picture);
@@ -136,18 +147,16 @@ int tex_parse(const unsigned char *buffer, size_t size) {
     log(LOG_ERROR, kSrc, "can't alloc space for %d sub textures", ns);
     return parse_fail(picture);
   }
-  S.subs = static_cast<tex_subtex *>(dalloc_alloc(int32_t(sizeof(tex_subtex)) * (ns ? ns : 1)));
+  S.subs = alloc_table<tex_subtex>(ns);
   S.nsubs = ns;
   for (int32_t i = 0; i < ns; i++) {
     tex_subtex &s = S.subs[i];
-    s.texture = nullptr;
     s.bearing_x = r.i16();
     s.bearing_y = r.i16();
     s.atlas_x = r.i16();
     s.atlas_y = r.i16();
     s.width = r.i16();
     s.height = r.i16();
-    s.top = s.left = s.bottom = s.right = 0;
     if (s.atlas_x < 0 || s.atlas_y < 0 || s.width < 0 || s.height < 0 || s.atlas_x + s.width > w ||
         s.atlas_y + s.height > h) {
       log(LOG_ERROR, kSrc, "sub texture %d lies outside the %dx%d picture", i, w, h);
@@ -162,8 +171,7 @@ int tex_parse(const unsigned char *buffer, size_t size) {
     log(LOG_ERROR, kSrc, "can't alloc space for %d images", ni);
     return parse_fail(picture);
   }
-  S.images = static_cast<tex_image *>(dalloc_alloc(int32_t(sizeof(tex_image)) * (ni ? ni : 1)));
-  memset(S.images, 0, sizeof(tex_image) * size_t(ni ? ni : 1));
+  S.images = alloc_table<tex_image>(ni);
   S.nimages = ni;
   for (int32_t i = 0; i < ni; i++) {
     tex_image &im = S.images[i];
@@ -185,8 +193,7 @@ int tex_parse(const unsigned char *buffer, size_t size) {
     log(LOG_ERROR, kSrc, "can't alloc space for %d fonts", nf);
     return parse_fail(picture);
   }
-  S.fonts = static_cast<tex_font *>(dalloc_alloc(int32_t(sizeof(tex_font)) * (nf ? nf : 1)));
-  memset(S.fonts, 0, sizeof(tex_font) * size_t(nf ? nf : 1));
+  S.fonts = alloc_table<tex_font>(nf);
   S.nfonts = nf;
   for (int32_t f = 0; f < nf; f++) {
     tex_font &font = S.fonts[f];

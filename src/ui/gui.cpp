@@ -141,7 +141,7 @@ int gui_window_open(widget *root, const rect *r, uint32_t flags) {
     return -1;
   }
   size want = {0, 0};
-  if (root) widget_cls(root)->reqsize(root, &want);
+  if (root) (root)->cls->reqsize(root, &want);
   gui_win *w = &G.wins[index];
   free(w->updates);
   memset(w, 0, sizeof *w);
@@ -397,7 +397,7 @@ void gui_relayout_window(int index) {
     if (index != -1 && i != index) continue;
     gui_win *w = &G.wins[i];
     if (!w->in_use) continue;
-    if (w->root) widget_cls(w->root)->geometry_changed(w->root);
+    if (w->root) (w->root)->cls->geometry_changed(w->root);
     w->needs_draw = w->full_redraw = w->reset = 1;
     w->extra_full_redraws = 2;
   }

@@ -98,7 +98,7 @@ static void reset_gl_state(gui_win *w) {
   gl->Clear(GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
   check("Clear");
   gfx_reset();
-  if (w->root) widget_cls(w->root)->restyle(w->root);
+  if (w->root) (w->root)->cls->restyle(w->root);
 }
 
 static void save(const gui_update &u) {
@@ -133,9 +133,9 @@ static void claim(widget *x, const rect &a) {
         if (!cell || cell->level <= x->level) cell = x;
       }
   }
-  int n = widget_cls(x)->child_count(x);
+  int n = (x)->cls->child_count(x);
   for (int i = 0; i < n; i++)
-    if (widget *c = widget_cls(x)->get_child(x, i)) claim(c, a);
+    if (widget *c = (x)->cls->get_child(x, i)) claim(c, a);
 }
 
 int gui_queue_owners(int index, const rect *area) {

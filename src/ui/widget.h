@@ -7,8 +7,11 @@
 
 #include <cstdint>
 
-#include "lib/gfx.h"  // rect and colour
 #include "ui/object.h"
+
+struct rect {
+  int32_t x, y, w, h;
+};
 
 struct size {
   int32_t w, h;

@@ -4,8 +4,6 @@
 // window's context and the quads of stretched images, through the recorder.
 #include "lib/tex.h"
 
-#include <ft2build.h>
-#include FT_FREETYPE_H
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -18,8 +16,10 @@
 #include <vector>
 
 #include "lib/gfx.h"
+#include "atlasref.h"
 #include "lib/glrecord.h"
 #include "testlog.h"
+#include "ui/widget.h"
 
 namespace {
 
@@ -116,63 +116,32 @@ TEST_F(Tex, CompressedStreamAgreesWithZlib) {
   EXPECT_EQ(out[0] << 8 | out[1], 512);
 }
 
-// The fonts as made from the DejaVu faces: the oracle is FreeType rendering
-// the same face at the same pixel size, independently of the generator.
+// The fonts against FreeType rendering the face each is made from at the
+// same pixel size, independently of the generator.
 struct FontCase {
   int font;
-  const char *file;
-  int px;
   const char *chars;
 };
 
 const FontCase kFontCases[] = {
-    {0, "DejaVuSans.ttf", 9, "AMgjy.(Q"},
-    {4, "DejaVuSans.ttf", 11, "Hello, World!"},
-    {8, "DejaVuSans.ttf", 13, "Wq%&@_|~"},
-    {11, "DejaVuSans.ttf", 16, "ABXYZabxyz"},
-    {2, "DejaVuSansMono.ttf", 12, "mi.W#"},
-    {3, "DejaVuSansMono-Bold.ttf", 12, "mi.W#"},
-    {7, "DejaVuSansCondensed.ttf", 12, "KMB$,.-+"},
-    {15, "DejaVuSansCondensed-Bold.ttf", 11, "HEADR:%"},
-    {20, "DejaVuSans-Bold.ttf", 28, "AZ%/"},
-};
-
-class FreeTypeFace {
- public:
-  FreeTypeFace(const char *file, int px) {
-    std::string path = std::string(AMBIT_FONT_DIR) + "/" + file;
-    ok_ = FT_Init_FreeType(&lib_) == 0 && FT_New_Face(lib_, path.c_str(), 0, &face_) == 0 &&
-          FT_Set_Pixel_Sizes(face_, 0, FT_UInt(px)) == 0;
-  }
-  ~FreeTypeFace() {
-    if (face_) FT_Done_Face(face_);
-    if (lib_) FT_Done_FreeType(lib_);
-  }
-  bool ok() const { return ok_; }
-  FT_Face face() const { return face_; }
-  int ascent() const { return int(face_->size->metrics.ascender >> 6); }
-  int descent() const { return int(-(face_->size->metrics.descender >> 6)); }
-
- private:
-  FT_Library lib_ = nullptr;
-  FT_Face face_ = nullptr;
-  bool ok_ = false;
+    {0, "AMgjy.(Q"}, {4, "Hello, World!"}, {8, "Wq%&@_|~"}, {11, "ABXYZabxyz"}, {2, "mi.W#"},
+    {3, "mi.W#"},    {7, "KMB$,.-+"},      {15, "HEADR:%"}, {20, "AZ%/"},
 };
 
 TEST_F(Tex, GlyphsAgreeWithFreeType) {
   ASSERT_EQ(tex_load_builtin(), 0);
   const tex_texture *t = tex_subtex_get(0)->texture;
   for (const FontCase &fc : kFontCases) {
-    FreeTypeFace ft(fc.file, fc.px);
-    ASSERT_TRUE(ft.ok()) << fc.file;
+    FontRef ft(fc.font);
+    ASSERT_TRUE(ft.ok()) << fc.font;
     const tex_font *f = tex_font_get(fc.font);
     EXPECT_EQ(f->ascent, ft.ascent()) << "font " << fc.font;
     EXPECT_EQ(f->descent, ft.descent()) << "font " << fc.font;
-    EXPECT_EQ(f->size, fc.px) << "font " << fc.font;
+    EXPECT_EQ(f->size, atlasref_face_of(fc.font).px) << "font " << fc.font;
     for (const char *p = fc.chars; *p; p++) {
       SCOPED_TRACE(std::string("font ") + std::to_string(fc.font) + " char '" + *p + "'");
-      ASSERT_EQ(FT_Load_Char(ft.face(), FT_ULong(*p), FT_LOAD_RENDER), 0);
-      FT_GlyphSlot g = ft.face()->glyph;
+      FT_GlyphSlot g = ft.render(*p);
+      ASSERT_NE(g, nullptr);
       const tex_subtex *s = f->glyph[int(*p)];
       ASSERT_NE(s, nullptr);
       int advance = int((g->advance.x + 32) >> 6);

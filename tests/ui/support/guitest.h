@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/gfx.h"  // colour
 #include "ui/container.h"
 
 struct tw : container {
