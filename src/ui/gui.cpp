@@ -91,6 +91,7 @@ int gui_init(const char *app_name) {
     log(LOG_ERROR, kSrc, "unable to initialize gui platform");
     return -1;
   }
+  gui_plat_menu_build(G.app_name);
   log(LOG_INFO, kSrc, "%d monitor%s: %d,%d %dx%d", G.monitor_count,
       G.monitor_count == 1 ? "" : "s", G.bounds.x, G.bounds.y, G.bounds.w, G.bounds.h);
   G.initialised = 1;
@@ -99,8 +100,10 @@ int gui_init(const char *app_name) {
 
 void gui_shutdown(void) {
   gfx_flush();
-  gui_plat_shutdown();
+  // The platform tears down the windows still open; nothing of it may come
+  // back into a gui that is going away.
   gui_plat_set_events(nullptr);
+  gui_plat_shutdown();
   if (G.promise_pool_ready) pool_destroy(&G.promise_pool);
   G.promise_pool_ready = 0;
   G.before = G.after = gui_promise_list{};
