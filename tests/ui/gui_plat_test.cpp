@@ -311,6 +311,14 @@ TEST_F(Layer, EveryKeyOfTheMapArrivesAsItsToolkitCode) {
   EXPECT_EQ(diff, "");
 }
 
+TEST_F(Layer, UnknownCursorsAreRefused) {
+  LogCapture logs;
+  for (int code : {0, 2, 3, 4, 12, 13}) gui_plat_set_cursor(code);
+  EXPECT_TRUE(logs.empty());
+  gui_plat_set_cursor(14);
+  EXPECT_TRUE(logs.has("unknown cursor 14"));
+}
+
 TEST_F(Layer, KeyMapTableEdges) {
   EXPECT_EQ(gui_plat_key_code(0), 65);
   EXPECT_EQ(gui_plat_key_code(10), -1);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <string>
@@ -20,6 +21,7 @@
 #include "lib/glrecord.h"
 #include "pixeltest.h"
 #include "testlog.h"
+#include "uitest.h"
 #include "ui/gui_internal.h"
 
 #include <SDL2/SDL.h>
@@ -360,6 +362,66 @@ TEST_F(Gui, ResetSetsTheFixedStateAndTheGripIsDrawn) {
   // The grip's middle line passes (w - 2, h - 2); the corner itself stays black.
   EXPECT_TRUE(wait_for([&] { return scr.grab(xw, 120, 80)[78 * 120 + 118] == 0xc8c8c8; }));
   EXPECT_EQ(scr.grab(xw, 120, 80)[79 * 120 + 119], 0u);
+}
+
+TEST_F(Gui, OwnerMapQueuesWhatShowsInAnArea) {
+  tw *r = root("r", 200, 150);  // a container without a colour: claims nothing
+  tw *panel = tw_new(r, "panel", {0, 0, 100, 100});
+  container_set_bg(panel, 0xff303030);
+  probe *low = probe_new(panel, "low", 20, 20);
+  probe *high = probe_new(panel, "high", 20, 20);
+  probe *under = probe_new(panel, "under", 6, 6);
+  probe *glass = probe_new(panel, "glass", 10, 10);
+  low->r = {10, 10, 20, 20};
+  high->r = {15, 15, 20, 20};
+  under->r = {12, 12, 6, 6};  // inside `low`, on a lower level than it
+  glass->r = {50, 50, 10, 10};
+  glass->flags |= WIDGET_TRANSPARENT;
+  widget_set_level(low, 5);
+  widget_set_level(high, 6);
+  widget_set_level(under, 1);
+  rect frame = {10, 10, 200, 150};
+  int w = gui_window_open(r, &frame, 0);
+  settle(w);
+  auto queued = [&] {
+    std::vector<std::string> names;
+    for (int i = 0; i < G.wins[w].update_count; i++) {
+      widget *x = G.wins[w].updates[i].w;
+      names.push_back(x == panel ? "panel" : static_cast<probe *>(x)->name);
+      EXPECT_TRUE(x->flags & WIDGET_REPEAT);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  rect area = {0, 0, 40, 40};
+  EXPECT_EQ(gui_queue_owners(w, &area), 3);
+  EXPECT_EQ(queued(), (std::vector<std::string>{"high", "low", "panel"}));
+  settle(w);
+  rect glass_area = {50, 50, 5, 5};  // a transparent widget's redraw is its parent's
+  EXPECT_EQ(gui_queue_owners(w, &glass_area), 1);
+  EXPECT_EQ(queued(), (std::vector<std::string>{"panel"}));
+  EXPECT_TRUE(glass->flags & WIDGET_DIRTY);
+  settle(w);
+}
+
+TEST_F(Gui, FramesSetByTheGuiComeBackThroughThePlatform) {
+  rect frame = {10, 10, 200, 150};
+  int w = gui_window_open(root("r", 200, 150), &frame, 0);
+  LogCapture logs;
+  rect big = {20, 30, 6000, 2500};
+  gui_window_set_frame(w, &big);
+  EXPECT_TRUE(logs.has("truncating width from 6000 to 5000"));
+  EXPECT_TRUE(logs.has("truncating height from 2500 to 2000"));
+  rect f;
+  gui_window_frame(w, &f);
+  EXPECT_EQ(f.x, 20);
+  EXPECT_EQ(f.y, 30);
+  EXPECT_EQ(f.w, 5000);
+  EXPECT_EQ(f.h, 2000);
+  EXPECT_EQ(gui_window_root(w)->r.w, 5000);  // the root follows the content
+  rect native;
+  ASSERT_EQ(gui_plat_native_frame(&G.wins[w].plat, &native), 0);
+  EXPECT_EQ(native.w, 5000);
 }
 
 TEST_F(Gui, ClampingAndFlipping) {
