@@ -291,7 +291,9 @@ int gui_plat_window_create(gui_plat_window *win) {
                          flags);
   }
   if (!w) {
-    log(LOG_ERROR, kSrc, "can't create window: %s", SDL_GetError());
+    // SDL picks the visual (the pixel format) while it makes the window.
+    log(LOG_ERROR, kSrc, "can't init pixel format");
+    log(LOG_ERROR, kSrc, "SDL: %s", SDL_GetError());
     return -1;
   }
   SDL_GLContext ctx = SDL_GL_CreateContext(w);

@@ -178,8 +178,8 @@ void tw_log_draws(bool on) { g_draws = on; }
   start_runtime(TestStderr::kOff);
   std::string why;
   if (!pixeltest_ensure_display(&why)) return ::testing::AssertionFailure() << why;
+  if (gui_init(app_name) != 0) return ::testing::AssertionFailure() << "gui_init failed";
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
     return ::testing::AssertionFailure() << "SDL video: " << SDL_GetError();
-  if (gui_init(app_name) != 0) return ::testing::AssertionFailure() << "gui_init failed";
   return ::testing::AssertionSuccess();
 }
