@@ -22,6 +22,7 @@
 
 #include "lib/glapi.h"
 #include "log.h"
+#include "ui/launch-linux.h"
 #include "ui/x11clip.h"
 
 static const char kSrc[] = "src/ui/gui_plat-linux";
@@ -770,5 +771,4 @@ int gui_plat_menu_chord(char key, uint32_t mods) {
   return 0;
 }
 
-#include "ui/launch-linux.h"
 static void menu_about(void) { launch_about(st.menu_app); }
