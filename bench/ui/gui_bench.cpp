@@ -47,6 +47,30 @@ typeid_t cell_type() {
   });
 }
 
+// A GL table that does nothing: what is left is the toolkit's own work.
+template <typename R, typename... A>
+void set(R (*&slot)(A...)) {
+  slot = [](A...) -> R { return R(); };
+}
+gl_api make_null_gl() {
+  gl_api t{};
+    set(t.Begin); set(t.End); set(t.Vertex2i); set(t.Vertex2f); set(t.Vertex2d);
+    set(t.TexCoord2f); set(t.TexCoord2i); set(t.Color4ub); set(t.Color4f); set(t.Rectf);
+    set(t.LineWidth); set(t.PointSize); set(t.LineStipple); set(t.ShadeModel); set(t.Hint);
+    set(t.Enable); set(t.Disable); set(t.BlendFunc); set(t.AlphaFunc); set(t.Scissor);
+    set(t.Viewport); set(t.ColorMask); set(t.StencilFunc); set(t.StencilOp); set(t.StencilMask);
+    set(t.ClearStencil); set(t.ClearColor); set(t.Clear); set(t.GetIntegerv); set(t.GetString);
+    set(t.GetError); set(t.MatrixMode); set(t.LoadIdentity); set(t.Ortho); set(t.Translatef);
+    set(t.Scalef); set(t.PushMatrix); set(t.PopMatrix); set(t.GenTextures); set(t.DeleteTextures);
+    set(t.BindTexture); set(t.TexImage2D); set(t.TexSubImage2D); set(t.TexParameteri);
+    set(t.TexParameterf); set(t.TexEnvi); set(t.PixelStorei); set(t.ReadBuffer);
+    set(t.DrawBuffer); set(t.ReadPixels); set(t.CopyTexSubImage2D); set(t.Flush); set(t.Finish);
+    set(t.DepthMask); set(t.PixelTransferi); set(t.PixelTransferf); set(t.WindowPos2i);
+    set(t.DrawPixels);
+  return t;
+}
+const gl_api kNullGl = make_null_gl();
+
 struct bench_window {
   int win = -1;
   tw *root = nullptr;
@@ -89,25 +113,41 @@ void change_tenth() {
 }
 
 // One frame a iteration: a tenth of the cells change, then the window
-// draws them (partial) or everything (full). Arg: 0 Mesa, 1 the recorder.
+// draws them (partial) or everything (full). Arg: 0 Mesa, 1 the recorder,
+// 2 a GL table that does nothing.
 void run_frames(benchmark::State &state, bool full) {
   if (!setup()) return state.SkipWithError("no display");
-  bool rec = state.range(0);
-  if (rec) glrecord_start(false);
+  int mode = (int)state.range(0);
+  const gl_api *old = gl;
+  if (mode == 1) glrecord_start(false);
+  if (mode == 2) glapi_install(&kNullGl);
   for (auto _ : state) {
     change_tenth();
     if (full) G.wins[B.win].needs_draw = G.wins[B.win].full_redraw = 1;
-    if (rec) glrecord_clear();
+    if (mode == 1) glrecord_clear();
     benchmark::DoNotOptimize(gui_draw_window(B.win));
   }
-  if (rec) glrecord_stop();
+  if (mode == 1) glrecord_stop();
+  if (mode == 2) glapi_install(old);
   while (G.wins[B.win].needs_draw) gui_draw_window(B.win);
-  state.SetLabel(rec ? "recorder" : "mesa");
+  static const char *const kLabels[] = {"mesa", "recorder", "no GL"};
+  state.SetLabel(kLabels[mode]);
 }
 
 void BM_PartialFrame(benchmark::State &state) { run_frames(state, false); }
 void BM_FullFrame(benchmark::State &state) { run_frames(state, true); }
-BENCHMARK(BM_PartialFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_FullFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PartialFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// The presentation alone (the platform's buffer swap of this window), the
+// part of every frame that is the driver's and the X server's.
+void BM_SwapOnly(benchmark::State &state) {
+  if (!setup()) return state.SkipWithError("no display");
+  for (auto _ : state) {
+    gui_plat_lock(&G.wins[B.win].plat);
+    gui_plat_swap(&G.wins[B.win].plat);
+  }
+}
+BENCHMARK(BM_SwapOnly)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
