@@ -424,6 +424,31 @@ TEST_F(Gui, FramesSetByTheGuiComeBackThroughThePlatform) {
   EXPECT_EQ(native.w, 5000);
 }
 
+TEST_F(Gui, MotionPastTheRootGoesToTheWindowUnderThePointer) {
+  tw *left = root("left", 200, 100);
+  tw *right = root("right", 200, 100);
+  tw *target = tw_new(right, "target", {10, 10, 50, 50});
+  rect lf = {100, 100, 200, 100}, rf = {320, 100, 200, 100};
+  int wl = gui_window_open(left, &lf, 0), wr = gui_window_open(right, &rf, 0);
+  ASSERT_GE(wl, 0);
+  ASSERT_GE(wr, 0);
+  settle(wl);
+  settle(wr);
+  tw_log().clear();
+  // 250 pixels right of the left window's origin is x 30 in the right one.
+  gui_motion_event(wl, 250, 20);
+  int win;
+  int32_t x, y;
+  gui_mouse(&win, &x, &y);
+  EXPECT_EQ(win, wr);
+  EXPECT_EQ(x, 30);
+  EXPECT_EQ(y, 20);
+  EXPECT_EQ(gui_current_window(), wr);
+  ASSERT_FALSE(tw_log().empty());
+  EXPECT_EQ(tw_log().back(), "target:motion(30,20,0)");
+  (void)target;
+}
+
 TEST_F(Gui, ClampingAndFlipping) {
   // The monitors' bounds are the Xvfb screen.
   const rect &B = G.bounds;
