@@ -58,30 +58,30 @@ int ta_sma(double* out, const double* in, int32_t n, int32_t period) {
   return 0;
 }
 
+double ta_ema_stream::step(double x) {
+  if (off) return kChartNoValue;
+  if (seeded) {
+    if (!is_value(x)) return kChartNoValue;  // no value, the average kept
+    e += (x - e) * k;
+    return e;
+  }
+  // The seed is the mean of `period` values in a row; a no-value inside the
+  // window moves the seed on past it.
+  if (!is_value(x)) {
+    have = 0;
+    sum = 0;
+    return kChartNoValue;
+  }
+  sum += x;
+  if (++have < period) return kChartNoValue;
+  seeded = true;
+  e = sum / period;
+  return e;
+}
+
 int ta_ema(double* out, const double* in, int32_t n, int32_t period) {
-  if (period < 1 || period > n) return ta_fill_empty(out, n);
-  ta_fill_empty(out, n);
-  // The seed is the mean of the first `period` values in a row; a no-value
-  // inside that window moves the seed on past it.
-  int32_t start = first_value(in, n), i = start;
-  double s = 0;
-  while (i < n && i - start < period) {
-    if (!is_value(in[i])) {
-      start = i + 1;
-      s = 0;
-    } else {
-      s += in[i];
-    }
-    i++;
-  }
-  if (i - start < period) return 0;
-  double e = s / period, k = 2.0 / (period + 1);
-  out[i - 1] = e;
-  for (; i < n; i++) {
-    if (!is_value(in[i])) continue;  // no value, the average kept
-    e += (in[i] - e) * k;
-    out[i] = e;
-  }
+  ta_ema_stream ema(period, n);
+  for (int32_t i = 0; i < n; i++) out[i] = ema.step(in[i]);
   return 0;
 }
 
@@ -120,6 +120,61 @@ int ta_ema_overlay(chart_plot* chart, chart_ta* inst) {
   return ta_ema(inst->lines[0], chart->close, chart->count, period_of(inst->params[0]));
 }
 
+// Population deviation of the closes of each window about that window's
+// average (the middle band), from sample p on. Written as sliding sums of
+// the closes less a shift K, which is reset to a recent close every p
+// samples (the sums are then taken afresh, so rounding never builds up over
+// more than p steps). Where the sum of squares comes out small beside the
+// terms that went through the sums since then, the subtraction has lost
+// digits: that sample is summed directly (flat runs mostly).
+static void bollinger_deviation(double* dev, const double* close, const double* mid, int32_t n, int32_t p) {
+  double k = 0, s1 = 0, s2 = 0, peak = 0;
+  int32_t cnt = 0;
+  for (int32_t i = p; i < n; i++) {
+    if ((i - p) % p == 0) {
+      k = is_value(close[i]) ? close[i] : k;
+      s1 = s2 = peak = 0;
+      cnt = 0;
+      for (int32_t j = i - p + 1; j <= i; j++) {
+        if (!is_value(close[j])) continue;
+        double y = close[j] - k;
+        s1 += y;
+        s2 += y * y;
+        peak = std::max(peak, y * y);
+        cnt++;
+      }
+    } else {
+      if (is_value(close[i])) {
+        double y = close[i] - k;
+        s1 += y;
+        s2 += y * y;
+        peak = std::max(peak, y * y);
+        cnt++;
+      }
+      if (is_value(close[i - p])) {
+        double y = close[i - p] - k;
+        s1 -= y;
+        s2 -= y * y;
+        cnt--;
+      }
+    }
+    double m = mid[i];
+    if (!is_value(m) || cnt == 0) {
+      dev[i] = kChartNoValue;
+      continue;
+    }
+    double d = m - k;
+    double scale = s2 + cnt * d * d + p * peak;
+    double ss = s2 - 2 * d * s1 + cnt * d * d;
+    if (!(ss > 1e-4 * scale)) {
+      ss = 0;
+      for (int32_t j = i - p + 1; j <= i; j++)
+        if (is_value(close[j])) ss += (close[j] - m) * (close[j] - m);
+    }
+    dev[i] = std::sqrt(ss / cnt);
+  }
+}
+
 // Bollinger bands (overlay 4) and their width (28) and position (29).
 int ta_bollinger(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count, p = period_of(inst->params[0]);
@@ -132,22 +187,7 @@ int ta_bollinger(chart_plot* chart, chart_ta* inst) {
   const double* close = chart->close;
   ta_sma(mid, close, n, p);
   ta_fill_empty(dev, std::min(n, p));
-  for (int32_t i = p; i < n; i++) {
-    double m = mid[i];
-    if (!is_value(m)) {
-      dev[i] = kChartNoValue;
-      continue;
-    }
-    double sum = 0;
-    int32_t count = 0;
-    for (int32_t k = 0; k < p; k++) {
-      double c = close[i - k];
-      if (!is_value(c)) continue;
-      sum += (c - m) * (c - m);
-      count++;
-    }
-    dev[i] = count ? std::sqrt(sum / count) : kChartNoValue;
-  }
+  bollinger_deviation(dev, close, mid, n, p);
   double mult = inst->params[1];
   for (int32_t i = 0; i < n; i++) {
     bool ok = is_value(dev[i]);

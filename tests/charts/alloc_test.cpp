@@ -177,7 +177,8 @@ TEST(Fill, AdjustNewestToOldest) {
                   {day(13), 400, 400, 400, 400, 0, 1}});
   // Halved before the 12th, then doubled again before the 11th; a ratio of
   // 0 is ignored.
-  s.adjustments({{(int32_t)day(12), 50000}, {(int32_t)day(11), 200000}, {(int32_t)day(13), 0}});
+  s.adjustments({{(int32_t)day(12), 50000, nullptr, nullptr}, {(int32_t)day(11), 200000, nullptr, nullptr},
+                 {(int32_t)day(13), 0, nullptr, nullptr}});
   TestPlot plot;
   ASSERT_EQ(alloc_chart_values(plot.get(), 10), 0);
   plot->options = kChartOptAdjust;

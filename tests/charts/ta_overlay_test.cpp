@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 #include "chart_fixture.h"
 #include "charts/history.h"
@@ -354,6 +355,59 @@ TEST(TaOverlay, VwapOverBarsPastTradesAndToday) {
   ASSERT_EQ(ta_vwap(plot.get(), ta), 0);
   expect_series(ta->lines[0], {NV, NV, NV, NV, NV});
   history_set_day_bars_reader(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The deviation as first defined, summed directly over each window: the
+// reference for the sliding sums the bands are computed with.
+std::vector<double> direct_deviation(const std::vector<double>& close, const double* mid, int32_t p) {
+  int32_t n = (int32_t)close.size();
+  std::vector<double> dev(n, kChartNoValue);
+  for (int32_t i = p; i < n; i++) {
+    if (no_value(mid[i])) continue;
+    double sum = 0;
+    int count = 0;
+    for (int32_t k = 0; k < p; k++) {
+      if (no_value(close[i - k])) continue;
+      sum += (close[i - k] - mid[i]) * (close[i - k] - mid[i]);
+      count++;
+    }
+    if (count) dev[i] = std::sqrt(sum / count);
+  }
+  return dev;
+}
+
+TEST(TaOverlay, SlidingDeviationMatchesDirectSums) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 30; round++) {
+    int32_t n = 300 + (int32_t)(rng() % 500);
+    int32_t p = std::vector<int32_t>{2, 3, 5, 20, 50}[rng() % 5];
+    double level = std::vector<double>{0.5, 1000, 2.5e6}[rng() % 3];
+    std::vector<double> close(n);
+    double x = level;
+    for (int32_t i = 0; i < n; i++) {
+      int r = (int)(rng() % 100);
+      if (r < 70) x += level * 0.01 * ((double)(rng() % 2001) / 1000 - 1);  // a walk
+      // else: the close repeats, making flat runs
+      close[i] = (r == 99) ? kChartNoValue : x;  // and a few gaps
+    }
+    TestPlot plot;
+    plot.set_closes(close);
+    chart_ta* bb = overlay(plot, 4, {(float)p, 1});
+    std::vector<double> want = direct_deviation(close, bb->lines[0], p);
+    for (int32_t i = 0; i < n; i++) {
+      if (no_value(want[i])) {
+        EXPECT_TRUE(no_value(bb->lines[1][i])) << i;
+        continue;
+      }
+      double got = bb->lines[1][i] - bb->lines[0][i];
+      EXPECT_NEAR(got, want[i], 1e-9 * std::max(std::fabs(got), std::fabs(want[i])) + 1e-12 * level)
+          << "round " << round << " p " << p << " sample " << i;
+    }
+  }
 }
 
 }  // namespace
