@@ -58,27 +58,6 @@ int ta_sma(double* out, const double* in, int32_t n, int32_t period) {
   return 0;
 }
 
-double ta_ema_stream::step(double x) {
-  if (off) return kChartNoValue;
-  if (seeded) {
-    if (!is_value(x)) return kChartNoValue;  // no value, the average kept
-    e += (x - e) * k;
-    return e;
-  }
-  // The seed is the mean of `period` values in a row; a no-value inside the
-  // window moves the seed on past it.
-  if (!is_value(x)) {
-    have = 0;
-    sum = 0;
-    return kChartNoValue;
-  }
-  sum += x;
-  if (++have < period) return kChartNoValue;
-  seeded = true;
-  e = sum / period;
-  return e;
-}
-
 int ta_ema(double* out, const double* in, int32_t n, int32_t period) {
   ta_ema_stream ema(period, n);
   for (int32_t i = 0; i < n; i++) out[i] = ema.step(in[i]);
@@ -126,12 +105,16 @@ int ta_ema_overlay(chart_plot* chart, chart_ta* inst) {
 // samples (the sums are then taken afresh, so rounding never builds up over
 // more than p steps). Where the sum of squares comes out small beside the
 // terms that went through the sums since then, the subtraction has lost
-// digits: that sample is summed directly (flat runs mostly).
-static void bollinger_deviation(double* dev, const double* close, const double* mid, int32_t n, int32_t p) {
+// digits: that sample is summed directly (flat runs mostly). Calls
+// emit(i, deviation) for every sample, no value before sample p.
+template <class Emit>
+static void bollinger_deviation(const double* close, const double* mid, int32_t n, int32_t p, Emit emit) {
+  for (int32_t i = 0; i < std::min(n, p); i++) emit(i, kChartNoValue);
   double k = 0, s1 = 0, s2 = 0, peak = 0;
-  int32_t cnt = 0;
+  int32_t cnt = 0, fresh = 0;
   for (int32_t i = p; i < n; i++) {
-    if ((i - p) % p == 0) {
+    if (--fresh < 0) {
+      fresh = p - 1;
       k = is_value(close[i]) ? close[i] : k;
       s1 = s2 = peak = 0;
       cnt = 0;
@@ -144,23 +127,23 @@ static void bollinger_deviation(double* dev, const double* close, const double* 
         cnt++;
       }
     } else {
+      // One addition a sum per sample: what comes in less what goes out.
+      double yin = 0, yout = 0;
       if (is_value(close[i])) {
-        double y = close[i] - k;
-        s1 += y;
-        s2 += y * y;
-        peak = std::max(peak, y * y);
+        yin = close[i] - k;
+        peak = std::max(peak, yin * yin);
         cnt++;
       }
       if (is_value(close[i - p])) {
-        double y = close[i - p] - k;
-        s1 -= y;
-        s2 -= y * y;
+        yout = close[i - p] - k;
         cnt--;
       }
+      s1 += yin - yout;
+      s2 += yin * yin - yout * yout;
     }
     double m = mid[i];
     if (!is_value(m) || cnt == 0) {
-      dev[i] = kChartNoValue;
+      emit(i, kChartNoValue);
       continue;
     }
     double d = m - k;
@@ -171,7 +154,7 @@ static void bollinger_deviation(double* dev, const double* close, const double* 
       for (int32_t j = i - p + 1; j <= i; j++)
         if (is_value(close[j])) ss += (close[j] - m) * (close[j] - m);
     }
-    dev[i] = std::sqrt(ss / cnt);
+    emit(i, std::sqrt(ss / cnt));
   }
 }
 
@@ -182,29 +165,28 @@ int ta_bollinger(chart_plot* chart, chart_ta* inst) {
   if ((overlay && inst->type != 4) || (!overlay && inst->type != 28 && inst->type != 29) || p < 1 || p > n)
     return ta_clear_lines(chart, inst);
   double* mid = overlay ? inst->lines[0] : alloc_work_values(0, n);
-  double* dev = alloc_work_values(2, n);
-  if (!mid || !dev) return ta_clear_lines(chart, inst);
+  if (!mid) return ta_clear_lines(chart, inst);
   const double* close = chart->close;
   ta_sma(mid, close, n, p);
-  ta_fill_empty(dev, std::min(n, p));
-  bollinger_deviation(dev, close, mid, n, p);
   double mult = inst->params[1];
-  for (int32_t i = 0; i < n; i++) {
-    bool ok = is_value(dev[i]);
-    double up = ok ? mid[i] + dev[i] * mult : kChartNoValue;
-    double lo = ok ? mid[i] - dev[i] * mult : kChartNoValue;
+  double** lines = inst->lines;
+  int32_t type = inst->type;
+  bollinger_deviation(close, mid, n, p, [=](int32_t i, double dev) {
+    bool ok = is_value(dev);
+    double up = ok ? mid[i] + dev * mult : kChartNoValue;
+    double lo = ok ? mid[i] - dev * mult : kChartNoValue;
     if (overlay) {
-      inst->lines[1][i] = up;
-      inst->lines[2][i] = lo;
-    } else if (inst->type == 28) {
+      lines[1][i] = up;
+      lines[2][i] = lo;
+    } else if (type == 28) {
       // Width in percent of the middle band.
-      inst->lines[0][i] = (ok && mid[i] != 0) ? (up - lo) * 100 / mid[i] : kChartNoValue;
+      lines[0][i] = (ok && mid[i] != 0) ? (up - lo) * 100 / mid[i] : kChartNoValue;
     } else {
       // Where the close sits between the bands, in percent.
       bool c = ok && is_value(close[i]) && up != lo;
-      inst->lines[0][i] = c ? (close[i] - lo) * 100 / (up - lo) : kChartNoValue;
+      lines[0][i] = c ? (close[i] - lo) * 100 / (up - lo) : kChartNoValue;
     }
-  }
+  });
   return 0;
 }
 
