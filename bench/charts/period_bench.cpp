@@ -6,11 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "../bench_support.h"
+#include "bench_series.h"
 #include "charts/align.h"
-#include "charts/alloc.h"
 #include "charts/period.h"
-#include "charts/ta.h"
 #include "ssevent.h"
 
 namespace {
@@ -22,9 +20,7 @@ struct Market {
   ss_stock_history* history = nullptr;
 
   Market(int32_t trades_per_day, int32_t day_count, int32_t history_bars) {
-    runtime_once();
-    alloc_init();
-    ta_init();
+    charts_bench_start();
     static ss_exchange ex{};
     ex.index = 2;
     ex.date = sstime_pack_date(14, 3, 2025);

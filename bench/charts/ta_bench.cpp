@@ -5,40 +5,15 @@
 // same sizes comes from scripts/ta_reference/bench.js.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <string>
 
-#include "../bench_support.h"
-#include "charts/alloc.h"
-#include "charts/ta.h"
+#include "bench_series.h"
 
 namespace {
 
 struct BenchPlot {
   chart_plot p{};
-  explicit BenchPlot(int32_t n) {
-    runtime_once();
-    alloc_init();
-    ta_init();
-    alloc_chart_values(&p, n);
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> step(-4, 4), wick(0, 3), vol(1000, 50000);
-    double last = 1000;
-    for (int32_t i = 0; i < n; i++) {
-      double open = last, close = std::max(10.0, open + step(rng));
-      p.times[i] = (ss_time)i;
-      p.open[i] = open;
-      p.close[i] = close;
-      p.high[i] = std::max(open, close) + wick(rng);
-      p.low[i] = std::min(open, close) - wick(rng);
-      p.volume[i] = vol(rng);
-      p.change[i] = i ? close - last : 0;
-      last = close;
-    }
-    p.count = n;
-    p.first_visible = 0;
-    p.last_visible = n - 1;
-  }
+  explicit BenchPlot(int32_t n) { fill_walk(&p, n); }
   ~BenchPlot() {
     alloc_clear_overlays(&p);
     alloc_clear_indicators(&p);
@@ -74,8 +49,7 @@ BENCHMARK(BM_TaComputeAll)->Arg(10000);
 
 // One benchmark per defined id, named "overlay/<id> <short name>".
 int register_all() {
-  runtime_once();
-  ta_init();
+  charts_bench_start();
   for (int overlay = 1; overlay >= 0; overlay--) {
     int32_t slots = overlay ? kTaOverlaySlots : kTaIndicatorSlots;
     for (int32_t id = 0; id < slots; id++) {

@@ -6,13 +6,10 @@
 #include <benchmark/benchmark.h>
 
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "../bench_support.h"
-#include "charts/alloc.h"
-#include "charts/ta.h"
+#include "../charts/bench_series.h"
 
 extern "C" {
 #include "indicators.h"
@@ -27,27 +24,8 @@ struct Series {
   chart_plot p{};
   std::vector<double> out[3];
   Series() {
-    runtime_once();
-    alloc_init();
-    ta_init();
+    fill_walk(&p, kBars);
     TA_Initialize();
-    alloc_chart_values(&p, kBars);
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<double> step(-4, 4), wick(0, 3), vol(1000, 50000);
-    double last = 1000;
-    for (int32_t i = 0; i < kBars; i++) {
-      double open = last, close = std::max(10.0, open + step(rng));
-      p.times[i] = (ss_time)i;
-      p.open[i] = open;
-      p.close[i] = close;
-      p.high[i] = std::max(open, close) + wick(rng);
-      p.low[i] = std::min(open, close) - wick(rng);
-      p.volume[i] = vol(rng);
-      p.change[i] = i ? close - last : 0;
-      last = close;
-    }
-    p.count = kBars;
-    p.last_visible = kBars - 1;
     for (auto& o : out) o.resize(kBars);
   }
   double* o(int k) { return out[k].data(); }
