@@ -58,8 +58,7 @@ struct Market {
       days[d].prev = d ? &days[d - 1] : nullptr;
       days[d].next = d + 1 < days.size() ? &days[d + 1] : nullptr;
     }
-    stock.days = {(uint32_t)days.size(), days.empty() ? nullptr : &days.front(),
-                  days.empty() ? nullptr : &days.back()};
+    stock.days = {(uint32_t)days.size(), days.empty() ? nullptr : &days.front(), days.empty() ? nullptr : &days.back()};
     history = (ss_stock_history*)calloc(1, sizeof(ss_stock_history) + history_bars * sizeof(ss_stock_point));
     history->count = history->capacity = (uint32_t)history_bars;
     ss_time date = sstime_pack_date(1, 1, 2005);

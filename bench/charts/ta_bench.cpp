@@ -55,8 +55,8 @@ int register_all() {
     for (int32_t id = 0; id < slots; id++) {
       const ta_def* def = overlay ? ta_overlay_def(id) : ta_indicator_def(id);
       if (!def) continue;
-      std::string name = std::string(overlay ? "BM_Overlay/" : "BM_Indicator/") + std::to_string(id) + " " +
-                         def->short_name;
+      std::string name =
+          std::string(overlay ? "BM_Overlay/" : "BM_Indicator/") + std::to_string(id) + " " + def->short_name;
       benchmark::RegisterBenchmark(name.c_str(), BM_Ta, overlay, id)->Unit(benchmark::kMillisecond);
     }
   }

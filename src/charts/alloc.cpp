@@ -59,9 +59,7 @@ void alloc_fini(void) {
   g.ready = 0;
 }
 
-static int32_t capacity_for(int32_t n) {
-  return (int32_t)dalloc_round_up((uint32_t)n + kCapacitySpare, kCapacityStep);
-}
+static int32_t capacity_for(int32_t n) { return (int32_t)dalloc_round_up((uint32_t)n + kCapacitySpare, kCapacityStep); }
 
 template <class T>
 static void free_array(T*& p) {

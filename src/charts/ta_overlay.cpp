@@ -397,8 +397,8 @@ int ta_vwap(chart_plot* chart, chart_ta* inst) {
   if (earlier) {
     int32_t fv = std::clamp(chart->first_visible, 0, n - 1);
     ss_time first_time = chart->times[fv];
-    bool want_bars = sstime_date_compare(first_time, today) < 0 &&
-                     (chart->period >= 2 || (chart->options & kChartOptAutoPeriod));
+    bool want_bars =
+        sstime_date_compare(first_time, today) < 0 && (chart->period >= 2 || (chart->options & kChartOptAutoPeriod));
     for (ss_day* day = in->days.head; day; day = day->next) {
       if (sstime_date_compare(day->date, first_time) < 0) continue;
       int32_t nbars = 0;

@@ -292,3 +292,21 @@ TEST(TaIndicator, FusedPassesEqualComposedAverages) {
 }
 
 }  // namespace
+
+namespace {
+
+// RSI reads the samples' own changes (a daily bar's change is from the
+// previous day's close, also for the first bar shown), not close differences.
+TEST(TaIndicator, RsiFollowsBarChanges) {
+  TestPlot plot;
+  plot.set_closes({10, 12, 11, 14});
+  const double change[] = {5, 2, -1, 3};
+  for (int i = 0; i < 4; i++) plot->change[i] = change[i];
+  chart_ta* rsi = indicator(plot, 4, {2});
+  // Sums 7 and 1 over the first three changes, /2: 3.5 and 0.5.
+  EXPECT_DOUBLE_EQ(rsi->lines[0][2], 100 - 100 / (1 + 7.0));
+  // Then (3.5 + 3) / 2 and 0.5 / 2.
+  EXPECT_DOUBLE_EQ(rsi->lines[0][3], 100 - 100 / (1 + 3.25 / 0.25));
+}
+
+}  // namespace

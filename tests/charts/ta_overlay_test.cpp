@@ -9,6 +9,7 @@
 #include <random>
 
 #include "chart_fixture.h"
+#include "chart_model.h"
 #include "charts/history.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -204,34 +205,20 @@ struct NewsList {
   ss_issuer issuer{};
   std::vector<ss_news> items;
   explicit NewsList(std::vector<ss_news> in) : items(std::move(in)) {
-    for (size_t i = 0; i < items.size(); i++) {
-      items[i].prev = i ? &items[i - 1] : nullptr;
-      items[i].next = i + 1 < items.size() ? &items[i + 1] : nullptr;
-    }
     issuer.kind = 3;
-    issuer.news.count = (uint32_t)items.size();
-    issuer.news.head = &items.front();
-    issuer.news.tail = &items.back();
+    link_list(items, &issuer.news);
   }
 };
-
-ss_news news_at(ss_time t, uint32_t flags, uint32_t code) {
-  ss_news n{};
-  n.time = t;
-  n.flags = flags;
-  n.codes[0] = code;
-  return n;
-}
 
 TEST(TaOverlay, NewsCountsPerSample) {
   auto at = [&](int h, int m) { return sstime_pack(0, m, h, 10, 3, 2025); };
   NewsList list({
-      news_at(at(9, 0), 0, 99),                // before the first sample: ends the walk
-      news_at(at(10, 30), 0, 13),              // regular, on sample 0 (10:00)
-      news_at(0, kNewsFlag1, 99),              // no time: skipped
-      news_at(at(12, 0), kNewsFlag1, 99),      // sensitive, on sample 2
-      news_at(at(13, 0), kNewsFlag4, 99),      // related, on sample 3
-      news_at(at(16, 0), kNewsFlag1, 99),      // after the end sentinel
+      make_news(at(9, 0), 0, 99),                // before the first sample: ends the walk
+      make_news(at(10, 30), 0, 13),              // regular, on sample 0 (10:00)
+      make_news(0, kNewsFlag1, 99),              // no time: skipped
+      make_news(at(12, 0), kNewsFlag1, 99),      // sensitive, on sample 2
+      make_news(at(13, 0), kNewsFlag4, 99),      // related, on sample 3
+      make_news(at(16, 0), kNewsFlag1, 99),      // after the end sentinel
   });
   struct Row {
     std::vector<float> params;
@@ -279,29 +266,6 @@ TEST(TaOverlay, NewsCaption) {
   }
 }
 
-// A trade list for VWAP, linked oldest first.
-struct Trades {
-  std::vector<ss_trade> t;
-  void link(ss_list<ss_trade>* list) {
-    for (size_t i = 0; i < t.size(); i++) {
-      t[i].prev = i ? &t[i - 1] : nullptr;
-      t[i].next = i + 1 < t.size() ? &t[i + 1] : nullptr;
-    }
-    list->count = (uint32_t)t.size();
-    list->head = t.empty() ? nullptr : &t.front();
-    list->tail = t.empty() ? nullptr : &t.back();
-  }
-};
-
-ss_trade trade(ss_time time, uint32_t price, uint64_t qty, uint64_t bits) {
-  ss_trade t{};
-  t.time = time;
-  t.price = price;
-  t.volume = qty;
-  t.bits = bits;
-  return t;
-}
-
 const chart_bar* test_bars(const ss_day* day, int32_t* count) {
   static chart_bar bars[] = {{sstime_pack(0, 0, 11, 8, 3, 2025), 0, 30000, 20001, 0, 10}};
   if (day->date != sstime_pack_date(8, 3, 2025)) return nullptr;
@@ -322,13 +286,13 @@ TEST(TaOverlay, VwapOverBarsPastTradesAndToday) {
   bars_day.next = &trades_day;
   trades_day.prev = &bars_day;
   stock.days = {2, &bars_day, &trades_day};
-  Trades past{{trade(at(9, 15, 0, 0), 20000, 10, kTradeVolume), trade(at(9, 15, 1, 0), 0, 10, kTradeVolume)}};
-  past.link(&trades_day.trades);
-  Trades today{{trade(at(10, 10, 0, 30), 10000, 100, kTradeVolume),
-                trade(at(10, 10, 1, 10), 10200, 300, kTradeVolume | kTradeSetsLast),
-                trade(at(10, 10, 1, 20), 50000, 100, kTradeVolume | kTradeCancelled),
-                trade(at(10, 10, 1, 30), 0, 100, kTradeVolume), trade(at(10, 10, 1, 40), 90000, 100, 0)}};
-  today.link(&stock.trades);
+  std::vector<ss_trade> past{make_trade(at(9, 15, 0, 0), 20000, 10, kTradeVolume), make_trade(at(9, 15, 1, 0), 0, 10, kTradeVolume)};
+  link_list(past, &trades_day.trades);
+  std::vector<ss_trade> today{make_trade(at(10, 10, 0, 30), 10000, 100, kTradeVolume),
+                make_trade(at(10, 10, 1, 10), 10200, 300, kTradeVolume | kTradeSetsLast),
+                make_trade(at(10, 10, 1, 20), 50000, 100, kTradeVolume | kTradeCancelled),
+                make_trade(at(10, 10, 1, 30), 0, 100, kTradeVolume), make_trade(at(10, 10, 1, 40), 90000, 100, 0)};
+  link_list(today, &stock.trades);
   history_set_day_bars_reader(test_bars);
 
   TestPlot plot;
