@@ -58,6 +58,15 @@ struct builder {
   }
   builder& period(const char* name, float def, double min = 2) { return param(name, def, min, kTaNoBound, 1, 0); }
   builder& toggle(const char* name, float def) { return param(name, def, 0, 1, 0, 0); }
+  // The parameter sets several entries share.
+  builder& band(const char* name = "Multiplier") { return period("Period", 20).param(name, 2, 0.25, 25, 0.25, 2); }
+  builder& fast_slow(float fast, float slow, float trigger = 0) {
+    period("Fast Period", fast).period("Slow Period", slow);
+    return trigger ? period("Trigger Period", trigger) : *this;
+  }
+  builder& stochastic_lines() {
+    return line("Fast", 4, TA_LINE, 1, TA_FMT_FLOAT1).line("Slow", 7, TA_LINE, 1, TA_FMT_FLOAT1);
+  }
   builder& line(const char* name, int32_t colour, int32_t style, int32_t kind, ta_format fmt) {
     ta_line& l = d->lines[d->line_count++];
     l = {d->short_name, colour, style, kind, fmt};
@@ -108,8 +117,7 @@ static void build_overlays(ta_def* t) {
   def(t, 4)
       .names("Bollinger Bands", "Boll Bands")
       .flags(1, 0, 3)
-      .period("Period", 20)
-      .param("Multiplier", 2, 0.25, 25, 0.25, 2)
+      .band()
       .line("Mid", 10, TA_POINTS, 0, TA_FMT_PRICE)
       .line("Upper", 9, TA_LINE, 0, TA_FMT_PRICE)
       .line("Lower", 9, TA_LINE, 0, TA_FMT_PRICE)
@@ -205,18 +213,14 @@ static void build_indicators(ta_def* t) {
   def(t, 5)
       .names("MACD")
       .flags(1, 0, 3)
-      .period("Fast Period", 12)
-      .period("Slow Period", 26)
-      .period("Trigger Period", 9)
+      .fast_slow(12, 26, 9)
       .line("Fast", 2, TA_LINE, 2, TA_FMT_FLOAT2)
       .line("Smoothed", 3, TA_LINE, 2, TA_FMT_FLOAT2)
       .compute(ta_macd);
   def(t, 6)
       .names("MACD Hist")
       .flags(1, 1, 3)
-      .period("Fast Period", 12)
-      .period("Slow Period", 26)
-      .period("Trigger Period", 9)
+      .fast_slow(12, 26, 9)
       .line("Diff", 14, TA_BARS, 2, TA_FMT_FLOAT2)
       .line("Fast", 2, TA_LINE, 2, TA_FMT_FLOAT2)
       .line("Smoothed", 3, TA_LINE, 2, TA_FMT_FLOAT2)
@@ -235,8 +239,7 @@ static void build_indicators(ta_def* t) {
       .period("%K", 14)
       .period("%K (smooth)", 3)
       .period("%D", 3)
-      .line("Fast", 4, TA_LINE, 1, TA_FMT_FLOAT1)
-      .line("Slow", 7, TA_LINE, 1, TA_FMT_FLOAT1)
+      .stochastic_lines()
       .compute(ta_stochastic);
   def(t, 16)
       .names("Slow Stochastic", "STO Slow")
@@ -244,8 +247,7 @@ static void build_indicators(ta_def* t) {
       .fixed(0, 100)
       .period("%K", 14)
       .period("%D", 3)
-      .line("Fast", 4, TA_LINE, 1, TA_FMT_FLOAT1)
-      .line("Slow", 7, TA_LINE, 1, TA_FMT_FLOAT1)
+      .stochastic_lines()
       .compute(ta_stochastic);
   def(t, 17)
       .names("Fast Stochastic", "STO Fast")
@@ -253,8 +255,7 @@ static void build_indicators(ta_def* t) {
       .fixed(0, 100)
       .period("%K", 14)
       .period("%D", 3)
-      .line("Fast", 4, TA_LINE, 1, TA_FMT_FLOAT1)
-      .line("Slow", 7, TA_LINE, 1, TA_FMT_FLOAT1)
+      .stochastic_lines()
       .compute(ta_stochastic);
   def(t, 18)
       .names("Stochastic RSI", "STO RSI")
@@ -276,8 +277,7 @@ static void build_indicators(ta_def* t) {
   def(t, 23)
       .names("% Volume Oscillator", "PVO")
       .flags(0, 0, 1)
-      .period("Fast Period", 12)
-      .period("Slow Period", 26)
+      .fast_slow(12, 26)
       .line("PVO", 5, TA_LINE, 2, TA_FMT_FLOAT2)
       .compute(ta_pvo);
   def(t, 25)
@@ -289,15 +289,13 @@ static void build_indicators(ta_def* t) {
   def(t, 28)
       .names("Bollinger Band Width", "Boll Band Width")
       .flags(1, 0, 3)
-      .period("Period", 20)
-      .param("Multiplier", 2, 0.25, 25, 0.25, 2)
+      .band()
       .line("Width", 9, TA_LINE, 2, TA_FMT_FLOAT1)
       .compute(ta_bollinger);
   def(t, 29)
       .names("Bollinger Band %", "Boll Band %")
       .flags(0, 0, 1)
-      .period("Period", 20)
-      .param("Multiplier", 2, 0.25, 25, 0.25, 2)
+      .band()
       .line("% Width", 9, TA_LINE, 2, TA_FMT_PERCENT)
       .compute(ta_bollinger);
   def(t, 33)
@@ -309,23 +307,19 @@ static void build_indicators(ta_def* t) {
   def(t, 35)
       .names("Absolute Price Oscillator", "APO")
       .flags(1, 0, 3)
-      .period("Fast Period", 10)
-      .period("Slow Period", 30)
+      .fast_slow(10, 30)
       .line("APO", 5, TA_LINE, 2, TA_FMT_FLOAT2)
       .compute(ta_apo);
   def(t, 36)
       .names("% Price Oscillator", "PPO")
       .flags(0, 0, 1)
-      .period("Fast Period", 12)
-      .period("Slow Period", 26)
+      .fast_slow(12, 26)
       .line("PPO", 5, TA_LINE, 2, TA_FMT_FLOAT2)
       .compute(ta_ppo);
   def(t, 37)
       .names("% Price Oscillator Hist", "PPO Hist")
       .flags(0, 1, 1)
-      .period("Fast Period", 12)
-      .period("Slow Period", 26)
-      .period("Trigger Period", 9)
+      .fast_slow(12, 26, 9)
       .line("Diff", 14, TA_BARS, 2, TA_FMT_FLOAT2)
       .line("Fast", 5, TA_LINE, 2, TA_FMT_FLOAT2)
       .line("Slow", 6, TA_LINE, 2, TA_FMT_FLOAT2)
@@ -334,9 +328,7 @@ static void build_indicators(ta_def* t) {
   def(t, 38)
       .names("% Volume Oscillator Hist", "PVO Hist")
       .flags(0, 1, 1)
-      .period("Fast Period", 12)
-      .period("Slow Period", 26)
-      .period("Trigger Period", 9)
+      .fast_slow(12, 26, 9)
       .line("PVO Hist", 14, TA_BARS, 2, TA_FMT_FLOAT2)
       .line(nullptr, 5, TA_LINE, 2, TA_FMT_FLOAT2)
       .line(nullptr, 6, TA_LINE, 2, TA_FMT_FLOAT2)
