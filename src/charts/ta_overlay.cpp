@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <vector>
 
 #include "charts/alloc.h"
 #include "charts/history.h"
@@ -227,29 +228,49 @@ int ta_keltner(chart_plot* chart, chart_ta* inst) {
   return 0;
 }
 
+namespace {
+// The extreme of a sliding window of samples, kept as a queue of indexes
+// whose values only fall (for the highest) or only rise (for the lowest)
+// from front to back: each index goes in and out once.
+template <bool kHighest>
+struct window_extreme {
+  const double* v;
+  int32_t* q;  // room for every sample
+  int32_t head = 0, tail = 0;
+
+  void push(int32_t i) {
+    while (tail > head && (kHighest ? v[q[tail - 1]] <= v[i] : v[q[tail - 1]] >= v[i])) tail--;
+    q[tail++] = i;
+  }
+  double over(int32_t from) {  // extreme of [from, last pushed]
+    while (q[head] < from) head++;
+    return v[q[head]];
+  }
+};
+
+// Index queues of the channel windows; grown, never shrunk (UI thread only).
+std::vector<int32_t> g_channel_queue[2];
+}  // namespace
+
+// Each side takes the bar's own extreme when it passes the channel, else
+// the extreme of the period - 1 samples before it.
 int ta_price_channels(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count, p = period_of(inst->params[0]);
   if (n < 1 || p < 1) return ta_clear_lines(chart, inst);
+  for (auto& q : g_channel_queue)
+    if ((int32_t)q.size() < n) q.resize(n);
   const double *high = chart->high, *low = chart->low;
   double *up = inst->lines[0], *lo = inst->lines[1];
+  window_extreme<true> hi_q{high, g_channel_queue[0].data()};
+  window_extreme<false> lo_q{low, g_channel_queue[1].data()};
   up[0] = high[0];
   lo[0] = low[0];
   for (int32_t i = 1; i < n; i++) {
-    int32_t from = std::max(0, i - p + 1);
-    if (high[i] >= up[i - 1]) {
-      up[i] = high[i];
-    } else {
-      double m = high[i - 1];
-      for (int32_t k = i - 2; k >= from; k--) m = std::max(m, high[k]);
-      up[i] = m;
-    }
-    if (low[i] <= lo[i - 1]) {
-      lo[i] = low[i];
-    } else {
-      double m = low[i - 1];
-      for (int32_t k = i - 2; k >= from; k--) m = std::min(m, low[k]);
-      lo[i] = m;
-    }
+    int32_t from = std::max(0, std::min(i - 1, i - p + 1));
+    hi_q.push(i - 1);
+    lo_q.push(i - 1);
+    up[i] = high[i] >= up[i - 1] ? high[i] : hi_q.over(from);
+    lo[i] = low[i] <= lo[i - 1] ? low[i] : lo_q.over(from);
   }
   return 0;
 }

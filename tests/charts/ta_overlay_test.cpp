@@ -375,3 +375,42 @@ TEST(TaOverlay, SlidingDeviationMatchesDirectSums) {
 }
 
 }  // namespace
+
+namespace {
+
+// The channels as first defined: a rescan of the earlier samples for every
+// bar inside the channel; the reference for the queued extremes.
+TEST(TaOverlay, PriceChannelsMatchRescans) {
+  std::mt19937 rng(17);
+  for (int round = 0; round < 40; round++) {
+    int32_t n = 1 + (int32_t)(rng() % 300), p = 1 + (int32_t)(rng() % 25);
+    std::vector<double> high(n), low(n);
+    for (int32_t i = 0; i < n; i++) {
+      double mid = 100 + (double)(rng() % 40);  // repeats on purpose
+      high[i] = mid + (double)(rng() % 5);
+      low[i] = mid - (double)(rng() % 5);
+    }
+    std::vector<double> up(n), lo(n);
+    up[0] = high[0];
+    lo[0] = low[0];
+    for (int32_t i = 1; i < n; i++) {
+      int32_t from = std::max(0, i - p + 1);
+      double mh = high[i - 1], ml = low[i - 1];
+      for (int32_t k = i - 2; k >= from; k--) {
+        mh = std::max(mh, high[k]);
+        ml = std::min(ml, low[k]);
+      }
+      up[i] = high[i] >= up[i - 1] ? high[i] : mh;
+      lo[i] = low[i] <= lo[i - 1] ? low[i] : ml;
+    }
+    TestPlot plot;
+    plot.set_bars(high, high, low, low, std::vector<double>(n, 0.0));
+    chart_ta* ch = overlay(plot, 7, {(float)p});
+    for (int32_t i = 0; i < n; i++) {
+      ASSERT_EQ(ch->lines[0][i], up[i]) << "p " << p << " sample " << i;
+      ASSERT_EQ(ch->lines[1][i], lo[i]) << "p " << p << " sample " << i;
+    }
+  }
+}
+
+}  // namespace
