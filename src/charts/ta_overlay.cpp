@@ -1,16 +1,16 @@
 // Series helpers and overlay computations of the technical analysis.
 //
 // Every value array uses kChartNoValue for "no value here"; a NaN counts as a
-// value. Routines borrow work slots 0-2 of alloc_work_values and keep nothing
-// in them between calls. Each is one or two linear passes, except the
-// Bollinger deviation (period x n, written directly: a sliding sum of squares
-// loses too much to cancellation on flat runs) and the channel rescans.
+// value. Routines borrow work slots of alloc_work_values (0-2; the price
+// channels 0-3) and keep nothing in them between calls. Every routine is a
+// few linear passes: the Bollinger deviation slides its sums (summing a
+// window directly only where the sliding form would lose digits) and the
+// channels take window extremes block-wise instead of rescanning.
 #include "charts/ta_overlay.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
-#include <vector>
 
 #include "charts/alloc.h"
 #include "charts/history.h"
@@ -228,49 +228,50 @@ int ta_keltner(chart_plot* chart, chart_ta* inst) {
   return 0;
 }
 
-namespace {
-// The extreme of a sliding window of samples, kept as a queue of indexes
-// whose values only fall (for the highest) or only rise (for the lowest)
-// from front to back: each index goes in and out once.
-template <bool kHighest>
-struct window_extreme {
-  const double* v;
-  int32_t* q;  // room for every sample
-  int32_t head = 0, tail = 0;
-
-  void push(int32_t i) {
-    while (tail > head && (kHighest ? v[q[tail - 1]] <= v[i] : v[q[tail - 1]] >= v[i])) tail--;
-    q[tail++] = i;
+// Extremes of every window of w samples ending at each index, without a
+// branch on the data (van Herk / Gil-Werman): within blocks of w samples, a
+// running extreme from each block's start (pre) and to each block's end
+// (suf); the window [j - w + 1, j] spans at most two blocks, so its extreme
+// is that of suf at its start and pre at its end.
+template <class Pick>
+static void block_extremes(const double* v, int32_t n, int32_t w, double* pre, double* suf, Pick pick) {
+  for (int32_t b = 0; b < n; b += w) {
+    int32_t end = std::min(n, b + w);
+    pre[b] = v[b];
+    for (int32_t j = b + 1; j < end; j++) pre[j] = pick(pre[j - 1], v[j]);
+    suf[end - 1] = v[end - 1];
+    for (int32_t j = end - 2; j >= b; j--) suf[j] = pick(suf[j + 1], v[j]);
   }
-  double over(int32_t from) {  // extreme of [from, last pushed]
-    while (q[head] < from) head++;
-    return v[q[head]];
-  }
-};
-
-// Index queues of the channel windows; grown, never shrunk (UI thread only).
-std::vector<int32_t> g_channel_queue[2];
-}  // namespace
+}
 
 // Each side takes the bar's own extreme when it passes the channel, else
-// the extreme of the period - 1 samples before it.
+// the extreme of the period - 1 samples before it (fewer at the start;
+// just the sample before for a period of 1 or 2).
 int ta_price_channels(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count, p = period_of(inst->params[0]);
-  if (n < 1 || p < 1) return ta_clear_lines(chart, inst);
-  for (auto& q : g_channel_queue)
-    if ((int32_t)q.size() < n) q.resize(n);
+  int32_t w = std::max(p - 1, 1);
+  double* hpre = alloc_work_values(0, n);
+  double* hsuf = alloc_work_values(1, n);
+  double* lpre = alloc_work_values(2, n);
+  double* lsuf = alloc_work_values(3, n);
+  if (n < 1 || p < 1 || !hpre || !hsuf || !lpre || !lsuf) return ta_clear_lines(chart, inst);
   const double *high = chart->high, *low = chart->low;
-  double *up = inst->lines[0], *lo = inst->lines[1];
-  window_extreme<true> hi_q{high, g_channel_queue[0].data()};
-  window_extreme<false> lo_q{low, g_channel_queue[1].data()};
+  auto hi = [](double a, double b) { return std::max(a, b); };
+  auto lo = [](double a, double b) { return std::min(a, b); };
+  block_extremes(high, n, w, hpre, hsuf, hi);
+  block_extremes(low, n, w, lpre, lsuf, lo);
+  double *up = inst->lines[0], *dn = inst->lines[1];
   up[0] = high[0];
-  lo[0] = low[0];
+  dn[0] = low[0];
+  double run_hi = high[0], run_lo = low[0];  // over [0, i - 1] while the window is not whole
   for (int32_t i = 1; i < n; i++) {
-    int32_t from = std::max(0, std::min(i - 1, i - p + 1));
-    hi_q.push(i - 1);
-    lo_q.push(i - 1);
-    up[i] = high[i] >= up[i - 1] ? high[i] : hi_q.over(from);
-    lo[i] = low[i] <= lo[i - 1] ? low[i] : lo_q.over(from);
+    int32_t a = i - w;  // the window before sample i: [a, i - 1]
+    double mh = a >= 0 ? hi(hsuf[a], hpre[i - 1]) : run_hi;
+    double ml = a >= 0 ? lo(lsuf[a], lpre[i - 1]) : run_lo;
+    up[i] = high[i] >= up[i - 1] ? high[i] : mh;
+    dn[i] = low[i] <= dn[i - 1] ? low[i] : ml;
+    run_hi = hi(run_hi, high[i]);
+    run_lo = lo(run_lo, low[i]);
   }
   return 0;
 }
