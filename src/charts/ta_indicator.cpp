@@ -173,12 +173,13 @@ int ta_accum_dist(chart_plot* chart, chart_ta* inst) {
 
 // Two simple averages of one input in one pass, each as ta_sma gives it
 // (the divisor is the period, no-value inputs skipped); calls
-// out(i, fast, slow) for every sample.
+// out(i, fast has a value, fast sum, slow has a value, slow sum) for every
+// sample, the division left to the caller.
 template <class Out>
 static void sma_pair(const double* in, int32_t n, int32_t pf, int32_t ps, Out out) {
   bool fast_ok = pf >= 1 && pf <= n, slow_ok = ps >= 1 && ps <= n;
   int32_t f = 0;
-  while (f < n && !is_value(in[f])) out(f++, kChartNoValue, kChartNoValue);
+  while (f < n && !is_value(in[f])) out(f++, false, 0.0, false, 0.0);
   double sf = 0, ss = 0;
   for (int32_t i = f; i < n; i++) {
     double x = in[i];
@@ -188,7 +189,7 @@ static void sma_pair(const double* in, int32_t n, int32_t pf, int32_t ps, Out ou
     }
     if (fast_ok && i - pf >= f && is_value(in[i - pf])) sf -= in[i - pf];
     if (slow_ok && i - ps >= f && is_value(in[i - ps])) ss -= in[i - ps];
-    out(i, fast_ok && i >= f + pf - 1 ? sf / pf : kChartNoValue, slow_ok && i >= f + ps - 1 ? ss / ps : kChartNoValue);
+    out(i, fast_ok && i >= f + pf - 1, sf, slow_ok && i >= f + ps - 1, ss);
   }
 }
 
@@ -199,8 +200,11 @@ static int percent_oscillator(chart_plot* chart, chart_ta* inst, const double* i
   int32_t n = chart->count;
   double* o = hist ? inst->lines[2] : inst->lines[0];
   ta_ema_stream trigger(period_of(inst->params[2]), n);
-  sma_pair(in, n, period_of(inst->params[0]), period_of(inst->params[1]), [&](int32_t i, double fast, double slow) {
-    double v = is_value(slow) && slow != 0 && is_value(fast) ? (fast - slow) * 100 / slow : kChartNoValue;
+  int32_t pf = period_of(inst->params[0]), ps = period_of(inst->params[1]);
+  // (sf/pf - ss/ps) x 100 / (ss/ps) with one division a sample.
+  double kf = (double)ps * 100, ks = (double)pf * 100, kd = pf;
+  sma_pair(in, n, pf, ps, [&](int32_t i, bool fast_ok, double sf, bool slow_ok, double ss) {
+    double v = slow_ok && ss != 0 && fast_ok ? (sf * kf - ss * ks) / (ss * kd) : kChartNoValue;
     o[i] = v;
     if (hist) {
       double t = trigger.step(v);
@@ -259,9 +263,9 @@ int ta_momentum(chart_plot* chart, chart_ta* inst) {
 
 int ta_apo(chart_plot* chart, chart_ta* inst) {
   double* out = inst->lines[0];
-  sma_pair(chart->close, chart->count, period_of(inst->params[0]), period_of(inst->params[1]),
-           [out](int32_t i, double fast, double slow) {
-             out[i] = is_value(fast) && is_value(slow) ? fast - slow : kChartNoValue;
-           });
+  int32_t pf = period_of(inst->params[0]), ps = period_of(inst->params[1]);
+  sma_pair(chart->close, chart->count, pf, ps, [=](int32_t i, bool fast_ok, double sf, bool slow_ok, double ss) {
+    out[i] = fast_ok && slow_ok ? sf / pf - ss / ps : kChartNoValue;
+  });
   return 0;
 }
