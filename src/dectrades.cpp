@@ -218,8 +218,16 @@ int decode_list(ss_stock* s, const uint8_t* in, int32_t n, bool all) {
 
 int dectrades_decode_one(const uint8_t* in, int32_t n, ss_stock* s, uint32_t* ref, ss_time* running, int brokers,
                          int skip) {
-  int r = read_group(in, n, s, ref, running, brokers != 0, true);
-  if (r <= 0 || skip) return r;
+  uint32_t ref_copy = *ref;
+  ss_time running_copy = *running;
+  int r = read_group(in, n, s, &ref_copy, &running_copy, brokers != 0, true);
+  if (r <= 0 || skip) {
+    if (r > 0) {
+      *ref = ref_copy;
+      *running = running_copy;
+    }
+    return r;
+  }
   return read_group(in, n, s, ref, running, brokers != 0, false);
 }
 
