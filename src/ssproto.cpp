@@ -7,6 +7,7 @@
 // are decoded again when more arrive: dispatch snapshots all decoder state
 // before the header and puts it back on 0 or -1.
 #include "ssproto.h"
+#include "ssproto_queue.h"
 
 #include <atomic>
 #include <cstdio>
@@ -483,16 +484,6 @@ int do_trade(ssproto_msg* m) {
 // ===========================================================================
 // Families still to be built. Each keeps its place in the table.
 
-
-// Minimal version: replaced when index tick and trade variant messages are built.
-int do_index_tick(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when index tick and trade variant messages are built.
-int do_index_values(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when index tick and trade variant messages are built.
-int do_trade_variant(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when index tick and trade variant messages are built.
-int do_trade_amend(ssproto_msg* m) { return not_built(m); }
-
 // Minimal version: replaced when stream control and block messages are built.
 int do_run(ssproto_msg* m) { return not_built(m); }
 // Minimal version: replaced when stream control and block messages are built.
@@ -518,18 +509,6 @@ int do_day_begin(ssproto_msg* m) { return not_built(m); }
 // Minimal version: replaced when stream control and block messages are built.
 int do_day_end(ssproto_msg* m) { return not_built(m); }
 
-// Minimal version: replaced when depth queue and trade-list messages are built.
-int do_queue(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when depth queue and trade-list messages are built.
-int do_queue_block(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when depth queue and trade-list messages are built.
-int do_depth_answer(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when depth queue and trade-list messages are built.
-int do_out_of_order(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when depth queue and trade-list messages are built.
-int do_skip_word(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when depth queue and trade-list messages are built.
-int do_trade_list(ssproto_msg* m) { return not_built(m); }
 
 // Minimal version: replaced when backfill, priority and firm-order messages are built.
 int do_priority(ssproto_msg* m) { return not_built(m); }
@@ -643,7 +622,7 @@ constexpr type_range kHandlers[] = {
     {27, 27, do_run, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
-    {31, 31, do_index_tick, kCounts},
+    {31, 31, ssproto_do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
@@ -661,15 +640,15 @@ constexpr type_range kHandlers[] = {
     {57, 57, do_day_begin, kCounts},
     {58, 58, do_day_end, kCounts},
     {59, 59, do_select_exchange, 0},
-    {60, 61, do_queue, kCounts},
-    {62, 63, do_queue_block, kCounts},
-    {64, 67, do_depth_answer, 0},
-    {68, 68, do_out_of_order, kCounts},
-    {69, 69, do_skip_word, 0},
-    {70, 71, do_trade_variant, kCounts},
-    {72, 72, do_trade_amend, kCounts},
-    {75, 76, do_trade_list, 0},
-    {80, 83, do_index_values, kCounts},
+    {60, 61, ssproto_do_queue, kCounts},
+    {62, 63, ssproto_do_queue_block, kCounts},
+    {64, 67, ssproto_do_depth_answer, 0},
+    {68, 68, ssproto_do_out_of_order, kCounts},
+    {69, 69, ssproto_do_skip_word, 0},
+    {70, 71, ssproto_do_trade_variant, kCounts},
+    {72, 72, ssproto_do_trade_amend, kCounts},
+    {75, 76, ssproto_do_trade_list, 0},
+    {80, 83, ssproto_do_index_values, kCounts},
     {90, 90, do_block, kCounts},
     {91, 91, do_priority, 0},
     {100, 101, do_backfill, 0},
