@@ -18,7 +18,7 @@ constexpr uint8_t kFlagSecond = 0x20;
 constexpr uint8_t kFlagAsAt = 0x40;
 constexpr uint32_t kTradeRoom = kEncodeRoomVint * 2 + 2 + kEncodeRoomVlong * 2 + 2 + kEncodeRoomCode * 2;
 
-int write_trade(uint8_t* p, const enctrades_trade& t, ss_time* running, bool brokers) {
+int write_trade(uint8_t* p, const enctrades_trade& t, ss_time* running, bool brokers, enctrades_broker_fn put_broker) {
   int32_t n = 0;
   int r = encode_time_offset(p, t.time, running);
   if (r < 0) return -1;
@@ -50,9 +50,9 @@ int write_trade(uint8_t* p, const enctrades_trade& t, ss_time* running, bool bro
       log(LOG_ERROR, kSrc, "trade at %u has no broker", t.price);
       return -1;
     }
-    if ((r = encode_broker(p + n, t.buyer)) < 0) return -1;
+    if ((r = put_broker(p + n, t.buyer)) < 0) return -1;
     n += r;
-    if ((r = encode_broker(p + n, t.seller)) < 0) return -1;
+    if ((r = put_broker(p + n, t.seller)) < 0) return -1;
     n += r;
   }
   return n;
@@ -77,7 +77,8 @@ enctrades_trade from_model(const ss_trade* t) {
 }  // namespace
 
 int enctrades_encode_one(growbuf* out, const enctrades_trade* trades, uint32_t k, uint32_t* ref, ss_time* running,
-                         int brokers) {
+                         int brokers, enctrades_broker_fn put_broker) {
+  if (!put_broker) put_broker = encode_broker;
   const int32_t start = out->len;
   uint32_t r2 = *ref;
   ss_time run = *running;
@@ -97,7 +98,7 @@ int enctrades_encode_one(growbuf* out, const enctrades_trade* trades, uint32_t k
       return -1;
     }
     uint8_t* q = growbuf_reserve(out, kTradeRoom);
-    int r = q ? write_trade(q, trades[i], &run, brokers != 0) : -1;
+    int r = q ? write_trade(q, trades[i], &run, brokers != 0, put_broker) : -1;
     if (r < 0) {
       growbuf_truncate(out, start);
       return -1;

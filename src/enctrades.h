@@ -22,11 +22,16 @@ struct enctrades_trade {
   const char* seller;
 };
 
+// Writes a broker code as encode_broker does; a writer that must not read
+// the model's broker table (another thread's) passes its own.
+typedef int (*enctrades_broker_fn)(uint8_t* out, const char* code);
+
 // k trades at trades[0].price, against *ref and *running (both moved). k may
-// be 0 (an empty group). Bytes written, or -1 (output as it was) after an
-// ERROR line: a field no encoding carries, or no broker where one is due.
+// be 0 (an empty group). put_broker null: encode_broker. Bytes written, or -1
+// (output as it was) after an ERROR line: a field no encoding carries, or no
+// broker where one is due.
 int enctrades_encode_one(growbuf* out, const enctrades_trade* trades, uint32_t k, uint32_t* ref, ss_time* running,
-                         int brokers);
+                         int brokers, enctrades_broker_fn put_broker = nullptr);
 // The stock's whole trade list, runs of one price as one group, from the
 // reference price ref and running time `running` (a reader starts from the
 // same). Brokers as the stock's exchange carries them. Bytes or -1.

@@ -144,7 +144,9 @@ TEST_F(DepthList, RoundTripsIntoASecondStock) {
     EXPECT_EQ(side_of(a, 0), side_of(b, 0));
     EXPECT_EQ(a->levels[0]->price, b->bid);
     EXPECT_TRUE(b->flags & kRqBidLoaded);
-    if (c.brokers) EXPECT_EQ("ZQ3", side_of(b, 0)[0].orders[0].broker);  // the brokers came across
+    if (c.brokers) {
+      EXPECT_EQ("ZQ3", side_of(b, 0)[0].orders[0].broker);  // the brokers came across
+    }
   }
 }
 
