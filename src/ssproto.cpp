@@ -1090,6 +1090,13 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
       return nullptr;
     }
     s->flags = kAddedStockFlags;
+  } else if (!m->given && !(s->flags & (kInCurrent | kInRequestBits))) {
+    // The stream names a stock for the first time since the model started or
+    // was reset (a reset leaves the record, not current, with no request
+    // bits). From here the stream carries its whole book, as for a stock it
+    // adds: without these bits a replay after a reset would stall every side
+    // that runs empty and ask for queues a fresh client never needs.
+    s->flags |= kAddedStockFlags;
   }
   warm_stock(s);
   m->stock = s;
