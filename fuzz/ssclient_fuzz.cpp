@@ -21,6 +21,7 @@
 #include "log.h"
 #include "plat.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "ssio.h"
 #include "ssmodel.h"
 #include "ssproto.h"

@@ -11,6 +11,7 @@
 
 #include "decblk.h"
 #include "decode.h"
+#include "chash.h"
 #include "log.h"
 
 static const char kSrc[] = "src/dechdr";
@@ -28,18 +29,21 @@ bool index_linked(const ss_exchange* ex, const ss_index* x) {
   return ssmodel_load(x->cur_prev) != nullptr || ssmodel_load(ex->current_indices.head) == x;
 }
 
-// The instrument k places after the current code's own in its list. A
+// The instrument k places after the current code's own in its list. The
+// current code is read from the exchange's own tables: it is at most 11
+// characters already, so the model's lookup (which cuts a code to 11 first)
+// would find the same record, and the codec calls nothing in the model. A
 // current code that is not in the list (an index code before a stock step, a
 // stock that is not current, no code at all) has no place to step from.
 instr* step_stocks(ss_exchange* ex, int32_t k) {
-  ss_stock* s = ssmodel_find_stock(ex, ex->cur_code);
+  ss_stock* s = static_cast<ss_stock*>(chash_find(&ex->stocks, ex->cur_code));
   if (!s || !stock_linked(ex, s)) return nullptr;
   for (int32_t i = 0; s && i < k; i++) s = ssmodel_load(s->current.next);
   return s;
 }
 
 instr* step_indices(ss_exchange* ex, int32_t k) {
-  ss_index* x = ssmodel_find_index(ex, ex->cur_code);
+  ss_index* x = static_cast<ss_index*>(chash_find(&ex->indices, ex->cur_code));
   if (!x || !index_linked(ex, x)) return nullptr;
   for (int32_t i = 0; x && i < k; i++) x = ssmodel_load(x->cur_next);
   return x;

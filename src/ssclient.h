@@ -194,11 +194,6 @@ int ssclient_enqueue(uint32_t kind, void* pointer, uint64_t a, uint64_t b, uint6
 // Requests waiting in the ring (either thread; a snapshot).
 int32_t ssclient_ring_count(void);
 
-// Io thread side of the ring: the span [*tail, *head) to encode (slots
-// modulo 256), a slot, and the new tail once the span is done.
-void ssclient_ring_span(uint32_t* tail, uint32_t* head);
-ss_request* ssclient_ring_slot(uint32_t slot);
-void ssclient_ring_consume(uint32_t new_tail);
 
 // Request senders (user-interface thread, core lock held) -----------------------
 // Each returns 0 (also when the request is already made or not needed) or -1
@@ -230,9 +225,6 @@ int32_t ssclient_request_http(const char* url, ss_http_handler handler, void* co
 int ssclient_cancel_http(int32_t id);
 int ssclient_send_block(uint32_t number, const void* data, int32_t length);
 
-// Records the request pools hand out; the encoder gives them back.
-void ssclient_free_http_request(ss_http_request* req);
-void ssclient_free_request_buffer(growbuf* gb);
 
 // Usage log: entries of news items and profiles opened in the last day.
 int32_t ssclient_usage_count(void);
@@ -242,9 +234,7 @@ int32_t ssclient_usage_count(void);
 // The io thread's own requests: at most 512, an entry equal in kind, pointer,
 // a and b to a listed one is not added again (kind 256 excepted).
 int ssclient_private_request(uint32_t kind, void* pointer, uint64_t a, uint64_t b);
-int32_t ssclient_private_count(void);
-ss_request* ssclient_private_entry(int32_t i);
-void ssclient_private_clear(void);
+
 
 // Private twins of the senders, called while the io thread applies messages.
 int ssclient_private_trades(ss_stock* stock);
@@ -255,14 +245,6 @@ int ssclient_private_stock_history(ss_stock* stock);
 int ssclient_private_history(ss_issuer* issuer);
 int ssclient_private_vcmp(int32_t exchange, uint32_t set, int flag);
 
-// The send buffer every encoding pass fills, and the pass-running mark.
-growbuf* ssclient_send_buffer(void);
-void ssclient_set_encoding(int on);
-int ssclient_encoding(void);
-// Idle deadline of the link: 0, or a time on the monotonic clock (plat_ms)
-// after which a quiet link gets a heartbeat; set when a request set went.
-void ssclient_set_idle_deadline(int64_t ms);
-int64_t ssclient_idle_deadline(void);
 
 // Client state written by the io thread and the dispatcher.
 void ssclient_set_online(int on);

@@ -8,6 +8,7 @@
 // consumed like the others: it must never stop the ring, and the buffers it
 // owned are released exactly once, by the encoder.
 #include "ssclient_encode.h"
+#include "ssclient_int.h"
 
 #include <cstring>
 

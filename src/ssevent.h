@@ -338,6 +338,19 @@ int ssevent_compute_auction(const ss_stock* stock, ss_auction* block);
 int ssevent_state_block_begin(ss_exchange* ex, ss_time time, uint32_t state);
 int ssevent_state_block_end(ss_exchange* ex, ss_time time, uint32_t state);
 
+// The requests the market events wish (io thread, core lock held): the
+// client's private senders, installed by the engine's start-up
+// (ssclient_engine.cpp), so that the model calls nothing above it. Each
+// returns 0, or -1 after an ERROR line, as the senders do. Until a table is
+// installed the events ask for nothing. The table must outlive the model.
+struct ssevent_requests {
+  int (*depth)(ss_stock* stock);                  // full queues of the loaded sides
+  int (*partial_depth)(ss_stock* stock, int side);
+  int (*events)(instr* in);
+  int (*trades)(ss_stock* stock);                 // all of the day's trades
+};
+void ssevent_set_requests(const ssevent_requests* table);
+
 // Test seam: while set, fn sees every alert the events offer to the alerts
 // module (after the exchange's kExAlerts test). Null clears it.
 typedef void (*ssevent_alert_fn)(instr* in, ss_time time, uint32_t code, void* object);

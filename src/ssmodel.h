@@ -501,8 +501,21 @@ int ssmodel_trade_breaks_on(void);
 // record allocate this much.
 int32_t ssmodel_stock_size(void);
 // Test seam: while set, start-up fails at the step of this name (a module as
-// named in ssmodel.cpp, or "work" for the last work buffer). Null clears it.
+// named in ssclient_engine.cpp, or "work" for the last work buffer). Null
+// clears it.
 void ssmodel_set_test_failure(const char* step);
+
+// The record store's own part of start and stop, called by ssmodel_init and
+// ssmodel_fini (ssclient_engine.cpp), which start and stop the other modules
+// around them. Store init takes the options and makes the pools, the work
+// sets and an empty exchange array (-1 after an ERROR line); freeing the
+// exchanges runs after deferred freeing has ended; store fini drops the work
+// sets and pools.
+int ssmodel_store_init(uint32_t options);
+void ssmodel_free_exchanges(void);
+void ssmodel_store_fini(void);
+// 1 while the test seam names `step`.
+int ssmodel_test_fails(const char* step);
 
 // Work sets of the record readers (io thread, core lock). Each of the four
 // holds a scratch exchange, stock, index and issuer and a 1 MB buffer; set is
@@ -556,7 +569,8 @@ void ssmodel_batch_begin(ss_exchange* ex);
 void ssmodel_batch_end(ss_exchange* ex);
 // Sets kExMarked on every exchange and records global change 0x4.
 void ssmodel_mark_all_exchanges(void);
-// Clears the exchange's day for a new trading day. With a date (not 0) the
+// Clears the exchange's day for a new trading day (ssclient_engine.cpp: it
+// also resets the price tracks, volume comparison, fast reset and cache). With a date (not 0) the
 // date is set and the cut-off for old news and day records is a month before
 // it. Mode 0 sets the client's request bits again, any other mode clears
 // them. Every detached list is freed through deferred freeing.
@@ -564,6 +578,11 @@ void ssmodel_reset_exchange(ss_exchange* ex, ss_time date, int32_t mode);
 void ssmodel_reset_exchange_keep_date(ss_exchange* ex, ss_time date);  // mode 0
 // Resets exchanges 0 to 3 at their own dates and records global change 0x2.
 void ssmodel_reset_all(int32_t mode);
+// The store's part of an exchange reset: with a date (not 0) sets it and
+// returns the cut-off a month before it (else 0); then clears the records of
+// the exchange (stocks, indices, issuers, lists, old news) for the mode.
+ss_time ssmodel_reset_date(ss_exchange* ex, ss_time date);
+void ssmodel_reset_records(ss_exchange* ex, int32_t mode, ss_time cutoff);
 // Every stock and index loses its speed index, every exchange its speed count.
 void ssmodel_clear_speeds(void);
 // Frees one slice of the fast reset's queue (housekeeping); 0 when empty.

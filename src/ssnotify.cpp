@@ -15,7 +15,6 @@
 #include "log.h"
 #include "plat.h"
 #include "pool.h"
-#include "ssclient.h"
 #include "ssevent.h"
 #include "ssmodel.h"
 
@@ -67,6 +66,27 @@ static struct {
   std::atomic<std::thread::id> ui_thread;  // the thread that last delivered
   ss_change scratch;                       // the change handed out for global bits and the reset pass
 } S;
+
+// The full-entry wait's hooks (ssnotify_set_wait_hooks).
+static std::atomic<void (*)(int32_t)> g_wait_sleep{nullptr};
+static std::atomic<int (*)(void)> g_wait_aborted{nullptr};
+
+static void wait_sleep(int32_t ms) {
+  if (void (*fn)(int32_t) = g_wait_sleep.load())
+    fn(ms);
+  else
+    plat_sleep_ms(ms);
+}
+
+static int wait_aborted() {
+  int (*fn)(void) = g_wait_aborted.load();
+  return fn ? fn() : 0;
+}
+
+void ssnotify_set_wait_hooks(void (*sleep)(int32_t ms), int (*aborted)(void)) {
+  g_wait_sleep.store(sleep);
+  g_wait_aborted.store(aborted);
+}
 
 // True on the delivering thread while it holds the notify lock for a delivery.
 static thread_local bool t_delivering = false;
@@ -424,8 +444,8 @@ int ssnotify_record(instr* in, uint32_t bits, ss_event* event) {
     }
     log(LOG_WARN, kSrc, "can't record %s event, pausing", in->code);
     lk.unlock();
-    ssclient_io_sleep(kFullWaitMs);
-    if (ssclient_abort_requested()) {
+    wait_sleep(kFullWaitMs);
+    if (wait_aborted()) {
       log(LOG_WARN, kSrc, "dropped %s event: aborting", in->code);
       return -1;
     }

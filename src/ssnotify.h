@@ -125,6 +125,13 @@ void ssnotify_disable(void);        // recording off for good (shutdown)
 void ssnotify_mark_instr(instr* in, int on);
 void ssnotify_locking_forced(void);
 
+// The wait of a full change entry on the io thread: `sleep` (which gives the
+// core lock up meanwhile) and `aborted` (1 ends the wait and drops the event).
+// The engine's start-up installs the client's io sleep and abort flag, so
+// that the model calls nothing above it; without them the wait sleeps with
+// the platform's sleep and is never aborted. Kept across init and fini.
+void ssnotify_set_wait_hooks(void (*sleep)(int32_t ms), int (*aborted)(void));
+
 // For the event module's trimming: the first event other than an alert in
 // each of the instrument's two pending change entries (null where none).
 void ssnotify_pending_events(const instr* in, ss_event* first[2]);

@@ -1,12 +1,15 @@
 // Protocol framing and dispatch: the server's stream is one run of typed
 // messages (a record header, then the fields its type defines); the decode
 // loops cut bytes into messages and ssproto_dispatch sends each through one
-// table of all 256 types to its handler.
+// table of all 256 types to its handler. The handlers live in one file per
+// message family (ssproto_<family>.cpp); every type of a family not built yet
+// points at one shared handler that refuses it.
 //
 // A message that is not complete yet must leave no trace, since the same bytes
 // are decoded again when more arrive: dispatch snapshots all decoder state
 // before the header and puts it back on 0 or -1.
 #include "ssproto.h"
+#include "ssproto_int.h"
 #include "ssproto_queue.h"
 
 #include <atomic>
@@ -28,12 +31,10 @@ static const char kSrc[] = "src/ssproto";
 
 namespace {
 
-constexpr int kNestingLevels = 2;           // work buffers and scratch stocks
 constexpr uint32_t kAddedStockFlags = 31;   // request bits of a stock the stream adds
 constexpr int32_t kHexDumpMax = 256;
 constexpr int32_t kHexDumpLine = 16;
 constexpr int32_t kHexDumpBack = 96;        // bytes shown before a failing message
-constexpr uint8_t kUserMaskWideVersion = 3;  // message 41 carries a 32-bit mask from here
 
 // Table flags.
 constexpr uint8_t kCounts = 0x1;   // advances the exchange's stream position
@@ -44,51 +45,24 @@ struct handler_row {
   uint8_t flags;
 };
 
-struct proto_state {
-  bool ready = false;
-  int32_t version = kProtoVersion;
-  int32_t depth = -1;  // nesting of the message being dispatched
-  growbuf work[kNestingLevels] = {};
-  growbuf save = {};
-  uint8_t* multi = nullptr;
-  ss_stock* scratch[kNestingLevels] = {};
-  ss_exchange* current = nullptr;
-  std::atomic<uint32_t> positions[kProtoPositions] = {kProtoPositionNone, kProtoPositionNone, kProtoPositionNone,
-                                                      kProtoPositionNone};
-  std::atomic<uint32_t> master{0};
-  std::atomic<uint32_t> expected{0};
-  uint8_t counting = 0;
-  uint8_t replay = 0;
-  ssproto_counter counters[kProtoCounterPairs] = {};
-  ssproto_msg* msg = nullptr;  // innermost message being dispatched
-  ssproto_handler test_handlers[256] = {};
-};
+}  // namespace
 
-// Constant-initialised, so that a model started from another file's static
-// initialisation finds it ready and does not see it reset afterwards.
-constinit proto_state P;
+constinit proto_state ssproto_state;
+static proto_state& P = ssproto_state;
 
-// Trace the failing check at this source line, then fail.
-#define PROTO_FAIL() (ssproto_trace(__LINE__), -1)
-// Read one field; on 0 or -1 end the handler with it (a trace on -1).
-#define PROTO_FIELD(call)                        \
-  do {                                           \
-    int field_r_ = (call);                       \
-    if (field_r_ <= 0) {                         \
-      if (field_r_ < 0) ssproto_trace(__LINE__); \
-      return field_r_;                           \
-    }                                            \
-  } while (0)
+namespace ssproto_handlers {
 
-// The unknown-type path: one ERROR line, the trace, -1.
 int unknown_type(ssproto_msg* m) {
   log(LOG_ERROR, kSrc, "unknown type %d (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
       m->header + m->avail, m->nesting);
   return PROTO_FAIL();
 }
 
-// Handlers of message families still to be built answer like an unknown type.
-int not_built(ssproto_msg* m) { return unknown_type(m); }
+int not_built(ssproto_msg* m) {
+  log(LOG_ERROR, kSrc, "type %d not built (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
+      m->header + m->avail, m->nesting);
+  return PROTO_FAIL();
+}
 
 ss_exchange* exchange_or_log(uint32_t index) {
   ss_exchange* ex = ssmodel_exchange(static_cast<int32_t>(index));
@@ -96,514 +70,11 @@ ss_exchange* exchange_or_log(uint32_t index) {
   return ex;
 }
 
-// ===========================================================================
-// Stream control and exchange messages
+}  // namespace ssproto_handlers
 
-// 40: the size of the catch-up that follows; positions stop advancing.
-int do_expecting(ssproto_msg* m) {
-  uint32_t count;
-  PROTO_FIELD(ssproto_read_u32(m, &count));
-  P.expected.store(count);
-  log(LOG_INFO, kSrc, "expecting %db", static_cast<int32_t>(count));
-  P.counting = 0;
-  return ssproto_used(m);
-}
+using namespace ssproto_handlers;
 
-// 41: the user's kind, id and permitted exchanges.
-int do_user(ssproto_msg* m) {
-  uint8_t kind;
-  uint32_t value, mask, dropped;
-  PROTO_FIELD(ssproto_read_byte(m, &kind));
-  PROTO_FIELD(ssproto_read_u32(m, &value));
-  if (P.version >= kUserMaskWideVersion) {
-    PROTO_FIELD(ssproto_read_u32(m, &mask));
-  } else {
-    uint8_t narrow;
-    PROTO_FIELD(ssproto_read_byte(m, &narrow));
-    mask = narrow;
-  }
-  PROTO_FIELD(ssproto_read_u32(m, &dropped));
-  ssuser_set(kind, value, mask);
-  ssnotify_record_global(kGlobalUser);
-  return ssproto_used(m);
-}
-
-// 49: catch-up done: counting resumes and the client is online.
-int do_proceeding(ssproto_msg* m) {
-  uint32_t first, second;
-  PROTO_FIELD(ssproto_read_u32(m, &first));
-  PROTO_FIELD(ssproto_read_u32(m, &second));
-  log(LOG_INFO, kSrc, "proceeding");
-  P.counting = 1;
-  ssclient_online_followups();
-  ssnotify_record_global(kGlobalOnline);
-  ssmsg_set("Online");
-  return ssproto_used(m);
-}
-
-// 51 (index byte), 52 (exchange 0), 53 (exchange 1), 59 (exchange 3).
-int do_select_exchange(ssproto_msg* m) {
-  uint32_t index;
-  switch (m->type) {
-    case 51: {
-      uint8_t b;
-      PROTO_FIELD(ssproto_read_byte(m, &b));
-      index = b;
-      break;
-    }
-    case 52: index = kExchangeAsx; break;
-    case 53: index = kExchangeNzx; break;
-    default: index = kExchangeAxo; break;
-  }
-  ss_exchange* ex = exchange_or_log(index);
-  if (!ex) return PROTO_FAIL();
-  P.current = ex;
-  return ssproto_used(m);
-}
-
-// 54: exchange date, server clock, offset and broker flag.
-int do_exchange_date(ssproto_msg* m) {
-  uint8_t index, brokers;
-  uint32_t date, now, offset;
-  PROTO_FIELD(ssproto_read_byte(m, &index));
-  PROTO_FIELD(ssproto_read_u32(m, &date));
-  PROTO_FIELD(ssproto_read_u32(m, &now));
-  PROTO_FIELD(ssproto_read_vint(m, &offset));
-  PROTO_FIELD(ssproto_read_byte(m, &brokers));
-  ss_exchange* ex = exchange_or_log(index);
-  if (!ex) return PROTO_FAIL();
-  P.current = ex;
-  char text[kSstimeDatetimeLen];
-  log(LOG_INFO, kSrc, "set %s", ex->name);
-  log(LOG_INFO, kSrc, "    date %s", sstime_format_date_into(text, date));
-  log(LOG_INFO, kSrc, "    time %s", sstime_format_datetime_into(text, now));
-  log(LOG_INFO, kSrc, "  offset %d", static_cast<int32_t>(offset));
-  ssmodel_set_date(ex, date);
-  ssmodel_set_offset(ex, static_cast<int32_t>(offset));
-  ssmodel_set_delta(ex, now);
-  // Only ever set here: an exchange that carries brokers keeps carrying them.
-  if (brokers) ssmodel_exchange_set_flags(ex, kExBrokers);
-  return ssproto_used(m);
-}
-
-// 166: the server's signature and stream position of one exchange.
-int do_signature(ssproto_msg* m) {
-  uint8_t index;
-  uint32_t sig, pos;
-  PROTO_FIELD(ssproto_read_byte(m, &index));
-  PROTO_FIELD(ssproto_read_u32(m, &sig));
-  PROTO_FIELD(ssproto_read_u32(m, &pos));
-  if (index >= kProtoPositions) {
-    log(LOG_ERROR, kSrc, "no such exchange %d", index);
-    return PROTO_FAIL();
-  }
-  const char* name = ssmodel_exchange_name(index);
-  uint32_t old_sig = ssmodel_exchange_signature(index);
-  if (sig != old_sig) {
-    log(LOG_INFO, kSrc, "changing %s sig from %u to %u", name, old_sig, sig);
-    ssmodel_set_signature(index, sig);
-  }
-  uint32_t old = ssproto_exchange_position(index);
-  if (pos != old) {
-    if (pos == 0)
-      log(LOG_INFO, kSrc, "reseting %s pos from %u to 0", name, old);
-    else if (old == kProtoPositionNone)
-      log(LOG_INFO, kSrc, "setting %s pos to %u", name, pos);
-    else
-      log(LOG_WARN, kSrc, "changing %s pos by %d from %u to %u", name, static_cast<int32_t>(pos - old), old, pos);
-    ssproto_set_exchange_position(index, pos);
-  }
-  return ssproto_used(m);
-}
-
-// ===========================================================================
-// Control messages
-
-// 242: acknowledgement; the first since "Online" raises a global bit.
-int do_ack(ssproto_msg* m) {
-  ssclient_acked();
-  if (ssclient_ack_count() == 1) ssnotify_record_global(kGlobalFirstAck);
-  return ssproto_used(m);
-}
-
-void signed_off() {
-  ssclient_signed_off();
-  ssnotify_record_global(kGlobalSignedOff);
-}
-
-// 251: the server dropped this client.
-int do_dropped(ssproto_msg* m) {
-  log(LOG_WARN, kSrc, "dropped");
-  ssclient_set_dropped(1);
-  signed_off();
-  return ssproto_used(m);
-}
-
-// 254: the server signed this client off.
-int do_signed_off(ssproto_msg* m) {
-  log(LOG_INFO, kSrc, "signed off");
-  signed_off();
-  return ssproto_used(m);
-}
-
-// 253: the header alone.
-int do_noop(ssproto_msg* m) { return ssproto_used(m); }
-
-// 255: the server's error report.
-int do_server_error(ssproto_msg* m) {
-  uint32_t code, sub;
-  uint8_t exchange;
-  char text[kCodeSize];
-  ss_time date;
-  PROTO_FIELD(ssproto_read_vint(m, &code));
-  PROTO_FIELD(ssproto_read_vint(m, &sub));
-  PROTO_FIELD(ssproto_read_byte(m, &exchange));
-  PROTO_FIELD(ssproto_read_code(m, text));
-  PROTO_FIELD(ssproto_read_date(m, &date));
-  sserr_report(static_cast<int32_t>(code), sub, exchange, text, date);
-  return ssproto_used(m);
-}
-
-// ===========================================================================
-// Stock depth, quote and trade messages
-//
-// One message changes one thing about one stock. The side is part of the
-// type (bid types and their offer twins), and prices are left out where the
-// receiver can work them out: relative to the stock's running reference, to
-// the side's top price, or as ticks from the top.
-
-enum depth_op : uint8_t {
-  kOpAdd,          // one order appended at its price (ssevent_apply_depth_summary)
-  kOpAmend,        // the order at a position gets a new volume
-  kOpRepeatAmend,  // the head order gets the exchange side's last amended volume
-  kOpDelete,       // the order at a position goes
-  kOpChangeTop,    // the head order is replaced
-};
-
-enum depth_price : uint8_t {
-  kPriceNone,   // no price (amend, delete)
-  kPriceRef,    // a price field against the stock's running reference
-  kPriceTop,    // a price field against a copy of the side's top price
-  kPriceTicks,  // derived: the side's top price moved by `ticks`
-};
-
-enum depth_position : uint8_t {
-  kPosHead,   // position 1, not sent
-  kPosByte,   // one byte
-  kPosShort,  // 16 bits
-};
-
-// The bid form of a depth message; the offer twin reads the same fields. A
-// `better` row moves its ticks towards the better price of its side (up for
-// bids, down for offers); otherwise +ticks is up on either side.
-struct depth_row {
-  uint8_t type;  // the bid type
-  depth_op op;
-  depth_price price;
-  int8_t ticks;
-  bool better;
-  depth_position position;
-  bool volume;     // a volume field (else: none for add, unchanged for change top)
-  bool broker;     // a broker field, under the broker rule
-  bool offset;     // moves the exchange's time offset towards the header time
-  const char* error;
-};
-
-constexpr depth_row kDepthRows[] = {
-    {1, kOpAdd, kPriceRef, 0, false, kPosHead, true, true, false, "can't add %s %s depth head"},
-    {2, kOpAdd, kPriceTicks, 1, true, kPosHead, true, true, true, "can't add %s %s depth head/1"},
-    {3, kOpAdd, kPriceTicks, 0, false, kPosHead, true, true, true, "can't add %s %s depth head/tail"},
-    {4, kOpAmend, kPriceNone, 0, false, kPosHead, true, false, true, "can't amend %s %s depth head"},
-    {5, kOpRepeatAmend, kPriceNone, 0, false, kPosHead, false, false, true, "can't amend %s %s depth head"},
-    {6, kOpDelete, kPriceNone, 0, false, kPosHead, false, false, true, "can't delete %s %s depth top"},
-    {7, kOpDelete, kPriceNone, 0, false, kPosByte, false, false, false, "can't delete %s %s depth %d"},
-    {8, kOpChangeTop, kPriceTop, 0, false, kPosHead, false, true, true, "can't change top %s %s depth"},
-    {9, kOpChangeTop, kPriceTop, 0, false, kPosHead, true, true, true, "can't change top %s %s depth"},
-    {10, kOpChangeTop, kPriceTicks, 1, false, kPosHead, false, true, true, "can't change top %s %s depth"},
-    {11, kOpChangeTop, kPriceTicks, 1, false, kPosHead, true, true, true, "can't change top %s %s depth"},
-    {12, kOpChangeTop, kPriceTicks, -1, false, kPosHead, false, true, true, "can't change top %s %s depth"},
-    {13, kOpChangeTop, kPriceTicks, -1, false, kPosHead, true, true, true, "can't change top %s %s depth"},
-    {32, kOpAdd, kPriceTicks, 2, true, kPosHead, true, true, true, "can't add %s %s depth head/2"},
-    {34, kOpDelete, kPriceNone, 0, false, kPosShort, false, false, false, "can't delete %s %s depth %d"},
-    {36, kOpAmend, kPriceNone, 0, false, kPosByte, true, false, false, "can't amend %s %s depth %d"},
-    {38, kOpAmend, kPriceNone, 0, false, kPosShort, true, false, false, "can't amend %s %s depth %d"},
-};
-
-constexpr uint32_t kOfferTwinStep = 13;  // offer type of bid types 1-13
-constexpr uint32_t kTypeTrade = 29;  // a trade with its price (30: at the last price)
-constexpr uint8_t kDeleteWithLength = 7;  // its error line is followed by the side's length
-
-struct depth_entry {
-  const depth_row* row;
-  int side;
-};
-
-// The row and side of every depth type (null row for the others).
-struct depth_table {
-  depth_entry by_type[256] = {};
-  constexpr depth_table() {
-    for (const depth_row& r : kDepthRows) {
-      by_type[r.type] = {&r, 0};
-      const uint32_t twin = r.type <= kOfferTwinStep ? r.type + kOfferTwinStep : r.type + 1u;
-      by_type[twin] = {&r, 1};
-    }
-  }
-};
-
-constexpr depth_table kDepth;
-
-// Quote prices by flag bit, in order: previous close, open, high, low, last.
-constexpr uint8_t kQuoteBits[] = {0x01, 0x02, 0x04, 0x08, 0x10};
-constexpr int kQuotePrices = 5;
-
-// The broker field is sent only where the exchange carries brokers and the
-// stock's depth is kept as orders.
-bool carries_broker(const ss_stock* s) {
-  return (s->exchange->flags & kExBrokers) && !(s->flags & kInOutOfOrder);
-}
-
-int read_broker_field(ssproto_msg* m, const ss_stock* s, char* broker) {
-  broker[0] = '\0';
-  return carries_broker(s) ? ssproto_read_broker(m, broker) : 1;
-}
-
-// The live stream's stamps move the exchange clock; saved data read again
-// is old and must not.
-void track_offset(const ssproto_msg* m, ss_stock* s) {
-  if (m->nesting == 0 && m->time != 0 && !P.replay) ssmodel_track_offset(s->exchange, m->time);
-}
-
-uint32_t side_length(const ss_stock* s, int side) {
-  uint32_t n = 0;
-  for (const ss_depth_level* l = s->levels[side]; l; l = l->next) n += l->count;
-  return n;
-}
-
-// Types 1-26 and 32-39.
-int do_depth(ssproto_msg* m) {
-  const depth_entry e = kDepth.by_type[m->type & 0xff];
-  if (!e.row) return unknown_type(m);
-  const depth_row& row = *e.row;
-  const int side = e.side;
-  ss_stock* s = ssproto_take_stock(m);
-  if (!s) return PROTO_FAIL();
-
-  uint32_t price = kNoPrice;
-  uint64_t volume = kNoVolume;
-  uint32_t position = 1;
-  char broker[kCodeSize];
-  broker[0] = '\0';
-  if (row.position == kPosByte) {
-    uint8_t b;
-    PROTO_FIELD(ssproto_read_byte(m, &b));
-    position = b;
-  } else if (row.position == kPosShort) {
-    uint16_t v;
-    PROTO_FIELD(ssproto_read_short(m, &v));
-    position = v;
-  }
-  if (row.price == kPriceRef) {
-    PROTO_FIELD(ssproto_read_price(m, &price, &s->price_ref));
-  } else if (row.price == kPriceTop) {
-    uint32_t top = side ? s->offer : s->bid;
-    PROTO_FIELD(ssproto_read_price(m, &price, &top));
-  }
-  if (row.volume) PROTO_FIELD(ssproto_read_volume(m, &volume));
-  if (row.broker) PROTO_FIELD(read_broker_field(m, s, broker));
-
-  if (row.price == kPriceTicks) {
-    const int32_t ticks = row.better && side ? -row.ticks : row.ticks;
-    // An empty side, a top of "no price" or a move past either end of the
-    // price range: the message does not fit this book.
-    if (ssevent_top_plus_ticks(s, side, ticks, &price) < 0) return PROTO_FAIL();
-  }
-
-  if (row.offset) track_offset(m, s);
-
-  int r;
-  switch (row.op) {
-    case kOpAdd: r = ssevent_apply_depth_summary(s, m->time, side, price, volume, 1, broker); break;
-    case kOpAmend: r = ssevent_amend_depth(s, m->time, side, position, volume); break;
-    case kOpRepeatAmend: r = ssevent_repeat_amend(s, m->time, side); break;
-    case kOpDelete: r = ssevent_delete_depth(s, m->time, side, position); break;
-    default: r = ssevent_change_top(s, m->time, side, price, volume, broker); break;
-  }
-  if (r < 0) {
-    const char* ex = s->exchange->name;
-    if (row.position == kPosHead) {
-      log(LOG_ERROR, kSrc, row.error, ex, s->code);
-    } else {
-      log(LOG_ERROR, kSrc, row.error, ex, s->code, static_cast<int>(position));
-      if (row.type == kDeleteWithLength) log(LOG_ERROR, kSrc, "length %d", static_cast<int>(side_length(s, side)));
-    }
-    return PROTO_FAIL();
-  }
-  return ssproto_used(m);
-}
-
-// 28: up to five prices, chosen by a flag byte.
-int do_quote(ssproto_msg* m) {
-  ss_stock* s = ssproto_take_stock(m);
-  if (!s) return PROTO_FAIL();
-  uint8_t flags;
-  PROTO_FIELD(ssproto_read_byte(m, &flags));
-  uint32_t p[kQuotePrices] = {kNoPrice, kNoPrice, kNoPrice, kNoPrice, kNoPrice};
-  for (int i = 0; i < kQuotePrices; i++)
-    if (flags & kQuoteBits[i]) PROTO_FIELD(ssproto_read_price(m, &p[i], &s->price_ref));
-  if (ssevent_apply_quote(s, m->time, p[0], p[1], p[2], p[3], p[4], kNoVolume, kNoVolume) < 0) {
-    log(LOG_ERROR, kSrc, "can't do %s %s quote", s->exchange->name, s->code);
-    return PROTO_FAIL();
-  }
-  return ssproto_used(m);
-}
-
-// 29: a trade with its price; 30: a trade at the stock's last price.
-int do_trade(ssproto_msg* m) {
-  ss_stock* s = ssproto_take_stock(m);
-  if (!s) return PROTO_FAIL();
-  uint32_t price;
-  uint64_t volume;
-  char buyer[kCodeSize], seller[kCodeSize];
-  if (m->type == kTypeTrade)
-    PROTO_FIELD(ssproto_read_price(m, &price, &s->price_ref));
-  else
-    price = s->last;
-  PROTO_FIELD(ssproto_read_volume(m, &volume));
-  PROTO_FIELD(read_broker_field(m, s, buyer));
-  PROTO_FIELD(read_broker_field(m, s, seller));
-  // A plain trade: it sets the last price, counts for high and low, for the
-  // volume and value and for the average price; no conditions, no date.
-  if (ssevent_apply_trade(s, m->time, price, volume, 1, 1, 1, 1, 0, 0, 0, buyer, seller) < 0) {
-    log(LOG_ERROR, kSrc, "can't add %s %s trade", s->exchange->name, s->code);
-    return PROTO_FAIL();
-  }
-  ssnotify_record(s, kChangeTrade, nullptr);
-  return ssproto_used(m);
-}
-
-// ===========================================================================
-// Families still to be built. Each keeps its place in the table.
-
-// Minimal version: replaced when stream control and block messages are built.
-int do_run(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_block(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_user_config(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_stock_summary(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_index_summary(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_news_today(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_depth_summary(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_sync(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_exchange_params(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_server_position(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_day_begin(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when stream control and block messages are built.
-int do_day_end(ssproto_msg* m) { return not_built(m); }
-
-
-// Minimal version: replaced when backfill, priority and firm-order messages are built.
-int do_priority(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when backfill, priority and firm-order messages are built.
-int do_backfill(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when backfill, priority and firm-order messages are built.
-int do_earlier_date(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when backfill, priority and firm-order messages are built.
-int do_firm_orders(ssproto_msg* m) { return not_built(m); }
-
-// Minimal version: replaced when history and news messages are built.
-int do_history(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when history and news messages are built.
-int do_news_history(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when history and news messages are built.
-int do_news_item(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when history and news messages are built.
-int do_news_summaries(ssproto_msg* m) { return not_built(m); }
-
-// Minimal version: replaced when depth-clear, program-update and transfer messages are built.
-int do_depth_clear(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when depth-clear, program-update and transfer messages are built.
-int do_program_update(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when depth-clear, program-update and transfer messages are built.
-int do_transfer(ssproto_msg* m) { return not_built(m); }
-
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_exchange_reset(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_time_offset(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_setpos(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_padding(ssproto_msg* m) { return not_built(m); }
-// 167: the server stalled this client; ask it to send the streams again.
-int do_stall(ssproto_msg* m) {
-  ssclient_unstall();
-  return ssproto_used(m);
-}
-// 170 / 171: the trading state of the current exchange; 171 also gives it to
-// every stock of the exchange. The sign-on sends 170 for each exchange.
-int do_exchange_state(ssproto_msg* m) {
-  uint8_t state;
-  PROTO_FIELD(ssproto_read_byte(m, &state));
-  if (P.current == nullptr) {
-    log(LOG_ERROR, kSrc, "state %d with no current exchange", state);
-    return PROTO_FAIL();
-  }
-  if (ssevent_set_exchange_state(P.current, m->time, state, m->type == 171 ? 1 : 0, 0) < 0) return PROTO_FAIL();
-  return ssproto_used(m);
-}
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_stock_state(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_state_list(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_resume(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_quote_basis(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when exchange control and stock state messages are built.
-int do_quote_ex(ssproto_msg* m) { return not_built(m); }
-
-// Minimal version: replaced when summary-list and depth-change messages are built.
-int do_summary_list(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when summary-list and depth-change messages are built.
-int do_exchange_state_dated(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when summary-list and depth-change messages are built.
-int do_depth_head(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when summary-list and depth-change messages are built.
-int do_delete_top(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when summary-list and depth-change messages are built.
-int do_depth_at(ssproto_msg* m) { return not_built(m); }
-
-// Minimal version: replaced when notice, global-value and volume-comparison messages are built.
-int do_notice(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when notice, global-value and volume-comparison messages are built.
-int do_notice_list(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when notice, global-value and volume-comparison messages are built.
-int do_global_values(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when notice, global-value and volume-comparison messages are built.
-int do_global_index(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when notice, global-value and volume-comparison messages are built.
-int do_vcmp(ssproto_msg* m) { return not_built(m); }
-
-// Minimal version: replaced when auction and multi-trade messages are built.
-int do_auction(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when auction and multi-trade messages are built.
-int do_multi_trade(ssproto_msg* m) { return not_built(m); }
-
-// Minimal version: replaced when the remaining control messages are built.
-int do_password(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when the remaining control messages are built.
-int do_side_channel(ssproto_msg* m) { return not_built(m); }
-// Minimal version: replaced when the remaining control messages are built.
-int do_debug(ssproto_msg* m) { return not_built(m); }
+namespace {
 
 // ===========================================================================
 // The table
@@ -614,31 +85,32 @@ struct type_range {
   uint8_t flags;
 };
 
-// Every type with a handler; the rest take the unknown-type path. Messages
+// Every type with a handler; the rest take the unknown-type path. The types
+// of families not built yet point at not_built. Messages
 // of an exchange's data stream count toward its position; control messages
 // and answers to requests do not.
 constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts},
-    {27, 27, do_run, kCounts},
+    {27, 27, not_built, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
     {31, 31, ssproto_do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
-    {42, 42, do_user_config, 0},
-    {44, 44, do_stock_summary, 0},
-    {45, 45, do_index_summary, 0},
-    {46, 46, do_news_today, 0},
-    {48, 48, do_depth_summary, 0},
+    {42, 42, not_built, 0},
+    {44, 44, not_built, 0},
+    {45, 45, not_built, 0},
+    {46, 46, not_built, 0},
+    {48, 48, not_built, 0},
     {49, 49, do_proceeding, 0},
-    {50, 50, do_sync, 0},
+    {50, 50, not_built, 0},
     {51, 53, do_select_exchange, 0},
     {54, 54, do_exchange_date, 0},
-    {55, 55, do_exchange_params, 0},
-    {56, 56, do_server_position, 0},
-    {57, 57, do_day_begin, kCounts},
-    {58, 58, do_day_end, kCounts},
+    {55, 55, not_built, 0},
+    {56, 56, not_built, 0},
+    {57, 57, not_built, kCounts},
+    {58, 58, not_built, kCounts},
     {59, 59, do_select_exchange, 0},
     {60, 61, ssproto_do_queue, kCounts},
     {62, 63, ssproto_do_queue_block, kCounts},
@@ -649,50 +121,50 @@ constexpr type_range kHandlers[] = {
     {72, 72, ssproto_do_trade_amend, kCounts},
     {75, 76, ssproto_do_trade_list, 0},
     {80, 83, ssproto_do_index_values, kCounts},
-    {90, 90, do_block, kCounts},
-    {91, 91, do_priority, 0},
-    {100, 101, do_backfill, 0},
-    {102, 104, do_earlier_date, 0},
-    {105, 105, do_firm_orders, 0},
-    {110, 111, do_history, 0},
-    {120, 120, do_news_history, 0},
-    {121, 121, do_news_item, kCounts},
-    {122, 122, do_news_summaries, 0},
-    {130, 133, do_depth_clear, kCounts},
-    {140, 144, do_program_update, 0},
-    {150, 151, do_transfer, 0},
-    {160, 160, do_exchange_reset, kCounts},
-    {161, 161, do_time_offset, kCounts},
-    {162, 162, do_setpos, kCounts},
-    {165, 165, do_padding, 0},
+    {90, 90, not_built, kCounts},
+    {91, 91, not_built, 0},
+    {100, 101, not_built, 0},
+    {102, 104, not_built, 0},
+    {105, 105, not_built, 0},
+    {110, 111, not_built, 0},
+    {120, 120, not_built, 0},
+    {121, 121, not_built, kCounts},
+    {122, 122, not_built, 0},
+    {130, 133, not_built, kCounts},
+    {140, 144, not_built, 0},
+    {150, 151, not_built, 0},
+    {160, 160, not_built, kCounts},
+    {161, 161, not_built, kCounts},
+    {162, 162, not_built, kCounts},
+    {165, 165, not_built, 0},
     {166, 166, do_signature, kCounts},
     {167, 167, do_stall, 0},
     {170, 171, do_exchange_state, kCounts},
-    {172, 172, do_stock_state, kCounts},
-    {173, 173, do_state_list, kCounts},
-    {174, 174, do_resume, kCounts},
-    {180, 180, do_quote_basis, kCounts},
-    {181, 181, do_quote_ex, kCounts},
-    {190, 190, do_summary_list, 0},
-    {191, 191, do_exchange_state_dated, 0},
-    {192, 194, do_summary_list, 0},
-    {195, 195, do_depth_summary, 0},
-    {196, 196, do_summary_list, 0},
-    {200, 201, do_depth_head, kCounts},
-    {202, 204, do_delete_top, kCounts},
-    {205, 206, do_depth_at, kCounts},
-    {210, 210, do_notice, 0},
-    {211, 211, do_notice_list, 0},
-    {212, 212, do_global_values, 0},
-    {213, 213, do_global_index, 0},
-    {214, 214, do_vcmp, 0},
-    {220, 223, do_auction, kCounts},
-    {230, 231, do_multi_trade, kCounts},
-    {240, 240, do_password, 0},
-    {241, 241, do_side_channel, 0},
+    {172, 172, not_built, kCounts},
+    {173, 173, not_built, kCounts},
+    {174, 174, not_built, kCounts},
+    {180, 180, not_built, kCounts},
+    {181, 181, not_built, kCounts},
+    {190, 190, not_built, 0},
+    {191, 191, not_built, 0},
+    {192, 194, not_built, 0},
+    {195, 195, not_built, 0},
+    {196, 196, not_built, 0},
+    {200, 201, not_built, kCounts},
+    {202, 204, not_built, kCounts},
+    {205, 206, not_built, kCounts},
+    {210, 210, not_built, 0},
+    {211, 211, not_built, 0},
+    {212, 212, not_built, 0},
+    {213, 213, not_built, 0},
+    {214, 214, not_built, 0},
+    {220, 223, not_built, kCounts},
+    {230, 231, not_built, kCounts},
+    {240, 240, not_built, 0},
+    {241, 241, not_built, 0},
     {242, 242, do_ack, 0},
     {251, 251, do_dropped, 0},
-    {252, 252, do_debug, 0},
+    {252, 252, not_built, 0},
     {253, 253, do_noop, 0},
     {254, 254, do_signed_off, 0},
     {255, 255, do_server_error, 0},
@@ -1116,14 +588,14 @@ ss_index* ssproto_take_index(ssproto_msg* m) {
 uint32_t* ssproto_price_ref(ss_stock* stock) { return &stock->price_ref; }
 
 growbuf* ssproto_work_buffer(int32_t nesting) {
-  return nesting >= 0 && nesting < kNestingLevels ? &P.work[nesting] : nullptr;
+  return nesting >= 0 && nesting < kProtoNestingLevels ? &P.work[nesting] : nullptr;
 }
 
 growbuf* ssproto_save_buffer(void) { return &P.save; }
 uint8_t* ssproto_multi_scratch(void) { return P.multi; }
 
 ss_stock* ssproto_scratch_stock(int32_t nesting) {
-  return nesting >= 0 && nesting < kNestingLevels ? P.scratch[nesting] : nullptr;
+  return nesting >= 0 && nesting < kProtoNestingLevels ? P.scratch[nesting] : nullptr;
 }
 
 // ===========================================================================

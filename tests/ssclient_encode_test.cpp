@@ -21,6 +21,7 @@
 #include "plat.h"
 #include "ssauth.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "sserr.h"
 #include "ssevent.h"
 #include "ssio.h"

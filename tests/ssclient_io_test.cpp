@@ -36,6 +36,7 @@
 #include "sim_msg.h"
 #include "ssauth.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "sserr.h"
 #include "ssevent.h"
 #include "ssio.h"

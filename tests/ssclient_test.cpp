@@ -6,6 +6,7 @@
 // encoding pass as consumer and checks that every request arrives once and
 // in order (also run under ThreadSanitizer).
 #include "ssclient.h"
+#include "ssclient_int.h"
 
 #include <gtest/gtest.h>
 

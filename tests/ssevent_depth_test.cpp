@@ -20,6 +20,7 @@
 #include "log.h"
 #include "ssbroker.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "ssevent.h"
 #include "ssnotify.h"
 #include "testlog.h"

@@ -18,6 +18,7 @@
 #include "log.h"
 #include "ssbroker.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "ssevent.h"
 #include "testlog.h"
 

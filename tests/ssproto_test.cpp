@@ -27,6 +27,7 @@
 #include "log.h"
 #include "plat.h"
 #include "ssclient.h"
+#include "ssclient_int.h"
 #include "ssio.h"
 #include "sserr.h"
 #include "ssmodel.h"
@@ -635,6 +636,20 @@ TEST_F(Proto, TypesWithoutHandlerAreRefused) {
     EXPECT_TRUE(log.matches(R"(^\(line \d+\) )" + std::to_string(type) + R"( xxx "-"  -1 \(2b/4b\)$)"));
     EXPECT_EQ(1, log.count("state xxx xxx"));
     EXPECT_EQ(1, log.count("error at offset 0/4"));
+  }
+}
+
+// One type of each family not built yet: refused by the shared handler, with
+// the same trace as an unknown type.
+TEST_F(Proto, TypesOfFamiliesNotBuiltAreRefused) {
+  for (uint32_t type : {27u, 50u, 42u, 100u, 91u, 110u, 130u, 160u, 190u, 210u, 220u, 240u}) {
+    SCOPED_TRACE(type);
+    Bytes b = {0, uint8_t(type), 0xaa, 0xbb};
+    LogCapture log;
+    EXPECT_EQ(-1, decode(b));
+    EXPECT_EQ(1, log.count("type " + std::to_string(type) + " not built (len=2, slen=4, nesting=0)"));
+    EXPECT_EQ(0, log.count("unknown type"));
+    EXPECT_TRUE(log.matches(R"(^\(line \d+\) )" + std::to_string(type) + R"( xxx "-"  -1 \(2b/4b\)$)"));
   }
 }
 

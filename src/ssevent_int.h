@@ -1,0 +1,182 @@
+// Inside the event module: the state and the small helpers that ssevent.cpp
+// (records, lists, trimming, day records) and the files of the market events
+// (ssevent_depth.cpp, ssevent_trade.cpp, ssevent_quote.cpp) share. Not part of
+// the module's face; nothing outside ssevent*.cpp includes it.
+#pragma once
+#include <cstdio>
+#include <cstring>
+
+#include "log.h"
+#include "pool.h"
+#include "ssalert.h"
+#include "ssevent.h"
+#include "ssnotify.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define EVENT_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define EVENT_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define EVENT_POISON(p, n) ((void)(p), (void)(n))
+#define EVENT_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+// Day-record flags: trades and events loaded.
+constexpr uint32_t kDayTradesLoaded = 0x8;
+constexpr uint32_t kDayEventsLoaded = 0x10;
+
+// What the module remembers (one instance, in ssevent.cpp).
+
+struct event_state {
+  bool ready;
+  pool events;
+  pool payloads[kEvKinds + 1];  // by kind; item_size 0 for kinds without own payload
+  // The alert ring: kAlertRingSize events followed by their payloads, in one
+  // allocation. Slots are reused in turn without any check.
+  ss_event* ring;
+  ss_ev_alert* ring_payloads;
+  uint32_t ring_next;
+  pool days;
+  pool batches;     // cut_batch
+  int day_records;  // finding a missing day makes it
+  pool resumes;     // ss_resume_node
+  // Where the last summary put its order, so that the next summary for the
+  // same stock, side and price appends without walking the side. It names
+  // the stock itself rather than its exchange and code, so that a scratch
+  // copy of the stock never links into the live stock's levels. Any change
+  // that may move or free the level drops it.
+  struct {
+    bool valid;
+    const ss_stock* stock;
+    int side;
+    uint32_t price;
+    uint32_t position;
+    ss_depth_level* level;
+    ss_depth_order* order;  // the level's last order
+  } memo;
+  uint64_t last_amended[kExchanges][2];  // volume of the latest amend
+  // Set while change top or delete top runs its inner deletes and summary:
+  // they leave the auction and the top-of-book event to the outer operation.
+  bool compound;
+  struct {
+    bool open;
+    ss_stock* stock;
+    ss_time time;
+    uint32_t price;
+  } run;  // the open run of trades
+  ssevent_alert_fn alert_hook;
+  const ssevent_requests* requests;  // kept across init and fini
+};
+
+
+extern event_state ssevent_state;
+
+namespace ssevent_detail {
+
+inline event_state& E = ssevent_state;
+
+inline pool* payload_pool(uint32_t kind) {
+  if (kind == 0 || kind > kEvKinds || E.payloads[kind].item_size == 0) return nullptr;
+  return &E.payloads[kind];
+}
+
+// A zeroed record from a pool, or null. Under AddressSanitizer a pool's free
+// records are poisoned past their free-list link, so a read of a freed event
+// is reported.
+inline void* take(pool* p) {
+  void* item = pool_alloc(p);
+  if (!item) return nullptr;
+  EVENT_UNPOISON(item, p->item_size);
+  memset(item, 0, p->item_size);
+  return item;
+}
+
+inline void give_back(pool* p, void* item) {
+  pool_free(p, item);
+  EVENT_POISON(static_cast<char*>(item) + sizeof(void*), p->item_size - sizeof(void*));
+}
+
+inline bool records(const instr* in) { return in->exchange && (in->exchange->flags & kExRecord); }
+
+// A scratch copy made by a reader, or a stock whose list is being loaded: it
+// neither tracks prices nor keeps a movement history.
+inline bool scratch(const instr* in) { return (in->flags & kInLoading) != 0; }
+
+inline const char* ex_name(const instr* in) { return in->exchange ? in->exchange->name : "?"; }
+
+// The requests the events wish, through the table the client installed.
+inline int wish_depth(ss_stock* s) { return E.requests ? E.requests->depth(s) : 0; }
+inline int wish_partial_depth(ss_stock* s, int side) { return E.requests ? E.requests->partial_depth(s, side) : 0; }
+inline int wish_events(instr* in) { return E.requests ? E.requests->events(in) : 0; }
+inline int wish_trades(ss_stock* s) { return E.requests ? E.requests->trades(s) : 0; }
+
+inline bool out_of_order(const ss_stock* s) { return (s->flags & kInOutOfOrder) != 0; }
+
+inline void raise_last(ss_stock* s, ss_time t) {
+  if (t > s->last_time) s->last_time = t;
+}
+
+template <class T>
+inline T* new_payload(uint32_t kind) {
+  return static_cast<T*>(ssevent_new_payload(kind));
+}
+
+// Lists an event and records its change bit (none for 0). When the list
+// cannot take it the payload goes back to its pool; the bit is recorded
+// either way, because the model change it reports stands.
+inline void emit(instr* in, uint32_t kind, void* payload, uint32_t bit) {
+  ss_event* ev = payload ? ssevent_add_event(in, kind, payload) : nullptr;
+  if (!ev && payload) {
+    if (pool* p = payload_pool(kind)) give_back(p, payload);
+  }
+  if (bit) ssnotify_record(in, bit, ev);
+}
+
+// Starts fetching the event this operation will link after: publishing into
+// its newer link is a locked store, which stalls until a cold line arrives.
+// The market operations call it first, so that the fetch overlaps their walk
+// of the book. Only a hint: a prefetch never faults, even on null.
+inline void warm_event_list(const instr* in) { __builtin_prefetch(in->events.newest, 1); }
+
+inline void fire_alert(instr* in, ss_time time, uint32_t code, void* object) {
+  if (!code || !in->exchange || !(in->exchange->flags & kExAlerts)) return;
+  if (E.alert_hook) E.alert_hook(in, time, code, object);
+  ssalert_fire(in, time, code, object);
+}
+
+// The time of an error line: "yyyymmdd hh:mm:ss", or "00:00:00" for none.
+struct time_text {
+  char text[32];
+  explicit time_text(ss_time t) {
+    sstime_parts p;
+    if (t == 0 || sstime_unpack(&p, t) < 0)
+      snprintf(text, sizeof text, "00:00:00");
+    else
+      snprintf(text, sizeof text, "%04d%02d%02d %02d:%02d:%02d", p.year, p.mon, p.mday, p.hour, p.min, p.sec);
+  }
+};
+
+inline uint64_t add_sat(uint64_t a, uint64_t b) { return a + b < a ? UINT64_MAX : a + b; }
+
+inline int64_t clamp_i64(__int128 v) {
+  if (v > INT64_MAX) return INT64_MAX;
+  if (v < INT64_MIN) return INT64_MIN;
+  return static_cast<int64_t>(v);
+}
+
+// The day's prices and totals as the quote and cancel events carry them.
+template <class P>
+inline void copy_day_figures(P* p, const ss_stock* s) {
+  p->open = s->open;
+  p->low = s->low;
+  p->high = s->high;
+  p->last = s->last;
+  p->volume = s->volume;
+  p->value = s->value;
+}
+
+// Moves a ranked stock to its place in each ranking its exchange keeps
+// (ssevent_trade.cpp).
+void rank_all(ss_stock* s);
+
+}  // namespace ssevent_detail

@@ -1,0 +1,84 @@
+// Inside the dispatcher: what ssproto.cpp (framing, the table, dispatch) and
+// the message-family files (ssproto_<family>.cpp) share. Not part of the
+// dispatcher's face; nothing outside ssproto*.cpp includes it.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "ssproto.h"
+
+constexpr int kProtoNestingLevels = 2;  // work buffers and scratch stocks
+
+// The dispatcher's state, one instance (ssproto.cpp).
+struct proto_state {
+  bool ready = false;
+  int32_t version = kProtoVersion;
+  int32_t depth = -1;  // nesting of the message being dispatched
+  growbuf work[kProtoNestingLevels] = {};
+  growbuf save = {};
+  uint8_t* multi = nullptr;
+  ss_stock* scratch[kProtoNestingLevels] = {};
+  ss_exchange* current = nullptr;
+  std::atomic<uint32_t> positions[kProtoPositions] = {kProtoPositionNone, kProtoPositionNone, kProtoPositionNone,
+                                                      kProtoPositionNone};
+  std::atomic<uint32_t> master{0};
+  std::atomic<uint32_t> expected{0};
+  uint8_t counting = 0;
+  uint8_t replay = 0;
+  ssproto_counter counters[kProtoCounterPairs] = {};
+  ssproto_msg* msg = nullptr;  // innermost message being dispatched
+  ssproto_handler test_handlers[256] = {};
+};
+
+// Constant-initialised, so that a model started from another file's static
+// initialisation finds it ready and does not see it reset afterwards.
+extern constinit proto_state ssproto_state;
+
+// Trace the failing check at this source line, then fail.
+#define PROTO_FAIL() (ssproto_trace(__LINE__), -1)
+// Read one field; on 0 or -1 end the handler with it (a trace on -1).
+#define PROTO_FIELD(call)                        \
+  do {                                           \
+    int field_r_ = (call);                       \
+    if (field_r_ <= 0) {                         \
+      if (field_r_ < 0) ssproto_trace(__LINE__); \
+      return field_r_;                           \
+    }                                            \
+  } while (0)
+
+// The handlers of the built message families, one file per family; each has
+// the ssproto_handler shape. The table in ssproto.cpp names them by type.
+namespace ssproto_handlers {
+
+// The unknown-type path: one ERROR line, the trace, -1.
+int unknown_type(ssproto_msg* m);
+// Every type of a family not built yet: one ERROR line, the trace, -1.
+int not_built(ssproto_msg* m);
+// The exchange of an index field, or null after an ERROR line.
+ss_exchange* exchange_or_log(uint32_t index);
+
+// ssproto_stream.cpp: stream control and exchange messages.
+int do_expecting(ssproto_msg* m);         // 40
+int do_user(ssproto_msg* m);              // 41
+int do_proceeding(ssproto_msg* m);        // 49
+int do_select_exchange(ssproto_msg* m);   // 51-53, 59
+int do_exchange_date(ssproto_msg* m);     // 54
+int do_signature(ssproto_msg* m);         // 166
+
+// ssproto_depth.cpp: stock depth, quote and trade messages.
+int do_depth(ssproto_msg* m);  // 1-26, 32-39
+int do_quote(ssproto_msg* m);  // 28
+int do_trade(ssproto_msg* m);  // 29, 30
+
+// ssproto_state.cpp: exchange control and stock state messages.
+int do_stall(ssproto_msg* m);           // 167
+int do_exchange_state(ssproto_msg* m);  // 170, 171
+
+// ssproto_control.cpp: control messages.
+int do_ack(ssproto_msg* m);           // 242
+int do_dropped(ssproto_msg* m);       // 251
+int do_noop(ssproto_msg* m);          // 253
+int do_signed_off(ssproto_msg* m);    // 254
+int do_server_error(ssproto_msg* m);  // 255
+
+}  // namespace ssproto_handlers
