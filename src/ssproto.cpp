@@ -10,7 +10,6 @@
 // before the header and puts it back on 0 or -1.
 #include "ssproto.h"
 #include "ssproto_int.h"
-#include "ssproto_queue.h"
 
 #include <atomic>
 #include <cstdio>
@@ -31,7 +30,6 @@ static const char kSrc[] = "src/ssproto";
 
 namespace {
 
-constexpr uint32_t kAddedStockFlags = 31;   // request bits of a stock the stream adds
 constexpr int32_t kHexDumpMax = 256;
 constexpr int32_t kHexDumpLine = 16;
 constexpr int32_t kHexDumpBack = 96;        // bytes shown before a failing message
@@ -94,7 +92,7 @@ constexpr type_range kHandlers[] = {
     {27, 27, not_built, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
-    {31, 31, ssproto_do_index_tick, kCounts},
+    {31, 31, do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
@@ -112,15 +110,15 @@ constexpr type_range kHandlers[] = {
     {57, 57, not_built, kCounts},
     {58, 58, not_built, kCounts},
     {59, 59, do_select_exchange, 0},
-    {60, 61, ssproto_do_queue, kCounts},
-    {62, 63, ssproto_do_queue_block, kCounts},
-    {64, 67, ssproto_do_depth_answer, 0},
-    {68, 68, ssproto_do_out_of_order, kCounts},
-    {69, 69, ssproto_do_skip_word, 0},
-    {70, 71, ssproto_do_trade_variant, kCounts},
-    {72, 72, ssproto_do_trade_amend, kCounts},
-    {75, 76, ssproto_do_trade_list, 0},
-    {80, 83, ssproto_do_index_values, kCounts},
+    {60, 61, do_queue, kCounts},
+    {62, 63, do_queue_block, kCounts},
+    {64, 67, do_depth_answer, 0},
+    {68, 68, do_out_of_order, kCounts},
+    {69, 69, do_skip_word, 0},
+    {70, 71, do_trade_variant, kCounts},
+    {72, 72, do_trade_amend, kCounts},
+    {75, 76, do_trade_list, 0},
+    {80, 83, do_index_values, kCounts},
     {90, 90, not_built, kCounts},
     {91, 91, not_built, 0},
     {100, 101, not_built, 0},
