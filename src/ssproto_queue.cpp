@@ -62,7 +62,21 @@ int take_bytes(ssproto_msg* m, uint32_t length, const uint8_t** list) {
 
 int side_of(const ssproto_msg* m) { return m->type & 1; }
 
-// The stock an answer names: exchange index and code, outside the stream.
+// The request bits an answer loads: its side's queue, or the trade lists
+// (and, for all trades, what makes a list "not required").
+uint32_t answer_loads(uint32_t type) {
+  switch (type) {
+    case 64: case 66: return kRqBidLoaded;
+    case 65: case 67: return kRqOfferLoaded;
+    case 75: return kRqRecentLoaded | kRqTradesLoaded | kRqEventsLoaded;
+    default: return kRqRecentLoaded | kRqTradesLoaded;
+  }
+}
+
+// The stock an answer names: exchange index and code, outside the stream. A
+// stock the answer adds gets the bits of a stock the stream adds, except
+// those of what the answer itself loads: with them set the list would be
+// "not required" and the new stock would stay empty.
 ss_stock* answer_stock(ssproto_msg* m, int* r) {
   uint8_t index;
   char code[kCodeSize];
@@ -84,7 +98,7 @@ ss_stock* answer_stock(ssproto_msg* m, int* r) {
       *r = -1;
       return nullptr;
     }
-    s->flags = kAddedStockFlags;
+    s->flags = kAddedStockFlags & ~answer_loads(m->type);
   }
   return s;
 }
