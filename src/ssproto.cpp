@@ -600,6 +600,7 @@ ss_stock* ssproto_scratch_stock(int32_t nesting) {
 // State
 
 ss_exchange* ssproto_current_exchange(void) { return P.current; }
+void ssproto_set_current_exchange(ss_exchange* ex) { P.current = ex; }
 
 uint32_t ssproto_exchange_position(int32_t i) {
   return i >= 0 && i < kProtoPositions ? P.positions[i].load() : kProtoPositionNone;
