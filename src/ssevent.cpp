@@ -235,7 +235,6 @@ struct trim_pass {
 };
 
 // Day records --------------------------------------------------------------------
-// Minimal version: replaced when exchange days and day records are built.
 
 ss_day* find_day_record(instr* in, ss_time date) {
   for (ss_day* d = in->days.head; d; d = d->next)
@@ -470,7 +469,6 @@ uint32_t ssevent_alert_next(void) { return E.ring_next; }
 
 // ===========================================================================
 // Day records
-// Minimal version: replaced when exchange days and day records are built.
 
 void ssevent_enable_day_records(int on) { E.day_records = on ? 1 : 0; }
 
