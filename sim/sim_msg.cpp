@@ -649,3 +649,4 @@ int sim_msg_trade_amend(growbuf* gb, sim_hdr* h, ss_time time, const char* code,
       if (!w.failed) w.add(encode_vlong(w.at(), values[i]));
   });
 }
+

@@ -243,3 +243,4 @@ int sim_msg_trade_variant(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, 
 // four 64-bit values follow. Counts.
 int sim_msg_trade_amend(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t number, uint32_t price,
                         uint64_t volume, uint32_t first, const uint32_t* prices, const uint64_t* values);
+
