@@ -94,9 +94,10 @@ struct type_range {
 };
 
 // Every type with a handler; the rest take the unknown-type path. The types
-// of families not built yet point at not_built. Messages
-// of an exchange's data stream count toward its position; control messages
-// and answers to requests do not.
+// of families not built yet point at not_built, one row per range, so that
+// building a family replaces its rows. Messages of an exchange's data stream
+// count toward its position; control messages and answers to requests do
+// not.
 constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts},
     {27, 27, not_built, kCounts},
