@@ -68,7 +68,9 @@ void expect_same_lists(const ss_stock* s, const sim_stock_ref& r, bool trades) {
     for (size_t i = 0; i < got.size(); i++) {
       EXPECT_EQ(r.sides[side][i].price, got[i].price) << "level " << i;
       EXPECT_EQ(r.sides[side][i].orders, got[i].orders) << "level " << i;
-      if (!r.sides[side][i].brokers.empty()) EXPECT_EQ(r.sides[side][i].brokers, got[i].brokers) << "level " << i;
+      if (!r.sides[side][i].brokers.empty()) {
+        EXPECT_EQ(r.sides[side][i].brokers, got[i].brokers) << "level " << i;
+      }
     }
     EXPECT_EQ(r.top(side), side ? s->offer : s->bid);
   }

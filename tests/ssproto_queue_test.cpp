@@ -52,7 +52,9 @@ void expect_book(const std::vector<sim_level>& want, const ss_stock* s, int side
   for (size_t i = 0; i < got.size(); i++) {
     EXPECT_EQ(want[i].price, got[i].price);
     EXPECT_EQ(want[i].orders, got[i].orders);
-    if (!want[i].brokers.empty()) EXPECT_EQ(want[i].brokers, got[i].brokers);
+    if (!want[i].brokers.empty()) {
+      EXPECT_EQ(want[i].brokers, got[i].brokers);
+    }
   }
 }
 
