@@ -4,8 +4,6 @@
 // walk from it.
 #include "decstate.h"
 
-#include <vector>
-
 #include "decblk.h"
 #include "decode.h"
 #include "log.h"
@@ -13,14 +11,11 @@
 
 static const char kSrc[] = "src/decstate.c";
 
-int decstate_decode(ss_exchange* ex, ss_time time, uint32_t state, const uint8_t* data, int32_t n) {
-  growbuf* work = ssmodel_work_buffer(kStateWorkSet, 1);
-  if (!ex || !work) return -1;
-  const int used = decblk_read(data, n, work);
-  if (used <= 0) return used;
-  const uint8_t* p = work->data;
-  const int32_t len = work->len;
-  std::vector<ss_stock*> named;
+namespace {
+
+// One walk over the entries: each stock named is looked up (or stepped to)
+// and, when `state` is given, takes it. -1 after an ERROR line.
+int walk(ss_exchange* ex, ss_time time, const uint32_t* state, const uint8_t* p, int32_t len) {
   ss_stock* prev = nullptr;
   for (int32_t at = 0; at < len;) {
     uint32_t k;
@@ -55,15 +50,23 @@ int decstate_decode(ss_exchange* ex, ss_time time, uint32_t state, const uint8_t
       }
       prev = s;
     }
-    named.push_back(prev);
+    if (state && ssevent_set_stock_state(prev, time, *state) < 0) return -1;
   }
+  return 0;
+}
+
+}  // namespace
+
+int decstate_decode(ss_exchange* ex, ss_time time, uint32_t state, const uint8_t* data, int32_t n) {
+  growbuf* work = ssmodel_work_buffer(kStateWorkSet, 1);
+  if (!ex || !work) return -1;
+  const int used = decblk_read(data, n, work);
+  if (used <= 0) return used;
+  // The first walk only resolves the entries, so that a bad list changes no
+  // stock; the second sets the states.
+  if (walk(ex, time, nullptr, work->data, work->len) < 0) return -1;
   ssevent_state_block_begin(ex, time, state);
-  for (ss_stock* s : named) {
-    if (ssevent_set_stock_state(s, time, state) < 0) {
-      ssevent_state_block_end(ex, time, state);
-      return -1;
-    }
-  }
+  const int r = walk(ex, time, &state, work->data, work->len);
   ssevent_state_block_end(ex, time, state);
-  return used;
+  return r < 0 ? -1 : used;
 }
