@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "dalloc.h"
+#include "fuzz_model.h"
 #include "decdepth.h"
 #include "encdepth.h"
 #include "lazyfree.h"
@@ -25,11 +25,6 @@
 
 namespace {
 
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
-
 ss_exchange* g_ex;
 ss_stock* g_a;
 ss_stock* g_b;
@@ -37,27 +32,10 @@ growbuf g_out;
 const int32_t kLimits[] = {0, kDepthSummaryLevels, kDepthPartialLevels, 0};
 
 bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
-  if (ssmodel_init(12) < 0 || growbuf_init(&g_out, 0, 65536) < 0) return false;
-  lazyfree_set_enabled(0);  // one thread: detached lists go back at once
-  if (!(g_ex = ssmodel_new_exchange(0, 0x112))) return false;
+  if (!(g_ex = fuzz_start_model(0)) || growbuf_init(&g_out, 0, 65536) < 0) return false;
   g_a = ssmodel_add_stock(g_ex, "BHP");
   g_b = ssmodel_add_stock(g_ex, "RIO");
   return g_a && g_b;
-}
-
-std::string side_text(const ss_stock* s, int side) {
-  std::string t;
-  for (const ss_depth_level* l = s->levels[side]; l; l = l->next) {
-    t += std::to_string(l->price) + "x" + std::to_string(l->count) + "=" + std::to_string(l->volume) + ":";
-    for (const ss_depth_order* o = l->orders; o; o = o->next)
-      t += std::to_string(o->volume) + "/" + (o->broker ? o->broker->code : "") + ",";
-    t += ";";
-  }
-  return t;
 }
 
 // The stock as the input's first byte wants it, with a small book.
@@ -85,25 +63,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     g_ex->flags &= ~kExBrokers;
   prepare(g_a, side, brokers, totals);
-  const std::string before = side_text(g_a, side);
+  const std::string before = fuzz_side_text(g_a, side);
   const int r = decdepth_decode_levels(g_a, side, in, n, limit);
   CHECK(r >= -1 && r <= n);
   if (r <= 0) {
-    CHECK(before == side_text(g_a, side));
+    CHECK(before == fuzz_side_text(g_a, side));
   } else {
-    const std::string got = side_text(g_a, side);
+    const std::string got = fuzz_side_text(g_a, side);
     prepare(g_a, side, brokers, totals);
     CHECK(decdepth_decode_levels(g_a, side, in, r - 1, limit) == 0);
-    CHECK(before == side_text(g_a, side));
+    CHECK(before == fuzz_side_text(g_a, side));
     CHECK(decdepth_decode_levels(g_a, side, in, r, limit) == r);
-    CHECK(got == side_text(g_a, side));
+    CHECK(got == fuzz_side_text(g_a, side));
     growbuf_reset(&g_out);
     // Levels of more orders than a count carries, or values no field
     // carries, cannot be written; everything else reads back whole.
     if (encdepth_encode_levels(&g_out, g_a, side, limit) > 0) {
       prepare(g_b, side, brokers, totals);
       CHECK(decdepth_decode_levels(g_b, side, g_out.data, g_out.len, limit) == g_out.len);
-      CHECK(got == side_text(g_b, side));
+      CHECK(got == fuzz_side_text(g_b, side));
     }
   }
   return 0;

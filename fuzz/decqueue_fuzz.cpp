@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "dalloc.h"
+#include "fuzz_model.h"
 #include "decode.h"
 #include "decqueue.h"
 #include "lazyfree.h"
@@ -24,36 +24,14 @@
 
 namespace {
 
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
-
 ss_exchange* g_ex;
 ss_stock* g_a;
 
 bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
-  if (ssmodel_init(12) < 0) return false;
-  lazyfree_set_enabled(0);  // one thread: detached lists go back at once
-  if (!(g_ex = ssmodel_new_exchange(0, 0x112))) return false;
+  if (!(g_ex = fuzz_start_model(0))) return false;
   ssmodel_set_date(g_ex, sstime_pack_date(14, 3, 2014));
   g_a = ssmodel_add_stock(g_ex, "BHP");
   return g_a != nullptr;
-}
-
-std::string side_text(const ss_stock* s, int side) {
-  std::string t;
-  for (const ss_depth_level* l = s->levels[side]; l; l = l->next) {
-    t += std::to_string(l->price) + "x" + std::to_string(l->count) + "=" + std::to_string(l->volume) + ":";
-    for (const ss_depth_order* o = l->orders; o; o = o->next)
-      t += std::to_string(o->volume) + "@" + std::to_string(o->value) + "/" + (o->broker ? o->broker->code : "") + ",";
-    t += ";";
-  }
-  return t;
 }
 
 }  // namespace
@@ -76,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_a->flags = totals ? kInOutOfOrder : 0;
   g_a->close = 1000;
   ssevent_apply_depth_summary(g_a, 0, side, 1000, 100, 1, brokers && !totals ? "UBS" : nullptr);
-  const std::string before = side_text(g_a, side);
+  const std::string before = fuzz_side_text(g_a, side);
   const uint32_t flags = g_a->flags;
   const ss_time ref = sstime_pack(0, 0, 9, 1, 1, 2001);
   decode_set_ref_date(ref);
@@ -85,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CHECK(r == -1 || r == 0 || r == n);
   CHECK(decode_ref_date() == ref);
   if (r <= 0) {
-    CHECK(before == side_text(g_a, side));
+    CHECK(before == fuzz_side_text(g_a, side));
     CHECK(flags == g_a->flags);
     return 0;
   }

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "dalloc.h"
+#include "fuzz_model.h"
 #include "dectrades.h"
 #include "enctrades.h"
 #include "lazyfree.h"
@@ -28,11 +28,6 @@
 
 namespace {
 
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
-
 ss_exchange* g_ex;
 ss_stock* g_a;
 ss_stock* g_b;
@@ -40,14 +35,8 @@ growbuf g_out;
 const ss_time kDate = sstime_pack_date(14, 3, 2014);
 
 bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
-  if (ssmodel_init(12) < 0 || growbuf_init(&g_out, 0, 65536) < 0) return false;
-  lazyfree_set_enabled(0);  // one thread: detached lists go back at once
   // Exchange 3: its trade conditions are kept as they are read.
-  if (!(g_ex = ssmodel_new_exchange(3, 0x112))) return false;
+  if (!(g_ex = fuzz_start_model(3)) || growbuf_init(&g_out, 0, 65536) < 0) return false;
   ssmodel_set_date(g_ex, kDate);
   g_a = ssmodel_add_stock(g_ex, "BHP");
   g_b = ssmodel_add_stock(g_ex, "RIO");

@@ -92,6 +92,23 @@ void move_list(T& to, T& from) {
   from = T{};
 }
 
+template <class T>
+void move_list(ss_list<T>& to, ss_list<T>& from) {
+  ssmodel_publish(to.count, from.count);
+  ssmodel_publish(to.head, from.head);
+  ssmodel_publish(to.tail, from.tail);
+  from = ss_list<T>{};
+}
+
+// The live record takes the scratch's events (the old ones stay on the
+// backup, which frees them).
+void move_events(instr* live, instr* scratch) {
+  ssmodel_publish(live->events.count, scratch->events.count);
+  ssmodel_publish(live->events.oldest, scratch->events.oldest);
+  ssmodel_publish(live->events.newest, scratch->events.newest);
+  scratch->events = ss_event_list{};
+}
+
 }  // namespace
 
 int decfill_decode_trades(ss_stock* live, ss_time date, const uint8_t* data, int32_t n) {
@@ -119,22 +136,13 @@ int decfill_decode_trades(ss_stock* live, ss_time date, const uint8_t* data, int
   backup_copy backup(live, ssmodel_stock_size());
   // The lists: the live record takes the scratch's, the backup keeps the old.
   ssevent_clear_pending();
-  ssmodel_publish(live->events.count, s->events.count);
-  ssmodel_publish(live->events.oldest, s->events.oldest);
-  ssmodel_publish(live->events.newest, s->events.newest);
-  s->events = ss_event_list{};
-  move_list(live->runs.head, s->runs.head);
-  move_list(live->runs.tail, s->runs.tail);
-  move_list(live->runs.count, s->runs.count);
+  move_events(live, s);
+  move_list(live->runs, s->runs);
   for (int side = 0; side < 2; side++) {
     move_list(live->levels[side], s->levels[side]);
-    move_list(live->breaks[side].head, s->breaks[side].head);
-    move_list(live->breaks[side].tail, s->breaks[side].tail);
-    move_list(live->breaks[side].count, s->breaks[side].count);
+    move_list(live->breaks[side], s->breaks[side]);
   }
-  move_list(live->trades.head, s->trades.head);
-  move_list(live->trades.tail, s->trades.tail);
-  move_list(live->trades.count, s->trades.count);
+  move_list(live->trades, s->trades);
   live->trade_breaks = s->trade_breaks;
   s->trade_breaks = ss_trade_breaks{};
   live->trade_count = s->trade_count;
@@ -216,13 +224,8 @@ int decfill_decode_index_ticks(ss_index* live, ss_time date, const uint8_t* data
     *f.live = f.fill;
   }
   backup_copy backup(live, sizeof(ss_index));
-  ssmodel_publish(live->events.count, x->events.count);
-  ssmodel_publish(live->events.oldest, x->events.oldest);
-  ssmodel_publish(live->events.newest, x->events.newest);
-  x->events = ss_event_list{};
-  move_list(live->ticks.head, x->ticks.head);
-  move_list(live->ticks.tail, x->ticks.tail);
-  move_list(live->ticks.count, x->ticks.count);
+  move_events(live, x);
+  move_list(live->ticks, x->ticks);
   live->flags |= kIndexComplete;
   ssmodel_free_index_ticks(backup.as<ss_index>());
   ssevent_free_events(backup.as<ss_index>());

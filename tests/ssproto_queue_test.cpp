@@ -21,6 +21,7 @@
 #include "ssmodel.h"
 #include "ssproto.h"
 #include "sstime.h"
+#include "testbook.h"
 #include "testclient.h"
 
 namespace {
@@ -32,30 +33,8 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
 
-std::vector<sim_level> book_of(const ss_stock* s, int side) {
-  std::vector<sim_level> out;
-  for (const ss_depth_level* l = s->levels[side]; l; l = l->next) {
-    sim_level v;
-    v.price = l->price;
-    for (const ss_depth_order* o = l->orders; o; o = o->next) {
-      v.orders.push_back(o->volume);
-      v.brokers.push_back(o->broker ? o->broker->code : "");
-    }
-    out.push_back(v);
-  }
-  return out;
-}
-
 void expect_book(const std::vector<sim_level>& want, const ss_stock* s, int side) {
-  const std::vector<sim_level> got = book_of(s, side);
-  ASSERT_EQ(want.size(), got.size());
-  for (size_t i = 0; i < got.size(); i++) {
-    EXPECT_EQ(want[i].price, got[i].price);
-    EXPECT_EQ(want[i].orders, got[i].orders);
-    if (!want[i].brokers.empty()) {
-      EXPECT_EQ(want[i].brokers, got[i].brokers);
-    }
-  }
+  expect_same_book(want, client_book(s, side));
 }
 
 class ProtoLists : public ::testing::Test {
