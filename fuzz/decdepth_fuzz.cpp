@@ -58,10 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool totals = data[0] & 16;
   const uint8_t* in = data + 1;
   const int32_t n = int32_t(size - 1);
-  if (brokers)
-    g_ex->flags |= kExBrokers;
-  else
-    g_ex->flags &= ~kExBrokers;
+  fuzz_set_brokers(g_ex, brokers);
   prepare(g_a, side, brokers, totals);
   const std::string before = fuzz_side_text(g_a, side);
   const int r = decdepth_decode_levels(g_a, side, in, n, limit);

@@ -46,10 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool totals = data[0] & 8;
   const uint8_t* in = data + 1;
   const int32_t n = int32_t(size - 1);
-  if (brokers)
-    g_ex->flags |= kExBrokers;
-  else
-    g_ex->flags &= ~kExBrokers;
+  fuzz_set_brokers(g_ex, brokers);
   ssevent_clear_depth(g_a, 0, 2);
   g_a->flags = totals ? kInOutOfOrder : 0;
   g_a->close = 1000;

@@ -76,10 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool brokers = data[0] & 4;
   const uint8_t* in = data + 1;
   const int32_t n = int32_t(size - 1);
-  if (brokers)
-    g_ex->flags |= kExBrokers;
-  else
-    g_ex->flags &= ~kExBrokers;
+  fuzz_set_brokers(g_ex, brokers);
   fresh(g_a);
   const uint32_t ex_flags = g_ex->flags;
   switch (reader) {

@@ -42,3 +42,11 @@ inline std::string fuzz_side_text(const ss_stock* s, int side) {
   }
   return t;
 }
+
+// The exchange carries brokers, or not.
+inline void fuzz_set_brokers(ss_exchange* ex, bool on) {
+  if (on)
+    ex->flags |= kExBrokers;
+  else
+    ex->flags &= ~kExBrokers;
+}

@@ -92,14 +92,6 @@ void move_list(T& to, T& from) {
   from = T{};
 }
 
-template <class T>
-void move_list(ss_list<T>& to, ss_list<T>& from) {
-  ssmodel_publish(to.count, from.count);
-  ssmodel_publish(to.head, from.head);
-  ssmodel_publish(to.tail, from.tail);
-  from = ss_list<T>{};
-}
-
 // The live record takes the scratch's events (the old ones stay on the
 // backup, which frees them).
 void move_events(instr* live, instr* scratch) {
@@ -137,12 +129,12 @@ int decfill_decode_trades(ss_stock* live, ss_time date, const uint8_t* data, int
   // The lists: the live record takes the scratch's, the backup keeps the old.
   ssevent_clear_pending();
   move_events(live, s);
-  move_list(live->runs, s->runs);
+  ssmodel_move_list(live->runs, s->runs);
   for (int side = 0; side < 2; side++) {
     move_list(live->levels[side], s->levels[side]);
-    move_list(live->breaks[side], s->breaks[side]);
+    ssmodel_move_list(live->breaks[side], s->breaks[side]);
   }
-  move_list(live->trades, s->trades);
+  ssmodel_move_list(live->trades, s->trades);
   live->trade_breaks = s->trade_breaks;
   s->trade_breaks = ss_trade_breaks{};
   live->trade_count = s->trade_count;
@@ -225,7 +217,7 @@ int decfill_decode_index_ticks(ss_index* live, ss_time date, const uint8_t* data
   }
   backup_copy backup(live, sizeof(ss_index));
   move_events(live, x);
-  move_list(live->ticks, x->ticks);
+  ssmodel_move_list(live->ticks, x->ticks);
   live->flags |= kIndexComplete;
   ssmodel_free_index_ticks(backup.as<ss_index>());
   ssevent_free_events(backup.as<ss_index>());

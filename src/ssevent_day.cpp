@@ -41,14 +41,6 @@ ss_day* day_for_store(instr* in, ss_time date) {
   return d;
 }
 
-template <class T>
-void take_list(ss_list<T>& to, ss_list<T>& from) {
-  ssmodel_publish(to.count, from.count);
-  ssmodel_publish(to.head, from.head);
-  ssmodel_publish(to.tail, from.tail);
-  from = ss_list<T>{};
-}
-
 // The scratch's events become the day's; the day's old ones go later.
 void take_events(ss_day* d, instr* scratch) {
   ss_event* old = d->events.oldest;
@@ -65,7 +57,7 @@ void take_trades(ss_day* d, ss_stock* scratch) {
   ss_day old = {};
   old.trades = d->trades;
   old.trade_breaks = d->trade_breaks;
-  take_list(d->trades, scratch->trades);
+  ssmodel_move_list(d->trades, scratch->trades);
   d->trade_breaks = scratch->trade_breaks;
   scratch->trade_breaks = ss_trade_breaks{};
   ssmodel_free_day_trades(&old);
@@ -131,7 +123,7 @@ int ssevent_store_day_events(instr* in, ss_time date, instr* scratch, ss_day_bar
   if (in->kind == kKindIndex) {
     ss_day old = {};
     old.ticks = d->ticks;
-    take_list(d->ticks, static_cast<ss_index*>(scratch)->ticks);
+    ssmodel_move_list(d->ticks, static_cast<ss_index*>(scratch)->ticks);
     ssmodel_free_day_ticks(&old);
   } else if (in->kind == kKindStock) {
     take_trades(d, static_cast<ss_stock*>(scratch));

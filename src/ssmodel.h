@@ -122,6 +122,17 @@ struct ss_list {
   T* tail;
 };
 
+// Hands a whole list to another owner: `to` takes from's links, published
+// for lock-free readers, and `from` is left empty. Whatever `to` held must
+// have been kept elsewhere by the caller (it is freed from there).
+template <class T>
+inline void ssmodel_move_list(ss_list<T>& to, ss_list<T>& from) {
+  ssmodel_publish(to.count, from.count);
+  ssmodel_publish(to.head, from.head);
+  ssmodel_publish(to.tail, from.tail);
+  from = ss_list<T>{};
+}
+
 // Event lists of an instrument or a past day: newest at the newest end.
 struct ss_event_list {
   uint32_t count;
