@@ -82,7 +82,7 @@ size_t count_kind(sim_server* sim, size_t from, int32_t kind) {
   return n;
 }
 
-class Lists : public ::testing::Test {
+class ListsConcurrency : public ::testing::Test {
  protected:
   void SetUp() override {
     sim = sim_create(sim_options{});
@@ -143,7 +143,7 @@ class Lists : public ::testing::Test {
     ssio_set_server("127.0.0.1", port);
     thread = plat_thread_create(
         [](void* arg) {
-          auto* self = static_cast<Lists*>(arg);
+          auto* self = static_cast<ListsConcurrency*>(arg);
           self->rc = ssclient_run();
           self->done = true;
         },
@@ -171,7 +171,7 @@ class Lists : public ::testing::Test {
   int rc = 0;
 };
 
-TEST_F(Lists, OpeningAStockLoadsItsQueuesAndTrades) {
+TEST_F(ListsConcurrency, OpeningAStockLoadsItsQueuesAndTrades) {
   units(4, 60, 10, codes);
   ASSERT_NO_FATAL_FAILURE(start());
   units(6, 40, 300, {kOpen});
@@ -210,7 +210,7 @@ TEST_F(Lists, OpeningAStockLoadsItsQueuesAndTrades) {
   EXPECT_GT(open->levels[0] ? open->levels[0]->count : 0u, 0u);
 }
 
-TEST_F(Lists, AResetMidStreamRebuildsEveryBookWithoutStalling) {
+TEST_F(ListsConcurrency, AResetMidStreamRebuildsEveryBookWithoutStalling) {
   units(6, 80, 20, codes);
   ASSERT_NO_FATAL_FAILURE(start());
   units(6, 60, 200, codes);
