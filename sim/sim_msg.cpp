@@ -556,6 +556,25 @@ int sim_msg_queue(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const ch
   return growbuf_append(gb, list, uint32_t(n)) < 0 ? -1 : 0;
 }
 
+int sim_msg_queue_block(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
+                        int32_t n) {
+  if ((type != kSimMsgQueueBid + 2 && type != kSimMsgQueueBid + 3) || n < 0) {
+    log(LOG_ERROR, kSrc, "queue block message %u of %d bytes", type, n);
+    return -1;
+  }
+  const int32_t start = gb->len;
+  if (stock_msg(gb, h, type, time, code, nullptr, [](msg_writer&) {}) < 0) return -1;
+  if (encblk_write(gb, list, n) < 0) {
+    growbuf_truncate(gb, start);
+    return -1;
+  }
+  return 0;
+}
+
+int sim_msg_out_of_order(growbuf* gb, sim_hdr* h, ss_time time, const char* code) {
+  return stock_msg(gb, h, 68, time, code, nullptr, [](msg_writer&) {});
+}
+
 namespace {
 
 // An answer: the type, exchange index, code, a length of `width` bytes and

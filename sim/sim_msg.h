@@ -202,6 +202,11 @@ int sim_put_broker(uint8_t* out, const char* code);
 // (n list bytes, at most kSimShortListMax). Counts.
 int sim_msg_queue(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
                   int32_t n);
+// 62, 63: the same queue as one framed block (no length field). Counts.
+int sim_msg_queue_block(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
+                        int32_t n);
+// 68: the stock's depth is kept as level totals from now on. Counts.
+int sim_msg_out_of_order(growbuf* gb, sim_hdr* h, ss_time time, const char* code);
 // 64-67: a depth answer for exchange `index` and `code`, with a 16-bit
 // length; 75, 76: a trade-list answer with a 24-bit length. Answers name
 // their stock in their fields and do not count.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "growbuf.h"
+#include "encode.h"
 #include "kludge.h"
 #include "sim.h"
 #include "sim_lists.h"
@@ -103,6 +104,43 @@ TEST_F(ProtoLists, AQueueWaitsForItsLengthThenReplacesTheSide) {
   sim_market_destroy(m);
 }
 
+// 62 and 63 carry a queue as a framed block; after 68 the stock's queue
+// comes as level totals.
+TEST_F(ProtoLists, QueueBlocksAndLevelTotals) {
+  sim_stock_ref r;
+  r.code = "BLK";
+  r.close = 1000;
+  r.sides[1] = {{1010, {5, 6}, {"UBS", "MQ"}}, {1020, {7}, {"UBS"}}};
+  growbuf list = {};
+  growbuf_init(&list, 256, 256);
+  ASSERT_EQ(0, sim_list_queue(&list, r, 1, at(10, 0, 0), kDay, true));
+  ASSERT_EQ(0, sim_msg_queue_block(&gb, hdr, 63, at(10, 0, 0), "BLK", list.data, list.len));
+  const int32_t all = gb.len - done;
+  ASSERT_EQ(all, decode());
+  ss_stock* s = ssmodel_find_stock(ex(0), "BLK");
+  ASSERT_NE(nullptr, s);
+  expect_book(r.sides[1], s, 1);
+  // Level totals: count, price, total volume per level.
+  ASSERT_EQ(0, sim_msg_out_of_order(&gb, hdr, at(10, 0, 1), "BLK"));
+  ASSERT_GT(decode(), 0);
+  EXPECT_TRUE(s->flags & kInOutOfOrder);
+  growbuf_reset(&list);
+  uint8_t b[16];
+  uint32_t ref = 1000;
+  for (uint32_t level : {0u, 1u}) {
+    growbuf_append(&list, b, uint32_t(encode_vint(b, 3 + level)));
+    growbuf_append(&list, b, uint32_t(encode_price(b, 990 - 10 * level, &ref)));
+    growbuf_append(&list, b, uint32_t(encode_volume(b, 3000)));
+  }
+  ASSERT_EQ(0, sim_msg_queue(&gb, hdr, 60, at(10, 0, 2), "BLK", list.data, list.len));
+  ASSERT_GT(decode(), 0);
+  ASSERT_NE(nullptr, s->levels[0]);
+  EXPECT_EQ((std::vector<uint64_t>{990, 3, 3000, 980, 4, 3000}),
+            (std::vector<uint64_t>{s->levels[0]->price, s->levels[0]->count, s->levels[0]->volume,
+                                   s->levels[0]->next->price, s->levels[0]->next->count, s->levels[0]->next->volume}));
+  growbuf_free(&list);
+}
+
 TEST_F(ProtoLists, AnswersAddTheirStockToTheExchangeTheyName) {
   sim_stock_ref r;
   r.code = "NEW";
@@ -128,23 +166,37 @@ TEST_F(ProtoLists, AnswersAddTheirStockToTheExchangeTheyName) {
 }
 
 TEST_F(ProtoLists, TradeListAnswersReplaceTheTrades) {
-  sim_stock_ref r;
-  r.code = "TRD";
-  for (int i = 0; i < 12; i++)
-    r.trade_list.push_back(sim_trade{at(10, 0, i), uint32_t(1000 + 5 * (i / 3)), uint64_t(100 * (i + 1)), "UBS", "MQ"});
-  growbuf list = {};
-  growbuf_init(&list, 256, 256);
-  ASSERT_EQ(0, sim_list_trades(&list, r, 0, kDay, true));  // the exchange carries brokers
-  ASSERT_EQ(0, sim_msg_trade_list(&gb, 75, 0, "TRD", list.data, list.len));
-  ASSERT_GT(decode(), 0);
-  ss_stock* s = ssmodel_find_stock(ex(0), "TRD");
-  ASSERT_NE(nullptr, s);
-  std::vector<uint64_t> got, want;
-  for (const ss_trade* t = s->trades.head; t; t = t->next) got.insert(got.end(), {t->time, t->price, t->volume});
-  for (const sim_trade& t : r.trade_list) want.insert(want.end(), {t.time, t.price, t.volume});
-  EXPECT_EQ(want, got);
-  EXPECT_EQ(kRqRecentLoaded | kRqTradesLoaded, s->flags & (kRqRecentLoaded | kRqTradesLoaded));
-  growbuf_free(&list);
+  struct Case {
+    uint32_t type;
+    int trades;
+    uint32_t loaded;
+  } cases[] = {
+      {75, 12, kRqRecentLoaded | kRqTradesLoaded},  // all trades
+      {76, 12, kRqRecentLoaded | kRqTradesLoaded},  // recent trades in fewer than 10 groups: all there is
+      {76, 40, kRqRecentLoaded},                    // recent trades in 10 groups or more
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.type << " " << c.trades);
+    const std::string code = "T" + std::to_string(c.type) + std::to_string(c.trades);
+    sim_stock_ref r;
+    r.code = code;
+    for (int i = 0; i < c.trades; i++)
+      r.trade_list.push_back(
+          sim_trade{at(10, 0, i), uint32_t(1000 + 5 * (i / 3)), uint64_t(100 * (i + 1)), "UBS", "MQ"});
+    growbuf list = {};
+    growbuf_init(&list, 256, 256);
+    ASSERT_EQ(0, sim_list_trades(&list, r, 0, kDay, true));  // the exchange carries brokers
+    ASSERT_EQ(0, sim_msg_trade_list(&gb, c.type, 0, code.c_str(), list.data, list.len));
+    ASSERT_GT(decode(), 0);
+    ss_stock* s = ssmodel_find_stock(ex(0), code.c_str());
+    ASSERT_NE(nullptr, s);
+    std::vector<uint64_t> got, want;
+    for (const ss_trade* t = s->trades.head; t; t = t->next) got.insert(got.end(), {t->time, t->price, t->volume});
+    for (const sim_trade& t : r.trade_list) want.insert(want.end(), {t.time, t.price, t.volume});
+    EXPECT_EQ(want, got);
+    EXPECT_EQ(c.loaded, s->flags & (kRqRecentLoaded | kRqTradesLoaded));
+    growbuf_free(&list);
+  }
 }
 
 TEST_F(ProtoLists, TheSkippedWordIsFourBytes) {
