@@ -19,6 +19,7 @@
 #include "log.h"
 #include "plat.h"
 #include "sim.h"
+#include "sim_msg.h"
 #include "ssbroker.h"
 #include "ssclient.h"
 #include "ssevent.h"
@@ -235,6 +236,43 @@ TEST_F(ListsConcurrency, AResetMidStreamRebuildsEveryBookWithoutStalling) {
   for (const std::string& code : sim_market_codes(market))
     expect_same_lists(ssmodel_find_stock(ssmodel_exchange(0), code.c_str()), *sim_market_stock(market, code.c_str()),
                       false);
+}
+
+}  // namespace
+
+namespace {
+
+// A side the client does not hold whole runs empty under a delete: the
+// client stalls it and asks for the partial queue, the simulator answers
+// from its books, and the side is whole again.
+TEST_F(ListsConcurrency, AStalledSideRefillsFromThePartialQueue) {
+  units(2, 40, 30, codes);
+  for (uint32_t i = 0; i < 12; i++) ASSERT_GT(sim_market_add(market, kOpen, t, 0, 2000 - 10 * (i % 6), 100 + i), 0);
+  ASSERT_EQ(0, sim_market_flush(market, sim));
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_TRUE(wait_for([this] { return caught_up(); }, 20000));
+  ss_stock* open;
+  {
+    core_lock lock;
+    open = ssmodel_find_stock(ssmodel_exchange(0), kOpen);
+    ASSERT_NE(nullptr, open);
+    ASSERT_EQ(0, ssevent_clear_depth(open, 0, 0));
+    open->flags &= ~(kRqBidLoaded | kRqEventsLoaded);  // the bids are not held whole any more
+  }
+  const size_t before = sim_transcript(sim).size();
+  ASSERT_EQ(int(kSimDepthDeleteHead), sim_market_delete(market, kOpen, t, 0, 1));
+  ASSERT_EQ(0, sim_market_flush(market, sim));
+  ASSERT_GE(sim_wait_entry(sim, kReqPartialBid, before, 10000, nullptr), 0);
+  ASSERT_TRUE(wait_for(
+      [&] {
+        pump();
+        core_lock lock;
+        return (open->flags & kRqBidLoaded) != 0;
+      },
+      10000));
+  ASSERT_TRUE(wait_for([this] { return caught_up(); }, 20000));
+  core_lock lock;
+  expect_same_lists(open, *sim_market_stock(market, kOpen), false);
 }
 
 }  // namespace
