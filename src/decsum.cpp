@@ -19,9 +19,11 @@ int decsum_init(void) { return 0; }
 void decsum_fini(void) {}
 
 // Minimal version: replaced when the summary records are built. Items are
-// added as news events; delivery is not held for older issuers.
+// added as news events; delivery is not held for older issuers. "Today" is
+// the exchange's date once it is known.
 int decsum_decode_news(ss_exchange* ex, const uint8_t* data, int32_t n) {
-  const ss_time cutoff = sstime_add_months(ssmodel_exchange_now(ex) & ~kSstimeSecondsMask, -1);
+  const ss_time today = ex->date ? ex->date : ssmodel_exchange_now(ex);
+  const ss_time cutoff = sstime_add_months(today & ~kSstimeSecondsMask, -1);
   int32_t used = 0;
   while (used < n) {
     char code[kCodeSize];

@@ -317,7 +317,7 @@ TEST_F(Cache, TrimsFollowTheWallClock) {
   put_file(root + "/Temp", "scratch", "t");
   g_ahead = 2 * 86400;
   sscache_trim_hourly();
-  EXPECT_EQ(std::vector<std::string>{"8;0;;"}.size(), files(data_dir()).size() - 2);  // Data keeps 32 days
+  EXPECT_EQ(3u, files(data_dir()).size());  // Data keeps 32 days
   EXPECT_TRUE(files(root + "/Temp").empty());
   ASSERT_EQ(0, sscache_trim_dir(LOCALDATA_DATA, 1));
   EXPECT_EQ(std::vector<std::string>{"8;0;;"}, files(data_dir()));
