@@ -269,7 +269,10 @@ int dechist_decode_stock(ss_stock* stock, const uint8_t* data, int32_t n, int co
     ss_stock_history* h = stock->history;
     uint32_t slot = store_point(h, p);
     ss_stock_point& s = h->points[slot];
-    if (s.change == 0 && i > 0 && slot > 0 && s.close && h->points[slot - 1].close)
+    // A day with no change of its own takes it from the point before it.
+    // This holds for the record's first day too: a reply that starts at
+    // the newest cached day would otherwise wipe that day's change.
+    if (s.change == 0 && slot > 0 && s.close && h->points[slot - 1].close)
       s.change = clamp_change(static_cast<int64_t>(s.close) - h->points[slot - 1].close);
   }
   if (i < count || used < n) {

@@ -195,6 +195,13 @@ TEST_F(History, StoreOrder) {
   ASSERT_EQ(2u, p.size());
   EXPECT_EQ(210u, p[0].close);
   EXPECT_EQ(20, p[1].change);
+  // A reply that starts at the newest day held replaces it and keeps its
+  // change against the day before.
+  one(day(4, 3, 2014), 240, 5);
+  p = points();
+  ASSERT_EQ(2u, p.size());
+  EXPECT_EQ(240u, p[1].close);
+  EXPECT_EQ(30, p[1].change);
   growbuf_free(&gb);
 }
 
