@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "dalloc.h"
@@ -33,15 +34,16 @@ namespace {
   } while (0)
 
 ss_exchange* g_ex;
+char g_root[] = "/tmp/ambit-fuzz-cache-XXXXXX";
 
 bool start() {
   plat_init();
   log_init();
   log_set_stderr(0);
   dalloc_init();
-  char tmpl[] = "/tmp/ambit-fuzz-cache-XXXXXX";
-  if (!mkdtemp(tmpl)) return false;
-  if (start_terminal_model() < 0 || localdata_set_root(tmpl) < 0) return false;
+  if (!mkdtemp(g_root)) return false;
+  atexit([] { std::filesystem::remove_all(g_root); });
+  if (start_terminal_model() < 0 || localdata_set_root(g_root) < 0) return false;
   lazyfree_set_enabled(0);  // one thread: freed histories go at once
   g_ex = ssmodel_exchange(0);
   return g_ex != nullptr;
