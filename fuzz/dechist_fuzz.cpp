@@ -9,40 +9,20 @@
 //    order within its capacity, with no day of volume 0 and none before the
 //    history-from date, and a news list in (time, number) order.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
-#include "dalloc.h"
 #include "dechist.h"
 #include "enchist.h"
-#include "lazyfree.h"
-#include "log.h"
-#include "plat.h"
-#include "ssmodel.h"
+#include "model_fuzz.h"
 #include "sstime.h"
 
-#include "../tests/support/testmodel.h"  // the terminal's model configuration
-
 namespace {
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
 
 ss_exchange* g_ex;
 const ss_time kFrom = sstime_pack_date(3, 2, 2014);
 
-bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
-  if (start_terminal_model() < 0 || !(g_ex = ssmodel_exchange(0))) return false;
-  lazyfree_set_enabled(0);  // one thread: freed histories go at once
-  return true;
-}
+bool start() { return model_fuzz_start() && (g_ex = ssmodel_exchange(0)) != nullptr; }
 
 bool same_state(const dechist_state& a, const dechist_state& b) { return memcmp(&a, &b, sizeof a) == 0; }
 

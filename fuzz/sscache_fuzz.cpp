@@ -15,36 +15,20 @@
 #include <filesystem>
 #include <string>
 
-#include "dalloc.h"
 #include "localdata.h"
-#include "lazyfree.h"
-#include "log.h"
-#include "plat.h"
+#include "model_fuzz.h"
 #include "sscache.h"
-#include "ssmodel.h"
 #include "sstime.h"
 
-#include "../tests/support/testmodel.h"  // the terminal's model configuration
-
 namespace {
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
 
 ss_exchange* g_ex;
 char g_root[] = "/tmp/ambit-fuzz-cache-XXXXXX";
 
 bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  dalloc_init();
   if (!mkdtemp(g_root)) return false;
   atexit([] { std::filesystem::remove_all(g_root); });
-  if (start_terminal_model() < 0 || localdata_set_root(g_root) < 0) return false;
-  lazyfree_set_enabled(0);  // one thread: freed histories go at once
+  if (!model_fuzz_start() || localdata_set_root(g_root) < 0) return false;
   g_ex = ssmodel_exchange(0);
   return g_ex != nullptr;
 }

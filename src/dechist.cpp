@@ -249,65 +249,62 @@ int dechist_decode_index_day(dechist_state* st, const uint8_t* data, int32_t n, 
   return c.used;
 }
 
-int dechist_decode_stock(ss_stock* stock, const uint8_t* data, int32_t n, int complete) {
+namespace {
+
+// Reads a whole history record into the array at `slot` (the instrument's,
+// reallocated by `reserve`): `day` reads one record, `keep` decides whether
+// a day read is stored, `stored` runs on the slot it took.
+template <class P, class H, class Reserve, class Day, class Keep, class Stored>
+int read_history(instr* in, H* const& slot, const uint8_t* data, int32_t n, int complete, int32_t min_day,
+                 const char* what, Reserve reserve, Day day, Keep keep, Stored stored) {
   uint16_t count;
-  if (read_count(stock, data, n, kStockDayMin, "stock", &count) < 0) return -1;
-  if (ssmodel_reserve_history(stock, count) < 0) {
-    log(LOG_ERROR, kSrc, "can't alloc space for %s history", stock->code);
-    stock->flags &= ~kHistoryRequested;
+  if (read_count(in, data, n, min_day, what, &count) < 0) return -1;
+  if (reserve(count) < 0) {
+    log(LOG_ERROR, kSrc, "can't alloc space for %s history", in->code);
+    in->flags &= ~kHistoryRequested;
     return -1;
   }
   dechist_state st = {};
   int32_t used = 2;
   uint32_t i = 0;
   for (; i < count && used < n; i++) {
-    ss_stock_point p;
-    int r = dechist_decode_stock_day(&st, data + used, n - used, &p);
+    P p;
+    int r = day(&st, data + used, n - used, &p);
     if (r <= 0) break;
     used += r;
-    if (p.volume == 0 || p.date < stock->history_from) continue;
-    ss_stock_history* h = stock->history;
-    uint32_t slot = store_point(h, p);
-    ss_stock_point& s = h->points[slot];
-    // A day with no change of its own takes it from the point before it.
-    // This holds for the record's first day too: a reply that starts at
-    // the newest cached day would otherwise wipe that day's change.
-    if (s.change == 0 && slot > 0 && s.close && h->points[slot - 1].close)
-      s.change = clamp_change(static_cast<int64_t>(s.close) - h->points[slot - 1].close);
+    if (!keep(p) || p.date < in->history_from) continue;
+    stored(slot, store_point(slot, p));
   }
   if (i < count || used < n) {
-    corrupt(stock, "stock");
+    corrupt(in, what);
     return -1;
   }
-  finish(stock, complete);
+  finish(in, complete);
   return 0;
 }
 
+}  // namespace
+
+int dechist_decode_stock(ss_stock* stock, const uint8_t* data, int32_t n, int complete) {
+  return read_history<ss_stock_point>(
+      stock, stock->history, data, n, complete, kStockDayMin, "stock",
+      [stock](uint32_t count) { return ssmodel_reserve_history(stock, count); }, dechist_decode_stock_day,
+      [](const ss_stock_point& p) { return p.volume != 0; },
+      [](ss_stock_history* h, uint32_t slot) {
+        // A day with no change of its own takes it from the point before
+        // it. This holds for the record's first day too: a reply that starts
+        // at the newest cached day would otherwise wipe that day's change.
+        ss_stock_point& s = h->points[slot];
+        if (s.change == 0 && slot > 0 && s.close && h->points[slot - 1].close)
+          s.change = clamp_change(static_cast<int64_t>(s.close) - h->points[slot - 1].close);
+      });
+}
+
 int dechist_decode_index(ss_index* index, const uint8_t* data, int32_t n, int complete) {
-  uint16_t count;
-  if (read_count(index, data, n, kIndexDayMin, "index", &count) < 0) return -1;
-  if (ssmodel_reserve_index_history(index, count) < 0) {
-    log(LOG_ERROR, kSrc, "can't alloc space for %s history", index->code);
-    index->flags &= ~kHistoryRequested;
-    return -1;
-  }
-  dechist_state st = {};
-  int32_t used = 2;
-  uint32_t i = 0;
-  for (; i < count && used < n; i++) {
-    ss_index_point p;
-    int r = dechist_decode_index_day(&st, data + used, n - used, &p);
-    if (r <= 0) break;
-    used += r;
-    if (p.date < index->history_from) continue;
-    store_point(index->history, p);
-  }
-  if (i < count || used < n) {
-    corrupt(index, "index");
-    return -1;
-  }
-  finish(index, complete);
-  return 0;
+  return read_history<ss_index_point>(
+      index, index->history, data, n, complete, kIndexDayMin, "index",
+      [index](uint32_t count) { return ssmodel_reserve_index_history(index, count); }, dechist_decode_index_day,
+      [](const ss_index_point&) { return true; }, [](ss_index_history*, uint32_t) {});
 }
 
 int dechist_decode_news(instr* in, const uint8_t* data, int32_t n, int complete) {

@@ -37,6 +37,18 @@ int index_change(uint8_t* out, uint32_t base, uint32_t v) {
   return encode_index_change(out, static_cast<int32_t>(ch));
 }
 
+// One day being written: each field goes on at the cursor until one fails.
+struct day_writer {
+  uint8_t* out;
+  int used;
+  template <class F>
+  void field(F write) {
+    if (used < 0) return;
+    int r = write(out + used);
+    used = r < 0 ? -1 : used + r;
+  }
+};
+
 // Appends n records written by `one` behind a 16-bit count.
 template <class P, class F>
 int encode_record(growbuf* gb, const P* points, uint32_t n, int room, F one) {
@@ -79,26 +91,19 @@ int enchist_encode_stock_day(enchist_state* st, uint8_t* out, const ss_stock_poi
     f |= 0x40;
   else if (p->low == p->close)
     f |= 0x10;
-  int used = encode_byte(out, f);
+  day_writer w{out, encode_byte(out, f)};
   uint32_t ref = st->ref;
-  auto put = [&](int r) {
-    if (r < 0 || used < 0) {
-      used = -1;
-      return;
-    }
-    used += r;
-  };
-  if (!(f & 0x01)) put(encode_date16(out + used, p->date));
-  put(encode_price(out + used, p->close, &ref));
-  if (!(f & 0x02) && used >= 0) put(encode_price(out + used, p->open, &ref));
-  if (!(f & 0x28) && used >= 0) put(encode_price(out + used, p->high, &ref));
-  if (!(f & 0x54) && used >= 0) put(encode_price(out + used, p->low, &ref));
-  if (used >= 0) put(encode_vlong(out + used, p->volume));
-  if (used < 0) return -1;
+  if (!(f & 0x01)) w.field([&](uint8_t* q) { return encode_date16(q, p->date); });
+  w.field([&](uint8_t* q) { return encode_price(q, p->close, &ref); });
+  if (!(f & 0x02)) w.field([&](uint8_t* q) { return encode_price(q, p->open, &ref); });
+  if (!(f & 0x28)) w.field([&](uint8_t* q) { return encode_price(q, p->high, &ref); });
+  if (!(f & 0x54)) w.field([&](uint8_t* q) { return encode_price(q, p->low, &ref); });
+  w.field([&](uint8_t* q) { return encode_vlong(q, p->volume); });
+  if (w.used < 0) return -1;
   st->ref = ref;
   st->prev_date = p->date;
   st->prev_close = p->close;
-  return used;
+  return w.used;
 }
 
 int enchist_encode_index_day(enchist_state* st, uint8_t* out, const ss_index_point* p) {
@@ -122,26 +127,19 @@ int enchist_encode_index_day(enchist_state* st, uint8_t* out, const ss_index_poi
     else if (p->low == p->close)
       f |= 0x40;
   }
-  int used = encode_byte(out, f);
-  auto put = [&](int r) {
-    if (r < 0 || used < 0) {
-      used = -1;
-      return;
-    }
-    used += r;
-  };
-  if (!(f & 0x01)) put(encode_date16(out + used, p->date));
-  if (!(f & 0x02) && used >= 0) put(encode_index(out + used, p->base));
+  day_writer w{out, encode_byte(out, f)};
+  if (!(f & 0x01)) w.field([&](uint8_t* q) { return encode_date16(q, p->date); });
+  if (!(f & 0x02)) w.field([&](uint8_t* q) { return encode_index(q, p->base); });
   if (!none) {
-    if (used >= 0) put(index_change(out + used, p->base, p->close));
-    if (!(f & 0x04) && used >= 0) put(index_change(out + used, p->base, p->open));
-    if (!(f & 0x28) && used >= 0) put(index_change(out + used, p->base, p->high));
-    if (!(f & 0x50) && used >= 0) put(index_change(out + used, p->base, p->low));
+    w.field([&](uint8_t* q) { return index_change(q, p->base, p->close); });
+    if (!(f & 0x04)) w.field([&](uint8_t* q) { return index_change(q, p->base, p->open); });
+    if (!(f & 0x28)) w.field([&](uint8_t* q) { return index_change(q, p->base, p->high); });
+    if (!(f & 0x50)) w.field([&](uint8_t* q) { return index_change(q, p->base, p->low); });
   }
-  if (used < 0) return -1;
+  if (w.used < 0) return -1;
   st->prev_date = p->date;
   st->prev_close = p->close;
-  return used;
+  return w.used;
 }
 
 int enchist_encode_stock(growbuf* gb, const ss_stock_point* points, uint32_t n) {

@@ -350,45 +350,51 @@ int sscache_save_news_history(instr* in, const void* data, int32_t length) {
 // ===========================================================================
 // Loads
 
+namespace {
+
+// Loads an instrument's file of `kind` through `decode`: 0, or -1 when it
+// is missing (a miss) or did not decode (WARN "couldn't decode %s <what>",
+// the file removed).
+template <class Decode>
+int load_kind(char* name, int kind, const instr* in, ss_time date, const char* what, Decode decode) {
+  if (!instr_name(name, kind, in, date)) return -1;
+  int r = load_file(name, decode);
+  if (r < 0) log(LOG_WARN, kSrc, "couldn't decode %s %s", in->code, what);
+  return r > 0 ? 0 : -1;
+}
+
+template <class H>
+ss_time newest_point(const H* h) {
+  return h && h->count ? h->points[h->count - 1].date : 0;
+}
+
+}  // namespace
+
 int sscache_load_stock_history(ss_stock* stock) {
   char name[kCacheNameSize];
-  if (!instr_name(name, kCacheStockHistory, stock, 0)) return -1;
-  int r = load_file(name, [stock](const uint8_t* d, int32_t n) { return dechist_decode_stock(stock, d, n, 1); });
-  if (r == 0) return -1;
-  if (r < 0) {
-    log(LOG_WARN, kSrc, "couldn't decode %s history", stock->code);
+  if (load_kind(name, kCacheStockHistory, stock, 0, "history",
+                [stock](const uint8_t* d, int32_t n) { return dechist_decode_stock(stock, d, n, 1); }) < 0)
     return -1;
-  }
   log(LOG_INFO, kSrc, "loaded %s history", stock->code);
-  const ss_stock_history* h = stock->history;
-  drop_if_stale(name, stock->code, h && h->count ? h->points[h->count - 1].date : 0);
+  drop_if_stale(name, stock->code, newest_point(stock->history));
   return 0;
 }
 
 int sscache_load_index_history(ss_index* index) {
   char name[kCacheNameSize];
-  if (!instr_name(name, kCacheIndexHistory, index, 0)) return -1;
-  int r = load_file(name, [index](const uint8_t* d, int32_t n) { return dechist_decode_index(index, d, n, 1); });
-  if (r == 0) return -1;
-  if (r < 0) {
-    log(LOG_WARN, kSrc, "couldn't decode %s history", index->code);
+  if (load_kind(name, kCacheIndexHistory, index, 0, "history",
+                [index](const uint8_t* d, int32_t n) { return dechist_decode_index(index, d, n, 1); }) < 0)
     return -1;
-  }
   log(LOG_INFO, kSrc, "loaded %s history", index->code);
-  const ss_index_history* h = index->history;
-  drop_if_stale(name, index->code, h && h->count ? h->points[h->count - 1].date : 0);
+  drop_if_stale(name, index->code, newest_point(index->history));
   return 0;
 }
 
 int sscache_load_news_history(instr* in) {
   char name[kCacheNameSize];
-  if (!instr_name(name, kCacheNewsHistory, in, 0)) return -1;
-  int r = load_file(name, [in](const uint8_t* d, int32_t n) { return dechist_decode_news(in, d, n, 1); });
-  if (r == 0) return -1;
-  if (r < 0) {
-    log(LOG_WARN, kSrc, "couldn't decode %s history", in->code);
+  if (load_kind(name, kCacheNewsHistory, in, 0, "history",
+                [in](const uint8_t* d, int32_t n) { return dechist_decode_news(in, d, n, 1); }) < 0)
     return -1;
-  }
   const ss_news* newest = in->kind == kKindIssuer ? static_cast<ss_issuer*>(in)->news.tail : nullptr;
   drop_if_stale(name, in->code, newest ? newest->time & ~kSstimeSecondsMask : 0);
   return 0;
@@ -396,14 +402,10 @@ int sscache_load_news_history(instr* in) {
 
 int sscache_load_prevday(ss_stock* stock, ss_time date) {
   char name[kCacheNameSize];
-  if (!instr_name(name, kCachePrevdayStock, stock, date)) return -1;
-  int r = load_file(name, [stock](const uint8_t* d, int32_t n) { return ssproto_decode_saved_for(stock, d, n); });
   char when[kSstimeDateLen];
-  if (r == 0) return -1;
-  if (r < 0) {
-    log(LOG_WARN, kSrc, "couldn't decode %s prevday", stock->code);
+  if (load_kind(name, kCachePrevdayStock, stock, date, "prevday",
+                [stock](const uint8_t* d, int32_t n) { return ssproto_decode_saved_for(stock, d, n); }) < 0)
     return -1;
-  }
   log(LOG_INFO, kSrc, "loaded %s %s", stock->code, date_text(when, date));
   return 0;
 }
@@ -414,28 +416,20 @@ int sscache_load_prevday(ss_stock* stock, ss_time date) {
 int sscache_load_prevday_trades(ss_stock* stock, ss_time date, int simple) {
   if (!simple && sscache_load_prevday(stock, date) == 0) return 0;
   char name[kCacheNameSize];
-  if (!instr_name(name, kCachePrevdayTrades, stock, date)) return -1;
-  int r = load_file(name, [](const uint8_t* d, int32_t n) { return ssproto_decode_saved(d, n); });
   char when[kSstimeDateLen];
-  if (r == 0) return -1;
-  if (r < 0) {
-    log(LOG_WARN, kSrc, "couldn't decode %s prevday trades", stock->code);
+  if (load_kind(name, kCachePrevdayTrades, stock, date, "prevday trades",
+                [](const uint8_t* d, int32_t n) { return ssproto_decode_saved(d, n); }) < 0)
     return -1;
-  }
   log(LOG_INFO, kSrc, "loaded %s %s%s", stock->code, date_text(when, date), simple ? " (simple)" : "");
   return 0;
 }
 
 int sscache_load_prevday_index(ss_index* index, ss_time date) {
   char name[kCacheNameSize];
-  if (!instr_name(name, kCachePrevdayIndex, index, date)) return -1;
-  int r = load_file(name, [](const uint8_t* d, int32_t n) { return ssproto_decode_saved(d, n); });
   char when[kSstimeDateLen];
-  if (r == 0) return -1;
-  if (r < 0) {
-    log(LOG_WARN, kSrc, "couldn't decode %s prevday", index->code);
+  if (load_kind(name, kCachePrevdayIndex, index, date, "prevday",
+                [](const uint8_t* d, int32_t n) { return ssproto_decode_saved(d, n); }) < 0)
     return -1;
-  }
   log(LOG_INFO, kSrc, "loaded %s %s", index->code, date_text(when, date));
   return 0;
 }

@@ -30,6 +30,7 @@
 #include "sstime.h"
 #include "testclient.h"
 #include "testclock.h"
+#include "testdataroot.h"
 #include "testlog.h"
 #include "testmodel.h"
 #include "testsim.h"
@@ -75,9 +76,6 @@ std::string file_bytes(const std::string& path) {
 class HistoryEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/ambit-e2e-hist-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    root = tmpl;
     ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, "BHP"));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, "XJO"));
@@ -87,14 +85,13 @@ class HistoryEndToEnd : public ::testing::Test {
   void TearDown() override {
     stop_client();
     sim_destroy(sim);
-    fs::remove_all(root);
   }
 
   void start_client() {
     ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     // The client's stop forgets the data root; the terminal sets it after
     // starting the client.
-    ASSERT_EQ(0, localdata_set_root(root.c_str()));
+    ASSERT_EQ(0, dir.use());
     ssclient_enable_locking();
     ssio_set_servers(0);
     ssio_set_server("127.0.0.1", port);
@@ -138,9 +135,9 @@ class HistoryEndToEnd : public ::testing::Test {
         },
         10000);
   }
-  std::string data_file(const char* name) const { return root + "/Cache/Data/" + name; }
+  std::string data_file(const char* name) const { return dir.data_file(name); }
 
-  std::string root;
+  TempDataRoot dir{"ambit-e2e-hist"};
   sim_server* sim = nullptr;
   int port = -1;
   int32_t thread = -1;

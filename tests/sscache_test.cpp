@@ -22,6 +22,7 @@
 #include "ssclient.h"
 #include "ssproto.h"
 #include "sstime.h"
+#include "testdataroot.h"
 #include "testlog.h"
 #include "testmodel.h"
 
@@ -40,19 +41,16 @@ ss_time today() { return sstime_now() & ~kSstimeSecondsMask; }
 class Cache : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/ambit-cache-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    root = tmpl;
     g_ahead = 0;
     sstime_set_test_wallclock(ahead_clock);
-    ASSERT_EQ(0, localdata_set_root(root.c_str()));
+    ASSERT_EQ(0, dir.use());
+    root = dir.path();
     start();
   }
   void TearDown() override {
     stop();
     localdata_fini();
     sstime_set_test_wallclock(nullptr);
-    fs::remove_all(root);
   }
   void start() {
     ssclient_fini();
@@ -87,6 +85,7 @@ class Cache : public ::testing::Test {
     growbuf_free(&gb);
     return out;
   }
+  TempDataRoot dir{"ambit-cache"};
   std::string root;
   ss_exchange* asx = nullptr;
   ss_stock* stock = nullptr;

@@ -22,6 +22,7 @@
 #include "ssclient.h"
 #include "ssnotify.h"
 #include "ssproto.h"
+#include "testdataroot.h"
 #include "testlog.h"
 #include "testmodel.h"
 
@@ -80,10 +81,8 @@ Bytes reply(uint32_t type, uint8_t exch, const char* code, ss_time date, const B
 class HistoryMsgs : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/ambit-histmsg-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    root = tmpl;
-    ASSERT_EQ(0, localdata_set_root(root.c_str()));
+    root = dir.path();
+    ASSERT_EQ(0, dir.use());
     ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssclient_enable_yield(0);
     ssclient_set_sleep_hook(no_sleep);
@@ -101,10 +100,10 @@ class HistoryMsgs : public ::testing::Test {
     ssnotify_remove_wild(&g_owner);
     ssclient_fini();
     localdata_fini();
-    fs::remove_all(root);
   }
   bool cached(const std::string& name) const { return fs::exists(root + "/Cache/Data/" + name); }
   int decode(const Bytes& b) { return ssproto_decode(b.data(), int32_t(b.size())); }
+  TempDataRoot dir{"ambit-histmsg"};
   std::string root;
   ss_exchange* asx = nullptr;
   ss_stock* stock = nullptr;
