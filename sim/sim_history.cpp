@@ -10,7 +10,7 @@
 
 #include "encblk.h"
 #include "enchist.h"
-#include "encnews.h"
+#include "decnews.h"
 #include "encode.h"
 #include "log.h"
 #include "sim_msg.h"

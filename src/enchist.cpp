@@ -4,7 +4,7 @@
 // other fields are written. Used by the market simulator and the tests.
 #include "enchist.h"
 
-#include "encnews.h"
+#include "decnews.h"
 #include "encode.h"
 #include "log.h"
 

@@ -14,7 +14,6 @@
 
 #include "decnews.h"
 #include "enchist.h"
-#include "encnews.h"
 #include "growbuf.h"
 #include "ssclient.h"
 #include "sstime.h"
@@ -318,7 +317,7 @@ TEST_F(History, NewsRoundTripAndTypeLimit) {
   // 15 type codes: the writer refuses them, and so does the reader.
   uint32_t fifteen[kNewsCodes];
   for (int k = 0; k < kNewsCodes; k++) fifteen[k] = uint32_t(k + 1);
-  uint8_t out[kNewsItemMax + 32];
+  uint8_t out[kNewsMaxItem + 32];
   LogCapture log;
   EXPECT_EQ(-1, encnews_encode(out, nullptr, 1, t0, fifteen, 0, "x"));
   const uint8_t bad[] = {0, 0, 0, 1, 0, 0, 0, 1, 15, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0};

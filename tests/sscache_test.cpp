@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "enchist.h"
-#include "encnews.h"
+#include "decnews.h"
 #include "localdata.h"
 #include "ssclient.h"
 #include "ssproto.h"

@@ -16,7 +16,7 @@
 #include "encblk.h"
 #include "enchdr.h"
 #include "enchist.h"
-#include "encnews.h"
+#include "decnews.h"
 #include "encode.h"
 #include "localdata.h"
 #include "ssclient.h"
@@ -193,7 +193,7 @@ TEST_F(HistoryMsgs, EveryCutIsIncompleteAndAppliesNothing) {
 TEST_F(HistoryMsgs, NewsItemOfToday) {
   // Without a current exchange the item is refused.
   ss_exchange mirror{};
-  uint8_t b[kHeaderRoom + kNewsItemMax];
+  uint8_t b[kHeaderRoom + kNewsMaxItem];
   const uint32_t types[] = {3, 0};
   const ss_time t = day(10, 2, 2014) + 37800;
   auto item = [&]() {
