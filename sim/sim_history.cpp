@@ -7,8 +7,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "encblk.h"
+#include "enchdr.h"
 #include "enchist.h"
 #include "decnews.h"
 #include "encode.h"
@@ -23,6 +25,7 @@ constexpr uint32_t kReplyStock = 110;
 constexpr uint32_t kReplyIndex = 111;
 constexpr uint32_t kReplyNews = 120;
 constexpr uint32_t kReplySummary = 122;
+constexpr uint32_t kNewsToday = 121;
 constexpr int kFieldRoom = 24;  // exchange, code, date
 
 uint64_t mix(uint64_t x) {
@@ -163,6 +166,21 @@ std::vector<sim_news_summary_item> sim_news_summary(uint64_t seed, uint32_t inde
     out.push_back(it);
   }
   return out;
+}
+
+int sim_news_today(sim_server* sim, uint32_t index, const char* code, const ss_news& item) {
+  // Header state of its own, empty: the header names the issuer and the time
+  // in full, so a client may start reading at this unit.
+  auto mirror = std::make_unique<ss_exchange>();
+  uint8_t msg[kHeaderRoom + kNewsMaxItem];
+  const int h = enchdr_encode_timed(msg, mirror.get(), kNewsToday, item.time, code, -1);
+  const int n = h < 0 ? -1 : encnews_encode(msg + h, nullptr, item.number, item.time, item.codes, item.flags,
+                                            item.headline);
+  if (n < 0) {
+    log(LOG_ERROR, kSrc, "can't write news of %s", code);
+    return -1;
+  }
+  return sim_append(sim, index, msg, h + n);
 }
 
 int sim_answer_history(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date,

@@ -35,6 +35,11 @@ struct sim_news_summary_item {
 std::vector<sim_news_summary_item> sim_news_summary(uint64_t seed, uint32_t index,
                                                     const std::set<std::string>& codes, ss_time exchange_date);
 
+// Appends one news item of today about the issuer `code` to exchange
+// `index`'s stream (message 121, as a unit of its own that names the issuer
+// and time in full). 0, or -1 after an ERROR line.
+int sim_news_today(sim_server* sim, uint32_t index, const char* code, const ss_news& item);
+
 // The reply to request `e` (kind 30, 31, 32 or 34) appended to gb: message
 // 110, 111, 120 or 122 carrying the generated data; the reply's date field
 // is the request's date. 0, or -1 after an ERROR line (another kind, a

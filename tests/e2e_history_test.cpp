@@ -1,7 +1,8 @@
 // History and news end to end: the client signs on to the simulator, asks
 // for a stock's and an index's daily history and an issuer's news history,
 // and holds exactly what the simulator generated; the replies are cached in
-// a temporary data directory. A second client run on the same directory
+// a temporary data directory, and a news item of today in the live stream
+// reaches the issuer. A second client run on the same directory
 // loads the stock's history from the cache before it asks, asks only from
 // its newest cached day (the simulator's transcript shows the date), and
 // the dated reply is applied without saving the cache file again.
@@ -202,6 +203,30 @@ TEST_F(HistoryEndToEnd, HistoryAndNewsFromTheSimulatorThenFromTheCache) {
     }
   }
   for (const char* name : {"4;0;BHP;", "5;0;XJO;", "6;0;BHP;"}) EXPECT_TRUE(fs::exists(data_file(name))) << name;
+
+  // A news item of today in the live stream reaches the issuer.
+  ss_news today = {};
+  today.number = 777001;
+  today.time = kDay + 40000;
+  today.codes[0] = 9;
+  today.flags = kNewsFlag1;
+  snprintf(today.headline, sizeof today.headline, "Trading halt");
+  ASSERT_EQ(0, sim_news_today(sim, 0, "BHP", today));
+  ASSERT_TRUE(wait_for(
+      [&] {
+        core_lock lock;
+        ssclient_deliver();
+        return ssmodel_find_news(issuer, today.number) != nullptr;
+      },
+      10000));
+  {
+    core_lock lock;
+    const ss_news* n = ssmodel_find_news(issuer, today.number);
+    EXPECT_EQ(today.time, n->time);
+    EXPECT_EQ(today.flags, n->flags);
+    EXPECT_EQ(9u, n->codes[0]);
+    EXPECT_STREQ("Trading halt", n->headline);
+  }
   stop_client();
 
   // A second run on the same data directory.
