@@ -107,6 +107,30 @@ bool list_names(uint32_t dir, std::vector<std::string>* out) {
   return true;
 }
 
+// A file of Cache/Data whose name parses, with its fields.
+struct cache_file {
+  const char* name;
+  int kind;
+  int exchange;
+  char code[kCodeSize];
+  ss_time date;
+};
+
+// Calls fn for every file of Cache/Data whose name parses, until fn returns
+// false. False when the folder cannot be listed.
+template <class F>
+bool each_file(F fn) {
+  std::vector<std::string> all;
+  if (!list_names(LOCALDATA_DATA, &all)) return false;
+  for (const std::string& n : all) {
+    cache_file f;
+    f.name = n.c_str();
+    if (sscache_parse_name(f.name, &f.kind, f.code, &f.exchange, &f.date) < 0) continue;
+    if (!fn(f)) break;
+  }
+  return true;
+}
+
 bool file_exists(const char* name) {
   uint32_t size = 0;
   return localdata_read_into(LOCALDATA_DATA, name, nullptr, &size) == 0;
@@ -436,21 +460,17 @@ int sscache_load_prevday_index(ss_index* index, ss_time date) {
 
 int sscache_load_news_summaries(ss_exchange* ex) {
   if (!localdata_ready()) return 0;
-  std::vector<std::string> all;
-  if (!list_names(LOCALDATA_DATA, &all)) return -1;
   std::vector<std::string> mine;
-  for (const std::string& n : all) {
-    int kind, x;
-    char code[kCodeSize];
-    ss_time date;
-    if (sscache_parse_name(n.c_str(), &kind, code, &x, &date) < 0) continue;
-    if (kind != kCacheNewsSummary || x != static_cast<int>(ex->index)) continue;
+  const bool listed = each_file([&](const cache_file& f) {
+    if (f.kind != kCacheNewsSummary || f.exchange != static_cast<int>(ex->index)) return true;
     if (static_cast<int>(mine.size()) == kCacheNewsSummaryMax) {
       log(LOG_ERROR, kSrc, "didn't trim news summaries?");
-      break;
+      return false;
     }
-    mine.push_back(n);
-  }
+    mine.push_back(f.name);
+    return true;
+  });
+  if (!listed) return -1;
   std::stable_sort(mine.begin(), mine.end(), [](const std::string& a, const std::string& b) {
     return sscache_compare_names(a.c_str(), b.c_str()) < 0;
   });
@@ -470,17 +490,12 @@ int sscache_load_news_summaries(ss_exchange* ex) {
 
 int sscache_forget(int kind, const char* code, int exchange) {
   if (!localdata_ready()) return 0;
-  std::vector<std::string> all;
-  if (!list_names(LOCALDATA_DATA, &all)) return -1;
-  for (const std::string& n : all) {
-    int k, x;
-    char c[kCodeSize];
-    ss_time d;
-    if (sscache_parse_name(n.c_str(), &k, c, &x, &d) < 0) continue;
-    if (k != kind || x != exchange || (code && strcmp(code, c) != 0)) continue;
-    localdata_remove(LOCALDATA_DATA, n.c_str());
-  }
-  return 0;
+  const bool listed = each_file([&](const cache_file& f) {
+    if (f.kind == kind && f.exchange == exchange && (!code || strcmp(code, f.code) == 0))
+      localdata_remove(LOCALDATA_DATA, f.name);
+    return true;
+  });
+  return listed ? 0 : -1;
 }
 
 int sscache_forget_prevday_trades(const instr* in) {
@@ -506,38 +521,32 @@ int sscache_remove_all(ss_time date) {
   char when[kSstimeDateLen];
   log(LOG_WARN, kSrc, "removing %s", date_text(when, date));
   if (!localdata_ready()) return 0;
-  std::vector<std::string> all;
-  if (!list_names(LOCALDATA_DATA, &all)) return -1;
-  for (const std::string& n : all) {
-    int k, x;
-    char c[kCodeSize];
-    ss_time d;
-    if (sscache_parse_name(n.c_str(), &k, c, &x, &d) < 0 || !d || d != (date & ~kSstimeSecondsMask)) continue;
-    log(LOG_WARN, kSrc, "remove %s", n.c_str());
-    localdata_remove(LOCALDATA_DATA, n.c_str());
-  }
-  return 0;
+  const ss_time day = date & ~kSstimeSecondsMask;
+  const bool listed = each_file([&](const cache_file& f) {
+    if (f.date && f.date == day) {
+      log(LOG_WARN, kSrc, "remove %s", f.name);
+      localdata_remove(LOCALDATA_DATA, f.name);
+    }
+    return true;
+  });
+  return listed ? 0 : -1;
 }
 
 int sscache_trim(int32_t days) {
   if (!localdata_ready()) return 0;
-  std::vector<std::string> all;
-  if (!list_names(LOCALDATA_DATA, &all)) return -1;
   const ss_time cutoff = sstime_sub_days(today(), days);
   const int64_t settled = static_cast<int64_t>(sstime_wall()) - kTrimGrace;
-  for (const std::string& n : all) {
-    int k, x;
-    char c[kCodeSize];
-    ss_time d;
-    if (sscache_parse_name(n.c_str(), &k, c, &x, &d) < 0 || !d) continue;
+  const bool listed = each_file([&](const cache_file& f) {
+    if (!f.date || sstime_date_compare(f.date, cutoff) >= 0) return true;
     bool regular = false;
-    int64_t changed = status_time(LOCALDATA_DATA, n.c_str(), &regular);
-    if (changed < 0 || changed >= settled || sstime_date_compare(d, cutoff) >= 0) continue;
+    int64_t changed = status_time(LOCALDATA_DATA, f.name, &regular);
+    if (changed < 0 || changed >= settled) return true;
     char when[kSstimeDateLen];
-    log(LOG_WARN, kSrc, "trim %s %d %s", c, k, date_text(when, d));
-    localdata_remove(LOCALDATA_DATA, n.c_str());
-  }
-  return 0;
+    log(LOG_WARN, kSrc, "trim %s %d %s", f.code, f.kind, date_text(when, f.date));
+    localdata_remove(LOCALDATA_DATA, f.name);
+    return true;
+  });
+  return listed ? 0 : -1;
 }
 
 int sscache_trim_dir(uint32_t dir, int32_t days) {
