@@ -311,10 +311,16 @@ TEST_F(Cache, TrimsFollowTheWallClock) {
   EXPECT_TRUE(has_file(new_name));
   EXPECT_TRUE(has_file("4;0;BHP;"));  // undated files are never trimmed by date
 
-  // By age: with the clock two days on, a 1-day trim leaves only the
-  // fundamentals.
+  // By age: with the clock two days on or more, a 1-day trim leaves only
+  // the fundamentals.
   put_file(root + "/Temp", "scratch", "t");
-  g_ahead = 2 * 86400;
+  // Noon, two to three days on: the hourly steps below stay on one date (the
+  // hourly trim compares packed times, which jump at midnight).
+  const time_t real = time(nullptr);
+  tm parts;
+  localtime_r(&real, &parts);
+  const int64_t noon = 2 * 86400 + (43200 - (parts.tm_hour * 3600 + parts.tm_min * 60 + parts.tm_sec) + 86400) % 86400;
+  g_ahead = noon;
   sscache_trim_hourly();
   EXPECT_EQ(3u, files(data_dir()).size());  // Data keeps 32 days
   EXPECT_TRUE(files(root + "/Temp").empty());
@@ -322,10 +328,10 @@ TEST_F(Cache, TrimsFollowTheWallClock) {
   EXPECT_EQ(std::vector<std::string>{"8;0;;"}, files(data_dir()));
   // Within the hour the hourly trim does nothing.
   put_file(root + "/Temp", "scratch2", "t");
-  g_ahead = 2 * 86400 + 1800;  // the new file is already older than a day on this clock
+  g_ahead = noon + 1800;  // the new file is already older than a day on this clock
   sscache_trim_hourly();
   EXPECT_EQ(std::vector<std::string>{"scratch2"}, files(root + "/Temp"));
-  g_ahead = 2 * 86400 + 3700;
+  g_ahead = noon + 3700;
   sscache_trim_hourly();
   EXPECT_TRUE(files(root + "/Temp").empty());
   ASSERT_EQ(0, sscache_trim_dir(LOCALDATA_DATA, 0));
