@@ -8,6 +8,7 @@
 // their queued order and its sent stream positions move in step with it.
 #include "sim.h"
 #include "sim_lists.h"
+#include "sim_history.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -730,6 +731,18 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
       const bool ok = !e->text.empty() && it != s->users.end();
       if (ok) it->second.cfg.password = e->text;
       sim_msg_password_reply(&m.gb, ok ? 0 : 1);
+      break;
+    }
+    case 30: case 31: case 32: case 34: {
+      // History and news: generated from the seed for a known instrument.
+      auto it = s->users.find(c->user);
+      const bool seen = e->exchange >= 0 && e->exchange < kSimExchanges && s->exchanges[e->exchange].present &&
+                        it != s->users.end() && visible(it->second.cfg, uint32_t(e->exchange));
+      if (seen && (e->kind == 34 || s->exchanges[e->exchange].instruments.count(e->code)))
+        sim_answer_history(&m.gb, *e, s->options.seed, s->exchanges[e->exchange].cfg.date,
+                           s->exchanges[e->exchange].instruments);
+      else
+        sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
       break;
     }
     case 93:

@@ -91,6 +91,11 @@ int do_trade_amend(ssproto_msg* m);    // 72
 int do_stall(ssproto_msg* m);           // 167
 int do_exchange_state(ssproto_msg* m);  // 170, 171
 
+// ssproto_history.cpp: history and news messages.
+int do_history(ssproto_msg* m);       // 110, 111, 120
+int do_news_today(ssproto_msg* m);    // 121
+int do_news_summary(ssproto_msg* m);  // 122
+
 // ssproto_control.cpp: control messages.
 int do_ack(ssproto_msg* m);           // 242
 int do_dropped(ssproto_msg* m);       // 251
