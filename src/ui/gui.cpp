@@ -4,6 +4,8 @@
 // file: requests are then kept per window and drawn by its draw pass.
 #include "ui/gui.h"
 
+#include "plat.h"
+
 namespace {
 
 struct gui_state {
@@ -34,6 +36,11 @@ void gui_forget_widget(widget *) {}
 
 // Minimal version: no promise list exists yet, so nothing is ever removed.
 int gui_promise_cancel(gui_promise_fn, void *) { return -1; }
+
+// Minimal version: no frame loop latches the time yet.
+int64_t gui_time_ms() { return plat_ms(); }
+
+float gui_time_seconds() { return float(gui_time_ms()) / 1000.0f; }
 
 int gui_quitting() { return G.quitting; }
 

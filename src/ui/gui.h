@@ -22,6 +22,12 @@ void gui_unfocus(widget *w);
 void gui_forget_widget(widget *w);
 // Cancels every promise of arg (and fn, when given); 0 when one was removed.
 int gui_promise_cancel(gui_promise_fn fn, void *arg);
+// The frame time in milliseconds: when the current pass of the frame loop
+// started. Minimal version: reads the platform clock (plat_ms) at each call,
+// so a test clock installed with plat_set_test_clock drives it; the frame
+// loop will latch it once per pass.
+int64_t gui_time_ms();
+float gui_time_seconds();
 // 1 once the gui is quitting.
 int gui_quitting();
 void gui_set_quitting();

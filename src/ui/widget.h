@@ -7,11 +7,8 @@
 
 #include <cstdint>
 
+#include "lib/rect.h"
 #include "ui/object.h"
-
-struct rect {
-  int32_t x, y, w, h;
-};
 
 struct size {
   int32_t w, h;
