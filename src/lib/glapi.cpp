@@ -13,6 +13,7 @@ const gl_api glapi_real = {
     glGenTextures, glDeleteTextures, glBindTexture, glTexImage2D, glTexSubImage2D,
     glTexParameteri, glTexParameterf, glTexEnvi, glPixelStorei, glReadBuffer, glDrawBuffer,
     glReadPixels, glCopyTexSubImage2D, glFlush, glFinish,
+    glDepthMask, glPixelTransferi, glPixelTransferf,
 };
 
 const gl_api *gl = &glapi_real;

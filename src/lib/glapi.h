@@ -73,6 +73,11 @@ struct gl_api {
                             GLint y, GLsizei w, GLsizei h);
   void (*Flush)();
   void (*Finish)();
+
+  // Fixed state of the window draw's reset.
+  void (*DepthMask)(GLboolean flag);
+  void (*PixelTransferi)(GLenum pname, GLint param);
+  void (*PixelTransferf)(GLenum pname, GLfloat param);
 };
 
 // The table in use; points at glapi_real unless a test installs another.

@@ -295,6 +295,15 @@ void r_CopyTexSubImage2D(GLenum t, GLint lvl, GLint xo, GLint yo, GLint x, GLint
 }
 void r_Flush() { rec("Flush"); if (fwd()) S.next->Flush(); }
 void r_Finish() { rec("Finish"); if (fwd()) S.next->Finish(); }
+void r_DepthMask(GLboolean v) { rec("DepthMask", b(v)); if (fwd()) S.next->DepthMask(v); }
+void r_PixelTransferi(GLenum n, GLint v) {
+  rec("PixelTransferi", en(n), param(v));
+  if (fwd()) S.next->PixelTransferi(n, v);
+}
+void r_PixelTransferf(GLenum n, GLfloat v) {
+  rec("PixelTransferf", en(n), f(v));
+  if (fwd()) S.next->PixelTransferf(n, v);
+}
 
 }  // namespace
 
@@ -320,7 +329,8 @@ const gl_api glapi_record = {
     .TexParameteri = r_TexParameteri, .TexParameterf = r_TexParameterf, .TexEnvi = r_TexEnvi,
     .PixelStorei = r_PixelStorei, .ReadBuffer = r_ReadBuffer, .DrawBuffer = r_DrawBuffer,
     .ReadPixels = r_ReadPixels, .CopyTexSubImage2D = r_CopyTexSubImage2D, .Flush = r_Flush,
-    .Finish = r_Finish,
+    .Finish = r_Finish, .DepthMask = r_DepthMask, .PixelTransferi = r_PixelTransferi,
+    .PixelTransferf = r_PixelTransferf,
 };
 
 void glrecord_start(bool forward) {

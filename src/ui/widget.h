@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "lib/rect.h"
+#include "lib/gfx.h"  // colour
 #include "ui/object.h"
 
 struct size {
