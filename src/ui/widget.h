@@ -100,6 +100,7 @@ struct widget_class : object_class {
 
 constexpr int kWidgetSlots = 27;
 
+inline widget_class *widget_cls(const widget *w) { return w->cls; }
 inline object *widget_obj(widget *w) { return reinterpret_cast<object *>(w); }
 
 // The "widget" class (parent "object"), registered on first use.
