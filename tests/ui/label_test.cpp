@@ -44,6 +44,7 @@ class Label : public AtlasPixelTest {
     g_queued = 0;
   }
   void TearDown() override {
+    gfx_flush();
     for (widget *w : made) widget_delete(w);
     widget_set_queue(old_queue);
   }
