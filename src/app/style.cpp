@@ -44,102 +44,108 @@ struct {
   button_colours buttons;  // the current style's set, shared by every button
 } S = {{}, -1, -1, 5, {}};
 
-// The dark palette of style 0.
+uint32_t &C(style *s, int field) { return s->colour[field - kStyleFirstColour]; }
+
+// The dark palette of style 0: a ramp of greys from the background to the
+// text under the named colours.
 void dark_palette(style *s) {
-  uint32_t *c = s->colour;
-  c[SC_BACKGROUND] = 0xff282828;
-  c[SC_PANEL] = 0xff343232;
-  c[SC_PANEL_LIGHT] = colour_lighten(0xff343232, 24);
-  c[SC_TEXT] = 0xfff0f0f0;
-  c[SC_UP] = 0xff45c627;
-  c[SC_DOWN] = 0xff5543d9;
-  c[SC_UP_HIGHLIGHT] = colour_lighten(0xff45c627, 60);
-  c[SC_DOWN_HIGHLIGHT] = colour_lighten(0xff5543d9, 60);
-  c[SC_TEXT_DIM] = 0xffa0a0a0;
-  c[SC_GRID] = 0xff404040;
-  c[SC_SELECTION] = 0xff6a4a2a;
-  c[SC_OUTLINE] = 0xff000000;
-  c[SC_TOOLTIP] = 0xffc8f0f8;
-  c[SC_LINK] = 0xfff0c060;
-  c[SC_HEADER] = 0xff3c3a3a;
-  c[SC_HEADER_TEXT] = 0xffd0d0d0;
-  c[SC_ALT_ROW] = 0xff2e2e2e;
-  c[SC_FLASH] = 0xff30d0f0;
-  c[SC_WARNING] = 0xff2090f0;
-  c[SC_BUTTON_TEXT] = 0xfff0f0f0;
-  for (int i = SC_BUTTON_TEXT + 1; i < kStyleColours; i++)
-    c[i] = colour_blend(c[SC_PANEL], c[SC_TEXT], 100 - (i - SC_BUTTON_TEXT) * 4);
-  for (int i = 0; i < 25; i++) s->colour2[i] = colour_blend(c[SC_BACKGROUND], c[SC_TEXT], 90 - i * 3);
+  for (int i = 0; i < kStyleColours; i++) s->colour[i] = colour_blend(0xff282828, 0xfff0f0f0, 95 - i);
+  C(s, SC_BACKGROUND) = 0xff282828;
+  C(s, SC_PANEL) = 0xff343232;
+  C(s, SC_PANEL_LIGHT) = colour_lighten(0xff343232, 24);
+  C(s, SC_TEXT) = 0xfff0f0f0;
+  C(s, SC_UP) = 0xff45c627;
+  C(s, SC_DOWN) = 0xff5543d9;
+  C(s, SC_UP_HIGHLIGHT) = colour_lighten(0xff45c627, 60);
+  C(s, SC_DOWN_HIGHLIGHT) = colour_lighten(0xff5543d9, 60);
+  C(s, SC_TEXT_DIM) = 0xffa0a0a0;
+  C(s, SC_GRID) = 0xff404040;
+  C(s, SC_SELECTION) = 0xff6a4a2a;
+  C(s, SC_OUTLINE) = 0xff000000;
+  C(s, SC_TOOLTIP) = 0xffc8f0f8;
+  C(s, SC_LINK) = 0xfff0c060;
+  C(s, SC_HEADER) = 0xff3c3a3a;
+  C(s, SC_HEADER_TEXT) = 0xffd0d0d0;
+  C(s, SC_ALT_ROW) = 0xff2e2e2e;
+  C(s, SC_FLASH) = 0xff30d0f0;
+  C(s, SC_WARNING) = 0xff2090f0;
+  C(s, SC_BUTTON_TEXT) = 0xfff0f0f0;
+  C(s, SC_GRID_BACKGROUND) = 0xff202020;
+  C(s, SC_WATCHED) = 0xff303a30;
+  C(s, SC_CHART_BACKGROUND) = 0xff1c1c1c;
+  C(s, SC_BAND) = 0xff2c2c30;
+  C(s, SC_AUCTION) = 0xff30303c;
 }
 
-// Style 1: the light variant (about thirty colours replaced).
+// Style 1: the light variant, thirty colours replaced.
 void light_palette(style *s) {
-  uint32_t *c = s->colour;
-  c[SC_BACKGROUND] = 0xffcecece;
-  c[SC_PANEL] = 0xffb69b76;
-  c[SC_PANEL_LIGHT] = 0xffc2ad8a;
-  c[SC_TEXT] = 0xff000000;
-  c[SC_UP] = 0xff118c00;
-  c[SC_DOWN] = 0xff1010c0;
-  c[SC_UP_HIGHLIGHT] = 0xff80f080;
-  c[SC_DOWN_HIGHLIGHT] = 0xff8080ff;
-  c[SC_TEXT_DIM] = 0xff505050;
-  c[SC_GRID] = 0xffa8a8a8;
-  c[SC_SELECTION] = 0xffe0c8a0;
-  c[SC_TOOLTIP] = 0xffe0ffff;
-  c[SC_LINK] = 0xff904000;
-  c[SC_HEADER] = 0xffc2ad8a;
-  c[SC_HEADER_TEXT] = 0xff000000;
-  c[SC_ALT_ROW] = 0xffc4c4c4;
-  c[SC_BUTTON_TEXT] = 0xff000000;
-  for (int i = SC_BUTTON_TEXT + 1; i < SC_BUTTON_TEXT + 14; i++)
-    c[i] = colour_blend(c[SC_PANEL], c[SC_TEXT], 100 - (i - SC_BUTTON_TEXT) * 5);
+  C(s, SC_BACKGROUND) = 0xffcecece;
+  C(s, SC_PANEL) = 0xffb69b76;
+  C(s, SC_PANEL_LIGHT) = 0xffc2ad8a;
+  C(s, SC_TEXT) = 0xff000000;
+  C(s, SC_UP) = 0xff118c00;
+  C(s, SC_DOWN) = 0xff1010c0;
+  C(s, SC_UP_HIGHLIGHT) = 0xff80f080;
+  C(s, SC_DOWN_HIGHLIGHT) = 0xff8080ff;
+  C(s, SC_TEXT_DIM) = 0xff505050;
+  C(s, SC_GRID) = 0xffa8a8a8;
+  C(s, SC_SELECTION) = 0xffe0c8a0;
+  C(s, SC_TOOLTIP) = 0xffe0ffff;
+  C(s, SC_LINK) = 0xff904000;
+  C(s, SC_HEADER) = 0xffc2ad8a;
+  C(s, SC_HEADER_TEXT) = 0xff000000;
+  C(s, SC_ALT_ROW) = 0xffc4c4c4;
+  C(s, SC_FLASH) = 0xff00a0ff;
+  C(s, SC_BUTTON_TEXT) = 0xff000000;
+  C(s, SC_GRID_BACKGROUND) = 0xffd8d8d8;
+  C(s, SC_WATCHED) = 0xffc8e0c8;
+  C(s, SC_CHART_BACKGROUND) = 0xffe4e4e4;
+  C(s, SC_BAND) = 0xffc8c8d0;
+  C(s, SC_AUCTION) = 0xffd0d0e0;
+  for (int f = 100; f < 107; f++) C(s, f) = colour_blend(0xffcecece, 0xff000000, 80 - (f - 100) * 8);
 }
 
 // The button colour set from the base colours; fonts come with the size.
 void build_buttons(style *s, int32_t font) {
-  const uint32_t *c = s->colour;
   button_colours &b = s->buttons;
-  uint32_t panel = c[SC_PANEL], text = c[SC_BUTTON_TEXT], line = c[SC_OUTLINE];
+  uint32_t panel = C(s, SC_PANEL), text = C(s, SC_BUTTON_TEXT), line = C(s, SC_OUTLINE);
   button_set_colours(&b, (uint32_t)font, panel, text, line, 0);
-  uint32_t on = colour_blend(c[SC_SELECTION], panel, 70);
+  uint32_t on = colour_blend(C(s, SC_SELECTION), panel, 70);
   b.entry[1] = {(uint32_t)font, colour_darken(panel, 20), text, line, 0};
   b.entry[2] = {(uint32_t)font, colour_lighten(panel, 20), text, line, 0};
-  b.entry[3] = {(uint32_t)font, panel, c[SC_TEXT_DIM], line, 0};
+  b.entry[3] = {(uint32_t)font, panel, C(s, SC_TEXT_DIM), line, 0};
   b.entry[4] = {(uint32_t)font, on, text, line, 0};
   b.entry[6] = {(uint32_t)font, colour_lighten(on, 20), text, line, 0};
   b.entry[8] = b.entry[4];
   b.entry[9] = b.entry[6];
-  b.entry[16] = {(uint32_t)font, panel, colour_blend(c[SC_TEXT_DIM], panel, 50), line, 0};
+  b.entry[16] = {(uint32_t)font, panel, colour_blend(C(s, SC_TEXT_DIM), panel, 50), line, 0};
   b.pad = {2, 6, 2, 6};
 }
 
 void scale_ramps(style *s) {
-  const uint32_t *c = s->colour;
   float secs = (float)S.scale;
   int32_t *r = s->ramp + (kStyleRamps - kStyleScaleRamps);
-  r[0] = fade_colour_ramp(c[SC_UP_HIGHLIGHT], c[SC_PANEL], secs);
-  r[1] = fade_colour_ramp(c[SC_DOWN_HIGHLIGHT], c[SC_PANEL], secs);
-  r[2] = fade_colour_ramp(colour_darken(c[SC_UP], 100), c[SC_UP], secs);
-  r[3] = fade_colour_ramp(colour_darken(c[SC_DOWN], 100), c[SC_DOWN], secs);
+  r[0] = fade_colour_ramp(C(s, SC_UP_HIGHLIGHT), C(s, SC_PANEL), secs);
+  r[1] = fade_colour_ramp(C(s, SC_DOWN_HIGHLIGHT), C(s, SC_PANEL), secs);
+  r[2] = fade_colour_ramp(colour_darken(C(s, SC_UP), 100), C(s, SC_UP), secs);
+  r[3] = fade_colour_ramp(colour_darken(C(s, SC_DOWN), 100), C(s, SC_DOWN), secs);
 }
 
 void make_ramps(style *s) {
-  const uint32_t *c = s->colour;
   int32_t *r = s->ramp;
-  uint32_t bg = c[SC_BACKGROUND], panel = c[SC_PANEL], light = c[SC_PANEL_LIGHT];
+  uint32_t bg = C(s, SC_BACKGROUND), panel = C(s, SC_PANEL), light = C(s, SC_PANEL_LIGHT);
   r[0] = fade_colour_ramp(bg, panel, 7.5f);
   r[1] = fade_colour_ramp(panel, bg, 2.5f);
   r[2] = fade_colour_ramp(panel, light, 7.5f);
-  r[3] = fade_colour_ramp(c[SC_UP_HIGHLIGHT], panel, 5.0f);
-  r[4] = fade_colour_ramp(c[SC_DOWN_HIGHLIGHT], panel, 5.0f);
-  r[5] = fade_colour_ramp(c[SC_UP_HIGHLIGHT], bg, 5.0f);
-  r[6] = fade_colour_ramp(c[SC_DOWN_HIGHLIGHT], bg, 5.0f);
-  r[7] = fade_colour_ramp(colour_darken(c[SC_UP], 100), c[SC_UP], 5.0f);
-  r[8] = fade_colour_ramp(colour_darken(c[SC_DOWN], 100), c[SC_DOWN], 5.0f);
-  r[9] = fade_colour_ramp(colour_darken(c[SC_TEXT], 100), c[SC_TEXT], 5.0f);
+  r[3] = fade_colour_ramp(C(s, SC_UP_HIGHLIGHT), panel, 5.0f);
+  r[4] = fade_colour_ramp(C(s, SC_DOWN_HIGHLIGHT), panel, 5.0f);
+  r[5] = fade_colour_ramp(C(s, SC_UP_HIGHLIGHT), bg, 5.0f);
+  r[6] = fade_colour_ramp(C(s, SC_DOWN_HIGHLIGHT), bg, 5.0f);
+  r[7] = fade_colour_ramp(colour_darken(C(s, SC_UP), 100), C(s, SC_UP), 5.0f);
+  r[8] = fade_colour_ramp(colour_darken(C(s, SC_DOWN), 100), C(s, SC_DOWN), 5.0f);
+  r[9] = fade_colour_ramp(colour_darken(C(s, SC_TEXT), 100), C(s, SC_TEXT), 5.0f);
   r[10] = fade_colour_ramp(colour_darken(light, 100), light, 5.0f);
-  r[11] = fade_colour_ramp(c[SC_FLASH], panel, 5.0f);
+  r[11] = fade_colour_ramp(C(s, SC_FLASH), panel, 5.0f);
   r[12] = fade_colour_ramp(panel, light, 1.0f);
   scale_ramps(s);
 }
@@ -158,7 +164,7 @@ void fill(style *s, int n) {
   s->tooltip_offset[0] = 0;
   s->tooltip_offset[1] = -2;
   s->tooltip_offset[2] = -1;
-  uint32_t tip = colour_blend(s->colour[SC_TOOLTIP], s->colour[SC_PANEL_LIGHT], 85);
+  uint32_t tip = colour_blend(C(s, SC_TOOLTIP), C(s, SC_PANEL_LIGHT), 85);
   uint32_t tooltip[7] = {39, tip, 3, 0xc8000000u, (uint32_t)s->font[4], 0xff000000u, 6};
   memcpy(s->tooltip_style, tooltip, sizeof tooltip);
   build_buttons(s, s->font[7]);

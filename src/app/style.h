@@ -18,12 +18,16 @@ constexpr int kStyleFields = 295;
 constexpr int kStyleRamps = 17;       // 13 made at start-up, then 4 by the scale
 constexpr int kStyleScaleRamps = 4;
 
-// Named colours (indices into style::colour).
+// Colours are named by their field number (60-127); style_colour reads one.
 enum : int {
-  SC_BACKGROUND, SC_PANEL, SC_PANEL_LIGHT, SC_TEXT, SC_UP, SC_DOWN, SC_UP_HIGHLIGHT,
-  SC_DOWN_HIGHLIGHT, SC_TEXT_DIM, SC_GRID, SC_SELECTION, SC_OUTLINE, SC_TOOLTIP, SC_LINK,
-  SC_HEADER, SC_HEADER_TEXT, SC_ALT_ROW, SC_FLASH, SC_WARNING, SC_BUTTON_TEXT,
-  kStyleColours = 40
+  SC_BACKGROUND = 60, SC_PANEL = 61, SC_PANEL_LIGHT = 62, SC_TEXT = 63, SC_TEXT_DIM = 64,
+  SC_GRID = 65, SC_SELECTION = 66, SC_OUTLINE = 67, SC_TOOLTIP = 68, SC_LINK = 69,
+  SC_HEADER = 70, SC_HEADER_TEXT = 71, SC_ALT_ROW = 72, SC_FLASH = 73, SC_WARNING = 74,
+  SC_BUTTON_TEXT = 75, SC_UP_HIGHLIGHT = 76, SC_DOWN_HIGHLIGHT = 77, SC_UP = 82, SC_DOWN = 83,
+  SC_GRID_BACKGROUND = 93, SC_WATCHED = 96, SC_CHART_BACKGROUND = 99, SC_BAND = 111,
+  SC_AUCTION = 127,
+  kStyleFirstColour = 60,
+  kStyleColours = 68,
 };
 
 struct style {
@@ -33,14 +37,14 @@ struct style {
   int32_t line_height;                // 56: kind-0 font's ascent + descent + 3
   int32_t line_unit;                  // 57: kind-0 font's ascent + descent + 5
   int32_t fade_param[2];              // 58-59: ramps 0 -> line height + 1 and back
-  uint32_t colour[kStyleColours];     // 60-99
-  int32_t panel_texture[4];           // 100-103: fill, highlight, shadow, outline
-  int32_t tooltip_offset[3];          // 104-106: pointer image, dx, dy
-  uint32_t tooltip_style[7];          // 107-113: box, background, frame, frame colour,
+  uint32_t colour[kStyleColours];     // 60-127
+  int32_t panel_texture[4];           // 128-131: fill, highlight, shadow, outline
+  int32_t tooltip_offset[3];          // 132-134: pointer image, dx, dy
+  uint32_t tooltip_style[7];          // 135-141: box, background, frame, frame colour,
                                       //          font, text colour, margin
-  button_colours buttons;             // 114-206
-  int32_t ramp[kStyleRamps];          // 207-223: fade ramp indices
-  uint32_t colour2[25];               // 224-248: further colours
+  button_colours buttons;             // 142-230
+  int32_t ramp[kStyleRamps];          // 231-247: fade ramp indices
+  uint32_t spare;                     // 248
   int32_t small[7];                   // 249-255: 1, 2, 3, 4, 5, 6, 3
   int32_t per_size1;                  // 256
   int32_t per_size1_table[kStyleSizes];  // 257-261
@@ -51,7 +55,12 @@ struct style {
   int32_t widget_style;               // 294
 };
 static_assert(sizeof(style) == kStyleFields * 4, "a style is 295 32-bit fields");
-static_assert(offsetof(style, buttons) == 114 * 4, "the button set starts at field 114");
+static_assert(offsetof(style, buttons) == 142 * 4, "the button set starts at field 142");
+static_assert(offsetof(style, small) == 249 * 4, "field 249");
+
+inline uint32_t style_colour(const style *s, int field) {
+  return s->colour[field - kStyleFirstColour];
+}
 static_assert(offsetof(style, widget_style) == 294 * 4, "the widget value is field 294");
 
 // Loads the built-in textures, makes the four records and their ramps; no

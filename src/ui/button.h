@@ -48,7 +48,6 @@ struct button_entry {
 struct button_colours {
   button_entry entry[kButtonEntries];
   padding pad;
-  uint32_t more[4];
 };
 
 struct button;

@@ -70,6 +70,10 @@ TEST_F(Style, FieldPositions) {
       {"line unit", offsetof(style, line_unit), 57},
       {"fade parameters", offsetof(style, fade_param), 58},
       {"colours", offsetof(style, colour), 60},
+      {"panel textures", offsetof(style, panel_texture), 128},
+      {"tooltip", offsetof(style, tooltip_offset), 132},
+      {"button colour set", offsetof(style, buttons), 142},
+      {"ramps", offsetof(style, ramp), 231},
       {"small numbers", offsetof(style, small), 249},
       {"per-size 1", offsetof(style, per_size1), 256},
       {"per-size 1 table", offsetof(style, per_size1_table), 257},
@@ -134,8 +138,11 @@ TEST_F(Style, Palettes) {
   EXPECT_NE(memcmp(&dark->buttons, &light->buttons, sizeof dark->buttons), 0);
   for (int n : {2, 3}) EXPECT_EQ(memcmp(style_get(n)->colour, dark->colour, sizeof dark->colour), 0);
   // The dark style's background is darker than its text; the light one's not.
-  EXPECT_LT(dark->colour[SC_BACKGROUND] & 0xff, dark->colour[SC_TEXT] & 0xff);
-  EXPECT_GT(light->colour[SC_BACKGROUND] & 0xff, light->colour[SC_TEXT] & 0xff);
+  EXPECT_LT(style_colour(dark, SC_BACKGROUND) & 0xff, style_colour(dark, SC_TEXT) & 0xff);
+  EXPECT_GT(style_colour(light, SC_BACKGROUND) & 0xff, style_colour(light, SC_TEXT) & 0xff);
+  const int32_t *f = reinterpret_cast<const int32_t *>(dark);
+  EXPECT_EQ((uint32_t)f[82], 0xff45c627u);  // the up and down colours' fields
+  EXPECT_EQ((uint32_t)f[83], 0xff5543d9u);
 }
 
 TEST_F(Style, SizesSelectionAndScale) {
@@ -217,7 +224,7 @@ TEST_F(Style, WidgetsDrawFromTheCurrentStyle) {
   for (auto &c : cases) {
     style_select(c.n);
     label *l = label_new(nullptr, "MMMM", 0x40, style_cur()->font[0],
-                         0, style_cur()->colour[SC_TEXT], nullptr);
+                         0, style_colour(style_cur(), SC_TEXT), nullptr);
     l->r = {20, 80, 150, 30};
     widget_show(l);
     pixeltest_clear(0xff808080);
