@@ -14,6 +14,7 @@ const gl_api glapi_real = {
     glTexParameteri, glTexParameterf, glTexEnvi, glPixelStorei, glReadBuffer, glDrawBuffer,
     glReadPixels, glCopyTexSubImage2D, glFlush, glFinish,
     glDepthMask, glPixelTransferi, glPixelTransferf,
+    glTexParameterfv, glPrioritizeTextures,
 };
 
 const gl_api *gl = &glapi_real;

@@ -78,6 +78,10 @@ struct gl_api {
   void (*DepthMask)(GLboolean flag);
   void (*PixelTransferi)(GLenum pname, GLint param);
   void (*PixelTransferf)(GLenum pname, GLfloat param);
+
+  // Picture tiles (lib/splash).
+  void (*TexParameterfv)(GLenum target, GLenum pname, const GLfloat *params);
+  void (*PrioritizeTextures)(GLsizei n, const GLuint *textures, const GLclampf *priorities);
 };
 
 // The table in use; points at glapi_real unless a test installs another.
