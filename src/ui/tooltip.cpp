@@ -20,6 +20,7 @@ static struct {
   colour background, frame_colour, text_colour;
   int32_t inset_left, inset_top, inset_right, inset_bottom;
   int32_t pointer_image, pointer_size[2], dx, dy;
+  rect last;
 } T;
 
 static void measure(const char *line, int32_t *size) {
@@ -103,6 +104,7 @@ void tooltip_show_number(int32_t image) {
 
 void tooltip_hide_text() { T.text_shown = 0; }
 void tooltip_hide_number() { T.image_shown = 0; }
+rect tooltip_last_box() { return T.last; }
 int tooltip_visible() { return T.text_shown || T.image_shown; }
 
 int tooltip_draw(int32_t x, int32_t y, rect *out) {
@@ -130,6 +132,7 @@ int tooltip_draw(int32_t x, int32_t y, rect *out) {
   rect box = {px, py + 16, w, h};
   if (box.y + h > H) box.y = py - 4 - h;
   if (box.x + w > W) box.x = W - w;
+  T.last = box;
   rect inner = box;
   if (!T.box_image) {
     gfx_fill_rect(box.x, box.y, box.w, box.h, T.background);

@@ -29,3 +29,5 @@ int tooltip_visible();
 // gfx viewport); the box less the frame insets goes to out when given. 0
 // when drawn, -1 when the tip would be off the window (nothing drawn).
 int tooltip_draw(int32_t x, int32_t y, rect *out);
+// The whole box of the last tooltip_draw that drew (all 0 before any).
+rect tooltip_last_box();
