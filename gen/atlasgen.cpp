@@ -422,7 +422,7 @@ static void make_images() {
 
 enum Set { kFull, kValue, kCaps };
 
-struct FontSpec {
+struct FontRecipe {
   const char *file;
   int px;
   Set set;
@@ -432,7 +432,7 @@ struct FontSpec {
 // terminal's regular and bold monospace 2 and 3; the value fonts 5 7 10 12
 // (small digits on 'a'-'j'); headers 13-17 and large figures 18-20 (capitals,
 // digits and a little punctuation; lower case falls back to capitals).
-static const FontSpec kFonts[21] = {
+static const FontRecipe kFonts[21] = {
     {"DejaVuSans.ttf", 9, kFull},                 // 0
     {"DejaVuSans.ttf", 10, kFull},                // 1
     {"DejaVuSansMono.ttf", 12, kFull},            // 2
@@ -503,14 +503,14 @@ static int advance_of(FT_Face face, int code) {
   return int((face->glyph->advance.x + 32) >> 6);
 }
 
-static void make_font(FT_Library lib, const std::string &dir, const FontSpec &spec) {
+static void make_font(FT_Library lib, const std::string &dir, const FontRecipe &recipe) {
   FT_Face face;
-  std::string path = dir + "/" + spec.file;
+  std::string path = dir + "/" + recipe.file;
   if (FT_New_Face(lib, path.c_str(), 0, &face)) {
     fprintf(stderr, "atlasgen: can't open %s\n", path.c_str());
     exit(1);
   }
-  FT_Set_Pixel_Sizes(face, 0, FT_UInt(spec.px));
+  FT_Set_Pixel_Sizes(face, 0, FT_UInt(recipe.px));
   Font f;
   for (auto &s : f.slot) s = kNoGlyph;
   int digit_w = 0;
@@ -522,25 +522,25 @@ static void make_font(FT_Library lib, const std::string &dir, const FontSpec &sp
   // tabular, their tops level with the full digits' tops.
   int small_w = 0, small_top = 0;
   FT_Face small = nullptr;
-  if (spec.set == kValue) {
+  if (recipe.set == kValue) {
     FT_Load_Char(face, '0', FT_LOAD_DEFAULT);
     small_top = face->glyph->metrics.horiBearingY >> 6;
     FT_New_Face(lib, path.c_str(), 0, &small);
-    FT_Set_Pixel_Sizes(small, 0, FT_UInt((spec.px * 2 + 2) / 3));
+    FT_Set_Pixel_Sizes(small, 0, FT_UInt((recipe.px * 2 + 2) / 3));
     for (int c = '0'; c <= '9'; c++) small_w = std::max(small_w, advance_of(small, c));
   }
 
   for (int c = 32; c <= 126; c++) {
-    if (!in_set(spec.set, c)) continue;
+    if (!in_set(recipe.set, c)) continue;
     int id;
-    if (spec.set == kValue && c >= 'a' && c <= 'j') {
+    if (recipe.set == kValue && c >= 'a' && c <= 'j') {
       int d = '0' + (c - 'a');
       int shift = (small_w - advance_of(small, d)) / 2;
       id = glyph_sub(small, d, small_w, shift);
       g_subs[size_t(id)].by = -small_top;  // raised: top level with the full digits' top
-    } else if (spec.set == kValue && c == '`') {
+    } else if (recipe.set == kValue && c == '`') {
       id = add_sub(Bitmap(advance_of(face, '.'), 0));  // invisible filler, as wide as '.'
-    } else if (spec.set == kValue && c == ' ') {
+    } else if (recipe.set == kValue && c == ' ') {
       id = add_sub(Bitmap(small_w, 0));  // blank as wide as a small digit
     } else if (c >= '0' && c <= '9') {
       id = glyph_sub(face, c, digit_w, (digit_w - advance_of(face, c)) / 2);
@@ -549,7 +549,7 @@ static void make_font(FT_Library lib, const std::string &dir, const FontSpec &sp
     }
     f.slot[c] = uint16_t(id);
   }
-  f.hdr[0] = uint8_t(spec.px);  // nominal pixel size, kept for reference
+  f.hdr[0] = uint8_t(recipe.px);  // nominal pixel size, kept for reference
   f.hdr[1] = uint8_t(ascent);
   f.hdr[2] = uint8_t(descent);
   f.hdr[3] = uint8_t(digit_w);
@@ -672,7 +672,7 @@ int main(int argc, char **argv) {
   make_images();
   FT_Library lib;
   if (FT_Init_FreeType(&lib)) return 1;
-  for (const FontSpec &f : kFonts) make_font(lib, argv[1], f);
+  for (const FontRecipe &f : kFonts) make_font(lib, argv[1], f);
   FT_Done_FreeType(lib);
   if (!pack()) {
     fprintf(stderr, "atlasgen: the pictures don't fit in %dx%d\n", kAtlasW, kAtlasH);

@@ -12,6 +12,7 @@
 #include "lib/gmap.h"
 #include "lib/tex.h"
 #include "log.h"
+#include "ui/widget.h"
 
 static const char kSrc[] = "src/lib/font";
 

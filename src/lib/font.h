@@ -3,6 +3,14 @@
 // drawn later. Fonts are named by their number in the atlas; character codes
 // are taken modulo 128, and characters without a glyph are skipped and
 // measure 0. Main thread only.
+//
+// The 21 fonts of the embedded atlas: regular text 0, 1, 4, 6, 8, 9, 11 in
+// growing sizes; the terminal's regular and bold monospace 2 and 3; the
+// value fonts 5, 7, 10, 12, where 'a'-'j' are small raised digits 0-9, the
+// backquote an invisible filler as wide as '.', and the blank as wide as a
+// small digit (lower case from 'k' falls back to capitals); header fonts
+// 13-17 and large figures 18-20 with capitals, digits and some punctuation.
+// Every font's digits are of one width.
 #pragma once
 
 #include <cstdint>

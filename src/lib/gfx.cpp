@@ -13,6 +13,7 @@
 #include "lib/glapi.h"
 #include "lib/tex.h"
 #include "log.h"
+#include "ui/widget.h"
 
 static const char kSrc[] = "src/lib/gfx";
 

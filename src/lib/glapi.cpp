@@ -1,5 +1,6 @@
 // The real GL dispatch table: the system library's entry points, taken by
 // address so that the table and the recorder of the tests have one shape.
+#define GL_GLEXT_PROTOTYPES 1  // glWindowPos2i (GL 1.4)
 #include "lib/glapi.h"
 
 const gl_api glapi_real = {
@@ -14,6 +15,7 @@ const gl_api glapi_real = {
     glTexParameteri, glTexParameterf, glTexEnvi, glPixelStorei, glReadBuffer, glDrawBuffer,
     glReadPixels, glCopyTexSubImage2D, glFlush, glFinish,
     glDepthMask, glPixelTransferi, glPixelTransferf,
+    glWindowPos2i, glDrawPixels,
     glTexParameterfv, glPrioritizeTextures,
 };
 

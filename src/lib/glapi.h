@@ -79,6 +79,10 @@ struct gl_api {
   void (*PixelTransferi)(GLenum pname, GLint param);
   void (*PixelTransferf)(GLenum pname, GLfloat param);
 
+  // Pixel rectangles written at a window position (tests put a frame back
+  // into a buffer with them).
+  void (*WindowPos2i)(GLint x, GLint y);
+  void (*DrawPixels)(GLsizei w, GLsizei h, GLenum format, GLenum type, const GLvoid *pixels);
   // Picture tiles (lib/splash).
   void (*TexParameterfv)(GLenum target, GLenum pname, const GLfloat *params);
   void (*PrioritizeTextures)(GLsizei n, const GLuint *textures, const GLclampf *priorities);

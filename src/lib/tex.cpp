@@ -17,6 +17,7 @@
 #include "dalloc.h"
 #include "lib/glapi.h"
 #include "log.h"
+#include "ui/widget.h"
 
 static const char kSrc[] = "src/lib/tex";
 static const char kGlSrc[] = "src/lib/gfx.h";

@@ -53,6 +53,22 @@ struct tex_counts {
   size_t bytes;  // bytes of the uncompressed atlas that the parse consumed
 };
 
+// The images of the embedded atlas, by number. Nine-part (stretching):
+// 1 data-box frame, 2 button frame, 3 tooltip frame, 4 popup frame,
+// 5 flyaway frame, 6 window shadow, 39-42 the panel fill, highlight, shadow
+// and outline. Single: 0 tooltip pointer, 7-15 the nine pane split layouts,
+// 16 close cross, 17 tool-panel button picture, 18 the about panel's
+// picture, 19 tick, 20 arrow right, 21 and 22 site pictures, 23 arrow down,
+// 24 arrow up, 25 empty check box, 26-28 news marks (plain, important,
+// other), 29-38 style icons (lock, link, star, bell, flag, plus, minus,
+// resize grip, magnifier, chart line).
+constexpr int32_t kTexTooltipPointer = 0;
+constexpr int32_t kTexTooltipFrame = 3;
+constexpr int32_t kTexPanelFill = 39;
+constexpr int32_t kTexPanelHighlight = 40;
+constexpr int32_t kTexPanelShadow = 41;
+constexpr int32_t kTexPanelOutline = 42;
+
 // The embedded atlas (generated at build time).
 extern const unsigned char tex_atlas_zlib[];
 extern const int tex_atlas_zlib_size;  // compressed bytes

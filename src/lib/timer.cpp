@@ -54,6 +54,10 @@ void timer_fini() {
 int32_t timer_used() { return S.used; }
 
 int32_t timer_start(int64_t interval_ms, timer_fn fn, void *arg, uint32_t n) {
+  if (!fn) {  // a slot without a callback is a free slot: it can't be a timer
+    log(LOG_ERROR, kSrc, "timer without a callback");
+    return -1;
+  }
   int32_t id = 0;
   while (id < S.used && S.table[id].fn) id++;
   if (id == S.used) {

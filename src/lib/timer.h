@@ -16,7 +16,8 @@ typedef void (*timer_backstop_fn)(void *arg, uint32_t n, float elapsed_ms);
 int timer_init();
 void timer_fini();
 // The id (the lowest free slot; ids are reused) or -1 when the table can't
-// grow (which empties it). The first run comes one interval after the call.
+// grow (which empties it) or fn is null. The first run comes one interval
+// after the call.
 int32_t timer_start(int64_t interval_ms, timer_fn fn, void *arg, uint32_t n);
 // Bad ids (free, negative, beyond the table) are logged and ignored.
 void timer_stop(int32_t id);

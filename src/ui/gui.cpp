@@ -92,6 +92,7 @@ int gui_init(const char *app_name) {
     log(LOG_ERROR, kSrc, "unable to initialize gui platform");
     return -1;
   }
+  gui_plat_menu_build(G.app_name);
   log(LOG_INFO, kSrc, "%d monitor%s: %d,%d %dx%d", G.monitor_count,
       G.monitor_count == 1 ? "" : "s", G.bounds.x, G.bounds.y, G.bounds.w, G.bounds.h);
   G.initialised = 1;
@@ -100,8 +101,10 @@ int gui_init(const char *app_name) {
 
 void gui_shutdown(void) {
   gfx_flush();
-  gui_plat_shutdown();
+  // The platform tears down the windows still open; nothing of it may come
+  // back into a gui that is going away.
   gui_plat_set_events(nullptr);
+  gui_plat_shutdown();
   if (G.promise_pool_ready) pool_destroy(&G.promise_pool);
   G.promise_pool_ready = 0;
   G.before = G.after = gui_promise_list{};
@@ -142,7 +145,7 @@ int gui_window_open(widget *root, const rect *r, uint32_t flags) {
     return -1;
   }
   size want = {0, 0};
-  if (root) widget_cls(root)->reqsize(root, &want);
+  if (root) (root)->cls->reqsize(root, &want);
   gui_win *w = &G.wins[index];
   free(w->updates);
   memset(w, 0, sizeof *w);
@@ -399,7 +402,7 @@ void gui_relayout_window(int index) {
     if (index != -1 && i != index) continue;
     gui_win *w = &G.wins[i];
     if (!w->in_use) continue;
-    if (w->root) widget_cls(w->root)->geometry_changed(w->root);
+    if (w->root) (w->root)->cls->geometry_changed(w->root);
     w->needs_draw = w->full_redraw = w->reset = 1;
     w->extra_full_redraws = 2;
   }

@@ -105,7 +105,7 @@ static void reset_gl_state(gui_win *w) {
   gl->Clear(GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
   check("Clear");
   gfx_reset();
-  if (w->root) widget_cls(w->root)->restyle(w->root);
+  if (w->root) (w->root)->cls->restyle(w->root);
 }
 
 static void save(const gui_update &u) {
@@ -140,9 +140,9 @@ static void claim(widget *x, const rect &a) {
         if (!cell || cell->level <= x->level) cell = x;
       }
   }
-  int n = widget_cls(x)->child_count(x);
+  int n = (x)->cls->child_count(x);
   for (int i = 0; i < n; i++)
-    if (widget *c = widget_cls(x)->get_child(x, i)) claim(c, a);
+    if (widget *c = (x)->cls->get_child(x, i)) claim(c, a);
 }
 
 int gui_queue_owners(int index, const rect *area) {
@@ -206,6 +206,9 @@ int gui_draw_window(int index) {
     return 0;
   }
   w->reset = 0;
+  // A driver that leaves the back buffer undefined after a swap gets every
+  // frame in full; the queue still decides when a frame is drawn.
+  if (!w->plat.back_kept) w->full_redraw = 1;
   // The widgets under the drag label's last box (and the one before) are
   // drawn again, so the label leaves no trail where it moved from.
   if (!gui_drag_label_showing()) L = {};

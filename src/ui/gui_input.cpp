@@ -76,7 +76,7 @@ static widget *root_of(int win) {
 // record's widget.
 static widget *find_under(void) {
   widget *root = root_of(I.win);
-  widget *w = root ? widget_cls(root)->find_at(root, I.x, I.y) : nullptr;
+  widget *w = root ? (root)->cls->find_at(root, I.x, I.y) : nullptr;
   I.hover = w;
   I.rec.w = w;
   return w;
@@ -127,10 +127,10 @@ static void walk(widget *a, widget *b) {
         break;
       }
   int leave_to = ia >= 0 ? ia : na - 1;
-  for (int i = 0; i <= leave_to && na > 0; i++) widget_cls(ca[i])->leave(ca[i]);
+  for (int i = 0; i <= leave_to && na > 0; i++) (ca[i])->cls->leave(ca[i]);
   if (I.dragging && I.drag_mode) return;
   int enter_from = ib >= 0 ? ib : nb - 1;
-  for (int j = enter_from; j >= 0; j--) widget_cls(cb[j])->enter(cb[j]);
+  for (int j = enter_from; j >= 0; j--) (cb[j])->cls->enter(cb[j]);
 }
 
 // ---- bands (move and resize) ----
@@ -211,7 +211,7 @@ static void move_or_resize(int32_t x, int32_t y) {
       W->r.y = R.y + R.h - 21;
   } else {
     size mn = {0, 0}, mx = {0, 0};
-    widget_cls(W)->size_limits(W, &mn, &mx);
+    (W)->cls->size_limits(W, &mn, &mx);
     if (mx.w) mx.w = mx.w < R.w ? mx.w : R.w;
     if (mx.h) mx.h = mx.h < R.h ? mx.h : R.h;
     int32_t yy = y > 4 ? y : 4;
@@ -228,7 +228,7 @@ static void move_or_resize(int32_t x, int32_t y) {
     }
     if (I.mode & 2) W->r.w = clamp_len(x - W->r.x + I.grab_right + 1, mn.w, mx.w);
   }
-  widget_cls(W)->geometry_changed(W);
+  (W)->cls->geometry_changed(W);
   if (gui_win *w = gui_window_record(I.win)) {
     w->needs_draw = w->full_redraw = 1;
     w->extra_full_redraws = 2;
@@ -271,7 +271,7 @@ void gui_motion_event(int win, int32_t x, int32_t y) {
     widget *w = find_under();
     if (w) {
       if (w != I.entered) walk(I.entered, w);
-      if (!I.drag_mode) widget_cls(w)->motion(w, x, y);
+      if (!I.drag_mode) (w)->cls->motion(w, x, y);
     }
     I.entered = w;
     if (I.source && I.motion_target) {
@@ -289,8 +289,8 @@ void gui_motion_event(int win, int32_t x, int32_t y) {
       widget *p = I.pressed;
       I.rec = drag_record{I.press_x, I.press_y, I.press_x, I.press_y, I.hover};
       I.drop_target = nullptr;
-      if (!widget_cls(p)->drag_begin(p, I.press_x, I.press_y, 1, &I.rec)) {
-        widget_cls(p)->motion(p, x, y);
+      if (!(p)->cls->drag_begin(p, I.press_x, I.press_y, 1, &I.rec)) {
+        (p)->cls->motion(p, x, y);
         return;
       }
       I.dragging = 1;
@@ -312,7 +312,7 @@ void gui_motion_event(int win, int32_t x, int32_t y) {
     return;
   }
   if (w != I.entered) walk(I.entered, w);
-  widget_cls(w)->motion(w, x, y);
+  (w)->cls->motion(w, x, y);
   I.entered = w;
   if (!I.buttons) {
     widget *W;
@@ -366,8 +366,8 @@ void gui_button_event(int win, int button, int down) {
       I.press_x = I.x;
       I.press_y = I.y;
       I.release_target = w;
-      widget_cls(w)->press(w, I.x, I.y, button);
-      widget_cls(w)->after_press(w, I.x, I.y, button);
+      (w)->cls->press(w, I.x, I.y, button);
+      (w)->cls->after_press(w, I.x, I.y, button);
     }
     return;
   }
@@ -376,7 +376,7 @@ void gui_button_event(int win, int button, int down) {
     widget *W = I.moving;
     I.moving = nullptr;
     I.mode = 0;
-    widget_cls(W)->geometry_changed(W);
+    (W)->cls->geometry_changed(W);
     gui_reset_cursor();
     return;
   }
@@ -386,8 +386,8 @@ void gui_button_event(int win, int button, int down) {
     gui_deliver_drag_motion();
     I.drop_target = w;
     if (I.source) {
-      if (widget_cls(I.source)->drag_release(I.source, w, I.x, I.y, I.buttons, &I.rec))
-        widget_cls(w)->drop(w, I.x, I.y, I.buttons, &I.rec);
+      if ((I.source)->cls->drag_release(I.source, w, I.x, I.y, I.buttons, &I.rec))
+        (w)->cls->drop(w, I.x, I.y, I.buttons, &I.rec);
     } else {
       log(LOG_ERROR, kSrc, "nothing to drop");
     }
@@ -395,10 +395,10 @@ void gui_button_event(int win, int button, int down) {
     return;
   }
   if (I.pressed && I.pressed != w) {
-    if (I.release_target) widget_cls(I.release_target)->release(I.release_target, I.x, I.y, button);
+    if (I.release_target) (I.release_target)->cls->release(I.release_target, I.x, I.y, button);
   } else if (I.release_target == w) {
-    widget_cls(w)->release(w, I.x, I.y, button);
-    widget_cls(w)->after_release(w, I.x, I.y, button);
+    (w)->cls->release(w, I.x, I.y, button);
+    (w)->cls->after_release(w, I.x, I.y, button);
   }
 }
 
@@ -406,7 +406,7 @@ void gui_wheel_event(int win, int32_t position) {
   gui_make_current(win);
   activity();
   if (I.win < 0) return;
-  if (widget *w = find_under()) widget_cls(w)->wheel(w, position);
+  if (widget *w = find_under()) (w)->cls->wheel(w, position);
 }
 
 void gui_key_event(int win, int32_t code, int down) {
@@ -419,9 +419,9 @@ void gui_key_event(int win, int32_t code, int down) {
   if (!t) t = root_of(win);
   if (!t) return;
   if (down)
-    widget_cls(t)->key_press(t, &k);
+    (t)->cls->key_press(t, &k);
   else
-    widget_cls(t)->key_release(t, &k);
+    (t)->cls->key_release(t, &k);
 }
 
 void gui_focus_changed(int win, int focused) {
@@ -437,7 +437,7 @@ int gui_key_window(void) { return I.key_window; }
 void gui_pointer_crossing(int win, int inside) {
   gui_make_current(win);
   if (!inside) {
-    for (widget *w = I.entered; w; w = w->parent) widget_cls(w)->leave(w);
+    for (widget *w = I.entered; w; w = w->parent) (w)->cls->leave(w);
     I.entered = nullptr;
     I.win = -1;
     I.x = I.y = -1;
@@ -461,7 +461,7 @@ void gui_window_moved(int win, const rect *r, int final) {
       gui_invalidate_window(win);
     } else if (G.relayout_pending) {
       G.relayout_pending = 0;
-      widget_cls(root)->geometry_changed(root);
+      (root)->cls->geometry_changed(root);
       gui_relayout_window(win);
     } else {
       gui_invalidate_window(win);
@@ -471,7 +471,7 @@ void gui_window_moved(int win, const rect *r, int final) {
   if (root->prev.w == 0 && root->prev.h == 0) root->prev = rect{0, 0, r->w, r->h};
   root->r = rect{0, 0, r->w, r->h};
   if (!final) G.relayout_pending = 1;
-  widget_cls(root)->geometry_changed(root);
+  (root)->cls->geometry_changed(root);
   if (final)
     gui_relayout_window(win);
   else
@@ -542,7 +542,7 @@ void gui_deliver_drag_motion(void) {
   if (!I.pending || !I.motion_target) return;
   I.pending = 0;
   widget *t = I.motion_target;
-  widget_cls(t)->drag_motion(t, I.pend_x, I.pend_y, I.pend_n, &I.rec);
+  (t)->cls->drag_motion(t, I.pend_x, I.pend_y, I.pend_n, &I.rec);
   I.rec.x = I.pend_x;
   I.rec.y = I.pend_y;
 }
@@ -609,6 +609,6 @@ void gui_hover_check(int with_motion) {
   gui_make_current(I.win);
   widget *w = find_under();
   if (w && w != I.entered) walk(I.entered, w);
-  if (w && with_motion) widget_cls(w)->motion(w, I.x, I.y);
+  if (w && with_motion) (w)->cls->motion(w, I.x, I.y);
   if (w) I.entered = w;
 }

@@ -22,6 +22,7 @@
 
 #include "lib/glapi.h"
 #include "log.h"
+#include "ui/launch-linux.h"
 #include "ui/x11clip.h"
 
 static const char kSrc[] = "src/ui/gui_plat-linux";
@@ -247,6 +248,30 @@ static void set_gl_attributes(int software) {
   }
 }
 
+// What a swap leaves in the back buffer: red is drawn and presented, then
+// green; a copy swap leaves green behind, an exchange gives red back. Either
+// way every pixel holds a frame of ours; anything else means the driver
+// leaves the buffer undefined and only full redraws are safe.
+static int32_t probe_back_buffer(SDL_Window *w) {
+  static const float kColours[2][3] = {{1, 0, 0}, {0, 1, 0}};
+  for (const float *c : kColours) {
+    gl->ClearColor(c[0], c[1], c[2], 1);
+    gl->Clear(GL_COLOR_BUFFER_BIT);
+    SDL_GL_SwapWindow(w);
+  }
+  GLubyte px[4] = {0, 0, 0, 0};
+  gl->ReadBuffer(GL_BACK);
+  gl->ReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);
+  gl->ClearColor(0, 0, 0, 1);
+  gl->Clear(GL_COLOR_BUFFER_BIT);
+  int green = px[0] < 16 && px[1] > 240 && px[2] < 16;
+  int red = px[0] > 240 && px[1] < 16 && px[2] < 16;
+  if (!green && !red)
+    log(LOG_WARN, kSrc, "back buffer not kept by swaps (%d,%d,%d): drawing in full", px[0], px[1],
+        px[2]);
+  return green || red;
+}
+
 int gui_plat_window_create(gui_plat_window *win) {
   gui_plat_data *p = win->plat;
   if (win->index < 0 || win->index >= kMaxWindows) return -1;
@@ -267,7 +292,9 @@ int gui_plat_window_create(gui_plat_window *win) {
                          flags);
   }
   if (!w) {
-    log(LOG_ERROR, kSrc, "can't create window: %s", SDL_GetError());
+    // SDL picks the visual (the pixel format) while it makes the window.
+    log(LOG_ERROR, kSrc, "can't init pixel format");
+    log(LOG_ERROR, kSrc, "SDL: %s", SDL_GetError());
     return -1;
   }
   SDL_GLContext ctx = SDL_GL_CreateContext(w);
@@ -290,6 +317,7 @@ int gui_plat_window_create(gui_plat_window *win) {
   SDL_RaiseWindow(w);
   SDL_SetWindowInputFocus(w);  // without a window manager nobody else gives focus
   SDL_SetWindowPosition(w, win->frame.x, win->frame.y);
+  p->back_kept = probe_back_buffer(w);
   return 0;
 }
 
@@ -743,5 +771,4 @@ int gui_plat_menu_chord(char key, uint32_t mods) {
   return 0;
 }
 
-#include "ui/launch-linux.h"
 static void menu_about(void) { launch_about(st.menu_app); }

@@ -21,6 +21,10 @@ struct gui_plat_data {
   float wheel;        // accumulated wheel position, 0 at open
   rect drag_area;     // content coordinates; w 0 = none
   int32_t locked;     // the context is current and held by the gui
+  // 1 when a swap leaves the back buffer holding a frame we drew (a copy
+  // swap, or an exchange that gives back the frame before last), so that
+  // partial redraws are sound; 0 when its contents are undefined.
+  int32_t back_kept;
   // Window drag in progress: screen position of the pointer and of the
   // window when the left button went down inside the drag area.
   int32_t dragging, drag_px, drag_py, drag_wx, drag_wy;

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/tex.h"
 #include "localdata.h"
 #include "log.h"
 #include "ui/x11clip.h"
@@ -306,6 +307,8 @@ int launch_app_support_dir(char *buffer) {
   memcpy(buffer, dir.c_str(), dir.size() + 1);
   return 0;
 }
+
+int help_load_textures(void) { return tex_load_builtin(); }
 
 // ---- PDF pages ----
 

@@ -74,6 +74,9 @@ struct launch_pdf_job {
   int32_t error;        // out: 0 rendered, 1 failed (file, page)
   int32_t done;         // out: 1 once the renderer finished with the job
 };
+// Loads the built-in texture atlas; the loader's result (0 / -1).
+int help_load_textures(void);
+
 // Renders the page scaled to fill width x height (axes swapped for turns 1
 // and 3) on white. Answers 0; the job's error field tells the outcome.
 int launch_render_pdf_page(launch_pdf_job *job);

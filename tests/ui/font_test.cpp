@@ -17,6 +17,7 @@
 #include "lib/gmap.h"
 #include "lib/tex.h"
 #include "testlog.h"
+#include "ui/widget.h"
 
 namespace {
 
@@ -194,7 +195,9 @@ TEST_F(Font, PlacementByFlags) {
     ASSERT_FALSE(q.empty());
     EXPECT_EQ(q[0].x, c.x);  // 'F' has no left bearing
     EXPECT_EQ(q[0].y, c.y + tex_font_get(f)->glyph['F']->bearing_y + 1);
-    if (c.flags == 0x01) EXPECT_EQ(q.back().x + q.back().w, 100);  // right edge at x
+    if (c.flags == 0x01) {
+      EXPECT_EQ(q.back().x + q.back().w, 100);  // right edge at x
+    }
   }
 }
 

@@ -14,6 +14,7 @@
 #include "lib/glrecord.h"
 #include "lib/tex.h"
 #include "testlog.h"
+#include "ui/widget.h"
 
 namespace {
 

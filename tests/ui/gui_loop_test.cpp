@@ -10,6 +10,7 @@
 #include "pixeltest.h"
 #include "plat.h"
 #include "testlog.h"
+#include "lib/timer.h"
 #include "ui/gui_internal.h"
 
 namespace {
@@ -41,10 +42,7 @@ void run_passes(int passes) {
 class Loop : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
-    start_runtime(TestStderr::kOff);
-    std::string why;
-    ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
-    ASSERT_EQ(gui_init("Ambit"), 0);
+    ASSERT_TRUE(guitest_start_gui("Ambit"));
     plat_set_test_clock(test_clock);
     gui_set_sleep(test_sleep);
     gui_set_active_hook(active_hook);
@@ -173,6 +171,51 @@ TEST_F(Loop, FrameRateRegulationPicksThePause) {
     for (int k = 1; k <= 60; k++) gui_regulate((int64_t)k * 1000 / c.rate);
     EXPECT_EQ(gui_frame_pause(), c.pause) << c.rate << " frames a second";
   }
+}
+
+int g_timer_calls;
+int quitting_timer(void *, uint32_t, int64_t, float) {
+  if (++g_timer_calls < 3) return 1;
+  gui_set_quitting();
+  gui_promise(note_a, (void *)7, 7);  // the loop leaves before list A runs
+  return 0;
+}
+
+TEST_F(Loop, TimersRunEachPassAndQuitLeavesAtOnce) {
+  g_calls.clear();
+  g_timer_calls = 0;
+  int64_t t0 = g_now;
+  ASSERT_GE(timer_start(100, quitting_timer, nullptr, 0), 0);
+  gui_main_loop();
+  EXPECT_EQ(g_timer_calls, 3);
+  EXPECT_GE(g_now - t0, 300);
+  EXPECT_LT(g_now - t0, 350);
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(gui_promise_cancel(note_a, (void *)7), 0);  // still queued
+}
+
+TEST_F(Loop, ARestingPointerIsLookedAtAgain) {
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  tw_new(root, "a", {20, 20, 40, 40}, 0xff0000ff);
+  // In a corner, away from the real pointer (the screen's centre), so that
+  // only the scripted motion moves the gui's pointer.
+  rect corner = {0, 0, 120, 80};
+  int w = gui_window_open(root, &corner, 0);
+  ASSERT_GE(w, 0);
+  gui_focus_changed(w, 1);  // one of ours has the keyboard
+  static int win;
+  win = w;
+  gui_promise([](void *, int) { gui_motion_event(win, 30, 30); }, nullptr, 0);
+  tw_log().clear();
+  g_sleeps.clear();
+  run_passes(40);
+  int motions = 0;
+  for (const std::string &l : tw_log()) motions += l == "a:motion(30,30,0)";
+  EXPECT_EQ(motions, 2);  // the event's, and the one 300 ms later
+  EXPECT_EQ(g_sleeps.back(), 50);  // at rest: the idle sleep is long again
+  gui_window_close(w);
+  G.quit = 0;
+  widget_delete(root);
 }
 
 TEST_F(Loop, QualityIsClampedAndLogged) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -125,12 +126,12 @@ class Layer : public ::testing::Test {
     start_runtime(TestStderr::kOff);
     std::string why;
     ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
+    gui_plat_set_events(&kRecorder);
+    ASSERT_EQ(gui_plat_init(), 0);
     // Keep SDL's display open past the layer's shutdown: closing it unloads
     // Mesa's driver, whose process-long allocations the leak checker would
     // then report without names.
     ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0);
-    gui_plat_set_events(&kRecorder);
-    ASSERT_EQ(gui_plat_init(), 0);
   }
   static void TearDownTestSuite() {
     gui_plat_shutdown();
@@ -170,6 +171,12 @@ TEST_F(Layer, StartReportsTheScreenWithoutFlippingOrMaximising) {
   EXPECT_EQ(R.monitors[0].h, h);
   EXPECT_EQ(R.flip, 0);
   EXPECT_EQ(R.maximise, 0);
+  // The crash handler and the program own the signals, not SDL.
+  for (int sig : {SIGINT, SIGTERM}) {
+    struct sigaction sa;
+    ASSERT_EQ(sigaction(sig, nullptr, &sa), 0);
+    EXPECT_EQ(sa.sa_handler, SIG_DFL) << "signal " << sig;
+  }
 }
 
 // ---- windows, contexts, presenting ----
@@ -188,6 +195,7 @@ TEST_F(Layer, TwoWindowsDrawAndPresentWithTheirOwnContexts) {
   open(0, {40, 60, 200, 120});
   open(1, {300, 60, 160, 100});
   ASSERT_NE(plat[0].context, plat[1].context);
+  EXPECT_EQ(plat[0].back_kept, 1);  // Mesa keeps a frame of ours in the back buffer
   EXPECT_FALSE(R.driver.empty());  // GL_RENDERER of the first context
   struct {
     int win;
@@ -308,6 +316,14 @@ TEST_F(Layer, EveryKeyOfTheMapArrivesAsItsToolkitCode) {
     if (a.str() != b.str()) diff += "#" + std::to_string(i) + " got " + a.str() + " want " + b.str() + "\n";
   }
   EXPECT_EQ(diff, "");
+}
+
+TEST_F(Layer, UnknownCursorsAreRefused) {
+  LogCapture logs;
+  for (int code : {0, 2, 3, 4, 12, 13}) gui_plat_set_cursor(code);
+  EXPECT_TRUE(logs.empty());
+  gui_plat_set_cursor(14);
+  EXPECT_TRUE(logs.has("unknown cursor 14"));
 }
 
 TEST_F(Layer, KeyMapTableEdges) {
@@ -467,6 +483,10 @@ TEST_F(Layer, CloseRequestIsAskedAndHonoured) {
     EXPECT_EQ(plat[0].window != nullptr, !allow);
   }
   R.allow_close = 1;
+  // The last window gone, the process is not told to quit.
+  R.quits = 0;
+  pump_until([] { return false; }, 100);
+  EXPECT_EQ(R.quits, 0);
 }
 
 // ---- clipboard ----

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "lib/tex.h"
 #include "localdata.h"
 #include "plat.h"
 #include "testlog.h"
@@ -97,10 +98,20 @@ TEST_F(Launch, ApplicationSupportFolder) {
     if (c.home) setenv("HOME", c.home, 1); else unsetenv("HOME");
     char buf[1024] = "";
     EXPECT_EQ(launch_app_support_dir(buf), c.ok) << (c.xdg ? c.xdg : "-");
-    if (c.ok == 0) EXPECT_STREQ(buf, c.want);
+    if (c.ok == 0) {
+      EXPECT_STREQ(buf, c.want);
+    }
   }
   if (old_xdg.empty()) unsetenv("XDG_DATA_HOME"); else setenv("XDG_DATA_HOME", old_xdg.c_str(), 1);
   if (old_home.empty()) unsetenv("HOME"); else setenv("HOME", old_home.c_str(), 1);
+}
+
+TEST_F(Launch, BuiltInTexturesLoad) {
+  tex_init();
+  EXPECT_EQ(help_load_textures(), 0);
+  EXPECT_GT(tex_stats().fonts, 0);
+  EXPECT_GT(tex_stats().images, 0);
+  tex_fini();
 }
 
 // ---- opening ----

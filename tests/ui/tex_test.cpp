@@ -19,6 +19,7 @@
 #include "atlasref.h"
 #include "lib/glrecord.h"
 #include "testlog.h"
+#include "ui/widget.h"
 
 namespace {
 

@@ -72,6 +72,9 @@ TEST_F(Timer, BadIdsAreLoggedAndIgnored) {
   }
   for (int id : {-1, 0, 2, 500}) EXPECT_EQ(log.count("bad id " + std::to_string(id)), 3) << id;
   EXPECT_EQ(timer_used(), 2);
+  EXPECT_EQ(timer_start(10, nullptr, &a_, 0), -1);
+  EXPECT_TRUE(log.has("timer without a callback"));
+  EXPECT_EQ(timer_used(), 2);
 }
 
 TEST_F(Timer, RunsOnceAnIntervalHasPassed) {

@@ -5,7 +5,11 @@
 #include <cstdio>
 
 #include "lib/gfx.h"
+#include "pixeltest.h"
+#include "testlog.h"
 #include "ui/gui.h"
+
+#include <SDL2/SDL.h>
 
 namespace {
 
@@ -169,3 +173,13 @@ tw *tw_new(widget *parent, const char *name, rect r, colour fill) {
 
 std::vector<std::string> &tw_log() { return g_log; }
 void tw_log_draws(bool on) { g_draws = on; }
+
+::testing::AssertionResult guitest_start_gui(const char *app_name) {
+  start_runtime(TestStderr::kOff);
+  std::string why;
+  if (!pixeltest_ensure_display(&why)) return ::testing::AssertionFailure() << why;
+  if (gui_init(app_name) != 0) return ::testing::AssertionFailure() << "gui_init failed";
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+    return ::testing::AssertionFailure() << "SDL video: " << SDL_GetError();
+  return ::testing::AssertionSuccess();
+}

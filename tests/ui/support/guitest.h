@@ -4,9 +4,12 @@
 // helpers to give the gui a window without going through the platform.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
+#include "lib/gfx.h"  // colour
 #include "ui/container.h"
 
 struct tw : container {
@@ -29,3 +32,9 @@ tw *tw_new(widget *parent, const char *name, rect r, colour fill = 0);
 // tw_log_draws(true).
 std::vector<std::string> &tw_log();
 void tw_log_draws(bool on);
+
+// The runtime (quiet), the private X server and the gui, for a test suite's
+// set-up. SDL's display is held open past gui_shutdown: closing it unloads
+// Mesa's driver, whose process-long allocations the leak checker would then
+// report without names.
+::testing::AssertionResult guitest_start_gui(const char *app_name);
