@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "atlasref.h"
 #include "lib/font.h"
 #include "lib/gmap.h"
 #include "testlog.h"
 #include "ui/tooltip.h"
 #include "uitest.h"
+#include "widgetpix.h"
 
 namespace {
 
@@ -28,8 +28,6 @@ struct Call {
 std::vector<Call> g_calls;
 void record(button *b, uint32_t state, void *, int32_t id) { g_calls.push_back({b, state, id}); }
 
-int no_queue(widget *, const rect *, widget_update_fn, int) { return 0; }
-
 // A colour set whose entries differ: entry k fills with a colour of its own.
 button_colours entry_colours() {
   button_colours c{};
@@ -40,28 +38,12 @@ button_colours entry_colours() {
   return c;
 }
 
-class Button : public AtlasPixelTest {
+class Button : public WidgetPixelTest {
  protected:
-  static void SetUpTestSuite() {
-    AtlasPixelTest::SetUpTestSuite();
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-  }
-  static void TearDownTestSuite() {
-    gmap_fini();
-    AtlasPixelTest::TearDownTestSuite();
-  }
   button_colours colours = entry_colours();
-  std::vector<widget *> made;
-  widget_queue_fn old_queue = nullptr;
   void SetUp() override {
-    AtlasPixelTest::SetUp();
-    old_queue = widget_set_queue(no_queue);
+    WidgetPixelTest::SetUp();
     g_calls.clear();
-  }
-  void TearDown() override {
-    gfx_flush();
-    for (widget *w : made) widget_delete(w);
-    widget_set_queue(old_queue);
   }
   button *make(const char *text, uint32_t flags, button_group *g = nullptr, int32_t id = 0,
                rect r = {10, 10, 80, 24}) {
