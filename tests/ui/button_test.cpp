@@ -6,11 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
 #include "lib/font.h"
+#include "lib/glrecord.h"
 #include "lib/gmap.h"
+#include "lib/tex.h"
 #include "testlog.h"
 #include "ui/tooltip.h"
 #include "uitest.h"
@@ -323,6 +327,37 @@ TEST_F(Button, PanelLookWhenTheEntryHasAnOutline) {
   EXPECT_FALSE(pixeltest_colour_at(40, 55, 0xff306090, 24));  // the red outline at the edge
   EXPECT_TRUE(pixeltest_colour_at(39, 55, 0xff000000));
   panel_set_textures(-1, -1, -1, -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Button, IconTintedAndMeasured) {
+  const int32_t kIcon = 3;
+  int32_t isz[2];
+  tex_size(isz, kIcon);
+  ASSERT_GT(isz[0], 0);
+  colours.entry[0] = {4, 0xff202020, 0xff00ff00, 0, 0};
+  button *b = button_new(nullptr, "", kIcon, 0, 0, nullptr, &colours, record, nullptr, 0);
+  made.push_back(b);
+  b->r = {40, 40, 80, 60};
+  widget_show(b);
+  size s;
+  b->cls->reqsize(b, &s);
+  EXPECT_EQ(s.w, isz[0] + 8);  // the icon alone, plus the padding
+  glrecord_scope rec(true);
+  widget_draw(b);
+  gfx_flush();
+  // Tinted with the entry's text colour, centred in a button without text.
+  const auto &calls = glrecord_calls();
+  auto green = std::find(calls.begin(), calls.end(), "Color4ub(0,255,0,255)");
+  ASSERT_NE(green, calls.end());
+  int32_t x0 = 40 + (80 - isz[0]) / 2, y0 = 40 + (60 - isz[1]) / 2;
+  bool placed = false;
+  for (auto it = green; it != calls.end(); ++it)
+    placed |= *it == "Vertex2i(" + std::to_string(x0) + "," + std::to_string(y0) + ")";
+  EXPECT_TRUE(placed);
 }
 
 }  // namespace
