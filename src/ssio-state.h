@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "growbuf.h"
+#include "plat.h"
 
 constexpr int kSsioStates = 8;  // state 0 is the server link
 constexpr int kSsioHostSize = 80;
@@ -103,12 +104,12 @@ struct ssio_state {
 };
 
 // The io state lock guards the progress records and the connection
-// settings. Made by ssio_init; lock and unlock are no-ops before that. Held
+// settings. Made by ssio_init; a guard on it takes nothing before that. Held
 // only for short copies, never across a call out of the io layer.
 int ssio_state_lock_init(void);
 void ssio_state_lock_fini(void);
-void ssio_state_lock(void);
-void ssio_state_unlock(void);
+// The io state lock's slot (-1 before init), for a plat_lock_guard.
+plat_slot ssio_state_mutex(void);
 
 // Closes the socket (and clears the flag word) when asked, records the
 // starting type of an idle state, sets type, phase and wait flags, clears the
@@ -122,6 +123,9 @@ void ssio_state_arm(ssio_state* st);
 // Resolves host (a dotted address directly, else the first IPv4 stream
 // address) and starts a non-blocking connect. The socket, or -1.
 int ssio_state_connect(const char* host, int32_t port);
+// Logs a failed getaddrinfo of host: the resolver's own reason for code `rc`
+// (errno's only for EAI_SYSTEM, the one code that leaves it in errno).
+void ssio_state_log_lookup_error(const char* host, int rc);
 // After writability: 0 when the socket's connect finished well, -1 (after a
 // log line) when it failed.
 int ssio_state_connect_result(ssio_state* st);

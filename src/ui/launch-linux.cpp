@@ -282,11 +282,60 @@ void launch_set_about(const char *version, const char *build, const char *notice
   snprintf(st.notice, sizeof st.notice, "%s", notice ? notice : "");
 }
 
+// The text of an HTML file, tags dropped and white space folded, at most
+// `max` bytes of it read.
+static std::string html_text(const char *path, size_t max) {
+  std::string out;
+  FILE *f = fopen(path, "rb");
+  if (!f) return out;
+  int c, in_tag = 0, space = 0;
+  size_t n = 0;
+  while (n++ < max && (c = fgetc(f)) != EOF) {
+    if (c == '<') in_tag = 1;
+    if (in_tag) {
+      if (c == '>') in_tag = 0;
+      space = 1;
+      continue;
+    }
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+      space = 1;
+      continue;
+    }
+    if (space && !out.empty()) out += ' ';
+    space = 0;
+    out += (char)c;
+  }
+  fclose(f);
+  return out;
+}
+
 void launch_about(const char *app_name) {
-  char head[128], text[1024];
+  char head[128], text[1024], dir[1024];
   snprintf(head, sizeof head, "About %s", app_name ? app_name : "");
   snprintf(text, sizeof text, "Version %s (%s)", st.version, st.build);
-  launch_alert(head, text, st.notice, 0);
+  std::string body = st.notice;
+  if (launch_resources_dir(dir) == 0) {
+    std::string credits = html_text((std::string(dir) + "/Credits.html").c_str(), 2048);
+    if (!credits.empty()) body += (body.empty() ? "" : "\n\n") + credits;
+  }
+  launch_alert(head, text, body.c_str(), 0);
+}
+
+int launch_exe_path(char *buffer) {
+  ssize_t n = readlink("/proc/self/exe", buffer, 1023);
+  if (n <= 0) return -1;
+  buffer[n] = 0;
+  return 0;
+}
+
+int launch_resources_dir(char *buffer) {
+  char exe[1024];
+  if (launch_exe_path(exe) != 0) return -1;
+  char *slash = strrchr(exe, '/');
+  if (!slash) return -1;
+  *slash = 0;
+  int n = snprintf(buffer, 1024, "%s/Ambit.app/Contents/Resources", exe);
+  return n > 0 && n < 1024 ? 0 : -1;
 }
 
 // ---- folders ----

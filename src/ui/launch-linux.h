@@ -52,9 +52,17 @@ int launch_alert(const char *message, const char *title, const char *text, uint3
 void launch_set_alert_log(int on);
 
 // The About box: application name, short version, build number and the
-// legal notice (set by the application; empty until then).
+// legal notice (set by the application; empty until then), then the text of
+// the resource folder's "Credits.html" when there is one.
 void launch_set_about(const char *version, const char *build, const char *notice);
 void launch_about(const char *app_name);
+
+// The running program's own path (/proc/self/exe) into `buffer` (1024
+// bytes); 0 / -1.
+int launch_exe_path(char *buffer);
+// The bundle's resource folder, kept as a folder layout beside the program:
+// "<program's folder>/Ambit.app/Contents/Resources"; 0 / -1 (too long).
+int launch_resources_dir(char *buffer);
 
 // The user's application-support folder ($XDG_DATA_HOME, else
 // ~/.local/share) into `buffer` (1024 bytes). 0 / -1.

@@ -237,6 +237,21 @@ TEST_F(Launch, MenuHoldsItsEntriesAndRunsThemFromChords) {
   LogCapture logs;
   m[0].items[0].action();
   EXPECT_TRUE(logs.has("alert: info About Ambit: Version 4.2 (4217)\n\nCopyright Ambit"));
+
+  // Credits from the bundle's resource folder beside the program join it.
+  char dir[1024];
+  ASSERT_EQ(launch_resources_dir(dir), 0);
+  char exe[1024];
+  ASSERT_EQ(launch_exe_path(exe), 0);
+  std::string exe_dir = std::string(exe).substr(0, std::string(exe).rfind('/'));
+  EXPECT_EQ(std::string(dir), exe_dir + "/Ambit.app/Contents/Resources");
+  EXPECT_EQ(system(("mkdir -p '" + std::string(dir) + "'").c_str()), 0);
+  std::ofstream(std::string(dir) + "/Credits.html")
+      << "<html><body><p>Fonts:   DejaVu</p>\n<p>Thanks</p></body></html>";
+  LogCapture credit_logs;
+  m[0].items[1].action();  // the second item also opens the box
+  EXPECT_TRUE(credit_logs.has("Copyright Ambit\n\nFonts: DejaVu Thanks"));
+  (void)!system(("rm -rf '" + exe_dir + "/Ambit.app'").c_str());
   launch_set_alert_log(0);
 
   // The quit chord reaches the gui's quit entry; unknown chords run nothing.
