@@ -27,6 +27,8 @@ constexpr uint32_t kGfxScissor = 4;
 void gfx_reset();
 void gfx_flush();
 void gfx_set_viewport(int32_t w, int32_t h);
+// The size last given to gfx_set_viewport (the window being drawn).
+void gfx_viewport(int32_t *w, int32_t *h);
 int32_t gfx_max_texture_size();
 
 uint32_t gfx_flags();
