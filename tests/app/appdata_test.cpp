@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/appdata.h"
+#include "appdata.h"
 #include "testlog.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/site.h"
-#include "app/version.h"
+#include "site.h"
+#include "version.h"
 #include "testlog.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // of every style, the palettes, sizes (clamping, fonts, line metrics, the
 // screens' refresh), selection, the scale and its ramps, and widgets drawn
 // from the current style under Xvfb before and after a style change.
-#include "app/style.h"
+#include "style.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Version strings of this build. The numbers are fixed texts rather than
 // values from the build system, so that every report names the release the
 // server knows, whatever machine built it.
-#include "app/version.h"
+#include "version.h"
 
 static const char kFull[] = "1.27.1.39293";
 static const char kShort[] = "1.27.1";

@@ -3,7 +3,7 @@
 // one list so that site_fini frees them without walking the rows. Row 2 is
 // the reseller brand; its texts are ours, and every web address points at
 // a reserved example domain until the brands give theirs.
-#include "app/site.h"
+#include "site.h"
 
 #include <strings.h>
 

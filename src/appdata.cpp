@@ -4,7 +4,7 @@
 // user's application data folder. The data directory module (localdata)
 // then owns the tree; this module only remembers the few whole paths that
 // must be known before anything else runs (log, crash state, restart).
-#include "app/appdata.h"
+#include "appdata.h"
 
 #include <sys/stat.h>
 

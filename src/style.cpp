@@ -4,7 +4,7 @@
 // look, the button colour set's font) is written into the current record
 // when the size or the style changes, so widgets read plain fields and
 // never compute a style value while drawing.
-#include "app/style.h"
+#include "style.h"
 
 #include <cstring>
 
