@@ -296,11 +296,7 @@ void resolve_servers(void) {
   addrinfo* res = nullptr;
   int rc = getaddrinfo(name, nullptr, &hints, &res);
   if (rc != 0) {
-    // errno means something only for EAI_SYSTEM; else the resolver says why.
-    if (rc == EAI_SYSTEM)
-      log(LOG_OSERR, kSrc, "getaddrinfo %s", name);
-    else
-      log(LOG_ERROR, kSrc, "getaddrinfo %s: %s", name, gai_strerror(rc));
+    ssio_state_log_lookup_error(name, rc);
     return;
   }
   char found[kSsioMaxServers][kSsioHostSize];
