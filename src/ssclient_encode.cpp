@@ -23,6 +23,8 @@
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssio-http.h"
+
+static_assert(kSsHttpUrlMax == kSsioUrlMax, "a side request's URL fits the io layer's");
 #include "ssio.h"
 #include "ssmodel.h"
 #include "ssproto.h"

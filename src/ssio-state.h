@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "growbuf.h"
+#include "proxy-auth.h"
 
 constexpr int kSsioStates = 8;  // state 0 is the server link
 constexpr int kSsioHostSize = 80;
@@ -68,7 +69,11 @@ struct ssio_http_private {
   uint32_t offered;       // proxy methods offered: 1 Basic, 2 Digest, 4 NTLM
   int32_t replies_407;
   int32_t from_memory;    // the proxy method was the remembered one
-  int64_t content_length;
+  int64_t content_length; // of the reply body; 0 when not given
+  int64_t body_bytes;     // reply body bytes received so far
+  int64_t drain;          // bytes of a 407 body still to skip before writing again
+  int32_t draining;       // 1 while a 407 body is skipped on a kept-alive connection
+  proxy_auth auth;        // the proxy's challenges and the scheme state
 };
 
 struct ssio_state {

@@ -580,9 +580,24 @@ int ssio_loop(void) {
       } else if (n == 0) {
         // End of stream: a state still waiting for its reply gets one more
         // step, so bytes that came with the end still reach the handler.
+        const int fd = st.fd;
         if (st.phase != kSsioData) run_step(&st);
+        if (st.closing || st.fd != fd) continue;  // failed, or restarted (a redirect)
         deliver(&st);
-        if (!st.closing) ssio_state_progress(&st, kSsioProgressDone, 0, 0);
+        if (!st.closing) {
+          // An HTTP reply ends well only after its headers and its whole body.
+          if (st.phase != kSsioData) {
+            log(LOG_ERROR, kSrc, "eof before the reply on %d: %s:%d", st.index, st.host, st.port);
+            fail_state(&st);
+          } else if (st.type == kSsioHttp && st.priv.content_length > st.priv.body_bytes) {
+            log(LOG_ERROR, kSrc, "eof after %lld of %lld bytes on %d: %s:%d",
+                static_cast<long long>(st.priv.body_bytes), static_cast<long long>(st.priv.content_length),
+                st.index, st.host, st.port);
+            fail_state(&st);
+          } else {
+            ssio_state_progress(&st, kSsioProgressDone, 0, 0);
+          }
+        }
         st.closing = 1;
       } else {
         growbuf_commit(&st.rbuf, static_cast<uint32_t>(n));
@@ -593,6 +608,7 @@ int ssio_loop(void) {
         } else if (st.phase == kSsioData) {
           ssio_state_progress(&st, kSsioProgressReceiving, static_cast<int32_t>(n), 0);
         }
+        if (st.phase == kSsioData) st.priv.body_bytes += n;
         S.moved += static_cast<uint64_t>(n);
         note_activity(&st, now);
       }
