@@ -42,28 +42,6 @@ void point_at_credentials(ssio_state* st) {
   st->priv.auth.host = ssio_host_name();
 }
 
-// A 407 header's value named `name` (first match, case aside), cut to size.
-bool find_header(const char* headers, int32_t len, const char* name, char* out, size_t size) {
-  size_t name_len = strlen(name);
-  const char* end = headers + len;
-  for (const char* line = headers; line < end;) {
-    const char* nl = static_cast<const char*>(memchr(line, '\n', static_cast<size_t>(end - line)));
-    const char* line_end = nl ? nl : end;
-    if (static_cast<size_t>(line_end - line) >= name_len && strncasecmp(line, name, name_len) == 0) {
-      const char* v = line + name_len;
-      while (v < line_end && (*v == ' ' || *v == '\t')) v++;
-      size_t n = static_cast<size_t>(line_end - v);
-      while (n > 0 && (v[n - 1] == '\r' || v[n - 1] == ' ')) n--;
-      if (n >= size) n = size - 1;
-      memcpy(out, v, n);
-      out[n] = 0;
-      return true;
-    }
-    line = line_end + 1;
-  }
-  return false;
-}
-
 }  // namespace
 
 int32_t ssio_http_proxy_handler(ssio_state* st) {
@@ -81,25 +59,14 @@ int32_t ssio_http_proxy_handler(ssio_state* st) {
         log(LOG_ERROR, kSrc, "no http proxy defined");
         return -1;
       }
-      int fd = ssio_state_connect(proxy, port);
-      if (fd < 0) {
+      if (ssio_state_begin_connect(st, proxy, port) < 0) {
         log(LOG_ERROR, kSrc, "can't connect to http proxy %s:%d", proxy, port);
         return -1;
       }
-      st->fd = fd;
-      ssio_state_progress(st, kSsioProgressConnecting, 0, 0);
-      ssio_state_arm(st);
-      st->phase = kSsioWaitConnected;
-      st->wait = kSsioWritable;
       return 0;
     }
     case kSsioWaitConnected:
-      if (!(st->ready & kSsioWritable)) return 0;
-      if (ssio_state_connect_result(st) < 0) return -1;
-      ssio_state_progress(st, kSsioProgressConnected, 0, 0);
-      ssio_state_arm(st);
-      st->phase = kSsioWrite;
-      return 0;
+      return ssio_state_await_connect(st);
     case kSsioWrite:
       if (!(st->ready & kSsioWritable)) return 0;
       // Only the server link outside HTTP mode is tunnelled; everything else
@@ -229,7 +196,7 @@ int32_t ssio_proxy_on_407(ssio_state* st, const char* headers, int32_t header_le
     // the next leg.
     char value[32];
     long long body = -1;
-    if (find_header(headers, header_len, "Content-Length:", value, sizeof value)) {
+    if (ssio_http_header(headers, header_len, "Content-Length:", value, sizeof value)) {
       char* e = nullptr;
       body = strtoll(value, &e, 10);
       if (e == value || body < 0) body = -1;
@@ -238,10 +205,7 @@ int32_t ssio_proxy_on_407(ssio_state* st, const char* headers, int32_t header_le
       int32_t now = body < rest ? static_cast<int32_t>(body) : rest;
       // The headers and what of the body has come go; the rest is skipped as
       // it arrives.
-      uint8_t* data = st->rbuf.data;
-      int32_t drop = header_len + now;
-      memmove(data, data + drop, static_cast<size_t>(st->rbuf.len - drop));
-      st->rbuf.len -= drop;
+      ssio_buffer_drop(&st->rbuf, header_len + now);
       st->priv.drain = body - now;
       if (st->priv.drain > 0) {
         st->priv.draining = 1;

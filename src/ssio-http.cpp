@@ -65,15 +65,6 @@ int appendf(growbuf* out, const char* format, ...) {
   return growbuf_append(out, line, static_cast<uint32_t>(n));
 }
 
-void drop_front(growbuf* gb, int32_t n) {
-  if (n >= gb->len) {
-    gb->len = 0;
-    return;
-  }
-  memmove(gb->data, gb->data + n, static_cast<size_t>(gb->len - n));
-  gb->len -= n;
-}
-
 // Bytes up to and including the blank line that ends the headers ("\r\n\r\n"
 // or "\n\n"), or 0 while it has not come.
 int32_t header_end(const uint8_t* p, int32_t n) {
@@ -85,10 +76,9 @@ int32_t header_end(const uint8_t* p, int32_t n) {
   return 0;
 }
 
-// The value of the first header `name` (with its colon) of the block, up to
-// the line's end and without leading blanks, copied into out (cut to size).
-// False when there is none.
-bool header_value(const char* headers, int32_t len, const char* name, char* out, size_t size) {
+}  // namespace
+
+bool ssio_http_header(const char* headers, int32_t len, const char* name, char* out, size_t size) {
   size_t name_len = strlen(name);
   const char* end = headers + len;
   for (const char* line = headers; line < end;) {
@@ -109,6 +99,8 @@ bool header_value(const char* headers, int32_t len, const char* name, char* out,
   }
   return false;
 }
+
+namespace {
 
 // The status code after "HTTP/x.y" and blanks; -1 after an ERROR line.
 int32_t status_code(const char* headers, int32_t len) {
@@ -215,8 +207,8 @@ int32_t on_headers(ssio_state* st, int32_t hlen) {
 
   if (code >= 300 && code < 400) {
     char location[kSsioUriSize + 2];
-    if (header_value(headers, hlen, "Location:", location, sizeof location) ||
-        header_value(headers, hlen, "URI:", location, sizeof location)) {
+    if (ssio_http_header(headers, hlen, "Location:", location, sizeof location) ||
+        ssio_http_header(headers, hlen, "URI:", location, sizeof location)) {
       location[strcspn(location, " \t")] = 0;
       return follow_redirect(st, location);
     }
@@ -224,13 +216,13 @@ int32_t on_headers(ssio_state* st, int32_t hlen) {
 
   st->priv.content_length = 0;
   char value[32];
-  if (code == 200 && header_value(headers, hlen, "Content-Length:", value, sizeof value)) {
+  if (code == 200 && ssio_http_header(headers, hlen, "Content-Length:", value, sizeof value)) {
     char* end = nullptr;
     long long n = strtoll(value, &end, 10);
     if (end != value && n > 0) st->priv.content_length = n;
   }
 
-  drop_front(&st->rbuf, hlen);
+  ssio_buffer_drop(&st->rbuf, hlen);
   if (st->start_type == kSsioHttpProxy && st->index == 0 && st->method == kSsioConnectMethod) {
     // The tunnel to the server is open: the link speaks the direct protocol
     // through it from its greeting on.
@@ -328,24 +320,14 @@ int32_t ssio_http_handler(ssio_state* st) {
   switch (st->phase) {
     case kSsioConnect:
     case kSsioReconnect: {
-      int fd = ssio_state_connect(st->host, st->port);
-      if (fd < 0) {
+      if (ssio_state_begin_connect(st, st->host, st->port) < 0) {
         log(LOG_ERROR, kSrc, "can't connect to %s:%d", st->host, st->port);
         return -1;
       }
-      st->fd = fd;
-      ssio_state_progress(st, kSsioProgressConnecting, 0, 0);
-      ssio_state_arm(st);
-      st->phase = kSsioWaitConnected;
-      st->wait = kSsioWritable;
       return 0;
     }
     case kSsioWaitConnected:
-      if (!(st->ready & kSsioWritable)) return 0;
-      if (ssio_state_connect_result(st) < 0) return -1;
-      ssio_state_progress(st, kSsioProgressConnected, 0, 0);
-      st->phase = kSsioWrite;
-      return 0;
+      return ssio_state_await_connect(st);
     case kSsioWrite:
       if (!(st->ready & kSsioWritable)) return 0;
       if (ssio_http_write_request(st, 0) < 0) return -1;
@@ -359,7 +341,7 @@ int32_t ssio_http_handler(ssio_state* st) {
         // The rest of a 407 body on a kept-alive connection: skipped before
         // the request goes out again, so it is not read as the next reply.
         int32_t n = st->priv.drain < st->rbuf.len ? static_cast<int32_t>(st->priv.drain) : st->rbuf.len;
-        drop_front(&st->rbuf, n);
+        ssio_buffer_drop(&st->rbuf, n);
         st->priv.drain -= n;
         if (st->priv.drain > 0) return 0;
         st->priv.draining = 0;
@@ -506,6 +488,11 @@ int ssio_http_request(const char* method, const char* host, int32_t port, const 
   rec->arg = arg;
   ssio_pending_append(rec);
   return 0;
+}
+
+int ssio_get(const char* url, ssio_data_fn handler, void* context, uint32_t arg, ssio_progress* progress,
+             int32_t id) {
+  return ssio_http_request("GET", nullptr, 0, url, nullptr, 0, handler, context, arg, progress, id);
 }
 
 int ssio_cancel(int32_t id) {

@@ -26,6 +26,11 @@ enum ssio_http_action : int32_t {
 };
 ssio_http_action ssio_http_reply_action(int32_t code);
 
+// The value of the first header `name` (with its colon, any case) of a
+// header block, without the blanks around it, copied into out (cut to size).
+// False when there is none.
+bool ssio_http_header(const char* headers, int32_t len, const char* name, char* out, size_t size);
+
 // One step of a type-1 state.
 int32_t ssio_http_handler(ssio_state* st);
 // Writes the request text of the state into its send buffer: the direct form,
@@ -48,6 +53,11 @@ const char* ssio_http_user_agent(void);
 int ssio_http_request(const char* method, const char* host, int32_t port, const char* uri, const void* body,
                       int32_t body_len, ssio_data_fn handler, void* context, uint32_t arg,
                       ssio_progress* progress, int32_t id);
+// The io thread's side of a GET side request from the ring: the URL parsed
+// and the request queued. 0 or -1 (the progress record then says failed when
+// the URL was refused).
+int ssio_get(const char* url, ssio_data_fn handler, void* context, uint32_t arg, ssio_progress* progress,
+             int32_t id);
 // Fills host, port (80 by default) and uri ("/" by default) from an
 // "http://host[:port][/path]" text. 0, or -1 after an ERROR line.
 int ssio_http_parse_url(ssio_state* st, const char* text);

@@ -149,15 +149,6 @@ void fail_state(ssio_state* st) {
   st->closing = 1;
 }
 
-void consume(growbuf* gb, int32_t n) {
-  if (n >= gb->len) {
-    gb->len = 0;
-    return;
-  }
-  memmove(gb->data, gb->data + n, static_cast<size_t>(gb->len - n));
-  gb->len -= n;
-}
-
 void note_activity(ssio_state* st, int64_t now) {
   if (!st->moved) {
     st->moved = 1;
@@ -184,7 +175,7 @@ void deliver(ssio_state* st) {
       log(LOG_ERROR, kSrc, "handler of %d used %d of %d bytes", st->index, used, st->rbuf.len);
       used = st->rbuf.len;
     }
-    consume(&st->rbuf, used);
+    ssio_buffer_drop(&st->rbuf, used);
   }
 }
 
@@ -200,7 +191,7 @@ void run_step(ssio_state* st) {
   if (r < 0)
     fail_state(st);
   else if (r > 0)
-    consume(&st->rbuf, r);
+    ssio_buffer_drop(&st->rbuf, r);
 }
 
 int32_t side_type(void) {
@@ -629,7 +620,7 @@ int ssio_loop(void) {
         log(LOG_ERROR, kSrc, "eof when sending");
         fail_state(&st);
       } else {
-        consume(&st.sbuf, static_cast<int32_t>(n));
+        ssio_buffer_drop(&st.sbuf, static_cast<int32_t>(n));
         if (st.index == 0) S.sent += static_cast<uint64_t>(n);
         S.moved += static_cast<uint64_t>(n);
         note_activity(&st, now);

@@ -275,6 +275,19 @@ TEST_F(SquidBasic, SignOnTunnelsThroughTheProxy) {
   EXPECT_EQ(2, proxy_connects(log));  // the bare CONNECT, then the one with Basic
   EXPECT_EQ(kProxyBasic, ssio_proxy_remembered_method());
 }
+// HTTP mode through the proxy: the link's POST and every request set's go
+// with the absolute URL, the sets answering Basic from the start because the
+// link's good reply made it the remembered method.
+TEST_F(SquidBasic, HttpModeGoesThroughTheProxy) {
+  ssio_set_http_mode(1);
+  LogCapture log;
+  signs_on_through_the_proxy("alice", "proxy-pass");
+  std::vector<std::string> reqs = sim_http_requests(sim);
+  ASSERT_GE(reqs.size(), 3u);
+  for (const std::string& r : reqs) EXPECT_EQ(0u, r.find("POST /AMBIT/6 HTTP/1.1\r\n")) << r;
+  // Two connects for the link (bare, then with Basic), one per request set.
+  EXPECT_EQ(2 + static_cast<int>(reqs.size()) - 1, proxy_connects(log));
+}
 TEST_F(SquidBasic, WrongPasswordIsTheProxysError) { wrong_password_is_the_proxys_error("alice"); }
 
 class SquidDigest : public ProxyTunnel {

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,7 +26,9 @@ extern char** environ;
 namespace {
 
 constexpr int kReadyMs = 15000;
-constexpr int kStopMs = 5000;
+// A peer gets this long to stop on SIGTERM before its group is killed (squid
+// takes seconds to shut down; its state is thrown away anyway).
+constexpr int kStopMs = 300;
 
 int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -79,6 +82,9 @@ bool spawn_and_wait(test_peer* p, const std::vector<std::string>& argv) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // Helpers a peer leaves behind when it is killed come to this process,
+  // which reaps them in stop_peer.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   const std::string out = p->dir + "/out.txt";
@@ -225,6 +231,14 @@ void stop_peer(test_peer* p) {
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // Reap the helpers handed over to this process (they end once their
+    // peer's pipes close). A test process runs one peer at a time.
+    const int64_t reap_until = now_ms() + 1000;
+    while (now_ms() < reap_until) {
+      pid_t r = waitpid(-1, &status, WNOHANG);
+      if (r < 0) break;  // no children left
+      if (r == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     p->pid = -1;
   }
