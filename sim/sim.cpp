@@ -930,6 +930,19 @@ void close_gracefully(sim_server* s, conn* c) {
   }
 }
 
+// Works through the input; when the link is to close, sends what was queued
+// first (a refusal, a reply) and returns false.
+bool take_input(sim_server* s, conn* c) {
+  if (process_input(s, c)) return true;
+  std::vector<uint8_t> last;
+  {
+    std::lock_guard<std::mutex> lk(s->mu);
+    last.swap(c->out);
+  }
+  if (!last.empty()) conn_write(s, c, last.data(), last.size());
+  return false;
+}
+
 void conn_main(sim_server* s, conn* c) {
   bool graceful = true;
   for (;;) {
@@ -947,24 +960,16 @@ void conn_main(sim_server* s, conn* c) {
         c->http_sets.erase(it);
       }
     }
-    if (!sets.empty()) {
-      append(&c->in, sets.data(), sets.size());
-      if (!process_input(s, c)) {
-        std::vector<uint8_t> last;
-        {
-          std::lock_guard<std::mutex> lk(s->mu);
-          last.swap(c->out);
-        }
-        if (!last.empty()) conn_write(s, c, last.data(), last.size());
-        break;
-      }
-    }
     if (c->abort) {
       graceful = false;
       break;
     }
     if (!out.empty() && !conn_write(s, c, out.data(), out.size())) break;
     if (close_req) break;
+    if (!sets.empty()) {
+      append(&c->in, sets.data(), sets.size());
+      if (!take_input(s, c)) break;
+    }
     pollfd fds[2] = {{c->reading ? c->fd : -1, POLLIN, 0}, {c->wake[0], POLLIN, 0}};
     const int r = poll(fds, 2, kPollSliceMs);
     if (r < 0 && errno != EINTR) {
@@ -995,16 +1000,7 @@ void conn_main(sim_server* s, conn* c) {
         bad_input(s, c, c->in.data(), c->in.size(), "too much unread input");
         break;
       }
-      if (!process_input(s, c)) {
-        // Send what was queued before closing (a refusal, a reply).
-        std::vector<uint8_t> last;
-        {
-          std::lock_guard<std::mutex> lk(s->mu);
-          last.swap(c->out);
-        }
-        if (!last.empty()) conn_write(s, c, last.data(), last.size());
-        break;
-      }
+      if (!take_input(s, c)) break;
     }
   }
   if (graceful && !c->abort) close_gracefully(s, c);
