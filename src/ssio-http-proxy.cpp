@@ -11,6 +11,7 @@
 
 #include <strings.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +26,11 @@
 
 static const char kSrc[] = "src/ssio-http-proxy";
 
+// Atomic: the io thread uses them, and changing the proxy settings on the
+// user-interface thread forgets them.
 static struct {
-  uint32_t in_use;      // the method of the last authorization written
-  uint32_t remembered;  // the method that last led to a good reply
+  std::atomic<uint32_t> in_use{0};      // the method of the last authorization written
+  std::atomic<uint32_t> remembered{0};  // the method that last led to a good reply
 } S;
 
 namespace {
@@ -218,7 +221,7 @@ int32_t ssio_proxy_on_407(ssio_state* st, const char* headers, int32_t header_le
   return ssio_state_reset(st, st->start_type, kSsioConnect, 0, 1, 1, 1, 0) < 0 ? -1 : 0;
 }
 
-void ssio_proxy_remember_method(void) { S.remembered = S.in_use; }
+void ssio_proxy_remember_method(void) { S.remembered = S.in_use.load(); }
 
 void ssio_proxy_forget_method(void) {
   S.in_use = 0;
