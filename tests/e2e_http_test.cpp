@@ -218,6 +218,18 @@ TEST_F(HttpClient, SideRequestsKeepTheirOwnUrlAndReportTheirEnd) {
     std::lock_guard<std::mutex> g(f.mu);
     EXPECT_EQ(c.bytes, f.body.size());
   }
+  // A URL longer than a request can hold is refused at once, taking no id.
+  const std::string huge = "http://127.0.0.1/" + std::string(kSsHttpUrlMax, 'u');
+  EXPECT_EQ(-1, ssclient_request_http(huge.c_str(), keep_body, nullptr, 5, nullptr));
+  Fetched f;
+  ssio_progress progress;
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/docs/report.txt";
+  EXPECT_EQ(last_id + 1, ssclient_request_http(url.c_str(), keep_body, &f, 5, &progress));
+  EXPECT_TRUE(wait_for([&] {
+    ssio_progress p;
+    ssio_state_get_progress(&p, &progress);
+    return p.phase == kSsioProgressDone;
+  }));
   // The link stays up through it all.
   EXPECT_NE(0, ssclient_is_online());
 }
