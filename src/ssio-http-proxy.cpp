@@ -193,7 +193,11 @@ int32_t ssio_proxy_on_407(ssio_state* st, const char* headers, int32_t header_le
     return -1;
   }
   int32_t rest = st->rbuf.len - header_len;
-  if (st->auth_flags) {
+  char connection[32];
+  bool closing = (ssio_http_header(headers, header_len, "Proxy-Connection:", connection, sizeof connection) ||
+                  ssio_http_header(headers, header_len, "Connection:", connection, sizeof connection)) &&
+                 strncasecmp(connection, "close", 5) == 0;
+  if (st->auth_flags && !closing) {
     // The connection stays: the 407's body is skipped first. A body of no
     // stated length ends only with the connection, which cannot then carry
     // the next leg.

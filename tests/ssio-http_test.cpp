@@ -524,6 +524,24 @@ TEST_F(Http, NtlmOffersAreCappedAndTheirBodiesSkipped) {
     for (const std::string& r : conn) EXPECT_EQ(0u, r.find("GET http://files.example/doc HTTP/1.0\r\n"));
 }
 
+// A 407 that says the proxy closes its connection is not waited on: the next
+// leg goes out on a new connection.
+TEST_F(Http, ProxyThatClosesGetsEachLegOnANewConnection) {
+  ssio_set_proxy_auth("alice", "secret");
+  ScriptedHttp proxy([&](int, int, const std::string&) {
+    return ScriptedHttp::Reply{"HTTP/1.1 407 Auth\r\nProxy-Authenticate: NTLM\r\nConnection: close\r\n"
+                               "Content-Length: 0\r\n\r\n",
+                               true};
+  });
+  ssio_set_http_proxy("127.0.0.1", proxy.port());
+  Download d;
+  fetch("http://files.example/doc", &d);
+  EXPECT_EQ(kSsioProgressFailed, d.progress.phase);
+  auto reqs = proxy.requests();
+  ASSERT_EQ(static_cast<size_t>(kProxyNtlmRepliesMax), reqs.size());
+  for (const auto& conn : reqs) EXPECT_EQ(1u, conn.size());
+}
+
 // ---------------------------------------------------------------------------
 // A real file server
 
