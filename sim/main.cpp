@@ -50,10 +50,10 @@ const char kUsage[] =
     "to standard error; stops on SIGINT or SIGTERM.\n";
 
 // "PATH=FILE": the file's bytes served at PATH. 0, or -1 after a message.
-int load_http_file(sim_server* sim, const char* spec) {
-  const char* eq = strchr(spec, '=');
-  if (!eq || eq == spec) {
-    fprintf(stderr, "ambit-sim: --file wants PATH=FILE, not %s\n", spec);
+int load_http_file(sim_server* sim, const char* arg) {
+  const char* eq = strchr(arg, '=');
+  if (!eq || eq == arg) {
+    fprintf(stderr, "ambit-sim: --file wants PATH=FILE, not %s\n", arg);
     return -1;
   }
   FILE* f = fopen(eq + 1, "rb");
@@ -62,7 +62,7 @@ int load_http_file(sim_server* sim, const char* spec) {
     return -1;
   }
   sim_http_file file;
-  file.path.assign(spec, size_t(eq - spec));
+  file.path.assign(arg, size_t(eq - arg));
   char buf[65536];
   size_t n;
   while ((n = fread(buf, 1, sizeof buf, f)) > 0) file.body.append(buf, n);
