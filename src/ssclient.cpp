@@ -9,6 +9,7 @@
 #include "ssclient_int.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include <algorithm>
@@ -644,6 +645,7 @@ int ssclient_enqueue(uint32_t kind, void* pointer, uint64_t a, uint64_t b, uint6
     if (!ssnotify_in_delivery()) ssclient_sleep(kQueueFullPauseMs);
     return -1;
   }
+  assert(head < kRequestRingSlots);
   C.ring[head] = ss_request{kind, pointer, a, b, c};
   C.head.store(next, std::memory_order_release);
   return 0;
@@ -658,11 +660,18 @@ int32_t ssclient_ring_count(void) {
 void ssclient_ring_span(uint32_t* tail, uint32_t* head) {
   *tail = C.tail.load(std::memory_order_relaxed);
   *head = C.head.load(std::memory_order_acquire);
+  assert(*tail < kRequestRingSlots && *head < kRequestRingSlots);
 }
 
 ss_request* ssclient_ring_slot(uint32_t slot) { return &C.ring[slot % kRequestRingSlots]; }
 
 void ssclient_ring_consume(uint32_t new_tail) {
+  // The new tail lies within the span the encoder was given: from the old
+  // tail up to the head, modulo the ring.
+  [[maybe_unused]] const uint32_t tail = C.tail.load(std::memory_order_relaxed);
+  [[maybe_unused]] const uint32_t head = C.head.load(std::memory_order_acquire);
+  assert((new_tail + kRequestRingSlots - tail) % kRequestRingSlots <=
+         (head + kRequestRingSlots - tail) % kRequestRingSlots);
   C.tail.store(new_tail % kRequestRingSlots, std::memory_order_release);
 }
 

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "log.h"
+#include "plat.h"
 #include "proxy-auth-basic.h"
 #include "proxy-auth-digest.h"
 #include "proxy-auth-ntlm.h"
@@ -54,10 +55,12 @@ int32_t ssio_http_proxy_handler(ssio_state* st) {
       const char* host = nullptr;
       int32_t port = 0;
       char proxy[kSsioHostSize];
-      ssio_state_lock();
-      int have = ssio_http_proxy(&host, &port);
-      if (have == 0) snprintf(proxy, sizeof proxy, "%s", host);
-      ssio_state_unlock();
+      int have;
+      {
+        plat_lock_guard lock(ssio_state_mutex());
+        have = ssio_http_proxy(&host, &port);
+        if (have == 0) snprintf(proxy, sizeof proxy, "%s", host);
+      }
       if (have < 0) {
         log(LOG_ERROR, kSrc, "no http proxy defined");
         return -1;

@@ -12,6 +12,7 @@
 #include "ssproto_int.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -240,7 +241,10 @@ class current_msg_guard {
 class depth_guard {
  public:
   depth_guard() { P.depth++; }
-  ~depth_guard() { P.depth--; }
+  ~depth_guard() {
+    P.depth--;
+    assert(P.depth >= -1);
+  }
 };
 
 // Step after a stock message succeeded: the stock joins the current list,
@@ -262,10 +266,12 @@ int decode_loop(const uint8_t* bytes, int32_t length, loop_kind kind, int steppe
     const uint8_t* p = bytes + used;
     const int32_t remaining = length - used;
     int r;
+    [[maybe_unused]] const int32_t depth = P.depth;
     {
       depth_guard d;
       r = ssproto_dispatch(p, remaining, P.depth, stepped, instrument);
     }
+    assert(P.depth == depth);  // every nested loop unwound
     const int32_t back = used < kHexDumpBack ? used : kHexDumpBack;
     if (kind == kLoopRun && r < 1) {
       if (!ssclient_abort_requested()) {
@@ -425,6 +431,7 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
     flags = kTable.rows[m.type].flags;
     ssproto_handler fn = P.test_handlers[m.type] ? P.test_handlers[m.type] : kTable.rows[m.type].fn;
     r = fn(&m);
+    assert(P.msg == &m);  // a nested dispatch gave the trace its message back
   }
 
   if (r > 0) {

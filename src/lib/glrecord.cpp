@@ -295,6 +295,20 @@ void r_CopyTexSubImage2D(GLenum t, GLint lvl, GLint xo, GLint yo, GLint x, GLint
 }
 void r_Flush() { rec("Flush"); if (fwd()) S.next->Flush(); }
 void r_Finish() { rec("Finish"); if (fwd()) S.next->Finish(); }
+void r_DepthMask(GLboolean v) { rec("DepthMask", b(v)); if (fwd()) S.next->DepthMask(v); }
+void r_PixelTransferi(GLenum n, GLint v) {
+  rec("PixelTransferi", en(n), param(v));
+  if (fwd()) S.next->PixelTransferi(n, v);
+}
+void r_WindowPos2i(GLint x, GLint y) { rec("WindowPos2i", i(x), i(y)); if (fwd()) S.next->WindowPos2i(x, y); }
+void r_DrawPixels(GLsizei w, GLsizei h, GLenum fmt, GLenum type, const GLvoid *px) {
+  rec("DrawPixels", i(w), i(h), en(fmt), en(type), p(px));
+  if (fwd()) S.next->DrawPixels(w, h, fmt, type, px);
+}
+void r_PixelTransferf(GLenum n, GLfloat v) {
+  rec("PixelTransferf", en(n), f(v));
+  if (fwd()) S.next->PixelTransferf(n, v);
+}
 
 }  // namespace
 
@@ -320,7 +334,8 @@ const gl_api glapi_record = {
     .TexParameteri = r_TexParameteri, .TexParameterf = r_TexParameterf, .TexEnvi = r_TexEnvi,
     .PixelStorei = r_PixelStorei, .ReadBuffer = r_ReadBuffer, .DrawBuffer = r_DrawBuffer,
     .ReadPixels = r_ReadPixels, .CopyTexSubImage2D = r_CopyTexSubImage2D, .Flush = r_Flush,
-    .Finish = r_Finish,
+    .Finish = r_Finish, .DepthMask = r_DepthMask, .PixelTransferi = r_PixelTransferi,
+    .PixelTransferf = r_PixelTransferf, .WindowPos2i = r_WindowPos2i, .DrawPixels = r_DrawPixels,
 };
 
 void glrecord_start(bool forward) {
