@@ -36,11 +36,6 @@
 
 namespace {
 
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 10)));
-  return 0;
-}
-
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(offset_clock));
 
 // The client and the simulator, the client's io thread run on demand.
@@ -53,14 +48,7 @@ class HttpClient : public ::testing::Test {
     append_stream(1, 2);
     port = sim_start(sim, 0);
     ASSERT_GT(port, 0);
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_locking();
-    ssio_set_servers(0);
-    ssio_set_server("127.0.0.1", port);
-    ssclient_set_login_site("desk");
-    ssclient_set_login("alice", "secret");
-    ssclient_set_sleep_hook(short_sleep);
-    ssclient_set_yield(100000, 10);
+    ASSERT_NO_FATAL_FAILURE(start_test_client(port));
     ssio_set_select_timeout(10);
   }
 

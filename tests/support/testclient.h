@@ -5,13 +5,17 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <thread>
 
 #include "plat.h"
+#include "ssclient.h"
 #include "ssio.h"
 #include "sstime.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 // ::testing::AddGlobalTestEnvironment(new ClientRuntime(clock, wall)). Given
 // a clock, plat_ms reads it; given a wall clock, sstime reads local time from
@@ -31,3 +35,24 @@ class ClientRuntime : public ::testing::Environment {
   int64_t (*clock_)(void);
   time_t (*wall_)(void);
 };
+
+// Sleeps short in real time (a back-off of seconds passes in tens of
+// milliseconds) and leaves the clock alone: the tests move it themselves.
+inline int short_test_sleep(int32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms < 10 ? ms : 10));
+  return 0;
+}
+
+// Starts the client with the terminal's options, pointed at 127.0.0.1:port
+// with the user alice/secret at site "desk", short sleeps and the terminal's
+// yield. Call through ASSERT_NO_FATAL_FAILURE.
+inline void start_test_client(int port) {
+  ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
+  ssclient_enable_locking();
+  ssio_set_servers(0);
+  ssio_set_server("127.0.0.1", port);
+  ssclient_set_login_site("desk");
+  ssclient_set_login("alice", "secret");
+  ssclient_set_sleep_hook(short_test_sleep);
+  ssclient_set_yield(100000, 10);
+}
