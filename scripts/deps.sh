@@ -8,7 +8,10 @@ AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
                 libsdl2-dev libgl-dev libgl1-mesa-dri libfreetype-dev fonts-dejavu-core
                 libpng-dev libpoppler-cpp-dev xdg-utils xvfb xauth xdotool xclip
                 # pdftoppm: the reference rendering of PDF pages in the tests
-                poppler-utils)
+                poppler-utils
+                # real HTTP peers of the io tests: proxies with Basic, Digest and
+                # NTLM sign-on, a file server, and the password-file tool
+                squid tinyproxy nginx apache2-utils)
 
 ensure_packages() {
   local missing=()

@@ -10,9 +10,11 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "log.h"
 #include "sim.h"
+#include "sim_http.h"
 #include "sim_live.h"
 #include "sim_msg.h"
 
@@ -41,9 +43,32 @@ const char kUsage[] =
     "  --single-session     a second login of a user ends the first\n"
     "  --live RATE          a live market on ASX: RATE messages a second of\n"
     "                       random depth changes, quotes and trades (seeded)\n"
+    "  --file PATH=FILE     serve FILE's bytes to HTTP GETs of PATH (repeatable)\n"
     "  --help               this text\n"
+    "The port also takes the client's HTTP mode (a POST of /AMBIT/6).\n"
     "Prints \"listening on 127.0.0.1:PORT\" on standard output when ready; logs\n"
     "to standard error; stops on SIGINT or SIGTERM.\n";
+
+// "PATH=FILE": the file's bytes served at PATH. 0, or -1 after a message.
+int load_http_file(sim_server* sim, const char* arg) {
+  const char* eq = strchr(arg, '=');
+  if (!eq || eq == arg) {
+    fprintf(stderr, "ambit-sim: --file wants PATH=FILE, not %s\n", arg);
+    return -1;
+  }
+  FILE* f = fopen(eq + 1, "rb");
+  if (!f) {
+    log(LOG_OSERR, kSrc, "can't open %s", eq + 1);
+    return -1;
+  }
+  sim_http_file file;
+  file.path.assign(arg, size_t(eq - arg));
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) file.body.append(buf, n);
+  fclose(f);
+  return sim_http_add_file(sim, file);
+}
 
 int parse_user(const char* text, sim_user* u) {
   const std::string t = text;
@@ -134,6 +159,7 @@ int main(int argc, char** argv) {
   sim_user users[64];
   int nusers = 0;
   const char* users_file = nullptr;
+  std::vector<const char*> files;
   double live_rate = 0;  // 0: no live market
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
@@ -170,6 +196,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "ambit-sim: unknown misbehaviour %s\n", argv[i]);
         return 2;
       }
+    } else if (a == "--file") {
+      files.push_back(argv[++i]);
     } else if (a == "--name") {
       opts.name = argv[++i];
     } else if (a == "--live") {
@@ -197,6 +225,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < nusers && rc == 0; i++) rc = sim_add_user(sim, users[i]);
   if (rc == 0 && users_file) rc = load_users(sim, users_file);
   if (rc == 0) rc = build_scenario(sim, scenario);
+  for (const char* f : files)
+    if (rc == 0) rc = load_http_file(sim, f);
   sim_set_misbehaviour(sim, how);
   sim_live* live = nullptr;
   if (rc == 0 && live_rate > 0) {

@@ -199,6 +199,36 @@ int ssio_state_connect_result(ssio_state* st) {
   return 0;
 }
 
+int ssio_state_begin_connect(ssio_state* st, const char* host, int32_t port) {
+  int fd = ssio_state_connect(host, port);
+  if (fd < 0) return -1;
+  st->fd = fd;
+  ssio_state_progress(st, kSsioProgressConnecting, 0, 0);
+  ssio_state_arm(st);
+  st->phase = kSsioWaitConnected;
+  st->wait = kSsioWritable;
+  return 0;
+}
+
+int32_t ssio_state_await_connect(ssio_state* st) {
+  if (!(st->ready & kSsioWritable)) return 0;
+  // Writability only says the connect ended; SO_ERROR says how.
+  if (ssio_state_connect_result(st) < 0) return -1;
+  ssio_state_progress(st, kSsioProgressConnected, 0, 0);
+  ssio_state_arm(st);
+  st->phase = kSsioWrite;
+  return 0;
+}
+
+void ssio_buffer_drop(growbuf* gb, int32_t n) {
+  if (n >= gb->len) {
+    gb->len = 0;
+    return;
+  }
+  memmove(gb->data, gb->data + n, static_cast<size_t>(gb->len - n));
+  gb->len -= n;
+}
+
 void ssio_state_progress(ssio_state* st, int32_t phase, int32_t bytes, int32_t total) {
   if (!st->progress) return;
   int64_t now = plat_ms();
