@@ -5,18 +5,33 @@
 find_package(OpenGL REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+# The Linux platform layer: Xlib for what SDL lacks (image clipboard, window
+# stacking), libpng for clipboard images, poppler for PDF pages.
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)
+pkg_check_modules(POPPLER_CPP REQUIRED IMPORTED_TARGET poppler-cpp)
 
 file(GLOB UI_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/lib/*.cpp ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
 add_library(ambit_ui STATIC ${UI_SRC})
-target_link_libraries(ambit_ui PUBLIC ambit_engine OpenGL::GL PkgConfig::SDL2)
+target_link_libraries(ambit_ui PUBLIC ambit_engine OpenGL::GL PkgConfig::SDL2
+                      PRIVATE PkgConfig::X11 PkgConfig::PNG PkgConfig::POPPLER_CPP)
 
 if(AMBIT_TESTS)
+  # Support of the toolkit's tests: the private Xvfb, the SDL2 window with a
+  # compatibility GL context and pixel read-back (tests/ui/support).
+  file(GLOB UI_TEST_SUPPORT_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/support/*.cpp)
+  add_library(ambit_ui_test_support STATIC ${UI_TEST_SUPPORT_SRC})
+  target_include_directories(ambit_ui_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/ui/support)
+  target_link_libraries(ambit_ui_test_support PUBLIC ambit_ui ambit_test_support GTest::gtest
+                        PkgConfig::SDL2 PkgConfig::X11 PkgConfig::PNG)
+
   file(GLOB UI_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/*_test.cpp)
   foreach(t IN LISTS UI_TEST_SRC)
     get_filename_component(name ${t} NAME_WE)
     add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_ui ambit_test_support GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ambit_ui_test_support GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
 endif()
+

@@ -44,6 +44,9 @@ struct sim_options {
   std::string name = "ambit-sim";  // server name in the reply, at most 16 bytes
   // A second login of the same user ends the first one with error 1, sub-code 1.
   bool single_session = false;
+  // The monotonic clock (milliseconds) the exchanges' clocks run by; null:
+  // the steady clock. A test seam.
+  int64_t (*clock_ms)(void) = nullptr;
 };
 
 struct sim_user {
@@ -60,7 +63,9 @@ struct sim_exchange {
   uint32_t index = 0;  // 0-3; exchange 2 is sent to every user
   std::string name;
   ss_time date = 0;
-  ss_time time = 0;  // the server's time, sent with the date (54)
+  // The server's time when the exchange is added. Its clock runs on from
+  // there: message 54 at a sign-on carries the time then (0 stays 0).
+  ss_time time = 0;
   int32_t offset = 0;
   bool brokers = false;
   uint8_t state = 0;  // trading state sent at sign-on (170)
@@ -136,6 +141,9 @@ struct sim_stats {
   int32_t refusals = 0;     // answered with error 255 and closed
   int32_t online = 0;       // links open now after an accepted login
   int32_t closed = 0;       // links closed, for any reason
+  int64_t bytes_sent = 0;   // bytes written to the links
+  int64_t writes = 0;       // writes that moved at least one byte
+  int64_t pauses = 0;       // pauses taken between the bytes of a drip
 };
 
 // Life. sim_create never fails; sim_destroy stops a running server first.
@@ -218,11 +226,21 @@ struct sim_market_options {
   bool brokers = false;  // its depth and trades carry brokers
   bool speeds = false;   // name stocks by speed number once they have one
   bool journal = true;   // keep the journal of every message written
+  ss_time date = 0;      // the exchange's date, which queue order times are told from
 };
 
 struct sim_level {
   uint32_t price = 0;
-  std::vector<uint64_t> orders;  // volumes, head of the queue first
+  std::vector<uint64_t> orders;      // volumes, head of the queue first
+  std::vector<std::string> brokers;  // each order's broker (with brokers), else empty
+};
+
+// A trade the market wrote, as the client's trade list must hold it.
+struct sim_trade {
+  ss_time time = 0;
+  uint32_t price = 0;
+  uint64_t volume = 0;
+  std::string buyer, seller;  // with brokers
 };
 
 struct sim_stock_ref {
@@ -232,6 +250,7 @@ struct sim_stock_ref {
   uint32_t close = 0, open = 0, high = 0, low = 0, last = 0;
   uint64_t volume = 0;
   uint32_t trades = 0;
+  std::vector<sim_trade> trade_list;  // in the order written
   uint32_t top(int side) const { return sides[side].empty() ? 0 : sides[side].front().price; }
   uint32_t orders(int side) const;
 };
@@ -269,6 +288,11 @@ int sim_market_quote(sim_market* m, const char* code, ss_time time, uint8_t flag
 int sim_market_trade(sim_market* m, const char* code, ss_time time, uint32_t price, uint64_t volume,
                      const char* buyer = nullptr, const char* seller = nullptr);
 
+// The stock's whole queue of one side as one message (60 bids, 61 offers),
+// its orders stamped `time`: what a client's side is after it. The type, or
+// -1 (a queue too long for one message, no such stock).
+int sim_market_queue(sim_market* m, const char* code, ss_time time, int side);
+
 // n random operations of every kind over the stocks named (added to the
 // market as needed), zero to two seconds apart from *time on, which moves
 // on. The same seed writes the same messages. Returns n, or -1 when an
@@ -279,7 +303,10 @@ int32_t sim_market_script(sim_market* m, uint64_t seed, const std::vector<std::s
 std::string sim_market_code(uint32_t i);
 
 // The pending unit: flush appends it to exchange options.index of the server
-// (0, -1 when sim_append refuses); take appends it to `out`. Either way the
+// (0, -1 when sim_append refuses) and, under the same lock, gives the server
+// the market's books as they stand after it: the server answers depth and
+// trade-list requests (kinds 10-13, 50, 51, 60, 61) from them, so an answer
+// always matches the stream sent before it. take appends the unit to `out`. Either way the
 // next message names its stock and time in full, so a client may start
 // reading at the unit's first byte.
 int sim_market_flush(sim_market* m, sim_server* sim);

@@ -4,7 +4,10 @@
 // also keeps the data cache (directory 3) under its size limit by asking the
 // cache's trim hook to drop old files. Writes never touch the old file: the new
 // bytes go to a temporary file in the same directory that is renamed over it,
-// so a failed write leaves the previous contents in place.
+// so a failed write leaves the previous contents in place. The temporary file
+// reaches the disk (fsync) before the rename, and the directory after it, so
+// that after a power cut the name holds either the old or the whole new file,
+// never an empty one.
 #include "localdata.h"
 
 #include <dirent.h>
@@ -221,6 +224,17 @@ int create_temp(const char* dir_path, char* tmp) {
   return -1;
 }
 
+// Flushes a directory's entries (a rename in it) to the disk.
+int sync_dir(const char* dir_path) {
+  int fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int rc = fsync(fd);
+  int saved = errno;
+  close(fd);
+  errno = saved;
+  return rc;
+}
+
 }  // namespace
 
 int localdata_init(void) {
@@ -420,6 +434,13 @@ int localdata_write(int32_t dir, const char* name, const void* data, uint32_t n)
   if (is_run_dir((uint32_t)dir) && fchmod(fd, kExeMode) < 0) {
     log(LOG_OSERR, kSrc, "can't make %s exe", path);  // the write still counts
   }
+  // The bytes reach the disk before the name points at them.
+  if (fsync(fd) < 0) {
+    log(LOG_OSERR, kSrc, "failed writing %s", path);
+    close(fd);
+    unlink(tmp);
+    return -1;
+  }
   if (close(fd) < 0) {
     log(LOG_OSERR, kSrc, "failed writing %s", path);
     unlink(tmp);
@@ -432,6 +453,9 @@ int localdata_write(int32_t dir, const char* name, const void* data, uint32_t n)
     return -1;
   }
   if (cache) cache_add((int64_t)n - replaced);
+  // The new contents are in place whatever happens here; only their survival
+  // of a power cut is in doubt, so the write still counts.
+  if (sync_dir(S.dirs[dir]) < 0) log(LOG_OSERR, kSrc, "can't sync the folder of %s", path);
   return 0;
 }
 

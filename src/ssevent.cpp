@@ -235,7 +235,6 @@ struct trim_pass {
 };
 
 // Day records --------------------------------------------------------------------
-// Minimal version: replaced when exchange days and day records are built.
 
 ss_day* find_day_record(instr* in, ss_time date) {
   for (ss_day* d = in->days.head; d; d = d->next)
@@ -450,7 +449,6 @@ uint32_t ssevent_alert_next(void) { return E.ring_next; }
 
 // ===========================================================================
 // Day records
-// Minimal version: replaced when exchange days and day records are built.
 
 void ssevent_enable_day_records(int on) { E.day_records = on ? 1 : 0; }
 
@@ -489,7 +487,9 @@ int ssevent_remove_day(instr* in, ss_time date) {
     ssmodel_free_day_ticks(d);
   else if (in->kind == kKindStock)
     ssmodel_free_day_trades(d);
-  // No reader makes minute-bar records yet, so a day holds none to return.
+  ss_day_bars* bars = d->bars;
+  ssmodel_publish(d->bars, nullptr);
+  ssevent_free_day_record(bars);
   lazyfree_queue(reinterpret_cast<void*>(give_back_day), d, 0, nullptr, nullptr, 0);
   return 0;
 }

@@ -205,4 +205,10 @@ inline void copy_day_figures(P* p, const ss_stock* s) {
 // (ssevent_trade.cpp).
 void rank_all(ss_stock* s);
 
+// A trade's value in cents (price x volume x the contract multiplier / 100,
+// saturating) and the average price of a value over a volume
+// (ssevent_trade.cpp).
+uint64_t trade_value(const ss_stock* s, uint32_t price, uint64_t volume);
+uint32_t average_price(uint64_t value, uint64_t volume);
+
 }  // namespace ssevent_detail

@@ -107,6 +107,13 @@ int32_t ssio_state_reset(ssio_state* st, int32_t type, int32_t phase, uint32_t w
 
 void ssio_state_arm(ssio_state* st) { st->deadline_ms = plat_ms() + int64_t{ssio_connect_timeout()} * 1000; }
 
+void ssio_state_log_lookup_error(const char* host, int rc) {
+  if (rc == EAI_SYSTEM)
+    log(LOG_OSERR, kSrc, "getaddrinfo %s", host);
+  else
+    log(LOG_ERROR, kSrc, "getaddrinfo %s: %s", host, gai_strerror(rc));
+}
+
 int ssio_state_connect(const char* host, int32_t port) {
   if (!host || !*host) {
     log(LOG_ERROR, kSrc, "no address for %s", host ? host : "");
@@ -128,7 +135,7 @@ int ssio_state_connect(const char* host, int32_t port) {
     addrinfo* res = nullptr;
     int rc = getaddrinfo(host, nullptr, &hints, &res);
     if (rc != 0) {
-      log(LOG_OSERR, kSrc, "getaddrinfo %s", host);
+      ssio_state_log_lookup_error(host, rc);
       return -1;
     }
     bool found = false;

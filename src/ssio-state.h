@@ -123,6 +123,9 @@ void ssio_state_arm(ssio_state* st);
 // Resolves host (a dotted address directly, else the first IPv4 stream
 // address) and starts a non-blocking connect. The socket, or -1.
 int ssio_state_connect(const char* host, int32_t port);
+// Logs a failed getaddrinfo of host: the resolver's own reason for code `rc`
+// (errno's only for EAI_SYSTEM, the one code that leaves it in errno).
+void ssio_state_log_lookup_error(const char* host, int rc);
 // After writability: 0 when the socket's connect finished well, -1 (after a
 // log line) when it failed.
 int ssio_state_connect_result(ssio_state* st);

@@ -286,8 +286,9 @@ void resolve_servers(void) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &res) != 0) {
-    log(LOG_OSERR, kSrc, "getaddrinfo %s", name);
+  int rc = getaddrinfo(name, nullptr, &hints, &res);
+  if (rc != 0) {
+    ssio_state_log_lookup_error(name, rc);
     return;
   }
   char found[kSsioMaxServers][kSsioHostSize];

@@ -19,6 +19,7 @@
 #include "enchdr.h"
 #include "sstime.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -49,10 +50,10 @@ std::vector<std::string> stock_codes() {
 class Headers : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssmodel_init(12));
+    ASSERT_EQ(0, ssmodel_init(kTerminalModelOptions));
     ASSERT_EQ(0, codec_init());
     for (int i = 0; i < 2; i++) {
-      ex_[i] = ssmodel_new_exchange(i, 0x112);
+      ex_[i] = ssmodel_new_exchange(i, kTerminalExchangeFlags);
       ASSERT_NE(nullptr, ex_[i]);
       for (const std::string& c : stock_codes()) {
         ss_stock* s = ssmodel_add_stock(ex_[i], c.c_str());

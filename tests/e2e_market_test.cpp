@@ -34,15 +34,11 @@
 #include "sstime.h"
 #include "testclient.h"
 #include "testclock.h"
+#include "testmodel.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 5)));
-  return 0;
-}
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
@@ -113,7 +109,7 @@ std::vector<std::string> codes_from(uint32_t first, uint32_t n) {
 class MarketDecode : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssclient_enable_yield(0);
     ssclient_set_sleep_hook(short_sleep);
   }
@@ -267,12 +263,6 @@ void expected_events(const sim_market* m, uint32_t index, size_t from,
   }
 }
 
-// The core lock, as the user-interface thread takes it.
-struct core_lock {
-  core_lock() { ssclient_block(); }
-  ~core_lock() { ssclient_unblock(); }
-};
-
 class MarketConcurrency : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -301,7 +291,7 @@ class MarketConcurrency : public ::testing::Test {
       for (const std::string& c : codes[k]) ASSERT_EQ(0, sim_add_instrument(sim, k ? 3 : 0, c.c_str()));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, "DEEP"));
 
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssclient_enable_locking();
     ssclient_set_login_site("desk");
     ssclient_set_login("alice", "secret");

@@ -1,8 +1,9 @@
 // The per-user data tree on a temporary root under /tmp: the tree and its
 // modes, refused roots and names, reads and writes (0-byte, oversized and
 // failed writes), listings against the directory's own order, the cache's
-// byte count against the file system, and the size-driven trim sequence
-// with a recording hook and the test clock.
+// byte count against the file system, the size-driven trim sequence
+// with a recording hook and the test clock, and what a write flushes to the
+// disk, seen through a replacement of fsync.
 #include "localdata.h"
 
 #include <dirent.h>
@@ -10,6 +11,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -30,6 +33,47 @@
 #include "testlog.h"
 
 namespace fs = std::filesystem;
+
+// Link-time seam: this fsync replaces the C library's for the whole test
+// program (the engine is linked statically), so a test sees what a write
+// flushes and in which order, and can make a flush fail. While a watch is
+// set, each call records the flushed path and the watched file's contents at
+// that moment; the flush of the kind chosen to fail fails with EIO.
+struct sync_record {
+  std::string path;
+  std::string watched;  // the watched file's contents when the flush came
+};
+std::mutex g_sync_mu;
+std::string g_sync_watch;
+enum class sync_fail { none, temp_file, folder };
+sync_fail g_sync_fail = sync_fail::none;
+std::vector<sync_record> g_syncs;
+
+std::string fd_path(int fd) {
+  char link[64], target[4096];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  ssize_t n = readlink(link, target, sizeof target - 1);
+  return n > 0 ? std::string(target, size_t(n)) : std::string();
+}
+
+extern "C" int fsync(int fd) {
+  {
+    std::lock_guard<std::mutex> lk(g_sync_mu);
+    if (!g_sync_watch.empty()) {
+      const std::string path = fd_path(fd);
+      std::ifstream in(g_sync_watch, std::ios::binary);
+      g_syncs.push_back({path, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});
+      const bool temp = path.find("/.ldtmp-") != std::string::npos;
+      const bool folder = fs::is_directory(path);
+      if ((g_sync_fail == sync_fail::temp_file && temp) || (g_sync_fail == sync_fail::folder && folder)) {
+        errno = EIO;
+        return -1;
+      }
+    }
+  }
+  return int(syscall(SYS_fsync, fd));
+}
+
 
 namespace {
 
@@ -518,6 +562,72 @@ TEST_F(LocalData, TrimRunsAtMostOnceIn300Seconds) {
     g_trim_calls.clear();
     ASSERT_EQ(localdata_write(3, "over", two_mb.data(), two_mb.size()), 0);  // written either way
     EXPECT_EQ(!g_trim_calls.empty(), step.trims);
+  }
+}
+
+TEST_F(LocalData, WriteFlushesTheFileBeforeTheRenameAndTheFolderAfter) {
+  const std::string dir = root_ + "/Config";
+  const std::string file = dir + "/settings";
+  const struct {
+    const char* label;
+    sync_fail fail;
+    int rc;
+    const char* contents;     // of the file after the write
+    const char* logged;
+  } kCases[] = {
+      {"both flushes succeed", sync_fail::none, 0, "new contents", nullptr},
+      {"the file's flush fails", sync_fail::temp_file, -1, "old", "failed writing "},
+      {"the folder's flush fails", sync_fail::folder, 0, "new contents", "can't sync the folder of "},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ASSERT_EQ(localdata_write(6, "settings", "old", 3), 0);
+    {
+      std::lock_guard<std::mutex> lk(g_sync_mu);
+      g_syncs.clear();
+      g_sync_watch = file;
+      g_sync_fail = c.fail;
+    }
+    uint64_t mark = log_count();
+    EXPECT_EQ(localdata_write(6, "settings", "new contents", 12), c.rc);
+    std::vector<sync_record> syncs;
+    {
+      std::lock_guard<std::mutex> lk(g_sync_mu);
+      syncs.swap(g_syncs);
+      g_sync_watch.clear();
+      g_sync_fail = sync_fail::none;
+    }
+    EXPECT_EQ(slurp(file), c.contents);
+    EXPECT_FALSE(has_temp_file(dir));
+    if (c.logged) {
+      EXPECT_TRUE(logged_since(mark, (std::string(c.logged) + file).c_str()));
+    }
+    // The temporary file is flushed while the name still holds the old
+    // bytes; the folder after the rename, when it holds the new ones.
+    ASSERT_GE(syncs.size(), 1u);
+    EXPECT_EQ(syncs[0].path.rfind(dir + "/.ldtmp-", 0), 0u) << syncs[0].path;
+    EXPECT_EQ(syncs[0].watched, "old");
+    if (c.rc < 0) {
+      EXPECT_EQ(syncs.size(), 1u);
+      continue;
+    }
+    ASSERT_EQ(syncs.size(), 2u);
+    EXPECT_EQ(syncs[1].path, dir);
+    EXPECT_EQ(syncs[1].watched, "new contents");
+  }
+}
+
+TEST_F(LocalData, WriteIntoAMissingFolderFails) {
+  // A folder that is gone (or a file in its place) cannot take the new file.
+  for (bool file_in_place : {false, true}) {
+    SCOPED_TRACE(file_in_place ? "a file in its place" : "gone");
+    const std::string dir = root_ + "/Extensions";
+    fs::remove_all(dir);
+    if (file_in_place) put(dir, "not a folder");
+    uint64_t mark = log_count();
+    EXPECT_EQ(localdata_write(7, "ext", "bytes", 5), -1);
+    EXPECT_TRUE(logged_since(mark, ("can't write " + dir + "/ext").c_str()));
+    EXPECT_EQ(fs::is_directory(dir), false);
   }
 }
 

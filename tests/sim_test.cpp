@@ -28,6 +28,7 @@
 #include "growbuf.h"
 #include "sim_msg.h"
 #include "sstime.h"
+#include "testclock.h"
 
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -41,6 +42,8 @@ using bytes = std::vector<uint8_t>;
 constexpr int kWait = 5000;   // ms for anything that should arrive
 constexpr int kQuiet = 300;   // ms in which nothing should arrive
 constexpr uint32_t kNone = 0xffffffffu;
+
+std::atomic<int64_t> g_sim_ms{0};  // the simulator's exchange clock in the tests
 
 int64_t ms_now() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -368,7 +371,12 @@ class SimTest : public ::testing::Test {
   void SetUp() override { start(); }
   void TearDown() override { sim_destroy(sim_); }
 
-  void start(const sim_options& o = sim_options{42, "ambit-sim", false}) {
+  // The exchanges' clocks run by g_sim_ms, which stands still unless a test
+  // moves it.
+  void start(const sim_options& options = sim_options{42, "ambit-sim", false}) {
+    sim_options o = options;
+    g_sim_ms = 0;
+    if (!o.clock_ms) o.clock_ms = [] { return g_sim_ms.load(); };
     for (int i = 0; i < 4; i++) {
       log_[i].clear();
       units_[i].clear();
@@ -541,6 +549,40 @@ TEST_F(SimTest, ReplyToTheGreetingIsNameChallengeSessionAndUnusedBytes) {
     EXPECT_EQ(t.take(kSimReplyBytes), reply);
   }
   sim_destroy(twin);
+}
+
+TEST_F(SimTest, ExchangeClocksRunOnFromWhenTheyWereSet) {
+  const struct {
+    const char* what;
+    int64_t advance_ms;  // the clock moves on before the login
+    bool set_again;      // NZX is given its time again first
+    int32_t seconds;     // NZX's time in 54 after time_
+  } steps[] = {
+      {"at once", 0, false, 0},
+      {"26.5 s later: whole seconds", 26500, false, 26},
+      {"past midnight the date in 54 stays", 86400000, false, 86426},
+      {"set again: from the new setting", 5000, true, 0},
+  };
+  for (const auto& st : steps) {
+    SCOPED_TRACE(st.what);
+    g_sim_ms += st.advance_ms;
+    if (st.set_again) {
+      sim_exchange ex;
+      ex.index = 1;
+      ex.name = "NZX";
+      ex.date = date_;
+      ex.time = time_;
+      ex.offset = -3600;
+      ex.state = 10;
+      ASSERT_EQ(sim_add_exchange(sim_, ex), 0);
+    }
+    Peer p(port_);
+    p.login("alice", "secret");
+    const accepted a = read_accept(p);
+    EXPECT_EQ(a.dates[1], date_);
+    EXPECT_EQ(a.times[1], sstime_add_seconds(time_, st.seconds));
+    EXPECT_EQ(sstime_diff_seconds(a.times[1], time_), st.seconds);
+  }
 }
 
 TEST_F(SimTest, SessionValueIsBigEndianInTheReplyAndRepeatedBy49) {
@@ -761,6 +803,11 @@ TEST_F(SimTest, RequestsAreAnsweredAndRecordedWithTheirFields) {
   p.send(req);
 
   EXPECT_EQ(p.header(), 253u);  // the heartbeat's answer
+  // The partial bid queue of a stock with no book: an empty list.
+  EXPECT_EQ(p.header(), 64u);
+  EXPECT_EQ(p.byte(), 0u);
+  EXPECT_EQ(p.take(bhp.size()), bhp);
+  EXPECT_EQ(p.take(3), (bytes{0, 1, 0}));
   EXPECT_EQ(p.header(), 242u);  // the acknowledgement
   const error_msg e = read_error(p);
   EXPECT_EQ(e.code, kSimErrRequest);
@@ -1017,18 +1064,42 @@ TEST_F(SimMisbehaviour, NoReadLeavesRequestsUnansweredUntilTheWindowFills) {
 
 TEST_F(SimMisbehaviour, DripSendsOneByteAtATime) {
   const bytes full = normal_reply();
-  use("drip:1");
-  Peer p(port_);
-  const int64_t t0 = ms_now();
-  p.send(kGreeting);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  while (p.fill(0)) {
+  // The reply from a dripping link, then from a well-behaved one: the
+  // simulator's own counts of its writes and pauses tell them apart.
+  const struct {
+    const char* how;
+    bool drips;
+  } cases[] = {{"drip:1", true}, {"normal", false}};
+  sim_stats before = sim_get_stats(sim_);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    use(c.how);
+    Peer p(port_);
+    p.send(kGreeting);
+    const bytes reply = p.take(kSimReplyBytes);
+    if (c.drips) {
+      EXPECT_EQ(reply, full);  // connection 1, as in the twin
+    } else {
+      EXPECT_EQ(reply.size(), size_t(kSimReplyBytes));
+    }
+    // A write is counted once it returns, and the pause after the last byte
+    // may end after the byte has arrived.
+    EXPECT_TRUE(wait_for([&] {
+      const sim_stats now = sim_get_stats(sim_);
+      return now.bytes_sent - before.bytes_sent == kSimReplyBytes &&
+             (!c.drips || now.pauses - before.pauses == kSimReplyBytes);
+    }));
+    const sim_stats after = sim_get_stats(sim_);
+    EXPECT_EQ(after.bytes_sent - before.bytes_sent, kSimReplyBytes);
+    if (c.drips) {
+      EXPECT_EQ(after.writes - before.writes, kSimReplyBytes);  // one byte per write
+      EXPECT_EQ(after.pauses - before.pauses, kSimReplyBytes);  // each followed by a pause
+    } else {
+      EXPECT_LT(after.writes - before.writes, kSimReplyBytes);
+      EXPECT_EQ(after.pauses, before.pauses);
+    }
+    before = after;
   }
-  const int64_t elapsed = ms_now() - t0;
-  // Each byte is followed by a pause of at least 1 ms.
-  EXPECT_LE(int64_t(p.avail()), elapsed + 1);
-  EXPECT_LT(p.avail(), 308u);
-  EXPECT_EQ(p.take(kSimReplyBytes), full);
 }
 
 // Several sessions while the stream grows: each gets every byte once, in

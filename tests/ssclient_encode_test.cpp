@@ -31,6 +31,7 @@
 #include "ssuser.h"
 #include "testclient.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 class Encode : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ASSERT_EQ(0, codec_init());
     sserr_clear();
     ssclient_set_sleep_hook(no_sleep);

@@ -47,6 +47,7 @@
 #include "ssuser.h"
 #include "testclient.h"
 #include "testclock.h"
+#include "testmodel.h"
 #include "testnet.h"
 #include "testsim.h"
 
@@ -233,7 +234,7 @@ class IoThread : public ::testing::Test {
   // The client as every test starts it: no servers yet, alice/secret at
   // "testsite", sleeps through sleep_hook.
   void start_client() {
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssio_set_servers(0);
     ssclient_set_login_site("testsite");
     ssclient_set_login("alice", "secret");
@@ -329,7 +330,7 @@ TEST_F(IoThread, SignOnMessageFieldByField) {
   for (const auto& f : files)
     ASSERT_EQ(0, localdata_write(LOCALDATA_PROGRAM, f.first.c_str(), f.second.data(), f.second.size()));
   ssclient_fini();
-  ASSERT_EQ(0, ssclient_init(kClientOptNoUpdate, 12, 0x112));
+  ASSERT_EQ(0, ssclient_init(kClientOptNoUpdate, kTerminalModelOptions, kTerminalExchangeFlags));
   ASSERT_EQ(0, localdata_set_root(root.c_str()));
   ssclient_set_login_site("site1");
   ssclient_set_login("bob", "pw");
@@ -671,7 +672,7 @@ TEST_F(IoThread, SignedOffUnstallAndAck) {
   ssclient_unstall();
   EXPECT_EQ(0, ssclient_private_count());
   ssclient_fini();
-  ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+  ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
   LogCapture log;
   ssclient_unstall();
   ASSERT_EQ(1, ssclient_private_count());

@@ -34,6 +34,7 @@
 #include "sstime.h"
 #include "testclient.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 class Client : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     sserr_clear();
     ssclient_set_sleep_hook(record_sleep);
     {
@@ -651,7 +652,7 @@ int capture_wire(const void* block, int32_t len) {
 }
 
 TEST(ClientConcurrency, RingKeepsOrderAcrossThreads) {
-  ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+  ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
   ss_stock* stock = ssmodel_add_stock(ssmodel_exchange(kExchangeAsx), "BHP");
   ASSERT_NE(nullptr, stock);
   ssclient_set_sleep_hook([](int32_t) {

@@ -21,6 +21,7 @@
 #include "ssnotify.h"
 #include "sstime.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -38,8 +39,7 @@ constexpr uint32_t kAllRequested = 0x3fc0;
 class Err : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, start_terminal_model());
     ASSERT_EQ(0, ssnotify_init());
     ss_exchange* asx = ssmodel_exchange(0);
     stock = ssmodel_add_stock(asx, "BHP");

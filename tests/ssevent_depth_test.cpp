@@ -24,6 +24,7 @@
 #include "ssevent.h"
 #include "ssnotify.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -363,8 +364,7 @@ class Depth : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();  // an empty private list and fresh partial-request counts
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, start_terminal_model());
     lazyfree_set_delay(10);
     g_alerts.clear();
     ssevent_set_alert_hook(on_alert);

@@ -17,6 +17,7 @@
 #include "ssevent.h"
 #include "ssnotify.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -39,8 +40,7 @@ class Quotes : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ssmodel_set_date(asx, sstime_pack_date(10, 2, 2014));
     g_alerts.clear();

@@ -16,6 +16,7 @@
 #include "lazyfree.h"
 #include "ssnotify.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -29,8 +30,7 @@ int32_t queued() { return lazyfree_queue_shape(nullptr, 0); }
 class Events : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ASSERT_EQ(0, ssevent_init());
     ASSERT_EQ(0, ssnotify_init());
@@ -188,8 +188,7 @@ TEST_F(Events, TrimTable) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ssmodel_init(12);
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ASSERT_EQ(0, ssevent_init());
     ASSERT_EQ(0, ssnotify_init());

@@ -21,6 +21,7 @@
 #include "ssclient_int.h"
 #include "ssevent.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -40,8 +41,7 @@ class Trades : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     g_alerts.clear();
     ssevent_set_alert_hook(on_alert);

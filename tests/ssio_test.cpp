@@ -10,6 +10,7 @@
 #include "ssio.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -696,6 +697,52 @@ TEST_F(Io, DirectStepErrors) {
   st->port = 0;
   EXPECT_EQ(-1, ssio_direct_handler(st));
   EXPECT_EQ(1, log.count("can't connect to 127.0.0.1:0"));
+  ssio_close_all();
+}
+
+// A name under .invalid never resolves, and the resolver answers without
+// the network. The log line carries the resolver's reason, taken from the
+// resolver itself as the reference.
+TEST_F(Io, FailedLookupLogsTheResolversReason) {
+  const char kName[] = "nonexistent.invalid";
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  const int rc = getaddrinfo(kName, nullptr, &hints, &res);
+  if (rc == 0) freeaddrinfo(res);
+  ASSERT_NE(0, rc);
+  ASSERT_NE(EAI_SYSTEM, rc);
+  const std::string want = std::string("getaddrinfo ") + kName + ": " + gai_strerror(rc);
+
+  struct {
+    const char* what;
+    std::function<void()> lookup;
+  } cases[] = {
+      {"the link's server",
+       [&] {
+         ssio_state* st = ssio_state_at(0);
+         ASSERT_EQ(0, ssio_state_reset(st, kSsioDirect, kSsioConnect, 0, 1, 0, 0, 0));
+         snprintf(st->host, sizeof st->host, "%s", kName);
+         st->port = 443;
+         EXPECT_EQ(-1, ssio_direct_handler(st));
+       }},
+      {"the server list's name",
+       [&] {
+         ssio_set_default_host(kName);
+         ssio_set_servers(1);
+         ssio_rotate_server();
+         EXPECT_EQ(2, ssio_server_count());  // the built-in list stays
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    LogCapture log;
+    c.lookup();
+    EXPECT_EQ(1, log.count(want));
+    EXPECT_EQ(0, log.count("Success"));
+  }
+  ssio_set_default_host("");
   ssio_close_all();
 }
 

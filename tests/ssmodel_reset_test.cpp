@@ -24,6 +24,7 @@
 #include "ssnotify.h"
 #include "sstime.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ class Model : public ::testing::Test {
   void SetUp() override {
     g_wall = epoch(2014, 2, 10, 12);
     ASSERT_EQ(0, ssmodel_init(options()));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ex[i] = ssmodel_new_exchange(i, 0x112));
+    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ex[i] = ssmodel_new_exchange(i, kTerminalExchangeFlags));
   }
   void TearDown() override { ssmodel_fini(); }
   void run_deferred() {
@@ -283,7 +284,7 @@ TEST_F(Global, BatchesAndMarks) {
   EXPECT_TRUE(e->flags & kExBatch);
   ssmodel_batch_end(e);
   EXPECT_FALSE(e->flags & kExBatch);
-  EXPECT_EQ(0x112u, e->flags);
+  EXPECT_EQ(kTerminalExchangeFlags, e->flags);
 
   EXPECT_EQ(0u, delivered());
   ssmodel_mark_all_exchanges();

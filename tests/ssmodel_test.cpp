@@ -35,6 +35,7 @@
 #include "sstime.h"
 #include "ssuser.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -68,10 +69,10 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_cl
 
 class Model : public ::testing::Test {
  protected:
-  virtual uint32_t options() const { return 12; }
+  virtual uint32_t options() const { return kTerminalModelOptions; }
   void SetUp() override {
     ASSERT_EQ(0, ssmodel_init(options()));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ex[i] = ssmodel_new_exchange(i, 0x112));
+    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ex[i] = ssmodel_new_exchange(i, kTerminalExchangeFlags));
     asx = ex[0];
     nzx = ex[1];
     glb = ex[2];
@@ -113,7 +114,7 @@ TEST_F(Model, ExchangeRowsAndCreation) {
     EXPECT_STREQ(r.display, ssmodel_exchange_display_name(r.index));
     EXPECT_EQ((uint32_t)r.index, e->index);
     EXPECT_EQ(r.constant, e->constant);
-    EXPECT_EQ(0x112u, e->flags);
+    EXPECT_EQ(kTerminalExchangeFlags, e->flags);
     EXPECT_EQ(-1, e->notice_seq);
     EXPECT_GE(e->stocks.size, r.stock_slots_at_least);
     EXPECT_EQ(0, e->stream.maxlen);  // no streams without flag 0x1
@@ -153,7 +154,7 @@ TEST_F(Model, SetDateKeepsTheDateAndLogsChanges) {
 
 TEST_F(Model, StreamBuffersWhenKept) {
   ssmodel_fini();
-  ASSERT_EQ(0, ssmodel_init(12));
+  ASSERT_EQ(0, ssmodel_init(kTerminalModelOptions));
   ss_exchange* g = ssmodel_new_exchange(2, 0x1);
   ASSERT_NE(nullptr, g);
   EXPECT_EQ(1000000, g->stream.maxlen);
@@ -346,8 +347,8 @@ TEST_F(Model, CurrentListMatchesSortedReferenceForAnyInsertionOrder) {
   for (int round = 0; round < 20; round++) {
     SCOPED_TRACE(round);
     ssmodel_fini();
-    ASSERT_EQ(0, ssmodel_init(12));
-    ss_exchange* e = ssmodel_new_exchange(1, 0x112);
+    ASSERT_EQ(0, ssmodel_init(kTerminalModelOptions));
+    ss_exchange* e = ssmodel_new_exchange(1, kTerminalExchangeFlags);
     std::vector<std::string> codes;
     std::uniform_int_distribution<int> len(1, 6), letter(0, 35);
     std::set<std::string> all;
@@ -1063,7 +1064,7 @@ class Life : public ::testing::Test {
 // included, then a reset so that detached lists wait in deferred freeing.
 void populate_all() {
   for (int i = 0; i < kExchanges; i++) {
-    ss_exchange* e = ssmodel_new_exchange(i, 0x112);
+    ss_exchange* e = ssmodel_new_exchange(i, kTerminalExchangeFlags);
     ASSERT_NE(nullptr, e);
     ssmodel_set_date(e, at(2014, 2, 10));
     ss_stock* s = ssmodel_add_stock(e, "BHP");
@@ -1116,7 +1117,7 @@ TEST_F(Life, RepeatedStartAndStopOfAPopulatedModel) {
 
 TEST_F(Life, StartsAndStopsTheOtherModules) {
   ssproto_set_exchange_position(2, 5);
-  ASSERT_EQ(0, ssmodel_init(12));
+  ASSERT_EQ(0, ssmodel_init(kTerminalModelOptions));
   EXPECT_EQ(kCurrencies, sscurrency_count());
   EXPECT_NE(nullptr, ssbroker_code(0));
   int32_t n = 0;
@@ -1126,7 +1127,7 @@ TEST_F(Life, StartsAndStopsTheOtherModules) {
   EXPECT_EQ(0xffffffffu, ssproto_exchange_position(2));
   EXPECT_NE(nullptr, chunk_alloc(0, 10));
   EXPECT_NE(nullptr, ssevent_new_payload(kEvState));
-  ss_exchange* e = ssmodel_new_exchange(1, 0x112);
+  ss_exchange* e = ssmodel_new_exchange(1, kTerminalExchangeFlags);
   EXPECT_NE(0u, ssmodel_exchange_now(e));  // the time module runs
   // Deferred freeing runs: a freed list is queued, not freed at once.
   ss_stock* s = ssmodel_add_stock(e, "AIR");
@@ -1171,7 +1172,7 @@ TEST_F(Life, AFailingStepEndsStartUpAndStopsWhatHadStarted) {
     SCOPED_TRACE(r.step);
     ssmodel_set_test_failure(r.step);
     LogCapture log;
-    EXPECT_EQ(-1, ssmodel_init(12));
+    EXPECT_EQ(-1, ssmodel_init(kTerminalModelOptions));
     if (r.line) {
       EXPECT_EQ(1, log.count(r.line));
     }
@@ -1181,7 +1182,7 @@ TEST_F(Life, AFailingStepEndsStartUpAndStopsWhatHadStarted) {
     EXPECT_EQ(0, fast_reset_enabled());
   }
   ssmodel_set_test_failure(nullptr);
-  ASSERT_EQ(0, ssmodel_init(12));
+  ASSERT_EQ(0, ssmodel_init(kTerminalModelOptions));
   EXPECT_EQ(kCurrencies, sscurrency_count());
   EXPECT_NE(nullptr, ssmodel_work_buffer(0, 0));
 }

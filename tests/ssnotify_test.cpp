@@ -23,6 +23,7 @@
 #include "ssevent.h"
 #include "ssmodel.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -50,8 +51,7 @@ void record_call(const ss_change* c, void* owner, uint64_t argument, uint32_t fl
 class Notify : public ::testing::Test {
  public:
   void SetUp() override {
-    ASSERT_EQ(0, ssmodel_init(12));
-    for (int i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, 0x112));
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ASSERT_EQ(0, ssevent_init());
     ASSERT_EQ(0, ssnotify_init());

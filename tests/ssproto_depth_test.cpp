@@ -23,6 +23,7 @@
 #include "sstime.h"
 #include "testclient.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 10, 2, 2014); }
 class Depth : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
     ssclient_enable_yield(0);
     ssclient_set_sleep_hook(no_sleep);
     ssproto_reset_counters();

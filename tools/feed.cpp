@@ -8,7 +8,9 @@
 // interface, waking every 10 ms to take the core lock, deliver changes and
 // read the model, and letting the lock go before it sleeps. SIGINT and
 // SIGTERM are blocked in every thread and polled by that loop, so a stop is
-// ordinary code on the main thread rather than a signal handler.
+// ordinary code on the main thread rather than a signal handler. The client
+// gets the terminal's settings, not the library's defaults: a 20 ms yield
+// pause after 100000 units of work, and the reconnect time-out (300 s).
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -36,10 +38,17 @@ static const char kSrc[] = "tools/feed";
 
 namespace {
 
-// How the terminal configures the engine.
+// How the terminal configures the engine and its client.
 constexpr uint32_t kModelOptions = kOptNoTradeBreaks | kOptFastReset;  // 12
 constexpr uint32_t kExchangeFlags = kExRecord | kExAlerts | kExClientTracks;  // 0x112
 constexpr uint32_t kLazyFreeDelaySeconds = 10;
+// The io thread lets the user interface have the core lock after this much
+// work, and pauses this long then and after a pass that read nothing.
+constexpr uint32_t kYieldThreshold = 100000;
+constexpr uint32_t kYieldPauseMs = 20;
+// Seconds of failed reconnects before the client gives up (0: never); the
+// terminal's configured default.
+constexpr long kDefaultReconnectTimeout = 300;
 
 constexpr int32_t kTickMs = 10;             // the user interface's timer
 constexpr int32_t kSignOffWaitMs = 3000;    // for the server's goodbye
@@ -56,7 +65,7 @@ constexpr uint32_t kGlobalMask = kGlobalOnline | kGlobalReset | kGlobalServerErr
 
 const char kUsage[] =
     "usage: ambit-feed -P PORT -u USER -p PASSWORD [options]\n"
-    "  -h HOST            market-data server (default 127.0.0.1)\n"
+    "  -H, --host HOST    market-data server (default 127.0.0.1)\n"
     "  -P PORT            its port\n"
     "  -u USER            user name\n"
     "  -p PASSWORD        password\n"
@@ -64,9 +73,15 @@ const char kUsage[] =
     "  --watch CODE,...   stocks to watch, each CODE or EXCHANGE:CODE (default:\n"
     "                     the first 5 current stocks of ASX once online)\n"
     "  --seconds N        sign off after N seconds (default 0: at SIGINT or SIGTERM)\n"
+    "  --reconnect-timeout N\n"
+    "                     give up reconnecting after N seconds of failures\n"
+    "                     (default 300; 0: never)\n"
     "  --log FILE         log to FILE instead of standard error\n"
     "  --noupdate         sign on without program updates\n"
-    "  --help             this text\n"
+    "  -h, --help         this text\n"
+    "The client runs with the terminal's settings: the io thread lets the\n"
+    "model's readers in after 100000 units of work and pauses 20 ms then and\n"
+    "after a pass that read nothing; reconnects give up after the time-out.\n"
     "Prints the status line and one line per change of a watched stock on\n"
     "standard output. Exit status 0 after a clean run, 1 when sign-on failed\n"
     "or the link was lost for good, 2 for bad arguments.\n";
@@ -77,6 +92,7 @@ struct options {
   std::string user, password, site;
   std::vector<std::string> watch;  // as given
   long seconds = 0;
+  long reconnect_timeout = kDefaultReconnectTimeout;
   std::string log_file;
   bool noupdate = false;
 };
@@ -94,6 +110,7 @@ struct feed_state {
   bool default_watch = false;    // pick current ASX stocks once online
   bool want_requests = false;    // online again: ask for the watched stocks' data
   bool ever_online = false;
+  bool signing_off = false;      // this program asked to sign off
   uint32_t global = 0;           // global change bits since the last tick
   char status[kSsmsgTextMax + 1] = "";
   uint64_t changes = 0;
@@ -288,7 +305,13 @@ void tick() {
     printf("\n");
   }
   if ((g & kGlobalReset) && F.ever_online) printf("model reset\n");  // start-up resets are no news
-  if (g & kGlobalSignedOff) printf("signed off by the server\n");
+  if (g & kGlobalSignedOff) {
+    // The server confirms a sign-off this program asked for the same way.
+    if (ssclient_dropped())
+      printf("dropped by the server\n");
+    else
+      printf(F.signing_off ? "signed off\n" : "signed off by the server\n");
+  }
   if (g & kGlobalGaveUp) printf("the client gave up\n");
   if (F.want_requests && ssclient_is_online()) request_watch();
 }
@@ -343,7 +366,7 @@ int parse_watch(const char* list, options* o) {
 int parse_args(int argc, char** argv, options* o) {
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
-    if (a == "--help") {
+    if (a == "--help" || a == "-h") {
       fputs(kUsage, stdout);
       exit(kExitClean);
     }
@@ -357,7 +380,7 @@ int parse_args(int argc, char** argv, options* o) {
     }
     const char* v = argv[++i];
     char* end = nullptr;
-    if (a == "-h") {
+    if (a == "--host" || a == "-H") {
       o->host = v;
     } else if (a == "-P") {
       o->port = strtol(v, &end, 10);
@@ -380,6 +403,12 @@ int parse_args(int argc, char** argv, options* o) {
       o->seconds = strtol(v, &end, 10);
       if (!*v || *end || o->seconds < 0 || o->seconds > kSecondsMax) {
         fprintf(stderr, "ambit-feed: bad --seconds %s\n", v);
+        return -1;
+      }
+    } else if (a == "--reconnect-timeout") {
+      o->reconnect_timeout = strtol(v, &end, 10);
+      if (!*v || *end || o->reconnect_timeout < 0 || o->reconnect_timeout > kSecondsMax) {
+        fprintf(stderr, "ambit-feed: bad --reconnect-timeout %s\n", v);
         return -1;
       }
     } else if (a == "--log") {
@@ -442,6 +471,10 @@ int start_client(const options& o) {
   ssio_set_server(o.host.c_str(), static_cast<int32_t>(o.port));
   if (!o.site.empty()) ssclient_set_login_site(o.site.c_str());
   ssclient_set_login(o.user.c_str(), o.password.c_str());
+  ssclient_set_yield(kYieldThreshold, kYieldPauseMs);
+  ssclient_set_reconnect_timeout(static_cast<int32_t>(o.reconnect_timeout));
+  log(LOG_INFO, kSrc, "yield after %u with %u ms pauses, reconnect time-out %ds", kYieldThreshold, kYieldPauseMs,
+      ssclient_reconnect_timeout());
   lazyfree_set_enabled(1);
   lazyfree_set_delay(kLazyFreeDelaySeconds);
   core_lock lock;
@@ -454,6 +487,7 @@ bool stop_io(plat_slot thread) {
   if (!F.io_done && ssclient_is_online()) {
     {
       core_lock lock;
+      F.signing_off = true;
       ssclient_sign_off(0);
     }
     tick_until_io_done(kSignOffWaitMs);

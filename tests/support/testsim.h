@@ -11,10 +11,12 @@
 
 // A simulator, not yet started, named "ambit-sim", with the user
 // alice/secret and the four exchanges on 12 March 2014 at 11:00, each in
-// trading state `state`. Call through ASSERT_NO_FATAL_FAILURE.
-inline void make_test_sim(sim_server** out, uint8_t state) {
+// trading state `state`; their clocks run by `clock_ms` (null: the steady
+// clock). Call through ASSERT_NO_FATAL_FAILURE.
+inline void make_test_sim(sim_server** out, uint8_t state, int64_t (*clock_ms)(void) = nullptr) {
   sim_options o;
   o.name = "ambit-sim";
+  o.clock_ms = clock_ms;
   sim_server* sim = *out = sim_create(o);
   sim_user u;
   u.name = "alice";

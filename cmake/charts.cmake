@@ -1,0 +1,43 @@
+# Charts: the chart data block, periods, the technical-analysis registry and
+# its computations (src/charts). Tests in tests/charts/<module>_test.cpp; the
+# benchmarks of the computations in bench/charts/ (ambit_charts_bench).
+file(GLOB CHARTS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/charts/*.cpp)
+add_library(ambit_charts STATIC ${CHARTS_SRC})
+target_link_libraries(ambit_charts PUBLIC ambit_engine)
+
+if(AMBIT_TESTS)
+  file(GLOB CHARTS_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/charts/*_test.cpp)
+  foreach(t IN LISTS CHARTS_TEST_SRC)
+    get_filename_component(name ${t} NAME_WE)
+    add_executable(${name} ${t})
+    target_link_libraries(${name} PRIVATE ambit_charts ambit_test_support GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endif()
+
+if(AMBIT_BENCH)
+  file(GLOB CHARTS_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/charts/*_bench.cpp)
+  if(CHARTS_BENCH_SRC)
+    find_package(benchmark REQUIRED)
+    add_executable(ambit_charts_bench ${CHARTS_BENCH_SRC})
+    target_link_libraries(ambit_charts_bench PRIVATE ambit_charts benchmark::benchmark benchmark::benchmark_main)
+  endif()
+endif()
+
+# Optional: the reference indicator libraries, as scripts/ta_reference fetches
+# them with npm (node_modules, never committed), linked into a benchmark that
+# runs them beside the chart's own computations. Not part of the terminal.
+set(AMBIT_TA_ORACLE_DIR "${CMAKE_SOURCE_DIR}/scripts/ta_reference/node_modules" CACHE PATH
+    "node_modules holding the talib and tulind packages")
+set(AMBIT_TALIB_DIR ${AMBIT_TA_ORACLE_DIR}/talib/src/lib)
+set(AMBIT_TULIP_DIR ${AMBIT_TA_ORACLE_DIR}/tulind/external)
+if(AMBIT_BENCH AND EXISTS ${AMBIT_TALIB_DIR}/lib/libta_libc_csr.a AND EXISTS ${AMBIT_TULIP_DIR}/tiamalgamation.c)
+  add_library(ambit_ta_oracle STATIC ${AMBIT_TULIP_DIR}/tiamalgamation.c)
+  target_compile_options(ambit_ta_oracle PRIVATE -w)
+  target_include_directories(ambit_ta_oracle PUBLIC ${AMBIT_TALIB_DIR}/include ${AMBIT_TULIP_DIR})
+  target_link_libraries(ambit_ta_oracle PUBLIC ${AMBIT_TALIB_DIR}/lib/libta_libc_csr.a m)
+  add_executable(ambit_ta_oracle_bench ${CMAKE_SOURCE_DIR}/bench/charts_oracle/ta_oracle_bench.cpp)
+  target_link_libraries(ambit_ta_oracle_bench PRIVATE ambit_charts ambit_ta_oracle benchmark::benchmark
+                        benchmark::benchmark_main)
+endif()

@@ -1,0 +1,42 @@
+# Configuration: the configuration text model and formatter, enum names,
+# save scheduling and the local settings file (src/config). Tests in
+# tests/config/<module>_test.cpp link it.
+#
+# src/startup/start.cpp is the start-up flow's placeholder that the local
+# settings need (its restart flag); the start-up subsystem's own build file
+# takes it over (and this line goes) when that subsystem is built.
+file(GLOB CONFIG_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/config/*.cpp)
+list(APPEND CONFIG_SRC ${CMAKE_SOURCE_DIR}/src/startup/start.cpp)
+add_library(ambit_config STATIC ${CONFIG_SRC})
+target_link_libraries(ambit_config PUBLIC ambit_engine)
+
+if(AMBIT_TESTS)
+  file(GLOB CONFIG_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/config/*_test.cpp)
+  foreach(t IN LISTS CONFIG_TEST_SRC)
+    get_filename_component(name ${t} NAME_WE)
+    add_executable(${name} ${t})
+    target_link_libraries(${name} PRIVATE ambit_config ambit_test_support GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endif()
+
+# The fuzz targets of this subsystem are fuzz/config_*_fuzz.cpp; the top
+# level makes a target of every fuzz/*_fuzz.cpp against the engine, and
+# these need the configuration library as well.
+if(AMBIT_FUZZ)
+  file(GLOB CONFIG_FUZZ_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/config_*_fuzz.cpp)
+  foreach(f IN LISTS CONFIG_FUZZ_SRC)
+    get_filename_component(name ${f} NAME_WE)
+    if(NOT TARGET ${name})
+      add_executable(${name} ${f})
+      target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    endif()
+    target_link_libraries(${name} PRIVATE ambit_config)
+  endforeach()
+endif()
+
+# bench/config_bench.cpp joins the one benchmark program of the top level.
+if(TARGET ambit_bench)
+  target_link_libraries(ambit_bench PRIVATE ambit_config)
+endif()
