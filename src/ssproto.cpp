@@ -58,13 +58,12 @@ int unknown_type(ssproto_msg* m) {
 }
 
 // Minimal version: replaced family by family as the message families are
-// built (index ticks and trade variants; the stream-control blocks beyond
-// sign-on and online; depth queues and trade lists; backfill, priority and
-// firm orders; history and news; depth clear, program updates and transfers;
-// exchange control and stock states but 167, 170 and 171; summary lists and
-// depth changes; notices, global values and volume comparison; auctions and
-// multi-trades; the remaining control messages). Every type of those families
-// points here in the table.
+// built (the stream-control blocks beyond sign-on and online; backfill,
+// priority and firm orders; history and news; depth clear, program updates
+// and transfers; exchange control and stock states but 167, 170 and 171;
+// summary lists and depth changes; notices, global values and volume
+// comparison; auctions and multi-trades; the remaining control messages).
+// Every type of those families points here in the table.
 int not_built(ssproto_msg* m) {
   log(LOG_ERROR, kSrc, "type %d not built (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
       m->header + m->avail, m->nesting);
