@@ -35,3 +35,17 @@ if(AMBIT_TESTS)
   endforeach()
 endif()
 
+# The program's splash picture ("SPLASH" in the program folder), computed at
+# build time by ambit-splashgen (tools/splashgen.cpp). The splash test reads
+# it from AMBIT_SPLASH_FILE.
+if(TARGET ambit-splashgen)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/SPLASH
+                     COMMAND ambit-splashgen ${CMAKE_BINARY_DIR}/SPLASH
+                     DEPENDS ambit-splashgen
+                     COMMENT "Making the splash picture")
+  add_custom_target(ambit_splash ALL DEPENDS ${CMAKE_BINARY_DIR}/SPLASH)
+  if(TARGET splash_test)
+    add_dependencies(splash_test ambit_splash)
+    target_compile_definitions(splash_test PRIVATE AMBIT_SPLASH_FILE="${CMAKE_BINARY_DIR}/SPLASH")
+  endif()
+endif()

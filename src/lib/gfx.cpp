@@ -126,6 +126,11 @@ void gfx_set_viewport(int32_t w, int32_t h) {
   S.vh = h;
 }
 
+void gfx_viewport(int32_t *w, int32_t *h) {
+  *w = S.vw;
+  *h = S.vh;
+}
+
 int32_t gfx_max_texture_size() {
   if (S.max_texture < 0) {
     gfx_end();

@@ -7,9 +7,7 @@
 
 #include <cstdint>
 
-// A rectangle in window pixels (x, y, w, h; origin top left, y growing
-// downward): the widget header's record (ui/widget.h).
-struct rect;
+#include "lib/rect.h"
 
 // u32 RGBA, red in the low byte. In every drawing call a colour of 0 means
 // "keep the current colour", not transparent black.
@@ -27,6 +25,8 @@ constexpr uint32_t kGfxScissor = 4;
 void gfx_reset();
 void gfx_flush();
 void gfx_set_viewport(int32_t w, int32_t h);
+// The size last given to gfx_set_viewport (the window being drawn).
+void gfx_viewport(int32_t *w, int32_t *h);
 int32_t gfx_max_texture_size();
 
 uint32_t gfx_flags();

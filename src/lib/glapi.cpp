@@ -16,6 +16,7 @@ const gl_api glapi_real = {
     glReadPixels, glCopyTexSubImage2D, glFlush, glFinish,
     glDepthMask, glPixelTransferi, glPixelTransferf,
     glWindowPos2i, glDrawPixels,
+    glTexParameterfv, glPrioritizeTextures,
 };
 
 const gl_api *gl = &glapi_real;

@@ -83,6 +83,9 @@ struct gl_api {
   // into a buffer with them).
   void (*WindowPos2i)(GLint x, GLint y);
   void (*DrawPixels)(GLsizei w, GLsizei h, GLenum format, GLenum type, const GLvoid *pixels);
+  // Picture tiles (lib/splash).
+  void (*TexParameterfv)(GLenum target, GLenum pname, const GLfloat *params);
+  void (*PrioritizeTextures)(GLsizei n, const GLuint *textures, const GLclampf *priorities);
 };
 
 // The table in use; points at glapi_real unless a test installs another.

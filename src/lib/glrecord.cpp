@@ -309,6 +309,14 @@ void r_PixelTransferf(GLenum n, GLfloat v) {
   rec("PixelTransferf", en(n), f(v));
   if (fwd()) S.next->PixelTransferf(n, v);
 }
+void r_TexParameterfv(GLenum t, GLenum pn, const GLfloat *v) {
+  rec("TexParameterfv", en(t), en(pn), f(v[0]), f(v[1]), f(v[2]), f(v[3]));
+  if (fwd()) S.next->TexParameterfv(t, pn, v);
+}
+void r_PrioritizeTextures(GLsizei n, const GLuint *t, const GLclampf *p) {
+  rec("PrioritizeTextures", i(n), i(n > 0 ? (GLint)t[0] : 0), f(n > 0 ? p[0] : 0));
+  if (fwd()) S.next->PrioritizeTextures(n, t, p);
+}
 
 }  // namespace
 
@@ -336,6 +344,8 @@ const gl_api glapi_record = {
     .ReadPixels = r_ReadPixels, .CopyTexSubImage2D = r_CopyTexSubImage2D, .Flush = r_Flush,
     .Finish = r_Finish, .DepthMask = r_DepthMask, .PixelTransferi = r_PixelTransferi,
     .PixelTransferf = r_PixelTransferf, .WindowPos2i = r_WindowPos2i, .DrawPixels = r_DrawPixels,
+    .TexParameterfv = r_TexParameterfv,
+    .PrioritizeTextures = r_PrioritizeTextures,
 };
 
 void glrecord_start(bool forward) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "lib/glapi.h"
+#include "lib/splash.h"
 #include "lib/tex.h"
 #include "lib/timer.h"
 #include "log.h"
@@ -210,6 +211,7 @@ static void close_one(int index) {
       if (w->root) widget_hide_subtree(w->root);
       w->root = nullptr;
       tex_context_forget(index);
+      splash_forget_window(index);
       gui_plat_unlock(&w->plat);
     }
     w->root = nullptr;

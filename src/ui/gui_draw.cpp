@@ -14,14 +14,21 @@
 
 #include "lib/gfx.h"
 #include "lib/glapi.h"
+#include "lib/splash.h"
 #include "lib/tex.h"
 #include "log.h"
 #include "ui/container.h"
 #include "ui/gui_internal.h"
+#include "ui/tooltip.h"
 
 static const char kSrc[] = "src/ui/gui_draw";
 static constexpr int kSavedStep = 128;
 static constexpr colour kGripColour = 0xffc8c8c8;
+
+// The drag label's box where it was last drawn, and before that (w 0: none).
+static struct {
+  rect cur, prev;
+} L;
 
 int gui_draw_init(void) {
   if (G.saved) return 0;
@@ -189,6 +196,7 @@ int gui_draw_window(int index) {
     }
     log(LOG_WARN, kSrc, "resetting window %d %dx%d", index, w->frame.w, w->frame.h);
     tex_context_forget(index);
+    splash_forget_window(index);
     reset_gl_state(w);
   }
   widget *root = w->root;
@@ -201,6 +209,19 @@ int gui_draw_window(int index) {
   // A driver that leaves the back buffer undefined after a swap gets every
   // frame in full; the queue still decides when a frame is drawn.
   if (!w->plat.back_kept) w->full_redraw = 1;
+  // The widgets under the drag label's last box (and the one before) are
+  // drawn again, so the label leaves no trail where it moved from.
+  if (!gui_drag_label_showing()) L = {};
+  if (gui_drag_label_showing() && L.cur.w > 0) {
+    rect a = L.cur;
+    if (L.prev.w > 0) {
+      int32_t x0 = std::min(a.x, L.prev.x), y0 = std::min(a.y, L.prev.y);
+      int32_t x1 = std::max(a.x + a.w, L.prev.x + L.prev.w);
+      int32_t y1 = std::max(a.y + a.h, L.prev.y + L.prev.h);
+      a = {x0, y0, x1 - x0, y1 - y0};
+    }
+    if (!w->full_redraw) gui_queue_owners(index, &a);
+  }
   if (G.saved_cap < w->update_cap) {
     int cap = (w->update_cap + kSavedStep - 1) / kSavedStep * kSavedStep;
     auto *grown = (gui_update *)realloc(G.saved, (size_t)cap * sizeof(gui_update));
@@ -256,8 +277,12 @@ int gui_draw_window(int index) {
     w->full_redraw = 0;
     drawn = 1;
   }
-  // Minimal version: the drag label belongs to the tooltip module, which is
-  // not built yet, so no label is ever drawn here (gui_drag_label_showing).
+  int32_t mx, my;
+  if (gui_drag_label_showing() && gui_widget_mouse(root, &mx, &my)) {
+    L.prev = L.cur;
+    rect inner;
+    if (tooltip_draw(mx, my, &inner) == 0) L.cur = tooltip_last_box();
+  }
 
   if (!(w->flags & GUI_WIN_BORDERLESS)) {  // the resize grip, bottom right
     int32_t W = root->r.w, H = root->r.h;

@@ -14,6 +14,7 @@
 
 #include "log.h"
 #include "ui/gui_internal.h"
+#include "ui/tooltip.h"
 #include "ui/key.h"
 
 static const char kSrc[] = "src/ui/gui_input";
@@ -299,7 +300,7 @@ void gui_motion_event(int win, int32_t x, int32_t y) {
       I.pend_y = I.press_y;
       I.pend_n = 1;
       I.pending = 0;
-      I.label_showing = 0;  // Minimal version: no tooltip module, so no label
+      I.label_showing = tooltip_visible();
       if (G.drag_start_hook) G.drag_start_hook(p, &I.rec);
       mark_window_draw(win);
       return;
@@ -329,6 +330,8 @@ static void drop_focus_for(widget *w) {
 
 static void end_drag(widget *target) {
   if (G.drop_hook) G.drop_hook(target, &I.rec);
+  tooltip_hide_text();
+  tooltip_hide_number();
   I.label_showing = 0;
   gui_invalidate_window(-1);
   I.dragging = 0;

@@ -7,11 +7,9 @@
 
 #include <cstdint>
 
+#include "lib/rect.h"
+#include "lib/gfx.h"  // colour
 #include "ui/object.h"
-
-struct rect {
-  int32_t x, y, w, h;
-};
 
 struct size {
   int32_t w, h;
@@ -102,6 +100,7 @@ struct widget_class : object_class {
 
 constexpr int kWidgetSlots = 27;
 
+inline widget_class *widget_cls(const widget *w) { return w->cls; }
 inline object *widget_obj(widget *w) { return reinterpret_cast<object *>(w); }
 
 // The "widget" class (parent "object"), registered on first use.
@@ -139,3 +138,8 @@ widget_queue_fn widget_set_queue(widget_queue_fn fn);
 void widget_default_apply(widget *self, widget_apply_fn fn, void *arg, int n);
 widget *widget_default_find_at(widget *self, int32_t x, int32_t y);
 void widget_default_draw_area(widget *self, const rect *area);
+
+// The global widget style value the visual style hands to the toolkit
+// (its last field); 0 until a style is selected.
+void widget_set_style_value(int32_t v);
+int32_t widget_style_value();
