@@ -640,6 +640,9 @@ int fbox_show_flyaway(fbox *b, flyaway *f, int on) {
     flyaway_set_open(f, 1);
     S.laying_out = outer;
   } else {
+    // Closed at once first, so the layout does not take it for one opened
+    // behind the box's back.
+    cut_short(f);
     entry(n)->state = FBOX_REMOVED;
     widget_hide(f);
   }
