@@ -149,10 +149,15 @@ void typed(textbox *t, int c, uint32_t mods) {
 }
 
 void paste(textbox *t) {
-  uint32_t n = 0;
-  if (S.clip(nullptr, &n) != -1 || n == 0) return;
-  std::vector<char> buf(n + 1, 0);
-  if (S.clip(buf.data(), &n) != 0) return;
+  // One read for the usual short text; a second only for a longer one.
+  std::vector<char> buf(1024, 0);
+  uint32_t n = uint32_t(buf.size());
+  int r = S.clip(buf.data(), &n);
+  if (r != 0 && n > buf.size()) {
+    buf.assign(n, 0);
+    r = S.clip(buf.data(), &n);
+  }
+  if (r != 0) return;
   for (const char *p = buf.data(); *p; p++) {
     int c = (unsigned char)*p;
     typed(t, c < 32 || c == 127 ? ' ' : c, 0);
