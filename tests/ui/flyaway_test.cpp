@@ -25,33 +25,26 @@ namespace {
 
 const auto *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
 
-int no_queue(widget *, const rect *, widget_update_fn, int) { return 0; }
-
 // The clock of the fades and timers, moved by the tests.
 int64_t g_now = 100000;
 int64_t virtual_clock() { return g_now; }
 
-class Flyaway : public ::testing::Test {
+class Flyaway : public WidgetTest {
  public:
   static void SetUpTestSuite() {
-    ASSERT_EQ(tex_init(), 0);
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
+    WidgetTest::SetUpTestSuite();
     plat_set_test_clock(virtual_clock);
   }
   static void TearDownTestSuite() {
     plat_set_test_clock(nullptr);
-    gmap_fini();
-    tex_fini();
+    WidgetTest::TearDownTestSuite();
   }
 
  protected:
-  widget_queue_fn old_ = nullptr;
   fbox *box = nullptr;
   int32_t strip = 0;  // a closed flyaway's height: the font's line plus the strip margins
   void SetUp() override {
-    old_ = widget_set_queue(no_queue);
-    ASSERT_EQ(timer_init(), 0);
+    WidgetTest::SetUp();
     ASSERT_EQ(fade_init(), 0);
     int32_t ascent = 0, descent = 0;
     font_metrics(nullptr, nullptr, &ascent, &descent, 0);
@@ -61,8 +54,7 @@ class Flyaway : public ::testing::Test {
   void TearDown() override {
     widget_delete(box);
     fade_fini();
-    timer_fini();
-    widget_set_queue(old_);
+    WidgetTest::TearDown();
   }
   flyaway *add(const char *title, int32_t content_h) {
     flyaway *f = flyaway_new(box, title, 0, 0, 0xff404040u, 0, nullptr);

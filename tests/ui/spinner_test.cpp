@@ -23,8 +23,6 @@ namespace {
 
 const auto *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
 
-int no_queue(widget *, const rect *, widget_update_fn, int) { return 0; }
-
 int g_calls;
 void count(spinner *, void *, int32_t) { g_calls++; }
 void count_time(time_spinner *, void *, int32_t) { g_calls++; }
@@ -51,25 +49,11 @@ void click(widget *w, int32_t x) {
   w->cls->release(w, x, w->r.y + 5, 1);
 }
 
-class Spinner : public ::testing::Test {
- public:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(tex_init(), 0);
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    timer_init();
-  }
-  static void TearDownTestSuite() {
-    timer_fini();
-    gmap_fini();
-    tex_fini();
-  }
-
+class Spinner : public WidgetTest {
  protected:
-  widget_queue_fn old_ = nullptr;
   vbox *root = nullptr;
   void SetUp() override {
-    old_ = widget_set_queue(no_queue);
+    WidgetTest::SetUp();
     root = vbox_new(nullptr, 0, 0);
     widget_show(root);
     g_calls = 0;
@@ -77,7 +61,7 @@ class Spinner : public ::testing::Test {
   void TearDown() override {
     gui_set_focus(nullptr);
     widget_delete(root);
-    widget_set_queue(old_);
+    WidgetTest::TearDown();
   }
   spinner *spin(float value, float lo, float hi, float step, int decimals) {
     spinner *s = spinner_new(root, "", decimals, nullptr, nullptr, count, nullptr, 0, value, lo,

@@ -28,8 +28,6 @@ namespace {
 
 const auto *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
 
-int no_queue(widget *, const rect *, widget_update_fn, int) { return 0; }
-
 std::string g_codes;
 void record(textbox *, int code, void *, int32_t) { g_codes += char('0' + code); }
 
@@ -74,25 +72,11 @@ void press_keys(textbox *t, const std::string &script) {
   for (key_event k : keys(script)) t->cls->key_press(t, &k);
 }
 
-class Textbox : public ::testing::Test {
- public:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(tex_init(), 0);
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    timer_init();
-  }
-  static void TearDownTestSuite() {
-    timer_fini();
-    gmap_fini();
-    tex_fini();
-  }
-
+class Textbox : public WidgetTest {
  protected:
-  widget_queue_fn old_ = nullptr;
   vbox *root = nullptr;
   void SetUp() override {
-    old_ = widget_set_queue(no_queue);
+    WidgetTest::SetUp();
     root = vbox_new(nullptr, 0, 0);
     widget_show(root);
     g_codes.clear();
@@ -100,7 +84,7 @@ class Textbox : public ::testing::Test {
   void TearDown() override {
     gui_set_focus(nullptr);
     widget_delete(root);
-    widget_set_queue(old_);
+    WidgetTest::TearDown();
   }
   textbox *box(const char *text, int size, uint32_t flags, widget *parent = nullptr) {
     textbox *t = textbox_new(parent ? parent : root, text, size, flags, nullptr, nullptr, record,

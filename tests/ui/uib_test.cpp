@@ -55,30 +55,16 @@ std::string tree(widget *w) {
   return s;
 }
 
-class Uib : public ::testing::Test {
- public:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(tex_init(), 0);
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    timer_init();
-  }
-  static void TearDownTestSuite() {
-    timer_fini();
-    gmap_fini();
-    tex_fini();
-  }
-
+class Uib : public WidgetTest {
  protected:
-  widget_queue_fn old_ = nullptr;
   widget *made = nullptr;
   void SetUp() override {
-    old_ = widget_set_queue(no_queue);
+    WidgetTest::SetUp();
     uib_reset();
   }
   void TearDown() override {
     if (made) widget_delete(made);
-    widget_set_queue(old_);
+    WidgetTest::TearDown();
   }
   // Keeps w for deletion at the end (deleting the one kept before).
   std::string keep(widget *w) {
