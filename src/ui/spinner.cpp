@@ -285,7 +285,7 @@ void reqsize(widget *self, size *out) {
   font_text_size(b, font, sample(s));
   font_metrics(nullptr, nullptr, &ascent, &descent, font);
   out->w = a[0] + b[0] + 2 * (s->pad.left + s->pad.right);
-  out->h = std::max({a[1], b[1], ascent + descent - 1}) + 2 * (s->pad.top + s->pad.bottom);
+  out->h = std::max({a[1], b[1], ascent + descent - 1}) + s->pad.top + s->pad.bottom;
 }
 
 void shown_text(spinner *s, char *out, size_t n) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "atlasref.h"
 #include "lib/gmap.h"
 #include "lib/tex.h"
 #include "lib/timer.h"
@@ -219,6 +220,28 @@ TEST_F(Spinner, BlinkOnTheTimerClock) {
   EXPECT_EQ(s->timer, -1);
   widget_show(s);  // still editing: blinking again
   EXPECT_GE(s->timer, 0);
+}
+
+TEST_F(Spinner, RequestedSizeAgainstFreeTypeAdvances) {
+  const int font = 4;
+  FontRef ref(font);
+  ASSERT_TRUE(ref.ok());
+  int32_t style[kSpinnerStyle] = {font};
+  padding pad = {1, 2, 3, 4};
+  spinner *s = spinner_new(root, "Qty", 0, style, &pad, nullptr, nullptr, 0, 0, 0, 9, 1);
+  time_spinner *t = time_spinner_new(root, "At", 900, 0, 2359, nullptr, &pad, nullptr, nullptr, 0);
+  time_spinner_set_font(t, font);
+  auto width = [&](const char *text) {
+    int w = 0;
+    for (const char *p = text; *p; p++) w += ref.advance(*p);
+    return w;
+  };
+  size got;
+  s->cls->reqsize(s, &got);
+  EXPECT_EQ(got.w, width("Qty") + width("X: XXXX") + 2 * (2 + 4));  // horizontal padding twice
+  EXPECT_EQ(got.h, ref.ascent() + ref.descent() - 1 + 1 + 3);
+  t->cls->reqsize(t, &got);
+  EXPECT_EQ(got.w, width("At") + width("X: XX:XX") + 2 * (2 + 4));
 }
 
 TEST_F(Spinner, TimeStepTable) {
