@@ -9,12 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "atlasref.h"
 #include "lib/font.h"
+#include "lib/gfx.h"
+#include "lib/glrecord.h"
 #include "lib/gmap.h"
 #include "lib/tex.h"
 #include "lib/timer.h"
@@ -297,6 +300,44 @@ TEST_F(Textbox, ClickPlacesTheCursorByGlyphAdvances) {
   t->cls->press(t, 0, 10, 1);
   EXPECT_EQ(t->cursor, 2);
   EXPECT_EQ(gui_focus(), nullptr);
+}
+
+TEST_F(Textbox, CursorDrawnAfterTheGlyphsBeforeIt) {
+  const int font = 4;
+  FontRef ref(font);
+  ASSERT_TRUE(ref.ok());
+  int32_t style[kTextboxStyle] = {0, font, -1, 0, 0, 2, 0, 0, 2};
+  textbox *t = textbox_new(root, "MMMM", 40, 0, style, nullptr, record, nullptr, 0);
+  t->r = {10, 5, 200, 20};
+  widget_show(t);
+  gui_set_focus(t);
+  struct row {
+    int cursor;
+    bool shown;
+  } rows[] = {{0, true}, {2, true}, {4, true}, {2, false}};
+  for (const row &r : rows) {
+    t->cursor = r.cursor;
+    t->cursor_shown = 1;
+    t->blink_phase = r.shown ? 0 : 1;
+    int32_t ascent = 0, descent = 0;
+    font_metrics(nullptr, nullptr, &ascent, &descent, font);
+    const int x = 10 + 2 + r.cursor * ref.advance('M');
+    const int top = 5 + (20 - (ascent + descent)) / 2;  // the line centred in the box
+    std::vector<std::string> want = {
+        "Vertex2i(" + std::to_string(x) + "," + std::to_string(top) + ")",
+        "Vertex2i(" + std::to_string(x) + "," + std::to_string(top + ascent + descent) + ")",
+        "Vertex2i(" + std::to_string(x + 1) + "," + std::to_string(top + ascent + descent) + ")"};
+    std::vector<std::string> calls;
+    {
+      glrecord_scope rec;
+      gfx_reset();
+      widget_draw(t);
+      gfx_flush();
+      calls = glrecord_calls();
+    }
+    auto found = std::search(calls.begin(), calls.end(), want.begin(), want.end());
+    EXPECT_EQ(found != calls.end(), r.shown) << "cursor " << r.cursor;
+  }
 }
 
 TEST_F(Textbox, RequestedSizeFromTheFontMetrics) {
