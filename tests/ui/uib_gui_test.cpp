@@ -5,6 +5,9 @@
 // flashes it red, Tab again reaches the password box, whose drawn ink is
 // that of a read-only box showing as many stars; and text pasted from the
 // X clipboard (set with xclip) arrives with its tab turned into a blank.
+// A second form of two flyaways: a click on the first one's title strip
+// closes it through the frame loop (the deferred toggle, the animation on
+// its timer) and the second moves up into its place.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -17,6 +20,8 @@
 #include "pixeltest.h"
 #include "testlog.h"
 #include "ui/gui_internal.h"
+#include "ui/flyaway.h"
+#include "ui/label.h"
 #include "ui/textbox.h"
 #include "ui/uib.h"
 
@@ -146,6 +151,49 @@ TEST_F(UibGui, PasteFromTheClipboard) {
   guitest_xdo("key ctrl+v");
   ASSERT_TRUE(guitest_wait_for([&] { return std::string(textbox_text(tb(name))) == "ab cd"; }))
       << textbox_text(tb(name));
+}
+
+TEST_F(UibGui, ClickOnATitleStripClosesTheFlyaway) {
+  guitest_window::close_all();
+  widget_delete(root);
+  const uint32_t kStrip = 0xff205080u;
+  widget *first = nullptr, *second = nullptr, *text = nullptr;
+  root = uib_build(UIB_BIN, kBack,
+                     UIB_FBOX, 2, 0,
+                       UIB_DEF_FLY0, 0, kFont, kStrip, 0, nullptr, UIB_FLY_STYLE0,
+                       UIB_DEF_LABEL0, 0, kFont, 0, kInk, nullptr,
+                       UIB_FLYAWAY, "Orders", UIB_STORE_CONTAINER, &first,
+                         UIB_LABEL, "Buy 100 at 12.5", UIB_STORE, &text,
+                       UIB_CLOSE,
+                       UIB_FLYAWAY, "Trades", UIB_STORE_CONTAINER, &second,
+                         UIB_LABEL, "none",
+                       UIB_CLOSE,
+                     UIB_CLOSE,
+                   UIB_CLOSE);
+  ASSERT_NE(root, nullptr);
+  open();
+  flyaway *f = static_cast<flyaway *>(first);
+  ASSERT_TRUE(flyaway_is_open(f));
+  const rect was = text->r;
+  ASSERT_GT(was.h, 0);
+  EXPECT_GT(count_near(xw, was, kInk), 10);  // the content is drawn
+  const int32_t strip_h = flyaway_closed_size(f).h;
+  EXPECT_EQ(second->r.y, f->r.y + flyaway_open_size(f).h);
+
+  guitest_xdo("mousemove" + at(f->r.x + 30, f->r.y + strip_h / 2) + " click 1");
+  ASSERT_TRUE(guitest_wait_for([&] {
+    gui_tick();  // the deferred toggle, the animation's timers, the draw
+    return !flyaway_is_open(f) && f->timer < 0;
+  }));
+  EXPECT_EQ(f->r.h, strip_h);
+  EXPECT_EQ(second->r.y, f->r.y + strip_h);
+  EXPECT_FALSE(widget_is_shown(text));
+  settle();
+  // Where the content was, the second flyaway's strip is drawn now,
+  EXPECT_TRUE(near(guitest_window_pixel(xw, second->r.x + second->r.w - 4, second->r.y + 2),
+                   kStrip));
+  // and none of the first one's white text is left in that strip.
+  EXPECT_EQ(count_near(xw, {was.x, second->r.y, was.w, strip_h}, kInk), 0);
 }
 
 }  // namespace
