@@ -1,6 +1,7 @@
 // The text box. The text is laid out into the box's drawing list only when
-// it changed (or the box moved or was restyled); each frame draws the panel,
-// the list and the cursor. The blink timer runs while the box is shown: each
+// it, the font or the flags changed; when only the box moved (or its width
+// moved the aligned text) the list is shifted instead. Each frame draws the
+// panel, the list and the cursor. The blink timer runs while the box is shown: each
 // tick clears the error flash and blinks the cursor of the focused box.
 // Focus loss reaches the box through the gui's unfocus hook, which this
 // class installs when it registers.
@@ -280,7 +281,7 @@ void t_reqsize(widget *self, size *out) {
   out->h = ascent + descent - 1 + t->pad.top + t->pad.bottom;
 }
 
-void t_geometry_changed(widget *self) { relayout(as_tb(self)); }
+void t_geometry_changed(widget *self) { widget_redraw(self); }
 void t_restyle(widget *self) { relayout(as_tb(self)); }
 
 void t_show_children(widget *self) {
@@ -316,6 +317,13 @@ void t_draw(widget *self) {
     font_layout(&t->list, s, left, base, 0, t->style[1], &out);
     gmap_end(&t->list);
     t->text_changed = 0;
+    t->layouts++;
+    t->laid_x = left;
+    t->laid_y = base;
+  } else if (left != t->laid_x || base != t->laid_y) {
+    gmap_translate(&t->list, left - t->laid_x, base - t->laid_y);
+    t->laid_x = left;
+    t->laid_y = base;
   }
   if (!ink) ink = 0xffffffffu;
   rect clip_prev;

@@ -52,7 +52,9 @@ struct textbox : widget {
   int32_t cursor_shown, blink_phase;
   int32_t timer;  // -1 none
   gmap list;
-  int32_t text_changed;
+  int32_t text_changed;    // the text must be laid out again before drawing
+  int32_t laid_x, laid_y;  // where the list's text starts (left edge, baseline)
+  uint32_t layouts;        // times the text was laid out (for checks)
 };
 
 typeid_t textbox_type();

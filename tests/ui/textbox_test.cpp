@@ -340,6 +340,38 @@ TEST_F(Textbox, CursorDrawnAfterTheGlyphsBeforeIt) {
   }
 }
 
+TEST_F(Textbox, MovingShiftsTheListWithoutLayingOutAgain) {
+  const int font = 4;
+  int32_t style[kTextboxStyle] = {1, font};  // right-aligned: the width moves the text too
+  textbox *t = textbox_new(root, "Bid", 40, 0, style, nullptr, nullptr, nullptr, 0);
+  widget_show(t);
+  t->r = {10, 5, 200, 20};
+  widget_draw(t);
+  ASSERT_EQ(t->layouts, 1u);
+  t->r = {40, 30, 150, 24};
+  t->cls->geometry_changed(t);
+  widget_draw(t);
+  EXPECT_EQ(t->layouts, 1u);
+  // The shifted list equals a fresh layout at the new place.
+  int32_t sz[2];
+  font_text_size(sz, font, "Bid");
+  int32_t ascent = 0, descent = 0;
+  font_metrics(nullptr, nullptr, &ascent, &descent, font);
+  gmap ref;
+  gmap_setup(&ref, GMAP_QUADS, 16, 0);
+  gmap_begin(&ref, 16);
+  rect out;
+  font_layout(&ref, "Bid", 40 + 2 + (150 - 4) - sz[0], 30 + (24 - (ascent + descent)) / 2 + ascent,
+              0, font, &out);
+  gmap_end(&ref);
+  ASSERT_EQ(gmap_count(&t->list), gmap_count(&ref));
+  for (int i = 0; i < gmap_count(&ref); i++) EXPECT_EQ(t->list.vertices[i], ref.vertices[i]) << i;
+  gmap_release(&ref);
+  textbox_set_text(t, "Ask");  // a new text is laid out
+  widget_draw(t);
+  EXPECT_EQ(t->layouts, 2u);
+}
+
 TEST_F(Textbox, RequestedSizeFromTheFontMetrics) {
   const int font = 4;
   FontRef ref(font);
