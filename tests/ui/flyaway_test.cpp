@@ -84,6 +84,26 @@ TEST_F(Flyaway, ClosedAndOpenSizes) {
   EXPECT_STREQ(f->caption, "DEPTH");
 }
 
+TEST_F(Flyaway, HorizontalBoxClosesToCaptionColumns) {
+  fbox *row = fbox_new(nullptr, 1, 0);
+  flyaway *a = flyaway_new(row, "ab", 1, 0, 0, 0, nullptr);
+  probe_new(a, "a", 80, 10);
+  flyaway *b = flyaway_new(row, "cd", 1, 0, 0, 0, nullptr);
+  probe_new(b, "b", 80, 10);
+  int32_t em = 0;
+  font_metrics(&em, nullptr, nullptr, nullptr, 0);
+  const int32_t closed_w = em + 8, open_w = 80 + 0;  // content wider than the strip
+  row->r = {0, 0, open_w + closed_w, 40};
+  row->cls->geometry_changed(row);
+  EXPECT_EQ(fbox_entry_of(row, a)->state, FBOX_OPEN);
+  EXPECT_EQ(fbox_entry_of(row, b)->state, FBOX_CLOSED);  // added last: opened longest ago
+  EXPECT_EQ(b->r.w, closed_w);
+  EXPECT_EQ(b->r.h, 40);  // a closed column is as high as the box
+  EXPECT_EQ(b->r.x, open_w);
+  EXPECT_EQ(a->r.w, open_w);
+  widget_delete(row);
+}
+
 TEST_F(Flyaway, ShortSpaceClosesTheOneOpenedLongestAgo) {
   flyaway *a = add("a", 50), *b = add("b", 50), *c = add("c", 50);
   // Room for two open and one closed.
