@@ -52,17 +52,9 @@ void click(widget *w, int32_t x) {
 
 class Spinner : public WidgetTest {
  protected:
-  vbox *root = nullptr;
   void SetUp() override {
     WidgetTest::SetUp();
-    root = vbox_new(nullptr, 0, 0);
-    widget_show(root);
     g_calls = 0;
-  }
-  void TearDown() override {
-    gui_set_focus(nullptr);
-    widget_delete(root);
-    WidgetTest::TearDown();
   }
   spinner *spin(float value, float lo, float hi, float step, int decimals) {
     spinner *s = spinner_new(root, "", decimals, nullptr, nullptr, count, nullptr, 0, value, lo,

@@ -77,17 +77,9 @@ void press_keys(textbox *t, const std::string &script) {
 
 class Textbox : public WidgetTest {
  protected:
-  vbox *root = nullptr;
   void SetUp() override {
     WidgetTest::SetUp();
-    root = vbox_new(nullptr, 0, 0);
-    widget_show(root);
     g_codes.clear();
-  }
-  void TearDown() override {
-    gui_set_focus(nullptr);
-    widget_delete(root);
-    WidgetTest::TearDown();
   }
   textbox *box(const char *text, int size, uint32_t flags, widget *parent = nullptr) {
     textbox *t = textbox_new(parent ? parent : root, text, size, flags, nullptr, nullptr, record,

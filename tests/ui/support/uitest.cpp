@@ -111,9 +111,14 @@ void WidgetTest::TearDownTestSuite() {
   tex_fini();
 }
 
-void WidgetTest::SetUp() { old_queue_ = widget_set_queue(drop_request); }
+void WidgetTest::SetUp() {
+  old_queue_ = widget_set_queue(drop_request);
+  root = vbox_new(nullptr, 0, 0);
+  widget_show(root);
+}
 
 void WidgetTest::TearDown() {
   gui_set_focus(nullptr);
+  widget_delete(root);
   widget_set_queue(old_queue_);
 }

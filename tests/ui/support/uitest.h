@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/box.h"
 #include "ui/widget.h"
 
 // The runtime (quiet log with its memory copy) and object_init, before the
@@ -38,7 +39,8 @@ void probe_note(const char *name, const char *event);
 
 // A fixture for widgets that measure text, used without a window: the suite
 // loads the built-in atlas (its font metrics; no GL), the drawing-list cache
-// and the timers; each test drops redraw requests and ends with no focus.
+// and the timers; each test drops redraw requests, has a shown vbox `root`
+// to put widgets in, and ends with no focus and the root deleted.
 class WidgetTest : public ::testing::Test {
  public:
   static void SetUpTestSuite();
@@ -47,6 +49,7 @@ class WidgetTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  hbox *root = nullptr;  // a vbox (the box header's one record for both)
 
  private:
   widget_queue_fn old_queue_ = nullptr;
