@@ -69,8 +69,8 @@ constexpr uint64_t kByteHash[256] = {
 };
 
 static_assert(kByteHash[0] == 2078917053 && kByteHash[1] == 143302914 && kByteHash[2] == 1027100827 &&
-              kByteHash[3] == 1953210302 && kByteHash['A'] == 1746481261 && kByteHash['a'] == 1117546963 &&
-              kByteHash['0'] == 1639096332);
+              kByteHash[3] == 1953210302 && kByteHash[uint8_t{'A'}] == 1746481261 &&
+              kByteHash[uint8_t{'a'}] == 1117546963 && kByteHash[uint8_t{'0'}] == 1639096332);
 
 void* const kEmpty = nullptr;
 void* const kDeleted = reinterpret_cast<void*>(uintptr_t{1});

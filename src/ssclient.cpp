@@ -153,8 +153,9 @@ void usage_append(uint32_t kind, const instr* in, uint32_t number, ss_time now) 
   if (!r) return;  // the pool logged it; the request has gone anyway
   r->kind = kind;
   r->exchange = static_cast<uint32_t>(exchange_of(in));
-  strncpy(r->code, in->code, kCodeMax);
-  r->code[kCodeMax] = 0;
+  const size_t n = strnlen(in->code, kCodeMax);
+  memcpy(r->code, in->code, n);
+  r->code[n] = 0;
   r->number = number;
   r->time = now;
   r->next = nullptr;

@@ -119,6 +119,7 @@ void stop_all() {
 int ssmodel_init(uint32_t options) {
   stop_all();
   ssevent_set_requests(&kEventRequests);
+  ssevent_set_reset_hook(ssmodel_reset_exchange_keep_date);
   ssnotify_set_wait_hooks(ssclient_io_sleep, ssclient_abort_requested);
   if (ssmodel_store_init(options) < 0) {
     stop_all();

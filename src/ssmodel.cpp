@@ -121,15 +121,25 @@ int make_work_sets() {
 // Frees what an exchange owns outside the pools (which go whole at the end),
 // then the exchange. Runs after deferred freeing has ended, so every free
 // below happens at once.
+// Minute bars of an instrument's day records are allocated, not pooled.
+void free_day_bars(instr* in) {
+  for (ss_day* d = in->days.head; d; d = d->next) {
+    ssevent_free_day_record(d->bars);
+    d->bars = nullptr;
+  }
+}
+
 void free_exchange_contents(ss_exchange* ex) {
   for (uint64_t i = 0; i < ex->stocks.count; i++) {
     ss_stock* s = table_record<ss_stock>(&ex->stocks, i);
+    free_day_bars(s);
     if (s->history) dalloc_free(s->history);
     s->history = nullptr;
     growbuf_free(&s->scratch);
   }
   for (uint64_t i = 0; i < ex->indices.count; i++) {
     ss_index* x = table_record<ss_index>(&ex->indices, i);
+    free_day_bars(x);
     if (x->history) dalloc_free(x->history);
     x->history = nullptr;
     growbuf_free(&x->scratch);

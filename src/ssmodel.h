@@ -35,6 +35,7 @@ struct ss_notice;    // an exchange notice (notices module)
 struct ss_resume_node;  // a stock waiting to resume trading (event module)
 struct ss_day_bars;  // the minute bars of a past day (trade reader)
 struct ss_exchange;
+struct ss_broker;     // a broker code record (broker table)
 
 constexpr int kExchanges = 4;
 constexpr int kExchangeAsx = 0;
@@ -121,6 +122,17 @@ struct ss_list {
   T* tail;
 };
 
+// Hands a whole list to another owner: `to` takes from's links, published
+// for lock-free readers, and `from` is left empty. Whatever `to` held must
+// have been kept elsewhere by the caller (it is freed from there).
+template <class T>
+inline void ssmodel_move_list(ss_list<T>& to, ss_list<T>& from) {
+  ssmodel_publish(to.count, from.count);
+  ssmodel_publish(to.head, from.head);
+  ssmodel_publish(to.tail, from.tail);
+  from = ss_list<T>{};
+}
+
 // Event lists of an instrument or a past day: newest at the newest end.
 struct ss_event_list {
   uint32_t count;
@@ -135,6 +147,7 @@ struct ss_depth_order {
   uint64_t volume;
   uint32_t value;  // a 32-bit value of the depth message
   ss_depth_order* next;
+  const ss_broker* broker;  // where the exchange carries brokers, else null
 };
 
 // The extended model's depth order: order-priority details after the fields

@@ -31,7 +31,6 @@ static const char kSrc[] = "src/ssproto";
 
 namespace {
 
-constexpr uint32_t kAddedStockFlags = 31;   // request bits of a stock the stream adds
 constexpr int32_t kHexDumpMax = 256;
 constexpr int32_t kHexDumpLine = 16;
 constexpr int32_t kHexDumpBack = 96;        // bytes shown before a failing message
@@ -58,6 +57,14 @@ int unknown_type(ssproto_msg* m) {
   return PROTO_FAIL();
 }
 
+// Minimal version: replaced family by family as the message families are
+// built (index ticks and trade variants; the stream-control blocks beyond
+// sign-on and online; depth queues and trade lists; backfill, priority and
+// firm orders; history and news; depth clear, program updates and transfers;
+// exchange control and stock states but 167, 170 and 171; summary lists and
+// depth changes; notices, global values and volume comparison; auctions and
+// multi-trades; the remaining control messages). Every type of those families
+// points here in the table.
 int not_built(ssproto_msg* m) {
   log(LOG_ERROR, kSrc, "type %d not built (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
       m->header + m->avail, m->nesting);
@@ -86,15 +93,16 @@ struct type_range {
 };
 
 // Every type with a handler; the rest take the unknown-type path. The types
-// of families not built yet point at not_built. Messages
-// of an exchange's data stream count toward its position; control messages
-// and answers to requests do not.
+// of families not built yet point at not_built, one row per range, so that
+// building a family replaces its rows. Messages of an exchange's data stream
+// count toward its position; control messages and answers to requests do
+// not.
 constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts},
     {27, 27, not_built, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
-    {31, 31, not_built, kCounts},
+    {31, 31, do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
@@ -112,24 +120,24 @@ constexpr type_range kHandlers[] = {
     {57, 57, not_built, kCounts},
     {58, 58, not_built, kCounts},
     {59, 59, do_select_exchange, 0},
-    {60, 61, not_built, kCounts},
-    {62, 63, not_built, kCounts},
-    {64, 67, not_built, 0},
-    {68, 68, not_built, kCounts},
-    {69, 69, not_built, 0},
-    {70, 71, not_built, kCounts},
-    {72, 72, not_built, kCounts},
-    {75, 76, not_built, 0},
-    {80, 83, not_built, kCounts},
+    {60, 61, do_queue, kCounts},
+    {62, 63, do_queue_block, kCounts},
+    {64, 67, do_depth_answer, 0},
+    {68, 68, do_out_of_order, kCounts},
+    {69, 69, do_skip_word, 0},
+    {70, 71, do_trade_variant, kCounts},
+    {72, 72, do_trade_amend, kCounts},
+    {75, 76, do_trade_list, 0},
+    {80, 83, do_index_values, kCounts},
     {90, 90, not_built, kCounts},
     {91, 91, not_built, 0},
     {100, 101, not_built, 0},
     {102, 104, not_built, 0},
     {105, 105, not_built, 0},
-    {110, 111, not_built, 0},
-    {120, 120, not_built, 0},
-    {121, 121, not_built, kCounts},
-    {122, 122, not_built, 0},
+    {110, 111, do_history, 0},
+    {120, 120, do_history, 0},
+    {121, 121, do_news_today, kCounts},
+    {122, 122, do_news_summary, 0},
     {130, 133, not_built, kCounts},
     {140, 144, not_built, 0},
     {150, 151, not_built, 0},
@@ -568,6 +576,13 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
       return nullptr;
     }
     s->flags = kAddedStockFlags;
+  } else if (!m->given && !(s->flags & (kInCurrent | kInRequestBits))) {
+    // The stream names a stock for the first time since the model started or
+    // was reset (a reset leaves the record, not current, with no request
+    // bits). From here the stream carries its whole book, as for a stock it
+    // adds: without these bits a replay after a reset would stall every side
+    // that runs empty and ask for queues a fresh client never needs.
+    s->flags |= kAddedStockFlags;
   }
   warm_stock(s);
   m->stock = s;
@@ -601,6 +616,7 @@ ss_stock* ssproto_scratch_stock(int32_t nesting) {
 // State
 
 ss_exchange* ssproto_current_exchange(void) { return P.current; }
+void ssproto_set_current_exchange(ss_exchange* ex) { P.current = ex; }
 
 uint32_t ssproto_exchange_position(int32_t i) {
   return i >= 0 && i < kProtoPositions ? P.positions[i].load() : kProtoPositionNone;

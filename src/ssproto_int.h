@@ -8,6 +8,7 @@
 #include "ssproto.h"
 
 constexpr int kProtoNestingLevels = 2;  // work buffers and scratch stocks
+constexpr uint32_t kAddedStockFlags = 31;  // request bits of a stock the stream or an answer adds
 
 // The dispatcher's state, one instance (ssproto.cpp).
 struct proto_state {
@@ -66,13 +67,34 @@ int do_exchange_date(ssproto_msg* m);     // 54
 int do_signature(ssproto_msg* m);         // 166
 
 // ssproto_depth.cpp: stock depth, quote and trade messages.
+// A broker field where the exchange carries brokers and the stock's depth is
+// kept as orders (else none: an empty code); the field reader's result.
+int read_broker_field(ssproto_msg* m, const ss_stock* s, char* broker);
 int do_depth(ssproto_msg* m);  // 1-26, 32-39
 int do_quote(ssproto_msg* m);  // 28
 int do_trade(ssproto_msg* m);  // 29, 30
 
+// ssproto_queue.cpp: depth queue and trade-list messages, index tick and
+// trade variant messages.
+int do_queue(ssproto_msg* m);          // 60, 61
+int do_queue_block(ssproto_msg* m);    // 62, 63
+int do_depth_answer(ssproto_msg* m);   // 64-67
+int do_out_of_order(ssproto_msg* m);   // 68
+int do_skip_word(ssproto_msg* m);      // 69
+int do_trade_list(ssproto_msg* m);     // 75, 76
+int do_index_tick(ssproto_msg* m);     // 31
+int do_index_values(ssproto_msg* m);   // 80-83
+int do_trade_variant(ssproto_msg* m);  // 70, 71
+int do_trade_amend(ssproto_msg* m);    // 72
+
 // ssproto_state.cpp: exchange control and stock state messages.
 int do_stall(ssproto_msg* m);           // 167
 int do_exchange_state(ssproto_msg* m);  // 170, 171
+
+// ssproto_history.cpp: history and news messages.
+int do_history(ssproto_msg* m);       // 110, 111, 120
+int do_news_today(ssproto_msg* m);    // 121
+int do_news_summary(ssproto_msg* m);  // 122
 
 // ssproto_control.cpp: control messages.
 int do_ack(ssproto_msg* m);           // 242

@@ -803,6 +803,30 @@ TEST_F(SimTest, RequestsAreAnsweredAndRecordedWithTheirFields) {
   p.send(req);
 
   EXPECT_EQ(p.header(), 253u);  // the heartbeat's answer
+  // The partial bid queue of a stock with no book: an empty list.
+  EXPECT_EQ(p.header(), 64u);
+  EXPECT_EQ(p.byte(), 0u);
+  EXPECT_EQ(p.take(bhp.size()), bhp);
+  EXPECT_EQ(p.take(3), (bytes{0, 1, 0}));
+  // The history and news summary requests are answered from generated data:
+  // AIR's history from the exchange's date holds no day yet.
+  auto block = [&p]() {
+    growbuf gb{};
+    growbuf_init(&gb, 256, 256);
+    p.field([&](const uint8_t* d, int32_t n) { return decblk_inflate(d, n, &gb); });
+    bytes out = from(gb);
+    growbuf_free(&gb);
+    return out;
+  };
+  EXPECT_EQ(p.header(), 110u);
+  EXPECT_EQ(p.byte(), 1u);
+  EXPECT_EQ(p.code(), "AIR");
+  EXPECT_EQ(p.date16(), date_);
+  EXPECT_EQ(block(), (bytes{0, 0}));
+  EXPECT_EQ(p.header(), 122u);
+  EXPECT_EQ(p.byte(), 3u);
+  p.date16();
+  EXPECT_EQ(block(), bytes{});  // exchange 3 has no instruments
   EXPECT_EQ(p.header(), 242u);  // the acknowledgement
   const error_msg e = read_error(p);
   EXPECT_EQ(e.code, kSimErrRequest);

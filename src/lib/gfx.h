@@ -7,7 +7,9 @@
 
 #include <cstdint>
 
-#include "lib/rect.h"
+// A rectangle in window pixels (x, y, w, h; origin top left, y growing
+// downward): the widget header's record (ui/widget.h).
+struct rect;
 
 // u32 RGBA, red in the low byte. In every drawing call a colour of 0 means
 // "keep the current colour", not transparent black.

@@ -37,6 +37,20 @@ void call(button *b, uint32_t state) {
   if (b->callback) b->callback(b, state, b->arg, b->id);
 }
 
+// Calls back under the registry's deletion watch; false when the callback
+// deleted the button (then nothing may touch it).
+bool call_watched(button *b) {
+  int killed = 0;
+  object_watch(widget_obj(b), &killed);
+  call(b, b->state);
+  if (killed) {
+    log(LOG_WARN, kSrc, "button killed during callback");
+    return false;
+  }
+  object_unwatch(widget_obj(b));
+  return true;
+}
+
 void dirty_redraw(button *b) {
   b->dirty = 1;
   widget_redraw(b);
@@ -192,14 +206,7 @@ void b_release(widget *self, int32_t x, int32_t y, int button_no) {
   b->state &= ~(BUTTON_PRESSED | BUTTON_HELD);
   if (b->group) make_active(b->group, b);
   b->state |= BUTTON_IN_CALLBACK;
-  int killed = 0;
-  object_watch(widget_obj(b), &killed);
-  call(b, b->state);
-  if (killed) {
-    log(LOG_WARN, kSrc, "button killed during callback");
-    return;
-  }
-  object_unwatch(widget_obj(b));
+  if (!call_watched(b)) return;
   b->state &= ~BUTTON_IN_CALLBACK;
   if (b->text2[0]) b->dirty = 1;
   widget_redraw(b);
@@ -243,14 +250,7 @@ int b_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *d) {
 int b_drag_release(widget *self, widget *, int32_t, int32_t, int, drag_record *) {
   button *b = as_button(self);
   b->state = (b->state & ~(BUTTON_PRESSED | BUTTON_HELD | BUTTON_DRAGGED_OUT)) | BUTTON_DRAGGED_OUT;
-  int killed = 0;
-  object_watch(widget_obj(b), &killed);
-  call(b, b->state);
-  if (killed) {
-    log(LOG_WARN, kSrc, "button killed during callback");
-    return 0;
-  }
-  object_unwatch(widget_obj(b));
+  if (!call_watched(b)) return 0;
   b->state &= ~BUTTON_DRAGGED_OUT;
   widget_redraw(b);
   return 0;  // the target receives no drop
@@ -265,14 +265,7 @@ void b_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
   b->drop_x = x;
   b->drop_y = y;
   b->state |= BUTTON_DROPPED_ON;
-  int killed = 0;
-  object_watch(widget_obj(b), &killed);
-  call(b, b->state);
-  if (killed) {
-    log(LOG_WARN, kSrc, "button killed during callback");
-    return;
-  }
-  object_unwatch(widget_obj(b));
+  if (!call_watched(b)) return;
   b->state &= ~BUTTON_DROPPED_ON;
 }
 

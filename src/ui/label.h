@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "lib/gfx.h"  // colour
 #include "lib/gmap.h"
 #include "ui/container.h"  // padding
 #include "ui/widget.h"

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "lib/gfx.h"
+#include "ui/widget.h"  // rect
 
 constexpr int kTooltipLine = 99;  // characters of a line
 

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 
-#include "lib/rect.h"
-#include "lib/gfx.h"  // colour
 #include "ui/object.h"
+
+struct rect {
+  int32_t x, y, w, h;
+};
 
 struct size {
   int32_t w, h;
@@ -100,7 +102,6 @@ struct widget_class : object_class {
 
 constexpr int kWidgetSlots = 27;
 
-inline widget_class *widget_cls(const widget *w) { return w->cls; }
 inline object *widget_obj(widget *w) { return reinterpret_cast<object *>(w); }
 
 // The "widget" class (parent "object"), registered on first use.

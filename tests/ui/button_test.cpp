@@ -6,15 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
-#include "atlasref.h"
 #include "lib/font.h"
+#include "lib/glrecord.h"
 #include "lib/gmap.h"
+#include "lib/tex.h"
 #include "testlog.h"
 #include "ui/tooltip.h"
 #include "uitest.h"
+#include "widgetpix.h"
 
 namespace {
 
@@ -28,8 +32,6 @@ struct Call {
 std::vector<Call> g_calls;
 void record(button *b, uint32_t state, void *, int32_t id) { g_calls.push_back({b, state, id}); }
 
-int no_queue(widget *, const rect *, widget_update_fn, int) { return 0; }
-
 // A colour set whose entries differ: entry k fills with a colour of its own.
 button_colours entry_colours() {
   button_colours c{};
@@ -40,28 +42,12 @@ button_colours entry_colours() {
   return c;
 }
 
-class Button : public AtlasPixelTest {
+class Button : public WidgetPixelTest {
  protected:
-  static void SetUpTestSuite() {
-    AtlasPixelTest::SetUpTestSuite();
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-  }
-  static void TearDownTestSuite() {
-    gmap_fini();
-    AtlasPixelTest::TearDownTestSuite();
-  }
   button_colours colours = entry_colours();
-  std::vector<widget *> made;
-  widget_queue_fn old_queue = nullptr;
   void SetUp() override {
-    AtlasPixelTest::SetUp();
-    old_queue = widget_set_queue(no_queue);
+    WidgetPixelTest::SetUp();
     g_calls.clear();
-  }
-  void TearDown() override {
-    gfx_flush();
-    for (widget *w : made) widget_delete(w);
-    widget_set_queue(old_queue);
   }
   button *make(const char *text, uint32_t flags, button_group *g = nullptr, int32_t id = 0,
                rect r = {10, 10, 80, 24}) {
@@ -341,6 +327,37 @@ TEST_F(Button, PanelLookWhenTheEntryHasAnOutline) {
   EXPECT_FALSE(pixeltest_colour_at(40, 55, 0xff306090, 24));  // the red outline at the edge
   EXPECT_TRUE(pixeltest_colour_at(39, 55, 0xff000000));
   panel_set_textures(-1, -1, -1, -1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Button, IconTintedAndMeasured) {
+  const int32_t kIcon = 3;
+  int32_t isz[2];
+  tex_size(isz, kIcon);
+  ASSERT_GT(isz[0], 0);
+  colours.entry[0] = {4, 0xff202020, 0xff00ff00, 0, 0};
+  button *b = button_new(nullptr, "", kIcon, 0, 0, nullptr, &colours, record, nullptr, 0);
+  made.push_back(b);
+  b->r = {40, 40, 80, 60};
+  widget_show(b);
+  size s;
+  b->cls->reqsize(b, &s);
+  EXPECT_EQ(s.w, isz[0] + 8);  // the icon alone, plus the padding
+  glrecord_scope rec(true);
+  widget_draw(b);
+  gfx_flush();
+  // Tinted with the entry's text colour, centred in a button without text.
+  const auto &calls = glrecord_calls();
+  auto green = std::find(calls.begin(), calls.end(), "Color4ub(0,255,0,255)");
+  ASSERT_NE(green, calls.end());
+  int32_t x0 = 40 + (80 - isz[0]) / 2, y0 = 40 + (60 - isz[1]) / 2;
+  bool placed = false;
+  for (auto it = green; it != calls.end(); ++it)
+    placed |= *it == "Vertex2i(" + std::to_string(x0) + "," + std::to_string(y0) + ")";
+  EXPECT_TRUE(placed);
 }
 
 }  // namespace

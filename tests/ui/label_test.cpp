@@ -9,45 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "atlasref.h"
 #include "lib/font.h"
 #include "lib/glrecord.h"
 #include "lib/gmap.h"
 #include "uitest.h"
+#include "widgetpix.h"
 
 namespace {
 
 const auto *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
 using Calls = std::vector<std::string>;
 
-int g_queued;
-int count_queue(widget *, const rect *, widget_update_fn, int) {
-  g_queued++;
-  return 0;
-}
-
-class Label : public AtlasPixelTest {
+class Label : public WidgetPixelTest {
  protected:
-  static void SetUpTestSuite() {
-    AtlasPixelTest::SetUpTestSuite();
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-  }
-  static void TearDownTestSuite() {
-    gmap_fini();
-    AtlasPixelTest::TearDownTestSuite();
-  }
-  std::vector<widget *> made;
-  widget_queue_fn old_queue = nullptr;
-  void SetUp() override {
-    AtlasPixelTest::SetUp();
-    old_queue = widget_set_queue(count_queue);
-    g_queued = 0;
-  }
-  void TearDown() override {
-    gfx_flush();
-    for (widget *w : made) widget_delete(w);
-    widget_set_queue(old_queue);
-  }
   label *make(const char *text, rect r, uint32_t align, int32_t font, colour bg, colour fg,
               const padding *pad = nullptr) {
     label *l = label_new(nullptr, text, align, font, bg, fg, pad);
@@ -87,10 +61,10 @@ TEST_F(Label, LaysOutOnlyWhenSomethingChanged) {
       {"restyle", [](label *x) { x->cls->restyle(x); }, 6, 1},
   };
   for (auto &s : steps) {
-    g_queued = 0;
+    queued = 0;
     l->flags &= ~WIDGET_DIRTY;
     s.change(l);
-    EXPECT_EQ(g_queued, s.queued) << s.what;
+    EXPECT_EQ(queued, s.queued) << s.what;
     widget_draw(l);
     EXPECT_EQ(l->layouts, s.layouts) << s.what;
   }
@@ -224,10 +198,10 @@ TEST_F(Label, ClickOnTheTextOnly) {
     EXPECT_EQ(clicks.n, c.clicks) << c.x << "," << c.y;
   }
   EXPECT_EQ(clicks.last, 42);
-  g_queued = 0;
+  queued = 0;
   l->flags &= ~WIDGET_DIRTY;
   l->cls->leave(l);  // the underline may have to go
-  EXPECT_EQ(g_queued, 1);
+  EXPECT_EQ(queued, 1);
 }
 
 }  // namespace
