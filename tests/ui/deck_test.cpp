@@ -10,15 +10,12 @@ namespace {
 
 const auto *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
 
-int no_queue(widget *, const rect *, widget_update_fn, int) { return 0; }
-
-class Deck : public ::testing::Test {
+class Deck : public WidgetTest {
  protected:
-  widget_queue_fn old_ = nullptr;
   deck *d = nullptr;
   probe *p[3] = {};
   void SetUp() override {
-    old_ = widget_set_queue(no_queue);
+    WidgetTest::SetUp();
     d = deck_new(nullptr);
     widget_show(d);
     p[0] = probe_new(d, "a", 10, 80);
@@ -27,7 +24,7 @@ class Deck : public ::testing::Test {
   }
   void TearDown() override {
     widget_delete(d);
-    widget_set_queue(old_);
+    WidgetTest::TearDown();
   }
 };
 

@@ -32,12 +32,7 @@ struct place_case {
   bool warns;
 };
 
-class Grid : public ::testing::Test {
- protected:
-  widget_queue_fn old_ = nullptr;
-  void SetUp() override { old_ = widget_set_queue(no_queue); }
-  void TearDown() override { widget_set_queue(old_); }
-};
+class Grid : public WidgetTest {};
 
 TEST_F(Grid, PlacementTable) {
   const std::vector<place_case> cases = {

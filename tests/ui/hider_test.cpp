@@ -10,14 +10,7 @@ namespace {
 
 const auto *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
 
-int no_queue(widget *, const rect *, widget_update_fn, int) { return 0; }
-
-class Hider : public ::testing::Test {
- protected:
-  widget_queue_fn old_ = nullptr;
-  void SetUp() override { old_ = widget_set_queue(no_queue); }
-  void TearDown() override { widget_set_queue(old_); }
-};
+class Hider : public WidgetTest {};
 
 TEST_F(Hider, RequestTable) {
   struct row {
