@@ -7,7 +7,9 @@
 // X clipboard (set with xclip) arrives with its tab turned into a blank.
 // A second form of two flyaways: a click on the first one's title strip
 // closes it through the frame loop (the deferred toggle, the animation on
-// its timer) and the second moves up into its place.
+// its timer) and the second moves up into its place. A third form of a
+// spinner and a time spinner: arrow clicks step them, a click in the middle
+// and typed digits with Return commit a value.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,6 +24,7 @@
 #include "ui/gui_internal.h"
 #include "ui/flyaway.h"
 #include "ui/label.h"
+#include "ui/spinner.h"
 #include "ui/textbox.h"
 #include "ui/uib.h"
 
@@ -194,6 +197,56 @@ TEST_F(UibGui, ClickOnATitleStripClosesTheFlyaway) {
                    kStrip));
   // and none of the first one's white text is left in that strip.
   EXPECT_EQ(count_near(xw, {was.x, second->r.y, was.w, strip_h}, kInk), 0);
+}
+
+TEST_F(UibGui, SpinnersClickedAndTyped) {
+  guitest_window::close_all();
+  widget_delete(root);
+  widget *sp = nullptr, *ts = nullptr;
+  padding pad = {2, 2, 2, 2};
+  root = uib_build(UIB_BIN, kBack,
+                     UIB_VBOX, 0, 8,
+                       UIB_DEF_SPIN0, kFont, kInk, kFill, 0, kInk, kFocused, 2, 0, 0, 0, &pad,
+                       UIB_SPIN_STYLE0,
+                       UIB_SIZER, 0, nullptr, nullptr, 1.0,
+                         UIB_SPINNER, "Qty", 5.0, 0.0, 10.0, 1.0, 0, 1, UIB_STORE, &sp,
+                       UIB_CLOSE,
+                       UIB_SIZER, 0, nullptr, nullptr, 1.0,
+                         UIB_TIME, "At", 930, 900, 1700, 2, UIB_STORE, &ts,
+                       UIB_CLOSE,
+                     UIB_CLOSE,
+                   UIB_CLOSE);
+  ASSERT_NE(root, nullptr);
+  time_spinner_set_font(static_cast<time_spinner *>(ts), kFont);
+  open();
+  auto *s = static_cast<spinner *>(sp);
+  auto *t = static_cast<time_spinner *>(ts);
+  ASSERT_GT(s->r.w, 30);
+  const int sy = s->r.y + s->r.h / 2, ty = t->r.y + t->r.h / 2;
+
+  guitest_xdo("mousemove" + at(s->r.x + s->r.w - 3, sy) + " click 1");  // the up arrow
+  ASSERT_TRUE(guitest_wait_for([&] { return spinner_value(s) == 6.0f; }));
+  guitest_xdo("mousemove" + at(s->r.x + 3, sy) + " click --repeat 3 1");  // down three times
+  ASSERT_TRUE(guitest_wait_for([&] { return spinner_value(s) == 3.0f; }));
+  guitest_xdo("mousemove" + at(s->r.x + s->r.w / 2, sy) + " click 1");  // start typing
+  ASSERT_TRUE(guitest_wait_for([&] { return s->editing == 1; }));
+  guitest_xdo("type --delay 30 8.6");
+  ASSERT_TRUE(guitest_wait_for([&] { return std::string(s->text) == "8.6"; }));
+  guitest_xdo("key Return");
+  ASSERT_TRUE(guitest_wait_for([&] { return s->editing == 0; }));
+  EXPECT_EQ(spinner_value(s), 9.0f);  // rounded to no decimals
+  EXPECT_STREQ(s->text, "9");
+
+  guitest_xdo("mousemove" + at(t->r.x + t->r.w - 3, ty) + " click 1");
+  ASSERT_TRUE(guitest_wait_for([&] { return time_spinner_value(t) == 935; }));
+  guitest_xdo("mousemove" + at(t->r.x + t->r.w / 2, ty) + " click 1");
+  ASSERT_TRUE(guitest_wait_for([&] { return t->editing == 1; }));
+  guitest_xdo("key --delay 30 BackSpace BackSpace BackSpace BackSpace");
+  guitest_xdo("type --delay 30 3:15");  // an afternoon time in 12-hour form
+  ASSERT_TRUE(guitest_wait_for([&] { return std::string(t->text) == "3:15"; })) << t->text;
+  guitest_xdo("key Return");
+  ASSERT_TRUE(guitest_wait_for([&] { return t->editing == 0; }));
+  EXPECT_EQ(time_spinner_value(t), 1515);
 }
 
 }  // namespace
