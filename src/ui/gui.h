@@ -171,6 +171,9 @@ void gui_window_closed(int win);
 widget *gui_focus(void);
 void gui_set_focus(widget *w);
 void gui_unfocus(widget *w);
+// A hook told of every shown, sensitive widget that loses the focus (by
+// gui_unfocus or a press elsewhere), before it is redrawn; at most four.
+void gui_add_unfocus_hook(void (*fn)(widget *w));
 int gui_has_focus(widget *w);
 void gui_forget_widget(widget *w);
 void gui_mouse(int *win, int32_t *x, int32_t *y);

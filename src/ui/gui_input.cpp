@@ -321,11 +321,31 @@ void gui_motion_event(int win, int32_t x, int32_t y) {
   }
 }
 
+// The controls that commit what was typed when the focus leaves them (the
+// text box, the spinners) install a hook each; every hook is told of every
+// widget that loses the focus and acts only on its own class.
+static struct {
+  void (*fn[4])(widget *w);
+  int n;
+} U;
+
+void gui_add_unfocus_hook(void (*fn)(widget *w)) {
+  for (int i = 0; i < U.n; i++)
+    if (U.fn[i] == fn) return;
+  if (U.n < 4) U.fn[U.n++] = fn;
+}
+
+static void focus_left(widget *old) {
+  if (!widget_is_shown(old) || (old->flags & WIDGET_INSENSITIVE)) return;
+  for (int i = 0; i < U.n; i++) U.fn[i](old);
+  widget_redraw(old);
+}
+
 static void drop_focus_for(widget *w) {
   if (I.focus == w) return;
   widget *old = I.focus;
   I.focus = nullptr;
-  if (old && widget_is_shown(old) && !(old->flags & WIDGET_INSENSITIVE)) widget_redraw(old);
+  if (old) focus_left(old);
 }
 
 static void end_drag(widget *target) {
@@ -500,8 +520,7 @@ int gui_has_focus(widget *w) { return w && I.focus == w; }
 void gui_unfocus(widget *w) {
   if (!w || I.focus != w) return;
   I.focus = nullptr;
-  // Minimal version: no text box class yet, so there is nothing to commit.
-  if (widget_is_shown(w) && !(w->flags & WIDGET_INSENSITIVE)) widget_redraw(w);
+  focus_left(w);
 }
 
 void gui_forget_widget(widget *w) {

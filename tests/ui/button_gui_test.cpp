@@ -5,11 +5,7 @@
 // (the tooltip) follows the pointer and goes when the drag ends.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "guitest.h"
@@ -23,43 +19,8 @@
 #include "ui/tooltip.h"
 
 #include <SDL2/SDL.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 namespace {
-
-bool wait_for(const std::function<bool()> &done, int ms = 5000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > end) return false;
-    gui_plat_pump_events();
-    gui_deliver_drag_motion();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling pace, not a wait
-  }
-}
-
-void xdo(const std::string &args) { ASSERT_EQ(system(("xdotool " + args).c_str()), 0) << args; }
-
-// One pixel of a window as the X server shows it, as a colour (red low).
-uint32_t window_pixel(uint64_t xw, int x, int y) {
-  Display *d = XOpenDisplay(nullptr);
-  uint32_t out = 0xdeadbeef;
-  if (XImage *img = XGetImage(d, (Window)xw, x, y, 1, 1, AllPlanes, ZPixmap)) {
-    unsigned long p = XGetPixel(img, 0, 0);
-    out = 0xff000000u | (uint32_t)((p >> 16) & 0xff) | (uint32_t)(p & 0xff00) |
-          (uint32_t)((p & 0xff) << 16);
-    XDestroyImage(img);
-  }
-  XCloseDisplay(d);
-  return out;
-}
-
-bool near(uint32_t a, uint32_t b, int tol = 3) {
-  for (int sh = 0; sh < 24; sh += 8)
-    if (abs((int)((a >> sh) & 0xff) - (int)((b >> sh) & 0xff)) > tol) return false;
-  return true;
-}
 
 struct Call {
   std::string name;
@@ -100,25 +61,18 @@ class ButtonGui : public ::testing::Test {
     root = tw_new(nullptr, "root", {0, 0, 300, 200}, 0xff202020);
   }
   void TearDown() override {
-    gui_window_close(-1);
-    G.quit = 0;
+    guitest_window::close_all();
     widget_delete(root);
     tooltip_show_text(nullptr);
   }
+  guitest_window gw;
   void open() {
-    rect frame = {100, 100, 300, 200};
-    win = gui_window_open(root, &frame, 0);
-    ASSERT_GE(win, 0);
-    settle();
-    xw = gui_plat_x11_window(&G.wins[win].plat);
-    xdo("windowfocus --sync " + std::to_string(xw));
+    ASSERT_TRUE(gw.open(root, {100, 100, 300, 200}));
+    win = gw.win;
+    xw = gw.xw;
   }
-  void settle() {
-    for (int n = 0; G.wins[win].needs_draw && n < 20; n++) gui_draw_window(win);
-  }
-  std::string at(int x, int y) {
-    return " --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y);
-  }
+  void settle() { gw.settle(); }
+  std::string at(int x, int y) { return gw.at(x, y); }
   button *add(const char *text, uint32_t flags, rect r, button_group *g = nullptr) {
     button *b = button_new(root, text, -1, 0, flags, g, &colours, record, nullptr, 0);
     b->r = r;
@@ -135,8 +89,8 @@ TEST_F(ButtonGui, ClicksTogglesAndRadios) {
   open();
   ASSERT_EQ(g.active, r1);
 
-  xdo("mousemove" + at(60, 35) + " click 1");
-  ASSERT_TRUE(wait_for([] { return g_calls.size() >= 2; }));
+  guitest_xdo("mousemove" + at(60, 35) + " click 1");
+  ASSERT_TRUE(guitest_wait_for([] { return g_calls.size() >= 2; }));
   ASSERT_EQ(g_calls.size(), 2u);
   // Pressed inside with the pointer over it, then released: the callback
   // runs with the pointer's hover, and with 32 while inside it.
@@ -145,33 +99,33 @@ TEST_F(ButtonGui, ClicksTogglesAndRadios) {
   EXPECT_EQ(push->state, (uint32_t)BUTTON_HOVER);
 
   g_calls.clear();
-  xdo("mousemove" + at(60, 95) + " click 1");
-  ASSERT_TRUE(wait_for([] { return g_calls.size() >= 2; }));
+  guitest_xdo("mousemove" + at(60, 95) + " click 1");
+  ASSERT_TRUE(guitest_wait_for([] { return g_calls.size() >= 2; }));
   EXPECT_TRUE(toggle->state & BUTTON_ACTIVE);
   EXPECT_FALSE(push->state & BUTTON_HOVER);  // the pointer left it
   g_calls.clear();
-  xdo("click 1");
-  ASSERT_TRUE(wait_for([] { return g_calls.size() >= 2; }));
+  guitest_xdo("click 1");
+  ASSERT_TRUE(guitest_wait_for([] { return g_calls.size() >= 2; }));
   EXPECT_FALSE(toggle->state & BUTTON_ACTIVE);
   g_calls.clear();
-  xdo("click 1");
-  ASSERT_TRUE(wait_for([] { return g_calls.size() >= 2; }));
+  guitest_xdo("click 1");
+  ASSERT_TRUE(guitest_wait_for([] { return g_calls.size() >= 2; }));
   EXPECT_TRUE(toggle->state & BUTTON_ACTIVE);
 
   g_calls.clear();
-  xdo("mousemove" + at(200, 95) + " click 1");
-  ASSERT_TRUE(wait_for([] { return g_calls.size() >= 2; }));
+  guitest_xdo("mousemove" + at(200, 95) + " click 1");
+  ASSERT_TRUE(guitest_wait_for([] { return g_calls.size() >= 2; }));
   EXPECT_EQ(g.active, r2);
   EXPECT_FALSE(r1->state & BUTTON_ACTIVE);
 
   // Pressed, then released outside: one call only, and the look restored.
   g_calls.clear();
-  xdo("mousemove" + at(60, 35) + " mousedown 1 mousemove" + at(60, 150) + " mouseup 1");
-  ASSERT_TRUE(wait_for([&] { return !g_calls.empty() && !(push->state & BUTTON_HELD); }));
+  guitest_xdo("mousemove" + at(60, 35) + " mousedown 1 mousemove" + at(60, 150) + " mouseup 1");
+  ASSERT_TRUE(guitest_wait_for([&] { return !g_calls.empty() && !(push->state & BUTTON_HELD); }));
   EXPECT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(push->state & (BUTTON_PRESSED | BUTTON_HELD), 0u);
-  xdo("mousemove" + at(280, 190));
-  ASSERT_TRUE(wait_for([&] { return push->state == 0; }));
+  guitest_xdo("mousemove" + at(280, 190));
+  ASSERT_TRUE(guitest_wait_for([&] { return push->state == 0; }));
 
   // The look of each state as the window shows it.
   settle();
@@ -183,13 +137,13 @@ TEST_F(ButtonGui, ClicksTogglesAndRadios) {
                {"r1, group member", 165, 25, 3},
                {"r2, group active", 165, 85, 4}};
   for (auto &l : looks)
-    EXPECT_TRUE(near(window_pixel(xw, l.x, l.y), colours.entry[l.entry].fill))
-        << l.name << ": " << std::hex << window_pixel(xw, l.x, l.y);
+    EXPECT_TRUE(guitest_near(guitest_window_pixel(xw, l.x, l.y), colours.entry[l.entry].fill))
+        << l.name << ": " << std::hex << guitest_window_pixel(xw, l.x, l.y);
   // Hovering the radio member shows entry 6 once drawn.
-  xdo("mousemove" + at(200, 95));
-  ASSERT_TRUE(wait_for([&] { return (r2->state & BUTTON_HOVER) != 0; }));
+  guitest_xdo("mousemove" + at(200, 95));
+  ASSERT_TRUE(guitest_wait_for([&] { return (r2->state & BUTTON_HOVER) != 0; }));
   settle();
-  EXPECT_TRUE(near(window_pixel(xw, 165, 85), colours.entry[6].fill));
+  EXPECT_TRUE(guitest_near(guitest_window_pixel(xw, 165, 85), colours.entry[6].fill));
 }
 
 TEST_F(ButtonGui, LinkLabelClicked) {
@@ -201,20 +155,20 @@ TEST_F(ButtonGui, LinkLabelClicked) {
   open();
   rect t = l->text_rect;
   ASSERT_GT(t.w, 0);
-  xdo("mousemove" + at(t.x + t.w / 2, t.y + t.h / 2) + " click 1");
-  ASSERT_TRUE(wait_for([] { return clicks == 1; }));
+  guitest_xdo("mousemove" + at(t.x + t.w / 2, t.y + t.h / 2) + " click 1");
+  ASSERT_TRUE(guitest_wait_for([] { return clicks == 1; }));
   settle();  // the underline under the pointer, on the bottom row
-  EXPECT_TRUE(near(window_pixel(xw, t.x + t.w / 2, 163), 0xffffffff));
-  xdo("mousemove" + at(t.x + t.w + 30, t.y + 2) + " click 1");  // beside the text
-  xdo("mousemove" + at(280, 190));
-  ASSERT_TRUE(wait_for([&] {
+  EXPECT_TRUE(guitest_near(guitest_window_pixel(xw, t.x + t.w / 2, 163), 0xffffffff));
+  guitest_xdo("mousemove" + at(t.x + t.w + 30, t.y + 2) + " click 1");  // beside the text
+  guitest_xdo("mousemove" + at(280, 190));
+  ASSERT_TRUE(guitest_wait_for([&] {
     int x, y, w;
     gui_mouse(&w, &x, &y);
     return x == 280;
   }));
   EXPECT_EQ(clicks, 1);
   settle();
-  EXPECT_TRUE(near(window_pixel(xw, t.x + t.w / 2, 163), 0xff303030));  // underline gone
+  EXPECT_TRUE(guitest_near(guitest_window_pixel(xw, t.x + t.w / 2, 163), 0xff303030));  // underline gone
 }
 
 TEST_F(ButtonGui, DragLabelFollowsThePointer) {
@@ -224,21 +178,21 @@ TEST_F(ButtonGui, DragLabelFollowsThePointer) {
   button *src = add("Drag me", BUTTON_DRAG_SOURCE, {20, 20, 100, 30});
   button *dst = add("Target", BUTTON_ACCEPTS_DROPS, {160, 120, 100, 30});
   open();
-  xdo("mousemove" + at(60, 35) + " mousedown 1 mousemove" + at(70, 40) + " mousemove" +
+  guitest_xdo("mousemove" + at(60, 35) + " mousedown 1 mousemove" + at(70, 40) + " mousemove" +
       at(150, 60));
-  ASSERT_TRUE(wait_for([] { return gui_dragging() != 0; }));
+  ASSERT_TRUE(guitest_wait_for([] { return gui_dragging() != 0; }));
   EXPECT_TRUE(tooltip_visible());
-  ASSERT_TRUE(wait_for([] {
+  ASSERT_TRUE(guitest_wait_for([] {
     int x, y, w;
     gui_mouse(&w, &x, &y);
     return x == 150 && y == 60;
   }));
   settle();
   // The label: below the pointer by 16, drawn over the window's contents.
-  EXPECT_TRUE(near(window_pixel(xw, 152, 78), kTip)) << std::hex << window_pixel(xw, 152, 78);
+  EXPECT_TRUE(guitest_near(guitest_window_pixel(xw, 152, 78), kTip)) << std::hex << guitest_window_pixel(xw, 152, 78);
   g_calls.clear();
-  xdo("mousemove" + at(200, 130) + " mouseup 1");
-  ASSERT_TRUE(wait_for([] { return gui_dragging() == 0; }));
+  guitest_xdo("mousemove" + at(200, 130) + " mouseup 1");
+  ASSERT_TRUE(guitest_wait_for([] { return gui_dragging() == 0; }));
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].name, "Drag me");
   EXPECT_EQ(g_calls[0].state & BUTTON_DRAGGED_OUT, (uint32_t)BUTTON_DRAGGED_OUT);
@@ -246,7 +200,7 @@ TEST_F(ButtonGui, DragLabelFollowsThePointer) {
   EXPECT_EQ(src->state & (BUTTON_PRESSED | BUTTON_HELD), 0u);
   (void)dst;
   settle();
-  EXPECT_FALSE(near(window_pixel(xw, 152, 78), kTip));  // no trail
+  EXPECT_FALSE(guitest_near(guitest_window_pixel(xw, 152, 78), kTip));  // no trail
 }
 
 }  // namespace

@@ -2,14 +2,20 @@
 // the operations the input dispatch and the window draw call on it.
 #include "guitest.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include "lib/gfx.h"
 #include "pixeltest.h"
 #include "testlog.h"
 #include "ui/gui.h"
+#include "ui/gui_internal.h"
 
 #include <SDL2/SDL.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -182,4 +188,71 @@ void tw_log_draws(bool on) { g_draws = on; }
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
     return ::testing::AssertionFailure() << "SDL video: " << SDL_GetError();
   return ::testing::AssertionSuccess();
+}
+
+bool guitest_wait_for(const std::function<bool()> &done, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > end) return false;
+    gui_plat_pump_events();
+    gui_deliver_drag_motion();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling pace, not a wait
+  }
+}
+
+void guitest_xdo(const std::string &args) {
+  ASSERT_EQ(system(("xdotool " + args).c_str()), 0) << args;
+}
+
+std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r) {
+  std::vector<uint32_t> out;
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return out;
+  if (XImage *img = XGetImage(d, (Window)xwindow, r.x, r.y, (unsigned)r.w, (unsigned)r.h,
+                              AllPlanes, ZPixmap)) {
+    for (int y = 0; y < r.h; y++)
+      for (int x = 0; x < r.w; x++) {
+        unsigned long p = XGetPixel(img, x, y);
+        out.push_back(0xff000000u | (uint32_t)((p >> 16) & 0xff) | (uint32_t)(p & 0xff00) |
+                      (uint32_t)((p & 0xff) << 16));
+      }
+    XDestroyImage(img);
+  }
+  XCloseDisplay(d);
+  return out;
+}
+
+uint32_t guitest_window_pixel(uint64_t xwindow, int x, int y) {
+  std::vector<uint32_t> p = guitest_window_pixels(xwindow, rect{x, y, 1, 1});
+  return p.empty() ? 0xdeadbeefu : p[0];
+}
+
+bool guitest_near(uint32_t a, uint32_t b, int tol) {
+  for (int sh = 0; sh < 24; sh += 8)
+    if (abs((int)((a >> sh) & 0xff) - (int)((b >> sh) & 0xff)) > tol) return false;
+  return true;
+}
+
+::testing::AssertionResult guitest_window::open(widget *root, rect frame) {
+  win = gui_window_open(root, &frame, 0);
+  if (win < 0) return ::testing::AssertionFailure() << "gui_window_open failed";
+  settle();
+  xw = gui_plat_x11_window(&G.wins[win].plat);
+  if (system(("xdotool windowfocus --sync " + std::to_string(xw)).c_str()) != 0)
+    return ::testing::AssertionFailure() << "xdotool windowfocus failed";
+  return ::testing::AssertionSuccess();
+}
+
+void guitest_window::settle() {
+  for (int n = 0; G.wins[win].needs_draw && n < 20; n++) gui_draw_window(win);
+}
+
+std::string guitest_window::at(int x, int y) const {
+  return " --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y);
+}
+
+void guitest_window::close_all() {
+  gui_window_close(-1);
+  G.quit = 0;
 }

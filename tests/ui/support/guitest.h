@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,3 +40,33 @@ void tw_log_draws(bool on);
 // Mesa's driver, whose process-long allocations the leak checker would then
 // report without names.
 ::testing::AssertionResult guitest_start_gui(const char *app_name);
+
+// Input through xdotool and pixels read from the X server, for tests of
+// gui windows driven from outside.
+//
+// Pumps the platform's events (and a pending drag motion) until done()
+// holds or ms pass; whether it held. No blind sleeps: a 1 ms polling pace.
+bool guitest_wait_for(const std::function<bool()> &done, int ms = 5000);
+// Runs "xdotool <args>"; a failure of the test when it fails.
+void guitest_xdo(const std::string &args);
+// The pixels of a window's rect as the X server shows them, row by row, as
+// colours (red in the low byte, alpha 255).
+std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r);
+uint32_t guitest_window_pixel(uint64_t xwindow, int x, int y);
+// Red, green and blue each within tol.
+bool guitest_near(uint32_t a, uint32_t b, int tol = 3);
+
+// A gui window opened on a widget tree for input from xdotool.
+struct guitest_window {
+  int win = -1;
+  uint64_t xw = 0;  // the X window
+  // Opens the window at `frame`, draws what is queued and gives it the
+  // keyboard.
+  ::testing::AssertionResult open(widget *root, rect frame);
+  // Draws until nothing is queued (at most 20 passes).
+  void settle();
+  // xdotool's " --window W x y" for a point of the window.
+  std::string at(int x, int y) const;
+  // Closes every gui window and clears the quit flag for the next test.
+  static void close_all();
+};
