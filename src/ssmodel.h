@@ -34,6 +34,7 @@ struct ss_notice;    // an exchange notice (notices module)
 struct ss_resume_node;  // a stock waiting to resume trading (event module)
 struct ss_day_bars;  // the minute bars of a past day (trade reader)
 struct ss_exchange;
+struct ss_broker;     // a broker code record (broker table)
 
 constexpr int kExchanges = 4;
 constexpr int kExchangeAsx = 0;
@@ -133,6 +134,7 @@ struct ss_depth_order {
   uint64_t volume;
   uint32_t value;  // a 32-bit value of the depth message
   ss_depth_order* next;
+  const ss_broker* broker;  // where the exchange carries brokers, else null
 };
 
 // The extended model's depth order: order-priority details after the fields

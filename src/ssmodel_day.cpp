@@ -179,6 +179,10 @@ void reset_stock(ss_stock* s, int32_t mode, ss_time cutoff) {
     ssmodel_publish(r.next, nullptr);
   }
   s->speed = -1;
+  // The stream that follows a reset tells this stock's prices from 0 again,
+  // as it does for a stock it adds; a reference left from before the reset
+  // would misread every relative price of the replay.
+  s->price_ref = 0;
   for (int i = 0; i < 3; i++) {
     s->vcmp_volume[i] = 0;
     s->vcmp_diff[i] = 0;

@@ -10,6 +10,7 @@
 // before the header and puts it back on 0 or -1.
 #include "ssproto.h"
 #include "ssproto_int.h"
+#include "ssproto_queue.h"
 
 #include <atomic>
 #include <cstdio>
@@ -93,7 +94,7 @@ constexpr type_range kHandlers[] = {
     {27, 27, not_built, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
-    {31, 31, not_built, kCounts},
+    {31, 31, ssproto_do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
@@ -111,15 +112,15 @@ constexpr type_range kHandlers[] = {
     {57, 57, not_built, kCounts},
     {58, 58, not_built, kCounts},
     {59, 59, do_select_exchange, 0},
-    {60, 61, not_built, kCounts},
-    {62, 63, not_built, kCounts},
-    {64, 67, not_built, 0},
-    {68, 68, not_built, kCounts},
-    {69, 69, not_built, 0},
-    {70, 71, not_built, kCounts},
-    {72, 72, not_built, kCounts},
-    {75, 76, not_built, 0},
-    {80, 83, not_built, kCounts},
+    {60, 61, ssproto_do_queue, kCounts},
+    {62, 63, ssproto_do_queue_block, kCounts},
+    {64, 67, ssproto_do_depth_answer, 0},
+    {68, 68, ssproto_do_out_of_order, kCounts},
+    {69, 69, ssproto_do_skip_word, 0},
+    {70, 71, ssproto_do_trade_variant, kCounts},
+    {72, 72, ssproto_do_trade_amend, kCounts},
+    {75, 76, ssproto_do_trade_list, 0},
+    {80, 83, ssproto_do_index_values, kCounts},
     {90, 90, not_built, kCounts},
     {91, 91, not_built, 0},
     {100, 101, not_built, 0},
@@ -561,6 +562,13 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
       return nullptr;
     }
     s->flags = kAddedStockFlags;
+  } else if (!m->given && !(s->flags & (kInCurrent | kInRequestBits))) {
+    // The stream names a stock for the first time since the model started or
+    // was reset (a reset leaves the record, not current, with no request
+    // bits). From here the stream carries its whole book, as for a stock it
+    // adds: without these bits a replay after a reset would stall every side
+    // that runs empty and ask for queues a fresh client never needs.
+    s->flags |= kAddedStockFlags;
   }
   warm_stock(s);
   m->stock = s;
