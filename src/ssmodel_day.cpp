@@ -183,6 +183,14 @@ void reset_stock(ss_stock* s, int32_t mode, ss_time cutoff) {
   // as it does for a stock it adds; a reference left from before the reset
   // would misread every relative price of the replay.
   s->price_ref = 0;
+  s->stream_time = 0;
+  // Yesterday's auction and second volume and value would otherwise show as
+  // today's indicative price and feed today's average price.
+  ssmodel_auction_clear(&s->auction);
+  s->second_volume = s->second_value = 0;
+  s->average_price = 0;
+  s->first_price = 0;
+  s->last_trade_time = 0;
   for (int i = 0; i < 3; i++) {
     s->vcmp_volume[i] = 0;
     s->vcmp_diff[i] = 0;
