@@ -583,7 +583,9 @@ void ssmodel_reset_all(int32_t mode);
 // the exchange (stocks, indices, issuers, lists, old news) for the mode.
 ss_time ssmodel_reset_date(ss_exchange* ex, ss_time date);
 void ssmodel_reset_records(ss_exchange* ex, int32_t mode, ss_time cutoff);
-// Every stock and index loses its speed index, every exchange its speed count.
+// Every stock and index loses its speed index, every exchange its speed count;
+// the streams' running references (stock prices and stream times, each
+// exchange's header code and time) start from nothing again.
 void ssmodel_clear_speeds(void);
 // Frees one slice of the fast reset's queue (housekeeping); 0 when empty.
 int ssmodel_fast_reset_free(void);

@@ -268,9 +268,18 @@ void ssmodel_reset_records(ss_exchange* ex, int32_t mode, ss_time cutoff) {
 void ssmodel_clear_speeds(void) {
   for (ss_exchange* ex : M.ex) {
     if (!ex) continue;
-    for (uint64_t i = 0; i < ex->stocks.count; i++) table_record<ss_stock>(&ex->stocks, i)->speed = -1;
+    // A restarted stream tells every price and time from nothing again: a
+    // reference kept from before would misread its relative fields.
+    for (uint64_t i = 0; i < ex->stocks.count; i++) {
+      ss_stock* s = table_record<ss_stock>(&ex->stocks, i);
+      s->speed = -1;
+      s->price_ref = 0;
+      s->stream_time = 0;
+    }
     for (uint64_t i = 0; i < ex->indices.count; i++) table_record<ss_index>(&ex->indices, i)->speed = -1;
     ex->speed_count = 0;
     ex->index_speed_count = 0;
+    ex->cur_code[0] = '\0';
+    ex->cur_time = 0;
   }
 }
