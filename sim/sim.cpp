@@ -99,6 +99,7 @@ struct exchange_rec {
   int64_t set_at_ms = 0;  // the exchange clock's reading when cfg.time was set
   uint32_t signature = 0;
   std::vector<uint8_t> log;
+  std::vector<uint8_t> snapshot;  // summary messages served before a stream read from its start
   std::vector<uint32_t> units;  // start offsets of the appended units, ascending
   std::set<std::string> instruments;
   std::map<std::string, sim_stock_ref> books;  // as of the end of `log` (sim_market_flush)
@@ -637,9 +638,11 @@ bool sign_on(sim_server* s, conn* c, const sim_entry& e) {
   }
   for (uint32_t i = 0; i < kSimExchanges; i++) {
     const exchange_rec& ex = s->exchanges[i];
-    if (!c->streams[i] || from[i] >= ex.log.size()) continue;
+    const bool snapshot = c->streams[i] && from[i] == 0 && !ex.snapshot.empty();
+    if (!snapshot && (!c->streams[i] || from[i] >= ex.log.size())) continue;
     if (c->selected != int32_t(i)) sim_msg_select(&catchup.gb, i);
     c->selected = int32_t(i);
+    if (snapshot) growbuf_append(&catchup.gb, ex.snapshot.data(), uint32_t(ex.snapshot.size()));
     growbuf_append(&catchup.gb, ex.log.data() + from[i], uint32_t(ex.log.size() - from[i]));
   }
   sim_msg_expecting(&seq.gb, uint32_t(catchup.size()));
@@ -1083,6 +1086,17 @@ int sim_add_exchange(sim_server* s, const sim_exchange& exchange) {
   ex.set_at_ms = exchange_clock_ms(s);
   if (!ex.present) ex.signature = ex.r.nonzero32();
   ex.present = true;
+  return 0;
+}
+
+int sim_set_snapshot(sim_server* s, uint32_t index, const std::vector<uint8_t>& bytes) {
+  if (!valid_index(index, "set snapshot")) return -1;
+  std::lock_guard<std::mutex> lk(s->mu);
+  if (!s->exchanges[index].present) {
+    log(LOG_ERROR, kSrc, "set snapshot: no exchange %u", index);
+    return -1;
+  }
+  s->exchanges[index].snapshot = bytes;
   return 0;
 }
 
