@@ -639,6 +639,8 @@ int ssmodel_rank_value_compare(const ss_stock* a, const ss_stock* b);
 
 // Names are copied: the caller's texts may be short-lived.
 void ssmodel_set_stock_names(ss_stock* stock, const char* name1, const char* name2);
+// The same for any instrument (indices and issuers: no sibling codes).
+void ssmodel_set_names(instr* in, const char* name1, const char* name2);
 void ssmodel_set_issuer_code(ss_stock* stock, const char* code);
 void ssmodel_set_capital(ss_stock* stock, uint32_t a, uint32_t b, uint32_t c, uint64_t shares);
 void ssmodel_set_option(ss_stock* stock, const char* underlying, uint32_t kind, ss_time expiry,
