@@ -61,14 +61,6 @@ bool depth_only_marked(const ss_exchange* ex, int32_t i) {
   return static_cast<uint32_t>(i) < S.depth_only_n ? S.depth_only[i] != 0 : S.depth_only_rest != 0;
 }
 
-// Change in hundredths of a percent, rounded in single precision as the
-// displays round it; 0 when either value is 0.
-int32_t percent(uint32_t now, uint32_t before) {
-  if (!now || !before) return 0;
-  const float pct = static_cast<float>(static_cast<int64_t>(now) - before) * 10000.0f / static_cast<float>(before);
-  return static_cast<int32_t>(pct < 0 ? pct - 0.5f : pct + 0.5f);
-}
-
 // The entry at position i names `in`; c is the exchange's speed count and
 // `at` the instrument the table has at i (when i < c). 0, or -1 after ERROR.
 int speed_check(const ss_exchange* ex, const instr* in, int32_t speed, int32_t i, uint32_t c, const instr* at) {
@@ -376,7 +368,7 @@ int decsum_decode_index(ss_exchange* ex, const uint8_t* data, int32_t n) {
     x->low = low;
     x->value = last;
     x->change = last && base ? static_cast<int32_t>(static_cast<int64_t>(last) - base) : 0;
-    x->change_pct = percent(last, base);
+    x->change_pct = ssutil_change_pct(last, base);
     x->last_tick_time = t;
     if (tracks && last) {
       uint32_t track_value;
