@@ -7,6 +7,7 @@
 // kicks) and drained by the connection thread alone, so a link's bytes keep
 // their queued order and its sent stream positions move in step with it.
 #include "sim.h"
+#include "sim_lists.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -98,8 +99,11 @@ struct exchange_rec {
   int64_t set_at_ms = 0;  // the exchange clock's reading when cfg.time was set
   uint32_t signature = 0;
   std::vector<uint8_t> log;
+  std::vector<uint8_t> snapshot;  // summary messages served before a stream read from its start
   std::vector<uint32_t> units;  // start offsets of the appended units, ascending
   std::set<std::string> instruments;
+  std::map<std::string, sim_stock_ref> books;  // as of the end of `log` (sim_market_flush)
+  bool brokers = false;                        // the books' depth and trades carry brokers
   rng r;
 
   // A client may resume at the start of any unit or at the end.
@@ -634,9 +638,11 @@ bool sign_on(sim_server* s, conn* c, const sim_entry& e) {
   }
   for (uint32_t i = 0; i < kSimExchanges; i++) {
     const exchange_rec& ex = s->exchanges[i];
-    if (!c->streams[i] || from[i] >= ex.log.size()) continue;
+    const bool snapshot = c->streams[i] && from[i] == 0 && !ex.snapshot.empty();
+    if (!snapshot && (!c->streams[i] || from[i] >= ex.log.size())) continue;
     if (c->selected != int32_t(i)) sim_msg_select(&catchup.gb, i);
     c->selected = int32_t(i);
+    if (snapshot) growbuf_append(&catchup.gb, ex.snapshot.data(), uint32_t(ex.snapshot.size()));
     growbuf_append(&catchup.gb, ex.log.data() + from[i], uint32_t(ex.log.size() - from[i]));
   }
   sim_msg_expecting(&seq.gb, uint32_t(catchup.size()));
@@ -742,8 +748,13 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
         const bool known = e->exchange >= 0 && e->exchange < kSimExchanges && s->exchanges[e->exchange].present &&
                            it != s->users.end() && visible(it->second.cfg, uint32_t(e->exchange)) &&
                            s->exchanges[e->exchange].instruments.count(e->code);
-        if (!known)
+        if (!known) {
           sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
+        } else {
+          const exchange_rec& ex = s->exchanges[e->exchange];
+          auto book = ex.books.find(e->code);
+          sim_answer_lists(&m.gb, *e, book == ex.books.end() ? nullptr : &book->second, ex.cfg.date, ex.brokers);
+        }
       }
       break;
   }
@@ -1078,6 +1089,17 @@ int sim_add_exchange(sim_server* s, const sim_exchange& exchange) {
   return 0;
 }
 
+int sim_set_snapshot(sim_server* s, uint32_t index, const std::vector<uint8_t>& bytes) {
+  if (!valid_index(index, "set snapshot")) return -1;
+  std::lock_guard<std::mutex> lk(s->mu);
+  if (!s->exchanges[index].present) {
+    log(LOG_ERROR, kSrc, "set snapshot: no exchange %u", index);
+    return -1;
+  }
+  s->exchanges[index].snapshot = bytes;
+  return 0;
+}
+
 int sim_add_instrument(sim_server* s, uint32_t index, const char* code) {
   if (!valid_index(index, "add instrument")) return -1;
   if (!code || !code[0] || strlen(code) > size_t(kCodecCodeChars)) {
@@ -1133,9 +1155,34 @@ int sim_parse_misbehaviour(const char* text, sim_misbehaviour* out) {
   return 0;
 }
 
+namespace {
+
+int append_locked(sim_server* s, uint32_t index, const void* bytes, int32_t n);
+
+// sim_append and the books after those bytes, under one lock.
+int append_with_books(sim_server* s, uint32_t index, const void* bytes, int32_t n,
+                      const std::map<std::string, sim_stock_ref>& books, bool brokers) {
+  if (!valid_index(index, "append") || n < 0) return -1;
+  std::lock_guard<std::mutex> lk(s->mu);
+  const int r = append_locked(s, index, bytes, n);
+  if (r == 0) {
+    s->exchanges[index].books = books;
+    s->exchanges[index].brokers = brokers;
+  }
+  return r;
+}
+
+}  // namespace
+
 int sim_append(sim_server* s, uint32_t index, const void* bytes, int32_t n) {
   if (!valid_index(index, "append") || n < 0) return -1;
   std::lock_guard<std::mutex> lk(s->mu);
+  return append_locked(s, index, bytes, n);
+}
+
+namespace {
+
+int append_locked(sim_server* s, uint32_t index, const void* bytes, int32_t n) {
   exchange_rec& ex = s->exchanges[index];
   if (!ex.present) {
     log(LOG_ERROR, kSrc, "append: no exchange %u", index);
@@ -1149,6 +1196,8 @@ int sim_append(sim_server* s, uint32_t index, const void* bytes, int32_t n) {
   }
   return 0;
 }
+
+}  // namespace
 
 int sim_new_day(sim_server* s, uint32_t index) {
   if (!valid_index(index, "new day")) return -1;
@@ -1348,7 +1397,7 @@ bool locate(const sim_stock_ref& s, int side, uint32_t position, size_t* li, siz
 
 // An order appended at the end of its price's level, the level made in
 // price order when new.
-void ref_add(sim_stock_ref& s, int side, uint32_t price, uint64_t volume) {
+void ref_add(sim_stock_ref& s, int side, uint32_t price, uint64_t volume, const char* broker) {
   std::vector<sim_level>& levels = s.sides[side];
   auto it = levels.begin();
   while (it != levels.end() && better(side, it->price, price)) ++it;
@@ -1358,11 +1407,13 @@ void ref_add(sim_stock_ref& s, int side, uint32_t price, uint64_t volume) {
     it = levels.insert(it, l);
   }
   it->orders.push_back(volume);
+  if (broker) it->brokers.push_back(broker);
 }
 
 void ref_delete(sim_stock_ref& s, int side, size_t li, size_t oi) {
   std::vector<sim_level>& levels = s.sides[side];
   levels[li].orders.erase(levels[li].orders.begin() + long(oi));
+  if (oi < levels[li].brokers.size()) levels[li].brokers.erase(levels[li].brokers.begin() + long(oi));
   if (levels[li].orders.empty()) levels.erase(levels.begin() + long(li));
 }
 
@@ -1422,7 +1473,7 @@ int sim_market_add(sim_market* m, const char* code, ss_time time, int side, uint
   d.volume = volume;
   d.broker = market_broker(m, broker);
   const int r = write_depth(m, s, type, side, time, d);
-  if (r > 0) ref_add(s, side, price, volume);
+  if (r > 0) ref_add(s, side, price, volume, d.broker);
   return r;
 }
 
@@ -1503,7 +1554,7 @@ int sim_market_change_top(sim_market* m, const char* code, ss_time time, int sid
   const int r = write_depth(m, s, type, side, time, d);
   if (r > 0) {
     ref_delete(s, side, 0, 0);
-    ref_add(s, side, p, v);
+    ref_add(s, side, p, v, d.broker);
   }
   return r;
 }
@@ -1547,9 +1598,11 @@ int sim_market_trade(sim_market* m, const char* code, ss_time time, uint32_t pri
   }
   sim_stock_ref& s = market_stock(m, code);
   const uint32_t type = price == s.last ? kSimMsgTradeAtLast : kSimMsgTrade;
-  if (sim_msg_trade(&m->unit.gb, m->hdr, type, time, code, price, volume, market_broker(m, buyer),
-                    market_broker(m, seller), &s.price_ref, m->o.brokers) < 0)
+  const char* buy = market_broker(m, buyer);
+  const char* sell = market_broker(m, seller);
+  if (sim_msg_trade(&m->unit.gb, m->hdr, type, time, code, price, volume, buy, sell, &s.price_ref, m->o.brokers) < 0)
     return -1;
+  s.trade_list.push_back(sim_trade{time, price, volume, buy ? buy : "", sell ? sell : ""});
   // A plain trade sets the last price (and the open when there is none) and
   // counts for high, low and volume.
   if (s.open == 0) s.open = price;
@@ -1559,6 +1612,23 @@ int sim_market_trade(sim_market* m, const char* code, ss_time time, uint32_t pri
   s.volume += volume;
   s.trades++;
   note(m, s, type, time, price, volume);
+  return int(type);
+}
+
+int sim_market_queue(sim_market* m, const char* code, ss_time time, int side) {
+  if (!valid_code(code) || !valid_side(side)) return -1;
+  auto it = m->stocks.find(code);
+  if (it == m->stocks.end()) {
+    log(LOG_ERROR, kSrc, "market: no stock %s", code);
+    return -1;
+  }
+  sim_stock_ref& s = it->second;
+  msgbuf list;
+  const uint32_t type = kSimMsgQueueBid + uint32_t(side);
+  if (sim_list_queue(&list.gb, s, side, time, m->o.date, m->o.brokers) < 0 ||
+      sim_msg_queue(&m->unit.gb, m->hdr, type, time, code, list.data(), int32_t(list.size())) < 0)
+    return -1;
+  note(m, s, type, time, 0, 0);
   return int(type);
 }
 
@@ -1702,7 +1772,9 @@ int32_t sim_market_script(sim_market* m, uint64_t seed, const std::vector<std::s
 }
 
 int sim_market_flush(sim_market* m, sim_server* sim) {
-  const int r = m->unit.size() ? sim_append(sim, m->o.index, m->unit.data(), int32_t(m->unit.size())) : 0;
+  const int r = m->unit.size()
+                    ? append_with_books(sim, m->o.index, m->unit.data(), int32_t(m->unit.size()), m->stocks, m->o.brokers)
+                    : 0;
   growbuf_reset(&m->unit.gb);
   sim_hdr_restart(m->hdr);
   return r;

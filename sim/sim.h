@@ -180,6 +180,11 @@ int sim_append(sim_server* sim, uint32_t index, const void* bytes, int32_t n);
 // client's position at the stream's length.
 int sim_new_day(sim_server* sim, uint32_t index);
 uint32_t sim_signature(sim_server* sim, uint32_t index);
+// Summary messages (which do not count toward the stream position) served in
+// the catch-up of every client that reads exchange `index`'s stream from its
+// start, before the stream (sim_snapshot.h writes them). 0, or -1 for an
+// unknown exchange.
+int sim_set_snapshot(sim_server* sim, uint32_t index, const std::vector<uint8_t>& bytes);
 uint32_t sim_stream_length(sim_server* sim, uint32_t index);
 
 // Sessions. `user` null means every session online. Each returns the
@@ -226,11 +231,21 @@ struct sim_market_options {
   bool brokers = false;  // its depth and trades carry brokers
   bool speeds = false;   // name stocks by speed number once they have one
   bool journal = true;   // keep the journal of every message written
+  ss_time date = 0;      // the exchange's date, which queue order times are told from
 };
 
 struct sim_level {
   uint32_t price = 0;
-  std::vector<uint64_t> orders;  // volumes, head of the queue first
+  std::vector<uint64_t> orders;      // volumes, head of the queue first
+  std::vector<std::string> brokers;  // each order's broker (with brokers), else empty
+};
+
+// A trade the market wrote, as the client's trade list must hold it.
+struct sim_trade {
+  ss_time time = 0;
+  uint32_t price = 0;
+  uint64_t volume = 0;
+  std::string buyer, seller;  // with brokers
 };
 
 struct sim_stock_ref {
@@ -240,6 +255,7 @@ struct sim_stock_ref {
   uint32_t close = 0, open = 0, high = 0, low = 0, last = 0;
   uint64_t volume = 0;
   uint32_t trades = 0;
+  std::vector<sim_trade> trade_list;  // in the order written
   uint32_t top(int side) const { return sides[side].empty() ? 0 : sides[side].front().price; }
   uint32_t orders(int side) const;
 };
@@ -277,6 +293,11 @@ int sim_market_quote(sim_market* m, const char* code, ss_time time, uint8_t flag
 int sim_market_trade(sim_market* m, const char* code, ss_time time, uint32_t price, uint64_t volume,
                      const char* buyer = nullptr, const char* seller = nullptr);
 
+// The stock's whole queue of one side as one message (60 bids, 61 offers),
+// its orders stamped `time`: what a client's side is after it. The type, or
+// -1 (a queue too long for one message, no such stock).
+int sim_market_queue(sim_market* m, const char* code, ss_time time, int side);
+
 // n random operations of every kind over the stocks named (added to the
 // market as needed), zero to two seconds apart from *time on, which moves
 // on. The same seed writes the same messages. Returns n, or -1 when an
@@ -287,7 +308,10 @@ int32_t sim_market_script(sim_market* m, uint64_t seed, const std::vector<std::s
 std::string sim_market_code(uint32_t i);
 
 // The pending unit: flush appends it to exchange options.index of the server
-// (0, -1 when sim_append refuses); take appends it to `out`. Either way the
+// (0, -1 when sim_append refuses) and, under the same lock, gives the server
+// the market's books as they stand after it: the server answers depth and
+// trade-list requests (kinds 10-13, 50, 51, 60, 61) from them, so an answer
+// always matches the stream sent before it. take appends the unit to `out`. Either way the
 // next message names its stock and time in full, so a client may start
 // reading at the unit's first byte.
 int sim_market_flush(sim_market* m, sim_server* sim);

@@ -540,3 +540,53 @@ int sim_msg_trade(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const ch
     }
   });
 }
+
+// ---------------------------------------------------------------------------
+// Depth queue and trade-list messages
+
+int sim_put_broker(uint8_t* out, const char* code) { return put_broker(out, code ? code : ""); }
+
+int sim_msg_queue(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
+                  int32_t n) {
+  if ((type != kSimMsgQueueBid && type != kSimMsgQueueBid + 1) || n < 0 || n > kSimShortListMax) {
+    log(LOG_ERROR, kSrc, "queue message %u of %d bytes", type, n);
+    return -1;
+  }
+  if (stock_msg(gb, h, type, time, code, nullptr, [&](msg_writer& w) { w.u16(uint32_t(n)); }) < 0) return -1;
+  return growbuf_append(gb, list, uint32_t(n)) < 0 ? -1 : 0;
+}
+
+namespace {
+
+// An answer: the type, exchange index, code, a length of `width` bytes and
+// the list.
+int answer_msg(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* list, int32_t n, int width) {
+  const int32_t limit = width == 2 ? kSimShortListMax : kSimLongListMax;
+  if (n < 0 || n > limit) {
+    log(LOG_ERROR, kSrc, "answer %u of %d bytes", type, n);
+    return -1;
+  }
+  msg_writer w(gb, type);
+  w.byte(index);
+  w.code(code);
+  if (width == 2) {
+    w.u16(uint32_t(n));
+  } else {
+    w.byte(uint32_t(n) >> 16);
+    w.u16(uint32_t(n) & 0xFFFF);
+  }
+  if (w.finish() < 0) return -1;
+  return growbuf_append(gb, list, uint32_t(n)) < 0 ? -1 : 0;
+}
+
+}  // namespace
+
+int sim_msg_depth_answer(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* list, int32_t n) {
+  if (type < kSimMsgPartialBids || type > kSimMsgFullBids + 1) return -1;
+  return answer_msg(gb, type, index, code, list, n, 2);
+}
+
+int sim_msg_trade_list(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* list, int32_t n) {
+  if (type != kSimMsgAllTrades && type != kSimMsgRecentTrades) return -1;
+  return answer_msg(gb, type, index, code, list, n, 3);
+}

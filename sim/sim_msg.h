@@ -182,3 +182,28 @@ int sim_msg_quote(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint8
 // price field).
 int sim_msg_trade(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t price,
                   uint64_t volume, const char* buyer, const char* seller, uint32_t* ref, bool brokers);
+
+// Depth queue and trade-list messages ----------------------------------------
+//
+// The lists themselves are written by sim_lists.h from the market's books.
+
+constexpr uint32_t kSimMsgQueueBid = 60;       // 61 offers
+constexpr uint32_t kSimMsgPartialBids = 64;    // 65 offers
+constexpr uint32_t kSimMsgFullBids = 66;       // 67 offers
+constexpr uint32_t kSimMsgAllTrades = 75;
+constexpr uint32_t kSimMsgRecentTrades = 76;
+constexpr int32_t kSimShortListMax = 65535;    // bytes of a list behind a 16-bit length
+constexpr int32_t kSimLongListMax = 16777215;  // behind a 24-bit length
+
+// A broker code as the client reads it (a built-in id or the packed form),
+// without the engine's broker table: safe beside a running engine.
+int sim_put_broker(uint8_t* out, const char* code);
+// 60, 61: in the exchange's stream, a stock's whole order queue of one side
+// (n list bytes, at most kSimShortListMax). Counts.
+int sim_msg_queue(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
+                  int32_t n);
+// 64-67: a depth answer for exchange `index` and `code`, with a 16-bit
+// length; 75, 76: a trade-list answer with a 24-bit length. Answers name
+// their stock in their fields and do not count.
+int sim_msg_depth_answer(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* list, int32_t n);
+int sim_msg_trade_list(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* list, int32_t n);

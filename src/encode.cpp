@@ -254,13 +254,15 @@ int encode_date16(uint8_t* out, ss_time date) {
   return 2;
 }
 
-int encode_time_delta(uint8_t* out, ss_time t) {
-  const int32_t d = sstime_diff_seconds(t, S.ref_date);
+int encode_time_delta(uint8_t* out, ss_time t) { return encode_time_delta_from(out, t, &S.ref_date); }
+
+int encode_time_delta_from(uint8_t* out, ss_time t, ss_time* ref) {
+  const int32_t d = sstime_diff_seconds(t, *ref);
   const bool earlier = d < 0;
   const uint32_t m = earlier ? 0u - static_cast<uint32_t>(d) : static_cast<uint32_t>(d);
   // The difference does not always lead back to t (a time of day against a
   // dated reference, an invalid value): then the time goes as it is.
-  const bool exact = sstime_add_seconds(S.ref_date, d) == t;
+  const bool exact = sstime_add_seconds(*ref, d) == t;
   const uint8_t sign = earlier ? 0x80 : 0;
   int used;
   if (!exact || m >= static_cast<uint32_t>(kTimeDeltaLong)) {
@@ -286,7 +288,7 @@ int encode_time_delta(uint8_t* out, ss_time t) {
     out[3] = static_cast<uint8_t>(m >> 19);
     used = 4;
   }
-  S.ref_date = t;
+  *ref = t;
   return used;
 }
 

@@ -49,6 +49,8 @@ int encode_date16(uint8_t* out, ss_time date);
 // Process-wide and not locked: one writer at a time.
 int encode_time_delta(uint8_t* out, ss_time t);
 void encode_set_ref_date(ss_time t);
+// The same against the caller's own running reference *ref (any thread).
+int encode_time_delta_from(uint8_t* out, ss_time t, ss_time* ref);
 ss_time encode_ref_date(void);
 
 // A time as decode_time_offset reads it: seconds from *running when that

@@ -509,7 +509,9 @@ int ssevent_remove_day(instr* in, ss_time date) {
     ssmodel_free_day_ticks(d);
   else if (in->kind == kKindStock)
     ssmodel_free_day_trades(d);
-  // No reader makes minute-bar records yet, so a day holds none to return.
+  ss_day_bars* bars = d->bars;
+  ssmodel_publish(d->bars, nullptr);
+  ssevent_free_day_record(bars);
   lazyfree_queue(reinterpret_cast<void*>(give_back_day), d, 0, nullptr, nullptr, 0);
   return 0;
 }

@@ -199,6 +199,11 @@ ss_day* ssevent_get_day(instr* in, ss_time date);
 // deferral delay. -1 when there is none (and day records are off).
 int ssevent_remove_day(instr* in, ss_time date);
 void ssevent_remove_days(instr* in);  // every record of the instrument
+// A zeroed minute-bar record for the past-day trade reader; the caller owns
+// it until it is stored in a day record.
+ss_day_bars* ssevent_new_day_record(void);
+// Frees a bar record after the deferral delay (null is ignored).
+void ssevent_free_day_record(ss_day_bars* bars);
 
 // ===========================================================================
 // Depth events (io thread, core lock held)

@@ -155,16 +155,21 @@ void unlink_order(ss_depth_level* l, ss_depth_order* pred, ss_depth_order* o) {
   ssmodel_free_depth_order(o);
 }
 
-ss_depth_order* new_order(uint64_t volume, ss_time time, ss_depth_order* next) {
+// The order keeps its broker's record, so the depth writers can send it on.
+ss_depth_order* new_order(uint64_t volume, ss_time time, ss_depth_order* next, const char* broker) {
   ss_depth_order* o = ssmodel_new_depth_order(volume, time, nullptr, next);
-  if (!o) log(LOG_ERROR, kSrc, "can't alloc depth item");
+  if (!o) {
+    log(LOG_ERROR, kSrc, "can't alloc depth item");
+    return nullptr;
+  }
+  if (broker && *broker) o->broker = ssbroker_add(broker);
   return o;
 }
 
 // A level not yet linked: in ordinary depth with its first order, in
 // out-of-order depth with the count and volume given.
 ss_depth_level* new_level(uint32_t price, bool summary, uint32_t count, uint64_t volume, ss_time time,
-                          ss_depth_order** order) {
+                          ss_depth_order** order, const char* broker) {
   ss_depth_level* l = ssmodel_new_depth_level(price);
   if (!l) {
     log(LOG_ERROR, kSrc, "can't alloc depth break");
@@ -175,7 +180,7 @@ ss_depth_level* new_level(uint32_t price, bool summary, uint32_t count, uint64_t
     l->volume = volume;
     return l;
   }
-  ss_depth_order* o = new_order(volume, time, nullptr);
+  ss_depth_order* o = new_order(volume, time, nullptr, broker);
   if (!o) {
     ssmodel_free_depth_level(l);
     return nullptr;
@@ -329,7 +334,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
   ss_depth_order* order = nullptr;
   if (!summary && E.memo.valid && E.memo.stock == s && E.memo.side == side && E.memo.price == price) {
     // The memo's order is its level's last: chain the new one after it.
-    order = new_order(volume, time, nullptr);
+    order = new_order(volume, time, nullptr, broker);
     if (!order) return -1;
     level = E.memo.level;
     ssmodel_publish(E.memo.order->next, order);
@@ -352,7 +357,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
         level->volume = volume;
       } else {
         ss_depth_order* last = last_order(level, nullptr);
-        order = new_order(volume, time, nullptr);
+        order = new_order(volume, time, nullptr, broker);
         if (!order) return -1;
         position += level->count;
         if (last)
@@ -362,7 +367,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
         count_in(level, volume);
       }
     } else {
-      level = new_level(price, summary, count, volume, time, &order);
+      level = new_level(price, summary, count, volume, time, &order, broker);
       if (!level) return -1;
       link_level(s, side, prev, level);
     }
@@ -447,13 +452,13 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
   int32_t ahead = 0;
   if (make_level) {
     ss_depth_order* order = nullptr;
-    ss_depth_level* level = new_level(price, false, 1, volume, time, &order);
+    ss_depth_level* level = new_level(price, false, 1, volume, time, &order, broker);
     if (!level) return -1;
     link_level(s, side, prev, level);
   } else {
     ss_depth_order* pred = nullptr;
     ss_depth_order* next = order_at(into, skip, &pred);
-    ss_depth_order* order = new_order(volume, time, next);
+    ss_depth_order* order = new_order(volume, time, next, broker);
     if (!order) return -1;
     if (pred)
       ssmodel_publish(pred->next, order);

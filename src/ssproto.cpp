@@ -10,6 +10,7 @@
 // before the header and puts it back on 0 or -1.
 #include "ssproto.h"
 #include "ssproto_int.h"
+#include "ssproto_queue.h"
 
 #include <atomic>
 #include <cassert>
@@ -91,37 +92,35 @@ struct type_range {
 // and answers to requests do not.
 constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts},
-    {27, 27, not_built, kCounts},
+    {27, 27, do_run, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
-    {31, 31, not_built, kCounts},
+    {31, 31, ssproto_do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
-    {42, 42, not_built, 0},
-    {44, 44, not_built, 0},
-    {45, 45, not_built, 0},
-    {46, 46, not_built, 0},
-    {48, 48, not_built, 0},
+    {42, 42, do_user_config, 0},
+    {44, 46, do_summary, 0},
+    {48, 48, do_summary, 0},
     {49, 49, do_proceeding, 0},
-    {50, 50, not_built, 0},
+    {50, 50, do_sync, 0},
     {51, 53, do_select_exchange, 0},
     {54, 54, do_exchange_date, 0},
-    {55, 55, not_built, 0},
-    {56, 56, not_built, 0},
+    {55, 55, do_params, 0},
+    {56, 56, do_server_position, 0},
     {57, 57, not_built, kCounts},
     {58, 58, not_built, kCounts},
     {59, 59, do_select_exchange, 0},
-    {60, 61, not_built, kCounts},
-    {62, 63, not_built, kCounts},
-    {64, 67, not_built, 0},
-    {68, 68, not_built, kCounts},
-    {69, 69, not_built, 0},
-    {70, 71, not_built, kCounts},
-    {72, 72, not_built, kCounts},
-    {75, 76, not_built, 0},
-    {80, 83, not_built, kCounts},
-    {90, 90, not_built, kCounts},
+    {60, 61, ssproto_do_queue, kCounts},
+    {62, 63, ssproto_do_queue_block, kCounts},
+    {64, 67, ssproto_do_depth_answer, 0},
+    {68, 68, ssproto_do_out_of_order, kCounts},
+    {69, 69, ssproto_do_skip_word, 0},
+    {70, 71, ssproto_do_trade_variant, kCounts},
+    {72, 72, ssproto_do_trade_amend, kCounts},
+    {75, 76, ssproto_do_trade_list, 0},
+    {80, 83, ssproto_do_index_values, kCounts},
+    {90, 90, do_block, kCounts},
     {91, 91, not_built, 0},
     {100, 101, not_built, 0},
     {102, 104, not_built, 0},
@@ -133,26 +132,26 @@ constexpr type_range kHandlers[] = {
     {130, 133, not_built, kCounts},
     {140, 144, not_built, 0},
     {150, 151, not_built, 0},
-    {160, 160, not_built, kCounts},
-    {161, 161, not_built, kCounts},
-    {162, 162, not_built, kCounts},
-    {165, 165, not_built, 0},
+    {160, 160, do_exchange_reset, kCounts},
+    {161, 161, do_offset, kCounts},
+    {162, 162, do_setpos, kCounts},
+    {165, 165, do_padding, 0},
     {166, 166, do_signature, kCounts},
     {167, 167, do_stall, 0},
     {170, 171, do_exchange_state, kCounts},
-    {172, 172, not_built, kCounts},
+    {172, 172, do_stock_state, kCounts},
     {173, 173, not_built, kCounts},
-    {174, 174, not_built, kCounts},
-    {180, 180, not_built, kCounts},
-    {181, 181, not_built, kCounts},
-    {190, 190, not_built, 0},
-    {191, 191, not_built, 0},
-    {192, 194, not_built, 0},
-    {195, 195, not_built, 0},
-    {196, 196, not_built, 0},
-    {200, 201, not_built, kCounts},
-    {202, 204, not_built, kCounts},
-    {205, 206, not_built, kCounts},
+    {174, 174, do_resume, kCounts},
+    {180, 180, do_quote_basis, kCounts},
+    {181, 181, do_quote_ex, kCounts},
+    {190, 190, do_summary, 0},
+    {191, 191, do_market_state, 0},
+    {192, 194, do_summary, 0},
+    {195, 195, do_summary, 0},
+    {196, 196, do_summary, 0},
+    {200, 201, do_depth_change, kCounts},
+    {202, 204, do_delete_top, kCounts},
+    {205, 206, do_depth_change, kCounts},
     {210, 210, not_built, 0},
     {211, 211, not_built, 0},
     {212, 212, not_built, 0},
@@ -508,6 +507,10 @@ int ssproto_read_vint(ssproto_msg* m, uint32_t* value) {
   return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_vint(p, n, value); });
 }
 
+int ssproto_read_vlong(ssproto_msg* m, uint64_t* value) {
+  return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_vlong(p, n, value); });
+}
+
 int ssproto_read_code(ssproto_msg* m, char* code) {
   return read_field(m, [code](const uint8_t* p, int32_t n) { return decode_code(p, n, code, kCodeSize); });
 }
@@ -568,6 +571,13 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
       return nullptr;
     }
     s->flags = kAddedStockFlags;
+  } else if (!m->given && !(s->flags & (kInCurrent | kInRequestBits))) {
+    // The stream names a stock for the first time since the model started or
+    // was reset (a reset leaves the record, not current, with no request
+    // bits). From here the stream carries its whole book, as for a stock it
+    // adds: without these bits a replay after a reset would stall every side
+    // that runs empty and ask for queues a fresh client never needs.
+    s->flags |= kAddedStockFlags;
   }
   warm_stock(s);
   m->stock = s;

@@ -65,6 +65,28 @@ int do_select_exchange(ssproto_msg* m);   // 51-53, 59
 int do_exchange_date(ssproto_msg* m);     // 54
 int do_signature(ssproto_msg* m);         // 166
 
+// ssproto_exchange.cpp: blocks, exchange control and stock state messages.
+int do_run(ssproto_msg* m);              // 27
+int do_block(ssproto_msg* m);            // 90
+int do_user_config(ssproto_msg* m);      // 42
+int do_sync(ssproto_msg* m);             // 50
+int do_params(ssproto_msg* m);           // 55
+int do_server_position(ssproto_msg* m);  // 56
+int do_exchange_reset(ssproto_msg* m);   // 160
+int do_offset(ssproto_msg* m);           // 161
+int do_setpos(ssproto_msg* m);           // 162
+int do_padding(ssproto_msg* m);          // 165
+int do_stock_state(ssproto_msg* m);      // 172
+int do_resume(ssproto_msg* m);           // 174
+int do_quote_basis(ssproto_msg* m);      // 180
+int do_quote_ex(ssproto_msg* m);         // 181
+
+// ssproto_summary.cpp: summaries, summary lists and compact depth changes.
+int do_summary(ssproto_msg* m);       // 44-46, 48, 190, 192-196
+int do_market_state(ssproto_msg* m);  // 191
+int do_depth_change(ssproto_msg* m);  // 200, 201, 205, 206
+int do_delete_top(ssproto_msg* m);    // 202-204
+
 // ssproto_depth.cpp: stock depth, quote and trade messages.
 int do_depth(ssproto_msg* m);  // 1-26, 32-39
 int do_quote(ssproto_msg* m);  // 28

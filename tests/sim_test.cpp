@@ -803,6 +803,11 @@ TEST_F(SimTest, RequestsAreAnsweredAndRecordedWithTheirFields) {
   p.send(req);
 
   EXPECT_EQ(p.header(), 253u);  // the heartbeat's answer
+  // The partial bid queue of a stock with no book: an empty list.
+  EXPECT_EQ(p.header(), 64u);
+  EXPECT_EQ(p.byte(), 0u);
+  EXPECT_EQ(p.take(bhp.size()), bhp);
+  EXPECT_EQ(p.take(3), (bytes{0, 1, 0}));
   EXPECT_EQ(p.header(), 242u);  // the acknowledgement
   const error_msg e = read_error(p);
   EXPECT_EQ(e.code, kSimErrRequest);
