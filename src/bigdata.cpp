@@ -129,6 +129,14 @@ uint8_t* bigdata_get(int32_t id, int32_t* length) {
   return b->data;
 }
 
+int bigdata_progress(int32_t id, int32_t* filled, int32_t* total) {
+  const bigdata* b = find(id);
+  if (!b) return -1;
+  *filled = b->filled;
+  *total = b->total;
+  return 0;
+}
+
 int bigdata_remove(int32_t id) {
   bigdata** link = nullptr;
   if (!find(id, &link)) {

@@ -43,6 +43,7 @@
 #include "sstrack.h"
 #include "ssuser.h"
 #include "ssutil.h"
+#include "ssupdate.h"
 #include "subsys.h"
 
 static const char kSrc[] = "src/ssclient";
@@ -413,6 +414,7 @@ void ssclient_fini(void) {
   if (C.stage >= STAGE_USER) ssuser_fini();
   if (C.stage >= STAGE_MODEL) ssmodel_fini();
   if (C.stage >= STAGE_SUBSYS) subsys_fini();
+  ssupdate_fini();
   if (C.stage >= STAGE_OOB) oob_fini();
   if (C.stage >= STAGE_BIGDATA) bigdata_fini();
   if (C.stage >= STAGE_LOCALDATA) localdata_fini();

@@ -97,10 +97,30 @@ int do_stall(ssproto_msg* m);           // 167
 int do_exchange_state(ssproto_msg* m);  // 170, 171
 
 // ssproto_control.cpp: control messages.
+int do_password_reply(ssproto_msg* m);  // 240
+int do_side_channel(ssproto_msg* m);    // 241
+int do_debug(ssproto_msg* m);           // 252
 int do_ack(ssproto_msg* m);           // 242
 int do_dropped(ssproto_msg* m);       // 251
 int do_noop(ssproto_msg* m);          // 253
 int do_signed_off(ssproto_msg* m);    // 254
 int do_server_error(ssproto_msg* m);  // 255
+
+// ssproto_notice.cpp: notice, global-value and volume-comparison messages.
+int do_notice(ssproto_msg* m);       // 210, 212, 213
+int do_notice_list(ssproto_msg* m);  // 211
+int do_vcmp(ssproto_msg* m);         // 214
+
+// ssproto_auction.cpp: auction and multi-trade messages.
+int do_auction(ssproto_msg* m);        // 220, 223
+int do_open_balance(ssproto_msg* m);   // 221
+int do_auction_block(ssproto_msg* m);  // 222
+int do_multi_trade(ssproto_msg* m);    // 230, 231
+
+// ssproto_transfer.cpp: depth clears, program updates, large transfers.
+int do_clear_depth(ssproto_msg* m);     // 130-133
+int do_update(ssproto_msg* m);          // 140-144
+int do_bigdata_open(ssproto_msg* m);    // 150
+int do_bigdata_append(ssproto_msg* m);  // 151
 
 }  // namespace ssproto_handlers
