@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "dalloc.h"
+#include "decblk.h"
 #include "dechdr.h"
 #include "decode.h"
 #include "log.h"
@@ -63,6 +64,15 @@ int not_built(ssproto_msg* m) {
   log(LOG_ERROR, kSrc, "type %d not built (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
       m->header + m->avail, m->nesting);
   return PROTO_FAIL();
+}
+
+int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
+  *work = ssproto_work_buffer(m->nesting);
+  if (!*work) return -1;
+  *mark = (*work)->len;
+  int r = decblk_read(m->data + m->used, m->avail - m->used, *work);
+  if (r > 0) m->used += r;
+  return r;
 }
 
 ss_exchange* exchange_or_log(uint32_t index) {

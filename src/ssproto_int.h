@@ -57,6 +57,11 @@ int not_built(ssproto_msg* m);
 // The exchange of an index field, or null after an ERROR line.
 ss_exchange* exchange_or_log(uint32_t index);
 
+// Reads one framed block of the message, appended to the work buffer of its
+// nesting level from *mark on (the caller truncates back to it): the block
+// reader's result, moving the cursor on success.
+int read_block(ssproto_msg* m, growbuf** work, int32_t* mark);
+
 // ssproto_stream.cpp: stream control and exchange messages.
 int do_expecting(ssproto_msg* m);         // 40
 int do_user(ssproto_msg* m);              // 41

@@ -5,7 +5,6 @@
 // (211, 214) leaves the current exchange as it found it.
 #include <cstdint>
 
-#include "decblk.h"
 #include "decglobal.h"
 #include "decnotice.h"
 #include "log.h"
@@ -37,15 +36,6 @@ int reader_result(ssproto_msg* m, int r) {
   return ssproto_used(m);
 }
 
-int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
-  *work = ssproto_work_buffer(m->nesting);
-  if (!*work) return -1;
-  *mark = (*work)->len;
-  int r = decblk_read(m->data + m->used, m->avail - m->used, *work);
-  if (r > 0) m->used += r;
-  return r;
-}
-
 }  // namespace
 
 namespace ssproto_handlers {
@@ -72,13 +62,9 @@ int do_notice_list(ssproto_msg* m) {
   int32_t mark;
   PROTO_FIELD(read_block(m, &work, &mark));
   ss_exchange* ex = exchange_or_log(index);
-  if (!ex) {
-    growbuf_truncate(work, mark);
-    return -1;
-  }
-  decnotice_decode_list(ex, position, work->data + mark, work->len - mark);
+  if (ex) decnotice_decode_list(ex, position, work->data + mark, work->len - mark);
   growbuf_truncate(work, mark);
-  return ssproto_used(m);
+  return ex ? ssproto_used(m) : -1;
 }
 
 // 214: one volume-comparison set.

@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "bigdata.h"
-#include "decblk.h"
 #include "decode.h"
 #include "log.h"
 #include "ssevent.h"
@@ -17,6 +16,8 @@
 #include "ssupdate.h"
 
 static const char kSrc[] = "src/ssproto";
+
+using ssproto_handlers::read_block;
 
 namespace {
 
@@ -30,17 +31,6 @@ constexpr int32_t kTestNameMax = 15;
 int read_text(ssproto_msg* m, char* dst, int32_t max) {
   int32_t size = max + 1;
   int r = decode_string(m->data + m->used, m->avail - m->used, dst, &size);
-  if (r > 0) m->used += r;
-  return r;
-}
-
-// Reads one framed block, appended to the work buffer of the nesting level
-// from `*mark` on.
-int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
-  *work = ssproto_work_buffer(m->nesting);
-  if (!*work) return -1;
-  *mark = (*work)->len;
-  int r = decblk_read(m->data + m->used, m->avail - m->used, *work);
   if (r > 0) m->used += r;
   return r;
 }

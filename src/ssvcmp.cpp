@@ -177,42 +177,44 @@ void derive_stocks(ss_exchange* ex) {
   for (uint64_t i = 0; i < ex->stocks.count; i++) ssutil_stock_vcmp_derive(static_cast<ss_stock*>(ex->stocks.sorted[i]));
 }
 
-// The item of `code`, added in code order when new; null when the set is full.
-vcmp_item* item_for(vcmp_set* set, const char* code) {
+// The position of `code` among the set's items (bisection), or where it
+// would go; *found tells which.
+int32_t position_of(const vcmp_set* set, const char* code, bool* found) {
   int32_t lo = 0, hi = set->count;
-  if (set->count > 0 && strcmp(set->items[set->count - 1].code, code) < 0) {
-    lo = set->count;  // codes usually come in order: append
-  } else {
-    while (lo < hi) {
-      const int32_t mid = (lo + hi) / 2;
-      const int c = strcmp(set->items[mid].code, code);
-      if (c == 0) return &set->items[mid];
-      if (c < 0)
-        lo = mid + 1;
-      else
-        hi = mid;
-    }
-  }
-  if (set->count >= set->room) return nullptr;
-  memmove(&set->items[lo + 1], &set->items[lo], sizeof(vcmp_item) * static_cast<size_t>(set->count - lo));
-  memset(&set->items[lo], 0, sizeof(vcmp_item));
-  snprintf(set->items[lo].code, kCodeSize, "%s", code);
-  set->count++;
-  return &set->items[lo];
-}
-
-const vcmp_item* find_item(const vcmp_set* set, const char* code) {
-  int32_t lo = 0, hi = set ? set->count : 0;
+  *found = false;
+  if (hi > 0 && strcmp(set->items[hi - 1].code, code) < 0) return hi;  // codes usually come in order
   while (lo < hi) {
     const int32_t mid = (lo + hi) / 2;
     const int c = strcmp(set->items[mid].code, code);
-    if (c == 0) return &set->items[mid];
+    if (c == 0) {
+      *found = true;
+      return mid;
+    }
     if (c < 0)
       lo = mid + 1;
     else
       hi = mid;
   }
-  return nullptr;
+  return lo;
+}
+
+// The item of `code`, added in code order when new; null when the set is full.
+vcmp_item* item_for(vcmp_set* set, const char* code) {
+  bool found;
+  const int32_t at = position_of(set, code, &found);
+  if (found) return &set->items[at];
+  if (set->count >= set->room) return nullptr;
+  memmove(&set->items[at + 1], &set->items[at], sizeof(vcmp_item) * static_cast<size_t>(set->count - at));
+  memset(&set->items[at], 0, sizeof(vcmp_item));
+  snprintf(set->items[at].code, kCodeSize, "%s", code);
+  set->count++;
+  return &set->items[at];
+}
+
+const vcmp_item* find_item(const vcmp_set* set, const char* code) {
+  bool found = false;
+  const int32_t at = set ? position_of(set, code, &found) : 0;
+  return found ? &set->items[at] : nullptr;
 }
 
 // One minute's bucket at second `sec` of the minute.

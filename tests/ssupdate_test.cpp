@@ -72,12 +72,6 @@ Bytes text(const std::string& s) {
   return b;
 }
 Bytes type_only(uint32_t type) { return {0x00, uint8_t(type)}; }
-// vint below 2^13: one byte below 0x80, else the two-byte form.
-Bytes vint(uint32_t v) {
-  if (v < 0x80) return {uint8_t(v)};
-  if (v < (1u << 14)) return {uint8_t(0x80 | (v & 0x3F)), uint8_t(v >> 6)};
-  return {uint8_t(0xF0), uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
 Bytes block(const std::string& data) {
   growbuf gb;
   EXPECT_EQ(0, growbuf_init(&gb, 1024, 1024));

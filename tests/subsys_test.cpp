@@ -30,11 +30,6 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime());
 
 int no_sleep(int32_t) { return 0; }
 
-Bytes vint(uint32_t v) {
-  if (v < 0x80) return {uint8_t(v)};
-  if (v < (1u << 14)) return {uint8_t(0x80 | (v & 0x3F)), uint8_t(v >> 6)};
-  return {uint8_t(0xF0), uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-}
 Bytes side_msg(uint32_t number, uint32_t flag, const Bytes& payload) {
   return cat({{0x00, 241}, vint(number), vint(flag), vint(uint32_t(payload.size())), payload});
 }

@@ -39,6 +39,13 @@ inline Bytes plain(uint32_t p) {
 // Volume, two-byte form: 100 and the low 5 bits, then v >> 5 (below 8192).
 inline Bytes vol(uint32_t v) { return {uint8_t(0x80 | (v & 31)), uint8_t(v >> 5)}; }
 
+// vint: one byte below 0x80, two below 2^14, else 0xF0 and 32 bits.
+inline Bytes vint(uint32_t v) {
+  if (v < 0x80) return {uint8_t(v)};
+  if (v < (1u << 14)) return {uint8_t(0x80 | (v & 0x3F)), uint8_t(v >> 6)};
+  return {uint8_t(0xF0), uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
 inline Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
