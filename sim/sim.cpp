@@ -7,6 +7,7 @@
 // kicks) and drained by the connection thread alone, so a link's bytes keep
 // their queued order and its sent stream positions move in step with it.
 #include "sim.h"
+#include "sim_control.h"
 #include "sim_lists.h"
 
 #include <arpa/inet.h>
@@ -733,6 +734,21 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
       const bool ok = !e->text.empty() && it != s->users.end();
       if (ok) it->second.cfg.password = e->text;
       sim_msg_password_reply(&m.gb, ok ? 0 : 1);
+      break;
+    }
+    case 81: {
+      // A volume-comparison set of the exchange's instruments, for the
+      // quarter asked for.
+      auto it = s->users.find(c->user);
+      if (e->exchange < 0 || e->exchange >= kSimExchanges || !s->exchanges[e->exchange].present ||
+          it == s->users.end() || !visible(it->second.cfg, uint32_t(e->exchange)))
+        break;
+      const exchange_rec& ex = s->exchanges[e->exchange];
+      std::vector<uint8_t> payload;
+      if (sim_vcmp_payload(std::vector<std::string>(ex.instruments.begin(), ex.instruments.end()), e->b != 0,
+                           &payload) == 0)
+        sim_msg_vcmp(&m.gb, uint32_t(e->exchange), ex.cfg.date, e->a, e->b != 0, payload.data(),
+                     int32_t(payload.size()));
       break;
     }
     case 93:

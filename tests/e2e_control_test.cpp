@@ -1,5 +1,6 @@
 // End to end against the market simulator on loopback, with the real io
-// thread: an auction, runs of trades and depth clears written by the
+// thread: the volume-comparison set the client asks for when it comes
+// online; an auction, runs of trades and depth clears written by the
 // simulator into a live exchange stream; a program update sent as a large
 // transfer, verified and stored in a temporary data root; and a password
 // change that the simulator deciphers and answers, delivered through the
@@ -19,6 +20,7 @@
 #include "oob.h"
 #include "plat.h"
 #include "sim.h"
+#include "sim_control.h"
 #include "sim_msg.h"
 #include "ssclient.h"
 #include "ssio.h"
@@ -26,6 +28,7 @@
 #include "ssnotify.h"
 #include "ssproto.h"
 #include "sstime.h"
+#include "ssvcmp.h"
 #include "testclient.h"
 #include "testclock.h"
 #include "testmodel.h"
@@ -147,6 +150,46 @@ class Control : public ::testing::Test {
   int32_t thread = -1;
   std::atomic<bool> done{false};
 };
+
+// Online, the client asks for the current set of the exchange's quarter
+// (09:00 on the simulator's clock). Once the stream has named the stocks the
+// set is asked for again; the simulator's figures put each quarter's volume
+// in a minute from the fifth on, so just after 09:00 every stock shows
+// exactly its base.
+TEST_F(Control, ComparisonSetArrivesWhenOnline) {
+  ASSERT_TRUE(wait_for(
+      [] {
+        ui_lock lock;
+        return ssvcmp_current_quarter(0) != 0;
+      },
+      10000));
+  {
+    ui_lock lock;
+    EXPECT_EQ(900u, ssvcmp_current_quarter(0));
+  }
+  growbuf gb;
+  ASSERT_EQ(0, growbuf_init(&gb, 4096, 4096));
+  for (const char* code : {"BHP", "RIO", "ANZ"}) ASSERT_EQ(0, sim_msg_open_balance(&gb, hdr, at(9, 0, 1), code, 1));
+  stream(&gb);
+  growbuf_free(&gb);
+  {
+    ui_lock lock;
+    ssvcmp_request_current();
+  }
+  auto based = [] {
+    ui_lock lock;
+    const ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), "ANZ");
+    return s && s->vcmp_volume[2] == sim_vcmp_of("ANZ").base;
+  };
+  ASSERT_TRUE(wait_for(based, 10000));
+  ui_lock lock;
+  for (const char* code : {"BHP", "RIO", "ANZ"}) {
+    SCOPED_TRACE(code);
+    const ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), code);
+    ASSERT_NE(nullptr, s);
+    for (int r = 0; r < 3; r++) EXPECT_EQ(sim_vcmp_of(code).base, s->vcmp_volume[r]) << r;
+  }
+}
 
 TEST_F(Control, AuctionsRunsOfTradesAndClears) {
   growbuf gb;
