@@ -128,7 +128,10 @@ int do_bigdata_open(ssproto_msg* m) {
   uint32_t id, total;
   PROTO_FIELD(ssproto_read_vint(m, &id));
   PROTO_FIELD(ssproto_read_vint(m, &total));
-  if (id > INT32_MAX || total > static_cast<uint32_t>(kUpdateFileMax)) {
+  // The sizes come from the server: one buffer and all of them together are
+  // capped before anything is allocated.
+  if (id > INT32_MAX || total > static_cast<uint32_t>(kUpdateFileMax) ||
+      bigdata_bytes() + total > kUpdateTransferMax) {
     log(LOG_ERROR, kSrc, "bigdata #%u of %ub refused", id, total);
     return -1;
   }

@@ -10,7 +10,8 @@ constexpr uint32_t kUpdatePlatformNone = 1;  // a program file name without a pl
 constexpr uint32_t kUpdatePlatformOwn = 6;   // this build: Linux x86_64
 constexpr char kUpdateOwnTag[] = "_L64";     // the tag of this build's program files
 constexpr int32_t kUpdateNameMax = 31;       // characters of a pending file's name
-constexpr int32_t kUpdateFileMax = 256 * 1024 * 1024;  // bytes of one program file
+constexpr int32_t kUpdateFileMax = 64 * 1024 * 1024;     // bytes of one program file
+constexpr int64_t kUpdateTransferMax = 128 * 1024 * 1024;  // bytes of all open large buffers
 constexpr int32_t kUpdatePendingMax = 64;    // files of one update
 
 int ssupdate_init(void);

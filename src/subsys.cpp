@@ -107,6 +107,7 @@ int subsys_queue_block(uint32_t number, uint32_t flag, const void* payload, int3
   h += encode_vint(head + h, flag);
   h += encode_vint(head + h, static_cast<uint32_t>(n));
   plat_lock_guard g(S.lock);
+  if (S.incoming.len + h + n > kSubsysQueuedMax) return -1;
   const int32_t mark = S.incoming.len;
   if (growbuf_append(&S.incoming, head, static_cast<uint32_t>(h)) < 0 ||
       (n > 0 && growbuf_append(&S.incoming, payload, static_cast<uint32_t>(n)) < 0)) {

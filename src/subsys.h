@@ -6,6 +6,7 @@
 
 constexpr int32_t kSubsysPayloadMax = 4096;  // payload bytes of one block
 constexpr int32_t kSubsysKeyBytes = 32;
+constexpr int32_t kSubsysQueuedMax = 1024 * 1024;  // bytes waiting for the user-interface thread
 
 // A registered subsystem (none is registered by the terminal itself).
 struct subsys_record {
@@ -21,7 +22,9 @@ struct subsys_record {
 int subsys_init(void);
 void subsys_fini(void);
 // Io thread: appends one block to the incoming buffer under the lock. -1 for
-// a payload past kSubsysPayloadMax or a channel not started.
+// a payload past kSubsysPayloadMax, a channel not started, or a queue that
+// already holds kSubsysQueuedMax bytes (the user-interface thread is not
+// taking them).
 int subsys_queue_block(uint32_t number, uint32_t flag, const void* payload, int32_t n);
 // User-interface thread: takes the incoming blocks (under the lock, only
 // when some are pending) and hands each to its subsystem; one that has none

@@ -284,11 +284,14 @@ TEST_F(Update, ReassemblyErrorsEndTheStream) {
       {"pieces past the total", cat({open_msg(5, 4), piece_msg(5, "abc"), piece_msg(5, "de")})},
       {"open twice while incomplete", cat({open_msg(5, 4), open_msg(5, 4)})},
       {"total past the cap", open_msg(5, uint32_t(kUpdateFileMax) + 1)},
+      {"buffers together past the cap", cat({open_msg(5, uint32_t(kUpdateFileMax)), open_msg(6, uint32_t(kUpdateFileMax)),
+                                             open_msg(7, 1)})},
   };
   for (const transfer_failure& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(-1, ssproto_decode_run(c.bytes.data(), int32_t(c.bytes.size()), 0));
-    bigdata_remove(5);
+    for (int32_t id : {5, 6, 7}) bigdata_remove(id);
+    EXPECT_EQ(0, bigdata_bytes());
   }
 }
 

@@ -97,6 +97,16 @@ TEST_F(Channel, PayloadLimitIsOneFigure) {
   EXPECT_EQ(-1, decode(side_msg(7, 2, Bytes(kSubsysPayloadMax + 1, 1))));
   EXPECT_EQ(-1, subsys_queue_block(7, 2, Bytes(kSubsysPayloadMax + 1, 1).data(), kSubsysPayloadMax + 1));
   EXPECT_EQ(0, subsys_queue_block(7, 2, Bytes(kSubsysPayloadMax, 1).data(), kSubsysPayloadMax));
+  // A queue the user-interface thread does not empty stops growing.
+  const Bytes big(kSubsysPayloadMax, 2);
+  int queued = 0;
+  while (subsys_queue_block(8, 2, big.data(), kSubsysPayloadMax) == 0) queued++;
+  EXPECT_LT(queued, kSubsysQueuedMax / kSubsysPayloadMax);
+  LogCapture log;
+  EXPECT_EQ(int(side_msg(8, 2, big).size()), decode(side_msg(8, 2, big)));  // consumed, refused
+  EXPECT_EQ(1, log.count("subsys failed"));
+  EXPECT_EQ(0, subsys_deliver());
+  EXPECT_EQ(0, subsys_queue_block(8, 2, big.data(), kSubsysPayloadMax));  // room again
   // A short 241 waits.
   const Bytes m = side_msg(7, 2, Bytes(40, 1));
   EXPECT_EQ(0, ssproto_decode(m.data(), int32_t(m.size() - 1)));
