@@ -325,14 +325,24 @@ static int run_steps(const start_step *steps, size_t n) {
   return 0;
 }
 
-// Machine memory from the kernel: total and used bytes, load in percent.
+// Machine memory: total and used bytes, load in percent. Used is what is not
+// available to a new program ("MemAvailable": free memory plus the caches the
+// kernel can drop), falling back to the free count when that line is absent.
 static void machine_memory(uint64_t *total, uint64_t *used, int *load) {
   struct sysinfo si{};
   *total = *used = 0;
   *load = 0;
   if (sysinfo(&si) != 0) return;
   *total = (uint64_t)si.totalram * si.mem_unit;
-  *used = *total - (uint64_t)si.freeram * si.mem_unit;
+  uint64_t avail = (uint64_t)si.freeram * si.mem_unit;
+  if (FILE *f = fopen("/proc/meminfo", "r")) {
+    char line[128];
+    unsigned long long kb;
+    while (fgets(line, sizeof line, f))
+      if (sscanf(line, "MemAvailable: %llu kB", &kb) == 1) avail = kb * 1024;
+    fclose(f);
+  }
+  *used = avail < *total ? *total - avail : 0;
   if (*total) *load = (int)(*used * 100 / *total);
 }
 

@@ -75,6 +75,8 @@ const crash_case kCrashes[] = {
     {"segv", "Segfault", "helper_segv_here"},
     {"trap", "Application Error", "helper_trap_here"},
     {"fatal", "Application Error", "helper_fatal_here"},
+    {"abort", "Abort", "helper_abort_here"},
+    {"fpe", "Floating Point Exception", "helper_fpe_here"},
 };
 
 TEST(CrashHandler, CrashLeavesTracesStateAndReport) {

@@ -2,11 +2,13 @@
 //   helper argv ARGS...           prints each argument on a line of its own
 //   helper crash KIND              sets up the log, the data paths and the
 //                                  crash handler as the program does, then
-//                                  crashes: segv, trap, fatal, exit (a segv
+//                                  crashes: segv, trap, fatal, abort, fpe,
+//                                  exit (a segv
 //                                  after shutdown began)
 //   helper restart PATH ARGS...    re-executes PATH with the restart list
 // The crash report's opener prints "opened TARGET" on standard output.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "abort.h"
@@ -27,6 +29,8 @@ static int print_opener(const char *target) {
 
 extern "C" __attribute__((noinline, no_sanitize("undefined", "address"))) void helper_segv_here(volatile int *p) { *p = 42; }
 extern "C" __attribute__((noinline)) void helper_trap_here(void) { abort_trap(); }
+extern "C" __attribute__((noinline)) void helper_abort_here(void) { abort(); }
+extern "C" __attribute__((noinline, no_sanitize("undefined"))) int helper_fpe_here(volatile int d) { return 7 / d; }
 extern "C" __attribute__((noinline)) void helper_fatal_here(void) { log(LOG_FATAL, "helper", "helper gives up"); }
 
 static int crash(const char *kind) {
@@ -51,6 +55,8 @@ static int crash(const char *kind) {
   if (!strcmp(kind, "segv")) helper_segv_here(nullptr);
   if (!strcmp(kind, "trap")) helper_trap_here();
   if (!strcmp(kind, "fatal")) helper_fatal_here();
+  if (!strcmp(kind, "abort")) helper_abort_here();
+  if (!strcmp(kind, "fpe")) helper_fpe_here(0);
   if (!strcmp(kind, "exit")) {
     main_set_exiting(1);
     helper_segv_here(nullptr);
