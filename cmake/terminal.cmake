@@ -27,7 +27,7 @@ if(AMBIT_TESTS)
   add_executable(terminal-helper ${CMAKE_SOURCE_DIR}/tests/terminal/helper.cpp)
   target_link_libraries(terminal-helper PRIVATE ambit_app)
   set_target_properties(terminal-helper PROPERTIES ENABLE_EXPORTS ON)
-  target_compile_options(terminal-helper PRIVATE -fno-omit-frame-pointer -fno-inline)
+  target_compile_options(terminal-helper PRIVATE -fno-omit-frame-pointer -fno-inline -fno-optimize-sibling-calls)
 
   file(GLOB TERMINAL_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/terminal/*_test.cpp)
   foreach(t IN LISTS TERMINAL_TEST_SRC)

@@ -21,7 +21,8 @@ std::vector<std::string> lines_of(const std::string &text) {
   return out;
 }
 
-// The functions addr2line names for the offsets of the system backtrace
+// The functions addr2line names for the offsets (and the bytes before them)
+// of the system backtrace
 // (the lines after "backtrace (N frames)" and its header, up to the line
 // without a trailing "\").
 std::vector<std::string> backtrace_functions(const std::vector<std::string> &log) {
@@ -32,9 +33,11 @@ std::vector<std::string> backtrace_functions(const std::vector<std::string> &log
       std::stringstream ss(log[j]);
       for (std::string w; ss >> w;)
         if (w.rfind("0x", 0) == 0) {
-          // A return address is just past its call: step back into it.
+          // A return address is just past its call, so it is looked up one
+          // byte back too; the faulting address itself is exact.
           char back[32];
           snprintf(back, sizeof back, "0x%llx", std::stoull(w, nullptr, 16) - 1);
+          offsets.push_back(w);
           offsets.push_back(back);
         }
       if (log[j].empty() || log[j].back() != '\\') break;

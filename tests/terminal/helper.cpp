@@ -30,7 +30,10 @@ static int print_opener(const char *target) {
 extern "C" __attribute__((noinline, no_sanitize("undefined", "address"))) void helper_segv_here(volatile int *p) { *p = 42; }
 extern "C" __attribute__((noinline)) void helper_trap_here(void) { abort_trap(); }
 extern "C" __attribute__((noinline)) void helper_abort_here(void) { abort(); }
-extern "C" __attribute__((noinline, no_sanitize("undefined"))) int helper_fpe_here(volatile int d) { return 7 / d; }
+extern "C" __attribute__((noinline, no_sanitize("undefined"))) int helper_fpe_here(int d) {
+  volatile int v = d;
+  return 7 / v;
+}
 extern "C" __attribute__((noinline)) void helper_fatal_here(void) { log(LOG_FATAL, "helper", "helper gives up"); }
 
 static int crash(const char *kind) {
