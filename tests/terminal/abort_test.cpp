@@ -153,4 +153,17 @@ TEST(CrashHandler, CrashAfterShutdownBeganIsIgnored) {
   EXPECT_NE(access((home.path + "/Ambit/state.txt").c_str(), F_OK), 0);
 }
 
+// A fault while the handler runs ends the process instead of re-entering
+// the report (or waiting on a lock the thread holds).
+TEST(CrashHandler, FaultInsideTheHandlerEndsTheProcess) {
+  proc_tempdir home;
+  proc_result r = proc_run({AMBIT_HELPER, "crash", "nested"}, {{"XDG_DATA_HOME", home.path}}, 20000);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("fault in the crash handler\n"), std::string::npos) << r.err;
+  std::string log = proc_read_file(home.path + "/Ambit/log.txt");
+  EXPECT_NE(log.find("ERROR: Segfault"), std::string::npos);
+  EXPECT_EQ(log.find("ERROR: Abort"), std::string::npos);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 //   helper crash KIND              sets up the log, the data paths and the
 //                                  crash handler as the program does, then
 //                                  crashes: segv, trap, fatal, abort, fpe,
+//                                  nested (the report's opener aborts),
 //                                  exit (a segv
 //                                  after shutdown began)
 //   helper restart PATH ARGS...    re-executes PATH with the restart list
@@ -26,6 +27,9 @@ static int print_opener(const char *target) {
   fflush(stdout);
   return 0;
 }
+
+// An opener that fails hard, for a fault inside the crash handler.
+static int aborting_opener(const char *) { abort(); }
 
 extern "C" __attribute__((noinline, no_sanitize("undefined", "address"))) void helper_segv_here(volatile int *p) { *p = 42; }
 extern "C" __attribute__((noinline)) void helper_trap_here(void) { abort_trap(); }
@@ -60,6 +64,10 @@ static int crash(const char *kind) {
   if (!strcmp(kind, "fatal")) helper_fatal_here();
   if (!strcmp(kind, "abort")) helper_abort_here();
   if (!strcmp(kind, "fpe")) helper_fpe_here(0);
+  if (!strcmp(kind, "nested")) {
+    launch_set_opener(aborting_opener);
+    helper_segv_here(nullptr);
+  }
   if (!strcmp(kind, "exit")) {
     main_set_exiting(1);
     helper_segv_here(nullptr);
