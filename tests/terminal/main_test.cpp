@@ -201,7 +201,8 @@ const std::vector<std::string> kStopOrder = {
 
 // Runs main_app in a child with the hook failing `fail_at`; the steps seen
 // and the result.
-std::pair<int, std::vector<std::string>> run_app(const std::string &fail_at, const std::string &home) {
+std::pair<int, std::vector<std::string>> run_app(const std::string &fail_at, const std::string &home,
+                                                 const char *extra = nullptr) {
   int p[2];
   if (pipe(p) != 0) return {-1, {}};
   pid_t pid = fork();
@@ -213,8 +214,8 @@ std::pair<int, std::vector<std::string>> run_app(const std::string &fail_at, con
     log_set_memory(1);
     g_fail_at = fail_at;
     main_set_step_hook(record_step);
-    char *argv[] = {const_cast<char *>("Ambit"), const_cast<char *>("--nolog"), nullptr};
-    int rc = main_app(2, argv);
+    char *argv[] = {const_cast<char *>("Ambit"), const_cast<char *>("--nolog"), const_cast<char *>(extra), nullptr};
+    int rc = main_app(extra ? 3 : 2, argv);
     std::string text;
     for (const std::string &s : g_steps) text += s + "\n";
     ssize_t w = write(p[1], text.data(), text.size());
@@ -350,6 +351,33 @@ TEST(Program, OpensItsWindowAndQuitsWhenAsked) {
   std::string log = proc_read_file(home.path + "/Ambit/log.txt");
   EXPECT_NE(log.find("INFO : stopping Ambit"), std::string::npos) << log;
   EXPECT_NE(access((home.path + "/Ambit/state.txt").c_str(), F_OK), 0);  // clean end
+}
+
+// A start with "--restart" prepares a restart after the loop: the stored
+// program is installed into the other run slot and the modules stop; with no
+// stored program in either slot the main ends with 1 and no shutdown.
+TEST(MainApp, RestartInstallsTheStoredProgramOrEndsWithOne) {
+  std::string why;
+  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
+  std::vector<std::string> full = kStartOrder;
+  full.insert(full.end(), kStopOrder.begin(), kStopOrder.end());
+  {
+    proc_tempdir home;
+    auto [code, steps] = run_app("", home.path, "--restart");
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(steps, kStartOrder);
+  }
+  {
+    proc_tempdir home;
+    ASSERT_EQ(system(("mkdir -p " + home.path + "/Ambit/Program && echo stored > " + home.path +
+                      "/Ambit/Program/EXE_M64").c_str()),
+              0);
+    auto [code, steps] = run_app("", home.path, "--restart");
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(steps, full);
+    std::string installed = shell("grep -rlx stored " + home.path + "/Ambit/Run*");
+    EXPECT_NE(installed.find("/Ambit\n"), std::string::npos) << installed;
+  }
 }
 
 }  // namespace
