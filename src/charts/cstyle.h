@@ -1,4 +1,4 @@
-// Chart styles: the named chart specifications charts share.
+// Chart styles: the named chart set-ups that charts share.
 #pragma once
 
 int cstyle_init(void);  // 0 / -1
