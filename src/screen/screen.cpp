@@ -1015,14 +1015,15 @@ void screen_update_min_size() {
   int32_t cw = 0, ch = 0;
   gui_window_size(s->os_window, &cw, &ch);
   if (m.w > cw || m.h > ch) {
-    if (S.warned.w != cw || S.warned.h != ch)
+    if (S.warned.w != cw || S.warned.h != ch) {
       log(LOG_WARN, kSrc, "%dx%d too small to set min size to %dx%d", cw, ch, m.w, m.h);
+      S.warned = {cw, ch};
+    }
     m.w = std::min(m.w, kCapW);
     m.h = std::min(m.h, kCapH);
   }
   gui_window_set_min_size(s->os_window, &m);
   S.min_set[index_of_screen(s)] = m;
-  S.warned = {cw, ch};
 }
 
 size screen_min_size_set(int n) { return n >= 0 && n < kScreens ? S.min_set[n] : size{0, 0}; }
