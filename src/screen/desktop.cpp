@@ -44,11 +44,6 @@ struct {
 desktop *as_desktop(widget *w) { return static_cast<desktop *>(w); }
 container *as_container(widget *w) { return static_cast<container *>(w); }
 
-uint32_t bg_colour() {
-  const style *st = style_cur();
-  return st ? style_colour(st, SC_BACKGROUND) | 0xff000000u : 0xff202020u;
-}
-
 void collect(widget *w, std::vector<window *> *out) {
   if (!w) return;
   if (window_is(w)) {
@@ -108,7 +103,7 @@ void d_size_limits(widget *self, size *min, size *max) {
 
 void d_restyle(widget *self) {
   desktop *d = as_desktop(self);
-  container_set_bg(d, bg_colour());
+  container_set_bg(d, desktop_bg_colour());
   if (d->child) d->child->cls->restyle(d->child);
 }
 
@@ -279,9 +274,14 @@ typeid_t desktop_type() {
   return object_cached_type(&c, register_desktop);
 }
 
+uint32_t desktop_bg_colour() {
+  const style *st = style_cur();
+  return st ? style_colour(st, SC_BACKGROUND) | 0xff000000u : 0xff202020u;
+}
+
 desktop *desktop_new(widget *scr) {
   auto *d = static_cast<desktop *>(widget_new(scr, desktop_type()));
-  if (d) container_set_bg(d, bg_colour());
+  if (d) container_set_bg(d, desktop_bg_colour());
   return d;
 }
 

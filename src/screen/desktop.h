@@ -44,6 +44,8 @@ inline bool desktop_is(const widget *w) {
   return w && object_is_a(reinterpret_cast<const object *>(w), desktop_type());
 }
 desktop *desktop_new(widget *screen);
+// The current style's desktop background (behind panes and dividers).
+uint32_t desktop_bg_colour();
 desktop *desktop_of_widget(widget *w);
 desktop *desktop_of_self(widget *w);
 

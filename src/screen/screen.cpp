@@ -422,8 +422,7 @@ screen *screen_new() {
   if (gui_monitor_count() > 0) gui_monitor_rect(0, &disp);
   const int32_t off = 40 + 20 * S.cascade++;
   s->frame = {disp.x + off, disp.y + off, disp.w - 80, disp.h - 80};
-  const style *st = style_cur();
-  container_set_bg(s, st ? style_colour(st, SC_BACKGROUND) | 0xff000000u : 0xff202020u);
+  container_set_bg(s, desktop_bg_colour());
   bool ok = true;
   for (int i = 0; i < kDesktops; i++) ok &= (s->desktops[i] = desktop_new(s)) != nullptr;
   ok &= (s->toolbars[0] = toolbar_new(s, 0)) != nullptr;

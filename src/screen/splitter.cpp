@@ -41,11 +41,6 @@ struct {
 
 splitter *as_splitter(widget *w) { return static_cast<splitter *>(w); }
 
-uint32_t bg_colour() {
-  const style *st = style_cur();
-  return st ? style_colour(st, SC_BACKGROUND) | 0xff000000u : 0xff202020u;
-}
-
 uint32_t highlight_colour() {
   const style *st = style_cur();
   return st ? style_colour(st, SC_SELECTION) | 0xff000000u : 0xffff8000u;
@@ -139,7 +134,7 @@ void sp_draw(widget *self) {
   splitter *s = as_splitter(self);
   const rect b = s->r;
   const int32_t G = splitter_gap();
-  const uint32_t bg = bg_colour();
+  const uint32_t bg = desktop_bg_colour();
   gfx_fill_rect(b.x, b.y, b.w, G, bg);
   gfx_fill_rect(b.x, b.y + b.h - G, b.w, G, bg);
   gfx_fill_rect(b.x, b.y, G, b.h, bg);
@@ -175,7 +170,7 @@ void sp_draw(widget *self) {
 
 void sp_restyle(widget *self) {
   splitter *s = as_splitter(self);
-  container_set_bg(s, bg_colour());
+  container_set_bg(s, desktop_bg_colour());
   for (widget *ch : {s->child_a, s->child_b})
     if (ch) ch->cls->restyle(ch);
 }
@@ -306,7 +301,7 @@ splitter *splitter_new(widget *parent, uint32_t orientation, widget *a, widget *
   if (!s) return nullptr;
   s->orientation = orientation ? 1 : 0;
   if (std::isfinite(ratio) && ratio > 0 && ratio < 1) s->ratio = ratio;
-  container_set_bg(s, bg_colour());
+  container_set_bg(s, desktop_bg_colour());
   if (a && container_cls(s)->add(s, a) == 0) s->child_a = a;
   if (b && container_cls(s)->add(s, b) == 0) s->child_b = b;
   return s;

@@ -11,6 +11,7 @@
 
 #include "guitest.h"
 #include "lib/glapi.h"
+#include "screen/configbox.h"
 #include "screen/screen.h"
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
@@ -390,6 +391,80 @@ TEST_F(ScreenGui, DividerDragWithXdotool) {
   // The window shows it: the old divider place is now pane.
   ASSERT_TRUE(draw_until([&] { return !gui_window_record(s->os_window)->needs_draw; }));
   EXPECT_TRUE(guitest_near(guitest_window_pixel(xw, x, y), 0xff3030c0u));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ScreenGui, HitTestOrder) {
+  screen *s = screen_get(0);
+  desktop *d = screen_current_desktop();
+  window *w = window_new(nullptr, 0);
+  ASSERT_EQ(desktop_layout_apply(d, nullptr, "W0", &w, 1), 0);
+  screen_show_bars_ex(BAR_QUICK | BAR_POPUP_DOCUMENT, 1);
+  s->popup_document->r = s->quick_window->r;
+  const rect q = s->quick_window->r;
+  const int x = q.x + q.w / 2, y = q.y + q.h / 2;
+  s->front_popup = BAR_POPUP_DOCUMENT;
+  EXPECT_EQ(s->cls->find_at(s, x, y), s->popup_document);
+  s->front_popup = BAR_QUICK;
+  EXPECT_EQ(s->cls->find_at(s, x, y), s->quick_window);
+  screen_hide_bars_ex(BAR_QUICK | BAR_POPUP_DOCUMENT, 1);
+  EXPECT_EQ(s->cls->find_at(s, x, y), w);
+  // The bars come before the desktop; the toolbar before the screen itself.
+  EXPECT_EQ(s->cls->find_at(s, 5, s->r.h / 2), s->toolbars[0]);
+  EXPECT_EQ(s->cls->find_at(s, s->r.w / 2, 5), s->tickbar);
+  // A shown configuration box while logged out: nothing beside it is hit.
+  screen_show_configbox();
+  g_online = 0;
+  const rect c = s->configbox->r;
+  EXPECT_EQ(s->cls->find_at(s, c.x + 5, c.y + 5), s->configbox);
+  EXPECT_EQ(s->cls->find_at(s, x, 2), nullptr);
+  g_online = 1;
+  EXPECT_EQ(s->cls->find_at(s, 5, s->r.h / 2), s->toolbars[0]);
+  screen_hide_configbox();
+  // A shown zoom window answers for everything below it.
+  screen_show_bars_ex(BAR_ZOOM, 1);
+  EXPECT_EQ(s->cls->find_at(s, x, y), s->zoom_window);
+  screen_hide_bars_ex(BAR_ZOOM, 1);
+}
+
+// A right-button release on a desktop's edge toggles the bar on that side.
+TEST_F(ScreenGui, EdgeClickTogglesTheToolbar) {
+  screen *s = screen_get(0);
+  desktop *d = screen_current_desktop();
+  ASSERT_TRUE(screen_bars_shown() & BAR_TOOLBAR0);
+  const uint64_t xw = xwin(0);
+  auto click_left_edge = [&] {
+    ASSERT_TRUE(draw_until([&] { return !screen_relayout_pending(); }));
+    const int x = d->r.x + 1, y = d->r.y + d->r.h / 2;
+    guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(x) + " " +
+                std::to_string(y) + " click 3");
+  };
+  click_left_edge();
+  ASSERT_TRUE(draw_until([&] { return !(s->bars & BAR_TOOLBAR0); }));
+  EXPECT_EQ(d->r.x, 0);
+  click_left_edge();
+  ASSERT_TRUE(draw_until([&] { return (s->bars & BAR_TOOLBAR0) != 0; }));
+  ASSERT_TRUE(draw_until([&] { return d->r.x == kToolbarWidth; }));
+}
+
+// Closing the last open screen keeps it and shows the logout page instead.
+TEST_F(ScreenGui, ClosingTheLastScreenShowsTheLogoutPage) {
+  for (int n = 1; n < 4; n++) screen_close(n);
+  ASSERT_EQ(screen_count_open(), 1);
+  screen_hide_configbox();
+  EXPECT_EQ(gui_window_close_request(screen_get(0)->os_window), 0);
+  EXPECT_TRUE(screen_is_open(0));
+  EXPECT_TRUE(screen_configbox_shown());
+  EXPECT_EQ(configbox_page(screen_configbox()), 1);
+  screen_hide_configbox();
+  // With another screen open, a close request closes that screen.
+  ASSERT_EQ(screen_open(1), 0);
+  EXPECT_EQ(gui_window_close_request(screen_get(1)->os_window), 0);
+  EXPECT_FALSE(screen_is_open(1));
+  screen_select(0);
 }
 
 }  // namespace
