@@ -468,3 +468,35 @@ TEST_F(ScreenGui, ClosingTheLastScreenShowsTheLogoutPage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Dragging a divider past the left edge collapses the first pane; after the
+// drag ends and the next draw, that pane is gone and its window freed.
+TEST_F(ScreenGui, DragToTheEdgeCullsThePane) {
+  screen *s = screen_get(0);
+  desktop *d = screen_current_desktop();
+  window *ws[2] = {window_new(nullptr, 0), window_new(nullptr, 0)};
+  ASSERT_EQ(desktop_layout_apply(d, nullptr, "W0 W1 H0.500", ws, 2), 0);
+  gui_invalidate_window(s->os_window);
+  ASSERT_TRUE(draw_until([&] { return !gui_window_record(s->os_window)->needs_draw; }));
+  const int alive = window_count();
+  splitter *sp = static_cast<splitter *>(d->child);
+  window *left = static_cast<window *>(sp->child_a);
+  window *right = static_cast<window *>(sp->child_b);
+  const int x = left->r.x + left->r.w + splitter_gap() / 2, y = left->r.y + left->r.h / 2;
+  const std::string at = "mousemove --window " + std::to_string(xwin(0)) + " ";
+  guitest_xdo(at + std::to_string(x) + " " + std::to_string(y));
+  guitest_xdo("mousedown 1");
+  for (int px = x - 20; px > 0; px -= 40) guitest_xdo(at + std::to_string(px) + " " + std::to_string(y));
+  guitest_xdo(at + std::to_string(d->r.x) + " " + std::to_string(y));
+  ASSERT_TRUE(draw_until([&] { return sp->first_collapsed != 0; }));
+  guitest_xdo("mouseup 1");
+  ASSERT_TRUE(draw_until([&] { return !splitter_is(d->child); }));
+  EXPECT_EQ(d->child, static_cast<widget *>(right));
+  EXPECT_EQ(desktop_layout_text(d), "W0");
+  EXPECT_EQ(window_count(), alive - 1);
+  EXPECT_EQ(desktop_get_focus(d), static_cast<window *>(d->child));
+}
+
+}  // namespace
