@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/fade.h"
 #include "lib/gfx.h"
 #include "lib/timer.h"
 #include "log.h"
@@ -509,6 +510,16 @@ void on_current_window(int index) {
     if (s && s->os_window == index) S.current = s;
 }
 
+// Minimal version: of the drag kinds only "a drag object is carried" is
+// known yet (the drag-and-drop module adds the kinds); for it the hover
+// popup goes and both toolbars show their drop targets.
+void on_drag_start(widget *, drag_record *) {
+  screen *s = S.current;
+  if (!s || !gui_drag_data()) return;
+  hide_bars(s, BAR_HOVER, 0);
+  for (widget *t : s->toolbars) toolbar_open(t);
+}
+
 void on_drag_end(widget *, drag_record *) {
   for (screen *s : S.screens)
     if (s)
@@ -575,6 +586,7 @@ int screen_init() {
   gui_set_window_closed_hook(on_window_closed);
   gui_set_close_query(on_close_query);
   gui_set_current_window_hook(on_current_window);
+  gui_set_drag_start_hook(on_drag_start);
   gui_set_drop_hook(on_drag_end);
   S.up = true;
   return 0;
@@ -588,6 +600,7 @@ void screen_shutdown() {
     gui_set_window_closed_hook(nullptr);
     gui_set_close_query(nullptr);
     gui_set_current_window_hook(nullptr);
+    gui_set_drag_start_hook(nullptr);
     gui_set_drop_hook(nullptr);
   }
   for (int i = 0; i < kScreens; i++) {
@@ -870,7 +883,9 @@ int screen_open(int n) {
   rect r = s->normal_frame.w > 0 ? s->normal_frame : s->frame;
   if (gui_monitor_count() > 0) gui_clamp_to_screen(&r);
   widget_hide(s);
+  fade_hold();
   int idx = gui_window_open(s, r.w > 0 ? &r : nullptr, 0);
+  fade_release();
   if (idx < 0) {
     log(LOG_ERROR, kSrc, "can't open screen %d", n);
     return -1;
@@ -1074,8 +1089,9 @@ void screen_backstop() {
   }
   for_each_open([](screen *s, int) {
     if (!shown(s->zoom_window)) tickbar_step(s->tickbar);
-    bool busy = tickbar_moving(s->tickbar) || shown(s->configbox);
-    gui_set_quality(busy ? 0 : 1);
+    bool busy = tickbar_moving(s->tickbar) || shown(s->configbox) || fade_timer_running();
+    const int q = busy ? 0 : 1;
+    if (gui_quality() != q) gui_set_quality(q);
   });
   if (S.desktops_changed) {
     for_each_open([](screen *s, int) { minibar_refresh(s->minibar); });
