@@ -447,6 +447,10 @@ void splitter_cull(desktop_layout *snapshot) {
 void splitter_remove_child(widget *dw, splitter *parent, splitter *s, widget *keeper,
                            widget *victim) {
   desktop *d = desktop_of_self(dw);
+  if (!parent && !(d && d->child == s)) {
+    log(LOG_ERROR, kSrc, "%s is not a desktop", dw ? object_type_name(widget_obj(dw)) : "null");
+    return;  // nowhere to put the keeper: the tree stays as it is
+  }
   for (window *w : desktop_windows(victim)) {
     if (d) desktop_forget_window(d, w);
   }
@@ -469,11 +473,9 @@ void splitter_remove_child(widget *dw, splitter *parent, splitter *s, widget *ke
     container_cls(parent)->remove(parent, s);
     if (container_cls(parent)->add(parent, keeper) == 0)
       (first ? parent->child_a : parent->child_b) = keeper;
-  } else if (d && d->child == s) {
+  } else {
     container_cls(d)->remove(d, s);
     container_cls(d)->add(d, keeper);
-  } else {
-    log(LOG_ERROR, kSrc, "%s is not a desktop", dw ? object_type_name(widget_obj(dw)) : "null");
   }
   widget_delete(s);
   if (keeper && keeper->parent && (keeper->parent->flags & WIDGET_SHOWN))
