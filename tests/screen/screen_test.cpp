@@ -12,6 +12,7 @@
 #include "guitest.h"
 #include "lib/glapi.h"
 #include "screen/configbox.h"
+#include "screen/minibar.h"
 #include "screen/screen.h"
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
@@ -101,6 +102,25 @@ TEST(ScreenStack, ClosedScreensAndDepth) {
   screen_pop();
   EXPECT_TRUE(log.has("underflow"));
   EXPECT_EQ(screen_current_index(), 0);
+}
+
+TEST(ScreenStack, CurrentFromWidget) {
+  LogCapture log;
+  desktop *d = screen_get(2)->desktops[1];
+  EXPECT_EQ(screen_set_current_from(d), 1);
+  EXPECT_EQ(screen_current_index(), 2);
+  EXPECT_EQ(screen_index_of(d), 2);
+  EXPECT_EQ(screen_index_of(screen_get(3)), 3);
+  hbox *loose = hbox_new(nullptr, 0, 0);
+  window *w = window_new(loose, 0);
+  EXPECT_EQ(screen_set_current_from(w), 0);
+  EXPECT_TRUE(log.has("window root hbox is not a screen"));
+  EXPECT_EQ(screen_set_current_from(loose), -1);
+  EXPECT_TRUE(log.has("hbox has no gui root"));
+  EXPECT_EQ(screen_index_of(w), -1);
+  EXPECT_EQ(screen_current_index(), 2);
+  widget_delete(loose);
+  screen_select(0);
 }
 
 TEST(ScreenDesktops, SwitchAndWrap) {
@@ -276,6 +296,13 @@ TEST_F(ScreenGui, BackstopRedrawRules) {
   screen_backstop();
   EXPECT_FALSE(screen_relayout_pending());
   EXPECT_EQ(toolbar_updates(s->toolbars[0]), updates + 1);
+  // Changed desktops: every open screen's minibar refreshes once.
+  const int32_t refreshes = minibar_refreshes(s->minibar);
+  screen_desktops_changed();
+  screen_backstop();
+  screen_backstop();
+  EXPECT_EQ(minibar_refreshes(s->minibar), refreshes + 1);
+  EXPECT_FALSE(screen_desktops_changed_pending());
   ASSERT_TRUE(draw_until([&] { return !gw->needs_draw && !gw->full_redraw; }));
   // Partial updates with only the bars: the window is not redrawn whole,
   // but a whole redraw is owed; it comes after 5000 ms.
