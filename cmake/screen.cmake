@@ -1,12 +1,11 @@
 # The screen frame: screens, desktops, the splitter and the layout text
 # (src/screen), with the children later issues build still as placeholders
-# of their real names: the market window (src/windows/window.cpp) and the
-# toolbars (src/tools/toolbar.cpp); the window frame's and the tool panels'
-# build files take those over when they are built. Tests in
+# of their real names: the toolbars (src/tools/toolbar.cpp), which the tool
+# panels' build file takes over when it is built. The market window
+# (src/windows/window.cpp) is built into ambit_app by cmake/terminal.cmake. Tests in
 # tests/screen/<module>_test.cpp link it.
 file(GLOB SCREEN_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/screen/*.cpp)
-list(APPEND SCREEN_SRC ${CMAKE_SOURCE_DIR}/src/windows/window.cpp
-     ${CMAKE_SOURCE_DIR}/src/tools/toolbar.cpp)
+list(APPEND SCREEN_SRC ${CMAKE_SOURCE_DIR}/src/tools/toolbar.cpp)
 add_library(ambit_screen STATIC ${SCREEN_SRC})
 target_link_libraries(ambit_screen PUBLIC ambit_app ambit_ui ambit_config)
 

@@ -21,6 +21,14 @@ static int push(int type, void *payload) {
   return 0;
 }
 
+int undo_init(void) {
+  S.pushed = 0;
+  S.depth = 0;
+  return 0;
+}
+
+void undo_fini(void) { S.depth = 0; }
+
 void undo_set_release(int type, void (*release)(void *payload)) {
   if (type >= 0 && type < 64) S.release[type] = release;
 }

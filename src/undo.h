@@ -20,6 +20,10 @@ enum undo_type : int {
   UNDO_SCREEN_BARS = 10,
 };
 
+// 0, or -1 when the ring can't be had.
+int undo_init(void);
+void undo_fini(void);
+
 // The module that owns a payload type installs how it is released
 // (the screen frame for layouts and windows).
 void undo_set_release(int type, void (*release)(void *payload));

@@ -35,5 +35,8 @@ void window_set_role(window *w, int32_t role);
 void window_hide_tools(window *w);
 // The text of the window's title bar (empty for a pane without content).
 const char *window_title_text(const window *w);
+// Deletes every market window (at shutdown). The desktops own their
+// windows and the screens delete them as they go, so nothing is left here.
+void window_destroy_all(void);
 // Number of windows alive (for leak checks of the frame's owners).
 int window_count();
