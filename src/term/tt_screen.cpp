@@ -125,12 +125,18 @@ static bool cursor_in_grid(const tt_session *s) {
   return has_grid(s) && s->cursor_row >= 0 && s->cursor_row < s->rows && s->cursor_col >= 0;
 }
 
+// Character edits and erasing act on the cursor's cell; a pending-wrap cursor
+// counts as standing on the last column.
+static int cursor_cell(tt_session *s) {
+  int col = std::min(s->cursor_col, s->cols - 1);
+  return s->cursor_row * s->cols + col;
+}
+
 void tt_insert_chars(tt_session *s, int c, int n) {
-  settle_col(s);
   if (!cursor_in_grid(s)) return;
-  int room = s->cols - s->cursor_col;
+  int room = s->cols - std::min(s->cursor_col, s->cols - 1);
   n = std::min(count_of(n), room);
-  int at = s->cursor_row * s->cols + s->cursor_col;
+  int at = cursor_cell(s);
   copy_cells(s, at + n, at, room - n);
   for (int k = 0; k < n; k++) {
     s->chars[at + k] = (uint8_t)c;
@@ -139,20 +145,18 @@ void tt_insert_chars(tt_session *s, int c, int n) {
 }
 
 void tt_delete_chars(tt_session *s, int n) {
-  settle_col(s);
   if (!cursor_in_grid(s)) return;
-  int room = s->cols - s->cursor_col;
+  int room = s->cols - std::min(s->cursor_col, s->cols - 1);
   n = std::min(count_of(n), room);
-  int at = s->cursor_row * s->cols + s->cursor_col;
+  int at = cursor_cell(s);
   copy_cells(s, at, at + n, room - n);
   empty_chars(s, at + room - n, n);
 }
 
 void tt_erase_chars(tt_session *s, int n) {
-  settle_col(s);
   if (!cursor_in_grid(s)) return;
   n = count_of(n);
-  int at = s->cursor_row * s->cols + s->cursor_col;
+  int at = cursor_cell(s);
   int room = s->cols * s->rows - at;
   if (n > room) {
     TT_LOG(LOG_ERROR, "bad erase %d from %d,%d in %dx%d screen", n, s->cursor_col, s->cursor_row,
@@ -238,14 +242,15 @@ void tt_cursor_up(tt_session *s, int n) {
 }
 
 void tt_line_down(tt_session *s, int n) {
+  settle_col(s);
   // Past a grid's height every further step only scrolls an empty region.
   n = std::min(count_of(n), std::max(s->rows, 1) + 1);
   for (int k = 0; k < n; k++) line_down_once(s);
 }
 
 void tt_tab(tt_session *s, int n) {
-  settle_col(s);
-  if (!s->tabs || s->cols <= 0) return;
+  // On a pending wrap there is no stop further right: the wrap stays pending.
+  if (!s->tabs || s->cols <= 0 || s->cursor_col >= s->cols) return;
   n = std::min(count_of(n), s->cols);
   int col = s->cursor_col;
   for (int k = 0; k < n; k++) {
@@ -327,12 +332,6 @@ void tt_designate(tt_session *s, int slot, int letter) {
   if (slot >= 0 && slot < 4) s->charsets[slot] = (uint8_t)letter;
 }
 
-// The erasing operations include the cursor's cell; a pending-wrap cursor
-// counts as standing on the last column.
-static int cursor_cell(tt_session *s) {
-  int col = std::min(s->cursor_col, s->cols - 1);
-  return s->cursor_row * s->cols + col;
-}
 
 void tt_clear_screen(tt_session *s) {
   if (has_grid(s)) empty_chars(s, 0, s->cols * s->rows);

@@ -31,6 +31,7 @@ TEST_F(Screen, BytesMakeTheGrid) {
       {"lf on bottom scrolls", 3, 2, "ab\r\ncd\r\nef", {"cd.", "ef."}, 2, 1},
       {"wrap on bottom scrolls", 2, 2, "abcdef", {"cd", "ef"}, 2, 1},
       {"lf keeps the column", 4, 3, "ab\ncd", {"ab..", "..cd", "...."}, 4, 1},
+      {"lf ends a pending wrap", 4, 3, "abcd\nx", {"abcd", "...x", "...."}, 4, 1},
       {"bs and overwrite", 4, 1, "abc\bX", {"abX."}, 3, 0},
       {"bs in column 0 stays", 4, 1, "\ba", {"a..."}, 1, 0},
       {"tab to stop 8", 12, 1, "a\tb", {"a.......b..."}, 9, 0},
