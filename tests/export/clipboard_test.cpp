@@ -6,7 +6,6 @@
 #include <png.h>
 
 #include <cstdio>
-#include <future>
 #include <string>
 #include <vector>
 
@@ -22,25 +21,6 @@
 #include <SDL2/SDL.h>
 
 namespace {
-
-std::string run(const std::string &cmd) {
-  std::string out;
-  if (FILE *p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
-// Runs a command while the gui answers clipboard requests.
-std::string run_pumping(const std::string &cmd) {
-  auto fut = std::async(std::launch::async, [cmd] { return run(cmd); });
-  guitest_wait_for(
-      [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 8000);
-  return fut.get();
-}
 
 class Clipboard : public ::testing::Test {
  public:
@@ -98,9 +78,9 @@ TEST_F(Clipboard, RowsReachTheSystemClipboard) {
   clipboard_add_cell("45.20");
   clipboard_end_row();
   ASSERT_EQ(clipboard_put_text(), 0);
-  EXPECT_EQ(run_pumping("xclip -o -selection clipboard"), "BHP\t45.20\n");
+  EXPECT_EQ(guitest_run_pumping("xclip -o -selection clipboard"), "BHP\t45.20\n");
   ASSERT_EQ(clipboard_put("plain"), 0);
-  EXPECT_EQ(run_pumping("xclip -o -selection clipboard"), "plain");
+  EXPECT_EQ(guitest_run_pumping("xclip -o -selection clipboard"), "plain");
 }
 
 TEST_F(Clipboard, TextFromXclipIsReturnedWhole) {
@@ -149,7 +129,7 @@ TEST_F(Clipboard, ImageOfAWindowRectangle) {
   std::vector<uint32_t> drawn = guitest_window_pixels(gw.xw, r);
   ASSERT_EQ(clipboard_copy_image(gw.win, r.x, r.y, r.w, r.h), 0);
   int w = 0, h = 0;
-  std::vector<uint32_t> got = decode_png(run_pumping("xclip -o -selection clipboard -t image/png"), &w, &h);
+  std::vector<uint32_t> got = decode_png(guitest_run_pumping("xclip -o -selection clipboard -t image/png"), &w, &h);
   EXPECT_EQ(w, r.w);
   EXPECT_EQ(h, r.h);
   ASSERT_EQ(got.size(), drawn.size());
@@ -158,7 +138,7 @@ TEST_F(Clipboard, ImageOfAWindowRectangle) {
   EXPECT_EQ(got[(size_t)(r.h - 1) * r.w], 0xffff0000u);  // bottom left: c
   // A rectangle reaching out of the window is clamped to it.
   ASSERT_EQ(clipboard_copy_image(gw.win, 190, 110, 1000000, 1000000), 0);
-  decode_png(run_pumping("xclip -o -selection clipboard -t image/png"), &w, &h);
+  decode_png(guitest_run_pumping("xclip -o -selection clipboard -t image/png"), &w, &h);
   EXPECT_EQ(w, 10);
   EXPECT_EQ(h, 10);
   guitest_window::close_all();

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <future>
 #include <string>
 
 #include "export/clipboard.h"
@@ -21,24 +20,6 @@
 #include "ui/gui_internal.h"
 
 namespace {
-
-std::string run(const std::string &cmd) {
-  std::string out;
-  if (FILE *p = popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
-std::string clipboard_via_xclip() {
-  auto fut = std::async(std::launch::async, [] { return run("xclip -o -selection clipboard"); });
-  guitest_wait_for(
-      [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 8000);
-  return fut.get();
-}
 
 constexpr uint32_t rgb(uint32_t v) {
   return 0xff000000u | (v & 0xff) << 16 | (v & 0xff00) | (v >> 16 & 0xff);
@@ -134,7 +115,7 @@ TEST_F(TerminalGui, DragSelectionReachesTheClipboard) {
   guitest_xdo("mousemove" + gw.at(cx(4), cy(1)) + " mouseup 1");
   ASSERT_TRUE(guitest_wait_for([] { return std::string(terminal_selection()) == "hello world\nsecon"; }))
       << terminal_selection();
-  EXPECT_EQ(clipboard_via_xclip(), "hello world\nsecon");
+  EXPECT_EQ(guitest_run_pumping("xclip -o -selection clipboard"), "hello world\nsecon");
   // The drawn selection lies over the cells it took.
   draw();
   uint32_t over = guitest_window_pixel(gw.xw, t->r.x + 20 * t->cell_w, t->r.y);
@@ -149,7 +130,7 @@ TEST_F(TerminalGui, DoubleClickSelectsAWord) {
   guitest_xdo("mousemove" + gw.at(cx(12), cy(0)) + " click --repeat 2 --delay 60 1");
   ASSERT_TRUE(guitest_wait_for([] { return std::string(terminal_selection()) == "ask_1"; }))
       << terminal_selection();
-  EXPECT_EQ(clipboard_via_xclip(), "ask_1");
+  EXPECT_EQ(guitest_run_pumping("xclip -o -selection clipboard"), "ask_1");
   // The keyboard went to the terminal; a local display hands keys on.
   guitest_xdo("key --window " + std::to_string(gw.xw) + " x");
   ASSERT_TRUE(guitest_wait_for([] {
