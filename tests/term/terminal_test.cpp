@@ -192,3 +192,54 @@ TEST_F(TerminalGui, ShrinkingKeepsNewestRowsAndClampsTheSelection) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<int> g_opens;
+void opened(widget *, int status, intptr_t a, intptr_t) { g_opens.push_back(status * 100 + (int)a); }
+widget *g_popup;
+int in_popup(widget *w) { return w == g_popup; }
+
+// Kinds 0 and 2 have no back end here: the open fails, the widget says so
+// and asks to be reopened; a copy into a popup takes a snapshot of the screen.
+TEST_F(TerminalGui, FailedOpensAndSnapshots) {
+  g_opens.clear();
+  terminal *other = terminal_new(root);
+  other->r = {10, 10, 300, 200};
+  widget_show_subtree(other);
+  terminal_set_on_open(other, opened, 7, 0);
+  terminal_set_kind(other, 2);
+  EXPECT_STREQ(terminal_caption(other), "Command Prompt");
+  int count = tt_count();
+  terminal_update_session(other);
+  EXPECT_EQ(other->session, -1);
+  EXPECT_EQ(tt_count(), count);
+  EXPECT_EQ(g_opens, (std::vector<int>{207}));
+  EXPECT_EQ(terminal_needs_reopen(other), 1);
+  EXPECT_EQ(terminal_copy(t, other), -1);  // no session to copy from
+
+  terminal_send_string(t, "\033[35mquote\033[0m", -1);
+  terminal_hooks hooks = {};
+  hooks.is_popup = in_popup;
+  terminal_set_hooks(&hooks);
+  g_popup = other;
+  ASSERT_EQ(terminal_copy(other, t), 0);
+  terminal_set_hooks(nullptr);
+  ASSERT_NE(other->snapshot, nullptr);
+  EXPECT_EQ(terminal_get_kind(other), 1);
+  const tt_session *s = tt_screen_of(t->session);
+  EXPECT_EQ(other->snapshot->cols, s->cols);
+  EXPECT_EQ(std::string((const char *)other->snapshot->chars, 5), "quote");
+  EXPECT_EQ(other->snapshot->attrs[TT_FG], 5u);
+  // The snapshot stays as it was when the source goes on.
+  terminal_clear(t);
+  EXPECT_EQ(other->snapshot->chars[0], 'q');
+  EXPECT_EQ(s->chars[0], 0);
+  // Selecting in the snapshot copies from it.
+  other->cls->drag_begin(other, other->r.x + 1, other->r.y + 1, 1, nullptr);
+  other->cls->drag_release(other, nullptr, other->r.x + 4 * other->cell_w + 1, other->r.y + 1, 0,
+                           nullptr);
+  EXPECT_STREQ(terminal_selection(), "quote");
+}
+
+}  // namespace
