@@ -6,8 +6,11 @@ file(GLOB TERM_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/term/*.cpp)
 add_library(ambit_term STATIC ${TERM_SRC})
 target_link_libraries(ambit_term PUBLIC ambit_export ambit_ui)
 
-if(AMBIT_TESTS)
+if(AMBIT_TESTS OR AMBIT_BENCH)
   pkg_check_modules(VTERM REQUIRED IMPORTED_TARGET vterm)
+endif()
+
+if(AMBIT_TESTS)
   file(GLOB TERM_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/term/*_test.cpp)
   foreach(t IN LISTS TERM_TEST_SRC)
     get_filename_component(name ${t} NAME_WE)
@@ -30,4 +33,14 @@ if(AMBIT_FUZZ)
     endif()
     target_link_libraries(${name} PRIVATE ambit_term)
   endforeach()
+endif()
+
+# bench/term/*_bench.cpp: the byte path against libvterm on the same streams.
+if(AMBIT_BENCH)
+  file(GLOB TERM_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/term/*_bench.cpp)
+  if(TERM_BENCH_SRC)
+    add_executable(ambit_term_bench ${TERM_BENCH_SRC})
+    target_link_libraries(ambit_term_bench PRIVATE ambit_term PkgConfig::VTERM
+                          benchmark::benchmark benchmark::benchmark_main)
+  endif()
 endif()

@@ -241,11 +241,18 @@ void tt_cursor_up(tt_session *s, int n) {
   }
 }
 
+// n single steps at once: down to the region's bottom (or one step onto it
+// from below), then the rest as one scroll of the region.
 void tt_line_down(tt_session *s, int n) {
   settle_col(s);
-  // Past a grid's height every further step only scrolls an empty region.
-  n = std::min(count_of(n), std::max(s->rows, 1) + 1);
-  for (int k = 0; k < n; k++) line_down_once(s);
+  n = count_of(n);
+  int down = s->cursor_row < s->scroll_bottom ? std::min(n, s->scroll_bottom - s->cursor_row) : 0;
+  s->cursor_row += down;
+  if (n > down) {
+    region_up(s, n - down);
+    s->cursor_row = s->scroll_bottom;
+  }
+  note_row(s);
 }
 
 void tt_tab(tt_session *s, int n) {

@@ -67,6 +67,8 @@ TEST_F(Screen, BytesMakeTheGrid) {
        {"a", "c", ".", "d"}, 0, 2},
       {"lf above region bottom moves", 1, 4, "a\r\nb\r\nc\r\nd\033[2;3r\033[2;1H\n",
        {"a", "b", "c", "d"}, 0, 2},
+      {"cud scrolls past the bottom", 1, 4, "a\r\nb\r\nc\r\nd\033[1;1H\033[5B", {"c", "d", ".", "."}, 0, 3},
+      {"cud from below the region", 1, 4, "a\r\nb\r\nc\r\nd\033[1;2r\033[4;1H\033[B", {"b", ".", "c", "d"}, 0, 1},
       {"ind always scrolls", 1, 3, "a\r\nb\r\nc\033[1;1H\033D", {"b", "c", "."}, 0, 0},
       {"ri always scrolls", 1, 3, "a\r\nb\r\nc\033[3;1H\033M", {".", "a", "b"}, 0, 2},
       {"nel on last row scrolls", 2, 2, "a\r\nb\033Ex", {"b.", "x."}, 1, 1},
