@@ -32,6 +32,8 @@ TEST_F(Screen, BytesMakeTheGrid) {
       {"wrap on bottom scrolls", 2, 2, "abcdef", {"cd", "ef"}, 2, 1},
       {"lf keeps the column", 4, 3, "ab\ncd", {"ab..", "..cd", "...."}, 4, 1},
       {"lf ends a pending wrap", 4, 3, "abcd\nx", {"abcd", "...x", "...."}, 4, 1},
+      {"vt and ff feed lines, so and si do nothing", 4, 3, "a\013b\014c\016\017d", {"a...", ".b..", "..cd"}, 4, 2},
+      {"other control bytes are drawn", 4, 1, "\001\032", {"\001\032.."}, 2, 0},
       {"bs and overwrite", 4, 1, "abc\bX", {"abX."}, 3, 0},
       {"bs in column 0 stays", 4, 1, "\ba", {"a..."}, 1, 0},
       {"tab to stop 8", 12, 1, "a\tb", {"a.......b..."}, 9, 0},
