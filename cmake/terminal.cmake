@@ -7,13 +7,11 @@ set(TERMINAL_SRC
     ${CMAKE_SOURCE_DIR}/src/startup/crash.cpp
     ${CMAKE_SOURCE_DIR}/src/doc/docmgr.cpp
     ${CMAKE_SOURCE_DIR}/src/doc/pdf.cpp
-    ${CMAKE_SOURCE_DIR}/src/export/clipboard.cpp
     ${CMAKE_SOURCE_DIR}/src/rss/rss.cpp
-    ${CMAKE_SOURCE_DIR}/src/term/tt.cpp
     ${CMAKE_SOURCE_DIR}/src/trading/trading.cpp
     ${CMAKE_SOURCE_DIR}/src/windows/window.cpp)
 target_sources(ambit_app PRIVATE ${TERMINAL_SRC})
-target_link_libraries(ambit_app PUBLIC ambit_charts)
+target_link_libraries(ambit_app PUBLIC ambit_charts ambit_term ambit_export)
 # The start-up flow's file lives in the configuration library and opens the
 # first window.
 target_link_libraries(ambit_config PUBLIC ambit_ui)

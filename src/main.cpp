@@ -44,7 +44,7 @@
 #include "startup/crash.h"
 #include "startup/start.h"
 #include "style.h"
-#include "term/tt.h"
+#include "term/tt_io.h"
 #include "trading/trading.h"
 #include "ui/gui.h"
 #include "ui/launch-linux.h"
