@@ -266,6 +266,7 @@ int read_stocks(ss_exchange* ex, const uint8_t* data, int32_t n) {
       int r = dectrack_decode_stock(c.p + c.at, c.n - c.at, s);
       if (r <= 0) return fail_stock();
       c.at += r;
+      sstrack_track_price(s);
     }
     s->flags |= kInCurrent;
     ssnotify_record(s, kChangeSummary, nullptr);
@@ -315,6 +316,7 @@ int decsum_decode_stock(ss_exchange* ex, const uint8_t* data, int32_t n) {
   }
   if (r < 0) return -1;
   if (r == 0) return 0;  // told to stop: the model is dropped with the link
+  sstrack_reset_after_sort();
   ssmodel_rebuild_current(ex);
   ex->flags |= kExStockSummary;
   log(LOG_INFO, kSrc, "%s %d stocks", ex->name, static_cast<int32_t>(ex->speed_count));
