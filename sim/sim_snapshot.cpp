@@ -143,7 +143,9 @@ void add_levels(ss_stock* s, int side, const std::vector<sim_snap_level>& levels
   }
 }
 
-int build(const sim_snapshot& snap, ss_exchange* ex) {
+}  // namespace
+
+int sim_snapshot_build(const sim_snapshot& snap, ss_exchange* ex) {
   ssmodel_set_date(ex, snap.date);
   ex->state = snap.state;
   for (const sim_snap_stock& g : snap.stocks) {
@@ -189,8 +191,6 @@ int build(const sim_snapshot& snap, ss_exchange* ex) {
   return 0;
 }
 
-}  // namespace
-
 sim_snapshot sim_snapshot_generate(uint32_t index, ss_time date, uint8_t state, uint64_t seed, int32_t stocks,
                                    int32_t indices) {
   sim_snapshot snap;
@@ -214,7 +214,7 @@ int sim_snapshot_write(const sim_snapshot& snap, std::vector<uint8_t>* out) {
     if (uint32_t(i) == snap.index) ex = e;
   }
   growbuf gb = {};
-  if (ex && build(snap, ex) == 0 && growbuf_init(&gb, 1 << 20, 1 << 20) == 0) {
+  if (ex && sim_snapshot_build(snap, ex) == 0 && growbuf_init(&gb, 1 << 20, 1 << 20) == 0) {
     if (encsum_encode_stock(&gb, ex, 0) == 0) {
       out->assign(gb.data, gb.data + gb.len);
       r = 0;

@@ -12,6 +12,8 @@
 #include "sim.h"
 #include "sstime.h"
 
+struct ss_exchange;
+
 struct sim_snap_level {
   uint32_t price = 0;
   std::vector<uint64_t> orders;  // per order; level totals: one value, the total
@@ -55,6 +57,10 @@ struct sim_snapshot {
 // exchange, the same for the same seed.
 sim_snapshot sim_snapshot_generate(uint32_t index, ss_time date, uint8_t state, uint64_t seed, int32_t stocks,
                                    int32_t indices);
+// Puts the snapshot's stocks and indices into `ex` of the running model
+// (found or added, given speeds in order). 0, or -1 when a code is refused or
+// a speed table is full.
+int sim_snapshot_build(const sim_snapshot& snap, ss_exchange* ex);
 // The snapshot's messages as the summary writer writes them. The writer reads
 // the engine's model, so this starts a model of its own and stops it again:
 // call it only while no client runs in the process. 0, or -1 after an ERROR.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "chunk.h"
+#include "decguard.h"
 #include "log.h"
 #include "pool.h"
 #include "ssevent.h"
@@ -119,17 +120,8 @@ void drop_issuer_news(ss_issuer* is) {
   is->flags &= ~(kInHistory | kInHistoryRequested);
 }
 
-// Holds change delivery for the length of a step.
-class hold_delivery {
- public:
-  hold_delivery() { ssnotify_hold(1); }
-  ~hold_delivery() { ssnotify_hold(0); }
-  hold_delivery(const hold_delivery&) = delete;
-  hold_delivery& operator=(const hold_delivery&) = delete;
-};
-
 int apply_alias(ss_exchange* ex, const char* from, const char* to) {
-  hold_delivery hold;
+  decguard_hold hold;
   if (ssmodel_add_alias(ex, from, to) < 0) return 0;
   constexpr uint32_t kPast = kInHistory | kInHistoryRequested;
   if (ss_stock* to_stock = ssmodel_find_stock(ex, to)) {
