@@ -121,6 +121,25 @@ int sim_list_trades(growbuf* gb, const sim_stock_ref& s, size_t first, ss_time d
   return 0;
 }
 
+int sim_list_states(growbuf* gb, const std::vector<std::string>& alpha, const std::vector<std::string>& codes) {
+  const int32_t start = gb->len;
+  long prev = -1;
+  for (const std::string& c : codes) {
+    const auto it = std::find(alpha.begin(), alpha.end(), c);
+    const long at = it == alpha.end() ? -1 : long(it - alpha.begin());
+    bool ok;
+    if (prev >= 0 && at > prev) {
+      ok = put(gb, [&](uint8_t* p) { return encode_vint(p, uint32_t(at - prev)); });
+    } else {
+      ok = put(gb, [](uint8_t* p) { return encode_vint(p, 0); }) &&
+           put(gb, [&](uint8_t* p) { return encode_code(p, c.c_str()); });
+    }
+    if (!ok) return fail(gb, start, "state list", c);
+    prev = at;
+  }
+  return 0;
+}
+
 void sim_answer_lists(growbuf* gb, const sim_entry& e, const sim_stock_ref* book, ss_time date, bool brokers) {
   static const sim_stock_ref kEmpty;
   const sim_stock_ref& s = book ? *book : kEmpty;

@@ -9,6 +9,9 @@
 #include "growbuf.h"
 #include "sim.h"
 
+#include <string>
+#include <vector>
+
 constexpr int32_t kSimPartialLevels = 10;  // levels of a partial depth answer
 constexpr size_t kSimRecentTrades = 20;    // trades of a recent-trades answer
 
@@ -21,6 +24,12 @@ int sim_list_queue(growbuf* gb, const sim_stock_ref& s, int side, ss_time time, 
 // The stock's trades from index `first` on, against its last price and the
 // exchange's date. 0 or -1.
 int sim_list_trades(growbuf* gb, const sim_stock_ref& s, size_t first, ss_time date, bool brokers);
+
+// A state-change list's payload naming `codes` (each a stock of the
+// exchange), stepping along `alpha` (the exchange's current stocks in code
+// order, as the client holds them) where a code follows the previous one
+// there, else naming the code. 0 or -1.
+int sim_list_states(growbuf* gb, const std::vector<std::string>& alpha, const std::vector<std::string>& codes);
 
 // Appends the answers to request `e` (kinds 10-13, 50, 51, 60, 61) about the
 // stock whose books are `book` (null: a stock with nothing yet). Other kinds

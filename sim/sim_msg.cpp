@@ -556,6 +556,25 @@ int sim_msg_queue(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const ch
   return growbuf_append(gb, list, uint32_t(n)) < 0 ? -1 : 0;
 }
 
+int sim_msg_queue_block(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
+                        int32_t n) {
+  if ((type != kSimMsgQueueBid + 2 && type != kSimMsgQueueBid + 3) || n < 0) {
+    log(LOG_ERROR, kSrc, "queue block message %u of %d bytes", type, n);
+    return -1;
+  }
+  const int32_t start = gb->len;
+  if (stock_msg(gb, h, type, time, code, nullptr, [](msg_writer&) {}) < 0) return -1;
+  if (encblk_write(gb, list, n) < 0) {
+    growbuf_truncate(gb, start);
+    return -1;
+  }
+  return 0;
+}
+
+int sim_msg_out_of_order(growbuf* gb, sim_hdr* h, ss_time time, const char* code) {
+  return stock_msg(gb, h, 68, time, code, nullptr, [](msg_writer&) {});
+}
+
 namespace {
 
 // An answer: the type, exchange index, code, a length of `width` bytes and
@@ -590,3 +609,63 @@ int sim_msg_trade_list(growbuf* gb, uint32_t type, uint32_t index, const char* c
   if (type != kSimMsgAllTrades && type != kSimMsgRecentTrades) return -1;
   return answer_msg(gb, type, index, code, list, n, 3);
 }
+
+// ---------------------------------------------------------------------------
+// Index tick and trade variant messages
+
+int sim_msg_index(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t value,
+                  const int32_t* changes) {
+  int n;
+  switch (type) {
+    case kSimMsgIndexChange: n = 1; break;
+    case kSimMsgIndexLast: n = 1; break;
+    case kSimMsgIndexRange: n = 3; break;
+    case kSimMsgIndexAll: n = 4; break;
+    case kSimMsgIndexValue: n = 0; break;
+    default:
+      log(LOG_ERROR, kSrc, "%u is no index type", type);
+      return -1;
+  }
+  return stock_msg(gb, h, type, time, code, nullptr, [&](msg_writer& w) {
+    if (type != kSimMsgIndexChange && !w.failed) w.add(encode_index(w.at(), value));
+    for (int i = 0; i < n; i++)
+      if (!w.failed) w.add(encode_index_change(w.at(), changes[i]));
+  });
+}
+
+int sim_msg_trade_variant(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code,
+                          const sim_trade_fields& f, uint32_t* ref, bool brokers) {
+  if ((type != kSimMsgCrossing && type != kSimMsgTradeExtended) || !ref) {
+    log(LOG_ERROR, kSrc, "trade variant %u", type);
+    return -1;
+  }
+  return stock_msg(gb, h, type, time, code, ref, [&](msg_writer& w) {
+    w.price(f.price, ref);
+    w.volume(f.volume);
+    if (type == kSimMsgTradeExtended) {
+      w.byte(f.flags);
+      if ((f.flags & 0x08) && !w.failed) w.add(encode_vlong(w.at(), f.conditions));
+      if ((f.flags & 0x10) && !w.failed) w.add(encode_vlong(w.at(), f.second));
+      if (f.flags & 0x20) w.date16(f.date);
+    }
+    if (brokers) {
+      w.broker(f.buyer);
+      w.broker(f.seller);
+    }
+  });
+}
+
+int sim_msg_trade_amend(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t number, uint32_t price,
+                        uint64_t volume, uint32_t first, const uint32_t* prices, const uint64_t* values) {
+  return stock_msg(gb, h, kSimMsgTradeAmend, time, code, nullptr, [&](msg_writer& w) {
+    uint32_t ref = first;  // a copy: the reader tells these against its own copy
+    w.u16(number);
+    w.price(price, &ref);
+    w.volume(volume);
+    if (!prices || !values) return;
+    for (int i = 0; i < 4; i++) w.price(prices[i], &ref);
+    for (int i = 0; i < 4; i++)
+      if (!w.failed) w.add(encode_vlong(w.at(), values[i]));
+  });
+}
+

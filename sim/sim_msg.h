@@ -202,8 +202,50 @@ int sim_put_broker(uint8_t* out, const char* code);
 // (n list bytes, at most kSimShortListMax). Counts.
 int sim_msg_queue(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
                   int32_t n);
+// 62, 63: the same queue as one framed block (no length field). Counts.
+int sim_msg_queue_block(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, const void* list,
+                        int32_t n);
+// 68: the stock's depth is kept as level totals from now on. Counts.
+int sim_msg_out_of_order(growbuf* gb, sim_hdr* h, ss_time time, const char* code);
 // 64-67: a depth answer for exchange `index` and `code`, with a 16-bit
 // length; 75, 76: a trade-list answer with a 24-bit length. Answers name
 // their stock in their fields and do not count.
 int sim_msg_depth_answer(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* list, int32_t n);
 int sim_msg_trade_list(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* list, int32_t n);
+
+// Index tick and trade variant messages -----------------------------------------
+
+constexpr uint32_t kSimMsgIndexChange = 31;  // a change to the index's current value
+constexpr uint32_t kSimMsgIndexLast = 80;    // value and a change to the last
+constexpr uint32_t kSimMsgIndexRange = 81;   // value (first) and changes to high, low, last
+constexpr uint32_t kSimMsgIndexAll = 82;     // reference value and changes to first, high, low, last
+constexpr uint32_t kSimMsgIndexValue = 83;   // reference value only
+constexpr uint32_t kSimMsgCrossing = 70;
+constexpr uint32_t kSimMsgTradeExtended = 71;
+constexpr uint32_t kSimMsgTradeAmend = 72;
+
+// 31 and 80-83 about index `code`: the value (not for 31) and the changes
+// the type carries (31: 1, 80: 1, 81: 3, 82: 4, 83: 0). Counts.
+int sim_msg_index(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t value,
+                  const int32_t* changes);
+
+// The fields of a trade variant; 70 writes price, volume and brokers only.
+struct sim_trade_fields {
+  uint32_t price = 0;
+  uint64_t volume = 0;
+  uint8_t flags = 0;  // 71: 0x01 last, 0x02 high-low, 0x04 volume, 0x40 second volume
+  uint64_t conditions = 0;  // 71 with flags 0x08
+  uint64_t second = 0;      // 71 with flags 0x10
+  ss_time date = 0;         // 71 with flags 0x20
+  const char* buyer = nullptr;
+  const char* seller = nullptr;
+};
+// 70 (a crossing) or 71. Counts.
+int sim_msg_trade_variant(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code,
+                          const sim_trade_fields& f, uint32_t* ref, bool brokers);
+// 72: cancels trade `number` (price against `first`, a copy of the stock's
+// first price; volume); with totals (protocol 4 and later) four prices and
+// four 64-bit values follow. Counts.
+int sim_msg_trade_amend(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t number, uint32_t price,
+                        uint64_t volume, uint32_t first, const uint32_t* prices, const uint64_t* values);
+

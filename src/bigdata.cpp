@@ -13,7 +13,7 @@
 static const char kSrc[] = "src/bigdata";
 
 // The largest block the allocator hands out.
-constexpr int64_t kMaxBlock = 1999999999;
+constexpr int64_t kMaxBlock = kDallocMax;
 
 namespace {
 

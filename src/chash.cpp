@@ -8,11 +8,13 @@
 #include "chash.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include "dalloc.h"
 #include "lazyfree.h"
 #include "log.h"
+#include "publish.h"
 
 static const char kSrc[] = "src/chash";
 
@@ -67,22 +69,23 @@ constexpr uint64_t kByteHash[256] = {
 };
 
 static_assert(kByteHash[0] == 2078917053 && kByteHash[1] == 143302914 && kByteHash[2] == 1027100827 &&
-              kByteHash[3] == 1953210302 && kByteHash['A'] == 1746481261 && kByteHash['a'] == 1117546963 &&
-              kByteHash['0'] == 1639096332);
+              kByteHash[3] == 1953210302 && kByteHash[uint8_t{'A'}] == 1746481261 &&
+              kByteHash[uint8_t{'a'}] == 1117546963 && kByteHash[uint8_t{'0'}] == 1639096332);
 
 void* const kEmpty = nullptr;
 void* const kDeleted = reinterpret_cast<void*>(uintptr_t{1});
 // Arrays are single allocator blocks, so a table holds at most this many slots.
-constexpr uint64_t kMaxSlots = 1999999999 / sizeof(void*);
+constexpr uint64_t kMaxSlots = kDallocMax / sizeof(void*);
 
-// Shared fields are read by lock-free walkers: loads acquire, stores release.
+// Shared fields are read by lock-free walkers: loads acquire, stores release
+// (publish.h); a walker re-checks the change counter around its reads.
 template <class T>
 T load(const T& x) {
-  return std::atomic_ref<T>(const_cast<T&>(x)).load(std::memory_order_acquire);
+  return load_link(x);
 }
 template <class T>
 void store(T& x, T v) {
-  std::atomic_ref<T>(x).store(v, std::memory_order_release);
+  publish_release(x, v);
 }
 
 const char* key_of(const void* rec) { return static_cast<const char*>(rec); }
@@ -175,6 +178,9 @@ int insert(chash* t, void* record, int32_t keep_sorted, bool may_grow) {
   }
   store(slots[free_slot], record);
   store(t->count, t->count + 1);
+  // Never more records than slots (a table without growth may fill up; a
+  // probe then ends after one round).
+  assert(t->count <= t->size);
   if (free_probes > 1) t->collisions++;
 
   if (may_grow && t->count > t->size / 2) {
@@ -183,6 +189,8 @@ int insert(chash* t, void* record, int32_t keep_sorted, bool may_grow) {
     if (target < t->size + 2) target = t->size + 2;
     resize_to(t, target);  // on failure the table stays as it is, still usable
   }
+  // The load stays at half, unless the table is too big to grow.
+  assert(!may_grow || t->count <= t->size / 2 || t->size > kMaxSlots / 2);
   return 0;
 }
 
@@ -210,7 +218,7 @@ int resize_to(chash* t, uint64_t n) {
   // Publish the complete new arrays, then the size walkers compare.
   store(t->slots, nt.slots);
   store(t->sorted, nt.sorted);
-  std::atomic_ref<uint64_t>(t->size).store(s, std::memory_order_seq_cst);
+  publish_link(t->size, s);
   // A walker may still hold the old arrays: free them only after the delay.
   if (old_slots) lazyfree_later(dalloc_free, old_slots);
   if (old_sorted) lazyfree_later(dalloc_free, old_sorted);

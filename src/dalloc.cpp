@@ -20,7 +20,7 @@ static const char kSrc[] = "src/dalloc";
 
 namespace {
 
-constexpr int32_t kMaxAlloc = 1999999999;
+constexpr int32_t kMaxAlloc = kDallocMax;
 constexpr int32_t kDefaultPageSize = 4096;
 
 struct dalloc_state {

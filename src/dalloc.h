@@ -10,7 +10,11 @@ struct dalloc_mem_stats_rec {
 
 int dalloc_init(void);
 void dalloc_fini(void);
-// Sizes outside 1..1999999999 and heap failures end the process (FATAL), so
+// The largest block the allocator gives. Every size the engine derives from
+// input (buffers, tables, files, slots) is checked against it first.
+constexpr int32_t kDallocMax = 1999999999;
+
+// Sizes outside 1..kDallocMax and heap failures end the process (FATAL), so
 // these never return null.
 void* dalloc_alloc(int32_t size);
 void* dalloc_realloc(void* p, int32_t size);

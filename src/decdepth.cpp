@@ -108,6 +108,7 @@ int decdepth_decode_level(ss_stock* s, int side, const uint8_t* in, int32_t n, u
     if (brokers) {
       if ((r = decode_broker(in + used, n - used, broker, sizeof broker)) <= 0) return r;
       used += r;
+      if (!broker[0]) return -1;  // an order of the exchange names its broker
     }
     if (!skip && ssevent_apply_depth_summary(s, 0, side, price, volume, 1, brokers ? broker : nullptr) < 0) return -1;
   }
@@ -135,12 +136,13 @@ int decdepth_decode_levels(ss_stock* s, int side, const uint8_t* in, int32_t n, 
     decguard_hold hold;
     decguard_record_off record_off(s->exchange);
     decguard_loading loading(s);
-    ssevent_clear_depth(s, 0, side);
+    decguard_side replaced(s, side);
     int r = read_list(s, side, in, n, limit, false, &levels, &ended);
     if (r != used) {
       log(LOG_ERROR, kSrc, "can't apply %s %s depth list", s->exchange->name, s->code);
       return -1;
     }
+    replaced.commit();
   }
   if (ended || limit <= 0) s->flags |= kLoadedBit[side];
   s->flags &= ~kSideRequestBits[side];

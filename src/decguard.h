@@ -8,6 +8,7 @@
 
 #include "decode.h"
 #include "ssmodel.h"
+#include "ssevent.h"
 #include "ssnotify.h"
 
 // Clears the exchange's change-recording bit (kExRecord) while it lives.
@@ -62,4 +63,39 @@ class decguard_ref_date {
 
  private:
   ss_time saved_;
+};
+
+// One side of a stock's book replaced by a list reader. The side's levels are
+// detached when the guard is made (the side reads as empty); commit() frees
+// them after the deferral delay; without a commit the levels the reader made
+// are freed and the old ones, with the side's best price, are put back, so a
+// list that fails half way leaves the side as it was.
+class decguard_side {
+ public:
+  decguard_side(ss_stock* s, int side)
+      : s_(s), side_(side), old_(s->levels[side]), best_(side ? s->offer : s->bid) {
+    ssevent_clear_pending();
+    ssmodel_publish(s_->levels[side_], nullptr);
+  }
+  ~decguard_side() {
+    ssevent_clear_pending();
+    if (committed_) {
+      ssmodel_free_depth_levels(old_);
+      return;
+    }
+    ss_depth_level* made = s_->levels[side_];
+    ssmodel_publish(s_->levels[side_], old_);
+    (side_ ? s_->offer : s_->bid) = best_;
+    ssmodel_free_depth_levels(made);
+  }
+  void commit() { committed_ = true; }
+  decguard_side(const decguard_side&) = delete;
+  decguard_side& operator=(const decguard_side&) = delete;
+
+ private:
+  ss_stock* s_;
+  int side_;
+  ss_depth_level* old_;
+  uint32_t best_;
+  bool committed_ = false;
 };

@@ -49,10 +49,12 @@ instr* step_indices(ss_exchange* ex, int32_t k) {
   return x;
 }
 
-// Copies a code of at most kCodeMax characters with its NUL.
+// Copies a code of at most kCodeMax characters, zero-filled to kCodeSize (as
+// a code field is everywhere, so whole fields compare and copy alike).
 void copy_code(char* dst, const char* src) {
-  strncpy(dst, src, kCodeMax);
-  dst[kCodeMax] = '\0';
+  size_t n = strnlen(src, kCodeMax);
+  memmove(dst, src, n);
+  memset(dst + n, 0, kCodeSize - n);
 }
 
 // Starts fetching a whole instrument record. A speed names the instrument

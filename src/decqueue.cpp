@@ -49,7 +49,7 @@ int read_queue(ss_stock* s, int side, const uint8_t* in, int32_t n, int32_t vers
         log(LOG_ERROR, kSrc, "%s: level of no orders", s->code);
         return -1;
       }
-      *orders += count;
+      *orders = *orders + count < *orders ? UINT32_MAX : *orders + count;  // saturates
       if (!skip && ssevent_apply_depth_summary(s, 0, side, price, volume, count, nullptr) < 0) return -2;
       continue;
     }
@@ -72,6 +72,7 @@ int read_queue(ss_stock* s, int side, const uint8_t* in, int32_t n, int32_t vers
       if (brokers) {
         if ((r = decode_broker(in + used, n - used, broker, sizeof broker)) <= 0) return r;
         used += r;
+        if (!broker[0]) return -1;  // an order of the exchange names its broker
       }
       ++*orders;
       if (!skip && ssevent_apply_depth_summary(s, time, side, price, volume, 1, brokers ? broker : nullptr) < 0)
@@ -99,11 +100,12 @@ int decqueue_decode(ss_stock* s, int side, const uint8_t* in, int32_t n, int32_t
   {
     decguard_record_off record_off(s->exchange);
     decguard_loading loading(s);
-    ssevent_clear_depth(s, 0, side);
+    decguard_side replaced(s, side);
     if (read_queue(s, side, in, n, version, false, &count) != r) {
       log(LOG_ERROR, kSrc, "error decoding initial %s queue", side ? "offer" : "bid");
       return -1;
     }
+    replaced.commit();
   }
   (side ? s->offer : s->bid) = s->levels[side] ? s->levels[side]->price : 0;
   s->flags |= kLoadedBit[side];

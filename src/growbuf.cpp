@@ -14,7 +14,7 @@
 static const char kSrc[] = "src/growbuf";
 
 // The largest block the allocator hands out; a capacity above it is refused.
-constexpr int64_t kMaxCapacity = 1999999999;
+constexpr int64_t kMaxCapacity = kDallocMax;
 constexpr uint32_t kStringLength = 0xffffffffu;  // growbuf_append: n means "strlen"
 
 namespace {

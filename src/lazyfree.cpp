@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "log.h"
+#include "publish.h"
 #include "plat.h"
 #include "pool.h"
 
@@ -89,10 +90,10 @@ void link_newest(todo* t) {
   t->newer = nullptr;
   t->older = S.newest;
   if (S.newest)
-    std::atomic_ref<todo*>(S.newest->newer).store(t, std::memory_order_seq_cst);
+    publish_link(S.newest->newer, t);
   else
-    std::atomic_ref<todo*>(S.oldest).store(t, std::memory_order_seq_cst);
-  std::atomic_ref<todo*>(S.newest).store(t, std::memory_order_seq_cst);
+    publish_link(S.oldest, t);
+  publish_link(S.newest, t);
   S.count++;
 }
 

@@ -35,7 +35,7 @@ constexpr int64_t kBytesPerMegabyte = 1048576;
 constexpr int64_t kTrimIntervalSeconds = 300;
 constexpr int32_t kTrimDays[] = {25, 20, 15, 10, 5};
 // The allocator refuses larger blocks, so larger files cannot be read whole.
-constexpr int64_t kMaxFileBytes = 1999999999;
+constexpr int64_t kMaxFileBytes = kDallocMax;
 constexpr mode_t kFileMode = 0600;
 constexpr mode_t kExeMode = 0700;
 constexpr mode_t kDirMode = 0700;
@@ -85,12 +85,6 @@ struct localdata_state {
 };
 localdata_state S;
 
-struct list_lock_guard {
-  list_lock_guard() { plat_mutex_lock(S.list_lock); }
-  ~list_lock_guard() { plat_mutex_unlock(S.list_lock); }
-  list_lock_guard(const list_lock_guard&) = delete;
-  list_lock_guard& operator=(const list_lock_guard&) = delete;
-};
 
 // A file name must stay inside its directory.
 bool name_ok(const char* name) {
@@ -515,7 +509,7 @@ int localdata_list(localdata_dirent** out, uint32_t dir) {
     }
     localdata_dirent* item;
     {
-      list_lock_guard lock;
+      plat_lock_guard lock(S.list_lock);
       item = (localdata_dirent*)pool_alloc(&S.entries);
     }
     if (item == nullptr) {
@@ -536,7 +530,7 @@ int localdata_list_next(localdata_dirent** list, char* name) {
   if (e == nullptr) return 0;
   memcpy(name, e->name, kLocaldataNameMax);
   *list = e->next;
-  list_lock_guard lock;
+  plat_lock_guard lock(S.list_lock);
   pool_free(&S.entries, e);
   return 1;
 }
@@ -545,7 +539,7 @@ void localdata_list_free(localdata_dirent** list) {
   localdata_dirent* e = *list;
   *list = nullptr;
   if (e == nullptr) return;
-  list_lock_guard lock;
+  plat_lock_guard lock(S.list_lock);
   while (e != nullptr) {
     localdata_dirent* next = e->next;
     pool_free(&S.entries, e);

@@ -60,7 +60,7 @@ struct log_state {
 
   // The file and its name change only under file_lock, which also keeps a
   // line from being written to a file another thread is closing.
-  pthread_mutex_t file_lock = PTHREAD_MUTEX_INITIALIZER;
+  plat_fixed_mutex file_lock;  // fixed: lines are written before plat_init too
   FILE* file = nullptr;
   char* filename = nullptr;
 
@@ -75,13 +75,6 @@ struct log_state {
 };
 
 log_state st;
-
-struct file_guard {
-  file_guard() { pthread_mutex_lock(&st.file_lock); }
-  ~file_guard() { pthread_mutex_unlock(&st.file_lock); }
-  file_guard(const file_guard&) = delete;
-  file_guard& operator=(const file_guard&) = delete;
-};
 
 // A thread cancelled in the middle of a write would leave the file lock or
 // the memory-log mutex held for ever; cancellation waits until the line is out.
@@ -129,18 +122,15 @@ void ctime_text(char* out, size_t size) {
 }
 
 void memory_append(int level, time_t when, int64_t ms, const char* text, size_t len) {
-  plat_slot m = st.mutex.load(std::memory_order_acquire);
-  if (m < 0 || plat_mutex_lock(m) != 0) return;
+  plat_lock_guard g(st.mutex.load(std::memory_order_acquire));
+  if (!g.held()) return;
   int32_t size = (int32_t)((sizeof(log_entry) + len + 1 + 7) & ~size_t{7});  // keeps entries aligned
   log_block* b = st.blocks;
   if (!b || b->used + size > (int32_t)sizeof b->data) {
     // Straight from the system heap: a failed block drops this line from
     // memory only, where the allocator would end the process.
     auto* nb = (log_block*)malloc(sizeof(log_block));
-    if (!nb) {
-      plat_mutex_unlock(m);
-      return;
-    }
+    if (!nb) return;
     nb->used = 0;
     nb->prev = b;
     st.blocks = b = nb;
@@ -163,11 +153,10 @@ void memory_append(int level, time_t when, int64_t ms, const char* text, size_t 
   }
   st.newest.store(e, std::memory_order_seq_cst);
   st.count.fetch_add(1, std::memory_order_relaxed);
-  plat_mutex_unlock(m);
 }
 
 void flush_file(void) {
-  file_guard g;
+  plat_lock_guard g(st.file_lock);
   if (st.file) fflush(st.file);
 }
 
@@ -237,7 +226,7 @@ void log_v(int level, const char* file, const char* fmt, va_list ap) {
     if (flush) fflush(stderr);
   }
   {
-    file_guard g;
+    plat_lock_guard g(st.file_lock);
     if (st.file) {
       fwrite(line, 1, (size_t)n, st.file);
       if (flush) fflush(st.file);
@@ -270,25 +259,24 @@ int log_init(void) {
 void log_fini(void) {
   st.closed.store(true, std::memory_order_release);
   {
-    file_guard g;
+    plat_lock_guard g(st.file_lock);
     if (st.file) fclose(st.file);
     st.file = nullptr;
     free(st.filename);
     st.filename = nullptr;
   }
   plat_slot m = st.mutex.exchange(-1, std::memory_order_acq_rel);
-  if (m >= 0) plat_mutex_lock(m);
-  st.oldest.store(nullptr, std::memory_order_release);
-  st.newest.store(nullptr, std::memory_order_release);
-  while (st.blocks) {
-    log_block* prev = st.blocks->prev;
-    free(st.blocks);
-    st.blocks = prev;
+  {
+    plat_lock_guard g(m);
+    st.oldest.store(nullptr, std::memory_order_release);
+    st.newest.store(nullptr, std::memory_order_release);
+    while (st.blocks) {
+      log_block* prev = st.blocks->prev;
+      free(st.blocks);
+      st.blocks = prev;
+    }
   }
-  if (m >= 0) {
-    plat_mutex_unlock(m);
-    plat_mutex_destroy(m);
-  }
+  if (m >= 0) plat_mutex_destroy(m);
   // Back to the state of process start, ready for another log_init.
   st.echo.store(1, std::memory_order_relaxed);
   st.autoflush.store(0, std::memory_order_relaxed);
@@ -306,7 +294,7 @@ int log_set_filename(const char* name) {
   }
   bool reopen;
   {
-    file_guard g;
+    plat_lock_guard g(st.file_lock);
     free(st.filename);
     st.filename = copy;
     reopen = st.file != nullptr && copy != nullptr;
@@ -315,14 +303,14 @@ int log_set_filename(const char* name) {
 }
 
 const char* log_filename(void) {
-  file_guard g;
+  plat_lock_guard g(st.file_lock);
   return st.filename;
 }
 
 int log_open(const char* mode) {
   char failed[1024];
   {
-    file_guard g;
+    plat_lock_guard g(st.file_lock);
     if (!st.filename) {
       failed[0] = 0;
     } else {
@@ -352,13 +340,13 @@ int log_open(const char* mode) {
 void log_start(void) { log_open("wtca"); }
 
 void log_close(void) {
-  file_guard g;
+  plat_lock_guard g(st.file_lock);
   if (st.file) fclose(st.file);
   st.file = nullptr;
 }
 
 int log_has_file(void) {
-  file_guard g;
+  plat_lock_guard g(st.file_lock);
   return st.file != nullptr;
 }
 
@@ -366,7 +354,7 @@ int log_dump(void) {
   enum { kOk, kOpen, kNoName, kCantWrite } why = kOk;
   char name[1024] = {0};
   {
-    file_guard g;
+    plat_lock_guard g(st.file_lock);
     if (st.file) {
       why = kOpen;
     } else if (!st.filename) {
@@ -447,7 +435,7 @@ void log_raw(const char* text, uint32_t n) {
   bool newline = len > 0 && text[len - 1] != '\n';
   bool flush = st.autoflush.load(std::memory_order_relaxed) != 0;
   {
-    file_guard g;
+    plat_lock_guard g(st.file_lock);
     if (st.file) {
       fwrite(text, 1, len, st.file);
       if (newline) fputc('\n', st.file);

@@ -14,7 +14,7 @@
 static const char kSrc[] = "src/oob";
 
 // The largest block the allocator hands out.
-constexpr int64_t kMaxBlock = 1999999999;
+constexpr int64_t kMaxBlock = kDallocMax;
 
 namespace {
 
@@ -40,14 +40,6 @@ static struct {
 
 namespace {
 
-// Holds the queue lock for one scope.
-class QueueLock {
- public:
-  QueueLock() { plat_mutex_lock(S.lock); }
-  ~QueueLock() { plat_mutex_unlock(S.lock); }
-  QueueLock(const QueueLock&) = delete;
-  QueueLock& operator=(const QueueLock&) = delete;
-};
 
 void free_all() {
   oob_msg* m = S.oldest;
@@ -98,7 +90,7 @@ int oob_push(int32_t type, const void* data, int32_t n) {
   m->length = n;
   m->newer = nullptr;
   if (n > 0) memcpy(data_of(m), data, static_cast<size_t>(n));
-  QueueLock hold;
+  plat_lock_guard hold(S.lock);
   m->older = S.newest;
   if (S.newest)
     S.newest->newer = m;
@@ -114,7 +106,7 @@ int oob_pop(int32_t* type, const uint8_t** data, int32_t* length) {
   S.popped = nullptr;
   oob_msg* m = nullptr;
   if (S.lock >= 0) {
-    QueueLock hold;
+    plat_lock_guard hold(S.lock);
     m = S.oldest;
     if (m) {
       S.oldest = m->newer;

@@ -64,7 +64,7 @@ struct thread_start_rec {
 };
 
 struct plat_state {
-  pthread_mutex_t table_lock = PTHREAD_MUTEX_INITIALIZER;
+  plat_fixed_mutex table_lock;
   plat_entry slots[kPlatSlots];
   bool initialised = false;
   timespec start = {0, 0};  // CLOCK_MONOTONIC at plat_init
@@ -78,13 +78,6 @@ struct plat_state {
 
 plat_state st;
 
-// Holds the table mutex for one scope.
-struct table_guard {
-  table_guard() { pthread_mutex_lock(&st.table_lock); }
-  ~table_guard() { pthread_mutex_unlock(&st.table_lock); }
-  table_guard(const table_guard&) = delete;
-  table_guard& operator=(const table_guard&) = delete;
-};
 
 bool slot_ok(plat_slot s) { return s >= 0 && s < kPlatSlots; }
 
@@ -96,7 +89,7 @@ bool slot_is(plat_slot s, uint32_t kind) {
 plat_slot take_slot(int first, uint32_t kind) {
   plat_slot found = -1;
   {
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     for (int i = first; i < kPlatSlots; i++) {
       if (st.slots[i].kind.load(std::memory_order_relaxed) == kKindFree) {
         st.slots[i].kind.store(kind, std::memory_order_release);
@@ -112,7 +105,7 @@ plat_slot take_slot(int first, uint32_t kind) {
 }
 
 void release_slot(plat_slot s) {
-  table_guard g;
+  plat_lock_guard g(st.table_lock);
   st.slots[s].stack_marker.store(0, std::memory_order_relaxed);
   st.slots[s].kind.store(kKindFree, std::memory_order_release);
 }
@@ -175,7 +168,7 @@ void* thread_start(void* p) {
   dalloc_free(p);
   int marker = 0;
   {
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     st.slots[rec.slot].stack_marker.store((uintptr_t)&marker, std::memory_order_release);
   }
   plat_thread_wrapper_fn wrapper = st.wrapper.load(std::memory_order_acquire);
@@ -189,7 +182,7 @@ void* thread_start(void* p) {
   {
     // The slot may have been freed and handed to another thread meanwhile
     // (a thread that cancelled itself); only our own slot is marked ended.
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     plat_entry& e = st.slots[rec.slot];
     if (e.kind.load(std::memory_order_relaxed) == kKindThread && pthread_equal(e.thread, pthread_self())) {
       e.stack_marker.store(0, std::memory_order_relaxed);
@@ -205,7 +198,7 @@ void stop_thread(plat_slot s) {
   pthread_t t;
   bool running;
   {
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     plat_entry& e = st.slots[s];
     if (e.joined) return;
     e.joined = true;  // claimed here, so no second caller joins it
@@ -225,7 +218,7 @@ void stop_thread(plat_slot s) {
 
 int plat_init(void) {
   pthread_once(&st.os_once, make_os_text);
-  table_guard g;
+  plat_lock_guard g(st.table_lock);
   if (st.initialised) return 0;  // a second init would drop live slots
   for (plat_entry& e : st.slots) {
     e.kind.store(kKindFree, std::memory_order_relaxed);
@@ -250,16 +243,16 @@ void plat_fini(void) {
       stop_thread(s);
       release_slot(s);
     } else if (kind == kKindMutex) {
-      table_guard g;
+      plat_lock_guard g(st.table_lock);
       pthread_mutex_destroy(&e.mutex);
       e.kind.store(kKindFree, std::memory_order_release);
     } else if (kind == kKindCond) {
-      table_guard g;
+      plat_lock_guard g(st.table_lock);
       pthread_cond_destroy(&e.cond);
       e.kind.store(kKindFree, std::memory_order_release);
     }
   }
-  table_guard g;
+  plat_lock_guard g(st.table_lock);
   st.initialised = false;
 }
 
@@ -268,6 +261,9 @@ plat_slot plat_mutex_create(void) {
   if (s >= 0) pthread_mutex_init(&st.slots[s].mutex, nullptr);
   return s;
 }
+
+int plat_fixed_lock(plat_fixed_mutex* m) { return pthread_mutex_lock(&m->m); }
+int plat_fixed_unlock(plat_fixed_mutex* m) { return pthread_mutex_unlock(&m->m); }
 
 int plat_mutex_lock(plat_slot s) {
   if (!slot_is(s, kKindMutex)) return EINVAL;
@@ -281,7 +277,7 @@ int plat_mutex_unlock(plat_slot s) {
 
 void plat_mutex_destroy(plat_slot s) {
   {
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     if (slot_is(s, kKindMutex)) {
       pthread_mutex_destroy(&st.slots[s].mutex);
       st.slots[s].kind.store(kKindFree, std::memory_order_release);
@@ -335,7 +331,7 @@ void plat_cond_broadcast(plat_slot cond) {
 
 void plat_cond_destroy(plat_slot s) {
   {
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     if (slot_is(s, kKindCond)) {
       pthread_cond_destroy(&st.slots[s].cond);
       st.slots[s].kind.store(kKindFree, std::memory_order_release);
@@ -360,7 +356,7 @@ plat_slot plat_thread_create(plat_thread_fn fn, void* arg) {
   {
     // The handle is stored under the table mutex before the new thread can
     // read its slot: its start routine takes the same mutex first.
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     rc = pthread_create(&st.slots[s].thread, nullptr, thread_start, rec);
   }
   if (rc != 0) {
@@ -376,7 +372,7 @@ plat_slot plat_thread_create(plat_thread_fn fn, void* arg) {
 void plat_thread_join(plat_slot s) {
   pthread_t t;
   {
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     if (!slot_ok(s)) return;
     plat_entry& e = st.slots[s];
     uint32_t kind = e.kind.load(std::memory_order_relaxed);
@@ -391,7 +387,7 @@ void plat_thread_join(plat_slot s) {
 
 int plat_thread_cancel(plat_slot s) {
   {
-    table_guard g;
+    plat_lock_guard g(st.table_lock);
     if (!slot_ok(s)) return 0;
     uint32_t kind = st.slots[s].kind.load(std::memory_order_relaxed);
     if (kind != kKindThread && kind != kKindEnded) return 0;

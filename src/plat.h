@@ -1,6 +1,8 @@
 // The platform layer: one table of 128 slots for mutexes, condition variables
 // and threads, the clocks, file and path helpers, randomness and host identity.
 #pragma once
+#include <pthread.h>
+
 #include <cstdint>
 
 typedef int plat_slot;  // 0..127, -1 on failure
@@ -16,6 +18,52 @@ plat_slot plat_mutex_create(void);
 int plat_mutex_lock(plat_slot s);
 int plat_mutex_unlock(plat_slot s);
 void plat_mutex_destroy(plat_slot s);
+
+// A mutex outside the slot table: constant-initialised, so it works before
+// plat_init and after plat_fini. Only for locks that must (the table's own
+// lock, the log's file lock, the sign-on key, which has no start-up).
+struct plat_fixed_mutex {
+  pthread_mutex_t m = PTHREAD_MUTEX_INITIALIZER;
+};
+int plat_fixed_lock(plat_fixed_mutex* m);
+int plat_fixed_unlock(plat_fixed_mutex* m);
+
+// The one lock guard of the engine: holds a slot mutex or a fixed mutex for
+// its scope, so that every early return releases it. A slot below 0 (a lock
+// not made yet, or made only when locking is on) is skipped, as is a slot
+// that fails to lock; held() tells. unlock() and lock() release and take it
+// again inside the scope, for a wait that must not hold it.
+class plat_lock_guard {
+ public:
+  explicit plat_lock_guard(plat_slot s) : slot_(s) { lock(); }
+  explicit plat_lock_guard(plat_fixed_mutex& m) : fixed_(&m) { lock(); }
+  ~plat_lock_guard() { unlock(); }
+  plat_lock_guard(const plat_lock_guard&) = delete;
+  plat_lock_guard& operator=(const plat_lock_guard&) = delete;
+
+  void lock() {
+    if (held_) return;
+    if (fixed_)
+      held_ = plat_fixed_lock(fixed_) == 0;
+    else if (slot_ >= 0)
+      held_ = plat_mutex_lock(slot_) == 0;
+  }
+  void unlock() {
+    if (!held_) return;
+    held_ = false;
+    if (fixed_)
+      plat_fixed_unlock(fixed_);
+    else
+      plat_mutex_unlock(slot_);
+  }
+  bool held() const { return held_; }
+
+ private:
+  plat_slot slot_ = -1;
+  plat_fixed_mutex* fixed_ = nullptr;
+  bool held_ = false;
+};
+
 plat_slot plat_cond_create(void);
 void plat_cond_wait(plat_slot cond, plat_slot mutex);
 // Waits at most `ms` milliseconds; returns 0 when signalled, 1 on time-out.

@@ -9,11 +9,11 @@
 #include "ssauth.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "crypt.h"
 #include "dalloc.h"
 #include "log.h"
+#include "plat.h"
 #include "sha256.h"
 
 static const char kSrc[] = "src/ssauth";
@@ -21,7 +21,7 @@ static const char kSrc[] = "src/ssauth";
 namespace {
 
 struct auth_state {
-  std::mutex mu;  // the io thread sets the key, the user-interface thread uses it
+  plat_fixed_mutex mu;  // the io thread sets the key, the user-interface thread uses it
   uint8_t key[kSignOnKeyBytes];
   bool have_key;
 };
@@ -61,19 +61,19 @@ void ssauth_sign_on(const char* password, const uint8_t challenge[kSignOnChallen
 }
 
 void ssauth_set_key(const uint8_t key[kSignOnKeyBytes]) {
-  std::lock_guard<std::mutex> lock(A.mu);
+  plat_lock_guard lock(A.mu);
   memcpy(A.key, key, kSignOnKeyBytes);
   A.have_key = true;
 }
 
 void ssauth_clear_key(void) {
-  std::lock_guard<std::mutex> lock(A.mu);
+  plat_lock_guard lock(A.mu);
   crypt_random(A.key, kSignOnKeyBytes);
   A.have_key = false;
 }
 
 int ssauth_have_key(void) {
-  std::lock_guard<std::mutex> lock(A.mu);
+  plat_lock_guard lock(A.mu);
   return A.have_key ? 1 : 0;
 }
 
@@ -92,7 +92,7 @@ uint8_t* ssauth_encrypt_password(const char* text) {
   uint8_t* block = static_cast<uint8_t*>(dalloc_alloc(kPasswordBlockBytes));
   int32_t got;
   {
-    std::lock_guard<std::mutex> lock(A.mu);
+    plat_lock_guard lock(A.mu);
     got = A.have_key ? crypt_encrypt(block, plain, sizeof plain, A.key) : -1;
   }
   crypt_random(plain, sizeof plain);

@@ -10,6 +10,7 @@
 #include "ssclient_int.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include <algorithm>
@@ -153,8 +154,9 @@ void usage_append(uint32_t kind, const instr* in, uint32_t number, ss_time now) 
   if (!r) return;  // the pool logged it; the request has gone anyway
   r->kind = kind;
   r->exchange = static_cast<uint32_t>(exchange_of(in));
-  strncpy(r->code, in->code, kCodeMax);
-  r->code[kCodeMax] = 0;
+  const size_t n = strnlen(in->code, kCodeMax);
+  memcpy(r->code, in->code, n);
+  r->code[n] = 0;
   r->number = number;
   r->time = now;
   r->next = nullptr;
@@ -648,6 +650,7 @@ int ssclient_enqueue(uint32_t kind, void* pointer, uint64_t a, uint64_t b, uint6
     if (!ssnotify_in_delivery()) ssclient_sleep(kQueueFullPauseMs);
     return -1;
   }
+  assert(head < kRequestRingSlots);
   C.ring[head] = ss_request{kind, pointer, a, b, c};
   C.head.store(next, std::memory_order_release);
   return 0;
@@ -662,11 +665,18 @@ int32_t ssclient_ring_count(void) {
 void ssclient_ring_span(uint32_t* tail, uint32_t* head) {
   *tail = C.tail.load(std::memory_order_relaxed);
   *head = C.head.load(std::memory_order_acquire);
+  assert(*tail < kRequestRingSlots && *head < kRequestRingSlots);
 }
 
 ss_request* ssclient_ring_slot(uint32_t slot) { return &C.ring[slot % kRequestRingSlots]; }
 
 void ssclient_ring_consume(uint32_t new_tail) {
+  // The new tail lies within the span the encoder was given: from the old
+  // tail up to the head, modulo the ring.
+  [[maybe_unused]] const uint32_t tail = C.tail.load(std::memory_order_relaxed);
+  [[maybe_unused]] const uint32_t head = C.head.load(std::memory_order_acquire);
+  assert((new_tail + kRequestRingSlots - tail) % kRequestRingSlots <=
+         (head + kRequestRingSlots - tail) % kRequestRingSlots);
   C.tail.store(new_tail % kRequestRingSlots, std::memory_order_release);
 }
 

@@ -246,7 +246,8 @@ int ssclient_private_history(ss_issuer* issuer);
 int ssclient_private_vcmp(int32_t exchange, uint32_t set, int flag);
 
 
-// Client state written by the io thread and the dispatcher.
+// Test seams: the client state the io thread keeps for itself. Nothing in the
+// engine calls these; tests set the state directly with them.
 void ssclient_set_online(int on);
 void ssclient_set_logged_in(int on);
 void ssclient_set_connecting(int on);
@@ -300,7 +301,7 @@ void ssclient_clear_requested(void);
 
 // Reset flags and the link's state, for the io thread and for tests.
 uint32_t ssclient_reset_flags(void);
-void ssclient_set_reset_flags(uint32_t flags);
+void ssclient_set_reset_flags(uint32_t flags);  // test seam
 void ssclient_apply_reset_flags(uint32_t flags);  // core lock held
 int ssclient_acknowledged(void);
 int ssclient_heartbeat_outstanding(void);

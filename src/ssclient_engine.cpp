@@ -128,6 +128,7 @@ void stop_all() {
 int ssmodel_init(uint32_t options) {
   stop_all();
   ssevent_set_requests(&kEventRequests);
+  ssevent_set_reset_hook(ssmodel_reset_exchange_keep_date);
   ssnotify_set_wait_hooks(ssclient_io_sleep, ssclient_abort_requested);
   decsum_set_hooks(&kSummaryHooks);
   ssnotice_set_hooks(&kNoticeHooks);

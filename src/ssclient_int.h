@@ -57,6 +57,8 @@ struct usage_rec {
   usage_rec* next;
 };
 
+class poll_pass_lock;  // ssclient_io.cpp
+
 struct client_state {
   // Set once by init, widened by the io thread after a link that was online.
   std::atomic<uint32_t> options{0};
@@ -127,6 +129,7 @@ struct client_state {
   bool notices_pending = false;   // minimal: the notices module keeps it later
   std::atomic<uint32_t> reset_flags{0};
   std::atomic<int> acked{0};      // the acknowledged state
+  poll_pass_lock* pass = nullptr; // the running poll pass's core lock (io thread)
 };
 
 extern client_state ssclient_state;

@@ -5,8 +5,6 @@
 // points of long decoding.
 #include <algorithm>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "crypt.h"
 #include "dalloc.h"
@@ -78,14 +76,44 @@ class core_lock_scope {
   bool took_;
 };
 
-// The poll pass keeps the lock from the data handler to its own end.
-void hold_lock() {
-  if (!ssclient_io_has_lock()) ssclient_io_lock();
-}
+}  // namespace
 
-void drop_lock() {
-  if (ssclient_io_has_lock()) ssclient_io_unlock();
-}
+// The core lock of one poll pass. The pass takes it at its first step that
+// touches the model (the data handler, the encoding pass, the heartbeat
+// check, housekeeping) and keeps it to the pass's end, whichever way the pass
+// ends; it is never held while the pass waits in select(). The data handler
+// finds the running pass through C.pass; called on its own (tests, fuzzing)
+// it holds the lock for its own length instead.
+class poll_pass_lock {
+ public:
+  explicit poll_pass_lock(bool pass) : pass_(pass) {
+    if (pass_) C.pass = this;
+  }
+  ~poll_pass_lock() {
+    if (pass_) C.pass = nullptr;
+    release();
+  }
+  poll_pass_lock(const poll_pass_lock&) = delete;
+  poll_pass_lock& operator=(const poll_pass_lock&) = delete;
+
+  void take() {
+    if (held_) return;
+    ssclient_io_lock();
+    held_ = true;
+  }
+  // Before the pass sleeps; the next step that needs the model takes it again.
+  void release() {
+    if (!held_) return;
+    held_ = false;
+    ssclient_io_unlock();
+  }
+
+ private:
+  bool pass_;
+  bool held_ = false;
+};
+
+namespace {
 
 bool have_login() { return C.user[0] && C.password[0]; }
 
@@ -139,42 +167,49 @@ void clear_vcmp_tables() {}
 // Sign-on message
 
 struct program_file {
-  std::string name;
+  char name[kLocaldataNameMax];
   uint8_t md5[16];
 };
 
 // The program files of this platform (or of none) in the program directory,
-// in the directory's own order, each with the MD5 of its bytes.
-std::vector<program_file> program_files() {
-  std::vector<program_file> out;
-  if (!localdata_ready()) return out;
+// in the directory's own order, each with the MD5 of its bytes: at most
+// kProgramFilesMax into `out`; returns how many.
+int program_files(program_file out[kProgramFilesMax]) {
+  int n = 0;
+  if (!localdata_ready()) return 0;
   localdata_dirent* list = nullptr;
-  if (localdata_list(&list, LOCALDATA_PROGRAM) < 0) return out;
-  // The listing runs in the reverse of the directory's order.
-  std::vector<std::string> names;
+  if (localdata_list(&list, LOCALDATA_PROGRAM) < 0) return 0;
+  // The listing runs in the reverse of the directory's order: the names are
+  // kept in fixed-size entries and walked back.
+  growbuf names;
+  if (growbuf_init(&names, kLocaldataNameMax * kProgramFilesMax, kLocaldataNameMax * kProgramFilesMax) < 0) {
+    localdata_list_free(&list);
+    return 0;
+  }
   char name[kLocaldataNameMax];
-  while (localdata_list_next(&list, name)) names.emplace_back(name);
-  for (auto it = names.rbegin(); it != names.rend(); ++it) {
-    uint32_t code = program_platform_code(it->c_str());
+  while (localdata_list_next(&list, name)) growbuf_append(&names, name, kLocaldataNameMax);
+  for (int32_t i = names.len / kLocaldataNameMax; i-- > 0;) {
+    const char* entry = reinterpret_cast<const char*>(names.data) + i * kLocaldataNameMax;
+    uint32_t code = program_platform_code(entry);
     if (code != kPlatformNone && code != C.platform) continue;
     void* data = nullptr;
     uint32_t len = 0;
-    if (localdata_read(LOCALDATA_PROGRAM, it->c_str(), &data, &len) < 0) continue;
-    if (static_cast<int>(out.size()) == kProgramFilesMax) {
+    if (localdata_read(LOCALDATA_PROGRAM, entry, &data, &len) < 0) continue;
+    if (n == kProgramFilesMax) {
       dalloc_free(data);
       log(LOG_ERROR, kSrc, "shouldn't have more than %d progs", kProgramFilesMax);
       break;
     }
-    program_file f;
-    f.name = *it;
+    program_file& f = out[n++];
+    memcpy(f.name, entry, kLocaldataNameMax);
     md5_ctx ctx;
     md5_init(&ctx);
     md5_update(&ctx, data, len);
     md5_final(&ctx, f.md5);
     dalloc_free(data);
-    out.push_back(f);
   }
-  return out;
+  growbuf_free(&names);
+  return n;
 }
 
 // Field writer over the reserved room of the send buffer; a field that does
@@ -198,16 +233,18 @@ struct field_writer {
 // Writes the sign-on message into `w` (core lock held: positions and
 // signatures are read from the model).
 void write_sign_on(field_writer& w, const uint8_t response[kSignOnKeyBytes]) {
-  std::vector<program_file> files = program_files();
+  program_file files[kProgramFilesMax];
+  const int nfiles = program_files(files);
   uint32_t options = C.options.load();
   w.byte(C.platform);
   w.int32(0);
   w.int32(0);
   w.int32(ssproto_master_position());
   w.int32(options);
-  w.byte(static_cast<uint32_t>(files.size()));
-  for (const program_file& f : files) {
-    w.string(f.name.c_str());
+  w.byte(static_cast<uint32_t>(nfiles));
+  for (int i = 0; i < nfiles; i++) {
+    const program_file& f = files[i];
+    w.string(f.name);
     w.raw(f.md5, sizeof f.md5);
   }
   w.string(C.site);
@@ -288,12 +325,12 @@ bool heartbeat_due(int64_t idle_ms) {
 // five seconds; the price tracks, the stocks whose resume time has come and
 // the fast reset's slice every second. (The volume comparison's tick joins
 // them when that module is built.)
-void housekeeping(int64_t now_ms) {
+void housekeeping(int64_t now_ms, poll_pass_lock& lock) {
   int64_t second = now_ms / 1000;
   // Within the same second the track update would run only when the track
   // module asked for it; it has no way to ask yet.
   if (second == C.last_second) return;
-  hold_lock();
+  lock.take();
   ss_time wall = sstime_now();
   // A wall clock that stepped back makes the time module re-read its base at
   // once; otherwise it refreshes itself at most hourly.
@@ -457,7 +494,9 @@ int32_t ssclient_on_data(const uint8_t* data, int32_t length) {
   if (C.stopping.load()) return -1;
   note_data(plat_ms());
   C.heartbeat_out.store(0);
-  hold_lock();
+  poll_pass_lock own(false);
+  poll_pass_lock& lock = C.pass ? *C.pass : own;
+  lock.take();
   int r = ssproto_decode(data, length);
   // An incomplete message that has grown past the dispatcher's cap is garbage
   // claiming a huge length: the buffer must not grow after it.
@@ -476,29 +515,25 @@ int32_t ssclient_on_data(const uint8_t* data, int32_t length) {
 }
 
 int ssclient_poll(void) {
+  poll_pass_lock lock(true);  // released when the pass ends, whichever way
   C.work = 0;
   int r = ssio_loop();
   if (r != -1) {
-    hold_lock();
+    lock.take();
     ssclient_encode_requests();
   }
   int64_t now = plat_ms();
   if (!ssio_connected()) {
-    drop_lock();
     log(LOG_WARN, kSrc, "not connected");
     return -1;
   }
   int64_t idle_deadline = C.idle_deadline.load();
   if (idle_deadline && now >= idle_deadline) queue_heartbeat(now);
-  if (r < 0) {
-    drop_lock();
-    return -1;
-  }
+  if (r < 0) return -1;
   if (r == 1) {
     note_data(now);
   } else {
     if (C.reply_deadline_ms && now >= C.reply_deadline_ms) {
-      drop_lock();
       log(LOG_WARN, kSrc, "no response from server");
       C.heartbeat_out.store(0);
       return -1;
@@ -508,24 +543,22 @@ int ssclient_poll(void) {
       // Until "Online" no request can go, heartbeats included: a link that
       // stays silent this long during the handshake or the catch-up is dead.
       if (idle >= kCatchupSilenceMs) {
-        drop_lock();
         log(LOG_WARN, kSrc, "no data from server for %llds before online", static_cast<long long>(idle / 1000));
         return -1;
       }
     } else if (idle <= kQuietMs) {
       C.heartbeat_out.store(0);
     } else if (!C.heartbeat_out.load()) {
-      hold_lock();
+      lock.take();
       if (heartbeat_due(idle)) queue_heartbeat(now);
     }
     if (C.yield_enabled.load()) {
-      drop_lock();
+      lock.release();
       C.work = 0;
       plain_sleep(static_cast<int32_t>(C.yield_pause.load()));
     }
   }
-  housekeeping(plat_ms());
-  drop_lock();
+  housekeeping(plat_ms(), lock);
   return 0;
 }
 

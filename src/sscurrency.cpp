@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-static const char kSrc[] = "src/sscurrency";
-
 namespace {
 
 // In the order they are listed; the empty code means no currency.

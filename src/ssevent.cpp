@@ -235,7 +235,6 @@ struct trim_pass {
 };
 
 // Day records --------------------------------------------------------------------
-// Minimal version: replaced when exchange days and day records are built.
 
 ss_day* find_day_record(instr* in, ss_time date) {
   for (ss_day* d = in->days.head; d; d = d->next)
@@ -335,29 +334,9 @@ void ssevent_fini(void) {
 // ===========================================================================
 // Records and lists
 
-void* ssevent_new_payload(uint32_t kind) {
-  pool* p = E.ready ? payload_pool(kind) : nullptr;
-  return p ? take(p) : nullptr;
-}
+void* ssevent_new_payload(uint32_t kind) { return new_payload_of(kind); }
 
-ss_event* ssevent_add_event(instr* in, uint32_t kind, void* payload) {
-  ss_event* ev = E.ready ? static_cast<ss_event*>(take(&E.events)) : nullptr;
-  if (!ev) {
-    log(LOG_ERROR, kSrc, "can't alloc event");
-    return nullptr;
-  }
-  ev->kind = kind;
-  ev->payload = payload;
-  ev->newer = nullptr;
-  ev->older = in->events.newest;
-  if (ev->older)
-    ssmodel_publish(ev->older->newer, ev);
-  else
-    ssmodel_publish(in->events.oldest, ev);
-  ssmodel_publish(in->events.newest, ev);
-  ssmodel_publish(in->events.count, in->events.count + 1);
-  return ev;
-}
+ss_event* ssevent_add_event(instr* in, uint32_t kind, void* payload) { return add_event(in, kind, payload); }
 
 ss_time ssevent_event_time(const ss_event* ev) {
   if (!ev || !ev->payload) return 0;
@@ -470,7 +449,6 @@ uint32_t ssevent_alert_next(void) { return E.ring_next; }
 
 // ===========================================================================
 // Day records
-// Minimal version: replaced when exchange days and day records are built.
 
 void ssevent_enable_day_records(int on) { E.day_records = on ? 1 : 0; }
 

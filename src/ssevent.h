@@ -187,8 +187,28 @@ int ssevent_record_alert(instr* in, void* filter, ss_time time, uint32_t code, v
 // The slot the next alert will take (0 to 49,999); for diagnostics and tests.
 uint32_t ssevent_alert_next(void);
 
+// Exchange days ---------------------------------------------------------------------
+// The server's day control of one exchange. Each returns 0.
+
+// Sets the exchange's date and opens a batch of updates.
+int ssevent_exchange_begin(ss_exchange* ex, ss_time date);
+// Closes the batch (the price tracks are refreshed).
+int ssevent_exchange_end(ss_exchange* ex);
+// Date, offset, and the exchange's day reset (through the reset hook the
+// client installs; the model cannot reset the modules above it); global
+// change 0x2 when the exchange records events. value is not used.
+int ssevent_exchange_reset(ss_exchange* ex, ss_time date, uint32_t value, int32_t offset);
+int ssevent_set_offset(ss_exchange* ex, int32_t offset);
+typedef void (*ssevent_reset_fn)(ss_exchange* ex, ss_time date);
+void ssevent_set_reset_hook(ssevent_reset_fn fn);
+
 // Day records ----------------------------------------------------------------------
-// Minimal version: replaced when exchange days and day records are built.
+// Day-record flags (the request bits are the client's).
+constexpr uint32_t kDayFlagTradesLoaded = 0x8;
+constexpr uint32_t kDayFlagEventsLoaded = 0x10;
+constexpr uint32_t kDayFlagTradesRequested = 0x800;
+constexpr uint32_t kDayFlagEventsRequested = 0x1000;
+
 void ssevent_enable_day_records(int on);
 // The record of the date; a missing one is made only while day records are on.
 ss_day* ssevent_find_day(instr* in, ss_time date);
@@ -199,6 +219,20 @@ ss_day* ssevent_get_day(instr* in, ss_time date);
 // deferral delay. -1 when there is none (and day records are off).
 int ssevent_remove_day(instr* in, ss_time date);
 void ssevent_remove_days(instr* in);  // every record of the instrument
+// The record of the date (made as ssevent_get_day), its trades and events
+// marked loaded whatever the day; null when it cannot be made.
+ss_day* ssevent_mark_day_complete(instr* in, ss_time date);
+// Move what a reader decoded into a scratch copy of the instrument into the
+// day record of the date (found, or made while day records are on; else
+// ERROR "prevday %s %s not available" and -1). The scratch is left empty;
+// lists the day held before are freed after the deferral delay. bars: the
+// day's minute bars (dectrades_take_bars) or null; the day takes them.
+int ssevent_store_day_events(instr* in, ss_time date, instr* scratch, ss_day_bars* bars);
+int ssevent_store_day_trades(ss_stock* stock, ss_time date, ss_stock* scratch, ss_day_bars* bars);
+// The day's open, high, low, last, volume and (with a stock) average price
+// from its trades. Cancelled trades count for nothing; trades at price 0 are
+// no low.
+void ssevent_summarise_day(const ss_stock* stock, ss_day* day);
 // A zeroed minute-bar record for the past-day trade reader; the caller owns
 // it until it is stored in a day record.
 ss_day_bars* ssevent_new_day_record(void);

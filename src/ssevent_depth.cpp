@@ -4,6 +4,7 @@
 // each change lists. A reader may stand on a level or order across a hand-over
 // of the core lock: links are published with a full barrier and whatever
 // leaves a side is freed through the deferred-free queue.
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -102,14 +103,27 @@ ss_depth_order* last_order(ss_depth_level* l, uint32_t* listed) {
   return last;
 }
 
+// Debug builds: in ordered depth a level counts exactly the orders it lists.
+// Walks the level, so only asserted where one order was just linked or
+// unlinked (O(orders of the level) per change, debug builds only).
+[[maybe_unused]] bool counts_its_orders(const ss_depth_level* l) {
+  uint32_t n = 0;
+  for (const ss_depth_order* o = l->orders; o; o = o->next) n++;
+  return n == l->count;
+}
+
+// After the order was linked into the level.
 void count_in(ss_depth_level* l, uint64_t volume) {
   ssmodel_publish(l->count, l->count + 1);
   l->volume += volume;
+  assert(counts_its_orders(l));
 }
 
+// After the order was unlinked from the level.
 void count_out(ss_depth_level* l, uint64_t volume) {
   ssmodel_publish(l->count, l->count - 1);
   l->volume -= volume;
+  assert(counts_its_orders(l));
 }
 
 // Links the level after prev (at the head when null).

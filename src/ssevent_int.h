@@ -116,16 +116,42 @@ inline void raise_last(ss_stock* s, ss_time t) {
   if (t > s->last_time) s->last_time = t;
 }
 
+// ssevent_new_payload and ssevent_add_event, inline here: every market event
+// takes both, and the event files would otherwise call across files for them.
+inline void* new_payload_of(uint32_t kind) {
+  pool* p = E.ready ? payload_pool(kind) : nullptr;
+  return p ? take(p) : nullptr;
+}
+
+inline ss_event* add_event(instr* in, uint32_t kind, void* payload) {
+  ss_event* ev = E.ready ? static_cast<ss_event*>(take(&E.events)) : nullptr;
+  if (!ev) {
+    log(LOG_ERROR, "src/ssevent", "can't alloc event");
+    return nullptr;
+  }
+  ev->kind = kind;
+  ev->payload = payload;
+  ev->newer = nullptr;
+  ev->older = in->events.newest;
+  if (ev->older)
+    ssmodel_publish(ev->older->newer, ev);
+  else
+    ssmodel_publish(in->events.oldest, ev);
+  ssmodel_publish(in->events.newest, ev);
+  ssmodel_publish(in->events.count, in->events.count + 1);
+  return ev;
+}
+
 template <class T>
 inline T* new_payload(uint32_t kind) {
-  return static_cast<T*>(ssevent_new_payload(kind));
+  return static_cast<T*>(new_payload_of(kind));
 }
 
 // Lists an event and records its change bit (none for 0). When the list
 // cannot take it the payload goes back to its pool; the bit is recorded
 // either way, because the model change it reports stands.
 inline void emit(instr* in, uint32_t kind, void* payload, uint32_t bit) {
-  ss_event* ev = payload ? ssevent_add_event(in, kind, payload) : nullptr;
+  ss_event* ev = payload ? add_event(in, kind, payload) : nullptr;
   if (!ev && payload) {
     if (pool* p = payload_pool(kind)) give_back(p, payload);
   }
@@ -178,5 +204,11 @@ inline void copy_day_figures(P* p, const ss_stock* s) {
 // Moves a ranked stock to its place in each ranking its exchange keeps
 // (ssevent_trade.cpp).
 void rank_all(ss_stock* s);
+
+// A trade's value in cents (price x volume x the contract multiplier / 100,
+// saturating) and the average price of a value over a volume
+// (ssevent_trade.cpp).
+uint64_t trade_value(const ss_stock* s, uint32_t price, uint64_t volume);
+uint32_t average_price(uint64_t value, uint64_t volume);
 
 }  // namespace ssevent_detail

@@ -269,7 +269,7 @@ int ssevent_index_tick(ss_index* x, ss_time time, uint32_t base, uint32_t open, 
       log(LOG_ERROR, kSrc, "can't add index tick");
       return -1;
     }
-    if (records(x)) ev = ssevent_add_event(x, kEvIndexTick, tick);
+    if (records(x)) ev = add_event(x, kEvIndexTick, tick);
   }
   ssnotify_record(x, kChangeIndexTick, ev);
   fire_alert(x, time, code, nullptr);

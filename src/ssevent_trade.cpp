@@ -37,22 +37,6 @@ constexpr int kRankChange = 0;
 constexpr int kRankVolume = 1;
 constexpr int kRankValue = 2;
 
-// The value a trade adds, in cents: price (hundredths of a cent) x volume x
-// contract multiplier, over 100. The product is formed in 128 bits and
-// saturates, so corrupt input cannot wrap it.
-uint64_t trade_value(const ss_stock* s, uint32_t price, uint64_t volume) {
-  int32_t m = static_cast<int32_t>(s->multiplier);
-  unsigned __int128 mult = m < 1 ? 1 : static_cast<unsigned>(m);
-  unsigned __int128 v = static_cast<unsigned __int128>(price) * volume * mult / 100;
-  return v > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(v);
-}
-
-uint32_t average_price(uint64_t value, uint64_t volume) {
-  double avg = std::rint(static_cast<double>(value) * 100.0 / static_cast<double>(volume));
-  if (!(avg >= 0)) return 0;
-  return avg >= 4294967295.0 ? 0xFFFFFFFEu : static_cast<uint32_t>(avg);
-}
-
 void set_average(ss_stock* s) {
   s->average_price = s->second_volume ? average_price(s->second_value, s->second_volume) : s->close;
 }
@@ -385,6 +369,23 @@ int ssevent_multi_trade_end(ss_stock* s) {
 }
 
 namespace ssevent_detail {
+
+// The value a trade adds, in cents: price (hundredths of a cent) x volume x
+// contract multiplier, over 100. The product is formed in 128 bits and
+// saturates, so corrupt input cannot wrap it.
+uint64_t trade_value(const ss_stock* s, uint32_t price, uint64_t volume) {
+  int32_t m = static_cast<int32_t>(s->multiplier);
+  unsigned __int128 mult = m < 1 ? 1 : static_cast<unsigned>(m);
+  unsigned __int128 v = static_cast<unsigned __int128>(price) * volume * mult / 100;
+  return v > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(v);
+}
+
+uint32_t average_price(uint64_t value, uint64_t volume) {
+  double avg = std::rint(static_cast<double>(value) * 100.0 / static_cast<double>(volume));
+  if (!(avg >= 0)) return 0;
+  return avg >= 4294967295.0 ? 0xFFFFFFFEu : static_cast<uint32_t>(avg);
+}
+
 
 void rank_all(ss_stock* s) {
   if (!(s->exchange->flags & kExRankings)) return;

@@ -32,15 +32,6 @@ static struct {
 
 namespace {
 
-// Holds the io state lock for a scope.
-class StateLock {
- public:
-  StateLock() { ssio_state_lock(); }
-  ~StateLock() { ssio_state_unlock(); }
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
-};
-
 // A SOCKS proxy is accepted as a setting but there is no SOCKS transport:
 // every state of this type fails at once, so the server link reports "no
 // connection to the proxy" instead of waiting forever.
@@ -66,13 +57,7 @@ void ssio_state_lock_fini(void) {
   S.lock = -1;
 }
 
-void ssio_state_lock(void) {
-  if (S.lock >= 0) plat_mutex_lock(S.lock);
-}
-
-void ssio_state_unlock(void) {
-  if (S.lock >= 0) plat_mutex_unlock(S.lock);
-}
+plat_slot ssio_state_mutex(void) { return S.lock; }
 
 ssio_poll_fn ssio_state_poll_for(int32_t type) {
   switch (type) {
@@ -215,7 +200,7 @@ int ssio_state_connect_result(ssio_state* st) {
 void ssio_state_progress(ssio_state* st, int32_t phase, int32_t bytes, int32_t total) {
   if (!st->progress) return;
   int64_t now = plat_ms();
-  StateLock lock;
+  plat_lock_guard lock(S.lock);
   ssio_progress* p = st->progress;
   p->phase = phase;
   if (bytes > 0) p->received += static_cast<uint32_t>(bytes);
@@ -230,6 +215,6 @@ void ssio_state_progress(ssio_state* st, int32_t phase, int32_t bytes, int32_t t
 }
 
 void ssio_state_get_progress(ssio_progress* out, const ssio_progress* progress) {
-  StateLock lock;
+  plat_lock_guard lock(S.lock);
   *out = *progress;
 }

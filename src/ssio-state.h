@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "growbuf.h"
+#include "plat.h"
 
 constexpr int kSsioStates = 8;  // state 0 is the server link
 constexpr int kSsioHostSize = 80;
@@ -103,12 +104,12 @@ struct ssio_state {
 };
 
 // The io state lock guards the progress records and the connection
-// settings. Made by ssio_init; lock and unlock are no-ops before that. Held
+// settings. Made by ssio_init; a guard on it takes nothing before that. Held
 // only for short copies, never across a call out of the io layer.
 int ssio_state_lock_init(void);
 void ssio_state_lock_fini(void);
-void ssio_state_lock(void);
-void ssio_state_unlock(void);
+// The io state lock's slot (-1 before init), for a plat_lock_guard.
+plat_slot ssio_state_mutex(void);
 
 // Closes the socket (and clears the flag word) when asked, records the
 // starting type of an idle state, sets type, phase and wait flags, clears the

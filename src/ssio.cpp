@@ -109,14 +109,6 @@ static struct {
 
 namespace {
 
-class SettingsLock {
- public:
-  SettingsLock() { ssio_state_lock(); }
-  ~SettingsLock() { ssio_state_unlock(); }
-  SettingsLock(const SettingsLock&) = delete;
-  SettingsLock& operator=(const SettingsLock&) = delete;
-};
-
 void copy_text(char* dst, size_t size, const char* src) {
   snprintf(dst, size, "%s", src ? src : "");
 }
@@ -231,7 +223,7 @@ void start_pending(void) {
     }
     int32_t type;
     {
-      SettingsLock lock;
+      plat_lock_guard lock(ssio_state_mutex());
       type = side_type();
     }
     ssio_state* rec = S.pending_head;
@@ -285,7 +277,7 @@ int close_state(ssio_state* st) {
 void resolve_servers(void) {
   char name[sizeof S.default_host];
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     copy_text(name, sizeof name, S.default_host_set ? S.default_host : kDefaultServerHost);
   }
   if (!name[0]) return;
@@ -315,7 +307,7 @@ void resolve_servers(void) {
   }
   freeaddrinfo(res);
   if (n == 0) return;
-  SettingsLock lock;
+  plat_lock_guard lock(ssio_state_mutex());
   for (int32_t i = 0; i < n; i++) {
     memcpy(S.servers[i], found[i], kSsioHostSize);
     log(LOG_INFO, kSrc, "server %d: %s", i, S.servers[i]);
@@ -436,7 +428,7 @@ int ssio_start_link(void) {
   S.sent = 0;
   S.moved = 0;
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     memset(&S.history, 0, sizeof S.history);
   }
   S.failed = 1;
@@ -444,7 +436,7 @@ int ssio_start_link(void) {
   ssio_state* st = &S.states[0];
   int32_t type;
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     copy_text(st->host, sizeof st->host, S.host);
     st->port = S.port;
     type = S.http_proxy[0] ? kSsioHttpProxy : S.socks_proxy[0] ? kSsioSocks : S.http_mode ? kSsioHttp : kSsioDirect;
@@ -481,7 +473,7 @@ void ssio_rotate_server(void) {
   ssio_proxy_forget_method();
   if (!S.use_default) return;
   resolve_servers();
-  SettingsLock lock;
+  plat_lock_guard lock(ssio_state_mutex());
   if (!S.http_mode && S.failed && S.server_count > 0) {
     S.server_index = (S.server_index + 1) % S.server_count;
     S.failed = 0;
@@ -592,7 +584,7 @@ int ssio_loop(void) {
         growbuf_commit(&st.rbuf, static_cast<uint32_t>(n));
         if (st.index == 0) {
           S.received += static_cast<uint64_t>(n);
-          SettingsLock lock;
+          plat_lock_guard lock(ssio_state_mutex());
           ssio_history_add(&S.history, now / 1000, static_cast<uint64_t>(n));
         } else if (st.phase == kSsioData) {
           ssio_state_progress(&st, kSsioProgressReceiving, static_cast<int32_t>(n), 0);
@@ -646,7 +638,7 @@ int ssio_send(const void* block, int32_t len) {
     char host[kSsioHostSize];
     int32_t port;
     {
-      SettingsLock lock;
+      plat_lock_guard lock(ssio_state_mutex());
       memcpy(host, S.host, sizeof host);
       port = S.port;
     }
@@ -686,7 +678,7 @@ uint64_t ssio_bytes_moved(void) { return S.moved.load(); }
 
 void ssio_throughput(ssio_history* out, double* total_millions) {
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     *out = S.history;
   }
   uint64_t total = 0;
@@ -717,7 +709,7 @@ void ssio_history_add(ssio_history* h, int64_t second, uint64_t bytes) {
 
 void ssio_set_servers(int use_default) {
   log(LOG_INFO, kSrc, "set %s servers", use_default ? "default" : "custom");
-  SettingsLock lock;
+  plat_lock_guard lock(ssio_state_mutex());
   S.use_default = use_default ? 1 : 0;
   if (S.use_default) take_list_host();
 }
@@ -728,13 +720,13 @@ void ssio_set_server(const char* host, int32_t port) {
   if (port == 0) port = kDefaultServerPort;
   if (!host || !*host) {
     log(LOG_INFO, kSrc, "set default servers");
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     take_list_host();
     S.port = port;
     return;
   }
   log(LOG_INFO, kSrc, "set server %s:%d", host, port);
-  SettingsLock lock;
+  plat_lock_guard lock(ssio_state_mutex());
   if (S.use_default)
     take_list_host();
   else
@@ -750,7 +742,7 @@ int ssio_current_server(const char** host, int32_t* port) {
 }
 
 void ssio_set_default_host(const char* name) {
-  SettingsLock lock;
+  plat_lock_guard lock(ssio_state_mutex());
   copy_text(S.default_host, sizeof S.default_host, name);
   S.default_host_set = 1;
 }
@@ -765,7 +757,7 @@ int ssio_http_mode(void) { return S.http_mode; }
 void ssio_set_http_proxy(const char* host, int32_t port) {
   bool had_socks;
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     had_socks = S.socks_proxy[0] != 0;
     if (host && *host) {
       copy_text(S.http_proxy, sizeof S.http_proxy, host);
@@ -788,7 +780,7 @@ void ssio_set_http_proxy(const char* host, int32_t port) {
 void ssio_set_socks_proxy(const char* host, int32_t port, int32_t version) {
   bool had_http;
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     had_http = S.http_proxy[0] != 0;
     if (host && *host) {
       copy_text(S.socks_proxy, sizeof S.socks_proxy, host);
@@ -811,7 +803,7 @@ void ssio_set_socks_proxy(const char* host, int32_t port, int32_t version) {
 
 void ssio_clear_proxies(void) {
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     S.http_proxy[0] = S.socks_proxy[0] = 0;
     S.proxy_in_use = 0;
   }
@@ -839,7 +831,7 @@ int ssio_proxy_in_use(void) { return S.proxy_in_use; }
 
 void ssio_set_proxy_auth(const char* user, const char* password) {
   {
-    SettingsLock lock;
+    plat_lock_guard lock(ssio_state_mutex());
     copy_text(S.proxy_user, sizeof S.proxy_user, user);
     copy_text(S.proxy_password, sizeof S.proxy_password, password);
   }

@@ -121,15 +121,25 @@ int make_work_sets() {
 // Frees what an exchange owns outside the pools (which go whole at the end),
 // then the exchange. Runs after deferred freeing has ended, so every free
 // below happens at once.
+// Minute bars of an instrument's day records are allocated, not pooled.
+void free_day_bars(instr* in) {
+  for (ss_day* d = in->days.head; d; d = d->next) {
+    ssevent_free_day_record(d->bars);
+    d->bars = nullptr;
+  }
+}
+
 void free_exchange_contents(ss_exchange* ex) {
   for (uint64_t i = 0; i < ex->stocks.count; i++) {
     ss_stock* s = table_record<ss_stock>(&ex->stocks, i);
+    free_day_bars(s);
     if (s->history) dalloc_free(s->history);
     s->history = nullptr;
     growbuf_free(&s->scratch);
   }
   for (uint64_t i = 0; i < ex->indices.count; i++) {
     ss_index* x = table_record<ss_index>(&ex->indices, i);
+    free_day_bars(x);
     if (x->history) dalloc_free(x->history);
     x->history = nullptr;
     growbuf_free(&x->scratch);
@@ -642,21 +652,26 @@ void ssmodel_rebuild_current(ss_exchange* ex) {
   clear_list(ex->current, current_links());
   for (int i = 0; i < kRankings; i++) clear_list(ex->rank[i], rank_links{i});
   // The table's sorted array is already in code order.
-  std::vector<ss_stock*> current;
+  uint32_t n = 0;
   for (uint64_t i = 0; i < ex->stocks.count; i++) {
     ss_stock* s = table_record<ss_stock>(&ex->stocks, i);
     if (!(s->flags & kInCurrent)) continue;
     append(ex->current, s, current_links());
-    current.push_back(s);
+    n++;
   }
-  if (current.empty()) log(LOG_WARN, kSrc, "no stocks in %s", ex->name);
-  if (ex->flags & kExRankings) {
+  if (!n) log(LOG_WARN, kSrc, "no stocks in %s", ex->name);
+  if (n && (ex->flags & kExRankings)) {
+    // One array of the current stocks from the allocator (which ends the
+    // process rather than fail), sorted once per ranking.
+    ss_stock** order = static_cast<ss_stock**>(dalloc_alloc(static_cast<int32_t>(n * sizeof(ss_stock*))));
     for (int r = 0; r < kRankings; r++) {
-      std::vector<ss_stock*> order = current;
-      std::stable_sort(order.begin(), order.end(),
+      uint32_t k = 0;
+      for (ss_stock* s = ex->current.head; s && k < n; s = s->current.next) order[k++] = s;
+      std::stable_sort(order, order + k,
                        [r](const ss_stock* a, const ss_stock* b) { return kRankCompare[r](a, b) < 0; });
-      for (ss_stock* s : order) append(ex->rank[r], s, rank_links{r});
+      for (uint32_t i = 0; i < k; i++) append(ex->rank[r], order[i], rank_links{r});
     }
+    dalloc_free(order);
   }
   ss_exchange* home = issuer_home(ex);
   if (home) recompute_issuer_current(home);

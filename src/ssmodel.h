@@ -7,9 +7,9 @@
 // happen without the lock, or across a hand-over of it, and the model is
 // written so that both are safe:
 //  - following the links and counts of any list in this header. Every link and
-//    count of such a list is written with ssmodel_publish (a sequentially
-//    consistent store, which is a full barrier) and must be read with
-//    ssmodel_load (an acquire load); a reader that loads a link sees the record
+//    count of such a list is written with ssmodel_publish (publish_link: a
+//    sequentially consistent store, which is a full barrier) and must be read
+//    with ssmodel_load (load_link: an acquire load); a reader that loads a link sees the record
 //    it names complete. Records unlinked from a list keep their own links (the
 //    current lists, whose stocks live on, clear them), and records and
 //    detached lists are returned to their pools only through deferred
@@ -24,6 +24,7 @@
 
 #include "chash.h"
 #include "growbuf.h"
+#include "publish.h"
 #include "sstime.h"
 
 struct ss_event;     // an applied market event (event module)
@@ -102,14 +103,15 @@ constexpr uint32_t kOptExtended = 0x2;      // records with order-priority field
 constexpr uint32_t kOptNoTradeBreaks = 0x4; // per-price trade aggregates off
 constexpr uint32_t kOptFastReset = 0x8;
 
-// Lock-free access to list links and counts (see the top of this file).
+// Lock-free access to list links and counts (see the top of this file and
+// publish.h, which says why the orders are what they are).
 template <class T>
 inline T ssmodel_load(const T& field) {
-  return __atomic_load_n(&field, __ATOMIC_ACQUIRE);
+  return load_link(field);
 }
 template <class T, class V>
 inline void ssmodel_publish(T& field, V value) {
-  __atomic_store_n(&field, static_cast<T>(value), __ATOMIC_SEQ_CST);
+  publish_link(field, static_cast<T>(value));
 }
 
 // A doubly linked list: count, head (oldest / first), tail (newest / last).
@@ -119,6 +121,17 @@ struct ss_list {
   T* head;
   T* tail;
 };
+
+// Hands a whole list to another owner: `to` takes from's links, published
+// for lock-free readers, and `from` is left empty. Whatever `to` held must
+// have been kept elsewhere by the caller (it is freed from there).
+template <class T>
+inline void ssmodel_move_list(ss_list<T>& to, ss_list<T>& from) {
+  ssmodel_publish(to.count, from.count);
+  ssmodel_publish(to.head, from.head);
+  ssmodel_publish(to.tail, from.tail);
+  from = ss_list<T>{};
+}
 
 // Event lists of an instrument or a past day: newest at the newest end.
 struct ss_event_list {

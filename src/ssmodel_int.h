@@ -12,7 +12,6 @@
 #include <cstring>
 #include <malloc.h>
 #include <strings.h>
-#include <vector>
 
 #include "chunk.h"
 #include "dalloc.h"

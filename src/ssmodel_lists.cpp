@@ -137,7 +137,7 @@ ss_trade* ssmodel_add_trade(ss_stock* stock, ss_time time, uint32_t price, uint6
   stock->trade_count++;
   ss_exchange* ex = stock->exchange;
   if (ex && time > ex->date) ex->trades_today++;
-  if (ssmodel_trade_breaks_on()) fold_trade(stock, t);
+  if (!(M.options & kOptNoTradeBreaks)) fold_trade(stock, t);  // ssmodel_trade_breaks_on
   return t;
 }
 

@@ -21,29 +21,13 @@ static struct {
   char text[kSsmsgTextMax + 1];
 } S;
 
-namespace {
-
-class MsgLock {
- public:
-  MsgLock() {
-    if (S.lock >= 0) plat_mutex_lock(S.lock);
-  }
-  ~MsgLock() {
-    if (S.lock >= 0) plat_mutex_unlock(S.lock);
-  }
-  MsgLock(const MsgLock&) = delete;
-  MsgLock& operator=(const MsgLock&) = delete;
-};
-
-}  // namespace
-
 int ssmsg_init(void) {
   if (S.lock < 0) S.lock = plat_mutex_create();
   if (S.lock < 0) {
     log(LOG_ERROR, kSrc, "can't create msg lock");
     return -1;
   }
-  MsgLock lock;
+  plat_lock_guard lock(S.lock);
   S.text[0] = 0;
   return 0;
 }
@@ -57,7 +41,7 @@ void ssmsg_set(const char* text) {
   if (!text) text = "";
   char copy[kSsmsgTextMax + 1];
   {
-    MsgLock lock;
+    plat_lock_guard lock(S.lock);
     if (strncmp(S.text, text, kSsmsgTextMax) == 0) return;
     snprintf(S.text, sizeof S.text, "%.*s", kSsmsgTextMax, text);
     memcpy(copy, S.text, sizeof copy);
@@ -75,6 +59,6 @@ void ssmsg_setf(const char* fmt, ...) {
 }
 
 void ssmsg_get(char* out) {
-  MsgLock lock;
+  plat_lock_guard lock(S.lock);
   memcpy(out, S.text, kSsmsgTextMax + 1);
 }

@@ -93,29 +93,9 @@ static thread_local bool t_delivering = false;
 
 namespace {
 
-// Takes the notify lock unless this thread already holds it for a delivery.
-class notify_lock {
- public:
-  notify_lock() : held_(false) { lock(); }
-  ~notify_lock() { unlock(); }
-  void lock() {
-    if (!t_delivering && !held_) {
-      plat_mutex_lock(S.lock);
-      held_ = true;
-    }
-  }
-  void unlock() {
-    if (held_) {
-      plat_mutex_unlock(S.lock);
-      held_ = false;
-    }
-  }
-  notify_lock(const notify_lock&) = delete;
-  notify_lock& operator=(const notify_lock&) = delete;
-
- private:
-  bool held_;
-};
+// The notify lock, unless this thread already holds it for a delivery (a
+// guard on slot -1 takes nothing).
+plat_slot notify_slot() { return t_delivering ? -1 : S.lock; }
 
 // Marks the delivery as running for as long as it exists.
 class delivery_mark {
@@ -411,7 +391,7 @@ int ssnotify_record(instr* in, uint32_t bits, ss_event* event) {
   // core lock, which the recording thread holds.
   if (!(bits & S.wild_mask.load()) && ssmodel_load(in->notify.count) == 0) return 0;
 
-  notify_lock lk;
+  plat_lock_guard lk(notify_slot());
   for (;;) {
     change_buffer* b = &S.buf[S.cur];
     ss_change* e = in->change[S.cur];
@@ -455,7 +435,7 @@ int ssnotify_record(instr* in, uint32_t bits, ss_event* event) {
 
 int ssnotify_record_global(uint32_t bits) {
   if (!S.ready) return 0;
-  notify_lock lk;
+  plat_lock_guard lk(notify_slot());
   S.global[S.cur] |= bits;
   return 0;
 }
@@ -469,7 +449,7 @@ int ssnotify_deliver(void) {
     log(LOG_ERROR, kSrc, "can't deliver from inside a change callback");
     return -1;
   }
-  notify_lock lk;
+  plat_lock_guard lk(notify_slot());
   S.ui_thread.store(std::this_thread::get_id());
   if (S.hold > 0) return 0;
   int old = S.cur;
@@ -507,7 +487,7 @@ int ssnotify_in_delivery(void) { return t_delivering ? 1 : 0; }
 
 void ssnotify_hold(int on) {
   if (!S.ready) return;
-  notify_lock lk;
+  plat_lock_guard lk(notify_slot());
   if (on) {
     S.hold++;
   } else if (S.hold == 0) {
@@ -539,7 +519,7 @@ void ssnotify_locking_forced(void) { log(LOG_WARN, kSrc, "locking forced"); }
 void ssnotify_pending_events(const instr* in, ss_event* first[2]) {
   first[0] = first[1] = nullptr;
   if (!S.ready) return;
-  notify_lock lk;
+  plat_lock_guard lk(notify_slot());
   for (int b = 0; b < 2; b++) {
     const ss_change* e = in->change[b];
     if (!e) continue;

@@ -10,9 +10,9 @@
 // before the header and puts it back on 0 or -1.
 #include "ssproto.h"
 #include "ssproto_int.h"
-#include "ssproto_queue.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -31,7 +31,6 @@ static const char kSrc[] = "src/ssproto";
 
 namespace {
 
-constexpr uint32_t kAddedStockFlags = 31;   // request bits of a stock the stream adds
 constexpr int32_t kHexDumpMax = 256;
 constexpr int32_t kHexDumpLine = 16;
 constexpr int32_t kHexDumpBack = 96;        // bytes shown before a failing message
@@ -58,6 +57,14 @@ int unknown_type(ssproto_msg* m) {
   return PROTO_FAIL();
 }
 
+// Minimal version: replaced family by family as the message families are
+// built (index ticks and trade variants; the stream-control blocks beyond
+// sign-on and online; depth queues and trade lists; backfill, priority and
+// firm orders; history and news; depth clear, program updates and transfers;
+// exchange control and stock states but 167, 170 and 171; summary lists and
+// depth changes; notices, global values and volume comparison; auctions and
+// multi-trades; the remaining control messages). Every type of those families
+// points here in the table.
 int not_built(ssproto_msg* m) {
   log(LOG_ERROR, kSrc, "type %d not built (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
       m->header + m->avail, m->nesting);
@@ -86,15 +93,16 @@ struct type_range {
 };
 
 // Every type with a handler; the rest take the unknown-type path. The types
-// of families not built yet point at not_built. Messages
-// of an exchange's data stream count toward its position; control messages
-// and answers to requests do not.
+// of families not built yet point at not_built, one row per range, so that
+// building a family replaces its rows. Messages of an exchange's data stream
+// count toward its position; control messages and answers to requests do
+// not.
 constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts},
     {27, 27, do_run, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
-    {31, 31, ssproto_do_index_tick, kCounts},
+    {31, 31, do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
@@ -110,15 +118,15 @@ constexpr type_range kHandlers[] = {
     {57, 57, not_built, kCounts},
     {58, 58, not_built, kCounts},
     {59, 59, do_select_exchange, 0},
-    {60, 61, ssproto_do_queue, kCounts},
-    {62, 63, ssproto_do_queue_block, kCounts},
-    {64, 67, ssproto_do_depth_answer, 0},
-    {68, 68, ssproto_do_out_of_order, kCounts},
-    {69, 69, ssproto_do_skip_word, 0},
-    {70, 71, ssproto_do_trade_variant, kCounts},
-    {72, 72, ssproto_do_trade_amend, kCounts},
-    {75, 76, ssproto_do_trade_list, 0},
-    {80, 83, ssproto_do_index_values, kCounts},
+    {60, 61, do_queue, kCounts},
+    {62, 63, do_queue_block, kCounts},
+    {64, 67, do_depth_answer, 0},
+    {68, 68, do_out_of_order, kCounts},
+    {69, 69, do_skip_word, 0},
+    {70, 71, do_trade_variant, kCounts},
+    {72, 72, do_trade_amend, kCounts},
+    {75, 76, do_trade_list, 0},
+    {80, 83, do_index_values, kCounts},
     {90, 90, do_block, kCounts},
     {91, 91, not_built, 0},
     {100, 101, not_built, 0},
@@ -239,7 +247,10 @@ class current_msg_guard {
 class depth_guard {
  public:
   depth_guard() { P.depth++; }
-  ~depth_guard() { P.depth--; }
+  ~depth_guard() {
+    P.depth--;
+    assert(P.depth >= -1);
+  }
 };
 
 // Step after a stock message succeeded: the stock joins the current list,
@@ -261,10 +272,12 @@ int decode_loop(const uint8_t* bytes, int32_t length, loop_kind kind, int steppe
     const uint8_t* p = bytes + used;
     const int32_t remaining = length - used;
     int r;
+    [[maybe_unused]] const int32_t depth = P.depth;
     {
       depth_guard d;
       r = ssproto_dispatch(p, remaining, P.depth, stepped, instrument);
     }
+    assert(P.depth == depth);  // every nested loop unwound
     const int32_t back = used < kHexDumpBack ? used : kHexDumpBack;
     if (kind == kLoopRun && r < 1) {
       if (!ssclient_abort_requested()) {
@@ -424,6 +437,7 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
     flags = kTable.rows[m.type].flags;
     ssproto_handler fn = P.test_handlers[m.type] ? P.test_handlers[m.type] : kTable.rows[m.type].fn;
     r = fn(&m);
+    assert(P.msg == &m);  // a nested dispatch gave the trace its message back
   }
 
   if (r > 0) {
@@ -604,6 +618,7 @@ ss_stock* ssproto_scratch_stock(int32_t nesting) {
 // State
 
 ss_exchange* ssproto_current_exchange(void) { return P.current; }
+void ssproto_set_current_exchange(ss_exchange* ex) { P.current = ex; }
 
 uint32_t ssproto_exchange_position(int32_t i) {
   return i >= 0 && i < kProtoPositions ? P.positions[i].load() : kProtoPositionNone;

@@ -127,6 +127,20 @@ ss_stock* ssproto_scratch_stock(int32_t nesting);
 // State --------------------------------------------------------------------------
 
 ss_exchange* ssproto_current_exchange(void);
+void ssproto_set_current_exchange(ss_exchange* ex);
+// Puts the current exchange back at the end of a scope (a reader that
+// decodes saved messages of another record makes that record's exchange
+// current).
+class ssproto_current_guard {
+ public:
+  ssproto_current_guard() : saved_(ssproto_current_exchange()) {}
+  ~ssproto_current_guard() { ssproto_set_current_exchange(saved_); }
+  ssproto_current_guard(const ssproto_current_guard&) = delete;
+  ssproto_current_guard& operator=(const ssproto_current_guard&) = delete;
+
+ private:
+  ss_exchange* saved_;
+};
 // The stream position of exchange i (0 to 3); -1 (all ones) until known.
 uint32_t ssproto_exchange_position(int32_t i);
 void ssproto_set_exchange_position(int32_t i, uint32_t value);

@@ -100,17 +100,6 @@ constexpr depth_table kDepth;
 constexpr uint8_t kQuoteBits[] = {0x01, 0x02, 0x04, 0x08, 0x10};
 constexpr int kQuotePrices = 5;
 
-// The broker field is sent only where the exchange carries brokers and the
-// stock's depth is kept as orders.
-bool carries_broker(const ss_stock* s) {
-  return (s->exchange->flags & kExBrokers) && !(s->flags & kInOutOfOrder);
-}
-
-int read_broker_field(ssproto_msg* m, const ss_stock* s, char* broker) {
-  broker[0] = '\0';
-  return carries_broker(s) ? ssproto_read_broker(m, broker) : 1;
-}
-
 // The live stream's stamps move the exchange clock; saved data read again
 // is old and must not.
 void track_offset(const ssproto_msg* m, ss_stock* s) {
@@ -126,6 +115,14 @@ uint32_t side_length(const ss_stock* s, int side) {
 }  // namespace
 
 namespace ssproto_handlers {
+
+// The broker field is sent only where the exchange carries brokers and the
+// stock's depth is kept as orders.
+int read_broker_field(ssproto_msg* m, const ss_stock* s, char* broker) {
+  broker[0] = '\0';
+  const bool carried = (s->exchange->flags & kExBrokers) && !(s->flags & kInOutOfOrder);
+  return carried ? ssproto_read_broker(m, broker) : 1;
+}
 
 // Types 1-26 and 32-39.
 int do_depth(ssproto_msg* m) {

@@ -8,6 +8,7 @@
 #include "ssproto.h"
 
 constexpr int kProtoNestingLevels = 2;  // work buffers and scratch stocks
+constexpr uint32_t kAddedStockFlags = 31;  // request bits of a stock the stream or an answer adds
 
 // The dispatcher's state, one instance (ssproto.cpp).
 struct proto_state {
@@ -88,9 +89,25 @@ int do_depth_change(ssproto_msg* m);  // 200, 201, 205, 206
 int do_delete_top(ssproto_msg* m);    // 202-204
 
 // ssproto_depth.cpp: stock depth, quote and trade messages.
+// A broker field where the exchange carries brokers and the stock's depth is
+// kept as orders (else none: an empty code); the field reader's result.
+int read_broker_field(ssproto_msg* m, const ss_stock* s, char* broker);
 int do_depth(ssproto_msg* m);  // 1-26, 32-39
 int do_quote(ssproto_msg* m);  // 28
 int do_trade(ssproto_msg* m);  // 29, 30
+
+// ssproto_queue.cpp: depth queue and trade-list messages, index tick and
+// trade variant messages.
+int do_queue(ssproto_msg* m);          // 60, 61
+int do_queue_block(ssproto_msg* m);    // 62, 63
+int do_depth_answer(ssproto_msg* m);   // 64-67
+int do_out_of_order(ssproto_msg* m);   // 68
+int do_skip_word(ssproto_msg* m);      // 69
+int do_trade_list(ssproto_msg* m);     // 75, 76
+int do_index_tick(ssproto_msg* m);     // 31
+int do_index_values(ssproto_msg* m);   // 80-83
+int do_trade_variant(ssproto_msg* m);  // 70, 71
+int do_trade_amend(ssproto_msg* m);    // 72
 
 // ssproto_state.cpp: exchange control and stock state messages.
 int do_stall(ssproto_msg* m);           // 167

@@ -6,7 +6,8 @@
 // reader is given exactly its bytes: a reader that finds it incomplete there
 // is looking at bad data, and the message fails rather than waiting for bytes
 // that will never come.
-#include "ssproto_queue.h"
+#include "ssproto.h"
+#include "ssproto_int.h"
 
 #include <cstring>
 
@@ -26,20 +27,9 @@ static const char kSrc[] = "src/ssproto";
 
 namespace {
 
-constexpr uint32_t kAddedStockFlags = 31;  // request bits of a stock an answer adds
 constexpr uint32_t kTypeAllTrades = 75;
 constexpr uint32_t kTypeCrossing = 70;
 constexpr uint32_t kNoValue = 0xFFFFFFFFu;
-
-#define PROTO_FAIL() (ssproto_trace(__LINE__), -1)
-#define PROTO_FIELD(call)                        \
-  do {                                           \
-    int field_r_ = (call);                       \
-    if (field_r_ <= 0) {                         \
-      if (field_r_ < 0) ssproto_trace(__LINE__); \
-      return field_r_;                           \
-    }                                            \
-  } while (0)
 
 template <class Reader>
 int field(ssproto_msg* m, Reader reader) {
@@ -72,7 +62,21 @@ int take_bytes(ssproto_msg* m, uint32_t length, const uint8_t** list) {
 
 int side_of(const ssproto_msg* m) { return m->type & 1; }
 
-// The stock an answer names: exchange index and code, outside the stream.
+// The request bits an answer loads: its side's queue, or the trade lists
+// (and, for all trades, what makes a list "not required").
+uint32_t answer_loads(uint32_t type) {
+  switch (type) {
+    case 64: case 66: return kRqBidLoaded;
+    case 65: case 67: return kRqOfferLoaded;
+    case 75: return kRqRecentLoaded | kRqTradesLoaded | kRqEventsLoaded;
+    default: return kRqRecentLoaded | kRqTradesLoaded;
+  }
+}
+
+// The stock an answer names: exchange index and code, outside the stream. A
+// stock the answer adds gets the bits of a stock the stream adds, except
+// those of what the answer itself loads: with them set the list would be
+// "not required" and the new stock would stay empty.
 ss_stock* answer_stock(ssproto_msg* m, int* r) {
   uint8_t index;
   char code[kCodeSize];
@@ -94,18 +98,9 @@ ss_stock* answer_stock(ssproto_msg* m, int* r) {
       *r = -1;
       return nullptr;
     }
-    s->flags = kAddedStockFlags;
+    s->flags = kAddedStockFlags & ~answer_loads(m->type);
   }
   return s;
-}
-
-bool carries_broker(const ss_stock* s) {
-  return (s->exchange->flags & kExBrokers) && !(s->flags & kInOutOfOrder);
-}
-
-int read_broker_field(ssproto_msg* m, const ss_stock* s, char* broker) {
-  broker[0] = '\0';
-  return carries_broker(s) ? ssproto_read_broker(m, broker) : 1;
 }
 
 // Steps after a successful tick: the index is seen, listed in code order and
@@ -133,8 +128,10 @@ int64_t plus(uint32_t v, int32_t c) {
 
 }  // namespace
 
+namespace ssproto_handlers {
+
 // 60, 61: short length L and L bytes of the side's order queue.
-int ssproto_do_queue(ssproto_msg* m) {
+int do_queue(ssproto_msg* m) {
   ss_stock* s = ssproto_take_stock(m);
   if (!s) return PROTO_FAIL();
   uint16_t length;
@@ -151,7 +148,7 @@ int ssproto_do_queue(ssproto_msg* m) {
 }
 
 // 62, 63: one framed block holding the side's order queue.
-int ssproto_do_queue_block(ssproto_msg* m) {
+int do_queue_block(ssproto_msg* m) {
   ss_stock* s = ssproto_take_stock(m);
   if (!s) return PROTO_FAIL();
   growbuf* work = ssproto_work_buffer(m->nesting);
@@ -176,7 +173,7 @@ int ssproto_do_queue_block(ssproto_msg* m) {
 }
 
 // 64, 65 partial and 66, 67 full depth of one side, answering a request.
-int ssproto_do_depth_answer(ssproto_msg* m) {
+int do_depth_answer(ssproto_msg* m) {
   int r;
   ss_stock* s = answer_stock(m, &r);
   if (!s) return r < 0 ? PROTO_FAIL() : r;
@@ -200,7 +197,7 @@ int ssproto_do_depth_answer(ssproto_msg* m) {
 }
 
 // 68: the stock's depth is kept as level totals from now on.
-int ssproto_do_out_of_order(ssproto_msg* m) {
+int do_out_of_order(ssproto_msg* m) {
   ss_stock* s = ssproto_take_stock(m);
   if (!s) return PROTO_FAIL();
   ssevent_set_out_of_order(s);
@@ -208,7 +205,7 @@ int ssproto_do_out_of_order(ssproto_msg* m) {
 }
 
 // 69: a word read and dropped.
-int ssproto_do_skip_word(ssproto_msg* m) {
+int do_skip_word(ssproto_msg* m) {
   uint32_t word;
   PROTO_FIELD(ssproto_read_u32(m, &word));
   return ssproto_used(m);
@@ -217,7 +214,7 @@ int ssproto_do_skip_word(ssproto_msg* m) {
 // 75 all trades, 76 recent trades: int24 length and the trade groups. A list
 // that fails stays consumed (its bytes are known); the stock's loaded bits
 // stay clear, so it is asked for again.
-int ssproto_do_trade_list(ssproto_msg* m) {
+int do_trade_list(ssproto_msg* m) {
   int r;
   ss_stock* s = answer_stock(m, &r);
   if (!s) return r < 0 ? PROTO_FAIL() : r;
@@ -239,7 +236,7 @@ int ssproto_do_trade_list(ssproto_msg* m) {
 }
 
 // 31: a change to the index's current value.
-int ssproto_do_index_tick(ssproto_msg* m) {
+int do_index_tick(ssproto_msg* m) {
   ss_index* x = ssproto_take_index(m);
   if (!x) return PROTO_FAIL();
   int32_t c;
@@ -254,7 +251,7 @@ int ssproto_do_index_tick(ssproto_msg* m) {
 }
 
 // 80-83: an index value and up to four changes from it.
-int ssproto_do_index_values(ssproto_msg* m) {
+int do_index_values(ssproto_msg* m) {
   ss_index* x = ssproto_take_index(m);
   if (!x) return PROTO_FAIL();
   uint32_t v;
@@ -277,7 +274,7 @@ int ssproto_do_index_values(ssproto_msg* m) {
 }
 
 // 70 a crossing, 71 a trade with conditions, second value and date.
-int ssproto_do_trade_variant(ssproto_msg* m) {
+int do_trade_variant(ssproto_msg* m) {
   ss_stock* s = ssproto_take_stock(m);
   if (!s) return PROTO_FAIL();
   uint32_t price;
@@ -314,7 +311,7 @@ int ssproto_do_trade_variant(ssproto_msg* m) {
 }
 
 // 72: a cancellation or amendment of one of the stock's trades.
-int ssproto_do_trade_amend(ssproto_msg* m) {
+int do_trade_amend(ssproto_msg* m) {
   ss_stock* s = ssproto_take_stock(m);
   if (!s) return PROTO_FAIL();
   int r = field(m, [m, s](const uint8_t* p, int32_t n) {
@@ -324,3 +321,5 @@ int ssproto_do_trade_amend(ssproto_msg* m) {
   ssnotify_record(s, kChangeTradeCancel, nullptr);
   return ssproto_used(m);
 }
+
+}  // namespace ssproto_handlers

@@ -7,8 +7,6 @@
 
 #include "ssmodel.h"
 
-static const char kSrc[] = "src/ssstate";
-
 namespace {
 
 constexpr uint32_t kNoPrice = 0xFFFFFFFFu;

@@ -116,15 +116,6 @@ struct QuietGuard {
   ~QuietGuard() { t_quiet = saved; }
 };
 
-struct LockGuard {
-  plat_slot slot;
-  explicit LockGuard(plat_slot s) : slot(s) {
-    if (slot >= 0) plat_mutex_lock(slot);
-  }
-  ~LockGuard() {
-    if (slot >= 0) plat_mutex_unlock(slot);
-  }
-};
 
 time_t wall_now() {
   time_t (*fn)(void) = S.wallclock.load(std::memory_order_acquire);
@@ -355,12 +346,12 @@ void sstime_fini(void) {
 }
 
 int sstime_set_base(int quiet) {
-  LockGuard g(S.lock);
+  plat_lock_guard g(S.lock);
   return set_base_locked(quiet);
 }
 
 int sstime_refresh(int force) {
-  LockGuard g(S.lock);
+  plat_lock_guard g(S.lock);
   time_t now = wall_now();
   if (now == S.last_refresh) return 0;
   struct tm tm;

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
+#include "dalloc.h"
 #include "encode.h"
 #include "log.h"
 #include "plat.h"
@@ -74,19 +74,19 @@ struct track_state {
   plat_slot lock = -1;
   pool recs = {}, bufs = {}, prices = {}, values = {};
   track_client clients[kTrackClients] = {};
-  std::vector<change> changes;
+  change* changes = nullptr;  // the day's changes, in arrival order
+  size_t count = 0;
+  size_t capacity = 0;
   track_rec* pending = nullptr;
   bool new_client = false;
 };
 
 track_state T;
 
-class track_lock {
+// The track lock for the length of a scope.
+class track_lock : public plat_lock_guard {
  public:
-  track_lock() { plat_mutex_lock(T.lock); }
-  ~track_lock() { plat_mutex_unlock(T.lock); }
-  track_lock(const track_lock&) = delete;
-  track_lock& operator=(const track_lock&) = delete;
+  track_lock() : plat_lock_guard(T.lock) {}
 };
 
 track_rec* rec_of(const instr* in) { return static_cast<track_rec*>(in->track); }
@@ -156,8 +156,17 @@ void add_change(instr* in, ss_time time, uint32_t value) {
           ex->offset);
     time = now;
   }
-  if (T.changes.size() == T.changes.capacity()) T.changes.reserve(T.changes.size() + kTrackChangeStep);
-  T.changes.push_back({in, time, value});
+  if (T.count == T.capacity) {
+    // Grown a step at a time; the old array goes at once, since only this
+    // module (under the track lock) ever reads it.
+    const size_t capacity = T.capacity + kTrackChangeStep;
+    change* grown = static_cast<change*>(dalloc_alloc(static_cast<int32_t>(capacity * sizeof(change))));
+    if (T.count) memcpy(grown, T.changes, T.count * sizeof(change));
+    if (T.changes) dalloc_free(T.changes);
+    T.changes = grown;
+    T.capacity = capacity;
+  }
+  T.changes[T.count++] = {in, time, value};
 }
 
 // Commits the instrument's pending value (track lock held).
@@ -243,7 +252,7 @@ void walk_clients() {
       c.cursor = 0;
       fresh = true;
     }
-    if (static_cast<size_t>(c.cursor) >= T.changes.size() && !fresh) continue;
+    if (static_cast<size_t>(c.cursor) >= T.count && !fresh) continue;
     for (int e = 0; e < kExchanges; e++) {
       const ss_exchange* ex = ssmodel_exchange(e);
       if (c.lookback)
@@ -252,7 +261,7 @@ void walk_clients() {
         c.asof[e] = sstime_add_seconds(sstime_with_date(c.point, today), ex ? ex->offset : 0);
     }
     size_t i = static_cast<size_t>(c.cursor);
-    for (; i < T.changes.size(); i++) {
+    for (; i < T.count; i++) {
       const change& ch = T.changes[i];
       if (ch.time > c.asof[ch.in->exchange->index]) break;
       if (ch.in->kind == kKindStock && ch.value == 0) continue;
@@ -301,7 +310,7 @@ int sstrack_init(void) {
   T.lock = plat_mutex_create();
   if (T.lock < 0) return -1;
   memset(T.clients, 0, sizeof T.clients);
-  T.changes.clear();
+  T.count = 0;
   T.pending = nullptr;
   T.new_client = false;
   T.ready = true;
@@ -311,7 +320,9 @@ int sstrack_init(void) {
 void sstrack_fini(void) {
   if (!T.ready) return;
   for (pool* p : {&T.recs, &T.bufs, &T.prices, &T.values}) pool_destroy(p);
-  std::vector<change>().swap(T.changes);
+  if (T.changes) dalloc_free(T.changes);
+  T.changes = nullptr;
+  T.count = T.capacity = 0;
   plat_mutex_destroy(T.lock);
   T.lock = -1;
   T.pending = nullptr;
@@ -386,7 +397,7 @@ void sstrack_reset_after_sort(void) {
   if (!T.ready) return;
   track_lock lock;
   commit_pending();
-  std::stable_sort(T.changes.begin(), T.changes.end(), [](const change& a, const change& b) {
+  std::stable_sort(T.changes, T.changes + T.count, [](const change& a, const change& b) {
     return sstime_add_seconds(a.time, -a.in->exchange->offset) < sstime_add_seconds(b.time, -b.in->exchange->offset);
   });
   int used = 0;
@@ -422,12 +433,12 @@ void sstrack_reset_exchange(ss_exchange* ex) {
     log(LOG_INFO, kSrc, "reset %s tracks: %d,%d/%d stocks", ex->name, counts[0][0], counts[0][1], counts[0][2]);
     log(LOG_INFO, kSrc, "reset %s tracks: %d,%d/%d indices", ex->name, counts[1][0], counts[1][1], counts[1][2]);
     T.pending = nullptr;
-    const size_t before = T.changes.size();
-    T.changes.erase(std::remove_if(T.changes.begin(), T.changes.end(),
-                                   [ex](const change& c) { return c.in->exchange == ex; }),
-                    T.changes.end());
+    const size_t before = T.count;
+    T.count = static_cast<size_t>(std::remove_if(T.changes, T.changes + T.count,
+                                                 [ex](const change& c) { return c.in->exchange == ex; }) -
+                                  T.changes);
     log(LOG_INFO, kSrc, "reset %s tracks: %d->%d changes", ex->name, static_cast<int32_t>(before),
-        static_cast<int32_t>(T.changes.size()));
+        static_cast<int32_t>(T.count));
     // Every client walks again from the start, as a new client: a fixed
     // client's as-of times are computed for the new date, not left on the
     // old one.

@@ -44,28 +44,13 @@ user_state U;
 // The exchange bit of each exchange index; GLB has none.
 constexpr uint32_t kExchangeBits[kExchanges] = {kAsxBit, kNzxBit, 0, kAxoBit};
 
-// Holds the user lock for its scope; held() is false when the lock was never
-// made (or could not be taken), after an ERROR line.
-class user_lock {
- public:
-  user_lock() {
-    if (U.lock < 0) {
-      log(LOG_ERROR, kSrc, "user lock not made");
-      return;
-    }
-    held_ = plat_mutex_lock(U.lock) == 0;
-    if (!held_) log(LOG_ERROR, kSrc, "can't take user lock");
-  }
-  ~user_lock() {
-    if (held_) plat_mutex_unlock(U.lock);
-  }
-  user_lock(const user_lock&) = delete;
-  user_lock& operator=(const user_lock&) = delete;
-  bool held() const { return held_; }
-
- private:
-  bool held_ = false;
-};
+// Whether a guard of the user lock holds it; false after an ERROR line when
+// the lock was never made or could not be taken.
+bool locked(const plat_lock_guard& guard) {
+  if (guard.held()) return true;
+  log(LOG_ERROR, kSrc, "%s", U.lock < 0 ? "user lock not made" : "can't take user lock");
+  return false;
+}
 
 }  // namespace
 
@@ -138,8 +123,8 @@ int ssuser_store_config(const void* data, int32_t length) {
   copy[length] = '\0';
   char* old = nullptr;
   {
-    user_lock guard;
-    if (!guard.held()) {
+    plat_lock_guard guard(U.lock);
+    if (!locked(guard)) {
       dalloc_free(copy);
       return -1;
     }
@@ -154,8 +139,8 @@ int ssuser_store_config(const void* data, int32_t length) {
 
 char* ssuser_get_config(int32_t* length) {
   if (length) *length = 0;
-  user_lock guard;
-  if (!guard.held() || !U.config) return nullptr;
+  plat_lock_guard guard(U.lock);
+  if (!locked(guard) || !U.config) return nullptr;
   char* copy = static_cast<char*>(dalloc_alloc(U.length + 1));
   memcpy(copy, U.config, (size_t)U.length + 1);
   if (length) *length = U.length;
@@ -165,8 +150,8 @@ char* ssuser_get_config(int32_t* length) {
 void ssuser_clear_config(char* blob) {
   char* drop = blob;
   {
-    user_lock guard;
-    if (guard.held()) {
+    plat_lock_guard guard(U.lock);
+    if (locked(guard)) {
       if (!blob || blob == U.config) {
         drop = U.config;
         U.config = nullptr;
@@ -179,11 +164,11 @@ void ssuser_clear_config(char* blob) {
 }
 
 int ssuser_has_config(void) {
-  user_lock guard;
-  return guard.held() && U.config && U.length > 0;
+  plat_lock_guard guard(U.lock);
+  return locked(guard) && U.config && U.length > 0;
 }
 
 uint32_t ssuser_config_version(void) {
-  user_lock guard;
-  return guard.held() ? U.version : 0;
+  plat_lock_guard guard(U.lock);
+  return locked(guard) ? U.version : 0;
 }

@@ -190,10 +190,14 @@ TEST_F(DepthList, ShortAndBadListsLeaveTheSide) {
     EXPECT_EQ(0, decdepth_decode_whole(b, 0, out.data, n));
     EXPECT_EQ(before, side_of(b, 0));
   }
-  std::vector<uint8_t> bad(out.data, out.data + out.len);
-  bad[3] = 0x7F;  // the first order's broker: an id no table knows
-  EXPECT_EQ(-1, decdepth_decode_whole(b, 0, bad.data(), int32_t(bad.size())));
-  EXPECT_EQ(before, side_of(b, 0));
+  // The first order's broker: an id no table knows, and a packed code of no
+  // characters (an order of the exchange must name its broker).
+  for (uint8_t broker : {uint8_t(0x7F), uint8_t(0x80)}) {
+    std::vector<uint8_t> bad(out.data, out.data + out.len);
+    bad[3] = broker;
+    EXPECT_EQ(-1, decdepth_decode_whole(b, 0, bad.data(), int32_t(bad.size()))) << int(broker);
+    EXPECT_EQ(before, side_of(b, 0));
+  }
 }
 
 TEST_F(DepthList, ALoadedSideIsSteppedOver) {

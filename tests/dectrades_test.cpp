@@ -254,3 +254,36 @@ TEST_F(Trades, TheAmendReaderLeavesTheFirstPrice) {
 }
 
 }  // namespace
+
+namespace {
+
+// Before 2008-03-04 bit 7 of a sent flag byte follows its bit 1.
+TEST_F(Trades, TheOldFlagRule) {
+  struct Case {
+    ss_time day;
+    uint8_t sent;
+    uint64_t stored;
+  } cases[] = {
+      {sstime_pack_date(3, 3, 2008), 0x06, 0x86},
+      {sstime_pack_date(3, 3, 2008), 0x84, 0x04},
+      {sstime_pack_date(4, 3, 2008), 0x06, 0x06},
+      {sstime_pack_date(4, 3, 2008), 0x84, 0x84},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.day << " " << int(c.sent));
+    ssmodel_free_trades(b);
+    // One trade at 10:00 of the day with a flag block.
+    uint32_t ref = 990;
+    ss_time run = c.day;
+    enctrades_trade t = {c.day + 36000, 1000, 1000, c.sent, 0, 0, 0, nullptr, nullptr};
+    growbuf_reset(&out);
+    ASSERT_GT(enctrades_encode_one(&out, &t, 1, &ref, &run, 0), 0);
+    ref = 990;
+    run = c.day;
+    ASSERT_EQ(out.len, dectrades_decode_one(out.data, out.len, b, &ref, &run, 0, 0));
+    ASSERT_EQ(1u, b->trades.count);
+    EXPECT_EQ(c.stored, b->trades.head->bits);
+  }
+}
+
+}  // namespace

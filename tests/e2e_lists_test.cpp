@@ -19,6 +19,7 @@
 #include "log.h"
 #include "plat.h"
 #include "sim.h"
+#include "sim_msg.h"
 #include "ssbroker.h"
 #include "ssclient.h"
 #include "ssevent.h"
@@ -27,24 +28,15 @@
 #include "ssproto.h"
 #include "sstime.h"
 #include "testclient.h"
+#include "testbook.h"
 #include "testclock.h"
 
 namespace {
-
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 5)));
-  return 0;
-}
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
-
-struct core_lock {
-  core_lock() { ssclient_block(); }
-  ~core_lock() { ssclient_unblock(); }
-};
 
 // The client's book and trades against the simulator's: order by order with
 // brokers, best prices, and trade by trade with brokers.
@@ -53,22 +45,11 @@ void expect_same_lists(const ss_stock* s, const sim_stock_ref& r, bool trades) {
   ASSERT_NE(nullptr, s);
   for (int side = 0; side < 2; side++) {
     SCOPED_TRACE(side ? "offers" : "bids");
-    std::vector<sim_level> got;
+    expect_same_book(r.sides[side], client_book(s, side));
     for (const ss_depth_level* l = s->levels[side]; l; l = l->next) {
-      sim_level v;
-      v.price = l->price;
-      for (const ss_depth_order* o = l->orders; o; o = o->next) {
-        v.orders.push_back(o->volume);
-        v.brokers.push_back(o->broker ? o->broker->code : "");
-      }
-      EXPECT_EQ(l->count, v.orders.size());
-      got.push_back(v);
-    }
-    ASSERT_EQ(r.sides[side].size(), got.size());
-    for (size_t i = 0; i < got.size(); i++) {
-      EXPECT_EQ(r.sides[side][i].price, got[i].price) << "level " << i;
-      EXPECT_EQ(r.sides[side][i].orders, got[i].orders) << "level " << i;
-      if (!r.sides[side][i].brokers.empty()) EXPECT_EQ(r.sides[side][i].brokers, got[i].brokers) << "level " << i;
+      uint32_t n = 0;
+      for (const ss_depth_order* o = l->orders; o; o = o->next) n++;
+      EXPECT_EQ(l->count, n);
     }
     EXPECT_EQ(r.top(side), side ? s->offer : s->bid);
   }
@@ -102,7 +83,7 @@ size_t count_kind(sim_server* sim, size_t from, int32_t kind) {
   return n;
 }
 
-class Lists : public ::testing::Test {
+class ListsConcurrency : public ::testing::Test {
  protected:
   void SetUp() override {
     sim = sim_create(sim_options{});
@@ -163,7 +144,7 @@ class Lists : public ::testing::Test {
     ssio_set_server("127.0.0.1", port);
     thread = plat_thread_create(
         [](void* arg) {
-          auto* self = static_cast<Lists*>(arg);
+          auto* self = static_cast<ListsConcurrency*>(arg);
           self->rc = ssclient_run();
           self->done = true;
         },
@@ -191,7 +172,7 @@ class Lists : public ::testing::Test {
   int rc = 0;
 };
 
-TEST_F(Lists, OpeningAStockLoadsItsQueuesAndTrades) {
+TEST_F(ListsConcurrency, OpeningAStockLoadsItsQueuesAndTrades) {
   units(4, 60, 10, codes);
   ASSERT_NO_FATAL_FAILURE(start());
   units(6, 40, 300, {kOpen});
@@ -230,7 +211,7 @@ TEST_F(Lists, OpeningAStockLoadsItsQueuesAndTrades) {
   EXPECT_GT(open->levels[0] ? open->levels[0]->count : 0u, 0u);
 }
 
-TEST_F(Lists, AResetMidStreamRebuildsEveryBookWithoutStalling) {
+TEST_F(ListsConcurrency, AResetMidStreamRebuildsEveryBookWithoutStalling) {
   units(6, 80, 20, codes);
   ASSERT_NO_FATAL_FAILURE(start());
   units(6, 60, 200, codes);
@@ -255,6 +236,43 @@ TEST_F(Lists, AResetMidStreamRebuildsEveryBookWithoutStalling) {
   for (const std::string& code : sim_market_codes(market))
     expect_same_lists(ssmodel_find_stock(ssmodel_exchange(0), code.c_str()), *sim_market_stock(market, code.c_str()),
                       false);
+}
+
+}  // namespace
+
+namespace {
+
+// A side the client does not hold whole runs empty under a delete: the
+// client stalls it and asks for the partial queue, the simulator answers
+// from its books, and the side is whole again.
+TEST_F(ListsConcurrency, AStalledSideRefillsFromThePartialQueue) {
+  units(2, 40, 30, codes);
+  for (uint32_t i = 0; i < 12; i++) ASSERT_GT(sim_market_add(market, kOpen, t, 0, 2000 - 10 * (i % 6), 100 + i), 0);
+  ASSERT_EQ(0, sim_market_flush(market, sim));
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_TRUE(wait_for([this] { return caught_up(); }, 20000));
+  ss_stock* open;
+  {
+    core_lock lock;
+    open = ssmodel_find_stock(ssmodel_exchange(0), kOpen);
+    ASSERT_NE(nullptr, open);
+    ASSERT_EQ(0, ssevent_clear_depth(open, 0, 0));
+    open->flags &= ~(kRqBidLoaded | kRqEventsLoaded);  // the bids are not held whole any more
+  }
+  const size_t before = sim_transcript(sim).size();
+  ASSERT_EQ(int(kSimDepthDeleteHead), sim_market_delete(market, kOpen, t, 0, 1));
+  ASSERT_EQ(0, sim_market_flush(market, sim));
+  ASSERT_GE(sim_wait_entry(sim, kReqPartialBid, before, 10000, nullptr), 0);
+  ASSERT_TRUE(wait_for(
+      [&] {
+        pump();
+        core_lock lock;
+        return (open->flags & kRqBidLoaded) != 0;
+      },
+      10000));
+  ASSERT_TRUE(wait_for([this] { return caught_up(); }, 20000));
+  core_lock lock;
+  expect_same_lists(open, *sim_market_stock(market, kOpen), false);
 }
 
 }  // namespace

@@ -40,11 +40,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 5)));
-  return 0;
-}
-
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
@@ -267,12 +262,6 @@ void expected_events(const sim_market* m, uint32_t index, size_t from,
     (*events)[key].push_back(e);
   }
 }
-
-// The core lock, as the user-interface thread takes it.
-struct core_lock {
-  core_lock() { ssclient_block(); }
-  ~core_lock() { ssclient_unblock(); }
-};
 
 class MarketConcurrency : public ::testing::Test {
  protected:

@@ -213,7 +213,9 @@ TEST_F(Encode, UnknownKindsAreLoggedAndWriteNothing) {
 }
 
 TEST_F(Encode, HttpRequestIsHandedToIoAndWritesNothing) {
-  ssio_progress progress;
+  // The caller's record must outlive the request: it is still queued when
+  // the fixture stops the client, which marks it failed.
+  static ssio_progress progress;
   progress.phase = 99;
   int32_t id = ssclient_request_http("http://example.invalid/doc", nullptr, nullptr, 0, &progress);
   ASSERT_GT(id, 0);

@@ -533,6 +533,7 @@ TEST_F(IoThread, HousekeepingEveryFiveSeconds) {
   g_clock_offset = base + 6000;
   ASSERT_EQ(0, ssclient_poll());
   EXPECT_EQ(today, glb->date & ~kSstimeSecondsMask);
+  EXPECT_FALSE(ssclient_io_has_lock());  // a pass gives the core lock back when it ends
 }
 
 // A peer that answers the greeting and then says nothing: before "Online" no
@@ -567,6 +568,7 @@ TEST_F(IoThread, SilenceBeforeOnlineDropsTheLink) {
   g_clock_offset = base + 61000;
   EXPECT_EQ(-1, ssclient_poll());
   EXPECT_EQ(1, log.count("before online"));
+  EXPECT_FALSE(ssclient_io_has_lock());
   ssio_close_all();
   close(peer);
   close(lfd);
@@ -590,7 +592,7 @@ TEST_F(IoThread, ProtocolErrorResetsTheModelAndEveryStreamUnlessAborting) {
       EXPECT_EQ(aborting ? 7u : 0u, ssmodel_exchange_signature(i));
     }
     EXPECT_EQ(aborting, ssclient_acknowledged());
-    ssclient_io_unlock();
+    EXPECT_FALSE(ssclient_io_has_lock());  // held for the handler's own length
   }
 }
 
@@ -609,7 +611,7 @@ TEST_F(IoThread, PendingInputCapIsAProtocolError) {
   EXPECT_EQ(1, log.count("proto error"));
   EXPECT_EQ(0xffffffffu, ssproto_exchange_position(0));
   ssproto_set_test_handler(90, nullptr);
-  ssclient_io_unlock();
+  EXPECT_FALSE(ssclient_io_has_lock());
 }
 
 // ---------------------------------------------------------------------------

@@ -5,10 +5,14 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <thread>
 
 #include "plat.h"
+#include "ssclient.h"
 #include "ssio.h"
 #include "sstime.h"
 #include "testlog.h"
@@ -30,4 +34,19 @@ class ClientRuntime : public ::testing::Environment {
  private:
   int64_t (*clock_)(void);
   time_t (*wall_)(void);
+};
+
+// A sleep hook for the io thread (ssclient_set_sleep_hook): at most 5 ms of
+// real time, so back-offs and pauses pass quickly.
+inline int short_sleep(int32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 5)));
+  return 0;
+}
+
+// The core lock, as the user-interface thread takes it.
+struct core_lock {
+  core_lock() { ssclient_block(); }
+  ~core_lock() { ssclient_unblock(); }
+  core_lock(const core_lock&) = delete;
+  core_lock& operator=(const core_lock&) = delete;
 };
