@@ -91,6 +91,11 @@ int do_market_state(ssproto_msg* m);  // 191
 int do_depth_change(ssproto_msg* m);  // 200, 201, 205, 206
 int do_delete_top(ssproto_msg* m);    // 202-204
 
+// ssproto_notice.cpp: notice and global-value messages.
+int do_notice(ssproto_msg* m);         // 210
+int do_notice_list(ssproto_msg* m);    // 211
+int do_global_values(ssproto_msg* m);  // 212, 213
+
 // ssproto_depth.cpp: stock depth, quote and trade messages.
 // A broker field where the exchange carries brokers and the stock's depth is
 // kept as orders (else none: an empty code); the field reader's result.
