@@ -16,9 +16,11 @@
 #include "dechdr.h"
 #include "decnews.h"
 #include "decsum.h"
+#include "encode.h"
 #include "encsum.h"
 #include "growbuf.h"
 #include "lazyfree.h"
+#include "log.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "testlog.h"
@@ -397,6 +399,35 @@ TEST(NewsItem, TypeCountLimitAndFlags) {
     EXPECT_EQ(0, decnews_decode_summary(nullptr, &number, &time, types, &flags, headline, out, cut)) << cut;
   out[8] = 15;  // fifteen types claimed
   EXPECT_EQ(-1, decnews_decode_summary(nullptr, &number, &time, types, &flags, headline, out, n));
+}
+
+// The index speed table holds 256 indices: a summary of 257 is refused, not
+// written past the table.
+TEST_F(SparseLists, IndexSpeedTableIsBounded) {
+  auto payload = [](int entries) {
+    std::vector<uint8_t> p;
+    encode_set_ref_date(kDate);
+    for (int i = 0; i < entries; i++) {
+      uint8_t b[32];
+      char code[kCodeSize];
+      snprintf(code, sizeof code, "X%03d", i);
+      int n = encode_code(b, code);
+      n += encode_index(b + n, 1000);
+      n += encode_index(b + n, 0);  // no last value: no changes, no track part
+      n += encode_time_delta(b + n, kDate);
+      p.insert(p.end(), b, b + n);
+    }
+    return p;
+  };
+  const std::vector<uint8_t> full = payload(int(kIndexSpeeds));
+  EXPECT_EQ(0, decsum_decode_index(ex, full.data(), int32_t(full.size())));
+  EXPECT_EQ(kIndexSpeeds, ex->index_speed_count);
+  ssmodel_reset_exchange_keep_date(ex, kDate);
+  const std::vector<uint8_t> over = payload(int(kIndexSpeeds) + 1);
+  const uint64_t since = log_count();
+  EXPECT_EQ(-1, decsum_decode_index(ex, over.data(), int32_t(over.size())));
+  EXPECT_NE(std::string::npos, logged_since(since).find("index speed table full at 256"));
+  EXPECT_EQ(kIndexSpeeds, ex->index_speed_count);
 }
 
 }  // namespace

@@ -1271,3 +1271,33 @@ TEST_F(Proto, CompactDepthChanges) {
   }
   EXPECT_EQ(nullptr, bhp->levels[1]);  // 204 took the one offer
 }
+
+// The stored user configuration is taken once; the server position moves
+// back with a line that says so; exchange parameters reset the exchange's
+// day and set its header code and time.
+TEST_F(Proto, UserConfigServerPositionAndParameters) {
+  Wire w;
+  w.msg(42).raw(block({1, 2, 3}));
+  w.msg(42).raw(block({4, 5}));
+  w.msg(56).u8(1).u8(255).u32(500);
+  w.msg(56).u8(1).u8(255).u32(300);
+  w.msg(56).u8(8).u8(1).u32(7).u32(8);
+  LogCapture log;
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  EXPECT_TRUE(ssuser_has_config());
+  EXPECT_EQ(1, log.count("ignoring user config"));
+  EXPECT_EQ(1, log.count("resetting server position to 300 (from 500)"));
+  EXPECT_EQ(300u, ssproto_master_position());
+  EXPECT_EQ(ex(1), ssproto_current_exchange());
+
+  ss_stock* bhp = ssmodel_add_stock(ex(0), "BHP");
+  bhp->last = 5000;
+  Wire p;
+  p.msg(55).u8(0).code("CBA").u32(at(9, 30, 0));
+  ASSERT_EQ(int32_t(p.bytes.size()), decode(p));
+  EXPECT_EQ(ex(0), ssproto_current_exchange());
+  EXPECT_STREQ("CBA", ex(0)->cur_code);
+  EXPECT_EQ(at(9, 30, 0), ex(0)->cur_time);
+  EXPECT_EQ(0u, bhp->last);
+}
+
