@@ -4,17 +4,20 @@
 // The signals are blocked before any thread starts and taken with sigwait
 // on the main thread, so a stop is an orderly sim_destroy, not a handler
 // racing the connection threads.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "log.h"
 #include "sim.h"
 #include "sim_live.h"
 #include "sim_msg.h"
+#include "sim_snapshot.h"
 
 static const char kSrc[] = "sim/main";
 
@@ -41,6 +44,8 @@ const char kUsage[] =
     "  --single-session     a second login of a user ends the first\n"
     "  --live RATE          a live market on ASX: RATE messages a second of\n"
     "                       random depth changes, quotes and trades (seeded)\n"
+    "  --snapshot N         serve a generated ASX of N stocks (and N/25 indices,\n"
+    "                       at most 256) as the catch-up snapshot (seeded)\n"
     "  --help               this text\n"
     "Prints \"listening on 127.0.0.1:PORT\" on standard output when ready; logs\n"
     "to standard error; stops on SIGINT or SIGTERM.\n";
@@ -135,6 +140,7 @@ int main(int argc, char** argv) {
   int nusers = 0;
   const char* users_file = nullptr;
   double live_rate = 0;  // 0: no live market
+  long snapshot_stocks = 0;  // 0: no generated snapshot
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
@@ -170,6 +176,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "ambit-sim: unknown misbehaviour %s\n", argv[i]);
         return 2;
       }
+    } else if (a == "--snapshot") {
+      char* end = nullptr;
+      snapshot_stocks = strtol(argv[++i], &end, 10);
+      if (!end || *end || snapshot_stocks < 1 || snapshot_stocks > 65536) {
+        fprintf(stderr, "ambit-sim: bad --snapshot %s\n", argv[i]);
+        return 2;
+      }
     } else if (a == "--name") {
       opts.name = argv[++i];
     } else if (a == "--live") {
@@ -197,6 +210,15 @@ int main(int argc, char** argv) {
   for (int i = 0; i < nusers && rc == 0; i++) rc = sim_add_user(sim, users[i]);
   if (rc == 0 && users_file) rc = load_users(sim, users_file);
   if (rc == 0) rc = build_scenario(sim, scenario);
+  if (rc == 0 && snapshot_stocks > 0) {
+    // The summary writer reads a model of its own: no client runs here.
+    const sim_snapshot snap =
+        sim_snapshot_generate(0, today_at_now() & ~kSstimeSecondsMask, kDemoState, opts.seed, int32_t(snapshot_stocks),
+                              int32_t(std::min<long>(snapshot_stocks / 25, 256)), has_brokers(0));
+    std::vector<uint8_t> bytes;
+    rc = sim_snapshot_write(snap, &bytes);
+    if (rc == 0) rc = sim_set_snapshot(sim, 0, bytes);
+  }
   sim_set_misbehaviour(sim, how);
   sim_live* live = nullptr;
   if (rc == 0 && live_rate > 0) {

@@ -45,7 +45,7 @@ struct core_lock {
 };
 
 TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
-  const sim_snapshot big = sim_snapshot_generate(kExchangeAsx, kDay, kState, 11, 5000, 200);
+  const sim_snapshot big = sim_snapshot_generate(kExchangeAsx, kDay, kState, 11, 5000, 200, true);
   const sim_snapshot small = sim_snapshot_generate(kExchangeAxo, kDay, kState, 12, 300, 20);
   std::vector<uint8_t> big_bytes, small_bytes;
   ASSERT_EQ(0, sim_snapshot_write(big, &big_bytes));
@@ -63,6 +63,7 @@ TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
     e.date = kDay;
     e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
     e.state = kState;
+    e.brokers = snap->brokers;
     ASSERT_EQ(0, sim_add_exchange(sim, e));
   }
   ASSERT_EQ(0, sim_set_snapshot(sim, kExchangeAsx, big_bytes));

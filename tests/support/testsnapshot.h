@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim_snapshot.h"
+#include "ssbroker.h"
 #include "ssmodel.h"
 
 inline void expect_snapshot_stock(const ss_stock* s, const sim_snap_stock& g, int32_t speed) {
@@ -39,8 +41,13 @@ inline void expect_snapshot_stock(const ss_stock* s, const sim_snap_stock& g, in
         EXPECT_EQ(w.orders[0], l->volume);
       } else {
         std::vector<uint64_t> got;
-        for (const ss_depth_order* o = l->orders; o; o = o->next) got.push_back(o->volume);
+        std::vector<std::string> brokers;
+        for (const ss_depth_order* o = l->orders; o; o = o->next) {
+          got.push_back(o->volume);
+          brokers.push_back(o->broker ? o->broker->code : "");
+        }
         EXPECT_EQ(w.orders, got);
+        if (!w.brokers.empty()) EXPECT_EQ(w.brokers, brokers);
       }
       l = l->next;
     }
