@@ -7,10 +7,8 @@
 #include "decblk.h"
 #include "decglobal.h"
 #include "decnotice.h"
-#include "log.h"
 #include "ssproto_int.h"
 
-static const char kSrc[] = "src/ssproto";
 static proto_state& P = ssproto_state;
 
 namespace ssproto_handlers {
