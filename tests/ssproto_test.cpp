@@ -1301,3 +1301,20 @@ TEST_F(Proto, UserConfigServerPositionAndParameters) {
   EXPECT_EQ(0u, bhp->last);
 }
 
+
+// A notice that makes history stale asks for it again with the io thread's
+// own requests, never through the user-interface thread's ring.
+TEST_F(Proto, NoticesAskForHistoryOnTheIoThread) {
+  ss_stock* neu = ssmodel_add_stock(ex(0), "NEW");
+  neu->flags |= kInHistory;
+  ssclient_set_online(1);
+  const int32_t privates = ssclient_private_count();
+  const int32_t ring = ssclient_ring_count();
+  Wire w;
+  select(w, 0);
+  w.msg(210).vint(6).vint(0).u8(4).code("OLD").raw(string_field("NEW"));
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  EXPECT_NE(nullptr, ssmodel_find_alias(ex(0), "OLD"));
+  EXPECT_EQ(privates + 1, ssclient_private_count());
+  EXPECT_EQ(ring, ssclient_ring_count());
+}
