@@ -24,3 +24,20 @@ if(AMBIT_BENCH)
     target_link_libraries(ambit_charts_bench PRIVATE ambit_charts benchmark::benchmark benchmark::benchmark_main)
   endif()
 endif()
+
+# Optional: the reference indicator libraries, as scripts/ta_reference fetches
+# them with npm (node_modules, never committed), linked into a benchmark that
+# runs them beside the chart's own computations. Not part of the terminal.
+set(AMBIT_TA_ORACLE_DIR "${CMAKE_SOURCE_DIR}/scripts/ta_reference/node_modules" CACHE PATH
+    "node_modules holding the talib and tulind packages")
+set(AMBIT_TALIB_DIR ${AMBIT_TA_ORACLE_DIR}/talib/src/lib)
+set(AMBIT_TULIP_DIR ${AMBIT_TA_ORACLE_DIR}/tulind/external)
+if(AMBIT_BENCH AND EXISTS ${AMBIT_TALIB_DIR}/lib/libta_libc_csr.a AND EXISTS ${AMBIT_TULIP_DIR}/tiamalgamation.c)
+  add_library(ambit_ta_oracle STATIC ${AMBIT_TULIP_DIR}/tiamalgamation.c)
+  target_compile_options(ambit_ta_oracle PRIVATE -w)
+  target_include_directories(ambit_ta_oracle PUBLIC ${AMBIT_TALIB_DIR}/include ${AMBIT_TULIP_DIR})
+  target_link_libraries(ambit_ta_oracle PUBLIC ${AMBIT_TALIB_DIR}/lib/libta_libc_csr.a m)
+  add_executable(ambit_ta_oracle_bench ${CMAKE_SOURCE_DIR}/bench/charts_oracle/ta_oracle_bench.cpp)
+  target_link_libraries(ambit_ta_oracle_bench PRIVATE ambit_charts ambit_ta_oracle benchmark::benchmark
+                        benchmark::benchmark_main)
+endif()

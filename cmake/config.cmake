@@ -35,3 +35,8 @@ if(AMBIT_FUZZ)
     target_link_libraries(${name} PRIVATE ambit_config)
   endforeach()
 endif()
+
+# bench/config_bench.cpp joins the one benchmark program of the top level.
+if(TARGET ambit_bench)
+  target_link_libraries(ambit_bench PRIVATE ambit_config)
+endif()

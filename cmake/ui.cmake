@@ -5,10 +5,16 @@
 find_package(OpenGL REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+# The Linux platform layer: Xlib for what SDL lacks (image clipboard, window
+# stacking), libpng for clipboard images, poppler for PDF pages.
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)
+pkg_check_modules(POPPLER_CPP REQUIRED IMPORTED_TARGET poppler-cpp)
 
 file(GLOB UI_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/lib/*.cpp ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
 add_library(ambit_ui STATIC ${UI_SRC})
-target_link_libraries(ambit_ui PUBLIC ambit_engine OpenGL::GL PkgConfig::SDL2)
+target_link_libraries(ambit_ui PUBLIC ambit_engine OpenGL::GL PkgConfig::SDL2
+                      PRIVATE PkgConfig::X11 PkgConfig::PNG PkgConfig::POPPLER_CPP)
 
 if(AMBIT_TESTS)
   # Support of the toolkit's tests: the private Xvfb, the SDL2 window with a
@@ -17,7 +23,7 @@ if(AMBIT_TESTS)
   add_library(ambit_ui_test_support STATIC ${UI_TEST_SUPPORT_SRC})
   target_include_directories(ambit_ui_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/ui/support)
   target_link_libraries(ambit_ui_test_support PUBLIC ambit_ui ambit_test_support GTest::gtest
-                        PkgConfig::SDL2)
+                        PkgConfig::SDL2 PkgConfig::X11 PkgConfig::PNG)
 
   file(GLOB UI_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/*_test.cpp)
   foreach(t IN LISTS UI_TEST_SRC)
@@ -27,4 +33,19 @@ if(AMBIT_TESTS)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
+endif()
+
+# The program's splash picture ("SPLASH" in the program folder), computed at
+# build time by ambit-splashgen (tools/splashgen.cpp). The splash test reads
+# it from AMBIT_SPLASH_FILE.
+if(TARGET ambit-splashgen)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/SPLASH
+                     COMMAND ambit-splashgen ${CMAKE_BINARY_DIR}/SPLASH
+                     DEPENDS ambit-splashgen
+                     COMMENT "Making the splash picture")
+  add_custom_target(ambit_splash ALL DEPENDS ${CMAKE_BINARY_DIR}/SPLASH)
+  if(TARGET splash_test)
+    add_dependencies(splash_test ambit_splash)
+    target_compile_definitions(splash_test PRIVATE AMBIT_SPLASH_FILE="${CMAKE_BINARY_DIR}/SPLASH")
+  endif()
 endif()

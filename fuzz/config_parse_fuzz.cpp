@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,18 @@
 #include "plat.h"
 
 namespace {
+
+void read_all(const char* key);
+
+// read_all on each name of a cell's children once (config_enter takes all the
+// blocks of a name); names a key path could not spell are left out.
+void walk_children(const config_cell* c) {
+  std::set<std::string> seen;
+  for (const config_cell* k = c->first_child; k; k = k->next) {
+    if (strlen(k->name) > 64 || strchr(k->name, '.') || strchr(k->name, '"') || strchr(k->name, '\\')) continue;
+    if (seen.insert(k->name).second) read_all(k->name);
+  }
+}
 
 // Every getter on a key, and every by-index getter on the cell it names.
 void read_all(const char* key) {
@@ -44,9 +57,7 @@ void read_all(const char* key) {
       CHECK(w != nullptr);
       CHECK(config_found() == (i >= 0 && i < c->value_count));
     }
-    for (config_cell* k = c->first_child; k; k = k->next)
-      if (strlen(k->name) <= 64 && !strchr(k->name, '.') && !strchr(k->name, '"') && !strchr(k->name, '\\'))
-        read_all(k->name);
+    walk_children(c);
   }
   config_leave();
 }
@@ -68,9 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 1 << 16) return 0;
   config_load_buffer(reinterpret_cast<const char*>(data), (int32_t)size);
   CHECK(config_depth() == 0);
-  for (config_cell* k = config_base()->first_child; k; k = k->next)
-    if (strlen(k->name) <= 64 && !strchr(k->name, '.') && !strchr(k->name, '"') && !strchr(k->name, '\\'))
-      read_all(k->name);
+  walk_children(config_base());
   CHECK(config_depth() == 0);
 
   g_words.clear();

@@ -24,6 +24,8 @@
 #include "ssmodel.h"
 #include "sstime.h"
 
+#include "../tests/support/testmodel.h"  // the terminal's model configuration
+
 namespace {
 
 #define CHECK(c)       \
@@ -47,9 +49,9 @@ bool start() {
   log_init();
   log_set_stderr(0);
   dalloc_init();
-  if (ssmodel_init(12) < 0 || codec_init() < 0 || growbuf_init(&g_out, 0, 65536) < 0) return false;
+  if (ssmodel_init(kTerminalModelOptions) < 0 || codec_init() < 0 || growbuf_init(&g_out, 0, 65536) < 0) return false;
   for (int i = 0; i < 2; i++) {
-    if (!(g_ex[i] = ssmodel_new_exchange(i, 0x112))) return false;
+    if (!(g_ex[i] = ssmodel_new_exchange(i, kTerminalExchangeFlags))) return false;
     for (const char* c : kStocks) {
       ss_stock* s = ssmodel_add_stock(g_ex[i], c);
       if (!s) return false;

@@ -26,6 +26,8 @@
 #include "ssmodel.h"
 #include "ssproto.h"
 
+#include "../tests/support/testmodel.h"  // the terminal's model configuration
+
 #define CHECK(c)       \
   do {                 \
     if (!(c)) abort(); \
@@ -40,7 +42,7 @@ int g_inputs = 0;
 
 void start_client() {
   if (g_started) ssclient_fini();
-  CHECK(ssclient_init(0, 12, 0x112) == 0);
+  CHECK(ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags) == 0);
   ssclient_enable_yield(0);  // no pauses in the middle of a run
   g_started = true;
   g_inputs = 0;

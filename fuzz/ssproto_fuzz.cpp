@@ -24,6 +24,8 @@
 #include "ssproto.h"
 #include "sstime.h"
 
+#include "../tests/support/testmodel.h"  // the terminal's model configuration
+
 namespace {
 
 #define CHECK(c)       \
@@ -38,7 +40,7 @@ int no_sleep(int32_t) { return 0; }
 
 // The client with its model, and a few current stocks on every exchange.
 bool start_client() {
-  if (ssclient_init(0, 12, 0x112) < 0) return false;
+  if (ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags) < 0) return false;
   ssclient_enable_yield(0);
   ssclient_set_sleep_hook(no_sleep);
   for (int i = 0; i < kExchanges; i++) {

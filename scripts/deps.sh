@@ -6,7 +6,12 @@ AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
                 # the user interface: windows, GL on Mesa, fonts, pictures, PDF pages,
                 # and the X server, input and clipboard tools its tests drive
                 libsdl2-dev libgl-dev libgl1-mesa-dri libfreetype-dev fonts-dejavu-core
-                libpng-dev libpoppler-cpp-dev xdg-utils xvfb xauth xdotool xclip)
+                libpng-dev libpoppler-cpp-dev xdg-utils xvfb xauth xdotool xclip
+                # pdftoppm: the reference rendering of PDF pages in the tests
+                poppler-utils
+                # real HTTP peers of the io tests: proxies with Basic, Digest and
+                # NTLM sign-on, a file server, and the password-file tool
+                squid tinyproxy nginx apache2-utils)
 
 ensure_packages() {
   local missing=()

@@ -15,6 +15,7 @@
 
 #include "log.h"
 #include "sim.h"
+#include "sim_http.h"
 #include "sim_live.h"
 #include "sim_msg.h"
 #include "sim_snapshot.h"
@@ -46,9 +47,32 @@ const char kUsage[] =
     "                       random depth changes, quotes and trades (seeded)\n"
     "  --snapshot N         serve a generated ASX of N stocks (and N/25 indices,\n"
     "                       at most 256) as the catch-up snapshot (seeded)\n"
+    "  --file PATH=FILE     serve FILE's bytes to HTTP GETs of PATH (repeatable)\n"
     "  --help               this text\n"
+    "The port also takes the client's HTTP mode (a POST of /AMBIT/6).\n"
     "Prints \"listening on 127.0.0.1:PORT\" on standard output when ready; logs\n"
     "to standard error; stops on SIGINT or SIGTERM.\n";
+
+// "PATH=FILE": the file's bytes served at PATH. 0, or -1 after a message.
+int load_http_file(sim_server* sim, const char* arg) {
+  const char* eq = strchr(arg, '=');
+  if (!eq || eq == arg) {
+    fprintf(stderr, "ambit-sim: --file wants PATH=FILE, not %s\n", arg);
+    return -1;
+  }
+  FILE* f = fopen(eq + 1, "rb");
+  if (!f) {
+    log(LOG_OSERR, kSrc, "can't open %s", eq + 1);
+    return -1;
+  }
+  sim_http_file file;
+  file.path.assign(arg, size_t(eq - arg));
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) file.body.append(buf, n);
+  fclose(f);
+  return sim_http_add_file(sim, file);
+}
 
 int parse_user(const char* text, sim_user* u) {
   const std::string t = text;
@@ -139,6 +163,7 @@ int main(int argc, char** argv) {
   sim_user users[64];
   int nusers = 0;
   const char* users_file = nullptr;
+  std::vector<const char*> files;
   double live_rate = 0;  // 0: no live market
   long snapshot_stocks = 0;  // 0: no generated snapshot
   for (int i = 1; i < argc; i++) {
@@ -183,6 +208,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "ambit-sim: bad --snapshot %s\n", argv[i]);
         return 2;
       }
+    } else if (a == "--file") {
+      files.push_back(argv[++i]);
     } else if (a == "--name") {
       opts.name = argv[++i];
     } else if (a == "--live") {
@@ -219,6 +246,8 @@ int main(int argc, char** argv) {
     rc = sim_snapshot_write(snap, &bytes);
     if (rc == 0) rc = sim_set_snapshot(sim, 0, bytes);
   }
+  for (const char* f : files)
+    if (rc == 0) rc = load_http_file(sim, f);
   sim_set_misbehaviour(sim, how);
   sim_live* live = nullptr;
   if (rc == 0 && live_rate > 0) {

@@ -7,7 +7,9 @@
 // kicks) and drained by the connection thread alone, so a link's bytes keep
 // their queued order and its sent stream positions move in step with it.
 #include "sim.h"
+#include "sim_control.h"
 #include "sim_lists.h"
+#include "sim_history.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -32,6 +34,7 @@
 #include "decode.h"
 #include "log.h"
 #include "sha256.h"
+#include "sim_http.h"
 #include "sim_msg.h"
 
 static const char kSrc[] = "sim/sim";
@@ -146,6 +149,13 @@ struct conn {
   bool streams[kSimExchanges] = {};
   uint32_t sent[kSimExchanges] = {};
   int32_t selected = -1;  // exchange the client has current, -1 unknown
+
+  // HTTP mode (under the server lock): the link is a POST's reply, and the
+  // request sets come as POSTs of their own, put in order by sequence number.
+  uint32_t session_locked = 0;
+  bool http_link = false;
+  uint32_t http_next_seq = 0;
+  std::map<uint32_t, std::vector<uint8_t>> http_sets;
 };
 
 bool visible(const sim_user& u, uint32_t index) {
@@ -409,6 +419,8 @@ struct sim_server {
   sim_stats stats;
   std::list<std::unique_ptr<conn>> conns;
   int32_t next_conn = 0;
+  std::map<std::string, sim_http_file> http_files;
+  std::vector<std::string> http_requests;
 
   int listen_fd = -1;
   int stop_pipe[2] = {-1, -1};
@@ -568,6 +580,7 @@ void send_reply(sim_server* s, conn* c) {
   c->session = uint32_t(c->r.next());
   for (int i = 0; i < 4; i++) reply[kSimSessionOffset + i] = uint8_t(c->session >> (24 - 8 * i));
   std::lock_guard<std::mutex> lk(s->mu);
+  c->session_locked = c->session;
   queue_locked(c, reply, sizeof reply);
 }
 
@@ -735,6 +748,33 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
       sim_msg_password_reply(&m.gb, ok ? 0 : 1);
       break;
     }
+    case 30: case 31: case 32: case 34: {
+      // History and news: generated from the seed for a known instrument.
+      auto it = s->users.find(c->user);
+      const bool seen = e->exchange >= 0 && e->exchange < kSimExchanges && s->exchanges[e->exchange].present &&
+                        it != s->users.end() && visible(it->second.cfg, uint32_t(e->exchange));
+      if (seen && (e->kind == 34 || s->exchanges[e->exchange].instruments.count(e->code)))
+        sim_answer_history(&m.gb, *e, s->options.seed, s->exchanges[e->exchange].cfg.date,
+                           s->exchanges[e->exchange].instruments);
+      else
+        sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
+      break;
+    }
+    case 81: {
+      // A volume-comparison set of the exchange's instruments, for the
+      // quarter asked for.
+      auto it = s->users.find(c->user);
+      if (e->exchange < 0 || e->exchange >= kSimExchanges || !s->exchanges[e->exchange].present ||
+          it == s->users.end() || !visible(it->second.cfg, uint32_t(e->exchange)))
+        break;
+      const exchange_rec& ex = s->exchanges[e->exchange];
+      std::vector<uint8_t> payload;
+      if (sim_vcmp_payload(std::vector<std::string>(ex.instruments.begin(), ex.instruments.end()), e->b != 0,
+                           &payload) == 0)
+        sim_msg_vcmp(&m.gb, uint32_t(e->exchange), ex.cfg.date, e->a, e->b != 0, payload.data(),
+                     int32_t(payload.size()));
+      break;
+    }
     case 93:
       // Unstall: send each stream again from where the client says it stands.
       for (uint32_t i = 0; i < kSimExchanges; i++) {
@@ -761,12 +801,93 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
   if (m.size() > 0) queue_locked(c, m.data(), m.size());
 }
 
+// Sends a file to a GET: its head, then its body, dripped when it says so.
+void serve_file(sim_server* s, conn* c, const sim_http_file& f) {
+  const std::string head = sim_http_file_head(f), body = sim_http_file_body(f);
+  if (!send_raw(s, c, reinterpret_cast<const uint8_t*>(head.data()), head.size())) return;
+  const size_t step = f.drip_bytes > 0 ? size_t(f.drip_bytes) : std::max<size_t>(body.size(), 1);
+  for (size_t at = 0; at < body.size(); at += step) {
+    if (at > 0 && f.drip_ms > 0) {
+      if (!sleep_interruptible(s, c, f.drip_ms)) return;
+      s->pauses++;
+    }
+    if (!send_raw(s, c, reinterpret_cast<const uint8_t*>(body.data()) + at, std::min(step, body.size() - at)))
+      return;
+  }
+}
+
+// An HTTP request at the start of a connection: the link's POST (which makes
+// this connection the link, its reply the stream), a request set's POST, or a
+// GET of a file. 1 when the link goes on with its greeting, 0 when the
+// connection is to close once its reply is out, -1 while incomplete.
+int http_input(sim_server* s, conn* c) {
+  sim_http_request req;
+  const int64_t used = sim_http_parse_request(c->in.data(), c->in.size(), &req);
+  if (used == 0) return -1;
+  if (used < 0) {
+    bad_input(s, c, c->in.data(), c->in.size(), "bad http request");
+    return 0;
+  }
+  c->in.erase(c->in.begin(), c->in.begin() + used);
+  const std::string link_path = "/AMBIT/" + std::to_string(kSimProtocolVersion);
+  std::unique_lock<std::mutex> lk(s->mu);
+  s->http_requests.push_back(req.headers);
+  s->cv.notify_all();
+  if (req.method == "POST" && req.path == link_path) {
+    sim_http_body b;
+    if (!sim_http_decode_body(req.body, &b)) {
+      const std::string r = sim_http_error(400);
+      queue_locked(c, r.data(), r.size());
+      return 0;
+    }
+    if (!b.request_set) {
+      const std::string head = sim_http_link_head();
+      queue_locked(c, head.data(), head.size());
+      c->http_link = true;
+      c->http_next_seq = b.sequence + 1;
+      c->in.insert(c->in.begin(), b.data.begin(), b.data.end());
+      return 1;
+    }
+    conn* link = nullptr;
+    for (auto& other : s->conns)
+      if (other->http_link && !other->done && other->session_locked == b.session) link = other.get();
+    if (!link) {
+      const std::string r = sim_http_error(404);
+      queue_locked(c, r.data(), r.size());
+      return 0;
+    }
+    if (b.sequence - link->http_next_seq < 0x80000000u) {  // not one already taken
+      link->http_sets[b.sequence] = std::move(b.data);
+      wake(link);
+    }
+    const std::string bye = sim_http_bye();
+    queue_locked(c, bye.data(), bye.size());
+    return 0;
+  }
+  auto it = s->http_files.find(req.path);
+  if (req.method != "GET" || it == s->http_files.end()) {
+    const std::string r = sim_http_error(req.method == "GET" ? 404 : 400);
+    queue_locked(c, r.data(), r.size());
+    return 0;
+  }
+  const sim_http_file f = it->second;
+  lk.unlock();
+  serve_file(s, c, f);
+  return 0;
+}
+
 // Works through the input of the link; false when the link is to close.
 bool process_input(sim_server* s, conn* c) {
   for (;;) {
     const uint8_t* p = c->in.data();
     const int32_t n = int32_t(c->in.size());
     if (n == 0) return true;
+    if (c->phase == kPhaseGreeting && sim_http_looks_like_request(p, size_t(n))) {
+      const int r = http_input(s, c);
+      if (r < 0) return true;
+      if (r == 0) return false;
+      continue;
+    }
     if (c->phase == kPhaseGreeting) {
       const uint8_t* nl = static_cast<const uint8_t*>(memchr(p, '\n', size_t(std::min(n, kGreetingMax))));
       if (!nl) {
@@ -849,16 +970,35 @@ void close_gracefully(sim_server* s, conn* c) {
   }
 }
 
+// Works through the input; when the link is to close, sends what was queued
+// first (a refusal, a reply) and returns false.
+bool take_input(sim_server* s, conn* c) {
+  if (process_input(s, c)) return true;
+  std::vector<uint8_t> last;
+  {
+    std::lock_guard<std::mutex> lk(s->mu);
+    last.swap(c->out);
+  }
+  if (!last.empty()) conn_write(s, c, last.data(), last.size());
+  return false;
+}
+
 void conn_main(sim_server* s, conn* c) {
   bool graceful = true;
   for (;;) {
     if (s->stopping) break;
     std::vector<uint8_t> out;
     bool close_req;
+    std::vector<uint8_t> sets;  // request sets of HTTP mode, in order
     {
       std::lock_guard<std::mutex> lk(s->mu);
       out.swap(c->out);
       close_req = c->close_req;
+      for (auto it = c->http_sets.find(c->http_next_seq); it != c->http_sets.end();
+           it = c->http_sets.find(++c->http_next_seq)) {
+        append(&sets, it->second.data(), it->second.size());
+        c->http_sets.erase(it);
+      }
     }
     if (c->abort) {
       graceful = false;
@@ -866,6 +1006,10 @@ void conn_main(sim_server* s, conn* c) {
     }
     if (!out.empty() && !conn_write(s, c, out.data(), out.size())) break;
     if (close_req) break;
+    if (!sets.empty()) {
+      append(&c->in, sets.data(), sets.size());
+      if (!take_input(s, c)) break;
+    }
     pollfd fds[2] = {{c->reading ? c->fd : -1, POLLIN, 0}, {c->wake[0], POLLIN, 0}};
     const int r = poll(fds, 2, kPollSliceMs);
     if (r < 0 && errno != EINTR) {
@@ -896,16 +1040,7 @@ void conn_main(sim_server* s, conn* c) {
         bad_input(s, c, c->in.data(), c->in.size(), "too much unread input");
         break;
       }
-      if (!process_input(s, c)) {
-        // Send what was queued before closing (a refusal, a reply).
-        std::vector<uint8_t> last;
-        {
-          std::lock_guard<std::mutex> lk(s->mu);
-          last.swap(c->out);
-        }
-        if (!last.empty()) conn_write(s, c, last.data(), last.size());
-        break;
-      }
+      if (!take_input(s, c)) break;
     }
   }
   if (graceful && !c->abort) close_gracefully(s, c);
@@ -991,6 +1126,21 @@ bool valid_index(uint32_t index, const char* what) {
 }
 
 }  // namespace
+
+int sim_http_add_file(sim_server* s, const sim_http_file& file) {
+  if (file.path.empty() || file.path[0] != '/') {
+    log(LOG_ERROR, kSrc, "http file path must start with '/': %s", file.path.c_str());
+    return -1;
+  }
+  std::lock_guard<std::mutex> lk(s->mu);
+  s->http_files[file.path] = file;
+  return 0;
+}
+
+std::vector<std::string> sim_http_requests(sim_server* s) {
+  std::lock_guard<std::mutex> lk(s->mu);
+  return s->http_requests;
+}
 
 sim_server* sim_create(const sim_options& options) {
   sim_server* s = new sim_server;

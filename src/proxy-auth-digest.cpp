@@ -89,7 +89,9 @@ int proxy_auth_digest_parse(proxy_auth* st, const char* challenge) {
   char realm[sizeof st->realm] = "";
   char nonce[sizeof st->nonce] = "";
   char opaque[sizeof st->opaque] = "";
-  char algorithm[sizeof st->algorithm] = "";
+  // The algorithm is read wide and cut to its field: the answer is MD5
+  // whatever it names, so a long name must not refuse the challenge.
+  char algorithm[kProxyAuthValueMax + 1] = "";
   // The qop list is read wider than the field, since "auth,auth-int" and
   // longer lists are narrowed to "auth" below.
   char qop[kProxyAuthValueMax + 1] = "";
@@ -113,7 +115,9 @@ int proxy_auth_digest_parse(proxy_auth* st, const char* challenge) {
   memcpy(st->realm, realm, sizeof realm);
   memcpy(st->nonce, nonce, sizeof nonce);
   memcpy(st->opaque, opaque, sizeof opaque);
-  memcpy(st->algorithm, algorithm, sizeof algorithm);
+  size_t algorithm_len = strnlen(algorithm, sizeof st->algorithm - 1);
+  memcpy(st->algorithm, algorithm, algorithm_len);
+  st->algorithm[algorithm_len] = '\0';
   memcpy(st->qop, qop, sizeof st->qop);
   log(LOG_INFO, kSrc, "Digest realm=%s nonce=%s opaque=%s algo=%s qop=%s", st->realm, st->nonce, st->opaque,
       st->algorithm, st->qop);

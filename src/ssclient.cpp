@@ -43,6 +43,7 @@
 #include "sstrack.h"
 #include "ssuser.h"
 #include "ssutil.h"
+#include "ssupdate.h"
 #include "subsys.h"
 
 static const char kSrc[] = "src/ssclient";
@@ -414,6 +415,7 @@ void ssclient_fini(void) {
   if (C.stage >= STAGE_USER) ssuser_fini();
   if (C.stage >= STAGE_MODEL) ssmodel_fini();
   if (C.stage >= STAGE_SUBSYS) subsys_fini();
+  ssupdate_fini();
   if (C.stage >= STAGE_OOB) oob_fini();
   if (C.stage >= STAGE_BIGDATA) bigdata_fini();
   if (C.stage >= STAGE_LOCALDATA) localdata_fini();
@@ -820,6 +822,10 @@ int ssclient_log_profile(instr* in) {
 
 int32_t ssclient_request_http(const char* url, ss_http_handler handler, void* context, uint32_t argument,
                               ssio_progress* progress) {
+  if (!url || strlen(url) > static_cast<size_t>(kSsHttpUrlMax)) {
+    log(LOG_ERROR, kSrc, "url too long: %.80s", url ? url : "(null)");
+    return -1;
+  }
   ss_http_request* req = static_cast<ss_http_request*>(pool_alloc(&C.http_pool));
   if (!req) {
     log(LOG_ERROR, kSrc, "can't alloc http request");
@@ -827,7 +833,12 @@ int32_t ssclient_request_http(const char* url, ss_http_handler handler, void* co
   }
   if (progress) memset(progress, 0, sizeof *progress);
   int32_t id = C.http_ids.fetch_add(1) + 1;
-  *req = ss_http_request{url, handler, context, argument, progress, id};
+  memcpy(req->url, url, strlen(url) + 1);
+  req->handler = handler;
+  req->context = context;
+  req->argument = argument;
+  req->progress = progress;
+  req->id = id;
   if (ssclient_enqueue(kReqHttp, nullptr, 0, 0, reinterpret_cast<uintptr_t>(req)) < 0) {
     log(LOG_ERROR, kSrc, "failed to enqueue http request");
     pool_free(&C.http_pool, req);

@@ -90,9 +90,14 @@ constexpr uint32_t kClientOptNoUpdate = 0x10;
 // it used, or -1 to end the request.
 typedef int32_t (*ss_http_handler)(const uint8_t* data, int32_t length, void* context, uint32_t argument);
 
+// Longest URL a side request takes ("http://", host, ":" port, path).
+constexpr int32_t kSsHttpUrlMax = 1115;
+
 // An HTTP side request on its way through the ring (the client's item pool).
+// The URL is copied in when the request is made: the caller may free its
+// text as soon as the call returns.
 struct ss_http_request {
-  const char* url;  // the caller's, until the request starts
+  char url[kSsHttpUrlMax + 1];
   ss_http_handler handler;
   void* context;
   uint32_t argument;

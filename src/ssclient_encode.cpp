@@ -23,6 +23,8 @@
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssio-http.h"
+
+static_assert(kSsHttpUrlMax == kSsioUrlMax, "a side request's URL fits the io layer's");
 #include "ssio.h"
 #include "ssmodel.h"
 #include "ssproto.h"
@@ -412,9 +414,7 @@ int encode_one(growbuf* sb, const ss_request* e) {
     case kReqHttp: {
       ss_http_request* req = reinterpret_cast<ss_http_request*>(static_cast<uintptr_t>(e->c));
       if (!req) return 1;
-      // A GET of the URL: io parses it when no host is given.
-      ssio_http_request(nullptr, nullptr, 0, req->url, nullptr, 0, req->handler, req->context, req->argument,
-                        req->progress, req->id);
+      ssio_get(req->url, req->handler, req->context, req->argument, req->progress, req->id);
       ssclient_free_http_request(req);
       return 1;
     }

@@ -84,6 +84,10 @@ const decsum_hooks kSummaryHooks = {ssclient_abort_requested, ssclient_options};
 // notice's cache follow-up is left out.
 const ssnotice_hooks kNoticeHooks = {ssclient_private_stock_history, ssclient_private_history, nullptr};
 
+// What the volume comparison asks of the client: its set requests (kind 81,
+// on the io thread's own list) and whether it is logged in.
+const ssvcmp_hooks kVcmpHooks = {ssclient_private_vcmp, ssclient_logged_in};
+
 // Deferred freeing ends first (see ssmodel_fini); the exchanges are freed
 // next; then the rest stop in this order.
 const char* const kStopOrder[] = {
@@ -129,6 +133,7 @@ int ssmodel_init(uint32_t options) {
   stop_all();
   ssevent_set_requests(&kEventRequests);
   ssevent_set_reset_hook(ssmodel_reset_exchange_keep_date);
+  ssvcmp_set_hooks(&kVcmpHooks);
   ssnotify_set_wait_hooks(ssclient_io_sleep, ssclient_abort_requested);
   decsum_set_hooks(&kSummaryHooks);
   ssnotice_set_hooks(&kNoticeHooks);

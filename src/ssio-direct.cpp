@@ -27,26 +27,14 @@ int32_t ssio_direct_handler(ssio_state* st) {
         log(LOG_ERROR, kSrc, "no ambit server defined");
         return -1;
       }
-      int fd = ssio_state_connect(st->host, st->port);
-      if (fd < 0) {
+      if (ssio_state_begin_connect(st, st->host, st->port) < 0) {
         log(LOG_ERROR, kSrc, "can't connect to %s:%d", st->host, st->port);
         return -1;
       }
-      st->fd = fd;
-      ssio_state_progress(st, kSsioProgressConnecting, 0, 0);
-      ssio_state_arm(st);
-      st->phase = kSsioWaitConnected;
-      st->wait = kSsioWritable;
       return 0;
     }
     case kSsioWaitConnected:
-      if (!(st->ready & kSsioWritable)) return 0;
-      // Writability only says the connect ended; SO_ERROR says how.
-      if (ssio_state_connect_result(st) < 0) return -1;
-      ssio_state_progress(st, kSsioProgressConnected, 0, 0);
-      ssio_state_arm(st);
-      st->phase = kSsioWrite;
-      return 0;
+      return ssio_state_await_connect(st);
     case kSsioWrite: {
       if (!(st->ready & kSsioWritable)) return 0;
       char greeting[32];

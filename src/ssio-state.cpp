@@ -107,6 +107,13 @@ int32_t ssio_state_reset(ssio_state* st, int32_t type, int32_t phase, uint32_t w
 
 void ssio_state_arm(ssio_state* st) { st->deadline_ms = plat_ms() + int64_t{ssio_connect_timeout()} * 1000; }
 
+void ssio_state_log_lookup_error(const char* host, int rc) {
+  if (rc == EAI_SYSTEM)
+    log(LOG_OSERR, kSrc, "getaddrinfo %s", host);
+  else
+    log(LOG_ERROR, kSrc, "getaddrinfo %s: %s", host, gai_strerror(rc));
+}
+
 int ssio_state_connect(const char* host, int32_t port) {
   if (!host || !*host) {
     log(LOG_ERROR, kSrc, "no address for %s", host ? host : "");
@@ -128,12 +135,7 @@ int ssio_state_connect(const char* host, int32_t port) {
     addrinfo* res = nullptr;
     int rc = getaddrinfo(host, nullptr, &hints, &res);
     if (rc != 0) {
-      // The resolver's own code says why; errno means something only for
-      // EAI_SYSTEM.
-      if (rc == EAI_SYSTEM)
-        log(LOG_OSERR, kSrc, "getaddrinfo %s", host);
-      else
-        log(LOG_ERROR, kSrc, "getaddrinfo %s: %s", host, gai_strerror(rc));
+      ssio_state_log_lookup_error(host, rc);
       return -1;
     }
     bool found = false;
@@ -195,6 +197,36 @@ int ssio_state_connect_result(ssio_state* st) {
     return -1;
   }
   return 0;
+}
+
+int ssio_state_begin_connect(ssio_state* st, const char* host, int32_t port) {
+  int fd = ssio_state_connect(host, port);
+  if (fd < 0) return -1;
+  st->fd = fd;
+  ssio_state_progress(st, kSsioProgressConnecting, 0, 0);
+  ssio_state_arm(st);
+  st->phase = kSsioWaitConnected;
+  st->wait = kSsioWritable;
+  return 0;
+}
+
+int32_t ssio_state_await_connect(ssio_state* st) {
+  if (!(st->ready & kSsioWritable)) return 0;
+  // Writability only says the connect ended; SO_ERROR says how.
+  if (ssio_state_connect_result(st) < 0) return -1;
+  ssio_state_progress(st, kSsioProgressConnected, 0, 0);
+  ssio_state_arm(st);
+  st->phase = kSsioWrite;
+  return 0;
+}
+
+void ssio_buffer_drop(growbuf* gb, int32_t n) {
+  if (n >= gb->len) {
+    gb->len = 0;
+    return;
+  }
+  memmove(gb->data, gb->data + n, static_cast<size_t>(gb->len - n));
+  gb->len -= n;
 }
 
 void ssio_state_progress(ssio_state* st, int32_t phase, int32_t bytes, int32_t total) {

@@ -6,6 +6,7 @@
 
 #include "growbuf.h"
 #include "plat.h"
+#include "proxy-auth.h"
 
 constexpr int kSsioStates = 8;  // state 0 is the server link
 constexpr int kSsioHostSize = 80;
@@ -69,7 +70,11 @@ struct ssio_http_private {
   uint32_t offered;       // proxy methods offered: 1 Basic, 2 Digest, 4 NTLM
   int32_t replies_407;
   int32_t from_memory;    // the proxy method was the remembered one
-  int64_t content_length;
+  int64_t content_length; // of the reply body; 0 when not given
+  int64_t body_bytes;     // reply body bytes received so far
+  int64_t drain;          // bytes of a 407 body still to skip before writing again
+  int32_t draining;       // 1 while a 407 body is skipped on a kept-alive connection
+  proxy_auth auth;        // the proxy's challenges and the scheme state
 };
 
 struct ssio_state {
@@ -123,9 +128,21 @@ void ssio_state_arm(ssio_state* st);
 // Resolves host (a dotted address directly, else the first IPv4 stream
 // address) and starts a non-blocking connect. The socket, or -1.
 int ssio_state_connect(const char* host, int32_t port);
+// Logs a failed getaddrinfo of host: the resolver's own reason for code `rc`
+// (errno's only for EAI_SYSTEM, the one code that leaves it in errno).
+void ssio_state_log_lookup_error(const char* host, int rc);
 // After writability: 0 when the socket's connect finished well, -1 (after a
 // log line) when it failed.
 int ssio_state_connect_result(ssio_state* st);
+// The connect step of every transport (phases 1 and 4): starts a connect to
+// host:port; progress 2, armed, phase 5 waiting for writability. 0, or -1
+// when the socket could not be made (the caller logs its own line).
+int ssio_state_begin_connect(ssio_state* st, const char* host, int32_t port);
+// Phase 5 of every transport: once writable and connected, progress 3,
+// armed, phase 6. 0 (also while still waiting), or -1 when the connect failed.
+int32_t ssio_state_await_connect(ssio_state* st);
+// Removes n bytes from the front of a state's buffer.
+void ssio_buffer_drop(growbuf* gb, int32_t n);
 // Closes the socket if any; OSERR "close" when that fails.
 void ssio_state_close_socket(ssio_state* st);
 // Under the io state lock: sets the phase, adds positive byte counts, takes a

@@ -141,15 +141,6 @@ void fail_state(ssio_state* st) {
   st->closing = 1;
 }
 
-void consume(growbuf* gb, int32_t n) {
-  if (n >= gb->len) {
-    gb->len = 0;
-    return;
-  }
-  memmove(gb->data, gb->data + n, static_cast<size_t>(gb->len - n));
-  gb->len -= n;
-}
-
 void note_activity(ssio_state* st, int64_t now) {
   if (!st->moved) {
     st->moved = 1;
@@ -176,7 +167,7 @@ void deliver(ssio_state* st) {
       log(LOG_ERROR, kSrc, "handler of %d used %d of %d bytes", st->index, used, st->rbuf.len);
       used = st->rbuf.len;
     }
-    consume(&st->rbuf, used);
+    ssio_buffer_drop(&st->rbuf, used);
   }
 }
 
@@ -192,7 +183,7 @@ void run_step(ssio_state* st) {
   if (r < 0)
     fail_state(st);
   else if (r > 0)
-    consume(&st->rbuf, r);
+    ssio_buffer_drop(&st->rbuf, r);
 }
 
 int32_t side_type(void) {
@@ -288,11 +279,7 @@ void resolve_servers(void) {
   addrinfo* res = nullptr;
   int rc = getaddrinfo(name, nullptr, &hints, &res);
   if (rc != 0) {
-    // errno means something only for EAI_SYSTEM; else the resolver says why.
-    if (rc == EAI_SYSTEM)
-      log(LOG_OSERR, kSrc, "getaddrinfo %s", name);
-    else
-      log(LOG_ERROR, kSrc, "getaddrinfo %s: %s", name, gai_strerror(rc));
+    ssio_state_log_lookup_error(name, rc);
     return;
   }
   char found[kSsioMaxServers][kSsioHostSize];
@@ -576,9 +563,24 @@ int ssio_loop(void) {
       } else if (n == 0) {
         // End of stream: a state still waiting for its reply gets one more
         // step, so bytes that came with the end still reach the handler.
+        const int fd = st.fd;
         if (st.phase != kSsioData) run_step(&st);
+        if (st.closing || st.fd != fd) continue;  // failed, or restarted (a redirect)
         deliver(&st);
-        if (!st.closing) ssio_state_progress(&st, kSsioProgressDone, 0, 0);
+        if (!st.closing) {
+          // An HTTP reply ends well only after its headers and its whole body.
+          if (st.phase != kSsioData) {
+            log(LOG_ERROR, kSrc, "eof before the reply on %d: %s:%d", st.index, st.host, st.port);
+            fail_state(&st);
+          } else if (st.type == kSsioHttp && st.priv.content_length > st.priv.body_bytes) {
+            log(LOG_ERROR, kSrc, "eof after %lld of %lld bytes on %d: %s:%d",
+                static_cast<long long>(st.priv.body_bytes), static_cast<long long>(st.priv.content_length),
+                st.index, st.host, st.port);
+            fail_state(&st);
+          } else {
+            ssio_state_progress(&st, kSsioProgressDone, 0, 0);
+          }
+        }
         st.closing = 1;
       } else {
         growbuf_commit(&st.rbuf, static_cast<uint32_t>(n));
@@ -589,6 +591,7 @@ int ssio_loop(void) {
         } else if (st.phase == kSsioData) {
           ssio_state_progress(&st, kSsioProgressReceiving, static_cast<int32_t>(n), 0);
         }
+        if (st.phase == kSsioData) st.priv.body_bytes += n;
         S.moved += static_cast<uint64_t>(n);
         note_activity(&st, now);
       }
@@ -609,7 +612,7 @@ int ssio_loop(void) {
         log(LOG_ERROR, kSrc, "eof when sending");
         fail_state(&st);
       } else {
-        consume(&st.sbuf, static_cast<int32_t>(n));
+        ssio_buffer_drop(&st.sbuf, static_cast<int32_t>(n));
         if (st.index == 0) S.sent += static_cast<uint64_t>(n);
         S.moved += static_cast<uint64_t>(n);
         note_activity(&st, now);

@@ -10,7 +10,6 @@
 // keep their own links, and nothing another thread may still hold goes back to
 // its pool at once: a reset detaches lists and frees them through lazyfree.
 #include "ssmodel.h"
-#include "strutil.h"
 #include "ssmodel_int.h"
 
 using namespace ssmodel_detail;
@@ -410,20 +409,11 @@ ss_stock* ssmodel_get_stock(ss_exchange* ex, const char* code) {
   return s ? s : ssmodel_add_stock(ex, code);
 }
 
-// Codes become parts of cache file names: one that could name another
-// directory or hide a file is refused with the instrument.
-static bool file_safe(const char* key, const char* what) {
-  if (strutil_is_safe_name(key)) return true;
-  log(LOG_ERROR, kSrc, "won't add %s with code %s", what, key);
-  return false;
-}
-
 ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) {
   if (!ex || !code) return nullptr;
   char key[kCodeSize];
   code_key(key, code);
   if (!key[0]) return nullptr;
-  if (!file_safe(key, "stock")) return nullptr;
   if (!upper_or_digit(key[0])) {
     if (!strstr(key, "_CX")) log(LOG_ERROR, kSrc, "won't add stock with code %s", key);
     return nullptr;
@@ -475,7 +465,6 @@ ss_index* ssmodel_add_index(ss_exchange* ex, const char* code) {
   char key[kCodeSize];
   code_key(key, code);
   if (!key[0]) return nullptr;  // an empty key could never be found again
-  if (!file_safe(key, "index")) return nullptr;
   ss_index* x = take<ss_index>(&M.indices);
   if (!x) return nullptr;
   memcpy(x->code, key, kCodeSize);
@@ -517,7 +506,6 @@ ss_issuer* ssmodel_add_issuer(ss_exchange* ex, const char* code) {
     log(LOG_ERROR, kSrc, "won't add issuer with code %s", key);
     return nullptr;
   }
-  if (!file_safe(key, "issuer")) return nullptr;
   ss_exchange* home = issuer_home(ex);
   if (!home) return nullptr;
   ss_issuer* is = take<ss_issuer>(&M.issuers);

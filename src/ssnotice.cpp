@@ -1,8 +1,6 @@
 // Exchange notices. Every text is parsed completely, with bounded fields,
 // before any instrument is got or changed, so a malformed notice cannot leave
-// a half-applied change or an instrument added for nothing. Codes that will
-// be used as instrument codes (the notice's own, an alias target) must be
-// safe as parts of cache file names.
+// a half-applied change or an instrument added for nothing.
 #include "ssnotice.h"
 
 #include <cctype>
@@ -17,7 +15,6 @@
 #include "pool.h"
 #include "ssevent.h"
 #include "ssnotify.h"
-#include "strutil.h"
 
 static const char kSrc[] = "src/ssnotice";
 
@@ -203,7 +200,7 @@ int apply_type(ss_exchange* ex, uint32_t type, const char* code, const char* tex
       return 1;
     }
     case 6:
-      if (!strutil_is_safe_name(text) || strlen(text) > static_cast<size_t>(kCodeMax)) {
+      if (!*text || strlen(text) > static_cast<size_t>(kCodeMax)) {
         log(LOG_ERROR, kSrc, "%s bad alias: %s", code, text);
         return -1;
       }
@@ -394,10 +391,6 @@ int ssnotice_apply(int32_t sequence, uint32_t type, uint32_t exchange, const cha
   if (!ex) {
     if (exchange == kNoticeNoExchange) return 0;
     log(LOG_ERROR, kSrc, "can't get exchange %d", static_cast<int32_t>(exchange));
-    return -1;
-  }
-  if (*code && !strutil_is_safe_name(code)) {
-    log(LOG_ERROR, kSrc, "bad notice code for type %u", type);
     return -1;
   }
   const int r = apply_type(ex, type, code, text);

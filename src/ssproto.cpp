@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "dalloc.h"
+#include "decblk.h"
 #include "dechdr.h"
 #include "decode.h"
 #include "log.h"
@@ -58,17 +59,25 @@ int unknown_type(ssproto_msg* m) {
 }
 
 // Minimal version: replaced family by family as the message families are
-// built (index ticks and trade variants; the stream-control blocks beyond
-// sign-on and online; depth queues and trade lists; backfill, priority and
-// firm orders; history and news; depth clear, program updates and transfers;
-// exchange control and stock states but 167, 170 and 171; summary lists and
-// depth changes; notices, global values and volume comparison; auctions and
-// multi-trades; the remaining control messages). Every type of those families
-// points here in the table.
+// built (the stream-control blocks beyond sign-on and online; backfill,
+// priority and firm orders; history and news; depth clear, program updates
+// and transfers; exchange control and stock states but 167, 170 and 171;
+// summary lists and depth changes; notices, global values and volume
+// comparison; auctions and multi-trades; the remaining control messages).
+// Every type of those families points here in the table.
 int not_built(ssproto_msg* m) {
   log(LOG_ERROR, kSrc, "type %d not built (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
       m->header + m->avail, m->nesting);
   return PROTO_FAIL();
+}
+
+int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
+  *work = ssproto_work_buffer(m->nesting);
+  if (!*work) return -1;
+  *mark = (*work)->len;
+  int r = decblk_read(m->data + m->used, m->avail - m->used, *work);
+  if (r > 0) m->used += r;
+  return r;
 }
 
 ss_exchange* exchange_or_log(uint32_t index) {
@@ -132,13 +141,14 @@ constexpr type_range kHandlers[] = {
     {100, 101, not_built, 0},
     {102, 104, not_built, 0},
     {105, 105, not_built, 0},
-    {110, 111, not_built, 0},
-    {120, 120, not_built, 0},
-    {121, 121, not_built, kCounts},
-    {122, 122, not_built, 0},
-    {130, 133, not_built, kCounts},
-    {140, 144, not_built, 0},
-    {150, 151, not_built, 0},
+    {110, 111, do_history, 0},
+    {120, 120, do_history, 0},
+    {121, 121, do_news_today, kCounts},
+    {122, 122, do_news_summary, 0},
+    {130, 133, do_clear_depth, kCounts},
+    {140, 144, do_update, 0},
+    {150, 150, do_bigdata_open, 0},
+    {151, 151, do_bigdata_append, 0},
     {160, 160, do_exchange_reset, kCounts},
     {161, 161, do_offset, kCounts},
     {162, 162, do_setpos, kCounts},
@@ -161,15 +171,19 @@ constexpr type_range kHandlers[] = {
     {205, 206, do_depth_change, kCounts},
     {210, 210, do_notice, 0},
     {211, 211, do_notice_list, 0},
-    {212, 213, do_global_values, 0},
-    {214, 214, not_built, 0},
-    {220, 223, not_built, kCounts},
-    {230, 231, not_built, kCounts},
-    {240, 240, not_built, 0},
-    {241, 241, not_built, 0},
+    {212, 212, do_notice, 0},
+    {213, 213, do_notice, 0},
+    {214, 214, do_vcmp, 0},
+    {220, 220, do_auction, kCounts},
+    {221, 221, do_open_balance, kCounts},
+    {222, 222, do_auction_block, kCounts},
+    {223, 223, do_auction, kCounts},
+    {230, 231, do_multi_trade, kCounts},
+    {240, 240, do_password_reply, 0},
+    {241, 241, do_side_channel, 0},
     {242, 242, do_ack, 0},
     {251, 251, do_dropped, 0},
-    {252, 252, not_built, 0},
+    {252, 252, do_debug, 0},
     {253, 253, do_noop, 0},
     {254, 254, do_signed_off, 0},
     {255, 255, do_server_error, 0},

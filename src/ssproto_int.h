@@ -58,6 +58,11 @@ int not_built(ssproto_msg* m);
 // The exchange of an index field, or null after an ERROR line.
 ss_exchange* exchange_or_log(uint32_t index);
 
+// Reads one framed block of the message, appended to the work buffer of its
+// nesting level from *mark on (the caller truncates back to it): the block
+// reader's result, moving the cursor on success.
+int read_block(ssproto_msg* m, growbuf** work, int32_t* mark);
+
 // ssproto_stream.cpp: stream control and exchange messages.
 int do_expecting(ssproto_msg* m);         // 40
 int do_user(ssproto_msg* m);              // 41
@@ -91,11 +96,6 @@ int do_market_state(ssproto_msg* m);  // 191
 int do_depth_change(ssproto_msg* m);  // 200, 201, 205, 206
 int do_delete_top(ssproto_msg* m);    // 202-204
 
-// ssproto_notice.cpp: notice and global-value messages.
-int do_notice(ssproto_msg* m);         // 210
-int do_notice_list(ssproto_msg* m);    // 211
-int do_global_values(ssproto_msg* m);  // 212, 213
-
 // ssproto_depth.cpp: stock depth, quote and trade messages.
 // A broker field where the exchange carries brokers and the stock's depth is
 // kept as orders (else none: an empty code); the field reader's result.
@@ -121,11 +121,36 @@ int do_trade_amend(ssproto_msg* m);    // 72
 int do_stall(ssproto_msg* m);           // 167
 int do_exchange_state(ssproto_msg* m);  // 170, 171
 
+// ssproto_history.cpp: history and news messages.
+int do_history(ssproto_msg* m);       // 110, 111, 120
+int do_news_today(ssproto_msg* m);    // 121
+int do_news_summary(ssproto_msg* m);  // 122
+
 // ssproto_control.cpp: control messages.
+int do_password_reply(ssproto_msg* m);  // 240
+int do_side_channel(ssproto_msg* m);    // 241
+int do_debug(ssproto_msg* m);           // 252
 int do_ack(ssproto_msg* m);           // 242
 int do_dropped(ssproto_msg* m);       // 251
 int do_noop(ssproto_msg* m);          // 253
 int do_signed_off(ssproto_msg* m);    // 254
 int do_server_error(ssproto_msg* m);  // 255
+
+// ssproto_notice.cpp: notice, global-value and volume-comparison messages.
+int do_notice(ssproto_msg* m);       // 210, 212, 213
+int do_notice_list(ssproto_msg* m);  // 211
+int do_vcmp(ssproto_msg* m);         // 214
+
+// ssproto_auction.cpp: auction and multi-trade messages.
+int do_auction(ssproto_msg* m);        // 220, 223
+int do_open_balance(ssproto_msg* m);   // 221
+int do_auction_block(ssproto_msg* m);  // 222
+int do_multi_trade(ssproto_msg* m);    // 230, 231
+
+// ssproto_transfer.cpp: depth clears, program updates, large transfers.
+int do_clear_depth(ssproto_msg* m);     // 130-133
+int do_update(ssproto_msg* m);          // 140-144
+int do_bigdata_open(ssproto_msg* m);    // 150
+int do_bigdata_append(ssproto_msg* m);  // 151
 
 }  // namespace ssproto_handlers

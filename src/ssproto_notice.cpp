@@ -1,56 +1,96 @@
-// Notice and global-value messages: one exchange notice (210), an exchange's
-// notice list (211), global values (212) and one global index (213). None
-// names the header's instrument and none counts toward a stream position.
-// The volume-comparison block (214) is not built yet.
+// Notice, global-value and volume-comparison messages (types 210-214).
+//
+// Exchange-wide data that is not about the header's instrument: the readers
+// take the bytes after the header whole. A message that names an exchange
+// (211, 214) leaves the current exchange as it found it.
 #include <cstdint>
 
-#include "decblk.h"
 #include "decglobal.h"
 #include "decnotice.h"
+#include "log.h"
 #include "ssproto_int.h"
+#include "ssvcmp.h"
 
-static proto_state& P = ssproto_state;
-
-namespace ssproto_handlers {
+static const char kSrc[] = "src/ssproto";
 
 namespace {
 
-// A reader of the bytes after the header: bytes used, 0 incomplete, -1 bad.
-int read_record(ssproto_msg* m, int (*reader)(const uint8_t*, int32_t)) {
-  const int r = reader(m->data + m->used, m->avail - m->used);
-  if (r <= 0) return r < 0 ? PROTO_FAIL() : 0;
+// Puts the dispatcher's current exchange back at the end of a handler, so
+// the readers of another exchange's data cannot leave it moved.
+class current_keeper {
+ public:
+  current_keeper() : saved_(ssproto_state.current) {}
+  ~current_keeper() { ssproto_state.current = saved_; }
+  current_keeper(const current_keeper&) = delete;
+  current_keeper& operator=(const current_keeper&) = delete;
+
+ private:
+  ss_exchange* saved_;
+};
+
+// A record reader's result as the handler's: bytes of the whole message.
+int reader_result(ssproto_msg* m, int r) {
+  if (r < 0) return PROTO_FAIL();
+  if (r == 0) return 0;
   m->used += r;
   return ssproto_used(m);
 }
 
 }  // namespace
 
-int do_notice(ssproto_msg* m) { return read_record(m, decnotice_decode); }
+namespace ssproto_handlers {
 
-int do_global_values(ssproto_msg* m) {
-  return read_record(m, m->type == 212 ? decglobal_decode : decglobal_decode_index);
+// 210: one notice; 212, 213: global values and global index values.
+int do_notice(ssproto_msg* m) {
+  const uint8_t* p = m->data + m->used;
+  const int32_t n = m->avail - m->used;
+  switch (m->type) {
+    case 210: return reader_result(m, decnotice_decode(p, n));
+    case 212: return reader_result(m, decglobal_decode(p, n));
+    default: return reader_result(m, decglobal_decode_index(p, n));
+  }
 }
 
-// 211: an exchange's notices up to a number; the current exchange stays.
+// 211: the notice list of an exchange.
 int do_notice_list(ssproto_msg* m) {
+  current_keeper keep;
   uint8_t index;
-  uint32_t number;
+  uint32_t position;
   PROTO_FIELD(ssproto_read_byte(m, &index));
-  PROTO_FIELD(ssproto_read_vint(m, &number));
-  growbuf* work = ssproto_work_buffer(m->nesting);
-  if (!work) return PROTO_FAIL();
-  const int32_t mark = work->len;
-  const int r = decblk_read(m->data + m->used, m->avail - m->used, work);
-  if (r <= 0) return r < 0 ? PROTO_FAIL() : 0;
-  m->used += r;
+  PROTO_FIELD(ssproto_read_vint(m, &position));
+  growbuf* work;
+  int32_t mark;
+  PROTO_FIELD(read_block(m, &work, &mark));
+  ss_exchange* ex = exchange_or_log(index);
+  if (ex) decnotice_decode_list(ex, position, work->data + mark, work->len - mark);
+  growbuf_truncate(work, mark);
+  return ex ? ssproto_used(m) : -1;
+}
+
+// 214: one volume-comparison set.
+int do_vcmp(ssproto_msg* m) {
+  current_keeper keep;
+  uint8_t index, version, init;
+  ss_time date;
+  uint16_t quarter;
+  PROTO_FIELD(ssproto_read_byte(m, &index));
+  PROTO_FIELD(ssproto_read_byte(m, &version));
+  PROTO_FIELD(ssproto_read_date(m, &date));
+  PROTO_FIELD(ssproto_read_short(m, &quarter));
+  PROTO_FIELD(ssproto_read_byte(m, &init));
+  growbuf* work;
+  int32_t mark;
+  PROTO_FIELD(read_block(m, &work, &mark));
   ss_exchange* ex = exchange_or_log(index);
   if (!ex) {
     growbuf_truncate(work, mark);
-    return PROTO_FAIL();
+    return -1;
   }
-  ss_exchange* const current = P.current;
-  decnotice_decode_list(ex, number, work->data + mark, work->len - mark);  // logs its own refusals
-  P.current = current;
+  const int32_t n = work->len - mark;
+  char day[kSstimeDateLen];
+  log(LOG_INFO, kSrc, "%db %s %s %02d %s vcmp", n, ex->name, sstime_format_date_into(day, date),
+      static_cast<int>(quarter), init ? "init" : "reg");
+  ssvcmp_apply(ex, date, quarter, init ? 1 : 0, work->data + mark, n, version);
   growbuf_truncate(work, mark);
   return ssproto_used(m);
 }

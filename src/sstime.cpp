@@ -375,6 +375,8 @@ int32_t sstime_local_offset(void) { return S.offset.load(std::memory_order_acqui
 
 void sstime_set_test_wallclock(time_t (*fn)(void)) { S.wallclock.store(fn, std::memory_order_release); }
 
+time_t sstime_wall(void) { return wall_now(); }
+
 // Building and splitting ----------------------------------------------------
 
 ss_time sstime_pack(int32_t sec, int32_t min, int32_t hour, int32_t day, int32_t month, int32_t year) {

@@ -56,6 +56,9 @@ int32_t sstime_local_offset(void);
 // Test seam: while set, the module reads the wall clock from fn instead of
 // time(). Null restores the real clock.
 void sstime_set_test_wallclock(time_t (*fn)(void));
+// The wall clock this module reads (seconds since the epoch): time(), or the
+// test seam above, so that other modules' ages follow the same clock.
+time_t sstime_wall(void);
 
 // Building and splitting ----------------------------------------------------
 

@@ -51,47 +51,48 @@ ours_fn digest_in_pieces() {
   };
 }
 
+bytes des_ecb_blocks(const bytes& key, const bytes& in, bool decrypt) {
+  des_schedule ks;
+  EXPECT_EQ(des_set_key(key.data(), 8, 0, &ks), 0);
+  bytes out(in.size());
+  for (size_t i = 0; i < in.size(); i += 8) {
+    if (decrypt)
+      des_decrypt_block(in.data() + i, out.data() + i, &ks);
+    else
+      des_encrypt_block(in.data() + i, out.data() + i, &ks);
+  }
+  return out;
+}
+
 ours_fn des_ecb() {
-  return [](const bytes& key, const bytes& data, std::mt19937&) {
-    des_schedule ks;
-    EXPECT_EQ(des_set_key(key.data(), 8, 0, &ks), 0);
-    bytes out(data.size());
-    for (size_t i = 0; i < data.size(); i += 8) des_encrypt_block(data.data() + i, out.data() + i, &ks);
-    return out;
-  };
+  return [](const bytes& key, const bytes& data, std::mt19937&) { return des_ecb_blocks(key, data, false); };
 }
 
 back_fn des_ecb_back() {
-  return [](const bytes& key, const bytes& cipher) {
-    des_schedule ks;
-    EXPECT_EQ(des_set_key(key.data(), 8, 0, &ks), 0);
-    bytes out(cipher.size());
-    for (size_t i = 0; i < cipher.size(); i += 8) des_decrypt_block(cipher.data() + i, out.data() + i, &ks);
-    return out;
-  };
+  return [](const bytes& key, const bytes& cipher) { return des_ecb_blocks(key, cipher, true); };
 }
 
-// In place, as the wrapper may use it.
+// One way or the other, in place, as the wrapper may use it.
+bytes aes_ecb_in_place(const bytes& key, bytes buf, bool decrypt) {
+  aes_schedule ks;
+  const int bits = int(key.size() * 8);
+  const int rounds = decrypt ? aes_set_decrypt_key(&ks, key.data(), bits) : aes_set_encrypt_key(&ks, key.data(), bits);
+  EXPECT_GT(rounds, 0);
+  for (size_t i = 0; i < buf.size(); i += 16) {
+    if (decrypt)
+      aes_decrypt_block(&ks, rounds, buf.data() + i, buf.data() + i);
+    else
+      aes_encrypt_block(&ks, rounds, buf.data() + i, buf.data() + i);
+  }
+  return buf;
+}
+
 ours_fn aes_ecb() {
-  return [](const bytes& key, const bytes& data, std::mt19937&) {
-    aes_schedule ks;
-    const int rounds = aes_set_encrypt_key(&ks, key.data(), int(key.size() * 8));
-    EXPECT_GT(rounds, 0);
-    bytes buf = data;
-    for (size_t i = 0; i < buf.size(); i += 16) aes_encrypt_block(&ks, rounds, buf.data() + i, buf.data() + i);
-    return buf;
-  };
+  return [](const bytes& key, const bytes& data, std::mt19937&) { return aes_ecb_in_place(key, data, false); };
 }
 
 back_fn aes_ecb_back() {
-  return [](const bytes& key, const bytes& cipher) {
-    aes_schedule ks;
-    const int rounds = aes_set_decrypt_key(&ks, key.data(), int(key.size() * 8));
-    EXPECT_GT(rounds, 0);
-    bytes buf = cipher;
-    for (size_t i = 0; i < buf.size(); i += 16) aes_decrypt_block(&ks, rounds, buf.data() + i, buf.data() + i);
-    return buf;
-  };
+  return [](const bytes& key, const bytes& cipher) { return aes_ecb_in_place(key, cipher, true); };
 }
 
 // The wrapper on buffers exactly as long as it is told, on the heap, so a

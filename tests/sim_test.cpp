@@ -24,8 +24,10 @@
 #include <vector>
 
 #include "decblk.h"
+#include "sim_control.h"
 #include "decode.h"
 #include "growbuf.h"
+#include "sim_http.h"
 #include "sim_msg.h"
 #include "sstime.h"
 #include "testclock.h"
@@ -808,6 +810,39 @@ TEST_F(SimTest, RequestsAreAnsweredAndRecordedWithTheirFields) {
   EXPECT_EQ(p.byte(), 0u);
   EXPECT_EQ(p.take(bhp.size()), bhp);
   EXPECT_EQ(p.take(3), (bytes{0, 1, 0}));
+  // The history and news summary requests are answered from generated data:
+  // AIR's history from the exchange's date holds no day yet.
+  auto block = [&p]() {
+    growbuf gb{};
+    growbuf_init(&gb, 256, 256);
+    p.field([&](const uint8_t* d, int32_t n) { return decblk_inflate(d, n, &gb); });
+    bytes out = from(gb);
+    growbuf_free(&gb);
+    return out;
+  };
+  EXPECT_EQ(p.header(), 110u);
+  EXPECT_EQ(p.byte(), 1u);
+  EXPECT_EQ(p.code(), "AIR");
+  EXPECT_EQ(p.date16(), date_);
+  EXPECT_EQ(block(), (bytes{0, 0}));
+  // The volume-comparison set asked for (exchange 0, quarter 0x0102, initial
+  // load): the simulator's figures of the exchange's one instrument.
+  EXPECT_EQ(p.header(), 214u);
+  EXPECT_EQ(p.take(4), (bytes{0, 1, d0, d1}));
+  EXPECT_EQ(p.take(3), (bytes{0x01, 0x02, 1}));
+  {
+    growbuf gb{};
+    growbuf_init(&gb, 256, 256);
+    p.field([&](const uint8_t* d, int32_t n) { return decblk_inflate(d, n, &gb); });
+    std::vector<uint8_t> want;
+    ASSERT_EQ(0, sim_vcmp_payload({"BHP"}, true, &want));
+    EXPECT_EQ(from(gb), want);
+    growbuf_free(&gb);
+  }
+  EXPECT_EQ(p.header(), 122u);
+  EXPECT_EQ(p.byte(), 3u);
+  p.date16();
+  EXPECT_EQ(block(), bytes{});  // exchange 3 has no instruments
   EXPECT_EQ(p.header(), 242u);  // the acknowledgement
   const error_msg e = read_error(p);
   EXPECT_EQ(e.code, kSimErrRequest);
@@ -1258,3 +1293,117 @@ TEST(SimProgram, ServesUntilSigintOrSigterm) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// HTTP mode and the file server
+
+// An HTTP-mode body by hand: "a=", random, sequence and session in 24 hex
+// digits, the data in hex, the request set's 00 5B, "&b=1".
+bytes http_body(uint32_t seq, uint32_t session, const bytes& data, bool request_set) {
+  bytes raw;
+  put32(&raw, 0x5EED5EED);
+  put32(&raw, seq);
+  put32(&raw, session);
+  put(&raw, data);
+  if (request_set) put(&raw, {0x00, 0x5B});
+  static const char kHex[] = "0123456789ABCDEF";
+  bytes b = {'a', '='};
+  for (uint8_t v : raw) {
+    b.push_back(uint8_t(kHex[v >> 4]));
+    b.push_back(uint8_t(kHex[v & 15]));
+  }
+  put(&b, {'&', 'b', '=', '1'});
+  return b;
+}
+
+bytes http_post(const bytes& body) {
+  std::string head = "POST /AMBIT/6 HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
+                     "\r\n\r\n";
+  bytes b(head.begin(), head.end());
+  put(&b, body);
+  return b;
+}
+
+std::string text_of(const bytes& b) { return std::string(b.begin(), b.end()); }
+
+// Reads an HTTP reply's head (to the blank line).
+std::string reply_head(Peer& p) {
+  std::string head;
+  while (head.size() < 4096 && head.find("\r\n\r\n") == std::string::npos) {
+    bytes one = p.take(1);
+    if (one.empty()) break;
+    head += char(one[0]);
+  }
+  return head;
+}
+
+// The link is the reply to one POST; request sets come as POSTs of their own
+// and reach the session in sequence order, whatever order they arrive in.
+TEST_F(SimTest, HttpModeOrdersRequestSetsBySequence) {
+  Peer link(port_);
+  link.send(http_post(http_body(100, 0, {'A', 'M', 'B', 'I', 'T', '/', '6', '\n'}, false)));
+  EXPECT_EQ(0u, reply_head(link).find("HTTP/1.0 200 OK\r\n"));
+  const bytes r = link.take(kSimReplyBytes);
+  ASSERT_EQ(r.size(), 308u);
+  const uint32_t session = uint32_t(r[272]) << 24 | uint32_t(r[273]) << 16 | uint32_t(r[274]) << 8 | r[275];
+  auto post_set = [&](uint32_t seq, const bytes& data) {
+    Peer p(port_);
+    p.send(http_post(http_body(seq, session, data, true)));
+    std::string head = reply_head(p);
+    EXPECT_EQ(0u, head.find("HTTP/1.0 200 OK\r\n")) << head;
+    EXPECT_EQ("BYE", text_of(p.take(3)));
+    EXPECT_TRUE(p.closes());
+  };
+  post_set(101, signon("alice", sha256_of(walk("secret", r.data() + 16)), {}));
+  read_accept(link);
+  const size_t base = sim_transcript(sim_).size();
+  post_set(104, {92});        // the acknowledgement request, sent first
+  post_set(103, {0, 34, 3, uint8_t(date_ >> 24), uint8_t((date_ >> 16) & 0xFE)});
+  post_set(102, {'Z'});       // a heartbeat
+  ASSERT_GE(sim_wait_entry(sim_, 92, base, kWait, nullptr), 0);
+  std::vector<int32_t> kinds;
+  for (size_t i = base; i < sim_transcript(sim_).size(); i++) kinds.push_back(sim_transcript(sim_)[i].kind);
+  EXPECT_EQ((std::vector<int32_t>{'Z', 34, 92}), kinds);
+  EXPECT_EQ(5u, sim_http_requests(sim_).size());  // the link and four sets
+}
+
+TEST_F(SimTest, FilesAreServedWithRedirectsErrorsAndCuts) {
+  sim_http_file f;
+  f.path = "/a.txt";
+  f.body = "hello file";
+  ASSERT_EQ(0, sim_http_add_file(sim_, f));
+  sim_http_file moved;
+  moved.path = "/old";
+  moved.status = 301;
+  moved.location = "/a.txt";
+  ASSERT_EQ(0, sim_http_add_file(sim_, moved));
+  sim_http_file cut = f;
+  cut.path = "/cut.txt";
+  cut.cut_at = 4;
+  ASSERT_EQ(0, sim_http_add_file(sim_, cut));
+  EXPECT_EQ(-1, sim_http_add_file(sim_, sim_http_file{}));
+  struct Case {
+    const char* request;
+    const char* head;
+    const char* body;
+  } cases[] = {
+      {"GET /a.txt HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK\r\n", "hello file"},
+      {"GET http://127.0.0.1/a.txt HTTP/1.0\r\nHost: x\r\n\r\n", "HTTP/1.0 200 OK\r\n", "hello file"},
+      {"GET /old HTTP/1.0\r\n\r\n", "HTTP/1.0 301 Moved Permanently\r\nLocation: /a.txt\r\n", ""},
+      {"GET /cut.txt HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK\r\n", "hell"},
+      {"GET /none HTTP/1.0\r\n\r\n", "HTTP/1.0 404 Not Found\r\n", ""},
+      {"POST /a.txt HTTP/1.0\r\nContent-Length: 0\r\n\r\n", "HTTP/1.0 400 Bad Request\r\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.request);
+    Peer p(port_);
+    p.send(bytes(c.request, c.request + strlen(c.request)));
+    std::string head = reply_head(p);
+    EXPECT_EQ(0u, head.find(c.head)) << head;
+    EXPECT_TRUE(p.closes());
+    EXPECT_EQ(c.body, text_of(p.take(p.avail())));
+    if (std::string(c.body) == "hell") {
+      EXPECT_NE(std::string::npos, head.find("Content-Length: 10\r\n"));  // the length of the whole file
+    }
+  }
+}

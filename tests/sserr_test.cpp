@@ -39,7 +39,7 @@ constexpr uint32_t kAllRequested = 0x3fc0;
 class Err : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, start_terminal_model());
     ASSERT_EQ(0, ssnotify_init());
     ss_exchange* asx = ssmodel_exchange(0);
     stock = ssmodel_add_stock(asx, "BHP");

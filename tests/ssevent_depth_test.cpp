@@ -364,7 +364,7 @@ class Depth : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();  // an empty private list and fresh partial-request counts
-    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, start_terminal_model());
     lazyfree_set_delay(10);
     g_alerts.clear();
     ssevent_set_alert_hook(on_alert);

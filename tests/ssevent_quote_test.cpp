@@ -40,7 +40,7 @@ class Quotes : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();
-    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ssmodel_set_date(asx, sstime_pack_date(10, 2, 2014));
     g_alerts.clear();

@@ -30,7 +30,7 @@ int32_t queued() { return lazyfree_queue_shape(nullptr, 0); }
 class Events : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ASSERT_EQ(0, ssevent_init());
     ASSERT_EQ(0, ssnotify_init());
@@ -188,7 +188,7 @@ TEST_F(Events, TrimTable) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ASSERT_EQ(0, ssevent_init());
     ASSERT_EQ(0, ssnotify_init());

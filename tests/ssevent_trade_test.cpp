@@ -41,7 +41,7 @@ class Trades : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();
-    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     g_alerts.clear();
     ssevent_set_alert_hook(on_alert);

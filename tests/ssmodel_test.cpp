@@ -1361,18 +1361,4 @@ TEST_F(ModelConcurrency, UnlockedWalkOfTheCurrentListWhileStocksAreAdded) {
   EXPECT_EQ(codes, current_codes(e));
 }
 
-// Codes become parts of cache file names: codes that could leave the cache's
-// directory or hide a file are refused for every kind of instrument.
-TEST_F(Model, CodesThatCouldNameOtherFilesAreRefused) {
-  ss_exchange* e = ssmodel_exchange(0);
-  for (const char* code : {"A/B", "A\\B", ".A", "A\x01" "B", "A\x7f"}) {
-    SCOPED_TRACE(code);
-    EXPECT_EQ(nullptr, ssmodel_add_stock(e, code));
-    EXPECT_EQ(nullptr, ssmodel_add_index(e, code));
-    EXPECT_EQ(nullptr, ssmodel_add_issuer(e, code));
-  }
-  EXPECT_NE(nullptr, ssmodel_add_stock(e, "BHP"));
-  EXPECT_NE(nullptr, ssmodel_add_index(e, "XJO 50"));
-}
-
 }  // namespace

@@ -51,7 +51,7 @@ void record_call(const ss_change* c, void* owner, uint64_t argument, uint32_t fl
 class Notify : public ::testing::Test {
  public:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, start_terminal_model());
     asx = ssmodel_exchange(0);
     ASSERT_EQ(0, ssevent_init());
     ASSERT_EQ(0, ssnotify_init());

@@ -645,7 +645,7 @@ TEST_F(Proto, TypesWithoutHandlerAreRefused) {
 // One type of each family not built yet: refused by the shared handler, with
 // the same trace as an unknown type.
 TEST_F(Proto, TypesOfFamiliesNotBuiltAreRefused) {
-  for (uint32_t type : {100u, 91u, 110u, 130u, 214u, 220u, 240u}) {
+  for (uint32_t type : {100u, 91u, 105u}) {
     SCOPED_TRACE(type);
     Bytes b = {0, uint8_t(type), 0xaa, 0xbb};
     LogCapture log;

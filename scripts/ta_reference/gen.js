@@ -1,7 +1,10 @@
 // Writes tests/charts/ta_reference.txt: a seeded price series and, for each
 // chart indicator whose definition agrees with a library's, that library's
-// output over it. Run with `npm ci && node gen.js` in this folder; the tests
-// read the file and never run node.
+// output over it. The tests read the file and never run node. In this folder:
+//   npm ci && npm rebuild --foreground-scripts talib tulind && node gen.js
+// (npm leaves the packages' native builds to the rebuild). With the packages
+// built, CMake also makes ambit_ta_oracle_bench, which times both libraries
+// beside the chart's computations.
 'use strict';
 const fs = require('fs');
 const path = require('path');

@@ -194,7 +194,7 @@ static bool resolve_span(chart_plot* plot, int32_t width, ss_time* from_out, ss_
         return false;
     }
     seconds = std::min<int64_t>(seconds, INT32_MAX / 2);
-    from = sstime_add_seconds(mid, (int32_t)-(seconds / 2));
+    from = sstime_add_seconds(mid, (int32_t) - (seconds / 2));
     if (lo && from < lo) from = lo;
     to = sstime_add_seconds(from, (int32_t)seconds);
     if (hi && to > hi) {
@@ -307,8 +307,8 @@ void align_time_axis(chart_plot* plot) {
       align_day_positions(plot, right, usable, now);
     } else {
       for (int32_t i = first; i <= last; i++)
-        plot->xpos[i] = (uint32_t)(last == first ? right
-                                                 : right - (int32_t)((int64_t)(last - i) * usable / (last - first)));
+        plot->xpos[i] =
+            (uint32_t)(last == first ? right : right - (int32_t)((int64_t)(last - i) * usable / (last - first)));
     }
   } else {
     // Packed from the last sample leftwards, each bar its half width, one

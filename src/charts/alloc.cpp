@@ -59,9 +59,7 @@ void alloc_fini(void) {
   g.ready = 0;
 }
 
-static int32_t capacity_for(int32_t n) {
-  return (int32_t)dalloc_round_up((uint32_t)n + kCapacitySpare, kCapacityStep);
-}
+static int32_t capacity_for(int32_t n) { return (int32_t)dalloc_round_up((uint32_t)n + kCapacitySpare, kCapacityStep); }
 
 template <class T>
 static void free_array(T*& p) {
@@ -90,8 +88,9 @@ static void free_ta_arrays(chart_ta* ta) {
     free_array(ta->lines[l]);
     free_array(ta->pixels[l]);
   }
-  // The drawing list belongs to painting, which frees it with its textures
-  // before the instance goes; here it is only forgotten.
+  // Minimal version: drawing lists (textured gmaps) come with chart painting,
+  // which is built later; until then no instance has one, and this is where
+  // painting's free of the list will go.
   ta->draw_list = nullptr;
 }
 

@@ -33,15 +33,15 @@ constexpr uint32_t kChartOptAutoPeriod = 0x100000;
 
 // One overlay or indicator of a chart (pool item).
 struct chart_ta {
-  int32_t type;      // registry number
+  int32_t type;  // registry number
   float params[3];
-  int32_t is_overlay;  // 1 overlay, 0 indicator
+  int32_t is_overlay;          // 1 overlay, 0 indicator
   double* lines[kTaMaxLines];  // value per sample, kChartNoValue = none
   double value_low, value_high;
   int32_t pane_x, pane_y, pane_w, pane_h;
-  int32_t zero_y;  // y of the value 0, -1 when outside
+  int32_t zero_y;                 // y of the value 0, -1 when outside
   uint32_t* pixels[kTaMaxLines];  // y per sample, 0xFFFFFFFF = not drawn
-  gmap* draw_list;  // owned by painting
+  gmap* draw_list;                // owned by painting
   chart_ta* next;
 };
 

@@ -5,9 +5,7 @@
 // reader is installed (the tests install one over records they make).
 #include "charts/history.h"
 
-static struct {
-  const chart_bar* (*reader)(const ss_day*, int32_t*);
-} g;
+static struct { const chart_bar* (*reader)(const ss_day*, int32_t*); } g;
 
 const chart_bar* history_day_bars(const ss_day* day, int32_t* count) {
   *count = 0;

@@ -13,9 +13,7 @@
 #include "charts/alloc.h"
 #include "charts/ta.h"
 
-static struct {
-  uint32_t colours[kChartColourSets][kChartColours];
-} g;
+static struct { uint32_t colours[kChartColourSets][kChartColours]; } g;
 
 namespace {
 // One pane's mapping of values to rows.
@@ -118,7 +116,7 @@ void chart_colours_init(void) {
 
   uint32_t* s2 = g.colours[2];
   std::copy(s1, s1 + kChartColours, s2);
-  const std::pair<int, uint32_t> set2[] = {{1, 0xFF393931},  {2, 0xFF43433A},  {6, 0xFF0000F0}, {7, 0xFF60F860},
+  const std::pair<int, uint32_t> set2[] = {{1, 0xFF393931},  {2, 0xFF43433A},  {6, 0xFF0000F0},  {7, 0xFF60F860},
                                            {8, 0xFF0000F0},  {10, 0xFFEBEBEB}, {11, 0x32000000}, {16, 0xFFFF00FF},
                                            {17, 0x28000000}, {31, 0xFF6E6664}};
   for (auto [e, c] : set2) s2[e] = c;

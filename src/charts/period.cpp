@@ -30,7 +30,9 @@ ss_time period_minute_key(ss_time t, int32_t count) {
   return (t & ~kSstimeSecondsMask) | (ss_time)((s / 3600) * 3600 + minute * 60);
 }
 
-ss_time period_hour_key(ss_time t, int32_t) { return (t & ~kSstimeSecondsMask) | (ss_time)(second_of_day(t) / 3600 * 3600); }
+ss_time period_hour_key(ss_time t, int32_t) {
+  return (t & ~kSstimeSecondsMask) | (ss_time)(second_of_day(t) / 3600 * 3600);
+}
 
 ss_time period_session_key(ss_time t, int32_t) {
   return (t & ~kSstimeSecondsMask) | (ss_time)(second_of_day(t) < kNoon ? 10 * 3600 : kNoon);
@@ -145,8 +147,8 @@ static void auto_period(chart_plot* plot, int32_t* kind, int32_t* count, bool* s
     }
   }
   int32_t days = sstime_diff_days(to, from);
-  int64_t span = days < 2 ? (int64_t)sstime_diff_seconds(plot->times[n - 1], plot->times[0])
-                          : (int64_t)days * kTradingDaySeconds;
+  int64_t span =
+      days < 2 ? (int64_t)sstime_diff_seconds(plot->times[n - 1], plot->times[0]) : (int64_t)days * kTradingDaySeconds;
   *split = days < 2;
   int64_t s = span / width;
   if (s <= 0) return;

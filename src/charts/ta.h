@@ -40,8 +40,8 @@ enum ta_line_style : int32_t {
 };
 
 struct ta_param {
-  const char* name;  // null for an empty slot
-  float def;         // kTaNoBound (as float) for an empty slot
+  const char* name;       // null for an empty slot
+  float def;              // kTaNoBound (as float) for an empty slot
   double min, max, step;  // step 0: an on/off parameter
   int32_t decimals;
 };

@@ -76,22 +76,25 @@ int ta_rsi(chart_plot* chart, chart_ta* inst) {
   return 0;
 }
 
+// The three averages run side by side in one pass.
 int ta_macd(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count;
-  int32_t pf = period_of(inst->params[0]), ps = period_of(inst->params[1]), pt = period_of(inst->params[2]);
-  double* fast = alloc_work_values(0, n);
-  double* slow = alloc_work_values(1, n);
-  if ((inst->type != 5 && inst->type != 6) || !fast || !slow) return ta_clear_lines(chart, inst);
-  ta_ema(fast, chart->close, n, pf);
-  ta_ema(slow, chart->close, n, ps);
+  if (inst->type != 5 && inst->type != 6) return ta_clear_lines(chart, inst);
+  ta_ema_stream fast(period_of(inst->params[0]), n), slow(period_of(inst->params[1]), n);
+  ta_ema_stream trigger(period_of(inst->params[2]), n);
   bool hist = inst->type == 6;
   double* m = hist ? inst->lines[1] : inst->lines[0];
   double* sig = hist ? inst->lines[2] : inst->lines[1];
-  for (int32_t i = 0; i < n; i++) m[i] = is_value(fast[i]) && is_value(slow[i]) ? fast[i] - slow[i] : kChartNoValue;
-  ta_ema(sig, m, n, pt);
-  if (hist)
-    for (int32_t i = 0; i < n; i++)
-      inst->lines[0][i] = is_value(m[i]) && is_value(sig[i]) ? m[i] - sig[i] : kChartNoValue;
+  double* diff = hist ? inst->lines[0] : nullptr;
+  const double* close = chart->close;
+  for (int32_t i = 0; i < n; i++) {
+    double f = fast.step(close[i]), s = slow.step(close[i]);
+    double mi = is_value(f) && is_value(s) ? f - s : kChartNoValue;
+    double si = trigger.step(mi);
+    m[i] = mi;
+    sig[i] = si;
+    if (diff) diff[i] = is_value(mi) && is_value(si) ? mi - si : kChartNoValue;
+  }
   return 0;
 }
 
@@ -168,24 +171,47 @@ int ta_accum_dist(chart_plot* chart, chart_ta* inst) {
   return 0;
 }
 
+// Two simple averages of one input in one pass, each as ta_sma gives it
+// (the divisor is the period, no-value inputs skipped); calls
+// out(i, fast has a value, fast sum, slow has a value, slow sum) for every
+// sample, the division left to the caller.
+template <class Out>
+static void sma_pair(const double* in, int32_t n, int32_t pf, int32_t ps, Out out) {
+  bool fast_ok = pf >= 1 && pf <= n, slow_ok = ps >= 1 && ps <= n;
+  int32_t f = 0;
+  while (f < n && !is_value(in[f])) out(f++, false, 0.0, false, 0.0);
+  double sf = 0, ss = 0;
+  for (int32_t i = f; i < n; i++) {
+    double x = in[i];
+    if (is_value(x)) {
+      sf += x;
+      ss += x;
+    }
+    if (fast_ok && i - pf >= f && is_value(in[i - pf])) sf -= in[i - pf];
+    if (slow_ok && i - ps >= f && is_value(in[i - ps])) ss -= in[i - ps];
+    out(i, fast_ok && i >= f + pf - 1, sf, slow_ok && i >= f + ps - 1, ss);
+  }
+}
+
 // Percent oscillator of two simple averages, with an optional EMA trigger:
 // PPO (36) and PPO Hist (37) on the close, PVO (23) and PVO Hist (38) on
 // the volume.
 static int percent_oscillator(chart_plot* chart, chart_ta* inst, const double* in, bool hist) {
   int32_t n = chart->count;
-  double* slow = alloc_work_values(0, n);
-  double* fast = alloc_work_values(1, n);
-  if (!slow || !fast) return ta_clear_lines(chart, inst);
-  ta_sma(fast, in, n, period_of(inst->params[0]));
-  ta_sma(slow, in, n, period_of(inst->params[1]));
   double* o = hist ? inst->lines[2] : inst->lines[0];
-  for (int32_t i = 0; i < n; i++)
-    o[i] = is_value(slow[i]) && slow[i] != 0 && is_value(fast[i]) ? (fast[i] - slow[i]) * 100 / slow[i]
-                                                                   : kChartNoValue;
-  if (!hist) return 0;
-  ta_ema(inst->lines[1], o, n, period_of(inst->params[2]));
-  for (int32_t i = 0; i < n; i++)
-    inst->lines[0][i] = is_value(o[i]) && is_value(inst->lines[1][i]) ? o[i] - inst->lines[1][i] : kChartNoValue;
+  ta_ema_stream trigger(period_of(inst->params[2]), n);
+  int32_t pf = period_of(inst->params[0]), ps = period_of(inst->params[1]);
+  // (sf/pf - ss/ps) x 100 / (ss/ps) with one division a sample.
+  double kf = (double)ps * 100, ks = (double)pf * 100, kd = pf;
+  sma_pair(in, n, pf, ps, [&](int32_t i, bool fast_ok, double sf, bool slow_ok, double ss) {
+    double v = slow_ok && ss != 0 && fast_ok ? (sf * kf - ss * ks) / (ss * kd) : kChartNoValue;
+    o[i] = v;
+    if (hist) {
+      double t = trigger.step(v);
+      inst->lines[1][i] = t;
+      inst->lines[0][i] = is_value(v) && is_value(t) ? v - t : kChartNoValue;
+    }
+  });
   return 0;
 }
 
@@ -236,13 +262,10 @@ int ta_momentum(chart_plot* chart, chart_ta* inst) {
 }
 
 int ta_apo(chart_plot* chart, chart_ta* inst) {
-  int32_t n = chart->count;
-  double* slow = alloc_work_values(0, n);
-  double* fast = alloc_work_values(1, n);
-  if (!slow || !fast) return ta_clear_lines(chart, inst);
-  ta_sma(fast, chart->close, n, period_of(inst->params[0]));
-  ta_sma(slow, chart->close, n, period_of(inst->params[1]));
-  for (int32_t i = 0; i < n; i++)
-    inst->lines[0][i] = is_value(fast[i]) && is_value(slow[i]) ? fast[i] - slow[i] : kChartNoValue;
+  double* out = inst->lines[0];
+  int32_t pf = period_of(inst->params[0]), ps = period_of(inst->params[1]);
+  sma_pair(chart->close, chart->count, pf, ps, [=](int32_t i, bool fast_ok, double sf, bool slow_ok, double ss) {
+    out[i] = fast_ok && slow_ok ? sf / pf - ss / ps : kChartNoValue;
+  });
   return 0;
 }

@@ -1,10 +1,11 @@
 // Series helpers and overlay computations of the technical analysis.
 //
 // Every value array uses kChartNoValue for "no value here"; a NaN counts as a
-// value. Routines borrow work slots 0-2 of alloc_work_values and keep nothing
-// in them between calls. Each is one or two linear passes, except the
-// Bollinger deviation (period x n, written directly: a sliding sum of squares
-// loses too much to cancellation on flat runs) and the channel rescans.
+// value. Routines borrow work slots of alloc_work_values (0-2; the price
+// channels 0-3) and keep nothing in them between calls. Every routine is a
+// few linear passes: the Bollinger deviation slides its sums (summing a
+// window directly only where the sliding form would lose digits) and the
+// channels take window extremes block-wise instead of rescanning.
 #include "charts/ta_overlay.h"
 
 #include <algorithm>
@@ -59,29 +60,8 @@ int ta_sma(double* out, const double* in, int32_t n, int32_t period) {
 }
 
 int ta_ema(double* out, const double* in, int32_t n, int32_t period) {
-  if (period < 1 || period > n) return ta_fill_empty(out, n);
-  ta_fill_empty(out, n);
-  // The seed is the mean of the first `period` values in a row; a no-value
-  // inside that window moves the seed on past it.
-  int32_t start = first_value(in, n), i = start;
-  double s = 0;
-  while (i < n && i - start < period) {
-    if (!is_value(in[i])) {
-      start = i + 1;
-      s = 0;
-    } else {
-      s += in[i];
-    }
-    i++;
-  }
-  if (i - start < period) return 0;
-  double e = s / period, k = 2.0 / (period + 1);
-  out[i - 1] = e;
-  for (; i < n; i++) {
-    if (!is_value(in[i])) continue;  // no value, the average kept
-    e += (in[i] - e) * k;
-    out[i] = e;
-  }
+  ta_ema_stream ema(period, n);
+  for (int32_t i = 0; i < n; i++) out[i] = ema.step(in[i]);
   return 0;
 }
 
@@ -120,6 +100,65 @@ int ta_ema_overlay(chart_plot* chart, chart_ta* inst) {
   return ta_ema(inst->lines[0], chart->close, chart->count, period_of(inst->params[0]));
 }
 
+// Population deviation of the closes of each window about that window's
+// average (the middle band), from sample p on. Written as sliding sums of
+// the closes less a shift K, which is reset to a recent close every p
+// samples (the sums are then taken afresh, so rounding never builds up over
+// more than p steps). Where the sum of squares comes out small beside the
+// terms that went through the sums since then, the subtraction has lost
+// digits: that sample is summed directly (flat runs mostly). Calls
+// emit(i, deviation) for every sample, no value before sample p.
+template <class Emit>
+static void bollinger_deviation(const double* close, const double* mid, int32_t n, int32_t p, Emit emit) {
+  for (int32_t i = 0; i < std::min(n, p); i++) emit(i, kChartNoValue);
+  double k = 0, s1 = 0, s2 = 0, peak = 0;
+  int32_t cnt = 0, fresh = 0;
+  for (int32_t i = p; i < n; i++) {
+    if (--fresh < 0) {
+      fresh = p - 1;
+      k = is_value(close[i]) ? close[i] : k;
+      s1 = s2 = peak = 0;
+      cnt = 0;
+      for (int32_t j = i - p + 1; j <= i; j++) {
+        if (!is_value(close[j])) continue;
+        double y = close[j] - k;
+        s1 += y;
+        s2 += y * y;
+        peak = std::max(peak, y * y);
+        cnt++;
+      }
+    } else {
+      // One addition a sum per sample: what comes in less what goes out.
+      double yin = 0, yout = 0;
+      if (is_value(close[i])) {
+        yin = close[i] - k;
+        peak = std::max(peak, yin * yin);
+        cnt++;
+      }
+      if (is_value(close[i - p])) {
+        yout = close[i - p] - k;
+        cnt--;
+      }
+      s1 += yin - yout;
+      s2 += yin * yin - yout * yout;
+    }
+    double m = mid[i];
+    if (!is_value(m) || cnt == 0) {
+      emit(i, kChartNoValue);
+      continue;
+    }
+    double d = m - k;
+    double scale = s2 + cnt * d * d + p * peak;
+    double ss = s2 - 2 * d * s1 + cnt * d * d;
+    if (!(ss > 1e-4 * scale)) {
+      ss = 0;
+      for (int32_t j = i - p + 1; j <= i; j++)
+        if (is_value(close[j])) ss += (close[j] - m) * (close[j] - m);
+    }
+    emit(i, std::sqrt(ss / cnt));
+  }
+}
+
 // Bollinger bands (overlay 4) and their width (28) and position (29).
 int ta_bollinger(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count, p = period_of(inst->params[0]);
@@ -127,44 +166,28 @@ int ta_bollinger(chart_plot* chart, chart_ta* inst) {
   if ((overlay && inst->type != 4) || (!overlay && inst->type != 28 && inst->type != 29) || p < 1 || p > n)
     return ta_clear_lines(chart, inst);
   double* mid = overlay ? inst->lines[0] : alloc_work_values(0, n);
-  double* dev = alloc_work_values(2, n);
-  if (!mid || !dev) return ta_clear_lines(chart, inst);
+  if (!mid) return ta_clear_lines(chart, inst);
   const double* close = chart->close;
   ta_sma(mid, close, n, p);
-  ta_fill_empty(dev, std::min(n, p));
-  for (int32_t i = p; i < n; i++) {
-    double m = mid[i];
-    if (!is_value(m)) {
-      dev[i] = kChartNoValue;
-      continue;
-    }
-    double sum = 0;
-    int32_t count = 0;
-    for (int32_t k = 0; k < p; k++) {
-      double c = close[i - k];
-      if (!is_value(c)) continue;
-      sum += (c - m) * (c - m);
-      count++;
-    }
-    dev[i] = count ? std::sqrt(sum / count) : kChartNoValue;
-  }
   double mult = inst->params[1];
-  for (int32_t i = 0; i < n; i++) {
-    bool ok = is_value(dev[i]);
-    double up = ok ? mid[i] + dev[i] * mult : kChartNoValue;
-    double lo = ok ? mid[i] - dev[i] * mult : kChartNoValue;
+  double** lines = inst->lines;
+  int32_t type = inst->type;
+  bollinger_deviation(close, mid, n, p, [=](int32_t i, double dev) {
+    bool ok = is_value(dev);
+    double up = ok ? mid[i] + dev * mult : kChartNoValue;
+    double lo = ok ? mid[i] - dev * mult : kChartNoValue;
     if (overlay) {
-      inst->lines[1][i] = up;
-      inst->lines[2][i] = lo;
-    } else if (inst->type == 28) {
+      lines[1][i] = up;
+      lines[2][i] = lo;
+    } else if (type == 28) {
       // Width in percent of the middle band.
-      inst->lines[0][i] = (ok && mid[i] != 0) ? (up - lo) * 100 / mid[i] : kChartNoValue;
+      lines[0][i] = (ok && mid[i] != 0) ? (up - lo) * 100 / mid[i] : kChartNoValue;
     } else {
       // Where the close sits between the bands, in percent.
       bool c = ok && is_value(close[i]) && up != lo;
-      inst->lines[0][i] = c ? (close[i] - lo) * 100 / (up - lo) : kChartNoValue;
+      lines[0][i] = c ? (close[i] - lo) * 100 / (up - lo) : kChartNoValue;
     }
-  }
+  });
   return 0;
 }
 
@@ -205,29 +228,50 @@ int ta_keltner(chart_plot* chart, chart_ta* inst) {
   return 0;
 }
 
+// Extremes of every window of w samples ending at each index, without a
+// branch on the data (van Herk / Gil-Werman): within blocks of w samples, a
+// running extreme from each block's start (pre) and to each block's end
+// (suf); the window [j - w + 1, j] spans at most two blocks, so its extreme
+// is that of suf at its start and pre at its end.
+template <class Pick>
+static void block_extremes(const double* v, int32_t n, int32_t w, double* pre, double* suf, Pick pick) {
+  for (int32_t b = 0; b < n; b += w) {
+    int32_t end = std::min(n, b + w);
+    pre[b] = v[b];
+    for (int32_t j = b + 1; j < end; j++) pre[j] = pick(pre[j - 1], v[j]);
+    suf[end - 1] = v[end - 1];
+    for (int32_t j = end - 2; j >= b; j--) suf[j] = pick(suf[j + 1], v[j]);
+  }
+}
+
+// Each side takes the bar's own extreme when it passes the channel, else
+// the extreme of the period - 1 samples before it (fewer at the start;
+// just the sample before for a period of 1 or 2).
 int ta_price_channels(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count, p = period_of(inst->params[0]);
-  if (n < 1 || p < 1) return ta_clear_lines(chart, inst);
+  int32_t w = std::max(p - 1, 1);
+  double* hpre = alloc_work_values(0, n);
+  double* hsuf = alloc_work_values(1, n);
+  double* lpre = alloc_work_values(2, n);
+  double* lsuf = alloc_work_values(3, n);
+  if (n < 1 || p < 1 || !hpre || !hsuf || !lpre || !lsuf) return ta_clear_lines(chart, inst);
   const double *high = chart->high, *low = chart->low;
-  double *up = inst->lines[0], *lo = inst->lines[1];
+  auto hi = [](double a, double b) { return std::max(a, b); };
+  auto lo = [](double a, double b) { return std::min(a, b); };
+  block_extremes(high, n, w, hpre, hsuf, hi);
+  block_extremes(low, n, w, lpre, lsuf, lo);
+  double *up = inst->lines[0], *dn = inst->lines[1];
   up[0] = high[0];
-  lo[0] = low[0];
+  dn[0] = low[0];
+  double run_hi = high[0], run_lo = low[0];  // over [0, i - 1] while the window is not whole
   for (int32_t i = 1; i < n; i++) {
-    int32_t from = std::max(0, i - p + 1);
-    if (high[i] >= up[i - 1]) {
-      up[i] = high[i];
-    } else {
-      double m = high[i - 1];
-      for (int32_t k = i - 2; k >= from; k--) m = std::max(m, high[k]);
-      up[i] = m;
-    }
-    if (low[i] <= lo[i - 1]) {
-      lo[i] = low[i];
-    } else {
-      double m = low[i - 1];
-      for (int32_t k = i - 2; k >= from; k--) m = std::min(m, low[k]);
-      lo[i] = m;
-    }
+    int32_t a = i - w;  // the window before sample i: [a, i - 1]
+    double mh = a >= 0 ? hi(hsuf[a], hpre[i - 1]) : run_hi;
+    double ml = a >= 0 ? lo(lsuf[a], lpre[i - 1]) : run_lo;
+    up[i] = high[i] >= up[i - 1] ? high[i] : mh;
+    dn[i] = low[i] <= dn[i - 1] ? low[i] : ml;
+    run_hi = hi(run_hi, high[i]);
+    run_lo = lo(run_lo, low[i]);
   }
   return 0;
 }
@@ -375,8 +419,8 @@ int ta_vwap(chart_plot* chart, chart_ta* inst) {
   if (earlier) {
     int32_t fv = std::clamp(chart->first_visible, 0, n - 1);
     ss_time first_time = chart->times[fv];
-    bool want_bars = sstime_date_compare(first_time, today) < 0 &&
-                     (chart->period >= 2 || (chart->options & kChartOptAutoPeriod));
+    bool want_bars =
+        sstime_date_compare(first_time, today) < 0 && (chart->period >= 2 || (chart->options & kChartOptAutoPeriod));
     for (ss_day* day = in->days.head; day; day = day->next) {
       if (sstime_date_compare(day->date, first_time) < 0) continue;
       int32_t nbars = 0;

@@ -1,5 +1,6 @@
 // The real GL dispatch table: the system library's entry points, taken by
 // address so that the table and the recorder of the tests have one shape.
+#define GL_GLEXT_PROTOTYPES 1  // glWindowPos2i (GL 1.4)
 #include "lib/glapi.h"
 
 const gl_api glapi_real = {
@@ -13,6 +14,9 @@ const gl_api glapi_real = {
     glGenTextures, glDeleteTextures, glBindTexture, glTexImage2D, glTexSubImage2D,
     glTexParameteri, glTexParameterf, glTexEnvi, glPixelStorei, glReadBuffer, glDrawBuffer,
     glReadPixels, glCopyTexSubImage2D, glFlush, glFinish,
+    glDepthMask, glPixelTransferi, glPixelTransferf,
+    glWindowPos2i, glDrawPixels,
+    glTexParameterfv, glPrioritizeTextures,
 };
 
 const gl_api *gl = &glapi_real;

@@ -73,6 +73,19 @@ struct gl_api {
                             GLint y, GLsizei w, GLsizei h);
   void (*Flush)();
   void (*Finish)();
+
+  // Fixed state of the window draw's reset.
+  void (*DepthMask)(GLboolean flag);
+  void (*PixelTransferi)(GLenum pname, GLint param);
+  void (*PixelTransferf)(GLenum pname, GLfloat param);
+
+  // Pixel rectangles written at a window position (tests put a frame back
+  // into a buffer with them).
+  void (*WindowPos2i)(GLint x, GLint y);
+  void (*DrawPixels)(GLsizei w, GLsizei h, GLenum format, GLenum type, const GLvoid *pixels);
+  // Picture tiles (lib/splash).
+  void (*TexParameterfv)(GLenum target, GLenum pname, const GLfloat *params);
+  void (*PrioritizeTextures)(GLsizei n, const GLuint *textures, const GLclampf *priorities);
 };
 
 // The table in use; points at glapi_real unless a test installs another.

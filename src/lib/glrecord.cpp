@@ -295,6 +295,28 @@ void r_CopyTexSubImage2D(GLenum t, GLint lvl, GLint xo, GLint yo, GLint x, GLint
 }
 void r_Flush() { rec("Flush"); if (fwd()) S.next->Flush(); }
 void r_Finish() { rec("Finish"); if (fwd()) S.next->Finish(); }
+void r_DepthMask(GLboolean v) { rec("DepthMask", b(v)); if (fwd()) S.next->DepthMask(v); }
+void r_PixelTransferi(GLenum n, GLint v) {
+  rec("PixelTransferi", en(n), param(v));
+  if (fwd()) S.next->PixelTransferi(n, v);
+}
+void r_WindowPos2i(GLint x, GLint y) { rec("WindowPos2i", i(x), i(y)); if (fwd()) S.next->WindowPos2i(x, y); }
+void r_DrawPixels(GLsizei w, GLsizei h, GLenum fmt, GLenum type, const GLvoid *px) {
+  rec("DrawPixels", i(w), i(h), en(fmt), en(type), p(px));
+  if (fwd()) S.next->DrawPixels(w, h, fmt, type, px);
+}
+void r_PixelTransferf(GLenum n, GLfloat v) {
+  rec("PixelTransferf", en(n), f(v));
+  if (fwd()) S.next->PixelTransferf(n, v);
+}
+void r_TexParameterfv(GLenum t, GLenum pn, const GLfloat *v) {
+  rec("TexParameterfv", en(t), en(pn), f(v[0]), f(v[1]), f(v[2]), f(v[3]));
+  if (fwd()) S.next->TexParameterfv(t, pn, v);
+}
+void r_PrioritizeTextures(GLsizei n, const GLuint *t, const GLclampf *p) {
+  rec("PrioritizeTextures", i(n), i(n > 0 ? (GLint)t[0] : 0), f(n > 0 ? p[0] : 0));
+  if (fwd()) S.next->PrioritizeTextures(n, t, p);
+}
 
 }  // namespace
 
@@ -320,7 +342,10 @@ const gl_api glapi_record = {
     .TexParameteri = r_TexParameteri, .TexParameterf = r_TexParameterf, .TexEnvi = r_TexEnvi,
     .PixelStorei = r_PixelStorei, .ReadBuffer = r_ReadBuffer, .DrawBuffer = r_DrawBuffer,
     .ReadPixels = r_ReadPixels, .CopyTexSubImage2D = r_CopyTexSubImage2D, .Flush = r_Flush,
-    .Finish = r_Finish,
+    .Finish = r_Finish, .DepthMask = r_DepthMask, .PixelTransferi = r_PixelTransferi,
+    .PixelTransferf = r_PixelTransferf, .WindowPos2i = r_WindowPos2i, .DrawPixels = r_DrawPixels,
+    .TexParameterfv = r_TexParameterfv,
+    .PrioritizeTextures = r_PrioritizeTextures,
 };
 
 void glrecord_start(bool forward) {

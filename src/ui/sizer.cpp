@@ -1,13 +1,19 @@
-// Minimal version of the sizer: registered as a bin subclass with its
-// fields and its requested size (the fixed size where set, else the child's,
-// the scale applied to the height, then the padding). Its layout is the
-// bin's: the child fills the sizer.
+// The sizer. Its request is the child's with the fixed size put in where
+// set and the height made a share of the width when scaled; its layout
+// clamps the child to what fits inside the padding, stretches it by the fill
+// flags and places it by the alignment flags.
+//
+// Slots: reqsize, layout.
 #include "ui/sizer.h"
+
+#include <algorithm>
 
 namespace {
 
+sizer *as_sizer(widget *w) { return static_cast<sizer *>(w); }
+
 void s_reqsize(widget *self, size *out) {
-  auto *s = static_cast<sizer *>(self);
+  sizer *s = as_sizer(self);
   size r = {0, 0};
   if (s->child) s->child->cls->reqsize(s->child, &r);
   if (s->width > 0) r.w = s->width;
@@ -18,9 +24,44 @@ void s_reqsize(widget *self, size *out) {
   *out = r;
 }
 
+void s_layout(container *self) {
+  sizer *s = as_sizer(self);
+  widget *ch = s->child;
+  if (!ch) return;
+  const rect b = s->r;
+  const uint32_t f = s->flags;
+  size r = {0, 0};
+  ch->cls->reqsize(ch, &r);
+  if (s->scale != 0.0f && s->scale != 1.0f) r.h = int32_t(s->scale * float(r.w));
+  r.w = std::min(r.w, b.w);
+  r.h = std::min(r.h, b.h);
+  const int32_t ph = s->pad.left + s->pad.right, pv = s->pad.top + s->pad.bottom;
+  if ((b.w - ph < r.w || (f & SIZER_FILL_W)) && !(f & (SIZER_CENTRE_H | SIZER_RIGHT)))
+    r.w = b.w - ph;
+  if ((b.h - pv < r.h || (f & SIZER_FILL_H)) && !(f & (SIZER_CENTRE_V | SIZER_BOTTOM)))
+    r.h = b.h - pv;
+  r.w = std::min(r.w, b.w);
+  r.h = std::min(r.h, b.h);
+  rect out = {b.x + s->pad.left, b.y + s->pad.top, r.w, r.h};
+  if (r.w < b.w) {
+    if (f & SIZER_CENTRE_H)
+      out.x = b.x + (b.w - (r.w + ph)) / 2 + s->pad.left;
+    else if (f & SIZER_RIGHT)
+      out.x = b.x + b.w - r.w - s->pad.right;
+  }
+  if (r.h < b.h) {
+    if (f & SIZER_CENTRE_V)
+      out.y = b.y + (b.h - (r.h + pv)) / 2 + s->pad.top;
+    else if (f & SIZER_BOTTOM)
+      out.y = b.y + b.h - r.h - s->pad.bottom;
+  }
+  ch->r = out;
+}
+
 void sizer_class_init(object_class *rec) {
   auto *c = static_cast<container_class *>(rec);
   c->reqsize = s_reqsize;
+  c->layout = s_layout;
 }
 
 typeid_t register_sizer() {

@@ -1,15 +1,14 @@
 // The sizer: a bin that gives its one child a fixed size, a height
 // proportional to its width, padding and alignment. The hbox and vbox read
-// its flags and fixed size to find their expanding children.
-// Minimal version: the fields, the class and its requested size only; the
-// small-containers module replaces this one and adds the layout by flags.
+// its flags and fixed size to find their expanding children. Main thread.
 #pragma once
 
 #include <cstdint>
 
 #include "ui/container.h"
 
-// Sizer flags.
+// Sizer flags. Without 2 or 4 the child sits at the left, without 0x20 or
+// 0x40 at the top.
 enum : uint32_t {
   SIZER_CENTRE_H = 0x2,
   SIZER_RIGHT = 0x4,

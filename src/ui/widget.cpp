@@ -276,3 +276,7 @@ widget_queue_fn widget_set_queue(widget_queue_fn fn) {
   S.queue = fn ? fn : gui_queue_update;
   return old;
 }
+
+static int32_t g_style_value;
+void widget_set_style_value(int32_t v) { g_style_value = v; }
+int32_t widget_style_value() { return g_style_value; }

@@ -139,3 +139,8 @@ widget_queue_fn widget_set_queue(widget_queue_fn fn);
 void widget_default_apply(widget *self, widget_apply_fn fn, void *arg, int n);
 widget *widget_default_find_at(widget *self, int32_t x, int32_t y);
 void widget_default_draw_area(widget *self, const rect *area);
+
+// The global widget style value the visual style hands to the toolkit
+// (its last field); 0 until a style is selected.
+void widget_set_style_value(int32_t v);
+int32_t widget_style_value();

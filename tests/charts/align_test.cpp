@@ -165,6 +165,10 @@ TEST(Align, SpanMatrix) {
       {"from, 2 hours meet", kRangeHours, 2, kSpanTime, 0, 0, at(10, 1), 0, 0, 0, 0, 9, 10},
       {"from, automatic", kRangeAuto, 1, kSpanDate, 0, 0, day(25), 0, 0, 0, 0, 24, 30},
       {"from, 1 month", kRangeMonths, 1, kSpanDate, 0, 0, day(1), 0, 0, 0, 0, 0, 30},
+      {"from, 90000 seconds", kRangeSeconds, 90000, kSpanTime, 0, 0, at(10, 1), 0, 0, 0, 0, 9, 10},
+      {"from, 2880 minutes", kRangeMinutes, 2880, kSpanDate, 0, 0, day(10), 0, 0, 0, 0, 9, 11},
+      {"from, 1 year", kRangeYears, 1, kSpanDate, 0, 0, day(29), 0, 0, 0, 0, 28, 30},
+      {"from, to the end of its year", kRangeYearToDate, 1, kSpanDate, 0, 0, day(29), 0, 0, 0, 0, 28, 30},
       {"to, 3 days", kRangeDays, 3, 0, 0, kSpanDate, 0, 0, day(20), 0, 0, 17, 19},
       {"to, 1 month", kRangeMonths, 1, 0, 0, kSpanDate, 0, 0, day(20), 0, 0, 0, 19},
       {"to, 1 year", kRangeYears, 1, 0, 0, kSpanDate, 0, 0, day(20), 0, 0, 0, 19},
@@ -174,6 +178,10 @@ TEST(Align, SpanMatrix) {
       {"mid, 4 days", kRangeDays, 4, 0, kSpanTime, 0, 0, at(15, 12), 0, 0, 0, 13, 16},
       {"mid, 10 days from the start", kRangeDays, 10, 0, kSpanTime, 0, 0, day(2), 0, day(1), 0, 0, 10},
       {"mid, 10 days to the end", kRangeDays, 10, 0, kSpanTime, 0, 0, day(30), 0, day(1), day(31), 20, 30},
+      {"mid, automatic", kRangeAuto, 1, 0, kSpanTime, 0, 0, day(15), 0, 0, 0, 0, 30},
+      {"mid, 48 hours", kRangeHours, 48, 0, kSpanTime, 0, 0, at(15, 12), 0, 0, 0, 14, 15},
+      {"mid, 1 month of 32 days", kRangeMonths, 1, 0, kSpanTime, 0, 0, day(16), 0, day(1), day(31), 0, 30},
+      {"mid, 1 year of 365 days", kRangeYears, 1, 0, kSpanTime, 0, 0, day(16), 0, day(2), day(30), 1, 29},
       {"mid, year", kRangeYearToDate, 1, 0, kSpanTime, 0, 0, day(15), 0, day(3), day(28), 2, 27},
       {"all", kRangeAll, 1, kSpanDate, 0, kSpanDate, day(2), 0, day(4), day(5), day(25), 4, 24},
       {"no ends", kRangeDays, 3, 0, 0, 0, 0, 0, 0, day(6), day(8), 5, 7},
@@ -253,14 +261,17 @@ TEST(Align, NightsAndWeekendsTakeNoRoom) {
   EXPECT_TRUE(log.has("range is zero"));
   EXPECT_EQ(flat->xpos[0], 130u);
 
-  // More than 32 days keep the newest 32.
+  // More than 32 days keep the newest 32; the older days' samples find no
+  // segment left.
   TestPlot many;
-  std::vector<double> closes(40, 1.0);
+  std::vector<double> closes(80, 1.0);
   many.set_closes(closes);
-  for (int i = 0; i < 40; i++) many->times[i] = sstime_add_days(at(1, 10), i);
+  for (int i = 0; i < 80; i++) many->times[i] = sstime_add_seconds(sstime_add_days(at(1, 10), i / 2), 3600 * (i % 2));
   LogCapture log2;
   align_day_positions(many.get(), 500, 400, 0);
   EXPECT_TRUE(log2.has("should be more than 32 days"));
+  EXPECT_TRUE(log2.has("underflowed?"));
+  EXPECT_EQ(many->xpos[79], 500u);
   EXPECT_EQ(many->day_count, 32);
 }
 

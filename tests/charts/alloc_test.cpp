@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "chart_fixture.h"
+#include "chart_model.h"
 #include "charts/history.h"
 #include "charts/ta_overlay.h"
 #include "ssevent.h"
@@ -177,7 +178,8 @@ TEST(Fill, AdjustNewestToOldest) {
                   {day(13), 400, 400, 400, 400, 0, 1}});
   // Halved before the 12th, then doubled again before the 11th; a ratio of
   // 0 is ignored.
-  s.adjustments({{(int32_t)day(12), 50000}, {(int32_t)day(11), 200000}, {(int32_t)day(13), 0}});
+  s.adjustments({{(int32_t)day(12), 50000, nullptr, nullptr}, {(int32_t)day(11), 200000, nullptr, nullptr},
+                 {(int32_t)day(13), 0, nullptr, nullptr}});
   TestPlot plot;
   ASSERT_EQ(alloc_chart_values(plot.get(), 10), 0);
   plot->options = kChartOptAdjust;
@@ -239,24 +241,6 @@ TEST(Fill, IndexBars) {
   free(h);
 }
 
-ss_tick tick(ss_time t, uint32_t v) {
-  ss_tick k{};
-  k.time = (int32_t)t;
-  k.value = v;
-  return k;
-}
-
-template <class T, class L>
-void link(std::vector<T>& v, L* list) {
-  for (size_t i = 0; i < v.size(); i++) {
-    v[i].prev = i ? &v[i - 1] : nullptr;
-    v[i].next = i + 1 < v.size() ? &v[i + 1] : nullptr;
-  }
-  list->count = (uint32_t)v.size();
-  list->head = v.empty() ? nullptr : &v.front();
-  list->tail = v.empty() ? nullptr : &v.back();
-}
-
 TEST(Fill, ValuePointsAroundOpenAndClose) {
   auto at = [](int d, int h, int m) { return sstime_pack(0, m, h, d, 3, 2025); };
   auto index = std::make_unique<ss_index>();
@@ -265,17 +249,17 @@ TEST(Fill, ValuePointsAroundOpenAndClose) {
   bare_exchange(2)->date = day(20);
   ss_day past{};
   past.date = day(19);
-  std::vector<ss_tick> past_ticks = {tick(at(19, 15, 0), 1000)};
-  link(past_ticks, &past.ticks);
+  std::vector<ss_tick> past_ticks = {make_tick(at(19, 15, 0), 1000)};
+  link_list(past_ticks, &past.ticks);
   std::vector<ss_day> days = {past};
-  link(days, &index->days);
-  link(past_ticks, &days[0].ticks);
-  std::vector<ss_tick> today = {tick(at(20, 9, 59), 500),   // before the open
-                                tick(at(20, 10, 0), 1010),  // at the open
-                                tick(at(20, 12, 0), 1020),
-                                tick(at(20, 16, 5), 1020),   // a repeat after the close
-                                tick(at(20, 16, 6), 1030)};  // a change after it
-  link(today, &index->ticks);
+  link_list(days, &index->days);
+  link_list(past_ticks, &days[0].ticks);
+  std::vector<ss_tick> today = {make_tick(at(20, 9, 59), 500),   // before the open
+                                make_tick(at(20, 10, 0), 1010),  // at the open
+                                make_tick(at(20, 12, 0), 1020),
+                                make_tick(at(20, 16, 5), 1020),   // a repeat after the close
+                                make_tick(at(20, 16, 6), 1030)};  // a change after it
+  link_list(today, &index->ticks);
   struct Row {
     int32_t range, count;
     std::vector<double> closes, changes;
@@ -316,22 +300,14 @@ TEST(Fill, TicksFromBarsPastTradesAndToday) {
   std::vector<ss_day> days(2);
   days[0].date = day(18);  // has bars
   days[1].date = day(19);  // trades only
-  link(days, &stock->days);
-  auto trade = [](ss_time t, uint32_t p, uint64_t q, uint64_t bits) {
-    ss_trade x{};
-    x.time = t;
-    x.price = p;
-    x.volume = q;
-    x.bits = bits;
-    return x;
-  };
-  std::vector<ss_trade> past = {trade(at(19, 11, 0), 1200, 5, 0), trade(at(19, 11, 1), 0, 5, 0)};
-  link(past, &days[1].trades);
-  std::vector<ss_trade> today = {trade(at(20, 10, 0), 1300, 1, kTradeSetsLast),
-                                 trade(at(20, 10, 1), 1310, 2, kTradeSetsLast | kTradeCancelled),
-                                 trade(at(20, 10, 2), 1320, 3, kTradeHighLow),
-                                 trade(at(20, 10, 3), 1330, 4, kTradeVolume)};  // neither 0x2 nor 0x4
-  link(today, &stock->trades);
+  link_list(days, &stock->days);
+  std::vector<ss_trade> past = {make_trade(at(19, 11, 0), 1200, 5, 0), make_trade(at(19, 11, 1), 0, 5, 0)};
+  link_list(past, &days[1].trades);
+  std::vector<ss_trade> today = {make_trade(at(20, 10, 0), 1300, 1, kTradeSetsLast),
+                                 make_trade(at(20, 10, 1), 1310, 2, kTradeSetsLast | kTradeCancelled),
+                                 make_trade(at(20, 10, 2), 1320, 3, kTradeHighLow),
+                                 make_trade(at(20, 10, 3), 1330, 4, kTradeVolume)};  // neither 0x2 nor 0x4
+  link_list(today, &stock->trades);
   history_set_day_bars_reader(day_bars);
   struct Row {
     int32_t period;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 #include "chart_fixture.h"
 #include "charts/ta_overlay.h"
@@ -245,6 +246,76 @@ TEST(TaIndicator, ComputeAllSkipsPerformance) {
   EXPECT_TRUE(no_value(perf->lines[0][2]));
   EXPECT_EQ(price->lines[0][2], 3);
   EXPECT_EQ(close->lines[0][0], 3);
+}
+
+}  // namespace
+
+namespace {
+
+// The fused one-pass routines agree with the averages composed one at a
+// time, gaps included.
+TEST(TaIndicator, FusedPassesEqualComposedAverages) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 20; round++) {
+    int32_t n = 60 + (int32_t)(rng() % 200);
+    std::vector<double> close(n);
+    for (int32_t i = 0; i < n; i++) close[i] = (rng() % 13 == 0) ? kChartNoValue : 50 + (double)(rng() % 1000) / 10;
+    int32_t pf = 1 + (int32_t)(rng() % 12), ps = pf + (int32_t)(rng() % 20), pt = 1 + (int32_t)(rng() % 9);
+    TestPlot plot;
+    plot.set_closes(close);
+    std::vector<double> fast(n), slow(n), m(n), sig(n);
+    ta_sma(fast.data(), close.data(), n, pf);
+    ta_sma(slow.data(), close.data(), n, ps);
+    chart_ta* apo = indicator(plot, 35, {(float)pf, (float)ps});
+    chart_ta* ppo = indicator(plot, 37, {(float)pf, (float)ps, (float)pt});
+    for (int32_t i = 0; i < n; i++) {
+      bool ok = !no_value(fast[i]) && !no_value(slow[i]);
+      EXPECT_EQ(apo->lines[0][i], ok ? fast[i] - slow[i] : NV) << i;
+      m[i] = ok && slow[i] != 0 ? (fast[i] - slow[i]) * 100 / slow[i] : NV;
+      // The oscillator divides once: equal to rounding.
+      if (no_value(m[i]))
+        EXPECT_EQ(ppo->lines[2][i], NV) << i;
+      else
+        EXPECT_NEAR(ppo->lines[2][i], m[i], 1e-12 * std::max(1.0, std::fabs(m[i]))) << i;
+    }
+    ta_ema(sig.data(), m.data(), n, pt);
+    for (int32_t i = 0; i < n; i++) {
+      if (no_value(sig[i]))
+        EXPECT_EQ(ppo->lines[1][i], NV) << i;
+      else
+        EXPECT_NEAR(ppo->lines[1][i], sig[i], 1e-12 * std::max(1.0, std::fabs(sig[i]))) << i;
+    }
+
+    ta_ema(fast.data(), close.data(), n, pf);
+    ta_ema(slow.data(), close.data(), n, ps);
+    for (int32_t i = 0; i < n; i++)
+      m[i] = !no_value(fast[i]) && !no_value(slow[i]) ? fast[i] - slow[i] : NV;
+    ta_ema(sig.data(), m.data(), n, pt);
+    chart_ta* macd = indicator(plot, 6, {(float)pf, (float)ps, (float)pt});
+    for (int32_t i = 0; i < n; i++) {
+      EXPECT_EQ(macd->lines[1][i], m[i]) << i;
+      EXPECT_EQ(macd->lines[2][i], sig[i]) << i;
+      EXPECT_EQ(macd->lines[0][i], !no_value(m[i]) && !no_value(sig[i]) ? m[i] - sig[i] : NV) << i;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// RSI reads the samples' own changes (a daily bar's change is from the
+// previous day's close, also for the first bar shown), not close differences.
+TEST(TaIndicator, RsiFollowsBarChanges) {
+  TestPlot plot;
+  plot.set_closes({10, 12, 11, 14});
+  const double change[] = {5, 2, -1, 3};
+  for (int i = 0; i < 4; i++) plot->change[i] = change[i];
+  chart_ta* rsi = indicator(plot, 4, {2});
+  // Sums 7 and 1 over the first three changes, /2: 3.5 and 0.5.
+  EXPECT_DOUBLE_EQ(rsi->lines[0][2], 100 - 100 / (1 + 7.0));
+  // Then (3.5 + 3) / 2 and 0.5 / 2.
+  EXPECT_DOUBLE_EQ(rsi->lines[0][3], 100 - 100 / (1 + 3.25 / 0.25));
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 #include "chart_fixture.h"
+#include "chart_model.h"
 #include "charts/history.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -203,34 +205,20 @@ struct NewsList {
   ss_issuer issuer{};
   std::vector<ss_news> items;
   explicit NewsList(std::vector<ss_news> in) : items(std::move(in)) {
-    for (size_t i = 0; i < items.size(); i++) {
-      items[i].prev = i ? &items[i - 1] : nullptr;
-      items[i].next = i + 1 < items.size() ? &items[i + 1] : nullptr;
-    }
     issuer.kind = 3;
-    issuer.news.count = (uint32_t)items.size();
-    issuer.news.head = &items.front();
-    issuer.news.tail = &items.back();
+    link_list(items, &issuer.news);
   }
 };
-
-ss_news news_at(ss_time t, uint32_t flags, uint32_t code) {
-  ss_news n{};
-  n.time = t;
-  n.flags = flags;
-  n.codes[0] = code;
-  return n;
-}
 
 TEST(TaOverlay, NewsCountsPerSample) {
   auto at = [&](int h, int m) { return sstime_pack(0, m, h, 10, 3, 2025); };
   NewsList list({
-      news_at(at(9, 0), 0, 99),                // before the first sample: ends the walk
-      news_at(at(10, 30), 0, 13),              // regular, on sample 0 (10:00)
-      news_at(0, kNewsFlag1, 99),              // no time: skipped
-      news_at(at(12, 0), kNewsFlag1, 99),      // sensitive, on sample 2
-      news_at(at(13, 0), kNewsFlag4, 99),      // related, on sample 3
-      news_at(at(16, 0), kNewsFlag1, 99),      // after the end sentinel
+      make_news(at(9, 0), 0, 99),                // before the first sample: ends the walk
+      make_news(at(10, 30), 0, 13),              // regular, on sample 0 (10:00)
+      make_news(0, kNewsFlag1, 99),              // no time: skipped
+      make_news(at(12, 0), kNewsFlag1, 99),      // sensitive, on sample 2
+      make_news(at(13, 0), kNewsFlag4, 99),      // related, on sample 3
+      make_news(at(16, 0), kNewsFlag1, 99),      // after the end sentinel
   });
   struct Row {
     std::vector<float> params;
@@ -278,29 +266,6 @@ TEST(TaOverlay, NewsCaption) {
   }
 }
 
-// A trade list for VWAP, linked oldest first.
-struct Trades {
-  std::vector<ss_trade> t;
-  void link(ss_list<ss_trade>* list) {
-    for (size_t i = 0; i < t.size(); i++) {
-      t[i].prev = i ? &t[i - 1] : nullptr;
-      t[i].next = i + 1 < t.size() ? &t[i + 1] : nullptr;
-    }
-    list->count = (uint32_t)t.size();
-    list->head = t.empty() ? nullptr : &t.front();
-    list->tail = t.empty() ? nullptr : &t.back();
-  }
-};
-
-ss_trade trade(ss_time time, uint32_t price, uint64_t qty, uint64_t bits) {
-  ss_trade t{};
-  t.time = time;
-  t.price = price;
-  t.volume = qty;
-  t.bits = bits;
-  return t;
-}
-
 const chart_bar* test_bars(const ss_day* day, int32_t* count) {
   static chart_bar bars[] = {{sstime_pack(0, 0, 11, 8, 3, 2025), 0, 30000, 20001, 0, 10}};
   if (day->date != sstime_pack_date(8, 3, 2025)) return nullptr;
@@ -321,13 +286,13 @@ TEST(TaOverlay, VwapOverBarsPastTradesAndToday) {
   bars_day.next = &trades_day;
   trades_day.prev = &bars_day;
   stock.days = {2, &bars_day, &trades_day};
-  Trades past{{trade(at(9, 15, 0, 0), 20000, 10, kTradeVolume), trade(at(9, 15, 1, 0), 0, 10, kTradeVolume)}};
-  past.link(&trades_day.trades);
-  Trades today{{trade(at(10, 10, 0, 30), 10000, 100, kTradeVolume),
-                trade(at(10, 10, 1, 10), 10200, 300, kTradeVolume | kTradeSetsLast),
-                trade(at(10, 10, 1, 20), 50000, 100, kTradeVolume | kTradeCancelled),
-                trade(at(10, 10, 1, 30), 0, 100, kTradeVolume), trade(at(10, 10, 1, 40), 90000, 100, 0)}};
-  today.link(&stock.trades);
+  std::vector<ss_trade> past{make_trade(at(9, 15, 0, 0), 20000, 10, kTradeVolume), make_trade(at(9, 15, 1, 0), 0, 10, kTradeVolume)};
+  link_list(past, &trades_day.trades);
+  std::vector<ss_trade> today{make_trade(at(10, 10, 0, 30), 10000, 100, kTradeVolume),
+                make_trade(at(10, 10, 1, 10), 10200, 300, kTradeVolume | kTradeSetsLast),
+                make_trade(at(10, 10, 1, 20), 50000, 100, kTradeVolume | kTradeCancelled),
+                make_trade(at(10, 10, 1, 30), 0, 100, kTradeVolume), make_trade(at(10, 10, 1, 40), 90000, 100, 0)};
+  link_list(today, &stock.trades);
   history_set_day_bars_reader(test_bars);
 
   TestPlot plot;
@@ -354,6 +319,98 @@ TEST(TaOverlay, VwapOverBarsPastTradesAndToday) {
   ASSERT_EQ(ta_vwap(plot.get(), ta), 0);
   expect_series(ta->lines[0], {NV, NV, NV, NV, NV});
   history_set_day_bars_reader(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The deviation as first defined, summed directly over each window: the
+// reference for the sliding sums the bands are computed with.
+std::vector<double> direct_deviation(const std::vector<double>& close, const double* mid, int32_t p) {
+  int32_t n = (int32_t)close.size();
+  std::vector<double> dev(n, kChartNoValue);
+  for (int32_t i = p; i < n; i++) {
+    if (no_value(mid[i])) continue;
+    double sum = 0;
+    int count = 0;
+    for (int32_t k = 0; k < p; k++) {
+      if (no_value(close[i - k])) continue;
+      sum += (close[i - k] - mid[i]) * (close[i - k] - mid[i]);
+      count++;
+    }
+    if (count) dev[i] = std::sqrt(sum / count);
+  }
+  return dev;
+}
+
+TEST(TaOverlay, SlidingDeviationMatchesDirectSums) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 30; round++) {
+    int32_t n = 300 + (int32_t)(rng() % 500);
+    int32_t p = std::vector<int32_t>{2, 3, 5, 20, 50}[rng() % 5];
+    double level = std::vector<double>{0.5, 1000, 2.5e6}[rng() % 3];
+    std::vector<double> close(n);
+    double x = level;
+    for (int32_t i = 0; i < n; i++) {
+      int r = (int)(rng() % 100);
+      if (r < 70) x += level * 0.01 * ((double)(rng() % 2001) / 1000 - 1);  // a walk
+      // else: the close repeats, making flat runs
+      close[i] = (r == 99) ? kChartNoValue : x;  // and a few gaps
+    }
+    TestPlot plot;
+    plot.set_closes(close);
+    chart_ta* bb = overlay(plot, 4, {(float)p, 1});
+    std::vector<double> want = direct_deviation(close, bb->lines[0], p);
+    for (int32_t i = 0; i < n; i++) {
+      if (no_value(want[i])) {
+        EXPECT_TRUE(no_value(bb->lines[1][i])) << i;
+        continue;
+      }
+      double got = bb->lines[1][i] - bb->lines[0][i];
+      EXPECT_NEAR(got, want[i], 1e-9 * std::max(std::fabs(got), std::fabs(want[i])) + 1e-12 * level)
+          << "round " << round << " p " << p << " sample " << i;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The channels as first defined: a rescan of the earlier samples for every
+// bar inside the channel; the reference for the queued extremes.
+TEST(TaOverlay, PriceChannelsMatchRescans) {
+  std::mt19937 rng(17);
+  for (int round = 0; round < 40; round++) {
+    int32_t n = 1 + (int32_t)(rng() % 300), p = 1 + (int32_t)(rng() % 25);
+    std::vector<double> high(n), low(n);
+    for (int32_t i = 0; i < n; i++) {
+      double mid = 100 + (double)(rng() % 40);  // repeats on purpose
+      high[i] = mid + (double)(rng() % 5);
+      low[i] = mid - (double)(rng() % 5);
+    }
+    std::vector<double> up(n), lo(n);
+    up[0] = high[0];
+    lo[0] = low[0];
+    for (int32_t i = 1; i < n; i++) {
+      int32_t from = std::max(0, i - p + 1);
+      double mh = high[i - 1], ml = low[i - 1];
+      for (int32_t k = i - 2; k >= from; k--) {
+        mh = std::max(mh, high[k]);
+        ml = std::min(ml, low[k]);
+      }
+      up[i] = high[i] >= up[i - 1] ? high[i] : mh;
+      lo[i] = low[i] <= lo[i - 1] ? low[i] : ml;
+    }
+    TestPlot plot;
+    plot.set_bars(high, high, low, low, std::vector<double>(n, 0.0));
+    chart_ta* ch = overlay(plot, 7, {(float)p});
+    for (int32_t i = 0; i < n; i++) {
+      ASSERT_EQ(ch->lines[0][i], up[i]) << "p " << p << " sample " << i;
+      ASSERT_EQ(ch->lines[1][i], lo[i]) << "p " << p << " sample " << i;
+    }
+  }
 }
 
 }  // namespace

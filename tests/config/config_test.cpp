@@ -29,10 +29,17 @@ std::string dump(const config_cell* c) {
     s += k->name;
     if (k->value_count > 0) {
       s += "(";
-      for (int i = 0; i < k->value_count; i++) s += (i ? "|" : "") + std::string(k->values[i]);
+      for (int i = 0; i < k->value_count; i++) {
+        if (i) s += '|';
+        s += k->values[i];
+      }
       s += ")";
     }
-    if (k->first_child) s += "{" + dump(k) + "}";
+    if (k->first_child) {
+      s += '{';
+      s += dump(k);
+      s += '}';
+    }
   }
   return s;
 }
@@ -310,6 +317,19 @@ TEST_F(Config, WriterPrefixesOpenBlocks) {
   EXPECT_EQ(-1, config_out_push("x"));
 }
 
+TEST_F(Config, ResetReturnsBothDepthsToZero) {
+  ASSERT_EQ(0, load("a.b 1"));
+  ASSERT_EQ(1, config_enter("a"));
+  ASSERT_EQ(0, config_out_push("blk"));
+  ASSERT_EQ(0, config_printf("k 1"));
+  ASSERT_EQ(0, config_reset());
+  EXPECT_EQ(0, config_depth());
+  EXPECT_EQ("", tree());
+  ASSERT_EQ(0, config_printf("k 2"));
+  EXPECT_STREQ("k 2\n", config_out_buffer(nullptr));
+  EXPECT_EQ(-1, config_out_pop());
+}
+
 TEST_F(Config, LongLinesAreWrittenWholeAndReadBack) {
   std::string big(5000, 'q');
   big[100] = ' ';
@@ -458,8 +478,9 @@ TEST_F(RoundTrip, EveryConversionReadsBackEqual) {
 
 TEST_F(RoundTrip, InstrumentsOfEveryKindReadBack) {
   std::vector<instr*> all = {ssmodel_add_stock(ex_[0], "BHP"), ssmodel_add_issuer(ex_[0], "CBA"),
-                             ssmodel_add_index(ex_[1], "NZ50"), ssmodel_add_stock(ex_[2], "A.B")};
-  if (instr* odd = ssmodel_add_stock(ex_[3], "X:Y")) all.push_back(odd);  // when the model takes such a code
+                             ssmodel_add_index(ex_[1], "NZ50"), ssmodel_add_stock(ex_[2], "A.B"),
+                             ssmodel_add_stock(ex_[3], "X:Y"),  ssmodel_add_stock(ex_[3], "A B\\"),
+                             ssmodel_add_issuer(ex_[3], "Q\"R")};
   for (instr* in : all) {
     ASSERT_NE(nullptr, in);
     SCOPED_TRACE(in->code);

@@ -16,6 +16,7 @@
 #include "ssio.h"
 #include "sstime.h"
 #include "testlog.h"
+#include "testmodel.h"
 
 // ::testing::AddGlobalTestEnvironment(new ClientRuntime(clock, wall)). Given
 // a clock, plat_ms reads it; given a wall clock, sstime reads local time from
@@ -50,3 +51,17 @@ struct core_lock {
   core_lock(const core_lock&) = delete;
   core_lock& operator=(const core_lock&) = delete;
 };
+
+// Starts the client with the terminal's options, pointed at 127.0.0.1:port
+// with the user alice/secret at site "desk", short sleeps and the terminal's
+// yield. Call through ASSERT_NO_FATAL_FAILURE.
+inline void start_test_client(int port) {
+  ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
+  ssclient_enable_locking();
+  ssio_set_servers(0);
+  ssio_set_server("127.0.0.1", port);
+  ssclient_set_login_site("desk");
+  ssclient_set_login("alice", "secret");
+  ssclient_set_sleep_hook(short_sleep);
+  ssclient_set_yield(100000, 10);
+}

@@ -1,11 +1,10 @@
 // Test support for the model: the configuration the terminal starts it with,
 // that configuration applied, and, for code that reads instrument records
 // without the model, exchange records to hang hand-made instruments on.
-// Header-only, so test executables that never include it do not depend on
-// the model's header.
+// Header-only and free of the test framework, so the fuzz targets use it
+// too, and test executables that never include it do not depend on the
+// model's header.
 #pragma once
-#include <gtest/gtest.h>
-
 #include <cstdint>
 
 #include "ssmodel.h"
@@ -18,10 +17,12 @@ constexpr uint32_t kTerminalExchangeFlags = kExRecord | kExAlerts | kExClientTra
 static_assert(kTerminalModelOptions == 12 && kTerminalExchangeFlags == 0x112);
 
 // ssmodel_init with `options`, then the four exchanges with the terminal's
-// flags. Call through ASSERT_NO_FATAL_FAILURE.
-inline void start_terminal_model(uint32_t options = kTerminalModelOptions) {
-  ASSERT_EQ(0, ssmodel_init(options));
-  for (int32_t i = 0; i < kExchanges; i++) ASSERT_NE(nullptr, ssmodel_new_exchange(i, kTerminalExchangeFlags));
+// flags: 0, or -1 when a step failed.
+inline int start_terminal_model(uint32_t options = kTerminalModelOptions) {
+  if (ssmodel_init(options) < 0) return -1;
+  for (int32_t i = 0; i < kExchanges; i++)
+    if (!ssmodel_new_exchange(i, kTerminalExchangeFlags)) return -1;
+  return 0;
 }
 
 // A zeroed exchange record with only its index set, one per index, made on

@@ -3,8 +3,12 @@
 #include "uitest.h"
 
 #include "lib/gfx.h"
+#include "lib/gmap.h"
+#include "lib/tex.h"
+#include "lib/timer.h"
 #include "testlog.h"
 #include "ui/container.h"
+#include "ui/gui.h"
 #include "ui/object.h"
 
 namespace {
@@ -88,4 +92,33 @@ void probe_set_log(std::vector<std::string> *log) { g_log = log; }
 
 void probe_note(const char *name, const char *event) {
   if (g_log) g_log->push_back(std::string(name) + ":" + event);
+}
+
+namespace {
+int drop_request(widget *, const rect *, widget_update_fn, int) { return 0; }
+}  // namespace
+
+void WidgetTest::SetUpTestSuite() {
+  ASSERT_EQ(tex_init(), 0);
+  ASSERT_EQ(tex_load_builtin(), 0);
+  ASSERT_EQ(gmap_init(kGmapBudget), 0);
+  ASSERT_EQ(timer_init(), 0);
+}
+
+void WidgetTest::TearDownTestSuite() {
+  timer_fini();
+  gmap_fini();
+  tex_fini();
+}
+
+void WidgetTest::SetUp() {
+  old_queue_ = widget_set_queue(drop_request);
+  root = vbox_new(nullptr, 0, 0);
+  widget_show(root);
+}
+
+void WidgetTest::TearDown() {
+  gui_set_focus(nullptr);
+  widget_delete(root);
+  widget_set_queue(old_queue_);
 }

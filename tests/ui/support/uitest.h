@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/box.h"
 #include "ui/widget.h"
 
 // The runtime (quiet log with its memory copy) and object_init, before the
@@ -35,3 +36,21 @@ probe *probe_new(widget *parent, const char *name, int32_t w, int32_t h, uint32_
 void probe_set_log(std::vector<std::string> *log);
 // Appends an entry to the installed log (for test classes of their own).
 void probe_note(const char *name, const char *event);
+
+// A fixture for widgets that measure text, used without a window: the suite
+// loads the built-in atlas (its font metrics; no GL), the drawing-list cache
+// and the timers; each test drops redraw requests, has a shown vbox `root`
+// to put widgets in, and ends with no focus and the root deleted.
+class WidgetTest : public ::testing::Test {
+ public:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  hbox *root = nullptr;  // a vbox (the box header's one record for both)
+
+ private:
+  widget_queue_fn old_queue_ = nullptr;
+};

@@ -1,0 +1,28 @@
+# The application's top-level modules (src/<name>.cpp for the names in
+# AMBIT_APP_MODULES: data paths, the site table, version strings, the visual
+# styles and, as they are built, the rest) above the toolkit. Tests in
+# tests/app/<module>_test.cpp link it.
+#
+# src/screen/screen.cpp is the screen frame's placeholder that the styles
+# need (the refresh after a size change); the screen frame's own build file
+# takes it over (and this line goes) when that subsystem is built.
+set(APP_SRC "")
+foreach(m IN LISTS AMBIT_APP_MODULES)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/src/${m}.cpp)
+    list(APPEND APP_SRC ${CMAKE_SOURCE_DIR}/src/${m}.cpp)
+  endif()
+endforeach()
+list(APPEND APP_SRC ${CMAKE_SOURCE_DIR}/src/screen/screen.cpp)
+add_library(ambit_app STATIC ${APP_SRC})
+target_link_libraries(ambit_app PUBLIC ambit_ui ambit_config)
+
+if(AMBIT_TESTS)
+  file(GLOB APP_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/app/*_test.cpp)
+  foreach(t IN LISTS APP_TEST_SRC)
+    get_filename_component(name ${t} NAME_WE)
+    add_executable(${name} ${t})
+    target_link_libraries(${name} PRIVATE ambit_app ambit_ui_test_support GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endif()

@@ -1,0 +1,285 @@
+// The frame loop, promises and hooks. One loop runs the whole interface:
+// each pass fires due timers, runs the deferred calls queued for before the
+// draw, draws every window with pending work, pumps the platform's events
+// and sleeps, then runs the calls queued for after the draw. The loop paces
+// itself (swap interval 0): an idle pass sleeps the quality's interval, or
+// 50 ms once the pointer has rested; a drawn pass sleeps the pause that the
+// frame-rate regulation picked. The active hook hears 1 when the loop works
+// and 0 around every sleep and swap, so the application can hold its core
+// lock exactly while the interface runs.
+#include <cstdlib>
+
+#include "lib/timer.h"
+#include "log.h"
+#include "plat.h"
+#include "ui/gui_internal.h"
+
+static const char kSrc[] = "src/ui/gui_loop";
+static constexpr int kIdleSleepMs = 50;
+static constexpr int kHoverMs = 300;
+
+static const int kQualityInterval[3] = {50, 10, 5};
+
+// ---- time and counters ----
+
+int64_t gui_time_ms(void) { return G.frame_ms ? G.frame_ms : plat_ms(); }
+float gui_time_seconds(void) { return (float)gui_time_ms() / 1000.0f; }
+int64_t gui_last_activity_ms(void) { return G.last_activity; }
+int64_t gui_frame_count(void) { return G.frame_count; }
+int gui_frame_rate(void) { return G.frame_rate ? G.frame_rate : 60; }
+void gui_set_frame_rate(int fps) { G.frame_rate = fps; }
+int gui_frame_pause(void) { return G.pause; }
+
+gui_sleep_fn gui_set_sleep(gui_sleep_fn fn) {
+  gui_sleep_fn old = G.sleep;
+  G.sleep = fn;
+  return old;
+}
+
+static void do_sleep(int32_t ms) {
+  if (G.sleep)
+    G.sleep(ms);
+  else
+    plat_sleep_ms(ms);
+}
+
+void gui_set_quality(int q) {
+  if (q < 0) q = 0;
+  if (q > 2) q = 2;
+  G.quality = q;
+  G.frame_interval = kQualityInterval[q];
+  log(LOG_INFO, kSrc, "set quality %d (%d ms)", q, G.frame_interval);
+}
+int gui_quality(void) { return G.quality; }
+void gui_set_stack_mode(int, int allowed) { G.idle_slowdown = allowed; }
+
+// ---- quitting ----
+
+void gui_quit(void) {
+  if (G.shutting_down) return;
+  log(LOG_WARN, kSrc, "shutting down");
+  G.shutting_down = 1;
+  if (G.quit_hook)
+    G.quit_hook();
+  else
+    G.quit = 1;
+}
+void gui_set_quitting(void) { G.quit = 1; }
+int gui_quitting(void) { return G.quit; }
+int gui_shutting_down(void) { return G.shutting_down; }
+
+// ---- hooks ----
+
+void gui_set_active_hook(void (*fn)(int)) { G.active_hook = fn; }
+void gui_set_last_close_query(int (*fn)(void)) { G.last_close_query = fn; }
+void gui_set_quit_hook(int (*fn)(void)) { G.quit_hook = fn; }
+void gui_set_window_closed_hook(void (*fn)(int)) { G.window_closed_hook = fn; }
+void gui_set_close_query(int (*fn)(int)) { G.close_query = fn; }
+void gui_set_crossing_hook(void (*fn)(int, int)) { G.crossing_hook = fn; }
+void gui_set_current_window_hook(void (*fn)(int)) { G.current_hook = fn; }
+void gui_set_drag_start_hook(void (*fn)(widget *, drag_record *)) { G.drag_start_hook = fn; }
+void gui_set_drop_hook(void (*fn)(widget *, drag_record *)) { G.drop_hook = fn; }
+void gui_set_spare_hook(void (*fn)(void)) { G.spare_hook = fn; }
+
+void gui_set_active(int on) {
+  if (G.active == on) return;
+  G.active = on;
+  if (G.active_hook) G.active_hook(on);
+}
+
+// ---- promises ----
+
+static int enqueue(gui_promise_list *l, gui_promise_fn fn, void *arg, int n,
+                   gui_promise_fn cleanup) {
+  for (gui_promise_item *p = l->head; p; p = p->next)
+    if (p->fn == fn && p->arg == arg && p->n == n) return 0;
+  auto *p = G.promise_pool_ready ? (gui_promise_item *)pool_alloc(&G.promise_pool) : nullptr;
+  if (!p) {
+    log(LOG_ERROR, kSrc, "can't alloc promise");
+    return -1;
+  }
+  *p = gui_promise_item{fn, arg, n, cleanup, nullptr};
+  if (l->tail)
+    l->tail->next = p;
+  else
+    l->head = p;
+  l->tail = p;
+  return 0;
+}
+
+int gui_promise(gui_promise_fn fn, void *arg, int n) { return enqueue(&G.before, fn, arg, n, nullptr); }
+int gui_promise_after_draw(gui_promise_fn fn, void *arg, int n) {
+  return enqueue(&G.after, fn, arg, n, nullptr);
+}
+int gui_promise_after_draw_cleanup(gui_promise_fn fn, void *arg, int n, gui_promise_fn cleanup) {
+  return enqueue(&G.after, fn, arg, n, cleanup);
+}
+
+// Removes every match (any n when any_n), restarting at the head after each
+// removal as a cleanup may queue or cancel others. O(n^2) in the worst case;
+// the lists hold a handful of entries.
+static int cancel(gui_promise_list *l, gui_promise_fn fn, void *arg, int n, int any_n) {
+  int removed = 0;
+  for (;;) {
+    gui_promise_item *prev = nullptr, *p = l->head;
+    while (p && !((!fn || p->fn == fn) && p->arg == arg && (any_n || p->n == n))) {
+      prev = p;
+      p = p->next;
+    }
+    if (!p) break;
+    if (prev)
+      prev->next = p->next;
+    else
+      l->head = p->next;
+    if (l->tail == p) l->tail = prev;
+    gui_promise_item item = *p;
+    pool_free(&G.promise_pool, p);
+    removed++;
+    if (item.cleanup) item.cleanup(item.arg, item.n);
+  }
+  return removed ? 0 : -1;
+}
+
+int gui_promise_cancel_before(gui_promise_fn fn, void *arg, int n) {
+  return cancel(&G.before, fn, arg, n, 0);
+}
+int gui_promise_cancel_after(gui_promise_fn fn, void *arg, int n) {
+  return cancel(&G.after, fn, arg, n, 0);
+}
+int gui_promise_cancel(gui_promise_fn fn, void *arg) {
+  int a = cancel(&G.before, fn, arg, 0, 1);
+  int b = cancel(&G.after, fn, arg, 0, 1);
+  return a == 0 || b == 0 ? 0 : -1;
+}
+
+void gui_run_promises(gui_promise_list *list) {
+  gui_promise_item *p = list->head;
+  *list = gui_promise_list{};
+  while (p) {
+    gui_promise_item *next = p->next;
+    gui_promise_fn fn = p->fn;
+    void *arg = p->arg;
+    int n = p->n;
+    pool_free(&G.promise_pool, p);
+    fn(arg, n);
+    p = next;
+  }
+}
+
+// ---- the loop ----
+
+void gui_regulate(int64_t now) {
+  int target = gui_frame_rate();
+  if (G.drawn_since_baseline >= 8) {
+    int k = G.drawn_since_baseline + 1;
+    int64_t elapsed = now - G.baseline;
+    int diff = elapsed > 0 ? (int)((int64_t)k * 1000 / elapsed) - target : 0;
+    if (k >= target && abs(diff - G.last_diff) > 1) {
+      if (diff > 49)
+        G.pause = 5;
+      else if (diff >= 25)
+        G.pause = 2;
+      else if (diff >= -3)
+        G.pause = 1;
+      else
+        G.pause = 5;
+      G.last_diff = diff;
+    }
+    if (k >= 10 * target) {
+      G.baseline = now;
+      G.drawn_since_baseline = 0;
+      return;
+    }
+  }
+  G.drawn_since_baseline++;
+}
+
+static int draw_all(void) {
+  int drawn = 0;
+  for (int i = 0; i < kGuiWindows; i++) {
+    gui_win &w = G.wins[i];
+    if (w.in_use && (w.state == 0 || w.state == 2)) drawn += gui_draw_window(i);
+  }
+  return drawn;
+}
+
+int gui_main_loop(void) {
+  if (!G.frame_rate) G.frame_rate = 60;
+  G.quit = 0;
+  G.baseline = plat_ms();
+  G.drawn_since_baseline = 0;
+  G.pause = 0;
+  G.last_diff = 0;
+  G.at_rest = 1;
+  G.hover_at = 0;
+  G.sample_count = G.sample_next = 0;
+  gui_set_active(1);
+  while (!G.quit) {
+    G.frame_ms = plat_ms();
+    G.frame_count++;
+    if (G.relayout_at && G.frame_ms > G.relayout_at) {
+      gui_relayout_window(-1);
+      G.relayout_at = 0;
+    }
+    timer_run(G.frame_ms);
+    if (G.quit) break;
+    gui_run_promises(&G.before);
+    if (G.quit) break;
+    int drawn = draw_all();
+    if (!drawn) {
+      int ms = (G.idle_slowdown && G.at_rest) ? kIdleSleepMs : G.frame_interval;
+      gui_set_active(0);
+      do_sleep(ms);
+      G.frame_ms = plat_ms();
+      gui_set_active(1);
+      G.motion_in_pump = 0;
+      gui_plat_pump_events();
+      int win, x, y;
+      gui_mouse(&win, &x, &y);
+      if (win >= 0) gui_add_sample(x, y);
+      gui_deliver_drag_motion();
+      if (G.hover_at && G.frame_ms >= G.hover_at) gui_hover_check(1);
+    } else {
+      G.frame_ms = plat_ms();
+      G.motion_in_pump = 0;
+      gui_plat_pump_events();
+      gui_deliver_drag_motion();
+      if (G.recheck_hover) {
+        gui_hover_check(0);
+      } else if (!G.motion_in_pump && G.hover_at && G.frame_ms >= G.hover_at) {
+        gui_hover_check(1);
+      }
+      gui_regulate(G.frame_ms);
+      gui_set_active(0);
+      do_sleep(G.pause > G.frame_interval ? G.pause : G.frame_interval);
+      G.frame_ms = plat_ms();
+      gui_set_active(1);
+    }
+    gui_run_promises(&G.after);
+  }
+  gui_set_active(0);
+  return 0;
+}
+
+int gui_resize_tick_begin(void) {
+  int old = G.resize_marker;
+  G.resize_marker = 1;
+  return old;
+}
+void gui_resize_tick_end(void) { G.resize_marker = 0; }
+
+int gui_tick(void) {
+  G.frame_ms = plat_ms();
+  if (!G.resize_marker) {
+    gui_run_promises(&G.before);
+    if (G.quit) return -1;
+  }
+  G.resize_marker = 0;
+  timer_run(G.frame_ms);
+  if (G.quit) return -1;
+  G.resize_marker = 1;
+  int drawn = draw_all();
+  G.resize_marker = 0;
+  gui_run_promises(&G.after);
+  return G.quit ? -1 : drawn;
+}

@@ -1,0 +1,231 @@
+// The frame loop with a clock seam: the loop's sleeps advance a test clock,
+// so passes, pauses and the active hook's values are exact. Promises are
+// run by real passes of the loop.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "guitest.h"
+#include "pixeltest.h"
+#include "plat.h"
+#include "testlog.h"
+#include "lib/timer.h"
+#include "ui/gui_internal.h"
+
+namespace {
+
+int64_t g_now = 1000000;
+int64_t test_clock() { return g_now; }
+std::vector<int> g_sleeps;
+void test_sleep(int32_t ms) {
+  g_sleeps.push_back(ms);
+  g_now += ms;
+}
+std::vector<int> g_active;
+void active_hook(int on) { g_active.push_back(on); }
+
+// Runs the loop for `passes` passes: a promise after each draw counts them.
+int g_passes_left;
+void count_pass(void *, int) {
+  if (--g_passes_left <= 0)
+    gui_set_quitting();
+  else
+    gui_promise_after_draw(count_pass, nullptr, 0);
+}
+void run_passes(int passes) {
+  g_passes_left = passes;
+  gui_promise_after_draw(count_pass, nullptr, 0);
+  gui_main_loop();
+}
+
+class Loop : public ::testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(guitest_start_gui("Ambit"));
+    plat_set_test_clock(test_clock);
+    gui_set_sleep(test_sleep);
+    gui_set_active_hook(active_hook);
+  }
+  static void TearDownTestSuite() {
+    gui_set_active_hook(nullptr);
+    gui_set_sleep(nullptr);
+    plat_set_test_clock(nullptr);
+    gui_shutdown();
+  }
+
+ protected:
+  void SetUp() override {
+    g_sleeps.clear();
+    g_active.clear();
+    gui_set_quality(1);
+    gui_set_stack_mode(0, 1);
+  }
+};
+
+TEST_F(Loop, IdlePassesSleepByQualityAndRest) {
+  struct {
+    int quality, slowdown;
+    int sleep;
+  } cases[] = {{1, 1, 50}, {0, 0, 50}, {1, 0, 10}, {2, 0, 5}};
+  for (auto &c : cases) {
+    gui_set_quality(c.quality);
+    gui_set_stack_mode(0, c.slowdown);
+    g_sleeps.clear();
+    g_active.clear();
+    int64_t t0 = g_now;
+    run_passes(4);
+    EXPECT_EQ(g_sleeps, std::vector<int>(4, c.sleep)) << "quality " << c.quality;
+    EXPECT_EQ(g_now - t0, 4 * c.sleep);
+    // The active hook: 1 at the start, 0 and 1 around every sleep, 0 at the end.
+    std::vector<int> want = {1};
+    for (int i = 0; i < 4; i++) want.insert(want.end(), {0, 1});
+    want.push_back(0);
+    EXPECT_EQ(g_active, want);
+  }
+}
+
+TEST_F(Loop, DrawnPassesReleaseTheHookAroundSwapAndSleep) {
+  static int active_in_draw = -1;
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  int w = gui_window_open(root, nullptr, 0);
+  ASSERT_GE(w, 0);
+  // Every pass draws: a promise before the draw queues the root again.
+  static tw *r;
+  r = root;
+  struct redraw {
+    static void again(void *, int) {
+      active_in_draw = G.active;
+      widget_redraw(r);
+      gui_promise(again, nullptr, 0);
+    }
+  };
+  gui_promise(redraw::again, nullptr, 0);
+  g_active.clear();
+  run_passes(3);
+  gui_promise_cancel(redraw::again, nullptr);
+  EXPECT_EQ(active_in_draw, 1);
+  // Per drawn pass: 0 for the swap, 1 after it, 0 for the sleep, 1 after it.
+  std::vector<int> want = {1};
+  for (int i = 0; i < 3; i++) want.insert(want.end(), {0, 1, 0, 1});
+  want.push_back(0);
+  EXPECT_EQ(g_active, want);
+  for (size_t i = 1; i < g_active.size(); i++) EXPECT_NE(g_active[i], g_active[i - 1]) << i;
+  gui_window_close(w);
+  G.quit = 0;
+  widget_delete(root);
+}
+
+std::vector<std::string> g_calls;
+void note_a(void *arg, int n) { g_calls.push_back("a" + std::to_string((long)arg) + ":" + std::to_string(n)); }
+void note_b(void *arg, int n) { g_calls.push_back("b" + std::to_string((long)arg) + ":" + std::to_string(n)); }
+void cleanup(void *arg, int n) { g_calls.push_back("cleanup" + std::to_string((long)arg) + ":" + std::to_string(n)); }
+void queues_another(void *, int) {
+  g_calls.push_back("outer");
+  gui_promise(note_a, (void *)9, 9);
+}
+
+TEST_F(Loop, PromisesRunOnceInOrderAndQueueIntoTheNextPass) {
+  g_calls.clear();
+  EXPECT_EQ(gui_promise(note_a, (void *)1, 1), 0);
+  EXPECT_EQ(gui_promise(note_a, (void *)1, 1), 0);  // the same: kept once
+  EXPECT_EQ(gui_promise(note_a, (void *)1, 2), 0);  // another n: kept
+  EXPECT_EQ(gui_promise(queues_another, nullptr, 0), 0);
+  EXPECT_EQ(gui_promise_after_draw(note_b, (void *)1, 0), 0);
+  run_passes(1);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"a1:1", "a1:2", "outer", "b1:0"}));
+  g_calls.clear();
+  run_passes(1);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"a9:9"}));  // queued while list A ran
+}
+
+TEST_F(Loop, CancellingCallsCleanupsAndAnswersWhetherAnyWent) {
+  g_calls.clear();
+  gui_promise(note_a, (void *)5, 1);
+  gui_promise(note_b, (void *)5, 2);
+  gui_promise(note_a, (void *)6, 1);
+  gui_promise_after_draw_cleanup(note_a, (void *)5, 3, cleanup);
+  gui_promise_after_draw_cleanup(note_b, (void *)5, 4, cleanup);
+  EXPECT_EQ(gui_promise_cancel_before(note_a, (void *)5, 2), -1);  // no such n
+  EXPECT_EQ(gui_promise_cancel(nullptr, (void *)5), 0);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"cleanup5:3", "cleanup5:4"}));
+  EXPECT_EQ(gui_promise_cancel(nullptr, (void *)5), -1);
+  g_calls.clear();
+  run_passes(1);
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"a6:1"}));
+}
+
+TEST_F(Loop, FrameRateRegulationPicksThePause) {
+  struct {
+    int rate;
+    int pause;
+  } cases[] = {{120, 5}, {87, 2}, {70, 1}, {50, 5}, {61, 0}};
+  for (auto &c : cases) {
+    G.frame_rate = 60;
+    G.baseline = 0;
+    G.drawn_since_baseline = 0;
+    G.pause = 0;
+    G.last_diff = 0;
+    // Drawn passes evenly spaced at `rate` a second, up to the first
+    // measurement that counts (60 passes).
+    for (int k = 1; k <= 60; k++) gui_regulate((int64_t)k * 1000 / c.rate);
+    EXPECT_EQ(gui_frame_pause(), c.pause) << c.rate << " frames a second";
+  }
+}
+
+int g_timer_calls;
+int quitting_timer(void *, uint32_t, int64_t, float) {
+  if (++g_timer_calls < 3) return 1;
+  gui_set_quitting();
+  gui_promise(note_a, (void *)7, 7);  // the loop leaves before list A runs
+  return 0;
+}
+
+TEST_F(Loop, TimersRunEachPassAndQuitLeavesAtOnce) {
+  g_calls.clear();
+  g_timer_calls = 0;
+  int64_t t0 = g_now;
+  ASSERT_GE(timer_start(100, quitting_timer, nullptr, 0), 0);
+  gui_main_loop();
+  EXPECT_EQ(g_timer_calls, 3);
+  EXPECT_GE(g_now - t0, 300);
+  EXPECT_LT(g_now - t0, 350);
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(gui_promise_cancel(note_a, (void *)7), 0);  // still queued
+}
+
+TEST_F(Loop, ARestingPointerIsLookedAtAgain) {
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  tw_new(root, "a", {20, 20, 40, 40}, 0xff0000ff);
+  // In a corner, away from the real pointer (the screen's centre), so that
+  // only the scripted motion moves the gui's pointer.
+  rect corner = {0, 0, 120, 80};
+  int w = gui_window_open(root, &corner, 0);
+  ASSERT_GE(w, 0);
+  gui_focus_changed(w, 1);  // one of ours has the keyboard
+  static int win;
+  win = w;
+  gui_promise([](void *, int) { gui_motion_event(win, 30, 30); }, nullptr, 0);
+  tw_log().clear();
+  g_sleeps.clear();
+  run_passes(40);
+  int motions = 0;
+  for (const std::string &l : tw_log()) motions += l == "a:motion(30,30,0)";
+  EXPECT_EQ(motions, 2);  // the event's, and the one 300 ms later
+  EXPECT_EQ(g_sleeps.back(), 50);  // at rest: the idle sleep is long again
+  gui_window_close(w);
+  G.quit = 0;
+  widget_delete(root);
+}
+
+TEST_F(Loop, QualityIsClampedAndLogged) {
+  LogCapture logs;
+  gui_set_quality(7);
+  EXPECT_EQ(gui_quality(), 2);
+  EXPECT_TRUE(logs.has("set quality 2 (5 ms)"));
+  gui_set_quality(-1);
+  EXPECT_EQ(gui_quality(), 0);
+  EXPECT_TRUE(logs.has("set quality 0 (50 ms)"));
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+// The gui tests' widget: a container with fixed child rects that records
+// the operations the input dispatch and the window draw call on it.
+#include "guitest.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "lib/gfx.h"
+#include "pixeltest.h"
+#include "testlog.h"
+#include "ui/gui.h"
+#include "ui/gui_internal.h"
+
+#include <SDL2/SDL.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+std::vector<std::string> g_log;
+bool g_draws;
+
+tw *as_tw(widget *w) { return static_cast<tw *>(w); }
+
+void note(widget *w, const char *what) {
+  g_log.push_back(std::string(as_tw(w)->name) + ":" + what);
+}
+void note(widget *w, const char *op, int a, int b, int c) {
+  char buf[96];
+  snprintf(buf, sizeof buf, "%s(%d,%d,%d)", op, a, b, c);
+  note(w, buf);
+}
+
+void t_apply_children(widget *self, widget_apply_fn fn, void *arg, int n) {
+  tw *t = as_tw(self);
+  for (int i = 0; i < t->nkids; i++) fn(t->kids[i], arg, n);
+}
+int t_child_count(widget *self) { return as_tw(self)->nkids; }
+widget *t_get_child(widget *self, int i) {
+  tw *t = as_tw(self);
+  return i >= 0 && i < t->nkids ? t->kids[i] : nullptr;
+}
+void t_reqsize(widget *self, size *out) { *out = as_tw(self)->req; }
+widget *t_find_at(widget *self, int32_t x, int32_t y) {
+  if (!widget_default_find_at(self, x, y)) return nullptr;
+  tw *t = as_tw(self);
+  for (int i = t->nkids - 1; i >= 0; i--)  // later children lie on top
+    if ((t->kids[i]->flags & WIDGET_SHOWN))
+      if (widget *hit = t->kids[i]->cls->find_at(t->kids[i], x, y)) return hit;
+  return self;
+}
+void t_draw(widget *self) {
+  tw *t = as_tw(self);
+  t->draws++;
+  if (g_draws) note(self, "draw");
+  if (t->fill) gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, t->fill);
+  for (int i = 0; i < t->nkids; i++)
+    if (t->kids[i]->flags & WIDGET_SHOWN) widget_draw(t->kids[i]);
+}
+void t_layout(container *) {}  // children keep the rects the test set
+int t_add(container *self, widget *child) {
+  tw *t = as_tw(self);
+  if (t->nkids == 64) return -1;
+  t->kids[t->nkids++] = child;
+  container_attach(self, child);
+  return 0;
+}
+widget *t_remove(container *self, widget *child) {
+  tw *t = as_tw(self);
+  for (int i = 0; i < t->nkids; i++)
+    if (t->kids[i] == child) {
+      for (int j = i; j + 1 < t->nkids; j++) t->kids[j] = t->kids[j + 1];
+      t->nkids--;
+      container_detach(self, child);
+      return child;
+    }
+  return nullptr;
+}
+void t_delete_children(container *self) {
+  tw *t = as_tw(self);
+  while (t->nkids) {
+    widget *c = t->kids[t->nkids - 1];
+    t_remove(self, c);
+    widget_delete(c);
+  }
+}
+int t_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *) {
+  note(self, "drag_begin", x, y, n);
+  return as_tw(self)->drag_answer;
+}
+void t_drag_motion(widget *self, int32_t x, int32_t y, int n, drag_record *) {
+  note(self, "drag_motion", x, y, n);
+}
+int t_drag_release(widget *self, widget *target, int32_t x, int32_t y, int, drag_record *) {
+  note(self, (std::string("drag_release:") + (target ? as_tw(target)->name : "null")).c_str(), x,
+       y, 0);
+  return as_tw(self)->release_answer;
+}
+void t_drop(widget *self, int32_t x, int32_t y, int b, drag_record *) { note(self, "drop", x, y, b); }
+void t_press(widget *self, int32_t x, int32_t y, int b) {
+  note(self, "press", x, y, b);
+  if (as_tw(self)->focus_on_press) gui_set_focus(self);
+}
+void t_after_press(widget *self, int32_t x, int32_t y, int b) { note(self, "after_press", x, y, b); }
+void t_release(widget *self, int32_t x, int32_t y, int b) { note(self, "release", x, y, b); }
+void t_after_release(widget *self, int32_t x, int32_t y, int b) {
+  note(self, "after_release", x, y, b);
+}
+void t_wheel(widget *self, int steps) { note(self, "wheel", steps, 0, 0); }
+void t_motion(widget *self, int32_t x, int32_t y) { note(self, "motion", x, y, 0); }
+void t_enter(widget *self) { note(self, "enter"); }
+void t_leave(widget *self) { note(self, "leave"); }
+void t_key_press(widget *self, key_event *k) { note(self, "key_press", k->code, k->ch, (int)k->mods); }
+void t_key_release(widget *self, key_event *k) {
+  note(self, "key_release", k->code, k->ch, (int)k->mods);
+}
+
+void tw_class_init(object_class *rec) {
+  auto *c = static_cast<container_class *>(rec);
+  c->apply_children = t_apply_children;
+  c->child_count = t_child_count;
+  c->get_child = t_get_child;
+  c->reqsize = t_reqsize;
+  c->find_at = t_find_at;
+  c->draw = t_draw;
+  c->layout = t_layout;
+  c->add = t_add;
+  c->remove = t_remove;
+  c->delete_children = t_delete_children;
+  c->drag_begin = t_drag_begin;
+  c->drag_motion = t_drag_motion;
+  c->drag_release = t_drag_release;
+  c->drop = t_drop;
+  c->press = t_press;
+  c->after_press = t_after_press;
+  c->release = t_release;
+  c->after_release = t_after_release;
+  c->wheel = t_wheel;
+  c->motion = t_motion;
+  c->enter = t_enter;
+  c->leave = t_leave;
+  c->key_press = t_key_press;
+  c->key_release = t_key_release;
+}
+
+// Children are deleted with their parent.
+void tw_fini(object *o) { t_delete_children(reinterpret_cast<tw *>(o)); }
+
+typeid_t register_tw() {
+  return object_register_class("tw", container_type(), sizeof(tw), nullptr, tw_fini,
+                               sizeof(container_class), tw_class_init, nullptr);
+}
+
+}  // namespace
+
+typeid_t tw_type() {
+  static object_type_cache c;
+  return object_cached_type(&c, register_tw);
+}
+
+tw *tw_new(widget *parent, const char *name, rect r, colour fill) {
+  auto *t = reinterpret_cast<tw *>(object_new(tw_type()));
+  t->name = name;
+  t->fill = fill;
+  t->r = r;
+  t->req = {r.w, r.h};
+  t->release_answer = 1;
+  if (parent) {
+    auto *c = static_cast<container *>(parent);
+    if (container_cls(c)->add(c, t) < 0) {
+      widget_delete(t);
+      return nullptr;
+    }
+  }
+  return t;
+}
+
+std::vector<std::string> &tw_log() { return g_log; }
+void tw_log_draws(bool on) { g_draws = on; }
+
+::testing::AssertionResult guitest_start_gui(const char *app_name) {
+  start_runtime(TestStderr::kOff);
+  std::string why;
+  if (!pixeltest_ensure_display(&why)) return ::testing::AssertionFailure() << why;
+  if (gui_init(app_name) != 0) return ::testing::AssertionFailure() << "gui_init failed";
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+    return ::testing::AssertionFailure() << "SDL video: " << SDL_GetError();
+  return ::testing::AssertionSuccess();
+}
+
+bool guitest_wait_for(const std::function<bool()> &done, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > end) return false;
+    gui_plat_pump_events();
+    gui_deliver_drag_motion();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling pace, not a wait
+  }
+}
+
+void guitest_xdo(const std::string &args) {
+  ASSERT_EQ(system(("xdotool " + args).c_str()), 0) << args;
+}
+
+std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r) {
+  std::vector<uint32_t> out;
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return out;
+  if (XImage *img = XGetImage(d, (Window)xwindow, r.x, r.y, (unsigned)r.w, (unsigned)r.h,
+                              AllPlanes, ZPixmap)) {
+    for (int y = 0; y < r.h; y++)
+      for (int x = 0; x < r.w; x++) {
+        unsigned long p = XGetPixel(img, x, y);
+        out.push_back(0xff000000u | (uint32_t)((p >> 16) & 0xff) | (uint32_t)(p & 0xff00) |
+                      (uint32_t)((p & 0xff) << 16));
+      }
+    XDestroyImage(img);
+  }
+  XCloseDisplay(d);
+  return out;
+}
+
+uint32_t guitest_window_pixel(uint64_t xwindow, int x, int y) {
+  std::vector<uint32_t> p = guitest_window_pixels(xwindow, rect{x, y, 1, 1});
+  return p.empty() ? 0xdeadbeefu : p[0];
+}
+
+bool guitest_near(uint32_t a, uint32_t b, int tol) {
+  for (int sh = 0; sh < 24; sh += 8)
+    if (abs((int)((a >> sh) & 0xff) - (int)((b >> sh) & 0xff)) > tol) return false;
+  return true;
+}
+
+::testing::AssertionResult guitest_window::open(widget *root, rect frame) {
+  win = gui_window_open(root, &frame, 0);
+  if (win < 0) return ::testing::AssertionFailure() << "gui_window_open failed";
+  settle();
+  xw = gui_plat_x11_window(&G.wins[win].plat);
+  if (system(("xdotool windowfocus --sync " + std::to_string(xw)).c_str()) != 0)
+    return ::testing::AssertionFailure() << "xdotool windowfocus failed";
+  return ::testing::AssertionSuccess();
+}
+
+void guitest_window::settle() {
+  for (int n = 0; G.wins[win].needs_draw && n < 20; n++) gui_draw_window(win);
+}
+
+std::string guitest_window::at(int x, int y) const {
+  return " --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y);
+}
+
+void guitest_window::close_all() {
+  gui_window_close(-1);
+  G.quit = 0;
+}
