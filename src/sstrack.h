@@ -23,3 +23,22 @@ void sstrack_reset_exchange(ss_exchange* ex);
 // Minimal version: replaced when price tracks are built.
 int sstrack_track_stock(ss_stock* stock, ss_time time, uint32_t price);
 int sstrack_track_index(ss_index* index, ss_time time, uint32_t value);
+
+// Track clients: up to eight shared reference moments, each a (delta
+// seconds, fixed time) pair; a pair already registered shares its client by
+// reference count. User-interface thread.
+constexpr int kTrackClients = 8;
+struct instr;
+// Minimal version: replaced when price tracks are built.
+int32_t sstrack_add_client(uint32_t delta_seconds, ss_time fixed_point);  // slot or -1
+void sstrack_release_client(int32_t client);
+int32_t sstrack_client_refs(int32_t client);  // 0 for a free or bad slot
+// The client's reference time on the exchange: its fixed time, else the
+// exchange's clamped now minus the delta; 0 for a free slot.
+ss_time sstrack_client_time(int32_t client, const ss_exchange* ex);
+// The instrument's price at the client's reference time; 0 when unknown.
+uint32_t sstrack_value(int32_t client, const instr* in);
+// Feeds one price at a client's time (the market simulator's driver and the
+// tests stand in for the track streams until they are built).
+// Minimal version: replaced when price tracks are built.
+void sstrack_set_value(int32_t client, const instr* in, uint32_t value);
