@@ -1017,7 +1017,7 @@ void scan_load(scan* s) {
       int set = config_arg_bool(1);
       if (!set || i < 0 || i > 1) continue;
       int32_t delta = config_get_int("delta_seconds");
-      uint32_t fixed = config_get_time("fixed_point");
+      uint32_t fixed = config_get_timestamp("fixed_point");
       scan_set_track(s, i, delta < 0 ? 0 : (uint32_t)delta, fixed);
     }
     config_leave();
