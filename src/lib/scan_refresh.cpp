@@ -176,6 +176,8 @@ static int value_compare(const scan* s, int order, const instr* a, const instr* 
   const ss_index *xa = as_index(a), *xb = as_index(b);
   int vc = s->vcmp < 0 ? -1 : s->vcmp;
   switch (order) {
+    case 1:
+      return tie(a, b);
     case 2:
       return larger_first(sa ? sa->change : xa ? xa->change : 0, sb ? sb->change : xb ? xb->change : 0);
     case 3:
@@ -213,7 +215,7 @@ static int value_compare(const scan* s, int order, const instr* a, const instr* 
     case 19:
       return larger_first(gap(a, order), gap(b, order));
     default:
-      return 0;  // order 1 is the tie comparator itself; 0 does not sort
+      return 0;  // order 0 does not sort
   }
 }
 

@@ -47,7 +47,7 @@ class ListsTest : public ::testing::Test {
   // A current stock; its issuer code is `issuer_code` (default: the first
   // three letters of the code, as the model makes it).
   static ss_stock* stock(int ex, const char* code, const char* issuer_code = nullptr) {
-    ss_stock* s = ssmodel_add_stock(ssmodel_exchange(ex), code);
+    ss_stock* s = ssmodel_get_stock(ssmodel_exchange(ex), code);
     if (!s) return nullptr;
     if (issuer_code) ssmodel_set_issuer_code(s, issuer_code);
     ssmodel_stock_make_current(s);
