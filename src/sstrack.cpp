@@ -90,10 +90,14 @@ int32_t sstrack_client_refs(int32_t client) {
   return T.clients[client].refs;
 }
 
-ss_time sstrack_client_time(int32_t client, const ss_exchange* ex) {
+uint32_t sstrack_client_delta(int32_t client) {
   if (client < 0 || client >= kTrackClients || T.clients[client].refs <= 0) return 0;
-  if (T.clients[client].fixed) return T.clients[client].fixed;
-  return sstime_add_seconds(ssmodel_exchange_clamped_now(ex), -(int32_t)T.clients[client].delta);
+  return T.clients[client].delta;
+}
+
+ss_time sstrack_client_fixed(int32_t client) {
+  if (client < 0 || client >= kTrackClients || T.clients[client].refs <= 0) return 0;
+  return T.clients[client].fixed;
 }
 
 uint32_t sstrack_value(int32_t client, const instr* in) {

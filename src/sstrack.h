@@ -33,9 +33,11 @@ struct instr;
 int32_t sstrack_add_client(uint32_t delta_seconds, ss_time fixed_point);  // slot or -1
 void sstrack_release_client(int32_t client);
 int32_t sstrack_client_refs(int32_t client);  // 0 for a free or bad slot
-// The client's reference time on the exchange: its fixed time, else the
-// exchange's clamped now minus the delta; 0 for a free slot.
-ss_time sstrack_client_time(int32_t client, const ss_exchange* ex);
+// The client's pair; 0 for a free slot. Its reference time on an exchange
+// is the fixed time when set, else the exchange's clamped now minus the delta
+// (the caller reads the exchange clock).
+uint32_t sstrack_client_delta(int32_t client);
+ss_time sstrack_client_fixed(int32_t client);
 // The instrument's price at the client's reference time; 0 when unknown.
 uint32_t sstrack_value(int32_t client, const instr* in);
 // Feeds one price at a client's time (the market simulator's driver and the

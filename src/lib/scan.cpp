@@ -681,7 +681,12 @@ void scan_release_tracks(scan* s) {
 
 ss_time scan_track_time(const scan* s, int i, int exchange) {
   if (i < 0 || i > 1 || s->tracks[i].client < 0) return 0;
-  return sstrack_client_time(s->tracks[i].client, ssmodel_exchange(exchange));
+  int32_t client = s->tracks[i].client;
+  if (!sstrack_client_refs(client)) return 0;
+  if (ss_time fixed = sstrack_client_fixed(client)) return fixed;
+  ss_exchange* ex = ssmodel_exchange(exchange);
+  if (!ex) return 0;
+  return sstime_add_seconds(ssmodel_exchange_clamped_now(ex), -(int32_t)sstrack_client_delta(client));
 }
 
 uint32_t scan_track_value(const scan* s, int i, const ss_stock* stock) {
