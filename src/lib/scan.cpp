@@ -14,6 +14,7 @@
 #include "config/config.h"
 #include "dalloc.h"
 #include "lib/filter.h"
+#include "lib/olist.h"
 #include "lib/scan_refresh.h"
 #include "lib/timer.h"
 #include "lib/wlist.h"
@@ -202,19 +203,13 @@ scan* scan_alloc(void) {
 
 static void link_temp(scan* s) {
   s->registered = false;
-  s->prev = S.temp_last;
-  s->next = nullptr;
-  (S.temp_last ? S.temp_last->next : S.temp_first) = s;
-  S.temp_last = s;
+  olist_insert_before(s, (scan*)nullptr, S.temp_first, S.temp_last);
 }
 
 static void link_registered(scan* s) {
   s->registered = true;
   s->position = (uint32_t)S.count;
-  s->prev = S.last;
-  s->next = nullptr;
-  (S.last ? S.last->next : S.first) = s;
-  S.last = s;
+  olist_insert_before(s, (scan*)nullptr, S.first, S.last);
   S.count++;
 }
 
@@ -257,12 +252,6 @@ scan* scan_new_preset(const char* name) {
   return s;
 }
 
-static void unlink_from(scan* s, scan** first, scan** last) {
-  (s->prev ? s->prev->next : *first) = s->next;
-  (s->next ? s->next->prev : *last) = s->prev;
-  s->prev = s->next = nullptr;
-}
-
 static bool in_list(const scan* s, const scan* head) {
   for (const scan* x = head; x; x = x->next)
     if (x == s) return true;
@@ -274,14 +263,9 @@ void scan_register(scan* s) {
     log(LOG_WARN, kSrc, "scan %d is already registered?", s->id);
     return;
   }
-  if (in_list(s, S.temp_first)) unlink_from(s, &S.temp_first, &S.temp_last);
+  if (in_list(s, S.temp_first)) olist_unlink(s, S.temp_first, S.temp_last);
   s->id = ++S.highest_id;
   link_registered(s);
-}
-
-static void renumber(void) {
-  uint32_t i = 0;
-  for (scan* x = S.first; x; x = x->next) x->position = i++;
 }
 
 void scan_unlink(scan* s) {
@@ -290,13 +274,13 @@ void scan_unlink(scan* s) {
   queue_remove(s);
   if (s->registered) {
     if (in_list(s, S.first)) {
-      unlink_from(s, &S.first, &S.last);
+      olist_unlink(s, S.first, S.last);
       S.count--;
     } else {
       log(LOG_ERROR, kSrc, "registered scan %p not in list", (void*)s);
     }
   } else if (in_list(s, S.temp_first)) {
-    unlink_from(s, &S.temp_first, &S.temp_last);
+    olist_unlink(s, S.temp_first, S.temp_last);
   } else {
     log(LOG_ERROR, kSrc, "tmp scan %p not in list", (void*)s);
   }
@@ -309,14 +293,8 @@ void scan_unlink(scan* s) {
 void scan_relink(scan* s) {
   if (s->registered) {
     if (in_list(s, S.first)) return;
-    scan* at = S.first;
-    while (at && at->position < s->position) at = at->next;
-    s->next = at;
-    s->prev = at ? at->prev : S.last;
-    (s->prev ? s->prev->next : S.first) = s;
-    (at ? at->prev : S.last) = s;
+    olist_relink(s, S.first, S.last);
     S.count++;
-    renumber();
     config_set_dirty(2);
   } else if (!in_list(s, S.temp_first)) {
     link_temp(s);
@@ -448,22 +426,7 @@ int32_t scan_id_at(uint32_t position) {
   return -1;
 }
 
-void scan_move(uint32_t from, uint32_t to) {
-  if (!S.count) return;
-  uint32_t target = to < (uint32_t)S.count ? to : (uint32_t)S.count - 1;
-  if (target == from) return;
-  scan* s = S.first;
-  while (s && s->position != from) s = s->next;
-  if (!s) return;
-  unlink_from(s, &S.first, &S.last);
-  scan* at = S.first;
-  for (uint32_t i = 0; at && i < target; i++) at = at->next;
-  s->next = at;
-  s->prev = at ? at->prev : S.last;
-  (s->prev ? s->prev->next : S.first) = s;
-  (at ? at->prev : S.last) = s;
-  renumber();
-}
+void scan_move(uint32_t from, uint32_t to) { olist_move(S.first, S.last, S.count, from, to); }
 
 // Results --------------------------------------------------------------------
 
@@ -788,9 +751,8 @@ int scan_watch(scan* s, scan_watch_fn fn, void* owner, void* arg, uint32_t n) {
     log(LOG_ERROR, kSrc, "can't alloc watcher");
     return -1;
   }
-  *w = {fn, owner, arg, n, 1, s->last_watcher, nullptr};
-  (s->last_watcher ? s->last_watcher->next : s->first_watcher) = w;
-  s->last_watcher = w;
+  *w = {fn, owner, arg, n, 1, nullptr, nullptr};
+  olist_insert_before(w, (scan_watcher*)nullptr, s->first_watcher, s->last_watcher);
   s->watcher_count++;
   if (s->source && wlist_is_in_use(s->source) && !wlist_is_watched_by(s->source, s))
     wlist_watch(s->source, source_event, s, nullptr, 0);
@@ -814,8 +776,7 @@ int scan_unwatch(scan* s, void* owner) {
     log(LOG_WARN, kSrc, "can't find watch owner %p for %s", owner, s->name);
     return -1;
   }
-  (w->prev ? w->prev->next : s->first_watcher) = w->next;
-  (w->next ? w->next->prev : s->last_watcher) = w->prev;
+  olist_unlink(w, s->first_watcher, s->last_watcher);
   s->watcher_count--;
   pool_free(&S.watchers, w);
   if (!s->watcher_count) {

@@ -14,6 +14,7 @@
 #include "config/autosave.h"
 #include "config/config.h"
 #include "dalloc.h"
+#include "lib/olist.h"
 #include "log.h"
 #include "pool.h"
 #include "ssmodel.h"
@@ -148,12 +149,8 @@ int wlist_watch(wlist* wl, wlist_watch_fn fn, void* owner, void* arg, uint32_t n
     log(LOG_ERROR, kSrc, "can't alloc watcher");
     return -1;
   }
-  *w = {fn, owner, arg, n, wl->last_watcher, nullptr};
-  if (wl->last_watcher)
-    wl->last_watcher->next = w;
-  else
-    wl->first_watcher = w;
-  wl->last_watcher = w;
+  *w = {fn, owner, arg, n, nullptr, nullptr};
+  olist_insert_before(w, (wlist_watcher*)nullptr, wl->first_watcher, wl->last_watcher);
   wl->watcher_count++;
   return 0;
 }
@@ -166,8 +163,7 @@ int wlist_unwatch(wlist* wl, void* owner) {
     log(LOG_WARN, kSrc, "can't find watch owner %p for %s", owner, wl->name);
     return -1;
   }
-  (w->prev ? w->prev->next : wl->first_watcher) = w->next;
-  (w->next ? w->next->prev : wl->last_watcher) = w->prev;
+  olist_unlink(w, wl->first_watcher, wl->last_watcher);
   wl->watcher_count--;
   pool_free(&W.watchers, w);
   return 0;
@@ -209,11 +205,6 @@ void wlist_fini(void) {
   W = {};
 }
 
-static void renumber(void) {
-  uint32_t i = 0;
-  for (wlist* w = W.first; w; w = w->next) w->position = i++;
-}
-
 wlist* wlist_create(const char* name, int32_t id) {
   if (id < 1) {
     id = W.highest_id + 1;
@@ -233,9 +224,7 @@ wlist* wlist_create(const char* name, int32_t id) {
   wlist* cursor = W.first;
   wlist_unique_name(wl->name, name, kDefaultName, next_list_name, &cursor);
   wl->position = (uint32_t)W.total;
-  wl->prev = W.last;
-  (W.last ? W.last->next : W.first) = wl;
-  W.last = wl;
+  olist_insert_before(wl, (wlist*)nullptr, W.first, W.last);
   W.total++;
   return wl;
 }
@@ -247,9 +236,7 @@ int wlist_is_in_use(const wlist* wl) {
 void wlist_unlink(wlist* wl) {
   if (wl->flags & kWlistDeleting) return;
   if (wlist_is_in_use(wl)) {
-    (wl->prev ? wl->prev->next : W.first) = wl->next;
-    (wl->next ? wl->next->prev : W.last) = wl->prev;
-    wl->prev = wl->next = nullptr;
+    olist_unlink(wl, W.first, W.last);
     W.total--;
     // The list no longer counts for the held flags of what it holds.
     for (int32_t i = 0; i < wl->count; i++) recompute_held(wl->items[i]);
@@ -263,16 +250,10 @@ void wlist_unlink(wlist* wl) {
 
 void wlist_relink(wlist* wl) {
   if (wlist_is_in_use(wl)) return;
-  wlist* at = W.first;
-  while (at && at->position < wl->position) at = at->next;
   // Positions behind an unlinked list are kept, so the walk by stored
   // position finds the list now at its old index.
-  wl->next = at;
-  wl->prev = at ? at->prev : W.last;
-  (wl->prev ? wl->prev->next : W.first) = wl;
-  (at ? at->prev : W.last) = wl;
+  olist_relink(wl, W.first, W.last);
   W.total++;
-  renumber();
   for (int32_t i = 0; i < wl->count; i++) set_held(wl->items[i]);
   config_set_dirty(2);
 }
@@ -322,22 +303,7 @@ int32_t wlist_id_at(uint32_t position) {
 }
 
 void wlist_move(uint32_t from, uint32_t to) {
-  if (W.total == 0) return;
-  uint32_t target = to < (uint32_t)W.total ? to : (uint32_t)W.total - 1;
-  if (target == from) return;
-  wlist* wl = W.first;
-  while (wl && wl->position != from) wl = wl->next;
-  if (!wl) return;
-  (wl->prev ? wl->prev->next : W.first) = wl->next;
-  (wl->next ? wl->next->prev : W.last) = wl->prev;
-  wlist* at = W.first;
-  for (uint32_t i = 0; at && i < target; i++) at = at->next;
-  wl->next = at;
-  wl->prev = at ? at->prev : W.last;
-  (wl->prev ? wl->prev->next : W.first) = wl;
-  (at ? at->prev : W.last) = wl;
-  renumber();
-  config_set_dirty(1);
+  if (olist_move(W.first, W.last, W.total, from, to)) config_set_dirty(1);
 }
 
 void wlist_rename(wlist* wl, const char* name) {
