@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "dalloc.h"
 #include "lib/filter.h"
@@ -48,6 +50,8 @@ static struct {
   instr* threshold;
   int32_t free_slots;
 } R;
+// The sort's scratch of (key, candidate) pairs.
+static std::vector<std::pair<uint64_t, instr*>> g_keys;
 
 // Candidate array ------------------------------------------------------------
 
@@ -70,6 +74,7 @@ int scan_refresh_init(void) {
 void scan_refresh_fini(void) {
   if (R.cand) dalloc_free(R.cand);
   R = {};
+  std::vector<std::pair<uint64_t, instr*>>().swap(g_keys);
 }
 
 int32_t scan_refresh_matched(void) { return R.matched; }
@@ -236,11 +241,66 @@ int scan_compare(const scan* s, const instr* a, const instr* b) {
   return full_compare(s, R.s == s ? R.order : (int)s->order, a, b);
 }
 
-static void sort_candidates(instr** first, int32_t n) {
+// Sort keys: every order but the two by text maps an instrument to one u64
+// that sorts larger first exactly as value_compare does (signed values and
+// floats moved into unsigned order bit for bit), so a sort computes each
+// value once instead of once per comparison.
+static uint64_t signed_key(int64_t v) { return (uint64_t)v ^ (1ull << 63); }
+static uint64_t float_key(float f) {
+  uint32_t b;
+  memcpy(&b, &f, sizeof b);
+  return (b & 0x80000000u) ? (uint64_t)(~b) : (uint64_t)(b | 0x80000000u);
+}
+
+static bool keyed(const scan* s, int order) { return !s->compare && order >= 2 && order != 12; }
+
+static uint64_t sort_key(const scan* s, int order, const instr* in) {
+  const ss_stock* st = as_stock(in);
+  const ss_index* x = as_index(in);
+  int vc = s->vcmp;
+  switch (order) {
+    case 2: return signed_key(st ? st->change : x ? x->change : 0);
+    case 3: return signed_key(st ? st->change_pct : x ? x->change_pct : 0);
+    case 4: return spread(in);
+    case 5: return st ? st->volume : 0;
+    case 6: return st ? st->value : 0;
+    case 7: case 8: return signed_key(delta(s, order - 7, in));
+    case 9: case 10: return signed_key(pct_delta(s, order - 9, in));
+    case 11: return since_base(in);
+    case 13: return st ? st->market_cap : 0;
+    case 14: return signed_key(st && vc >= 0 ? st->vcmp_diff[vc] : 0);
+    case 15: return st ? signed_key(vc >= 0 ? st->vcmp_pct[vc] : 0) : 0;  // stocks first
+    case 16: return float_key(range_pos(in));
+    default: return float_key(gap(in, order));  // 17 to 19
+  }
+}
+
+// Sorts the first `keep` places of n candidates. Only the first `limit` are
+// published, and the order is total (ties fall to code and exchange), so a
+// partial sort gives exactly the head of a full sort at O(n log keep).
+static void sort_candidates(instr** first, int32_t n, int32_t keep) {
   const scan* s = R.s;
   int order = R.order;
-  std::sort(first, first + n,
-            [s, order](const instr* a, const instr* b) { return full_compare(s, order, a, b) < 0; });
+  if (!keyed(s, order)) {
+    auto less = [s, order](const instr* a, const instr* b) { return full_compare(s, order, a, b) < 0; };
+    if (keep < n)
+      std::partial_sort(first, first + keep, first + n, less);
+    else
+      std::sort(first, first + n, less);
+    return;
+  }
+  g_keys.resize((size_t)n);
+  for (int32_t i = 0; i < n; i++) g_keys[(size_t)i] = {sort_key(s, order, first[i]), first[i]};
+  bool rev = s->reversed != 0;
+  auto less = [rev](const std::pair<uint64_t, instr*>& a, const std::pair<uint64_t, instr*>& b) {
+    if (a.first != b.first) return rev ? a.first < b.first : a.first > b.first;
+    return tie(a.second, b.second) < 0;
+  };
+  if (keep < n)
+    std::partial_sort(g_keys.begin(), g_keys.begin() + keep, g_keys.end(), less);
+  else
+    std::sort(g_keys.begin(), g_keys.end(), less);
+  for (int32_t i = 0; i < n; i++) first[i] = g_keys[(size_t)i].second;
 }
 
 // Prepare --------------------------------------------------------------------
@@ -465,7 +525,7 @@ int scan_refresh(scan* s, int full) {
       in->scan_new = 1;
       R.cand[R.count++] = in;
     }
-    if (R.order != 0) sort_candidates(R.cand, R.count);
+    if (R.order != 0) sort_candidates(R.cand, R.count, R.count);
     R.matched = R.count;
     if (R.count) {
       R.threshold = R.cand[R.count - 1];
@@ -501,7 +561,7 @@ int scan_refresh(scan* s, int full) {
   }
   for (int32_t i = 0; i < R.count; i++)
     if (R.cand[i]->scan_new == 1) R.cand[i]->scan_new = -1;
-  if (R.order != 0) sort_candidates(R.cand, R.count);
+  if (R.order != 0) sort_candidates(R.cand, R.count, std::min<int32_t>((int32_t)s->limit, R.count));
   s->matched = R.matched;
   scan_publish(s);
   return 0;
@@ -515,7 +575,7 @@ int scan_refresh_wlist(scan* s) {
   for (int32_t i = 0; i < n; i++) R.cand[R.count++] = wlist_item_at(s->source, i);
   R.matched = R.count;
   if (R.order != 0)
-    sort_candidates(R.cand, R.count);
+    sort_candidates(R.cand, R.count, std::min<int32_t>((int32_t)s->limit, R.count));
   else if (s->reversed)
     std::reverse(R.cand, R.cand + R.count);
   for (int32_t i = 0; i < s->result_count; i++) {
