@@ -61,25 +61,22 @@ static void queue_remove(scan* s) {
   S.qcount--;
 }
 
-static void queue_push_head(scan* s) {
+// Joins (or moves within) the queue at its head or its tail.
+static void queue_put(scan* s, bool head) {
   queue_remove(s);
-  s->qprev = nullptr;
-  s->qnext = S.qfirst;
-  (S.qfirst ? S.qfirst->qprev : S.qlast) = s;
-  S.qfirst = s;
+  scan*& end = head ? S.qfirst : S.qlast;
+  (head ? s->qnext : s->qprev) = end;
+  (head ? s->qprev : s->qnext) = nullptr;
+  if (end)
+    (head ? end->qprev : end->qnext) = s;
+  else
+    (head ? S.qlast : S.qfirst) = s;
+  end = s;
   s->queued = true;
   S.qcount++;
 }
-
-static void queue_push_tail(scan* s) {
-  queue_remove(s);
-  s->qnext = nullptr;
-  s->qprev = S.qlast;
-  (S.qlast ? S.qlast->qnext : S.qfirst) = s;
-  S.qlast = s;
-  s->queued = true;
-  S.qcount++;
-}
+static void queue_push_head(scan* s) { queue_put(s, true); }
+static void queue_push_tail(scan* s) { queue_put(s, false); }
 
 int32_t scan_queue_count(void) { return S.qcount; }
 
