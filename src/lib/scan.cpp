@@ -46,6 +46,7 @@ static struct {
   int32_t result_index;
   int32_t timer;
   int default_exchange;
+  bool loading;  // settings applied from the configuration ask for no save
 } S;
 
 static void source_event(wlist* wl, int event, instr* in, void* owner, void* arg, uint32_t n);
@@ -84,7 +85,7 @@ void scan_changed(scan* s, uint32_t kind) {
   s->change_flags |= kind | kScanRequested;
   s->due = 0;
   if (!s->pinned && !s->frozen) queue_push_head(s);
-  if ((kind & kScanChangedSettings) && s->registered) config_set_dirty(1);
+  if ((kind & kScanChangedSettings) && s->registered && !S.loading) config_set_dirty(1);
 }
 
 void scan_timer_tick(int64_t now) {
@@ -896,7 +897,18 @@ void scan_save(const scan* s) {
   }
 }
 
+static void load_keys(scan* s);
+
+// Applies the keys through the setters; loading is not a change the user
+// made, so it asks for no save, and an unwatched scan stays out of the queue.
 void scan_load(scan* s) {
+  S.loading = true;
+  load_keys(s);
+  S.loading = false;
+  if (!s->watcher_count) queue_remove(s);
+}
+
+static void load_keys(scan* s) {
   uint32_t bits = config_get_hex("instr_filter");
   if (config_found()) {
     bits &= ~kScanHeld;

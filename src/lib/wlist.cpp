@@ -35,6 +35,7 @@ static struct {
   wlist* iter;
   const wlist* item_list;
   int32_t item_index;
+  bool loading;  // lists rebuilt from the configuration ask for no save
 } W;
 
 // Naming ---------------------------------------------------------------------
@@ -370,7 +371,7 @@ static int store_at(wlist* wl, instr* in, int32_t index) {
   wl->count++;
   if (wlist_is_in_use(wl)) set_held(in);
   notify(wl, kWlistAdded, in);
-  config_set_dirty(2);
+  if (!W.loading) config_set_dirty(2);
   return 0;
 }
 
@@ -430,6 +431,7 @@ void wlist_save(void) {
 int wlist_load(void) {
   int made = 0;
   if (!config_enter("watchlist")) return 0;
+  W.loading = true;
   while (config_next()) {
     config_cell* c = config_base();
     int32_t id = config_arg_int(0);
@@ -447,5 +449,6 @@ int wlist_load(void) {
     }
   }
   config_leave();
+  W.loading = false;
   return made;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "config/autosave.h"
 #include "lib/filter.h"
 #include "lib/scan_refresh.h"
 #include "listsmodel.h"
@@ -261,7 +262,10 @@ TEST_F(Scan, SaveAndLoadRoundTrip) {
   scan_delete(s);
   scan_delete(w);
   ASSERT_EQ(0, config_load_buffer(text.data(), (int32_t)text.size()));
+  config_autosave_cancel();
   ASSERT_EQ(2, scan_load_all());
+  EXPECT_FALSE(config_autosave_pending()) << "loading is no change to save";
+  EXPECT_EQ(0, scan_queue_count());
   scan* s2 = scan_find(sid);
   scan* w2 = scan_find(wid);
   ASSERT_TRUE(s2 && w2);

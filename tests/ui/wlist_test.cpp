@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/autosave.h"
 #include "listsmodel.h"
 
 namespace {
@@ -213,7 +214,12 @@ TEST_F(Wlist, SaveAndLoadRoundTripThroughConfigText) {
   wlist_fini();
   ASSERT_EQ(0, wlist_init());
   ASSERT_EQ(0, config_load_buffer(text.data(), (int32_t)text.size()));
+  config_autosave_cancel();
   EXPECT_EQ(3, wlist_load());
+  EXPECT_FALSE(config_autosave_pending()) << "loading is no change to save";
+  wlist_add_item(wlist_find(9), a);
+  EXPECT_TRUE(config_autosave_pending());
+  wlist_remove(wlist_find(9), a);
   EXPECT_EQ((std::vector<std::string>{"Banks and more", "X (2)", "X"}), names_in_order());
   wlist* back = wlist_find(4);
   ASSERT_NE(nullptr, back);
