@@ -18,6 +18,7 @@
 #include "lib/scan.h"
 #include "listsmodel.h"
 #include "sstrack.h"
+#include "ssutil.h"
 
 namespace {
 
@@ -366,6 +367,48 @@ TEST_F(ScanRefresh, StockTestsTable) {
   s->instr_filter = kScanEverything;
   scan_refresh_prepare(s);
   EXPECT_FALSE(scan_test_index(s, nz));
+  scan_delete(s);
+}
+
+TEST_F(ScanRefresh, IndexClassesByIndexFilter) {
+  std::vector<ss_index*> xs = {index(0, "XJO"), index(0, "XEJ"), index(0, "QQQQ"), index(1, "G3")};
+  for (ss_index* x : xs) {
+    x->base = 1000;
+    x->value = 1010;
+    x->high = 1020;
+    x->low = 990;
+  }
+  int both_kinds = 0;
+  for (uint32_t f = 0; f < 8; f++) {
+    for (uint32_t instr_filter : {kScanIndices, kScanTraded}) {
+      scan* s = scan_new_temp();
+      s->instr_filter = instr_filter;
+      s->index_filter = f;
+      scan_refresh_prepare(s);
+      for (ss_index* x : xs) {
+        bool bench = ssutil_is_benchmark_index(x), sector = ssutil_is_sector_index(x);
+        both_kinds |= (bench ? 1 : 0) | (sector ? 2 : 0) | (!bench && !sector ? 4 : 0);
+        bool want = (instr_filter & kScanIndices) &&
+                    (f == 7 || (bench && (f & 1)) || (sector && (f & 2)) || (!bench && !sector && (f & 4)));
+        EXPECT_EQ(want, scan_test_index(s, x) != 0) << x->code << " filter " << f;
+      }
+      scan_delete(s);
+    }
+  }
+  EXPECT_EQ(7, both_kinds) << "the indices cover benchmark, sector and other";
+  // At the high (7) and at the low (8).
+  scan* s = scan_new_temp();
+  s->instr_filter = kScanIndices;
+  s->price_filter = 7;
+  scan_refresh_prepare(s);
+  EXPECT_FALSE(scan_test_index(s, xs[0]));
+  xs[0]->value = 1020;
+  EXPECT_TRUE(scan_test_index(s, xs[0]));
+  s->price_filter = 8;
+  EXPECT_FALSE(scan_test_index(s, xs[0]));
+  xs[0]->base = 0;  // no previous close: never shown
+  s->price_filter = 0;
+  EXPECT_FALSE(scan_test_index(s, xs[0]));
   scan_delete(s);
 }
 
