@@ -69,10 +69,14 @@ void wlist_unique_name(char* out, const char* name, const char* default_name,
     if (!op && best) continue;
     if (n > best) best = n;
   }
+  // Numbered names are cut to the 31 characters a name keeps.
+  char numbered[kWlistNameSize + 32];
   if (best)
-    snprintf(out, kWlistNameSize, "%s (%lld)", base, (long long)best + 1);
+    snprintf(numbered, sizeof numbered, "%s (%lld)", base, (long long)best + 1);
   else
-    snprintf(out, kWlistNameSize, "%s", name ? name : default_name);
+    snprintf(numbered, sizeof numbered, "%.31s", name ? name : default_name);
+  memcpy(out, numbered, kWlistNameSize - 1);
+  out[kWlistNameSize - 1] = '\0';
 }
 
 static const char* next_list_name(void* cursor) {
@@ -88,16 +92,6 @@ static const char* next_list_name(void* cursor) {
 static ss_issuer* issuer_of(const instr* in) {
   if (in->kind != kKindStock || !in->exchange) return nullptr;
   return ssmodel_find_issuer(in->exchange, static_cast<const ss_stock*>(in)->issuer);
-}
-
-static bool holds_stock_of(const wlist* wl, const instr* issuer) {
-  for (int32_t i = 0; i < wl->count; i++) {
-    const instr* it = wl->items[i];
-    if (it->kind == kKindStock && it->exchange == issuer->exchange &&
-        strncmp(static_cast<const ss_stock*>(it)->issuer, issuer->code, kCodeSize) == 0)
-      return true;
-  }
-  return false;
 }
 
 // Issuers live in their home exchange's table (AXO's in ASX's), so a stock's

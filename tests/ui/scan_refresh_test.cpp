@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
 #include <random>
 #include <string>
@@ -285,11 +284,12 @@ TEST_F(ScanRefresh, ComparatorTable) {
       {15, 0, [](ss_stock* x, ss_stock* y) { x->vcmp_pct[0] = -5; y->vcmp_pct[0] = 3; }, 1},
   };
   for (const Row& r : rows) {
-    memset(&a->bid, 0, offsetof(ss_stock, quote_basis) - offsetof(ss_stock, bid));
-    memset(&b->bid, 0, offsetof(ss_stock, quote_basis) - offsetof(ss_stock, bid));
-    a->volume = b->volume = 0;
-    a->disp_price = b->disp_price = 0;
-    a->average_price = b->average_price = 0;
+    for (ss_stock* x : {a, b}) {
+      x->bid = x->offer = x->last = x->high = x->low = x->disp_price = x->average_price = 0;
+      x->volume = 0;
+      x->change = 0;
+      x->vcmp_pct[0] = 0;
+    }
     r.setup(a, b);
     scan* s = scan_new_temp();
     scan_set_order(s, (uint32_t)r.order);
