@@ -223,6 +223,7 @@ void name_scratch(instr* in, ss_exchange* ex, const char* code, uint32_t kind) {
   in->exchange = ex;
   in->kind = kind;
   in->id = -1;
+  in->scan_old = in->scan_new = -1;
   in->name1 = in->name2 = in->code;
 }
 
@@ -425,6 +426,7 @@ ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) {
   s->exchange = ex;
   s->kind = kKindStock;
   s->id = -1;
+  s->scan_old = s->scan_new = -1;
   s->name1 = s->name2 = s->code;
   s->speed = -1;
   memcpy(s->issuer, key, 3);
@@ -471,6 +473,7 @@ ss_index* ssmodel_add_index(ss_exchange* ex, const char* code) {
   x->exchange = ex;
   x->kind = kKindIndex;
   x->id = -1;
+  x->scan_old = x->scan_new = -1;
   x->name1 = x->name2 = x->code;
   x->speed = -1;
   x->sector = gics_code_for_index((int32_t)ex->index, key);
@@ -514,6 +517,7 @@ ss_issuer* ssmodel_add_issuer(ss_exchange* ex, const char* code) {
   is->exchange = home;
   is->kind = kKindIssuer;
   is->id = -1;
+  is->scan_old = is->scan_new = -1;
   is->name1 = is->name2 = is->code;
   if (chash_add(&home->issuers, is) < 0) {
     give_back(is, &M.issuers);
@@ -788,6 +792,7 @@ void ssmodel_set_option(ss_stock* stock, const char* underlying, uint32_t kind, 
 
 void ssmodel_set_sector(instr* in, uint32_t number) {
   if (in->kind == kKindIndex) static_cast<ss_index*>(in)->sector = number;
+  else if (in->kind == kKindIssuer) static_cast<ss_issuer*>(in)->sector = number;
 }
 
 void ssmodel_set_history_from(instr* in, ss_time date) {

@@ -339,6 +339,10 @@ struct instr {
   const char* name2;
   ss_time history_from;
   void* track;  // price-track record (price tracks module)
+  // Scratch of the scan evaluator: the instrument's index in the previous
+  // and in the new result; -1 outside an evaluation.
+  int32_t scan_old;
+  int32_t scan_new;
 };
 
 struct ss_stock_links {
@@ -430,6 +434,7 @@ struct ss_index : instr {
 };
 
 struct ss_issuer : instr {
+  uint32_t sector;  // industry classification code, 0 when unknown
   ss_list<ss_news> news;  // ascending by (time, number), time 0 first
   ss_list<ss_news_removal> removals;  // ascending numbers
 };

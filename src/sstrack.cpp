@@ -464,3 +464,22 @@ void sstrack_copy_stream(const instr* in, uint8_t* out) {
     out += b->used;
   }
 }
+
+void sstrack_test_set_client_value(instr* in, int slot, uint32_t value) {
+  if (!T.ready || slot < 0 || slot >= kTrackClients) return;
+  track_lock lock;
+  track_rec* r = rec_of(in);
+  if (!r) {
+    r = static_cast<track_rec*>(pool_alloc(&T.recs));
+    if (!r) return;
+    memset(r, 0, sizeof *r);
+    r->owner = in;
+    in->track = r;
+  }
+  if (!r->clients) {
+    r->clients = static_cast<client_values*>(pool_alloc(in->kind == kKindStock ? &T.prices : &T.values));
+    if (!r->clients) return;
+    memset(r->clients, 0, sizeof *r->clients);
+  }
+  r->clients->v[slot] = value;
+}

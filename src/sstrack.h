@@ -60,3 +60,8 @@ void sstrack_reset_exchange(ss_exchange* ex);
 // into out (length bytes). 0 without one.
 int32_t sstrack_stream_length(const instr* in);
 void sstrack_copy_stream(const instr* in, uint8_t* out);
+
+// Test seam: sets the slot's value on the instrument as a walk of the
+// clients would, so tests of the scans can give instruments prices at a
+// reference moment without a day of changes. Core lock.
+void sstrack_test_set_client_value(instr* in, int slot, uint32_t value);
