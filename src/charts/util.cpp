@@ -116,7 +116,8 @@ static ss_time exchange_today(const chart_plot* p, const chart_axes* a) {
 // End-of-day unit flags from the room per day. Each level is tried in turn;
 // a level whose labels fit adds them and ends the choice, one whose lines fit
 // adds those and goes on to the next, coarser level.
-static uint32_t eod_flags(int32_t d, int32_t width, int32_t w) {
+uint32_t util_eod_flags(int32_t d, int32_t width, int32_t w) {
+  if (d <= 0 || w <= 0) return 0;
   int32_t D = width / d;
   if (D >= 3 * w) return 0x25;
   uint32_t flags = D >= 2 * w ? 0x1000 : 0;
@@ -372,7 +373,7 @@ int util_time_labels(chart_plot* p, chart_axes* a) {
   k.clip = {p->plot_x, p->axis_y, p->plot_w, std::max(p->axis_h, lh)};
   k.edge_cut = (time_proportional(p) && (p->options & kChartOptEdgeCut)) ? p->plot_x + 3 : INT32_MIN;
   if (p->eod)
-    eod_walk(k, eod_flags(d, p->plot_w, digit));
+    eod_walk(k, util_eod_flags(d, p->plot_w, digit));
   else if (time_proportional(p))
     time_walk(k);
   else

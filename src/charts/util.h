@@ -23,6 +23,9 @@ struct util_box {
 // Fills axes->time. 0, or -1 (lists cleared) when the chart has no samples,
 // no width or nothing to label.
 int util_time_labels(chart_plot* plot, chart_axes* axes);
+// The unit flags of an end-of-day chart of `days` days (between its first and
+// last visible samples) on `width` pixels at a digit width.
+uint32_t util_eod_flags(int32_t days, int32_t width, int32_t digit);
 // Adds text at (x, y) in the font unless, within 50 pixels of the clip's
 // right edge, its box would leave the clip. 1 added (last updated), 0 dropped.
 int util_label(chart_list<chart_label>* list, const char* text, int32_t x, int32_t y, int32_t small,

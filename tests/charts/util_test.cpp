@@ -52,15 +52,33 @@ Seq expect_at(const AxisPlot& plot, const std::vector<std::pair<ss_time, std::st
   return out;
 }
 
-TEST(TimeAxis, EndOfDaySpansOn600Pixels) {
+TEST(TimeAxis, EndOfDayFlags) {
+  // Each level is tried in turn: one whose labels fit ends the choice, one
+  // whose lines fit adds them and the next level is still tried.
+  struct Row {
+    int32_t days, width;
+    uint32_t flags;
+  } rows[] = {
+      {2, 600, 0x25},          {13, 600, 0x25},         {30, 200, 38},           {181, 600, 0x2000 | 36},
+      {600, 600, 0x4000 | 48}, {728, 600, 0x4000 | 48}, {1825, 600, 48},         {1000, 300, 0x8000 | 32},
+      {1000, 150, 0x8000 | 64}, {1000, 100, 64},        {1000, 60, 128},         {3000, 100, 0x100},
+      {3000, 60, 0x10000},     {0, 600, 0},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(util_eod_flags(r.days, r.width, 8), r.flags) << r.days << " days on " << r.width;
+}
+
+TEST(TimeAxis, EndOfDaySpans) {
   struct Row {
     const char* name;
+    int32_t width;
     ss_time from, to;
     std::vector<std::pair<ss_time, std::string>> labels;  // boundary date, text
   };
   std::vector<Row> rows = {
-      {"3 days", date(2025, 3, 3), date(2025, 3, 5), {{date(2025, 3, 4), "4"}, {date(2025, 3, 5), "5"}}},
+      {"3 days", 600, date(2025, 3, 3), date(2025, 3, 5), {{date(2025, 3, 4), "4"}, {date(2025, 3, 5), "5"}}},
       {"2 weeks",
+       600,
        date(2025, 3, 3),
        date(2025, 3, 14),
        {{date(2025, 3, 4), "4"},
@@ -73,6 +91,7 @@ TEST(TimeAxis, EndOfDaySpansOn600Pixels) {
         {date(2025, 3, 13), "13"},
         {date(2025, 3, 14), "14"}}},
       {"6 months",
+       600,
        date(2024, 10, 1),
        date(2025, 3, 31),
        {{date(2024, 11, 1), "Nov"},
@@ -80,8 +99,9 @@ TEST(TimeAxis, EndOfDaySpansOn600Pixels) {
         {date(2025, 1, 1), "2025"},
         {date(2025, 2, 1), "Feb"},
         {date(2025, 3, 1), "Mar"}}},
-      {"2 years", date(2023, 7, 3), date(2025, 6, 30), {{date(2024, 1, 1), "2024"}, {date(2025, 1, 1), "2025"}}},
+      {"2 years", 600, date(2023, 7, 3), date(2025, 6, 30), {{date(2024, 1, 1), "2024"}, {date(2025, 1, 1), "2025"}}},
       {"5 years",
+       600,
        date(2020, 7, 1),
        date(2025, 6, 30),
        {{date(2021, 1, 1), "2021"},
@@ -89,15 +109,24 @@ TEST(TimeAxis, EndOfDaySpansOn600Pixels) {
         {date(2023, 1, 1), "2023"},
         {date(2024, 1, 1), "2024"},
         {date(2025, 1, 1), "2025"}}},
+      // Two-digit years divisible by four.
+      {"11 years narrow",
+       100,
+       date(2015, 1, 1),
+       date(2025, 12, 31),
+       {{date(2016, 1, 1), "16"}, {date(2020, 1, 1), "20"}, {date(2024, 1, 1), "24"}}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     std::vector<ss_time> t = weekdays(r.from, r.to);
-    AxisPlot plot(t, spread((int32_t)t.size(), 600), 600);
+    AxisPlot plot(t, spread((int32_t)t.size(), r.width), r.width);
     plot->eod = 1;
     chart_axes a = fixed_axes();
     ASSERT_EQ(util_time_labels(plot.get(), &a), 0);
     EXPECT_EQ(label_seq(a.time), expect_at(plot, r.labels));
+    int32_t q = r.width / kGlyphW;  // list rooms from the digit count
+    EXPECT_EQ(a.time.major.room, (size_t)(2 * q + 20));
+    EXPECT_EQ(a.time.labels.room, (size_t)(5 * (8 * q + 80)));
     EXPECT_FALSE(a.time.major.items.empty() && a.time.minor.items.empty());
   }
 }
@@ -221,10 +250,32 @@ TEST(TimeAxis, IntradayMinuteMarks) {
     a.today = date(2025, 3, 4);
     ASSERT_EQ(util_time_labels(plot.get(), &a), 0);
     EXPECT_EQ(label_seq(a.time), r.labels);
+    int32_t m = std::max(50, 2 * r.width / kGlyphW);
+    EXPECT_EQ(a.time.minor.room, (size_t)(2 * m));
+    EXPECT_EQ(a.time.labels.room, (size_t)(40 * m));
     EXPECT_EQ(a.time.major.items, (std::vector<int32_t>{10 + 60 * r.step}));
     EXPECT_EQ(a.time.minor.items.size(), 10u);
     for (const chart_label& l : a.time.labels.items) EXPECT_EQ(l.small, l.text[0] == ':' ? 1 : 0);
   }
+}
+
+TEST(TimeAxis, IntradayMarksBySpan) {
+  // Fifty minutes of bars of a period other than minutes: marks every 5.
+  std::vector<ss_time> t;
+  std::vector<int32_t> xs;
+  for (int m = 0; m < 50; m++) {
+    t.push_back(at(date(2025, 3, 4), 10, m));
+    xs.push_back(10 + 12 * m);
+  }
+  AxisPlot plot(t, xs, 600);
+  plot->eff_period = kPeriodSeconds;
+  plot->eff_count = 30;
+  chart_axes a = fixed_axes();
+  ASSERT_EQ(util_time_labels(plot.get(), &a), 0);
+  std::vector<std::string> texts;
+  for (const chart_label& l : a.time.labels.items) texts.push_back(l.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{":af", ":ba", ":bf", ":ca", ":cf", ":da", ":df", ":ea", ":ef"}));
+  EXPECT_EQ(a.time.labels.items.front().x, 10 + 12 * 5 + 2);
 }
 
 TEST(TimeAxis, IntradayFiveDays) {
@@ -313,6 +364,59 @@ TEST(TimeAxis, OneDayPlacedByTime) {
   ASSERT_EQ(util_time_labels(plot.get(), &a), 0);
   EXPECT_EQ(a.time.major.items.size(), 2u);
   EXPECT_TRUE(a.time.labels.items.empty());
+}
+
+TEST(TimeAxis, DaysPlacedByTime) {
+  // Friday and Monday side by side: a line and a name at each day's start,
+  // major where the week changes; letters when a day has four digits or less.
+  ss_time fri = date(2025, 3, 7), mon = date(2025, 3, 10);
+  struct Row {
+    int32_t width;
+    Seq labels;
+    std::vector<int32_t> major, minor;
+  } rows[] = {
+      {600, {{"Fri", 11}, {"Mon", 311}}, {309}, {9}},
+      {60, {{"F", 11}, {"M", 41}}, {39}, {9}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.width);
+    AxisPlot plot({at(fri, 10), at(fri, 16), at(mon, 10), at(mon, 16)}, {9, 309, 309, 609}, r.width);
+    plot->options = kChartOptOpenClamp;
+    set_days(plot.get(), {{at(fri, 10), at(fri, 16)}, {at(mon, 10), at(mon, 16)}});
+    chart_axes a = fixed_axes();
+    ASSERT_EQ(util_time_labels(plot.get(), &a), 0);
+    EXPECT_EQ(label_seq(a.time), r.labels);
+    EXPECT_EQ(a.time.major.items, r.major);
+    EXPECT_EQ(a.time.minor.items, r.minor);
+  }
+}
+
+TEST(TimeAxis, MinuteStepsPlacedByTime) {
+  // One day 10:00-16:00: the smallest step whose spacing passes five small
+  // digits (25 pixels). "10:00" is 40 wide: the first mark after it overlaps
+  // and is left out at the two finer steps.
+  ss_time day = date(2025, 3, 4);
+  struct Row {
+    int32_t width;
+    size_t marks;  // minor lines
+    const char* second_label;
+  } rows[] = {
+      {600, 6, ":da"},    // 30 minutes = 50 px (15 would be exactly 25)
+      {1000, 30, ":ca"},  // 10 minutes = 27.8 px
+      {2000, 66, ":ba"},  // 5 minutes = 27.8 px
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.width);
+    AxisPlot plot({at(day, 10), at(day, 16)}, {9, 609}, r.width);
+    plot->options = kChartOptDayClamp;
+    set_days(plot.get(), {{at(day, 10), at(day, 16)}});
+    chart_axes a = fixed_axes();
+    ASSERT_EQ(util_time_labels(plot.get(), &a), 0);
+    EXPECT_EQ(a.time.minor.items.size(), r.marks);
+    ASSERT_GE(a.time.labels.items.size(), 2u);
+    EXPECT_EQ(a.time.labels.items[0].text, "10:00");
+    EXPECT_EQ(a.time.labels.items[1].text, r.second_label);
+  }
 }
 
 TEST(TimeAxis, LabelsNeverOverlap) {
