@@ -278,6 +278,26 @@ TEST(TimeAxis, IntradayMarksBySpan) {
   EXPECT_EQ(a.time.labels.items.front().x, 10 + 12 * 5 + 2);
 }
 
+TEST(TimeAxis, OneDayLabelOverMidnight) {
+  // Friday night into Saturday starts a week: the day is labelled by its
+  // hour when the chart lies after the exchange's date, else by its name.
+  ss_time fri = date(2025, 3, 7), sat = date(2025, 3, 8);
+  struct Row {
+    ss_time today;
+    const char* label;
+  } rows[] = {{date(2025, 3, 1), "0"}, {fri, "Sat"}};
+  for (const Row& r : rows) {
+    AxisPlot plot({at(fri, 22), at(fri, 23), at(sat, 0), at(sat, 1)}, {100, 200, 300, 400}, 600);
+    plot->eff_period = kPeriodHours;
+    plot->eff_count = 1;
+    chart_axes a = fixed_axes();
+    a.today = r.today;
+    ASSERT_EQ(util_time_labels(plot.get(), &a), 0);
+    EXPECT_EQ(label_seq(a.time), (Seq{{"23", 202}, {r.label, 302}, {"1", 402}}));
+    EXPECT_EQ(a.time.major.items, (std::vector<int32_t>{200, 300, 400}));
+  }
+}
+
 TEST(TimeAxis, IntradayFiveDays) {
   // Hourly bars 10:00-16:00, Monday to Friday: names with room, letters
   // at four digit widths a day or less, nothing below two.
@@ -437,7 +457,7 @@ TEST(TimeAxis, LabelsNeverOverlap) {
       static const int32_t kCounts[] = {1, 5, 10, 15, 30, 60};
       count = kCounts[rng() % 6];
       period = count == 60 ? kPeriodHours : kPeriodMinutes;
-      int32_t ndays = 1 + (int32_t)(rng() % (kind == 2 ? 1 : 6));
+      int32_t ndays = 1 + (int32_t)(rng() % (kind == 2 ? 3 : 6));
       int32_t from = 36000 + (int32_t)(rng() % 4) * 600, to = 57600 - (int32_t)(rng() % 4) * 600;
       for (ss_time d = start; (int32_t)days.size() < ndays; d = sstime_add_days(d, 1)) {
         if (sstime_is_weekend(d)) continue;

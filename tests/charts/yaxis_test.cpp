@@ -177,6 +177,47 @@ TEST(ValueAxis, RefusalsAndSmallPanes) {
   EXPECT_TRUE(a.value.major.items.empty());
 }
 
+TEST(ValueAxis, ComputeCoversThePriceAndIndicatorPanes) {
+  // A percent-scaled price pane and a volume-labelled indicator pane.
+  int32_t volume_id = -1;
+  for (int32_t id = 0; id < 256 && volume_id < 0; id++) {
+    const ta_def* def = ta_indicator_def(id);
+    if (def && def->label_kind == 2) volume_id = id;
+  }
+  ASSERT_GE(volume_id, 0);
+  AxisPlot plot({1}, {10}, 500);
+  plot->plot_y = 0;
+  plot->plot_h = 500;
+  plot->pane_h = 120;
+  plot->scale = 9;
+  plot->value_low = -3;
+  plot->value_high = 5;
+  chart_ta* ta = alloc_add_indicator(plot.get(), volume_id);
+  ASSERT_NE(ta, nullptr);
+  ta->pane_x = 10;
+  ta->pane_y = 150;
+  ta->pane_w = 500;
+  ta->pane_h = 240;
+  ta->value_low = 0;
+  ta->value_high = 4e6;
+  chart_axes a = fixed_axes();
+  ASSERT_EQ(yaxis_compute(plot.get(), &a), 0);
+  std::vector<std::string> texts;
+  for (const chart_label& l : a.value.labels.items) texts.push_back(l.text);
+  ASSERT_EQ(texts.size(), 9u + 17u);
+  EXPECT_EQ(texts.front(), "-3%");
+  EXPECT_EQ(texts[8], "+5%");
+  EXPECT_EQ(texts[9], "0K");
+  EXPECT_EQ(texts.back(), "4000K");
+  EXPECT_EQ(a.value.major.items.size(), 1u + 5u);
+  EXPECT_EQ(a.value.major.room, (size_t)(2 * 50));
+  EXPECT_EQ(a.value.labels.room, (size_t)(40 * 50));
+  // A pane under 10 pixels is passed over; the other still gets its axis.
+  ta->pane_h = 9;
+  ASSERT_EQ(yaxis_compute(plot.get(), &a), 0);
+  EXPECT_EQ(a.value.labels.items.size(), 9u);
+}
+
 TEST(ValueAxis, RangeRoundingCannotCrossEnds) {
   // Near 1e12 a step of 1e-4 is below the spacing of doubles: adding it
   // would never move a tick. The count ends within its cap.
