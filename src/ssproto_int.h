@@ -92,9 +92,18 @@ int do_stall(ssproto_msg* m);           // 167
 int do_exchange_state(ssproto_msg* m);  // 170, 171
 
 // ssproto_history.cpp: history and news messages.
+// A block field, inflated with a stream of its own into the emptied work
+// buffer of the message's nesting level; the field reader's result.
+int read_block(ssproto_msg* m, growbuf** out);
 int do_history(ssproto_msg* m);       // 110, 111, 120
 int do_news_today(ssproto_msg* m);    // 121
 int do_news_summary(ssproto_msg* m);  // 122
+
+// ssproto_backfill.cpp: backfill, priority and firm-order messages.
+int do_backfill_today(ssproto_msg* m);    // 100, 101
+int do_backfill_prevday(ssproto_msg* m);  // 102-104
+int do_priority(ssproto_msg* m);          // 91
+int do_firm_orders(ssproto_msg* m);       // 105
 
 // ssproto_control.cpp: control messages.
 int do_ack(ssproto_msg* m);           // 242
