@@ -716,7 +716,7 @@ int ssmodel_rank_value_compare(const ss_stock* a, const ss_stock* b) {
 
 // Replaces each given name that is not empty and differs from the code and
 // from the present one. True when either changed.
-static bool apply_names(ss_stock* s, const char* name1, const char* name2) {
+static bool apply_names(instr* s, const char* name1, const char* name2) {
   bool changed = false;
   const char* names[2] = {name1, name2};
   const char** slots[2] = {&s->name1, &s->name2};
@@ -744,6 +744,17 @@ void ssmodel_set_stock_names(ss_stock* stock, const char* name1, const char* nam
       ss_stock* other = ssmodel_find_stock(ex, code);
       if (other && apply_names(other, name1, name2)) other->flags |= kInNamed;
     }
+  }
+}
+
+void ssmodel_set_names(instr* in, const char* name1, const char* name2) {
+  if (in->kind == kKindStock) {
+    ssmodel_set_stock_names(static_cast<ss_stock*>(in), name1, name2);
+    return;
+  }
+  if (apply_names(in, name1, name2)) {
+    in->flags |= kInNamed;
+    if (!(in->flags & kInMuted) && (in->exchange->flags & kExRecord)) ssnotify_record(in, kChangeNames, nullptr);
   }
 }
 

@@ -108,7 +108,7 @@ int do_backfill_today(ssproto_msg* m) {
   PROTO_FIELD(ssproto_read_byte(m, &index));
   PROTO_FIELD(ssproto_read_code(m, code));
   const int32_t block_start = m->used;
-  PROTO_FIELD(read_block(m, &gb));
+  PROTO_FIELD(inflate_block(m, &gb));
   ss_exchange* ex = exchange_or_log(index);
   if (!ex) return PROTO_FAIL();
   if (m->type == 100) {
@@ -147,7 +147,7 @@ int do_backfill_prevday(ssproto_msg* m) {
   PROTO_FIELD(ssproto_read_date(m, &date));
   PROTO_FIELD(ssproto_read_vint(m, &version));
   const int32_t block_start = m->used;
-  PROTO_FIELD(read_block(m, &gb));
+  PROTO_FIELD(inflate_block(m, &gb));
   ss_exchange* ex = exchange_or_log(index);
   if (!ex) return PROTO_FAIL();
   instr* target = m->type == 103 ? static_cast<instr*>(index_of(ex, code))
