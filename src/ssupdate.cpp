@@ -54,7 +54,13 @@ void discard_pending() {
   S.count = 0;
 }
 
-void temp_name(char* out, const char* name) { snprintf(out, kLocaldataNameMax, "%s%s", name, kTempSuffix); }
+// Stored names are short (the update messages carry at most 13 characters),
+// so the suffix fits; a longer name would be cut, never overrun.
+void temp_name(char* out, const char* name) {
+  const size_t len = strnlen(name, kLocaldataNameMax - sizeof kTempSuffix);
+  memcpy(out, name, len);
+  memcpy(out + len, kTempSuffix, sizeof kTempSuffix);
+}
 
 // Removes the temporary files of the pending files before `stop`.
 void remove_temps(const pending_file* stop) {
