@@ -215,44 +215,36 @@ int do_backfill_prevday(ssproto_msg* m) {
   return ssproto_used(m);
 }
 
-// 91: exchange, encrypted order-priority block.
-int do_priority(ssproto_msg* m) {
+// 91: exchange, encrypted order-priority block of the exchange. 105:
+// exchange, code, encrypted firm-order block of the stock. Both only at
+// nesting 0; a problem inside the decrypted data is only a warning.
+int do_encrypted(ssproto_msg* m) {
   ssproto_current_guard keep_current;
+  const bool firm = m->type == 105;
   if (m->nesting != 0) {
-    log(LOG_ERROR, kSrc, "can't decode nested priority block");
+    log(LOG_ERROR, kSrc, firm ? "can't decode nested firm order info block" : "can't decode nested priority block");
     return -1;
   }
   uint8_t index;
+  char code[kCodeSize] = "";
   growbuf* gb = nullptr;
   PROTO_FIELD(ssproto_read_byte(m, &index));
-  PROTO_FIELD(read_encrypted(m, &gb));
-  ss_exchange* ex = exchange_or_log(index);
-  if (!ex) return PROTO_FAIL();
-  if (sspriority_decode(ex, gb->data, gb->len) < 0) log(LOG_WARN, kSrc, "ignoring %s priority block problem", ex->name);
-  return ssproto_used(m);
-}
-
-// 105: exchange, code, encrypted firm-order block of the stock.
-int do_firm_orders(ssproto_msg* m) {
-  ssproto_current_guard keep_current;
-  if (m->nesting != 0) {
-    log(LOG_ERROR, kSrc, "can't decode nested firm order info block");
-    return -1;
-  }
-  uint8_t index;
-  char code[kCodeSize];
-  growbuf* gb = nullptr;
-  PROTO_FIELD(ssproto_read_byte(m, &index));
-  PROTO_FIELD(ssproto_read_code(m, code));
+  if (firm) PROTO_FIELD(ssproto_read_code(m, code));
   const int32_t block_start = m->used;
   PROTO_FIELD(read_encrypted(m, &gb));
   ss_exchange* ex = exchange_or_log(index);
   if (!ex) return PROTO_FAIL();
+  if (!firm) {
+    if (sspriority_decode(ex, gb->data, gb->len) < 0)
+      log(LOG_WARN, kSrc, "ignoring %s priority block problem", ex->name);
+    return ssproto_used(m);
+  }
   ss_stock* s = stock_of(ex, code, false);
   if (!s) return PROTO_FAIL();
   ssmodel_stock_make_current(s);
   log(LOG_INFO, kSrc, "%s:%s %db/%db firm orders", ex->name, code, m->used - block_start, gb->len);
-  if (sspriority_store_firm(s, gb->data, gb->len) < 0) log(LOG_WARN, kSrc, "ignoring %s:%s firm order problem", ex->name, code);
+  if (sspriority_store_firm(s, gb->data, gb->len) < 0)
+    log(LOG_WARN, kSrc, "ignoring %s:%s firm order problem", ex->name, code);
   return ssproto_used(m);
 }
 

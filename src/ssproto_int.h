@@ -129,8 +129,7 @@ int do_news_summary(ssproto_msg* m);  // 122
 // ssproto_backfill.cpp: backfill, priority and firm-order messages.
 int do_backfill_today(ssproto_msg* m);    // 100, 101
 int do_backfill_prevday(ssproto_msg* m);  // 102-104
-int do_priority(ssproto_msg* m);          // 91
-int do_firm_orders(ssproto_msg* m);       // 105
+int do_encrypted(ssproto_msg* m);         // 91, 105
 
 // ssproto_control.cpp: control messages.
 int do_password_reply(ssproto_msg* m);  // 240

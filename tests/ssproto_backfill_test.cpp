@@ -82,23 +82,18 @@ Bytes trade_groups(ss_time day, int n) {
   return out;
 }
 
-Bytes block(const Bytes& payload) {
+// A framed block of the payload, encrypted when asked.
+Bytes framed(const Bytes& payload, bool encrypt) {
   growbuf gb = {};
   EXPECT_EQ(0, growbuf_init(&gb, 1024, 1024));
-  EXPECT_EQ(0, encblk_write(&gb, payload.data(), int32_t(payload.size())));
+  EXPECT_EQ(0, encrypt ? encblk_write_encrypted(1, &gb, payload.data(), int32_t(payload.size()), 0)
+                       : encblk_write(&gb, payload.data(), int32_t(payload.size())));
   Bytes out(gb.data, gb.data + gb.len);
   growbuf_free(&gb);
   return out;
 }
-
-Bytes encrypted(const Bytes& payload) {
-  growbuf gb = {};
-  EXPECT_EQ(0, growbuf_init(&gb, 1024, 1024));
-  EXPECT_EQ(0, encblk_write_encrypted(1, &gb, payload.data(), int32_t(payload.size()), 0));
-  Bytes out(gb.data, gb.data + gb.len);
-  growbuf_free(&gb);
-  return out;
-}
+Bytes block(const Bytes& payload) { return framed(payload, false); }
+Bytes encrypted(const Bytes& payload) { return framed(payload, true); }
 
 // A message whose header names no instrument: exchange, code, then `rest`.
 Bytes msg(uint8_t type, const char* code, const Bytes& rest, uint8_t exch = 0) {
