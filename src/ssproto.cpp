@@ -80,6 +80,12 @@ int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
   return r;
 }
 
+bool model_exchange(const ss_exchange* ex, const char* code) {
+  if (ex == ssmodel_exchange(static_cast<int32_t>(ex->index))) return true;
+  log(LOG_ERROR, kSrc, "%s is not in a saved stock stream", code);
+  return false;
+}
+
 ss_exchange* exchange_or_log(uint32_t index) {
   ss_exchange* ex = ssmodel_exchange(static_cast<int32_t>(index));
   if (!ex) log(LOG_ERROR, kSrc, "no such exchange %d", static_cast<int>(index));
@@ -608,6 +614,7 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
 ss_index* ssproto_take_index(ssproto_msg* m) {
   ss_exchange* ex = lookup_exchange(m);
   if (!ex) return nullptr;
+  if (!model_exchange(ex, m->code)) return nullptr;
   ss_index* x = ssmodel_find_index(ex, m->code);
   if (!x) x = ssmodel_add_index(ex, m->code);
   if (!x) log(LOG_ERROR, kSrc, "can't add %s to %s", m->code, ex->name);

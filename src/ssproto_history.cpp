@@ -135,6 +135,7 @@ int do_news_today(ssproto_msg* m) {
     return r;
   }
   m->used += r;
+  if (!model_exchange(P.current, m->code)) return PROTO_FAIL();
   ss_issuer* is = ssmodel_find_issuer(P.current, m->code);
   if (!is) is = ssmodel_add_issuer(P.current, m->code);
   if (!is) {

@@ -55,6 +55,11 @@ namespace ssproto_handlers {
 int unknown_type(ssproto_msg* m);
 // Every type of a family not built yet: one ERROR line, the trace, -1.
 int not_built(ssproto_msg* m);
+// Whether the exchange is one of the model's, not the scratch exchange of a
+// stock's fill: the saved stream of one stock names no other instrument, and
+// what were added to a scratch exchange's tables would never be freed. False
+// after an ERROR line naming the code.
+bool model_exchange(const ss_exchange* ex, const char* code);
 // The exchange of an index field, or null after an ERROR line.
 ss_exchange* exchange_or_log(uint32_t index);
 
