@@ -9,18 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dalloc.h"
 #include "decnews.h"
-#include "log.h"
-#include "plat.h"
+#include "fuzz_client.h"
 #include "ssmodel.h"
 
 namespace {
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
 
 struct item {
   char code[kCodeSize];
@@ -35,44 +28,35 @@ int read(const uint8_t* p, int32_t n, bool with_code, item* it) {
                                 it->headline, p, n);
 }
 
-bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  log_set_memory(0);
-  dalloc_init();
-  return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool ready = start();
-  CHECK(ready);
+  static const bool ready = fuzz_start_runtime();
+  FUZZ_CHECK(ready);
   if (size < 1) return 0;
   const bool with_code = data[0] & 1;
   const uint8_t* p = data + 1;
   const int32_t n = int32_t(size - 1);
   item a, b;
   const int r = read(p, n, with_code, &a);
-  CHECK(r >= -1 && r <= n);
+  FUZZ_CHECK(r >= -1 && r <= n);
   if (r <= 0) return 0;
-  CHECK(read(p, r, with_code, &b) == r);
-  CHECK(memcmp(&a, &b, sizeof a) == 0);
-  for (int32_t cut = 0; cut < r; cut++) CHECK(read(p, cut, with_code, &b) == 0);
+  FUZZ_CHECK(read(p, r, with_code, &b) == r);
+  FUZZ_CHECK(memcmp(&a, &b, sizeof a) == 0);
+  for (int32_t cut = 0; cut < r; cut++) FUZZ_CHECK(read(p, cut, with_code, &b) == 0);
   uint8_t out[kNewsMaxItem];
   const int w = encnews_encode(out, with_code ? a.code : nullptr, a.number, a.time, a.types, a.flags, a.headline);
   // A literal code the writer cannot carry is refused, nothing else is;
   // type codes after a 0 are not written.
   if (w < 0 && with_code) return 0;
-  CHECK(w > 0 && w <= kNewsMaxItem);
-  CHECK(read(out, w, with_code, &b) == w);
-  CHECK(a.number == b.number && a.time == b.time && a.flags == b.flags);
-  if (with_code) CHECK(strcmp(a.code, b.code) == 0);
+  FUZZ_CHECK(w > 0 && w <= kNewsMaxItem);
+  FUZZ_CHECK(read(out, w, with_code, &b) == w);
+  FUZZ_CHECK(a.number == b.number && a.time == b.time && a.flags == b.flags);
+  if (with_code) FUZZ_CHECK(strcmp(a.code, b.code) == 0);
   for (int i = 0; i < kNewsTypeSlots; i++) {
     if (a.types[i] == 0) break;
-    CHECK(a.types[i] == b.types[i]);
+    FUZZ_CHECK(a.types[i] == b.types[i]);
   }
-  CHECK(strncmp(a.headline, b.headline, strlen(b.headline)) == 0);
+  FUZZ_CHECK(strncmp(a.headline, b.headline, strlen(b.headline)) == 0);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "encsum.h"
 #include "growbuf.h"
 #include "log.h"
+#include "ssbroker.h"
 #include "ssmodel.h"
 
 static const char kSrc[] = "sim/sim_snapshot";
@@ -43,7 +44,7 @@ std::string code_of(char lead, uint32_t i, int letters) {
   return c + tail;
 }
 
-void make_side(snap_rng& r, sim_snap_stock& s, int side, uint32_t from, uint32_t step) {
+void make_side(snap_rng& r, sim_snap_stock& s, int side, uint32_t from, uint32_t step, bool brokers) {
   const int32_t levels = int32_t(r.below(kMaxLevels + 1));
   for (int32_t l = 0; l < levels; l++) {
     sim_snap_level v;
@@ -55,13 +56,17 @@ void make_side(snap_rng& r, sim_snap_stock& s, int side, uint32_t from, uint32_t
       v.orders.push_back(100 * (1 + r.below(5000)));
     } else {
       const uint32_t orders = 1 + r.below(4);
-      for (uint32_t o = 0; o < orders; o++) v.orders.push_back(100 * (1 + r.below(500)));
+      for (uint32_t o = 0; o < orders; o++) {
+        v.orders.push_back(100 * (1 + r.below(500)));
+        // Learnt codes (not among the built-in ids), written in packed form.
+        if (brokers) v.brokers.push_back(std::string("BRK") + char('A' + r.below(26)));
+      }
     }
     s.sides[side].push_back(v);
   }
 }
 
-sim_snap_stock make_stock(snap_rng& r, uint32_t i, ss_time date, uint8_t state) {
+sim_snap_stock make_stock(snap_rng& r, uint32_t i, ss_time date, uint8_t state, bool brokers) {
   sim_snap_stock s;
   s.code = code_of('S', i, 4);
   const uint32_t step = 10 * (1 + r.below(5));
@@ -88,8 +93,8 @@ sim_snap_stock make_stock(snap_rng& r, uint32_t i, ss_time date, uint8_t state) 
   if (r.chance(5)) s.value2 = s.value + r.below(1000);
   const uint32_t mid = s.last ? s.last : s.close;
   const bool crossed = r.chance(5);
-  make_side(r, s, 0, crossed ? mid + step : mid - step, step);
-  make_side(r, s, 1, crossed ? mid : mid + step, step);
+  make_side(r, s, 0, crossed ? mid + step : mid - step, step, brokers);
+  make_side(r, s, 1, crossed ? mid : mid + step, step, brokers);
   const uint32_t bid = s.sides[0].empty() ? 0 : s.sides[0][0].price;
   const uint32_t offer = s.sides[1].empty() ? 0 : s.sides[1][0].price;
   if (bid && bid >= offer && r.chance(80)) {
@@ -132,7 +137,10 @@ void add_levels(ss_stock* s, int side, const std::vector<sim_snap_level>& levels
       lv->volume = l.orders[0];
     } else {
       ss_depth_order* next = nullptr;
-      for (size_t i = l.orders.size(); i-- > 0;) next = ssmodel_new_depth_order(l.orders[i], 0, lv, next);
+      for (size_t i = l.orders.size(); i-- > 0;) {
+        next = ssmodel_new_depth_order(l.orders[i], 0, lv, next);
+        if (i < l.brokers.size()) next->broker = ssbroker_add(l.brokers[i].c_str());
+      }
       lv->orders = next;
     }
     if (prev)
@@ -143,9 +151,12 @@ void add_levels(ss_stock* s, int side, const std::vector<sim_snap_level>& levels
   }
 }
 
-int build(const sim_snapshot& snap, ss_exchange* ex) {
+}  // namespace
+
+int sim_snapshot_build(const sim_snapshot& snap, ss_exchange* ex) {
   ssmodel_set_date(ex, snap.date);
   ex->state = snap.state;
+  if (snap.brokers) ssmodel_exchange_set_flags(ex, kExBrokers);
   for (const sim_snap_stock& g : snap.stocks) {
     ss_stock* s = ssmodel_get_stock(ex, g.code.c_str());
     if (!s || dechdr_add_stock_speed(s) < 0) return -1;
@@ -189,18 +200,17 @@ int build(const sim_snapshot& snap, ss_exchange* ex) {
   return 0;
 }
 
-}  // namespace
-
 sim_snapshot sim_snapshot_generate(uint32_t index, ss_time date, uint8_t state, uint64_t seed, int32_t stocks,
-                                   int32_t indices) {
+                                   int32_t indices, bool brokers) {
   sim_snapshot snap;
   snap.index = index;
   snap.date = date;
   snap.state = state;
+  snap.brokers = brokers;
   snap_rng r{seed * 0x2545f4914f6cdd1dull + 7};
   stocks = std::clamp<int32_t>(stocks, 0, int32_t(kStockSpeeds));
   indices = std::clamp<int32_t>(indices, 0, int32_t(kIndexSpeeds));
-  for (int32_t i = 0; i < stocks; i++) snap.stocks.push_back(make_stock(r, uint32_t(i), date, state));
+  for (int32_t i = 0; i < stocks; i++) snap.stocks.push_back(make_stock(r, uint32_t(i), date, state, brokers));
   for (int32_t i = 0; i < indices; i++) snap.indices.push_back(make_index(r, uint32_t(i), date));
   return snap;
 }
@@ -214,7 +224,7 @@ int sim_snapshot_write(const sim_snapshot& snap, std::vector<uint8_t>* out) {
     if (uint32_t(i) == snap.index) ex = e;
   }
   growbuf gb = {};
-  if (ex && build(snap, ex) == 0 && growbuf_init(&gb, 1 << 20, 1 << 20) == 0) {
+  if (ex && sim_snapshot_build(snap, ex) == 0 && growbuf_init(&gb, 1 << 20, 1 << 20) == 0) {
     if (encsum_encode_stock(&gb, ex, 0) == 0) {
       out->assign(gb.data, gb.data + gb.len);
       r = 0;

@@ -12,10 +12,13 @@
 #include "sim.h"
 #include "sstime.h"
 
+struct ss_exchange;
+
 struct sim_snap_level {
   uint32_t price = 0;
   std::vector<uint64_t> orders;  // per order; level totals: one value, the total
   uint32_t count = 0;            // level totals: the order count
+  std::vector<std::string> brokers;  // each order's broker, where the exchange carries them
 };
 
 struct sim_snap_stock {
@@ -47,6 +50,7 @@ struct sim_snapshot {
   uint32_t index = 0;
   ss_time date = 0;
   uint8_t state = 0;
+  bool brokers = false;  // per-order depth carries each order's broker
   std::vector<sim_snap_stock> stocks;  // in speed order
   std::vector<sim_snap_index> indices;
 };
@@ -54,7 +58,11 @@ struct sim_snapshot {
 // `stocks` stocks and `indices` indices (at most 65536 and 256) of the
 // exchange, the same for the same seed.
 sim_snapshot sim_snapshot_generate(uint32_t index, ss_time date, uint8_t state, uint64_t seed, int32_t stocks,
-                                   int32_t indices);
+                                   int32_t indices, bool brokers = false);
+// Puts the snapshot's stocks and indices into `ex` of the running model
+// (found or added, given speeds in order). 0, or -1 when a code is refused or
+// a speed table is full.
+int sim_snapshot_build(const sim_snapshot& snap, ss_exchange* ex);
 // The snapshot's messages as the summary writer writes them. The writer reads
 // the engine's model, so this starts a model of its own and stops it again:
 // call it only while no client runs in the process. 0, or -1 after an ERROR.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "deccursor.h"
 #include "decode.h"
 #include "encode.h"
 #include "log.h"
@@ -39,50 +40,21 @@ bool index_code(const ss_exchange* ex, const char* code) {
   return strstr(kNzxIndexCodes, key) != nullptr;
 }
 
-struct cursor {
-  const uint8_t* p;
-  int32_t n;
-  int32_t at = 0;
-  template <class F>
-  bool read(F f) {
-    int r = f(p + at, n - at);
-    if (r <= 0) return false;
-    at += r;
-    return true;
-  }
-  bool byte(uint8_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_byte(q, m, v); }); }
-  bool u32(uint32_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_uint32(q, m, v); }); }
-  bool vint(uint32_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_vint(q, m, v); }); }
-  bool vlong(uint64_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_vlong(q, m, v); }); }
-  bool code(char* c) { return read([c](const uint8_t* q, int32_t m) { return decode_code(q, m, c, kCodeSize); }); }
-  bool date(ss_time* d) { return read([d](const uint8_t* q, int32_t m) { return decode_date16(q, m, d); }); }
-  bool price(uint32_t* v) {
-    return read([v](const uint8_t* q, int32_t m) { return decode_price(q, m, v, nullptr); });
-  }
-  bool text(char* t) {
-    return read([t](const uint8_t* q, int32_t m) {
-      int32_t size = kEncodeRoomString;
-      return decode_string(q, m, t, &size);
-    });
-  }
-  bool done() const { return at >= n; }
-};
-
 // One item of the section; false when a field failed.
-bool read_item(ss_exchange* ex, uint8_t tag, cursor* c) {
+bool read_item(ss_exchange* ex, uint8_t tag, deccursor* c) {
   char code[kCodeSize], other[kCodeSize];
   char name1[kEncodeRoomString], name2[kEncodeRoomString];
   switch (tag) {
     case kFunIssuers: {
       uint32_t value;  // kept by the server; nothing here uses it
-      if (!c->code(code) || !c->text(name1) || !c->text(name2) || !c->u32(&value)) return false;
+      if (!c->code(code) || !c->text(name1, sizeof name1) || !c->text(name2, sizeof name2) || !c->u32(&value)) return false;
       if (ss_issuer* is = ssmodel_get_issuer(ex, code)) ssmodel_set_names(is, name1, name2);
       return true;
     }
     case kFunStocks: {
       uint32_t a, b, d;
       uint64_t shares;
-      if (!c->code(code) || !c->text(name1) || !c->code(other) || !c->vint(&a) || !c->vint(&b) || !c->vint(&d) ||
+      if (!c->code(code) || !c->text(name1, sizeof name1) || !c->code(other) || !c->vint(&a) || !c->vint(&b) || !c->vint(&d) ||
           !c->vlong(&shares))
         return false;
       if (index_code(ex, code)) return true;
@@ -94,7 +66,7 @@ bool read_item(ss_exchange* ex, uint8_t tag, cursor* c) {
       return true;
     }
     case kFunIndices:
-      if (!c->code(code) || !c->text(name1) || !c->text(name2)) return false;
+      if (!c->code(code) || !c->text(name1, sizeof name1) || !c->text(name2, sizeof name2)) return false;
       if (ss_index* x = ssmodel_get_index(ex, code)) ssmodel_set_names(x, name1, name2);
       return true;
     case kFunAliases:
@@ -104,7 +76,7 @@ bool read_item(ss_exchange* ex, uint8_t tag, cursor* c) {
     case kFunOptions: {
       uint32_t kind, first, second;
       ss_time expiry;
-      if (!c->code(code) || !c->code(other) || !c->vint(&kind) || !c->date(&expiry) || !c->price(&first) ||
+      if (!c->code(code) || !c->code(other) || !c->vint(&kind) || !c->date(&expiry) || !c->price(&first, nullptr) ||
           !c->vint(&second))
         return false;
       if (ss_stock* s = ssmodel_get_stock(ex, code)) ssmodel_set_option(s, other, kind, expiry, first, second);
@@ -169,7 +141,7 @@ int decfun_decode(ss_exchange* ex, const uint8_t* data, int32_t n) {
       bad = true;
       break;
     }
-    cursor c{data + at, static_cast<int32_t>(length)};
+    deccursor c{data + at, static_cast<int32_t>(length)};
     at += static_cast<int32_t>(length);
     if (tag == kFunExchange) {
       uint8_t number;

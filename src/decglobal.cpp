@@ -5,8 +5,6 @@
 // brought it.
 #include "decglobal.h"
 
-#include <vector>
-
 #include "decode.h"
 #include "encode.h"
 #include "log.h"
@@ -69,18 +67,22 @@ int decglobal_decode(const uint8_t* data, int32_t n) {
   uint32_t count;
   int r = decode_vint(data, n, &count);
   if (r <= 0) return r;
-  int32_t used = r;
-  std::vector<global_index> entries;
+  const int32_t head = r;
+  // Read through once to know the record is whole, then again to apply it.
+  int32_t used = head;
   for (uint32_t i = 0; i < count; i++) {
     global_index g;
     r = read_entry(data + used, n - used, &g);
     if (r < 0) log(LOG_ERROR, kSrc, "failed");
     if (r <= 0) return r;
     used += r;
-    entries.push_back(g);
   }
-  if (ss_exchange* ex = ssmodel_exchange(kExchangeGlb))
-    for (const global_index& g : entries) store(ex, g);
+  ss_exchange* ex = ssmodel_exchange(kExchangeGlb);
+  for (int32_t at = head; ex && at < used;) {
+    global_index g;
+    at += read_entry(data + at, used - at, &g);
+    store(ex, g);
+  }
   return used;
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "dalloc.h"
+#include "deccursor.h"
 #include "decdepth.h"
 #include "decguard.h"
 #include "dechdr.h"
@@ -79,40 +80,6 @@ int speed_check(const ss_exchange* ex, const instr* in, int32_t speed, int32_t i
   return 0;
 }
 
-// A cursor over one payload: every read is all-or-nothing and the payload is
-// complete, so a short field is bad data.
-struct cursor {
-  const uint8_t* p;
-  int32_t n;
-  int32_t at = 0;
-  bool ok = true;
-  template <class F>
-  bool read(F f) {
-    if (!ok) return false;
-    int r = f(p + at, n - at);
-    if (r <= 0) {
-      ok = false;
-      return false;
-    }
-    at += r;
-    return true;
-  }
-  bool byte(uint8_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_byte(q, m, v); }); }
-  bool u32(uint32_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_uint32(q, m, v); }); }
-  bool vint(uint32_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_vint(q, m, v); }); }
-  bool vlong(uint64_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_vlong(q, m, v); }); }
-  bool slong(int64_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_vlong_signed(q, m, v); }); }
-  bool code(char* c) { return read([c](const uint8_t* q, int32_t m) { return decode_code(q, m, c, kCodeSize); }); }
-  bool price(uint32_t* v, uint32_t* ref) {
-    return read([v, ref](const uint8_t* q, int32_t m) { return decode_price(q, m, v, ref); });
-  }
-  bool volume(uint64_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_volume(q, m, v); }); }
-  bool index(uint32_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_index(q, m, v); }); }
-  bool change(int32_t* v) { return read([v](const uint8_t* q, int32_t m) { return decode_index_change(q, m, v); }); }
-  bool when(ss_time* v) { return read([v](const uint8_t* q, int32_t m) { return decode_time_delta(q, m, v); }); }
-  bool done() const { return at >= n; }
-};
-
 // Turns the exchange's rankings off while it lives.
 class rankings_off {
  public:
@@ -138,7 +105,7 @@ struct stock_entry {
   ss_time trade_time = 0;
 };
 
-bool read_stock_fields(cursor* c, stock_entry* e, uint32_t* ref) {
+bool read_stock_fields(deccursor* c, stock_entry* e, uint32_t* ref) {
   if (!c->byte(&e->f) || !c->code(e->code) || !c->price(&e->close, ref)) return false;
   if (e->f & kSumTraded) {
     if (e->f & kSumLastIsClose)
@@ -221,7 +188,7 @@ int fail_stock() {
 // Reads the entries; 1 when all were read, 0 when stopped by an abort, -1.
 int read_stocks(ss_exchange* ex, const uint8_t* data, int32_t n) {
   const bool tracks = !(decsum_options() & kSumOptNoTracks);
-  cursor c{data, n};
+  deccursor c{data, n};
   uint32_t ref = 0;
   for (int32_t i = 0; !c.done(); i++) {
     const int32_t start = c.at;
@@ -266,6 +233,7 @@ int read_stocks(ss_exchange* ex, const uint8_t* data, int32_t n) {
       int r = dectrack_decode_stock(c.p + c.at, c.n - c.at, s);
       if (r <= 0) return fail_stock();
       c.at += r;
+      sstrack_track_price(s);
     }
     s->flags |= kInCurrent;
     ssnotify_record(s, kChangeSummary, nullptr);
@@ -315,6 +283,7 @@ int decsum_decode_stock(ss_exchange* ex, const uint8_t* data, int32_t n) {
   }
   if (r < 0) return -1;
   if (r == 0) return 0;  // told to stop: the model is dropped with the link
+  sstrack_reset_after_sort();
   ssmodel_rebuild_current(ex);
   ex->flags |= kExStockSummary;
   log(LOG_INFO, kSrc, "%s %d stocks", ex->name, static_cast<int32_t>(ex->speed_count));
@@ -328,7 +297,7 @@ int decsum_decode_index(ss_exchange* ex, const uint8_t* data, int32_t n) {
   ssmodel_clear_index_current(ex);
   if (n > 0) sstrack_reset_exchange(ex);
   decguard_ref_date when(ex->date);
-  cursor c{data, n};
+  deccursor c{data, n};
   for (int32_t i = 0; !c.done(); i++) {
     char code[kCodeSize];
     uint32_t base, last, first = 0, high = 0, low = 0;
@@ -393,7 +362,7 @@ int decsum_decode_index(ss_exchange* ex, const uint8_t* data, int32_t n) {
 }
 
 int decsum_decode_depth_only(ss_exchange* ex, const uint8_t* data, int32_t n, int inverted) {
-  cursor c{data, n};
+  deccursor c{data, n};
   uint32_t count;
   if (!c.vint(&count)) {
     log(LOG_ERROR, kSrc, "depth-only list without its size");
@@ -436,7 +405,7 @@ namespace {
 // exchange's speed count) or the speed count.
 template <class Apply>
 int read_sparse(ss_exchange* ex, const uint8_t* data, int32_t n, bool sized, Apply apply) {
-  cursor c{data, n};
+  deccursor c{data, n};
   uint32_t bound = ex->speed_count;
   if (sized) {
     uint32_t count;
@@ -468,7 +437,7 @@ int read_sparse(ss_exchange* ex, const uint8_t* data, int32_t n, bool sized, App
 }  // namespace
 
 int decsum_decode_open_balance(ss_exchange* ex, const uint8_t* data, int32_t n) {
-  return read_sparse(ex, data, n, false, [](cursor* c, ss_stock* s) {
+  return read_sparse(ex, data, n, false, [](deccursor* c, ss_stock* s) {
     uint32_t v;
     if (!c->u32(&v)) return false;
     s->open_balance = v;
@@ -477,7 +446,7 @@ int decsum_decode_open_balance(ss_exchange* ex, const uint8_t* data, int32_t n) 
 }
 
 int decsum_decode_quote_bases(ss_exchange* ex, const uint8_t* data, int32_t n) {
-  return read_sparse(ex, data, n, true, [](cursor* c, ss_stock* s) {
+  return read_sparse(ex, data, n, true, [](deccursor* c, ss_stock* s) {
     uint64_t v;
     if (!c->vlong(&v)) return false;
     s->quote_basis = v;
@@ -487,7 +456,7 @@ int decsum_decode_quote_bases(ss_exchange* ex, const uint8_t* data, int32_t n) {
 
 int decsum_decode_stock_states(ss_exchange* ex, const uint8_t* data, int32_t n) {
   for (uint32_t i = 0; i < ex->speed_count; i++) ex->speeds[i]->state = ex->state;
-  return read_sparse(ex, data, n, true, [](cursor* c, ss_stock* s) {
+  return read_sparse(ex, data, n, true, [](deccursor* c, ss_stock* s) {
     uint8_t v;
     if (!c->byte(&v)) return false;
     s->state = v;
@@ -497,7 +466,7 @@ int decsum_decode_stock_states(ss_exchange* ex, const uint8_t* data, int32_t n) 
 
 int decsum_decode_resume_times(ss_exchange* ex, const uint8_t* data, int32_t n) {
   for (uint32_t i = 0; i < ex->speed_count; i++) ex->speeds[i]->resume_time = 0;
-  return read_sparse(ex, data, n, true, [ex](cursor* c, ss_stock* s) {
+  return read_sparse(ex, data, n, true, [ex](deccursor* c, ss_stock* s) {
     uint32_t v;
     if (!c->u32(&v)) return false;
     ssevent_resume_track(s, ex->date, v);
@@ -506,7 +475,7 @@ int decsum_decode_resume_times(ss_exchange* ex, const uint8_t* data, int32_t n) 
 }
 
 int decsum_decode_auction_info(ss_exchange* ex, const uint8_t* data, int32_t n) {
-  return read_sparse(ex, data, n, true, [](cursor* c, ss_stock* s) {
+  return read_sparse(ex, data, n, true, [](deccursor* c, ss_stock* s) {
     int64_t surplus;
     uint32_t bid, offer;
     uint64_t bid_volume, offer_volume;

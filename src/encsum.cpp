@@ -14,6 +14,7 @@
 #include "encode.h"
 #include "decnews.h"
 #include "log.h"
+#include "sstrack.h"
 #include "ssutil.h"
 
 static const char kSrc[] = "src/encsum";
@@ -256,20 +257,24 @@ bool has_auction_info(const ss_stock* s) {
 
 }  // namespace
 
-int encsum_encode_stock_blob(growbuf* gb, const ss_stock* stock) {
-  (void)stock;
-  // Minimal version: the price tracks keep no recorded stream yet, so every
-  // stock's blob is the empty track.
-  const uint8_t zero = 0;
-  return growbuf_append(gb, &zero, 1) < 0 ? -1 : 0;
+namespace {
+
+// The instrument's recorded track as a vint length and the bytes, or the
+// single byte 0 without one.
+int write_blob(growbuf* gb, const instr* in) {
+  const int32_t n = sstrack_stream_length(in);
+  uint8_t* p = growbuf_reserve(gb, static_cast<uint32_t>(kEncodeRoomVint + n));
+  if (!p) return -1;
+  const int head = encode_vint(p, static_cast<uint32_t>(n));
+  if (n > 0) sstrack_copy_stream(in, p + head);
+  return growbuf_commit(gb, static_cast<uint32_t>(head + n));
 }
 
-int encsum_encode_index_blob(growbuf* gb, const ss_index* index) {
-  (void)index;
-  // Minimal version: as for stocks, the empty track.
-  const uint8_t zero = 0;
-  return growbuf_append(gb, &zero, 1) < 0 ? -1 : 0;
-}
+}  // namespace
+
+int encsum_encode_stock_blob(growbuf* gb, const ss_stock* stock) { return write_blob(gb, stock); }
+
+int encsum_encode_index_blob(growbuf* gb, const ss_index* index) { return write_blob(gb, index); }
 
 int encsum_encode_stock(growbuf* gb, ss_exchange* ex, uint32_t options) {
   const bool tracks = !(options & kSumOptNoTracks);

@@ -1,8 +1,6 @@
 // Exchange notices. Every text is parsed completely, with bounded fields,
 // before any instrument is got or changed, so a malformed notice cannot leave
-// a half-applied change or an instrument added for nothing. Codes that will
-// be used as instrument codes (the notice's own, an alias target) must be
-// safe as parts of cache file names.
+// a half-applied change or an instrument added for nothing.
 #include "ssnotice.h"
 
 #include <cctype>
@@ -12,11 +10,11 @@
 #include <cstring>
 
 #include "chunk.h"
+#include "decguard.h"
 #include "log.h"
 #include "pool.h"
 #include "ssevent.h"
 #include "ssnotify.h"
-#include "strutil.h"
 
 static const char kSrc[] = "src/ssnotice";
 
@@ -119,17 +117,8 @@ void drop_issuer_news(ss_issuer* is) {
   is->flags &= ~(kInHistory | kInHistoryRequested);
 }
 
-// Holds change delivery for the length of a step.
-class hold_delivery {
- public:
-  hold_delivery() { ssnotify_hold(1); }
-  ~hold_delivery() { ssnotify_hold(0); }
-  hold_delivery(const hold_delivery&) = delete;
-  hold_delivery& operator=(const hold_delivery&) = delete;
-};
-
 int apply_alias(ss_exchange* ex, const char* from, const char* to) {
-  hold_delivery hold;
+  decguard_hold hold;
   if (ssmodel_add_alias(ex, from, to) < 0) return 0;
   constexpr uint32_t kPast = kInHistory | kInHistoryRequested;
   if (ss_stock* to_stock = ssmodel_find_stock(ex, to)) {
@@ -211,7 +200,7 @@ int apply_type(ss_exchange* ex, uint32_t type, const char* code, const char* tex
       return 1;
     }
     case 6:
-      if (!strutil_is_safe_name(text) || strlen(text) > static_cast<size_t>(kCodeMax)) {
+      if (!*text || strlen(text) > static_cast<size_t>(kCodeMax)) {
         log(LOG_ERROR, kSrc, "%s bad alias: %s", code, text);
         return -1;
       }
@@ -402,10 +391,6 @@ int ssnotice_apply(int32_t sequence, uint32_t type, uint32_t exchange, const cha
   if (!ex) {
     if (exchange == kNoticeNoExchange) return 0;
     log(LOG_ERROR, kSrc, "can't get exchange %d", static_cast<int32_t>(exchange));
-    return -1;
-  }
-  if (*code && !strutil_is_safe_name(code)) {
-    log(LOG_ERROR, kSrc, "bad notice code for type %u", type);
     return -1;
   }
   const int r = apply_type(ex, type, code, text);

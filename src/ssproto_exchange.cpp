@@ -1,9 +1,9 @@
 // Stream control and exchange messages beyond the sign-on subset: run and
 // timed blocks (27, 90), the stored user configuration (42), the deprecated
 // sync and position messages (50, 162), exchange parameters (55), the server
-// position (56), the exchange's day reset and clock offset (160, 161),
-// padding (165), stock states, resume times and quote bases (172, 174, 180)
-// and the extended quote (181).
+// position (56), the exchange's day begin and end (57, 58), its day reset and
+// clock offset (160, 161), padding (165), stock states and state lists,
+// resume times and quote bases (172-174, 180) and the extended quote (181).
 //
 // Two messages make the reader wait for bytes the server announces (56 kind
 // 0, 165); both wait only up to kProtoWaitCap, beyond which the count is
@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "decblk.h"
+#include "decstate.h"
 #include "log.h"
 #include "ssevent.h"
 #include "ssnotify.h"
@@ -151,9 +152,7 @@ int do_exchange_reset(ssproto_msg* m) {
   log(LOG_INFO, kSrc, "      date %s", sstime_format_datetime_into(text, date));
   log(LOG_INFO, kSrc, "      time %s", sstime_format_datetime_into(text, time));
   log(LOG_INFO, kSrc, "    offset %d", static_cast<int32_t>(offset));
-  ssmodel_set_offset(ex, static_cast<int32_t>(offset));
-  ssmodel_reset_exchange_keep_date(ex, date);
-  ssnotify_record_global(kGlobalReset);
+  ssevent_exchange_reset(ex, date, time, static_cast<int32_t>(offset));
   return ssproto_used(m);
 }
 
@@ -165,7 +164,32 @@ int do_offset(ssproto_msg* m) {
     log(LOG_ERROR, kSrc, "no exchange to change tmoffset?");
     return -1;
   }
-  ssmodel_set_offset(P.current, static_cast<int32_t>(offset));
+  ssevent_set_offset(P.current, static_cast<int32_t>(offset));  // cannot fail
+  return ssproto_used(m);
+}
+
+// 57: the exchange's day begins: its signature, then its date.
+int do_day_begin(ssproto_msg* m) {
+  ss_time date;
+  uint32_t signature;
+  PROTO_FIELD(ssproto_read_date(m, &date));
+  PROTO_FIELD(ssproto_read_u32(m, &signature));
+  if (!P.current) {
+    log(LOG_ERROR, kSrc, "no exchange to begin?");
+    return -1;
+  }
+  ssmodel_set_signature(static_cast<int32_t>(P.current->index), signature);
+  ssevent_exchange_begin(P.current, date);
+  return ssproto_used(m);
+}
+
+// 58: the exchange's day ends.
+int do_day_end(ssproto_msg* m) {
+  if (!P.current) {
+    log(LOG_ERROR, kSrc, "no exchange to end?");
+    return -1;
+  }
+  ssevent_exchange_end(P.current);
   return ssproto_used(m);
 }
 
@@ -200,6 +224,25 @@ int do_stock_state(ssproto_msg* m) {
   PROTO_FIELD(ssproto_read_byte(m, &state));
   ss_stock* s = ssproto_take_stock(m);
   if (!s || ssevent_set_stock_state(s, m->time, state) < 0) return PROTO_FAIL();
+  return ssproto_used(m);
+}
+
+// 173: a state given to a list of the current exchange's stocks.
+int do_state_list(ssproto_msg* m) {
+  uint8_t state;
+  PROTO_FIELD(ssproto_read_byte(m, &state));
+  if (!P.current) {
+    log(LOG_ERROR, kSrc, "state list %d with no current exchange", state);
+    return PROTO_FAIL();
+  }
+  // The reader takes the framed block itself.
+  const int d = decstate_decode(P.current, m->time, state, m->data + m->used, m->avail - m->used);
+  if (d == 0) return 0;
+  if (d < 0) {
+    log(LOG_ERROR, kSrc, "can't decode %s state changes", P.current->name);
+    return PROTO_FAIL();
+  }
+  m->used += d;
   return ssproto_used(m);
 }
 

@@ -83,11 +83,14 @@ int do_user_config(ssproto_msg* m);      // 42
 int do_sync(ssproto_msg* m);             // 50
 int do_params(ssproto_msg* m);           // 55
 int do_server_position(ssproto_msg* m);  // 56
+int do_day_begin(ssproto_msg* m);        // 57
+int do_day_end(ssproto_msg* m);          // 58
 int do_exchange_reset(ssproto_msg* m);   // 160
 int do_offset(ssproto_msg* m);           // 161
 int do_setpos(ssproto_msg* m);           // 162
 int do_padding(ssproto_msg* m);          // 165
 int do_stock_state(ssproto_msg* m);      // 172
+int do_state_list(ssproto_msg* m);       // 173
 int do_resume(ssproto_msg* m);           // 174
 int do_quote_basis(ssproto_msg* m);      // 180
 int do_quote_ex(ssproto_msg* m);         // 181

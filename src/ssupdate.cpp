@@ -54,17 +54,14 @@ void discard_pending() {
   S.count = 0;
 }
 
-// Stored names are short (the update messages carry at most 13 characters),
-// so the suffix fits; a longer name would be cut, never overrun.
-void temp_name(char* out, const char* name) {
-  const size_t len = strnlen(name, kLocaldataNameMax - sizeof kTempSuffix);
-  memcpy(out, name, len);
-  memcpy(out + len, kTempSuffix, sizeof kTempSuffix);
-}
+// A pending file's temporary name: its whole name (at most kUpdateNameMax
+// characters) and the suffix, never cut, so two names cannot share one.
+constexpr int kTempNameMax = kUpdateNameMax + static_cast<int>(sizeof kTempSuffix);
+void temp_name(char* out, const char* name) { snprintf(out, kTempNameMax, "%.*s%s", kUpdateNameMax, name, kTempSuffix); }
 
 // Removes the temporary files of the pending files before `stop`.
 void remove_temps(const pending_file* stop) {
-  char t[kLocaldataNameMax];
+  char t[kTempNameMax];
   for (const pending_file* f = S.head; f != stop; f = f->next) {
     temp_name(t, f->name);
     localdata_remove(LOCALDATA_PROGRAM, t);
@@ -157,7 +154,7 @@ int ssupdate_write(void) {
     discard_pending();
     return 0;
   }
-  char t[kLocaldataNameMax];
+  char t[kTempNameMax];
   for (pending_file* f = S.head; f; f = f->next) {
     log(LOG_INFO, kSrc, "writing new %db %s", f->length, f->name);
     temp_name(t, f->name);

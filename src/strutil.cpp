@@ -227,10 +227,3 @@ int32_t strutil_replace_all(char* text, int32_t cap, const char* from, const cha
   }
   return count;
 }
-
-int strutil_is_safe_name(const char* name) {
-  if (!name || !name[0] || name[0] == '.') return 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; p++)
-    if (*p == '/' || *p == '\\' || *p < 0x20 || *p == 0x7f) return 0;
-  return 1;
-}

@@ -46,7 +46,3 @@ void strutil_hex_encode(char* dst, const void* data, int32_t length);
 // -1 (logged) when the grown text would not fit (text is then left with the
 // replacements made so far) or when `to` contains `from`, which would never end.
 int32_t strutil_replace_all(char* text, int32_t cap, const char* from, const char* to);
-
-// 1 when a name from the wire may become part of a file name: not empty, no
-// '/' or '\\', no leading '.', no control characters. 0 otherwise.
-int strutil_is_safe_name(const char* name);

@@ -16,13 +16,16 @@
 #include "dechdr.h"
 #include "decnews.h"
 #include "decsum.h"
+#include "encode.h"
 #include "encsum.h"
 #include "growbuf.h"
 #include "lazyfree.h"
+#include "log.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "testlog.h"
 #include "testmodel.h"
+#include "testsnapshot.h"
 
 namespace {
 
@@ -33,112 +36,112 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime(test_cl
 const ss_time kDate = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int m, int s) { return sstime_pack(s, m, h, 12, 3, 2014); }
 
-struct Lvl {
-  uint32_t price;
-  std::vector<uint64_t> orders;  // level totals: one entry, the total, and count below
-  uint32_t count = 0;            // level totals only
-};
-
-struct Row {
-  const char* code;
-  uint32_t close, open, high, low, last;
-  uint64_t volume, value, volume2, value2;
-  uint32_t trades;
-  ss_time trade_time;
-  uint32_t first;
-  std::vector<Lvl> bids, offers;
-  bool totals = false;  // depth kept as level totals
-  uint32_t auction_price = 0;
-  uint64_t auction_volume = 0;
-  uint32_t state = 0;
-  uint64_t basis = 0;
-  ss_time resume = 0;
-  uint32_t balance = 0;
-  int64_t surplus = 0;
-  uint32_t abid = 0, aoffer = 0;
-  uint64_t abid_volume = 0, aoffer_volume = 0;
-};
-
 constexpr uint32_t kExState = 3;
 
+using Lvl = sim_snap_level;
+
+// A stock's day; the rest of its record as generated records default it.
+sim_snap_stock stock(const char* code, uint32_t close, uint32_t open, uint32_t high, uint32_t low, uint32_t last,
+                     uint64_t volume, uint64_t value, uint64_t volume2, uint64_t value2, uint32_t trades,
+                     ss_time trade_time, uint32_t first, std::vector<Lvl> bids = {}, std::vector<Lvl> offers = {}) {
+  sim_snap_stock s;
+  s.code = code;
+  s.close = close;
+  s.open = open;
+  s.high = high;
+  s.low = low;
+  s.last = last;
+  s.volume = volume;
+  s.value = value;
+  s.volume2 = volume2;
+  s.value2 = value2;
+  s.trades = trades;
+  s.trade_time = trade_time;
+  s.first = first;
+  s.sides[0] = std::move(bids);
+  s.sides[1] = std::move(offers);
+  s.state = kExState;
+  return s;
+}
+
 // Prices in hundredths of a cent. Each row names the case it covers.
-std::vector<Row> rows() {
-  std::vector<Row> r;
+std::vector<sim_snap_stock> rows() {
+  std::vector<sim_snap_stock> r;
   // Untraded, only a first price: F = 0.
-  r.push_back({"AAA", 10000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10050, {}, {}});
+  r.push_back(stock("AAA", 10000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10050, {}, {}));
   // Untraded with a second pair of its own: F = 0x80.
-  r.push_back({"AAB", 10000, 0, 0, 0, 0, 0, 0, 500, 51000, 0, 0, 10000, {{9900, {100}}}, {{10100, {200, 300}}}});
+  r.push_back(stock("AAB", 10000, 0, 0, 0, 0, 0, 0, 500, 51000, 0, 0, 10000, {{9900, {100}}}, {{10100, {200, 300}}}));
   // Traded all day at the previous close: F = 0x1F.
-  r.push_back({"AAC", 25000, 25000, 25000, 25000, 25000, 1000, 2500000, 1000, 2500000, 4, at(10, 5, 0), 25000,
-               {}, {}});
+  r.push_back(stock("AAC", 25000, 25000, 25000, 25000, 25000, 1000, 2500000, 1000, 2500000, 4, at(10, 5, 0), 25000,
+               {}, {}));
   // Last equals close, open below, high = last, low = open: bits 0,1,3,6.
-  r.push_back({"AAD", 5000, 4900, 5000, 4900, 5000, 300, 148000, 300, 148000, 2, at(11, 0, 1), 4900,
-               {{4990, {10, 20}}, {4980, {5}}}, {{5010, {7}}}});
-  // High = open, low = last: bits 0,2? no: open 5100 != last; 5 and 4.
-  r.push_back({"AAE", 5000, 5100, 5100, 4800, 4800, 900, 441000, 900, 441000, 7, at(12, 30, 0), 5100, {}, {}});
+  r.push_back(stock("AAD", 5000, 4900, 5000, 4900, 5000, 300, 148000, 300, 148000, 2, at(11, 0, 1), 4900,
+               {{4990, {10, 20}}, {4980, {5}}}, {{5010, {7}}}));
+  // Open above the last, high = open, low = last: bits 0, 4, 5.
+  r.push_back(stock("AAE", 5000, 5100, 5100, 4800, 4800, 900, 441000, 900, 441000, 7, at(12, 30, 0), 5100, {}, {}));
   // Everything different.
-  r.push_back({"AAF", 2000, 2050, 2210, 1990, 2100, 12345, 2600000, 12345, 2600000, 31, at(15, 59, 59), 2040,
+  r.push_back(stock("AAF", 2000, 2050, 2210, 1990, 2100, 12345, 2600000, 12345, 2600000, 31, at(15, 59, 59), 2040,
                {{2090, {1000}}, {2080, {2000, 3000}}, {2070, {1}}, {2060, {2}}, {2050, {3}}},
-               {{2110, {4}}, {2120, {5}}}});
+               {{2110, {4}}, {2120, {5}}}));
   // Volume without a last price.
-  r.push_back({"AAG", 800, 0, 0, 0, 0, 5000, 400000, 5000, 400000, 1, at(10, 0, 0), 800, {}, {}});
+  r.push_back(stock("AAG", 800, 0, 0, 0, 0, 5000, 400000, 5000, 400000, 1, at(10, 0, 0), 800, {}, {}));
   // Second volume agrees, second value differs: the pair must be written.
-  r.push_back({"AAH", 1500, 1500, 1600, 1400, 1550, 700, 108500, 700, 99999, 3, at(10, 20, 0), 1500, {}, {}});
+  r.push_back(stock("AAH", 1500, 1500, 1600, 1400, 1550, 700, 108500, 700, 99999, 3, at(10, 20, 0), 1500, {}, {}));
   // Second volume differs.
-  r.push_back({"AAI", 1500, 1500, 1600, 1400, 1550, 700, 108500, 650, 100000, 3, at(10, 20, 0), 1500, {}, {}});
+  r.push_back(stock("AAI", 1500, 1500, 1600, 1400, 1550, 700, 108500, 650, 100000, 3, at(10, 20, 0), 1500, {}, {}));
   // A turnover whose value x 100 passes 64 bits.
-  r.push_back({"AAJ", 10000000, 10000000, 10000000, 10000000, 10000000, 2000000000000ull, 200000000000000000ull,
-               2000000000000ull, 200000000000000000ull, 90000, at(14, 0, 0), 10000000, {}, {}});
+  r.push_back(stock("AAJ", 10000000, 10000000, 10000000, 10000000, 10000000, 2000000000000ull, 200000000000000000ull,
+               2000000000000ull, 200000000000000000ull, 90000, at(14, 0, 0), 10000000, {}, {}));
   // Crossed book: indicative auction price and volume.
   {
-    Row x{"AAK", 3000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3000, {{3050, {100, 200}}}, {{3000, {150}}}};
+    sim_snap_stock x = stock("AAK", 3000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3000, {{3050, {100, 200}}}, {{3000, {150}}});
     x.auction_price = 3020;
     x.auction_volume = 250;
     x.surplus = -50;
-    x.abid = 3050;
-    x.abid_volume = 300;
-    x.aoffer = 3000;
-    x.aoffer_volume = 150;
+    x.auction_bid = 3050;
+    x.auction_bid_volume = 300;
+    x.auction_offer = 3000;
+    x.auction_offer_volume = 150;
     r.push_back(x);
   }
   // Touching book with no indicative price: the price 0 alone is written.
-  r.push_back({"AAL", 3000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3000, {{3000, {10}}}, {{3000, {20}}}});
+  r.push_back(stock("AAL", 3000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3000, {{3000, {10}}}, {{3000, {20}}}));
   // Bid without offers counts as crossed.
   {
-    Row x{"AAM", 1200, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1200, {{1210, {55}}}, {}};
+    sim_snap_stock x = stock("AAM", 1200, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1200, {{1210, {55}}}, {});
     x.auction_price = 1210;
     x.auction_volume = 55;
     r.push_back(x);
   }
   // Level totals (out-of-order depth), five levels and two.
   {
-    Row x{"AAN", 900, 900, 950, 880, 920, 100, 9200, 100, 9200, 1, at(10, 0, 9), 900,
+    sim_snap_stock x = stock("AAN", 900, 900, 950, 880, 920, 100, 9200, 100, 9200, 1, at(10, 0, 9), 900,
           {{910, {5000}, 3}, {905, {100}, 1}, {900, {7}, 2}, {890, {8}, 1}, {880, {9}, 4}},
-          {{930, {1234}, 12}, {940, {1}, 1}}};
+          {{930, {1234}, 12}, {940, {1}, 1}});
     x.totals = true;
     r.push_back(x);
   }
   {
-    Row x{"AAO", 900, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 900, {}, {{1000, {10}, 1}}};
+    sim_snap_stock x = stock("AAO", 900, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 900, {}, {{1000, {10}, 1}});
     x.totals = true;
     r.push_back(x);
   }
   // States, quote bases, resume times, open balances.
   {
-    Row x{"AAP", 400, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 400, {}, {}};
+    sim_snap_stock x = stock("AAP", 400, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 400, {}, {});
     x.state = 7;
     x.basis = 0x8000000000000001ull >> 3;
     r.push_back(x);
   }
   {
-    Row x{"AAQ", 400, 410, 410, 410, 410, 10, 410, 10, 410, 1, at(10, 1, 0), 410, {}, {}};
+    sim_snap_stock x = stock("AAQ", 400, 410, 410, 410, 410, 10, 410, 10, 410, 1, at(10, 1, 0), 410, {}, {});
     x.resume = at(14, 15, 0);
     x.balance = 777;
     x.state = kExState;
     r.push_back(x);
   }
   {
-    Row x{"AAR", 99990, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 100000, {{99000, {1}}}, {{100010, {2}}}};
+    sim_snap_stock x = stock("AAR", 99990, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 100000, {{99000, {1}}}, {{100010, {2}}});
     x.state = 1;
     x.basis = 42;
     x.resume = at(11, 0, 0);
@@ -146,19 +149,13 @@ std::vector<Row> rows() {
     r.push_back(x);
   }
   // Odd prices (not on the tenths) and a wide price.
-  r.push_back({"AAS", 12345, 12347, 12349, 12341, 12343, 10, 1234, 10, 1234, 2, at(10, 0, 0), 12345, {}, {}});
-  r.push_back({"AAT", 0x7FFFFFF0u, 0x7FFFFFF0u, 0x7FFFFFF0u, 0x7FFFFFF0u, 0x7FFFFFF0u, 1, 0x7FFFFFF0u / 100, 1,
-               0x7FFFFFF0u / 100, 1, at(10, 0, 0), 1, {}, {}});
+  r.push_back(stock("AAS", 12345, 12347, 12349, 12341, 12343, 10, 1234, 10, 1234, 2, at(10, 0, 0), 12345, {}, {}));
+  r.push_back(stock("AAT", 0x7FFFFFF0u, 0x7FFFFFF0u, 0x7FFFFFF0u, 0x7FFFFFF0u, 0x7FFFFFF0u, 1, 0x7FFFFFF0u / 100, 1,
+               0x7FFFFFF0u / 100, 1, at(10, 0, 0), 1, {}, {}));
   return r;
 }
 
-struct IndexRow {
-  const char* code;
-  uint32_t base, open, high, low, value;
-  ss_time time;
-};
-
-std::vector<IndexRow> index_rows() {
+std::vector<sim_snap_index> index_rows() {
   return {{"XAO", 500000, 500100, 502000, 499000, 501500, at(16, 5, 0)},
           {"XJO", 480000, 0, 0, 0, 0, kDate},
           {"XSO", 3000, 3010, 3050, 2990, 2995, at(10, 0, 0)}};
@@ -180,71 +177,16 @@ std::vector<NewsRow> news_rows() {
           {"AAK", 104, at(13, 0, 0), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}, 0, "Fourteen types"}};
 }
 
-void add_levels(ss_stock* s, int side, const std::vector<Lvl>& levels, bool totals) {
-  ss_depth_level* prev = nullptr;
-  for (const Lvl& l : levels) {
-    ss_depth_level* lv = ssmodel_new_depth_level(l.price);
-    if (totals) {
-      lv->count = l.count;
-      lv->volume = l.orders[0];
-    } else {
-      ss_depth_order* next = nullptr;
-      for (size_t i = l.orders.size(); i-- > 0;) next = ssmodel_new_depth_order(l.orders[i], 0, lv, next);
-      lv->orders = next;
-    }
-    if (prev)
-      prev->next = lv;
-    else
-      s->levels[side] = lv;
-    prev = lv;
-  }
-  if (!levels.empty()) (side ? s->offer : s->bid) = levels[0].price;
-}
-
 void build_exchange(ss_exchange* ex) {
+  sim_snapshot snap;
+  snap.index = ex->index;
+  snap.date = kDate;
+  snap.state = kExState;
+  snap.stocks = rows();
+  snap.indices = index_rows();
   ssmodel_set_date(ex, kDate);
   ex->state = kExState;
-  for (const Row& r : rows()) {
-    ss_stock* s = ssmodel_get_stock(ex, r.code);
-    ASSERT_NE(nullptr, s);
-    s->close = r.close;
-    s->open = r.open;
-    s->high = r.high;
-    s->low = r.low;
-    s->last = r.last;
-    s->volume = r.volume;
-    s->value = r.value;
-    s->second_volume = r.volume2;
-    s->second_value = r.value2;
-    s->trade_count = r.trades;
-    s->last_trade_time = r.trade_time;
-    s->first_price = r.first;
-    if (r.totals) s->flags |= kInOutOfOrder;
-    add_levels(s, 0, r.bids, r.totals);
-    add_levels(s, 1, r.offers, r.totals);
-    s->auction.price = r.auction_price;
-    s->auction.matched = r.auction_volume;
-    s->auction.surplus = r.surplus;
-    s->auction.bid_price = r.abid;
-    s->auction.bid_volume = r.abid_volume;
-    s->auction.offer_price = r.aoffer;
-    s->auction.offer_volume = r.aoffer_volume;
-    s->state = r.state ? r.state : kExState;
-    s->quote_basis = r.basis;
-    s->resume_time = r.resume;
-    s->open_balance = r.balance;
-    ASSERT_GE(dechdr_add_stock_speed(s), 0);
-  }
-  for (const IndexRow& r : index_rows()) {
-    ss_index* x = ssmodel_get_index(ex, r.code);
-    x->base = r.base;
-    x->open = r.open;
-    x->high = r.high;
-    x->low = r.low;
-    x->value = r.value;
-    x->last_tick_time = r.time;
-    ASSERT_GE(dechdr_add_index_speed(x), 0);
-  }
+  ASSERT_EQ(0, sim_snapshot_build(snap, ex));
   for (const NewsRow& n : news_rows()) {
     std::vector<uint32_t> codes = n.codes;
     codes.push_back(0);
@@ -348,85 +290,29 @@ TEST_P(Summary, RoundTripComparesEqualFieldByField) {
   EXPECT_TRUE(ex->flags & kExStockSummary);
   EXPECT_TRUE(ex->flags & kExIndexSummary);
   EXPECT_TRUE(ex->flags & kExNewsSummary);
-  const std::vector<Row> table = rows();
+  const std::vector<sim_snap_stock> table = rows();
   ASSERT_EQ(table.size(), ex->speed_count);
   uint32_t trades = 0;
   for (size_t i = 0; i < table.size(); i++) {
-    const Row& r = table[i];
+    const sim_snap_stock& r = table[i];
+    ss_stock* s = ssmodel_find_stock(ex, r.code.c_str());
+    expect_snapshot_stock(s, r, int32_t(i));
+    if (!s) continue;
     SCOPED_TRACE(r.code);
-    ss_stock* s = ssmodel_find_stock(ex, r.code);
-    ASSERT_NE(nullptr, s);
-    EXPECT_EQ(static_cast<int32_t>(i), s->speed);
-    EXPECT_TRUE(s->flags & kInCurrent);
-    EXPECT_EQ(r.close, s->close);
-    EXPECT_EQ(r.open, s->open);
-    EXPECT_EQ(r.high, s->high);
-    EXPECT_EQ(r.low, s->low);
-    EXPECT_EQ(r.last, s->last);
-    EXPECT_EQ(r.volume, s->volume);
-    EXPECT_EQ(r.value, s->value);
-    EXPECT_EQ(r.volume2, s->second_volume);
-    EXPECT_EQ(r.value2, s->second_value);
-    EXPECT_EQ(r.trades, s->trade_count);
-    EXPECT_EQ(r.trade_time, s->last_trade_time);
-    EXPECT_EQ(r.first, s->first_price);
     trades += r.trades;
     // The average in exact arithmetic, rounded.
     const long double avg = r.volume2 ? static_cast<long double>(r.value2) * 100 / r.volume2 : r.close;
     EXPECT_EQ(static_cast<uint32_t>(avg + 0.5L), s->average_price);
-    EXPECT_EQ(r.totals, (s->flags & kInOutOfOrder) != 0);
-    for (int side = 0; side < 2; side++) {
-      const std::vector<Lvl>& want = side ? r.offers : r.bids;
-      const ss_depth_level* l = s->levels[side];
-      for (const Lvl& w : want) {
-        ASSERT_NE(nullptr, l);
-        EXPECT_EQ(w.price, l->price);
-        if (r.totals) {
-          EXPECT_EQ(w.count, l->count);
-          EXPECT_EQ(w.orders[0], l->volume);
-        } else {
-          std::vector<uint64_t> got;
-          for (const ss_depth_order* o = l->orders; o; o = o->next) got.push_back(o->volume);
-          EXPECT_EQ(w.orders, got);
-        }
-        l = l->next;
-      }
-      EXPECT_EQ(nullptr, l);
-      EXPECT_EQ(want.empty() ? 0 : want[0].price, side ? s->offer : s->bid);
-    }
-    EXPECT_EQ(r.auction_price, s->auction.price);
-    EXPECT_EQ(r.auction_volume, s->auction.matched);
-    EXPECT_EQ(r.surplus, s->auction.surplus);
-    EXPECT_EQ(r.abid, s->auction.bid_price);
-    EXPECT_EQ(r.abid_volume, s->auction.bid_volume);
-    EXPECT_EQ(r.aoffer, s->auction.offer_price);
-    EXPECT_EQ(r.aoffer_volume, s->auction.offer_volume);
-    EXPECT_EQ(r.state ? r.state : kExState, s->state);
-    EXPECT_EQ(r.basis, s->quote_basis);
-    EXPECT_EQ(r.resume, s->resume_time);
-    EXPECT_EQ(r.balance, s->open_balance);
     // The display follows the last price, else the indicative price.
     EXPECT_EQ(r.last ? r.last : r.auction_price ? r.auction_price : r.close, s->disp_price);
   }
   EXPECT_EQ(trades, ex->trades_today);
   EXPECT_EQ(table.size(), ex->current.count);
 
-  const std::vector<IndexRow> indices = index_rows();
+  const std::vector<sim_snap_index> indices = index_rows();
   ASSERT_EQ(indices.size(), ex->index_speed_count);
-  for (size_t i = 0; i < indices.size(); i++) {
-    const IndexRow& r = indices[i];
-    SCOPED_TRACE(r.code);
-    ss_index* x = ssmodel_find_index(ex, r.code);
-    ASSERT_NE(nullptr, x);
-    EXPECT_EQ(static_cast<int32_t>(i), x->speed);
-    EXPECT_EQ(r.base, x->base);
-    EXPECT_EQ(r.open, x->open);
-    EXPECT_EQ(r.high, x->high);
-    EXPECT_EQ(r.low, x->low);
-    EXPECT_EQ(r.value, x->value);
-    EXPECT_EQ(r.time, x->last_tick_time);
-    EXPECT_EQ(r.value ? static_cast<int32_t>(r.value - r.base) : 0, x->change);
-  }
+  for (size_t i = 0; i < indices.size(); i++)
+    expect_snapshot_index(ssmodel_find_index(ex, indices[i].code.c_str()), indices[i], int32_t(i));
   EXPECT_EQ(indices.size(), ex->current_indices.count);
 
   // AXO's issuers and their news live with ASX: its own news summary is empty.
@@ -513,6 +399,35 @@ TEST(NewsItem, TypeCountLimitAndFlags) {
     EXPECT_EQ(0, decnews_decode_summary(nullptr, &number, &time, types, &flags, headline, out, cut)) << cut;
   out[8] = 15;  // fifteen types claimed
   EXPECT_EQ(-1, decnews_decode_summary(nullptr, &number, &time, types, &flags, headline, out, n));
+}
+
+// The index speed table holds 256 indices: a summary of 257 is refused, not
+// written past the table.
+TEST_F(SparseLists, IndexSpeedTableIsBounded) {
+  auto payload = [](int entries) {
+    std::vector<uint8_t> p;
+    encode_set_ref_date(kDate);
+    for (int i = 0; i < entries; i++) {
+      uint8_t b[32];
+      char code[kCodeSize];
+      snprintf(code, sizeof code, "X%03d", i);
+      int n = encode_code(b, code);
+      n += encode_index(b + n, 1000);
+      n += encode_index(b + n, 0);  // no last value: no changes, no track part
+      n += encode_time_delta(b + n, kDate);
+      p.insert(p.end(), b, b + n);
+    }
+    return p;
+  };
+  const std::vector<uint8_t> full = payload(int(kIndexSpeeds));
+  EXPECT_EQ(0, decsum_decode_index(ex, full.data(), int32_t(full.size())));
+  EXPECT_EQ(kIndexSpeeds, ex->index_speed_count);
+  ssmodel_reset_exchange_keep_date(ex, kDate);
+  const std::vector<uint8_t> over = payload(int(kIndexSpeeds) + 1);
+  const uint64_t since = log_count();
+  EXPECT_EQ(-1, decsum_decode_index(ex, over.data(), int32_t(over.size())));
+  EXPECT_NE(std::string::npos, logged_since(since).find("index speed table full at 256"));
+  EXPECT_EQ(kIndexSpeeds, ex->index_speed_count);
 }
 
 }  // namespace

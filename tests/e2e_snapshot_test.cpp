@@ -25,6 +25,7 @@
 #include "ssproto.h"
 #include "testclient.h"
 #include "testclock.h"
+#include "testsnapshot.h"
 
 namespace {
 
@@ -43,67 +44,8 @@ struct core_lock {
   ~core_lock() { ssclient_unblock(); }
 };
 
-void expect_stock(const ss_stock* s, const sim_snap_stock& g, int32_t speed) {
-  SCOPED_TRACE(g.code);
-  ASSERT_NE(nullptr, s);
-  EXPECT_EQ(speed, s->speed);
-  EXPECT_EQ(g.close, s->close);
-  EXPECT_EQ(g.open, s->open);
-  EXPECT_EQ(g.high, s->high);
-  EXPECT_EQ(g.low, s->low);
-  EXPECT_EQ(g.last, s->last);
-  EXPECT_EQ(g.first, s->first_price);
-  EXPECT_EQ(g.volume, s->volume);
-  EXPECT_EQ(g.value, s->value);
-  EXPECT_EQ(g.volume2, s->second_volume);
-  EXPECT_EQ(g.value2, s->second_value);
-  EXPECT_EQ(g.trades, s->trade_count);
-  EXPECT_EQ(g.trade_time, s->last_trade_time);
-  EXPECT_EQ(g.totals, (s->flags & kInOutOfOrder) != 0);
-  for (int side = 0; side < 2; side++) {
-    const ss_depth_level* l = s->levels[side];
-    for (const sim_snap_level& w : g.sides[side]) {
-      ASSERT_NE(nullptr, l) << "side " << side;
-      EXPECT_EQ(w.price, l->price);
-      if (g.totals) {
-        EXPECT_EQ(w.count, l->count);
-        EXPECT_EQ(w.orders[0], l->volume);
-      } else {
-        std::vector<uint64_t> got;
-        for (const ss_depth_order* o = l->orders; o; o = o->next) got.push_back(o->volume);
-        EXPECT_EQ(w.orders, got);
-      }
-      l = l->next;
-    }
-    EXPECT_EQ(nullptr, l) << "side " << side;
-  }
-  EXPECT_EQ(g.auction_price, s->auction.price);
-  EXPECT_EQ(g.auction_price ? g.auction_volume : 0, s->auction.matched);
-  EXPECT_EQ(g.surplus, s->auction.surplus);
-  EXPECT_EQ(g.auction_bid, s->auction.bid_price);
-  EXPECT_EQ(g.auction_bid_volume, s->auction.bid_volume);
-  EXPECT_EQ(g.auction_offer, s->auction.offer_price);
-  EXPECT_EQ(g.auction_offer_volume, s->auction.offer_volume);
-  EXPECT_EQ(g.state, s->state);
-  EXPECT_EQ(g.basis, s->quote_basis);
-  EXPECT_EQ(g.resume, s->resume_time);
-  EXPECT_EQ(g.balance, s->open_balance);
-}
-
-void expect_index(const ss_index* x, const sim_snap_index& g, int32_t speed) {
-  SCOPED_TRACE(g.code);
-  ASSERT_NE(nullptr, x);
-  EXPECT_EQ(speed, x->speed);
-  EXPECT_EQ(g.base, x->base);
-  EXPECT_EQ(g.open, x->open);
-  EXPECT_EQ(g.high, x->high);
-  EXPECT_EQ(g.low, x->low);
-  EXPECT_EQ(g.value, x->value);
-  EXPECT_EQ(g.time, x->last_tick_time);
-}
-
 TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
-  const sim_snapshot big = sim_snapshot_generate(kExchangeAsx, kDay, kState, 11, 5000, 200);
+  const sim_snapshot big = sim_snapshot_generate(kExchangeAsx, kDay, kState, 11, 5000, 200, true);
   const sim_snapshot small = sim_snapshot_generate(kExchangeAxo, kDay, kState, 12, 300, 20);
   std::vector<uint8_t> big_bytes, small_bytes;
   ASSERT_EQ(0, sim_snapshot_write(big, &big_bytes));
@@ -121,6 +63,7 @@ TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
     e.date = kDay;
     e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
     e.state = kState;
+    e.brokers = snap->brokers;
     ASSERT_EQ(0, sim_add_exchange(sim, e));
   }
   ASSERT_EQ(0, sim_set_snapshot(sim, kExchangeAsx, big_bytes));
@@ -170,11 +113,11 @@ TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
       EXPECT_EQ(snap->stocks.size(), ex->current.count);
       EXPECT_EQ(snap->indices.size(), ex->current_indices.count);
       for (size_t i = 0; i < snap->stocks.size(); i++) {
-        expect_stock(ssmodel_find_stock(ex, snap->stocks[i].code.c_str()), snap->stocks[i], int32_t(i));
+        expect_snapshot_stock(ssmodel_find_stock(ex, snap->stocks[i].code.c_str()), snap->stocks[i], int32_t(i));
         if (HasFailure()) break;
       }
       for (size_t i = 0; i < snap->indices.size(); i++)
-        expect_index(ssmodel_find_index(ex, snap->indices[i].code.c_str()), snap->indices[i], int32_t(i));
+        expect_snapshot_index(ssmodel_find_index(ex, snap->indices[i].code.c_str()), snap->indices[i], int32_t(i));
     }
   }
   rusage ru = {};

@@ -642,20 +642,6 @@ TEST_F(Proto, TypesWithoutHandlerAreRefused) {
   }
 }
 
-// One type of each family not built yet: refused by the shared handler, with
-// the same trace as an unknown type.
-TEST_F(Proto, TypesOfFamiliesNotBuiltAreRefused) {
-  for (uint32_t type : {57u, 58u, 173u}) {
-    SCOPED_TRACE(type);
-    Bytes b = {0, uint8_t(type), 0xaa, 0xbb};
-    LogCapture log;
-    EXPECT_EQ(-1, decode(b));
-    EXPECT_EQ(1, log.count("type " + std::to_string(type) + " not built (len=2, slen=4, nesting=0)"));
-    EXPECT_EQ(0, log.count("unknown type"));
-    EXPECT_TRUE(log.matches(R"(^\(line \d+\) )" + std::to_string(type) + R"( xxx "-"  -1 \(2b/4b\)$)"));
-  }
-}
-
 TEST_F(Proto, TraceNamesTheExchangeAndItsHeaderState) {
   Wire w;
   w.msg(52, at(10, 0, 0)).select(0).msg(43, at(10, 0, 5), "BHP").raw({1, 2, 3});
@@ -1115,4 +1101,206 @@ TEST_F(Proto, ReplayAfterResetReadsAsTheFirstTime) {
     ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
     EXPECT_EQ(first, bids());
   }
+}
+
+// The exchange's day: begin (signature and date), a state given to a list of
+// stocks, the day reset to a new date, and the refusals without an exchange.
+TEST_F(Proto, ExchangeDayMessages) {
+  struct Case {
+    uint32_t type;
+    const char* logged;
+  } refused[] = {{57, "no exchange to begin?"}, {58, "no exchange to end?"}, {160, "no exchange to reset?"},
+                 {161, "no exchange to change tmoffset?"}, {173, "state list 4 with no current exchange"}};
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.type);
+    restart();
+    Wire w;
+    w.msg(c.type);
+    if (c.type == 57) w.date(kDay).u32(7);
+    if (c.type == 160) w.u32(kDay).u32(at(9, 0, 0)).vint(0);
+    if (c.type == 161) w.vint(60);
+    if (c.type == 173) w.u8(4).raw(block({0}));
+    LogCapture log;
+    EXPECT_EQ(-1, decode(w));
+    EXPECT_EQ(1, log.count(c.logged));
+  }
+  restart();
+  ss_stock* bhp = ssmodel_add_stock(ex(0), "BHP");
+  ss_stock* cba = ssmodel_add_stock(ex(0), "CBA");
+  bhp->last = 5000;
+  Wire w;
+  select(w, 0);
+  w.msg(57).date(kDay).u32(0xabcd);
+  Bytes list;
+  for (const char* code : {"BHP", "CBA"}) {
+    uint8_t b[16];
+    int n = encode_vint(b, 0);
+    n += encode_code(b + n, code);
+    list.insert(list.end(), b, b + n);
+  }
+  w.msg(173, at(10, 0, 0)).u8(9).raw(block(list));
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  EXPECT_EQ(0xabcdu, ssmodel_exchange_signature(0));
+  EXPECT_EQ(kDay, ex(0)->date);
+  EXPECT_EQ(9u, bhp->state);
+  EXPECT_EQ(9u, cba->state);
+  const ss_time next = sstime_pack_date(11, 2, 2014);
+  Wire reset;
+  select(reset, 0);
+  reset.msg(160).u32(next).u32(at(8, 0, 0)).vint(3600);
+  ASSERT_EQ(int32_t(reset.bytes.size()), decode(reset));
+  EXPECT_EQ(next, ex(0)->date);
+  EXPECT_EQ(3600, ex(0)->offset);
+  EXPECT_EQ(0u, bhp->last);  // the day's values are gone
+}
+
+namespace {
+
+Bytes string_field(const char* text) {
+  uint8_t b[260];
+  int n = encode_string(b, text);
+  return Bytes(b, b + n);
+}
+
+Bytes global_entry(const char* code, uint32_t base, std::vector<int32_t> changes, ss_time time) {
+  uint8_t b[64];
+  int n = encode_code(b, code);
+  n += encode_index(b + n, base);
+  for (int32_t c : changes) n += encode_index_change(b + n, c);
+  n += encode_uint32(b + n, time);
+  return Bytes(b, b + n);
+}
+
+}  // namespace
+
+// One notice, a list for another exchange (the current one stays), global
+// values and one global index tick.
+TEST_F(Proto, NoticeAndGlobalMessages) {
+  Wire w;
+  select(w, 1);
+  w.msg(210).vint(1).vint(0).u8(3).code("BHP").raw(string_field("BHP GROUP"));
+  Bytes list;
+  for (const char* code : {"RIO", "CBA"}) {
+    uint8_t b[32];
+    int n = encode_vint(b, 1);
+    n += encode_code(b + n, code);
+    list.insert(list.end(), b, b + n);
+    Bytes s = string_field(code);
+    list.insert(list.end(), s.begin(), s.end());
+  }
+  w.msg(211).u8(0).vint(77).raw(block(list));
+  Bytes values = {2};
+  for (const Bytes& e : {global_entry("DJI", 1000000, {-100000, 200000, -110000, 100000}, at(16, 0, 0)),
+                         global_entry("FTSE", 650000, {1000, 2000, -10000, -5000}, at(16, 0, 0))})
+    values.insert(values.end(), e.begin(), e.end());
+  w.msg(212).raw(values);
+  w.msg(213).raw(global_entry("DJI", 1000000, {0, 250000, -110000, 250000}, at(16, 0, 5)));
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  EXPECT_EQ(ex(1), ssproto_current_exchange());
+  ss_stock* bhp = ssmodel_find_stock(ex(0), "BHP");
+  ASSERT_NE(nullptr, bhp);
+  EXPECT_STREQ("BHP GROUP", bhp->name1);
+  EXPECT_EQ(77, ex(0)->notice_seq);
+  EXPECT_STREQ("CBA", ssmodel_find_stock(ex(0), "CBA")->name1);
+  ss_index* ftse = ssmodel_find_index(ex(2), "FTSE");
+  ASSERT_NE(nullptr, ftse);
+  EXPECT_EQ(645000u, ftse->value);
+  EXPECT_EQ(-77, ftse->change_pct);  // against the previous value 650000
+  ss_index* dji = ssmodel_find_index(ex(2), "DJI");
+  ASSERT_NE(nullptr, dji);
+  EXPECT_EQ(1250000u, dji->value);
+  EXPECT_EQ(at(16, 0, 5), dji->last_tick_time);
+}
+
+// Compact depth changes against a stock's book.
+TEST_F(Proto, CompactDepthChanges) {
+  ss_stock* bhp = ssmodel_add_stock(ex(0), "BHP");
+  bhp->flags |= kInRequestBits;
+  auto bids = [bhp] {
+    std::vector<uint64_t> v;
+    for (const ss_depth_level* l = bhp->levels[0]; l; l = l->next)
+      for (const ss_depth_order* o = l->orders; o; o = o->next) v.push_back(o->volume);
+    return v;
+  };
+  Wire w;
+  select(w, 0);
+  uint32_t ref = 0;
+  for (uint64_t volume : {100u, 200u, 300u}) {
+    uint8_t b[16];
+    int n = encode_price(b, 10000, &ref);
+    n += encode_volume(b + n, volume);
+    w.msg(200, at(10, 0, 0), "BHP").raw(Bytes(b, b + n)).vint(1);
+  }
+  {
+    uint8_t b[16];
+    uint32_t offer_ref = ref;
+    int n = encode_price(b, 10100, &offer_ref);
+    n += encode_volume(b + n, 500);
+    w.msg(201, at(10, 0, 0), "BHP").raw(Bytes(b, b + n)).vint(1);
+  }
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  ASSERT_EQ(3u, bids().size());
+  ASSERT_NE(nullptr, bhp->levels[1]);
+  struct Case {
+    uint32_t type;
+    std::vector<uint32_t> counts;
+    size_t bids_left;
+  } cases[] = {{202, {0, 0}, 3}, {203, {2}, 1}, {204, {1}, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    Wire d;
+    select(d, 0);
+    d.msg(c.type, at(10, 0, 1), "BHP");
+    for (uint32_t n : c.counts) d.vint(n);
+    ASSERT_EQ(int32_t(d.bytes.size()), decode(d));
+    EXPECT_EQ(c.bids_left, bids().size());
+  }
+  EXPECT_EQ(nullptr, bhp->levels[1]);  // 204 took the one offer
+}
+
+// The stored user configuration is taken once; the server position moves
+// back with a line that says so; exchange parameters reset the exchange's
+// day and set its header code and time.
+TEST_F(Proto, UserConfigServerPositionAndParameters) {
+  Wire w;
+  w.msg(42).raw(block({1, 2, 3}));
+  w.msg(42).raw(block({4, 5}));
+  w.msg(56).u8(1).u8(255).u32(500);
+  w.msg(56).u8(1).u8(255).u32(300);
+  w.msg(56).u8(8).u8(1).u32(7).u32(8);
+  LogCapture log;
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  EXPECT_TRUE(ssuser_has_config());
+  EXPECT_EQ(1, log.count("ignoring user config"));
+  EXPECT_EQ(1, log.count("resetting server position to 300 (from 500)"));
+  EXPECT_EQ(300u, ssproto_master_position());
+  EXPECT_EQ(ex(1), ssproto_current_exchange());
+
+  ss_stock* bhp = ssmodel_add_stock(ex(0), "BHP");
+  bhp->last = 5000;
+  Wire p;
+  p.msg(55).u8(0).code("CBA").u32(at(9, 30, 0));
+  ASSERT_EQ(int32_t(p.bytes.size()), decode(p));
+  EXPECT_EQ(ex(0), ssproto_current_exchange());
+  EXPECT_STREQ("CBA", ex(0)->cur_code);
+  EXPECT_EQ(at(9, 30, 0), ex(0)->cur_time);
+  EXPECT_EQ(0u, bhp->last);
+}
+
+
+// A notice that makes history stale asks for it again with the io thread's
+// own requests, never through the user-interface thread's ring.
+TEST_F(Proto, NoticesAskForHistoryOnTheIoThread) {
+  ss_stock* neu = ssmodel_add_stock(ex(0), "NEW");
+  neu->flags |= kInHistory;
+  ssclient_set_online(1);
+  const int32_t privates = ssclient_private_count();
+  const int32_t ring = ssclient_ring_count();
+  Wire w;
+  select(w, 0);
+  w.msg(210).vint(6).vint(0).u8(4).code("OLD").raw(string_field("NEW"));
+  ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+  EXPECT_NE(nullptr, ssmodel_find_alias(ex(0), "OLD"));
+  EXPECT_EQ(privates + 1, ssclient_private_count());
+  EXPECT_EQ(ring, ssclient_ring_count());
 }
