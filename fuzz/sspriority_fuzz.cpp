@@ -7,33 +7,17 @@
 //  - nothing grows from input to input: every waiting record is freed after
 //    each input (the queue and the stocks' lists end empty).
 #include <cstdint>
-#include <cstdlib>
 
-#include "dalloc.h"
-#include "log.h"
-#include "plat.h"
-#include "ssmodel.h"
+#include "model_fuzz.h"
 #include "sspriority.h"
 
-#include "../tests/support/testmodel.h"
-
 namespace {
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
 
 const char* const kStocks[] = {"ABC", "BHP", "CBA"};
 
 // Each stock with a bid of two levels (2 and 1 orders) and an offer of one.
 bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  log_set_memory(0);
-  dalloc_init();
-  if (start_terminal_model(kTerminalModelOptions | kOptExtended) < 0) return false;
+  if (!model_fuzz_start(kTerminalModelOptions | kOptExtended)) return false;
   for (int i = 0; i < kExchanges; i++)
     for (const char* c : kStocks) {
       ss_stock* s = ssmodel_add_stock(ssmodel_exchange(i), c);
