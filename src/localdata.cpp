@@ -332,6 +332,31 @@ int localdata_ready(void) {
   return S.ready.load(std::memory_order_acquire);
 }
 
+int localdata_set_install_dir(const char* path) {
+  log(LOG_INFO, kSrc, "set install dir %s", path ? path : "(null)");
+  S.dirs[LOCALDATA_INSTALL][0] = '\0';
+  if (path == nullptr || path[0] == '\0') return -1;
+  size_t len = strlen(path);
+  if (len >= (size_t)kLocaldataPathMax) {
+    log(LOG_ERROR, kSrc, "path too long: %d:%s", (int)LOCALDATA_INSTALL, path);
+    return -1;
+  }
+  struct stat st;
+  if (stat(path, &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) {
+      log(LOG_ERROR, kSrc, "%s is not a directory", path);
+      return -1;
+    }
+    if ((st.st_mode & S_IRWXU) != S_IRWXU) {
+      log(LOG_ERROR, kSrc, "%s does not have correct perms: %o", path,
+          (unsigned)(st.st_mode & 07777));
+      return -1;
+    }
+  }
+  memcpy(S.dirs[LOCALDATA_INSTALL], path, len + 1);
+  return 0;
+}
+
 int localdata_path_into(char* buf, uint32_t dir, const char* name) {
   buf[0] = '\0';
   if (dir >= kLocaldataSubdirs) {

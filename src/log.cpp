@@ -337,6 +337,19 @@ int log_open(const char* mode) {
   return -1;
 }
 
+int log_open_file(FILE* f) {
+  if (!f) return -1;
+  plat_lock_guard g(st.file_lock);
+  if (st.file) fclose(st.file);
+  st.file = f;
+  char when[64];
+  ctime_text(when, sizeof when);
+  fprintf(st.file, "!!! STARTING @ %s", when);
+  if (st.memory.load(std::memory_order_relaxed)) write_entries(st.file);
+  if (st.autoflush.load(std::memory_order_relaxed)) fflush(st.file);
+  return 0;
+}
+
 void log_start(void) { log_open("wtca"); }
 
 void log_close(void) {

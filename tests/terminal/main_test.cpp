@@ -370,7 +370,7 @@ TEST(MainApp, RestartInstallsTheStoredProgramOrEndsWithOne) {
   {
     proc_tempdir home;
     ASSERT_EQ(system(("mkdir -p " + home.path + "/Ambit/Program && echo stored > " + home.path +
-                      "/Ambit/Program/EXE_M64").c_str()),
+                      "/Ambit/Program/EXE_L64").c_str()),
               0);
     auto [code, steps] = run_app("", home.path, "--restart");
     EXPECT_EQ(code, 0);
