@@ -5,7 +5,8 @@
 # strings, and the launch layer of the toolkit library, whose static objects
 # come in only as far as the launch code needs them; no window is opened.
 # Tests in tests/launcher/<module>_test.cpp run the built launcher in child
-# processes with launcher-helper as the stored program.
+# processes with launcher-helper as the stored program, and end to end with
+# the build's Ambit as the stored program under the test X server.
 add_library(ambit_stub STATIC
     ${CMAKE_SOURCE_DIR}/src/stub/stub.cpp
     ${CMAKE_SOURCE_DIR}/src/stub/install.cpp
@@ -25,10 +26,11 @@ if(AMBIT_TESTS)
   foreach(t IN LISTS LAUNCHER_TEST_SRC)
     get_filename_component(name ${t} NAME_WE)
     add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_stub GTest::gtest_main)
-    add_dependencies(${name} launcher launcher-helper)
+    target_link_libraries(${name} PRIVATE ambit_stub ambit_ui_test_support GTest::gtest_main)
+    add_dependencies(${name} launcher launcher-helper Ambit)
     target_compile_definitions(${name} PRIVATE LAUNCHER_PROGRAM="$<TARGET_FILE:launcher>"
-                               LAUNCHER_HELPER="$<TARGET_FILE:launcher-helper>")
+                               LAUNCHER_HELPER="$<TARGET_FILE:launcher-helper>"
+                               AMBIT_PROGRAM="$<TARGET_FILE:Ambit>")
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
