@@ -19,30 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "../terminal/proc.h"
 #include "pixeltest.h"
 
 namespace fs = std::filesystem;
-
-static std::string shell(const std::string &cmd) {
-  std::string out;
-  if (FILE *p = popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
-
-static std::string slurp(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-static void put(const std::string &path, const std::string &data) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
 
 struct Started {
   std::string exe;  // the process's executable once the window showed
@@ -69,27 +49,14 @@ static Started start_and_quit(const std::string &launcher, const std::string &da
     _exit(127);
   }
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  std::string xid;
-  while (xid.empty() && std::chrono::steady_clock::now() < end) {
-    xid = shell("xdotool search --onlyvisible --pid " + std::to_string(pid) +
-                " --name '^Ambit$' 2>/dev/null | head -1");
-    pollfd none{};
-    if (xid.empty()) poll(&none, 0, 50);  // between looks; the deadline bounds the wait
-  }
+  std::string xid = proc_find_window("--pid " + std::to_string(pid) + " --name '^Ambit$'", end);
   char exe[4096];
   ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe - 1);
   if (n > 0) s.exe.assign(exe, (size_t)n);
-  if (!xid.empty()) {
-    xid.pop_back();
-    if (system(("xdotool windowfocus --sync " + xid + " key super+q").c_str()) != 0) xid.clear();
-  }
+  if (!xid.empty() && system(("xdotool windowfocus --sync " + xid + " key super+q").c_str()) != 0)
+    xid.clear();
   int st = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
-    pollfd none{};
-    poll(&none, 0, 20);  // the child's exit has no descriptor to wait on
-  }
-  if (done == 0) {
+  if (!proc_wait_until(pid, end, &st)) {
     kill(pid, SIGKILL);
     waitpid(pid, &st, 0);
     return s;
@@ -109,20 +76,20 @@ TEST(LauncherProgram, InstallsUpgradesAndStartsTheTerminal) {
   fs::create_directories(data);
   fs::copy_file(LAUNCHER_PROGRAM, bin + "/launcher");
   fs::copy_file(AMBIT_PROGRAM, install + "/EXE_L64");
-  put(install + "/VERSION", "1.27.1.39293\n");
+  proc_write_file(install + "/VERSION", "1.27.1.39293\n");
 
   Started s = start_and_quit(bin + "/launcher", data, {"--nosave"});
   EXPECT_EQ(s.exe, root + "/Run/0/Ambit");
   EXPECT_EQ(s.code, 0);
-  EXPECT_EQ(slurp(root + "/Program/EXE_L64"), slurp(AMBIT_PROGRAM));
-  EXPECT_EQ(slurp(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
+  EXPECT_EQ(proc_read_file(root + "/Program/EXE_L64"), proc_read_file(AMBIT_PROGRAM));
+  EXPECT_EQ(proc_read_file(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
 
   // A bundle with a higher version upgrades, and "--alt" runs slot 1.
-  put(install + "/VERSION", "1.27.2.1\n");
+  proc_write_file(install + "/VERSION", "1.27.2.1\n");
   s = start_and_quit(bin + "/launcher", data, {"--alt", "--nosave"});
   EXPECT_EQ(s.exe, root + "/Run/1/Ambit");
   EXPECT_EQ(s.code, 0);
-  EXPECT_EQ(slurp(root + "/Program/VERSION"), "1.27.2.1\n");
-  EXPECT_EQ(slurp(root + "/Config/INSTALL_VERSION"), "1.27.2.1\n");
+  EXPECT_EQ(proc_read_file(root + "/Program/VERSION"), "1.27.2.1\n");
+  EXPECT_EQ(proc_read_file(root + "/Config/INSTALL_VERSION"), "1.27.2.1\n");
   fs::remove_all(t);
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "../terminal/proc.h"
 #include "log.h"
 #include "plat.h"
 
@@ -129,15 +130,6 @@ TEST(StubAlert, FailureGoesThroughTheSeam) {
 
 // ---- the launcher in child processes ----
 
-static std::string slurp(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-static void put(const std::string &path, const std::string &data) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
 
 struct Child {
   int code = -1;
@@ -161,10 +153,10 @@ class Launcher : public ::testing::Test {
     fs::create_directories(t + "/data");
     fs::copy_file(LAUNCHER_PROGRAM, bin + "/launcher");
     fs::copy_file(LAUNCHER_HELPER, install + "/EXE_L64");
-    put(install + "/VERSION", "1.27.1.39293\n");
-    put(install + "/0;ASX", "cached");
-    put(install + "/LOCAL_CONFIG.0", "settings");
-    put(install + "/Credits.html", "credits");
+    proc_write_file(install + "/VERSION", "1.27.1.39293\n");
+    proc_write_file(install + "/0;ASX", "cached");
+    proc_write_file(install + "/LOCAL_CONFIG.0", "settings");
+    proc_write_file(install + "/Credits.html", "credits");
   }
   void TearDown() override { fs::remove_all(t); }
 
@@ -199,8 +191,8 @@ class Launcher : public ::testing::Test {
     int status = 0;
     waitpid(pid, &status, 0);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    r.out = slurp(out);
-    r.err = slurp(err);
+    r.out = proc_read_file(out);
+    r.err = proc_read_file(err);
     std::istringstream lines(r.out);
     for (std::string l; std::getline(lines, l);) {
       if (l.rfind("arg ", 0) == 0) r.args.push_back(l.substr(4));
@@ -209,7 +201,7 @@ class Launcher : public ::testing::Test {
     }
     return r;
   }
-  std::string log_text() { return slurp(root + "/log.txt"); }
+  std::string log_text() { return proc_read_file(root + "/log.txt"); }
 };
 
 TEST_F(Launcher, FirstStartInstallsAndRunsSlotZero) {
@@ -219,12 +211,12 @@ TEST_F(Launcher, FirstStartInstallsAndRunsSlotZero) {
   ASSERT_EQ(r.args.size(), 1u);
   EXPECT_EQ(r.args[0], root + "/Run/0/Ambit");
   EXPECT_EQ(r.cwd, t);
-  EXPECT_EQ(slurp(root + "/Program/EXE_L64"), slurp(LAUNCHER_HELPER));
-  EXPECT_EQ(slurp(root + "/Program/VERSION"), "1.27.1.39293\n");
-  EXPECT_EQ(slurp(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
-  EXPECT_EQ(slurp(root + "/Config/LOCAL_CONFIG.0"), "settings");
-  EXPECT_EQ(slurp(root + "/Cache/Data/0;ASX"), "cached");
-  EXPECT_EQ(slurp(root + "/Program/Credits.html"), "credits");
+  EXPECT_EQ(proc_read_file(root + "/Program/EXE_L64"), proc_read_file(LAUNCHER_HELPER));
+  EXPECT_EQ(proc_read_file(root + "/Program/VERSION"), "1.27.1.39293\n");
+  EXPECT_EQ(proc_read_file(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
+  EXPECT_EQ(proc_read_file(root + "/Config/LOCAL_CONFIG.0"), "settings");
+  EXPECT_EQ(proc_read_file(root + "/Cache/Data/0;ASX"), "cached");
+  EXPECT_EQ(proc_read_file(root + "/Program/Credits.html"), "credits");
   EXPECT_FALSE(fs::exists(root + "/Program/0;ASX"));
   struct stat st;
   ASSERT_EQ(stat((root + "/Run/0/Ambit").c_str(), &st), 0);
@@ -234,7 +226,7 @@ TEST_F(Launcher, FirstStartInstallsAndRunsSlotZero) {
   EXPECT_NE(log.find("executing " + root + "/Run/0/Ambit with 1 args"), std::string::npos) << log;
 
   // The second start finds it installed and current.
-  put(root + "/Program/marker", "x");
+  proc_write_file(root + "/Program/marker", "x");
   r = run({});
   ASSERT_EQ(r.code, 0) << r.err;
   log = log_text();
@@ -260,20 +252,20 @@ TEST_F(Launcher, VersionPairsDecideTheInstall) {
   ASSERT_EQ(run({}).code, 0);
   for (const Row &r : rows) {
     SCOPED_TRACE(std::string(r.installed) + " / " + r.stored + " / " + r.bundle);
-    put(root + "/Config/INSTALL_VERSION", r.installed);
-    put(root + "/Program/VERSION", r.stored);
-    put(install + "/VERSION", r.bundle);
-    put(install + "/Credits.html", std::string("new ") + r.bundle);
-    put(root + "/Program/Credits.html", "old");
+    proc_write_file(root + "/Config/INSTALL_VERSION", r.installed);
+    proc_write_file(root + "/Program/VERSION", r.stored);
+    proc_write_file(install + "/VERSION", r.bundle);
+    proc_write_file(install + "/Credits.html", std::string("new ") + r.bundle);
+    proc_write_file(root + "/Program/Credits.html", "old");
     Child got = run({});
     ASSERT_EQ(got.code, 0) << got.err;
     std::string log = log_text();
-    bool copied = slurp(root + "/Program/Credits.html") != "old";
+    bool copied = proc_read_file(root + "/Program/Credits.html") != "old";
     if (r.want[0]) {
       EXPECT_NE(log.find(r.want), std::string::npos) << log;
       EXPECT_TRUE(copied);
-      EXPECT_EQ(slurp(root + "/Program/VERSION"), r.bundle);
-      EXPECT_EQ(slurp(root + "/Config/INSTALL_VERSION"), r.bundle);
+      EXPECT_EQ(proc_read_file(root + "/Program/VERSION"), r.bundle);
+      EXPECT_EQ(proc_read_file(root + "/Config/INSTALL_VERSION"), r.bundle);
     } else {
       EXPECT_EQ(log.find("installing Ambit"), std::string::npos) << log;
       EXPECT_EQ(log.find("upgrading Ambit"), std::string::npos) << log;
@@ -301,7 +293,7 @@ TEST_F(Launcher, ArgumentsAndRunSlots) {
     SCOPED_TRACE(r.args.empty() ? std::string("(none)") : r.args[0]);
     // The 32-bit program is stored beside the 64-bit one.
     fs::copy_file(LAUNCHER_HELPER, root + "/Program/EXE_L32", fs::copy_options::overwrite_existing);
-    put(root + "/Run/" + std::to_string(1 - r.slot) + "/stale", "x");
+    proc_write_file(root + "/Run/" + std::to_string(1 - r.slot) + "/stale", "x");
     Child got = run(r.args);
     ASSERT_EQ(got.code, 0) << got.err;
     std::string slot = root + "/Run/" + std::to_string(r.slot) + "/Ambit";
@@ -340,7 +332,7 @@ TEST_F(Launcher, FailuresEndWithTheAlertAndTheirCodes) {
     fs::remove_all(t + "/data");
     fs::create_directories(t + "/data");
     fs::remove(install + "/EXE_L64");
-    if (r.program) put(install + "/EXE_L64", r.program);
+    if (r.program) proc_write_file(install + "/EXE_L64", r.program);
     Child got = run({});
     EXPECT_EQ(got.code, r.code) << got.err;
     size_t at = got.err.find(std::string("Ambit Error\n") + kMessage);
@@ -363,19 +355,19 @@ TEST_F(Launcher, CutInstallIsRepairedAndNeverLeavesAHalfProgram) {
   // The next start repairs it.
   r = run({});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(slurp(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
+  EXPECT_EQ(proc_read_file(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
 
   // An upgrade to a bigger program cut by the file size limit keeps the old
   // program whole and runnable, and the old version recorded.
-  std::string bigger = slurp(LAUNCHER_HELPER) + std::string(1 << 20, '\0');
-  put(install + "/EXE_L64", bigger);
-  put(install + "/VERSION", "1.27.1.40000\n");
+  std::string bigger = proc_read_file(LAUNCHER_HELPER) + std::string(1 << 20, '\0');
+  proc_write_file(install + "/EXE_L64", bigger);
+  proc_write_file(install + "/VERSION", "1.27.1.40000\n");
   r = run({"-k"}, helper + (1 << 19));
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.args, (std::vector<std::string>{root + "/Run/0/Ambit", "-k"}));
-  EXPECT_EQ(slurp(root + "/Program/EXE_L64"), slurp(LAUNCHER_HELPER));
-  EXPECT_EQ(slurp(root + "/Program/VERSION"), "1.27.1.39293\n");
-  EXPECT_EQ(slurp(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
+  EXPECT_EQ(proc_read_file(root + "/Program/EXE_L64"), proc_read_file(LAUNCHER_HELPER));
+  EXPECT_EQ(proc_read_file(root + "/Program/VERSION"), "1.27.1.39293\n");
+  EXPECT_EQ(proc_read_file(root + "/Config/INSTALL_VERSION"), "1.27.1.39293\n");
   for (const auto &e : fs::directory_iterator(root + "/Program"))
     EXPECT_TRUE(e.path().filename() == "EXE_L64" || e.path().filename() == "VERSION" ||
                 e.path().filename() == "Credits.html")
@@ -383,16 +375,16 @@ TEST_F(Launcher, CutInstallIsRepairedAndNeverLeavesAHalfProgram) {
   // Without the limit the upgrade completes.
   r = run({});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(slurp(root + "/Program/EXE_L64"), bigger);
-  EXPECT_EQ(slurp(root + "/Config/INSTALL_VERSION"), "1.27.1.40000\n");
+  EXPECT_EQ(proc_read_file(root + "/Program/EXE_L64"), bigger);
+  EXPECT_EQ(proc_read_file(root + "/Config/INSTALL_VERSION"), "1.27.1.40000\n");
 }
 
 TEST_F(Launcher, DebugLogIsPrivateAndNeverFollowsALink) {
-  put(t + "/victim", "keep");
+  proc_write_file(t + "/victim", "keep");
   fs::create_symlink(t + "/victim", t + "/ambitlog.txt");
   Child r = run({"--debug"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(slurp(t + "/victim"), "keep");
+  EXPECT_EQ(proc_read_file(t + "/victim"), "keep");
   EXPECT_TRUE(fs::is_symlink(t + "/ambitlog.txt"));
 
   fs::remove(t + "/ambitlog.txt");
@@ -402,7 +394,7 @@ TEST_F(Launcher, DebugLogIsPrivateAndNeverFollowsALink) {
   ASSERT_EQ(lstat((t + "/ambitlog.txt").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  std::string log = slurp(t + "/ambitlog.txt");
+  std::string log = proc_read_file(t + "/ambitlog.txt");
   EXPECT_NE(log.find("starting stub " + bin + "/launcher (debugging)"), std::string::npos) << log;
   EXPECT_NE(log.find("executing"), std::string::npos) << log;
   // Debugging keeps the data tree's log file out of it.
