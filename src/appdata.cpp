@@ -90,7 +90,9 @@ static int find_root(const char *exe, char *root) {
 
 int appdata_init(const char *exe_path, int alternate, int bits) {
   memset(&A, 0, sizeof A);
-  A.stored_exe = bits > 0 && bits != 64 ? "EXE_M32" : "EXE_M64";
+  // The stored program carries this build's platform tag, the name program
+  // updates from the server are stored under.
+  A.stored_exe = bits > 0 && bits != 64 ? "EXE_L32" : "EXE_L64";
   if (localdata_init() != 0) return -1;
   char root[kAppdataPathMax];
   if (!exe_path || find_root(exe_path, root) != 0 || localdata_set_root(root) != 0) {

@@ -297,15 +297,6 @@ TEST(Program, VersionAndHelp) {
       << log;
 }
 
-std::string shell(const std::string &cmd) {
-  std::string out;
-  if (FILE *p = popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
 
 TEST(Program, OpensItsWindowAndQuitsWhenAsked) {
   std::string why;
@@ -324,24 +315,13 @@ TEST(Program, OpensItsWindowAndQuitsWhenAsked) {
     _exit(127);
   }
   // The window, by its title, within a deadline.
-  std::string xid;
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (xid.empty() && std::chrono::steady_clock::now() < end) {
-    xid = shell("xdotool search --onlyvisible --name '^Ambit$' 2>/dev/null | head -1");
-    pollfd none{};
-    if (xid.empty()) poll(&none, 0, 50);  // between looks; the deadline bounds the wait
-  }
+  std::string xid = proc_find_window("--name '^Ambit$'", end);
   ASSERT_FALSE(xid.empty());
-  xid.pop_back();
   // Quit through the platform layer's menu chord (Super stands for Command).
   ASSERT_EQ(system(("xdotool windowfocus --sync " + xid + " key super+q").c_str()), 0);
   int st = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
-    pollfd none{};
-    poll(&none, 0, 20);  // the child's exit has no descriptor to wait on
-  }
-  if (done == 0) {
+  if (!proc_wait_until(pid, end, &st)) {
     kill(pid, SIGKILL);
     waitpid(pid, &st, 0);
     FAIL() << "Ambit did not quit";
@@ -370,12 +350,12 @@ TEST(MainApp, RestartInstallsTheStoredProgramOrEndsWithOne) {
   {
     proc_tempdir home;
     ASSERT_EQ(system(("mkdir -p " + home.path + "/Ambit/Program && echo stored > " + home.path +
-                      "/Ambit/Program/EXE_M64").c_str()),
+                      "/Ambit/Program/EXE_L64").c_str()),
               0);
     auto [code, steps] = run_app("", home.path, "--restart");
     EXPECT_EQ(code, 0);
     EXPECT_EQ(steps, full);
-    std::string installed = shell("grep -rlx stored " + home.path + "/Ambit/Run*");
+    std::string installed = proc_shell("grep -rlx stored " + home.path + "/Ambit/Run*");
     EXPECT_NE(installed.find("/Ambit\n"), std::string::npos) << installed;
   }
 }
