@@ -549,6 +549,7 @@ void window_set_role(window *w, uint32_t role) {
   w->row_limit = 0;
   instr *in = w->instrument;
   titlebar *t = tb(w);
+  remember(w);
   switch (role) {
     case kRoleNone:
       titlebar_set_text(t, "");
@@ -559,7 +560,9 @@ void window_set_role(window *w, uint32_t role) {
       break;
     case kRoleDepth: case kRoleTradechart: case kRoleTradelist: case kRoleOptionlist: case kRoleChart:
       if (is_issuer(in)) {
-        if (instr *s = stock_of(in)) w->instrument = s;
+        // A copy keeps the source's issuer as it is.
+        instr *s = S.copying ? nullptr : stock_of(in);
+        if (s) w->instrument = s;
       } else if (!in || (is_index(in) && role != kRoleChart && role != kRoleOptionlist)) {
         w->instrument = w->last_stock;
       }
@@ -836,8 +839,8 @@ int window_drop_instr(window *w, int kind, instr *in) {
       return 1;
     case 3:
       window_set_instrument(w, in);
-      if (w->role != kRoleHistnews && w->role != kRoleDocument) {
-        window_set_role(w, kRoleDepth);
+      if (w->role != kRoleHistnews) {
+        window_set_role(w, w->role == kRoleDocument ? kRoleHistnews : kRoleDepth);
         window_set_instrument(w, in);
       }
       return 1;
