@@ -146,11 +146,11 @@ void tb_draw(widget *self) {
   int32_t cy = r.y + r.h / 2;
   int32_t x = r.x + kGap;
   if (n) {
-    font_draw(shown, x, cy, 0x20, font, fg, &t->title_hit);
+    font_draw(shown, x, cy, 0x40, font, fg, &t->title_hit);
     x += t->title_hit.w + kGap;
   }
-  if (caption) font_draw(t->caption, x, cy, 0x20, font, fg, &t->caption_hit);
-  if (state_w) font_draw(state, r.x + r.w - 4, cy, 0x21, font, fg, &t->state_hit);
+  if (caption) font_draw(t->caption, x, cy, 0x40, font, fg, &t->caption_hit);
+  if (state_w) font_draw(state, r.x + r.w - 4, cy, 0x41, font, fg, &t->state_hit);
   // The bottom line, and a top line when the window follows another.
   gfx_fill_rect(r.x, r.y + r.h - 1, r.w, 1, 0x32000000u);
   if (w && w->link) gfx_fill_rect(r.x, r.y, r.w, 1, 0x32000000u);
