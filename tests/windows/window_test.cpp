@@ -10,6 +10,7 @@
 #include <string>
 
 #include "lib/font.h"
+#include "lib/glrecord.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "testlog.h"
@@ -464,6 +465,36 @@ TEST_F(Windows, TitleShortensWordByWord) {
   } rows[] = {{two + 50, 14}, {two, 10}, {two - 1, 5}, {one, 5}, {one - 1, 0}, {0, 0}};
   for (const auto &r : rows)
     EXPECT_EQ(titlebar_shorten("Alpha Beta Gam", r.room + (r.want == 14 ? 100 : 0), font), r.want) << r.room;
+}
+
+}  // namespace
+
+namespace {
+
+// The title bar's drawing through the GL call recorder: a bar lower than
+// 5/4 of a line draws its background alone; a full bar adds the title's
+// glyph quads and its bottom line.
+TEST_F(Windows, TitleDrawingRecorded) {
+  window *w = fresh(kRoleDepth);
+  window_set_instrument(w, bhp);
+  titlebar *t = window_get_titlebar(w);
+  auto record = [&](int32_t h) {
+    t->r = {0, 0, 300, h};
+    glrecord_scope rec;
+    t->cls->draw(t);
+    return glrecord_text();
+  };
+  auto count = [](const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+  };
+  const std::string low = record(titlebar_height() - 1);
+  const std::string full = record(titlebar_height());
+  EXPECT_EQ(count(low, "TexCoord"), 0) << low;
+  EXPECT_GT(count(full, "TexCoord"), count(low, "TexCoord"));
+  EXPECT_GT(count(full, "Vertex"), count(low, "Vertex")) << full;
+  EXPECT_GT(t->title_hit.w, 0);
 }
 
 }  // namespace
