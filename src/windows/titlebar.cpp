@@ -14,6 +14,7 @@
 #include "lib/font.h"
 #include "lib/gfx.h"
 #include "ssmodel.h"
+#include "sscodes.h"
 #include "ssnotify.h"
 #include "ssstate.h"
 #include "style.h"
@@ -111,6 +112,17 @@ void state_text(const titlebar *t, char *out, size_t cap) {
   if (name && *name) snprintf(out, cap < 30 ? cap : 30, "%s", name);
 }
 
+// The quote-basis text of a shown stock (its basis without bit 0x2), at
+// most 29 characters.
+void basis_text(const titlebar *t, char *out, size_t cap) {
+  out[0] = 0;
+  const ss_stock *s = t->stock;
+  if (!s || !s->exchange || !(s->quote_basis & ~uint64_t{2})) return;
+  uint32_t size = static_cast<uint32_t>(cap < 30 ? cap : 30);
+  if (!sscodes_quote_basis_text(out, &size, static_cast<int32_t>(s->exchange->index), s->quote_basis & ~uint64_t{2}))
+    out[0] = 0;
+}
+
 void tb_draw(widget *self) {
   auto *t = static_cast<titlebar *>(self);
   window *w = owner(t);
@@ -130,10 +142,12 @@ void tb_draw(widget *self) {
   t->relayout = 0;
   if (r.h < line * 5 / 4) return;
 
-  char state[32];
+  char state[32], basis[32];
   state_text(t, state, sizeof state);
+  basis_text(t, basis, sizeof basis);
   int32_t state_w = *state ? text_width(state, font) : 0;
-  int32_t room = r.w - 12 - (state_w ? state_w + kGap : 0);
+  int32_t basis_w = *basis ? text_width(basis, font) : 0;
+  int32_t room = r.w - 12 - (state_w ? state_w + kGap : 0) - (basis_w ? basis_w + kGap : 0);
   int32_t title_w = text_width(t->text, font);
   int32_t caption_w = *t->caption ? text_width(t->caption, font) : 0;
   bool caption = caption_w && title_w + kGap + caption_w <= room;
@@ -150,7 +164,14 @@ void tb_draw(widget *self) {
     x += t->title_hit.w + kGap;
   }
   if (caption) font_draw(t->caption, x, cy, 0x40, font, fg, &t->caption_hit);
-  if (state_w) font_draw(state, r.x + r.w - 4, cy, 0x41, font, fg, &t->state_hit);
+  // From the right edge leftwards: the quote basis, then the state.
+  int32_t right = r.x + r.w - 4;
+  t->basis_hit = {right, r.y, 0, 0};
+  if (basis_w) {
+    font_draw(basis, right, cy, 0x41, font, fg, &t->basis_hit);
+    right -= basis_w + kGap;
+  }
+  if (state_w) font_draw(state, right, cy, 0x41, font, fg, &t->state_hit);
   // The bottom line, and a top line when the window follows another.
   gfx_fill_rect(r.x, r.y + r.h - 1, r.w, 1, 0x32000000u);
   if (w && w->link) gfx_fill_rect(r.x, r.y, r.w, 1, 0x32000000u);
@@ -243,6 +264,12 @@ int titlebar_shorten(const char *text, int32_t room, int32_t font) {
     buf[n] = 0;
   }
   return n;
+}
+
+const char *titlebar_basis_text(const titlebar *t) {
+  static char buf[32];
+  basis_text(t, buf, sizeof buf);
+  return buf;
 }
 
 const char *titlebar_state_text(const titlebar *t) {

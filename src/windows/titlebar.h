@@ -1,7 +1,7 @@
 // The title bar of a market window: one line naming what the window shows
 // (the instrument's name, or its code in a linked window, or a text the
 // role sets), the tool panel's summary as a caption, and on the right the
-// stock's session state. It follows the model's changes of what it shows.
+// stock's quote basis and session state. It follows the model's changes of what it shows.
 // Main thread only.
 #pragma once
 
@@ -22,6 +22,7 @@ struct titlebar : widget {
   int relayout;
   int32_t exchange_number;  // -1 none
   rect state_hit;           // the session-state text as last drawn
+  rect basis_hit;           // the quote-basis text as last drawn
   rect title_hit;           // the title text as last drawn (w 0: dropped)
   rect caption_hit;         // the caption as last drawn (w 0: dropped)
   ss_stock *stock;
@@ -47,5 +48,7 @@ int32_t titlebar_height();
 // The longest leading run of whole words of text (cut at blanks) whose width
 // in font is at most room; returns its length (0 when no word fits).
 int titlebar_shorten(const char *text, int32_t room, int32_t font);
+// The quote-basis text drawn on the right ("" when none).
+const char *titlebar_basis_text(const titlebar *t);
 // The state text drawn on the right ("" when none), as the last format made it.
 const char *titlebar_state_text(const titlebar *t);

@@ -471,6 +471,9 @@ bool same_issuer(const instr *next, const instr *have) {
   return a && a == b;
 }
 
+// An index that can itself be traded: a stock of its exchange bears its code.
+bool index_traded(const instr *in) { return in->exchange && ssmodel_find_stock(in->exchange, in->code); }
+
 // Roles in which the window moves to the nearest stock when it has none.
 bool wants_stock(uint32_t role) {
   return role == kRoleDepth || role == kRoleTradechart || role == kRoleTradelist || role == kRoleOptionlist ||
@@ -563,7 +566,7 @@ void window_set_role(window *w, uint32_t role) {
         // A copy keeps the source's issuer as it is.
         instr *s = S.copying ? nullptr : stock_of(in);
         if (s) w->instrument = s;
-      } else if (!in || (is_index(in) && role != kRoleChart && role != kRoleOptionlist)) {
+      } else if (!in || (is_index(in) && role != kRoleChart && role != kRoleOptionlist && !index_traded(in))) {
         w->instrument = w->last_stock;
       }
       break;

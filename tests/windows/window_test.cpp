@@ -218,6 +218,21 @@ TEST_F(Windows, RoleFallbacks) {
   EXPECT_EQ(w->instrument, xjo) << "indexchart takes the last index";
   window_set_role(w, kRoleHistnews);
   EXPECT_EQ(w->instrument, bhp_issuer) << "an index in histnews takes the last stock's issuer";
+  // A traded index (a stock bears its code) stays in a stock role; an
+  // untraded one gives way to the last stock.
+  instr *traded = ssmodel_get_index(ex0, "XTO");
+  ssmodel_get_stock(ex0, "XTO");
+  const struct {
+    instr *index;
+    instr *want;
+  } rows[] = {{traded, traded}, {xjo, bhp}};
+  for (const auto &r : rows) {
+    window *d = fresh(kRoleIndexchart);
+    d->last_stock = bhp;
+    window_set_instrument(d, r.index);
+    window_set_role(d, kRoleDepth);
+    EXPECT_EQ(d->instrument, r.want) << r.index->code;
+  }
   window_set_role(w, kRoleSearch);
   EXPECT_EQ(w->instrument, nullptr);
   EXPECT_STREQ(window_title_text(w), "Search");
@@ -439,6 +454,16 @@ TEST_F(Windows, TitleText) {
   ssmodel_set_stock_names(static_cast<ss_stock *>(cx1), "ANZ Bank", "");
   window_set_instrument(w, cx1);
   EXPECT_STREQ(window_title_text(w), "ANZ Bank") << "only exchange 0 marks the venue";
+  // The quote basis shows without its bit 0x2.
+  auto *s = static_cast<ss_stock *>(cx1);
+  const struct {
+    uint64_t basis;
+    const char *want;
+  } bases[] = {{0x0, ""}, {0x2, ""}, {0x3, "XD"}, {0x9, "XD SH"}};
+  for (const auto &b : bases) {
+    s->quote_basis = b.basis;
+    EXPECT_STREQ(titlebar_basis_text(window_get_titlebar(w)), b.want) << b.basis;
+  }
   char name[kTitleText];
   titlebar_instr_name(name, bhp_issuer, 1);
   EXPECT_STREQ(name, "BHP Group Limited");
