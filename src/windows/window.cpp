@@ -852,6 +852,16 @@ int window_drop_instr(window *w, int kind, instr *in) {
   }
 }
 
+bool window_equal(const window *a, const window *b) {
+  if (!a || !b || a->instrument != b->instrument || a->role != b->role) return false;
+  return a->role == kRoleAlerts;
+}
+
+bool window_child_is_popup(const widget *w) {
+  while (w && !window_is(w)) w = w->parent;
+  return w && static_cast<const window *>(w)->kind > 0;
+}
+
 // Focus, title, alive list ---------------------------------------------------
 
 void window_set_focus_hook(bool (*is_focused)(const window *w)) { S.is_focused = is_focused; }

@@ -126,6 +126,12 @@ void window_toggle_tools(window *w);
 // ignored. Returns 1 when the drop changed the window.
 int window_drop_instr(window *w, int kind, instr *in);
 
+// Both show the same instrument (or none) in the same role, and the role is
+// alerts. (Watchlists compare their lists, which they do not hold yet.)
+bool window_equal(const window *a, const window *b);
+// Whether the window holding w is owned by a screen (kind above 0).
+bool window_child_is_popup(const widget *w);
+
 // Focus as the desktops know it, through a hook the screen frame installs
 // (without one no window is focused).
 void window_set_focus_hook(bool (*is_focused)(const window *w));

@@ -421,6 +421,20 @@ TEST_F(Windows, Drops) {
   }
 }
 
+TEST_F(Windows, EqualityAndPopups) {
+  window *a = fresh(kRoleDepth), *b = fresh(kRoleDepth);
+  window_set_instrument(a, bhp);
+  window_set_instrument(b, bhp);
+  EXPECT_FALSE(window_equal(a, b)) << "two depth windows on one stock";
+  window *c = fresh(kRoleAlerts), *d = fresh(kRoleAlerts);
+  EXPECT_TRUE(window_equal(c, d));
+  EXPECT_FALSE(window_equal(c, a));
+  window *pop = fresh(kRoleDepth, 2);
+  EXPECT_TRUE(window_child_is_popup(pop->child[kWinDepth]));
+  EXPECT_FALSE(window_child_is_popup(a->child[kWinDepth]));
+  EXPECT_FALSE(window_child_is_popup(nullptr));
+}
+
 TEST_F(Windows, PriceTrend) {
   window *w = fresh(kRoleDepth);
   EXPECT_EQ(window_price_trend(w), -1);
