@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "lib/font.h"
+#include "uitest.h"
+
 namespace {
+
+::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
 
 constexpr int32_t kEm = 10, kDigit = 6;
 
@@ -101,6 +107,27 @@ TEST(Cols, KindsOfCodes) {
   EXPECT_FALSE(t.col[2].scalable);
   EXPECT_EQ(t.col[3].digits, 4);
   EXPECT_EQ(t.shown, 0u);
+}
+
+// With a real atlas font: a digit column is as wide as the wider of '0'
+// and '4' (measured glyph by glyph), an em column as 'M'.
+class ColsFont : public WidgetTest {};
+
+TEST_F(ColsFont, WidthsFollowTheFont) {
+  for (int32_t font : {0, 5, 12}) {
+    const int32_t digit = std::max(font_glyph_width('0', font), font_glyph_width('4', font));
+    const int32_t em = font_glyph_width('M', font);
+    ASSERT_GT(digit, 0) << font;
+    const int32_t codes[] = {3, kColsEm + 2, -5, 0};
+    const uint64_t masks[] = {0x7, 0};
+    cols t;
+    cols_init(&t, codes, masks);
+    const int32_t natural = 3 * digit + 1 + 2 * em + 1 + 5 + 1;
+    EXPECT_EQ(cols_width(&t, 0, font), natural) << font;
+    cols_fit(&t, 0, natural + 10, font);
+    EXPECT_EQ(t.col[0].width + t.col[1].width + t.col[2].width, natural + 10) << font;
+    EXPECT_EQ(t.col[2].width, 6) << "a pixel column takes no spare";
+  }
 }
 
 }  // namespace
