@@ -8,8 +8,7 @@ set(TERMINAL_SRC
     ${CMAKE_SOURCE_DIR}/src/doc/docmgr.cpp
     ${CMAKE_SOURCE_DIR}/src/doc/pdf.cpp
     ${CMAKE_SOURCE_DIR}/src/rss/rss.cpp
-    ${CMAKE_SOURCE_DIR}/src/trading/trading.cpp
-    ${CMAKE_SOURCE_DIR}/src/windows/window.cpp)
+    ${CMAKE_SOURCE_DIR}/src/trading/trading.cpp)
 target_sources(ambit_app PRIVATE ${TERMINAL_SRC})
 target_link_libraries(ambit_app PUBLIC ambit_charts ambit_term ambit_export)
 # The start-up flow's file lives in the configuration library and opens the
