@@ -12,7 +12,7 @@ if(AMBIT_TESTS)
   foreach(t IN LISTS RSS_TEST_SRC)
     get_filename_component(name ${t} NAME_WE)
     add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_rss ambit_ui_test_support GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ambit_rss ambit_test_support GTest::gtest_main)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
