@@ -693,10 +693,14 @@ static void poll_feed(rss_feed* f, ss_time now) {
     f->request.exchange(-1);
     fail(f, f->overflow ? "too large" : "download failed");
   } else if (p.phase == 5) {
-    if (f->overflow) {
-      log(LOG_ERROR, kSrc, "failed to reload %s", cut(f->url));
+    bool overflow;
+    {
       plat_lock_guard lock(S.lock);
-      f->request.exchange(-1);
+      overflow = f->overflow;
+      if (overflow) f->request.exchange(-1);
+    }
+    if (overflow) {
+      log(LOG_ERROR, kSrc, "failed to reload %s", cut(f->url));
       return fail(f, "too large");
     }
     finish_download(f, now);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,10 +71,15 @@ class FeedConcurrency : public ::testing::Test {
     ASSERT_GE(thread, 0);
     ASSERT_TRUE(sim_wait_logins(sim, 1, 8000));
     ASSERT_TRUE(wait_for([] { return ssclient_is_online() != 0; }, 8000));
+    // The test body is the user-interface thread: it works holding the
+    // client's core lock, as the frame loop does, and lets go only while it
+    // sleeps (ssclient_sleep).
+    ssclient_block();
     ASSERT_EQ(rss_init(), 0);
   }
   void TearDown() override {
     rss_shutdown();
+    ssclient_unblock();
     if (thread >= 0) {
       ssclient_stop();
       EXPECT_TRUE(wait_for([this] { return done.load(); }, 5000));
@@ -96,12 +102,19 @@ class FeedConcurrency : public ::testing::Test {
   std::string url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(port) + path; }
   // Polls as the frame loop would until the condition holds.
   static bool poll_until(const std::function<bool()>& cond, int ms = 8000) {
-    return wait_for(
+    return sleep_until(
         [&] {
           rss_poll();
           return cond();
         },
         ms);
+  }
+  static bool sleep_until(const std::function<bool()>& cond, int ms) {
+    for (int waited = 0; waited < ms; waited += 5) {
+      if (cond()) return true;
+      ssclient_sleep(5);
+    }
+    return cond();
   }
 
   sim_server* sim = nullptr;
@@ -164,7 +177,7 @@ TEST_F(FeedConcurrency, DeleteAndRegisterAgainDuringADrippingDownload) {
     Watcher w;
     rss_feed_watch(f, Watcher::cb, &w, 0, 0);
     rss_feed_activate(f, &w);
-    ASSERT_TRUE(wait_for(
+    ASSERT_TRUE(sleep_until(
         [&] {
           ssio_progress p;
           ssio_state_get_progress(&p, &f->progress);
