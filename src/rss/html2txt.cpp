@@ -14,12 +14,12 @@
 #include "lib/gmap.h"
 #include "log.h"
 #include "pool.h"
+#include "rss/parse.h"
 #include "ui/widget.h"
 
 static const char kSrc[] = "html2txt";
 constexpr int32_t kBufSize = 65536;
 constexpr int kLinksPerPage = 1000;
-constexpr int kMaxEntityName = 31;
 
 static int default_layout(gmap* m, const char* word, int32_t x, int32_t y, int32_t font, rect* out) {
   return font_layout(m, word, x, y, 0, font, out);
@@ -63,9 +63,6 @@ bool html2txt_url_is_openable(const char* url) {
 }
 
 static bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-static bool is_name_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '#';
-}
 
 // One step of the walk: what the input at p stands for.
 enum class Tok { kChar, kSpace, kNbsp, kBreak, kPara, kCell, kLinkOpen, kLinkClose, kNothing };
@@ -95,9 +92,8 @@ static int stand_in(int64_t v, char* out) {
 
 // Reads the entity at p ('&'); returns the bytes used (0: not an entity).
 static int read_entity(const char* p, token* t) {
-  int n = 0;
-  while (n <= kMaxEntityName && is_name_char(p[1 + n])) n++;
-  if (n == 0 || n > kMaxEntityName || p[1 + n] != ';') return 0;
+  int n = rss_entity_name_length(p);
+  if (n == 0) return 0;
   const char* name = p + 1;
   t->kind = Tok::kChar;
   t->n = 1;
@@ -109,18 +105,8 @@ static int read_entity(const char* p, token* t) {
   else if (is("apos")) t->bytes[0] = '\'';
   else if (is("nbsp")) t->kind = Tok::kNbsp;
   else if (name[0] == '#') {
-    int i = 1, base = 10;
-    if (i < n && (name[i] == 'x' || name[i] == 'X')) base = 16, i++;
-    int64_t v = 0;
-    bool ok = i < n;
-    for (; i < n && ok; i++) {
-      char c = name[i];
-      int d = c >= '0' && c <= '9' ? c - '0' : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
-              : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (d < 0) ok = false;
-      else if ((v = v * base + d) > 0x7fffffff) v = 0x7fffffff;
-    }
-    if (!ok) t->kind = Tok::kNothing;
+    int64_t v = rss_entity_number(name, n);
+    if (v < 0) t->kind = Tok::kNothing;
     else if (v < 32 || (v >= 127 && v < 160)) t->kind = Tok::kSpace;
     else if (v == 160) t->kind = Tok::kNbsp;
     else if (v < 127) t->bytes[0] = (char)v;
@@ -353,8 +339,8 @@ static void link_open(layout* L, const char* tag) {
   size_t o = 0;
   token t;
   for (const char* p = q; p < e && o < sizeof url - 1;) {
-    if (*p == '&' && read_entity(p, &t) && t.kind == Tok::kChar && p + read_entity(p, &t) <= e) {
-      int used = read_entity(p, &t);
+    int used = *p == '&' ? read_entity(p, &t) : 0;
+    if (used && t.kind == Tok::kChar && p + used <= e) {
       for (int i = 0; i < t.n && o < sizeof url - 1; i++) url[o++] = t.bytes[i];
       p += used;
     } else {

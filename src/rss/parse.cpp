@@ -52,8 +52,9 @@ void rss_str_free(char* text) {
   if (text) dalloc_free(text);
 }
 
-// The text cut for a log line: at most 80 bytes, control bytes as '.'.
-static const char* log_text(const char* s, char* buf) {
+const char* rss_log_text(const char* s) {
+  static thread_local char buf[kLogTextMax + 1];
+  if (!s) return "(none)";
   int i = 0;
   for (; s[i] && i < kLogTextMax; i++) buf[i] = (unsigned char)s[i] < 32 ? '.' : s[i];
   buf[i] = 0;
@@ -65,8 +66,13 @@ static bool is_name_char(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '#';
 }
 
-// "&#60;" or "&#x3c;" read with saturation; -1 when the digits are bad.
-static int64_t entity_number(const char* name, int len) {
+int rss_entity_name_length(const char* amp) {
+  int n = 0;
+  while (n <= kMaxEntityName && is_name_char(amp[1 + n])) n++;
+  return n > 0 && n <= kMaxEntityName && amp[1 + n] == ';' ? n : 0;
+}
+
+int64_t rss_entity_number(const char* name, int len) {
   int i = 1;
   int base = 10;
   if (i < len && (name[i] == 'x' || name[i] == 'X')) base = 16, i++;
@@ -92,7 +98,7 @@ static int entity_char(const char* name, int len) {
   for (const named& n : kNames)
     if ((int)strlen(n.name) == len && memcmp(n.name, name, len) == 0) return n.c;
   if (name[0] == '#') {
-    int64_t v = entity_number(name, len);
+    int64_t v = rss_entity_number(name, len);
     if (v == '"' || v == '&' || v == '\'' || v == '<' || v == '>') return (int)v;
   }
   return -1;
@@ -119,9 +125,8 @@ void rss_decode_text(char** field, const char* text) {
     if (*p == '&') {
       // A name of at most 31 characters of [A-Za-z0-9#] closed by ';';
       // anything else leaves the ampersand as text.
-      int n = 0;
-      while (n <= kMaxEntityName && is_name_char(p[1 + n])) n++;
-      if (n > 0 && n <= kMaxEntityName && p[1 + n] == ';') {
+      int n = rss_entity_name_length(p);
+      if (n > 0) {
         int c = entity_char(p + 1, n);
         if (c < 0) {
           char name[kMaxEntityName + 1];
@@ -182,8 +187,7 @@ static void date_fn(char* text, ss_time* target, bool numeric_first, const char*
   ss_time t = numeric_first ? sstime_parse_date_time(text) : sstime_parse_mail_date(text);
   if (!t) t = numeric_first ? sstime_parse_mail_date(text) : sstime_parse_date_time(text);
   if (!t) {
-    char buf[kLogTextMax + 1];
-    log(LOG_WARN, kSrc, what, log_text(text, buf));
+    log(LOG_WARN, kSrc, what, rss_log_text(text));
   }
   *target = t;
 }

@@ -19,3 +19,13 @@ void rss_str_free(char* text);
 // Decodes one element's text (CDATA, the five entities) into *field; an empty
 // text leaves the field as it is.
 void rss_decode_text(char** field, const char* text);
+
+// Shared with HTML to text: the length of the entity name after the '&' at
+// amp when it is 1 to 31 of [A-Za-z0-9#] closed by ';', else 0; the value of
+// a "#60" or "#x3c" name of that length, saturated at INT32_MAX (-1 when
+// the digits are bad).
+int rss_entity_name_length(const char* amp);
+int64_t rss_entity_number(const char* name, int len);
+// A feed's text for a log line: at most 80 bytes, control bytes as '.', in
+// a buffer of the calling thread valid until its next call.
+const char* rss_log_text(const char* text);

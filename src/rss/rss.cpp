@@ -27,7 +27,6 @@ constexpr int kFeedsPerPage = 10;
 constexpr int kWatchersPerPage = 10;
 constexpr int32_t kBufSize = 65536;
 constexpr int64_t kPollMs = 100;
-constexpr int kLogTextMax = 80;
 
 constexpr uint8_t kUnlinking = 1;
 constexpr uint8_t kNotifying = 2;
@@ -57,15 +56,7 @@ static struct {
 void rss_set_client(const rss_client* client) { S.client = client ? *client : kRealClient; }
 void rss_set_clock(ss_time (*now)(void)) { S.now = now ? now : sstime_now; }
 
-// A feed's text cut for a log line.
-static const char* cut(const char* s) {
-  static char buf[kLogTextMax + 1];
-  if (!s) return "(none)";
-  int i = 0;
-  for (; s[i] && i < kLogTextMax; i++) buf[i] = (unsigned char)s[i] < 32 ? '.' : s[i];
-  buf[i] = 0;
-  return buf;
-}
+static const char* cut(const char* s) { return rss_log_text(s); }
 
 // Copies at most n - 1 bytes, never ending inside a UTF-8 sequence.
 static void copy_cut(char* dst, const char* src, size_t n) {
@@ -170,7 +161,7 @@ int rss_init(void) {
   S.cursor = nullptr;
   if (pool_init(&S.feeds, kFeedsPerPage, sizeof(rss_feed)) != 0) return -1;
   if (pool_init(&S.watchers, kWatchersPerPage, sizeof(rss_watcher)) != 0) return -1;
-  S.lock = plat_mutex_create();
+  if (S.lock < 0) S.lock = plat_mutex_create();
   if (S.lock < 0) return -1;
   S.timer = timer_start(kPollMs, poll_timer, nullptr, 0);
   if (S.timer < 0) return -1;
@@ -186,6 +177,7 @@ void rss_shutdown(void) {
   while (S.dead.first) rss_feed_restore(S.dead.first);
   while (S.reg.first && rss_feed_delete(S.reg.first) == 0) {}
   while (S.temp.first && rss_feed_delete(S.temp.first) == 0) {}
+  int kept = S.kludge.count;
   while (rss_feed* f = S.kludge.first) {
     list_remove(&S.kludge, f);
     rss_str_free(f->url);
@@ -196,9 +188,16 @@ void rss_shutdown(void) {
   rss_parse_shutdown();
   html2txt_shutdown();
   pool_destroy(&S.watchers);
-  pool_destroy(&S.feeds);
-  plat_mutex_destroy(S.lock);
-  S.lock = -1;
+  // A cancelled download's data call may still come while the client stops:
+  // when any was cancelled, the feed records and the lock stay, so that call
+  // finds request -1 and keeps nothing. The pages are the cost.
+  if (kept) {
+    log(LOG_INFO, kSrc, "keeping %d cancelled feed records", kept);
+  } else {
+    pool_destroy(&S.feeds);
+    plat_mutex_destroy(S.lock);
+    S.lock = -1;
+  }
   S.ready = false;
 }
 
