@@ -151,29 +151,27 @@ typedef void (*section_fn)(char* text, void* target);
 
 // Finds open...close from pos, calls fn with the section's text NUL-ended in
 // place, restores the byte, and returns the position after the next '>'
-// after the closing pattern (null when any piece is missing).
+// after the closing pattern (null when any piece is missing). A closing
+// pattern inside a CDATA section does not count; the walk over the sections
+// is linear, each scanned once.
 static char* extract(char* pos, const char* open, const char* close, section_fn fn, void* target) {
   char* o = strstr(pos, open);
   if (!o) return nullptr;
   char* gt = strchr(o + 1, '>');
   if (!gt) return nullptr;
   char* body = gt + 1;
-  char* c = strstr(body, close);
-  if (!c) return nullptr;
-  *c = 0;
-  char* cdata = strstr(body, "<![CDATA[");
-  if (cdata) {
-    // The last CDATA start decides: when it is not closed before the cut, the
-    // closing pattern stood inside CDATA; take the next one once.
-    char* last = cdata;
-    for (char* q = strstr(last + 1, "<![CDATA["); q; q = strstr(q + 1, "<![CDATA[")) last = q;
-    if (!strstr(last, "]]>")) {
-      *c = close[0];
-      char* again = strstr(c + 1, close);
-      if (!again) return nullptr;
-      c = again;
-      *c = 0;
-    }
+  char* p = body;  // outside CDATA from here on
+  char* c = nullptr;
+  for (;;) {
+    if (!c || c < p) c = strstr(p, close);
+    if (!c) return nullptr;
+    *c = 0;
+    char* cd = strstr(p, "<![CDATA[");
+    if (!cd) break;  // the cut stands; the NUL stays for fn
+    *c = close[0];
+    char* end = strstr(cd + 9, "]]>");
+    if (!end) return nullptr;
+    p = end + 3;
   }
   fn(body, target);
   *c = close[0];

@@ -168,6 +168,15 @@ TEST(RssParse, Rss1DocumentsYieldItemsWithoutDates) {
   EXPECT_EQ(f->first_item->date, 0u);
 }
 
+TEST(RssParse, ClosingTagsInsideAnyNumberOfCdataSections) {
+  Feed f = parse("<rss><channel><item><title><![CDATA[a </title> b]]>&amp;<![CDATA[c </title> d]]></title>"
+                 "</item><item><title>next</title></item></channel></rss>");
+  EXPECT_EQ(field(f.get(), &rss_item::title), (V{"a </title> b&c </title> d", "next"}));
+  // A CDATA section that never closes hides every later closing pattern.
+  Feed g = parse("<rss><channel><item><title>x<![CDATA[open </title></item></channel></rss>");
+  EXPECT_EQ(g->item_count, 0u);
+}
+
 TEST(RssParse, FeedWithoutItemsStillHasItsHeader) {
   Feed f = parse("<rss><channel><title>Empty &amp; quiet</title><link>http://e/</link></channel></rss>");
   EXPECT_EQ(s(f->title), "Empty & quiet");
