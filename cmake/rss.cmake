@@ -34,3 +34,10 @@ if(AMBIT_FUZZ)
     target_link_libraries(${name} PRIVATE ambit_rss)
   endforeach()
 endif()
+
+# bench/rss_bench.cpp joins the one benchmark program of the top level, with
+# libxml2 as the parser's reference.
+if(TARGET ambit_bench)
+  find_package(LibXml2 REQUIRED)
+  target_link_libraries(ambit_bench PRIVATE ambit_rss LibXml2::LibXml2)
+endif()
