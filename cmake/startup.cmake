@@ -4,10 +4,12 @@
 # (built into ambit_app for now) show the dialog, so ambit_app and
 # ambit_startup need each other: static libraries may, and CMake repeats
 # them on the link line. The restart flag (src/startup/restart.cpp) is
-# built into ambit_config. Tests in tests/startup/<module>_test.cpp.
+# built into ambit_config; the process entry (entry.cpp) and the crash
+# report (crash.cpp) are built by cmake/terminal.cmake. Tests in tests/startup/<module>_test.cpp.
 file(GLOB STARTUP_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/startup/*.cpp
      ${CMAKE_SOURCE_DIR}/src/config/configbox.cpp ${CMAKE_SOURCE_DIR}/src/config/*_page.cpp)
-list(FILTER STARTUP_SRC EXCLUDE REGEX ".*/src/startup/restart\\.cpp$")
+# The process entry and the crash report are cmake/terminal.cmake's.
+list(FILTER STARTUP_SRC EXCLUDE REGEX ".*/src/startup/(restart|entry|crash)\\.cpp$")
 add_library(ambit_startup STATIC ${STARTUP_SRC})
 target_link_libraries(ambit_startup PUBLIC ambit_app ambit_config ambit_ui ambit_engine)
 target_link_libraries(ambit_app PUBLIC ambit_startup)
