@@ -20,6 +20,9 @@ if(AMBIT_TESTS)
     get_filename_component(name ${t} NAME_WE)
     add_executable(${name} ${t})
     target_link_libraries(${name} PRIVATE ambit_startup ambit_ui_test_support GTest::gtest_main)
+    # The program test starts the terminal itself (Ambit, cmake/terminal.cmake).
+    add_dependencies(${name} Ambit)
+    target_compile_definitions(${name} PRIVATE AMBIT_PROGRAM="$<TARGET_FILE:Ambit>")
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()

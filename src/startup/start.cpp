@@ -25,6 +25,7 @@
 #include "ssmsg.h"
 #include "ssnotify.h"
 #include "ssuser.h"
+#include "startup/crash.h"
 #include "startup/recovery.h"
 #include "ui/gui.h"
 
@@ -38,6 +39,7 @@ constexpr int32_t kSignOffWaitSeconds = 4;
 constexpr int32_t kPasswordResult = 240;
 constexpr uint32_t kRestartUser = 3;
 constexpr int32_t kLoginW = 500, kLoginH = 310;
+constexpr int kLoadConfigWatch = 102;
 
 struct {
   char host[256];
@@ -118,7 +120,9 @@ void start_online(void *, int) {
     return;
   }
   ssclient_enable_requests(0);
+  const int watch = crash_watch_add(kLoadConfigWatch, "Load Config");
   if (load_remote_config() < 0) log(LOG_FATAL, kSrc, "Can't load user configuration");
+  if (watch > 0) crash_watch_remove(watch);
   S.request_timer = timer_start(kDelayMs, request_timer_tick, nullptr, 0);
   if (S.request_timer < 0) {
     log(LOG_WARN, kSrc, "can't delay request processing");
@@ -483,6 +487,7 @@ void start_relogin(const char *message, const char *second) {
 
 void start_logout(void) {
   log(LOG_INFO, kSrc, "start logout");
+  if (gui_shutting_down()) crash_state_remove();
   if (screen_is_up()) {
     secret_forget_restart_login();
     set_status("Saving config");

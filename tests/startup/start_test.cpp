@@ -9,9 +9,12 @@
 // frame loop's active hook holds the core lock while the loop works and
 // never while it sleeps.
 //
-// Beside it: the "site:user" name switches the site, and the re-login
-// messages by server error code.
+// Beside it: the "site:user" name switches the site, the re-login messages
+// by server error code, and the program Ambit signing on with the user name
+// and password of its command line.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -434,6 +437,63 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
   EXPECT_EQ(W.sleeping_with_lock.load(), 0);
   EXPECT_EQ(W.deliveries_off_main, 0);
   EXPECT_EQ(ssclient_ui_has_lock(), 0);
+}
+
+// ---- the program itself ----
+
+// Ambit started with a server, user name and password on its command line
+// signs on at once, brings its screens up and sends its version line and
+// link-level addresses.
+TEST_F(Startup, TheProgramSignsOnWithItsCommandLineCredentials) {
+  sim_options o;
+  sim_server *sim = sim_create(o);
+  sim_user u;
+  u.name = "alice";
+  u.password = "secret";
+  u.id = 33;  // the client's user flags: 32 asks for the addresses
+  ASSERT_EQ(0, sim_add_user(sim, u));
+  for (uint32_t i = 0; i < 4; i++) {
+    sim_exchange e;
+    e.index = i;
+    e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
+    e.date = sstime_pack_date(12, 3, 2014);
+    e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
+    e.state = 50;
+    ASSERT_EQ(0, sim_add_exchange(sim, e));
+  }
+  const int port = sim_start(sim, 0);
+  ASSERT_GT(port, 0);
+  char tmpl[] = "/tmp/ambit-program-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(tmpl));
+  const std::string home = tmpl, port_text = std::to_string(port);
+
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    execl(AMBIT_PROGRAM, "Ambit", "-h", "127.0.0.1", "-P", port_text.c_str(), "-u", "alice", "-p", "secret",
+          static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  sim_entry version, addresses;
+  const int first = sim_wait_entry(sim, 130, 0, 30000, &version);
+  const bool got_version = first >= 0;
+  const bool got_addresses =
+      got_version && sim_wait_entry(sim, 130, static_cast<size_t>(first) + 1, 5000, &addresses) >= 0;
+  const sim_stats st = sim_get_stats(sim);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  sim_destroy(sim);
+  std::error_code ec;
+  std::filesystem::remove_all(home, ec);
+
+  ASSERT_TRUE(got_version) << "no block from the program";
+  EXPECT_EQ(version.a, 3u);
+  ASSERT_TRUE(got_addresses);
+  EXPECT_EQ(addresses.a, 3u);
+  EXPECT_EQ(st.logins, 1);
+  EXPECT_EQ(st.refusals, 0);
 }
 
 }  // namespace
