@@ -53,6 +53,7 @@
 #include "startup/start.h"
 #include "testlog.h"
 #include "testmodel.h"
+#include "testsim.h"
 #include "ui/gui.h"
 #include "ui/label.h"
 #include "ui/textbox.h"
@@ -65,6 +66,17 @@ constexpr int kStepMs = 20000;  // a reconnect after an early drop backs off ~5 
 std::string g_root;
 sim_server *g_sim = nullptr;
 int g_port = 0;
+
+// The test simulator with a second user, dana/secret, whose id the client
+// reads as its user flags: 32 asks for the link-level addresses.
+void make_sim(sim_server **out) {
+  ASSERT_NO_FATAL_FAILURE(make_test_sim(out, 50));
+  sim_user u;
+  u.name = "dana";
+  u.password = "secret";
+  u.id = 33;
+  ASSERT_EQ(0, sim_add_user(*out, u));
+}
 
 class Startup : public ::testing::Test {
  public:
@@ -84,22 +96,7 @@ class Startup : public ::testing::Test {
     ASSERT_EQ(0, config_init());
     ASSERT_EQ(0, site_init());
 
-    sim_options o;
-    g_sim = sim_create(o);
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    u.id = 33;  // the client reads it as the user's flags: 32 asks for the addresses
-    ASSERT_EQ(0, sim_add_user(g_sim, u));
-    for (uint32_t i = 0; i < 4; i++) {
-      sim_exchange e;
-      e.index = i;
-      e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
-      e.date = sstime_pack_date(12, 3, 2014);
-      e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
-      e.state = 50;
-      ASSERT_EQ(0, sim_add_exchange(g_sim, e));
-    }
+    ASSERT_NO_FATAL_FAILURE(make_sim(&g_sim));
     g_port = sim_start(g_sim, 0);
     ASSERT_GT(g_port, 0);
   }
@@ -339,7 +336,7 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
          EXPECT_FALSE(button_is_sensitive(p->login));  // nothing typed yet
          guitest_xdo("windowfocus --sync " + std::to_string(xw));
          click(login_win, p->user);
-         guitest_xdo("type --delay 20 alice");
+         guitest_xdo("type --delay 20 dana");
          click(login_win, p->password);
          guitest_xdo("type --delay 20 wrong");
          guitest_xdo("key Return");
@@ -349,7 +346,7 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
        [&] {
          login_page *p = page_now();
          EXPECT_EQ(start_login_window(), login_win);  // the box stays
-         EXPECT_EQ(text_of(p->user), "alice");
+         EXPECT_EQ(text_of(p->user), "dana");
          EXPECT_EQ(text_of(p->password), "");  // cleared for the next try
          EXPECT_FALSE(screen_is_up());
          sim_stats st = sim_get_stats(g_sim);
@@ -379,7 +376,7 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
          EXPECT_GT(W.deliveries, 0);
          logins_before_drop = sim_get_stats(g_sim).logins;
          W.statuses.clear();
-         ASSERT_EQ(1, sim_disconnect(g_sim, "alice"));  // the one link closed
+         ASSERT_EQ(1, sim_disconnect(g_sim, "dana"));  // the one link closed
        }},
       {"back online after the drop",
        [&] {
@@ -429,7 +426,7 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
   EXPECT_TRUE(std::filesystem::exists(local_config));
   memset(config_local()->username, 0, sizeof config_local()->username);
   ASSERT_EQ(0, load_local_config());
-  EXPECT_STREQ(config_local()->username, "alice");  // remembered
+  EXPECT_STREQ(config_local()->username, "dana");  // remembered
   // The active hook: the lock held for every pass of work, never while asleep.
   EXPECT_GT(W.working_with_lock.load(), 10);
   EXPECT_EQ(W.working_without_lock.load(), 0);
@@ -445,22 +442,8 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
 // signs on at once, brings its screens up and sends its version line and
 // link-level addresses.
 TEST_F(Startup, TheProgramSignsOnWithItsCommandLineCredentials) {
-  sim_options o;
-  sim_server *sim = sim_create(o);
-  sim_user u;
-  u.name = "alice";
-  u.password = "secret";
-  u.id = 33;  // the client's user flags: 32 asks for the addresses
-  ASSERT_EQ(0, sim_add_user(sim, u));
-  for (uint32_t i = 0; i < 4; i++) {
-    sim_exchange e;
-    e.index = i;
-    e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
-    e.date = sstime_pack_date(12, 3, 2014);
-    e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
-    e.state = 50;
-    ASSERT_EQ(0, sim_add_exchange(sim, e));
-  }
+  sim_server *sim = nullptr;
+  ASSERT_NO_FATAL_FAILURE(make_sim(&sim));
   const int port = sim_start(sim, 0);
   ASSERT_GT(port, 0);
   char tmpl[] = "/tmp/ambit-program-XXXXXX";
@@ -470,7 +453,7 @@ TEST_F(Startup, TheProgramSignsOnWithItsCommandLineCredentials) {
   pid_t pid = fork();
   if (pid == 0) {
     setenv("XDG_DATA_HOME", home.c_str(), 1);
-    execl(AMBIT_PROGRAM, "Ambit", "-h", "127.0.0.1", "-P", port_text.c_str(), "-u", "alice", "-p", "secret",
+    execl(AMBIT_PROGRAM, "Ambit", "-h", "127.0.0.1", "-P", port_text.c_str(), "-u", "dana", "-p", "secret",
           static_cast<char *>(nullptr));
     _exit(127);
   }
