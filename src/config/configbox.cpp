@@ -55,7 +55,8 @@ int status_tick(void *arg, uint32_t, int64_t, float) {
   return 1;
 }
 
-void on_tab(button *, uint32_t, void *arg, int32_t id) {
+void on_tab(button *, uint32_t state, void *arg, int32_t id) {
+  if (!(state & BUTTON_IN_CALLBACK)) return;  // a press or a drag, not a click
   configbox *b = as_box(static_cast<widget *>(arg));
   if (id == kConfigboxQuitCommand) {
     if (!screen_is_up())
@@ -67,7 +68,8 @@ void on_tab(button *, uint32_t, void *arg, int32_t id) {
   }
 }
 
-void on_command(button *, uint32_t, void *arg, int32_t id) {
+void on_command(button *, uint32_t state, void *arg, int32_t id) {
+  if (!(state & BUTTON_IN_CALLBACK)) return;
   configbox *b = as_box(static_cast<widget *>(arg));
   switch (id) {
     case 20: configbox_cancel_login(b); break;  // progress page: Cancel
@@ -188,6 +190,7 @@ configbox *configbox_new(widget *parent) {
                            UIB_CLOSE,
                          UIB_CLOSE, UIB_END);
   widget *bar0 = uib_build(UIB_HBOX, 0, 4,
+                             UIB_DEF_COLOURS0, configbox_buttons(), UIB_COLOURS0,
                              UIB_BUTTON_CALLBACK, on_tab, b,
                              UIB_FLAGS_PUSH_SET, BUTTON_TOGGLE,
                              UIB_RADIO, &b->tabs_a,

@@ -58,12 +58,10 @@ void on_text(textbox *t, int code, void *arg, int32_t id) {
 
 void on_button(button *, uint32_t state, void *arg, int32_t id) {
   login_page *p = as_page(static_cast<widget *>(arg));
-  if (!(state & BUTTON_PRESSED) && id != kLoginCommand) {
-    // Location buttons report every change; only a selection counts.
-  }
+  if (!(state & BUTTON_IN_CALLBACK)) return;  // a press or a drag, not a click
   if (id == kLoginCommand) {
     start_login(p);
-  } else if (id >= 0 && id < kConfigLocations) {
+  } else if (id >= 0 && id < kConfigLocations && (state & BUTTON_ACTIVE)) {
     if (config_local()->cur_location != id) {
       config_local()->cur_location = id;
       p->changed = 1;

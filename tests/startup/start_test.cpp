@@ -354,8 +354,12 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
          connections_at_refusal = st.connections;
          click(login_win, p->password);
          guitest_xdo("type --delay 20 secret");
-         guitest_xdo("key Return");
        }},
+      {"Login sensitive once both fields hold text",
+       [&] {
+         return page_now() && text_of(page_now()->password) == "secret" && button_is_sensitive(page_now()->login);
+       },
+       [&] { click(login_win, page_now()->login); }},
       {"online with the screens up",
        [&] { return screen_is_up() && status_text() == "Online" && blocks_sent(3).size() >= 2; },
        [&] {
