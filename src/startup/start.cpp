@@ -574,4 +574,3 @@ configbox *start_login_box(void) {
 int start_login_window(void) { return S.login_window; }
 int start_io_running(void) { return S.io_thread >= 0; }
 int start_main_timer_running(void) { return S.main_timer >= 0; }
-uint32_t start_main_ticks(void) { return S.ticks; }

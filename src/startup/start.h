@@ -53,4 +53,3 @@ const char *start_relogin_message(int32_t code, uint32_t sub, int screens_up, co
 int start_login_window(void);  // gui window index, or -1
 int start_io_running(void);
 int start_main_timer_running(void);
-uint32_t start_main_ticks(void);  // main timer ticks since the last autosave check
