@@ -49,7 +49,7 @@ void start_relogin(const char *message, const char *second);
 // error code and sub-code; second line in *second (may be null).
 const char *start_relogin_message(int32_t code, uint32_t sub, int screens_up, const char **second);
 
-// Inspection.
+// State, for checks.
 int start_login_window(void);  // gui window index, or -1
 int start_io_running(void);
 int start_main_timer_running(void);
