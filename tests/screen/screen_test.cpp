@@ -11,7 +11,8 @@
 
 #include "guitest.h"
 #include "lib/glapi.h"
-#include "screen/configbox.h"
+#include "config/config.h"
+#include "config/configbox.h"
 #include "screen/minibar.h"
 #include "screen/screen.h"
 #include "screen/splitter.h"
@@ -34,12 +35,14 @@ class ScreenEnv : public ::testing::Environment {
  public:
   void SetUp() override {
     ASSERT_TRUE(guitest_start_gui("screen_test"));
+    ASSERT_EQ(config_init(), 0);  // each screen's configuration dialog reads the local settings
     gui_set_maximise_supported(1);
     screen_set_online_query(test_online);
     ASSERT_EQ(screen_init(), 0);
   }
   void TearDown() override {
     screen_shutdown();
+    config_shutdown();
     gui_shutdown();
   }
 };
@@ -452,8 +455,8 @@ TEST_F(ScreenGui, HitTestOrder) {
   // A shown configuration box while logged out: nothing beside it is hit.
   screen_show_configbox();
   g_online = 0;
-  const rect c = s->configbox->r;
-  EXPECT_EQ(s->cls->find_at(s, c.x + 5, c.y + 5), s->configbox);
+  const rect c = s->config_box->r;
+  EXPECT_EQ(s->cls->find_at(s, c.x + 5, c.y + 5), s->config_box);
   EXPECT_EQ(s->cls->find_at(s, x, 2), nullptr);
   g_online = 1;
   EXPECT_EQ(s->cls->find_at(s, 5, s->r.h / 2), s->toolbars[0]);
@@ -492,7 +495,7 @@ TEST_F(ScreenGui, ClosingTheLastScreenShowsTheLogoutPage) {
   EXPECT_EQ(gui_window_close_request(screen_get(0)->os_window), 0);
   EXPECT_TRUE(screen_is_open(0));
   EXPECT_TRUE(screen_configbox_shown());
-  EXPECT_EQ(configbox_page(screen_configbox()), 1);
+  EXPECT_EQ(screen_configbox()->mode, CONFIGBOX_LOGOUT);
   screen_hide_configbox();
   // With another screen open, a close request closes that screen.
   ASSERT_EQ(screen_open(1), 0);

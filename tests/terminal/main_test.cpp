@@ -18,6 +18,7 @@
 #include "pixeltest.h"
 #include "plat.h"
 #include "proc.h"
+#include "startup/start.h"
 #include "testlog.h"
 
 namespace {
@@ -201,8 +202,10 @@ const std::vector<std::string> kStopOrder = {
 
 // Runs main_app in a child with the hook failing `fail_at`; the steps seen
 // and the result.
+// server_restart: the server has asked for a restart (the start-up flow's
+// restart flag is raised before the application main runs).
 std::pair<int, std::vector<std::string>> run_app(const std::string &fail_at, const std::string &home,
-                                                 const char *extra = nullptr) {
+                                                 const char *extra = nullptr, bool server_restart = false) {
   int p[2];
   if (pipe(p) != 0) return {-1, {}};
   pid_t pid = fork();
@@ -214,6 +217,7 @@ std::pair<int, std::vector<std::string>> run_app(const std::string &fail_at, con
     log_set_memory(1);
     g_fail_at = fail_at;
     main_set_step_hook(record_step);
+    if (server_restart) start_set_restart(1);
     char *argv[] = {const_cast<char *>("Ambit"), const_cast<char *>("--nolog"), const_cast<char *>(extra), nullptr};
     int rc = main_app(extra ? 3 : 2, argv);
     std::string text;
@@ -343,7 +347,7 @@ TEST(MainApp, RestartInstallsTheStoredProgramOrEndsWithOne) {
   full.insert(full.end(), kStopOrder.begin(), kStopOrder.end());
   {
     proc_tempdir home;
-    auto [code, steps] = run_app("", home.path, "--restart");
+    auto [code, steps] = run_app("", home.path, "--restart", true);
     EXPECT_EQ(code, 1);
     EXPECT_EQ(steps, kStartOrder);
   }
@@ -352,7 +356,7 @@ TEST(MainApp, RestartInstallsTheStoredProgramOrEndsWithOne) {
     ASSERT_EQ(system(("mkdir -p " + home.path + "/Ambit/Program && echo stored > " + home.path +
                       "/Ambit/Program/EXE_L64").c_str()),
               0);
-    auto [code, steps] = run_app("", home.path, "--restart");
+    auto [code, steps] = run_app("", home.path, "--restart", true);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(steps, full);
     std::string installed = proc_shell("grep -rlx stored " + home.path + "/Ambit/Run*");
