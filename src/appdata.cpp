@@ -35,7 +35,10 @@ static void set_restart_path() {
 
 int appdata_cut_at_last(char *path, const char *part) {
   size_t n = strlen(part);
-  if (n >= kAppdataPathMax) log(LOG_FATAL, kSrc, "path too long");
+  if (n >= kAppdataPathMax) {
+    log(LOG_FATAL, kSrc, "path too long");  // ends the process
+    return -1;
+  }
   char want[kAppdataPathMax];
   memcpy(want, part, n + 1);
   const char sep = plat_path_separator();
