@@ -19,11 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "decfun.h"
 #include "decsum.h"
 #include "dechist.h"
 #include "growbuf.h"
 #include "localdata.h"
 #include "log.h"
+#include "ssclient.h"
 #include "ssmodel.h"
 #include "ssproto.h"
 
@@ -37,6 +39,7 @@ constexpr int kNoExchange = 4;       // an empty exchange field
 constexpr int32_t kTrimGrace = 43200;  // seconds a file is safe from the size trim
 constexpr int32_t kDaySeconds = 86400;
 constexpr ss_time kHourlyStep = 3600;
+constexpr int32_t kFunPauseMs = 10;  // the io thread lets the interface in after each exchange
 
 struct hourly_dir {
   uint32_t dir;
@@ -483,6 +486,66 @@ int sscache_load_news_summaries(ss_exchange* ex) {
   }
   log(LOG_INFO, kSrc, "loaded %d %s news summaries", static_cast<int>(ex->news.count), ex->name);
   return 0;
+}
+
+// ===========================================================================
+// Fundamentals
+
+int sscache_load_fun(void) {
+  if (!C.ready || !localdata_ready()) return 0;
+  for (int32_t i = 0; i < kExchanges; i++) {
+    ss_exchange* ex = ssmodel_exchange(i);
+    char name[kCacheNameSize];
+    if (!ex || sscache_name(name, kCacheFun, i, "", 0) < 0) continue;
+    if (sscache_read(name) < 0) {
+      log(LOG_WARN, kSrc, "no %s fun in pack", ex->name);
+      continue;
+    }
+    if (C.buf.len == 0) continue;
+    // A file that stopped part-way leaves the exchange without a
+    // fundamentals date: it is removed like one the reader refused, so the
+    // exchange asks the server instead of loading the same damage again.
+    bool ok;
+    {
+      replay_guard replay;
+      ok = decfun_decode(ex, C.buf.data, C.buf.len) == 0 && ex->fun_date != -1;
+    }
+    if (!ok) {
+      log(LOG_ERROR, kSrc, "failed to load %s fun", ex->name);
+      localdata_remove(LOCALDATA_DATA, name);
+      continue;
+    }
+    log(LOG_INFO, kSrc, "loaded %s fun to %d", ex->name, ex->fun_date);
+    ssclient_io_sleep(kFunPauseMs);
+  }
+  return 0;
+}
+
+int sscache_save_fun(void) {
+  if (!C.ready || !localdata_ready()) return 0;
+  // Fundamentals that came back from the cache are not written over it.
+  if (ssproto_replaying()) return 0;
+  int result = 0;
+  for (int32_t i = 0; i < kExchanges; i++) {
+    ss_exchange* ex = ssmodel_exchange(i);
+    char name[kCacheNameSize];
+    if (!ex || sscache_name(name, kCacheFun, i, "", 0) < 0) continue;
+    growbuf_reset(&C.buf);
+    if (encfun_encode(&C.buf, ex) < 0) {
+      log(LOG_WARN, kSrc, "can't save fun");
+      continue;
+    }
+    if (C.buf.len == 0) continue;
+    if (localdata_write(LOCALDATA_DATA, name, C.buf.data, static_cast<uint32_t>(C.buf.len)) < 0) {
+      log(LOG_ERROR, kSrc, "can't save %s fun", ex->name);
+      localdata_remove(LOCALDATA_DATA, name);
+      result = -1;
+      continue;
+    }
+    log(LOG_INFO, kSrc, "saved %db %s fun to %d", static_cast<int>(C.buf.len), ex->name, ex->fun_date);
+  }
+  growbuf_reset(&C.buf);
+  return result;
 }
 
 // ===========================================================================

@@ -95,6 +95,17 @@ int sscache_load_prevday_index(ss_index* index, ss_time date);
 // order. 0 (also with no data root), or -1 when the folder cannot be listed.
 int sscache_load_news_summaries(ss_exchange* ex);
 
+// Fundamentals: one undated file per exchange ("8;<exchange>;;"). The load
+// applies each exchange's file under the replay flag, removes a file that
+// does not read whole, and sleeps 10 ms with the core lock released after
+// each exchange it loaded; it answers 0 (also with no data root). The save
+// writes every exchange that has a fundamentals date (nothing while
+// replaying); 0, or -1 when a file could not be written (it is removed).
+// The client loads them when it first comes online and saves them when it is
+// signed off.
+int sscache_load_fun(void);
+int sscache_save_fun(void);
+
 // Forgetting and ageing ----------------------------------------------------------
 
 // Removes every file of that kind and exchange (and code, when not null),

@@ -15,6 +15,7 @@
 #include "log.h"
 #include "md5.h"
 #include "plat.h"
+#include "sscache.h"
 #include "ssauth.h"
 #include "ssclient.h"
 #include "ssclient_encode.h"
@@ -137,17 +138,6 @@ void queue_heartbeat(int64_t now) {
 
 int32_t handshake_handler(const uint8_t* data, int32_t len, void*, uint32_t) { return ssclient_handshake(data, len); }
 int32_t data_handler(const uint8_t* data, int32_t len, void*, uint32_t) { return ssclient_on_data(data, len); }
-
-// ---------------------------------------------------------------------------
-// Services of modules still to be built
-
-// Minimal version: replaced by the data cache's fundamentals and news-summary
-// loaders and its fundamentals save when they are built. Nothing is cached
-// yet, so there is nothing to load or save.
-void load_cached_fundamentals() {}
-void load_cached_news_summaries(ss_exchange*) {}
-void save_fundamentals() {}
-
 
 // ---------------------------------------------------------------------------
 // Sign-on message
@@ -273,7 +263,7 @@ void judge_fundamentals(ss_exchange* ex) {
 }
 
 void first_online_loads() {
-  load_cached_fundamentals();
+  sscache_load_fun();
   for (int32_t i = 0; i < kExchanges; i++) {
     ss_exchange* ex = ssmodel_exchange(i);
     if (!ex) continue;
@@ -282,7 +272,7 @@ void first_online_loads() {
       continue;
     }
     if (i != kExchangeGlb) judge_fundamentals(ex);
-    load_cached_news_summaries(ex);
+    sscache_load_news_summaries(ex);
     ssclient_io_sleep(kFollowupPauseMs);
   }
 }
@@ -689,7 +679,7 @@ int ssclient_online_followups(void) {
 }
 
 void ssclient_signed_off(void) {
-  if (C.notices_pending) save_fundamentals();
+  if (C.notices_pending) sscache_save_fun();
   C.online.store(0);
   C.abort.store(1);
   C.signed_off.store(1);

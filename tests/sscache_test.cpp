@@ -3,8 +3,10 @@
 // into the model, across a restart of the model, stale histories removed
 // after loading, damaged and oversized files refused and removed, the
 // precedence of previous-day files, the 32-file limit of news summaries,
-// and the trims on the time module's wall clock, moved forward by the seam
-// (a file's status-change time cannot be set back).
+// the trims on the time module's wall clock, moved forward by the seam
+// (a file's status-change time cannot be set back), and the fundamentals
+// files: saved at sign-off, loaded back equal after a restart, damaged ones
+// removed, nothing written while replaying.
 #include "sscache.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "decfun.h"
 #include "enchist.h"
 #include "decnews.h"
 #include "localdata.h"
@@ -286,6 +289,114 @@ TEST_F(Cache, NewsSummariesLoadAtMost32) {
   EXPECT_TRUE(log2.has("couldn't decode " + std::string(bad) + " news summary"));
   EXPECT_FALSE(has_file(bad));
   EXPECT_EQ(nullptr, ssmodel_find_issuer(nzx, "BHP"));
+}
+
+// Fundamentals of exchange 0 in the model; the other exchanges have none.
+void give_fundamentals(ss_exchange* asx) {
+  for (int i = 1; i < kExchanges; i++)
+    if (ss_exchange* ex = ssmodel_exchange(i)) ex->fun_date = -1;
+  asx->fun_date = 20140312;
+  ss_issuer* is = ssmodel_get_issuer(asx, "BHP");
+  ssmodel_set_names(is, "BHP GROUP", "LIMITED");
+  ss_stock* s = ssmodel_get_stock(asx, "BHP");
+  ssmodel_set_issuer_code(s, "BHPI");
+  ssmodel_set_capital(s, 1, 2, 3, 5000000000ull);
+  ssmodel_set_history_from(s, sstime_pack_date(2, 1, 2001));
+  ssmodel_add_alias(asx, "OLD", "BHP");
+}
+
+std::string file_bytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+TEST_F(Cache, FundamentalsSurviveARestart) {
+  give_fundamentals(asx);
+  LogCapture saved;
+  ASSERT_EQ(0, sscache_save_fun());
+  EXPECT_EQ(std::vector<std::string>{"8;0;;"}, files(data_dir()));  // only exchanges with a date
+  EXPECT_TRUE(saved.has("ASX fun to 20140312"));
+  const std::string first = file_bytes(data_dir() + "/8;0;;");
+
+  stop();
+  start();
+  EXPECT_STRNE("BHPI", stock->issuer);  // a new model, without the fundamentals
+  EXPECT_EQ(nullptr, ssmodel_find_alias(asx, "OLD"));
+  LogCapture log;
+  ASSERT_EQ(0, sscache_load_fun());
+  EXPECT_FALSE(ssproto_replaying());
+  EXPECT_TRUE(log.has("loaded ASX fun to 20140312"));
+  EXPECT_TRUE(log.has("no NZX fun in pack"));
+  EXPECT_EQ(20140312, asx->fun_date);
+  ss_issuer* is = ssmodel_find_issuer(asx, "BHP");
+  ASSERT_NE(nullptr, is);
+  EXPECT_STREQ("BHP GROUP", is->name1);
+  EXPECT_STREQ("LIMITED", is->name2);
+  ss_stock* s = ssmodel_find_stock(asx, "BHP");
+  EXPECT_STREQ("BHPI", s->issuer);
+  EXPECT_EQ(3u, s->capital[2]);
+  EXPECT_EQ(5000000000ull, s->shares);
+  EXPECT_EQ(sstime_pack_date(2, 1, 2001), s->history_from);
+  ASSERT_NE(nullptr, ssmodel_find_alias(asx, "OLD"));
+  EXPECT_TRUE(has_file("8;0;;"));
+
+  // Saved again from what was loaded, the file is the same byte for byte.
+  for (int i = 1; i < kExchanges; i++)
+    if (ss_exchange* ex = ssmodel_exchange(i)) ex->fun_date = -1;
+  ASSERT_EQ(0, sscache_save_fun());
+  EXPECT_EQ(first, file_bytes(data_dir() + "/8;0;;"));
+}
+
+TEST_F(Cache, NothingIsSavedWhileReplaying) {
+  give_fundamentals(asx);
+  ssproto_set_replay();
+  EXPECT_EQ(0, sscache_save_fun());
+  ssproto_set_live();
+  EXPECT_TRUE(files(data_dir()).empty());
+  ASSERT_EQ(0, sscache_save_fun());
+  EXPECT_TRUE(has_file("8;0;;"));
+}
+
+TEST_F(Cache, DamagedFundamentalsAreRemoved) {
+  give_fundamentals(ssmodel_exchange(1));  // a file of another exchange
+  ssmodel_exchange(1)->fun_date = 20140312;
+  growbuf gb = {};
+  ASSERT_EQ(0, growbuf_init(&gb, 4096, 4096));
+  ASSERT_EQ(0, encfun_encode(&gb, ssmodel_exchange(1)));
+  const std::string other(reinterpret_cast<char*>(gb.data), size_t(gb.len));
+  growbuf_reset(&gb);
+  give_fundamentals(asx);
+  ASSERT_EQ(0, encfun_encode(&gb, asx));
+  const std::string whole(reinterpret_cast<char*>(gb.data), size_t(gb.len));
+  growbuf_free(&gb);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"cut inside an item", whole.substr(0, whole.size() - 3)},
+      {"another exchange's", other},
+      {"an unknown section", std::string("\x00\x0c\x00\x00\x00\x00", 6)},
+      {"a section longer than the file", std::string("\x00\x02\x00\x00\x01\x00", 6)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    stop();
+    start();
+    put_file(data_dir(), "8;0;;", c.bytes);
+    LogCapture log;
+    EXPECT_EQ(0, sscache_load_fun());
+    EXPECT_TRUE(log.has("failed to load ASX fun"));
+    EXPECT_FALSE(log.has("loaded ASX fun"));
+    EXPECT_FALSE(has_file("8;0;;"));
+    EXPECT_FALSE(ssproto_replaying());
+  }
+  // An empty file is no fundamentals, and no damage.
+  put_file(data_dir(), "8;0;;", "");
+  LogCapture log;
+  EXPECT_EQ(0, sscache_load_fun());
+  EXPECT_TRUE(log.has("no ASX fun in pack"));
+  EXPECT_FALSE(log.has("failed to load"));
 }
 
 TEST_F(Cache, TrimsFollowTheWallClock) {
