@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -678,6 +679,11 @@ TEST_F(ResetConcurrency, UnlockedWalksWhileTheExchangeIsReset) {
     }
   });
 
+  // The rounds start once the reader is walking: on a loaded machine the
+  // reader may not be scheduled before the rounds are over.
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       walks.load() == 0 && std::chrono::steady_clock::now() < until;)
+    std::this_thread::yield();
   std::mutex core_lock;
   for (int round = 0; round < 150; round++) {
     std::lock_guard<std::mutex> g(core_lock);
