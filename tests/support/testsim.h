@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ctime>
 
 #include "sim.h"
 #include "ssmodel.h"
@@ -28,6 +29,32 @@ inline void make_test_sim(sim_server** out, uint8_t state, int64_t (*clock_ms)(v
     e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
     e.date = sstime_pack_date(12, 3, 2014);
     e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
+    e.state = state;
+    ASSERT_EQ(0, sim_add_exchange(sim, e));
+  }
+}
+
+// A simulator, not yet started, as the simulator program builds it: the user
+// alice/secret and the four exchanges on today's date at the local time now,
+// ASX with brokers, each in trading state `state`. Call through
+// ASSERT_NO_FATAL_FAILURE.
+inline void make_today_sim(sim_server** out, uint8_t state) {
+  sim_server* sim = *out = sim_create(sim_options{});
+  sim_user u;
+  u.name = "alice";
+  u.password = "secret";
+  ASSERT_EQ(0, sim_add_user(sim, u));
+  const time_t wall = time(nullptr);
+  struct tm tm;
+  localtime_r(&wall, &tm);
+  const ss_time now = sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+  for (uint32_t i = 0; i < 4; i++) {
+    sim_exchange e;
+    e.index = i;
+    e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
+    e.date = now & ~kSstimeSecondsMask;
+    e.time = now;
+    e.brokers = i == 0;
     e.state = state;
     ASSERT_EQ(0, sim_add_exchange(sim, e));
   }

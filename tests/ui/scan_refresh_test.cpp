@@ -15,46 +15,12 @@
 #include <vector>
 
 #include "lib/scan.h"
+#include "scanrows.h"
 #include "listsmodel.h"
 #include "sstrack.h"
 #include "ssutil.h"
 
 namespace {
-
-// The rows a watcher keeps by applying the events.
-struct Rows {
-  std::vector<instr*> rows;
-  std::vector<int> kinds;
-  bool bad = false;
-};
-
-void apply(scan* s, int event, int32_t index, instr* in, void* owner, void* arg, uint32_t n) {
-  (void)s;
-  (void)owner;
-  (void)n;
-  Rows* r = static_cast<Rows*>(arg);
-  r->kinds.push_back(event);
-  auto at = std::find(r->rows.begin(), r->rows.end(), in);
-  switch (event) {
-    case kScanInserted:
-      if (at != r->rows.end() || index > (int32_t)r->rows.size()) r->bad = true;
-      else r->rows.insert(r->rows.begin() + index, in);
-      break;
-    case kScanMoved:
-      if (at == r->rows.end()) { r->bad = true; break; }
-      r->rows.erase(at);
-      if (index > (int32_t)r->rows.size()) r->bad = true;
-      else r->rows.insert(r->rows.begin() + index, in);
-      break;
-    case kScanRemoved:
-      if (at == r->rows.end()) r->bad = true;
-      else r->rows.erase(at);
-      break;
-    case kScanCleared:
-      if (!r->rows.empty()) r->bad = true;  // every row was removed first
-      break;
-  }
-}
 
 class ScanRefresh : public ListsTest {
  protected:
@@ -206,9 +172,9 @@ TEST_F(ScanRefresh, EveryOrderBothWaysEqualsTheBruteForceRanking) {
       scan_set_track(s, 0, 300, 0);
       scan_set_track(s, 1, 900, 0);
       feed_tracks(s);
-      Rows rows;
+      ScanRows rows;
       int owner;
-      scan_watch(s, apply, &owner, &rows, 0);
+      scan_watch(s, scan_rows_apply, &owner, &rows, 0);
       refresh(s, 1);
       EXPECT_EQ(reference(s, order), result(s)) << "order " << order << " reversed " << reversed;
       EXPECT_EQ(result(s), rows.rows);
@@ -233,9 +199,9 @@ TEST_F(ScanRefresh, OrderZeroKeepsTableOrderAndPublishesDifferences) {
   scan* s = scan_new_temp();
   scan_set_order(s, 0);
   scan_set_limit(s, 500);
-  Rows rows;
+  ScanRows rows;
   int owner;
-  scan_watch(s, apply, &owner, &rows, 0);
+  scan_watch(s, scan_rows_apply, &owner, &rows, 0);
   refresh(s, 1);
   size_t traded = std::count_if(stocks.begin(), stocks.end(), [](ss_stock* x) { return x->volume != 0; });
   EXPECT_EQ(traded, (size_t)s->result_count);
@@ -426,8 +392,8 @@ TEST_F(ScanRefresh, WatchlistScanOrderZeroReversedShowsBottomUp) {
   scan_set_order(s, 0);
   scan_set_reversed(s, 1);
   int owner;
-  Rows rows;
-  scan_watch(s, apply, &owner, &rows, 0);
+  ScanRows rows;
+  scan_watch(s, scan_rows_apply, &owner, &rows, 0);
   ASSERT_EQ(1, scan_refresh_now(s));
   std::vector<instr*> want(items.rbegin(), items.rbegin() + 100);
   EXPECT_EQ(want, result(s));
