@@ -28,6 +28,7 @@
 #include "ssproto.h"
 #include "sstime.h"
 #include "testclient.h"
+#include "testsimclient.h"
 #include "testbook.h"
 #include "testclock.h"
 
@@ -83,7 +84,7 @@ size_t count_kind(sim_server* sim, size_t from, int32_t kind) {
   return n;
 }
 
-class ListsConcurrency : public ::testing::Test {
+class ListsConcurrency : public SimClientTest {
  protected:
   void SetUp() override {
     sim = sim_create(sim_options{});
@@ -108,20 +109,11 @@ class ListsConcurrency : public ::testing::Test {
     for (const std::string& c : codes) ASSERT_EQ(0, sim_add_instrument(sim, 0, c.c_str()));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, kOpen));
 
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
-    ssclient_enable_locking();
-    ssclient_set_login_site("desk");
-    ssclient_set_login("alice", "secret");
-    ssclient_set_sleep_hook(short_sleep);
+    ASSERT_NO_FATAL_FAILURE(init_test_client());
     ssclient_set_yield(2000, 1);
   }
   void TearDown() override {
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
-      plat_thread_join(thread);
-      plat_thread_cancel(thread);
-    }
+    stop(10000);
     sim_destroy(sim);
     ssclient_fini();
     sim_market_destroy(market);
@@ -138,18 +130,10 @@ class ListsConcurrency : public ::testing::Test {
     }
   }
   void start() {
-    const int port = sim_start(sim, 0);
+    port = sim_start(sim, 0);
     ASSERT_GT(port, 0);
-    ssio_set_servers(0);
-    ssio_set_server("127.0.0.1", port);
-    thread = plat_thread_create(
-        [](void* arg) {
-          auto* self = static_cast<ListsConcurrency*>(arg);
-          self->rc = ssclient_run();
-          self->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
+    point_test_client(port);
+    ASSERT_NO_FATAL_FAILURE(run());
     ASSERT_TRUE(wait_for(
         [this] {
           pump();
@@ -163,13 +147,9 @@ class ListsConcurrency : public ::testing::Test {
   }
 
   static constexpr const char* kOpen = "OPEN";
-  sim_server* sim = nullptr;
   sim_market* market = nullptr;
   std::vector<std::string> codes;
   ss_time t = at(10, 0, 0);
-  int32_t thread = -1;
-  std::atomic<bool> done{false};
-  int rc = 0;
 };
 
 TEST_F(ListsConcurrency, OpeningAStockLoadsItsQueuesAndTrades) {

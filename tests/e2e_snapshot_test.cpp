@@ -29,20 +29,10 @@
 
 namespace {
 
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 5)));
-  return 0;
-}
-
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 constexpr uint8_t kState = 50;
-
-struct core_lock {
-  core_lock() { ssclient_block(); }
-  ~core_lock() { ssclient_unblock(); }
-};
 
 TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
   const sim_snapshot big = sim_snapshot_generate(kExchangeAsx, kDay, kState, 11, 5000, 200, true);
