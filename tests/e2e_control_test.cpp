@@ -50,18 +50,8 @@ void on_change(const ss_change* c, void*, uint64_t, uint32_t) {
 class Control : public SimClientTest {
  protected:
   void SetUp() override {
-    sim = sim_create(sim_options{});
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    ASSERT_EQ(0, sim_add_user(sim, u));
-    sim_exchange e;
-    e.index = 0;
-    e.name = ssmodel_exchange_name(0);
-    e.date = kDay;
-    e.time = at(9, 0, 0);
-    e.state = 50;
-    ASSERT_EQ(0, sim_add_exchange(sim, e));
+    ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim));
+    ASSERT_EQ(0, sim_add_exchange(sim, test_exchange(0, at(9, 0, 0), 50)));
     for (const char* c : {"BHP", "RIO", "ANZ"}) ASSERT_EQ(0, sim_add_instrument(sim, 0, c));
 
     ASSERT_NO_FATAL_FAILURE(init_test_client());

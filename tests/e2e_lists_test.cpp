@@ -87,19 +87,8 @@ size_t count_kind(sim_server* sim, size_t from, int32_t kind) {
 class ListsConcurrency : public SimClientTest {
  protected:
   void SetUp() override {
-    sim = sim_create(sim_options{});
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    ASSERT_EQ(0, sim_add_user(sim, u));
-    sim_exchange e;
-    e.index = 0;
-    e.name = ssmodel_exchange_name(0);
-    e.date = kDay;
-    e.time = at(9, 0, 0);
-    e.brokers = true;
-    e.state = 50;
-    ASSERT_EQ(0, sim_add_exchange(sim, e));
+    ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim));
+    ASSERT_EQ(0, sim_add_exchange(sim, test_exchange(0, at(9, 0, 0), 50, true)));
     sim_market_options o;
     o.index = 0;
     o.brokers = true;

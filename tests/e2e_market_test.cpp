@@ -267,19 +267,9 @@ void expected_events(const sim_market* m, uint32_t index, size_t from,
 class MarketConcurrency : public SimClientTest {
  protected:
   void SetUp() override {
-    sim = sim_create(sim_options{});
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    ASSERT_EQ(0, sim_add_user(sim, u));
+    ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim));
     for (uint32_t i : {0u, 3u}) {
-      sim_exchange e;
-      e.index = i;
-      e.name = ssmodel_exchange_name(int32_t(i));
-      e.date = kDay;
-      e.time = at(9, 0, 0);
-      e.brokers = i == 0;
-      e.state = 50;
+      const sim_exchange e = test_exchange(i, at(9, 0, 0), 50, i == 0);
       ASSERT_EQ(0, sim_add_exchange(sim, e));
       sim_market_options o;
       o.index = i;
