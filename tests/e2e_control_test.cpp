@@ -64,16 +64,7 @@ class Control : public SimClientTest {
       core_lock lock;
       ASSERT_EQ(0, ssnotify_add_wild(0xffffffffu, on_change, &g_owner, 0, 0));
     }
-    port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-    point_test_client(port);
-    ASSERT_NO_FATAL_FAILURE(run());
-    ASSERT_TRUE(wait_for(
-        [this] {
-          pump();
-          return ssclient_is_online() != 0;
-        },
-        10000));
+    ASSERT_NO_FATAL_FAILURE(start_sim_until_online());
     hdr = sim_hdr_create(false);
     sim_hdr_restart(hdr);
   }
@@ -107,7 +98,6 @@ class Control : public SimClientTest {
         10000));
   }
 
-  sim_server* sim = nullptr;
   sim_hdr* hdr = nullptr;
   std::string root;
 };

@@ -86,14 +86,7 @@ class HistoryEndToEnd : public SimClientTest {
     ASSERT_EQ(0, dir.use());
     point_test_client(port);
     ssclient_enable_requests(1);
-    ASSERT_NO_FATAL_FAILURE(run());
-    ASSERT_TRUE(wait_for(
-        [] {
-          core_lock lock;
-          ssclient_deliver();
-          return ssclient_is_online() != 0;
-        },
-        10000));
+    ASSERT_NO_FATAL_FAILURE(run_until_online());
   }
   void stop_client() {
     if (thread < 0) return;

@@ -119,16 +119,7 @@ class ListsConcurrency : public SimClientTest {
     }
   }
   void start() {
-    port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-    point_test_client(port);
-    ASSERT_NO_FATAL_FAILURE(run());
-    ASSERT_TRUE(wait_for(
-        [this] {
-          pump();
-          return ssclient_is_online() != 0;
-        },
-        10000));
+    ASSERT_NO_FATAL_FAILURE(start_sim_until_online());
   }
   bool caught_up() {
     pump();

@@ -44,6 +44,9 @@ inline int short_sleep(int32_t ms) {
   return 0;
 }
 
+// A sleep hook that returns at once.
+inline int no_sleep(int32_t) { return 0; }
+
 // The core lock, as the user-interface thread takes it.
 struct core_lock {
   core_lock() { ssclient_block(); }
@@ -51,6 +54,15 @@ struct core_lock {
   core_lock(const core_lock&) = delete;
   core_lock& operator=(const core_lock&) = delete;
 };
+
+// Starts the client with the terminal's options, for tests that hand it
+// messages on their own thread: no pauses to yield the lock, no sleeps. Call
+// through ASSERT_NO_FATAL_FAILURE.
+inline void start_direct_client() {
+  ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
+  ssclient_enable_yield(0);
+  ssclient_set_sleep_hook(no_sleep);
+}
 
 // Starts the client with the terminal's options and locking, with the user
 // alice/secret at site "desk" and short sleeps, not yet pointed at a server.

@@ -58,6 +58,29 @@ class SimClientTest : public ::testing::Test {
     ASSERT_GE(thread, 0);
   }
 
+  // Starts the io thread and waits up to `ms` for the client to be online,
+  // delivering meanwhile as the user interface does. Call through
+  // ASSERT_NO_FATAL_FAILURE.
+  void run_until_online(int ms = 10000) {
+    ASSERT_NO_FATAL_FAILURE(run());
+    ASSERT_TRUE(wait_for(
+        [] {
+          core_lock lock;
+          ssclient_deliver();
+          return ssclient_is_online() != 0;
+        },
+        ms));
+  }
+
+  // Starts the simulator, points the client at it and runs it until it is
+  // online. Call through ASSERT_NO_FATAL_FAILURE.
+  void start_sim_until_online() {
+    port = sim_start(sim, 0);
+    ASSERT_GT(port, 0);
+    point_test_client(port);
+    ASSERT_NO_FATAL_FAILURE(run_until_online());
+  }
+
   // Waits for the io thread to end by itself.
   bool join_within(int ms) {
     if (thread < 0) return true;
