@@ -17,21 +17,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dalloc.h"
-#include "log.h"
-#include "plat.h"
-#include "ssclient.h"
+#include "fuzz_client.h"
 #include "ssclient_int.h"
 #include "ssio.h"
 #include "ssmodel.h"
 #include "ssproto.h"
-
-#include "../tests/support/testmodel.h"  // the terminal's model configuration
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
 
 namespace {
 
@@ -42,8 +32,7 @@ int g_inputs = 0;
 
 void start_client() {
   if (g_started) ssclient_fini();
-  CHECK(ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags) == 0);
-  ssclient_enable_yield(0);  // no pauses in the middle of a run
+  FUZZ_CHECK(fuzz_start_client());  // no pauses in the middle of a run
   g_started = true;
   g_inputs = 0;
 }
@@ -64,12 +53,7 @@ void prepare() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  dalloc_init();
-  plat_init();
-  log_init();
-  log_set_memory(0);
-  log_set_stderr(0);
-  ssio_set_default_host("");
+  fuzz_start_runtime();
   return 0;
 }
 
@@ -88,12 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t used = ssclient_on_data(pending.data(), static_cast<int32_t>(pending.size()));
     if (used < 0) {
       if (!ssclient_abort_requested())
-        for (int32_t i = 0; i < kProtoPositions; i++) CHECK(ssproto_exchange_position(i) == kProtoPositionNone);
+        for (int32_t i = 0; i < kProtoPositions; i++) FUZZ_CHECK(ssproto_exchange_position(i) == kProtoPositionNone);
       break;
     }
-    CHECK(static_cast<size_t>(used) <= pending.size());
+    FUZZ_CHECK(static_cast<size_t>(used) <= pending.size());
     pending.erase(pending.begin(), pending.begin() + used);
-    CHECK(pending.size() < cap);
+    FUZZ_CHECK(pending.size() < cap);
   }
   if (ssclient_io_has_lock()) ssclient_io_unlock();
   return 0;

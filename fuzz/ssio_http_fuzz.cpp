@@ -17,18 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dalloc.h"
+#include "fuzz_client.h"
 #include "growbuf.h"
-#include "log.h"
-#include "plat.h"
 #include "ssio-http-proxy.h"
 #include "ssio-http.h"
 #include "ssio.h"
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
 
 namespace {
 
@@ -48,17 +41,12 @@ int32_t step_quietly(ssio_state* st) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  dalloc_init();
-  plat_init();
-  log_init();
-  log_set_memory(0);
-  log_set_stderr(0);
-  ssio_set_default_host("");
-  CHECK(ssio_init() == 0);
+  fuzz_start_runtime();
+  FUZZ_CHECK(ssio_init() == 0);
   ssio_set_proxy_auth("DOM\\user", "password");
   g_null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   g_stderr = dup(2);
-  CHECK(g_null >= 0 && g_stderr >= 0);
+  FUZZ_CHECK(g_null >= 0 && g_stderr >= 0);
   return 0;
 }
 
@@ -70,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size--;
 
   ssio_close_all();
-  CHECK(ssio_state_reset(st, kSsioHttp, kSsioWaitReply, kSsioReadable, 1, 0, 0, 0) == 0);
+  FUZZ_CHECK(ssio_state_reset(st, kSsioHttp, kSsioWaitReply, kSsioReadable, 1, 0, 0, 0) == 0);
   snprintf(st->host, sizeof st->host, "127.0.0.1");
   st->port = 9;
   snprintf(st->uri, sizeof st->uri, "/doc");
@@ -82,19 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (size_t at = 0; at < size && st->phase == kSsioWaitReply;) {
     const size_t n = size - at < chunk ? size - at : chunk;
-    CHECK(growbuf_append(&st->rbuf, data + at, static_cast<uint32_t>(n)) == 0);
+    FUZZ_CHECK(growbuf_append(&st->rbuf, data + at, static_cast<uint32_t>(n)) == 0);
     at += n;
     st->ready = kSsioReadable;
     const int32_t r = step_quietly(st);
-    CHECK(r == 0 || r == -1);
+    FUZZ_CHECK(r == 0 || r == -1);
     if (r < 0) break;
     if (st->phase == kSsioWaitReply) {
-      CHECK(st->fd < 0);  // never a connect
-      if (!st->priv.draining) CHECK(st->rbuf.len <= kSsioHttpHeadersMax + static_cast<int32_t>(chunk));
+      FUZZ_CHECK(st->fd < 0);  // never a connect
+      if (!st->priv.draining) FUZZ_CHECK(st->rbuf.len <= kSsioHttpHeadersMax + static_cast<int32_t>(chunk));
     } else {
-      CHECK(st->phase == kSsioData);
-      CHECK(st->priv.body_bytes == st->rbuf.len);
-      CHECK(st->priv.content_length >= 0);
+      FUZZ_CHECK(st->phase == kSsioData);
+      FUZZ_CHECK(st->priv.body_bytes == st->rbuf.len);
+      FUZZ_CHECK(st->priv.content_length >= 0);
     }
   }
   ssio_close_all();

@@ -13,36 +13,21 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dalloc.h"
-#include "log.h"
-#include "plat.h"
-#include "ssclient.h"
-#include "ssio.h"
+#include "fuzz_client.h"
 #include "sserr.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "ssproto.h"
 #include "sstime.h"
 
-#include "../tests/support/testmodel.h"  // the terminal's model configuration
-
 namespace {
-
-#define CHECK(c)       \
-  do {                 \
-    if (!(c)) abort(); \
-  } while (0)
 
 const char* const kStocks[] = {"ABC", "BHP", "CBA", "NAB", "WBC"};
 ss_stock* g_stock;
 
-int no_sleep(int32_t) { return 0; }
-
 // The client with its model, and a few current stocks on every exchange.
 bool start_client() {
-  if (ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags) < 0) return false;
-  ssclient_enable_yield(0);
-  ssclient_set_sleep_hook(no_sleep);
+  if (!fuzz_start_client()) return false;
   for (int i = 0; i < kExchanges; i++) {
     ss_exchange* ex = ssmodel_exchange(i);
     if (!ex) return false;
@@ -58,15 +43,7 @@ bool start_client() {
 
 // Set up on the first input rather than at static initialisation, so the
 // engine's own statics are all in place first.
-bool start() {
-  plat_init();
-  log_init();
-  log_set_stderr(0);
-  log_set_memory(0);
-  dalloc_init();
-  ssio_set_default_host("");
-  return start_client();
-}
+bool start() { return fuzz_start_runtime() && start_client(); }
 
 struct Snap {
   ss_exchange* current;
@@ -113,7 +90,7 @@ int decode(int mode, const uint8_t* p, int32_t n) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool started = start();
-  CHECK(started);
+  FUZZ_CHECK(started);
   if (size < 1 || size > (1u << 20)) return 0;
   const int mode = data[0] & 3;
   const uint8_t* p = data + 1;
@@ -125,18 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ssclient_set_dropped(0);
 
   const int r = decode(mode, p, n);
-  CHECK(r >= -1 && r <= n);
+  FUZZ_CHECK(r >= -1 && r <= n);
   if (r >= 0 && r < n && mode != 3) {
     const Snap before = snap();
-    CHECK(decode(mode, p + r, n - r) == 0);
-    CHECK(same(before, snap()));
+    FUZZ_CHECK(decode(mode, p + r, n - r) == 0);
+    FUZZ_CHECK(same(before, snap()));
   }
   ssnotify_deliver();
   // A message that signed the client off leaves it aborting for good: start
   // a fresh client so later inputs reach every path again.
   if (ssclient_abort_requested()) {
     ssclient_fini();
-    CHECK(start_client());
+    FUZZ_CHECK(start_client());
   }
   return 0;
 }

@@ -30,27 +30,16 @@
 #include "sstime.h"
 #include "ssvcmp.h"
 #include "testclient.h"
+#include "testsimclient.h"
 #include "testclock.h"
 #include "testmodel.h"
 
 namespace {
 
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 5)));
-  return 0;
-}
-
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
-
-// The core lock, as the user-interface thread takes it.
-class ui_lock {
- public:
-  ui_lock() { ssclient_block(); }
-  ~ui_lock() { ssclient_unblock(); }
-};
 
 std::atomic<uint32_t> g_global{0};
 int g_owner;
@@ -58,69 +47,34 @@ void on_change(const ss_change* c, void*, uint64_t, uint32_t) {
   if (!c->instrument) g_global |= c->mask;
 }
 
-class Control : public ::testing::Test {
+class Control : public SimClientTest {
  protected:
   void SetUp() override {
-    sim = sim_create(sim_options{});
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    ASSERT_EQ(0, sim_add_user(sim, u));
-    sim_exchange e;
-    e.index = 0;
-    e.name = ssmodel_exchange_name(0);
-    e.date = kDay;
-    e.time = at(9, 0, 0);
-    e.state = 50;
-    ASSERT_EQ(0, sim_add_exchange(sim, e));
+    ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim));
+    ASSERT_EQ(0, sim_add_exchange(sim, test_exchange(0, at(9, 0, 0), 50)));
     for (const char* c : {"BHP", "RIO", "ANZ"}) ASSERT_EQ(0, sim_add_instrument(sim, 0, c));
 
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
+    ASSERT_NO_FATAL_FAILURE(init_test_client());
     char tmpl[] = "/tmp/ambit-e2e-control-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));
     root = tmpl;
     ASSERT_EQ(0, localdata_set_root(root.c_str()));
-    ssclient_enable_locking();
-    ssclient_set_login_site("desk");
-    ssclient_set_login("alice", "secret");
-    ssclient_set_sleep_hook(short_sleep);
     g_global = 0;
     {
-      ui_lock lock;
+      core_lock lock;
       ASSERT_EQ(0, ssnotify_add_wild(0xffffffffu, on_change, &g_owner, 0, 0));
     }
-    const int port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-    ssio_set_servers(0);
-    ssio_set_server("127.0.0.1", port);
-    thread = plat_thread_create(
-        [](void* arg) {
-          auto* self = static_cast<Control*>(arg);
-          ssclient_run();
-          self->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
-    ASSERT_TRUE(wait_for(
-        [this] {
-          pump();
-          return ssclient_is_online() != 0;
-        },
-        10000));
+    ASSERT_NO_FATAL_FAILURE(start_sim_until_online());
     hdr = sim_hdr_create(false);
     sim_hdr_restart(hdr);
   }
 
   void TearDown() override {
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
-      plat_thread_join(thread);
-    }
+    stop(10000);
     sim_hdr_destroy(hdr);
     sim_destroy(sim);
     {
-      ui_lock lock;
+      core_lock lock;
       ssnotify_remove_wild(&g_owner);
     }
     ssclient_fini();
@@ -128,7 +82,7 @@ class Control : public ::testing::Test {
   }
 
   void pump() {
-    ui_lock lock;
+    core_lock lock;
     ssclient_deliver();
   }
   // Appends the messages to exchange 0's stream and waits until the client
@@ -144,11 +98,8 @@ class Control : public ::testing::Test {
         10000));
   }
 
-  sim_server* sim = nullptr;
   sim_hdr* hdr = nullptr;
   std::string root;
-  int32_t thread = -1;
-  std::atomic<bool> done{false};
 };
 
 // Online, the client asks for the current set of the exchange's quarter
@@ -159,12 +110,12 @@ class Control : public ::testing::Test {
 TEST_F(Control, ComparisonSetArrivesWhenOnline) {
   ASSERT_TRUE(wait_for(
       [] {
-        ui_lock lock;
+        core_lock lock;
         return ssvcmp_current_quarter(0) != 0;
       },
       10000));
   {
-    ui_lock lock;
+    core_lock lock;
     EXPECT_EQ(900u, ssvcmp_current_quarter(0));
   }
   growbuf gb;
@@ -173,16 +124,16 @@ TEST_F(Control, ComparisonSetArrivesWhenOnline) {
   stream(&gb);
   growbuf_free(&gb);
   {
-    ui_lock lock;
+    core_lock lock;
     ssvcmp_request_current();
   }
   auto based = [] {
-    ui_lock lock;
+    core_lock lock;
     const ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), "ANZ");
     return s && s->vcmp_volume[2] == sim_vcmp_of("ANZ").base;
   };
   ASSERT_TRUE(wait_for(based, 10000));
-  ui_lock lock;
+  core_lock lock;
   for (const char* code : {"BHP", "RIO", "ANZ"}) {
     SCOPED_TRACE(code);
     const ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), code);
@@ -210,7 +161,7 @@ TEST_F(Control, AuctionsRunsOfTradesAndClears) {
   ASSERT_EQ(0, sim_msg_open_balance(&gb, hdr, at(10, 0, 2), "BHP", 100));
   stream(&gb);
   {
-    ui_lock lock;
+    core_lock lock;
     ss_stock* bhp = ssmodel_find_stock(ssmodel_exchange(0), "BHP");
     ASSERT_NE(nullptr, bhp);
     EXPECT_NE(0u, bhp->auction.price);
@@ -223,7 +174,7 @@ TEST_F(Control, AuctionsRunsOfTradesAndClears) {
   ASSERT_EQ(0, sim_msg_clear_depth(&gb, hdr, kSimMsgClearBid, at(10, 0, 6), "BHP"));
   stream(&gb);
   {
-    ui_lock lock;
+    core_lock lock;
     ss_stock* bhp = ssmodel_find_stock(ssmodel_exchange(0), "BHP");
     ss_stock* rio = ssmodel_find_stock(ssmodel_exchange(0), "RIO");
     EXPECT_EQ(0u, bhp->auction.price);
@@ -237,7 +188,7 @@ TEST_F(Control, AuctionsRunsOfTradesAndClears) {
   ASSERT_EQ(0, sim_msg_clear_exchange(&gb));
   stream(&gb);
   {
-    ui_lock lock;
+    core_lock lock;
     ss_stock* bhp = ssmodel_find_stock(ssmodel_exchange(0), "BHP");
     ss_stock* rio = ssmodel_find_stock(ssmodel_exchange(0), "RIO");
     EXPECT_EQ(nullptr, bhp->levels[1]);

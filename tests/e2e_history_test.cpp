@@ -30,6 +30,7 @@
 #include "ssmodel.h"
 #include "sstime.h"
 #include "testclient.h"
+#include "testsimclient.h"
 #include "testclock.h"
 #include "testdataroot.h"
 #include "testlog.h"
@@ -56,25 +57,15 @@ time_t sim_day_wall() {
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(nullptr, sim_day_wall));
 
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 10)));
-  return 0;
-}
-
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 constexpr uint64_t kSeed = 1;  // the simulator's default seed
-
-struct core_lock {
-  core_lock() { ssclient_block(); }
-  ~core_lock() { ssclient_unblock(); }
-};
 
 std::string file_bytes(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-class HistoryEndToEnd : public ::testing::Test {
+class HistoryEndToEnd : public SimClientTest {
  protected:
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
@@ -89,41 +80,17 @@ class HistoryEndToEnd : public ::testing::Test {
   }
 
   void start_client() {
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
+    ASSERT_NO_FATAL_FAILURE(init_test_client());
     // The client's stop forgets the data root; the terminal sets it after
     // starting the client.
     ASSERT_EQ(0, dir.use());
-    ssclient_enable_locking();
-    ssio_set_servers(0);
-    ssio_set_server("127.0.0.1", port);
-    ssclient_set_login_site("desk");
-    ssclient_set_login("alice", "secret");
-    ssclient_set_sleep_hook(short_sleep);
+    point_test_client(port);
     ssclient_enable_requests(1);
-    done = false;
-    thread = plat_thread_create(
-        [](void* arg) {
-          auto* self = static_cast<HistoryEndToEnd*>(arg);
-          ssclient_run();
-          self->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
-    ASSERT_TRUE(wait_for(
-        [] {
-          core_lock lock;
-          ssclient_deliver();
-          return ssclient_is_online() != 0;
-        },
-        10000));
+    ASSERT_NO_FATAL_FAILURE(run_until_online());
   }
   void stop_client() {
     if (thread < 0) return;
-    ssclient_stop();
-    EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
-    plat_thread_join(thread);
-    plat_thread_cancel(thread);
-    thread = -1;
+    stop(10000);
     ssclient_fini();
   }
   // Waits until `in` has its history, delivering as the user interface does.
@@ -139,10 +106,6 @@ class HistoryEndToEnd : public ::testing::Test {
   std::string data_file(const char* name) const { return dir.data_file(name); }
 
   TempDataRoot dir{"ambit-e2e-hist"};
-  sim_server* sim = nullptr;
-  int port = -1;
-  int32_t thread = -1;
-  std::atomic<bool> done{false};
 };
 
 TEST_F(HistoryEndToEnd, HistoryAndNewsFromTheSimulatorThenFromTheCache) {

@@ -33,22 +33,18 @@
 #include "testmodel.h"
 #include "testpeers.h"
 #include "testsim.h"
+#include "testsimclient.h"
 
 namespace {
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(offset_clock));
 
 // The client and the simulator, the client's io thread run on demand.
-class HttpClient : public ::testing::Test {
+class HttpClient : public SimClientTest {
  protected:
   void SetUp() override {
     g_clock_offset = 0;
-    ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50, offset_clock));
-    append_stream(0, 3);
-    append_stream(1, 2);
-    port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-    ASSERT_NO_FATAL_FAILURE(start_test_client(port));
+    ASSERT_NO_FATAL_FAILURE(start_sim_and_client({{0, 3}, {1, 2}}, offset_clock));
     ssio_set_select_timeout(10);
   }
 
@@ -59,38 +55,6 @@ class HttpClient : public ::testing::Test {
     ssio_clear_proxies();
     ssio_set_proxy_auth(nullptr, nullptr);
     ssclient_fini();
-  }
-
-  void append_stream(uint32_t index, int n) {
-    growbuf gb;
-    growbuf_init(&gb, 64, 64);
-    for (int i = 0; i < n; i++) {
-      growbuf_reset(&gb);
-      sim_msg_exchange_state(&gb, 50);
-      ASSERT_EQ(0, sim_append(sim, index, gb.data, gb.len));
-    }
-    growbuf_free(&gb);
-  }
-
-  void run() {
-    done = false;
-    thread = plat_thread_create(
-        [](void* arg) {
-          auto* self = static_cast<HttpClient*>(arg);
-          self->rc = ssclient_run();
-          self->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
-  }
-
-  void stop() {
-    if (thread < 0) return;
-    ssclient_stop();
-    EXPECT_TRUE(wait_for([this] { return done.load(); }, 5000));
-    plat_thread_join(thread);
-    plat_thread_cancel(thread);
-    thread = -1;
   }
 
   bool online() {
@@ -110,12 +74,6 @@ class HttpClient : public ::testing::Test {
     for (int32_t i : {0, 1})
       EXPECT_TRUE(wait_for([&] { return ssproto_exchange_position(i) == sim_stream_length(sim, i); }, 8000)) << i;
   }
-
-  sim_server* sim = nullptr;
-  int port = 0;
-  plat_slot thread = -1;
-  std::atomic<bool> done{false};
-  std::atomic<int> rc{99};
 };
 
 // ---------------------------------------------------------------------------

@@ -28,6 +28,7 @@
 #include "ssproto.h"
 #include "sstime.h"
 #include "testclient.h"
+#include "testsimclient.h"
 #include "testbook.h"
 #include "testclock.h"
 
@@ -83,22 +84,11 @@ size_t count_kind(sim_server* sim, size_t from, int32_t kind) {
   return n;
 }
 
-class ListsConcurrency : public ::testing::Test {
+class ListsConcurrency : public SimClientTest {
  protected:
   void SetUp() override {
-    sim = sim_create(sim_options{});
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    ASSERT_EQ(0, sim_add_user(sim, u));
-    sim_exchange e;
-    e.index = 0;
-    e.name = ssmodel_exchange_name(0);
-    e.date = kDay;
-    e.time = at(9, 0, 0);
-    e.brokers = true;
-    e.state = 50;
-    ASSERT_EQ(0, sim_add_exchange(sim, e));
+    ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim));
+    ASSERT_EQ(0, sim_add_exchange(sim, test_exchange(0, at(9, 0, 0), 50, true)));
     sim_market_options o;
     o.index = 0;
     o.brokers = true;
@@ -108,20 +98,11 @@ class ListsConcurrency : public ::testing::Test {
     for (const std::string& c : codes) ASSERT_EQ(0, sim_add_instrument(sim, 0, c.c_str()));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, kOpen));
 
-    ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
-    ssclient_enable_locking();
-    ssclient_set_login_site("desk");
-    ssclient_set_login("alice", "secret");
-    ssclient_set_sleep_hook(short_sleep);
+    ASSERT_NO_FATAL_FAILURE(init_test_client());
     ssclient_set_yield(2000, 1);
   }
   void TearDown() override {
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
-      plat_thread_join(thread);
-      plat_thread_cancel(thread);
-    }
+    stop(10000);
     sim_destroy(sim);
     ssclient_fini();
     sim_market_destroy(market);
@@ -138,24 +119,7 @@ class ListsConcurrency : public ::testing::Test {
     }
   }
   void start() {
-    const int port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-    ssio_set_servers(0);
-    ssio_set_server("127.0.0.1", port);
-    thread = plat_thread_create(
-        [](void* arg) {
-          auto* self = static_cast<ListsConcurrency*>(arg);
-          self->rc = ssclient_run();
-          self->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
-    ASSERT_TRUE(wait_for(
-        [this] {
-          pump();
-          return ssclient_is_online() != 0;
-        },
-        10000));
+    ASSERT_NO_FATAL_FAILURE(start_sim_until_online());
   }
   bool caught_up() {
     pump();
@@ -163,13 +127,9 @@ class ListsConcurrency : public ::testing::Test {
   }
 
   static constexpr const char* kOpen = "OPEN";
-  sim_server* sim = nullptr;
   sim_market* market = nullptr;
   std::vector<std::string> codes;
   ss_time t = at(10, 0, 0);
-  int32_t thread = -1;
-  std::atomic<bool> done{false};
-  int rc = 0;
 };
 
 TEST_F(ListsConcurrency, OpeningAStockLoadsItsQueuesAndTrades) {

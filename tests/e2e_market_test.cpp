@@ -33,6 +33,7 @@
 #include "ssproto.h"
 #include "sstime.h"
 #include "testclient.h"
+#include "testsimclient.h"
 #include "testclock.h"
 #include "testmodel.h"
 
@@ -263,22 +264,12 @@ void expected_events(const sim_market* m, uint32_t index, size_t from,
   }
 }
 
-class MarketConcurrency : public ::testing::Test {
+class MarketConcurrency : public SimClientTest {
  protected:
   void SetUp() override {
-    sim = sim_create(sim_options{});
-    sim_user u;
-    u.name = "alice";
-    u.password = "secret";
-    ASSERT_EQ(0, sim_add_user(sim, u));
+    ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim));
     for (uint32_t i : {0u, 3u}) {
-      sim_exchange e;
-      e.index = i;
-      e.name = ssmodel_exchange_name(int32_t(i));
-      e.date = kDay;
-      e.time = at(9, 0, 0);
-      e.brokers = i == 0;
-      e.state = 50;
+      const sim_exchange e = test_exchange(i, at(9, 0, 0), 50, i == 0);
       ASSERT_EQ(0, sim_add_exchange(sim, e));
       sim_market_options o;
       o.index = i;
@@ -291,21 +282,12 @@ class MarketConcurrency : public ::testing::Test {
       for (const std::string& c : codes[k]) ASSERT_EQ(0, sim_add_instrument(sim, k ? 3 : 0, c.c_str()));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, "DEEP"));
 
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_locking();
-    ssclient_set_login_site("desk");
-    ssclient_set_login("alice", "secret");
-    ssclient_set_sleep_hook(short_sleep);
+    ASSERT_NO_FATAL_FAILURE(init_test_client());
     ssclient_set_yield(2000, 1);  // hand the lock to this thread now and then
   }
 
   void TearDown() override {
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
-      plat_thread_join(thread);
-      plat_thread_cancel(thread);
-    }
+    stop(10000);
     sim_destroy(sim);
     ssclient_fini();
     for (sim_market* m : markets) sim_market_destroy(m);
@@ -328,29 +310,14 @@ class MarketConcurrency : public ::testing::Test {
     }
   }
 
-  // The io thread, on a thread of its own.
-  void run() {
-    thread = plat_thread_create(
-        [](void* arg) {
-          auto* self = static_cast<MarketConcurrency*>(arg);
-          self->rc = ssclient_run();
-          self->done = true;
-        },
-        this);
-  }
-
   bool caught_up() {
     return ssproto_exchange_position(0) == sim_stream_length(sim, 0) &&
            ssproto_exchange_position(3) == sim_stream_length(sim, 3);
   }
 
-  sim_server* sim = nullptr;
   sim_market* markets[2] = {};
   std::vector<std::string> codes[2];
   ss_time t[2] = {at(10, 0, 0), at(10, 0, 0)};
-  int32_t thread = -1;
-  std::atomic<bool> done{false};
-  int rc = 0;
 };
 
 TEST_F(MarketConcurrency, EveryChangeReachesTheUserInterfaceInOrder) {

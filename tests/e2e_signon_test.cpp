@@ -36,69 +36,23 @@
 #include "testclock.h"
 #include "testmodel.h"
 #include "testsim.h"
+#include "testsimclient.h"
 
 namespace {
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(offset_clock));
 
-class SignOnConcurrency : public ::testing::Test {
+class SignOnConcurrency : public SimClientTest {
  protected:
   void SetUp() override {
     g_clock_offset = 0;
-    ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50, offset_clock));
-    append_stream(0, 3);
-    append_stream(1, 2);
-    append_stream(3, 1);
-    port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-
-    ASSERT_NO_FATAL_FAILURE(start_test_client(port));
+    ASSERT_NO_FATAL_FAILURE(start_sim_and_client({{0, 3}, {1, 2}, {3, 1}}, offset_clock));
   }
 
   void TearDown() override {
     stop();
     sim_destroy(sim);
     ssclient_fini();
-  }
-
-  // `n` units of stream data (exchange state messages, which count).
-  void append_stream(uint32_t index, int n) {
-    growbuf gb;
-    growbuf_init(&gb, 64, 64);
-    for (int i = 0; i < n; i++) {
-      growbuf_reset(&gb);
-      sim_msg_exchange_state(&gb, 50);
-      ASSERT_EQ(0, sim_append(sim, index, gb.data, gb.len));
-    }
-    growbuf_free(&gb);
-  }
-
-  void run() {
-    done = false;
-    thread = plat_thread_create(
-        [](void* arg) {
-          auto* self = static_cast<SignOnConcurrency*>(arg);
-          self->rc = ssclient_run();
-          self->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
-  }
-
-  // Waits for the thread to end by itself.
-  bool join_within(int ms) {
-    if (thread < 0) return true;
-    if (!wait_for([this] { return done.load(); }, ms)) return false;
-    plat_thread_join(thread);
-    plat_thread_cancel(thread);  // the thread has ended: this frees its slot
-    thread = -1;
-    return true;
-  }
-
-  void stop() {
-    if (thread < 0) return;
-    ssclient_stop();
-    EXPECT_TRUE(join_within(5000));
   }
 
   // The sign-on entry number `nth` (from 1), waiting for it.
@@ -153,12 +107,6 @@ class SignOnConcurrency : public ::testing::Test {
       EXPECT_EQ(0xffffffffu, e.positions[i]) << i;
     }
   }
-
-  sim_server* sim = nullptr;
-  int port = 0;
-  plat_slot thread = -1;
-  std::atomic<bool> done{false};
-  std::atomic<int> rc{99};
 };
 
 TEST_F(SignOnConcurrency, SignOnGoesOnlineAndSendsTheFollowUps) {

@@ -25,24 +25,15 @@
 #include "ssproto.h"
 #include "testclient.h"
 #include "testclock.h"
+#include "testsim.h"
 #include "testsnapshot.h"
 
 namespace {
-
-int short_sleep(int32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int32_t>(ms, 5)));
-  return 0;
-}
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 constexpr uint8_t kState = 50;
-
-struct core_lock {
-  core_lock() { ssclient_block(); }
-  ~core_lock() { ssclient_unblock(); }
-};
 
 TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
   const sim_snapshot big = sim_snapshot_generate(kExchangeAsx, kDay, kState, 11, 5000, 200, true);
@@ -51,33 +42,18 @@ TEST(Snapshot, AFreshTerminalLoadsAWholeExchange) {
   ASSERT_EQ(0, sim_snapshot_write(big, &big_bytes));
   ASSERT_EQ(0, sim_snapshot_write(small, &small_bytes));
 
-  sim_server* sim = sim_create(sim_options{});
-  sim_user u;
-  u.name = "alice";
-  u.password = "secret";
-  ASSERT_EQ(0, sim_add_user(sim, u));
-  for (const sim_snapshot* snap : {&big, &small}) {
-    sim_exchange e;
-    e.index = snap->index;
-    e.name = ssmodel_exchange_name(int32_t(snap->index));
-    e.date = kDay;
-    e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
-    e.state = kState;
-    e.brokers = snap->brokers;
-    ASSERT_EQ(0, sim_add_exchange(sim, e));
-  }
+  sim_server* sim = nullptr;
+  ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim));
+  for (const sim_snapshot* snap : {&big, &small})
+    ASSERT_EQ(0, sim_add_exchange(sim, test_exchange(snap->index, sstime_pack(0, 0, 11, 12, 3, 2014), kState,
+                                                     snap->brokers)));
   ASSERT_EQ(0, sim_set_snapshot(sim, kExchangeAsx, big_bytes));
   ASSERT_EQ(0, sim_set_snapshot(sim, kExchangeAxo, small_bytes));
   const int port = sim_start(sim, 0);
   ASSERT_GT(port, 0);
 
-  ASSERT_EQ(0, ssclient_init(0, 12, 0x112));
-  ssclient_enable_locking();
-  ssclient_set_login_site("desk");
-  ssclient_set_login("alice", "secret");
-  ssclient_set_sleep_hook(short_sleep);
-  ssio_set_servers(0);
-  ssio_set_server("127.0.0.1", port);
+  ASSERT_NO_FATAL_FAILURE(init_test_client());
+  point_test_client(port);
   std::atomic<bool> done{false};
   struct run_arg {
     std::atomic<bool>* done;

@@ -26,7 +26,6 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
-int no_sleep(int32_t) { return 0; }
 
 // What the model holds of every stock of exchange 0, as one text.
 std::string fingerprint() {
@@ -52,9 +51,7 @@ std::string fingerprint() {
 class Split : public ::testing::Test {
  protected:
   void start() {
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
   }
   void TearDown() override { ssclient_fini(); }
 };

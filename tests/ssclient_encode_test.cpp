@@ -51,8 +51,6 @@ int capture(const void* block, int32_t len) {
   return g_send_result;
 }
 
-int no_sleep(int32_t) { return 0; }
-
 bytes cat(std::initializer_list<bytes> parts) {
   bytes out;
   for (const bytes& b : parts) out.insert(out.end(), b.begin(), b.end());

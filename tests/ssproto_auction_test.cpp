@@ -26,8 +26,6 @@ time_t fixed_wall() { return 1392000000; }  // 2014-02-10
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(nullptr, fixed_wall));
 
-int no_sleep(int32_t) { return 0; }
-
 const ss_time kDay = sstime_pack_date(10, 2, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 10, 2, 2014); }
 
@@ -44,9 +42,7 @@ void on_change(const ss_change* c, void*, uint64_t, uint32_t) {
 class Auction : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
     ssproto_reset_counters();
     ex = ssmodel_exchange(0);
     ASSERT_NE(nullptr, ex);

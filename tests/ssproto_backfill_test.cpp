@@ -27,6 +27,7 @@
 #include "ssnotify.h"
 #include "sspriority.h"
 #include "ssproto.h"
+#include "testclient.h"
 #include "testdataroot.h"
 #include "testlog.h"
 #include "testmodel.h"
@@ -39,7 +40,6 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime());
 
 using Bytes = std::vector<uint8_t>;
 
-int no_sleep(int32_t) { return 0; }
 uint32_t g_bits = 0;
 void on_change(const ss_change* c, void*, uint64_t, uint32_t) {
   if (c->instrument) g_bits |= c->mask;
@@ -125,9 +125,7 @@ class Backfill : public ::testing::Test {
   void SetUp() override {
     root = dir.path();
     ASSERT_EQ(0, dir.use());
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
     ASSERT_EQ(0, ssnotify_add_wild(0xffffffffu, on_change, &g_owner, 0, 0));
     asx = ssmodel_exchange(0);
     ssmodel_set_date(asx, kToday);

@@ -15,6 +15,7 @@
 #include "encode.h"
 #include "ssclient.h"
 #include "ssproto.h"
+#include "testclient.h"
 #include "testlog.h"
 #include "testmodel.h"
 
@@ -23,8 +24,6 @@ namespace {
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime());
 
 using Bytes = std::vector<uint8_t>;
-
-int no_sleep(int32_t) { return 0; }
 
 std::set<uint32_t> span(std::initializer_list<std::pair<uint32_t, uint32_t>> ranges) {
   std::set<uint32_t> out;
@@ -60,9 +59,7 @@ Bytes message(uint32_t type, int n) {
 class Conformance : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
   }
   void TearDown() override {
     for (uint32_t t = 1; t < 256; t++) ssproto_set_test_handler(t, nullptr);
@@ -92,9 +89,7 @@ TEST_F(Conformance, UnknownTypesAndHandledTypes) {
     }
     if (ssclient_abort_requested()) {  // a sign-off type: start afresh
       ssclient_fini();
-      ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-      ssclient_enable_yield(0);
-      ssclient_set_sleep_hook(no_sleep);
+      ASSERT_NO_FATAL_FAILURE(start_direct_client());
     }
   }
 }

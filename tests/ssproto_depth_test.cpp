@@ -42,8 +42,6 @@ bool matches(const LogCapture& log, const std::string& pattern) {
   return false;
 }
 
-int no_sleep(int32_t) { return 0; }
-
 // ---------------------------------------------------------------------------
 // Books. A price is told as x ticks-worth "better" than a centre, so that
 // one description serves both sides: bid price = C + x, offer price = C - x.
@@ -91,9 +89,7 @@ ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 10, 2, 2014); }
 class Depth : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
     ssproto_reset_counters();
     ex = ssmodel_exchange(0);
     ASSERT_NE(nullptr, ex);

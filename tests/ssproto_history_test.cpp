@@ -22,6 +22,7 @@
 #include "ssclient.h"
 #include "ssnotify.h"
 #include "ssproto.h"
+#include "testclient.h"
 #include "testdataroot.h"
 #include "testlog.h"
 #include "testmodel.h"
@@ -33,8 +34,6 @@ namespace {
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime());
 
 using Bytes = std::vector<uint8_t>;
-
-int no_sleep(int32_t) { return 0; }
 
 uint32_t g_global = 0;
 uint32_t g_stock_bits = 0;
@@ -83,9 +82,7 @@ class HistoryMsgs : public ::testing::Test {
   void SetUp() override {
     root = dir.path();
     ASSERT_EQ(0, dir.use());
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
     ASSERT_EQ(0, ssnotify_add_wild(0xffffffffu, on_change, &g_owner, 0, 0));
     asx = ssmodel_exchange(0);
     ssmodel_set_date(asx, day(10, 2, 2014));

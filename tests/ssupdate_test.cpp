@@ -34,8 +34,6 @@ using namespace testwire;
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime());
 
-int no_sleep(int32_t) { return 0; }
-
 // ---------------------------------------------------------------------------
 // Names
 
@@ -116,9 +114,7 @@ std::string content(size_t n, char seed) {
 class Update : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
     char tmpl[] = "/tmp/ambit-update-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));
     root_ = tmpl;

@@ -44,8 +44,6 @@ void set_clock(int h, int m, int s) { g_wall = kMidnight + h * 3600 + m * 60 + s
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(nullptr, wall));
 
-int no_sleep(int32_t) { return 0; }
-
 // Requests the module made: exchange, quarter, init.
 std::vector<std::vector<uint32_t>> g_requests;
 int record_request(int32_t ex, uint32_t quarter, int init) {
@@ -98,9 +96,7 @@ class Vcmp : public ::testing::Test {
  protected:
   void SetUp() override {
     set_clock(10, 30, 0);
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
     sstime_refresh(1);
     ssuser_set(1, 0, 0x1 | 0x4);  // exchanges 0 and 3
     ex = ssmodel_exchange(0);

@@ -28,8 +28,6 @@ using namespace testwire;
 
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime());
 
-int no_sleep(int32_t) { return 0; }
-
 Bytes side_msg(uint32_t number, uint32_t flag, const Bytes& payload) {
   return cat({{0x00, 241}, vint(number), vint(flag), vint(uint32_t(payload.size())), payload});
 }
@@ -57,9 +55,7 @@ void on_change(const ss_change* c, void*, uint64_t, uint32_t) {
 class Channel : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
-    ssclient_enable_yield(0);
-    ssclient_set_sleep_hook(no_sleep);
+    ASSERT_NO_FATAL_FAILURE(start_direct_client());
     g_global = 0;
     ASSERT_EQ(0, ssnotify_add_wild(0xffffffffu, on_change, &g_owner, 0, 0));
   }

@@ -44,6 +44,9 @@ inline int short_sleep(int32_t ms) {
   return 0;
 }
 
+// A sleep hook that returns at once.
+inline int no_sleep(int32_t) { return 0; }
+
 // The core lock, as the user-interface thread takes it.
 struct core_lock {
   core_lock() { ssclient_block(); }
@@ -52,16 +55,36 @@ struct core_lock {
   core_lock& operator=(const core_lock&) = delete;
 };
 
-// Starts the client with the terminal's options, pointed at 127.0.0.1:port
-// with the user alice/secret at site "desk", short sleeps and the terminal's
-// yield. Call through ASSERT_NO_FATAL_FAILURE.
-inline void start_test_client(int port) {
+// Starts the client with the terminal's options, for tests that hand it
+// messages on their own thread: no pauses to yield the lock, no sleeps. Call
+// through ASSERT_NO_FATAL_FAILURE.
+inline void start_direct_client() {
+  ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
+  ssclient_enable_yield(0);
+  ssclient_set_sleep_hook(no_sleep);
+}
+
+// Starts the client with the terminal's options and locking, with the user
+// alice/secret at site "desk" and short sleeps, not yet pointed at a server.
+// Call through ASSERT_NO_FATAL_FAILURE.
+inline void init_test_client() {
   ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
   ssclient_enable_locking();
-  ssio_set_servers(0);
-  ssio_set_server("127.0.0.1", port);
   ssclient_set_login_site("desk");
   ssclient_set_login("alice", "secret");
   ssclient_set_sleep_hook(short_sleep);
+}
+
+// Points the client at 127.0.0.1:port alone.
+inline void point_test_client(int port) {
+  ssio_set_servers(0);
+  ssio_set_server("127.0.0.1", port);
+}
+
+// init_test_client, pointed at 127.0.0.1:port, with the terminal's yield.
+// Call through ASSERT_NO_FATAL_FAILURE.
+inline void start_test_client(int port) {
+  ASSERT_NO_FATAL_FAILURE(init_test_client());
+  point_test_client(port);
   ssclient_set_yield(100000, 10);
 }

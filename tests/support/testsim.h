@@ -10,6 +10,29 @@
 #include "ssmodel.h"
 #include "sstime.h"
 
+// A simulator with the options `o`, not yet started, with the user
+// alice/secret and no exchanges. Call through ASSERT_NO_FATAL_FAILURE.
+inline void make_alice_sim(sim_server** out, const sim_options& o = sim_options{}) {
+  sim_server* sim = *out = sim_create(o);
+  sim_user u;
+  u.name = "alice";
+  u.password = "secret";
+  ASSERT_EQ(0, sim_add_user(sim, u));
+}
+
+// Exchange `index` under its own name on 12 March 2014 at `time`, in trading
+// state `state`.
+inline sim_exchange test_exchange(uint32_t index, ss_time time, uint8_t state, bool brokers = false) {
+  sim_exchange e;
+  e.index = index;
+  e.name = ssmodel_exchange_name(static_cast<int32_t>(index));
+  e.date = sstime_pack_date(12, 3, 2014);
+  e.time = time;
+  e.state = state;
+  e.brokers = brokers;
+  return e;
+}
+
 // A simulator, not yet started, named "ambit-sim", with the user
 // alice/secret and the four exchanges on 12 March 2014 at 11:00, each in
 // trading state `state`; their clocks run by `clock_ms` (null: the steady
@@ -18,20 +41,9 @@ inline void make_test_sim(sim_server** out, uint8_t state, int64_t (*clock_ms)(v
   sim_options o;
   o.name = "ambit-sim";
   o.clock_ms = clock_ms;
-  sim_server* sim = *out = sim_create(o);
-  sim_user u;
-  u.name = "alice";
-  u.password = "secret";
-  ASSERT_EQ(0, sim_add_user(sim, u));
-  for (uint32_t i = 0; i < 4; i++) {
-    sim_exchange e;
-    e.index = i;
-    e.name = ssmodel_exchange_name(static_cast<int32_t>(i));
-    e.date = sstime_pack_date(12, 3, 2014);
-    e.time = sstime_pack(0, 0, 11, 12, 3, 2014);
-    e.state = state;
-    ASSERT_EQ(0, sim_add_exchange(sim, e));
-  }
+  ASSERT_NO_FATAL_FAILURE(make_alice_sim(out, o));
+  for (uint32_t i = 0; i < 4; i++)
+    ASSERT_EQ(0, sim_add_exchange(*out, test_exchange(i, sstime_pack(0, 0, 11, 12, 3, 2014), state)));
 }
 
 // A simulator, not yet started, as the simulator program builds it: the user
