@@ -1,6 +1,7 @@
 // The screens, first without OS windows (bars before the first draw, titles,
 // the screen stack with closed screens and its depth, desktop switching,
-// layout rectangles per bar mask), then as four OS windows under Xvfb:
+// layout rectangles per bar mask), then as four OS windows under Xvfb with
+// openbox managing them:
 // open and close, maximise and restore, the minimum-size warning, the
 // backstop's redraw decisions on a test clock, pixels of a split desktop
 // and of the logged-out dimming, and an xdotool drag of a divider.
