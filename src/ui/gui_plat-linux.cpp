@@ -370,6 +370,7 @@ void gui_plat_clear_drag_area(gui_plat_data *p) {
 void gui_plat_set_state(gui_plat_data *p, int32_t state) {
   if (!p || !p->window) return;
   if (state == 1) SDL_MinimizeWindow((SDL_Window *)p->window);
+  if (state == 2) SDL_MaximizeWindow((SDL_Window *)p->window);
   if (state == 0) SDL_RestoreWindow((SDL_Window *)p->window);
 }
 

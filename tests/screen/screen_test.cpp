@@ -1,11 +1,14 @@
 // The screens, first without OS windows (bars before the first draw, titles,
 // the screen stack with closed screens and its depth, desktop switching,
-// layout rectangles per bar mask), then as four OS windows under Xvfb:
+// layout rectangles per bar mask), then as four OS windows under Xvfb with
+// openbox managing them:
 // open and close, maximise and restore, the minimum-size warning, the
 // backstop's redraw decisions on a test clock, pixels of a split desktop
 // and of the logged-out dimming, and an xdotool drag of a divider.
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -34,6 +37,8 @@ int test_online() { return g_online; }
 class ScreenEnv : public ::testing::Environment {
  public:
   void SetUp() override {
+    // The manager first: the platform layer looks for one when it starts.
+    ASSERT_TRUE(guitest_start_window_manager());
     ASSERT_TRUE(guitest_start_gui("screen_test"));
     ASSERT_EQ(config_init(), 0);  // each screen's configuration dialog reads the local settings
     gui_set_maximise_supported(1);
@@ -237,24 +242,60 @@ TEST_F(ScreenGui, SavedPlaceIsUsedAtOpen) {
 }
 
 TEST_F(ScreenGui, MaximiseAndRestoreRoundTrip) {
-  const rect before = screen_get(0)->frame;
+  const uint64_t xw = xwin(0);
+  rect before;
+  ASSERT_TRUE(guitest_window_root_rect(xw, &before));
+  rect area;
+  ASSERT_TRUE(guitest_work_area(&area));
+  ASSERT_GT(area.w, before.w);  // room to grow, or the check below proves nothing
   screen_maximise();
   EXPECT_EQ(screen_window_state(0), 2);
   EXPECT_TRUE(screen_is_maximised());
   EXPECT_TRUE(screen_bars_shown() & BAR_WINBAR);
   EXPECT_EQ(winbar_maximised(screen_get(0)->winbar), 1);
+  // The window manager fills the work area: the client plus its decorations.
+  rect got = {}, ext = {};
+  auto fills = [&] {
+    if (!guitest_window_root_rect(xw, &got) || !guitest_frame_extents(xw, &ext)) return false;
+    return got.x - ext.x == area.x && got.y - ext.y == area.y &&
+           got.w + ext.x + ext.w == area.w && got.h + ext.y + ext.h == area.h;
+  };
+  EXPECT_TRUE(draw_until(fills)) << got.x << "," << got.y << " " << got.w << "x" << got.h
+                                 << " extents " << ext.x << "," << ext.w << "," << ext.y << ","
+                                 << ext.h << " area " << area.w << "x" << area.h;
+  // The gui's own record follows the server's.
+  EXPECT_TRUE(draw_until([&] {
+    int32_t w = 0, h = 0;
+    gui_window_size(screen_get(0)->os_window, &w, &h);
+    return w == got.w && h == got.h;
+  }));
   screen_restore();
   EXPECT_EQ(screen_window_state(0), 0);
   EXPECT_FALSE(screen_bars_shown() & BAR_WINBAR);
   EXPECT_EQ(screen_get(0)->maximised, 0u);
+  // Back at the saved size, as the server holds it. The place comes back
+  // within 2 pixels: each round trip under this manager moves the window by
+  // its border (the platform layer's position and the server's differ by it).
+  EXPECT_TRUE(draw_until([&] {
+    return guitest_window_root_rect(xw, &got) && got.w == before.w && got.h == before.h &&
+           abs(got.x - before.x) <= 2 && abs(got.y - before.y) <= 2;
+  })) << got.x << "," << got.y << " " << got.w << "x" << got.h << " want " << before.x << ","
+      << before.y << " " << before.w << "x" << before.h;
   rect after;
   gui_window_frame(screen_get(0)->os_window, &after);
   EXPECT_EQ(after.w, before.w);
   EXPECT_EQ(after.h, before.h);
   screen_set_state(0, 1);
   EXPECT_EQ(screen_window_state(0), 1);
+  // Iconified by the manager, and the platform told so, before the restore.
+  SDL_Window *sw = (SDL_Window *)G.wins[screen_get(0)->os_window].plat.window;
+  EXPECT_TRUE(draw_until([&] {
+    return !guitest_window_viewable(xw) && (SDL_GetWindowFlags(sw) & SDL_WINDOW_MINIMIZED);
+  }));
   screen_set_state(0, 0);
   EXPECT_EQ(screen_window_state(0), 0);
+  // Shown again by the manager before the next test reads its pixels.
+  EXPECT_TRUE(draw_until([&] { return guitest_window_viewable(xw); }));
 }
 
 TEST_F(ScreenGui, MinimumSizeWarnedOncePerSize) {

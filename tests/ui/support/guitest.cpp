@@ -2,6 +2,13 @@
 // the operations the input dispatch and the window draw call on it.
 #include "guitest.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +23,7 @@
 
 #include <SDL2/SDL.h>
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
 namespace {
@@ -191,6 +199,213 @@ void tw_log_draws(bool on) { g_draws = on; }
   return ::testing::AssertionSuccess();
 }
 
+namespace {
+
+pid_t g_wm = -1;
+std::string g_wm_dir;
+
+void stop_window_manager() {
+  if (g_wm > 0) {
+    kill(g_wm, SIGTERM);
+    waitpid(g_wm, nullptr, 0);
+    g_wm = -1;
+  }
+  if (!g_wm_dir.empty()) {
+    unlink((g_wm_dir + "/rc.xml").c_str());
+    rmdir(g_wm_dir.c_str());
+    g_wm_dir.clear();
+  }
+}
+
+// The window a manager names on the root through _NET_SUPPORTING_WM_CHECK,
+// when that window exists and names itself back; 0 otherwise.
+Window wm_check_window(Display *d) {
+  Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+  auto read = [&](Window on) -> Window {
+    Atom type;
+    int format;
+    unsigned long n, after;
+    unsigned char *data = nullptr;
+    Window got = 0;
+    if (XGetWindowProperty(d, on, check, 0, 1, False, XA_WINDOW, &type, &format, &n, &after,
+                           &data) == Success &&
+        data) {
+      if (type == XA_WINDOW && format == 32 && n == 1) got = *(Window *)data;
+      XFree(data);
+    }
+    return got;
+  };
+  Window w = read(DefaultRootWindow(d));
+  return w && read(w) == w ? w : 0;
+}
+
+// An X error (the named check window gone mid-read) is not fatal here.
+int ignore_x_error(Display *, XErrorEvent *) { return 0; }
+
+}  // namespace
+
+::testing::AssertionResult guitest_start_window_manager() {
+  std::string why;
+  if (!pixeltest_ensure_display(&why)) return ::testing::AssertionFailure() << why;
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return ::testing::AssertionFailure() << "no X display";
+  auto old_handler = XSetErrorHandler(ignore_x_error);
+  Window root = DefaultRootWindow(d);
+  XSelectInput(d, root, PropertyChangeMask);
+  XSync(d, False);
+  bool running = wm_check_window(d) != 0;
+  if (!running && g_wm < 0) {
+    if (pixeltest_private_display().empty()) {
+      XSetErrorHandler(old_handler);
+      XCloseDisplay(d);
+      return ::testing::AssertionFailure() << "no window manager on the outside display";
+    }
+    char dir[] = "/tmp/ambit-wm-XXXXXX";
+    if (!mkdtemp(dir)) {
+      XSetErrorHandler(old_handler);
+      XCloseDisplay(d);
+      return ::testing::AssertionFailure() << "mkdtemp failed";
+    }
+    g_wm_dir = dir;
+    // Defaults throughout: no margins, no panels, one desktop.
+    if (FILE *f = fopen((g_wm_dir + "/rc.xml").c_str(), "w")) {
+      fputs("<?xml version=\"1.0\"?>\n"
+            "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
+            "  <desktops><number>1</number></desktops>\n"
+            "  <margins><top>0</top><bottom>0</bottom><left>0</left><right>0</right></margins>\n"
+            "</openbox_config>\n",
+            f);
+      fclose(f);
+    }
+    const std::string config = g_wm_dir + "/rc.xml";
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+      XSetErrorHandler(old_handler);
+      XCloseDisplay(d);
+      return ::testing::AssertionFailure() << "fork failed";
+    }
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test process
+      if (getppid() != parent) _exit(127);
+      int null = open("/dev/null", O_RDWR);
+      if (null >= 0) {
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+      }
+      setenv("XDG_CONFIG_HOME", g_wm_dir.c_str(), 1);
+      execlp("openbox", "openbox", "--sm-disable", "--config-file", config.c_str(),
+             (char *)nullptr);
+      _exit(127);
+    }
+    g_wm = pid;
+    static bool registered = false;
+    if (!registered) {
+      atexit(stop_window_manager);  // runs before the X server is stopped
+      registered = true;
+    }
+  }
+  // Wait for the announcement: every property change on the root wakes us.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!running) {
+    while (XPending(d)) {
+      XEvent e;
+      XNextEvent(d, &e);
+    }
+    if (wm_check_window(d)) {
+      running = true;
+      break;
+    }
+    if (g_wm > 0 && waitpid(g_wm, nullptr, WNOHANG) == g_wm) {
+      g_wm = -1;
+      break;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) break;
+    pollfd p = {ConnectionNumber(d), POLLIN, 0};
+    poll(&p, 1, int(left < 100 ? left : 100));
+  }
+  XSetErrorHandler(old_handler);
+  XCloseDisplay(d);
+  if (!running) {
+    stop_window_manager();
+    return ::testing::AssertionFailure() << "openbox did not start (is it installed?)";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+namespace {
+
+// A property of 32-bit cardinals (at most n of them); how many were read.
+int read_cardinals(Display *d, Window w, const char *name, long *out, int n) {
+  Atom a = XInternAtom(d, name, False);
+  Atom type;
+  int format;
+  unsigned long got = 0, after;
+  unsigned char *data = nullptr;
+  int count = 0;
+  if (XGetWindowProperty(d, w, a, 0, n, False, XA_CARDINAL, &type, &format, &got, &after,
+                         &data) == Success &&
+      data) {
+    if (type == XA_CARDINAL && format == 32) {
+      count = (int)got;
+      for (int i = 0; i < count; i++) out[i] = ((long *)data)[i];
+    }
+    XFree(data);
+  }
+  return count;
+}
+
+}  // namespace
+
+bool guitest_window_root_rect(uint64_t xwindow, rect *out) {
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  XWindowAttributes a;
+  Window child;
+  int x = 0, y = 0;
+  bool ok = XGetWindowAttributes(d, (Window)xwindow, &a) &&
+            XTranslateCoordinates(d, (Window)xwindow, DefaultRootWindow(d), 0, 0, &x, &y,
+                                  &child);
+  if (ok) *out = rect{x, y, a.width, a.height};
+  XCloseDisplay(d);
+  return ok;
+}
+
+bool guitest_frame_extents(uint64_t xwindow, rect *ltrb) {
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  long v[4];
+  bool ok = read_cardinals(d, (Window)xwindow, "_NET_FRAME_EXTENTS", v, 4) == 4;
+  if (ok) *ltrb = rect{(int32_t)v[0], (int32_t)v[2], (int32_t)v[1], (int32_t)v[3]};
+  XCloseDisplay(d);
+  return ok;
+}
+
+bool guitest_window_viewable(uint64_t xwindow) {
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  auto old_handler = XSetErrorHandler(ignore_x_error);
+  XWindowAttributes a;
+  bool ok = XGetWindowAttributes(d, (Window)xwindow, &a) && a.map_state == IsViewable;
+  XSetErrorHandler(old_handler);
+  XCloseDisplay(d);
+  return ok;
+}
+
+bool guitest_work_area(rect *out) {
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  long v[4];
+  bool ok = read_cardinals(d, DefaultRootWindow(d), "_NET_WORKAREA", v, 4) == 4;
+  if (ok) *out = rect{(int32_t)v[0], (int32_t)v[1], (int32_t)v[2], (int32_t)v[3]};
+  XCloseDisplay(d);
+  return ok;
+}
+
 bool guitest_wait_for(const std::function<bool()> &done, int ms) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
@@ -226,6 +441,7 @@ std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r) {
   std::vector<uint32_t> out;
   Display *d = XOpenDisplay(nullptr);
   if (!d) return out;
+  auto old_handler = XSetErrorHandler(ignore_x_error);  // a refusal leaves `out` empty
   if (XImage *img = XGetImage(d, (Window)xwindow, r.x, r.y, (unsigned)r.w, (unsigned)r.h,
                               AllPlanes, ZPixmap)) {
     for (int y = 0; y < r.h; y++)
@@ -236,6 +452,7 @@ std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r) {
       }
     XDestroyImage(img);
   }
+  XSetErrorHandler(old_handler);
   XCloseDisplay(d);
   return out;
 }

@@ -41,6 +41,21 @@ void tw_log_draws(bool on);
 // report without names.
 ::testing::AssertionResult guitest_start_gui(const char *app_name);
 
+// A window manager (openbox) on the private X server, started once per
+// process and stopped at exit; returns once the manager has announced itself
+// on the root window (_NET_SUPPORTING_WM_CHECK), within 15 s. On a display
+// that came from outside it only checks that a manager is already running.
+::testing::AssertionResult guitest_start_window_manager();
+
+// Geometry of an X window as the server holds it: the client area in root
+// coordinates, the decorations the manager added around it (left, right,
+// top, bottom in a rect's x, w, y, h) and the root's work area.
+bool guitest_window_root_rect(uint64_t xwindow, rect *out);
+bool guitest_frame_extents(uint64_t xwindow, rect *ltrb);
+bool guitest_work_area(rect *out);
+// Whether the window is mapped and all its ancestors are (shown on screen).
+bool guitest_window_viewable(uint64_t xwindow);
+
 // Input through xdotool and pixels read from the X server, for tests of
 // gui windows driven from outside.
 //
@@ -53,7 +68,8 @@ std::string guitest_run_pumping(const std::string &cmd, int ms = 8000);
 // Runs "xdotool <args>"; a failure of the test when it fails.
 void guitest_xdo(const std::string &args);
 // The pixels of a window's rect as the X server shows them, row by row, as
-// colours (red in the low byte, alpha 255).
+// colours (red in the low byte, alpha 255); empty when the server refuses
+// (the window not viewable, the rect outside it).
 std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r);
 uint32_t guitest_window_pixel(uint64_t xwindow, int x, int y);
 // Red, green and blue each within tol.
