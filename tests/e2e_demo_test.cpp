@@ -2,8 +2,8 @@
 // same code as `ambit-sim --scenario demo`: every stream opens its day and
 // states the exchange's trading state. The client signs on with the
 // terminal's options on loopback, must stay on its one link through the
-// catch-up, take the day's date and state, and then read the live market
-// the simulator writes onto ASX's stream.
+// catch-up, take the day's date and state, read the live market the
+// simulator writes onto ASX's stream, and resume after a dropped link.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -130,6 +130,22 @@ TEST_F(DemoScenario, LiveMarketArrivesOnTheSameLink) {
   EXPECT_EQ(1, st.connections);
   EXPECT_EQ(0, st.closed);
   EXPECT_NE(0, ssclient_is_online());
+}
+
+// After a dropped link the client signs on again at its stream positions and
+// reads the demo's opening of exchange 2 (served to every user) once more
+// without dropping the new link.
+TEST_F(DemoScenario, ReconnectResumesAndStaysOnline) {
+  ASSERT_NO_FATAL_FAILURE(expect_caught_up_on_one_link());
+  ASSERT_EQ(1, sim_disconnect(sim, nullptr));
+  ASSERT_TRUE(sim_wait_logins(sim, 2, 5000));
+  ASSERT_TRUE(wait_for([&] { return sim_get_stats(sim).online == 1 && ssclient_is_online() != 0; }));
+  for (int32_t i : {0, 1, 3})
+    EXPECT_TRUE(wait_for([&] { return ssproto_exchange_position(i) == sim_stream_length(sim, uint32_t(i)); })) << i;
+  const sim_stats st = sim_get_stats(sim);
+  EXPECT_EQ(2, st.connections);
+  EXPECT_EQ(1, st.closed) << "only the link the simulator dropped";
+  EXPECT_FALSE(done.load()) << "the io thread ended with " << rc.load();
 }
 
 }  // namespace
