@@ -18,6 +18,7 @@
 #include "sim_http.h"
 #include "sim_live.h"
 #include "sim_msg.h"
+#include "sim_scenario.h"
 #include "sim_snapshot.h"
 
 static const char kSrc[] = "sim/main";
@@ -121,38 +122,6 @@ ss_time today_at_now() {
   return sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
 }
 
-// Only ASX's depth and trades carry brokers in the built-in scenarios.
-bool has_brokers(uint32_t index) { return index == 0; }
-
-int build_scenario(sim_server* sim, const std::string& name) {
-  if (name != "standard" && name != "demo") {
-    log(LOG_ERROR, kSrc, "unknown scenario %s", name.c_str());
-    return -1;
-  }
-  static const char* const kNames[kSimExchanges] = {"ASX", "NZX", "GLB", "AXO"};
-  const ss_time now = today_at_now();
-  const ss_time date = now & ~kSstimeSecondsMask;
-  for (uint32_t i = 0; i < uint32_t(kSimExchanges); i++) {
-    sim_exchange ex;
-    ex.index = i;
-    ex.name = kNames[i];
-    ex.date = date;
-    ex.time = now;
-    ex.brokers = has_brokers(i);
-    ex.state = kDemoState;
-    if (sim_add_exchange(sim, ex) < 0) return -1;
-    if (name != "demo") continue;
-    growbuf gb{};
-    growbuf_init(&gb, 256, 256);
-    int r = sim_msg_begin_day(&gb, date, sim_signature(sim, i));
-    if (r == 0) r = sim_msg_exchange_state(&gb, kDemoState);
-    if (r == 0) r = sim_append(sim, i, gb.data, gb.len);
-    growbuf_free(&gb);
-    if (r < 0) return -1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -236,12 +205,12 @@ int main(int argc, char** argv) {
   int rc = 0;
   for (int i = 0; i < nusers && rc == 0; i++) rc = sim_add_user(sim, users[i]);
   if (rc == 0 && users_file) rc = load_users(sim, users_file);
-  if (rc == 0) rc = build_scenario(sim, scenario);
+  if (rc == 0) rc = sim_build_scenario(sim, scenario.c_str(), today_at_now(), kDemoState);
   if (rc == 0 && snapshot_stocks > 0) {
     // The summary writer reads a model of its own: no client runs here.
     const sim_snapshot snap =
         sim_snapshot_generate(0, today_at_now() & ~kSstimeSecondsMask, kDemoState, opts.seed, int32_t(snapshot_stocks),
-                              int32_t(std::min<long>(snapshot_stocks / 25, 256)), has_brokers(0));
+                              int32_t(std::min<long>(snapshot_stocks / 25, 256)), sim_scenario_has_brokers(0));
     std::vector<uint8_t> bytes;
     rc = sim_snapshot_write(snap, &bytes);
     if (rc == 0) rc = sim_set_snapshot(sim, 0, bytes);
@@ -253,7 +222,7 @@ int main(int argc, char** argv) {
   if (rc == 0 && live_rate > 0) {
     sim_live_options lo;
     lo.index = kLiveExchange;
-    lo.brokers = has_brokers(kLiveExchange);
+    lo.brokers = sim_scenario_has_brokers(kLiveExchange);
     lo.rate = live_rate;
     lo.seed = opts.seed;
     live = sim_live_start(sim, lo);
