@@ -6,7 +6,8 @@
 # come in only as far as the launch code needs them; no window is opened.
 # Tests in tests/launcher/<module>_test.cpp run the built launcher in child
 # processes with launcher-helper as the stored program, and end to end with
-# the build's Ambit as the stored program under the test X server.
+# the build's Ambit as the stored program under the test X server, signing
+# on to the simulator on loopback.
 add_library(ambit_stub STATIC
     ${CMAKE_SOURCE_DIR}/src/stub/stub.cpp
     ${CMAKE_SOURCE_DIR}/src/stub/install.cpp
@@ -27,6 +28,10 @@ if(AMBIT_TESTS)
     get_filename_component(name ${t} NAME_WE)
     add_executable(${name} ${t})
     target_link_libraries(${name} PRIVATE ambit_stub ambit_ui_test_support GTest::gtest_main)
+    # The end-to-end test signs the installed terminal on to the simulator.
+    if(TARGET ambit_sim)
+      target_link_libraries(${name} PRIVATE ambit_sim)
+    endif()
     add_dependencies(${name} launcher launcher-helper Ambit)
     target_compile_definitions(${name} PRIVATE LAUNCHER_PROGRAM="$<TARGET_FILE:launcher>"
                                LAUNCHER_HELPER="$<TARGET_FILE:launcher-helper>"
