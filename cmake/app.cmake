@@ -3,16 +3,14 @@
 # styles and, as they are built, the rest) above the toolkit. Tests in
 # tests/app/<module>_test.cpp link it.
 #
-# src/screen/screen.cpp is the screen frame's placeholder that the styles
-# need (the refresh after a size change); the screen frame's own build file
-# takes it over (and this line goes) when that subsystem is built.
+# The visual styles ask the screens for a refresh through a hook that the
+# screen frame (cmake/screen.cmake) installs at its start.
 set(APP_SRC "")
 foreach(m IN LISTS AMBIT_APP_MODULES)
   if(EXISTS ${CMAKE_SOURCE_DIR}/src/${m}.cpp)
     list(APPEND APP_SRC ${CMAKE_SOURCE_DIR}/src/${m}.cpp)
   endif()
 endforeach()
-list(APPEND APP_SRC ${CMAKE_SOURCE_DIR}/src/screen/screen.cpp)
 add_library(ambit_app STATIC ${APP_SRC})
 target_link_libraries(ambit_app PUBLIC ambit_ui ambit_config)
 

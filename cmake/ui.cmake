@@ -13,7 +13,7 @@ pkg_check_modules(POPPLER_CPP REQUIRED IMPORTED_TARGET poppler-cpp)
 
 file(GLOB UI_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/lib/*.cpp ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
 add_library(ambit_ui STATIC ${UI_SRC})
-target_link_libraries(ambit_ui PUBLIC ambit_engine OpenGL::GL PkgConfig::SDL2
+target_link_libraries(ambit_ui PUBLIC ambit_engine ambit_config OpenGL::GL PkgConfig::SDL2
                       PRIVATE PkgConfig::X11 PkgConfig::PNG PkgConfig::POPPLER_CPP)
 
 if(AMBIT_TESTS)

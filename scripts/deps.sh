@@ -9,6 +9,10 @@ AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
                 libpng-dev libpoppler-cpp-dev xdg-utils xvfb xauth xdotool xclip
                 # pdftoppm: the reference rendering of PDF pages in the tests
                 poppler-utils
+                # the terminal's tests: a second VT100 screen as the reference, and
+                # the VT100 test program whose output streams they replay
+                libvterm-dev
+                vttest
                 # real HTTP peers of the io tests: proxies with Basic, Digest and
                 # NTLM sign-on, a file server, and the password-file tool
                 squid tinyproxy nginx apache2-utils)

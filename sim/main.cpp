@@ -4,6 +4,7 @@
 // The signals are blocked before any thread starts and taken with sigwait
 // on the main thread, so a stop is an orderly sim_destroy, not a handler
 // racing the connection threads.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "sim_http.h"
 #include "sim_live.h"
 #include "sim_msg.h"
+#include "sim_snapshot.h"
 
 static const char kSrc[] = "sim/main";
 
@@ -43,6 +45,8 @@ const char kUsage[] =
     "  --single-session     a second login of a user ends the first\n"
     "  --live RATE          a live market on ASX: RATE messages a second of\n"
     "                       random depth changes, quotes and trades (seeded)\n"
+    "  --snapshot N         serve a generated ASX of N stocks (and N/25 indices,\n"
+    "                       at most 256) as the catch-up snapshot (seeded)\n"
     "  --file PATH=FILE     serve FILE's bytes to HTTP GETs of PATH (repeatable)\n"
     "  --help               this text\n"
     "The port also takes the client's HTTP mode (a POST of /AMBIT/6).\n"
@@ -161,6 +165,7 @@ int main(int argc, char** argv) {
   const char* users_file = nullptr;
   std::vector<const char*> files;
   double live_rate = 0;  // 0: no live market
+  long snapshot_stocks = 0;  // 0: no generated snapshot
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
     const bool has_value = i + 1 < argc;
@@ -196,6 +201,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "ambit-sim: unknown misbehaviour %s\n", argv[i]);
         return 2;
       }
+    } else if (a == "--snapshot") {
+      char* end = nullptr;
+      snapshot_stocks = strtol(argv[++i], &end, 10);
+      if (!end || *end || snapshot_stocks < 1 || snapshot_stocks > 65536) {
+        fprintf(stderr, "ambit-sim: bad --snapshot %s\n", argv[i]);
+        return 2;
+      }
     } else if (a == "--file") {
       files.push_back(argv[++i]);
     } else if (a == "--name") {
@@ -225,6 +237,15 @@ int main(int argc, char** argv) {
   for (int i = 0; i < nusers && rc == 0; i++) rc = sim_add_user(sim, users[i]);
   if (rc == 0 && users_file) rc = load_users(sim, users_file);
   if (rc == 0) rc = build_scenario(sim, scenario);
+  if (rc == 0 && snapshot_stocks > 0) {
+    // The summary writer reads a model of its own: no client runs here.
+    const sim_snapshot snap =
+        sim_snapshot_generate(0, today_at_now() & ~kSstimeSecondsMask, kDemoState, opts.seed, int32_t(snapshot_stocks),
+                              int32_t(std::min<long>(snapshot_stocks / 25, 256)), has_brokers(0));
+    std::vector<uint8_t> bytes;
+    rc = sim_snapshot_write(snap, &bytes);
+    if (rc == 0) rc = sim_set_snapshot(sim, 0, bytes);
+  }
   for (const char* f : files)
     if (rc == 0) rc = load_http_file(sim, f);
   sim_set_misbehaviour(sim, how);

@@ -7,6 +7,7 @@
 // kicks) and drained by the connection thread alone, so a link's bytes keep
 // their queued order and its sent stream positions move in step with it.
 #include "sim.h"
+#include "sim_control.h"
 #include "sim_lists.h"
 #include "sim_history.h"
 
@@ -101,6 +102,7 @@ struct exchange_rec {
   int64_t set_at_ms = 0;  // the exchange clock's reading when cfg.time was set
   uint32_t signature = 0;
   std::vector<uint8_t> log;
+  std::vector<uint8_t> snapshot;  // summary messages served before a stream read from its start
   std::vector<uint32_t> units;  // start offsets of the appended units, ascending
   std::set<std::string> instruments;
   std::map<std::string, sim_stock_ref> books;  // as of the end of `log` (sim_market_flush)
@@ -649,9 +651,11 @@ bool sign_on(sim_server* s, conn* c, const sim_entry& e) {
   }
   for (uint32_t i = 0; i < kSimExchanges; i++) {
     const exchange_rec& ex = s->exchanges[i];
-    if (!c->streams[i] || from[i] >= ex.log.size()) continue;
+    const bool snapshot = c->streams[i] && from[i] == 0 && !ex.snapshot.empty();
+    if (!snapshot && (!c->streams[i] || from[i] >= ex.log.size())) continue;
     if (c->selected != int32_t(i)) sim_msg_select(&catchup.gb, i);
     c->selected = int32_t(i);
+    if (snapshot) growbuf_append(&catchup.gb, ex.snapshot.data(), uint32_t(ex.snapshot.size()));
     growbuf_append(&catchup.gb, ex.log.data() + from[i], uint32_t(ex.log.size() - from[i]));
   }
   sim_msg_expecting(&seq.gb, uint32_t(catchup.size()));
@@ -754,6 +758,21 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
                            s->exchanges[e->exchange].instruments);
       else
         sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
+      break;
+    }
+    case 81: {
+      // A volume-comparison set of the exchange's instruments, for the
+      // quarter asked for.
+      auto it = s->users.find(c->user);
+      if (e->exchange < 0 || e->exchange >= kSimExchanges || !s->exchanges[e->exchange].present ||
+          it == s->users.end() || !visible(it->second.cfg, uint32_t(e->exchange)))
+        break;
+      const exchange_rec& ex = s->exchanges[e->exchange];
+      std::vector<uint8_t> payload;
+      if (sim_vcmp_payload(std::vector<std::string>(ex.instruments.begin(), ex.instruments.end()), e->b != 0,
+                           &payload) == 0)
+        sim_msg_vcmp(&m.gb, uint32_t(e->exchange), ex.cfg.date, e->a, e->b != 0, payload.data(),
+                     int32_t(payload.size()));
       break;
     }
     case 93:
@@ -1217,6 +1236,17 @@ int sim_add_exchange(sim_server* s, const sim_exchange& exchange) {
   ex.set_at_ms = exchange_clock_ms(s);
   if (!ex.present) ex.signature = ex.r.nonzero32();
   ex.present = true;
+  return 0;
+}
+
+int sim_set_snapshot(sim_server* s, uint32_t index, const std::vector<uint8_t>& bytes) {
+  if (!valid_index(index, "set snapshot")) return -1;
+  std::lock_guard<std::mutex> lk(s->mu);
+  if (!s->exchanges[index].present) {
+    log(LOG_ERROR, kSrc, "set snapshot: no exchange %u", index);
+    return -1;
+  }
+  s->exchanges[index].snapshot = bytes;
   return 0;
 }
 

@@ -180,6 +180,11 @@ int sim_append(sim_server* sim, uint32_t index, const void* bytes, int32_t n);
 // client's position at the stream's length.
 int sim_new_day(sim_server* sim, uint32_t index);
 uint32_t sim_signature(sim_server* sim, uint32_t index);
+// Summary messages (which do not count toward the stream position) served in
+// the catch-up of every client that reads exchange `index`'s stream from its
+// start, before the stream (sim_snapshot.h writes them). 0, or -1 for an
+// unknown exchange.
+int sim_set_snapshot(sim_server* sim, uint32_t index, const std::vector<uint8_t>& bytes);
 uint32_t sim_stream_length(sim_server* sim, uint32_t index);
 
 // Sessions. `user` null means every session online. Each returns the

@@ -8,6 +8,7 @@
 // simulator can run beside a client in the same process.
 #include "sim_msg.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -57,7 +58,7 @@ struct msg_writer {
   }
   // Room only: the caller writes the header.
   struct no_header {};
-  msg_writer(growbuf* g, uint32_t type, no_header) : gb(g) { reserve(type, kMsgRoom); }
+  msg_writer(growbuf* g, uint32_t type, no_header, uint32_t room = kMsgRoom) : gb(g) { reserve(type, room); }
   bool reserve(uint32_t type, uint32_t room) {
     base = growbuf_reserve(gb, room);
     if (!base) {
@@ -399,14 +400,15 @@ void note_speed(sim_hdr* h, const char* code) {
 // refusal the buffer, the header state and the price reference are as they
 // were.
 template <class Body>
-int stock_msg(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t* ref, Body body) {
+int stock_msg(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t* ref, Body body,
+              uint32_t room = kMsgRoom) {
   if (!h || !code || !code[0]) {
     log(LOG_ERROR, kSrc, "message %u: no stock", type);
     return -1;
   }
   const hdr_saved saved = hdr_save(h);
   const uint32_t saved_ref = ref ? *ref : 0;
-  msg_writer w(gb, type, msg_writer::no_header{});
+  msg_writer w(gb, type, msg_writer::no_header{}, room);
   if (!w.failed) w.add(enchdr_encode_timed(w.at(), h->ex.get(), type, time, code, speed_of(h, code)));
   body(w);
   if (w.finish() < 0) {
@@ -669,3 +671,153 @@ int sim_msg_trade_amend(growbuf* gb, sim_hdr* h, ss_time time, const char* code,
   });
 }
 
+// Auction, multi-trade and depth-clear messages
+
+int sim_msg_auction(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t price, uint64_t volume,
+                    uint32_t* ref) {
+  return stock_msg(gb, h, kSimMsgAuction, time, code, ref, [&](msg_writer& w) {
+    w.price(price, ref);
+    w.volume(volume);
+  });
+}
+
+int sim_msg_open_balance(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t balance) {
+  return stock_msg(gb, h, kSimMsgOpenBalance, time, code, nullptr, [&](msg_writer& w) { w.vint(balance); });
+}
+
+int sim_msg_auction_block(growbuf* gb, sim_hdr* h, ss_time time, const char* code, const sim_auction& a,
+                          uint32_t* ref) {
+  return stock_msg(gb, h, kSimMsgAuctionBlock, time, code, ref, [&](msg_writer& w) {
+    w.price(a.price, ref);
+    w.volume(a.matched);
+    if (!w.failed) w.add(encode_vlong_signed(w.at(), a.surplus));
+    w.price(a.bid_price, ref);
+    w.volume(a.bid_volume);
+    w.price(a.offer_price, ref);
+    w.volume(a.offer_volume);
+  });
+}
+
+int sim_msg_auction_clear(growbuf* gb, sim_hdr* h, ss_time time, const char* code) {
+  return stock_msg(gb, h, kSimMsgAuctionClear, time, code, nullptr, [](msg_writer&) {});
+}
+
+int sim_msg_multi_trade(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t price,
+                        const std::vector<uint64_t>& volumes, uint32_t* ref) {
+  if ((type != kSimMsgMultiTrade && type != kSimMsgMultiAtLast) || volumes.size() > 255 ||
+      (type == kSimMsgMultiTrade && !ref)) {
+    log(LOG_ERROR, kSrc, "can't write multi-trade %u of %zu", type, volumes.size());
+    return -1;
+  }
+  const uint32_t room = kMsgRoom + 9 * uint32_t(volumes.size());
+  return stock_msg(
+      gb, h, type, time, code, ref,
+      [&](msg_writer& w) {
+        if (type == kSimMsgMultiTrade) w.price(price, ref);
+        w.byte(uint32_t(volumes.size()));
+        for (uint64_t v : volumes) w.volume(v);
+      },
+      room);
+}
+
+int sim_msg_clear_depth(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code) {
+  if (type < kSimMsgClearBid || type > kSimMsgClearBoth) {
+    log(LOG_ERROR, kSrc, "%u is no stock clear", type);
+    return -1;
+  }
+  return stock_msg(gb, h, type, time, code, nullptr, [](msg_writer&) {});
+}
+
+int sim_msg_clear_exchange(growbuf* gb) { return header_only(gb, kSimMsgClearExchange); }
+
+// ---------------------------------------------------------------------------
+// Program updates and large transfers
+
+namespace {
+
+int text_msg(growbuf* gb, uint32_t type, const std::string& text, int32_t max) {
+  if (int32_t(text.size()) > max) {
+    log(LOG_ERROR, kSrc, "message %u: text of %zu bytes", type, text.size());
+    return -1;
+  }
+  msg_writer w(gb, type);
+  if (!w.failed) w.add(encode_string(w.at(), text.c_str()));
+  return w.finish();
+}
+
+}  // namespace
+
+int sim_msg_update_begin(growbuf* gb, const std::string& version) {
+  return text_msg(gb, kSimMsgUpdateBegin, version, kSimUpdateVersionMax);
+}
+
+int sim_msg_update_store(growbuf* gb, const std::string& name, uint32_t id) {
+  if (int32_t(name.size()) > kSimUpdateNameMax) {
+    log(LOG_ERROR, kSrc, "update file name of %zu bytes", name.size());
+    return -1;
+  }
+  msg_writer w(gb, kSimMsgUpdateStore);
+  if (!w.failed) w.add(encode_string(w.at(), name.c_str()));
+  w.vint(id);
+  return w.finish();
+}
+
+int sim_msg_update_write(growbuf* gb) { return text_msg(gb, kSimMsgUpdateWrite, "", kSimUpdateVersionMax); }
+
+int sim_msg_bigdata_open(growbuf* gb, uint32_t id, uint32_t total) {
+  msg_writer w(gb, kSimMsgBigdataOpen);
+  w.vint(id);
+  w.vint(total);
+  return w.finish();
+}
+
+int sim_msg_bigdata_piece(growbuf* gb, uint32_t id, const void* data, int32_t n) {
+  const int32_t start = gb->len;
+  msg_writer w(gb, kSimMsgBigdataPiece);
+  w.vint(id);
+  if (w.finish() < 0 || encblk_write(gb, data, n) < 0) {
+    growbuf_truncate(gb, start);
+    return -1;
+  }
+  return 0;
+}
+
+int sim_msg_program_update(growbuf* gb, const std::string& version, const std::vector<sim_program_file>& files,
+                           int32_t piece) {
+  const int32_t start = gb->len;
+  auto fail = [&]() {
+    growbuf_truncate(gb, start);
+    return -1;
+  };
+  if (piece < 1 || sim_msg_update_begin(gb, version) < 0) return fail();
+  uint32_t id = 1;
+  for (const sim_program_file& f : files) {
+    if (sim_msg_bigdata_open(gb, id, uint32_t(f.data.size())) < 0) return fail();
+    for (size_t at = 0; at < f.data.size(); at += size_t(piece)) {
+      const int32_t n = int32_t(std::min(f.data.size() - at, size_t(piece)));
+      if (sim_msg_bigdata_piece(gb, id, f.data.data() + at, n) < 0) return fail();
+    }
+    if (sim_msg_update_store(gb, f.name, id) < 0) return fail();
+    id++;
+  }
+  return sim_msg_update_write(gb) < 0 ? fail() : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Volume comparison
+
+int sim_msg_vcmp(growbuf* gb, uint32_t index, ss_time date, uint32_t quarter, bool init, const void* data,
+                 int32_t n) {
+  const int32_t start = gb->len;
+  msg_writer w(gb, kSimMsgVcmp);
+  w.byte(index);
+  w.byte(1);  // format version
+  w.date16(date);
+  w.u16(quarter);
+  w.byte(init ? 1 : 0);
+  if (w.finish() < 0 || encblk_write(gb, data, n) < 0) {
+    growbuf_truncate(gb, start);
+    return -1;
+  }
+  return 0;
+}

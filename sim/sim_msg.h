@@ -10,6 +10,8 @@
 // which belongs to the engine running beside the simulator in a test.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "growbuf.h"
 #include "sstime.h"
@@ -249,3 +251,76 @@ int sim_msg_trade_variant(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, 
 int sim_msg_trade_amend(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t number, uint32_t price,
                         uint64_t volume, uint32_t first, const uint32_t* prices, const uint64_t* values);
 
+// Auction, multi-trade and depth-clear messages -------------------------------
+
+constexpr uint32_t kSimMsgClearBid = 130;     // 131 offers, 132 both sides
+constexpr uint32_t kSimMsgClearBoth = 132;
+constexpr uint32_t kSimMsgClearExchange = 133;
+constexpr uint32_t kSimMsgAuction = 220;
+constexpr uint32_t kSimMsgOpenBalance = 221;
+constexpr uint32_t kSimMsgAuctionBlock = 222;
+constexpr uint32_t kSimMsgAuctionClear = 223;
+constexpr uint32_t kSimMsgMultiTrade = 230;   // 231: at the client's last price
+constexpr uint32_t kSimMsgMultiAtLast = 231;
+
+struct sim_auction {
+  uint32_t price = 0;
+  uint64_t matched = 0;
+  int64_t surplus = 0;
+  uint32_t bid_price = 0;
+  uint64_t bid_volume = 0;
+  uint32_t offer_price = 0;
+  uint64_t offer_volume = 0;
+};
+
+// 220: auction price and matched volume; 221: open balance; 222: the whole
+// auction; 223: the auction cleared. All count.
+int sim_msg_auction(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t price, uint64_t volume,
+                    uint32_t* ref);
+int sim_msg_open_balance(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint32_t balance);
+int sim_msg_auction_block(growbuf* gb, sim_hdr* h, ss_time time, const char* code, const sim_auction& a,
+                          uint32_t* ref);
+int sim_msg_auction_clear(growbuf* gb, sim_hdr* h, ss_time time, const char* code);
+// 230 (a price, then the volumes) or 231 (at the client's last price): a run
+// of at most 255 trades.
+int sim_msg_multi_trade(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t price,
+                        const std::vector<uint64_t>& volumes, uint32_t* ref);
+// 130-132: one stock's bid side, offer side or both emptied; 133: every
+// stock of the current exchange.
+int sim_msg_clear_depth(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code);
+int sim_msg_clear_exchange(growbuf* gb);
+
+// Program updates and large transfers -----------------------------------------
+
+constexpr uint32_t kSimMsgUpdateBegin = 140;
+constexpr uint32_t kSimMsgUpdateStore = 141;
+constexpr uint32_t kSimMsgUpdateWrite = 142;
+constexpr uint32_t kSimMsgBigdataOpen = 150;
+constexpr uint32_t kSimMsgBigdataPiece = 151;
+constexpr int32_t kSimUpdateVersionMax = 31;
+constexpr int32_t kSimUpdateNameMax = 13;
+
+struct sim_program_file {
+  std::string name;
+  std::vector<uint8_t> data;
+};
+
+// 140: a new version; 141: store buffer `id` under `name`; 142: write them.
+int sim_msg_update_begin(growbuf* gb, const std::string& version);
+int sim_msg_update_store(growbuf* gb, const std::string& name, uint32_t id);
+int sim_msg_update_write(growbuf* gb);
+// 150: open buffer `id` for `total` bytes; 151: one framed piece of it.
+int sim_msg_bigdata_open(growbuf* gb, uint32_t id, uint32_t total);
+int sim_msg_bigdata_piece(growbuf* gb, uint32_t id, const void* data, int32_t n);
+// The whole sequence: 140, then per file (buffers 1, 2, ...) 150, pieces of
+// at most `piece` bytes and 141, then 142. None of them counts.
+int sim_msg_program_update(growbuf* gb, const std::string& version, const std::vector<sim_program_file>& files,
+                           int32_t piece);
+
+// Volume comparison -------------------------------------------------------------
+
+constexpr uint32_t kSimMsgVcmp = 214;
+// 214: one comparison set of exchange `index` for the quarter hhmm, the set's
+// payload framed as one block. Does not count.
+int sim_msg_vcmp(growbuf* gb, uint32_t index, ss_time date, uint32_t quarter, bool init, const void* data,
+                 int32_t n);

@@ -129,6 +129,20 @@ uint8_t* bigdata_get(int32_t id, int32_t* length) {
   return b->data;
 }
 
+int64_t bigdata_bytes(void) {
+  int64_t n = 0;
+  for (const bigdata* b = S.head; b; b = b->next) n += b->total;
+  return n;
+}
+
+int bigdata_progress(int32_t id, int32_t* filled, int32_t* total) {
+  const bigdata* b = find(id);
+  if (!b) return -1;
+  *filled = b->filled;
+  *total = b->total;
+  return 0;
+}
+
 int bigdata_remove(int32_t id) {
   bigdata** link = nullptr;
   if (!find(id, &link)) {

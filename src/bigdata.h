@@ -17,3 +17,7 @@ int bigdata_append(int32_t id, const void* bytes, int32_t n);
 // for an unknown id.
 uint8_t* bigdata_get(int32_t id, int32_t* length);
 int bigdata_remove(int32_t id);
+// The announced totals of every buffer together.
+int64_t bigdata_bytes(void);
+// Bytes filled so far and the announced total; -1 for an unknown id.
+int bigdata_progress(int32_t id, int32_t* filled, int32_t* total);

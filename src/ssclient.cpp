@@ -6,6 +6,7 @@
 // hands the slots back by moving tail (release). One slot stays empty, so
 // head == tail is empty and head + 1 == tail full.
 #include "ssclient.h"
+#include "ssnotice.h"
 #include "ssclient_int.h"
 
 #include <atomic>
@@ -42,6 +43,7 @@
 #include "sstrack.h"
 #include "ssuser.h"
 #include "ssutil.h"
+#include "ssupdate.h"
 #include "subsys.h"
 
 static const char kSrc[] = "src/ssclient";
@@ -413,6 +415,7 @@ void ssclient_fini(void) {
   if (C.stage >= STAGE_USER) ssuser_fini();
   if (C.stage >= STAGE_MODEL) ssmodel_fini();
   if (C.stage >= STAGE_SUBSYS) subsys_fini();
+  ssupdate_fini();
   if (C.stage >= STAGE_OOB) oob_fini();
   if (C.stage >= STAGE_BIGDATA) bigdata_fini();
   if (C.stage >= STAGE_LOCALDATA) localdata_fini();
@@ -530,7 +533,10 @@ int32_t ssclient_load_progress(void) {
   return pct >= 99 ? 100 : static_cast<int32_t>(pct);
 }
 
-void ssclient_set_online(int on) { C.online.store(on ? 1 : 0); }
+void ssclient_set_online(int on) {
+  C.online.store(on ? 1 : 0);
+  ssnotice_set_pending(on);  // notices that drop data apply from now on
+}
 void ssclient_set_logged_in(int on) { C.logged_in.store(on ? 1 : 0); }
 void ssclient_set_connecting(int on) { C.connecting.store(on ? 1 : 0); }
 void ssclient_set_login_done(int on) { C.login_done.store(on ? 1 : 0); }

@@ -75,6 +75,19 @@ static_assert(kModuleCount <= 32, "one bit per module in E.started");
 const ssevent_requests kEventRequests = {ssclient_private_depth, ssclient_private_partial_depth,
                                          ssclient_private_events, ssclient_private_trades};
 
+// What the summary readers ask of the client: whether to stop, its options.
+const decsum_hooks kSummaryHooks = {ssclient_abort_requested, ssclient_options};
+
+// What the notices ask of the client: the io thread's own history requests
+// (never the user-interface ring: notices are applied on the io thread).
+// Minimal version: the data cache has no per-instrument forgetting yet, so a
+// notice's cache follow-up is left out.
+const ssnotice_hooks kNoticeHooks = {ssclient_private_stock_history, ssclient_private_history, nullptr};
+
+// What the volume comparison asks of the client: its set requests (kind 81,
+// on the io thread's own list) and whether it is logged in.
+const ssvcmp_hooks kVcmpHooks = {ssclient_private_vcmp, ssclient_logged_in};
+
 // Deferred freeing ends first (see ssmodel_fini); the exchanges are freed
 // next; then the rest stop in this order.
 const char* const kStopOrder[] = {
@@ -120,7 +133,10 @@ int ssmodel_init(uint32_t options) {
   stop_all();
   ssevent_set_requests(&kEventRequests);
   ssevent_set_reset_hook(ssmodel_reset_exchange_keep_date);
+  ssvcmp_set_hooks(&kVcmpHooks);
   ssnotify_set_wait_hooks(ssclient_io_sleep, ssclient_abort_requested);
+  decsum_set_hooks(&kSummaryHooks);
+  ssnotice_set_hooks(&kNoticeHooks);
   if (ssmodel_store_init(options) < 0) {
     stop_all();
     return -1;

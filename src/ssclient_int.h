@@ -45,7 +45,7 @@ constexpr int32_t kDefaultReconnectTimeout = 20;
 constexpr int32_t kHousekeepingInterval = 5;
 constexpr uint32_t kDefaultYieldThreshold = 10000;
 constexpr uint32_t kDefaultYieldPause = 100;
-constexpr uint32_t kPlatformCode = 4;
+constexpr uint32_t kPlatformCode = 6;  // Linux x86_64; its program files carry "_L64"
 
 // A news item or company profile the user opened.
 struct usage_rec {

@@ -19,6 +19,8 @@
 #include "ssclient.h"
 #include "ssclient_encode.h"
 #include "ssclient_int.h"
+#include "ssupdate.h"
+#include "ssvcmp.h"
 #include "sserr.h"
 #include "ssevent.h"
 #include "ssio.h"
@@ -53,7 +55,6 @@ constexpr int32_t kPreopenMargin = 600;       // seconds before the 10:00 open
 constexpr int32_t kLongDayStart = 25200;      // 07:00
 constexpr int32_t kLongDayEnd = 72000;        // 20:00
 constexpr int32_t kFollowupPauseMs = 10;
-constexpr uint32_t kPlatformNone = 1;         // a program file without a platform tag
 constexpr uint32_t kGlobalOnlineBits = kGlobalMarked | kGlobalNotices | kGlobalOnlineA | kGlobalOnlineB |
                                        kGlobalExchangeState | kGlobalNewsToday | kGlobalWentOnline;
 static_assert(kGlobalOnlineBits == 0x18007c);
@@ -140,18 +141,6 @@ int32_t data_handler(const uint8_t* data, int32_t len, void*, uint32_t) { return
 // ---------------------------------------------------------------------------
 // Services of modules still to be built
 
-// Minimal version: replaced by ssupdate_platform_code when program updates are
-// built. The code of the first platform tag the name contains.
-uint32_t program_platform_code(const char* name) {
-  static const struct {
-    const char* tag;
-    uint32_t code;
-  } kTags[] = {{"_W32", 2}, {"_M32", 7}, {"_L32", 3}, {"_L86", 3}, {"_W64", 5}, {"_M64", 4}, {"_L64", 6}};
-  for (const auto& t : kTags)
-    if (strstr(name, t.tag)) return t.code;
-  return kPlatformNone;
-}
-
 // Minimal version: replaced by the data cache's fundamentals and news-summary
 // loaders and its fundamentals save when they are built. Nothing is cached
 // yet, so there is nothing to load or save.
@@ -159,9 +148,6 @@ void load_cached_fundamentals() {}
 void load_cached_news_summaries(ss_exchange*) {}
 void save_fundamentals() {}
 
-// Minimal version: replaced by the volume-comparison start when it is built
-// (drops the comparison sets of the last session).
-void clear_vcmp_tables() {}
 
 // ---------------------------------------------------------------------------
 // Sign-on message
@@ -190,8 +176,8 @@ int program_files(program_file out[kProgramFilesMax]) {
   while (localdata_list_next(&list, name)) growbuf_append(&names, name, kLocaldataNameMax);
   for (int32_t i = names.len / kLocaldataNameMax; i-- > 0;) {
     const char* entry = reinterpret_cast<const char*>(names.data) + i * kLocaldataNameMax;
-    uint32_t code = program_platform_code(entry);
-    if (code != kPlatformNone && code != C.platform) continue;
+    uint32_t code = ssupdate_platform_code(entry);
+    if (code != kUpdatePlatformNone && code != C.platform) continue;
     void* data = nullptr;
     uint32_t len = 0;
     if (localdata_read(LOCALDATA_PROGRAM, entry, &data, &len) < 0) continue;
@@ -323,8 +309,7 @@ bool heartbeat_due(int64_t idle_ms) {
 
 // Once a second: due deferred frees, the event trim and GLB's date every
 // five seconds; the price tracks, the stocks whose resume time has come and
-// the fast reset's slice every second. (The volume comparison's tick joins
-// them when that module is built.)
+// the fast reset's slice and the volume comparison's tick every second.
 void housekeeping(int64_t now_ms, poll_pass_lock& lock) {
   int64_t second = now_ms / 1000;
   // Within the same second the track update would run only when the track
@@ -346,6 +331,7 @@ void housekeeping(int64_t now_ms, poll_pass_lock& lock) {
     C.next_housekeeping = second + C.housekeeping;
   }
   sstrack_update();
+  ssvcmp_tick();
   ssevent_expire_resumes();
   ssmodel_fast_reset_free();
   C.last_second = second;
@@ -701,7 +687,7 @@ int ssclient_online_followups(void) {
   C.ack_count.store(0);
   if (ssclient_private_request(kReqAck, nullptr, 0, 0) < 0) log(LOG_ERROR, kSrc, "failed to enqueue ack request");
   C.notices_pending = true;
-  clear_vcmp_tables();
+  ssvcmp_start();
   C.online.store(1);
   C.login_done.store(1);
   C.may_reconnect.store(1);

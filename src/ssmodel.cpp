@@ -225,6 +225,7 @@ void name_scratch(instr* in, ss_exchange* ex, const char* code, uint32_t kind) {
   in->exchange = ex;
   in->kind = kind;
   in->id = -1;
+  in->scan_old = in->scan_new = -1;
   in->name1 = in->name2 = in->code;
 }
 
@@ -433,6 +434,7 @@ ss_stock* add_stock(ss_exchange* ex, const char* code, int keep_sorted) {
   s->exchange = ex;
   s->kind = kKindStock;
   s->id = -1;
+  s->scan_old = s->scan_new = -1;
   s->name1 = s->name2 = s->code;
   s->speed = -1;
   memcpy(s->issuer, key, 3);
@@ -506,6 +508,7 @@ ss_index* ssmodel_add_index(ss_exchange* ex, const char* code) {
   x->exchange = ex;
   x->kind = kKindIndex;
   x->id = -1;
+  x->scan_old = x->scan_new = -1;
   x->name1 = x->name2 = x->code;
   x->speed = -1;
   x->sector = gics_code_for_index((int32_t)ex->index, key);
@@ -553,6 +556,7 @@ ss_issuer* add_issuer(ss_exchange* ex, const char* code, int keep_sorted) {
   is->exchange = home;
   is->kind = kKindIssuer;
   is->id = -1;
+  is->scan_old = is->scan_new = -1;
   is->name1 = is->name2 = is->code;
   if (chash_insert(&home->issuers, is, keep_sorted) < 0) {
     give_back(is, &M.issuers);
@@ -757,7 +761,7 @@ int ssmodel_rank_value_compare(const ss_stock* a, const ss_stock* b) {
 
 // Replaces each given name that is not empty and differs from the code and
 // from the present one. True when either changed.
-static bool apply_names(ss_stock* s, const char* name1, const char* name2) {
+static bool apply_names(instr* s, const char* name1, const char* name2) {
   bool changed = false;
   const char* names[2] = {name1, name2};
   const char** slots[2] = {&s->name1, &s->name2};
@@ -785,6 +789,17 @@ void ssmodel_set_stock_names(ss_stock* stock, const char* name1, const char* nam
       ss_stock* other = ssmodel_find_stock(ex, code);
       if (other && apply_names(other, name1, name2)) other->flags |= kInNamed;
     }
+  }
+}
+
+void ssmodel_set_names(instr* in, const char* name1, const char* name2) {
+  if (in->kind == kKindStock) {
+    ssmodel_set_stock_names(static_cast<ss_stock*>(in), name1, name2);
+    return;
+  }
+  if (apply_names(in, name1, name2)) {
+    in->flags |= kInNamed;
+    if (!(in->flags & kInMuted) && (in->exchange->flags & kExRecord)) ssnotify_record(in, kChangeNames, nullptr);
   }
 }
 
@@ -818,6 +833,7 @@ void ssmodel_set_option(ss_stock* stock, const char* underlying, uint32_t kind, 
 
 void ssmodel_set_sector(instr* in, uint32_t number) {
   if (in->kind == kKindIndex) static_cast<ss_index*>(in)->sector = number;
+  else if (in->kind == kKindIssuer) static_cast<ss_issuer*>(in)->sector = number;
 }
 
 void ssmodel_set_history_from(instr* in, ss_time date) {

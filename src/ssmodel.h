@@ -342,6 +342,10 @@ struct instr {
   const char* name2;
   ss_time history_from;
   void* track;  // price-track record (price tracks module)
+  // Scratch of the scan evaluator: the instrument's index in the previous
+  // and in the new result; -1 outside an evaluation.
+  int32_t scan_old;
+  int32_t scan_new;
 };
 
 struct ss_stock_links {
@@ -450,6 +454,7 @@ struct ss_index : instr {
 };
 
 struct ss_issuer : instr {
+  uint32_t sector;  // industry classification code, 0 when unknown
   ss_list<ss_news> news;  // ascending by (time, number), time 0 first
   ss_list<ss_news_removal> removals;  // ascending numbers
 };
@@ -616,7 +621,9 @@ void ssmodel_reset_all(int32_t mode);
 // the exchange (stocks, indices, issuers, lists, old news) for the mode.
 ss_time ssmodel_reset_date(ss_exchange* ex, ss_time date);
 void ssmodel_reset_records(ss_exchange* ex, int32_t mode, ss_time cutoff);
-// Every stock and index loses its speed index, every exchange its speed count.
+// Every stock and index loses its speed index, every exchange its speed count;
+// the streams' running references (stock prices and stream times, each
+// exchange's header code and time) start from nothing again.
 void ssmodel_clear_speeds(void);
 // Frees one slice of the fast reset's queue (housekeeping); 0 when empty.
 int ssmodel_fast_reset_free(void);
@@ -676,6 +683,8 @@ int ssmodel_rank_value_compare(const ss_stock* a, const ss_stock* b);
 
 // Names are copied: the caller's texts may be short-lived.
 void ssmodel_set_stock_names(ss_stock* stock, const char* name1, const char* name2);
+// The same for any instrument (indices and issuers: no sibling codes).
+void ssmodel_set_names(instr* in, const char* name1, const char* name2);
 void ssmodel_set_issuer_code(ss_stock* stock, const char* code);
 void ssmodel_set_capital(ss_stock* stock, uint32_t a, uint32_t b, uint32_t c, uint64_t shares);
 void ssmodel_set_option(ss_stock* stock, const char* underlying, uint32_t kind, ss_time expiry,

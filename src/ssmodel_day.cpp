@@ -183,6 +183,14 @@ void reset_stock(ss_stock* s, int32_t mode, ss_time cutoff) {
   // as it does for a stock it adds; a reference left from before the reset
   // would misread every relative price of the replay.
   s->price_ref = 0;
+  s->stream_time = 0;
+  // Yesterday's auction and second volume and value would otherwise show as
+  // today's indicative price and feed today's average price.
+  ssmodel_auction_clear(&s->auction);
+  s->second_volume = s->second_value = 0;
+  s->average_price = 0;
+  s->first_price = 0;
+  s->last_trade_time = 0;
   for (int i = 0; i < 3; i++) {
     s->vcmp_volume[i] = 0;
     s->vcmp_diff[i] = 0;
@@ -260,9 +268,18 @@ void ssmodel_reset_records(ss_exchange* ex, int32_t mode, ss_time cutoff) {
 void ssmodel_clear_speeds(void) {
   for (ss_exchange* ex : M.ex) {
     if (!ex) continue;
-    for (uint64_t i = 0; i < ex->stocks.count; i++) table_record<ss_stock>(&ex->stocks, i)->speed = -1;
+    // A restarted stream tells every price and time from nothing again: a
+    // reference kept from before would misread its relative fields.
+    for (uint64_t i = 0; i < ex->stocks.count; i++) {
+      ss_stock* s = table_record<ss_stock>(&ex->stocks, i);
+      s->speed = -1;
+      s->price_ref = 0;
+      s->stream_time = 0;
+    }
     for (uint64_t i = 0; i < ex->indices.count; i++) table_record<ss_index>(&ex->indices, i)->speed = -1;
     ex->speed_count = 0;
     ex->index_speed_count = 0;
+    ex->cur_code[0] = '\0';
+    ex->cur_time = 0;
   }
 }

@@ -1,10 +1,45 @@
-// Exchange notices: names, aliases, capital, options, constituents,
-// adjustments and other static data of instruments, sent one by one or as a
-// list and kept per exchange.
-// Minimal version: replaced when exchange notices are built.
+// Exchange notices: small typed records (names, aliases, capital, option
+// details, constituents, dilutions, sectors, withdrawn news, history dates,
+// stale cached data) applied to the model; those with a sequence number are
+// kept newest first in their exchange's notice list.
+//
+// Runs on the io thread under the core lock. A notice whose text does not
+// parse is refused whole: the model is left exactly as it was.
 #pragma once
 #include <cstdint>
 
-// Minimal version: replaced when exchange notices are built.
-int ssnotice_init(void);
+#include "ssmodel.h"
+
+constexpr int32_t kNoticePoolPage = 1000;
+constexpr int32_t kNoticeTextMax = 255;
+constexpr uint32_t kNoticeNoExchange = 4;  // names no exchange: nothing applies
+
+struct ss_notice {
+  int32_t sequence;
+  uint32_t type;
+  uint32_t exchange;
+  char code[kCodeSize];
+  const char* text;  // a copy this module owns, or null
+  ss_notice* newer;
+  ss_notice* older;
+};
+
+// What a notice asks of the client, installed by the client at start-up
+// (the model calls nothing above it): the io thread's own requests for a
+// stock's or an issuer's history again, and forgetting an instrument's cached
+// data. Any may be null.
+struct ssnotice_hooks {
+  int (*stock_history)(ss_stock* stock);
+  int (*issuer_history)(ss_issuer* issuer);
+  void (*forget_cache)(instr* in);
+};
+void ssnotice_set_hooks(const ssnotice_hooks* hooks);
+
+int ssnotice_init(void);  // -1 after "can't alloc notice pool"
 void ssnotice_fini(void);
+// 0 applied (or nothing to do), -1 after an ERROR line: a malformed text, or
+// an exchange index other than 4 without an exchange.
+int ssnotice_apply(int32_t sequence, uint32_t type, uint32_t exchange, const char* code, const char* text);
+// The online flag: notices that drop data apply only once the client is online.
+int ssnotice_pending(void);
+void ssnotice_set_pending(int on);

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "dalloc.h"
+#include "decblk.h"
 #include "dechdr.h"
 #include "decode.h"
 #include "log.h"
@@ -70,6 +71,15 @@ int not_built(ssproto_msg* m) {
   return PROTO_FAIL();
 }
 
+int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
+  *work = ssproto_work_buffer(m->nesting);
+  if (!*work) return -1;
+  *mark = (*work)->len;
+  int r = decblk_read(m->data + m->used, m->avail - m->used, *work);
+  if (r > 0) m->used += r;
+  return r;
+}
+
 ss_exchange* exchange_or_log(uint32_t index) {
   ss_exchange* ex = ssmodel_exchange(static_cast<int32_t>(index));
   if (!ex) log(LOG_ERROR, kSrc, "no such exchange %d", static_cast<int>(index));
@@ -98,26 +108,24 @@ struct type_range {
 // not.
 constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts},
-    {27, 27, not_built, kCounts},
+    {27, 27, do_run, kCounts},
     {28, 28, do_quote, kCounts},
     {29, 30, do_trade, kCounts},
     {31, 31, do_index_tick, kCounts},
     {32, 39, do_depth, kCounts},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
-    {42, 42, not_built, 0},
-    {44, 44, not_built, 0},
-    {45, 45, not_built, 0},
-    {46, 46, not_built, 0},
-    {48, 48, not_built, 0},
+    {42, 42, do_user_config, 0},
+    {44, 46, do_summary, 0},
+    {48, 48, do_summary, 0},
     {49, 49, do_proceeding, 0},
-    {50, 50, not_built, 0},
+    {50, 50, do_sync, 0},
     {51, 53, do_select_exchange, 0},
     {54, 54, do_exchange_date, 0},
-    {55, 55, not_built, 0},
-    {56, 56, not_built, 0},
-    {57, 57, not_built, kCounts},
-    {58, 58, not_built, kCounts},
+    {55, 55, do_params, 0},
+    {56, 56, do_server_position, 0},
+    {57, 57, do_day_begin, kCounts},
+    {58, 58, do_day_end, kCounts},
     {59, 59, do_select_exchange, 0},
     {60, 61, do_queue, kCounts},
     {62, 63, do_queue_block, kCounts},
@@ -128,7 +136,7 @@ constexpr type_range kHandlers[] = {
     {72, 72, do_trade_amend, kCounts},
     {75, 76, do_trade_list, 0},
     {80, 83, do_index_values, kCounts},
-    {90, 90, not_built, kCounts},
+    {90, 90, do_block, kCounts},
     {91, 91, not_built, 0},
     {100, 101, not_built, 0},
     {102, 104, not_built, 0},
@@ -137,41 +145,45 @@ constexpr type_range kHandlers[] = {
     {120, 120, do_history, 0},
     {121, 121, do_news_today, kCounts},
     {122, 122, do_news_summary, 0},
-    {130, 133, not_built, kCounts},
-    {140, 144, not_built, 0},
-    {150, 151, not_built, 0},
-    {160, 160, not_built, kCounts},
-    {161, 161, not_built, kCounts},
-    {162, 162, not_built, kCounts},
-    {165, 165, not_built, 0},
+    {130, 133, do_clear_depth, kCounts},
+    {140, 144, do_update, 0},
+    {150, 150, do_bigdata_open, 0},
+    {151, 151, do_bigdata_append, 0},
+    {160, 160, do_exchange_reset, kCounts},
+    {161, 161, do_offset, kCounts},
+    {162, 162, do_setpos, kCounts},
+    {165, 165, do_padding, 0},
     {166, 166, do_signature, kCounts},
     {167, 167, do_stall, 0},
     {170, 171, do_exchange_state, kCounts},
-    {172, 172, not_built, kCounts},
-    {173, 173, not_built, kCounts},
-    {174, 174, not_built, kCounts},
-    {180, 180, not_built, kCounts},
-    {181, 181, not_built, kCounts},
-    {190, 190, not_built, 0},
-    {191, 191, not_built, 0},
-    {192, 194, not_built, 0},
-    {195, 195, not_built, 0},
-    {196, 196, not_built, 0},
-    {200, 201, not_built, kCounts},
-    {202, 204, not_built, kCounts},
-    {205, 206, not_built, kCounts},
-    {210, 210, not_built, 0},
-    {211, 211, not_built, 0},
-    {212, 212, not_built, 0},
-    {213, 213, not_built, 0},
-    {214, 214, not_built, 0},
-    {220, 223, not_built, kCounts},
-    {230, 231, not_built, kCounts},
-    {240, 240, not_built, 0},
-    {241, 241, not_built, 0},
+    {172, 172, do_stock_state, kCounts},
+    {173, 173, do_state_list, kCounts},
+    {174, 174, do_resume, kCounts},
+    {180, 180, do_quote_basis, kCounts},
+    {181, 181, do_quote_ex, kCounts},
+    {190, 190, do_summary, 0},
+    {191, 191, do_market_state, 0},
+    {192, 194, do_summary, 0},
+    {195, 195, do_summary, 0},
+    {196, 196, do_summary, 0},
+    {200, 201, do_depth_change, kCounts},
+    {202, 204, do_delete_top, kCounts},
+    {205, 206, do_depth_change, kCounts},
+    {210, 210, do_notice, 0},
+    {211, 211, do_notice_list, 0},
+    {212, 212, do_notice, 0},
+    {213, 213, do_notice, 0},
+    {214, 214, do_vcmp, 0},
+    {220, 220, do_auction, kCounts},
+    {221, 221, do_open_balance, kCounts},
+    {222, 222, do_auction_block, kCounts},
+    {223, 223, do_auction, kCounts},
+    {230, 231, do_multi_trade, kCounts},
+    {240, 240, do_password_reply, 0},
+    {241, 241, do_side_channel, 0},
     {242, 242, do_ack, 0},
     {251, 251, do_dropped, 0},
-    {252, 252, not_built, 0},
+    {252, 252, do_debug, 0},
     {253, 253, do_noop, 0},
     {254, 254, do_signed_off, 0},
     {255, 255, do_server_error, 0},
@@ -513,6 +525,10 @@ int ssproto_read_u32(ssproto_msg* m, uint32_t* value) {
 
 int ssproto_read_vint(ssproto_msg* m, uint32_t* value) {
   return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_vint(p, n, value); });
+}
+
+int ssproto_read_vlong(ssproto_msg* m, uint64_t* value) {
+  return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_vlong(p, n, value); });
 }
 
 int ssproto_read_code(ssproto_msg* m, char* code) {

@@ -97,6 +97,7 @@ int ssproto_used(const ssproto_msg* m);
 int ssproto_read_byte(ssproto_msg* m, uint8_t* value);
 int ssproto_read_u32(ssproto_msg* m, uint32_t* value);
 int ssproto_read_vint(ssproto_msg* m, uint32_t* value);
+int ssproto_read_vlong(ssproto_msg* m, uint64_t* value);
 int ssproto_read_code(ssproto_msg* m, char* code);  // kCodeSize bytes
 int ssproto_read_date(ssproto_msg* m, ss_time* date);
 int ssproto_read_short(ssproto_msg* m, uint16_t* value);

@@ -38,7 +38,7 @@ class recording_off {
 
 // A block field: inflated with a stream of its own into the emptied work
 // buffer of the message's nesting level.
-int read_block(ssproto_msg* m, growbuf** out) {
+int inflate_block(ssproto_msg* m, growbuf** out) {
   growbuf* gb = ssproto_work_buffer(m->nesting);
   if (!gb) return -1;
   growbuf_truncate(gb, 0);
@@ -87,7 +87,7 @@ int do_history(ssproto_msg* m) {
   PROTO_FIELD(ssproto_read_byte(m, &index));
   PROTO_FIELD(ssproto_read_code(m, code));
   PROTO_FIELD(ssproto_read_date(m, &date));
-  PROTO_FIELD(read_block(m, &gb));
+  PROTO_FIELD(inflate_block(m, &gb));
   ss_exchange* ex = exchange_or_log(index);
   if (!ex) return PROTO_FAIL();
   instr* in = history_instrument(m, ex, code);
@@ -155,7 +155,7 @@ int do_news_summary(ssproto_msg* m) {
   growbuf* gb = nullptr;
   PROTO_FIELD(ssproto_read_byte(m, &index));
   if (ssproto_version() >= 3) PROTO_FIELD(ssproto_read_date(m, &date));
-  PROTO_FIELD(read_block(m, &gb));
+  PROTO_FIELD(inflate_block(m, &gb));
   ss_exchange* ex = exchange_or_log(index);
   if (!ex) return PROTO_FAIL();
   if (ssproto_version() < 3) date = (P.current ? P.current : ex)->date & ~kSstimeSecondsMask;

@@ -58,6 +58,11 @@ int not_built(ssproto_msg* m);
 // The exchange of an index field, or null after an ERROR line.
 ss_exchange* exchange_or_log(uint32_t index);
 
+// Reads one framed block of the message, appended to the work buffer of its
+// nesting level from *mark on (the caller truncates back to it): the block
+// reader's result, moving the cursor on success.
+int read_block(ssproto_msg* m, growbuf** work, int32_t* mark);
+
 // ssproto_stream.cpp: stream control and exchange messages.
 int do_expecting(ssproto_msg* m);         // 40
 int do_user(ssproto_msg* m);              // 41
@@ -65,6 +70,31 @@ int do_proceeding(ssproto_msg* m);        // 49
 int do_select_exchange(ssproto_msg* m);   // 51-53, 59
 int do_exchange_date(ssproto_msg* m);     // 54
 int do_signature(ssproto_msg* m);         // 166
+
+// ssproto_exchange.cpp: blocks, exchange control and stock state messages.
+int do_run(ssproto_msg* m);              // 27
+int do_block(ssproto_msg* m);            // 90
+int do_user_config(ssproto_msg* m);      // 42
+int do_sync(ssproto_msg* m);             // 50
+int do_params(ssproto_msg* m);           // 55
+int do_server_position(ssproto_msg* m);  // 56
+int do_day_begin(ssproto_msg* m);        // 57
+int do_day_end(ssproto_msg* m);          // 58
+int do_exchange_reset(ssproto_msg* m);   // 160
+int do_offset(ssproto_msg* m);           // 161
+int do_setpos(ssproto_msg* m);           // 162
+int do_padding(ssproto_msg* m);          // 165
+int do_stock_state(ssproto_msg* m);      // 172
+int do_state_list(ssproto_msg* m);       // 173
+int do_resume(ssproto_msg* m);           // 174
+int do_quote_basis(ssproto_msg* m);      // 180
+int do_quote_ex(ssproto_msg* m);         // 181
+
+// ssproto_summary.cpp: summaries, summary lists and compact depth changes.
+int do_summary(ssproto_msg* m);       // 44-46, 48, 190, 192-196
+int do_market_state(ssproto_msg* m);  // 191
+int do_depth_change(ssproto_msg* m);  // 200, 201, 205, 206
+int do_delete_top(ssproto_msg* m);    // 202-204
 
 // ssproto_depth.cpp: stock depth, quote and trade messages.
 // A broker field where the exchange carries brokers and the stock's depth is
@@ -97,10 +127,30 @@ int do_news_today(ssproto_msg* m);    // 121
 int do_news_summary(ssproto_msg* m);  // 122
 
 // ssproto_control.cpp: control messages.
+int do_password_reply(ssproto_msg* m);  // 240
+int do_side_channel(ssproto_msg* m);    // 241
+int do_debug(ssproto_msg* m);           // 252
 int do_ack(ssproto_msg* m);           // 242
 int do_dropped(ssproto_msg* m);       // 251
 int do_noop(ssproto_msg* m);          // 253
 int do_signed_off(ssproto_msg* m);    // 254
 int do_server_error(ssproto_msg* m);  // 255
+
+// ssproto_notice.cpp: notice, global-value and volume-comparison messages.
+int do_notice(ssproto_msg* m);       // 210, 212, 213
+int do_notice_list(ssproto_msg* m);  // 211
+int do_vcmp(ssproto_msg* m);         // 214
+
+// ssproto_auction.cpp: auction and multi-trade messages.
+int do_auction(ssproto_msg* m);        // 220, 223
+int do_open_balance(ssproto_msg* m);   // 221
+int do_auction_block(ssproto_msg* m);  // 222
+int do_multi_trade(ssproto_msg* m);    // 230, 231
+
+// ssproto_transfer.cpp: depth clears, program updates, large transfers.
+int do_clear_depth(ssproto_msg* m);     // 130-133
+int do_update(ssproto_msg* m);          // 140-144
+int do_bigdata_open(ssproto_msg* m);    // 150
+int do_bigdata_append(ssproto_msg* m);  // 151
 
 }  // namespace ssproto_handlers

@@ -298,3 +298,12 @@ void ssutil_stock_vcmp_derive(ss_stock* stock) {
     stock->vcmp_pct[i] = (int32_t)(q > kI32Max ? kI32Max : q < kI32Min ? kI32Min : q);
   }
 }
+
+int32_t ssutil_change_pct(uint32_t now, uint32_t before) {
+  if (!now || !before) return 0;
+  const float pct = static_cast<float>(static_cast<int64_t>(now) - before) * 10000.0f / static_cast<float>(before);
+  const float rounded = pct < 0 ? pct - 0.5f : pct + 0.5f;
+  // A value thousands of times its base would not fit: clamped, not wrapped.
+  if (rounded >= 2147483520.0f) return INT32_MAX;  // the largest float below 2^31
+  return static_cast<int32_t>(rounded);
+}

@@ -53,3 +53,8 @@ char* ssutil_news_pdf_url_for(char* buf, uint32_t* size, const instr* in, uint32
 // rounded to nearest (0 when the reference is 0). Both are clamped to their
 // fields.
 void ssutil_stock_vcmp_derive(ss_stock* stock);
+
+// The change from `before` to `now` in hundredths of a percent of `before`,
+// rounded to the nearest in single precision as the displays round it; 0 when
+// either value is 0; clamped to the 32-bit range.
+int32_t ssutil_change_pct(uint32_t now, uint32_t before);

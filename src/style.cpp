@@ -15,7 +15,6 @@
 #include "lib/gfx.h"
 #include "lib/tex.h"
 #include "log.h"
-#include "screen/screen.h"
 #include "ui/gui.h"
 #include "ui/tooltip.h"
 #include "ui/widget.h"
@@ -42,7 +41,9 @@ struct {
   int size;
   int scale;
   button_colours buttons;  // the current style's set, shared by every button
-} S = {{}, -1, -1, 5, {}};
+  void (*refresh_hook)();  // the screens' refresh, installed by the screens
+  uint32_t refreshes;
+} S = {{}, -1, -1, 5, {}, nullptr, 0};
 
 uint32_t &C(style *s, int field) { return s->colour[field - kStyleFirstColour]; }
 
@@ -198,7 +199,8 @@ void apply_size(style *s, int size) {
   S.buttons = s->buttons;
   s->per_size1 = (s->per_size1_table[size] + 1) & ~1;
   s->per_size2 = s->per_size2_table[size];
-  screen_refresh();
+  S.refreshes++;
+  if (S.refresh_hook) S.refresh_hook();
 }
 
 }  // namespace
@@ -252,6 +254,8 @@ int style_select(int n) {
 
 const style *style_cur() { return S.current >= 0 ? S.rec[S.current] : nullptr; }
 int style_current() { return S.current; }
+void style_set_refresh_hook(void (*fn)()) { S.refresh_hook = fn; }
+uint32_t style_refresh_count() { return S.refreshes; }
 const button_colours *style_button_colours() { return &S.buttons; }
 const style *style_get(int n) { return n >= 0 && n < kStyles ? S.rec[n] : nullptr; }
 

@@ -77,6 +77,10 @@ const style *style_get(int n);
 // The button colour set of the current style and size, in one place that
 // buttons point at, so that a style or size change reaches every button.
 const button_colours *style_button_colours();
+// What a style or size change asks of the windows: the screens install
+// their refresh here at start (null: none). The count is of the requests.
+void style_set_refresh_hook(void (*fn)());
+uint32_t style_refresh_count();
 // Clamped to 0-4; 1 when it changed (the screens refresh), 0 when not.
 int style_set_size(int size);
 int style_size();

@@ -166,7 +166,7 @@ TEST_F(SignOnConcurrency, SignOnGoesOnlineAndSendsTheFollowUps) {
   sim_entry s = sign_on(1);
   EXPECT_EQ("alice", s.text);
   EXPECT_EQ("desk", s.site);
-  EXPECT_EQ(4u, s.c);  // platform code
+  EXPECT_EQ(6u, s.c);  // platform code
   EXPECT_EQ(0u, s.a);  // options
   expect_full_restart(s);
   ASSERT_TRUE(online_with_logins(1));

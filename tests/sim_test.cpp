@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "decblk.h"
+#include "sim_control.h"
 #include "decode.h"
 #include "growbuf.h"
 #include "sim_http.h"
@@ -824,6 +825,20 @@ TEST_F(SimTest, RequestsAreAnsweredAndRecordedWithTheirFields) {
   EXPECT_EQ(p.code(), "AIR");
   EXPECT_EQ(p.date16(), date_);
   EXPECT_EQ(block(), (bytes{0, 0}));
+  // The volume-comparison set asked for (exchange 0, quarter 0x0102, initial
+  // load): the simulator's figures of the exchange's one instrument.
+  EXPECT_EQ(p.header(), 214u);
+  EXPECT_EQ(p.take(4), (bytes{0, 1, d0, d1}));
+  EXPECT_EQ(p.take(3), (bytes{0x01, 0x02, 1}));
+  {
+    growbuf gb{};
+    growbuf_init(&gb, 256, 256);
+    p.field([&](const uint8_t* d, int32_t n) { return decblk_inflate(d, n, &gb); });
+    std::vector<uint8_t> want;
+    ASSERT_EQ(0, sim_vcmp_payload({"BHP"}, true, &want));
+    EXPECT_EQ(from(gb), want);
+    growbuf_free(&gb);
+  }
   EXPECT_EQ(p.header(), 122u);
   EXPECT_EQ(p.byte(), 3u);
   p.date16();

@@ -326,7 +326,7 @@ TEST_F(IoThread, SignOnMessageFieldByField) {
   ASSERT_FALSE(root.empty());
   ASSERT_EQ(0, localdata_set_root(root.c_str()));
   const std::map<std::string, std::string> files = {
-      {"ambit_M64", "this platform"}, {"ambit_W32", "another platform"}, {"notes.txt", "no platform"}};
+      {"ambit_L64", "this platform"}, {"ambit_W32", "another platform"}, {"notes.txt", "no platform"}};
   for (const auto& f : files)
     ASSERT_EQ(0, localdata_write(LOCALDATA_PROGRAM, f.first.c_str(), f.second.data(), f.second.size()));
   ssclient_fini();
@@ -348,7 +348,7 @@ TEST_F(IoThread, SignOnMessageFieldByField) {
   Bytes out = link_output();
   SignOn s = parse_sign_on(out);
   EXPECT_EQ(out.size(), s.size);  // nothing after the message
-  EXPECT_EQ(4u, s.platform);
+  EXPECT_EQ(6u, s.platform);
   EXPECT_EQ(0u, s.zero1);
   EXPECT_EQ(0u, s.zero2);
   EXPECT_EQ(4242u, s.master);
@@ -366,10 +366,10 @@ TEST_F(IoThread, SignOnMessageFieldByField) {
   EXPECT_EQ(77u, s.exchanges[2].pos);
   // This platform's file and the untagged one, each with the MD5 of its bytes.
   ASSERT_EQ(2u, s.files.size());
-  ASSERT_EQ(1u, s.files.count("ambit_M64"));
+  ASSERT_EQ(1u, s.files.count("ambit_L64"));
   ASSERT_EQ(1u, s.files.count("notes.txt"));
 #ifdef AMBIT_HAVE_OPENSSL
-  for (const char* name : {"ambit_M64", "notes.txt"}) {
+  for (const char* name : {"ambit_L64", "notes.txt"}) {
     const std::string& text = files.at(name);
     EXPECT_EQ(digest(EVP_md5(), Bytes(text.begin(), text.end())), s.files[name]) << name;
   }
@@ -655,8 +655,10 @@ TEST_F(IoThread, OnlineFollowUpsAskForWhatTheUserMaySee) {
     got.emplace_back(ssclient_private_entry(i)->kind, ssclient_private_entry(i)->pointer);
   void* glb = ssmodel_exchange(kExchangeGlb);
   void* axo = ssmodel_exchange(kExchangeAxo);
-  std::vector<std::pair<uint32_t, void*>> want = {{80, asx}, {80, glb}, {80, axo}, {34, asx},
-                                                  {34, glb}, {34, axo}, {92, nullptr}};
+  // Then the current volume-comparison sets of the compared exchanges the
+  // user may see (never the global one).
+  std::vector<std::pair<uint32_t, void*>> want = {{80, asx}, {80, glb}, {80, axo}, {34, asx}, {34, glb},
+                                                  {34, axo}, {92, nullptr}, {81, asx}, {81, axo}};
   EXPECT_EQ(want, got);
   EXPECT_EQ(1, ssclient_is_online());
   EXPECT_EQ(1, ssclient_login_done());
@@ -667,7 +669,7 @@ TEST_F(IoThread, OnlineFollowUpsAskForWhatTheUserMaySee) {
   asx->fun_position = 5;
   ASSERT_EQ(0, ssclient_online_followups());
   EXPECT_EQ(5, asx->fun_position);
-  EXPECT_EQ(7, ssclient_private_count());
+  EXPECT_EQ(9, ssclient_private_count());
 
   ssclient_stop();
   EXPECT_EQ(-1, ssclient_online_followups());

@@ -300,7 +300,9 @@ TEST_F(Global, ResetAllUsesEachExchangesDateAndRecordsTheReset) {
   ssmodel_reset_all(0);
   EXPECT_TRUE(log.has("reset ASX 2014-02-10"));
   EXPECT_TRUE(log.has("reset NZX 2014-02-11"));
-  EXPECT_EQ(5, log.count("reset GLB "));  // stocks, indices, issuers, news, cache: no date line
+  // stocks, indices, issuers, news, cache and four lines of the price tracks:
+  // no date line
+  EXPECT_EQ(9, log.count("reset GLB "));
   for (const char* name : {"ASX", "NZX", "GLB", "AXO"}) {
     EXPECT_TRUE(log.has(std::string("reset ") + name + " stocks"));
     EXPECT_TRUE(log.has(std::string("reset ") + name + " cache"));

@@ -32,7 +32,10 @@ constexpr int32_t kMaxSpeed = 99;
 
 static struct {
   int has_renderer_key;
+  int off;  // "noload": the file is not read
 } S;
+
+void config_set_load_local(int on) { S.off = !on; }
 
 int load_local_has_renderer_key(void) { return S.has_renderer_key; }
 
@@ -188,6 +191,7 @@ static Outcome load_file(const char* name, local_config* work, int32_t* version,
 }
 
 int load_local_config(void) {
+  if (S.off) return 0;
   local_config* live = config_local();
   if (!live) return -1;
   bool any = false;

@@ -9,3 +9,5 @@
 int load_local_config(void);
 // Whether the last file read held the key "workaround_software_renderer".
 int load_local_has_renderer_key(void);
+// 0 (the option "noload"): load_local_config reads nothing and answers 0.
+void config_set_load_local(int on);

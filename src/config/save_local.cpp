@@ -29,7 +29,10 @@ constexpr int32_t kVersion = 2;
 
 static struct {
   save_local_write_fn write;
+  int off;  // "nosave": nothing is written
 } S;
+
+void config_set_save_local(int on) { S.off = !on; }
 
 void save_local_set_write_hook(save_local_write_fn fn) { S.write = fn; }
 
@@ -125,6 +128,7 @@ static int replace_file(const char* data, int32_t n) {
 }
 
 int save_local_config(void) {
+  if (S.off) return 0;
   local_config* c = config_local();
   if (!c) return -1;
   int lines = write_text(c);

@@ -12,3 +12,5 @@ int save_local_config(void);
 // plat_write_all. Null restores it.
 typedef int32_t (*save_local_write_fn)(int fd, const void* data, int32_t n);
 void save_local_set_write_hook(save_local_write_fn fn);
+// 0 (the option "nosave"): save_local_config writes nothing and answers 0.
+void config_set_save_local(int on);

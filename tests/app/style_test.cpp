@@ -14,7 +14,6 @@
 #include "lib/gmap.h"
 #include "lib/tex.h"
 #include "pixeltest.h"
-#include "screen/screen.h"
 #include "testlog.h"
 #include "ui/label.h"
 #include "ui/tooltip.h"
@@ -154,10 +153,10 @@ TEST_F(Style, SizesSelectionAndScale) {
   } sizes[] = {{0, 1, 0}, {0, 0, 0}, {7, 1, 4}, {9, 0, 4}, {-2, 1, 0}, {2, 1, 2}};
   style_set_size(3);  // a known start that differs from the first row
   for (auto &c : sizes) {
-    uint32_t refreshes = screen_refresh_count();
+    uint32_t refreshes = style_refresh_count();
     EXPECT_EQ(style_set_size(c.asked), c.result) << c.asked;
     EXPECT_EQ(style_size(), c.size) << c.asked;
-    EXPECT_EQ(screen_refresh_count() - refreshes, (uint32_t)c.result) << c.asked;
+    EXPECT_EQ(style_refresh_count() - refreshes, (uint32_t)c.result) << c.asked;
     const style *s = style_cur();
     for (int k = 0; k < 9; k++) EXPECT_EQ(s->font[k], kFonts[k][c.size]) << c.asked;
     int32_t ascent, descent;
@@ -179,15 +178,15 @@ TEST_F(Style, SizesSelectionAndScale) {
   EXPECT_EQ(style_size_down(), 1);
   EXPECT_EQ(style_size(), 2);
 
-  uint32_t refreshes = screen_refresh_count();
+  uint32_t refreshes = style_refresh_count();
   LogCapture logs;
   EXPECT_EQ(style_select(4), -1);
   EXPECT_TRUE(logs.has("bad style 4"));
   EXPECT_EQ(style_select(0), 0);  // the current one: nothing
-  EXPECT_EQ(screen_refresh_count(), refreshes);
+  EXPECT_EQ(style_refresh_count(), refreshes);
   EXPECT_EQ(style_select(1), 0);
   EXPECT_EQ(style_current(), 1);
-  EXPECT_EQ(screen_refresh_count(), refreshes + 1);  // the size applied to the new style
+  EXPECT_EQ(style_refresh_count(), refreshes + 1);  // the size applied to the new style
   EXPECT_EQ(style_cur()->font[0], kFonts[0][2]);
   EXPECT_EQ(widget_style_value(), 12);
 

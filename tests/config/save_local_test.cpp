@@ -235,3 +235,21 @@ TEST_F(SaveLocal, AFailedWriteKeepsTheOldFile) {
 }
 
 }  // namespace
+
+// "nosave" and "noload": the file is neither written nor read while off.
+TEST_F(SaveLocal, SwitchedOffNeitherSavesNorLoads) {
+  config_set_save_local(0);
+  EXPECT_EQ(0, save_local_config());
+  EXPECT_FALSE(exists("LOCAL_CONFIG"));
+  config_set_save_local(1);
+  config_local()->graphics_quality = 2;
+  ASSERT_EQ(0, save_local_config());
+  ASSERT_TRUE(exists("LOCAL_CONFIG"));
+  config_local()->graphics_quality = 0;
+  config_set_load_local(0);
+  EXPECT_EQ(0, load_local_config());
+  EXPECT_EQ(0, config_local()->graphics_quality);
+  config_set_load_local(1);
+  EXPECT_EQ(0, load_local_config());
+  EXPECT_EQ(2, config_local()->graphics_quality);
+}

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include "lib/gfx.h"
@@ -199,6 +200,22 @@ bool guitest_wait_for(const std::function<bool()> &done, int ms) {
     gui_deliver_drag_motion();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // polling pace, not a wait
   }
+}
+
+std::string guitest_run_pumping(const std::string &cmd, int ms) {
+  auto fut = std::async(std::launch::async, [cmd] {
+    std::string out;
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+      char buf[4096];
+      size_t n;
+      while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+      pclose(p);
+    }
+    return out;
+  });
+  guitest_wait_for(
+      [&] { return fut.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, ms);
+  return fut.get();
 }
 
 void guitest_xdo(const std::string &args) {

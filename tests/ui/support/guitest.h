@@ -47,6 +47,9 @@ void tw_log_draws(bool on);
 // Pumps the platform's events (and a pending drag motion) until done()
 // holds or ms pass; whether it held. No blind sleeps: a 1 ms polling pace.
 bool guitest_wait_for(const std::function<bool()> &done, int ms = 5000);
+// Runs a shell command while the gui keeps answering the X server (so that
+// a command reading our clipboard gets its answer); its standard output.
+std::string guitest_run_pumping(const std::string &cmd, int ms = 8000);
 // Runs "xdotool <args>"; a failure of the test when it fails.
 void guitest_xdo(const std::string &args);
 // The pixels of a window's rect as the X server shows them, row by row, as

@@ -1,0 +1,41 @@
+# The terminal program Ambit: the process entry (src/startup/entry.cpp) over
+# the application modules (ambit_app), the crash report and the modules of
+# the folders the application main starts that have no build file of their
+# own yet. Tests in tests/terminal/<module>_test.cpp; the crash and restart
+# tests run the helper program terminal-helper in child processes.
+set(TERMINAL_SRC
+    ${CMAKE_SOURCE_DIR}/src/startup/crash.cpp
+    ${CMAKE_SOURCE_DIR}/src/doc/docmgr.cpp
+    ${CMAKE_SOURCE_DIR}/src/doc/pdf.cpp
+    ${CMAKE_SOURCE_DIR}/src/rss/rss.cpp
+    ${CMAKE_SOURCE_DIR}/src/trading/trading.cpp
+    ${CMAKE_SOURCE_DIR}/src/windows/window.cpp)
+target_sources(ambit_app PRIVATE ${TERMINAL_SRC})
+target_link_libraries(ambit_app PUBLIC ambit_charts ambit_term ambit_export)
+# The start-up flow's file lives in the configuration library and opens the
+# first window.
+target_link_libraries(ambit_config PUBLIC ambit_ui)
+
+add_executable(Ambit ${CMAKE_SOURCE_DIR}/src/startup/entry.cpp)
+target_link_libraries(Ambit PRIVATE ambit_app)
+# Symbols for the crash handler's backtrace.
+set_target_properties(Ambit PROPERTIES ENABLE_EXPORTS ON)
+
+if(AMBIT_TESTS)
+  add_executable(terminal-helper ${CMAKE_SOURCE_DIR}/tests/terminal/helper.cpp)
+  target_link_libraries(terminal-helper PRIVATE ambit_app)
+  set_target_properties(terminal-helper PROPERTIES ENABLE_EXPORTS ON)
+  target_compile_options(terminal-helper PRIVATE -fno-omit-frame-pointer -fno-inline -fno-optimize-sibling-calls)
+
+  file(GLOB TERMINAL_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/terminal/*_test.cpp)
+  foreach(t IN LISTS TERMINAL_TEST_SRC)
+    get_filename_component(name ${t} NAME_WE)
+    add_executable(${name} ${t})
+    target_link_libraries(${name} PRIVATE ambit_app ambit_ui_test_support GTest::gtest_main)
+    add_dependencies(${name} Ambit terminal-helper)
+    target_compile_definitions(${name} PRIVATE AMBIT_PROGRAM="$<TARGET_FILE:Ambit>"
+                               AMBIT_HELPER="$<TARGET_FILE:terminal-helper>")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endif()

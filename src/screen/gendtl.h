@@ -1,0 +1,11 @@
+// The general detail popup.
+//
+// Minimal version: a placeholder of the real type name and size (see
+// screen/placeholder.h); the module itself comes with its own issue.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/widget.h"
+
+widget *gendtl_new(widget *screen);

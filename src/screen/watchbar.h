@@ -1,0 +1,11 @@
+// The watch bar: mini quotes across the top of a screen.
+//
+// Minimal version: a placeholder of the real type name and size (see
+// screen/placeholder.h); the module itself comes with its own issue.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/widget.h"
+
+widget *watchbar_new(widget *screen);

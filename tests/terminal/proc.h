@@ -1,0 +1,92 @@
+// Test support: runs a program in a child process with extra environment,
+// collecting its standard output and error until it exits or a deadline
+// passes (then it is killed). Header-only.
+#pragma once
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+struct proc_result {
+  int code = -1;  // exit code, or -signal
+  bool timed_out = false;
+  std::string out, err;
+};
+
+inline proc_result proc_run(const std::vector<std::string> &args,
+                            const std::vector<std::pair<std::string, std::string>> &env, int deadline_ms = 30000) {
+  proc_result r;
+  int po[2], pe[2];
+  if (pipe(po) != 0 || pipe(pe) != 0) return r;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(po[1], 1);
+    dup2(pe[1], 2);
+    close(po[0]);
+    close(pe[0]);
+    for (const auto &[k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char *> av;
+    for (const std::string &a : args) av.push_back(const_cast<char *>(a.c_str()));
+    av.push_back(nullptr);
+    execv(av[0], av.data());
+    _exit(127);
+  }
+  close(po[1]);
+  close(pe[1]);
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadline_ms);
+  pollfd fds[2] = {{po[0], POLLIN, 0}, {pe[0], POLLIN, 0}};
+  int open_fds = 2;
+  while (open_fds > 0) {
+    int left = (int)std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    if (left <= 0) {
+      r.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, left) <= 0) continue;
+    for (int i = 0; i < 2; i++) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        open_fds--;
+      } else {
+        (i ? r.err : r.out).append(buf, (size_t)n);
+      }
+    }
+  }
+  for (pollfd &f : fds)
+    if (f.fd >= 0) close(f.fd);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
+  return r;
+}
+
+inline std::string proc_read_file(const std::string &path) {
+  std::ifstream f(path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// A fresh folder under /tmp, removed with its contents when the object goes.
+struct proc_tempdir {
+  std::string path;
+  proc_tempdir() {
+    char t[] = "/tmp/ambit-term-XXXXXX";
+    if (mkdtemp(t)) path = t;
+  }
+  ~proc_tempdir() {
+    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+  }
+};
