@@ -425,7 +425,7 @@ struct ss_stock : instr {
 // The leading bytes of a stock record that hold the instrument head and the
 // hot fields: what a stream message fetches ahead.
 constexpr size_t kStockHotBytes = 320;
-static_assert(sizeof(instr) <= 192, "the instrument head grew: review the stock's hot bytes");
+static_assert(sizeof(instr) <= 200, "the instrument head grew: review the stock's hot bytes");
 
 // The extended model's stock: waiting order-info records after the rest.
 struct ss_stock_ext : ss_stock {
