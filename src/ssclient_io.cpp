@@ -283,7 +283,9 @@ void first_online_loads() {
     }
     if (i != kExchangeGlb) judge_fundamentals(ex);
     load_cached_news_summaries(ex);
-    ssclient_io_sleep(kFollowupPauseMs);
+    // A waiting user-interface thread gets its turn between exchanges; with
+    // none waiting the loads go on, so "Online" is not held back by pauses.
+    if (C.ui_waits.load()) ssclient_io_sleep(kFollowupPauseMs);
   }
 }
 
