@@ -20,6 +20,7 @@ stop_sim() {
   rm -rf "$out"
 }
 trap stop_sim EXIT
+: >"$out/sim.out"
 "$bin/ambit-sim" --port 0 --user demo:demo --live "$rate" >"$out/sim.out" 2>"$out/sim.log" &
 sim_pid=$!
 port=
@@ -31,4 +32,5 @@ done
 [ -n "$port" ] || { echo "feed_costs: the simulator did not start" >&2; exit 1; }
 timeout --foreground -k 5 $((seconds + 30)) "$bin/ambit-feed" --host 127.0.0.1 -P "$port" -u demo -p demo \
   --seconds "$seconds" --log "$out/feed.log" >"$out/feed.out" || true
+[ -z "${FEED_LOG:-}" ] || cp "$out/feed.log" "$FEED_LOG"
 grep '^costs:' "$out/feed.out" || { echo "feed_costs: no cost line; the feed's output:" >&2; tail "$out/feed.out" >&2; exit 1; }
