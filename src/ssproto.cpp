@@ -583,7 +583,7 @@ void warm_stock(const ss_stock* s) {
 ss_stock* header_stock(const ss_exchange* ex, const ssproto_msg* m) {
   if (m->speed < 0 || uint32_t(m->speed) >= ex->speed_count || dechdr_is_index_type(m->type)) return nullptr;
   ss_stock* s = ex->speeds[m->speed];
-  return s && memcmp(s->code, m->code, kCodeSize) == 0 ? s : nullptr;
+  return s && strncmp(s->code, m->code, kCodeSize) == 0 ? s : nullptr;  // bytes past the NUL may differ
 }
 
 }  // namespace
