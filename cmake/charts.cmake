@@ -1,9 +1,11 @@
 # Charts: the chart data block, periods, the technical-analysis registry and
-# its computations (src/charts). Tests in tests/charts/<module>_test.cpp; the
-# benchmarks of the computations in bench/charts/ (ambit_charts_bench).
+# its computations, and the axes, which measure text on the toolkit's font
+# atlas, so the library links ambit_ui (src/charts). Tests in
+# tests/charts/<module>_test.cpp; the benchmarks of the computations in
+# bench/charts/ (ambit_charts_bench).
 file(GLOB CHARTS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/charts/*.cpp)
 add_library(ambit_charts STATIC ${CHARTS_SRC})
-target_link_libraries(ambit_charts PUBLIC ambit_engine)
+target_link_libraries(ambit_charts PUBLIC ambit_engine ambit_ui)
 
 if(AMBIT_TESTS)
   file(GLOB CHARTS_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/charts/*_test.cpp)

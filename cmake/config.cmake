@@ -2,11 +2,14 @@
 # save scheduling and the local settings file (src/config). Tests in
 # tests/config/<module>_test.cpp link it.
 #
-# src/startup/start.cpp is the start-up flow's placeholder that the local
-# settings need (its restart flag); the start-up subsystem's own build file
-# takes it over (and this line goes) when that subsystem is built.
+# The configuration dialog and its pages (configbox.cpp, *_page.cpp) sit
+# above the toolkit and the start-up flow: cmake/startup.cmake builds them
+# into ambit_startup. The local settings read the start-up flow's restart
+# flag, which lives on its own in src/startup/restart.cpp so that this
+# library needs nothing above it.
 file(GLOB CONFIG_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/config/*.cpp)
-list(APPEND CONFIG_SRC ${CMAKE_SOURCE_DIR}/src/startup/start.cpp)
+list(FILTER CONFIG_SRC EXCLUDE REGEX ".*/src/config/(configbox|[a-z_]+_page)\\.cpp$")
+list(APPEND CONFIG_SRC ${CMAKE_SOURCE_DIR}/src/startup/restart.cpp)
 add_library(ambit_config STATIC ${CONFIG_SRC})
 target_link_libraries(ambit_config PUBLIC ambit_engine)
 

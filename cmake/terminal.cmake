@@ -7,14 +7,9 @@ set(TERMINAL_SRC
     ${CMAKE_SOURCE_DIR}/src/startup/crash.cpp
     ${CMAKE_SOURCE_DIR}/src/doc/docmgr.cpp
     ${CMAKE_SOURCE_DIR}/src/doc/pdf.cpp
-    ${CMAKE_SOURCE_DIR}/src/rss/rss.cpp
-    ${CMAKE_SOURCE_DIR}/src/trading/trading.cpp
-    ${CMAKE_SOURCE_DIR}/src/windows/window.cpp)
+    ${CMAKE_SOURCE_DIR}/src/trading/trading.cpp)
 target_sources(ambit_app PRIVATE ${TERMINAL_SRC})
 target_link_libraries(ambit_app PUBLIC ambit_charts ambit_term ambit_export)
-# The start-up flow's file lives in the configuration library and opens the
-# first window.
-target_link_libraries(ambit_config PUBLIC ambit_ui)
 
 add_executable(Ambit ${CMAKE_SOURCE_DIR}/src/startup/entry.cpp)
 target_link_libraries(Ambit PRIVATE ambit_app)

@@ -20,12 +20,12 @@
 
 // Started on the first input rather than by a static initializer, so that no
 // module's static state is used before it has been constructed.
-inline bool model_fuzz_start(void) {
+inline bool model_fuzz_start(uint32_t options = kTerminalModelOptions) {
   plat_init();
   log_init();
   log_set_stderr(0);
   dalloc_init();
-  if (start_terminal_model() < 0) return false;
+  if (start_terminal_model(options) < 0) return false;
   lazyfree_set_enabled(0);
   return true;
 }

@@ -13,6 +13,8 @@ AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
                 # the VT100 test program whose output streams they replay
                 libvterm-dev
                 vttest
+                # the feed parser's tests: a real XML parser as the reference
+                libxml2-dev
                 # real HTTP peers of the io tests: proxies with Basic, Digest and
                 # NTLM sign-on, a file server, and the password-file tool
                 squid tinyproxy nginx apache2-utils)

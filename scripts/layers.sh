@@ -16,8 +16,8 @@ table=scripts/layers.txt
 allowed_cycles="
 dalloc log plat: the allocator logs its failures and makes its lock on the platform; the platform allocates and logs
 decblk encblk: the block reader and writer share the cipher key and scratch buffer that the writer's start makes
-ssevent ssmodel ssnotify sstrack ssutil: the store and the events free each other's lists and record changes; lookups of exchanges; the events report prices to the price tracks, which read the exchange clock and record track changes
-sscache ssclient ssio ssio-direct ssio-http ssio-http-proxy ssio-state ssproto: the io loop hands data to the client and the dispatcher, which tell the client of sign-off, online, stall and acknowledgement; the request encoder tries the cache first, and the cache replays saved data through the dispatcher, which saves what it decodes to the cache
+ssalert ssevent ssmodel ssnotify sspriority sstrack ssutil: the store and the events free each other's lists and record changes; lookups of exchanges; the events report prices to the price tracks, which read the exchange clock and record track changes; the events fire alerts, which the filters record as alert events; the reset frees waiting order details, which look their stocks up in the store
+decfill sscache ssclient ssio ssio-direct ssio-http ssio-http-proxy ssio-state ssproto: the io loop hands data to the client and the dispatcher, which tell the client of sign-off, online, stall and acknowledgement; the request encoder tries the cache first, and the cache replays saved data through the dispatcher, which saves what it decodes to the cache; the dispatcher's backfill messages run the fills, which decode their saved messages through the dispatcher
 "
 
 shopt -s nullglob

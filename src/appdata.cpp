@@ -35,7 +35,10 @@ static void set_restart_path() {
 
 int appdata_cut_at_last(char *path, const char *part) {
   size_t n = strlen(part);
-  if (n >= kAppdataPathMax) log(LOG_FATAL, kSrc, "path too long");
+  if (n >= kAppdataPathMax) {
+    log(LOG_FATAL, kSrc, "path too long");  // ends the process
+    return -1;
+  }
   char want[kAppdataPathMax];
   memcpy(want, part, n + 1);
   const char sep = plat_path_separator();
@@ -90,7 +93,9 @@ static int find_root(const char *exe, char *root) {
 
 int appdata_init(const char *exe_path, int alternate, int bits) {
   memset(&A, 0, sizeof A);
-  A.stored_exe = bits > 0 && bits != 64 ? "EXE_M32" : "EXE_M64";
+  // The stored program carries this build's platform tag, the name program
+  // updates from the server are stored under.
+  A.stored_exe = bits > 0 && bits != 64 ? "EXE_L32" : "EXE_L64";
   if (localdata_init() != 0) return -1;
   char root[kAppdataPathMax];
   if (!exe_path || find_root(exe_path, root) != 0 || localdata_set_root(root) != 0) {

@@ -21,7 +21,7 @@ int appdata_prepare();
 const char *appdata_log_path();
 const char *appdata_state_path();
 const char *appdata_restart_exe();
-// The stored program's name in "Program" ("EXE_M64" or "EXE_M32").
+// The stored program's name in "Program" ("EXE_L64" or "EXE_L32").
 const char *appdata_stored_exe();
 
 int appdata_is_alt();

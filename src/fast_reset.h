@@ -1,19 +1,30 @@
 // Fast reset: the daily reset of a large exchange moves every stock's depth
-// and event fields into queued records, which housekeeping frees in slices.
-// Minimal version: replaced when alert filters and fast reset are built.
+// and event fields into queued records in one move per stock; housekeeping on
+// the io thread then frees the queue in slices of at most 250 ms.
+//
+// Filled by the reset and drained by housekeeping, both on the io thread under
+// the core lock.
 #pragma once
 #include <cstdint>
 
 struct ss_exchange;
 
-// Minimal version: replaced when alert filters and fast reset are built.
+// A slice of fast_reset_free stops once this many milliseconds have passed.
+constexpr int64_t kFastResetSliceMs = 250;
+
+// Makes the record pool and empties the queue; 0. Fast reset starts off.
 int fast_reset_init(void);
+// Frees every queued record's lists and the pool.
 void fast_reset_fini(void);
-// Switches fast reset on or off; off after init.
+// Switches fast reset on or off.
 void fast_reset_enable(int on);
 int fast_reset_enabled(void);
-// Moves the exchange's stock depth and event data into the queue; 0 when fast
-// reset is off (the caller then frees those lists itself).
+// Moves the exchange's stock depth and event data into the queue (the
+// stocks' fields zeroed); 0 when fast reset is off (the caller then frees
+// those lists itself), else the number of stocks queued.
 int fast_reset_queue(ss_exchange* ex);
-// Frees a slice of the queue: 0 when it was empty, else 1.
+// Frees a slice of the queue: 0 when it was empty, else 1 after the "freed"
+// line.
 int fast_reset_free(void);
+// Records waiting to be freed.
+int fast_reset_pending(void);

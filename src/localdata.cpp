@@ -111,6 +111,24 @@ int64_t regular_size(const char* path) {
   return 0;
 }
 
+// Checks an existing folder the module takes as given (the root, the install
+// folder): a directory its owner may read, write and enter. 1 when it is,
+// 0 when the path can't be looked at (errno from stat), -1 when refused.
+int check_dir(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0) return 0;
+  if (!S_ISDIR(st.st_mode)) {
+    log(LOG_ERROR, kSrc, "%s is not a directory", path);
+    return -1;
+  }
+  if ((st.st_mode & S_IRWXU) != S_IRWXU) {
+    log(LOG_ERROR, kSrc, "%s does not have correct perms: %o", path,
+        (unsigned)(st.st_mode & 07777));
+    return -1;
+  }
+  return 1;
+}
+
 void clear_dirs(void) {
   for (uint32_t i = 0; i < kCreatedDirs; i++) S.dirs[i][0] = '\0';
 }
@@ -288,22 +306,17 @@ int localdata_set_root(const char* root) {
   while (len > 1 && base[len - 1] == '/') base[--len] = '\0';
 
   struct stat st;
-  if (stat(base, &st) == 0) {
-    if (!S_ISDIR(st.st_mode)) {
-      log(LOG_ERROR, kSrc, "%s is not a directory", base);
+  int found = check_dir(base);
+  if (found < 0) return -1;
+  if (found == 0) {
+    if (errno != ENOENT) {
+      log(LOG_OSERR, kSrc, "can't stat %s", base);
       return -1;
     }
-    if ((st.st_mode & S_IRWXU) != S_IRWXU) {
-      log(LOG_ERROR, kSrc, "%s does not have correct perms: %o", base,
-          (unsigned)(st.st_mode & 07777));
+    if (mkdir(base, kDirMode) < 0) {
+      log(LOG_OSERR, kSrc, "can't make dir %s", base);
       return -1;
     }
-  } else if (errno != ENOENT) {
-    log(LOG_OSERR, kSrc, "can't stat %s", base);
-    return -1;
-  } else if (mkdir(base, kDirMode) < 0) {
-    log(LOG_OSERR, kSrc, "can't make dir %s", base);
-    return -1;
   }
   memcpy(S.dirs[0], base, len + 1);
 
@@ -330,6 +343,20 @@ int localdata_set_root(const char* root) {
 
 int localdata_ready(void) {
   return S.ready.load(std::memory_order_acquire);
+}
+
+int localdata_set_install_dir(const char* path) {
+  log(LOG_INFO, kSrc, "set install dir %s", path ? path : "(null)");
+  S.dirs[LOCALDATA_INSTALL][0] = '\0';
+  if (path == nullptr || path[0] == '\0') return -1;
+  size_t len = strlen(path);
+  if (len >= (size_t)kLocaldataPathMax) {
+    log(LOG_ERROR, kSrc, "path too long: %d:%s", (int)LOCALDATA_INSTALL, path);
+    return -1;
+  }
+  if (check_dir(path) < 0) return -1;  // a path that does not exist yet is accepted
+  memcpy(S.dirs[LOCALDATA_INSTALL], path, len + 1);
+  return 0;
 }
 
 int localdata_path_into(char* buf, uint32_t dir, const char* name) {

@@ -47,6 +47,11 @@ void localdata_fini(void);
 int localdata_set_root(const char* root);
 // 1 once a root has been set successfully, else 0.
 int localdata_ready(void);
+// Sets directory 15, the bundle's install folder the launcher copies from.
+// An existing path must be a directory the owner may read, write and enter;
+// a path that does not exist yet is accepted. The old value is forgotten
+// first, so a refused path leaves the install directory unset. 0 / -1.
+int localdata_set_install_dir(const char* path);
 
 // Writes directory `dir`'s path, or the path of `name` in it, into `buf`
 // (kLocaldataPathMax bytes). A null name gives the directory itself. Names

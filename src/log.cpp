@@ -307,6 +307,16 @@ const char* log_filename(void) {
   return st.filename;
 }
 
+// The start of a newly opened log file: the start line and, when the memory
+// log is on, everything logged so far. The file lock is held.
+static void begin_file() {
+  char when[64];
+  ctime_text(when, sizeof when);
+  fprintf(st.file, "!!! STARTING @ %s", when);
+  if (st.memory.load(std::memory_order_relaxed)) write_entries(st.file);
+  if (st.autoflush.load(std::memory_order_relaxed)) fflush(st.file);
+}
+
 int log_open(const char* mode) {
   char failed[1024];
   {
@@ -319,11 +329,7 @@ int log_open(const char* mode) {
       if (!st.file) {
         snprintf(failed, sizeof failed, "%s", st.filename);
       } else {
-        char when[64];
-        ctime_text(when, sizeof when);
-        fprintf(st.file, "!!! STARTING @ %s", when);
-        if (st.memory.load(std::memory_order_relaxed)) write_entries(st.file);
-        if (st.autoflush.load(std::memory_order_relaxed)) fflush(st.file);
+        begin_file();
         return 0;
       }
     }
@@ -335,6 +341,15 @@ int log_open(const char* mode) {
     log(LOG_OSERR, kSrc, "can't write to %s", failed);
   }
   return -1;
+}
+
+int log_open_file(FILE* f) {
+  if (!f) return -1;
+  plat_lock_guard g(st.file_lock);
+  if (st.file) fclose(st.file);
+  st.file = f;
+  begin_file();
+  return 0;
 }
 
 void log_start(void) { log_open("wtca"); }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 
 enum log_level : int {
@@ -32,6 +33,9 @@ const char* log_filename(void);
 // Opens (creating or truncating) the named file, writes "!!! STARTING @"
 // and replays the memory log into it when the memory log is on.
 int log_open(const char* mode);
+// Takes over an already opened file as the log file (the caller chose how
+// to open it) and writes into it as log_open does. 0, or -1 for null.
+int log_open_file(FILE* f);
 void log_start(void);
 void log_close(void);
 int log_has_file(void);

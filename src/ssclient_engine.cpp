@@ -162,6 +162,7 @@ void ssmodel_reset_exchange(ss_exchange* ex, ss_time date, int32_t mode) {
   sstrack_reset_exchange(ex);
   ssvcmp_reset_exchange(ex);
   fast_reset_queue(ex);  // takes the depth and events first when it is on
+  sspriority_clear_exchange(ex);
   ssmodel_reset_records(ex, mode, cutoff);
   log(LOG_INFO, kModelSrc, "reset %s cache", ex->name);
   sscache_trim_hourly();

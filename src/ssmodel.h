@@ -152,12 +152,14 @@ struct ss_depth_order {
 
 // The extended model's depth order: order-priority details after the fields
 // every order has.
+// The two texts hold up to 16 characters and always their NUL.
+constexpr int kOrderTextSize = 17;
 struct ss_depth_order_ext : ss_depth_order {
   uint32_t position;
   uint8_t identifier[8];
   uint32_t number;
-  char text1[16];
-  char text2[16];
+  char text1[kOrderTextSize];
+  char text2[kOrderTextSize];
 };
 
 struct ss_depth_level {

@@ -80,6 +80,12 @@ int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
   return r;
 }
 
+bool model_exchange(const ss_exchange* ex, const char* code) {
+  if (ex == ssmodel_exchange(static_cast<int32_t>(ex->index))) return true;
+  log(LOG_ERROR, kSrc, "%s is not in a saved stock stream", code);
+  return false;
+}
+
 ss_exchange* exchange_or_log(uint32_t index) {
   ss_exchange* ex = ssmodel_exchange(static_cast<int32_t>(index));
   if (!ex) log(LOG_ERROR, kSrc, "no such exchange %d", static_cast<int>(index));
@@ -137,10 +143,10 @@ constexpr type_range kHandlers[] = {
     {75, 76, do_trade_list, 0},
     {80, 83, do_index_values, kCounts},
     {90, 90, do_block, kCounts},
-    {91, 91, not_built, 0},
-    {100, 101, not_built, 0},
-    {102, 104, not_built, 0},
-    {105, 105, not_built, 0},
+    {91, 91, do_encrypted, 0},
+    {100, 101, do_backfill_today, 0},
+    {102, 104, do_backfill_prevday, 0},
+    {105, 105, do_encrypted, 0},
     {110, 111, do_history, 0},
     {120, 120, do_history, 0},
     {121, 121, do_news_today, kCounts},
@@ -620,6 +626,7 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
 ss_index* ssproto_take_index(ssproto_msg* m) {
   ss_exchange* ex = lookup_exchange(m);
   if (!ex) return nullptr;
+  if (!model_exchange(ex, m->code)) return nullptr;
   ss_index* x = ssmodel_find_index(ex, m->code);
   if (!x) x = ssmodel_add_index(ex, m->code);
   if (!x) log(LOG_ERROR, kSrc, "can't add %s to %s", m->code, ex->name);

@@ -36,18 +36,6 @@ class recording_off {
   recording_off& operator=(const recording_off&) = delete;
 };
 
-// A block field: inflated with a stream of its own into the emptied work
-// buffer of the message's nesting level.
-int inflate_block(ssproto_msg* m, growbuf** out) {
-  growbuf* gb = ssproto_work_buffer(m->nesting);
-  if (!gb) return -1;
-  growbuf_truncate(gb, 0);
-  int r = decblk_inflate(m->data + m->used, m->avail - m->used, gb);
-  if (r > 0) m->used += r;
-  *out = gb;
-  return r;
-}
-
 // The instrument a history reply is about, found or added; null after an
 // ERROR line.
 instr* history_instrument(ssproto_msg* m, ss_exchange* ex, const char* code) {
@@ -77,6 +65,19 @@ instr* history_instrument(ssproto_msg* m, ss_exchange* ex, const char* code) {
 }  // namespace
 
 namespace ssproto_handlers {
+
+// A block field: inflated with a stream of its own into the emptied work
+// buffer of the message's nesting level.
+int inflate_block(ssproto_msg* m, growbuf** out) {
+  growbuf* gb = ssproto_work_buffer(m->nesting);
+  if (!gb) return -1;
+  growbuf_truncate(gb, 0);
+  int r = decblk_inflate(m->data + m->used, m->avail - m->used, gb);
+  if (r > 0) m->used += r;
+  *out = gb;
+  return r;
+}
+
 
 // 110, 111, 120: exchange, code, date, block.
 int do_history(ssproto_msg* m) {
@@ -134,6 +135,7 @@ int do_news_today(ssproto_msg* m) {
     return r;
   }
   m->used += r;
+  if (!model_exchange(P.current, m->code)) return PROTO_FAIL();
   ss_issuer* is = ssmodel_find_issuer(P.current, m->code);
   if (!is) is = ssmodel_add_issuer(P.current, m->code);
   if (!is) {

@@ -55,6 +55,11 @@ namespace ssproto_handlers {
 int unknown_type(ssproto_msg* m);
 // Every type of a family not built yet: one ERROR line, the trace, -1.
 int not_built(ssproto_msg* m);
+// Whether the exchange is one of the model's, not the scratch exchange of a
+// stock's fill: the saved stream of one stock names no other instrument, and
+// what were added to a scratch exchange's tables would never be freed. False
+// after an ERROR line naming the code.
+bool model_exchange(const ss_exchange* ex, const char* code);
 // The exchange of an index field, or null after an ERROR line.
 ss_exchange* exchange_or_log(uint32_t index);
 
@@ -122,9 +127,17 @@ int do_stall(ssproto_msg* m);           // 167
 int do_exchange_state(ssproto_msg* m);  // 170, 171
 
 // ssproto_history.cpp: history and news messages.
+// A block field, inflated with a stream of its own into the emptied work
+// buffer of the message's nesting level; the field reader's result.
+int inflate_block(ssproto_msg* m, growbuf** out);
 int do_history(ssproto_msg* m);       // 110, 111, 120
 int do_news_today(ssproto_msg* m);    // 121
 int do_news_summary(ssproto_msg* m);  // 122
+
+// ssproto_backfill.cpp: backfill, priority and firm-order messages.
+int do_backfill_today(ssproto_msg* m);    // 100, 101
+int do_backfill_prevday(ssproto_msg* m);  // 102-104
+int do_encrypted(ssproto_msg* m);         // 91, 105
 
 // ssproto_control.cpp: control messages.
 int do_password_reply(ssproto_msg* m);  // 240

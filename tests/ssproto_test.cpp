@@ -642,20 +642,6 @@ TEST_F(Proto, TypesWithoutHandlerAreRefused) {
   }
 }
 
-// One type of each family not built yet: refused by the shared handler, with
-// the same trace as an unknown type.
-TEST_F(Proto, TypesOfFamiliesNotBuiltAreRefused) {
-  for (uint32_t type : {100u, 91u, 105u}) {
-    SCOPED_TRACE(type);
-    Bytes b = {0, uint8_t(type), 0xaa, 0xbb};
-    LogCapture log;
-    EXPECT_EQ(-1, decode(b));
-    EXPECT_EQ(1, log.count("type " + std::to_string(type) + " not built (len=2, slen=4, nesting=0)"));
-    EXPECT_EQ(0, log.count("unknown type"));
-    EXPECT_TRUE(log.matches(R"(^\(line \d+\) )" + std::to_string(type) + R"( xxx "-"  -1 \(2b/4b\)$)"));
-  }
-}
-
 TEST_F(Proto, TraceNamesTheExchangeAndItsHeaderState) {
   Wire w;
   w.msg(52, at(10, 0, 0)).select(0).msg(43, at(10, 0, 5), "BHP").raw({1, 2, 3});

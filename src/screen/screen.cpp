@@ -18,7 +18,8 @@
 #include "lib/gfx.h"
 #include "lib/timer.h"
 #include "log.h"
-#include "screen/configbox.h"
+#include "config/configbox.h"
+#include "screen/helpwin.h"
 #include "screen/depthdtl.h"
 #include "screen/gendtl.h"
 #include "screen/groupbar.h"
@@ -90,7 +91,7 @@ widget *bar_child(screen *s, uint32_t bit) {
     case BAR_ZOOM: return s->zoom_window;
     case BAR_QUICK: return s->quick_window;
     case BAR_HELP: return s->helpwin;
-    case BAR_CONFIGBOX: return s->configbox;
+    case BAR_CONFIGBOX: return s->config_box;
     case BAR_WINBAR: return s->winbar;
     case BAR_GROUPBAR: return s->groupbar;
     default: return nullptr;
@@ -212,7 +213,7 @@ void sc_layout(container *self) {
     c->r = {in.x + (in.w - z.w) / 2, in.y + (in.h - z.h) / 2, z.w, z.h};
   };
   if (s->helpwin) centre(s->helpwin, whole, whole);
-  if (s->configbox) centre(s->configbox, rest, whole);
+  if (s->config_box) centre(s->config_box, rest, whole);
   if (s->zoom_window) s->zoom_window->r = rest;
   if (s->quick_window && s->quick_window->r.w <= 0)
     s->quick_window->r = {rest.x + rest.w / 4, rest.y + rest.h / 4, rest.w / 2, rest.h / 2};
@@ -305,7 +306,7 @@ void sc_draw(widget *self) {
   if (keypad_visible(s->keypad)) draw_if(s->keypad);
   draw_if(s->helpwin);
   if (!online()) gfx_fill_rect(s->r.x, s->r.y, s->r.w, s->r.h, kDimQuad);
-  draw_if(s->configbox);
+  draw_if(s->config_box);
   draw_if(s->winbar);
 }
 
@@ -319,8 +320,8 @@ widget *sc_find_at(widget *self, int32_t x, int32_t y) {
   if (!widget_default_find_at(self, x, y)) return nullptr;
   widget *h;
   if ((h = hit(s->winbar, x, y))) return h;
-  if (shown(s->configbox)) {
-    if ((h = hit(s->configbox, x, y))) return h;
+  if (shown(s->config_box)) {
+    if ((h = hit(s->config_box, x, y))) return h;
     if (!online()) return nullptr;
   }
   if ((h = hit(s->helpwin, x, y))) return h;
@@ -381,7 +382,7 @@ void sc_wheel(widget *self, int steps) {
 
 void sc_key_press(widget *self, key_event *k) {
   screen *s = as_screen(self);
-  if (shown(s->configbox)) s->configbox->cls->key_press(s->configbox, k);
+  if (shown(s->config_box)) s->config_box->cls->key_press(s->config_box, k);
   // Minimal version: the keyboard handler comes with the keyboard bindings.
 }
 
@@ -439,7 +440,7 @@ screen *screen_new() {
   ok &= (s->depthdtl = depthdtl_new(s)) != nullptr;
   ok &= (s->gendtl = gendtl_new(s)) != nullptr;
   ok &= (s->keypad = keypad_new(s)) != nullptr;
-  ok &= (s->configbox = configbox_new(s)) != nullptr;
+  ok &= (s->config_box = configbox_new(s)) != nullptr;
   ok &= (s->helpwin = helpwin_new(s)) != nullptr;
   ok &= (s->winbar = winbar_new(s)) != nullptr;
   ok &= (s->groupbar = groupbar_new(s)) != nullptr;
@@ -456,7 +457,7 @@ screen *screen_new() {
   s->popup_document->flags |= WIDGET_MOVABLE | WIDGET_RESIZABLE;
   s->quick_window->flags |= WIDGET_MOVABLE | WIDGET_RESIZABLE;
   s->groupbar->flags |= WIDGET_MOVABLE;
-  s->configbox->flags |= WIDGET_MOVABLE;
+  s->config_box->flags |= WIDGET_MOVABLE;
   s->helpwin->flags |= WIDGET_MOVABLE | WIDGET_RESIZABLE;
   for (desktop *d : s->desktops) desktop_sanitize(d);
   return s;
@@ -748,12 +749,12 @@ void screen_hide_configbox() { screen_hide_bars_ex(BAR_CONFIGBOX, 0); }
 bool screen_configbox_shown() { return S.current && (S.current->bars & BAR_CONFIGBOX); }
 void screen_open_configbox() {
   if (!S.current) return;
-  configbox_set_page(S.current->configbox, 0);
+  configbox_show_login(S.current->config_box);
   screen_show_configbox();
 }
 void screen_open_configbox_state() {
   if (!S.current) return;
-  configbox_set_page(S.current->configbox, 1);
+  configbox_show_logout(S.current->config_box);
   screen_show_configbox();
 }
 void screen_show_help(int topic) {
@@ -775,7 +776,7 @@ CHILD(screen_zoom_window_get, zoom_window, window *)
 CHILD(screen_popup_document, popup_document, window *)
 CHILD(screen_popup_window, hover_window, window *)
 CHILD(screen_depthdtl, depthdtl, widget *)
-CHILD(screen_configbox, configbox, widget *)
+CHILD(screen_configbox, config_box, configbox *)
 #undef CHILD
 widget *screen_toolbar(int i) {
   return S.current && (i == 0 || i == 1) ? S.current->toolbars[i] : nullptr;
@@ -1089,7 +1090,7 @@ void screen_backstop() {
   }
   for_each_open([](screen *s, int) {
     if (!shown(s->zoom_window)) tickbar_step(s->tickbar);
-    bool busy = tickbar_moving(s->tickbar) || shown(s->configbox) || fade_timer_running();
+    bool busy = tickbar_moving(s->tickbar) || shown(s->config_box) || fade_timer_running();
     const int q = busy ? 0 : 1;
     if (gui_quality() != q) gui_set_quality(q);
   });

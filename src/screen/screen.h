@@ -6,6 +6,8 @@
 // for every open screen. Main thread.
 #pragma once
 
+struct configbox;
+
 #include <cstdint>
 
 #include "screen/desktop.h"
@@ -62,7 +64,7 @@ struct screen : box {
   widget *minibar;
   widget *groupbar;
   widget *keypad;
-  widget *configbox;
+  configbox *config_box;
   widget *helpwin;
   widget *winbar;
   uint32_t front_popup;
@@ -127,7 +129,7 @@ window *screen_zoom_window_get();
 window *screen_popup_document();
 window *screen_popup_window();
 widget *screen_depthdtl();
-widget *screen_configbox();
+configbox *screen_configbox();
 uint32_t screen_front_popup();
 
 void screen_relayout();

@@ -340,6 +340,11 @@ int launch_resources_dir(char *buffer) {
 
 // ---- folders ----
 
+int launch_find_bundle(char *buffer) {
+  if (buffer) buffer[0] = 0;
+  return -1;
+}
+
 int launch_app_support_dir(char *buffer) {
   std::string dir;
   const char *xdg = getenv("XDG_DATA_HOME");

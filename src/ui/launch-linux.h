@@ -64,6 +64,11 @@ int launch_exe_path(char *buffer);
 // "<program's folder>/Ambit.app/Contents/Resources"; 0 / -1 (too long).
 int launch_resources_dir(char *buffer);
 
+// The absolute path of the bundle with the launcher's identifier, found by
+// asking the desktop for it, into `buffer` (1024 bytes). This system keeps
+// no register of bundles by identifier, so there is never one: -1.
+int launch_find_bundle(char *buffer);
+
 // The user's application-support folder ($XDG_DATA_HOME, else
 // ~/.local/share) into `buffer` (1024 bytes). 0 / -1.
 int launch_app_support_dir(char *buffer);

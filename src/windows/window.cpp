@@ -1,40 +1,343 @@
-// Market windows. Minimal version: an empty pane widget with the fields the
-// screen frame reads and writes (kind, role, link), drawn as a flat fill of
-// the panel colour; the content kinds, title bar, tool panels and subject
-// come with the window frame. The live count lets the frame's tests see
-// that every pane it creates is owned and freed.
+// The market window frame and its subject. A window owns one content child
+// of every kind and the tool panels from birth to deletion and shows the
+// one its role selects; roles, bars and subject kinds come from one table.
+// Setting an instrument converts it to the kind the role wants, or moves
+// the role to suit the instrument, then passes it along links; link passing
+// re-enters window_set_instrument, so its nesting is counted and cut off.
+//
+// Slots: reqsize, size_limits, draw, show_children, hide_children,
+// after_release, and the container's layout.
 #include "windows/window.h"
 
+#include <cstring>
+#include <new>
+
 #include "lib/gfx.h"
+#include "log.h"
+#include "ssmodel.h"
+#include "ssnotify.h"
 #include "style.h"
+#include "windows/content.h"
+#include "windows/titlebar.h"
 
 namespace {
 
+const char kSrc[] = "src/windows/window";
+
+constexpr int32_t kMinContent = 20;  // content height below which no content is laid out
+constexpr int kDocRowUnit = 40;      // document rows move in pages of this many
+
+struct role_row {
+  const char *name;
+  const char *legacy;
+  int child;  // content child index, -1 none
+  int tools;  // tool panel index, -1 none
+  int title, quote;
+  uint32_t subject;
+};
+
+// Rows 0-25. Rows without a name have no child, no panel and no subject.
+const role_row kRoles[kRoleCount] = {
+    {"none", "0", -1, -1, 0, 0, 0},
+    {"watchlist", "1", kWinWatchlist, 0, 1, 0, 4},
+    {"depth", "3", kWinDepth, 1, 1, 1, 1},
+    {"tradechart", "4", kWinTradechart, -1, 1, 1, 1},
+    {"eventlist", "5", -1, -1, 1, 1, 0},
+    {"histnews", "7", kWinHistnews, 2, 1, 0, 1},
+    {"indexchart", "8", kWinIndexchart, -1, 1, 1, 2},
+    {"indexlist", "9", kWinIndexlist, 3, 1, 0, 4},
+    {"newstoday", "10", kWinNewstoday, 4, 1, 0, 5},
+    {"search", "11", kWinSearch, 5, 1, 0, 5},
+    {"rss", "12", kWinRss, 6, 1, 0, 0},
+    {"document", "13", kWinDoc, 7, 1, 0, 3},
+    {"chart", "14", kWinChart, 8, 1, 1, 1},
+    {"tradelist", "xx", kWinTradelist, 9, 1, 1, 1},
+    {"terminal", "xx", kWinTerminal, -1, 1, 0, 0},
+    {"log", "xx", kWinLog, -1, 1, 0, 0},
+    {nullptr, nullptr, -1, -1, 1, 1, 0},
+    {nullptr, nullptr, -1, -1, 1, 1, 0},
+    {"forexlist", "xx", kWinForexlist, 10, 1, 0, 0},
+    {"optionlist", "xx", kWinOptionlist, 11, 1, 1, 1},
+    {"google", "xx", kWinGoogle, 12, 1, 0, 1},
+    {nullptr, nullptr, -1, -1, 1, 1, 0},
+    {nullptr, nullptr, -1, -1, 1, 1, 0},
+    {nullptr, nullptr, -1, -1, 1, 1, 0},
+    {nullptr, nullptr, -1, -1, 1, 1, 0},
+    {"alerts", "xx", kWinAlerts, 13, 1, 0, 4},
+};
+
+const char *const kToolNames[kWindowTools] = {"scantools",  "depthtools", "histnewstools", "indextools", "newstools",
+                                              "searchtools", "rsstools",   "doctools",      "charttools", "tradetools",
+                                              "forextools", "optiontools", "rsstools",     "alerttools"};
+const int kToolContent[kWindowTools] = {kWinWatchlist, kWinDepth,  kWinHistnews,  kWinIndexlist, kWinNewstoday,
+                                        kWinSearch,    kWinRss,    kWinDoc,       kWinChart,     kWinTradelist,
+                                        kWinForexlist, kWinOptionlist, kWinGoogle, kWinAlerts};
+
+// The alive list: every window from creation to deletion, newest first.
+struct alive {
+  window *w;
+  alive *next;
+};
+
 struct {
-  int alive;
+  alive *list;
+  int count;
+  int copying;
+  int tools_switching;
+  int link_depth;  // nesting of window_set_instrument through links
+  bool (*is_focused)(const window *);
 } S;
 
-void w_init(object *) { S.alive++; }
-void w_fini(object *) { S.alive--; }
+const role_row *row(uint32_t role) { return role < kRoleCount ? &kRoles[role] : nullptr; }
+
+bool is_stock(const instr *in) { return in && in->kind == kKindStock; }
+bool is_index(const instr *in) { return in && in->kind == kKindIndex; }
+bool is_issuer(const instr *in) { return in && in->kind == kKindIssuer; }
+
+// The stock of an issuer (same code, same exchange), or null.
+instr *stock_of(const instr *issuer) {
+  return issuer && issuer->exchange ? ssmodel_find_stock(issuer->exchange, issuer->code) : nullptr;
+}
+
+// A stock's issuer by its issuer code (its own code when it has none).
+instr *issuer_of(const instr *in) {
+  if (is_issuer(in)) return const_cast<instr *>(in);
+  if (!is_stock(in) || !in->exchange) return nullptr;
+  const auto *s = static_cast<const ss_stock *>(in);
+  return ssmodel_find_issuer(in->exchange, s->issuer[0] ? s->issuer : in->code);
+}
+
+void on_change(const ss_change *, void *, uint64_t, uint32_t) {
+  // The screen frame marks the desktop changed through its own walk; a
+  // window has nothing of its own to redraw until its contents are built.
+}
+
+void register_change(window *w) {
+  if (w->instrument && !w->registered) {
+    if (ssnotify_add(w->instrument, kWindowNotifyMask, on_change, w, 0, 0) == 0) w->registered = 1;
+  }
+}
+
+void unregister_change(window *w) {
+  if (w->instrument && w->registered) ssnotify_remove(w->instrument, w);
+  w->registered = 0;
+}
+
+bool visible(const window *w) { return widget_is_shown(w); }
+
+widget *child(window *w, int i) { return w->child[i]; }
+titlebar *tb(window *w) { return static_cast<titlebar *>(w->child[kWinTitlebar]); }
+
+void place(widget *c, rect r) {
+  if (!c) return;
+  c->r = r;
+  if (c->cls->geometry_changed) c->cls->geometry_changed(c);
+}
+
+// Which bars the window shows now: the role's table, then the bar mode.
+void bars_shown(const window *w, int *title, int *quote) {
+  const role_row *rr = row(w->role);
+  *title = rr ? rr->title : 1;
+  *quote = rr ? rr->quote : 1;
+  if (w->bar_mode == 1) *title = *quote = 0;
+  if (w->bar_mode == 2) *title = 0;
+  if (w->bar_mode == 3) *quote = 0;
+}
+
+bool role_has_quote_area(uint32_t role) {
+  return role == kRoleDepth || role == kRoleTradelist || role == kRoleTradechart || role == kRoleChart ||
+         role == kRoleOptionlist || role == kRoleIndexchart;
+}
+
+void w_layout(container *self) {
+  auto *w = static_cast<window *>(self);
+  const rect r = w->r;
+  int show_title, show_quote;
+  bars_shown(w, &show_title, &show_quote);
+  // Bars count only when shown: a zoom window with the quote bar alone has
+  // it at the top, not below a hidden title bar.
+  int32_t th = show_title ? titlebar_height() : 0;
+  int32_t qh = show_quote ? quotebar_height() : 0;
+  int32_t bars = th + qh;
+  widget *panel = window_get_current_tools(w);
+  for (int i = 0; i < kWindowTools; i++)
+    if (w->tools[i] != panel) place(w->tools[i], {r.x, r.y + r.h, r.w, 0});
+
+  if (r.h - bars >= kMinContent) {
+    place(child(w, kWinTitlebar), {r.x, r.y, r.w, th});
+    place(child(w, kWinQuotebar), {r.x, r.y + th, r.w, qh});
+    int32_t ph = 0;
+    if (panel) {
+      if (w->show_tools) {
+        size want = {0, 0};
+        panel->cls->reqsize(panel, &want);
+        if (want.h * 2 >= r.h) {
+          place(panel, {r.x, r.y + r.h, r.w, 0});
+          widget_hide(panel);
+        } else {
+          ph = want.h;
+          place(panel, {r.x, r.y + r.h - ph, r.w, ph});
+          if (visible(w)) widget_show(panel);
+        }
+      } else {
+        place(panel, {r.x, r.y + r.h, r.w, 0});
+      }
+    }
+    for (int i = kWinDepth; i < kWindowChildren; i++) {
+      widget *c = child(w, i);
+      const role_row *rr = row(w->role);
+      bool mine = rr && rr->child == i;
+      // Contents that can stand under a quote bar start below both bars;
+      // the others below the title bar only.
+      uint32_t role_of_child = mine ? w->role : 0;
+      bool under_quote = mine ? role_has_quote_area(role_of_child)
+                              : (i == kWinDepth || i == kWinTradelist || i == kWinTradechart || i == kWinChart ||
+                                 i == kWinOptionlist || i == kWinIndexchart);
+      int32_t top = under_quote ? bars : th;
+      place(c, {r.x, r.y + top, r.w, r.h - top - ph});
+    }
+    return;
+  }
+  // Too low for content: bars keep their heights while they fit.
+  if (r.h >= bars) {
+    place(child(w, kWinTitlebar), {r.x, r.y, r.w, th});
+    place(child(w, kWinQuotebar), {r.x, r.y + th, r.w, qh});
+  } else {
+    place(child(w, kWinTitlebar), {r.x, r.y, r.w, r.h >= th ? th : 0});
+    place(child(w, kWinQuotebar), {r.x, r.y + th, r.w, 0});
+  }
+  if (panel) place(panel, {r.x, r.y + r.h, r.w, 0});
+  for (int i = kWinDepth; i < kWindowChildren; i++) place(child(w, i), {r.x, r.y + bars, r.w, 0});
+}
+
+void w_show_children(widget *self) {
+  auto *w = static_cast<window *>(self);
+  const role_row *rr = row(w->role);
+  for (int i = kWinDepth; i < kWindowChildren; i++) widget_set_visible(child(w, i), rr && rr->child == i);
+  int title, quote;
+  bars_shown(w, &title, &quote);
+  widget_set_visible(child(w, kWinTitlebar), title);
+  widget_set_visible(child(w, kWinQuotebar), quote);
+  widget *panel = window_get_current_tools(w);
+  for (int i = 0; i < kWindowTools; i++) widget_set_visible(w->tools[i], w->tools[i] == panel && w->show_tools);
+  register_change(w);
+}
+
+void w_hide_children(widget *self) {
+  auto *w = static_cast<window *>(self);
+  unregister_change(w);
+  for (int i = 0; i < kWindowChildren; i++) widget_hide(child(w, i));
+  for (int i = 0; i < kWindowTools; i++) widget_hide(w->tools[i]);
+}
+
+void w_reqsize(widget *, size *out) { *out = {380, 220}; }
+
+void w_size_limits(widget *, size *min, size *max) {
+  if (min) *min = {60, 60};
+  if (max) *max = {0, 0};
+}
 
 void w_draw(widget *self) {
   auto *w = static_cast<window *>(self);
-  uint32_t c = w->fill;
-  if (!c) {
-    const style *st = style_cur();
-    c = st ? style_colour(st, SC_PANEL) : 0xff404040u;
+  if (w->role != kRoleNone) {
+    w->drawing = 1;
+    for (int i = 0; i < kWindowChildren; i++) {
+      widget *c = child(w, i);
+      if (c && widget_is_shown(c) && c->r.w > 0 && c->r.h > 0) widget_draw(c);
+    }
+    w->drawing = 0;
+    return;
   }
+  const style *st = style_cur();
+  uint32_t c = w->fill ? w->fill
+                       : st ? style_colour(st, window_is_focused(w) ? SC_PANEL_LIGHT : SC_PANEL)
+                            : 0xff404040u;
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, c | 0xff000000u);
+}
+
+void w_after_release(widget *self, int32_t, int32_t, int button) {
+  auto *w = static_cast<window *>(self);
+  if (button == 2) window_toggle_tools(w);
+}
+
+void w_init(object *o) {
+  auto *w = reinterpret_cast<window *>(o);
+  w->row_limit = 0;
+  w->child[kWinTitlebar] = titlebar_new(w);
+  w->child[kWinQuotebar] = quotebar_new(w);
+  w->child[kWinDepth] = depthwin_new(w);
+  w->child[kWinTradelist] = tradelist_new(w);
+  w->child[kWinTradechart] = tradechart_new(w);
+  w->child[kWinHistnews] = histnews_new(w);
+  w->child[kWinNewstoday] = newstoday_new(w);
+  w->child[kWinWatchlist] = watchlist_new(w);
+  w->child[kWinAlerts] = alerts_new(w);
+  w->child[kWinIndexlist] = indexlist_new(w);
+  w->child[kWinIndexchart] = indexchart_new(w);
+  w->child[kWinSearch] = searchwin_new(w);
+  w->child[kWinRss] = rsswin_new(w, 0);
+  w->child[kWinGoogle] = rsswin_new(w, 1);
+  w->child[kWinLog] = logwin_new(w);
+  w->child[kWinDoc] = docwin_new(w);
+  w->child[kWinChart] = nuchart_new(w);
+  w->child[kWinTerminal] = terminal_new(w);
+  w->child[kWinOptionlist] = optionlist_new(w);
+  w->child[kWinForexlist] = forexlist_new(w);
+  for (int i = 0; i < kWindowTools; i++) w->tools[i] = toolpanel_new(w, kToolNames[i], w->child[kToolContent[i]]);
+  for (int i = 0; i < kWindowChildren; i++) widget_hide(w->child[i]);
+  for (int i = 0; i < kWindowTools; i++) widget_hide(w->tools[i]);
+  widget_hide(w);
+  auto *node = new (std::nothrow) alive{w, S.list};
+  if (!node) {
+    log(LOG_ERROR, kSrc, "can't alloc alive");
+    return;
+  }
+  S.list = node;
+  S.count++;
+}
+
+void w_fini(object *o) {
+  auto *w = reinterpret_cast<window *>(o);
+  unregister_change(w);
+  // Windows that follow this one follow nothing now.
+  for (alive *a = S.list; a; a = a->next)
+    if (a->w->link == w) a->w->link = nullptr;
+  for (alive **p = &S.list; *p; p = &(*p)->next) {
+    if ((*p)->w == w) {
+      alive *gone = *p;
+      *p = gone->next;
+      delete gone;
+      S.count--;
+      return;
+    }
+  }
+  log(LOG_ERROR, kSrc, "didn't know about %p", static_cast<void *>(w));
 }
 
 void window_class_init(object_class *rec) {
   auto *c = static_cast<container_class *>(rec);
+  c->reqsize = w_reqsize;
+  c->size_limits = w_size_limits;
   c->draw = w_draw;
+  c->show_children = w_show_children;
+  c->hide_children = w_hide_children;
+  c->after_release = w_after_release;
+  c->layout = w_layout;
 }
 
 typeid_t register_window() {
-  return object_register_class("window", bin_type(), sizeof(window), w_init, w_fini,
-                               sizeof(container_class), window_class_init, nullptr);
+  return object_register_class("window", box_type(), sizeof(window), w_init, w_fini, sizeof(box_class),
+                               window_class_init, nullptr);
+}
+
+void relayout(window *w) {
+  if (w->cls && static_cast<container_class *>(w->cls)->layout) static_cast<container_class *>(w->cls)->layout(w);
+}
+
+void refresh(window *w) {
+  relayout(w);
+  if (visible(w)) w->cls->show_children(w);
+  widget_redraw(w);
 }
 
 }  // namespace
@@ -46,19 +349,539 @@ typeid_t window_type() {
 
 window *window_new(widget *parent, int32_t kind) {
   auto *w = static_cast<window *>(widget_new(parent, window_type()));
-  if (w) w->kind = kind;
+  if (!w) return nullptr;
+  w->kind = kind;
+  w->flags |= WIDGET_KEEP_POINTER;
+  const style *st = style_cur();
+  if (st) container_set_bg(w, style_colour(st, SC_PANEL));
   return w;
 }
 
-void window_link(window *w, window *to) { w->link = to == w ? nullptr : to; }
-void window_unlink(window *w) { w->link = nullptr; }
-window *window_linked_to(const window *w) { return w->link; }
-void window_copy_from(window *w, const window *src) {
-  w->kind = src->kind;
-  w->role = src->role;
+window *window_cast(object *o) {
+  return o && object_is_a(o, window_type()) ? reinterpret_cast<window *>(o) : nullptr;
 }
-void window_set_role(window *w, int32_t role) { w->role = role; }
-void window_hide_tools(window *w) { w->tools_hidden = 1; }
-const char *window_title_text(const window *) { return ""; }
-int window_count() { return S.alive; }
-void window_destroy_all(void) {}
+
+// Role table -----------------------------------------------------------------
+
+const char *window_role_name(uint32_t role) { return row(role) ? row(role)->name : nullptr; }
+const char *window_role_legacy_name(uint32_t role) {
+  return row(role) && row(role)->legacy ? row(role)->legacy : nullptr;
+}
+
+int32_t window_role_by_name(const char *name) {
+  if (!name) return -1;
+  for (uint32_t i = 0; i < kRoleCount; i++) {
+    const role_row &r = kRoles[i];
+    if (r.name && strcmp(r.name, name) == 0) return static_cast<int32_t>(i);
+    if (r.legacy && strcmp(r.legacy, "xx") != 0 && strcmp(r.legacy, name) == 0) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+int window_role_has_titlebar(uint32_t role) { return row(role) ? row(role)->title : 1; }
+int window_role_has_quotebar(uint32_t role) { return row(role) ? row(role)->quote : 1; }
+
+uint32_t window_role_subject_kind(uint32_t role, const instr *in) {
+  if (role == kRoleChart || role == kRoleOptionlist) return is_index(in) ? 2 : 1;
+  return row(role) ? row(role)->subject : 0;
+}
+
+uint32_t window_subject_kind(const window *w) { return window_role_subject_kind(w->role, w->instrument); }
+
+widget *window_get_content(window *w, uint32_t role) {
+  const role_row *r = row(role);
+  return r && r->child >= 0 ? w->child[r->child] : nullptr;
+}
+
+widget *window_get_tools(window *w, uint32_t role) {
+  const role_row *r = row(role);
+  return r && r->tools >= 0 ? w->tools[r->tools] : nullptr;
+}
+
+widget *window_get_current_tools(window *w) { return window_get_tools(w, w->role); }
+titlebar *window_get_titlebar(window *w) { return tb(w); }
+int window_tools_switching() { return S.tools_switching; }
+int window_copying() { return S.copying; }
+
+// Subject --------------------------------------------------------------------
+
+namespace {
+
+// Hands the instrument to the contents by its kind (null clears them).
+void give_children(window *w, instr *in) {
+  static const int kStockKids[] = {kWinQuotebar, kWinDepth, kWinTradelist, kWinTradechart, kWinHistnews,
+                                   kWinChart,    kWinOptionlist, kWinGoogle};
+  for (int i = kWinQuotebar; i < kWindowChildren; i++) content_set_instr(child(w, i), nullptr);
+  if (!in) return;
+  if (is_index(in)) {
+    for (int i : {kWinQuotebar, kWinOptionlist, kWinIndexchart, kWinGoogle, kWinChart})
+      content_set_instr(child(w, i), in);
+  } else if (is_issuer(in)) {
+    content_set_instr(child(w, kWinHistnews), in);
+    content_set_instr(child(w, kWinDoc), in);
+    content_set_instr(child(w, kWinOptionlist), stock_of(in));
+  } else if (is_stock(in)) {
+    for (int i : kStockKids) content_set_instr(child(w, i), in);
+  } else {
+    content_set_instr(child(w, kWinGoogle), in);
+  }
+}
+
+// The role a new instrument moves the window to (its current role when none).
+uint32_t role_for(const window *w, const instr *in) {
+  uint32_t role = w->role;
+  if (is_index(in)) {
+    return (role == kRoleIndexchart || role == kRoleChart || role == kRoleOptionlist) ? role : kRoleIndexchart;
+  }
+  if (is_issuer(in)) return (role == kRoleHistnews || role == kRoleDocument) ? role : kRoleHistnews;
+  if (is_stock(in)) {
+    if (role == kRoleOptionlist &&
+        ((in->exchange && in->exchange->index == 3) || strlen(in->code) >= 4))
+      return kRoleDepth;
+    switch (role) {
+      case kRoleNone: case kRoleWatchlist: case kRoleIndexlist: case kRoleSearch: case kRoleTerminal:
+      case kRoleLog: case kRoleForexlist: case kRoleAlerts:
+        return kRoleDepth;
+      case kRoleIndexchart: return kRoleTradechart;
+      case kRoleNewstoday: return kRoleHistnews;
+      case kRoleRss: return kRoleGoogle;
+      default: return role;
+    }
+  }
+  return role;
+}
+
+void remember(window *w) {
+  instr *cur = w->instrument;
+  if (is_issuer(cur)) {
+    if (instr *s = stock_of(cur)) w->last_stock = s;
+  } else if (is_index(cur)) {
+    w->last_index = cur;
+  } else if (is_stock(cur)) {
+    w->last_stock = cur;
+  }
+}
+
+// Whether a window already showing `have` may skip `next` passed to it over
+// a link: both concern the same issuer.
+bool same_issuer(const instr *next, const instr *have) {
+  if (is_index(next) || !have || !next) return false;
+  instr *a = issuer_of(next), *b = issuer_of(have);
+  if (!is_stock(have) && !is_issuer(have)) return a == nullptr;
+  return a && a == b;
+}
+
+// An index that can itself be traded: a stock of its exchange bears its code.
+bool index_traded(const instr *in) { return in->exchange && ssmodel_find_stock(in->exchange, in->code); }
+
+// Roles in which the window moves to the nearest stock when it has none.
+bool wants_stock(uint32_t role) {
+  return role == kRoleDepth || role == kRoleTradechart || role == kRoleTradelist || role == kRoleOptionlist ||
+         role == kRoleChart;
+}
+
+}  // namespace
+
+void window_set_instrument(window *w, instr *in) {
+  if (S.link_depth >= kWindowLinkDepth) {
+    log(LOG_WARN, kSrc, "links nest deeper than %d windows: instrument not passed on", kWindowLinkDepth);
+    return;
+  }
+  remember(w);
+  if (in == w->instrument) {
+    if (in) titlebar_set_instr(tb(w), in);
+    return;
+  }
+  if (w->instrument) {
+    w->selection = 0;
+    w->row_limit = 0;
+    unregister_change(w);
+  }
+  if (is_issuer(in) && !S.copying && w->role != kRoleHistnews && w->role != kRoleDocument) {
+    if (instr *s = stock_of(in)) in = s;
+  }
+  w->instrument = in;
+  bool subject = in != nullptr;
+  if (in) {
+    if (in->exchange) w->exchange = in->exchange;
+    if (visible(w)) register_change(w);
+    titlebar_set_instr(tb(w), in);
+    if (!S.copying) {
+      uint32_t role = role_for(w, in);
+      if (role != w->role) {
+        // The role change finds the instrument already in place.
+        window_set_role(w, role);
+      }
+    }
+  }
+  give_children(w, in);
+  if (!in) titlebar_set_instr(tb(w), nullptr);
+  window_update_title(w);
+  if (w->kind != 0) return;
+  window_take_instr_prices(w);
+  if (subject) {
+    S.link_depth++;
+    if (w->link) window_take_linked_instr(w->link, in);
+    for (alive *a = S.list; a; a = a->next)
+      if (a->w->link == w && a->w != w) window_take_linked_instr(a->w, in);
+    S.link_depth--;
+  } else if (w->link) {
+    window_unlink(w);
+  }
+}
+
+void window_take_linked_instr(window *w, instr *in) {
+  if (!in || !w->instrument || is_index(in)) {
+    window_set_instrument(w, in);
+    return;
+  }
+  instr *have = w->instrument;
+  if (!is_stock(have) && !is_issuer(have)) {
+    if (issuer_of(in)) window_set_instrument(w, in);
+    return;
+  }
+  if (same_issuer(in, have)) return;
+  window_set_instrument(w, in);
+}
+
+void window_set_role(window *w, uint32_t role) {
+  container_set_relayout(0);
+  if (w->show_tools) window_hide_tools(w);
+  w->role = role;
+  w->selection = 0;
+  w->row_limit = 0;
+  instr *in = w->instrument;
+  titlebar *t = tb(w);
+  remember(w);
+  switch (role) {
+    case kRoleNone:
+      titlebar_set_text(t, "");
+      break;
+    case kRoleWatchlist:
+      w->instrument = nullptr;
+      titlebar_set_text(t, "");
+      break;
+    case kRoleDepth: case kRoleTradechart: case kRoleTradelist: case kRoleOptionlist: case kRoleChart:
+      if (is_issuer(in)) {
+        // A copy keeps the source's issuer as it is.
+        instr *s = S.copying ? nullptr : stock_of(in);
+        if (s) w->instrument = s;
+      } else if (!in || (is_index(in) && role != kRoleChart && role != kRoleOptionlist && !index_traded(in))) {
+        w->instrument = w->last_stock;
+      }
+      break;
+    case kRoleHistnews:
+      if (is_stock(in))
+        w->instrument = issuer_of(in);
+      else if (!in || is_index(in))
+        w->instrument = issuer_of(w->last_stock);
+      else if (!is_issuer(in))
+        w->instrument = nullptr;
+      break;
+    case kRoleIndexchart:
+      if (!is_index(in)) w->instrument = w->last_index;
+      break;
+    case kRoleIndexlist: w->instrument = nullptr; titlebar_set_text(t, "Indices"); break;
+    case kRoleNewstoday: w->instrument = nullptr; titlebar_set_text(t, "Recent Announcements"); break;
+    case kRoleSearch: w->instrument = nullptr; titlebar_set_text(t, "Search"); break;
+    case kRoleAlerts: w->instrument = nullptr; titlebar_set_text(t, "Alerts"); break;
+    case kRoleRss: titlebar_set_text(t, "RSS"); break;
+    case kRoleLog: w->instrument = nullptr; titlebar_set_text(t, "Log"); break;
+    case kRoleForexlist: w->instrument = nullptr; titlebar_set_text(t, "Forex"); break;
+    case kRoleTerminal: w->instrument = nullptr; titlebar_set_text(t, ""); break;
+    case kRoleDocument:
+      if (is_stock(in)) w->instrument = issuer_of(in) ? issuer_of(in) : in;
+      break;
+    default:
+      break;
+  }
+  if (w->instrument != in) {
+    if (in && w->registered) {
+      ssnotify_remove(in, w);
+      w->registered = 0;
+    }
+    if (visible(w)) register_change(w);
+    give_children(w, w->instrument);
+    if (w->instrument || t->stock || t->index || t->issuer) {
+      if (w->instrument) titlebar_set_instr(t, w->instrument);
+    }
+  }
+  if (w->instrument && (wants_stock(role) || role == kRoleHistnews || role == kRoleIndexchart ||
+                        role == kRoleDocument || role == kRoleGoogle))
+    titlebar_set_instr(t, w->instrument);
+  window_update_title(w);
+  container_set_relayout(1);
+  refresh(w);
+}
+
+int window_set_exchange(window *w, ss_exchange *ex, int) {
+  if (!ex || ex == w->exchange) return 0;
+  w->selection = 0;
+  w->row_limit = 0;
+  w->exchange = ex;
+  instr *in = w->instrument;
+  if (in) {
+    instr *again = is_issuer(in)  ? static_cast<instr *>(ssmodel_find_issuer(ex, in->code))
+                   : is_index(in) ? static_cast<instr *>(ssmodel_find_index(ex, in->code))
+                   : is_stock(in) ? static_cast<instr *>(ssmodel_find_stock(ex, in->code))
+                                  : in;
+    if (again != in) window_set_instrument(w, again);
+  }
+  window_update_title(w);
+  return 0;
+}
+
+void window_update_title(window *w) {
+  titlebar *t = tb(w);
+  if (!t) return;
+  if (w->role == kRoleGoogle && !w->instrument) titlebar_set_text(t, "Google");
+  widget *panel = window_get_current_tools(w);
+  if (panel && w->show_tools)
+    titlebar_set_caption(t, static_cast<content *>(panel)->name);
+  else if (t->caption[0])
+    titlebar_clear_caption(t);
+}
+
+void window_set_bar_mode(window *w, uint32_t mode) {
+  w->bar_mode = mode > 3 ? 0 : mode;
+  if (w->instrument) titlebar_set_instr(tb(w), w->instrument);
+  refresh(w);
+}
+
+// Links ----------------------------------------------------------------------
+
+void window_link_to(window *src, window *dst) {
+  if (!src || !dst || src == dst) return;
+  window *to = src->link ? src->link : src;
+  if (to == dst) return;
+  dst->link = to;
+  dst->bar_mode = 3;
+  S.link_depth++;
+  window_set_instrument(dst, to->instrument);
+  S.link_depth--;
+  if (dst->instrument) titlebar_set_instr(tb(dst), dst->instrument);
+  window_update_title(dst);
+  refresh(dst);
+}
+
+void window_unlink(window *w) {
+  w->link = nullptr;
+  if (w->bar_mode != 0) w->bar_mode = 0;
+  if (w->instrument) titlebar_set_instr(tb(w), w->instrument);
+  window_update_title(w);
+  refresh(w);
+}
+
+void window_link(window *w, window *to) { w->link = to == w ? nullptr : to; }
+window *window_linked_to(const window *w) { return w->link; }
+
+// Copying --------------------------------------------------------------------
+
+void window_copy(window *target, window *source) {
+  S.copying = 1;
+  window_set_instrument(target, source->instrument);
+  window_set_role(target, source->role);
+  S.copying = 0;
+  if (source->show_tools)
+    window_show_tools(target);
+  else
+    window_hide_tools(target);
+  target->seen_bid = source->seen_bid;
+  target->seen_offer = source->seen_offer;
+  target->seen_value = source->seen_value;
+  if (visible(target)) target->cls->show_children(target);
+  window_update_title(target);
+}
+
+void window_copy_from(window *w, window *src) { window_copy(w, src); }
+
+// Reference values -----------------------------------------------------------
+
+void window_take_instr_prices(window *w) {
+  w->seen_bid = w->seen_offer = w->seen_value = 0;
+  instr *in = w->instrument;
+  if (is_stock(in)) {
+    auto *s = static_cast<ss_stock *>(in);
+    w->seen_bid = s->bid;
+    w->seen_offer = s->offer;
+    w->seen_value = s->last;
+  } else if (is_index(in)) {
+    w->seen_value = static_cast<ss_index *>(in)->value;
+  }
+}
+
+int window_price_trend(window *w) {
+  instr *in = w->instrument;
+  if (!in || (in->flags & (1u << 16))) return -1;
+  if (is_index(in)) {
+    uint32_t v = static_cast<ss_index *>(in)->value;
+    int r = v == w->seen_value ? 0 : -1;
+    w->seen_value = v;
+    return r;
+  }
+  if (is_stock(in)) {
+    uint32_t last = static_cast<ss_stock *>(in)->last;
+    if (last > w->seen_value) return 1;
+    if (last && last < w->seen_value) return 2;
+    return 0;
+  }
+  return -1;
+}
+
+// Rows -----------------------------------------------------------------------
+
+namespace {
+
+bool keeps_rows(uint32_t role) {
+  switch (role) {
+    case kRoleWatchlist: case kRoleHistnews: case kRoleIndexlist: case kRoleNewstoday: case kRoleSearch:
+    case kRoleRss: case kRoleDocument: case kRoleTradelist: case kRoleForexlist: case kRoleOptionlist:
+    case kRoleGoogle: case kRoleAlerts:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void tell_content(window *w) {
+  widget *c = window_get_content(w, w->role);
+  if (c && c->cls->restyle) c->cls->restyle(c);
+}
+
+void select(window *w, int64_t row) {
+  if (row < 0) row = 0;
+  if (w->row_limit != 0xFFFFFFFFu && row > w->row_limit) row = w->row_limit;
+  if (row > 0xFFFFFFFEll) row = 0xFFFFFFFEll;
+  if (static_cast<uint32_t>(row) == w->selection) return;
+  w->selection = static_cast<uint32_t>(row);
+  tell_content(w);
+}
+
+}  // namespace
+
+void window_select_row(window *w, int32_t row) {
+  if (keeps_rows(w->role)) select(w, row);
+}
+
+void window_move_selection(window *w, int32_t step) {
+  if (!keeps_rows(w->role)) return;
+  int64_t unit = w->role == kRoleDocument ? kDocRowUnit : 1;
+  select(w, static_cast<int64_t>(w->selection) + step * unit);
+}
+
+void window_set_row_count(window *w, int32_t limit) {
+  if (!keeps_rows(w->role)) return;
+  uint32_t next;
+  if (limit == -1) {
+    next = 0xFFFFFFFFu;
+  } else if (limit < 0) {
+    next = 0;
+  } else if (w->role == kRoleDocument) {
+    next = static_cast<uint32_t>((static_cast<int64_t>(limit) + kDocRowUnit - 1) / kDocRowUnit * kDocRowUnit);
+  } else {
+    next = static_cast<uint32_t>(limit);
+  }
+  if (next == w->row_limit) return;
+  w->row_limit = next;
+  if (next != 0xFFFFFFFFu && w->selection > next) {
+    w->selection = next;
+    tell_content(w);
+  }
+}
+
+// Tool panels ----------------------------------------------------------------
+
+void window_show_tools(window *w) {
+  if (w->show_tools) return;
+  w->show_tools = 1;
+  widget *panel = window_get_current_tools(w);
+  if (visible(w) && panel) {
+    S.tools_switching = 1;
+    relayout(w);
+    widget_show(panel);
+    window_update_title(w);
+    S.tools_switching = 0;
+  } else {
+    window_update_title(w);
+  }
+}
+
+void window_hide_tools(window *w) {
+  if (!w->show_tools) return;
+  w->show_tools = 0;
+  widget *panel = window_get_current_tools(w);
+  S.tools_switching = 1;
+  if (panel) widget_hide(panel);
+  window_update_title(w);
+  relayout(w);
+  S.tools_switching = 0;
+}
+
+void window_toggle_tools(window *w) {
+  if (w->show_tools)
+    window_hide_tools(w);
+  else
+    window_show_tools(w);
+}
+
+// Drops ----------------------------------------------------------------------
+
+int window_drop_instr(window *w, int kind, instr *in) {
+  switch (kind) {
+    case 1:
+      window_set_instrument(w, in);
+      if (w->role == kRoleWatchlist || w->role == kRoleIndexchart) window_set_role(w, kRoleDepth);
+      return 1;
+    case 2:
+      window_set_instrument(w, in);
+      if (w->kind == 0) {
+        if (w->role != kRoleChart) window_set_role(w, kRoleChart);
+      } else if (w->role != kRoleIndexchart && w->role != kRoleChart) {
+        window_set_role(w, kRoleIndexchart);
+      }
+      return 1;
+    case 3:
+      window_set_instrument(w, in);
+      if (w->role != kRoleHistnews) {
+        window_set_role(w, w->role == kRoleDocument ? kRoleHistnews : kRoleDepth);
+        window_set_instrument(w, in);
+      }
+      return 1;
+    default:
+      return 0;  // nothing changed: nothing to record for undo
+  }
+}
+
+bool window_equal(const window *a, const window *b) {
+  if (!a || !b || a->instrument != b->instrument || a->role != b->role) return false;
+  return a->role == kRoleAlerts;
+}
+
+bool window_child_is_popup(const widget *w) {
+  while (w && !window_is(w)) w = w->parent;
+  return w && static_cast<const window *>(w)->kind > 0;
+}
+
+// Focus, title, alive list ---------------------------------------------------
+
+void window_set_focus_hook(bool (*is_focused)(const window *w)) { S.is_focused = is_focused; }
+bool window_is_focused(const window *w) { return S.is_focused && S.is_focused(w); }
+
+const char *window_title_text(const window *w) {
+  const auto *t = static_cast<const titlebar *>(w->child[kWinTitlebar]);
+  return t ? t->text : "";
+}
+
+int window_count() { return S.count; }
+
+void window_destroy_all(void) {
+  while (S.list) {
+    window *w = S.list->w;
+    if (w->parent && w->parent->cls) {
+      auto *pc = static_cast<container_class *>(w->parent->cls);
+      if (object_is_a(reinterpret_cast<object *>(w->parent), container_type()) && pc->remove)
+        pc->remove(static_cast<container *>(w->parent), w);
+    }
+    widget_delete(w);
+  }
+}

@@ -1,42 +1,143 @@
-// Market windows: the panes of a desktop. Each pane shows one content kind
-// for an instrument and may follow (be linked to) another pane of its
-// desktop. Main thread.
-//
-// Minimal version: an empty pane that fills its rectangle, keeps its kind,
-// role and link, and copies those from another pane; the content children,
-// title bar and tool panels come with the window frame itself.
+// Market windows: the panes of a desktop and the windows a screen keeps for
+// its quick window and popups. A window owns one content child of every
+// kind and the tool panels, and shows the child its role selects under a
+// title bar and a quote bar. What it shows (instrument, exchange, role,
+// links) is its subject: set here, passed along links to the windows that
+// follow it. Main thread only.
 #pragma once
 
 #include <cstdint>
 
-#include "ui/container.h"
+#include "ui/box.h"
 
-struct window : bin {
-  int32_t kind;     // 0 desktop pane, 1 quote pop, 2 floating
-  int32_t role;     // the shown content's role (2 depth)
-  window *link;     // the window this one follows; null when none
-  uint32_t tools_hidden;
-  uint32_t fill;    // pane colour (0: the style's panel colour)
+struct instr;
+struct ss_exchange;
+struct titlebar;
+
+enum : uint32_t {
+  kRoleNone = 0, kRoleWatchlist = 1, kRoleDepth = 2, kRoleTradechart = 3, kRoleEventlist = 4,
+  kRoleHistnews = 5, kRoleIndexchart = 6, kRoleIndexlist = 7, kRoleNewstoday = 8, kRoleSearch = 9,
+  kRoleRss = 10, kRoleDocument = 11, kRoleChart = 12, kRoleTradelist = 13, kRoleTerminal = 14,
+  kRoleLog = 15, kRoleForexlist = 18, kRoleOptionlist = 19, kRoleGoogle = 20, kRoleAlerts = 25,
+  kRoleCount = 26,
+};
+
+// Content children, in creation order.
+enum : int {
+  kWinTitlebar, kWinQuotebar, kWinDepth, kWinTradelist, kWinTradechart, kWinHistnews, kWinNewstoday,
+  kWinWatchlist, kWinAlerts, kWinIndexlist, kWinIndexchart, kWinSearch, kWinRss, kWinGoogle, kWinLog,
+  kWinDoc, kWinChart, kWinTerminal, kWinOptionlist, kWinForexlist,
+  kWindowChildren = 20,
+};
+constexpr int kWindowTools = 14;
+constexpr uint32_t kWindowNotifyMask = 0x10CA00;  // index tick, news, trades, quotes, auction
+constexpr int kWindowLinkDepth = 8;               // nesting of link passing allowed
+
+struct window : box {
+  int32_t kind;  // 0 a desktop window; 1 a screen's quick window, 2 its popups
+  uint32_t role;
+  uint32_t bar_mode;  // 0 by role; 1 no bars; 2 quote bar only; 3 title bar only
+  uint32_t selection;
+  uint32_t row_limit;  // 0xFFFFFFFF unknown
+  uint32_t drawing;
+  uint32_t frame_pending[2];
+  window *link;  // the window this one follows, or null
+  instr *instrument;
+  ss_exchange *exchange;
+  uint32_t seen_bid, seen_offer, seen_value;
+  uint32_t frame_colours[2];
+  widget *child[kWindowChildren];
+  uint32_t show_tools;
+  widget *tools[kWindowTools];
+  instr *last_stock;
+  instr *last_index;
+  uint32_t registered;  // 1 while holding a change registration on instrument
+  uint32_t fill;        // fill of a window without a role (0: the style's colour)
 };
 
 typeid_t window_type();
-// A new window of the kind, added to parent when given; null on failure.
 window *window_new(widget *parent, int32_t kind);
 inline bool window_is(const widget *w) {
   return w && object_is_a(reinterpret_cast<const object *>(w), window_type());
 }
-// Makes w follow `to` (null: unlink).
-void window_link(window *w, window *to);
+window *window_cast(object *o);
+
+// Role table.
+const char *window_role_name(uint32_t role);         // null for rows without one
+const char *window_role_legacy_name(uint32_t role);  // "xx" where none
+// Role by name or legacy name; -1 when unknown.
+int32_t window_role_by_name(const char *name);
+int window_role_has_titlebar(uint32_t role);
+int window_role_has_quotebar(uint32_t role);
+uint32_t window_role_subject_kind(uint32_t role, const instr *in);
+uint32_t window_subject_kind(const window *w);
+widget *window_get_content(window *w, uint32_t role);
+widget *window_get_tools(window *w, uint32_t role);
+widget *window_get_current_tools(window *w);
+
+// Accessors.
+inline uint32_t window_get_role(const window *w) { return w->role; }
+inline uint32_t window_get_bar_mode(const window *w) { return w->bar_mode; }
+inline instr *window_get_instrument(const window *w) { return w->instrument; }
+inline ss_exchange *window_get_exchange(const window *w) { return w->exchange; }
+inline window *window_get_link(const window *w) { return w->link; }
+inline bool window_is_linked(const window *w) { return w->link != nullptr; }
+inline uint32_t window_get_selection(const window *w) { return w->selection; }
+inline uint32_t window_get_row_count(const window *w) { return w->row_limit; }
+titlebar *window_get_titlebar(window *w);
+int window_tools_switching();
+int window_copying();
+
+// Subject.
+void window_set_instrument(window *w, instr *in);
+void window_take_linked_instr(window *w, instr *in);
+void window_set_role(window *w, uint32_t role);
+int window_set_exchange(window *w, ss_exchange *ex, int force);
+void window_update_title(window *w);
+void window_set_bar_mode(window *w, uint32_t mode);
+
+// Links: dst follows src (or src's own source); unlink returns to bar mode 0.
+void window_link_to(window *src, window *dst);
 void window_unlink(window *w);
+// Kept for the screen frame: dst follows `to` (null unlinks) without
+// taking its subject.
+void window_link(window *w, window *to);
 window *window_linked_to(const window *w);
-// Gives w the settings of src (kind, role).
-void window_copy_from(window *w, const window *src);
-void window_set_role(window *w, int32_t role);
+
+// Copies source into target: instrument, role, tools shown, reference values.
+void window_copy(window *target, window *source);
+void window_copy_from(window *w, window *src);
+
+// Reference values and the price trend (-1 none, 0 same, 1 up, 2 down).
+void window_take_instr_prices(window *w);
+int window_price_trend(window *w);
+
+// Rows.
+void window_select_row(window *w, int32_t row);
+void window_move_selection(window *w, int32_t step);
+void window_set_row_count(window *w, int32_t limit);
+
+// Tool panels.
+void window_show_tools(window *w);
 void window_hide_tools(window *w);
-// The text of the window's title bar (empty for a pane without content).
+void window_toggle_tools(window *w);
+
+// Dropped objects of the drag kinds 1 stock, 2 index, 3 issuer; others are
+// ignored. Returns 1 when the drop changed the window.
+int window_drop_instr(window *w, int kind, instr *in);
+
+// Both show the same instrument (or none) in the same role, and the role is
+// alerts. (Watchlists compare their lists, which they do not hold yet.)
+bool window_equal(const window *a, const window *b);
+// Whether the window holding w is owned by a screen (kind above 0).
+bool window_child_is_popup(const widget *w);
+
+// Focus as the desktops know it, through a hook the screen frame installs
+// (without one no window is focused).
+void window_set_focus_hook(bool (*is_focused)(const window *w));
+bool window_is_focused(const window *w);
+
+// The title bar's text.
 const char *window_title_text(const window *w);
-// Deletes every market window (at shutdown). The desktops own their
-// windows and the screens delete them as they go, so nothing is left here.
 void window_destroy_all(void);
-// Number of windows alive (for leak checks of the frame's owners).
 int window_count();

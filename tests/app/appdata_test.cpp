@@ -126,11 +126,11 @@ TEST_F(Appdata, ToggleInstallAndProgramSize) {
     EXPECT_TRUE(logs.has("does not exist"));
     appdata_fini();
   }
-  std::ofstream(root + "/Program/EXE_M64") << std::string(1234, 'p');
-  std::ofstream(root + "/Program/EXE_M32") << std::string(99, 'q');
+  std::ofstream(root + "/Program/EXE_L64") << std::string(1234, 'p');
+  std::ofstream(root + "/Program/EXE_L32") << std::string(99, 'q');
   ASSERT_EQ(appdata_init(exe.c_str(), 0, 0), 0);
   EXPECT_EQ(appdata_exe_size(), 1234u);
-  EXPECT_STREQ(appdata_stored_exe(), "EXE_M64");
+  EXPECT_STREQ(appdata_stored_exe(), "EXE_L64");
   appdata_toggle_alt();
   EXPECT_EQ(appdata_is_alt(), 1);
   EXPECT_EQ(std::string(appdata_restart_exe()), root + "/Run/1/Ambit");

@@ -16,6 +16,7 @@
 #include "dalloc.h"
 #include "localdata.h"
 #include "ssclient.h"
+#include "startup/start.h"
 
 class LocalDir : public ::testing::Test {
  protected:
@@ -27,6 +28,7 @@ class LocalDir : public ::testing::Test {
     ASSERT_EQ(0, localdata_set_root((base_ + "/data").c_str()));
     ASSERT_EQ(0, config_init());
     ssclient_set_restart(0);
+    start_set_restart(0);
     ssclient_set_login("", "");
     ssclient_set_login_site("");
   }
@@ -34,6 +36,7 @@ class LocalDir : public ::testing::Test {
     config_shutdown();
     localdata_fini();
     ssclient_set_restart(0);
+    start_set_restart(0);
     std::error_code ec;
     std::filesystem::remove_all(base_, ec);
   }

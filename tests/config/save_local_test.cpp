@@ -92,7 +92,7 @@ TEST_F(SaveLocal, RestartLinesOnlyWhileARestartIsPending) {
   ssclient_set_login("bob", "secret");
   ASSERT_EQ(0, save_local_config());
   EXPECT_EQ(std::string::npos, unscrambled(take("LOCAL_CONFIG")).find("restart_"));
-  ssclient_set_restart(1);
+  start_set_restart(1);
   ASSERT_EQ(0, save_local_config());
   std::string text = unscrambled(take("LOCAL_CONFIG"));
   EXPECT_NE(std::string::npos,
@@ -101,7 +101,8 @@ TEST_F(SaveLocal, RestartLinesOnlyWhileARestartIsPending) {
 }
 
 TEST_F(SaveLocal, EveryFieldSurvivesASaveAndALoad) {
-  ssclient_set_restart(1);
+  start_set_restart(1);  // the server asked for the restart
+  ssclient_set_restart(1);  // and the next start reads the restart lines
   ssclient_set_login_site("RS");
   ssclient_set_login("ru", "rp");
   local_config* c = config_local();

@@ -11,6 +11,7 @@
 #include "config/config.h"
 #include "dalloc.h"
 #include "ssclient.h"
+#include "startup/start.h"
 #include "testlog.h"
 
 namespace {
@@ -144,13 +145,13 @@ TEST_F(Secret, ForgettingTheRestartLoginKeepsItWhileARestartIsPending) {
     strcpy(c->restart_site, "S");
     strcpy(c->restart_username, "u");
     strcpy(c->restart_password, "p");
-    ssclient_set_restart(pending);
+    start_set_restart(pending);
     ASSERT_EQ(0, secret_forget_restart_login());
     EXPECT_STREQ("S", c->restart_site);
     EXPECT_STREQ(pending ? "u" : "", c->restart_username);
     EXPECT_STREQ(pending ? "p" : "", c->restart_password);
   }
-  ssclient_set_restart(0);
+  start_set_restart(0);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "pixeltest.h"
 #include "plat.h"
 #include "proc.h"
+#include "startup/start.h"
 #include "testlog.h"
 
 namespace {
@@ -201,8 +202,10 @@ const std::vector<std::string> kStopOrder = {
 
 // Runs main_app in a child with the hook failing `fail_at`; the steps seen
 // and the result.
+// server_restart: the server has asked for a restart (the start-up flow's
+// restart flag is raised before the application main runs).
 std::pair<int, std::vector<std::string>> run_app(const std::string &fail_at, const std::string &home,
-                                                 const char *extra = nullptr) {
+                                                 const char *extra = nullptr, bool server_restart = false) {
   int p[2];
   if (pipe(p) != 0) return {-1, {}};
   pid_t pid = fork();
@@ -214,6 +217,7 @@ std::pair<int, std::vector<std::string>> run_app(const std::string &fail_at, con
     log_set_memory(1);
     g_fail_at = fail_at;
     main_set_step_hook(record_step);
+    if (server_restart) start_set_restart(1);
     char *argv[] = {const_cast<char *>("Ambit"), const_cast<char *>("--nolog"), const_cast<char *>(extra), nullptr};
     int rc = main_app(extra ? 3 : 2, argv);
     std::string text;
@@ -297,15 +301,6 @@ TEST(Program, VersionAndHelp) {
       << log;
 }
 
-std::string shell(const std::string &cmd) {
-  std::string out;
-  if (FILE *p = popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
 
 TEST(Program, OpensItsWindowAndQuitsWhenAsked) {
   std::string why;
@@ -324,24 +319,13 @@ TEST(Program, OpensItsWindowAndQuitsWhenAsked) {
     _exit(127);
   }
   // The window, by its title, within a deadline.
-  std::string xid;
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (xid.empty() && std::chrono::steady_clock::now() < end) {
-    xid = shell("xdotool search --onlyvisible --name '^Ambit$' 2>/dev/null | head -1");
-    pollfd none{};
-    if (xid.empty()) poll(&none, 0, 50);  // between looks; the deadline bounds the wait
-  }
+  std::string xid = proc_find_window("--name '^Ambit$'", end);
   ASSERT_FALSE(xid.empty());
-  xid.pop_back();
   // Quit through the platform layer's menu chord (Super stands for Command).
   ASSERT_EQ(system(("xdotool windowfocus --sync " + xid + " key super+q").c_str()), 0);
   int st = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid, &st, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
-    pollfd none{};
-    poll(&none, 0, 20);  // the child's exit has no descriptor to wait on
-  }
-  if (done == 0) {
+  if (!proc_wait_until(pid, end, &st)) {
     kill(pid, SIGKILL);
     waitpid(pid, &st, 0);
     FAIL() << "Ambit did not quit";
@@ -363,19 +347,19 @@ TEST(MainApp, RestartInstallsTheStoredProgramOrEndsWithOne) {
   full.insert(full.end(), kStopOrder.begin(), kStopOrder.end());
   {
     proc_tempdir home;
-    auto [code, steps] = run_app("", home.path, "--restart");
+    auto [code, steps] = run_app("", home.path, "--restart", true);
     EXPECT_EQ(code, 1);
     EXPECT_EQ(steps, kStartOrder);
   }
   {
     proc_tempdir home;
     ASSERT_EQ(system(("mkdir -p " + home.path + "/Ambit/Program && echo stored > " + home.path +
-                      "/Ambit/Program/EXE_M64").c_str()),
+                      "/Ambit/Program/EXE_L64").c_str()),
               0);
-    auto [code, steps] = run_app("", home.path, "--restart");
+    auto [code, steps] = run_app("", home.path, "--restart", true);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(steps, full);
-    std::string installed = shell("grep -rlx stored " + home.path + "/Ambit/Run*");
+    std::string installed = proc_shell("grep -rlx stored " + home.path + "/Ambit/Run*");
     EXPECT_NE(installed.find("/Ambit\n"), std::string::npos) << installed;
   }
 }

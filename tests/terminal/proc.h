@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -77,6 +78,45 @@ inline std::string proc_read_file(const std::string &path) {
   std::stringstream ss;
   ss << f.rdbuf();
   return ss.str();
+}
+
+inline void proc_write_file(const std::string &path, const std::string &data) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+// A shell command's standard output.
+inline std::string proc_shell(const std::string &cmd) {
+  std::string out;
+  if (FILE *p = popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
+}
+
+// The id of the first visible window `xdotool search` finds with `query`
+// (e.g. "--name '^Ambit$'"), looked for until `end`; "" when none showed.
+inline std::string proc_find_window(const std::string &query, std::chrono::steady_clock::time_point end) {
+  std::string xid;
+  while (xid.empty() && std::chrono::steady_clock::now() < end) {
+    xid = proc_shell("xdotool search --onlyvisible " + query + " 2>/dev/null | head -1");
+    pollfd none{};
+    if (xid.empty()) poll(&none, 0, 50);  // between looks; the deadline bounds the wait
+  }
+  if (!xid.empty()) xid.pop_back();
+  return xid;
+}
+
+// Waits for the child to end until `end`: true with its *status, false when
+// it is still running at the deadline.
+inline bool proc_wait_until(pid_t pid, std::chrono::steady_clock::time_point end, int *status) {
+  pid_t done = 0;
+  while ((done = waitpid(pid, status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
+    pollfd none{};
+    poll(&none, 0, 20);  // the child's exit has no descriptor to wait on
+  }
+  return done == pid;
 }
 
 // A fresh folder under /tmp, removed with its contents when the object goes.

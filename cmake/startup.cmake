@@ -1,0 +1,33 @@
+# The start-up and login flow (src/startup) with the configuration dialog
+# and its pages (src/config/configbox.cpp, src/config/*_page.cpp), above the
+# application modules, the configuration and the toolkit. The screens
+# (built into ambit_app for now) show the dialog, so ambit_app and
+# ambit_startup need each other: static libraries may, and CMake repeats
+# them on the link line. The restart flag (src/startup/restart.cpp) is
+# built into ambit_config; the process entry (entry.cpp) and the crash
+# report (crash.cpp) are built by cmake/terminal.cmake. Tests in tests/startup/<module>_test.cpp.
+file(GLOB STARTUP_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/startup/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/config/configbox.cpp ${CMAKE_SOURCE_DIR}/src/config/*_page.cpp)
+# The process entry and the crash report are cmake/terminal.cmake's.
+list(FILTER STARTUP_SRC EXCLUDE REGEX ".*/src/startup/(restart|entry|crash)\\.cpp$")
+add_library(ambit_startup STATIC ${STARTUP_SRC})
+target_link_libraries(ambit_startup PUBLIC ambit_app ambit_config ambit_ui ambit_engine)
+target_link_libraries(ambit_app PUBLIC ambit_startup)
+# The flow brings the screens up after the first login, and each screen holds
+# the configuration dialog built here.
+target_link_libraries(ambit_startup PUBLIC ambit_screen)
+target_link_libraries(ambit_screen PUBLIC ambit_startup)
+
+if(AMBIT_TESTS)
+  file(GLOB STARTUP_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/startup/*_test.cpp)
+  foreach(t IN LISTS STARTUP_TEST_SRC)
+    get_filename_component(name ${t} NAME_WE)
+    add_executable(${name} ${t})
+    target_link_libraries(${name} PRIVATE ambit_startup ambit_ui_test_support GTest::gtest_main)
+    # The program test starts the terminal itself (Ambit, cmake/terminal.cmake).
+    add_dependencies(${name} Ambit)
+    target_compile_definitions(${name} PRIVATE AMBIT_PROGRAM="$<TARGET_FILE:Ambit>")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endif()

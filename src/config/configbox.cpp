@@ -1,0 +1,365 @@
+#include "config/configbox.h"
+
+#include <cstdio>
+#include <initializer_list>
+#include <cstring>
+
+#include "config/config.h"
+#include "config/login_page.h"
+#include "config/save_local.h"
+#include "lib/timer.h"
+#include "log.h"
+#include "screen/screen.h"
+#include "ssclient.h"
+#include "ssmsg.h"
+#include "startup/start.h"
+#include "style.h"
+#include "ui/deck.h"
+#include "ui/gui.h"
+#include "ui/label.h"
+#include "ui/uib.h"
+
+namespace {
+
+constexpr char kSrc[] = "src/config/configbox";
+constexpr int32_t kPrefW = 500, kPrefH = 310;
+constexpr int32_t kMargin = 16, kTabTop = 15, kBottom = 48;
+constexpr int32_t kStatusMs = 100;
+
+configbox *as_box(widget *w) { return static_cast<configbox *>(w); }
+
+// The pages other than login, progress and logout: a titled panel each.
+// Minimal version: the account, preferences, connection, password, status
+// and about pages show their title and, where it helps, the status text.
+widget *plain_page(configbox *b, const char *title, label **status) {
+  const int32_t font = configbox_font();
+  label *line = nullptr;
+  widget *w = uib_build(UIB_VBOX, 0, 6,
+                          UIB_DEF_LABEL0, 0, font, 0, configbox_ink(), nullptr, UIB_LABEL0, title,
+                          UIB_LABEL0, "", UIB_STORE, &line,
+                        UIB_CLOSE, UIB_END);
+  if (status) *status = line;
+  (void)b;
+  return w;
+}
+
+int status_tick(void *arg, uint32_t, int64_t, float) {
+  configbox *b = static_cast<configbox *>(arg);
+  char text[kSsmsgTextMax + 1];
+  ssmsg_get(text);
+  if (strcmp(text, b->shown_status) != 0) {
+    snprintf(b->shown_status, sizeof b->shown_status, "%s", text);
+    for (label *l : b->status)
+      if (l) label_set_text(l, text);
+  }
+  return 1;
+}
+
+void on_tab(button *, uint32_t state, void *arg, int32_t id) {
+  if (!(state & BUTTON_IN_CALLBACK)) return;  // a press or a drag, not a click
+  configbox *b = as_box(static_cast<widget *>(arg));
+  if (id == kConfigboxQuitCommand) {
+    if (!screen_is_up())
+      configbox_quit(b);
+    else
+      configbox_show_logout(b);
+  } else if (id >= 0 && id < 7) {
+    configbox_show_page(b, -1, id);
+  }
+}
+
+void on_command(button *, uint32_t state, void *arg, int32_t id) {
+  if (!(state & BUTTON_IN_CALLBACK)) return;
+  configbox *b = as_box(static_cast<widget *>(arg));
+  switch (id) {
+    case 20: configbox_cancel_login(b); break;  // progress page: Cancel
+    case 21: start_logout(); break;             // logout page: Logout
+    case 22: configbox_show_online(b); break;   // logout page: Back
+    case 23: configbox_quit(b); break;          // logout page: Quit
+    default: break;
+  }
+}
+
+void cb_layout(container *self) {
+  configbox *b = as_box(self);
+  const rect r = b->r;
+  if (b->mode >= CONFIGBOX_ABOUT) {
+    rect inner = {r.x + kMargin, r.y + kMargin, r.w - 2 * kMargin, r.h - 2 * kMargin};
+    b->pages->r = inner;
+    b->bars->r = {inner.x, inner.y + inner.h - 24, inner.w, 24};
+    return;
+  }
+  size bar = {0, 0};
+  b->bars->cls->reqsize(b->bars, &bar);
+  b->bars->r = {r.x + kMargin, r.y + kTabTop, r.w - 2 * kMargin, bar.h};
+  const int32_t top = kTabTop + bar.h + 6;
+  b->pages->r = {r.x + kMargin, r.y + top, r.w - 2 * kMargin, r.h - top - kBottom};
+}
+
+void cb_reqsize(widget *self, size *out) {
+  configbox *b = as_box(self);
+  *out = (b->pref_w < 0 || b->pref_h < 0) ? size{kPrefW, kPrefH} : size{b->pref_w, b->pref_h};
+}
+
+void cb_fini(object *obj) {
+  configbox *b = reinterpret_cast<configbox *>(obj);
+  if (b->timer >= 0) timer_stop(b->timer);
+  b->timer = -1;
+}
+
+void cb_init(object *obj) {
+  configbox *b = reinterpret_cast<configbox *>(obj);
+  b->pref_w = b->pref_h = -1;
+  b->splash_tex = -1;
+  b->timer = -1;
+}
+
+void cb_class_init(object_class *rec) {
+  auto *c = static_cast<container_class *>(rec);
+  c->layout = cb_layout;
+  c->reqsize = cb_reqsize;
+}
+
+typeid_t register_configbox() {
+  return object_register_class("configbox", box_type(), sizeof(configbox), cb_init, cb_fini,
+                               sizeof(box_class), cb_class_init, nullptr);
+}
+
+void select_tabs(configbox *b, int32_t page) {
+  button_group_select(&b->tabs_a, page);
+  button_group_select(&b->tabs_b, page);
+}
+
+void finish_change(configbox *b) {
+  const char *user = nullptr;
+  ssclient_get_login(nullptr, &user, nullptr);
+  button_group_set_sensitive(&b->tabs_b, 4, user != nullptr);
+  b->cls->geometry_changed(b);
+  widget_redraw(b);
+}
+
+void set_state(configbox *b, int32_t page, int32_t mode) {
+  b->mode = mode;
+  deck_show_page(b->bars, mode >= CONFIGBOX_ABOUT ? 2 : mode);
+  deck_show_page(b->pages, page);
+  select_tabs(b, page);
+  if (page == 0) login_page_refresh(configbox_login_page(b));
+  status_tick(b, 0, 0, 0);
+  finish_change(b);
+}
+
+}  // namespace
+
+typeid_t configbox_type() {
+  static object_type_cache c;
+  return object_cached_type(&c, register_configbox);
+}
+
+configbox *configbox_new(widget *parent) {
+  auto *b = static_cast<configbox *>(widget_new(parent, configbox_type()));
+  if (!b) return nullptr;
+  container_set_bg(b, configbox_background());
+  b->pages = deck_new(b);
+  b->bars = deck_new(b);
+  if (!b->pages || !b->bars) {
+    widget_delete(b);
+    return nullptr;
+  }
+  // The pages, in page order.
+  b->page[0] = login_page_new(nullptr);
+  b->page[1] = plain_page(b, "Account", nullptr);
+  b->page[2] = plain_page(b, "Preferences", nullptr);
+  b->page[3] = plain_page(b, "Connection", nullptr);
+  b->page[4] = plain_page(b, "Password", nullptr);
+  b->page[5] = plain_page(b, "Status", &b->status[1]);
+  b->page[6] = plain_page(b, "About", nullptr);
+  const int32_t font = configbox_font();
+  b->page[7] = uib_build(UIB_VBOX, 0, 8,
+                           UIB_DEF_LABEL0, 0, font, 0, configbox_ink(), nullptr,
+                           UIB_LABEL0, "", UIB_STORE, &b->status[0],
+                           UIB_DEF_COLOURS0, configbox_buttons(), UIB_COLOURS0,
+                           UIB_BUTTON_CALLBACK, on_command, b,
+                           UIB_BUTTON, "Cancel", 20,
+                         UIB_CLOSE, UIB_END);
+  b->page[8] = uib_build(UIB_VBOX, 0, 8,
+                           UIB_LABEL0, "Log out of the server?", UIB_STORE, &b->logout_text,
+                           UIB_HBOX, 0, 6,
+                             UIB_BUTTON, "Logout", 21,
+                             UIB_BUTTON, "Back", 22,
+                             UIB_BUTTON, "Quit", 23,
+                           UIB_CLOSE,
+                         UIB_CLOSE, UIB_END);
+  widget *bar0 = uib_build(UIB_HBOX, 0, 4,
+                             UIB_DEF_COLOURS0, configbox_buttons(), UIB_COLOURS0,
+                             UIB_BUTTON_CALLBACK, on_tab, b,
+                             UIB_FLAGS_PUSH_SET, BUTTON_TOGGLE,
+                             UIB_RADIO, &b->tabs_a,
+                               UIB_BUTTON, "Login", 0, UIB_BUTTON, "Account", 1,
+                               UIB_BUTTON, "Preferences", 2, UIB_BUTTON, "Connection", 3,
+                               UIB_BUTTON, "Status", 5, UIB_BUTTON, "About", 6,
+                             UIB_RADIO_END,
+                             UIB_FLAGS_POP,
+                             UIB_BUTTON, "Quit", kConfigboxQuitCommand,
+                           UIB_CLOSE, UIB_END);
+  widget *bar1 = uib_build(UIB_HBOX, 0, 4,
+                             UIB_FLAGS_PUSH_SET, BUTTON_TOGGLE,
+                             UIB_RADIO, &b->tabs_b,
+                               UIB_BUTTON, "Account", 1, UIB_BUTTON, "Preferences", 2,
+                               UIB_BUTTON, "Connection", 3, UIB_BUTTON, "Password", 4,
+                               UIB_BUTTON, "Status", 5, UIB_BUTTON, "About", 6,
+                             UIB_RADIO_END,
+                             UIB_FLAGS_POP,
+                           UIB_CLOSE, UIB_END);
+  widget *bar2 = uib_build(UIB_HBOX, 0, 4, UIB_BUTTON, "Preferences", 2, UIB_CLOSE, UIB_END);
+  uib_build(UIB_BUTTON_CALLBACK, nullptr, nullptr, UIB_END);
+  for (widget *p : b->page) {
+    if (!p) {
+      log(LOG_ERROR, kSrc, "can't build the dialog's pages");
+      widget_delete(b);
+      return nullptr;
+    }
+    container_cls(b->pages)->add(b->pages, p);
+  }
+  for (widget *bar : {bar0, bar1, bar2}) {
+    if (!bar) {
+      log(LOG_ERROR, kSrc, "can't build the dialog's tab bars");
+      widget_delete(b);
+      return nullptr;
+    }
+    container_cls(b->bars)->add(b->bars, bar);
+  }
+  b->timer = timer_start(kStatusMs, status_tick, b, 0);
+  set_state(b, 0, CONFIGBOX_LOGIN);
+  return b;
+}
+
+configbox *configbox_find(widget *w) {
+  for (; w; w = w->parent)
+    if (static_cast<typeid_t>(w->cls->type) == configbox_type()) return as_box(w);
+  return nullptr;
+}
+
+login_page *configbox_login_page(configbox *b) { return static_cast<login_page *>(b->page[0]); }
+widget *configbox_progress_page(configbox *b) { return b->page[7]; }
+widget *configbox_passwd_page(configbox *b) { return b->page[4]; }
+int configbox_page(configbox *b) { return deck_current_page(b->pages); }
+
+void configbox_show_login(configbox *b) {
+  button_group_set_sensitive(&b->tabs_a, 0, 1);
+  set_state(b, 0, CONFIGBOX_LOGIN);
+}
+
+void configbox_start_login(configbox *b) {
+  const char *user = nullptr, *password = nullptr;
+  login_page_get_credentials(configbox_login_page(b), &user, &password);
+  char u[32], p[32];
+  snprintf(u, sizeof u, "%s", user);
+  snprintf(p, sizeof p, "%s", password);
+  local_config *lc = config_local();
+  if (lc->remember_username) {
+    snprintf(lc->username, sizeof lc->username, "%s", u);
+    if (lc->remember_password)
+      snprintf(lc->password, sizeof lc->password, "%s", p);
+    else
+      memset(lc->password, 0, sizeof lc->password);
+  } else {
+    memset(lc->username, 0, sizeof lc->username);
+    memset(lc->password, 0, sizeof lc->password);
+  }
+  start_io(u, p);
+  configbox_set_progress_mode(b, 0);
+  button_group_set_sensitive(&b->tabs_a, 0, 0);
+  set_state(b, 7, CONFIGBOX_LOGIN);
+}
+
+void configbox_show_online(configbox *b) {
+  int page = configbox_page(b);
+  if (page == 0 || page >= 6) page = 2;
+  set_state(b, page, CONFIGBOX_ONLINE);
+}
+
+void configbox_show_about(configbox *b) { set_state(b, 6, CONFIGBOX_ABOUT); }
+
+void configbox_show_logout(configbox *b) {
+  if (ssclient_is_online()) {
+    b->logout_mode = 0;
+  } else {
+    if (ssclient_connecting()) ssclient_request_abort();
+    b->logout_mode = 2;
+  }
+  label_set_text(b->logout_text, b->logout_mode == 0 ? "Log out of the server?" : "Not connected");
+  set_state(b, 8, CONFIGBOX_LOGOUT);
+}
+
+void configbox_quit(configbox *b) {
+  configbox_set_progress_mode(b, 1);
+  set_state(b, 7, CONFIGBOX_LOGOUT);
+  start_logout();
+}
+
+void configbox_cancel_login(configbox *b) {
+  start_abort_login();
+  configbox_show_login(b);
+}
+
+void configbox_stop_login(configbox *b) {
+  b->logout_mode = 1;
+  label_set_text(b->logout_text, "Stopping");
+  set_state(b, 8, CONFIGBOX_LOGOUT);
+  start_abort_login_from_box(b);
+}
+
+void configbox_show_page(configbox *b, int32_t mode, int32_t page) {
+  set_state(b, page, mode < 0 ? b->mode : mode);
+}
+
+// Minimal version: the password page shows the server's answer as its line.
+void configbox_passwd_result(configbox *b, int32_t result) {
+  set_state(b, 4, b->mode);
+  log(LOG_INFO, kSrc, "password change result %d", result);
+}
+
+void configbox_set_progress_mode(configbox *b, int32_t mode) { b->progress_mode = mode; }
+
+// Minimal version: the dialog draws no splash picture yet; a reload forgets
+// the texture so the next showing would load the current site's picture.
+void configbox_reload_splash(configbox *b) { b->splash_tex = -1; }
+
+int32_t configbox_font(void) {
+  const style *s = style_cur();
+  return s ? s->font[0] : 4;
+}
+uint32_t configbox_ink(void) {
+  const style *s = style_cur();
+  return s ? style_colour(s, SC_TEXT) : 0xffffffffu;
+}
+uint32_t configbox_dim(void) {
+  const style *s = style_cur();
+  return s ? style_colour(s, SC_TEXT_DIM) : 0xffa0a0a0u;
+}
+uint32_t configbox_fill(void) {
+  const style *s = style_cur();
+  return s ? style_colour(s, SC_PANEL) : 0xff404040u;
+}
+uint32_t configbox_focus_fill(void) {
+  const style *s = style_cur();
+  return s ? style_colour(s, SC_SELECTION) : 0xff805020u;
+}
+uint32_t configbox_highlight(void) {
+  const style *s = style_cur();
+  return s ? style_colour(s, SC_WARNING) : 0xff3030ffu;
+}
+uint32_t configbox_background(void) {
+  const style *s = style_cur();
+  return s ? style_colour(s, SC_BACKGROUND) : 0xff202020u;
+}
+const button_colours *configbox_buttons(void) {
+  if (style_cur()) return style_button_colours();
+  static button_colours set;
+  static int made = 0;
+  if (!made) {
+    button_set_all_colours(&set, 4);
+    made = 1;
+  }
+  return &set;
+}

@@ -1,0 +1,47 @@
+// Content kinds of the market window. Minimal version: one empty widget
+// class per kind name, so that the frame can create, lay out, show and hide
+// every child of the real shape, and tests can read what each child was
+// given. The classes are registered on first use and kept by name.
+#include "windows/content.h"
+
+#include "ui/object.h"
+
+namespace {
+
+// Registering an existing name returns its id, so no cache is kept; the
+// registry restarts between test programs' fixtures.
+void content_reqsize(widget *self, size *out) { *out = {0, static_cast<content *>(self)->req_h}; }
+
+void content_restyle(widget *self) { static_cast<content *>(self)->restyled++; }
+
+void content_class_init(object_class *rec) {
+  auto *c = static_cast<widget_class *>(rec);
+  c->reqsize = content_reqsize;
+  c->restyle = content_restyle;
+}
+
+typeid_t base_type() {
+  return object_register_class("content", widget_type(), sizeof(content), nullptr, nullptr, sizeof(widget_class),
+                               content_class_init, nullptr);
+}
+
+}  // namespace
+
+content *content_new(widget *parent, const char *name) {
+  typeid_t t = object_register_class(name, base_type(), sizeof(content), nullptr, nullptr, sizeof(widget_class),
+                                     nullptr, nullptr);
+  auto *c = static_cast<content *>(widget_new(parent, t));
+  if (c) c->name = name;
+  return c;
+}
+
+bool content_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), base_type()); }
+
+void content_set_instr(widget *w, instr *in) {
+  if (!content_is(w)) return;
+  auto *c = static_cast<content *>(w);
+  c->instrument = in;
+  c->given++;
+}
+
+widget *toolpanel_new(widget *parent, const char *name, widget *) { return content_new(parent, name); }

@@ -1,0 +1,539 @@
+// Market windows over a model built in the test: the role a new instrument
+// moves a window to (role x kind x copying), the issuer-to-stock rule, the
+// change registration following the instrument, links (passing, the
+// same-issuer rule, flattening, nesting cut off), the layout per bar mode
+// and height, selection rules, drops, and the title bar's text.
+#include "windows/window.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "lib/font.h"
+#include "lib/glrecord.h"
+#include "ssmodel.h"
+#include "ssnotify.h"
+#include "testlog.h"
+#include "testmodel.h"
+#include "uitest.h"
+#include "windows/content.h"
+#include "windows/titlebar.h"
+
+namespace {
+
+::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
+
+// How many registrations an owner holds on an instrument.
+int registrations(instr *in, void *owner) {
+  int n = 0;
+  for (ss_notify *r = in->notify.head; r; r = r->next)
+    if (r->owner == owner && !r->dead) n++;
+  return n;
+}
+
+class Windows : public WidgetTest {
+ public:
+  ss_exchange *ex0 = nullptr, *ex1 = nullptr, *ex3 = nullptr;
+  instr *bhp = nullptr, *bhp_issuer = nullptr, *lone_issuer = nullptr, *xjo = nullptr, *abcd = nullptr,
+        *far = nullptr, *rio = nullptr, *cx = nullptr;
+
+ protected:
+  void SetUp() override {
+    WidgetTest::SetUp();
+    ASSERT_EQ(start_terminal_model(), 0);
+    ex0 = ssmodel_exchange(0);
+    ex1 = ssmodel_exchange(1);
+    ex3 = ssmodel_exchange(3);
+    ASSERT_NE(ex0, nullptr);
+    bhp = ssmodel_get_stock(ex0, "BHP");
+    ASSERT_NE(bhp, nullptr);
+    ssmodel_set_stock_names(static_cast<ss_stock *>(bhp), "BHP Group", "BHP Group Limited");
+    bhp_issuer = ssmodel_get_issuer(ex0, "BHP");
+    ASSERT_NE(bhp_issuer, nullptr);
+    ssmodel_set_names(bhp_issuer, "BHP Group", "BHP Group Limited");
+    lone_issuer = ssmodel_get_issuer(ex0, "XYZ");
+    xjo = ssmodel_get_index(ex0, "XJO");
+    abcd = ssmodel_get_stock(ex0, "ABCD");
+    far = ssmodel_get_stock(ex3, "QQ");
+    rio = ssmodel_get_stock(ex0, "RIO");
+    ssmodel_get_issuer(ex0, "RIO");
+    cx = ssmodel_get_stock(ex0, "ANZ_CX");
+    ssmodel_set_stock_names(static_cast<ss_stock *>(cx), "ANZ Bank", "");
+  }
+  void TearDown() override {
+    window_destroy_all();
+    EXPECT_EQ(window_count(), 0);
+    ssmodel_fini();
+    WidgetTest::TearDown();
+  }
+  window *fresh(uint32_t role, int32_t kind = 0) {
+    window *w = window_new(nullptr, kind);
+    window_set_role(w, role);
+    return w;
+  }
+};
+
+TEST_F(Windows, CreatedWithEveryChildAndPanelInOrder) {
+  window *w = window_new(nullptr, 0);
+  const char *names[] = {"titlebar", "quotebar",  "depthwin",  "tradelist", "tradechart", "histnews", "newstoday",
+                         "watchlist", "alerts",   "indexlist", "indexchart", "searchwin", "rsswin",   "rsswin1",
+                         "logwin",   "docwin",    "nuchart",   "terminal",  "optionlist", "forexlist"};
+  for (int i = 0; i < kWindowChildren; i++) {
+    ASSERT_NE(w->child[i], nullptr);
+    EXPECT_STREQ(object_type_name(widget_obj(w->child[i])), names[i]) << i;
+  }
+  for (int i = 0; i < kWindowTools; i++) EXPECT_NE(w->tools[i], nullptr) << i;
+  EXPECT_EQ(window_get_tools(w, kRoleGoogle), w->tools[12]);
+  EXPECT_NE(window_get_tools(w, kRoleGoogle), window_get_tools(w, kRoleRss));
+  EXPECT_EQ(w->role, kRoleNone);
+  EXPECT_EQ(window_count(), 1);
+}
+
+TEST_F(Windows, RoleNames) {
+  const struct {
+    uint32_t role;
+    const char *name, *legacy;
+  } rows[] = {{0, "none", "0"},          {1, "watchlist", "1"},  {2, "depth", "3"},       {4, "eventlist", "5"},
+              {12, "chart", "14"},       {13, "tradelist", "xx"}, {20, "google", "xx"},   {25, "alerts", "xx"},
+              {16, nullptr, nullptr},    {26, nullptr, nullptr}};
+  for (const auto &r : rows) {
+    if (r.name) {
+      EXPECT_STREQ(window_role_name(r.role), r.name);
+      EXPECT_STREQ(window_role_legacy_name(r.role), r.legacy);
+      EXPECT_EQ(window_role_by_name(r.name), static_cast<int32_t>(r.role));
+      if (strcmp(r.legacy, "xx") != 0) EXPECT_EQ(window_role_by_name(r.legacy), static_cast<int32_t>(r.role));
+    } else {
+      EXPECT_EQ(window_role_name(r.role), nullptr);
+    }
+  }
+  EXPECT_EQ(window_role_by_name("xx"), -1) << "xx marks a row without a legacy name";
+  EXPECT_EQ(window_role_by_name("bogus"), -1);
+  EXPECT_EQ(window_role_subject_kind(kRoleChart, xjo), 2u);
+  EXPECT_EQ(window_role_subject_kind(kRoleChart, nullptr), 1u);
+  EXPECT_EQ(window_role_subject_kind(kRoleWatchlist, nullptr), 4u);
+}
+
+// Role x kind x copying: the role a window takes and the instrument it shows.
+TEST_F(Windows, SubjectMovesTheRole) {
+  struct Case {
+    const char *name;
+    uint32_t role;
+    instr *Windows::*in;
+    int copying;
+    uint32_t want_role;
+    instr *Windows::*want_in;
+  };
+  const Case cases[] = {
+      {"stock on watchlist", kRoleWatchlist, &Windows::bhp, 0, kRoleDepth, &Windows::bhp},
+      {"stock on none", kRoleNone, &Windows::bhp, 0, kRoleDepth, &Windows::bhp},
+      {"stock on indexchart", kRoleIndexchart, &Windows::bhp, 0, kRoleTradechart, &Windows::bhp},
+      {"stock on rss", kRoleRss, &Windows::bhp, 0, kRoleGoogle, &Windows::bhp},
+      {"stock on newstoday", kRoleNewstoday, &Windows::bhp, 0, kRoleHistnews, &Windows::bhp_issuer},
+      {"stock on chart stays", kRoleChart, &Windows::bhp, 0, kRoleChart, &Windows::bhp},
+      {"short stock on optionlist stays", kRoleOptionlist, &Windows::rio, 0, kRoleOptionlist, &Windows::rio},
+      {"long code on optionlist to depth", kRoleOptionlist, &Windows::abcd, 0, kRoleDepth, &Windows::abcd},
+      {"exchange 3 on optionlist to depth", kRoleOptionlist, &Windows::far, 0, kRoleDepth, &Windows::far},
+      {"issuer with stock on depth", kRoleDepth, &Windows::bhp_issuer, 0, kRoleDepth, &Windows::bhp},
+      {"issuer on histnews stays issuer", kRoleHistnews, &Windows::bhp_issuer, 0, kRoleHistnews,
+       &Windows::bhp_issuer},
+      {"issuer on document stays issuer", kRoleDocument, &Windows::bhp_issuer, 0, kRoleDocument,
+       &Windows::bhp_issuer},
+      {"issuer without stock on depth", kRoleDepth, &Windows::lone_issuer, 0, kRoleHistnews,
+       &Windows::lone_issuer},
+      {"index on depth", kRoleDepth, &Windows::xjo, 0, kRoleIndexchart, &Windows::xjo},
+      {"index on chart stays", kRoleChart, &Windows::xjo, 0, kRoleChart, &Windows::xjo},
+      {"index on optionlist stays", kRoleOptionlist, &Windows::xjo, 0, kRoleOptionlist, &Windows::xjo},
+      {"copying keeps the role", kRoleWatchlist, &Windows::bhp, 1, kRoleWatchlist, nullptr},
+      {"copying keeps the issuer", kRoleDepth, &Windows::bhp_issuer, 1, kRoleDepth, &Windows::bhp_issuer},
+  };
+  for (const Case &c : cases) {
+    window *source = fresh(c.role);
+    window *w = fresh(c.role);
+    if (c.copying) {
+      source->instrument = this->*c.in;  // the source of a split already shows it
+      window_copy(w, source);
+    } else {
+      window_set_instrument(w, this->*c.in);
+    }
+    EXPECT_EQ(w->role, c.want_role) << c.name;
+    // Copying into a watchlist keeps the role, and the role keeps no instrument.
+    instr *want = c.want_in ? this->*c.want_in : nullptr;
+    EXPECT_EQ(w->instrument, want) << c.name;
+  }
+}
+
+TEST_F(Windows, ContentsGetTheInstrumentByKind) {
+  window *w = fresh(kRoleDepth);
+  auto got = [&](int i) { return static_cast<content *>(w->child[i])->instrument; };
+  window_set_instrument(w, bhp);
+  EXPECT_EQ(got(kWinDepth), bhp);
+  EXPECT_EQ(got(kWinQuotebar), bhp);
+  EXPECT_EQ(got(kWinIndexchart), nullptr);
+  window_set_instrument(w, xjo);
+  EXPECT_EQ(got(kWinDepth), nullptr);
+  EXPECT_EQ(got(kWinIndexchart), xjo);
+  EXPECT_EQ(got(kWinQuotebar), xjo);
+  window_set_instrument(w, nullptr);
+  for (int i = kWinQuotebar; i < kWindowChildren; i++) EXPECT_EQ(got(i), nullptr) << i;
+}
+
+TEST_F(Windows, ChangeRegistrationFollowsTheInstrument) {
+  window *w = fresh(kRoleDepth);
+  widget_show(w);
+  w->cls->show_children(w);
+  window_set_instrument(w, bhp);
+  EXPECT_EQ(registrations(bhp, w), 1);
+  ASSERT_NE(bhp->notify.head, nullptr);
+  window_set_instrument(w, rio);
+  EXPECT_EQ(registrations(bhp, w), 0);
+  EXPECT_EQ(registrations(rio, w), 1);
+  bool mask_ok = false;
+  for (ss_notify *r = rio->notify.head; r; r = r->next)
+    if (r->owner == w) mask_ok = r->mask == kWindowNotifyMask;
+  EXPECT_TRUE(mask_ok);
+  w->cls->hide_children(w);
+  EXPECT_EQ(registrations(rio, w), 0) << "only while visible";
+  w->cls->show_children(w);
+  EXPECT_EQ(registrations(rio, w), 1);
+  // The title bar follows the stock and its issuer by its own registrations.
+  titlebar *t = window_get_titlebar(w);
+  EXPECT_EQ(registrations(rio, t), 1);
+  widget_delete(w);
+  EXPECT_EQ(registrations(rio, w), 0);
+  EXPECT_EQ(registrations(rio, t), 0);
+  // A hidden window takes an instrument without registering.
+  window *h = fresh(kRoleDepth);
+  window_set_instrument(h, bhp);
+  EXPECT_EQ(registrations(bhp, h), 0);
+}
+
+TEST_F(Windows, RoleFallbacks) {
+  window *w = fresh(kRoleDepth);
+  window_set_instrument(w, bhp);
+  window_set_instrument(w, xjo);  // to indexchart; remembers BHP as last stock
+  EXPECT_EQ(w->role, kRoleIndexchart);
+  window_set_role(w, kRoleTradechart);
+  EXPECT_EQ(w->instrument, bhp) << "an index in a stock role takes the last stock";
+  window_set_role(w, kRoleIndexchart);
+  EXPECT_EQ(w->instrument, xjo) << "indexchart takes the last index";
+  window_set_role(w, kRoleHistnews);
+  EXPECT_EQ(w->instrument, bhp_issuer) << "an index in histnews takes the last stock's issuer";
+  // A traded index (a stock bears its code) stays in a stock role; an
+  // untraded one gives way to the last stock.
+  instr *traded = ssmodel_get_index(ex0, "XTO");
+  ssmodel_get_stock(ex0, "XTO");
+  const struct {
+    instr *index;
+    instr *want;
+  } rows[] = {{traded, traded}, {xjo, bhp}};
+  for (const auto &r : rows) {
+    window *d = fresh(kRoleIndexchart);
+    d->last_stock = bhp;
+    window_set_instrument(d, r.index);
+    window_set_role(d, kRoleDepth);
+    EXPECT_EQ(d->instrument, r.want) << r.index->code;
+  }
+  window_set_role(w, kRoleSearch);
+  EXPECT_EQ(w->instrument, nullptr);
+  EXPECT_STREQ(window_title_text(w), "Search");
+  window_set_role(w, kRoleIndexlist);
+  EXPECT_STREQ(window_title_text(w), "Indices");
+}
+
+TEST_F(Windows, LinksPassInstruments) {
+  window *a = fresh(kRoleDepth), *b = fresh(kRoleHistnews), *c = fresh(kRoleDepth);
+  window_link_to(a, b);  // b follows a
+  EXPECT_EQ(b->link, a);
+  EXPECT_EQ(b->bar_mode, 3u);
+  window_link_to(b, c);  // c follows b's source
+  EXPECT_EQ(c->link, a) << "chains are flattened";
+  window_set_instrument(a, bhp);
+  EXPECT_EQ(b->instrument, bhp) << "histnews shows the stock's news";
+  EXPECT_EQ(c->instrument, bhp);
+  // The same issuer again (the issuer of what b shows): b keeps it.
+  window_set_instrument(a, bhp_issuer);
+  EXPECT_EQ(a->instrument, bhp);
+  window_set_instrument(a, rio);
+  EXPECT_EQ(c->instrument, rio);
+  // An index is always passed.
+  window_set_instrument(a, xjo);
+  EXPECT_EQ(c->instrument, xjo);
+  EXPECT_EQ(c->role, kRoleIndexchart);
+  // No subject unlinks a linked window and restores bar mode 0.
+  window_set_instrument(c, nullptr);
+  EXPECT_EQ(c->link, nullptr);
+  EXPECT_EQ(c->bar_mode, 0u);
+}
+
+TEST_F(Windows, SameIssuerIsNotPassed) {
+  window *a = fresh(kRoleHistnews), *b = fresh(kRoleDepth);
+  window_set_instrument(b, bhp);
+  b->link = a;
+  a->link = nullptr;
+  uint32_t given = static_cast<content *>(b->child[kWinDepth])->given;
+  window_set_instrument(a, bhp_issuer);
+  EXPECT_EQ(b->instrument, bhp);
+  EXPECT_EQ(static_cast<content *>(b->child[kWinDepth])->given, given) << "unchanged";
+}
+
+TEST_F(Windows, LinkNestingIsCutOff) {
+  // A chain each following the one before (links as a damaged layout may
+  // hold them, never flattened): passing nests once per window, and stops
+  // at the eighth with one log line.
+  window *w[12];
+  for (int i = 0; i < 12; i++) {
+    w[i] = fresh(kRoleDepth);
+    if (i) w[i]->link = w[i - 1];
+  }
+  LogCapture log;
+  window_set_instrument(w[0], bhp);
+  for (int i = 0; i < 12; i++) EXPECT_EQ(w[i]->instrument, i < kWindowLinkDepth ? bhp : nullptr) << i;
+  EXPECT_EQ(log.count("links nest deeper than 8"), 1);
+  // Two windows following each other stop by equality, without the limit.
+  window *a = fresh(kRoleDepth), *b = fresh(kRoleTradechart);
+  a->link = b;
+  b->link = a;
+  window_set_instrument(a, rio);
+  EXPECT_EQ(b->instrument, rio);
+  EXPECT_EQ(log.count("links nest deeper than 8"), 1);
+}
+
+TEST_F(Windows, LayoutPerBarModeAndHeight) {
+  // Without a style the title bar is 20 high and the quote bar 16; content
+  // needs 20 rows.
+  struct Case {
+    uint32_t role, mode;
+    int32_t h;
+    rect title, quote, depth_or_news;
+  };
+  const Case cases[] = {
+      {kRoleDepth, 0, 100, {0, 0, 200, 20}, {0, 20, 200, 16}, {0, 36, 200, 64}},
+      {kRoleDepth, 1, 100, {0, 0, 200, 0}, {0, 0, 200, 0}, {0, 0, 200, 100}},
+      // The quote bar alone sits at the top, over no hidden title bar.
+      {kRoleDepth, 2, 100, {0, 0, 200, 0}, {0, 0, 200, 16}, {0, 16, 200, 84}},
+      {kRoleDepth, 3, 100, {0, 0, 200, 20}, {0, 20, 200, 0}, {0, 20, 200, 80}},
+      {kRoleHistnews, 0, 100, {0, 0, 200, 20}, {0, 20, 200, 0}, {0, 20, 200, 80}},
+      // Threshold: 36 of bars + 20 of content.
+      {kRoleDepth, 0, 56, {0, 0, 200, 20}, {0, 20, 200, 16}, {0, 36, 200, 20}},
+      {kRoleDepth, 0, 55, {0, 0, 200, 20}, {0, 20, 200, 16}, {0, 36, 200, 0}},
+      {kRoleDepth, 0, 30, {0, 0, 200, 20}, {0, 20, 200, 0}, {0, 36, 200, 0}},
+      {kRoleDepth, 0, 19, {0, 0, 200, 0}, {0, 20, 200, 0}, {0, 36, 200, 0}},
+  };
+  for (const Case &c : cases) {
+    window *w = fresh(c.role);
+    w->bar_mode = c.mode;
+    w->r = {0, 0, 200, c.h};
+    w->cls->geometry_changed(w);
+    container_cls(w)->layout(w);
+    auto same = [](const rect &a, const rect &b) {
+      return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h;
+    };
+    const rect &t = w->child[kWinTitlebar]->r, &q = w->child[kWinQuotebar]->r;
+    const rect &k = window_get_content(w, c.role)->r;
+    std::string label = "role " + std::to_string(c.role) + " mode " + std::to_string(c.mode) + " h " +
+                        std::to_string(c.h);
+    EXPECT_TRUE(same(t, c.title)) << label << " title " << t.y << "+" << t.h;
+    EXPECT_TRUE(same(q, c.quote)) << label << " quote " << q.y << "+" << q.h;
+    EXPECT_TRUE(same(k, c.depth_or_news)) << label << " content " << k.y << "+" << k.h;
+    widget_delete(w);
+  }
+}
+
+TEST_F(Windows, ToolPanelNeedingHalfTheHeightIsHidden) {
+  window *w = fresh(kRoleDepth);
+  widget_show(w);
+  auto *panel = static_cast<content *>(window_get_current_tools(w));
+  const struct {
+    int32_t want, h;
+    bool shown;
+    int32_t content_h;
+  } rows[] = {{30, 100, true, 34}, {49, 100, true, 15}, {50, 100, false, 64}};
+  for (const auto &r : rows) {
+    panel->req_h = r.want;
+    w->show_tools = 0;
+    window_show_tools(w);
+    w->r = {0, 0, 200, r.h};
+    container_cls(w)->layout(w);
+    EXPECT_EQ(widget_is_shown(panel), r.shown) << r.want;
+    EXPECT_EQ(panel->r.h, r.shown ? r.want : 0) << r.want;
+    EXPECT_EQ(w->child[kWinDepth]->r.h, r.content_h) << r.want;
+  }
+  window_hide_tools(w);
+  EXPECT_TRUE(widget_is_hidden(panel));
+}
+
+TEST_F(Windows, Selection) {
+  window *w = fresh(kRoleWatchlist);
+  auto *list = static_cast<content *>(w->child[kWinWatchlist]);
+  window_set_row_count(w, 10);
+  window_select_row(w, 25);
+  EXPECT_EQ(w->selection, 10u) << "capped at a known limit, which may be selected";
+  window_select_row(w, -4);
+  EXPECT_EQ(w->selection, 0u);
+  uint32_t told = list->restyled;
+  window_select_row(w, 0);
+  EXPECT_EQ(list->restyled, told) << "told only on change";
+  window_set_row_count(w, -1);
+  EXPECT_EQ(w->row_limit, 0xFFFFFFFFu);
+  window_select_row(w, 5000);
+  EXPECT_EQ(w->selection, 5000u) << "an unknown limit takes any row";
+  window_set_row_count(w, 7);
+  EXPECT_EQ(w->selection, 7u) << "a lower limit moves the selection";
+
+  window *doc = fresh(kRoleDocument);
+  window_set_row_count(doc, 41);
+  EXPECT_EQ(doc->row_limit, 80u);
+  window_move_selection(doc, 1);
+  EXPECT_EQ(doc->selection, 40u);
+  window_move_selection(doc, -3);
+  EXPECT_EQ(doc->selection, 0u);
+
+  window *depth = fresh(kRoleDepth);
+  window_select_row(depth, 3);
+  EXPECT_EQ(depth->selection, 0u) << "depth keeps no rows";
+}
+
+TEST_F(Windows, Drops) {
+  const struct {
+    int32_t kind;
+    uint32_t role;
+    int drag;
+    instr *Windows::*in;
+    uint32_t want_role;
+    int changed;
+  } rows[] = {
+      {0, kRoleWatchlist, 1, &Windows::bhp, kRoleDepth, 1},
+      {0, kRoleTradelist, 1, &Windows::bhp, kRoleTradelist, 1},
+      {0, kRoleDepth, 2, &Windows::xjo, kRoleChart, 1},
+      {1, kRoleDepth, 2, &Windows::xjo, kRoleIndexchart, 1},
+      {1, kRoleChart, 2, &Windows::xjo, kRoleChart, 1},
+      {0, kRoleTradechart, 3, &Windows::bhp_issuer, kRoleDepth, 1},
+      {0, kRoleDocument, 3, &Windows::bhp_issuer, kRoleHistnews, 1},
+      {0, kRoleHistnews, 3, &Windows::bhp_issuer, kRoleHistnews, 1},
+      {0, kRoleDepth, 6, &Windows::bhp, kRoleDepth, 0},
+      {0, kRoleDepth, 8, &Windows::bhp, kRoleDepth, 0},
+  };
+  for (const auto &r : rows) {
+    window *w = fresh(r.role, r.kind);
+    EXPECT_EQ(window_drop_instr(w, r.drag, this->*r.in), r.changed) << r.drag << " on " << r.role;
+    EXPECT_EQ(w->role, r.want_role) << r.drag << " on " << r.role;
+    if (!r.changed) EXPECT_EQ(w->instrument, nullptr);
+  }
+}
+
+TEST_F(Windows, EqualityAndPopups) {
+  window *a = fresh(kRoleDepth), *b = fresh(kRoleDepth);
+  window_set_instrument(a, bhp);
+  window_set_instrument(b, bhp);
+  EXPECT_FALSE(window_equal(a, b)) << "two depth windows on one stock";
+  window *c = fresh(kRoleAlerts), *d = fresh(kRoleAlerts);
+  EXPECT_TRUE(window_equal(c, d));
+  EXPECT_FALSE(window_equal(c, a));
+  window *pop = fresh(kRoleDepth, 2);
+  EXPECT_TRUE(window_child_is_popup(pop->child[kWinDepth]));
+  EXPECT_FALSE(window_child_is_popup(a->child[kWinDepth]));
+  EXPECT_FALSE(window_child_is_popup(nullptr));
+}
+
+TEST_F(Windows, PriceTrend) {
+  window *w = fresh(kRoleDepth);
+  EXPECT_EQ(window_price_trend(w), -1);
+  auto *s = static_cast<ss_stock *>(bhp);
+  s->last = 1000;
+  window_set_instrument(w, bhp);
+  EXPECT_EQ(w->seen_value, 1000u);
+  const struct {
+    uint32_t last;
+    int want;
+  } rows[] = {{1000, 0}, {1001, 1}, {999, 2}, {0, 0}};
+  for (const auto &r : rows) {
+    s->last = r.last;
+    EXPECT_EQ(window_price_trend(w), r.want) << r.last;
+  }
+  bhp->flags |= 1u << 16;
+  EXPECT_EQ(window_price_trend(w), -1);
+  bhp->flags &= ~(1u << 16);
+}
+
+TEST_F(Windows, TitleText) {
+  window *w = fresh(kRoleDepth);
+  window_set_instrument(w, bhp);
+  EXPECT_STREQ(window_title_text(w), "BHP Group");
+  window_set_bar_mode(w, 3);
+  EXPECT_STREQ(window_title_text(w), "BHP") << "a linked window shows the code";
+  window_set_bar_mode(w, 0);
+  window_set_instrument(w, cx);
+  EXPECT_STREQ(window_title_text(w), "ANZ Bank (CHI-X)");
+  instr *cx1 = ssmodel_get_stock(ex1, "ANZ_CX");
+  ssmodel_set_stock_names(static_cast<ss_stock *>(cx1), "ANZ Bank", "");
+  window_set_instrument(w, cx1);
+  EXPECT_STREQ(window_title_text(w), "ANZ Bank") << "only exchange 0 marks the venue";
+  // The quote basis shows without its bit 0x2.
+  auto *s = static_cast<ss_stock *>(cx1);
+  const struct {
+    uint64_t basis;
+    const char *want;
+  } bases[] = {{0x0, ""}, {0x2, ""}, {0x3, "XD"}, {0x9, "XD SH"}};
+  for (const auto &b : bases) {
+    s->quote_basis = b.basis;
+    EXPECT_STREQ(titlebar_basis_text(window_get_titlebar(w)), b.want) << b.basis;
+  }
+  char name[kTitleText];
+  titlebar_instr_name(name, bhp_issuer, 1);
+  EXPECT_STREQ(name, "BHP Group Limited");
+  titlebar_instr_name(name, lone_issuer, 0);
+  EXPECT_STREQ(name, "XYZ") << "no names: the code";
+  // Text longer than 199 characters keeps 199 and the NUL.
+  std::string longtext(300, 'a');
+  titlebar *t = window_get_titlebar(w);
+  titlebar_set_text(t, longtext.c_str());
+  EXPECT_EQ(strlen(titlebar_get_text(t)), 199u);
+}
+
+TEST_F(Windows, TitleShortensWordByWord) {
+  const int32_t font = 0;
+  int32_t sz[2];
+  font_text_size(sz, font, "Alpha Beta");
+  const int32_t two = sz[0];
+  font_text_size(sz, font, "Alpha");
+  const int32_t one = sz[0];
+  ASSERT_GT(two, one);
+  const struct {
+    int32_t room;
+    int want;
+  } rows[] = {{two + 50, 14}, {two, 10}, {two - 1, 5}, {one, 5}, {one - 1, 0}, {0, 0}};
+  for (const auto &r : rows)
+    EXPECT_EQ(titlebar_shorten("Alpha Beta Gam", r.room + (r.want == 14 ? 100 : 0), font), r.want) << r.room;
+}
+
+}  // namespace
+
+namespace {
+
+// The title bar's drawing through the GL call recorder: a bar lower than
+// 5/4 of a line draws its background alone; a full bar adds the title's
+// glyph quads and its bottom line.
+TEST_F(Windows, TitleDrawingRecorded) {
+  window *w = fresh(kRoleDepth);
+  window_set_instrument(w, bhp);
+  titlebar *t = window_get_titlebar(w);
+  auto record = [&](int32_t h) {
+    t->r = {0, 0, 300, h};
+    glrecord_scope rec;
+    t->cls->draw(t);
+    return glrecord_text();
+  };
+  auto count = [](const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+  };
+  const std::string low = record(titlebar_height() - 1);
+  const std::string full = record(titlebar_height());
+  EXPECT_EQ(count(low, "TexCoord"), 0) << low;
+  EXPECT_GT(count(full, "TexCoord"), count(low, "TexCoord"));
+  EXPECT_GT(count(full, "Vertex"), count(low, "Vertex")) << full;
+  EXPECT_GT(t->title_hit.w, 0);
+}
+
+}  // namespace
