@@ -1,6 +1,6 @@
 // The model's hot paths: adding 100k stocks in sorted, random and reverse code
 // order (plain, and made current so the code-ordered list is kept by
-// insertion), finding stocks by code, building depth, appending trades, and
+// insertion; one by one and through the bulk path), finding stocks by code, building depth, appending trades, and
 // the bytes a stock, a depth level and a depth order cost.
 #include <benchmark/benchmark.h>
 
@@ -79,6 +79,29 @@ BENCHMARK(BM_AddStocks)
     ->ArgsProduct({{0, 1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+// The bulk path: the same 100k codes in one call, sorted or random order.
+void BM_AddStocksBulk(benchmark::State& state) {
+  runtime_once();
+  std::vector<std::string> codes = codes_in_order((int)state.range(0));
+  std::vector<const char*> names;
+  for (const auto& c : codes) names.push_back(c.c_str());
+  int32_t added = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ss_exchange* ex = fresh_model();
+    state.ResumeTiming();
+    added = ssmodel_add_stocks(ex, names.data(), int32_t(names.size()), nullptr);
+    benchmark::DoNotOptimize(ex->stocks.count);
+    state.PauseTiming();
+    ssmodel_fini();
+    state.ResumeTiming();
+  }
+  if (added != int32_t(names.size())) state.SkipWithError("not every stock was added");
+  state.SetItemsProcessed(state.iterations() * (int64_t)codes.size());
+  state.SetLabel(state.range(0) == 0 ? "sorted" : state.range(0) == 1 ? "random" : "reverse");
+}
+BENCHMARK(BM_AddStocksBulk)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_FindStock(benchmark::State& state) {
   runtime_once();

@@ -7,6 +7,7 @@
 // freeing, and each shift of the sorted array is bracketed by the change counter.
 #include "chash.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cstring>
@@ -132,6 +133,15 @@ void bump_changes(chash* t) { std::atomic_ref<uint64_t>(t->changes).fetch_add(1,
 
 int resize_to(chash* t, uint64_t n);
 
+bool key_less(const void* a, const void* b) { return strcmp(key_of(a), key_of(b)) < 0; }
+
+// Puts n records in key order; false when they were in order already.
+bool sort_records(void** records, uint64_t n) {
+  if (std::is_sorted(records, records + n, key_less)) return false;
+  std::sort(records, records + n, key_less);
+  return true;
+}
+
 int insert(chash* t, void* record, int32_t keep_sorted, bool may_grow) {
   if (t->slots == nullptr && resize_to(t, 0) < 0) return -1;
   const char* key = key_of(record);
@@ -213,7 +223,12 @@ int resize_to(chash* t, uint64_t n) {
   memset(nt.sorted, 0, bytes);
   void** old_slots = t->slots;
   void** old_sorted = t->sorted;
-  for (uint64_t i = 0; i < count; i++) insert(&nt, old_sorted[i], 1, false);
+  // The ordered array is carried over as it stands and then sorted once if
+  // unsorted inserts left it out of order (before anyone can see it):
+  // inserting each record in order would shift entries one by one, O(count)
+  // per record.
+  for (uint64_t i = 0; i < count; i++) insert(&nt, old_sorted[i], 0, false);
+  sort_records(nt.sorted, count);
 
   // Publish the complete new arrays, then the size walkers compare.
   store(t->slots, nt.slots);
@@ -243,6 +258,30 @@ int chash_resize(chash* t, int32_t count) {
 int chash_add(chash* t, void* record) { return insert(t, record, 1, true); }
 
 int chash_insert(chash* t, void* record, int32_t keep_sorted) { return insert(t, record, keep_sorted, true); }
+
+int chash_sort(chash* t) {
+  const uint64_t n = t->count;
+  if (n < 2 || !t->sorted) return 0;
+  void** sorted = t->sorted;
+  if (std::is_sorted(sorted, sorted + n, key_less)) return 0;
+  // Sorted into a fresh array of the same size, published whole: a walker
+  // sees the old order or the new, never a half-sorted one. The old array
+  // is freed after the deferral delay, as after a resize.
+  const size_t bytes = t->size * sizeof(void*);
+  void** fresh = static_cast<void**>(dalloc_alloc(static_cast<int32_t>(bytes)));
+  if (!fresh) {
+    log(LOG_ERROR, kSrc, "can't alloc %llu sorted hash elems", static_cast<unsigned long long>(t->size));
+    return -1;
+  }
+  memset(fresh, 0, bytes);
+  memcpy(fresh, sorted, n * sizeof(void*));
+  sort_records(fresh, n);
+  bump_changes(t);
+  store(t->sorted, fresh);
+  bump_changes(t);
+  lazyfree_later(dalloc_free, sorted);
+  return 0;
+}
 
 int chash_remove(chash* t, const char* key) {
   uint64_t size = t->size;

@@ -20,7 +20,13 @@ struct chash_iter {
 int chash_init(chash* t, uint32_t expected);
 int chash_resize(chash* t, int32_t count);
 int chash_add(chash* t, void* record);
+// keep_sorted 0 appends to the ordered array (a bulk add: chash_sort after
+// the last record).
 int chash_insert(chash* t, void* record, int32_t keep_sorted);
+// Puts the ordered array back in key order after unsorted inserts, at once:
+// O(n log n), published as one new array. 0, or -1 (nothing changed) when
+// memory runs out.
+int chash_sort(chash* t);
 int chash_remove(chash* t, const char* key);
 void* chash_find(const chash* t, const char* key);
 int32_t chash_sorted_index(const chash* t, const char* key);

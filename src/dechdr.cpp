@@ -50,8 +50,7 @@ instr* step_indices(ss_exchange* ex, int32_t k) {
 }
 
 // Copies a code of at most kCodeMax characters, zero-filled to kCodeSize (as
-// a code field is everywhere, so whole fields compare and copy alike). Runs
-// for every exchange on every message (the decoder snapshot), so it is a
+// a code field is everywhere, so whole fields compare and copy alike): a
 // short byte loop into a zeroed field and one fixed-size copy, which the
 // compiler keeps inline, rather than library calls.
 void copy_code(char* dst, const char* src) {
@@ -60,10 +59,11 @@ void copy_code(char* dst, const char* src) {
   memcpy(dst, field, kCodeSize);
 }
 
-// Starts fetching a whole instrument record. A speed names the instrument
-// the message is about, and its handler goes on to touch fields all over the
-// record; fetched now, those misses overlap the one on its code just below
-// instead of stalling one after another later. Only a hint: nothing is read.
+// Starts fetching an instrument record (a stock's hot leading bytes). A
+// speed names the instrument the message is about, and its handler goes on
+// to touch those fields; fetched now, those misses overlap the one on its
+// code just below instead of stalling one after another later. Only a hint:
+// nothing is read.
 void warm_record(const instr* in, size_t bytes) {
   const char* p = reinterpret_cast<const char*>(in);
   for (size_t off = 0; off < bytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
@@ -103,7 +103,7 @@ int read_speed(const uint8_t* data, int32_t n, ss_exchange* ex, uint32_t type, b
   const instr* in = nullptr;
   if (uint32_t(*speed) < count)
     in = index ? static_cast<const instr*>(ex->index_speeds[*speed]) : static_cast<const instr*>(ex->speeds[*speed]);
-  if (in) warm_record(in, index ? sizeof(ss_index) : sizeof(ss_stock));
+  if (in) warm_record(in, index ? sizeof(ss_index) : kStockHotBytes);
   if (!in) {
     if (stepped && !index)
       log(LOG_ERROR, kSrc, "bad %s speed %d/%d (%p)", ex->name, *speed, int32_t(count), static_cast<void*>(ex));
@@ -312,11 +312,13 @@ int32_t dechdr_add_index_speed(ss_index* index) {
   return index->speed;
 }
 
+// Runs for every exchange on every message (the decoder snapshot): plain
+// fixed-size copies of the fields, no clearing and no string handling. The
+// code field goes back byte for byte as it was.
 void dechdr_save(dechdr_state* st, ss_exchange* ex, ss_stock* stock) {
-  memset(st, 0, sizeof *st);
   st->exchange = ex;
   if (ex) {
-    copy_code(st->cur_code, ex->cur_code);
+    memcpy(st->cur_code, ex->cur_code, kCodeSize);
     st->cur_time = ex->cur_time;
     st->high_time = ex->high_time;
     st->speed_count = ex->speed_count;
@@ -328,7 +330,7 @@ void dechdr_save(dechdr_state* st, ss_exchange* ex, ss_stock* stock) {
 
 void dechdr_restore(const dechdr_state* st) {
   if (ss_exchange* ex = st->exchange) {
-    copy_code(ex->cur_code, st->cur_code);
+    memcpy(ex->cur_code, st->cur_code, kCodeSize);
     ex->cur_time = st->cur_time;
     ex->high_time = st->high_time;
     for (uint32_t i = st->speed_count; i < ex->speed_count && i < kStockSpeeds; i++) {

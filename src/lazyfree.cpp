@@ -84,8 +84,8 @@ bool same_request(const todo* t, void* fn, uint32_t kind, void* b, void* c, int6
   return t->fn == fn && t->kind == kind && t->b == b && t->c == c && t->due == due;
 }
 
-// Links a todo whose fields are all set as the newest. The link is stored with
-// a full barrier, so whoever follows it sees a complete todo.
+// Links a todo whose fields are all set as the newest. The link is a release
+// store, so whoever follows it sees a complete todo.
 void link_newest(todo* t) {
   t->newer = nullptr;
   t->older = S.newest;

@@ -4,18 +4,30 @@
 //
 // A writer fills a record completely and only then stores the link that makes
 // it reachable; a reader loads the link and may then read the record.
-//  - publish_link: a sequentially consistent store. On x86-64 it is a locked
-//    exchange, a full barrier. An acquire/release pair would already let the
-//    reader see the record complete; the full barrier also keeps the writer's
-//    later loads behind the store, so a reader that meets several links of
-//    one change (prev, next, head, tail, count) in any order across a
-//    hand-over of the core lock never sees a newer link before an older one.
-//    It costs one locked instruction per link; relaxing it is a measured
-//    change of its own.
-//  - publish_release: a release store, for stores whose readers re-check a
-//    change counter around their reads (the hash set's sorted array), where
-//    the counter's read-modify-write is the full barrier.
+//  - publish_link: a release store. Every store the writer made before it
+//    (the record's fields, and every earlier link of the same change) is
+//    visible to a reader whose acquire load sees the link. So a reader that
+//    meets several links of one change (prev, next, head, tail, count) in any
+//    order never sees a newer link and then an older value of a link stored
+//    before it: the newer link's acquire brings the older stores with it.
+//    What release does not give is store-load order: the writer's later
+//    loads may be performed before the store is visible to others. Nothing
+//    here depends on that. The readers of these links only load; they never
+//    store anything the writer reads back to decide what to do (no flag
+//    handshake, no reader counts the writer checks before reusing memory).
+//    Unlinked records are reused only after the deferred-free delay, which is
+//    measured in time and crosses the core lock's hand-overs (each a full
+//    acquire/release pair), not signalled by readers. A sequentially
+//    consistent store (a locked exchange on x86-64, a full barrier that
+//    stalls the store buffer, several a message) bought only that unused
+//    store-load order. Should a writer ever need to read a reader's store
+//    after publishing, it must use its own seq_cst pair, not this function.
+//  - publish_release: the same release store, named for stores whose readers
+//    re-check a change counter around their reads (the hash set's arrays),
+//    where the counter's read-modify-write is a full barrier.
 //  - load_link: an acquire load, paired with either store.
+// On x86-64 a release store and an acquire load are plain moves; what they
+// forbid is the compiler reordering the record's stores past the link.
 // Each works on a plain field (through std::atomic_ref), so records keep
 // their layout and code that holds the writer's lock reads fields directly.
 #pragma once
@@ -28,7 +40,7 @@ inline T load_link(const T& field) {
 
 template <class T>
 inline void publish_link(T& field, T value) {
-  std::atomic_ref<T>(field).store(value, std::memory_order_seq_cst);
+  std::atomic_ref<T>(field).store(value, std::memory_order_release);
 }
 
 template <class T>

@@ -273,7 +273,9 @@ void first_online_loads() {
     }
     if (i != kExchangeGlb) judge_fundamentals(ex);
     sscache_load_news_summaries(ex);
-    ssclient_io_sleep(kFollowupPauseMs);
+    // A waiting user-interface thread gets its turn between exchanges; with
+    // none waiting the loads go on, so "Online" is not held back by pauses.
+    if (C.ui_waits.load()) ssclient_io_sleep(kFollowupPauseMs);
   }
 }
 
@@ -529,9 +531,17 @@ int ssclient_poll(void) {
       if (heartbeat_due(idle)) queue_heartbeat(now);
     }
     if (C.yield_enabled.load()) {
+      // Nothing came on the link: wait up to the pause for whatever the next
+      // pass acts on (the reply to what this pass connected or wrote, fresh
+      // data), rather than sleeping the whole pause, so a sign-on or a quiet
+      // market's next message is taken at once. The lock is given up first
+      // (a waiting user-interface thread takes it now). With no socket to
+      // wait on, or a sleep hook installed (tests that run on virtual time),
+      // the pass sleeps the pause as before.
       lock.release();
       C.work = 0;
-      plain_sleep(static_cast<int32_t>(C.yield_pause.load()));
+      const int32_t pause = static_cast<int32_t>(C.yield_pause.load());
+      if (C.sleep_hook.load() || ssio_wait_ready(pause) < 0) plain_sleep(pause);
     }
   }
   housekeeping(plat_ms(), lock);

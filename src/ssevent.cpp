@@ -4,7 +4,7 @@
 // end, for the windows that replay depth and list trades and for change
 // notification. The user-interface thread may still stand on an event, a
 // depth level or an order after the lock has changed hands, so every list
-// link is published with a full barrier and whatever leaves a list goes back
+// link is published with a release store and whatever leaves a list goes back
 // to its pool only through the deferred-free queue.
 //
 // This file keeps the records and lists, trimming, the alert ring and the day

@@ -3,7 +3,7 @@
 // records they leave on every instrument as a list, newest at the newest end,
 // plus the ring of alert events. Depth levels, orders, event lists and the
 // other lists here follow the model's rules for lists another thread may walk
-// (see ssmodel.h): links are published with a full barrier and whatever is
+// (see ssmodel.h): links are published with a release store and whatever is
 // cut or detached goes back to its pool only through deferred freeing.
 #pragma once
 #include <cstdint>

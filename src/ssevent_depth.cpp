@@ -2,7 +2,7 @@
 // queues of a stock, kept as orders within price levels (or one summary per
 // level in out-of-order depth), with the best prices, alerts and the events
 // each change lists. A reader may stand on a level or order across a hand-over
-// of the core lock: links are published with a full barrier and whatever
+// of the core lock: links are published with a release store and whatever
 // leaves a side is freed through the deferred-free queue.
 #include <cassert>
 #include <cmath>
@@ -95,27 +95,23 @@ ss_depth_order* order_at(ss_depth_level* l, uint32_t index, ss_depth_order** pre
   return o;
 }
 
-ss_depth_order* last_order(ss_depth_level* l, uint32_t* listed) {
-  ss_depth_order* last = nullptr;
-  uint32_t n = 0;
-  for (ss_depth_order* o = l->orders; o; o = o->next, n++) last = o;
-  if (listed) *listed = n;
-  return last;
-}
-
-// Debug builds: in ordered depth a level counts exactly the orders it lists.
-// Walks the level, so only asserted where one order was just linked or
-// unlinked (O(orders of the level) per change, debug builds only).
+// Debug builds: in ordered depth a level counts exactly the orders it lists,
+// and its tail pointer names the last of them. Walks the level, so only
+// asserted where one order was just linked or unlinked (O(orders of the
+// level) per change, debug builds only).
 [[maybe_unused]] bool counts_its_orders(const ss_depth_level* l) {
   uint32_t n = 0;
-  for (const ss_depth_order* o = l->orders; o; o = o->next) n++;
-  return n == l->count;
+  const ss_depth_order* last = nullptr;
+  for (const ss_depth_order* o = l->orders; o; o = o->next, n++) last = o;
+  return n == l->count && last == l->last;
 }
 
-// After the order was linked into the level.
-void count_in(ss_depth_level* l, uint64_t volume) {
+// After the order was linked into the level (it is the tail when nothing
+// follows it).
+void count_in(ss_depth_level* l, const ss_depth_order* o) {
+  if (!o->next) l->last = const_cast<ss_depth_order*>(o);
   ssmodel_publish(l->count, l->count + 1);
-  l->volume += volume;
+  l->volume += o->volume;
   assert(counts_its_orders(l));
 }
 
@@ -151,6 +147,7 @@ void unlink_order(ss_depth_level* l, ss_depth_order* pred, ss_depth_order* o) {
     ssmodel_publish(pred->next, o->next);
   else
     ssmodel_publish(l->orders, o->next);
+  if (l->last == o) l->last = pred;
   count_out(l, o->volume);
   ssmodel_free_depth_order(o);
 }
@@ -186,6 +183,7 @@ ss_depth_level* new_level(uint32_t price, bool summary, uint32_t count, uint64_t
     return nullptr;
   }
   l->orders = o;
+  l->last = o;
   l->count = 1;
   l->volume = volume;
   *order = o;
@@ -338,7 +336,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
     if (!order) return -1;
     level = E.memo.level;
     ssmodel_publish(E.memo.order->next, order);
-    count_in(level, volume);
+    count_in(level, order);
     position = E.memo.position + 1;
   } else {
     bool reversed = ssutil_nzx_numbered_code(s);
@@ -356,7 +354,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
         ssmodel_publish(level->count, count);
         level->volume = volume;
       } else {
-        ss_depth_order* last = last_order(level, nullptr);
+        ss_depth_order* last = level->last;
         order = new_order(volume, time, nullptr, broker);
         if (!order) return -1;
         position += level->count;
@@ -364,7 +362,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
           ssmodel_publish(last->next, order);
         else
           ssmodel_publish(level->orders, order);
-        count_in(level, volume);
+        count_in(level, order);
       }
     } else {
       level = new_level(price, summary, count, volume, time, &order, broker);
@@ -464,7 +462,7 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
       ssmodel_publish(pred->next, order);
     else
       ssmodel_publish(into->orders, order);
-    count_in(into, volume);
+    count_in(into, order);
     for (ss_depth_order* o = into->orders; o != order; o = o->next) ahead++;
   }
   return finish_add(s, time, side, position, 1, price, volume, ahead, broker, old_best);

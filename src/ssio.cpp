@@ -473,6 +473,53 @@ void ssio_clear_failed(void) { S.failed = 0; }
 
 int ssio_failed_mark(void) { return S.failed; }
 
+namespace {
+
+// The descriptor sets of one select: every active state with a socket, for
+// what its step waits for (and writing while it has bytes to send). With
+// `mark` the states are marked not ready yet. Tells whether a state has no socket yet (its
+// first step is due at once) or is closing. Returns the highest descriptor,
+// -1 when none.
+struct select_sets {
+  fd_set rd, wr, ex;
+  bool fresh = false, closing = false;
+};
+
+int fill_sets(select_sets* w, bool mark) {
+  FD_ZERO(&w->rd);
+  FD_ZERO(&w->wr);
+  FD_ZERO(&w->ex);
+  w->fresh = w->closing = false;
+  int maxfd = -1;
+  for (ssio_state& st : S.states) {
+    if (mark) st.ready = 0;
+    if (st.closing) w->closing = true;
+    if (!is_active(&st) || st.closing) continue;
+    if (st.fd < 0) {
+      w->fresh = true;
+      continue;
+    }
+    if (st.wait & kSsioReadable) FD_SET(st.fd, &w->rd);
+    if ((st.wait & kSsioWritable) || st.sbuf.len > 0) FD_SET(st.fd, &w->wr);
+    FD_SET(st.fd, &w->ex);
+    maxfd = std::max(maxfd, st.fd);
+  }
+  return maxfd;
+}
+
+}  // namespace
+
+int ssio_wait_ready(int32_t ms) {
+  select_sets w;
+  const int maxfd = fill_sets(&w, false);
+  if (w.fresh || w.closing) return 1;  // a step is due now
+  if (maxfd < 0) return -1;
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  const int n = select(maxfd + 1, &w.rd, &w.wr, &w.ex, &tv);
+  if (n < 0) return errno == EINTR || errno == EAGAIN ? 0 : -1;
+  return n > 0 ? 1 : 0;
+}
+
 int ssio_loop(void) {
   int result = 0;
   start_pending();
@@ -480,27 +527,14 @@ int ssio_loop(void) {
   // Steps 2 and 3: the select over every active state with a socket. A state
   // that has no socket yet is at its first step: the select then only polls,
   // so that step runs in this pass.
-  fd_set rd, wr, ex;
+  select_sets sets;
+  fd_set& rd = sets.rd;
+  fd_set& wr = sets.wr;
+  fd_set& ex = sets.ex;
   bool selected = false;
   for (;;) {
-    FD_ZERO(&rd);
-    FD_ZERO(&wr);
-    FD_ZERO(&ex);
-    int maxfd = -1;
-    bool fresh = false, closing = false;
-    for (ssio_state& st : S.states) {
-      st.ready = 0;
-      if (st.closing) closing = true;
-      if (!is_active(&st) || st.closing) continue;
-      if (st.fd < 0) {
-        fresh = true;
-        continue;
-      }
-      if (st.wait & kSsioReadable) FD_SET(st.fd, &rd);
-      if ((st.wait & kSsioWritable) || st.sbuf.len > 0) FD_SET(st.fd, &wr);
-      FD_SET(st.fd, &ex);
-      maxfd = std::max(maxfd, st.fd);
-    }
+    const int maxfd = fill_sets(&sets, true);
+    const bool fresh = sets.fresh, closing = sets.closing;
     if (maxfd < 0 && !fresh && !closing) return S.sign_off ? 0 : result;
     if (maxfd < 0) break;
     int32_t ms = fresh ? 0 : S.select_timeout.load();

@@ -29,6 +29,11 @@ void ssio_clear_failed(void);
 // One pass: -1 the server link failed, 0 nothing read on it, 1 it received
 // bytes; always 0 once sign off was marked.
 int ssio_loop(void);
+// Waits up to `ms` for what the next pass would act on: a socket readable
+// (or writable where a step waits for it or bytes wait to go), or a step due
+// at once. 1 ready, 0 the time ran out, -1 no socket to wait on (or select
+// failed). Reads and writes nothing; holds no lock.
+int ssio_wait_ready(int32_t ms);
 // Queues a request set on the link (a POST of its own in HTTP mode). 0 or -1.
 int ssio_send(const void* block, int32_t len);
 void ssio_set_data_handler(ssio_data_fn fn, void* context, uint32_t arg);

@@ -12,6 +12,8 @@
 #include "ssmodel.h"
 #include "ssmodel_int.h"
 
+#include <algorithm>
+
 using namespace ssmodel_detail;
 
 model_state ssmodel_state;
@@ -410,7 +412,13 @@ ss_stock* ssmodel_get_stock(ss_exchange* ex, const char* code) {
   return s ? s : ssmodel_add_stock(ex, code);
 }
 
-ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) {
+namespace {
+
+ss_issuer* add_issuer(ss_exchange* ex, const char* code, int keep_sorted);
+
+// Adds a stock; with keep_sorted 0 the tables' ordered arrays (stocks, and
+// issuers made on the way) are appended to, for a bulk add to sort once.
+ss_stock* add_stock(ss_exchange* ex, const char* code, int keep_sorted) {
   if (!ex || !code) return nullptr;
   char key[kCodeSize];
   code_key(key, code);
@@ -432,11 +440,11 @@ ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) {
   memcpy(s->issuer, key, 3);
   if (ssmodel_all_requested()) s->flags |= kInRequestBits;
   growbuf_init(&s->scratch, 0, kStockScratchStep);
-  if (chash_add(&ex->stocks, s) < 0) {
+  if (chash_insert(&ex->stocks, s, keep_sorted) < 0) {
     give_back(s, &M.stocks);
     return nullptr;
   }
-  ssmodel_get_issuer(ex, s->issuer);
+  if (!ssmodel_find_issuer(ex, s->issuer)) add_issuer(ex, s->issuer, keep_sorted);
   if (ex->index == kExchangeAsx && (strstr(key, "_CX") || strstr(key, "_PM"))) {
     char base[kCodeSize];
     memcpy(base, key, kCodeSize);
@@ -448,6 +456,33 @@ ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) {
     }
   }
   return s;
+}
+
+}  // namespace
+
+ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) { return add_stock(ex, code, 1); }
+
+int32_t ssmodel_add_stocks(ss_exchange* ex, const char* const* codes, int32_t n, ss_stock** out) {
+  if (!ex || !codes || n <= 0) return 0;
+  // Room for all of them first: a table that grows half way re-places every
+  // record it holds.
+  const uint64_t want = ex->stocks.count + uint64_t(n);
+  if (ex->stocks.size / 2 < want && chash_resize(&ex->stocks, int32_t(std::min<uint64_t>(want, INT32_MAX))) < 0)
+    log(LOG_WARN, kSrc, "can't presize %s for %d more stocks", ex->name, n);
+  int32_t added = 0;
+  for (int32_t i = 0; i < n; i++) {
+    ss_stock* s = codes[i] ? ssmodel_find_stock(ex, codes[i]) : nullptr;
+    if (!s && codes[i]) {
+      s = add_stock(ex, codes[i], 0);
+      if (s) added++;
+    }
+    if (out) out[i] = s;
+  }
+  // One sort each, published whole; the unsorted tail was only ever seen in
+  // the ordered arrays, and only by walkers that take no lock.
+  chash_sort(&ex->stocks);
+  if (ss_exchange* home = issuer_home(ex)) chash_sort(&home->issuers);
+  return added;
 }
 
 ss_index* ssmodel_find_index(ss_exchange* ex, const char* code) {
@@ -501,7 +536,11 @@ ss_issuer* ssmodel_get_issuer(ss_exchange* ex, const char* code) {
   return is ? is : ssmodel_add_issuer(ex, code);
 }
 
-ss_issuer* ssmodel_add_issuer(ss_exchange* ex, const char* code) {
+ss_issuer* ssmodel_add_issuer(ss_exchange* ex, const char* code) { return add_issuer(ex, code, 1); }
+
+namespace {
+
+ss_issuer* add_issuer(ss_exchange* ex, const char* code, int keep_sorted) {
   if (!ex || !code) return nullptr;
   char key[kCodeSize];
   code_key(key, code);
@@ -519,12 +558,14 @@ ss_issuer* ssmodel_add_issuer(ss_exchange* ex, const char* code) {
   is->id = -1;
   is->scan_old = is->scan_new = -1;
   is->name1 = is->name2 = is->code;
-  if (chash_add(&home->issuers, is) < 0) {
+  if (chash_insert(&home->issuers, is, keep_sorted) < 0) {
     give_back(is, &M.issuers);
     return nullptr;
   }
   return is;
 }
+
+}  // namespace
 
 ss_alias* ssmodel_find_alias(ss_exchange* ex, const char* code) {
   if (!ex || !code) return nullptr;

@@ -8,8 +8,8 @@
 // written so that both are safe:
 //  - following the links and counts of any list in this header. Every link and
 //    count of such a list is written with ssmodel_publish (publish_link: a
-//    sequentially consistent store, which is a full barrier) and must be read
-//    with ssmodel_load (load_link: an acquire load); a reader that loads a link sees the record
+//    release store; publish.h says why no full barrier is needed) and must be
+//    read with ssmodel_load (load_link: an acquire load); a reader that loads a link sees the record
 //    it names complete. Records unlinked from a list keep their own links (the
 //    current lists, whose stocks live on, clear them), and records and
 //    detached lists are returned to their pools only through deferred
@@ -168,6 +168,9 @@ struct ss_depth_level {
   uint64_t volume;  // total
   ss_depth_order* orders;
   ss_depth_level* next;
+  // The writer's own bookkeeping, read under the lock only: the last of
+  // `orders` (null when none), so an order joins the level's tail at once.
+  ss_depth_order* last;
 };
 
 struct ss_depth_break {
@@ -352,8 +355,13 @@ struct ss_stock_links {
   struct ss_stock* next;
 };
 
+// Laid out hot first: the fields a stream message (depth, trade, quote)
+// works on follow the instrument head, so that with the head they fill the
+// first kStockHotBytes of the record and one message touches few lines; the
+// rest (display copies, rankings, history, options, volume comparison) lies
+// after them.
 struct ss_stock : instr {
-  char issuer[kCodeSize];
+  // Hot: prices, book and stream bookkeeping.
   uint32_t state;
   uint32_t bid;    // best bid
   uint32_t offer;  // best offer
@@ -361,20 +369,38 @@ struct ss_stock : instr {
   uint32_t open, high, low, last;
   uint64_t volume;
   uint64_t value;  // cents
+  ss_depth_level* levels[2];  // bid, offer
+  int32_t speed;              // -1 when none
+  uint32_t price_ref;         // running reference price of the stream's price fields
+  // Kept here for the event, codec and protocol modules.
+  ss_time last_time;
+  ss_time last_trade_time;
+  ss_time stream_time;  // of the last stock-stream header
+  uint32_t trade_count;  // the day's trades
+  uint64_t last_amend;   // old minus new volume of the latest amend
+  uint64_t second_volume;
+  uint64_t second_value;
+  uint32_t average_price;
+  uint32_t first_price;
+  // Price changes along `trades` (see ssmodel_trades_vary), valid while the
+  // list still has the tail and count they were counted for.
+  uint32_t trade_changes;
+  uint32_t changes_count;
+  const ss_trade* changes_tail;
+  // Cold from here.
+  ss_list<ss_trade> trades;
+  ss_trade_breaks trade_breaks;
+  ss_list<ss_depth_break> breaks[2];  // bid, offer
+  char issuer[kCodeSize];
   int32_t change;
   int32_t change_pct;  // hundredths of a percent
   uint64_t quote_basis;
-  ss_list<ss_depth_break> breaks[2];  // bid, offer
-  ss_depth_level* levels[2];          // bid, offer
   ss_auction auction;
   uint32_t disp_price;
   int32_t disp_change;
   int32_t disp_change_pct;
   uint64_t disp_volume;
   uint64_t disp_value;
-  uint32_t trade_count;  // the day's trades
-  ss_list<ss_trade> trades;
-  ss_trade_breaks trade_breaks;
   uint32_t movement;  // price-movement history
   ss_stock_links current;      // current-stock list
   ss_stock_links rank[3];      // change, volume, value rankings
@@ -388,26 +414,20 @@ struct ss_stock : instr {
   ss_time expiry;
   uint32_t option_number;
   uint32_t multiplier;  // second number of the option message
-  int32_t speed;        // -1 when none
   growbuf scratch;
   uint64_t vcmp_volume[3];  // reference volumes: yesterday, weekly, monthly
   int64_t vcmp_diff[3];     // volume minus reference
   int32_t vcmp_pct[3];      // hundredths of a percent
-  // Kept here for the event, codec and protocol modules.
-  ss_time last_time;
-  ss_time last_trade_time;
-  ss_time stream_time;  // of the last stock-stream header
   ss_time resume_time;
   uint32_t open_balance;
   uint32_t last_auction_price;
-  uint32_t first_price;
-  uint32_t average_price;
-  uint64_t second_volume;
-  uint64_t second_value;
-  uint64_t last_amend;  // old minus new volume of the latest amend
-  uint32_t price_ref;   // running reference price of the stream's price fields
   uint8_t partial_requests;  // partial-queue requests the io thread made (saturates)
 };
+
+// The leading bytes of a stock record that hold the instrument head and the
+// hot fields: what a stream message fetches ahead.
+constexpr size_t kStockHotBytes = 320;
+static_assert(sizeof(instr) <= 200, "the instrument head grew: review the stock's hot bytes");
 
 // The extended model's stock: waiting order-info records after the rest.
 struct ss_stock_ext : ss_stock {
@@ -631,6 +651,12 @@ void ssmodel_set_signature(int32_t index, uint32_t value);
 ss_stock* ssmodel_find_stock(ss_exchange* ex, const char* code);
 ss_stock* ssmodel_get_stock(ss_exchange* ex, const char* code);
 ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code);
+// Many stocks at once, in any order: the table is sized for all of them
+// first, each is appended (its issuer too, where new) and the ordered arrays
+// are sorted once at the end, O(n log n) where adding one by one in random
+// order is O(n) each. out[i] (when given) is the stock of codes[i], found or
+// added, or null where it was refused. Returns how many were added.
+int32_t ssmodel_add_stocks(ss_exchange* ex, const char* const* codes, int32_t n, ss_stock** out);
 ss_index* ssmodel_find_index(ss_exchange* ex, const char* code);
 ss_index* ssmodel_get_index(ss_exchange* ex, const char* code);
 ss_index* ssmodel_add_index(ss_exchange* ex, const char* code);

@@ -125,6 +125,45 @@ static void fold_trade(ss_stock* stock, const ss_trade* t) {
   tb.cursor = b;
 }
 
+// Trades vary once their prices change this often, counted from the newest.
+constexpr uint32_t kTradesVaryChanges = 10;
+
+// Whether the stock's count of price changes describes its list as it
+// stands: the same tail and count as when counted. Trades join a list only
+// through ssmodel_add_trade, which keeps the count; a list replaced whole
+// has another tail (its records were taken while the old list still held
+// its own), and a freed list clears the key, since its records may come
+// back as another list.
+static bool changes_known(const ss_stock* s) {
+  return s->changes_tail && s->changes_tail == s->trades.tail && s->changes_count == s->trades.count;
+}
+
+// Counts the whole list afresh (once after the list was replaced or freed;
+// from then on each added trade moves the count).
+static void count_changes(ss_stock* s) {
+  uint32_t prev = 0, n = 0;
+  for (const ss_trade* t = s->trades.tail; t; t = t->prev) {
+    if (t->price != prev) n++;
+    prev = t->price;
+  }
+  s->trade_changes = n;
+  s->changes_count = s->trades.count;
+  s->changes_tail = s->trades.tail;
+}
+
+// The count after `t` was linked: a change is a trade whose price differs
+// from the next newer one's (0 past the newest), so only the pairs around t
+// move.
+static void count_inserted_change(ss_stock* s, const ss_trade* t) {
+  const uint32_t newer = t->next ? t->next->price : 0;
+  uint32_t n = s->trade_changes;
+  if (const ss_trade* older = t->prev) n = n - (older->price != newer) + (older->price != t->price);
+  n += t->price != newer;
+  s->trade_changes = n;
+  s->changes_count = s->trades.count;
+  s->changes_tail = s->trades.tail;
+}
+
 ss_trade* ssmodel_add_trade(ss_stock* stock, ss_time time, uint32_t price, uint64_t volume) {
   ss_trade* t = take<ss_trade>(&M.trades);
   if (!t) return nullptr;
@@ -133,7 +172,12 @@ ss_trade* ssmodel_add_trade(ss_stock* stock, ss_time time, uint32_t price, uint6
   t->volume = volume;
   ss_trade* c = stock->trades.tail;
   while (c && c->time > time) c = c->prev;
+  const bool counted = changes_known(stock);
   dl_insert_after(stock->trades, c, t);
+  if (counted)
+    count_inserted_change(stock, t);
+  else
+    count_changes(stock);
   stock->trade_count++;
   ss_exchange* ex = stock->exchange;
   if (ex && time > ex->date) ex->trades_today++;
@@ -177,10 +221,12 @@ ss_trade_detail* ssmodel_set_trade_detail(ss_trade* trade, uint64_t conditions, 
 ss_trade_detail* ssmodel_trade_detail(const ss_trade* trade) { return ssmodel_load(trade->detail); }
 
 int ssmodel_trades_vary(const ss_stock* stock) {
-  uint32_t prev = 0;
-  int changes = 0;
+  if (changes_known(stock)) return stock->trade_changes >= kTradesVaryChanges;
+  // A list not built by ssmodel_add_trade since it was replaced: walked, to
+  // the tenth change at most.
+  uint32_t prev = 0, changes = 0;
   for (const ss_trade* t = stock->trades.tail; t; t = t->prev) {
-    if (t->price != prev && ++changes >= 10) return 1;
+    if (t->price != prev && ++changes >= kTradesVaryChanges) return 1;
     prev = t->price;
   }
   return 0;
@@ -195,6 +241,7 @@ static void free_trade_lists(ss_list<ss_trade>& trades, ss_trade_breaks& tb) {
 void ssmodel_free_trades(ss_stock* stock) {
   free_trade_lists(stock->trades, stock->trade_breaks);
   stock->trade_count = 0;
+  stock->changes_tail = nullptr;  // the records may come back as another list
 }
 
 void ssmodel_free_day_trades(ss_day* day) { free_trade_lists(day->trades, day->trade_breaks); }

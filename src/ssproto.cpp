@@ -572,14 +572,24 @@ ss_exchange* lookup_exchange(ssproto_msg* m) {
 
 constexpr size_t kCacheLine = 64;
 
-// Starts fetching every line of the stock record at once. A message touches
-// fields all over the record (flags, depth heads, event list, prices,
-// running reference), and with thousands of stocks the record is mostly
-// cold: fetched together the misses overlap instead of stalling one after
-// another as the handler reaches each field. Only a hint; nothing is read.
+// Starts fetching the lines of the stock record a stream message works on
+// (the instrument head, then the stock's hot fields that follow it). With
+// thousands of stocks the record is mostly cold: fetched together the misses
+// overlap instead of stalling one after another as the handler reaches each
+// field. Only a hint; nothing is read.
 void warm_stock(const ss_stock* s) {
   const char* p = reinterpret_cast<const char*>(s);
-  for (size_t off = 0; off < sizeof(ss_stock); off += kCacheLine) __builtin_prefetch(p + off, 1);
+  for (size_t off = 0; off < kStockHotBytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
+}
+
+// The stock the header named by its speed: the header has already resolved
+// the speed to this record (and started fetching it), so no lookup by code
+// is needed. Null when the header carried no stock speed or the record no
+// longer carries the message's code (a handler may have moved on).
+ss_stock* header_stock(const ss_exchange* ex, const ssproto_msg* m) {
+  if (m->speed < 0 || uint32_t(m->speed) >= ex->speed_count || dechdr_is_index_type(m->type)) return nullptr;
+  ss_stock* s = ex->speeds[m->speed];
+  return s && strncmp(s->code, m->code, kCodeSize) == 0 ? s : nullptr;  // bytes past the NUL may differ
 }
 
 }  // namespace
@@ -589,6 +599,8 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
   ss_exchange* ex = lookup_exchange(m);
   if (!ex) return nullptr;
   ss_stock* s = m->given;
+  bool warmed = false;  // the header fetched the record already
+  if (!s) warmed = (s = header_stock(ex, m)) != nullptr;
   if (!s) s = ssmodel_find_stock(ex, m->code);
   if (!s) {
     s = ssmodel_add_stock(ex, m->code);
@@ -605,7 +617,7 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
     // that runs empty and ask for queues a fresh client never needs.
     s->flags |= kAddedStockFlags;
   }
-  warm_stock(s);
+  if (!warmed) warm_stock(s);
   m->stock = s;
   m->stock_ref = *ssproto_price_ref(s);
   return s;

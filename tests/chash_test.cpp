@@ -265,6 +265,29 @@ TEST_F(ChashTest, UnsortedInsertsAreSortedByTheNextResizeAndRemovable) {
   EXPECT_EQ(sorted_walk(t_), std::vector<std::string>(model.begin(), model.end()));
 }
 
+// A bulk of unsorted inserts put in order at once: a new array holding the
+// same records in order; a table already in order is left alone.
+TEST_F(ChashTest, SortOnceAfterUnsortedInserts) {
+  std::vector<std::string> keys;
+  for (int i = 0; i < 500; i++) keys.push_back("B" + std::to_string((i * 37) % 500 + 1000));
+  ASSERT_EQ(chash_init(&t_, 2000), 0);
+  for (std::string& k : keys) ASSERT_EQ(chash_insert(&t_, rec(k), 0), 0);
+  void** before = t_.sorted;
+  const uint64_t changes = t_.changes;
+  ASSERT_EQ(chash_sort(&t_), 0);
+  EXPECT_NE(before, t_.sorted);
+  EXPECT_EQ(changes + 2, t_.changes);
+  std::set<std::string> model(keys.begin(), keys.end());
+  EXPECT_EQ(sorted_walk(t_), std::vector<std::string>(model.begin(), model.end()));
+  for (const std::string& k : keys) EXPECT_EQ(chash_find(&t_, k.c_str()), rec(k));
+  before = t_.sorted;
+  ASSERT_EQ(chash_sort(&t_), 0);
+  EXPECT_EQ(before, t_.sorted);
+  const std::string early = "B0999";
+  ASSERT_EQ(chash_add(&t_, rec(early)), 0);  // ordered adds go on from here
+  EXPECT_EQ(sorted_walk(t_).front(), "B0999");
+}
+
 TEST_F(ChashTest, ResizeBelowTheRecordCountKeepsEveryRecord) {
   std::vector<std::string> keys;
   for (int i = 0; i < 50; i++) keys.push_back("R" + std::to_string(i));

@@ -519,6 +519,18 @@ TEST_F(IoThread, QuietLinkGetsAHeartbeatWhateverTheExchangeStates) {
 
 // The five-second housekeeping puts GLB's date back to today; passes in
 // between leave it alone.
+// On real time, a pass that read nothing waits for the link rather than
+// sleeping its pause: with a pause far beyond the deadline, sign-on (connect,
+// greeting, reply, sign-on, the stream up to online) still ends well within
+// it, and every pass gives the core lock back.
+TEST_F(IoThread, PassesWaitForTheLinkNotAFixedPause) {
+  ssclient_set_sleep_hook(nullptr);
+  ssclient_set_yield(100000, 20000);
+  start_sim();
+  go_online();
+  EXPECT_FALSE(ssclient_io_has_lock());
+}
+
 TEST_F(IoThread, HousekeepingEveryFiveSeconds) {
   start_sim();
   go_online();

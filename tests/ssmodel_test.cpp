@@ -377,6 +377,55 @@ TEST_F(Model, CurrentListMatchesSortedReferenceForAnyInsertionOrder) {
   }
 }
 
+// The bulk path against adding one by one: the same records found by code,
+// both ordered walks (stocks, issuers) in code order, codes already present
+// found rather than added, refused codes null.
+TEST_F(Model, BulkAddMatchesOneByOne) {
+  std::mt19937 rng(20140211);
+  std::vector<std::string> codes;
+  std::set<std::string> all;
+  std::uniform_int_distribution<int> len(1, 5), letter(0, 25);
+  while (all.size() < 3000) {
+    std::string c;
+    for (int i = len(rng); i > 0; i--) c += char('A' + letter(rng));
+    all.insert(c);
+  }
+  codes.assign(all.begin(), all.end());
+  std::shuffle(codes.begin(), codes.end(), rng);
+  ASSERT_NE(nullptr, ssmodel_add_stock(nzx, codes[7].c_str()));  // present before
+  codes.push_back("bad");                                         // refused: not upper case
+  codes.push_back(codes[3]);                                      // twice in one call
+  std::vector<const char*> names;
+  for (const auto& c : codes) names.push_back(c.c_str());
+  std::vector<ss_stock*> out(names.size());
+  const uint64_t size_before = nzx->stocks.size;
+  EXPECT_EQ(int32_t(all.size()) - 1, ssmodel_add_stocks(nzx, names.data(), int32_t(names.size()), out.data()));
+  EXPECT_GT(nzx->stocks.size, size_before);
+  EXPECT_EQ(all.size(), nzx->stocks.count);
+  for (size_t i = 0; i < all.size(); i++) {
+    ASSERT_NE(nullptr, out[i]) << codes[i];
+    EXPECT_EQ(out[i], ssmodel_find_stock(nzx, codes[i].c_str()));
+    EXPECT_STREQ(codes[i].c_str(), out[i]->code);
+    EXPECT_NE(nullptr, ssmodel_find_issuer(nzx, out[i]->issuer));
+  }
+  EXPECT_EQ(nullptr, out[all.size()]);
+  EXPECT_EQ(out[3], out[all.size() + 1]);
+  const auto walk = [](const chash& t) {
+    std::vector<std::string> w;
+    int32_t cursor = 0;
+    while (void* r = chash_sorted_next(&t, &cursor)) w.emplace_back(static_cast<const char*>(r));
+    return w;
+  };
+  EXPECT_EQ(std::vector<std::string>(all.begin(), all.end()), walk(nzx->stocks));
+  std::set<std::string> issuers;
+  for (const auto& c : all) issuers.insert(c.substr(0, 3));
+  EXPECT_EQ(std::vector<std::string>(issuers.begin(), issuers.end()), walk(nzx->issuers));
+  // One by one after the bulk add keeps the order.
+  ASSERT_NE(nullptr, ssmodel_add_stock(nzx, "AAAAAA"));
+  all.insert("AAAAAA");
+  EXPECT_EQ(std::vector<std::string>(all.begin(), all.end()), walk(nzx->stocks));
+}
+
 TEST_F(Model, CurrentIssuersClearAndRebuild) {
   ss_stock* bhp = ssmodel_add_stock(asx, "BHP");
   ss_stock* anz = ssmodel_add_stock(asx, "ANZ");
@@ -770,6 +819,36 @@ TEST_F(Model, TradesVary) {
     ss_time t = at(2014, 2, 10, 10);
     for (uint32_t p : c.prices) ssmodel_add_trade(s, t++, p, 1);
     EXPECT_EQ(c.vary, ssmodel_trades_vary(s) != 0) << c.prices.size();
+  }
+}
+
+// The running count of price changes against the plain walk, with trades
+// arriving out of time order (linked into the middle), over a freed and
+// refilled list.
+TEST_F(Model, TradesVaryFollowsInsertsAnywhere) {
+  ss_stock* s = ssmodel_add_stock(asx, "VAS");
+  std::mt19937 rng(7);
+  const auto walked = [s] {
+    uint32_t prev = 0, changes = 0;
+    for (const ss_trade* t = s->trades.tail; t; t = t->prev) {
+      if (t->price != prev) changes++;
+      prev = t->price;
+    }
+    return changes >= 10;
+  };
+  for (int round = 0; round < 3; round++) {
+    ssmodel_free_trades(s);
+    EXPECT_FALSE(ssmodel_trades_vary(s));
+    int seen_vary = 0;
+    for (int i = 0; i < 400; i++) {
+      const ss_time t = at(2014, 2, 10, 10, 0, int(rng() % 3000));
+      // Mostly one price, now and then another: the answer flips both ways.
+      const uint32_t p = rng() % 9 == 0 ? 100 + rng() % 3 : (rng() % 3 == 0 ? 0 : 100);
+      ASSERT_NE(nullptr, ssmodel_add_trade(s, t, p, 1));
+      ASSERT_EQ(walked(), ssmodel_trades_vary(s) != 0) << round << " " << i;
+      seen_vary += walked();
+    }
+    EXPECT_GT(seen_vary, 0);
   }
 }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "dalloc.h"
 #include "lazyfree.h"
 #include "log.h"
@@ -81,9 +83,11 @@ const char kUsage[] =
     "  -h, --help         this text\n"
     "The client runs with the terminal's settings: the io thread lets the\n"
     "model's readers in after 100000 units of work and pauses 20 ms then and\n"
-    "after a pass that read nothing; reconnects give up after the time-out.\n"
+    "after a pass that read nothing (waiting for data up to that long);\n"
+    "reconnects give up after the time-out.\n"
     "Prints the status line and one line per change of a watched stock on\n"
-    "standard output. Exit status 0 after a clean run, 1 when sign-on failed\n"
+    "standard output, and at the end the messages taken, the processor time\n"
+    "a message and the time from connecting to online. Exit status 0 after a clean run, 1 when sign-on failed\n"
     "or the link was lost for good, 2 for bad arguments.\n";
 
 struct options {
@@ -115,6 +119,8 @@ struct feed_state {
   char status[kSsmsgTextMax + 1] = "";
   uint64_t changes = 0;
   uint64_t trades = 0;
+  int64_t started_ms = 0;        // the io thread was started (it connects at once)
+  int64_t online_ms = 0;         // first time online (to the tick)
   std::atomic<int> io_done{0};   // set by the io thread as it ends
   int io_rc = 0;                 // written before io_done
 };
@@ -294,6 +300,7 @@ void tick() {
   const uint32_t g = F.global;
   F.global = 0;
   if (g & kGlobalOnline) {
+    if (!F.online_ms) F.online_ms = plat_ms();
     F.ever_online = true;
     F.want_requests = true;
   }
@@ -481,6 +488,27 @@ int start_client(const options& o) {
   return ssnotify_add_wild(kGlobalMask, on_global_change, &F, 0, 0);
 }
 
+// The run's costs: messages the dispatcher took, the process's processor
+// time for them, and how long the sign-on took from the io thread's start
+// (it connects at once) to online, to the user interface's tick.
+void print_costs() {
+  ssproto_counter counters[kProtoCounterPairs];
+  {
+    core_lock lock;
+    ssproto_get_counters(counters);
+  }
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  const double cpu_ms = (double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
+                         double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3);
+  const uint64_t messages = counters[0].second;
+  printf("costs: %llu messages, %.0f ms of processor, %.0f ns a message", static_cast<unsigned long long>(messages),
+         cpu_ms, messages ? cpu_ms * 1e6 / double(messages) : 0.0);
+  if (F.started_ms && F.online_ms)
+    printf(", online %lld ms after connecting", static_cast<long long>(F.online_ms - F.started_ms));
+  printf("\n");
+}
+
 // Signs off, or stops the io thread when it does not end by itself, and
 // joins it. True when it ended in time.
 bool stop_io(plat_slot thread) {
@@ -533,6 +561,7 @@ int main(int argc, char** argv) {
     stop_runtime();
     return kExitSignOnFailed;
   }
+  F.started_ms = plat_ms();
   const plat_slot thread = plat_thread_create(io_thread, nullptr);
   if (thread < 0) {
     ssclient_fini();
@@ -566,6 +595,7 @@ int main(int argc, char** argv) {
   printf("%s after %.1f s: %llu changes, %llu trades\n", F.ever_online ? "done" : "never online",
          static_cast<double>(plat_ms() - start) / 1000.0, static_cast<unsigned long long>(F.changes),
          static_cast<unsigned long long>(F.trades));
+  print_costs();
   if (!joined) {
     // The io thread still runs and may hold the model: leave without
     // stopping the modules under it.
