@@ -123,6 +123,9 @@ void start_online(void *, int) {
   const int watch = crash_watch_add(kLoadConfigWatch, "Load Config");
   if (load_remote_config() < 0) log(LOG_FATAL, kSrc, "Can't load user configuration");
   if (watch > 0) crash_watch_remove(watch);
+  // A user whose configuration opened no screen (a first login, or a saved
+  // copy with none open) gets the first one: online is never windowless.
+  if (screen_count_open() == 0 && screen_open(0) < 0) log(LOG_ERROR, kSrc, "can't open the first screen");
   S.request_timer = timer_start(kDelayMs, request_timer_tick, nullptr, 0);
   if (S.request_timer < 0) {
     log(LOG_WARN, kSrc, "can't delay request processing");

@@ -396,6 +396,7 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
          configbox *b = screen_configbox();
          ASSERT_NE(b, nullptr);
          EXPECT_TRUE(screen_is_up());
+         EXPECT_TRUE(screen_is_open(0)) << "online with no screen open";
          gui_quit();  // as the system asks: through the quit hook
        }},
   };
