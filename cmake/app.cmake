@@ -15,12 +15,5 @@ add_library(ambit_app STATIC ${APP_SRC})
 target_link_libraries(ambit_app PUBLIC ambit_ui ambit_config)
 
 if(AMBIT_TESTS)
-  file(GLOB APP_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/app/*_test.cpp)
-  foreach(t IN LISTS APP_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_app ambit_ui_test_support GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-  endforeach()
+  ambit_add_tests(app ambit_app ambit_ui_test_support)
 endif()

@@ -8,14 +8,7 @@ add_library(ambit_charts STATIC ${CHARTS_SRC})
 target_link_libraries(ambit_charts PUBLIC ambit_engine ambit_ui)
 
 if(AMBIT_TESTS)
-  file(GLOB CHARTS_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/charts/*_test.cpp)
-  foreach(t IN LISTS CHARTS_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_charts ambit_test_support GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-  endforeach()
+  ambit_add_tests(charts ambit_charts ambit_test_support)
 endif()
 
 if(AMBIT_BENCH)

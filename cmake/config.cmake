@@ -14,14 +14,7 @@ add_library(ambit_config STATIC ${CONFIG_SRC})
 target_link_libraries(ambit_config PUBLIC ambit_engine)
 
 if(AMBIT_TESTS)
-  file(GLOB CONFIG_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/config/*_test.cpp)
-  foreach(t IN LISTS CONFIG_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_config ambit_test_support GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-  endforeach()
+  ambit_add_tests(config ambit_config ambit_test_support)
 endif()
 
 # The fuzz targets of this subsystem are fuzz/config_*_fuzz.cpp; the top

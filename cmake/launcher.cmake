@@ -23,11 +23,8 @@ if(AMBIT_TESTS)
   # Stands in for the stored terminal: prints what it was started with.
   add_executable(launcher-helper ${CMAKE_SOURCE_DIR}/tests/launcher/helper.cpp)
 
-  file(GLOB LAUNCHER_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/launcher/*_test.cpp)
-  foreach(t IN LISTS LAUNCHER_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_stub ambit_ui_test_support GTest::gtest_main)
+  ambit_add_tests(launcher ambit_stub ambit_ui_test_support)
+  foreach(name IN LISTS AMBIT_TESTS_MADE)
     # The end-to-end test signs the installed terminal on to the simulator.
     if(TARGET ambit_sim)
       target_link_libraries(${name} PRIVATE ambit_sim)
@@ -36,7 +33,5 @@ if(AMBIT_TESTS)
     target_compile_definitions(${name} PRIVATE LAUNCHER_PROGRAM="$<TARGET_FILE:launcher>"
                                LAUNCHER_HELPER="$<TARGET_FILE:launcher-helper>"
                                AMBIT_PROGRAM="$<TARGET_FILE:Ambit>")
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
 endif()

@@ -10,14 +10,7 @@ add_library(ambit_screen STATIC ${SCREEN_SRC})
 target_link_libraries(ambit_screen PUBLIC ambit_app ambit_ui ambit_config)
 
 if(AMBIT_TESTS)
-  file(GLOB SCREEN_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/screen/*_test.cpp)
-  foreach(t IN LISTS SCREEN_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_screen ambit_ui_test_support GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-  endforeach()
+  ambit_add_tests(screen ambit_screen ambit_ui_test_support)
 endif()
 
 # The layout text reader's fuzz target needs only the reader itself and the

@@ -19,15 +19,10 @@ target_link_libraries(ambit_startup PUBLIC ambit_screen)
 target_link_libraries(ambit_screen PUBLIC ambit_startup)
 
 if(AMBIT_TESTS)
-  file(GLOB STARTUP_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/startup/*_test.cpp)
-  foreach(t IN LISTS STARTUP_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_startup ambit_ui_test_support GTest::gtest_main)
-    # The program test starts the terminal itself (Ambit, cmake/terminal.cmake).
+  ambit_add_tests(startup ambit_startup ambit_ui_test_support)
+  # The program test starts the terminal itself (Ambit, cmake/terminal.cmake).
+  foreach(name IN LISTS AMBIT_TESTS_MADE)
     add_dependencies(${name} Ambit)
     target_compile_definitions(${name} PRIVATE AMBIT_PROGRAM="$<TARGET_FILE:Ambit>")
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
 endif()

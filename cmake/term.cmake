@@ -11,15 +11,7 @@ if(AMBIT_TESTS OR AMBIT_BENCH)
 endif()
 
 if(AMBIT_TESTS)
-  file(GLOB TERM_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/term/*_test.cpp)
-  foreach(t IN LISTS TERM_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_term ambit_ui_test_support PkgConfig::VTERM
-                          GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-  endforeach()
+  ambit_add_tests(term ambit_term ambit_ui_test_support PkgConfig::VTERM)
 endif()
 
 # fuzz/tt_send_fuzz.cpp: the byte path of a local-display session.

@@ -22,15 +22,10 @@ if(AMBIT_TESTS)
   set_target_properties(terminal-helper PROPERTIES ENABLE_EXPORTS ON)
   target_compile_options(terminal-helper PRIVATE -fno-omit-frame-pointer -fno-inline -fno-optimize-sibling-calls)
 
-  file(GLOB TERMINAL_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/terminal/*_test.cpp)
-  foreach(t IN LISTS TERMINAL_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_app ambit_ui_test_support GTest::gtest_main)
+  ambit_add_tests(terminal ambit_app ambit_ui_test_support)
+  foreach(name IN LISTS AMBIT_TESTS_MADE)
     add_dependencies(${name} Ambit terminal-helper)
     target_compile_definitions(${name} PRIVATE AMBIT_PROGRAM="$<TARGET_FILE:Ambit>"
                                AMBIT_HELPER="$<TARGET_FILE:terminal-helper>")
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
 endif()

@@ -25,14 +25,7 @@ if(AMBIT_TESTS)
   target_link_libraries(ambit_ui_test_support PUBLIC ambit_ui ambit_test_support GTest::gtest
                         PkgConfig::SDL2 PkgConfig::X11 PkgConfig::PNG)
 
-  file(GLOB UI_TEST_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/ui/*_test.cpp)
-  foreach(t IN LISTS UI_TEST_SRC)
-    get_filename_component(name ${t} NAME_WE)
-    add_executable(${name} ${t})
-    target_link_libraries(${name} PRIVATE ambit_ui_test_support GTest::gtest_main)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
-  endforeach()
+  ambit_add_tests(ui ambit_ui_test_support)
 endif()
 
 # The program's splash picture ("SPLASH" in the program folder), computed at
