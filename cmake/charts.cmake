@@ -8,7 +8,7 @@ add_library(ambit_charts STATIC ${CHARTS_SRC})
 target_link_libraries(ambit_charts PUBLIC ambit_engine ambit_ui)
 
 if(AMBIT_TESTS)
-  ambit_add_tests(charts ambit_charts ambit_test_support)
+  ambit_add_tests(charts ambit_charts ambit_ui_test_support)
 endif()
 
 if(AMBIT_BENCH)
