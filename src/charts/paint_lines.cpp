@@ -163,7 +163,7 @@ static void news_items(chart_plot* plot, chart_ta* ta, const chart_theme& th) {
     cut = plot->options & kOptOpenClamp ? ssmodel_exchange_open_time(in->exchange)
                                         : ssmodel_exchange_day_start(in->exchange);
   bool stack = !(plot->options & (kOptTheme | kOptParent));
-  int32_t prev_x = -1000000, prev_y = py + 1;
+  int32_t prev_x = -1000000, prev_y = py + 1, prev_h = 0;
   int32_t right = plot->pane_x + plot->pane_w;
   for (; item; item = item->next) {
     int32_t image = item->flags & kNewsSensitive ? th.news_sensitive
@@ -180,11 +180,13 @@ static void news_items(chart_plot* plot, chart_ta* ta, const chart_theme& th) {
       x = plot->pane_x + size[0] / 2;
     }
     int32_t y = py + 1;
-    if (stack && x - prev_x < size[0] / 2) y = prev_y + size[1] + 1;
+    // Stacked under the mark before it (its height, so they never overlap).
+    if (stack && x - prev_x < size[0] / 2) y = prev_y + prev_h + 1;
     if (y + size[1] > py + ph) continue;
     tex_draw_white(image, x - size[0] / 2, y, size[0], size[1]);
     prev_x = x;
     prev_y = y;
+    prev_h = size[1];
   }
 }
 

@@ -10,6 +10,7 @@
 #include "charts/paint.h"
 #include "lib/colour.h"
 #include "lib/font.h"
+#include "chart_model.h"
 #include "paint_fixture.h"
 #include "ui/widget.h"
 
@@ -426,6 +427,56 @@ TEST(PaintLines, NewsCountsStackImportantOverPlain) {
   p->pane_h = s[1] * 2 + 3;
   calls = record_paint(p.get());
   EXPECT_EQ(marks_of(calls, th.news_sensitive) + marks_of(calls, th.news_plain), 2);
+}
+
+// Intraday with option 0x80: single items along the top of the pane, at the
+// column of their time; one before the opening is pinned at the left edge;
+// an item close to the one before it stacks under it.
+TEST(PaintLines, NewsItemsAlongThePaneTop) {
+  PaintPlot p;
+  ss_time today = p.exchange.date;
+  auto at = [&](int h, int m) { return today + (ss_time)(h * 3600 + m * 60); };
+  p.closes({10, 11, 12});
+  for (int i = 0; i < 3; i++) p->times[i] = at(11 + i, 0);
+  p->eod = 0;
+  p->type = 12;
+  p->options = 0x80;
+  p->day_count = 1;
+  p->days[0] = chart_day{today, at(10, 0), at(16, 0), 0, 6 * 3600};
+  std::vector<ss_news> items = {make_news(sstime_pack_date(9, 12, 2026) + 36000, 0x1, 1),  // yesterday: skipped
+                                make_news(at(9, 0), 0, 1), make_news(at(13, 0), 0x1, 1),
+                                make_news(at(13, 1), 0x4, 1), make_news(at(15, 0), 0x2, 1)};
+  ss_issuer issuer{};
+  link_list(items, &issuer.news);
+  p->issuer = &issuer;
+  p.add(true, 13, {{0, 1, 1}});
+  p.map();
+  chart_theme th = paint_theme();
+  int32_t plain[2], important[2], related[2];
+  tex_size(plain, th.news_plain);
+  tex_size(important, th.news_sensitive);
+  tex_size(related, th.news_related);
+  int32_t top = p->pane_y + 1;
+  // Each quad's last vertex is its top-left corner.
+  auto corner = [&](const int32_t* s, int32_t x, int32_t y) { return vi(x - s[0] / 2, y); };
+  Calls calls = record_paint(p.get());
+  EXPECT_EQ(marks_of(calls, th.news_sensitive), 1);
+  EXPECT_EQ(marks_of(calls, th.news_related), 1);
+  EXPECT_EQ(marks_of(calls, th.news_plain), 2);
+  EXPECT_EQ(count_of(calls, corner(plain, p->pane_x + plain[0] / 2, top)), 1);  // 09:00: pinned at the left
+  EXPECT_EQ(count_of(calls, corner(important, 149, top)), 1);                  // 13:00 at its column
+  EXPECT_EQ(count_of(calls, corner(related, 150, top + important[1] + 1)), 1);  // 13:01 stacked under it
+  EXPECT_EQ(count_of(calls, corner(plain, 249, top)), 1);                      // 15:00
+  EXPECT_TRUE(balanced(calls));
+  // Small charts draw every item at the top.
+  p->options = 0x80 | 0x2000;
+  calls = record_paint(p.get());
+  EXPECT_EQ(count_of(calls, corner(related, 150, top)), 1);
+  // Without 0x40 and 0x80 the per-sample counts are drawn instead.
+  p->options = 0;
+  calls = record_paint(p.get());
+  EXPECT_EQ(marks_of(calls, th.news_plain), 2);  // one mark for each of the two samples with a value
+  EXPECT_EQ(marks_of(calls, th.news_related), 0);
 }
 
 TEST(PaintLines, LegendsAreCutThenDropped) {

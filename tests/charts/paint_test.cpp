@@ -116,6 +116,21 @@ TEST(PaintRecord, RisingCandlesAreHollowFallingOnesSolid) {
   }
 }
 
+// One pixel wide, a candle is its column from high to low: one line in its
+// colour, the pixels the three passes would cover together.
+TEST(PaintRecord, OnePixelCandlesAreSingleLines) {
+  PaintPlot p;
+  p.bars({10, 12}, {13, 12.5}, {9, 9.5}, {12, 10}, 20, 10, 1);
+  p->options = kColorize;
+  std::vector<Prim> prims = primitives(record_paint(p.get()));
+  ASSERT_EQ(prims.size(), 2u);
+  EXPECT_EQ(prims[1].kind, "GL_LINES");
+  EXPECT_EQ(prims[1].vertices, (std::vector<std::string>{vf(20.5, p->y_high[0] + 0.5), vf(20.5, p->y_low[0] + 1.5),
+                                                          vf(30.5, p->y_high[1] + 0.5), vf(30.5, p->y_low[1] + 1.5)}));
+  EXPECT_EQ(prims[1].colours, (std::vector<std::string>{colour_call(chart_colour(0, 6)), colour_call(chart_colour(0, 6)),
+                                                         colour_call(chart_colour(0, 7)), colour_call(chart_colour(0, 7))}));
+}
+
 TEST(PaintRecord, OhlcTicksAtBarWidthOne) {
   PaintPlot p;
   p.bars({11}, {13}, {9}, {12}, 20, 10, 1);
@@ -305,6 +320,24 @@ TEST(PaintRecord, ShadingOfEveryOtherIndicatorPane) {
     for (size_t i = 0; i < pr.vertices.size(); i++) shaded += pr.kind == "GL_QUADS" && pr.colours[i] == e5;
   EXPECT_EQ(shaded, 8);  // the first and the third pane, not the second
   (void)b;
+}
+
+TEST(PaintRecord, FromDateLabelAndThemePanel) {
+  PaintPlot p;
+  p.closes({10, 11, 12});
+  p->options = 0x400000;
+  std::string label = colour_call(0x60ffffff);
+  p->from = sstime_pack_date(3, 11, 2026);
+  EXPECT_EQ(count_of(record_paint(p.get()), label) > 0, true);
+  p->from = p.exchange.date;  // a span starting today: no label
+  EXPECT_EQ(count_of(record_paint(p.get()), label), 0);
+  // The theme-following table frames the background as a panel: the
+  // background darkened by 8 under it.
+  p->options = 0x2000;
+  uint32_t bg = 0;
+  Calls calls = record_paint(p.get(), &bg);
+  EXPECT_GT(count_of(calls, colour_call(colour_darken(bg, 8))), 0);
+  EXPECT_TRUE(balanced(calls));
 }
 
 // Over the screen of Mesa's rasteriser: every chart type in the light and
