@@ -120,6 +120,7 @@ void paint_box(int32_t x, int32_t y, int32_t w, int32_t h, colour c) {
   gl->Vertex2i(x, y + h);
   gl->Vertex2i(x + w, y + h);
   gl->Vertex2i(x + w, y);
+  gfx_end();
 }
 
 void paint_thick_begin(const chart_plot* plot) {
@@ -699,6 +700,7 @@ void chart_view_init(chart_view* v) {
   v->highlight = -1;
   v->select_from = v->select_to = -1;
   v->close_offset = -1;
+  v->built_index = -1;
   gmap_setup(&v->price_text, GMAP_QUADS, 0, 0);
   gmap_setup(&v->cross, GMAP_LINES, 0, 0);
 }

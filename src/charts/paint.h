@@ -51,6 +51,7 @@ struct chart_view {
   gmap cross;       // GMAP_LINES, two vertices a segment
   paint_box_rect price_box;
   int32_t close_offset;
+  int32_t built_index;  // the sample the lists were built for, -1 none
 };
 
 // A view with nothing hovered and nothing selected; release gives the lists'
@@ -70,7 +71,7 @@ void paint_bars(chart_plot* plot, colour c, int open_tick, int close_tick);
 // Columns from each row to the base row; colour 0: direction colours of the
 // change from entries 18 and 19.
 void paint_columns(chart_plot* plot, const uint32_t* rows, int32_t base, colour c);
-// A filled quad; colour 0 keeps the current colour.
+// A filled quad; colour 0 keeps the current colour. Closes its primitive.
 void paint_box(int32_t x, int32_t y, int32_t w, int32_t h, colour c);
 
 // The colour table of this paint: 2 theme-following (option 0x2000), 1 dark

@@ -612,9 +612,12 @@ static bool indicator_boxed(const chart_ta* ta, int32_t h) {
 
 void paint_hover_build(chart_plot* plot) {
   chart_view* v = plot->view;
-  if (!v || !v->rebuild) return;
+  // Built again when the widget asks, or when the pointer is over another
+  // sample than the lists were built for.
+  if (!v || (!v->rebuild && v->built_index == v->hover_index)) return;
   v->rebuild = 0;
   int32_t h = v->hover_index;
+  v->built_index = h;
   int32_t x = (int32_t)plot->xpos[h];
   int32_t close_row = has(plot->y_close[h]) ? (int32_t)plot->y_close[h] : plot->pane_y + plot->pane_h / 2;
   // Widths: the price box and every indicator's rows.

@@ -554,6 +554,12 @@ TEST(PaintHover, CrossHairAndBoxes) {
   EXPECT_EQ(colour_of(prims, "GL_QUADS", vi(p->pane_x, cy - 1)),
             colour_call((chart_colour(0, 16) & 0xFFFFFF) | 0x64000000u));
   EXPECT_EQ(colour_of(prims, "GL_QUADS", vi(199, 0)), e16);
+  // The pointer moved to another sample: the lists follow without being asked.
+  p.view.highlight = -1;
+  p.view.hover_index = 1;
+  prims = primitives(record_paint(p.get()));
+  EXPECT_EQ(colour_of(prims, "GL_QUADS", vi(149, 0)), e16);
+  EXPECT_EQ(colour_of(prims, "GL_QUADS", vi(199, 0)), "");
   // Off the visible samples: nothing of the hover.
   p.view.hover_index = 9;
   prims = primitives(record_paint(p.get()));
