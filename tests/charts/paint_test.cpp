@@ -342,7 +342,19 @@ TEST(PaintRecord, FromDateLabelAndThemePanel) {
 
 // Over the screen of Mesa's rasteriser: every chart type in the light and
 // the dark table, sampled where the plot must have put its colours.
-class PaintPixels : public AtlasPixelTest {};
+class PaintPixels : public AtlasPixelTest {
+ protected:
+  // Paints the chart into a black window; the background it reported.
+  uint32_t paint_on_screen(chart_plot* plot) {
+    pixeltest_clear(0xFF000000);
+    gfx_reset();
+    gfx_set_viewport(kWidth, kHeight);
+    uint32_t bg = 0;
+    paint_chart(plot, &bg);
+    gfx_flush();
+    return bg;
+  }
+};
 
 struct TypeCase {
   int32_t type;
@@ -362,12 +374,7 @@ TEST_F(PaintPixels, EveryChartTypeLightAndDark) {
       p->options = dark | kColorize | 0x1;
       p.axes.time.major.begin(2);
       p.axes.time.major.add(130);
-      pixeltest_clear(0xFF000000);
-      gfx_reset();
-      gfx_set_viewport(kWidth, kHeight);
-      uint32_t bg = 0;
-      paint_chart(p.get(), &bg);
-      gfx_flush();
+      uint32_t bg = paint_on_screen(p.get());
       uint32_t set = dark ? 1 : 0;
       uint32_t up = chart_colour(set, 6), down = chart_colour(set, 7);
       EXPECT_EQ(bg, dark ? kDark4 : kLight4);
@@ -432,12 +439,7 @@ TEST_F(PaintPixels, LegendBoxAndCaptionOverThePlot) {
   p->options = 0x4;
   p.add(true, 2, {{11, 12, 13}});
   p.map();
-  pixeltest_clear(0xFF000000);
-  gfx_reset();
-  gfx_set_viewport(kWidth, kHeight);
-  uint32_t bg = 0;
-  paint_chart(p.get(), &bg);
-  gfx_flush();
+  uint32_t bg = paint_on_screen(p.get());
   // The caption's text in entry 0 somewhere in its first line; the box under
   // it blends the background over itself (the same colour).
   chart_theme th = paint_theme();
