@@ -164,7 +164,8 @@ TEST_F(Windows, SubjectMovesTheRole) {
 
 TEST_F(Windows, ContentsGetTheInstrumentByKind) {
   window *w = fresh(kRoleDepth);
-  auto got = [&](int i) { return static_cast<content *>(w->child[i])->instrument; };
+  // Kinds built as classes of their own are covered by their own tests.
+  auto got = [&](int i) { return content_is(w->child[i]) ? static_cast<content *>(w->child[i])->instrument : nullptr; };
   window_set_instrument(w, bhp);
   EXPECT_EQ(got(kWinDepth), bhp);
   EXPECT_EQ(got(kWinQuotebar), bhp);
@@ -176,7 +177,7 @@ TEST_F(Windows, ContentsGetTheInstrumentByKind) {
   window_set_instrument(w, nullptr);
   // The feed widgets are classes of their own (their tests cover them).
   for (int i = kWinQuotebar; i < kWindowChildren; i++)
-    if (i != kWinRss && i != kWinGoogle) EXPECT_EQ(got(i), nullptr) << i;
+    if (content_is(w->child[i])) EXPECT_EQ(got(i), nullptr) << i;
 }
 
 TEST_F(Windows, ChangeRegistrationFollowsTheInstrument) {
