@@ -45,8 +45,8 @@ static struct {
 // Minimal version: the undo ring records the alert types once it offers
 // their pushes; until then a group is opened and closed around every user
 // change so that the grouping (and the dropping of empty groups) holds.
-static void undo_alert_removed(const alert *) {}
-static void undo_alert_added(const alert *) {}
+void alerts_undo_removed(const alert *) {}
+void alerts_undo_added(const alert *) {}
 
 // ---- helpers ----
 
@@ -81,6 +81,10 @@ static void unwatch(alert *a) {
 void alerts_set_screen_hooks(const alerts_screen_hooks *hooks) { A.screen = hooks ? *hooks : alerts_screen_hooks{}; }
 void alerts_set_grid_hooks(const alerts_grid_hooks *hooks) { A.grid = hooks ? *hooks : alerts_grid_hooks{}; }
 void alerts_set_default_exchange_query(int32_t (*fn)(void)) { A.default_exchange = fn; }
+int32_t alerts_default_exchange(void) {
+  int32_t def = A.default_exchange ? A.default_exchange() : 0;
+  return def >= 0 && def < kExchanges ? def : 0;
+}
 
 int alerts_init(void) {
   if (A.ready) return 0;
@@ -193,7 +197,7 @@ int alerts_add_wlist(int32_t list_id) {
   for (int32_t i = 0; i < wlist_count(wl); i++) {
     instr *in = wlist_item_at(wl, i);
     if (in && alerts_add_default(in) == 0) {
-      undo_alert_added(alerts_find(in));
+      alerts_undo_added(alerts_find(in));
       added++;
     }
   }
@@ -396,8 +400,8 @@ instr *alerts_lookup_code(const char *text) {
   if (only >= 0) {
     order[n++] = only;
   } else {
-    int32_t def = A.default_exchange ? A.default_exchange() : 0;
-    if (def >= 0 && def < kExchanges) order[n++] = def;
+    int32_t def = alerts_default_exchange();
+    order[n++] = def;
     for (int32_t i = 0; i < kExchanges; i++)
       if (i != def) order[n++] = i;
   }
@@ -423,11 +427,11 @@ int alerts_codes(const char *text, int add) {
       if (instr *in = alerts_lookup_code(run)) {
         if (add) {
           if (alerts_add_default(in) == 0) {
-            undo_alert_added(alerts_find(in));
+            alerts_undo_added(alerts_find(in));
             changed++;
           }
         } else if (alert *a = alerts_remove_alert(in)) {
-          undo_alert_removed(a);
+          alerts_undo_removed(a);
           alerts_free(a);
           changed++;
         }

@@ -75,6 +75,12 @@ void alerts_set_grid_hooks(const alerts_grid_hooks *hooks);
 // The default exchange (user actions), asked by the code parser; exchange 0
 // without one.
 void alerts_set_default_exchange_query(int32_t (*fn)(void));
+int32_t alerts_default_exchange(void);
+
+// Undo records of a user's change, inside the caller's group: the alert
+// about to be removed (its six fields), or the alert just added.
+void alerts_undo_removed(const alert *a);
+void alerts_undo_added(const alert *a);
 
 // Life: the pool; fini removes every alert.
 int alerts_init(void);
