@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
@@ -47,6 +48,7 @@ struct state {
   pool rows;
   int instances = 0;
   news_open_request last_open{};
+  histnews_requests requests{ssclient_request_stock_history, ssclient_request_history};
 };
 state S;
 
@@ -160,8 +162,8 @@ void rebuild(histnews *h) {
 }
 
 void ask_history(histnews *h) {
-  if (h->stock && !(h->stock->flags & kInHistory)) ssclient_request_stock_history(h->stock);
-  if (h->issuer && !(h->issuer->flags & kInHistory)) ssclient_request_history(h->issuer);
+  if (h->stock && !(h->stock->flags & kInHistory)) S.requests.stock_history(h->stock);
+  if (h->issuer && !(h->issuer->flags & kInHistory)) S.requests.history(h->issuer);
 }
 
 void on_change(const ss_change *c, void *own, uint64_t, uint32_t) {
@@ -352,6 +354,17 @@ void hn_release(widget *self, int32_t x, int32_t y, int button) {
     }
 }
 
+int hn_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
+  auto *h = static_cast<histnews *>(self);
+  if (x < h->r.x || x >= h->r.x + h->r.w) return 0;
+  for (histnews_row *r = h->rows; r; r = r->next)
+    if (r->item && y >= h->r.y + r->y && y < h->r.y + r->y + h->row_height) {
+      dnd_begin_news(h->issuer, r->item);
+      return 1;
+    }
+  return 0;
+}
+
 void hn_class_init(object_class *rec) {
   auto *c = static_cast<widget_class *>(rec);
   c->geometry_changed = hn_geometry_changed;
@@ -361,6 +374,7 @@ void hn_class_init(object_class *rec) {
   c->show_children = hn_show;
   c->hide_children = hn_hide;
   c->release = hn_release;
+  c->drag_begin = hn_drag_begin;
 }
 
 typeid_t register_histnews() {
@@ -441,6 +455,10 @@ void news_open_item(widget *from, ss_issuer *issuer, const ss_news *item) {
 }
 
 const news_open_request *news_last_open(void) { return &S.last_open; }
+
+void histnews_set_requests(const histnews_requests *r) {
+  S.requests = r ? *r : histnews_requests{ssclient_request_stock_history, ssclient_request_history};
+}
 
 // The window ---------------------------------------------------------------------
 

@@ -102,6 +102,13 @@ const char *histnews_export(widget *w);
 // stock's history day of that date, else null.
 const ss_stock_point *histnews_day_for(histnews *h, ss_time date, ss_stock_point *copy);
 
+// The history requests (the client's by default; tests count them).
+struct histnews_requests {
+  int (*stock_history)(ss_stock *stock);
+  int (*history)(ss_issuer *issuer);
+};
+void histnews_set_requests(const histnews_requests *r);
+
 // Configuration keys inside the window's block.
 void histnews_config_save(widget *w);
 void histnews_config_load(widget *w);

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/filter.h"
 #include "lib/fmt.h"
@@ -29,6 +30,7 @@
 #include "ssuser.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "undo.h"
 #include "windows/content.h"
 #include "windows/window.h"
 
@@ -438,9 +440,10 @@ void nt_hide(widget *self) {
   free_rows(n);
 }
 
-void nt_release(widget *self, int32_t x, int32_t y, int button) {
-  auto *n = static_cast<newstoday *>(self);
-  if (button != 1 || x < n->r.x || x >= n->r.x + n->r.w || y < n->r.y) return;
+// The row under a point and whether the point lies on the code side (the
+// time, company and code columns).
+newstoday_row *row_at(newstoday *n, int32_t x, int32_t y, bool *code_side) {
+  if (x < n->r.x || x >= n->r.x + n->r.w || y < n->r.y) return nullptr;
   window *w = owner(n);
   int32_t first = w ? static_cast<int32_t>(window_get_selection(w)) : 0;
   int32_t index = 0;
@@ -448,17 +451,45 @@ void nt_release(widget *self, int32_t x, int32_t y, int button) {
     if (index < first || !r->item) continue;
     if (y < n->r.y + r->y || y >= n->r.y + r->y + n->row_height) continue;
     const cols_col &code = n->columns.col[kNtCode];
-    if (code.shown && x < code.x1) {
-      // The code side: the window takes the stock in the depth role.
-      if (r->stock && w) {
-        window_set_instrument(w, r->stock);
-        window_set_role(w, kRoleDepth);
-      }
-    } else {
-      news_open_item(n, r->issuer, r->item);
-    }
-    return;
+    *code_side = code.shown && x < code.x1;
+    return r;
   }
+  return nullptr;
+}
+
+void nt_release(widget *self, int32_t x, int32_t y, int button) {
+  auto *n = static_cast<newstoday *>(self);
+  bool code_side = false;
+  newstoday_row *r = button == 1 ? row_at(n, x, y, &code_side) : nullptr;
+  if (!r) return;
+  window *w = owner(n);
+  if (code_side) {
+    // The code side: the window takes the stock in the depth role, one
+    // undo step.
+    if (r->stock && w) {
+      undo_begin();
+      undo_push_window(w);
+      window_set_instrument(w, r->stock);
+      window_set_role(w, kRoleDepth);
+      undo_end();
+    }
+  } else {
+    news_open_item(n, r->issuer, r->item);
+  }
+}
+
+int nt_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
+  auto *n = static_cast<newstoday *>(self);
+  bool code_side = false;
+  newstoday_row *r = row_at(n, x, y, &code_side);
+  if (!r) return 0;
+  if (code_side) {
+    if (!r->stock) return 0;
+    dnd_begin_stock(r->stock);
+  } else {
+    dnd_begin_news(r->issuer, r->item);
+  }
+  return 1;
 }
 
 void nt_class_init(object_class *rec) {
@@ -470,6 +501,7 @@ void nt_class_init(object_class *rec) {
   c->show_children = nt_show;
   c->hide_children = nt_hide;
   c->release = nt_release;
+  c->drag_begin = nt_drag_begin;
 }
 
 typeid_t register_newstoday() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dnd.h"
 #include "export/clipboard.h"
 #include "guitest.h"
 #include "lib/fade.h"
@@ -23,6 +24,7 @@
 #include "ssuser.h"
 #include "style.h"
 #include "testmodel.h"
+#include "undo.h"
 #include "windows/histnews.h"
 #include "windows/newstoday.h"
 #include "windows/window.h"
@@ -219,6 +221,31 @@ TEST_F(NewsGui, HistoryRowsSeparatorsAndPlace) {
   EXPECT_EQ(hist_rows(), (Strings{"--", "4", "--", "3", "2"})) << "time 0 goes to the top";
 }
 
+int g_stock_requests, g_issuer_requests;
+int count_stock(ss_stock *) { return ++g_stock_requests, 0; }
+int count_issuer(ss_issuer *) { return ++g_issuer_requests, 0; }
+
+TEST_F(NewsGui, HistoryIsAskedForOnlyWhileShownAndNotLoaded) {
+  const histnews_requests counting = {count_stock, count_issuer};
+  histnews_set_requests(&counting);
+  g_stock_requests = g_issuer_requests = 0;
+  ss_stock *st = ssmodel_get_stock(ex0, "REQ");
+  ss_issuer *is = issuer(ex0, "REQ");
+  window_set_role(w, kRoleDepth);
+  window_set_instrument(w, st);  // the history window is hidden
+  EXPECT_EQ(g_stock_requests + g_issuer_requests, 0);
+  show_role(kRoleHistnews);
+  EXPECT_EQ(g_stock_requests, 1);
+  EXPECT_EQ(g_issuer_requests, 1);
+  st->flags |= kInHistory;
+  is->flags |= kInHistory;
+  hist()->cls->hide_children(hist());
+  hist()->cls->show_children(hist());
+  EXPECT_EQ(g_stock_requests, 1) << "loaded: not asked again";
+  EXPECT_EQ(g_issuer_requests, 1);
+  histnews_set_requests(nullptr);
+}
+
 TEST_F(NewsGui, HistoryExportHasEveryItem) {
   ss_stock *st = ssmodel_get_stock(ex0, "XYZ");
   ss_issuer *is = issuer(ex0, "XYZ");
@@ -337,6 +364,25 @@ TEST_F(NewsGui, NewAnnouncementsFlashAndExport) {
   EXPECT_NE(text.find(row1), std::string::npos) << text;
   EXPECT_NE(text.find("\tSecond\tN\t"), std::string::npos) << text;
   EXPECT_EQ(text.find("--"), std::string::npos) << "separators are not exported";
+
+  // Dragging the headline carries the item; the code, the stock.
+  newstoday *n = today();
+  int32_t row_y = n->r.y + fresh->y + n->row_height / 2;
+  ASSERT_EQ(n->cls->drag_begin(n, n->columns.col[kNtHeadline].x0 + 5, row_y, 1, nullptr), 1);
+  EXPECT_EQ(dnd_news_item(), fresh->item);
+  ASSERT_EQ(n->cls->drag_begin(n, n->columns.col[kNtCode].x0 + 2, row_y, 1, nullptr), 1);
+  EXPECT_EQ(dnd_instrument(), static_cast<instr *>(s));
+  dnd_clear();
+
+  // A click on the code shows the stock's depth in this window, one undo step.
+  ASSERT_EQ(undo_init(), 0);
+  n->cls->release(n, n->columns.col[kNtCode].x0 + 2, row_y, 1);
+  EXPECT_EQ(window_get_role(w), kRoleDepth);
+  EXPECT_EQ(window_get_instrument(w), static_cast<instr *>(s));
+  EXPECT_TRUE(undo_can_undo());
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_EQ(window_get_role(w), kRoleNewstoday);
+  undo_fini();
 }
 
 }  // namespace
