@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint32_t kDefaultFilter = 0xFD3B;
 constexpr uint32_t kNoPrice = 0xFFFFFFFFu;
+constexpr bool kInterestKnown = false;  // the model has no open-interest field
 
 int cmp(uint32_t a, uint32_t b) { return a < b ? -1 : a > b ? 1 : 0; }
 
@@ -130,7 +131,9 @@ int optionlist_match(const optionlist *o, const ss_stock *c) {
   if (!call && !put && !(f & OPT_NEITHER)) return 0;
   if ((kind & kOptAttr10) && !(f & OPT_ATTR10)) return 0;
   if ((kind & kOptAttr8) && !(f & OPT_ATTR8)) return 0;
-  if ((f & OPT_WITH_INTEREST) && optionlist_interest(c) == 0) return 0;
+  // The model carries no open interest: the bit that asks for it cannot
+  // tell options apart, and rejecting every option would empty the list.
+  if ((f & OPT_WITH_INTEREST) && kInterestKnown && optionlist_interest(c) == 0) return 0;
   if ((f & OPT_MONEYNESS) != OPT_MONEYNESS) {
     uint32_t ref = o->reference_price, k = c->option_number;
     bool itm = (call && ref > k) || (put && ref < k);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "gridtest.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -36,81 +38,6 @@
 namespace {
 
 ::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
-
-int64_t g_now = 1000000;
-int64_t test_clock() { return g_now; }
-int drop_request(widget *, const rect *, widget_update_fn, int) { return 0; }
-
-class Grid : public ::testing::Test {
- public:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(tex_init(), 0);
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    ASSERT_EQ(fade_init(), 0);
-    ASSERT_EQ(style_init(), 0);
-    ASSERT_EQ(style_select(0), 0);
-    style_set_size(1);
-  }
-  static void TearDownTestSuite() {
-    style_fini();
-    fade_fini();
-    gmap_fini();
-    tex_fini();
-  }
-
- protected:
-  hbox *root = nullptr;
-  widget_queue_fn old_queue = nullptr;
-  ss_exchange *ex0 = nullptr;
-
-  void SetUp() override {
-    plat_set_test_clock(test_clock);
-    ASSERT_EQ(start_terminal_model(), 0);
-    ASSERT_EQ(config_init(), 0);
-    ASSERT_EQ(timer_init(), 0);
-    ASSERT_EQ(scan_init(), 0);
-    ASSERT_EQ(clipboard_init(), 0);
-    ex0 = ssmodel_exchange(0);
-    old_queue = widget_set_queue(drop_request);
-    root = vbox_new(nullptr, 0, 0);
-    widget_show(root);
-    watchlist_set_default_exchange(0);
-  }
-  void TearDown() override {
-    widget_delete(root);
-    widget_set_queue(old_queue);
-    clipboard_shutdown();
-    scan_fini();
-    timer_fini();
-    config_shutdown();
-    ssmodel_fini();
-    plat_set_test_clock(nullptr);
-  }
-
-  ss_stock *stock(const char *code, int ex = 0) {
-    ss_stock *s = ssmodel_get_stock(ssmodel_exchange(ex), code);
-    ssmodel_stock_make_current(s);
-    return s;
-  }
-  watchlist *grid(int mode, int rows = 10, bool orphan = false) {
-    watchlist *w = watchlist_new(orphan ? nullptr : root, mode);
-    w->r = {0, 0, 900, rows * 16};
-    widget_show(w);
-    w->cls->geometry_changed(w);
-    return w;
-  }
-  static std::vector<std::string> codes(const watchlist *w) {
-    std::vector<std::string> out;
-    for (watchlist_row *r = w->rows; r; r = r->next) out.push_back(r->in->code);
-    return out;
-  }
-  static std::vector<std::string> codes(wlist *wl) {
-    std::vector<std::string> out;
-    for (int32_t i = 0; i < wlist_count(wl); i++) out.push_back(wlist_item_at(wl, i)->code);
-    return out;
-  }
-};
 
 TEST_F(Grid, RowsFollowTheWatchlistThroughInsertsMovesAndRemovals) {
   wlist *wl = wlist_create("Mine", 0);
