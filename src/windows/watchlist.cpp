@@ -679,7 +679,7 @@ void wl_draw(widget *self) {
 
 bool pointer_mode(const watchlist *w) { return w->mode == 0 || w->mode >= 3; }
 
-int wl_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *) {
+int wl_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *d) {
   auto *w = static_cast<watchlist *>(self);
   if (n != 1 || !pointer_mode(w)) return 0;
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
@@ -687,14 +687,20 @@ int wl_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *) {
   (void)x;
   S.drag_in = r->in;
   S.drag_from = w;
+  if (d) d->w = self;
   return 1;
 }
 
 int wl_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_record *) {
   auto *w = static_cast<watchlist *>(self);
-  if (w->mode == 2) log(LOG_ERROR, kSrc, "watchbar shouldn't be dragged (todo)");
-  (void)target;
-  return 0;
+  if (w->mode == 2) {
+    log(LOG_ERROR, kSrc, "watchbar shouldn't be dragged (todo)");
+    S.drag_in = nullptr;
+    return 0;
+  }
+  // No grid drop follows a release elsewhere: the drag ends here.
+  if (!target || !watchlist_is(target)) S.drag_in = nullptr, S.drag_from = nullptr;
+  return 1;
 }
 
 void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
@@ -702,6 +708,9 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
   (void)x;
   (void)buttons;
   instr *in = S.drag_in;
+  watchlist *from = S.drag_from;
+  S.drag_in = nullptr;
+  S.drag_from = nullptr;
   wlist *wl = watchlist_get_source(w);
   if (w->mode == 1 || w->mode == 2 || !w->sc || !in || !wl || (!is_stock(in) && !is_index(in))) {
     if (self->parent && self->parent->cls->drop) self->parent->cls->drop(self->parent, x, y, buttons, d);
@@ -713,7 +722,7 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
   int32_t at = wlist_index_of(wl, in);
   bool ok = true;
   if (at >= 0) {
-    if (S.drag_from != w) {
+    if (from != w) {
       ok = false;
     } else {
       wlist_remove(wl, in);
