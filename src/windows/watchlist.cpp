@@ -21,6 +21,7 @@
 #include "lib/fmt.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
+#include "lib/tex.h"
 #include "lib/scan.h"
 #include "lib/timer.h"
 #include "lib/wlist.h"
@@ -590,6 +591,41 @@ bool auction_shaded(const instr *in) {
   return !traded_today && (s->auction.price || s->auction.matched);
 }
 
+int32_t style_field(const style *st, int field) { return reinterpret_cast<const int32_t *>(st)[field]; }
+
+// The style field of a stock's issuer news marker (0: none).
+int news_marker_field(const watchlist_row *r) {
+  if (!r->issuer) return 0;
+  uint32_t f = r->issuer->flags;
+  if (f & kInNewsFlag1) return 278;
+  if (f & kInNewsFlag4) return 279;
+  if (f & kInNewsPlain) return 280;
+  return 0;
+}
+
+// At the right end of the wide code column: the issuer's news marker, and
+// the exchange's picture for an instrument away from the default exchange.
+void draw_code_marks(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
+  if (!c.st || !(w->columns.shown >> 2 & 1)) return;
+  const cols_col &col = w->columns.col[2];
+  int32_t size[2] = {0, 0};
+  int marker = w->mode == 5 ? 0 : news_marker_field(r);
+  if (marker) {
+    int32_t image = style_field(c.st, marker);
+    tex_size(size, image);
+    gfx_colour(0xffffffffu);
+    tex_draw(image, col.x1 - size[0] - 1, y + (w->row_h - size[1]) / 2, size[0], size[1]);
+  }
+  if (!r->in->exchange) return;
+  int ex = static_cast<int>(r->in->exchange->index);
+  int home = S.default_exchange == 3 ? 0 : S.default_exchange;
+  if ((ex == 3 ? 0 : ex) == home) return;
+  int32_t image = style_field(c.st, 282 + ex);
+  tex_size(size, image);
+  gfx_colour((100u << 24) | 0xffffffu);
+  tex_draw(image, col.x1 - (marker ? 20 : 11) - size[0] / 2, y + (w->row_h - size[1]) / 2, size[0], size[1]);
+}
+
 void draw_row(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
   int32_t x = w->r.x, wd = w->r.w, h = w->row_h;
   uint32_t row_c = r->fade[WC_ROW].state ? r->fade[WC_ROW].shown.c | 0xff000000u : c.bg;
@@ -633,6 +669,7 @@ void draw_row(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
     }
   }
   draw_trend(w, r, y, c);
+  draw_code_marks(w, r, y, c);
   if (r->stale || r->laid_cols != w->columns.shown || r->laid_w != w->r.w) lay_out_row(w, r, c);
   for (int g = 0; g < kColourGroups; g++) {
     uint32_t col = g == 0 ? c.text : r->fade[kGroupCell[g]].shown.c | 0xff000000u;
