@@ -15,6 +15,11 @@
 #include "ui/widget.h"
 
 struct instr;
+struct content;
+
+// A kind's own reaction to a subject it is given (after `instrument` is
+// stored); null for kinds that only keep it.
+using content_instr_fn = void (*)(content *c, instr *in);
 
 struct content : widget {
   const char *name;  // the class name
@@ -22,7 +27,12 @@ struct content : widget {
   uint32_t given;    // how many times a subject was given
   uint32_t restyled; // how many times the frame told it of a new selection
   int32_t req_h;     // the height it asks for (tool panels)
+  content_instr_fn on_instr;
 };
+
+// The base class of every kind, for kinds that subclass it with fields and
+// operations of their own.
+typeid_t content_type();
 
 // A new content widget of the named kind (registered on first use).
 content *content_new(widget *parent, const char *name);
