@@ -17,6 +17,7 @@
 #include "testmodel.h"
 #include "uitest.h"
 #include "windows/content.h"
+#include "windows/depthwin.h"
 #include "windows/titlebar.h"
 
 namespace {
@@ -164,7 +165,10 @@ TEST_F(Windows, SubjectMovesTheRole) {
 
 TEST_F(Windows, ContentsGetTheInstrumentByKind) {
   window *w = fresh(kRoleDepth);
-  auto got = [&](int i) { return static_cast<content *>(w->child[i])->instrument; };
+  auto got = [&](int i) {
+    if (i == kWinDepth) return depthwin_get_book(w->child[i])->instrument;
+    return static_cast<content *>(w->child[i])->instrument;
+  };
   window_set_instrument(w, bhp);
   EXPECT_EQ(got(kWinDepth), bhp);
   EXPECT_EQ(got(kWinQuotebar), bhp);
@@ -270,10 +274,11 @@ TEST_F(Windows, SameIssuerIsNotPassed) {
   window_set_instrument(b, bhp);
   b->link = a;
   a->link = nullptr;
-  uint32_t given = static_cast<content *>(b->child[kWinDepth])->given;
+  uint32_t given = static_cast<content *>(b->child[kWinQuotebar])->given;
   window_set_instrument(a, bhp_issuer);
   EXPECT_EQ(b->instrument, bhp);
-  EXPECT_EQ(static_cast<content *>(b->child[kWinDepth])->given, given) << "unchanged";
+  EXPECT_EQ(static_cast<content *>(b->child[kWinQuotebar])->given, given) << "unchanged";
+  EXPECT_EQ(depthwin_get_book(b->child[kWinDepth])->instrument, bhp);
 }
 
 TEST_F(Windows, LinkNestingIsCutOff) {
