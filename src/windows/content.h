@@ -12,11 +12,15 @@
 
 #include <cstdint>
 
-#include "ui/widget.h"
+#include "term/terminal.h"  // the terminal kind is the terminal widget itself
+#include "ui/container.h"
 
 struct instr;
 
-struct content : widget {
+// Every content kind is a bin: a kind that holds a widget of its own (a
+// chart, a terminal) has it as its one child filling it; the others have
+// none.
+struct content : bin {
   const char *name;  // the class name
   instr *instrument; // the last instrument given, or null
   uint32_t given;    // how many times a subject was given
@@ -24,10 +28,20 @@ struct content : widget {
   int32_t req_h;     // the height it asks for (tool panels)
 };
 
+// The class record of the content kinds: a kind built in its own module
+// takes its subject through set_instr (null: the subject is only kept).
+struct content_class : container_class {
+  void (*set_instr)(widget *self, instr *in);
+};
+
+// The "content" class; a kind of its own registers with it as parent and
+// sizeof(content_class) as class size.
+typeid_t content_type();
 // A new content widget of the named kind (registered on first use).
 content *content_new(widget *parent, const char *name);
 bool content_is(const widget *w);
-// Hands the content an instrument (null: none).
+// Hands the content an instrument (null: none): kept in the record, then
+// passed to the kind's set_instr.
 void content_set_instr(widget *w, instr *in);
 
 // The content kinds, by module.
@@ -46,7 +60,6 @@ widget *rsswin_new(widget *parent, int mode);
 widget *logwin_new(widget *parent);
 widget *docwin_new(widget *parent);
 widget *nuchart_new(widget *parent);
-widget *terminal_new(widget *parent);
 widget *optionlist_new(widget *parent);
 widget *forexlist_new(widget *parent);
 // A tool panel of the named kind bound to its content child.
