@@ -77,6 +77,14 @@ const tradelist_client &client() {
   return S.client_set ? S.client : kReal;
 }
 
+unsigned __int128 pv_of(const tradelist_row *r) {
+  return static_cast<unsigned __int128>(r->pv[1]) << 64 | r->pv[0];
+}
+void set_pv(tradelist_row *r, unsigned __int128 v) {
+  r->pv[0] = static_cast<uint64_t>(v);
+  r->pv[1] = static_cast<uint64_t>(v >> 64);
+}
+
 ss_time date_of(ss_time t) { return t & ~kSstimeSecondsMask; }
 uint32_t tod_of(ss_time t) { return t & kSstimeSecondsMask; }
 
@@ -123,8 +131,8 @@ tradelist_row *new_row(const ss_trade *tr) {
   // A single trade's VWAP is its price.
   r->vwap = tr->price;
   r->volume = tr->volume;
-  r->pv = static_cast<unsigned __int128>(tr->price) * tr->volume;
-  r->value = static_cast<uint64_t>(r->pv / 100);
+  set_pv(r, static_cast<unsigned __int128>(tr->price) * tr->volume);
+  r->value = static_cast<uint64_t>(pv_of(r) / 100);
   r->count = 1;
   r->codes = codes_of(tr);
   fade_clear(&r->fades[0]);
@@ -161,12 +169,12 @@ void merge(tradelist_row *r, const tradelist_row *o) {
   r->codes |= o->codes;
   if (o->volume) {
     r->volume += o->volume;
-    r->pv += o->pv;
+    set_pv(r, pv_of(r) + pv_of(o));
     r->count += o->count;
   }
-  r->value = static_cast<uint64_t>(r->pv / 100);
+  r->value = static_cast<uint64_t>(pv_of(r) / 100);
   if (!r->last) r->last = o->last;
-  r->vwap = vwap_of(r->pv, r->volume);
+  r->vwap = vwap_of(pv_of(r), r->volume);
   r->from = o->from;
   r->trade = o->trade;
 }

@@ -45,7 +45,8 @@ struct tradelist_row {
   uint32_t has_older;       // 0: the oldest row loaded; its changes have no value
   uint64_t volume;
   uint64_t value;           // what the model's turnover counts: sum of price x volume / 100
-  unsigned __int128 pv;     // the exact sum of price x volume
+  uint64_t pv[2];           // the exact sum of price x volume, low word first
+                            // (two words: pool items are only 8-byte aligned)
   uint32_t marks;           // bit i: column i is an extreme among the rows shown
   uint32_t news[3];         // news items in the interval: flag 0x1, flag 0x4, others
   uint32_t count;
