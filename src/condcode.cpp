@@ -1,7 +1,8 @@
 // Condition letters. The writer counts every set bit's width whether or not
 // it still fits, so a caller whose buffer was short learns the size it
-// needs from the same call; once one entry does not fit no later one can,
-// so a cut text is never returned as complete.
+// needs from the same call, and a buffer of that size then succeeds; once
+// one entry does not fit no later one can, so a cut text is never returned
+// as complete.
 #include "condcode.h"
 
 #include <cstring>
@@ -38,23 +39,22 @@ char *condcode_letters(char *buffer, uint32_t *size, uint64_t bits) {
     if (!letters || !letters[0]) continue;
     const int64_t len = static_cast<int64_t>(strlen(letters));
     const int64_t width = len + 1;
-    if (used < cap - width) {
+    if (used + width <= cap) {
       memcpy(buffer + used, letters, static_cast<size_t>(len));
       buffer[used + len] = ' ';
     }
     used += width;
   }
+  // The last blank becomes the NUL, so the text fits in exactly `used`
+  // bytes (an empty text in 1): the size reported on overflow is one that
+  // succeeds.
+  const int64_t needed = used ? used : 1;
   char *out = nullptr;
-  if (used < cap) {
-    if (used == 0) {
-      buffer[0] = 0;
-      used = 1;
-    } else {
-      buffer[used - 1] = 0;  // the last blank
-    }
+  if (needed <= cap) {
+    buffer[needed - 1] = 0;
     out = buffer;
   }
-  *size = static_cast<uint32_t>(used);
+  *size = static_cast<uint32_t>(needed);
   return out;
 }
 
