@@ -26,13 +26,13 @@ const char kReset[] = "\033[0m";
 
 struct {
   int opened;
-  void (*send_hook)(const char *, int);
+  logwin_recorder recorder;
   void (*bin_geometry)(widget *);
 } S;
 
 void send(logwin *lw, const char *bytes, int n) {
   if (n <= 0) return;
-  if (S.send_hook) S.send_hook(bytes, n);
+  if (S.recorder.send) S.recorder.send(bytes, n);
   if (lw->term) terminal_send_string(lw->term, bytes, n);
 }
 
@@ -46,7 +46,9 @@ void clean(char *dst, size_t room, const char *src) {
   dst[i] = 0;
 }
 
-void print_one(logwin *lw, time_t when, int level, const char *text) {
+}  // namespace
+
+void logwin_print_line(logwin *lw, time_t when, int level, const char *text) {
   char msg[kLogwinLineBuf];
   clean(msg, sizeof msg, text);
   int word = 0;
@@ -61,6 +63,8 @@ void print_one(logwin *lw, time_t when, int level, const char *text) {
   send(lw, line, std::min(n, static_cast<int>(sizeof line) - 1));
   send(lw, kReset, static_cast<int>(sizeof kReset) - 1);
 }
+
+namespace {
 
 void lw_geometry_changed(widget *self) {
   S.bin_geometry(self);
@@ -117,7 +121,7 @@ const char *logwin_level_colour(int level) { return level >= 0 && level < 8 ? kC
 
 int logwin_was_opened(void) { return S.opened; }
 
-void logwin_set_send_hook(void (*fn)(const char *, int)) { S.send_hook = fn; }
+void logwin_set_recorder(const logwin_recorder *r) { S.recorder = r ? *r : logwin_recorder{}; }
 
 typeid_t logwin_type() {
   static object_type_cache c;
@@ -146,6 +150,7 @@ int logwin_print(void *arg, uint32_t, int64_t, float) {
   if (lw->shown_count == 0 || n < lw->shown_count || todo > kLogwinLines) {
     lw->shown_count = n > kLogwinLines ? n - kLogwinLines : 0;
     todo = n - lw->shown_count;
+    if (S.recorder.clear) S.recorder.clear();
     if (lw->term) terminal_clear(lw->term);
   }
   // Walk back from the newest to the first message to print, then print
@@ -163,7 +168,7 @@ int logwin_print(void *arg, uint32_t, int64_t, float) {
   while (count < static_cast<int>(todo) && count < static_cast<int>(kLogwinLines) &&
          log_walk_newer(&when, &level, &text, &cursor))
     lines[count++] = {when, level, text};
-  for (int i = count - 1; i >= 0; i--) print_one(lw, lines[i].when, lines[i].level, lines[i].text);
+  for (int i = count - 1; i >= 0; i--) logwin_print_line(lw, lines[i].when, lines[i].level, lines[i].text);
   lw->shown_count = n;
   widget_redraw(lw);
   return 1;
