@@ -397,14 +397,16 @@ void tradelist_rebuild(tradelist *t, int full) {
     if (t->position && date_of(t->position) < today) {
       tradelist_load_day(t, date_of(t->position));
     } else {
-      // Today's rows: no day is loaded yet, so the day before today is next.
+      // Today's rows: no past day is loaded yet, so the day before today
+      // is next.
       t->newest_trade = s->trades.tail;
       add_older(t, s->trades.tail);
+      t->newest_day = today;
     }
     tradelist_layout(t);
     return;
   }
-  if (scrolled_into_older_day(t) || t->newest_day) return;
+  if (scrolled_into_older_day(t) || !t->newest_day || t->newest_day != today_of(t)) return;
   const ss_trade *newest = s->trades.tail;
   if (newest == t->newest_trade) return;
   // A stop that is no longer in the list (the list was replaced) would walk
