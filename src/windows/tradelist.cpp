@@ -779,7 +779,13 @@ void tl_draw(widget *self) {
       gfx_fill_rect(t->r.x + t->r.w - kTradelistNewsStrip + 1, r->y + 2, kTradelistNewsStrip - 2, lh - 4, icon);
     }
   }
-  if (t->top_row) tradetools_set_marker(tool_panel(t), int32_t(t->top_row->from), int32_t(t->top_row->to));
+  // The trade tool panel's chart marks the top row's interval while shown.
+  window *w = window_of(t);
+  if (t->top_row && w && w->show_tools) {
+    t->tool_marker[0] = int32_t(t->top_row->from);
+    t->tool_marker[1] = int32_t(t->top_row->to);
+    tradetools_set_marker(tool_panel(t), t->tool_marker[0], t->tool_marker[1]);
+  }
 }
 
 // The window's selection counts rows from the newest.
