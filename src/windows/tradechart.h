@@ -22,3 +22,10 @@ void tradechart_set_stock(widget *holder, instr *stock);
 // Binds the index (or none) as the chart's comparison instrument.
 void indexchart_set_index(widget *holder, instr *index);
 inline nuchart *chartholder_chart(widget *holder) { return static_cast<chartholder *>(holder)->chart; }
+
+// The shared shape: the class of a holder by name; a new holder with its
+// chart child and the preset's first steps (range, period, type); the last
+// steps (options, times).
+typeid_t chartholder_register(const char *name);
+chartholder *chartholder_new(widget *parent, typeid_t type, const char *name);
+void chartholder_finish_preset(chartholder *h);
