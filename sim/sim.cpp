@@ -775,6 +775,18 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
                      int32_t(payload.size()));
       break;
     }
+    case 63: {
+      // A stock's trades of a past day, generated from the seed.
+      auto it = s->users.find(c->user);
+      const bool known = e->exchange >= 0 && e->exchange < kSimExchanges && s->exchanges[e->exchange].present &&
+                         it != s->users.end() && visible(it->second.cfg, uint32_t(e->exchange)) &&
+                         s->exchanges[e->exchange].instruments.count(e->code);
+      if (known)
+        sim_answer_day_trades(&m.gb, *e, s->options.seed, s->exchanges[e->exchange].cfg.date);
+      else
+        sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
+      break;
+    }
     case 93:
       // Unstall: send each stream again from where the client says it stands.
       for (uint32_t i = 0; i < kSimExchanges; i++) {
