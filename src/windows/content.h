@@ -27,8 +27,10 @@ struct content : widget {
 // A new content widget of the named kind (registered on first use).
 content *content_new(widget *parent, const char *name);
 bool content_is(const widget *w);
-// Hands the content an instrument (null: none).
+// Hands the content an instrument (null: none). A kind built as its own
+// widget class installs how it takes the instrument.
 void content_set_instr(widget *w, instr *in);
+void content_set_instr_hook(typeid_t type, void (*take)(widget *w, instr *in));
 
 // The content kinds, by module.
 widget *quotebar_new(widget *parent);
