@@ -22,6 +22,7 @@
 #include "config/config.h"
 #include "log.h"
 #include "pool.h"
+#include "undo.h"
 
 static const char kSrc[] = "src/charts/cstyle";
 
@@ -244,7 +245,8 @@ static void notify(cstyle* s, int event, void* skip) {
     w = next;
   }
   s->flags &= ~kCstyleNotifying;
-  if (before > 0 && s->watcher_count == 0 && s->id == 0 && s->linked && !(s->flags & kCstyleDeleting)) {
+  if (before > 0 && s->watcher_count == 0 && s->id == 0 && s->linked && s->holds == 0 &&
+      !(s->flags & kCstyleDeleting)) {
     list_remove(&g.priv, s);
     free_style(s);
   }
@@ -449,7 +451,8 @@ void cstyle_delete(cstyle* style) {
     log(LOG_ERROR, kSrc, "can't delete cstyle %s because people are watching", style->name);
     return;
   }
-  free_style(style);
+  // An undo record that holds the style frees it when it goes.
+  if (style->holds == 0) free_style(style);
 }
 
 void cstyle_move(int32_t from, int32_t to) {
@@ -552,7 +555,7 @@ int cstyle_unwatch(cstyle* style, void* owner) {
   // A private style dies with its last chart; one being deleted is freed by
   // its deleter.
   if (style->watcher_count == 0 && style->id == 0 && !(style->flags & kCstyleDeleting) &&
-      !(style->flags & kCstyleNotifying) && style->linked) {
+      !(style->flags & kCstyleNotifying) && style->linked && style->holds == 0) {
     list_remove(&g.priv, style);
     free_style(style);
   }
@@ -769,6 +772,52 @@ void cstyle_load(cstyle* style) {
   style->indicators = indicators;
 }
 
-// Minimal version: the undo ring's registration for the chart-style records
-// arrives with the undo module; until then the records are markers.
-void cstyle_undo_register(void) {}
+// ---------------------------------------------------------------------------
+// Undo
+
+// 17: a copy of the chart's style; undo gives it back to the style (and so
+// to every chart on it); the copy is deleted whatever happened.
+static void* save_chart_style(void* chart) {
+  chart_plot* plot = chart ? g.hooks.plot_of(chart) : nullptr;
+  if (!plot || !plot->style) return nullptr;
+  return cstyle_clone(plot->style);
+}
+static int restore_chart_style(void* saved, void* chart) {
+  chart_plot* plot = chart ? g.hooks.plot_of(chart) : nullptr;
+  if (!plot || !plot->style) return -1;
+  cstyle_assign(plot->style, static_cast<cstyle*>(saved));
+  g.hooks.redraw(chart);
+  return 0;
+}
+static void release_chart_style(void* saved, int) { cstyle_delete(static_cast<cstyle*>(saved)); }
+
+// 23 and 24 hold the style itself; while held it is not freed, and the last
+// record to go frees it when it is out of its list and unwatched (a style
+// whose creation was undone, or whose deletion stayed).
+static void* save_style(void* style) {
+  static_cast<cstyle*>(style)->holds++;
+  return style;
+}
+static int restore_deleted(void* saved, void*) {
+  cstyle_register(static_cast<cstyle*>(saved));
+  return 0;
+}
+static int restore_created(void* saved, void*) {
+  cstyle_unlink(static_cast<cstyle*>(saved));
+  return 0;
+}
+static void drop_style(void* saved, int) {
+  auto* s = static_cast<cstyle*>(saved);
+  if (--s->holds > 0 || s->linked || s->watcher_count > 0 || !g.ready) return;
+  free_style(s);
+}
+
+void cstyle_undo_register(void (*register_type)(int type, const undo_record_ops* ops)) {
+  static const undo_record_ops chart_style = {save_chart_style, restore_chart_style, release_chart_style};
+  static const undo_record_ops deleted = {save_style, restore_deleted, drop_style};
+  static const undo_record_ops created = {save_style, restore_created, drop_style};
+  if (!register_type) return;
+  register_type(UNDO_CHART_STYLE, &chart_style);
+  register_type(UNDO_CSTYLE_DELETED, &deleted);
+  register_type(UNDO_CSTYLE_CREATED, &created);
+}

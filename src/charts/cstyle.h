@@ -54,6 +54,7 @@ struct cstyle {
   uint32_t flags;
   int32_t ordinal;  // place in the registered list, -1 private
   int32_t linked;   // 1 while in its list
+  int32_t holds;    // undo records holding the style: it is not freed while held
   // The specification of what a chart shows.
   int32_t range, range_count;
   ss_time from, mid, to;
@@ -133,5 +134,10 @@ void cstyle_chart_notice(cstyle* style, int event, void* owner, void* argument, 
 void cstyle_save(const cstyle* style);
 void cstyle_load(cstyle* style);
 
-// Undo: registers the operations of the chart-style records.
-void cstyle_undo_register(void);
+// Undo: hands the operations of the chart-style records (a chart's style,
+// 17; a deleted style, 23; a created style, 24) to the undo ring's
+// registration, which the application passes in at start-up (the undo ring
+// sits above the charts). The object of record 17 is the chart (whose data
+// block plot_of gives), of 23 and 24 the style.
+struct undo_record_ops;
+void cstyle_undo_register(void (*register_type)(int type, const undo_record_ops* ops));

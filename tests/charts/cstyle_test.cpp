@@ -12,6 +12,7 @@
 #include "config/autosave.h"
 #include "config/config.h"
 #include "sstime.h"
+#include "undo.h"
 
 namespace {
 
@@ -401,7 +402,9 @@ TEST_F(Cstyle, LoadingNormalisesSpansAndKeepsDefaultsForAbsentKeys) {
     EXPECT_EQ(c.to_type, s->to_type) << c.text;
     EXPECT_EQ(c.period, s->period) << c.text;
     EXPECT_EQ(c.type, s->type) << c.text;
-    if (c.logged) EXPECT_TRUE(log.has(c.logged)) << c.text;
+    if (c.logged) {
+      EXPECT_TRUE(log.has(c.logged)) << c.text;
+    }
   }
 }
 
@@ -444,6 +447,75 @@ TEST_F(Cstyle, ShutdownFreesWhatNobodyWatches) {
   EXPECT_TRUE(seen.events.empty());  // no notices while shutting down
   ASSERT_EQ(cstyle_init(), 0);
   EXPECT_EQ(0, cstyle_count());
+}
+
+// The undo ring's registration, captured.
+const undo_record_ops* g_ops[64];
+void capture(int type, const undo_record_ops* ops) { g_ops[type] = ops; }
+
+TEST_F(Cstyle, UndoRecordsPutStylesBack) {
+  cstyle_undo_register(capture);
+  const undo_record_ops* chart = g_ops[UNDO_CHART_STYLE];
+  const undo_record_ops* deleted = g_ops[UNDO_CSTYLE_DELETED];
+  const undo_record_ops* created = g_ops[UNDO_CSTYLE_CREATED];
+  ASSERT_TRUE(chart && deleted && created);
+
+  // 17: a chart's style is edited, then the edit undone: every chart on
+  // the style is back, and the copy is gone.
+  cstyle* s = cstyle_new("shared", 0);
+  TestPlot a, b;
+  for (TestPlot* t : {&a, &b}) {
+    (*t)->style = s;
+    cstyle_apply_spec(t->get(), s);
+    ASSERT_EQ(0, cstyle_watch(s, cstyle_chart_notice, t->get(), nullptr, 0));
+  }
+  int32_t privates = cstyle_private_count();
+  void* saved = chart->save(a.get());
+  ASSERT_NE(nullptr, saved);
+  EXPECT_EQ(privates + 1, cstyle_private_count());
+  a->type = 16;
+  a->range = 7;
+  cstyle_apply(s, a.get());
+  EXPECT_EQ(16, b->type);
+  EXPECT_EQ(0, chart->restore(saved, a.get()));
+  chart->release(saved, 0);
+  EXPECT_EQ(4, s->type);
+  EXPECT_EQ(4, a->type);
+  EXPECT_EQ(4, b->type);
+  EXPECT_EQ(1, b->range);
+  EXPECT_EQ(privates, cstyle_private_count());
+
+  // 24 then 23 in one step: a style created and then deleted. Undo runs
+  // newest first: the deletion is taken back, then the creation.
+  cstyle* made = cstyle_new("made", 0);
+  void* c_saved = created->save(made);
+  void* d_saved = deleted->save(made);
+  cstyle_delete(made);  // held: unlinked, not freed
+  EXPECT_EQ(nullptr, cstyle_find(made->id));
+  EXPECT_EQ(0, deleted->restore(d_saved, nullptr));
+  EXPECT_EQ(made, cstyle_find(made->id));
+  EXPECT_EQ(1, made->ordinal);
+  EXPECT_EQ(0, created->restore(c_saved, nullptr));
+  EXPECT_EQ(nullptr, cstyle_find(made->id));
+  EXPECT_EQ(1, cstyle_count());
+  deleted->release(d_saved, 0);
+  created->release(c_saved, 0);  // the last holder frees the unlinked style
+
+  // A deletion that stays (the record dropped from a full ring) frees the
+  // style when the record goes; one that was undone keeps it.
+  cstyle* gone = cstyle_new("gone", 0);
+  void* g_saved = deleted->save(gone);
+  cstyle_delete(gone);
+  deleted->release(g_saved, 3);
+  EXPECT_EQ(1, cstyle_count());
+  cstyle* back = cstyle_new("back", 0);
+  void* b_saved = deleted->save(back);
+  cstyle_delete(back);
+  deleted->restore(b_saved, nullptr);
+  deleted->release(b_saved, 0);
+  EXPECT_EQ(back, cstyle_find(back->id));
+  EXPECT_STREQ("back", back->name);
+  for (TestPlot* t : {&a, &b}) cstyle_unwatch(s, t->get());
 }
 
 }  // namespace
