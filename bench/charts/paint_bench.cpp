@@ -223,6 +223,6 @@ void BM_RecorderFloor(benchmark::State& state) {
   }
   glrecord_stop();
 }
-BENCHMARK(BM_RecorderFloor)->Arg(6897)->Arg(35949)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RecorderFloor)->Arg(8763)->Arg(35951)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
