@@ -451,4 +451,29 @@ TEST_F(PaintPixels, LegendBoxAndCaptionOverThePlot) {
   EXPECT_TRUE(pixeltest_colour_at(280, 6, bg));
 }
 
+TEST_F(PaintPixels, CrossHairAndDataBoxUnderThePointer) {
+  PaintPlot p(300, 200);
+  p.bars({10, 11, 12, 11}, {13, 13, 13, 13}, {9, 9, 9, 9}, {11, 12, 11, 12}, 150, 30, 5);
+  p->type = 1;
+  p.view.hovering = 1;
+  p.view.hover_index = 2;  // x 210
+  p.view.rebuild = 1;
+  uint32_t bg = paint_on_screen(p.get());
+  ASSERT_TRUE(p.view.price_box.shown);
+  const paint_box_rect& b = p.view.price_box;
+  EXPECT_LT(b.x + b.w, 210);  // left of the pointer
+  // The cross-hair: three columns at 209..211 in entry 16, the background beside.
+  int32_t y = (int32_t)p->y_close[2] + 20;
+  for (int x : {209, 210, 211}) EXPECT_TRUE(pixeltest_colour_at(x, y, chart_colour(0, 16)));
+  EXPECT_TRUE(pixeltest_colour_at(213, y, bg));
+  // The box: tinted, not the background, in its middle rows right of the labels.
+  pixeltest_rgba in = pixeltest_pixel(b.x + b.w - 2, b.y + 1);
+  EXPECT_FALSE(pixeltest_colour_at(b.x + b.w - 2, b.y + 1, bg, 4)) << int(in.r) << "," << int(in.g) << "," << int(in.b);
+  // Its text in entry 15 somewhere on the Close row.
+  int hits = 0;
+  for (int x = b.x; x < b.x + b.w; x++)
+    for (int dy = -4; dy <= 4; dy++) hits += pixeltest_colour_at(x, b.y + p.view.close_offset + dy, chart_colour(0, 15), 40);
+  EXPECT_GT(hits, 3);
+}
+
 }  // namespace
