@@ -40,7 +40,7 @@ constexpr double kFlat = 1e-5;
 constexpr int32_t kIndexDaysExchange = 2;  // the global exchange keeps no past index days
 constexpr uint32_t kDataPasses = 0x67;
 constexpr uint32_t kFetchPasses = 0x7;
-constexpr uint32_t kRequestedOrLoaded = kRqTradesLoaded | kRqEventsLoaded;
+constexpr uint32_t kDayLoaded = kRqTradesLoaded | kRqEventsLoaded;
 
 static struct {
   update_hooks hooks;
@@ -300,7 +300,7 @@ static int fill_ticks(chart_plot* c, ss_stock* stock) {
   ss_time today = exchange_date(stock);
   for (ss_day* d = stock->days.head; d; d = d->next) {
     if (sstime_date_compare(d->date, c->start) < 0 || sstime_date_compare(d->date, today) >= 0) continue;
-    if ((d->flags & kRqTrades) && !(d->flags & kRequestedOrLoaded)) return -1;
+    if ((d->flags & kRqTrades) && !(d->flags & kDayLoaded)) return -1;
   }
   return 0;
 }

@@ -234,6 +234,27 @@ TEST_F(Update, RequestsOncePerInstrument) {
   }
 }
 
+TEST_F(Update, DaysAskedForAndNotInAreAskedForAgain) {
+  TestPlot p;
+  setup(p, stock, kRangeDays, 3, kPeriodSeconds);
+  ASSERT_EQ(0, chart_update(p.get(), &axes));
+  EXPECT_EQ((std::vector<Req>{{kReqEvents, 0, 0}, {kReqDaysTrades, day(2014, 3, 10), day(2014, 3, 11)}}), drain());
+  {
+    LogCapture log;
+    p->dirty |= kChartDirtyReload;
+    chart_update(p.get(), &axes);
+    EXPECT_TRUE(log.has("rerequesting BHP"));
+    EXPECT_EQ(std::vector<Req>{}, drain());  // still on its way: the client asks once
+  }
+  // Once the days are in, the fill is complete.
+  for (ss_day* d = stock->days.head; d; d = d->next) d->flags |= kRqTradesLoaded;
+  LogCapture log;
+  p->dirty |= kChartDirtyReload;
+  chart_update(p.get(), &axes);
+  EXPECT_FALSE(log.has("rerequesting"));
+  EXPECT_EQ(std::vector<Req>{}, drain());
+}
+
 TEST_F(Update, IndexDaysAreCappedAndAskedOnce) {
   struct Case {
     int32_t count;
