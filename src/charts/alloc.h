@@ -14,6 +14,7 @@ struct ss_issuer;
 struct cstyle;  // the watched chart style
 struct tools;   // the attached chart tool panel
 struct gmap;    // a textured drawing list
+struct chart_view;  // the widget's painting state (charts/paint.h)
 
 // The no-value mark of every chart value array: the largest float, as a double.
 constexpr double kChartNoValue = 3.4028234663852886e38;
@@ -43,6 +44,9 @@ struct chart_ta {
   uint32_t* pixels[kTaMaxLines];  // y per sample, 0xFFFFFFFF = not drawn
   gmap* draw_list;                // owned by painting
   chart_ta* next;
+  // The data box of an indicator under the hovering pointer (painting's).
+  int32_t box_x, box_y, box_w, box_h;
+  int32_t box_shown;
 };
 
 // A day of intraday data laid side by side with the others.
@@ -121,6 +125,7 @@ struct chart_plot {
   ss_time first_day;            // date of the first visible sample after the last update
   instr* days_for;              // index and exchange date whose past days were requested
   ss_time days_date;
+  chart_view* view;  // hover, selection and axis lists; null paints none
 };
 
 // Dirty bits of chart_plot::dirty.

@@ -189,8 +189,17 @@ const char *alerts_cell_text(widget *, const alert *a, int column) {
     case 1:
     case 2: t = in->code; break;
     case 3: t = fmt_price(stock ? s->last : x->value); break;
-    case 4: t = fmt_change(stock ? s->change : x->change); break;
-    case 5: t = fmt_change_percent(stock ? s->change_pct : x->change_pct); break;
+    // Plain texts (no value-font digits): the grid draws in the text font
+    // and the export goes to other programs.
+    case 4: t = fmt_change_trimmed(stock ? s->change : x->change); break;
+    case 5: {
+      const int32_t pct = stock ? s->change_pct : x->change_pct;
+      if (pct) {
+        snprintf(text, sizeof text, "%+.2f%%", pct / 100.0);
+        return text;
+      }
+      break;
+    }
     case 6:
     case 7: t = stock ? fmt_volume(s->volume) : ""; break;
     case 8: t = a->min_price != kAlertNoPrice ? fmt_price(a->min_price) : ""; break;

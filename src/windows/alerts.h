@@ -35,6 +35,7 @@ struct alerts_grid : widget {
   alerts_grid *next_grid;
 };
 
+widget *alerts_new(widget *parent);
 alerts_grid *alerts_grid_of(widget *w);  // w when it is an alerts grid
 
 // Settings (each re-filters).
