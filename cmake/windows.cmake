@@ -11,3 +11,15 @@ target_link_libraries(ambit_app PUBLIC ambit_windows)
 if(AMBIT_TESTS)
   ambit_add_tests(windows ambit_windows ambit_ui_test_support)
 endif()
+
+# bench/windows/*_bench.cpp: the grid's frame cost against the GL recorder
+# and Mesa's llvmpipe (the pixel-test harness's private Xvfb).
+# Run: ./build/release/ambit_windows_bench
+if(AMBIT_BENCH AND AMBIT_TESTS AND TARGET ambit_ui_test_support)
+  file(GLOB WINDOWS_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/windows/*_bench.cpp)
+  if(WINDOWS_BENCH_SRC)
+    add_executable(ambit_windows_bench ${WINDOWS_BENCH_SRC})
+    target_link_libraries(ambit_windows_bench PRIVATE ambit_windows ambit_ui_test_support benchmark::benchmark
+                          benchmark::benchmark_main)
+  endif()
+endif()

@@ -374,7 +374,9 @@ void stop_timer(watchlist *w) {
 int frame_tick(void *arg, uint32_t, int64_t, float) {
   auto *w = static_cast<watchlist *>(arg);
   int64_t now = plat_ms();
-  if (w->fades.running) widget_redraw(w);
+  // While flashes run, and once more after the last ends (its final colour).
+  if (w->fades.running || w->was_fading) widget_redraw(w);
+  w->was_fading = w->fades.running != 0;
   if (w->mode == 2 && w->count >= 2 && now - w->last_rotate >= kWatchRotateMs) {
     w->last_rotate = now;
     w->current = w->current && w->current->next ? w->current->next : w->rows;
@@ -386,7 +388,7 @@ int frame_tick(void *arg, uint32_t, int64_t, float) {
     for (watchlist_row *r = w->rows; r; r = r->next) r->stale = 1;
     mark_all(w);
   }
-  return 0;
+  return 1;  // keep running until the grid hides
 }
 
 void fade_done(fade_value *, void *arg, uint32_t number) {
@@ -395,6 +397,13 @@ void fade_done(fade_value *, void *arg, uint32_t number) {
     const flash_def *f = flash_find(r->code[number]);
     if (f) r->code[number] = static_cast<uint16_t>(f->to);
   }
+  r->draw = 2;  // the final colour goes to both buffers
+}
+
+bool row_fading(const watchlist_row *r) {
+  for (const fade_value &f : r->fade)
+    if (f.state) return true;
+  return false;
 }
 
 // Class --------------------------------------------------------------------
@@ -679,6 +688,20 @@ void draw_row(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
   w->row_draws++;
 }
 
+// Whether an ancestor is being drawn in this pass (its queued redraw is
+// still marked): it has painted over the grid, which must then draw whole.
+bool ancestor_drawing(const widget *w) {
+  for (const widget *p = w->parent; p; p = p->parent)
+    if (p->flags & WIDGET_DIRTY) return true;
+  return false;
+}
+
+// A full draw paints the background and every row in view; otherwise only
+// the rows marked for drawing (or fading) are painted over what the kept
+// back buffer holds. The gui draws every queued redraw into both buffers
+// in turn, so a mark lasts two draws. A window that does not keep its back
+// buffer (the gui then redraws it whole) always gets the full draw, and so
+// does a grid whose parent is being drawn.
 void wl_draw(widget *self) {
   auto *w = static_cast<watchlist *>(self);
   draw_ctx c{};
@@ -688,10 +711,15 @@ void wl_draw(widget *self) {
   c.band = colour_of(SC_BAND);
   c.text = colour_of(SC_TEXT);
   const rect &r = self->r;
-  gfx_fill_rect(r.x, r.y, r.w, r.h, c.bg);
-  for (int k = 0; k < w->columns.count; k++) {
-    if (!(w->columns.shown >> k & 1) || !(kBandCols >> k & 1)) continue;
-    gfx_fill_rect(w->columns.col[k].x0, r.y, w->columns.col[k].width, r.h, c.band);
+  gui_win *gw = gui_window_of_widget(self);
+  bool full = w->full > 0 || w->relvol_all || w->mode == 2 || ancestor_drawing(self) ||
+              (gw && (gw->full_redraw || !gw->plat.back_kept));
+  if (full) {
+    gfx_fill_rect(r.x, r.y, r.w, r.h, c.bg);
+    for (int k = 0; k < w->columns.count; k++) {
+      if (!(w->columns.shown >> k & 1) || !(kBandCols >> k & 1)) continue;
+      gfx_fill_rect(w->columns.col[k].x0, r.y, w->columns.col[k].width, r.h, c.band);
+    }
   }
   rect clip, old;
   clip = r;
@@ -704,7 +732,9 @@ void wl_draw(widget *self) {
       if (i < scroll) continue;
       int32_t y = r.y + row->y;
       if (y >= r.y + r.h) break;
-      draw_row(w, row, y, c);
+      bool fading = row_fading(row);
+      if (full || row->draw > 0 || fading) draw_row(w, row, y, c);
+      if (row->draw > 0) row->draw--;
     }
   }
   gfx_set_clip(old.w > 0 && old.h > 0 ? &old : nullptr, nullptr);
@@ -776,14 +806,32 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
   if (ok) scan_refresh_now(w->sc);
 }
 
+// The column under x (-1 none).
+int column_at(const watchlist *w, int32_t x) {
+  for (int k = 0; k < w->columns.count; k++) {
+    const cols_col &c = w->columns.col[k];
+    if ((w->columns.shown >> k & 1) && x >= c.x0 && x < c.x1) return k;
+  }
+  return -1;
+}
+
+bool on_news_marker(const watchlist *w, const watchlist_row *r, int32_t x) {
+  if (!is_stock(r->in) || !news_marker_field(r) || !(w->columns.shown >> 2 & 1)) return false;
+  return x >= w->columns.col[2].x1 - kWatchNewsGrip && x < w->columns.col[2].x1;
+}
+
 void wl_release(widget *self, int32_t x, int32_t y, int button) {
   auto *w = static_cast<watchlist *>(self);
-  (void)x;
   if (button != 1 || !pointer_mode(w)) return;
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
   window *win = find_window(w);
   if (!r || !win) return;
-  if (is_stock(r->in)) {
+  if (on_news_marker(w, r, x)) {
+    // Minimal version: the issuer's news popup belongs to the screens, which
+    // have none yet; the window shows the stock's news in its own role.
+    window_set_role(win, kRoleHistnews);
+    window_set_instrument(win, r->in);
+  } else if (is_stock(r->in)) {
     window_set_instrument(win, r->in);
   } else if (is_index(r->in)) {
     window_set_role(win, kRoleChart);
@@ -791,15 +839,37 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
   }
 }
 
-void wl_motion(widget *self, int32_t, int32_t y) {
+// Hover: details open while the pointer moves slower than style field 292
+// and close once it moves at field 291 or faster.
+void wl_motion(widget *self, int32_t x, int32_t y) {
   auto *w = static_cast<watchlist *>(self);
+  const style *st = style_cur();
+  float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
+  float speed = gui_mouse_speed();
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
   int32_t i = 0;
   for (watchlist_row *p = w->rows; p && p != r; p = p->next) i++;
-  w->hover_row = r ? i : -1;
+  if (!r) {
+    w->hover_row = -1;
+    w->detail_open = 0;
+    return;
+  }
+  if (w->detail_open && speed >= close_at) {
+    w->detail_open = 0;
+  } else if (!w->detail_open && speed < open_below) {
+    // Minimal version: the screen's detail popup is still a placeholder; the
+    // grid keeps the anchor cell that the popup will be shown at.
+    w->detail_open = 1;
+  }
+  w->hover_row = i;
+  w->hover_col = on_news_marker(w, r, x) ? -2 : column_at(w, x);
 }
 
-void wl_leave(widget *self) { static_cast<watchlist *>(self)->hover_row = -1; }
+void wl_leave(widget *self) {
+  auto *w = static_cast<watchlist *>(self);
+  w->hover_row = -1;
+  w->detail_open = 0;
+}
 
 void on_instr(content *c, instr *in) {
   auto *w = static_cast<watchlist *>(c);
@@ -833,14 +903,22 @@ typeid_t register_watchlist() {
 
 // Rows and positions ---------------------------------------------------------
 
+// Rows that moved (or a changed row count) ask for a full draw: partial
+// draws paint rows only where they are.
 void reposition(watchlist *w) {
   int32_t i = 0, scroll = scroll_of(w);
+  bool moved = w->count != w->placed_count;
   for (watchlist_row *r = w->rows; r; r = r->next, i++) {
     int32_t y = w->mode == 2 ? 0 : (i - scroll) * w->row_h;
     if (y < 0) y = 0;  // above the view: parked at the top, not drawn
-    if (y != r->y) r->stale = 1;
+    if (y != r->y) {
+      r->stale = 1;
+      moved = true;
+    }
     r->y = y;
   }
+  w->placed_count = w->count;
+  if (moved) mark_all(w);
 }
 
 void refresh_stock(watchlist *w, watchlist_row *r, int flash) {
