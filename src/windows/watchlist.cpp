@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "dalloc.h"
 #include "export/clipboard.h"
@@ -21,6 +22,7 @@
 #include "lib/fmt.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
+#include "lib/glapi.h"
 #include "lib/tex.h"
 #include "lib/scan.h"
 #include "lib/timer.h"
@@ -558,14 +560,32 @@ void lay_out_row(watchlist *w, watchlist_row *r, const draw_ctx &c) {
   w->rebuilds++;
 }
 
+// Fills of many rows go into one open primitive (a colour per quad), the
+// texts of one colour group of many rows into another: a frame costs a
+// handful of primitives however many rows it draws.
+void fills_begin() {
+  gfx_end();
+  gfx_untexture();
+  gfx_begin(GL_QUADS);
+}
+
+void fill(int32_t x, int32_t y, int32_t wd, int32_t h, uint32_t c) {
+  if (wd <= 0 || h <= 0) return;
+  gfx_colour(c);
+  gl->Vertex2i(x, y);
+  gl->Vertex2i(x, y + h);
+  gl->Vertex2i(x + wd, y + h);
+  gl->Vertex2i(x + wd, y);
+}
+
 void fill_alpha(int32_t x, int32_t y, int32_t wd, int32_t h, uint32_t c, uint32_t alpha) {
-  if (wd > 0 && h > 0) gfx_fill_rect(x, y, wd, h, (c & 0x00ffffffu) | (alpha << 24));
+  fill(x, y, wd, h, (c & 0x00ffffffu) | (alpha << 24));
 }
 
 void draw_cell_bg(watchlist *w, watchlist_row *r, int k, int cell, int32_t y) {
   if (!(w->columns.shown >> k & 1) || !r->fade[cell].state) return;
   const cols_col &col = w->columns.col[k];
-  gfx_fill_rect(col.x0, y, col.width, w->row_h, r->fade[cell].shown.c | 0xff000000u);
+  fill(col.x0, y, col.width, w->row_h, r->fade[cell].shown.c | 0xff000000u);
 }
 
 void draw_trend(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
@@ -635,57 +655,77 @@ void draw_code_marks(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &
   tex_draw(image, col.x1 - (marker ? 20 : 11) - size[0] / 2, y + (w->row_h - size[1]) / 2, size[0], size[1]);
 }
 
-void draw_row(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
+// The fills of one row (inside fills_begin): row, bands, flashing cells,
+// auction shading and the day-range bar.
+void draw_row_fills(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
   int32_t x = w->r.x, wd = w->r.w, h = w->row_h;
   uint32_t row_c = r->fade[WC_ROW].state ? r->fade[WC_ROW].shown.c | 0xff000000u : c.bg;
   bool watched = w->sc && !w->sc->source && w->mode != 1 && S.highlight_watched && (r->in->flags & kInHeld);
   if (watched) row_c = colour_of(SC_WATCHED);
-  gfx_fill_rect(x, y, wd, h, row_c);
+  fill(x, y, wd, h, row_c);
   for (int k = 0; k < w->columns.count; k++) {
     if (!(w->columns.shown >> k & 1) || !(kBandCols >> k & 1)) continue;
     const cols_col &col = w->columns.col[k];
     uint32_t band = (k == 13 || k == 15) && r->fade[WC_VOLUME_BG].state ? r->fade[WC_VOLUME_BG].shown.c | 0xff000000u
                                                                         : c.band;
-    gfx_fill_rect(col.x0, y, col.width, h, band);
+    fill(col.x0, y, col.width, h, band);
   }
   draw_cell_bg(w, r, 6, WC_BID_BG, y);
   draw_cell_bg(w, r, 8, WC_OFFER_BG, y);
   draw_cell_bg(w, r, 10, WC_LAST_BG, y);
   draw_cell_bg(w, r, 35, WC_LOW_BG, y);
   draw_cell_bg(w, r, 36, WC_HIGH_BG, y);
-  if (w->columns.shown >> 10 & 1) {
-    const cols_col &col = w->columns.col[10];
-    if (auction_shaded(r->in)) {
-      int32_t x1 = col.x1;
-      for (int k = 11; k <= 16; k++)
-        if (w->columns.shown >> k & 1) x1 = w->columns.col[k].x1;
-      gfx_fill_rect(col.x0, y, x1 - col.x0, h, colour_of(SC_AUCTION));
-    }
-    uint32_t v = current_value(r->in), lo = 0, hi = 0;
-    if (const ss_stock *s = as_stock(r->in)) {
-      lo = price_or_zero(s->low);
-      hi = price_or_zero(s->high);
-    } else if (const ss_index *ix = as_index(r->in)) {
-      lo = ix->low;
-      hi = ix->high;
-    }
-    if (v && hi > lo) {
-      uint32_t up = colour_of(SC_UP), down = colour_of(SC_DOWN);
-      int32_t split = v <= lo ? 0 : v >= hi ? col.width
-                                            : static_cast<int32_t>(int64_t(v - lo) * col.width / (hi - lo));
-      fill_alpha(col.x0, y + 1, split, h - 2, up, 0x28);
-      fill_alpha(col.x0 + split, y + 1, col.width - split, h - 2, down, 0x28);
-    }
+  if (!(w->columns.shown >> 10 & 1)) return;
+  const cols_col &col = w->columns.col[10];
+  if (auction_shaded(r->in)) {
+    int32_t x1 = col.x1;
+    for (int k = 11; k <= 16; k++)
+      if (w->columns.shown >> k & 1) x1 = w->columns.col[k].x1;
+    fill(col.x0, y, x1 - col.x0, h, colour_of(SC_AUCTION));
   }
-  draw_trend(w, r, y, c);
-  draw_code_marks(w, r, y, c);
-  if (r->stale || r->laid_cols != w->columns.shown || r->laid_w != w->r.w) lay_out_row(w, r, c);
+  uint32_t v = current_value(r->in), lo = 0, hi = 0;
+  if (const ss_stock *s = as_stock(r->in)) {
+    lo = price_or_zero(s->low);
+    hi = price_or_zero(s->high);
+  } else if (const ss_index *ix = as_index(r->in)) {
+    lo = ix->low;
+    hi = ix->high;
+  }
+  if (v && hi > lo) {
+    uint32_t up = colour_of(SC_UP), down = colour_of(SC_DOWN);
+    int32_t split = v <= lo ? 0 : v >= hi ? col.width : static_cast<int32_t>(int64_t(v - lo) * col.width / (hi - lo));
+    fill_alpha(col.x0, y + 1, split, h - 2, up, 0x28);
+    fill_alpha(col.x0 + split, y + 1, col.width - split, h - 2, down, 0x28);
+  }
+}
+
+struct drawn_row {
+  watchlist_row *r;
+  int32_t y;
+};
+
+// Draws the given rows in passes: fills, trends, code marks, then the texts
+// colour group by colour group.
+void draw_rows(watchlist *w, const drawn_row *rows, int n, const draw_ctx &c) {
+  if (n == 0) return;
+  fills_begin();
+  for (int i = 0; i < n; i++) draw_row_fills(w, rows[i].r, rows[i].y, c);
+  gfx_end();
+  for (int i = 0; i < n; i++) draw_trend(w, rows[i].r, rows[i].y, c);
+  for (int i = 0; i < n; i++) draw_code_marks(w, rows[i].r, rows[i].y, c);
+  for (int i = 0; i < n; i++) {
+    watchlist_row *r = rows[i].r;
+    if (r->stale || r->laid_cols != w->columns.shown || r->laid_w != w->r.w) lay_out_row(w, r, c);
+  }
   for (int g = 0; g < kColourGroups; g++) {
-    uint32_t col = g == 0 ? c.text : r->fade[kGroupCell[g]].shown.c | 0xff000000u;
-    gfx_colour(col);
-    gmap_draw_segment_at(&r->texts, g, 0, y);
+    for (int i = 0; i < n; i++) {
+      watchlist_row *r = rows[i].r;
+      gfx_colour(g == 0 ? c.text : r->fade[kGroupCell[g]].shown.c | 0xff000000u);
+      gmap_draw_segment_at(&r->texts, g, 0, rows[i].y);
+    }
   }
-  w->row_draws++;
+  gfx_end();
+  w->row_draws += static_cast<uint32_t>(n);
 }
 
 // Whether an ancestor is being drawn in this pass (its queued redraw is
@@ -724,19 +764,21 @@ void wl_draw(widget *self) {
   rect clip, old;
   clip = r;
   gfx_set_clip(&clip, &old);
+  static std::vector<drawn_row> list;  // main thread only; kept to spare allocations
+  list.clear();
   if (w->mode == 2) {
-    if (w->current) draw_row(w, w->current, r.y, c);
+    if (w->current) list.push_back({w->current, r.y});
   } else {
     int32_t i = 0, scroll = scroll_of(w);
     for (watchlist_row *row = w->rows; row; row = row->next, i++) {
       if (i < scroll) continue;
       int32_t y = r.y + row->y;
       if (y >= r.y + r.h) break;
-      bool fading = row_fading(row);
-      if (full || row->draw > 0 || fading) draw_row(w, row, y, c);
+      if (full || row->draw > 0 || row_fading(row)) list.push_back({row, y});
       if (row->draw > 0) row->draw--;
     }
   }
+  draw_rows(w, list.data(), static_cast<int>(list.size()), c);
   gfx_set_clip(old.w > 0 && old.h > 0 ? &old : nullptr, nullptr);
   w->relvol_all = 0;
   if (w->full > 0) w->full--;
