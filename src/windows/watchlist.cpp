@@ -940,7 +940,7 @@ void wl_class_init(object_class *rec) {
 
 typeid_t register_watchlist() {
   return object_register_class("watchlist", content_type(), sizeof(watchlist), wl_init, wl_fini,
-                               sizeof(widget_class), wl_class_init, nullptr);
+                               sizeof(content_class), wl_class_init, nullptr);
 }
 
 // Rows and positions ---------------------------------------------------------
@@ -1201,7 +1201,7 @@ typeid_t watchlist_type() {
 
 typeid_t watchlist_register_kind(const char *name, uint32_t size, object_init_fn init, object_fini_fn fini,
                                  object_class_init_fn class_init) {
-  return object_register_class(name, watchlist_type(), size, init, fini, sizeof(widget_class), class_init, nullptr);
+  return object_register_class(name, watchlist_type(), size, init, fini, sizeof(content_class), class_init, nullptr);
 }
 
 const widget_class *watchlist_class(void) {
