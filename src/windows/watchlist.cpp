@@ -834,11 +834,14 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
     if (from != w) {
       ok = false;
     } else {
+      undo_push_wlist_remove(wl, in, at);
       wlist_remove(wl, in);
     }
   }
   if (ok) {
+    // Before the target instrument as it stands after the removal.
     int32_t to = target ? wlist_index_of(wl, target->in) : -1;
+    undo_push_wlist_add(wl, in);
     if (to >= 0)
       wlist_insert_at(wl, in, to);
     else
@@ -876,6 +879,7 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
   } else if (is_stock(r->in)) {
     window_set_instrument(win, r->in);
   } else if (is_index(r->in)) {
+    undo_push_window(win);
     window_set_role(win, kRoleChart);
     window_set_instrument(win, r->in);
   }
@@ -938,7 +942,54 @@ void wl_class_init(object_class *rec) {
   c->leave = wl_leave;
 }
 
+// Undo of the grid's scan: a temporary copy of it, its track clients
+// released and its watch on the source watchlist dropped while it waits.
+void *scan_save(void *object) {
+  auto *w = static_cast<watchlist *>(object);
+  if (!watchlist_is(w) || !w->sc) return nullptr;
+  auto *c = static_cast<undo_scan_copy *>(dalloc_alloc(sizeof(undo_scan_copy)));
+  c->id = w->sc->registered ? w->sc->id : -1;
+  c->copy = scan_clone_temp(w->sc);
+  if (!c->copy) {
+    dalloc_free(c);
+    return nullptr;
+  }
+  scan_release_tracks(c->copy);
+  if (c->copy->source && wlist_is_watched_by(c->copy->source, c->copy)) wlist_unwatch(c->copy->source, c->copy);
+  return c;
+}
+
+int scan_restore(void *saved, void *object) {
+  auto *c = static_cast<undo_scan_copy *>(saved);
+  auto *w = static_cast<watchlist *>(object);
+  if (!watchlist_is(w) || !c->copy) return -1;
+  scan *s;
+  if (c->id == -1) {
+    s = c->copy;  // the record gives its copy up
+    c->copy = nullptr;
+  } else {
+    s = scan_find(c->id);
+    if (!s) return -1;
+    scan_copy_settings(s, c->copy);
+  }
+  watchlist_set_scan(w, s);
+  scan_track_resolve(s);
+  return 0;
+}
+
+void scan_release_copy(void *saved, int) {
+  auto *c = static_cast<undo_scan_copy *>(saved);
+  if (c->copy) {
+    c->copy->source = nullptr;
+    scan_delete(c->copy);
+  }
+  dalloc_free(c);
+}
+
+const undo_record_ops kScanOps = {scan_save, scan_restore, scan_release_copy};
+
 typeid_t register_watchlist() {
+  undo_register_type(UNDO_WATCHLIST_SCAN, &kScanOps);
   return object_register_class("watchlist", content_type(), sizeof(watchlist), wl_init, wl_fini,
                                sizeof(content_class), wl_class_init, nullptr);
 }
@@ -1164,9 +1215,11 @@ void apply_code(const char *code, void *arg) {
   if (j->remove) {
     int32_t at = wlist_index_of(j->wl, in);
     if (at < 0) return;
+    undo_push_wlist_remove(j->wl, in, at);
     if (wlist_remove(j->wl, in) == 0) j->changed++;
   } else {
     if (wlist_index_of(j->wl, in) >= 0) return;
+    undo_push_wlist_add(j->wl, in);
     if (wlist_add_item(j->wl, in) == 0) j->changed++;
   }
 }

@@ -21,6 +21,7 @@
 #include "ssmodel.h"
 #include "style.h"
 #include "testmodel.h"
+#include "undo.h"
 #include "uitest.h"
 #include "ui/box.h"
 #include "windows/watchlist.h"
@@ -59,6 +60,7 @@ class Grid : public ::testing::Test {
     ASSERT_EQ(timer_init(), 0);
     ASSERT_EQ(scan_init(), 0);
     ASSERT_EQ(clipboard_init(), 0);
+    ASSERT_EQ(undo_init(), 0);
     ex0 = ssmodel_exchange(0);
     old_queue = widget_set_queue(grid_drop_request);
     root = vbox_new(nullptr, 0, 0);  // hidden: children show when a test shows them
@@ -67,6 +69,7 @@ class Grid : public ::testing::Test {
   void TearDown() override {
     widget_delete(root);
     widget_set_queue(old_queue);
+    undo_fini();
     clipboard_shutdown();
     scan_fini();
     timer_fini();

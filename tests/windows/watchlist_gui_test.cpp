@@ -23,6 +23,7 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "testmodel.h"
+#include "undo.h"
 #include "ui/gui_internal.h"
 #include "windows/watchlist.h"
 
@@ -64,6 +65,7 @@ class GridGui : public ::testing::Test {
     ASSERT_EQ(timer_init(), 0);
     ASSERT_EQ(scan_init(), 0);
     ASSERT_EQ(clipboard_init(), 0);
+    ASSERT_EQ(undo_init(), 0);
     ss_exchange *ex = ssmodel_exchange(0);
     const char *codes[3] = {"AAA", "BBB", "CCC"};
     wl = wlist_create("Mine", 0);
@@ -93,6 +95,7 @@ class GridGui : public ::testing::Test {
     plat_set_test_clock(nullptr);
     guitest_window::close_all();
     widget_delete(root);
+    undo_fini();
     clipboard_shutdown();
     scan_fini();
     timer_fini();
@@ -226,6 +229,12 @@ TEST_F(GridGui, DragReordersTheWatchlist) {
   std::vector<std::string> rows;
   for (watchlist_row *r = w->rows; r; r = r->next) rows.push_back(r->in->code);
   EXPECT_EQ(rows, order()) << "the grid follows its watchlist";
+  // The move is one step.
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(order(), (std::vector<std::string>{"AAA", "BBB", "CCC"}));
+  rows.clear();
+  for (watchlist_row *r = w->rows; r; r = r->next) rows.push_back(r->in->code);
+  EXPECT_EQ(rows, order());
 }
 
 }  // namespace

@@ -412,6 +412,50 @@ TEST_F(Grid, TypedCodesMakeAWatchlistAndLookUpByExchange) {
   ASSERT_EQ(watchlist_add_codes(w, "nothing here"), 0);
   EXPECT_EQ(wlist_count(wl), 2);
   EXPECT_EQ(wlist_total(), 1) << "the grid keeps its watchlist";
+  // Each typing is one step: undoing the removal brings XJO back at its
+  // place, undoing the first typing empties the watchlist.
+  int held = undo_count();
+  ASSERT_EQ(watchlist_add_codes(w, "nothing here"), 0);
+  EXPECT_EQ(undo_count(), held) << "an empty group is dropped";
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(codes(wl), (std::vector<std::string>{"BHP", "BHP", "XJO"}));
+  EXPECT_EQ(codes(w), codes(wl));
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(wlist_count(wl), 0);
+  EXPECT_EQ(watchlist_row_count(w), 0);
+}
+
+TEST_F(Grid, UndoPutsTheGridsScanBack) {
+  for (const char *c : {"AAA", "BBB"}) {
+    ss_stock *st = stock(c);
+    st->last = 100;
+    st->volume = 10;
+  }
+  watchlist *w = grid(0);
+  scan *a = scan_create("A", 0), *b = scan_create("B", 0);
+  scan_set_order(a, 5);
+  watchlist_set_scan(w, a);
+  ASSERT_EQ(undo_push_watchlist_scan(w), 0);
+  scan_set_order(a, 7);  // the settings as they were are restored too
+  watchlist_set_scan(w, b);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(watchlist_get_scan(w), a);
+  EXPECT_EQ(a->order, 5u);
+  // A watchlist scan comes back as its copy, on the same watchlist.
+  wlist *wl = wlist_create("W", 0);
+  wlist_add_item(wl, stock("AAA"));
+  watchlist_set_source(w, wl);
+  ASSERT_EQ(undo_push_watchlist_scan(w), 0);
+  watchlist_set_scan(w, b);
+  ASSERT_EQ(undo_perform(), 0);
+  ASSERT_NE(watchlist_get_scan(w), nullptr);
+  EXPECT_EQ(watchlist_get_source(w), wl);
+  EXPECT_EQ(codes(w), codes(wl));
+  wlist_add_item(wl, stock("BBB"));
+  EXPECT_EQ(codes(w), codes(wl)) << "the copy watches its watchlist again";
+  watchlist_set_scan(w, nullptr);
+  scan_delete(a);
+  scan_delete(b);
 }
 
 TEST_F(Grid, ExportText) {
