@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dalloc.h"
+#include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/filter.h"
 #include "lib/fmt.h"
@@ -154,11 +155,10 @@ const flash_def kFlashes[] = {
 struct state {
   int default_exchange;
   int highlight_watched;
-  // The drag that began in a grid (until the dnd state holds it).
-  instr *drag_in;
+  // The grid a drag began in: a held instrument moves only within it.
   watchlist *drag_from;
 };
-state S = {0, 1, nullptr, nullptr};
+state S = {0, 1, nullptr};
 
 void scan_event(scan *s, int event, int32_t index, instr *in, void *owner, void *arg, uint32_t n);
 void instr_changed(const ss_change *change, void *owner, uint64_t argument, uint32_t flags);
@@ -788,13 +788,29 @@ void wl_draw(widget *self) {
 
 bool pointer_mode(const watchlist *w) { return w->mode == 0 || w->mode >= 3; }
 
+// The code column shown (wide or narrow), -1 none.
+int code_column(const watchlist *w) {
+  if (w->columns.shown >> 2 & 1) return 2;
+  if (w->columns.shown >> 1 & 1) return 1;
+  return -1;
+}
+
 int wl_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *d) {
   auto *w = static_cast<watchlist *>(self);
   if (n != 1 || !pointer_mode(w)) return 0;
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
   if (!r) return 0;
-  (void)x;
-  S.drag_in = r->in;
+  int code = code_column(w);
+  bool grip = code >= 0 && x >= w->columns.col[code].x1 - kWatchNewsGrip && x < w->columns.col[code].x1;
+  if (grip && is_stock(r->in) && r->issuer && (r->issuer->flags & kInNewsBits)) {
+    // The issuer's latest news item, or the issuer when it has none.
+    if (ss_news *latest = r->issuer->news.tail)
+      dnd_begin_news(r->issuer, latest);
+    else
+      dnd_begin_issuer(r->issuer);
+  } else {
+    dnd_begin_instr(r->in);
+  }
   S.drag_from = w;
   if (d) d->w = self;
   return 1;
@@ -804,11 +820,11 @@ int wl_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_re
   auto *w = static_cast<watchlist *>(self);
   if (w->mode == 2) {
     log(LOG_ERROR, kSrc, "watchbar shouldn't be dragged (todo)");
-    S.drag_in = nullptr;
+    S.drag_from = nullptr;
     return 0;
   }
-  // No grid drop follows a release elsewhere: the drag ends here.
-  if (!target || !watchlist_is(target)) S.drag_in = nullptr, S.drag_from = nullptr;
+  // No grid drop follows a release elsewhere: this grid's part ends here.
+  if (!target || !watchlist_is(target)) S.drag_from = nullptr;
   return 1;
 }
 
@@ -816,9 +832,9 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
   auto *w = static_cast<watchlist *>(self);
   (void)x;
   (void)buttons;
-  instr *in = S.drag_in;
+  uint32_t kind = dnd_kind();
+  instr *in = kind == DND_STOCK || kind == DND_INDEX ? dnd_object() : nullptr;
   watchlist *from = S.drag_from;
-  S.drag_in = nullptr;
   S.drag_from = nullptr;
   wlist *wl = watchlist_get_source(w);
   if (w->mode == 1 || w->mode == 2 || !w->sc || !in || !wl || (!is_stock(in) && !is_index(in))) {

@@ -29,6 +29,7 @@
 #include "ssnotify.h"
 #include "sstrack.h"
 #include "style.h"
+#include "dnd.h"
 #include "undo.h"
 #include "testlog.h"
 #include "testmodel.h"
@@ -80,6 +81,41 @@ TEST_F(Grid, RowsFollowTheWatchlistThroughInsertsMovesAndRemovals) {
   EXPECT_NE(codes(w), codes(wl));
   widget_show(w);
   EXPECT_EQ(codes(w), codes(wl));
+}
+
+// Drops from another window (the drag did not begin in this grid): a held
+// instrument stays where it is; a new one goes before the row under the
+// pointer, or to the end below the rows; something that is not a stock or
+// an index is passed to the parent.
+TEST_F(Grid, DropsFromElsewhere) {
+  struct row {
+    const char *dragged;
+    int target_row;  // -1 below the rows
+    const char *want;
+  } rows[] = {
+      {"BBB", 0, "AAA BBB CCC"},
+      {"NEW", 0, "NEW AAA BBB CCC"},
+      {"NEW", 2, "AAA BBB NEW CCC"},
+      {"NEW", -1, "AAA BBB CCC NEW"},
+  };
+  for (const row &r : rows) {
+    wlist *wl = wlist_create("D", 0);
+    for (const char *c : {"AAA", "BBB", "CCC"}) wlist_add_item(wl, stock(c));
+    watchlist *w = grid(0);
+    watchlist_set_source(w, wl);
+    ASSERT_EQ(watchlist_row_count(w), 3);
+    dnd_begin_instr(stock(r.dragged));
+    int32_t y = r.target_row < 0 ? 3 * w->row_h + 2 : r.target_row * w->row_h + 2;
+    drag_record rec{0, 0, 10, y, nullptr};
+    w->cls->drop(w, 10, w->r.y + y, 1, &rec);
+    dnd_clear();
+    std::string got;
+    for (const std::string &c : codes(wl)) got += (got.empty() ? "" : " ") + c;
+    EXPECT_EQ(got, r.want) << r.dragged << " onto " << r.target_row;
+    EXPECT_EQ(codes(w), codes(wl));
+    watchlist_set_source(w, nullptr);
+    wlist_delete(wl);
+  }
 }
 
 TEST_F(Grid, AddPositionTable) {
