@@ -1618,40 +1618,35 @@ const char *watchlist_cell_text(const watchlist *w, const watchlist_row *r, int 
 const char *watchlist_tooltip(watchlist *w, int32_t x, int32_t y) {
   static char text[160];
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
-  if (!r) return nullptr;
-  for (int k = 0; k < w->columns.count; k++) {
-    if (!(w->columns.shown >> k & 1)) continue;
-    const cols_col &c = w->columns.col[k];
-    if (x < c.x0 || x >= c.x1) continue;
-    const char *base = kDescribe[k][is_index(r->in) && kDescribe[k][1] ? 1 : 0];
-    if (k >= 17 && k <= 19) {
-      int32_t b = w->sc ? w->sc->vcmp : 0;
-      static const char *const kRel[3][3] = {
-          {"Volume done by", "Difference between volume now and", "Percent difference between volume now and"},
-          {"Average weekly volume done by", "Difference between volume now and average weekly volume done by",
-           "Percent difference between volume now and average weekly volume done by"},
-          {"Average monthly volume done by", "Difference between volume now and average monthly volume done by",
-           "Percent difference between volume now and average monthly volume done by"}};
-      ss_time now = r->in->exchange ? sstime_now() : 0;
-      const char *tail = b == 0 ? " yesterday" : "";
-      const char *lead = kRel[b < 0 || b > 2 ? 0 : b][k - 17];
-      if (now)
-        snprintf(text, sizeof text, "%s %s%s", lead, fmt_time_hm(now), tail);
-      else
-        snprintf(text, sizeof text, "%s this point%s", lead, tail);
-      return text;
-    }
-    if (k >= 27 && k <= 29) {
-      ss_time t = w->sc && r->in->exchange ? scan_track_time(w->sc, 0, static_cast<int>(r->in->exchange->index)) : 0;
-      if (t)
-        snprintf(text, sizeof text, "%s %s", base, fmt_time_hm(t));
-      else
-        snprintf(text, sizeof text, "%s time given by Delta", base);
-      return text;
-    }
-    return base;
+  int k = column_at(w, x);
+  if (!r || k < 0) return nullptr;
+  const char *base = kDescribe[k][is_index(r->in) && kDescribe[k][1] ? 1 : 0];
+  if (k >= 17 && k <= 19) {
+    static const char *const kRel[3][3] = {
+        {"Volume done by", "Difference between volume now and", "Percent difference between volume now and"},
+        {"Average weekly volume done by", "Difference between volume now and average weekly volume done by",
+         "Percent difference between volume now and average weekly volume done by"},
+        {"Average monthly volume done by", "Difference between volume now and average monthly volume done by",
+         "Percent difference between volume now and average monthly volume done by"}};
+    int32_t b = w->sc ? w->sc->vcmp : 0;
+    if (b < 0 || b > 2) b = 0;
+    ss_time now = r->in->exchange ? ssmodel_exchange_now(r->in->exchange) : 0;
+    const char *tail = b == 0 ? " yesterday" : "";
+    if (now)
+      snprintf(text, sizeof text, "%s %s%s", kRel[b][k - 17], fmt_time_hm(now), tail);
+    else
+      snprintf(text, sizeof text, "%s this point%s", kRel[b][k - 17], tail);
+    return text;
   }
-  return nullptr;
+  if (k >= 27 && k <= 29) {
+    ss_time t = w->sc && r->in->exchange ? scan_track_time(w->sc, 0, static_cast<int>(r->in->exchange->index)) : 0;
+    if (t)
+      snprintf(text, sizeof text, "%s %s", base, fmt_time_hm(t));
+    else
+      snprintf(text, sizeof text, "%s time given by Delta", base);
+    return text;
+  }
+  return base;
 }
 
 void watchlist_export(watchlist *w) {

@@ -531,6 +531,49 @@ TEST_F(Grid, ExportText) {
   scan_delete(s);
 }
 
+TEST_F(Grid, TooltipsDescribeTheColumnForTheRowsKind) {
+  watchlist *w = grid(3);
+  watchlist_add_instr(w, stock("BHP"), 0, -1);
+  watchlist_add_instr(w, ssmodel_get_index(ex0, "XJO"), 0, -1);
+  cols_fit(&w->columns, w->r.x, 2000, style_cur()->font[0]);
+  auto at = [&](int k, int row) {
+    const cols_col &c = w->columns.col[k];
+    return watchlist_tooltip(w, (c.x0 + c.x1) / 2, w->r.y + row * w->row_h + 1);
+  };
+  struct row {
+    int k, row;
+    const char *want;
+  } rows[] = {
+      {0, 0, "Short Company Name"}, {0, 1, "Short Index Name"}, {10, 0, "Last Traded Price"},
+      {10, 1, "Last Index Value"},  {11, 1, "Change"},           {26, 0, "Time of Last Trade today"},
+      {26, 1, "Time of Last Value"}, {36, 1, "Highest Index Value Today"},
+  };
+  for (const row &r : rows) {
+    ASSERT_TRUE(w->columns.shown >> r.k & 1) << r.k;
+    const char *got = at(r.k, r.row);
+    ASSERT_NE(got, nullptr) << r.k;
+    EXPECT_STREQ(got, r.want) << r.k << " row " << r.row;
+  }
+  EXPECT_EQ(watchlist_tooltip(w, 5, w->r.y + 5 * w->row_h), nullptr) << "below the rows";
+}
+
+TEST_F(Grid, RotatingLineAdvancesEveryTwoAndAHalfSeconds) {
+  watchlist *w = grid(2, 1);
+  for (const char *c : {"AAA", "BBB", "CCC"}) watchlist_add_instr(w, stock(c), 0, -1);
+  ASSERT_EQ(w->current, w->rows);
+  std::vector<std::string> seen;
+  for (int step = 0; step < 4; step++) {
+    seen.push_back(w->current->in->code);
+    g_grid_now += 1000;
+    timer_run(g_grid_now);
+    EXPECT_EQ(w->current->in->code, seen.back()) << "not before 2.5 s";
+    g_grid_now += 1600;
+    timer_run(g_grid_now);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"AAA", "BBB", "CCC", "AAA"}));
+  for (watchlist_row *r = w->rows; r; r = r->next) EXPECT_EQ(r->y, 0) << "all on the top line";
+}
+
 TEST_F(Grid, ChangeSinceWithoutAReferencePriceIsEmpty) {
   watchlist *w = grid(0);
   scan *s = scan_create("T", 0);
