@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../bench_support.h"
 #include "config/config.h"
 #include "dalloc.h"
 #include "lib/fade.h"
@@ -46,10 +47,7 @@ std::vector<ss_stock *> g_stocks;
 void setup_once() {
   if (g_ready) return;
   g_ready = true;
-  dalloc_init();
-  plat_init();
-  log_init();
-  log_set_stderr(0);
+  runtime_once();
   plat_set_test_clock(bench_clock);
   object_init();
   tex_init();
