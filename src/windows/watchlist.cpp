@@ -683,6 +683,14 @@ void draw_row_fills(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c
       if (w->columns.shown >> k & 1) x1 = w->columns.col[k].x1;
     fill(col.x0, y, x1 - col.x0, h, colour_of(SC_AUCTION));
   }
+}
+
+// The day-range bar behind the Last column: translucent, so drawn in a
+// pass of its own with blending on.
+void draw_range_bar(watchlist *w, watchlist_row *r, int32_t y) {
+  if (!(w->columns.shown >> 10 & 1)) return;
+  const cols_col &col = w->columns.col[10];
+  int32_t h = w->row_h;
   uint32_t v = current_value(r->in), lo = 0, hi = 0;
   if (const ss_stock *s = as_stock(r->in)) {
     lo = price_or_zero(s->low);
@@ -691,12 +699,11 @@ void draw_row_fills(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c
     lo = ix->low;
     hi = ix->high;
   }
-  if (v && hi > lo) {
-    uint32_t up = colour_of(SC_UP), down = colour_of(SC_DOWN);
-    int32_t split = v <= lo ? 0 : v >= hi ? col.width : static_cast<int32_t>(int64_t(v - lo) * col.width / (hi - lo));
-    fill_alpha(col.x0, y + 1, split, h - 2, up, 0x28);
-    fill_alpha(col.x0 + split, y + 1, col.width - split, h - 2, down, 0x28);
-  }
+  if (!v || hi <= lo) return;
+  uint32_t up = colour_of(SC_UP), down = colour_of(SC_DOWN);
+  int32_t split = v <= lo ? 0 : v >= hi ? col.width : static_cast<int32_t>(int64_t(v - lo) * col.width / (hi - lo));
+  fill_alpha(col.x0, y + 1, split, h - 2, up, 0x28);
+  fill_alpha(col.x0 + split, y + 1, col.width - split, h - 2, down, 0x28);
 }
 
 struct drawn_row {
@@ -708,8 +715,15 @@ struct drawn_row {
 // colour group by colour group.
 void draw_rows(watchlist *w, const drawn_row *rows, int n, const draw_ctx &c) {
   if (n == 0) return;
+  // The row fills are opaque: blending off spares the rasteriser reading
+  // the buffer back for every pixel of them.
   fills_begin();
+  gl->Disable(GL_BLEND);
   for (int i = 0; i < n; i++) draw_row_fills(w, rows[i].r, rows[i].y, c);
+  gfx_end();
+  gl->Enable(GL_BLEND);
+  fills_begin();
+  for (int i = 0; i < n; i++) draw_range_bar(w, rows[i].r, rows[i].y);
   gfx_end();
   for (int i = 0; i < n; i++) draw_trend(w, rows[i].r, rows[i].y, c);
   for (int i = 0; i < n; i++) draw_code_marks(w, rows[i].r, rows[i].y, c);
