@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "action.h"
 #include "dalloc.h"
 #include "dnd.h"
 #include "export/clipboard.h"
@@ -37,6 +38,7 @@
 #include "sstrack.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "ui/key.h"
 #include "undo.h"
 #include "windows/window.h"
 
@@ -50,6 +52,7 @@ constexpr uint32_t kNewsSensitive = 0x100000;  // issuer news flags
 constexpr uint32_t kNewsAny = 0x1c0000;
 constexpr float kFlashSeconds = 1.5f;
 constexpr int kColourGroups = 7;
+constexpr uint32_t kShowEverywhere = 0x4;  // the modifier that shows a pick in every window
 
 // Width codes of the 37 columns, 0-terminated.
 const int32_t kWidths[kWatchColumns + 1] = {
@@ -153,12 +156,15 @@ const flash_def kFlashes[] = {
     {143, 77, 93},  {144, 0, 82},   {145, 0, 83}};
 
 struct state {
-  int default_exchange;
-  int highlight_watched;
   // The grid a drag began in: a held instrument moves only within it.
   watchlist *drag_from;
 };
-state S = {0, 1, nullptr};
+state S = {nullptr};
+
+int default_exchange() {
+  uint32_t ex = action_default_exchange();
+  return ex < static_cast<uint32_t>(kExchanges) ? static_cast<int>(ex) : 0;
+}
 
 void scan_event(scan *s, int event, int32_t index, instr *in, void *owner, void *arg, uint32_t n);
 void instr_changed(const ss_change *change, void *owner, uint64_t argument, uint32_t flags);
@@ -647,7 +653,7 @@ void draw_code_marks(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &
   }
   if (!r->in->exchange) return;
   int ex = static_cast<int>(r->in->exchange->index);
-  int home = S.default_exchange == 3 ? 0 : S.default_exchange;
+  int home = default_exchange() == 3 ? 0 : default_exchange();
   if ((ex == 3 ? 0 : ex) == home) return;
   int32_t image = style_field(c.st, 282 + ex);
   tex_size(size, image);
@@ -660,7 +666,7 @@ void draw_code_marks(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &
 void draw_row_fills(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
   int32_t x = w->r.x, wd = w->r.w, h = w->row_h;
   uint32_t row_c = r->fade[WC_ROW].state ? r->fade[WC_ROW].shown.c | 0xff000000u : c.bg;
-  bool watched = w->sc && !w->sc->source && w->mode != 1 && S.highlight_watched && (r->in->flags & kInHeld);
+  bool watched = w->sc && !w->sc->source && w->mode != 1 && action_hilight_watched() && (r->in->flags & kInHeld);
   if (watched) row_c = colour_of(SC_WATCHED);
   fill(x, y, wd, h, row_c);
   for (int k = 0; k < w->columns.count; k++) {
@@ -907,7 +913,10 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
     window_set_role(win, kRoleHistnews);
     window_set_instrument(win, r->in);
   } else if (is_stock(r->in)) {
-    window_set_instrument(win, r->in);
+    if (key_modifiers() & kShowEverywhere)
+      action_show_everywhere(r->in);
+    else
+      window_set_instrument(win, r->in);
   } else if (is_index(r->in)) {
     undo_push_window(win);
     window_set_role(win, kRoleChart);
@@ -1692,7 +1701,7 @@ void watchlist_export(watchlist *w) {
         snprintf(title, sizeof title, "Last @ %s", "Delta");
       } else {
         int ex = w->rows && w->rows->in->exchange ? static_cast<int>(w->rows->in->exchange->index)
-                                                  : S.default_exchange;
+                                                  : default_exchange();
         ss_time t = scan_track_time(w->sc, 0, ex);
         snprintf(title, sizeof title, "Last @ %s", t ? fmt_time_hm(t) : "Delta");
       }
@@ -1761,9 +1770,9 @@ instr *watchlist_lookup_code(const char *code) {
   }
   int order[kExchanges];
   int n = 0;
-  order[n++] = S.default_exchange;
+  order[n++] = default_exchange();
   for (int i = 0; i < kExchanges; i++)
-    if (i != S.default_exchange) order[n++] = i;
+    if (i != default_exchange()) order[n++] = i;
   for (int i = 0; i < n; i++) {
     ss_exchange *ex = ssmodel_exchange(order[i]);
     if (!ex) continue;
@@ -1779,9 +1788,3 @@ int watchlist_paste_codes(watchlist *w) {
   const char *text = clipboard_get_text();
   return text ? typed_codes(w, text, 0) : -1;
 }
-
-void watchlist_set_default_exchange(int index) {
-  if (index >= 0 && index < kExchanges) S.default_exchange = index;
-}
-int watchlist_default_exchange(void) { return S.default_exchange; }
-void watchlist_set_highlight_watched(int on) { S.highlight_watched = on ? 1 : 0; }

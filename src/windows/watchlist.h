@@ -152,9 +152,3 @@ uint32_t watchlist_cell_colour(const watchlist_row *r, int cell);
 window *watchlist_window(const watchlist *w);
 // Tells the scan its limit for the current view.
 void watchlist_update_limit(watchlist *w);
-
-// Minimal version: the default exchange and the highlight-watched setting
-// live here until the user actions keep them.
-void watchlist_set_default_exchange(int index);
-int watchlist_default_exchange(void);
-void watchlist_set_highlight_watched(int on);

@@ -22,6 +22,8 @@
 #include "style.h"
 #include "testmodel.h"
 #include "undo.h"
+#include "action.h"
+#include "ssuser.h"
 #include "uitest.h"
 #include "ui/box.h"
 #include "windows/watchlist.h"
@@ -64,11 +66,13 @@ class Grid : public ::testing::Test {
     ex0 = ssmodel_exchange(0);
     old_queue = widget_set_queue(grid_drop_request);
     root = vbox_new(nullptr, 0, 0);  // hidden: children show when a test shows them
-    watchlist_set_default_exchange(0);
+    ssuser_set(1, 0, 0x7);  // every exchange may be seen unless a test says otherwise
+    action_set_default_exchange(0);
   }
   void TearDown() override {
     widget_delete(root);
     widget_set_queue(old_queue);
+    ssuser_set(1, 0, 0);
     undo_fini();
     clipboard_shutdown();
     scan_fini();

@@ -427,9 +427,9 @@ TEST_F(Grid, TypedCodesMakeAWatchlistAndLookUpByExchange) {
   EXPECT_EQ(watchlist_lookup_code("FPH"), nz) << "then the others";
   EXPECT_EQ(watchlist_lookup_code("FPH.ASX"), nullptr) << "a named exchange only";
   EXPECT_EQ(watchlist_lookup_code("XJO"), xjo);
-  watchlist_set_default_exchange(1);
+  action_set_default_exchange(1);
   EXPECT_EQ(watchlist_lookup_code("BHP"), bhp1);
-  watchlist_set_default_exchange(0);
+  action_set_default_exchange(0);
 
   watchlist *w = grid(0);
   EXPECT_EQ(watchlist_get_source(w), nullptr);
