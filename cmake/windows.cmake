@@ -12,8 +12,9 @@ if(AMBIT_TESTS)
   ambit_add_tests(windows ambit_windows ambit_ui_test_support)
 endif()
 
-# Benchmarks of the market windows (bench/windows/*_bench.cpp), release
-# preset: ./build/release/ambit_windows_bench
+# Benchmarks of the market windows (bench/windows/*_bench.cpp), against the
+# GL recorder and Mesa's llvmpipe (the pixel-test harness's private Xvfb),
+# release preset: ./build/release/ambit_windows_bench
 if(AMBIT_BENCH AND AMBIT_TESTS AND TARGET ambit_ui_test_support)
   file(GLOB WINDOWS_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/windows/*_bench.cpp)
   if(WINDOWS_BENCH_SRC)
