@@ -15,6 +15,11 @@
 #include "ui/widget.h"
 
 struct instr;
+struct content;
+
+// A kind's own reaction to a subject it is given (after `instrument` is
+// stored); null for kinds that only keep it.
+using content_instr_fn = void (*)(content *c, instr *in);
 
 struct content : widget {
   const char *name;  // the class name
@@ -22,13 +27,20 @@ struct content : widget {
   uint32_t given;    // how many times a subject was given
   uint32_t restyled; // how many times the frame told it of a new selection
   int32_t req_h;     // the height it asks for (tool panels)
+  content_instr_fn on_instr;
 };
+
+// The base class of every kind, for kinds that subclass it with fields and
+// operations of their own.
+typeid_t content_type();
 
 // A new content widget of the named kind (registered on first use).
 content *content_new(widget *parent, const char *name);
 bool content_is(const widget *w);
-// Hands the content an instrument (null: none).
+// Hands the content an instrument (null: none). A kind built as its own
+// widget class installs how it takes the instrument.
 void content_set_instr(widget *w, instr *in);
+void content_set_instr_hook(typeid_t type, void (*take)(widget *w, instr *in));
 
 // The content kinds, by module.
 widget *quotebar_new(widget *parent);
