@@ -28,6 +28,7 @@
 #include "uitest.h"
 #include "windows/depthbars.h"
 #include "windows/depthtable.h"
+#include "undo.h"
 #include "windows/depthwin.h"
 
 namespace {
@@ -792,6 +793,47 @@ TEST_F(DepthWin, ARolloverWithoutADayRecordStartsFromAnEmptyBook) {
   for (ss_event *e = stock->events.oldest; e && ssevent_event_time(e) < at(10, 2, 0); e = e->newer) ref.apply(e);
   expect_models(w, ref, 1, "no doubled orders");
   drop(w);
+}
+
+// ---- undo ----
+
+TEST_F(DepthWin, UndoPutsTheSettingsAndTheReplayedMomentBack) {
+  ASSERT_EQ(undo_init(), 0);
+  random_day(stock, 31, 300, at(10, 0, 0));
+  widget *w = make();
+  depthwin_set_instrument(w, stock);
+  ASSERT_NE(undo_type_ops(UNDO_DEPTHWIN), nullptr) << "the window registers its record type";
+  depthwin_set_group_by(w, 5);
+  depthwin_set_show_age(w, 1);
+  depthwin_set_speedup(w, 10.0f);
+  depthwin_play_to(w, at(10, 2, 0), 1);
+  depthbars_set_thickness(depthwin_get_child(w, 1), 7);
+  const ss_time before = depthwin_get_position(w);
+  ASSERT_EQ(undo_begin(), 0);
+  ASSERT_EQ(undo_push_depthwin(w), 0);
+  ASSERT_EQ(undo_end(), 0);
+  depthwin_set_group_by(w, 0);
+  depthwin_set_show_age(w, 0);
+  depthwin_set_speedup(w, 120.0f);
+  depthwin_set_age_split(w, 0, 2, 0);
+  depthbars_set_thickness(depthwin_get_child(w, 1), 12);
+  depthwin_restart(w);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(depthwin_get_group_by(w), 5);
+  EXPECT_EQ(depthwin_get_show_age(w), 1u);
+  EXPECT_EQ(depthwin_get_speedup(w), 10.0f);
+  uint32_t type, count;
+  depthwin_get_age_split(w, 0, &type, &count);
+  EXPECT_EQ(type, 4u);
+  EXPECT_EQ(count, 15u);
+  EXPECT_EQ(depthbars_get_thickness(depthwin_get_child(w, 1)), 7);
+  EXPECT_TRUE(depthwin_is_replaying(w));
+  EXPECT_EQ(depthwin_get_position(w), before);
+  Book ref;
+  for (ss_event *e = stock->events.oldest; e && ssevent_event_time(e) < before; e = e->newer) ref.apply(e);
+  expect_models(w, ref, 5, "undone");
+  drop(w);
+  undo_fini();
 }
 
 }  // namespace
