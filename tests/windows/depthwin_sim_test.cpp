@@ -28,6 +28,7 @@
 #include "windows/depthbars.h"
 #include "windows/depthtable.h"
 #include "windows/depthwin.h"
+#include "depthsteps.h"
 
 namespace {
 
@@ -43,51 +44,6 @@ class Env : public ClientRuntime {
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
 int no_redraw(widget *, const rect *, widget_update_fn, int) { return 0; }
-
-struct Step {
-  uint32_t price, count;
-  uint64_t volume;
-  std::vector<uint64_t> orders;
-  bool operator==(const Step &o) const {
-    return price == o.price && count == o.count && volume == o.volume && orders == o.orders;
-  }
-};
-void PrintTo(const Step &s, std::ostream *os) { *os << s.count << "@" << s.price << "=" << s.volume; }
-
-std::vector<Step> sim_steps(const std::vector<sim_level> &side) {
-  std::vector<Step> out;
-  for (const sim_level &l : side) {
-    Step s{l.price, uint32_t(l.orders.size()), 0, l.orders};
-    for (uint64_t v : l.orders) s.volume += v;
-    out.push_back(s);
-  }
-  return out;
-}
-
-std::vector<Step> table_steps(depthwin_child *t, int side) {
-  uint32_t n;
-  const depthtbl_row *r = depthtbl_rows(t, side, &n);
-  std::vector<Step> out;
-  for (uint32_t i = 0; i < n; i++)
-    if (r[i].count) out.push_back({r[i].step, r[i].count, r[i].volume, {}});
-  return out;
-}
-
-std::vector<Step> bar_steps(depthwin_child *b, int side) {
-  std::vector<Step> out;
-  for (uint32_t i = 0; i < depthbars_count(b, side); i++) {
-    depthbars_bar x;
-    depthbars_bar_at(b, side, i, &x);
-    if (!x.count) continue;
-    Step s{x.step, x.count, x.volume, {}};
-    uint32_t n;
-    const depthbars_block *blk = depthbars_blocks(b, side, i, &n);
-    for (uint32_t k = 0; k < n; k++)
-      if (blk[k].live) s.orders.push_back(blk[k].volume);
-    out.push_back(s);
-  }
-  return out;
-}
 
 class DepthSim : public SimClientTest {
  protected:
@@ -134,11 +90,13 @@ class DepthSim : public SimClientTest {
   void expect_window_equals(const sim_stock_ref &r, const char *what) {
     depthwin_child *table = depthwin_get_child(win, 2), *bars = depthwin_get_child(win, 1);
     for (int side = 0; side < 2; side++) {
-      std::vector<Step> want = sim_steps(r.sides[side]);
-      std::vector<Step> levels = want;
-      for (Step &s : levels) s.orders.clear();
-      EXPECT_EQ(table_steps(table, side), levels) << what << " table side " << side;
-      EXPECT_EQ(bar_steps(bars, side), want) << what << " bars side " << side;
+      std::vector<std::pair<uint32_t, uint64_t>> orders;
+      for (const sim_level &l : r.sides[side])
+        for (uint64_t v : l.orders) orders.push_back({l.price, v});
+      std::vector<DepthStep> rows, blocks;
+      expected_steps(orders, 1, &rows, &blocks);
+      EXPECT_EQ(table_steps(table, side), rows) << what << " table side " << side;
+      EXPECT_EQ(bar_steps(bars, side), blocks) << what << " bars side " << side;
     }
   }
 

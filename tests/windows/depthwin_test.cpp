@@ -30,6 +30,7 @@
 #include "windows/depthtable.h"
 #include "undo.h"
 #include "windows/depthwin.h"
+#include "depthsteps.h"
 
 namespace {
 
@@ -62,10 +63,7 @@ ss_time at(int h, int m, int s, int day = 8) { return sstime_pack(s, m, h, day, 
 
 // ---- the brute-force book ----
 
-struct Order {
-  uint32_t price;
-  uint64_t volume;
-};
+using Order = std::pair<uint32_t, uint64_t>;  // price, volume
 
 struct Book {
   std::vector<Order> side[2];  // queue order
@@ -79,7 +77,7 @@ struct Book {
       }
       case kEvDepthAmend: {
         auto *p = static_cast<const ss_ev_depth_amend *>(e->payload);
-        side[p->side].at(p->position - 1).volume = p->volume;
+        side[p->side].at(p->position - 1).second = p->volume;
         break;
       }
       case kEvDepthDelete: {
@@ -99,78 +97,6 @@ struct Book {
     }
   }
 };
-
-struct Row {
-  uint32_t step, count;
-  uint64_t volume, value;
-  bool operator==(const Row &o) const {
-    return step == o.step && count == o.count && volume == o.volume && value == o.value;
-  }
-};
-void PrintTo(const Row &r, std::ostream *os) { *os << r.count << "@" << r.step << "=" << r.volume << "/" << r.value; }
-
-struct Bar {
-  uint32_t step, count;
-  uint64_t volume;
-  std::vector<uint64_t> blocks;
-  bool operator==(const Bar &o) const {
-    return step == o.step && count == o.count && volume == o.volume && blocks == o.blocks;
-  }
-};
-void PrintTo(const Bar &b, std::ostream *os) {
-  *os << b.count << "@" << b.step << "=" << b.volume << "[";
-  for (uint64_t v : b.blocks) *os << " " << v;
-  *os << " ]";
-}
-
-std::vector<Row> expected_rows(const Book &b, int side, uint32_t group) {
-  std::vector<Row> out;
-  for (const Order &o : b.side[side]) {
-    uint32_t step = depthwin_step_of(o.price, group);
-    if (out.empty() || out.back().step != step) out.push_back({step, 0, 0, 0});
-    out.back().count++;
-    out.back().volume += o.volume;
-    out.back().value += depthtbl_value(1, o.price, o.volume);
-  }
-  return out;
-}
-
-std::vector<Bar> expected_bars(const Book &b, int side, uint32_t group) {
-  std::vector<Bar> out;
-  for (const Order &o : b.side[side]) {
-    uint32_t step = depthwin_step_of(o.price, group);
-    if (out.empty() || out.back().step != step) out.push_back({step, 0, 0, {}});
-    out.back().count++;
-    out.back().volume += o.volume;
-    out.back().blocks.push_back(o.volume);
-  }
-  return out;
-}
-
-std::vector<Row> table_rows(depthwin_child *t, int list) {
-  uint32_t n;
-  const depthtbl_row *r = depthtbl_rows(t, list, &n);
-  std::vector<Row> out;
-  for (uint32_t i = 0; i < n; i++)
-    if (r[i].count) out.push_back({r[i].step, r[i].count, r[i].volume, r[i].value});
-  return out;
-}
-
-std::vector<Bar> bar_rows(depthwin_child *b, int list) {
-  std::vector<Bar> out;
-  for (uint32_t i = 0; i < depthbars_count(b, list); i++) {
-    depthbars_bar x;
-    depthbars_bar_at(b, list, i, &x);
-    if (!x.count) continue;
-    Bar y{x.step, x.count, x.volume, {}};
-    uint32_t n;
-    const depthbars_block *blk = depthbars_blocks(b, list, i, &n);
-    for (uint32_t k = 0; k < n; k++)
-      if (blk[k].live) y.blocks.push_back(blk[k].volume);
-    out.push_back(y);
-  }
-  return out;
-}
 
 class DepthWin : public WidgetTest {
  protected:
@@ -250,8 +176,10 @@ class DepthWin : public WidgetTest {
   void expect_models(widget *w, const Book &want, uint32_t group, const char *what) {
     depthwin_child *bars = depthwin_get_child(w, 1), *table = depthwin_get_child(w, 2);
     for (int side = 0; side < 2; side++) {
-      EXPECT_EQ(table_rows(table, side), expected_rows(want, side, group)) << what << " table side " << side;
-      EXPECT_EQ(bar_rows(bars, side), expected_bars(want, side, group)) << what << " bars side " << side;
+      std::vector<DepthStep> rows, blocks;
+      expected_steps(want.side[side], group, &rows, &blocks);
+      EXPECT_EQ(table_steps(table, side), rows) << what << " table side " << side;
+      EXPECT_EQ(bar_steps(bars, side), blocks) << what << " bars side " << side;
     }
   }
 };
