@@ -439,7 +439,8 @@ void depthwin_play_to(widget *w, ss_time t, int rebuild) {
       b->rebuilding = 0;
       if (from) {
         b->cursor = from;
-        b->position = b->target = b->anchor_position = rt > t ? rt : t;
+        t = rt;
+        b->position = b->target = b->anchor_position = t;
       } else {
         log(LOG_WARN, kSrc, "played %s to %s", in->code, sstime_format_datetime(t));
         // Nothing was rolled over: the book still holds the previous day's

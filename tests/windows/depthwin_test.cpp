@@ -584,6 +584,34 @@ TEST_F(DepthWin, PastDaysPlayRollOverAndPrefetch) {
   // The prefetch timer asks for the next day after 5000 ms.
   depthwin_book *b = depthwin_get_book(w);
   EXPECT_GE(b->prefetch_timer, 0);
+
+  // Rolling Friday's closing book over to Monday (as the promise queued at
+  // the end of Friday's list does): the synthetic events turn it into
+  // Monday's opening run, and the replay goes on from there.
+  depthwin_play_to(w, at(15, 0, 0, 4), 1);
+  b->rollover_date = at(0, 0, 0, 4);
+  b->cursor = nullptr;
+  depthwin_play_to(w, at(0, 0, 0, 7), 0);
+  Book ref;
+  size_t run = 0;
+  bool added = false;
+  for (; run < monday.size(); run++) {
+    uint32_t k = monday[run]->kind;
+    if (k == kEvDepthAdd) added = true;
+    if (k == kEvDepthAdd || k == kEvDepthClear || k == kEvTopOfBook) {
+      ref.apply(monday[run]);
+      continue;
+    }
+    if (added) break;
+  }
+  ASSERT_GT(run, 1u);
+  EXPECT_EQ(b->cursor, monday[run - 1]);
+  EXPECT_EQ(depthwin_get_position(w), at(10, 0, 0, 7)) << "the rollover time: Monday's first event";
+  expect_models(w, ref, 1, "rolled over to Monday's opening");
+  depthwin_play_to(w, at(10, 4, 0, 7), 0);
+  for (size_t i = run; i < monday.size() && ssevent_event_time(monday[i]) < at(10, 4, 0, 7); i++)
+    ref.apply(monday[i]);
+  expect_models(w, ref, 1, "Monday at 10:04");
   drop(w);
 }
 
