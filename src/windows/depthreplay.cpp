@@ -594,12 +594,13 @@ void depthwin_tick(widget *w) {
       chart_sync(b);
       return;
     }
-    ss_time candidate = 0;
+    ss_time candidate = ssmodel_exchange_clamped_now(in->exchange);
     if (b->anchor_wall) {
       if (b->realtime) {
+        ss_time live = candidate;
         candidate = sstime_add_seconds(b->anchor_position,
                                        int32_t(std::lrint((t_now - b->anchor_wall) * double(b->speedup))));
-        if (candidate >= ssmodel_exchange_clamped_now(in->exchange)) {
+        if (candidate >= live) {
           b->anchor_wall = 0;
           b->anchor_position = 0;
           chart_clear(b);
@@ -636,7 +637,6 @@ void depthwin_tick(widget *w) {
         return;
       }
     }
-    if (!b->anchor_wall) candidate = ssmodel_exchange_clamped_now(in->exchange);
     if (candidate != b->position) {
       b->position = candidate;
       if (b->anchor_position) tools_redraw(b);

@@ -293,6 +293,20 @@ TEST_F(DepthWin, StepModeMovesOneEventWhateverTheCount) {
   drop(w);
 }
 
+TEST_F(DepthWin, ReplayTimeKeepsMillisecondsAfterDaysOfUptime) {
+  random_day(stock, 6, 100, at(10, 0, 0));
+  widget *w = make();
+  depthwin_set_instrument(w, stock);
+  g.now = 3 * 86400.0 + 0.25;  // three days of frame time
+  depthwin_set_speedup(w, 1000.0f);
+  depthwin_play_to(w, at(10, 0, 10), 1);
+  ASSERT_TRUE(depthwin_is_replaying(w));
+  g.now += 0.02;  // 20 ms: 20 replay seconds at 1000 x
+  depthwin_tick(w);
+  EXPECT_EQ(depthwin_get_position(w), at(10, 0, 30));
+  drop(w);
+}
+
 TEST_F(DepthWin, AMarkRefusesEvents) {
   random_day(stock, 4, 50, at(10, 0, 0));
   widget *w = make();
