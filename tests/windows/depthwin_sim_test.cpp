@@ -167,4 +167,72 @@ TEST_F(DepthSim, TheWindowFollowsTheSimulatorsBookAndReplaysIt) {
   }
 }
 
+// An earlier day: the simulator keeps the stock's saved stream of the day
+// before (a market of its own, written as a past day's fill carries it) and
+// answers the window's request for that day's events with it.
+TEST_F(DepthSim, APastDayReplaysToTheSimulatorsBookThen) {
+  const ss_time yesterday = sstime_pack_date(11, 3, 2014);
+  sim_market_options po;
+  po.index = 0;
+  po.brokers = true;
+  po.date = yesterday;
+  po.stock_stream = true;
+  sim_market *past = sim_market_create(po);
+  ss_time pt = sstime_pack(0, 0, 10, 11, 3, 2014);
+  struct Snapshot {
+    ss_time time;
+    sim_stock_ref book;
+  };
+  std::vector<Snapshot> snaps;
+  std::vector<uint8_t> stream;
+  for (int u = 0; u < 8; u++) {
+    ASSERT_EQ(25, sim_market_script(past, 500 + uint64_t(u), {kCode}, 25, &pt));
+    sim_market_take(past, &stream);
+    pt = sstime_add_seconds(pt, 1);
+    snaps.push_back({pt, *sim_market_stock(past, kCode)});
+  }
+  ASSERT_EQ(0, sim_set_past_day(sim, 0, kCode, yesterday, stream));
+  ASSERT_NO_FATAL_FAILURE(start_sim_until_online());
+  ASSERT_NO_FATAL_FAILURE(unit(99, 10));
+  ASSERT_TRUE(wait_for([this] { return caught_up(); }, 20000));
+  ss_stock *stock;
+  {
+    core_lock lock;
+    stock = ssmodel_find_stock(ssmodel_exchange(0), kCode);
+    ASSERT_NE(stock, nullptr);
+    ssevent_enable_day_records(1);
+    root = widget_new(nullptr, vbox_type());
+    widget_show(root);
+    win = depthwin_new(root);
+    win->r = {0, 0, 500, 300};
+    win->cls->geometry_changed(win);
+    depthwin_set_instrument(win, stock);
+    depthwin_play_to(win, snaps[2].time, 1);
+    EXPECT_EQ(depthwin_get_book(win)->awaiting_history, 1u) << "the day is asked for";
+  }
+  // The answer arrives; the change handler resumes the play.
+  ASSERT_TRUE(wait_for(
+      [&] {
+        pump();
+        core_lock lock;
+        return depthwin_get_book(win)->awaiting_history == 0;
+      },
+      10000));
+  core_lock lock;
+  ASSERT_TRUE(depthwin_is_replaying(win));
+  const ss_day *day = nullptr;
+  for (const ss_day *d = stock->days.head; d; d = d->next)
+    if (d->date == yesterday) day = d;
+  ASSERT_NE(day, nullptr);
+  EXPECT_TRUE(day->flags & kDayFlagEventsLoaded);
+  EXPECT_GT(day->events.count, 100u) << "the day's events came from the simulator's stream";
+  for (const Snapshot &sn : snaps) ASSERT_FALSE(sn.book.sides[0].empty() && sn.book.sides[1].empty());
+  expect_window_equals(snaps[2].book, "yesterday, snapshot 2");
+  for (size_t k : {size_t(5), size_t(0), snaps.size() - 1}) {
+    depthwin_play_to(win, snaps[k].time, 1);
+    expect_window_equals(snaps[k].book, ("yesterday, snapshot " + std::to_string(k)).c_str());
+  }
+  sim_market_destroy(past);
+}
+
 }  // namespace
