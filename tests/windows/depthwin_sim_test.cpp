@@ -45,6 +45,12 @@ const ss_time kDay = sstime_pack_date(12, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
 int no_redraw(widget *, const rect *, widget_update_fn, int) { return 0; }
 
+// The simulator's book of the stock and the moment it stood so.
+struct Snapshot {
+  ss_time time;
+  sim_stock_ref book;
+};
+
 class DepthSim : public SimClientTest {
  protected:
   void SetUp() override {
@@ -100,6 +106,16 @@ class DepthSim : public SimClientTest {
     }
   }
 
+  // A shown depth window on the stock (core lock held).
+  void open_window(ss_stock *stock) {
+    root = widget_new(nullptr, vbox_type());
+    widget_show(root);
+    win = depthwin_new(root);
+    win->r = {0, 0, 500, 300};
+    win->cls->geometry_changed(win);
+    depthwin_set_instrument(win, stock);
+  }
+
   static constexpr const char *kCode = "DPTH";
   sim_market *market = nullptr;
   ss_time t = at(10, 0, 0);
@@ -119,12 +135,7 @@ TEST_F(DepthSim, TheWindowFollowsTheSimulatorsBookAndReplaysIt) {
     core_lock lock;
     stock = ssmodel_find_stock(ssmodel_exchange(0), kCode);
     ASSERT_NE(stock, nullptr);
-    root = widget_new(nullptr, vbox_type());
-    widget_show(root);
-    win = depthwin_new(root);
-    win->r = {0, 0, 500, 300};
-    win->cls->geometry_changed(win);
-    depthwin_set_instrument(win, stock);
+    open_window(stock);
   }
   ASSERT_TRUE(wait_for(
       [&] {
@@ -133,10 +144,6 @@ TEST_F(DepthSim, TheWindowFollowsTheSimulatorsBookAndReplaysIt) {
         return (stock->flags & 0x13) == 0x13;
       },
       10000));
-  struct Snapshot {
-    ss_time time;
-    sim_stock_ref book;
-  };
   std::vector<Snapshot> snaps;
   int compared = 0, both_sides = 0;
   for (int u = 0; u < 12; u++) {
@@ -179,10 +186,6 @@ TEST_F(DepthSim, APastDayReplaysToTheSimulatorsBookThen) {
   po.stock_stream = true;
   sim_market *past = sim_market_create(po);
   ss_time pt = sstime_pack(0, 0, 10, 11, 3, 2014);
-  struct Snapshot {
-    ss_time time;
-    sim_stock_ref book;
-  };
   std::vector<Snapshot> snaps;
   std::vector<uint8_t> stream;
   for (int u = 0; u < 8; u++) {
@@ -201,12 +204,7 @@ TEST_F(DepthSim, APastDayReplaysToTheSimulatorsBookThen) {
     stock = ssmodel_find_stock(ssmodel_exchange(0), kCode);
     ASSERT_NE(stock, nullptr);
     ssevent_enable_day_records(1);
-    root = widget_new(nullptr, vbox_type());
-    widget_show(root);
-    win = depthwin_new(root);
-    win->r = {0, 0, 500, 300};
-    win->cls->geometry_changed(win);
-    depthwin_set_instrument(win, stock);
+    open_window(stock);
     depthwin_play_to(win, snaps[2].time, 1);
     EXPECT_EQ(depthwin_get_book(win)->awaiting_history, 1u) << "the day is asked for";
   }
