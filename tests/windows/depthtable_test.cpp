@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lib/fade.h"
+#include "lib/fmt.h"
 #include "ssevent.h"
 #include "testmodel.h"
 #include "uitest.h"
@@ -218,6 +219,31 @@ TEST_F(DepthTable, BarsSettingsAndGuards) {
   depthbars_span(bars, &lo, &hi);
   EXPECT_LT(lo, hi);
   bars->cls->draw(bars);
+}
+
+TEST_F(DepthTable, CellsSumFromTheBestPriceOutwards) {
+  add(0, 1, 1000, 100);
+  add(0, 2, 999, 150);
+  add(0, 3, 999, 50);
+  add(1, 1, 1001, 400);
+  depthtbl_accumulate(table);
+  auto cell = [&](int col, uint32_t row) {
+    char out[64] = "";
+    return depthtbl_cell(table, col, row, out, sizeof out) ? std::string(out) : std::string("<empty>");
+  };
+  const uint64_t v0 = depthtbl_value(1, 1000, 100), v1 = depthtbl_value(1, 999, 150) + depthtbl_value(1, 999, 50);
+  const struct {
+    int col;
+    uint32_t row;
+    std::string want;
+  } cases[] = {
+      {4, 1, fmt_count(2)},         {6, 1, fmt_volume(200)},      {1, 0, fmt_volume(100)},
+      {1, 1, fmt_volume(300)},      {5, 1, fmt_money(v1)},        {0, 1, fmt_money(v0 + v1)},
+      {8, 0, fmt_price_small_cents(1000)}, {9, 0, fmt_price_small_cents(1001)}, {10, 0, fmt_volume(400)},
+      {16, 0, fmt_volume(400)},     {4, 2, "<empty>"},            {13, 1, "<empty>"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(cell(c.col, c.row), c.want) << c.col << "," << c.row;
+  EXPECT_NE(cell(3, 1), "<empty>") << "the percentage at and above the price";
 }
 
 }  // namespace
