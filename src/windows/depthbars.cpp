@@ -15,6 +15,7 @@
 
 #include "lib/fade.h"
 #include "lib/gfx.h"
+#include "lib/timer.h"
 #include "log.h"
 #include "ssevent.h"
 #include "ssutil.h"
@@ -30,6 +31,7 @@ constexpr double kRemovalLive = 0.5, kRemovalReplay = 0.32;
 constexpr int kAgedAlpha = 96;
 constexpr int32_t kMinSideSteps = 5;
 constexpr int32_t kNoGapSteps = 100;
+constexpr int64_t kSpanLiveMs = 1000, kSpanReplayMs = 200;
 
 struct bar {
   uint32_t count = 0;
@@ -45,7 +47,9 @@ struct model {
   int32_t price_gridlines = 15, volume_gridlines = 5;
   uint32_t shown[2] = {0, 0};
   uint64_t scale_top = 0;
-  uint32_t lo = 0, hi = 0;
+  uint32_t lo = 0, hi = 0;            // the span drawn
+  uint32_t want_lo = 0, want_hi = 0;  // the span of the steps shown now
+  int32_t span_timer = -1;
   uint64_t auction_price = 0, auction_volume = 0;
   bool loaded = false, recolour = false;
 };
@@ -278,7 +282,9 @@ void bs_reset(depthwin_child *c) {
   for (auto &v : m.lists) v.clear();
   m.shown[0] = m.shown[1] = 0;
   m.scale_top = 0;
-  m.lo = m.hi = 0;
+  m.lo = m.hi = m.want_lo = m.want_hi = 0;
+  if (m.span_timer >= 0) timer_stop(m.span_timer);
+  m.span_timer = -1;
   m.auction_price = m.auction_volume = 0;
 }
 
@@ -406,7 +412,7 @@ done:
     hi = std::max(hi, t.step);
   }
   if (lo > hi) {
-    m.lo = m.hi = 0;
+    m.want_lo = m.want_hi = 0;
   } else {
     if (lo == hi) {
       int32_t ex = c->book && c->book->instrument ? int32_t(c->book->instrument->exchange->index) : 0;
@@ -415,8 +421,8 @@ done:
       lo = lo > st ? lo - st : 0;
       hi = hi + st;
     }
-    m.lo = lo;
-    m.hi = hi;
+    m.want_lo = lo;
+    m.want_hi = hi;
   }
   // The volume scale over every bar, or the first `height` steps a side.
   uint32_t height = c->book ? c->book->height : kAllSteps;
@@ -442,14 +448,45 @@ scaled:
   m.scale_top = top ? (top / step + 1) * step + step / 2 : 0;
 }
 
+void apply_span(depthwin_child *c) {
+  model &m = md(c);
+  m.lo = m.want_lo;
+  m.hi = m.want_hi;
+}
+
+int span_fired(void *arg, uint32_t, int64_t, float) {
+  auto *c = static_cast<depthwin_child *>(arg);
+  model &m = md(c);
+  m.span_timer = -1;
+  if (m.lo != m.want_lo || m.hi != m.want_hi) {
+    apply_span(c);
+    if (widget_is_shown(c)) widget_redraw(c);
+  }
+  return 0;
+}
+
 void bs_finish_load(depthwin_child *c) {
   choose_steps(c);
+  apply_span(c);
   if (widget_is_shown(c)) widget_redraw(c);
 }
 
-void bs_end_batch(depthwin_child *c, int) {
+// A changed span is taken at once after a full batch or while the book is
+// busy; otherwise it waits for the span timer (1000 ms live, 200 ms while
+// replaying or rebuilding), so the ladder does not jump with every order.
+void bs_end_batch(depthwin_child *c, int full) {
   prune(c);
   choose_steps(c);
+  model &m = md(c);
+  if (m.lo != m.want_lo || m.hi != m.want_hi) {
+    const depthwin_book *b = c->book;
+    if (full || (b && b->busy)) {
+      apply_span(c);
+    } else if (m.span_timer < 0) {
+      bool replay = b && (b->anchor_position || b->rebuilding);
+      m.span_timer = timer_start(replay ? kSpanReplayMs : kSpanLiveMs, span_fired, c, 0);
+    }
+  }
   if (widget_is_shown(c)) widget_redraw(c);
 }
 
@@ -478,6 +515,7 @@ void bs_geometry_changed(widget *self) {
   md(c).price_gridlines = depthbars_price_gridlines(self->r.w);
   md(c).volume_gridlines = depthbars_volume_gridlines(self->r.h);
   choose_steps(c);
+  apply_span(c);
   widget_redraw(self);
 }
 
@@ -520,6 +558,7 @@ void bs_draw(widget *self) {
 void bs_init(object *o) { static_cast<depthbars *>(reinterpret_cast<depthwin_child *>(o))->m = new model; }
 void bs_fini(object *o) {
   auto *b = static_cast<depthbars *>(reinterpret_cast<depthwin_child *>(o));
+  if (b->m->span_timer >= 0) timer_stop(b->m->span_timer);
   delete b->m;
   b->m = nullptr;
 }

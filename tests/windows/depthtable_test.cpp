@@ -10,6 +10,8 @@
 
 #include "lib/fade.h"
 #include "lib/fmt.h"
+#include "lib/timer.h"
+#include "plat.h"
 #include "ssevent.h"
 #include "testmodel.h"
 #include "uitest.h"
@@ -244,6 +246,27 @@ TEST_F(DepthTable, CellsSumFromTheBestPriceOutwards) {
   };
   for (const auto &c : cases) EXPECT_EQ(cell(c.col, c.row), c.want) << c.col << "," << c.row;
   EXPECT_NE(cell(3, 1), "<empty>") << "the percentage at and above the price";
+}
+
+TEST_F(DepthTable, TheBarsSpanFollowsAfterTheSpanTimer) {
+  auto *cls = static_cast<depthwin_child_class *>(bars->cls);
+  add(0, 1, 1000, 100);
+  add(1, 1, 1005, 100);
+  cls->end_batch(bars, 1);  // a full batch takes the span at once
+  uint32_t lo, hi;
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(lo, 1000u);
+  EXPECT_EQ(hi, 1005u);
+  add(1, 2, 1010, 100);
+  cls->end_batch(bars, 0);  // live: the span waits for its timer
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(hi, 1005u);
+  timer_run(plat_ms() + 500);
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(hi, 1005u) << "not before 1000 ms";
+  timer_run(plat_ms() + 1100);
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(hi, 1010u);
 }
 
 }  // namespace
