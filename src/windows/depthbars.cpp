@@ -28,6 +28,7 @@ const char kSrc[] = "src/windows/depthbars";
 constexpr uint32_t kAllSteps = 999999;
 constexpr int32_t kMinThickness = 3;
 constexpr double kRemovalLive = 0.5, kRemovalReplay = 0.32;
+constexpr double kGrowthLive = 0.3, kGrowthReplay = 0.2;
 constexpr int kAgedAlpha = 96;
 constexpr int32_t kMinSideSteps = 5;
 constexpr int32_t kNoGapSteps = 100;
@@ -103,18 +104,35 @@ size_t live_index(const bar &b, uint32_t k) {
   return b.blocks.size();
 }
 
-double removal_time(depthwin_child *c) {
-  bool replay = c->book && (c->book->anchor_position || c->book->rebuilding);
-  return frame_now() + (replay ? kRemovalReplay : kRemovalLive);
+bool replaying(const depthwin_child *c) { return c->book && (c->book->anchor_position || c->book->rebuilding); }
+
+// Starts a block's fade from where it is drawn now to its new end; instant
+// while fades are held.
+void fade_block(depthbars_block &blk, double seconds) {
+  double now = frame_now();
+  blk.from = depthbars_block_length(&blk);
+  blk.fade_at = now;
+  blk.fade_for = fade_hold_count() > 0 ? 0 : seconds;
+}
+
+depthbars_block new_block(depthwin_child *c, uint64_t volume, ss_time time) {
+  depthbars_block blk{volume, time, 1, 0, 0, 0, 0};
+  if (fade_hold_count() == 0) {
+    blk.fade_at = frame_now();
+    blk.fade_for = replaying(c) ? kGrowthReplay : kGrowthLive;
+  }
+  return blk;
 }
 
 void kill_block(depthwin_child *c, bar &b, size_t i) {
-  if (fade_hold_count() > 0)
+  if (fade_hold_count() > 0) {
     b.blocks.erase(b.blocks.begin() + long(i));
-  else {
-    b.blocks[i].live = 0;
-    b.blocks[i].gone_at = removal_time(c);
+    return;
   }
+  depthbars_block &blk = b.blocks[i];
+  fade_block(blk, replaying(c) ? kRemovalReplay : kRemovalLive);
+  blk.live = 0;
+  blk.gone_at = blk.fade_at + blk.fade_for;
 }
 
 void prune(depthwin_child *c) {
@@ -157,7 +175,7 @@ void add_order(depthwin_child *c, int side, uint32_t price, uint64_t volume, ss_
   uint32_t k = position > ahead ? position - 1 - ahead : 0;
   if (k > b->count) k = b->count;
   size_t at = live_index(*b, k);
-  b->blocks.insert(b->blocks.begin() + long(at), depthbars_block{volume, time, 1, 0});
+  b->blocks.insert(b->blocks.begin() + long(at), new_block(c, volume, time));
   b->count++;
   b->volume += volume;
 }
@@ -171,7 +189,7 @@ void bs_apply(depthwin_child *c, const ss_event *ev) {
       if (p->side > 1) return;
       if (ooo) {
         bar *b = get_bar(m, int(p->side), depthwin_step_of(p->price, m.group_step));
-        b->blocks.push_back({p->volume, p->time, 1, 0});
+        b->blocks.push_back(new_block(c, p->volume, p->time));
         b->count++;
         b->volume += p->volume;
       } else {
@@ -199,6 +217,7 @@ void bs_apply(depthwin_child *c, const ss_event *ev) {
         return;
       }
       uint64_t old = b->blocks[i].volume;
+      fade_block(b->blocks[i], replaying(c) ? kGrowthReplay : kGrowthLive);
       b->blocks[i].volume = p->volume;
       if (ooo)
         b->volume = p->volume;
@@ -302,13 +321,13 @@ void bs_load_side(depthwin_child *c, int side) {
   for (const ss_depth_level *l = s->levels[side]; l; l = l->next) {
     bar *br = get_bar(m, side, depthwin_step_of(l->price, m.group_step));
     if (ooo) {
-      br->blocks.push_back({l->volume, 0, 1, 0});
+      br->blocks.push_back(new_block(c, l->volume, 0));
       br->count++;
       br->volume += l->volume;
       continue;
     }
     for (const ss_depth_order *o = l->orders; o; o = o->next) {
-      br->blocks.push_back({o->volume, 0, 1, 0});
+      br->blocks.push_back(new_block(c, o->volume, 0));
       br->count++;
       br->volume += o->volume;
     }
@@ -492,14 +511,15 @@ void bs_end_batch(depthwin_child *c, int full) {
 
 void bs_tick(depthwin_child *c) {
   double now = frame_now();
+  bool moving = false, gone = false;
   for (auto &v : md(c).lists)
     for (bar &b : v)
-      for (auto &blk : b.blocks)
-        if (!blk.live && blk.gone_at <= now) {
-          prune(c);
-          if (widget_is_shown(c)) widget_redraw(c);
-          return;
-        }
+      for (auto &blk : b.blocks) {
+        if (!blk.live && blk.gone_at <= now) gone = true;
+        if (blk.fade_for > 0 && now < blk.fade_at + blk.fade_for) moving = true;
+      }
+  if (gone) prune(c);
+  if ((gone || moving) && widget_is_shown(c)) widget_redraw(c);
 }
 
 void bs_settings_changed(depthwin_child *c, int) {
@@ -544,7 +564,7 @@ void bs_draw(widget *self) {
         continue;
       }
       for (const depthbars_block &blk : b.blocks) {
-        int32_t h = depthbars_volume_pixels(c, blk.volume);
+        int32_t h = depthbars_volume_pixels(c, uint64_t(depthbars_block_length(&blk) + 0.5));
         if (h <= 0) continue;
         int a = blk.live ? depthbars_block_alpha(c, &blk) : 60;
         gfx_fill_rect(x, base - h, m.thickness, h, (s == 0 ? kBid : kOffer) | (uint32_t(a) << 24));
@@ -677,4 +697,13 @@ int depthbars_block_alpha(depthwin_child *b, const depthbars_block *blk) {
 void depthbars_recolour(depthwin_child *b) {
   md(b).recolour = true;
   if (widget_is_shown(b)) widget_redraw(b);
+}
+
+double depthbars_block_length(const depthbars_block *blk) {
+  double end = blk->live ? double(blk->volume) : 0.0;
+  if (blk->fade_for <= 0) return end;
+  double k = (frame_now() - blk->fade_at) / blk->fade_for;
+  if (k >= 1) return end;
+  if (k <= 0) return blk->from;
+  return blk->from + (end - blk->from) * k;
 }

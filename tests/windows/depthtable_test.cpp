@@ -269,4 +269,41 @@ TEST_F(DepthTable, TheBarsSpanFollowsAfterTheSpanTimer) {
   EXPECT_EQ(hi, 1010u);
 }
 
+TEST_F(DepthTable, BlocksGrowAndShrinkAlongTheirFades) {
+  auto length = [&] {
+    uint32_t n;
+    const depthbars_block *blk = depthbars_blocks(bars, 0, 0, &n);
+    return n ? depthbars_block_length(blk) : -1.0;
+  };
+  add(0, 1, 1000, 100);
+  EXPECT_NEAR(length(), 0.0, 1e-6);
+  g_now += 0.15;
+  EXPECT_NEAR(length(), 50.0, 1e-6) << "half of the 300 ms growth";
+  g_now += 0.15;
+  EXPECT_NEAR(length(), 100.0, 1e-6);
+  ss_ev_depth_amend a{1, 0, 1, 1000, 300, 100};
+  apply(kEvDepthAmend, &a);
+  g_now += 0.15;
+  EXPECT_NEAR(length(), 200.0, 1e-6);
+  g_now += 1.0;
+  del(0, 1, 1000, 300);
+  g_now += 0.25;
+  EXPECT_NEAR(length(), 150.0, 1e-6) << "half of the 500 ms removal";
+  g_now += 0.3;
+  static_cast<depthwin_child_class *>(bars->cls)->tick(bars);
+  EXPECT_EQ(depthbars_count(bars, 0), 0u) << "gone once its removal ends";
+  // While replaying the growth takes 200 ms; under a fade hold none.
+  depthwin_get_book(w)->anchor_position = 1;
+  add(0, 1, 1000, 100);
+  g_now += 0.1;
+  EXPECT_NEAR(length(), 50.0, 1e-6);
+  depthwin_get_book(w)->anchor_position = 0;
+  fade_hold();
+  del(0, 1, 1000, 100);
+  add(0, 1, 990, 80);
+  fade_release();
+  static_cast<depthwin_child_class *>(bars->cls)->end_batch(bars, 0);
+  EXPECT_NEAR(length(), 80.0, 1e-6);
+}
+
 }  // namespace
