@@ -50,6 +50,7 @@ struct model {
   uint64_t scale_top = 0;
   uint32_t lo = 0, hi = 0;            // the span drawn
   uint32_t want_lo = 0, want_hi = 0;  // the span of the steps shown now
+  uint64_t volume_step = 10, scale_max = 0;
   int32_t span_timer = -1;
   uint64_t auction_price = 0, auction_volume = 0;
   bool loaded = false, recolour = false;
@@ -465,6 +466,35 @@ done:
   }
 scaled:
   m.scale_top = top ? (top / step + 1) * step + step / 2 : 0;
+  m.volume_step = step;
+  m.scale_max = top;
+}
+
+// The price gridline step near span / lines from 1, 2, 5, 10, 20, 50, ...
+uint32_t price_step_for(uint32_t span, int32_t lines) {
+  uint64_t want = span / uint32_t(lines > 0 ? lines : 1);
+  for (uint64_t base = 1; base <= 1000000000ull; base *= 10)
+    for (uint64_t mult : {1ull, 2ull, 5ull})
+      if (base * mult >= want) return uint32_t(base * mult);
+  return 1000000000u;
+}
+
+constexpr colour kGrid = 0xFF303030;
+
+void draw_gridlines(depthwin_child *c) {
+  model &m = md(c);
+  const rect &r = c->r;
+  int32_t base = r.y + r.h - 1;
+  uint32_t n = depthbars_volume_steps(m.scale_max, m.volume_step);
+  for (uint32_t k = 1; k <= n; k++) {
+    int32_t y = base - depthbars_volume_pixels(c, uint64_t(k) * m.volume_step);
+    if (y > r.y) gfx_fill_rect(r.x, y, r.w, 1, kGrid);
+  }
+  uint32_t step = price_step_for(m.hi - m.lo, m.price_gridlines);
+  for (uint64_t p = (uint64_t(m.lo) + step - 1) / step * step; p <= m.hi; p += step) {
+    int32_t x;
+    if (depthbars_bar_x(c, uint32_t(p), &x)) gfx_fill_rect(x, r.y, 1, r.h, kGrid);
+  }
 }
 
 void apply_span(depthwin_child *c) {
@@ -551,6 +581,7 @@ void bs_draw(widget *self) {
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, 0xFF000000);
   if (self->r.w < 25 || self->r.h < 25) return;
   if (m.hi <= m.lo || !m.scale_top) return;
+  draw_gridlines(c);
   for (int s = 0; s < 3; s++) {
     uint32_t limit = s < 2 ? m.shown[s] : uint32_t(m.lists[2].size());
     for (uint32_t i = 0; i < limit && i < m.lists[s].size(); i++) {
@@ -706,4 +737,14 @@ double depthbars_block_length(const depthbars_block *blk) {
   if (k >= 1) return end;
   if (k <= 0) return blk->from;
   return blk->from + (end - blk->from) * k;
+}
+
+uint32_t depthbars_volume_steps(uint64_t max, uint64_t step) {
+  if (!step) return 1;
+  uint64_t n = max / step;
+  if (n >= 1001) {
+    log(LOG_WARN, kSrc, "too many steps: %llu/%llu = %d", (unsigned long long)max, (unsigned long long)step, int(n));
+    return 1;
+  }
+  return uint32_t(n);
 }

@@ -53,5 +53,8 @@ double depthbars_block_length(const depthbars_block *blk);
 // The alpha a block is drawn with: 96 for orders older than the age
 // reference while show_age is on, else 255.
 int depthbars_block_alpha(depthwin_child *b, const depthbars_block *blk);
+// The volume gridlines drawn for a scale maximum and a step: max / step,
+// or 1 after WARN "too many steps: %llu/%llu = %d" when that is 1001 or more.
+uint32_t depthbars_volume_steps(uint64_t max, uint64_t step);
 // Marks the age colouring for recomputation (the window's tick).
 void depthbars_recolour(depthwin_child *b);

@@ -12,6 +12,7 @@
 #include "lib/fmt.h"
 #include "lib/timer.h"
 #include "plat.h"
+#include "testlog.h"
 #include "ssevent.h"
 #include "testmodel.h"
 #include "uitest.h"
@@ -204,6 +205,12 @@ TEST_F(DepthTable, BarsSettingsAndGuards) {
     int32_t h, lines;
   } heights[] = {{300, 10}, {299, 7}, {100, 5}, {99, 2}, {50, 2}, {49, 1}};
   for (const auto &r : heights) EXPECT_EQ(depthbars_volume_gridlines(r.h), r.lines) << r.h;
+  {
+    LogCapture logs;
+    EXPECT_EQ(depthbars_volume_steps(5000000, 1000), 1u);
+    EXPECT_TRUE(logs.has("too many steps: 5000000/1000 = 5000"));
+    EXPECT_EQ(depthbars_volume_steps(500000, 1000), 500u);
+  }
   // An empty book: no span, no scale, nothing placed.
   auto *cls = static_cast<depthwin_child_class *>(bars->cls);
   cls->end_batch(bars, 1);
