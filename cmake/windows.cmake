@@ -10,6 +10,10 @@ target_link_libraries(ambit_app PUBLIC ambit_windows)
 
 if(AMBIT_TESTS)
   ambit_add_tests(windows ambit_windows ambit_ui_test_support)
+  # The depth window's end-to-end test runs the market simulator.
+  if(TARGET depthwin_sim_test AND TARGET ambit_sim)
+    target_link_libraries(depthwin_sim_test PRIVATE ambit_sim)
+  endif()
 endif()
 
 # Benchmarks of the market windows (bench/windows/*_bench.cpp), against the
