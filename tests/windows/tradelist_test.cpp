@@ -19,6 +19,7 @@
 #include "testlog.h"
 #include "testmodel.h"
 #include "uitest.h"
+#include "windows/window.h"
 
 namespace {
 
@@ -459,6 +460,36 @@ TEST_F(Tradelist, ExtremesAreMarkedAmongTheShownRows) {
   EXPECT_TRUE(r[0]->marks & (1u << kTlVolume));
   EXPECT_FALSE(r[1]->marks & (1u << kTlVolume));
   EXPECT_FALSE(r[2]->marks & (1u << kTlChange)) << "the oldest row has no change to compare";
+}
+
+TEST_F(Tradelist, AClickOnARowReplaysDepthAtItsTime) {
+  add_today({{10, 0, 0, 100, 1}, {10, 5, 0, 101, 1}, {10, 9, 30, 102, 1}});
+  window *w = window_new(nullptr, 0);
+  window_set_role(w, kRoleTradelist);
+  w->r = {0, 0, 600, 400};
+  widget_show(w);
+  w->cls->show_children(w);
+  w->cls->geometry_changed(w);
+  window_set_instrument(w, bhp);
+  auto *tl = tradelist_cast(window_get_content(w, kRoleTradelist));
+  ASSERT_TRUE(widget_is_shown(tl));
+  ASSERT_EQ(tl->row_count, 3u);
+  const tradelist_row *second = tl->first_row->older;
+  ASSERT_GE(second->y, 0);
+  tl->cls->release(tl, tl->r.x + 20, second->y + 1, 1);
+  EXPECT_EQ(w->role, kRoleDepth);
+  EXPECT_EQ(tradelist_last_played_to(), at(today, 10, 5, 0));
+  EXPECT_EQ(w->show_tools, 1u);
+  // The window's selection scrolls: the top row follows it, the position
+  // the top row's time.
+  window_set_role(w, kRoleTradelist);
+  window_select_row(w, 2);
+  EXPECT_EQ(tl->top_row, tl->last_row);
+  EXPECT_EQ(tl->position, at(today, 10, 0, 0));
+  window_select_row(w, 0);
+  EXPECT_EQ(tl->top_row, tl->first_row);
+  EXPECT_EQ(tl->position, 0u);
+  window_destroy_all();
 }
 
 TEST_F(Tradelist, ExportText) {
