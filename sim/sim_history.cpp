@@ -28,8 +28,6 @@ constexpr uint32_t kReplyIndex = 111;
 constexpr uint32_t kReplyNews = 120;
 constexpr uint32_t kReplySummary = 122;
 constexpr uint32_t kNewsToday = 121;
-constexpr uint32_t kReplyDayTrades = 104;
-constexpr uint32_t kDayTradesVersion = 5;
 constexpr int kFieldRoom = 24;  // exchange, code, date
 
 uint64_t mix(uint64_t x) {
@@ -227,57 +225,3 @@ int sim_answer_history(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time e
   }
 }
 
-std::vector<sim_day_trade> sim_day_trades(uint64_t seed, uint32_t index, const std::string& code, ss_time date,
-                                          ss_time exchange_date) {
-  std::vector<sim_day_trade> out;
-  const ss_time day = date & ~kSstimeSecondsMask;
-  if (sstime_is_weekend(day)) return out;
-  uint32_t price = 0;
-  for (const ss_stock_point& p : sim_stock_history(seed, index, code, exchange_date, day))
-    if ((p.date & ~kSstimeSecondsMask) == day) price = p.close;
-  const uint64_t k = mix(key(seed, index, code) ^ day ^ 0x7D);
-  if (!price) price = 5000 + uint32_t(k % 400000);
-  const int n = 20 + int(k % 60);
-  uint32_t second = 10 * 3600;
-  for (int i = 0; i < n; i++) {
-    const uint64_t h = mix(k + uint64_t(i));
-    second += 1 + uint32_t(h % 300);
-    if (second >= 16 * 3600) break;
-    const int32_t step = int32_t((h >> 12) % 5) - 2;  // a few ticks either way
-    price = uint32_t(std::max<int64_t>(1, int64_t(price) + step * int64_t(std::max<uint32_t>(1, price / 1000))));
-    out.push_back({day + second, price, 1 + (h >> 24) % 20000});
-  }
-  return out;
-}
-
-int sim_answer_day_trades(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date) {
-  const uint32_t index = uint32_t(e.exchange);
-  const ss_time date = e.date & ~kSstimeSecondsMask;
-  growbuf rec = {};
-  if (growbuf_init(&rec, 4096, 4096) < 0) return -1;
-  const int32_t start = gb->len;
-  // Each trade a group of its own, from price 0 and the day's start, as
-  // the client's past-day reader starts.
-  uint32_t ref = 0;
-  ss_time running = date;
-  int r = 0;
-  for (const sim_day_trade& t : sim_day_trades(seed, index, e.code, date, exchange_date)) {
-    enctrades_trade w = {t.time, t.price, t.volume, kTradeFlagDefault, 0, 0, 0, nullptr, nullptr};
-    if (enctrades_encode_one(&rec, &w, 1, &ref, &running, 0) < 0) {
-      r = -1;
-      break;
-    }
-  }
-  if (r == 0) r = reply_head(gb, kReplyDayTrades, index, e.code.c_str(), date, true);
-  if (r == 0) {
-    uint8_t* p = growbuf_reserve(gb, 8);
-    r = p ? growbuf_commit(gb, uint32_t(encode_vint(p, kDayTradesVersion))) : -1;
-  }
-  if (r == 0) r = encblk_write(gb, rec.data, rec.len);
-  growbuf_free(&rec);
-  if (r < 0) {
-    log(LOG_ERROR, kSrc, "can't write day trades for %s", e.code.c_str());
-    growbuf_truncate(gb, start);
-  }
-  return r;
-}

@@ -35,23 +35,6 @@ struct sim_news_summary_item {
 std::vector<sim_news_summary_item> sim_news_summary(uint64_t seed, uint32_t index,
                                                     const std::set<std::string>& codes, ss_time exchange_date);
 
-// The trades of `code` on the past weekday `date` (none on a weekend), in
-// time order: 20 to 79 trades from 10:00 on, at prices around that day's
-// generated close, each with the default flag byte (it sets the last price,
-// counts for high, low and volume, and for VWAP). The same arguments always
-// give the same trades.
-struct sim_day_trade {
-  ss_time time;
-  uint32_t price;
-  uint64_t volume;
-};
-std::vector<sim_day_trade> sim_day_trades(uint64_t seed, uint32_t index, const std::string& code, ss_time date,
-                                          ss_time exchange_date);
-// The reply to a request for a stock's trades of a past day (kind 63):
-// message 104 carrying sim_day_trades for the request's date. 0, or -1
-// after an ERROR line, gb as it was.
-int sim_answer_day_trades(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date);
-
 // Appends one news item of today about the issuer `code` to exchange
 // `index`'s stream (message 121, as a unit of its own that names the issuer
 // and time in full). 0, or -1 after an ERROR line.

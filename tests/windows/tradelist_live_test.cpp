@@ -19,6 +19,7 @@
 #include "lib/tex.h"
 #include "plat.h"
 #include "sim.h"
+#include "sim_days.h"
 #include "sim_history.h"
 #include "sim_live.h"
 #include "ssclient.h"
@@ -258,11 +259,11 @@ TEST_F(TradelistLive, ListsFlashesGroupsAndLoadsThePreviousDay) {
   ASSERT_TRUE(until([&] { return list->oldest_day == previous; }, 20000));
   {
     core_lock lock;
-    std::vector<sim_day_trade> want = sim_day_trades(sim_options{}.seed, 0, code, previous, today);
+    std::vector<sim_trade> want = sim_day_trades(sim_options{}.seed, 0, code, today, previous);
     ASSERT_FALSE(want.empty());
     unsigned __int128 pv = 0;
     uint64_t volume = 0;
-    for (const sim_day_trade &t : want) {
+    for (const sim_trade &t : want) {
       pv += (unsigned __int128)t.price * t.volume;
       volume += t.volume;
     }
