@@ -18,7 +18,10 @@
 #include "ssnotify.h"
 #include "testlog.h"
 #include "testmodel.h"
+#include "dnd.h"
 #include "uitest.h"
+#include "undo.h"
+#include "windows/depthwin.h"
 #include "windows/window.h"
 
 namespace {
@@ -69,7 +72,7 @@ class Tradelist : public WidgetTest {
     ASSERT_EQ(fade_init(), 0);
     ssevent_enable_day_records(1);
     ex = ssmodel_exchange(0);
-    today = sstime_pack_date(10, 12, 2026);  // a Thursday
+    today = sstime_pack_date(13, 6, 2024);  // a Thursday, in the past
     ssmodel_set_date(ex, today);
     bhp = ssmodel_get_stock(ex, "BHP");
     ASSERT_NE(bhp, nullptr);
@@ -480,6 +483,11 @@ TEST_F(Tradelist, AClickOnARowReplaysDepthAtItsTime) {
   EXPECT_EQ(w->role, kRoleDepth);
   EXPECT_EQ(tradelist_last_played_to(), at(today, 10, 5, 0));
   EXPECT_EQ(w->show_tools, 1u);
+  widget *depth = window_get_content(w, kRoleDepth);
+  const depthwin_book *b = depthwin_get_book(depth);
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(b->target == at(today, 10, 5, 0) || depthwin_get_position(depth) == at(today, 10, 5, 0))
+      << "the depth window plays to the row's end";
   // The window's selection scrolls: the top row follows it, the position
   // the top row's time.
   window_set_role(w, kRoleTradelist);
@@ -492,6 +500,55 @@ TEST_F(Tradelist, AClickOnARowReplaysDepthAtItsTime) {
   window_destroy_all();
 }
 
+TEST_F(Tradelist, SettingsComeBackThroughUndo) {
+  ASSERT_EQ(undo_init(), 0);
+  tradelist_set_group_by_seconds(list, 300);
+  tradelist_set_vwap_only(list, 1);
+  tradelist_set_range(list, at(today, 10, 0, 0), at(today, 12, 0, 0));
+  undo_begin();
+  EXPECT_EQ(undo_push_tradelist(list), 0);
+  undo_end();
+  tradelist_set_group_by_price(list, 1);
+  tradelist_set_vwap_only(list, 0);
+  tradelist_set_range(list, 0, 0);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(list->group_by_seconds, 300u);
+  EXPECT_EQ(list->group_by_price, 0u);
+  EXPECT_EQ(list->vwap_only, 1u);
+  EXPECT_EQ(list->range_from, at(today, 10, 0, 0));
+  EXPECT_EQ(list->range_to, at(today, 12, 0, 0));
+  undo_fini();
+}
+
+TEST_F(Tradelist, ARowDraggedOntoAWindowShowsDepthAtItsTimeAsOneStep) {
+  ASSERT_EQ(undo_init(), 0);
+  add_today({{10, 0, 0, 100, 1}, {10, 5, 0, 101, 1}});
+  list->r = {0, 0, 600, 400};
+  widget_show(list);
+  ASSERT_EQ(list->row_count, 2u);
+  const tradelist_row *older = list->first_row->older;
+  drag_record d = {};
+  ASSERT_EQ(list->cls->drag_begin(list, 20, older->y + 1, 1, &d), 1);
+  EXPECT_EQ(dnd_kind(), uint32_t(DND_STOCK));
+  EXPECT_EQ(dnd_instrument(), bhp);
+  EXPECT_EQ(dnd_time(), at(today, 10, 0, 0));
+  window *w = window_new(nullptr, 0);
+  window_set_role(w, kRoleWatchlist);
+  EXPECT_EQ(list->cls->drag_release(list, w, 10, 10, 1, &d), 1);
+  EXPECT_EQ(w->role, kRoleDepth);
+  EXPECT_EQ(w->instrument, bhp);
+  EXPECT_EQ(tradelist_last_played_to(), at(today, 10, 0, 0));
+  EXPECT_EQ(w->show_tools, 1u);
+  // One step takes it all back.
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(w->role, kRoleWatchlist);
+  EXPECT_EQ(w->instrument, nullptr);
+  EXPECT_FALSE(undo_can_undo());
+  dnd_clear();
+  window_destroy_all();
+  undo_fini();
+}
+
 TEST_F(Tradelist, ExportText) {
   add_today({{10, 0, 0, 4500, 100}, {10, 0, 30, 4510, 200}, {10, 1, 5, 4490, 1000, kTradeVolume, 0}});
   list->group_by_seconds = 60;
@@ -499,8 +556,8 @@ TEST_F(Tradelist, ExportText) {
   tradelist_export(list);
   const std::string want =
       "Date\tTo\tFirst\tLast\tChange\tVolume\tTurnover\tCount\tVWAP\tVWAP Change\tLow\tHigh\tCond Codes\n"
-      "2026-12-10\t10:02:00\t44.9\t44.9\t-.2\t1,000\t$449\t1\t44.9\t-.17\t44.9\t44.9\t\n"
-      "2026-12-10\t10:01:00\t45\t45.1\t\t300\t$135\t2\t45.07\t\t45\t45.1\t\n";
+      "2024-06-13\t10:02:00\t44.9\t44.9\t-.2\t1,000\t$449\t1\t44.9\t-.17\t44.9\t44.9\t\n"
+      "2024-06-13\t10:01:00\t45\t45.1\t\t300\t$135\t2\t45.07\t\t45\t45.1\t\n";
   EXPECT_EQ(std::string(clipboard_text()), want);
 }
 
