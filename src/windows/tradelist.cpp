@@ -481,6 +481,8 @@ void tradelist_changed(const ss_change *change, void *owner, uint64_t, uint32_t)
 
 // Layout --------------------------------------------------------------------------
 
+static void layout_rows(tradelist *t, bool from_position);
+
 static void count_news(tradelist *t, tradelist_row *r) {
   r->news[0] = r->news[1] = r->news[2] = 0;
   ss_stock *s = t->stock;
@@ -541,10 +543,15 @@ static void mark_extremes(tradelist_row *top, int rows) {
   }
 }
 
-void tradelist_layout(tradelist *t) {
+void tradelist_layout(tradelist *t) { layout_rows(t, true); }
+
+// Lays the rows out; with from_position the top row is found again from
+// the position (after a rebuild), else the top row a scroll chose stays.
+static void layout_rows(tradelist *t, bool from_position) {
   cols_set_hidden(&t->columns, tradelist_hidden_columns(t));
   if (window *w = window_of(t)) window_set_row_count(w, -1);
-  if (t->position) {
+  bool keep = !from_position && t->top_row;
+  if (!keep && t->position) {
     tradelist_row *r = t->first_row;
     while (r && r->from > t->position) r = r->older;
     if (!r && t->last_row && t->position < t->last_row->from) queue_load(t);
@@ -797,7 +804,7 @@ void tl_restyle(widget *self) {
   t->top_row = r;
   t->top_index = want;
   t->position = r && r != t->first_row ? r->to : 0;
-  tradelist_layout(t);
+  layout_rows(t, false);
   widget_redraw(t);
 }
 
