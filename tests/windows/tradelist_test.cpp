@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/clipboard.h"
+#include "lib/glrecord.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -547,6 +548,37 @@ TEST_F(Tradelist, ARowDraggedOntoAWindowShowsDepthAtItsTimeAsOneStep) {
   dnd_clear();
   window_destroy_all();
   undo_fini();
+}
+
+// The draw, call by call: one highlight fill per marked cell, the news
+// strip only on a row with news, nothing below the last whole row.
+TEST_F(Tradelist, DrawingRecorded) {
+  add_today({{10, 0, 0, 100, 5}, {10, 0, 1, 120, 1}, {10, 0, 2, 90, 9}});
+  ss_issuer *is = ssmodel_get_issuer(ex, "BHP");
+  ASSERT_NE(is, nullptr);
+  ssmodel_add_news(is, 7, at(today, 10, 0, 1), nullptr, kNewsFlag1, "results");
+  list->r = {0, 0, 600, 3 * 16 + 10};
+  tradelist_rebuild(list, 1);
+  auto count = [](const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+  };
+  int marks = 0, news_rows = 0;
+  for (const tradelist_row *r = list->first_row; r; r = r->older) {
+    marks += __builtin_popcount(r->marks & ~uint32_t(tradelist_hidden_columns(list)));
+    news_rows += r->news[0] + r->news[1] + r->news[2] ? 1 : 0;
+  }
+  EXPECT_EQ(news_rows, 1) << "the news lies in the middle row's interval";
+  glrecord_scope rec;
+  list->cls->draw(list);
+  const std::string text = glrecord_text();
+  // Without a style: the mark fill 0xff503020, the up colour 0xff00c000
+  // (the news icon of a flag-1 item, and positive changes' text).
+  // A fill is its colour followed by its four corners.
+  EXPECT_EQ(count(text, "Color4ub(32,48,80,255)\nVertex2i"), marks) << text;
+  EXPECT_GT(marks, 0);
+  EXPECT_EQ(count(text, "Color4ub(0,192,0,255)\nVertex2i"), 1) << "one news icon";
 }
 
 TEST_F(Tradelist, ExportText) {
