@@ -588,7 +588,10 @@ void tradelist_set_instrument(tradelist *t, instr *in) {
   t->stock = s;
   clear_rows(t);
   if (s) {
-    ssevent_hold(s);
+    // The window hands its children nothing, then the stock: one hold for
+    // the stock, not one for every hand-over.
+    if (s != t->held) ssevent_hold(s);
+    t->held = s;
     if (ssnotify_add(s, kTradelistNotifyMask, tradelist_changed, t, 0, 0) == 0) t->registered = 1;
     if (widget_is_shown(t)) {
       if (s->flags & kRqTradesLoaded)

@@ -396,8 +396,11 @@ ss_change change_of(uint32_t mask, instr *in) {
 }
 
 TEST_F(Tradelist, ChangeBitsRouteToTheirRebuilds) {
-  // Not loaded: showing the list asks for today's events once.
+  // Handed nothing, then the stock again (as the window does): held once.
+  tradelist_set_instrument(list, nullptr);
   tradelist_set_instrument(list, bhp);
+  EXPECT_EQ(bhp->hold, 1u);
+  // Not loaded: showing the list asks for today's events once.
   widget_show(list);
   EXPECT_EQ(g_req.events, 1);
   EXPECT_EQ(rows().size(), 0u);
