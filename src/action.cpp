@@ -819,12 +819,11 @@ int action_perform(window *w, int32_t id) {
     case 43: return action_undo();
     case 44: return action_show_settings();
     case 45: return action_show_about();
-    case 46:
-      if (screen_bars_shown() & BAR_HELP) return 0;
-      if (screen_configbox_shown()) screen_hide_configbox();
-      undo_push_help();
-      screen_show_help(0);
-      return 1;
+    case 46: {
+      // The help opens on the topic of the window's role.
+      window *t = w ? w : focused();
+      return action_show_help(t ? int(t->role) : 0);
+    }
     case 47: return action_logout_box();
     case 48: action_toggle_tools(w); return 0;
     case 49: action_zoom(w); return 0;

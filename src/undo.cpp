@@ -270,6 +270,8 @@ static int restore_window(undo_record *r) {
   if (!w) return -1;
   if (r->u.win.exchange) window_set_exchange(w, r->u.win.exchange, 0);
   window_set_instrument(w, r->u.win.instrument);
+  // Minimal version: a shown tool panel is refreshed by the tool panels
+  // themselves (tools_refresh_later) once they are built.
   if (r->u.win.tools) window_show_tools(w);
   else window_hide_tools(w);
   if (r->u.win.link_source) window_link_to(r->u.win.link_source, w);

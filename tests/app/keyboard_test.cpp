@@ -256,6 +256,9 @@ TEST_F(Keyboard, TheBufferHolds31Characters) {
   EXPECT_EQ(std::string(keyboard_buffer()), std::string(30, 'X'));
   press(KEY_SPACE);
   EXPECT_EQ(std::string(keyboard_buffer()), std::string(30, 'X') + " ");
+  // A character the text font has no glyph for is not appended.
+  chr(1);
+  EXPECT_EQ(std::string(keyboard_buffer()), std::string(30, 'X') + " ");
 }
 
 TEST_F(Keyboard, TypedCommands) {
