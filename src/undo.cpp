@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "action.h"
 #include "lib/scan.h"
@@ -642,24 +643,50 @@ static int push_win(int type, window *w) {
   return 0;
 }
 
-int undo_push_window(window *w) {
-  if (refuse() || !w) return 0;
-  undo_begin();
-  if (desktop *d = desktop_of_widget(w)) {
-    for (window *o : desktop_windows(d->child)) {
-      if (o == w || o->link != w) continue;
-      if (undo_record *r = push(UNDO_WINDOW_LINK)) {
-        r->u.link.w = w;
-        r->u.link.linked = o;
-      }
-    }
-  }
+static void push_role(window *w) {
   if (undo_record *r = push(UNDO_WINDOW_ROLE)) {
     r->u.role.w = w;
     r->u.role.role = w->role;
     r->u.role.tools = w->show_tools;
     r->u.role.instrument = w->instrument;
   }
+}
+
+static void push_subject(window *w) {
+  if (undo_record *r = push(UNDO_WINDOW)) {
+    r->u.win.w = w;
+    r->u.win.link_source = w->link;
+    r->u.win.exchange = w->exchange;
+    r->u.win.instrument = w->instrument;
+    r->u.win.tools = w->show_tools;
+  }
+}
+
+int undo_push_window(window *w) {
+  if (refuse() || !w) return 0;
+  undo_begin();
+  // A subject passes along links both ways, and the windows it reaches may
+  // change role with it: the window's source and followers are recorded
+  // too (first, so that they are put back last, exactly as they were).
+  std::vector<window *> followers;
+  if (desktop *d = desktop_of_widget(w))
+    for (window *o : desktop_windows(d->child))
+      if (o != w && o->link == w) followers.push_back(o);
+  for (window *o : followers) {
+    push_role(o);
+    push_subject(o);
+  }
+  if (w->link && w->link != w) {
+    push_role(w->link);
+    push_subject(w->link);
+  }
+  for (window *o : followers) {
+    if (undo_record *r = push(UNDO_WINDOW_LINK)) {
+      r->u.link.w = w;
+      r->u.link.linked = o;
+    }
+  }
+  push_role(w);
   if (w->role == kRoleWatchlist && w->child[kWinWatchlist])
     undo_push_watchlist_scan(w->child[kWinWatchlist]);
   if (w->child[kWinRss]) undo_push_rsswin(w->child[kWinRss]);
@@ -672,13 +699,7 @@ int undo_push_window(window *w) {
   if (w->child[kWinIndexlist]) undo_push_indexlist(w->child[kWinIndexlist]);
   if (w->child[kWinChart]) undo_push_chart_style(w->child[kWinChart]);
   if (w->child[kWinTerminal]) undo_push_terminal(w->child[kWinTerminal]);
-  if (undo_record *r = push(UNDO_WINDOW)) {
-    r->u.win.w = w;
-    r->u.win.link_source = w->link;
-    r->u.win.exchange = w->exchange;
-    r->u.win.instrument = w->instrument;
-    r->u.win.tools = w->show_tools;
-  }
+  push_subject(w);
   undo_end();
   return 0;
 }
