@@ -165,7 +165,8 @@ TEST_F(Undo, AGroupOfThreeRestoresNewestFirst) {
   undo_end();
   ASSERT_EQ(undo_count(), 6);
   EXPECT_EQ(undo_perform(), 0);
-  EXPECT_EQ(take(), (Lines{"restore 4", "release 4 0", "restore 3", "release 3 0", "restore 2",
+  // A group releases its records once all of them are back.
+  EXPECT_EQ(take(), (Lines{"restore 4", "restore 3", "restore 2", "release 4 0", "release 3 0",
                            "release 2 0"}));
   EXPECT_EQ(undo_count(), 1);
   EXPECT_EQ(undo_perform(), 0);
