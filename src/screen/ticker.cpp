@@ -14,6 +14,7 @@
 
 #include "config/config.h"
 #include "config/enum.h"
+#include "dalloc.h"
 #include "dnd.h"
 #include "lib/colour.h"
 #include "lib/filter.h"
@@ -33,6 +34,7 @@
 #include "ssutil.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "undo.h"
 #include "windows/alerts.h"
 #include "windows/window.h"
 
@@ -628,6 +630,52 @@ uint64_t ticker_get_max_volume(const ticker *t) { return t->max_volume; }
 uint64_t ticker_get_min_value(const ticker *t) { return t->min_value; }
 uint64_t ticker_get_max_value(const ticker *t) { return t->max_value; }
 
+// ---- undo ----
+// A ticker's record: its show type, exchanges, filters and bounds, put back
+// through the setters.
+
+struct ticker_settings {
+  uint32_t show_type;
+  uint8_t exchanges[4];
+  uint32_t instr_filter, index_filter, trade_filter, news_filter, quote_filter;
+  uint32_t min_price, max_price;
+  uint64_t min_volume, max_volume, min_value, max_value;
+};
+
+static void *save_settings(void *object) {
+  const ticker *t = static_cast<const ticker *>(object);
+  auto *c = static_cast<ticker_settings *>(dalloc_alloc(sizeof(ticker_settings)));
+  *c = ticker_settings{t->show_type,    {t->exchanges[0], t->exchanges[1], t->exchanges[2], t->exchanges[3]},
+                       t->instr_filter, t->index_filter, t->trade_filter, t->news_filter, t->quote_filter,
+                       t->min_price,    t->max_price,    t->min_volume,   t->max_volume,  t->min_value,
+                       t->max_value};
+  return c;
+}
+
+static int restore_settings(void *saved, void *object) {
+  ticker *t = static_cast<ticker *>(object);
+  const ticker_settings *c = static_cast<const ticker_settings *>(saved);
+  if (!t) return -1;
+  ticker_set_show(t, c->show_type);
+  for (int i = 0; i < kExchanges; i++) ticker_set_exchange(t, i, c->exchanges[i]);
+  ticker_set_instr_filter(t, c->instr_filter);
+  ticker_set_index_filter(t, c->index_filter);
+  ticker_set_trade_filter(t, c->trade_filter);
+  ticker_set_news_filter(t, c->news_filter);
+  ticker_set_quote_filter(t, c->quote_filter);
+  ticker_set_min_price(t, c->min_price);
+  ticker_set_max_price(t, c->max_price);
+  ticker_set_min_volume(t, c->min_volume);
+  ticker_set_max_volume(t, c->max_volume);
+  ticker_set_min_value(t, c->min_value);
+  ticker_set_max_value(t, c->max_value);
+  return 0;
+}
+
+static void release_settings(void *saved, int) { dalloc_free(saved); }
+
+static const undo_record_ops kTickerOps = {save_settings, restore_settings, release_settings};
+
 // ---- scrolling ----
 
 static void relayout_later(void *arg, int) { tickbar_relayout(static_cast<widget *>(arg)); }
@@ -857,6 +905,7 @@ static typeid_t register_ticker() {
     if (pool_init(&T.items, kItemsPerPage, kTickerItemBytes) < 0) return -1;
     T.ready = true;
   }
+  undo_register_type(UNDO_TICKER, &kTickerOps);
   return object_register_class("ticker", widget_type(), sizeof(ticker), t_init, t_fini, sizeof(widget_class),
                                ticker_class_init, ticker_class_fini);
 }

@@ -17,6 +17,7 @@
 
 #include "config/autosave.h"
 #include "config/config.h"
+#include "dalloc.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "pool.h"
@@ -42,11 +43,44 @@ static struct {
 } A = {{}, false, nullptr, 0, 5, 0, {}, {}, nullptr};
 
 // ---- undo ----
-// Minimal version: the undo ring records the alert types once it offers
-// their pushes; until then a group is opened and closed around every user
-// change so that the grouping (and the dropping of empty groups) holds.
-void alerts_undo_removed(const alert *) {}
-void alerts_undo_added(const alert *) {}
+// The alert types' records: a removed alert keeps its six fields and is
+// made again; an added alert keeps its instrument and is removed again.
+
+static void *save_fields(void *args) {
+  auto *copy = static_cast<undo_alert_args *>(dalloc_alloc(sizeof(undo_alert_args)));
+  *copy = *static_cast<const undo_alert_args *>(args);
+  return copy;
+}
+
+static int restore_fields(void *saved, void *) {
+  const auto *f = static_cast<const undo_alert_args *>(saved);
+  return alerts_set_alert_rc(f->instrument, uint32_t(f->low), uint32_t(f->high), f->min_volume, f->news,
+                             f->time_reset);
+}
+
+static void *save_added(void *object) {
+  auto *copy = static_cast<instr **>(dalloc_alloc(sizeof(instr *)));
+  *copy = static_cast<const alert *>(object)->instrument;
+  return copy;
+}
+
+static int restore_added(void *saved, void *) { return alerts_remove_alert_rc(*static_cast<instr **>(saved)); }
+
+static void release_copy(void *saved, int) { dalloc_free(saved); }
+
+static const undo_record_ops kRemovedOps = {save_fields, restore_fields, release_copy};
+static const undo_record_ops kAddedOps = {save_added, restore_added, release_copy};
+
+void alerts_undo_removed(const alert *a) {
+  if (!a) return;
+  undo_alert_args f{a->instrument, int32_t(a->min_price), int32_t(a->max_price), a->min_volume, a->news,
+                    a->time_reset};
+  undo_push_alert(&f);
+}
+
+void alerts_undo_added(const alert *a) {
+  if (a) undo_push_alert_added(const_cast<alert *>(a));
+}
 
 // ---- helpers ----
 
@@ -90,6 +124,8 @@ int alerts_init(void) {
   if (A.ready) return 0;
   if (pool_init(&A.items, kAlertsPerPage, sizeof(alert)) < 0) return -1;
   A.ready = true;
+  undo_register_type(UNDO_ALERT, &kRemovedOps);
+  undo_register_type(UNDO_ALERT_ADDED, &kAddedOps);
   A.first = nullptr;
   A.count = 0;
   return 0;

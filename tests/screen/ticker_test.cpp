@@ -21,6 +21,7 @@
 #include "ssevent.h"
 #include "ui/gui.h"
 #include "ui/object.h"
+#include "undo.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ class Tickers : public ListsTest {
     fps = float(gui_frame_rate());
   }
   void TearDown() override {
+    undo_fini();  // releases what the tests recorded
     widget_delete(bar);
     EXPECT_EQ(0, ticker_items_in_use()) << "every item back in the pool";
     ticker_set_clock(nullptr);
@@ -429,6 +431,27 @@ TEST_F(Tickers, SaveAndLoad) {
   ticker_load(t);
   EXPECT_EQ(0, ticker_get_exchange(t, 1)) << "an exchange the user may not see stays off";
   EXPECT_EQ(1, ticker_get_exchange(t, 2)) << "GLB always";
+}
+
+TEST_F(Tickers, UndoPutsTheSettingsBack) {
+  ASSERT_EQ(0, undo_init());
+  ASSERT_NE(nullptr, undo_type_ops(UNDO_TICKER)) << "the ticker class registers its record";
+  ticker_set_news_filter(market, 1);
+  ticker_set_min_price(market, 500);
+  undo_begin();
+  ASSERT_EQ(0, undo_push_ticker(market));
+  undo_end();
+  ticker_set_news_filter(market, 6);
+  ticker_set_min_price(market, kTickerNoPrice);
+  ticker_set_exchange(market, 2, 0);
+  ticker_set_trade_filter(market, 3);
+  ASSERT_EQ(0, undo_perform());
+  EXPECT_EQ(1u, ticker_get_news_filter(market));
+  EXPECT_EQ(500u, ticker_get_min_price(market));
+  EXPECT_EQ(1, ticker_get_exchange(market, 2));
+  EXPECT_EQ(0u, ticker_get_trade_filter(market));
+  EXPECT_EQ(TICKER_SHOW_SHOW, ticker_get_show(market));
+  undo_fini();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "listsmodel.h"
 #include "plat.h"
 #include "ui/object.h"
+#include "undo.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ class AlertsGrid : public ListsTest {
     xjo->change_pct = 219;
   }
   void TearDown() override {
+    undo_fini();  // releases what the tests recorded
     widget_delete(g);
     alerts_fini();
     alerts_set_screen_hooks(nullptr);
