@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "action.h"
 #include "config/autosave.h"
 #include "config/config.h"
 #include "dalloc.h"
@@ -116,7 +117,7 @@ void alerts_set_screen_hooks(const alerts_screen_hooks *hooks) { A.screen = hook
 void alerts_set_grid_hooks(const alerts_grid_hooks *hooks) { A.grid = hooks ? *hooks : alerts_grid_hooks{}; }
 void alerts_set_default_exchange_query(int32_t (*fn)(void)) { A.default_exchange = fn; }
 int32_t alerts_default_exchange(void) {
-  int32_t def = A.default_exchange ? A.default_exchange() : 0;
+  int32_t def = A.default_exchange ? A.default_exchange() : int32_t(action_default_exchange());
   return def >= 0 && def < kExchanges ? def : 0;
 }
 

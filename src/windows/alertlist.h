@@ -72,8 +72,7 @@ struct alerts_grid_hooks {
 };
 void alerts_set_grid_hooks(const alerts_grid_hooks *hooks);
 
-// The default exchange (user actions), asked by the code parser; exchange 0
-// without one.
+// The default exchange: the user actions' unless a test installs its own.
 void alerts_set_default_exchange_query(int32_t (*fn)(void));
 int32_t alerts_default_exchange(void);
 
