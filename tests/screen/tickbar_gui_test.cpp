@@ -10,12 +10,9 @@
 
 #include "config/config.h"
 #include "guitest.h"
-#include "lib/fade.h"
-#include "lib/gmap.h"
-#include "lib/tex.h"
+#include "drawstart.h"
 #include "screen/screen.h"
 #include "screen/tickbar.h"
-#include "style.h"
 #include "testmodel.h"
 #include "ui/gui.h"
 
@@ -30,12 +27,7 @@ class TickbarEnv : public ::testing::Environment {
   void SetUp() override {
     ASSERT_TRUE(guitest_start_window_manager());
     ASSERT_TRUE(guitest_start_gui("tickbar_gui_test"));
-    tex_init();
-    ASSERT_EQ(0, tex_load_builtin());
-    ASSERT_EQ(0, fade_init());
-    ASSERT_EQ(0, gmap_init(kGmapBudget));
-    ASSERT_EQ(0, style_init());
-    ASSERT_EQ(0, style_select(0));
+    ASSERT_TRUE(drawstart_up());
     ASSERT_EQ(0, start_terminal_model());
     ASSERT_EQ(0, config_init());
     ASSERT_EQ(0, screen_init());
@@ -44,10 +36,7 @@ class TickbarEnv : public ::testing::Environment {
     screen_shutdown();
     config_shutdown();
     ssmodel_fini();
-    style_fini();
-    gmap_fini();
-    fade_fini();
-    tex_fini();
+    drawstart_down();
     gui_shutdown();
   }
 };
