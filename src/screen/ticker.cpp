@@ -848,7 +848,10 @@ static void t_release(widget *self, int32_t x, int32_t y, int button) {
     alerts_clear_fired_marks(nullptr);
     if (desktop *d = screen_current_desktop())
       for (window *w : desktop_windows(d))
-        if (window_get_role(w) == kRoleAlerts) alerts_select(window_get_content(w, kRoleAlerts), it->instrument);
+        if (window_get_role(w) == kRoleAlerts) {
+          alerts_select(window_get_content(w, kRoleAlerts), it->instrument);
+          window_show_tools(w);
+        }
     widget_redraw(t);
   }
 }

@@ -91,7 +91,7 @@ static bool has_value(uint32_t v) { return v != 0 && v != kAlertNoPrice; }
 
 static void config_changed() { config_set_dirty(kConfigLevel); }
 
-static void screens_changed() {
+void alerts_screens_changed(void) {
   if (A.screen.changed) A.screen.changed();
 }
 
@@ -407,7 +407,7 @@ void alerts_evaluate(alert *a) {
   }
   if (fired) {
     a->fresh = 1;
-    screens_changed();
+    alerts_screens_changed();
     if ((fired & ALERT_LOW) && A.screen.low) A.screen.low(in, value);
     if ((fired & ALERT_HIGH) && A.screen.high) A.screen.high(in, value);
     if ((fired & ALERT_VOLUME) && A.screen.volume) A.screen.volume(in, static_cast<const ss_stock *>(in)->volume);

@@ -60,6 +60,8 @@ struct alerts_screen_hooks {
   void (*changed)(void);
 };
 void alerts_set_screen_hooks(const alerts_screen_hooks *hooks);
+// Asks the screens for a redraw through the hooks.
+void alerts_screens_changed(void);
 
 // What the grids hear. added/removed: a row comes or goes; changed: an
 // alert was evaluated or edited (fired_now: the trigger bits that fired in

@@ -3,7 +3,8 @@
 // check runs once a second on the ticker clock and the relayout follows the
 // next draw), the tickbar shrinks with it, and relaying out the tickbar of
 // one screen leaves another screen current; alerts go to the alerts ticker
-// of every open screen.
+// of every open screen; an xdotool click on an alert item marks it seen and
+// selects its instrument in the alerts window.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -14,7 +15,11 @@
 #include "screen/screen.h"
 #include "screen/tickbar.h"
 #include "testmodel.h"
+#include "screen/desktop.h"
 #include "ui/gui.h"
+#include "ui/gui_internal.h"
+#include "windows/alerts.h"
+#include "windows/window.h"
 
 namespace {
 
@@ -105,6 +110,45 @@ TEST(TickbarGui, AutoTickerHiddenWithinASecondOnItsOwnScreen) {
   ticker_set_permission(nullptr);
   screen_select(0);
   EXPECT_EQ(0, screen_close(1));
+}
+
+// A click on an alert item in the alerts ticker: the item is seen (no more
+// drawn) and the alerts window of the current desktop selects its
+// instrument.
+TEST(TickbarGui, ClickOnAnAlertItemSelectsItInTheAlertsWindow) {
+  screen_select(0);
+  if (!screen_is_open(0)) ASSERT_EQ(0, screen_open(0));
+  ASSERT_TRUE(draw_until([] { return screens_up() && !screen_relayout_pending(); }));
+  screen *s = screen_get(0);
+  window *w = window_new(nullptr, 0);
+  ASSERT_EQ(0, desktop_layout_apply(screen_current_desktop(), nullptr, "W0", &w, 1));
+  window_set_role(w, kRoleAlerts);
+  widget *grid = window_get_content(w, kRoleAlerts);
+  ss_stock *st = ssmodel_get_stock(ssmodel_exchange(0), "CBA");
+  st->last = 10000;
+  ASSERT_NE(nullptr, alerts_set_alert(st, 9000, kAlertNoPrice, kAlertNoVolume, 0, 0));
+  ASSERT_TRUE(draw_until([&] { return tickbar_alert_ticker_visible(s->tickbar) && widget_is_shown(grid); }));
+  EXPECT_EQ(nullptr, alerts_get_current(grid));
+
+  ticker *at = tickbar_alert_ticker(s->tickbar);
+  ticker_reset(at);
+  g_ms = 2000000;
+  ticker_set_clock(test_ms);
+  st->last = 8900;
+  alerts_evaluate(alerts_find(st));  // fires: one item for the alerts ticker
+  ASSERT_NE(nullptr, at->queue_first);
+  ASSERT_TRUE(draw_until([&] { return at->first != nullptr; }));
+  g_ms += 2000;  // well inside the window
+  ASSERT_TRUE(draw_until([&] { return at->first->x < at->r.x + at->r.w - at->first->width; }));
+  ticker_item *it = at->first;
+  const int x = it->x + it->width / 2, y = at->r.y + at->r.h / 2;
+  const uint64_t xw = gui_plat_x11_window(&G.wins[s->os_window].plat);
+  guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y) +
+              " click 1");
+  EXPECT_TRUE(draw_until([&] { return it->seen != 0; })) << "the click reached the item";
+  EXPECT_EQ(alerts_find(st), alerts_get_current(grid));
+  ticker_set_clock(nullptr);
+  alerts_fini();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "dnd.h"
+#include "drawstart.h"
 #include "export/clipboard.h"
 #include "lib/fmt.h"
 #include "listsmodel.h"
@@ -185,6 +186,31 @@ TEST_F(AlertsGrid, DropCodesAndExport) {
                            "CBA\tCBA\t" + p2 + "\t\t\t" + v2 + end +
                            "ASX 200\tXJO\t" + p3 + "\t" + c3 + "\t+2.19%\t" + end;
   EXPECT_EQ(want, std::string(clipboard_text()));
+}
+
+TEST_F(AlertsGrid, ChangedCellsAndFiredTriggersFlash) {
+  ASSERT_TRUE(drawstart_up());
+  alert *a = alerts_set_alert(bhp, kAlertNoPrice, 4100, kAlertNoVolume, 0, 0);
+  ASSERT_NE(nullptr, a);
+  alerts_row *r = alerts_grid_of(g)->rows;
+  ASSERT_NE(nullptr, r);
+  for (const fade_value &f : r->fades) EXPECT_EQ(nullptr, f.state) << "nothing changed yet";
+  bhp->last = 4050;  // up: the price cell flashes, nothing fires
+  alerts_evaluate(a);
+  EXPECT_NE(nullptr, r->fades[ALERT_FADE_LAST].state);
+  EXPECT_EQ(nullptr, r->fades[ALERT_FADE_CHANGE].state) << "the change did not change";
+  EXPECT_EQ(nullptr, r->fades[ALERT_FADE_HIGH].state);
+  EXPECT_GE(alerts_grid_of(g)->fade_timer, 0) << "a timer redraws while the fades run";
+  EXPECT_EQ(style_colour(style_cur(), SC_UP_HIGHLIGHT) | 0xff000000u, r->fades[ALERT_FADE_LAST].shown.c | 0xff000000u);
+  bhp->last = 4100;
+  bhp->change = 75;
+  alerts_evaluate(a);
+  EXPECT_NE(nullptr, r->fades[ALERT_FADE_CHANGE].state);
+  EXPECT_NE(nullptr, r->fades[ALERT_FADE_HIGH].state) << "the fired status cell flashes";
+  EXPECT_EQ(nullptr, r->fades[ALERT_FADE_LOW].state);
+  widget_hide(g);
+  EXPECT_EQ(-1, alerts_grid_of(g)->fade_timer);
+  drawstart_down();
 }
 
 }  // namespace
