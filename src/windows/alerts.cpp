@@ -19,6 +19,7 @@
 #include "pool.h"
 #include "ssmodel.h"
 #include "style.h"
+#include "ui/tooltip.h"
 #include "undo.h"
 #include "windows/content.h"
 #include "windows/window.h"
@@ -293,6 +294,39 @@ const char *alerts_cell_text(widget *, const alert *a, int column) {
   return text;
 }
 
+const char *alerts_column_tip(const alert *a, int column) {
+  const bool index = a && a->instrument->kind == kKindIndex;
+  switch (column) {
+    case 0: return index ? "Short Index Name" : "Short Company Name";
+    case 1:
+    case 2: return index ? "Index Code" : "Code";
+    case 3: return index ? "Last Index Value" : "Last Traded Price";
+    case 4: return "Change";
+    case 5: return "Percent Change";
+    case 6:
+    case 7: return "Total Volume";
+    case 8: return "Trigger when price hits this or lower";
+    case 9:
+      return a && a->low_fired ? "Time when price hit low trigger"
+                               : "Difference in dollars between current price and low trigger price";
+    case 10: return "Trigger when price hits this or higher";
+    case 11:
+      return a && a->high_fired ? "Time when price hit high trigger"
+                                : "Difference in dollars between current price and high trigger price";
+    case 12:
+    case 13: return "Trigger when volume hits this";
+    case 14:
+    case 15:
+      return a && a->volume_fired ? "Time when volume hit trigger"
+                                  : "Difference between current volume and volume trigger";
+    case 16: return "Trigger when stock announces";
+    case 17:
+      return a && a->news_fired ? "Time when stock announced"
+                                : "Will show PENDING when the stock is about to announce";
+    default: return nullptr;
+  }
+}
+
 // ---- settings ----
 
 #define GRID_SETTING(name)                                   \
@@ -531,6 +565,27 @@ static void g_release(widget *self, int32_t, int32_t y, int button) {
   widget_redraw(g);
 }
 
+// The pointer over a cell shows the column's tip; leaving hides it.
+static void g_motion(widget *self, int32_t x, int32_t y) {
+  alerts_grid *g = as_grid(self);
+  const alert *a = alert_at(g, y);
+  const char *tip = nullptr;
+  for (int c = 0; a && c < kAlertColumns; c++) {
+    const cols_col &col = g->columns.col[c];
+    if (col.shown && col.width > 0 && x >= col.x0 && x < col.x0 + col.width) tip = alerts_column_tip(a, c);
+  }
+  if (tip)
+    tooltip_show_text(tip);
+  else
+    tooltip_hide_text();
+  widget_redraw(g);
+}
+
+static void g_leave(widget *self) {
+  tooltip_hide_text();
+  widget_redraw(self);
+}
+
 static int g_drag_begin(widget *self, int32_t, int32_t y, int, drag_record *d) {
   alert *a = alert_at(as_grid(self), y);
   if (!a) return 0;
@@ -581,6 +636,8 @@ static void alerts_class_init(object_class *rec) {
   c->drag_begin = g_drag_begin;
   c->drop = g_drop;
   c->release = g_release;
+  c->motion = g_motion;
+  c->leave = g_leave;
 }
 
 static void alerts_class_fini(object_class *) {

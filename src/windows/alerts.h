@@ -81,6 +81,8 @@ void alerts_clear_fired_marks(widget *g);
 int alerts_any_fired(widget *g);
 // The shown columns among the first eight as a clipboard table.
 int alerts_export(widget *g);
+// The tooltip of a column over an alert's row (null for none).
+const char *alerts_column_tip(const alert *a, int column);
 // The text of a cell of a shown row (for export and checks).
 const char *alerts_cell_text(widget *g, const alert *a, int column);
 // Re-filters and re-orders every grid (after any change).

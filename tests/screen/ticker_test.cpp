@@ -454,4 +454,33 @@ TEST_F(Tickers, UndoPutsTheSettingsBack) {
   undo_fini();
 }
 
+TEST_F(Tickers, TickbarSaveAndLoad) {
+  tickbar_set_on_quiet(bar, 0);
+  tickbar_show_tools(bar);
+  ticker_set_news_filter(bar->tickers[2], 1);
+  ticker_set_show(bar->tickers[3], TICKER_SHOW_AUTO);
+  ticker_set_quote_filter(alerts, 3);
+  config_out_reset();
+  tickbar_save(bar);
+  const std::string text = take_config_text();
+  EXPECT_NE(std::string::npos, text.find("tickbar.show f\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.show_tools t\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.ticker 3\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.ticker.show_type auto\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.alerts_ticker.quote_filter 3\n")) << text;
+
+  tickbar *other = tickbar_of(tickbar_new(nullptr));
+  ASSERT_NE(nullptr, other);
+  ASSERT_EQ(0, config_load_buffer(text.data(), int32_t(text.size())));
+  tickbar_load(other);
+  EXPECT_EQ(0, tickbar_is_on(other));
+  EXPECT_EQ(1, tickbar_tools_shown(other));
+  EXPECT_EQ(1u, ticker_get_news_filter(other->tickers[2]));
+  EXPECT_EQ(4u, ticker_get_news_filter(other->tickers[1])) << "each ticker its own block";
+  EXPECT_EQ(TICKER_SHOW_AUTO, ticker_get_show(other->tickers[3]));
+  EXPECT_EQ(TICKER_SHOW_SHOW, ticker_get_show(other->tickers[0]));
+  EXPECT_EQ(3u, ticker_get_quote_filter(other->alerts_ticker));
+  widget_delete(other);
+}
+
 }  // namespace

@@ -16,6 +16,7 @@
 #include "listsmodel.h"
 #include "plat.h"
 #include "ui/object.h"
+#include "ui/tooltip.h"
 #include "undo.h"
 
 namespace {
@@ -211,6 +212,40 @@ TEST_F(AlertsGrid, ChangedCellsAndFiredTriggersFlash) {
   widget_hide(g);
   EXPECT_EQ(-1, alerts_grid_of(g)->fade_timer);
   drawstart_down();
+}
+
+TEST_F(AlertsGrid, ColumnTips) {
+  alert *a = alerts_set_alert(bhp, 3000, 3990, 1000000, 1, 0);  // high and volume fired
+  alert *x = alerts_set_alert(xjo, 1, kAlertNoPrice, kAlertNoVolume, 0, 0);
+  struct Row {
+    const alert *a;
+    int col;
+    const char *tip;
+  } rows[] = {
+      {a, 0, "Short Company Name"}, {x, 0, "Short Index Name"}, {a, 2, "Code"}, {x, 1, "Index Code"},
+      {a, 3, "Last Traded Price"}, {x, 3, "Last Index Value"}, {a, 5, "Percent Change"}, {a, 7, "Total Volume"},
+      {a, 8, "Trigger when price hits this or lower"},
+      {a, 9, "Difference in dollars between current price and low trigger price"},
+      {a, 10, "Trigger when price hits this or higher"}, {a, 11, "Time when price hit high trigger"},
+      {a, 13, "Trigger when volume hits this"}, {a, 15, "Time when volume hit trigger"},
+      {a, 16, "Trigger when stock announces"},
+      {a, 17, "Will show PENDING when the stock is about to announce"},
+  };
+  for (const Row &r : rows) EXPECT_STREQ(r.tip, alerts_column_tip(r.a, r.col)) << r.col;
+  EXPECT_EQ(nullptr, alerts_column_tip(a, 18));
+  // Over a cell of the grid the tip shows; leaving hides it.
+  alerts_grid *grid = alerts_grid_of(g);
+  alert *top = alerts_shown_at(g, 0);
+  alerts_row *row = nullptr;
+  for (alerts_row *r = grid->rows; r; r = r->next)
+    if (r->a == top) row = r;
+  ASSERT_NE(nullptr, row);
+  const cols_col &c = grid->columns.col[3];
+  ASSERT_TRUE(c.shown);
+  g->cls->motion(g, c.x0 + c.width / 2, row->y + 1);
+  EXPECT_TRUE(tooltip_visible());
+  g->cls->leave(g);
+  EXPECT_FALSE(tooltip_visible());
 }
 
 }  // namespace
