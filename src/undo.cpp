@@ -22,6 +22,7 @@
 #include "screen/screen.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "windows/rsswin.h"
 #include "windows/window.h"
 
 static const char kSrc[] = "src/undo";
@@ -43,6 +44,7 @@ struct undo_record {
       window *w;
       uint32_t role;
       uint32_t tools;
+      instr *instrument;
     } role;  // 41
     struct {
       window *w;
@@ -75,6 +77,11 @@ struct undo_record {
       int32_t kind, from, to;
     } move;  // 55
     struct {
+      widget *content;
+      rss_feed *feed;
+      uint32_t detail;
+    } rsswin;  // 46
+    struct {
       const undo_record_ops *ops;
       void *object;
       void *saved;
@@ -96,6 +103,7 @@ bool builtin(int type) {
     case UNDO_WINDOW_ROLE: case UNDO_DOCUMENT_HIDDEN: case UNDO_DOCUMENT_SHOWN:
     case UNDO_RSS_FEED_DELETED: case UNDO_RSS_FEED_CREATED: case UNDO_RSS_FEED_SETTINGS:
     case UNDO_STYLE_SIZE: case UNDO_WINDOW_LINK: case UNDO_NEW_SCAN: case UNDO_LIST_MOVE:
+    case UNDO_RSSWIN: case UNDO_TICKBAR:
       return true;
     default:
       return false;
@@ -342,18 +350,19 @@ static int restore(undo_record *r) {
     case UNDO_WLIST_CREATED: wlist_unlink(r->u.wl.wl); redraw(); return 0;
     case UNDO_WLIST_REMOVE: return wlist_insert_at(r->u.wl.wl, r->u.wl.in, r->u.wl.index) < 0 ? -1 : 0;
     case UNDO_WLIST_ADD: return wlist_remove(r->u.wl.wl, r->u.wl.in) < 0 ? -1 : 0;
-    case UNDO_ZOOM:
-      // Minimal version: the zoom is taken down by hiding its bar.
-      screen_hide_bars(BAR_ZOOM);
-      return 0;
+    case UNDO_ZOOM: screen_unzoom(); return 0;
     case UNDO_TOOLS_TOGGLE: window_toggle_tools(r->u.w); return 0;
-    case UNDO_QUICK_WINDOW: screen_hide_bars(BAR_QUICK); return 0;
+    case UNDO_QUICK_WINDOW: screen_hide_quick_window(); return 0;
     case UNDO_HELP: screen_hide_help(); return 0;
     case UNDO_CONFIGBOX: screen_hide_configbox(); return 0;
     case UNDO_HILIGHT_WATCHED: action_set_hilight_watched(r->u.value); return 0;
     case UNDO_SCREEN_STATE: restore_screen_state(int(r->screen), r->u.state); return 0;
     case UNDO_WINDOW_ROLE:
       window_set_role(r->u.role.w, r->u.role.role);
+      // The role may have swapped the instrument put back just before (a
+      // stock becomes its issuer in the news roles): the saved one returns.
+      if (r->u.role.w->instrument != r->u.role.instrument)
+        window_set_instrument(r->u.role.w, r->u.role.instrument);
       if (r->u.role.tools) window_show_tools(r->u.role.w);
       else window_hide_tools(r->u.role.w);
       return 0;
@@ -369,6 +378,16 @@ static int restore(undo_record *r) {
       return 0;
     }
     case UNDO_STYLE_SIZE: style_set_size(int(r->u.value)); return 0;
+    case UNDO_RSSWIN:
+      rsswin_set_feed(r->u.rsswin.content, r->u.rsswin.feed);
+      rsswin_set_detail(r->u.rsswin.content, r->u.rsswin.detail);
+      return 0;
+    case UNDO_TICKBAR:
+      // Minimal version: the tickbar's own on flag comes with
+      // tickbar_set_on; the bar is shown or hidden.
+      if (r->u.value) screen_show_tickbar();
+      else screen_hide_tickbar();
+      return 0;
     case UNDO_WINDOW_LINK: window_link_to(r->u.link.w, r->u.link.linked); return 0;
     case UNDO_LIST_MOVE: move_list(r->u.move.kind, r->u.move.from, r->u.move.to); return 0;
     default:
@@ -637,6 +656,7 @@ int undo_push_window(window *w) {
     r->u.role.w = w;
     r->u.role.role = w->role;
     r->u.role.tools = w->show_tools;
+    r->u.role.instrument = w->instrument;
   }
   if (w->role == kRoleWatchlist && w->child[kWinWatchlist])
     undo_push_watchlist_scan(w->child[kWinWatchlist]);
@@ -803,7 +823,16 @@ int undo_push_window_tools(widget *w, uint32_t role) {
 int undo_push_groupbar(widget *gb) { return push_owned(UNDO_GROUPBAR, gb); }
 int undo_push_document_hidden() { return push_none(UNDO_DOCUMENT_HIDDEN); }
 int undo_push_document_shown() { return push_none(UNDO_DOCUMENT_SHOWN); }
-int undo_push_rsswin(widget *c) { return push_owned(UNDO_RSSWIN, c); }
+// Only a feed window that has a feed is recorded.
+int undo_push_rsswin(widget *c) {
+  if (refuse() || !rsswin_is(c) || !rsswin_get_feed(c)) return 0;
+  undo_record *r = push(UNDO_RSSWIN);
+  if (!r) return -1;
+  r->u.rsswin.content = c;
+  r->u.rsswin.feed = rsswin_get_feed(c);
+  r->u.rsswin.detail = rsswin_get_detail(c);
+  return 0;
+}
 
 static int push_feed(int type, rss_feed *feed) {
   if (refuse()) return 0;
@@ -853,14 +882,8 @@ int undo_push_scan_move(int32_t from, int32_t to) { return undo_push_list_move(k
 int undo_push_cstyle_move(int32_t from, int32_t to) { return undo_push_list_move(kUndoListChartStyles, from, to); }
 int undo_push_rss_feed_move(int32_t from, int32_t to) { return undo_push_list_move(kUndoListFeeds, from, to); }
 
-int undo_push_tickbar_was_on() {
-  undo_tickbar_args a{1};
-  return push_owned(UNDO_TICKBAR, nullptr, &a);
-}
-int undo_push_tickbar_was_off() {
-  undo_tickbar_args a{0};
-  return push_owned(UNDO_TICKBAR, nullptr, &a);
-}
+int undo_push_tickbar_was_on() { return push_value(UNDO_TICKBAR, 1); }
+int undo_push_tickbar_was_off() { return push_value(UNDO_TICKBAR, 0); }
 
 int undo_push_terminal(widget *c) { return push_owned(UNDO_TERMINAL, c); }
 int undo_push_alert(const undo_alert_args *fields) {

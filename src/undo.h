@@ -128,7 +128,6 @@ const undo_record_ops *undo_type_ops(int type);
 // Argument records of the value pushes that go through ops.
 struct undo_quote_popup_args { int32_t item; };                  // UNDO_QUOTE_POPUP
 struct undo_toolbar_entry_args { int32_t slot; instr *old; };    // UNDO_TOOLBAR_ENTRY
-struct undo_tickbar_args { int32_t was_on; };                    // UNDO_TICKBAR
 struct undo_alert_args {                                         // UNDO_ALERT
   instr *instrument;
   int32_t low, high;

@@ -11,10 +11,8 @@
 #include "screen/tickbar.h"
 
 #include "config/config.h"
-#include "dalloc.h"
 #include "log.h"
 #include "screen/screen.h"
-#include "undo.h"
 #include "windows/alertlist.h"
 
 static const char kSrc[] = "src/screen/tickbar";
@@ -303,22 +301,6 @@ static void alerts_changed() { screen_mark_changed(); }
 static const alerts_screen_hooks kAlertHooks = {screen_alert_low,  screen_alert_high, screen_alert_volume,
                                                 screen_alert_news, screen_alert_seen, alerts_changed};
 
-// The on/off record: restored on the record's screen, which the ring makes
-// current while it restores.
-static void *save_on(void *args) {
-  auto *c = static_cast<undo_tickbar_args *>(dalloc_alloc(sizeof(undo_tickbar_args)));
-  *c = *static_cast<const undo_tickbar_args *>(args);
-  return c;
-}
-static int restore_on(void *saved, void *) {
-  widget *tb = screen_tickbar();
-  if (!tickbar_of(tb)) return -1;
-  tickbar_set_on(tb, static_cast<const undo_tickbar_args *>(saved)->was_on);
-  return 0;
-}
-static void release_on(void *saved, int) { dalloc_free(saved); }
-static const undo_record_ops kTickbarOps = {save_on, restore_on, release_on};
-
 widget *tickbar_new(widget *screen) {
   tickbar *b = static_cast<tickbar *>(widget_new(screen, tickbar_type()));
   if (!b) return nullptr;
@@ -327,7 +309,6 @@ widget *tickbar_new(widget *screen) {
   b->alerts_ticker = ticker_new(b, 1);
   each_ticker(b, [](ticker *t) { widget_hide(t); });
   alerts_set_screen_hooks(&kAlertHooks);
-  undo_register_type(UNDO_TICKBAR, &kTickbarOps);
   return b;
 }
 

@@ -17,6 +17,7 @@
 #include "testmodel.h"
 #include "uitest.h"
 #include "windows/content.h"
+#include "windows/depthwin.h"
 #include "windows/titlebar.h"
 
 namespace {
@@ -165,7 +166,10 @@ TEST_F(Windows, SubjectMovesTheRole) {
 TEST_F(Windows, ContentsGetTheInstrumentByKind) {
   window *w = fresh(kRoleDepth);
   // Kinds built as classes of their own are covered by their own tests.
-  auto got = [&](int i) { return content_is(w->child[i]) ? static_cast<content *>(w->child[i])->instrument : nullptr; };
+  auto got = [&](int i) -> instr * {
+    if (i == kWinDepth) return depthwin_get_book(w->child[i])->instrument;
+    return content_is(w->child[i]) ? static_cast<content *>(w->child[i])->instrument : nullptr;
+  };
   window_set_instrument(w, bhp);
   EXPECT_EQ(got(kWinDepth), bhp);
   EXPECT_EQ(got(kWinQuotebar), bhp);
@@ -175,7 +179,8 @@ TEST_F(Windows, ContentsGetTheInstrumentByKind) {
   EXPECT_EQ(got(kWinIndexchart), xjo);
   EXPECT_EQ(got(kWinQuotebar), xjo);
   window_set_instrument(w, nullptr);
-  // The feed widgets are classes of their own (their tests cover them).
+  // Kinds built as classes of their own are covered by their own tests;
+  // the terminal kind is the terminal widget, which takes no subject.
   for (int i = kWinQuotebar; i < kWindowChildren; i++)
     if (content_is(w->child[i])) EXPECT_EQ(got(i), nullptr) << i;
 }
@@ -273,10 +278,11 @@ TEST_F(Windows, SameIssuerIsNotPassed) {
   window_set_instrument(b, bhp);
   b->link = a;
   a->link = nullptr;
-  uint32_t given = static_cast<content *>(b->child[kWinDepth])->given;
+  uint32_t given = static_cast<content *>(b->child[kWinQuotebar])->given;
   window_set_instrument(a, bhp_issuer);
   EXPECT_EQ(b->instrument, bhp);
-  EXPECT_EQ(static_cast<content *>(b->child[kWinDepth])->given, given) << "unchanged";
+  EXPECT_EQ(static_cast<content *>(b->child[kWinQuotebar])->given, given) << "unchanged";
+  EXPECT_EQ(depthwin_get_book(b->child[kWinDepth])->instrument, bhp);
 }
 
 TEST_F(Windows, LinkNestingIsCutOff) {
