@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "action.h"
 #include "config/config.h"
 #include "config/enum.h"
 #include "dalloc.h"
@@ -34,6 +35,7 @@
 #include "ssutil.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "ui/key.h"
 #include "undo.h"
 #include "windows/alerts.h"
 #include "windows/window.h"
@@ -843,7 +845,14 @@ static void t_release(widget *self, int32_t x, int32_t y, int button) {
   }
   ticker_item *it = ticker_item_at(t, x, y);
   if (!it) return;
-  if (t->mode == 1 && !it->seen) {
+  if (t->mode == 0) {
+    // Shift shows the instrument in every window. Minimal version: opening
+    // an item's announcement in the popup document waits for the document
+    // window; a click without shift does nothing yet.
+    if ((key_modifiers() & 4) && it->instrument) action_show_everywhere(it->instrument);
+    return;
+  }
+  if (!it->seen) {
     it->seen = 1;
     alerts_clear_fired_marks(nullptr);
     if (desktop *d = screen_current_desktop())

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "action.h"
 #include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/fmt.h"
@@ -19,6 +20,7 @@
 #include "pool.h"
 #include "ssmodel.h"
 #include "style.h"
+#include "ui/key.h"
 #include "ui/tooltip.h"
 #include "undo.h"
 #include "windows/content.h"
@@ -558,10 +560,17 @@ static alert *alert_at(alerts_grid *g, int32_t y) {
   return nullptr;
 }
 
+// A click makes the row current (below the rows: none); with shift the
+// row's instrument is shown in every window of the desktop instead.
 static void g_release(widget *self, int32_t, int32_t y, int button) {
   alerts_grid *g = as_grid(self);
   if (button != 1) return;
-  g->current = alert_at(g, y);
+  alert *a = alert_at(g, y);
+  if (a && (key_modifiers() & 4)) {
+    action_show_everywhere(a->instrument);
+    return;
+  }
+  g->current = a;
   widget_redraw(g);
 }
 

@@ -246,6 +246,13 @@ TEST_F(AlertsGrid, ColumnTips) {
   EXPECT_TRUE(tooltip_visible());
   g->cls->leave(g);
   EXPECT_FALSE(tooltip_visible());
+  // A click on a row makes it current; one below the rows clears it.
+  g->cls->release(g, c.x0, row->y + 1, 1);
+  EXPECT_EQ(top, alerts_get_current(g));
+  g->cls->release(g, c.x0, row->y + 1, 2);
+  EXPECT_EQ(top, alerts_get_current(g)) << "other buttons leave it";
+  g->cls->release(g, c.x0, g->r.y + g->r.h - 1, 1);
+  EXPECT_EQ(nullptr, alerts_get_current(g));
 }
 
 }  // namespace
