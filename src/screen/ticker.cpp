@@ -182,13 +182,20 @@ struct item_texts {
   char code[96], value[96], second[32];
 };
 
+// The item's announcement, if the issuer still has it.
+static ss_news *news_of(const ticker_item *it) {
+  if (!it->news_number || !it->instrument || it->instrument->kind != kKindIssuer) return nullptr;
+  return ssmodel_find_news(it->instrument, it->news_number);
+}
+
 static void texts_of(const ticker_item *it, item_texts *out) {
   const instr *in = it->instrument;
   const char *code = in ? in->code : "";
   if ((it->kind == TICK_INDEX || it->kind == TICK_NEWS) && in && in->name1 && in->name1[0]) code = in->name1;
   snprintf(out->code, sizeof out->code, "%s", code);
   out->value[0] = out->second[0] = 0;
-  const char *headline = it->news ? it->news->headline : "";
+  const ss_news *item = news_of(it);
+  const char *headline = item ? item->headline : "";
   switch (it->kind) {
     case TICK_TRADE:
       snprintf(out->value, sizeof out->value, "%s", fmt_price(it->price));
@@ -302,7 +309,6 @@ static void fill_item(ticker_item *it, uint32_t kind, instr *in, const ss_ev_ale
       it->change = ev->change;
       break;
     case TICK_NEWS:
-      it->news = ev->news;
       it->news_number = ev->news ? ev->news->number : 0;
       it->sensitive = ev->news && (ev->news->flags & kNewsFlag1);
       break;
@@ -395,7 +401,6 @@ int ticker_add_alert_news(ticker *t, instr *in, ss_news *item) {
   instr *issuer = issuer_of(in);
   ticker_item *it = add_alert(t, TICK_ALERT_NEWS, issuer ? issuer : in);
   if (!it) return -1;
-  it->news = item;
   it->news_number = item ? item->number : 0;
   it->sensitive = item && (item->flags & kNewsFlag1);
   return 0;
@@ -828,8 +833,8 @@ static int t_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *d)
   ticker *t = as_ticker(self);
   ticker_item *it = ticker_item_at(t, x, y);
   if (!it || !it->instrument) return 0;
-  if (it->news && it->instrument->kind == kKindIssuer)
-    dnd_begin_news(it->instrument, it->news);
+  if (ss_news *item = news_of(it))
+    dnd_begin_news(it->instrument, item);
   else
     dnd_begin_instr(it->instrument);
   d->w = self;

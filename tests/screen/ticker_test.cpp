@@ -483,4 +483,28 @@ TEST_F(Tickers, TickbarSaveAndLoad) {
   widget_delete(other);
 }
 
+TEST_F(Tickers, NewsItemsReadTheirAnnouncementWhenTheyEnter) {
+  ss_stock *s = stock(0, "BHP");
+  ss_issuer *is = issuer(0, "BHP");
+  uint32_t codes[1] = {0};
+  ss_news *kept = ssmodel_add_news(is, 9, sstime_now(), codes, 0, "Report");
+  ss_news *gone = ssmodel_add_news(is, 10, sstime_now(), codes, 0, "Report");
+  ASSERT_EQ(0, ticker_add_alert_news(alerts, s, kept));
+  ASSERT_EQ(0, ticker_add_alert_news(alerts, s, gone));
+  // The issuer's list is dropped while the items wait (as a day's reset
+  // does) and only number 9 comes back.
+  ssmodel_free_news_list(is);
+  ASSERT_NE(nullptr, ssmodel_add_news(is, 9, sstime_now(), codes, 0, "Report"));
+  ticker_advance(alerts);
+  ticker_item *a = alerts->first;
+  ASSERT_NE(nullptr, a);
+  EXPECT_EQ(9u, a->news_number);
+  g_ms += 60000;  // the first leaves (and comes back at the queue's end)
+  ticker_advance(alerts);
+  ticker_item *b = alerts->first;
+  ASSERT_NE(nullptr, b);
+  EXPECT_EQ(10u, b->news_number);
+  EXPECT_EQ(a->width - b->width, 60) << "the freed one has no headline to show";
+}
+
 }  // namespace
