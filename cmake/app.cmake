@@ -13,6 +13,10 @@ foreach(m IN LISTS AMBIT_APP_MODULES)
 endforeach()
 add_library(ambit_app STATIC ${APP_SRC})
 target_link_libraries(ambit_app PUBLIC ambit_ui ambit_config)
+# The application, the screens, the windows and the start-up flow call each
+# other; undo and the actions reach into all of them, so the cycle of static
+# libraries is repeated a few times on the link line.
+set_target_properties(ambit_app PROPERTIES LINK_INTERFACE_MULTIPLICITY 4)
 
 if(AMBIT_TESTS)
   ambit_add_tests(app ambit_app ambit_ui_test_support)

@@ -31,7 +31,7 @@ int sim_list_trades(growbuf* gb, const sim_stock_ref& s, size_t first, ss_time d
 // there, else naming the code. 0 or -1.
 int sim_list_states(growbuf* gb, const std::vector<std::string>& alpha, const std::vector<std::string>& codes);
 
-// Appends the answers to request `e` (kinds 10-13, 50, 51, 60, 61) about the
+// Appends the answers to request `e` (kinds 10-13, 20, 50, 51, 60, 61) about the
 // stock whose books are `book` (null: a stock with nothing yet). Other kinds
 // append nothing.
 void sim_answer_lists(growbuf* gb, const sim_entry& e, const sim_stock_ref* book, ss_time date, bool brokers);

@@ -607,7 +607,7 @@ void scan_publish(scan* s) {
   for (int32_t i = 0; i < s->result_count; i++) s->results[i]->scan_old = s->results[i]->scan_new = -1;
   for (int32_t i = 0; i < n; i++) R.cand[i]->scan_old = R.cand[i]->scan_new = -1;
   if (scan_reserve_results(s, n) == 0) {
-    if (n > 0) memcpy(s->results, R.cand, (size_t)n * sizeof(instr*));  // an empty list may have no array
+    if (n > 0) memcpy(s->results, R.cand, (size_t)n * sizeof(instr*));  // results may still be null
     s->result_count = n;
   }
   if (R.count == 0) scan_notify(s, kScanCleared, 0, nullptr);

@@ -219,7 +219,11 @@ static void rss_item_fn(char* text, void* target) {
 static void atom_link(char* text, rss_item* it) {
   char* p = text;
   while ((p = strstr(p, "<link")) != nullptr) {
+    // The element ends at "/>", or at its own '>' when it is written with an
+    // end tag (<link href="..."></link>).
     char* end = strstr(p, "/>");
+    char* own_gt = strchr(p, '>');
+    if (!end || (own_gt && own_gt < end)) end = own_gt;
     if (!end) return;
     char* cd = strstr(p, "<![CDATA[");
     if (cd && cd < end && !strstr(cd, "]]>")) {

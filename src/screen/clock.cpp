@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "action.h"
 #include "lib/timer.h"
 #include "log.h"
 #include "ssclient.h"
@@ -71,9 +72,10 @@ uint32_t bg_colour() {
   return s ? style_colour(s, SC_BACKGROUND) : 0xff282828u;
 }
 
-// Minimal version: the default exchange of the user actions is not on this
-// branch yet; exchange 0 stands in for it.
-ss_exchange *default_exchange() { return ssmodel_exchange(0); }
+ss_exchange *default_exchange() {
+  ss_exchange *ex = action_default_exchange_record();
+  return ex ? ex : ssmodel_exchange(0);
+}
 
 void time_text(char *out, size_t n, ss_time t, bool seconds) {
   sstime_parts p = {};

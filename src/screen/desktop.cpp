@@ -135,13 +135,7 @@ void desktop_class_init(object_class *rec) {
   c->remove = d_remove;
 }
 
-void release_layout(void *p) { desktop_layout_free(static_cast<desktop_layout *>(p)); }
-void release_window(void *p) { widget_delete(static_cast<widget *>(p)); }
-
 typeid_t register_desktop() {
-  // Undo releases what the desktops hand it: snapshots and removed windows.
-  undo_set_release(UNDO_LAYOUT, release_layout);
-  undo_set_release(UNDO_REMOVED_WINDOW, release_window);
   return object_register_class("desktop", bin_type(), sizeof(desktop), nullptr, nullptr,
                                sizeof(container_class), desktop_class_init, nullptr);
 }

@@ -16,6 +16,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "action.h"
+#include "dnd.h"
+#include "keyboard.h"
 #include "lib/colour.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
@@ -31,6 +34,7 @@
 #include "ui/box.h"
 #include "ui/gui.h"
 #include "ui/sizer.h"
+#include "undo.h"
 #include "windows/window.h"
 
 namespace {
@@ -137,6 +141,19 @@ void md_draw(widget *self) {
 
 void md_release(widget *self, int32_t, int32_t, int) { mini_desktop_click(as_md(self)); }
 
+// A drag starts from the window under the point when it shows an instrument.
+int md_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *d) {
+  mini_desktop *md = as_md(self);
+  if (!md->d) return 0;
+  int32_t dx, dy;
+  mini_desktop_map_point(md, x, y, &dx, &dy);
+  window *w = desktop_window_at(md->d, dx, dy);
+  if (!w || !w->instrument) return 0;
+  dnd_begin_instr(w->instrument);
+  if (d) d->w = self;
+  return 1;
+}
+
 void md_drop(widget *self, int32_t x, int32_t y, int, drag_record *) {
   mini_desktop *md = as_md(self);
   int32_t dx, dy;
@@ -152,6 +169,7 @@ void md_class_init(object_class *rec) {
   c->geometry_changed = md_geometry_changed;
   c->draw = md_draw;
   c->release = md_release;
+  c->drag_begin = md_drag_begin;
   c->drop = md_drop;
 }
 
@@ -252,7 +270,8 @@ void kp_draw(widget *self) {
   const int32_t base = r.y + (r.h + ascent - descent) / 2;
   rect out = {r.x + 8, base, 0, 0};
   font_draw(text, r.x + 8, base, 0, font, kKeypadText, &out);
-  if (keypad_typing() && k->blink) {
+  // The caret only while typing (not while a command's text lingers).
+  if (keypad_typing() && (K.typing || keyboard_mode() == 1) && k->blink) {
     int32_t size[2] = {0, 0};
     font_text_size(size, font, text);
     gfx_fill_rect(r.x + 8 + size[0], r.y + (r.h - k->char_h) / 2, k->char_w, k->char_h, kCaret);
@@ -491,9 +510,9 @@ void mini_desktop_click(mini_desktop *md) {
     if (s->desktops[k] == md->d) i = k;
   if (i < 0) return;
   screen_push(screen_index_of(s));
-  // Minimal version: the undo ring's screen-state record is not on this
-  // branch yet; the switch is made without a record.
-  screen_switch_desktop(i);
+  undo_begin();
+  action_switch_desktop(i);
+  undo_end();
   screen_pop();
 }
 
@@ -579,10 +598,12 @@ void screen_place_keypad() {
   widget_redraw(kp);
 }
 
-// Minimal version: the keyboard's typed text is not on this branch yet;
-// nothing is typed unless a test installs a source.
-const char *keypad_typed_text() { return K.text ? K.text() : ""; }
-int keypad_typing() { return K.typing ? K.typing() : 0; }
+const char *keypad_typed_text() {
+  if (K.text) return K.text();
+  const char *t = keyboard_buffer();
+  return t ? t : "";
+}
+int keypad_typing() { return K.typing ? K.typing() : keyboard_is_active(); }
 
 void keypad_set_keyboard(const char *(*text)(), int (*typing)()) {
   K.text = text;

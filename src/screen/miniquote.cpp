@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dnd.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
@@ -25,6 +26,7 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "undo.h"
 
 namespace {
 constexpr char kSrc[] = "src/screen/miniquote";
@@ -84,7 +86,9 @@ void on_scan(scan *s, int event, int32_t, instr *, void *owner, void *, uint32_t
   mini_quote *q = static_cast<mini_quote *>(owner);
   if (s != q->sc) return;
   if (event == kScanDeleted) {
+    undo_begin();
     mini_quote_record_undo(q);
+    undo_end();
     drop_scan(q);
     mini_quote_bind(q, nullptr, 0);
     widget_redraw(q);
@@ -173,6 +177,14 @@ void mq_drop(widget *self, int32_t x, int32_t, int, drag_record *) {
   mini_quote_drop_object(self, x, d.kind, d.in, d.s);
 }
 
+int mq_drag_begin(widget *self, int32_t, int32_t, int, drag_record *d) {
+  mini_quote *q = as_mq(self);
+  if (!q->in) return 0;
+  dnd_begin_instr(q->in);
+  if (d) d->w = self;
+  return 1;
+}
+
 void mq_enter(widget *self) { as_mq(self)->inside = 1; }
 void mq_leave(widget *self) { as_mq(self)->inside = 0; }
 void mq_motion(widget *self, int32_t, int32_t) { as_mq(self)->inside = 1; }
@@ -203,6 +215,7 @@ void mq_class_init(object_class *rec) {
   c->leave = mq_leave;
   c->motion = mq_motion;
   c->release = mq_release;
+  c->drag_begin = mq_drag_begin;
 }
 }  // namespace
 
@@ -359,37 +372,113 @@ int mini_quote_drop_object(widget *w, int32_t x, uint32_t kind, instr *in, scan 
     const int32_t third = w->r.w / 3;
     if (bar && (x < w->r.x + third || x >= w->r.x + w->r.w - third))
       return watchbar_drop_object(bar, x, kind, in, s);
-    mini_quote_record_undo(q);
   } else {
     if (instrument && in == q->in && !q->sc) return 0;
     if (list && q->sc && scan_equal(q->sc, s)) return 0;
-    mini_quote_record_undo(q);
   }
+  undo_begin();
+  mini_quote_record_undo(q);
   if (instrument)
     mini_quote_set_instr(q, in);
   else if (s->source)
     mini_quote_set_wlist(q, s->source);
   else
     mini_quote_set_scan(q, s);
+  undo_end();
   return 1;
 }
 
 void mini_quote_removed(widget *w) {
   mini_quote *q = as_mq(w);
+  undo_begin();
   mini_quote_record_undo(q);
-  if (q->kind == MINI_QUOTE_MINIBAR) {
+  if (q->kind == MINI_QUOTE_MINIBAR)
     mini_quote_clear(q);
-    return;
-  }
-  if (widget *bar = watchbar_of(q)) watchbar_remove(bar, q);
+  else if (widget *bar = watchbar_of(q))
+    watchbar_remove(bar, q);
+  undo_end();
 }
 
 void mini_quote_set_remove_now(int on) { M.remove_now = on != 0; }
 
-// Minimal version: the drag state (what is being dragged) is not on this
-// branch yet; nothing is ever being dragged.
-mini_quote_drag mini_quote_dragged() { return {0, nullptr, nullptr}; }
+mini_quote_drag mini_quote_dragged() { return {dnd_kind(), dnd_object(), dnd_scan()}; }
 
-// Minimal version: the undo ring's pushes of mini quotes are not on this
-// branch yet; the change is made without a record.
-void mini_quote_record_undo(widget *w) { (void)w; }
+void mini_quote_record_undo(widget *w) {
+  mini_quote *q = as_mq(w);
+  mini_quote_register_undo();
+  if (q->kind == MINI_QUOTE_MINIBAR) {
+    undo_push_mini_quote(q);
+  } else if (widget *bar = watchbar_of(q)) {
+    watchbar_record_state(bar);
+  }
+}
+
+void mini_quote_state_save(const widget *w, mini_quote_state *out) {
+  const mini_quote *q = as_mq(w);
+  *out = {};
+  if (scan *s = q->sc) {
+    if (s->registered) {
+      out->what = 2;
+      out->id = scan_id(s);
+    } else if (s->source) {
+      out->what = 3;
+      out->id = wlist_id(s->source);
+    } else {
+      out->what = 4;
+      out->copy = scan_clone_temp(s);
+    }
+  } else if (q->in) {
+    out->what = 1;
+    out->in = q->in;
+  }
+}
+
+int mini_quote_state_apply(widget *w, const mini_quote_state *st) {
+  switch (st->what) {
+    case 1: mini_quote_set_instr(w, st->in); return 0;
+    case 2: {
+      scan *s = scan_find(st->id);
+      if (!s) return -1;
+      mini_quote_set_scan(w, s);
+      return 0;
+    }
+    case 3: {
+      wlist *wl = wlist_find(st->id);
+      if (!wl) return -1;
+      mini_quote_set_wlist(w, wl);
+      return 0;
+    }
+    case 4:
+      if (!st->copy) return -1;
+      mini_quote_set_scan(w, st->copy);  // watches a copy of the copy
+      return 0;
+    default: mini_quote_clear(w); return 0;
+  }
+}
+
+void mini_quote_state_free(mini_quote_state *st) {
+  if (st->copy && scan_watcher_count(st->copy) == 0) scan_delete(st->copy);
+  st->copy = nullptr;
+}
+
+namespace {
+// UNDO_MINI_QUOTE: a minibar cell's own state.
+void *mq_undo_save(void *object) {
+  auto *st = new mini_quote_state;
+  mini_quote_state_save(static_cast<widget *>(object), st);
+  return st;
+}
+int mq_undo_restore(void *saved, void *object) {
+  return mini_quote_state_apply(static_cast<widget *>(object), static_cast<mini_quote_state *>(saved));
+}
+void mq_undo_release(void *saved, int) {
+  auto *st = static_cast<mini_quote_state *>(saved);
+  mini_quote_state_free(st);
+  delete st;
+}
+const undo_record_ops kMiniQuoteOps = {mq_undo_save, mq_undo_restore, mq_undo_release};
+}  // namespace
+
+void mini_quote_register_undo() {
+  if (undo_type_ops(UNDO_MINI_QUOTE) != &kMiniQuoteOps) undo_register_type(UNDO_MINI_QUOTE, &kMiniQuoteOps);
+}

@@ -94,6 +94,22 @@ mini_quote_drag mini_quote_dragged();
 // Records what a change of w is about to change: a kind-1 cell itself, the
 // whole watch bar for a kind-0 cell.
 void mini_quote_record_undo(widget *w);
+// Installs the undo ops of a minibar cell's record (done on first use).
+void mini_quote_register_undo();
+
+// What a cell shows, as undo keeps it: nothing, an instrument, a
+// registered scan (by id), a watchlist (by id) or a temporary scan (a copy
+// the state owns).
+struct mini_quote_state {
+  int32_t what;  // 0 empty, 1 instrument, 2 registered scan, 3 watchlist, 4 temporary scan
+  instr *in;
+  scan *copy;
+  int32_t id;
+};
+void mini_quote_state_save(const widget *w, mini_quote_state *out);
+// Puts it back: 0, or -1 when its scan or watchlist is not there (now).
+int mini_quote_state_apply(widget *w, const mini_quote_state *st);
+void mini_quote_state_free(mini_quote_state *st);
 
 // Test seam: the watch bar's removal of a cell runs now instead of at the
 // next turn of the frame loop.

@@ -21,6 +21,7 @@
 #include "ssmodel.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "undo.h"
 #include "windows/window.h"
 
 namespace {
@@ -325,12 +326,14 @@ int watchbar_drop_object(widget *bar, int32_t x, uint32_t kind, instr *in, scan 
     log(LOG_ERROR, kSrc, "can't have more than %d items in watchbar", kWatchbarMax);
     return 0;
   }
+  undo_begin();
   watchbar_record_state(bar);
   int r;
   if (kind == 4)
     r = s->source ? watchbar_add_wlist(bar, s->source, before) : watchbar_add_scan(bar, s, before);
   else
     r = watchbar_add_instr(bar, target, before);
+  undo_end();
   return r == 0;
 }
 
@@ -377,6 +380,73 @@ int watchbar_load(widget *bar) {
   return shown;
 }
 
-// Minimal version: the undo ring's push of the watch bar's state is not on
-// this branch yet; the change is made without a record.
-void watchbar_record_state(widget *bar) { (void)bar; }
+namespace {
+// UNDO_MINI_QUOTES: every cell of a bar and the special index.
+struct bar_state {
+  int32_t count;
+  int32_t special;
+  mini_quote_state cells[kWatchbarMax];
+};
+
+void free_state(bar_state *st) {
+  for (int32_t i = 0; i < st->count; i++) mini_quote_state_free(&st->cells[i]);
+  delete st;
+}
+
+// 0, or -1 when a list of the state is not there now (the step that deleted
+// it may put it back after this record).
+int apply_state(widget *bar, const bar_state *st, bool check) {
+  if (check)
+    for (int32_t i = 0; i < st->count; i++) {
+      const mini_quote_state &c = st->cells[i];
+      if ((c.what == 2 && !scan_find(c.id)) || (c.what == 3 && !wlist_find(c.id))) return -1;
+    }
+  watchbar_clear(bar);
+  for (int32_t i = 0; i < st->count; i++)
+    if (mini_quote *q = watchbar_insert(bar, nullptr)) mini_quote_state_apply(q, &st->cells[i]);
+  as_bar(bar)->special = st->special < watchbar_count(bar) ? st->special : -1;
+  return 0;
+}
+
+struct deferred_state {
+  widget *bar;
+  bar_state *st;
+};
+
+void apply_later(void *arg, int) {
+  auto *d = static_cast<deferred_state *>(arg);
+  apply_state(d->bar, d->st, false);
+  free_state(d->st);
+  delete d;
+}
+
+void *wb_undo_save(void *object) {
+  widget *bar = static_cast<widget *>(object);
+  auto *st = new bar_state{};
+  st->special = as_bar(bar)->special;
+  for (widget *w = watchbar_iter_begin(bar); w && st->count < kWatchbarMax; w = watchbar_iter_next(bar))
+    mini_quote_state_save(w, &st->cells[st->count++]);
+  return st;
+}
+
+int wb_undo_restore(void *saved, void *object) {
+  widget *bar = static_cast<widget *>(object);
+  auto *st = static_cast<bar_state *>(saved);
+  if (apply_state(bar, st, true) == 0) return 0;
+  // Later in the frame loop, once the whole step is undone, with a copy of
+  // the state of its own (the record releases this one).
+  auto *d = new deferred_state{bar, new bar_state(*st)};
+  for (int32_t i = 0; i < st->count; i++) st->cells[i].copy = nullptr;  // moved to the copy
+  gui_promise(apply_later, d, 0);
+  return 0;
+}
+
+void wb_undo_release(void *saved, int) { free_state(static_cast<bar_state *>(saved)); }
+
+const undo_record_ops kWatchbarOps = {wb_undo_save, wb_undo_restore, wb_undo_release};
+}  // namespace
+
+void watchbar_record_state(widget *bar) {
+  if (undo_type_ops(UNDO_MINI_QUOTES) != &kWatchbarOps) undo_register_type(UNDO_MINI_QUOTES, &kWatchbarOps);
+  undo_push_mini_quotes(bar);
+}

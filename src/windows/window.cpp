@@ -18,6 +18,7 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "windows/content.h"
+#include "windows/depthwin.h"
 #include "windows/titlebar.h"
 
 namespace {
@@ -412,6 +413,12 @@ void give_children(window *w, instr *in) {
   static const int kStockKids[] = {kWinQuotebar, kWinDepth, kWinTradelist, kWinTradechart, kWinHistnews,
                                    kWinChart,    kWinOptionlist, kWinGoogle};
   for (int i = kWinQuotebar; i < kWindowChildren; i++) content_set_instr(child(w, i), nullptr);
+  // The depth window is a content of its own kind: it takes a stock only,
+  // and only when it changes (a new instrument returns it to live).
+  if (widget *d = child(w, kWinDepth); d && object_is_a(widget_obj(d), depthwin_type())) {
+    instr *want = in && is_stock(in) ? in : nullptr;
+    if (depthwin_get_book(d)->instrument != want) depthwin_set_instrument(d, want);
+  }
   if (!in) return;
   if (is_index(in)) {
     for (int i : {kWinQuotebar, kWinOptionlist, kWinIndexchart, kWinGoogle, kWinChart})

@@ -17,6 +17,7 @@
 #include "testlog.h"
 #include "testmodel.h"
 #include "ui/gui.h"
+#include "undo.h"
 
 class BarsEnv : public ::testing::Environment {
  public:
@@ -26,10 +27,12 @@ class BarsEnv : public ::testing::Environment {
     ASSERT_EQ(config_init(), 0);
     ASSERT_EQ(0, start_terminal_model());
     ASSERT_EQ(0, scan_init());
+    ASSERT_EQ(0, undo_init());
     ASSERT_EQ(screen_init(), 0);
   }
   void TearDown() override {
     screen_shutdown();
+    undo_fini();
     scan_fini();
     ssmodel_fini();
     config_shutdown();

@@ -102,7 +102,7 @@ TEST(SplitterDrag, ZeroSizedSplitterIgnoresMoves) {
   splitter_drag_end(s);
 }
 
-TEST(SplitterCull, CollapsedPaneIsRemovedAndItsWindowsFreed) {
+TEST(SplitterCull, CollapsedPaneIsRemovedHeldByUndoAndFreed) {
   const int base = window_count();
   {
     DragDesk k("W0 W1 W2 V0.500 H0.500", 3);
@@ -116,7 +116,21 @@ TEST(SplitterCull, CollapsedPaneIsRemovedAndItsWindowsFreed) {
     splitter_drag_end(s);  // logs "no saved layout?": the snapshot was taken out
     splitter_cull(snap);   // what the queued call after the draw does
     EXPECT_EQ(desktop_layout_text(k.d), "W0");
+    EXPECT_EQ(window_count(), base + 3);  // the culled two are held by undo
+    // Undo puts them back where they were.
+    EXPECT_EQ(undo_perform(), 0);
+    EXPECT_EQ(desktop_layout_text(k.d), "W0 W1 W2 V0.500 H0.500");
+    // Culled again, the ring's shutdown frees them.
+    splitter_drag_begin(s = k.root());
+    splitter_drag_move(s, s->r.x + s->r.w + 10, s->r.y + 5);
+    snap = s->drag_layout;
+    s->drag_layout = nullptr;
+    splitter_drag_end(s);
+    splitter_cull(snap);
+    EXPECT_EQ(desktop_layout_text(k.d), "W0");
+    undo_fini();
     EXPECT_EQ(window_count(), base + 1);
+    ASSERT_EQ(undo_init(), 0);
   }
   EXPECT_EQ(window_count(), base);
 }

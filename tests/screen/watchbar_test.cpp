@@ -201,4 +201,54 @@ TEST_F(Watchbar, ADeletedWatchlistTakesItsCellOffItsOwnBar) {
   watchbar_clear(other);
 }
 
+// Undo puts records back on their own screen only while it is open.
+void open_screen0() {
+  screen_select(0);
+  if (!screen_is_open(0)) ASSERT_EQ(0, screen_open(0));
+  ASSERT_TRUE(guitest_wait_for([] {
+    gui_tick();
+    return screens_up() && !screen_relayout_pending();
+  }));
+}
+
+TEST_F(Watchbar, DeletingACycledWatchlistRemovesItsCellAndOneUndoBringsItBack) {
+  ASSERT_NO_FATAL_FAILURE(open_screen0());
+  wlist *wl = wlist_create("Undone", 414);
+  ASSERT_NE(nullptr, wl);
+  wlist_add_item(wl, bars_stock("UD1", 100));
+  ASSERT_EQ(0, watchbar_append_instr(bar, bars_stock("UD0", 100)));
+  ASSERT_EQ(0, watchbar_append_wlist(bar, wl));
+  ASSERT_EQ(0, watchbar_append_instr(bar, bars_stock("UD2", 100)));
+  // The deletion as the user makes it: one step.
+  undo_begin();
+  undo_push_wlist_deleted(wl);
+  wlist_unlink(wl);
+  undo_end();
+  EXPECT_EQ("UD0 UD2 ", codes());
+  ASSERT_EQ(0, undo_perform());
+  gui_tick();  // cells whose list comes back in the same step are made next turn
+  ASSERT_EQ(3, watchbar_count(bar));
+  scan *s = mini_quote_get_scan(watchbar_cell(bar, 1));
+  ASSERT_NE(nullptr, s);
+  EXPECT_EQ(wl, s->source);
+  EXPECT_EQ("UD0 UD1 UD2 ", codes());
+  watchbar_clear(bar);
+  wlist_delete(wl);
+}
+
+TEST_F(Watchbar, ADropOnTheMiddleIsOneUndoStep) {
+  ASSERT_NO_FATAL_FAILURE(open_screen0());
+  ss_stock *a = bars_stock("MUA", 100), *b = bars_stock("MUB", 100);
+  ASSERT_EQ(0, watchbar_append_instr(bar, a));
+  place();
+  EXPECT_EQ(1, mini_quote_drop_object(watchbar_cell(bar, 0), 50, 1, b, nullptr));
+  EXPECT_EQ("MUB ", codes());
+  EXPECT_EQ(1, watchbar_drop_object(bar, 500, 1, a, nullptr));
+  EXPECT_EQ("MUB MUA ", codes());
+  ASSERT_EQ(0, undo_perform());
+  EXPECT_EQ("MUB ", codes());
+  ASSERT_EQ(0, undo_perform());
+  EXPECT_EQ("MUA ", codes());
+}
+
 }  // namespace

@@ -1,0 +1,223 @@
+// The depth table and the depth bars fed event by event: values (the
+// multiplier rule, a product past 64 bits), the trade block with cancels
+// and its percentage before any trade, a removal fading out and an add that
+// keeps the row, grouping, the column sets fitted to widths, and the bars'
+// thickness, gridline tables and guards against an empty or zero-priced book.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "lib/fade.h"
+#include "ssevent.h"
+#include "testmodel.h"
+#include "uitest.h"
+#include "windows/depthbars.h"
+#include "windows/depthtable.h"
+#include "windows/depthwin.h"
+
+namespace {
+
+::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new ToolkitEnv);
+
+double g_now = 100.0;
+double test_now() { return g_now; }
+int no_request(instr *) { return 0; }
+
+class DepthTable : public WidgetTest {
+ protected:
+  ss_stock *stock = nullptr;
+  widget *w = nullptr;
+  depthwin_child *table = nullptr, *bars = nullptr;
+  depthwin_services svc{};
+
+  void SetUp() override {
+    WidgetTest::SetUp();
+    ASSERT_EQ(start_terminal_model(), 0);
+    ASSERT_EQ(fade_init(), 0);
+    svc.now_seconds = test_now;
+    svc.request_events = no_request;
+    depthwin_set_services(&svc);
+    stock = ssmodel_get_stock(ssmodel_exchange(0), "BHP");
+    w = depthwin_new(root);
+    w->r = {0, 0, 600, 300};
+    w->cls->geometry_changed(w);
+    depthwin_set_instrument(w, stock);
+    table = depthwin_get_child(w, 2);
+    bars = depthwin_get_child(w, 1);
+  }
+  void TearDown() override {
+    container_cls(root)->remove(root, w);
+    widget_delete(w);
+    depthwin_set_services(nullptr);
+    fade_fini();
+    ssmodel_fini();
+    WidgetTest::TearDown();
+  }
+
+  // Events made by hand, applied to both children as the replay does.
+  void apply(uint32_t kind, void *payload) {
+    ss_event e{kind, payload, nullptr, nullptr};
+    for (depthwin_child *c : {bars, table})
+      static_cast<depthwin_child_class *>(c->cls)->apply_event(c, &e);
+  }
+  void add(int side, uint32_t pos, uint32_t price, uint64_t vol) {
+    ss_ev_depth_add p{1, uint32_t(side), pos, 1, price, vol, 0};
+    apply(kEvDepthAdd, &p);
+  }
+  void del(int side, uint32_t pos, uint32_t price, uint64_t vol) {
+    ss_ev_depth_delete p{1, uint32_t(side), pos, price, vol};
+    apply(kEvDepthDelete, &p);
+  }
+  uint32_t rows(int list) {
+    uint32_t n;
+    depthtbl_rows(table, list, &n);
+    return n;
+  }
+  const depthtbl_row &row(int list, uint32_t i) {
+    uint32_t n;
+    return depthtbl_rows(table, list, &n)[i];
+  }
+  void tick() { static_cast<depthwin_child_class *>(table->cls)->tick(table); }
+};
+
+TEST_F(DepthTable, Values) {
+  const struct {
+    uint32_t mult, price;
+    uint64_t vol, want;
+  } cases[] = {
+      {1, 1000, 500, 5000},
+      {0, 1000, 500, 5000},  // a multiplier of 0 counts as 1
+      {100, 1000, 500, 500000},
+      // x 100 passes 64 bits before the division brings it back
+      {1, 0xFFFFFFFFu, 1ull << 34, uint64_t((unsigned __int128)0xFFFFFFFFu * (1ull << 34) / 100)},
+      {0xFFFFFFFFu, 0xFFFFFFFFu, 1ull << 40, 0},  // past 64 bits: no value
+  };
+  for (const auto &c : cases) EXPECT_EQ(depthtbl_value(c.mult, c.price, c.vol), c.want) << c.mult << " " << c.price;
+}
+
+TEST_F(DepthTable, GroupingPutsPricesOnTheirSteps) {
+  depthwin_set_group_by(w, 5);
+  add(0, 1, 103, 10);
+  add(0, 2, 102, 20);
+  add(0, 3, 101, 30);
+  ASSERT_EQ(rows(0), 2u);
+  EXPECT_EQ(row(0, 0).step, 105u);
+  EXPECT_EQ(row(0, 0).volume, 10u);
+  EXPECT_EQ(row(0, 1).step, 100u);
+  EXPECT_EQ(row(0, 1).count, 2u);
+  EXPECT_EQ(row(0, 1).volume, 50u);
+  depthbars_bar b;
+  ASSERT_EQ(depthbars_count(bars, 0), 2u);
+  ASSERT_TRUE(depthbars_bar_at(bars, 0, 1, &b));
+  EXPECT_EQ(b.step, 100u);
+  EXPECT_EQ(b.count, 2u);
+}
+
+TEST_F(DepthTable, ARemovedRowFadesOutAndAnAddKeepsIt) {
+  add(1, 1, 1010, 100);
+  add(1, 2, 1020, 100);
+  del(1, 1, 1010, 100);
+  ASSERT_EQ(rows(1), 2u) << "the row stays while it fades";
+  EXPECT_EQ(row(1, 0).count, 0u);
+  EXPECT_GT(row(1, 0).removal_due, g_now);
+  // An add at the fading step before the fade ends keeps the row.
+  add(1, 1, 1010, 70);
+  g_now += 1.0;
+  tick();
+  ASSERT_EQ(rows(1), 2u);
+  EXPECT_EQ(row(1, 0).count, 1u);
+  EXPECT_EQ(row(1, 0).volume, 70u);
+  // Without one, the row goes once the fade is over.
+  del(1, 1, 1010, 70);
+  g_now += 1.0;
+  tick();
+  ASSERT_EQ(rows(1), 1u);
+  EXPECT_EQ(row(1, 0).step, 1020u);
+  // While fades are held the row goes at once.
+  fade_hold();
+  del(1, 1, 1020, 100);
+  fade_release();
+  EXPECT_EQ(rows(1), 0u);
+}
+
+TEST_F(DepthTable, TradesAndCancelsInTheTableAndTheBars) {
+  char cell[64];
+  add(0, 1, 1000, 100);
+  EXPECT_FALSE(depthtbl_cell(table, 23, 0, cell, sizeof cell)) << "no trade row yet";
+  ss_trade t1{1, 1000, 300, 0, nullptr, nullptr, nullptr};
+  ss_trade t2{1, 1010, 100, 0, nullptr, nullptr, nullptr};
+  apply(kEvTrade, &t1);
+  apply(kEvTrade, &t2);
+  ASSERT_EQ(rows(2), 2u);
+  EXPECT_EQ(depthtbl_total_volume(table), 400u);
+  ASSERT_TRUE(depthtbl_cell(table, 23, 0, cell, sizeof cell));
+  EXPECT_NE(std::string(cell).find("75"), std::string::npos) << cell;
+  ss_ev_trade_cancel c{1, 0, 0, 0, 0, 0, 0, &t1};
+  apply(kEvTradeCancel, &c);
+  ASSERT_EQ(rows(2), 1u);
+  EXPECT_EQ(row(2, 0).step, 1010u);
+  ASSERT_EQ(depthbars_count(bars, 2), 1u) << "the bars take the cancel off alike";
+  depthbars_bar b;
+  depthbars_bar_at(bars, 2, 0, &b);
+  EXPECT_EQ(b.step, 1010u);
+}
+
+TEST_F(DepthTable, ColumnSetsFitTheWidth) {
+  auto has = [](uint64_t m, int c) { return (m >> c) & 1; };
+  uint64_t wide = depthtbl_fit_columns(1000, true, false);
+  EXPECT_TRUE(has(wide, 0) && has(wide, 1) && has(wide, 23) && !has(wide, 2) && !has(wide, 24));
+  uint64_t narrow = depthtbl_fit_columns(60, true, false);
+  EXPECT_TRUE(has(narrow, 8) && has(narrow, 9));
+  EXPECT_FALSE(has(narrow, 0));
+  uint64_t no_trades = depthtbl_fit_columns(1000, false, false);
+  for (int c = 18; c < 27; c++) EXPECT_FALSE(has(no_trades, c)) << c;
+  uint64_t special = depthtbl_fit_columns(1000, true, true);
+  for (int c : {0, 5, 17, 21}) EXPECT_FALSE(has(special, c)) << c;
+  // Each narrower width keeps at most the columns of a wider one's width.
+  int prev = 1000;
+  for (int d = 1000; d > 20; d -= 7) {
+    uint64_t m = depthtbl_fit_columns(d, true, false);
+    int sum = 0;
+    static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3,
+                                 5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+    for (int c = 0; c < 27; c++)
+      if (has(m, c)) sum += widths[c];
+    if (d >= 30) EXPECT_LE(sum, d) << d;
+    (void)prev;
+  }
+  EXPECT_STREQ(depthtbl_tooltip(8), "Bid Price");
+  EXPECT_EQ(depthtbl_tooltip(24), nullptr);
+}
+
+TEST_F(DepthTable, BarsSettingsAndGuards) {
+  depthbars_set_thickness(bars, 1);
+  EXPECT_EQ(depthbars_get_thickness(bars), 3);
+  const struct {
+    int32_t w, lines;
+  } widths[] = {{1200, 25}, {999, 25}, {500, 20}, {349, 10}, {200, 5}, {150, 3}, {149, 2}};
+  for (const auto &r : widths) EXPECT_EQ(depthbars_price_gridlines(r.w), r.lines) << r.w;
+  const struct {
+    int32_t h, lines;
+  } heights[] = {{300, 10}, {299, 7}, {100, 5}, {99, 2}, {50, 2}, {49, 1}};
+  for (const auto &r : heights) EXPECT_EQ(depthbars_volume_gridlines(r.h), r.lines) << r.h;
+  // An empty book: no span, no scale, nothing placed.
+  auto *cls = static_cast<depthwin_child_class *>(bars->cls);
+  cls->end_batch(bars, 1);
+  uint32_t lo, hi;
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(lo, hi);
+  EXPECT_EQ(depthbars_scale_top(bars), 0u);
+  int32_t x;
+  EXPECT_FALSE(depthbars_bar_x(bars, 1000, &x));
+  EXPECT_EQ(depthbars_volume_pixels(bars, 100), 0);
+  bars->cls->draw(bars);  // draws the background only, no division
+  // A single price is widened to a span.
+  add(0, 1, 0, 100);
+  cls->end_batch(bars, 1);
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_LT(lo, hi);
+  bars->cls->draw(bars);
+}
+
+}  // namespace
