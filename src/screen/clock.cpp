@@ -158,6 +158,9 @@ void c_motion(widget *self, int32_t, int32_t) {
 
 void c_leave(widget *self) { clock_set_indicator(as_clock(self), 0); }
 
+// Before the widget joins its parent (which may show it at once).
+void c_init(object *o) { reinterpret_cast<clock_widget *>(o)->timer = -1; }
+
 void c_fini(object *o) {
   clock_widget *c = reinterpret_cast<clock_widget *>(o);
   stop_timer(c);
@@ -177,7 +180,7 @@ void c_class_init(object_class *rec) {
 typeid_t clock_type() {
   static typeid_t t = -1;
   if (t < 0)
-    t = object_register_class("clock", bin_type(), sizeof(clock_widget), nullptr, c_fini, sizeof(container_class),
+    t = object_register_class("clock", bin_type(), sizeof(clock_widget), c_init, c_fini, sizeof(container_class),
                               c_class_init, nullptr);
   return t;
 }

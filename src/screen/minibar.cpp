@@ -213,6 +213,8 @@ void mb_hide_children(widget *self) {
   bin_record()->hide_children(self);
 }
 
+// Before the widget joins its parent (which may show it at once).
+void mb_init(object *o) { reinterpret_cast<minibar *>(o)->timer = -1; }
 void mb_fini(object *o) { mb_stop(reinterpret_cast<minibar *>(o)); }
 
 void mb_class_init(object_class *rec) {
@@ -225,7 +227,7 @@ void mb_class_init(object_class *rec) {
 typeid_t minibar_type() {
   static typeid_t t = -1;
   if (t < 0)
-    t = object_register_class("minibar", bin_type(), sizeof(minibar), nullptr, mb_fini, sizeof(container_class),
+    t = object_register_class("minibar", bin_type(), sizeof(minibar), mb_init, mb_fini, sizeof(container_class),
                               mb_class_init, nullptr);
   return t;
 }
@@ -286,6 +288,13 @@ void kp_show_children(widget *self) {
 
 void kp_hide_children(widget *self) { kp_stop(as_kp(self)); }
 void kp_restyle(widget *self) { kp_read_metrics(as_kp(self)); }
+void kp_init(object *o) {
+  keypad *k = reinterpret_cast<keypad *>(o);
+  k->timer = -1;
+  k->blink = 1;
+  k->char_w = 4;
+  k->char_h = 10;
+}
 void kp_fini(object *o) { kp_stop(reinterpret_cast<keypad *>(o)); }
 
 void kp_class_init(object_class *rec) {
@@ -300,7 +309,7 @@ void kp_class_init(object_class *rec) {
 typeid_t keypad_type() {
   static typeid_t t = -1;
   if (t < 0)
-    t = object_register_class("keypad", widget_type(), sizeof(keypad), nullptr, kp_fini, sizeof(widget_class),
+    t = object_register_class("keypad", widget_type(), sizeof(keypad), kp_init, kp_fini, sizeof(widget_class),
                               kp_class_init, nullptr);
   return t;
 }

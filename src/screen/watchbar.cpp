@@ -101,6 +101,12 @@ void wb_drop(widget *self, int32_t x, int32_t, int, drag_record *) {
   watchbar_drop_object(self, x, d.kind, d.in, d.s);
 }
 
+// Before the widget joins its parent (which may show it at once).
+void wb_init(object *o) {
+  watchbar *b = reinterpret_cast<watchbar *>(o);
+  b->timer = -1;
+  b->special = -1;
+}
 void wb_fini(object *o) { stop_timer(reinterpret_cast<watchbar *>(o)); }
 
 void wb_class_init(object_class *rec) {
@@ -126,7 +132,7 @@ int add_cell(widget *bar, widget *before, F bind) {
 typeid_t watchbar_type() {
   static typeid_t t = -1;
   if (t < 0)
-    t = object_register_class("watchbar", bin_type(), sizeof(watchbar), nullptr, wb_fini, sizeof(container_class),
+    t = object_register_class("watchbar", bin_type(), sizeof(watchbar), wb_init, wb_fini, sizeof(container_class),
                               wb_class_init, nullptr);
   return t;
 }
