@@ -170,13 +170,6 @@ void sim_answer_lists(growbuf* gb, const sim_entry& e, const sim_stock_ref* book
       depth(1, true);
       trades(e.kind != 61);
       break;
-    case 20:
-      // Today's events of a stock: its whole queues and all its trades,
-      // whose answer tells the client the day is loaded.
-      depth(0, true);
-      depth(1, true);
-      trades(true);
-      break;
     default: break;
   }
   growbuf_free(&list);
