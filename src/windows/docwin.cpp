@@ -236,7 +236,7 @@ void after_draw_cb(void *arg, int) {
 }
 
 void queue_after_draw(docwin *d, uint32_t what) {
-  if (!d->after_draw) gui_promise_after_draw(after_draw_cb, d, 0);
+  if (!d->after_draw && gui_promise_after_draw(after_draw_cb, d, 0) != 0) return;
   d->after_draw |= what;
 }
 
