@@ -398,3 +398,46 @@ TEST_F(Docwin, TheProgressBoxAndItsBar) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Docwin, ConfigurationRoundTripKeepsPageRotationAndFit) {
+  window *w = opened(3);
+  docwin *d = doc(w);
+  ASSERT_EQ(docwin_goto_page(d, 2), 0);
+  ASSERT_EQ(docwin_set_rotation(d, 180), 0);
+  ASSERT_EQ(docwin_set_fit(d, kDocwinFitHeight), 0);
+  ASSERT_EQ(config_init(), 0);
+  config_out_reset();
+  docwin_config_save(d);
+  std::string text = config_out_buffer(nullptr);
+  EXPECT_EQ(text,
+            "docwin.role newsitem\ndocwin.page 2\ndocwin.rotation 180\ndocwin.fit 2\ndocwin.news_item 4711\n");
+
+  // Loaded into a window that is not shown yet: nothing is open, and what
+  // the keys say waits for the view.
+  window *fresh = window_new(root, 0);
+  window_set_role(fresh, kRoleDocument);
+  fresh->r = {0, 0, 600, 420};
+  fresh->child[kWinDoc]->r = {0, 20, 600, 400};
+  window_set_instrument(fresh, bhp);
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    ASSERT_EQ(config_parse_line(text.c_str() + start, (int32_t)(nl - start)), 0);
+  docwin *f = doc(fresh);
+  docwin_config_load(f);
+  EXPECT_EQ(docwin_get_role(f), kDocwinNewsItem);
+  ASSERT_TRUE(docwin_get_news_item(f));
+  EXPECT_EQ(docwin_get_news_item(f)->number, 4711u);
+  EXPECT_EQ(docwin_get_rotation(f), 180);
+  EXPECT_EQ(docwin_get_fit(f), (uint32_t)kDocwinFitHeight);
+  widget_show_subtree(fresh);
+  docmgr_finish();  // on disk since the first window read it
+  ASSERT_TRUE(f->pdf);
+  EXPECT_EQ(f->pdf->want_page, 2u);
+  EXPECT_EQ(f->pdf->want_rotation, 2u);
+  EXPECT_EQ(f->pdf->want_fit, 1u);
+  config_shutdown();
+}
+
+}  // namespace
