@@ -49,7 +49,8 @@ constexpr uint32_t kAfterRows = 1, kAfterRedraw = 2;
 struct {
   bool restoring;     // set only while docwin_copy (or a load) restores
   int32_t poll_timer; // polls the PDF views while any is open
-} S = {false, -1};
+  docwin *live;       // every document window
+} S = {false, -1, nullptr};
 
 docwin *cast(widget *w) { return w && docwin_is(w) ? static_cast<docwin *>(w) : nullptr; }
 
@@ -75,6 +76,8 @@ void replace_popup(docwin *d) {
   if (s && screen_popup_document() == w && (s->bars & BAR_POPUP_DOCUMENT)) screen_relayout();
 }
 
+uint32_t view_fit(docwin *d);
+
 // The PDF views' poll -------------------------------------------------------------
 
 // Minimal version: the screens' backstop polls the views (pdf_poll,
@@ -85,7 +88,14 @@ int poll_cb(void *, uint32_t, int64_t, float) {
     S.poll_timer = -1;
     return 0;
   }
-  if (pdf_poll() > 0) screen_request_redraw();
+  if (pdf_poll() > 0)
+    for (docwin *d = S.live; d; d = d->next_live) {
+      if (!d->pdf) continue;
+      // Auto fits the height until the page's shape is known; then the
+      // shape decides (the setter does nothing when it stays).
+      if (d->fit == kDocwinFitAuto) pdf_set_fit(d->pdf, view_fit(d));
+      if (widget_is_shown(d)) widget_redraw(d);
+    }
   if (pdf_take_changed()) {
     screen *s = screen_current();
     window *p = s ? screen_popup_document() : nullptr;
@@ -482,6 +492,10 @@ void dw_init(object *o) {
   d->after_draw = 0;
   fade_clear(&d->flash);
   fade_owner_add(&d->owner, flash_done);
+  d->prev_live = nullptr;
+  d->next_live = S.live;
+  if (S.live) S.live->prev_live = d;
+  S.live = d;
 }
 
 void dw_fini(object *o) {
@@ -492,6 +506,9 @@ void dw_fini(object *o) {
   d->after_draw = 0;
   cancel_request(d);
   close_view(d);
+  if (d->prev_live) d->prev_live->next_live = d->next_live;
+  else S.live = d->next_live;
+  if (d->next_live) d->next_live->prev_live = d->prev_live;
 }
 
 // Undo records of type 40: what is shown, the page, rotation and fit.

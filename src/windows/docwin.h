@@ -38,6 +38,7 @@ struct docwin : content {
   uint32_t after_draw;  // bits of the work queued after the draw
   int32_t row_limit;    // the row count the after-draw work sets
   fade_owner owner;
+  docwin *prev_live, *next_live;  // every document window, for the poll
 };
 
 typeid_t docwin_type();

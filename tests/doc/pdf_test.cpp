@@ -115,6 +115,10 @@ class Pdf : public ::testing::Test {
   }
 };
 
+// The render thread's own tests; the suite's name puts them in the
+// ThreadSanitizer run.
+class PdfConcurrency : public Pdf {};
+
 TEST_F(Pdf, SettersRaiseChangesOnlyForNewValues) {
   pdf_view* v = pdf_open("portrait");
   ASSERT_TRUE(v);
@@ -143,7 +147,7 @@ TEST_F(Pdf, SettersRaiseChangesOnlyForNewValues) {
   EXPECT_EQ(pdf_view_count(), 0);
 }
 
-TEST_F(Pdf, FirstRequestLearnsTheSizeThenThePictureFollows) {
+TEST_F(PdfConcurrency, FirstRequestLearnsTheSizeThenThePictureFollows) {
   pdf_view* v = open_shown("portrait", 600, 400);
   std::vector<Seen> s = seen();
   ASSERT_EQ(s.size(), 2u);
@@ -218,7 +222,7 @@ TEST_F(Pdf, OneRequestPerViewAndPollWithTheLatestState) {
   EXPECT_EQ(pdf_rotation(v), 2);
 }
 
-TEST_F(Pdf, AViewClosedWhileItsRenderIsOutIsMissedOnce) {
+TEST_F(PdfConcurrency, AViewClosedWhileItsRenderIsOutIsMissedOnce) {
   pdf_view* v = pdf_open("portrait");
   pdf_set_size(v, 100, 100);
   uint32_t id = v->id;
@@ -241,7 +245,7 @@ TEST_F(Pdf, AFailedRenderKeepsTheOldPicture) {
   EXPECT_EQ(v->changes, 0u) << "no retry loop";
 }
 
-TEST_F(Pdf, StoppingWhileRenderingJoinsAfterTheCurrentPageAndFreesTheRest) {
+TEST_F(PdfConcurrency, StoppingWhileRenderingJoinsAfterTheCurrentPageAndFreesTheRest) {
   g_delay_ms = 30;
   std::vector<pdf_view*> views;
   for (int i = 0; i < 20; i++) {
@@ -259,7 +263,7 @@ TEST_F(Pdf, StoppingWhileRenderingJoinsAfterTheCurrentPageAndFreesTheRest) {
   ASSERT_EQ(pdf_init(), 0);  // for TearDown
 }
 
-TEST_F(Pdf, AStopSignalledBeforeTheThreadWaitsIsNotMissed) {
+TEST_F(PdfConcurrency, AStopSignalledBeforeTheThreadWaitsIsNotMissed) {
   // Each start is followed at once by a stop, often before the thread
   // reached its wait; every join must come back.
   for (int i = 0; i < 50; i++) {
