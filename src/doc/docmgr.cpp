@@ -20,6 +20,7 @@
 
 #include "dalloc.h"
 #include "lib/timer.h"
+#include "lib/olist.h"
 #include "localdata.h"
 #include "log.h"
 #include "plat.h"
@@ -82,11 +83,7 @@ static void free_doc_texts(docmgr_doc *d) {
 }
 
 static void unlink_doc(docmgr_doc *d) {
-  if (d->prev) d->prev->next = d->next;
-  else S.first = d->next;
-  if (d->next) d->next->prev = d->prev;
-  else S.last = d->prev;
-  d->prev = d->next = nullptr;
+  olist_unlink(d, S.first, S.last);
   S.count--;
 }
 
@@ -176,11 +173,7 @@ static void ensure_timer(void) {
 
 static void append_req(docmgr_doc *d, docmgr_req *r) {
   r->doc = d;
-  r->next = nullptr;
-  r->prev = d->last;
-  if (d->last) d->last->next = r;
-  else d->first = r;
-  d->last = r;
+  olist_insert_before(r, (docmgr_req *)nullptr, d->first, d->last);
   d->count++;
 }
 
@@ -287,11 +280,7 @@ docmgr_req *docmgr_fetch(char *path, const char *url, docmgr_callback cb, void *
     d->http_id = id;
   }
 
-  d->next = nullptr;
-  d->prev = S.last;
-  if (S.last) S.last->next = d;
-  else S.first = d;
-  S.last = d;
+  olist_insert_before(d, (docmgr_doc *)nullptr, S.first, S.last);
   S.count++;
   append_req(d, r);
   ensure_timer();
@@ -347,10 +336,7 @@ int docmgr_cancel(docmgr_req *r) {
     log(LOG_WARN, kSrc, "no download to cancel");
     return -1;
   }
-  if (r->prev) r->prev->next = r->next;
-  else d->first = r->next;
-  if (r->next) r->next->prev = r->prev;
-  else d->last = r->prev;
+  olist_unlink(r, d->first, d->last);
   d->count--;
   pool_free(&S.reqs, r);
   if (d->count > 0) return 0;

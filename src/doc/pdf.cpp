@@ -14,6 +14,7 @@
 #include "dalloc.h"
 #include "doc/pdf_render.h"
 #include "doc/pdf_server.h"
+#include "lib/olist.h"
 #include "log.h"
 #include "pool.h"
 
@@ -58,11 +59,7 @@ int pdf_init(void) {
 }
 
 static void unlink_view(pdf_view *v) {
-  if (v->prev) v->prev->next = v->next;
-  else S.first = v->next;
-  if (v->next) v->next->prev = v->prev;
-  else S.last = v->prev;
-  v->prev = v->next = nullptr;
+  olist_unlink(v, S.first, S.last);
   S.count--;
 }
 
@@ -107,11 +104,7 @@ pdf_view *pdf_open(const char *path) {
     pool_free(&S.views, v);
     return nullptr;
   }
-  v->next = nullptr;
-  v->prev = S.last;
-  if (S.last) S.last->next = v;
-  else S.first = v;
-  S.last = v;
+  olist_insert_before(v, (pdf_view *)nullptr, S.first, S.last);
   S.count++;
   return v;
 }

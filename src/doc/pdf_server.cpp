@@ -9,6 +9,7 @@
 // taken while it is held, and the renderer runs without it.
 #include "doc/pdf_server.h"
 
+#include "lib/olist.h"
 #include "log.h"
 #include "plat.h"
 
@@ -22,11 +23,7 @@ static struct {
 } S = {-1, -1, -1, {}, {}, false, nullptr};
 
 void pdf_request_list_append(pdf_request_list *l, pdf_request *r) {
-  r->next = nullptr;
-  r->prev = l->last;
-  if (l->last) l->last->next = r;
-  else l->first = r;
-  l->last = r;
+  olist_insert_before(r, (pdf_request *)nullptr, l->first, l->last);
   l->count++;
 }
 

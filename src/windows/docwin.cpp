@@ -372,6 +372,7 @@ void dw_draw(widget *self) {
     return;
   }
   if (d->pdf) {
+    if (d->fit == kDocwinFitAuto) pdf_set_fit(d->pdf, view_fit(d));  // the shape may be known now
     int32_t sc = d->scroll;
     colour a = kWhite, b = kWhite;
     int again = pdf_render_page(d->pdf, d->r.x, d->r.y, d->r.w, d->r.h, &sc, &a, &b);

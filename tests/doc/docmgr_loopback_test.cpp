@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "doc/docmgr.h"
+#include "docsupport.h"
 #include "lib/timer.h"
 #include "plat.h"
 #include "sim.h"
@@ -64,11 +65,6 @@ std::string blob(size_t n, int seed) {
   return s;
 }
 
-std::string file_text(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 class DocConcurrency : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -80,22 +76,8 @@ class DocConcurrency : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(ok_) << "nginx did not start";
-    ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50, nullptr));
-    port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-    ASSERT_NO_FATAL_FAILURE(start_test_client(port));
+    ASSERT_NO_FATAL_FAILURE(client.start());
     ASSERT_EQ(root.use(), 0);
-    ssio_set_select_timeout(10);
-    done = false;
-    thread = plat_thread_create(
-        [](void* arg) {
-          ssclient_run();
-          static_cast<DocConcurrency*>(arg)->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
-    ASSERT_TRUE(sim_wait_logins(sim, 1, 8000));
-    ASSERT_TRUE(wait_for([] { return ssclient_is_online() != 0; }, 8000));
     ssclient_block();  // the test body is the user-interface thread
     docmgr_client c = {ssclient_request_http, ssclient_cancel_http, ssio_state_get_progress,
                        ssclient_log_news_item, ssclient_log_profile, no_promise};
@@ -110,14 +92,7 @@ class DocConcurrency : public ::testing::Test {
     docmgr_set_client(nullptr);
     docmgr_set_hosts(nullptr, nullptr);
     ssclient_unblock();
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 5000));
-      plat_thread_join(thread);
-      thread = -1;
-    }
-    sim_destroy(sim);
-    ssclient_fini();
+    client.stop();
   }
 
   // A profile file on nginx for the code; returns its bytes.
@@ -158,10 +133,7 @@ class DocConcurrency : public ::testing::Test {
   static test_peer nginx_;
   static bool ok_;
   TempDataRoot root{"ambit-docloop"};
-  sim_server* sim = nullptr;
-  int port = 0;
-  plat_slot thread = -1;
-  std::atomic<bool> done{false};
+  loopback_client client;
   instr stock{};
 };
 test_peer DocConcurrency::nginx_;
@@ -237,13 +209,13 @@ TEST_F(DocConcurrency, AMissingFileAndACutBodyKeepNothing) {
   item.number = 77;
   char url[kDocmgrUrlSize];
   ASSERT_TRUE(docmgr_document_url(url, &stock, 77));
-  std::string prefix = "http://127.0.0.1:" + std::to_string(port);
+  std::string prefix = "http://127.0.0.1:" + std::to_string(client.port);
   ASSERT_EQ(std::string(url).rfind(prefix, 0), 0u) << url;
   sim_http_file f;
   f.path = std::string(url).substr(prefix.size());
   f.body = blob(50000, 9);
   f.cut_at = 20000;
-  ASSERT_EQ(sim_http_add_file(sim, f), 0);
+  ASSERT_EQ(sim_http_add_file(client.sim, f), 0);
   ASSERT_TRUE(docmgr_fetch_document(&stock, &item, record, nullptr, 2));
   ASSERT_TRUE(poll_until([] { return ended(2); }));
   EXPECT_EQ(end_phase(2), 6);
@@ -252,7 +224,7 @@ TEST_F(DocConcurrency, AMissingFileAndACutBodyKeepNothing) {
 
   // The same document whole arrives and is kept.
   f.cut_at = -1;
-  ASSERT_EQ(sim_http_add_file(sim, f), 0);
+  ASSERT_EQ(sim_http_add_file(client.sim, f), 0);
   ASSERT_TRUE(docmgr_fetch_document(&stock, &item, record, nullptr, 3));
   ASSERT_TRUE(poll_until([] { return ended(3); }));
   EXPECT_EQ(end_phase(3), 5);

@@ -19,6 +19,7 @@
 
 #include "doc/docmgr.h"
 #include "doc/pdf.h"
+#include "docsupport.h"
 #include "guitest.h"
 #include "lib/fade.h"
 #include "lib/gmap.h"
@@ -44,32 +45,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Image {
-  int w = 0, h = 0;
-  std::vector<uint8_t> rgb;
-  uint32_t at(int x, int y) const {
-    const uint8_t *p = &rgb[((size_t)y * w + x) * 3];
-    return 0xFF000000u | p[0] | p[1] << 8 | p[2] << 16;
-  }
-};
-
-bool read_ppm(const std::string &path, Image *out) {
-  std::ifstream f(path, std::ios::binary);
-  std::string magic;
-  int maxval = 0;
-  f >> magic >> out->w >> out->h >> maxval;
-  f.get();
-  if (!f || magic != "P6" || maxval != 255) return false;
-  out->rgb.resize((size_t)out->w * out->h * 3);
-  f.read((char *)out->rgb.data(), (std::streamsize)out->rgb.size());
-  return (bool)f;
-}
-
-std::string file_text(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 class DocwinGui : public ::testing::Test {
  public:
@@ -112,21 +87,8 @@ class DocwinGui : public ::testing::Test {
   static constexpr int kW = 600, kH = 420;
   void SetUp() override {
     ASSERT_TRUE(ok);
-    ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50, nullptr));
-    port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
-    ASSERT_NO_FATAL_FAILURE(start_test_client(port));
+    ASSERT_NO_FATAL_FAILURE(client.start());
     ASSERT_EQ(data.use(), 0);
-    ssio_set_select_timeout(10);
-    done = false;
-    thread = plat_thread_create(
-        [](void *arg) {
-          ssclient_run();
-          static_cast<DocwinGui *>(arg)->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
-    ASSERT_TRUE(wait_for([] { return ssclient_is_online() != 0; }, 8000));
     docmgr_set_hosts("", ("127.0.0.1:" + std::to_string(nginx.port)).c_str());
     ASSERT_EQ(docmgr_init(), 0);
     pdf_set_renderer(nullptr);
@@ -146,14 +108,7 @@ class DocwinGui : public ::testing::Test {
     pdf_shutdown();
     docmgr_shutdown();
     docmgr_set_hosts(nullptr, nullptr);
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 5000));
-      plat_thread_join(thread);
-      thread = -1;
-    }
-    sim_destroy(sim);
-    ssclient_fini();
+    client.stop();
   }
   // Frame-loop passes (timers, drawing) until the condition holds.
   bool run_until(const std::function<bool()> &cond, int ms = 15000) {
@@ -182,10 +137,7 @@ class DocwinGui : public ::testing::Test {
   static test_peer nginx;
   static bool ok;
   TempDataRoot data{"ambit-docgui-data"};
-  sim_server *sim = nullptr;
-  int port = 0;
-  plat_slot thread = -1;
-  std::atomic<bool> done{false};
+  loopback_client client;
   tw *root = nullptr;
   window *w = nullptr;
   docwin *d = nullptr;
@@ -214,14 +166,14 @@ TEST_F(DocwinGui, TheProgressBoxWhileItDripsThenThePageAsPdftoppmDrawsIt) {
   std::string cmd = "pdftoppm -cropbox -scale-to-x " + std::to_string(d->r.w) + " -scale-to-y " + std::to_string(ph) +
                     " -singlefile '" + pdfs + "/portrait.pdf' '" + out + "'";
   ASSERT_EQ(system(cmd.c_str()), 0);
-  Image ref;
+  ppm_image ref;
   ASSERT_TRUE(read_ppm(out + ".ppm", &ref));
   int checked = 0, matched = 0;
   for (int gy = 1; gy < 8; gy++)
     for (int gx = 1; gx < 8; gx++) {
       int x = d->r.w * gx / 8, y = d->r.h * gy / 8;
       checked++;
-      matched += guitest_near(pixel(d->r.x + x, d->r.y + y), ref.at(x, y), 24);
+      matched += guitest_near(pixel(d->r.x + x, d->r.y + y), ref.colour_at(x, y), 24);
     }
   EXPECT_GE(matched, checked - 1) << matched << " of " << checked << " sampled pixels as pdftoppm draws them";
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "docsupport.h"
 #include "doc/docmgr.h"
 #include "doc/pdf.h"
 #include "lib/fade.h"
@@ -204,7 +205,9 @@ TEST_F(Docwin, FlashesAtEitherEnd) {
     window *w = opened(c.pages);
     docwin *d = doc(w);
     ASSERT_EQ(docwin_get_page_count(d), c.pages);
-    if (c.from) ASSERT_EQ(docwin_goto_page(d, c.from), 0);
+    if (c.from) {
+      ASSERT_EQ(docwin_goto_page(d, c.from), 0);
+    }
     EXPECT_EQ(docwin_goto_page(d, c.to), c.rc);
     if (c.flash) {
       EXPECT_STREQ(docwin_flash_text(d), c.flash);
@@ -327,12 +330,6 @@ TEST_F(Docwin, ClicksTurnPagesAsUndoSteps) {
   EXPECT_EQ(docwin_get_page(d), 0);
 }
 
-int count_calls(const std::string &needle) {
-  int n = 0;
-  for (const std::string &c : glrecord_calls()) n += c.find(needle) != std::string::npos;
-  return n;
-}
-
 TEST_F(Docwin, WithdrawnItemsAreCrossedOut) {
   for (ss_news *it : {item, withdrawn}) {
     window *w = doc_window();
@@ -438,6 +435,51 @@ TEST_F(Docwin, ConfigurationRoundTripKeepsPageRotationAndFit) {
   EXPECT_EQ(f->pdf->want_rotation, 2u);
   EXPECT_EQ(f->pdf->want_fit, 1u);
   config_shutdown();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Docwin, PageKeysTurnPagesAtTheEndsOfTheScroll) {
+  window *w = opened(3);
+  docwin *d = doc(w);
+  key_event down{1010, 0, 0}, up{1009, 0, 0};
+  window_set_row_count(w, 5000);
+  window_select_row(w, 0);
+  d->cls->key_press(d, &down);
+  EXPECT_EQ(docwin_get_page(d), 0) << "not scrolled to the end: the window scrolls";
+  window_select_row(w, (int32_t)window_get_row_count(w));
+  ASSERT_EQ(window_get_selection(w), window_get_row_count(w));
+  d->cls->key_press(d, &down);
+  EXPECT_EQ(docwin_get_page(d), 1);
+  EXPECT_EQ(window_get_selection(w), 0u) << "a new page starts at its top";
+  d->cls->key_press(d, &up);
+  EXPECT_EQ(docwin_get_page(d), 0);
+  d->cls->key_press(d, &up);
+  EXPECT_STREQ(docwin_flash_text(d), "First Page");
+}
+
+TEST_F(Docwin, DraggingScrollsWithinThePicture) {
+  window *w = opened(3);
+  docwin *d = doc(w);
+  ASSERT_EQ(docwin_set_fit(d, kDocwinFitWidth), 0);
+  ASSERT_TRUE(poll_until([&] { return d->pdf->picture->h == 776; }))  // 612 x 792 at 600 wide
+      << d->pdf->picture->h;
+  drag_record rec{};
+  rec.w = d;
+  ASSERT_EQ(d->cls->drag_begin(d, 100, d->r.y + 100, 1, &rec), 1);
+  struct {
+    int32_t to, scroll;
+  } moves[] = {{250, 150}, {120, 20}, {0, 0}, {2000, 376}};
+  for (auto &m : moves) {
+    d->cls->drag_motion(d, 100, d->r.y + m.to, 1, &rec);
+    gfx_reset();
+    glrecord_scope rec_gl;
+    d->cls->draw(d);
+    EXPECT_EQ(d->scroll, m.scroll) << m.to;
+  }
+  (void)w;
 }
 
 }  // namespace

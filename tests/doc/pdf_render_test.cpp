@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "doc/pdf.h"
+#include "docsupport.h"
 #include "testlog.h"
 
 namespace {
@@ -26,25 +27,6 @@ struct Env : ::testing::Environment {
   void SetUp() override { start_runtime(TestStderr::kOff); }
 };
 const auto* kEnv = ::testing::AddGlobalTestEnvironment(new Env);
-
-struct Image {
-  int w = 0, h = 0;
-  std::vector<uint8_t> rgb;  // rows top first
-  const uint8_t* at(int x, int y) const { return &rgb[((size_t)y * w + x) * 3]; }
-};
-
-// Reads pdftoppm's binary PPM (P6, maximum 255).
-bool read_ppm(const std::string& path, Image* out) {
-  std::ifstream f(path, std::ios::binary);
-  std::string magic;
-  int maxval = 0;
-  f >> magic >> out->w >> out->h >> maxval;
-  f.get();
-  if (!f || magic != "P6" || maxval != 255) return false;
-  out->rgb.resize((size_t)out->w * out->h * 3);
-  f.read((char*)out->rgb.data(), (std::streamsize)out->rgb.size());
-  return (bool)f;
-}
 
 class Render : public ::testing::Test {
  protected:
@@ -62,12 +44,12 @@ class Render : public ::testing::Test {
   static std::string file(const char* name) { return dir + "/" + name; }
 
   // pdftoppm's image of one page at exactly w x h.
-  static Image reference(const std::string& pdf, int page, int w, int h) {
+  static ppm_image reference(const std::string& pdf, int page, int w, int h) {
     std::string out = dir + "/ref";
     std::string cmd = "pdftoppm -cropbox -f " + std::to_string(page + 1) + " -l " + std::to_string(page + 1) +
                       " -scale-to-x " + std::to_string(w) + " -scale-to-y " + std::to_string(h) + " -singlefile '" +
                       pdf + "' '" + out + "' 2>/dev/null";
-    Image img;
+    ppm_image img;
     EXPECT_EQ(system(cmd.c_str()), 0) << cmd;
     EXPECT_TRUE(read_ppm(out + ".ppm", &img));
     fs::remove(out + ".ppm");
@@ -85,7 +67,7 @@ const uint8_t* ours(const pdf_request& r, int x, int y) {
 
 // The reference pixel that lands at (x, y) of a picture turned by `rot`
 // quarter turns clockwise; ref is the unturned page.
-const uint8_t* turned(const Image& ref, int rot, int x, int y) {
+const uint8_t* turned(const ppm_image& ref, int rot, int x, int y) {
   switch (rot) {
     case 1: return ref.at(y, ref.h - 1 - x);
     case 2: return ref.at(ref.w - 1 - x, ref.h - 1 - y);
@@ -133,7 +115,7 @@ TEST_F(Render, PagesMatchPdftoppmAtEveryFitAndRotation) {
 
         bool quarter = rot & 1;
         int rw = quarter ? (int)r.height : (int)r.width, rh = quarter ? (int)r.width : (int)r.height;
-        Image ref = d.own_turn ? reference(file(d.name), d.page, rh, rw) : reference(file(d.name), d.page, rw, rh);
+        ppm_image ref = d.own_turn ? reference(file(d.name), d.page, rh, rw) : reference(file(d.name), d.page, rw, rh);
         ASSERT_EQ(ref.w, rw);
         ASSERT_EQ(ref.h, rh);
         size_t off = 0, total = (size_t)r.width * r.height;

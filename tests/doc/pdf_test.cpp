@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "doc/pdf_server.h"
+#include "docsupport.h"
 #include "lib/gfx.h"
 #include "lib/glrecord.h"
 #include "lib/splash.h"
@@ -273,12 +274,6 @@ TEST_F(PdfConcurrency, AStopSignalledBeforeTheThreadWaitsIsNotMissed) {
 }
 
 // Drawing ----------------------------------------------------------------------
-
-int count_calls(const std::string& needle) {
-  int n = 0;
-  for (const std::string& c : glrecord_calls()) n += c.find(needle) != std::string::npos;
-  return n;
-}
 
 TEST_F(Pdf, DrawingBandsAndTheScrollClamp) {
   // A landscape page fit to the width of a tall view leaves room above and
