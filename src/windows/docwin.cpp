@@ -514,6 +514,7 @@ void dw_fini(object *o) {
 
 // Undo records of type 40: what is shown, the page, rotation and fit.
 struct saved_doc {
+  uint32_t role;
   instr *subject;
   int has_item;
   ss_news item;
@@ -524,6 +525,7 @@ void *undo_save(void *object) {
   docwin *d = cast(static_cast<widget *>(object));
   if (!d) return nullptr;
   auto *s = new saved_doc{};
+  s->role = d->role;
   s->subject = d->subject;
   s->has_item = d->news_item != nullptr;
   if (d->news_item) s->item = *d->news_item;
@@ -537,8 +539,14 @@ int undo_restore(void *saved, void *object) {
   auto *s = static_cast<saved_doc *>(saved);
   docwin *d = cast(static_cast<widget *>(object));
   if (!d) return -1;
-  if (s->has_item) docwin_show_news_item(d, s->subject, &s->item);
-  else docwin_show_profile(d, s->subject);
+  if (s->role == kDocwinNone || !s->subject) {
+    if (d->subject || d->role != s->role) drop_subject(d);
+    d->role = s->role;
+  } else if (s->has_item) {
+    docwin_show_news_item(d, s->subject, &s->item);
+  } else {
+    docwin_show_profile(d, s->subject);
+  }
   bool was = S.restoring;
   S.restoring = true;
   docwin_goto_page(d, (int32_t)s->page);
