@@ -31,6 +31,8 @@
 #include "testmodel.h"
 #include "uitest.h"
 #include "undo.h"
+#include "screen/screen.h"
+#include "windows/histnews.h"
 #include "windows/window.h"
 
 namespace {
@@ -480,6 +482,45 @@ TEST_F(Docwin, DraggingScrollsWithinThePicture) {
     EXPECT_EQ(d->scroll, m.scroll) << m.to;
   }
   (void)w;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Docwin, AnnouncementsOpenInThePopupOrInTheirOwnWindowUnderTheZoom) {
+  ASSERT_EQ(config_init(), 0);
+  ASSERT_EQ(screen_init(), 0);
+  screen_select(0);
+  window *w = doc_window();
+  window_set_role(w, kRoleHistnews);
+  widget *list = w->child[kWinHistnews];
+
+  // Without the zoom: the popup document window, at page 0.
+  news_open_item(list, bhp, item);
+  window *p = screen_popup_document();
+  ASSERT_TRUE(p);
+  EXPECT_EQ(news_last_open()->popup, 1);
+  EXPECT_EQ(window_get_role(p), (uint32_t)kRoleDocument);
+  ASSERT_TRUE(docwin_get_news_item(p->child[kWinDoc]));
+  EXPECT_EQ(docwin_get_news_item(p->child[kWinDoc])->number, 4711u);
+  EXPECT_EQ(docwin_get_profile_issuer(p->child[kWinDoc]), static_cast<instr *>(bhp));
+  EXPECT_TRUE(screen_bars_shown() & BAR_POPUP_DOCUMENT);
+  EXPECT_EQ(window_get_role(w), (uint32_t)kRoleHistnews) << "the list's own window stays";
+
+  // Under the zoom: the window's own document child, one undo step.
+  screen_show_bars(BAR_ZOOM);
+  int before = undo_count();
+  news_open_item(list, bhp, withdrawn);
+  EXPECT_EQ(news_last_open()->popup, 0);
+  EXPECT_EQ(window_get_role(w), (uint32_t)kRoleDocument);
+  ASSERT_TRUE(docwin_get_news_item(doc(w)));
+  EXPECT_EQ(docwin_get_news_item(doc(w))->number, 4712u);
+  EXPECT_GT(undo_count(), before);
+  ASSERT_EQ(g_requests.size(), 1u) << "only the shown window asks for its document";
+  EXPECT_NE(g_requests[0].url.find("N=4712"), std::string::npos) << g_requests[0].url;
+  screen_shutdown();
+  config_shutdown();
 }
 
 }  // namespace
