@@ -50,7 +50,8 @@ struct docmgr_doc {
 
 int docmgr_init(void);  // 0 / -1
 // Cancels the active side requests, closes and removes the temporary files
-// and frees every download and request.
+// and frees every download and request. The client's io thread must have
+// stopped: its data handler holds pointers to the downloads.
 void docmgr_shutdown(void);
 
 // Each returns the new request, or null after a log line (none when there

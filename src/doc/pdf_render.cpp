@@ -2,7 +2,9 @@
 // /Rotate as well as by the rotation asked for, so the page box is reported
 // as shown (swapped for a page of 90 or 270 degrees) and the scale of each
 // picture axis comes from that shown box. Runs on the render thread: the
-// document is opened for each request, nothing is kept between them.
+// document is opened for each request and nothing is kept between them,
+// which parses the file again for every page turned; keeping the last
+// document open would save that at the cost of a handle per thread.
 #include "doc/pdf_render.h"
 
 #include <poppler/cpp/poppler-document.h>

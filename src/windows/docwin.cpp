@@ -289,7 +289,7 @@ bool take_text(char *out, const char *text) {
   return n <= (size_t)kProgressTextMax;
 }
 
-void draw_progress_box(docwin *d, colour text_colour) {
+void draw_progress_box(docwin *d) {
   const ssio_progress &p = d->progress;
   char texts[4][kProgressTextMax + 1];
   uint32_t received = p.received > (uint32_t)INT32_MAX ? (uint32_t)INT32_MAX : p.received;
@@ -320,7 +320,6 @@ void draw_progress_box(docwin *d, colour text_colour) {
     int32_t bar = docwin_progress_bar_width(bw, p.received, p.total);
     if (bar > 0) gfx_gradient_rect(bx + 1, by + 1, bar, th + 5, kBarTop, kBarBottom);
   }
-  (void)text_colour;
   int32_t right = bx;
   for (int i = 0; i < 4; i++) {
     right += widths[i] + 9;
@@ -393,7 +392,7 @@ void dw_draw(widget *self) {
     // for, though its request is gone.
     if (d->request || d->progress.phase == kSsioProgressFailed) {
       if (d->progress.phase == kSsioProgressSent) {
-        draw_progress_box(d, fg);
+        draw_progress_box(d);
       } else if (const char *t = state_text(d->progress.phase)) {
         int32_t asc = 0, desc = 0, font = text_font();
         font_metrics(nullptr, nullptr, &asc, &desc, font);
