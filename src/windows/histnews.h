@@ -114,8 +114,8 @@ void histnews_config_save(widget *w);
 void histnews_config_load(widget *w);
 
 // Opening an item (a click on a news row): into the window's document
-// child, or the popup document window. Minimal version: until the document
-// window exists the request is recorded here (tests read it) and logged.
+// child while the screen shows its zoom, else into the popup document
+// window at page 0. The last request is recorded (tests read it).
 struct news_open_request {
   ss_issuer *issuer;
   uint32_t number;
