@@ -583,6 +583,14 @@ const char *histnews_get_keyword_upper(const widget *w) {
   return histnews_has_keyword(w) ? cast(w)->filter.keyword_upper : nullptr;
 }
 
+void histnews_copy(widget *w, const widget *from) {
+  histnews *h = cast(w);
+  const histnews *src = cast(from);
+  if (!h || !src || h == src) return;
+  h->filter = src->filter;
+  refilter_after_change(h);
+}
+
 ss_time histnews_get_top_time(const widget *w) {
   const histnews *h = cast(w);
   if (!h || !h->rows || !h->rows->item) return 0;

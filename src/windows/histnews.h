@@ -91,6 +91,8 @@ bool histnews_has_keyword(const widget *w);
 const char *histnews_get_keyword(const widget *w);        // null without one
 const char *histnews_get_keyword_upper(const widget *w);  // null without one
 
+// Copies the filters of another history window (a copy of a window).
+void histnews_copy(widget *w, const widget *from);
 ss_time histnews_get_top_time(const widget *w);
 void histnews_refilter(widget *w, ss_time time);
 void histnews_rebuild(widget *w);

@@ -618,6 +618,18 @@ void newstoday_copy_group_filter(widget *w, const widget *from) {
   newstoday_group_filter_changed(n);
 }
 
+void newstoday_copy(widget *w, const widget *from) {
+  newstoday *n = cast(w);
+  const newstoday *src = cast(from);
+  if (!n || !src || n == src) return;
+  n->nf = src->nf;
+  n->watchlists_only = src->watchlists_only;
+  // Every exchange the user may see, then those the source hides hidden.
+  for (int i = 0; i < kNewstodayExchanges; i++)
+    n->exchanges[i] = src->exchanges[i] && ssuser_exchange_permitted(i) ? ssmodel_exchange(i) : nullptr;
+  newstoday_copy_group_filter(n, src);  // rebuilds when shown
+}
+
 ss_time newstoday_get_top_time(const widget *w) {
   const newstoday *n = cast(w);
   if (!n) return 0;
