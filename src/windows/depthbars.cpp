@@ -571,6 +571,32 @@ void bs_geometry_changed(widget *self) {
 
 void bs_reqsize(widget *, size *out) { *out = {400, 160}; }
 
+// Hover: the bar under the pointer opens the depth detail popup for its
+// step; leaving, hiding or moving off every bar closes it.
+void bs_motion(widget *self, int32_t x, int32_t) {
+  auto *c = static_cast<depthwin_child *>(self);
+  model &m = md(c);
+  const depthwin_services *svc = depthwin_get_services();
+  const depthwin_book *b = c->book;
+  for (int s = 0; s < 3; s++) {
+    uint32_t limit = s < 2 ? m.shown[s] : uint32_t(m.lists[2].size());
+    for (uint32_t i = 0; i < limit && i < m.lists[s].size(); i++) {
+      int32_t bx;
+      if (!depthbars_bar_x(c, m.lists[s][i].step, &bx) || x < bx || x >= bx + m.thickness) continue;
+      if (svc->show_depth_detail && b && b->instrument)
+        svc->show_depth_detail(self, b->instrument, b->position, m.lists[s][i].step, m.group_step, s);
+      return;
+    }
+  }
+  if (svc->hide_depth_detail) svc->hide_depth_detail(self);
+}
+
+void bs_leave(widget *self) {
+  if (depthwin_get_services()->hide_depth_detail) depthwin_get_services()->hide_depth_detail(self);
+}
+
+void bs_hide_children(widget *self) { bs_leave(self); }
+
 constexpr colour kBid = 0x00D08030;    // RGB, alpha added per block
 constexpr colour kOffer = 0x003030D0;
 constexpr colour kTrade = 0x00A0A0A0;
@@ -619,6 +645,9 @@ void bs_class_init(object_class *rec) {
   c->geometry_changed = bs_geometry_changed;
   c->reqsize = bs_reqsize;
   c->draw = bs_draw;
+  c->motion = bs_motion;
+  c->leave = bs_leave;
+  c->hide_children = bs_hide_children;
   c->tick = bs_tick;
   c->apply_event = bs_apply;
   c->reset = bs_reset;

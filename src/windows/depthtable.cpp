@@ -374,6 +374,41 @@ void tb_reqsize(widget *self, size *out) {
   *out = {3 * sz[0], row_height() * int32_t(md(static_cast<depthwin_child *>(self)).shown_rows)};
 }
 
+// Hover: the row under the pointer opens the depth detail popup, its price
+// form for a bid or offer row, its trade form for a trade row.
+void tb_motion(widget *self, int32_t x, int32_t y) {
+  auto *c = static_cast<depthwin_child *>(self);
+  model &m = md(c);
+  const depthwin_services *svc = depthwin_get_services();
+  int32_t digit = 7;
+  font_metrics(nullptr, &digit, nullptr, nullptr, table_font());
+  if (digit <= 0) digit = 7;
+  int32_t rh = row_height();
+  uint32_t row = rh > 0 && y >= self->r.y ? uint32_t((y - self->r.y) / rh) : UINT32_MAX;
+  int32_t cx = self->r.x;
+  for (int col = 0; col < kDepthTableColumns; col++) {
+    if (!(m.columns & (uint64_t(1) << col))) continue;
+    int32_t w = kWidths[col] * digit;
+    if (x >= cx && x < cx + w) {
+      int list = col < 9 ? 0 : col < 18 ? 1 : 2;
+      if (row < m.rows[list].size() && svc->show_depth_detail && c->book && c->book->instrument) {
+        svc->show_depth_detail(self, c->book->instrument, c->book->position, m.rows[list][row].step, m.group_step,
+                               list);
+        return;
+      }
+      break;
+    }
+    cx += w;
+  }
+  if (svc->hide_depth_detail) svc->hide_depth_detail(self);
+}
+
+void tb_leave(widget *self) {
+  if (depthwin_get_services()->hide_depth_detail) depthwin_get_services()->hide_depth_detail(self);
+}
+
+void tb_hide_children(widget *self) { tb_leave(self); }
+
 constexpr colour kBidColour = 0xFF8C5A28;    // blue side, RGBA red low
 constexpr colour kOfferColour = 0xFF2828A0;  // red side
 constexpr colour kTradeColour = 0xFF404040;
@@ -419,6 +454,9 @@ void tb_class_init(object_class *rec) {
   c->geometry_changed = tb_geometry_changed;
   c->reqsize = tb_reqsize;
   c->draw = tb_draw;
+  c->motion = tb_motion;
+  c->leave = tb_leave;
+  c->hide_children = tb_hide_children;
   c->tick = tb_tick;
   c->apply_event = tb_apply;
   c->reset = tb_reset;

@@ -47,9 +47,7 @@ int req_stock_events(ss_stock *s) { return ssclient_request_stock_events(s, 0); 
 int req_day(instr *in, ss_time d) { return ssclient_request_events_for_day(in, d); }
 double frame_seconds() { return double(plat_ms()) / 1000.0; }
 
-const depthwin_services kDefaults = {req_events, req_stock_events, req_day, ssclient_sleep, frame_seconds,
-                                     nullptr,    nullptr,          nullptr, nullptr,        nullptr,
-                                     nullptr,    nullptr,          nullptr, nullptr,        nullptr};
+const depthwin_services kDefaults = {req_events, req_stock_events, req_day, ssclient_sleep, frame_seconds};
 
 struct {
   depthwin_services svc = kDefaults;

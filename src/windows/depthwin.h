@@ -117,6 +117,10 @@ struct depthwin_services {
   void (*tools_show_speed)(widget *tools);
   void (*tools_redraw)(widget *tools);
   void (*tools_update_chart)(widget *tools);
+  // The depth detail popup for a price step of a side (0 bid, 1 offer, 2
+  // trades) of the instrument on a date, beside the widget; and hiding it.
+  void (*show_depth_detail)(widget *w, instr *in, ss_time date, uint32_t step, uint32_t bucket, int side);
+  void (*hide_depth_detail)(widget *w);
 };
 // Installs a table (copied); null restores the defaults.
 void depthwin_set_services(const depthwin_services *s);
