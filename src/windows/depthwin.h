@@ -94,6 +94,18 @@ struct depthwin_child_class : container_class {
   void (*settings_changed)(depthwin_child *self, int arg);     // 9
 };
 
+inline depthwin_child_class *depthwin_child_cls(depthwin_child *c) {
+  return static_cast<depthwin_child_class *>(c->cls);
+}
+// Calls depth operation `op` on both children of book `b`, bars first,
+// where the child's class fills the slot.
+#define DEPTHWIN_BOTH(b, op, ...)                                             \
+  do {                                                                        \
+    for (depthwin_child *c_ : {(b)->bars, (b)->table})                        \
+      if (c_ && depthwin_child_cls(c_)->op)                                   \
+        depthwin_child_cls(c_)->op(c_ __VA_OPT__(, ) __VA_ARGS__);            \
+  } while (0)
+
 typeid_t depthwin_child_type();
 typeid_t depthwin_type();
 
