@@ -47,17 +47,25 @@ int req_stock_events(ss_stock *s) { return ssclient_request_stock_events(s, 0); 
 int req_day(instr *in, ss_time d) { return ssclient_request_events_for_day(in, d); }
 double frame_seconds() { return double(plat_ms()) / 1000.0; }
 
-const depthwin_services kDefaults = {req_events, req_stock_events, req_day, ssclient_sleep, frame_seconds};
+depthwin_services defaults() {
+  depthwin_services s{};
+  s.request_events = req_events;
+  s.request_stock_events = req_stock_events;
+  s.request_events_for_day = req_day;
+  s.sleep = ssclient_sleep;
+  s.now_seconds = frame_seconds;
+  return s;
+}
 
 struct {
-  depthwin_services svc = kDefaults;
+  depthwin_services svc = defaults();
 } S;
 
 depthwin *dw(widget *w) { return static_cast<depthwin *>(w); }
 
 }  // namespace
 
-void depthwin_set_services(const depthwin_services *s) { S.svc = s ? *s : kDefaults; }
+void depthwin_set_services(const depthwin_services *s) { S.svc = s ? *s : defaults(); }
 const depthwin_services *depthwin_get_services() { return &S.svc; }
 
 namespace {

@@ -189,7 +189,9 @@ TEST_F(DepthTable, ColumnSetsFitTheWidth) {
                                  5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
     for (int c = 0; c < 27; c++)
       if (has(m, c)) sum += widths[c];
-    if (d >= 30) EXPECT_LE(sum, d) << d;
+    if (d >= 30) {
+      EXPECT_LE(sum, d) << d;
+    }
     (void)prev;
   }
   EXPECT_STREQ(depthtbl_tooltip(8), "Bid Price");
