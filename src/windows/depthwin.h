@@ -133,6 +133,9 @@ struct depthwin_services {
   // trades) of the instrument on a date, beside the widget; and hiding it.
   void (*show_depth_detail)(widget *w, instr *in, ss_time date, uint32_t step, uint32_t bucket, int side);
   void (*hide_depth_detail)(widget *w);
+  // A trade row clicked: the window shows its course of sales at `time`
+  // (role switched, grouping and filters off, tools shown).
+  void (*open_trades_at)(widget *w, instr *in, ss_time time);
 };
 // Installs a table (copied); null restores the defaults.
 void depthwin_set_services(const depthwin_services *s);

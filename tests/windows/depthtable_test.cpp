@@ -15,6 +15,7 @@
 #include "testlog.h"
 #include "lib/font.h"
 #include "style.h"
+#include "sstime.h"
 #include "ssevent.h"
 #include "testmodel.h"
 #include "uitest.h"
@@ -364,6 +365,40 @@ TEST_F(DepthTable, HoverOpensTheDetailOfTheStepUnderThePointer) {
   table->cls->motion(table, px + 2, row_h + 2);
   EXPECT_EQ(g_detail_step, 995u);
   EXPECT_EQ(g_detail_side, 0);
+}
+
+instr *g_trades_of = nullptr;
+ss_time g_trades_at = 0;
+void on_open_trades(widget *, instr *in, ss_time t) {
+  g_trades_of = in;
+  g_trades_at = t;
+}
+
+TEST_F(DepthTable, AClickOnATradeRowOpensTheCourseOfSalesAtItsTime) {
+  svc.open_trades_at = on_open_trades;
+  depthwin_set_services(&svc);
+  const ss_time t1 = sstime_pack(0, 5, 10, 8, 12, 2026), t2 = sstime_pack(0, 9, 11, 8, 12, 2026);
+  ss_trade *a = ssmodel_add_trade(stock, t1, 1010, 100);
+  ss_trade *b = ssmodel_add_trade(stock, t2, 1010, 50);
+  ASSERT_TRUE(a && b);
+  for (ss_trade *t : {a, b}) apply(kEvTrade, t);
+  table->r = {0, 0, 2000, 200};
+  table->cls->geometry_changed(table);
+  int32_t digit = 7;
+  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[0] : 0);
+  if (digit <= 0) digit = 7;
+  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+  int32_t px = 0;
+  for (int col = 0; col < 18; col++)
+    if (depthtbl_shown_columns(table) & (1u << col)) px += widths[col] * digit;
+  table->cls->release(table, px + 2, 2, 3);
+  EXPECT_EQ(g_trades_of, nullptr) << "only the first button";
+  table->cls->release(table, px + 2, 2, 1);
+  EXPECT_EQ(g_trades_of, stock);
+  EXPECT_EQ(g_trades_at, t2) << "the latest trade at the step";
+  g_trades_of = nullptr;
+  table->cls->release(table, 2, 2, 1);
+  EXPECT_EQ(g_trades_of, nullptr) << "a bid row is no trade row";
 }
 
 }  // namespace
