@@ -10,10 +10,13 @@
 #include "windows/depthbars.h"
 
 #include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "lib/fade.h"
+#include "lib/fmt.h"
+#include "lib/font.h"
 #include "lib/gfx.h"
 #include "lib/timer.h"
 #include "log.h"
@@ -601,6 +604,33 @@ constexpr colour kBid = 0x00D08030;    // RGB, alpha added per block
 constexpr colour kOffer = 0x003030D0;
 constexpr colour kTrade = 0x00A0A0A0;
 
+int32_t label_font() {
+  const style *st = style_cur();
+  return st ? st->font[0] : 0;
+}
+
+// Each side's label: the best step's volume then price for the bids, 10
+// pixels in from the left, and price then volume for the offers, ending 10
+// pixels in from the right, each over a box of its side's colour.
+void draw_labels(depthwin_child *c) {
+  model &m = md(c);
+  const rect &r = c->r;
+  char text[96];
+  for (int s = 0; s < 2; s++) {
+    if (m.lists[s].empty()) continue;
+    const bar &best = m.lists[s][0];
+    char volume[40], price[40];
+    snprintf(volume, sizeof volume, "%s", fmt_volume(best.volume));
+    snprintf(price, sizeof price, "%s", fmt_price(best.step));
+    snprintf(text, sizeof text, "%s %s", s == 0 ? volume : price, s == 0 ? price : volume);
+    int32_t sz[2] = {0, 0};
+    font_text_size(sz, label_font(), text);
+    int32_t x = s == 0 ? r.x + 10 : r.x + r.w - 10 - sz[0];
+    gfx_fill_rect(x - 2, r.y + 2, sz[0] + 4, sz[1] + 2, (s == 0 ? kBid : kOffer) | (60u << 24));
+    font_draw(text, x, r.y + 3, 0, label_font(), 0xFFFFFFFFu, nullptr);
+  }
+}
+
 void bs_draw(widget *self) {
   auto *c = static_cast<depthwin_child *>(self);
   model &m = md(c);
@@ -629,6 +659,7 @@ void bs_draw(widget *self) {
       }
     }
   }
+  draw_labels(c);
   m.recolour = false;
 }
 
