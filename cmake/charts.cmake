@@ -1,22 +1,31 @@
 # Charts: the chart data block, periods, the technical-analysis registry and
 # its computations, and the axes, which measure text on the toolkit's font
-# atlas, so the library links ambit_ui (src/charts). Tests in
-# tests/charts/<module>_test.cpp; the benchmarks of the computations in
-# bench/charts/ (ambit_charts_bench).
+# atlas, so the library links ambit_ui; chart styles are saved in the
+# configuration text, so it links ambit_config (src/charts). Tests in
+# tests/charts/<module>_test.cpp (painting's under Xvfb too); the benchmarks
+# of the computations and of painting in bench/charts/ (ambit_charts_bench).
 file(GLOB CHARTS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/charts/*.cpp)
 add_library(ambit_charts STATIC ${CHARTS_SRC})
-target_link_libraries(ambit_charts PUBLIC ambit_engine ambit_ui)
+target_link_libraries(ambit_charts PUBLIC ambit_engine ambit_ui ambit_config)
 
 if(AMBIT_TESTS)
-  ambit_add_tests(charts ambit_charts ambit_test_support)
+  ambit_add_tests(charts ambit_charts ambit_ui_test_support)
 endif()
 
 if(AMBIT_BENCH)
   file(GLOB CHARTS_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/charts/*_bench.cpp)
+  # The painting benchmark draws on llvmpipe through the pixel-test harness,
+  # which exists only with the tests.
+  if(NOT AMBIT_TESTS)
+    list(REMOVE_ITEM CHARTS_BENCH_SRC ${CMAKE_SOURCE_DIR}/bench/charts/paint_bench.cpp)
+  endif()
   if(CHARTS_BENCH_SRC)
     find_package(benchmark REQUIRED)
     add_executable(ambit_charts_bench ${CHARTS_BENCH_SRC})
     target_link_libraries(ambit_charts_bench PRIVATE ambit_charts benchmark::benchmark benchmark::benchmark_main)
+    if(AMBIT_TESTS)
+      target_link_libraries(ambit_charts_bench PRIVATE ambit_ui_test_support)
+    endif()
   endif()
 endif()
 

@@ -26,3 +26,11 @@ if(AMBIT_TESTS)
     target_compile_definitions(${name} PRIVATE AMBIT_PROGRAM="$<TARGET_FILE:Ambit>")
   endforeach()
 endif()
+
+# The recovery reader's fuzz target: the recovery data module needs only the
+# engine (the reports beside it live in recovery_reports.cpp).
+if(AMBIT_FUZZ)
+  if(TARGET recovery_fuzz)
+    target_sources(recovery_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/startup/recovery.cpp)
+  endif()
+endif()

@@ -5,7 +5,7 @@
 # tests/windows/<module>_test.cpp link it.
 file(GLOB WINDOWS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/windows/*.cpp)
 add_library(ambit_windows STATIC ${WINDOWS_SRC})
-target_link_libraries(ambit_windows PUBLIC ambit_ui ambit_app ambit_screen ambit_rss ambit_export)
+target_link_libraries(ambit_windows PUBLIC ambit_ui ambit_app ambit_screen ambit_rss ambit_export ambit_term)
 target_link_libraries(ambit_app PUBLIC ambit_windows)
 
 if(AMBIT_TESTS)
@@ -16,8 +16,9 @@ if(AMBIT_TESTS)
   endif()
 endif()
 
-# Benchmarks of the market windows (bench/windows/*_bench.cpp), release
-# preset: ./build/release/ambit_windows_bench
+# Benchmarks of the market windows (bench/windows/*_bench.cpp), against the
+# GL recorder and Mesa's llvmpipe (the pixel-test harness's private Xvfb),
+# release preset: ./build/release/ambit_windows_bench
 if(AMBIT_BENCH AND AMBIT_TESTS AND TARGET ambit_ui_test_support)
   file(GLOB WINDOWS_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/windows/*_bench.cpp)
   if(WINDOWS_BENCH_SRC)

@@ -21,6 +21,8 @@ AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
                 # reads from each, and a JSON reader for those expectations
                 golang-github-mmcdole-gofeed-dev
                 nlohmann-json3-dev
+                # the log window's tests: a terminal emulator reads back the cell colours
+                python3-pyte
                 # real HTTP peers of the io tests: proxies with Basic, Digest and
                 # NTLM sign-on, a file server, and the password-file tool
                 squid tinyproxy nginx apache2-utils)

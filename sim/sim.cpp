@@ -8,6 +8,7 @@
 // their queued order and its sent stream positions move in step with it.
 #include "sim.h"
 #include "sim_control.h"
+#include "sim_days.h"
 #include "sim_lists.h"
 #include "sim_history.h"
 
@@ -776,6 +777,16 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
                            &payload) == 0)
         sim_msg_vcmp(&m.gb, uint32_t(e->exchange), ex.cfg.date, e->a, e->b != 0, payload.data(),
                      int32_t(payload.size()));
+      break;
+    }
+    case 63: case 64: case 70: {
+      // Past days: a stock's trades or an index's ticks of earlier dates.
+      auto it = s->users.find(c->user);
+      const bool known = e->exchange >= 0 && e->exchange < kSimExchanges && s->exchanges[e->exchange].present &&
+                         it != s->users.end() && visible(it->second.cfg, uint32_t(e->exchange)) &&
+                         s->exchanges[e->exchange].instruments.count(e->code);
+      if (!known || sim_answer_days(&m.gb, *e, s->options.seed, s->exchanges[e->exchange].cfg.date) < 0)
+        sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
       break;
     }
     case 93:

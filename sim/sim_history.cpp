@@ -14,6 +14,8 @@
 #include "enchist.h"
 #include "decnews.h"
 #include "encode.h"
+#include "enctrades.h"
+#include "dectrades.h"
 #include "log.h"
 #include "sim_msg.h"
 
@@ -222,3 +224,4 @@ int sim_answer_history(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time e
       return -1;
   }
 }
+

@@ -12,16 +12,20 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "action.h"
+#include "charts/cstyle.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "rss/rss.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
+#include "screen/tickbar.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "windows/rsswin.h"
 #include "windows/window.h"
 
 static const char kSrc[] = "src/undo";
@@ -43,6 +47,7 @@ struct undo_record {
       window *w;
       uint32_t role;
       uint32_t tools;
+      instr *instrument;
     } role;  // 41
     struct {
       window *w;
@@ -75,6 +80,11 @@ struct undo_record {
       int32_t kind, from, to;
     } move;  // 55
     struct {
+      widget *content;
+      rss_feed *feed;
+      uint32_t detail;
+    } rsswin;  // 46
+    struct {
       const undo_record_ops *ops;
       void *object;
       void *saved;
@@ -96,6 +106,7 @@ bool builtin(int type) {
     case UNDO_WINDOW_ROLE: case UNDO_DOCUMENT_HIDDEN: case UNDO_DOCUMENT_SHOWN:
     case UNDO_RSS_FEED_DELETED: case UNDO_RSS_FEED_CREATED: case UNDO_RSS_FEED_SETTINGS:
     case UNDO_STYLE_SIZE: case UNDO_WINDOW_LINK: case UNDO_NEW_SCAN: case UNDO_LIST_MOVE:
+    case UNDO_RSSWIN: case UNDO_TICKBAR:
       return true;
     default:
       return false;
@@ -112,8 +123,7 @@ static struct {
   int open_at;     // slot of the outermost open group's opening, -1 when none
   uint32_t pushed;
   const undo_record_ops *ops[UNDO_TYPES];
-  void (*cstyle_mover)(int32_t from, int32_t to);
-} S = {nullptr, 0, 0, 0, 0, -1, 0, {}, nullptr};
+} S = {nullptr, 0, 0, 0, 0, -1, 0, {}};
 
 static int prev_slot(int i) { return i == 0 ? kUndoRecords - 1 : i - 1; }
 static int next_slot(int i) { return i == kUndoRecords - 1 ? 0 : i + 1; }
@@ -262,6 +272,8 @@ static int restore_window(undo_record *r) {
   if (!w) return -1;
   if (r->u.win.exchange) window_set_exchange(w, r->u.win.exchange, 0);
   window_set_instrument(w, r->u.win.instrument);
+  // Minimal version: a shown tool panel is refreshed by the tool panels
+  // themselves (tools_refresh_later) once they are built.
   if (r->u.win.tools) window_show_tools(w);
   else window_hide_tools(w);
   if (r->u.win.link_source) window_link_to(r->u.win.link_source, w);
@@ -297,9 +309,7 @@ static void move_list(int32_t kind, int32_t from, int32_t to) {
   switch (kind) {
     case kUndoListWatchlists: wlist_move(uint32_t(to), uint32_t(from)); break;
     case kUndoListScans: scan_move(uint32_t(to), uint32_t(from)); break;
-    case kUndoListChartStyles:
-      if (S.cstyle_mover) S.cstyle_mover(to, from);
-      break;
+    case kUndoListChartStyles: cstyle_move(to, from); break;
     case kUndoListFeeds: rss_feed_move(to, from); break;
     default: break;
   }
@@ -342,18 +352,19 @@ static int restore(undo_record *r) {
     case UNDO_WLIST_CREATED: wlist_unlink(r->u.wl.wl); redraw(); return 0;
     case UNDO_WLIST_REMOVE: return wlist_insert_at(r->u.wl.wl, r->u.wl.in, r->u.wl.index) < 0 ? -1 : 0;
     case UNDO_WLIST_ADD: return wlist_remove(r->u.wl.wl, r->u.wl.in) < 0 ? -1 : 0;
-    case UNDO_ZOOM:
-      // Minimal version: the zoom is taken down by hiding its bar.
-      screen_hide_bars(BAR_ZOOM);
-      return 0;
+    case UNDO_ZOOM: screen_unzoom(); return 0;
     case UNDO_TOOLS_TOGGLE: window_toggle_tools(r->u.w); return 0;
-    case UNDO_QUICK_WINDOW: screen_hide_bars(BAR_QUICK); return 0;
+    case UNDO_QUICK_WINDOW: screen_hide_quick_window(); return 0;
     case UNDO_HELP: screen_hide_help(); return 0;
     case UNDO_CONFIGBOX: screen_hide_configbox(); return 0;
     case UNDO_HILIGHT_WATCHED: action_set_hilight_watched(r->u.value); return 0;
     case UNDO_SCREEN_STATE: restore_screen_state(int(r->screen), r->u.state); return 0;
     case UNDO_WINDOW_ROLE:
       window_set_role(r->u.role.w, r->u.role.role);
+      // The role may have swapped the instrument put back just before (a
+      // stock becomes its issuer in the news roles): the saved one returns.
+      if (r->u.role.w->instrument != r->u.role.instrument)
+        window_set_instrument(r->u.role.w, r->u.role.instrument);
       if (r->u.role.tools) window_show_tools(r->u.role.w);
       else window_hide_tools(r->u.role.w);
       return 0;
@@ -369,6 +380,13 @@ static int restore(undo_record *r) {
       return 0;
     }
     case UNDO_STYLE_SIZE: style_set_size(int(r->u.value)); return 0;
+    case UNDO_RSSWIN:
+      rsswin_set_feed(r->u.rsswin.content, r->u.rsswin.feed);
+      rsswin_set_detail(r->u.rsswin.content, r->u.rsswin.detail);
+      return 0;
+    case UNDO_TICKBAR:
+      if (widget *tb = screen_tickbar()) tickbar_set_on(tb, int(r->u.value));
+      return 0;
     case UNDO_WINDOW_LINK: window_link_to(r->u.link.w, r->u.link.linked); return 0;
     case UNDO_LIST_MOVE: move_list(r->u.move.kind, r->u.move.from, r->u.move.to); return 0;
     default:
@@ -422,10 +440,6 @@ const undo_record_ops *undo_type_ops(int type) {
   return type >= 0 && type < UNDO_TYPES ? S.ops[type] : nullptr;
 }
 
-void undo_set_list_mover(int32_t kind, void (*move)(int32_t from, int32_t to)) {
-  if (kind == kUndoListChartStyles) S.cstyle_mover = move;
-}
-
 int undo_begin() {
   if (refuse()) return 0;
   if (S.depth == 0) {
@@ -457,24 +471,34 @@ int undo_end() {
 }
 
 // Restores the newest record (a group closing restores its whole group).
-static int perform_one();
+// With `done` given, a performed record is not released but its slot is
+// added there: a group releases its records once all of them are back, so
+// that nothing the group still puts back (a list a window shows again, say)
+// is freed under it. No record is pushed while undoing, so the slots keep
+// their records until then.
+static int perform_one(std::vector<int> *done = nullptr);
 
 static int perform_group() {
   int rc = 0;
+  std::vector<int> done;
   while (!ring_empty() && newest()->type != UNDO_GROUP_BEGIN) {
     // A record that failed (its screen closed) is released and the rest of
     // the group still goes back, so that the group leaves the ring whole.
-    if (perform_one() != 0) rc = -1;
+    if (perform_one(&done) != 0) rc = -1;
   }
-  if (ring_empty()) {
-    log(LOG_ERROR, kSrc, "undo underflow");
-    return -1;
-  }
-  int last = perform_one();  // the opening: restores nothing
+  int last = -1;
+  if (ring_empty()) log(LOG_ERROR, kSrc, "undo underflow");
+  else last = perform_one(&done);  // the opening: restores nothing
+  for (int slot : done) release(&S.ring[slot], UNDO_PERFORMED);
   return rc != 0 ? rc : last;
 }
 
-static int perform_one() {
+static void performed(undo_record *r, std::vector<int> *done) {
+  if (done) done->push_back(int(r - S.ring));
+  else release(r, UNDO_PERFORMED);
+}
+
+static int perform_one(std::vector<int> *done) {
   if (ring_empty()) {
     log(LOG_ERROR, kSrc, "undo underflow");
     return -1;
@@ -490,14 +514,14 @@ static int perform_one() {
   } else if (!screen_is_up()) {
     // No screens (before they are made): nothing to make current.
     rc = restore(r);
-    release(r, UNDO_PERFORMED);
+    performed(r, done);
   } else if (r->type == UNDO_SCREEN_STATE) {
     // A screen's state puts the screen back even when it has closed since,
     // so it is made current whether open or not.
     screen_force_context(int(r->screen));
     rc = restore(r);
     screen_pop();
-    release(r, UNDO_PERFORMED);
+    performed(r, done);
   } else if (!screen_push(int(r->screen))) {
     // Its screen has closed: nothing is restored, so the change stands.
     release(r, UNDO_CANCELLED);
@@ -505,7 +529,7 @@ static int perform_one() {
   } else {
     rc = restore(r);
     screen_pop();
-    release(r, UNDO_PERFORMED);
+    performed(r, done);
   }
   S.undoing--;
   return rc;
@@ -621,23 +645,50 @@ static int push_win(int type, window *w) {
   return 0;
 }
 
-int undo_push_window(window *w) {
-  if (refuse() || !w) return 0;
-  undo_begin();
-  if (desktop *d = desktop_of_widget(w)) {
-    for (window *o : desktop_windows(d->child)) {
-      if (o == w || o->link != w) continue;
-      if (undo_record *r = push(UNDO_WINDOW_LINK)) {
-        r->u.link.w = w;
-        r->u.link.linked = o;
-      }
-    }
-  }
+static void push_role(window *w) {
   if (undo_record *r = push(UNDO_WINDOW_ROLE)) {
     r->u.role.w = w;
     r->u.role.role = w->role;
     r->u.role.tools = w->show_tools;
+    r->u.role.instrument = w->instrument;
   }
+}
+
+static void push_subject(window *w) {
+  if (undo_record *r = push(UNDO_WINDOW)) {
+    r->u.win.w = w;
+    r->u.win.link_source = w->link;
+    r->u.win.exchange = w->exchange;
+    r->u.win.instrument = w->instrument;
+    r->u.win.tools = w->show_tools;
+  }
+}
+
+int undo_push_window(window *w) {
+  if (refuse() || !w) return 0;
+  undo_begin();
+  // A subject passes along links both ways, and the windows it reaches may
+  // change role with it: the window's source and followers are recorded
+  // too (first, so that they are put back last, exactly as they were).
+  std::vector<window *> followers;
+  if (desktop *d = desktop_of_widget(w))
+    for (window *o : desktop_windows(d->child))
+      if (o != w && o->link == w) followers.push_back(o);
+  for (window *o : followers) {
+    push_role(o);
+    push_subject(o);
+  }
+  if (w->link && w->link != w) {
+    push_role(w->link);
+    push_subject(w->link);
+  }
+  for (window *o : followers) {
+    if (undo_record *r = push(UNDO_WINDOW_LINK)) {
+      r->u.link.w = w;
+      r->u.link.linked = o;
+    }
+  }
+  push_role(w);
   if (w->role == kRoleWatchlist && w->child[kWinWatchlist])
     undo_push_watchlist_scan(w->child[kWinWatchlist]);
   if (w->child[kWinRss]) undo_push_rsswin(w->child[kWinRss]);
@@ -650,13 +701,7 @@ int undo_push_window(window *w) {
   if (w->child[kWinIndexlist]) undo_push_indexlist(w->child[kWinIndexlist]);
   if (w->child[kWinChart]) undo_push_chart_style(w->child[kWinChart]);
   if (w->child[kWinTerminal]) undo_push_terminal(w->child[kWinTerminal]);
-  if (undo_record *r = push(UNDO_WINDOW)) {
-    r->u.win.w = w;
-    r->u.win.link_source = w->link;
-    r->u.win.exchange = w->exchange;
-    r->u.win.instrument = w->instrument;
-    r->u.win.tools = w->show_tools;
-  }
+  push_subject(w);
   undo_end();
   return 0;
 }
@@ -803,7 +848,16 @@ int undo_push_window_tools(widget *w, uint32_t role) {
 int undo_push_groupbar(widget *gb) { return push_owned(UNDO_GROUPBAR, gb); }
 int undo_push_document_hidden() { return push_none(UNDO_DOCUMENT_HIDDEN); }
 int undo_push_document_shown() { return push_none(UNDO_DOCUMENT_SHOWN); }
-int undo_push_rsswin(widget *c) { return push_owned(UNDO_RSSWIN, c); }
+// Only a feed window that has a feed is recorded.
+int undo_push_rsswin(widget *c) {
+  if (refuse() || !rsswin_is(c) || !rsswin_get_feed(c)) return 0;
+  undo_record *r = push(UNDO_RSSWIN);
+  if (!r) return -1;
+  r->u.rsswin.content = c;
+  r->u.rsswin.feed = rsswin_get_feed(c);
+  r->u.rsswin.detail = rsswin_get_detail(c);
+  return 0;
+}
 
 static int push_feed(int type, rss_feed *feed) {
   if (refuse()) return 0;
@@ -853,14 +907,8 @@ int undo_push_scan_move(int32_t from, int32_t to) { return undo_push_list_move(k
 int undo_push_cstyle_move(int32_t from, int32_t to) { return undo_push_list_move(kUndoListChartStyles, from, to); }
 int undo_push_rss_feed_move(int32_t from, int32_t to) { return undo_push_list_move(kUndoListFeeds, from, to); }
 
-int undo_push_tickbar_was_on() {
-  undo_tickbar_args a{1};
-  return push_owned(UNDO_TICKBAR, nullptr, &a);
-}
-int undo_push_tickbar_was_off() {
-  undo_tickbar_args a{0};
-  return push_owned(UNDO_TICKBAR, nullptr, &a);
-}
+int undo_push_tickbar_was_on() { return push_value(UNDO_TICKBAR, 1); }
+int undo_push_tickbar_was_off() { return push_value(UNDO_TICKBAR, 0); }
 
 int undo_push_terminal(widget *c) { return push_owned(UNDO_TERMINAL, c); }
 int undo_push_alert(const undo_alert_args *fields) {

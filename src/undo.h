@@ -128,7 +128,6 @@ const undo_record_ops *undo_type_ops(int type);
 // Argument records of the value pushes that go through ops.
 struct undo_quote_popup_args { int32_t item; };                  // UNDO_QUOTE_POPUP
 struct undo_toolbar_entry_args { int32_t slot; instr *old; };    // UNDO_TOOLBAR_ENTRY
-struct undo_tickbar_args { int32_t was_on; };                    // UNDO_TICKBAR
 struct undo_alert_args {                                         // UNDO_ALERT
   instr *instrument;
   int32_t low, high;
@@ -232,8 +231,6 @@ int undo_push_wlist_move(int32_t from, int32_t to);
 int undo_push_scan_move(int32_t from, int32_t to);
 int undo_push_cstyle_move(int32_t from, int32_t to);
 int undo_push_rss_feed_move(int32_t from, int32_t to);
-// The chart styles' list lives with the charts: they install its mover.
-void undo_set_list_mover(int32_t kind, void (*move)(int32_t from, int32_t to));
 int undo_push_tickbar_was_on();
 int undo_push_tickbar_was_off();
 int undo_push_terminal(widget *content);

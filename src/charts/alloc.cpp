@@ -15,6 +15,7 @@
 #include "charts/history.h"
 #include "charts/ta.h"
 #include "dalloc.h"
+#include "lib/gmap.h"
 #include "log.h"
 #include "pool.h"
 #include "ssevent.h"
@@ -88,9 +89,8 @@ static void free_ta_arrays(chart_ta* ta) {
     free_array(ta->lines[l]);
     free_array(ta->pixels[l]);
   }
-  // Minimal version: drawing lists (textured gmaps) come with chart painting,
-  // which is built later; until then no instance has one, and this is where
-  // painting's free of the list will go.
+  // The indicator's data-box text, made by painting on the first hover.
+  if (ta->draw_list) gmap_delete(ta->draw_list);
   ta->draw_list = nullptr;
 }
 

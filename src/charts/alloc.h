@@ -14,6 +14,7 @@ struct ss_issuer;
 struct cstyle;  // the watched chart style
 struct tools;   // the attached chart tool panel
 struct gmap;    // a textured drawing list
+struct chart_view;  // the widget's painting state (charts/paint.h)
 
 // The no-value mark of every chart value array: the largest float, as a double.
 constexpr double kChartNoValue = 3.4028234663852886e38;
@@ -43,6 +44,9 @@ struct chart_ta {
   uint32_t* pixels[kTaMaxLines];  // y per sample, 0xFFFFFFFF = not drawn
   gmap* draw_list;                // owned by painting
   chart_ta* next;
+  // The data box of an indicator under the hovering pointer (painting's).
+  int32_t box_x, box_y, box_w, box_h;
+  int32_t box_shown;
 };
 
 // A day of intraday data laid side by side with the others.
@@ -109,7 +113,28 @@ struct chart_plot {
   chart_day days[kChartMaxDays];
   chart_plot* live_prev;
   chart_plot* live_next;
+  // Chart update's state (src/charts/update).
+  void* widget;                 // the chart widget that owns the block, for its hooks
+  uint32_t dirty;               // kChartDirty* bits: what changed since the last update
+  int32_t changed;              // the last update found something changed
+  int32_t chart_x, chart_y, chart_w, chart_h;  // the widget's rectangle
+  int32_t indicators_above;     // indicator panes above the price pane
+  float live_refreshed;         // UI seconds of the last live refresh
+  ss_time start;                // first day the intraday data is wanted from
+  int32_t want_bars;            // intraday days read as bars
+  ss_time first_day;            // date of the first visible sample after the last update
+  instr* days_for;              // index and exchange date whose past days were requested
+  ss_time days_date;
+  chart_view* view;  // hover, selection and axis lists; null paints none
 };
+
+// Dirty bits of chart_plot::dirty.
+constexpr uint32_t kChartDirtyReload = 0x1;
+constexpr uint32_t kChartDirtyClock = 0x2;
+constexpr uint32_t kChartDirtyRefill = 0x4;
+constexpr uint32_t kChartDirtySettings = 0x8;
+constexpr uint32_t kChartDirtyMarks = 0x80;
+constexpr uint32_t kChartDirtyAll = 0xFFFF;
 
 int alloc_init(void);
 void alloc_fini(void);

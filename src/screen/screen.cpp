@@ -17,9 +17,11 @@
 #include "lib/fade.h"
 #include "lib/gfx.h"
 #include "lib/timer.h"
+#include "dnd.h"
 #include "log.h"
 #include "config/configbox.h"
 #include "screen/helpwin.h"
+#include "keyboard.h"
 #include "screen/depthdtl.h"
 #include "screen/gendtl.h"
 #include "screen/groupbar.h"
@@ -382,8 +384,11 @@ void sc_wheel(widget *self, int steps) {
 
 void sc_key_press(widget *self, key_event *k) {
   screen *s = as_screen(self);
-  if (shown(s->config_box)) s->config_box->cls->key_press(s->config_box, k);
-  // Minimal version: the keyboard handler comes with the keyboard bindings.
+  if (shown(s->config_box)) {
+    s->config_box->cls->key_press(s->config_box, k);
+    return;
+  }
+  keyboard_key(k);
 }
 
 void sc_fini(object *obj) {
@@ -521,7 +526,10 @@ void on_drag_start(widget *, drag_record *) {
   for (widget *t : s->toolbars) toolbar_open(t);
 }
 
+// After the drop target took what it wanted: the drag state ends (a
+// dragged scan is no longer held) and open toolbar lists close.
 void on_drag_end(widget *, drag_record *) {
+  dnd_clear();
   for (screen *s : S.screens)
     if (s)
       for (widget *t : s->toolbars) toolbar_close(t);
@@ -764,6 +772,56 @@ void screen_show_help(int topic) {
 }
 void screen_hide_help() { screen_hide_bars(BAR_HELP); }
 void screen_hide_groupbar() { screen_hide_bars_ex(BAR_GROUPBAR, 0); }
+
+void screen_show_quick_window() {
+  screen *s = S.current;
+  if (!s || !s->quick_window) return;
+  window_set_bar_mode(s->quick_window, 0);
+  screen_show_bars(BAR_QUICK);
+  s->front_popup = BAR_QUICK;
+}
+
+void screen_hide_quick_window() {
+  screen *s = S.current;
+  if (!s) return;
+  screen_hide_bars(BAR_QUICK);
+  s->front_popup = (s->bars & BAR_POPUP_DOCUMENT) ? BAR_POPUP_DOCUMENT : 0;
+}
+
+void screen_zoom_window(window *w) {
+  screen *s = S.current;
+  if (!s || !w || !s->zoom_window || w == s->zoom_window) return;
+  s->zoom_source = w;
+  screen_hide_popups(1);
+  s->bars_before_zoom = s->bars & ~BAR_ZOOM;
+  window_copy(s->zoom_window, w);
+  window_set_bar_mode(s->zoom_window, 2);
+  hide_bars(s, BAR_WATCHBAR | BAR_TICKBAR | BAR_MINIBAR | BAR_QUOTE_POPWIN | BAR_DESKTOP |
+                   BAR_TOOLBAR0 | BAR_TOOLBAR1 | BAR_HOVER | BAR_DEPTHDTL | BAR_GENDTL |
+                   BAR_POPUP_DOCUMENT | BAR_QUICK | BAR_WINBAR, 0);
+  show_bars(s, BAR_ZOOM, 1);
+}
+
+void screen_unzoom() {
+  screen *s = S.current;
+  if (!s || !(s->bars & BAR_ZOOM)) return;
+  window *src = s->zoom_source;
+  if (src) window_copy(src, s->zoom_window);
+  s->zoom_source = nullptr;
+  hide_bars(s, BAR_ZOOM, 0);
+  uint32_t back = s->bars_before_zoom;
+  if (s->maximised) back |= BAR_WINBAR;
+  s->bars_before_zoom = 0;
+  show_bars(s, back, 1);
+  if (src) src->cls->geometry_changed(src);
+  S.relayout_pending = true;
+  if (desktop *d = screen_current_desktop()) desktop_resync_charts(d);
+}
+
+bool screen_is_zoom_window(const window *w) { return S.current && w && S.current->zoom_window == w; }
+window *screen_zoom_source() { return S.current ? S.current->zoom_source : nullptr; }
+
+// screen_place_keypad: in screen/minibar.cpp, beside the keypad it places.
 
 #define CHILD(name, field, type) \
   type name() { return S.current ? S.current->field : nullptr; }

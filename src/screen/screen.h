@@ -119,6 +119,16 @@ void screen_open_configbox_state();
 void screen_show_help(int topic);
 void screen_hide_help();
 void screen_hide_groupbar();
+// The quick window: shown in front (bar 0x4000), or hidden.
+void screen_show_quick_window();
+void screen_hide_quick_window();
+// The zoom: a copy of w fills the screen until unzoomed (copied back).
+void screen_zoom_window(window *w);
+void screen_unzoom();
+bool screen_is_zoom_window(const window *w);
+window *screen_zoom_source();
+// Shows the keypad while typed entry is active and hides it otherwise.
+void screen_place_keypad();
 widget *screen_watchbar();
 widget *screen_tickbar();
 widget *screen_toolbar(int i);

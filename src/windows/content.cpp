@@ -15,27 +15,30 @@ void content_reqsize(widget *self, size *out) { *out = {0, static_cast<content *
 void content_restyle(widget *self) { static_cast<content *>(self)->restyled++; }
 
 void content_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  auto *c = static_cast<content_class *>(rec);
   c->reqsize = content_reqsize;
   c->restyle = content_restyle;
+  c->set_instr = nullptr;
+}
+
+typeid_t base_type() {
+  return object_register_class("content", bin_type(), sizeof(content), nullptr, nullptr, sizeof(content_class),
+                               content_class_init, nullptr);
 }
 
 }  // namespace
 
-typeid_t content_type() {
-  return object_register_class("content", widget_type(), sizeof(content), nullptr, nullptr, sizeof(widget_class),
-                               content_class_init, nullptr);
-}
+typeid_t content_type() { return base_type(); }
 
 content *content_new(widget *parent, const char *name) {
-  typeid_t t = object_register_class(name, content_type(), sizeof(content), nullptr, nullptr, sizeof(widget_class),
+  typeid_t t = object_register_class(name, base_type(), sizeof(content), nullptr, nullptr, sizeof(content_class),
                                      nullptr, nullptr);
   auto *c = static_cast<content *>(widget_new(parent, t));
   if (c) c->name = name;
   return c;
 }
 
-bool content_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), content_type()); }
+bool content_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), base_type()); }
 
 namespace {
 
@@ -69,6 +72,8 @@ void content_set_instr(widget *w, instr *in) {
   auto *c = static_cast<content *>(w);
   c->instrument = in;
   c->given++;
+  auto *k = static_cast<content_class *>(c->cls);
+  if (k->set_instr) k->set_instr(w, in);
   if (c->on_instr) c->on_instr(c, in);
 }
 

@@ -12,16 +12,20 @@
 
 #include <cstdint>
 
-#include "ui/widget.h"
+#include "term/terminal.h"  // the terminal kind is the terminal widget itself
+#include "ui/container.h"
 
 struct instr;
 struct content;
 
 // A kind's own reaction to a subject it is given (after `instrument` is
-// stored); null for kinds that only keep it.
+// stored), set per widget; null for kinds that only keep it.
 using content_instr_fn = void (*)(content *c, instr *in);
 
-struct content : widget {
+// Every content kind is a bin: a kind that holds a widget of its own (a
+// chart, a terminal) has it as its one child filling it; the others have
+// none.
+struct content : bin {
   const char *name;  // the class name
   instr *instrument; // the last instrument given, or null
   uint32_t given;    // how many times a subject was given
@@ -30,15 +34,22 @@ struct content : widget {
   content_instr_fn on_instr;
 };
 
-// The base class of every kind, for kinds that subclass it with fields and
-// operations of their own.
-typeid_t content_type();
+// The class record of the content kinds: a kind built in its own module
+// takes its subject through set_instr (null: the subject is only kept).
+struct content_class : container_class {
+  void (*set_instr)(widget *self, instr *in);
+};
 
+// The "content" class; a kind of its own registers with it as parent and
+// sizeof(content_class) as class size.
+typeid_t content_type();
 // A new content widget of the named kind (registered on first use).
 content *content_new(widget *parent, const char *name);
 bool content_is(const widget *w);
-// Hands the content an instrument (null: none). A kind built as its own
-// widget class installs how it takes the instrument.
+// Hands the content an instrument (null: none): kept in the record, then
+// passed to the kind's set_instr and the widget's on_instr. A kind built as
+// a widget class outside "content" installs how it takes the instrument
+// with content_set_instr_hook.
 void content_set_instr(widget *w, instr *in);
 void content_set_instr_hook(typeid_t type, void (*take)(widget *w, instr *in));
 
@@ -58,7 +69,6 @@ widget *rsswin_new(widget *parent, int mode);
 widget *logwin_new(widget *parent);
 widget *docwin_new(widget *parent);
 widget *nuchart_new(widget *parent);
-widget *terminal_new(widget *parent);
 widget *optionlist_new(widget *parent);
 widget *forexlist_new(widget *parent);
 // A tool panel of the named kind bound to its content child.

@@ -93,6 +93,8 @@ void window_set_instrument(window *w, instr *in);
 void window_take_linked_instr(window *w, instr *in);
 void window_set_role(window *w, uint32_t role);
 int window_set_exchange(window *w, ss_exchange *ex, int force);
+inline int window_set_exchange_plain(window *w, ss_exchange *ex) { window_set_exchange(w, ex, 0); return 0; }
+inline int window_set_exchange_forced(window *w, ss_exchange *ex) { window_set_exchange(w, ex, 1); return 0; }
 void window_update_title(window *w);
 void window_set_bar_mode(window *w, uint32_t mode);
 

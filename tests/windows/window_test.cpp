@@ -179,7 +179,8 @@ TEST_F(Windows, ContentsGetTheInstrumentByKind) {
   EXPECT_EQ(got(kWinIndexchart), xjo);
   EXPECT_EQ(got(kWinQuotebar), xjo);
   window_set_instrument(w, nullptr);
-  // The feed widgets are classes of their own (their tests cover them).
+  // Kinds built as classes of their own are covered by their own tests;
+  // the terminal kind is the terminal widget, which takes no subject.
   for (int i = kWinQuotebar; i < kWindowChildren; i++)
     if (content_is(w->child[i])) EXPECT_EQ(got(i), nullptr) << i;
 }

@@ -1,5 +1,0 @@
-// The terminal content of a market window. Minimal version: an empty content
-// widget of its own class that keeps the subject it is given.
-#include "windows/content.h"
-
-widget *terminal_new(widget *parent) { return content_new(parent, "terminal"); }

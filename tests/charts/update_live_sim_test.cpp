@@ -1,0 +1,122 @@
+// A chart whose end is "now" against the simulator's live market (as
+// `ambit-sim --live` runs it): the model's change callback marks the chart,
+// and each update's open end is the stock's latest trade, moving on as the
+// market trades.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "axis_fixture.h"
+#include "charts/align.h"
+#include "charts/alloc.h"
+#include "charts/period.h"
+#include "charts/ta.h"
+#include "charts/update.h"
+#include "sim.h"
+#include "sim_live.h"
+#include "ssclient.h"
+#include "ssevent.h"
+#include "ssmodel.h"
+#include "testclient.h"
+#include "testclock.h"
+#include "testsim.h"
+#include "testsimclient.h"
+#include "update_fixture.h"
+
+namespace {
+
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
+
+constexpr uint32_t kStocks = 3;
+
+class ChartLive : public SimClientTest {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(make_today_sim(&sim, 50));
+    sim_live_options lo;
+    lo.index = 0;
+    lo.brokers = true;
+    lo.rate = 300;
+    lo.seed = 7;
+    lo.stocks = kStocks;
+    live = sim_live_start(sim, lo);
+    ASSERT_NE(nullptr, live);
+    port = sim_start(sim, 0);
+    ASSERT_GT(port, 0);
+    ASSERT_NO_FATAL_FAILURE(start_test_client(port));
+    ssclient_enable_requests(1);
+    ASSERT_NO_FATAL_FAILURE(run_until_online());
+    ASSERT_EQ(0, alloc_init());
+    ASSERT_EQ(0, ta_init());
+    update_set_hooks(nullptr);
+    axes = fixed_axes();
+  }
+  void TearDown() override {
+    if (watched) {
+      core_lock lock;
+      update_unwatch(p.get(), p->main);
+    }
+    stop(10000);
+    sim_live_stop(live);
+    sim_destroy(sim);
+    ssclient_fini();
+  }
+
+  // The time of the stock's latest trade a chart shows (one that sets the
+  // last price or the high and low), 0 when none.
+  static ss_time latest_trade(const ss_stock* s) {
+    for (const ss_trade* t = s->trades.tail; t; t = t->prev)
+      if (!(t->bits & kTradeCancelled) && (t->bits & (kTradeSetsLast | kTradeHighLow))) return t->time;
+    return 0;
+  }
+
+  // Delivers and updates the chart when marked, until its open end is the
+  // stock's latest trade and later than `after`.
+  bool follows(ss_stock* s, ss_time after) {
+    return wait_for(
+        [&] {
+          core_lock lock;
+          ssclient_deliver();
+          if (p->dirty) chart_update(p.get(), &axes);
+          ss_time last = latest_trade(s);
+          return p->count > 0 && last > after && p->times[p->count - 1] == last;
+        },
+        10000);
+  }
+
+  sim_live* live = nullptr;
+  chart_axes axes{};
+  TestPlot p;
+  bool watched = false;
+};
+
+TEST_F(ChartLive, TheOpenEndFollowsTrades) {
+  ss_stock* s;
+  {
+    core_lock lock;
+    s = ssmodel_get_stock(ssmodel_exchange(0), sim_market_code(1).c_str());
+    ASSERT_NE(nullptr, s);
+    chart_settings(p.get(), s, kRangeHours, 2, kPeriodNone, kSpanNow, 800, 400);
+    p->type = 1;
+    ASSERT_EQ(0, update_watch(p.get(), s));
+    watched = true;
+    ASSERT_EQ(0, chart_update(p.get(), &axes));
+  }
+  ASSERT_TRUE(follows(s, 0));
+  ss_time first_end;
+  int32_t first_count;
+  {
+    core_lock lock;
+    first_end = p->times[p->count - 1];
+    first_count = p->count;
+    EXPECT_DOUBLE_EQ(s->last * 0.01, p->close[p->count - 1]);
+  }
+  // The market trades on: the chart's end moves with it.
+  ASSERT_TRUE(follows(s, first_end));
+  core_lock lock;
+  EXPECT_GT(p->count, first_count);
+  EXPECT_GT(p->times[p->count - 1], first_end);
+  EXPECT_DOUBLE_EQ(s->last * 0.01, p->close[p->count - 1]);
+}
+
+}  // namespace
