@@ -463,9 +463,11 @@ int undo_end() {
   if (r && r->type == UNDO_GROUP_BEGIN && prev_slot(S.head) == S.open_at) {
     S.head = prev_slot(S.head);
     moved_head();
-  } else {
+  } else if (S.open_at >= 0) {
     push(UNDO_GROUP_END);
   }
+  // Else the opening went (cancelled from inside the group): a closing
+  // would have nothing to stop at, and what is left stands as single steps.
   S.open_at = -1;
   return 0;
 }

@@ -196,6 +196,22 @@ TEST_F(Undo, CancelForms) {
   }
 }
 
+TEST_F(Undo, ACancelReachingPastAnOpenGroupLeavesNoLoneClosing) {
+  undo_push_help();
+  undo_begin();
+  push(1);
+  LogCapture cap;
+  EXPECT_EQ(undo_cancel_help(), 0);
+  EXPECT_TRUE(cap.has("cancelling a nested undo"));
+  push(2);
+  EXPECT_EQ(undo_end(), 0);
+  // What was pushed after the cancel stands alone, and undoes alone.
+  EXPECT_EQ(undo_count(), 1);
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_FALSE(undo_can_undo());
+  EXPECT_EQ(take(), (Lines{"release 1 1", "restore 2", "release 2 0"}));
+}
+
 TEST_F(Undo, NothingIsPushedWhileUndoing) {
   push(1);
   g_during_restore = [] {
