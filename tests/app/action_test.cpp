@@ -339,6 +339,15 @@ TEST_F(Actions, UndoPutsBackTheWindowsALinkReached) {
   EXPECT_TRUE(back == before) << describe(before) << " / " << describe(back);
 }
 
+TEST_F(Actions, EveryMoveOfTheRingAsksForAToolbarRefresh) {
+  ASSERT_TRUE(draw_until([] { return !screen_toolbar_refresh_pending(); }));
+  EXPECT_EQ(action_perform(w0, 4), 1);
+  EXPECT_TRUE(screen_toolbar_refresh_pending());
+  ASSERT_TRUE(draw_until([] { return !screen_toolbar_refresh_pending(); }));
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_TRUE(screen_toolbar_refresh_pending());
+}
+
 TEST_F(Actions, PrevAndNextAreUndoneToTheDesktopBefore) {
   screen_switch_desktop(4);
   undo_fini();
