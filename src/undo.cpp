@@ -398,7 +398,17 @@ static int restore(undo_record *r) {
 
 // ---- the ring ----
 
+static void release_all(int reason) {
+  S.undoing++;  // what a release sets off records nothing
+  while (!ring_empty()) {
+    S.head = prev_slot(S.head);
+    release(&S.ring[S.head], reason);
+  }
+  S.undoing--;
+}
+
 int undo_init(void) {
+  if (S.ring) release_all(UNDO_SHUTDOWN);  // started again: what was kept goes
   if (!S.ring) {
     S.ring = static_cast<undo_record *>(calloc(kUndoRecords, sizeof(undo_record)));
     if (!S.ring) {
@@ -415,10 +425,7 @@ int undo_init(void) {
 
 void undo_fini(void) {
   if (!S.ring) return;
-  while (!ring_empty()) {
-    S.head = prev_slot(S.head);
-    release(&S.ring[S.head], UNDO_SHUTDOWN);
-  }
+  release_all(UNDO_SHUTDOWN);
   free(S.ring);
   S.ring = nullptr;
   S.head = S.tail = 0;
