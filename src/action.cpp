@@ -634,6 +634,7 @@ int action_keep_only() {
     undo_push_window(kept);
     window_set_role(kept, kRoleNone);
     window_set_instrument(kept, nullptr);
+    show_scan(kept, nullptr);
     return 0;
   }
   undo_begin();

@@ -354,7 +354,7 @@ static void run(window *w, int popup, int shift) {
     }
   }
   // 6. A time.
-  if (!found && !explicit_ex && len >= 3 && !search && time_text(cmd)) {
+  if (!found && !explicit_ex && len >= 3 && time_text(cmd)) {
     uint32_t given = 0;
     ss_time t = sstime_parse_expression(cmd, &given);
     if (t) {

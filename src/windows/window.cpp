@@ -17,6 +17,7 @@
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "style.h"
+#include "undo.h"
 #include "windows/content.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
@@ -311,6 +312,7 @@ void w_init(object *o) {
 void w_fini(object *o) {
   auto *w = reinterpret_cast<window *>(o);
   unregister_change(w);
+  undo_forget_window(w);
   // Windows that follow this one follow nothing now.
   for (alive *a = S.list; a; a = a->next)
     if (a->w->link == w) a->w->link = nullptr;
