@@ -368,8 +368,11 @@ int hn_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
   return 0;
 }
 
+void take_instr(widget *w, instr *in);
+
 void hn_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  auto *c = static_cast<content_class *>(rec);
+  c->set_instr = take_instr;
   c->geometry_changed = hn_geometry_changed;
   c->reqsize = hn_reqsize;
   c->draw = hn_draw;
@@ -381,7 +384,7 @@ void hn_class_init(object_class *rec) {
 }
 
 typeid_t register_histnews() {
-  return object_register_class("histnews", widget_type(), sizeof(histnews), hn_init, hn_fini, sizeof(widget_class),
+  return object_register_class("histnews", content_type(), sizeof(histnews), hn_init, hn_fini, sizeof(content_class),
                                hn_class_init, nullptr);
 }
 
@@ -504,7 +507,6 @@ typeid_t histnews_type() {
 bool histnews_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), histnews_type()); }
 
 widget *histnews_new(widget *parent) {
-  content_set_instr_hook(histnews_type(), take_instr);
   return widget_new(parent, histnews_type());
 }
 
