@@ -101,6 +101,8 @@ class Conformance : public SimClientTest {
     for (uint32_t i = 0; i < 4; i++) ASSERT_EQ(0, sim_add_exchange(sim, test_exchange(i, at(9, 0, 0), 50)));
     for (int k = 0; k < 2; k++) ASSERT_EQ(0, sim_set_snapshot(sim, 1 + 2 * k, snap_bytes[k]));
     ASSERT_NO_FATAL_FAILURE(append_stream(2, 1));  // exchange 2 is selected by its index
+    ASSERT_EQ(0, sim_set_stock_name(sim, 0, "ZZA", "Zed Alpha Mining"));
+    ASSERT_EQ(0, sim_set_stock_name(sim, 0, "ZZB", "Zed Beta Holdings"));
     ASSERT_NO_FATAL_FAILURE(init_test_client());
     ASSERT_EQ(0, dir.use());
     ssclient_enable_requests(1);
@@ -171,6 +173,22 @@ class Conformance : public SimClientTest {
 
 TEST_F(Conformance, EveryHandledTypeInOneSessionWithItsStreamAccounting) {
   LogCapture log;
+  // Online, the client asks for exchange 0's notices: the stock names come
+  // as a notice list (211).
+  ASSERT_TRUE(wait_for(
+      [this] {
+        pump();
+        core_lock lock;
+        const ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), "ZZB");
+        return s && s->name1 && std::string(s->name1) == "Zed Beta Holdings";
+      },
+      10000));
+  {
+    core_lock lock;
+    const ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), "ZZA");
+    ASSERT_NE(nullptr, s);
+    EXPECT_STREQ("Zed Alpha Mining", s->name1);
+  }
   // Exchange 0's market: depth, quotes and trades of a dozen stocks.
   sim_market_options mo;
   mo.index = 0;
