@@ -35,6 +35,7 @@
 #include "testclient.h"
 #include "testdataroot.h"
 #include "testlog.h"
+#include "testprototypes.h"
 #include "testsim.h"
 #include "testsimclient.h"
 
@@ -45,24 +46,6 @@ const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime);
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
 const ss_time kYesterday = sstime_pack_date(11, 3, 2014);
 ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 12, 3, 2014); }
-
-std::set<uint32_t> span(std::initializer_list<std::pair<uint32_t, uint32_t>> ranges) {
-  std::set<uint32_t> out;
-  for (auto [lo, hi] : ranges)
-    for (uint32_t t = lo; t <= hi; t++) out.insert(t);
-  return out;
-}
-
-// The protocol's type list, written from the protocol's table rather than
-// the dispatcher's: the types without a handler, and the types of an
-// exchange's data stream, which advance its position.
-const std::set<uint32_t> kUnknown =
-    span({{0, 0},     {43, 43},   {47, 47},   {73, 74},   {77, 79},   {84, 89},   {92, 99},   {106, 109},
-          {112, 119}, {123, 129}, {134, 139}, {145, 149}, {152, 159}, {163, 164}, {168, 169}, {175, 179},
-          {182, 189}, {197, 199}, {207, 209}, {215, 219}, {224, 229}, {232, 239}, {243, 250}});
-const std::set<uint32_t> kCounting =
-    span({{1, 39},    {57, 58},   {60, 63},   {68, 68},   {70, 72},   {80, 83},   {90, 90},   {121, 121},
-          {130, 133}, {160, 162}, {166, 166}, {170, 174}, {180, 181}, {200, 206}, {220, 223}, {230, 231}});
 
 std::mutex g_mu;
 std::vector<ssproto_observed> g_seen;
@@ -470,18 +453,18 @@ TEST_F(Conformance, EveryHandledTypeInOneSessionWithItsStreamAccounting) {
   for (const ssproto_observed& o : s) {
     types.insert(o.type);
     SCOPED_TRACE(testing::Message() << "type " << o.type << " nesting " << o.nesting << " length " << o.used);
-    EXPECT_EQ(0u, kUnknown.count(o.type));
+    EXPECT_EQ(0u, kProtoUnknownTypes.count(o.type));
     if (o.type == kSimMsgPosition) continue;  // sets the position it reports
     // A saved stream of one instrument (inside a backfill) never counts.
-    const bool counts = o.nesting == 0 && o.counting && !o.single && kCounting.count(o.type);
+    const bool counts = o.nesting == 0 && o.counting && !o.single && kProtoCountingTypes.count(o.type);
     if (counts) counted[o.type]++;
     if (o.exchange < 0) continue;
     EXPECT_EQ(counts ? uint32_t(o.used) : 0u, o.after - o.before);
   }
   for (uint32_t type = 0; type < 256; type++) {
-    if (kUnknown.count(type)) continue;
+    if (kProtoUnknownTypes.count(type)) continue;
     EXPECT_EQ(1u, types.count(type)) << "type " << type << " never came";
-    if (kCounting.count(type) && type != kSimMsgPosition) {
+    if (kProtoCountingTypes.count(type) && type != kSimMsgPosition) {
       EXPECT_LT(0, counted[type]) << "type " << type << " never counted";
     }
   }
@@ -492,16 +475,17 @@ TEST_F(Conformance, EveryHandledTypeInOneSessionWithItsStreamAccounting) {
     bool refusal = false;
     for (const char* word : {"can't", "mismatch", "ignoring", "failed", "not available"})
       refusal = refusal || l.find(word) != std::string::npos;
-    if (refusal)
+    if (refusal) {
       EXPECT_NE(std::string::npos, l.find("can't find subsys #1")) << l;
+    }
   }
   EXPECT_EQ(2, sim_get_stats(sim).logins);  // no protocol error made the client sign on again
 }
 
 TEST_F(Conformance, EachGapOfTheTypeListIsAnUnknownTypeAndAProtocolError) {
   std::vector<uint32_t> firsts;  // the first type of every gap but 0, which no header can carry
-  for (uint32_t t : kUnknown)
-    if (t > 0 && !kUnknown.count(t - 1)) firsts.push_back(t);
+  for (uint32_t t : kProtoUnknownTypes)
+    if (t > 0 && !kProtoUnknownTypes.count(t - 1)) firsts.push_back(t);
   ASSERT_EQ(22u, firsts.size());
   for (uint32_t type : firsts) {
     SCOPED_TRACE(type);
@@ -519,7 +503,7 @@ TEST_F(Conformance, EachGapOfTheTypeListIsAnUnknownTypeAndAProtocolError) {
     EXPECT_TRUE(log.has("unknown type " + std::to_string(type) + " ")) << type;
     EXPECT_EQ(1, log.count("proto error"));
   }
-  for (const ssproto_observed& o : seen()) EXPECT_EQ(0u, kUnknown.count(o.type)) << o.type;
+  for (const ssproto_observed& o : seen()) EXPECT_EQ(0u, kProtoUnknownTypes.count(o.type)) << o.type;
 }
 
 }  // namespace
