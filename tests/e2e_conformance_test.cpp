@@ -8,7 +8,7 @@
 // off), that the client's position ends where the simulator's stream does,
 // and that no type took the unknown-type path. A second session sends the
 // first type of each gap of the protocol's type list: each is refused as
-// unknown, and the client signs on again with every stream sent afresh.
+// unknown as a protocol error, and the client signs on again.
 #include <gtest/gtest.h>
 
 #include <cstring>
