@@ -22,8 +22,12 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "undo.h"
+#include "export/clipboard.h"
+#include "ui/gui.h"
+#include "windows/alerts.h"
 #include "windows/content.h"
 #include "windows/depthwin.h"
+#include "windows/forexlist.h"
 #include "windows/docwin.h"
 #include "windows/histnews.h"
 #include "windows/indexlist.h"
@@ -1040,6 +1044,32 @@ int window_drop_instr(window *w, int kind, instr *in) {
     default:
       return 0;  // nothing changed: nothing to record for undo
   }
+}
+
+int window_export(window *w) {
+  if (!w) return 0;
+  widget *c = window_get_content(w, w->role);
+  switch (w->role) {
+    case kRoleWatchlist: if (watchlist_is(c)) watchlist_export(static_cast<watchlist *>(c)); break;
+    case kRoleDepth: depthwin_export(c); break;
+    case kRoleHistnews: histnews_export(c); break;
+    case kRoleIndexlist: if (indexlist *l = indexlist_cast(c)) indexlist_export(l); break;
+    case kRoleNewstoday: newstoday_export(c); break;
+    case kRoleSearch: if (searchwin *sw = searchwin_cast(c)) searchwin_export(sw); break;
+    case kRoleTradelist: tradelist_export(tradelist_cast(c)); break;
+    case kRoleForexlist: if (forexlist *f = forexlist_cast(c)) forexlist_export(f); break;
+    case kRoleOptionlist: if (optionlist *o = optionlist_cast(c)) optionlist_export(o); break;
+    case kRoleAlerts: alerts_export(c); break;
+    default: break;  // the chart exports through its widget; other roles export nothing
+  }
+  return 0;
+}
+
+int window_export_image(window *w) {
+  if (!w) return -1;
+  int index = gui_window_index(w);
+  if (index < 0) return -1;
+  return clipboard_copy_image(index, w->r.x, w->r.y, w->r.w, w->r.h);
 }
 
 int window_show_news_item(window *w, instr *issuer, const ss_news *item) {

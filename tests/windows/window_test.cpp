@@ -19,6 +19,7 @@
 #include "windows/content.h"
 #include "windows/depthwin.h"
 #include "dnd.h"
+#include "export/clipboard.h"
 #include "quick9.h"
 #include "undo.h"
 #include "windows/docwin.h"
@@ -651,6 +652,24 @@ TEST_F(Windows, DropsAreOneUndoStepAndQuickSlotsFillEmptyRoles) {
   window *c = fresh(kRoleChart);
   EXPECT_EQ(c->instrument, xjo);
   quick9_clear();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Windows, ExportGoesToTheCurrentContent) {
+  ASSERT_EQ(clipboard_init(), 0);
+  window *w = fresh(kRoleHistnews);
+  window_set_instrument(w, bhp_issuer);
+  clipboard_reset();
+  EXPECT_EQ(window_export(w), 0);
+  EXPECT_EQ(std::string(clipboard_text()).rfind("Date\t", 0), 0u) << clipboard_text();
+  window *l = fresh(kRoleLog);
+  clipboard_reset();
+  EXPECT_EQ(window_export(l), 0);
+  EXPECT_STREQ(clipboard_text(), "") << "the log window exports nothing";
+  clipboard_shutdown();
 }
 
 }  // namespace
