@@ -18,12 +18,14 @@
 #include "lib/wlist.h"
 #include "log.h"
 #include "quick9.h"
+#include "screen/desktop.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "style.h"
 #include "undo.h"
 #include "export/clipboard.h"
 #include "ui/gui.h"
+#include "ui/key.h"
 #include "windows/alerts.h"
 #include "windows/content.h"
 #include "windows/depthwin.h"
@@ -274,9 +276,27 @@ void w_draw(widget *self) {
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, c | 0xff000000u);
 }
 
+// Button 2 focuses the window and toggles its tool panel, one undo step;
+// with shift, every window of its desktop whose panel is in the same state
+// toggles too, in the same step.
 void w_after_release(widget *self, int32_t, int32_t, int button) {
   auto *w = static_cast<window *>(self);
-  if (button == 2) window_toggle_tools(w);
+  if (button != 2) return;
+  desktop *d = desktop_of_widget(w);
+  if (d && w->kind == 0) desktop_set_focus(d, w);
+  const uint32_t state = w->show_tools;
+  undo_begin();
+  if ((key_modifiers() & 0x4) && d) {
+    for (window *o : desktop_windows(d->child))
+      if (o->show_tools == state) {
+        undo_push_tools_toggle(o);
+        window_toggle_tools(o);
+      }
+  } else {
+    undo_push_tools_toggle(w);
+    window_toggle_tools(w);
+  }
+  undo_end();
 }
 
 void w_init(object *o) {
