@@ -131,15 +131,15 @@ void on_option(button *b, uint32_t state, void *arg, int32_t id) {
 }
 
 // The number control: minutes * 100 + seconds. Seconds past 59 carry into
-// the next minute when the value went up (a step from 59) and are cut to 59
-// when it went down or was typed.
+// the next minute after a step up from 59, and are cut to 59 otherwise (a
+// step down from a whole minute, or a typed value).
 void on_reconnect(spinner *s, void *arg, int32_t) {
   prefs_page *p = as_page(static_cast<widget *>(arg));
   if (p->refreshing) return;
   int32_t v = std::clamp(spinner_value_int(s), 0, kMaxMinutes * 100 + 59);
   int32_t minutes = v / 100, seconds = v % 100;
   if (seconds > 59) {
-    if (v > p->reconnect_shown && minutes < kMaxMinutes)
+    if (v == p->reconnect_shown + 1 && minutes < kMaxMinutes)
       v = (minutes + 1) * 100;
     else
       v = minutes * 100 + 59;
