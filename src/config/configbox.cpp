@@ -377,3 +377,10 @@ const button_colours *configbox_buttons(void) {
   }
   return &set;
 }
+
+void configbox_textbox_style(int32_t style[12]) {
+  const auto ink = static_cast<int32_t>(configbox_ink()), fill = static_cast<int32_t>(configbox_fill());
+  const int32_t s[12] = {0, configbox_font(), -1, fill, ink, 2, static_cast<int32_t>(configbox_focus_fill()),
+                         ink, 2, fill, static_cast<int32_t>(configbox_dim()), 2};
+  for (int i = 0; i < 12; i++) style[i] = s[i];
+}

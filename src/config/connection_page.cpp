@@ -172,10 +172,9 @@ connection_page *connection_page_new(widget *parent) {
   // The groups are the page's own: a dialog per screen means several pages.
   button_group *groups = p->groups;
   const int32_t font = configbox_font();
-  const uint32_t ink = configbox_ink(), fill = configbox_fill();
-  const int32_t tb[12] = {0, font, -1, static_cast<int32_t>(fill), static_cast<int32_t>(ink), 2,
-                          static_cast<int32_t>(configbox_focus_fill()), static_cast<int32_t>(ink), 2,
-                          static_cast<int32_t>(fill), static_cast<int32_t>(configbox_dim()), 2};
+  const uint32_t ink = configbox_ink();
+  int32_t tb[12];
+  configbox_textbox_style(tb);
   static padding pad = {2, 4, 2, 4};
   widget *content = uib_build(
       UIB_VBOX, 0, 4,

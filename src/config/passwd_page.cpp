@@ -116,10 +116,9 @@ passwd_page *passwd_page_new(widget *parent) {
   auto *p = static_cast<passwd_page *>(widget_new(parent, passwd_page_type()));
   if (!p) return nullptr;
   const int32_t font = configbox_font();
-  const uint32_t ink = configbox_ink(), fill = configbox_fill();
-  const int32_t tb[12] = {0, font, -1, static_cast<int32_t>(fill), static_cast<int32_t>(ink), 2,
-                          static_cast<int32_t>(configbox_focus_fill()), static_cast<int32_t>(ink), 2,
-                          static_cast<int32_t>(fill), static_cast<int32_t>(configbox_dim()), 2};
+  const uint32_t ink = configbox_ink();
+  int32_t tb[12];
+  configbox_textbox_style(tb);
   static padding pad = {3, 4, 3, 4};
   widget *content = uib_build(
       UIB_VBOX, 0, 6,

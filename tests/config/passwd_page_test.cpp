@@ -95,7 +95,9 @@ TEST_F(PasswdPage, ChecksInOrder) {
     LogCapture log;
     click(p->change);
     EXPECT_EQ(message(p), c.message) << c.current << "/" << c.confirm;
-    if (c.log) EXPECT_TRUE(log.has(c.log)) << c.log;
+    if (c.log) {
+      EXPECT_TRUE(log.has(c.log)) << c.log;
+    }
     ASSERT_EQ(int(g_fake.sent.size()), c.sent);
     if (c.sent) {
       EXPECT_EQ(g_fake.sent[0], c.fresh);
@@ -146,7 +148,9 @@ TEST_F(PasswdPage, ResultTable) {
     passwd_page_show_result(p, c.result);
     EXPECT_EQ(p->result, c.result);
     EXPECT_EQ(message(p), c.message);
-    if (c.colour) EXPECT_EQ(p->message->fg, c.colour) << c.result;
+    if (c.colour) {
+      EXPECT_EQ(p->message->fg, c.colour) << c.result;
+    }
   }
   passwd_page_show_result(p, 0);
   EXPECT_NE(p->message->fg, configbox_highlight());
