@@ -1,0 +1,338 @@
+// End to end under Xvfb: chart windows in a real gui window, the client
+// signed on to the simulator's demo scenario with its live market (what
+// `ambit-sim --scenario demo --live` runs, here in-process). A chart window
+// draws a stock's candles (pixels read back from the X server at each
+// candle's close), its last candle follows the trades the market makes,
+// Control held over it shows the cross-hair and the data box and turns the
+// pointer into the cross-hair shape, its export reaches the system
+// clipboard (read back by xclip), and the trade chart holder draws the
+// day's line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "charts/cstyle.h"
+#include "charts/nuchart.h"
+#include "export/clipboard.h"
+#include "guitest.h"
+#include "lib/fade.h"
+#include "lib/gmap.h"
+#include "lib/tex.h"
+#include "plat.h"
+#include "sim.h"
+#include "sim_live.h"
+#include "sim_scenario.h"
+#include "ssclient.h"
+#include "ssio.h"
+#include "ssmodel.h"
+#include "style.h"
+#include "testclient.h"
+#include "testclock.h"
+#include "testsim.h"
+#include "ui/gui.h"
+#include "windows/nuchart.h"
+#include "windows/tradechart.h"
+#include "windows/window.h"
+
+namespace {
+
+constexpr int kW = 800, kH = 400;
+constexpr uint8_t kState = 50;
+
+class ChartGui : public ::testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    // The process's local time (the simulator's market and the client's
+    // exchange clocks both read it) is put near noon, inside the trading
+    // day, whatever the hour the test runs at.
+    time_t now = time(nullptr);
+    struct tm utc;
+    gmtime_r(&now, &utc);
+    int offset = 12 - utc.tm_hour;  // hours east of UTC
+    if (offset < -11) offset += 24;
+    char tz[16];
+    snprintf(tz, sizeof tz, "AMB%+d", -offset);
+    setenv("TZ", tz, 1);
+    tzset();
+    ASSERT_TRUE(guitest_start_gui("Ambit"));
+    ssio_set_default_host("");
+    tex_init();
+    ASSERT_EQ(tex_load_builtin(), 0);
+    ASSERT_EQ(fade_init(), 0);
+    ASSERT_EQ(gmap_init(kGmapBudget), 0);
+    ASSERT_EQ(style_init(), 0);
+    ASSERT_EQ(style_select(0), 0);
+    ASSERT_EQ(cstyle_init(), 0);
+    ASSERT_EQ(clipboard_init(), 0);
+  }
+  static void TearDownTestSuite() {
+    style_fini();
+    gmap_fini();
+    fade_fini();
+    tex_fini();
+  }
+
+ protected:
+  void SetUp() override {
+    sim_options o;
+    o.name = "ambit-sim";
+    sim = sim_create(o);
+    sim_user u;
+    u.name = "alice";
+    u.password = "secret";
+    ASSERT_EQ(0, sim_add_user(sim, u));
+    const time_t wall = time(nullptr);
+    struct tm tm;
+    localtime_r(&wall, &tm);
+    const ss_time now =
+        sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+    ASSERT_EQ(0, sim_build_scenario(sim, "demo", now, kState));
+    code = sim_market_code(1);
+    const int port = sim_start(sim, 0);
+    ASSERT_GT(port, 0);
+    ASSERT_NO_FATAL_FAILURE(start_test_client(port));
+    client = true;
+    thread = plat_thread_create(
+        [](void *arg) {
+          auto *self = static_cast<ChartGui *>(arg);
+          self->rc = ssclient_run();
+          self->done = true;
+        },
+        this);
+    ASSERT_GE(thread, 0);
+    // The day opens (its date from the demo stream), then the market trades.
+    ASSERT_TRUE(wait_for([] {
+      core_lock lock;
+      ssclient_deliver();
+      ss_exchange *ex = ssmodel_exchange(0);
+      return ssclient_is_online() && ex && ex->date != 0;
+    }));
+    sim_live_options lo;
+    lo.index = 0;
+    lo.brokers = sim_scenario_has_brokers(0);
+    lo.rate = 200;
+    lo.seed = 3;
+    lo.stocks = 4;
+    live = sim_live_start(sim, lo);
+    ASSERT_NE(live, nullptr);
+    ASSERT_TRUE(wait_for(
+        [this] {
+          core_lock lock;
+          ssclient_deliver();
+          ss_exchange *ex = ssmodel_exchange(0);
+          stock = ex ? ssmodel_find_stock(ex, code.c_str()) : nullptr;
+          return stock && stock->trades.count > 0;
+        },
+        15000));
+  }
+
+  void TearDown() override {
+    guitest_xdo("keyup ctrl");
+    if (root) {
+      core_lock lock;
+      guitest_window::close_all();
+      widget_delete(root);
+      window_destroy_all();
+    }
+    if (thread >= 0) {
+      ssclient_stop();
+      EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
+      plat_thread_join(thread);
+      plat_thread_cancel(thread);
+    }
+    sim_live_stop(live);
+    sim_destroy(sim);
+    if (client) ssclient_fini();
+  }
+
+  // One pass of the frame loop after the model's changes are delivered, as
+  // the terminal runs them: under the core lock.
+  void pass() {
+    core_lock lock;
+    ssclient_deliver();
+    gui_tick();
+  }
+  bool until(const std::function<bool()> &cond, int ms = 15000) {
+    return guitest_wait_for(
+        [&] {
+          pass();
+          core_lock lock;
+          return cond();
+        },
+        ms);
+  }
+
+  window *open_window(int32_t x, int32_t w, uint32_t role) {
+    window *win = window_new(root, 0);
+    win->r = {x, 0, w, kH};
+    window_set_role(win, role);
+    return win;
+  }
+
+  void open_windows() {
+    core_lock lock;
+    root = tw_new(nullptr, "root", {0, 0, kW, kH}, 0xff202020u);
+    chart_win = open_window(0, kW / 2, kRoleChart);
+    holder_win = open_window(kW / 2, kW / 2, kRoleTradechart);
+    ASSERT_TRUE(gw.open(root, {40, 40, kW, kH}));
+    widget_show_subtree(root);
+    for (window *win : {chart_win, holder_win}) {
+      container_cls(win)->layout(win);
+      win->cls->show_children(win);
+    }
+    chart = nuchart_cast(window_get_content(chart_win, kRoleChart));
+    ASSERT_TRUE(nuchart_is(chart));
+    // Candles of one second each over today, on the light colours.
+    nuchart_set_range(chart, 5, 1);
+    nuchart_set_period(chart, 1, 1);
+    nuchart_set_type(chart, 4);
+    window_set_instrument(chart_win, stock);
+    window_set_instrument(holder_win, stock);
+    ASSERT_TRUE(widget_is_shown(chart));
+  }
+
+  // The colour a candle is painted in: rising, falling, or (flat) either.
+  static bool candle_colour_ok(const chart_plot &p, int32_t i, uint32_t seen) {
+    uint32_t up = chart_colour(0, 6), down = chart_colour(0, 7);
+    if (p.close[i] > p.open[i]) return guitest_near(seen, up, 8);
+    if (p.close[i] < p.open[i]) return guitest_near(seen, down, 8);
+    return guitest_near(seen, up, 8) || guitest_near(seen, down, 8);
+  }
+
+  // Every visible candle's close pixel in its colour; how many were checked.
+  int32_t check_candles() {
+    widget_redraw(root);
+    gw.settle();
+    core_lock lock;
+    const chart_plot &p = chart->plot;
+    int32_t checked = 0;
+    for (int32_t i = p.first_visible; i <= p.last_visible; i++) {
+      if (p.y_close[i] == kChartNoPixel) continue;
+      // The caption and legends are written over the top rows.
+      if ((int32_t)p.y_close[i] < p.pane_y + 24) continue;
+      uint32_t seen = guitest_window_pixel(gw.xw, (int32_t)p.xpos[i], (int32_t)p.y_close[i]);
+      EXPECT_TRUE(candle_colour_ok(p, i, seen))
+          << "candle " << i << " at " << p.xpos[i] << "," << p.y_close[i] << " seen " << std::hex << seen;
+      checked++;
+    }
+    return checked;
+  }
+
+  sim_server *sim = nullptr;
+  sim_live *live = nullptr;
+  std::string code;
+  ss_stock *stock = nullptr;
+  bool client = false;
+  int32_t thread = -1;
+  std::atomic<bool> done{false};
+  int rc = 0;
+  tw *root = nullptr;
+  window *chart_win = nullptr, *holder_win = nullptr;
+  nuchart *chart = nullptr;
+  guitest_window gw;
+};
+
+TEST_F(ChartGui, CandlesFollowTradesCrossHairAndExport) {
+  ASSERT_NO_FATAL_FAILURE(open_windows());
+  ASSERT_TRUE(until([&] { return chart->plot.count >= 4 && chart->plot.eod == 0; }))
+      << "samples " << chart->plot.count;
+  EXPECT_GT(check_candles(), 0);
+
+  // The last candle follows the market: a later second, closing at the
+  // stock's last price.
+  ss_time before;
+  {
+    core_lock lock;
+    before = chart->plot.times[chart->plot.last_visible];
+  }
+  ASSERT_TRUE(until([&] {
+    const chart_plot &p = chart->plot;
+    if (p.count <= 0) return false;
+    return p.times[p.last_visible] > before && std::llround(p.close[p.last_visible] * 100) == stock->last;
+  })) << "samples " << chart->plot.count << ", visible " << chart->plot.first_visible << "-"
+      << chart->plot.last_visible;
+  EXPECT_GT(check_candles(), 0);
+
+  // Control held over the chart: the cross-hair shape, the hovered sample,
+  // its column and the data box drawn over the background.
+  int32_t x, y, top, bottom;
+  {
+    core_lock lock;
+    const chart_plot &p = chart->plot;
+    int32_t i = (p.first_visible + p.last_visible) / 2;
+    x = (int32_t)p.xpos[i];
+    y = p.pane_y + p.pane_h - 10;
+    top = p.pane_y + 30;
+    bottom = p.pane_y + p.pane_h - 30;
+  }
+  guitest_xdo("keydown ctrl");
+  guitest_xdo("mousemove" + gw.at(x, y));
+  ASSERT_TRUE(until([&] { return chart->view.hovering && chart->view.hover_index >= 0; }, 5000));
+  EXPECT_EQ(gui_cursor(), kNuchartCrossHair);
+  widget_redraw(root);
+  gw.settle();
+  int32_t hx;
+  paint_box_rect box;
+  {
+    core_lock lock;
+    hx = (int32_t)chart->plot.xpos[chart->view.hover_index];
+    box = chart->view.price_box;
+  }
+  std::vector<uint32_t> column = guitest_window_pixels(gw.xw, {hx, top, 1, bottom - top});
+  ASSERT_EQ(column.size(), (size_t)(bottom - top));
+  uint32_t bg = chart_colour(0, 4);
+  int32_t inked = 0;
+  for (uint32_t px : column) inked += !guitest_near(px, bg, 6);
+  EXPECT_GT(inked, (bottom - top) / 2) << "the cross-hair's vertical line";
+  EXPECT_TRUE(box.shown);
+  if (box.shown) {
+    uint32_t inside = guitest_window_pixel(gw.xw, box.x + box.w / 2, box.y + box.h / 2);
+    EXPECT_FALSE(guitest_near(inside, bg, 3)) << std::hex << inside;
+  }
+  // Control let go: the cursor goes.
+  guitest_xdo("keyup ctrl");
+  guitest_xdo("mousemove" + gw.at(x + 1, y));
+  ASSERT_TRUE(until([&] { return !chart->view.hovering; }, 5000));
+  EXPECT_NE(gui_cursor(), kNuchartCrossHair);
+
+  // The export reaches the system clipboard.
+  std::string text;
+  int32_t rows;
+  {
+    core_lock lock;
+    text = nuchart_export_text(chart);
+    rows = chart->plot.last_visible - chart->plot.first_visible + 1;
+    ASSERT_EQ(nuchart_export(chart), 0);
+  }
+  std::string got = guitest_run_pumping("xclip -o -selection clipboard");
+  EXPECT_EQ(got, text);
+  EXPECT_EQ(got.rfind("Date\tTime\tOpen\tHigh\tLow\tClose\tVolume", 0), 0u) << got.substr(0, 80);
+  EXPECT_EQ((int32_t)std::count(got.begin(), got.end(), '\n'), rows + 1);
+
+  // The trade chart holder draws the day's line.
+  nuchart *day = chartholder_chart(window_get_content(holder_win, kRoleTradechart));
+  ASSERT_TRUE(until([&] { return day->plot.count > 0 && widget_is_shown(day); }));
+  widget_redraw(root);
+  gw.settle();
+  {
+    core_lock lock;
+    const chart_plot &p = day->plot;
+    uint32_t dark_bg = p.background ? p.background : chart_colour(1, 4);
+    int32_t i = p.last_visible;
+    ASSERT_NE(p.y_close[i], kChartNoPixel);
+    int32_t inked_day = 0;
+    for (int32_t dy = -1; dy <= 1; dy++)
+      inked_day += !guitest_near(guitest_window_pixel(gw.xw, (int32_t)p.xpos[i], (int32_t)p.y_close[i] + dy),
+                                 dark_bg, 6);
+    EXPECT_GT(inked_day, 0) << "the line at the last sample";
+  }
+}
+
+}  // namespace
