@@ -336,3 +336,64 @@ TEST_F(ChartGui, CandlesFollowTradesCrossHairAndExport) {
 }
 
 }  // namespace
+
+namespace {
+
+// A daily chart of three months with the News overlay: the issuer's
+// announcements (the simulator's generated history) stack marks over their
+// days; the pointer over a mark (xdotool) gives the span of that day's news.
+TEST_F(ChartGui, NewsMarksOpenTheirDaysSpan) {
+  ASSERT_NO_FATAL_FAILURE(open_windows());
+  {
+    core_lock lock;
+    nuchart_set_range(chart, 6, 3);
+    nuchart_set_period(chart, 5, 1);
+    nuchart_clear_overlays(chart);
+    ASSERT_EQ(nuchart_add_overlay(chart, 13, nullptr), 0);
+  }
+  int32_t mark = -1;
+  ASSERT_TRUE(until([&] {
+    const chart_plot &p = chart->plot;
+    const chart_ta *news = p.overlays;
+    if (!p.eod || p.count < 2 || !news || !news->lines[0] || !p.issuer) return false;
+    // A day with news, not the first visible one (whose span starts at its
+    // day start) and away from the caption over the top left.
+    for (int32_t i = p.last_visible; i > p.first_visible; i--)
+      if (news->lines[0][i] >= 1 && news->lines[0][i] < 1000 && p.xpos[i] > (uint32_t)p.pane_x + 120) {
+        mark = i;
+        return true;
+      }
+    return false;
+  }, 20000)) << "samples " << chart->plot.count << " issuer " << (chart->plot.issuer != nullptr);
+  widget_redraw(root);
+  gw.settle();
+  int32_t x, y, h;
+  ss_time from, to;
+  {
+    core_lock lock;
+    const chart_plot &p = chart->plot;
+    const style *s = style_cur();
+    int32_t size[2] = {0, 0};
+    tex_size(size, s->numbers[11]);
+    h = size[1];
+    x = (int32_t)p.xpos[mark];
+    y = p.pane_y + 1 + h / 2;
+    from = p.times[mark];
+    to = mark + 1 < p.count ? p.times[mark + 1] : 0;
+  }
+  ASSERT_GT(h, 0);
+  // The mark is drawn over the chart's background.
+  int32_t inked = 0;
+  for (int32_t dy = -1; dy <= 1; dy++) inked += !guitest_near(guitest_window_pixel(gw.xw, x, y + dy), chart_colour(0, 4), 6);
+  EXPECT_GT(inked, 0);
+  guitest_xdo("mousemove" + gw.at(x, y));
+  ASSERT_TRUE(until([&] { return chart->news_from != 0; }, 5000));
+  EXPECT_EQ(chart->news_from, from);
+  if (to) EXPECT_EQ(chart->news_to, to);
+  EXPECT_EQ(chart->news_hover, mark);
+  // Below the stack: nothing.
+  guitest_xdo("mousemove" + gw.at(x, y + 2 * h + 4 + h * (int32_t)chart->plot.overlays->lines[0][mark]));
+  EXPECT_TRUE(until([&] { return chart->news_from == 0; }, 5000));
+}
+
+}  // namespace
