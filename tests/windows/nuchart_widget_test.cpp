@@ -12,12 +12,16 @@
 #include <vector>
 
 #include "charts/cstyle.h"
+#include "charts/nuchart.h"
 #include "charts/ta.h"
+#include "charts/update.h"
 #include "export/clipboard.h"
 #include "log.h"
 #include "ssmodel.h"
 #include "testlog.h"
 #include "testmodel.h"
+#include "ui/key.h"
+#include "undo.h"
 #include "uitest.h"
 
 namespace {
@@ -518,6 +522,151 @@ TEST_F(Chart, ManyChartsLeaveNoPrivateStyle) {
   c = nullptr;
   EXPECT_EQ(cstyle_private_count(), privates - 1) << "the fixture's chart's went with it";
   ssmodel_fini();
+}
+
+}  // namespace
+
+namespace {
+
+// A chart of n end-of-day samples laid by hand on a 300-pixel plot from
+// x = 10, one every 10 pixels, shown at (0, 0).
+void lay_out(nuchart *c, int32_t n) {
+  chart_plot &p = c->plot;
+  ASSERT_EQ(alloc_chart_values(&p, n), 0);
+  p.count = n;
+  p.first_visible = 0;
+  p.last_visible = n - 1;
+  p.eod = 1;
+  p.plot_x = p.pane_x = 10;
+  p.plot_y = p.pane_y = 5;
+  p.plot_w = p.pane_w = 300;
+  p.plot_h = p.pane_h = 200;
+  for (int32_t i = 0; i < n; i++) {
+    p.times[i] = sstime_add_days(sstime_pack_date(1, 6, 2026), i);
+    p.xpos[i] = (uint32_t)(10 + 10 * i);
+    p.y_close[i] = (uint32_t)(50 + i);
+    p.y_open[i] = p.y_high[i] = p.y_low[i] = kChartNoPixel;
+  }
+}
+
+TEST_F(Chart, APureMoveShiftsEveryStoredPixel) {
+  c->r = {0, 0, 400, 300};
+  c->cls->geometry_changed(c);
+  c->flags |= WIDGET_SHOWN;
+  lay_out(c, 4);
+  c->plot.marked.from_px = 30;
+  c->plot.marked.to_px = -1;
+  c->plot.zero_y = -1;
+  settle();
+  c->r = {25, 7, 400, 300};
+  c->cls->geometry_changed(c);
+  EXPECT_EQ(c->plot.xpos[0], 35u);
+  EXPECT_EQ(c->plot.xpos[3], 65u);
+  EXPECT_EQ(c->plot.y_close[2], 59u);
+  EXPECT_EQ(c->plot.y_open[2], kChartNoPixel) << "-1 stays";
+  EXPECT_EQ(c->plot.marked.from_px, 55);
+  EXPECT_EQ(c->plot.marked.to_px, -1);
+  EXPECT_EQ(c->plot.zero_y, -1);
+  EXPECT_EQ(c->plot.pane_x, 35);
+  EXPECT_EQ(c->plot.chart_x, 25);
+  EXPECT_EQ(c->plot.dirty, 0u) << "a move needs no update";
+  // A new size marks the layout instead; the marked span's pixels go.
+  c->flags &= ~WIDGET_SHOWN;
+  c->plot.marked.from = sstime_pack_date(2, 6, 2026);
+  c->r = {25, 7, 420, 300};
+  c->cls->geometry_changed(c);
+  EXPECT_EQ(c->plot.dirty, 0x180u);
+  EXPECT_EQ(c->plot.marked.from_px, -1);
+  c->r = {25, 7, 420, 310};
+  c->cls->geometry_changed(c);
+  EXPECT_EQ(c->plot.dirty & 0x300u, 0x300u);
+}
+
+TEST_F(Chart, HidingFreesTheValuesAndLeavesTheLiveList) {
+  lay_out(c, 3);
+  ASSERT_EQ(update_live_add(&c->plot), 0);
+  int live = update_live_count();
+  c->cls->hide_children(c);
+  EXPECT_EQ(c->plot.count, 0);
+  EXPECT_EQ(c->plot.times, nullptr);
+  EXPECT_EQ(update_live_count(), live - 1);
+}
+
+TEST_F(Chart, ArrowKeysStepTheCursorAndPassTheEdgeOn) {
+  lay_out(c, 3);
+  c->cursor_active = 1;
+  c->view.hovering = 1;
+  c->view.hover_index = 1;
+  key_event later{kNuchartKeyLater, 0, KEY_MOD_CONTROL};
+  key_event earlier{kNuchartKeyEarlier, 0, KEY_MOD_CONTROL};
+  c->cls->key_press(c, &later);
+  EXPECT_EQ(c->view.hover_index, 2);
+  c->cls->key_press(c, &later);  // the edge: to the parent (none here)
+  EXPECT_EQ(c->view.hover_index, 2);
+  c->cls->key_press(c, &earlier);
+  c->cls->key_press(c, &earlier);
+  EXPECT_EQ(c->view.hover_index, 0);
+}
+
+TEST_F(Chart, OverviewDragsSteerTheControlledChart) {
+  ASSERT_EQ(undo_init(), 0);
+  nuchart *target = nuchart_cast(nuchart_new(nullptr));
+  nuchart_set_range(target, 6, 3);
+  lay_out(c, 30);  // columns 10 .. 300
+  c->plot.controlled = target;
+  c->plot.marked.from_px = 60;
+  c->plot.marked.to_px = 200;
+  drag_record d{};
+  uint32_t pushed = undo_pushed_count();
+  struct Row {
+    const char *what;
+    int32_t press, release;
+    int32_t mode;
+    int32_t from_type, to_type;
+    ss_time from, to;
+  };
+  const ss_time day0 = sstime_pack_date(1, 6, 2026);
+  const std::vector<Row> rows = {
+      {"a new span inside the data", 100, 150, 0, 1, 1, sstime_add_days(day0, 9), sstime_add_days(day0, 14)},
+      {"the to end grabbed and dragged past the data", 202, 400, 1, 1, 6, sstime_add_days(day0, 5), 0},
+      {"the from end grabbed and dragged before the data", 58, 0, 2, 6, 1, 0, sstime_add_days(day0, 19)},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.what);
+    ASSERT_EQ(c->cls->drag_begin(c, r.press, 50, 1, &d), 1);
+    EXPECT_EQ(c->sel_mode, r.mode);
+    c->cls->drag_motion(c, r.release, 50, 1, &d);
+    c->cls->drag_release(c, nullptr, r.release, 50, 1, &d);
+    EXPECT_EQ(target->plot.range, 11);
+    EXPECT_EQ(target->plot.range_count, 0);
+    EXPECT_EQ(target->plot.from_type, r.from_type);
+    EXPECT_EQ(target->plot.to_type, r.to_type);
+    if (r.from_type == 1) EXPECT_EQ(target->plot.from, r.from);
+    if (r.to_type == 1) EXPECT_EQ(target->plot.to, r.to);
+    EXPECT_EQ(c->sel_from, -1) << "the selection is cleared";
+    EXPECT_EQ(target->plot.style->range, 11) << "the controlled chart's style follows";
+  }
+  EXPECT_GT(undo_pushed_count(), pushed) << "the controlled chart's style went to undo first";
+  // A click without a callback recentres a span of fixed ends on the
+  // clicked day (column 150: the 15th sample), keeping its ten days.
+  nuchart_set_times(target, 1, sstime_add_days(day0, 2), 1, sstime_add_days(day0, 12));
+  c->cls->release(c, 150, 50, 1);
+  EXPECT_EQ(target->plot.from, sstime_add_days(day0, 9));
+  EXPECT_EQ(target->plot.to, sstime_add_days(day0, 19));
+  widget_delete(target);
+  c->plot.controlled = nullptr;
+  undo_fini();
+}
+
+TEST_F(Chart, AClickGoesToTheCallback) {
+  lay_out(c, 5);
+  static ss_time clicked;
+  clicked = 0;
+  nuchart_set_client_callback(c, [](nuchart *, ss_time t, void *, int) { clicked = t; }, nullptr, 0);
+  c->cls->release(c, 30, 50, 1);
+  EXPECT_EQ(clicked, c->plot.times[2]);
+  c->cls->release(c, 500, 50, 1);  // outside the plot: no time
+  EXPECT_EQ(clicked, c->plot.times[2]);
 }
 
 }  // namespace
