@@ -1,7 +1,8 @@
 # Market windows (src/windows): the window frame, its subject, roles and
 # links, the title bar and the content kinds it owns. The application links
 # it (the main's stop order deletes every window) and it reads the styles of
-# the application, so the two static libraries name each other. Tests in
+# the application, so the two static libraries name each other; the chart
+# widget (nuchart) links the charts' data side. Tests in
 # tests/windows/<module>_test.cpp link it.
 file(GLOB WINDOWS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/windows/*.cpp)
 add_library(ambit_windows STATIC ${WINDOWS_SRC})
