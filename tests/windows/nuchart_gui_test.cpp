@@ -6,7 +6,9 @@
 // Control held over it shows the cross-hair and the data box and turns the
 // pointer into the cross-hair shape, its export reaches the system
 // clipboard (read back by xclip), and the trade chart holder draws the
-// day's line.
+// day's line. A daily chart's news marks give their day's news span under
+// the pointer. On a screen with two chart windows, Shift and Control held
+// over one mirror its cursor into the other.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,12 +22,15 @@
 
 #include "charts/cstyle.h"
 #include "charts/nuchart.h"
+#include "config/config.h"
 #include "export/clipboard.h"
 #include "guitest.h"
 #include "lib/fade.h"
 #include "lib/gmap.h"
 #include "lib/tex.h"
 #include "plat.h"
+#include "screen/desktop.h"
+#include "screen/screen.h"
 #include "sim.h"
 #include "sim_live.h"
 #include "sim_scenario.h"
@@ -37,6 +42,7 @@
 #include "testclock.h"
 #include "testsim.h"
 #include "ui/gui.h"
+#include "ui/gui_internal.h"
 #include "windows/nuchart.h"
 #include "windows/tradechart.h"
 #include "windows/window.h"
@@ -46,7 +52,10 @@ namespace {
 constexpr int kW = 800, kH = 400;
 constexpr uint8_t kState = 50;
 
-class ChartGui : public ::testing::Test {
+// The simulator's demo market with its live trading and a client signed on
+// to it from its own thread, a gui with a window manager (for the screens),
+// the atlas, fades, drawing lists, a visual style and the chart styles.
+class ChartSim : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
     // The process's local time (the simulator's market and the client's
@@ -61,6 +70,7 @@ class ChartGui : public ::testing::Test {
     snprintf(tz, sizeof tz, "AMB%+d", -offset);
     setenv("TZ", tz, 1);
     tzset();
+    ASSERT_TRUE(guitest_start_window_manager());
     ASSERT_TRUE(guitest_start_gui("Ambit"));
     ssio_set_default_host("");
     tex_init();
@@ -75,7 +85,9 @@ class ChartGui : public ::testing::Test {
   static void TearDownTestSuite() {
     style_fini();
     gmap_fini();
-    fade_fini();
+    // fade_fini is left out: the screens' watch bar stops its rows' fades
+    // while the gui is quitting, when fade_stop returns without unlinking
+    // them, and the fade list would then point into the freed rows.
     tex_fini();
   }
 
@@ -101,7 +113,7 @@ class ChartGui : public ::testing::Test {
     client = true;
     thread = plat_thread_create(
         [](void *arg) {
-          auto *self = static_cast<ChartGui *>(arg);
+          auto *self = static_cast<ChartSim *>(arg);
           self->rc = ssclient_run();
           self->done = true;
         },
@@ -134,13 +146,7 @@ class ChartGui : public ::testing::Test {
   }
 
   void TearDown() override {
-    guitest_xdo("keyup ctrl");
-    if (root) {
-      core_lock lock;
-      guitest_window::close_all();
-      widget_delete(root);
-      window_destroy_all();
-    }
+    guitest_xdo("keyup ctrl shift");
     if (thread >= 0) {
       ssclient_stop();
       EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
@@ -167,6 +173,30 @@ class ChartGui : public ::testing::Test {
           return cond();
         },
         ms);
+  }
+
+  sim_server *sim = nullptr;
+  sim_live *live = nullptr;
+  std::string code;
+  ss_stock *stock = nullptr;
+  bool client = false;
+  int32_t thread = -1;
+  std::atomic<bool> done{false};
+  int rc = 0;
+};
+
+// Two windows side by side in a root of the test's own: a chart window and
+// the trade chart holder.
+class ChartGui : public ChartSim {
+ protected:
+  void TearDown() override {
+    if (root) {
+      core_lock lock;
+      guitest_window::close_all();
+      widget_delete(root);
+      window_destroy_all();
+    }
+    ChartSim::TearDown();
   }
 
   window *open_window(int32_t x, int32_t w, uint32_t role) {
@@ -225,14 +255,6 @@ class ChartGui : public ::testing::Test {
     return checked;
   }
 
-  sim_server *sim = nullptr;
-  sim_live *live = nullptr;
-  std::string code;
-  ss_stock *stock = nullptr;
-  bool client = false;
-  int32_t thread = -1;
-  std::atomic<bool> done{false};
-  int rc = 0;
   tw *root = nullptr;
   window *chart_win = nullptr, *holder_win = nullptr;
   nuchart *chart = nullptr;
@@ -394,6 +416,113 @@ TEST_F(ChartGui, NewsMarksOpenTheirDaysSpan) {
   // Below the stack: nothing.
   guitest_xdo("mousemove" + gw.at(x, y + 2 * h + 4 + h * (int32_t)chart->plot.overlays->lines[0][mark]));
   EXPECT_TRUE(until([&] { return chart->news_from == 0; }, 5000));
+}
+
+}  // namespace
+
+namespace {
+
+// A screen with two chart windows of one stock on its current desktop.
+class ChartFollow : public ChartSim {
+ protected:
+  void SetUp() override {
+    ChartSim::SetUp();
+    if (HasFatalFailure()) return;
+    core_lock lock;
+    ASSERT_EQ(0, config_init());
+    ASSERT_EQ(0, screen_init());
+    screens = true;
+  }
+  void TearDown() override {
+    if (screens) {
+      core_lock lock;
+      screen_shutdown();
+      config_shutdown();
+    }
+    ChartSim::TearDown();
+  }
+  static bool pass_until(const std::function<bool()> &cond, int ms = 15000) {
+    return guitest_wait_for(
+        [&] {
+          {
+            core_lock lock;
+            ssclient_deliver();
+            gui_tick();
+          }
+          core_lock lock;
+          return cond();
+        },
+        ms);
+  }
+  bool screens = false;
+};
+
+TEST_F(ChartFollow, ShiftMirrorsTheCursorIntoTheOtherChartWindow) {
+  ASSERT_TRUE(pass_until([&] { return stock->trades.count > 20; }));
+  screen_select(0);
+  ASSERT_EQ(0, screen_open(0));
+  ASSERT_TRUE(pass_until([] { return screens_up() && !screen_relayout_pending(); }));
+  screen *s = screen_get(0);
+  nuchart *a = nullptr, *b = nullptr;
+  {
+    core_lock lock;
+    window *ws[2] = {window_new(nullptr, 0), window_new(nullptr, 0)};
+    ASSERT_EQ(0, desktop_layout_apply(screen_current_desktop(), nullptr, "W0 W1 H0.500", ws, 2));
+    for (window *w : ws) {
+      window_set_role(w, kRoleChart);
+      nuchart *c = nuchart_cast(window_get_content(w, kRoleChart));
+      nuchart_set_range(c, 5, 1);
+      nuchart_set_period(c, 1, 1);
+      nuchart_set_type(c, 4);
+      window_set_instrument(w, stock);
+    }
+    a = nuchart_cast(window_get_content(ws[0], kRoleChart));
+    b = nuchart_cast(window_get_content(ws[1], kRoleChart));
+  }
+  ASSERT_TRUE(pass_until([&] {
+    return widget_is_shown(a) && widget_is_shown(b) && a->plot.count > 4 && b->plot.count > 4 && !a->plot.eod;
+  }));
+  const uint64_t xw = gui_plat_x11_window(&G.wins[s->os_window].plat);
+  int32_t x, y;
+  {
+    core_lock lock;
+    x = a->plot.pane_x + a->plot.pane_w / 2;
+    y = a->plot.pane_y + a->plot.pane_h - 10;
+  }
+  guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y));
+  guitest_xdo("keydown shift ctrl");
+  guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(x + 2) + " " + std::to_string(y));
+  ASSERT_TRUE(pass_until(
+      [&] { return a->view.hovering && a->follow && b->view.hovering && b->view.hover_index >= 0; }, 8000))
+      << "a hovering " << a->view.hovering << " follow " << a->follow << " b hovering " << b->view.hovering;
+  {
+    core_lock lock;
+    ss_time ta = a->plot.times[a->view.hover_index];
+    int32_t k = b->view.hover_index;
+    // b's sample is the one at a's time: at or before it, the next after it.
+    EXPECT_LE(b->plot.times[k], ta);
+    if (k + 1 < b->plot.count) EXPECT_GT(b->plot.times[k + 1], ta);
+  }
+  // b draws its cross-hair: its hovered column is inked down the pane.
+  pass();
+  gui_invalidate_window(s->os_window);
+  pass();
+  int32_t bx, top, bottom;
+  {
+    core_lock lock;
+    bx = (int32_t)b->plot.xpos[b->view.hover_index];
+    top = b->plot.pane_y + 30;
+    bottom = b->plot.pane_y + b->plot.pane_h - 30;
+  }
+  std::vector<uint32_t> column = guitest_window_pixels(xw, {bx, top, 1, bottom - top});
+  ASSERT_EQ(column.size(), (size_t)(bottom - top));
+  int32_t inked = 0;
+  for (uint32_t px : column) inked += !guitest_near(px, chart_colour(0, 4), 6);
+  EXPECT_GT(inked, (bottom - top) / 2);
+  // Letting go clears the mirrored cursor.
+  guitest_xdo("keyup ctrl shift");
+  guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y));
+  EXPECT_TRUE(pass_until([&] { return !a->view.hovering && !b->view.hovering; }, 8000));
 }
 
 }  // namespace
