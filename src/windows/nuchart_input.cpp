@@ -18,6 +18,7 @@
 #include "ui/gui.h"
 #include "ui/key.h"
 #include "undo.h"
+#include "windows/histnews.h"
 #include "windows/nuchart_internal.h"
 #include "windows/window.h"
 
@@ -160,9 +161,9 @@ bool news_at(nuchart *c, int32_t x, int32_t y, ss_time *from, ss_time *to) {
   return true;
 }
 
-// Minimal version: the news list popup and the announcement window belong
-// to the screen's popups; the chart records the span it would show and the
-// item a click would open.
+// Minimal version: the news list popup belongs to the screen's popups; the
+// chart records the span it would list. Intraday charts' single items along
+// the top of the pane are not hit yet (no pointing, opening or dragging).
 void show_news(nuchart *c, ss_time from, ss_time to) {
   c->news_from = from;
   c->news_to = to;
@@ -370,7 +371,16 @@ void nc_release(widget *self, int32_t x, int32_t y, int button) {
     return;
   }
   if (button != 1) return;
-  if (c->news_from) return;  // Minimal version: opening the span's first item is the popups' (see show_news)
+  if (c->news_from) {
+    // The issuer's first announcement inside the span pointed at.
+    ss_issuer *is = c->plot.issuer;
+    for (const ss_news *item = is ? is->news.head : nullptr; item; item = item->next)
+      if (item->time && item->time >= c->news_from && item->time < c->news_to) {
+        news_open_item(c, is, item);
+        break;
+      }
+    return;
+  }
   chart_plot *p = &c->plot;
   if (c->click_fn) {
     ss_time t = in_plot(p, x, y) ? time_at(p, x) : 0;

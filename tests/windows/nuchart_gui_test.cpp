@@ -43,6 +43,7 @@
 #include "testsim.h"
 #include "ui/gui.h"
 #include "ui/gui_internal.h"
+#include "windows/histnews.h"
 #include "windows/nuchart.h"
 #include "windows/tradechart.h"
 #include "windows/window.h"
@@ -413,6 +414,17 @@ TEST_F(ChartGui, NewsMarksOpenTheirDaysSpan) {
   EXPECT_EQ(chart->news_from, from);
   if (to) EXPECT_EQ(chart->news_to, to);
   EXPECT_EQ(chart->news_hover, mark);
+  // A click opens the first of the issuer's announcements of that day.
+  const ss_news *first = nullptr;
+  {
+    core_lock lock;
+    for (const ss_news *item = chart->plot.issuer->news.head; item && !first; item = item->next)
+      if (item->time >= from && (!to || item->time < to)) first = item;
+  }
+  ASSERT_NE(first, nullptr);
+  guitest_xdo("click 1");
+  ASSERT_TRUE(until([&] { return news_last_open() && news_last_open()->number == first->number; }, 5000));
+  EXPECT_EQ(news_last_open()->issuer, chart->plot.issuer);
   // Below the stack: nothing.
   guitest_xdo("mousemove" + gw.at(x, y + 2 * h + 4 + h * (int32_t)chart->plot.overlays->lines[0][mark]));
   EXPECT_TRUE(until([&] { return chart->news_from == 0; }, 5000));
