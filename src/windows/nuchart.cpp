@@ -28,6 +28,7 @@
 #include "screen/desktop.h"
 #include "ssmodel.h"
 #include "style.h"
+#include "ui/flyaway.h"
 #include "ui/object.h"
 #include "undo.h"
 #include "windows/nuchart_internal.h"
@@ -265,11 +266,13 @@ void nuchart_shift(nuchart *c, int32_t dx, int32_t dy) {
   c->view.built_index = -1;
 }
 
-// Whether an enclosing collapsible section is still flying.
+// Whether a collapsible section of a flyaway box enclosing the chart is
+// still flying (the small charts of the tool panels wait for it to land).
 static bool flyaway_animating_above(widget *w) {
-  (void)w;
-  // Minimal version: the collapsible sections hold no charts yet, so no
-  // animation of theirs ever encloses one.
+  for (widget *p = w->parent; p; p = p->parent)
+    if (object_is_a(widget_obj(p), flyaway_type()) && p->parent &&
+        object_is_a(widget_obj(p->parent), fbox_type()) && flyaway_animating(static_cast<flyaway *>(p)))
+      return true;
   return false;
 }
 
@@ -725,7 +728,7 @@ void nuchart_set_cstyle(nuchart *c, cstyle *style) {
 void nuchart_apply_cstyle(nuchart *c, nuchart *other) {
   cstyle *s = other ? other->plot.style : nullptr;
   if (!s) return;
-  if (cstyle_id_valid(s) && s->id > 0) {
+  if (cstyle_id_valid(s) && s->linked) {
     nuchart_set_cstyle(c, s);
   } else if (cstyle *copy = cstyle_clone(s)) {
     nuchart_set_cstyle(c, copy);
