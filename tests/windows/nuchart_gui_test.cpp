@@ -407,7 +407,8 @@ TEST_F(ChartGui, NewsMarksOpenTheirDaysSpan) {
   ASSERT_GT(h, 0);
   // The mark is drawn over the chart's background.
   int32_t inked = 0;
-  for (int32_t dy = -1; dy <= 1; dy++) inked += !guitest_near(guitest_window_pixel(gw.xw, x, y + dy), chart_colour(0, 4), 6);
+  for (int32_t dy = -1; dy <= 1; dy++)
+    inked += !guitest_near(guitest_window_pixel(gw.xw, x, y + dy), chart_colour(0, 4), 6);
   EXPECT_GT(inked, 0);
   guitest_xdo("mousemove" + gw.at(x, y));
   ASSERT_TRUE(until([&] { return chart->news_from != 0; }, 5000));
