@@ -17,6 +17,7 @@
 #include "lib/fade.h"
 #include "lib/gfx.h"
 #include "lib/timer.h"
+#include "dnd.h"
 #include "log.h"
 #include "config/configbox.h"
 #include "screen/helpwin.h"
@@ -525,7 +526,10 @@ void on_drag_start(widget *, drag_record *) {
   for (widget *t : s->toolbars) toolbar_open(t);
 }
 
+// After the drop target took what it wanted: the drag state ends (a
+// dragged scan is no longer held) and open toolbar lists close.
 void on_drag_end(widget *, drag_record *) {
+  dnd_clear();
   for (screen *s : S.screens)
     if (s)
       for (widget *t : s->toolbars) toolbar_close(t);
@@ -817,22 +821,7 @@ void screen_unzoom() {
 bool screen_is_zoom_window(const window *w) { return S.current && w && S.current->zoom_window == w; }
 window *screen_zoom_source() { return S.current ? S.current->zoom_source : nullptr; }
 
-void screen_place_keypad() {
-  screen *s = S.current;
-  if (!s) return;
-  // Minimal version: the keypad shows while typing and hides otherwise; it
-  // is placed over its target when the keypad itself is built.
-  if (!keyboard_is_active()) {
-    for (screen *o : S.screens)
-      if (o && o->keypad && widget_is_shown(o->keypad)) {
-        widget_hide(o->keypad);
-        if (is_open(o)) gui_invalidate_window(o->os_window);
-      }
-    return;
-  }
-  if (s->keypad && !widget_is_shown(s->keypad) && widget_is_shown(s)) widget_show(s->keypad);
-  if (s->keypad) widget_redraw(s->keypad);
-}
+// screen_place_keypad: in screen/minibar.cpp, beside the keypad it places.
 
 #define CHILD(name, field, type) \
   type name() { return S.current ? S.current->field : nullptr; }

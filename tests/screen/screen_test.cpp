@@ -152,8 +152,8 @@ TEST(ScreenDesktops, SwitchAndWrap) {
 }
 
 TEST(ScreenLayout, RectanglesPerMask) {
-  // Tickbar one ticker high (th), minibar 24 (the watchbar takes the same),
-  // toolbars 48.
+  // Tickbar one ticker high (th), toolbars 48; the minibar asks for its
+  // mini desktops' height (m; the watchbar takes the same).
   screen *s = screen_get(1);
   const uint32_t saved = s->bars;
   tickbar *tb = tickbar_of(s->tickbar);
@@ -164,9 +164,12 @@ TEST(ScreenLayout, RectanglesPerMask) {
   tb->cls->reqsize(tb, &q);
   const int32_t th = q.h;
   ASSERT_GT(th, 0);
+  s->minibar->cls->reqsize(s->minibar, &q);
+  const int32_t m = q.h;
+  ASSERT_GT(m, 0);
   struct { uint32_t mask; rect desk; } cases[] = {
-      {0x1CB, {48, 24 + th, 904, 752 - th}}, {0x40, {0, 0, 1000, 800}},   {0x42, {0, th, 1000, 800 - th}},
-      {0xC8, {48, 0, 952, 776}},   {0x141, {0, 24, 952, 776}}, {0x43, {0, 24 + th, 1000, 776 - th}},
+      {0x1CB, {48, m + th, 904, 800 - 2 * m - th}}, {0x40, {0, 0, 1000, 800}}, {0x42, {0, th, 1000, 800 - th}},
+      {0xC8, {48, 0, 952, 800 - m}}, {0x141, {0, m, 952, 800 - m}}, {0x43, {0, m + th, 1000, 800 - m - th}},
   };
   for (auto &c : cases) {
     s->bars = c.mask;

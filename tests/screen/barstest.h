@@ -1,0 +1,73 @@
+// Test support for the screen's bars: the gui (without OS windows until a
+// test opens one), the screens, and around each test a model with the
+// terminal's four exchanges, the configuration text model and the scans,
+// with helpers that make current stocks and indices and fill their prices.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/config.h"
+#include "guitest.h"
+#include "lib/scan.h"
+#include "lib/wlist.h"
+#include "screen/screen.h"
+#include "ssclient.h"
+#include "ssmodel.h"
+#include "testlog.h"
+#include "testmodel.h"
+#include "ui/gui.h"
+#include "undo.h"
+
+class BarsEnv : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_TRUE(guitest_start_window_manager());
+    ASSERT_TRUE(guitest_start_gui("bars_test"));
+    ASSERT_EQ(config_init(), 0);
+    ASSERT_EQ(0, start_terminal_model());
+    ASSERT_EQ(0, scan_init());
+    ASSERT_EQ(0, undo_init());
+    ASSERT_EQ(screen_init(), 0);
+  }
+  void TearDown() override {
+    screen_shutdown();
+    undo_fini();
+    scan_fini();
+    ssmodel_fini();
+    config_shutdown();
+    gui_shutdown();
+  }
+};
+
+inline ss_stock *bars_stock(const char *code, uint32_t close, uint32_t bid = 0, uint32_t offer = 0,
+                            uint32_t last = 0, uint32_t trades = 0, int ex = 0) {
+  ss_stock *s = ssmodel_get_stock(ssmodel_exchange(ex), code);
+  if (!s) return nullptr;
+  ssmodel_stock_make_current(s);
+  s->close = close;
+  s->bid = bid;
+  s->offer = offer;
+  s->last = last;
+  s->trade_count = trades;
+  return s;
+}
+
+inline ss_index *bars_index(const char *code, uint32_t base, uint32_t value, int ex = 0) {
+  ss_index *x = ssmodel_find_index(ssmodel_exchange(ex), code);
+  if (!x) x = ssmodel_add_index(ssmodel_exchange(ex), code);
+  if (!x) return nullptr;
+  ssmodel_link_index_current(x);
+  x->base = base;
+  x->value = value;
+  return x;
+}
+
+// The configuration writer's text so far, then a fresh writer.
+inline std::string bars_take_config_text() {
+  int32_t len = 0;
+  const char *data = config_out_buffer(&len);
+  std::string text(data, size_t(len));
+  config_out_reset();
+  return text;
+}
