@@ -103,7 +103,6 @@ static void make_shared_state() {
   cstyle_set_chart_hooks(&ch);
   paint_set_theme_source(theme_from_style);
   cstyle_undo_register(undo_register_type);
-  undo_set_list_mover(kUndoListChartStyles, cstyle_move);
   g.ready = 1;
 }
 
