@@ -782,6 +782,24 @@ void nuchart_set_drag_callback(nuchart *c, nuchart_time_fn fn, void *context, in
 
 void nuchart_set_controlled(nuchart *c, nuchart *controlled) { c->plot.controlled = controlled; }
 
+void nuchart_preset_mini_quote(nuchart *c) {
+  constexpr uint32_t kMiniQuoteOptions = 3164592;  // 0x3049B0
+  nuchart_set_range(c, 5, 1);
+  nuchart_set_period(c, 9, 1);
+  nuchart_set_type(c, 16);
+  const style *s = style_cur();
+  nuchart_set_background(c, s ? style_colour(s, SC_CHART_BACKGROUND) : 0);
+  nuchart_clear_overlays(c);
+  nuchart_add_overlay(c, kNuchartNewsOverlay, nullptr);
+  nuchart_set_overlay_param(c, 0, 0, 0.0f);
+  nuchart_set_overlay_param(c, 0, 1, 1.0f);
+  nuchart_set_overlay_param(c, 0, 2, 1.0f);
+  nuchart_add_overlay(c, 1, nullptr);
+  nuchart_clear_indicators(c);
+  nuchart_set_options(c, kMiniQuoteOptions);
+  nuchart_set_times(c, -1, 0, 5, 0);
+}
+
 void nuchart_attach_tools(nuchart *c, tools *panel) {
   // Minimal version: the chart tool panel is built by its own issue; the
   // chart keeps the link, and the panel's overview is not steered yet.

@@ -134,6 +134,11 @@ void nuchart_set_drag_callback(nuchart *c, nuchart_time_fn fn, void *context, in
 void nuchart_set_controlled(nuchart *c, nuchart *controlled);
 void nuchart_attach_tools(nuchart *c, tools *panel);
 
+// The mini quote's small day chart: today's line with the previous close
+// and the day's news, on the visual style's chart background, no cursor,
+// its end now. Callers then bind an instrument with nuchart_bind_any.
+void nuchart_preset_mini_quote(nuchart *c);
+
 // The samples as clipboard table text (the export's rows), and the export
 // that hands that text to the system clipboard (the platform's result).
 std::string nuchart_export_text(nuchart *c);

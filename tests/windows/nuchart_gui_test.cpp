@@ -539,3 +539,44 @@ TEST_F(ChartFollow, ShiftMirrorsTheCursorIntoTheOtherChartWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The mini quote's small day chart: the preset's line of today's trades on
+// the visual style's chart background.
+TEST_F(ChartGui, MiniQuotePresetDrawsTheDaysLine) {
+  nuchart *mini = nullptr;
+  {
+    core_lock lock;
+    root = tw_new(nullptr, "root", {0, 0, 240, 80}, 0xff202020u);
+    mini = nuchart_cast(nuchart_new(root));
+    mini->r = {10, 10, 220, 60};
+    ASSERT_TRUE(gw.open(root, {40, 40, 240, 80}));
+    widget_show_subtree(root);
+    mini->cls->geometry_changed(mini);
+    nuchart_preset_mini_quote(mini);
+    nuchart_bind_any(mini, stock);
+  }
+  EXPECT_EQ(mini->plot.range, 5) << "the day, its end now";
+  EXPECT_EQ(mini->plot.to_type, 5);
+  EXPECT_EQ(mini->plot.type, 16);
+  EXPECT_EQ(mini->plot.overlay_count, 2);
+  EXPECT_EQ(mini->plot.news, 1);
+  ASSERT_TRUE(until([&] { return mini->plot.count > 1 && !mini->plot.eod; }));
+  widget_redraw(root);
+  gw.settle();
+  core_lock lock;
+  const chart_plot &p = mini->plot;
+  const uint32_t bg = style_colour(style_cur(), SC_CHART_BACKGROUND) | 0xFF000000u;
+  EXPECT_TRUE(guitest_near(guitest_window_pixel(gw.xw, p.chart_x + 2, p.chart_y + 2), bg, 6));
+  int32_t inked = 0, checked = 0;
+  for (int32_t i = p.first_visible; i <= p.last_visible; i++) {
+    if (p.y_close[i] == kChartNoPixel) continue;
+    checked++;
+    inked += !guitest_near(guitest_window_pixel(gw.xw, (int32_t)p.xpos[i], (int32_t)p.y_close[i]), bg, 6);
+  }
+  EXPECT_GT(checked, 0);
+  EXPECT_GT(inked, checked / 2) << "the line passes the samples' closes";
+}
+
+}  // namespace
