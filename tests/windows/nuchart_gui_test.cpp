@@ -101,12 +101,7 @@ class ChartSim : public ::testing::Test {
     u.name = "alice";
     u.password = "secret";
     ASSERT_EQ(0, sim_add_user(sim, u));
-    const time_t wall = time(nullptr);
-    struct tm tm;
-    localtime_r(&wall, &tm);
-    const ss_time now =
-        sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
-    ASSERT_EQ(0, sim_build_scenario(sim, "demo", now, kState));
+    ASSERT_EQ(0, sim_build_scenario(sim, "demo", sim_local_now(), kState));
     code = sim_market_code(1);
     const int port = sim_start(sim, 0);
     ASSERT_GT(port, 0);

@@ -412,6 +412,19 @@ TEST(NuchartNews, MarksAreHitAsPainted) {
 // three lines (exported in the registry's line order), one indicator.
 class ChartExport : public Chart {
  protected:
+  void SetUp() override {
+    Chart::SetUp();
+    snprintf(bhp.code, sizeof bhp.code, "BHP");
+    bhp.kind = kKindStock;
+    snprintf(xjo.code, sizeof xjo.code, "XJO");
+    xjo.kind = kKindIndex;
+  }
+  void TearDown() override {
+    if (c) c->plot.main = nullptr;  // the records are the test's own
+    Chart::TearDown();
+  }
+  ss_stock bhp{};
+  ss_index xjo{};
   void fill(instr *in, int32_t eod) {
     c->plot.main = in;
     c->plot.eod = eod;
@@ -458,25 +471,17 @@ class ChartExport : public Chart {
 };
 
 TEST_F(ChartExport, EndOfDayStock) {
-  ss_stock bhp{};
-  snprintf(bhp.code, sizeof bhp.code, "BHP");
-  bhp.kind = kKindStock;
   fill(&bhp, 1);
   std::string text = nuchart_export_text(c);
   EXPECT_EQ(text, lines({"Date\tOpen\tHigh\tLow\tClose\tVolume", "2026-12-09\t41.5\t42.25\t41\t42\t1,234,567",
                          "2026-12-10\t42\t43\t41.9\t42.5\t0"}));
-  c->plot.main = nullptr;
 }
 
 TEST_F(ChartExport, IntradayStockWithLines) {
-  ss_stock bhp{};
-  snprintf(bhp.code, sizeof bhp.code, "BHP");
-  bhp.kind = kKindStock;
   fill(&bhp, 0);
   with_lines();
   const ta_def *boll = ta_overlay_def(4);
   std::string head = "Date\tTime\tOpen\tHigh\tLow\tClose\tVolume\tSMA";
-  std::vector<std::string> boll_cells;
   for (int k = 0; k < 3; k++) head += std::string("\tBollinger Bands/") + boll->lines[boll->line_order[k]].name;
   head += "\tRSI";
   const char *boll_values[3] = {"41", "43.5", "39.25"};
@@ -485,18 +490,13 @@ TEST_F(ChartExport, IntradayStockWithLines) {
   std::string text = nuchart_export_text(c);
   EXPECT_EQ(text, lines({head, "2026-12-09\t10:30:00\t41.5\t42.25\t41\t42\t1,234,567\t" + b + "\t56.50%",
                          "2026-12-10\t14:00:05\t42\t43\t41.9\t42.5\t0\t43" + b + "\t57.50%"}));
-  c->plot.main = nullptr;
 }
 
 TEST_F(ChartExport, IndexHasPlainPricesAndNoVolume) {
-  ss_index xjo{};
-  snprintf(xjo.code, sizeof xjo.code, "XJO");
-  xjo.kind = kKindIndex;
   fill(&xjo, 1);
   std::string text = nuchart_export_text(c);
   EXPECT_EQ(text, lines({"Date\tOpen\tHigh\tLow\tClose\tVolume", "2026-12-09\t41.5\t42.25\t41\t42\t",
                          "2026-12-10\t42\t43\t41.9\t42.5\t"}));
-  c->plot.main = nullptr;
 }
 
 TEST_F(Chart, ManyChartsLeaveNoPrivateStyle) {
