@@ -238,8 +238,6 @@ void finish_selection(nuchart *c, int32_t x0, int32_t x1, int32_t mode) {
 
 // ---- slots ----
 
-void (*parent_motion)(widget *, int32_t, int32_t);
-
 void pass_motion(widget *self, int32_t x, int32_t y) {
   if (self->parent) self->parent->cls->motion(self->parent, x, y);
 }
@@ -396,7 +394,6 @@ void nc_release(widget *self, int32_t x, int32_t y, int button) {
 }  // namespace
 
 void nuchart_input_slots(content_class *k) {
-  parent_motion = k->motion;
   k->motion = nc_motion;
   k->enter = nc_enter;
   k->leave = nc_leave;

@@ -408,7 +408,9 @@ TEST_F(ChartGui, NewsMarksOpenTheirDaysSpan) {
   guitest_xdo("mousemove" + gw.at(x, y));
   ASSERT_TRUE(until([&] { return chart->news_from != 0; }, 5000));
   EXPECT_EQ(chart->news_from, from);
-  if (to) EXPECT_EQ(chart->news_to, to);
+  if (to) {
+    EXPECT_EQ(chart->news_to, to);
+  }
   EXPECT_EQ(chart->news_hover, mark);
   // A click opens the first of the issuer's announcements of that day.
   const ss_news *first = nullptr;
@@ -509,7 +511,9 @@ TEST_F(ChartFollow, ShiftMirrorsTheCursorIntoTheOtherChartWindow) {
     int32_t k = b->view.hover_index;
     // b's sample is the one at a's time: at or before it, the next after it.
     EXPECT_LE(b->plot.times[k], ta);
-    if (k + 1 < b->plot.count) EXPECT_GT(b->plot.times[k + 1], ta);
+    if (k + 1 < b->plot.count) {
+      EXPECT_GT(b->plot.times[k + 1], ta);
+    }
   }
   // b draws its cross-hair: its hovered column is inked down the pane.
   pass();

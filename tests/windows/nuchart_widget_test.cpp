@@ -377,7 +377,9 @@ TEST(NuchartSelection, SpanByMode) {
       EXPECT_EQ(out.from, r.from);
       EXPECT_EQ(out.to, r.to);
     }
-    if (r.action == 2) EXPECT_EQ(out.centre, r.centre);
+    if (r.action == 2) {
+      EXPECT_EQ(out.centre, r.centre);
+    }
   }
 }
 
@@ -643,8 +645,12 @@ TEST_F(Chart, OverviewDragsSteerTheControlledChart) {
     EXPECT_EQ(target->plot.range_count, 0);
     EXPECT_EQ(target->plot.from_type, r.from_type);
     EXPECT_EQ(target->plot.to_type, r.to_type);
-    if (r.from_type == 1) EXPECT_EQ(target->plot.from, r.from);
-    if (r.to_type == 1) EXPECT_EQ(target->plot.to, r.to);
+    if (r.from_type == 1) {
+      EXPECT_EQ(target->plot.from, r.from);
+    }
+    if (r.to_type == 1) {
+      EXPECT_EQ(target->plot.to, r.to);
+    }
     EXPECT_EQ(c->sel_from, -1) << "the selection is cleared";
     EXPECT_EQ(target->plot.style->range, 11) << "the controlled chart's style follows";
   }
