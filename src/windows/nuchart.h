@@ -65,6 +65,7 @@ struct nuchart : content {
   int32_t cursor_active, follow;
   ss_time news_from, news_to;    // the news span pointed at, 0 when none
   int32_t news_hover;            // the sample whose marks the pointer is over, -1 none
+  struct ss_news *news_item;     // the single item pointed at (intraday charts), or null
   uint32_t redraws;              // redraws asked for by the chart's own changes
   int32_t live;                  // on the live list
 };

@@ -10,6 +10,7 @@
 #include "charts/cstyle.h"
 #include "charts/nuchart.h"
 #include "charts/util.h"
+#include "dnd.h"
 #include "lib/tex.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
@@ -161,9 +162,56 @@ bool news_at(nuchart *c, int32_t x, int32_t y, ss_time *from, ss_time *to) {
   return true;
 }
 
-// Minimal version: the news list popup belongs to the screen's popups; the
-// chart records the span it would list. Intraday charts' single items along
-// the top of the pane are not hit yet (no pointing, opening or dragging).
+// Intraday charts held to the trading day mark each item of the issuer's
+// news along the top of the pane: from today's cut by its time, earlier
+// ones at the pane's left, each stacked under the one before when they
+// would overlap (as painting places them). The item under (x, y), or null.
+ss_news *news_item_at(const chart_plot *p, int32_t x, int32_t y) {
+  const chart_ta *ta = news_overlay(p);
+  const instr *in = p->main;
+  const style *s = style_cur();
+  if (!ta || !in || !in->exchange || !s || p->count <= 0) return nullptr;
+  bool own = ta->pane_h > 0 || !ta->is_overlay;
+  int32_t py = own ? ta->pane_y : p->pane_y, ph = own ? ta->pane_h : p->pane_h;
+  ss_time day = p->times[p->first_visible] & ~kSstimeSecondsMask;
+  ss_news *item = p->issuer->news.head;
+  while (item && item->time && sstime_date_compare(item->time, day) < 0) item = item->next;
+  while (item && !item->time) item = item->next;
+  if (!item) return nullptr;
+  ss_time cut = day;
+  if (sstime_date_compare(item->time, in->exchange->date) >= 0)
+    cut = p->options & kChartOptOpenClamp ? ssmodel_exchange_open_time(in->exchange)
+                                          : ssmodel_exchange_day_start(in->exchange);
+  bool stack = !(p->options & (kNuchartOptSmall | kNuchartOptParent));
+  int32_t prev_x = -1000000, prev_y = py + 1, prev_h = 0, right = p->pane_x + p->pane_w;
+  for (; item; item = item->next) {
+    int32_t image = item->flags & 0x1 ? s->numbers[10] : item->flags & 0x4 ? s->numbers[12] : s->numbers[11];
+    int32_t size[2] = {0, 0};
+    tex_size(size, image);
+    int32_t ix;
+    if (item->time >= cut) {
+      ix = util_sample_at(p, item->time);
+      if (ix > right) break;
+      if (ix < p->pane_x) continue;
+    } else {
+      ix = p->pane_x + size[0] / 2;
+    }
+    int32_t iy = stack && ix - prev_x < size[0] / 2 ? prev_y + prev_h + 1 : py + 1;
+    if (iy + size[1] > py + ph) continue;
+    if (std::abs(x - ix) <= size[0] / 2 && y >= iy && y < iy + size[1]) return item;
+    prev_x = ix;
+    prev_y = iy;
+    prev_h = size[1];
+  }
+  return nullptr;
+}
+
+bool single_items(const chart_plot *p) {
+  return !p->eod && (p->options & (kChartOptDayClamp | kChartOptOpenClamp));
+}
+
+// Minimal version: the news list popup and the item's hover popup belong to
+// the screen's popups; the chart records the span or the item pointed at.
 void show_news(nuchart *c, ss_time from, ss_time to) {
   c->news_from = from;
   c->news_to = to;
@@ -171,6 +219,7 @@ void show_news(nuchart *c, ss_time from, ss_time to) {
 void hide_news(nuchart *c) {
   c->news_from = c->news_to = 0;
   c->news_hover = -1;
+  c->news_item = nullptr;
 }
 
 // ---- the overview selection ----
@@ -259,10 +308,12 @@ void nc_motion(widget *self, int32_t x, int32_t y) {
     mirror(c);
   }
   ss_time from = 0, to = 0;
-  if (c->pointer_x >= 0 && news_at(c, x, y, &from, &to))
+  hide_news(c);
+  if (c->pointer_x < 0) return;
+  if (single_items(p))
+    c->news_item = news_item_at(p, x, y);
+  else if (news_at(c, x, y, &from, &to))
     show_news(c, from, to);
-  else
-    hide_news(c);
 }
 
 void nc_enter(widget *self) {
@@ -311,6 +362,13 @@ int nc_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *d) {
   auto *c = nuchart_cast(self);
   if (to_parent(c)) return self->parent ? self->parent->cls->drag_begin(self->parent, x, y, n, d) : 0;
   chart_plot *p = &c->plot;
+  if (single_items(p)) {
+    if (ss_news *item = news_item_at(p, x, y)) {
+      dnd_begin_news(p->main, item);
+      if (d) d->w = self;
+      return 1;
+    }
+  }
   if (p->count <= 0 || !p->controlled) return c->drag_fn ? 1 : 0;
   int32_t lo = axis_first(p), hi = axis_last(p);
   if (p->marked.from_px >= 0 && std::abs(x - p->marked.from_px) <= kGrab) {
@@ -369,6 +427,10 @@ void nc_release(widget *self, int32_t x, int32_t y, int button) {
     return;
   }
   if (button != 1) return;
+  if (c->news_item) {
+    news_open_item(c, c->plot.issuer, c->news_item);
+    return;
+  }
   if (c->news_from) {
     // The issuer's first announcement inside the span pointed at.
     ss_issuer *is = c->plot.issuer;

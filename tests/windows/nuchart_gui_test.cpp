@@ -7,7 +7,9 @@
 // pointer into the cross-hair shape, its export reaches the system
 // clipboard (read back by xclip), and the trade chart holder draws the
 // day's line. A daily chart's news marks give their day's news span under
-// the pointer. On a screen with two chart windows, Shift and Control held
+// the pointer and a click opens its first announcement; an intraday chart's
+// single news item is pointed at, opened and dragged. The mini quote's
+// preset draws the day's line. On a screen with two chart windows, Shift and Control held
 // over one mirror its cursor into the other.
 #include <gtest/gtest.h>
 
@@ -22,7 +24,9 @@
 
 #include "charts/cstyle.h"
 #include "charts/nuchart.h"
+#include "charts/util.h"
 #include "config/config.h"
+#include "dnd.h"
 #include "export/clipboard.h"
 #include "guitest.h"
 #include "lib/fade.h"
@@ -32,6 +36,7 @@
 #include "screen/desktop.h"
 #include "screen/screen.h"
 #include "sim.h"
+#include "sim_history.h"
 #include "sim_live.h"
 #include "sim_scenario.h"
 #include "ssclient.h"
@@ -581,6 +586,68 @@ TEST_F(ChartGui, MiniQuotePresetDrawsTheDaysLine) {
   }
   EXPECT_GT(checked, 0);
   EXPECT_GT(inked, checked / 2) << "the line passes the samples' closes";
+}
+
+}  // namespace
+
+namespace {
+
+// An intraday chart held to the session marks today's single announcements
+// along the top of its pane: one the simulator publishes is pointed at,
+// opened by a click and dragged as a news item (xdotool).
+TEST_F(ChartGui, IntradayNewsItemsPointClickAndDrag) {
+  ASSERT_NO_FATAL_FAILURE(open_windows());
+  ss_news item{};
+  {
+    core_lock lock;
+    nuchart_set_type(chart, 1);
+    nuchart_set_option_bits(chart, 0x80);
+    nuchart_clear_overlays(chart);
+    ASSERT_EQ(nuchart_add_overlay(chart, 13, nullptr), 0);
+  }
+  // A few seconds of the day first, so the item falls inside the time axis.
+  ASSERT_TRUE(until([&] {
+    const chart_plot &p = chart->plot;
+    return p.count >= 2 && !p.eod && sstime_diff_seconds(p.times[p.last_visible], p.times[p.first_visible]) >= 3;
+  }));
+  {
+    core_lock lock;
+    item.number = 4242;
+    item.time = ssmodel_exchange_now(stock->exchange);
+    item.flags = 0x1;
+    snprintf(item.headline, sizeof item.headline, "%s", "Chart test");
+    ASSERT_EQ(sim_news_today(sim, 0, stock->issuer, item), 0);
+  }
+  const ss_news *got = nullptr;
+  ASSERT_TRUE(until([&] {
+    const chart_plot &p = chart->plot;
+    if (!p.issuer || p.count < 2 || p.eod) return false;
+    for (const ss_news *n = p.issuer->news.head; n; n = n->next)
+      if (n->number == item.number) got = n;
+    return got != nullptr;
+  }, 20000));
+  widget_redraw(root);
+  gw.settle();
+  int32_t x, y;
+  {
+    core_lock lock;
+    const chart_plot &p = chart->plot;
+    int32_t size[2] = {0, 0};
+    tex_size(size, style_cur()->numbers[10]);
+    x = util_sample_at(&p, got->time);
+    y = p.pane_y + 1 + size[1] / 2;
+    ASSERT_GE(x, p.pane_x);
+    ASSERT_LE(x, p.pane_x + p.pane_w);
+  }
+  guitest_xdo("mousemove" + gw.at(x, y));
+  ASSERT_TRUE(until([&] { return chart->news_item == got; }, 5000));
+  guitest_xdo("click 1");
+  ASSERT_TRUE(until([&] { return news_last_open() && news_last_open()->number == item.number; }, 5000));
+  // A drag from the mark carries the item.
+  guitest_xdo("mousedown 1");
+  guitest_xdo("mousemove" + gw.at(x - 30, y + 40));
+  EXPECT_TRUE(until([&] { return dnd_kind() == DND_NEWS && dnd_news_item() == got; }, 5000));
+  guitest_xdo("mouseup 1");
 }
 
 }  // namespace
