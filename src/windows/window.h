@@ -110,6 +110,19 @@ window *window_linked_to(const window *w);
 void window_copy(window *target, window *source);
 void window_copy_from(window *w, window *src);
 
+// Lists: a watchlist window shows a scan (an anonymous one is copied, a
+// registered one shared) or a temporary scan of a watchlist; the title
+// becomes the list's name. 0, or -1 without a watchlist content.
+struct scan;
+struct wlist;
+int window_set_wlist(window *w, scan *s);
+int window_set_list_source(window *w, wlist *wl);
+
+// Moves a time-based content (depth, news history, today's news, course of
+// sales) to a moment; flags 0x7 clamp a time of day to the trading hours,
+// 0x18 choose how the news history reads a date. -1 for other roles.
+int window_goto_time(window *w, uint32_t time, uint32_t flags);
+
 // Reference values and the price trend (-1 none, 0 same, 1 up, 2 down).
 void window_take_instr_prices(window *w);
 int window_price_trend(window *w);
@@ -127,6 +140,10 @@ void window_toggle_tools(window *w);
 // Dropped objects of the drag kinds 1 stock, 2 index, 3 issuer; others are
 // ignored. Returns 1 when the drop changed the window.
 int window_drop_instr(window *w, int kind, instr *in);
+// Shows a news item's document in the window's document child (the window
+// takes the issuer and the document role). 1 when shown.
+struct ss_news;
+int window_show_news_item(window *w, instr *issuer, const ss_news *item);
 
 // Both show the same instrument (or none) in the same role, and the role is
 // alerts. (Watchlists compare their lists, which they do not hold yet.)
