@@ -46,6 +46,7 @@
 #include "testclient.h"
 #include "testclock.h"
 #include "testsim.h"
+#include "testsimclient.h"
 #include "ui/gui.h"
 #include "ui/gui_internal.h"
 #include "windows/histnews.h"
@@ -61,7 +62,7 @@ constexpr uint8_t kState = 50;
 // The simulator's demo market with its live trading and a client signed on
 // to it from its own thread, a gui with a window manager (for the screens),
 // the atlas, fades, drawing lists, a visual style and the chart styles.
-class ChartSim : public ::testing::Test {
+class ChartSim : public SimClientTest {
  public:
   static void SetUpTestSuite() {
     // The process's local time (the simulator's market and the client's
@@ -108,24 +109,17 @@ class ChartSim : public ::testing::Test {
     ASSERT_EQ(0, sim_add_user(sim, u));
     ASSERT_EQ(0, sim_build_scenario(sim, "demo", sim_local_now(), kState));
     code = sim_market_code(1);
-    const int port = sim_start(sim, 0);
+    port = sim_start(sim, 0);
     ASSERT_GT(port, 0);
     ASSERT_NO_FATAL_FAILURE(start_test_client(port));
     client = true;
-    thread = plat_thread_create(
-        [](void *arg) {
-          auto *self = static_cast<ChartSim *>(arg);
-          self->rc = ssclient_run();
-          self->done = true;
-        },
-        this);
-    ASSERT_GE(thread, 0);
+    ASSERT_NO_FATAL_FAILURE(run_until_online());
     // The day opens (its date from the demo stream), then the market trades.
     ASSERT_TRUE(wait_for([] {
       core_lock lock;
       ssclient_deliver();
       ss_exchange *ex = ssmodel_exchange(0);
-      return ssclient_is_online() && ex && ex->date != 0;
+      return ex && ex->date != 0;
     }));
     sim_live_options lo;
     lo.index = 0;
@@ -148,12 +142,7 @@ class ChartSim : public ::testing::Test {
 
   void TearDown() override {
     guitest_xdo("keyup ctrl shift");
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 10000));
-      plat_thread_join(thread);
-      plat_thread_cancel(thread);
-    }
+    stop(10000);
     sim_live_stop(live);
     sim_destroy(sim);
     if (client) ssclient_fini();
@@ -176,14 +165,10 @@ class ChartSim : public ::testing::Test {
         ms);
   }
 
-  sim_server *sim = nullptr;
   sim_live *live = nullptr;
   std::string code;
   ss_stock *stock = nullptr;
   bool client = false;
-  int32_t thread = -1;
-  std::atomic<bool> done{false};
-  int rc = 0;
 };
 
 // Two windows side by side in a root of the test's own: a chart window and
