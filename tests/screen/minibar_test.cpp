@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "barstest.h"
@@ -185,6 +186,35 @@ TEST(Keypad, PlacedOverTheZoomOrQuickWindowOrTheFocus) {
   screen_place_keypad();
   s->bars = bars;
   keypad_set_keyboard(nullptr, nullptr);
+}
+
+// ---- under Xvfb ----
+
+TEST(MinibarGui, AClickOnAMiniDesktopSwitchesToIt) {
+  screen_select(0);
+  if (!screen_is_open(0)) ASSERT_EQ(0, screen_open(0));
+  auto draw_until = [](const std::function<bool()> &done) {
+    return guitest_wait_for([&] {
+      gui_tick();
+      return done();
+    });
+  };
+  ASSERT_TRUE(draw_until([] { return screens_up() && !screen_relayout_pending(); }));
+  screen *s = screen_get(0);
+  screen_switch_desktop(0);
+  ASSERT_TRUE(draw_until([&] { return !gui_window_record(s->os_window)->needs_draw; }));
+  mini_desktop *md = minibar_desktop(s->minibar, 3);
+  ASSERT_NE(nullptr, md);
+  ASSERT_TRUE(widget_is_shown(md));
+  ASSERT_GT(md->r.w, 6);
+  const uint64_t xw = gui_plat_x11_window(&G.wins[s->os_window].plat);
+  const int x = md->r.x + md->r.w / 2, y = md->r.y + md->r.h / 2;
+  guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y));
+  guitest_xdo("click 1");
+  EXPECT_TRUE(draw_until([] { return screen_desktop_index() == 3; })) << screen_desktop_index();
+  // The miniature of the current desktop takes the current-desktop colour.
+  ASSERT_TRUE(draw_until([&] { return md->current == 1; }));
+  EXPECT_EQ(0, minibar_desktop(s->minibar, 0)->current);
 }
 
 }  // namespace
