@@ -10,10 +10,15 @@ target_link_libraries(ambit_app PUBLIC ambit_windows)
 
 if(AMBIT_TESTS)
   ambit_add_tests(windows ambit_windows ambit_ui_test_support)
+  # The depth window's end-to-end test runs the market simulator.
+  if(TARGET depthwin_sim_test AND TARGET ambit_sim)
+    target_link_libraries(depthwin_sim_test PRIVATE ambit_sim)
+  endif()
 endif()
 
-# Benchmarks of the market windows (bench/windows/*_bench.cpp), release
-# preset: ./build/release/ambit_windows_bench
+# Benchmarks of the market windows (bench/windows/*_bench.cpp), against the
+# GL recorder and Mesa's llvmpipe (the pixel-test harness's private Xvfb),
+# release preset: ./build/release/ambit_windows_bench
 if(AMBIT_BENCH AND AMBIT_TESTS AND TARGET ambit_ui_test_support)
   file(GLOB WINDOWS_BENCH_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/windows/*_bench.cpp)
   if(WINDOWS_BENCH_SRC)

@@ -108,6 +108,9 @@ struct exchange_rec {
   std::set<std::string> instruments;
   std::map<std::string, sim_stock_ref> books;  // as of the end of `log` (sim_market_flush)
   bool brokers = false;                        // the books' depth and trades carry brokers
+  // Earlier days of stocks: the saved stream of each (code, date), answered
+  // to a request for that day's events (62) as message 102.
+  std::map<std::pair<std::string, ss_time>, std::vector<uint8_t>> past_days;
   rng r;
 
   // A client may resume at the start of any unit or at the end.
@@ -807,7 +810,12 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
         } else {
           const exchange_rec& ex = s->exchanges[e->exchange];
           auto book = ex.books.find(e->code);
-          sim_answer_lists(&m.gb, *e, book == ex.books.end() ? nullptr : &book->second, ex.cfg.date, ex.brokers);
+          auto past = ex.past_days.find({e->code, e->date & ~kSstimeSecondsMask});
+          if (e->kind == 62 && past != ex.past_days.end())
+            sim_msg_backfill_day(&m.gb, uint32_t(e->exchange), e->code.c_str(), past->first.second, kSimProtocolVersion,
+                                 past->second.data(), int32_t(past->second.size()));
+          else
+            sim_answer_lists(&m.gb, *e, book == ex.books.end() ? nullptr : &book->second, ex.cfg.date, ex.brokers);
         }
       }
       break;
@@ -1264,6 +1272,18 @@ int sim_set_snapshot(sim_server* s, uint32_t index, const std::vector<uint8_t>& 
   return 0;
 }
 
+int sim_set_past_day(sim_server* s, uint32_t index, const char* code, ss_time date,
+                     const std::vector<uint8_t>& stream) {
+  if (!valid_index(index, "set past day")) return -1;
+  std::lock_guard<std::mutex> lk(s->mu);
+  if (!s->exchanges[index].present) {
+    log(LOG_ERROR, kSrc, "set past day: no exchange %u", index);
+    return -1;
+  }
+  s->exchanges[index].past_days[{code, date & ~kSstimeSecondsMask}] = stream;
+  return 0;
+}
+
 int sim_add_instrument(sim_server* s, uint32_t index, const char* code) {
   if (!valid_index(index, "add instrument")) return -1;
   if (!code || !code[0] || strlen(code) > size_t(kCodecCodeChars)) {
@@ -1612,6 +1632,7 @@ sim_market* sim_market_create(const sim_market_options& options) {
   sim_market* m = new sim_market;
   m->o = options;
   m->hdr = sim_hdr_create(options.speeds);
+  if (options.stock_stream) sim_hdr_set_stock_stream(m->hdr);
   m->r.s = 0x5eed0000ull + options.index;
   return m;
 }

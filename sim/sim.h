@@ -163,6 +163,11 @@ int sim_add_exchange(sim_server* sim, const sim_exchange& exchange);
 // An instrument the server knows; requests about any other are refused with
 // error 20 and the request kind as sub-code.
 int sim_add_instrument(sim_server* sim, uint32_t index, const char* code);
+// An earlier day of a stock: its saved stream (a sim_market with
+// stock_stream taken), answered to the request for that day's events. 0, or
+// -1 after an ERROR line.
+int sim_set_past_day(sim_server* sim, uint32_t index, const char* code, ss_time date,
+                     const std::vector<uint8_t>& stream);
 // Applies to connections accepted from now on.
 void sim_set_misbehaviour(sim_server* sim, const sim_misbehaviour& how);
 // "normal", "silent", "close:N", "garbage", "no-read", "drip:MS",
@@ -236,6 +241,9 @@ struct sim_market_options {
   bool speeds = false;   // name stocks by speed number once they have one
   bool journal = true;   // keep the journal of every message written
   ss_time date = 0;      // the exchange's date, which queue order times are told from
+  // Written as the saved stream of one stock (stock-stream headers), as a
+  // past day's fill carries it (sim_set_past_day): scripts of one code only.
+  bool stock_stream = false;
 };
 
 struct sim_level {

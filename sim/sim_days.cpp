@@ -56,55 +56,54 @@ int reply_head(growbuf* gb, uint32_t type, uint32_t index, const char* code, ss_
   return growbuf_commit(gb, uint32_t(n));
 }
 
+// A reply: head, then the records `write` put into a buffer of their own,
+// as one block.
+template <class Write>
+int reply(growbuf* out, uint32_t type, uint32_t index, const std::string& code, ss_time date, Write write) {
+  growbuf rec = {};
+  if (growbuf_init(&rec, 4096, 4096) < 0) return -1;
+  int r = write(&rec);
+  if (r >= 0) r = reply_head(out, type, index, code.c_str(), date);
+  if (r >= 0) r = encblk_write(out, rec.data, rec.len);
+  growbuf_free(&rec);
+  return r < 0 ? -1 : 0;
+}
+
 int stock_day(growbuf* out, uint64_t seed, uint32_t index, const std::string& code, ss_time exchange_date,
               ss_time date) {
   std::vector<sim_trade> trades = sim_day_trades(seed, index, code, exchange_date, date);
   if (trades.empty()) return 0;
-  growbuf rec = {};
-  if (growbuf_init(&rec, 4096, 4096) < 0) return -1;
-  uint32_t ref = 0;
-  ss_time running = date;
-  int r = 0;
-  std::vector<enctrades_trade> group;
-  for (size_t i = 0; i < trades.size() && r >= 0;) {
-    group.clear();
-    const uint32_t price = trades[i].price;
-    for (; i < trades.size() && trades[i].price == price; i++)
-      group.push_back({trades[i].time, price, trades[i].volume, kPlainTrade, 0, 0, 0, nullptr, nullptr});
-    r = enctrades_encode_one(&rec, group.data(), uint32_t(group.size()), &ref, &running, 0, sim_put_broker);
-  }
-  if (r >= 0) r = reply_head(out, kReplyDayTrades, index, code.c_str(), date);
-  if (r >= 0) r = encblk_write(out, rec.data, rec.len);
-  growbuf_free(&rec);
-  return r < 0 ? -1 : 0;
+  return reply(out, kReplyDayTrades, index, code, date, [&](growbuf* rec) {
+    uint32_t ref = 0;
+    ss_time running = date;
+    std::vector<enctrades_trade> group;
+    for (size_t i = 0; i < trades.size();) {
+      group.clear();
+      const uint32_t price = trades[i].price;
+      for (; i < trades.size() && trades[i].price == price; i++)
+        group.push_back({trades[i].time, price, trades[i].volume, kPlainTrade, 0, 0, 0, nullptr, nullptr});
+      if (enctrades_encode_one(rec, group.data(), uint32_t(group.size()), &ref, &running, 0, sim_put_broker) < 0)
+        return -1;
+    }
+    return 0;
+  });
 }
 
 int index_day(growbuf* out, uint64_t seed, uint32_t index, const std::string& code, ss_time exchange_date,
               ss_time date) {
   std::vector<sim_index_tick> ticks = sim_index_day(seed, index, code, exchange_date, date);
   if (ticks.empty()) return 0;
-  growbuf rec = {};
-  if (growbuf_init(&rec, 4096, 4096) < 0) return -1;
-  int r = 0;
-  for (size_t i = 0; i < ticks.size() && r >= 0; i++) {
-    uint8_t* p = growbuf_reserve(&rec, kTickRoom);
-    if (!p) {
-      r = -1;
-      break;
+  return reply(out, kReplyIndexDay, index, code, date, [&](growbuf* rec) {
+    for (size_t i = 0; i < ticks.size(); i++) {
+      uint8_t* p = growbuf_reserve(rec, kTickRoom);
+      if (!p) return -1;
+      int n = encode_uint32(p, ticks[i].time);
+      int v = i == 0 ? encode_index(p + n, ticks[i].value)
+                     : encode_index_change(p + n, int32_t(ticks[i].value) - int32_t(ticks[i - 1].value));
+      if (v < 0 || growbuf_commit(rec, uint32_t(n + v)) < 0) return -1;
     }
-    int n = encode_uint32(p, ticks[i].time);
-    int v = i == 0 ? encode_index(p + n, ticks[i].value)
-                   : encode_index_change(p + n, int32_t(ticks[i].value) - int32_t(ticks[i - 1].value));
-    if (v < 0) {
-      r = -1;
-      break;
-    }
-    r = growbuf_commit(&rec, uint32_t(n + v));
-  }
-  if (r >= 0) r = reply_head(out, kReplyIndexDay, index, code.c_str(), date);
-  if (r >= 0) r = encblk_write(out, rec.data, rec.len);
-  growbuf_free(&rec);
-  return r < 0 ? -1 : 0;
+    return 0;
+  });
 }
 
 }  // namespace

@@ -164,7 +164,8 @@ void sim_answer_lists(growbuf* gb, const sim_entry& e, const sim_stock_ref* book
     case 12: case 13: depth(e.kind - 12, true); break;
     case 50: trades(true); break;
     case 51: trades(false); break;
-    case 20:  // today's events: the books and every trade, as the client holds them
+    case 20:  // today's events: the books and every trade, as the client holds
+              // them; the answer tells the client the day is loaded
     case 60: case 61:
       depth(0, true);
       depth(1, true);

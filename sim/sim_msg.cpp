@@ -354,6 +354,9 @@ struct sim_hdr {
   std::vector<std::unique_ptr<ss_stock>> named;  // the records the speed table points at
   std::unordered_map<std::string, int32_t> speeds;
   bool use_speeds = false;
+  // A saved stream of one stock: its headers step from this record's
+  // stream time instead of naming the stock.
+  std::unique_ptr<ss_stock> stream_stock;
 };
 
 namespace {
@@ -362,6 +365,7 @@ struct hdr_saved {
   char code[kCodeSize];
   ss_time cur;
   ss_time high;
+  ss_time stream;
 };
 
 hdr_saved hdr_save(const sim_hdr* h) {
@@ -369,6 +373,7 @@ hdr_saved hdr_save(const sim_hdr* h) {
   memcpy(s.code, h->ex->cur_code, kCodeSize);
   s.cur = h->ex->cur_time;
   s.high = h->ex->high_time;
+  s.stream = h->stream_stock ? h->stream_stock->stream_time : 0;
   return s;
 }
 
@@ -376,6 +381,7 @@ void hdr_restore(sim_hdr* h, const hdr_saved& s) {
   memcpy(h->ex->cur_code, s.code, kCodeSize);
   h->ex->cur_time = s.cur;
   h->ex->high_time = s.high;
+  if (h->stream_stock) h->stream_stock->stream_time = s.stream;
 }
 
 int32_t speed_of(const sim_hdr* h, const char* code) {
@@ -409,7 +415,12 @@ int stock_msg(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* 
   const hdr_saved saved = hdr_save(h);
   const uint32_t saved_ref = ref ? *ref : 0;
   msg_writer w(gb, type, msg_writer::no_header{}, room);
-  if (!w.failed) w.add(enchdr_encode_timed(w.at(), h->ex.get(), type, time, code, speed_of(h, code)));
+  if (!w.failed) {
+    if (h->stream_stock)
+      w.add(enchdr_encode_stock_header(w.at(), h->stream_stock.get(), type, time));
+    else
+      w.add(enchdr_encode_timed(w.at(), h->ex.get(), type, time, code, speed_of(h, code)));
+  }
   body(w);
   if (w.finish() < 0) {
     hdr_restore(h, saved);
@@ -443,6 +454,11 @@ sim_hdr* sim_hdr_create(bool speeds) {
   sim_hdr* h = new sim_hdr;
   h->use_speeds = speeds;
   return h;
+}
+
+void sim_hdr_set_stock_stream(sim_hdr* h) {
+  h->stream_stock = std::make_unique<ss_stock>();
+  h->use_speeds = false;
 }
 
 void sim_hdr_destroy(sim_hdr* h) { delete h; }
@@ -820,4 +836,15 @@ int sim_msg_vcmp(growbuf* gb, uint32_t index, ss_time date, uint32_t quarter, bo
     return -1;
   }
   return 0;
+}
+
+int sim_msg_backfill_day(growbuf* gb, uint32_t index, const char* code, ss_time date, uint32_t version,
+                         const void* stream, int32_t n) {
+  msg_writer w(gb, kSimMsgBackfillDay);
+  w.byte(index);
+  w.code(code);
+  w.date16(date);
+  w.vint(version);
+  if (w.finish() < 0) return -1;
+  return encblk_write(gb, stream, n) < 0 ? -1 : 0;
 }

@@ -160,6 +160,16 @@ void sim_hdr_destroy(sim_hdr* h);
 // The next header names its stock and time in full: where a client may start
 // reading (the first message of a stream unit).
 void sim_hdr_restart(sim_hdr* h);
+// From now on the headers are those of a saved stream of one stock (the
+// stock-stream headers a past day's fill carries): each steps from the
+// previous message's time and names no stock.
+void sim_hdr_set_stock_stream(sim_hdr* h);
+
+constexpr uint32_t kSimMsgBackfillDay = 102;
+// 102: a stock's earlier day, the saved stream `stream` of that stock (written
+// with stock-stream headers) in one framed block, for protocol `version`.
+int sim_msg_backfill_day(growbuf* gb, uint32_t index, const char* code, ss_time date, uint32_t version,
+                         const void* stream, int32_t n);
 
 // The fields of one depth message; those its type does not carry are not
 // written.

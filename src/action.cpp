@@ -10,20 +10,26 @@
 #include <cstring>
 #include <vector>
 
+#include "charts/cstyle.h"
 #include "keyboard.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "rss/rss.h"
 #include "screen/desktop.h"
+#include "quick9.h"
 #include "screen/screen.h"
+#include "screen/tickbar.h"
 #include "ssmodel.h"
 #include "ssuser.h"
 #include "style.h"
 #include "config/configbox.h"
 #include "ui/gui.h"
 #include "undo.h"
+#include "windows/depthwin.h"
 #include "windows/rsswin.h"
+#include "windows/titlebar.h"
+#include "windows/watchlist.h"
 #include "windows/window.h"
 
 static const char kSrc[] = "src/action";
@@ -85,9 +91,28 @@ static void end_and_cancel() {
   if (undo_depth() == 0 && undo_type_at(0) == UNDO_GROUP_END) undo_cancel();
 }
 
-// Minimal version: the quick slots are built with their own table (the
-// Speed Pad); until then every slot is empty.
-static instr *quick_slot(int) { return nullptr; }
+static watchlist *list_content(window *w) {
+  widget *c = w ? w->child[kWinWatchlist] : nullptr;
+  return watchlist_is(c) ? static_cast<watchlist *>(c) : nullptr;
+}
+
+// Minimal version: the window binds lists itself (window_set_wlist,
+// window_set_list_source, which also clone an anonymous list) once the
+// window frame offers them; here its watchlist content takes the scan, or
+// a scan of the watchlist, and the title the list's name.
+static void show_scan(window *w, scan *s) {
+  watchlist *c = list_content(w);
+  if (!c) return;
+  watchlist_set_scan(c, s);
+  titlebar_set_text(window_get_titlebar(w), s ? s->name : "");
+}
+
+static void show_list_source(window *w, wlist *wl) {
+  watchlist *c = list_content(w);
+  if (!c) return;
+  watchlist_set_source(c, wl);
+  titlebar_set_text(window_get_titlebar(w), wl ? wlist_name(wl) : "");
+}
 
 // ---- process-wide settings ----
 
@@ -179,13 +204,13 @@ static int role_step(window *w, const void *args, int all) {
 
 int action_set_window_role(window *w, uint32_t role) { return action_for_windows(w, role_step, &role); }
 
-static int depth_step(window *w, const void *, int) {
-  // Minimal version: the depth window's show mode is set by the depth
-  // window itself (depthwin_set_show_mode); a window already in the depth
-  // role is left as it is.
-  if (w->role == kRoleDepth) return 0;
+static int depth_step(window *w, const void *args, int) {
+  const uint32_t mode = *static_cast<const uint32_t *>(args);
+  widget *depth = w->child[kWinDepth];
+  if (w->role == kRoleDepth && (!depth || depthwin_get_show_mode(depth) == mode)) return 0;
   undo_push_window(w);
   window_set_role(w, kRoleDepth);
+  if (depth) depthwin_set_show_mode(depth, mode);
   return 1;
 }
 
@@ -245,17 +270,29 @@ int action_show_alerts(window *w) {
 
 int action_show_option_list(window *w) { return action_set_window_role(w, kRoleOptionlist); }
 
-static int chart_step(window *w, const void *, int) {
-  // Minimal version: chart styles are kept by the charts (cstyle_find,
-  // cstyle_clone, window_set_chart); the window takes the chart role.
-  if (w->role == kRoleChart) return 0;
+static int chart_step(window *w, const void *args, int) {
+  const int32_t id = *static_cast<const int32_t *>(args);
+  if (id != -1 && !cstyle_find(id)) {
+    log(LOG_WARN, kSrc, "can't find chart style %d", int(id));
+    return 0;
+  }
   undo_push_window(w);
   window_set_role(w, kRoleChart);
+  // Minimal version: giving the chart its style (window_set_chart, with a
+  // copy for the chart key, or a new style when there is none) comes with
+  // the chart window; the window takes the chart role.
   return 1;
 }
 
 int action_show_chart_style(window *w, int32_t id) {
-  // -1, the chart key: the last style used (copied), else the first.
+  if (id == -1) {
+    // The chart key: the style it showed last, else the first in the list.
+    if (S.last_chart_style != -1 && !cstyle_find(S.last_chart_style)) {
+      log(LOG_WARN, kSrc, "chart style %d doesn't exist anymore", int(S.last_chart_style));
+      S.last_chart_style = -1;
+    }
+    id = S.last_chart_style != -1 ? S.last_chart_style : cstyle_id_at(0);
+  }
   S.last_chart_style = id;
   return action_for_windows(w, chart_step, &id);
 }
@@ -375,9 +412,8 @@ int action_new_watchlist(window *w) {
   undo_begin();
   undo_push_window(w);
   undo_push_wlist_created(wl);
-  // Minimal version: the watchlist window binds the list
-  // (window_set_list_source); the window takes the watchlist role.
   window_set_role(w, kRoleWatchlist);
+  show_list_source(w, wl);
   undo_end();
   if (screen_is_up()) screen_desktops_changed();
   return 1;
@@ -391,9 +427,8 @@ int action_show_watchlist(window *w, int32_t id) {
     return -1;
   }
   undo_push_window(w);
-  // Minimal version: binding the list (window_set_list_source) comes with
-  // the watchlist window.
   window_set_role(w, kRoleWatchlist);
+  show_list_source(w, wl);
   return 1;
 }
 
@@ -408,8 +443,8 @@ int action_new_scan(window *w) {
   undo_begin();
   undo_push_window(w);
   undo_push_new_scan(s);
-  // Minimal version: window_set_wlist comes with the watchlist window.
   window_set_role(w, kRoleWatchlist);
+  show_scan(w, s);
   undo_end();
   if (screen_is_up()) screen_desktops_changed();
   return 1;
@@ -422,9 +457,12 @@ int action_show_scan(window *w, int32_t id) {
     log(LOG_ERROR, kSrc, "can't find scan %d", int(id));
     return -1;
   }
+  if (watchlist *c = list_content(w))
+    if (scan *shown = watchlist_get_scan(c))
+      if (scan_equal(shown, s) && scan_id(shown) == scan_id(s)) return 0;
   undo_push_window(w);
-  // Minimal version: window_set_wlist comes with the watchlist window.
   window_set_role(w, kRoleWatchlist);
+  show_scan(w, s);
   return 1;
 }
 
@@ -432,16 +470,19 @@ int action_open_preset_scan(window *w, ss_exchange *ex, const char *name, uint32
                             uint32_t change_filter, uint32_t order, int reversed) {
   if (!ex) action_default_exchange_record();
   if (!(w = need_window(w))) return -1;
-  // Minimal version: the preset scan (scan_new_preset with its filters and
-  // order) is made when a window can show it (window_set_wlist); the
-  // window takes the watchlist role.
-  (void)name;
-  (void)instr_filter;
-  (void)change_filter;
-  (void)order;
-  (void)reversed;
+  scan *s = scan_new_preset(name);
+  if (!s) {
+    log(LOG_ERROR, kSrc, "can't create %s scan", name);
+    return -1;
+  }
+  scan_set_name(s, name);
+  scan_set_instr_filter(s, instr_filter);
+  scan_set_change_filter(s, change_filter);
+  scan_set_order(s, order);
+  scan_set_reversed(s, reversed);
   undo_push_window(w);
   window_set_role(w, kRoleWatchlist);
+  show_scan(w, s);
   return 1;
 }
 
@@ -659,8 +700,7 @@ static bool tickbar_on() { return (screen_bars_shown() & BAR_TICKBAR) != 0; }
 static int set_tickbar(bool on) {
   if (tickbar_on()) undo_push_tickbar_was_on();
   else undo_push_tickbar_was_off();
-  if (on) screen_show_tickbar();
-  else screen_hide_tickbar();
+  if (widget *tb = screen_tickbar()) tickbar_set_on(tb, on ? 1 : 0);
   return 1;
 }
 
@@ -772,7 +812,7 @@ static int set_size(int size) {
 // ---- by id ----
 
 static int speed_pad(window *w, int slot) {
-  instr *in = quick_slot(slot);
+  instr *in = quick9_get(slot);
   if (!in) return -1;
   if (!w) return action_show_everywhere(in);
   undo_push_window(w);
@@ -819,12 +859,11 @@ int action_perform(window *w, int32_t id) {
     case 43: return action_undo();
     case 44: return action_show_settings();
     case 45: return action_show_about();
-    case 46:
-      if (screen_bars_shown() & BAR_HELP) return 0;
-      if (screen_configbox_shown()) screen_hide_configbox();
-      undo_push_help();
-      screen_show_help(0);
-      return 1;
+    case 46: {
+      // The help opens on the topic of the window's role.
+      window *t = w ? w : focused();
+      return action_show_help(t ? int(t->role) : 0);
+    }
     case 47: return action_logout_box();
     case 48: action_toggle_tools(w); return 0;
     case 49: action_zoom(w); return 0;

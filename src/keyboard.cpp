@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "action.h"
+#include "charts/cstyle.h"
 #include "config/autosave.h"
 #include "export/clipboard.h"
 #include "lib/font.h"
@@ -23,6 +24,7 @@
 #include "lib/timer.h"
 #include "lib/wlist.h"
 #include "log.h"
+#include "quick9.h"
 #include "rss/rss.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
@@ -32,6 +34,9 @@
 #include "ui/gui.h"
 #include "ui/key.h"
 #include "undo.h"
+#include "windows/alerts.h"
+#include "windows/searchwin.h"
+#include "windows/watchlist.h"
 #include "windows/window.h"
 
 static const char kSrc[] = "src/keyboard";
@@ -47,12 +52,12 @@ static struct {
 
 // ---- the real calls ----
 
-// Minimal version: the window opens a search itself (window_open_search,
-// with the search content's keyword); here the window takes the exchange
-// and the search role.
-static int open_search(window *w, ss_exchange *ex, const char *) {
+// The window's search on an exchange (none: the window's) for a keyword.
+static int open_search(window *w, ss_exchange *ex, const char *text) {
   if (!w) return -1;
   if (ex) window_set_exchange_plain(w, ex);
+  if (searchwin *sw = w->child[kWinSearch] ? searchwin_cast(w->child[kWinSearch]) : nullptr)
+    searchwin_set_keyword(sw, text);
   window_set_role(w, kRoleSearch);
   return 0;
 }
@@ -61,9 +66,26 @@ static int open_search(window *w, ss_exchange *ex, const char *) {
 // built with the depth replay and the course of sales.
 static int goto_time(window *, ss_time, int) { return -1; }
 
-// Minimal version: the watchlist and alerts windows take typed codes
-// themselves (watchlist_paste_codes, alerts_paste).
-static int edit_list(window *, const char *, int) { return 0; }
+// Codes typed after '+' or '-' into a watchlist or alerts window.
+static int edit_list(window *w, const char *codes, int add) {
+  if (!w) return 0;
+  if (w->role == kRoleAlerts && w->child[kWinAlerts]) return alerts_add_codes(w->child[kWinAlerts], codes, add);
+  widget *c = w->child[kWinWatchlist];
+  if (w->role != kRoleWatchlist || !watchlist_is(c)) return 0;
+  auto *wl = static_cast<watchlist *>(c);
+  // Only a list kept by hand (a scan of a watchlist) takes codes.
+  scan *s = watchlist_get_scan(wl);
+  if (!s || !s->source) return 0;
+  return add ? watchlist_add_codes(wl, codes) : watchlist_remove_codes(wl, codes);
+}
+
+// Codes from the clipboard into an alerts or watchlist window.
+static void paste_codes(window *w) {
+  if (!w) return;
+  if (w->role == kRoleAlerts && w->child[kWinAlerts]) alerts_paste(w->child[kWinAlerts]);
+  else if (w->role == kRoleWatchlist && watchlist_is(w->child[kWinWatchlist]))
+    watchlist_paste_codes(static_cast<watchlist *>(w->child[kWinWatchlist]));
+}
 
 static int set_role(window *w, uint32_t role) { return action_set_window_role(w, role); }
 
@@ -194,8 +216,7 @@ static int32_t count_of(char kind) {
   switch (kind) {
     case 'W': return wlist_total();
     case 'S': return scan_count();
-    // Minimal version: the chart styles' list is the charts' (cstyle_count).
-    case 'C': return 0;
+    case 'C': return cstyle_count();
     case 'R': return rss_feed_count();
     default: return 0;
   }
@@ -360,8 +381,8 @@ static void run(window *w, int popup, int shift) {
   } else if (!strcmp(cmd, "C")) {
     A().new_chart_style(w);
   } else if (cmd[0] == 'C' && n >= 1) {
-    // Minimal version: the chart style at a position (cstyle_id_at) is
-    // the charts'; with no list there is none.
+    const int32_t id = cstyle_id_at(n - 1);
+    if (id != -1) A().show_chart_style(w, id);
   } else if (cmd[0] == 'R' && n >= 1) {
     const int32_t id = rss_feed_id_at(n - 1);
     if (id > 0) A().show_rss_feed(w, id);
@@ -562,11 +583,7 @@ static void option_key(int c, const targets &t) {
   }
 }
 
-static instr *quick_slot(int) {
-  // Minimal version: the quick slots (Speed Pad) have their own table;
-  // until it is built every slot is empty.
-  return nullptr;
-}
+static instr *quick_slot(int i) { return quick9_get(i); }
 
 // Plain and shifted keys when typed entry is not open.
 static void plain_key(int c, const targets &t) {
@@ -663,9 +680,11 @@ static void character(const key_event *k, const targets &t) {
       if (c == 'Z') {
         if (S.length == 0) A().undo();
         keyboard_deactivate();
+      } else if (c == 'V') {
+        paste_codes(t.k);
       }
-      // Minimal version: 'C' exports the window's table and 'V' pastes
-      // codes into it (window_export, window_paste) once the contents are.
+      // Minimal version: 'C' exports the window's table through the
+      // window's own export (window_export), built with the window frame.
       break;
     default: break;
   }

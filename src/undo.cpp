@@ -12,14 +12,17 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "action.h"
+#include "charts/cstyle.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "rss/rss.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
+#include "screen/tickbar.h"
 #include "style.h"
 #include "ui/gui.h"
 #include "windows/rsswin.h"
@@ -120,8 +123,7 @@ static struct {
   int open_at;     // slot of the outermost open group's opening, -1 when none
   uint32_t pushed;
   const undo_record_ops *ops[UNDO_TYPES];
-  void (*cstyle_mover)(int32_t from, int32_t to);
-} S = {nullptr, 0, 0, 0, 0, -1, 0, {}, nullptr};
+} S = {nullptr, 0, 0, 0, 0, -1, 0, {}};
 
 static int prev_slot(int i) { return i == 0 ? kUndoRecords - 1 : i - 1; }
 static int next_slot(int i) { return i == kUndoRecords - 1 ? 0 : i + 1; }
@@ -270,6 +272,8 @@ static int restore_window(undo_record *r) {
   if (!w) return -1;
   if (r->u.win.exchange) window_set_exchange(w, r->u.win.exchange, 0);
   window_set_instrument(w, r->u.win.instrument);
+  // Minimal version: a shown tool panel is refreshed by the tool panels
+  // themselves (tools_refresh_later) once they are built.
   if (r->u.win.tools) window_show_tools(w);
   else window_hide_tools(w);
   if (r->u.win.link_source) window_link_to(r->u.win.link_source, w);
@@ -305,9 +309,7 @@ static void move_list(int32_t kind, int32_t from, int32_t to) {
   switch (kind) {
     case kUndoListWatchlists: wlist_move(uint32_t(to), uint32_t(from)); break;
     case kUndoListScans: scan_move(uint32_t(to), uint32_t(from)); break;
-    case kUndoListChartStyles:
-      if (S.cstyle_mover) S.cstyle_mover(to, from);
-      break;
+    case kUndoListChartStyles: cstyle_move(to, from); break;
     case kUndoListFeeds: rss_feed_move(to, from); break;
     default: break;
   }
@@ -383,10 +385,7 @@ static int restore(undo_record *r) {
       rsswin_set_detail(r->u.rsswin.content, r->u.rsswin.detail);
       return 0;
     case UNDO_TICKBAR:
-      // Minimal version: the tickbar's own on flag comes with
-      // tickbar_set_on; the bar is shown or hidden.
-      if (r->u.value) screen_show_tickbar();
-      else screen_hide_tickbar();
+      if (widget *tb = screen_tickbar()) tickbar_set_on(tb, int(r->u.value));
       return 0;
     case UNDO_WINDOW_LINK: window_link_to(r->u.link.w, r->u.link.linked); return 0;
     case UNDO_LIST_MOVE: move_list(r->u.move.kind, r->u.move.from, r->u.move.to); return 0;
@@ -441,10 +440,6 @@ const undo_record_ops *undo_type_ops(int type) {
   return type >= 0 && type < UNDO_TYPES ? S.ops[type] : nullptr;
 }
 
-void undo_set_list_mover(int32_t kind, void (*move)(int32_t from, int32_t to)) {
-  if (kind == kUndoListChartStyles) S.cstyle_mover = move;
-}
-
 int undo_begin() {
   if (refuse()) return 0;
   if (S.depth == 0) {
@@ -476,24 +471,34 @@ int undo_end() {
 }
 
 // Restores the newest record (a group closing restores its whole group).
-static int perform_one();
+// With `done` given, a performed record is not released but its slot is
+// added there: a group releases its records once all of them are back, so
+// that nothing the group still puts back (a list a window shows again, say)
+// is freed under it. No record is pushed while undoing, so the slots keep
+// their records until then.
+static int perform_one(std::vector<int> *done = nullptr);
 
 static int perform_group() {
   int rc = 0;
+  std::vector<int> done;
   while (!ring_empty() && newest()->type != UNDO_GROUP_BEGIN) {
     // A record that failed (its screen closed) is released and the rest of
     // the group still goes back, so that the group leaves the ring whole.
-    if (perform_one() != 0) rc = -1;
+    if (perform_one(&done) != 0) rc = -1;
   }
-  if (ring_empty()) {
-    log(LOG_ERROR, kSrc, "undo underflow");
-    return -1;
-  }
-  int last = perform_one();  // the opening: restores nothing
+  int last = -1;
+  if (ring_empty()) log(LOG_ERROR, kSrc, "undo underflow");
+  else last = perform_one(&done);  // the opening: restores nothing
+  for (int slot : done) release(&S.ring[slot], UNDO_PERFORMED);
   return rc != 0 ? rc : last;
 }
 
-static int perform_one() {
+static void performed(undo_record *r, std::vector<int> *done) {
+  if (done) done->push_back(int(r - S.ring));
+  else release(r, UNDO_PERFORMED);
+}
+
+static int perform_one(std::vector<int> *done) {
   if (ring_empty()) {
     log(LOG_ERROR, kSrc, "undo underflow");
     return -1;
@@ -509,14 +514,14 @@ static int perform_one() {
   } else if (!screen_is_up()) {
     // No screens (before they are made): nothing to make current.
     rc = restore(r);
-    release(r, UNDO_PERFORMED);
+    performed(r, done);
   } else if (r->type == UNDO_SCREEN_STATE) {
     // A screen's state puts the screen back even when it has closed since,
     // so it is made current whether open or not.
     screen_force_context(int(r->screen));
     rc = restore(r);
     screen_pop();
-    release(r, UNDO_PERFORMED);
+    performed(r, done);
   } else if (!screen_push(int(r->screen))) {
     // Its screen has closed: nothing is restored, so the change stands.
     release(r, UNDO_CANCELLED);
@@ -524,7 +529,7 @@ static int perform_one() {
   } else {
     rc = restore(r);
     screen_pop();
-    release(r, UNDO_PERFORMED);
+    performed(r, done);
   }
   S.undoing--;
   return rc;
@@ -640,24 +645,50 @@ static int push_win(int type, window *w) {
   return 0;
 }
 
-int undo_push_window(window *w) {
-  if (refuse() || !w) return 0;
-  undo_begin();
-  if (desktop *d = desktop_of_widget(w)) {
-    for (window *o : desktop_windows(d->child)) {
-      if (o == w || o->link != w) continue;
-      if (undo_record *r = push(UNDO_WINDOW_LINK)) {
-        r->u.link.w = w;
-        r->u.link.linked = o;
-      }
-    }
-  }
+static void push_role(window *w) {
   if (undo_record *r = push(UNDO_WINDOW_ROLE)) {
     r->u.role.w = w;
     r->u.role.role = w->role;
     r->u.role.tools = w->show_tools;
     r->u.role.instrument = w->instrument;
   }
+}
+
+static void push_subject(window *w) {
+  if (undo_record *r = push(UNDO_WINDOW)) {
+    r->u.win.w = w;
+    r->u.win.link_source = w->link;
+    r->u.win.exchange = w->exchange;
+    r->u.win.instrument = w->instrument;
+    r->u.win.tools = w->show_tools;
+  }
+}
+
+int undo_push_window(window *w) {
+  if (refuse() || !w) return 0;
+  undo_begin();
+  // A subject passes along links both ways, and the windows it reaches may
+  // change role with it: the window's source and followers are recorded
+  // too (first, so that they are put back last, exactly as they were).
+  std::vector<window *> followers;
+  if (desktop *d = desktop_of_widget(w))
+    for (window *o : desktop_windows(d->child))
+      if (o != w && o->link == w) followers.push_back(o);
+  for (window *o : followers) {
+    push_role(o);
+    push_subject(o);
+  }
+  if (w->link && w->link != w) {
+    push_role(w->link);
+    push_subject(w->link);
+  }
+  for (window *o : followers) {
+    if (undo_record *r = push(UNDO_WINDOW_LINK)) {
+      r->u.link.w = w;
+      r->u.link.linked = o;
+    }
+  }
+  push_role(w);
   if (w->role == kRoleWatchlist && w->child[kWinWatchlist])
     undo_push_watchlist_scan(w->child[kWinWatchlist]);
   if (w->child[kWinRss]) undo_push_rsswin(w->child[kWinRss]);
@@ -670,13 +701,7 @@ int undo_push_window(window *w) {
   if (w->child[kWinIndexlist]) undo_push_indexlist(w->child[kWinIndexlist]);
   if (w->child[kWinChart]) undo_push_chart_style(w->child[kWinChart]);
   if (w->child[kWinTerminal]) undo_push_terminal(w->child[kWinTerminal]);
-  if (undo_record *r = push(UNDO_WINDOW)) {
-    r->u.win.w = w;
-    r->u.win.link_source = w->link;
-    r->u.win.exchange = w->exchange;
-    r->u.win.instrument = w->instrument;
-    r->u.win.tools = w->show_tools;
-  }
+  push_subject(w);
   undo_end();
   return 0;
 }

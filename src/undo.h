@@ -231,8 +231,6 @@ int undo_push_wlist_move(int32_t from, int32_t to);
 int undo_push_scan_move(int32_t from, int32_t to);
 int undo_push_cstyle_move(int32_t from, int32_t to);
 int undo_push_rss_feed_move(int32_t from, int32_t to);
-// The chart styles' list lives with the charts: they install its mover.
-void undo_set_list_mover(int32_t kind, void (*move)(int32_t from, int32_t to));
 int undo_push_tickbar_was_on();
 int undo_push_tickbar_was_off();
 int undo_push_terminal(widget *content);

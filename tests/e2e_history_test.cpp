@@ -41,20 +41,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The wall clock stands at the simulator's day, 12 March 2014, 11:00 local.
-time_t sim_day_wall() {
-  static const time_t t = [] {
-    tm parts = {};
-    parts.tm_year = 2014 - 1900;
-    parts.tm_mon = 2;
-    parts.tm_mday = 12;
-    parts.tm_hour = 11;
-    parts.tm_isdst = -1;
-    return mktime(&parts);
-  }();
-  return t;
-}
-
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(nullptr, sim_day_wall));
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);

@@ -99,18 +99,19 @@ void build_chart() {
   p->eff_period = 5;
   p->eff_count = 1;
   p->options = 0x4 | 0x1 | 0x2 | 0x1000;
-  p->plot_x = 0;
-  p->plot_y = 0;
-  p->plot_w = kW;
-  p->plot_h = kH - 1;
+  p->chart_x = 0;
+  p->chart_y = 0;
+  p->chart_w = kW;
+  p->chart_h = kH - 1;
   p->marked.from_px = p->marked.to_px = -1;
   p->cursor.index = -1;
   // Panes as the layout gives them: the price pane over two indicator panes.
   int32_t plot_w = kW - 14 - 40, plot_h = kH - 10 - 14;
   int32_t ind_h = plot_h / 5;
-  p->pane_x = 1;
-  p->pane_y = 3;
-  p->pane_w = plot_w;
+  p->plot_x = p->pane_x = 1;
+  p->plot_y = p->pane_y = 3;
+  p->plot_w = p->pane_w = plot_w;
+  p->plot_h = plot_h;
   p->pane_h = plot_h - 2 * ind_h;
   alloc_add_overlay(p, 2);
   alloc_add_overlay(p, 3);
@@ -222,6 +223,6 @@ void BM_RecorderFloor(benchmark::State& state) {
   }
   glrecord_stop();
 }
-BENCHMARK(BM_RecorderFloor)->Arg(6897)->Arg(35949)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RecorderFloor)->Arg(8763)->Arg(35951)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -80,6 +80,7 @@ void BM_ReplayWholeDay(benchmark::State &st) {
   Day &d = day();
   for (auto _ : st) depthwin_play_to_live(d.win, sstime_pack(0, 0, 16, 8, 12, 2026), 1, 1);
   if (depthwin_get_book(d.win)->cursor != d.events.back()) st.SkipWithError("the day was not played to its end");
+  st.counters["events"] = double(d.events.size());
   st.SetItemsProcessed(int64_t(st.iterations()) * int64_t(d.events.size()));
 }
 BENCHMARK(BM_ReplayWholeDay)->Unit(benchmark::kMillisecond);

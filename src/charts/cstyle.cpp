@@ -178,7 +178,10 @@ static void supp_append(cstyle_supp*** tail, cstyle_supp* s) {
   *tail = &s->next;
 }
 
-static cstyle_supp* copy_supps(const cstyle_supp* src) {
+// A copy of a settings list or of a chart's instance list (both carry a
+// type, three parameters and a next link).
+template <class T>
+static cstyle_supp* supps_from(const T* src) {
   cstyle_supp* head = nullptr;
   cstyle_supp** tail = &head;
   for (; src; src = src->next)
@@ -186,12 +189,29 @@ static cstyle_supp* copy_supps(const cstyle_supp* src) {
   return head;
 }
 
-static cstyle_supp* supps_of_chart(const chart_ta* ta) {
-  cstyle_supp* head = nullptr;
-  cstyle_supp** tail = &head;
-  for (; ta; ta = ta->next)
-    if (cstyle_supp* s = new_supp(ta->type, ta->params)) supp_append(&tail, s);
-  return head;
+static void replace_supps(cstyle* s, cstyle_supp* overlays, cstyle_supp* indicators) {
+  free_supps(s->overlays);
+  free_supps(s->indicators);
+  s->overlays = overlays;
+  s->indicators = indicators;
+}
+
+// The twelve fields of what a chart shows, between two records that name
+// them alike (a style and a chart's data block).
+template <class D, class S>
+static void copy_spec(D* d, const S* s) {
+  d->range = s->range;
+  d->range_count = s->range_count;
+  d->from = s->from;
+  d->mid = s->mid;
+  d->to = s->to;
+  d->from_type = s->from_type;
+  d->mid_type = s->mid_type;
+  d->to_type = s->to_type;
+  d->period = s->period;
+  d->period_count = s->period_count;
+  d->scale = s->scale;
+  d->type = s->type;
 }
 
 // ---------------------------------------------------------------------------
@@ -378,25 +398,9 @@ cstyle* cstyle_clone(const cstyle* style) {
 
 void cstyle_copy(cstyle* dst, const cstyle* src) {
   if (dst == src) return;
-  dst->range = src->range;
-  dst->range_count = src->range_count;
-  dst->from = src->from;
-  dst->mid = src->mid;
-  dst->to = src->to;
-  dst->from_type = src->from_type;
-  dst->mid_type = src->mid_type;
-  dst->to_type = src->to_type;
-  dst->period = src->period;
-  dst->period_count = src->period_count;
-  dst->scale = src->scale;
-  dst->type = src->type;
+  copy_spec(dst, src);
   dst->options = src->options;
-  cstyle_supp* overlays = copy_supps(src->overlays);
-  cstyle_supp* indicators = copy_supps(src->indicators);
-  free_supps(dst->overlays);
-  free_supps(dst->indicators);
-  dst->overlays = overlays;
-  dst->indicators = indicators;
+  replace_supps(dst, supps_from(src->overlays), supps_from(src->indicators));
 }
 
 void cstyle_assign(cstyle* dst, const cstyle* src) {
@@ -563,18 +567,9 @@ int cstyle_unwatch(cstyle* style, void* owner) {
 }
 
 void cstyle_apply_spec(chart_plot* plot, const cstyle* style) {
-  plot->range = style->range;
-  plot->range_count = style->range_count;
-  plot->from = style->from;
-  plot->mid = style->mid;
-  plot->to = style->to;
-  plot->from_type = style->from_type;
-  plot->mid_type = style->mid_type;
-  plot->to_type = style->to_type;
-  plot->period = plot->eff_period = style->period;
-  plot->period_count = plot->eff_count = style->period_count;
-  plot->scale = style->scale;
-  plot->type = style->type;
+  copy_spec(plot, style);
+  plot->eff_period = style->period;
+  plot->eff_count = style->period_count;
   g.hooks.clear_overlays(plot);
   for (const cstyle_supp* s = style->overlays; s; s = s->next) g.hooks.add_overlay(plot, s->type, s->params);
   g.hooks.clear_indicators(plot);
@@ -587,24 +582,8 @@ int cstyle_apply(cstyle* style, chart_plot* plot) {
   if (style->flags & kCstyleNotifying) return 0;
   void* skip = nullptr;
   if (plot) {
-    style->range = plot->range;
-    style->range_count = plot->range_count;
-    style->from = plot->from;
-    style->mid = plot->mid;
-    style->to = plot->to;
-    style->from_type = plot->from_type;
-    style->mid_type = plot->mid_type;
-    style->to_type = plot->to_type;
-    style->period = plot->period;
-    style->period_count = plot->period_count;
-    style->scale = plot->scale;
-    style->type = plot->type;
-    cstyle_supp* overlays = supps_of_chart(plot->overlays);
-    cstyle_supp* indicators = supps_of_chart(plot->indicators);
-    free_supps(style->overlays);
-    free_supps(style->indicators);
-    style->overlays = overlays;
-    style->indicators = indicators;
+    copy_spec(style, plot);
+    replace_supps(style, supps_from(plot->overlays), supps_from(plot->indicators));
     style->options = plot->options;
     // The watcher whose chart this is is not told.
     for (cstyle_watcher* w = style->watch_head; w; w = w->next)
@@ -765,11 +744,7 @@ void cstyle_load(cstyle* style) {
   if (style->to_type == 1 && !style->to) style->to_type = 5;
 
   cstyle_supp* overlays = load_supps("overlay", ta_overlay_def);
-  cstyle_supp* indicators = load_supps("indicator", ta_indicator_def);
-  free_supps(style->overlays);
-  free_supps(style->indicators);
-  style->overlays = overlays;
-  style->indicators = indicators;
+  replace_supps(style, overlays, load_supps("indicator", ta_indicator_def));
 }
 
 // ---------------------------------------------------------------------------

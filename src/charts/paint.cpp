@@ -535,7 +535,7 @@ static void paint_grids(chart_plot* plot, const chart_theme& theme) {
   if (!v || !v->axes) return;
   const chart_axes* a = v->axes;
   bool hover = v->hovering;
-  int32_t top = plot->plot_y, bottom = plot->plot_y + plot->plot_h;
+  int32_t top = plot->chart_y, bottom = plot->chart_y + plot->chart_h;
   if (plot->options & kOptTimeAxis) {
     paint_begin(GL_LINES);
     gfx_colour(paint_entry(hover ? 2 : 1));
@@ -549,7 +549,7 @@ static void paint_grids(chart_plot* plot, const chart_theme& theme) {
   }
   if (plot->options & kOptValueAxis) {
     if (!hover) {
-      int32_t x1 = plot->plot_x, x2 = plot->pane_x + plot->pane_w + 10;
+      int32_t x1 = plot->chart_x, x2 = plot->pane_x + plot->pane_w + 10;
       paint_begin(GL_LINES);
       gfx_colour(paint_entry(1));
       for (int32_t y : a->value.major.items) hline(y, x1, x2);
@@ -572,17 +572,17 @@ static void paint_from_date(chart_plot* plot, const chart_theme& theme) {
             nullptr);
 }
 
-static bool inside(const chart_plot* p, int32_t x) { return x >= p->plot_x && x < p->plot_x + p->plot_w; }
+static bool inside(const chart_plot* p, int32_t x) { return x >= p->chart_x && x < p->chart_x + p->chart_w; }
 
 static void paint_markers(chart_plot* plot) {
-  int32_t top = plot->plot_y, bottom = plot->plot_y + plot->plot_h;
-  int32_t left = plot->plot_x, right = plot->plot_x + plot->plot_w;
+  int32_t top = plot->chart_y, bottom = plot->chart_y + plot->chart_h;
+  int32_t left = plot->chart_x, right = plot->chart_x + plot->chart_w;
   // Marker band.
   int32_t a = plot->marked.from_px, b = plot->marked.to_px;
   if (a != -1 || b != -1) {
     if (a < b) {
       int32_t l = std::max(a, left), r = std::min(b, right);
-      if (r > l) paint_box(l, top + 1, r - l, plot->plot_h, paint_entry(14));
+      if (r > l) paint_box(l, top + 1, r - l, plot->chart_h, paint_entry(14));
       paint_begin(GL_LINES);
       gfx_colour(paint_entry(13));
       if (inside(plot, a)) vline(a, top + 1, bottom);
@@ -608,7 +608,7 @@ static void paint_markers(chart_plot* plot) {
   const chart_view* v = plot->view;
   if (v && v->select_from != -1) {
     int32_t l = std::min(v->select_from, v->select_to), r = std::max(v->select_from, v->select_to);
-    paint_box(l, top, r - l, plot->plot_h, paint_entry(14));
+    paint_box(l, top, r - l, plot->chart_h, paint_entry(14));
     paint_begin(GL_LINES);
     gfx_colour(paint_entry(13));
     vline(l, top, bottom);
@@ -628,12 +628,12 @@ static void paint_markers(chart_plot* plot) {
 static void paint_background(chart_plot* plot, colour bg) {
   if (plot->options & kOptTheme) {
     gfx_end();
-    rect r = {plot->plot_x, plot->plot_y, plot->plot_w, plot->plot_h + 1};
+    rect r = {plot->chart_x, plot->chart_y, plot->chart_w, plot->chart_h + 1};
     panel_draw(&r, bg, paint_entry(1), colour_darken(bg, 8), -1);
     gfx_end();
     return;
   }
-  paint_box(plot->plot_x, plot->plot_y, plot->plot_w, plot->plot_h + 1, bg);
+  paint_box(plot->chart_x, plot->chart_y, plot->chart_w, plot->chart_h + 1, bg);
 }
 
 static bool hovering_sample(const chart_plot* plot) {
@@ -652,7 +652,7 @@ void paint_chart(chart_plot* plot, uint32_t* background) {
   if (background) *background = bg;
   // 2, 3.
   paint_background(plot, bg);
-  if (plot->plot_w < kMinPaint || plot->plot_h < kMinPaint) {
+  if (plot->chart_w < kMinPaint || plot->chart_h < kMinPaint) {
     gfx_end();
     return;
   }
@@ -660,7 +660,7 @@ void paint_chart(chart_plot* plot, uint32_t* background) {
   // 4. Every other indicator pane.
   int32_t n = 0;
   for (chart_ta* ta = plot->indicators; ta; ta = ta->next, n++)
-    if (n % 2 == 0) paint_box(plot->plot_x, ta->pane_y, plot->plot_w, ta->pane_h, g.table[5]);
+    if (n % 2 == 0) paint_box(plot->chart_x, ta->pane_y, plot->chart_w, ta->pane_h, g.table[5]);
   gfx_end();
   bool samples = plot->count > 0 && last_of(plot) >= first_of(plot);
   // 5.

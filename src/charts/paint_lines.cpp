@@ -564,8 +564,8 @@ void paint_data_box_layout(gmap* map, int32_t count, int32_t* size, int32_t* clo
 
 void paint_place_price_box(const chart_plot* plot, int32_t x, int32_t close_row, int32_t width,
                            int32_t close_offset, paint_box_rect* box) {
-  int32_t left_edge = plot->plot_x;
-  int32_t top = plot->plot_y, bottom = plot->plot_y + plot->plot_h;
+  int32_t left_edge = plot->chart_x;
+  int32_t top = plot->chart_y, bottom = plot->chart_y + plot->chart_h;
   int32_t col = x - width - kBoxGap;
   if (col < left_edge + 4) {
     col = x + kBoxGap + (col >= left_edge ? 4 : 0);
@@ -585,7 +585,7 @@ void paint_place_price_box(const chart_plot* plot, int32_t x, int32_t close_row,
 
 void paint_place_indicator_box(const chart_plot* plot, int32_t x, int32_t right, int32_t centre,
                                const paint_box_rect* above, paint_box_rect* box) {
-  int32_t top = plot->plot_y, bottom = plot->plot_y + plot->plot_h;
+  int32_t top = plot->chart_y, bottom = plot->chart_y + plot->chart_h;
   box->x = right ? x + kBoxGap : x - kBoxGap - box->w;
   int32_t y = centre - box->h / 2;
   if (y + box->h > bottom) y = bottom - box->h;
@@ -667,7 +667,7 @@ void paint_hover_build(chart_plot* plot) {
   int32_t a_size[2] = {0, 0};
   font_text_size(a_size, th.font_main, "A");
   gmap_begin(&v->cross, (uint32_t)((plot->overlay_count + plot->indicator_count) * 27 + 13));
-  int32_t top = plot->plot_y, bottom = plot->plot_y + plot->plot_h;
+  int32_t top = plot->chart_y, bottom = plot->chart_y + plot->chart_h;
   int32_t x1 = plot->pane_x, x2 = plot->pane_x + plot->pane_w + 10;
   cross_add(&v->cross, x, top, x, bottom - 4 - a_size[1]);
   if (has(plot->y_close[h])) cross_add(&v->cross, x1, (int32_t)plot->y_close[h], x2, (int32_t)plot->y_close[h]);

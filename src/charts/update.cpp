@@ -40,7 +40,7 @@ constexpr double kFlat = 1e-5;
 constexpr int32_t kIndexDaysExchange = 2;  // the global exchange keeps no past index days
 constexpr uint32_t kDataPasses = 0x67;
 constexpr uint32_t kFetchPasses = 0x7;
-constexpr uint32_t kRequestedOrLoaded = kRqTradesLoaded | kRqEventsLoaded;
+constexpr uint32_t kDayLoaded = kRqTradesLoaded | kRqEventsLoaded;
 
 static struct {
   update_hooks hooks;
@@ -300,7 +300,7 @@ static int fill_ticks(chart_plot* c, ss_stock* stock) {
   ss_time today = exchange_date(stock);
   for (ss_day* d = stock->days.head; d; d = d->next) {
     if (sstime_date_compare(d->date, c->start) < 0 || sstime_date_compare(d->date, today) >= 0) continue;
-    if ((d->flags & kRqTrades) && !(d->flags & kRequestedOrLoaded)) return -1;
+    if ((d->flags & kRqTrades) && !(d->flags & kDayLoaded)) return -1;
   }
   return 0;
 }
@@ -359,8 +359,8 @@ static void scale_cumulative(chart_plot* c) {
 void update_layout(chart_plot* c, chart_axes* axes) {
   int32_t cw = 0, ch = 0;
   if (axes && axes->fonts.text_size) axes->fonts.text_size(axes->fonts.ctx, 0, "A.0000p", &cw, &ch);
-  int32_t w = (c->options & kChartOptValueLabels) ? c->chart_w - 14 - cw : c->chart_w - 12;
-  int32_t h = (c->options & kChartOptTimeLabels) ? c->chart_h - 10 - ch : c->chart_h - 3;
+  int32_t w = (c->options & kUpdateOptValueLabels) ? c->chart_w - 14 - cw : c->chart_w - 12;
+  int32_t h = (c->options & kUpdateOptTimeLabels) ? c->chart_h - 10 - ch : c->chart_h - 3;
   w = std::max(w, 0);
   h = std::max(h, 0);
   c->plot_x = c->chart_x + 1;
@@ -402,7 +402,7 @@ void update_layout(chart_plot* c, chart_axes* axes) {
   for (chart_ta* o = c->overlays; o; o = o->next) {
     o->pane_x = c->pane_x;
     o->pane_w = c->pane_w;
-    if (o->type == kVolumeOverlay) {
+    if (o->type == kUpdateVolumeOverlay) {
       o->pane_y = c->pane_y + price - unit;
       o->pane_h = unit;
     } else {
@@ -519,10 +519,10 @@ static void follow_live(chart_plot* c) {
 void update_refresh_window(void* window, int) { hooks().update_title(window); }
 
 static void compute_performance(chart_plot* c) {
-  const ta_def* d = ta_indicator_def(kPricePerformance);
+  const ta_def* d = ta_indicator_def(kUpdatePricePerformance);
   if (!d || !d->compute) return;
   for (chart_ta* t = c->indicators; t; t = t->next)
-    if (t->type == kPricePerformance) d->compute(c, t);
+    if (t->type == kUpdatePricePerformance) d->compute(c, t);
 }
 
 int chart_update(chart_plot* c, chart_axes* axes) {
@@ -596,8 +596,8 @@ int chart_update(chart_plot* c, chart_axes* axes) {
     if (passes) period_bucket(c);
     update_layout(c, axes);
     align_time_axis(c);
-    if (filled && c->scale == kScalePercent) scale_percent(c);
-    if (filled && c->scale == kScaleCumulative) scale_cumulative(c);
+    if (filled && c->scale == kUpdateScalePercent) scale_percent(c);
+    if (filled && c->scale == kUpdateScaleCumulative) scale_cumulative(c);
     if (passes) {
       compute_performance(c);
       ta_compute_all(c);
@@ -657,7 +657,7 @@ int update_live_add(chart_plot* c) {
   else
     g.live.head = c;
   g.live.tail = c;
-  if (g.live.count++ == 0) g.live.timer = timer_start(kLiveTickMs, update_live_tick, nullptr, 0);
+  if (g.live.count++ == 0) g.live.timer = timer_start(kUpdateLiveTickMs, update_live_tick, nullptr, 0);
   return 0;
 }
 
@@ -690,7 +690,7 @@ static bool live_due(const chart_plot* c) {
     if ((start && sstime_diff_seconds(now, start) < 0) || (end && sstime_diff_seconds(now, end) > 0)) return false;
   }
   const chart_day& last = c->days[std::clamp(c->day_count - 1, 0, kChartMaxDays - 1)];
-  if (c->options & kChartOptTimeLabels) return second_of_day(now) / 60 != second_of_day(last.last) / 60;
+  if (c->options & kUpdateOptTimeLabels) return second_of_day(now) / 60 != second_of_day(last.last) / 60;
   int64_t spanned = 0;
   for (int32_t i = 0; i < c->day_count && i < kChartMaxDays; i++) spanned += c->days[i].length;
   int64_t past = second_of_day(now) - second_of_day(last.last);

@@ -13,14 +13,14 @@ struct chart_axes;
 struct instr;
 struct ss_exchange;
 
-constexpr int64_t kLiveTickMs = 100;
+constexpr int64_t kUpdateLiveTickMs = 100;
 constexpr uint32_t kUpdateWatchMask = 0x17b000;  // trades, cancels, backfills, history, ticks
-constexpr uint32_t kChartOptTimeLabels = 0x1;
-constexpr uint32_t kChartOptValueLabels = 0x2;
-constexpr int32_t kScalePercent = 9;
-constexpr int32_t kScaleCumulative = 10;
-constexpr int32_t kVolumeOverlay = 9;
-constexpr int32_t kPricePerformance = 1;
+constexpr uint32_t kUpdateOptTimeLabels = 0x1;
+constexpr uint32_t kUpdateOptValueLabels = 0x2;
+constexpr int32_t kUpdateScalePercent = 9;
+constexpr int32_t kUpdateScaleCumulative = 10;
+constexpr int32_t kUpdateVolumeOverlay = 9;
+constexpr int32_t kUpdatePricePerformance = 1;
 
 // What the update needs of the chart widget, its window, the desktops and
 // the chart tool panel, which sit above the charts' data side. Every field

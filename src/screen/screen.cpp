@@ -17,6 +17,7 @@
 #include "lib/fade.h"
 #include "lib/gfx.h"
 #include "lib/timer.h"
+#include "dnd.h"
 #include "log.h"
 #include "config/configbox.h"
 #include "screen/helpwin.h"
@@ -525,7 +526,10 @@ void on_drag_start(widget *, drag_record *) {
   for (widget *t : s->toolbars) toolbar_open(t);
 }
 
+// After the drop target took what it wanted: the drag state ends (a
+// dragged scan is no longer held) and open toolbar lists close.
 void on_drag_end(widget *, drag_record *) {
+  dnd_clear();
   for (screen *s : S.screens)
     if (s)
       for (widget *t : s->toolbars) toolbar_close(t);

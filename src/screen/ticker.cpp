@@ -12,8 +12,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "action.h"
 #include "config/config.h"
 #include "config/enum.h"
+#include "dalloc.h"
 #include "dnd.h"
 #include "lib/colour.h"
 #include "lib/filter.h"
@@ -33,6 +35,8 @@
 #include "ssutil.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "ui/key.h"
+#include "undo.h"
 #include "windows/alerts.h"
 #include "windows/window.h"
 
@@ -178,13 +182,20 @@ struct item_texts {
   char code[96], value[96], second[32];
 };
 
+// The item's announcement, if the issuer still has it.
+static ss_news *news_of(const ticker_item *it) {
+  if (!it->news_number || !it->instrument || it->instrument->kind != kKindIssuer) return nullptr;
+  return ssmodel_find_news(it->instrument, it->news_number);
+}
+
 static void texts_of(const ticker_item *it, item_texts *out) {
   const instr *in = it->instrument;
   const char *code = in ? in->code : "";
   if ((it->kind == TICK_INDEX || it->kind == TICK_NEWS) && in && in->name1 && in->name1[0]) code = in->name1;
   snprintf(out->code, sizeof out->code, "%s", code);
   out->value[0] = out->second[0] = 0;
-  const char *headline = it->news ? it->news->headline : "";
+  const ss_news *item = news_of(it);
+  const char *headline = item ? item->headline : "";
   switch (it->kind) {
     case TICK_TRADE:
       snprintf(out->value, sizeof out->value, "%s", fmt_price(it->price));
@@ -298,7 +309,6 @@ static void fill_item(ticker_item *it, uint32_t kind, instr *in, const ss_ev_ale
       it->change = ev->change;
       break;
     case TICK_NEWS:
-      it->news = ev->news;
       it->news_number = ev->news ? ev->news->number : 0;
       it->sensitive = ev->news && (ev->news->flags & kNewsFlag1);
       break;
@@ -391,7 +401,6 @@ int ticker_add_alert_news(ticker *t, instr *in, ss_news *item) {
   instr *issuer = issuer_of(in);
   ticker_item *it = add_alert(t, TICK_ALERT_NEWS, issuer ? issuer : in);
   if (!it) return -1;
-  it->news = item;
   it->news_number = item ? item->number : 0;
   it->sensitive = item && (item->flags & kNewsFlag1);
   return 0;
@@ -628,6 +637,52 @@ uint64_t ticker_get_max_volume(const ticker *t) { return t->max_volume; }
 uint64_t ticker_get_min_value(const ticker *t) { return t->min_value; }
 uint64_t ticker_get_max_value(const ticker *t) { return t->max_value; }
 
+// ---- undo ----
+// A ticker's record: its show type, exchanges, filters and bounds, put back
+// through the setters.
+
+struct ticker_settings {
+  uint32_t show_type;
+  uint8_t exchanges[4];
+  uint32_t instr_filter, index_filter, trade_filter, news_filter, quote_filter;
+  uint32_t min_price, max_price;
+  uint64_t min_volume, max_volume, min_value, max_value;
+};
+
+static void *save_settings(void *object) {
+  const ticker *t = static_cast<const ticker *>(object);
+  auto *c = static_cast<ticker_settings *>(dalloc_alloc(sizeof(ticker_settings)));
+  *c = ticker_settings{t->show_type,    {t->exchanges[0], t->exchanges[1], t->exchanges[2], t->exchanges[3]},
+                       t->instr_filter, t->index_filter, t->trade_filter, t->news_filter, t->quote_filter,
+                       t->min_price,    t->max_price,    t->min_volume,   t->max_volume,  t->min_value,
+                       t->max_value};
+  return c;
+}
+
+static int restore_settings(void *saved, void *object) {
+  ticker *t = static_cast<ticker *>(object);
+  const ticker_settings *c = static_cast<const ticker_settings *>(saved);
+  if (!t) return -1;
+  ticker_set_show(t, c->show_type);
+  for (int i = 0; i < kExchanges; i++) ticker_set_exchange(t, i, c->exchanges[i]);
+  ticker_set_instr_filter(t, c->instr_filter);
+  ticker_set_index_filter(t, c->index_filter);
+  ticker_set_trade_filter(t, c->trade_filter);
+  ticker_set_news_filter(t, c->news_filter);
+  ticker_set_quote_filter(t, c->quote_filter);
+  ticker_set_min_price(t, c->min_price);
+  ticker_set_max_price(t, c->max_price);
+  ticker_set_min_volume(t, c->min_volume);
+  ticker_set_max_volume(t, c->max_volume);
+  ticker_set_min_value(t, c->min_value);
+  ticker_set_max_value(t, c->max_value);
+  return 0;
+}
+
+static void release_settings(void *saved, int) { dalloc_free(saved); }
+
+static const undo_record_ops kTickerOps = {save_settings, restore_settings, release_settings};
+
 // ---- scrolling ----
 
 static void relayout_later(void *arg, int) { tickbar_relayout(static_cast<widget *>(arg)); }
@@ -778,8 +833,8 @@ static int t_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *d)
   ticker *t = as_ticker(self);
   ticker_item *it = ticker_item_at(t, x, y);
   if (!it || !it->instrument) return 0;
-  if (it->news && it->instrument->kind == kKindIssuer)
-    dnd_begin_news(it->instrument, it->news);
+  if (ss_news *item = news_of(it))
+    dnd_begin_news(it->instrument, item);
   else
     dnd_begin_instr(it->instrument);
   d->w = self;
@@ -795,12 +850,22 @@ static void t_release(widget *self, int32_t x, int32_t y, int button) {
   }
   ticker_item *it = ticker_item_at(t, x, y);
   if (!it) return;
-  if (t->mode == 1 && !it->seen) {
+  if (t->mode == 0) {
+    // Shift shows the instrument in every window. Minimal version: opening
+    // an item's announcement in the popup document waits for the document
+    // window; a click without shift does nothing yet.
+    if ((key_modifiers() & 4) && it->instrument) action_show_everywhere(it->instrument);
+    return;
+  }
+  if (!it->seen) {
     it->seen = 1;
     alerts_clear_fired_marks(nullptr);
     if (desktop *d = screen_current_desktop())
       for (window *w : desktop_windows(d))
-        if (window_get_role(w) == kRoleAlerts) alerts_select(window_get_content(w, kRoleAlerts), it->instrument);
+        if (window_get_role(w) == kRoleAlerts) {
+          alerts_select(window_get_content(w, kRoleAlerts), it->instrument);
+          window_show_tools(w);
+        }
     widget_redraw(t);
   }
 }
@@ -857,6 +922,7 @@ static typeid_t register_ticker() {
     if (pool_init(&T.items, kItemsPerPage, kTickerItemBytes) < 0) return -1;
     T.ready = true;
   }
+  undo_register_type(UNDO_TICKER, &kTickerOps);
   return object_register_class("ticker", widget_type(), sizeof(ticker), t_init, t_fini, sizeof(widget_class),
                                ticker_class_init, ticker_class_fini);
 }

@@ -56,7 +56,9 @@ struct ticker_item {
   uint32_t bid, offer, price;  // price: last, trade or alert price, index value
   int32_t change;
   uint64_t volume;  // trade volume, the day's volume, an alert's volume
-  ss_news *news;    // headline source of kinds 5 and 11
+  // Kinds 5 and 11: the announcement by number. The item is looked up on
+  // the issuer when its text is laid out or it is dragged, so one withdrawn
+  // (and freed) meanwhile is never read.
   uint32_t news_number;
   uint32_t sensitive;
   uint32_t other_exchange;

@@ -27,6 +27,7 @@
 #include "ssuser.h"
 #include "startup/crash.h"
 #include "startup/recovery.h"
+#include "trading/trading.h"
 #include "ui/gui.h"
 
 namespace {
@@ -373,8 +374,7 @@ void start_login_event(const ss_change *change, void *, uint64_t, uint32_t) {
     if (up) {
       if (screen_configbox_shown()) screen_hide_configbox();
       ssclient_enable_requests(1);
-      // Minimal version: the trading tables are not built, so there is
-      // nothing of theirs to check after a reconnect.
+      trading_check_brokers();
       save_remote_config(1);
     } else {
       set_status("Starting");

@@ -15,8 +15,10 @@
 #include <cstring>
 #include <vector>
 
+#include "action.h"
 #include "config/autosave.h"
 #include "config/config.h"
+#include "dalloc.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "pool.h"
@@ -42,11 +44,44 @@ static struct {
 } A = {{}, false, nullptr, 0, 5, 0, {}, {}, nullptr};
 
 // ---- undo ----
-// Minimal version: the undo ring records the alert types once it offers
-// their pushes; until then a group is opened and closed around every user
-// change so that the grouping (and the dropping of empty groups) holds.
-void alerts_undo_removed(const alert *) {}
-void alerts_undo_added(const alert *) {}
+// The alert types' records: a removed alert keeps its six fields and is
+// made again; an added alert keeps its instrument and is removed again.
+
+static void *save_fields(void *args) {
+  auto *copy = static_cast<undo_alert_args *>(dalloc_alloc(sizeof(undo_alert_args)));
+  *copy = *static_cast<const undo_alert_args *>(args);
+  return copy;
+}
+
+static int restore_fields(void *saved, void *) {
+  const auto *f = static_cast<const undo_alert_args *>(saved);
+  return alerts_set_alert_rc(f->instrument, uint32_t(f->low), uint32_t(f->high), f->min_volume, f->news,
+                             f->time_reset);
+}
+
+static void *save_added(void *object) {
+  auto *copy = static_cast<instr **>(dalloc_alloc(sizeof(instr *)));
+  *copy = static_cast<const alert *>(object)->instrument;
+  return copy;
+}
+
+static int restore_added(void *saved, void *) { return alerts_remove_alert_rc(*static_cast<instr **>(saved)); }
+
+static void release_copy(void *saved, int) { dalloc_free(saved); }
+
+static const undo_record_ops kRemovedOps = {save_fields, restore_fields, release_copy};
+static const undo_record_ops kAddedOps = {save_added, restore_added, release_copy};
+
+void alerts_undo_removed(const alert *a) {
+  if (!a) return;
+  undo_alert_args f{a->instrument, int32_t(a->min_price), int32_t(a->max_price), a->min_volume, a->news,
+                    a->time_reset};
+  undo_push_alert(&f);
+}
+
+void alerts_undo_added(const alert *a) {
+  if (a) undo_push_alert_added(const_cast<alert *>(a));
+}
 
 // ---- helpers ----
 
@@ -56,7 +91,7 @@ static bool has_value(uint32_t v) { return v != 0 && v != kAlertNoPrice; }
 
 static void config_changed() { config_set_dirty(kConfigLevel); }
 
-static void screens_changed() {
+void alerts_screens_changed(void) {
   if (A.screen.changed) A.screen.changed();
 }
 
@@ -82,7 +117,7 @@ void alerts_set_screen_hooks(const alerts_screen_hooks *hooks) { A.screen = hook
 void alerts_set_grid_hooks(const alerts_grid_hooks *hooks) { A.grid = hooks ? *hooks : alerts_grid_hooks{}; }
 void alerts_set_default_exchange_query(int32_t (*fn)(void)) { A.default_exchange = fn; }
 int32_t alerts_default_exchange(void) {
-  int32_t def = A.default_exchange ? A.default_exchange() : 0;
+  int32_t def = A.default_exchange ? A.default_exchange() : int32_t(action_default_exchange());
   return def >= 0 && def < kExchanges ? def : 0;
 }
 
@@ -90,6 +125,8 @@ int alerts_init(void) {
   if (A.ready) return 0;
   if (pool_init(&A.items, kAlertsPerPage, sizeof(alert)) < 0) return -1;
   A.ready = true;
+  undo_register_type(UNDO_ALERT, &kRemovedOps);
+  undo_register_type(UNDO_ALERT_ADDED, &kAddedOps);
   A.first = nullptr;
   A.count = 0;
   return 0;
@@ -370,7 +407,7 @@ void alerts_evaluate(alert *a) {
   }
   if (fired) {
     a->fresh = 1;
-    screens_changed();
+    alerts_screens_changed();
     if ((fired & ALERT_LOW) && A.screen.low) A.screen.low(in, value);
     if ((fired & ALERT_HIGH) && A.screen.high) A.screen.high(in, value);
     if ((fired & ALERT_VOLUME) && A.screen.volume) A.screen.volume(in, static_cast<const ss_stock *>(in)->volume);

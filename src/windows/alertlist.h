@@ -60,6 +60,8 @@ struct alerts_screen_hooks {
   void (*changed)(void);
 };
 void alerts_set_screen_hooks(const alerts_screen_hooks *hooks);
+// Asks the screens for a redraw through the hooks.
+void alerts_screens_changed(void);
 
 // What the grids hear. added/removed: a row comes or goes; changed: an
 // alert was evaluated or edited (fired_now: the trigger bits that fired in
@@ -72,8 +74,7 @@ struct alerts_grid_hooks {
 };
 void alerts_set_grid_hooks(const alerts_grid_hooks *hooks);
 
-// The default exchange (user actions), asked by the code parser; exchange 0
-// without one.
+// The default exchange: the user actions' unless a test installs its own.
 void alerts_set_default_exchange_query(int32_t (*fn)(void));
 int32_t alerts_default_exchange(void);
 

@@ -9,15 +9,19 @@
 #include <cstdio>
 #include <vector>
 
+#include "action.h"
 #include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
+#include "lib/timer.h"
 #include "log.h"
 #include "pool.h"
 #include "ssmodel.h"
 #include "style.h"
+#include "ui/key.h"
+#include "ui/tooltip.h"
 #include "undo.h"
 #include "windows/content.h"
 #include "windows/window.h"
@@ -72,6 +76,30 @@ uint64_t alerts_hidden_columns(uint32_t tf) {
 
 // ---- rows ----
 
+struct market_values {
+  uint32_t last;
+  int32_t change, pct;
+  uint64_t volume;
+};
+
+static market_values values_of(const alert *a) {
+  const instr *in = a->instrument;
+  if (in->kind == kKindStock) {
+    const ss_stock *s = static_cast<const ss_stock *>(in);
+    return {s->last, s->change, s->change_pct, s->volume};
+  }
+  const ss_index *x = static_cast<const ss_index *>(in);
+  return {x->value, x->change, x->change_pct, 0};
+}
+
+static void take_values(alerts_row *r) {
+  market_values v = values_of(r->a);
+  r->last = v.last;
+  r->change = v.change;
+  r->pct = v.pct;
+  r->volume = v.volume;
+}
+
 static alerts_row *row_of(alerts_grid *g, const alert *a) {
   for (alerts_row *r = g->rows; r; r = r->next)
     if (r->a == a) return r;
@@ -85,7 +113,10 @@ static void add_row(alerts_grid *g, alert *a) {
     log(LOG_ERROR, kSrc, "can't alloc row");
     return;
   }
-  *r = alerts_row{a, 0, 0, 0, g->rows};
+  *r = alerts_row{};
+  r->a = a;
+  r->next = g->rows;
+  take_values(r);
   g->rows = r;
 }
 
@@ -94,6 +125,7 @@ static void remove_row(alerts_grid *g, const alert *a) {
     if ((*link)->a == a) {
       alerts_row *r = *link;
       *link = r->next;
+      for (fade_value &f : r->fades) fade_stop(&f);
       pool_free(&G.rows, r);
       break;
     }
@@ -146,6 +178,41 @@ static void on_removed(alert *a) {
   alerts_refilter_all();
 }
 
+static int fade_tick(void *arg, uint32_t, int64_t, float) {
+  alerts_grid *g = static_cast<alerts_grid *>(arg);
+  widget_redraw(g);
+  if (g->fades.running) return 1;
+  g->fade_timer = -1;
+  return 0;  // stops the timer
+}
+
+// Starts one cell's fade through the style's ramp k.
+static bool flash(alerts_grid *g, fade_value *v, int k) {
+  const style *s = style_cur();
+  if (!s) return false;
+  return fade_restart_style(v, s->ramp[k], &g->fades, g, 0) == 0;
+}
+
+// The changed market cells flash in the up or down colour, newly fired
+// status cells in the flash colour.
+static void flash_row(alerts_grid *g, alerts_row *r, uint32_t fired_now) {
+  constexpr int kUp = 5, kDown = 6, kFired = 11;
+  const market_values v = values_of(r->a);
+  bool any = false;
+  auto cell = [&](int f, int64_t was, int64_t now) {
+    if (was != now) any |= flash(g, &r->fades[f], now > was ? kUp : kDown);
+  };
+  cell(ALERT_FADE_LAST, r->last, v.last);
+  cell(ALERT_FADE_CHANGE, r->change, v.change);
+  cell(ALERT_FADE_PCT, r->pct, v.pct);
+  cell(ALERT_FADE_VOLUME, int64_t(r->volume), int64_t(v.volume));
+  static const uint32_t kBits[4] = {ALERT_LOW, ALERT_HIGH, ALERT_VOLUME, ALERT_NEWS};
+  for (int k = 0; k < 4; k++)
+    if (fired_now & kBits[k]) any |= flash(g, &r->fades[ALERT_FADE_LOW + k], kFired);
+  take_values(r);
+  if (any && g->fade_timer < 0) g->fade_timer = timer_start(0, fade_tick, g, 0);
+}
+
 static void on_changed(alert *a, uint32_t fired_now) {
   for (alerts_grid *g = G.grids; g; g = g->next_grid) {
     alerts_row *r = row_of(g, a);
@@ -154,6 +221,7 @@ static void on_changed(alert *a, uint32_t fired_now) {
       r->fired_bits |= fired_now;
       g->newly_fired = 1;
     }
+    flash_row(g, r, fired_now);
   }
   alerts_refilter_all();
 }
@@ -226,6 +294,39 @@ const char *alerts_cell_text(widget *, const alert *a, int column) {
   }
   snprintf(text, sizeof text, "%s", t);
   return text;
+}
+
+const char *alerts_column_tip(const alert *a, int column) {
+  const bool index = a && a->instrument->kind == kKindIndex;
+  switch (column) {
+    case 0: return index ? "Short Index Name" : "Short Company Name";
+    case 1:
+    case 2: return index ? "Index Code" : "Code";
+    case 3: return index ? "Last Index Value" : "Last Traded Price";
+    case 4: return "Change";
+    case 5: return "Percent Change";
+    case 6:
+    case 7: return "Total Volume";
+    case 8: return "Trigger when price hits this or lower";
+    case 9:
+      return a && a->low_fired ? "Time when price hit low trigger"
+                               : "Difference in dollars between current price and low trigger price";
+    case 10: return "Trigger when price hits this or higher";
+    case 11:
+      return a && a->high_fired ? "Time when price hit high trigger"
+                                : "Difference in dollars between current price and high trigger price";
+    case 12:
+    case 13: return "Trigger when volume hits this";
+    case 14:
+    case 15:
+      return a && a->volume_fired ? "Time when volume hit trigger"
+                                  : "Difference between current volume and volume trigger";
+    case 16: return "Trigger when stock announces";
+    case 17:
+      return a && a->news_fired ? "Time when stock announced"
+                                : "Will show PENDING when the stock is about to announce";
+    default: return nullptr;
+  }
 }
 
 // ---- settings ----
@@ -317,6 +418,7 @@ void alerts_clear_fired_marks(widget *w) {
       g->newly_fired = 0;
       widget_redraw(g);
     }
+  alerts_screens_changed();
 }
 
 int alerts_any_fired(widget *) { return alerts_any_fired_alert(); }
@@ -387,6 +489,10 @@ static void g_draw(widget *self) {
   static const uint32_t kCellBit[kAlertColumns] = {0, 0, 0, 0, 0, 0, 0, 0, ALERT_LOW, ALERT_LOW, ALERT_HIGH,
                                                    ALERT_HIGH, ALERT_VOLUME, ALERT_VOLUME, ALERT_VOLUME,
                                                    ALERT_VOLUME, ALERT_NEWS, ALERT_NEWS};
+  static const int kCellFade[kAlertColumns] = {-1, -1, -1, ALERT_FADE_LAST, ALERT_FADE_CHANGE, ALERT_FADE_PCT,
+                                               ALERT_FADE_VOLUME, ALERT_FADE_VOLUME, -1, ALERT_FADE_LOW, -1,
+                                               ALERT_FADE_HIGH, -1, -1, ALERT_FADE_VOL_STATUS,
+                                               ALERT_FADE_VOL_STATUS, -1, ALERT_FADE_NEWS};
   for (alerts_row *r = g->rows; r; r = r->next) {
     if (!r->shown || r->y < g->r.y || r->y + g->row_h > g->r.y + g->r.h) continue;
     if (r->a == g->current) gfx_fill_rect(g->r.x, r->y, g->r.w, g->row_h, sel);
@@ -394,9 +500,12 @@ static void g_draw(widget *self) {
     for (int c = 0; c < kAlertColumns; c++) {
       const cols_col &col = g->columns.col[c];
       if (!col.shown || col.width <= 0) continue;
-      // A fired status cell stands out in the warning colour.
+      // A fired status cell stands out in the warning colour; a cell whose
+      // fade runs is filled with the fade's colour.
       bool hot = (c == 9 || c == 11 || c == 14 || c == 15 || c == 17) && (f & kCellBit[c]);
       if (hot) gfx_fill_rect(col.x0, r->y, col.width, g->row_h, fired);
+      const int fi = kCellFade[c];
+      if (fi >= 0 && r->fades[fi].state) gfx_fill_rect(col.x0, r->y, col.width, g->row_h, r->fades[fi].shown.c | 0xff000000u);
       const char *text = alerts_cell_text(self, r->a, c);
       if (!text[0]) continue;
       const bool right = c >= 3;
@@ -432,8 +541,15 @@ static void g_show_children(widget *self) {
   refilter(g);
 }
 
+static void stop_fades(alerts_grid *g) {
+  fade_stop_owner(&g->fades);
+  if (g->fade_timer >= 0) timer_stop(g->fade_timer);
+  g->fade_timer = -1;
+}
+
 static void g_hide_children(widget *self) {
   alerts_grid *g = as_grid(self);
+  stop_fades(g);
   remove_rows(g);
   unlink_grid(g);
 }
@@ -444,11 +560,39 @@ static alert *alert_at(alerts_grid *g, int32_t y) {
   return nullptr;
 }
 
+// A click makes the row current (below the rows: none); with shift the
+// row's instrument is shown in every window of the desktop instead.
 static void g_release(widget *self, int32_t, int32_t y, int button) {
   alerts_grid *g = as_grid(self);
   if (button != 1) return;
-  g->current = alert_at(g, y);
+  alert *a = alert_at(g, y);
+  if (a && (key_modifiers() & 4)) {
+    action_show_everywhere(a->instrument);
+    return;
+  }
+  g->current = a;
   widget_redraw(g);
+}
+
+// The pointer over a cell shows the column's tip; leaving hides it.
+static void g_motion(widget *self, int32_t x, int32_t y) {
+  alerts_grid *g = as_grid(self);
+  const alert *a = alert_at(g, y);
+  const char *tip = nullptr;
+  for (int c = 0; a && c < kAlertColumns; c++) {
+    const cols_col &col = g->columns.col[c];
+    if (col.shown && col.width > 0 && x >= col.x0 && x < col.x0 + col.width) tip = alerts_column_tip(a, c);
+  }
+  if (tip)
+    tooltip_show_text(tip);
+  else
+    tooltip_hide_text();
+  widget_redraw(g);
+}
+
+static void g_leave(widget *self) {
+  tooltip_hide_text();
+  widget_redraw(self);
 }
 
 static int g_drag_begin(widget *self, int32_t, int32_t y, int, drag_record *d) {
@@ -477,10 +621,14 @@ static void g_init(object *o) {
   g->row_h = 16;
   cols_init(&g->columns, kWidths, kSets);
   cols_set_hidden(&g->columns, alerts_hidden_columns(g->trigger_filter));
+  g->fade_timer = -1;
+  fade_owner_add(&g->fades, [](fade_value *, void *arg, uint32_t) { widget_redraw(static_cast<widget *>(arg)); });
 }
 
 static void g_fini(object *o) {
   alerts_grid *g = reinterpret_cast<alerts_grid *>(o);
+  stop_fades(g);
+  fade_owner_remove(&g->fades);
   remove_rows(g);
   unlink_grid(g);
   cols_fini(&g->columns);
@@ -497,6 +645,8 @@ static void alerts_class_init(object_class *rec) {
   c->drag_begin = g_drag_begin;
   c->drop = g_drop;
   c->release = g_release;
+  c->motion = g_motion;
+  c->leave = g_leave;
 }
 
 static void alerts_class_fini(object_class *) {

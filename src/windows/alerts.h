@@ -7,10 +7,16 @@
 #include <cstdint>
 
 #include "lib/cols.h"
+#include "lib/fade.h"
 #include "ui/widget.h"
 #include "windows/alertlist.h"
 
 constexpr int kAlertColumns = 18;
+
+// The row's cell fades: the four market cells flash up or down when their
+// value changes, the four status cells when their trigger fires.
+enum : int { ALERT_FADE_LAST, ALERT_FADE_CHANGE, ALERT_FADE_PCT, ALERT_FADE_VOLUME, ALERT_FADE_LOW,
+             ALERT_FADE_HIGH, ALERT_FADE_VOL_STATUS, ALERT_FADE_NEWS, kAlertFades = 9 };
 
 struct alerts_row {
   alert *a;
@@ -18,6 +24,10 @@ struct alerts_row {
   uint32_t fired_bits;  // fired triggers the user has not seen in this grid
   int32_t y;            // top, while shown
   alerts_row *next;     // the grid's rows, in display order after a sort
+  uint32_t last;        // the market values last shown, for the flashes
+  int32_t change, pct;
+  uint64_t volume;
+  fade_value fades[kAlertFades];
 };
 
 struct alerts_grid : widget {
@@ -33,6 +43,8 @@ struct alerts_grid : widget {
   int32_t shown_count;
   uint32_t newly_fired;      // a trigger fired since the marks were cleared
   alerts_grid *next_grid;
+  fade_owner fades;          // every cell fade of the rows
+  int32_t fade_timer;        // redraws while fades run; -1 when stopped
 };
 
 widget *alerts_new(widget *parent);
@@ -69,6 +81,8 @@ void alerts_clear_fired_marks(widget *g);
 int alerts_any_fired(widget *g);
 // The shown columns among the first eight as a clipboard table.
 int alerts_export(widget *g);
+// The tooltip of a column over an alert's row (null for none).
+const char *alerts_column_tip(const alert *a, int column);
 // The text of a cell of a shown row (for export and checks).
 const char *alerts_cell_text(widget *g, const alert *a, int column);
 // Re-filters and re-orders every grid (after any change).

@@ -15,6 +15,7 @@
 
 #include "lib/fade.h"
 #include "lib/gfx.h"
+#include "lib/timer.h"
 #include "log.h"
 #include "ssevent.h"
 #include "ssutil.h"
@@ -27,9 +28,11 @@ const char kSrc[] = "src/windows/depthbars";
 constexpr uint32_t kAllSteps = 999999;
 constexpr int32_t kMinThickness = 3;
 constexpr double kRemovalLive = 0.5, kRemovalReplay = 0.32;
+constexpr double kGrowthLive = 0.3, kGrowthReplay = 0.2;
 constexpr int kAgedAlpha = 96;
 constexpr int32_t kMinSideSteps = 5;
 constexpr int32_t kNoGapSteps = 100;
+constexpr int64_t kSpanLiveMs = 1000, kSpanReplayMs = 200;
 
 struct bar {
   uint32_t count = 0;
@@ -45,7 +48,10 @@ struct model {
   int32_t price_gridlines = 15, volume_gridlines = 5;
   uint32_t shown[2] = {0, 0};
   uint64_t scale_top = 0;
-  uint32_t lo = 0, hi = 0;
+  uint32_t lo = 0, hi = 0;            // the span drawn
+  uint32_t want_lo = 0, want_hi = 0;  // the span of the steps shown now
+  uint64_t volume_step = 10, scale_max = 0;
+  int32_t span_timer = -1;
   uint64_t auction_price = 0, auction_volume = 0;
   bool loaded = false, recolour = false;
 };
@@ -99,18 +105,35 @@ size_t live_index(const bar &b, uint32_t k) {
   return b.blocks.size();
 }
 
-double removal_time(depthwin_child *c) {
-  bool replay = c->book && (c->book->anchor_position || c->book->rebuilding);
-  return frame_now() + (replay ? kRemovalReplay : kRemovalLive);
+bool replaying(const depthwin_child *c) { return c->book && (c->book->anchor_position || c->book->rebuilding); }
+
+// Starts a block's fade from where it is drawn now to its new end; instant
+// while fades are held.
+void fade_block(depthbars_block &blk, double seconds) {
+  double now = frame_now();
+  blk.from = depthbars_block_length(&blk);
+  blk.fade_at = now;
+  blk.fade_for = fade_hold_count() > 0 ? 0 : seconds;
+}
+
+depthbars_block new_block(depthwin_child *c, uint64_t volume, ss_time time) {
+  depthbars_block blk{volume, time, 1, 0, 0, 0, 0};
+  if (fade_hold_count() == 0) {
+    blk.fade_at = frame_now();
+    blk.fade_for = replaying(c) ? kGrowthReplay : kGrowthLive;
+  }
+  return blk;
 }
 
 void kill_block(depthwin_child *c, bar &b, size_t i) {
-  if (fade_hold_count() > 0)
+  if (fade_hold_count() > 0) {
     b.blocks.erase(b.blocks.begin() + long(i));
-  else {
-    b.blocks[i].live = 0;
-    b.blocks[i].gone_at = removal_time(c);
+    return;
   }
+  depthbars_block &blk = b.blocks[i];
+  fade_block(blk, replaying(c) ? kRemovalReplay : kRemovalLive);
+  blk.live = 0;
+  blk.gone_at = blk.fade_at + blk.fade_for;
 }
 
 void prune(depthwin_child *c) {
@@ -153,7 +176,7 @@ void add_order(depthwin_child *c, int side, uint32_t price, uint64_t volume, ss_
   uint32_t k = position > ahead ? position - 1 - ahead : 0;
   if (k > b->count) k = b->count;
   size_t at = live_index(*b, k);
-  b->blocks.insert(b->blocks.begin() + long(at), depthbars_block{volume, time, 1, 0});
+  b->blocks.insert(b->blocks.begin() + long(at), new_block(c, volume, time));
   b->count++;
   b->volume += volume;
 }
@@ -167,7 +190,7 @@ void bs_apply(depthwin_child *c, const ss_event *ev) {
       if (p->side > 1) return;
       if (ooo) {
         bar *b = get_bar(m, int(p->side), depthwin_step_of(p->price, m.group_step));
-        b->blocks.push_back({p->volume, p->time, 1, 0});
+        b->blocks.push_back(new_block(c, p->volume, p->time));
         b->count++;
         b->volume += p->volume;
       } else {
@@ -195,6 +218,7 @@ void bs_apply(depthwin_child *c, const ss_event *ev) {
         return;
       }
       uint64_t old = b->blocks[i].volume;
+      fade_block(b->blocks[i], replaying(c) ? kGrowthReplay : kGrowthLive);
       b->blocks[i].volume = p->volume;
       if (ooo)
         b->volume = p->volume;
@@ -278,7 +302,9 @@ void bs_reset(depthwin_child *c) {
   for (auto &v : m.lists) v.clear();
   m.shown[0] = m.shown[1] = 0;
   m.scale_top = 0;
-  m.lo = m.hi = 0;
+  m.lo = m.hi = m.want_lo = m.want_hi = 0;
+  if (m.span_timer >= 0) timer_stop(m.span_timer);
+  m.span_timer = -1;
   m.auction_price = m.auction_volume = 0;
 }
 
@@ -296,13 +322,13 @@ void bs_load_side(depthwin_child *c, int side) {
   for (const ss_depth_level *l = s->levels[side]; l; l = l->next) {
     bar *br = get_bar(m, side, depthwin_step_of(l->price, m.group_step));
     if (ooo) {
-      br->blocks.push_back({l->volume, 0, 1, 0});
+      br->blocks.push_back(new_block(c, l->volume, 0));
       br->count++;
       br->volume += l->volume;
       continue;
     }
     for (const ss_depth_order *o = l->orders; o; o = o->next) {
-      br->blocks.push_back({o->volume, 0, 1, 0});
+      br->blocks.push_back(new_block(c, o->volume, 0));
       br->count++;
       br->volume += o->volume;
     }
@@ -406,7 +432,7 @@ done:
     hi = std::max(hi, t.step);
   }
   if (lo > hi) {
-    m.lo = m.hi = 0;
+    m.want_lo = m.want_hi = 0;
   } else {
     if (lo == hi) {
       int32_t ex = c->book && c->book->instrument ? int32_t(c->book->instrument->exchange->index) : 0;
@@ -415,8 +441,8 @@ done:
       lo = lo > st ? lo - st : 0;
       hi = hi + st;
     }
-    m.lo = lo;
-    m.hi = hi;
+    m.want_lo = lo;
+    m.want_hi = hi;
   }
   // The volume scale over every bar, or the first `height` steps a side.
   uint32_t height = c->book ? c->book->height : kAllSteps;
@@ -440,29 +466,90 @@ done:
   }
 scaled:
   m.scale_top = top ? (top / step + 1) * step + step / 2 : 0;
+  m.volume_step = step;
+  m.scale_max = top;
+}
+
+// The price gridline step near span / lines from 1, 2, 5, 10, 20, 50, ...
+uint32_t price_step_for(uint32_t span, int32_t lines) {
+  uint64_t want = span / uint32_t(lines > 0 ? lines : 1);
+  for (uint64_t base = 1; base <= 1000000000ull; base *= 10)
+    for (uint64_t mult : {1ull, 2ull, 5ull})
+      if (base * mult >= want) return uint32_t(base * mult);
+  return 1000000000u;
+}
+
+constexpr colour kGrid = 0xFF303030;
+
+void draw_gridlines(depthwin_child *c) {
+  model &m = md(c);
+  const rect &r = c->r;
+  int32_t base = r.y + r.h - 1;
+  uint32_t n = depthbars_volume_steps(m.scale_max, m.volume_step);
+  for (uint32_t k = 1; k <= n; k++) {
+    int32_t y = base - depthbars_volume_pixels(c, uint64_t(k) * m.volume_step);
+    if (y > r.y) gfx_fill_rect(r.x, y, r.w, 1, kGrid);
+  }
+  uint32_t step = price_step_for(m.hi - m.lo, m.price_gridlines);
+  for (uint64_t p = (uint64_t(m.lo) + step - 1) / step * step; p <= m.hi; p += step) {
+    int32_t x;
+    if (depthbars_bar_x(c, uint32_t(p), &x)) gfx_fill_rect(x, r.y, 1, r.h, kGrid);
+  }
+}
+
+void apply_span(depthwin_child *c) {
+  model &m = md(c);
+  m.lo = m.want_lo;
+  m.hi = m.want_hi;
+}
+
+int span_fired(void *arg, uint32_t, int64_t, float) {
+  auto *c = static_cast<depthwin_child *>(arg);
+  model &m = md(c);
+  m.span_timer = -1;
+  if (m.lo != m.want_lo || m.hi != m.want_hi) {
+    apply_span(c);
+    if (widget_is_shown(c)) widget_redraw(c);
+  }
+  return 0;
 }
 
 void bs_finish_load(depthwin_child *c) {
   choose_steps(c);
+  apply_span(c);
   if (widget_is_shown(c)) widget_redraw(c);
 }
 
-void bs_end_batch(depthwin_child *c, int) {
+// A changed span is taken at once after a full batch or while the book is
+// busy; otherwise it waits for the span timer (1000 ms live, 200 ms while
+// replaying or rebuilding), so the ladder does not jump with every order.
+void bs_end_batch(depthwin_child *c, int full) {
   prune(c);
   choose_steps(c);
+  model &m = md(c);
+  if (m.lo != m.want_lo || m.hi != m.want_hi) {
+    const depthwin_book *b = c->book;
+    if (full || (b && b->busy)) {
+      apply_span(c);
+    } else if (m.span_timer < 0) {
+      bool replay = b && (b->anchor_position || b->rebuilding);
+      m.span_timer = timer_start(replay ? kSpanReplayMs : kSpanLiveMs, span_fired, c, 0);
+    }
+  }
   if (widget_is_shown(c)) widget_redraw(c);
 }
 
 void bs_tick(depthwin_child *c) {
   double now = frame_now();
+  bool moving = false, gone = false;
   for (auto &v : md(c).lists)
     for (bar &b : v)
-      for (auto &blk : b.blocks)
-        if (!blk.live && blk.gone_at <= now) {
-          prune(c);
-          if (widget_is_shown(c)) widget_redraw(c);
-          return;
-        }
+      for (auto &blk : b.blocks) {
+        if (!blk.live && blk.gone_at <= now) gone = true;
+        if (blk.fade_for > 0 && now < blk.fade_at + blk.fade_for) moving = true;
+      }
+  if (gone) prune(c);
+  if ((gone || moving) && widget_is_shown(c)) widget_redraw(c);
 }
 
 void bs_settings_changed(depthwin_child *c, int) {
@@ -478,6 +565,7 @@ void bs_geometry_changed(widget *self) {
   md(c).price_gridlines = depthbars_price_gridlines(self->r.w);
   md(c).volume_gridlines = depthbars_volume_gridlines(self->r.h);
   choose_steps(c);
+  apply_span(c);
   widget_redraw(self);
 }
 
@@ -493,6 +581,7 @@ void bs_draw(widget *self) {
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, 0xFF000000);
   if (self->r.w < 25 || self->r.h < 25) return;
   if (m.hi <= m.lo || !m.scale_top) return;
+  draw_gridlines(c);
   for (int s = 0; s < 3; s++) {
     uint32_t limit = s < 2 ? m.shown[s] : uint32_t(m.lists[2].size());
     for (uint32_t i = 0; i < limit && i < m.lists[s].size(); i++) {
@@ -506,7 +595,7 @@ void bs_draw(widget *self) {
         continue;
       }
       for (const depthbars_block &blk : b.blocks) {
-        int32_t h = depthbars_volume_pixels(c, blk.volume);
+        int32_t h = depthbars_volume_pixels(c, uint64_t(depthbars_block_length(&blk) + 0.5));
         if (h <= 0) continue;
         int a = blk.live ? depthbars_block_alpha(c, &blk) : 60;
         gfx_fill_rect(x, base - h, m.thickness, h, (s == 0 ? kBid : kOffer) | (uint32_t(a) << 24));
@@ -520,6 +609,7 @@ void bs_draw(widget *self) {
 void bs_init(object *o) { static_cast<depthbars *>(reinterpret_cast<depthwin_child *>(o))->m = new model; }
 void bs_fini(object *o) {
   auto *b = static_cast<depthbars *>(reinterpret_cast<depthwin_child *>(o));
+  if (b->m->span_timer >= 0) timer_stop(b->m->span_timer);
   delete b->m;
   b->m = nullptr;
 }
@@ -638,4 +728,23 @@ int depthbars_block_alpha(depthwin_child *b, const depthbars_block *blk) {
 void depthbars_recolour(depthwin_child *b) {
   md(b).recolour = true;
   if (widget_is_shown(b)) widget_redraw(b);
+}
+
+double depthbars_block_length(const depthbars_block *blk) {
+  double end = blk->live ? double(blk->volume) : 0.0;
+  if (blk->fade_for <= 0) return end;
+  double k = (frame_now() - blk->fade_at) / blk->fade_for;
+  if (k >= 1) return end;
+  if (k <= 0) return blk->from;
+  return blk->from + (end - blk->from) * k;
+}
+
+uint32_t depthbars_volume_steps(uint64_t max, uint64_t step) {
+  if (!step) return 1;
+  uint64_t n = max / step;
+  if (n >= 1001) {
+    log(LOG_WARN, kSrc, "too many steps: %llu/%llu = %d", (unsigned long long)max, (unsigned long long)step, int(n));
+    return 1;
+  }
+  return uint32_t(n);
 }

@@ -9,11 +9,16 @@
 
 #include "windows/depthwin.h"
 
+// An order's block. Its drawn length fades from `from` to its volume (to 0
+// once dead) over `fade_for` seconds from `fade_at`.
 struct depthbars_block {
   uint64_t volume;
   ss_time time;
   uint32_t live;
   double gone_at;  // dead blocks: frame time their removal fade ends
+  double from;
+  double fade_at;
+  double fade_for;  // 0: no fade
 };
 
 // A bar of one price step, as read by tests and the detail popup.
@@ -43,8 +48,13 @@ void depthbars_span(depthwin_child *b, uint32_t *lo, uint32_t *hi);
 // false when nothing can be drawn (empty book, zero span or scale).
 bool depthbars_bar_x(depthwin_child *b, uint32_t step, int32_t *x);
 int32_t depthbars_volume_pixels(depthwin_child *b, uint64_t volume);
+// The length a block is drawn with now (a volume), along its fade.
+double depthbars_block_length(const depthbars_block *blk);
 // The alpha a block is drawn with: 96 for orders older than the age
 // reference while show_age is on, else 255.
 int depthbars_block_alpha(depthwin_child *b, const depthbars_block *blk);
+// The volume gridlines drawn for a scale maximum and a step: max / step,
+// or 1 after WARN "too many steps: %llu/%llu = %d" when that is 1001 or more.
+uint32_t depthbars_volume_steps(uint64_t max, uint64_t step);
 // Marks the age colouring for recomputation (the window's tick).
 void depthbars_recolour(depthwin_child *b);

@@ -439,7 +439,8 @@ void depthwin_play_to(widget *w, ss_time t, int rebuild) {
       b->rebuilding = 0;
       if (from) {
         b->cursor = from;
-        b->position = b->target = b->anchor_position = rt > t ? rt : t;
+        t = rt;
+        b->position = b->target = b->anchor_position = t;
       } else {
         log(LOG_WARN, kSrc, "played %s to %s", in->code, sstime_format_datetime(t));
         // Nothing was rolled over: the book still holds the previous day's
@@ -593,12 +594,13 @@ void depthwin_tick(widget *w) {
       chart_sync(b);
       return;
     }
-    ss_time candidate = 0;
+    ss_time candidate = ssmodel_exchange_clamped_now(in->exchange);
     if (b->anchor_wall) {
       if (b->realtime) {
+        ss_time live = candidate;
         candidate = sstime_add_seconds(b->anchor_position,
                                        int32_t(std::lrint((t_now - b->anchor_wall) * double(b->speedup))));
-        if (candidate >= ssmodel_exchange_clamped_now(in->exchange)) {
+        if (candidate >= live) {
           b->anchor_wall = 0;
           b->anchor_position = 0;
           chart_clear(b);
@@ -635,7 +637,6 @@ void depthwin_tick(widget *w) {
         return;
       }
     }
-    if (!b->anchor_wall) candidate = ssmodel_exchange_clamped_now(in->exchange);
     if (candidate != b->position) {
       b->position = candidate;
       if (b->anchor_position) tools_redraw(b);

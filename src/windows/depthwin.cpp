@@ -23,6 +23,7 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "undo.h"
 #include "windows/depthbars.h"
 #include "windows/depthtable.h"
 
@@ -210,6 +211,51 @@ void dw_layout(container *self) {
   }
 }
 
+// Undo: the window's settings and, while it replays or holds a mark, its
+// position, copied before a change and put back by play and setters.
+struct undo_copy {
+  uint32_t show_mode, show_age, show_trades, age_type, age_count;
+  float speedup;
+  int32_t group_by;
+  uint32_t height;
+  ss_time position;
+  uint32_t mark;
+  int32_t thickness;
+};
+
+void *undo_save(void *object) {
+  depthwin *d = dw(static_cast<widget *>(object));
+  const depthwin_book *b = &d->book;
+  auto *c = new undo_copy;
+  *c = {b->show_mode, b->show_age, b->show_trades, b->age_split_type, b->age_split_count, b->speedup,
+        b->group_by,  b->height,   (b->anchor_position || b->mark) ? b->position : 0,      b->mark != 0,
+        b->bars ? depthbars_get_thickness(b->bars) : 0};
+  return c;
+}
+
+int undo_restore(void *saved, void *object) {
+  auto *c = static_cast<undo_copy *>(saved);
+  widget *w = static_cast<widget *>(object);
+  depthwin_set_show_mode(w, c->show_mode);
+  depthwin_set_show_age(w, c->show_age);
+  depthwin_set_show_trades(w, c->show_trades);
+  depthwin_set_speedup(w, c->speedup);
+  if (c->mark)
+    depthwin_set_mark(w, 1);
+  else
+    depthwin_release_mark(w);
+  depthwin_set_group_by(w, c->group_by);
+  depthwin_set_height(w, c->height);
+  if (c->position) depthwin_play_to(w, c->position, 1);
+  depthwin_set_age_split(w, 0, c->age_type, c->age_count);
+  if (dw(w)->book.bars && c->thickness) depthbars_set_thickness(dw(w)->book.bars, c->thickness);
+  return 0;
+}
+
+void undo_release(void *saved, int) { delete static_cast<undo_copy *>(saved); }
+
+const undo_record_ops kUndoOps = {undo_save, undo_restore, undo_release};
+
 void dw_class_init(object_class *rec) {
   auto *c = static_cast<box_class *>(rec);
   c->reqsize = dw_reqsize;
@@ -217,11 +263,17 @@ void dw_class_init(object_class *rec) {
   c->show_children = dw_show_children;
   c->hide_children = dw_hide_children;
   c->layout = dw_layout;
-  if (object_class_first_init(depthwin_type())) depthwin_rollover_init();
+  if (object_class_first_init(depthwin_type())) {
+    depthwin_rollover_init();
+    undo_register_type(UNDO_DEPTHWIN, &kUndoOps);
+  }
 }
 
 void dw_class_fini(object_class *) {
-  if (object_class_fini_flag(depthwin_type())) depthwin_rollover_fini();
+  if (object_class_fini_flag(depthwin_type())) {
+    depthwin_rollover_fini();
+    undo_register_type(UNDO_DEPTHWIN, nullptr);
+  }
 }
 
 typeid_t register_depthwin() {

@@ -3,7 +3,9 @@
 // list is shown; an unchanged value does nothing.
 #include "windows/indexlist.h"
 
+#include "dalloc.h"
 #include "lib/scan.h"
+#include "undo.h"
 #include "ssuser.h"
 
 namespace {
@@ -25,7 +27,42 @@ void il_show(widget *self) {
 
 void il_class_init(object_class *rec) { static_cast<widget_class *>(rec)->show_children = il_show; }
 
+// Undo: the exchanges shown, the index filter, order and direction.
+struct saved_settings {
+  int exchange[4];
+  uint32_t index_filter, order, reversed;
+};
+
+void *il_save(void *object) {
+  indexlist *l = indexlist_cast(static_cast<widget *>(object));
+  if (!l) return nullptr;
+  auto *v = static_cast<saved_settings *>(dalloc_alloc(sizeof(saved_settings)));
+  for (int i = 0; i < 4; i++) v->exchange[i] = l->exchange[i];
+  v->index_filter = l->index_filter;
+  v->order = l->order;
+  v->reversed = l->reversed;
+  return v;
+}
+
+int il_restore(void *saved, void *object) {
+  indexlist *l = indexlist_cast(static_cast<widget *>(object));
+  if (!l) return -1;
+  auto *v = static_cast<saved_settings *>(saved);
+  indexlist_clear_exchanges(l);
+  for (int i = 0; i < 4; i++)
+    if (v->exchange[i]) indexlist_set_exchange_shown(l, i, 1);
+  indexlist_set_index_filter(l, v->index_filter);
+  indexlist_set_order(l, v->order);
+  indexlist_set_reversed(l, v->reversed);
+  return 0;
+}
+
+void il_release(void *saved, int) { dalloc_free(saved); }
+
+const undo_record_ops kUndoOps = {il_save, il_restore, il_release};
+
 typeid_t register_indexlist() {
+  undo_register_type(UNDO_INDEXLIST, &kUndoOps);
   return watchlist_register_kind("indexlist", sizeof(indexlist), il_init, nullptr, il_class_init);
 }
 

@@ -7,7 +7,9 @@
 
 #include <cstring>
 
+#include "dalloc.h"
 #include "lib/scan.h"
+#include "undo.h"
 #include "ssmodel.h"
 
 namespace {
@@ -79,7 +81,35 @@ void op_show(widget *self) {
 
 void op_class_init(object_class *rec) { static_cast<widget_class *>(rec)->show_children = op_show; }
 
+// Undo: filter, months to expiry and order.
+struct saved_settings {
+  uint32_t filter, max_months, order;
+};
+
+void *op_save(void *object) {
+  optionlist *o = optionlist_cast(static_cast<widget *>(object));
+  if (!o) return nullptr;
+  auto *v = static_cast<saved_settings *>(dalloc_alloc(sizeof(saved_settings)));
+  *v = {o->filter, o->max_expiry_months, o->order};
+  return v;
+}
+
+int op_restore(void *saved, void *object) {
+  optionlist *o = optionlist_cast(static_cast<widget *>(object));
+  if (!o) return -1;
+  auto *v = static_cast<saved_settings *>(saved);
+  optionlist_set_filter(o, v->filter);
+  optionlist_set_max_expiry_months(o, v->max_months);
+  optionlist_set_order(o, v->order);
+  return 0;
+}
+
+void op_release(void *saved, int) { dalloc_free(saved); }
+
+const undo_record_ops kUndoOps = {op_save, op_restore, op_release};
+
 typeid_t register_optionlist() {
+  undo_register_type(UNDO_OPTIONLIST, &kUndoOps);
   return watchlist_register_kind("optionlist", sizeof(optionlist), op_init, nullptr, op_class_init);
 }
 

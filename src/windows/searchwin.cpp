@@ -7,7 +7,9 @@
 #include <cctype>
 #include <cstdio>
 
+#include "dalloc.h"
 #include "lib/scan.h"
+#include "undo.h"
 #include "ssuser.h"
 #include "ui/gui.h"
 
@@ -43,7 +45,45 @@ void sw_show(widget *self) {
 
 void sw_class_init(object_class *rec) { static_cast<widget_class *>(rec)->show_children = sw_show; }
 
+// Undo: five of the flags, the exchanges shown and the keyword.
+struct saved_settings {
+  uint32_t derivatives, indices, news_only, sensitive_news_only, traded_only;
+  int exchange[4];
+  char keyword[kSearchKeyword];
+};
+
+void *sw_save(void *object) {
+  searchwin *s = searchwin_cast(static_cast<widget *>(object));
+  if (!s) return nullptr;
+  auto *v = static_cast<saved_settings *>(dalloc_alloc(sizeof(saved_settings)));
+  *v = {s->derivatives, s->indices, s->news_only, s->sensitive_news_only, s->traded_only, {}, {}};
+  for (int i = 0; i < 4; i++) v->exchange[i] = s->exchange[i];
+  snprintf(v->keyword, sizeof v->keyword, "%s", s->keyword);
+  return v;
+}
+
+int sw_restore(void *saved, void *object) {
+  searchwin *s = searchwin_cast(static_cast<widget *>(object));
+  if (!s) return -1;
+  auto *v = static_cast<saved_settings *>(saved);
+  searchwin_clear_exchanges(s);
+  for (int i = 0; i < 4; i++)
+    if (v->exchange[i]) searchwin_set_exchange_shown(s, i, 1);
+  searchwin_set_derivatives(s, v->derivatives);
+  searchwin_set_indices(s, v->indices);
+  searchwin_set_news_only(s, v->news_only);
+  searchwin_set_sensitive_news_only(s, v->sensitive_news_only);
+  searchwin_set_traded_only(s, v->traded_only);
+  searchwin_set_keyword(s, v->keyword);
+  return 0;
+}
+
+void sw_release(void *saved, int) { dalloc_free(saved); }
+
+const undo_record_ops kUndoOps = {sw_save, sw_restore, sw_release};
+
 typeid_t register_searchwin() {
+  undo_register_type(UNDO_SEARCHWIN, &kUndoOps);
   return watchlist_register_kind("searchwin", sizeof(searchwin), sw_init, sw_fini, sw_class_init);
 }
 

@@ -8,12 +8,13 @@
 // from it, never from per-trade rounding.
 //
 // Slots: geometry_changed, draw, restyle, show_children, hide_children,
-// release; content: set_instr.
+// release, drag_begin, drag_release; content: set_instr.
 #include "windows/tradelist.h"
 
 #include <cstring>
 
 #include "condcode.h"
+#include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
@@ -28,6 +29,8 @@
 #include "style.h"
 #include "ui/gui.h"
 #include "ui/object.h"
+#include "undo.h"
+#include "windows/depthwin.h"
 #include "windows/window.h"
 
 static const char kSrc[] = "src/windows/tradelist";
@@ -354,10 +357,6 @@ void tradetools_set_marker(widget *, int32_t a, int32_t b) {
   tradetools_seen.marker[1] = b;
 }
 
-// Minimal version: the depth window's replay is built by its own issue;
-// the list switches the window to depth and records the time it asks for.
-static void depthwin_play_to_seam(widget *, ss_time time) { S.played_to = time; }
-
 ss_time tradelist_last_played_to() { return S.played_to; }
 
 void tradelist_set_client(const tradelist_client *c) {
@@ -482,6 +481,8 @@ void tradelist_changed(const ss_change *change, void *owner, uint64_t, uint32_t)
 
 // Layout --------------------------------------------------------------------------
 
+static void layout_rows(tradelist *t, bool from_position);
+
 static void count_news(tradelist *t, tradelist_row *r) {
   r->news[0] = r->news[1] = r->news[2] = 0;
   ss_stock *s = t->stock;
@@ -542,10 +543,15 @@ static void mark_extremes(tradelist_row *top, int rows) {
   }
 }
 
-void tradelist_layout(tradelist *t) {
+void tradelist_layout(tradelist *t) { layout_rows(t, true); }
+
+// Lays the rows out; with from_position the top row is found again from
+// the position (after a rebuild), else the top row a scroll chose stays.
+static void layout_rows(tradelist *t, bool from_position) {
   cols_set_hidden(&t->columns, tradelist_hidden_columns(t));
   if (window *w = window_of(t)) window_set_row_count(w, -1);
-  if (t->position) {
+  bool keep = !from_position && t->top_row;
+  if (!keep && t->position) {
     tradelist_row *r = t->first_row;
     while (r && r->from > t->position) r = r->older;
     if (!r && t->last_row && t->position < t->last_row->from) queue_load(t);
@@ -582,7 +588,10 @@ void tradelist_set_instrument(tradelist *t, instr *in) {
   t->stock = s;
   clear_rows(t);
   if (s) {
-    ssevent_hold(s);
+    // The window hands its children nothing, then the stock: one hold for
+    // the stock, not one for every hand-over.
+    if (s != t->held) ssevent_hold(s);
+    t->held = s;
     if (ssnotify_add(s, kTradelistNotifyMask, tradelist_changed, t, 0, 0) == 0) t->registered = 1;
     if (widget_is_shown(t)) {
       if (s->flags & kRqTradesLoaded)
@@ -798,7 +807,7 @@ void tl_restyle(widget *self) {
   t->top_row = r;
   t->top_index = want;
   t->position = r && r != t->first_row ? r->to : 0;
-  tradelist_layout(t);
+  layout_rows(t, false);
   widget_redraw(t);
 }
 
@@ -816,24 +825,112 @@ void tl_hide_children(widget *self) {
   stop_timer(t);
 }
 
+tradelist_row *row_at(tradelist *t, int32_t y) {
+  int32_t lh = line_height();
+  for (tradelist_row *r = t->top_row; r && r->y >= 0; r = r->older)
+    if (y >= r->y && y < r->y + lh) return r;
+  return nullptr;
+}
+
+// The window shows the depth of `stock` (null: its own instrument) played
+// to `when` (0: live) with its tool panel.
+void show_depth_at(window *w, instr *stock, ss_time when) {
+  window_set_role(w, kRoleDepth);
+  if (stock) window_set_instrument(w, stock);
+  S.played_to = when;
+  widget *depth = window_get_content(w, kRoleDepth);
+  if (depth && when) depthwin_play_to(depth, when, 1);
+  window_show_tools(w);
+}
+
 void tl_release(widget *self, int32_t x, int32_t y, int button) {
   auto *t = tradelist_cast(self);
   if (button != 1) return;
-  tradelist_row *hit = nullptr;
-  int32_t lh = line_height();
-  for (tradelist_row *r = t->top_row; r && r->y >= 0; r = r->older)
-    if (y >= r->y && y < r->y + lh) hit = r;
+  tradelist_row *hit = row_at(t, y);
   if (!hit) return;
   if (x >= t->r.x + t->r.w - kTradelistNewsStrip && hit->news[0] + hit->news[1] + hit->news[2]) return;
   window *w = window_of(t);
   if (!w) return;
-  ss_time when = hit->to;
-  window_set_role(w, kRoleDepth);
-  depthwin_play_to_seam(window_get_content(w, kRoleDepth), when);
-  window_show_tools(w);
+  show_depth_at(w, nullptr, hit->to);
+}
+
+// The issuer's first news item within the row's interval, or null.
+ss_news *row_news(tradelist *t, const tradelist_row *r) {
+  ss_stock *s = t->stock;
+  if (!s || !s->exchange || !(r->news[0] + r->news[1] + r->news[2])) return nullptr;
+  ss_issuer *is = ssmodel_find_issuer(s->exchange, s->issuer[0] ? s->issuer : s->code);
+  if (!is) return nullptr;
+  ss_time end = r->newer ? r->newer->from : r->to + 1;
+  for (ss_news *n = is->news.head; n; n = n->next)
+    if (n->time && n->time >= r->from && n->time < end) return n;
+  return nullptr;
+}
+
+int tl_drag_begin(widget *self, int32_t x, int32_t y, int button, drag_record *d) {
+  auto *t = tradelist_cast(self);
+  if (button != 1 || !t->stock) return 0;
+  tradelist_row *r = row_at(t, y);
+  if (!r) return 0;
+  ss_news *n = x >= t->r.x + t->r.w - kTradelistNewsStrip ? row_news(t, r) : nullptr;
+  if (n) {
+    ss_issuer *is = ssmodel_find_issuer(t->stock->exchange, t->stock->issuer[0] ? t->stock->issuer : t->stock->code);
+    dnd_begin_news(is, n);
+  } else {
+    dnd_begin_trade(t->stock, r->from);
+  }
+  if (d) d->w = self;
+  return 1;
+}
+
+// A row dropped on a window: one undo step in which that window shows the
+// stock's depth at the dragged time with its tool panel.
+int tl_drag_release(widget *, widget *target, int32_t, int32_t, int, drag_record *) {
+  widget *p = target;
+  while (p && !window_is(p)) p = p->parent;
+  if (!p || dnd_kind() != DND_STOCK || !dnd_instrument()) return 0;
+  auto *w = static_cast<window *>(p);
+  undo_begin();
+  undo_push_window(w);
+  show_depth_at(w, dnd_instrument(), dnd_time());
+  undo_end();
+  return 1;
 }
 
 void tl_set_instr(widget *self, instr *in) { tradelist_set_instrument(tradelist_cast(self), in); }
+
+// Undo: the settings the user changes, copied and put back through the
+// setters (each queues its rebuild).
+struct saved_settings {
+  uint32_t off_market, vwap_only, pre_open, closed, group_by_seconds, group_by_price;
+  ss_time range_from, range_to;
+};
+
+void *undo_save(void *object) {
+  const auto *t = static_cast<const tradelist *>(object);
+  return new saved_settings{t->off_market,       t->vwap_only,      t->pre_open,   t->closed,
+                            t->group_by_seconds, t->group_by_price, t->range_from, t->range_to};
+}
+
+int undo_restore(void *saved, void *object) {
+  auto *v = static_cast<const saved_settings *>(saved);
+  auto *t = static_cast<tradelist *>(object);
+  tradelist_set_off_market(t, v->off_market);
+  tradelist_set_vwap_only(t, v->vwap_only);
+  tradelist_set_pre_open(t, v->pre_open);
+  tradelist_set_closed(t, v->closed);
+  if (v->group_by_price)
+    tradelist_set_group_by_price(t, 1);
+  else if (v->group_by_seconds)
+    tradelist_set_group_by_seconds(t, v->group_by_seconds);
+  else
+    tradelist_set_no_grouping(t);
+  tradelist_set_range(t, v->range_from, v->range_to);
+  return 0;
+}
+
+void undo_release(void *saved, int) { delete static_cast<saved_settings *>(saved); }
+
+const undo_record_ops kUndoOps = {undo_save, undo_restore, undo_release};
 
 void tl_init(object *o) {
   auto *t = reinterpret_cast<tradelist *>(o);
@@ -864,7 +961,10 @@ void tl_class_init(object_class *rec) {
   c->show_children = tl_show_children;
   c->hide_children = tl_hide_children;
   c->release = tl_release;
+  c->drag_begin = tl_drag_begin;
+  c->drag_release = tl_drag_release;
   c->set_instr = tl_set_instr;
+  undo_register_type(UNDO_TRADELIST, &kUndoOps);
   if (!S.pool_ready && pool_init(&S.rows, kTradelistRowsPerPage, sizeof(tradelist_row)) == 0) S.pool_ready = 1;
 }
 

@@ -58,6 +58,7 @@ struct tradelist_row {
 
 struct tradelist : content {
   ss_stock *stock;
+  ss_stock *held;  // the stock last held in the model (held once per change of stock)
   uint32_t registered;
   // Settings, under their configuration names.
   uint32_t off_market, vwap_only, pre_open, closed;

@@ -14,13 +14,17 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "action.h"
 #include "dalloc.h"
+#include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/filter.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
+#include "lib/glapi.h"
 #include "lib/tex.h"
 #include "lib/scan.h"
 #include "lib/timer.h"
@@ -34,6 +38,7 @@
 #include "sstrack.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "ui/key.h"
 #include "undo.h"
 #include "windows/window.h"
 
@@ -47,6 +52,7 @@ constexpr uint32_t kNewsSensitive = 0x100000;  // issuer news flags
 constexpr uint32_t kNewsAny = 0x1c0000;
 constexpr float kFlashSeconds = 1.5f;
 constexpr int kColourGroups = 7;
+constexpr uint32_t kShowEverywhere = 0x4;  // the modifier that shows a pick in every window
 
 // Width codes of the 37 columns, 0-terminated.
 const int32_t kWidths[kWatchColumns + 1] = {
@@ -150,13 +156,15 @@ const flash_def kFlashes[] = {
     {143, 77, 93},  {144, 0, 82},   {145, 0, 83}};
 
 struct state {
-  int default_exchange;
-  int highlight_watched;
-  // The drag that began in a grid (until the dnd state holds it).
-  instr *drag_in;
+  // The grid a drag began in: a held instrument moves only within it.
   watchlist *drag_from;
 };
-state S = {0, 1, nullptr, nullptr};
+state S = {nullptr};
+
+int default_exchange() {
+  uint32_t ex = action_default_exchange();
+  return ex < static_cast<uint32_t>(kExchanges) ? static_cast<int>(ex) : 0;
+}
 
 void scan_event(scan *s, int event, int32_t index, instr *in, void *owner, void *arg, uint32_t n);
 void instr_changed(const ss_change *change, void *owner, uint64_t argument, uint32_t flags);
@@ -374,7 +382,9 @@ void stop_timer(watchlist *w) {
 int frame_tick(void *arg, uint32_t, int64_t, float) {
   auto *w = static_cast<watchlist *>(arg);
   int64_t now = plat_ms();
-  if (w->fades.running) widget_redraw(w);
+  // While flashes run, and once more after the last ends (its final colour).
+  if (w->fades.running || w->was_fading) widget_redraw(w);
+  w->was_fading = w->fades.running != 0;
   if (w->mode == 2 && w->count >= 2 && now - w->last_rotate >= kWatchRotateMs) {
     w->last_rotate = now;
     w->current = w->current && w->current->next ? w->current->next : w->rows;
@@ -386,7 +396,7 @@ int frame_tick(void *arg, uint32_t, int64_t, float) {
     for (watchlist_row *r = w->rows; r; r = r->next) r->stale = 1;
     mark_all(w);
   }
-  return 0;
+  return 1;  // keep running until the grid hides
 }
 
 void fade_done(fade_value *, void *arg, uint32_t number) {
@@ -395,6 +405,13 @@ void fade_done(fade_value *, void *arg, uint32_t number) {
     const flash_def *f = flash_find(r->code[number]);
     if (f) r->code[number] = static_cast<uint16_t>(f->to);
   }
+  r->draw = 2;  // the final colour goes to both buffers
+}
+
+bool row_fading(const watchlist_row *r) {
+  for (const fade_value &f : r->fade)
+    if (f.state) return true;
+  return false;
 }
 
 // Class --------------------------------------------------------------------
@@ -549,14 +566,32 @@ void lay_out_row(watchlist *w, watchlist_row *r, const draw_ctx &c) {
   w->rebuilds++;
 }
 
+// Fills of many rows go into one open primitive (a colour per quad), the
+// texts of one colour group of many rows into another: a frame costs a
+// handful of primitives however many rows it draws.
+void fills_begin() {
+  gfx_end();
+  gfx_untexture();
+  gfx_begin(GL_QUADS);
+}
+
+void fill(int32_t x, int32_t y, int32_t wd, int32_t h, uint32_t c) {
+  if (wd <= 0 || h <= 0) return;
+  gfx_colour(c);
+  gl->Vertex2i(x, y);
+  gl->Vertex2i(x, y + h);
+  gl->Vertex2i(x + wd, y + h);
+  gl->Vertex2i(x + wd, y);
+}
+
 void fill_alpha(int32_t x, int32_t y, int32_t wd, int32_t h, uint32_t c, uint32_t alpha) {
-  if (wd > 0 && h > 0) gfx_fill_rect(x, y, wd, h, (c & 0x00ffffffu) | (alpha << 24));
+  fill(x, y, wd, h, (c & 0x00ffffffu) | (alpha << 24));
 }
 
 void draw_cell_bg(watchlist *w, watchlist_row *r, int k, int cell, int32_t y) {
   if (!(w->columns.shown >> k & 1) || !r->fade[cell].state) return;
   const cols_col &col = w->columns.col[k];
-  gfx_fill_rect(col.x0, y, col.width, w->row_h, r->fade[cell].shown.c | 0xff000000u);
+  fill(col.x0, y, col.width, w->row_h, r->fade[cell].shown.c | 0xff000000u);
 }
 
 void draw_trend(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
@@ -618,7 +653,7 @@ void draw_code_marks(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &
   }
   if (!r->in->exchange) return;
   int ex = static_cast<int>(r->in->exchange->index);
-  int home = S.default_exchange == 3 ? 0 : S.default_exchange;
+  int home = default_exchange() == 3 ? 0 : default_exchange();
   if ((ex == 3 ? 0 : ex) == home) return;
   int32_t image = style_field(c.st, 282 + ex);
   tex_size(size, image);
@@ -626,59 +661,107 @@ void draw_code_marks(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &
   tex_draw(image, col.x1 - (marker ? 20 : 11) - size[0] / 2, y + (w->row_h - size[1]) / 2, size[0], size[1]);
 }
 
-void draw_row(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
+// The fills of one row (inside fills_begin): row, bands, flashing cells,
+// auction shading and the day-range bar.
+void draw_row_fills(watchlist *w, watchlist_row *r, int32_t y, const draw_ctx &c) {
   int32_t x = w->r.x, wd = w->r.w, h = w->row_h;
   uint32_t row_c = r->fade[WC_ROW].state ? r->fade[WC_ROW].shown.c | 0xff000000u : c.bg;
-  bool watched = w->sc && !w->sc->source && w->mode != 1 && S.highlight_watched && (r->in->flags & kInHeld);
+  bool watched = w->sc && !w->sc->source && w->mode != 1 && action_hilight_watched() && (r->in->flags & kInHeld);
   if (watched) row_c = colour_of(SC_WATCHED);
-  gfx_fill_rect(x, y, wd, h, row_c);
+  fill(x, y, wd, h, row_c);
   for (int k = 0; k < w->columns.count; k++) {
     if (!(w->columns.shown >> k & 1) || !(kBandCols >> k & 1)) continue;
     const cols_col &col = w->columns.col[k];
     uint32_t band = (k == 13 || k == 15) && r->fade[WC_VOLUME_BG].state ? r->fade[WC_VOLUME_BG].shown.c | 0xff000000u
                                                                         : c.band;
-    gfx_fill_rect(col.x0, y, col.width, h, band);
+    fill(col.x0, y, col.width, h, band);
   }
   draw_cell_bg(w, r, 6, WC_BID_BG, y);
   draw_cell_bg(w, r, 8, WC_OFFER_BG, y);
   draw_cell_bg(w, r, 10, WC_LAST_BG, y);
   draw_cell_bg(w, r, 35, WC_LOW_BG, y);
   draw_cell_bg(w, r, 36, WC_HIGH_BG, y);
-  if (w->columns.shown >> 10 & 1) {
-    const cols_col &col = w->columns.col[10];
-    if (auction_shaded(r->in)) {
-      int32_t x1 = col.x1;
-      for (int k = 11; k <= 16; k++)
-        if (w->columns.shown >> k & 1) x1 = w->columns.col[k].x1;
-      gfx_fill_rect(col.x0, y, x1 - col.x0, h, colour_of(SC_AUCTION));
-    }
-    uint32_t v = current_value(r->in), lo = 0, hi = 0;
-    if (const ss_stock *s = as_stock(r->in)) {
-      lo = price_or_zero(s->low);
-      hi = price_or_zero(s->high);
-    } else if (const ss_index *ix = as_index(r->in)) {
-      lo = ix->low;
-      hi = ix->high;
-    }
-    if (v && hi > lo) {
-      uint32_t up = colour_of(SC_UP), down = colour_of(SC_DOWN);
-      int32_t split = v <= lo ? 0 : v >= hi ? col.width
-                                            : static_cast<int32_t>(int64_t(v - lo) * col.width / (hi - lo));
-      fill_alpha(col.x0, y + 1, split, h - 2, up, 0x28);
-      fill_alpha(col.x0 + split, y + 1, col.width - split, h - 2, down, 0x28);
-    }
+  if (!(w->columns.shown >> 10 & 1)) return;
+  const cols_col &col = w->columns.col[10];
+  if (auction_shaded(r->in)) {
+    int32_t x1 = col.x1;
+    for (int k = 11; k <= 16; k++)
+      if (w->columns.shown >> k & 1) x1 = w->columns.col[k].x1;
+    fill(col.x0, y, x1 - col.x0, h, colour_of(SC_AUCTION));
   }
-  draw_trend(w, r, y, c);
-  draw_code_marks(w, r, y, c);
-  if (r->stale || r->laid_cols != w->columns.shown || r->laid_w != w->r.w) lay_out_row(w, r, c);
-  for (int g = 0; g < kColourGroups; g++) {
-    uint32_t col = g == 0 ? c.text : r->fade[kGroupCell[g]].shown.c | 0xff000000u;
-    gfx_colour(col);
-    gmap_draw_segment_at(&r->texts, g, 0, y);
-  }
-  w->row_draws++;
 }
 
+// The day-range bar behind the Last column: translucent, so drawn in a
+// pass of its own with blending on.
+void draw_range_bar(watchlist *w, watchlist_row *r, int32_t y) {
+  if (!(w->columns.shown >> 10 & 1)) return;
+  const cols_col &col = w->columns.col[10];
+  int32_t h = w->row_h;
+  uint32_t v = current_value(r->in), lo = 0, hi = 0;
+  if (const ss_stock *s = as_stock(r->in)) {
+    lo = price_or_zero(s->low);
+    hi = price_or_zero(s->high);
+  } else if (const ss_index *ix = as_index(r->in)) {
+    lo = ix->low;
+    hi = ix->high;
+  }
+  if (!v || hi <= lo) return;
+  uint32_t up = colour_of(SC_UP), down = colour_of(SC_DOWN);
+  int32_t split = v <= lo ? 0 : v >= hi ? col.width : static_cast<int32_t>(int64_t(v - lo) * col.width / (hi - lo));
+  fill_alpha(col.x0, y + 1, split, h - 2, up, 0x28);
+  fill_alpha(col.x0 + split, y + 1, col.width - split, h - 2, down, 0x28);
+}
+
+struct drawn_row {
+  watchlist_row *r;
+  int32_t y;
+};
+
+// Draws the given rows in passes: fills, trends, code marks, then the texts
+// colour group by colour group.
+void draw_rows(watchlist *w, const drawn_row *rows, int n, const draw_ctx &c) {
+  if (n == 0) return;
+  // The row fills are opaque: blending off spares the rasteriser reading
+  // the buffer back for every pixel of them.
+  fills_begin();
+  gl->Disable(GL_BLEND);
+  for (int i = 0; i < n; i++) draw_row_fills(w, rows[i].r, rows[i].y, c);
+  gfx_end();
+  gl->Enable(GL_BLEND);
+  fills_begin();
+  for (int i = 0; i < n; i++) draw_range_bar(w, rows[i].r, rows[i].y);
+  gfx_end();
+  for (int i = 0; i < n; i++) draw_trend(w, rows[i].r, rows[i].y, c);
+  for (int i = 0; i < n; i++) draw_code_marks(w, rows[i].r, rows[i].y, c);
+  for (int i = 0; i < n; i++) {
+    watchlist_row *r = rows[i].r;
+    if (r->stale || r->laid_cols != w->columns.shown || r->laid_w != w->r.w) lay_out_row(w, r, c);
+  }
+  for (int g = 0; g < kColourGroups; g++) {
+    for (int i = 0; i < n; i++) {
+      watchlist_row *r = rows[i].r;
+      gfx_colour(g == 0 ? c.text : r->fade[kGroupCell[g]].shown.c | 0xff000000u);
+      gmap_draw_segment_at(&r->texts, g, 0, rows[i].y);
+    }
+  }
+  gfx_end();
+  w->row_draws += static_cast<uint32_t>(n);
+}
+
+// Whether an ancestor is being drawn in this pass (its queued redraw is
+// still marked): it has painted over the grid, which must then draw whole.
+bool ancestor_drawing(const widget *w) {
+  for (const widget *p = w->parent; p; p = p->parent)
+    if (p->flags & WIDGET_DIRTY) return true;
+  return false;
+}
+
+// A full draw paints the background and every row in view; otherwise only
+// the rows marked for drawing (or fading) are painted over what the kept
+// back buffer holds. The gui draws every queued redraw into both buffers
+// in turn, so a mark lasts two draws. A window that does not keep its back
+// buffer (the gui then redraws it whole) always gets the full draw, and so
+// does a grid whose parent is being drawn.
 void wl_draw(widget *self) {
   auto *w = static_cast<watchlist *>(self);
   draw_ctx c{};
@@ -688,25 +771,34 @@ void wl_draw(widget *self) {
   c.band = colour_of(SC_BAND);
   c.text = colour_of(SC_TEXT);
   const rect &r = self->r;
-  gfx_fill_rect(r.x, r.y, r.w, r.h, c.bg);
-  for (int k = 0; k < w->columns.count; k++) {
-    if (!(w->columns.shown >> k & 1) || !(kBandCols >> k & 1)) continue;
-    gfx_fill_rect(w->columns.col[k].x0, r.y, w->columns.col[k].width, r.h, c.band);
+  gui_win *gw = gui_window_of_widget(self);
+  bool full = w->full > 0 || w->relvol_all || w->mode == 2 || ancestor_drawing(self) ||
+              (gw && (gw->full_redraw || !gw->plat.back_kept));
+  if (full) {
+    gfx_fill_rect(r.x, r.y, r.w, r.h, c.bg);
+    for (int k = 0; k < w->columns.count; k++) {
+      if (!(w->columns.shown >> k & 1) || !(kBandCols >> k & 1)) continue;
+      gfx_fill_rect(w->columns.col[k].x0, r.y, w->columns.col[k].width, r.h, c.band);
+    }
   }
   rect clip, old;
   clip = r;
   gfx_set_clip(&clip, &old);
+  static std::vector<drawn_row> list;  // main thread only; kept to spare allocations
+  list.clear();
   if (w->mode == 2) {
-    if (w->current) draw_row(w, w->current, r.y, c);
+    if (w->current) list.push_back({w->current, r.y});
   } else {
     int32_t i = 0, scroll = scroll_of(w);
     for (watchlist_row *row = w->rows; row; row = row->next, i++) {
       if (i < scroll) continue;
       int32_t y = r.y + row->y;
       if (y >= r.y + r.h) break;
-      draw_row(w, row, y, c);
+      if (full || row->draw > 0 || row_fading(row)) list.push_back({row, y});
+      if (row->draw > 0) row->draw--;
     }
   }
+  draw_rows(w, list.data(), static_cast<int>(list.size()), c);
   gfx_set_clip(old.w > 0 && old.h > 0 ? &old : nullptr, nullptr);
   w->relvol_all = 0;
   if (w->full > 0) w->full--;
@@ -716,13 +808,29 @@ void wl_draw(widget *self) {
 
 bool pointer_mode(const watchlist *w) { return w->mode == 0 || w->mode >= 3; }
 
+// The code column shown (wide or narrow), -1 none.
+int code_column(const watchlist *w) {
+  if (w->columns.shown >> 2 & 1) return 2;
+  if (w->columns.shown >> 1 & 1) return 1;
+  return -1;
+}
+
 int wl_drag_begin(widget *self, int32_t x, int32_t y, int n, drag_record *d) {
   auto *w = static_cast<watchlist *>(self);
   if (n != 1 || !pointer_mode(w)) return 0;
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
   if (!r) return 0;
-  (void)x;
-  S.drag_in = r->in;
+  int code = code_column(w);
+  bool grip = code >= 0 && x >= w->columns.col[code].x1 - kWatchNewsGrip && x < w->columns.col[code].x1;
+  if (grip && is_stock(r->in) && r->issuer && (r->issuer->flags & kInNewsBits)) {
+    // The issuer's latest news item, or the issuer when it has none.
+    if (ss_news *latest = r->issuer->news.tail)
+      dnd_begin_news(r->issuer, latest);
+    else
+      dnd_begin_issuer(r->issuer);
+  } else {
+    dnd_begin_instr(r->in);
+  }
   S.drag_from = w;
   if (d) d->w = self;
   return 1;
@@ -732,11 +840,11 @@ int wl_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_re
   auto *w = static_cast<watchlist *>(self);
   if (w->mode == 2) {
     log(LOG_ERROR, kSrc, "watchbar shouldn't be dragged (todo)");
-    S.drag_in = nullptr;
+    S.drag_from = nullptr;
     return 0;
   }
-  // No grid drop follows a release elsewhere: the drag ends here.
-  if (!target || !watchlist_is(target)) S.drag_in = nullptr, S.drag_from = nullptr;
+  // No grid drop follows a release elsewhere: this grid's part ends here.
+  if (!target || !watchlist_is(target)) S.drag_from = nullptr;
   return 1;
 }
 
@@ -744,9 +852,9 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
   auto *w = static_cast<watchlist *>(self);
   (void)x;
   (void)buttons;
-  instr *in = S.drag_in;
+  uint32_t kind = dnd_kind();
+  instr *in = kind == DND_STOCK || kind == DND_INDEX ? dnd_object() : nullptr;
   watchlist *from = S.drag_from;
-  S.drag_in = nullptr;
   S.drag_from = nullptr;
   wlist *wl = watchlist_get_source(w);
   if (w->mode == 1 || w->mode == 2 || !w->sc || !in || !wl || (!is_stock(in) && !is_index(in))) {
@@ -762,11 +870,14 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
     if (from != w) {
       ok = false;
     } else {
+      undo_push_wlist_remove(wl, in, at);
       wlist_remove(wl, in);
     }
   }
   if (ok) {
+    // Before the target instrument as it stands after the removal.
     int32_t to = target ? wlist_index_of(wl, target->in) : -1;
+    undo_push_wlist_add(wl, in);
     if (to >= 0)
       wlist_insert_at(wl, in, to);
     else
@@ -776,30 +887,74 @@ void wl_drop(widget *self, int32_t x, int32_t y, int buttons, drag_record *d) {
   if (ok) scan_refresh_now(w->sc);
 }
 
+// The column under x (-1 none).
+int column_at(const watchlist *w, int32_t x) {
+  for (int k = 0; k < w->columns.count; k++) {
+    const cols_col &c = w->columns.col[k];
+    if ((w->columns.shown >> k & 1) && x >= c.x0 && x < c.x1) return k;
+  }
+  return -1;
+}
+
+bool on_news_marker(const watchlist *w, const watchlist_row *r, int32_t x) {
+  if (!is_stock(r->in) || !news_marker_field(r) || !(w->columns.shown >> 2 & 1)) return false;
+  return x >= w->columns.col[2].x1 - kWatchNewsGrip && x < w->columns.col[2].x1;
+}
+
 void wl_release(widget *self, int32_t x, int32_t y, int button) {
   auto *w = static_cast<watchlist *>(self);
-  (void)x;
   if (button != 1 || !pointer_mode(w)) return;
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
   window *win = find_window(w);
   if (!r || !win) return;
-  if (is_stock(r->in)) {
+  if (on_news_marker(w, r, x)) {
+    // Minimal version: the issuer's news popup belongs to the screens, which
+    // have none yet; the window shows the stock's news in its own role.
+    window_set_role(win, kRoleHistnews);
     window_set_instrument(win, r->in);
+  } else if (is_stock(r->in)) {
+    if (key_modifiers() & kShowEverywhere)
+      action_show_everywhere(r->in);
+    else
+      window_set_instrument(win, r->in);
   } else if (is_index(r->in)) {
+    undo_push_window(win);
     window_set_role(win, kRoleChart);
     window_set_instrument(win, r->in);
   }
 }
 
-void wl_motion(widget *self, int32_t, int32_t y) {
+// Hover: details open while the pointer moves slower than style field 292
+// and close once it moves at field 291 or faster.
+void wl_motion(widget *self, int32_t x, int32_t y) {
   auto *w = static_cast<watchlist *>(self);
+  const style *st = style_cur();
+  float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
+  float speed = gui_mouse_speed();
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
   int32_t i = 0;
   for (watchlist_row *p = w->rows; p && p != r; p = p->next) i++;
-  w->hover_row = r ? i : -1;
+  if (!r) {
+    w->hover_row = -1;
+    w->detail_open = 0;
+    return;
+  }
+  if (w->detail_open && speed >= close_at) {
+    w->detail_open = 0;
+  } else if (!w->detail_open && speed < open_below) {
+    // Minimal version: the screen's detail popup is still a placeholder; the
+    // grid keeps the anchor cell that the popup will be shown at.
+    w->detail_open = 1;
+  }
+  w->hover_row = i;
+  w->hover_col = on_news_marker(w, r, x) ? -2 : column_at(w, x);
 }
 
-void wl_leave(widget *self) { static_cast<watchlist *>(self)->hover_row = -1; }
+void wl_leave(widget *self) {
+  auto *w = static_cast<watchlist *>(self);
+  w->hover_row = -1;
+  w->detail_open = 0;
+}
 
 void on_instr(content *c, instr *in) {
   auto *w = static_cast<watchlist *>(c);
@@ -826,21 +981,76 @@ void wl_class_init(object_class *rec) {
   c->leave = wl_leave;
 }
 
+// Undo of the grid's scan: a temporary copy of it, its track clients
+// released and its watch on the source watchlist dropped while it waits.
+void *scan_save(void *object) {
+  auto *w = static_cast<watchlist *>(object);
+  if (!watchlist_is(w) || !w->sc) return nullptr;
+  auto *c = static_cast<undo_scan_copy *>(dalloc_alloc(sizeof(undo_scan_copy)));
+  c->id = w->sc->registered ? w->sc->id : -1;
+  c->copy = scan_clone_temp(w->sc);
+  if (!c->copy) {
+    dalloc_free(c);
+    return nullptr;
+  }
+  scan_release_tracks(c->copy);
+  if (c->copy->source && wlist_is_watched_by(c->copy->source, c->copy)) wlist_unwatch(c->copy->source, c->copy);
+  return c;
+}
+
+int scan_restore(void *saved, void *object) {
+  auto *c = static_cast<undo_scan_copy *>(saved);
+  auto *w = static_cast<watchlist *>(object);
+  if (!watchlist_is(w) || !c->copy) return -1;
+  scan *s;
+  if (c->id == -1) {
+    s = c->copy;  // the record gives its copy up
+    c->copy = nullptr;
+  } else {
+    s = scan_find(c->id);
+    if (!s) return -1;
+    scan_copy_settings(s, c->copy);
+  }
+  watchlist_set_scan(w, s);
+  scan_track_resolve(s);
+  return 0;
+}
+
+void scan_release_copy(void *saved, int) {
+  auto *c = static_cast<undo_scan_copy *>(saved);
+  if (c->copy) {
+    c->copy->source = nullptr;
+    scan_delete(c->copy);
+  }
+  dalloc_free(c);
+}
+
+const undo_record_ops kScanOps = {scan_save, scan_restore, scan_release_copy};
+
 typeid_t register_watchlist() {
+  undo_register_type(UNDO_WATCHLIST_SCAN, &kScanOps);
   return object_register_class("watchlist", content_type(), sizeof(watchlist), wl_init, wl_fini,
                                sizeof(content_class), wl_class_init, nullptr);
 }
 
 // Rows and positions ---------------------------------------------------------
 
+// Rows that moved (or a changed row count) ask for a full draw: partial
+// draws paint rows only where they are.
 void reposition(watchlist *w) {
   int32_t i = 0, scroll = scroll_of(w);
+  bool moved = w->count != w->placed_count;
   for (watchlist_row *r = w->rows; r; r = r->next, i++) {
     int32_t y = w->mode == 2 ? 0 : (i - scroll) * w->row_h;
     if (y < 0) y = 0;  // above the view: parked at the top, not drawn
-    if (y != r->y) r->stale = 1;
+    if (y != r->y) {
+      r->stale = 1;
+      moved = true;
+    }
     r->y = y;
   }
+  w->placed_count = w->count;
+  if (moved) mark_all(w);
 }
 
 void refresh_stock(watchlist *w, watchlist_row *r, int flash) {
@@ -1044,9 +1254,11 @@ void apply_code(const char *code, void *arg) {
   if (j->remove) {
     int32_t at = wlist_index_of(j->wl, in);
     if (at < 0) return;
+    undo_push_wlist_remove(j->wl, in, at);
     if (wlist_remove(j->wl, in) == 0) j->changed++;
   } else {
     if (wlist_index_of(j->wl, in) >= 0) return;
+    undo_push_wlist_add(j->wl, in);
     if (wlist_add_item(j->wl, in) == 0) j->changed++;
   }
 }
@@ -1429,40 +1641,35 @@ const char *watchlist_cell_text(const watchlist *w, const watchlist_row *r, int 
 const char *watchlist_tooltip(watchlist *w, int32_t x, int32_t y) {
   static char text[160];
   watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
-  if (!r) return nullptr;
-  for (int k = 0; k < w->columns.count; k++) {
-    if (!(w->columns.shown >> k & 1)) continue;
-    const cols_col &c = w->columns.col[k];
-    if (x < c.x0 || x >= c.x1) continue;
-    const char *base = kDescribe[k][is_index(r->in) && kDescribe[k][1] ? 1 : 0];
-    if (k >= 17 && k <= 19) {
-      int32_t b = w->sc ? w->sc->vcmp : 0;
-      static const char *const kRel[3][3] = {
-          {"Volume done by", "Difference between volume now and", "Percent difference between volume now and"},
-          {"Average weekly volume done by", "Difference between volume now and average weekly volume done by",
-           "Percent difference between volume now and average weekly volume done by"},
-          {"Average monthly volume done by", "Difference between volume now and average monthly volume done by",
-           "Percent difference between volume now and average monthly volume done by"}};
-      ss_time now = r->in->exchange ? sstime_now() : 0;
-      const char *tail = b == 0 ? " yesterday" : "";
-      const char *lead = kRel[b < 0 || b > 2 ? 0 : b][k - 17];
-      if (now)
-        snprintf(text, sizeof text, "%s %s%s", lead, fmt_time_hm(now), tail);
-      else
-        snprintf(text, sizeof text, "%s this point%s", lead, tail);
-      return text;
-    }
-    if (k >= 27 && k <= 29) {
-      ss_time t = w->sc && r->in->exchange ? scan_track_time(w->sc, 0, static_cast<int>(r->in->exchange->index)) : 0;
-      if (t)
-        snprintf(text, sizeof text, "%s %s", base, fmt_time_hm(t));
-      else
-        snprintf(text, sizeof text, "%s time given by Delta", base);
-      return text;
-    }
-    return base;
+  int k = column_at(w, x);
+  if (!r || k < 0) return nullptr;
+  const char *base = kDescribe[k][is_index(r->in) && kDescribe[k][1] ? 1 : 0];
+  if (k >= 17 && k <= 19) {
+    static const char *const kRel[3][3] = {
+        {"Volume done by", "Difference between volume now and", "Percent difference between volume now and"},
+        {"Average weekly volume done by", "Difference between volume now and average weekly volume done by",
+         "Percent difference between volume now and average weekly volume done by"},
+        {"Average monthly volume done by", "Difference between volume now and average monthly volume done by",
+         "Percent difference between volume now and average monthly volume done by"}};
+    int32_t b = w->sc ? w->sc->vcmp : 0;
+    if (b < 0 || b > 2) b = 0;
+    ss_time now = r->in->exchange ? ssmodel_exchange_now(r->in->exchange) : 0;
+    const char *tail = b == 0 ? " yesterday" : "";
+    if (now)
+      snprintf(text, sizeof text, "%s %s%s", kRel[b][k - 17], fmt_time_hm(now), tail);
+    else
+      snprintf(text, sizeof text, "%s this point%s", kRel[b][k - 17], tail);
+    return text;
   }
-  return nullptr;
+  if (k >= 27 && k <= 29) {
+    ss_time t = w->sc && r->in->exchange ? scan_track_time(w->sc, 0, static_cast<int>(r->in->exchange->index)) : 0;
+    if (t)
+      snprintf(text, sizeof text, "%s %s", base, fmt_time_hm(t));
+    else
+      snprintf(text, sizeof text, "%s time given by Delta", base);
+    return text;
+  }
+  return base;
 }
 
 void watchlist_export(watchlist *w) {
@@ -1494,7 +1701,7 @@ void watchlist_export(watchlist *w) {
         snprintf(title, sizeof title, "Last @ %s", "Delta");
       } else {
         int ex = w->rows && w->rows->in->exchange ? static_cast<int>(w->rows->in->exchange->index)
-                                                  : S.default_exchange;
+                                                  : default_exchange();
         ss_time t = scan_track_time(w->sc, 0, ex);
         snprintf(title, sizeof title, "Last @ %s", t ? fmt_time_hm(t) : "Delta");
       }
@@ -1563,9 +1770,9 @@ instr *watchlist_lookup_code(const char *code) {
   }
   int order[kExchanges];
   int n = 0;
-  order[n++] = S.default_exchange;
+  order[n++] = default_exchange();
   for (int i = 0; i < kExchanges; i++)
-    if (i != S.default_exchange) order[n++] = i;
+    if (i != default_exchange()) order[n++] = i;
   for (int i = 0; i < n; i++) {
     ss_exchange *ex = ssmodel_exchange(order[i]);
     if (!ex) continue;
@@ -1581,9 +1788,3 @@ int watchlist_paste_codes(watchlist *w) {
   const char *text = clipboard_get_text();
   return text ? typed_codes(w, text, 0) : -1;
 }
-
-void watchlist_set_default_exchange(int index) {
-  if (index >= 0 && index < kExchanges) S.default_exchange = index;
-}
-int watchlist_default_exchange(void) { return S.default_exchange; }
-void watchlist_set_highlight_watched(int on) { S.highlight_watched = on ? 1 : 0; }

@@ -73,10 +73,14 @@ struct watchlist : content {
   int64_t last_relvol;
   int relvol_all;      // the next draw draws every row
   int full;            // frames left to draw everything
+  int was_fading;      // flashes ran at the last frame tick
+  int32_t placed_count;  // rows at the last repositioning
   uint32_t rebuilds;   // row drawing lists laid out (for tests and benchmarks)
   uint32_t row_draws;  // rows drawn
   uint32_t rows_built; // rows made from the scan (rebuilds of the row list)
   int32_t hover_row;   // index of the row under the pointer, -1 none
+  int32_t hover_col;   // its column (-2 the news marker), the details' anchor
+  int detail_open;     // hover details shown
   uint64_t drag_mark;  // a drag that began here (for reordering)
 };
 
@@ -148,9 +152,3 @@ uint32_t watchlist_cell_colour(const watchlist_row *r, int cell);
 window *watchlist_window(const watchlist *w);
 // Tells the scan its limit for the current view.
 void watchlist_update_limit(watchlist *w);
-
-// Minimal version: the default exchange and the highlight-watched setting
-// live here until the user actions keep them.
-void watchlist_set_default_exchange(int index);
-int watchlist_default_exchange(void);
-void watchlist_set_highlight_watched(int on);

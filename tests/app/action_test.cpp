@@ -322,6 +322,23 @@ TEST_F(Actions, LinkedSplitOfAWindowWithoutSubjectSplitsUnlinked) {
   for (window *w : desktop_windows(screen_current_desktop()->child)) EXPECT_EQ(w->link, nullptr);
 }
 
+TEST_F(Actions, UndoPutsBackTheWindowsALinkReached) {
+  reset({kRoleTradelist}, {g_bhp});
+  ASSERT_EQ(action_link_split(w0, 20, 1), 1);
+  window *pane = desktop_windows(screen_current_desktop()->child)[1];
+  ASSERT_EQ(pane->link, w0);
+  undo_fini();
+  ASSERT_EQ(undo_init(), 0);
+  const Snap before = snap();
+  // An index typed into the follower reaches the source, which changes role.
+  action_set_instrument(pane, reinterpret_cast<instr *>(g_xjo));
+  EXPECT_EQ(w0->instrument, reinterpret_cast<instr *>(g_xjo));
+  EXPECT_NE(w0->role, uint32_t(kRoleTradelist));
+  EXPECT_EQ(undo_perform(), 0);
+  const Snap back = snap();
+  EXPECT_TRUE(back == before) << describe(before) << " / " << describe(back);
+}
+
 TEST_F(Actions, PrevAndNextAreUndoneToTheDesktopBefore) {
   screen_switch_desktop(4);
   undo_fini();
@@ -403,19 +420,49 @@ TEST_F(Actions, ARecordOfAClosedScreenIsDroppedAndItsGroupGoesOn) {
   EXPECT_FALSE(undo_can_undo());
 }
 
+// Both screens as they stand: whether screen 1 is open, and each open
+// screen's current desktop, bars and settings.
+struct Both {
+  bool open1;
+  Snap s0, s1;
+  bool operator==(const Both &o) const {
+    return open1 == o.open1 && s0 == o.s0 && (!open1 || s1 == o.s1);
+  }
+};
+
+Both snap_both() {
+  const int cur = screen_current_index();
+  Both b;
+  b.open1 = screen_is_open(1);
+  screen_select(0);
+  b.s0 = snap();
+  if (b.open1) {
+    screen_select(1);
+    b.s1 = snap();
+  }
+  screen_select(cur);
+  return b;
+}
+
 TEST_F(Actions, SeededRandomActionsUndoneInFull) {
   std::mt19937 rng(20261210);
   const int32_t ids[] = {2,  3,  4,  5,  7,  8,  9,  14, 16, 17, 18, 19, 20, 21, 22, 23, 24, 29,
                          30, 35, 36, 37, 39, 41, 42, 48, 51, 53, 54, 80, 81, 83, 84, 110, 113, 140};
-  for (int round = 0; round < 6; round++) {
+  // Screen 1 open with two windows of its own.
+  if (!screen_is_open(1)) ASSERT_EQ(screen_open(1), 0);
+  ASSERT_TRUE(draw_until([] { return !screen_relayout_pending(); }));
+  screen_select(1);
+  screen_switch_desktop(0);
+  reset({kRoleTradelist, kRoleHistnews}, {g_nzx_stock, g_bhp});
+  for (int round = 0; round < 8; round++) {
     SCOPED_TRACE(round);
+    screen_select(0);
     reset({kRoleDepth, kRoleWatchlist}, {g_bhp, nullptr});
-    const Snap start = snap();
-    std::vector<wlist *> made;
+    const Both start = snap_both();
     for (int step = 0; step < 40; step++) {
-      const int op = int(rng() % 10);
+      const int op = int(rng() % 12);
       desktop *d = screen_current_desktop();
-      std::vector<window *> ws = desktop_windows(d->child);
+      std::vector<window *> ws = d ? desktop_windows(d->child) : std::vector<window *>{};
       window *w = ws.empty() ? nullptr : ws[rng() % ws.size()];
       if (op < 6) {
         if (w && rng() % 2) desktop_set_focus(d, w);
@@ -425,22 +472,33 @@ TEST_F(Actions, SeededRandomActionsUndoneInFull) {
         action_set_instrument(w, pick[rng() % 4]);
       } else if (op == 7) {
         // A watchlist deleted by the user: recorded, then taken out.
-        wlist *wl = wlist_iter_begin();
-        if (wl) {
+        if (wlist *wl = wlist_iter_begin()) {
           undo_push_wlist_deleted(wl);
           wlist_unlink(wl);
         }
       } else if (op == 8) {
         action_switch_desktop(int(rng() % 3));
-      } else {
+      } else if (op == 9) {
         action_toggle_bars(rng() % 2 ? BAR_WATCHBAR : BAR_MINIBAR);
+      } else if (op == 10) {
+        action_toggle_screen(1);  // the "2" button: screen 1 closed or opened
+        // Closed, it can't be the one the user works on.
+        if (!screen_is_open(1)) screen_select(0);
+      } else {
+        // The user moves to the other screen (not a change undo keeps).
+        const int n = screen_current_index() == 0 && screen_is_open(1) ? 1 : 0;
+        screen_select(n);
       }
     }
     undo_all();
     screen_select(0);
-    const Snap back = snap();
-    EXPECT_TRUE(back == start) << describe(start) << " / " << describe(back);
+    const Both back = snap_both();
+    EXPECT_TRUE(back == start) << describe(start.s0) << " / " << describe(back.s0) << "; screen 1 "
+                               << start.open1 << " " << describe(start.s1) << " / " << back.open1 << " "
+                               << describe(back.s1);
   }
+  screen_select(0);
+  screen_close(1);
 }
 
 }  // namespace

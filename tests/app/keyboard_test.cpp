@@ -256,6 +256,9 @@ TEST_F(Keyboard, TheBufferHolds31Characters) {
   EXPECT_EQ(std::string(keyboard_buffer()), std::string(30, 'X'));
   press(KEY_SPACE);
   EXPECT_EQ(std::string(keyboard_buffer()), std::string(30, 'X') + " ");
+  // A character the text font has no glyph for is not appended.
+  chr(1);
+  EXPECT_EQ(std::string(keyboard_buffer()), std::string(30, 'X') + " ");
 }
 
 TEST_F(Keyboard, TypedCommands) {
@@ -437,6 +440,25 @@ TEST_F(Keyboard, WithTheRealActions) {
   EXPECT_EQ(screen_desktop_index(), 2);
   chr('Z', M);
   EXPECT_EQ(screen_desktop_index(), 0);
+}
+
+TEST_F(Keyboard, CodesTypedIntoAWatchlistWindow) {
+  keyboard_set_actions(nullptr);
+  ASSERT_EQ(action_new_watchlist(g_focus), 1);
+  wlist *wl = wlist_find(wlist_id_at(uint32_t(wlist_total() - 1)));
+  ASSERT_NE(wl, nullptr);
+  press(KEY_ENTER);
+  type("+BHP");
+  press(KEY_ENTER);
+  EXPECT_EQ(wlist_count(wl), 1);
+  EXPECT_EQ(wlist_item_at(wl, 0), static_cast<instr *>(g_bhp));
+  press(KEY_ENTER);
+  type("-BHP");
+  press(KEY_ENTER);
+  EXPECT_EQ(wlist_count(wl), 0);
+  // Undone, the new list goes again.
+  while (undo_can_undo()) undo_perform();
+  EXPECT_EQ(wlist_total(), 25);
 }
 
 }  // namespace

@@ -42,7 +42,10 @@ class Quick9 : public ::testing::Test {
 TEST_F(Quick9, SlotsFirstAndFirstStock) {
   EXPECT_EQ(quick9_first(), nullptr);
   EXPECT_EQ(quick9_first_of_kind(), nullptr);
+  config_autosave_cancel();
   EXPECT_EQ(quick9_set(0, xjo), 0);
+  EXPECT_TRUE(config_autosave_pending());
+  EXPECT_LE(config_autosave_remaining(), kAutosaveDelays[2]) << "a save within 5 seconds was asked for";
   EXPECT_EQ(quick9_set(2, bhp), 0);
   EXPECT_EQ(quick9_set(9, rio), -1);
   EXPECT_EQ(quick9_set(-1, rio), -1);

@@ -11,8 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "lib/scan.h"
+#include "lib/timer.h"
+#include "lib/wlist.h"
+#include "screen/desktop.h"
 #include "testlog.h"
 #include "uitest.h"
+#include "windows/window.h"
 
 namespace {
 
@@ -160,7 +165,8 @@ TEST_F(Undo, AGroupOfThreeRestoresNewestFirst) {
   undo_end();
   ASSERT_EQ(undo_count(), 6);
   EXPECT_EQ(undo_perform(), 0);
-  EXPECT_EQ(take(), (Lines{"restore 4", "release 4 0", "restore 3", "release 3 0", "restore 2",
+  // A group releases its records once all of them are back.
+  EXPECT_EQ(take(), (Lines{"restore 4", "restore 3", "restore 2", "release 4 0", "release 3 0",
                            "release 2 0"}));
   EXPECT_EQ(undo_count(), 1);
   EXPECT_EQ(undo_perform(), 0);
@@ -263,6 +269,147 @@ TEST_F(Undo, ShutdownReleasesNewestFirst) {
   undo_fini();
   EXPECT_EQ(take(), (Lines{"release 2 2", "release 1 2"}));
   ASSERT_EQ(undo_init(), 0);
+}
+
+// ---- what each type frees, by reason ----
+
+// Drives a record to its release with the given reason: performed (undone),
+// cancelled, shut down (the ring's end) or dropped (999 newer records).
+void release_by(int reason) {
+  switch (reason) {
+    case UNDO_PERFORMED: undo_perform(); break;
+    case UNDO_CANCELLED: undo_cancel(); break;
+    case UNDO_SHUTDOWN:
+      undo_fini();
+      ASSERT_EQ(undo_init(), 0);
+      break;
+    case UNDO_DROPPED:
+      for (int i = 0; i < kUndoRecords - 1; i++) undo_push_help();  // markers: no object
+      break;
+  }
+}
+
+class Release : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_EQ(timer_init(), 0);
+    ASSERT_EQ(wlist_init(), 0);
+    ASSERT_EQ(scan_init(), 0);
+  }
+  static void TearDownTestSuite() {
+    scan_fini();
+    wlist_fini();
+    timer_fini();
+  }
+  void SetUp() override { ASSERT_EQ(undo_init(), 0); }
+  void TearDown() override { undo_fini(); }
+};
+
+// Windows: freed ones leave the alive count.
+TEST_F(Release, WindowsByReason) {
+  struct { int type; int reason; bool freed; } cases[] = {
+      {UNDO_REMOVED_WINDOW, UNDO_PERFORMED, false}, {UNDO_REMOVED_WINDOW, UNDO_CANCELLED, false},
+      {UNDO_REMOVED_WINDOW, UNDO_SHUTDOWN, true},   {UNDO_REMOVED_WINDOW, UNDO_DROPPED, true},
+      {UNDO_NEW_WINDOW, UNDO_PERFORMED, true},      {UNDO_NEW_WINDOW, UNDO_CANCELLED, false},
+      {UNDO_NEW_WINDOW, UNDO_SHUTDOWN, false},      {UNDO_NEW_WINDOW, UNDO_DROPPED, false},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + " reason " + std::to_string(c.reason));
+    desktop *d = desktop_new(nullptr);
+    d->r = {0, 0, 800, 600};
+    window *ws[2] = {window_new(nullptr, 0), window_new(nullptr, 0)};
+    ASSERT_EQ(desktop_layout_apply(d, nullptr, "W0 W1 H0.500", ws, 2), 0);
+    const int alive = window_count();
+    if (c.type == UNDO_REMOVED_WINDOW) {
+      desktop_forget_window(d, ws[1]);
+      auto *parent = static_cast<container *>(ws[1]->parent);
+      static_cast<container_class *>(parent->cls)->remove(parent, ws[1]);
+      undo_push_removed_window(ws[1]);
+    } else {
+      undo_push_new_window(ws[1]);
+    }
+    release_by(c.reason);
+    EXPECT_EQ(window_count(), c.freed ? alive - 1 : alive);
+    if (!c.freed && !ws[1]->parent) widget_delete(ws[1]);
+    widget_delete(d);
+    undo_fini();
+    ASSERT_EQ(undo_init(), 0);
+  }
+}
+
+// Lists come from item pools whose free list is last in, first out: a list
+// that was freed is the very record the next creation returns.
+TEST_F(Release, ListsByReason) {
+  struct { int type; int reason; bool freed; } cases[] = {
+      {UNDO_WLIST_DELETED, UNDO_PERFORMED, false}, {UNDO_WLIST_DELETED, UNDO_CANCELLED, true},
+      {UNDO_WLIST_DELETED, UNDO_SHUTDOWN, true},   {UNDO_WLIST_DELETED, UNDO_DROPPED, true},
+      {UNDO_WLIST_CREATED, UNDO_PERFORMED, true},  {UNDO_WLIST_CREATED, UNDO_CANCELLED, false},
+      {UNDO_WLIST_CREATED, UNDO_SHUTDOWN, false},  {UNDO_WLIST_CREATED, UNDO_DROPPED, false},
+      {UNDO_SCAN_DELETED, UNDO_PERFORMED, false},  {UNDO_SCAN_DELETED, UNDO_CANCELLED, true},
+      {UNDO_SCAN_DELETED, UNDO_SHUTDOWN, true},    {UNDO_SCAN_DELETED, UNDO_DROPPED, true},
+      {UNDO_NEW_SCAN, UNDO_PERFORMED, true},       {UNDO_NEW_SCAN, UNDO_CANCELLED, false},
+      {UNDO_NEW_SCAN, UNDO_SHUTDOWN, false},       {UNDO_NEW_SCAN, UNDO_DROPPED, false},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + " reason " + std::to_string(c.reason));
+    const bool is_wlist = c.type == UNDO_WLIST_DELETED || c.type == UNDO_WLIST_CREATED;
+    void *obj = nullptr;
+    if (is_wlist) {
+      wlist *wl = wlist_create(nullptr, 0);
+      ASSERT_NE(wl, nullptr);
+      obj = wl;
+      if (c.type == UNDO_WLIST_DELETED) {
+        undo_push_wlist_deleted(wl);
+        wlist_unlink(wl);
+      } else {
+        undo_push_wlist_created(wl);
+      }
+    } else {
+      scan *sc = scan_new_temp();
+      ASSERT_NE(sc, nullptr);
+      obj = sc;
+      if (c.type == UNDO_SCAN_DELETED) {
+        undo_push_scan_deleted(sc);
+        scan_unlink(sc);
+      } else {
+        undo_push_new_scan(sc);
+      }
+    }
+    release_by(c.reason);
+    void *next = is_wlist ? static_cast<void *>(wlist_create(nullptr, 0)) : static_cast<void *>(scan_new_temp());
+    EXPECT_EQ(next == obj, c.freed);
+    if (is_wlist) {
+      wlist_delete(static_cast<wlist *>(next));
+      if (!c.freed) wlist_delete(static_cast<wlist *>(obj));
+    } else {
+      scan_delete(static_cast<scan *>(next));
+      if (!c.freed) scan_delete(static_cast<scan *>(obj));
+    }
+    undo_fini();
+    ASSERT_EQ(undo_init(), 0);
+  }
+}
+
+// Layout snapshots and feed settings copies own heap memory: every reason
+// frees it (the leak checker watches this test's process).
+TEST_F(Release, HeapCopiesAreFreedForEveryReason) {
+  for (int reason = 0; reason < 4; reason++) {
+    desktop *d = desktop_new(nullptr);
+    d->r = {0, 0, 800, 600};
+    window *ws[2] = {window_new(nullptr, 0), window_new(nullptr, 0)};
+    ASSERT_EQ(desktop_layout_apply(d, nullptr, "W0 W1 V0.500", ws, 2), 0);
+    ASSERT_EQ(undo_push_desktop_layout(d), 0);
+    if (reason == UNDO_PERFORMED) {
+      ASSERT_EQ(desktop_layout_apply(d, nullptr, "W0 W1 H0.250", ws, 2), 0);
+      undo_perform();
+      EXPECT_EQ(desktop_layout_text(d), "W0 W1 V0.500");
+    } else {
+      release_by(reason);
+    }
+    widget_delete(d);
+    undo_fini();
+    ASSERT_EQ(undo_init(), 0);
+  }
 }
 
 }  // namespace

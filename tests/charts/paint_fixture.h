@@ -34,8 +34,8 @@ class PaintRuntime : public ::testing::Environment {
   }
 };
 
-// A chart of w x h at (0, 0): the price pane inside it as the chart update
-// lays it out without axes (1 right, 3 down, 12 narrower, 3 lower).
+// A chart of w x h at (0, 0): the plot and the price pane inside it as the
+// chart update lays them out without axes (1 right, 3 down, 12 narrower).
 struct PaintPlot : TestPlot {
   chart_view view;
   chart_axes axes{};
@@ -46,10 +46,14 @@ struct PaintPlot : TestPlot {
     chart_view_init(&view);
     view.axes = &axes;
     p.view = &view;
-    p.plot_x = 0;
-    p.plot_y = 0;
-    p.plot_w = w;
-    p.plot_h = h - 1;
+    p.chart_x = 0;
+    p.chart_y = 0;
+    p.chart_w = w;
+    p.chart_h = h - 1;  // as the widget records it
+    p.plot_x = 1;
+    p.plot_y = 3;
+    p.plot_w = w - 12;
+    p.plot_h = h - 6;
     p.pane_x = 1;
     p.pane_y = 3;
     p.pane_w = w - 12;

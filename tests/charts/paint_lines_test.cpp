@@ -464,14 +464,14 @@ TEST(PaintLines, NewsItemsAlongThePaneTop) {
   EXPECT_EQ(marks_of(calls, th.news_related), 1);
   EXPECT_EQ(marks_of(calls, th.news_plain), 2);
   EXPECT_EQ(count_of(calls, corner(plain, p->pane_x + plain[0] / 2, top)), 1);  // 09:00: pinned at the left
-  EXPECT_EQ(count_of(calls, corner(important, 149, top)), 1);                  // 13:00 at its column
-  EXPECT_EQ(count_of(calls, corner(related, 150, top + important[1] + 1)), 1);  // 13:01 stacked under it
-  EXPECT_EQ(count_of(calls, corner(plain, 249, top)), 1);                      // 15:00
+  EXPECT_EQ(count_of(calls, corner(important, 144, top)), 1);                  // 13:00 at its column
+  EXPECT_EQ(count_of(calls, corner(related, 145, top + important[1] + 1)), 1);  // 13:01 stacked under it
+  EXPECT_EQ(count_of(calls, corner(plain, 240, top)), 1);                      // 15:00
   EXPECT_TRUE(balanced(calls));
   // Small charts draw every item at the top.
   p->options = 0x80 | 0x2000;
   calls = record_paint(p.get());
-  EXPECT_EQ(count_of(calls, corner(related, 150, top)), 1);
+  EXPECT_EQ(count_of(calls, corner(related, 145, top)), 1);
   // Without 0x40 and 0x80 the per-sample counts are drawn instead.
   p->options = 0;
   calls = record_paint(p.get());

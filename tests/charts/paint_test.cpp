@@ -342,7 +342,19 @@ TEST(PaintRecord, FromDateLabelAndThemePanel) {
 
 // Over the screen of Mesa's rasteriser: every chart type in the light and
 // the dark table, sampled where the plot must have put its colours.
-class PaintPixels : public AtlasPixelTest {};
+class PaintPixels : public AtlasPixelTest {
+ protected:
+  // Paints the chart into a black window; the background it reported.
+  uint32_t paint_on_screen(chart_plot* plot) {
+    pixeltest_clear(0xFF000000);
+    gfx_reset();
+    gfx_set_viewport(kWidth, kHeight);
+    uint32_t bg = 0;
+    paint_chart(plot, &bg);
+    gfx_flush();
+    return bg;
+  }
+};
 
 struct TypeCase {
   int32_t type;
@@ -362,12 +374,7 @@ TEST_F(PaintPixels, EveryChartTypeLightAndDark) {
       p->options = dark | kColorize | 0x1;
       p.axes.time.major.begin(2);
       p.axes.time.major.add(130);
-      pixeltest_clear(0xFF000000);
-      gfx_reset();
-      gfx_set_viewport(kWidth, kHeight);
-      uint32_t bg = 0;
-      paint_chart(p.get(), &bg);
-      gfx_flush();
+      uint32_t bg = paint_on_screen(p.get());
       uint32_t set = dark ? 1 : 0;
       uint32_t up = chart_colour(set, 6), down = chart_colour(set, 7);
       EXPECT_EQ(bg, dark ? kDark4 : kLight4);
@@ -432,12 +439,7 @@ TEST_F(PaintPixels, LegendBoxAndCaptionOverThePlot) {
   p->options = 0x4;
   p.add(true, 2, {{11, 12, 13}});
   p.map();
-  pixeltest_clear(0xFF000000);
-  gfx_reset();
-  gfx_set_viewport(kWidth, kHeight);
-  uint32_t bg = 0;
-  paint_chart(p.get(), &bg);
-  gfx_flush();
+  uint32_t bg = paint_on_screen(p.get());
   // The caption's text in entry 0 somewhere in its first line; the box under
   // it blends the background over itself (the same colour).
   chart_theme th = paint_theme();
@@ -447,6 +449,31 @@ TEST_F(PaintPixels, LegendBoxAndCaptionOverThePlot) {
   EXPECT_GT(hits, 5);
   // Right of the caption text: the background.
   EXPECT_TRUE(pixeltest_colour_at(280, 6, bg));
+}
+
+TEST_F(PaintPixels, CrossHairAndDataBoxUnderThePointer) {
+  PaintPlot p(300, 200);
+  p.bars({10, 11, 12, 11}, {13, 13, 13, 13}, {9, 9, 9, 9}, {11, 12, 11, 12}, 150, 30, 5);
+  p->type = 1;
+  p.view.hovering = 1;
+  p.view.hover_index = 2;  // x 210
+  p.view.rebuild = 1;
+  uint32_t bg = paint_on_screen(p.get());
+  ASSERT_TRUE(p.view.price_box.shown);
+  const paint_box_rect& b = p.view.price_box;
+  EXPECT_LT(b.x + b.w, 210);  // left of the pointer
+  // The cross-hair: three columns at 209..211 in entry 16, the background beside.
+  int32_t y = (int32_t)p->y_close[2] + 20;
+  for (int x : {209, 210, 211}) EXPECT_TRUE(pixeltest_colour_at(x, y, chart_colour(0, 16)));
+  EXPECT_TRUE(pixeltest_colour_at(213, y, bg));
+  // The box: tinted, not the background, in its middle rows right of the labels.
+  pixeltest_rgba in = pixeltest_pixel(b.x + b.w - 2, b.y + 1);
+  EXPECT_FALSE(pixeltest_colour_at(b.x + b.w - 2, b.y + 1, bg, 4)) << int(in.r) << "," << int(in.g) << "," << int(in.b);
+  // Its text in entry 15 somewhere on the Close row.
+  int hits = 0;
+  for (int x = b.x; x < b.x + b.w; x++)
+    for (int dy = -4; dy <= 4; dy++) hits += pixeltest_colour_at(x, b.y + p.view.close_offset + dy, chart_colour(0, 15), 40);
+  EXPECT_GT(hits, 3);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "testclock.h"
 #include "testsim.h"
 #include "testsimclient.h"
+#include "update_fixture.h"
 
 namespace {
 
@@ -95,17 +96,8 @@ TEST_F(ChartLive, TheOpenEndFollowsTrades) {
     core_lock lock;
     s = ssmodel_get_stock(ssmodel_exchange(0), sim_market_code(1).c_str());
     ASSERT_NE(nullptr, s);
-    p->main = s;
-    p->range = kRangeHours;
-    p->range_count = 2;
-    p->period = p->eff_period = kPeriodNone;
-    p->period_count = p->eff_count = 1;
-    p->from_type = p->mid_type = -1;
-    p->to_type = kSpanNow;
+    chart_settings(p.get(), s, kRangeHours, 2, kPeriodNone, kSpanNow, 800, 400);
     p->type = 1;
-    p->options = 0x3;
-    p->chart_w = 800;
-    p->chart_h = 400;
     ASSERT_EQ(0, update_watch(p.get(), s));
     watched = true;
     ASSERT_EQ(0, chart_update(p.get(), &axes));

@@ -24,23 +24,11 @@
 #include "testclock.h"
 #include "testdataroot.h"
 #include "testsimclient.h"
+#include "update_fixture.h"
 
 namespace {
 
-// The wall clock stands at the simulator's day, 12 March 2014, 11:00 local.
-time_t sim_day_wall() {
-  static const time_t t = [] {
-    tm parts = {};
-    parts.tm_year = 2014 - 1900;
-    parts.tm_mon = 2;
-    parts.tm_mday = 12;
-    parts.tm_hour = 11;
-    parts.tm_isdst = -1;
-    return mktime(&parts);
-  }();
-  return t;
-}
-
+// The wall clock stands at the simulator's day.
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new ClientRuntime(nullptr, sim_day_wall));
 
 const ss_time kDay = sstime_pack_date(12, 3, 2014);
@@ -76,17 +64,7 @@ class ChartSim : public SimClientTest {
 
   // A chart of `in` on 800 x 400 pixels, watching its instrument.
   void chart(TestPlot& p, instr* in, int32_t range, int32_t count, int32_t period, int32_t to_type) {
-    p->main = in;
-    p->range = range;
-    p->range_count = count;
-    p->period = p->eff_period = period;
-    p->period_count = p->eff_count = 1;
-    p->from_type = p->mid_type = -1;
-    p->to_type = to_type;
-    p->type = 4;
-    p->options = 0x3;
-    p->chart_w = 800;
-    p->chart_h = 400;
+    chart_settings(p.get(), in, range, count, period, to_type, 800, 400);
     ASSERT_EQ(0, update_watch(p.get(), in));
     plots.push_back(&p);
   }

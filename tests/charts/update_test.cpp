@@ -22,6 +22,7 @@
 #include "ssevent.h"
 #include "ssmodel.h"
 #include "testclient.h"
+#include "update_fixture.h"
 
 namespace {
 
@@ -100,18 +101,7 @@ class Update : public ::testing::Test {
   }
 
   void setup(TestPlot& p, instr* in, int32_t range, int32_t count, int32_t period) {
-    p->main = in;
-    p->range = range;
-    p->range_count = count;
-    p->period = p->eff_period = period;
-    p->period_count = p->eff_count = 1;
-    p->from_type = -1;
-    p->mid_type = -1;
-    p->to_type = kSpanNow;
-    p->type = 4;
-    p->chart_w = 400;
-    p->chart_h = 300;
-    p->options = 0x3;
+    chart_settings(p.get(), in, range, count, period, kSpanNow);
   }
 
   // Daily history of n points from `first`, one a calendar day apart.
@@ -244,6 +234,27 @@ TEST_F(Update, RequestsOncePerInstrument) {
   }
 }
 
+TEST_F(Update, DaysAskedForAndNotInAreAskedForAgain) {
+  TestPlot p;
+  setup(p, stock, kRangeDays, 3, kPeriodSeconds);
+  ASSERT_EQ(0, chart_update(p.get(), &axes));
+  EXPECT_EQ((std::vector<Req>{{kReqEvents, 0, 0}, {kReqDaysTrades, day(2014, 3, 10), day(2014, 3, 11)}}), drain());
+  {
+    LogCapture log;
+    p->dirty |= kChartDirtyReload;
+    chart_update(p.get(), &axes);
+    EXPECT_TRUE(log.has("rerequesting BHP"));
+    EXPECT_EQ(std::vector<Req>{}, drain());  // still on its way: the client asks once
+  }
+  // Once the days are in, the fill is complete.
+  for (ss_day* d = stock->days.head; d; d = d->next) d->flags |= kRqTradesLoaded;
+  LogCapture log;
+  p->dirty |= kChartDirtyReload;
+  chart_update(p.get(), &axes);
+  EXPECT_FALSE(log.has("rerequesting"));
+  EXPECT_EQ(std::vector<Req>{}, drain());
+}
+
 TEST_F(Update, IndexDaysAreCappedAndAskedOnce) {
   struct Case {
     int32_t count;
@@ -368,7 +379,7 @@ TEST_F(Update, LayoutOfZeroToSixIndicators) {
     p->chart_w = 400;
     p->chart_h = 300;
     p->options = 0x3;
-    alloc_add_overlay(p.get(), kVolumeOverlay);
+    alloc_add_overlay(p.get(), kUpdateVolumeOverlay);
     alloc_add_overlay(p.get(), 2);
     for (int32_t i = 0; i < k; i++) alloc_add_indicator(p.get(), 0);
     update_layout(p.get(), &axes);
@@ -412,8 +423,8 @@ TEST_F(Update, ScalesApplyFromTheFirstVisibleSample) {
   for (int32_t range_count : {1000, 10}) {  // all visible, then the last days
     TestPlot plain, percent, cumulative;
     for (TestPlot* p : {&plain, &percent, &cumulative}) setup(*p, stock, kRangeDays, range_count, kPeriodDays);
-    percent->scale = kScalePercent;
-    cumulative->scale = kScaleCumulative;
+    percent->scale = kUpdateScalePercent;
+    cumulative->scale = kUpdateScaleCumulative;
     for (TestPlot* p : {&plain, &percent, &cumulative}) ASSERT_EQ(0, chart_update(p->get(), &axes));
     int32_t n = plain->count, f = plain->first_visible;
     ASSERT_EQ(30, n);
@@ -482,7 +493,7 @@ class Live : public Update {
 
 TEST_F(Live, ThreeChartsShareASecond) {
   TestPlot a, b, c;
-  for (TestPlot* p : {&a, &b, &c}) live(*p, at(2014, 3, 12, 14, 29), kChartOptTimeLabels);
+  for (TestPlot* p : {&a, &b, &c}) live(*p, at(2014, 3, 12, 14, 29), kUpdateOptTimeLabels);
   EXPECT_EQ(-1, update_live_add(a.get()));
   EXPECT_EQ(3, update_live_count());
   EXPECT_GE(update_live_timer(), 0);
@@ -520,15 +531,15 @@ TEST_F(Live, DueByMinuteByPixelAndOnlyInHours) {
     uint32_t options;
     bool due;
   } cases[] = {
-      {"same minute", at(2014, 3, 12, 11, 0, 50), at(2014, 3, 12, 11, 0, 10), kChartOptTimeLabels, false},
-      {"next minute", at(2014, 3, 12, 11, 1, 0), at(2014, 3, 12, 11, 0, 10), kChartOptTimeLabels, true},
+      {"same minute", at(2014, 3, 12, 11, 0, 50), at(2014, 3, 12, 11, 0, 10), kUpdateOptTimeLabels, false},
+      {"next minute", at(2014, 3, 12, 11, 1, 0), at(2014, 3, 12, 11, 0, 10), kUpdateOptTimeLabels, true},
       {"under a pixel", at(2014, 3, 12, 11, 0, 10), at(2014, 3, 12, 11, 0, 0), 0, false},
       {"a pixel", at(2014, 3, 12, 11, 0, 37), at(2014, 3, 12, 11, 0, 0), 0, true},
-      {"before the open", at(2014, 3, 12, 9, 30), at(2014, 3, 12, 9, 0), kChartOptTimeLabels, false},
-      {"after the close", at(2014, 3, 12, 16, 30), at(2014, 3, 12, 11, 0), kChartOptTimeLabels, false},
+      {"before the open", at(2014, 3, 12, 9, 30), at(2014, 3, 12, 9, 0), kUpdateOptTimeLabels, false},
+      {"after the close", at(2014, 3, 12, 16, 30), at(2014, 3, 12, 11, 0), kUpdateOptTimeLabels, false},
       {"after the close, day hours", at(2014, 3, 12, 16, 30), at(2014, 3, 12, 11, 0),
-       kChartOptTimeLabels | kChartOptDayClamp, true},
-      {"after the day", at(2014, 3, 12, 19, 30), at(2014, 3, 12, 11, 0), kChartOptTimeLabels | kChartOptDayClamp,
+       kUpdateOptTimeLabels | kChartOptDayClamp, true},
+      {"after the day", at(2014, 3, 12, 19, 30), at(2014, 3, 12, 11, 0), kUpdateOptTimeLabels | kChartOptDayClamp,
        false},
   };
   for (const Case& c : cases) {

@@ -16,12 +16,9 @@
 #include <vector>
 
 #include "config/config.h"
+#include "drawstart.h"
 #include "guitest.h"
 #include "lib/fmt.h"
-#include "lib/fade.h"
-#include "lib/gmap.h"
-#include "lib/tex.h"
-#include "style.h"
 #include "plat.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
@@ -53,19 +50,9 @@ class AlertsLive : public ::testing::Test {
     ssio_set_default_host("");
     // What the application main starts before the screens: the atlas, fades,
     // drawing lists and a style.
-    tex_init();
-    ASSERT_EQ(0, tex_load_builtin());
-    ASSERT_EQ(0, fade_init());
-    ASSERT_EQ(0, gmap_init(kGmapBudget));
-    ASSERT_EQ(0, style_init());
-    ASSERT_EQ(0, style_select(0));
+    ASSERT_TRUE(drawstart_up());
   }
-  static void TearDownTestSuite() {
-    style_fini();
-    gmap_fini();
-    fade_fini();
-    tex_fini();
-  }
+  static void TearDownTestSuite() { drawstart_down(); }
 
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(make_today_sim(&sim, 50));
@@ -100,6 +87,7 @@ class AlertsLive : public ::testing::Test {
     ticker_set_clock(nullptr);
     if (screens) {
       core_lock lock;
+      alerts_fini();  // the alerts drop their registrations while the model stands
       screen_shutdown();
       config_shutdown();
     }

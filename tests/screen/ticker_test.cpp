@@ -21,6 +21,7 @@
 #include "ssevent.h"
 #include "ui/gui.h"
 #include "ui/object.h"
+#include "undo.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ class Tickers : public ListsTest {
     fps = float(gui_frame_rate());
   }
   void TearDown() override {
+    undo_fini();  // releases what the tests recorded
     widget_delete(bar);
     EXPECT_EQ(0, ticker_items_in_use()) << "every item back in the pool";
     ticker_set_clock(nullptr);
@@ -429,6 +431,80 @@ TEST_F(Tickers, SaveAndLoad) {
   ticker_load(t);
   EXPECT_EQ(0, ticker_get_exchange(t, 1)) << "an exchange the user may not see stays off";
   EXPECT_EQ(1, ticker_get_exchange(t, 2)) << "GLB always";
+}
+
+TEST_F(Tickers, UndoPutsTheSettingsBack) {
+  ASSERT_EQ(0, undo_init());
+  ASSERT_NE(nullptr, undo_type_ops(UNDO_TICKER)) << "the ticker class registers its record";
+  ticker_set_news_filter(market, 1);
+  ticker_set_min_price(market, 500);
+  undo_begin();
+  ASSERT_EQ(0, undo_push_ticker(market));
+  undo_end();
+  ticker_set_news_filter(market, 6);
+  ticker_set_min_price(market, kTickerNoPrice);
+  ticker_set_exchange(market, 2, 0);
+  ticker_set_trade_filter(market, 3);
+  ASSERT_EQ(0, undo_perform());
+  EXPECT_EQ(1u, ticker_get_news_filter(market));
+  EXPECT_EQ(500u, ticker_get_min_price(market));
+  EXPECT_EQ(1, ticker_get_exchange(market, 2));
+  EXPECT_EQ(0u, ticker_get_trade_filter(market));
+  EXPECT_EQ(TICKER_SHOW_SHOW, ticker_get_show(market));
+  undo_fini();
+}
+
+TEST_F(Tickers, TickbarSaveAndLoad) {
+  tickbar_set_on_quiet(bar, 0);
+  tickbar_show_tools(bar);
+  ticker_set_news_filter(bar->tickers[2], 1);
+  ticker_set_show(bar->tickers[3], TICKER_SHOW_AUTO);
+  ticker_set_quote_filter(alerts, 3);
+  config_out_reset();
+  tickbar_save(bar);
+  const std::string text = take_config_text();
+  EXPECT_NE(std::string::npos, text.find("tickbar.show f\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.show_tools t\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.ticker 3\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.ticker.show_type auto\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("tickbar.alerts_ticker.quote_filter 3\n")) << text;
+
+  tickbar *other = tickbar_of(tickbar_new(nullptr));
+  ASSERT_NE(nullptr, other);
+  ASSERT_EQ(0, config_load_buffer(text.data(), int32_t(text.size())));
+  tickbar_load(other);
+  EXPECT_EQ(0, tickbar_is_on(other));
+  EXPECT_EQ(1, tickbar_tools_shown(other));
+  EXPECT_EQ(1u, ticker_get_news_filter(other->tickers[2]));
+  EXPECT_EQ(4u, ticker_get_news_filter(other->tickers[1])) << "each ticker its own block";
+  EXPECT_EQ(TICKER_SHOW_AUTO, ticker_get_show(other->tickers[3]));
+  EXPECT_EQ(TICKER_SHOW_SHOW, ticker_get_show(other->tickers[0]));
+  EXPECT_EQ(3u, ticker_get_quote_filter(other->alerts_ticker));
+  widget_delete(other);
+}
+
+TEST_F(Tickers, NewsItemsReadTheirAnnouncementWhenTheyEnter) {
+  ss_stock *s = stock(0, "BHP");
+  ss_issuer *is = issuer(0, "BHP");
+  uint32_t codes[1] = {0};
+  ss_news *kept = ssmodel_add_news(is, 9, sstime_now(), codes, 0, "Report");
+  ss_news *gone = ssmodel_add_news(is, 10, sstime_now(), codes, 0, "Report");
+  ASSERT_EQ(0, ticker_add_alert_news(alerts, s, kept));
+  ASSERT_EQ(0, ticker_add_alert_news(alerts, s, gone));
+  // The issuer's list is dropped while the items wait (as a day's reset
+  // does) and only number 9 comes back.
+  ssmodel_free_news_list(is);
+  ASSERT_NE(nullptr, ssmodel_add_news(is, 9, sstime_now(), codes, 0, "Report"));
+  ticker_advance(alerts);
+  ticker_item *a = alerts->first;
+  ASSERT_NE(nullptr, a);
+  EXPECT_EQ(9u, a->news_number);
+  g_ms += 60000;  // the first leaves (and comes back at the queue's end)
+  ticker_advance(alerts);
+  ticker_item *b = alerts->first;
+  ASSERT_NE(nullptr, b);
+  EXPECT_EQ(10u, b->news_number);
+  EXPECT_EQ(a->width - b->width, 60) << "the freed one has no headline to show";
 }
 
 }  // namespace

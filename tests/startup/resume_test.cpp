@@ -22,6 +22,7 @@
 #include "guitest.h"
 #include "sim.h"
 #include "sim_snapshot.h"
+#include "testclock.h"
 #include "testsim.h"
 
 namespace {
@@ -36,15 +37,6 @@ class ResumeEnv : public ::testing::Environment {
 ::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new ResumeEnv);
 
 constexpr uint8_t kState = 50;
-
-bool wait_until(const std::function<bool()> &done, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return done();
-}
 
 // The index of the first transcript entry of `kind` at or after `from`, -1.
 int find_entry(sim_server *sim, int32_t kind, size_t from, sim_entry *out = nullptr) {
@@ -121,17 +113,17 @@ TEST(Resume, ARestartRequestResumesTheStreamsFromTheSavedPositions) {
   int32_t snapshots_first = 0;
   bool file_written = false, file_gone = false;
   do {
-    if (!wait_until([&] { return (first = find_entry(sim, kSimSignOn, 0, &first_signon)) >= 0; }, 60000)) break;
-    if (!wait_until([&] { return (version1 = find_entry(sim, 130, size_t(first))) >= 0; }, 60000)) break;
+    if (!wait_for([&] { return (first = find_entry(sim, kSimSignOn, 0, &first_signon)) >= 0; }, 60000)) break;
+    if (!wait_for([&] { return (version1 = find_entry(sim, 130, size_t(first))) >= 0; }, 60000)) break;
     snapshots_first = sim_get_stats(sim).snapshots;
     // The screens are up once the version went.
     if (sim_request_restart(sim, "rita") != 1) break;
-    if (!wait_until([&] { return (signoff = find_entry(sim, 2, size_t(version1))) >= 0; }, 30000)) break;
-    if (!wait_until([&] { return (second = find_entry(sim, kSimSignOn, size_t(signoff), &second_signon)) >= 0; },
+    if (!wait_for([&] { return (signoff = find_entry(sim, 2, size_t(version1))) >= 0; }, 30000)) break;
+    if (!wait_for([&] { return (second = find_entry(sim, kSimSignOn, size_t(signoff), &second_signon)) >= 0; },
                     90000))
       break;
     file_written = true;  // the second sign-on could only resume from it
-    if (!wait_until([&] { return (version2 = find_entry(sim, 130, size_t(second))) >= 0; }, 60000)) break;
+    if (!wait_for([&] { return (version2 = find_entry(sim, 130, size_t(second))) >= 0; }, 60000)) break;
     file_gone = !has_file(home, "RECOVERY2");
   } while (false);
   const sim_stats st = sim_get_stats(sim);

@@ -10,6 +10,21 @@
 #include "ssmodel.h"
 #include "sstime.h"
 
+// A wall clock standing at the test simulator's day, 12 March 2014, 11:00
+// local (for ClientRuntime).
+inline time_t sim_day_wall() {
+  static const time_t t = [] {
+    tm parts = {};
+    parts.tm_year = 2014 - 1900;
+    parts.tm_mon = 2;
+    parts.tm_mday = 12;
+    parts.tm_hour = 11;
+    parts.tm_isdst = -1;
+    return mktime(&parts);
+  }();
+  return t;
+}
+
 // A simulator with the options `o`, not yet started, with the user
 // alice/secret and no exchanges. Call through ASSERT_NO_FATAL_FAILURE.
 inline void make_alice_sim(sim_server** out, const sim_options& o = sim_options{}) {

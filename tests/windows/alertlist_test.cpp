@@ -52,6 +52,7 @@ class Alerts : public ListsTest {
     g_default_exchange = 0;
   }
   void TearDown() override {
+    undo_fini();  // releases what the tests recorded
     alerts_fini();
     alerts_set_screen_hooks(nullptr);
     alerts_set_default_exchange_query(nullptr);
@@ -335,6 +336,33 @@ TEST_F(Alerts, CodeParser) {
   EXPECT_EQ(nullptr, alerts_find(cba));
   EXPECT_EQ(3, alerts_count());
   EXPECT_EQ(0, undo_depth()) << "groups closed";
+}
+
+TEST_F(Alerts, UndoOfCodesAddedAndRemoved) {
+  ASSERT_EQ(0, undo_init());
+  ASSERT_EQ(0, alerts_init());  // registers the alert types with the ring just made
+  ss_stock *bhp = stock(0, "BHP"), *cba = stock(0, "CBA");
+  bhp->last = 3000;
+  cba->last = 250;
+  ASSERT_EQ(2, alerts_codes("BHP CBA", 1));
+  EXPECT_EQ(0, alerts_codes("BHP", 1));
+  ASSERT_EQ(0, undo_perform());
+  EXPECT_EQ(0, alerts_count()) << "both added alerts removed in one step";
+  EXPECT_FALSE(undo_can_undo()) << "the group in which nothing changed left nothing";
+
+  const ss_time reset = sstime_pack(0, 0, 9, 1, 6, 2026);
+  ASSERT_NE(nullptr, alerts_set_alert(bhp, 2500, 3500, 777, 1, reset));
+  ASSERT_EQ(1, alerts_codes("bhp", 0));
+  EXPECT_EQ(nullptr, alerts_find(bhp));
+  ASSERT_EQ(0, undo_perform());
+  const alert *a = alerts_find(bhp);
+  ASSERT_NE(nullptr, a) << "the removed alert is back";
+  EXPECT_EQ(2500u, a->min_price);
+  EXPECT_EQ(3500u, a->max_price);
+  EXPECT_EQ(777u, a->min_volume);
+  EXPECT_EQ(1u, a->news);
+  EXPECT_EQ(reset, a->time_reset);
+  undo_fini();
 }
 
 TEST_F(Alerts, SaveAndLoadRoundTrip) {

@@ -10,11 +10,14 @@
 #include <string>
 
 #include "dnd.h"
+#include "drawstart.h"
 #include "export/clipboard.h"
 #include "lib/fmt.h"
 #include "listsmodel.h"
 #include "plat.h"
 #include "ui/object.h"
+#include "ui/tooltip.h"
+#include "undo.h"
 
 namespace {
 
@@ -55,6 +58,7 @@ class AlertsGrid : public ListsTest {
     xjo->change_pct = 219;
   }
   void TearDown() override {
+    undo_fini();  // releases what the tests recorded
     widget_delete(g);
     alerts_fini();
     alerts_set_screen_hooks(nullptr);
@@ -183,6 +187,72 @@ TEST_F(AlertsGrid, DropCodesAndExport) {
                            "CBA\tCBA\t" + p2 + "\t\t\t" + v2 + end +
                            "ASX 200\tXJO\t" + p3 + "\t" + c3 + "\t+2.19%\t" + end;
   EXPECT_EQ(want, std::string(clipboard_text()));
+}
+
+TEST_F(AlertsGrid, ChangedCellsAndFiredTriggersFlash) {
+  ASSERT_TRUE(drawstart_up());
+  alert *a = alerts_set_alert(bhp, kAlertNoPrice, 4100, kAlertNoVolume, 0, 0);
+  ASSERT_NE(nullptr, a);
+  alerts_row *r = alerts_grid_of(g)->rows;
+  ASSERT_NE(nullptr, r);
+  for (const fade_value &f : r->fades) EXPECT_EQ(nullptr, f.state) << "nothing changed yet";
+  bhp->last = 4050;  // up: the price cell flashes, nothing fires
+  alerts_evaluate(a);
+  EXPECT_NE(nullptr, r->fades[ALERT_FADE_LAST].state);
+  EXPECT_EQ(nullptr, r->fades[ALERT_FADE_CHANGE].state) << "the change did not change";
+  EXPECT_EQ(nullptr, r->fades[ALERT_FADE_HIGH].state);
+  EXPECT_GE(alerts_grid_of(g)->fade_timer, 0) << "a timer redraws while the fades run";
+  EXPECT_EQ(style_colour(style_cur(), SC_UP_HIGHLIGHT) | 0xff000000u, r->fades[ALERT_FADE_LAST].shown.c | 0xff000000u);
+  bhp->last = 4100;
+  bhp->change = 75;
+  alerts_evaluate(a);
+  EXPECT_NE(nullptr, r->fades[ALERT_FADE_CHANGE].state);
+  EXPECT_NE(nullptr, r->fades[ALERT_FADE_HIGH].state) << "the fired status cell flashes";
+  EXPECT_EQ(nullptr, r->fades[ALERT_FADE_LOW].state);
+  widget_hide(g);
+  EXPECT_EQ(-1, alerts_grid_of(g)->fade_timer);
+  drawstart_down();
+}
+
+TEST_F(AlertsGrid, ColumnTips) {
+  alert *a = alerts_set_alert(bhp, 3000, 3990, 1000000, 1, 0);  // high and volume fired
+  alert *x = alerts_set_alert(xjo, 1, kAlertNoPrice, kAlertNoVolume, 0, 0);
+  struct Row {
+    const alert *a;
+    int col;
+    const char *tip;
+  } rows[] = {
+      {a, 0, "Short Company Name"}, {x, 0, "Short Index Name"}, {a, 2, "Code"}, {x, 1, "Index Code"},
+      {a, 3, "Last Traded Price"}, {x, 3, "Last Index Value"}, {a, 5, "Percent Change"}, {a, 7, "Total Volume"},
+      {a, 8, "Trigger when price hits this or lower"},
+      {a, 9, "Difference in dollars between current price and low trigger price"},
+      {a, 10, "Trigger when price hits this or higher"}, {a, 11, "Time when price hit high trigger"},
+      {a, 13, "Trigger when volume hits this"}, {a, 15, "Time when volume hit trigger"},
+      {a, 16, "Trigger when stock announces"},
+      {a, 17, "Will show PENDING when the stock is about to announce"},
+  };
+  for (const Row &r : rows) EXPECT_STREQ(r.tip, alerts_column_tip(r.a, r.col)) << r.col;
+  EXPECT_EQ(nullptr, alerts_column_tip(a, 18));
+  // Over a cell of the grid the tip shows; leaving hides it.
+  alerts_grid *grid = alerts_grid_of(g);
+  alert *top = alerts_shown_at(g, 0);
+  alerts_row *row = nullptr;
+  for (alerts_row *r = grid->rows; r; r = r->next)
+    if (r->a == top) row = r;
+  ASSERT_NE(nullptr, row);
+  const cols_col &c = grid->columns.col[3];
+  ASSERT_TRUE(c.shown);
+  g->cls->motion(g, c.x0 + c.width / 2, row->y + 1);
+  EXPECT_TRUE(tooltip_visible());
+  g->cls->leave(g);
+  EXPECT_FALSE(tooltip_visible());
+  // A click on a row makes it current; one below the rows clears it.
+  g->cls->release(g, c.x0, row->y + 1, 1);
+  EXPECT_EQ(top, alerts_get_current(g));
+  g->cls->release(g, c.x0, row->y + 1, 2);
+  EXPECT_EQ(top, alerts_get_current(g)) << "other buttons leave it";
+  g->cls->release(g, c.x0, g->r.y + g->r.h - 1, 1);
+  EXPECT_EQ(nullptr, alerts_get_current(g));
 }
 
 }  // namespace

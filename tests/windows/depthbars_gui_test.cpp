@@ -71,11 +71,13 @@ class DepthBarsGui : public ::testing::Test {
       ASSERT_EQ(0, ssevent_apply_depth_summary(stock, t, 0, bids[i], bid_vol[i], 1, nullptr));
       ASSERT_EQ(0, ssevent_apply_depth_summary(stock, t, 1, offers[i], offer_vol[i], 1, nullptr));
     }
-    root = tw_new(nullptr, "root", {0, 0, kW, kH}, 0xff000000u);
+    // The window is wider than the depth window: its bottom right corner
+    // (where the window layer may draw a resize grip) stays clear of it.
+    root = tw_new(nullptr, "root", {0, 0, kW + 40, kH + 20}, 0xff000000u);
     w = depthwin_new(root);
     w->r = {0, 0, kW, kH};
     depthwin_set_show_mode(w, 1);
-    ASSERT_TRUE(gw.open(root, {40, 40, kW, kH}));
+    ASSERT_TRUE(gw.open(root, {40, 40, kW + 40, kH + 20}));
     widget_show_subtree(root);
     w->cls->geometry_changed(w);
     depthwin_set_instrument(w, stock);
@@ -92,13 +94,13 @@ class DepthBarsGui : public ::testing::Test {
     gw.settle();
   }
   depthwin_child *bars() { return depthwin_get_child(w, 1); }
-  // Rows of ink straight above the bar's base in the column x.
-  int32_t measured_height(int32_t x) {
+  // Rows of the bar's colour straight above its base in the column x.
+  int32_t measured_height(int32_t x, uint32_t colour) {
     depthwin_child *b = bars();
     int32_t base = b->r.y + b->r.h - 1;
     int32_t h = 0;
     for (int32_t y = base - 1; y > b->r.y; y--, h++)
-      if (guitest_near(guitest_window_pixel(gw.xw, x, y), 0xFF000000u, 6)) break;
+      if (!guitest_near(guitest_window_pixel(gw.xw, x, y), colour, 6)) break;
     return h;
   }
 };
@@ -123,7 +125,7 @@ TEST_F(DepthBarsGui, AKnownBookIsDrawnToScale) {
         EXPECT_GT(cx, kW / 2) << "offers on the right half: " << bar.step;
       }
       double want = double(b->r.h - 2) * double(bar.volume) / double(top);
-      int32_t got = measured_height(cx);
+      int32_t got = measured_height(cx, scaled(side ? kOfferRgb : kBidRgb, 255));
       EXPECT_NEAR(got, want, 1.0) << "side " << side << " step " << bar.step;
       uint32_t px = guitest_window_pixel(gw.xw, cx, b->r.y + b->r.h - 3);
       EXPECT_TRUE(guitest_near(px, scaled(side ? kOfferRgb : kBidRgb, 255), 4))

@@ -9,6 +9,10 @@
 #include <string>
 
 #include "lib/fade.h"
+#include "lib/fmt.h"
+#include "lib/timer.h"
+#include "plat.h"
+#include "testlog.h"
 #include "ssevent.h"
 #include "testmodel.h"
 #include "uitest.h"
@@ -201,6 +205,12 @@ TEST_F(DepthTable, BarsSettingsAndGuards) {
     int32_t h, lines;
   } heights[] = {{300, 10}, {299, 7}, {100, 5}, {99, 2}, {50, 2}, {49, 1}};
   for (const auto &r : heights) EXPECT_EQ(depthbars_volume_gridlines(r.h), r.lines) << r.h;
+  {
+    LogCapture logs;
+    EXPECT_EQ(depthbars_volume_steps(5000000, 1000), 1u);
+    EXPECT_TRUE(logs.has("too many steps: 5000000/1000 = 5000"));
+    EXPECT_EQ(depthbars_volume_steps(500000, 1000), 500u);
+  }
   // An empty book: no span, no scale, nothing placed.
   auto *cls = static_cast<depthwin_child_class *>(bars->cls);
   cls->end_batch(bars, 1);
@@ -218,6 +228,89 @@ TEST_F(DepthTable, BarsSettingsAndGuards) {
   depthbars_span(bars, &lo, &hi);
   EXPECT_LT(lo, hi);
   bars->cls->draw(bars);
+}
+
+TEST_F(DepthTable, CellsSumFromTheBestPriceOutwards) {
+  add(0, 1, 1000, 100);
+  add(0, 2, 999, 150);
+  add(0, 3, 999, 50);
+  add(1, 1, 1001, 400);
+  depthtbl_accumulate(table);
+  auto cell = [&](int col, uint32_t row) {
+    char out[64] = "";
+    return depthtbl_cell(table, col, row, out, sizeof out) ? std::string(out) : std::string("<empty>");
+  };
+  const uint64_t v0 = depthtbl_value(1, 1000, 100), v1 = depthtbl_value(1, 999, 150) + depthtbl_value(1, 999, 50);
+  const struct {
+    int col;
+    uint32_t row;
+    std::string want;
+  } cases[] = {
+      {4, 1, fmt_count(2)},         {6, 1, fmt_volume(200)},      {1, 0, fmt_volume(100)},
+      {1, 1, fmt_volume(300)},      {5, 1, fmt_money(v1)},        {0, 1, fmt_money(v0 + v1)},
+      {8, 0, fmt_price_small_cents(1000)}, {9, 0, fmt_price_small_cents(1001)}, {10, 0, fmt_volume(400)},
+      {16, 0, fmt_volume(400)},     {4, 2, "<empty>"},            {13, 1, "<empty>"},
+  };
+  for (const auto &c : cases) EXPECT_EQ(cell(c.col, c.row), c.want) << c.col << "," << c.row;
+  EXPECT_NE(cell(3, 1), "<empty>") << "the percentage at and above the price";
+}
+
+TEST_F(DepthTable, TheBarsSpanFollowsAfterTheSpanTimer) {
+  auto *cls = static_cast<depthwin_child_class *>(bars->cls);
+  add(0, 1, 1000, 100);
+  add(1, 1, 1005, 100);
+  cls->end_batch(bars, 1);  // a full batch takes the span at once
+  uint32_t lo, hi;
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(lo, 1000u);
+  EXPECT_EQ(hi, 1005u);
+  add(1, 2, 1010, 100);
+  cls->end_batch(bars, 0);  // live: the span waits for its timer
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(hi, 1005u);
+  timer_run(plat_ms() + 500);
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(hi, 1005u) << "not before 1000 ms";
+  timer_run(plat_ms() + 1100);
+  depthbars_span(bars, &lo, &hi);
+  EXPECT_EQ(hi, 1010u);
+}
+
+TEST_F(DepthTable, BlocksGrowAndShrinkAlongTheirFades) {
+  auto length = [&] {
+    uint32_t n;
+    const depthbars_block *blk = depthbars_blocks(bars, 0, 0, &n);
+    return n ? depthbars_block_length(blk) : -1.0;
+  };
+  add(0, 1, 1000, 100);
+  EXPECT_NEAR(length(), 0.0, 1e-6);
+  g_now += 0.15;
+  EXPECT_NEAR(length(), 50.0, 1e-6) << "half of the 300 ms growth";
+  g_now += 0.15;
+  EXPECT_NEAR(length(), 100.0, 1e-6);
+  ss_ev_depth_amend a{1, 0, 1, 1000, 300, 100};
+  apply(kEvDepthAmend, &a);
+  g_now += 0.15;
+  EXPECT_NEAR(length(), 200.0, 1e-6);
+  g_now += 1.0;
+  del(0, 1, 1000, 300);
+  g_now += 0.25;
+  EXPECT_NEAR(length(), 150.0, 1e-6) << "half of the 500 ms removal";
+  g_now += 0.3;
+  static_cast<depthwin_child_class *>(bars->cls)->tick(bars);
+  EXPECT_EQ(depthbars_count(bars, 0), 0u) << "gone once its removal ends";
+  // While replaying the growth takes 200 ms; under a fade hold none.
+  depthwin_get_book(w)->anchor_position = 1;
+  add(0, 1, 1000, 100);
+  g_now += 0.1;
+  EXPECT_NEAR(length(), 50.0, 1e-6);
+  depthwin_get_book(w)->anchor_position = 0;
+  fade_hold();
+  del(0, 1, 1000, 100);
+  add(0, 1, 990, 80);
+  fade_release();
+  static_cast<depthwin_child_class *>(bars->cls)->end_batch(bars, 0);
+  EXPECT_NEAR(length(), 80.0, 1e-6);
 }
 
 }  // namespace

@@ -28,7 +28,9 @@
 #include "uitest.h"
 #include "windows/depthbars.h"
 #include "windows/depthtable.h"
+#include "undo.h"
 #include "windows/depthwin.h"
+#include "depthsteps.h"
 
 namespace {
 
@@ -61,10 +63,7 @@ ss_time at(int h, int m, int s, int day = 8) { return sstime_pack(s, m, h, day, 
 
 // ---- the brute-force book ----
 
-struct Order {
-  uint32_t price;
-  uint64_t volume;
-};
+using Order = std::pair<uint32_t, uint64_t>;  // price, volume
 
 struct Book {
   std::vector<Order> side[2];  // queue order
@@ -78,7 +77,7 @@ struct Book {
       }
       case kEvDepthAmend: {
         auto *p = static_cast<const ss_ev_depth_amend *>(e->payload);
-        side[p->side].at(p->position - 1).volume = p->volume;
+        side[p->side].at(p->position - 1).second = p->volume;
         break;
       }
       case kEvDepthDelete: {
@@ -98,78 +97,6 @@ struct Book {
     }
   }
 };
-
-struct Row {
-  uint32_t step, count;
-  uint64_t volume, value;
-  bool operator==(const Row &o) const {
-    return step == o.step && count == o.count && volume == o.volume && value == o.value;
-  }
-};
-void PrintTo(const Row &r, std::ostream *os) { *os << r.count << "@" << r.step << "=" << r.volume << "/" << r.value; }
-
-struct Bar {
-  uint32_t step, count;
-  uint64_t volume;
-  std::vector<uint64_t> blocks;
-  bool operator==(const Bar &o) const {
-    return step == o.step && count == o.count && volume == o.volume && blocks == o.blocks;
-  }
-};
-void PrintTo(const Bar &b, std::ostream *os) {
-  *os << b.count << "@" << b.step << "=" << b.volume << "[";
-  for (uint64_t v : b.blocks) *os << " " << v;
-  *os << " ]";
-}
-
-std::vector<Row> expected_rows(const Book &b, int side, uint32_t group) {
-  std::vector<Row> out;
-  for (const Order &o : b.side[side]) {
-    uint32_t step = depthwin_step_of(o.price, group);
-    if (out.empty() || out.back().step != step) out.push_back({step, 0, 0, 0});
-    out.back().count++;
-    out.back().volume += o.volume;
-    out.back().value += depthtbl_value(1, o.price, o.volume);
-  }
-  return out;
-}
-
-std::vector<Bar> expected_bars(const Book &b, int side, uint32_t group) {
-  std::vector<Bar> out;
-  for (const Order &o : b.side[side]) {
-    uint32_t step = depthwin_step_of(o.price, group);
-    if (out.empty() || out.back().step != step) out.push_back({step, 0, 0, {}});
-    out.back().count++;
-    out.back().volume += o.volume;
-    out.back().blocks.push_back(o.volume);
-  }
-  return out;
-}
-
-std::vector<Row> table_rows(depthwin_child *t, int list) {
-  uint32_t n;
-  const depthtbl_row *r = depthtbl_rows(t, list, &n);
-  std::vector<Row> out;
-  for (uint32_t i = 0; i < n; i++)
-    if (r[i].count) out.push_back({r[i].step, r[i].count, r[i].volume, r[i].value});
-  return out;
-}
-
-std::vector<Bar> bar_rows(depthwin_child *b, int list) {
-  std::vector<Bar> out;
-  for (uint32_t i = 0; i < depthbars_count(b, list); i++) {
-    depthbars_bar x;
-    depthbars_bar_at(b, list, i, &x);
-    if (!x.count) continue;
-    Bar y{x.step, x.count, x.volume, {}};
-    uint32_t n;
-    const depthbars_block *blk = depthbars_blocks(b, list, i, &n);
-    for (uint32_t k = 0; k < n; k++)
-      if (blk[k].live) y.blocks.push_back(blk[k].volume);
-    out.push_back(y);
-  }
-  return out;
-}
 
 class DepthWin : public WidgetTest {
  protected:
@@ -249,8 +176,10 @@ class DepthWin : public WidgetTest {
   void expect_models(widget *w, const Book &want, uint32_t group, const char *what) {
     depthwin_child *bars = depthwin_get_child(w, 1), *table = depthwin_get_child(w, 2);
     for (int side = 0; side < 2; side++) {
-      EXPECT_EQ(table_rows(table, side), expected_rows(want, side, group)) << what << " table side " << side;
-      EXPECT_EQ(bar_rows(bars, side), expected_bars(want, side, group)) << what << " bars side " << side;
+      std::vector<DepthStep> rows, blocks;
+      expected_steps(want.side[side], group, &rows, &blocks);
+      EXPECT_EQ(table_steps(table, side), rows) << what << " table side " << side;
+      EXPECT_EQ(bar_steps(bars, side), blocks) << what << " bars side " << side;
     }
   }
 };
@@ -361,6 +290,20 @@ TEST_F(DepthWin, StepModeMovesOneEventWhateverTheCount) {
   g.now += 1.0;
   depthwin_tick(w);
   EXPECT_EQ(b->cursor, e->newer->newer);
+  drop(w);
+}
+
+TEST_F(DepthWin, ReplayTimeKeepsMillisecondsAfterDaysOfUptime) {
+  random_day(stock, 6, 100, at(10, 0, 0));
+  widget *w = make();
+  depthwin_set_instrument(w, stock);
+  g.now = 3 * 86400.0 + 0.25;  // three days of frame time
+  depthwin_set_speedup(w, 1000.0f);
+  depthwin_play_to(w, at(10, 0, 10), 1);
+  ASSERT_TRUE(depthwin_is_replaying(w));
+  g.now += 0.02;  // 20 ms: 20 replay seconds at 1000 x
+  depthwin_tick(w);
+  EXPECT_EQ(depthwin_get_position(w), at(10, 0, 30));
   drop(w);
 }
 
@@ -655,6 +598,34 @@ TEST_F(DepthWin, PastDaysPlayRollOverAndPrefetch) {
   // The prefetch timer asks for the next day after 5000 ms.
   depthwin_book *b = depthwin_get_book(w);
   EXPECT_GE(b->prefetch_timer, 0);
+
+  // Rolling Friday's closing book over to Monday (as the promise queued at
+  // the end of Friday's list does): the synthetic events turn it into
+  // Monday's opening run, and the replay goes on from there.
+  depthwin_play_to(w, at(15, 0, 0, 4), 1);
+  b->rollover_date = at(0, 0, 0, 4);
+  b->cursor = nullptr;
+  depthwin_play_to(w, at(0, 0, 0, 7), 0);
+  Book ref;
+  size_t run = 0;
+  bool added = false;
+  for (; run < monday.size(); run++) {
+    uint32_t k = monday[run]->kind;
+    if (k == kEvDepthAdd) added = true;
+    if (k == kEvDepthAdd || k == kEvDepthClear || k == kEvTopOfBook) {
+      ref.apply(monday[run]);
+      continue;
+    }
+    if (added) break;
+  }
+  ASSERT_GT(run, 1u);
+  EXPECT_EQ(b->cursor, monday[run - 1]);
+  EXPECT_EQ(depthwin_get_position(w), at(10, 0, 0, 7)) << "the rollover time: Monday's first event";
+  expect_models(w, ref, 1, "rolled over to Monday's opening");
+  depthwin_play_to(w, at(10, 4, 0, 7), 0);
+  for (size_t i = run; i < monday.size() && ssevent_event_time(monday[i]) < at(10, 4, 0, 7); i++)
+    ref.apply(monday[i]);
+  expect_models(w, ref, 1, "Monday at 10:04");
   drop(w);
 }
 
@@ -792,6 +763,47 @@ TEST_F(DepthWin, ARolloverWithoutADayRecordStartsFromAnEmptyBook) {
   for (ss_event *e = stock->events.oldest; e && ssevent_event_time(e) < at(10, 2, 0); e = e->newer) ref.apply(e);
   expect_models(w, ref, 1, "no doubled orders");
   drop(w);
+}
+
+// ---- undo ----
+
+TEST_F(DepthWin, UndoPutsTheSettingsAndTheReplayedMomentBack) {
+  ASSERT_EQ(undo_init(), 0);
+  random_day(stock, 31, 300, at(10, 0, 0));
+  widget *w = make();
+  depthwin_set_instrument(w, stock);
+  ASSERT_NE(undo_type_ops(UNDO_DEPTHWIN), nullptr) << "the window registers its record type";
+  depthwin_set_group_by(w, 5);
+  depthwin_set_show_age(w, 1);
+  depthwin_set_speedup(w, 10.0f);
+  depthwin_play_to(w, at(10, 2, 0), 1);
+  depthbars_set_thickness(depthwin_get_child(w, 1), 7);
+  const ss_time before = depthwin_get_position(w);
+  ASSERT_EQ(undo_begin(), 0);
+  ASSERT_EQ(undo_push_depthwin(w), 0);
+  ASSERT_EQ(undo_end(), 0);
+  depthwin_set_group_by(w, 0);
+  depthwin_set_show_age(w, 0);
+  depthwin_set_speedup(w, 120.0f);
+  depthwin_set_age_split(w, 0, 2, 0);
+  depthbars_set_thickness(depthwin_get_child(w, 1), 12);
+  depthwin_restart(w);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(depthwin_get_group_by(w), 5);
+  EXPECT_EQ(depthwin_get_show_age(w), 1u);
+  EXPECT_EQ(depthwin_get_speedup(w), 10.0f);
+  uint32_t type, count;
+  depthwin_get_age_split(w, 0, &type, &count);
+  EXPECT_EQ(type, 4u);
+  EXPECT_EQ(count, 15u);
+  EXPECT_EQ(depthbars_get_thickness(depthwin_get_child(w, 1)), 7);
+  EXPECT_TRUE(depthwin_is_replaying(w));
+  EXPECT_EQ(depthwin_get_position(w), before);
+  Book ref;
+  for (ss_event *e = stock->events.oldest; e && ssevent_event_time(e) < before; e = e->newer) ref.apply(e);
+  expect_models(w, ref, 5, "undone");
+  drop(w);
+  undo_fini();
 }
 
 }  // namespace

@@ -21,6 +21,9 @@
 #include "ssmodel.h"
 #include "style.h"
 #include "testmodel.h"
+#include "undo.h"
+#include "action.h"
+#include "ssuser.h"
 #include "uitest.h"
 #include "ui/box.h"
 #include "windows/watchlist.h"
@@ -59,14 +62,18 @@ class Grid : public ::testing::Test {
     ASSERT_EQ(timer_init(), 0);
     ASSERT_EQ(scan_init(), 0);
     ASSERT_EQ(clipboard_init(), 0);
+    ASSERT_EQ(undo_init(), 0);
     ex0 = ssmodel_exchange(0);
     old_queue = widget_set_queue(grid_drop_request);
     root = vbox_new(nullptr, 0, 0);  // hidden: children show when a test shows them
-    watchlist_set_default_exchange(0);
+    ssuser_set(1, 0, 0x7);  // every exchange may be seen unless a test says otherwise
+    action_set_default_exchange(0);
   }
   void TearDown() override {
     widget_delete(root);
     widget_set_queue(old_queue);
+    ssuser_set(1, 0, 0);
+    undo_fini();
     clipboard_shutdown();
     scan_fini();
     timer_fini();

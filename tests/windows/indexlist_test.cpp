@@ -68,6 +68,23 @@ TEST_F(Indices, SettersRebuildOnlyOnAChangeWhileShown) {
   widget_hide(l);
 }
 
+TEST_F(Indices, UndoRestoresTheSettings) {
+  ssuser_set(7, 0, 0x3);
+  auto *l = indexlist_cast(indexlist_new(root));
+  ASSERT_EQ(undo_push_indexlist(l), 0);
+  indexlist_hide_exchange(l, 0);
+  indexlist_include_exchange(l, 2);
+  indexlist_set_index_filter(l, 3);
+  indexlist_set_order(l, 9);
+  indexlist_set_reversed(l, 1);
+  ASSERT_EQ(undo_perform(), 0);
+  int want[4] = {1, 1, 0, 0};
+  for (int i = 0; i < 4; i++) EXPECT_EQ(indexlist_get_exchange_shown(l, i), want[i]) << i;
+  EXPECT_EQ(indexlist_get_index_filter(l), 7u);
+  EXPECT_EQ(indexlist_get_order(l), 1u);
+  EXPECT_EQ(indexlist_get_reversed(l), 0u);
+}
+
 TEST_F(Indices, RowsAreTheExchangesIndices) {
   ssuser_set(7, 0, 0x1);
   for (const char *c : {"XJO", "XAO", "XTO"}) {

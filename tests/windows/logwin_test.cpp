@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -108,6 +110,8 @@ class Logwin : public WidgetTest {
  protected:
   void SetUp() override {
     WidgetTest::SetUp();
+    ASSERT_EQ(system("/usr/bin/python3 -c 'import pyte' 2>/dev/null"), 0)
+        << "the reference terminal emulator (python3-pyte, scripts/deps.sh) is needed";
     ASSERT_EQ(tt_init(), 0);
     g_rec = {};
     logwin_set_recorder(&kRecorder);

@@ -93,6 +93,18 @@ TEST_F(Options, AtTheMoneyAloneShowsOnlyTheStrikeAtTheReference) {
   }
 }
 
+TEST_F(Options, UndoRestoresTheSettings) {
+  auto *o = static_cast<optionlist *>(optionlist_new(root));
+  ASSERT_EQ(undo_push_optionlist(o), 0);
+  optionlist_set_filter_bits(o, 0x200, 1);
+  optionlist_set_max_expiry_months(o, 6);
+  optionlist_set_order(o, 3);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(optionlist_get_filter(o), 0xFD3Bu);
+  EXPECT_EQ(optionlist_get_max_expiry_months(o), 0u);
+  EXPECT_EQ(optionlist_get_order(o), 1u);
+}
+
 TEST_F(Options, ComparatorsAreThreeWayAboveTwoToThe31) {
   ss_stock *a = stock("BHPA"), *b = stock("BHPB");
   auto *o = static_cast<optionlist *>(optionlist_new(root));

@@ -63,6 +63,22 @@ TEST_F(Search, ClassBitsAndCopy) {
   EXPECT_STREQ(searchwin_get_keyword_upper(t), "GOLD");
 }
 
+TEST_F(Search, UndoRestoresTheSettings) {
+  ssuser_set(7, 0, 0x3);
+  auto *s = searchwin_cast(searchwin_new(root));
+  searchwin_set_keyword(s, "gold");
+  ASSERT_EQ(undo_push_searchwin(s), 0);
+  searchwin_set_keyword(s, "iron");
+  searchwin_set_derivatives(s, 0);
+  searchwin_set_news_only(s, 1);
+  searchwin_hide_exchange(s, 1);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_STREQ(searchwin_get_keyword(s), "gold");
+  EXPECT_EQ(searchwin_get_derivatives(s), 1u);
+  EXPECT_EQ(searchwin_get_news_only(s), 0u);
+  EXPECT_EQ(searchwin_get_exchange_shown(s, 1), 1);
+}
+
 TEST_F(Search, TheGlobalExchangeNeedsPermissionHere) {
   ssuser_set(7, 0, 0x1);
   auto *s = searchwin_cast(searchwin_new(root));

@@ -12,13 +12,18 @@
 #include <vector>
 
 #include "export/clipboard.h"
+#include "lib/glrecord.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "testlog.h"
 #include "testmodel.h"
+#include "dnd.h"
 #include "uitest.h"
+#include "undo.h"
+#include "windows/depthwin.h"
+#include "windows/window.h"
 
 namespace {
 
@@ -68,7 +73,7 @@ class Tradelist : public WidgetTest {
     ASSERT_EQ(fade_init(), 0);
     ssevent_enable_day_records(1);
     ex = ssmodel_exchange(0);
-    today = sstime_pack_date(10, 12, 2026);  // a Thursday
+    today = sstime_pack_date(13, 6, 2024);  // a Thursday, in the past
     ssmodel_set_date(ex, today);
     bhp = ssmodel_get_stock(ex, "BHP");
     ASSERT_NE(bhp, nullptr);
@@ -391,8 +396,11 @@ ss_change change_of(uint32_t mask, instr *in) {
 }
 
 TEST_F(Tradelist, ChangeBitsRouteToTheirRebuilds) {
-  // Not loaded: showing the list asks for today's events once.
+  // Handed nothing, then the stock again (as the window does): held once.
+  tradelist_set_instrument(list, nullptr);
   tradelist_set_instrument(list, bhp);
+  EXPECT_EQ(bhp->hold, 1u);
+  // Not loaded: showing the list asks for today's events once.
   widget_show(list);
   EXPECT_EQ(g_req.events, 1);
   EXPECT_EQ(rows().size(), 0u);
@@ -461,6 +469,121 @@ TEST_F(Tradelist, ExtremesAreMarkedAmongTheShownRows) {
   EXPECT_FALSE(r[2]->marks & (1u << kTlChange)) << "the oldest row has no change to compare";
 }
 
+TEST_F(Tradelist, AClickOnARowReplaysDepthAtItsTime) {
+  add_today({{10, 0, 0, 100, 1}, {10, 5, 0, 101, 1}, {10, 9, 30, 102, 1}});
+  window *w = window_new(nullptr, 0);
+  window_set_role(w, kRoleTradelist);
+  w->r = {0, 0, 600, 400};
+  widget_show(w);
+  w->cls->show_children(w);
+  w->cls->geometry_changed(w);
+  window_set_instrument(w, bhp);
+  auto *tl = tradelist_cast(window_get_content(w, kRoleTradelist));
+  ASSERT_TRUE(widget_is_shown(tl));
+  ASSERT_EQ(tl->row_count, 3u);
+  const tradelist_row *second = tl->first_row->older;
+  ASSERT_GE(second->y, 0);
+  tl->cls->release(tl, tl->r.x + 20, second->y + 1, 1);
+  EXPECT_EQ(w->role, kRoleDepth);
+  EXPECT_EQ(tradelist_last_played_to(), at(today, 10, 5, 0));
+  EXPECT_EQ(w->show_tools, 1u);
+  widget *depth = window_get_content(w, kRoleDepth);
+  const depthwin_book *b = depthwin_get_book(depth);
+  ASSERT_NE(b, nullptr);
+  EXPECT_TRUE(b->target == at(today, 10, 5, 0) || depthwin_get_position(depth) == at(today, 10, 5, 0))
+      << "the depth window plays to the row's end";
+  // The window's selection scrolls: the top row follows it, the position
+  // the top row's time.
+  window_set_role(w, kRoleTradelist);
+  window_select_row(w, 2);
+  EXPECT_EQ(tl->top_row, tl->last_row);
+  EXPECT_EQ(tl->position, at(today, 10, 0, 0));
+  window_select_row(w, 0);
+  EXPECT_EQ(tl->top_row, tl->first_row);
+  EXPECT_EQ(tl->position, 0u);
+  window_destroy_all();
+}
+
+TEST_F(Tradelist, SettingsComeBackThroughUndo) {
+  ASSERT_EQ(undo_init(), 0);
+  tradelist_set_group_by_seconds(list, 300);
+  tradelist_set_vwap_only(list, 1);
+  tradelist_set_range(list, at(today, 10, 0, 0), at(today, 12, 0, 0));
+  undo_begin();
+  EXPECT_EQ(undo_push_tradelist(list), 0);
+  undo_end();
+  tradelist_set_group_by_price(list, 1);
+  tradelist_set_vwap_only(list, 0);
+  tradelist_set_range(list, 0, 0);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(list->group_by_seconds, 300u);
+  EXPECT_EQ(list->group_by_price, 0u);
+  EXPECT_EQ(list->vwap_only, 1u);
+  EXPECT_EQ(list->range_from, at(today, 10, 0, 0));
+  EXPECT_EQ(list->range_to, at(today, 12, 0, 0));
+  undo_fini();
+}
+
+TEST_F(Tradelist, ARowDraggedOntoAWindowShowsDepthAtItsTimeAsOneStep) {
+  ASSERT_EQ(undo_init(), 0);
+  add_today({{10, 0, 0, 100, 1}, {10, 5, 0, 101, 1}});
+  list->r = {0, 0, 600, 400};
+  widget_show(list);
+  ASSERT_EQ(list->row_count, 2u);
+  const tradelist_row *older = list->first_row->older;
+  drag_record d = {};
+  ASSERT_EQ(list->cls->drag_begin(list, 20, older->y + 1, 1, &d), 1);
+  EXPECT_EQ(dnd_kind(), uint32_t(DND_STOCK));
+  EXPECT_EQ(dnd_instrument(), bhp);
+  EXPECT_EQ(dnd_time(), at(today, 10, 0, 0));
+  window *w = window_new(nullptr, 0);
+  window_set_role(w, kRoleWatchlist);
+  EXPECT_EQ(list->cls->drag_release(list, w, 10, 10, 1, &d), 1);
+  EXPECT_EQ(w->role, kRoleDepth);
+  EXPECT_EQ(w->instrument, bhp);
+  EXPECT_EQ(tradelist_last_played_to(), at(today, 10, 0, 0));
+  EXPECT_EQ(w->show_tools, 1u);
+  // One step takes it all back.
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(w->role, kRoleWatchlist);
+  EXPECT_EQ(w->instrument, nullptr);
+  EXPECT_FALSE(undo_can_undo());
+  dnd_clear();
+  window_destroy_all();
+  undo_fini();
+}
+
+// The draw, call by call: one highlight fill per marked cell, the news
+// strip only on a row with news, nothing below the last whole row.
+TEST_F(Tradelist, DrawingRecorded) {
+  add_today({{10, 0, 0, 100, 5}, {10, 0, 1, 120, 1}, {10, 0, 2, 90, 9}});
+  ss_issuer *is = ssmodel_get_issuer(ex, "BHP");
+  ASSERT_NE(is, nullptr);
+  ssmodel_add_news(is, 7, at(today, 10, 0, 1), nullptr, kNewsFlag1, "results");
+  list->r = {0, 0, 600, 3 * 16 + 10};
+  tradelist_rebuild(list, 1);
+  auto count = [](const std::string &text, const std::string &what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+    return n;
+  };
+  int marks = 0, news_rows = 0;
+  for (const tradelist_row *r = list->first_row; r; r = r->older) {
+    marks += __builtin_popcount(r->marks & ~uint32_t(tradelist_hidden_columns(list)));
+    news_rows += r->news[0] + r->news[1] + r->news[2] ? 1 : 0;
+  }
+  EXPECT_EQ(news_rows, 1) << "the news lies in the middle row's interval";
+  glrecord_scope rec;
+  list->cls->draw(list);
+  const std::string text = glrecord_text();
+  // Without a style: the mark fill 0xff503020, the up colour 0xff00c000
+  // (the news icon of a flag-1 item, and positive changes' text).
+  // A fill is its colour followed by its four corners.
+  EXPECT_EQ(count(text, "Color4ub(32,48,80,255)\nVertex2i"), marks) << text;
+  EXPECT_GT(marks, 0);
+  EXPECT_EQ(count(text, "Color4ub(0,192,0,255)\nVertex2i"), 1) << "one news icon";
+}
+
 TEST_F(Tradelist, ExportText) {
   add_today({{10, 0, 0, 4500, 100}, {10, 0, 30, 4510, 200}, {10, 1, 5, 4490, 1000, kTradeVolume, 0}});
   list->group_by_seconds = 60;
@@ -468,8 +591,8 @@ TEST_F(Tradelist, ExportText) {
   tradelist_export(list);
   const std::string want =
       "Date\tTo\tFirst\tLast\tChange\tVolume\tTurnover\tCount\tVWAP\tVWAP Change\tLow\tHigh\tCond Codes\n"
-      "2026-12-10\t10:02:00\t44.9\t44.9\t-.2\t1,000\t$449\t1\t44.9\t-.17\t44.9\t44.9\t\n"
-      "2026-12-10\t10:01:00\t45\t45.1\t\t300\t$135\t2\t45.07\t\t45\t45.1\t\n";
+      "2024-06-13\t10:02:00\t44.9\t44.9\t-.2\t1,000\t$449\t1\t44.9\t-.17\t44.9\t44.9\t\n"
+      "2024-06-13\t10:01:00\t45\t45.1\t\t300\t$135\t2\t45.07\t\t45\t45.1\t\n";
   EXPECT_EQ(std::string(clipboard_text()), want);
 }
 

@@ -23,6 +23,7 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "testmodel.h"
+#include "undo.h"
 #include "ui/gui_internal.h"
 #include "windows/watchlist.h"
 
@@ -64,6 +65,7 @@ class GridGui : public ::testing::Test {
     ASSERT_EQ(timer_init(), 0);
     ASSERT_EQ(scan_init(), 0);
     ASSERT_EQ(clipboard_init(), 0);
+    ASSERT_EQ(undo_init(), 0);
     ss_exchange *ex = ssmodel_exchange(0);
     const char *codes[3] = {"AAA", "BBB", "CCC"};
     wl = wlist_create("Mine", 0);
@@ -93,6 +95,7 @@ class GridGui : public ::testing::Test {
     plat_set_test_clock(nullptr);
     guitest_window::close_all();
     widget_delete(root);
+    undo_fini();
     clipboard_shutdown();
     scan_fini();
     timer_fini();
@@ -138,18 +141,26 @@ TEST_F(GridGui, ARisingBidFlashesItsCellAndFadesBack) {
   ASSERT_EQ(ssnotify_record(st[0], kChangeQuote, nullptr), 0);
   ssnotify_deliver();
   ASSERT_EQ(r->code[WC_BID_BG], 133);
-  redraw();
+  // The grid queued its own redraw: a partial draw of the changed row over
+  // the kept back buffer, the other rows left as they were.
+  watchlist_row *other = watchlist_find_row(w, st[2]);
+  const uint32_t draws = w->row_draws;
+  gw.settle();
+  EXPECT_EQ(w->row_draws - draws, 2u) << "the flashing row, once into each buffer";
   EXPECT_TRUE(guitest_near(pixel(x, y), up, 6)) << "flash start " << std::hex << pixel(x, y) << " want " << up;
+  EXPECT_TRUE(guitest_near(pixel(x, other->y + 1), bg)) << "another row kept";
   // Half-way the cell lies between the two colours; at the end it is back.
   g_clock += 700;
   timer_run(g_clock);
-  redraw();
+  gw.settle();
   uint32_t mid = pixel(x, y);
   EXPECT_FALSE(guitest_near(mid, up, 6)) << std::hex << mid;
   EXPECT_FALSE(guitest_near(mid, bg, 6)) << std::hex << mid;
   g_clock += 2000;
   timer_run(g_clock);
-  redraw();
+  gw.settle();
+  timer_run(g_clock + 16);  // the tick after the last fade queues the final colour
+  gw.settle();
   EXPECT_TRUE(guitest_near(pixel(x, y), bg)) << "faded back " << std::hex << pixel(x, y);
   EXPECT_EQ(r->fade[WC_BID_BG].state, nullptr);
 }
@@ -218,6 +229,12 @@ TEST_F(GridGui, DragReordersTheWatchlist) {
   std::vector<std::string> rows;
   for (watchlist_row *r = w->rows; r; r = r->next) rows.push_back(r->in->code);
   EXPECT_EQ(rows, order()) << "the grid follows its watchlist";
+  // The move is one step.
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(order(), (std::vector<std::string>{"AAA", "BBB", "CCC"}));
+  rows.clear();
+  for (watchlist_row *r = w->rows; r; r = r->next) rows.push_back(r->in->code);
+  EXPECT_EQ(rows, order());
 }
 
 }  // namespace

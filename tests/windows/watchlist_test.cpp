@@ -29,6 +29,7 @@
 #include "ssnotify.h"
 #include "sstrack.h"
 #include "style.h"
+#include "dnd.h"
 #include "undo.h"
 #include "testlog.h"
 #include "testmodel.h"
@@ -80,6 +81,41 @@ TEST_F(Grid, RowsFollowTheWatchlistThroughInsertsMovesAndRemovals) {
   EXPECT_NE(codes(w), codes(wl));
   widget_show(w);
   EXPECT_EQ(codes(w), codes(wl));
+}
+
+// Drops from another window (the drag did not begin in this grid): a held
+// instrument stays where it is; a new one goes before the row under the
+// pointer, or to the end below the rows; something that is not a stock or
+// an index is passed to the parent.
+TEST_F(Grid, DropsFromElsewhere) {
+  struct row {
+    const char *dragged;
+    int target_row;  // -1 below the rows
+    const char *want;
+  } rows[] = {
+      {"BBB", 0, "AAA BBB CCC"},
+      {"NEW", 0, "NEW AAA BBB CCC"},
+      {"NEW", 2, "AAA BBB NEW CCC"},
+      {"NEW", -1, "AAA BBB CCC NEW"},
+  };
+  for (const row &r : rows) {
+    wlist *wl = wlist_create("D", 0);
+    for (const char *c : {"AAA", "BBB", "CCC"}) wlist_add_item(wl, stock(c));
+    watchlist *w = grid(0);
+    watchlist_set_source(w, wl);
+    ASSERT_EQ(watchlist_row_count(w), 3);
+    dnd_begin_instr(stock(r.dragged));
+    int32_t y = r.target_row < 0 ? 3 * w->row_h + 2 : r.target_row * w->row_h + 2;
+    drag_record rec{0, 0, 10, y, nullptr};
+    w->cls->drop(w, 10, w->r.y + y, 1, &rec);
+    dnd_clear();
+    std::string got;
+    for (const std::string &c : codes(wl)) got += (got.empty() ? "" : " ") + c;
+    EXPECT_EQ(got, r.want) << r.dragged << " onto " << r.target_row;
+    EXPECT_EQ(codes(w), codes(wl));
+    watchlist_set_source(w, nullptr);
+    wlist_delete(wl);
+  }
 }
 
 TEST_F(Grid, AddPositionTable) {
@@ -391,9 +427,9 @@ TEST_F(Grid, TypedCodesMakeAWatchlistAndLookUpByExchange) {
   EXPECT_EQ(watchlist_lookup_code("FPH"), nz) << "then the others";
   EXPECT_EQ(watchlist_lookup_code("FPH.ASX"), nullptr) << "a named exchange only";
   EXPECT_EQ(watchlist_lookup_code("XJO"), xjo);
-  watchlist_set_default_exchange(1);
+  action_set_default_exchange(1);
   EXPECT_EQ(watchlist_lookup_code("BHP"), bhp1);
-  watchlist_set_default_exchange(0);
+  action_set_default_exchange(0);
 
   watchlist *w = grid(0);
   EXPECT_EQ(watchlist_get_source(w), nullptr);
@@ -412,6 +448,50 @@ TEST_F(Grid, TypedCodesMakeAWatchlistAndLookUpByExchange) {
   ASSERT_EQ(watchlist_add_codes(w, "nothing here"), 0);
   EXPECT_EQ(wlist_count(wl), 2);
   EXPECT_EQ(wlist_total(), 1) << "the grid keeps its watchlist";
+  // Each typing is one step: undoing the removal brings XJO back at its
+  // place, undoing the first typing empties the watchlist.
+  int held = undo_count();
+  ASSERT_EQ(watchlist_add_codes(w, "nothing here"), 0);
+  EXPECT_EQ(undo_count(), held) << "an empty group is dropped";
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(codes(wl), (std::vector<std::string>{"BHP", "BHP", "XJO"}));
+  EXPECT_EQ(codes(w), codes(wl));
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(wlist_count(wl), 0);
+  EXPECT_EQ(watchlist_row_count(w), 0);
+}
+
+TEST_F(Grid, UndoPutsTheGridsScanBack) {
+  for (const char *c : {"AAA", "BBB"}) {
+    ss_stock *st = stock(c);
+    st->last = 100;
+    st->volume = 10;
+  }
+  watchlist *w = grid(0);
+  scan *a = scan_create("A", 0), *b = scan_create("B", 0);
+  scan_set_order(a, 5);
+  watchlist_set_scan(w, a);
+  ASSERT_EQ(undo_push_watchlist_scan(w), 0);
+  scan_set_order(a, 7);  // the settings as they were are restored too
+  watchlist_set_scan(w, b);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(watchlist_get_scan(w), a);
+  EXPECT_EQ(a->order, 5u);
+  // A watchlist scan comes back as its copy, on the same watchlist.
+  wlist *wl = wlist_create("W", 0);
+  wlist_add_item(wl, stock("AAA"));
+  watchlist_set_source(w, wl);
+  ASSERT_EQ(undo_push_watchlist_scan(w), 0);
+  watchlist_set_scan(w, b);
+  ASSERT_EQ(undo_perform(), 0);
+  ASSERT_NE(watchlist_get_scan(w), nullptr);
+  EXPECT_EQ(watchlist_get_source(w), wl);
+  EXPECT_EQ(codes(w), codes(wl));
+  wlist_add_item(wl, stock("BBB"));
+  EXPECT_EQ(codes(w), codes(wl)) << "the copy watches its watchlist again";
+  watchlist_set_scan(w, nullptr);
+  scan_delete(a);
+  scan_delete(b);
 }
 
 TEST_F(Grid, ExportText) {
@@ -449,6 +529,49 @@ TEST_F(Grid, ExportText) {
   EXPECT_EQ(std::string(clipboard_text()), "Code\tContract Size\tTurnover\tLast @ Delta\n");
   watchlist_set_scan(g, nullptr);
   scan_delete(s);
+}
+
+TEST_F(Grid, TooltipsDescribeTheColumnForTheRowsKind) {
+  watchlist *w = grid(3);
+  watchlist_add_instr(w, stock("BHP"), 0, -1);
+  watchlist_add_instr(w, ssmodel_get_index(ex0, "XJO"), 0, -1);
+  cols_fit(&w->columns, w->r.x, 2000, style_cur()->font[0]);
+  auto at = [&](int k, int row) {
+    const cols_col &c = w->columns.col[k];
+    return watchlist_tooltip(w, (c.x0 + c.x1) / 2, w->r.y + row * w->row_h + 1);
+  };
+  struct row {
+    int k, row;
+    const char *want;
+  } rows[] = {
+      {0, 0, "Short Company Name"}, {0, 1, "Short Index Name"}, {10, 0, "Last Traded Price"},
+      {10, 1, "Last Index Value"},  {11, 1, "Change"},           {26, 0, "Time of Last Trade today"},
+      {26, 1, "Time of Last Value"}, {36, 1, "Highest Index Value Today"},
+  };
+  for (const row &r : rows) {
+    ASSERT_TRUE(w->columns.shown >> r.k & 1) << r.k;
+    const char *got = at(r.k, r.row);
+    ASSERT_NE(got, nullptr) << r.k;
+    EXPECT_STREQ(got, r.want) << r.k << " row " << r.row;
+  }
+  EXPECT_EQ(watchlist_tooltip(w, 5, w->r.y + 5 * w->row_h), nullptr) << "below the rows";
+}
+
+TEST_F(Grid, RotatingLineAdvancesEveryTwoAndAHalfSeconds) {
+  watchlist *w = grid(2, 1);
+  for (const char *c : {"AAA", "BBB", "CCC"}) watchlist_add_instr(w, stock(c), 0, -1);
+  ASSERT_EQ(w->current, w->rows);
+  std::vector<std::string> seen;
+  for (int step = 0; step < 4; step++) {
+    seen.push_back(w->current->in->code);
+    g_grid_now += 1000;
+    timer_run(g_grid_now);
+    EXPECT_EQ(w->current->in->code, seen.back()) << "not before 2.5 s";
+    g_grid_now += 1600;
+    timer_run(g_grid_now);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"AAA", "BBB", "CCC", "AAA"}));
+  for (watchlist_row *r = w->rows; r; r = r->next) EXPECT_EQ(r->y, 0) << "all on the top line";
 }
 
 TEST_F(Grid, ChangeSinceWithoutAReferencePriceIsEmpty) {
