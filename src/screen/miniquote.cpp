@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "action.h"
 #include "dnd.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
@@ -29,6 +30,7 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "ui/key.h"
 #include "windows/nuchart.h"
 #include "undo.h"
 
@@ -199,6 +201,11 @@ void mq_motion(widget *self, int32_t, int32_t) { as_mq(self)->inside = 1; }
 
 void mq_release(widget *self, int32_t, int32_t, int) {
   mini_quote *q = as_mq(self);
+  // With the show-everywhere modifier the instrument goes to every window.
+  if ((key_modifiers() & KEY_MOD_SHIFT) && q->in) {
+    action_show_everywhere(q->in);
+    return;
+  }
   if (q->kind == MINI_QUOTE_BAR) {
     if (widget *bar = watchbar_of(q)) watchbar_click(bar, watchbar_index_of(bar, q));
   }
