@@ -245,7 +245,7 @@ TEST_F(Grid, FlashTable) {
   watchlist *w = grid(0);
   int n = 0;
   for (const row &r : rows) {
-    char code[8];
+    char code[16];
     snprintf(code, sizeof code, "F%02d", n++);
     ss_stock *s = stock(code);
     auto set = [&](uint64_t v) {
@@ -271,8 +271,9 @@ TEST_F(Grid, FlashTable) {
       EXPECT_EQ(row->fade[cell].state != nullptr, flashing) << r.name << " cell " << cell;
     }
     // A flashing cell starts at its flash's first colour.
-    if (row->fade[WC_ROW].state)
+    if (row->fade[WC_ROW].state) {
       EXPECT_EQ(watchlist_cell_colour(row, WC_ROW), style_colour(style_cur(), 73) | 0xff000000u) << r.name;
+    }
   }
   // A global event refreshes every row without flashing.
   ss_stock *g = stock("GLOBAL");
@@ -359,7 +360,9 @@ TEST_F(Grid, ColumnFitPerMode) {
       int32_t natural = 0;
       for (int k = 0; k < w->columns.count; k++)
         if (shown >> k & 1) natural += w->columns.col[k].pixels + w->columns.col[k].ems * em + w->columns.col[k].digits * digit + 1;
-      if (n > 1) EXPECT_LE(natural, width) << "mode " << mode << " width " << width;
+      if (n > 1) {
+        EXPECT_LE(natural, width) << "mode " << mode << " width " << width;
+      }
     }
   }
 }
