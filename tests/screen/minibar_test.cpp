@@ -12,7 +12,10 @@
 
 #include "barstest.h"
 #include "lib/scan.h"
+#include "lib/font.h"
 #include "screen/desktop.h"
+#include "style.h"
+#include "windows/watchlist.h"
 #include "ui/gui_internal.h"
 
 namespace {
@@ -119,6 +122,37 @@ TEST(MiniDesktop, CellsFromASplitDesktopRedrawOnlyOnChange) {
   mini_desktop_map_point(md, 13 + 40, 14 + 5, &x, &y);
   EXPECT_EQ(ws[0], desktop_window_at(d, x, y));
   EXPECT_EQ(6, mini_desktop_index_of(md));
+}
+
+// Cells labelled from the windows: a list window by its watchlist's place,
+// the log window by its role, a stock window by its code cut to the cell.
+TEST(MiniDesktop, CellsLabelledFromTheirWindows) {
+  screen_select(0);
+  screen *sc = screen_get(0);
+  desktop *d = sc->desktops[7];
+  d->r = {0, 0, 1204, 404};
+  wlist *w1 = wlist_create("C1", 701), *w2 = wlist_create("C2", 702), *w3 = wlist_create("C3", 703);
+  window *ws[3] = {window_new(nullptr, 0), window_new(nullptr, 0), window_new(nullptr, 0)};
+  window_set_role(ws[0], kRoleWatchlist);
+  watchlist_set_source(static_cast<watchlist *>(ws[0]->child[kWinWatchlist]), w3);
+  window_set_role(ws[1], kRoleLog);
+  window_set_role(ws[2], kRoleDepth);
+  window_set_instrument(ws[2], bars_stock("LONGCODE", 100));
+  ASSERT_EQ(0, desktop_layout_apply(d, nullptr, "W0 W1 H0.500 W2 H0.500", ws, 3));
+  desktop_relayout_now(d);
+  mini_desktop *md = minibar_desktop(sc->minibar, 7);
+  md->r = {0, 0, 126, 49};
+  mini_desktop_layout(md);
+  ASSERT_EQ(3, md->count);
+  int32_t digit = 0;
+  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[2] : 0);
+  ASSERT_GT(digit, 0);
+  EXPECT_STREQ("W3", md->cells[0].label);
+  EXPECT_STREQ("LOG", md->cells[1].label);
+  const int32_t n = (md->cells[2].right - md->cells[2].left + 1) / digit;
+  EXPECT_EQ(std::string("LONGCODE").substr(0, size_t(std::min(n, 8))), md->cells[2].label);
+  watchlist_set_scan(static_cast<watchlist *>(ws[0]->child[kWinWatchlist]), nullptr);
+  for (wlist *w : {w1, w2, w3}) wlist_delete(w);
 }
 
 // ---- keypad ----
