@@ -12,6 +12,7 @@
 
 #include "barstest.h"
 #include "lib/fmt.h"
+#include "windows/nuchart.h"
 
 namespace {
 
@@ -104,6 +105,27 @@ TEST_F(MiniQuote, WithoutATradeThePreviousCloseAndNoChange) {
   EXPECT_EQ(text_of(MQ_LAST), fmt_price(51234));
   EXPECT_EQ(text_of(MQ_CHANGE), "<none>");
   EXPECT_EQ(text_of(MQ_BID), "<none>");
+}
+
+TEST_F(MiniQuote, TheChartTakesThePresetAndTheInstrument) {
+  ASSERT_NE(nullptr, q->chart);
+  const nuchart *c = nuchart_cast(q->chart);
+  EXPECT_EQ(5, c->range_kind);
+  EXPECT_EQ(1, c->range_count);
+  EXPECT_EQ(9, c->period_kind);
+  EXPECT_EQ(16, c->type);
+  ASSERT_EQ(2, c->overlay_count);
+  EXPECT_EQ(13, c->overlays[0]);
+  EXPECT_EQ(1, c->overlays[1]);
+  EXPECT_EQ(0, c->indicator_count);
+  EXPECT_EQ(3164592u, c->options);
+  EXPECT_EQ(-1, c->times[0]);
+  EXPECT_EQ(5, c->times[2]);
+  ss_stock *s = bars_stock("CHT", 100);
+  mini_quote_set_instr(q, s);
+  EXPECT_EQ(static_cast<instr *>(s), c->bound);
+  mini_quote_clear(q);
+  EXPECT_EQ(nullptr, c->bound);
 }
 
 TEST_F(MiniQuote, CyclesAnEmptyThenFilledWatchlistAndPausesWhileThePointerIsInside) {
