@@ -257,20 +257,8 @@ mini_quote *mini_quote_new(widget *parent, int32_t kind) {
   q->need_layout = 1;
   // The day chart: a day of 5-minute bars with two overlays, no indicators.
   if ((q->chart = nuchart_new(nullptr))) {
-    nuchart *c = nuchart_cast(q->chart);
-    nuchart_set_range(c, 5, 1);
-    nuchart_set_period(c, 9, 1);
-    nuchart_set_type(c, 16);
-    nuchart_set_background(c, colour_of(kChartBackground));
-    nuchart_clear_overlays(c);
-    const double band[3] = {0.0, 1.0, 1.0};
-    nuchart_add_overlay(c, 13, band);
-    nuchart_add_overlay(c, 1, nullptr);
-    nuchart_clear_indicators(c);
-    nuchart_set_options(c, 3164592);
-    nuchart_set_times(c, -1, 0, 5, 0);
-    // Minimal version: the chart widget has no flag word yet for its
-    // compact-cell bit (0x80); the preset above is all it takes.
+    nuchart_preset_mini_quote(nuchart_cast(q->chart));
+    nuchart_set_background(nuchart_cast(q->chart), colour_of(kChartBackground));
   }
   return q;
 }
@@ -295,7 +283,7 @@ void mini_quote_bind(widget *w, instr *in, int drop) {
   }
   if (q->chart) {
     if (in)
-      nuchart_bind(nuchart_cast(q->chart), in);
+      nuchart_bind_any(nuchart_cast(q->chart), in);
     else
       nuchart_unbind(nuchart_cast(q->chart));
   }

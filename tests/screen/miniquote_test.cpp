@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cstring>
 #include <string>
 
@@ -109,23 +111,23 @@ TEST_F(MiniQuote, WithoutATradeThePreviousCloseAndNoChange) {
 
 TEST_F(MiniQuote, TheChartTakesThePresetAndTheInstrument) {
   ASSERT_NE(nullptr, q->chart);
-  const nuchart *c = nuchart_cast(q->chart);
-  EXPECT_EQ(5, c->range_kind);
-  EXPECT_EQ(1, c->range_count);
-  EXPECT_EQ(9, c->period_kind);
-  EXPECT_EQ(16, c->type);
-  ASSERT_EQ(2, c->overlay_count);
-  EXPECT_EQ(13, c->overlays[0]);
-  EXPECT_EQ(1, c->overlays[1]);
-  EXPECT_EQ(0, c->indicator_count);
-  EXPECT_EQ(3164592u, c->options);
-  EXPECT_EQ(-1, c->times[0]);
-  EXPECT_EQ(5, c->times[2]);
+  const chart_plot &p = nuchart_cast(q->chart)->plot;
+  EXPECT_EQ(5, p.range);
+  EXPECT_EQ(1, p.range_count);
+  EXPECT_EQ(9, p.period);
+  EXPECT_EQ(16, p.type);
+  std::vector<int32_t> overlays;
+  for (const chart_ta *ta = p.overlays; ta; ta = ta->next) overlays.push_back(ta->type);
+  EXPECT_EQ(overlays, (std::vector<int32_t>{13, 1}));
+  EXPECT_EQ(nullptr, p.indicators);
+  EXPECT_EQ(3164592u, p.options);
+  EXPECT_EQ(-1, p.from_type);
+  EXPECT_EQ(5, p.to_type);
   ss_stock *s = bars_stock("CHT", 100);
   mini_quote_set_instr(q, s);
-  EXPECT_EQ(static_cast<instr *>(s), c->bound);
+  EXPECT_EQ(static_cast<instr *>(s), p.main);
   mini_quote_clear(q);
-  EXPECT_EQ(nullptr, c->bound);
+  EXPECT_EQ(nullptr, p.main);
 }
 
 TEST_F(MiniQuote, CyclesAnEmptyThenFilledWatchlistAndPausesWhileThePointerIsInside) {
