@@ -27,7 +27,6 @@ struct configbox : box {
   button_group tabs_a, tabs_b;
   widget *page[kConfigboxPages];
   label *status[2];             // the status text on the progress and status pages
-  label *logout_text;           // the logout page's line
   int32_t progress_mode;        // 0 connecting, 1 quitting
   int32_t logout_mode;          // 0 online, 1 stopping, 2 aborted
   int32_t timer;                // refreshes the status lines; -1 none
@@ -53,6 +52,12 @@ void configbox_show_page(configbox *b, int32_t mode, int32_t page);
 void configbox_passwd_result(configbox *b, int32_t result);
 // Puts the progress page in its mode (0 logging in, 1 quitting, 2 logged out).
 void configbox_set_progress_mode(configbox *b, int32_t mode);
+// Sets a progress or logout page's mode; other pages are left alone.
+void configbox_page_set_state(widget *page, int32_t state);
+// An invisible spacer as large as a "Preferences" button.
+widget *configbox_spacer(widget *parent);
+// A colour of the current visual style by field number, else the fallback.
+uint32_t configbox_colour(int field, uint32_t fallback);
 void configbox_reload_splash(configbox *b);
 // The shown page's number.
 int configbox_page(configbox *b);
