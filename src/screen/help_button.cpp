@@ -45,7 +45,7 @@ void tip_newstoday(widget *w, int32_t x, int32_t, char *l1, char *) {
   put(l1, t ? t : "Newstoday");
 }
 void tip_tradelist(widget *w, int32_t x, int32_t, char *l1, char *) {
-  const int col = column_at(&static_cast<tradelist *>(w)->columns, x - w->r.x);
+  const int col = column_at(&static_cast<tradelist *>(w)->columns, x);
   const char *t = col >= 0 ? tradelist_column_tooltip(col) : nullptr;
   put(l1, t ? t : "Trade List");
 }
@@ -69,7 +69,7 @@ void tip_clock(widget *, int32_t, int32_t, char *l1, char *) { put(l1, "Mouse ov
 void tip_ticker(widget *, int32_t, int32_t, char *l1, char *) { put(l1, "Ticker"); }
 void tip_alerts(widget *w, int32_t x, int32_t, char *l1, char *) {
   auto *g = static_cast<alerts_grid *>(w);
-  const int col = column_at(&g->columns, x - w->r.x);
+  const int col = column_at(&g->columns, x);
   const char *t = col >= 0 && g->current ? alerts_column_tip(g->current, col) : nullptr;
   put(l1, t ? t : "Alerts");
 }

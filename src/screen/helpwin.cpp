@@ -290,8 +290,12 @@ typeid_t register_helpwin() {
 
 help_fonts help_style_fonts() {
   const style *s = style_cur();
-  if (!s) return {13, 4, 17};
-  return {s->font[1], s->font[0], s->line_height};
+  help_fonts f = s ? help_fonts{s->font[1], s->font[0], 0} : help_fonts{13, 4, 0};
+  // The line step: the body font's height and 3 pixels of leading.
+  int32_t asc = 0, desc = 0;
+  font_metrics(nullptr, nullptr, &asc, &desc, f.body);
+  f.step = asc + desc + 3;
+  return f;
 }
 
 void help_measure_keys(const help_row *rows, int n, const help_fonts *f, help_measure *out) {
