@@ -108,11 +108,13 @@ int account_address(int site_index, const char *site_code, const char *site_url,
 }
 
 int account_open(void) {
-  const char *site = nullptr, *user = nullptr, *password = nullptr;
-  ssclient_get_login(&site, &user, &password);
+  // An empty site field means the default site: the user name and the
+  // password are what a login needs.
+  const char *user = nullptr, *password = nullptr;
+  const int have_login = ssclient_get_login(nullptr, &user, &password) == 0;
   const site_row *row = site_current();
   const int flag = row && row->account_flag;
-  if ((!site || !user || !password) && !flag) {
+  if (!have_login && !flag) {
     log(LOG_ERROR, kSrc, "wasn't logged in");
     return -1;
   }

@@ -102,9 +102,8 @@ void status_page_gather(status_inputs *in) {
   in->received = ssio_bytes_received();
   const site_row *s = site_current();
   in->provider = s && s->name ? s->name : "";
-  const char *site = nullptr, *user = nullptr, *password = nullptr;
-  ssclient_get_login(&site, &user, &password);
-  in->have_login = site && user && password;
+  // An empty site field means the default site.
+  in->have_login = ssclient_get_login(nullptr, nullptr, nullptr) == 0;
   for (int i = 0; i < 4; i++) {
     in->permitted[i] = ssuser_exchange_permitted(i);
     in->exchange[i] = ssmodel_exchange_display_name(i);
