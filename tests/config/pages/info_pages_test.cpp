@@ -10,8 +10,13 @@
 #include "config/logout_page.h"
 #include "config/progress_page.h"
 #include "config/status_page.h"
+#include "ssclient.h"
+#include "testlog.h"
+#include "ui/launch-linux.h"
 
 namespace {
+
+::testing::Environment *const runtime = ::testing::AddGlobalTestEnvironment(new QuietRuntime);
 
 std::string md5sum(const std::string &text) {
   char path[] = "/tmp/ambit_md5_XXXXXX";
@@ -137,6 +142,26 @@ TEST(AccountPage, LinkLines) {
   EXPECT_TRUE(account_line_is_link("https://x.invalid"));
   EXPECT_FALSE(account_line_is_link("-"));
   EXPECT_FALSE(account_line_is_link(""));
+}
+
+int refuse_opener(const char *) { return -1; }
+
+TEST(AccountPage, NoLoginOpensNothingAndAFailedBrowserShowsTheAddress) {
+  LogCapture log;
+  ssclient_set_login("", "");
+  EXPECT_EQ(account_open(), -1);
+  EXPECT_TRUE(log.has("wasn't logged in"));
+  // The browser can't be started: the alert carries the address to copy.
+  launch_set_opener(refuse_opener);
+  launch_set_alert_log(1);
+  ssclient_set_login("jsmith", "secret");
+  EXPECT_EQ(account_open(), -1);
+  EXPECT_TRUE(log.has("Ambit Account"));
+  EXPECT_TRUE(log.has("Please open the following link in a web browser to access your account:"));
+  EXPECT_TRUE(log.has(std::string("https://") + kAccountHost + "/ambit-account?"));
+  launch_set_alert_log(0);
+  launch_set_opener(nullptr);
+  ssclient_set_login("", "");
 }
 
 TEST(StatusPage, Compose) {
