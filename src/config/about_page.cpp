@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "config/configbox.h"
 #include "lib/font.h"
 #include "lib/tex.h"
-#include "lib/timer.h"
 #include "site.h"
 #include "style.h"
 #include "ui/gui.h"
@@ -38,11 +38,6 @@ int32_t site_logo() {
 int32_t page_font() {
   const style *s = style_cur();
   return s ? s->font[kFont] : kFont;
-}
-
-void stop_timer(about_page *p) {
-  if (p->timer >= 0) timer_stop(p->timer);
-  p->timer = -1;
 }
 
 int tick(void *arg, uint32_t, int64_t, float t) {
@@ -111,13 +106,12 @@ void page_draw(widget *self) {
 
 void page_show_children(widget *self) {
   about_page *p = as_page(self);
-  stop_timer(p);
   p->slide = -1;
   p->fade = 0;
-  p->timer = timer_start(kTickMs, tick, p, 0);
+  configbox_page_timer(&p->timer, kTickMs, tick, p);
 }
 
-void page_hide_children(widget *self) { stop_timer(as_page(self)); }
+void page_hide_children(widget *self) { configbox_page_timer(&as_page(self)->timer, 0, nullptr, nullptr); }
 
 void page_release(widget *self, int32_t x, int32_t y, int button) {
   about_page *p = as_page(self);
@@ -141,7 +135,7 @@ void page_init(object *obj) {
 
 void page_fini(object *obj) {
   about_page *p = reinterpret_cast<about_page *>(obj);
-  stop_timer(p);
+  configbox_page_timer(&p->timer, 0, nullptr, nullptr);
   gmap_release(&p->text);
 }
 

@@ -313,6 +313,21 @@ void configbox_page_set_state(widget *page, int32_t state) {
     logout_page_set_mode(static_cast<logout_page *>(page), state);
 }
 
+void configbox_page_timer(int32_t *timer, int64_t ms, int (*fn)(void *, uint32_t, int64_t, float), void *arg) {
+  if (*timer >= 0) timer_stop(*timer);
+  *timer = ms > 0 ? timer_start(ms, fn, arg, 0) : -1;
+}
+
+void configbox_page_show_parent(widget *page) {
+  auto *rec = static_cast<widget_class *>(page->cls->parent);
+  if (rec->show_children) rec->show_children(page);
+}
+
+void configbox_page_hide_parent(widget *page) {
+  auto *rec = static_cast<widget_class *>(page->cls->parent);
+  if (rec->hide_children) rec->hide_children(page);
+}
+
 widget *configbox_spacer(widget *parent) {
   hider *h = hider_new(parent, 1);
   if (h && !button_new(h, "Preferences", -1, 0, 0, nullptr, configbox_buttons(), nullptr, nullptr, -1)) {

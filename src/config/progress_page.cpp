@@ -6,7 +6,6 @@
 #include "config/configbox.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
-#include "lib/timer.h"
 #include "ssio.h"
 #include "ssmsg.h"
 #include "ssproto.h"
@@ -27,11 +26,6 @@ constexpr colour kBarTop = 0x64EBCD83u, kBarBottom = 0xFFEBCD83u;
 constexpr int32_t kStopCommand = 1;
 
 progress_page *as_page(widget *w) { return static_cast<progress_page *>(w); }
-
-void stop_timer(progress_page *p) {
-  if (p->timer >= 0) timer_stop(p->timer);
-  p->timer = -1;
-}
 
 int tick(void *arg, uint32_t, int64_t, float t) {
   progress_page *p = as_page(static_cast<widget *>(arg));
@@ -57,17 +51,14 @@ void on_stop(button *, uint32_t state, void *arg, int32_t id) {
 
 void page_show_children(widget *self) {
   progress_page *p = as_page(self);
-  stop_timer(p);
   hider_set_hidden(p->stop_hider, 1);
-  p->timer = timer_start(kTickMs, tick, p, 0);
-  auto *rec = static_cast<widget_class *>(self->cls->parent);
-  if (rec->show_children) rec->show_children(self);
+  configbox_page_timer(&p->timer, kTickMs, tick, p);
+  configbox_page_show_parent(self);
 }
 
 void page_hide_children(widget *self) {
-  stop_timer(as_page(self));
-  auto *rec = static_cast<widget_class *>(self->cls->parent);
-  if (rec->hide_children) rec->hide_children(self);
+  configbox_page_timer(&as_page(self)->timer, 0, nullptr, nullptr);
+  configbox_page_hide_parent(self);
 }
 
 void page_draw(widget *self) {
@@ -92,7 +83,9 @@ void page_init(object *obj) {
   p->timer = -1;
 }
 
-void page_fini(object *obj) { stop_timer(reinterpret_cast<progress_page *>(obj)); }
+void page_fini(object *obj) {
+  configbox_page_timer(&reinterpret_cast<progress_page *>(obj)->timer, 0, nullptr, nullptr);
+}
 
 void page_class_init(object_class *rec) {
   auto *c = static_cast<widget_class *>(rec);

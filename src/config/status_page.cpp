@@ -9,7 +9,6 @@
 #include "config/configbox.h"
 #include "lib/fmt.h"
 #include "lib/glapi.h"
-#include "lib/timer.h"
 #include "log.h"
 #include "site.h"
 #include "ssclient.h"
@@ -32,11 +31,6 @@ constexpr uint32_t kGrey = 0xFFC8C8C8u;
 
 status_page *as_page(widget *w) { return static_cast<status_page *>(w); }
 
-void stop_timer(status_page *p) {
-  if (p->timer >= 0) timer_stop(p->timer);
-  p->timer = -1;
-}
-
 int tick(void *arg, uint32_t, int64_t, float) {
   status_page_update(as_page(static_cast<widget *>(arg)));
   return 1;
@@ -50,21 +44,20 @@ void on_send_log(button *, uint32_t state, void *, int32_t id) {
 
 void page_show_children(widget *self) {
   status_page *p = as_page(self);
-  stop_timer(p);
-  p->timer = timer_start(kTickMs, tick, p, 0);
+  configbox_page_timer(&p->timer, kTickMs, tick, p);
   status_page_update(p);
-  auto *rec = static_cast<widget_class *>(self->cls->parent);
-  if (rec->show_children) rec->show_children(self);
+  configbox_page_show_parent(self);
 }
 
 void page_hide_children(widget *self) {
-  stop_timer(as_page(self));
-  auto *rec = static_cast<widget_class *>(self->cls->parent);
-  if (rec->hide_children) rec->hide_children(self);
+  configbox_page_timer(&as_page(self)->timer, 0, nullptr, nullptr);
+  configbox_page_hide_parent(self);
 }
 
 void page_init(object *obj) { reinterpret_cast<status_page *>(obj)->timer = -1; }
-void page_fini(object *obj) { stop_timer(reinterpret_cast<status_page *>(obj)); }
+void page_fini(object *obj) {
+  configbox_page_timer(&reinterpret_cast<status_page *>(obj)->timer, 0, nullptr, nullptr);
+}
 
 void page_class_init(object_class *rec) {
   auto *c = static_cast<widget_class *>(rec);

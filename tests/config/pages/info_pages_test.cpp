@@ -10,6 +10,7 @@
 #include "config/logout_page.h"
 #include "config/progress_page.h"
 #include "config/status_page.h"
+#include "site.h"
 #include "ssclient.h"
 #include "testlog.h"
 #include "ui/launch-linux.h"
@@ -64,6 +65,27 @@ TEST(AboutPage, MakerAndProviderAreStandIns) {
   EXPECT_STREQ(about_slide_lines(2)[0], "Company Profiles provided by");
   EXPECT_EQ(about_slide_image(1), 18);
   EXPECT_EQ(about_slide_image(2), 19);
+}
+
+TEST(AboutPage, RedrawsOnlyWhenNeeded) {
+  ASSERT_EQ(site_init(), 0);  // the default site: no logo of its own
+  about_page *p = about_page_new(nullptr);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(about_page_step(p, 0.0), 1);  // the first slide (f = 1.5: full alpha)
+  EXPECT_EQ(p->slide, 1);
+  EXPECT_EQ(p->fade, 0xffffffffu);
+  p->drawn = p->fade;  // as drawn
+  EXPECT_EQ(about_page_step(p, 1.0), 0) << "holding: nothing to redraw";
+  EXPECT_EQ(about_page_step(p, 2.4), 1) << "fading out";
+  EXPECT_EQ(p->fade >> 24, static_cast<uint32_t>(about_alpha_at(2.4)));
+  EXPECT_EQ(about_page_step(p, 2.9), 1) << "blank, not yet drawn blank";
+  EXPECT_EQ(p->fade, 0u);
+  p->drawn = p->fade;
+  EXPECT_EQ(about_page_step(p, 3.0), 0);
+  EXPECT_EQ(about_page_step(p, 3.2), 1) << "the next slide";
+  EXPECT_EQ(p->slide, 2);
+  widget_delete(p);
+  site_fini();
 }
 
 TEST(ProgressPage, LoginPercent) {
