@@ -8,12 +8,15 @@
 #include <algorithm>
 
 #include "log.h"
+#include "screen/groupbar.h"
 #include "screen/screen.h"
 #include "screen/splitter.h"
+#include "screen/ticker.h"
 #include "style.h"
 #include "ui/gui.h"
 #include "undo.h"
 #include "windows/docwin.h"
+#include "windows/watchlist.h"
 #include "windows/window.h"
 
 namespace {
@@ -344,6 +347,27 @@ void screen_place_groupbar_at(int32_t x, int32_t y) {
   take_rect(s->groupbar, {x, y, z.w, z.h});
   screen_show_bars_ex(BAR_GROUPBAR, 0);
   invalidate(s);
+}
+
+void screen_show_groupbar_a(widget *w, int32_t x, int32_t y) {
+  screen *s = screen_current();
+  if (!s || !s->groupbar) return;
+  groupbar_set_target_list(s->groupbar, static_cast<watchlist *>(w));
+  screen_place_groupbar_at(x, y);
+}
+
+void screen_show_groupbar_b(widget *t, int32_t x, int32_t y) {
+  screen *s = screen_current();
+  if (!s || !s->groupbar) return;
+  groupbar_set_target_ticker(s->groupbar, static_cast<ticker *>(t));
+  screen_place_groupbar_at(x, y);
+}
+
+void screen_show_groupbar_c(widget *n, int32_t x, int32_t y) {
+  screen *s = screen_current();
+  if (!s || !s->groupbar) return;
+  groupbar_set_target_news(s->groupbar, n);
+  screen_place_groupbar_at(x, y);
 }
 
 void screen_place_groupbar() {

@@ -102,6 +102,11 @@ bool screen_gendtl_at_mouse();
 void screen_place_gendtl(int32_t x, int32_t y);
 void screen_hide_gendtl();
 
+// The group bar given its target (a: a watchlist grid, b: a ticker, c: a
+// today's-announcements window), placed at (x, y) held inside the screen.
+void screen_show_groupbar_a(widget *watchlist_grid, int32_t x, int32_t y);
+void screen_show_groupbar_b(widget *ticker, int32_t x, int32_t y);
+void screen_show_groupbar_c(widget *newstoday, int32_t x, int32_t y);
 void screen_place_groupbar_at(int32_t x, int32_t y);
 void screen_place_groupbar();
 
