@@ -8,10 +8,12 @@
 #include <algorithm>
 
 #include "log.h"
+#include "screen/gendtl.h"
 #include "screen/groupbar.h"
 #include "screen/screen.h"
 #include "screen/splitter.h"
 #include "screen/ticker.h"
+#include "ssmodel.h"
 #include "style.h"
 #include "ui/gui.h"
 #include "undo.h"
@@ -336,6 +338,67 @@ void screen_place_gendtl(int32_t x, int32_t y) {
 }
 
 void screen_hide_gendtl() { screen_hide_bars_ex(BAR_GENDTL, 0); }
+
+static widget *current_gendtl() {
+  screen *s = screen_current();
+  return s ? s->gendtl : nullptr;
+}
+static ss_stock *stock_of(instr *in) {
+  return in && in->kind == kKindStock ? static_cast<ss_stock *>(in) : nullptr;
+}
+
+void screen_show_gendtl_flags(int32_t x, int32_t y, uint32_t flag_set, const char *code, uint64_t mask) {
+  if (widget *g = current_gendtl()) {
+    gendtl_fill_flags(g, flag_set, code, mask);
+    screen_place_gendtl(x, y);
+  }
+}
+void screen_show_gendtl_flags2(int32_t x, int32_t y, uint32_t flag_set, uint64_t mask) {
+  if (widget *g = current_gendtl()) {
+    gendtl_fill_flags2(g, flag_set, mask);
+    screen_place_gendtl(x, y);
+  }
+}
+void screen_show_gendtl_value(int32_t x, int32_t y, uint32_t state, uint32_t resume) {
+  if (widget *g = current_gendtl()) {
+    gendtl_fill_value(g, state, resume);
+    screen_place_gendtl(x, y);
+  }
+}
+void screen_show_gendtl_range(int32_t x, int32_t y, instr *in) {
+  if (widget *g = current_gendtl()) {
+    gendtl_fill_today_news(g, in);
+    screen_place_gendtl(x, y);
+  }
+}
+void screen_show_gendtl_range2(int32_t x, int32_t y, instr *in, uint32_t from, uint32_t to) {
+  if (widget *g = current_gendtl()) {
+    gendtl_fill_range(g, in, from, to);
+    screen_place_gendtl(x, y);
+  }
+}
+void screen_show_gendtl_volume(int32_t x, int32_t y, instr *in) {
+  widget *g = current_gendtl();
+  if (g && stock_of(in)) {
+    gendtl_fill_volume(g, stock_of(in));
+    screen_place_gendtl(x, y);
+  }
+}
+void screen_show_gendtl_auction(int32_t x, int32_t y, instr *in) {
+  widget *g = current_gendtl();
+  if (g && stock_of(in)) {
+    gendtl_fill_stock_auction(g, stock_of(in));
+    screen_place_gendtl(x, y);
+  }
+}
+void screen_show_gendtl_auction2(int32_t x, int32_t y, instr *in, uint32_t price, uint64_t volume) {
+  widget *g = current_gendtl();
+  if (g && stock_of(in)) {
+    const gendtl_last o = {price, volume};
+    gendtl_fill_auction(g, stock_of(in), &stock_of(in)->auction, &o);
+    screen_place_gendtl(x, y);
+  }
+}
 
 // ---- group bar ----
 

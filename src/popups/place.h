@@ -101,6 +101,15 @@ void screen_popup_at_mouse();
 bool screen_gendtl_at_mouse();
 void screen_place_gendtl(int32_t x, int32_t y);
 void screen_hide_gendtl();
+// Fill the general detail popup, then place it at (x, y).
+void screen_show_gendtl_flags(int32_t x, int32_t y, uint32_t flag_set, const char *code, uint64_t mask);
+void screen_show_gendtl_flags2(int32_t x, int32_t y, uint32_t flag_set, uint64_t mask);
+void screen_show_gendtl_value(int32_t x, int32_t y, uint32_t state, uint32_t resume);
+void screen_show_gendtl_range(int32_t x, int32_t y, instr *in);
+void screen_show_gendtl_range2(int32_t x, int32_t y, instr *in, uint32_t from, uint32_t to);
+void screen_show_gendtl_volume(int32_t x, int32_t y, instr *stock);
+void screen_show_gendtl_auction(int32_t x, int32_t y, instr *stock);
+void screen_show_gendtl_auction2(int32_t x, int32_t y, instr *stock, uint32_t price, uint64_t volume);
 
 // The group bar given its target (a: a watchlist grid, b: a ticker, c: a
 // today's-announcements window), placed at (x, y) held inside the screen.
