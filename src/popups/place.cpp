@@ -524,10 +524,12 @@ void screen_show_news_popup(instr *in, const void *news_item, int32_t page) {
   else
     undo_push_document_shown();
   undo_end();
-  window_set_role(p, kRoleDocument);
-  window_set_instrument(p, in);
+  // The item goes to the document view before the window takes the
+  // instrument and the role, so the view keeps it as its subject.
   if (widget *view = document_view(p))
     docwin_show_news_item(view, in, static_cast<const ss_news *>(news_item));
+  window_set_instrument(p, in);
+  window_set_role(p, kRoleDocument);
   show_document(s, p, page);
   if (widget *view = document_view(p)) gui_set_focus(view);
 }
@@ -542,9 +544,9 @@ void screen_show_profile_popup(instr *in, int32_t page) {
   else
     undo_push_document_shown();
   undo_end();
-  window_set_role(p, kRoleDocument);
-  window_set_instrument(p, in);
   if (widget *view = document_view(p)) docwin_show_profile(view, in);
+  window_set_instrument(p, in);
+  window_set_role(p, kRoleDocument);
   show_document(s, p, page);
   gui_set_focus(p);
 }
