@@ -12,11 +12,20 @@
 #include "ssmodel.h"
 #include "testlog.h"
 #include "windows/nuchart.h"
+#include "testmodel.h"
+#include "ui/object.h"
 #include "windows/window.h"
 
 namespace {
 
-::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new QuietRuntime);
+class PopupsEnv : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    start_runtime(TestStderr::kOff);
+    object_init();
+  }
+};
+::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new PopupsEnv);
 
 struct Rec {
   std::string calls;
@@ -191,6 +200,56 @@ TEST_F(Popups, ChartFormsOfKindFourRebuildOnSwitch) {
   R.calls.clear();
   popups_push_chart_at(&a, 100, 101, 1, 0, 1);
   EXPECT_EQ(R.calls, "show12;place420x220;");
+}
+
+TEST_F(Popups, DayChartSettingsAndPastDayTrades) {
+  nuchart *c = nuchart_cast(nuchart_new(nullptr));
+  ASSERT_NE(c, nullptr);
+  R.chart = c;
+  ss_exchange *ex = bare_exchange(0);
+  ex->date = sstime_pack_date(10, 6, 2026);
+  ss_stock st{};
+  st.kind = kKindStock;
+  st.exchange = ex;
+  ss_index ix{};
+  ix.kind = kKindIndex;
+  ix.exchange = ex;
+  struct {
+    instr *in;
+    ss_time t;
+    uint32_t options;
+    bool indicator;
+    bool trades;
+  } cases[] = {
+      {&st, 0, kDayChartOptionsOpen, true, false},
+      {&st, sstime_pack(0, 30, 9, 10, 6, 2026), kDayChartOptionsClosed, true, false},
+      {&st, sstime_pack(0, 0, 12, 10, 6, 2026), kDayChartOptionsOpen, true, false},
+      {&st, sstime_pack(0, 0, 18, 9, 6, 2026), kDayChartOptionsClosed, true, true},
+      {&ix, 0, kDayChartOptionsOpen, false, false},
+  };
+  for (auto &k : cases) {
+    popups_reset();
+    nuchart_clear_calls(c);
+    R.calls.clear();
+    popups_push_day_chart(k.in, k.t);
+    EXPECT_EQ(c->options, k.options) << k.t;
+    EXPECT_EQ(c->range_kind, 5);
+    EXPECT_EQ(c->period_kind, 0);
+    EXPECT_EQ(c->type, 16);
+    EXPECT_EQ(c->overlay_count, 4);
+    EXPECT_EQ(c->indicator_count, k.indicator ? 1 : 0);
+    EXPECT_EQ(R.calls.find("trades") != std::string::npos, k.trades) << R.calls;
+    const day_span d = popups_day_span(ssmodel_exchange_open_time(ex), ssmodel_exchange_close_time(ex),
+                                       ssmodel_exchange_day_start(ex), ssmodel_exchange_day_end(ex), ex->date,
+                                       k.t, false, 0);
+    EXPECT_EQ(uint32_t(c->times[0]), d.from);
+    EXPECT_EQ(uint32_t(c->times[1]), d.to);
+    // The same day again: only placed.
+    R.calls.clear();
+    popups_push_day_chart(k.in, k.t);
+    EXPECT_EQ(R.calls, "place-1x-1;");
+  }
+  widget_delete(c);
 }
 
 ss_time at(int h, int m) { return sstime_pack(0, m, h, 10, 6, 2026); }
