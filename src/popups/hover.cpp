@@ -32,7 +32,7 @@ void set_current(widget *w) { screen_set_current_from(w); }
 void hide_depth_popup(widget *w) {
   screen *s = screen_current();
   if (!s) return;
-  if (s->depthdtl_owner && contains(w, reinterpret_cast<widget *>(s->depthdtl_owner))) screen_hide_depthdtl();
+  if (s->depthdtl_owner && contains(w, s->depthdtl_owner)) screen_hide_depthdtl();
 }
 
 }  // namespace

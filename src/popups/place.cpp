@@ -285,15 +285,13 @@ void screen_hide_popup() { screen_hide_bars_ex(BAR_HOVER, 0); }
 
 bool screen_depthdtl_owner_is(const widget *w) {
   screen *s = screen_current();
-  return s && w && static_cast<const widget *>(s->depthdtl_owner) == w;
+  return s && w && s->depthdtl_owner == w;
 }
 
 void screen_place_depthdtl(widget *owner, int32_t x, int32_t y) {
   screen *s = screen_current();
   if (!s || !s->depthdtl) return;
-  // The owner is whatever asked (a depth child, a grid): kept as the
-  // record's window pointer only for comparison.
-  s->depthdtl_owner = reinterpret_cast<window *>(owner);
+  s->depthdtl_owner = owner;
   const rect os = screen_rect(s);
   const int32_t m = line_u() / 2;
   size z = requested(s->depthdtl);
@@ -503,6 +501,16 @@ void screen_reshow_popup_document() {
   invalidate(s);
 }
 
+// Undo keeps the present content of a shown popup document, or its opening.
+static void record_document(screen *s, window *p) {
+  undo_begin();
+  if (s->bars & BAR_POPUP_DOCUMENT)
+    undo_push_window(p);
+  else
+    undo_push_document_shown();
+  undo_end();
+}
+
 static void show_document(screen *s, window *p, int32_t page) {
   widget *view = document_view(p);
   if (view && page != 0) docwin_goto_page(view, page);
@@ -518,12 +526,7 @@ void screen_show_news_popup(instr *in, const void *news_item, int32_t page) {
   screen *s = screen_current();
   window *p = s ? s->popup_document : nullptr;
   if (!p || !news_item) return;
-  undo_begin();
-  if (s->bars & BAR_POPUP_DOCUMENT)
-    undo_push_window(p);
-  else
-    undo_push_document_shown();
-  undo_end();
+  record_document(s, p);
   // The item goes to the document view before the window takes the
   // instrument and the role, so the view keeps it as its subject.
   if (widget *view = document_view(p))
@@ -538,12 +541,7 @@ void screen_show_profile_popup(instr *in, int32_t page) {
   screen *s = screen_current();
   window *p = s ? s->popup_document : nullptr;
   if (!p || !in) return;
-  undo_begin();
-  if (s->bars & BAR_POPUP_DOCUMENT)
-    undo_push_window(p);
-  else
-    undo_push_document_shown();
-  undo_end();
+  record_document(s, p);
   if (widget *view = document_view(p)) docwin_show_profile(view, in);
   window_set_instrument(p, in);
   window_set_role(p, kRoleDocument);

@@ -279,6 +279,21 @@ ss_issuer *issuer_of(instr *in) {
 
 const char *price_or_dash(uint64_t p) { return p ? fmt_price_small_cents_blank(uint32_t(p)) : "-"; }
 
+// One row per set bit of mask, lowest first: text 0 (letters or name) into
+// column col, text 1 (the explanation) into col + 1. Each text is copied
+// before the next is asked for: the texts may live in one static buffer.
+using flag_text = const char *(*)(gendtl *g, uint64_t bit, int which);
+void flag_rows(gendtl *g, uint64_t mask, int col, flag_text text) {
+  for (int bit = 0; bit < 64; bit++) {
+    if (!(mask >> bit & 1)) continue;
+    gendtl_row *r = add_row(g);
+    if (!r) continue;
+    set(r, col, text(g, uint64_t(1) << bit, 0));
+    set(r, col + 1, text(g, uint64_t(1) << bit, 1));
+  }
+  changed(g);
+}
+
 }  // namespace
 
 widget *gendtl_new(widget *parent) {
@@ -315,14 +330,10 @@ void gendtl_fill_flags(widget *w, uint32_t flag_set, const char *code, uint64_t 
   g->flag_set = flag_set;
   snprintf(g->code, sizeof g->code, "%s", code ? code : "");
   g->condition_mask = mask;
-  for (int bit = 0; bit < 64; bit++) {
-    if (!(mask >> bit & 1)) continue;
-    gendtl_row *r = add_row(g);
-    if (!r) continue;
-    set(r, 0, condcode_text(int32_t(flag_set), g->code, uint64_t(1) << bit));
-    set(r, 1, sscodes_condition_name(int32_t(flag_set), uint64_t(1) << bit));
-  }
-  changed(g);
+  flag_rows(g, mask, 0, [](gendtl *d, uint64_t bit, int which) {
+    return which == 0 ? condcode_text(int32_t(d->flag_set), d->code, bit)
+                      : sscodes_condition_name(int32_t(d->flag_set), bit);
+  });
 }
 
 void gendtl_fill_flags2(widget *w, uint32_t flag_set, uint64_t mask) {
@@ -331,14 +342,10 @@ void gendtl_fill_flags2(widget *w, uint32_t flag_set, uint64_t mask) {
   empty(g, kGendtlQuoteFlags);
   g->flag_set = flag_set;
   g->quote_mask = mask;
-  for (int bit = 0; bit < 64; bit++) {
-    if (!(mask >> bit & 1)) continue;
-    gendtl_row *r = add_row(g);
-    if (!r) continue;
-    set(r, 2, sscodes_quote_basis_names(int32_t(flag_set), uint64_t(1) << bit));
-    set(r, 3, sscodes_quote_basis_name(int32_t(flag_set), uint64_t(1) << bit));
-  }
-  changed(g);
+  flag_rows(g, mask, 2, [](gendtl *d, uint64_t bit, int which) {
+    return which == 0 ? sscodes_quote_basis_names(int32_t(d->flag_set), bit)
+                      : sscodes_quote_basis_name(int32_t(d->flag_set), bit);
+  });
 }
 
 void gendtl_fill_value(widget *w, uint32_t state, ss_time resume) {

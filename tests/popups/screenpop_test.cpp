@@ -40,7 +40,9 @@ class ScreenPop : public ::testing::Test {
  protected:
   void SetUp() override {
     screen_select(0);
-    if (!screen_is_open(0)) ASSERT_EQ(screen_open(0), 0);
+    if (!screen_is_open(0)) {
+      ASSERT_EQ(screen_open(0), 0);
+    }
     ASSERT_TRUE(draw_until([] { return screens_up() && !screen_relayout_pending(); }));
     popups_install_services();
     popups_reset();
