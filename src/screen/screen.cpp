@@ -863,6 +863,8 @@ void screen_refresh() {
     c->cls->restyle(c);
   }
   screen_relayout();
+  // The general detail popup takes its new size where it stands.
+  if ((s->bars & BAR_GENDTL) && s->gendtl) screen_place_gendtl(s->gendtl->r.x, s->gendtl->r.y);
 }
 
 uint32_t screen_refresh_count() { return S.refreshes; }
