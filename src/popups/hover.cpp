@@ -9,6 +9,7 @@
 #include "screen/depthdtl.h"
 #include "screen/screen.h"
 #include "ui/gui.h"
+#include "ssmodel.h"
 #include "windows/depthwin.h"
 #include "windows/window.h"
 
@@ -27,6 +28,15 @@ bool contains(const widget *ancestor, const widget *w) {
 }
 
 void set_current(widget *w) { screen_set_current_from(w); }
+
+ss_trade *latest_trade_at(ss_stock *st, uint32_t step, uint32_t bucket, ss_time position) {
+  ss_trade *found = nullptr;
+  for (ss_trade *t = st->trades.head; t; t = t->next) {
+    if (position > kSstimeSecondsMask && t->time > position) break;
+    if (depthwin_step_of(t->price, bucket) == step) found = t;
+  }
+  return found;
+}
 
 // The depth window's hover popup goes when the window changes under it.
 void hide_depth_popup(widget *w) {
@@ -49,22 +59,29 @@ void popups_show_depth_detail(widget *w, instr *in, ss_time position, uint32_t s
   widget *pop = s ? s->depthdtl : nullptr;
   depthdtl *d = depthdtl_cast(pop);
   if (!d || !in) return;
-  // Minimal version: the trade form needs the trade under the pointer,
-  // which the depth children do not pass yet; trade rows show nothing.
-  if (side != 0 && side != 1) {
-    popups_hide_depth_detail(w);
-    return;
-  }
   const depthwin_book *b = static_cast<depthwin_child *>(w)->book;
   ss_event *until = b ? b->cursor : nullptr;
+  const int32_t form = side == 0 || side == 1 ? side : -1;
   const bool same = screen_depthdtl_owner_is(w) && (s->bars & BAR_DEPTHDTL) && d->instrument == in &&
-                    d->side == side && d->step == step && d->bucket == bucket;
+                    d->side == form && d->step == step && d->bucket == bucket;
   if (same) {
     depthdtl_follow(pop, until);
     return;
   }
   depthdtl_set_bucket(pop, bucket);
-  depthdtl_show_price(pop, in, position & ~kSstimeSecondsMask, side, step, until);
+  if (form >= 0) {
+    depthdtl_show_price(pop, in, position & ~kSstimeSecondsMask, form, step, until);
+  } else {
+    // A trade row names a step: the latest trade of that step up to the
+    // moment the window shows opens the trade form.
+    ss_trade *t = in->kind == kKindStock ? latest_trade_at(static_cast<ss_stock *>(in), step, bucket, position)
+                                         : nullptr;
+    if (!t) {
+      popups_hide_depth_detail(w);
+      return;
+    }
+    depthdtl_show_entry(pop, in, position & ~kSstimeSecondsMask, t, until);
+  }
   int win;
   int32_t mx = 0, my = 0;
   gui_mouse(&win, &mx, &my);

@@ -205,6 +205,18 @@ void apply(depthdtl *d, const ss_event *ev) {
       d->place = 0;
       return;
     }
+    case kEvTrade: {
+      // The trade form: a new trade of the shown step joins the end.
+      auto *t = static_cast<const ss_trade *>(ev->payload);
+      if (d->side >= 0 || !t || step_of(d, t->price) != d->step) return;
+      depthdtl_row *r = new_row(t->time, t->price, t->volume);
+      if (!r) return;
+      depthdtl_row **tail = &d->rows;
+      while (*tail) tail = &(*tail)->next;
+      *tail = r;
+      d->row_count++;
+      return;
+    }
     default: return;
   }
 }
@@ -246,7 +258,7 @@ void build(depthdtl *d, ss_event *until) {
   d->waiting = 0;
   if (!in) return;
   const ss_time today = in->exchange ? date_of(in->exchange->date) : 0;
-  if (d->date && date_of(d->date) != today) {
+  if (d->side >= 0 && d->date && date_of(d->date) != today) {
     ss_day *day = ssevent_find_day(in, date_of(d->date));
     if (!day || !(day->flags & kDayLoaded)) {
       // The new identity is kept, the old rows are gone: a follow before
@@ -258,7 +270,7 @@ void build(depthdtl *d, ss_event *until) {
     }
     fade_hold_guard hold(d);
     replay(d, day->events.oldest, until);
-  } else if (until && in->events.oldest) {
+  } else if (d->side >= 0 && until && in->events.oldest) {
     fade_hold_guard hold(d);
     replay(d, in->events.oldest, until);
   } else if (d->side >= 0 && in->kind == kKindStock) {

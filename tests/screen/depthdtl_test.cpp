@@ -167,6 +167,32 @@ TEST_F(Depthdtl, BetterAddMovesThePlaceDeleteFadesFollowBackRebuilds) {
   EXPECT_EQ(depthdtl_cast(w_)->row_count, 2u);
 }
 
+TEST_F(Depthdtl, TradeFormListsTheTradesOfTheStepFromTheTrade) {
+  const uint32_t prices[4] = {1000, 1005, 1000, 1000};
+  for (int i = 0; i < 4; i++)
+    ASSERT_EQ(0, ssevent_apply_trade(s_, at(10, 1, i), prices[i], 100 + uint64_t(i), 1, 1, 1, 0, 0, 0, 0,
+                                     nullptr, nullptr));
+  ASSERT_EQ(s_->trades.count, 4u);
+  ss_trade *first = s_->trades.head, *third = first->next->next;
+  depthdtl_show_entry(w_, s_, 0, first, nullptr);
+  EXPECT_EQ(depthdtl_cast(w_)->side, -1);
+  EXPECT_EQ(rows(w_), (std::vector<uint64_t>{100, 102, 103}));
+  EXPECT_EQ(depthdtl_cast(w_)->place, 0u);
+  depthdtl_show_entry(w_, s_, 0, third, nullptr);
+  EXPECT_EQ(rows(w_), (std::vector<uint64_t>{102, 103}));
+  EXPECT_EQ(depthdtl_cast(w_)->place, 2u);
+  // With depth events recorded and the window's event given, the trade
+  // form still lists trades.
+  ASSERT_EQ(0, ssevent_add_depth(s_, at(10, 2, 0), 0, 1000, 10, 1, nullptr));
+  depthdtl_show_entry(w_, s_, 0, first->next, s_->events.newest);
+  EXPECT_EQ(rows(w_), (std::vector<uint64_t>{101}));
+  // Following: a later trade of the step joins, one of another step not.
+  ASSERT_EQ(0, ssevent_apply_trade(s_, at(10, 3, 0), 1005, 7, 1, 1, 1, 0, 0, 0, 0, nullptr, nullptr));
+  ASSERT_EQ(0, ssevent_apply_trade(s_, at(10, 3, 1), 1000, 8, 1, 1, 1, 0, 0, 0, 0, nullptr, nullptr));
+  depthdtl_follow(w_, s_->events.newest);
+  EXPECT_EQ(rows(w_), (std::vector<uint64_t>{101, 7}));
+}
+
 int g_requests = 0;
 int fake_request(instr *, ss_time) { return ++g_requests, 0; }
 
