@@ -62,9 +62,9 @@ static int open_search(window *w, ss_exchange *ex, const char *text) {
   return 0;
 }
 
-// Minimal version: going to a time is the window's (window_goto_time),
-// built with the depth replay and the course of sales.
-static int goto_time(window *, ss_time, int) { return -1; }
+static int goto_time(window *w, ss_time t, int flags) {
+  return w ? window_goto_time(w, t, static_cast<uint32_t>(flags)) : -1;
+}
 
 // Codes typed after '+' or '-' into a watchlist or alerts window.
 static int edit_list(window *w, const char *codes, int add) {
@@ -576,8 +576,7 @@ static void option_key(int c, const targets &t) {
   } else if (c == 'A') {
     A().show_alerts(t.d);
   } else if (c == 'C') {
-    // Minimal version: the window's image goes to the clipboard with the
-    // image export (window_export_image).
+    if (t.k) window_export_image(t.k);
   } else if (c == 'V') {
     A().open_preset(t.d, 13);
   }
@@ -682,9 +681,9 @@ static void character(const key_event *k, const targets &t) {
         keyboard_deactivate();
       } else if (c == 'V') {
         paste_codes(t.k);
+      } else if (c == 'C' && t.k) {
+        window_export(t.k);
       }
-      // Minimal version: 'C' exports the window's table through the
-      // window's own export (window_export), built with the window frame.
       break;
     default: break;
   }

@@ -5,7 +5,10 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "config/connection_page.h"
 #include "config/login_page.h"
+#include "config/passwd_page.h"
+#include "config/prefs_page.h"
 #include "config/save_local.h"
 #include "lib/timer.h"
 #include "log.h"
@@ -28,9 +31,9 @@ constexpr int32_t kStatusMs = 100;
 
 configbox *as_box(widget *w) { return static_cast<configbox *>(w); }
 
-// The pages other than login, progress and logout: a titled panel each.
-// Minimal version: the account, preferences, connection, password, status
-// and about pages show their title and, where it helps, the status text.
+// The pages without a module of their own: a titled panel each.
+// Minimal version: the account, status and about pages show their title
+// and, where it helps, the status text.
 widget *plain_page(configbox *b, const char *title, label **status) {
   const int32_t font = configbox_font();
   label *line = nullptr;
@@ -168,9 +171,9 @@ configbox *configbox_new(widget *parent) {
   // The pages, in page order.
   b->page[0] = login_page_new(nullptr);
   b->page[1] = plain_page(b, "Account", nullptr);
-  b->page[2] = plain_page(b, "Preferences", nullptr);
-  b->page[3] = plain_page(b, "Connection", nullptr);
-  b->page[4] = plain_page(b, "Password", nullptr);
+  b->page[2] = prefs_page_new(nullptr);
+  b->page[3] = connection_page_new(nullptr);
+  b->page[4] = passwd_page_new(nullptr);
   b->page[5] = plain_page(b, "Status", &b->status[1]);
   b->page[6] = plain_page(b, "About", nullptr);
   const int32_t font = configbox_font();
@@ -313,9 +316,20 @@ void configbox_show_page(configbox *b, int32_t mode, int32_t page) {
   set_state(b, page, mode < 0 ? b->mode : mode);
 }
 
-// Minimal version: the password page shows the server's answer as its line.
+// The server's answer to a password change: an accepted password becomes the
+// login password (and the remembered one, when passwords are remembered).
 void configbox_passwd_result(configbox *b, int32_t result) {
-  set_state(b, 4, b->mode);
+  auto *page = static_cast<passwd_page *>(b->page[4]);
+  if (result == PASSWD_CHANGED && passwd_page_new_password(page)[0]) {
+    const char *fresh = passwd_page_new_password(page);
+    const int done = ssclient_login_done();  // a new login password is not a new login
+    ssclient_set_login(nullptr, fresh);
+    ssclient_set_login_done(done);
+    local_config *lc = config_local();
+    if (lc->remember_username && lc->remember_password) snprintf(lc->password, sizeof lc->password, "%s", fresh);
+  }
+  if (configbox_page(b) != 4) set_state(b, 4, b->mode);
+  passwd_page_show_result(page, result);
   log(LOG_INFO, kSrc, "password change result %d", result);
 }
 
@@ -362,4 +376,11 @@ const button_colours *configbox_buttons(void) {
     made = 1;
   }
   return &set;
+}
+
+void configbox_textbox_style(int32_t style[12]) {
+  const auto ink = static_cast<int32_t>(configbox_ink()), fill = static_cast<int32_t>(configbox_fill());
+  const int32_t s[12] = {0, configbox_font(), -1, fill, ink, 2, static_cast<int32_t>(configbox_focus_fill()),
+                         ink, 2, fill, static_cast<int32_t>(configbox_dim()), 2};
+  for (int i = 0; i < 12; i++) style[i] = s[i];
 }

@@ -66,3 +66,6 @@ uint32_t configbox_focus_fill(void);
 uint32_t configbox_highlight(void);
 uint32_t configbox_background(void);
 const button_colours *configbox_buttons(void);
+// The text boxes' style integers (see ui/textbox.h): the dialog's font,
+// fill and ink, the focus fill, and dimmed ink while read-only.
+void configbox_textbox_style(int32_t style[12]);

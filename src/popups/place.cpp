@@ -527,12 +527,7 @@ void screen_show_news_popup(instr *in, const void *news_item, int32_t page) {
   window *p = s ? s->popup_document : nullptr;
   if (!p || !news_item) return;
   record_document(s, p);
-  // The item goes to the document view before the window takes the
-  // instrument and the role, so the view keeps it as its subject.
-  if (widget *view = document_view(p))
-    docwin_show_news_item(view, in, static_cast<const ss_news *>(news_item));
-  window_set_instrument(p, in);
-  window_set_role(p, kRoleDocument);
+  window_show_news_item(p, in, static_cast<const ss_news *>(news_item));
   show_document(s, p, page);
   if (widget *view = document_view(p)) gui_set_focus(view);
 }

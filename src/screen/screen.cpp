@@ -59,6 +59,7 @@ struct {
   bool relayout_suppressed;
   int cascade;
   int32_t last_scroll;
+  int32_t forwarding_key;  // a key is being handed to the configuration dialog
   size warned;  // the window size last warned about
   size min_set[kScreens];
   int64_t (*clock)();
@@ -388,7 +389,12 @@ void sc_wheel(widget *self, int steps) {
 void sc_key_press(widget *self, key_event *k) {
   screen *s = as_screen(self);
   if (shown(s->config_box)) {
+    // A key the dialog does not take comes back up to the screen, its
+    // parent: it ends there instead of going round again.
+    if (S.forwarding_key) return;
+    S.forwarding_key = 1;
     s->config_box->cls->key_press(s->config_box, k);
+    S.forwarding_key = 0;
     return;
   }
   keyboard_key(k);

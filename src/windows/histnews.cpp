@@ -369,8 +369,11 @@ int hn_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
   return 0;
 }
 
+void take_instr(widget *w, instr *in);
+
 void hn_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  auto *c = static_cast<content_class *>(rec);
+  c->set_instr = take_instr;
   c->geometry_changed = hn_geometry_changed;
   c->reqsize = hn_reqsize;
   c->draw = hn_draw;
@@ -382,7 +385,7 @@ void hn_class_init(object_class *rec) {
 }
 
 typeid_t register_histnews() {
-  return object_register_class("histnews", widget_type(), sizeof(histnews), hn_init, hn_fini, sizeof(widget_class),
+  return object_register_class("histnews", content_type(), sizeof(histnews), hn_init, hn_fini, sizeof(content_class),
                                hn_class_init, nullptr);
 }
 
@@ -451,19 +454,6 @@ bool news_percent_change(int32_t change, uint32_t close, int32_t *out) {
 
 // Opening items ------------------------------------------------------------------
 
-// Minimal version: the window frame shows a news item in its document
-// child itself (window_show_news_item) once it is built. The item goes to
-// the document child before the window takes the issuer and the role, so
-// the child keeps it as its subject and asks for nothing else.
-static void show_news_item_in(window *w, ss_issuer *issuer, const ss_news *item) {
-  widget *doc = w->child[kWinDoc];
-  if (!doc || !docwin_is(doc)) return;
-  docwin_show_news_item(doc, issuer, item);
-  window_set_instrument(w, issuer);
-  window_set_role(w, kRoleDocument);
-  docwin_goto_page(doc, 0);
-}
-
 // The screen's popup document shows the item from its first page.
 static void show_news_popup(ss_issuer *issuer, const ss_news *item) {
   if (screen_current() && screen_popup_document()) screen_show_news_popup(issuer, item, 0);
@@ -478,7 +468,7 @@ void news_open_item(widget *from, ss_issuer *issuer, const ss_news *item) {
   log(LOG_INFO, "histnews", "open %s news item %u", issuer->code, item->number);
   if (own) {
     undo_push_window(w);
-    show_news_item_in(w, issuer, item);
+    window_show_news_item(w, issuer, item);
   } else {
     show_news_popup(issuer, item);
   }
@@ -500,7 +490,6 @@ typeid_t histnews_type() {
 bool histnews_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), histnews_type()); }
 
 widget *histnews_new(widget *parent) {
-  content_set_instr_hook(histnews_type(), take_instr);
   return widget_new(parent, histnews_type());
 }
 

@@ -10,6 +10,7 @@
 #include "lib/cols.h"
 #include "ssmodel.h"
 #include "ui/widget.h"
+#include "windows/content.h"
 
 constexpr int kNewsKeywordLen = 32;   // at most 31 characters
 constexpr int kNewsHeadlineScan = 79;  // the keyword is looked for in these
@@ -50,7 +51,7 @@ struct histnews_row {
   histnews_row *next;
 };
 
-struct histnews : widget {
+struct histnews : content {
   ss_stock *stock;
   ss_issuer *issuer;
   histnews_row *rows;

@@ -493,7 +493,8 @@ int nt_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
 }
 
 void nt_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  // The window lists every issuer's news: the subject is only kept.
+  auto *c = static_cast<content_class *>(rec);
   c->geometry_changed = nt_geometry_changed;
   c->reqsize = nt_reqsize;
   c->draw = nt_draw;
@@ -505,11 +506,10 @@ void nt_class_init(object_class *rec) {
 }
 
 typeid_t register_newstoday() {
-  return object_register_class("newstoday", widget_type(), sizeof(newstoday), nt_init, nt_fini,
-                               sizeof(widget_class), nt_class_init, nullptr);
+  return object_register_class("newstoday", content_type(), sizeof(newstoday), nt_init, nt_fini,
+                               sizeof(content_class), nt_class_init, nullptr);
 }
 
-void take_instr(widget *, instr *) {}  // the window lists every issuer's news
 
 }  // namespace
 
@@ -521,7 +521,6 @@ typeid_t newstoday_type() {
 bool newstoday_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), newstoday_type()); }
 
 widget *newstoday_new(widget *parent) {
-  content_set_instr_hook(newstoday_type(), take_instr);
   return widget_new(parent, newstoday_type());
 }
 

@@ -11,6 +11,7 @@
 #include "lib/fade.h"
 #include "ssmodel.h"
 #include "ui/widget.h"
+#include "windows/content.h"
 #include "windows/histnews.h"
 
 struct filter;
@@ -29,7 +30,7 @@ struct newstoday_row {
   newstoday_row *next;
 };
 
-struct newstoday : widget {
+struct newstoday : content {
   ss_exchange *exchanges[kNewstodayExchanges];
   newstoday_row *rows;
   int32_t row_count;

@@ -18,7 +18,14 @@
 #include "uitest.h"
 #include "windows/content.h"
 #include "windows/depthwin.h"
+#include "dnd.h"
+#include "export/clipboard.h"
+#include "quick9.h"
+#include "undo.h"
+#include "windows/docwin.h"
+#include "windows/histnews.h"
 #include "windows/titlebar.h"
+#include "windows/tradelist.h"
 
 namespace {
 
@@ -543,6 +550,126 @@ TEST_F(Windows, TitleDrawingRecorded) {
   EXPECT_GT(count(full, "TexCoord"), count(low, "TexCoord"));
   EXPECT_GT(count(full, "Vertex"), count(low, "Vertex")) << full;
   EXPECT_GT(t->title_hit.w, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Windows, GotoTimeByRole) {
+  ex0->date = sstime_pack_date(12, 3, 2014);
+  const ss_time at1030 = sstime_pack(0, 30, 10, 12, 3, 2014);
+  // Roles outside depth..tradelist, and roles inside without a target.
+  for (uint32_t role : {kRoleWatchlist, kRoleChart, kRoleAlerts, kRoleTradechart, kRoleIndexlist, kRoleSearch})
+    EXPECT_EQ(window_goto_time(fresh(role), at1030, 0), -1) << role;
+
+  // The course of sales moves to the time; flags 0x7 clamp a time of day to
+  // the trading hours on the exchange's date.
+  window *t = fresh(kRoleTradelist);
+  window_set_instrument(t, bhp);
+  ASSERT_EQ(window_goto_time(t, at1030, 1), 0);
+  auto *list = tradelist_cast(window_get_content(t, kRoleTradelist));
+  EXPECT_EQ(list->position, at1030);
+  ASSERT_EQ(window_goto_time(t, sstime_pack(0, 0, 6, 1, 1, 2000), 1), 0);
+  EXPECT_EQ(list->position & ~kSstimeSecondsMask, ex0->date & ~kSstimeSecondsMask);
+  EXPECT_EQ(list->position & kSstimeSecondsMask, ssmodel_exchange_open_time(ex0) & kSstimeSecondsMask)
+      << "before the open: the open";
+
+  // The news history reads the date by flags 0x18.
+  window *h = fresh(kRoleHistnews);
+  window_set_instrument(h, bhp_issuer);
+  const struct {
+    uint32_t flags;
+    ss_time want;
+  } dates[] = {{0x18, at1030},
+               {0x10, sstime_pack(59, 59, 23, 31, 3, 2014)},
+               {0x08, sstime_pack(59, 59, 23, 12, 12, 2014)},
+               {0x00, sstime_pack(59, 59, 23, 31, 12, 2014)}};
+  ssmodel_add_news(bhp_issuer, 1, sstime_pack(0, 0, 9, 1, 1, 2014), nullptr, 0, "January");
+  ssmodel_add_news(bhp_issuer, 2, sstime_pack(0, 0, 9, 20, 3, 2014), nullptr, 0, "March 20");
+  ssmodel_add_news(bhp_issuer, 3, sstime_pack(0, 0, 9, 2, 6, 2014), nullptr, 0, "June");
+  bhp_issuer->flags |= kInHistory;
+  h->r = {0, 0, 400, 300};
+  container_cls(h)->layout(h);
+  auto *hn = static_cast<histnews *>(window_get_content(h, kRoleHistnews));
+  // Two rows in view, so that the list scrolls.
+  h->r.h = h->r.h - hn->r.h + 2 * hn->row_height;
+  container_cls(h)->layout(h);
+  widget_show(h);
+  h->cls->show_children(h);
+  // Items of 1 January, 20 March and 2 June 2014: the newest at or before
+  // the date read comes to the top.
+  const ss_time want_top[] = {sstime_pack(0, 0, 9, 1, 1, 2014), sstime_pack(0, 0, 9, 20, 3, 2014),
+                              sstime_pack(0, 0, 9, 2, 6, 2014), sstime_pack(0, 0, 9, 2, 6, 2014)};
+  for (size_t i = 0; i < std::size(dates); i++) {
+    ASSERT_EQ(window_goto_time(h, at1030, dates[i].flags), 0);
+    EXPECT_EQ(histnews_get_top_time(window_get_content(h, kRoleHistnews)), want_top[i]) << std::hex << dates[i].flags;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Windows, DropsAreOneUndoStepAndQuickSlotsFillEmptyRoles) {
+  ASSERT_EQ(undo_init(), 0);
+  window *w = fresh(kRoleWatchlist);
+  // A stock dropped on a watchlist window: depth, one undo step back.
+  dnd_begin_stock(bhp);
+  w->cls->drop(w, 0, 0, 1, nullptr);
+  EXPECT_EQ(w->role, kRoleDepth);
+  EXPECT_EQ(w->instrument, bhp);
+  EXPECT_TRUE(undo_can_undo());
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_EQ(w->role, kRoleWatchlist);
+  EXPECT_FALSE(undo_can_undo());
+  // A scan (kind 4) changes nothing and leaves no step.
+  dnd_clear();
+  w->cls->drop(w, 0, 0, 1, nullptr);
+  EXPECT_FALSE(undo_can_undo());
+  // A news item shows its document in the window.
+  ss_news *item = ssmodel_add_news(bhp_issuer, 7, sstime_pack(0, 0, 10, 12, 3, 2014), nullptr, 0, "Report");
+  ASSERT_NE(item, nullptr);
+  dnd_begin_news(bhp_issuer, item);
+  w->cls->drop(w, 0, 0, 1, nullptr);
+  EXPECT_EQ(w->role, kRoleDocument);
+  EXPECT_EQ(w->instrument, bhp_issuer);
+  const ss_news *shown = docwin_get_news_item(window_get_content(w, kRoleDocument));
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->number, 7u);
+  dnd_clear();
+  undo_fini();
+
+  // Without a last stock, an empty depth or news history role takes the
+  // first quick slot holding a stock; a chart the first filled slot.
+  quick9_clear();
+  ASSERT_EQ(quick9_set(1, xjo), 0);
+  ASSERT_EQ(quick9_set(2, rio), 0);
+  window *d = fresh(kRoleDepth);
+  EXPECT_EQ(d->instrument, rio);
+  window *h = fresh(kRoleHistnews);
+  EXPECT_EQ(h->instrument, static_cast<instr *>(ssmodel_find_issuer(ex0, "RIO")));
+  window *c = fresh(kRoleChart);
+  EXPECT_EQ(c->instrument, xjo);
+  quick9_clear();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Windows, ExportGoesToTheCurrentContent) {
+  ASSERT_EQ(clipboard_init(), 0);
+  window *w = fresh(kRoleHistnews);
+  window_set_instrument(w, bhp_issuer);
+  clipboard_reset();
+  EXPECT_EQ(window_export(w), 0);
+  EXPECT_EQ(std::string(clipboard_text()).rfind("Date\t", 0), 0u) << clipboard_text();
+  window *l = fresh(kRoleLog);
+  clipboard_reset();
+  EXPECT_EQ(window_export(l), 0);
+  EXPECT_STREQ(clipboard_text(), "") << "the log window exports nothing";
+  clipboard_shutdown();
 }
 
 }  // namespace
