@@ -22,6 +22,7 @@
 #include "config/configbox.h"
 #include "screen/helpwin.h"
 #include "keyboard.h"
+#include "popups/place.h"
 #include "screen/depthdtl.h"
 #include "screen/gendtl.h"
 #include "screen/groupbar.h"
@@ -330,6 +331,8 @@ widget *sc_find_at(widget *self, int32_t x, int32_t y) {
   if ((h = hit(s->helpwin, x, y))) return h;
   if ((h = hit(s->quote_popwin, x, y))) return h;
   widget *quick = s->quick_window, *doc = s->popup_document;
+  // A popup document waiting for its page size is passed over.
+  if (screen_document_waiting()) doc = nullptr;
   widget *first = s->front_popup == BAR_POPUP_DOCUMENT ? doc : quick;
   widget *second = first == quick ? doc : quick;
   if ((h = hit(first, x, y))) return h;
@@ -791,7 +794,7 @@ void screen_hide_quick_window() {
   screen *s = S.current;
   if (!s) return;
   screen_hide_bars(BAR_QUICK);
-  s->front_popup = (s->bars & BAR_POPUP_DOCUMENT) ? BAR_POPUP_DOCUMENT : 0;
+  s->front_popup = (s->bars & BAR_POPUP_DOCUMENT) ? uint32_t(BAR_POPUP_DOCUMENT) : 0u;
 }
 
 void screen_zoom_window(window *w) {
@@ -866,6 +869,8 @@ void screen_refresh() {
     c->cls->restyle(c);
   }
   screen_relayout();
+  // The general detail popup takes its new size where it stands.
+  if ((s->bars & BAR_GENDTL) && s->gendtl) screen_place_gendtl(s->gendtl->r.x, s->gendtl->r.y);
 }
 
 uint32_t screen_refresh_count() { return S.refreshes; }
@@ -1158,6 +1163,9 @@ void screen_backstop() {
     const int q = busy ? 0 : 1;
     if (gui_quality() != q) gui_set_quality(q);
   });
+  // A popup document waiting for its page size is placed again each pass.
+  if (screen_document_waiting() && S.current && (S.current->bars & BAR_POPUP_DOCUMENT))
+    screen_place_popup_document(0);
   if (S.desktops_changed) {
     for_each_open([](screen *s, int) { minibar_refresh(s->minibar); });
     S.desktops_changed = false;

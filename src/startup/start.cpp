@@ -17,6 +17,7 @@
 #include "log.h"
 #include "oob.h"
 #include "plat.h"
+#include "popups/hover.h"
 #include "screen/screen.h"
 #include "site.h"
 #include "ssclient.h"
@@ -120,6 +121,7 @@ void start_online(void *, int) {
     log(LOG_ERROR, kSrc, "can't init screens!");
     return;
   }
+  popups_install_services();
   ssclient_enable_requests(0);
   const int watch = crash_watch_add(kLoadConfigWatch, "Load Config");
   if (load_remote_config() < 0) log(LOG_FATAL, kSrc, "Can't load user configuration");

@@ -20,6 +20,7 @@
 #include "lib/gfx.h"
 #include "log.h"
 #include "pool.h"
+#include "popups/place.h"
 #include "screen/screen.h"
 #include "ssclient.h"
 #include "ssnotify.h"
@@ -453,14 +454,9 @@ bool news_percent_change(int32_t change, uint32_t close, int32_t *out) {
 
 // Opening items ------------------------------------------------------------------
 
-// Minimal version: the screens show a news item in their popup document
-// window (screen_show_news_popup) once the popups are built; until then it
-// is shown there at page 0 and the bar made visible.
+// The screen's popup document shows the item from its first page.
 static void show_news_popup(ss_issuer *issuer, const ss_news *item) {
-  window *p = screen_current() ? screen_popup_document() : nullptr;
-  if (!p) return;
-  window_show_news_item(p, issuer, item);
-  screen_show_bars_ex(BAR_POPUP_DOCUMENT, 1);
+  if (screen_current() && screen_popup_document()) screen_show_news_popup(issuer, item, 0);
 }
 
 void news_open_item(widget *from, ss_issuer *issuer, const ss_news *item) {
