@@ -17,6 +17,7 @@
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "windows/content.h"
 #include "windows/depthwin.h"
 #include "windows/titlebar.h"
@@ -300,6 +301,7 @@ void w_init(object *o) {
 void w_fini(object *o) {
   auto *w = reinterpret_cast<window *>(o);
   unregister_change(w);
+  tools_link_forget(w);
   // Windows that follow this one follow nothing now.
   for (alive *a = S.list; a; a = a->next)
     if (a->w->link == w) a->w->link = nullptr;
@@ -643,7 +645,11 @@ void window_update_title(window *w) {
   if (!t) return;
   if (w->role == kRoleGoogle && !w->instrument) titlebar_set_text(t, "Google");
   widget *panel = window_get_current_tools(w);
-  if (panel && w->show_tools)
+  // A built panel's summary is the caption whether shown or not: it names
+  // the settings of what the window shows.
+  if (panel && tools_is(panel))
+    titlebar_set_caption(t, tools_summary(panel));
+  else if (panel && w->show_tools)
     titlebar_set_caption(t, static_cast<content *>(panel)->name);
   else if (t->caption[0])
     titlebar_clear_caption(t);
