@@ -325,7 +325,7 @@ void tools_setup(tools *panel, uint32_t sizer_flags, widget *owner) {
   padding_set(&pad, 3, 2, 2, 2);
   sizer *sz = sizer_new(panel, sizer_flags, nullptr, &pad, 0.0f);
   if (sz) {
-    sz->flags |= WIDGET_TRANSPARENT;
+    static_cast<widget *>(sz)->flags |= WIDGET_TRANSPARENT;  // not the sizer's own flags
     widget *root = rec_of(panel)->build(panel);
     if (root && root->parent != sz) {
       if (root->parent) container_cls(static_cast<container *>(root->parent))->remove(
