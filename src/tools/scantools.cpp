@@ -662,6 +662,16 @@ static void st_refresh(tools *self) {
   set_toggle(p->news, c & kScanNews);
   set_toggle(p->sensitive, c & kScanSensitive);
   set_toggle(p->groups, scan_has_filter(s));
+  // Sensitivity first: disabling a button drops it from its group's
+  // selection, so the selections below must come after.
+  bool delta_on = scan_track_set(s, 0);
+  button *delta_buttons[4] = {p->pct_delta, p->delta, p->up_delta, p->down_delta};
+  for (button *b : delta_buttons)
+    if (b) button_set_sensitive(b, delta_on);
+  bool rel = s->vcmp >= 0;
+  if (p->pct_relvol) button_set_sensitive(p->pct_relvol, rel);
+  if (p->relvol) button_set_sensitive(p->relvol, rel);
+  if (p->manual) button_set_sensitive(p->manual, s->source != nullptr);
   select(&p->order, scantools_order_id(s->order));
   static const int32_t kChange[5] = {22, 20, 21, 39, 40};
   select(&p->change, s->change_filter < 5 ? kChange[s->change_filter] : -1);
@@ -669,10 +679,6 @@ static void st_refresh(tools *self) {
   else select(&p->traded, s->time_filter < 10 ? int32_t(kTradedIds[s->time_filter]) : -1);
   select(&p->levels, s->price_filter == 0 ? 19 : s->price_filter <= 8 ? int32_t(10 + s->price_filter) : -1);
 
-  bool delta_on = scan_track_set(s, 0);
-  button *delta_buttons[4] = {p->pct_delta, p->delta, p->up_delta, p->down_delta};
-  for (button *b : delta_buttons)
-    if (b) button_set_sensitive(b, delta_on);
   if (delta_on) {
     const scan_track &t = s->tracks[0];
     int32_t id = -1;
@@ -688,9 +694,6 @@ static void st_refresh(tools *self) {
   } else {
     select(&p->delta_group, 10);
   }
-  bool rel = s->vcmp >= 0;
-  if (p->pct_relvol) button_set_sensitive(p->pct_relvol, rel);
-  if (p->relvol) button_set_sensitive(p->relvol, rel);
   select(&p->relvol_group, rel && s->vcmp <= 2 ? 58 + s->vcmp : 61);
 
   bool list = s->source != nullptr;
@@ -714,7 +717,6 @@ static void st_refresh(tools *self) {
   button_set_sensitive(p->make_new, s->fixed || list || is_registered(s));
   button_set_sensitive(p->to_wlist, !list);
   button_set_sensitive(p->remove, !s->fixed && s->name[0]);
-  if (p->manual) button_set_sensitive(p->manual, list);
 }
 
 // ---- class -----------------------------------------------------------------------
