@@ -10,7 +10,7 @@ add_library(ambit_tools STATIC ${TOOLPANELS_SRC})
 target_link_libraries(ambit_tools PUBLIC ambit_windows ambit_screen ambit_ui ambit_app)
 
 if(AMBIT_TESTS)
-  foreach(panel tools scantools)
+  foreach(panel tools scantools scantools_e2e)
     set(t ${CMAKE_SOURCE_DIR}/tests/tools/${panel}_test.cpp)
     if(EXISTS ${t})
       add_executable(${panel}_test ${t})

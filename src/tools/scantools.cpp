@@ -61,7 +61,7 @@ static watchlist *owner_of(scantools *p) {
 }
 static scan *scan_of(scantools *p) {
   watchlist *w = owner_of(p);
-  return w ? watchlist_get_scan(w) : nullptr;
+  return w ? watchlist_get_list(w) : nullptr;
 }
 
 // ---- the effects of the ids --------------------------------------------------
@@ -235,7 +235,7 @@ static void link_group(scantools *p) {
 
 static scan *link_scan(int32_t i) {
   widget *c = tools_link_content(i);
-  return watchlist_is(c) ? watchlist_get_scan(static_cast<watchlist *>(c)) : nullptr;
+  return watchlist_is(c) ? watchlist_get_list(static_cast<watchlist *>(c)) : nullptr;
 }
 
 static void file_action(scantools *p, button *b, int32_t id);
@@ -376,7 +376,7 @@ static wlist *new_watchlist(const char *name) {
 
 static void file_action(scantools *p, button *b, int32_t id) {
   watchlist *own = owner_of(p);
-  scan *s = own ? watchlist_get_scan(own) : nullptr;
+  scan *s = own ? watchlist_get_list(own) : nullptr;
   if (!own || !s) return;
   window *w = tools_window_of(own);
   switch (id) {
@@ -393,7 +393,7 @@ static void file_action(scantools *p, button *b, int32_t id) {
         if (w) undo_push_window_tools(w, kRoleWatchlist);
         undo_push_watchlist_scan(own);
         undo_end();
-        watchlist_set_scan(own, c);
+        watchlist_set_list(own, c);
       } else {
         wlist *wl = new_watchlist(nullptr);
         if (!wl) return;
@@ -415,11 +415,11 @@ static void file_action(scantools *p, button *b, int32_t id) {
         if (c) c->fixed = 0;
         if (s->registered) {
           undo_push_scan_deleted(s);
-          if (c) watchlist_set_scan(own, c);  // before the unlink tells the watchers
+          if (c) watchlist_set_list(own, c);  // before the unlink tells the watchers
           scan_unlink(s);
         } else if (c) {
           c->name[0] = 0;
-          watchlist_set_scan(own, c);
+          watchlist_set_list(own, c);
         }
       } else {
         wlist *wl = s->source;
@@ -575,23 +575,24 @@ static widget *st_build(tools *self) {
 
   b.section(SCANTOOLS_RANGES, "Ranges");
   {
-    // Three columns: the row titles, the minimums, the maximums, each ending
-    // in its column's caption.
+    // One column per bound kind (its title, the minimum, the maximum) after
+    // a column of captions, so the section is three rows high like the rest
+    // of the panel rather than five.
     const style *st = style_cur();
     uint32_t fly = st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u;
     int32_t font = st ? st->font[0] : 0;
-    vbox *cols[3] = {vbox_new(b.row, 0, 1), vbox_new(b.row, 0, 1), vbox_new(b.row, 0, 1)};
-    const char *rows[] = {"Price", "Turnover", "Mkt Cap", "Trades"};
+    vbox *captions = vbox_new(b.row, 0, 1);
+    for (const char *t : {"k,t,m,b", "Min", "Max"}) label_new(captions, t, 0, font, fly, 0xffffffffu, nullptr);
+    const char *kinds[] = {"Price", "Turnover", "Mkt Cap", "Trades"};
     const int32_t ids[4][2] = {{45, 46}, {49, 50}, {47, 48}, {51, 52}};
     for (int r = 0; r < 4; r++) {
-      label_new(cols[0], rows[r], 0, font, fly, 0xffffffffu, nullptr);
+      vbox *col = vbox_new(b.row, 0, 1);
+      label_new(col, kinds[r], 0, font, fly, 0xffffffffu, nullptr);
       for (int k = 0; k < 2; k++) {
         uint32_t flags = TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE | (r == 0 ? uint32_t(TEXTBOX_PLAIN) : 0u);
-        p->range[r * 2 + k] = textbox_new(cols[1 + k], "", 8, flags, nullptr, nullptr, on_range, p, ids[r][k]);
+        p->range[r * 2 + k] = textbox_new(col, "", 8, flags, nullptr, nullptr, on_range, p, ids[r][k]);
       }
     }
-    const char *captions[3] = {"k,t,m,b", "Min", "Max"};
-    for (int k = 0; k < 3; k++) label_new(cols[k], captions[k], 0, font, fly, 0xffffffffu, nullptr);
   }
 
   b.section(SCANTOOLS_LEVELS, "Levels");

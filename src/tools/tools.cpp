@@ -289,6 +289,9 @@ static int undo_restore(void *saved, void *) {
   widget *panel = *static_cast<widget **>(saved);
   if (!alive(panel)) return -1;
   tools_refresh_later(panel);
+  // The title names the settings whether the panel is shown or not; the
+  // owner's record, pushed after this one, was restored before it.
+  if (window_is(panel->parent)) window_update_title(static_cast<window *>(panel->parent));
   return 0;
 }
 static void undo_release(void *saved, int) { dalloc_free(saved); }
@@ -367,7 +370,7 @@ void tools_close_flyaways(widget *w) {
 // ---- the linked change --------------------------------------------------------
 
 static scan *list_of(widget *content) {
-  return watchlist_is(content) ? watchlist_get_scan(static_cast<watchlist *>(content)) : nullptr;
+  return watchlist_is(content) ? watchlist_get_list(static_cast<watchlist *>(content)) : nullptr;
 }
 
 // Two watchlist windows show one list when they hold the same scan, or

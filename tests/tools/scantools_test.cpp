@@ -132,6 +132,27 @@ TEST_F(ScanPanel, OrderIdsToOrdersAndBack) {
   scan_delete(s);
 }
 
+TEST_F(ScanPanel, OnlyAClickEdits) {
+  struct { const char *name; uint32_t state; bool edits; } rows[] = {
+      {"a click", kClick, true},
+      {"a press", BUTTON_PRESSED | BUTTON_HELD, false},
+      {"dragged out", kClick | kDragged, false},
+      {"dropped on", kDroppedOn, false},
+  };
+  for (auto &r : rows) {
+    scan *s = scan_create("C", 0);
+    open(s);
+    button *b = scantools_button(p, 27);
+    ASSERT_NE(b, nullptr);
+    int held = undo_count();
+    b->callback(b, r.state, b->arg, b->id);
+    EXPECT_EQ(s->order == 5, r.edits) << r.name;
+    EXPECT_EQ(undo_count() > held, r.edits) << r.name;
+    close();
+    scan_delete(s);
+  }
+}
+
 // ---- cascades, through the panel's own buttons ---------------------------------
 
 TEST_F(ScanPanel, RelativeVolumeOffFallsBackFromItsOrders) {
@@ -523,6 +544,10 @@ TEST_F(ScanPanel, ShiftClickVolumeResortsOtherListsAndOneUndoRestoresAll) {
   }
   ASSERT_EQ(undo_perform(), 0);
   for (scan *s : {a, b, c}) EXPECT_EQ(s->order, 1u);
+  for (window *w : ws) {
+    std::string cap = window_get_titlebar(w)->caption;
+    EXPECT_EQ(cap, "ALPHABETICAL") << "the titles follow the undo";
+  }
   for (window *w : ws) watchlist_set_scan(list_of(w), nullptr);
   scan_delete(a);
   scan_delete(b);
