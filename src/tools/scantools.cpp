@@ -501,7 +501,7 @@ struct builder {
   }
   button *btn(const char *text, int32_t id, button_group *g = nullptr, uint32_t style_bits = 0,
               button_fn fn = on_button) {
-    return button_new(slot(), text, -1, 0, style_bits | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
+    return button_new(slot(), text, -1, 0, style_bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
                       style_button_colours(), fn, p, id);
   }
   button *toggle(const char *text, int32_t id) { return btn(text, id, nullptr, BUTTON_TOGGLE); }
@@ -758,7 +758,10 @@ typeid_t scantools_type() { return object_cached_type(&S.type, register_scantool
 scantools *scantools_new(widget *parent, widget *owner) {
   auto *p = static_cast<scantools *>(widget_new(parent, scantools_type()));
   if (!p) return nullptr;
-  tools_setup(p, 8, owner);
+  // Filling the height too (136, not 8): the sections are flyaways of a
+  // horizontal flyaway box, which take the box's height when closed, so the
+  // box must be given the panel's height rather than asked for its own.
+  tools_setup(p, 136, owner);
   return p;
 }
 

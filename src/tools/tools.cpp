@@ -173,6 +173,31 @@ static void t_relayout(widget *self) {
   T.refreshing = 0;
 }
 
+// A closed section of a horizontal flyaway box is as tall as the box, so a
+// panel whose sections are all closed would ask for no height at all: it
+// asks for the height of its tallest section open, which any section then
+// opens into.
+struct tallest_args {
+  int32_t h;
+};
+static void t_reqsize(widget *self, size *out) {
+  bin_rec()->reqsize(self, out);
+  struct local {
+    static void visit_fly(widget *w, void *arg, int) {
+      auto *a = static_cast<tallest_args *>(arg);
+      if (object_is_a(widget_obj(w), flyaway_type())) {
+        size open = flyaway_open_size(static_cast<flyaway *>(w));
+        if (open.h > a->h) a->h = open.h;
+        return;
+      }
+      w->cls->apply_children(w, visit_fly, arg, 0);
+    }
+  };
+  tallest_args a{0};
+  self->cls->apply_children(self, local::visit_fly, &a, 0);
+  if (a.h > 0 && a.h + 5 > out->h) out->h = a.h + 5;  // the sizer's padding, 3 above and 2 below
+}
+
 static void t_draw(widget *self) {
   auto *t = static_cast<tools *>(self);
   int kind = self->parent && window_is(self->parent)   ? kParentWindow
@@ -252,6 +277,7 @@ static void t_fini(object *o) {
 static void t_class_init(object_class *rec) {
   auto *c = static_cast<tools_class_rec *>(rec);
   c->geometry_changed = t_relayout;
+  c->reqsize = t_reqsize;
   c->draw = t_draw;
   c->restyle = t_restyle;
   c->show_children = t_show;

@@ -52,6 +52,8 @@ struct Step {
   std::function<void()> act;
 };
 
+std::string g_diag;  // what the step waiting now last saw
+
 struct Script {
   std::vector<Step> steps;
   size_t at = 0;
@@ -70,7 +72,7 @@ int script_tick(void *, uint32_t, int64_t, float) {
     P.at++;
     P.deadline = 0;
   } else if (plat_ms() > P.deadline) {
-    P.failed = std::string("timed out waiting: ") + s.what;
+    P.failed = std::string("timed out waiting: ") + s.what + " (" + g_diag + ")";
     gui_set_quitting();
   }
   return 1;
@@ -146,7 +148,10 @@ TEST(ScanPanelEndToEnd, ShiftClickVolumeResortsEveryWatchlistWindowAndOneUndoRes
        },
        [&] {
          // Three watchlist windows one above the other, each on a list of
-         // its own whose summary is its order alone.
+         // its own whose summary is its order alone. The scans start here,
+         // with the frame loop's timers running (the program's module order
+         // does not start them yet).
+         ASSERT_EQ(scan_init(), 0);
          desktop *d = screen_current_desktop();
          window **got = desktop_split(d, focused(), 3, 1);
          ASSERT_NE(got, nullptr);
@@ -176,20 +181,51 @@ TEST(ScanPanelEndToEnd, ShiftClickVolumeResortsEveryWatchlistWindowAndOneUndoRes
       {"the top window's scan panel shown",
        [&] {
          panel = static_cast<scantools *>(window_get_tools(ws[0], kRoleWatchlist));
+         char b[200];
+         snprintf(b, sizeof b, "show_tools %u shown %d panel %d,%d,%d,%d window %d,%d,%d,%d order %d", ws[0]->show_tools,
+                  panel && widget_is_shown(panel), panel ? panel->r.x : -1, panel ? panel->r.y : -1,
+                  panel ? panel->r.w : -1, panel ? panel->r.h : -1, ws[0]->r.x, ws[0]->r.y, ws[0]->r.w, ws[0]->r.h,
+                  panel ? panel->section[SCANTOOLS_ORDER]->r.w : -1);
+         g_diag = b;
+         if (panel) {
+           snprintf(b, sizeof b, " fbox %d,%d,%d,%d sizer %d,%d,%d,%d", panel->box->r.x, panel->box->r.y, panel->box->r.w,
+                    panel->box->r.h, panel->child->r.x, panel->child->r.y, panel->child->r.w, panel->child->r.h);
+           g_diag += b;
+           for (int k = 0; k < kScantoolsSections; k++) {
+             fbox_entry *e = fbox_entry_of(panel->box, panel->section[k]);
+             snprintf(b, sizeof b, " [%d: w%d st%d sh%d]", k, panel->section[k]->r.w, e ? e->state : -1,
+                      widget_is_shown(panel->section[k]) ? 1 : 0);
+             g_diag += b;
+           }
+         }
          return ws[0]->show_tools && panel && widget_is_shown(panel) && panel->r.h > 0 &&
                 panel->section[SCANTOOLS_ORDER]->r.w > 0;
        },
+       nullptr},
+      {"the panel's sections settled",
        [&] {
-         const rect r = panel->section[SCANTOOLS_ORDER]->r;
-         move_to(r.x + 4, r.y + r.h / 2);
+         for (flyaway *f : panel->section)
+           if (flyaway_animating(f)) return false;
+         return true;
+       },
+       [&] {
+         // Sections start closed and the box reopens what fits: the Order
+         // section is opened by a click on its title strip when it is shut.
+         flyaway *f = panel->section[SCANTOOLS_ORDER];
+         if (flyaway_is_open(f)) return;
+         move_to(f->r.x + 4, f->r.y + f->r.h / 2);
          xdo("click 1");
        }},
       {"the Order section open with Volume on screen",
        [&] {
          flyaway *f = panel->section[SCANTOOLS_ORDER];
          volume = scantools_button(panel, 27);
-         return flyaway_is_open(f) && !flyaway_animating(f) && volume && widget_is_shown(volume) &&
-                volume->r.w > 0 && volume->r.x >= panel->r.x && volume->r.x + volume->r.w <= panel->r.x + panel->r.w;
+         char b[160];
+         snprintf(b, sizeof b, "open %d animating %d section w %d volume %d,%d,%d,%d", flyaway_is_open(f),
+                  flyaway_animating(f), f->r.w, volume->r.x, volume->r.y, volume->r.w, volume->r.h);
+         g_diag = b;
+         return flyaway_is_open(f) && !flyaway_animating(f) && widget_is_shown(volume) && volume->r.w > 0 &&
+                volume->r.h > 0 && volume->r.x >= f->r.x && volume->r.x + volume->r.w <= f->r.x + f->r.w;
        },
        [&] {
          const rect r = volume->r;
@@ -198,6 +234,13 @@ TEST(ScanPanelEndToEnd, ShiftClickVolumeResortsEveryWatchlistWindowAndOneUndoRes
        }},
       {"every list sorted by volume, every title ending in BY VOLUME",
        [&] {
+         char b[200];
+         flyaway *f = panel->section[SCANTOOLS_ORDER];
+         snprintf(b, sizeof b, "orders %u %u %u volume %d,%d,%d,%d order section %d,%d,%d,%d", lists[0]->order,
+                  lists[1]->order, lists[2]->order, volume->r.x, volume->r.y, volume->r.w, volume->r.h, f->r.x, f->r.y,
+                  f->r.w, f->r.h);
+         g_diag = b;
+         for (window *w : ws) g_diag += std::string(" [") + window_get_titlebar(w)->caption + "]";
          if (!all_sorted(5)) return false;
          for (window *w : ws)
            if (!ends_with(window_get_titlebar(w)->caption, "BY VOLUME")) return false;
@@ -217,7 +260,9 @@ TEST(ScanPanelEndToEnd, ShiftClickVolumeResortsEveryWatchlistWindowAndOneUndoRes
     const char *cap = window_get_titlebar(w)->caption;
     EXPECT_FALSE(ends_with(cap, "BY VOLUME")) << "titles follow the undo: " << cap;
   }
+  for (window *w : ws) watchlist_set_list(static_cast<watchlist *>(w->child[kWinWatchlist]), nullptr);
   start_cleanup();
+  scan_fini();
 
   keyboard_fini();
   undo_fini();
