@@ -284,6 +284,23 @@ static void on_delta_time(time_spinner *, void *arg, int32_t) {
   on_delta(0, p);
 }
 
+// Opens the undo group of an edit of the panel's own window: its panel and
+// its scan first; the caller adds what else it changes and closes it.
+static void begin_own(widget *content) {
+  window *w = tools_window_of(content);
+  undo_begin();
+  if (w) undo_push_window_tools(w, kRoleWatchlist);
+  undo_push_watchlist_scan(content);
+}
+
+// A new watchlist shown in the panel's own window, as one undo step.
+static void show_new_watchlist(watchlist *own, wlist *wl) {
+  begin_own(own);
+  undo_push_wlist_created(wl);
+  undo_end();
+  watchlist_set_source(own, wl);
+}
+
 // ---- ranges: the panel's own scan, one undo step ------------------------------
 
 static void on_range(textbox *t, int code, void *arg, int32_t id) {
@@ -303,9 +320,7 @@ static void on_range(textbox *t, int code, void *arg, int32_t id) {
   }
   bool none = r == 1;
   window *w = tools_window_of(p->owner);
-  undo_begin();
-  if (w) undo_push_window_tools(w, kRoleWatchlist);
-  undo_push_watchlist_scan(p->owner);
+  begin_own(p->owner);
   undo_end();
   switch (id) {
     case 45: scan_set_min_price(s, none ? kScanNoPrice : uint32_t(v)); break;
@@ -330,9 +345,7 @@ void scantools_save(scantools *p, scan *s) {
   if (!s) return;
   window *w = tools_window_of(p->owner);
   const char *name = textbox_text(p->name);
-  undo_begin();
-  if (w) undo_push_window_tools(w, kRoleWatchlist);
-  undo_push_watchlist_scan(p->owner);
+  begin_own(p->owner);
   scan_set_name(s, name);
   if (name[0] && !s->registered && !s->source) {
     scan_register(s);
@@ -389,27 +402,18 @@ static void file_action(scantools *p, button *b, int32_t id) {
         if (!c) return;
         c->fixed = 0;
         c->name[0] = 0;
-        undo_begin();
-        if (w) undo_push_window_tools(w, kRoleWatchlist);
-        undo_push_watchlist_scan(own);
+        begin_own(own);
         undo_end();
         watchlist_set_list(own, c);
       } else {
         wlist *wl = new_watchlist(nullptr);
         if (!wl) return;
-        undo_begin();
-        if (w) undo_push_window_tools(w, kRoleWatchlist);
-        undo_push_watchlist_scan(own);
-        undo_push_wlist_created(wl);
-        undo_end();
-        watchlist_set_source(own, wl);
+        show_new_watchlist(own, wl);
       }
       lists_changed();
       break;
     case 43:
-      undo_begin();
-      if (w) undo_push_window_tools(w, kRoleWatchlist);
-      undo_push_watchlist_scan(own);
+      begin_own(own);
       if (!s->source) {
         scan *c = scan_clone_temp(s);
         if (c) c->fixed = 0;
@@ -441,12 +445,7 @@ static void file_action(scantools *p, button *b, int32_t id) {
       for (instr *in = scan_result_begin(s); in; in = scan_result_next()) wlist_add_item(wl, in);
       scan_set_limit(s, limit);
       scan_refresh_now(s);
-      undo_begin();
-      if (w) undo_push_window_tools(w, kRoleWatchlist);
-      undo_push_watchlist_scan(own);
-      undo_push_wlist_created(wl);
-      undo_end();
-      watchlist_set_source(own, wl);
+      show_new_watchlist(own, wl);
       screen_request_toolbar_refresh();
       break;
     }
