@@ -11,7 +11,9 @@
 
 #include "testlog.h"
 #include "toolstest.h"
+#include "ui/flyaway.h"
 #include "ui/sizer.h"
+#include "style.h"
 #include "windows/titlebar.h"
 
 namespace {
@@ -166,6 +168,47 @@ TEST_F(ToolsBase, TheTitleCaptionIsThePanelsSummary) {
   EXPECT_NE(std::string(t->caption).find("BY VOLUME"), std::string::npos) << t->caption;
   watchlist_set_scan(list_of(w), nullptr);
   scan_delete(s);
+}
+
+TEST_F(ToolsBase, RestyleGivesEveryControlTheStylesLook) {
+  window *w = window_new(root, 0);
+  w->r = {0, 0, 900, 300};
+  window_set_role(w, kRoleWatchlist);
+  auto *p = static_cast<scantools *>(window_get_tools(w, kRoleWatchlist));
+  ASSERT_TRUE(scantools_is(p));
+  // Spoil the looks, then restyle.
+  button *b = scantools_button(p, 27);
+  button_set_image(b, nullptr);
+  flyaway *f = p->section[SCANTOOLS_ORDER];
+  flyaway_set_font(f, -7);
+  container_set_bg(p->box, 0x12345678u);
+  container_set_bg(p, 0);
+  p->cls->restyle(p);
+  const style *st = style_cur();
+  EXPECT_EQ(b->colours, style_button_colours());
+  EXPECT_EQ(f->font, st->font[0]);
+  EXPECT_EQ(f->base_bg | 0xff000000u, style_colour(st, SC_PANEL_LIGHT) | 0xff000000u);
+  EXPECT_EQ(container_get_bg(p->box), style_colour(st, SC_PANEL) | 0xff000000u);
+  EXPECT_EQ(container_get_bg(p), style_colour(st, SC_PANEL) | 0xff000000u);
+}
+
+TEST_F(ToolsBase, UndoOfADeletedPanelTouchesNothing) {
+  probe_panel *p = make_probe(root);
+  ASSERT_EQ(undo_push_tools(p), 0);
+  container_cls(root)->remove(root, p);
+  widget_delete(p);
+  EXPECT_EQ(undo_perform(), -1) << "the record of a deleted panel is refused";
+  redraw_passes();  // nothing queued for it
+  EXPECT_EQ(pending_after(), 0);
+  probe_panel *q = make_probe(root);
+  widget_show(q);
+  redraw_passes();
+  q->refreshes = 0;
+  ASSERT_EQ(undo_push_tools(q), 0);
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_EQ(pending_after(), 1) << "undo refreshes a live panel after the next redraw";
+  redraw_passes();
+  EXPECT_EQ(q->refreshes, 1);
 }
 
 // ---- the linked change ----------------------------------------------------
