@@ -11,6 +11,7 @@
 
 #include "testlog.h"
 #include "toolstest.h"
+#include "lib/glrecord.h"
 #include "ui/flyaway.h"
 #include "ui/sizer.h"
 #include "style.h"
@@ -209,6 +210,27 @@ TEST_F(ToolsBase, UndoOfADeletedPanelTouchesNothing) {
   EXPECT_EQ(pending_after(), 1) << "undo refreshes a live panel after the next redraw";
   redraw_passes();
   EXPECT_EQ(q->refreshes, 1);
+}
+
+TEST_F(ToolsBase, DrawFillsThePanelInThePanelColourThenDrawsTheControls) {
+  window *w = window_new(root, 0);
+  w->r = {0, 0, 900, 300};
+  window_set_role(w, kRoleWatchlist);
+  widget *p = window_get_tools(w, kRoleWatchlist);
+  p->r = {10, 200, 880, 80};
+  widget_show(p);
+  glrecord_start();
+  widget_draw(p);
+  glrecord_stop();
+  const std::string calls = glrecord_text();
+  uint32_t c = style_colour(style_cur(), SC_PANEL) | 0xff000000u;
+  char colour[64];
+  snprintf(colour, sizeof colour, "Color4ub(%u,%u,%u,255)", c & 255, (c >> 8) & 255, (c >> 16) & 255);
+  const size_t fill = calls.find("Vertex2i(10,200)\nVertex2i(10,280)\nVertex2i(890,280)\nVertex2i(890,200)");
+  ASSERT_NE(fill, std::string::npos) << calls.substr(0, 400);
+  const size_t col = calls.rfind(colour, fill);
+  EXPECT_NE(col, std::string::npos) << "the fill is in the panel colour " << colour;
+  EXPECT_GT(calls.size(), fill + 200) << "the controls are drawn after the fill";
 }
 
 // ---- the linked change ----------------------------------------------------
