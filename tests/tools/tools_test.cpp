@@ -153,6 +153,13 @@ TEST_F(ToolsBase, ReleaseButtonTwoHidesTheWindowsPanel) {
   EXPECT_EQ(w->show_tools, 1u) << "button 1 does not hide";
   panel->cls->release(panel, 5, 5, 2);
   EXPECT_EQ(w->show_tools, 0u);
+  w->show_tools = 1;
+  tools_hide_panel(panel);  // the scan panel's id 31
+  EXPECT_EQ(w->show_tools, 0u);
+  probe_panel *loose = make_probe(root);
+  LogCapture log;
+  tools_hide_panel(loose);
+  EXPECT_TRUE(log.has("not expecting vbox"));
 }
 
 TEST_F(ToolsBase, TheTitleCaptionIsThePanelsSummary) {
