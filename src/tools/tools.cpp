@@ -198,6 +198,9 @@ static void t_reqsize(widget *self, size *out) {
   if (a.h > 0 && a.h + 5 > out->h) out->h = a.h + 5;  // the sizer's padding, 3 above and 2 below
 }
 
+// Minimal version: a window's frame is not redrawn around the panel nor its
+// edge pieces drawn in the panel colour (the window frame has no operations
+// for it yet); every parent gets the fill and the controls.
 static void t_draw(widget *self) {
   auto *t = static_cast<tools *>(self);
   int kind = self->parent && window_is(self->parent)   ? kParentWindow
