@@ -3,7 +3,8 @@
 // sign-on: the first desktop is split into three watchlist windows, each
 // showing a list of its own; xdotool Control-clicks the top window to show
 // its panel, opens the "Order" section, Shift-clicks "Volume", and every
-// window's title ends in "BY VOLUME"; one Super+Z restores all three.
+// window's title ends in "BY VOLUME"; one Super+Z restores all three; a
+// left click on the panel's bare strip focuses its window.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -146,7 +147,15 @@ TEST(ScanPanelEndToEnd, ShiftClickVolumeResortsEveryWatchlistWindowAndOneUndoRes
          return true;
        },
        [&] { xdo("key super+z"); }},
-      {"one undo restores all three", [&] { return all_sorted(1); }, [] { gui_quit(); }},
+      {"one undo restores all three", [&] { return all_sorted(1); },
+       [&] {
+         // A left click on the panel's bare strip (right of its sections)
+         // focuses its window.
+         desktop_set_focus(screen_current_desktop(), ws[1]);
+         move_to(panel->r.x + panel->r.w - 3, panel->r.y + panel->r.h - 2);
+         xdo("click 1");
+       }},
+      {"the panel's window focused", [&] { return focused() == ws[0]; }, [] { gui_quit(); }},
   };
   app.run(&P);
   EXPECT_EQ(P.failed, "");
