@@ -4,7 +4,8 @@
 // showing a list of its own; xdotool Control-clicks the top window to show
 // its panel, opens the "Order" section, Shift-clicks "Volume", and every
 // window's title ends in "BY VOLUME"; one Super+Z restores all three; a
-// left click on the panel's bare strip focuses its window.
+// left click on the panel's bare strip (sampled: the panel colour) focuses
+// its window.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "appscript.h"
 #include "lib/scan.h"
+#include "style.h"
 #include "tools/scantools.h"
 #include "ui/flyaway.h"
 #include "windows/titlebar.h"
@@ -116,6 +118,17 @@ TEST(ScanPanelEndToEnd, ShiftClickVolumeResortsEveryWatchlistWindowAndOneUndoRes
          move_to(f->r.x + 4, f->r.y + f->r.h / 2);
          xdo("click 1");
        }},
+      {"the panel's bare strip drawn in the panel colour",
+       [&] {
+         const uint32_t want = style_colour(style_cur(), SC_PANEL) | 0xff000000u;
+         const uint32_t px =
+             guitest_window_pixel(demo_app::xwin(0), panel->r.x + panel->r.w - 3, panel->r.y + panel->r.h - 2);
+         char b[64];
+         snprintf(b, sizeof b, "pixel %08x want %08x", px, want);
+         P.diag = b;
+         return guitest_near(px, want, 6);
+       },
+       nullptr},
       {"the Order section open with Volume on screen",
        [&] {
          flyaway *f = panel->section[SCANTOOLS_ORDER];

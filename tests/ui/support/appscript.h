@@ -34,6 +34,7 @@
 #include "ssio.h"
 #include "sstime.h"
 #include "startup/start.h"
+#include "style.h"
 #include "testmodel.h"
 #include "ui/gui.h"
 #include "ui/gui_internal.h"
@@ -100,6 +101,10 @@ class demo_app {
     ASSERT_EQ(0, site_init());
     ASSERT_EQ(0, undo_init());
     ASSERT_EQ(0, keyboard_init());
+    // The look the program starts with (the process entry selects it).
+    ASSERT_EQ(0, style_init());
+    ASSERT_EQ(0, style_select(0));
+    style_set_size(0);
     // The demo scenario with a live market of four stocks on ASX.
     sim_options o;
     o.name = "ambit-sim";
@@ -131,6 +136,7 @@ class demo_app {
   // The program's own stop (start_cleanup), which callers may want to look
   // around before, then the services in reverse.
   void stop() {
+    style_fini();
     keyboard_fini();
     undo_fini();
     if (live_) sim_live_stop(live_);
