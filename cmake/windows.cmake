@@ -6,7 +6,7 @@
 # tests/windows/<module>_test.cpp link it.
 file(GLOB WINDOWS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/windows/*.cpp)
 add_library(ambit_windows STATIC ${WINDOWS_SRC})
-target_link_libraries(ambit_windows PUBLIC ambit_ui ambit_app ambit_screen ambit_rss ambit_export ambit_term ambit_charts)
+target_link_libraries(ambit_windows PUBLIC ambit_ui ambit_app ambit_screen ambit_rss ambit_export ambit_term ambit_charts ambit_tools)
 target_link_libraries(ambit_app PUBLIC ambit_windows)
 
 if(AMBIT_TESTS)

@@ -22,6 +22,7 @@
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "undo.h"
 #include "export/clipboard.h"
 #include "ui/gui.h"
@@ -338,6 +339,7 @@ void w_init(object *o) {
 void w_fini(object *o) {
   auto *w = reinterpret_cast<window *>(o);
   unregister_change(w);
+  tools_link_forget(w);
   undo_forget_window(w);
   // Windows that follow this one follow nothing now.
   for (alive *a = S.list; a; a = a->next)
@@ -700,7 +702,11 @@ void window_update_title(window *w) {
   if (!t) return;
   if (w->role == kRoleGoogle && !w->instrument) titlebar_set_text(t, "Google");
   widget *panel = window_get_current_tools(w);
-  if (panel && w->show_tools)
+  // A built panel's summary is the caption whether shown or not: it names
+  // the settings of what the window shows.
+  if (panel && tools_is(panel))
+    titlebar_set_caption(t, tools_summary(panel));
+  else if (panel && w->show_tools)
     titlebar_set_caption(t, static_cast<content *>(panel)->name);
   else if (t->caption[0])
     titlebar_clear_caption(t);

@@ -83,6 +83,7 @@ inline ss_exchange *window_get_exchange(const window *w) { return w->exchange; }
 inline window *window_get_link(const window *w) { return w->link; }
 inline bool window_is_linked(const window *w) { return w->link != nullptr; }
 inline uint32_t window_get_selection(const window *w) { return w->selection; }
+inline bool window_get_show_tools(const window *w) { return w->show_tools != 0; }
 inline uint32_t window_get_row_count(const window *w) { return w->row_limit; }
 titlebar *window_get_titlebar(window *w);
 int window_tools_switching();
