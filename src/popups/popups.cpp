@@ -8,6 +8,7 @@
 #include "popups/popups.h"
 
 #include "lib/scan.h"
+#include "charts/cstyle.h"
 #include "log.h"
 #include "popups/place.h"
 #include "screen/screen.h"
@@ -144,9 +145,9 @@ void set_chart_common(nuchart *c, int o1, int o2, int o3, int32_t range_kind) {
   nuchart_set_period(c, 5, 1);
   nuchart_set_type(c, 4);
   nuchart_clear_overlays(c);
-  const double one[1] = {1.0};
+  const float one[3] = {1.0f, kCstyleUnset, kCstyleUnset};
   nuchart_add_overlay(c, 9, one);
-  const double bands[3] = {o1 ? 1.0 : 0.0, o2 ? 1.0 : 0.0, o3 ? 1.0 : 0.0};
+  const float bands[3] = {o1 ? 1.0f : 0.0f, o2 ? 1.0f : 0.0f, o3 ? 1.0f : 0.0f};
   nuchart_add_overlay(c, 13, bands);
   nuchart_clear_indicators(c);
   nuchart_set_options(c, 0x201013);
@@ -265,14 +266,14 @@ void popups_push_day_chart(instr *in, ss_time time) {
       nuchart_set_period(c, 0, 1);
       nuchart_set_type(c, 16);
       nuchart_clear_overlays(c);
-      const double bands[3] = {0.0, 1.0, 1.0};
+      const float bands[3] = {0.0f, 1.0f, 1.0f};
       nuchart_add_overlay(c, 13, bands);
       nuchart_add_overlay(c, 1, nullptr);
       nuchart_add_overlay(c, 0, nullptr);
       nuchart_add_overlay(c, 14, nullptr);
       nuchart_clear_indicators(c);
       if (in->kind == kKindStock) {
-        const double one[1] = {1.0};
+        const float one[3] = {1.0f, kCstyleUnset, kCstyleUnset};
         nuchart_add_indicator(c, 2, one);
       }
       const ss_exchange *ex = in->exchange;
