@@ -4,7 +4,9 @@
 // over, so the search backtracks. Columns of identical windows make that
 // backtracking exponential, so every layout gets a work budget (entries
 // examined per candidate cut); when it runs out the search gives up and the
-// windows take the even split. Coordinates are held in 64 bits: a stored x
+// windows take the even split. A cut lies strictly inside the box (a
+// window of no width at its edge would otherwise give a ratio of 0, which
+// no splitter can hold). Coordinates are held in 64 bits: a stored x
 // near the 32-bit limit plus a width must not wrap.
 #include "config/migrate_desktop.h"
 
@@ -164,7 +166,7 @@ static int32_t split(search* s, std::vector<item> v) {
       bool spans = horizontal ? (e.x == 0 && e.w == W) : (e.y == 0 && e.h == H);
       if (!spans) continue;
       int64_t pos = horizontal ? e.y : e.x, size = horizontal ? e.h : e.w, extent = horizontal ? H : W;
-      if (pos + size + g < extent) {
+      if (pos + size + g < extent && pos + size + g > 0) {
         int32_t r = apply_cut(s, v, horizontal, pos + size + g, extent);
         if (r >= 0) return r;
       }
@@ -183,7 +185,7 @@ static int32_t split(search* s, std::vector<item> v) {
       const item& e = v[i];
       int64_t pos = horizontal ? e.y : e.x, size = horizontal ? e.h : e.w;
       int64_t cuts[2] = {pos + size + g, pos - g};
-      bool ok[2] = {cuts[0] < extent, pos > g};
+      bool ok[2] = {cuts[0] < extent && cuts[0] > 0, pos > g};
       for (int j = 0; j < 2; j++) {
         if (!ok[j]) continue;
         if (!charge(s, int64_t(n))) return -1;
@@ -206,9 +208,9 @@ static int32_t split(search* s, std::vector<item> v) {
   for (size_t i = 0; i < n; i++) {
     const item& e = v[i];
     struct { bool horizontal; int64_t c; bool ok; } cand[4] = {
-        {false, e.x + e.w + g, e.x + e.w + g < W},
+        {false, e.x + e.w + g, e.x + e.w + g < W && e.x + e.w + g > 0},
         {false, e.x - g, e.x > g},
-        {true, e.y + e.h + g, e.y + e.h + g < H},
+        {true, e.y + e.h + g, e.y + e.h + g < H && e.y + e.h + g > 0},
         {true, e.y - g, e.y > g},
     };
     for (auto& k : cand) {
