@@ -37,6 +37,7 @@
 #include "rss/rss.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
+#include "screen/splitter.h"
 #include "screen/tickbar.h"
 #include "screen/ticker.h"
 #include "ssclient.h"
@@ -244,6 +245,233 @@ TEST(UserConfig, GoldenTextAndRoundTrip) {
   EXPECT_EQ(g_sends, 1);
   EXPECT_EQ(g_last_flag, 1);
   EXPECT_TRUE(same_text(stored_text(), golden));
+}
+
+// One screen's text with the given desktop blocks, for the fault cases.
+std::string one_screen(const std::string& desktops) {
+  return "version 2\nupgrade 1\nscreen 0\nscreen.bounds 40:40:900:700\nscreen.current 0\nscreen.visible t\n"
+         "screen.state normal\n" + desktops;
+}
+
+std::string window_line(const char* extra) {
+  return std::string("screen.desktop.window\nscreen.desktop.window.role depth\n") + extra;
+}
+
+TEST(UserConfig, HostileNumbersAreSkippedWithTheirLogs) {
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* line;  // logged
+    int windows;       // on desktop 0 after the load; -1: as before
+  } cases[] = {
+      {"parent negative",
+       one_screen("screen.desktop 0\n" + window_line("") + window_line("screen.desktop.window.parent -5\n") +
+                  "screen.desktop.layout \"W0 W1 H0.500\"\n"),
+       nullptr, 2},
+      {"parent itself",
+       one_screen("screen.desktop 0\n" + window_line("screen.desktop.window.parent 0\n") +
+                  "screen.desktop.layout W0\n"),
+       "bad parent 0 of window 0", 1},
+      {"parent past the list",
+       one_screen("screen.desktop 0\n" + window_line("") + window_line("screen.desktop.window.parent 2\n") +
+                  "screen.desktop.layout \"W0 W1 H0.500\"\n"),
+       "bad parent 2 of window 1", 2},
+      {"parent beyond 256",
+       one_screen("screen.desktop 0\n" + window_line("") + window_line("screen.desktop.window.parent 300\n") +
+                  "screen.desktop.layout \"W0 W1 H0.500\"\n"),
+       "bad parent 300 of window 1", 2},
+      {"parent cycle",
+       one_screen("screen.desktop 0\n" + window_line("screen.desktop.window.parent 1\n") +
+                  window_line("screen.desktop.window.parent 0\n") + "screen.desktop.layout \"W0 W1 H0.500\"\n"),
+       "bad parent", 2},
+      {"desktop past nine", one_screen("screen.desktop 12\n" + window_line("") + "screen.desktop.layout W0\n"),
+       "no desktop 12", -1},
+      {"desktop negative", one_screen("screen.desktop -1\n" + window_line("") + "screen.desktop.layout W0\n"),
+       "no desktop -1", -1},
+      {"focused window past the list",
+       one_screen("screen.desktop 0\n" + window_line("") + "screen.desktop.current 7\nscreen.desktop.layout W0\n"),
+       "no window 7 on desktop 0", 1},
+      {"current desktop past nine",
+       "version 2\nscreen 0\nscreen.current 40\nscreen.visible t\n", "no current desktop 40", -1},
+      {"window of 20000 wide",
+       one_screen("screen.desktop 0\n" + window_line("screen.desktop.window.bounds 0:0:20000:300\n") +
+                  "screen.desktop.layout W0\n"),
+       "ignoring bad bounds 0,0 20000x300", 1},
+      {"negative window bounds",
+       one_screen("screen.desktop 0\n" + window_line("screen.desktop.window.bounds 5:5:-30:-40\n") +
+                  "screen.desktop.layout W0\n"),
+       "ignoring bad bounds 5,5 -30x-40", 1},
+      {"a fifth screen",
+       "version 2\nscreen 0\nscreen.visible t\nscreen 1\nscreen 2\nscreen 3\nscreen 4\n",
+       "shouldn't be more than 3 screens", -1},
+  };
+  for (const Case& c : cases) {
+    const size_t before = desktop_windows(screen_get(0)->desktops[0]->child).size();
+    LogCapture cap;
+    store_plain(c.text);
+    ASSERT_EQ(0, load_remote_config()) << c.what;
+    EXPECT_TRUE(load_remote_done()) << c.what;
+    if (c.line) EXPECT_TRUE(cap.has(c.line)) << c.what;
+    screen* s = screen_get(0);
+    EXPECT_EQ(int(desktop_windows(s->desktops[0]->child).size()), c.windows < 0 ? int(before) : c.windows)
+        << c.what;
+    EXPECT_TRUE(screen_is_open(0)) << c.what;
+  }
+  // The windows that loaded keep their other keys: the 20000-wide one has
+  // a zero rectangle before layout and its role.
+  store_plain(one_screen("screen.desktop 0\n" + window_line("screen.desktop.window.bounds 0:0:20000:300\n") +
+                         "screen.desktop.layout W0\n"));
+  ASSERT_EQ(0, load_remote_config());
+  std::vector<window*> ws = desktop_windows(screen_get(0)->desktops[0]->child);
+  ASSERT_EQ(ws.size(), 1u);
+  EXPECT_EQ(window_get_role(ws[0]), kRoleDepth);
+}
+
+TEST(UserConfig, MissingDamagedAndVersionlessCopies) {
+  // No stored copy: an empty configuration on screen 0, loaded, the default
+  // feeds of the upgrade step, and saves go on.
+  {
+    ssuser_clear_config(nullptr);
+    LogCapture cap;
+    const int32_t feeds = rss_feed_count();
+    ASSERT_EQ(0, load_remote_config());
+    EXPECT_TRUE(cap.has("remote config not found"));
+    EXPECT_TRUE(load_remote_done());
+    EXPECT_FALSE(load_remote_keep_stored());
+    EXPECT_TRUE(screen_is_open(0));
+    EXPECT_EQ(rss_feed_count(), feeds + 5);
+    EXPECT_EQ(upgrade_level(), 1);
+    g_sends = 0;
+    EXPECT_EQ(0, save_remote_config(0));
+    EXPECT_EQ(g_sends, 1);
+    EXPECT_EQ(g_last_flag, 0);
+  }
+  // Copies that can't be used: the user still starts, and the stored copy
+  // is neither replaced nor sent this session.
+  std::string big(40 * 1000 * 1000, 'a');
+  struct Case {
+    const char* what;
+    std::string stored;
+    bool framed;
+    const char* line;
+  } cases[] = {
+      {"not a block", std::string("\x85\x01garbage that does not inflate", 30), false, "can't decompress config"},
+      {"no version", "screen 0\nscreen.visible t\n", true, "no version present, aborting parse"},
+      {"plain version 0", "version 0\nscreen 0\n", false, "no version present, aborting parse"},
+      {"inflates past the cap", big, true, "can't decompress config"},
+  };
+  for (const Case& c : cases) {
+    if (c.framed)
+      store_framed(c.stored);
+    else
+      store_plain(c.stored);
+    int32_t before_len = 0;
+    char* before = ssuser_get_config(&before_len);
+    LogCapture cap;
+    ASSERT_EQ(0, load_remote_config()) << c.what;
+    EXPECT_TRUE(cap.has(c.line)) << c.what;
+    EXPECT_TRUE(load_remote_done()) << c.what;
+    EXPECT_TRUE(load_remote_keep_stored()) << c.what;
+    EXPECT_TRUE(screen_is_open(0)) << c.what;
+    g_sends = 0;
+    EXPECT_EQ(0, save_remote_config(1)) << c.what;
+    EXPECT_EQ(g_sends, 0) << c.what;
+    int32_t after_len = 0;
+    char* after = ssuser_get_config(&after_len);
+    ASSERT_EQ(before_len, after_len) << c.what;
+    EXPECT_EQ(0, memcmp(before, after, size_t(before_len))) << c.what;
+    ssuser_clear_config(before);
+    ssuser_clear_config(after);
+  }
+}
+
+TEST(UserConfig, PlainTextAndNosave) {
+  // A stored copy that begins "version 2" is read as it is.
+  store_plain(one_screen("screen.desktop 0\n" + window_line("") + "screen.desktop.layout W0\n"));
+  LogCapture cap;
+  ASSERT_EQ(0, load_remote_config());
+  EXPECT_TRUE(cap.has("version 2 remote config"));
+  EXPECT_FALSE(load_remote_keep_stored());
+  // "--nosave": nothing is stored or sent.
+  save_remote_enable(0);
+  g_sends = 0;
+  ssuser_clear_config(nullptr);
+  EXPECT_EQ(0, save_remote_config(1));
+  EXPECT_TRUE(cap.has("skipping remote save"));
+  EXPECT_EQ(g_sends, 0);
+  EXPECT_FALSE(ssuser_has_config());
+  save_remote_enable(1);
+}
+
+TEST(UserConfig, VersionOneMigratesAndReloadsEqual) {
+  const std::string v1 = read_file(data_path("userconfig_v1.txt"));
+  ASSERT_FALSE(v1.empty());
+  store_plain(v1);
+  ASSERT_EQ(0, load_remote_config());
+  ASSERT_TRUE(pump_until([] { return screen_is_open(0); }));
+  screen* s = screen_get(0);
+  std::vector<window*> ws = desktop_windows(s->desktops[0]->child);
+  ASSERT_EQ(ws.size(), 3u);
+  EXPECT_EQ(window_get_role(ws[0]), kRoleDepth);
+  const std::string v2 = saved_text();
+  EXPECT_EQ(v2.rfind("version 2\n", 0), 0u);
+  // The rectangles became a tree: a stacked cut below the full-width top
+  // window, the lower pair side by side.
+  const int32_t g = splitter_gap() / 2;
+  char layout[96];
+  snprintf(layout, sizeof layout, "screen.desktop.layout \"W0 W1 W2 H%.3f V%.3f\"\n", (500.0 + g) / 1000.0,
+           (300.0 + g) / 700.0);
+  EXPECT_NE(v2.find(layout), std::string::npos) << layout;
+  // Screen 0 took the first desktop's rectangle (the manager may move it).
+  EXPECT_NE(v2.find(":1000:700\nscreen.current 0\n"), std::string::npos);
+  store_framed(v2);
+  ASSERT_EQ(0, load_remote_config());
+  EXPECT_TRUE(same_text(saved_text(), v2));
+}
+
+TEST(UserConfig, AutosaveOnTheClock) {
+  plat_set_test_clock(test_clock);
+  store_plain("version 2\nupgrade 1\nscreen 0\nscreen.visible t\n");
+  ssclient_set_online(1);
+  g_sends = 0;
+  g_activity = 5;
+  load_remote_reset();
+  // Not loaded: nothing, whatever the deadline.
+  config_clear_dirty();
+  EXPECT_EQ(0, config_autosave_tick());
+  ASSERT_EQ(0, load_remote_config());
+  EXPECT_FALSE(config_autosave_pending());  // each load cancels it
+  // First check only notes the activity time; a change of it sets now + 300.
+  EXPECT_EQ(0, config_autosave_tick());
+  EXPECT_FALSE(config_autosave_pending());
+  g_activity = 6;
+  EXPECT_EQ(0, config_autosave_tick());
+  EXPECT_EQ(config_autosave_remaining(), 300);
+  g_now_ms += 299 * 1000;
+  EXPECT_EQ(0, config_autosave_tick());
+  EXPECT_EQ(g_sends, 0);
+  g_now_ms += 1000;
+  EXPECT_EQ(1, config_autosave_tick());
+  EXPECT_EQ(g_sends, 1);
+  EXPECT_EQ(g_last_flag, 0);
+  EXPECT_FALSE(config_autosave_pending());
+  // Offline: no save although due.
+  config_clear_dirty();
+  ssclient_set_online(0);
+  EXPECT_EQ(0, config_autosave_tick());
+  EXPECT_EQ(g_sends, 1);
+  ssclient_set_online(1);
+  // A failed save is tried again a minute later.
+  g_fail_send = 1;
+  EXPECT_EQ(0, config_autosave_tick());
+  EXPECT_EQ(g_sends, 2);
+  EXPECT_EQ(config_autosave_remaining(), 60);
+  g_fail_send = 0;
+  g_now_ms += 60 * 1000;
+  EXPECT_EQ(1, config_autosave_tick());
+  EXPECT_EQ(g_sends, 3);
+  ssclient_set_online(0);
+  plat_set_test_clock(nullptr);
 }
 
 }  // namespace
