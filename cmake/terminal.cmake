@@ -5,8 +5,6 @@
 # tests run the helper program terminal-helper in child processes.
 set(TERMINAL_SRC
     ${CMAKE_SOURCE_DIR}/src/startup/crash.cpp
-    ${CMAKE_SOURCE_DIR}/src/doc/docmgr.cpp
-    ${CMAKE_SOURCE_DIR}/src/doc/pdf.cpp
     ${CMAKE_SOURCE_DIR}/src/trading/trading.cpp)
 target_sources(ambit_app PRIVATE ${TERMINAL_SRC})
 target_link_libraries(ambit_app PUBLIC ambit_charts ambit_term ambit_export)

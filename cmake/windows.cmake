@@ -14,6 +14,10 @@ if(AMBIT_TESTS)
   if(TARGET depthwin_sim_test AND TARGET ambit_sim)
     target_link_libraries(depthwin_sim_test PRIVATE ambit_sim)
   endif()
+  # So does the title bar's, against the demo scenario.
+  if(TARGET titlebar_sim_test AND TARGET ambit_sim)
+    target_link_libraries(titlebar_sim_test PRIVATE ambit_sim)
+  endif()
 endif()
 
 # Benchmarks of the market windows (bench/windows/*_bench.cpp), against the

@@ -11,6 +11,8 @@ AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
                 openbox
                 # pdftoppm: the reference rendering of PDF pages in the tests
                 poppler-utils
+                # an encrypted PDF among the document tests' files
+                qpdf
                 # the terminal's tests: a second VT100 screen as the reference, and
                 # the VT100 test program whose output streams they replay
                 libvterm-dev

@@ -112,6 +112,8 @@ struct exchange_rec {
   // Earlier days of stocks: the saved stream of each (code, date), answered
   // to a request for that day's events (62) as message 102.
   std::map<std::pair<std::string, ss_time>, std::vector<uint8_t>> past_days;
+  // The exchange's notices, numbered from 1 in this order (sim_set_stock_name).
+  std::vector<sim_notice> notices;
   rng r;
 
   // A client may resume at the start of any unit or at the end.
@@ -773,6 +775,20 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
         sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
       break;
     }
+    case 80: {
+      // The exchange's notices after the client's position (the number of
+      // the last it holds plus one), when there are any.
+      auto it = s->users.find(c->user);
+      if (e->exchange < 0 || e->exchange >= kSimExchanges || !s->exchanges[e->exchange].present ||
+          it == s->users.end() || !visible(it->second.cfg, uint32_t(e->exchange)))
+        break;
+      const std::vector<sim_notice>& all = s->exchanges[e->exchange].notices;
+      const size_t first = e->a > 0 ? e->a - 1 : 0;  // notice numbers start at 1
+      if (first >= all.size()) break;
+      const std::vector<sim_notice> after(all.begin() + long(first), all.end());
+      sim_msg_notice_list(&m.gb, uint32_t(e->exchange), uint32_t(all.size()), after);
+      break;
+    }
     case 81: {
       // A volume-comparison set of the exchange's instruments, for the
       // quarter asked for.
@@ -1287,6 +1303,27 @@ int sim_set_past_day(sim_server* s, uint32_t index, const char* code, ss_time da
     return -1;
   }
   s->exchanges[index].past_days[{code, date & ~kSstimeSecondsMask}] = stream;
+  return 0;
+}
+
+int sim_set_stock_name(sim_server* s, uint32_t index, const char* code, const std::string& name) {
+  constexpr uint32_t kNoticeStockName = 1;
+  if (!valid_index(index, "set stock name")) return -1;
+  if (!code || !code[0] || strlen(code) > size_t(kCodecCodeChars) || int32_t(name.size()) > kSimNoticeTextMax) {
+    log(LOG_ERROR, kSrc, "bad stock name");
+    return -1;
+  }
+  std::lock_guard<std::mutex> lk(s->mu);
+  if (!s->exchanges[index].present) {
+    log(LOG_ERROR, kSrc, "set stock name: no exchange %u", index);
+    return -1;
+  }
+  sim_notice n;
+  n.a = kNoticeStockName;
+  n.b = index;
+  n.code = code;
+  n.text = name;
+  s->exchanges[index].notices.push_back(n);
   return 0;
 }
 

@@ -162,6 +162,13 @@ int sim_add_exchange(sim_server* sim, const sim_exchange& exchange);
 // An instrument the server knows; requests about any other are refused with
 // error 20 and the request kind as sub-code.
 int sim_add_instrument(sim_server* sim, uint32_t index, const char* code);
+// A stock's name: an exchange notice of the name kind (1), numbered after
+// the exchange's notices so far (from 1). The request for the exchange's
+// notices (80, from a number: the client's position plus one) is answered
+// with those from that number on (0 counts as 1) as message 211, whose
+// position is the last number; with none, nothing is sent. 0, or -1 after an ERROR line (unknown exchange, a name too
+// long for a notice).
+int sim_set_stock_name(sim_server* sim, uint32_t index, const char* code, const std::string& name);
 // An earlier day of a stock: its saved stream (a sim_market with
 // stock_stream taken), answered to the request for that day's events. 0, or
 // -1 after an ERROR line.

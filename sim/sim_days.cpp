@@ -93,17 +93,7 @@ int index_day(growbuf* out, uint64_t seed, uint32_t index, const std::string& co
               ss_time date) {
   std::vector<sim_index_tick> ticks = sim_index_day(seed, index, code, exchange_date, date);
   if (ticks.empty()) return 0;
-  return reply(out, kReplyIndexDay, index, code, date, [&](growbuf* rec) {
-    for (size_t i = 0; i < ticks.size(); i++) {
-      uint8_t* p = growbuf_reserve(rec, kTickRoom);
-      if (!p) return -1;
-      int n = encode_uint32(p, ticks[i].time);
-      int v = i == 0 ? encode_index(p + n, ticks[i].value)
-                     : encode_index_change(p + n, int32_t(ticks[i].value) - int32_t(ticks[i - 1].value));
-      if (v < 0 || growbuf_commit(rec, uint32_t(n + v)) < 0) return -1;
-    }
-    return 0;
-  });
+  return reply(out, kReplyIndexDay, index, code, date, [&](growbuf* rec) { return sim_index_ticks(rec, ticks); });
 }
 
 }  // namespace
@@ -170,6 +160,22 @@ std::vector<sim_index_tick> sim_index_day(uint64_t seed, uint32_t index, const s
     out.push_back({date | ss_time(kOpen + i * kSimDayTickStep), value});
   }
   return out;
+}
+
+int sim_index_ticks(growbuf* rec, const std::vector<sim_index_tick>& ticks) {
+  const int32_t start = rec->len;
+  for (size_t i = 0; i < ticks.size(); i++) {
+    uint8_t* p = growbuf_reserve(rec, kTickRoom);
+    int n = p ? encode_uint32(p, ticks[i].time) : -1;
+    int v = n < 0 ? -1
+            : i == 0 ? encode_index(p + n, ticks[i].value)
+                     : encode_index_change(p + n, int32_t(ticks[i].value) - int32_t(ticks[i - 1].value));
+    if (v < 0 || growbuf_commit(rec, uint32_t(n + v)) < 0) {
+      growbuf_truncate(rec, start);
+      return -1;
+    }
+  }
+  return 0;
 }
 
 int sim_answer_days(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date) {

@@ -29,6 +29,11 @@ struct sim_index_tick {
 std::vector<sim_index_tick> sim_index_day(uint64_t seed, uint32_t index, const std::string& code,
                                           ss_time exchange_date, ss_time date);
 
+// The ticks as an index's day is written (the first with its value, then
+// each as a change from the one before), appended to rec: the payload of a
+// 103 reply and of a 101 backfill. 0, or -1 (rec as it was).
+int sim_index_ticks(growbuf* rec, const std::vector<sim_index_tick>& ticks);
+
 // The replies to request `e` (kind 63, 64 or 70) appended to gb: message 104
 // for each weekday asked for (a stock's trades of that date) or 103 (an
 // index's day); nothing for a weekend or a date not before the exchange's

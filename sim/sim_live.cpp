@@ -117,7 +117,10 @@ sim_live* sim_live_start(sim_server* sim, const sim_live_options& options) {
   l->sim = sim;
   for (uint32_t i = 0; i < options.stocks; i++) {
     l->codes.push_back(sim_market_code(1 + i * kCodeStride));
-    if (sim_add_instrument(sim, options.index, l->codes.back().c_str()) < 0) {
+    static const char* const kKinds[] = {"Mining", "Holdings", "Energy", "Group", "Resources", "Bank"};
+    const std::string name = l->codes.back() + " " + kKinds[i % (sizeof kKinds / sizeof kKinds[0])];
+    if (sim_add_instrument(sim, options.index, l->codes.back().c_str()) < 0 ||
+        sim_set_stock_name(sim, options.index, l->codes.back().c_str(), name) < 0) {
       delete l;
       return nullptr;
     }

@@ -18,7 +18,8 @@ struct sim_live_options {
 };
 
 // Registers the stocks as instruments of the exchange (so requests about
-// them are accepted), writes the opening as one stream unit and starts the
+// them are accepted) with made-up names (the code and a kind of business,
+// sent as the exchange's notices), writes the opening as one stream unit and starts the
 // thread. Null after an ERROR line (rate not above 0, no stocks, unknown
 // exchange). Times are the local wall clock on today's date.
 sim_live* sim_live_start(sim_server* sim, const sim_live_options& options);

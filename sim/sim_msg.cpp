@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "crypt.h"
+#include "dechdr.h"
 #include "decode.h"
 #include "encblk.h"
 #include "enchdr.h"
@@ -847,4 +849,336 @@ int sim_msg_backfill_day(growbuf* gb, uint32_t index, const char* code, ss_time 
   w.vint(version);
   if (w.finish() < 0) return -1;
   return encblk_write(gb, stream, n) < 0 ? -1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Further stream, exchange-control, backfill, update and notice messages
+
+namespace {
+
+constexpr int32_t kFirmListMax = 0xFFFFFF;  // a 24-bit list length
+
+// A header followed by the fields `fields` writes, then one framed block of
+// `data`: all or nothing.
+template <class Fields>
+int fields_and_block(growbuf* gb, uint32_t type, Fields fields, const void* data, int32_t n) {
+  const int32_t start = gb->len;
+  msg_writer w(gb, type);
+  fields(w);
+  if (w.finish() < 0 || encblk_write(gb, data, n) < 0) {
+    growbuf_truncate(gb, start);
+    return -1;
+  }
+  return 0;
+}
+
+// A framed block of `data`, enciphered with the codec's block key: a vint
+// length (a multiple of 16) and the ciphertext, the frame zero-padded.
+int put_encrypted(growbuf* gb, const void* data, int32_t n) {
+  growbuf stage = {};
+  if (growbuf_init(&stage, 256, 4096) < 0) return -1;
+  int r = encblk_write(&stage, data, n);
+  const int32_t padded = r < 0 ? -1 : crypt_padded_len(stage.len);
+  uint8_t* o = padded < 0 ? nullptr : growbuf_reserve(gb, uint32_t(padded) + 8);
+  r = -1;
+  if (o) {
+    const int head = encode_vint(o, uint32_t(padded));
+    if (head > 0 && crypt_encrypt(o + head, stage.data, uint32_t(stage.len), encblk_key()) == padded)
+      r = growbuf_commit(gb, uint32_t(head + padded));
+  }
+  growbuf_free(&stage);
+  if (r < 0) log(LOG_ERROR, kSrc, "can't encipher a block of %d bytes", n);
+  return r < 0 ? -1 : 0;
+}
+
+bool text_fits(const std::string& s, int32_t max, const char* what) {
+  if (int32_t(s.size()) <= max) return true;
+  log(LOG_ERROR, kSrc, "%s of %zu bytes", what, s.size());
+  return false;
+}
+
+// One order-info record's fields after its side (the part both blocks share).
+bool put_order_info(std::vector<uint8_t>* out, const sim_order_info& r) {
+  if (!text_fits(r.first, kSimPriorityTextMax, "order text") || !text_fits(r.second, kSimPriorityTextMax, "order text"))
+    return false;
+  uint8_t b[64];
+  int n = encode_vint(b, r.position);
+  n += encode_raw(b + n, r.id, 8);
+  n += encode_vint(b + n, r.number);
+  out->insert(out->end(), b, b + n);
+  for (const std::string* t : {&r.first, &r.second}) {
+    n = encode_string(b, t->c_str());
+    if (n < 0) return false;
+    out->insert(out->end(), b, b + n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int sim_msg_run(growbuf* gb, sim_hdr* h, ss_time time, const std::vector<sim_run_item>& items) {
+  if (!h) return -1;
+  const hdr_saved saved = hdr_save(h);
+  const int32_t start = gb->len;
+  growbuf records = {};
+  if (growbuf_init(&records, 256, 1024) < 0) return -1;
+  int r = 0;
+  // The run's header first: it sets the time the stepped headers inside use.
+  uint8_t* head = growbuf_reserve(gb, kHeaderRoom);
+  int used = head ? enchdr_encode_timed(head, h->ex.get(), kSimMsgRun, time, "", -1) : -1;
+  if (used < 0 || growbuf_commit(gb, uint32_t(used)) < 0) r = -1;
+  for (const sim_run_item& it : items) {
+    if (r < 0) break;
+    uint8_t* p = growbuf_reserve(&records, kHeaderRoom + uint32_t(it.fields.size()));
+    int n = p ? enchdr_encode_stepped(p, h->ex.get(), it.type, it.code.c_str(), -1) : -1;
+    if (n < 0) {
+      r = -1;
+      break;
+    }
+    if (!it.fields.empty()) memcpy(p + n, it.fields.data(), it.fields.size());
+    r = growbuf_commit(&records, uint32_t(n) + uint32_t(it.fields.size()));
+  }
+  if (r >= 0) r = encblk_write(gb, records.data, records.len);
+  growbuf_free(&records);
+  if (r < 0) {
+    log(LOG_ERROR, kSrc, "can't write a run of %zu messages", items.size());
+    growbuf_truncate(gb, start);
+    hdr_restore(h, saved);
+    return -1;
+  }
+  return 0;
+}
+
+int sim_msg_sync(growbuf* gb, uint8_t value) {
+  msg_writer w(gb, kSimMsgSync);
+  w.byte(value);
+  return w.finish();
+}
+
+int sim_msg_server_position(growbuf* gb, uint8_t kind, uint8_t index, uint32_t position, uint32_t second) {
+  msg_writer w(gb, kSimMsgServerPosition);
+  w.byte(kind);
+  w.byte(index);
+  if (kind == 0 || kind == 1 || kind == 7 || kind == 8) w.u32(position);
+  if (kind == 8) w.u32(second);
+  return w.finish();
+}
+
+int sim_msg_skip_word(growbuf* gb, uint32_t word) {
+  msg_writer w(gb, kSimMsgSkipWord);
+  w.u32(word);
+  return w.finish();
+}
+
+int sim_msg_set_position(growbuf* gb, uint32_t a, uint32_t b, uint32_t c) {
+  msg_writer w(gb, kSimMsgSetPosition);
+  w.u32(a);
+  w.u32(b);
+  w.u32(c);
+  return w.finish();
+}
+
+int sim_msg_exchange_state_all(growbuf* gb, uint8_t state) {
+  msg_writer w(gb, kSimMsgExchangeStateAll);
+  w.byte(state);
+  return w.finish();
+}
+
+int sim_msg_stock_state(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint8_t state) {
+  return stock_msg(gb, h, kSimMsgStockState, time, code, nullptr, [&](msg_writer& w) { w.byte(state); });
+}
+
+int sim_msg_resume(growbuf* gb, sim_hdr* h, ss_time time, const char* code, ss_time resume) {
+  return stock_msg(gb, h, kSimMsgResume, time, code, nullptr, [&](msg_writer& w) { w.u32(resume); });
+}
+
+int sim_msg_quote_basis(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint64_t basis) {
+  return stock_msg(gb, h, kSimMsgQuoteBasis, time, code, nullptr, [&](msg_writer& w) {
+    if (!w.failed) w.add(encode_vlong(w.at(), basis));
+  });
+}
+
+int sim_msg_state_list(growbuf* gb, uint8_t state, const void* list, int32_t n) {
+  return fields_and_block(gb, kSimMsgStateList, [&](msg_writer& w) { w.byte(state); }, list, n);
+}
+
+int sim_msg_quote_ex(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint8_t flags, const uint32_t prices[5],
+                     uint64_t volume, uint64_t value, uint32_t* ref) {
+  if (!ref || ((flags & 0x1F) && !prices)) return -1;
+  return stock_msg(gb, h, kSimMsgQuoteEx, time, code, ref, [&](msg_writer& w) {
+    w.byte(flags);
+    for (int i = 0; i < 5; i++)
+      if (flags & (1u << i)) w.price(prices[i], ref);
+    if ((flags & 0x20) && !w.failed) w.add(encode_vlong(w.at(), volume));
+    if ((flags & 0x40) && !w.failed) w.add(encode_vlong(w.at(), value));
+  });
+}
+
+int sim_msg_depth_change(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t price,
+                         uint64_t volume, uint32_t count, const char* broker, uint32_t* ref, bool brokers) {
+  if ((type != 200 && type != 201 && type != 205 && type != 206) || !ref) {
+    log(LOG_ERROR, kSrc, "%u is no depth change type", type);
+    return -1;
+  }
+  return stock_msg(gb, h, type, time, code, ref, [&](msg_writer& w) {
+    w.price(price, ref);
+    w.volume(volume);
+    w.vint(count);
+    if (brokers) w.broker(broker);
+  });
+}
+
+int sim_msg_delete_top(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t bids,
+                       uint32_t offers) {
+  if (type < 202 || type > 204) {
+    log(LOG_ERROR, kSrc, "%u is no delete-top type", type);
+    return -1;
+  }
+  return stock_msg(gb, h, type, time, code, nullptr, [&](msg_writer& w) {
+    if (type != 204) w.vint(bids);
+    if (type != 203) w.vint(offers);
+  });
+}
+
+int sim_msg_backfill_today(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* data, int32_t n) {
+  if (type != kSimMsgBackfillStock && type != kSimMsgBackfillIndex) return -1;
+  return fields_and_block(
+      gb, type,
+      [&](msg_writer& w) {
+        w.byte(index);
+        w.code(code);
+      },
+      data, n);
+}
+
+int sim_priority_payload(const std::vector<sim_order_info>& records, std::vector<uint8_t>* out) {
+  std::vector<uint8_t> b;
+  for (const sim_order_info& r : records) {
+    uint8_t head[32];
+    int n = encode_byte(head, r.type);
+    const int c = encode_code(head + n, r.code.c_str());
+    if (c < 0) return -1;
+    n += c;
+    n += encode_byte(head + n, r.side);
+    b.insert(b.end(), head, head + n);
+    if (!put_order_info(&b, r)) return -1;
+  }
+  out->insert(out->end(), b.begin(), b.end());
+  return 0;
+}
+
+int sim_firm_payload(const std::vector<sim_order_info>& bids, const std::vector<sim_order_info>& offers,
+                     std::vector<uint8_t>* out) {
+  std::vector<uint8_t> side[2];
+  for (int s = 0; s < 2; s++)
+    for (const sim_order_info& r : s == 0 ? bids : offers)
+      if (!put_order_info(&side[s], r)) return -1;
+  if (int32_t(side[0].size()) > kFirmListMax || int32_t(side[1].size()) > kFirmListMax) return -1;
+  for (const std::vector<uint8_t>& s : side) {
+    const uint32_t len = uint32_t(s.size());
+    out->push_back(uint8_t(len >> 16));
+    out->push_back(uint8_t(len >> 8));
+    out->push_back(uint8_t(len));
+  }
+  for (const std::vector<uint8_t>& s : side) out->insert(out->end(), s.begin(), s.end());
+  return 0;
+}
+
+int sim_msg_priority(growbuf* gb, uint32_t index, const void* data, int32_t n) {
+  const int32_t start = gb->len;
+  msg_writer w(gb, kSimMsgPriority);
+  w.byte(index);
+  if (w.finish() < 0 || put_encrypted(gb, data, n) < 0) {
+    growbuf_truncate(gb, start);
+    return -1;
+  }
+  return 0;
+}
+
+int sim_msg_firm_orders(growbuf* gb, uint32_t index, const char* code, const void* data, int32_t n) {
+  const int32_t start = gb->len;
+  msg_writer w(gb, kSimMsgFirmOrders);
+  w.byte(index);
+  w.code(code);
+  if (w.finish() < 0 || put_encrypted(gb, data, n) < 0) {
+    growbuf_truncate(gb, start);
+    return -1;
+  }
+  return 0;
+}
+
+int sim_msg_update_test(growbuf* gb, const std::string& name, const void* data, int32_t n) {
+  if (!text_fits(name, kSimUpdateTestNameMax, "test name")) return -1;
+  return fields_and_block(
+      gb, kSimMsgUpdateTest, [&](msg_writer& w) {
+        if (!w.failed) w.add(encode_string(w.at(), name.c_str()));
+      },
+      data, n);
+}
+
+int sim_msg_update_test_delta(growbuf* gb, const std::string& name, const void* data, int32_t n) {
+  if (!text_fits(name, kSimUpdateTestNameMax, "test name") || n < 0) return -1;
+  msg_writer w(gb, kSimMsgUpdateTestDelta, kMsgRoom + uint32_t(n));
+  if (!w.failed) w.add(encode_string(w.at(), name.c_str()));
+  w.vint(uint32_t(n));
+  if (!w.failed) w.add(encode_raw(w.at(), data, n));
+  return w.finish();
+}
+
+int sim_msg_notice(growbuf* gb, const sim_notice& n) {
+  if (!text_fits(n.text, kSimNoticeTextMax, "notice")) return -1;
+  msg_writer w(gb, kSimMsgNotice, kMsgRoom + uint32_t(n.text.size()));
+  w.vint(n.a);
+  w.vint(n.b);
+  w.byte(n.c);
+  w.code(n.code.c_str());
+  if (!w.failed) w.add(encode_string(w.at(), n.text.c_str()));
+  return w.finish();
+}
+
+int sim_msg_notice_list(growbuf* gb, uint32_t index, uint32_t position, const std::vector<sim_notice>& items) {
+  std::vector<uint8_t> list;
+  for (const sim_notice& it : items) {
+    if (!text_fits(it.text, kSimNoticeTextMax, "notice")) return -1;
+    uint8_t b[kSimNoticeTextMax + 32];
+    int n = encode_vint(b, it.a);
+    int c = encode_code(b + n, it.code.c_str());
+    int t = c < 0 ? -1 : encode_string(b + n + c, it.text.c_str());
+    if (t < 0) return -1;
+    list.insert(list.end(), b, b + n + c + t);
+  }
+  return fields_and_block(
+      gb, kSimMsgNoticeList,
+      [&](msg_writer& w) {
+        w.byte(index);
+        w.vint(position);
+      },
+      list.data(), int32_t(list.size()));
+}
+
+namespace {
+
+void put_global_index(msg_writer& w, const sim_global_index& x) {
+  w.code(x.code.c_str());
+  if (!w.failed) w.add(encode_index(w.at(), x.previous));
+  for (uint32_t v : {x.first, x.high, x.low, x.last})
+    if (!w.failed) w.add(encode_index_change(w.at(), int32_t(int64_t(v) - int64_t(x.previous))));
+  w.u32(x.time);
+}
+
+constexpr uint32_t kGlobalIndexRoom = 40;
+
+}  // namespace
+
+int sim_msg_global_values(growbuf* gb, const std::vector<sim_global_index>& indices) {
+  msg_writer w(gb, kSimMsgGlobalValues, kMsgRoom + kGlobalIndexRoom * uint32_t(indices.size()));
+  w.vint(uint32_t(indices.size()));
+  for (const sim_global_index& x : indices) put_global_index(w, x);
+  return w.finish();
+}
+
+int sim_msg_global_index(growbuf* gb, const sim_global_index& x) {
+  msg_writer w(gb, kSimMsgGlobalIndex);
+  put_global_index(w, x);
+  return w.finish();
 }

@@ -334,3 +334,138 @@ constexpr uint32_t kSimMsgVcmp = 214;
 // payload framed as one block. Does not count.
 int sim_msg_vcmp(growbuf* gb, uint32_t index, ss_time date, uint32_t quarter, bool init, const void* data,
                  int32_t n);
+
+// Further stream, exchange-control, backfill, update and notice messages ----------
+//
+// The remaining types the client reads, so that the simulator can send every
+// one of them. Those about a stock name it in a timed header kept by `h`;
+// the others carry the type alone (or name their exchange in a field).
+
+constexpr uint32_t kSimMsgRun = 27;
+constexpr uint32_t kSimMsgSync = 50;
+constexpr uint32_t kSimMsgServerPosition = 56;
+constexpr uint32_t kSimMsgSkipWord = 69;
+constexpr uint32_t kSimMsgPriority = 91;
+constexpr uint32_t kSimMsgBackfillStock = 100;
+constexpr uint32_t kSimMsgBackfillIndex = 101;
+constexpr uint32_t kSimMsgFirmOrders = 105;
+constexpr uint32_t kSimMsgUpdateTest = 143;
+constexpr uint32_t kSimMsgUpdateTestDelta = 144;
+constexpr uint32_t kSimMsgSetPosition = 162;
+constexpr uint32_t kSimMsgExchangeStateAll = 171;
+constexpr uint32_t kSimMsgStockState = 172;
+constexpr uint32_t kSimMsgStateList = 173;
+constexpr uint32_t kSimMsgResume = 174;
+constexpr uint32_t kSimMsgQuoteBasis = 180;
+constexpr uint32_t kSimMsgQuoteEx = 181;
+constexpr uint32_t kSimMsgDepthAtPrice = 200;   // 201 offers
+constexpr uint32_t kSimMsgDeleteTop = 202;      // both sides; 203 bids, 204 offers
+constexpr uint32_t kSimMsgDepthInsert = 205;    // 206 offers
+constexpr uint32_t kSimMsgNotice = 210;
+constexpr uint32_t kSimMsgNoticeList = 211;
+constexpr uint32_t kSimMsgGlobalValues = 212;
+constexpr uint32_t kSimMsgGlobalIndex = 213;
+constexpr int32_t kSimUpdateTestNameMax = 15;
+constexpr int32_t kSimNoticeTextMax = 255;
+constexpr int32_t kSimPriorityTextMax = 16;
+
+// One message of a run: its type, the stock its header names (empty: none)
+// and its fields after the header, already encoded.
+struct sim_run_item {
+  uint32_t type = 0;
+  std::string code;
+  std::vector<uint8_t> fields;
+};
+// 27: messages with stepped headers (the run's time is theirs) in one framed
+// block. Counts; the messages inside do not count again.
+int sim_msg_run(growbuf* gb, sim_hdr* h, ss_time time, const std::vector<sim_run_item>& items);
+// 50: a sync byte (no longer used by the client). Does not count.
+int sim_msg_sync(growbuf* gb, uint8_t value);
+// 56: the server position of `kind` (1: the master position); `index` the
+// exchange made current, 255 none. Kinds 0, 1, 7 carry `position`, 8 also
+// `second`. Kind 0 makes the client wait for `position` bytes after it.
+int sim_msg_server_position(growbuf* gb, uint8_t kind, uint8_t index, uint32_t position, uint32_t second);
+// 69: one word the client skips. Does not count.
+int sim_msg_skip_word(growbuf* gb, uint32_t word);
+// 162: an old position message of three words, read and dropped. Counts.
+int sim_msg_set_position(growbuf* gb, uint32_t a, uint32_t b, uint32_t c);
+// 171: the current exchange's trading state, given to all its stocks. Counts.
+int sim_msg_exchange_state_all(growbuf* gb, uint8_t state);
+
+// Stock state messages; all count.
+// 172: the stock's trading state. 174: the time it resumes trading. 180: its
+// quote basis (64 bits).
+int sim_msg_stock_state(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint8_t state);
+int sim_msg_resume(growbuf* gb, sim_hdr* h, ss_time time, const char* code, ss_time resume);
+int sim_msg_quote_basis(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint64_t basis);
+// 173: `state` for the stocks a state-change list names (sim_list_states
+// writes one), with a header that names no stock.
+int sim_msg_state_list(growbuf* gb, uint8_t state, const void* list, int32_t n);
+// 181: the extended quote: prices[0..4] for the flag bits 0x01-0x10 (close,
+// open, high, low, last) against *ref, volume for 0x20, value for 0x40.
+int sim_msg_quote_ex(growbuf* gb, sim_hdr* h, ss_time time, const char* code, uint8_t flags, const uint32_t prices[5],
+                     uint64_t volume, uint64_t value, uint32_t* ref);
+
+// Compact depth changes; all count. 200 (bid), 201 (offer): an order of
+// `count` at `price` appended to its level; 205, 206: an order inserted at
+// queue position `count`. The broker is written only with `brokers`.
+int sim_msg_depth_change(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t price,
+                         uint64_t volume, uint32_t count, const char* broker, uint32_t* ref, bool brokers);
+// 202 (both sides), 203 (bids), 204 (offers): that many head orders go.
+int sim_msg_delete_top(growbuf* gb, sim_hdr* h, uint32_t type, ss_time time, const char* code, uint32_t bids,
+                       uint32_t offers);
+
+// Backfills, priority and firm orders; none counts.
+// 100 (a stock's trades so far today: its saved stream, written with
+// stock-stream headers) or 101 (an index's ticks, as sim_index_ticks writes
+// them), in one framed block.
+int sim_msg_backfill_today(growbuf* gb, uint32_t type, uint32_t index, const char* code, const void* data, int32_t n);
+
+// One order-info record of a priority or firm-order block.
+struct sim_order_info {
+  uint8_t type = 1;      // priority block: 1 waits for its order, 2 names an order in the book
+  std::string code;      // priority block only
+  uint8_t side = 0;      // priority block only
+  uint32_t position = 1;
+  uint8_t id[8] = {};
+  uint32_t number = 0;
+  std::string first, second;  // at most kSimPriorityTextMax each
+};
+// The payload of a priority block (records with their type, code and side)
+// or of a firm-order block (bid records, then offer records). 0 or -1.
+int sim_priority_payload(const std::vector<sim_order_info>& records, std::vector<uint8_t>* out);
+int sim_firm_payload(const std::vector<sim_order_info>& bids, const std::vector<sim_order_info>& offers,
+                     std::vector<uint8_t>* out);
+// 91: exchange `index`'s priority block; 105: the firm orders of `code`.
+// Both payloads go framed and enciphered with the codec's block key (only
+// read here, never set).
+int sim_msg_priority(growbuf* gb, uint32_t index, const void* data, int32_t n);
+int sim_msg_firm_orders(growbuf* gb, uint32_t index, const char* code, const void* data, int32_t n);
+
+// Program-update tests; neither counts. 143: a payload stored under `name`
+// (one framed block); 144: a delta for it, as raw bytes.
+int sim_msg_update_test(growbuf* gb, const std::string& name, const void* data, int32_t n);
+int sim_msg_update_test_delta(growbuf* gb, const std::string& name, const void* data, int32_t n);
+
+// Notices and global values; none counts.
+struct sim_notice {
+  uint32_t a = 0;
+  uint32_t b = 0;  // 210: the exchange index
+  uint8_t c = 0;
+  std::string code;
+  std::string text;  // at most kSimNoticeTextMax bytes
+};
+// 210: one notice. 211: exchange `index`'s notice list up to `position`
+// (each item's a, code and text).
+int sim_msg_notice(growbuf* gb, const sim_notice& n);
+int sim_msg_notice_list(growbuf* gb, uint32_t index, uint32_t position, const std::vector<sim_notice>& items);
+// One index of the global exchange: its previous value, first, high, low
+// and last values and the time of the last.
+struct sim_global_index {
+  std::string code;
+  uint32_t previous = 0, first = 0, high = 0, low = 0, last = 0;
+  ss_time time = 0;
+};
+// 212: every global index's values; 213: one index's tick.
+int sim_msg_global_values(growbuf* gb, const std::vector<sim_global_index>& indices);
+int sim_msg_global_index(growbuf* gb, const sim_global_index& x);

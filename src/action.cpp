@@ -30,6 +30,7 @@
 #include "windows/rsswin.h"
 #include "windows/titlebar.h"
 #include "windows/watchlist.h"
+#include "windows/docwin.h"
 #include "windows/window.h"
 
 static const char kSrc[] = "src/action";
@@ -96,22 +97,12 @@ static watchlist *list_content(window *w) {
   return watchlist_is(c) ? static_cast<watchlist *>(c) : nullptr;
 }
 
-// Minimal version: the window binds lists itself (window_set_wlist,
-// window_set_list_source, which also clone an anonymous list) once the
-// window frame offers them; here its watchlist content takes the scan, or
-// a scan of the watchlist, and the title the list's name.
 static void show_scan(window *w, scan *s) {
-  watchlist *c = list_content(w);
-  if (!c) return;
-  watchlist_set_scan(c, s);
-  titlebar_set_text(window_get_titlebar(w), s ? s->name : "");
+  if (list_content(w)) window_set_wlist(w, s);
 }
 
 static void show_list_source(window *w, wlist *wl) {
-  watchlist *c = list_content(w);
-  if (!c) return;
-  watchlist_set_source(c, wl);
-  titlebar_set_text(window_get_titlebar(w), wl ? wlist_name(wl) : "");
+  if (list_content(w)) window_set_list_source(w, wl);
 }
 
 // ---- process-wide settings ----
@@ -236,11 +227,11 @@ static int profile_step(window *w, const void *, int) {
   if (!profile_issuer(w, &issuer)) return 0;
   if (w->role == kRoleDocument && issuer && w->instrument == issuer) return 0;
   undo_push_window(w);
-  // Minimal version: the document window shows the profile itself
-  // (window_show_profile); here the window takes the document role and
-  // the issuer, or clears its instrument when there is none.
+  // The document role with the issuer, whose company profile the document
+  // child then shows (none without an issuer).
   window_set_role(w, kRoleDocument);
   window_set_instrument(w, issuer);
+  if (issuer) docwin_show_profile(w->child[kWinDoc], issuer);
   return 1;
 }
 
@@ -344,15 +335,15 @@ int action_set_instrument(window *w, instr *in) {
 }
 
 static bool takes(const window *w, const instr *in) {
-  // Minimal version: every document window counts as showing a profile
-  // until the document window tells (docwin_get_role).
   switch (instr_kind(in)) {
     case kInstrStock:
       switch (w->role) {
         case kRoleDepth: case kRoleTradechart: case kRoleEventlist: case kRoleHistnews:
         case kRoleNewstoday: case kRoleSearch: case kRoleOptionlist: case kRoleGoogle:
-        case kRoleDocument:
           return true;
+        case kRoleDocument:
+          // A document window follows a stock only while it shows a profile.
+          return docwin_get_profile_issuer(w->child[kWinDoc]) != nullptr || !docwin_has_document(w->child[kWinDoc]);
         default:
           return false;
       }
@@ -380,11 +371,11 @@ int action_page_document(window *w, int delta) {
   if (w->role != kRoleDocument || !w->child[kWinDoc]) return 0;
   const uint32_t before = undo_pushed_count();
   undo_push_docwin(w->child[kWinDoc]);
-  // Minimal version: the document window turns its pages itself
-  // (docwin_goto_page); until then the page does not move and the record
-  // is cancelled, as for a step past the last page.
-  (void)delta;
-  if (undo_pushed_count() != before) undo_cancel();
+  // A step past either end leaves the page (the window flashes) and the
+  // record is taken back.
+  if (docwin_goto_page(w->child[kWinDoc], docwin_get_page(w->child[kWinDoc]) + delta) != 0 &&
+      undo_pushed_count() != before)
+    undo_cancel();
   return 0;
 }
 
@@ -634,6 +625,7 @@ int action_keep_only() {
     undo_push_window(kept);
     window_set_role(kept, kRoleNone);
     window_set_instrument(kept, nullptr);
+    show_scan(kept, nullptr);
     return 0;
   }
   undo_begin();

@@ -62,9 +62,9 @@ static int open_search(window *w, ss_exchange *ex, const char *text) {
   return 0;
 }
 
-// Minimal version: going to a time is the window's (window_goto_time),
-// built with the depth replay and the course of sales.
-static int goto_time(window *, ss_time, int) { return -1; }
+static int goto_time(window *w, ss_time t, int flags) {
+  return w ? window_goto_time(w, t, static_cast<uint32_t>(flags)) : -1;
+}
 
 // Codes typed after '+' or '-' into a watchlist or alerts window.
 static int edit_list(window *w, const char *codes, int add) {
@@ -354,7 +354,7 @@ static void run(window *w, int popup, int shift) {
     }
   }
   // 6. A time.
-  if (!found && !explicit_ex && len >= 3 && !search && time_text(cmd)) {
+  if (!found && !explicit_ex && len >= 3 && time_text(cmd)) {
     uint32_t given = 0;
     ss_time t = sstime_parse_expression(cmd, &given);
     if (t) {

@@ -448,6 +448,9 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
   ssclient_yield_point(1);
 
   const bool counting = P.counting != 0;
+  uint32_t before[kProtoPositions];
+  if (P.observer)
+    for (int i = 0; i < kProtoPositions; i++) before[i] = P.positions[i].load();
   uint8_t flags = 0;
   int r;
   if (m.type == 0 || m.type > 255) {
@@ -464,6 +467,12 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
     if (m.stock) stock_succeeded(&m, flags);
     if (nesting == 0 && !instrument && counting && (flags & kCounts) && P.current)
       P.positions[P.current->index].fetch_add(static_cast<uint32_t>(r));
+    if (P.observer) {
+      const int32_t ex = P.current && P.current->index < uint32_t(kProtoPositions) ? int32_t(P.current->index) : -1;
+      const ssproto_observed o = {m.type, nesting, r, counting, instrument != nullptr, ex,
+                                  ex < 0 ? 0 : before[ex], ex < 0 ? 0 : P.positions[ex].load()};
+      P.observer(&o);
+    }
     return r;
   }
   if (r == 0 && length >= kProtoMaxPending) {
@@ -697,3 +706,5 @@ int ssproto_replaying(void) { return P.replay; }
 void ssproto_set_test_handler(uint32_t type, ssproto_handler fn) {
   if (type < 256) P.test_handlers[type] = fn;
 }
+
+void ssproto_set_test_observer(ssproto_observer fn) { P.observer = fn; }

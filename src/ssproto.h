@@ -181,3 +181,20 @@ int ssproto_replaying(void);
 // Test seam: replaces the handler of one type (null puts the table's back).
 void ssproto_set_test_handler(uint32_t type, ssproto_handler fn);
 
+// Test seam: what the dispatcher did with one message a handler took. The
+// positions are those of the exchange current after the message (-1: none),
+// read before its handler ran and after its length was counted.
+struct ssproto_observed {
+  uint32_t type;
+  int32_t nesting;
+  int32_t used;       // the message's bytes
+  bool counting;      // the counting flag when the message arrived
+  bool single;        // from the saved stream of one instrument
+  int32_t exchange;
+  uint32_t before, after;
+};
+typedef void (*ssproto_observer)(const ssproto_observed* o);
+// Calls fn for every message a handler took, at any nesting (null: none).
+// Runs on the dispatching thread under the core lock.
+void ssproto_set_test_observer(ssproto_observer fn);
+

@@ -29,6 +29,7 @@ struct proto_state {
   ssproto_counter counters[kProtoCounterPairs] = {};
   ssproto_msg* msg = nullptr;  // innermost message being dispatched
   ssproto_handler test_handlers[256] = {};
+  ssproto_observer observer = nullptr;
 };
 
 // Constant-initialised, so that a model started from another file's static

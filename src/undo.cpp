@@ -139,6 +139,7 @@ static void redraw() {
 // ---- release ----
 
 static void release(undo_record *r, int reason) {
+  if (r->type >= UNDO_TYPES) return;  // spent: it holds nothing
   switch (r->type) {
     case UNDO_LAYOUT:
       desktop_layout_free(r->u.layout);
@@ -317,6 +318,7 @@ static void move_list(int32_t kind, int32_t from, int32_t to) {
 }
 
 static int restore(undo_record *r) {
+  if (r->type >= UNDO_TYPES) return 0;  // spent: its window has gone
   switch (r->type) {
     case UNDO_GROUP_BEGIN: return 0;
     case UNDO_WINDOW: return restore_window(r);
@@ -398,7 +400,17 @@ static int restore(undo_record *r) {
 
 // ---- the ring ----
 
+static void release_all(int reason) {
+  S.undoing++;  // what a release sets off records nothing
+  while (!ring_empty()) {
+    S.head = prev_slot(S.head);
+    release(&S.ring[S.head], reason);
+  }
+  S.undoing--;
+}
+
 int undo_init(void) {
+  if (S.ring) release_all(UNDO_SHUTDOWN);  // started again: what was kept goes
   if (!S.ring) {
     S.ring = static_cast<undo_record *>(calloc(kUndoRecords, sizeof(undo_record)));
     if (!S.ring) {
@@ -415,10 +427,7 @@ int undo_init(void) {
 
 void undo_fini(void) {
   if (!S.ring) return;
-  while (!ring_empty()) {
-    S.head = prev_slot(S.head);
-    release(&S.ring[S.head], UNDO_SHUTDOWN);
-  }
+  release_all(UNDO_SHUTDOWN);
   free(S.ring);
   S.ring = nullptr;
   S.head = S.tail = 0;
@@ -463,9 +472,11 @@ int undo_end() {
   if (r && r->type == UNDO_GROUP_BEGIN && prev_slot(S.head) == S.open_at) {
     S.head = prev_slot(S.head);
     moved_head();
-  } else {
+  } else if (S.open_at >= 0) {
     push(UNDO_GROUP_END);
   }
+  // Else the opening went (cancelled from inside the group): a closing
+  // would have nothing to stop at, and what is left stands as single steps.
   S.open_at = -1;
   return 0;
 }
@@ -619,6 +630,61 @@ void undo_forget_scan_source(wlist *wl) {
           static_cast<void *>(c->copy));
       c->copy->source = nullptr;
     }
+  }
+}
+
+static bool part_of(const window *w, const void *object) {
+  if (!object) return false;
+  for (widget *c : w->child)
+    if (c == object) return true;
+  for (widget *t : w->tools)
+    if (t == object) return true;
+  return false;
+}
+
+static bool lists(const desktop_layout *l, const window *w) {
+  if (!l) return false;
+  for (int32_t i = 0; i < l->n; i++)
+    if (l->windows[i] == w) return true;
+  return false;
+}
+
+void undo_forget_window(window *w) {
+  if (!S.ring || !w) return;
+  for (int i = S.tail; i != S.head; i = next_slot(i)) {
+    undo_record *r = &S.ring[i];
+    bool gone = false;
+    switch (r->type) {
+      case UNDO_WINDOW:
+        if (r->u.win.w == w) gone = true;
+        else if (r->u.win.link_source == w) r->u.win.link_source = nullptr;
+        break;
+      case UNDO_WINDOW_ROLE: gone = r->u.role.w == w; break;
+      case UNDO_WINDOW_LINK: gone = r->u.link.w == w || r->u.link.linked == w; break;
+      case UNDO_REMOVED_WINDOW:
+      case UNDO_NEW_WINDOW:
+      case UNDO_TOOLS_TOGGLE:
+        gone = r->u.w == w;
+        break;
+      case UNDO_RSSWIN: gone = part_of(w, r->u.rsswin.content); break;
+      case UNDO_LAYOUT:
+        if (lists(r->u.layout, w)) {
+          desktop_layout_free(r->u.layout);
+          r->u.layout = nullptr;
+          gone = true;
+        } else if (r->u.layout && r->u.layout->focus == w) {
+          r->u.layout->focus = nullptr;
+        }
+        break;
+      default:
+        if (r->type < UNDO_TYPES && !builtin(int(r->type)) && part_of(w, r->u.own.object)) {
+          if (r->u.own.ops && r->u.own.saved && r->u.own.ops->release)
+            r->u.own.ops->release(r->u.own.saved, UNDO_CANCELLED);
+          gone = true;
+        }
+        break;
+    }
+    if (gone) r->type = UNDO_TYPES;  // restores and releases nothing
   }
 }
 

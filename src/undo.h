@@ -166,6 +166,10 @@ int undo_cancel_configbox();    // type 27
 // Called by watchlist deletion: the scan copies of type-29 records that
 // have wl as their source forget it.
 void undo_forget_scan_source(wlist *wl);
+// Called as a window is deleted: records of it, its contents or tool
+// panels, and layout snapshots that list it, restore nothing from then on
+// (what they hold is released now).
+void undo_forget_window(window *w);
 
 // ---- pushes (0, or -1 where a second allocation failed) ----
 // A group recording a whole window: the links that follow it, its role,

@@ -492,6 +492,14 @@ TEST(SimMsg, WritersProduceTheWireLayout) {
       {"255", written([&](growbuf* g) { return sim_msg_error(g, 20, 30, 1, "BHP", d); }),
        {0, 255, 20, 30, 1, 0x89, 0x10, d0, d1}},
       {"type below 32", written([](growbuf* g) { return sim_msg_header(g, 27); }), {27}},
+      {"50", written([](growbuf* g) { return sim_msg_sync(g, 7); }), {0, 50, 7}},
+      {"56 kind 8", written([](growbuf* g) { return sim_msg_server_position(g, 8, 255, 1, 2); }),
+       {0, 56, 8, 255, 0, 0, 0, 1, 0, 0, 0, 2}},
+      {"56 kind 2", written([](growbuf* g) { return sim_msg_server_position(g, 2, 1, 9, 9); }), {0, 56, 2, 1}},
+      {"69", written([](growbuf* g) { return sim_msg_skip_word(g, 0x01020304); }), {0, 69, 1, 2, 3, 4}},
+      {"162", written([](growbuf* g) { return sim_msg_set_position(g, 1, 2, 3); }),
+       {0, 162, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3}},
+      {"171", written([](growbuf* g) { return sim_msg_exchange_state_all(g, 20); }), {0, 171, 20}},
   };
   for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << r.name;
 }
@@ -515,7 +523,21 @@ TEST(SimMsg, BlocksCarryTheirPayloadAndRefusalsLeaveTheBufferAlone) {
   EXPECT_EQ(sim_msg_error(&gb, 1, 1, 0, "WAYTOOLONGCODE", 0), -1);  // 14 characters
   EXPECT_EQ(sim_msg_side_channel(&gb, 1, 0, payload.data(), kSimSideChannelMax + 1), -1);
   EXPECT_EQ(sim_msg_header(&gb, 256), -1);
+  sim_notice n;
+  n.text.assign(kSimNoticeTextMax + 1, 'x');
+  EXPECT_EQ(sim_msg_notice(&gb, n), -1);
+  EXPECT_EQ(sim_msg_notice_list(&gb, 0, 1, {n}), -1);
+  EXPECT_EQ(sim_msg_update_test(&gb, std::string(kSimUpdateTestNameMax + 1, 'n'), "t", 1), -1);
+  EXPECT_EQ(sim_msg_delete_top(&gb, nullptr, 205, 0, "BHP", 1, 1), -1);
+  uint32_t ref = 0;
+  EXPECT_EQ(sim_msg_depth_change(&gb, nullptr, 202, 0, "BHP", 1, 1, 1, nullptr, &ref, false), -1);
   EXPECT_EQ(gb.len, 2);
+  sim_order_info o;
+  o.first.assign(kSimPriorityTextMax + 1, 'f');
+  bytes info;
+  EXPECT_EQ(sim_priority_payload({o}, &info), -1);
+  EXPECT_EQ(sim_firm_payload({o}, {}, &info), -1);
+  EXPECT_TRUE(info.empty());
   growbuf_free(&gb);
 }
 

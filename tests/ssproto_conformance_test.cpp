@@ -17,6 +17,7 @@
 #include "ssproto.h"
 #include "testclient.h"
 #include "testlog.h"
+#include "testprototypes.h"
 #include "testmodel.h"
 
 namespace {
@@ -24,24 +25,6 @@ namespace {
 const auto* g_env = ::testing::AddGlobalTestEnvironment(new QuietRuntime());
 
 using Bytes = std::vector<uint8_t>;
-
-std::set<uint32_t> span(std::initializer_list<std::pair<uint32_t, uint32_t>> ranges) {
-  std::set<uint32_t> out;
-  for (auto [lo, hi] : ranges)
-    for (uint32_t t = lo; t <= hi; t++) out.insert(t);
-  return out;
-}
-
-// Types without a handler.
-const std::set<uint32_t> kUnknown =
-    span({{0, 0},     {43, 43},   {47, 47},   {73, 74},   {77, 79},   {84, 89},   {92, 99},   {106, 109},
-          {112, 119}, {123, 129}, {134, 139}, {145, 149}, {152, 159}, {163, 164}, {168, 169}, {175, 179},
-          {182, 189}, {197, 199}, {207, 209}, {215, 219}, {224, 229}, {232, 239}, {243, 250}});
-
-// Types of the exchange's stream, which advance its position.
-const std::set<uint32_t> kCounting =
-    span({{1, 39},    {57, 58},   {60, 63},   {68, 68},   {70, 72},   {80, 83},   {90, 90},   {121, 121},
-          {130, 133}, {160, 162}, {166, 166}, {170, 174}, {180, 181}, {200, 206}, {220, 223}, {230, 231}});
 
 // Takes the whole message.
 int take_all(ssproto_msg* m) {
@@ -81,7 +64,7 @@ TEST_F(Conformance, UnknownTypesAndHandledTypes) {
     LogCapture log;
     Bytes b = message(t, 4);
     int r = decode(b);
-    if (kUnknown.count(t)) {
+    if (kProtoUnknownTypes.count(t)) {
       EXPECT_EQ(-1, r) << t;
       EXPECT_TRUE(log.has("unknown type " + std::to_string(t) + " ")) << t;
     } else {
@@ -101,14 +84,14 @@ TEST_F(Conformance, StreamPositionAccountingPerType) {
     ssproto_set_exchange_position(ex, 1000);
     int n = 3;
     for (uint32_t t = 1; t < 256; t++) {
-      if (kUnknown.count(t)) continue;
+      if (kProtoUnknownTypes.count(t)) continue;
       select(ex, counting);  // some types change the current exchange or the flag in their real handler
       ssproto_set_test_handler(t, take_all);
       const uint32_t before = ssproto_exchange_position(ex);
       Bytes b = message(t, n);
       ASSERT_EQ(int(b.size()), decode(b)) << t;
       const uint32_t grew = ssproto_exchange_position(ex) - before;
-      EXPECT_EQ(counting && kCounting.count(t) ? b.size() : 0u, grew) << "type " << t;
+      EXPECT_EQ(counting && kProtoCountingTypes.count(t) ? b.size() : 0u, grew) << "type " << t;
       ssproto_set_test_handler(t, nullptr);
       n = n % 7 + 1;  // lengths vary, so a fixed increment would show
     }

@@ -40,41 +40,13 @@ content *content_new(widget *parent, const char *name) {
 
 bool content_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), base_type()); }
 
-namespace {
-
-struct instr_hook {
-  typeid_t type;
-  void (*take)(widget *w, instr *in);
-};
-constexpr int kHooks = 32;
-instr_hook g_hooks[kHooks];
-int g_hook_count = 0;
-
-}  // namespace
-
-void content_set_instr_hook(typeid_t type, void (*take)(widget *w, instr *in)) {
-  for (int i = 0; i < g_hook_count; i++)
-    if (g_hooks[i].type == type) {
-      g_hooks[i].take = take;
-      return;
-    }
-  if (g_hook_count < kHooks) g_hooks[g_hook_count++] = {type, take};
-}
-
 void content_set_instr(widget *w, instr *in) {
-  if (!w) return;
-  for (int i = 0; i < g_hook_count; i++)
-    if (object_is_a(reinterpret_cast<const object *>(w), g_hooks[i].type)) {
-      g_hooks[i].take(w, in);
-      return;
-    }
   if (!content_is(w)) return;
   auto *c = static_cast<content *>(w);
   c->instrument = in;
   c->given++;
   auto *k = static_cast<content_class *>(c->cls);
   if (k->set_instr) k->set_instr(w, in);
-  if (c->on_instr) c->on_instr(c, in);
 }
 
 widget *toolpanel_new(widget *parent, const char *name, widget *) { return content_new(parent, name); }

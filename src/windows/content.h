@@ -16,11 +16,6 @@
 #include "ui/container.h"
 
 struct instr;
-struct content;
-
-// A kind's own reaction to a subject it is given (after `instrument` is
-// stored), set per widget; null for kinds that only keep it.
-using content_instr_fn = void (*)(content *c, instr *in);
 
 // Every content kind is a bin: a kind that holds a widget of its own (a
 // chart, a terminal) has it as its one child filling it; the others have
@@ -31,7 +26,6 @@ struct content : bin {
   uint32_t given;    // how many times a subject was given
   uint32_t restyled; // how many times the frame told it of a new selection
   int32_t req_h;     // the height it asks for (tool panels)
-  content_instr_fn on_instr;
 };
 
 // The class record of the content kinds: a kind built in its own module
@@ -47,11 +41,8 @@ typeid_t content_type();
 content *content_new(widget *parent, const char *name);
 bool content_is(const widget *w);
 // Hands the content an instrument (null: none): kept in the record, then
-// passed to the kind's set_instr and the widget's on_instr. A kind built as
-// a widget class outside "content" installs how it takes the instrument
-// with content_set_instr_hook.
+// passed to the kind's set_instr.
 void content_set_instr(widget *w, instr *in);
-void content_set_instr_hook(typeid_t type, void (*take)(widget *w, instr *in));
 
 // The content kinds, by module.
 widget *quotebar_new(widget *parent);

@@ -10,10 +10,13 @@
 #include "windows/depthbars.h"
 
 #include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "lib/fade.h"
+#include "lib/fmt.h"
+#include "lib/font.h"
 #include "lib/gfx.h"
 #include "lib/timer.h"
 #include "log.h"
@@ -571,9 +574,62 @@ void bs_geometry_changed(widget *self) {
 
 void bs_reqsize(widget *, size *out) { *out = {400, 160}; }
 
+// Hover: the bar under the pointer opens the depth detail popup for its
+// step; leaving, hiding or moving off every bar closes it.
+void bs_motion(widget *self, int32_t x, int32_t) {
+  auto *c = static_cast<depthwin_child *>(self);
+  model &m = md(c);
+  const depthwin_services *svc = depthwin_get_services();
+  const depthwin_book *b = c->book;
+  for (int s = 0; s < 3; s++) {
+    uint32_t limit = s < 2 ? m.shown[s] : uint32_t(m.lists[2].size());
+    for (uint32_t i = 0; i < limit && i < m.lists[s].size(); i++) {
+      int32_t bx;
+      if (!depthbars_bar_x(c, m.lists[s][i].step, &bx) || x < bx || x >= bx + m.thickness) continue;
+      if (svc->show_depth_detail && b && b->instrument)
+        svc->show_depth_detail(self, b->instrument, b->position, m.lists[s][i].step, m.group_step, s);
+      return;
+    }
+  }
+  if (svc->hide_depth_detail) svc->hide_depth_detail(self);
+}
+
+void bs_leave(widget *self) {
+  if (depthwin_get_services()->hide_depth_detail) depthwin_get_services()->hide_depth_detail(self);
+}
+
+void bs_hide_children(widget *self) { bs_leave(self); }
+
 constexpr colour kBid = 0x00D08030;    // RGB, alpha added per block
 constexpr colour kOffer = 0x003030D0;
 constexpr colour kTrade = 0x00A0A0A0;
+
+int32_t label_font() {
+  const style *st = style_cur();
+  return st ? st->font[0] : 0;
+}
+
+// Each side's label: the best step's volume then price for the bids, 10
+// pixels in from the left, and price then volume for the offers, ending 10
+// pixels in from the right, each over a box of its side's colour.
+void draw_labels(depthwin_child *c) {
+  model &m = md(c);
+  const rect &r = c->r;
+  char text[96];
+  for (int s = 0; s < 2; s++) {
+    if (m.lists[s].empty()) continue;
+    const bar &best = m.lists[s][0];
+    char volume[40], price[40];
+    snprintf(volume, sizeof volume, "%s", fmt_volume(best.volume));
+    snprintf(price, sizeof price, "%s", fmt_price(best.step));
+    snprintf(text, sizeof text, "%s %s", s == 0 ? volume : price, s == 0 ? price : volume);
+    int32_t sz[2] = {0, 0};
+    font_text_size(sz, label_font(), text);
+    int32_t x = s == 0 ? r.x + 10 : r.x + r.w - 10 - sz[0];
+    gfx_fill_rect(x - 2, r.y + 2, sz[0] + 4, sz[1] + 2, (s == 0 ? kBid : kOffer) | (60u << 24));
+    font_draw(text, x, r.y + 3, 0, label_font(), 0xFFFFFFFFu, nullptr);
+  }
+}
 
 void bs_draw(widget *self) {
   auto *c = static_cast<depthwin_child *>(self);
@@ -603,6 +659,7 @@ void bs_draw(widget *self) {
       }
     }
   }
+  draw_labels(c);
   m.recolour = false;
 }
 
@@ -619,6 +676,9 @@ void bs_class_init(object_class *rec) {
   c->geometry_changed = bs_geometry_changed;
   c->reqsize = bs_reqsize;
   c->draw = bs_draw;
+  c->motion = bs_motion;
+  c->leave = bs_leave;
+  c->hide_children = bs_hide_children;
   c->tick = bs_tick;
   c->apply_event = bs_apply;
   c->reset = bs_reset;

@@ -61,15 +61,8 @@ struct {
 
 depthwin_book *bk(widget *w) { return depthwin_get_book(w); }
 widget *win(depthwin_book *b) { return b->owner; }
-depthwin_child_class *ccls(depthwin_child *c) { return static_cast<depthwin_child_class *>(c->cls); }
 const depthwin_services &svc() { return *depthwin_get_services(); }
 double now() { return svc().now_seconds(); }
-
-#define DEPTH_BOTH(b, op, ...)                                             \
-  do {                                                                     \
-    for (depthwin_child *c_ : {(b)->bars, (b)->table})                     \
-      if (c_ && ccls(c_)->op) ccls(c_)->op(c_ __VA_OPT__(, ) __VA_ARGS__); \
-  } while (0)
 
 bool is_shown(depthwin_book *b) { return widget_is_shown(win(b)); }
 ss_time today(const instr *in) { return ssmodel_exchange_date(int32_t(in->exchange->index)); }
@@ -123,7 +116,7 @@ void depthwin_reset_book(depthwin_book *b) {
   depthwin_cancel_promises(b);
   b->cursor = nullptr;
   ssmodel_auction_clear(&b->auction);
-  DEPTH_BOTH(b, reset);
+  DEPTHWIN_BOTH(b, reset);
 }
 
 int depthwin_last_catchup_loads() { return S.last_loads; }
@@ -144,9 +137,9 @@ void depthwin_catchup(widget *w) {
   int loads = 0;
   for (int attempt = 0;; attempt++) {
     b->cursor = in->events.newest;
-    DEPTH_BOTH(b, reset);
-    for (int side = 0; side < 2; side++) DEPTH_BOTH(b, load_side, side);
-    DEPTH_BOTH(b, after_load);
+    DEPTHWIN_BOTH(b, reset);
+    for (int side = 0; side < 2; side++) DEPTHWIN_BOTH(b, load_side, side);
+    DEPTHWIN_BOTH(b, after_load);
     loads++;
     if (S.catchup_hook) S.catchup_hook(b, attempt);
     if (in->events.newest == b->cursor) break;
@@ -168,7 +161,7 @@ void depthwin_catchup(widget *w) {
     log(LOG_WARN, kSrc, "trying to catchup again");
   }
   S.last_loads = loads;
-  DEPTH_BOTH(b, finish_load);
+  DEPTHWIN_BOTH(b, finish_load);
   if (b->tools && svc().tools_follow) svc().tools_follow(b->tools, in);
   fade_release();
   widget_redraw(w);
@@ -227,7 +220,7 @@ int depthwin_apply(depthwin_book *b, ss_event *ev) {
   b->cursor = ev;
   if (ev->kind == kEvAuction && ev->payload)
     ssmodel_auction_copy(&b->auction, &static_cast<ss_ev_auction *>(ev->payload)->auction);
-  DEPTH_BOTH(b, apply_event, ev);
+  DEPTHWIN_BOTH(b, apply_event, ev);
   return 1;
 }
 
@@ -267,7 +260,7 @@ void depthwin_advance(widget *w) {
         if (e == stop) break;
       }
     } else if (!depthwin_apply(b, list->oldest)) {
-      DEPTH_BOTH(b, end_batch, 1);
+      DEPTHWIN_BOTH(b, end_batch, 1);
       return;
     }
   }
@@ -284,7 +277,7 @@ void depthwin_advance(widget *w) {
       if (e == b->pinned_event) break;
     }
   }
-  DEPTH_BOTH(b, end_batch, full);
+  DEPTHWIN_BOTH(b, end_batch, full);
 }
 
 // ---- seek and play ----
@@ -390,7 +383,7 @@ void depthwin_play_to(widget *w, ss_time t, int rebuild) {
     depthwin_reset_book(b);
     b->mark = saved;
     b->awaiting_history = 0;
-    DEPTH_BOTH(b, settings_changed, 0);
+    DEPTHWIN_BOTH(b, settings_changed, 0);
     tools_rebind(b);
     return;
   }
@@ -432,7 +425,7 @@ void depthwin_play_to(widget *w, ss_time t, int rebuild) {
     b->target = t;
     if (b->rollover_date) {
       b->busy = 1;
-      DEPTH_BOTH(b, begin_rebuild);
+      DEPTHWIN_BOTH(b, begin_rebuild);
       b->rebuilding = 1;
       ss_time rt = t;
       ss_event *from = depthwin_rollover_build(in, b->rollover_date, d, depthwin_apply, b, &rt);
@@ -486,7 +479,7 @@ void depthwin_play_to(widget *w, ss_time t, int rebuild) {
   }
   b->position = t;
   b->mark = saved ? t : 0;
-  DEPTH_BOTH(b, settings_changed, 1);
+  DEPTHWIN_BOTH(b, settings_changed, 1);
   tools_rebind(b);
 }
 
@@ -588,8 +581,8 @@ void depthwin_tick(widget *w) {
   if (is_shown(b) && in && !b->awaiting_history) {
     if (b->catchup_pending) depthwin_catchup(w);
     if (b->mark) {
-      DEPTH_BOTH(b, end_batch, 0);
-      DEPTH_BOTH(b, tick);
+      DEPTHWIN_BOTH(b, end_batch, 0);
+      DEPTHWIN_BOTH(b, tick);
       show_speed(b);
       chart_sync(b);
       return;
@@ -608,8 +601,8 @@ void depthwin_tick(widget *w) {
         }
       } else {
         if (t_now < b->next_step_wall) {
-          DEPTH_BOTH(b, end_batch, 0);
-          DEPTH_BOTH(b, tick);
+          DEPTHWIN_BOTH(b, end_batch, 0);
+          DEPTHWIN_BOTH(b, tick);
           show_speed(b);
           return;
         }
@@ -625,9 +618,9 @@ void depthwin_tick(widget *w) {
           // One event a step: the position stops just after the next one.
           if (depth_complete(in) || (in->flags & 0x10)) {
             ss_event *next = b->cursor->newer;
-            if (next && depthwin_apply(b, next)) DEPTH_BOTH(b, end_batch, 0);
+            if (next && depthwin_apply(b, next)) DEPTHWIN_BOTH(b, end_batch, 0);
           }
-          DEPTH_BOTH(b, tick);
+          DEPTHWIN_BOTH(b, tick);
           show_speed(b);
           widget_redraw(w);
           chart_clear(b);
@@ -652,7 +645,7 @@ void depthwin_tick(widget *w) {
   }
   if (b->show_age && uint64_t(t_now * 1000.0) >= b->age_refreshed_ms + 1000) depthwin_update_age_ref(b);
   if (b->age_recomputed && b->bars) depthbars_recolour(b->bars);
-  DEPTH_BOTH(b, tick);
+  DEPTHWIN_BOTH(b, tick);
   show_speed(b);
   if (b->anchor_position) {
     chart_sync(b);

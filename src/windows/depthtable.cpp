@@ -374,6 +374,66 @@ void tb_reqsize(widget *self, size *out) {
   *out = {3 * sz[0], row_height() * int32_t(md(static_cast<depthwin_child *>(self)).shown_rows)};
 }
 
+// The row and list under a point, false when none.
+bool row_at(depthwin_child *c, int32_t x, int32_t y, int *list, uint32_t *row) {
+  model &m = md(c);
+  int32_t digit = 7;
+  font_metrics(nullptr, &digit, nullptr, nullptr, table_font());
+  if (digit <= 0) digit = 7;
+  int32_t rh = row_height();
+  if (rh <= 0 || y < c->r.y) return false;
+  *row = uint32_t((y - c->r.y) / rh);
+  int32_t cx = c->r.x;
+  for (int col = 0; col < kDepthTableColumns; col++) {
+    if (!(m.columns & (uint64_t(1) << col))) continue;
+    int32_t w = kWidths[col] * digit;
+    if (x >= cx && x < cx + w) {
+      *list = col < 9 ? 0 : col < 18 ? 1 : 2;
+      return *row < m.rows[*list].size();
+    }
+    cx += w;
+  }
+  return false;
+}
+
+// A button-1 release on a trade row opens the course of sales at the time
+// of the latest trade done at the row's step.
+void tb_release(widget *self, int32_t x, int32_t y, int button) {
+  auto *c = static_cast<depthwin_child *>(self);
+  int list;
+  uint32_t row;
+  const depthwin_services *svc = depthwin_get_services();
+  if (button != 1 || !row_at(c, x, y, &list, &row) || list != 2 || !svc->open_trades_at) return;
+  const depthwin_book *b = c->book;
+  if (!b || !b->instrument || b->instrument->kind != kKindStock) return;
+  uint32_t step = md(c).rows[2][row].step;
+  ss_time when = 0;
+  for (const ss_trade *t = static_cast<const ss_stock *>(b->instrument)->trades.head; t; t = t->next)
+    if (!(t->bits & kTradeCancelled) && step_of(md(c), t->price) == step) when = t->time;
+  svc->open_trades_at(self, b->instrument, when ? when : b->position);
+}
+
+// Hover: the row under the pointer opens the depth detail popup, its price
+// form for a bid or offer row, its trade form for a trade row.
+void tb_motion(widget *self, int32_t x, int32_t y) {
+  auto *c = static_cast<depthwin_child *>(self);
+  const depthwin_services *svc = depthwin_get_services();
+  int list;
+  uint32_t row;
+  if (row_at(c, x, y, &list, &row) && svc->show_depth_detail && c->book && c->book->instrument) {
+    svc->show_depth_detail(self, c->book->instrument, c->book->position, md(c).rows[list][row].step,
+                           md(c).group_step, list);
+    return;
+  }
+  if (svc->hide_depth_detail) svc->hide_depth_detail(self);
+}
+
+void tb_leave(widget *self) {
+  if (depthwin_get_services()->hide_depth_detail) depthwin_get_services()->hide_depth_detail(self);
+}
+
+void tb_hide_children(widget *self) { tb_leave(self); }
+
 constexpr colour kBidColour = 0xFF8C5A28;    // blue side, RGBA red low
 constexpr colour kOfferColour = 0xFF2828A0;  // red side
 constexpr colour kTradeColour = 0xFF404040;
@@ -419,6 +479,10 @@ void tb_class_init(object_class *rec) {
   c->geometry_changed = tb_geometry_changed;
   c->reqsize = tb_reqsize;
   c->draw = tb_draw;
+  c->motion = tb_motion;
+  c->release = tb_release;
+  c->leave = tb_leave;
+  c->hide_children = tb_hide_children;
   c->tick = tb_tick;
   c->apply_event = tb_apply;
   c->reset = tb_reset;

@@ -47,34 +47,31 @@ int req_stock_events(ss_stock *s) { return ssclient_request_stock_events(s, 0); 
 int req_day(instr *in, ss_time d) { return ssclient_request_events_for_day(in, d); }
 double frame_seconds() { return double(plat_ms()) / 1000.0; }
 
-const depthwin_services kDefaults = {req_events, req_stock_events, req_day, ssclient_sleep, frame_seconds,
-                                     nullptr,    nullptr,          nullptr, nullptr,        nullptr,
-                                     nullptr,    nullptr,          nullptr, nullptr,        nullptr};
+depthwin_services defaults() {
+  depthwin_services s{};
+  s.request_events = req_events;
+  s.request_stock_events = req_stock_events;
+  s.request_events_for_day = req_day;
+  s.sleep = ssclient_sleep;
+  s.now_seconds = frame_seconds;
+  return s;
+}
 
 struct {
-  depthwin_services svc = kDefaults;
+  depthwin_services svc = defaults();
 } S;
 
 depthwin *dw(widget *w) { return static_cast<depthwin *>(w); }
-depthwin_child_class *ccls(depthwin_child *c) { return static_cast<depthwin_child_class *>(c->cls); }
 
 }  // namespace
 
-void depthwin_set_services(const depthwin_services *s) { S.svc = s ? *s : kDefaults; }
+void depthwin_set_services(const depthwin_services *s) { S.svc = s ? *s : defaults(); }
 const depthwin_services *depthwin_get_services() { return &S.svc; }
-
-// The children's depth operations, each called on both children (bars
-// first) when the slot is filled.
-#define DEPTH_BOTH(b, op, ...)                                                      \
-  do {                                                                              \
-    for (depthwin_child *c_ : {(b)->bars, (b)->table})                              \
-      if (c_ && ccls(c_)->op) ccls(c_)->op(c_ __VA_OPT__(, ) __VA_ARGS__);          \
-  } while (0)
 
 namespace {
 
 void notify_settings(depthwin_book *b) {
-  DEPTH_BOTH(b, settings_changed, int(b->show_trades));
+  DEPTHWIN_BOTH(b, settings_changed, int(b->show_trades));
   if (S.svc.tools_rebind && b->tools) S.svc.tools_rebind(b->tools);
 }
 
@@ -395,9 +392,9 @@ void depthwin_set_height(widget *w, uint32_t h) {
   if (b->copying || !b->instrument) return;
   if (b->anchor_position && b->cursor) {
     depthwin_seek_event(w, b->cursor, 1);
-  } else if (b->bars && ccls(b->bars)->finish_load) {
+  } else if (b->bars && depthwin_child_cls(b->bars)->finish_load) {
     fade_hold();
-    ccls(b->bars)->finish_load(b->bars);
+    depthwin_child_cls(b->bars)->finish_load(b->bars);
     fade_release();
   }
 }

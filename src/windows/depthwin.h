@@ -94,6 +94,18 @@ struct depthwin_child_class : container_class {
   void (*settings_changed)(depthwin_child *self, int arg);     // 9
 };
 
+inline depthwin_child_class *depthwin_child_cls(depthwin_child *c) {
+  return static_cast<depthwin_child_class *>(c->cls);
+}
+// Calls depth operation `op` on both children of book `b`, bars first,
+// where the child's class fills the slot.
+#define DEPTHWIN_BOTH(b, op, ...)                                             \
+  do {                                                                        \
+    for (depthwin_child *c_ : {(b)->bars, (b)->table})                        \
+      if (c_ && depthwin_child_cls(c_)->op)                                   \
+        depthwin_child_cls(c_)->op(c_ __VA_OPT__(, ) __VA_ARGS__);            \
+  } while (0)
+
 typeid_t depthwin_child_type();
 typeid_t depthwin_type();
 
@@ -117,6 +129,13 @@ struct depthwin_services {
   void (*tools_show_speed)(widget *tools);
   void (*tools_redraw)(widget *tools);
   void (*tools_update_chart)(widget *tools);
+  // The depth detail popup for a price step of a side (0 bid, 1 offer, 2
+  // trades) of the instrument on a date, beside the widget; and hiding it.
+  void (*show_depth_detail)(widget *w, instr *in, ss_time date, uint32_t step, uint32_t bucket, int side);
+  void (*hide_depth_detail)(widget *w);
+  // A trade row clicked: the window shows its course of sales at `time`
+  // (role switched, grouping and filters off, tools shown).
+  void (*open_trades_at)(widget *w, instr *in, ss_time time);
 };
 // Installs a table (copied); null restores the defaults.
 void depthwin_set_services(const depthwin_services *s);

@@ -20,11 +20,14 @@
 #include "lib/gfx.h"
 #include "log.h"
 #include "pool.h"
+#include "screen/screen.h"
 #include "ssclient.h"
 #include "ssnotify.h"
 #include "sstime.h"
 #include "style.h"
+#include "undo.h"
 #include "windows/content.h"
+#include "windows/docwin.h"
 #include "windows/window.h"
 
 namespace {
@@ -365,8 +368,11 @@ int hn_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
   return 0;
 }
 
+void take_instr(widget *w, instr *in);
+
 void hn_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  auto *c = static_cast<content_class *>(rec);
+  c->set_instr = take_instr;
   c->geometry_changed = hn_geometry_changed;
   c->reqsize = hn_reqsize;
   c->draw = hn_draw;
@@ -378,7 +384,7 @@ void hn_class_init(object_class *rec) {
 }
 
 typeid_t register_histnews() {
-  return object_register_class("histnews", widget_type(), sizeof(histnews), hn_init, hn_fini, sizeof(widget_class),
+  return object_register_class("histnews", content_type(), sizeof(histnews), hn_init, hn_fini, sizeof(content_class),
                                hn_class_init, nullptr);
 }
 
@@ -447,11 +453,42 @@ bool news_percent_change(int32_t change, uint32_t close, int32_t *out) {
 
 // Opening items ------------------------------------------------------------------
 
+// Minimal version: the window frame shows a news item in its document
+// child itself (window_show_news_item) once it is built. The item goes to
+// the document child before the window takes the issuer and the role, so
+// the child keeps it as its subject and asks for nothing else.
+static void show_news_item_in(window *w, ss_issuer *issuer, const ss_news *item) {
+  widget *doc = w->child[kWinDoc];
+  if (!doc || !docwin_is(doc)) return;
+  docwin_show_news_item(doc, issuer, item);
+  window_set_instrument(w, issuer);
+  window_set_role(w, kRoleDocument);
+  docwin_goto_page(doc, 0);
+}
+
+// Minimal version: the screens show a news item in their popup document
+// window (screen_show_news_popup) once the popups are built; until then it
+// is shown there at page 0 and the bar made visible.
+static void show_news_popup(ss_issuer *issuer, const ss_news *item) {
+  window *p = screen_current() ? screen_popup_document() : nullptr;
+  if (!p) return;
+  show_news_item_in(p, issuer, item);
+  screen_show_bars_ex(BAR_POPUP_DOCUMENT, 1);
+}
+
 void news_open_item(widget *from, ss_issuer *issuer, const ss_news *item) {
   if (!issuer || !item) return;
-  S.last_open = {issuer, item->number, 1};
-  (void)from;
+  window *w = from && from->parent && window_is(from->parent) ? static_cast<window *>(from->parent) : nullptr;
+  screen *s = screen_current();
+  bool own = w && s && (s->bars & BAR_ZOOM);
+  S.last_open = {issuer, item->number, own ? 0 : 1};
   log(LOG_INFO, "histnews", "open %s news item %u", issuer->code, item->number);
+  if (own) {
+    undo_push_window(w);
+    show_news_item_in(w, issuer, item);
+  } else {
+    show_news_popup(issuer, item);
+  }
 }
 
 const news_open_request *news_last_open(void) { return &S.last_open; }
@@ -470,7 +507,6 @@ typeid_t histnews_type() {
 bool histnews_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), histnews_type()); }
 
 widget *histnews_new(widget *parent) {
-  content_set_instr_hook(histnews_type(), take_instr);
   return widget_new(parent, histnews_type());
 }
 
@@ -547,6 +583,14 @@ const char *histnews_get_keyword(const widget *w) {
 }
 const char *histnews_get_keyword_upper(const widget *w) {
   return histnews_has_keyword(w) ? cast(w)->filter.keyword_upper : nullptr;
+}
+
+void histnews_copy(widget *w, const widget *from) {
+  histnews *h = cast(w);
+  const histnews *src = cast(from);
+  if (!h || !src || h == src) return;
+  h->filter = src->filter;
+  refilter_after_change(h);
 }
 
 ss_time histnews_get_top_time(const widget *w) {

@@ -10,6 +10,7 @@
 #include "lib/cols.h"
 #include "ssmodel.h"
 #include "ui/widget.h"
+#include "windows/content.h"
 
 constexpr int kNewsKeywordLen = 32;   // at most 31 characters
 constexpr int kNewsHeadlineScan = 79;  // the keyword is looked for in these
@@ -50,7 +51,7 @@ struct histnews_row {
   histnews_row *next;
 };
 
-struct histnews : widget {
+struct histnews : content {
   ss_stock *stock;
   ss_issuer *issuer;
   histnews_row *rows;
@@ -91,6 +92,8 @@ bool histnews_has_keyword(const widget *w);
 const char *histnews_get_keyword(const widget *w);        // null without one
 const char *histnews_get_keyword_upper(const widget *w);  // null without one
 
+// Copies the filters of another history window (a copy of a window).
+void histnews_copy(widget *w, const widget *from);
 ss_time histnews_get_top_time(const widget *w);
 void histnews_refilter(widget *w, ss_time time);
 void histnews_rebuild(widget *w);
@@ -114,8 +117,8 @@ void histnews_config_save(widget *w);
 void histnews_config_load(widget *w);
 
 // Opening an item (a click on a news row): into the window's document
-// child, or the popup document window. Minimal version: until the document
-// window exists the request is recorded here (tests read it) and logged.
+// child while the screen shows its zoom, else into the popup document
+// window at page 0. The last request is recorded (tests read it).
 struct news_open_request {
   ss_issuer *issuer;
   uint32_t number;

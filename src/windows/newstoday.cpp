@@ -493,7 +493,8 @@ int nt_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
 }
 
 void nt_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  // The window lists every issuer's news: the subject is only kept.
+  auto *c = static_cast<content_class *>(rec);
   c->geometry_changed = nt_geometry_changed;
   c->reqsize = nt_reqsize;
   c->draw = nt_draw;
@@ -505,11 +506,10 @@ void nt_class_init(object_class *rec) {
 }
 
 typeid_t register_newstoday() {
-  return object_register_class("newstoday", widget_type(), sizeof(newstoday), nt_init, nt_fini,
-                               sizeof(widget_class), nt_class_init, nullptr);
+  return object_register_class("newstoday", content_type(), sizeof(newstoday), nt_init, nt_fini,
+                               sizeof(content_class), nt_class_init, nullptr);
 }
 
-void take_instr(widget *, instr *) {}  // the window lists every issuer's news
 
 }  // namespace
 
@@ -521,7 +521,6 @@ typeid_t newstoday_type() {
 bool newstoday_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), newstoday_type()); }
 
 widget *newstoday_new(widget *parent) {
-  content_set_instr_hook(newstoday_type(), take_instr);
   return widget_new(parent, newstoday_type());
 }
 
@@ -616,6 +615,18 @@ void newstoday_copy_group_filter(widget *w, const widget *from) {
     n->group_filter = filter_clone(src->group_filter);
   }
   newstoday_group_filter_changed(n);
+}
+
+void newstoday_copy(widget *w, const widget *from) {
+  newstoday *n = cast(w);
+  const newstoday *src = cast(from);
+  if (!n || !src || n == src) return;
+  n->nf = src->nf;
+  n->watchlists_only = src->watchlists_only;
+  // Every exchange the user may see, then those the source hides hidden.
+  for (int i = 0; i < kNewstodayExchanges; i++)
+    n->exchanges[i] = src->exchanges[i] && ssuser_exchange_permitted(i) ? ssmodel_exchange(i) : nullptr;
+  newstoday_copy_group_filter(n, src);  // rebuilds when shown
 }
 
 ss_time newstoday_get_top_time(const widget *w) {

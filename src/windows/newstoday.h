@@ -11,6 +11,7 @@
 #include "lib/fade.h"
 #include "ssmodel.h"
 #include "ui/widget.h"
+#include "windows/content.h"
 #include "windows/histnews.h"
 
 struct filter;
@@ -29,7 +30,7 @@ struct newstoday_row {
   newstoday_row *next;
 };
 
-struct newstoday : widget {
+struct newstoday : content {
   ss_exchange *exchanges[kNewstodayExchanges];
   newstoday_row *rows;
   int32_t row_count;
@@ -81,6 +82,8 @@ filter *newstoday_group_filter(widget *w);  // made empty on first use
 bool newstoday_has_group_filter(const widget *w);
 void newstoday_group_filter_changed(widget *w);
 void newstoday_copy_group_filter(widget *w, const widget *from);
+// Copies another window's filters, exchanges and group filter.
+void newstoday_copy(widget *w, const widget *from);
 
 ss_time newstoday_get_top_time(const widget *w);
 int newstoday_select_time(widget *w, ss_time date);

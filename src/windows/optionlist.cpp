@@ -79,7 +79,13 @@ void op_show(widget *self) {
   watchlist_class()->show_children(self);
 }
 
-void op_class_init(object_class *rec) { static_cast<widget_class *>(rec)->show_children = op_show; }
+void take(widget *self, instr *in);
+
+void op_class_init(object_class *rec) {
+  auto *c = static_cast<content_class *>(rec);
+  c->show_children = op_show;
+  c->set_instr = take;
+}
 
 // Undo: filter, months to expiry and order.
 struct saved_settings {
@@ -113,7 +119,7 @@ typeid_t register_optionlist() {
   return watchlist_register_kind("optionlist", sizeof(optionlist), op_init, nullptr, op_class_init);
 }
 
-void take(content *c, instr *in) { optionlist_set_underlying(static_cast<optionlist *>(c), in); }
+void take(widget *self, instr *in) { optionlist_set_underlying(static_cast<optionlist *>(self), in); }
 
 void set_u32(optionlist *o, uint32_t *field, uint32_t v) {
   if (*field == v) return;
@@ -134,7 +140,6 @@ optionlist *optionlist_cast(widget *w) {
 
 widget *optionlist_new(widget *parent) {
   watchlist *w = watchlist_make(parent, optionlist_type(), 5);
-  if (w) w->on_instr = take;
   return w;
 }
 

@@ -8,15 +8,19 @@
 
 namespace {
 
-void take(content *c, instr *in) {
-  auto *q = static_cast<quotebar *>(c);
+void take(widget *self, instr *in) {
+  auto *q = static_cast<quotebar *>(self);
   if (in && in->kind == kKindIndex)
     quotebar_set_index(q, in);
   else
     quotebar_set_stock(q, in && in->kind == kKindStock ? in : nullptr);
 }
 
-typeid_t register_quotebar() { return watchlist_register_kind("quotebar", sizeof(quotebar), nullptr, nullptr, nullptr); }
+void qb_class_init(object_class *rec) { static_cast<content_class *>(rec)->set_instr = take; }
+
+typeid_t register_quotebar() {
+  return watchlist_register_kind("quotebar", sizeof(quotebar), nullptr, nullptr, qb_class_init);
+}
 
 void replace(quotebar *q, instr *in) {
   if (q->shown) watchlist_remove_instr(q, q->shown, 0);
@@ -36,9 +40,7 @@ quotebar *quotebar_cast(widget *w) {
 }
 
 widget *quotebar_new(widget *parent) {
-  watchlist *w = watchlist_make(parent, quotebar_type(), 1);
-  if (w) w->on_instr = take;
-  return w;
+  return watchlist_make(parent, quotebar_type(), 1);
 }
 
 void quotebar_set_stock(quotebar *q, instr *stock) {

@@ -429,8 +429,11 @@ void rw_release(widget *self, int32_t x, int32_t y, int button) {
   }
 }
 
+void take_instr(widget *w, instr *in);
+
 void rsswin_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  auto *c = static_cast<content_class *>(rec);
+  c->set_instr = take_instr;
   c->geometry_changed = rw_geometry_changed;
   c->reqsize = rw_reqsize;
   c->draw = rw_draw;
@@ -441,7 +444,7 @@ void rsswin_class_init(object_class *rec) {
 }
 
 typeid_t register_rsswin() {
-  return object_register_class("rsswin", widget_type(), sizeof(rsswin), rw_init, rw_fini, sizeof(widget_class),
+  return object_register_class("rsswin", content_type(), sizeof(rsswin), rw_init, rw_fini, sizeof(content_class),
                                rsswin_class_init, nullptr);
 }
 
@@ -478,7 +481,6 @@ bool rsswin_is(const widget *w) {
 }
 
 widget *rsswin_new(widget *parent, int kind) {
-  content_set_instr_hook(rsswin_type(), take_instr);
   auto *r = static_cast<rsswin *>(widget_new(parent, rsswin_type()));
   if (r) r->kind = kind ? 1 : 0;
   return r;

@@ -13,6 +13,7 @@
 #include "lib/cols.h"
 #include "lib/gmap.h"
 #include "ui/widget.h"
+#include "windows/content.h"
 
 struct instr;
 struct rss_feed;
@@ -32,7 +33,7 @@ struct rsswin_row {
   int32_t stale;  // laid out again at the next draw
 };
 
-struct rsswin : widget {
+struct rsswin : content {
   uint32_t kind;  // 0 rss, 1 google
   int32_t line_height;
   int32_t title_height;

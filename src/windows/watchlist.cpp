@@ -956,8 +956,8 @@ void wl_leave(widget *self) {
   w->detail_open = 0;
 }
 
-void on_instr(content *c, instr *in) {
-  auto *w = static_cast<watchlist *>(c);
+void wl_set_instr(widget *self, instr *in) {
+  auto *w = static_cast<watchlist *>(self);
   if (w->mode != 1) return;
   // The quote bar shows what its window is given.
   watchlist_clear_rows(w);
@@ -966,7 +966,8 @@ void on_instr(content *c, instr *in) {
 }
 
 void wl_class_init(object_class *rec) {
-  auto *c = static_cast<widget_class *>(rec);
+  auto *c = static_cast<content_class *>(rec);
+  c->set_instr = wl_set_instr;
   c->geometry_changed = wl_geometry_changed;
   c->reqsize = wl_reqsize;
   c->draw = wl_draw;
@@ -1297,10 +1298,10 @@ typeid_t watchlist_register_kind(const char *name, uint32_t size, object_init_fn
 }
 
 const widget_class *watchlist_class(void) {
-  static widget_class c;
+  static content_class c;
   static bool made = false;
   if (!made) {
-    c = widget_class{};
+    c = content_class{};
     wl_class_init(&c);
     made = true;
   }
@@ -1312,7 +1313,6 @@ watchlist *watchlist_make(widget *parent, typeid_t type, int mode) {
   if (!w) return nullptr;
   w->mode = mode < 0 || mode >= kWatchModes ? 0 : mode;
   w->name = object_type_name(widget_obj(w));
-  w->on_instr = on_instr;
   cols_init(&w->columns, kWidths, kSets[w->mode]);
   w->hidden = watchlist_hidden_columns(w);
   cols_set_hidden(&w->columns, w->hidden);

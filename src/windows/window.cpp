@@ -17,9 +17,21 @@
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "style.h"
+#include "undo.h"
 #include "windows/content.h"
+#include "lib/scan.h"
+#include "lib/wlist.h"
 #include "windows/depthwin.h"
+#include "windows/docwin.h"
+#include "windows/histnews.h"
+#include "windows/indexlist.h"
+#include "windows/newstoday.h"
+#include "windows/optionlist.h"
+#include "windows/rsswin.h"
+#include "windows/searchwin.h"
 #include "windows/titlebar.h"
+#include "windows/tradelist.h"
+#include "windows/watchlist.h"
 
 namespace {
 
@@ -300,6 +312,7 @@ void w_init(object *o) {
 void w_fini(object *o) {
   auto *w = reinterpret_cast<window *>(o);
   unregister_change(w);
+  undo_forget_window(w);
   // Windows that follow this one follow nothing now.
   for (alive *a = S.list; a; a = a->next)
     if (a->w->link == w) a->w->link = nullptr;
@@ -684,10 +697,72 @@ window *window_linked_to(const window *w) { return w->link; }
 
 // Copying --------------------------------------------------------------------
 
+namespace {
+
+// The settings of the source's role, after its instrument and role.
+void copy_role_settings(window *target, window *source) {
+  auto kid = [](window *w, int i) { return w->child[i]; };
+  switch (source->role) {
+    case kRoleWatchlist:
+      if (watchlist_is(kid(source, kWinWatchlist)))
+        window_set_wlist(target, watchlist_get_scan(static_cast<watchlist *>(kid(source, kWinWatchlist))));
+      break;
+    case kRoleIndexlist: {
+      indexlist *to = indexlist_cast(kid(target, kWinIndexlist)), *from = indexlist_cast(kid(source, kWinIndexlist));
+      if (!to || !from) break;
+      for (int i = 0; i < 4; i++) indexlist_set_exchange_shown(to, i, indexlist_get_exchange_shown(from, i));
+      indexlist_set_index_filter(to, indexlist_get_index_filter(from));
+      indexlist_set_order(to, indexlist_get_order(from));
+      indexlist_set_reversed(to, indexlist_get_reversed(from));
+      break;
+    }
+    case kRoleDocument:
+      docwin_copy(kid(target, kWinDoc), kid(source, kWinDoc));
+      break;
+    case kRoleDepth:
+      depthwin_copy(kid(target, kWinDepth), kid(source, kWinDepth));
+      break;
+    case kRoleHistnews:
+      histnews_copy(kid(target, kWinHistnews), kid(source, kWinHistnews));
+      break;
+    case kRoleTradelist:
+      tradelist_copy(tradelist_cast(kid(target, kWinTradelist)), tradelist_cast(kid(source, kWinTradelist)));
+      break;
+    case kRoleOptionlist: {
+      optionlist *to = optionlist_cast(kid(target, kWinOptionlist)),
+                 *from = optionlist_cast(kid(source, kWinOptionlist));
+      if (!to || !from) break;
+      optionlist_set_filter(to, optionlist_get_filter(from));
+      optionlist_set_max_expiry_months(to, optionlist_get_max_expiry_months(from));
+      optionlist_set_order(to, from->order);
+      break;
+    }
+    case kRoleNewstoday:
+      newstoday_copy(kid(target, kWinNewstoday), kid(source, kWinNewstoday));
+      break;
+    case kRoleRss:
+      rsswin_set_feed(kid(target, kWinRss), rsswin_get_feed(kid(source, kWinRss)));
+      break;
+    case kRoleGoogle:
+      rsswin_set_feed(kid(target, kWinGoogle), rsswin_get_feed(kid(source, kWinGoogle)));
+      break;
+    case kRoleSearch: {
+      searchwin *to = searchwin_cast(kid(target, kWinSearch)), *from = searchwin_cast(kid(source, kWinSearch));
+      if (to && from) searchwin_copy(to, from);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
 void window_copy(window *target, window *source) {
   S.copying = 1;
   window_set_instrument(target, source->instrument);
   window_set_role(target, source->role);
+  copy_role_settings(target, source);
   S.copying = 0;
   if (source->show_tools)
     window_show_tools(target);
@@ -701,6 +776,94 @@ void window_copy(window *target, window *source) {
 }
 
 void window_copy_from(window *w, window *src) { window_copy(w, src); }
+
+// Lists ---------------------------------------------------------------------------
+
+namespace {
+
+watchlist *list_child(window *w) {
+  widget *c = w ? w->child[kWinWatchlist] : nullptr;
+  return watchlist_is(c) ? static_cast<watchlist *>(c) : nullptr;
+}
+
+}  // namespace
+
+int window_set_wlist(window *w, scan *s) {
+  watchlist *c = list_child(w);
+  if (!c) return -1;
+  // A registered list is shared; an anonymous one is the window's own.
+  if (s && (s->id <= 0 || scan_find(s->id) != s)) {
+    scan *copy = scan_clone_temp(s);
+    if (!copy) {
+      log(LOG_ERROR, "window", "can't copy list");
+      return -1;
+    }
+    s = copy;
+  }
+  watchlist_set_scan(c, s);
+  titlebar_set_text(tb(w), s ? s->name : "");
+  return 0;
+}
+
+int window_set_list_source(window *w, wlist *wl) {
+  watchlist *c = list_child(w);
+  if (!c) return -1;
+  int r = watchlist_set_source(c, wl);
+  titlebar_set_text(tb(w), wl ? wlist_name(wl) : "");
+  return r;
+}
+
+// Going to a time -----------------------------------------------------------------
+
+int window_goto_time(window *w, ss_time time, uint32_t flags) {
+  if (!w || w->role < kRoleDepth || w->role > kRoleTradelist) return -1;
+  ss_exchange *ex = w->instrument ? w->instrument->exchange : w->exchange;
+  const ss_time tod = time & kSstimeSecondsMask;
+  // A time of day inside the exchange's trading hours on a given date.
+  auto clamped_on = [&](ss_time date) {
+    ss_time open = ssmodel_exchange_open_time(ex) & kSstimeSecondsMask;
+    ss_time close = ssmodel_exchange_close_time(ex) & kSstimeSecondsMask;
+    ss_time t = tod < open ? open : tod > close ? close : tod;
+    return (date & ~kSstimeSecondsMask) | t;
+  };
+  switch (w->role) {
+    case kRoleDepth: {
+      widget *d = w->child[kWinDepth];
+      if (!ex) return -1;
+      ss_time position = depthwin_get_position(d);
+      ss_time target = (flags & 0x7) ? clamped_on(position ? position : ex->date)
+                                     : ((ssmodel_exchange_day_start(ex) & ~kSstimeSecondsMask) | tod);
+      depthwin_play_to(d, target, 1);
+      return 0;
+    }
+    case kRoleHistnews: {
+      sstime_parts p{};
+      sstime_unpack(&p, time);
+      ss_time t = time;
+      if ((flags & 0x18) == 0x10) {
+        t = sstime_pack(59, 59, 23, p.mdays, p.mon, p.year);  // the last day of the month
+      } else if ((flags & 0x18) == 0x8) {
+        t = sstime_pack(59, 59, 23, p.mday, 12, p.year);  // that day in December
+      } else if ((flags & 0x18) == 0) {
+        t = sstime_pack(59, 59, 23, 31, 12, p.year);
+      }
+      histnews_refilter(w->child[kWinHistnews], t);
+      return 0;
+    }
+    case kRoleNewstoday:
+      newstoday_goto_time(w->child[kWinNewstoday], time);
+      return 0;
+    case kRoleTradelist: {
+      if (!ex) return -1;
+      ss_time target = (flags & 0x7) ? clamped_on(ex->date)
+                                     : ((ssmodel_exchange_day_end(ex) & ~kSstimeSecondsMask) | tod);
+      tradelist_set_position(tradelist_cast(w->child[kWinTradelist]), target);
+      return 0;
+    }
+    default:
+      return -1;
+  }
+}
 
 // Reference values -----------------------------------------------------------
 

@@ -110,6 +110,19 @@ window *window_linked_to(const window *w);
 void window_copy(window *target, window *source);
 void window_copy_from(window *w, window *src);
 
+// Lists: a watchlist window shows a scan (an anonymous one is copied, a
+// registered one shared) or a temporary scan of a watchlist; the title
+// becomes the list's name. 0, or -1 without a watchlist content.
+struct scan;
+struct wlist;
+int window_set_wlist(window *w, scan *s);
+int window_set_list_source(window *w, wlist *wl);
+
+// Moves a time-based content (depth, news history, today's news, course of
+// sales) to a moment; flags 0x7 clamp a time of day to the trading hours,
+// 0x18 choose how the news history reads a date. -1 for other roles.
+int window_goto_time(window *w, uint32_t time, uint32_t flags);
+
 // Reference values and the price trend (-1 none, 0 same, 1 up, 2 down).
 void window_take_instr_prices(window *w);
 int window_price_trend(window *w);

@@ -27,6 +27,7 @@
 #include "testmodel.h"
 #include "ui/gui.h"
 #include "undo.h"
+#include "windows/watchlist.h"
 #include "windows/window.h"
 
 namespace {
@@ -204,6 +205,16 @@ TEST_F(Actions, TableOfIdsUndoneBackToTheStart) {
     std::function<bool(const Snap &before, const Snap &after)> check;
   };
   auto none = [](const Snap &, const Snap &) { return true; };
+  // The first window's watchlist content shows a scan of that name, with
+  // those instrument and change filters, order and direction.
+  auto shows = [](std::string name, uint32_t instr, uint32_t change, uint32_t order, int reversed) {
+    return [=](const Snap &, const Snap &a) {
+      auto *c = static_cast<watchlist *>(a.windows[0]->child[kWinWatchlist]);
+      scan *s = watchlist_get_scan(c);
+      return s && name == s->name && s->instr_filter == instr && s->change_filter == change &&
+             s->order == order && s->reversed == reversed;
+    };
+  };
   const std::vector<Row> rows = {
       {"remove does nothing", {2, 1}, {g_bhp, nullptr}, false, 0, 0, 2, {2, 1}, 0, none},
       {"15 does nothing", {2, 1}, {g_bhp, nullptr}, false, 15, 0, 2, {2, 1}, 0, none},
@@ -222,7 +233,10 @@ TEST_F(Actions, TableOfIdsUndoneBackToTheStart) {
       {"announcements", {2, 1}, {g_bhp, nullptr}, false, 9, 1, 2, {8, 1}, 1, none},
       {"index list", {2, 1}, {g_bhp, nullptr}, false, 14, 1, 2, {7, 1}, 1, none},
       {"index list again: nothing", {7, 1}, {nullptr, nullptr}, false, 14, 0, 2, {7, 1}, 0, none},
-      {"preset rises", {2, 1}, {g_bhp, nullptr}, false, 10, 1, 2, {1, 1}, 1, none},
+      {"preset rises", {2, 1}, {g_bhp, nullptr}, false, 10, 1, 2, {1, 1}, 1, shows("Top Rises", 1, 1, 3, 0)},
+      {"preset falls", {2, 1}, {g_bhp, nullptr}, false, 11, 1, 2, {1, 1}, 1, shows("Top Falls", 1, 2, 3, 1)},
+      {"preset volume", {2, 1}, {g_bhp, nullptr}, false, 12, 1, 2, {1, 1}, 1, shows("Top Volume", 3, 0, 5, 0)},
+      {"preset turnover", {2, 1}, {g_bhp, nullptr}, false, 13, 1, 2, {1, 1}, 1, shows("Top Turnover", 3, 0, 6, 0)},
       {"chart role keeps the style", {2, 1}, {g_bhp, nullptr}, false, 30000000, 1, 2, {12, 1}, 1, none},
       {"option list answers 0", {2, 1}, {g_bhp, nullptr}, false, 80, 0, 2, {19, 1}, 1, none},
       {"forex list answers 0", {2, 1}, {g_bhp, nullptr}, false, 81, 0, 2, {18, 1}, 1, none},
@@ -337,6 +351,15 @@ TEST_F(Actions, UndoPutsBackTheWindowsALinkReached) {
   EXPECT_EQ(undo_perform(), 0);
   const Snap back = snap();
   EXPECT_TRUE(back == before) << describe(before) << " / " << describe(back);
+}
+
+TEST_F(Actions, EveryMoveOfTheRingAsksForAToolbarRefresh) {
+  ASSERT_TRUE(draw_until([] { return !screen_toolbar_refresh_pending(); }));
+  EXPECT_EQ(action_perform(w0, 4), 1);
+  EXPECT_TRUE(screen_toolbar_refresh_pending());
+  ASSERT_TRUE(draw_until([] { return !screen_toolbar_refresh_pending(); }));
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_TRUE(screen_toolbar_refresh_pending());
 }
 
 TEST_F(Actions, PrevAndNextAreUndoneToTheDesktopBefore) {

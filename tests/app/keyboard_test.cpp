@@ -444,6 +444,8 @@ TEST_F(Keyboard, WithTheRealActions) {
 
 TEST_F(Keyboard, CodesTypedIntoAWatchlistWindow) {
   keyboard_set_actions(nullptr);
+  if (!screen_is_open(0)) ASSERT_EQ(screen_open(0), 0);  // undo restores on an open screen
+  screen_select(0);
   ASSERT_EQ(action_new_watchlist(g_focus), 1);
   wlist *wl = wlist_find(wlist_id_at(uint32_t(wlist_total() - 1)));
   ASSERT_NE(wl, nullptr);

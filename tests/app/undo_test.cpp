@@ -196,6 +196,22 @@ TEST_F(Undo, CancelForms) {
   }
 }
 
+TEST_F(Undo, ACancelReachingPastAnOpenGroupLeavesNoLoneClosing) {
+  undo_push_help();
+  undo_begin();
+  push(1);
+  LogCapture cap;
+  EXPECT_EQ(undo_cancel_help(), 0);
+  EXPECT_TRUE(cap.has("cancelling a nested undo"));
+  push(2);
+  EXPECT_EQ(undo_end(), 0);
+  // What was pushed after the cancel stands alone, and undoes alone.
+  EXPECT_EQ(undo_count(), 1);
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_FALSE(undo_can_undo());
+  EXPECT_EQ(take(), (Lines{"release 1 1", "restore 2", "release 2 0"}));
+}
+
 TEST_F(Undo, NothingIsPushedWhileUndoing) {
   push(1);
   g_during_restore = [] {
@@ -388,6 +404,32 @@ TEST_F(Release, ListsByReason) {
     undo_fini();
     ASSERT_EQ(undo_init(), 0);
   }
+}
+
+// A window deleted while records name it (a configuration loaded over the
+// desktop, say): its records, and a layout that lists it, restore nothing
+// afterwards, and what they held is freed once (the sanitizers watch).
+TEST_F(Release, RecordsOfADeletedWindowRestoreNothing) {
+  desktop *d = desktop_new(nullptr);
+  d->r = {0, 0, 800, 600};
+  window *ws[2] = {window_new(nullptr, 0), window_new(nullptr, 0)};
+  ASSERT_EQ(desktop_layout_apply(d, nullptr, "W0 W1 H0.500", ws, 2), 0);
+  undo_begin();
+  undo_push_desktop_layout(d);
+  undo_push_window(ws[1]);
+  undo_push_tools_toggle(ws[1]);
+  undo_end();
+  undo_push_window(ws[0]);
+  const int held = undo_count();
+  // ws[1] goes outside undo: the layout text now names one window.
+  window *keep[1] = {ws[0]};
+  ASSERT_EQ(desktop_layout_apply(d, nullptr, "W0", keep, 1), 0);
+  EXPECT_EQ(undo_count(), held);
+  EXPECT_EQ(undo_perform(), 0);  // ws[0]'s own step
+  EXPECT_EQ(undo_perform(), 0);  // the group: nothing of ws[1] comes back
+  EXPECT_EQ(desktop_layout_text(d), "W0");
+  EXPECT_FALSE(undo_can_undo());
+  widget_delete(d);
 }
 
 // Layout snapshots and feed settings copies own heap memory: every reason

@@ -4,7 +4,7 @@
 // height is its volume's share of the scale within a pixel, bids stand on
 // the left half and offers on the right in their sides' colours, and with
 // age colouring on, orders older than the age reference are drawn at alpha
-// 96 over the background.
+// 96 over the background. Each side carries a label of its best step.
 #include <gtest/gtest.h>
 
 #include "guitest.h"
@@ -132,6 +132,21 @@ TEST_F(DepthBarsGui, AKnownBookIsDrawnToScale) {
           << std::hex << px << " side " << side;
     }
   }
+}
+
+TEST_F(DepthBarsGui, EachSideCarriesItsLabel) {
+  // The bids' label 10 pixels in from the left, the offers' ending 10 in
+  // from the right: text over a box in the upper corners; the middle of the
+  // top rows stays clear.
+  auto bright = [&](rect r) {  // text pixels: light in every channel
+    int n = 0;
+    for (uint32_t p : guitest_window_pixels(gw.xw, r))
+      if ((p & 0xFF) > 0xA0 && ((p >> 8) & 0xFF) > 0xA0 && ((p >> 16) & 0xFF) > 0xA0) n++;
+    return n;
+  };
+  EXPECT_GT(bright({10, 2, 90, 14}), 10);
+  EXPECT_GT(bright({kW - 100, 2, 90, 14}), 10);
+  EXPECT_EQ(bright({kW / 2 - 20, 2, 40, 14}), 0);
 }
 
 TEST_F(DepthBarsGui, OlderOrdersAreDrawnFaded) {

@@ -13,6 +13,9 @@
 #include "lib/timer.h"
 #include "plat.h"
 #include "testlog.h"
+#include "lib/font.h"
+#include "style.h"
+#include "sstime.h"
 #include "ssevent.h"
 #include "testmodel.h"
 #include "uitest.h"
@@ -187,7 +190,9 @@ TEST_F(DepthTable, ColumnSetsFitTheWidth) {
                                  5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
     for (int c = 0; c < 27; c++)
       if (has(m, c)) sum += widths[c];
-    if (d >= 30) EXPECT_LE(sum, d) << d;
+    if (d >= 30) {
+      EXPECT_LE(sum, d) << d;
+    }
     (void)prev;
   }
   EXPECT_STREQ(depthtbl_tooltip(8), "Bid Price");
@@ -311,6 +316,89 @@ TEST_F(DepthTable, BlocksGrowAndShrinkAlongTheirFades) {
   fade_release();
   static_cast<depthwin_child_class *>(bars->cls)->end_batch(bars, 0);
   EXPECT_NEAR(length(), 80.0, 1e-6);
+}
+
+uint32_t g_detail_step = 0;
+int g_detail_side = -1, g_hidden = 0;
+void on_detail(widget *, instr *, ss_time, uint32_t step, uint32_t, int side) {
+  g_detail_step = step;
+  g_detail_side = side;
+}
+void on_hide(widget *) { g_hidden++; }
+
+TEST_F(DepthTable, HoverOpensTheDetailOfTheStepUnderThePointer) {
+  svc.show_depth_detail = on_detail;
+  svc.hide_depth_detail = on_hide;
+  depthwin_set_services(&svc);
+  add(0, 1, 1000, 100);
+  add(0, 2, 995, 100);
+  add(1, 1, 1010, 100);
+  auto *cls = static_cast<depthwin_child_class *>(bars->cls);
+  cls->end_batch(bars, 1);
+  int32_t x;
+  ASSERT_TRUE(depthbars_bar_x(bars, 995, &x));
+  bars->cls->motion(bars, x + 1, bars->r.y + 5);
+  EXPECT_EQ(g_detail_step, 995u);
+  EXPECT_EQ(g_detail_side, 0);
+  ASSERT_TRUE(depthbars_bar_x(bars, 1010, &x));
+  bars->cls->motion(bars, x + 1, bars->r.y + 5);
+  EXPECT_EQ(g_detail_step, 1010u);
+  EXPECT_EQ(g_detail_side, 1);
+  int hidden = g_hidden;
+  bars->cls->leave(bars);
+  EXPECT_EQ(g_hidden, hidden + 1);
+  // The table: the second bid row's price cell.
+  table->r = {0, 0, 2000, 200};
+  table->cls->geometry_changed(table);
+  ASSERT_TRUE(depthtbl_shown_columns(table) & (1u << 8));
+  uint32_t n;
+  depthtbl_rows(table, 0, &n);
+  ASSERT_EQ(n, 2u);
+  int32_t digit = 7;
+  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[0] : 0);
+  if (digit <= 0) digit = 7;
+  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7};
+  int32_t px = 0;
+  for (int col = 0; col < 8; col++)
+    if (depthtbl_shown_columns(table) & (1u << col)) px += widths[col] * digit;
+  const int32_t row_h = (style_cur() ? style_cur()->line_height : 14) + 1;
+  table->cls->motion(table, px + 2, row_h + 2);
+  EXPECT_EQ(g_detail_step, 995u);
+  EXPECT_EQ(g_detail_side, 0);
+}
+
+instr *g_trades_of = nullptr;
+ss_time g_trades_at = 0;
+void on_open_trades(widget *, instr *in, ss_time t) {
+  g_trades_of = in;
+  g_trades_at = t;
+}
+
+TEST_F(DepthTable, AClickOnATradeRowOpensTheCourseOfSalesAtItsTime) {
+  svc.open_trades_at = on_open_trades;
+  depthwin_set_services(&svc);
+  const ss_time t1 = sstime_pack(0, 5, 10, 8, 12, 2026), t2 = sstime_pack(0, 9, 11, 8, 12, 2026);
+  ss_trade *a = ssmodel_add_trade(stock, t1, 1010, 100);
+  ss_trade *b = ssmodel_add_trade(stock, t2, 1010, 50);
+  ASSERT_TRUE(a && b);
+  for (ss_trade *t : {a, b}) apply(kEvTrade, t);
+  table->r = {0, 0, 2000, 200};
+  table->cls->geometry_changed(table);
+  int32_t digit = 7;
+  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[0] : 0);
+  if (digit <= 0) digit = 7;
+  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+  int32_t px = 0;
+  for (int col = 0; col < 18; col++)
+    if (depthtbl_shown_columns(table) & (1u << col)) px += widths[col] * digit;
+  table->cls->release(table, px + 2, 2, 3);
+  EXPECT_EQ(g_trades_of, nullptr) << "only the first button";
+  table->cls->release(table, px + 2, 2, 1);
+  EXPECT_EQ(g_trades_of, stock);
+  EXPECT_EQ(g_trades_at, t2) << "the latest trade at the step";
+  g_trades_of = nullptr;
+  table->cls->release(table, 2, 2, 1);
+  EXPECT_EQ(g_trades_of, nullptr) << "a bid row is no trade row";
 }
 
 }  // namespace

@@ -55,7 +55,16 @@ void on_sleep(int32_t) {
 }
 double on_now() { return g.now; }
 
-const depthwin_services kTestServices = {on_events, on_stock_events, on_day, on_sleep, on_now};
+depthwin_services test_services() {
+  depthwin_services s{};
+  s.request_events = on_events;
+  s.request_stock_events = on_stock_events;
+  s.request_events_for_day = on_day;
+  s.sleep = on_sleep;
+  s.now_seconds = on_now;
+  return s;
+}
+const depthwin_services kTestServices = test_services();
 
 constexpr uint32_t kAllLoaded = 0x7 | 0x10;
 

@@ -18,7 +18,9 @@
 #include "uitest.h"
 #include "windows/content.h"
 #include "windows/depthwin.h"
+#include "windows/histnews.h"
 #include "windows/titlebar.h"
+#include "windows/tradelist.h"
 
 namespace {
 
@@ -543,6 +545,61 @@ TEST_F(Windows, TitleDrawingRecorded) {
   EXPECT_GT(count(full, "TexCoord"), count(low, "TexCoord"));
   EXPECT_GT(count(full, "Vertex"), count(low, "Vertex")) << full;
   EXPECT_GT(t->title_hit.w, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Windows, GotoTimeByRole) {
+  ex0->date = sstime_pack_date(12, 3, 2014);
+  const ss_time at1030 = sstime_pack(0, 30, 10, 12, 3, 2014);
+  // Roles outside depth..tradelist, and roles inside without a target.
+  for (uint32_t role : {kRoleWatchlist, kRoleChart, kRoleAlerts, kRoleTradechart, kRoleIndexlist, kRoleSearch})
+    EXPECT_EQ(window_goto_time(fresh(role), at1030, 0), -1) << role;
+
+  // The course of sales moves to the time; flags 0x7 clamp a time of day to
+  // the trading hours on the exchange's date.
+  window *t = fresh(kRoleTradelist);
+  window_set_instrument(t, bhp);
+  ASSERT_EQ(window_goto_time(t, at1030, 1), 0);
+  auto *list = tradelist_cast(window_get_content(t, kRoleTradelist));
+  EXPECT_EQ(list->position, at1030);
+  ASSERT_EQ(window_goto_time(t, sstime_pack(0, 0, 6, 1, 1, 2000), 1), 0);
+  EXPECT_EQ(list->position & ~kSstimeSecondsMask, ex0->date & ~kSstimeSecondsMask);
+  EXPECT_EQ(list->position & kSstimeSecondsMask, ssmodel_exchange_open_time(ex0) & kSstimeSecondsMask)
+      << "before the open: the open";
+
+  // The news history reads the date by flags 0x18.
+  window *h = fresh(kRoleHistnews);
+  window_set_instrument(h, bhp_issuer);
+  const struct {
+    uint32_t flags;
+    ss_time want;
+  } dates[] = {{0x18, at1030},
+               {0x10, sstime_pack(59, 59, 23, 31, 3, 2014)},
+               {0x08, sstime_pack(59, 59, 23, 12, 12, 2014)},
+               {0x00, sstime_pack(59, 59, 23, 31, 12, 2014)}};
+  ssmodel_add_news(bhp_issuer, 1, sstime_pack(0, 0, 9, 1, 1, 2014), nullptr, 0, "January");
+  ssmodel_add_news(bhp_issuer, 2, sstime_pack(0, 0, 9, 20, 3, 2014), nullptr, 0, "March 20");
+  ssmodel_add_news(bhp_issuer, 3, sstime_pack(0, 0, 9, 2, 6, 2014), nullptr, 0, "June");
+  bhp_issuer->flags |= kInHistory;
+  h->r = {0, 0, 400, 300};
+  container_cls(h)->layout(h);
+  auto *hn = static_cast<histnews *>(window_get_content(h, kRoleHistnews));
+  // Two rows in view, so that the list scrolls.
+  h->r.h = h->r.h - hn->r.h + 2 * hn->row_height;
+  container_cls(h)->layout(h);
+  widget_show(h);
+  h->cls->show_children(h);
+  // Items of 1 January, 20 March and 2 June 2014: the newest at or before
+  // the date read comes to the top.
+  const ss_time want_top[] = {sstime_pack(0, 0, 9, 1, 1, 2014), sstime_pack(0, 0, 9, 20, 3, 2014),
+                              sstime_pack(0, 0, 9, 2, 6, 2014), sstime_pack(0, 0, 9, 2, 6, 2014)};
+  for (size_t i = 0; i < std::size(dates); i++) {
+    ASSERT_EQ(window_goto_time(h, at1030, dates[i].flags), 0);
+    EXPECT_EQ(histnews_get_top_time(window_get_content(h, kRoleHistnews)), want_top[i]) << std::hex << dates[i].flags;
+  }
 }
 
 }  // namespace
