@@ -46,6 +46,7 @@
 #include "windows/alertlist.h"
 #include "windows/alerts.h"
 #include "windows/depthwin.h"
+#include "windows/docwin.h"
 #include "windows/histnews.h"
 #include "windows/indexlist.h"
 #include "windows/newstoday.h"
@@ -220,11 +221,12 @@ static void read_role_keys(window* w) {
     }
     case kRoleRss:
     case kRoleGoogle: rsswin_config_load(c); break;
+    case kRoleDocument: docwin_config_load(c); break;
     default: break;
   }
-  // Minimal version: the chart widget, the document window and the terminal
-  // window are not built yet; their keys ("chart", "anon_chart", "docwin.",
-  // "terminal." with its stored-only "args") are read and dropped here.
+  // Minimal version: the chart widget and the terminal window are not built
+  // yet; their keys ("chart", "anon_chart", "terminal." with its stored-only
+  // "args") are read and dropped here.
   if (role == kRoleTerminal) {
     config_get_int("terminal.type");
     if (!config_found()) log(LOG_WARN, kSrc, "no terminal type, default to vt100");

@@ -40,6 +40,7 @@
 #include "windows/alertlist.h"
 #include "windows/alerts.h"
 #include "windows/depthwin.h"
+#include "windows/docwin.h"
 #include "windows/histnews.h"
 #include "windows/indexlist.h"
 #include "windows/newstoday.h"
@@ -154,6 +155,7 @@ void save_remote_window(window* w) {
     }
     case kRoleRss:
     case kRoleGoogle: rsswin_config_save(c); break;
+    case kRoleDocument: docwin_config_save(c); break;
     case kRoleTradelist: {
       tradelist* t = tradelist_cast(c);
       config_printf("tradelist.off_market %b", t->off_market);
@@ -178,9 +180,9 @@ void save_remote_window(window* w) {
       config_printf("alerts.trigger_filter %d", int32_t(alerts_get_trigger_filter(c)));
       config_printf("alerts.trigger_filter_conjunctive %b", alerts_get_trigger_filter_conjunctive(c));
       break;
-    // Minimal version: the chart widget, the document window and the
-    // terminal window are not built yet; their windows write the common
-    // keys only, and loading reads and drops their keys.
+    // Minimal version: the chart widget and the terminal window are not
+    // built yet; their windows write the common keys only, and loading
+    // reads and drops their keys.
     default: break;
   }
 }
