@@ -1272,6 +1272,17 @@ int sim_add_user(sim_server* s, const sim_user& user) {
   return 0;
 }
 
+int sim_set_user_config(sim_server* s, const std::string& name, const std::vector<uint8_t>& config) {
+  std::lock_guard<std::mutex> lk(s->mu);
+  auto it = s->users.find(name);
+  if (it == s->users.end()) {
+    log(LOG_ERROR, kSrc, "no user \"%s\"", name.c_str());
+    return -1;
+  }
+  it->second.config = config;
+  return 0;
+}
+
 int sim_add_exchange(sim_server* s, const sim_exchange& exchange) {
   if (!valid_index(exchange.index, "add exchange")) return -1;
   std::lock_guard<std::mutex> lk(s->mu);
