@@ -392,7 +392,7 @@ static void inset_main_monitor(rect* r) {
   *r = {m.x + kMonitorInset, m.y + kMonitorInset, m.w - 2 * kMonitorInset, m.h - 2 * kMonitorInset};
 }
 
-static void set_screen_rect(const int32_t* b) {
+static void set_screen_rect(int n, const int32_t* b) {
   rect r;
   if (b && b[2] > 0 && b[3] > 0) {
     // Kept as stored: opening the screen keeps it on the monitor, so a
@@ -402,7 +402,11 @@ static void set_screen_rect(const int32_t* b) {
     if (b) log(LOG_ERROR, kSrc, "bad screen bounds %d,%d %dx%d", b[0], b[1], b[2], b[3]);
     inset_main_monitor(&r);
   }
-  screen_set_rect(&r);
+  // A maximised or minimised window keeps its place on screen; the rect is
+  // where it goes back to (moving it now would undo the state, and the
+  // window manager may not answer a move of a maximised window at all).
+  const int state = screen_window_state(n);
+  if (state != 1 && state != 2) screen_set_rect(&r);
   screen_store_rect(&r);
 }
 
@@ -475,7 +479,7 @@ static void read_screens_v2(void) {
     log(LOG_INFO, kSrc, "load screen %d", n);
     screen* s = screen_get(n);
     if (s && config_enter_screen(n)) {
-      set_screen_rect(config_get_rect("bounds"));
+      set_screen_rect(n, config_get_rect("bounds"));
       read_screen_keys(s, n);
       select_current_desktop(config_get_int("current"));
       open_or_close(n, config_get_bool("visible"));
@@ -501,7 +505,7 @@ static void read_screen_v1(void) {
     }
     config_leave();
   }
-  set_screen_rect(b);
+  set_screen_rect(0, b);
   read_screen_keys(s, 0);
   select_current_desktop(0);
   screen_pop();
