@@ -175,14 +175,13 @@ void push_chart(instr *in, ss_time centre, ss_time marker, int o1, int o2, int o
     }
   }
   if (!c) c = ops().chart(p);
-  // Minimal version: the chart widget has no marker or centring setters
-  // yet; the centre goes in as a span of kind 2 around it and both are kept
-  // in the state for the chart to read.
+  // The chart is centred on the time (its span kept) and marks it.
   if (form == 0) {
     S.st.centre = centre;
-    if (c) nuchart_set_times(c, int32_t(centre), 0, 2, 0);
+    if (c) nuchart_center_on(c, 1, centre);
   }
   S.st.marker = marker;
+  if (c && marker) nuchart_set_marker_at(c, marker);
   place(kPopupChartW, kPopupChartH);
 }
 
@@ -284,11 +283,10 @@ void popups_push_day_chart(instr *in, ss_time time) {
                                         today, time, in->kind == kKindIndex, last)
                       : popups_day_span(0, 0, 0, 0, 0, time, false, 0);
       nuchart_set_options(c, d.options);
-      nuchart_set_times(c, int32_t(d.from), int32_t(d.to), 0, 0);
+      nuchart_set_times(c, 1, d.from, 1, d.to);  // both ends at their stored times
       if (time && date_of(time) != date_of(today)) ops().request_trades_for_day(in, date_of(time));
+      if (time) nuchart_set_marker_at(c, time);
     }
-    // Minimal version: the marker is kept in the state until the chart
-    // widget has a marker setter.
     S.st.marker = time;
   }
   place(-1, -1);

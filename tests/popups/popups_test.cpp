@@ -233,7 +233,7 @@ TEST_F(Popups, DayChartSettingsAndPastDayTrades) {
     popups_push_day_chart(k.in, k.t);
     const chart_plot &p = c->plot;
     EXPECT_EQ(p.options, k.options) << k.t;
-    EXPECT_EQ(p.range, 5);
+    EXPECT_EQ(p.range, kNuchartRangeSpan) << "both ends fixed: a span";
     EXPECT_EQ(p.period, 0);
     EXPECT_EQ(p.type, 16);
     int overlays = 0, indicators = 0;
