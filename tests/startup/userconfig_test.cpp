@@ -179,6 +179,15 @@ void build_state() {
   // watchlist on an unregistered scan of the watchlist "Banks", zoomed.
   if (!screen_is_open(0)) ASSERT_EQ(0, screen_open(0));
   ASSERT_TRUE(screen_push(0));
+  // An empty depth window takes the first quick slot's stock when it is
+  // loaded: the quick windows hold it from the start, as their last stock
+  // too (loading sets it again over the one the role took).
+  for (int i = 0; i < 4; i++)
+    if (screen* sc4 = screen_get(i))
+      if (window* q = sc4->quick_window) {
+        window_set_instrument(q, bhp);
+        q->last_stock = bhp;
+      }
   desktop* d0 = screen_get_desktop(0);
   std::vector<window*> ws;
   for (int i = 0; i < 2; i++) ws.push_back(window_new(nullptr, 0));
@@ -211,6 +220,10 @@ void build_state() {
   // Screen 1: open, watch bar hidden, maximised; desktop 0 shows an index.
   ASSERT_EQ(0, screen_open(1));
   ASSERT_TRUE(screen_push(1));
+  if (window* q = screen_get(1)->quick_window) {
+    window_set_instrument(q, bhp);
+    q->last_stock = bhp;
+  }
   screen_hide_watchbar();
   desktop* e0 = screen_get_desktop(0);
   window* x = window_new(nullptr, 0);
