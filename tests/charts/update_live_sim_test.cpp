@@ -71,7 +71,9 @@ class ChartLive : public SimClientTest {
   }
 
   // Delivers and updates the chart when marked, until its open end is the
-  // stock's latest trade and later than `after`.
+  // stock's latest trade and later than `after`. What it saw at that moment
+  // (under the same lock: the market moves on as soon as it is let go) is
+  // kept for the checks.
   bool follows(ss_stock* s, ss_time after) {
     return wait_for(
         [&] {
@@ -79,10 +81,18 @@ class ChartLive : public SimClientTest {
           ssclient_deliver();
           if (p->dirty) chart_update(p.get(), &axes);
           ss_time last = latest_trade(s);
-          return p->count > 0 && last > after && p->times[p->count - 1] == last;
+          if (!(p->count > 0 && last > after && p->times[p->count - 1] == last)) return false;
+          seen_end = p->times[p->count - 1];
+          seen_count = p->count;
+          seen_close = p->close[p->count - 1];
+          seen_last = s->last * 0.01;
+          return true;
         },
         10000);
   }
+  ss_time seen_end = 0;
+  int32_t seen_count = 0;
+  double seen_close = 0, seen_last = 0;
 
   sim_live* live = nullptr;
   chart_axes axes{};
@@ -103,20 +113,14 @@ TEST_F(ChartLive, TheOpenEndFollowsTrades) {
     ASSERT_EQ(0, chart_update(p.get(), &axes));
   }
   ASSERT_TRUE(follows(s, 0));
-  ss_time first_end;
-  int32_t first_count;
-  {
-    core_lock lock;
-    first_end = p->times[p->count - 1];
-    first_count = p->count;
-    EXPECT_DOUBLE_EQ(s->last * 0.01, p->close[p->count - 1]);
-  }
+  const ss_time first_end = seen_end;
+  const int32_t first_count = seen_count;
+  EXPECT_DOUBLE_EQ(seen_last, seen_close);
   // The market trades on: the chart's end moves with it.
   ASSERT_TRUE(follows(s, first_end));
-  core_lock lock;
-  EXPECT_GT(p->count, first_count);
-  EXPECT_GT(p->times[p->count - 1], first_end);
-  EXPECT_DOUBLE_EQ(s->last * 0.01, p->close[p->count - 1]);
+  EXPECT_GT(seen_count, first_count);
+  EXPECT_GT(seen_end, first_end);
+  EXPECT_DOUBLE_EQ(seen_last, seen_close);
 }
 
 }  // namespace
