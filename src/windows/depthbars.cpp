@@ -101,6 +101,19 @@ bar *locate(model &m, int side, uint32_t position, uint32_t *k) {
   return nullptr;
 }
 
+// The bar an amend or delete works on: by price step for a stock whose
+// depth is one entry a level, else by queue position. Null (logged) when
+// there is none.
+bar *target_bar(model &m, bool ooo, int side, uint32_t price, uint32_t position, uint32_t *k) {
+  if (!ooo) return locate(m, side, position, k);
+  bar *b = find_bar(m, side, depthwin_step_of(price, m.group_step));
+  if (!b || !b->count) {
+    log(LOG_ERROR, kSrc, "can't get to position, no blocks");
+    return nullptr;
+  }
+  return b;
+}
+
 // Index in b.blocks of the k-th live block (blocks.size() when past the end).
 size_t live_index(const bar &b, uint32_t k) {
   for (size_t i = 0; i < b.blocks.size(); i++)
@@ -204,17 +217,9 @@ void bs_apply(depthwin_child *c, const ss_event *ev) {
     case kEvDepthAmend: {
       auto *p = static_cast<const ss_ev_depth_amend *>(ev->payload);
       if (p->side > 1) return;
-      bar *b;
       uint32_t k = 0;
-      if (ooo) {
-        b = find_bar(m, int(p->side), depthwin_step_of(p->price, m.group_step));
-        if (!b || !b->count) {
-          log(LOG_ERROR, kSrc, "can't get to position, no blocks");
-          return;
-        }
-      } else if (!(b = locate(m, int(p->side), p->position, &k))) {
-        return;
-      }
+      bar *b = target_bar(m, ooo, int(p->side), p->price, p->position, &k);
+      if (!b) return;
       size_t i = live_index(*b, k);
       if (i >= b->blocks.size()) {
         log(LOG_ERROR, kSrc, "can't get to position %d @ %s", int(p->position), sstime_format_datetime(p->time));
@@ -232,17 +237,9 @@ void bs_apply(depthwin_child *c, const ss_event *ev) {
     case kEvDepthDelete: {
       auto *p = static_cast<const ss_ev_depth_delete *>(ev->payload);
       if (p->side > 1) return;
-      bar *b;
       uint32_t k = 0;
-      if (ooo) {
-        b = find_bar(m, int(p->side), depthwin_step_of(p->price, m.group_step));
-        if (!b || !b->count) {
-          log(LOG_ERROR, kSrc, "can't get to position, no blocks");
-          return;
-        }
-      } else if (!(b = locate(m, int(p->side), p->position, &k))) {
-        return;
-      }
+      bar *b = target_bar(m, ooo, int(p->side), p->price, p->position, &k);
+      if (!b) return;
       size_t i = live_index(*b, k);
       if (i >= b->blocks.size()) {
         log(LOG_ERROR, kSrc, "can't get to position, %d more needed", int(k));

@@ -1063,22 +1063,19 @@ void refresh_stock(watchlist *w, watchlist_row *r, int flash) {
   uint32_t high = price_or_zero(s->high), low = price_or_zero(s->low);
   uint64_t volume = s->volume;
   bool any = false, change_flashed = false;
-  if (bid != r->bid) {
-    if (flash && r->bid) {
-      flash_cell(w, r, WC_BID_BG, bid > r->bid ? 133 : 135);
-      flash_cell(w, r, WC_BID_TEXT, 140);
+  // A quote side flashes only from a value it had: up or down in its cell,
+  // and its text in the side's colour.
+  auto quote_side = [&](uint32_t now, uint32_t *seen, int bg, int text, int text_colour) {
+    if (now == *seen) return;
+    if (flash && *seen) {
+      flash_cell(w, r, bg, now > *seen ? 133 : 135);
+      flash_cell(w, r, text, text_colour);
       any = true;
     }
-    r->bid = bid;
-  }
-  if (offer != r->offer) {
-    if (flash && r->offer) {
-      flash_cell(w, r, WC_OFFER_BG, offer > r->offer ? 133 : 135);
-      flash_cell(w, r, WC_OFFER_TEXT, 141);
-      any = true;
-    }
-    r->offer = offer;
-  }
+    *seen = now;
+  };
+  quote_side(bid, &r->bid, WC_BID_BG, WC_BID_TEXT, 140);
+  quote_side(offer, &r->offer, WC_OFFER_BG, WC_OFFER_TEXT, 141);
   if (last != r->last) {
     if (flash && r->last) {
       flash_cell(w, r, WC_LAST_BG, last > r->last ? 142 : 143);
