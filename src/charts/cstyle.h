@@ -55,7 +55,7 @@ struct cstyle {
   int32_t ordinal;  // place in the registered list, -1 private
   int32_t linked;   // 1 while in its list
   int32_t holds;    // undo records holding the style: it is not freed while held
-  // The specification of what a chart shows.
+  // The settings of what a chart shows.
   int32_t range, range_count;
   ss_time from, mid, to;
   int32_t from_type, mid_type, to_type;

@@ -1,4 +1,4 @@
-// The chart widget: binding, the specification setters, styles, marks and
+// The chart widget: binding, the settings setters, styles, marks and
 // the class's drawing slots. A setter never computes: it stores the value,
 // ORs bits into the data block's change mask (chart_plot::dirty) and queues
 // a redraw; the draw runs chart update, which reads and clears the mask, and
@@ -425,7 +425,7 @@ void nuchart_bind_any(nuchart *c, instr *in) {
 }
 
 // ---------------------------------------------------------------------------
-// The specification
+// The settings
 
 bool nuchart_needs_intraday(int32_t period, int32_t, int32_t range, int32_t range_count) {
   if (period >= 1 && period <= 4) return true;

@@ -84,7 +84,7 @@ void nuchart_bind_compare(nuchart *c, instr *index);
 void nuchart_bind_any(nuchart *c, instr *in);
 void nuchart_unbind(nuchart *c);
 
-// The specification; each does nothing when the value is unchanged.
+// The settings; each does nothing when the value is unchanged.
 void nuchart_set_range(nuchart *c, int32_t kind, int32_t count);
 void nuchart_set_period(nuchart *c, int32_t kind, int32_t count);
 void nuchart_set_type(nuchart *c, int32_t type);
