@@ -20,6 +20,9 @@
 #include "lib/gfx.h"
 #include "log.h"
 #include "pool.h"
+#include "popups/hover.h"
+#include "popups/popups.h"
+#include "ui/gui.h"
 #include "popups/place.h"
 #include "screen/screen.h"
 #include "ssclient.h"
@@ -358,6 +361,33 @@ void hn_release(widget *self, int32_t x, int32_t y, int button) {
     }
 }
 
+// Hover: a slow pointer opens a chart of the stock around the row's day
+// (a separator row: the day of the row below it) with the window's news
+// filters for its marks; a fast one or leaving closes it.
+void hn_motion(widget *self, int32_t x, int32_t y) {
+  auto *h = static_cast<histnews *>(self);
+  const style *st = style_cur();
+  const float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
+  const float speed = gui_mouse_speed();
+  histnews_row *r = nullptr;
+  if (x >= h->r.x && x < h->r.x + h->r.w)
+    for (histnews_row *p = h->rows; p; p = p->next)
+      if (y >= h->r.y + p->y && y < h->r.y + p->y + h->row_height) r = p;
+  if (speed >= close_at || !r) {
+    popups_hover_end(h);
+    return;
+  }
+  const ss_news *it = r->item ? r->item : (r->next ? r->next->item : nullptr);
+  if (speed >= open_below || !it || !h->stock) return;
+  const rect cell = {h->r.x, h->r.y + r->y, h->r.w, h->row_height};
+  popups_set_owner(h);
+  popups_set_anchor_rect(&cell, kSideCentre | kSideBelow, 0);
+  popups_push_chart_at(h->stock, it->time, it->time, int(h->filter.sensitive_only), int(h->filter.common),
+                       int(h->filter.related));
+}
+
+void hn_leave(widget *self) { popups_hover_end(self); }
+
 int hn_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
   auto *h = static_cast<histnews *>(self);
   if (x < h->r.x || x >= h->r.x + h->r.w) return 0;
@@ -382,6 +412,8 @@ void hn_class_init(object_class *rec) {
   c->hide_children = hn_hide;
   c->release = hn_release;
   c->drag_begin = hn_drag_begin;
+  c->motion = hn_motion;
+  c->leave = hn_leave;
 }
 
 typeid_t register_histnews() {

@@ -29,6 +29,9 @@
 #include "sstime.h"
 #include "ssuser.h"
 #include "style.h"
+#include "popups/hover.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "ui/gui.h"
 #include "undo.h"
 #include "windows/content.h"
@@ -492,6 +495,66 @@ int nt_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *) {
   return 1;
 }
 
+// Hover: a slow pointer opens the popup of the column under it (a chart
+// around the announcement, the stock's depth, its auction, quote bases or
+// state); a fast one, leaving or a press closes it.
+void hide_popups(newstoday *n) {
+  popups_hover_end(n);
+  screen_hide_gendtl();
+}
+
+void nt_motion(widget *self, int32_t x, int32_t y) {
+  auto *n = static_cast<newstoday *>(self);
+  const style *st = style_cur();
+  const float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
+  const float speed = gui_mouse_speed();
+  bool code_side = false;
+  newstoday_row *r = row_at(n, x, y, &code_side);
+  if (speed >= close_at || !r || !r->stock) {
+    if (speed >= close_at || !r) hide_popups(n);
+    return;
+  }
+  if (speed >= open_below) return;
+  int col = -1;
+  for (int i = 0; i < kNtColumns; i++) {
+    const cols_col &c = n->columns.col[i];
+    if (c.shown && x >= c.x0 && x < c.x0 + c.width) col = i;
+  }
+  const rect cell = {n->r.x, n->r.y + r->y, n->r.w, n->row_height};
+  const ss_stock *s = r->stock;
+  const ss_exchange *ex = s->exchange;
+  switch (col) {
+    case kNtTime:
+      popups_set_owner(n);
+      popups_set_anchor_rect(&cell, kSideCentre | kSideBelow, 0);
+      if (ex && sstime_day_number(r->time) == sstime_day_number(ex->date))
+        popups_push_day_chart(r->stock, r->time);
+      else
+        popups_push_chart(r->stock, r->time, int(n->nf.sensitive_only), int(n->nf.common), int(n->nf.related));
+      break;
+    case kNtCode:
+      popups_hover_row(n, &cell, r->stock);
+      break;
+    case kNtLast:
+      if (s->auction.price) screen_show_gendtl_auction(x, y, r->stock);
+      else hide_popups(n);
+      break;
+    case kNtQuoteBases:
+      if (s->quote_basis && ex) screen_show_gendtl_flags2(x, y, ex->index, s->quote_basis);
+      else hide_popups(n);
+      break;
+    case kNtState:
+      if (ex && s->state != ex->state && s->state != ex->phase) screen_show_gendtl_value(x, y, s->state, s->resume_time);
+      else hide_popups(n);
+      break;
+    default:
+      hide_popups(n);
+      break;
+  }
+}
+
+void nt_leave(widget *self) { hide_popups(static_cast<newstoday *>(self)); }
+
 void nt_class_init(object_class *rec) {
   // The window lists every issuer's news: the subject is only kept.
   auto *c = static_cast<content_class *>(rec);
@@ -503,6 +566,8 @@ void nt_class_init(object_class *rec) {
   c->hide_children = nt_hide;
   c->release = nt_release;
   c->drag_begin = nt_drag_begin;
+  c->motion = nt_motion;
+  c->leave = nt_leave;
 }
 
 typeid_t register_newstoday() {
