@@ -71,6 +71,9 @@ const char *const kSectionTitle[kSections] = {
 const int kListSection[kToolbarLists] = {SEC_WATCH, SEC_SMART, SEC_CHARTS, SEC_RSS};
 const int32_t kListBase[kToolbarLists] = {kToolbarWatchlistBase, kToolbarScanBase,
                                           kToolbarCstyleBase, kToolbarFeedBase};
+static_assert(kToolbarWatchlistBase == kUndoListWatchlists && kToolbarScanBase == kUndoListScans &&
+                  kToolbarCstyleBase == kUndoListChartStyles && kToolbarFeedBase == kUndoListFeeds,
+              "a list move's undo record names its list by the entry base");
 const int32_t kListNew[kToolbarLists] = {51, 52, 53, 50};
 const char *const kListNoun[kToolbarLists] = {"watchlist", "scan", "chart style", "rss feed"};
 
@@ -575,7 +578,7 @@ void reorder(toolbar *tb, button *dragged, int32_t id, int32_t y) {
   const int32_t to = position_of(l, to_id - kListBase[l]);
   if (from < 0 || to < 0 || from == to) return;
   (void)dragged;
-  undo_push_list_move(l, from, to);
+  undo_push_list_move(kListBase[l], from, to);
   switch (l) {
     case 0: wlist_move(uint32_t(from), uint32_t(to)); break;
     case 1: scan_move(uint32_t(from), uint32_t(to)); break;
@@ -584,6 +587,34 @@ void reorder(toolbar *tb, button *dragged, int32_t id, int32_t y) {
   }
   rebuild_everywhere(l);
 }
+
+// Undo of the quick slots (type 28): the slot and the instrument it held.
+void *slot_save(void *arg) {
+  auto *a = static_cast<const undo_toolbar_entry_args *>(arg);
+  return new undo_toolbar_entry_args(*a);
+}
+int slot_restore(void *saved, void *) {
+  auto *a = static_cast<undo_toolbar_entry_args *>(saved);
+  if (quick9_set(a->slot, a->old) < 0) return -1;
+  screen_request_redraw();
+  return 0;
+}
+void slot_release(void *saved, int) { delete static_cast<undo_toolbar_entry_args *>(saved); }
+const undo_record_ops kSlotOps = {slot_save, slot_restore, slot_release};
+
+// Undo of a chart style dragged onto "Remove" (type 23), while the chart
+// styles register no handling of their own: the unlinked style is kept and
+// linked again, or deleted once the step can no longer be undone.
+void *cstyle_save(void *style) { return style; }
+int cstyle_restore(void *saved, void *) {
+  cstyle_register(static_cast<cstyle *>(saved));
+  screen_request_redraw();
+  return 0;
+}
+void cstyle_release(void *saved, int reason) {
+  if (reason != UNDO_PERFORMED) cstyle_delete(static_cast<cstyle *>(saved));
+}
+const undo_record_ops kCstyleOps = {cstyle_save, cstyle_restore, cstyle_release};
 
 int32_t speed_slot(int32_t id) {
   return id >= kToolbarSpeedPadFirst && id < kToolbarSpeedPadFirst + kQuickSlots
@@ -620,6 +651,8 @@ widget *toolbar_new(widget *parent, int side) {
     T.type = object_register_class("toolbar", bin_type(), sizeof(toolbar), tb_init, nullptr,
                                    sizeof(container_class), tb_class_init, nullptr);
   if (T.type < 0) return nullptr;
+  if (undo_type_ops(UNDO_TOOLBAR_ENTRY) != &kSlotOps) undo_register_type(UNDO_TOOLBAR_ENTRY, &kSlotOps);
+  if (!undo_type_ops(UNDO_CSTYLE_DELETED)) undo_register_type(UNDO_CSTYLE_DELETED, &kCstyleOps);
   auto *tb = static_cast<toolbar *>(widget_new(parent, T.type));
   if (!tb) return nullptr;
   tb->side = side;

@@ -24,7 +24,11 @@ struct winbar : bin {
   button *middle;
 };
 
+const winbar_ops kScreenOps = {screen_set_current_from, screen_minimise, screen_restore,
+                               screen_maximise, action_close_screen};
+
 struct {
+  const winbar_ops *ops = &kScreenOps;
   typeid_t type = -1;
   button_colours colours;
   bool made;
@@ -120,12 +124,15 @@ button *winbar_middle(widget *w) { return w ? static_cast<winbar *>(w)->middle :
 
 void winbar_on_button(button *, uint32_t state, void *arg, int32_t id) {
   if (!(state & BUTTON_IN_CALLBACK)) return;
-  screen_set_current_from(static_cast<widget *>(arg));
+  const winbar_ops *ops = W.ops;
+  ops->make_current(static_cast<widget *>(arg));
   switch (id) {
-    case WINBAR_MINIMISE: screen_minimise(); break;
-    case WINBAR_RESTORE: screen_restore(); break;
-    case WINBAR_MAXIMISE: screen_maximise(); break;
-    case WINBAR_CLOSE: action_close_screen(screen_current_index()); break;
+    case WINBAR_MINIMISE: ops->minimise(); break;
+    case WINBAR_RESTORE: ops->restore(); break;
+    case WINBAR_MAXIMISE: ops->maximise(); break;
+    case WINBAR_CLOSE: ops->close(screen_current_index()); break;
     default: break;
   }
 }
+
+void winbar_set_ops(const winbar_ops *ops) { W.ops = ops ? ops : &kScreenOps; }

@@ -19,6 +19,16 @@ void winbar_set_maximised(widget *wb, int on);
 int winbar_maximised(widget *wb);
 button *winbar_middle(widget *wb);
 void winbar_on_button(button *b, uint32_t state, void *wb, int32_t id);
+// The screen operations the buttons call, on the current screen (close
+// takes the screen's index). A test replaces them; null restores the real ones.
+struct winbar_ops {
+  int (*make_current)(widget *w);
+  void (*minimise)();
+  void (*restore)();
+  void (*maximise)();
+  int (*close)(int n);
+};
+void winbar_set_ops(const winbar_ops *ops);
 // The buttons' colour set (made once).
 const button_colours *winbar_colours();
 // r, g and b each raised by n, clamped at 255 (red in the low byte).
