@@ -417,15 +417,10 @@ int32_t position_of(int l, int32_t id) {
   return a.position;
 }
 
-void rebuild_everywhere(int l) {
-  for (int i = 0; i < kScreens; i++) {
-    screen *s = screen_get(i);
-    if (!s) continue;
-    for (widget *t : s->toolbars)
-      if (t && object_is_a(widget_obj(t), T.type)) rebuild(as_tb(t), l);
-  }
-  screen_request_redraw();
-}
+// Lists change under a button's own callback (the dragged entry is one of
+// the buttons a rebuild deletes), so every screen's lists are rebuilt by the
+// next pass of the screens, which updates every toolbar.
+void rebuild_everywhere(int) { screen_request_redraw(); }
 
 window *window_of(widget *w) {
   for (; w; w = w->parent)
@@ -439,14 +434,7 @@ bool inside(widget *w, widget *ancestor) {
   return false;
 }
 
-bool is_remover(widget *target) {
-  screen *s = screen_current();
-  if (!s || !target) return false;
-  if (target == static_cast<widget *>(screen_current_desktop())) return true;
-  for (widget *t : s->toolbars)
-    if (t && object_is_a(widget_obj(t), T.type) && target == as_tb(t)->remove) return true;
-  return false;
-}
+bool is_remover(widget *target) { return screen_is_remover(target); }
 
 void redraw_all() { screen_request_redraw(); }
 
@@ -867,6 +855,15 @@ void toolbar_on_button(button *b, uint32_t state, void *arg, int32_t id) {
   if (id == ID_REMOVE) return;
   if (key_modifiers() & KEY_MOD_SHIFT) action_perform(nullptr, id);
   else action_perform(desktop_get_focus(screen_current_desktop()), id);
+}
+
+bool toolbar_drag_removable(widget *w) {
+  if (!w || !object_is_a(widget_obj(w), button_type())) return false;
+  auto *b = static_cast<button *>(w);
+  if (b->callback != toolbar_on_button) return false;
+  if (toolbar_list_of_id(b->id) >= 0) return true;
+  const int32_t slot = speed_slot(b->id);
+  return slot >= 0 && quick9_get(slot);
 }
 
 // ---- accessors ----

@@ -77,6 +77,10 @@ void toolbar_on_button(button *b, uint32_t state, void *tb, int32_t id);
 // the gui window: what the callback does with the gui's drag data.
 void toolbar_dropped(widget *tb, button *b, int32_t id, widget *target, int32_t x, int32_t y);
 
+// True for a toolbar button whose drag can end on "Remove": a list entry,
+// or a Speed Pad slot that holds an instrument.
+bool toolbar_drag_removable(widget *w);
+
 // Accessors (null when missing): the button of an id, the page offset of a
 // list, a section by title.
 button *toolbar_button(widget *tb, int32_t id);

@@ -575,3 +575,36 @@ TEST(Winbar, ColoursAreLightenedPerChannel) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Toolbar, RemoversAndTheListFanOut) {
+  screen *s = screen_current();
+  EXPECT_TRUE(screen_is_remover(screen_current_desktop()));
+  EXPECT_TRUE(screen_is_remover(toolbar_remove_button(s->toolbars[0])));
+  EXPECT_TRUE(screen_is_remover(toolbar_remove_button(s->toolbars[1])));
+  EXPECT_FALSE(screen_is_remover(toolbar_remove_button(screen_get(2)->toolbars[0])));
+  EXPECT_FALSE(screen_is_remover(s->desktops[(s->current_desktop + 1) % kDesktops]));
+  EXPECT_FALSE(screen_is_remover(s->watchbar));
+  // A new watchlist reaches the toolbars of every screen, open or not.
+  ASSERT_NE(nullptr, wlist_create("Everywhere", 61));
+  screen_toolbars_rebuild_list0();
+  for (int i = 0; i < kScreens; i++)
+    for (widget *t : screen_get(i)->toolbars) {
+      button *b[2];
+      ASSERT_EQ(1, toolbar_list_entries(t, 0, b, 2)) << i;
+      EXPECT_EQ(kToolbarWatchlistBase + 61, b[0]->id);
+    }
+  // An entry and a filled slot may end on "Remove"; an empty slot or an
+  // action button may not.
+  toolbar_rebuild_watchlists(tb);
+  button *entry[1];
+  ASSERT_EQ(1, toolbar_list_entries(tb, 0, entry, 1));
+  EXPECT_TRUE(toolbar_drag_removable(entry[0]));
+  EXPECT_FALSE(toolbar_drag_removable(slot_button(tb, 6)));
+  quick9_set(6, bars_stock("RMV", 100));
+  EXPECT_TRUE(toolbar_drag_removable(slot_button(tb, 6)));
+  EXPECT_FALSE(toolbar_drag_removable(toolbar_button(tb, 3)));
+}
+
+}  // namespace
