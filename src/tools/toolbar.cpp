@@ -186,6 +186,7 @@ flyaway *section(toolbar *tb, int i) {
   flyaway *f = flyaway_new(tb->sections_box, kSectionTitle[i], 0, panel_font(), flyaway_colour(),
                            0, &pad);
   tb->sections[i] = f;
+  flyaway_set_open(f, 1);
   return f;
 }
 
@@ -227,7 +228,9 @@ void build(toolbar *tb) {
   sizer_new(tb->spacer_hider, 0, &fixed, nullptr, 1.0f);
   hider_set_hidden(tb->spacer_hider, 1);
 
-  tb->sections_box = fbox_new(strip, 2, 1);
+  // The sections take the strip's spare height, so that they can open.
+  sizer *room = sizer_new(strip, SIZER_EXPAND_V | SIZER_FILL_W | SIZER_FILL_H, nullptr, nullptr, 1.0f);
+  tb->sections_box = fbox_new(room, 2, 1);
   const uint32_t drag = BUTTON_DRAG_SOURCE;
 
   flyaway *f = section(tb, SEC_SPEED);

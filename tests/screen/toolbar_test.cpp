@@ -9,10 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "barstest.h"
+#include "drawstart.h"
+#include "screen/desktop.h"
+#include "ui/gui_internal.h"
+#include "ui/gui_plat-linux.h"
+#include "windows/window.h"
 #include "charts/cstyle.h"
 #include "dnd.h"
 #include "quick9.h"
@@ -20,22 +26,39 @@
 #include "screen/miniquote.h"
 #include "screen/watchbar.h"
 #include "ui/button.h"
+#include "ui/flyaway.h"
 #include "ui/box.h"
 #include "undo.h"
 
 namespace {
 
-class ToolbarEnv : public BarsEnv {
+// The bars' environment with what the application starts for drawing (the
+// atlas, fades and a visual style), so that buttons have their sizes.
+class ToolbarEnv : public ::testing::Environment {
  public:
   void SetUp() override {
-    BarsEnv::SetUp();
+    ASSERT_TRUE(guitest_start_window_manager());
+    ASSERT_TRUE(guitest_start_gui("toolbar_test"));
+    ASSERT_TRUE(drawstart_up());
+    gui_set_maximise_supported(1);
+    ASSERT_EQ(config_init(), 0);
+    ASSERT_EQ(0, start_terminal_model());
+    ASSERT_EQ(0, scan_init());
+    ASSERT_EQ(0, undo_init());
     ASSERT_EQ(0, cstyle_init());
     ASSERT_EQ(0, rss_init());
+    ASSERT_EQ(screen_init(), 0);
   }
   void TearDown() override {
+    screen_shutdown();
     rss_shutdown();
     cstyle_fini();
-    BarsEnv::TearDown();
+    undo_fini();
+    scan_fini();
+    ssmodel_fini();
+    config_shutdown();
+    drawstart_down();
+    gui_shutdown();
   }
 };
 ::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new ToolbarEnv);
@@ -605,6 +628,152 @@ TEST_F(Toolbar, RemoversAndTheListFanOut) {
   quick9_set(6, bars_stock("RMV", 100));
   EXPECT_TRUE(toolbar_drag_removable(slot_button(tb, 6)));
   EXPECT_FALSE(toolbar_drag_removable(toolbar_button(tb, 3)));
+}
+
+}  // namespace
+
+// ---- under Xvfb with openbox, by xdotool ----
+
+namespace {
+
+bool draw_until(const std::function<bool()> &done) {
+  return guitest_wait_for([&] {
+    gui_tick();
+    return done();
+  });
+}
+
+uint64_t xwin(int n) { return gui_plat_x11_window(&G.wins[screen_get(n)->os_window].plat); }
+
+void xdo_move(int n, int x, int y) {
+  guitest_xdo("mousemove --window " + std::to_string(xwin(n)) + " " + std::to_string(x) + " " +
+              std::to_string(y));
+}
+
+// Presses at the centre of `from`, moves in steps to the centre of the rect
+// `to()` gives (read while dragging: what shows only during a drag is laid
+// out then) and releases.
+void xdo_drag(widget *from, const std::function<rect()> &to) {
+  const int x0 = from->r.x + from->r.w / 2, y0 = from->r.y + from->r.h / 2;
+  xdo_move(0, x0, y0);
+  guitest_xdo("mousedown 1");
+  for (int step = 1; step <= 3; step++) xdo_move(0, x0 + 4 * step, y0 + 4 * step);
+  ASSERT_TRUE(draw_until([] { return gui_dragging() != 0; }));
+  draw_until([] { return !screen_relayout_pending(); });
+  const rect r = to();
+  for (int step = 1; step <= 6; step++)
+    xdo_move(0, x0 + (r.x + r.w / 2 - x0) * step / 6, y0 + (r.y + r.h / 2 - y0) * step / 6);
+  for (int i = 0; i < 3; i++) gui_tick();
+  guitest_xdo("mouseup 1");
+  ASSERT_TRUE(draw_until([] { return !gui_dragging(); }));
+}
+
+// The window manager has given screen 0 its new size and the screen has
+// been laid out in it.
+bool settled() {
+  rect root{};
+  int32_t w = 0, h = 0;
+  gui_window_size(screen_get(0)->os_window, &w, &h);
+  return guitest_window_root_rect(xwin(0), &root) && root.w == w && root.h == h &&
+         screen_get(0)->r.w == w && !screen_relayout_pending();
+}
+
+bool listed(widget *t, int32_t id) {
+  button *b[16];
+  const int n = toolbar_list_entries(t, 0, b, 16);
+  for (int i = 0; i < n && i < 16; i++)
+    if (b[i]->id == id) return true;
+  return false;
+}
+
+class ToolbarGui : public Toolbar {
+ protected:
+  void SetUp() override {
+    Toolbar::SetUp();
+    ASSERT_NO_FATAL_FAILURE(open_screen0());
+    rect big = {40, 40, 1100, 900};
+    gui_window_set_frame(screen_get(0)->os_window, &big);
+    screen_request_redraw();
+    ASSERT_TRUE(draw_until([] { return !screen_relayout_pending(); }));
+  }
+};
+
+TEST_F(ToolbarGui, AWatchlistDraggedOntoRemoveLeavesBothToolbarsAndUndoBringsItBack) {
+  screen *s = screen_get(0);
+  ASSERT_NE(nullptr, wlist_create("Dragged", 71));
+  screen_request_redraw();
+  for (widget *t : s->toolbars) toolbar_focus_1(t);
+  ASSERT_TRUE(draw_until([&] {
+    button *b[1];
+    return !screen_relayout_pending() && toolbar_list_entries(tb, 0, b, 1) == 1 && b[0]->r.h > 0 &&
+           !flyaway_animating(static_cast<flyaway *>(toolbar_section(tb, "Watchlists")));
+  }));
+  ASSERT_TRUE(listed(s->toolbars[0], kToolbarWatchlistBase + 71));
+  ASSERT_TRUE(listed(s->toolbars[1], kToolbarWatchlistBase + 71));
+  button *entry[1];
+  toolbar_list_entries(tb, 0, entry, 1);
+  ASSERT_NO_FATAL_FAILURE(xdo_drag(entry[0], [&] { return toolbar_remove_button(tb)->r; }));
+  ASSERT_TRUE(draw_until([&] {
+    return wlist_find(71) == nullptr && !screen_relayout_pending() &&
+           !listed(s->toolbars[0], kToolbarWatchlistBase + 71) &&
+           !listed(s->toolbars[1], kToolbarWatchlistBase + 71);
+  }));
+  EXPECT_EQ(0, toolbar_deck_page(tb));
+  // The Undo button, clicked: the watchlist is back in both lists.
+  ASSERT_TRUE(draw_until([&] { return button_is_sensitive(toolbar_button(tb, 43)) != 0; }));
+  button *undo_b = toolbar_button(tb, 43);
+  xdo_move(0, undo_b->r.x + undo_b->r.w / 2, undo_b->r.y + undo_b->r.h / 2);
+  guitest_xdo("click 1");
+  EXPECT_TRUE(draw_until([&] {
+    return wlist_find(71) != nullptr && !screen_relayout_pending() &&
+           listed(s->toolbars[0], kToolbarWatchlistBase + 71) &&
+           listed(s->toolbars[1], kToolbarWatchlistBase + 71);
+  }));
+}
+
+TEST_F(ToolbarGui, DepthDroppedOnAWindowMakesItADepthWindow) {
+  desktop *d = screen_current_desktop();
+  window *w = window_new(nullptr, 0);
+  ASSERT_EQ(0, desktop_layout_apply(d, nullptr, "W0", &w, 1));
+  window_set_instrument(w, bars_stock("DPT", 100));
+  toolbar_focus_1(tb);
+  fbox_open_flyaway(reinterpret_cast<fbox *>(toolbar_section(tb, "Stock Tools")->parent),
+                    static_cast<flyaway *>(toolbar_section(tb, "Stock Tools")));
+  screen_request_redraw();
+  button *depth = toolbar_button(tb, 3);
+  ASSERT_TRUE(draw_until([&] {
+    return !screen_relayout_pending() && depth->r.h > 0 &&
+           !flyaway_animating(static_cast<flyaway *>(toolbar_section(tb, "Stock Tools")));
+  }));
+  ASSERT_NO_FATAL_FAILURE(xdo_drag(depth, [&] { return w->r; }));
+  EXPECT_TRUE(draw_until([&] { return w->role == kRoleDepth; })) << w->role;
+}
+
+TEST_F(ToolbarGui, TheWindowBarRestoresAMaximisedScreenAndCloseOnTheLastShowsSettings) {
+  screen *s = screen_get(0);
+  for (int n = 1; n < kScreens; n++) screen_close(n);
+  screen_maximise();
+  ASSERT_TRUE(draw_until([&] { return screen_is_maximised() && settled(); }));
+  ASSERT_TRUE(winbar_maximised(s->winbar));
+  button *mid = winbar_middle(s->winbar);
+  ASSERT_TRUE(draw_until([&] { return mid->r.w > 0 && !screen_relayout_pending(); }));
+  xdo_move(0, mid->r.x + mid->r.w / 2, mid->r.y + mid->r.h / 2);
+  guitest_xdo("click 1");
+  ASSERT_TRUE(draw_until([&] { return !screen_is_maximised(); }));
+  EXPECT_FALSE(winbar_maximised(s->winbar));
+  EXPECT_EQ(WINBAR_MAXIMISE, mid->id);
+  // Close on the only open screen keeps it and shows the settings box.
+  screen_maximise();
+  ASSERT_TRUE(draw_until([&] { return screen_is_maximised() && settled(); }));
+  button *close_b = toolbar_button(s->winbar, WINBAR_CLOSE);
+  ASSERT_NE(nullptr, close_b);
+  xdo_move(0, close_b->r.x + close_b->r.w / 2, close_b->r.y + close_b->r.h / 2);
+  guitest_xdo("click 1");
+  EXPECT_TRUE(draw_until([] { return screen_configbox_shown(); }));
+  EXPECT_TRUE(screen_is_open(0));
+  screen_hide_configbox();
+  screen_restore();
+  draw_until([] { return !screen_is_maximised(); });
 }
 
 }  // namespace
