@@ -57,7 +57,11 @@ class ToolbarEnv : public ::testing::Environment {
     scan_fini();
     ssmodel_fini();
     config_shutdown();
-    drawstart_down();
+    // Widgets deleted while the gui quits leave their fades registered, so
+    // the fades live to the process's end, as in the application.
+    style_fini();
+    gmap_fini();
+    tex_fini();
     gui_shutdown();
   }
 };
