@@ -244,12 +244,12 @@ void build(toolbar *tb) {
   {
     const int32_t ids[] = {3, 7, 82, 4, 2, ID_OPTIONS, 1};
     const char *const texts[] = {"Depth", "News", "Google", "Trades", "Profile", "Options", "Search"};
-    grid *sg = grid_of(f, ids, texts, 7, 4, 2, tb, drag, 1);
-    for (int i = 0; i < 7; i++) {
-      button *b = toolbar_button(tb, ids[i]);
-      (void)b;
+    grid_of(f, ids, texts, 7, 4, 2, tb, drag, 1);
+    // Depth, News and Trades centre their text vertically.
+    for (int32_t id : {3, 7, 4}) {
+      button *b = toolbar_button(tb, id);
+      button_set_style(b, b->style | BUTTON_CENTRE_Y);
     }
-    (void)sg;
   }
   list_section(tb, 2);
   list_section(tb, 0);
@@ -259,6 +259,8 @@ void build(toolbar *tb) {
     const int32_t ids[] = {9, 10, 11, 14, 12, 140, 13};
     const char *const texts[] = {"News", "Rises", "Falls", "Indices", "Volume", "Alerts", "Turnover"};
     grid_of(f, ids, texts, 7, 4, 2, tb, drag, 1);
+    button *news = toolbar_button(tb, 9);
+    button_set_style(news, news->style | BUTTON_CENTRE_Y);
   }
   list_section(tb, 3);
 
@@ -324,11 +326,12 @@ void build(toolbar *tb) {
 
   tb->bottom = deck_new(strip);
   grid *page0 = grid_new(tb->bottom, 2, 2, 1);
-  tb->undo = add_button(page0, tb, "Undo", ID_UNDO, BUTTON_ACCEPTS_DROPS | BUTTON_CENTRE_Y);
+  tb->undo = add_button(page0, tb, "Undo", ID_UNDO, BUTTON_CENTRE_X | BUTTON_CENTRE_Y);
   container_cls(page0)->add(page0, help);
   add_button(page0, tb, "Settings", ID_SETTINGS, 0);
   add_button(page0, tb, "Logout", ID_LOGOUT, 0);
-  tb->remove = button_new(tb->bottom, "Remove", -1, 0, BUTTON_ACCEPTS_DROPS | BUTTON_CENTRE_Y,
+  tb->remove = button_new(tb->bottom, "Remove", -1, 0,
+                          BUTTON_ACCEPTS_DROPS | BUTTON_CENTRE_X | BUTTON_CENTRE_Y,
                           nullptr, style_button_colours(), nullptr, nullptr, ID_REMOVE);
   deck_show_page(tb->bottom, 0);
   tb->options = toolbar_button(tb, ID_OPTIONS);
@@ -364,7 +367,7 @@ int32_t walk(int l, visit_fn fn, void *arg) {
       break;
     case 3:
       for (rss_feed *f = rss_feed_iter_begin(); f; f = rss_feed_iter_next(), n++)
-        if (fn) fn(arg, n, rss_feed_id(f), rss_feed_name(f));
+        if (fn) fn(arg, n, rss_feed_id(f), rss_feed_display_name(f));
       break;
     default: break;
   }
@@ -919,8 +922,11 @@ int toolbar_deck_page(widget *tb) { return deck_current_page(as_tb(tb)->bottom);
 bool toolbar_logo_shown(widget *tb) { return !hider_is_hidden(as_tb(tb)->logo_hider); }
 bool toolbar_spacer_shown(widget *tb) { return !hider_is_hidden(as_tb(tb)->spacer_hider); }
 
-void toolbar_save(widget *w, int shown) {
+void toolbar_save(widget *w) {
   toolbar *tb = as_tb(w);
+  auto *s = static_cast<screen *>(tb->parent);
+  const uint32_t bit = tb->side ? BAR_TOOLBAR1 : BAR_TOOLBAR0;
+  const int shown = s && ((s->bars | s->bars_before_zoom) & bit) ? 1 : 0;
   config_out_push("toolbar");
   config_out_push(tb->side ? "right" : "left");
   config_printf("show %b", shown);
@@ -946,5 +952,12 @@ int toolbar_load(widget *w) {
     config_leave();
   }
   config_leave();
+  const int n = screen_index_of(tb);
+  if (shown >= 0 && n >= 0) {
+    screen_force_context(n);
+    if (shown) screen_show_toolbar(tb->side);
+    else screen_hide_toolbar(tb->side);
+    screen_pop();
+  }
   return shown;
 }

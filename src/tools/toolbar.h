@@ -94,7 +94,9 @@ bool toolbar_logo_shown(widget *tb);
 bool toolbar_spacer_shown(widget *tb);
 
 // Inside the screen's open configuration block: "toolbar" then "left" or
-// "right", with "show %b" (given) and a "hide_tool %s" line per hidden
-// section. Load returns the "show" value, -1 without the block.
-void toolbar_save(widget *tb, int shown);
+// "right", with "show %b" (the screen's bar bit of this toolbar, counting a
+// bar hidden by a zoom as shown) and a "hide_tool %s" line per hidden
+// section. Load hides every section named, shows or hides the toolbar by
+// "show" and returns that value, -1 without the block.
+void toolbar_save(widget *tb);
 int toolbar_load(widget *tb);

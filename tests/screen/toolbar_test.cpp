@@ -266,6 +266,12 @@ TEST_F(Toolbar, RemoveDeletesEveryKindAndUndoBringsItBack) {
   cstyle *cs = cstyle_new("GoneStyle", 43);
   rss_feed *feed = rss_feed_create_registered("http://127.0.0.1/feed", 60, 44);
   ASSERT_TRUE(wl && sc && cs && feed);
+  // A feed without a name or title is listed by its display name.
+  toolbar_rebuild_feeds(tb);
+  button *feed_entry[1];
+  ASSERT_EQ(1, toolbar_list_entries(tb, 3, feed_entry, 1));
+  EXPECT_STREQ(rss_feed_display_name(feed), feed_entry[0]->text);
+  EXPECT_EQ(kToolbarFeedBase + 44, feed_entry[0]->id);
   struct {
     int32_t id;
     bool (*gone)();
@@ -511,7 +517,14 @@ TEST_F(Toolbar, HiddenSectionsAreSavedAndLoaded) {
   toolbar_hide_tool(right, "Layout");
   toolbar_hide_tool(right, "Market");
   config_out_reset();
-  toolbar_save(right, 1);
+  // A right toolbar hidden by a zoom is saved as shown.
+  screen *s1 = screen_get(1);
+  const uint32_t bars1 = s1->bars, zoomed1 = s1->bars_before_zoom;
+  s1->bars &= ~BAR_TOOLBAR1;
+  s1->bars_before_zoom = BAR_TOOLBAR1;
+  toolbar_save(right);
+  s1->bars = bars1;
+  s1->bars_before_zoom = zoomed1;
   const std::string text = bars_take_config_text();
   EXPECT_EQ(
       "toolbar.right.show t\ntoolbar.right.hide_tool Market\ntoolbar.right.hide_tool Layout\n",
@@ -520,13 +533,24 @@ TEST_F(Toolbar, HiddenSectionsAreSavedAndLoaded) {
   widget *fresh = screen_get(3)->toolbars[1];
   ASSERT_FALSE(toolbar_is_tool_hidden(fresh, "Market"));
   ASSERT_EQ(0, config_load_buffer(text.data(), int32_t(text.size())));
+  screen *s3 = screen_get(3);
+  s3->bars &= ~BAR_TOOLBAR1;
   EXPECT_EQ(1, toolbar_load(fresh));
+  EXPECT_TRUE(s3->bars & BAR_TOOLBAR1);
   EXPECT_TRUE(toolbar_is_tool_hidden(fresh, "Market"));
   EXPECT_TRUE(toolbar_is_tool_hidden(fresh, "Layout"));
   EXPECT_FALSE(toolbar_is_tool_hidden(fresh, "Display"));
   EXPECT_FALSE(toolbar_button(fresh, kToolbarHideShowBase + 7)->state & BUTTON_ACTIVE);
-  // A left toolbar finds no block of its side.
+  // A left toolbar finds no block of its side and stays as it is.
+  const uint32_t before = s3->bars;
   EXPECT_EQ(-1, toolbar_load(screen_get(3)->toolbars[0]));
+  EXPECT_EQ(before, s3->bars);
+  // "show f" hides it.
+  const std::string hidden = "toolbar.left.show f\n";
+  ASSERT_EQ(0, config_load_buffer(hidden.data(), int32_t(hidden.size())));
+  EXPECT_EQ(0, toolbar_load(screen_get(3)->toolbars[0]));
+  EXPECT_FALSE(s3->bars & BAR_TOOLBAR0);
+  s3->bars |= BAR_TOOLBAR0;
 }
 
 // ---- the window bar ----
