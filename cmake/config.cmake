@@ -15,6 +15,13 @@ target_link_libraries(ambit_config PUBLIC ambit_engine)
 
 if(AMBIT_TESTS)
   ambit_add_tests(config ambit_config ambit_test_support)
+  # The dialog pages' checks (tests/config/*_page_test.cpp, *_page_gui_test.cpp) need the pages,
+  # built into ambit_startup (cmake/startup.cmake), and the toolkit's support.
+  foreach(name IN LISTS AMBIT_TESTS_MADE)
+    if(name MATCHES "_page(_gui)?_test$")
+      target_link_libraries(${name} PRIVATE ambit_startup ambit_ui_test_support)
+    endif()
+  endforeach()
 endif()
 
 # The fuzz targets of this subsystem are fuzz/config_*_fuzz.cpp; the top

@@ -11,6 +11,10 @@ file(GLOB STARTUP_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/startup/*.cpp
 # The process entry and the crash report are cmake/terminal.cmake's.
 list(FILTER STARTUP_SRC EXCLUDE REGEX ".*/src/startup/(restart|entry|crash)\\.cpp$")
 add_library(ambit_startup STATIC ${STARTUP_SRC})
+# The status page names the PDF renderer's version.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(STARTUP_POPPLER REQUIRED IMPORTED_TARGET poppler-cpp)
+target_link_libraries(ambit_startup PRIVATE PkgConfig::STARTUP_POPPLER)
 target_link_libraries(ambit_startup PUBLIC ambit_app ambit_config ambit_ui ambit_engine)
 target_link_libraries(ambit_app PUBLIC ambit_startup)
 # The flow brings the screens up after the first login, and each screen holds
@@ -33,4 +37,10 @@ if(AMBIT_FUZZ)
   if(TARGET recovery_fuzz)
     target_sources(recovery_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/startup/recovery.cpp)
   endif()
+endif()
+
+# The dialog's pages are built here, so their tests (tests/config/pages) link
+# this library.
+if(AMBIT_TESTS)
+  ambit_add_tests(config/pages ambit_startup ambit_ui_test_support)
 endif()

@@ -1,11 +1,12 @@
 # Market windows (src/windows): the window frame, its subject, roles and
 # links, the title bar and the content kinds it owns. The application links
 # it (the main's stop order deletes every window) and it reads the styles of
-# the application, so the two static libraries name each other. Tests in
+# the application, so the two static libraries name each other; the chart
+# widget (nuchart) links the charts' data side. Tests in
 # tests/windows/<module>_test.cpp link it.
 file(GLOB WINDOWS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/windows/*.cpp)
 add_library(ambit_windows STATIC ${WINDOWS_SRC})
-target_link_libraries(ambit_windows PUBLIC ambit_ui ambit_app ambit_screen ambit_rss ambit_export ambit_term)
+target_link_libraries(ambit_windows PUBLIC ambit_ui ambit_app ambit_screen ambit_rss ambit_export ambit_term ambit_charts ambit_tools)
 target_link_libraries(ambit_app PUBLIC ambit_windows)
 
 if(AMBIT_TESTS)

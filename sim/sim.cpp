@@ -661,7 +661,10 @@ bool sign_on(sim_server* s, conn* c, const sim_entry& e) {
     if (!snapshot && (!c->streams[i] || from[i] >= ex.log.size())) continue;
     if (c->selected != int32_t(i)) sim_msg_select(&catchup.gb, i);
     c->selected = int32_t(i);
-    if (snapshot) growbuf_append(&catchup.gb, ex.snapshot.data(), uint32_t(ex.snapshot.size()));
+    if (snapshot) {
+      growbuf_append(&catchup.gb, ex.snapshot.data(), uint32_t(ex.snapshot.size()));
+      s->stats.snapshots++;
+    }
     growbuf_append(&catchup.gb, ex.log.data() + from[i], uint32_t(ex.log.size() - from[i]));
   }
   sim_msg_expecting(&seq.gb, uint32_t(catchup.size()));
@@ -1464,6 +1467,12 @@ int sim_kick(sim_server* s, const char* user, uint32_t code, uint32_t sub) {
   msgbuf m;
   if (sim_msg_error(&m.gb, code, sub, 0, "", 0) < 0) return -1;
   return sim_send(s, user, m.data(), int32_t(m.size()), true);
+}
+
+int sim_request_restart(sim_server* s, const char* user) {
+  msgbuf m;
+  if (sim_msg_update_begin(&m.gb, "restart") < 0 || sim_msg_update_write(&m.gb) < 0) return -1;
+  return sim_send(s, user, m.data(), int32_t(m.size()), false);
 }
 
 int sim_disconnect(sim_server* s, const char* user) {

@@ -144,6 +144,7 @@ struct sim_stats {
   int64_t bytes_sent = 0;   // bytes written to the links
   int64_t writes = 0;       // writes that moved at least one byte
   int64_t pauses = 0;       // pauses taken between the bytes of a drip
+  int32_t snapshots = 0;    // exchange snapshots served: streams read from their start
 };
 
 // Life. sim_create never fails; sim_destroy stops a running server first.
@@ -206,6 +207,9 @@ uint32_t sim_stream_length(sim_server* sim, uint32_t index);
 int sim_send(sim_server* sim, const char* user, const void* bytes, int32_t n, bool close_after);
 // Error 255 with the code and sub-code, then the link is closed.
 int sim_kick(sim_server* sim, const char* user, uint32_t code, uint32_t sub);
+// Asks the user's sessions to restart, as a program update without files
+// does (the version text, then the write). Sessions reached, or -1.
+int sim_request_restart(sim_server* sim, const char* user);
 // Closes the links at once, without a message.
 int sim_disconnect(sim_server* sim, const char* user);
 

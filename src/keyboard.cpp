@@ -576,8 +576,7 @@ static void option_key(int c, const targets &t) {
   } else if (c == 'A') {
     A().show_alerts(t.d);
   } else if (c == 'C') {
-    // Minimal version: the window's image goes to the clipboard with the
-    // image export (window_export_image).
+    if (t.k) window_export_image(t.k);
   } else if (c == 'V') {
     A().open_preset(t.d, 13);
   }
@@ -682,9 +681,9 @@ static void character(const key_event *k, const targets &t) {
         keyboard_deactivate();
       } else if (c == 'V') {
         paste_codes(t.k);
+      } else if (c == 'C' && t.k) {
+        window_export(t.k);
       }
-      // Minimal version: 'C' exports the window's table through the
-      // window's own export (window_export), built with the window frame.
       break;
     default: break;
   }

@@ -214,7 +214,9 @@ static void close_on_exec_all(void) {
 void main_restart(int argc, char **argv, const char *path) {
   char *args[kMainRestartArgsMax + 1];
   int had_log = log_has_file();
-  main_restart_args(argc, argv, path, ssclient_restart_pending(), appdata_is_alt(), had_log, args);
+  // The start flow's flag: the client's own was cleared when the client
+  // stopped, before the process gets here.
+  main_restart_args(argc, argv, path, restart_pending(), appdata_is_alt(), had_log, args);
   if (had_log) log_close();
   close_on_exec_all();
   execvp(args[0], args);

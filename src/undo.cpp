@@ -24,6 +24,7 @@
 #include "screen/screen.h"
 #include "screen/tickbar.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "ui/gui.h"
 #include "windows/rsswin.h"
 #include "windows/window.h"
@@ -273,10 +274,10 @@ static int restore_window(undo_record *r) {
   if (!w) return -1;
   if (r->u.win.exchange) window_set_exchange(w, r->u.win.exchange, 0);
   window_set_instrument(w, r->u.win.instrument);
-  // Minimal version: a shown tool panel is refreshed by the tool panels
-  // themselves (tools_refresh_later) once they are built.
   if (r->u.win.tools) window_show_tools(w);
   else window_hide_tools(w);
+  // The panel reads the restored settings after the next redraw.
+  tools_refresh_later(window_get_current_tools(w));
   if (r->u.win.link_source) window_link_to(r->u.win.link_source, w);
   return 0;
 }

@@ -4,9 +4,17 @@
 #include <initializer_list>
 #include <cstring>
 
+#include "config/about_page.h"
+#include "config/account_page.h"
 #include "config/config.h"
+#include "config/connection_page.h"
 #include "config/login_page.h"
+#include "config/passwd_page.h"
+#include "config/prefs_page.h"
+#include "config/logout_page.h"
+#include "config/progress_page.h"
 #include "config/save_local.h"
+#include "config/status_page.h"
 #include "lib/timer.h"
 #include "log.h"
 #include "screen/screen.h"
@@ -16,6 +24,7 @@
 #include "style.h"
 #include "ui/deck.h"
 #include "ui/gui.h"
+#include "ui/hider.h"
 #include "ui/label.h"
 #include "ui/uib.h"
 
@@ -28,30 +37,11 @@ constexpr int32_t kStatusMs = 100;
 
 configbox *as_box(widget *w) { return static_cast<configbox *>(w); }
 
-// The pages other than login, progress and logout: a titled panel each.
-// Minimal version: the account, preferences, connection, password, status
-// and about pages show their title and, where it helps, the status text.
-widget *plain_page(configbox *b, const char *title, label **status) {
-  const int32_t font = configbox_font();
-  label *line = nullptr;
-  widget *w = uib_build(UIB_VBOX, 0, 6,
-                          UIB_DEF_LABEL0, 0, font, 0, configbox_ink(), nullptr, UIB_LABEL0, title,
-                          UIB_LABEL0, "", UIB_STORE, &line,
-                        UIB_CLOSE, UIB_END);
-  if (status) *status = line;
-  (void)b;
-  return w;
-}
-
 int status_tick(void *arg, uint32_t, int64_t, float) {
   configbox *b = static_cast<configbox *>(arg);
   char text[kSsmsgTextMax + 1];
   ssmsg_get(text);
-  if (strcmp(text, b->shown_status) != 0) {
-    snprintf(b->shown_status, sizeof b->shown_status, "%s", text);
-    for (label *l : b->status)
-      if (l) label_set_text(l, text);
-  }
+  if (strcmp(text, b->shown_status) != 0) snprintf(b->shown_status, sizeof b->shown_status, "%s", text);
   return 1;
 }
 
@@ -65,18 +55,6 @@ void on_tab(button *, uint32_t state, void *arg, int32_t id) {
       configbox_show_logout(b);
   } else if (id >= 0 && id < 7) {
     configbox_show_page(b, -1, id);
-  }
-}
-
-void on_command(button *, uint32_t state, void *arg, int32_t id) {
-  if (!(state & BUTTON_IN_CALLBACK)) return;
-  configbox *b = as_box(static_cast<widget *>(arg));
-  switch (id) {
-    case 20: configbox_cancel_login(b); break;  // progress page: Cancel
-    case 21: start_logout(); break;             // logout page: Logout
-    case 22: configbox_show_online(b); break;   // logout page: Back
-    case 23: configbox_quit(b); break;          // logout page: Quit
-    default: break;
   }
 }
 
@@ -167,28 +145,14 @@ configbox *configbox_new(widget *parent) {
   }
   // The pages, in page order.
   b->page[0] = login_page_new(nullptr);
-  b->page[1] = plain_page(b, "Account", nullptr);
-  b->page[2] = plain_page(b, "Preferences", nullptr);
-  b->page[3] = plain_page(b, "Connection", nullptr);
-  b->page[4] = plain_page(b, "Password", nullptr);
-  b->page[5] = plain_page(b, "Status", &b->status[1]);
-  b->page[6] = plain_page(b, "About", nullptr);
-  const int32_t font = configbox_font();
-  b->page[7] = uib_build(UIB_VBOX, 0, 8,
-                           UIB_DEF_LABEL0, 0, font, 0, configbox_ink(), nullptr,
-                           UIB_LABEL0, "", UIB_STORE, &b->status[0],
-                           UIB_DEF_COLOURS0, configbox_buttons(), UIB_COLOURS0,
-                           UIB_BUTTON_CALLBACK, on_command, b,
-                           UIB_BUTTON, "Cancel", 20,
-                         UIB_CLOSE, UIB_END);
-  b->page[8] = uib_build(UIB_VBOX, 0, 8,
-                           UIB_LABEL0, "Log out of the server?", UIB_STORE, &b->logout_text,
-                           UIB_HBOX, 0, 6,
-                             UIB_BUTTON, "Logout", 21,
-                             UIB_BUTTON, "Back", 22,
-                             UIB_BUTTON, "Quit", 23,
-                           UIB_CLOSE,
-                         UIB_CLOSE, UIB_END);
+  b->page[1] = account_page_new(nullptr);
+  b->page[2] = prefs_page_new(nullptr);
+  b->page[3] = connection_page_new(nullptr);
+  b->page[4] = passwd_page_new(nullptr);
+  b->page[5] = status_page_new(nullptr);
+  b->page[6] = about_page_new(nullptr);
+  b->page[7] = progress_page_new(nullptr);
+  b->page[8] = logout_page_new(nullptr);
   widget *bar0 = uib_build(UIB_HBOX, 0, 4,
                              UIB_DEF_COLOURS0, configbox_buttons(), UIB_COLOURS0,
                              UIB_BUTTON_CALLBACK, on_tab, b,
@@ -287,7 +251,7 @@ void configbox_show_logout(configbox *b) {
     if (ssclient_connecting()) ssclient_request_abort();
     b->logout_mode = 2;
   }
-  label_set_text(b->logout_text, b->logout_mode == 0 ? "Log out of the server?" : "Not connected");
+  logout_page_set_mode(static_cast<logout_page *>(b->page[8]), b->logout_mode);
   set_state(b, 8, CONFIGBOX_LOGOUT);
 }
 
@@ -304,7 +268,7 @@ void configbox_cancel_login(configbox *b) {
 
 void configbox_stop_login(configbox *b) {
   b->logout_mode = 1;
-  label_set_text(b->logout_text, "Stopping");
+  logout_page_set_mode(static_cast<logout_page *>(b->page[8]), 1);
   set_state(b, 8, CONFIGBOX_LOGOUT);
   start_abort_login_from_box(b);
 }
@@ -313,13 +277,65 @@ void configbox_show_page(configbox *b, int32_t mode, int32_t page) {
   set_state(b, page, mode < 0 ? b->mode : mode);
 }
 
-// Minimal version: the password page shows the server's answer as its line.
+// The server's answer to a password change: an accepted password becomes the
+// login password (and the remembered one, when passwords are remembered).
 void configbox_passwd_result(configbox *b, int32_t result) {
-  set_state(b, 4, b->mode);
+  auto *page = static_cast<passwd_page *>(b->page[4]);
+  if (result == PASSWD_CHANGED && passwd_page_new_password(page)[0]) {
+    const char *fresh = passwd_page_new_password(page);
+    const int done = ssclient_login_done();  // a new login password is not a new login
+    ssclient_set_login(nullptr, fresh);
+    ssclient_set_login_done(done);
+    local_config *lc = config_local();
+    if (lc->remember_username && lc->remember_password) snprintf(lc->password, sizeof lc->password, "%s", fresh);
+  }
+  if (configbox_page(b) != 4) set_state(b, 4, b->mode);
+  passwd_page_show_result(page, result);
   log(LOG_INFO, kSrc, "password change result %d", result);
 }
 
-void configbox_set_progress_mode(configbox *b, int32_t mode) { b->progress_mode = mode; }
+void configbox_set_progress_mode(configbox *b, int32_t mode) {
+  b->progress_mode = mode;
+  progress_page_set_mode(static_cast<progress_page *>(b->page[7]), mode);
+}
+
+void configbox_page_set_state(widget *page, int32_t state) {
+  if (!page) return;
+  const typeid_t t = static_cast<typeid_t>(page->cls->type);
+  if (t == progress_page_type())
+    progress_page_set_mode(static_cast<progress_page *>(page), state);
+  else if (t == logout_page_type())
+    logout_page_set_mode(static_cast<logout_page *>(page), state);
+}
+
+void configbox_page_timer(int32_t *timer, int64_t ms, int (*fn)(void *, uint32_t, int64_t, float), void *arg) {
+  if (*timer >= 0) timer_stop(*timer);
+  *timer = ms > 0 ? timer_start(ms, fn, arg, 0) : -1;
+}
+
+void configbox_page_show_parent(widget *page) {
+  auto *rec = static_cast<widget_class *>(page->cls->parent);
+  if (rec->show_children) rec->show_children(page);
+}
+
+void configbox_page_hide_parent(widget *page) {
+  auto *rec = static_cast<widget_class *>(page->cls->parent);
+  if (rec->hide_children) rec->hide_children(page);
+}
+
+widget *configbox_spacer(widget *parent) {
+  hider *h = hider_new(parent, 1);
+  if (h && !button_new(h, "Preferences", -1, 0, 0, nullptr, configbox_buttons(), nullptr, nullptr, -1)) {
+    widget_delete(h);
+    return nullptr;
+  }
+  return h;
+}
+
+uint32_t configbox_colour(int field, uint32_t fallback) {
+  const style *s = style_cur();
+  return s ? style_colour(s, field) : fallback;
+}
 
 // Minimal version: the dialog draws no splash picture yet; a reload forgets
 // the texture so the next showing would load the current site's picture.
@@ -362,4 +378,11 @@ const button_colours *configbox_buttons(void) {
     made = 1;
   }
   return &set;
+}
+
+void configbox_textbox_style(int32_t style[12]) {
+  const auto ink = static_cast<int32_t>(configbox_ink()), fill = static_cast<int32_t>(configbox_fill());
+  const int32_t s[12] = {0, configbox_font(), -1, fill, ink, 2, static_cast<int32_t>(configbox_focus_fill()),
+                         ink, 2, fill, static_cast<int32_t>(configbox_dim()), 2};
+  for (int i = 0; i < 12; i++) style[i] = s[i];
 }

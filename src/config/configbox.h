@@ -26,8 +26,6 @@ struct configbox : box {
   deck *bars;
   button_group tabs_a, tabs_b;
   widget *page[kConfigboxPages];
-  label *status[2];             // the status text on the progress and status pages
-  label *logout_text;           // the logout page's line
   int32_t progress_mode;        // 0 connecting, 1 quitting
   int32_t logout_mode;          // 0 online, 1 stopping, 2 aborted
   int32_t timer;                // refreshes the status lines; -1 none
@@ -53,6 +51,18 @@ void configbox_show_page(configbox *b, int32_t mode, int32_t page);
 void configbox_passwd_result(configbox *b, int32_t result);
 // Puts the progress page in its mode (0 logging in, 1 quitting, 2 logged out).
 void configbox_set_progress_mode(configbox *b, int32_t mode);
+// A page's timer: a running one is stopped, then with ms > 0 one is started
+// again; its id (-1 none) goes to *timer.
+void configbox_page_timer(int32_t *timer, int64_t ms, int (*fn)(void *, uint32_t, int64_t, float), void *arg);
+// A page's parent class's show_children and hide_children.
+void configbox_page_show_parent(widget *page);
+void configbox_page_hide_parent(widget *page);
+// Sets a progress or logout page's mode; other pages are left alone.
+void configbox_page_set_state(widget *page, int32_t state);
+// An invisible spacer as large as a "Preferences" button.
+widget *configbox_spacer(widget *parent);
+// A colour of the current visual style by field number, else the fallback.
+uint32_t configbox_colour(int field, uint32_t fallback);
 void configbox_reload_splash(configbox *b);
 // The shown page's number.
 int configbox_page(configbox *b);
@@ -66,3 +76,6 @@ uint32_t configbox_focus_fill(void);
 uint32_t configbox_highlight(void);
 uint32_t configbox_background(void);
 const button_colours *configbox_buttons(void);
+// The text boxes' style integers (see ui/textbox.h): the dialog's font,
+// fill and ink, the focus fill, and dimmed ink while read-only.
+void configbox_textbox_style(int32_t style[12]);

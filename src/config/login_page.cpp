@@ -105,10 +105,9 @@ login_page *login_page_new(widget *parent) {
   static button_group group;
   p->group = &group;
   const int32_t font = configbox_font();
-  const uint32_t ink = configbox_ink(), fill = configbox_fill();
-  const int32_t tb_style[12] = {0, font, -1, static_cast<int32_t>(fill), static_cast<int32_t>(ink), 2,
-                                static_cast<int32_t>(configbox_focus_fill()), static_cast<int32_t>(ink), 2,
-                                static_cast<int32_t>(fill), static_cast<int32_t>(configbox_dim()), 2};
+  const uint32_t ink = configbox_ink();
+  int32_t tb_style[12];
+  configbox_textbox_style(tb_style);
   static padding pad = {3, 4, 3, 4};
   widget *content = uib_build(
       UIB_VBOX, 0, 6,

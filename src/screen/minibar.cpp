@@ -35,6 +35,7 @@
 #include "ui/gui.h"
 #include "ui/sizer.h"
 #include "undo.h"
+#include "windows/watchlist.h"
 #include "windows/window.h"
 
 namespace {
@@ -100,11 +101,10 @@ void window_size(widget *w, int32_t *ww, int32_t *wh) {
 
 rect inner_of(const widget *w) { return {w->r.x + 3, w->r.y + 4, w->r.w - 6, w->r.h - 9}; }
 
-// Minimal version: the list window's content does not hold its scan yet,
-// so a list window is labelled as a plain scan.
+// The scan a list window shows (its watchlist content's), or null.
 const scan *window_scan(window *w) {
-  (void)w;
-  return nullptr;
+  widget *c = w->child[kWinWatchlist];
+  return c && watchlist_is(c) ? watchlist_get_scan(static_cast<watchlist *>(c)) : nullptr;
 }
 
 void md_reqsize(widget *self, size *out) {

@@ -6,6 +6,9 @@
 // width on a sample text, then pieces are dropped by priority until the
 // line fits, and drawing places the kept pieces centred with a shadow.
 //
+// The day chart is the chart widget, kept outside the widget tree and drawn
+// under the line.
+//
 // Slots: reqsize (zero), geometry_changed, draw, restyle, show_children,
 // drop, motion, enter, leave, release.
 #include "screen/miniquote.h"
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "action.h"
 #include "dnd.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
@@ -26,6 +30,8 @@
 #include "ssnotify.h"
 #include "style.h"
 #include "ui/gui.h"
+#include "ui/key.h"
+#include "windows/nuchart.h"
 #include "undo.h"
 
 namespace {
@@ -37,6 +43,7 @@ constexpr int kTextColour = 72;
 constexpr int kBidColour = 86;
 constexpr int kOfferColour = 87;
 constexpr uint32_t kShadow = 0x1000;
+constexpr int kChartBackground = 99;
 
 struct {
   bool remove_now;
@@ -159,8 +166,7 @@ void mq_geometry_changed(widget *self) { as_mq(self)->need_layout = 1; }
 void mq_draw(widget *self) {
   mini_quote *q = as_mq(self);
   if (q->need_layout) mini_quote_layout(q);
-  // Minimal version: the small day chart under the line waits for the
-  // chart widget; the cell shows its quote line alone.
+  if (q->chart && q->in) widget_draw(q->chart);
   for (int i = 0; i < q->count; i++) {
     const mini_quote_piece &p = q->pieces[i];
     if (!(q->shown & p.bit)) continue;
@@ -168,7 +174,11 @@ void mq_draw(widget *self) {
   }
 }
 
-void mq_restyle(widget *self) { mark(as_mq(self)); }
+void mq_restyle(widget *self) {
+  mini_quote *q = as_mq(self);
+  if (q->chart) nuchart_set_background(nuchart_cast(q->chart), colour_of(kChartBackground));
+  mark(q);
+}
 
 void mq_show_children(widget *self) { as_mq(self)->need_layout = 1; }
 
@@ -191,6 +201,11 @@ void mq_motion(widget *self, int32_t, int32_t) { as_mq(self)->inside = 1; }
 
 void mq_release(widget *self, int32_t, int32_t, int) {
   mini_quote *q = as_mq(self);
+  // With the show-everywhere modifier the instrument goes to every window.
+  if ((key_modifiers() & KEY_MOD_SHIFT) && q->in) {
+    action_show_everywhere(q->in);
+    return;
+  }
   if (q->kind == MINI_QUOTE_BAR) {
     if (widget *bar = watchbar_of(q)) watchbar_click(bar, watchbar_index_of(bar, q));
   }
@@ -201,6 +216,8 @@ void mq_fini(object *o) {
   gui_promise_cancel(remove_from_bar, q);
   unregister(q);
   drop_scan(q);
+  if (q->chart) widget_delete(q->chart);
+  q->chart = nullptr;
 }
 
 void mq_class_init(object_class *rec) {
@@ -238,6 +255,11 @@ mini_quote *mini_quote_new(widget *parent, int32_t kind) {
   if (!q) return nullptr;
   q->kind = kind;
   q->need_layout = 1;
+  // The day chart: a day of 5-minute bars with two overlays, no indicators.
+  if ((q->chart = nuchart_new(nullptr))) {
+    nuchart_preset_mini_quote(nuchart_cast(q->chart));
+    nuchart_set_background(nuchart_cast(q->chart), colour_of(kChartBackground));
+  }
   return q;
 }
 
@@ -259,8 +281,12 @@ void mini_quote_bind(widget *w, instr *in, int drop) {
     ssevent_hold(in);
     ssnotify_add(in, kMiniQuoteMask, on_market, q, 0, 0);
   }
-  // Minimal version: the chart widget is not built yet, so there is no
-  // chart to bind the instrument to.
+  if (q->chart) {
+    if (in)
+      nuchart_bind_any(nuchart_cast(q->chart), in);
+    else
+      nuchart_unbind(nuchart_cast(q->chart));
+  }
   q->current = in;
   mark(q);
 }
@@ -357,6 +383,10 @@ void mini_quote_layout(widget *w) {
   q->shown = mini_quote_fit(q->pieces, q->count, q->in && q->in->kind == kKindIndex, w->r.w, digit, font_width,
                             &q->font);
   for (int i = 0; i < q->count; i++) q->pieces[i].x += w->r.x;
+  if (q->chart) {
+    q->chart->r = w->r;
+    if (q->chart->cls->geometry_changed) q->chart->cls->geometry_changed(q->chart);
+  }
   q->baseline = w->r.y + (w->r.h + ascent - descent) / 2;
 }
 

@@ -34,6 +34,7 @@ struct mini_quote : widget {
   instr *in;          // the instrument shown
   scan *sc;           // the scan cycled through, or null
   instr *current;     // the current instrument of the cycle
+  widget *chart;      // the day chart under the line (owned, outside the widget tree)
   int32_t need_layout;
   uint32_t change_colour;
   int32_t change_sign;

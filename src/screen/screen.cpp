@@ -22,6 +22,7 @@
 #include "config/configbox.h"
 #include "screen/helpwin.h"
 #include "keyboard.h"
+#include "popups/place.h"
 #include "screen/depthdtl.h"
 #include "screen/gendtl.h"
 #include "screen/groupbar.h"
@@ -58,6 +59,7 @@ struct {
   bool relayout_suppressed;
   int cascade;
   int32_t last_scroll;
+  int32_t forwarding_key;  // a key is being handed to the configuration dialog
   size warned;  // the window size last warned about
   size min_set[kScreens];
   int64_t (*clock)();
@@ -329,6 +331,8 @@ widget *sc_find_at(widget *self, int32_t x, int32_t y) {
   if ((h = hit(s->helpwin, x, y))) return h;
   if ((h = hit(s->quote_popwin, x, y))) return h;
   widget *quick = s->quick_window, *doc = s->popup_document;
+  // A popup document waiting for its page size is passed over.
+  if (screen_document_waiting()) doc = nullptr;
   widget *first = s->front_popup == BAR_POPUP_DOCUMENT ? doc : quick;
   widget *second = first == quick ? doc : quick;
   if ((h = hit(first, x, y))) return h;
@@ -385,7 +389,12 @@ void sc_wheel(widget *self, int steps) {
 void sc_key_press(widget *self, key_event *k) {
   screen *s = as_screen(self);
   if (shown(s->config_box)) {
+    // A key the dialog does not take comes back up to the screen, its
+    // parent: it ends there instead of going round again.
+    if (S.forwarding_key) return;
+    S.forwarding_key = 1;
     s->config_box->cls->key_press(s->config_box, k);
+    S.forwarding_key = 0;
     return;
   }
   keyboard_key(k);
@@ -516,9 +525,10 @@ void on_current_window(int index) {
     if (s && s->os_window == index) S.current = s;
 }
 
-// Minimal version: of the drag kinds only "a drag object is carried" is
-// known yet (the drag-and-drop module adds the kinds); for it the hover
-// popup goes and both toolbars show their drop targets.
+// Minimal version: of the drag kinds only "a drag object is carried" and a
+// toolbar entry or filled Speed Pad slot are told apart yet (the
+// drag-and-drop module adds the kinds); for them the hover popup goes and
+// both toolbars show "Remove".
 void on_drag_start(widget *pressed, drag_record *d) {
   screen *s = S.current;
   widget *source = d && d->w ? d->w : pressed;
@@ -786,7 +796,7 @@ void screen_hide_quick_window() {
   screen *s = S.current;
   if (!s) return;
   screen_hide_bars(BAR_QUICK);
-  s->front_popup = (s->bars & BAR_POPUP_DOCUMENT) ? BAR_POPUP_DOCUMENT : 0;
+  s->front_popup = (s->bars & BAR_POPUP_DOCUMENT) ? uint32_t(BAR_POPUP_DOCUMENT) : 0u;
 }
 
 void screen_zoom_window(window *w) {
@@ -861,6 +871,8 @@ void screen_refresh() {
     c->cls->restyle(c);
   }
   screen_relayout();
+  // The general detail popup takes its new size where it stands.
+  if ((s->bars & BAR_GENDTL) && s->gendtl) screen_place_gendtl(s->gendtl->r.x, s->gendtl->r.y);
 }
 
 uint32_t screen_refresh_count() { return S.refreshes; }
@@ -1178,6 +1190,9 @@ void screen_backstop() {
     const int q = busy ? 0 : 1;
     if (gui_quality() != q) gui_set_quality(q);
   });
+  // A popup document waiting for its page size is placed again each pass.
+  if (screen_document_waiting() && S.current && (S.current->bars & BAR_POPUP_DOCUMENT))
+    screen_place_popup_document(0);
   if (S.desktops_changed) {
     for_each_open([](screen *s, int) { minibar_refresh(s->minibar); });
     S.desktops_changed = false;

@@ -55,7 +55,7 @@ struct screen : box {
   window *hover_window;
   window *popup_document;
   widget *depthdtl;
-  window *depthdtl_owner;
+  widget *depthdtl_owner;  // what asked for the depth detail popup (a depth child)
   widget *gendtl;
   window *quote_popwin;
   widget *tickbar;

@@ -22,6 +22,7 @@
 #include "style.h"
 #include "ui/gui.h"
 #include "undo.h"
+#include "windows/watchlist.h"
 #include "windows/window.h"
 
 namespace {
@@ -270,12 +271,19 @@ int watchbar_click(widget *bar, int32_t i) {
   if (!cell || !s || !s->quote_popwin) return -1;
   window *pop = s->quote_popwin;
   if (scan *sc = mini_quote_get_scan(cell)) {
-    // Minimal version: the watchlist content that would take a copy of the
-    // scan is not built yet; the window takes the list role and the cell's
-    // current instrument.
-    (void)sc;
+    // The list window shows the cell's list: a registered scan itself, a
+    // temporary one as a copy of its own (the cell's may go with the cell).
+    widget *c = pop->child[kWinWatchlist];
+    if (c && watchlist_is(c)) {
+      watchlist *wl = static_cast<watchlist *>(c);
+      if (sc->registered)
+        watchlist_set_scan(wl, sc);
+      else if (sc->source)
+        watchlist_set_source(wl, sc->source);
+      else
+        watchlist_set_scan(wl, scan_clone_temp(sc));
+    }
     window_set_role(pop, kRoleWatchlist);
-    if (instr *in = mini_quote_get_instr(cell)) window_set_instrument(pop, in);
   } else if (instr *in = mini_quote_get_instr(cell)) {
     window_set_instrument(pop, in);
   }

@@ -17,6 +17,7 @@
 #include "log.h"
 #include "oob.h"
 #include "plat.h"
+#include "popups/hover.h"
 #include "screen/screen.h"
 #include "site.h"
 #include "ssclient.h"
@@ -120,6 +121,7 @@ void start_online(void *, int) {
     log(LOG_ERROR, kSrc, "can't init screens!");
     return;
   }
+  popups_install_services();
   ssclient_enable_requests(0);
   const int watch = crash_watch_add(kLoadConfigWatch, "Load Config");
   if (load_remote_config() < 0) log(LOG_FATAL, kSrc, "Can't load user configuration");
@@ -167,14 +169,9 @@ void handle_oob(void) {
       int32_t result = length >= 4 ? static_cast<int32_t>(uint32_t(data[0]) << 24 | uint32_t(data[1]) << 16 |
                                                           uint32_t(data[2]) << 8 | data[3])
                                    : -1;
+      // The dialog's password page shows the answer; an accepted password
+      // becomes the login password there.
       configbox *box = start_login_box();
-      // Minimal version: the password page is not built; the new password is
-      // taken from the client's login once the server accepted it.
-      if (result == 0 && config_local()->remember_password) {
-        const char *password = nullptr;
-        ssclient_get_login(nullptr, nullptr, &password);
-        if (password) snprintf(config_local()->password, sizeof config_local()->password, "%s", password);
-      }
       if (box) configbox_passwd_result(box, result);
     } else {
       log(LOG_WARN, kSrc, "not expecting OOB %d", type);

@@ -26,6 +26,7 @@
 #include "log.h"
 #include "quick9.h"
 #include "rss/rss.h"
+#include "screen/help_button.h"
 #include "screen/minibar.h"
 #include "screen/miniquote.h"
 #include "screen/screen.h"
@@ -174,11 +175,10 @@ button *add_button(widget *parent, toolbar *tb, const char *text, int32_t id, ui
                     colours ? colours : style_button_colours(), toolbar_on_button, tb, id);
 }
 
-// Minimal version: the help button (id 46) as a draggable "Help" button on
-// the toolbar's callback; the help window's own module replaces it with the
-// button that explains what it is dragged over.
+// The help button (id 46): dragged over the program it explains what lies
+// under the pointer; a click or drop comes to the toolbar's callback.
 button *help_button(widget *parent, toolbar *tb) {
-  return add_button(parent, tb, "Help", ID_HELP, BUTTON_DRAG_SOURCE);
+  return help_button_new(parent, style_button_colours(), toolbar_on_button, tb, ID_HELP);
 }
 
 flyaway *section(toolbar *tb, int i) {

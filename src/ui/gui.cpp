@@ -547,3 +547,7 @@ void gui_set_swap_any(int on) {
   log(LOG_INFO, kSrc, on ? "allow all double buf swap methods" : "require swap copy double bufs");
 }
 void gui_set_render_option(int on) { G.render_option = on; }
+int gui_software_rendering(void) { return G.software; }
+int gui_delete_contexts(void) { return G.delete_contexts; }
+int gui_swap_any(void) { return G.swap_any; }
+int gui_render_option(void) { return G.render_option; }

@@ -111,6 +111,11 @@ void gui_set_software_rendering(int on);
 void gui_set_delete_contexts(int on);
 void gui_set_swap_any(int on);
 void gui_set_render_option(int on);
+// The driver workarounds in force (what the setters above last set).
+int gui_software_rendering(void);
+int gui_delete_contexts(void);
+int gui_swap_any(void);
+int gui_render_option(void);
 
 // ---- the frame loop ----
 int gui_main_loop(void);

@@ -4,6 +4,9 @@
 // given. The classes are registered on first use and kept by name.
 #include "windows/content.h"
 
+#include <cstring>
+
+#include "tools/scantools.h"
 #include "ui/object.h"
 
 namespace {
@@ -49,4 +52,9 @@ void content_set_instr(widget *w, instr *in) {
   if (k->set_instr) k->set_instr(w, in);
 }
 
-widget *toolpanel_new(widget *parent, const char *name, widget *) { return content_new(parent, name); }
+// The scan panel is built; the other roles' panels are still empty content
+// widgets of their names until their own modules come.
+widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
+  if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
+  return content_new(parent, name);
+}

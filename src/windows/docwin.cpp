@@ -26,6 +26,7 @@
 #include "lib/glapi.h"
 #include "lib/timer.h"
 #include "log.h"
+#include "popups/place.h"
 #include "screen/screen.h"
 #include "style.h"
 #include "ui/gui.h"
@@ -66,14 +67,12 @@ void refresh_tools(docwin *d) {
   if (t && widget_is_shown(t)) widget_redraw(t);
 }
 
-// Minimal version: the screens place their popup document window
-// (screen_relayout_popup_document) once the popups are built; until then
-// the screen relays out, which places it with everything else.
+// The screen's popup document is placed again for its document's shape.
 void replace_popup(docwin *d) {
   window *w = window_of(d);
   if (!w || w->kind != 2) return;
   screen *s = screen_current();
-  if (s && screen_popup_document() == w && (s->bars & BAR_POPUP_DOCUMENT)) screen_relayout();
+  if (s && screen_popup_document() == w && (s->bars & BAR_POPUP_DOCUMENT)) screen_relayout_popup_document();
 }
 
 uint32_t view_fit(docwin *d);

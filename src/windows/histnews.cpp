@@ -20,6 +20,7 @@
 #include "lib/gfx.h"
 #include "log.h"
 #include "pool.h"
+#include "popups/place.h"
 #include "screen/screen.h"
 #include "ssclient.h"
 #include "ssnotify.h"
@@ -453,27 +454,9 @@ bool news_percent_change(int32_t change, uint32_t close, int32_t *out) {
 
 // Opening items ------------------------------------------------------------------
 
-// Minimal version: the window frame shows a news item in its document
-// child itself (window_show_news_item) once it is built. The item goes to
-// the document child before the window takes the issuer and the role, so
-// the child keeps it as its subject and asks for nothing else.
-static void show_news_item_in(window *w, ss_issuer *issuer, const ss_news *item) {
-  widget *doc = w->child[kWinDoc];
-  if (!doc || !docwin_is(doc)) return;
-  docwin_show_news_item(doc, issuer, item);
-  window_set_instrument(w, issuer);
-  window_set_role(w, kRoleDocument);
-  docwin_goto_page(doc, 0);
-}
-
-// Minimal version: the screens show a news item in their popup document
-// window (screen_show_news_popup) once the popups are built; until then it
-// is shown there at page 0 and the bar made visible.
+// The screen's popup document shows the item from its first page.
 static void show_news_popup(ss_issuer *issuer, const ss_news *item) {
-  window *p = screen_current() ? screen_popup_document() : nullptr;
-  if (!p) return;
-  show_news_item_in(p, issuer, item);
-  screen_show_bars_ex(BAR_POPUP_DOCUMENT, 1);
+  if (screen_current() && screen_popup_document()) screen_show_news_popup(issuer, item, 0);
 }
 
 void news_open_item(widget *from, ss_issuer *issuer, const ss_news *item) {
@@ -485,7 +468,7 @@ void news_open_item(widget *from, ss_issuer *issuer, const ss_news *item) {
   log(LOG_INFO, "histnews", "open %s news item %u", issuer->code, item->number);
   if (own) {
     undo_push_window(w);
-    show_news_item_in(w, issuer, item);
+    window_show_news_item(w, issuer, item);
   } else {
     show_news_popup(issuer, item);
   }

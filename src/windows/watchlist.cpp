@@ -31,6 +31,7 @@
 #include "lib/wlist.h"
 #include "log.h"
 #include "plat.h"
+#include "popups/hover.h"
 #include "sscodes.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
@@ -941,10 +942,12 @@ void wl_motion(widget *self, int32_t x, int32_t y) {
   }
   if (w->detail_open && speed >= close_at) {
     w->detail_open = 0;
-  } else if (!w->detail_open && speed < open_below) {
-    // Minimal version: the screen's detail popup is still a placeholder; the
-    // grid keeps the anchor cell that the popup will be shown at.
+    popups_hover_end(w);
+  } else if (speed < open_below && (!w->detail_open || w->hover_row != i)) {
+    // The row's depth preview beside it (only rebuilt for another row).
     w->detail_open = 1;
+    const rect cell = {w->r.x, w->r.y + r->y, w->r.w, w->row_h + 1};
+    popups_hover_row(w, &cell, r->in);
   }
   w->hover_row = i;
   w->hover_col = on_news_marker(w, r, x) ? -2 : column_at(w, x);

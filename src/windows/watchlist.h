@@ -101,6 +101,9 @@ watchlist *watchlist_make(widget *parent, typeid_t type, int mode);
 
 scan *watchlist_get_scan(const watchlist *w);
 int watchlist_set_scan(watchlist *w, scan *s);
+// The names the tool panels use for the same two.
+inline scan *watchlist_get_list(const watchlist *w) { return watchlist_get_scan(w); }
+inline int watchlist_set_list(watchlist *w, scan *s) { return watchlist_set_scan(w, s); }
 // Binds a temporary scan with the watchlist as its source (null: no scan).
 int watchlist_set_source(watchlist *w, wlist *wl);
 wlist *watchlist_get_source(const watchlist *w);

@@ -12,16 +12,25 @@
 #include <cstring>
 #include <new>
 
+#include "dnd.h"
 #include "lib/gfx.h"
+#include "lib/scan.h"
+#include "lib/wlist.h"
 #include "log.h"
+#include "quick9.h"
+#include "screen/desktop.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "undo.h"
+#include "export/clipboard.h"
+#include "ui/gui.h"
+#include "ui/key.h"
+#include "windows/alerts.h"
 #include "windows/content.h"
-#include "lib/scan.h"
-#include "lib/wlist.h"
 #include "windows/depthwin.h"
+#include "windows/forexlist.h"
 #include "windows/docwin.h"
 #include "windows/histnews.h"
 #include "windows/indexlist.h"
@@ -268,9 +277,27 @@ void w_draw(widget *self) {
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, c | 0xff000000u);
 }
 
+// Button 2 focuses the window and toggles its tool panel, one undo step;
+// with shift, every window of its desktop whose panel is in the same state
+// toggles too, in the same step.
 void w_after_release(widget *self, int32_t, int32_t, int button) {
   auto *w = static_cast<window *>(self);
-  if (button == 2) window_toggle_tools(w);
+  if (button != 2) return;
+  desktop *d = desktop_of_widget(w);
+  if (d && w->kind == 0) desktop_set_focus(d, w);
+  const uint32_t state = w->show_tools;
+  undo_begin();
+  if ((key_modifiers() & 0x4) && d) {
+    for (window *o : desktop_windows(d->child))
+      if (o->show_tools == state) {
+        undo_push_tools_toggle(o);
+        window_toggle_tools(o);
+      }
+  } else {
+    undo_push_tools_toggle(w);
+    window_toggle_tools(w);
+  }
+  undo_end();
 }
 
 void w_init(object *o) {
@@ -312,6 +339,7 @@ void w_init(object *o) {
 void w_fini(object *o) {
   auto *w = reinterpret_cast<window *>(o);
   unregister_change(w);
+  tools_link_forget(w);
   undo_forget_window(w);
   // Windows that follow this one follow nothing now.
   for (alive *a = S.list; a; a = a->next)
@@ -328,8 +356,23 @@ void w_fini(object *o) {
   log(LOG_ERROR, kSrc, "didn't know about %p", static_cast<void *>(w));
 }
 
+// A dropped object: the window is recorded for undo first, as one step
+// with what the drop changes; kinds that change nothing leave no step.
+void w_drop(widget *self, int32_t, int32_t, int, drag_record *) {
+  auto *w = static_cast<window *>(self);
+  const int kind = static_cast<int>(dnd_kind());
+  if (kind != 1 && kind != 2 && kind != 3 && kind != 5) return;
+  undo_begin();
+  undo_push_window(w);
+  int changed = kind == 5 ? window_show_news_item(w, dnd_subject(), dnd_news_item())
+                          : window_drop_instr(w, kind, dnd_instrument());
+  if (!changed) undo_cancel();
+  undo_end();
+}
+
 void window_class_init(object_class *rec) {
   auto *c = static_cast<container_class *>(rec);
+  c->drop = w_drop;
   c->reqsize = w_reqsize;
   c->size_limits = w_size_limits;
   c->draw = w_draw;
@@ -586,15 +629,18 @@ void window_set_role(window *w, uint32_t role) {
         // A copy keeps the source's issuer as it is.
         instr *s = S.copying ? nullptr : stock_of(in);
         if (s) w->instrument = s;
+      } else if (!in && role == kRoleChart) {
+        // A chart takes the last stock, or the first quick slot filled.
+        w->instrument = w->last_stock ? w->last_stock : quick9_first();
       } else if (!in || (is_index(in) && role != kRoleChart && role != kRoleOptionlist && !index_traded(in))) {
-        w->instrument = w->last_stock;
+        w->instrument = w->last_stock ? w->last_stock : quick9_first_of_kind();
       }
       break;
     case kRoleHistnews:
       if (is_stock(in))
         w->instrument = issuer_of(in);
       else if (!in || is_index(in))
-        w->instrument = issuer_of(w->last_stock);
+        w->instrument = issuer_of(w->last_stock ? w->last_stock : quick9_first_of_kind());
       else if (!is_issuer(in))
         w->instrument = nullptr;
       break;
@@ -656,7 +702,11 @@ void window_update_title(window *w) {
   if (!t) return;
   if (w->role == kRoleGoogle && !w->instrument) titlebar_set_text(t, "Google");
   widget *panel = window_get_current_tools(w);
-  if (panel && w->show_tools)
+  // A built panel's summary is the caption whether shown or not: it names
+  // the settings of what the window shows.
+  if (panel && tools_is(panel))
+    titlebar_set_caption(t, tools_summary(panel));
+  else if (panel && w->show_tools)
     titlebar_set_caption(t, static_cast<content *>(panel)->name);
   else if (t->caption[0])
     titlebar_clear_caption(t);
@@ -1020,6 +1070,44 @@ int window_drop_instr(window *w, int kind, instr *in) {
     default:
       return 0;  // nothing changed: nothing to record for undo
   }
+}
+
+int window_export(window *w) {
+  if (!w) return 0;
+  widget *c = window_get_content(w, w->role);
+  switch (w->role) {
+    case kRoleWatchlist: if (watchlist_is(c)) watchlist_export(static_cast<watchlist *>(c)); break;
+    case kRoleDepth: depthwin_export(c); break;
+    case kRoleHistnews: histnews_export(c); break;
+    case kRoleIndexlist: if (indexlist *l = indexlist_cast(c)) indexlist_export(l); break;
+    case kRoleNewstoday: newstoday_export(c); break;
+    case kRoleSearch: if (searchwin *sw = searchwin_cast(c)) searchwin_export(sw); break;
+    case kRoleTradelist: tradelist_export(tradelist_cast(c)); break;
+    case kRoleForexlist: if (forexlist *f = forexlist_cast(c)) forexlist_export(f); break;
+    case kRoleOptionlist: if (optionlist *o = optionlist_cast(c)) optionlist_export(o); break;
+    case kRoleAlerts: alerts_export(c); break;
+    default: break;  // the chart exports through its widget; other roles export nothing
+  }
+  return 0;
+}
+
+int window_export_image(window *w) {
+  if (!w) return -1;
+  int index = gui_window_index(w);
+  if (index < 0) return -1;
+  return clipboard_copy_image(index, w->r.x, w->r.y, w->r.w, w->r.h);
+}
+
+int window_show_news_item(window *w, instr *issuer, const ss_news *item) {
+  widget *doc = w ? w->child[kWinDoc] : nullptr;
+  if (!doc || !item || !docwin_is(doc)) return 0;
+  // The item goes to the document child before the window takes the
+  // issuer and the role, so the child keeps it as its subject.
+  docwin_show_news_item(doc, issuer, item);
+  window_set_instrument(w, issuer);
+  window_set_role(w, kRoleDocument);
+  docwin_goto_page(doc, 0);
+  return 1;
 }
 
 bool window_equal(const window *a, const window *b) {

@@ -83,6 +83,7 @@ inline ss_exchange *window_get_exchange(const window *w) { return w->exchange; }
 inline window *window_get_link(const window *w) { return w->link; }
 inline bool window_is_linked(const window *w) { return w->link != nullptr; }
 inline uint32_t window_get_selection(const window *w) { return w->selection; }
+inline bool window_get_show_tools(const window *w) { return w->show_tools != 0; }
 inline uint32_t window_get_row_count(const window *w) { return w->row_limit; }
 titlebar *window_get_titlebar(window *w);
 int window_tools_switching();
@@ -140,6 +141,14 @@ void window_toggle_tools(window *w);
 // Dropped objects of the drag kinds 1 stock, 2 index, 3 issuer; others are
 // ignored. Returns 1 when the drop changed the window.
 int window_drop_instr(window *w, int kind, instr *in);
+// The current content's table as text to the clipboard (0); the window's
+// pixels as an image (the clipboard's result, -1 off screen).
+int window_export(window *w);
+int window_export_image(window *w);
+// Shows a news item's document in the window's document child (the window
+// takes the issuer and the document role). 1 when shown.
+struct ss_news;
+int window_show_news_item(window *w, instr *issuer, const ss_news *item);
 
 // Both show the same instrument (or none) in the same role, and the role is
 // alerts. (Watchlists compare their lists, which they do not hold yet.)

@@ -10,6 +10,7 @@
 #include "config/config.h"
 #include "guitest.h"
 #include "lib/scan.h"
+#include "lib/tex.h"
 #include "lib/wlist.h"
 #include "screen/screen.h"
 #include "ssclient.h"
@@ -24,6 +25,9 @@ class BarsEnv : public ::testing::Environment {
   void SetUp() override {
     ASSERT_TRUE(guitest_start_window_manager());
     ASSERT_TRUE(guitest_start_gui("bars_test"));
+    // The atlas's fonts, so that texts measure as they will draw.
+    ASSERT_EQ(tex_init(), 0);
+    ASSERT_EQ(tex_load_builtin(), 0);
     ASSERT_EQ(config_init(), 0);
     ASSERT_EQ(0, start_terminal_model());
     ASSERT_EQ(0, scan_init());
@@ -37,6 +41,7 @@ class BarsEnv : public ::testing::Environment {
     ssmodel_fini();
     config_shutdown();
     gui_shutdown();
+    tex_fini();
   }
 };
 

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "barstest.h"
+#include "action.h"
 #include "lib/timer.h"
+#include "ssuser.h"
 
 namespace {
 
@@ -91,6 +93,14 @@ TEST_F(Clock, RowsShowTimesPhasesAndTheDefaultExchangesName) {
   EXPECT_EQ(clock_phase_colour(20), c->rows[0][0]->fg);
   EXPECT_EQ(clock_phase_colour(140), c->rows[1][1]->fg);
   EXPECT_STREQ(ssmodel_exchange_display_name(0), label_text(c->single[0]));
+  // Another default exchange: the single row names it (its sizing text stays).
+  ssuser_set(1, 0, 0x7);
+  action_set_default_exchange(1);
+  clock_refresh(c);
+  EXPECT_STREQ(ssmodel_exchange_display_name(1), label_text(c->single[0]));
+  EXPECT_STRNE(label_text(c->single[0]), label_text(c->rows[0][0]));
+  EXPECT_STREQ(clock_phase_text(140), label_text(c->single[2]));
+  action_set_default_exchange(0);
   EXPECT_EQ(8u, strlen(label_text(c->single[1])));  // hh:mm:ss
   EXPECT_EQ(5u, strlen(label_text(c->time)));       // hh:mm
 }

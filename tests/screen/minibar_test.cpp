@@ -7,11 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "barstest.h"
 #include "lib/scan.h"
+#include "lib/font.h"
 #include "screen/desktop.h"
+#include "style.h"
+#include "windows/watchlist.h"
 #include "ui/gui_internal.h"
 
 namespace {
@@ -120,6 +124,37 @@ TEST(MiniDesktop, CellsFromASplitDesktopRedrawOnlyOnChange) {
   EXPECT_EQ(6, mini_desktop_index_of(md));
 }
 
+// Cells labelled from the windows: a list window by its watchlist's place,
+// the log window by its role, a stock window by its code cut to the cell.
+TEST(MiniDesktop, CellsLabelledFromTheirWindows) {
+  screen_select(0);
+  screen *sc = screen_get(0);
+  desktop *d = sc->desktops[7];
+  d->r = {0, 0, 1204, 404};
+  wlist *w1 = wlist_create("C1", 701), *w2 = wlist_create("C2", 702), *w3 = wlist_create("C3", 703);
+  window *ws[3] = {window_new(nullptr, 0), window_new(nullptr, 0), window_new(nullptr, 0)};
+  window_set_role(ws[0], kRoleWatchlist);
+  watchlist_set_source(static_cast<watchlist *>(ws[0]->child[kWinWatchlist]), w3);
+  window_set_role(ws[1], kRoleLog);
+  window_set_role(ws[2], kRoleDepth);
+  window_set_instrument(ws[2], bars_stock("LONGCODE", 100));
+  ASSERT_EQ(0, desktop_layout_apply(d, nullptr, "W0 W1 H0.500 W2 H0.500", ws, 3));
+  desktop_relayout_now(d);
+  mini_desktop *md = minibar_desktop(sc->minibar, 7);
+  md->r = {0, 0, 126, 49};
+  mini_desktop_layout(md);
+  ASSERT_EQ(3, md->count);
+  int32_t digit = 0;
+  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[2] : 0);
+  ASSERT_GT(digit, 0);
+  EXPECT_STREQ("W3", md->cells[0].label);
+  EXPECT_STREQ("LOG", md->cells[1].label);
+  const int32_t n = (md->cells[2].right - md->cells[2].left + 1) / digit;
+  EXPECT_EQ(std::string("LONGCODE").substr(0, size_t(std::min(n, 8))), md->cells[2].label);
+  watchlist_set_scan(static_cast<watchlist *>(ws[0]->child[kWinWatchlist]), nullptr);
+  for (wlist *w : {w1, w2, w3}) wlist_delete(w);
+}
+
 // ---- keypad ----
 
 const char *g_typed = "";
@@ -185,6 +220,35 @@ TEST(Keypad, PlacedOverTheZoomOrQuickWindowOrTheFocus) {
   screen_place_keypad();
   s->bars = bars;
   keypad_set_keyboard(nullptr, nullptr);
+}
+
+// ---- under Xvfb ----
+
+TEST(MinibarGui, AClickOnAMiniDesktopSwitchesToIt) {
+  screen_select(0);
+  if (!screen_is_open(0)) ASSERT_EQ(0, screen_open(0));
+  auto draw_until = [](const std::function<bool()> &done) {
+    return guitest_wait_for([&] {
+      gui_tick();
+      return done();
+    });
+  };
+  ASSERT_TRUE(draw_until([] { return screens_up() && !screen_relayout_pending(); }));
+  screen *s = screen_get(0);
+  screen_switch_desktop(0);
+  ASSERT_TRUE(draw_until([&] { return !gui_window_record(s->os_window)->needs_draw; }));
+  mini_desktop *md = minibar_desktop(s->minibar, 3);
+  ASSERT_NE(nullptr, md);
+  ASSERT_TRUE(widget_is_shown(md));
+  ASSERT_GT(md->r.w, 6);
+  const uint64_t xw = gui_plat_x11_window(&G.wins[s->os_window].plat);
+  const int x = md->r.x + md->r.w / 2, y = md->r.y + md->r.h / 2;
+  guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(x) + " " + std::to_string(y));
+  guitest_xdo("click 1");
+  EXPECT_TRUE(draw_until([] { return screen_desktop_index() == 3; })) << screen_desktop_index();
+  // The miniature of the current desktop takes the current-desktop colour.
+  ASSERT_TRUE(draw_until([&] { return md->current == 1; }));
+  EXPECT_EQ(0, minibar_desktop(s->minibar, 0)->current);
 }
 
 }  // namespace

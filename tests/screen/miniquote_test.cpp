@@ -7,11 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cstring>
 #include <string>
 
 #include "barstest.h"
 #include "lib/fmt.h"
+#include "windows/nuchart.h"
 
 namespace {
 
@@ -104,6 +107,27 @@ TEST_F(MiniQuote, WithoutATradeThePreviousCloseAndNoChange) {
   EXPECT_EQ(text_of(MQ_LAST), fmt_price(51234));
   EXPECT_EQ(text_of(MQ_CHANGE), "<none>");
   EXPECT_EQ(text_of(MQ_BID), "<none>");
+}
+
+TEST_F(MiniQuote, TheChartTakesThePresetAndTheInstrument) {
+  ASSERT_NE(nullptr, q->chart);
+  const chart_plot &p = nuchart_cast(q->chart)->plot;
+  EXPECT_EQ(5, p.range);
+  EXPECT_EQ(1, p.range_count);
+  EXPECT_EQ(9, p.period);
+  EXPECT_EQ(16, p.type);
+  std::vector<int32_t> overlays;
+  for (const chart_ta *ta = p.overlays; ta; ta = ta->next) overlays.push_back(ta->type);
+  EXPECT_EQ(overlays, (std::vector<int32_t>{13, 1}));
+  EXPECT_EQ(nullptr, p.indicators);
+  EXPECT_EQ(3164592u, p.options);
+  EXPECT_EQ(-1, p.from_type);
+  EXPECT_EQ(5, p.to_type);
+  ss_stock *s = bars_stock("CHT", 100);
+  mini_quote_set_instr(q, s);
+  EXPECT_EQ(static_cast<instr *>(s), p.main);
+  mini_quote_clear(q);
+  EXPECT_EQ(nullptr, p.main);
 }
 
 TEST_F(MiniQuote, CyclesAnEmptyThenFilledWatchlistAndPausesWhileThePointerIsInside) {

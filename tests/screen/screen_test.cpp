@@ -47,6 +47,7 @@ class ScreenEnv : public ::testing::Environment {
   }
   void TearDown() override {
     screen_shutdown();
+    undo_fini();  // windows the tests removed are held by undo records
     config_shutdown();
     gui_shutdown();
   }

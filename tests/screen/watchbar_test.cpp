@@ -13,6 +13,7 @@
 
 #include "barstest.h"
 #include "undo.h"
+#include "windows/watchlist.h"
 #include "windows/window.h"
 
 namespace {
@@ -142,6 +143,26 @@ TEST_F(Watchbar, ClickOpensTheQuotePopWindowAndTheSpecialFollowsItsCell) {
   place();
   EXPECT_EQ(watchbar_cell(bar, 1), watchbar_item_at(bar, 100));
   EXPECT_EQ(nullptr, watchbar_item_at(bar, 100000));
+}
+
+TEST_F(Watchbar, ClickingAListCellShowsTheListInTheQuotePopWindow) {
+  wlist *wl = wlist_create("Popped", 415);
+  ASSERT_NE(nullptr, wl);
+  wlist_add_item(wl, bars_stock("PP1", 100));
+  ASSERT_EQ(0, watchbar_append_wlist(bar, wl));
+  place();
+  screen *sc = screen_get(0);
+  sc->r = {0, 0, 1000, 800};
+  bar->r = {0, 0, 1000, 20};
+  ASSERT_EQ(0, watchbar_click(bar, 0));
+  EXPECT_EQ(uint32_t(kRoleWatchlist), sc->quote_popwin->role);
+  widget *c = sc->quote_popwin->child[kWinWatchlist];
+  ASSERT_TRUE(watchlist_is(c));
+  EXPECT_EQ(wl, watchlist_get_source(static_cast<watchlist *>(c)));
+  screen_hide_bars(BAR_QUOTE_POPWIN);
+  watchlist_set_scan(static_cast<watchlist *>(c), nullptr);
+  watchbar_clear(bar);
+  wlist_delete(wl);
 }
 
 TEST_F(Watchbar, StoredScanWatchlistAndInstrumentCellsReadBack) {

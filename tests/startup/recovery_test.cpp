@@ -23,6 +23,7 @@
 #include "config/config.h"
 #include "encsum.h"
 #include "growbuf.h"
+#include "lib/wlist.h"
 #include "localdata.h"
 #include "sim_snapshot.h"
 #include "sscache.h"
@@ -234,6 +235,45 @@ TEST_F(Recovery, FuzzCorpusReplays) {
     files++;
   }
   EXPECT_GT(files, 0);
+}
+
+// A code change: every watchlist holding the old stock holds the new one in
+// its place (once); a change without a new stock is an error.
+TEST_F(Recovery, NameChangesReplaceTheOldStockInEveryWatchlist) {
+  ASSERT_EQ(0, config_init());
+  ASSERT_EQ(0, wlist_init());
+  ss_exchange *ex = ssmodel_exchange(0);
+  ss_stock *a = ssmodel_get_stock(ex, "NCA"), *old = ssmodel_get_stock(ex, "NCOLD"),
+           *now = ssmodel_get_stock(ex, "NCNEW"), *b = ssmodel_get_stock(ex, "NCB");
+  ASSERT_TRUE(a && old && now && b);
+  wlist *one = wlist_create("One", 601), *both = wlist_create("Both", 602), *none = wlist_create("None", 603);
+  for (ss_stock *s : {a, old, b}) wlist_add_item(one, s);
+  for (ss_stock *s : {old, now}) wlist_add_item(both, s);
+  wlist_add_item(none, a);
+  {
+    LogCapture log;
+    name_change notice = {old, 1};
+    EXPECT_EQ(-1, name_change_apply(&notice));
+    EXPECT_TRUE(log.has("can't find new stock for ASX:NCOLD name change")) << joined(log);
+  }
+  ASSERT_EQ(0, ssmodel_add_alias(ex, "NCOLD", "NCNEW"));
+  LogCapture log;
+  name_change notice = {old, 1};
+  EXPECT_EQ(0, name_change_apply(&notice));
+  EXPECT_TRUE(log.has("name change ASX:NCOLD->NCNEW")) << joined(log);
+  EXPECT_TRUE(log.has("changing NCOLD to NCNEW in One"));
+  ASSERT_EQ(3, wlist_count(one));
+  EXPECT_EQ(static_cast<instr *>(now), wlist_item_at(one, 1));
+  ASSERT_EQ(1, wlist_count(both));
+  EXPECT_EQ(static_cast<instr *>(now), wlist_item_at(both, 0));
+  EXPECT_EQ(1, wlist_count(none));
+  // Other kinds change nothing.
+  name_change other = {b, 2};
+  EXPECT_EQ(0, name_change_apply(&other));
+  EXPECT_EQ(3, wlist_count(one));
+  for (wlist *w : {one, both, none}) wlist_delete(w);
+  wlist_fini();
+  config_shutdown();
 }
 
 TEST(RecoveryReports, IdTextLeavesOutAllZeroAddresses) {

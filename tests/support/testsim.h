@@ -61,6 +61,14 @@ inline void make_test_sim(sim_server** out, uint8_t state, int64_t (*clock_ms)(v
     ASSERT_EQ(0, sim_add_exchange(*out, test_exchange(i, sstime_pack(0, 0, 11, 12, 3, 2014), state)));
 }
 
+// The local time now as the simulator program reads it (date and time).
+inline ss_time sim_local_now() {
+  const time_t wall = time(nullptr);
+  struct tm tm;
+  localtime_r(&wall, &tm);
+  return sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+}
+
 // A simulator, not yet started, as the simulator program builds it: the user
 // alice/secret and the four exchanges on today's date at the local time now,
 // ASX with brokers, each in trading state `state`. Call through
@@ -71,10 +79,7 @@ inline void make_today_sim(sim_server** out, uint8_t state) {
   u.name = "alice";
   u.password = "secret";
   ASSERT_EQ(0, sim_add_user(sim, u));
-  const time_t wall = time(nullptr);
-  struct tm tm;
-  localtime_r(&wall, &tm);
-  const ss_time now = sstime_pack(tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+  const ss_time now = sim_local_now();
   for (uint32_t i = 0; i < 4; i++) {
     sim_exchange e;
     e.index = i;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "lib/glrecord.h"
 #include "ssmodel.h"
@@ -35,23 +36,36 @@ class ChartHolder : public WidgetTest {
   instr *bhp = nullptr, *xjo = nullptr;
 };
 
-TEST_F(ChartHolder, PresetSequences) {
+TEST_F(ChartHolder, Presets) {
   struct Case {
     widget *(*make)(widget *);
-    const char *calls;
+    std::vector<int32_t> overlays, indicators;
   } cases[] = {
-      {tradechart_new,
-       "range(5,1) period(9,1) type(16) clear_indicators() indicator(2,none) options(0x200083) times(-1,0,5,0) "},
-      {indexchart_new,
-       "range(5,1) period(9,1) type(16) clear_overlays() overlay(1,none) overlay(0,none) clear_indicators() "
-       "options(0x200083) times(-1,0,5,0) "},
+      {tradechart_new, {}, {2}},
+      {indexchart_new, {1, 0}, {}},
   };
   for (const Case &c : cases) {
     widget *h = c.make(nullptr);
     ASSERT_NE(h, nullptr);
     nuchart *chart = chartholder_chart(h);
     ASSERT_NE(chart, nullptr);
-    EXPECT_EQ(std::string(chart->calls), c.calls);
+    const chart_plot &p = chart->plot;
+    EXPECT_EQ(p.range, 5) << "a day: opening the end to now keeps the range";
+    EXPECT_EQ(p.range_count, 1);
+    EXPECT_EQ(p.period, 9);
+    EXPECT_EQ(p.period_count, 1);
+    EXPECT_EQ(p.type, 16);
+    EXPECT_EQ(p.options, kHolderChartOptions);
+    EXPECT_EQ(p.from_type, -1);
+    EXPECT_EQ(p.to_type, 5);
+    if (!c.overlays.empty()) {
+      std::vector<int32_t> got;
+      for (const chart_ta *ta = p.overlays; ta; ta = ta->next) got.push_back(ta->type);
+      EXPECT_EQ(got, c.overlays);
+    }
+    std::vector<int32_t> ind;
+    for (const chart_ta *ta = p.indicators; ta; ta = ta->next) ind.push_back(ta->type);
+    EXPECT_EQ(ind, c.indicators);
     EXPECT_TRUE(chart->flags & WIDGET_TRANSPARENT);
     EXPECT_EQ(chart->parent, h);
     widget_delete(h);
@@ -64,12 +78,12 @@ TEST_F(ChartHolder, TheWindowsSubjectIsBound) {
   window_set_instrument(w, bhp);
   nuchart *trade = chartholder_chart(w->child[kWinTradechart]);
   nuchart *index = chartholder_chart(w->child[kWinIndexchart]);
-  EXPECT_EQ(trade->bound, bhp);
-  EXPECT_EQ(index->compare, nullptr);
+  EXPECT_EQ(trade->plot.main, bhp);
+  EXPECT_EQ(index->plot.main, nullptr);
   window_set_instrument(w, xjo);
   EXPECT_EQ(w->role, kRoleIndexchart);
-  EXPECT_EQ(index->compare, xjo) << "the index is the comparison instrument";
-  EXPECT_EQ(trade->bound, nullptr);
+  EXPECT_EQ(index->plot.main, xjo) << "the index is bound as the chart's instrument";
+  EXPECT_EQ(trade->plot.main, nullptr);
 }
 
 TEST_F(ChartHolder, ChartFillsAndFrameColours) {

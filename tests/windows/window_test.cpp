@@ -18,6 +18,11 @@
 #include "uitest.h"
 #include "windows/content.h"
 #include "windows/depthwin.h"
+#include "dnd.h"
+#include "export/clipboard.h"
+#include "quick9.h"
+#include "undo.h"
+#include "windows/docwin.h"
 #include "windows/histnews.h"
 #include "windows/titlebar.h"
 #include "windows/tradelist.h"
@@ -600,6 +605,71 @@ TEST_F(Windows, GotoTimeByRole) {
     ASSERT_EQ(window_goto_time(h, at1030, dates[i].flags), 0);
     EXPECT_EQ(histnews_get_top_time(window_get_content(h, kRoleHistnews)), want_top[i]) << std::hex << dates[i].flags;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Windows, DropsAreOneUndoStepAndQuickSlotsFillEmptyRoles) {
+  ASSERT_EQ(undo_init(), 0);
+  window *w = fresh(kRoleWatchlist);
+  // A stock dropped on a watchlist window: depth, one undo step back.
+  dnd_begin_stock(bhp);
+  w->cls->drop(w, 0, 0, 1, nullptr);
+  EXPECT_EQ(w->role, kRoleDepth);
+  EXPECT_EQ(w->instrument, bhp);
+  EXPECT_TRUE(undo_can_undo());
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_EQ(w->role, kRoleWatchlist);
+  EXPECT_FALSE(undo_can_undo());
+  // A scan (kind 4) changes nothing and leaves no step.
+  dnd_clear();
+  w->cls->drop(w, 0, 0, 1, nullptr);
+  EXPECT_FALSE(undo_can_undo());
+  // A news item shows its document in the window.
+  ss_news *item = ssmodel_add_news(bhp_issuer, 7, sstime_pack(0, 0, 10, 12, 3, 2014), nullptr, 0, "Report");
+  ASSERT_NE(item, nullptr);
+  dnd_begin_news(bhp_issuer, item);
+  w->cls->drop(w, 0, 0, 1, nullptr);
+  EXPECT_EQ(w->role, kRoleDocument);
+  EXPECT_EQ(w->instrument, bhp_issuer);
+  const ss_news *shown = docwin_get_news_item(window_get_content(w, kRoleDocument));
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown->number, 7u);
+  dnd_clear();
+  undo_fini();
+
+  // Without a last stock, an empty depth or news history role takes the
+  // first quick slot holding a stock; a chart the first filled slot.
+  quick9_clear();
+  ASSERT_EQ(quick9_set(1, xjo), 0);
+  ASSERT_EQ(quick9_set(2, rio), 0);
+  window *d = fresh(kRoleDepth);
+  EXPECT_EQ(d->instrument, rio);
+  window *h = fresh(kRoleHistnews);
+  EXPECT_EQ(h->instrument, static_cast<instr *>(ssmodel_find_issuer(ex0, "RIO")));
+  window *c = fresh(kRoleChart);
+  EXPECT_EQ(c->instrument, xjo);
+  quick9_clear();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Windows, ExportGoesToTheCurrentContent) {
+  ASSERT_EQ(clipboard_init(), 0);
+  window *w = fresh(kRoleHistnews);
+  window_set_instrument(w, bhp_issuer);
+  clipboard_reset();
+  EXPECT_EQ(window_export(w), 0);
+  EXPECT_EQ(std::string(clipboard_text()).rfind("Date\t", 0), 0u) << clipboard_text();
+  window *l = fresh(kRoleLog);
+  clipboard_reset();
+  EXPECT_EQ(window_export(l), 0);
+  EXPECT_STREQ(clipboard_text(), "") << "the log window exports nothing";
+  clipboard_shutdown();
 }
 
 }  // namespace
