@@ -3,12 +3,14 @@
 # tests/config/<module>_test.cpp link it.
 #
 # The configuration dialog and its pages (configbox.cpp, *_page.cpp) sit
-# above the toolkit and the start-up flow: cmake/startup.cmake builds them
-# into ambit_startup. The local settings read the start-up flow's restart
+# above the toolkit and the start-up flow, and the user configuration kept
+# on the server (load_remote, save_remote, upgrade) calls every owner of
+# lists, screens and windows: cmake/startup.cmake builds them into
+# ambit_startup. The local settings read the start-up flow's restart
 # flag, which lives on its own in src/startup/restart.cpp so that this
 # library needs nothing above it.
 file(GLOB CONFIG_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/config/*.cpp)
-list(FILTER CONFIG_SRC EXCLUDE REGEX ".*/src/config/(configbox|[a-z_]+_page)\\.cpp$")
+list(FILTER CONFIG_SRC EXCLUDE REGEX ".*/src/config/(configbox|[a-z_]+_page|load_remote|save_remote|upgrade)\\.cpp$")
 list(APPEND CONFIG_SRC ${CMAKE_SOURCE_DIR}/src/startup/restart.cpp)
 add_library(ambit_config STATIC ${CONFIG_SRC})
 target_link_libraries(ambit_config PUBLIC ambit_engine)
@@ -42,4 +44,10 @@ endif()
 # bench/config_bench.cpp joins the one benchmark program of the top level.
 if(TARGET ambit_bench)
   target_link_libraries(ambit_bench PRIVATE ambit_config)
+endif()
+
+# The migration test reads its trees back through the desktop layout text
+# reader, which needs nothing but the engine.
+if(TARGET migrate_desktop_test)
+  target_sources(migrate_desktop_test PRIVATE ${CMAKE_SOURCE_DIR}/src/screen/layouttext.cpp)
 endif()

@@ -32,6 +32,7 @@
 #include <thread>
 
 #include "aes.h"
+#include "decblk.h"
 #include "decode.h"
 #include "log.h"
 #include "sha256.h"
@@ -325,13 +326,21 @@ int parse_request(const uint8_t* in, int32_t n, sim_entry* e) {
   e->kind = in[1];
   field_reader r(in + 2, n - 2);
   switch (e->kind) {
-    case 1:
-      // The configuration has no length: it is the rest of what was sent.
+    case 1: {
+      // The configuration is one framed block, whose head gives its size;
+      // anything that does not read as one is taken to the end of what was
+      // sent (older clients), so a request sent behind it is not swallowed.
       e->a = r.byte();
       if (!r.ok()) break;
-      e->data.assign(in + 2 + r.p, in + n);
-      r.p = n - 2;
+      const uint8_t* data = in + 2 + r.p;
+      const int32_t avail = n - 2 - int32_t(r.p);
+      const int size = decblk_inflate(data, avail, nullptr);
+      if (size == 0) return 0;
+      const int32_t take = size > 0 ? size : avail;
+      e->data.assign(data, data + take);
+      r.p += take;
       break;
+    }
     case 2:
       e->a = r.byte();
       break;
@@ -1263,6 +1272,17 @@ int sim_add_user(sim_server* s, const sim_user& user) {
   }
   std::lock_guard<std::mutex> lk(s->mu);
   s->users[user.name].cfg = user;
+  return 0;
+}
+
+int sim_set_user_config(sim_server* s, const std::string& name, const std::vector<uint8_t>& config) {
+  std::lock_guard<std::mutex> lk(s->mu);
+  auto it = s->users.find(name);
+  if (it == s->users.end()) {
+    log(LOG_ERROR, kSrc, "no user \"%s\"", name.c_str());
+    return -1;
+  }
+  it->second.config = config;
   return 0;
 }
 

@@ -159,6 +159,9 @@ int sim_port(sim_server* sim);
 // Scenario. Adding a user or exchange that exists replaces its settings (an
 // exchange keeps its stream). 0, or -1 after an ERROR line.
 int sim_add_user(sim_server* sim, const sim_user& user);
+// Replaces the configuration kept for a user added before (sent to it at
+// its next sign-on as message 42). -1 for an unknown user.
+int sim_set_user_config(sim_server* sim, const std::string& name, const std::vector<uint8_t>& config);
 int sim_add_exchange(sim_server* sim, const sim_exchange& exchange);
 // An instrument the server knows; requests about any other are refused with
 // error 20 and the request kind as sub-code.

@@ -20,7 +20,9 @@
 #include "charts/cstyle.h"
 #include "config/config.h"
 #include "config/load_local.h"
+#include "config/load_remote.h"
 #include "config/save_local.h"
+#include "config/save_remote.h"
 #include "config/secret.h"
 #include "dalloc.h"
 #include "dnd.h"
@@ -399,8 +401,10 @@ int main_app(int argc, char **argv) {
   ssclient_enable_locking();
   lazyfree_set_enabled(1);
   lazyfree_set_delay(10);
-  config_set_load_local(!s.noload);
-  config_set_save_local(!s.nosave);
+  // "--noload" and "--nosave" govern the user configuration kept on the
+  // server; the local settings are always read and written.
+  load_remote_enable(!s.noload);
+  save_remote_enable(!s.nosave);
   if (s.purge) log(LOG_WARN, kSrc, "purging is ignored");
   ssio_http_set_user_agent("%s-%s", kAppName, version_full());
 

@@ -8,6 +8,7 @@
 #include "popups/popups.h"
 
 #include "lib/scan.h"
+#include "charts/cstyle.h"
 #include "log.h"
 #include "popups/place.h"
 #include "screen/screen.h"
@@ -144,9 +145,9 @@ void set_chart_common(nuchart *c, int o1, int o2, int o3, int32_t range_kind) {
   nuchart_set_period(c, 5, 1);
   nuchart_set_type(c, 4);
   nuchart_clear_overlays(c);
-  const double one[1] = {1.0};
+  const float one[3] = {1.0f, kCstyleUnset, kCstyleUnset};
   nuchart_add_overlay(c, 9, one);
-  const double bands[3] = {o1 ? 1.0 : 0.0, o2 ? 1.0 : 0.0, o3 ? 1.0 : 0.0};
+  const float bands[3] = {o1 ? 1.0f : 0.0f, o2 ? 1.0f : 0.0f, o3 ? 1.0f : 0.0f};
   nuchart_add_overlay(c, 13, bands);
   nuchart_clear_indicators(c);
   nuchart_set_options(c, 0x201013);
@@ -174,14 +175,13 @@ void push_chart(instr *in, ss_time centre, ss_time marker, int o1, int o2, int o
     }
   }
   if (!c) c = ops().chart(p);
-  // Minimal version: the chart widget has no marker or centring setters
-  // yet; the centre goes in as a span of kind 2 around it and both are kept
-  // in the state for the chart to read.
+  // The chart is centred on the time (its span kept) and marks it.
   if (form == 0) {
     S.st.centre = centre;
-    if (c) nuchart_set_times(c, int32_t(centre), 0, 2, 0);
+    if (c) nuchart_center_on(c, 1, centre);
   }
   S.st.marker = marker;
+  if (c && marker) nuchart_set_marker_at(c, marker);
   place(kPopupChartW, kPopupChartH);
 }
 
@@ -265,14 +265,14 @@ void popups_push_day_chart(instr *in, ss_time time) {
       nuchart_set_period(c, 0, 1);
       nuchart_set_type(c, 16);
       nuchart_clear_overlays(c);
-      const double bands[3] = {0.0, 1.0, 1.0};
+      const float bands[3] = {0.0f, 1.0f, 1.0f};
       nuchart_add_overlay(c, 13, bands);
       nuchart_add_overlay(c, 1, nullptr);
       nuchart_add_overlay(c, 0, nullptr);
       nuchart_add_overlay(c, 14, nullptr);
       nuchart_clear_indicators(c);
       if (in->kind == kKindStock) {
-        const double one[1] = {1.0};
+        const float one[3] = {1.0f, kCstyleUnset, kCstyleUnset};
         nuchart_add_indicator(c, 2, one);
       }
       const ss_exchange *ex = in->exchange;
@@ -283,11 +283,10 @@ void popups_push_day_chart(instr *in, ss_time time) {
                                         today, time, in->kind == kKindIndex, last)
                       : popups_day_span(0, 0, 0, 0, 0, time, false, 0);
       nuchart_set_options(c, d.options);
-      nuchart_set_times(c, int32_t(d.from), int32_t(d.to), 0, 0);
+      nuchart_set_times(c, 1, d.from, 1, d.to);  // both ends at their stored times
       if (time && date_of(time) != date_of(today)) ops().request_trades_for_day(in, date_of(time));
+      if (time) nuchart_set_marker_at(c, time);
     }
-    // Minimal version: the marker is kept in the state until the chart
-    // widget has a marker setter.
     S.st.marker = time;
   }
   place(-1, -1);

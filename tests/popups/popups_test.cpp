@@ -229,21 +229,24 @@ TEST_F(Popups, DayChartSettingsAndPastDayTrades) {
   };
   for (auto &k : cases) {
     popups_reset();
-    nuchart_clear_calls(c);
     R.calls.clear();
     popups_push_day_chart(k.in, k.t);
-    EXPECT_EQ(c->options, k.options) << k.t;
-    EXPECT_EQ(c->range_kind, 5);
-    EXPECT_EQ(c->period_kind, 0);
-    EXPECT_EQ(c->type, 16);
-    EXPECT_EQ(c->overlay_count, 4);
-    EXPECT_EQ(c->indicator_count, k.indicator ? 1 : 0);
+    const chart_plot &p = c->plot;
+    EXPECT_EQ(p.options, k.options) << k.t;
+    EXPECT_EQ(p.range, kNuchartRangeSpan) << "both ends fixed: a span";
+    EXPECT_EQ(p.period, 0);
+    EXPECT_EQ(p.type, 16);
+    int overlays = 0, indicators = 0;
+    for (const chart_ta *ta = p.overlays; ta; ta = ta->next) overlays++;
+    for (const chart_ta *ta = p.indicators; ta; ta = ta->next) indicators++;
+    EXPECT_EQ(overlays, 4);
+    EXPECT_EQ(indicators, k.indicator ? 1 : 0);
     EXPECT_EQ(R.calls.find("trades") != std::string::npos, k.trades) << R.calls;
     const day_span d = popups_day_span(ssmodel_exchange_open_time(ex), ssmodel_exchange_close_time(ex),
                                        ssmodel_exchange_day_start(ex), ssmodel_exchange_day_end(ex), ex->date,
                                        k.t, false, 0);
-    EXPECT_EQ(uint32_t(c->times[0]), d.from);
-    EXPECT_EQ(uint32_t(c->times[1]), d.to);
+    EXPECT_EQ(p.from, d.from);
+    EXPECT_EQ(p.to, d.to);
     // The same day again: only placed.
     R.calls.clear();
     popups_push_day_chart(k.in, k.t);
