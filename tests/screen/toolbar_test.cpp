@@ -57,11 +57,7 @@ class ToolbarEnv : public ::testing::Environment {
     scan_fini();
     ssmodel_fini();
     config_shutdown();
-    // Widgets deleted while the gui quits leave their fades registered, so
-    // the fades live to the process's end, as in the application.
-    style_fini();
-    gmap_fini();
-    tex_fini();
+    drawstart_down();
     gui_shutdown();
   }
 };
