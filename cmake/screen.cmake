@@ -5,7 +5,8 @@
 # (src/windows/window.cpp) is built into ambit_app by cmake/terminal.cmake. Tests in
 # tests/screen/<module>_test.cpp link it.
 file(GLOB SCREEN_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/screen/*.cpp)
-list(APPEND SCREEN_SRC ${CMAKE_SOURCE_DIR}/src/tools/toolbar.cpp)
+list(APPEND SCREEN_SRC ${CMAKE_SOURCE_DIR}/src/tools/toolbar.cpp
+                       ${CMAKE_SOURCE_DIR}/src/tools/winbar.cpp)
 add_library(ambit_screen STATIC ${SCREEN_SRC})
 target_link_libraries(ambit_screen PUBLIC ambit_app ambit_ui ambit_config)
 

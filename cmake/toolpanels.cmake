@@ -1,11 +1,12 @@
-# Tool panels (src/tools, all but the toolbars, which the screen frame
-# builds): the "tools" base class with the linked change, and one panel per
+# Tool panels (src/tools, all but the toolbars and the window bar, which the
+# screen frame builds): the "tools" base class with the linked change, and one panel per
 # window role. The market windows make their panels and the panels call the
 # windows' setters, so ambit_tools and ambit_windows name each other (as the
 # application and the windows do). Tests in tests/tools/<panel>_test.cpp
 # (tests/tools also holds the headless programs' tests, made by tools.cmake).
 file(GLOB TOOLPANELS_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/tools/*.cpp)
-list(REMOVE_ITEM TOOLPANELS_SRC ${CMAKE_SOURCE_DIR}/src/tools/toolbar.cpp)
+list(REMOVE_ITEM TOOLPANELS_SRC ${CMAKE_SOURCE_DIR}/src/tools/toolbar.cpp
+     ${CMAKE_SOURCE_DIR}/src/tools/winbar.cpp)
 add_library(ambit_tools STATIC ${TOOLPANELS_SRC})
 target_link_libraries(ambit_tools PUBLIC ambit_windows ambit_screen ambit_ui ambit_app)
 

@@ -37,6 +37,7 @@
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
 #include "screen/watchbar.h"
+#include "tools/toolbar.h"
 #include "ssclient.h"
 #include "ssmodel.h"
 #include "ssmsg.h"
@@ -431,14 +432,9 @@ static void read_screen_keys(screen* s, int n) {
     for (int i = 0; i < 2; i++)
       if (instr* in = config_get_instr(keys[i]); visible(in)) mini_quote_bind(minibar_get_quote(s->minibar, i), in, 1);
   }
-  // Minimal version: the toolbars have no tools yet; "hide_tool" lines are
-  // read and dropped.
-  const char* sides[2] = {"toolbar.left.show", "toolbar.right.show"};
-  for (int i = 0; i < 2; i++) {
-    if (!config_get(sides[i])) continue;
-    if (config_get_bool(sides[i])) screen_show_toolbar(i);
-    else screen_hide_toolbar(i);
-  }
+  // Each toolbar hides its saved sections and is shown or hidden by "show".
+  for (widget* t : s->toolbars)
+    if (t) toolbar_load(t);
   if (window* q = s->quick_window) {
     window_set_role(q, kRoleDepth);
     if (config_enter("quick_window")) {

@@ -32,6 +32,7 @@
 #include "screen/screen.h"
 #include "screen/tickbar.h"
 #include "screen/watchbar.h"
+#include "tools/toolbar.h"
 #include "ssclient.h"
 #include "ssmodel.h"
 #include "ssuser.h"
@@ -241,10 +242,8 @@ static void write_screen(int n, bool force_visible) {
     for (int i = 0; i < 2; i++)
       if (instr* in = mini_quote_get_instr(minibar_get_quote(s->minibar, i))) config_printf(side[i], in);
   }
-  // Minimal version: the toolbars are placeholders without tools, so only
-  // whether each is shown is kept.
-  config_printf("toolbar.left.show %b", (bars & BAR_TOOLBAR0) != 0);
-  config_printf("toolbar.right.show %b", (bars & BAR_TOOLBAR1) != 0);
+  for (widget* t : s->toolbars)
+    if (t) toolbar_save(t);
   config_printf("quick_window");
   if (window* q = s->quick_window) {
     config_out_push("quick_window");

@@ -258,6 +258,14 @@ static void stop_quietly(fade_value *v) {
   v->state = nullptr;
 }
 
+void fade_forget(fade_value *v) {
+  if (!F.ready) {  // the fades are down: nothing of theirs is left to free
+    v->state = nullptr;
+    return;
+  }
+  stop_quietly(v);
+}
+
 void fade_set(fade_value *v, int32_t n) {
   stop_quietly(v);
   v->old.i = v->shown.i = v->to.i = n;

@@ -69,6 +69,9 @@ int fade_restart_style(fade_value *v, int32_t range, fade_owner *owner, void *ar
 // shown = new and the fade released without notification (nothing while
 // the gui is quitting); returns new.
 int32_t fade_stop(fade_value *v);
+// The value's fade released without notification even while the gui quits:
+// for a value whose memory is about to be freed (a widget's finaliser).
+void fade_forget(fade_value *v);
 
 void fade_owner_add(fade_owner *o, fade_owner_fn callback);
 void fade_owner_remove(fade_owner *o);

@@ -525,12 +525,14 @@ void on_current_window(int index) {
     if (s && s->os_window == index) S.current = s;
 }
 
-// Minimal version: of the drag kinds only "a drag object is carried" is
-// known yet (the drag-and-drop module adds the kinds); for it the hover
-// popup goes and both toolbars show their drop targets.
-void on_drag_start(widget *, drag_record *) {
+// Minimal version: of the drag kinds only "a drag object is carried" and a
+// toolbar entry or filled Speed Pad slot are told apart yet (the
+// drag-and-drop module adds the kinds); for them the hover popup goes and
+// both toolbars show "Remove".
+void on_drag_start(widget *pressed, drag_record *d) {
   screen *s = S.current;
-  if (!s || !gui_drag_data()) return;
+  widget *source = d && d->w ? d->w : pressed;
+  if (!s || (!gui_drag_data() && !toolbar_drag_removable(source))) return;
   hide_bars(s, BAR_HOVER, 0);
   for (widget *t : s->toolbars) toolbar_open(t);
 }
@@ -876,6 +878,31 @@ void screen_refresh() {
 uint32_t screen_refresh_count() { return S.refreshes; }
 void screen_request_redraw() { S.relayout_pending = true; }
 void screen_request_toolbar_refresh() { S.toolbar_refresh_pending = true; }
+
+bool screen_is_remover(widget *w) {
+  screen *s = S.current;
+  if (!s || !w) return false;
+  if (s->current_desktop >= 0 && s->current_desktop < kDesktops &&
+      w == s->desktops[s->current_desktop])
+    return true;
+  for (widget *t : s->toolbars)
+    if (t && w == toolbar_remove_button(t)) return true;
+  return false;
+}
+
+// The toolbars of every screen rebuild one list; closed screens too, so a
+// screen opened later shows the lists as they are.
+static void rebuild_toolbar_lists(void (*rebuild)(widget *)) {
+  for (screen *s : S.screens)
+    if (s)
+      for (widget *t : s->toolbars)
+        if (t) rebuild(t);
+  S.relayout_pending = true;
+}
+void screen_toolbars_rebuild_list0() { rebuild_toolbar_lists(toolbar_rebuild_watchlists); }
+void screen_toolbars_rebuild_list1() { rebuild_toolbar_lists(toolbar_rebuild_scans); }
+void screen_toolbars_rebuild_list2() { rebuild_toolbar_lists(toolbar_rebuild_cstyles); }
+void screen_toolbars_rebuild_list3() { rebuild_toolbar_lists(toolbar_rebuild_feeds); }
 void screen_desktops_changed() { S.desktops_changed = true; }
 void screen_mark_changed() { S.desktops_changed = true; }
 

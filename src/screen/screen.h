@@ -147,6 +147,15 @@ void screen_relayout();
 void screen_refresh();
 void screen_request_redraw();
 void screen_request_toolbar_refresh();
+// True for the current screen's current desktop and for either toolbar's
+// "Remove" button: what a dragged list entry, slot or item is deleted on.
+bool screen_is_remover(widget *w);
+// Every screen's toolbars rebuild their watchlists (0), scans (1), chart
+// styles (2) or feeds (3); the screens are laid out again.
+void screen_toolbars_rebuild_list0();
+void screen_toolbars_rebuild_list1();
+void screen_toolbars_rebuild_list2();
+void screen_toolbars_rebuild_list3();
 void screen_desktops_changed();
 void screen_mark_changed();
 

@@ -201,7 +201,8 @@ void flyaway_fini(object *obj) {
   flyaway *f = reinterpret_cast<flyaway *>(obj);
   if (f->timer >= 0) timer_stop(f->timer);
   f->timer = -1;
-  fade_stop(&f->size_fade);
+  // Even while the gui quits: the fade must not outlive the flyaway.
+  fade_forget(&f->size_fade);
 }
 
 typeid_t register_flyaway() {
