@@ -16,6 +16,7 @@
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
+#include "popups/place.h"
 #include "screen/screen.h"
 #include "sstime.h"
 #include "ssuser.h"
@@ -449,19 +450,11 @@ static void file_action(scantools *p, button *b, int32_t id) {
       screen_request_toolbar_refresh();
       break;
     }
-    case 54: {
-      // Minimal version: the group bar is still a placeholder of the screen;
-      // it is placed beside the button (right end less half its height,
-      // vertically at its middle) and shown.
-      screen *sc = screen_current();
-      if (sc && sc->groupbar) {
-        widget *g = sc->groupbar;
-        g->r.x = b->r.x + b->r.w - b->r.h / 2;
-        g->r.y = b->r.y + b->r.h / 2;
-        widget_show(g);
-      }
+    case 54:
+      // The group bar edits this window's scan, placed beside the button
+      // (its right end less half its height, at its middle).
+      if (own) screen_show_groupbar_a(own, b->r.x + b->r.w - b->r.h / 2, b->r.y + b->r.h / 2);
       break;
-    }
     default: break;
   }
   if (w) window_update_title(w);

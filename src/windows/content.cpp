@@ -1,7 +1,8 @@
-// Content kinds of the market window. Minimal version: one empty widget
-// class per kind name, so that the frame can create, lay out, show and hide
-// every child of the real shape, and tests can read what each child was
-// given. The classes are registered on first use and kept by name.
+// The base of the market window's content kinds: a bin that keeps the
+// instrument it was given and hands it to its class; a kind without a
+// module of its own (the tool panels other than the scan panel) is a class
+// of its name on this base. Classes are registered on first use and kept
+// by name.
 #include "windows/content.h"
 
 #include <cstring>

@@ -3,11 +3,10 @@
 // under its own name; the frame hands a kind its subject and reads nothing
 // back. Main thread.
 //
-// Minimal version: every kind is an empty widget that keeps the instrument
-// it was last given and counts the calls, until its own module is built
-// (quote bar, depth, trade list and chart, news, lists, feeds, log,
-// document, chart, terminal, option and forex lists, alerts; the tool
-// panels).
+// Every kind keeps the instrument it was last given and counts the calls;
+// a kind built in its own module takes the instrument through its class's
+// set_instr. Minimal version: the tool panels other than the scan panel are
+// still empty panels of their names (`toolpanel_new`).
 #pragma once
 
 #include <cstdint>
