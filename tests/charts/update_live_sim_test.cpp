@@ -32,17 +32,7 @@ constexpr uint32_t kStocks = 3;
 class ChartLive : public SimClientTest {
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(make_today_sim(&sim, 50));
-    sim_live_options lo;
-    lo.index = 0;
-    lo.brokers = true;
-    lo.rate = 300;
-    lo.seed = 7;
-    lo.stocks = kStocks;
-    live = sim_live_start(sim, lo);
-    ASSERT_NE(nullptr, live);
-    port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
+    ASSERT_NO_FATAL_FAILURE(start_live_today_sim(&sim, &live, 300, 7, kStocks, &port));
     ASSERT_NO_FATAL_FAILURE(start_test_client(port));
     ssclient_enable_requests(1);
     ASSERT_NO_FATAL_FAILURE(run_until_online());

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "sim.h"
+#include "sim_live.h"
 #include "ssmodel.h"
 #include "sstime.h"
 
@@ -90,4 +91,22 @@ inline void make_today_sim(sim_server** out, uint8_t state) {
     e.state = state;
     ASSERT_EQ(0, sim_add_exchange(sim, e));
   }
+}
+
+// make_today_sim in trading state 50 with the live market on ASX (brokers
+// on) of `stocks` stocks at `rate` messages a second from `seed`, started
+// on a free loopback port (*port). Call through ASSERT_NO_FATAL_FAILURE.
+inline void start_live_today_sim(sim_server** sim, sim_live** live, uint32_t rate, uint64_t seed, uint32_t stocks,
+                                 int* port) {
+  ASSERT_NO_FATAL_FAILURE(make_today_sim(sim, 50));
+  sim_live_options lo;
+  lo.index = 0;
+  lo.brokers = true;
+  lo.rate = rate;
+  lo.seed = seed;
+  lo.stocks = stocks;
+  *live = sim_live_start(*sim, lo);
+  ASSERT_NE(nullptr, *live);
+  *port = sim_start(*sim, 0);
+  ASSERT_GT(*port, 0);
 }

@@ -59,18 +59,9 @@ class TradelistLive : public ::testing::Test {
 
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(make_today_sim(&sim, 50));
-    sim_live_options lo;
-    lo.index = 0;
-    lo.brokers = true;
-    lo.rate = 150;
-    lo.seed = 34;
-    lo.stocks = 3;
-    live = sim_live_start(sim, lo);
-    ASSERT_NE(live, nullptr);
+    int port = 0;
+    ASSERT_NO_FATAL_FAILURE(start_live_today_sim(&sim, &live, 150, 34, 3, &port));
     code = sim_market_code(1);
-    const int port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
     ASSERT_NO_FATAL_FAILURE(start_test_client(port));
     client = true;
     ssclient_set_yield(2000, 1);

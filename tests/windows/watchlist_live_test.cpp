@@ -77,18 +77,9 @@ class GridLive : public ::testing::Test {
 
  protected:
   void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(make_today_sim(&sim, 50));
-    sim_live_options lo;
-    lo.index = 0;
-    lo.brokers = true;
-    lo.rate = 500;
-    lo.seed = 7;
-    lo.stocks = kStocks;
-    live = sim_live_start(sim, lo);
-    ASSERT_NE(nullptr, live);
+    int port = 0;
+    ASSERT_NO_FATAL_FAILURE(start_live_today_sim(&sim, &live, 500, 7, kStocks, &port));
     for (uint32_t i = 0; i < kStocks; i++) codes.push_back(sim_market_code(1 + i * 37));
-    const int port = sim_start(sim, 0);
-    ASSERT_GT(port, 0);
     ASSERT_NO_FATAL_FAILURE(start_test_client(port));
     client = true;
     ssclient_set_yield(2000, 1);
