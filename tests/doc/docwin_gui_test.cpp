@@ -20,6 +20,7 @@
 #include "doc/docmgr.h"
 #include "doc/pdf.h"
 #include "docsupport.h"
+#include "drawstart.h"
 #include "guitest.h"
 #include "lib/fade.h"
 #include "lib/gmap.h"
@@ -50,12 +51,7 @@ class DocwinGui : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
     ASSERT_TRUE(guitest_start_gui("Ambit"));
-    tex_init();
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(fade_init(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    ASSERT_EQ(style_init(), 0);
-    ASSERT_EQ(style_select(0), 0);
+    ASSERT_TRUE(drawstart_up());
     ASSERT_EQ(timer_init(), 0);
     ASSERT_EQ(splash_init(), 0);
     ssio_set_default_host("");
@@ -77,10 +73,7 @@ class DocwinGui : public ::testing::Test {
     std::error_code ec;
     fs::remove_all(pdfs, ec);
     splash_fini();
-    style_fini();
-    gmap_fini();
-    fade_fini();
-    tex_fini();
+    drawstart_down();
   }
 
  protected:

@@ -7,6 +7,7 @@
 // 96 over the background. Each side carries a label of its best step.
 #include <gtest/gtest.h>
 
+#include "drawstart.h"
 #include "guitest.h"
 #include "lib/fade.h"
 #include "lib/gmap.h"
@@ -36,18 +37,10 @@ class DepthBarsGui : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
     ASSERT_TRUE(guitest_start_gui("Ambit"));
-    tex_init();
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(fade_init(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    ASSERT_EQ(style_init(), 0);
-    ASSERT_EQ(style_select(0), 0);
+    ASSERT_TRUE(drawstart_up());
   }
   static void TearDownTestSuite() {
-    style_fini();
-    gmap_fini();
-    fade_fini();
-    tex_fini();
+    drawstart_down();
   }
 
  protected:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/config.h"
+#include "drawstart.h"
 #include "guitest.h"
 #include "lib/fade.h"
 #include "lib/gmap.h"
@@ -87,12 +88,7 @@ class FeedWindow : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
     ASSERT_TRUE(guitest_start_gui("Ambit"));
-    tex_init();
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(fade_init(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    ASSERT_EQ(style_init(), 0);
-    ASSERT_EQ(style_select(0), 0);
+    ASSERT_TRUE(drawstart_up());
     style_set_size(1);
     ASSERT_EQ(timer_init(), 0);
     ASSERT_EQ(config_init(), 0);
@@ -100,10 +96,7 @@ class FeedWindow : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     html2txt_shutdown();
-    style_fini();
-    gmap_fini();
-    fade_fini();
-    tex_fini();
+    drawstart_down();
   }
 
  protected:

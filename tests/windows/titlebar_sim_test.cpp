@@ -13,6 +13,7 @@
 #include <string>
 
 #include "growbuf.h"
+#include "drawstart.h"
 #include "guitest.h"
 #include "lib/fade.h"
 #include "lib/gmap.h"
@@ -44,19 +45,11 @@ class TitleSim : public SimClientTest {
  public:
   static void SetUpTestSuite() {
     ASSERT_TRUE(guitest_start_gui("Ambit"));
-    tex_init();
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(fade_init(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    ASSERT_EQ(style_init(), 0);
-    ASSERT_EQ(style_select(0), 0);
+    ASSERT_TRUE(drawstart_up());
     style_set_size(1);
   }
   static void TearDownTestSuite() {
-    style_fini();
-    gmap_fini();
-    fade_fini();
-    tex_fini();
+    drawstart_down();
   }
 
  protected:

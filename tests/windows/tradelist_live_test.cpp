@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "drawstart.h"
 #include "guitest.h"
 #include "lib/fade.h"
 #include "lib/gmap.h"
@@ -43,18 +44,10 @@ class TradelistLive : public ::testing::Test {
   static void SetUpTestSuite() {
     ASSERT_TRUE(guitest_start_gui("Ambit"));
     ssio_set_default_host("");
-    tex_init();
-    ASSERT_EQ(tex_load_builtin(), 0);
-    ASSERT_EQ(fade_init(), 0);
-    ASSERT_EQ(gmap_init(kGmapBudget), 0);
-    ASSERT_EQ(style_init(), 0);
-    ASSERT_EQ(style_select(0), 0);
+    ASSERT_TRUE(drawstart_up());
   }
   static void TearDownTestSuite() {
-    style_fini();
-    gmap_fini();
-    fade_fini();
-    tex_fini();
+    drawstart_down();
   }
 
  protected:
