@@ -34,6 +34,7 @@
 #include "ui/flyaway.h"
 #include "ui/gui.h"
 #include "ui/label.h"
+#include "ui/sizer.h"
 #include "ui/spinner.h"
 #include "ui/textbox.h"
 #include "undo.h"
@@ -333,9 +334,9 @@ static int32_t index_of(ct_row *r) {
 static uint32_t row_colour(charttools *p, const ta_def *def) {
   nuchart *c = chart_of(p);
   uint32_t options = c ? c->plot.options : 0;
-  int32_t set = (options & kOptBlack) ? 1 : 0;
+  // The palette the chart paints its lines from (entry 18 + the line's).
   int32_t e = def && def->line_count > 0 ? def->lines[0].colour : -1;
-  uint32_t col = e >= 0 ? chart_colour(set, e) : 0;
+  uint32_t col = e >= 0 ? chart_colour(paint_colour_set(options), 18 + e) : 0;
   if (!col) return fly_colour();
   return colour_lighten(col | 0xff000000u, 15) | 0xff000000u;
 }
@@ -831,14 +832,15 @@ struct builder {
     p->section[which] = f;
     return f;
   }
-  // A grid of columns of two controls in w.
+  // A grid of columns of three controls in w (narrow enough for a chart
+  // window half a screen wide to open a section beside the closed ones).
   void grid(widget *w) {
     row = hbox_new(w, 0, 2);
     col = nullptr;
     in_col = 0;
   }
   widget *slot() {
-    if (!col || in_col == 2) {
+    if (!col || in_col == 3) {
       col = vbox_new(row, 0, 1);
       in_col = 0;
     }
@@ -914,39 +916,39 @@ static widget *ct_build(tools *self) {
                   {"Momentum", 33}, {"Stochastic", 15}, {"Slow", 16}, {"Fast", 17}, {"ADR", 39}, {"ATR", 40}})
     b.cell(e.text, e.id, on_add_indicator);
 
-  // Range: the data group, Best Fit and the range deck, the overview.
+  // Range: the data group and Best Fit, the range deck, then the overview,
+  // which takes the rest of the section's width and its height.
   f = b.section(CHARTTOOLS_RANGE, "Range");
   {
-    vbox *v = vbox_new(f, 0, 2);
-    hbox *top = hbox_new(v, 0, 2);
-    b.btn(top, "Intraday", kDataIntraday, on_data, &p->data_group);
-    b.btn(top, "End of day", kDataEod, on_data, &p->data_group);
-    hbox *ranges = hbox_new(v, 0, 2);
-    b.btn(ranges, "Best Fit", 0, on_range, &p->range_group);
-    p->range_deck = make_deck(ranges);
-    hbox *page0 = hbox_new(p->range_deck, 0, 2);
+    hbox *h = hbox_new(f, 0, 4);
+    vbox *first = vbox_new(h, 0, 1);
+    b.btn(first, "Intraday", kDataIntraday, on_data, &p->data_group);
+    b.btn(first, "End of day", kDataEod, on_data, &p->data_group);
+    b.btn(first, "Best Fit", 0, on_range, &p->range_group);
+    p->range_deck = make_deck(h);
+    b.grid(p->range_deck);
     for (entry e : {entry{"5 Mins", 3}, {"15", 5}, {"30", 6}, {"Hour", 7}, {"2", 8}, {"Day", 11}, {"Week", 13},
                     {"Month", kRangeMonthIntraday}})
-      b.btn(page0, e.text, e.id, on_range, &p->range_group);
-    hbox *page1 = hbox_new(p->range_deck, 0, 2);
+      b.cell(e.text, e.id, on_range, &p->range_group);
+    b.grid(p->range_deck);
     for (entry e : {entry{"Month", kRangeMonth}, {"3", 16}, {"6", 17}, {"Year", 19}, {"2", 20}, {"5", 21},
                     {"All", 22}})
-      b.btn(page1, e.text, e.id, on_range, &p->range_group);
-    p->overview = nuchart_cast(nuchart_new(v));
+      b.cell(e.text, e.id, on_range, &p->range_group);
+    padding none;
+    padding_set(&none, 0, 0, 0, 0);
+    sizer *room = sizer_new(h, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, &none, 0.0f);
+    p->overview = nuchart_cast(nuchart_new(room));
   }
 
   // Period.
   f = b.section(CHARTTOOLS_PERIOD, "Period");
-  {
-    p->period_deck = make_deck(f);
-    hbox *page0 = hbox_new(p->period_deck, 0, 2);
-    for (entry e : {entry{"None", 23}, {"Per Sec", 1}, {"Per Min", 2}, {"5", 3}, {"10", 4}, {"15", 5}, {"30", 6},
-                    {"Hourly", 7}, {"AM/PM", 10}})
-      b.btn(page0, e.text, e.id, on_period, &p->period_group);
-    hbox *page1 = hbox_new(p->period_deck, 0, 2);
-    for (entry e : {entry{"Daily", 11}, {"Weekly", 13}, {"Monthly", 15}})
-      b.btn(page1, e.text, e.id, on_period, &p->period_group);
-  }
+  p->period_deck = make_deck(f);
+  b.grid(p->period_deck);
+  for (entry e : {entry{"None", 23}, {"Per Sec", 1}, {"Per Min", 2}, {"5", 3}, {"10", 4}, {"15", 5}, {"30", 6},
+                  {"Hourly", 7}, {"AM/PM", 10}})
+    b.cell(e.text, e.id, on_period, &p->period_group);
+  b.grid(p->period_deck);
+  for (entry e : {entry{"Daily", 11}, {"Weekly", 13}, {"Monthly", 15}}) b.cell(e.text, e.id, on_period, &p->period_group);
 
   // Display.
   f = b.section(CHARTTOOLS_DISPLAY, "Display");
@@ -1110,7 +1112,10 @@ typeid_t charttools_type() { return object_cached_type(&S.type, register_chartto
 charttools *charttools_new(widget *parent, widget *chart) {
   auto *p = static_cast<charttools *>(widget_new(parent, charttools_type()));
   if (!p) return nullptr;
-  tools_setup(p, 8, chart);
+  // Filling the height too (136, not 8), as the scan panel does: closed
+  // sections of a horizontal flyaway box take the box's height, so the box
+  // is given the panel's height rather than asked for its own.
+  tools_setup(p, 136, chart);
   if (chart && nuchart_is(chart)) nuchart_attach_tools(nuchart_cast(chart), p);
   return p;
 }
