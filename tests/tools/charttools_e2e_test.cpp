@@ -8,7 +8,8 @@
 // style, takes the indicator too; Super+Z takes it off both. A click on
 // "Bars" in the other window's panel turns the first chart into bars. A drag
 // across the first panel's overview chart narrows its chart to the dragged
-// span.
+// span. An SMA put on the chart gets a row in the panel, and the row
+// dragged onto the toolbar's "Remove" takes the SMA off the chart.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "sim.h"
 #include "ssmodel.h"
 #include "tools/charttools.h"
+#include "tools/toolbar.h"
 #include "ui/flyaway.h"
 #include "windows/nuchart.h"
 
@@ -30,6 +32,7 @@ namespace {
 
 constexpr int kRsi = 4;
 constexpr int kBars = 3;
+constexpr int kSma = 2;
 
 nuchart *chart_of(window *w) { return nuchart_cast(window_get_content(w, kRoleChart)); }
 charttools *panel_of(window *w) { return static_cast<charttools *>(window_get_tools(w, kRoleChart)); }
@@ -249,6 +252,39 @@ TEST(ChartPanelEndToEnd, RsiPaneSharedStyleUndoAndOverviewDrag) {
          P.diag = "range " + std::to_string(a->plot.range) + " days " + std::to_string(days) + " of " +
                   std::to_string(span_days);
          return a->plot.range == kNuchartRangeSpan && days > 0 && days * 10 < span_days * 6;
+       },
+       [&] {
+         // An SMA on the chart (as another window's edit would put it there)
+         // gives the panel a row.
+         nuchart *a = chart_of(wa);
+         ASSERT_EQ(nuchart_add_overlay(a, kSma, nullptr), 0);
+         cstyle_apply(a->plot.style, &a->plot);
+       }},
+      {"an SMA row in the panel",
+       [&] {
+         passes++;
+         charttools *p = panel_of(wa);
+         flyaway *row = charttools_row(p, 0, 0);
+         P.diag = sections(p);
+         return nuchart_find_overlay(chart_of(wa), 0, nullptr) == kSma && row && widget_is_shown(row) &&
+                row->r.w > 0 && !flyaway_animating(row) && !screen_relayout_pending();
+       },
+       [&] {
+         // The row dragged by its title strip onto the toolbar's "Remove".
+         flyaway *row = charttools_row(panel_of(wa), 0, 0);
+         widget *remove = toolbar_remove_button(screen_get(0)->toolbars[0]);
+         ASSERT_NE(remove, nullptr);
+         int32_t x0 = row->r.x + 4, y0 = row->r.y + 6;
+         int32_t x1 = remove->r.x + remove->r.w / 2, y1 = remove->r.y + remove->r.h / 2;
+         demo_app::move_to(x0, y0);
+         demo_app::xdo("mousedown 1");
+         for (int k = 1; k <= 10; k++) demo_app::move_to(x0 + (x1 - x0) * k / 10, y0 + (y1 - y0) * k / 10);
+         demo_app::xdo("mouseup 1");
+       }},
+      {"the row dropped on Remove takes the SMA off the chart",
+       [&] {
+         passes++;
+         return chart_of(wa)->plot.overlays == nullptr && charttools_row_count(panel_of(wa), 0) == 0;
        },
        [] { gui_quit(); }},
   };
