@@ -825,7 +825,10 @@ struct builder {
   vbox *col = nullptr;
   int in_col = 0;
 
-  flyaway *section(int which, const char *title) {
+  int which = 0;
+
+  flyaway *section(int k, const char *title) {
+    which = k;
     padding pad;
     padding_set(&pad, 4, 4, 3, 4);
     flyaway *f = flyaway_new(p->box, title, 1, panel_font(), fly_colour(), 0, &pad);
@@ -849,8 +852,10 @@ struct builder {
   }
   button *btn(widget *parent, const char *text, int32_t id, button_fn fn, button_group *g = nullptr,
               uint32_t bits = 0) {
-    return button_new(parent, text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
-                      style_button_colours(), fn, p, id);
+    button *k = button_new(parent, text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
+                           style_button_colours(), fn, p, id);
+    if (k && p->made_count[which] < kCharttoolsSectionButtons) p->made[which][p->made_count[which]++] = k;
+    return k;
   }
   button *cell(const char *text, int32_t id, button_fn fn, button_group *g = nullptr, uint32_t bits = 0) {
     return btn(slot(), text, id, fn, g, bits);
@@ -863,11 +868,6 @@ struct entry {
 };
 
 }  // namespace
-
-static deck *make_deck(widget *parent) {
-  deck *d = deck_new(parent);
-  return d;
-}
 
 static widget *ct_build(tools *self) {
   charttools *p = as_ct(self);
@@ -925,7 +925,7 @@ static widget *ct_build(tools *self) {
     b.btn(first, "Intraday", kDataIntraday, on_data, &p->data_group);
     b.btn(first, "End of day", kDataEod, on_data, &p->data_group);
     b.btn(first, "Best Fit", 0, on_range, &p->range_group);
-    p->range_deck = make_deck(h);
+    p->range_deck = deck_new(h);
     b.grid(p->range_deck);
     for (entry e : {entry{"5 Mins", 3}, {"15", 5}, {"30", 6}, {"Hour", 7}, {"2", 8}, {"Day", 11}, {"Week", 13},
                     {"Month", kRangeMonthIntraday}})
@@ -942,7 +942,7 @@ static widget *ct_build(tools *self) {
 
   // Period.
   f = b.section(CHARTTOOLS_PERIOD, "Period");
-  p->period_deck = make_deck(f);
+  p->period_deck = deck_new(f);
   b.grid(p->period_deck);
   for (entry e : {entry{"None", 23}, {"Per Sec", 1}, {"Per Min", 2}, {"5", 3}, {"10", 4}, {"15", 5}, {"30", 6},
                   {"Hourly", 7}, {"AM/PM", 10}})
@@ -1017,6 +1017,7 @@ static void ct_refresh(tools *self) {
   // 6: the data kind.
   select(&p->data_group, pl.eod ? kDataEod : kDataIntraday);
   deck_show_page(p->range_deck, pl.eod ? 1 : 0);
+  deck_show_page(p->period_deck, pl.eod ? 1 : 0);
   // 7: the period preset.
   select_period(p, c);
   // 8: the display toggles.
@@ -1158,28 +1159,11 @@ void charttools_forget_chart(tools *panel) {
 
 // ---- tests and actions -------------------------------------------------------------
 
-namespace {
-struct find_args {
-  int32_t id;
-  button *found;
-};
-void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    if (static_cast<button *>(w)->id == a->id) a->found = static_cast<button *>(w);
-    return;
-  }
-  if (is_row(w)) return;  // a row's toggles are not the section's buttons
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-}  // namespace
-
 button *charttools_button(charttools *p, int section, int32_t id) {
-  if (section < 0 || section >= kCharttoolsSections || !p->section[section]) return nullptr;
-  find_args a{id, nullptr};
-  p->section[section]->cls->apply_children(p->section[section], find_button, &a, 0);
-  return a.found;
+  if (section < 0 || section >= kCharttoolsSections) return nullptr;
+  for (int32_t i = 0; i < p->made_count[section]; i++)
+    if (p->made[section][i]->id == id) return p->made[section][i];
+  return nullptr;
 }
 
 int32_t charttools_row_count(charttools *p, int list) { return int32_t(rows_of(p, list).size()); }

@@ -30,6 +30,7 @@ enum charttools_section : int {
 };
 
 constexpr int32_t kCharttoolsRangeSpan = 11;  // a saved view of explicit times
+constexpr int kCharttoolsSectionButtons = 24;  // buttons a section's build makes, at most
 
 // What one data mode (0 intraday, 1 end of day) last showed.
 struct charttools_view {
@@ -51,6 +52,9 @@ struct charttools : tools {
   int32_t mode;  // 0 intraday, 1 end of day
   charttools_view view[2];
   int32_t rows_changed;  // the last row sync added, removed or rebuilt a row
+  // The buttons each section's build made (not the rows' toggles).
+  button *made[kCharttoolsSections][kCharttoolsSectionButtons];
+  int32_t made_count[kCharttoolsSections];
 };
 
 typeid_t charttools_type();

@@ -110,6 +110,7 @@ TEST_F(ChartPanel, RangeSelectsItsPresetByDataKind) {
     EXPECT_EQ(active(p->range_group), r.want) << r.kind << "/" << r.count << " eod " << r.eod;
     EXPECT_EQ(active(p->data_group), r.eod ? 22 : 15);
     EXPECT_EQ(deck_current_page(p->range_deck), r.eod ? 1 : 0);
+    EXPECT_EQ(deck_current_page(p->period_deck), r.eod ? 1 : 0);
   }
 }
 
@@ -168,6 +169,29 @@ TEST_F(ChartPanel, ButtonsSetTheirPresets) {
   click(member(&p->period_group, 13));
   EXPECT_EQ(c->plot.period, 6);
   EXPECT_EQ(c->plot.period_count, 1);
+}
+
+TEST_F(ChartPanel, EverySectionCarriesItsIds) {
+  charttools *p = panel_of(open());
+  struct row {
+    int section;
+    std::vector<int32_t> ids;
+  } rows[] = {
+      {CHARTTOOLS_FILE, {0, -1, -4}},
+      {CHARTTOOLS_TYPE, {1, 16, 3, 4, 6, 5, 7, 11, 2, 0x1000, 0x10000}},
+      {CHARTTOOLS_OVERLAYS, {2, 4, 3, 5, 14, 8, 9, 6, 13, 7}},
+      {CHARTTOOLS_INDICATORS, {2, 3, 1, 5, 6, 4, 33, 15, 16, 17, 39, 40}},
+      {CHARTTOOLS_RANGE, {15, 22, 0, 3, 5, 6, 7, 8, 11, 13, 24, 16, 17, 19, 20, 21}},
+      {CHARTTOOLS_PERIOD, {23, 1, 2, 3, 4, 5, 6, 7, 10, 11, 13, 15}},
+      {CHARTTOOLS_DISPLAY, {0x200000, 0x200, 4}},
+  };
+  for (const row &r : rows) {
+    for (int32_t id : r.ids) EXPECT_NE(charttools_button(p, r.section, id), nullptr) << r.section << " id " << id;
+    EXPECT_EQ(charttools_button(p, r.section, 12345), nullptr);
+  }
+  EXPECT_STREQ(charttools_button(p, CHARTTOOLS_DISPLAY, 0x200000)->text, "Black");
+  EXPECT_STREQ(charttools_button(p, CHARTTOOLS_DISPLAY, 0x200000)->text2, "White");
+  EXPECT_STREQ(p->section[CHARTTOOLS_OVERLAYS]->caption, "OVERLAYS");
 }
 
 // ---- sensitivity -----------------------------------------------------------------
