@@ -394,10 +394,10 @@ static ct_row *new_row(charttools *p, int32_t list, int32_t type, const float *v
   padding_set(&pad, 4, 4, 3, 4);
   auto *r = static_cast<ct_row *>(widget_new(nullptr, row_type()));
   if (!r) return nullptr;
-  // The flyaway's own set-up, as flyaway_new gives it.
+  // flyaway_new makes plain flyaways only: the row takes the set-up of one
+  // made the usual way (its strip's margins are the toolkit's own sums).
   flyaway *tmpl = flyaway_new(nullptr, def ? def->name : "?", 1, panel_font(), row_colour(p, def), 0, &pad);
   if (tmpl) {
-    // Take the look from a plain flyaway made the usual way.
     memcpy(r->title, tmpl->title, sizeof r->title);
     memcpy(r->caption, tmpl->caption, sizeof r->caption);
     r->orientation = tmpl->orientation;
