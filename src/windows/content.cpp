@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "tools/alerttools.h"
 #include "tools/scantools.h"
 #include "ui/object.h"
 
@@ -57,5 +58,6 @@ void content_set_instr(widget *w, instr *in) {
 // widgets of their names until their own modules come.
 widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
+  if (strcmp(name, "alerttools") == 0) return alerttools_new(parent, owner);
   return content_new(parent, name);
 }

@@ -1,0 +1,377 @@
+// The ticker panel. Its controls are made once; every button carries the id
+// that names its effect on the edited ticker (one undo step of the panel
+// and the ticker's settings), the bound fields store typed amounts without
+// undo. Typed amounts are read as exact decimals by the tools' shared
+// helper. Which ticker is edited is the panel's own state: a market ticker
+// of the bar, or the alerts ticker, for which only "Show" means anything,
+// so refresh hides the other sections.
+#include "tools/tickertools.h"
+
+#include <cstdio>
+#include <initializer_list>
+
+#include "popups/place.h"
+#include "screen/tickbar.h"
+#include "screen/ticker.h"
+#include "ssuser.h"
+#include "style.h"
+#include "tools/alerttools.h"
+#include "ui/box.h"
+#include "ui/flyaway.h"
+#include "ui/gui.h"
+#include "ui/label.h"
+#include "ui/textbox.h"
+#include "undo.h"
+
+// Class slots over the tools class: refresh and build (no summary: the bar
+// has no title).
+static void tt_refresh(tools *self);
+static widget *tt_build(tools *self);
+
+static struct {
+  object_type_cache type;
+} S;
+
+constexpr int32_t kIdAlerts = 34;
+constexpr int32_t kIdGroups = 33;
+// Bound fields: price, volume, value, minimum then maximum.
+constexpr int32_t kBoundIds[kTicktoolsBounds] = {12, 13, 14, 15, 16, 17};
+
+static ticktools *as_tt(widget *w) { return static_cast<ticktools *>(w); }
+
+ticker *ticktools_ticker(ticktools *p) {
+  if (p->ticker == kTicktoolsAlerts) return tickbar_alert_ticker(p->owner);
+  return tickbar_get_ticker(p->owner, p->ticker);
+}
+
+// ---- the effects of the ids ------------------------------------------------------
+
+int ticktools_apply_id(ticker *t, int32_t id, int on) {
+  if (!t) return -1;
+  switch (id) {
+    case 4: ticker_set_show(t, TICKER_SHOW_SHOW); return 0;
+    case 5: ticker_set_show(t, TICKER_SHOW_AUTO); return 0;
+    case 6: ticker_set_show(t, TICKER_SHOW_HIDE); return 0;
+    case 7: ticker_set_exchange(t, 0, on); return 0;
+    case 8: ticker_set_exchange(t, 1, on); return 0;
+    case 9: ticker_set_instr_filter_bit(t, 4, on); return 0;
+    case 10: ticker_set_instr_filter_bit(t, 2, on); return 0;
+    case 11: ticker_set_instr_filter_bit(t, 1, on); return 0;
+    case 29: ticker_set_index_filter_bit(t, 1, on); return 0;
+    case 30: ticker_set_index_filter_bit(t, 2, on); return 0;
+    case 31: ticker_set_index_filter_bit(t, 4, on); return 0;
+    case 32:
+      ticker_set_instr_filter_bit(t, 1, 0);
+      ticker_set_index_filter(t, 0);
+      return 0;
+    case 18: ticker_set_news_filter_bit(t, 1, on); return 0;
+    case 19: ticker_set_news_filter_bit(t, 2, on); return 0;
+    case 20: ticker_set_news_filter_bit(t, 4, on); return 0;
+    case 21: ticker_set_news_filter(t, 0); return 0;
+    case 26: ticker_set_quote_filter_bit(t, 1, on); return 0;
+    case 25: ticker_set_quote_filter_bit(t, 2, on); return 0;
+    case 23: ticker_set_quote_filter(t, 0); return 0;
+    case 22: ticker_set_trade_filter(t, 0); return 0;
+    case 27: ticker_set_trade_filter(t, 1); return 0;
+    case 28: ticker_set_trade_filter(t, 2); return 0;
+    case 24: ticker_set_trade_filter(t, 3); return 0;
+    default: return -1;
+  }
+}
+
+void ticktools_on_button(button *b, uint32_t state, void *arg, int32_t id) {
+  if (!(state & BUTTON_IN_CALLBACK) || (state & (BUTTON_DRAGGED_OUT | BUTTON_DROPPED_ON))) return;
+  auto *p = static_cast<ticktools *>(arg);
+  ticker *t = ticktools_ticker(p);
+  undo_begin();
+  undo_push_tools(p);
+  if (t) undo_push_ticker(t);
+  undo_end();
+  if (id >= 0 && id <= 3) {
+    p->ticker = id;
+  } else if (id == kIdAlerts) {
+    p->ticker = kTicktoolsAlerts;
+  } else if (id == kIdGroups) {
+    // The group bar is its own undo step: the group just opened goes.
+    undo_cancel();
+    if (t) screen_show_groupbar_b(t, b->r.x + b->r.w - b->r.h / 2, b->r.y + b->r.h / 2);
+  } else {
+    ticktools_apply_id(t, id, (b->state & BUTTON_ACTIVE) ? 1 : 0);
+  }
+  tools_refresh_later(p);
+}
+
+void ticktools_on_entry(textbox *tb, int code, void *arg, int32_t id) {
+  if (code != TEXTBOX_ENTER && code != TEXTBOX_LEFT) return;
+  auto *p = static_cast<ticktools *>(arg);
+  ticker *t = ticktools_ticker(p);
+  if (!t) return;
+  const char *text = textbox_text(tb);
+  uint64_t v = 0;
+  const bool price = id == 12 || id == 13, volume = id == 14 || id == 15;
+  int r = volume ? tools_parse_count(text, kTickerNoBound - 1, &v)
+                 : tools_parse_cents(text, price ? kTickerNoPrice - 1 : kTickerNoBound - 1, &v);
+  if (r < 0) {
+    // Text that is no amount changes nothing: the field shows the bound again.
+    tt_refresh(p);
+    return;
+  }
+  const bool none = r == 1;
+  switch (id) {
+    case 12: ticker_set_min_price(t, none ? kTickerNoPrice : uint32_t(v)); break;
+    case 13: ticker_set_max_price(t, none ? kTickerNoPrice : uint32_t(v)); break;
+    case 14: ticker_set_min_volume(t, none ? kTickerNoBound : v); break;
+    case 15: ticker_set_max_volume(t, none ? kTickerNoBound : v); break;
+    case 16: ticker_set_min_value(t, none ? kTickerNoBound : v); break;
+    case 17: ticker_set_max_value(t, none ? kTickerNoBound : v); break;
+    default: break;
+  }
+}
+
+// ---- build ---------------------------------------------------------------------------
+
+namespace {
+
+struct builder {
+  ticktools *p;
+  hbox *row = nullptr;
+  vbox *col = nullptr;
+  int in_col = 0;
+
+  static uint32_t fly() {
+    const style *st = style_cur();
+    return st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u;
+  }
+  static int32_t font() {
+    const style *st = style_cur();
+    return st ? st->font[0] : 0;
+  }
+  void section(int which, const char *title) {
+    padding pad;
+    padding_set(&pad, 4, 4, 3, 4);
+    flyaway *f = flyaway_new(p->box, title, 1, font(), fly(), 0, &pad);
+    p->section[which] = f;
+    row = hbox_new(f, 0, 2);
+    col = nullptr;
+    in_col = 0;
+  }
+  widget *slot() {
+    if (!col || in_col == 2) {
+      col = vbox_new(row, 0, 1);
+      in_col = 0;
+    }
+    in_col++;
+    return col;
+  }
+  button *btn(widget *parent, const char *text, int32_t id, button_group *g, uint32_t bits) {
+    return button_new(parent, text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
+                      style_button_colours(), ticktools_on_button, p, id);
+  }
+  button *radio(const char *text, int32_t id, button_group *g) { return btn(slot(), text, id, g, 0); }
+  button *toggle(const char *text, int32_t id) { return btn(slot(), text, id, nullptr, BUTTON_TOGGLE); }
+};
+
+}  // namespace
+
+static widget *tt_build(tools *self) {
+  ticktools *p = as_tt(self);
+  builder b{p};
+  button_group_init(&p->tickers);
+  button_group_init(&p->show);
+  button_group_init(&p->trades);
+  hbox *top = hbox_new(nullptr, 0, 2);
+  {
+    // The ticker chooser stands before the sections.
+    vbox *c = nullptr;
+    int n = 0;
+    struct { const char *t; int32_t id; } which[] = {
+        {"Alerts", kIdAlerts}, {"Ticker 1", 0}, {"Ticker 2", 1}, {"Ticker 3", 2}, {"Ticker 4", 3}};
+    for (auto &w : which) {
+      if (!c || n == 2) {
+        c = vbox_new(top, 0, 1);
+        n = 0;
+      }
+      n++;
+      b.btn(c, w.t, w.id, &p->tickers, 0);
+    }
+    button_group_select(&p->tickers, 0);
+  }
+  p->box = fbox_new(top, 1, 2);
+
+  b.section(TICKTOOLS_SHOW, "Show");
+  b.radio("Always", 4, &p->show);
+  p->when_open = b.radio("When Open", 5, &p->show);
+  b.radio("Never", 6, &p->show);
+
+  b.section(TICKTOOLS_SELECT, "Select");
+  if (ssuser_multi_exchange()) {
+    p->asx = b.toggle("ASX", 7);
+    p->nzx = b.toggle("NZX", 8);
+  }
+  p->groups = b.toggle("Groups", kIdGroups);
+  p->derivs = b.toggle("Derivatives", 10);
+  p->indices = b.toggle("Indices", 11);
+
+  b.section(TICKTOOLS_TRADES, "Trades");
+  {
+    // A column of captions, then one column per bound kind (its title,
+    // the minimum, the maximum), as the scan panel's ranges.
+    vbox *captions = vbox_new(b.row, 0, 1);
+    for (const char *t : {"k,t,m,b", "Min", "Max"})
+      label_new(captions, t, 0, b.font(), b.fly(), 0xffffffffu, nullptr);
+    const char *kinds[] = {"Price", "Volume", "Value"};
+    for (int r = 0; r < 3; r++) {
+      vbox *col = vbox_new(b.row, 0, 1);
+      label_new(col, kinds[r], 0, b.font(), b.fly(), 0xffffffffu, nullptr);
+      for (int k = 0; k < 2; k++) {
+        uint32_t flags = TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE | (r == 0 ? uint32_t(TEXTBOX_PLAIN) : 0u);
+        p->bound[r * 2 + k] = textbox_new(col, "", 8, flags, nullptr, nullptr, ticktools_on_entry, p,
+                                          kBoundIds[r * 2 + k]);
+      }
+    }
+    b.col = nullptr;
+    b.radio("All Trades", 27, &p->trades);
+    b.radio("On Market", 28, &p->trades);
+    b.radio("Change Only", 24, &p->trades);
+    p->trades_none = b.toggle("None", 22);
+  }
+
+  b.section(TICKTOOLS_QUOTES, "Quotes");
+  p->top_level = b.toggle("Top Level", 26);
+  p->change = b.toggle("Change", 25);
+  p->quotes_none = b.toggle("None", 23);
+
+  b.section(TICKTOOLS_INDICES, "Indices");
+  p->major = b.toggle("Major", 29);
+  p->sector = b.toggle("Sector", 30);
+  p->other = b.toggle("Other", 31);
+  p->indices_none = b.toggle("None", 32);
+
+  b.section(TICKTOOLS_NEWS, "News");
+  p->sensitive = b.toggle("Sensitive", 18);
+  p->related = b.toggle("Related", 19);
+  p->regular = b.toggle("Regular", 20);
+  p->news_none = b.toggle("None", 21);
+  return top;
+}
+
+// ---- refresh ------------------------------------------------------------------------
+
+static void set_toggle(button *b, int on) {
+  if (b) button_set_active(b, on);
+}
+
+static void select(button_group *g, int32_t id) {
+  if (id < 0 || button_group_select(g, id) < 0) button_group_set_active(g, nullptr);
+}
+
+static void show_bound(textbox *t, uint64_t v, bool none, bool hundredths) {
+  if (!t || gui_has_focus(t)) return;
+  char b[48] = "";
+  if (!none) {
+    if (hundredths) alerttools_format_hundredths(b, sizeof b, v);
+    else snprintf(b, sizeof b, "%llu", (unsigned long long)v);
+  }
+  textbox_set_text(t, b);
+}
+
+static void tt_refresh(tools *self) {
+  ticktools *p = as_tt(self);
+  select(&p->tickers, p->ticker == kTicktoolsAlerts ? kIdAlerts : p->ticker);
+  ticker *t = ticktools_ticker(p);
+  if (!t) return;
+  // Without an index filter the ticker carries no indices.
+  if (ticker_get_index_filter(t) == 0) t->instr_filter &= ~1u;
+  const uint32_t show = ticker_get_show(t);
+  select(&p->show, show == 0 ? 6 : show == 1 ? 5 : show == 2 ? 4 : -1);
+  set_toggle(p->asx, ticker_get_exchange(t, 0));
+  set_toggle(p->nzx, ticker_get_exchange(t, 1));
+  const uint32_t c = ticker_get_instr_filter(t);
+  set_toggle(p->derivs, (c & 2) != 0);
+  set_toggle(p->indices, (c & 1) != 0);
+  set_toggle(p->groups, ticker_has_group_filter(t));
+  const uint32_t tf = ticker_get_trade_filter(t);
+  select(&p->trades, tf == 3 ? 24 : tf == 2 ? 28 : tf == 1 ? 27 : -1);
+  set_toggle(p->trades_none, tf == 0);
+  const uint32_t q = ticker_get_quote_filter(t);
+  set_toggle(p->top_level, (q & 1) != 0);
+  set_toggle(p->change, (q & 2) != 0);
+  set_toggle(p->quotes_none, q == 0);
+  const uint32_t x = ticker_get_index_filter(t);
+  set_toggle(p->major, (x & 1) != 0);
+  set_toggle(p->sector, (x & 2) != 0);
+  set_toggle(p->other, (x & 4) != 0);
+  set_toggle(p->indices_none, x == 0);
+  const uint32_t n = ticker_get_news_filter(t);
+  // Sensitive news is the narrowest choice: it stands alone.
+  const bool sensitive = (n & 1) != 0;
+  set_toggle(p->sensitive, sensitive);
+  set_toggle(p->related, !sensitive && (n & 2));
+  set_toggle(p->regular, !sensitive && (n & 4));
+  set_toggle(p->news_none, !sensitive && n == 0);
+  button_set_sensitive(p->related, !sensitive);
+  button_set_sensitive(p->regular, !sensitive);
+  uint32_t lo = ticker_get_min_price(t), hi = ticker_get_max_price(t);
+  show_bound(p->bound[0], lo, lo == kTickerNoPrice, true);
+  show_bound(p->bound[1], hi, hi == kTickerNoPrice, true);
+  uint64_t b[4] = {ticker_get_min_volume(t), ticker_get_max_volume(t), ticker_get_min_value(t),
+                   ticker_get_max_value(t)};
+  for (int i = 0; i < 4; i++) show_bound(p->bound[2 + i], b[i], b[i] == kTickerNoBound, i >= 2);
+  const bool market = ticker_get_mode(t) == 0;
+  button_set_sensitive(p->when_open, market);
+  // "When Open" may just have lost its selection by going insensitive.
+  if (market) select(&p->show, show == 0 ? 6 : show == 1 ? 5 : show == 2 ? 4 : -1);
+  for (int k = TICKTOOLS_SELECT; k < kTicktoolsSections; k++)
+    if (p->section[k]) fbox_show_flyaway(p->box, p->section[k], market ? 1 : 0);
+}
+
+// ---- class -----------------------------------------------------------------------------
+
+static void tt_class_init(object_class *rec) {
+  auto *c = static_cast<tools_class_rec *>(rec);
+  c->refresh = tt_refresh;
+  c->build = tt_build;
+}
+
+static typeid_t register_ticktools() {
+  return object_register_class("ticktools", tools_class(), sizeof(ticktools), nullptr, nullptr,
+                               sizeof(tools_class_rec), tt_class_init, nullptr);
+}
+
+typeid_t ticktools_type() { return object_cached_type(&S.type, register_ticktools); }
+
+ticktools *ticktools_new(widget *tickbar, widget *owner) {
+  auto *p = static_cast<ticktools *>(widget_new(tickbar, ticktools_type()));
+  if (!p) return nullptr;
+  p->ticker = 0;
+  tools_setup(p, 136, owner);
+  return p;
+}
+
+namespace {
+struct find_args {
+  int32_t id;
+  button *found;
+};
+void find_button(widget *w, void *arg, int) {
+  auto *a = static_cast<find_args *>(arg);
+  if (a->found) return;
+  if (object_is_a(widget_obj(w), button_type())) {
+    if (static_cast<button *>(w)->id == a->id) a->found = static_cast<button *>(w);
+    return;
+  }
+  w->cls->apply_children(w, find_button, arg, 0);
+}
+}  // namespace
+
+button *ticktools_button(ticktools *p, int32_t id) {
+  find_args a{id, nullptr};
+  p->cls->apply_children(p, find_button, &a, 0);
+  return a.found;
+}
+
+bool ticktools_section_shown(ticktools *p, int section) {
+  if (section < 0 || section >= kTicktoolsSections || !p->section[section]) return false;
+  fbox_entry *e = fbox_entry_of(p->box, p->section[section]);
+  return e && e->state != FBOX_REMOVED;
+}
