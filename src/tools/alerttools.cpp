@@ -436,7 +436,9 @@ static void at_refresh(tools *self) {
   }
   select(&p->movement, id);
   set_toggle(p->default_news, alerts_get_default_news() != 0);
-  set_toggle(p->ticker, tickbar_alert_ticker_visible(screen_tickbar()));
+  // A ticker on a bar that is switched off is not on the screen.
+  widget *tb = screen_tickbar();
+  set_toggle(p->ticker, tickbar_is_on(tb) && tickbar_alert_ticker_visible(tb));
   button_set_sensitive(p->remove, alerts_get_current(g) != nullptr);
   if (window *w = tools_window_of(p->owner)) window_update_title(w);
 }

@@ -154,6 +154,9 @@ class demo_app {
     if (!root.empty()) std::filesystem::remove_all(root, ec);
   }
 
+  // The live market (to ask it for a trade).
+  sim_live *live() const { return live_; }
+
   // The first screen's X window, and its focused window (null before the
   // screens are up).
   static uint64_t xwin(int n) { return gui_plat_x11_window(&G.wins[screen_get(n)->os_window].plat); }
