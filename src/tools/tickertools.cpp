@@ -20,6 +20,7 @@
 #include "ui/flyaway.h"
 #include "ui/gui.h"
 #include "ui/label.h"
+#include "ui/sizer.h"
 #include "ui/textbox.h"
 #include "undo.h"
 
@@ -196,7 +197,11 @@ static widget *tt_build(tools *self) {
     }
     button_group_select(&p->tickers, 0);
   }
-  p->box = fbox_new(top, 1, 2);
+  // The sections take the rest of the row (the chooser keeps its width).
+  padding none;
+  padding_set(&none, 0, 0, 0, 0);
+  sizer *rest = sizer_new(top, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, &none, 0.0f);
+  p->box = fbox_new(rest, 1, 2);
 
   b.section(TICKTOOLS_SHOW, "Show");
   b.radio("Always", 4, &p->show);

@@ -1,6 +1,7 @@
 // The alert and ticker panels end to end, under Xvfb against the
 // simulator's demo scenario with its live market, in the real frame loop
-// after a real sign-on. xdotool shows the alerts window's panel, types a
+// after a real sign-on. xdotool shows the alerts window's panel (drawn
+// under the grid, a pixel sampled), types a
 // live stock's code and a high trigger just above its last price; the
 // simulator trades through it and the alert fires once, its row showing the
 // time. The Ticker section's button hides the alerts ticker with the bar,
@@ -131,6 +132,17 @@ TEST(AlertPanelEndToEnd, TypedHighTriggerFiresOnceAndTheTickerPanelsFollow) {
                   std::to_string(stock ? stock->last : 0);
          return win->show_tools && panel && on_screen(panel) && stock && stock->last > 0 &&
                 settled(panel->section, kAlerttoolsSections);
+       },
+       nullptr},
+      {"the panel drawn under the grid: its bare end in the panel colour",
+       [&] {
+         const uint32_t want = style_colour(style_cur(), SC_PANEL) | 0xff000000u;
+         const uint32_t px =
+             guitest_window_pixel(demo_app::xwin(0), panel->r.x + panel->r.w - 4, panel->r.y + panel->r.h / 2);
+         char b[64];
+         snprintf(b, sizeof b, "pixel %08x want %08x", px, want);
+         P.diag = b;
+         return guitest_near(px, want);
        },
        [&] { open_section(panel->section[ALERTTOOLS_TRIGGERS]); }},
       {"the Triggers section open",
