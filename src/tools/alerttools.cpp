@@ -20,6 +20,7 @@
 #include "screen/tickbar.h"
 #include "ssmodel.h"
 #include "style.h"
+#include "tools/panelkit.h"
 #include "ui/box.h"
 #include "ui/flyaway.h"
 #include "ui/gui.h"
@@ -102,13 +103,6 @@ const char *alerttools_summary_of(uint32_t order, uint32_t trigger, uint32_t fir
     default: break;
   }
   return o.size() >= 2 ? o.c_str() + 2 : o.c_str();
-}
-
-void alerttools_format_hundredths(char *out, size_t n, uint64_t v) {
-  snprintf(out, n, "%llu.%02llu", (unsigned long long)(v / 100), (unsigned long long)(v % 100));
-  size_t l = strlen(out);
-  while (l && out[l - 1] == '0') out[--l] = 0;  // no trailing zeros after the point
-  if (l && out[l - 1] == '.') out[--l] = 0;
 }
 
 // ---- commands --------------------------------------------------------------------
@@ -233,77 +227,22 @@ static void on_entry(textbox *t, int code, void *arg, int32_t id) {
 
 // ---- build -------------------------------------------------------------------------
 
-namespace {
-
-struct builder {
-  alerttools *p;
-  hbox *row = nullptr;
-  vbox *col = nullptr;
-  int in_col = 0;
-
-  uint32_t fly() const {
-    const style *st = style_cur();
-    return st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u;
-  }
-  int32_t font() const {
-    const style *st = style_cur();
-    return st ? st->font[0] : 0;
-  }
-  // A section: a flyaway holding a row of columns of two controls each.
-  void section(int which, const char *title) {
-    padding pad;
-    padding_set(&pad, 4, 4, 3, 4);
-    flyaway *f = flyaway_new(p->box, title, 1, font(), fly(), 0, &pad);
-    p->section[which] = f;
-    row = hbox_new(f, 0, 2);
-    col = nullptr;
-    in_col = 0;
-  }
-  widget *slot() {
-    if (!col || in_col == 2) {
-      col = vbox_new(row, 0, 1);
-      in_col = 0;
-    }
-    in_col++;
-    return col;
-  }
-  button *btn(widget *parent, const char *text, int32_t id, button_group *g = nullptr, uint32_t bits = 0) {
-    return button_new(parent, text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
-                      style_button_colours(), on_button, p, id);
-  }
-  button *btn(const char *text, int32_t id, button_group *g = nullptr, uint32_t bits = 0) {
-    return btn(slot(), text, id, g, bits);
-  }
-  button *toggle(const char *text, int32_t id) { return btn(text, id, nullptr, BUTTON_TOGGLE); }
-  // A toggle showing `on` while active and `off` while not.
-  button *two_state(widget *parent, const char *on, const char *off, int32_t id) {
-    button *b = btn(parent, on, id, nullptr, BUTTON_TOGGLE);
-    button_set_text2(b, off);
-    return b;
-  }
-  label *caption(widget *parent, const char *text, uint32_t align = 0) {
-    return label_new(parent, text, align, font(), fly(), 0xffffffffu, nullptr);
-  }
-};
-
-}  // namespace
-
 static widget *at_build(tools *self) {
   alerttools *p = as_at(self);
-  builder b{p};
+  panelkit_builder b{on_button, p};
   p->box = fbox_new(nullptr, 1, 2);
   button_group_init(&p->order);
   button_group_init(&p->fired);
   button_group_init(&p->movement);
 
-  b.section(ALERTTOOLS_ORDER, "Order");
-  b.btn("Closest to Firing", 1, &p->order);
-  b.btn("Code", 2, &p->order);
+  p->section[ALERTTOOLS_ORDER] = b.section(p->box, "Order");
+  b.add("Closest to Firing", 1, &p->order);
+  b.add("Code", 2, &p->order);
 
-  b.section(ALERTTOOLS_SELECT, "Select");
-  b.btn("Fired", 5, &p->fired);
-  b.btn("Not Fired", 6, &p->fired);
-  b.btn("All", 3, &p->fired);
+  p->section[ALERTTOOLS_SELECT] = b.section(p->box, "Select");
+  b.add("Fired", 5, &p->fired);
+  b.add("Not Fired", 6, &p->fired);
+  b.add("All", 3, &p->fired);
   p->low = b.toggle("Low Price", 7);
   p->high = b.toggle("High Price", 8);
   p->volume = b.toggle("Volume", 9);
@@ -312,71 +251,50 @@ static widget *at_build(tools *self) {
   p->exact = b.toggle("Match Exact", 12);
   p->any = b.toggle("Match Any", 13);
 
-  b.section(ALERTTOOLS_TRIGGERS, "Triggers");
+  p->section[ALERTTOOLS_TRIGGERS] = b.section(p->box, "Triggers");
   {
-    // One column per trigger: its caption over its box, then the two
-    // information labels under the prices and the buttons at the end.
+    // One column per trigger: its caption over its box, the two information
+    // labels under the prices, then the buttons.
+    const uint32_t amount = TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE;
     vbox *c = vbox_new(b.row, 0, 1);
     b.caption(c, "Code");
     p->code = textbox_new(c, "", 12, 0, nullptr, nullptr, on_entry, p, kIdCode);
     c = vbox_new(b.row, 0, 1);
     b.caption(c, "Low Price");
-    p->min_price = textbox_new(c, "", 8, TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE | TEXTBOX_PLAIN, nullptr, nullptr,
-                               on_entry, p, kIdLow);
+    p->min_price = textbox_new(c, "", 8, amount | TEXTBOX_PLAIN, nullptr, nullptr, on_entry, p, kIdLow);
     p->info = b.caption(c, "", 0x41);
     c = vbox_new(b.row, 0, 1);
     b.caption(c, "High Price");
-    p->max_price = textbox_new(c, "", 8, TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE | TEXTBOX_PLAIN, nullptr, nullptr,
-                               on_entry, p, kIdHigh);
+    p->max_price = textbox_new(c, "", 8, amount | TEXTBOX_PLAIN, nullptr, nullptr, on_entry, p, kIdHigh);
     p->info2 = b.caption(c, "k,t,m,b", 0x41);
     snprintf(p->info2->sizing, sizeof p->info2->sizing, "%s", "k,t,m,b");
     c = vbox_new(b.row, 0, 1);
     b.caption(c, "Volume");
-    p->min_volume = textbox_new(c, "", 10, TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE, nullptr, nullptr, on_entry, p,
-                                kIdVolume);
+    p->min_volume = textbox_new(c, "", 10, amount, nullptr, nullptr, on_entry, p, kIdVolume);
     c = vbox_new(b.row, 0, 1);
     b.caption(c, "News");
-    p->news_trigger = b.two_state(c, "Trigger", "Ignore", 17);
-    b.col = nullptr;
-    p->make_new = b.btn("New", 19);
-    p->remove = b.btn("Remove", 28);
-    p->reset = b.btn("Reset", 20);
+    p->news_trigger = b.two_state("Trigger", "Ignore", 17, c);
+    p->make_new = b.add("New", 19);
+    p->remove = b.add("Remove", 28);
+    p->reset = b.add("Reset", 20);
   }
 
-  b.section(ALERTTOOLS_DEFAULTS, "Defaults");
+  p->section[ALERTTOOLS_DEFAULTS] = b.section(p->box, "Defaults");
   b.caption(b.slot(), "Price");
-  b.btn("None", 22, &p->movement);
-  b.btn("+/- 2%", 23, &p->movement);
-  b.btn("+/- 5%", 24, &p->movement);
-  b.btn("+/- 10%", 25, &p->movement);
-  b.col = nullptr;
+  b.add("None", 22, &p->movement);
+  b.add("+/- 2%", 23, &p->movement);
+  b.add("+/- 5%", 24, &p->movement);
+  b.add("+/- 10%", 25, &p->movement);
+  b.new_column();
   b.caption(b.slot(), "News");
-  p->default_news = b.two_state(b.slot(), "Trigger", "Ignore", 26);
+  p->default_news = b.two_state("Trigger", "Ignore", 26);
 
-  b.section(ALERTTOOLS_TICKER, "Ticker");
-  p->ticker = b.two_state(b.slot(), "Show    ", "Hide    ", 27);
+  p->section[ALERTTOOLS_TICKER] = b.section(p->box, "Ticker");
+  p->ticker = b.two_state("Show    ", "Hide    ", 27);
   return p->box;
 }
 
 // ---- refresh -------------------------------------------------------------------------
-
-static void set_toggle(button *b, int on) {
-  if (b) button_set_active(b, on);
-}
-
-static void select(button_group *g, int32_t id) {
-  if (id < 0 || button_group_select(g, id) < 0) button_group_set_active(g, nullptr);
-}
-
-static void show_hundredths(textbox *t, uint64_t v, bool none, bool cents) {
-  if (!t || gui_has_focus(t)) return;
-  char b[48] = "";
-  if (!none) {
-    if (cents) alerttools_format_hundredths(b, sizeof b, v);
-    else snprintf(b, sizeof b, "%llu", (unsigned long long)v);
-  }
-  textbox_set_text(t, b);
-}
 
 // The current alert's instrument, prices and triggers.
 static void refresh_current(alerttools *p, widget *g) {
@@ -403,11 +321,11 @@ static void refresh_current(alerttools *p, widget *g) {
   textbox_set_editable(p->min_volume, !index);
   button_set_sensitive(p->news_trigger, !index);
   uint32_t lo = alerts_get_min_price(g), hi = alerts_get_max_price(g);
-  show_hundredths(p->min_price, lo, lo == kAlertNoPrice, true);
-  show_hundredths(p->max_price, hi, hi == kAlertNoPrice, true);
+  panelkit_show_amount(p->min_price, lo, lo == kAlertNoPrice, true);
+  panelkit_show_amount(p->max_price, hi, hi == kAlertNoPrice, true);
   uint64_t vol = a ? a->min_volume : kAlertNoVolume;
-  show_hundredths(p->min_volume, vol, vol == kAlertNoVolume, false);
-  set_toggle(p->news_trigger, alerts_get_news(g) != 0);
+  panelkit_show_amount(p->min_volume, vol, vol == kAlertNoVolume, false);
+  panelkit_set_toggle(p->news_trigger, alerts_get_news(g) != 0);
   button_set_sensitive(p->reset, a && alerts_fired_bits(a) != 0);
 }
 
@@ -416,15 +334,15 @@ static void at_refresh(tools *self) {
   widget *g = grid_of(p);
   if (!g) return;
   uint32_t order = alerts_get_order(g);
-  select(&p->order, order == 1 ? 1 : order == 0 ? 2 : -1);
+  panelkit_select(&p->order, order == 1 ? 1 : order == 0 ? 2 : -1);
   uint32_t fired = alerts_get_fired_filter(g);
-  select(&p->fired, fired == 2 ? 5 : fired == 3 ? 6 : fired == 4 ? 3 : -1);
+  panelkit_select(&p->fired, fired == 2 ? 5 : fired == 3 ? 6 : fired == 4 ? 3 : -1);
   uint32_t filter = alerts_get_trigger_filter(g);
   button *toggles[] = {p->low, p->high, p->volume, p->news, p->unset};
-  for (int i = 0; i < 5; i++) set_toggle(toggles[i], (filter & kTriggerBits[i].bit) != 0);
+  for (int i = 0; i < 5; i++) panelkit_set_toggle(toggles[i], (filter & kTriggerBits[i].bit) != 0);
   uint32_t conj = alerts_get_trigger_filter_conjunctive(g);
-  set_toggle(p->exact, conj != 0);
-  set_toggle(p->any, conj == 0);
+  panelkit_set_toggle(p->exact, conj != 0);
+  panelkit_set_toggle(p->any, conj == 0);
   refresh_current(p, g);
   int32_t movement = alerts_get_default_movement();
   int32_t id = -1;
@@ -434,11 +352,11 @@ static void at_refresh(tools *self) {
     log(LOG_ERROR, kSrc, "unexpected default movement: %d", movement);
     id = 22;
   }
-  select(&p->movement, id);
-  set_toggle(p->default_news, alerts_get_default_news() != 0);
+  panelkit_select(&p->movement, id);
+  panelkit_set_toggle(p->default_news, alerts_get_default_news() != 0);
   // A ticker on a bar that is switched off is not on the screen.
   widget *tb = screen_tickbar();
-  set_toggle(p->ticker, tickbar_is_on(tb) && tickbar_alert_ticker_visible(tb));
+  panelkit_set_toggle(p->ticker, tickbar_is_on(tb) && tickbar_alert_ticker_visible(tb));
   button_set_sensitive(p->remove, alerts_get_current(g) != nullptr);
   if (window *w = tools_window_of(p->owner)) window_update_title(w);
 }
@@ -451,20 +369,9 @@ static const char *at_summary(tools *self) {
   return alerttools_summary_of(alerts_get_order(g), alerts_get_trigger_filter(g), alerts_get_fired_filter(g));
 }
 
-static void set_label(widget *w, void *, int) {
-  if (!object_is_a(widget_obj(w), label_type())) {
-    w->cls->apply_children(w, set_label, nullptr, 0);
-    return;
-  }
-  const style *st = style_cur();
-  if (!st) return;
-  label_set_font(static_cast<label *>(w), st->font[0]);
-  label_set_bg(static_cast<label *>(w), style_colour(st, SC_PANEL_LIGHT) | 0xff000000u);
-}
-
 static void at_restyle(widget *self) {
   tools_base()->restyle(self);
-  self->cls->apply_children(self, set_label, nullptr, 0);
+  panelkit_label_look(self);
 }
 
 static void at_class_init(object_class *rec) {
@@ -491,24 +398,4 @@ alerttools *alerttools_new(widget *parent, widget *alerts) {
   return p;
 }
 
-namespace {
-struct find_args {
-  int32_t id;
-  button *found;
-};
-void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    if (static_cast<button *>(w)->id == a->id) a->found = static_cast<button *>(w);
-    return;
-  }
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-}  // namespace
-
-button *alerttools_button(alerttools *p, int32_t id) {
-  find_args a{id, nullptr};
-  p->cls->apply_children(p, find_button, &a, 0);
-  return a.found;
-}
+button *alerttools_button(alerttools *p, int32_t id) { return panelkit_find_button(p, id); }

@@ -6,7 +6,6 @@
 // grid (its owner) and the alert list. Main thread only.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "tools/tools.h"
@@ -56,6 +55,3 @@ const char *alerttools_summary_of(uint32_t order, uint32_t trigger_filter, uint3
 // A button of the panel by id (tests and actions).
 button *alerttools_button(alerttools *p, int32_t id);
 
-// Hundredths as the panels show them in their fields: 126 -> "1.26",
-// 250 -> "2.5", 300 -> "3".
-void alerttools_format_hundredths(char *out, size_t n, uint64_t v);

@@ -15,8 +15,7 @@
 #include "screen/ticker.h"
 #include "ssuser.h"
 #include "style.h"
-#include "tools/alerttools.h"
-#include "ui/box.h"
+#include "tools/panelkit.h"
 #include "ui/flyaway.h"
 #include "ui/gui.h"
 #include "ui/label.h"
@@ -131,84 +130,34 @@ void ticktools_on_entry(textbox *tb, int code, void *arg, int32_t id) {
 
 // ---- build ---------------------------------------------------------------------------
 
-namespace {
-
-struct builder {
-  ticktools *p;
-  hbox *row = nullptr;
-  vbox *col = nullptr;
-  int in_col = 0;
-
-  static uint32_t fly() {
-    const style *st = style_cur();
-    return st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u;
-  }
-  static int32_t font() {
-    const style *st = style_cur();
-    return st ? st->font[0] : 0;
-  }
-  void section(int which, const char *title) {
-    padding pad;
-    padding_set(&pad, 4, 4, 3, 4);
-    flyaway *f = flyaway_new(p->box, title, 1, font(), fly(), 0, &pad);
-    p->section[which] = f;
-    row = hbox_new(f, 0, 2);
-    col = nullptr;
-    in_col = 0;
-  }
-  widget *slot() {
-    if (!col || in_col == 2) {
-      col = vbox_new(row, 0, 1);
-      in_col = 0;
-    }
-    in_col++;
-    return col;
-  }
-  button *btn(widget *parent, const char *text, int32_t id, button_group *g, uint32_t bits) {
-    return button_new(parent, text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
-                      style_button_colours(), ticktools_on_button, p, id);
-  }
-  button *radio(const char *text, int32_t id, button_group *g) { return btn(slot(), text, id, g, 0); }
-  button *toggle(const char *text, int32_t id) { return btn(slot(), text, id, nullptr, BUTTON_TOGGLE); }
-};
-
-}  // namespace
-
 static widget *tt_build(tools *self) {
   ticktools *p = as_tt(self);
-  builder b{p};
+  panelkit_builder b{ticktools_on_button, p};
   button_group_init(&p->tickers);
   button_group_init(&p->show);
   button_group_init(&p->trades);
   hbox *top = hbox_new(nullptr, 0, 2);
-  {
-    // The ticker chooser stands before the sections.
-    vbox *c = nullptr;
-    int n = 0;
-    struct { const char *t; int32_t id; } which[] = {
-        {"Alerts", kIdAlerts}, {"Ticker 1", 0}, {"Ticker 2", 1}, {"Ticker 3", 2}, {"Ticker 4", 3}};
-    for (auto &w : which) {
-      if (!c || n == 2) {
-        c = vbox_new(top, 0, 1);
-        n = 0;
-      }
-      n++;
-      b.btn(c, w.t, w.id, &p->tickers, 0);
-    }
-    button_group_select(&p->tickers, 0);
+  // The ticker chooser stands before the sections, two buttons a column.
+  b.row = top;
+  b.add("Alerts", kIdAlerts, &p->tickers);
+  for (int32_t i = 0; i < 4; i++) {
+    char name[16];
+    snprintf(name, sizeof name, "Ticker %d", int(i + 1));
+    b.add(name, i, &p->tickers);
   }
+  button_group_select(&p->tickers, 0);
   // The sections take the rest of the row (the chooser keeps its width).
   padding none;
   padding_set(&none, 0, 0, 0, 0);
   sizer *rest = sizer_new(top, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, &none, 0.0f);
   p->box = fbox_new(rest, 1, 2);
 
-  b.section(TICKTOOLS_SHOW, "Show");
-  b.radio("Always", 4, &p->show);
-  p->when_open = b.radio("When Open", 5, &p->show);
-  b.radio("Never", 6, &p->show);
+  p->section[TICKTOOLS_SHOW] = b.section(p->box, "Show");
+  b.add("Always", 4, &p->show);
+  p->when_open = b.add("When Open", 5, &p->show);
+  b.add("Never", 6, &p->show);
 
-  b.section(TICKTOOLS_SELECT, "Select");
+  p->section[TICKTOOLS_SELECT] = b.section(p->box, "Select");
   if (ssuser_multi_exchange()) {
     p->asx = b.toggle("ASX", 7);
     p->nzx = b.toggle("NZX", 8);
@@ -217,42 +166,40 @@ static widget *tt_build(tools *self) {
   p->derivs = b.toggle("Derivatives", 10);
   p->indices = b.toggle("Indices", 11);
 
-  b.section(TICKTOOLS_TRADES, "Trades");
+  p->section[TICKTOOLS_TRADES] = b.section(p->box, "Trades");
   {
     // A column of captions, then one column per bound kind (its title,
-    // the minimum, the maximum), as the scan panel's ranges.
+    // the minimum, the maximum).
     vbox *captions = vbox_new(b.row, 0, 1);
-    for (const char *t : {"k,t,m,b", "Min", "Max"})
-      label_new(captions, t, 0, b.font(), b.fly(), 0xffffffffu, nullptr);
+    for (const char *t : {"k,t,m,b", "Min", "Max"}) b.caption(captions, t);
     const char *kinds[] = {"Price", "Volume", "Value"};
     for (int r = 0; r < 3; r++) {
       vbox *col = vbox_new(b.row, 0, 1);
-      label_new(col, kinds[r], 0, b.font(), b.fly(), 0xffffffffu, nullptr);
+      b.caption(col, kinds[r]);
       for (int k = 0; k < 2; k++) {
         uint32_t flags = TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE | (r == 0 ? uint32_t(TEXTBOX_PLAIN) : 0u);
         p->bound[r * 2 + k] = textbox_new(col, "", 8, flags, nullptr, nullptr, ticktools_on_entry, p,
                                           kBoundIds[r * 2 + k]);
       }
     }
-    b.col = nullptr;
-    b.radio("All Trades", 27, &p->trades);
-    b.radio("On Market", 28, &p->trades);
-    b.radio("Change Only", 24, &p->trades);
+    b.add("All Trades", 27, &p->trades);
+    b.add("On Market", 28, &p->trades);
+    b.add("Change Only", 24, &p->trades);
     p->trades_none = b.toggle("None", 22);
   }
 
-  b.section(TICKTOOLS_QUOTES, "Quotes");
+  p->section[TICKTOOLS_QUOTES] = b.section(p->box, "Quotes");
   p->top_level = b.toggle("Top Level", 26);
   p->change = b.toggle("Change", 25);
   p->quotes_none = b.toggle("None", 23);
 
-  b.section(TICKTOOLS_INDICES, "Indices");
+  p->section[TICKTOOLS_INDICES] = b.section(p->box, "Indices");
   p->major = b.toggle("Major", 29);
   p->sector = b.toggle("Sector", 30);
   p->other = b.toggle("Other", 31);
   p->indices_none = b.toggle("None", 32);
 
-  b.section(TICKTOOLS_NEWS, "News");
+  p->section[TICKTOOLS_NEWS] = b.section(p->box, "News");
   p->sensitive = b.toggle("Sensitive", 18);
   p->related = b.toggle("Related", 19);
   p->regular = b.toggle("Regular", 20);
@@ -262,70 +209,52 @@ static widget *tt_build(tools *self) {
 
 // ---- refresh ------------------------------------------------------------------------
 
-static void set_toggle(button *b, int on) {
-  if (b) button_set_active(b, on);
-}
-
-static void select(button_group *g, int32_t id) {
-  if (id < 0 || button_group_select(g, id) < 0) button_group_set_active(g, nullptr);
-}
-
-static void show_bound(textbox *t, uint64_t v, bool none, bool hundredths) {
-  if (!t || gui_has_focus(t)) return;
-  char b[48] = "";
-  if (!none) {
-    if (hundredths) alerttools_format_hundredths(b, sizeof b, v);
-    else snprintf(b, sizeof b, "%llu", (unsigned long long)v);
-  }
-  textbox_set_text(t, b);
-}
-
 static void tt_refresh(tools *self) {
   ticktools *p = as_tt(self);
-  select(&p->tickers, p->ticker == kTicktoolsAlerts ? kIdAlerts : p->ticker);
+  panelkit_select(&p->tickers, p->ticker == kTicktoolsAlerts ? kIdAlerts : p->ticker);
   ticker *t = ticktools_ticker(p);
   if (!t) return;
   // Without an index filter the ticker carries no indices.
   if (ticker_get_index_filter(t) == 0) t->instr_filter &= ~1u;
   const uint32_t show = ticker_get_show(t);
-  select(&p->show, show == 0 ? 6 : show == 1 ? 5 : show == 2 ? 4 : -1);
-  set_toggle(p->asx, ticker_get_exchange(t, 0));
-  set_toggle(p->nzx, ticker_get_exchange(t, 1));
+  panelkit_select(&p->show, show == 0 ? 6 : show == 1 ? 5 : show == 2 ? 4 : -1);
+  panelkit_set_toggle(p->asx, ticker_get_exchange(t, 0));
+  panelkit_set_toggle(p->nzx, ticker_get_exchange(t, 1));
   const uint32_t c = ticker_get_instr_filter(t);
-  set_toggle(p->derivs, (c & 2) != 0);
-  set_toggle(p->indices, (c & 1) != 0);
-  set_toggle(p->groups, ticker_has_group_filter(t));
+  panelkit_set_toggle(p->derivs, (c & 2) != 0);
+  panelkit_set_toggle(p->indices, (c & 1) != 0);
+  panelkit_set_toggle(p->groups, ticker_has_group_filter(t));
   const uint32_t tf = ticker_get_trade_filter(t);
-  select(&p->trades, tf == 3 ? 24 : tf == 2 ? 28 : tf == 1 ? 27 : -1);
-  set_toggle(p->trades_none, tf == 0);
+  panelkit_select(&p->trades, tf == 3 ? 24 : tf == 2 ? 28 : tf == 1 ? 27 : -1);
+  panelkit_set_toggle(p->trades_none, tf == 0);
   const uint32_t q = ticker_get_quote_filter(t);
-  set_toggle(p->top_level, (q & 1) != 0);
-  set_toggle(p->change, (q & 2) != 0);
-  set_toggle(p->quotes_none, q == 0);
+  panelkit_set_toggle(p->top_level, (q & 1) != 0);
+  panelkit_set_toggle(p->change, (q & 2) != 0);
+  panelkit_set_toggle(p->quotes_none, q == 0);
   const uint32_t x = ticker_get_index_filter(t);
-  set_toggle(p->major, (x & 1) != 0);
-  set_toggle(p->sector, (x & 2) != 0);
-  set_toggle(p->other, (x & 4) != 0);
-  set_toggle(p->indices_none, x == 0);
+  panelkit_set_toggle(p->major, (x & 1) != 0);
+  panelkit_set_toggle(p->sector, (x & 2) != 0);
+  panelkit_set_toggle(p->other, (x & 4) != 0);
+  panelkit_set_toggle(p->indices_none, x == 0);
   const uint32_t n = ticker_get_news_filter(t);
   // Sensitive news is the narrowest choice: it stands alone.
   const bool sensitive = (n & 1) != 0;
-  set_toggle(p->sensitive, sensitive);
-  set_toggle(p->related, !sensitive && (n & 2));
-  set_toggle(p->regular, !sensitive && (n & 4));
-  set_toggle(p->news_none, !sensitive && n == 0);
+  panelkit_set_toggle(p->sensitive, sensitive);
+  panelkit_set_toggle(p->related, !sensitive && (n & 2));
+  panelkit_set_toggle(p->regular, !sensitive && (n & 4));
+  panelkit_set_toggle(p->news_none, !sensitive && n == 0);
   button_set_sensitive(p->related, !sensitive);
   button_set_sensitive(p->regular, !sensitive);
   uint32_t lo = ticker_get_min_price(t), hi = ticker_get_max_price(t);
-  show_bound(p->bound[0], lo, lo == kTickerNoPrice, true);
-  show_bound(p->bound[1], hi, hi == kTickerNoPrice, true);
+  panelkit_show_amount(p->bound[0], lo, lo == kTickerNoPrice, true);
+  panelkit_show_amount(p->bound[1], hi, hi == kTickerNoPrice, true);
   uint64_t b[4] = {ticker_get_min_volume(t), ticker_get_max_volume(t), ticker_get_min_value(t),
                    ticker_get_max_value(t)};
-  for (int i = 0; i < 4; i++) show_bound(p->bound[2 + i], b[i], b[i] == kTickerNoBound, i >= 2);
+  for (int i = 0; i < 4; i++) panelkit_show_amount(p->bound[2 + i], b[i], b[i] == kTickerNoBound, i >= 2);
   const bool market = ticker_get_mode(t) == 0;
   button_set_sensitive(p->when_open, market);
   // "When Open" may just have lost its selection by going insensitive.
-  if (market) select(&p->show, show == 0 ? 6 : show == 1 ? 5 : show == 2 ? 4 : -1);
+  if (market) panelkit_select(&p->show, show == 0 ? 6 : show == 1 ? 5 : show == 2 ? 4 : -1);
   for (int k = TICKTOOLS_SELECT; k < kTicktoolsSections; k++)
     if (p->section[k]) fbox_show_flyaway(p->box, p->section[k], market ? 1 : 0);
 }
@@ -353,30 +282,8 @@ ticktools *ticktools_new(widget *tickbar, widget *owner) {
   return p;
 }
 
-namespace {
-struct find_args {
-  int32_t id;
-  button *found;
-};
-void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    if (static_cast<button *>(w)->id == a->id) a->found = static_cast<button *>(w);
-    return;
-  }
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-}  // namespace
-
-button *ticktools_button(ticktools *p, int32_t id) {
-  find_args a{id, nullptr};
-  p->cls->apply_children(p, find_button, &a, 0);
-  return a.found;
-}
+button *ticktools_button(ticktools *p, int32_t id) { return panelkit_find_button(p, id); }
 
 bool ticktools_section_shown(ticktools *p, int section) {
-  if (section < 0 || section >= kTicktoolsSections || !p->section[section]) return false;
-  fbox_entry *e = fbox_entry_of(p->box, p->section[section]);
-  return e && e->state != FBOX_REMOVED;
+  return section >= 0 && section < kTicktoolsSections && panelkit_section_shown(p->box, p->section[section]);
 }

@@ -22,6 +22,7 @@
 #include "screen/ticker.h"
 #include "ssmodel.h"
 #include "tools/alerttools.h"
+#include "tools/panelkit.h"
 #include "tools/tickertools.h"
 #include "ui/flyaway.h"
 #include "ui/textbox.h"
@@ -161,7 +162,7 @@ TEST(AlertPanelEndToEnd, TypedHighTriggerFiresOnceAndTheTickerPanelsFollow) {
          // Just above the last price, in the hundredths the box shows.
          trigger = stock->last + 1;
          char text[48];
-         alerttools_format_hundredths(text, sizeof text, trigger);
+         panelkit_format_hundredths(text, sizeof text, trigger);
          type_into(panel->max_price, text);
        }},
       {"the high trigger set from the typed text",
