@@ -107,10 +107,11 @@ const char *alerttools_summary_of(uint32_t order, uint32_t trigger, uint32_t fir
 
 // ---- commands --------------------------------------------------------------------
 
+// The window and the panel after a command or an entry (refresh updates the
+// title too).
 static void after_change(alerttools *p) {
   if (widget *g = grid_of(p)) widget_redraw(g);
   at_refresh(p);
-  if (window *w = tools_window_of(p->owner)) window_update_title(w);
 }
 
 // Makes the instrument's alert current, adding a default one (one undo

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "screen/groupbar.h"
 #include "screen/tickbar.h"
 #include "screen/ticker.h"
 #include "tools/tickertools.h"
@@ -232,6 +233,26 @@ TEST_F(TickerPanel, NoIndexFilterTakesTheIndicesAwayAtRefresh) {
   EXPECT_EQ(2u, ticker_get_instr_filter(t));
   EXPECT_FALSE(on(p->indices));
   EXPECT_TRUE(on(p->indices_none));
+}
+
+// The group bar edits the ticker's group filter from outside the panel;
+// "Groups" follows after the next redraw.
+TEST_F(TickerPanel, GroupsFollowsTheGroupBar) {
+  ticker *t = market(0);
+  EXPECT_FALSE(on(p->groups));
+  widget *bar = groupbar_new(root);
+  ASSERT_NE(nullptr, bar);
+  groupbar_set_target_ticker(bar, t);
+  groupbar_toggle(bar, kGroupbarWild, 0, 1);
+  ASSERT_TRUE(ticker_has_group_filter(t));
+  EXPECT_FALSE(on(p->groups)) << "not before the redraw";
+  redraw_passes();
+  EXPECT_TRUE(on(p->groups));
+  groupbar_toggle(bar, kGroupbarWild, 0, 0);
+  redraw_passes();
+  EXPECT_FALSE(on(p->groups));
+  container_cls(root)->remove(root, bar);
+  widget_delete(bar);
 }
 
 // ---- typed bounds ----------------------------------------------------------------------
