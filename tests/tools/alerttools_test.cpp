@@ -82,7 +82,7 @@ TEST_F(AlertPanel, SummaryFollowsTheClickedSettings) {
   EXPECT_EQ(uint32_t(ALERT_VOLUME), alerts_get_trigger_filter(grid));
   EXPECT_STREQ("ALPHABETICAL, HAS VOLUME", tools_summary(p));
   click(id(10));
-  EXPECT_STREQ("ALPHABETICAL", tools_summary(p)) << "two triggers: no HAS piece";
+  EXPECT_STREQ("ALPHABETICAL", tools_summary(p)) << "two triggers: no HAS part";
   click(id(5));
   EXPECT_STREQ("ALPHABETICAL, PART FIRED", tools_summary(p));
   click(id(6));
@@ -355,6 +355,30 @@ TEST_F(AlertPanel, RemoveAndResetActOnTheCurrentAlert) {
   ASSERT_EQ(0, undo_perform());
   ASSERT_NE(nullptr, alerts_find(bhp)) << "the window recorded the removal";
   EXPECT_EQ(3900u, alerts_find(bhp)->max_price);
+}
+
+// The grid tells its shown panel when its current row changes and when the
+// current alert fires; the panel reads it after the next redraw.
+TEST_F(AlertPanel, TheGridsCurrentRowAndItsFiringReachTheShownPanel) {
+  window_show_tools(win);
+  ASSERT_TRUE(widget_is_shown(p));
+  redraw_passes();
+  ASSERT_NE(nullptr, alerts_set_alert(cba, kAlertNoPrice, 10100, kAlertNoVolume, 0, 0));
+  ASSERT_EQ(0, alerts_select(grid, cba));
+  EXPECT_STREQ("", textbox_text(p->code)) << "not before the redraw";
+  redraw_passes();
+  EXPECT_STREQ("CBA", textbox_text(p->code));
+  EXPECT_STREQ("101", textbox_text(p->max_price));
+  EXPECT_FALSE(button_is_sensitive(p->reset));
+  cba->last = 10200;
+  alerts_evaluate(alerts_find(cba));
+  ASSERT_NE(0, alerts_find(cba)->high_fired);
+  redraw_passes();
+  EXPECT_TRUE(button_is_sensitive(p->reset)) << "a fired alert can be reset";
+  alerts_clear_current(grid);
+  redraw_passes();
+  EXPECT_STREQ("", textbox_text(p->code));
+  EXPECT_FALSE(button_is_sensitive(p->remove));
 }
 
 TEST_F(AlertPanel, OnlyAClickActsAndUnknownIdsAreIgnored) {
