@@ -1,0 +1,41 @@
+// The small kit the search and instrument-list panels build with: a
+// flyaway box of sections, each section a row of columns of two controls,
+// buttons in the panels' look, and the two ways a refresh shows a setting
+// (a toggle on or off, a radio group's member by id). Main thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/box.h"
+#include "ui/button.h"
+#include "ui/flyaway.h"
+
+// A panel's sections under construction.
+struct panelkit {
+  fbox *box = nullptr;      // the sections' box (the panel's build result)
+  hbox *row = nullptr;      // the current section's row of columns
+  vbox *col = nullptr;      // the current column
+  int in_col = 0;           // controls in the current column
+  void *arg = nullptr;      // what every button's callback gets
+};
+
+// Starts the box (the panel's build result).
+fbox *panelkit_begin(panelkit *k, void *arg);
+// A new section titled `title` at the end of the box.
+flyaway *panelkit_section(panelkit *k, const char *title);
+// The parent of the next control: the current column, or a new one when it
+// holds two.
+widget *panelkit_slot(panelkit *k);
+// A button in the next slot; `style` adds BUTTON_TOGGLE for a toggle; a
+// null fn makes an inert button.
+button *panelkit_button(panelkit *k, const char *text, int32_t id, button_group *g, uint32_t style,
+                        button_fn fn);
+
+// A click the panels act on: released inside, not dragged out or dropped on.
+bool panelkit_is_click(uint32_t state);
+// The toggle's state after the click (or the group member's).
+int panelkit_is_on(const button *b);
+// Refresh helpers: a toggle that may not exist; a group's member by id
+// (none selected for an id below 0 or not in the group).
+void panelkit_show_on(button *b, int on);
+void panelkit_select(button_group *g, int32_t id);
