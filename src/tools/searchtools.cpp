@@ -188,6 +188,9 @@ typeid_t searchtools_type() { return object_cached_type(&S.type, register_search
 searchtools *searchtools_new(widget *parent, widget *owner) {
   auto *p = static_cast<searchtools *>(widget_new(parent, searchtools_type()));
   if (!p) return nullptr;
-  tools_setup(p, 8, owner);
+  // Filling the height too (136, not 8), as the scan panel does: closed
+  // sections of a flyaway box take the box's height, so the box must be
+  // given the panel's height; asked for its own it has none.
+  tools_setup(p, 136, owner);
   return p;
 }
