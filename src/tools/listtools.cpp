@@ -23,19 +23,6 @@ static struct {
   std::string summary;  // the summaries' scratch text
 } S;
 
-// Registers one panel class over tools with its three operations.
-static typeid_t register_panel(const char *name, size_t size, void (*init)(object_class *)) {
-  return object_register_class(name, tools_class(), size, nullptr, nullptr, sizeof(tools_class_rec), init, nullptr);
-}
-
-static void set_ops(object_class *rec, const char *(*summary)(tools *), void (*refresh)(tools *),
-                    widget *(*build)(tools *)) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->summary = summary;
-  c->refresh = refresh;
-  c->build = build;
-}
-
 // The summary's text without the first piece's leading ", ".
 static const char *summary_text() { return S.summary.size() >= 2 ? S.summary.c_str() + 2 : ""; }
 
@@ -124,24 +111,23 @@ static void index_group(indextools *p) {
   undo_end();
 }
 
-static void on_index_select(button *b, uint32_t state, void *arg, int32_t id) {
+// A click in either section: the section's own id table applies it.
+static void index_command(button *b, uint32_t state, void *arg, int32_t id, int (*apply)(indexlist *, int32_t, int)) {
   if (!panelkit_is_click(state)) return;
   auto *p = static_cast<indextools *>(arg);
   indexlist *l = index_of(p);
   if (!l) return;
   index_group(p);
-  indextools_apply_select(l, id, panelkit_is_on(b));
+  apply(l, id, panelkit_is_on(b));
   tools_refresh_later(p);
 }
 
+static void on_index_select(button *b, uint32_t state, void *arg, int32_t id) {
+  index_command(b, state, arg, id, indextools_apply_select);
+}
+
 static void on_index_order(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!panelkit_is_click(state)) return;
-  auto *p = static_cast<indextools *>(arg);
-  indexlist *l = index_of(p);
-  if (!l) return;
-  index_group(p);
-  indextools_apply_order(l, id, panelkit_is_on(b));
-  tools_refresh_later(p);
+  index_command(b, state, arg, id, indextools_apply_order);
 }
 
 static widget *ix_build(tools *self) {
@@ -184,15 +170,12 @@ static void ix_refresh(tools *self) {
 
 static const char *ix_summary(tools *self) { return indextools_summary(index_of(self)); }
 
-static void ix_class_init(object_class *rec) { set_ops(rec, ix_summary, ix_refresh, ix_build); }
-static typeid_t register_indextools() { return register_panel("indextools", sizeof(indextools), ix_class_init); }
+static void ix_class_init(object_class *rec) { panelkit_set_ops(rec, ix_summary, ix_refresh, ix_build); }
+static typeid_t register_indextools() { return panelkit_register("indextools", sizeof(indextools), ix_class_init); }
 typeid_t indextools_type() { return object_cached_type(&S.index_type, register_indextools); }
 
 indextools *indextools_new(widget *parent, widget *owner) {
-  auto *p = static_cast<indextools *>(widget_new(parent, indextools_type()));
-  if (!p) return nullptr;
-  tools_setup(p, 136, owner);
-  return p;
+  return static_cast<indextools *>(panelkit_new_panel(parent, indextools_type(), owner));
 }
 
 // ==== option panel ================================================================
@@ -347,15 +330,12 @@ static void op_refresh(tools *self) {
 
 static const char *op_summary(tools *self) { return optiontools_summary(option_of(self)); }
 
-static void op_class_init(object_class *rec) { set_ops(rec, op_summary, op_refresh, op_build); }
-static typeid_t register_optiontools() { return register_panel("optiontools", sizeof(optiontools), op_class_init); }
+static void op_class_init(object_class *rec) { panelkit_set_ops(rec, op_summary, op_refresh, op_build); }
+static typeid_t register_optiontools() { return panelkit_register("optiontools", sizeof(optiontools), op_class_init); }
 typeid_t optiontools_type() { return object_cached_type(&S.option_type, register_optiontools); }
 
 optiontools *optiontools_new(widget *parent, widget *owner) {
-  auto *p = static_cast<optiontools *>(widget_new(parent, optiontools_type()));
-  if (!p) return nullptr;
-  tools_setup(p, 136, owner);
-  return p;
+  return static_cast<optiontools *>(panelkit_new_panel(parent, optiontools_type(), owner));
 }
 
 // ==== forex panel =================================================================
@@ -378,13 +358,10 @@ static widget *fx_build(tools *self) {
 static void fx_refresh(tools *) {}
 static const char *fx_summary(tools *) { return ""; }
 
-static void fx_class_init(object_class *rec) { set_ops(rec, fx_summary, fx_refresh, fx_build); }
-static typeid_t register_forextools() { return register_panel("forextools", sizeof(forextools), fx_class_init); }
+static void fx_class_init(object_class *rec) { panelkit_set_ops(rec, fx_summary, fx_refresh, fx_build); }
+static typeid_t register_forextools() { return panelkit_register("forextools", sizeof(forextools), fx_class_init); }
 typeid_t forextools_type() { return object_cached_type(&S.forex_type, register_forextools); }
 
 forextools *forextools_new(widget *parent, widget *owner) {
-  auto *p = static_cast<forextools *>(widget_new(parent, forextools_type()));
-  if (!p) return nullptr;
-  tools_setup(p, 136, owner);
-  return p;
+  return static_cast<forextools *>(panelkit_new_panel(parent, forextools_type(), owner));
 }

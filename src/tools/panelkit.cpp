@@ -7,6 +7,29 @@
 #include "ui/box.h"
 #include "ui/flyaway.h"
 
+typeid_t panelkit_register(const char *name, size_t size, void (*class_init)(object_class *)) {
+  return object_register_class(name, tools_class(), size, nullptr, nullptr, sizeof(tools_class_rec), class_init,
+                               nullptr);
+}
+
+void panelkit_set_ops(object_class *rec, const char *(*summary)(tools *), void (*refresh)(tools *),
+                      widget *(*build)(tools *)) {
+  auto *c = static_cast<tools_class_rec *>(rec);
+  c->summary = summary;
+  c->refresh = refresh;
+  c->build = build;
+}
+
+tools *panelkit_new_panel(widget *parent, typeid_t type, widget *owner) {
+  auto *p = static_cast<tools *>(widget_new(parent, type));
+  if (!p) return nullptr;
+  // Filling the height too (136, not just the width, 8), as the scan panel
+  // does: closed sections of a flyaway box take the box's height, so the
+  // box must be given the panel's height; asked for its own it has none.
+  tools_setup(p, 136, owner);
+  return p;
+}
+
 fbox *panelkit_begin(panelkit *k, void *arg) {
   *k = panelkit{};
   k->arg = arg;

@@ -4,11 +4,21 @@
 // (a toggle on or off, a radio group's member by id). Main thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "tools/tools.h"
 #include "ui/box.h"
 #include "ui/button.h"
 #include "ui/flyaway.h"
+
+// A panel class named `name` over tools: its record's three operations.
+typeid_t panelkit_register(const char *name, size_t size, void (*class_init)(object_class *));
+void panelkit_set_ops(object_class *rec, const char *(*summary)(tools *), void (*refresh)(tools *),
+                      widget *(*build)(tools *));
+// A panel of `type` under parent (its window) editing owner, set up with a
+// strip that fills the panel's height; null when it cannot be made.
+tools *panelkit_new_panel(widget *parent, typeid_t type, widget *owner);
 
 // A panel's sections under construction.
 struct panelkit {

@@ -171,26 +171,12 @@ static const char *sp_summary(tools *self) { return searchtools_summary(list_of(
 
 // ---- class ---------------------------------------------------------------------------
 
-static void sp_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->summary = sp_summary;
-  c->refresh = sp_refresh;
-  c->build = sp_build;
-}
-
+static void sp_class_init(object_class *rec) { panelkit_set_ops(rec, sp_summary, sp_refresh, sp_build); }
 static typeid_t register_searchtools() {
-  return object_register_class("searchtools", tools_class(), sizeof(searchtools), nullptr, nullptr,
-                               sizeof(tools_class_rec), sp_class_init, nullptr);
+  return panelkit_register("searchtools", sizeof(searchtools), sp_class_init);
 }
-
 typeid_t searchtools_type() { return object_cached_type(&S.type, register_searchtools); }
 
 searchtools *searchtools_new(widget *parent, widget *owner) {
-  auto *p = static_cast<searchtools *>(widget_new(parent, searchtools_type()));
-  if (!p) return nullptr;
-  // Filling the height too (136, not 8), as the scan panel does: closed
-  // sections of a flyaway box take the box's height, so the box must be
-  // given the panel's height; asked for its own it has none.
-  tools_setup(p, 136, owner);
-  return p;
+  return static_cast<searchtools *>(panelkit_new_panel(parent, searchtools_type(), owner));
 }

@@ -175,7 +175,9 @@ TEST(SearchAndOptionPanelsEndToEnd, KeywordNarrowsTheSearchAndShiftPutsReachesBo
   app.run(&P);
   EXPECT_EQ(P.failed, "");
   EXPECT_EQ(P.at, P.steps.size());
-  if (list) EXPECT_STREQ(searchwin_get_keyword(list), "energy") << "the undo took the option edit only";
+  if (list) {
+    EXPECT_STREQ(searchwin_get_keyword(list), "energy") << "the undo took the option edit only";
+  }
   start_cleanup();
   scan_fini();
   app.stop();
