@@ -1,7 +1,8 @@
 // The search and option panels end to end, under Xvfb against the
 // simulator's demo scenario with its live market, in the real frame loop
 // after a real sign-on. The first desktop is split into a search window
-// and two option-list windows. xdotool clicks the search panel's keyword
+// and two option-list windows; the search action leaves the keyword field
+// with the keyboard. xdotool clicks the search panel's keyword
 // field, types a keyword and Return: the list narrows to the instruments
 // that match and the title reads "LIKE ...". Then it Shift-clicks "Puts" in
 // the first option list's panel: both option lists drop puts and say so in
@@ -44,6 +45,7 @@ TEST(SearchAndOptionPanelsEndToEnd, KeywordNarrowsTheSearchAndShiftPutsReachesBo
   optiontools *op = nullptr;
   button *puts = nullptr;
   int32_t all_rows = 0;
+  bool action_focused_field = false;
   const auto xdo = demo_app::xdo;
   const auto move_to = demo_app::move_to;
   const auto focused = demo_app::focused;
@@ -80,6 +82,8 @@ TEST(SearchAndOptionPanelsEndToEnd, KeywordNarrowsTheSearchAndShiftPutsReachesBo
          for (int i = 0; i < 3; i++) ws.push_back(got[i]);
          // The search action shows the search window with its panel.
          ASSERT_EQ(action_search(ws[0]), 1);
+         sp = static_cast<searchtools *>(window_get_tools(ws[0], kRoleSearch));
+         action_focused_field = sp && gui_has_focus(sp->keyword);
          for (int i = 1; i < 3; i++) window_set_role(ws[i], kRoleOptionlist);
          window_show_tools(ws[1]);
          desktop_relayout(d);
@@ -175,6 +179,7 @@ TEST(SearchAndOptionPanelsEndToEnd, KeywordNarrowsTheSearchAndShiftPutsReachesBo
   app.run(&P);
   EXPECT_EQ(P.failed, "");
   EXPECT_EQ(P.at, P.steps.size());
+  EXPECT_TRUE(action_focused_field) << "the search action hands the keyboard to the keyword field";
   if (list) {
     EXPECT_STREQ(searchwin_get_keyword(list), "energy") << "the undo took the option edit only";
   }
