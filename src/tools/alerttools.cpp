@@ -152,12 +152,11 @@ static void show_alerts_ticker(bool on) {
 }
 
 static void on_button(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!(state & BUTTON_IN_CALLBACK) || (state & (BUTTON_DRAGGED_OUT | BUTTON_DROPPED_ON))) return;
-  if (id < 1 || id > 28) return;
+  if (!panelkit_is_click(state) || id < 1 || id > 28) return;
   auto *p = static_cast<alerttools *>(arg);
   widget *g = grid_of(p);
   if (!g) return;
-  const int on = (b->state & BUTTON_ACTIVE) ? 1 : 0;
+  const int on = panelkit_is_on(b);
   switch (id) {
     case 1: alerts_set_order(g, 1); break;
     case 2: alerts_set_order(g, 0); break;
@@ -230,68 +229,72 @@ static void on_entry(textbox *t, int code, void *arg, int32_t id) {
 
 static widget *at_build(tools *self) {
   alerttools *p = as_at(self);
-  panelkit_builder b{on_button, p};
-  p->box = fbox_new(nullptr, 1, 2);
+  panelkit k;
+  p->box = panelkit_begin(&k, p);
   button_group_init(&p->order);
   button_group_init(&p->fired);
   button_group_init(&p->movement);
+  auto add = [&](const char *text, int32_t id, button_group *g = nullptr, uint32_t style = 0) {
+    return panelkit_button(&k, text, id, g, style, on_button);
+  };
+  auto toggle = [&](const char *text, int32_t id) { return add(text, id, nullptr, BUTTON_TOGGLE); };
 
-  p->section[ALERTTOOLS_ORDER] = b.section(p->box, "Order");
-  b.add("Closest to Firing", 1, &p->order);
-  b.add("Code", 2, &p->order);
+  p->section[ALERTTOOLS_ORDER] = panelkit_section(&k, "Order");
+  add("Closest to Firing", 1, &p->order);
+  add("Code", 2, &p->order);
 
-  p->section[ALERTTOOLS_SELECT] = b.section(p->box, "Select");
-  b.add("Fired", 5, &p->fired);
-  b.add("Not Fired", 6, &p->fired);
-  b.add("All", 3, &p->fired);
-  p->low = b.toggle("Low Price", 7);
-  p->high = b.toggle("High Price", 8);
-  p->volume = b.toggle("Volume", 9);
-  p->news = b.toggle("News", 10);
-  p->unset = b.toggle("Show unset", 21);
-  p->exact = b.toggle("Match Exact", 12);
-  p->any = b.toggle("Match Any", 13);
+  p->section[ALERTTOOLS_SELECT] = panelkit_section(&k, "Select");
+  add("Fired", 5, &p->fired);
+  add("Not Fired", 6, &p->fired);
+  add("All", 3, &p->fired);
+  p->low = toggle("Low Price", 7);
+  p->high = toggle("High Price", 8);
+  p->volume = toggle("Volume", 9);
+  p->news = toggle("News", 10);
+  p->unset = toggle("Show unset", 21);
+  p->exact = toggle("Match Exact", 12);
+  p->any = toggle("Match Any", 13);
 
-  p->section[ALERTTOOLS_TRIGGERS] = b.section(p->box, "Triggers");
+  p->section[ALERTTOOLS_TRIGGERS] = panelkit_section(&k, "Triggers");
   {
     // One column per trigger: its caption over its box, the two information
     // labels under the prices, then the buttons.
     const uint32_t amount = TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE;
-    vbox *c = vbox_new(b.row, 0, 1);
-    b.caption(c, "Code");
+    vbox *c = vbox_new(k.row, 0, 1);
+    panelkit_caption(c, "Code", 0);
     p->code = textbox_new(c, "", 12, 0, nullptr, nullptr, on_entry, p, kIdCode);
-    c = vbox_new(b.row, 0, 1);
-    b.caption(c, "Low Price");
+    c = vbox_new(k.row, 0, 1);
+    panelkit_caption(c, "Low Price", 0);
     p->min_price = textbox_new(c, "", 8, amount | TEXTBOX_PLAIN, nullptr, nullptr, on_entry, p, kIdLow);
-    p->info = b.caption(c, "", 0x41);
-    c = vbox_new(b.row, 0, 1);
-    b.caption(c, "High Price");
+    p->info = panelkit_caption(c, "", 0x41);
+    c = vbox_new(k.row, 0, 1);
+    panelkit_caption(c, "High Price", 0);
     p->max_price = textbox_new(c, "", 8, amount | TEXTBOX_PLAIN, nullptr, nullptr, on_entry, p, kIdHigh);
-    p->info2 = b.caption(c, "k,t,m,b", 0x41);
+    p->info2 = panelkit_caption(c, "k,t,m,b", 0x41);
     snprintf(p->info2->sizing, sizeof p->info2->sizing, "%s", "k,t,m,b");
-    c = vbox_new(b.row, 0, 1);
-    b.caption(c, "Volume");
+    c = vbox_new(k.row, 0, 1);
+    panelkit_caption(c, "Volume", 0);
     p->min_volume = textbox_new(c, "", 10, amount, nullptr, nullptr, on_entry, p, kIdVolume);
-    c = vbox_new(b.row, 0, 1);
-    b.caption(c, "News");
-    p->news_trigger = b.two_state("Trigger", "Ignore", 17, c);
-    p->make_new = b.add("New", 19);
-    p->remove = b.add("Remove", 28);
-    p->reset = b.add("Reset", 20);
+    c = vbox_new(k.row, 0, 1);
+    panelkit_caption(c, "News", 0);
+    p->news_trigger = panelkit_two_state(&k, c, "Trigger", "Ignore", 17, on_button);
+    p->make_new = add("New", 19);
+    p->remove = add("Remove", 28);
+    p->reset = add("Reset", 20);
   }
 
-  p->section[ALERTTOOLS_DEFAULTS] = b.section(p->box, "Defaults");
-  b.caption(b.slot(), "Price");
-  b.add("None", 22, &p->movement);
-  b.add("+/- 2%", 23, &p->movement);
-  b.add("+/- 5%", 24, &p->movement);
-  b.add("+/- 10%", 25, &p->movement);
-  b.new_column();
-  b.caption(b.slot(), "News");
-  p->default_news = b.two_state("Trigger", "Ignore", 26);
+  p->section[ALERTTOOLS_DEFAULTS] = panelkit_section(&k, "Defaults");
+  panelkit_caption(panelkit_slot(&k), "Price", 0);
+  add("None", 22, &p->movement);
+  add("+/- 2%", 23, &p->movement);
+  add("+/- 5%", 24, &p->movement);
+  add("+/- 10%", 25, &p->movement);
+  k.col = nullptr;  // "News" starts a column
+  panelkit_caption(panelkit_slot(&k), "News", 0);
+  p->default_news = panelkit_two_state(&k, nullptr, "Trigger", "Ignore", 26, on_button);
 
-  p->section[ALERTTOOLS_TICKER] = b.section(p->box, "Ticker");
-  p->ticker = b.two_state("Show    ", "Hide    ", 27);
+  p->section[ALERTTOOLS_TICKER] = panelkit_section(&k, "Ticker");
+  p->ticker = panelkit_two_state(&k, nullptr, "Show    ", "Hide    ", 27, on_button);
   return p->box;
 }
 
@@ -326,7 +329,7 @@ static void refresh_current(alerttools *p, widget *g) {
   panelkit_show_amount(p->max_price, hi, hi == kAlertNoPrice, true);
   uint64_t vol = a ? a->min_volume : kAlertNoVolume;
   panelkit_show_amount(p->min_volume, vol, vol == kAlertNoVolume, false);
-  panelkit_set_toggle(p->news_trigger, alerts_get_news(g) != 0);
+  panelkit_show_on(p->news_trigger, alerts_get_news(g) != 0);
   button_set_sensitive(p->reset, a && alerts_fired_bits(a) != 0);
 }
 
@@ -340,10 +343,10 @@ static void at_refresh(tools *self) {
   panelkit_select(&p->fired, fired == 2 ? 5 : fired == 3 ? 6 : fired == 4 ? 3 : -1);
   uint32_t filter = alerts_get_trigger_filter(g);
   button *toggles[] = {p->low, p->high, p->volume, p->news, p->unset};
-  for (int i = 0; i < 5; i++) panelkit_set_toggle(toggles[i], (filter & kTriggerBits[i].bit) != 0);
+  for (int i = 0; i < 5; i++) panelkit_show_on(toggles[i], (filter & kTriggerBits[i].bit) != 0);
   uint32_t conj = alerts_get_trigger_filter_conjunctive(g);
-  panelkit_set_toggle(p->exact, conj != 0);
-  panelkit_set_toggle(p->any, conj == 0);
+  panelkit_show_on(p->exact, conj != 0);
+  panelkit_show_on(p->any, conj == 0);
   refresh_current(p, g);
   int32_t movement = alerts_get_default_movement();
   int32_t id = -1;
@@ -354,10 +357,10 @@ static void at_refresh(tools *self) {
     id = 22;
   }
   panelkit_select(&p->movement, id);
-  panelkit_set_toggle(p->default_news, alerts_get_default_news() != 0);
+  panelkit_show_on(p->default_news, alerts_get_default_news() != 0);
   // A ticker on a bar that is switched off is not on the screen.
   widget *tb = screen_tickbar();
-  panelkit_set_toggle(p->ticker, tickbar_is_on(tb) && tickbar_alert_ticker_visible(tb));
+  panelkit_show_on(p->ticker, tickbar_is_on(tb) && tickbar_alert_ticker_visible(tb));
   button_set_sensitive(p->remove, alerts_get_current(g) != nullptr);
   if (window *w = tools_window_of(p->owner)) window_update_title(w);
 }
@@ -376,27 +379,16 @@ static void at_restyle(widget *self) {
 }
 
 static void at_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->restyle = at_restyle;
-  c->summary = at_summary;
-  c->refresh = at_refresh;
-  c->build = at_build;
+  panelkit_set_ops(rec, at_summary, at_refresh, at_build);
+  static_cast<tools_class_rec *>(rec)->restyle = at_restyle;
 }
 
-static typeid_t register_alerttools() {
-  return object_register_class("alerttools", tools_class(), sizeof(alerttools), nullptr, nullptr,
-                               sizeof(tools_class_rec), at_class_init, nullptr);
-}
+static typeid_t register_alerttools() { return panelkit_register("alerttools", sizeof(alerttools), at_class_init); }
 
 typeid_t alerttools_type() { return object_cached_type(&S.type, register_alerttools); }
 
 alerttools *alerttools_new(widget *parent, widget *alerts) {
-  auto *p = static_cast<alerttools *>(widget_new(parent, alerttools_type()));
-  if (!p) return nullptr;
-  // 136 rather than 8, as the scan panel: the sections are flyaways of a
-  // horizontal flyaway box that take the box's height when closed.
-  tools_setup(p, 136, alerts);
-  return p;
+  return static_cast<alerttools *>(panelkit_new_panel(parent, alerttools_type(), alerts));
 }
 
 button *alerttools_button(alerttools *p, int32_t id) { return panelkit_find_button(p, id); }

@@ -80,7 +80,7 @@ int ticktools_apply_id(ticker *t, int32_t id, int on) {
 }
 
 void ticktools_on_button(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!(state & BUTTON_IN_CALLBACK) || (state & (BUTTON_DRAGGED_OUT | BUTTON_DROPPED_ON))) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<ticktools *>(arg);
   ticker *t = ticktools_ticker(p);
   undo_begin();
@@ -96,7 +96,7 @@ void ticktools_on_button(button *b, uint32_t state, void *arg, int32_t id) {
     undo_cancel();
     if (t) screen_show_groupbar_b(t, b->r.x + b->r.w - b->r.h / 2, b->r.y + b->r.h / 2);
   } else {
-    ticktools_apply_id(t, id, (b->state & BUTTON_ACTIVE) ? 1 : 0);
+    ticktools_apply_id(t, id, panelkit_is_on(b));
   }
   tools_refresh_later(p);
 }
@@ -132,78 +132,83 @@ void ticktools_on_entry(textbox *tb, int code, void *arg, int32_t id) {
 
 static widget *tt_build(tools *self) {
   ticktools *p = as_tt(self);
-  panelkit_builder b{ticktools_on_button, p};
+  panelkit k;
+  k.arg = p;
   button_group_init(&p->tickers);
   button_group_init(&p->show);
   button_group_init(&p->trades);
+  auto add = [&](const char *text, int32_t id, button_group *g = nullptr, uint32_t style = 0) {
+    return panelkit_button(&k, text, id, g, style, ticktools_on_button);
+  };
+  auto toggle = [&](const char *text, int32_t id) { return add(text, id, nullptr, BUTTON_TOGGLE); };
   hbox *top = hbox_new(nullptr, 0, 2);
   // The ticker chooser stands before the sections, two buttons a column.
-  b.row = top;
-  b.add("Alerts", kIdAlerts, &p->tickers);
+  k.row = top;
+  add("Alerts", kIdAlerts, &p->tickers);
   for (int32_t i = 0; i < 4; i++) {
     char name[16];
     snprintf(name, sizeof name, "Ticker %d", int(i + 1));
-    b.add(name, i, &p->tickers);
+    add(name, i, &p->tickers);
   }
   button_group_select(&p->tickers, 0);
   // The sections take the rest of the row (the chooser keeps its width).
   padding none;
   padding_set(&none, 0, 0, 0, 0);
   sizer *rest = sizer_new(top, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, &none, 0.0f);
-  p->box = fbox_new(rest, 1, 2);
+  p->box = k.box = fbox_new(rest, 1, 2);
 
-  p->section[TICKTOOLS_SHOW] = b.section(p->box, "Show");
-  b.add("Always", 4, &p->show);
-  p->when_open = b.add("When Open", 5, &p->show);
-  b.add("Never", 6, &p->show);
+  p->section[TICKTOOLS_SHOW] = panelkit_section(&k, "Show");
+  add("Always", 4, &p->show);
+  p->when_open = add("When Open", 5, &p->show);
+  add("Never", 6, &p->show);
 
-  p->section[TICKTOOLS_SELECT] = b.section(p->box, "Select");
+  p->section[TICKTOOLS_SELECT] = panelkit_section(&k, "Select");
   if (ssuser_multi_exchange()) {
-    p->asx = b.toggle("ASX", 7);
-    p->nzx = b.toggle("NZX", 8);
+    p->asx = toggle("ASX", 7);
+    p->nzx = toggle("NZX", 8);
   }
-  p->groups = b.toggle("Groups", kIdGroups);
-  p->derivs = b.toggle("Derivatives", 10);
-  p->indices = b.toggle("Indices", 11);
+  p->groups = toggle("Groups", kIdGroups);
+  p->derivs = toggle("Derivatives", 10);
+  p->indices = toggle("Indices", 11);
 
-  p->section[TICKTOOLS_TRADES] = b.section(p->box, "Trades");
+  p->section[TICKTOOLS_TRADES] = panelkit_section(&k, "Trades");
   {
     // A column of captions, then one column per bound kind (its title,
     // the minimum, the maximum).
-    vbox *captions = vbox_new(b.row, 0, 1);
-    for (const char *t : {"k,t,m,b", "Min", "Max"}) b.caption(captions, t);
+    vbox *captions = vbox_new(k.row, 0, 1);
+    for (const char *t : {"k,t,m,b", "Min", "Max"}) panelkit_caption(captions, t, 0);
     const char *kinds[] = {"Price", "Volume", "Value"};
     for (int r = 0; r < 3; r++) {
-      vbox *col = vbox_new(b.row, 0, 1);
-      b.caption(col, kinds[r]);
-      for (int k = 0; k < 2; k++) {
+      vbox *col = vbox_new(k.row, 0, 1);
+      panelkit_caption(col, kinds[r], 0);
+      for (int j = 0; j < 2; j++) {
         uint32_t flags = TEXTBOX_NUMERIC | TEXTBOX_MAGNITUDE | (r == 0 ? uint32_t(TEXTBOX_PLAIN) : 0u);
-        p->bound[r * 2 + k] = textbox_new(col, "", 8, flags, nullptr, nullptr, ticktools_on_entry, p,
-                                          kBoundIds[r * 2 + k]);
+        p->bound[r * 2 + j] = textbox_new(col, "", 8, flags, nullptr, nullptr, ticktools_on_entry, p,
+                                          kBoundIds[r * 2 + j]);
       }
     }
-    b.add("All Trades", 27, &p->trades);
-    b.add("On Market", 28, &p->trades);
-    b.add("Change Only", 24, &p->trades);
-    p->trades_none = b.toggle("None", 22);
+    add("All Trades", 27, &p->trades);
+    add("On Market", 28, &p->trades);
+    add("Change Only", 24, &p->trades);
+    p->trades_none = toggle("None", 22);
   }
 
-  p->section[TICKTOOLS_QUOTES] = b.section(p->box, "Quotes");
-  p->top_level = b.toggle("Top Level", 26);
-  p->change = b.toggle("Change", 25);
-  p->quotes_none = b.toggle("None", 23);
+  p->section[TICKTOOLS_QUOTES] = panelkit_section(&k, "Quotes");
+  p->top_level = toggle("Top Level", 26);
+  p->change = toggle("Change", 25);
+  p->quotes_none = toggle("None", 23);
 
-  p->section[TICKTOOLS_INDICES] = b.section(p->box, "Indices");
-  p->major = b.toggle("Major", 29);
-  p->sector = b.toggle("Sector", 30);
-  p->other = b.toggle("Other", 31);
-  p->indices_none = b.toggle("None", 32);
+  p->section[TICKTOOLS_INDICES] = panelkit_section(&k, "Indices");
+  p->major = toggle("Major", 29);
+  p->sector = toggle("Sector", 30);
+  p->other = toggle("Other", 31);
+  p->indices_none = toggle("None", 32);
 
-  p->section[TICKTOOLS_NEWS] = b.section(p->box, "News");
-  p->sensitive = b.toggle("Sensitive", 18);
-  p->related = b.toggle("Related", 19);
-  p->regular = b.toggle("Regular", 20);
-  p->news_none = b.toggle("None", 21);
+  p->section[TICKTOOLS_NEWS] = panelkit_section(&k, "News");
+  p->sensitive = toggle("Sensitive", 18);
+  p->related = toggle("Related", 19);
+  p->regular = toggle("Regular", 20);
+  p->news_none = toggle("None", 21);
   return top;
 }
 
@@ -218,31 +223,31 @@ static void tt_refresh(tools *self) {
   if (ticker_get_index_filter(t) == 0) t->instr_filter &= ~1u;
   const uint32_t show = ticker_get_show(t);
   panelkit_select(&p->show, show == 0 ? 6 : show == 1 ? 5 : show == 2 ? 4 : -1);
-  panelkit_set_toggle(p->asx, ticker_get_exchange(t, 0));
-  panelkit_set_toggle(p->nzx, ticker_get_exchange(t, 1));
+  panelkit_show_on(p->asx, ticker_get_exchange(t, 0));
+  panelkit_show_on(p->nzx, ticker_get_exchange(t, 1));
   const uint32_t c = ticker_get_instr_filter(t);
-  panelkit_set_toggle(p->derivs, (c & 2) != 0);
-  panelkit_set_toggle(p->indices, (c & 1) != 0);
-  panelkit_set_toggle(p->groups, ticker_has_group_filter(t));
+  panelkit_show_on(p->derivs, (c & 2) != 0);
+  panelkit_show_on(p->indices, (c & 1) != 0);
+  panelkit_show_on(p->groups, ticker_has_group_filter(t));
   const uint32_t tf = ticker_get_trade_filter(t);
   panelkit_select(&p->trades, tf == 3 ? 24 : tf == 2 ? 28 : tf == 1 ? 27 : -1);
-  panelkit_set_toggle(p->trades_none, tf == 0);
+  panelkit_show_on(p->trades_none, tf == 0);
   const uint32_t q = ticker_get_quote_filter(t);
-  panelkit_set_toggle(p->top_level, (q & 1) != 0);
-  panelkit_set_toggle(p->change, (q & 2) != 0);
-  panelkit_set_toggle(p->quotes_none, q == 0);
+  panelkit_show_on(p->top_level, (q & 1) != 0);
+  panelkit_show_on(p->change, (q & 2) != 0);
+  panelkit_show_on(p->quotes_none, q == 0);
   const uint32_t x = ticker_get_index_filter(t);
-  panelkit_set_toggle(p->major, (x & 1) != 0);
-  panelkit_set_toggle(p->sector, (x & 2) != 0);
-  panelkit_set_toggle(p->other, (x & 4) != 0);
-  panelkit_set_toggle(p->indices_none, x == 0);
+  panelkit_show_on(p->major, (x & 1) != 0);
+  panelkit_show_on(p->sector, (x & 2) != 0);
+  panelkit_show_on(p->other, (x & 4) != 0);
+  panelkit_show_on(p->indices_none, x == 0);
   const uint32_t n = ticker_get_news_filter(t);
   // Sensitive news is the narrowest choice: it stands alone.
   const bool sensitive = (n & 1) != 0;
-  panelkit_set_toggle(p->sensitive, sensitive);
-  panelkit_set_toggle(p->related, !sensitive && (n & 2));
-  panelkit_set_toggle(p->regular, !sensitive && (n & 4));
-  panelkit_set_toggle(p->news_none, !sensitive && n == 0);
+  panelkit_show_on(p->sensitive, sensitive);
+  panelkit_show_on(p->related, !sensitive && (n & 2));
+  panelkit_show_on(p->regular, !sensitive && (n & 4));
+  panelkit_show_on(p->news_none, !sensitive && n == 0);
   button_set_sensitive(p->related, !sensitive);
   button_set_sensitive(p->regular, !sensitive);
   uint32_t lo = ticker_get_min_price(t), hi = ticker_get_max_price(t);
@@ -262,24 +267,17 @@ static void tt_refresh(tools *self) {
 // ---- class -----------------------------------------------------------------------------
 
 static void tt_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->refresh = tt_refresh;
-  c->build = tt_build;
+  // No summary: the ticker bar has no title.
+  panelkit_set_ops(rec, tools_base()->summary, tt_refresh, tt_build);
 }
 
-static typeid_t register_ticktools() {
-  return object_register_class("ticktools", tools_class(), sizeof(ticktools), nullptr, nullptr,
-                               sizeof(tools_class_rec), tt_class_init, nullptr);
-}
+static typeid_t register_ticktools() { return panelkit_register("ticktools", sizeof(ticktools), tt_class_init); }
 
 typeid_t ticktools_type() { return object_cached_type(&S.type, register_ticktools); }
 
 ticktools *ticktools_new(widget *tickbar, widget *owner) {
-  auto *p = static_cast<ticktools *>(widget_new(tickbar, ticktools_type()));
-  if (!p) return nullptr;
-  p->ticker = 0;
-  tools_setup(p, 136, owner);
-  return p;
+  // The panel starts on market ticker 1 (its zeroed `ticker`).
+  return static_cast<ticktools *>(panelkit_new_panel(tickbar, ticktools_type(), owner));
 }
 
 button *ticktools_button(ticktools *p, int32_t id) { return panelkit_find_button(p, id); }
