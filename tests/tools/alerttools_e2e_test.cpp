@@ -112,11 +112,7 @@ TEST(AlertPanelEndToEnd, TypedHighTriggerFiresOnceAndTheTickerPanelsFollow) {
   };
 
   P.steps = {
-      {"online with the first screen up and a focused window",
-       [&] {
-         return ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
-                !screen_configbox_shown();
-       },
+      {"online with the first screen up and a focused window", demo_app::signed_on_and_settled,
        [&] {
          win = focused();
          window_set_role(win, kRoleAlerts);

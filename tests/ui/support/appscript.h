@@ -163,6 +163,12 @@ class demo_app {
   static window *focused() {
     return screen_is_up() && screen_is_open(0) ? desktop_get_focus(screen_current_desktop()) : nullptr;
   }
+  // Signed on with the first screen up, laid out and focused on a window,
+  // the login box gone: where a script's first step waits.
+  static bool signed_on_and_settled() {
+    return ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
+           !screen_configbox_shown();
+  }
   // xdotool after focusing the first screen's window.
   static void xdo(const std::string &args) {
     guitest_xdo("windowfocus --sync " + std::to_string(xwin(0)));
