@@ -29,6 +29,7 @@
 #include "screen/screen.h"
 #include "ssmodel.h"
 #include "style.h"
+#include "tools/panelkit.h"
 #include "ui/box.h"
 #include "ui/deck.h"
 #include "ui/flyaway.h"
@@ -251,10 +252,6 @@ static uint32_t colour97() {
   return st ? style_colour(st, kOverviewColour) | 0xff000000u : 0xff202020u;
 }
 
-static void select(button_group *g, int32_t id) {
-  if (id < 0 || button_group_select(g, id) < 0) button_group_set_active(g, nullptr);
-}
-
 static void relayout(charttools *p) {
   window *w = tools_window_of(p);
   widget *target = w ? static_cast<widget *>(w) : static_cast<widget *>(p);
@@ -287,10 +284,6 @@ static nuchart *begin_edit(charttools *p) {
   undo_push_chart_style(c);
   undo_end();
   return c;
-}
-
-static bool activating(uint32_t state) {
-  return (state & BUTTON_IN_CALLBACK) && !(state & (BUTTON_DRAGGED_OUT | BUTTON_DROPPED_ON));
 }
 
 // ---- rows ----------------------------------------------------------------------
@@ -499,7 +492,7 @@ static void on_param_spinner(spinner *s, void *arg, int32_t n) {
 }
 
 static void on_param_toggle(button *b, uint32_t state, void *arg, int32_t n) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *r = static_cast<ct_row *>(arg);
   int32_t index = index_of(r);
   nuchart *c = begin_edit(r->panel);
@@ -588,7 +581,7 @@ static typeid_t row_type() { return object_cached_type(&S.row_type, register_row
 // ---- the chart's own controls ----------------------------------------------------
 
 static void on_type(button *, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   nuchart *c = begin_edit(p);
   if (!c) return;
@@ -597,7 +590,7 @@ static void on_type(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_option(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   nuchart *c = begin_edit(p);
   if (!c) return;
@@ -622,7 +615,7 @@ static void open_row(charttools *p, int32_t list) {
 }
 
 static void on_add_overlay(button *, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   nuchart *c = begin_edit(p);
   if (!c) return;
@@ -635,7 +628,7 @@ static void on_add_overlay(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_add_indicator(button *, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   nuchart *c = begin_edit(p);
   if (!c) return;
@@ -649,7 +642,7 @@ static void on_add_indicator(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_range(button *, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   nuchart *c = begin_edit(p);
   if (!c) return;
@@ -666,7 +659,7 @@ static void on_range(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_period(button *, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   nuchart *c = begin_edit(p);
   if (!c) return;
@@ -691,11 +684,11 @@ static void show_mode(charttools *p, int eod) {
 static void select_period(charttools *p, nuchart *c) {
   int32_t id = charttools_period_id(c->plot.period, c->plot.period_count);
   if (id < 0) log(LOG_WARN, kSrc, "didn't find match for period %d", c->plot.period);
-  select(&p->period_group, id);
+  panelkit_select(&p->period_group, id);
 }
 
 static void on_data(button *, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   int eod = id == kDataEod ? 1 : 0;
   nuchart *c = p->overview ? static_cast<nuchart *>(p->overview->plot.controlled) : nullptr;
@@ -791,7 +784,7 @@ static void remove_style(charttools *p) {
 }
 
 static void on_file(button *, uint32_t state, void *arg, int32_t id) {
-  if (!activating(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<charttools *>(arg);
   switch (id) {
     case kFileSave: save_style(p); break;
@@ -953,9 +946,8 @@ static widget *ct_build(tools *self) {
   // Display.
   f = b.section(CHARTTOOLS_DISPLAY, "Display");
   b.grid(f);
-  p->black = b.cell("White", int32_t(kOptBlack), on_option, nullptr, BUTTON_TOGGLE);
-  button_set_text2(p->black, "White");
-  button_set_text(p->black, "Black");
+  p->black = b.cell("Black", int32_t(kOptBlack), on_option, nullptr, BUTTON_TOGGLE);
+  button_set_text2(p->black, "White");  // what it reads while off
   p->thick = b.cell("Thick", int32_t(kOptThick), on_option, nullptr, BUTTON_TOGGLE);
   p->legends = b.cell("Legends", int32_t(kOptLegends), on_option, nullptr, BUTTON_TOGGLE);
 
@@ -1001,7 +993,7 @@ static void ct_refresh(tools *self) {
   nuchart_update_now(c);
   if (!gui_has_focus(p->name)) textbox_set_text(p->name, st->name);
   // 3-4: type, Adjust.
-  select(&p->type_group, pl.type);
+  panelkit_select(&p->type_group, pl.type);
   bool adjust = pl.options & kOptAdjust;
   button_set_active(p->adjust, adjust);
   if (p->overview) {
@@ -1011,11 +1003,11 @@ static void ct_refresh(tools *self) {
       nuchart_clear_option_bits(p->overview, kOptAdjust);
   }
   // 5: the range preset.
-  select(&p->range_group, charttools_range_id(pl.range, pl.range_count, pl.eod));
+  panelkit_select(&p->range_group, charttools_range_id(pl.range, pl.range_count, pl.eod));
   button_group_set_sensitive(&p->period_group, 23, 1);
   button_group_set_sensitive(&p->period_group, 1, 1);
   // 6: the data kind.
-  select(&p->data_group, pl.eod ? kDataEod : kDataIntraday);
+  panelkit_select(&p->data_group, pl.eod ? kDataEod : kDataIntraday);
   deck_show_page(p->range_deck, pl.eod ? 1 : 0);
   deck_show_page(p->period_deck, pl.eod ? 1 : 0);
   // 7: the period preset.
@@ -1111,12 +1103,8 @@ static typeid_t register_charttools() {
 typeid_t charttools_type() { return object_cached_type(&S.type, register_charttools); }
 
 charttools *charttools_new(widget *parent, widget *chart) {
-  auto *p = static_cast<charttools *>(widget_new(parent, charttools_type()));
+  auto *p = static_cast<charttools *>(panelkit_new_panel(parent, charttools_type(), chart));
   if (!p) return nullptr;
-  // Filling the height too (136, not 8), as the scan panel does: closed
-  // sections of a horizontal flyaway box take the box's height, so the box
-  // is given the panel's height rather than asked for its own.
-  tools_setup(p, 136, chart);
   if (chart && nuchart_is(chart)) nuchart_attach_tools(nuchart_cast(chart), p);
   return p;
 }
@@ -1139,7 +1127,7 @@ void charttools_set_instrument(tools *panel, instr *in) {
 void charttools_set_eod(tools *panel, int on) {
   if (!charttools_is(panel)) return;
   charttools *p = as_ct(panel);
-  select(&p->data_group, on ? kDataEod : kDataIntraday);
+  panelkit_select(&p->data_group, on ? kDataEod : kDataIntraday);
   if (p->overview) {
     nuchart_set_range(p->overview, on ? 9 : 6, 1);
     nuchart_set_period(p->overview, on ? 5 : 2, 1);

@@ -117,10 +117,7 @@ TEST(ChartPanelEndToEnd, RsiPaneSharedStyleUndoAndOverviewDrag) {
   int passes = 0;  // loop passes seen, for the diagnostics
   P.steps = {
       {"online with the first screen up and a focused window",
-       [&] {
-         return ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
-                !screen_configbox_shown();
-       },
+       demo_app::signed_on_and_settled,
        [&] {
          desktop *d = screen_current_desktop();
          window **got = desktop_split(d, focused(), 1, 2);
