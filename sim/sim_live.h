@@ -1,9 +1,11 @@
 // A live market for the simulator program: a thread that writes random
 // depth changes, quotes and trades of the scripted market (sim.h) onto one
 // exchange's stream at a steady rate, so that a client online sees a market
-// move while it watches.
+// move while it watches; and, when asked, an announcement of one of its
+// stocks every few seconds, whose document the simulator serves over HTTP.
 #pragma once
 #include <cstdint>
+#include <string>
 
 struct sim_server;
 struct sim_live;
@@ -15,6 +17,7 @@ struct sim_live_options {
   uint64_t seed = 1;      // the same seed writes the same messages in order
   uint32_t stocks = 12;   // made-up stock codes the market moves
   uint32_t opening = 20;  // messages a stock gets before the first client
+  double news_seconds = 0;  // seconds between announcements; 0: none
 };
 
 // Registers the stocks as instruments of the exchange (so requests about
@@ -27,3 +30,19 @@ sim_live* sim_live_start(sim_server* sim, const sim_live_options& options);
 void sim_live_stop(sim_live* live);
 // Messages written so far, the opening included (any thread).
 uint64_t sim_live_count(const sim_live* live);
+// Announcements published so far (any thread).
+uint64_t sim_live_news_count(const sim_live* live);
+
+// The number, code and headline of the live market's k-th announcement
+// (from 0): the stocks take turns. Numbers start at kSimLiveNewsFirst.
+constexpr uint32_t kSimLiveNewsFirst = 900001;
+struct sim_live_news {
+  uint32_t number;
+  std::string code;
+  std::string headline;
+};
+sim_live_news sim_live_news_item(const sim_live_options& options, uint64_t k);
+
+// A one-page PDF document that shows `title` and `line` (plain ASCII; other
+// bytes become '?'), with its cross-reference table at the right offsets.
+std::string sim_pdf_document(const std::string& title, const std::string& line);
