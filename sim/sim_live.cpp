@@ -101,6 +101,7 @@ void publish_news(sim_live* l) {
   item.number = n.number;
   item.time = next_time(l);
   item.codes[0] = 2;
+  item.flags = n.flags;
   snprintf(item.headline, sizeof item.headline, "%s", n.headline.c_str());
   char url[512];
   uint32_t size = sizeof url;
@@ -114,7 +115,7 @@ void publish_news(sim_live* l) {
   } else {
     sim_http_file f;
     f.path = path;
-    f.body = sim_pdf_document(n.code + " announcement", n.headline);
+    f.body = sim_news_document(n.code, n.number, item.time, n.headline);
     sim_http_add_file(l->sim, f);
   }
   if (sim_news_today(l->sim, l->o.index, n.code.c_str(), item) == 0) l->news.store(k + 1);
@@ -209,8 +210,29 @@ sim_live_news sim_live_news_item(const sim_live_options& options, uint64_t k) {
   sim_live_news n;
   n.number = kSimLiveNewsFirst + uint32_t(k);
   n.code = sim_market_code(1 + uint32_t(k % std::max<uint32_t>(options.stocks, 1)) * kCodeStride);
+  n.flags = k % 3 == 2 ? 0 : kNewsFlag1;  // price sensitive
   n.headline = std::string(kWhat[k % (sizeof kWhat / sizeof kWhat[0])]) + " " + std::to_string(k + 1);
   return n;
+}
+
+std::string sim_news_document(const std::string& code, uint32_t number, ss_time time, const std::string& headline) {
+  char when[64];
+  sstime_parts p{};
+  sstime_unpack(&p, time);
+  snprintf(when, sizeof when, "Released %04d-%02d-%02d %02d:%02d:%02d", p.year, p.mon, p.mday, p.hour, p.min,
+           p.sec);
+  return sim_pdf_document(code + " announcement", {
+      headline,
+      "Issuer " + code + ", announcement number " + std::to_string(number),
+      when,
+      "",
+      "This document was published by the market simulator together with the",
+      "announcement it belongs to. It stands in for the company's release: the",
+      "directors present the matters named in the headline above, the figures",
+      "of the period and the outlook, and the company secretary authorises its",
+      "lodgement with the exchange. Shareholders should read the whole release",
+      "before acting on it, and seek advice where they are unsure of its effect.",
+  });
 }
 
 namespace {
@@ -228,9 +250,10 @@ std::string pdf_text(const std::string& s) {
 
 }  // namespace
 
-std::string sim_pdf_document(const std::string& title, const std::string& line) {
-  const std::string content = "BT /F1 24 Tf 56 760 Td (" + pdf_text(title) + ") Tj 0 -40 Td /F1 14 Tf (" +
-                              pdf_text(line) + ") Tj ET\n";
+std::string sim_pdf_document(const std::string& title, const std::vector<std::string>& lines) {
+  std::string content = "BT /F1 24 Tf 56 760 Td (" + pdf_text(title) + ") Tj /F1 12 Tf 0 -24 Td";
+  for (const std::string& line : lines) content += " 0 -18 Td (" + pdf_text(line) + ") Tj";
+  content += " ET\n";
   const std::string objects[] = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",

@@ -6,6 +6,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "sstime.h"
 
 struct sim_server;
 struct sim_live;
@@ -33,16 +36,23 @@ uint64_t sim_live_count(const sim_live* live);
 // Announcements published so far (any thread).
 uint64_t sim_live_news_count(const sim_live* live);
 
-// The number, code and headline of the live market's k-th announcement
-// (from 0): the stocks take turns. Numbers start at kSimLiveNewsFirst.
+// The number, code, flags and headline of the live market's k-th
+// announcement (from 0): the stocks take turns; two in three are price
+// sensitive. Numbers start at kSimLiveNewsFirst.
 constexpr uint32_t kSimLiveNewsFirst = 900001;
 struct sim_live_news {
   uint32_t number;
   std::string code;
+  uint32_t flags;
   std::string headline;
 };
 sim_live_news sim_live_news_item(const sim_live_options& options, uint64_t k);
 
-// A one-page PDF document that shows `title` and `line` (plain ASCII; other
-// bytes become '?'), with its cross-reference table at the right offsets.
-std::string sim_pdf_document(const std::string& title, const std::string& line);
+// A one-page PDF document that shows `title` and then `lines` (plain ASCII;
+// other bytes become '?'), with its cross-reference table at the right
+// offsets.
+std::string sim_pdf_document(const std::string& title, const std::vector<std::string>& lines);
+// The document of an announcement: its headline, issuer, number and time,
+// and a paragraph of text, over a kilobyte as real documents are (a client
+// keeps no shorter one).
+std::string sim_news_document(const std::string& code, uint32_t number, ss_time time, const std::string& headline);

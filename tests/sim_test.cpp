@@ -29,6 +29,7 @@
 #include "growbuf.h"
 #include "sim_http.h"
 #include "sim_live.h"
+#include "ssmodel.h"
 #include "ssutil.h"
 #include "sim_msg.h"
 #include "sstime.h"
@@ -1468,6 +1469,8 @@ TEST_F(SimTest, LiveAnnouncementsComeWithTheirDocuments) {
   EXPECT_EQ(n1.number, kSimLiveNewsFirst + 1);
   EXPECT_NE(n0.code, n1.code);
   EXPECT_EQ(n0.code, n2.code);
+  EXPECT_EQ(n0.flags, kNewsFlag1);
+  EXPECT_EQ(sim_live_news_item(lo, 2).flags, 0u);
   char url[512];
   uint32_t size = sizeof url;
   ASSERT_NE(ssutil_news_pdf_url(url, &size, 0, n1.code.c_str(), n1.number), nullptr);
@@ -1479,6 +1482,7 @@ TEST_F(SimTest, LiveAnnouncementsComeWithTheirDocuments) {
   EXPECT_TRUE(p.closes());
   const std::string body = text_of(p.take(p.avail()));
   ASSERT_EQ(body.rfind("%PDF-", 0), 0u);
+  EXPECT_GE(body.size(), 1024u) << "as long as a real document";
   char tmpl[] = "/tmp/ambit-simpdf-XXXXXX";
   const int fd = mkstemp(tmpl);
   ASSERT_GE(fd, 0);
