@@ -82,11 +82,7 @@ class NewsHover : public ::testing::Test {
   ss_time saved_date = 0;
 
   void SetUp() override {
-    screen_select(0);
-    if (!screen_is_open(0)) {
-      ASSERT_EQ(screen_open(0), 0);
-    }
-    ASSERT_TRUE(draw_until([] { return screens_up() && !screen_relayout_pending(); }));
+    ASSERT_TRUE(bars_first_screen_up());
     popups_install_services();
     popups_reset();
     s = screen_get(0);
