@@ -227,7 +227,7 @@ TEST_F(NewsHover, TodaysRowsPreviewByColumn) {
   cols_set_hidden(&n->columns, 1ull << kNtChange | 1ull << kNtPercent | 1ull << kNtFirst | 1ull << kNtLow |
                                    1ull << kNtHigh | 1ull << kNtLast2 | 1ull << kNtVolume);
   n->cls->geometry_changed(n);
-  newstoday_set_common(n, 0);
+  newstoday_set_common(n, 1);
   newstoday_set_related(n, 0);
   newstoday_rebuild(n);
   ASSERT_TRUE(draw_until([&] { return n->rows && n->rows->y == 0; }));
@@ -260,7 +260,7 @@ TEST_F(NewsHover, TodaysRowsPreviewByColumn) {
   EXPECT_EQ(popups_get_state()->chart_form, 1);
   EXPECT_EQ(popups_get_state()->item, static_cast<instr *>(old_stock));
   EXPECT_EQ(popups_get_state()->marker, old_row->time);
-  EXPECT_EQ(news_marks(), (std::vector<float>{0, 0, 0}));
+  EXPECT_EQ(news_marks(), (std::vector<float>{0, 1, 0})) << "sensitive only off, common on, related off";
 
   // The code: the stock's depth beside the row.
   over(today_row, kNtCode);
@@ -295,8 +295,14 @@ TEST_F(NewsHover, TodaysRowsPreviewByColumn) {
     if (d.up) EXPECT_EQ(gendtl_kind(), d.kind) << d.what;
     if (!d.up) EXPECT_FALSE(hover_up()) << d.what << ": the depth preview goes too";
   }
+  // Each for the row's stock.
   const gendtl *g = gendtl_cast(s->gendtl);
   screen_hide_gendtl();
+  over(today_row, kNtLast);
+  EXPECT_EQ(g->instrument, static_cast<instr *>(stock));
+  over(today_row, kNtQuoteBases);
+  EXPECT_EQ(g->quote_mask, stock->quote_basis);
+  EXPECT_EQ(g->flag_set, ex->index);
   over(today_row, kNtState);
   EXPECT_EQ(g->state, stock->state);
 
