@@ -7,7 +7,10 @@
 
 #include <cstring>
 
+#include "tools/alerttools.h"
+#include "tools/listtools.h"
 #include "tools/scantools.h"
+#include "tools/searchtools.h"
 #include "ui/object.h"
 
 namespace {
@@ -57,5 +60,10 @@ void content_set_instr(widget *w, instr *in) {
 // widgets of their names until their own modules come.
 widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
+  if (strcmp(name, "alerttools") == 0) return alerttools_new(parent, owner);
+  if (strcmp(name, "searchtools") == 0) return searchtools_new(parent, owner);
+  if (strcmp(name, "indextools") == 0) return indextools_new(parent, owner);
+  if (strcmp(name, "optiontools") == 0) return optiontools_new(parent, owner);
+  if (strcmp(name, "forextools") == 0) return forextools_new(parent, owner);
   return content_new(parent, name);
 }

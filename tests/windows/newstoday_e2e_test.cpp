@@ -80,7 +80,7 @@ TEST(NewsEndToEnd, LiveAnnouncementFlashesOpensItsDocumentAndPreviewsDepth) {
       {"online with the first screen up and a focused window",
        [&] {
          w = demo_app::focused();
-         return ssclient_is_online() && screens_up() && !screen_relayout_pending() && w && !screen_configbox_shown();
+         return demo_app::signed_on_and_settled();
        },
        [&] {
          // Price-sensitive announcements only: the demo day's own items
