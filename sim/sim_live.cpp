@@ -275,17 +275,20 @@ std::string sim_pdf_document(const std::string& title, const std::vector<std::st
   std::string content = "BT /F1 24 Tf 56 760 Td (" + pdf_text(title) + ") Tj /F1 12 Tf 0 -24 Td";
   for (const std::string& line : lines) content += " 0 -18 Td (" + pdf_text(line) + ") Tj";
   content += " ET\n";
-  const std::string objects[] = {
+  return sim_pdf_file({
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 4 0 R >> >> "
       "/Contents 5 0 R >>",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
-  };
+  });
+}
+
+std::string sim_pdf_file(const std::vector<std::string>& objects) {
   std::string pdf = "%PDF-1.4\n";
   std::vector<size_t> offsets;
-  for (size_t i = 0; i < sizeof objects / sizeof objects[0]; i++) {
+  for (size_t i = 0; i < objects.size(); i++) {
     offsets.push_back(pdf.size());
     pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
   }

@@ -52,9 +52,11 @@ struct sim_live_news {
 };
 sim_live_news sim_live_news_item(const sim_live_options& options, uint64_t k);
 
+// A PDF file of the given objects, numbered from 1 (the first is the
+// catalogue), with its cross-reference table at the right offsets.
+std::string sim_pdf_file(const std::vector<std::string>& objects);
 // A one-page PDF document that shows `title` and then `lines` (plain ASCII;
-// other bytes become '?'), with its cross-reference table at the right
-// offsets.
+// other bytes become '?').
 std::string sim_pdf_document(const std::string& title, const std::vector<std::string>& lines);
 // The document of an announcement: its headline, issuer, number and time,
 // and a paragraph of text, over a kilobyte as real documents are (a client

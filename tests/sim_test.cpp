@@ -34,6 +34,7 @@
 #include "sim_msg.h"
 #include "sstime.h"
 #include "testclock.h"
+#include "testpeers.h"
 
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -1354,18 +1355,6 @@ bytes http_post(const bytes& body) {
 
 std::string text_of(const bytes& b) { return std::string(b.begin(), b.end()); }
 
-// What a shell command writes on standard output.
-std::string run_text(const std::string& cmd) {
-  std::string out;
-  FILE* f = popen(cmd.c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  pclose(f);
-  return out;
-}
-
 // Reads an HTTP reply's head (to the blank line).
 std::string reply_head(Peer& p) {
   std::string head;
@@ -1488,8 +1477,8 @@ TEST_F(SimTest, LiveAnnouncementsComeWithTheirDocuments) {
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, body.data(), body.size()), ssize_t(body.size()));
   close(fd);
-  const std::string info = run_text(std::string("pdfinfo ") + tmpl + " 2>&1");
-  const std::string text = run_text(std::string("pdftotext ") + tmpl + " - 2>&1");
+  const std::string info = peer_command_output(std::string("pdfinfo ") + tmpl + " 2>&1");
+  const std::string text = peer_command_output(std::string("pdftotext ") + tmpl + " - 2>&1");
   unlink(tmpl);
   const size_t pages = info.find("Pages:");
   ASSERT_NE(pages, std::string::npos) << info;
