@@ -46,6 +46,9 @@ const char kUsage[] =
     "  --single-session     a second login of a user ends the first\n"
     "  --live RATE          a live market on ASX: RATE messages a second of\n"
     "                       random depth changes, quotes and trades (seeded)\n"
+    "  --news SECONDS       with --live: an announcement of a live stock every\n"
+    "                       SECONDS (default 10; 0: none), its document served\n"
+    "                       over HTTP at the link the client asks for\n"
     "  --snapshot N         serve a generated ASX of N stocks (and N/25 indices,\n"
     "                       at most 256) as the catch-up snapshot (seeded)\n"
     "  --file PATH=FILE     serve FILE's bytes to HTTP GETs of PATH (repeatable)\n"
@@ -134,6 +137,7 @@ int main(int argc, char** argv) {
   const char* users_file = nullptr;
   std::vector<const char*> files;
   double live_rate = 0;  // 0: no live market
+  double news_seconds = 10;
   long snapshot_stocks = 0;  // 0: no generated snapshot
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
@@ -188,6 +192,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "ambit-sim: bad --live rate %s\n", argv[i]);
         return 2;
       }
+    } else if (a == "--news") {
+      char* end = nullptr;
+      news_seconds = strtod(argv[++i], &end);
+      if (!end || *end || !(news_seconds >= 0) || news_seconds > 86400) {
+        fprintf(stderr, "ambit-sim: bad --news interval %s\n", argv[i]);
+        return 2;
+      }
     } else {
       fprintf(stderr, "ambit-sim: unknown option %s\n%s", a.c_str(), kUsage);
       return 2;
@@ -225,6 +236,7 @@ int main(int argc, char** argv) {
     lo.brokers = sim_scenario_has_brokers(kLiveExchange);
     lo.rate = live_rate;
     lo.seed = opts.seed;
+    lo.news_seconds = news_seconds;
     live = sim_live_start(sim, lo);
     if (!live) rc = -1;
   }

@@ -1474,6 +1474,11 @@ uint32_t sim_stream_length(sim_server* s, uint32_t index) {
   return index < uint32_t(kSimExchanges) ? uint32_t(s->exchanges[index].log.size()) : 0;
 }
 
+std::vector<uint8_t> sim_stream_bytes(sim_server* s, uint32_t index) {
+  std::lock_guard<std::mutex> lk(s->mu);
+  return index < uint32_t(kSimExchanges) ? s->exchanges[index].log : std::vector<uint8_t>{};
+}
+
 int sim_send(sim_server* s, const char* user, const void* bytes, int32_t n, bool close_after) {
   if (n < 0) return -1;
   std::lock_guard<std::mutex> lk(s->mu);

@@ -202,6 +202,8 @@ uint32_t sim_signature(sim_server* sim, uint32_t index);
 // unknown exchange.
 int sim_set_snapshot(sim_server* sim, uint32_t index, const std::vector<uint8_t>& bytes);
 uint32_t sim_stream_length(sim_server* sim, uint32_t index);
+// A copy of exchange `index`'s stream as written so far (empty when unknown).
+std::vector<uint8_t> sim_stream_bytes(sim_server* sim, uint32_t index);
 
 // Sessions. `user` null means every session online. Each returns the
 // number of sessions it reached.

@@ -5,13 +5,17 @@
 // market seed and the message's number, and stamped with the wall clock:
 // the order of operations depends on the seed alone, while the times follow
 // the clock and never go back. What is due is written every tick as one
-// stream unit, so a client may resume at any tick.
+// stream unit, so a client may resume at any tick. Announcements go out
+// between ticks as units of their own, each after its document is put up
+// on the HTTP side, so a client that sees one can fetch its document.
 #include "sim_live.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -20,7 +24,10 @@
 
 #include "log.h"
 #include "sim.h"
+#include "sim_history.h"
+#include "sim_http.h"
 #include "sstime.h"
+#include "ssutil.h"
 
 static const char kSrc[] = "sim/sim_live";
 
@@ -56,6 +63,7 @@ struct sim_live {
   ss_time day = 0;   // the exchange's date: times stay on it
   ss_time last = 0;  // the latest time written
   std::atomic<uint64_t> count{0};
+  std::atomic<uint64_t> news{0};
   uint32_t failures = 0;
 
   struct trade {
@@ -72,18 +80,51 @@ struct sim_live {
 
 namespace {
 
-// One message of the script at the wall clock's time (or the latest time
-// written, should the clock step back).
-void step(sim_live* l) {
+// The clock's time on the exchange's date, never before the latest written.
+ss_time next_time(sim_live* l) {
   ss_time t = wall_now();
   if ((t & ~kSstimeSecondsMask) != l->day) t = l->day + kLastSecond;  // past midnight
   t = std::max(t, l->last);
   l->last = t;
-  ss_time advanced = t;  // the script moves its own time on; the clock rules here
+  return t;
+}
+
+// One message of the script at the wall clock's time (or the latest time
+// written, should the clock step back).
+void step(sim_live* l) {
+  ss_time advanced = next_time(l);  // the script moves its own time on; the clock rules here
   const uint64_t n = l->count.load();
   if (sim_market_script(l->market, mix(l->o.seed, n), l->codes, 1, &advanced) < 0 && l->failures++ == 0)
     log(LOG_ERROR, kSrc, "script step %llu failed", static_cast<unsigned long long>(n));
   l->count.store(n + 1);
+}
+
+// The next announcement: its document first, then the item on the stream.
+void publish_news(sim_live* l) {
+  const uint64_t k = l->news.load();
+  const sim_live_news n = sim_live_news_item(l->o, k);
+  ss_news item = {};
+  item.number = n.number;
+  item.time = next_time(l);
+  item.codes[0] = 2;
+  item.flags = n.flags;
+  snprintf(item.headline, sizeof item.headline, "%s", n.headline.c_str());
+  char url[512];
+  uint32_t size = sizeof url;
+  const char* path = nullptr;
+  if (ssutil_news_pdf_url(url, &size, int32_t(l->o.index), n.code.c_str(), n.number)) {
+    path = strstr(url, "://");
+    path = path ? strchr(path + 3, '/') : nullptr;
+  }
+  if (!path) {
+    log(LOG_ERROR, kSrc, "no document link for %s news %u", n.code.c_str(), n.number);
+  } else {
+    sim_http_file f;
+    f.path = path;
+    f.body = sim_news_document(n.code, n.number, item.time, n.headline);
+    sim_http_add_file(l->sim, f);
+  }
+  if (sim_news_today(l->sim, l->o.index, n.code.c_str(), item) == 0) l->news.store(k + 1);
 }
 
 void flush(sim_live* l) {
@@ -96,16 +137,21 @@ void run(sim_live* l) {
   // A stalled thread does not make up for more than a second at once.
   const uint64_t burst = std::max<uint64_t>(1, static_cast<uint64_t>(l->o.rate));
   uint64_t done = 0;  // live messages due so far, written or skipped
+  uint64_t news_done = 0;  // announcements due so far
   std::unique_lock<std::mutex> lk(l->mu);
   while (!l->cv.wait_for(lk, std::chrono::milliseconds(kTickMs), [l] { return l->stop; })) {
     const double seconds = std::chrono::duration<double>(clock::now() - start).count();
     const uint64_t due = static_cast<uint64_t>(seconds * l->o.rate);
+    const uint64_t news_due = l->o.news_seconds > 0 ? static_cast<uint64_t>(seconds / l->o.news_seconds) : 0;
     std::vector<sim_live::trade> asked;
     asked.swap(l->trades);
-    if (due <= done && asked.empty()) continue;
+    if (due <= done && news_due <= news_done && asked.empty()) continue;
     uint64_t n = due > done ? due - done : 0;
     done = std::max(done, due);
     n = std::min(n, burst);
+    // A stalled thread publishes one announcement, not the ones it missed.
+    const bool news = news_due > news_done;
+    news_done = std::max(news_done, news_due);
     lk.unlock();
     for (uint64_t i = 0; i < n; i++) step(l);
     for (const sim_live::trade& t : asked) {
@@ -114,7 +160,8 @@ void run(sim_live* l) {
       if (sim_market_trade(l->market, t.code.c_str(), when, t.price, t.volume) < 0)
         log(LOG_ERROR, kSrc, "can't trade %s", t.code.c_str());
     }
-    flush(l);
+    if (n || !asked.empty()) flush(l);
+    if (news) publish_news(l);
     lk.lock();
   }
 }
@@ -175,3 +222,84 @@ int sim_live_trade(sim_live* live, const char* code, uint32_t price, uint64_t vo
 }
 
 uint64_t sim_live_count(const sim_live* live) { return live ? live->count.load() : 0; }
+
+uint64_t sim_live_news_count(const sim_live* live) { return live ? live->news.load() : 0; }
+
+sim_live_news sim_live_news_item(const sim_live_options& options, uint64_t k) {
+  static const char* const kWhat[] = {"Quarterly Activities Report", "Change of Director Interest Notice",
+                                      "Trading Halt", "Investor Presentation", "Appendix 3B"};
+  sim_live_news n;
+  n.number = kSimLiveNewsFirst + uint32_t(k);
+  n.code = sim_market_code(1 + uint32_t(k % std::max<uint32_t>(options.stocks, 1)) * kCodeStride);
+  n.flags = k % 3 == 2 ? 0 : kNewsFlag1;  // price sensitive
+  n.headline = std::string(kWhat[k % (sizeof kWhat / sizeof kWhat[0])]) + " " + std::to_string(k + 1);
+  return n;
+}
+
+std::string sim_news_document(const std::string& code, uint32_t number, ss_time time, const std::string& headline) {
+  char when[64];
+  sstime_parts p{};
+  sstime_unpack(&p, time);
+  snprintf(when, sizeof when, "Released %04d-%02d-%02d %02d:%02d:%02d", p.year, p.mon, p.mday, p.hour, p.min,
+           p.sec);
+  return sim_pdf_document(code + " announcement", {
+      headline,
+      "Issuer " + code + ", announcement number " + std::to_string(number),
+      when,
+      "",
+      "This document was published by the market simulator together with the",
+      "announcement it belongs to. It stands in for the company's release: the",
+      "directors present the matters named in the headline above, the figures",
+      "of the period and the outlook, and the company secretary authorises its",
+      "lodgement with the exchange. Shareholders should read the whole release",
+      "before acting on it, and seek advice where they are unsure of its effect.",
+  });
+}
+
+namespace {
+
+// A PDF string literal's text: the delimiters escaped, anything but
+// printable ASCII replaced.
+std::string pdf_text(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c == '(' || c == ')' || c == '\\') out += '\\';
+    out += c >= 32 && c < 127 ? char(c) : '?';
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string sim_pdf_document(const std::string& title, const std::vector<std::string>& lines) {
+  std::string content = "BT /F1 24 Tf 56 760 Td (" + pdf_text(title) + ") Tj /F1 12 Tf 0 -24 Td";
+  for (const std::string& line : lines) content += " 0 -18 Td (" + pdf_text(line) + ") Tj";
+  content += " ET\n";
+  return sim_pdf_file({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 4 0 R >> >> "
+      "/Contents 5 0 R >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
+  });
+}
+
+std::string sim_pdf_file(const std::vector<std::string>& objects) {
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); i++) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t o : offsets) {
+    char row[24];
+    snprintf(row, sizeof row, "%010zu 00000 n \n", o);
+    pdf += row;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}

@@ -1,9 +1,14 @@
 // A live market for the simulator program: a thread that writes random
 // depth changes, quotes and trades of the scripted market (sim.h) onto one
 // exchange's stream at a steady rate, so that a client online sees a market
-// move while it watches.
+// move while it watches; and, when asked, an announcement of one of its
+// stocks every few seconds, whose document the simulator serves over HTTP.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sstime.h"
 
 struct sim_server;
 struct sim_live;
@@ -15,6 +20,7 @@ struct sim_live_options {
   uint64_t seed = 1;      // the same seed writes the same messages in order
   uint32_t stocks = 12;   // made-up stock codes the market moves
   uint32_t opening = 20;  // messages a stock gets before the first client
+  double news_seconds = 0;  // seconds between announcements; 0: none
 };
 
 // Registers the stocks as instruments of the exchange (so requests about
@@ -31,3 +37,28 @@ void sim_live_stop(sim_live* live);
 int sim_live_trade(sim_live* live, const char* code, uint32_t price, uint64_t volume);
 // Messages written so far, the opening included (any thread).
 uint64_t sim_live_count(const sim_live* live);
+// Announcements published so far (any thread).
+uint64_t sim_live_news_count(const sim_live* live);
+
+// The number, code, flags and headline of the live market's k-th
+// announcement (from 0): the stocks take turns; two in three are price
+// sensitive. Numbers start at kSimLiveNewsFirst.
+constexpr uint32_t kSimLiveNewsFirst = 900001;
+struct sim_live_news {
+  uint32_t number;
+  std::string code;
+  uint32_t flags;
+  std::string headline;
+};
+sim_live_news sim_live_news_item(const sim_live_options& options, uint64_t k);
+
+// A PDF file of the given objects, numbered from 1 (the first is the
+// catalogue), with its cross-reference table at the right offsets.
+std::string sim_pdf_file(const std::vector<std::string>& objects);
+// A one-page PDF document that shows `title` and then `lines` (plain ASCII;
+// other bytes become '?').
+std::string sim_pdf_document(const std::string& title, const std::vector<std::string>& lines);
+// The document of an announcement: its headline, issuer, number and time,
+// and a paragraph of text, over a kilobyte as real documents are (a client
+// keeps no shorter one).
+std::string sim_news_document(const std::string& code, uint32_t number, ss_time time, const std::string& headline);

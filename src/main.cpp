@@ -31,6 +31,7 @@
 #include "export/clipboard.h"
 #include "keyboard.h"
 #include "lazyfree.h"
+#include "lib/fade.h"
 #include "lib/gmap.h"
 #include "lib/phash.h"
 #include "lib/scan.h"
@@ -293,6 +294,11 @@ static const start_step kLateSteps[] = {
     {"tt", tt_init},
 };
 static const start_step kEarlySteps[] = {
+    // The fades first: the styles' colour ramps are fade ranges. They have no
+    // stop step: windows freed while the gui quits may leave running fades
+    // naming them (the module allows it), so their memory goes with the
+    // process.
+    {"fade", fade_init},
     {"undo", undo_init}, {"trading", trading_init}, {"clipboard", clipboard_init}, {"gmap", gmap_start},
     {"tex", tex_init},   {"splash", splash_init},   {"phash", phash_init},         {"dnd", dnd_init},
     {"gui", gui_start},

@@ -28,9 +28,13 @@
 #include "decode.h"
 #include "growbuf.h"
 #include "sim_http.h"
+#include "sim_live.h"
+#include "ssmodel.h"
+#include "ssutil.h"
 #include "sim_msg.h"
 #include "sstime.h"
 #include "testclock.h"
+#include "testpeers.h"
 
 #ifdef AMBIT_HAVE_OPENSSL
 #include <openssl/evp.h>
@@ -1431,4 +1435,58 @@ TEST_F(SimTest, FilesAreServedWithRedirectsErrorsAndCuts) {
       EXPECT_NE(std::string::npos, head.find("Content-Length: 10\r\n"));  // the length of the whole file
     }
   }
+}
+
+// The live market's announcements: each goes out on the exchange's stream
+// after its document is put up at the link a client makes for it; poppler's
+// own tools read the document back (one page, the headline on it).
+TEST_F(SimTest, LiveAnnouncementsComeWithTheirDocuments) {
+  sim_live_options lo;
+  lo.rate = 50;
+  lo.stocks = 2;
+  lo.news_seconds = 0.05;
+  sim_live* live = sim_live_start(sim_, lo);
+  ASSERT_NE(live, nullptr);
+  EXPECT_TRUE(wait_for([&] { return sim_live_news_count(live) >= 3; }));
+  const uint64_t published = sim_live_news_count(live);
+  sim_live_stop(live);
+  ASSERT_GE(published, 3u);
+  // Numbers in order, the stocks taking turns.
+  const sim_live_news n0 = sim_live_news_item(lo, 0), n1 = sim_live_news_item(lo, 1),
+                      n2 = sim_live_news_item(lo, 2);
+  EXPECT_EQ(n0.number, kSimLiveNewsFirst);
+  EXPECT_EQ(n1.number, kSimLiveNewsFirst + 1);
+  EXPECT_NE(n0.code, n1.code);
+  EXPECT_EQ(n0.code, n2.code);
+  EXPECT_EQ(n0.flags, kNewsFlag1);
+  EXPECT_EQ(sim_live_news_item(lo, 2).flags, 0u);
+  char url[512];
+  uint32_t size = sizeof url;
+  ASSERT_NE(ssutil_news_pdf_url(url, &size, 0, n1.code.c_str(), n1.number), nullptr);
+  std::string path = strchr(strstr(url, "://") + 3, '/');
+  Peer p(port_);
+  const std::string get = "GET " + path + " HTTP/1.0\r\n\r\n";
+  p.send(bytes(get.begin(), get.end()));
+  EXPECT_EQ(0u, reply_head(p).find("HTTP/1.0 200 OK\r\n"));
+  EXPECT_TRUE(p.closes());
+  const std::string body = text_of(p.take(p.avail()));
+  ASSERT_EQ(body.rfind("%PDF-", 0), 0u);
+  EXPECT_GE(body.size(), 1024u) << "as long as a real document";
+  char tmpl[] = "/tmp/ambit-simpdf-XXXXXX";
+  const int fd = mkstemp(tmpl);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, body.data(), body.size()), ssize_t(body.size()));
+  close(fd);
+  const std::string info = peer_command_output(std::string("pdfinfo ") + tmpl + " 2>&1");
+  const std::string text = peer_command_output(std::string("pdftotext ") + tmpl + " - 2>&1");
+  unlink(tmpl);
+  const size_t pages = info.find("Pages:");
+  ASSERT_NE(pages, std::string::npos) << info;
+  EXPECT_EQ(atoi(info.c_str() + pages + 6), 1) << info;
+  EXPECT_EQ(info.find("Syntax"), std::string::npos) << "no repairs: " << info;
+  EXPECT_NE(text.find(n1.headline), std::string::npos) << text;
+  // The item itself is on the stream: its headline's bytes.
+  const std::vector<uint8_t> stream = sim_stream_bytes(sim_, 0);
+  const std::string s(stream.begin(), stream.end());
+  EXPECT_NE(s.find(n1.headline), std::string::npos);
 }

@@ -69,7 +69,12 @@ bool shown(const widget *w) { return (w->flags & WIDGET_SHOWN) != 0; }
 
 void stop_flashes(newstoday *n) {
   fade_stop_owner(&n->fades);
-  for (newstoday_row *r = n->rows; r; r = r->next) fade_clear(&r->flash);
+  // Forgotten, not only cleared: the rows go back to the pool, and a fade
+  // left running while the gui quits would keep naming them.
+  for (newstoday_row *r = n->rows; r; r = r->next) {
+    fade_forget(&r->flash);
+    fade_clear(&r->flash);
+  }
   if (n->flash_timer >= 0) timer_stop(n->flash_timer);
   n->flash_timer = -1;
 }

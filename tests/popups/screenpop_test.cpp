@@ -39,11 +39,7 @@ uint64_t xwin(int n) { return gui_plat_x11_window(&G.wins[screen_get(n)->os_wind
 class ScreenPop : public ::testing::Test {
  protected:
   void SetUp() override {
-    screen_select(0);
-    if (!screen_is_open(0)) {
-      ASSERT_EQ(screen_open(0), 0);
-    }
-    ASSERT_TRUE(draw_until([] { return screens_up() && !screen_relayout_pending(); }));
+    ASSERT_TRUE(bars_first_screen_up());
     popups_install_services();
     popups_reset();
   }

@@ -45,6 +45,18 @@ class BarsEnv : public ::testing::Environment {
   }
 };
 
+// The first screen selected, open and laid out (frames drawn until it is).
+inline ::testing::AssertionResult bars_first_screen_up() {
+  screen_select(0);
+  if (!screen_is_open(0) && screen_open(0) != 0) return ::testing::AssertionFailure() << "can't open screen 0";
+  if (!guitest_wait_for([] {
+        gui_tick();
+        return screens_up() && !screen_relayout_pending();
+      }))
+    return ::testing::AssertionFailure() << "screen 0 not laid out";
+  return ::testing::AssertionSuccess();
+}
+
 inline ss_stock *bars_stock(const char *code, uint32_t close, uint32_t bid = 0, uint32_t offer = 0,
                             uint32_t last = 0, uint32_t trades = 0, int ex = 0) {
   ss_stock *s = ssmodel_get_stock(ssmodel_exchange(ex), code);

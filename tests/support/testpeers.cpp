@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include <chrono>
 #include <cstdlib>
@@ -247,4 +248,15 @@ void stop_peer(test_peer* p) {
     std::filesystem::remove_all(p->dir, ec);
     p->dir.clear();
   }
+}
+
+std::string peer_command_output(const std::string& cmd) {
+  std::string out;
+  FILE* f = popen(cmd.c_str(), "r");
+  if (!f) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  pclose(f);
+  return out;
 }

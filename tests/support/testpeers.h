@@ -27,6 +27,9 @@ bool start_tinyproxy(test_peer* p, const char* user, const char* password);
 bool start_nginx(test_peer* p, const std::string& server_directives);
 // Stops the peer and its helpers, and removes its folder.
 void stop_peer(test_peer* p);
+// What a shell command (a reference tool, a client of a peer) writes on its
+// standard output; empty when it can't be run.
+std::string peer_command_output(const std::string& cmd);
 
 // A folder under the system's temporary folder, open to the peers' own
 // users (they drop root).

@@ -191,7 +191,7 @@ int record_step(const char *name, int starting) {
 }
 
 const std::vector<std::string> kStartOrder = {
-    "+ssclient", "+site", "+config", "+load_local", "+config_local", "+undo", "+trading", "+clipboard",
+    "+ssclient", "+site", "+config", "+load_local", "+config_local", "+fade", "+undo", "+trading", "+clipboard",
     "+gmap",     "+tex",  "+splash", "+phash",      "+dnd",          "+gui",  "+style_set_scale", "+style",
     "+scan",     "+cstyle", "+keyboard", "+docmgr", "+rss",          "+pdf",  "+tt",      "+start_main"};
 const std::vector<std::string> kStopOrder = {
@@ -258,6 +258,7 @@ TEST(MainApp, ModulesStartInOrderAndStopInTheirOrder) {
       {"ssclient", 1, upto(kStartOrder, "+ssclient")},
       {"site", 1, upto(kStartOrder, "+site")},
       {"config", 1, upto(kStartOrder, "+config")},
+      {"fade", 1, upto(kStartOrder, "+fade")},
       {"undo", 1, upto(kStartOrder, "+undo")},
       {"gui", 1, upto(kStartOrder, "+gui")},
       {"style", 1, upto(kStartOrder, "+style")},

@@ -22,6 +22,7 @@
 #include "localdata.h"
 #include "pixeltest.h"
 #include "testlog.h"
+#include "testpeers.h"
 #include "ui/gui_plat-linux.h"
 #include "ui/launch-linux.h"
 #include "ui/x11clip.h"
@@ -97,16 +98,7 @@ bool pump_until(const std::function<bool()> &done, int ms = 5000) {
   }
 }
 
-std::string run(const std::string &cmd) {
-  std::string out;
-  FILE *f = popen(cmd.c_str(), "r");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  pclose(f);
-  return out;
-}
+std::string run(const std::string &cmd) { return peer_command_output(cmd); }
 
 // Runs a command on another thread while this one keeps pumping, for
 // clients (xclip) that talk to us through the X server.

@@ -20,6 +20,7 @@
 #include "lib/tex.h"
 #include "localdata.h"
 #include "plat.h"
+#include "sim_live.h"
 #include "testlog.h"
 #include "ui/gui_plat-linux.h"
 #include "ui/launch-linux.h"
@@ -280,21 +281,7 @@ std::string make_pdf(const std::string &path) {
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 4 0 R /Resources << >> >>",
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
   };
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); i++) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t o : offsets) {
-    char line[32];
-    snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
+  const std::string pdf = sim_pdf_file(objs);
   std::ofstream(path, std::ios::binary) << pdf;
   return path;
 }

@@ -18,6 +18,7 @@
 #include "config/config.h"
 #include "guitest.h"
 #include "keyboard.h"
+#include "lib/fade.h"
 #include "lib/gfx.h"
 #include "lib/gmap.h"
 #include "lib/tex.h"
@@ -79,11 +80,13 @@ class demo_app {
  public:
   std::string root;  // the data directory's parent (removed by stop)
   int port = 0;
+  double news_seconds = 0;  // set before start: the live market's announcements
 
   // Call as ASSERT_NO_FATAL_FAILURE(app.start("name")).
   void start(const char *name) {
     ASSERT_TRUE(guitest_start_window_manager());
     ASSERT_TRUE(guitest_start_gui("Ambit"));
+    ASSERT_EQ(fade_init(), 0);  // before the styles: their colour ramps are fade ranges
     ASSERT_EQ(tex_init(), 0);
     ASSERT_EQ(tex_load_builtin(), 0);
     ASSERT_EQ(gmap_init(kGmapBudget), 0);
@@ -118,6 +121,7 @@ class demo_app {
     lo.brokers = sim_scenario_has_brokers(0);
     lo.rate = 20;
     lo.stocks = 4;
+    lo.news_seconds = news_seconds;
     live_ = sim_live_start(sim_, lo);
     ASSERT_NE(live_, nullptr);
     port = sim_start(sim_, 0);
@@ -136,6 +140,8 @@ class demo_app {
   // The program's own stop (start_cleanup), which callers may want to look
   // around before, then the services in reverse.
   void stop() {
+    // The fades are not stopped, as the program does not stop them: windows
+    // freed while the gui quit may have left running fades naming them.
     style_fini();
     keyboard_fini();
     undo_fini();
@@ -154,7 +160,9 @@ class demo_app {
     if (!root.empty()) std::filesystem::remove_all(root, ec);
   }
 
-  // The live market (to ask it for a trade).
+  // The simulator and its live market (to ask it for a trade; null before
+  // start and after stop).
+  sim_server *sim() const { return sim_; }
   sim_live *live() const { return live_; }
 
   // The first screen's X window, and its focused window (null before the
