@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "tools/newstools.h"
 #include "tools/scantools.h"
 #include "ui/object.h"
 
@@ -57,5 +58,9 @@ void content_set_instr(widget *w, instr *in) {
 // widgets of their names until their own modules come.
 widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
+  if (strcmp(name, "histnewstools") == 0) return histnewstools_new(parent, owner);
+  if (strcmp(name, "newstools") == 0) return newstools_new(parent, owner);
+  if (strcmp(name, "rsstools") == 0) return rsstools_new(parent, owner);
+  if (strcmp(name, "doctools") == 0) return doctools_new(parent, owner);
   return content_new(parent, name);
 }

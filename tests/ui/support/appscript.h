@@ -165,6 +165,8 @@ class demo_app {
     guitest_xdo("windowfocus --sync " + std::to_string(xwin(0)));
     guitest_xdo(args);
   }
+  // The simulator (its files and request log, its streams).
+  sim_server *sim() const { return sim_; }
   static void move_to(int32_t x, int32_t y) {
     guitest_xdo("mousemove --window " + std::to_string(xwin(0)) + " " + std::to_string(x) + " " + std::to_string(y));
   }
