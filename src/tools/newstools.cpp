@@ -6,8 +6,8 @@
 // reader needs first: the panels keep no settings; the feed period, for
 // instance, lives in the feed, and the panel converts it each refresh.
 //
-// Button ids are the numbers the commands switch on; they are kept apart
-// per panel, so one lookup (newstools_button) serves all four.
+// Button ids are the numbers the commands switch on (tools_button finds a
+// panel's button by its id).
 #include "tools/newstools.h"
 
 #include <algorithm>
@@ -157,28 +157,7 @@ struct builder {
   button *toggle(const char *text, int32_t id) { return btn(text, id, nullptr, BUTTON_TOGGLE); }
 };
 
-struct find_args {
-  int32_t id;
-  button *found;
-};
-void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    if (static_cast<button *>(w)->id == a->id) a->found = static_cast<button *>(w);
-    return;
-  }
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-
 }  // namespace
-
-button *newstools_button(tools *panel, int32_t id) {
-  if (!panel) return nullptr;
-  find_args a{id, nullptr};
-  panel->cls->apply_children(panel, find_button, &a, 0);
-  return a.found;
-}
 
 // Registers a panel class over "tools" with its three slots.
 static typeid_t register_panel(const char *name, size_t size, void (*class_init)(object_class *)) {
@@ -214,8 +193,13 @@ void histnewstools_goto_day(histnewstools *p, ss_time t, int record) {
   tools_link_apply();
 }
 
-static void hn_chart_click(nuchart *, ss_time t, void *ctx, int) { histnewstools_goto_day(as_hn(static_cast<widget *>(ctx)), t, 1); }
-static void hn_chart_drag(nuchart *, ss_time t, void *ctx, int) { histnewstools_goto_day(as_hn(static_cast<widget *>(ctx)), t, 0); }
+// A click on the chart is an edit; following a drag over it is not.
+static void hn_chart_click(nuchart *, ss_time t, void *ctx, int) {
+  histnewstools_goto_day(as_hn(static_cast<widget *>(ctx)), t, 1);
+}
+static void hn_chart_drag(nuchart *, ss_time t, void *ctx, int) {
+  histnewstools_goto_day(as_hn(static_cast<widget *>(ctx)), t, 0);
+}
 
 static void hn_button(button *b, uint32_t state, void *arg, int32_t id) {
   if (!clicked(state)) return;
@@ -262,6 +246,7 @@ static widget *hn_build(tools *self) {
   p->regular = b.toggle("Regular", kIdRegular);
   p->date_section = b.section("Date");
   p->chart = nuchart_cast(nuchart_new(b.row));
+  if (!p->chart) log(LOG_ERROR, kSrc, "can't make the history chart");
   if (p->chart) {
     nuchart *c = p->chart;
     nuchart_set_range(c, 9, 0);
@@ -356,15 +341,14 @@ static void nt_button(button *b, uint32_t state, void *arg, int32_t id) {
   if (!clicked(state)) return;
   newstools *p = as_nt(static_cast<widget *>(arg));
   int on = (b->state & BUTTON_ACTIVE) ? 1 : 0;
-  link_group(p, kRoleNewstoday, undo_push_newstoday);
   if (id == kIdGroups) {
-    // The group bar records its own edits; this click changed nothing.
-    undo_cancel();
+    // The group bar records its own edits; this click changes nothing.
     if (newstoday_is(p->owner))
       screen_show_groupbar_c(p->owner, b->r.x + b->r.w - 1 - b->r.h / 2, b->r.y + b->r.h / 2);
     tools_refresh_later(p);
     return;
   }
+  link_group(p, kRoleNewstoday, undo_push_newstoday);
   if (id == kIdNtClear) {
     textbox_set_text(p->search, "");
     gui_set_focus(p->search);
@@ -511,30 +495,40 @@ static void rs_save(rsstools *p) {
   if (window *w = tools_window_of(p->owner)) window_update_title(w);
 }
 
+// Shows the URL box's feed in the panel's window, as one undo step: "http://"
+// goes in front of a text without "://", and the box shows what is used.
+static void rs_show_url(rsstools *p) {
+  if (!p->url || textbox_is_empty(p->url)) return;
+  static char full[65536];
+  rsstools_full_url(textbox_text(p->url), full, sizeof full);
+  textbox_set_text(p->url, full);
+  rss_feed *f = feed_of(p);
+  if (f && rss_feed_has_url(f) && strcmp(rss_feed_url(f), textbox_text(p->url)) == 0) return;  // shown already
+  link_group(p, rs_role(p), undo_push_rsswin);
+  rsswin_set_url(p->owner, textbox_text(p->url));
+  tools_link_apply();
+}
+
 static void rs_button(button *, uint32_t state, void *arg, int32_t id) {
   if (!clicked(state)) return;
   rsstools *p = as_rs(static_cast<widget *>(arg));
-  link_group(p, rs_role(p), undo_push_rsswin);
-  switch (id) {
-    case kIdChange:
-      if (p->url) {
-        rsswin_set_url(p->owner, textbox_text(p->url));
-        gui_set_focus(p->url);
-      }
-      break;
-    case kIdTitleOnly: case kIdBrief: case kIdFull:
-      for (int32_t i = 0; i < tools_link_count(); i++) rsswin_set_detail(tools_link_content(i), uint32_t(id - 1));
-      break;
-    case kIdSave:
-      undo_cancel();
-      rs_save(p);
-      break;
-    case kIdNow:
-      undo_cancel();
-      if (rss_feed *f = feed_of(p)) rss_feed_refresh(f);  // nothing while a reload runs
-      break;
-    default: break;
+  if (id == kIdChange) {
+    rs_show_url(p);
+    if (p->url) gui_set_focus(p->url);
+    return;
   }
+  // Save records its own step; reloading changes no setting.
+  if (id == kIdSave) {
+    rs_save(p);
+    return;
+  }
+  if (id == kIdNow) {
+    if (rss_feed *f = feed_of(p)) rss_feed_refresh(f);  // nothing while a reload runs
+    return;
+  }
+  if (id < kIdTitleOnly || id > kIdFull) return;
+  link_group(p, rs_role(p), undo_push_rsswin);
+  for (int32_t i = 0; i < tools_link_count(); i++) rsswin_set_detail(tools_link_content(i), uint32_t(id - 1));
   tools_link_apply();
 }
 
@@ -553,16 +547,8 @@ static void rs_name(textbox *t, int code, void *arg, int32_t) {
   rs_save(p);
 }
 
-static void rs_url(textbox *t, int code, void *arg, int32_t) {
-  if (code != TEXTBOX_ENTER && code != TEXTBOX_LEFT) return;
-  rsstools *p = as_rs(static_cast<widget *>(arg));
-  if (textbox_is_empty(t)) return;
-  static char full[65536];
-  rsstools_full_url(textbox_text(t), full, sizeof full);
-  textbox_set_text(t, full);
-  link_group(p, rs_role(p), undo_push_rsswin);
-  rsswin_set_url(p->owner, textbox_text(t));
-  tools_link_apply();
+static void rs_url(textbox *, int code, void *arg, int32_t) {
+  if (code == TEXTBOX_ENTER || code == TEXTBOX_LEFT) rs_show_url(as_rs(static_cast<widget *>(arg)));
 }
 
 static void rs_period(time_spinner *s, void *arg, int32_t) {
@@ -665,11 +651,21 @@ static void dc_popup(doctools *p) {
   if (window *pop = screen_popup_document()) window_show_tools(pop);
 }
 
+// Opens the panel's own document with the desktop's viewer (no setting
+// changes, so no undo step); the popup document makes way for it.
+static void dc_launch(doctools *p) {
+  if (!docwin_is(p->owner)) return;
+  if (const char *file = docwin_get_title(p->owner)) launch_open_file(file);
+  window *own = tools_window_of(p->owner);
+  if (own && own == screen_popup_document()) screen_hide_popup_document();
+}
+
 static void dc_button(button *, uint32_t state, void *arg, int32_t id) {
   if (!clicked(state)) return;
   doctools *p = as_dc(static_cast<widget *>(arg));
-  if (id == kIdPopup) {
-    dc_popup(p);
+  if (id == kIdPopup || id == kIdLaunch) {
+    if (id == kIdPopup) dc_popup(p);
+    else dc_launch(p);
     return;
   }
   link_group(p, kRoleDocument, undo_push_docwin);
@@ -683,9 +679,6 @@ static void dc_button(button *, uint32_t state, void *arg, int32_t id) {
       case kIdNext: docwin_goto_page(c, pg + 1); break;
       case kIdFwd5: docwin_goto_page(c, pg + 5); break;
       case kIdLast: docwin_goto_page(c, n - 1); break;
-      case kIdLaunch:
-        if (const char *file = docwin_get_title(c)) launch_open_file(file);
-        break;
       case kIdRotate: docwin_set_rotation(c, -1); break;
       case kIdFitWidth: docwin_set_fit(c, kDocwinFitWidth); break;
       case kIdFitHeight: docwin_set_fit(c, kDocwinFitHeight); break;
@@ -693,7 +686,6 @@ static void dc_button(button *, uint32_t state, void *arg, int32_t id) {
       default: break;
     }
   }
-  if (id == kIdLaunch && tools_window_of(p->owner) == screen_popup_document()) screen_hide_popup_document();
   tools_link_apply();
 }
 

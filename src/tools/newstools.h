@@ -100,6 +100,3 @@ struct doctools : tools {
 typeid_t doctools_type();
 bool doctools_is(const widget *w);
 doctools *doctools_new(widget *parent, widget *owner);
-
-// A button of any of the four panels by its id (tests and actions).
-button *newstools_button(tools *panel, int32_t id);

@@ -27,6 +27,7 @@
 #include "testdataroot.h"
 #include "toolstest.h"
 #include "ui/label.h"
+#include "ui/launch-linux.h"
 #include "ui/spinner.h"
 #include "ui/textbox.h"
 #include "windows/docwin.h"
@@ -187,6 +188,22 @@ class NewsPanels : public Panels {
     ssmodel_add_news(is, 4, at("2018-02-20T11:00:00Z"), codes, 0, "Today");
     is->flags |= kInHistory;
     return is;
+  }
+
+  // A feed window showing the feed of a URL, with its panel.
+  struct feed_window {
+    window *w;
+    rsstools *p;
+    widget *r;
+    rss_feed *f;
+  };
+  feed_window open_feed(const char *url) {
+    window *w = open(kRoleRss);
+    widget *r = content(w, kRoleRss);
+    rsswin_set_url(r, url);
+    rss_feed *f = rsswin_get_feed(r);
+    EXPECT_NE(f, nullptr) << url;
+    return {w, panel<rsstools>(w, kRoleRss), r, f};
   }
 
   // A document window showing an announcement of `pages` pages, open.
@@ -419,11 +436,7 @@ TEST_F(NewsPanels, PeriodSpinnerValuesBothWays) {
   }
   EXPECT_EQ(kRsstoolsPeriodMax, 2400) << "a feed may reload once a day";
 
-  window *w = open(kRoleRss);
-  auto *p = panel<rsstools>(w, kRoleRss);
-  widget *r = content(w, kRoleRss);
-  rsswin_set_url(r, "http://feeds.test/a.xml");
-  rss_feed *f = rsswin_get_feed(r);
+  auto [w, p, r, f] = open_feed("http://feeds.test/a.xml");
   ASSERT_NE(f, nullptr);
   rss_feed_set_period(f, 7200);
   tools_refresh_now(p);
@@ -437,6 +450,8 @@ TEST_F(NewsPanels, PeriodSpinnerValuesBothWays) {
     p->period->callback(p->period, p->period->arg, p->period->id);
     EXPECT_EQ(rss_feed_period(f), s.period) << s.value;
   }
+  tools_refresh_now(p);
+  EXPECT_EQ(time_spinner_value(p->period), 2400) << "a daily feed shows 24:00, not 23:00";
   ASSERT_EQ(undo_perform(), 0);
   EXPECT_EQ(rss_feed_period(f), 5400u) << "one undo step per change";
 }
@@ -460,6 +475,21 @@ TEST_F(NewsPanels, UrlWithoutSchemeGetsHttp) {
   rss_feed *f = rsswin_get_feed(content(w, kRoleRss));
   ASSERT_NE(f, nullptr);
   EXPECT_STREQ(rss_feed_url(f), "http://feeds.test/c.xml");
+  int shown = undo_count();
+  commit(p->url, "http://feeds.test/c.xml", TEXTBOX_LEFT);
+  EXPECT_EQ(undo_count(), shown) << "leaving the box on the feed shown changes nothing";
+
+  // "Change  " shows the box's text the same way.
+  commit(p->url, "feeds.test/d.xml", TEXTBOX_CHANGED);
+  int before = undo_count();
+  click(p->change);
+  EXPECT_STREQ(textbox_text(p->url), "http://feeds.test/d.xml");
+  f = rsswin_get_feed(content(w, kRoleRss));
+  ASSERT_NE(f, nullptr);
+  EXPECT_STREQ(rss_feed_url(f), "http://feeds.test/d.xml");
+  EXPECT_EQ(undo_count(), before + 4) << "one group: the panel and the window's feed";
+  ASSERT_EQ(undo_perform(), 0);
+  EXPECT_STREQ(rss_feed_url(rsswin_get_feed(content(w, kRoleRss))), "http://feeds.test/c.xml");
 
   window *g = open(kRoleGoogle);
   auto *gp = panel<rsstools>(g, kRoleGoogle);
@@ -487,11 +517,7 @@ TEST_F(NewsPanels, FeedSummaryIsTheTitleUnlessItIsTheName) {
 }
 
 TEST_F(NewsPanels, SaveRegistersTheFeedAsOneUndoStepAndRenameNeedsANewName) {
-  window *w = open(kRoleRss);
-  auto *p = panel<rsstools>(w, kRoleRss);
-  widget *r = content(w, kRoleRss);
-  rsswin_set_url(r, "http://feeds.test/save.xml");
-  rss_feed *f = rsswin_get_feed(r);
+  auto [w, p, r, f] = open_feed("http://feeds.test/save.xml");
   ASSERT_NE(f, nullptr);
   tools_refresh_now(p);
   EXPECT_STREQ(p->save->text, "Save");
@@ -521,11 +547,7 @@ TEST_F(NewsPanels, SaveRegistersTheFeedAsOneUndoStepAndRenameNeedsANewName) {
 }
 
 TEST_F(NewsPanels, NowReloadsOnceAndNotWhileAReloadRuns) {
-  window *w = open(kRoleRss);
-  auto *p = panel<rsstools>(w, kRoleRss);
-  widget *r = content(w, kRoleRss);
-  rsswin_set_url(r, "http://feeds.test/now.xml");
-  rss_feed *f = rsswin_get_feed(r);
+  auto [w, p, r, f] = open_feed("http://feeds.test/now.xml");
   ASSERT_NE(f, nullptr);
   rss_poll();
   ASSERT_EQ(g_feed_requests.size(), 1u) << "a shown feed loads at once";
@@ -614,11 +636,37 @@ TEST_F(NewsPanels, DocumentButtonsAndSpinnerTurnPagesAsUndoSteps) {
 
   click(p->rotate);
   EXPECT_EQ(docwin_get_rotation(d), 90);
-  button *fit_width = newstools_button(p, 10);
+  button *fit_width = tools_button(p, 10);
   click(fit_width);
   EXPECT_EQ(docwin_get_fit(d), kDocwinFitWidth);
   tools_refresh_now(p);
   EXPECT_EQ(p->fit.active, fit_width);
+}
+
+std::vector<std::string> g_launched;
+int record_launch(const char *target) {
+  g_launched.push_back(target);
+  return 0;
+}
+
+TEST_F(NewsPanels, LaunchOpensTheOwnDocumentAndRecordsNothing) {
+  window *w = document(3);
+  auto *p = panel<doctools>(w, kRoleDocument);
+  const char *file = docwin_get_title(content(w, kRoleDocument));
+  ASSERT_NE(file, nullptr);
+  g_launched.clear();
+  launch_opener_fn old = launch_set_opener(record_launch);
+  int before = undo_count();
+  shift(true);  // not a setting: other document windows are left alone
+  click(p->launch);
+  shift(false);
+  launch_set_opener(old);
+  EXPECT_EQ(g_launched, (std::vector<std::string>{file}));
+  EXPECT_EQ(undo_count(), before);
+  EXPECT_TRUE(sensitive(p->popup)) << "a shown panel of an ordinary window may pop its document up";
+  window_hide_tools(w);
+  tools_refresh_now(p);
+  EXPECT_FALSE(sensitive(p->popup)) << "not from a hidden panel";
 }
 
 // ---- the linked change: Shift reaches the role's other window -------------------
@@ -642,7 +690,7 @@ TEST_F(NewsPanels, ShiftChangesTwoWindowsOfEachRoleAsOneUndoGroup) {
        [](widget *c) { return int(newstoday_get_sensitive_only(c)); }},
       {"feed", kRoleRss,
        [](window *w) { rsswin_set_url(window_get_content(w, kRoleRss), "http://feeds.test/shift.xml"); },
-       [](tools *t) { return newstools_button(t, 2); }, [](widget *c) { return int(rsswin_get_detail(c)); }},
+       [](tools *t) { return tools_button(t, 2); }, [](widget *c) { return int(rsswin_get_detail(c)); }},
       {"document", kRoleDocument, nullptr, [](tools *t) { return static_cast<doctools *>(t)->rotate; },
        [](widget *c) { return docwin_get_rotation(c); }},
   };
