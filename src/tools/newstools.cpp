@@ -6,8 +6,8 @@
 // reader needs first: the panels keep no settings; the feed period, for
 // instance, lives in the feed, and the panel converts it each refresh.
 //
-// Button ids are the numbers the commands switch on (tools_button finds a
-// panel's button by its id).
+// Button ids are the numbers the commands switch on (panelkit_find_button
+// finds a panel's button by its id).
 #include "tools/newstools.h"
 
 #include <algorithm>
@@ -23,6 +23,7 @@
 #include "screen/screen.h"
 #include "ssuser.h"
 #include "style.h"
+#include "tools/panelkit.h"
 #include "ui/box.h"
 #include "ui/flyaway.h"
 #include "ui/gui.h"
@@ -79,13 +80,6 @@ constexpr int32_t kChartStep = 16;
 
 // ---- shared pieces ------------------------------------------------------------
 
-static bool clicked(uint32_t state) {
-  return (state & BUTTON_IN_CALLBACK) && !(state & (BUTTON_DRAGGED_OUT | BUTTON_DROPPED_ON));
-}
-
-static void set_toggle(button *b, int on) {
-  if (b) button_set_active(b, on ? 1 : 0);
-}
 static void set_sensitive(button *b, bool on) {
   if (b) button_set_sensitive(b, on ? 1 : 0);
 }
@@ -120,61 +114,6 @@ static void link_group(tools *p, uint32_t role, int (*push)(widget *content)) {
   undo_end();
 }
 
-namespace {
-
-struct builder {
-  fbox *box;
-  void *arg;
-  button_fn fn;
-  hbox *row = nullptr;
-  vbox *col = nullptr;
-  int in_col = 0;
-
-  flyaway *section(const char *title) {
-    const style *st = style_cur();
-    padding pad;
-    padding_set(&pad, 4, 4, 3, 4);
-    flyaway *f = flyaway_new(box, title, 1, st ? st->font[0] : 0,
-                             st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u, 0, &pad);
-    row = hbox_new(f, 0, 2);
-    col = nullptr;
-    in_col = 0;
-    return f;
-  }
-  // Controls go two to a column.
-  widget *slot() {
-    if (!col || in_col == 2) {
-      col = vbox_new(row, 0, 1);
-      in_col = 0;
-    }
-    in_col++;
-    return col;
-  }
-  button *btn(const char *text, int32_t id, button_group *g = nullptr, uint32_t bits = 0) {
-    return button_new(slot(), text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
-                      style_button_colours(), fn, arg, id);
-  }
-  button *toggle(const char *text, int32_t id) { return btn(text, id, nullptr, BUTTON_TOGGLE); }
-};
-
-}  // namespace
-
-// Registers a panel class over "tools" with its three slots.
-static typeid_t register_panel(const char *name, size_t size, void (*class_init)(object_class *)) {
-  return object_register_class(name, tools_class(), size, nullptr, nullptr, sizeof(tools_class_rec), class_init,
-                               nullptr);
-}
-
-// Every panel's sizer fills the width and the height (136): the sections are
-// flyaways of a horizontal flyaway box, which take the box's height when
-// closed, so a box asked for its own height would lay them out empty.
-template <class Panel>
-static Panel *make_panel(widget *parent, typeid_t type, widget *owner) {
-  auto *p = static_cast<Panel *>(widget_new(parent, type));
-  if (!p) return nullptr;
-  tools_setup(p, 136, owner);
-  return p;
-}
 
 // ---- announcement history --------------------------------------------------------
 
@@ -202,9 +141,9 @@ static void hn_chart_drag(nuchart *, ss_time t, void *ctx, int) {
 }
 
 static void hn_button(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   histnewstools *p = as_hn(static_cast<widget *>(arg));
-  int on = (b->state & BUTTON_ACTIVE) ? 1 : 0;
+  int on = panelkit_is_on(b);
   link_group(p, kRoleHistnews, undo_push_histnews);
   if (id == kIdHnClear) {
     textbox_set_text(p->search, "");
@@ -235,17 +174,18 @@ static void hn_entry(textbox *t, int code, void *arg, int32_t) {
 
 static widget *hn_build(tools *self) {
   histnewstools *p = as_hn(self);
-  p->box = fbox_new(nullptr, 1, 2);
-  builder b{p->box, p, hn_button};
-  p->search_section = b.section("Search");
-  p->search = textbox_new(b.slot(), "Search", 20, 0, nullptr, nullptr, hn_entry, p, 0);
-  p->clear = b.btn("Clear", kIdHnClear);
-  p->select_section = b.section("Select");
-  p->sensitive = b.toggle("Sensitive", kIdSensitive);
-  p->related = b.toggle("Related", kIdRelated);
-  p->regular = b.toggle("Regular", kIdRegular);
-  p->date_section = b.section("Date");
-  p->chart = nuchart_cast(nuchart_new(b.row));
+  panelkit k;
+  p->box = panelkit_begin(&k, p);
+  const button_fn fn = hn_button;
+  p->search_section = panelkit_section(&k, "Search");
+  p->search = textbox_new(panelkit_slot(&k), "Search", 20, 0, nullptr, nullptr, hn_entry, p, 0);
+  p->clear = panelkit_button(&k, "Clear", kIdHnClear, nullptr, 0, fn);
+  p->select_section = panelkit_section(&k, "Select");
+  p->sensitive = panelkit_button(&k, "Sensitive", kIdSensitive, nullptr, BUTTON_TOGGLE, fn);
+  p->related = panelkit_button(&k, "Related", kIdRelated, nullptr, BUTTON_TOGGLE, fn);
+  p->regular = panelkit_button(&k, "Regular", kIdRegular, nullptr, BUTTON_TOGGLE, fn);
+  p->date_section = panelkit_section(&k, "Date");
+  p->chart = nuchart_cast(nuchart_new(k.row));
   if (!p->chart) log(LOG_ERROR, kSrc, "can't make the history chart");
   if (p->chart) {
     nuchart *c = p->chart;
@@ -272,9 +212,9 @@ static void hn_refresh(tools *self) {
   if (!histnews_is(h)) return;
   if (const char *k = histnews_get_keyword(h))
     if (!gui_has_focus(p->search)) textbox_set_text(p->search, k);
-  set_toggle(p->sensitive, int(histnews_get_sensitive_only(h)));
-  set_toggle(p->related, int(histnews_get_related(h)));
-  set_toggle(p->regular, int(histnews_get_common(h)));
+  panelkit_show_on(p->sensitive, int(histnews_get_sensitive_only(h)));
+  panelkit_show_on(p->related, int(histnews_get_related(h)));
+  panelkit_show_on(p->regular, int(histnews_get_common(h)));
   // The filters mean something only for an issuer with announcements.
   bool on = histnews_get_instr(h) != nullptr;
   set_sensitive(p->sensitive, on);
@@ -318,19 +258,14 @@ void histnewstools_set_marker(widget *panel, ss_time from, ss_time to) {
   if (p->chart) nuchart_set_marker(p->chart, from, to);
 }
 
-static void hn_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->summary = hn_summary;
-  c->refresh = hn_refresh;
-  c->build = hn_build;
-}
-static typeid_t register_hn() { return register_panel("histnewstools", sizeof(histnewstools), hn_class_init); }
+static void hn_class_init(object_class *rec) { panelkit_set_ops(rec, hn_summary, hn_refresh, hn_build); }
+static typeid_t register_hn() { return panelkit_register("histnewstools", sizeof(histnewstools), hn_class_init); }
 typeid_t histnewstools_type() { return object_cached_type(&S.hn, register_hn); }
 bool histnewstools_is(const widget *w) {
   return w && object_is_a(reinterpret_cast<const object *>(w), histnewstools_type());
 }
 histnewstools *histnewstools_new(widget *parent, widget *owner) {
-  return make_panel<histnewstools>(parent, histnewstools_type(), owner);
+  return static_cast<histnewstools *>(panelkit_new_panel(parent, histnewstools_type(), owner));
 }
 
 // ---- today's announcements ---------------------------------------------------------
@@ -338,9 +273,9 @@ histnewstools *histnewstools_new(widget *parent, widget *owner) {
 static newstools *as_nt(widget *w) { return static_cast<newstools *>(w); }
 
 static void nt_button(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   newstools *p = as_nt(static_cast<widget *>(arg));
-  int on = (b->state & BUTTON_ACTIVE) ? 1 : 0;
+  int on = panelkit_is_on(b);
   if (id == kIdGroups) {
     // The group bar records its own edits; this click changes nothing.
     if (newstoday_is(p->owner))
@@ -385,21 +320,22 @@ static void nt_entry(textbox *t, int code, void *arg, int32_t) {
 
 static widget *nt_build(tools *self) {
   newstools *p = as_nt(self);
-  p->box = fbox_new(nullptr, 1, 2);
-  builder b{p->box, p, nt_button};
-  p->search_section = b.section("Search");
-  p->search = textbox_new(b.slot(), "Search", 20, 0, nullptr, nullptr, nt_entry, p, 0);
-  p->clear = b.btn("Clear", kIdNtClear);
-  p->select_section = b.section("Select");
+  panelkit k;
+  p->box = panelkit_begin(&k, p);
+  const button_fn fn = nt_button;
+  p->search_section = panelkit_section(&k, "Search");
+  p->search = textbox_new(panelkit_slot(&k), "Search", 20, 0, nullptr, nullptr, nt_entry, p, 0);
+  p->clear = panelkit_button(&k, "Clear", kIdNtClear, nullptr, 0, fn);
+  p->select_section = panelkit_section(&k, "Select");
   if (ssuser_multi_exchange()) {
-    p->asx = b.toggle("ASX", kIdAsx);
-    p->nzx = b.toggle("NZX", kIdNzx);
+    p->asx = panelkit_button(&k, "ASX", kIdAsx, nullptr, BUTTON_TOGGLE, fn);
+    p->nzx = panelkit_button(&k, "NZX", kIdNzx, nullptr, BUTTON_TOGGLE, fn);
   }
-  p->groups = b.toggle("Groups", kIdGroups);
-  p->type_section = b.section("Type");
-  p->sensitive = b.toggle("Sensitive", kIdSensitive);
-  p->related = b.toggle("Related", kIdRelated);
-  p->regular = b.toggle("Regular", kIdRegular);
+  p->groups = panelkit_button(&k, "Groups", kIdGroups, nullptr, BUTTON_TOGGLE, fn);
+  p->type_section = panelkit_section(&k, "Type");
+  p->sensitive = panelkit_button(&k, "Sensitive", kIdSensitive, nullptr, BUTTON_TOGGLE, fn);
+  p->related = panelkit_button(&k, "Related", kIdRelated, nullptr, BUTTON_TOGGLE, fn);
+  p->regular = panelkit_button(&k, "Regular", kIdRegular, nullptr, BUTTON_TOGGLE, fn);
   return p->box;
 }
 
@@ -407,13 +343,13 @@ static void nt_refresh(tools *self) {
   newstools *p = as_nt(self);
   widget *n = p->owner;
   if (!newstoday_is(n)) return;
-  set_toggle(p->sensitive, int(newstoday_get_sensitive_only(n)));
-  set_toggle(p->related, int(newstoday_get_related(n)));
-  set_toggle(p->regular, int(newstoday_get_common(n)));
-  set_toggle(p->asx, newstoday_get_exchange_shown(n, 0));
-  set_toggle(p->nzx, newstoday_get_exchange_shown(n, 1));
+  panelkit_show_on(p->sensitive, int(newstoday_get_sensitive_only(n)));
+  panelkit_show_on(p->related, int(newstoday_get_related(n)));
+  panelkit_show_on(p->regular, int(newstoday_get_common(n)));
+  panelkit_show_on(p->asx, newstoday_get_exchange_shown(n, 0));
+  panelkit_show_on(p->nzx, newstoday_get_exchange_shown(n, 1));
   filter *g = newstoday_get_group_filter(n);
-  set_toggle(p->groups, g && !filter_is_empty(g));
+  panelkit_show_on(p->groups, g && !filter_is_empty(g));
 }
 
 static const char *nt_summary(tools *self) {
@@ -436,17 +372,12 @@ static const char *nt_summary(tools *self) {
   return finish_summary();
 }
 
-static void nt_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->summary = nt_summary;
-  c->refresh = nt_refresh;
-  c->build = nt_build;
-}
-static typeid_t register_nt() { return register_panel("newstools", sizeof(newstools), nt_class_init); }
+static void nt_class_init(object_class *rec) { panelkit_set_ops(rec, nt_summary, nt_refresh, nt_build); }
+static typeid_t register_nt() { return panelkit_register("newstools", sizeof(newstools), nt_class_init); }
 typeid_t newstools_type() { return object_cached_type(&S.nt, register_nt); }
 bool newstools_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), newstools_type()); }
 newstools *newstools_new(widget *parent, widget *owner) {
-  return make_panel<newstools>(parent, newstools_type(), owner);
+  return static_cast<newstools *>(panelkit_new_panel(parent, newstools_type(), owner));
 }
 
 // ---- feeds -------------------------------------------------------------------------
@@ -510,7 +441,7 @@ static void rs_show_url(rsstools *p) {
 }
 
 static void rs_button(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   rsstools *p = as_rs(static_cast<widget *>(arg));
   if (id == kIdChange) {
     rs_show_url(p);
@@ -564,27 +495,28 @@ static void rs_period(time_spinner *s, void *arg, int32_t) {
 
 static widget *rs_build(tools *self) {
   rsstools *p = as_rs(self);
-  p->box = fbox_new(nullptr, 1, 2);
-  builder b{p->box, p, rs_button};
+  panelkit k;
+  p->box = panelkit_begin(&k, p);
+  const button_fn fn = rs_button;
   button_group_init(&p->display);
   bool rss = rsswin_is(p->owner) && rsswin_get_kind(p->owner) == 0;
   if (rss) {
-    p->file_section = b.section("File");
-    p->name = textbox_new(b.slot(), "", 32, 0, nullptr, nullptr, rs_name, p, 0);
-    p->save = b.btn("Save", kIdSave);
-    p->url_section = b.section("URL");
-    p->url = textbox_new(b.slot(), "", -40, 0, nullptr, nullptr, rs_url, p, 0);
-    p->change = b.btn("Change  ", kIdChange);
+    p->file_section = panelkit_section(&k, "File");
+    p->name = textbox_new(panelkit_slot(&k), "", 32, 0, nullptr, nullptr, rs_name, p, 0);
+    p->save = panelkit_button(&k, "Save", kIdSave, nullptr, 0, fn);
+    p->url_section = panelkit_section(&k, "URL");
+    p->url = textbox_new(panelkit_slot(&k), "", -40, 0, nullptr, nullptr, rs_url, p, 0);
+    p->change = panelkit_button(&k, "Change  ", kIdChange, nullptr, 0, fn);
     fbox_set_flyaway_weight(p->box, p->url_section, 1);
   }
-  p->update_section = b.section("Update");
-  p->period = time_spinner_new(b.slot(), "", 5, kRsstoolsPeriodMin, kRsstoolsPeriodMax, nullptr, nullptr,
+  p->update_section = panelkit_section(&k, "Update");
+  p->period = time_spinner_new(panelkit_slot(&k), "", 5, kRsstoolsPeriodMin, kRsstoolsPeriodMax, nullptr, nullptr,
                                rs_period, p, 1);
-  p->now = b.btn("Now", kIdNow);
-  p->display_section = b.section("Display");
-  b.btn("Title Only", kIdTitleOnly, &p->display);
-  b.btn("Brief Text", kIdBrief, &p->display);
-  b.btn("Full Text", kIdFull, &p->display);
+  p->now = panelkit_button(&k, "Now", kIdNow, nullptr, 0, fn);
+  p->display_section = panelkit_section(&k, "Display");
+  panelkit_button(&k, "Title Only", kIdTitleOnly, &p->display, 0, fn);
+  panelkit_button(&k, "Brief Text", kIdBrief, &p->display, 0, fn);
+  panelkit_button(&k, "Full Text", kIdFull, &p->display, 0, fn);
   return p->box;
 }
 
@@ -619,17 +551,12 @@ static const char *rs_summary(tools *self) {
   return S.summary.c_str();
 }
 
-static void rs_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->summary = rs_summary;
-  c->refresh = rs_refresh;
-  c->build = rs_build;
-}
-static typeid_t register_rs() { return register_panel("rsstools", sizeof(rsstools), rs_class_init); }
+static void rs_class_init(object_class *rec) { panelkit_set_ops(rec, rs_summary, rs_refresh, rs_build); }
+static typeid_t register_rs() { return panelkit_register("rsstools", sizeof(rsstools), rs_class_init); }
 typeid_t rsstools_type() { return object_cached_type(&S.rs, register_rs); }
 bool rsstools_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), rsstools_type()); }
 rsstools *rsstools_new(widget *parent, widget *owner) {
-  return make_panel<rsstools>(parent, rsstools_type(), owner);
+  return static_cast<rsstools *>(panelkit_new_panel(parent, rsstools_type(), owner));
 }
 
 // ---- documents ---------------------------------------------------------------------
@@ -661,7 +588,7 @@ static void dc_launch(doctools *p) {
 }
 
 static void dc_button(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   doctools *p = as_dc(static_cast<widget *>(arg));
   if (id == kIdPopup || id == kIdLaunch) {
     if (id == kIdPopup) dc_popup(p);
@@ -702,27 +629,28 @@ static void dc_page(spinner *s, void *arg, int32_t) {
 
 static widget *dc_build(tools *self) {
   doctools *p = as_dc(self);
-  p->box = fbox_new(nullptr, 1, 2);
-  builder b{p->box, p, dc_button};
+  panelkit k;
+  p->box = panelkit_begin(&k, p);
+  const button_fn fn = dc_button;
   button_group_init(&p->fit);
-  p->window_section = b.section("Window");
-  p->popup = b.btn("Popup", kIdPopup);
-  p->launch = b.btn("Launch", kIdLaunch);
-  p->display_section = b.section("Display");
-  p->rotate = b.btn("Rotate", kIdRotate);
-  b.btn("Fit Width", kIdFitWidth, &p->fit);
-  b.btn("Fit Height", kIdFitHeight, &p->fit);
-  b.btn("Auto", kIdFitAuto, &p->fit);
-  p->page_section = b.section("Page");
-  p->prev = b.btn("Prev", kIdPrev);
-  p->next = b.btn("Next", kIdNext);
-  p->back5 = b.btn("-5", kIdBack5);
-  p->fwd5 = b.btn("+5", kIdFwd5);
-  p->first = b.btn("First", kIdFirst);
-  p->last = b.btn("Last", kIdLast);
-  p->page = spinner_new(b.slot(), "", 0, nullptr, nullptr, dc_page, p, 0, 1.0f, 1.0f, 1.0f, 1.0f);
+  p->window_section = panelkit_section(&k, "Window");
+  p->popup = panelkit_button(&k, "Popup", kIdPopup, nullptr, 0, fn);
+  p->launch = panelkit_button(&k, "Launch", kIdLaunch, nullptr, 0, fn);
+  p->display_section = panelkit_section(&k, "Display");
+  p->rotate = panelkit_button(&k, "Rotate", kIdRotate, nullptr, 0, fn);
+  panelkit_button(&k, "Fit Width", kIdFitWidth, &p->fit, 0, fn);
+  panelkit_button(&k, "Fit Height", kIdFitHeight, &p->fit, 0, fn);
+  panelkit_button(&k, "Auto", kIdFitAuto, &p->fit, 0, fn);
+  p->page_section = panelkit_section(&k, "Page");
+  p->prev = panelkit_button(&k, "Prev", kIdPrev, nullptr, 0, fn);
+  p->next = panelkit_button(&k, "Next", kIdNext, nullptr, 0, fn);
+  p->back5 = panelkit_button(&k, "-5", kIdBack5, nullptr, 0, fn);
+  p->fwd5 = panelkit_button(&k, "+5", kIdFwd5, nullptr, 0, fn);
+  p->first = panelkit_button(&k, "First", kIdFirst, nullptr, 0, fn);
+  p->last = panelkit_button(&k, "Last", kIdLast, nullptr, 0, fn);
+  p->page = spinner_new(panelkit_slot(&k), "", 0, nullptr, nullptr, dc_page, p, 0, 1.0f, 1.0f, 1.0f, 1.0f);
   const style *st = style_cur();
-  p->count = label_new(b.slot(), "99 Pages", 0, st ? st->font[7] : 0,
+  p->count = label_new(panelkit_slot(&k), "99 Pages", 0, st ? st->font[7] : 0,
                        st ? style_colour(st, kAccentColour) | 0xff000000u : 0xff404040u, 0xffffffffu, nullptr);
   fbox_touch_flyaway(p->box, p->page_section);
   return p->box;
@@ -766,14 +694,12 @@ static void dc_restyle(widget *self) {
 }
 
 static void dc_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->restyle = dc_restyle;
-  c->refresh = dc_refresh;
-  c->build = dc_build;
+  panelkit_set_ops(rec, tools_base()->summary, dc_refresh, dc_build);
+  static_cast<tools_class_rec *>(rec)->restyle = dc_restyle;
 }
-static typeid_t register_dc() { return register_panel("doctools", sizeof(doctools), dc_class_init); }
+static typeid_t register_dc() { return panelkit_register("doctools", sizeof(doctools), dc_class_init); }
 typeid_t doctools_type() { return object_cached_type(&S.dc, register_dc); }
 bool doctools_is(const widget *w) { return w && object_is_a(reinterpret_cast<const object *>(w), doctools_type()); }
 doctools *doctools_new(widget *parent, widget *owner) {
-  return make_panel<doctools>(parent, doctools_type(), owner);
+  return static_cast<doctools *>(panelkit_new_panel(parent, doctools_type(), owner));
 }

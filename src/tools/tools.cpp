@@ -396,27 +396,6 @@ void tools_close_flyaways(widget *w) {
   visit(w, flyaway_type(), close_one);
 }
 
-struct find_button_args {
-  int32_t id;
-  button *found;
-};
-static void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_button_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    if (static_cast<button *>(w)->id == a->id) a->found = static_cast<button *>(w);
-    return;
-  }
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-
-button *tools_button(widget *panel, int32_t id) {
-  if (!panel) return nullptr;
-  find_button_args a{id, nullptr};
-  panel->cls->apply_children(panel, find_button, &a, 0);
-  return a.found;
-}
-
 // ---- the linked change --------------------------------------------------------
 
 static scan *list_of(widget *content) {

@@ -71,11 +71,6 @@ void tools_link_apply();
 // A window that closes leaves the set (the rest keep their order).
 void tools_link_forget(widget *window);
 
-// The first button inside a panel that carries the id, or null (tests and
-// actions find a panel's controls by the ids its commands switch on).
-struct button;
-button *tools_button(widget *panel, int32_t id);
-
 // The window holding w (nearest ancestor of type "window"), or null.
 struct window;
 window *tools_window_of(widget *w);

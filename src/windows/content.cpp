@@ -7,8 +7,11 @@
 
 #include <cstring>
 
+#include "tools/alerttools.h"
+#include "tools/listtools.h"
 #include "tools/newstools.h"
 #include "tools/scantools.h"
+#include "tools/searchtools.h"
 #include "ui/object.h"
 
 namespace {
@@ -58,6 +61,11 @@ void content_set_instr(widget *w, instr *in) {
 // widgets of their names until their own modules come.
 widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
+  if (strcmp(name, "alerttools") == 0) return alerttools_new(parent, owner);
+  if (strcmp(name, "searchtools") == 0) return searchtools_new(parent, owner);
+  if (strcmp(name, "indextools") == 0) return indextools_new(parent, owner);
+  if (strcmp(name, "optiontools") == 0) return optiontools_new(parent, owner);
+  if (strcmp(name, "forextools") == 0) return forextools_new(parent, owner);
   if (strcmp(name, "histnewstools") == 0) return histnewstools_new(parent, owner);
   if (strcmp(name, "newstools") == 0) return newstools_new(parent, owner);
   if (strcmp(name, "rsstools") == 0) return rsstools_new(parent, owner);

@@ -138,8 +138,7 @@ TEST(NewsPanelsEndToEnd, KeywordChartClickPageTurnAndFeedReload) {
        [&] {
          ss_exchange *ex = ssmodel_exchange(0);
          st = ex ? ex->current.head : nullptr;
-         return ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
-                !screen_configbox_shown() && st;
+         return demo_app::signed_on_and_settled() && st;
        },
        [&] {
          // The modules the process entry starts after the gui.

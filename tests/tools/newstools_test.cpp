@@ -26,6 +26,7 @@
 #include "sstime.h"
 #include "testdataroot.h"
 #include "toolstest.h"
+#include "tools/panelkit.h"
 #include "ui/label.h"
 #include "ui/launch-linux.h"
 #include "ui/spinner.h"
@@ -148,21 +149,10 @@ class NewsPanels : public Panels {
     container_cls(w)->layout(w);
     return w;
   }
-  // n windows of the role side by side on a desktop of their own.
-  std::vector<window *> desk_of_role(uint32_t role, int n) {
-    desktop *d = desktop_new(nullptr);
-    d->r = {0, 0, 600 * n, 400};
-    desks.push_back(d);
-    hbox *row = hbox_new(d, 0, 0);
-    row->r = d->r;
-    std::vector<window *> out;
-    for (int i = 0; i < n; i++) {
-      window *w = window_new(row, 0);
-      w->r = {600 * i, 0, 600, 400};
-      window_set_role(w, role);
-      out.push_back(w);
-    }
-    widget_show_subtree(d);
+  // n shown windows of the role side by side, their panels shown.
+  std::vector<window *> shown_desk(uint32_t role, int n) {
+    std::vector<window *> out = desk_of_role(role, n, 600, 400);
+    widget_show_subtree(out[0]->parent->parent);
     for (window *w : out) window_show_tools(w);
     return out;
   }
@@ -636,7 +626,7 @@ TEST_F(NewsPanels, DocumentButtonsAndSpinnerTurnPagesAsUndoSteps) {
 
   click(p->rotate);
   EXPECT_EQ(docwin_get_rotation(d), 90);
-  button *fit_width = tools_button(p, 10);
+  button *fit_width = panelkit_find_button(p, 10);
   click(fit_width);
   EXPECT_EQ(docwin_get_fit(d), kDocwinFitWidth);
   tools_refresh_now(p);
@@ -690,13 +680,13 @@ TEST_F(NewsPanels, ShiftChangesTwoWindowsOfEachRoleAsOneUndoGroup) {
        [](widget *c) { return int(newstoday_get_sensitive_only(c)); }},
       {"feed", kRoleRss,
        [](window *w) { rsswin_set_url(window_get_content(w, kRoleRss), "http://feeds.test/shift.xml"); },
-       [](tools *t) { return tools_button(t, 2); }, [](widget *c) { return int(rsswin_get_detail(c)); }},
+       [](tools *t) { return panelkit_find_button(t, 2); }, [](widget *c) { return int(rsswin_get_detail(c)); }},
       {"document", kRoleDocument, nullptr, [](tools *t) { return static_cast<doctools *>(t)->rotate; },
        [](widget *c) { return docwin_get_rotation(c); }},
   };
   for (auto &k : cases) {
     SCOPED_TRACE(k.name);
-    std::vector<window *> ws = desk_of_role(k.role, 2);
+    std::vector<window *> ws = shown_desk(k.role, 2);
     for (window *w : ws)
       if (k.prepare) k.prepare(w);
     if (k.role == kRoleDocument) {
