@@ -154,7 +154,9 @@ class demo_app {
     if (!root.empty()) std::filesystem::remove_all(root, ec);
   }
 
-  // The live market (to ask it for a trade).
+  // The simulator and its live market (to ask it for a trade; null before
+  // start and after stop).
+  sim_server *sim() const { return sim_; }
   sim_live *live() const { return live_; }
 
   // The first screen's X window, and its focused window (null before the
@@ -174,8 +176,6 @@ class demo_app {
     guitest_xdo("windowfocus --sync " + std::to_string(xwin(0)));
     guitest_xdo(args);
   }
-  // The simulator (its files and request log, its streams).
-  sim_server *sim() const { return sim_; }
   static void move_to(int32_t x, int32_t y) {
     guitest_xdo("mousemove --window " + std::to_string(xwin(0)) + " " + std::to_string(x) + " " + std::to_string(y));
   }
