@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "lib/filter.h"
 #include "log.h"
@@ -255,6 +256,8 @@ void histnewstools_set_instrument(widget *panel, instr *stock) {
 void histnewstools_set_marker(widget *panel, ss_time from, ss_time to) {
   if (!histnewstools_is(panel)) return;
   histnewstools *p = as_hn(panel);
+  // The rows run newest first; the chart's band runs forward in time.
+  if (from && to && from > to) std::swap(from, to);
   if (p->chart) nuchart_set_marker(p->chart, from, to);
 }
 

@@ -41,7 +41,7 @@ bool histnewstools_is(const widget *w);
 histnewstools *histnewstools_new(widget *parent, widget *owner);
 // The window's stock for the chart (null unbinds and hides the chart).
 void histnewstools_set_instrument(widget *panel, instr *stock);
-// The span of the rows on screen, marked on the chart.
+// The span of the rows on screen, marked on the chart (either end first).
 void histnewstools_set_marker(widget *panel, ss_time from, ss_time to);
 // What a click on the chart at time t does: every collected window moves to
 // the day of t, as one undo step when `record` is set. t of 0 does nothing.

@@ -291,6 +291,13 @@ TEST_F(NewsPanels, HistoryChartClickSelectsTheDayStartWithAndWithoutUndo) {
   widget *h = content(w, kRoleHistnews);
   histnews_rebuild(h);
   ASSERT_GT(static_cast<histnews *>(h)->total_rows * static_cast<histnews *>(h)->row_height, h->r.h);
+  // The chart marks the rows on screen, oldest to newest.
+  const histnews *hn = static_cast<histnews *>(h);
+  ss_time oldest = 0;
+  for (histnews_row *r = hn->rows; r; r = r->next)
+    if (r->item) oldest = r->item->time;
+  EXPECT_EQ(p->chart->plot.marked.from, oldest);
+  EXPECT_EQ(p->chart->plot.marked.to, at("2018-02-20T11:00:00Z"));
   ASSERT_EQ(window_get_selection(w), 0u);
   // Rows: February, 20th 11:00, 19th 15:00, 19th 09:00, 18th.
   nuchart *c = p->chart;
