@@ -30,6 +30,7 @@
 #include "sstime.h"
 #include "ssuser.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "popups/hover.h"
 #include "popups/place.h"
 #include "popups/popups.h"
@@ -703,8 +704,14 @@ bool newstoday_has_group_filter(const widget *w) {
 }
 
 void newstoday_group_filter_changed(widget *w) {
-  if (newstoday *n = cast(w))
-    if (shown(n)) rebuild(n);
+  newstoday *n = cast(w);
+  if (!n) return;
+  if (shown(n)) rebuild(n);
+  // The title names the groups; the panel's "Groups" shows whether there are any.
+  if (window *win = owner(n)) {
+    tools_refresh_later(window_get_tools(win, kRoleNewstoday));
+    window_update_title(win);
+  }
 }
 
 void newstoday_copy_group_filter(widget *w, const widget *from) {

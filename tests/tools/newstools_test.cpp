@@ -396,9 +396,16 @@ TEST_F(NewsPanels, TodayTogglesAndGroups) {
 
   EXPECT_FALSE(active(p->groups));
   filter *g = newstoday_group_filter(n);
-  ASSERT_EQ(filter_add_code(g, 5), 0);
-  tools_refresh_now(p);
+  wlist *banks = wlist_create("Banks", 0);
+  ASSERT_NE(banks, nullptr);
+  ASSERT_EQ(filter_add_watchlist(g, wlist_id(banks)), 0);
+  newstoday_group_filter_changed(n);  // as the group bar tells the window
+  redraw_passes();
   EXPECT_TRUE(active(p->groups)) << "a group filter with something in it";
+  std::string groups = filter_describe(g);
+  ASSERT_GT(groups.size(), 2u);
+  EXPECT_EQ(groups, ", IN BANKS");
+  EXPECT_EQ(std::string(window_get_titlebar(w)->caption).find("IN BANKS"), 0u) << window_get_titlebar(w)->caption;
   int before = undo_count();
   click(p->groups);
   EXPECT_EQ(undo_count(), before) << "the group bar records its own edits";
