@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "tools/alerttools.h"
+#include "tools/charttools.h"
 #include "tools/listtools.h"
 #include "tools/newstools.h"
 #include "tools/scantools.h"
@@ -66,6 +67,7 @@ widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "indextools") == 0) return indextools_new(parent, owner);
   if (strcmp(name, "optiontools") == 0) return optiontools_new(parent, owner);
   if (strcmp(name, "forextools") == 0) return forextools_new(parent, owner);
+  if (strcmp(name, "charttools") == 0) return charttools_new(parent, owner);
   if (strcmp(name, "histnewstools") == 0) return histnewstools_new(parent, owner);
   if (strcmp(name, "newstools") == 0) return newstools_new(parent, owner);
   if (strcmp(name, "rsstools") == 0) return rsstools_new(parent, owner);

@@ -69,10 +69,7 @@ TEST(SearchAndOptionPanelsEndToEnd, KeywordNarrowsTheSearchAndShiftPutsReachesBo
   };
   P.steps = {
       {"online with the first screen up and a focused window",
-       [&] {
-         return ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
-                !screen_configbox_shown();
-       },
+       [] { return demo_app::signed_on_and_settled(); },
        [&] {
          // The scans start here, with the frame loop's timers running.
          ASSERT_EQ(scan_init(), 0);
