@@ -70,6 +70,10 @@ void set_hm(time_spinner *s, int h, int m) {
 
 int clamp_time(time_spinner *s, int v) { return std::clamp(v, s->minimum, std::max(s->minimum, s->maximum)); }
 
+// A spinner whose range reaches 24:00 (a span of a whole day rather than a
+// time of day) may show 24:00 itself; every other one stops at 23:59.
+bool reaches_day(const time_spinner *s) { return s->maximum >= 2400; }
+
 void step(time_spinner *s, bool up) {
   int h = s->hours, m = s->minutes, st = s->step;
   if (!up) {
@@ -85,6 +89,8 @@ void step(time_spinner *s, bool up) {
     if (m >= 60 - st) {
       if (h < 23)
         h++, m += st - 60;
+      else if (h == 23 && reaches_day(s))
+        h = 24, m = 0;
       else
         m = 59;
     } else {
@@ -155,8 +161,8 @@ void read_typed(time_spinner *s) {
     int n = 0;
     if (sscanf(s->text, "%d", &n) == 1) h = n / 100, m = n % 100;
   }
-  h = std::clamp(h, 0, 23);
-  m = std::clamp(m, 0, 59);
+  h = std::clamp(h, 0, reaches_day(s) ? 24 : 23);
+  m = h == 24 ? 0 : std::clamp(m, 0, 59);
   if (h < 12 && h < s->minimum / 100) h += 12;  // an afternoon time typed in 12-hour form
   int v = clamp_time(s, h * 100 + m);
   set_hm(s, v / 100, v % 100);
@@ -468,6 +474,7 @@ int time_spinner_value(time_spinner *s) { return s->value; }
 int time_spinner_set_value(time_spinner *s, int value) {
   int v = clamp_time(s, value);
   int h = std::clamp(v / 100, 0, 23), m = std::clamp(v % 100, 0, 59);
+  if (v >= 2400 && reaches_day(s)) h = 24, m = 0;
   set_hm(s, h, m);
   widget_redraw(s);
   return v != value ? -1 : 0;

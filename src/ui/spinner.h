@@ -75,7 +75,8 @@ void spinner_set_editable(spinner *s, int on);
 
 typeid_t time_spinner_type();
 // value and bounds as hours * 100 + minutes; 2400 or more counts as 23
-// hours, minutes above 59 as 59.
+// hours, minutes above 59 as 59. A spinner whose maximum is 2400 or more
+// (a span of up to a day) also shows and steps to 24:00 itself.
 time_spinner *time_spinner_new(widget *parent, const char *label, int value, int minimum,
                                int maximum, const int32_t *style, const padding *pad,
                                time_spinner_fn callback, void *arg, int32_t id);

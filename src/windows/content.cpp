@@ -10,6 +10,7 @@
 #include "tools/alerttools.h"
 #include "tools/charttools.h"
 #include "tools/listtools.h"
+#include "tools/newstools.h"
 #include "tools/scantools.h"
 #include "tools/searchtools.h"
 #include "ui/object.h"
@@ -67,5 +68,9 @@ widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "optiontools") == 0) return optiontools_new(parent, owner);
   if (strcmp(name, "forextools") == 0) return forextools_new(parent, owner);
   if (strcmp(name, "charttools") == 0) return charttools_new(parent, owner);
+  if (strcmp(name, "histnewstools") == 0) return histnewstools_new(parent, owner);
+  if (strcmp(name, "newstools") == 0) return newstools_new(parent, owner);
+  if (strcmp(name, "rsstools") == 0) return rsstools_new(parent, owner);
+  if (strcmp(name, "doctools") == 0) return doctools_new(parent, owner);
   return content_new(parent, name);
 }

@@ -27,6 +27,7 @@
 #include "lib/timer.h"
 #include "log.h"
 #include "popups/place.h"
+#include "tools/tools.h"
 #include "screen/screen.h"
 #include "style.h"
 #include "ui/gui.h"
@@ -59,12 +60,12 @@ window *window_of(docwin *d) {
   return d->parent && window_is(d->parent) ? static_cast<window *>(d->parent) : nullptr;
 }
 
-// Minimal version: the document tool panel refreshes itself once it is
-// built (tools_refresh_later); until then its widget is redrawn.
+// The document tool panel reads page, count and fit back after the next
+// redraw.
 void refresh_tools(docwin *d) {
   window *w = window_of(d);
   widget *t = w ? window_get_tools(w, kRoleDocument) : nullptr;
-  if (t && widget_is_shown(t)) widget_redraw(t);
+  if (t && widget_is_shown(t)) tools_refresh_later(t);
 }
 
 // The screen's popup document is placed again for its document's shape.

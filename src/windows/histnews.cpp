@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "dalloc.h"
 #include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/fmt.h"
@@ -29,6 +30,7 @@
 #include "ssnotify.h"
 #include "sstime.h"
 #include "style.h"
+#include "tools/newstools.h"
 #include "undo.h"
 #include "windows/content.h"
 #include "windows/docwin.h"
@@ -163,6 +165,8 @@ void rebuild(histnews *h) {
     // Never below 0: the window's scrolling takes a count, not a debt.
     int32_t limit = index + 2 - rows_fitting(h);
     window_set_row_count(w, limit < 0 ? 0 : limit);
+    if (window_get_show_tools(w))
+      histnewstools_set_marker(window_get_tools(w, kRoleHistnews), h->first_time, h->last_time);
   }
   h->rebuilding = 0;
   widget_redraw(h);
@@ -416,7 +420,42 @@ void hn_class_init(object_class *rec) {
   c->leave = hn_leave;
 }
 
+// Undo (type 37): the three flags, the keyword and the scroll position.
+struct saved_filter {
+  news_filter filter;
+  uint32_t selection;
+};
+
+void *hn_undo_save(void *object) {
+  histnews *h = cast(static_cast<widget *>(object));
+  if (!h) return nullptr;
+  auto *v = static_cast<saved_filter *>(dalloc_alloc(sizeof(saved_filter)));
+  window *w = owner(h);
+  *v = {h->filter, w ? window_get_selection(w) : 0};
+  return v;
+}
+
+int hn_undo_restore(void *saved, void *object) {
+  histnews *h = cast(static_cast<widget *>(object));
+  if (!h) return -1;
+  auto *v = static_cast<saved_filter *>(saved);
+  h->filter = v->filter;
+  if (window *w = owner(h)) {
+    int32_t row = int32_t(v->selection), limit = int32_t(window_get_row_count(w));
+    window_set_row_count(w, limit < row ? row : limit);
+    window_select_row(w, row);
+  }
+  if (shown(h)) rebuild(h);
+  if (window *w = owner(h)) window_update_title(w);
+  return 0;
+}
+
+void hn_undo_release(void *saved, int) { dalloc_free(saved); }
+
+const undo_record_ops kUndoOps = {hn_undo_save, hn_undo_restore, hn_undo_release};
+
 typeid_t register_histnews() {
+  undo_register_type(UNDO_HISTNEWS, &kUndoOps);
   return object_register_class("histnews", content_type(), sizeof(histnews), hn_init, hn_fini, sizeof(content_class),
                                hn_class_init, nullptr);
 }
@@ -551,6 +590,7 @@ void histnews_bind_instr(widget *w, ss_issuer *issuer, ss_stock *stock) {
     rebuild(h);
   else
     free_rows(h);
+  if (window *win = owner(h)) histnewstools_set_instrument(window_get_tools(win, kRoleHistnews), stock);
   widget_redraw(h);
 }
 
@@ -625,7 +665,8 @@ void histnews_refilter(widget *w, ss_time time) {
   }
   int32_t index = 0, found = -1;
   walk(h, [&](const ss_news *it, bool separator) {
-    if (!separator && it->time <= time) {
+    // By date: a day start finds that day's items, not the day before's.
+    if (!separator && (it->time & ~kSstimeSecondsMask) <= time) {
       found = index;
       return false;
     }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "dalloc.h"
 #include "dnd.h"
 #include "export/clipboard.h"
 #include "lib/filter.h"
@@ -29,6 +30,7 @@
 #include "sstime.h"
 #include "ssuser.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "popups/hover.h"
 #include "popups/place.h"
 #include "popups/popups.h"
@@ -575,7 +577,45 @@ void nt_class_init(object_class *rec) {
   c->leave = nt_leave;
 }
 
+// Undo (type 38): the filters, the exchanges shown and the watched-only flag.
+struct saved_settings {
+  news_filter nf;
+  int exchange[kNewstodayExchanges];
+  uint32_t watchlists_only;
+};
+
+void *nt_undo_save(void *object) {
+  newstoday *n = cast(static_cast<widget *>(object));
+  if (!n) return nullptr;
+  auto *v = static_cast<saved_settings *>(dalloc_alloc(sizeof(saved_settings)));
+  v->nf = n->nf;
+  for (int i = 0; i < kNewstodayExchanges; i++) v->exchange[i] = n->exchanges[i] != nullptr;
+  v->watchlists_only = n->watchlists_only;
+  return v;
+}
+
+int nt_undo_restore(void *saved, void *object) {
+  widget *w = static_cast<widget *>(object);
+  if (!cast(w)) return -1;
+  auto *v = static_cast<saved_settings *>(saved);
+  newstoday_clear_exchanges(w);
+  for (int i = 0; i < kNewstodayExchanges; i++)
+    if (v->exchange[i]) newstoday_set_exchange_shown(w, i, 1);
+  newstoday_set_common(w, v->nf.common);
+  newstoday_set_related(w, v->nf.related);
+  newstoday_set_sensitive_only(w, v->nf.sensitive_only);
+  newstoday_set_watchlists_only(w, v->watchlists_only);
+  newstoday_set_keyword(w, v->nf.has_keyword ? v->nf.keyword : "");
+  if (window *win = owner(cast(w))) window_update_title(win);
+  return 0;
+}
+
+void nt_undo_release(void *saved, int) { dalloc_free(saved); }
+
+const undo_record_ops kUndoOps = {nt_undo_save, nt_undo_restore, nt_undo_release};
+
 typeid_t register_newstoday() {
+  undo_register_type(UNDO_NEWSTODAY, &kUndoOps);
   return object_register_class("newstoday", content_type(), sizeof(newstoday), nt_init, nt_fini,
                                sizeof(content_class), nt_class_init, nullptr);
 }
@@ -669,8 +709,14 @@ bool newstoday_has_group_filter(const widget *w) {
 }
 
 void newstoday_group_filter_changed(widget *w) {
-  if (newstoday *n = cast(w))
-    if (shown(n)) rebuild(n);
+  newstoday *n = cast(w);
+  if (!n) return;
+  if (shown(n)) rebuild(n);
+  // The title names the groups; the panel's "Groups" shows whether there are any.
+  if (window *win = owner(n)) {
+    tools_refresh_later(window_get_tools(win, kRoleNewstoday));
+    window_update_title(win);
+  }
 }
 
 void newstoday_copy_group_filter(widget *w, const widget *from) {

@@ -24,6 +24,7 @@
 #include "ssmodel.h"
 #include "sstime.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "ui/launch-linux.h"
 #include "windows/content.h"
 #include "windows/window.h"
@@ -293,11 +294,16 @@ void on_feed(rss_feed *, int event, void *own, uintptr_t, uint32_t) {
         if (window_get_role(w) == (r->kind ? kRoleGoogle : kRoleRss)) window_set_role(w, kRoleNone);
       break;
     default:
-      // Name or period: only a feed panel shows them, and it reads them
-      // when it is next drawn.
+      // Name or period: only a feed panel shows them.
       widget_redraw(r);
       break;
   }
+  // The title may come with new items; the panel reads name and period back.
+  if (event != 1)
+    if (window *w = owner(r)) {
+      tools_refresh_later(window_get_tools(w, r->kind ? kRoleGoogle : kRoleRss));
+      window_update_title(w);
+    }
 }
 
 // Class operations -------------------------------------------------------------

@@ -83,6 +83,23 @@ class Panels : public Grid {
     }
     return d;
   }
+  // n windows of `role` side by side on a desktop of their own, each
+  // width x height.
+  std::vector<window *> desk_of_role(uint32_t role, int n, int32_t width = 300, int32_t height = 300) {
+    desktop *d = desktop_new(nullptr);
+    d->r = {0, 0, width * n, height};
+    desks.push_back(d);
+    hbox *row = hbox_new(d, 0, 0);
+    row->r = d->r;
+    std::vector<window *> out;
+    for (int i = 0; i < n; i++) {
+      window *w = window_new(row, 0);
+      w->r = {width * i, 0, width, height};
+      window_set_role(w, role);
+      out.push_back(w);
+    }
+    return out;
+  }
   static watchlist *list_of(window *w) { return static_cast<watchlist *>(w->child[kWinWatchlist]); }
   static scantools *panel_of(window *w) {
     widget *p = window_get_tools(w, kRoleWatchlist);
