@@ -7,7 +7,9 @@
 
 #include <cstring>
 
+#include "tools/depthtools.h"
 #include "tools/scantools.h"
+#include "tools/tradetools.h"
 #include "ui/object.h"
 
 namespace {
@@ -57,5 +59,7 @@ void content_set_instr(widget *w, instr *in) {
 // widgets of their names until their own modules come.
 widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
+  if (strcmp(name, "depthtools") == 0) return depthtools_new(parent, owner);
+  if (strcmp(name, "tradetools") == 0) return tradetools_new(parent, owner);
   return content_new(parent, name);
 }

@@ -22,6 +22,7 @@
 #include "ssevent.h"
 #include "ssnotify.h"
 #include "style.h"
+#include "tools/depthtools.h"
 #include "ui/gui.h"
 #include "undo.h"
 #include "windows/depthbars.h"
@@ -46,6 +47,13 @@ int req_events(instr *in) { return ssclient_request_events(in); }
 int req_stock_events(ss_stock *s) { return ssclient_request_stock_events(s, 0); }
 int req_day(instr *in, ss_time d) { return ssclient_request_events_for_day(in, d); }
 double frame_seconds() { return double(plat_ms()) / 1000.0; }
+// The depth panel's calls (a window made without one has a null panel).
+void panel_rebind(widget *t) { depthtools_rebind_chart(t); }
+void panel_follow(widget *t, instr *) { depthtools_follow_instrument(t); }
+void panel_redraw(widget *t) {
+  depthtools_show_speed(t);
+  widget_redraw(t);
+}
 
 depthwin_services defaults() {
   depthwin_services s{};
@@ -54,6 +62,11 @@ depthwin_services defaults() {
   s.request_events_for_day = req_day;
   s.sleep = ssclient_sleep;
   s.now_seconds = frame_seconds;
+  s.tools_rebind = panel_rebind;
+  s.tools_follow = panel_follow;
+  s.tools_show_speed = depthtools_show_speed;
+  s.tools_redraw = panel_redraw;
+  s.tools_update_chart = depthtools_update_chart;
   return s;
 }
 
@@ -417,11 +430,18 @@ void depthwin_set_age_split(widget *w, int i, uint32_t type, uint32_t count) {
   if (!b->copying) notify_settings(b);
 }
 
-// Minimal version: the depth tool panel keeps the custom values; until it
-// is built the window keeps value 0 itself.
-int32_t depthwin_get_age_split_custom(widget *w, int i) { return i == 0 ? dw(w)->book.age_split_custom : 0; }
+// The custom split's time is the depth panel's spinner; a window without a
+// panel keeps it in the book.
+int32_t depthwin_get_age_split_custom(widget *w, int i) {
+  if (i != 0) return 0;
+  depthwin_book *b = &dw(w)->book;
+  return depthtools_is(b->tools) ? depthtools_get_age_time(b->tools, 0) : b->age_split_custom;
+}
 void depthwin_set_age_split_custom(widget *w, int i, int32_t v) {
-  if (i == 0) dw(w)->book.age_split_custom = v;
+  if (i != 0) return;
+  depthwin_book *b = &dw(w)->book;
+  b->age_split_custom = v;
+  if (depthtools_is(b->tools)) depthtools_set_age_time(b->tools, 0, v);
 }
 
 uint32_t depthwin_get_non_realtime(widget *w) { return !dw(w)->book.realtime; }
