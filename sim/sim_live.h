@@ -5,7 +5,10 @@
 #pragma once
 #include <cstdint>
 
+#include "sstime.h"
+
 struct sim_server;
+struct sim_stock_ref;
 struct sim_live;
 
 struct sim_live_options {
@@ -15,6 +18,10 @@ struct sim_live_options {
   uint64_t seed = 1;      // the same seed writes the same messages in order
   uint32_t stocks = 12;   // made-up stock codes the market moves
   uint32_t opening = 20;  // messages a stock gets before the first client
+  // Keep each stock's book second by second (tests that compare a client's
+  // replay with the market as it stood); off in the program, where a long
+  // run would keep them all.
+  bool keep_books = false;
 };
 
 // Registers the stocks as instruments of the exchange (so requests about
@@ -27,3 +34,7 @@ sim_live* sim_live_start(sim_server* sim, const sim_live_options& options);
 void sim_live_stop(sim_live* live);
 // Messages written so far, the opening included (any thread).
 uint64_t sim_live_count(const sim_live* live);
+// With keep_books: the stock's book after every message stamped before `t`
+// (sides only) into *out. 0, or -1 (books not kept, no such stock, or `t`
+// not after the first message). Any thread.
+int sim_live_book_before(sim_live* live, const char* code, ss_time t, sim_stock_ref* out);

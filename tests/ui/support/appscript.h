@@ -79,6 +79,7 @@ class demo_app {
  public:
   std::string root;  // the data directory's parent (removed by stop)
   int port = 0;
+  bool keep_books = false;  // the live market keeps its books (sim_live_book_before)
 
   // Call as ASSERT_NO_FATAL_FAILURE(app.start("name")).
   void start(const char *name) {
@@ -118,6 +119,7 @@ class demo_app {
     lo.brokers = sim_scenario_has_brokers(0);
     lo.rate = 20;
     lo.stocks = 4;
+    lo.keep_books = keep_books;
     live_ = sim_live_start(sim_, lo);
     ASSERT_NE(live_, nullptr);
     port = sim_start(sim_, 0);
@@ -156,6 +158,8 @@ class demo_app {
 
   // The first screen's X window, and its focused window (null before the
   // screens are up).
+  sim_live *live() const { return live_; }
+
   static uint64_t xwin(int n) { return gui_plat_x11_window(&G.wins[screen_get(n)->os_window].plat); }
   static window *focused() {
     return screen_is_up() && screen_is_open(0) ? desktop_get_focus(screen_current_desktop()) : nullptr;
