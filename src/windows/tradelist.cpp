@@ -644,9 +644,13 @@ int tradelist_get_range(const tradelist *t, ss_time *from, ss_time *to) {
 }
 
 void tradelist_set_position(tradelist *t, ss_time time) {
+  // The selection goes to the top first: moving it restyles the list, whose
+  // position then follows the top row (0, the newest), which would undo
+  // the time asked for whenever a row below the top was selected.
+  window *w = widget_is_shown(t) ? window_of(t) : nullptr;
+  if (w) window_select_row(w, 0);
   t->position = time;
   if (!widget_is_shown(t)) return;
-  if (window *w = window_of(t)) window_select_row(w, 0);
   tradelist_rebuild(t, 1);
   widget_redraw(t);
 }
