@@ -226,6 +226,10 @@ void dw_layout(container *self) {
 struct undo_copy {
   uint32_t show_mode, show_age, show_trades, age_type, age_count;
   float speedup;
+  // The replay mode and its step delay: the depth panel's "By Event" and
+  // its Faster and Slower by event change them.
+  float delay;
+  uint32_t realtime;
   int32_t group_by;
   uint32_t height;
   ss_time position;
@@ -238,7 +242,8 @@ void *undo_save(void *object) {
   const depthwin_book *b = &d->book;
   auto *c = new undo_copy;
   *c = {b->show_mode, b->show_age, b->show_trades, b->age_split_type, b->age_split_count, b->speedup,
-        b->group_by,  b->height,   (b->anchor_position || b->mark) ? b->position : 0,      b->mark != 0,
+        b->delay,     b->realtime, b->group_by,  b->height,
+        (b->anchor_position || b->mark) ? b->position : 0, b->mark != 0,
         b->bars ? depthbars_get_thickness(b->bars) : 0};
   return c;
 }
@@ -250,6 +255,8 @@ int undo_restore(void *saved, void *object) {
   depthwin_set_show_age(w, c->show_age);
   depthwin_set_show_trades(w, c->show_trades);
   depthwin_set_speedup(w, c->speedup);
+  depthwin_set_delay(w, c->delay);
+  if (dw(w)->book.realtime != c->realtime) depthwin_set_non_realtime(w, !c->realtime);
   if (c->mark)
     depthwin_set_mark(w, 1);
   else

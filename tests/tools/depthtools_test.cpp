@@ -317,6 +317,14 @@ TEST_F(DepthPanel, ReplayButtonsOnTheWindowsBook) {
   EXPECT_FLOAT_EQ(b->delay, 0.1f);
   press(p, DEPTHTOOLS_REPLAY, 4);
   EXPECT_FLOAT_EQ(b->delay, 0.2f);
+  // One undo puts the delay back, the next the replay mode.
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_FLOAT_EQ(b->delay, 0.1f);
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_FLOAT_EQ(b->delay, 0.2f);
+  EXPECT_EQ(undo_perform(), 0);
+  EXPECT_EQ(b->realtime, 1u) << "By Event undone";
+  press(p, DEPTHTOOLS_REPLAY, 9);
   // Pause sets and releases the mark.
   press(p, DEPTHTOOLS_REPLAY, 0);
   EXPECT_TRUE(depthwin_has_mark(d));

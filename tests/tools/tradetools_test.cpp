@@ -182,4 +182,22 @@ TEST_F(TradePanel, AChartClickPositionsEveryLinkedList) {
   for (window *w : ws) EXPECT_EQ(list(w)->position, 0u) << "one undo step for both";
 }
 
+// A shown list whose selection was below the top keeps the time it is moved
+// to: the selection goes to the top first (moving it makes the list follow
+// its top row, the newest), then the time is set.
+TEST_F(TradePanel, AShownListKeepsTheClickedTimeWhateverItsSelection) {
+  open(1);
+  widget_show(ws[0]);
+  ASSERT_TRUE(widget_is_shown(list(ws[0])));
+  window_set_row_count(ws[0], -1);
+  window_select_row(ws[0], 3);
+  ASSERT_EQ(ws[0]->selection, 3u);
+  tradetools *p = panel(ws[0]);
+  ss_time t = sstime_pack(0, 0, 14, 8, 12, 2026);
+  p->chart->click_fn(p->chart, t, p->chart->click_ctx, p->chart->click_n);
+  EXPECT_EQ(ws[0]->selection, 0u);
+  EXPECT_EQ(list(ws[0])->position, t);
+  widget_hide(ws[0]);
+}
+
 }  // namespace
