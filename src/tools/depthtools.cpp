@@ -15,7 +15,6 @@
 #include <cstring>
 #include <string>
 
-#include "charts/axisfont.h"
 #include "log.h"
 #include "ssmodel.h"
 #include "style.h"
@@ -313,44 +312,6 @@ static void on_chart(nuchart *, ss_time t, void *arg, int) {
 
 namespace {
 
-struct builder {
-  depthtools *p;
-  hbox *row = nullptr;
-  vbox *col = nullptr;
-  int in_col = 0;
-
-  void section(int which, const char *title) {
-    const style *st = style_cur();
-    padding pad;
-    padding_set(&pad, 4, 4, 3, 4);
-    flyaway *f = flyaway_new(p->box, title, 1, st ? st->font[0] : 0,
-                             st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u, 0, &pad);
-    p->section[which] = f;
-    row = hbox_new(f, 0, 2);
-    col = nullptr;
-    in_col = 0;
-  }
-  widget *slot() {
-    if (!col || in_col == 2) {
-      col = vbox_new(row, 0, 1);
-      in_col = 0;
-    }
-    in_col++;
-    return col;
-  }
-  button *btn(const char *text, int32_t id, button_fn fn, button_group *g = nullptr, uint32_t bits = 0,
-              const char *text2 = nullptr) {
-    button *b = button_new(slot(), text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
-                           style_button_colours(), fn, p, id);
-    if (b && text2) button_set_text2(b, text2);
-    return b;
-  }
-  // A two-state button: its first text while on, the second while off.
-  button *two_state(const char *on, const char *off, int32_t id, button_fn fn) {
-    return btn(on, id, fn, nullptr, BUTTON_TOGGLE, off);
-  }
-};
-
 uint32_t label_bg() {
   const style *st = style_cur();
   return st ? style_colour(st, kLabelColour) | 0xff000000u : 0xff202020u;
@@ -374,8 +335,12 @@ void style_labels(depthtools *p) {
 
 static widget *dt_build(tools *self) {
   depthtools *p = as_dt(self);
-  builder b{p};
   p->box = fbox_new(nullptr, 1, 2);
+  tools_builder b{p, p->box};
+  // A two-state button: its first text while on, the second while off.
+  const auto two_state = [&](const char *on, const char *off, int32_t id, button_fn fn) {
+    return b.btn(on, id, fn, nullptr, BUTTON_TOGGLE, off);
+  };
   button_group_init(&p->range_group);
   button_group_init(&p->thickness_group);
   button_group_init(&p->aggregate_group);
@@ -383,28 +348,10 @@ static widget *dt_build(tools *self) {
 
   // The replay chart first, without a parent: a day of the instrument as a
   // step line with volume and news, its end now.
-  if (widget *cw = nuchart_new(nullptr)) {
-    nuchart *c = nuchart_cast(cw);
-    p->chart = c;
-    nuchart_set_range(c, 5, 1);
-    nuchart_set_period(c, 9, 1);
-    nuchart_set_type(c, 16);
-    nuchart_set_background(c, label_bg());
-    nuchart_clear_overlays(c);
-    nuchart_add_overlay(c, 9, nullptr);
-    nuchart_add_overlay(c, kNuchartNewsOverlay, nullptr);
-    nuchart_add_overlay(c, 1, nullptr);
-    nuchart_clear_indicators(c);
-    nuchart_set_options(c, kDepthtoolsChartOptions);
-    nuchart_set_times(c, -1, 0, 5, 0);
-    nuchart_set_client_callback(c, on_chart, p, 0);
-    // The chart takes its axis fonts from the visual style as it updates;
-    // until one is selected it measures with the atlas's first font rather
-    // than with none.
-    if (!c->axes.fonts.text_size) c->axes.fonts = axisfont_atlas(0, 0);
-  }
+  const int32_t overlays[] = {9, kNuchartNewsOverlay, 1};
+  p->chart = tools_day_chart(label_bg(), overlays, 3, kDepthtoolsChartOptions, on_chart, p);
 
-  b.section(DEPTHTOOLS_REPLAY, "Replay");
+  p->section[DEPTHTOOLS_REPLAY] = b.section("Replay");
   p->pause = b.btn("Pause", 0, on_replay, nullptr, BUTTON_TOGGLE);
   p->faster = b.btn("Faster", 3, on_replay);
   p->forward = b.btn("Forward", 1, on_replay);
@@ -418,7 +365,7 @@ static widget *dt_build(tools *self) {
     p->speed_label = label_new(b.slot(), "x3600", 0, st ? st->font[kSpeedFont] : 0, label_bg(), 0xffffffffu, &pad);
     p->time_label = label_new(b.slot(), "12:34:56", 0, st ? st->font[kTimeFont] : 0, label_bg(), 0xffffffffu, &pad);
   }
-  p->mode = b.two_state("By Event", "By Time", 9, on_replay);
+  p->mode = two_state("By Event", "By Time", 9, on_replay);
   if (p->chart) {
     size fixed{kChartW, kChartH};
     sizer *sz = sizer_new(b.row, SIZER_FILL_W | SIZER_FILL_H, &fixed, nullptr, 0.0f);
@@ -430,23 +377,23 @@ static widget *dt_build(tools *self) {
   b.btn("Week", 7, on_range, &p->range_group);
   b.btn("Month", 8, on_range, &p->range_group);
 
-  b.section(DEPTHTOOLS_DISPLAY, "Display");
-  p->show_trades = b.two_state("Show Trades", "Hide Trades", 1, on_display);
-  p->show_bars = b.two_state("Show Bars", "Hide Bars", 2, on_display);
-  p->show_table = b.two_state("Show Table", "Hide Table", 3, on_display);
-  p->show_age = b.two_state("Show Age", "Hide Age", 0, on_display);
+  p->section[DEPTHTOOLS_DISPLAY] = b.section("Display");
+  p->show_trades = two_state("Show Trades", "Hide Trades", 1, on_display);
+  p->show_bars = two_state("Show Bars", "Hide Bars", 2, on_display);
+  p->show_table = two_state("Show Table", "Hide Table", 3, on_display);
+  p->show_age = two_state("Show Age", "Hide Age", 0, on_display);
   b.btn("Thinest", 3, on_thickness, &p->thickness_group);
   b.btn("Thin", 5, on_thickness, &p->thickness_group);
   b.btn("Normal", 7, on_thickness, &p->thickness_group);
   b.btn("Thick", 9, on_thickness, &p->thickness_group);
 
-  b.section(DEPTHTOOLS_AGGREGATE, "Aggregate");
+  p->section[DEPTHTOOLS_AGGREGATE] = b.section("Aggregate");
   struct { const char *t; int32_t id; } aggregates[] = {{"None", 0},       {"Auto", -1},     {"1 cent", 100},
                                                         {"5 cents", 500},  {"10 cent", 1000}, {"20 cent", 2000},
                                                         {"50 cent", 5000}, {"1 dollar", 10000}};
   for (auto &a : aggregates) b.btn(a.t, a.id, on_aggregate, &p->aggregate_group);
 
-  b.section(DEPTHTOOLS_AGE, "Age");
+  p->section[DEPTHTOOLS_AGE] = b.section("Age");
   b.btn("Custom", 0, on_age, &p->age_group);
   p->age_time = time_spinner_new(b.slot(), "", kDepthtoolsAgeStart, kDepthtoolsAgeMin, kDepthtoolsAgeMax, nullptr,
                                  nullptr, on_age_time, p, 0);
@@ -649,24 +596,6 @@ depthtools *depthtools_new(widget *parent, widget *depthwin) {
   return p;
 }
 
-namespace {
-struct find_args {
-  int32_t id;
-  button_fn fn;
-  button *found;
-};
-void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    auto *b = static_cast<button *>(w);
-    if (b->id == a->id && b->callback == a->fn) a->found = b;
-    return;
-  }
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-}  // namespace
-
 button *depthtools_button(depthtools *p, int section, int32_t id) {
   button_fn fn = nullptr;
   switch (section) {
@@ -678,7 +607,5 @@ button *depthtools_button(depthtools *p, int section, int32_t id) {
     case kDepthtoolsRange: fn = on_range; break;
     default: return nullptr;
   }
-  find_args a{id, fn, nullptr};
-  p->cls->apply_children(p, find_button, &a, 0);
-  return a.found;
+  return tools_find_button(p, id, fn);
 }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "charts/axisfont.h"
 #include "lib/colour.h"
 #include "lib/gfx.h"
 #include "lib/scan.h"
@@ -25,6 +26,7 @@
 #include "screen/screen.h"
 #include "screen/tickbar.h"
 #include "style.h"
+#include "ui/box.h"
 #include "ui/button.h"
 #include "ui/deck.h"
 #include "ui/flyaway.h"
@@ -35,6 +37,7 @@
 #include "ui/spinner.h"
 #include "ui/textbox.h"
 #include "undo.h"
+#include "windows/nuchart.h"
 #include "windows/watchlist.h"
 #include "windows/window.h"
 
@@ -394,6 +397,80 @@ void tools_close_flyaways(widget *w) {
     return;
   }
   visit(w, flyaway_type(), close_one);
+}
+
+// ---- building --------------------------------------------------------------------
+
+flyaway *tools_builder::section(const char *title) {
+  padding pad;
+  padding_set(&pad, 4, 4, 3, 4);
+  flyaway *f = flyaway_new(box, title, 1, panel_font(), flyaway_bg(), 0, &pad);
+  row = hbox_new(f, 0, 2);
+  col = nullptr;
+  in_col = 0;
+  return f;
+}
+
+widget *tools_builder::slot() {
+  if (!col || in_col == 2) {
+    col = vbox_new(row, 0, 1);
+    in_col = 0;
+  }
+  in_col++;
+  return col;
+}
+
+button *tools_builder::btn(const char *text, int32_t id, button_fn fn, button_group *g, uint32_t bits,
+                           const char *text2) {
+  button *b = button_new(slot(), text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
+                         style_button_colours(), fn, arg, id);
+  if (b && text2) button_set_text2(b, text2);
+  return b;
+}
+
+struct find_args {
+  int32_t id;
+  button_fn fn;
+  button *found;
+};
+static void find_one(widget *w, void *arg, int) {
+  auto *a = static_cast<find_args *>(arg);
+  if (a->found) return;
+  if (object_is_a(widget_obj(w), button_type())) {
+    auto *b = static_cast<button *>(w);
+    if (b->id == a->id && (!a->fn || b->callback == a->fn)) a->found = b;
+    return;
+  }
+  w->cls->apply_children(w, find_one, arg, 0);
+}
+
+button *tools_find_button(widget *panel, int32_t id, button_fn fn) {
+  if (!panel) return nullptr;
+  find_args a{id, fn, nullptr};
+  panel->cls->apply_children(panel, find_one, &a, 0);
+  return a.found;
+}
+
+nuchart *tools_day_chart(uint32_t background, const int32_t *overlays, int n, uint32_t options,
+                         void (*fn)(nuchart *chart, ss_time time, void *arg, int n), void *arg) {
+  widget *w = nuchart_new(nullptr);
+  if (!w) return nullptr;
+  nuchart *c = nuchart_cast(w);
+  nuchart_set_range(c, 5, 1);   // one day
+  nuchart_set_period(c, 9, 1);  // every sample
+  nuchart_set_type(c, 16);      // step line
+  nuchart_set_background(c, background);
+  nuchart_clear_overlays(c);
+  for (int i = 0; i < n; i++) nuchart_add_overlay(c, overlays[i], nullptr);
+  nuchart_clear_indicators(c);
+  nuchart_set_options(c, options);
+  nuchart_set_times(c, -1, 0, 5, 0);
+  nuchart_set_client_callback(c, fn, arg, 0);
+  // The chart takes its axis fonts from the visual style as it updates;
+  // until one is selected it measures with the atlas's first font rather
+  // than with none.
+  if (!c->axes.fonts.text_size) c->axes.fonts = axisfont_atlas(0, 0);
+  return c;
 }
 
 // ---- the linked change --------------------------------------------------------

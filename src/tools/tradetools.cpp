@@ -11,7 +11,6 @@
 #include <cstring>
 #include <string>
 
-#include "charts/axisfont.h"
 #include "log.h"
 #include "style.h"
 #include "ui/box.h"
@@ -178,83 +177,40 @@ static void on_chart(nuchart *, ss_time t, void *arg, int) {
 
 // ---- build --------------------------------------------------------------------------
 
-static flyaway *section(tradetools *p, int which, const char *title) {
-  const style *st = style_cur();
-  padding pad;
-  padding_set(&pad, 4, 4, 3, 4);
-  flyaway *f = flyaway_new(p->box, title, 1, st ? st->font[0] : 0,
-                           st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u, 0, &pad);
-  p->section[which] = f;
-  return f;
-}
-
-static button *btn(widget *parent, tradetools *p, const char *text, int32_t id, button_fn fn, button_group *g,
-                   uint32_t bits = 0) {
-  return button_new(parent, text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
-                    style_button_colours(), fn, p, id);
-}
-
 static widget *tt_build(tools *self) {
   tradetools *p = as_tt(self);
   p->box = fbox_new(nullptr, 1, 2);
+  tools_builder b{p, p->box};
   button_group_init(&p->range_group);
   button_group_init(&p->group_group);
   const style *st = style_cur();
 
   // The chart first, without a parent: the day's prices as a step line
   // with volume and news, on the sections' colour, its end now.
-  if (widget *cw = nuchart_new(nullptr)) {
-    nuchart *c = nuchart_cast(cw);
-    p->chart = c;
-    nuchart_set_range(c, 5, 1);
-    nuchart_set_period(c, 9, 1);
-    nuchart_set_type(c, 16);
-    nuchart_set_background(c, st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u);
-    nuchart_clear_overlays(c);
-    nuchart_add_overlay(c, 9, nullptr);
-    nuchart_add_overlay(c, kNuchartNewsOverlay, nullptr);
-    nuchart_clear_indicators(c);
-    nuchart_set_options(c, kTradetoolsChartOptions);
-    nuchart_set_times(c, -1, 0, 5, 0);
-    nuchart_set_client_callback(c, on_chart, p, 0);
-    // The chart takes its axis fonts from the visual style as it updates;
-    // until one is selected it measures with the atlas's first font rather
-    // than with none.
-    if (!c->axes.fonts.text_size) c->axes.fonts = axisfont_atlas(0, 0);
-  }
+  const int32_t overlays[] = {9, kNuchartNewsOverlay};
+  uint32_t bg = st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u;
+  p->chart = tools_day_chart(bg, overlays, 2, kTradetoolsChartOptions, on_chart, p);
 
-  flyaway *f = section(p, TRADETOOLS_SELECT, "Select");
-  p->vwap_only = btn(vbox_new(f, 0, 1), p, "VWAP Only", 4, on_select, nullptr, BUTTON_TOGGLE);
+  p->section[TRADETOOLS_SELECT] = b.section("Select");
+  p->vwap_only = b.btn("VWAP Only", 4, on_select, nullptr, BUTTON_TOGGLE);
 
-  f = section(p, TRADETOOLS_GROUP, "Group By");
-  {
-    hbox *row = hbox_new(f, 0, 2);
-    struct { const char *t; int32_t id; } groups[] = {{"Price", 1}, {"5 Min", 2}, {"10", 3}, {"15", 4},
-                                                      {"20", 5},    {"30", 6},    {"1 Hour", 7}, {"2", 8},
-                                                      {"4", 9},     {"N/A", 10},  {"Day", 16}};
-    vbox *col = nullptr;
-    int n = 0;
-    for (auto &g : groups) {
-      if (!col || n++ % 2 == 0) col = vbox_new(row, 0, 1);
-      btn(col, p, g.t, g.id, on_group, &p->group_group);
-    }
-  }
+  p->section[TRADETOOLS_GROUP] = b.section("Group By");
+  struct { const char *t; int32_t id; } groups[] = {{"Price", 1}, {"5 Min", 2}, {"10", 3}, {"15", 4},
+                                                    {"20", 5},    {"30", 6},    {"1 Hour", 7}, {"2", 8},
+                                                    {"4", 9},     {"N/A", 10},  {"Day", 16}};
+  for (auto &g : groups) b.btn(g.t, g.id, on_group, &p->group_group);
 
-  f = section(p, TRADETOOLS_RANGE, "Range");
-  {
-    hbox *row = hbox_new(f, 0, 2);
-    if (p->chart) {
-      size fixed{kChartW, kChartH};
-      sizer *sz = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H, &fixed, nullptr, 0.0f);
-      if (sz) container_cls(sz)->add(sz, p->chart);
-    }
-    vbox *a = vbox_new(row, 0, 1), *b = vbox_new(row, 0, 1);
-    btn(a, p, "Today", 11, on_range, &p->range_group);
-    btn(a, p, "All day", 12, on_range, &p->range_group);
-    btn(b, p, "Week", 13, on_range, &p->range_group);
-    btn(b, p, "Month", 14, on_range, &p->range_group);
-    button_group_select(&p->range_group, 12);
+  p->section[TRADETOOLS_RANGE] = b.section("Range");
+  if (p->chart) {
+    size fixed{kChartW, kChartH};
+    sizer *sz = sizer_new(b.row, SIZER_FILL_W | SIZER_FILL_H, &fixed, nullptr, 0.0f);
+    if (sz) container_cls(sz)->add(sz, p->chart);
   }
+  b.btn("Today", 11, on_range, &p->range_group);
+  b.btn("All day", 12, on_range, &p->range_group);
+  b.btn("Week", 13, on_range, &p->range_group);
+  b.btn("Month", 14, on_range, &p->range_group);
+  button_group_select(&p->range_group, 12);
   fbox_set_flyaway_weight(p->box, p->section[TRADETOOLS_RANGE], 1);
   return p->box;
 }
@@ -329,31 +285,10 @@ tradetools *tradetools_new(widget *parent, widget *owner) {
   return p;
 }
 
-namespace {
-struct find_args {
-  int32_t id;
-  button_fn fn;
-  button *found;
-};
-void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    auto *b = static_cast<button *>(w);
-    if (b->id == a->id && b->callback == a->fn) a->found = b;
-    return;
-  }
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-}  // namespace
-
 button *tradetools_button(tradetools *p, int section, int32_t id) {
   button_fn fn = section == TRADETOOLS_SELECT ? on_select
                  : section == TRADETOOLS_GROUP ? on_group
                  : section == TRADETOOLS_RANGE ? on_range
                                                : nullptr;
-  if (!fn) return nullptr;
-  find_args a{id, fn, nullptr};
-  p->cls->apply_children(p, find_button, &a, 0);
-  return a.found;
+  return fn ? tools_find_button(p, id, fn) : nullptr;
 }

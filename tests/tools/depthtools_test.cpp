@@ -112,20 +112,7 @@ class DepthPanel : public Panels {
   std::vector<window *> ws;
 
   // n depth windows side by side on one desktop.
-  void open(int n) {
-    desktop *d = desktop_new(nullptr);
-    d->r = {0, 0, 700 * n, 400};
-    desks.push_back(d);
-    hbox *row = hbox_new(d, 0, 0);
-    row->r = d->r;
-    for (int i = 0; i < n; i++) {
-      window *w = window_new(row, 0);
-      w->r = {700 * i, 0, 700, 400};
-      window_set_role(w, kRoleDepth);
-      ws.push_back(w);
-    }
-    for (window *w : ws) tools_refresh_now(panel(w));
-  }
+  void open(int n) { windows_of_role(kRoleDepth, n, &ws); }
   static widget *depth(window *w) { return w->child[kWinDepth]; }
   static depthtools *panel(window *w) {
     widget *p = window_get_tools(w, kRoleDepth);

@@ -83,6 +83,22 @@ class Panels : public Grid {
     }
     return d;
   }
+  // A desktop of n windows of `role` side by side, each 700 wide, their
+  // panels refreshed.
+  void windows_of_role(uint32_t role, int n, std::vector<window *> *out) {
+    desktop *d = desktop_new(nullptr);
+    d->r = {0, 0, 700 * n, 400};
+    desks.push_back(d);
+    hbox *row = hbox_new(d, 0, 0);
+    row->r = d->r;
+    for (int i = 0; i < n; i++) {
+      window *w = window_new(row, 0);
+      w->r = {700 * i, 0, 700, 400};
+      window_set_role(w, role);
+      out->push_back(w);
+    }
+    for (window *w : *out) tools_refresh_now(window_get_tools(w, role));
+  }
   static watchlist *list_of(window *w) { return static_cast<watchlist *>(w->child[kWinWatchlist]); }
   static scantools *panel_of(window *w) {
     widget *p = window_get_tools(w, kRoleWatchlist);

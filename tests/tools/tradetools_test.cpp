@@ -58,20 +58,7 @@ class TradePanel : public Panels {
  protected:
   std::vector<window *> ws;
 
-  void open(int n) {
-    desktop *d = desktop_new(nullptr);
-    d->r = {0, 0, 700 * n, 400};
-    desks.push_back(d);
-    hbox *row = hbox_new(d, 0, 0);
-    row->r = d->r;
-    for (int i = 0; i < n; i++) {
-      window *w = window_new(row, 0);
-      w->r = {700 * i, 0, 700, 400};
-      window_set_role(w, kRoleTradelist);
-      ws.push_back(w);
-    }
-    for (window *w : ws) tools_refresh_now(panel(w));
-  }
+  void open(int n) { windows_of_role(kRoleTradelist, n, &ws); }
   static tradelist *list(window *w) { return tradelist_cast(w->child[kWinTradelist]); }
   static tradetools *panel(window *w) {
     widget *p = window_get_tools(w, kRoleTradelist);
