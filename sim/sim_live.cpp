@@ -68,9 +68,15 @@ struct sim_live {
   std::mutex books_mu;
   std::map<std::string, std::vector<kept>> books;
 
+  struct trade {
+    std::string code;
+    uint32_t price;
+    uint64_t volume;
+  };
   std::mutex mu;
   std::condition_variable cv;
   bool stop = false;
+  std::vector<trade> trades;  // asked for by sim_live_trade, under mu
   std::thread thread;
 };
 
@@ -130,12 +136,20 @@ void run(sim_live* l) {
   while (!l->cv.wait_for(lk, std::chrono::milliseconds(kTickMs), [l] { return l->stop; })) {
     const double seconds = std::chrono::duration<double>(clock::now() - start).count();
     const uint64_t due = static_cast<uint64_t>(seconds * l->o.rate);
-    if (due <= done) continue;
-    uint64_t n = due - done;
-    done = due;
+    std::vector<sim_live::trade> asked;
+    asked.swap(l->trades);
+    if (due <= done && asked.empty()) continue;
+    uint64_t n = due > done ? due - done : 0;
+    done = std::max(done, due);
     n = std::min(n, burst);
     lk.unlock();
     for (uint64_t i = 0; i < n; i++) step(l);
+    for (const sim_live::trade& t : asked) {
+      const ss_time when = std::max(wall_now(), l->last);
+      l->last = when;
+      if (sim_market_trade(l->market, t.code.c_str(), when, t.price, t.volume) < 0)
+        log(LOG_ERROR, kSrc, "can't trade %s", t.code.c_str());
+    }
     flush(l);
     lk.lock();
   }
@@ -187,6 +201,13 @@ void sim_live_stop(sim_live* live) {
   log(LOG_INFO, kSrc, "live market stopped after %llu messages",
       static_cast<unsigned long long>(live->count.load()));
   delete live;
+}
+
+int sim_live_trade(sim_live* live, const char* code, uint32_t price, uint64_t volume) {
+  if (!live || !code || std::find(live->codes.begin(), live->codes.end(), code) == live->codes.end()) return -1;
+  std::lock_guard<std::mutex> lk(live->mu);
+  live->trades.push_back({code, price, volume});
+  return 0;
 }
 
 uint64_t sim_live_count(const sim_live* live) { return live ? live->count.load() : 0; }

@@ -32,6 +32,10 @@ struct sim_live_options {
 sim_live* sim_live_start(sim_server* sim, const sim_live_options& options);
 // Stops and joins the thread; null is ignored. Call before sim_destroy.
 void sim_live_stop(sim_live* live);
+// Queues one trade of a live stock at a price and volume of the caller's,
+// written with the next tick's messages (any thread). -1 for a code the
+// market does not move.
+int sim_live_trade(sim_live* live, const char* code, uint32_t price, uint64_t volume);
 // Messages written so far, the opening included (any thread).
 uint64_t sim_live_count(const sim_live* live);
 // With keep_books: the stock's book after every message stamped before `t`

@@ -24,6 +24,7 @@
 #include "ssuser.h"
 #include "style.h"
 #include "config/configbox.h"
+#include "tools/searchtools.h"
 #include "ui/gui.h"
 #include "undo.h"
 #include "windows/depthwin.h"
@@ -541,6 +542,8 @@ int action_search(window *w) {
   window_set_role(w, kRoleSearch);
   window_show_tools(w);
   undo_end();
+  // The panel waits with an empty keyword field that has the keyboard.
+  searchtools_clear(window_get_tools(w, kRoleSearch));
   return 1;
 }
 

@@ -132,6 +132,31 @@ TEST_F(DemoScenario, LiveMarketArrivesOnTheSameLink) {
   EXPECT_NE(0, ssclient_is_online());
 }
 
+// A trade asked of the live market reaches the model with the price and
+// volume asked for; a code the market does not move is refused.
+TEST_F(DemoScenario, LiveMarketWritesATradeAskedFor) {
+  ASSERT_NO_FATAL_FAILURE(expect_caught_up_on_one_link());
+  sim_live_options lo;
+  lo.brokers = sim_scenario_has_brokers(0);
+  lo.rate = 50;
+  lo.stocks = 2;
+  live = sim_live_start(sim, lo);
+  ASSERT_NE(nullptr, live);
+  const std::string code = sim_market_code(1);
+  EXPECT_EQ(-1, sim_live_trade(live, "NOPE", 100, 1));
+  EXPECT_EQ(-1, sim_live_trade(nullptr, code.c_str(), 100, 1));
+  ASSERT_EQ(0, sim_live_trade(live, code.c_str(), 987654, 4321));
+  EXPECT_TRUE(wait_for(
+      [&] {
+        core_lock lock;
+        const ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), code.c_str());
+        for (const ss_trade* t = s ? s->trades.head : nullptr; t; t = t->next)
+          if (t->price == 987654 && t->volume == 4321) return true;
+        return false;
+      },
+      10000));
+}
+
 // After a dropped link the client signs on again at its stream positions and
 // reads the demo's opening of exchange 2 (served to every user) once more
 // without dropping the new link.

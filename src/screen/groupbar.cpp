@@ -17,6 +17,7 @@
 #include "log.h"
 #include "popups/place.h"
 #include "screen/screen.h"
+#include "screen/tickbar.h"
 #include "screen/ticker.h"
 #include "style.h"
 #include "ui/box.h"
@@ -300,6 +301,8 @@ void groupbar_toggle(widget *bar, int32_t what, uint32_t value, int on) {
       break;
     case kGroupbarTicker:
       ticker_refilter(static_cast<ticker *>(g->target));
+      // The ticker panel's "Groups" shows whether the ticker has a group filter.
+      tickbar_refresh_tools(static_cast<ticker *>(g->target)->parent);
       screen_request_toolbar_refresh();
       break;
     case kGroupbarNews: newstoday_group_filter_changed(g->target); break;

@@ -13,6 +13,7 @@
 #include "config/config.h"
 #include "log.h"
 #include "screen/screen.h"
+#include "tools/tickertools.h"
 #include "windows/alertlist.h"
 
 static const char kSrc[] = "src/screen/tickbar";
@@ -153,13 +154,18 @@ void tickbar_relayout(widget *tb) {
   });
 }
 
-// Minimal version: the ticker tool panel comes with the tool panels; until
-// then the setting is kept and the bar follows it, with nothing below the
-// tickers.
+// The ticker panel sits under the tickers; it is made the first time it is
+// shown and lives as long as the bar.
+static void make_tools(tickbar *b) {
+  if (!b->tools) b->tools = ticktools_new(b, b);
+}
+
 void tickbar_show_tools(widget *tb) {
   tickbar *b = tickbar_of(tb);
   if (!b || b->tools_shown) return;
+  make_tools(b);
   b->tools_shown = 1;
+  if (b->tools && widget_is_shown(b)) widget_show_subtree(b->tools);
   relayout_screen(tb);
 }
 
@@ -167,6 +173,7 @@ void tickbar_hide_tools(widget *tb) {
   tickbar *b = tickbar_of(tb);
   if (!b || !b->tools_shown) return;
   b->tools_shown = 0;
+  if (b->tools) widget_hide_subtree(b->tools);
   relayout_screen(tb);
   if (!b->visible) on_screen(tb, [] { screen_hide_bars(BAR_TICKBAR); });
 }
@@ -179,7 +186,10 @@ void tickbar_toggle_tools(widget *tb) {
 }
 
 int tickbar_tools_shown(widget *tb) { return tickbar_of(tb) ? int(as_bar(tb)->tools_shown) : 0; }
-void tickbar_refresh_tools(widget *) {}
+void tickbar_refresh_tools(widget *tb) {
+  tickbar *b = tickbar_of(tb);
+  if (b && b->tools) tools_refresh_later(b->tools);
+}
 
 // ---- the widget ----
 
@@ -227,6 +237,7 @@ static void tb_show_children(widget *self) {
     }
     if (b->visible & bit_of(b, t)) widget_show_subtree(t);
   });
+  if (b->tools_shown) make_tools(b);
   if (b->tools_shown && b->tools) widget_show_subtree(b->tools);
 }
 
@@ -241,6 +252,7 @@ static void tb_draw(widget *self) {
   each_ticker(b, [](ticker *t) {
     if (widget_is_shown(t) && t->r.h > 0) widget_draw(t);
   });
+  if (b->tools && b->tools_shown && widget_is_shown(b->tools) && b->tools->r.h > 0) widget_draw(b->tools);
 }
 
 static void tb_release(widget *self, int32_t, int32_t, int button) {

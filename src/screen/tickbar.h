@@ -18,7 +18,7 @@ struct tickbar : box {
   ticker *tickers[kMarketTickers];
   ticker *alerts_ticker;
   uint32_t tools_shown;  // "tickbar.show_tools"
-  widget *tools;         // the ticker tool panel (none yet)
+  widget *tools;         // the ticker tool panel, made when first shown
 };
 
 typeid_t tickbar_type();

@@ -17,6 +17,7 @@
 
 #include "log.h"
 #include "ssmodel.h"
+#include "tools/panelkit.h"
 #include "style.h"
 #include "ui/box.h"
 #include "ui/flyaway.h"
@@ -161,10 +162,6 @@ static void link_group(depthtools *p) {
   undo_end();
 }
 
-static bool clicked(uint32_t state) {
-  return (state & BUTTON_IN_CALLBACK) && !(state & (BUTTON_DRAGGED_OUT | BUTTON_DROPPED_ON));
-}
-
 static void set_marker(depthtools *p, ss_time t) {
   if (!p->chart) return;
   const chart_plot &pl = p->chart->plot;
@@ -191,9 +188,9 @@ static void apply_range(depthtools *p, int32_t choice) {
 }
 
 static void on_replay(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<depthtools *>(arg);
-  int on = (b->state & BUTTON_ACTIVE) ? 1 : 0;
+  int on = panelkit_is_on(b);
   link_group(p);
   if (id == 10) set_marker(p, 0);
   for (int32_t i = 0; i < tools_link_count(); i++) {
@@ -226,7 +223,7 @@ static void on_replay(button *b, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_range(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<depthtools *>(arg);
   // Only the panel's own chart changes, so the range leaves no undo step.
   // No group is opened at all: opening one and cancelling it would drop the
@@ -238,7 +235,7 @@ static void on_range(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_display(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<depthtools *>(arg);
   widget *own = depth_of(p);
   if (!own) return;
@@ -260,7 +257,7 @@ static void on_display(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_thickness(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   link_group(static_cast<depthtools *>(arg));
   for (int32_t i = 0; i < tools_link_count(); i++) {
     depthwin_child *bars = depthwin_get_child(tools_link_content(i), 1);
@@ -270,7 +267,7 @@ static void on_thickness(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_aggregate(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   link_group(static_cast<depthtools *>(arg));
   for (int32_t i = 0; i < tools_link_count(); i++) depthwin_set_group_by(tools_link_content(i), id);
   tools_link_apply();
@@ -289,7 +286,7 @@ static void apply_age(depthtools *p, int32_t id) {
 }
 
 static void on_age(button *, uint32_t state, void *arg, int32_t id) {
-  if (clicked(state)) apply_age(static_cast<depthtools *>(arg), id);
+  if (panelkit_is_click(state)) apply_age(static_cast<depthtools *>(arg), id);
 }
 
 static void on_age_time(time_spinner *, void *arg, int32_t) {
@@ -335,11 +332,11 @@ void style_labels(depthtools *p) {
 
 static widget *dt_build(tools *self) {
   depthtools *p = as_dt(self);
-  p->box = fbox_new(nullptr, 1, 2);
-  tools_builder b{p, p->box};
+  panelkit k;
+  p->box = panelkit_begin(&k, p);
   // A two-state button: its first text while on, the second while off.
   const auto two_state = [&](const char *on, const char *off, int32_t id, button_fn fn) {
-    return b.btn(on, id, fn, nullptr, BUTTON_TOGGLE, off);
+    return panelkit_two_state(&k, nullptr, on, off, id, fn);
   };
   button_group_init(&p->range_group);
   button_group_init(&p->thickness_group);
@@ -351,55 +348,55 @@ static widget *dt_build(tools *self) {
   const int32_t overlays[] = {9, kNuchartNewsOverlay, 1};
   p->chart = tools_day_chart(label_bg(), overlays, 3, kDepthtoolsChartOptions, on_chart, p);
 
-  p->section[DEPTHTOOLS_REPLAY] = b.section("Replay");
-  p->pause = b.btn("Pause", 0, on_replay, nullptr, BUTTON_TOGGLE);
-  p->faster = b.btn("Faster", 3, on_replay);
-  p->forward = b.btn("Forward", 1, on_replay);
-  p->slower = b.btn("Slower", 4, on_replay);
-  p->back = b.btn("Back", 2, on_replay);
-  p->live = b.btn("Live", 10, on_replay, nullptr, BUTTON_TOGGLE);
+  p->section[DEPTHTOOLS_REPLAY] = panelkit_section(&k, "Replay");
+  p->pause = panelkit_button(&k, "Pause", 0, nullptr, BUTTON_TOGGLE, on_replay);
+  p->faster = panelkit_button(&k, "Faster", 3, nullptr, 0, on_replay);
+  p->forward = panelkit_button(&k, "Forward", 1, nullptr, 0, on_replay);
+  p->slower = panelkit_button(&k, "Slower", 4, nullptr, 0, on_replay);
+  p->back = panelkit_button(&k, "Back", 2, nullptr, 0, on_replay);
+  p->live = panelkit_button(&k, "Live", 10, nullptr, BUTTON_TOGGLE, on_replay);
   {
     const style *st = style_cur();
     padding pad;
     padding_set(&pad, 1, 3, 1, 3);
-    p->speed_label = label_new(b.slot(), "x3600", 0, st ? st->font[kSpeedFont] : 0, label_bg(), 0xffffffffu, &pad);
-    p->time_label = label_new(b.slot(), "12:34:56", 0, st ? st->font[kTimeFont] : 0, label_bg(), 0xffffffffu, &pad);
+    p->speed_label = label_new(panelkit_slot(&k), "x3600", 0, st ? st->font[kSpeedFont] : 0, label_bg(), 0xffffffffu, &pad);
+    p->time_label = label_new(panelkit_slot(&k), "12:34:56", 0, st ? st->font[kTimeFont] : 0, label_bg(), 0xffffffffu, &pad);
   }
   p->mode = two_state("By Event", "By Time", 9, on_replay);
   if (p->chart) {
     size fixed{kChartW, kChartH};
-    sizer *sz = sizer_new(b.row, SIZER_FILL_W | SIZER_FILL_H, &fixed, nullptr, 0.0f);
+    sizer *sz = sizer_new(k.row, SIZER_FILL_W | SIZER_FILL_H, &fixed, nullptr, 0.0f);
     if (sz) container_cls(sz)->add(sz, p->chart);
-    b.col = nullptr;
+    k.col = nullptr;
   }
-  b.btn("Today", 5, on_range, &p->range_group);
-  b.btn("All day", 6, on_range, &p->range_group);
-  b.btn("Week", 7, on_range, &p->range_group);
-  b.btn("Month", 8, on_range, &p->range_group);
+  panelkit_button(&k, "Today", 5, &p->range_group, 0, on_range);
+  panelkit_button(&k, "All day", 6, &p->range_group, 0, on_range);
+  panelkit_button(&k, "Week", 7, &p->range_group, 0, on_range);
+  panelkit_button(&k, "Month", 8, &p->range_group, 0, on_range);
 
-  p->section[DEPTHTOOLS_DISPLAY] = b.section("Display");
+  p->section[DEPTHTOOLS_DISPLAY] = panelkit_section(&k, "Display");
   p->show_trades = two_state("Show Trades", "Hide Trades", 1, on_display);
   p->show_bars = two_state("Show Bars", "Hide Bars", 2, on_display);
   p->show_table = two_state("Show Table", "Hide Table", 3, on_display);
   p->show_age = two_state("Show Age", "Hide Age", 0, on_display);
-  b.btn("Thinest", 3, on_thickness, &p->thickness_group);
-  b.btn("Thin", 5, on_thickness, &p->thickness_group);
-  b.btn("Normal", 7, on_thickness, &p->thickness_group);
-  b.btn("Thick", 9, on_thickness, &p->thickness_group);
+  panelkit_button(&k, "Thinest", 3, &p->thickness_group, 0, on_thickness);
+  panelkit_button(&k, "Thin", 5, &p->thickness_group, 0, on_thickness);
+  panelkit_button(&k, "Normal", 7, &p->thickness_group, 0, on_thickness);
+  panelkit_button(&k, "Thick", 9, &p->thickness_group, 0, on_thickness);
 
-  p->section[DEPTHTOOLS_AGGREGATE] = b.section("Aggregate");
+  p->section[DEPTHTOOLS_AGGREGATE] = panelkit_section(&k, "Aggregate");
   struct { const char *t; int32_t id; } aggregates[] = {{"None", 0},       {"Auto", -1},     {"1 cent", 100},
                                                         {"5 cents", 500},  {"10 cent", 1000}, {"20 cent", 2000},
                                                         {"50 cent", 5000}, {"1 dollar", 10000}};
-  for (auto &a : aggregates) b.btn(a.t, a.id, on_aggregate, &p->aggregate_group);
+  for (auto &a : aggregates) panelkit_button(&k, a.t, a.id, &p->aggregate_group, 0, on_aggregate);
 
-  p->section[DEPTHTOOLS_AGE] = b.section("Age");
-  b.btn("Custom", 0, on_age, &p->age_group);
-  p->age_time = time_spinner_new(b.slot(), "", kDepthtoolsAgeStart, kDepthtoolsAgeMin, kDepthtoolsAgeMax, nullptr,
+  p->section[DEPTHTOOLS_AGE] = panelkit_section(&k, "Age");
+  panelkit_button(&k, "Custom", 0, &p->age_group, 0, on_age);
+  p->age_time = time_spinner_new(panelkit_slot(&k), "", kDepthtoolsAgeStart, kDepthtoolsAgeMin, kDepthtoolsAgeMax, nullptr,
                                  nullptr, on_age_time, p, 0);
   struct { const char *t; int32_t id; } ages[] = {{"5 Mins", 3}, {"15", 4}, {"30", 5},    {"1 Hour", 6}, {"2", 7},
                                                   {"4", 8},      {"1 Day", 9}, {"2", 10}, {"5", 11}};
-  for (auto &a : ages) b.btn(a.t, a.id, on_age, &p->age_group);
+  for (auto &a : ages) panelkit_button(&k, a.t, a.id, &p->age_group, 0, on_age);
 
   // The labels keep the width of their sizing texts and start empty.
   for (label *l : {p->speed_label, p->time_label}) {
@@ -514,10 +511,6 @@ void depthtools_set_age_time(widget *panel, int index, int32_t hhmm) {
 
 // ---- refresh ----------------------------------------------------------------------
 
-static void select(button_group *g, int32_t id) {
-  if (button_group_select(g, id) < 0) button_group_set_active(g, nullptr);
-}
-
 static void dt_refresh(tools *self) {
   depthtools *p = as_dt(self);
   widget *w = depth_of(p);
@@ -537,15 +530,17 @@ static void dt_refresh(tools *self) {
   button_set_active(p->mode, !b->realtime);
   button_set_active(p->live, !replaying);
   button_set_active(p->pause, depthwin_has_mark(w));
-  select(&p->aggregate_group, depthwin_get_group_by(w));
+  // "Auto" is id -1, which the kit's select takes for none.
+  if (button_group_select(&p->aggregate_group, depthwin_get_group_by(w)) < 0)
+    button_group_set_active(&p->aggregate_group, nullptr);
 
   uint32_t kind = 0, count = 0;
   depthwin_get_age_split(w, 0, &kind, &count);
   int32_t age = depthtools_age_id(kind, count);
   if (age == 0 && p->age_time) time_spinner_set_value(p->age_time, int32_t(count));
-  select(&p->age_group, age);
+  panelkit_select(&p->age_group, age);
   depthwin_child *bars = depthwin_get_child(w, 1);
-  select(&p->thickness_group, bars ? depthbars_get_thickness(bars) : -1);
+  panelkit_select(&p->thickness_group, bars ? depthbars_get_thickness(bars) : -1);
 
   // The controls are laid out again through the panel's sizer: the panel's
   // own relayout would run this refresh a second time.
@@ -567,45 +562,43 @@ static void dt_restyle(widget *self) {
 }
 
 static void dt_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->restyle = dt_restyle;
-  c->summary = dt_summary;
-  c->refresh = dt_refresh;
-  c->build = dt_build;
+  panelkit_set_ops(rec, dt_summary, dt_refresh, dt_build);
+  static_cast<tools_class_rec *>(rec)->restyle = dt_restyle;
 }
 
 // The chart is a child of the panel's tree and goes with it; nothing else
 // is owned.
 static typeid_t register_depthtools() {
-  return object_register_class("depthtools", tools_class(), sizeof(depthtools), nullptr, nullptr,
-                               sizeof(tools_class_rec), dt_class_init, nullptr);
+  return panelkit_register("depthtools", sizeof(depthtools), dt_class_init);
 }
 
 typeid_t depthtools_type() { return object_cached_type(&S.type, register_depthtools); }
 
 depthtools *depthtools_new(widget *parent, widget *depthwin) {
-  auto *p = static_cast<depthtools *>(widget_new(parent, depthtools_type()));
+  auto *p = static_cast<depthtools *>(panelkit_new_panel(parent, depthtools_type(), depthwin));
   if (!p) {
     log(LOG_ERROR, kSrc, "can't make the depth panel");
     return nullptr;
   }
-  // Filling the height (136): the sections are flyaways of a horizontal
-  // flyaway box, as in the scan panel.
-  tools_setup(p, 136, depthwin);
   if (depth_of(p)) depthwin_set_tools(depthwin, p);
   return p;
 }
 
+// The member of a group with an id, or null.
+static button *member(button_group *g, int32_t id) {
+  for (button *b = g->first; b; b = b->next_member)
+    if (b->id == id) return b;
+  return nullptr;
+}
+
 button *depthtools_button(depthtools *p, int section, int32_t id) {
-  button_fn fn = nullptr;
   switch (section) {
-    case DEPTHTOOLS_REPLAY: fn = on_replay; break;
-    case DEPTHTOOLS_DISPLAY: fn = on_display; break;
-    case DEPTHTOOLS_AGGREGATE: fn = on_aggregate; break;
-    case DEPTHTOOLS_AGE: fn = on_age; break;
-    case kDepthtoolsThickness: fn = on_thickness; break;
-    case kDepthtoolsRange: fn = on_range; break;
+    // The show buttons come before the thickness buttons in their section.
+    case DEPTHTOOLS_REPLAY: case DEPTHTOOLS_DISPLAY: return panelkit_find_button(p->section[section], id);
+    case DEPTHTOOLS_AGGREGATE: return member(&p->aggregate_group, id);
+    case DEPTHTOOLS_AGE: return member(&p->age_group, id);
+    case kDepthtoolsThickness: return member(&p->thickness_group, id);
+    case kDepthtoolsRange: return member(&p->range_group, id);
     default: return nullptr;
   }
-  return tools_find_button(p, id, fn);
 }

@@ -21,6 +21,7 @@
 #include "sstime.h"
 #include "ssuser.h"
 #include "style.h"
+#include "tools/panelkit.h"
 #include "ui/box.h"
 #include "ui/flyaway.h"
 #include "ui/gui.h"
@@ -771,30 +772,9 @@ void scantools_focus_field2(widget *panel) {
   }
 }
 
-namespace {
-struct find_args {
-  int32_t id;
-  button *found;
-};
-void find_button(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    if (static_cast<button *>(w)->id == a->id) a->found = static_cast<button *>(w);
-    return;
-  }
-  w->cls->apply_children(w, find_button, arg, 0);
-}
-}  // namespace
-
-button *scantools_button(scantools *p, int32_t id) {
-  find_args a{id, nullptr};
-  p->cls->apply_children(p, find_button, &a, 0);
-  return a.found;
-}
+button *scantools_button(scantools *p, int32_t id) { return panelkit_find_button(p, id); }
 
 bool scantools_section_shown(scantools *p, int section) {
-  if (section < 0 || section >= kScantoolsSections || !p->section[section]) return false;
-  fbox_entry *e = fbox_entry_of(p->box, p->section[section]);
-  return e && e->state != FBOX_REMOVED;
+  if (section < 0 || section >= kScantoolsSections) return false;
+  return panelkit_section_shown(p->box, p->section[section]);
 }

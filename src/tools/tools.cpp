@@ -26,7 +26,6 @@
 #include "screen/screen.h"
 #include "screen/tickbar.h"
 #include "style.h"
-#include "ui/box.h"
 #include "ui/button.h"
 #include "ui/deck.h"
 #include "ui/flyaway.h"
@@ -399,57 +398,7 @@ void tools_close_flyaways(widget *w) {
   visit(w, flyaway_type(), close_one);
 }
 
-// ---- building --------------------------------------------------------------------
-
-flyaway *tools_builder::section(const char *title) {
-  padding pad;
-  padding_set(&pad, 4, 4, 3, 4);
-  flyaway *f = flyaway_new(box, title, 1, panel_font(), flyaway_bg(), 0, &pad);
-  row = hbox_new(f, 0, 2);
-  col = nullptr;
-  in_col = 0;
-  return f;
-}
-
-widget *tools_builder::slot() {
-  if (!col || in_col == 2) {
-    col = vbox_new(row, 0, 1);
-    in_col = 0;
-  }
-  in_col++;
-  return col;
-}
-
-button *tools_builder::btn(const char *text, int32_t id, button_fn fn, button_group *g, uint32_t bits,
-                           const char *text2) {
-  button *b = button_new(slot(), text, -1, 0, bits | BUTTON_STYLE_FONT | BUTTON_CENTRE_X | BUTTON_CENTRE_Y, g,
-                         style_button_colours(), fn, arg, id);
-  if (b && text2) button_set_text2(b, text2);
-  return b;
-}
-
-struct find_args {
-  int32_t id;
-  button_fn fn;
-  button *found;
-};
-static void find_one(widget *w, void *arg, int) {
-  auto *a = static_cast<find_args *>(arg);
-  if (a->found) return;
-  if (object_is_a(widget_obj(w), button_type())) {
-    auto *b = static_cast<button *>(w);
-    if (b->id == a->id && (!a->fn || b->callback == a->fn)) a->found = b;
-    return;
-  }
-  w->cls->apply_children(w, find_one, arg, 0);
-}
-
-button *tools_find_button(widget *panel, int32_t id, button_fn fn) {
-  if (!panel) return nullptr;
-  find_args a{id, fn, nullptr};
-  panel->cls->apply_children(panel, find_one, &a, 0);
-  return a.found;
-}
+// ---- the panels' small day chart ---------------------------------------------------
 
 nuchart *tools_day_chart(uint32_t background, const int32_t *overlays, int n, uint32_t options,
                          void (*fn)(nuchart *chart, ss_time time, void *arg, int n), void *arg) {

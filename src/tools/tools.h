@@ -11,8 +11,6 @@
 #include <cstdint>
 
 #include "sstime.h"
-#include "ui/box.h"
-#include "ui/button.h"
 #include "ui/container.h"
 
 struct tools : bin {
@@ -73,26 +71,6 @@ void tools_link_push_undo(int (*push)(widget *content));
 void tools_link_apply();
 // A window that closes leaves the set (the rest keep their order).
 void tools_link_forget(widget *window);
-
-// Building a panel's controls: sections are flyaways of the panel's
-// flyaway box in the panel's look, each holding a row of columns of two
-// controls; btn adds a button (text2: shown while off) to the next slot.
-struct fbox;
-struct flyaway;
-struct tools_builder {
-  void *arg;  // the buttons' callback argument (the panel)
-  fbox *box;
-  hbox *row = nullptr;
-  vbox *col = nullptr;
-  int in_col = 0;
-  flyaway *section(const char *title);
-  widget *slot();
-  button *btn(const char *text, int32_t id, button_fn fn, button_group *g = nullptr, uint32_t bits = 0,
-              const char *text2 = nullptr);
-};
-// The button of a panel with that id and callback (a null callback: any),
-// or null; ids repeat across a panel's sections, callbacks tell them apart.
-button *tools_find_button(widget *panel, int32_t id, button_fn fn);
 
 // The small day chart a panel owns, made without a parent: the day of the
 // instrument it is later bound to as a step line, its end now, on

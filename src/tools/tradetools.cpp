@@ -13,6 +13,7 @@
 
 #include "log.h"
 #include "style.h"
+#include "tools/panelkit.h"
 #include "ui/box.h"
 #include "ui/flyaway.h"
 #include "ui/sizer.h"
@@ -105,14 +106,10 @@ static tradelist *link_list(int32_t i) {
   return c && object_is_a(widget_obj(c), tradelist_type()) ? tradelist_cast(c) : nullptr;
 }
 
-static bool clicked(uint32_t state) {
-  return (state & BUTTON_IN_CALLBACK) && !(state & (BUTTON_DRAGGED_OUT | BUTTON_DROPPED_ON));
-}
-
 static void on_select(button *b, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<tradetools *>(arg);
-  uint32_t on = (b->state & BUTTON_ACTIVE) ? 1 : 0;
+  uint32_t on = uint32_t(panelkit_is_on(b));
   link_group(p);
   for (int32_t i = 0; i < tools_link_count(); i++) {
     tradelist *t = link_list(i);
@@ -125,7 +122,7 @@ static void on_select(button *b, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_group(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   uint32_t seconds = 0;
   int kind = tradetools_group_of(id, &seconds);
   if (kind < 0) return;
@@ -141,7 +138,7 @@ static void on_group(button *, uint32_t state, void *arg, int32_t id) {
 }
 
 static void on_range(button *, uint32_t state, void *arg, int32_t id) {
-  if (!clicked(state)) return;
+  if (!panelkit_is_click(state)) return;
   auto *p = static_cast<tradetools *>(arg);
   nuchart *c = p->chart;
   window *w = tools_window_of(p);
@@ -179,8 +176,8 @@ static void on_chart(nuchart *, ss_time t, void *arg, int) {
 
 static widget *tt_build(tools *self) {
   tradetools *p = as_tt(self);
-  p->box = fbox_new(nullptr, 1, 2);
-  tools_builder b{p, p->box};
+  panelkit k;
+  p->box = panelkit_begin(&k, p);
   button_group_init(&p->range_group);
   button_group_init(&p->group_group);
   const style *st = style_cur();
@@ -191,25 +188,25 @@ static widget *tt_build(tools *self) {
   uint32_t bg = st ? style_colour(st, SC_PANEL_LIGHT) | 0xff000000u : 0xff404040u;
   p->chart = tools_day_chart(bg, overlays, 2, kTradetoolsChartOptions, on_chart, p);
 
-  p->section[TRADETOOLS_SELECT] = b.section("Select");
-  p->vwap_only = b.btn("VWAP Only", 4, on_select, nullptr, BUTTON_TOGGLE);
+  p->section[TRADETOOLS_SELECT] = panelkit_section(&k, "Select");
+  p->vwap_only = panelkit_button(&k, "VWAP Only", 4, nullptr, BUTTON_TOGGLE, on_select);
 
-  p->section[TRADETOOLS_GROUP] = b.section("Group By");
+  p->section[TRADETOOLS_GROUP] = panelkit_section(&k, "Group By");
   struct { const char *t; int32_t id; } groups[] = {{"Price", 1}, {"5 Min", 2}, {"10", 3}, {"15", 4},
                                                     {"20", 5},    {"30", 6},    {"1 Hour", 7}, {"2", 8},
                                                     {"4", 9},     {"N/A", 10},  {"Day", 16}};
-  for (auto &g : groups) b.btn(g.t, g.id, on_group, &p->group_group);
+  for (auto &g : groups) panelkit_button(&k, g.t, g.id, &p->group_group, 0, on_group);
 
-  p->section[TRADETOOLS_RANGE] = b.section("Range");
+  p->section[TRADETOOLS_RANGE] = panelkit_section(&k, "Range");
   if (p->chart) {
     size fixed{kChartW, kChartH};
-    sizer *sz = sizer_new(b.row, SIZER_FILL_W | SIZER_FILL_H, &fixed, nullptr, 0.0f);
+    sizer *sz = sizer_new(k.row, SIZER_FILL_W | SIZER_FILL_H, &fixed, nullptr, 0.0f);
     if (sz) container_cls(sz)->add(sz, p->chart);
   }
-  b.btn("Today", 11, on_range, &p->range_group);
-  b.btn("All day", 12, on_range, &p->range_group);
-  b.btn("Week", 13, on_range, &p->range_group);
-  b.btn("Month", 14, on_range, &p->range_group);
+  panelkit_button(&k, "Today", 11, &p->range_group, 0, on_range);
+  panelkit_button(&k, "All day", 12, &p->range_group, 0, on_range);
+  panelkit_button(&k, "Week", 13, &p->range_group, 0, on_range);
+  panelkit_button(&k, "Month", 14, &p->range_group, 0, on_range);
   button_group_select(&p->range_group, 12);
   fbox_set_flyaway_weight(p->box, p->section[TRADETOOLS_RANGE], 1);
   return p->box;
@@ -259,36 +256,24 @@ static const char *tt_summary(tools *self) {
                                tradelist_get_group_by_seconds(t));
 }
 
-static void tt_class_init(object_class *rec) {
-  auto *c = static_cast<tools_class_rec *>(rec);
-  c->summary = tt_summary;
-  c->refresh = tt_refresh;
-  c->build = tt_build;
-}
+static void tt_class_init(object_class *rec) { panelkit_set_ops(rec, tt_summary, tt_refresh, tt_build); }
 
 static typeid_t register_tradetools() {
-  return object_register_class("tradetools", tools_class(), sizeof(tradetools), nullptr, nullptr,
-                               sizeof(tools_class_rec), tt_class_init, nullptr);
+  return panelkit_register("tradetools", sizeof(tradetools), tt_class_init);
 }
 
 typeid_t tradetools_type() { return object_cached_type(&S.type, register_tradetools); }
 
 tradetools *tradetools_new(widget *parent, widget *owner) {
-  auto *p = static_cast<tradetools *>(widget_new(parent, tradetools_type()));
+  auto *p = static_cast<tradetools *>(panelkit_new_panel(parent, tradetools_type(), owner));
   if (!p) {
     log(LOG_ERROR, kSrc, "can't make the course-of-sales panel");
     return nullptr;
   }
-  // Filling the height (136): the sections are flyaways of a horizontal
-  // flyaway box, as in the scan panel.
-  tools_setup(p, 136, owner);
   return p;
 }
 
 button *tradetools_button(tradetools *p, int section, int32_t id) {
-  button_fn fn = section == TRADETOOLS_SELECT ? on_select
-                 : section == TRADETOOLS_GROUP ? on_group
-                 : section == TRADETOOLS_RANGE ? on_range
-                                               : nullptr;
-  return fn ? tools_find_button(p, id, fn) : nullptr;
+  // Each section's ids are its own.
+  return section >= 0 && section < kTradetoolsSections ? panelkit_find_button(p->section[section], id) : nullptr;
 }

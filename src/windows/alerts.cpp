@@ -20,6 +20,7 @@
 #include "pool.h"
 #include "ssmodel.h"
 #include "style.h"
+#include "tools/tools.h"
 #include "ui/key.h"
 #include "ui/tooltip.h"
 #include "undo.h"
@@ -63,6 +64,12 @@ alerts_grid *alerts_grid_of(widget *w) {
 
 static window *window_of(alerts_grid *g) {
   return g->parent && window_is(g->parent) ? static_cast<window *>(g->parent) : nullptr;
+}
+
+// The window's alert panel shows the current row's triggers and prices: it
+// reads them again after the next redraw.
+static void refresh_panel(alerts_grid *g) {
+  if (window *w = window_of(g)) tools_refresh_later(window_get_tools(w, kRoleAlerts));
 }
 
 uint64_t alerts_hidden_columns(uint32_t tf) {
@@ -222,6 +229,7 @@ static void on_changed(alert *a, uint32_t fired_now) {
       g->newly_fired = 1;
     }
     flash_row(g, r, fired_now);
+    if (r->a == g->current) refresh_panel(g);
   }
   alerts_refilter_all();
 }
@@ -378,7 +386,16 @@ int alerts_select(widget *w, instr *in) {
   }
   g->current = const_cast<alert *>(a);
   widget_redraw(g);
+  refresh_panel(g);
   return 0;
+}
+
+void alerts_clear_current(widget *w) {
+  alerts_grid *g = alerts_grid_of(w);
+  if (!g || !g->current) return;
+  g->current = nullptr;
+  widget_redraw(g);
+  refresh_panel(g);
 }
 
 void alerts_delete_current(widget *w) {
@@ -572,6 +589,7 @@ static void g_release(widget *self, int32_t, int32_t y, int button) {
   }
   g->current = a;
   widget_redraw(g);
+  refresh_panel(g);
 }
 
 // The pointer over a cell shows the column's tip; leaving hides it.

@@ -71,6 +71,7 @@ uint32_t alerts_get_news(widget *g);
 alert *alerts_get_current(widget *g);
 uint32_t alerts_current_fired(widget *g);  // the current alert's fired bits
 int alerts_select(widget *g, instr *in);   // -1: "can't find alert row!"
+void alerts_clear_current(widget *g);     // no row current
 void alerts_delete_current(widget *g);
 void alerts_reset_current(widget *g);
 // Codes typed or pasted (grid may be null); add 1 adds, 0 removes.

@@ -7,8 +7,11 @@
 
 #include <cstring>
 
+#include "tools/alerttools.h"
 #include "tools/depthtools.h"
+#include "tools/listtools.h"
 #include "tools/scantools.h"
+#include "tools/searchtools.h"
 #include "tools/tradetools.h"
 #include "ui/object.h"
 
@@ -61,5 +64,10 @@ widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
   if (strcmp(name, "depthtools") == 0) return depthtools_new(parent, owner);
   if (strcmp(name, "tradetools") == 0) return tradetools_new(parent, owner);
+  if (strcmp(name, "alerttools") == 0) return alerttools_new(parent, owner);
+  if (strcmp(name, "searchtools") == 0) return searchtools_new(parent, owner);
+  if (strcmp(name, "indextools") == 0) return indextools_new(parent, owner);
+  if (strcmp(name, "optiontools") == 0) return optiontools_new(parent, owner);
+  if (strcmp(name, "forextools") == 0) return forextools_new(parent, owner);
   return content_new(parent, name);
 }

@@ -45,9 +45,10 @@ void sw_show(widget *self) {
 
 void sw_class_init(object_class *rec) { static_cast<widget_class *>(rec)->show_children = sw_show; }
 
-// Undo: five of the flags, the exchanges shown and the keyword.
+// Undo: the seven flags, the exchanges shown and the keyword (every setting
+// the search panel edits, so each of its steps undoes).
 struct saved_settings {
-  uint32_t derivatives, indices, news_only, sensitive_news_only, traded_only;
+  uint32_t derivatives, indices, news_only, sensitive_news_only, traded_only, all_venues, quoted_only;
   int exchange[4];
   char keyword[kSearchKeyword];
 };
@@ -56,7 +57,8 @@ void *sw_save(void *object) {
   searchwin *s = searchwin_cast(static_cast<widget *>(object));
   if (!s) return nullptr;
   auto *v = static_cast<saved_settings *>(dalloc_alloc(sizeof(saved_settings)));
-  *v = {s->derivatives, s->indices, s->news_only, s->sensitive_news_only, s->traded_only, {}, {}};
+  *v = {s->derivatives, s->indices, s->news_only, s->sensitive_news_only, s->traded_only,
+        s->all_venues,  s->quoted_only, {}, {}};
   for (int i = 0; i < 4; i++) v->exchange[i] = s->exchange[i];
   snprintf(v->keyword, sizeof v->keyword, "%s", s->keyword);
   return v;
@@ -74,6 +76,8 @@ int sw_restore(void *saved, void *object) {
   searchwin_set_news_only(s, v->news_only);
   searchwin_set_sensitive_news_only(s, v->sensitive_news_only);
   searchwin_set_traded_only(s, v->traded_only);
+  searchwin_set_all_venues(s, v->all_venues);
+  searchwin_set_quoted_only(s, v->quoted_only);
   searchwin_set_keyword(s, v->keyword);
   return 0;
 }

@@ -267,6 +267,9 @@ void w_draw(widget *self) {
       widget *c = child(w, i);
       if (c && widget_is_shown(c) && c->r.w > 0 && c->r.h > 0) widget_draw(c);
     }
+    // The shown tool panel stands under the content, over the window's foot.
+    widget *panel = window_get_current_tools(w);
+    if (panel && w->show_tools && widget_is_shown(panel) && panel->r.w > 0 && panel->r.h > 0) widget_draw(panel);
     w->drawing = 0;
     return;
   }

@@ -95,9 +95,7 @@ TEST(DepthPanelEndToEnd, ChartClickPlaysTheWindowToTheSimulatorsBookAndMovesLink
   P.steps = {
       {"online with the first screen up and the live stock known",
        [&] {
-         if (!(ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
-               !screen_configbox_shown()))
-           return false;
+         if (!demo_app::signed_on_and_settled()) return false;
          stock = ssmodel_find_stock(ssmodel_exchange(0), code.c_str());
          return stock != nullptr;
        },

@@ -201,6 +201,10 @@ TEST_F(DepthPanel, DisplayAggregateThicknessAndAgeThroughTheirOwnSections) {
   EXPECT_STREQ(tools_summary(p), "IN 5 CENT INTERVALS");
   press(p, DEPTHTOOLS_AGGREGATE, 0);
   EXPECT_STREQ(tools_summary(p), "");
+  press(p, DEPTHTOOLS_AGGREGATE, -1);
+  EXPECT_EQ(depthwin_get_group_by(d), -1);
+  tools_refresh_now(p);
+  EXPECT_EQ(active(&p->aggregate_group), -1) << "Auto shown";
   press(p, DEPTHTOOLS_AGGREGATE, 10000);
   EXPECT_STREQ(tools_summary(p), "IN $1 INTERVALS");
 

@@ -44,10 +44,7 @@ TEST(ScanPanelEndToEnd, ShiftClickVolumeResortsEveryWatchlistWindowAndOneUndoRes
   };
   P.steps = {
       {"online with the first screen up and a focused window",
-       [&] {
-         return ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
-                !screen_configbox_shown();
-       },
+       [] { return demo_app::signed_on_and_settled(); },
        [&] {
          // Three watchlist windows one above the other, each on a list of
          // its own whose summary is its order alone. The scans start here,

@@ -156,13 +156,20 @@ class demo_app {
     if (!root.empty()) std::filesystem::remove_all(root, ec);
   }
 
-  // The first screen's X window, and its focused window (null before the
-  // screens are up).
+  // The live market (to ask it for a trade).
   sim_live *live() const { return live_; }
 
+  // The first screen's X window, and its focused window (null before the
+  // screens are up).
   static uint64_t xwin(int n) { return gui_plat_x11_window(&G.wins[screen_get(n)->os_window].plat); }
   static window *focused() {
     return screen_is_up() && screen_is_open(0) ? desktop_get_focus(screen_current_desktop()) : nullptr;
+  }
+  // Signed on with the first screen up, laid out and focused on a window,
+  // the login box gone: where a script's first step waits.
+  static bool signed_on_and_settled() {
+    return ssclient_is_online() && screens_up() && !screen_relayout_pending() && focused() &&
+           !screen_configbox_shown();
   }
   // xdotool after focusing the first screen's window.
   static void xdo(const std::string &args) {
