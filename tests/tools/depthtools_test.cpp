@@ -282,6 +282,36 @@ TEST_F(DepthPanel, ChartRangesChangeOnlyTheChartAndLeaveNoUndo) {
   EXPECT_EQ(depthtools_get_chart_range(p), 2) << "only 0 to 3";
 }
 
+// The chart's range follows the replay date: later than the instrument's
+// latest date "All day", within the week before it "Week", else "Month".
+TEST_F(DepthPanel, ChartRangeFollowsTheReplayDate) {
+  open(1);
+  depthtools *p = panel(ws[0]);
+  depthwin_book *b = depthwin_get_book(depth(ws[0]));
+  b->position = 0;
+  depthtools_update_chart(p);
+  EXPECT_EQ(depthtools_get_chart_range(p), 1) << "nothing without an instrument or a date";
+  ss_stock *s = ssmodel_get_stock(ex0, "BHP");
+  ASSERT_NE(s, nullptr);
+  b->instrument = s;
+  ssmodel_set_date(ex0, sstime_pack(0, 0, 0, 8, 12, 2026));
+  const ss_time latest = ssmodel_exchange_date(0);
+  ASSERT_EQ(latest, sstime_pack(0, 0, 0, 8, 12, 2026));
+  struct row {
+    int32_t days;  // the replay date against the latest
+    int32_t choice, range, count;
+  } rows[] = {{1, 1, 5, 1}, {0, 2, 5, 7}, {-6, 2, 5, 7}, {-7, 3, 6, 1}, {-30, 3, 6, 1}};
+  for (const row &r : rows) {
+    b->position = sstime_with_time_of_day(sstime_add_days(latest, r.days), sstime_pack(0, 0, 11, 1, 1, 1970));
+    depthtools_update_chart(p);
+    EXPECT_EQ(depthtools_get_chart_range(p), r.choice) << r.days;
+    EXPECT_EQ(active(&p->range_group), r.choice + 5) << r.days;
+    EXPECT_EQ(p->chart->plot.range, r.range) << r.days;
+    EXPECT_EQ(p->chart->plot.range_count, r.count) << r.days;
+  }
+  b->instrument = nullptr;
+}
+
 TEST_F(DepthPanel, ReplayButtonsOnTheWindowsBook) {
   open(1);
   depthtools *p = panel(ws[0]);
