@@ -532,7 +532,9 @@ void on_current_window(int index) {
 void on_drag_start(widget *pressed, drag_record *d) {
   screen *s = S.current;
   widget *source = d && d->w ? d->w : pressed;
-  if (!s || (!gui_drag_data() && !toolbar_drag_removable(source))) return;
+  // A chart panel's overlay or indicator row (a tool entry) is removable
+  // too: dropped on "Remove" it leaves the chart.
+  if (!s || (!gui_drag_data() && !toolbar_drag_removable(source) && !dnd_is_tool_entry())) return;
   hide_bars(s, BAR_HOVER, 0);
   for (widget *t : s->toolbars) toolbar_open(t);
 }

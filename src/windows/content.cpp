@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "tools/alerttools.h"
+#include "tools/charttools.h"
 #include "tools/depthtools.h"
 #include "tools/listtools.h"
 #include "tools/scantools.h"
@@ -69,5 +70,6 @@ widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "indextools") == 0) return indextools_new(parent, owner);
   if (strcmp(name, "optiontools") == 0) return optiontools_new(parent, owner);
   if (strcmp(name, "forextools") == 0) return forextools_new(parent, owner);
+  if (strcmp(name, "charttools") == 0) return charttools_new(parent, owner);
   return content_new(parent, name);
 }

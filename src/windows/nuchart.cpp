@@ -30,6 +30,7 @@
 #include "style.h"
 #include "ui/flyaway.h"
 #include "ui/object.h"
+#include "tools/charttools.h"
 #include "undo.h"
 #include "windows/nuchart_internal.h"
 #include "windows/window.h"
@@ -61,6 +62,15 @@ static void hook_redraw(chart_plot *p) {
 }
 static int hook_desktop_changing() { return desktop_is_changing(); }
 static int hook_has_panel(chart_plot *p) { return p->panel != nullptr; }
+// A chart with a panel tells it its data kind and marks its span on the
+// panel's overview; the panel refreshes after the next redraw.
+static void hook_set_eod(chart_plot *p, int on) { charttools_set_eod(p->panel, on); }
+static void hook_set_marker(chart_plot *p, ss_time from, ss_time to) {
+  if (nuchart *ov = charttools_overview(p->panel)) nuchart_set_marker(ov, from, to);
+}
+static void hook_refresh_panel(chart_plot *p) {
+  if (p->panel) tools_refresh_later(p->panel);
+}
 
 static chart_plot *style_plot_of(void *owner) { return owner ? &static_cast<nuchart *>(owner)->plot : nullptr; }
 static void style_redraw(void *owner) {
@@ -96,6 +106,9 @@ static void make_shared_state() {
   uh.redraw = hook_redraw;
   uh.desktop_changing = hook_desktop_changing;
   uh.has_panel = hook_has_panel;
+  uh.set_eod = hook_set_eod;
+  uh.set_marker = hook_set_marker;
+  uh.refresh_panel = hook_refresh_panel;
   update_set_hooks(&uh);
   cstyle_chart_hooks ch{};
   ch.plot_of = style_plot_of;
@@ -130,9 +143,9 @@ static void changed(nuchart *c, uint32_t bits) {
   nuchart_redraw(c);
 }
 
-// Minimal version: the chart tool panel is built by its own issue; until
-// then a chart never has one attached, and there is nothing to refresh.
-void nuchart_refresh_panel(nuchart *c) { (void)c; }
+void nuchart_refresh_panel(nuchart *c) {
+  if (c->plot.panel) tools_refresh_later(c->plot.panel);
+}
 
 static void update_if_shown(nuchart *c) {
   if (widget_is_shown(c)) nuchart_run_update(c);
@@ -198,6 +211,8 @@ static void release_instruments(nuchart *c) {
 
 static void nc_fini(object *o) {
   auto *c = reinterpret_cast<nuchart *>(o);
+  if (c->plot.panel) charttools_forget_chart(c->plot.panel);
+  c->plot.panel = nullptr;
   if (c->plot.controlled) nuchart_set_controlled(c, nullptr);
   alloc_free_values(&c->plot);
   update_live_remove(&c->plot);
@@ -401,8 +416,7 @@ static void bind_main(nuchart *c, instr *in, bool with_issuer) {
   }
   changed(c, kNuchartAll);
   update_if_shown(c);
-  // Minimal version: no chart tool panel is attached yet to be given the
-  // instrument.
+  if (c->plot.panel) charttools_set_instrument(c->plot.panel, in);
 }
 
 void nuchart_bind(nuchart *c, instr *stock) { bind_main(c, stock, true); }
@@ -801,7 +815,15 @@ void nuchart_preset_mini_quote(nuchart *c) {
 }
 
 void nuchart_attach_tools(nuchart *c, tools *panel) {
-  // Minimal version: the chart tool panel is built by its own issue; the
-  // chart keeps the link, and the panel's overview is not steered yet.
   c->plot.panel = panel;
+  if (!panel) return;
+  charttools_set_chart(panel, c);
+  charttools_set_instrument(panel, c->plot.main);
+  charttools_set_eod(panel, c->plot.eod);
+  nuchart *ov = charttools_overview(panel);
+  if (!ov || c->plot.count <= 0) return;
+  nuchart_update_now(ov);
+  ss_time first = 0, last = 0;
+  nuchart_get_visible_span(c, &first, &last);
+  nuchart_set_marker(ov, first, last);
 }

@@ -18,6 +18,7 @@
 #include "style.h"
 #include "ui/gui.h"
 #include "ui/key.h"
+#include "tools/charttools.h"
 #include "undo.h"
 #include "windows/histnews.h"
 #include "windows/nuchart_internal.h"
@@ -262,8 +263,7 @@ void finish_selection(nuchart *c, int32_t x0, int32_t x1, int32_t mode) {
   in.controlled_range = target->plot.range;
   in.controlled_from_type = target->plot.from_type;
   nuchart_selection_out out = nuchart_selection_span(in);
-  // Minimal version: the chart tool panel that would take the overview's
-  // end-of-day setting is not built yet.
+  if (target->plot.panel) charttools_set_eod(target->plot.panel, p->eod);
   undo_begin();
   undo_push_chart_style(target);
   undo_end();
