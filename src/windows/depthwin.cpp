@@ -640,5 +640,8 @@ void depthwin_copy(widget *w, widget *source) {
     depthwin_play_to(d, s->position, 1);
   }
   if (b->bars && s->bars) depthbars_set_thickness(b->bars, depthbars_get_thickness(s->bars));
+  // The panel's chart range goes with the copy.
+  if (depthtools_is(b->tools) && depthtools_is(s->tools))
+    depthtools_set_chart_range(b->tools, depthtools_get_chart_range(s->tools));
   notify_settings(b);
 }

@@ -282,6 +282,17 @@ TEST_F(DepthPanel, ChartRangesChangeOnlyTheChartAndLeaveNoUndo) {
   EXPECT_EQ(depthtools_get_chart_range(p), 2) << "only 0 to 3";
 }
 
+TEST_F(DepthPanel, ACopiedWindowTakesTheChartRange) {
+  open(2);
+  for (int32_t choice : {0, 3, 1}) {
+    depthtools_set_chart_range(panel(ws[0]), choice);
+    depthwin_copy(depth(ws[1]), depth(ws[0]));
+    EXPECT_EQ(depthtools_get_chart_range(panel(ws[1])), choice);
+    EXPECT_EQ(panel(ws[1])->chart->plot.range, panel(ws[0])->chart->plot.range) << choice;
+    EXPECT_EQ(panel(ws[1])->chart->plot.options, panel(ws[0])->chart->plot.options) << choice;
+  }
+}
+
 // The chart's range follows the replay date: later than the instrument's
 // latest date "All day", within the week before it "Week", else "Month".
 TEST_F(DepthPanel, ChartRangeFollowsTheReplayDate) {
