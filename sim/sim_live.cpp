@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -66,6 +67,15 @@ struct sim_live {
   std::atomic<uint64_t> news{0};
   uint32_t failures = 0;
 
+  // keep_books: per code, the book after the last message of each second
+  // that changed it, in time order.
+  struct kept {
+    ss_time time;
+    std::vector<sim_level> sides[2];
+  };
+  std::mutex books_mu;
+  std::map<std::string, std::vector<kept>> books;
+
   struct trade {
     std::string code;
     uint32_t price;
@@ -89,13 +99,40 @@ ss_time next_time(sim_live* l) {
   return t;
 }
 
+bool same_sides(const std::vector<sim_level>* a, const std::vector<sim_level>* b) {
+  for (int side = 0; side < 2; side++) {
+    if (a[side].size() != b[side].size()) return false;
+    for (size_t i = 0; i < a[side].size(); i++)
+      if (a[side][i].price != b[side][i].price || a[side][i].orders != b[side][i].orders) return false;
+  }
+  return true;
+}
+
+// After a message stamped t: each stock's book, where it changed (times
+// never go back, so the entry of second t is replaced until t is past).
+void keep(sim_live* l, ss_time t) {
+  std::lock_guard<std::mutex> lk(l->books_mu);
+  for (const std::string& code : l->codes) {
+    const sim_stock_ref* r = sim_market_stock(l->market, code.c_str());
+    if (!r) continue;
+    std::vector<sim_live::kept>& v = l->books[code];
+    if (!v.empty() && v.back().time == t) {
+      for (int side = 0; side < 2; side++) v.back().sides[side] = r->sides[side];
+    } else if (v.empty() || !same_sides(v.back().sides, r->sides)) {
+      v.push_back({t, {r->sides[0], r->sides[1]}});
+    }
+  }
+}
+
 // One message of the script at the wall clock's time (or the latest time
 // written, should the clock step back).
 void step(sim_live* l) {
-  ss_time advanced = next_time(l);  // the script moves its own time on; the clock rules here
+  const ss_time t = next_time(l);
+  ss_time advanced = t;  // the script moves its own time on; the clock rules here
   const uint64_t n = l->count.load();
   if (sim_market_script(l->market, mix(l->o.seed, n), l->codes, 1, &advanced) < 0 && l->failures++ == 0)
     log(LOG_ERROR, kSrc, "script step %llu failed", static_cast<unsigned long long>(n));
+  if (l->o.keep_books) keep(l, t);
   l->count.store(n + 1);
 }
 
@@ -222,6 +259,22 @@ int sim_live_trade(sim_live* live, const char* code, uint32_t price, uint64_t vo
 }
 
 uint64_t sim_live_count(const sim_live* live) { return live ? live->count.load() : 0; }
+
+int sim_live_book_before(sim_live* live, const char* code, ss_time t, sim_stock_ref* out) {
+  if (!live || !live->o.keep_books || !code) return -1;
+  std::lock_guard<std::mutex> lk(live->books_mu);
+  auto it = live->books.find(code);
+  if (it == live->books.end()) return -1;
+  const sim_live::kept* found = nullptr;
+  for (const sim_live::kept& k : it->second) {
+    if (k.time >= t) break;
+    found = &k;
+  }
+  if (!found) return -1;
+  out->code = code;
+  for (int side = 0; side < 2; side++) out->sides[side] = found->sides[side];
+  return 0;
+}
 
 uint64_t sim_live_news_count(const sim_live* live) { return live ? live->news.load() : 0; }
 

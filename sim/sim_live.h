@@ -11,6 +11,7 @@
 #include "sstime.h"
 
 struct sim_server;
+struct sim_stock_ref;
 struct sim_live;
 
 struct sim_live_options {
@@ -21,6 +22,10 @@ struct sim_live_options {
   uint32_t stocks = 12;   // made-up stock codes the market moves
   uint32_t opening = 20;  // messages a stock gets before the first client
   double news_seconds = 0;  // seconds between announcements; 0: none
+  // Keep each stock's book second by second (tests that compare a client's
+  // replay with the market as it stood); off in the program, where a long
+  // run would keep them all.
+  bool keep_books = false;
 };
 
 // Registers the stocks as instruments of the exchange (so requests about
@@ -37,6 +42,10 @@ void sim_live_stop(sim_live* live);
 int sim_live_trade(sim_live* live, const char* code, uint32_t price, uint64_t volume);
 // Messages written so far, the opening included (any thread).
 uint64_t sim_live_count(const sim_live* live);
+// With keep_books: the stock's book after every message stamped before `t`
+// (sides only) into *out. 0, or -1 (books not kept, no such stock, or `t`
+// not after the first message). Any thread.
+int sim_live_book_before(sim_live* live, const char* code, ss_time t, sim_stock_ref* out);
 // Announcements published so far (any thread).
 uint64_t sim_live_news_count(const sim_live* live);
 

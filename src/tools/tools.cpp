@@ -16,6 +16,7 @@
 #include <cstring>
 #include <vector>
 
+#include "charts/axisfont.h"
 #include "lib/colour.h"
 #include "lib/gfx.h"
 #include "lib/scan.h"
@@ -35,6 +36,7 @@
 #include "ui/spinner.h"
 #include "ui/textbox.h"
 #include "undo.h"
+#include "windows/nuchart.h"
 #include "windows/watchlist.h"
 #include "windows/window.h"
 
@@ -394,6 +396,30 @@ void tools_close_flyaways(widget *w) {
     return;
   }
   visit(w, flyaway_type(), close_one);
+}
+
+// ---- the panels' small day chart ---------------------------------------------------
+
+nuchart *tools_day_chart(uint32_t background, const int32_t *overlays, int n, uint32_t options,
+                         void (*fn)(nuchart *chart, ss_time time, void *arg, int n), void *arg) {
+  widget *w = nuchart_new(nullptr);
+  if (!w) return nullptr;
+  nuchart *c = nuchart_cast(w);
+  nuchart_set_range(c, 5, 1);   // one day
+  nuchart_set_period(c, 9, 1);  // every sample
+  nuchart_set_type(c, 16);      // step line
+  nuchart_set_background(c, background);
+  nuchart_clear_overlays(c);
+  for (int i = 0; i < n; i++) nuchart_add_overlay(c, overlays[i], nullptr);
+  nuchart_clear_indicators(c);
+  nuchart_set_options(c, options);
+  nuchart_set_times(c, -1, 0, 5, 0);
+  nuchart_set_client_callback(c, fn, arg, 0);
+  // The chart takes its axis fonts from the visual style as it updates;
+  // until one is selected it measures with the atlas's first font rather
+  // than with none.
+  if (!c->axes.fonts.text_size) c->axes.fonts = axisfont_atlas(0, 0);
+  return c;
 }
 
 // ---- the linked change --------------------------------------------------------

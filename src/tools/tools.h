@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "sstime.h"
 #include "ui/container.h"
 
 struct tools : bin {
@@ -70,6 +71,14 @@ void tools_link_push_undo(int (*push)(widget *content));
 void tools_link_apply();
 // A window that closes leaves the set (the rest keep their order).
 void tools_link_forget(widget *window);
+
+// The small day chart a panel owns, made without a parent: the day of the
+// instrument it is later bound to as a step line, its end now, on
+// `background`, with `overlays` (default parameters), no indicators, the
+// option mask, and `fn` called with the time of a click.
+struct nuchart;
+nuchart *tools_day_chart(uint32_t background, const int32_t *overlays, int n, uint32_t options,
+                         void (*fn)(nuchart *chart, ss_time time, void *arg, int n), void *arg);
 
 // The window holding w (nearest ancestor of type "window"), or null.
 struct window;

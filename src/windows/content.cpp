@@ -9,10 +9,12 @@
 
 #include "tools/alerttools.h"
 #include "tools/charttools.h"
+#include "tools/depthtools.h"
 #include "tools/listtools.h"
 #include "tools/newstools.h"
 #include "tools/scantools.h"
 #include "tools/searchtools.h"
+#include "tools/tradetools.h"
 #include "ui/object.h"
 
 namespace {
@@ -62,6 +64,8 @@ void content_set_instr(widget *w, instr *in) {
 // widgets of their names until their own modules come.
 widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
+  if (strcmp(name, "depthtools") == 0) return depthtools_new(parent, owner);
+  if (strcmp(name, "tradetools") == 0) return tradetools_new(parent, owner);
   if (strcmp(name, "alerttools") == 0) return alerttools_new(parent, owner);
   if (strcmp(name, "searchtools") == 0) return searchtools_new(parent, owner);
   if (strcmp(name, "indextools") == 0) return indextools_new(parent, owner);

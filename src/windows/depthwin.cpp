@@ -22,6 +22,7 @@
 #include "ssevent.h"
 #include "ssnotify.h"
 #include "style.h"
+#include "tools/depthtools.h"
 #include "ui/gui.h"
 #include "undo.h"
 #include "windows/depthbars.h"
@@ -46,6 +47,13 @@ int req_events(instr *in) { return ssclient_request_events(in); }
 int req_stock_events(ss_stock *s) { return ssclient_request_stock_events(s, 0); }
 int req_day(instr *in, ss_time d) { return ssclient_request_events_for_day(in, d); }
 double frame_seconds() { return double(plat_ms()) / 1000.0; }
+// The depth panel's calls (a window made without one has a null panel).
+void panel_rebind(widget *t) { depthtools_rebind_chart(t); }
+void panel_follow(widget *t, instr *) { depthtools_follow_instrument(t); }
+void panel_redraw(widget *t) {
+  depthtools_show_speed(t);
+  widget_redraw(t);
+}
 
 depthwin_services defaults() {
   depthwin_services s{};
@@ -54,6 +62,11 @@ depthwin_services defaults() {
   s.request_events_for_day = req_day;
   s.sleep = ssclient_sleep;
   s.now_seconds = frame_seconds;
+  s.tools_rebind = panel_rebind;
+  s.tools_follow = panel_follow;
+  s.tools_show_speed = depthtools_show_speed;
+  s.tools_redraw = panel_redraw;
+  s.tools_update_chart = depthtools_update_chart;
   return s;
 }
 
@@ -213,6 +226,10 @@ void dw_layout(container *self) {
 struct undo_copy {
   uint32_t show_mode, show_age, show_trades, age_type, age_count;
   float speedup;
+  // The replay mode and its step delay: the depth panel's "By Event" and
+  // its Faster and Slower by event change them.
+  float delay;
+  uint32_t realtime;
   int32_t group_by;
   uint32_t height;
   ss_time position;
@@ -225,7 +242,8 @@ void *undo_save(void *object) {
   const depthwin_book *b = &d->book;
   auto *c = new undo_copy;
   *c = {b->show_mode, b->show_age, b->show_trades, b->age_split_type, b->age_split_count, b->speedup,
-        b->group_by,  b->height,   (b->anchor_position || b->mark) ? b->position : 0,      b->mark != 0,
+        b->delay,     b->realtime, b->group_by,  b->height,
+        (b->anchor_position || b->mark) ? b->position : 0, b->mark != 0,
         b->bars ? depthbars_get_thickness(b->bars) : 0};
   return c;
 }
@@ -237,6 +255,8 @@ int undo_restore(void *saved, void *object) {
   depthwin_set_show_age(w, c->show_age);
   depthwin_set_show_trades(w, c->show_trades);
   depthwin_set_speedup(w, c->speedup);
+  depthwin_set_delay(w, c->delay);
+  if (dw(w)->book.realtime != c->realtime) depthwin_set_non_realtime(w, !c->realtime);
   if (c->mark)
     depthwin_set_mark(w, 1);
   else
@@ -417,11 +437,18 @@ void depthwin_set_age_split(widget *w, int i, uint32_t type, uint32_t count) {
   if (!b->copying) notify_settings(b);
 }
 
-// Minimal version: the depth tool panel keeps the custom values; until it
-// is built the window keeps value 0 itself.
-int32_t depthwin_get_age_split_custom(widget *w, int i) { return i == 0 ? dw(w)->book.age_split_custom : 0; }
+// The custom split's time is the depth panel's spinner; a window without a
+// panel keeps it in the book.
+int32_t depthwin_get_age_split_custom(widget *w, int i) {
+  if (i != 0) return 0;
+  depthwin_book *b = &dw(w)->book;
+  return depthtools_is(b->tools) ? depthtools_get_age_time(b->tools, 0) : b->age_split_custom;
+}
 void depthwin_set_age_split_custom(widget *w, int i, int32_t v) {
-  if (i == 0) dw(w)->book.age_split_custom = v;
+  if (i != 0) return;
+  depthwin_book *b = &dw(w)->book;
+  b->age_split_custom = v;
+  if (depthtools_is(b->tools)) depthtools_set_age_time(b->tools, 0, v);
 }
 
 uint32_t depthwin_get_non_realtime(widget *w) { return !dw(w)->book.realtime; }
@@ -613,5 +640,8 @@ void depthwin_copy(widget *w, widget *source) {
     depthwin_play_to(d, s->position, 1);
   }
   if (b->bars && s->bars) depthbars_set_thickness(b->bars, depthbars_get_thickness(s->bars));
+  // The panel's chart range goes with the copy.
+  if (depthtools_is(b->tools) && depthtools_is(s->tools))
+    depthtools_set_chart_range(b->tools, depthtools_get_chart_range(s->tools));
   notify_settings(b);
 }

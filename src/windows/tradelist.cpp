@@ -29,6 +29,7 @@
 #include "style.h"
 #include "ui/gui.h"
 #include "ui/object.h"
+#include "tools/tradetools.h"
 #include "undo.h"
 #include "windows/depthwin.h"
 #include "windows/window.h"
@@ -345,18 +346,6 @@ void set_setting(tradelist *t, uint32_t *field, uint32_t v) {
 
 }  // namespace
 
-// Minimal version: the trade tool panel (its chart) is built by the tool
-// panels' own issue; until then it only keeps what the list hands it.
-static struct {
-  instr *instrument;
-  int32_t marker[2];
-} tradetools_seen;
-void tradetools_set_instrument(widget *, instr *in) { tradetools_seen.instrument = in; }
-void tradetools_set_marker(widget *, int32_t a, int32_t b) {
-  tradetools_seen.marker[0] = a;
-  tradetools_seen.marker[1] = b;
-}
-
 ss_time tradelist_last_played_to() { return S.played_to; }
 
 void tradelist_set_client(const tradelist_client *c) {
@@ -655,9 +644,13 @@ int tradelist_get_range(const tradelist *t, ss_time *from, ss_time *to) {
 }
 
 void tradelist_set_position(tradelist *t, ss_time time) {
+  // The selection goes to the top first: moving it restyles the list, whose
+  // position then follows the top row (0, the newest), which would undo
+  // the time asked for whenever a row below the top was selected.
+  window *w = widget_is_shown(t) ? window_of(t) : nullptr;
+  if (w) window_select_row(w, 0);
   t->position = time;
   if (!widget_is_shown(t)) return;
-  if (window *w = window_of(t)) window_select_row(w, 0);
   tradelist_rebuild(t, 1);
   widget_redraw(t);
 }
@@ -899,16 +892,19 @@ int tl_drag_release(widget *, widget *target, int32_t, int32_t, int, drag_record
 void tl_set_instr(widget *self, instr *in) { tradelist_set_instrument(tradelist_cast(self), in); }
 
 // Undo: the settings the user changes, copied and put back through the
-// setters (each queues its rebuild).
+// setters (each queues its rebuild), and the time the list shows, which
+// the panel's chart moves (an undo of a chart click puts it back).
 struct saved_settings {
   uint32_t off_market, vwap_only, pre_open, closed, group_by_seconds, group_by_price;
   ss_time range_from, range_to;
+  ss_time position;
 };
 
 void *undo_save(void *object) {
   const auto *t = static_cast<const tradelist *>(object);
   return new saved_settings{t->off_market,       t->vwap_only,      t->pre_open,   t->closed,
-                            t->group_by_seconds, t->group_by_price, t->range_from, t->range_to};
+                            t->group_by_seconds, t->group_by_price, t->range_from, t->range_to,
+                            t->position};
 }
 
 int undo_restore(void *saved, void *object) {
@@ -925,6 +921,7 @@ int undo_restore(void *saved, void *object) {
   else
     tradelist_set_no_grouping(t);
   tradelist_set_range(t, v->range_from, v->range_to);
+  if (t->position != v->position) tradelist_set_position(t, v->position);
   return 0;
 }
 

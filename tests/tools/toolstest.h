@@ -100,6 +100,13 @@ class Panels : public Grid {
     }
     return out;
   }
+  // The same, each 700 x 400, their panels refreshed, appended to *out.
+  void windows_of_role(uint32_t role, int n, std::vector<window *> *out) {
+    for (window *w : desk_of_role(role, n, 700, 400)) {
+      tools_refresh_now(window_get_tools(w, role));
+      out->push_back(w);
+    }
+  }
   static watchlist *list_of(window *w) { return static_cast<watchlist *>(w->child[kWinWatchlist]); }
   static scantools *panel_of(window *w) {
     widget *p = window_get_tools(w, kRoleWatchlist);

@@ -19,6 +19,7 @@
 #include "style.h"
 #include "testmodel.h"
 #include "ui/gui_internal.h"
+#include "windows/depthwin.h"
 #include "windows/titlebar.h"
 #include "windows/window.h"
 
@@ -134,14 +135,15 @@ TEST_F(TitleGui, FocusedAndUnfocusedColours) {
 // The toolkit numbers the right button 2.
 TEST_F(TitleGui, SecondButtonTogglesTheTools) {
   EXPECT_EQ(w->show_tools, 0u);
+  depthwin_set_group_by(w->child[kWinDepth], 500);
   const int x = w->r.w / 2, y = w->r.h / 2;
   guitest_xdo("mousemove" + gw.at(x, y));
   guitest_xdo("click 3");
   ASSERT_TRUE(guitest_wait_for([&] { return w->show_tools == 1; }));
-  EXPECT_STREQ(bar()->caption, "depthtools") << "the caption names the shown panel";
+  EXPECT_STREQ(bar()->caption, "IN 5 CENT INTERVALS") << "the caption is the shown panel's summary";
   guitest_xdo("click 3");
   ASSERT_TRUE(guitest_wait_for([&] { return w->show_tools == 0; }));
-  EXPECT_STREQ(bar()->caption, "");
+  EXPECT_STREQ(bar()->caption, "IN 5 CENT INTERVALS") << "and stays with the panel hidden";
 }
 
 }  // namespace

@@ -358,21 +358,27 @@ TEST_F(Windows, LayoutPerBarModeAndHeight) {
 TEST_F(Windows, ToolPanelNeedingHalfTheHeightIsHidden) {
   window *w = fresh(kRoleDepth);
   widget_show(w);
-  auto *panel = static_cast<content *>(window_get_current_tools(w));
+  // The depth window's own panel, at the height it asks for: shown below
+  // the content while that is less than half the window, hidden from half.
+  widget *panel = window_get_current_tools(w);
+  ASSERT_NE(panel, nullptr);
+  size req = {0, 0};
+  panel->cls->reqsize(panel, &req);
+  const int32_t want = req.h;
+  ASSERT_GT(want, 0);
+  const int32_t bars = 100 - 30 - 34;  // title and quote bars of the window
   const struct {
-    int32_t want, h;
+    int32_t h;
     bool shown;
-    int32_t content_h;
-  } rows[] = {{30, 100, true, 34}, {49, 100, true, 15}, {50, 100, false, 64}};
+  } rows[] = {{want * 2 + 1, true}, {want * 2 + 40, true}, {want * 2, false}};
   for (const auto &r : rows) {
-    panel->req_h = r.want;
     w->show_tools = 0;
     window_show_tools(w);
-    w->r = {0, 0, 200, r.h};
+    w->r = {0, 0, 700, r.h};
     container_cls(w)->layout(w);
-    EXPECT_EQ(widget_is_shown(panel), r.shown) << r.want;
-    EXPECT_EQ(panel->r.h, r.shown ? r.want : 0) << r.want;
-    EXPECT_EQ(w->child[kWinDepth]->r.h, r.content_h) << r.want;
+    EXPECT_EQ(widget_is_shown(panel), r.shown) << r.h;
+    EXPECT_EQ(panel->r.h, r.shown ? want : 0) << r.h;
+    EXPECT_EQ(w->child[kWinDepth]->r.h, r.h - bars - (r.shown ? want : 0)) << r.h;
   }
   window_hide_tools(w);
   EXPECT_TRUE(widget_is_hidden(panel));

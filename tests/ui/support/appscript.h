@@ -81,6 +81,7 @@ class demo_app {
   std::string root;  // the data directory's parent (removed by stop)
   int port = 0;
   double news_seconds = 0;  // set before start: the live market's announcements
+  bool keep_books = false;  // the live market keeps its books (sim_live_book_before)
 
   // Call as ASSERT_NO_FATAL_FAILURE(app.start("name")).
   void start(const char *name) {
@@ -122,6 +123,7 @@ class demo_app {
     lo.rate = 20;
     lo.stocks = 4;
     lo.news_seconds = news_seconds;
+    lo.keep_books = keep_books;
     live_ = sim_live_start(sim_, lo);
     ASSERT_NE(live_, nullptr);
     port = sim_start(sim_, 0);
