@@ -60,8 +60,8 @@ void content_set_instr(widget *w, instr *in) {
   if (k->set_instr) k->set_instr(w, in);
 }
 
-// The scan panel is built; the other roles' panels are still empty content
-// widgets of their names until their own modules come.
+// Every role's panel by its name (the ticker bar makes its own); an unknown
+// name gets an empty content widget of that name.
 widget *toolpanel_new(widget *parent, const char *name, widget *owner) {
   if (strcmp(name, "scantools") == 0) return scantools_new(parent, owner);
   if (strcmp(name, "depthtools") == 0) return depthtools_new(parent, owner);

@@ -5,8 +5,7 @@
 //
 // Every kind keeps the instrument it was last given and counts the calls;
 // a kind built in its own module takes the instrument through its class's
-// set_instr. Minimal version: the tool panels other than the scan panel are
-// still empty panels of their names (`toolpanel_new`).
+// set_instr. The tool panels are made by name (`toolpanel_new`).
 #pragma once
 
 #include <cstdint>
