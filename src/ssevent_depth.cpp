@@ -263,9 +263,12 @@ void count_out(ss_depth_level* l, uint64_t volume) {
   assert(counts_its_orders(l));
 }
 
-// Links the level after prev (at the head when null).
-void link_level(ss_stock* s, int side, ss_depth_level* prev, ss_depth_level* l) {
-  ssmodel_publish(l->next, prev ? prev->next : s->levels[side]);
+// Links the level between prev (at the head when null) and next, the level
+// that follows prev now (passed in: reading prev's link would touch a level
+// the change otherwise only stores into).
+void link_level(ss_stock* s, int side, ss_depth_level* prev, ss_depth_level* next, ss_depth_level* l) {
+  assert(next == (prev ? prev->next : s->levels[side]));
+  ssmodel_publish(l->next, next);
   if (prev)
     ssmodel_publish(prev->next, l);
   else
@@ -393,7 +396,7 @@ uint32_t delete_alert_code(int side, uint32_t old_best, uint32_t new_best) {
 
 // What a summary and an add share once the order or level is in place.
 int finish_add(ss_stock* s, ss_time time, int side, uint32_t position, uint32_t count, uint32_t price, uint64_t volume,
-               int32_t ahead, const char* broker, uint32_t old_best) {
+               int32_t ahead, const char* broker, uint32_t old_best, const side_index* x) {
   if (check_depth_broker(s, broker) < 0) return -1;
   raise_last(s, time);
   if (records(s)) {
@@ -409,7 +412,7 @@ int finish_add(ss_stock* s, ss_time time, int side, uint32_t position, uint32_t 
     }
     emit(s, kEvDepthAdd, p, time ? kChangeDepth : 0);
   }
-  uint32_t now = first_price(s, side);
+  uint32_t now = x && x->n ? x->e[0].price : first_price(s, side);
   if (now != old_best || old_best == 0) {
     best_of(s, side) = now;
     ssevent_top_changed(s, side, time);
@@ -492,7 +495,9 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
     level_index = f.index;
     ss_depth_level* prev = f.prev;
     ss_depth_level* l = f.l;
-    if (l && l->price == price) {
+    // The index knows the level's price: a new level need not touch it.
+    uint32_t at_price = !l ? 0 : x && level_index < x->n ? x->e[level_index].price : l->price;
+    if (l && at_price == price) {
       level = l;
       if (summary) {
         ssmodel_publish(level->count, count);
@@ -513,7 +518,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
     } else {
       level = new_level(price, summary, count, volume, time, &order, broker);
       if (!level) return -1;
-      link_level(s, side, prev, level);
+      link_level(s, side, prev, l, level);
       index_insert(x, level_index, level);
     }
   }
@@ -530,7 +535,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
     E.memo.level_index = level_index;
     E.memo.order = order;
   }
-  return finish_add(s, time, side, position, count, price, volume, -1, broker, old_best);
+  return finish_add(s, time, side, position, count, price, volume, -1, broker, old_best, x);
 }
 
 int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint64_t volume, uint32_t position,
@@ -603,7 +608,7 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
     ss_depth_order* order = nullptr;
     ss_depth_level* level = new_level(price, false, 1, volume, time, &order, broker);
     if (!level) return -1;
-    link_level(s, side, prev, level);
+    link_level(s, side, prev, l, level);
   } else {
     ss_depth_order* pred = nullptr;
     ss_depth_order* next = order_at(into, skip, &pred);
@@ -616,7 +621,7 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
     count_in(into, order);
     for (ss_depth_order* o = into->orders; o != order; o = o->next) ahead++;
   }
-  return finish_add(s, time, side, position, 1, price, volume, ahead, broker, old_best);
+  return finish_add(s, time, side, position, 1, price, volume, ahead, broker, old_best, nullptr);
 }
 
 int ssevent_amend_depth(ss_stock* s, ss_time time, int side, uint32_t position, uint64_t volume) {
@@ -742,7 +747,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
   }
   bool top = false;
   if (position == 1) {
-    uint32_t now = first_price(s, side);
+    uint32_t now = x && x->n ? x->e[0].price : first_price(s, side);
     if (now != best_of(s, side)) {
       best_of(s, side) = now;
       top = true;
