@@ -595,9 +595,11 @@ void warm_stock(const ss_stock* s) {
 // Starts fetching the head of the stock's index of its first depth levels
 // (both sides' counts and first entries), which every depth event reads
 // first, so that its miss overlaps the reading of the message's fields. The
-// pointer may be stale or another record's: a prefetch never faults.
+// pointer may be stale or another record's: a prefetch never faults (but
+// arithmetic on a null pointer is undefined, so none is made then).
 void warm_depth_index(const ss_stock* s) {
   const char* p = reinterpret_cast<const char*>(s->depth_prefix);
+  if (!p) return;
   for (size_t off = 0; off < kDepthIndexWarmBytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
 }
 
