@@ -189,12 +189,16 @@ struct position_at {
   uint32_t index;
 };
 
-position_at find_position(ss_stock* s, int side, side_index* x, bool summary, uint32_t position) {
+// The first level `stops` accepts, given its price, the positions it takes
+// and the position of its first order: looked up in the index, then walked
+// on from the index's last level (the levels walked join the index).
+template <class Stops>
+position_at find_level(ss_stock* s, int side, side_index* x, bool summary, Stops stops) {
   position_at f = {nullptr, s->levels[side], 1, 0};
   if (x && x->n) {
     for (uint32_t i = 0; i < x->n; i++) {
       uint32_t n = summary ? 1 : x->e[i].count;
-      if (f.start + n > position) {
+      if (stops(x->e[i].price, n, f.start)) {
         f.prev = i ? x->e[i - 1].level : nullptr;
         f.l = x->e[i].level;
         f.index = i;
@@ -206,7 +210,7 @@ position_at find_position(ss_stock* s, int side, side_index* x, bool summary, ui
     f.l = f.prev->next;
     f.index = x->n;
   }
-  while (f.l && f.start + span(f.l, summary) <= position) {
+  while (f.l && !stops(f.l->price, span(f.l, summary), f.start)) {
     index_reach(x, f.index, f.l);
     f.start += span(f.l, summary);
     f.prev = f.l;
@@ -217,34 +221,16 @@ position_at find_position(ss_stock* s, int side, side_index* x, bool summary, ui
   return f;
 }
 
-// The first level not better than `price` (null past the side's end), the
-// level before it, the position of its first order and its index.
+position_at find_position(ss_stock* s, int side, side_index* x, bool summary, uint32_t position) {
+  return find_level(s, side, x, summary,
+                    [position](uint32_t, uint32_t n, uint32_t start) { return start + n > position; });
+}
+
+// The first level not better than `price` (null past the side's end).
 position_at find_price(ss_stock* s, int side, side_index* x, bool summary, uint32_t price) {
   bool reversed = ssutil_nzx_numbered_code(s);
-  position_at f = {nullptr, s->levels[side], 1, 0};
-  if (x && x->n) {
-    for (uint32_t i = 0; i < x->n; i++) {
-      if (!better(side, reversed, x->e[i].price, price)) {
-        f.prev = i ? x->e[i - 1].level : nullptr;
-        f.l = x->e[i].level;
-        f.index = i;
-        return f;
-      }
-      f.start += summary ? 1 : x->e[i].count;
-    }
-    f.prev = x->e[x->n - 1].level;
-    f.l = f.prev->next;
-    f.index = x->n;
-  }
-  while (f.l && better(side, reversed, f.l->price, price)) {
-    index_reach(x, f.index, f.l);
-    f.start += span(f.l, summary);
-    f.prev = f.l;
-    f.l = f.l->next;
-    f.index++;
-  }
-  if (f.l) index_reach(x, f.index, f.l);
-  return f;
+  return find_level(s, side, x, summary,
+                    [side, reversed, price](uint32_t p, uint32_t, uint32_t) { return !better(side, reversed, p, price); });
 }
 
 // After the order was linked into the level (it is the tail when nothing
