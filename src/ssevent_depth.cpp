@@ -111,24 +111,32 @@ ss_depth_order* order_at(ss_depth_level* l, uint32_t index, ss_depth_order** pre
 
 using side_index = ss_depth_prefix::side_index;
 
-// The stock's own prefix when it has one of this start, made when it has
-// none; null for a scratch or loading stock (whose own prefix, if any, is
-// forgotten: its levels change without it) or when none can be made.
+// A stock gets an index once a change had to walk past this many levels of
+// a side: a shallow book is found at once without one, and its record and
+// the index would be two misses where the book alone is one.
+constexpr uint32_t kIndexAfterLevels = 2;
+
+// The stock's own prefix when it has one of this start; null for a scratch
+// or loading stock (whose own prefix, if any, is forgotten: its levels change
+// without it).
 ss_depth_prefix* prefix_of(ss_stock* s) {
   ss_depth_prefix* p = s->depth_prefix_gen == E.generation ? s->depth_prefix : nullptr;
-  if (p && p->owner == s) {
-    if (!scratch(s)) return p;
-    p->side[0].n = 0;
-    p->side[1].n = 0;
-    return nullptr;
-  }
-  if (scratch(s) || !E.ready) return nullptr;
-  p = static_cast<ss_depth_prefix*>(take(&E.prefixes));
-  if (!p) return nullptr;
+  if (!p || p->owner != s) return nullptr;
+  if (!scratch(s)) return p;
+  p->side[0].n = 0;
+  p->side[1].n = 0;
+  return nullptr;
+}
+
+// Gives a stock without one an empty prefix (none to a scratch or loading
+// stock, or when none can be made).
+void make_prefix(ss_stock* s) {
+  if (prefix_of(s) || scratch(s) || !E.ready) return;
+  auto* p = static_cast<ss_depth_prefix*>(take(&E.prefixes));
+  if (!p) return;
   p->owner = s;
   s->depth_prefix = p;
   s->depth_prefix_gen = E.generation;
-  return p;
 }
 
 // The side's index, emptied first when its first level is not the side's
@@ -218,6 +226,7 @@ position_at find_level(ss_stock* s, int side, side_index* x, bool summary, Stops
     f.index++;
   }
   if (f.l) index_reach(x, f.index, f.l);
+  if (!x && f.index >= kIndexAfterLevels) make_prefix(s);  // indexed from the next change
   return f;
 }
 
