@@ -130,6 +130,7 @@ int decfill_decode_trades(ss_stock* live, ss_time date, const uint8_t* data, int
   ssevent_clear_pending();
   move_events(live, s);
   ssmodel_move_list(live->runs, s->runs);
+  ssevent_forget_depth(live);
   for (int side = 0; side < 2; side++) {
     move_list(live->levels[side], s->levels[side]);
     ssmodel_move_list(live->breaks[side], s->breaks[side]);

@@ -75,10 +75,12 @@ class decguard_side {
   decguard_side(ss_stock* s, int side)
       : s_(s), side_(side), old_(s->levels[side]), best_(side ? s->offer : s->bid) {
     ssevent_clear_pending();
+    ssevent_forget_depth(s_);
     ssmodel_publish(s_->levels[side_], nullptr);
   }
   ~decguard_side() {
     ssevent_clear_pending();
+    ssevent_forget_depth(s_);
     if (committed_) {
       ssmodel_free_depth_levels(old_);
       return;

@@ -112,6 +112,7 @@ int fast_reset_queue(ss_exchange* ex) {
       r->levels[side] = s->levels[side];
       ssmodel_publish(s->levels[side], nullptr);
     }
+    ssevent_forget_depth(s);
     r->events = s->events;
     ssmodel_publish(s->events.count, 0u);
     ssmodel_publish(s->events.newest, nullptr);

@@ -40,6 +40,7 @@ namespace {
 constexpr int32_t kEventsPerPage = 250000;
 constexpr int32_t kDaysPerPage = 100;
 constexpr int32_t kResumesPerPage = 50;
+constexpr int32_t kPrefixesPerPage = 2000;
 // Trimming: lists walked side by side, and cut parts per deferred free.
 constexpr int kTrimLanes = 8;
 constexpr int32_t kCutsPerBatch = 256;
@@ -282,7 +283,8 @@ int ssevent_init(void) {
   }
   if (pool_init(&E.days, kDaysPerPage, sizeof(ss_day)) < 0 ||
       pool_init(&E.resumes, kResumesPerPage, sizeof(ss_resume_node)) < 0 ||
-      pool_init(&E.batches, kBatchesPerPage, sizeof(cut_batch)) < 0) {
+      pool_init(&E.batches, kBatchesPerPage, sizeof(cut_batch)) < 0 ||
+      pool_init(&E.prefixes, kPrefixesPerPage, sizeof(ss_depth_prefix)) < 0) {
     ssevent_fini();
     return -1;
   }
@@ -298,6 +300,7 @@ int ssevent_init(void) {
     E.ring[i].payload = &E.ring_payloads[i];
   }
   E.ring_next = 0;
+  if (++E.generation == 0) E.generation = 1;  // a zeroed stock (0) has no prefix
   E.day_records = 0;
   E.memo.valid = false;
   memset(E.last_amended, 0, sizeof E.last_amended);
@@ -326,6 +329,7 @@ void ssevent_fini(void) {
   }
   destroy_pool(&E.resumes);
   destroy_pool(&E.batches);
+  destroy_pool(&E.prefixes);
   E.memo.valid = false;
   E.run.open = false;
   E.ready = false;

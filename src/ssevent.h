@@ -290,6 +290,10 @@ void ssevent_top_changed(ss_stock* stock, int side, ss_time time);
 // Forgets where the last summary went, so the next one walks the side. Every
 // detach of a stock's depth must call it (the memo points into the levels).
 void ssevent_clear_pending(void);
+// Forgets the stock's index of its first depth levels, so the next depth
+// change rebuilds it from the lists. Whatever replaces or moves a stock's
+// levels other than the depth events here must call it.
+void ssevent_forget_depth(ss_stock* stock);
 // Writes one side to standard error.
 void ssevent_dump_queue(const ss_stock* stock, int side);
 

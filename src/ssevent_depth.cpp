@@ -106,6 +106,142 @@ ss_depth_order* order_at(ss_depth_level* l, uint32_t index, ss_depth_order** pre
   return n == l->count && last == l->last;
 }
 
+// ---------------------------------------------------------------------------
+// The index of each side's first levels (see ss_depth_prefix)
+
+using side_index = ss_depth_prefix::side_index;
+
+// A stock gets an index once a change had to walk past this many levels of
+// a side: a shallow book is found at once without one, and its record and
+// the index would be two misses where the book alone is one.
+constexpr uint32_t kIndexAfterLevels = 2;
+
+// The stock's own prefix when it has one of this start; null for a scratch
+// or loading stock (whose own prefix, if any, is forgotten: its levels change
+// without it).
+ss_depth_prefix* prefix_of(ss_stock* s) {
+  ss_depth_prefix* p = s->depth_prefix_gen == E.generation ? s->depth_prefix : nullptr;
+  if (!p || p->owner != s) return nullptr;
+  if (!scratch(s)) return p;
+  p->side[0].n = 0;
+  p->side[1].n = 0;
+  return nullptr;
+}
+
+// Gives a stock without one an empty prefix (none to a scratch or loading
+// stock, or when none can be made).
+void make_prefix(ss_stock* s) {
+  if (prefix_of(s) || scratch(s) || !E.ready) return;
+  auto* p = static_cast<ss_depth_prefix*>(take(&E.prefixes));
+  if (!p) return;
+  p->owner = s;
+  s->depth_prefix = p;
+  s->depth_prefix_gen = E.generation;
+}
+
+// The side's index, emptied first when its first level is not the side's
+// head any more; null as prefix_of.
+side_index* index_of(ss_stock* s, int side) {
+  ss_depth_prefix* p = prefix_of(s);
+  if (!p) return nullptr;
+  side_index* x = &p->side[side];
+  if (x->n && x->e[0].level != s->levels[side]) x->n = 0;
+  return x;
+}
+
+// Debug builds: the index lists the side's first levels as they are.
+[[maybe_unused]] bool index_agrees(const ss_stock* s, int side, const side_index* x) {
+  if (!x) return true;
+  const ss_depth_level* l = s->levels[side];
+  for (uint32_t i = 0; i < x->n; i++, l = l->next)
+    if (!l || x->e[i].level != l || x->e[i].price != l->price || x->e[i].count != l->count) return false;
+  return true;
+}
+
+// The level at `index` was walked to: it joins the index when it is the
+// next one the index lacks.
+void index_reach(side_index* x, uint32_t index, ss_depth_level* l) {
+  if (!x || index != x->n || index >= kPrefixLevels) return;
+  x->e[index] = {l, l->price, l->count};
+  x->n++;
+}
+
+void index_count(side_index* x, uint32_t index, uint32_t count) {
+  if (x && index < x->n) x->e[index].count = count;
+}
+
+// A level was linked at `index`: the ones after it move up one place (the
+// last falls out of a full index).
+void index_insert(side_index* x, uint32_t index, ss_depth_level* l) {
+  if (!x || index > x->n || index >= kPrefixLevels) return;
+  uint32_t n = x->n < kPrefixLevels ? x->n + 1 : kPrefixLevels;
+  for (uint32_t i = n - 1; i > index; i--) x->e[i] = x->e[i - 1];
+  x->e[index] = {l, l->price, l->count};
+  x->n = n;
+}
+
+// The level at `index` was unlinked.
+void index_remove(side_index* x, uint32_t index) {
+  if (!x || index >= x->n) return;
+  for (uint32_t i = index + 1; i < x->n; i++) x->e[i - 1] = x->e[i];
+  x->n--;
+}
+
+// Where a position falls: the level holding it (null past the side's end),
+// the level before, the position of the level's first order and the level's
+// index in the side.
+struct position_at {
+  ss_depth_level* prev;
+  ss_depth_level* l;
+  uint32_t start;
+  uint32_t index;
+};
+
+// The first level `stops` accepts, given its price, the positions it takes
+// and the position of its first order: looked up in the index, then walked
+// on from the index's last level (the levels walked join the index).
+template <class Stops>
+position_at find_level(ss_stock* s, int side, side_index* x, bool summary, Stops stops) {
+  position_at f = {nullptr, s->levels[side], 1, 0};
+  if (x && x->n) {
+    for (uint32_t i = 0; i < x->n; i++) {
+      uint32_t n = summary ? 1 : x->e[i].count;
+      if (stops(x->e[i].price, n, f.start)) {
+        f.prev = i ? x->e[i - 1].level : nullptr;
+        f.l = x->e[i].level;
+        f.index = i;
+        return f;
+      }
+      f.start += n;
+    }
+    f.prev = x->e[x->n - 1].level;
+    f.l = f.prev->next;
+    f.index = x->n;
+  }
+  while (f.l && !stops(f.l->price, span(f.l, summary), f.start)) {
+    index_reach(x, f.index, f.l);
+    f.start += span(f.l, summary);
+    f.prev = f.l;
+    f.l = f.l->next;
+    f.index++;
+  }
+  if (f.l) index_reach(x, f.index, f.l);
+  if (!x && f.index >= kIndexAfterLevels) make_prefix(s);  // indexed from the next change
+  return f;
+}
+
+position_at find_position(ss_stock* s, int side, side_index* x, bool summary, uint32_t position) {
+  return find_level(s, side, x, summary,
+                    [position](uint32_t, uint32_t n, uint32_t start) { return start + n > position; });
+}
+
+// The first level not better than `price` (null past the side's end).
+position_at find_price(ss_stock* s, int side, side_index* x, bool summary, uint32_t price) {
+  bool reversed = ssutil_nzx_numbered_code(s);
+  return find_level(s, side, x, summary,
+                    [side, reversed, price](uint32_t p, uint32_t, uint32_t) { return !better(side, reversed, p, price); });
+}
+
 // After the order was linked into the level (it is the tail when nothing
 // follows it).
 void count_in(ss_depth_level* l, const ss_depth_order* o) {
@@ -122,9 +258,12 @@ void count_out(ss_depth_level* l, uint64_t volume) {
   assert(counts_its_orders(l));
 }
 
-// Links the level after prev (at the head when null).
-void link_level(ss_stock* s, int side, ss_depth_level* prev, ss_depth_level* l) {
-  ssmodel_publish(l->next, prev ? prev->next : s->levels[side]);
+// Links the level between prev (at the head when null) and next, the level
+// that follows prev now (passed in: reading prev's link would touch a level
+// the change otherwise only stores into).
+void link_level(ss_stock* s, int side, ss_depth_level* prev, ss_depth_level* next, ss_depth_level* l) {
+  assert(next == (prev ? prev->next : s->levels[side]));
+  ssmodel_publish(l->next, next);
   if (prev)
     ssmodel_publish(prev->next, l);
   else
@@ -252,7 +391,7 @@ uint32_t delete_alert_code(int side, uint32_t old_best, uint32_t new_best) {
 
 // What a summary and an add share once the order or level is in place.
 int finish_add(ss_stock* s, ss_time time, int side, uint32_t position, uint32_t count, uint32_t price, uint64_t volume,
-               int32_t ahead, const char* broker, uint32_t old_best) {
+               int32_t ahead, const char* broker, uint32_t old_best, const side_index* x) {
   if (check_depth_broker(s, broker) < 0) return -1;
   raise_last(s, time);
   if (records(s)) {
@@ -268,7 +407,7 @@ int finish_add(ss_stock* s, ss_time time, int side, uint32_t position, uint32_t 
     }
     emit(s, kEvDepthAdd, p, time ? kChangeDepth : 0);
   }
-  uint32_t now = first_price(s, side);
+  uint32_t now = x && x->n ? x->e[0].price : first_price(s, side);
   if (now != old_best || old_best == 0) {
     best_of(s, side) = now;
     ssevent_top_changed(s, side, time);
@@ -296,12 +435,14 @@ int add_disagrees(ss_stock* s, ss_time time, int side, uint32_t price, uint32_t 
 // Removes the head order of a level, and the level with its last order (in
 // out-of-order depth the level itself). A level that promises orders its list
 // lacks loses nothing: the side is dumped and the price and volume stay 0.
-void remove_head(ss_stock* s, int side, ss_depth_level* prev, ss_depth_level* l, uint32_t* price, uint64_t* gone) {
+void remove_head(ss_stock* s, int side, const position_at& f, side_index* x, uint32_t* price, uint64_t* gone) {
   bool summary = out_of_order(s);
+  ss_depth_level* l = f.l;
   if (summary || l->count <= 1) {
     *price = l->price;
     *gone = !summary && l->orders ? l->orders->volume : l->volume;
-    unlink_level(s, side, prev, l);
+    unlink_level(s, side, f.prev, l);
+    index_remove(x, f.index);
     return;
   }
   if (!l->orders) {
@@ -313,6 +454,7 @@ void remove_head(ss_stock* s, int side, ss_depth_level* prev, ss_depth_level* l,
   *price = l->price;
   *gone = l->orders->volume;
   unlink_order(l, nullptr, l->orders);
+  index_count(x, f.index, l->count);
 }
 
 }  // namespace
@@ -327,7 +469,9 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
   bool summary = out_of_order(s);
   if (summary && count == 0) log(LOG_ERROR, kSrc, "depth summary only with no levels");
   uint32_t old_best = best_of(s, side);
+  side_index* x = index_of(s, side);
   uint32_t position;
+  uint32_t level_index;
   ss_depth_level* level;
   ss_depth_order* order = nullptr;
   if (!summary && E.memo.valid && E.memo.stock == s && E.memo.side == side && E.memo.price == price) {
@@ -335,24 +479,25 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
     order = new_order(volume, time, nullptr, broker);
     if (!order) return -1;
     level = E.memo.level;
+    level_index = E.memo.level_index;
     ssmodel_publish(E.memo.order->next, order);
     count_in(level, order);
+    index_count(x, level_index, level->count);
     position = E.memo.position + 1;
   } else {
-    bool reversed = ssutil_nzx_numbered_code(s);
-    position = 1;
-    ss_depth_level* prev = nullptr;
-    ss_depth_level* l = s->levels[side];
-    while (l && better(side, reversed, l->price, price)) {
-      position += span(l, summary);
-      prev = l;
-      l = l->next;
-    }
-    if (l && l->price == price) {
+    position_at f = find_price(s, side, x, summary, price);
+    position = f.start;
+    level_index = f.index;
+    ss_depth_level* prev = f.prev;
+    ss_depth_level* l = f.l;
+    // The index knows the level's price: a new level need not touch it.
+    uint32_t at_price = !l ? 0 : x && level_index < x->n ? x->e[level_index].price : l->price;
+    if (l && at_price == price) {
       level = l;
       if (summary) {
         ssmodel_publish(level->count, count);
         level->volume = volume;
+        index_count(x, level_index, count);
       } else {
         ss_depth_order* last = level->last;
         order = new_order(volume, time, nullptr, broker);
@@ -363,13 +508,16 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
         else
           ssmodel_publish(level->orders, order);
         count_in(level, order);
+        index_count(x, level_index, level->count);
       }
     } else {
       level = new_level(price, summary, count, volume, time, &order, broker);
       if (!level) return -1;
-      link_level(s, side, prev, level);
+      link_level(s, side, prev, l, level);
+      index_insert(x, level_index, level);
     }
   }
+  assert(index_agrees(s, side, x));
   if (summary) {
     E.memo.valid = false;
   } else {
@@ -379,9 +527,10 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
     E.memo.price = price;
     E.memo.position = position;
     E.memo.level = level;
+    E.memo.level_index = level_index;
     E.memo.order = order;
   }
-  return finish_add(s, time, side, position, count, price, volume, -1, broker, old_best);
+  return finish_add(s, time, side, position, count, price, volume, -1, broker, old_best, x);
 }
 
 int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint64_t volume, uint32_t position,
@@ -395,6 +544,8 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
   // A summary after this add must walk: the memo's order may no longer be
   // its level's last.
   ssevent_clear_pending();
+  // Adds at a position are rare: the side's index is simply built again.
+  if (side_index* x = index_of(s, side)) x->n = 0;
   uint32_t old_best = best_of(s, side);
   bool reversed = ssutil_nzx_numbered_code(s);
 
@@ -452,7 +603,7 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
     ss_depth_order* order = nullptr;
     ss_depth_level* level = new_level(price, false, 1, volume, time, &order, broker);
     if (!level) return -1;
-    link_level(s, side, prev, level);
+    link_level(s, side, prev, l, level);
   } else {
     ss_depth_order* pred = nullptr;
     ss_depth_order* next = order_at(into, skip, &pred);
@@ -465,19 +616,16 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
     count_in(into, order);
     for (ss_depth_order* o = into->orders; o != order; o = o->next) ahead++;
   }
-  return finish_add(s, time, side, position, 1, price, volume, ahead, broker, old_best);
+  return finish_add(s, time, side, position, 1, price, volume, ahead, broker, old_best, nullptr);
 }
 
 int ssevent_amend_depth(ss_stock* s, ss_time time, int side, uint32_t position, uint64_t volume) {
   warm_event_list(s);
   if (!valid_side(s, side)) return -1;
   bool summary = out_of_order(s);
-  ss_depth_level* l = s->levels[side];
-  uint32_t start = 1;
-  while (l && start + span(l, summary) <= position) {
-    start += span(l, summary);
-    l = l->next;
-  }
+  position_at f = find_position(s, side, index_of(s, side), summary, position);
+  ss_depth_level* l = f.l;
+  uint32_t start = f.start;
   if (!l || position < start) {
     if (!loaded(s, side)) return 0;
     dump_both(s);
@@ -544,14 +692,11 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
     return -1;
   }
 
-  ss_depth_level* prev = nullptr;
-  ss_depth_level* l = s->levels[side];
-  uint32_t start = 1;
-  while (l && start + span(l, summary) <= position) {
-    start += span(l, summary);
-    prev = l;
-    l = l->next;
-  }
+  side_index* x = index_of(s, side);
+  position_at f = find_position(s, side, x, summary, position);
+  ss_depth_level* prev = f.prev;
+  ss_depth_level* l = f.l;
+  uint32_t start = f.start;
   if (!l || position < start) {
     if (!loaded(s, side)) {
       if (pending(s, side) || s->levels[side]->next) return 0;
@@ -573,7 +718,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
       log(LOG_ERROR, kSrc, "%s %s: can't happen!", ex_name(s), s->code);
       return -1;
     }
-    remove_head(s, side, prev, l, &price, &gone);
+    remove_head(s, side, f, x, &price, &gone);
   } else {
     ss_depth_order* pred = nullptr;
     ss_depth_order* o = order_at(l, position - start, &pred);
@@ -581,6 +726,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
       price = l->price;
       gone = o->volume;
       unlink_order(l, pred, o);
+      index_count(x, f.index, l->count);
     } else {
       ssevent_dump_queue(s, side);
       log(LOG_ERROR, kSrc, "%s %s %s #%d: bad, level %u lists fewer than its %u orders", ex_name(s), s->code,
@@ -588,6 +734,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
     }
   }
 
+  assert(index_agrees(s, side, x));
   if (!s->levels[side] && !loaded(s, side) && !pending(s, side)) {
     log(LOG_WARN, kSrc, "%s %s %s queue is empty after delete, stalling (%x)", ex_name(s), s->code, side_word(side),
         s->flags);
@@ -595,7 +742,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
   }
   bool top = false;
   if (position == 1) {
-    uint32_t now = first_price(s, side);
+    uint32_t now = x && x->n ? x->e[0].price : first_price(s, side);
     if (now != best_of(s, side)) {
       best_of(s, side) = now;
       top = true;
@@ -687,6 +834,7 @@ int ssevent_clear_depth(ss_stock* s, ss_time time, int sides) {
     ss_depth_level* head = s->levels[side];
     ssmodel_publish(s->levels[side], nullptr);
     ssmodel_free_depth_levels(head);
+    if (side_index* x = index_of(s, side)) x->n = 0;
     best_of(s, side) = 0;
   }
   if (time == 0) return 0;
@@ -731,6 +879,13 @@ void ssevent_top_changed(ss_stock* s, int side, ss_time time) {
 }
 
 void ssevent_clear_pending(void) { E.memo.valid = false; }
+
+void ssevent_forget_depth(ss_stock* s) {
+  ss_depth_prefix* p = s->depth_prefix_gen == E.generation ? s->depth_prefix : nullptr;
+  if (!p || p->owner != s) return;
+  p->side[0].n = 0;
+  p->side[1].n = 0;
+}
 
 void ssevent_dump_queue(const ss_stock* s, int side) {
   if (side != 0 && side != 1) return;

@@ -25,6 +25,26 @@
 constexpr uint32_t kDayTradesLoaded = 0x8;
 constexpr uint32_t kDayEventsLoaded = 0x10;
 
+// An index of the first levels of each side of one stock, in side order:
+// each level with its price and order count. A depth change finds its level
+// here in one or two cache lines instead of one miss per level walked; a
+// change beyond the indexed levels walks on from the last of them. The index
+// is a true prefix of the side at all times (the depth events keep it; other
+// writers forget it with ssevent_forget_depth), and it only ever shrinks by
+// a level's removal or grows by a walk past its end.
+constexpr uint32_t kPrefixLevels = 8;
+struct ss_depth_prefix {
+  const ss_stock* owner;  // a copied stock record carries a pointer it does not own
+  struct side_index {
+    uint32_t n;
+    struct entry {
+      ss_depth_level* level;
+      uint32_t price;
+      uint32_t count;
+    } e[kPrefixLevels];
+  } side[2];
+};
+
 // What the module remembers (one instance, in ssevent.cpp).
 
 struct event_state {
@@ -40,6 +60,8 @@ struct event_state {
   pool batches;     // cut_batch
   int day_records;  // finding a missing day makes it
   pool resumes;     // ss_resume_node
+  pool prefixes;    // ss_depth_prefix, one per stock with depth, freed at fini
+  uint32_t generation;  // raised by every start: older stocks' prefixes are gone
   // Where the last summary put its order, so that the next summary for the
   // same stock, side and price appends without walking the side. It names
   // the stock itself rather than its exchange and code, so that a scratch
@@ -52,6 +74,7 @@ struct event_state {
     uint32_t price;
     uint32_t position;
     ss_depth_level* level;
+    uint32_t level_index;   // of the level in its side
     ss_depth_order* order;  // the level's last order
   } memo;
   uint64_t last_amended[kExchanges][2];  // volume of the latest amend

@@ -173,6 +173,9 @@ struct ss_depth_level {
   ss_depth_order* last;
 };
 
+// The event module's index of a stock's first depth levels (its own type).
+struct ss_depth_prefix;
+
 struct ss_depth_break {
   int32_t position;
   uint32_t value;
@@ -370,6 +373,12 @@ struct ss_stock : instr {
   uint64_t volume;
   uint64_t value;  // cents
   ss_depth_level* levels[2];  // bid, offer
+  // The event module's index of the first levels of each side, so that a
+  // depth change finds its level without walking the side: io thread only,
+  // and only while `depth_prefix_gen` names the event module's current start
+  // (a zeroed record has none).
+  ss_depth_prefix* depth_prefix;
+  uint32_t depth_prefix_gen;
   int32_t speed;              // -1 when none
   uint32_t price_ref;         // running reference price of the stream's price fields
   // Kept here for the event, codec and protocol modules.

@@ -38,6 +38,7 @@ void ssmodel_free_depth(ss_stock* stock) {
   // The event module's summary memo may point into these levels: drop it
   // before they are detached, so a later summary cannot link into them.
   ssevent_clear_pending();
+  ssevent_forget_depth(stock);
   for (int side = 0; side < 2; side++) {
     ss_depth_level* head = stock->levels[side];
     ssmodel_publish(stock->levels[side], nullptr);

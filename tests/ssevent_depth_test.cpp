@@ -425,6 +425,10 @@ struct Kind {
   const char* code;
   bool summary;
   bool reversed;
+  // Prices the run draws from: more than the depth events index per side
+  // makes most changes land past the index and move levels in and out of it.
+  uint32_t prices = 12;
+  uint32_t add_share = 20;  // in percent, of the adds at a position
 };
 
 void PrintTo(const Kind& k, std::ostream* os) { *os << k.name; }
@@ -446,7 +450,7 @@ TEST_P(DepthDifferential, RandomOperationsMatchTheReference) {
   StderrTo quiet(sink);
   std::mt19937 rng(20140210u + static_cast<unsigned>(kind.exchange) * 7 + (kind.summary ? 1 : 0));
   auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
-  auto price = [&] { return 1000 + 10 * pick(12); };
+  auto price = [&] { return 1000 + 10 * pick(kind.prices); };
   auto volume = [&]() -> uint64_t { return pick(10) == 0 ? 0 : 1 + pick(1000); };
   ss_time t = at(10, 0, 0);
   int failures_seen = 0;
@@ -467,7 +471,7 @@ TEST_P(DepthDifferential, RandomOperationsMatchTheReference) {
       what = "summary " + std::to_string(p);
       want = ref.summary_op(t, side, p, v, c);
       got = ssevent_apply_depth_summary(s, t, side, p, v, c, nullptr);
-    } else if (op < 50) {
+    } else if (op < 30 + kind.add_share) {
       uint32_t p = price();
       uint64_t v = volume();
       what = "add " + std::to_string(p) + " #" + std::to_string(pos);
@@ -525,7 +529,9 @@ INSTANTIATE_TEST_SUITE_P(Books, DepthDifferential,
                          ::testing::Values(Kind{"ordinary", 0, "BHP", false, false},
                                            Kind{"outoforder", 0, "WOW", true, false},
                                            Kind{"reversed", 1, "FBU123", false, true},
-                                           Kind{"reversedoutoforder", 1, "AIR456", true, true}),
+                                           Kind{"reversedoutoforder", 1, "AIR456", true, true},
+                                           Kind{"deep", 0, "BHP", false, false, 40, 2},
+                                           Kind{"deepoutoforder", 0, "WOW", true, false, 40, 2}),
                          [](const ::testing::TestParamInfo<Kind>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -746,6 +752,7 @@ TEST_F(Depth, ChangeTopRecordsOneTopOfBook) {
 TEST_F(Depth, AmendAndDeleteWithinAShortLevel) {
   build(bhp, 0, {{1000, {5}}, {990, {7}}});
   bhp->levels[0]->count = 3;  // the level promises orders its list lacks
+  ssevent_forget_depth(bhp);   // a change made beside the depth events
   FILE* sink = tmpfile();
   ASSERT_NE(nullptr, sink);
   {
@@ -990,6 +997,7 @@ TEST_F(Depth, TickArithmetic) {
 TEST_F(Depth, QueueDump) {
   build(bhp, 0, {{1000, {5, 6}}, {990, {7}}});
   bhp->levels[0]->next->count = 2;  // a level listing fewer orders than it counts
+  ssevent_forget_depth(bhp);
   FILE* f = tmpfile();
   ASSERT_NE(nullptr, f);
   {
