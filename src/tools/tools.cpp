@@ -16,7 +16,6 @@
 #include <cstring>
 #include <vector>
 
-#include "charts/axisfont.h"
 #include "lib/colour.h"
 #include "lib/gfx.h"
 #include "lib/scan.h"
@@ -415,10 +414,6 @@ nuchart *tools_day_chart(uint32_t background, const int32_t *overlays, int n, ui
   nuchart_set_options(c, options);
   nuchart_set_times(c, -1, 0, 5, 0);
   nuchart_set_client_callback(c, fn, arg, 0);
-  // The chart takes its axis fonts from the visual style as it updates;
-  // until one is selected it measures with the atlas's first font rather
-  // than with none.
-  if (!c->axes.fonts.text_size) c->axes.fonts = axisfont_atlas(0, 0);
   return c;
 }
 

@@ -133,7 +133,10 @@ void nuchart_sync_rect(nuchart *c) {
 void nuchart_run_update(nuchart *c) {
   nuchart_sync_rect(c);
   const style *s = style_cur();
+  // The axis fonts follow the visual style; until one is selected the chart
+  // measures with the atlas's first font rather than with none.
   if (s) c->axes.fonts = axisfont_atlas(s->font[0], s->font[1]);
+  else if (!c->axes.fonts.text_size) c->axes.fonts = axisfont_atlas(0, 0);
   chart_update(&c->plot, &c->axes);
   c->plot.dirty = 0;
 }

@@ -18,6 +18,8 @@
 #include "export/clipboard.h"
 #include "log.h"
 #include "ssmodel.h"
+#include "style.h"
+#include "windows/nuchart_internal.h"
 #include "testlog.h"
 #include "testmodel.h"
 #include "lib/fade.h"
@@ -714,3 +716,18 @@ TEST_F(Chart, ASmallChartWaitsForItsFlyawayToLand) {
 }
 
 }  // namespace
+
+TEST_F(Chart, UpdatesBeforeAnyVisualStyleMeasuringWithTheAtlas) {
+  ASSERT_EQ(style_cur(), nullptr) << "the fixture selects no visual style";
+  ASSERT_EQ(start_terminal_model(), 0);
+  instr *bhp = ssmodel_get_stock(ssmodel_exchange(0), "BHP");
+  ASSERT_NE(bhp, nullptr);
+  c->r = {0, 0, 400, 300};
+  nuchart_bind(c, bhp);
+  nuchart_run_update(c);  // measured its time labels with no fonts before
+  EXPECT_NE(c->axes.fonts.text_size, nullptr);
+  EXPECT_EQ(c->plot.dirty, 0u);
+  widget_delete(c);
+  c = nullptr;
+  ssmodel_fini();
+}
