@@ -123,7 +123,6 @@ class DepthPanel : public Panels {
     ASSERT_NE(b, nullptr) << "section " << section << " id " << id;
     click(b);
   }
-  static int32_t active(button_group *g) { return g->active ? g->active->id : -99; }
 };
 
 TEST_F(DepthPanel, MadeWithTheWindowAndToldToIt) {

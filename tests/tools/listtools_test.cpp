@@ -39,22 +39,6 @@ class ListPanels : public Panels {
     redraw_passes();
     return w;
   }
-  // n windows of `role` side by side on one desktop.
-  std::vector<window *> desk(uint32_t role, int n) {
-    desktop *d = desktop_new(nullptr);
-    d->r = {0, 0, 300 * n, 300};
-    desks.push_back(d);
-    hbox *row = hbox_new(d, 0, 0);
-    row->r = d->r;
-    std::vector<window *> out;
-    for (int i = 0; i < n; i++) {
-      window *w = window_new(row, 0);
-      w->r = {300 * i, 0, 300, 300};
-      window_set_role(w, role);
-      out.push_back(w);
-    }
-    return out;
-  }
   void TearDown() override {
     for (window *w : wins) {
       container_cls(root)->remove(root, w);
@@ -192,7 +176,7 @@ TEST_F(ListPanels, IndexButtonsTable) {
 }
 
 TEST_F(ListPanels, IndexEditsNeverSpreadWhateverTheShiftKey) {
-  std::vector<window *> ws = desk(kRoleIndexlist, 3);
+  std::vector<window *> ws = desk_of_role(kRoleIndexlist, 3);
   tools_refresh_now(index_panel(ws[0]));  // the toggles show the list's filter
   shift(true);
   click(member(&index_panel(ws[0])->order, INDEXTOOLS_NAME));
@@ -310,7 +294,7 @@ TEST_F(ListPanels, OptionButtonsTable) {
 }
 
 TEST_F(ListPanels, OptionShiftClickChangesEveryOptionListAsOneUndoStep) {
-  std::vector<window *> ws = desk(kRoleOptionlist, 2);
+  std::vector<window *> ws = desk_of_role(kRoleOptionlist, 2);
   optiontools *p = option_panel(ws[0]);
   button *puts = nullptr;
   for (button *t : p->toggle)

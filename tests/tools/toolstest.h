@@ -126,6 +126,8 @@ class Panels : public Grid {
     b->cls->press(b, 5, 5, 1);
     b->cls->release(b, 5, 5, 1);
   }
+  // The id of a group's selected member, or -99 with none.
+  static int32_t active(button_group *g) { return g->active ? g->active->id : -99; }
 
   // The undo probe: records held and the newest types.
   static std::vector<int> undo_types(int n) {

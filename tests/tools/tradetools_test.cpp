@@ -69,7 +69,6 @@ class TradePanel : public Panels {
     ASSERT_NE(b, nullptr) << "section " << section << " id " << id;
     click(b);
   }
-  static int32_t active(button_group *g) { return g->active ? g->active->id : -99; }
 };
 
 TEST_F(TradePanel, ChartPresetAndRanges) {
