@@ -8,7 +8,6 @@
 
 #include "pool.h"
 
-#include <cstdint>
 #include <cstring>
 #include <sys/mman.h>
 
@@ -62,35 +61,6 @@ int64_t page_bytes(int64_t items, int64_t size) {
   return (raw + page - 1) / page * page;
 }
 
-// Pools of records that a stream message reaches at random (stocks, events,
-// orders) span hundreds of megabytes: with ordinary 4 KB pages nearly every
-// cache miss there is a TLB miss as well, whose page walk misses again. A
-// pool page of at least one huge page is mapped on a huge-page boundary and
-// offered to the kernel for huge pages (a hint: where they are off or none
-// are free it stays in small pages). The slack mapped for the alignment is
-// unmapped again at once, so the page is exactly `bytes` long as always.
-constexpr size_t kHugePage = size_t{2} << 20;
-
-void* map_page(size_t bytes) {
-  if (bytes < kHugePage) {
-    void* page = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return page == MAP_FAILED ? nullptr : page;
-  }
-  size_t span = bytes + kHugePage;
-  void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-  uintptr_t aligned = (start + kHugePage - 1) & ~(uintptr_t)(kHugePage - 1);
-  if (aligned > start) munmap(raw, aligned - start);
-  size_t tail = start + span - (aligned + bytes);
-  if (tail) munmap(reinterpret_cast<void*>(aligned + bytes), tail);
-  void* page = reinterpret_cast<void*>(aligned);
-#ifdef MADV_HUGEPAGE
-  madvise(page, bytes, MADV_HUGEPAGE);
-#endif
-  return page;
-}
-
 }  // namespace
 
 int pool_init(pool* p, int32_t items_per_page, int32_t item_size) {
@@ -118,8 +88,8 @@ void* pool_alloc(pool* p) {
       return nullptr;
     }
     size_t bytes = (size_t)page_bytes(p->items_per_page, p->item_size);
-    void* page = map_page(bytes);
-    if (!page) {
+    void* page = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED) {
       log(LOG_ERROR, kSrc, "can't alloc %dx%db item pool", p->items_per_page, p->item_size);
       return nullptr;
     }

@@ -138,29 +138,6 @@ TEST(Pool, FreedItemsComeBackLastInFirstOut) {
   pool_destroy(&p);
 }
 
-// Pages of 2 MB and more start on a 2 MB boundary (so the kernel can back
-// them with huge pages) and hold all their items, round after round.
-TEST(Pool, LargePagesStartOnAHugePageBoundary) {
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  pool p;
-  ASSERT_EQ(pool_init(&p, 100000, 40), 0);  // about 4 MB a page
-  for (int round = 0; round < 2; round++) {
-    std::vector<char*> items;
-    for (int32_t i = 0; i < 2 * p.items_per_page; i++) items.push_back((char*)pool_alloc(&p));
-    std::vector<char*> pages = pages_of(p);
-    ASSERT_EQ(pages.size(), 2u);
-    for (char* page : pages) EXPECT_EQ((uintptr_t)page % kHuge, 0u);
-    for (char* it : items) memset(it, 0x5a, 40);  // every item is mapped and writable
-    EXPECT_EQ(items.front()[39], 0x5a);
-    pool_destroy(&p);
-  }
-  // Small pages are mapped as before: one system page here.
-  ASSERT_EQ(pool_init(&p, 10, 16), 0);
-  ASSERT_NE(pool_alloc(&p), nullptr);
-  EXPECT_EQ((uintptr_t)pages_of(p)[0] % (uintptr_t)dalloc_page_size(), 0u);
-  pool_destroy(&p);
-}
-
 TEST(Pool, UsableAgainAfterDestroy) {
   pool p;
   ASSERT_EQ(pool_init(&p, 4, 32), 0);
