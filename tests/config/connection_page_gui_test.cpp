@@ -77,7 +77,7 @@ TEST_F(ConnectionPageGui, ProxyTypedOnThePageCarriesTheNextLogin) {
     configbox *b = screen_configbox();
     return b ? static_cast<connection_page *>(b->page[3]) : nullptr;
   };
-  Script &P = g_script;
+  app_script &P = g_script;
   P.steps = {
       {"the login box drawn",
        [] {

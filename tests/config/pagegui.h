@@ -21,6 +21,7 @@
 #include "lib/tex.h"
 #include "localdata.h"
 #include "plat.h"
+#include "script.h"
 #include "sim.h"
 #include "site.h"
 #include "ssclient.h"
@@ -76,38 +77,12 @@ inline void page_gui_stop() {
   std::filesystem::remove_all(g_world.root, ec);
 }
 
-struct Step {
-  const char *what;
-  std::function<bool()> ready;
-  std::function<void()> act;
-};
-
-struct Script {
-  std::vector<Step> steps;
-  size_t at = 0;
-  int64_t deadline = 0;
-  std::string failed;
-};
-inline Script g_script;
+using Step = app_step;
+inline app_script g_script;
 
 // The frame loop's timer: the current step acts once it is ready; a step
 // that is not ready within 20 s ends the loop with the failure.
-inline int script_tick(void *, uint32_t, int64_t, float) {
-  constexpr int kStepMs = 20000;
-  Script &P = g_script;
-  if (!P.failed.empty() || P.at >= P.steps.size()) return 1;
-  Step &s = P.steps[P.at];
-  if (!P.deadline) P.deadline = plat_ms() + kStepMs;
-  if (s.ready()) {
-    if (s.act) s.act();
-    P.at++;
-    P.deadline = 0;
-  } else if (plat_ms() > P.deadline) {
-    P.failed = std::string("timed out waiting: ") + s.what;
-    gui_set_quitting();
-  }
-  return 1;
-}
+inline int script_tick(void *, uint32_t id, int64_t now, float dt) { return app_script::tick(&g_script, id, now, dt); }
 
 inline uint64_t x_window_of(widget *w) {
   return gui_plat_x11_window(&gui_window_record(gui_window_index(w))->plat);

@@ -52,7 +52,7 @@ int password_entries() {
 TEST_F(PasswdPageGui, PasswordTypedIntoThePageReachesTheServer) {
   LogCapture logs;
   int logins_before_drop = -1;
-  Script &P = g_script;
+  app_script &P = g_script;
   P.steps = {
       {"online with the screens up", [] { return screen_is_up() && ssclient_is_online(); },
        [] {

@@ -26,6 +26,7 @@
 #include "lib/timer.h"
 #include "localdata.h"
 #include "plat.h"
+#include "script.h"
 #include "screen/screen.h"
 #include "sim.h"
 #include "site.h"
@@ -46,8 +47,6 @@
 #include "ui/launch-linux.h"
 
 namespace {
-
-constexpr int kStepMs = 20000;
 
 std::string g_root;
 sim_server *g_sim = nullptr;
@@ -101,33 +100,9 @@ class InfoPages : public ::testing::Test {
   }
 };
 
-struct Step {
-  const char *what;
-  std::function<bool()> ready;
-  std::function<void()> act;
-};
+app_script P;
 
-struct Script {
-  std::vector<Step> steps;
-  size_t at = 0;
-  int64_t deadline = 0;
-  std::string failed;
-} P;
-
-int script_tick(void *, uint32_t, int64_t, float) {
-  if (!P.failed.empty() || P.at >= P.steps.size()) return 1;
-  Step &s = P.steps[P.at];
-  if (!P.deadline) P.deadline = plat_ms() + kStepMs;
-  if (s.ready()) {
-    if (s.act) s.act();
-    P.at++;
-    P.deadline = 0;
-  } else if (plat_ms() > P.deadline) {
-    P.failed = std::string("timed out waiting: ") + s.what;
-    gui_set_quitting();
-  }
-  return 1;
-}
+int script_tick(void *, uint32_t id, int64_t now, float dt) { return app_script::tick(&P, id, now, dt); }
 
 uint64_t x_window(int win) { return gui_plat_x11_window(&gui_window_record(win)->plat); }
 

@@ -33,6 +33,7 @@
 #include "site.h"
 #include "ssclient.h"
 #include "ssio.h"
+#include "script.h"
 #include "sstime.h"
 #include "startup/start.h"
 #include "style.h"
@@ -41,38 +42,6 @@
 #include "ui/gui_internal.h"
 #include "undo.h"
 #include "windows/window.h"
-
-struct app_step {
-  const char *what;
-  std::function<bool()> ready;
-  std::function<void()> act;  // may be null
-};
-
-struct app_script {
-  static constexpr int64_t kStepMs = 20000;
-  std::vector<app_step> steps;
-  size_t at = 0;
-  int64_t deadline = 0;
-  std::string failed;
-  std::string diag;  // what a waiting step last saw, shown when it times out
-
-  static int tick(void *arg, uint32_t, int64_t, float) {
-    auto *p = static_cast<app_script *>(arg);
-    if (!p->failed.empty() || p->at >= p->steps.size()) return 1;
-    app_step &s = p->steps[p->at];
-    if (!p->deadline) p->deadline = plat_ms() + kStepMs;
-    if (s.ready()) {
-      if (s.act) s.act();
-      p->at++;
-      p->deadline = 0;
-      p->diag.clear();
-    } else if (plat_ms() > p->deadline) {
-      p->failed = std::string("timed out waiting: ") + s.what + (p->diag.empty() ? "" : " (" + p->diag + ")");
-      gui_set_quitting();
-    }
-    return 1;
-  }
-};
 
 // The program signed on to the demo scenario as alice: start, run a script
 // in the frame loop, stop.
