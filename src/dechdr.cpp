@@ -18,7 +18,6 @@ static const char kSrc[] = "src/dechdr";
 
 namespace {
 
-constexpr uint32_t kIndexTypes[] = {31, 80, 83};
 constexpr size_t kCacheLine = 64;
 
 bool stock_linked(const ss_exchange* ex, const ss_stock* s) {
@@ -49,16 +48,6 @@ instr* step_indices(ss_exchange* ex, int32_t k) {
   return x;
 }
 
-// Copies a code of at most kCodeMax characters, zero-filled to kCodeSize (as
-// a code field is everywhere, so whole fields compare and copy alike): a
-// short byte loop into a zeroed field and one fixed-size copy, which the
-// compiler keeps inline, rather than library calls.
-void copy_code(char* dst, const char* src) {
-  char field[kCodeSize] = {};
-  for (int i = 0; i < kCodeMax && src[i]; i++) field[i] = src[i];
-  memcpy(dst, field, kCodeSize);
-}
-
 // Starts fetching an instrument record (a stock's hot leading bytes). A
 // speed names the instrument the message is about, and its handler goes on
 // to touch those fields; fetched now, those misses overlap the one on its
@@ -67,19 +56,6 @@ void copy_code(char* dst, const char* src) {
 void warm_record(const instr* in, size_t bytes) {
   const char* p = reinterpret_cast<const char*>(in);
   for (size_t off = 0; off < bytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
-}
-
-// The type from the head byte, or from the byte after it when the head's
-// type bits are 0. Bytes used, or 0.
-int read_type(const uint8_t* data, int32_t n, uint32_t* type) {
-  if (n < 1) return 0;
-  if (data[0] & kHeaderTypeBits) {
-    *type = data[0] & kHeaderTypeBits;
-    return 1;
-  }
-  if (n < 2) return 0;
-  *type = data[1];
-  return 2;
 }
 
 // A speed field of the form that `type` takes, resolved to its code. The
@@ -111,7 +87,7 @@ int read_speed(const uint8_t* data, int32_t n, ss_exchange* ex, uint32_t type, b
       log(LOG_ERROR, kSrc, "bad %s speed %d/%d", ex->name, *speed, int32_t(count));
     return -1;
   }
-  copy_code(code, in->code);
+  dechdr_code_field(code, in->code);
   return used;
 }
 
@@ -130,7 +106,7 @@ int step_code(char* out, ss_exchange* ex, uint32_t type, int32_t k) {
       log(LOG_ERROR, kSrc, "no current %s %s to step from", index ? "index" : "stock", ex->cur_code);
     return -1;
   }
-  copy_code(out, in->code);
+  dechdr_code_field(out, in->code);
   return 0;
 }
 
@@ -147,7 +123,7 @@ int following_code(char* out, const ss_exchange* ex) {
     log(LOG_ERROR, kSrc, "no code follows \"%s\"", ex->cur_code);
     return -1;
   }
-  copy_code(out, ex->cur_code);
+  dechdr_code_field(out, ex->cur_code);
   out[len - 1] = char(uint8_t(out[len - 1]) + 1);
   return 0;
 }
@@ -155,12 +131,6 @@ int following_code(char* out, const ss_exchange* ex) {
 bool valid_time(ss_time t) { return t != 0 && t < kSstimeFirstInvalid; }
 
 }  // namespace
-
-int dechdr_is_index_type(uint32_t type) {
-  for (uint32_t t : kIndexTypes)
-    if (t == type) return 1;
-  return 0;
-}
 
 instr* dechdr_step(ss_exchange* ex, int index, int32_t k) {
   if (!ex || k < 0) return nullptr;
@@ -172,7 +142,7 @@ int dechdr_next_code(char* out, ss_exchange* ex, int32_t k) { return step_code(o
 int dechdr_decode_exchange_header(const uint8_t* data, int32_t n, ss_exchange* ex, int stepped, uint32_t* type_out,
                                   ss_time* time_out, char* code_out, int32_t* speed_out) {
   uint32_t type;
-  int used = read_type(data, n, &type);
+  int used = dechdr_read_type(data, n, &type);
   if (used == 0) return 0;
   const uint8_t head = data[0];
   char code[kCodeSize] = "";
@@ -186,7 +156,7 @@ int dechdr_decode_exchange_header(const uint8_t* data, int32_t n, ss_exchange* e
   }
   switch (how) {
     case 0:
-      if (ex) copy_code(code, ex->cur_code);
+      if (ex) dechdr_code_field(code, ex->cur_code);
       break;
     case -1:
       if (following_code(code, ex) < 0) return -1;
@@ -214,6 +184,7 @@ int dechdr_decode_exchange_header(const uint8_t* data, int32_t n, ss_exchange* e
       const int r = decode_code(data + used, n - used, code, kCodeSize);
       if (r <= 0) return r;
       used += r;
+      dechdr_code_field(code, code);  // a literal code may carry a NUL of its own
       break;
     }
   }
@@ -224,33 +195,24 @@ int dechdr_decode_exchange_header(const uint8_t* data, int32_t n, ss_exchange* e
     used += 4;
   }
 
+  // `code` is a whole field now: the copies out are plain ones.
   if (ex) {
-    if (code[0]) copy_code(ex->cur_code, code);
+    if (code[0]) memcpy(ex->cur_code, code, kCodeSize);
     ex->cur_time = time;
     // An invalid time would stick as the highest forever.
     if (valid_time(time) && time > ex->high_time) ex->high_time = time;
   }
   if (type_out) *type_out = type;
   if (time_out) *time_out = time;
-  if (code_out) copy_code(code_out, code);
+  if (code_out) memcpy(code_out, code, kCodeSize);
   if (speed_out) *speed_out = speed;
   return used;
-}
-
-int dechdr_decode_timed(const uint8_t* data, int32_t n, ss_exchange* ex, uint32_t* type, ss_time* time, char* code,
-                        int32_t* speed) {
-  return dechdr_decode_exchange_header(data, n, ex, 0, type, time, code, speed);
-}
-
-int dechdr_decode_stepped(const uint8_t* data, int32_t n, ss_exchange* ex, uint32_t* type, ss_time* time,
-                          char* code, int32_t* speed) {
-  return dechdr_decode_exchange_header(data, n, ex, 1, type, time, code, speed);
 }
 
 int dechdr_decode_stock_header(const uint8_t* data, int32_t n, ss_stock* stock, uint32_t* type_out,
                                ss_time* time_out) {
   uint32_t type;
-  int used = read_type(data, n, &type);
+  int used = dechdr_read_type(data, n, &type);
   if (used == 0) return 0;
   const int cls = data[0] >> 5;
   const ss_time base = stock ? stock->stream_time : 0;
@@ -310,22 +272,6 @@ int32_t dechdr_add_index_speed(ss_index* index) {
   index->speed = int32_t(ex->index_speed_count);
   ex->index_speeds[ex->index_speed_count++] = index;
   return index->speed;
-}
-
-// Runs for every exchange on every message (the decoder snapshot): plain
-// fixed-size copies of the fields, no clearing and no string handling. The
-// code field goes back byte for byte as it was.
-void dechdr_save(dechdr_state* st, ss_exchange* ex, ss_stock* stock) {
-  st->exchange = ex;
-  if (ex) {
-    memcpy(st->cur_code, ex->cur_code, kCodeSize);
-    st->cur_time = ex->cur_time;
-    st->high_time = ex->high_time;
-    st->speed_count = ex->speed_count;
-    st->index_speed_count = ex->index_speed_count;
-  }
-  st->stock = stock;
-  if (stock) st->stream_time = stock->stream_time;
 }
 
 void dechdr_restore(const dechdr_state* st) {

@@ -89,17 +89,7 @@ bool decode_time_is_valid(ss_time t) {
 
 // Fixed-width fields ----------------------------------------------------------
 
-int decode_byte(const uint8_t* in, int32_t avail, uint8_t* value) {
-  if (avail < 1) return 0;
-  *value = in[0];
-  return 1;
-}
-
-int decode_short(const uint8_t* in, int32_t avail, uint16_t* value) {
-  if (avail < 2) return 0;
-  *value = static_cast<uint16_t>(be16(in));
-  return 2;
-}
+// decode_byte and decode_short are inline (decode.h).
 
 int decode_int24(const uint8_t* in, int32_t avail, uint32_t* value) {
   if (avail < 3) return 0;
@@ -108,7 +98,6 @@ int decode_int24(const uint8_t* in, int32_t avail, uint32_t* value) {
 }
 
 int decode_int32(const uint8_t* in, int32_t avail, uint32_t* value) { return read_be32(in, avail, value); }
-int decode_uint32(const uint8_t* in, int32_t avail, uint32_t* value) { return read_be32(in, avail, value); }
 int decode_uint32_alt(const uint8_t* in, int32_t avail, uint32_t* value) { return read_be32(in, avail, value); }
 int decode_index_value32(const uint8_t* in, int32_t avail, uint32_t* value) { return read_be32(in, avail, value); }
 

@@ -22,13 +22,27 @@ constexpr int32_t kTimeOffsetMaxSeconds = 86400;     // larger offsets are absol
 // "A"-"Z", 27 space, 28-37 "0"-"9", 38-63 "a"-"z".
 inline constexpr char kCodecAlphabet[65] = "\0ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789abcdefghijklmnopqrstuvwxyz";
 
-// Fixed-width fields.
-int decode_byte(const uint8_t* in, int32_t avail, uint8_t* value);
-int decode_short(const uint8_t* in, int32_t avail, uint16_t* value);
+// Fixed-width fields. The byte, short and uint32 readers sit in every
+// record header, so they are inline.
+inline int decode_byte(const uint8_t* in, int32_t avail, uint8_t* value) {
+  if (avail < 1) return 0;
+  *value = in[0];
+  return 1;
+}
+inline int decode_short(const uint8_t* in, int32_t avail, uint16_t* value) {
+  if (avail < 2) return 0;
+  *value = static_cast<uint16_t>(in[0] << 8 | in[1]);
+  return 2;
+}
 int decode_int24(const uint8_t* in, int32_t avail, uint32_t* value);
 // Four big-endian bytes; the four names are the same reader.
 int decode_int32(const uint8_t* in, int32_t avail, uint32_t* value);
-int decode_uint32(const uint8_t* in, int32_t avail, uint32_t* value);
+inline int decode_uint32(const uint8_t* in, int32_t avail, uint32_t* value) {
+  if (avail < 4) return 0;
+  *value = static_cast<uint32_t>(in[0]) << 24 | static_cast<uint32_t>(in[1]) << 16 |
+           static_cast<uint32_t>(in[2]) << 8 | in[3];
+  return 4;
+}
 int decode_uint32_alt(const uint8_t* in, int32_t avail, uint32_t* value);
 int decode_index_value32(const uint8_t* in, int32_t avail, uint32_t* value);
 // Copies n bytes to dst; 0 while fewer are available, -1 for n < 0.

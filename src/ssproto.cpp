@@ -6,8 +6,8 @@
 // points at one shared handler that refuses it.
 //
 // A message that is not complete yet must leave no trace, since the same bytes
-// are decoded again when more arrive: dispatch snapshots all decoder state
-// before the header and puts it back on 0 or -1.
+// are decoded again when more arrive: dispatch snapshots the decoder state the
+// message can move before the header and puts it back on 0 or -1.
 #include "ssproto.h"
 #include "ssproto_int.h"
 
@@ -39,6 +39,12 @@ constexpr int32_t kHexDumpBack = 96;        // bytes shown before a failing mess
 // Table flags.
 constexpr uint8_t kCounts = 0x1;   // advances the exchange's stream position
 constexpr uint8_t kNoRaise = 0x2;  // leaves the stock's last-message time alone
+// The handler keeps to the one stock it takes: it reads its fields and
+// applies them to that stock, and never nests, gives speeds, reads times
+// against the running reference date or makes another exchange current
+// (the given stock's at most). Its message can move no header state but the
+// current exchange's, so only that is saved before it.
+constexpr uint8_t kOneStock = 0x4;
 
 struct handler_row {
   ssproto_handler fn;
@@ -113,12 +119,12 @@ struct type_range {
 // count toward its position; control messages and answers to requests do
 // not.
 constexpr type_range kHandlers[] = {
-    {1, 26, do_depth, kCounts},
+    {1, 26, do_depth, kCounts | kOneStock},
     {27, 27, do_run, kCounts},
-    {28, 28, do_quote, kCounts},
-    {29, 30, do_trade, kCounts},
+    {28, 28, do_quote, kCounts | kOneStock},
+    {29, 30, do_trade, kCounts | kOneStock},
     {31, 31, do_index_tick, kCounts},
-    {32, 39, do_depth, kCounts},
+    {32, 39, do_depth, kCounts | kOneStock},
     {40, 40, do_expecting, 0},
     {41, 41, do_user, 0},
     {42, 42, do_user_config, 0},
@@ -222,21 +228,40 @@ constexpr handler_table kTable;
 // ===========================================================================
 // Dispatch helpers
 
-// Everything a message may move before it completes.
+// Everything a message may move before it completes: every exchange's header
+// state, or for a message whose handler keeps to one stock only the current
+// exchange's (the rest stays as it is, which debug builds check).
 struct decoder_snapshot {
   ss_exchange* current;
+  int32_t saved;  // header states in `headers`
   dechdr_state headers[kExchanges];
   dechdr_state given_header;  // the given stock's stream time
+  bool ref_saved;
   ss_time ref_time;
   ss_stock* given;
   uint32_t given_ref;
 };
 
-void snapshot_take(decoder_snapshot* s, ss_stock* given) {
+// Whether the message at `bytes` has a type whose handler keeps to one stock
+// (a test handler in its place may do anything). Peeks at the type only.
+bool keeps_to_one_stock(const uint8_t* bytes, int32_t length) {
+  uint32_t type;
+  if (dechdr_read_type(bytes, length, &type) == 0) return false;
+  return (kTable.rows[type].flags & kOneStock) && !P.test_handlers[type];
+}
+
+void snapshot_take(decoder_snapshot* s, ss_stock* given, bool one_stock) {
   s->current = P.current;
-  for (int i = 0; i < kExchanges; i++) dechdr_save(&s->headers[i], ssmodel_exchange(i), nullptr);
+  if (one_stock) {
+    s->saved = 1;
+    dechdr_save(&s->headers[0], P.current, nullptr);
+  } else {
+    s->saved = kExchanges;
+    for (int i = 0; i < kExchanges; i++) dechdr_save(&s->headers[i], ssmodel_exchange(i), nullptr);
+  }
   dechdr_save(&s->given_header, nullptr, given);
-  s->ref_time = decode_ref_date();
+  s->ref_saved = !one_stock;
+  if (!one_stock) s->ref_time = decode_ref_date();
   s->given = given;
   s->given_ref = given ? *ssproto_price_ref(given) : 0;
 }
@@ -246,11 +271,37 @@ void snapshot_restore(const decoder_snapshot* s, const ssproto_msg* m) {
   // given stock's saved value (older) wins below.
   if (m->stock) *ssproto_price_ref(m->stock) = m->stock_ref;
   if (s->given) *ssproto_price_ref(s->given) = s->given_ref;
-  for (const dechdr_state& h : s->headers) dechdr_restore(&h);
+  for (int32_t i = 0; i < s->saved; i++) dechdr_restore(&s->headers[i]);
   dechdr_restore(&s->given_header);
-  decode_set_ref_date(s->ref_time);
+  if (s->ref_saved) decode_set_ref_date(s->ref_time);
   P.current = s->current;
 }
+
+#ifndef NDEBUG
+// Debug builds: what a one-stock message must leave alone, saved in full
+// beside its snapshot and compared after its handler, whatever it returned.
+struct untouched_check {
+  dechdr_state headers[kExchanges];
+  const ss_exchange* saved;  // the exchange the snapshot did save
+  ss_time ref_time;
+
+  void take(const decoder_snapshot* s) {
+    saved = s->headers[0].exchange;
+    for (int i = 0; i < kExchanges; i++) dechdr_save(&headers[i], ssmodel_exchange(i), nullptr);
+    ref_time = decode_ref_date();
+  }
+  void verify() const {
+    for (const dechdr_state& h : headers) {
+      const ss_exchange* ex = h.exchange;
+      if (!ex || ex == saved) continue;
+      assert(memcmp(ex->cur_code, h.cur_code, kCodeSize) == 0 && ex->cur_time == h.cur_time &&
+             ex->high_time == h.high_time && ex->speed_count == h.speed_count &&
+             ex->index_speed_count == h.index_speed_count);
+    }
+    assert(decode_ref_date() == ref_time);
+  }
+};
+#endif
 
 // Makes `m` the message the trace describes while it is dispatched.
 class current_msg_guard {
@@ -416,7 +467,12 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
   current_msg_guard guard(&m);
 
   decoder_snapshot snap;
-  snapshot_take(&snap, instrument);
+  const bool one_stock = keeps_to_one_stock(bytes, length);
+  snapshot_take(&snap, instrument, one_stock);
+#ifndef NDEBUG
+  untouched_check untouched;
+  if (one_stock) untouched.take(&snap);
+#endif
 
   int h;
   if (stepped) {
@@ -461,6 +517,9 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
     r = fn(&m);
     assert(P.msg == &m);  // a nested dispatch gave the trace its message back
   }
+#ifndef NDEBUG
+  if (one_stock) untouched.verify();
+#endif
 
   if (r > 0) {
     P.counters[0].second++;
@@ -610,7 +669,7 @@ void warm_depth_index(const ss_stock* s) {
 ss_stock* header_stock(const ss_exchange* ex, const ssproto_msg* m) {
   if (m->speed < 0 || uint32_t(m->speed) >= ex->speed_count || dechdr_is_index_type(m->type)) return nullptr;
   ss_stock* s = ex->speeds[m->speed];
-  return s && strncmp(s->code, m->code, kCodeSize) == 0 ? s : nullptr;  // bytes past the NUL may differ
+  return s && dechdr_same_code(s->code, m->code) ? s : nullptr;  // the header zero-filled m->code
 }
 
 }  // namespace

@@ -599,4 +599,49 @@ TEST_F(Headers, WriterAndReaderAgreeOnASeededStream) {
   EXPECT_EQ(wx->speed_count, rx->speed_count);
 }
 
+// Code fields: a record's field may hold anything after its NUL; the copy
+// keeps the first 11 characters up to the NUL and zero-fills the rest, and
+// the comparison agrees with strncmp over the field, for the NUL at every
+// place and for fields whose bytes after it are not zero.
+TEST(CodeFields, CopyMasksFromTheFirstNulAndCompareAgreesWithStrncmp) {
+  struct row {
+    const char* text;  // the characters before the NUL
+    const char* kept;  // what the copy keeps
+  };
+  const row rows[] = {
+      {"", ""},           {"A", "A"},             {"ABC", "ABC"},           {"ABCDEFG", "ABCDEFG"},
+      {"ABCDEFGH", "ABCDEFGH"}, {"ABCDEFGHI", "ABCDEFGHI"}, {"ABCDEFGHIJK", "ABCDEFGHIJK"},
+      {"ABCDEFGHIJKL", "ABCDEFGHIJK"},  // no NUL in the field: the twelfth byte is never kept
+      {"\xFF\x80", "\xFF\x80"},          // high bytes are characters like any other
+  };
+  for (const row& r : rows) {
+    for (const char junk : {'\0', 'Z', '\xFF'}) {
+      SCOPED_TRACE(testing::Message() << "\"" << r.text << "\" then " << int(junk));
+      char src[kCodeSize];
+      memset(src, junk, sizeof src);
+      const size_t n = strlen(r.text);
+      memcpy(src, r.text, n);
+      if (n < kCodeSize) src[n] = '\0';
+      char want[kCodeSize] = {};
+      memcpy(want, r.kept, strlen(r.kept));
+      char out[kCodeSize];
+      memset(out, 'Q', sizeof out);
+      dechdr_code_field(out, src);
+      EXPECT_EQ(0, memcmp(want, out, kCodeSize));
+      char same[kCodeSize];
+      memcpy(same, src, sizeof same);
+      dechdr_code_field(same, same);
+      EXPECT_EQ(0, memcmp(want, same, kCodeSize));
+      // Against every zero-filled code of the table: strncmp's answer (for
+      // record fields that end within the field, as the model's do).
+      if (n < kCodeSize)
+        for (const row& other : rows) {
+          char field[kCodeSize] = {};
+          memcpy(field, other.kept, strlen(other.kept));
+          EXPECT_EQ(strncmp(src, field, kCodeSize) == 0, dechdr_same_code(src, field)) << other.text;
+        }
+    }
+  }
+}
+
 }  // namespace

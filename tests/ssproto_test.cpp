@@ -1304,3 +1304,143 @@ TEST_F(Proto, NoticesAskForHistoryOnTheIoThread) {
   EXPECT_EQ(privates + 1, ssclient_private_count());
   EXPECT_EQ(ring, ssclient_ring_count());
 }
+
+namespace {
+
+// The header state of every exchange and the current exchange: what the
+// dispatcher's restore puts back (the counters of nested messages that
+// completed are not part of it).
+std::string header_text() {
+  std::ostringstream o;
+  ss_exchange* cur = ssproto_current_exchange();
+  o << "current " << (cur ? cur->name : "-") << " ref time " << decode_ref_date() << "\n";
+  for (int i = 0; i < kExchanges; i++) {
+    const ss_exchange* e = ssmodel_exchange(i);
+    o << e->name << " code '" << e->cur_code << "' cur " << e->cur_time << " high " << e->high_time << " speeds "
+      << e->speed_count << "/" << e->index_speed_count << "\n";
+  }
+  return o.str();
+}
+
+// What the stock messages left on the stocks of every exchange. A stock that
+// an incomplete message added stays in its table, unused and not current:
+// only the current stocks are shown.
+std::string stocks_text() {
+  std::ostringstream o;
+  for (int i = 0; i < kExchanges; i++) {
+    const ss_exchange* e = ssmodel_exchange(i);
+    for (uint64_t k = 0; k < e->stocks.count; k++) {
+      const ss_stock* s = static_cast<const ss_stock*>(e->stocks.sorted[k]);
+      if (!(s->flags & kInCurrent)) continue;
+      o << e->name << " " << s->code << " " << s->bid << "/" << s->offer << " last " << s->last << " vol "
+        << s->volume << " ref " << s->price_ref << " speed " << s->speed << " time " << s->last_time << " flags "
+        << s->flags << "\n";
+    }
+  }
+  return o.str();
+}
+
+// A test block that decodes its messages one level deeper and then reports
+// the message as still incomplete, or as bad data.
+int block_then_waiting(ssproto_msg* m) {
+  const int r = block_of_messages(m);
+  return r > 0 ? 0 : r;
+}
+int block_then_bad(ssproto_msg* m) {
+  const int r = block_of_messages(m);
+  return r > 0 ? -1 : r;
+}
+
+}  // namespace
+
+// A message that moves another exchange's header state (it makes that
+// exchange current and names a code and time there) and then reports itself
+// incomplete or bad leaves every exchange's header state as it was.
+TEST_F(Proto, AMessageThatMovesAnotherExchangeLeavesNoTraceUnlessItCompletes) {
+  struct row {
+    ssproto_handler handler;
+    int result;  // of the whole stream; -2: every byte used
+  };
+  const row rows[] = {{block_of_messages, -2}, {block_then_waiting, 0}, {block_then_bad, -1}};
+  // Exchange 0 current with a code and a time; then a block (type 90) that
+  // makes exchange 2 current and names another code and time there.
+  Wire w;
+  select(w, 0);
+  w.msg(253, at(9, 0, 0), "ABC");
+  w.msg(90);  // the block's header alone
+  select(w, 2);
+  w.msg(253, at(9, 5, 0), "XYZ");
+  const Bytes lead(w.bytes.begin(), w.bytes.begin() + int32_t(w.starts[2]));
+  Bytes outer(w.bytes.begin() + int32_t(w.starts[2]), w.bytes.begin() + int32_t(w.starts[3]));
+  const Bytes inner(w.bytes.begin() + int32_t(w.starts[3]), w.bytes.end());
+  outer.push_back(uint8_t(inner.size()));
+  outer.insert(outer.end(), inner.begin(), inner.end());
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.result);
+    restart();
+    ASSERT_EQ(int32_t(lead.size()), decode(lead));
+    const std::string before = header_text();
+    ssproto_set_test_handler(90, r.handler);
+    ASSERT_EQ(r.result == -2 ? int32_t(outer.size()) : r.result, decode(outer));
+    if (r.result == -2) {
+      // The block does move the second exchange, so the rows below test a
+      // restore of something that moved.
+      EXPECT_STREQ("XYZ", ex(2)->cur_code);
+      EXPECT_EQ(at(9, 5, 0), ex(2)->high_time);
+      EXPECT_EQ(ex(2), ssproto_current_exchange());
+    } else {
+      EXPECT_EQ(before, header_text());
+    }
+  }
+}
+
+// Trades and quotes (the messages whose handlers keep to one stock) on two
+// exchanges, with exchange switches between them: split at every byte, the
+// stream leaves the same header state and stocks as decoded message by
+// message, and completes to the same end.
+TEST_F(Proto, StockMessagesOnTwoExchangesSplitAtAnyByte) {
+  const auto price = [](uint32_t p, uint32_t* ref) {
+    uint8_t b[kEncodeRoomVint];
+    return Bytes(b, b + encode_price(b, p, ref));
+  };
+  const auto volume = [](uint64_t v) {
+    uint8_t b[kEncodeRoomVint];
+    return Bytes(b, b + encode_volume(b, v));
+  };
+  uint32_t abc = 0, xyz = 0, abd = 0;
+  Wire w;
+  select(w, 0);
+  w.msg(29, at(10, 0, 0), "ABC").raw(price(12340, &abc)).raw(volume(500));
+  w.msg(28, at(10, 0, 1), "ABD").u8(0x10).raw(price(5000, &abd));
+  w.msg(53).select(1);
+  w.msg(29, at(10, 0, 2), "XYZ").raw(price(99000, &xyz)).raw(volume(100));
+  w.msg(1, 0, "XYZ").raw(price(98000, &xyz)).raw(volume(200));
+  w.msg(30, at(10, 0, 9)).raw(volume(300));
+  w.msg(51).u8(0).select(0);
+  w.msg(29, 0, "ABC").raw(price(12350, &abc)).raw(volume(700));
+  w.msg(14, at(10, 1, 0), "ABC").raw(price(12400, &abc)).raw(volume(900));
+  const int32_t total = int32_t(w.bytes.size());
+
+  const auto state = [] { return header_text() + stocks_text(); };
+  std::vector<std::string> after = {state()};
+  for (size_t i = 0; i < w.starts.size(); i++) {
+    ASSERT_EQ(w.len(i), ssproto_decode(w.bytes.data() + w.starts[i], w.len(i))) << "message " << i;
+    after.push_back(state());
+  }
+  ASSERT_NE(nullptr, ssmodel_find_stock(ex(1), "XYZ"));
+  EXPECT_EQ(98000u, ssmodel_find_stock(ex(1), "XYZ")->bid);
+  EXPECT_EQ(12400u, ssmodel_find_stock(ex(0), "ABC")->offer);
+  const std::string final_state = after.back();
+
+  for (int32_t k = 0; k <= total; k++) {
+    SCOPED_TRACE(testing::Message() << "split at " << k);
+    restart();
+    size_t whole = 0;
+    while (whole < w.starts.size() && int32_t(w.starts[whole]) + w.len(whole) <= k) whole++;
+    const int32_t boundary = whole ? int32_t(w.starts[whole - 1]) + w.len(whole - 1) : 0;
+    ASSERT_EQ(boundary, ssproto_decode(w.bytes.data(), k));
+    ASSERT_EQ(after[whole], state());
+    ASSERT_EQ(total - boundary, ssproto_decode(w.bytes.data() + boundary, total - boundary));
+    ASSERT_EQ(final_state, state());
+  }
+}
