@@ -576,59 +576,6 @@ void ssproto_hex_dump(const uint8_t* bytes, int32_t length) {
   if (n) log(LOG_INFO, kSrc, "%s", line);
 }
 
-int ssproto_used(const ssproto_msg* m) { return m->header + m->used; }
-
-namespace {
-
-template <class Reader>
-int read_field(ssproto_msg* m, Reader reader) {
-  int r = reader(m->data + m->used, m->avail - m->used);
-  if (r > 0) m->used += r;
-  return r;
-}
-
-}  // namespace
-
-int ssproto_read_byte(ssproto_msg* m, uint8_t* value) {
-  return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_byte(p, n, value); });
-}
-
-int ssproto_read_u32(ssproto_msg* m, uint32_t* value) {
-  return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_uint32(p, n, value); });
-}
-
-int ssproto_read_vint(ssproto_msg* m, uint32_t* value) {
-  return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_vint(p, n, value); });
-}
-
-int ssproto_read_vlong(ssproto_msg* m, uint64_t* value) {
-  return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_vlong(p, n, value); });
-}
-
-int ssproto_read_code(ssproto_msg* m, char* code) {
-  return read_field(m, [code](const uint8_t* p, int32_t n) { return decode_code(p, n, code, kCodeSize); });
-}
-
-int ssproto_read_date(ssproto_msg* m, ss_time* date) {
-  return read_field(m, [date](const uint8_t* p, int32_t n) { return decode_date16(p, n, date); });
-}
-
-int ssproto_read_short(ssproto_msg* m, uint16_t* value) {
-  return read_field(m, [value](const uint8_t* p, int32_t n) { return decode_short(p, n, value); });
-}
-
-int ssproto_read_price(ssproto_msg* m, uint32_t* price, uint32_t* ref) {
-  return read_field(m, [price, ref](const uint8_t* p, int32_t n) { return decode_price(p, n, price, ref); });
-}
-
-int ssproto_read_volume(ssproto_msg* m, uint64_t* volume) {
-  return read_field(m, [volume](const uint8_t* p, int32_t n) { return decode_volume(p, n, volume); });
-}
-
-int ssproto_read_broker(ssproto_msg* m, char* broker) {
-  return read_field(m, [broker](const uint8_t* p, int32_t n) { return decode_broker(p, n, broker, kCodeSize); });
-}
-
 namespace {
 
 // The exchange a header instrument is looked up in, or null after the log.
@@ -648,6 +595,7 @@ constexpr size_t kDepthIndexWarmBytes = 256;
 // field. Only a hint; nothing is read.
 void warm_stock(const ss_stock* s) {
   const char* p = reinterpret_cast<const char*>(s);
+#pragma GCC unroll 16
   for (size_t off = 0; off < kStockHotBytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
 }
 
@@ -659,6 +607,7 @@ void warm_stock(const ss_stock* s) {
 void warm_depth_index(const ss_stock* s) {
   const char* p = reinterpret_cast<const char*>(s->depth_prefix);
   if (!p) return;
+#pragma GCC unroll 16
   for (size_t off = 0; off < kDepthIndexWarmBytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
 }
 
