@@ -5,6 +5,7 @@
 //  - the result is -1, 0 or a byte count no larger than what was available;
 //  - 0 and -1 leave the exchange (current code, current time, highest time,
 //    speed counts) and the stock's stream time as they were;
+//  - the timed entry reads every timed header as the full reader does;
 //  - a header read with n bytes reads the same with exactly n available and
 //    is incomplete with n - 1;
 //  - a header read, written again by the writer from the same state, reads
@@ -140,6 +141,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Snap before = snap(ex);
   const Read got = read(form, in, n, ex);
   CHECK(got.r >= -1 && got.r <= n);
+  if (form == 0) {
+    // The timed entry, which reads the commonest form inline before it falls
+    // back on the full reader, agrees with the full reader byte for byte.
+    const Snap full = snap(ex);
+    set_state(ex, start);
+    Read entry{};
+    entry.r = dechdr_decode_timed(in, n, ex, &entry.type, &entry.time, entry.code, &entry.speed);
+    CHECK(entry.r == got.r);
+    if (got.r > 0)
+      CHECK(entry.type == got.type && entry.time == got.time && entry.speed == got.speed &&
+            memcmp(entry.code, got.code, kCodeSize) == 0);
+    CHECK(same(full, snap(ex)) && memcmp(full.code, ex->cur_code, kCodeSize) == 0);
+  }
   if (got.r <= 0) {
     CHECK(same(before, snap(ex)));
     return 0;

@@ -18,7 +18,6 @@ static const char kSrc[] = "src/dechdr";
 
 namespace {
 
-constexpr size_t kCacheLine = 64;
 
 bool stock_linked(const ss_exchange* ex, const ss_stock* s) {
   return ssmodel_load(s->current.prev) != nullptr || ssmodel_load(ex->current.head) == s;
@@ -48,19 +47,6 @@ instr* step_indices(ss_exchange* ex, int32_t k) {
   return x;
 }
 
-// Starts fetching an instrument record (a stock's hot leading bytes). A
-// speed names the instrument the message is about, and its handler goes on
-// to touch those fields; fetched now, those misses overlap the one on its
-// code just below instead of stalling one after another later. Only a hint:
-// nothing is read.
-// The loop is unrolled: one prefetch per line, nothing to count.
-template <size_t kBytes>
-void warm_record(const instr* in) {
-  const char* p = reinterpret_cast<const char*>(in);
-#pragma GCC unroll 16
-  for (size_t off = 0; off < kBytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
-}
-
 // A speed field of the form that `type` takes, resolved to its code. The
 // timed form and index speeds use one message for a speed out of range, the
 // stepped form's stock speeds another.
@@ -84,9 +70,9 @@ int read_speed(const uint8_t* data, int32_t n, ss_exchange* ex, uint32_t type, b
     in = index ? static_cast<const instr*>(ex->index_speeds[*speed]) : static_cast<const instr*>(ex->speeds[*speed]);
   if (in) {
     if (index)
-      warm_record<sizeof(ss_index)>(in);
+      dechdr_warm<sizeof(ss_index)>(in);
     else
-      warm_record<kStockHotBytes>(in);
+      dechdr_warm<kStockHotBytes>(in);
   }
   if (!in) {
     if (stepped && !index)
@@ -135,8 +121,6 @@ int following_code(char* out, const ss_exchange* ex) {
   out[len - 1] = char(uint8_t(out[len - 1]) + 1);
   return 0;
 }
-
-bool valid_time(ss_time t) { return t != 0 && t < kSstimeFirstInvalid; }
 
 }  // namespace
 
@@ -204,12 +188,7 @@ int dechdr_decode_exchange_header(const uint8_t* data, int32_t n, ss_exchange* e
   }
 
   // `code` is a whole field now: the copies out are plain ones.
-  if (ex) {
-    if (code[0]) memcpy(ex->cur_code, code, kCodeSize);
-    ex->cur_time = time;
-    // An invalid time would stick as the highest forever.
-    if (valid_time(time) && time > ex->high_time) ex->high_time = time;
-  }
+  if (ex) dechdr_commit(ex, code, time);
   if (type_out) *type_out = type;
   if (time_out) *time_out = time;
   if (code_out) memcpy(code_out, code, kCodeSize);

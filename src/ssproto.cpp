@@ -242,13 +242,6 @@ struct decoder_snapshot {
   uint32_t given_ref;
 };
 
-// Whether the message at `bytes` has a type whose handler keeps to one stock
-// (a test handler in its place may do anything). Peeks at the type only.
-bool keeps_to_one_stock(const uint8_t* bytes, int32_t length) {
-  uint32_t type;
-  if (dechdr_read_type(bytes, length, &type) == 0) return false;
-  return (kTable.rows[type].flags & kOneStock) && !P.test_handlers[type];
-}
 
 void snapshot_take(decoder_snapshot* s, ss_stock* given, bool one_stock) {
   s->current = P.current;
@@ -259,11 +252,13 @@ void snapshot_take(decoder_snapshot* s, ss_stock* given, bool one_stock) {
     s->saved = kExchanges;
     for (int i = 0; i < kExchanges; i++) dechdr_save(&s->headers[i], ssmodel_exchange(i), nullptr);
   }
-  dechdr_save(&s->given_header, nullptr, given);
   s->ref_saved = !one_stock;
   if (!one_stock) s->ref_time = decode_ref_date();
   s->given = given;
-  s->given_ref = given ? *ssproto_price_ref(given) : 0;
+  if (given) {
+    dechdr_save(&s->given_header, nullptr, given);
+    s->given_ref = *ssproto_price_ref(given);
+  }
 }
 
 void snapshot_restore(const decoder_snapshot* s, const ssproto_msg* m) {
@@ -272,7 +267,7 @@ void snapshot_restore(const decoder_snapshot* s, const ssproto_msg* m) {
   if (m->stock) *ssproto_price_ref(m->stock) = m->stock_ref;
   if (s->given) *ssproto_price_ref(s->given) = s->given_ref;
   for (int32_t i = 0; i < s->saved; i++) dechdr_restore(&s->headers[i]);
-  dechdr_restore(&s->given_header);
+  if (s->given) dechdr_restore(&s->given_header);
   if (s->ref_saved) decode_set_ref_date(s->ref_time);
   P.current = s->current;
 }
@@ -466,8 +461,14 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
   m.given = instrument;
   current_msg_guard guard(&m);
 
+  // The type, read ahead of the header (every header form starts with it):
+  // its row says what the message may move, so what to save. A test handler
+  // in the row's place may do anything.
+  uint32_t type = 0;
+  const bool typed = dechdr_read_type(bytes, length, &type) > 0;
+  const handler_row& row = kTable.rows[type];
+  const bool one_stock = typed && (row.flags & kOneStock) && !P.test_handlers[type];
   decoder_snapshot snap;
-  const bool one_stock = keeps_to_one_stock(bytes, length);
   snapshot_take(&snap, instrument, one_stock);
 #ifndef NDEBUG
   untouched_check untouched;
@@ -497,6 +498,7 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
     if (h < 0 && instrument) *ssproto_price_ref(instrument) = 0;
     return h;
   }
+  assert(m.type == type);
   m.header = h;
   m.data = bytes + h;
   m.avail = length - h;
@@ -509,11 +511,11 @@ int ssproto_dispatch(const uint8_t* bytes, int32_t length, int32_t nesting, int 
     for (int i = 0; i < kProtoPositions; i++) before[i] = P.positions[i].load();
   uint8_t flags = 0;
   int r;
-  if (m.type == 0 || m.type > 255) {
+  if (type == 0) {
     r = unknown_type(&m);
   } else {
-    flags = kTable.rows[m.type].flags;
-    ssproto_handler fn = P.test_handlers[m.type] ? P.test_handlers[m.type] : kTable.rows[m.type].fn;
+    flags = row.flags;
+    ssproto_handler fn = P.test_handlers[type] ? P.test_handlers[type] : row.fn;
     r = fn(&m);
     assert(P.msg == &m);  // a nested dispatch gave the trace its message back
   }
@@ -585,7 +587,6 @@ ss_exchange* lookup_exchange(ssproto_msg* m) {
   return P.current;
 }
 
-constexpr size_t kCacheLine = 64;
 constexpr size_t kDepthIndexWarmBytes = 256;
 
 // Starts fetching the lines of the stock record a stream message works on
@@ -593,11 +594,7 @@ constexpr size_t kDepthIndexWarmBytes = 256;
 // thousands of stocks the record is mostly cold: fetched together the misses
 // overlap instead of stalling one after another as the handler reaches each
 // field. Only a hint; nothing is read.
-void warm_stock(const ss_stock* s) {
-  const char* p = reinterpret_cast<const char*>(s);
-#pragma GCC unroll 16
-  for (size_t off = 0; off < kStockHotBytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
-}
+void warm_stock(const ss_stock* s) { dechdr_warm<kStockHotBytes>(s); }
 
 // Starts fetching the head of the stock's index of its first depth levels
 // (both sides' counts and first entries), which every depth event reads
@@ -605,10 +602,7 @@ void warm_stock(const ss_stock* s) {
 // pointer may be stale or another record's: a prefetch never faults (but
 // arithmetic on a null pointer is undefined, so none is made then).
 void warm_depth_index(const ss_stock* s) {
-  const char* p = reinterpret_cast<const char*>(s->depth_prefix);
-  if (!p) return;
-#pragma GCC unroll 16
-  for (size_t off = 0; off < kDepthIndexWarmBytes; off += kCacheLine) __builtin_prefetch(p + off, 1);
+  if (s->depth_prefix) dechdr_warm<kDepthIndexWarmBytes>(s->depth_prefix);
 }
 
 // The stock the header named by its speed: the header has already resolved
