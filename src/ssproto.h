@@ -95,61 +95,40 @@ void ssproto_hex_dump(const uint8_t* bytes, int32_t length);
 inline int ssproto_used(const ssproto_msg* m) { return m->header + m->used; }
 
 namespace ssproto_detail {
-// A field reader's result, the cursor moved past the field on success.
-inline int took(ssproto_msg* m, int r) {
+// The codec reader at the message's cursor, the cursor moved past the field
+// on success; the reader's result.
+template <class... Out, class... Extra>
+inline int read(ssproto_msg* m, int (*reader)(const uint8_t*, int32_t, Out...), Extra... out) {
+  const int r = reader(m->data + m->used, m->avail - m->used, out...);
   if (r > 0) m->used += r;
   return r;
 }
-inline const uint8_t* at(const ssproto_msg* m) { return m->data + m->used; }
-inline int32_t left(const ssproto_msg* m) { return m->avail - m->used; }
 }  // namespace ssproto_detail
 
 // Field readers at the message's cursor: the codec reader's result (bytes,
 // 0 incomplete, -1 bad data), moving the cursor on success. Inline: every
 // handler reads its fields through them, a few a message.
-inline int ssproto_read_byte(ssproto_msg* m, uint8_t* value) {
-  using namespace ssproto_detail;
-  return took(m, decode_byte(at(m), left(m), value));
-}
-inline int ssproto_read_u32(ssproto_msg* m, uint32_t* value) {
-  using namespace ssproto_detail;
-  return took(m, decode_uint32(at(m), left(m), value));
-}
-inline int ssproto_read_vint(ssproto_msg* m, uint32_t* value) {
-  using namespace ssproto_detail;
-  return took(m, decode_vint(at(m), left(m), value));
-}
-inline int ssproto_read_vlong(ssproto_msg* m, uint64_t* value) {
-  using namespace ssproto_detail;
-  return took(m, decode_vlong(at(m), left(m), value));
-}
+inline int ssproto_read_byte(ssproto_msg* m, uint8_t* value) { return ssproto_detail::read(m, decode_byte, value); }
+inline int ssproto_read_u32(ssproto_msg* m, uint32_t* value) { return ssproto_detail::read(m, decode_uint32, value); }
+inline int ssproto_read_vint(ssproto_msg* m, uint32_t* value) { return ssproto_detail::read(m, decode_vint, value); }
+inline int ssproto_read_vlong(ssproto_msg* m, uint64_t* value) { return ssproto_detail::read(m, decode_vlong, value); }
 // kCodeSize bytes.
 inline int ssproto_read_code(ssproto_msg* m, char* code) {
-  using namespace ssproto_detail;
-  return took(m, decode_code(at(m), left(m), code, kCodeSize));
+  return ssproto_detail::read(m, decode_code, code, int32_t(kCodeSize));
 }
-inline int ssproto_read_date(ssproto_msg* m, ss_time* date) {
-  using namespace ssproto_detail;
-  return took(m, decode_date16(at(m), left(m), date));
-}
-inline int ssproto_read_short(ssproto_msg* m, uint16_t* value) {
-  using namespace ssproto_detail;
-  return took(m, decode_short(at(m), left(m), value));
-}
+inline int ssproto_read_date(ssproto_msg* m, ss_time* date) { return ssproto_detail::read(m, decode_date16, date); }
+inline int ssproto_read_short(ssproto_msg* m, uint16_t* value) { return ssproto_detail::read(m, decode_short, value); }
 // A price against *ref (null: absolute forms only), which moves as the codec
 // says; on 0 or -1 *ref is as it was.
 inline int ssproto_read_price(ssproto_msg* m, uint32_t* price, uint32_t* ref) {
-  using namespace ssproto_detail;
-  return took(m, decode_price(at(m), left(m), price, ref));
+  return ssproto_detail::read(m, decode_price, price, ref);
 }
 inline int ssproto_read_volume(ssproto_msg* m, uint64_t* volume) {
-  using namespace ssproto_detail;
-  return took(m, decode_volume(at(m), left(m), volume));
+  return ssproto_detail::read(m, decode_volume, volume);
 }
 // kCodeSize bytes.
 inline int ssproto_read_broker(ssproto_msg* m, char* broker) {
-  using namespace ssproto_detail;
-  return took(m, decode_broker(at(m), left(m), broker, kCodeSize));
+  return ssproto_detail::read(m, decode_broker, broker, int32_t(kCodeSize));
 }
 // The header's stock (or index) in the current exchange, found or added; an
 // instrument given by the caller is used directly and its exchange becomes

@@ -240,6 +240,35 @@ class Proto : public ::testing::Test {
   void select(Wire& w, int i) {
     w.msg(51).u8(i).select(i);
   }
+  // The stream decoded message by message (the state after each kept), whole
+  // from a fresh client, and split at every byte from a fresh client: the
+  // first part uses the complete messages only and leaves the state as it
+  // was after them; the rest completes the stream to the same state.
+  void expect_same_state_whole_or_split(const Wire& w, std::string (*state)()) {
+    const int32_t total = int32_t(w.bytes.size());
+    std::vector<std::string> after = {state()};
+    for (size_t i = 0; i < w.starts.size(); i++) {
+      ASSERT_EQ(w.len(i), ssproto_decode(w.bytes.data() + w.starts[i], w.len(i))) << "message " << i;
+      after.push_back(state());
+    }
+    const std::string final_state = after.back();
+
+    restart();
+    ASSERT_EQ(total, decode(w));
+    EXPECT_EQ(final_state, state());
+
+    for (int32_t k = 0; k <= total; k++) {
+      SCOPED_TRACE(testing::Message() << "split at " << k);
+      restart();
+      size_t whole = 0;  // complete messages in the first k bytes
+      while (whole < w.starts.size() && int32_t(w.starts[whole]) + w.len(whole) <= k) whole++;
+      const int32_t boundary = whole ? int32_t(w.starts[whole - 1]) + w.len(whole - 1) : 0;
+      ASSERT_EQ(boundary, ssproto_decode(w.bytes.data(), k));
+      ASSERT_EQ(after[whole], state());
+      ASSERT_EQ(total - boundary, ssproto_decode(w.bytes.data() + boundary, total - boundary));
+      ASSERT_EQ(final_state, state());
+    }
+  }
 };
 
 // A stream of every message built here, with codes and times in the headers
@@ -271,34 +300,7 @@ Wire control_stream() {
 // The recorded stream, whole, message by message and split anywhere.
 
 TEST_F(Proto, StreamGivesTheSameStateWholeOrSplitAtAnyByte) {
-  const Wire w = control_stream();
-  const int32_t total = int32_t(w.bytes.size());
-
-  // Message by message: each is used whole; the state after each is kept.
-  std::vector<std::string> after = {state_text()};
-  for (size_t i = 0; i < w.starts.size(); i++) {
-    ASSERT_EQ(w.len(i), ssproto_decode(w.bytes.data() + w.starts[i], w.len(i))) << "message " << i;
-    after.push_back(state_text());
-  }
-  const std::string final_state = after.back();
-
-  restart();
-  ASSERT_EQ(total, decode(w));
-  EXPECT_EQ(final_state, state_text());
-
-  // Split at every byte: the first part uses the complete messages only and
-  // leaves the state as it was after them; the rest completes the stream.
-  for (int32_t k = 0; k <= total; k++) {
-    SCOPED_TRACE(testing::Message() << "split at " << k);
-    restart();
-    size_t whole = 0;  // complete messages in the first k bytes
-    while (whole < w.starts.size() && int32_t(w.starts[whole]) + w.len(whole) <= k) whole++;
-    const int32_t boundary = whole ? int32_t(w.starts[whole - 1]) + w.len(whole - 1) : 0;
-    ASSERT_EQ(boundary, ssproto_decode(w.bytes.data(), k));
-    ASSERT_EQ(after[whole], state_text());
-    ASSERT_EQ(total - boundary, ssproto_decode(w.bytes.data() + boundary, total - boundary));
-    ASSERT_EQ(final_state, state_text());
-  }
+  expect_same_state_whole_or_split(control_stream(), state_text);
 }
 
 // What the stream did, read against the model, the protocol and the client.
@@ -1419,28 +1421,9 @@ TEST_F(Proto, StockMessagesOnTwoExchangesSplitAtAnyByte) {
   w.msg(51).u8(0).select(0);
   w.msg(29, 0, "ABC").raw(price(12350, &abc)).raw(volume(700));
   w.msg(14, at(10, 1, 0), "ABC").raw(price(12400, &abc)).raw(volume(900));
-  const int32_t total = int32_t(w.bytes.size());
-
-  const auto state = [] { return header_text() + stocks_text(); };
-  std::vector<std::string> after = {state()};
-  for (size_t i = 0; i < w.starts.size(); i++) {
-    ASSERT_EQ(w.len(i), ssproto_decode(w.bytes.data() + w.starts[i], w.len(i))) << "message " << i;
-    after.push_back(state());
-  }
+  expect_same_state_whole_or_split(w, [] { return header_text() + stocks_text(); });
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_NE(nullptr, ssmodel_find_stock(ex(1), "XYZ"));
   EXPECT_EQ(98000u, ssmodel_find_stock(ex(1), "XYZ")->bid);
   EXPECT_EQ(12400u, ssmodel_find_stock(ex(0), "ABC")->offer);
-  const std::string final_state = after.back();
-
-  for (int32_t k = 0; k <= total; k++) {
-    SCOPED_TRACE(testing::Message() << "split at " << k);
-    restart();
-    size_t whole = 0;
-    while (whole < w.starts.size() && int32_t(w.starts[whole]) + w.len(whole) <= k) whole++;
-    const int32_t boundary = whole ? int32_t(w.starts[whole - 1]) + w.len(whole - 1) : 0;
-    ASSERT_EQ(boundary, ssproto_decode(w.bytes.data(), k));
-    ASSERT_EQ(after[whole], state());
-    ASSERT_EQ(total - boundary, ssproto_decode(w.bytes.data() + boundary, total - boundary));
-    ASSERT_EQ(final_state, state());
-  }
 }
