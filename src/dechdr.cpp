@@ -169,6 +169,15 @@ instr* dechdr_step(ss_exchange* ex, int index, int32_t k) {
 
 int dechdr_next_code(char* out, ss_exchange* ex, int32_t k) { return step_code(out, ex, 0, k); }
 
+void dechdr_warm_next(const uint8_t* data, int32_t n, const ss_exchange* ex) {
+  uint32_t type;
+  const int used = ex ? read_type(data, n, &type) : 0;
+  if (used == 0 || data[0] >> 6 != kRelSpeed || dechdr_is_index_type(type)) return;
+  uint16_t speed;
+  if (decode_short(data + used, n - used, &speed) == 0 || speed >= ex->speed_count) return;
+  if (const ss_stock* s = ex->speeds[speed]) warm_record(s, kStockHotBytes);
+}
+
 int dechdr_decode_exchange_header(const uint8_t* data, int32_t n, ss_exchange* ex, int stepped, uint32_t* type_out,
                                   ss_time* time_out, char* code_out, int32_t* speed_out) {
   uint32_t type;

@@ -47,6 +47,11 @@ int dechdr_decode_timed(const uint8_t* data, int32_t n, ss_exchange* ex, uint32_
                         int32_t* speed);
 int dechdr_decode_stepped(const uint8_t* data, int32_t n, ss_exchange* ex, uint32_t* type, ss_time* time,
                           char* code, int32_t* speed);
+// Starts fetching the stock record that the timed-form header at `data` names
+// by its speed: called on the message after the one being applied, so that
+// its misses overlap this one's work. Only a hint: reads the header bytes and
+// the speed table, changes nothing.
+void dechdr_warm_next(const uint8_t* data, int32_t n, const ss_exchange* ex);
 // The stock's stream time becomes the header's time.
 int dechdr_decode_stock_header(const uint8_t* data, int32_t n, ss_stock* stock, uint32_t* type, ss_time* time);
 

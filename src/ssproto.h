@@ -92,6 +92,10 @@ void ssproto_trace(int check);
 void ssproto_hex_dump(const uint8_t* bytes, int32_t length);
 // Bytes of the whole message so far: header plus the fields read.
 int ssproto_used(const ssproto_msg* m);
+// Called by a handler once its fields are read and before it applies them:
+// starts fetching what the next message of the buffer names (see
+// dechdr_warm_next). Only a hint.
+void ssproto_warm_next(const ssproto_msg* m);
 // Field readers at the message's cursor: the codec reader's result (bytes,
 // 0 incomplete, -1 bad data), moving the cursor on success.
 int ssproto_read_byte(ssproto_msg* m, uint8_t* value);
