@@ -19,6 +19,7 @@ static const char kSrc[] = "src/dechdr";
 namespace {
 
 constexpr uint32_t kIndexTypes[] = {31, 80, 83};
+static_assert(sizeof kIndexTypes / sizeof kIndexTypes[0] == 3, "dechdr_warm_next names the three");
 constexpr size_t kCacheLine = 64;
 
 bool stock_linked(const ss_exchange* ex, const ss_stock* s) {
@@ -170,11 +171,19 @@ instr* dechdr_step(ss_exchange* ex, int index, int32_t k) {
 int dechdr_next_code(char* out, ss_exchange* ex, int32_t k) { return step_code(out, ex, 0, k); }
 
 void dechdr_warm_next(const uint8_t* data, int32_t n, const ss_exchange* ex) {
-  uint32_t type;
-  const int used = ex ? read_type(data, n, &type) : 0;
-  if (used == 0 || data[0] >> 6 != kRelSpeed || dechdr_is_index_type(type)) return;
-  uint16_t speed;
-  if (decode_short(data + used, n - used, &speed) == 0 || speed >= ex->speed_count) return;
+  // Runs once a message, so the header is read inline: the speed form (its
+  // two bits first, the cheapest refusal), a type in the head byte or the
+  // byte after it, not an index type, then the two-byte speed.
+  if (n < 3 || !ex || data[0] >> 6 != kRelSpeed) return;
+  uint32_t type = data[0] & kHeaderTypeBits;
+  const uint8_t* at = data + 1;
+  if (!type) {
+    if (n < 4) return;
+    type = *at++;
+  }
+  if (type == kIndexTypes[0] || type == kIndexTypes[1] || type == kIndexTypes[2]) return;
+  const uint32_t speed = uint32_t{at[0]} << 8 | at[1];
+  if (speed >= ex->speed_count) return;
   if (const ss_stock* s = ex->speeds[speed]) warm_record(s, kStockHotBytes);
 }
 
