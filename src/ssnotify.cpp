@@ -434,12 +434,12 @@ int ssnotify_record(instr* in, uint32_t bits, ss_event* event) {
     return 0;
   }
   if (in->flags & kInMuted) return 0;
-  // Depth events are many and the windows rebuild depth from the model: only
-  // their bit travels.
-  if (event && event->kind >= kEvDepthAdd && event->kind <= kEvDepthClear) event = nullptr;
   // Nobody listens: registrations and the wild mask change only under the
   // core lock, which the recording thread holds.
   if (!(bits & S.wild_mask.load()) && ssmodel_load(in->notify.count) == 0) return 0;
+  // Depth events are many and the windows rebuild depth from the model: only
+  // their bit travels.
+  if (event && event->kind >= kEvDepthAdd && event->kind <= kEvDepthClear) event = nullptr;
   return record_in_entry(in, bits, event);
 }
 
