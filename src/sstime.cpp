@@ -106,6 +106,11 @@ static struct {
 static thread_local bool t_quiet = false;
 static thread_local char t_datetime_buf[24];
 static thread_local char t_date_buf[12];
+// sstime_now's last answer on this thread and the base and wall clock it came
+// from (a base of 0 is never stored, so the start never matches).
+static thread_local uint64_t t_now_base = 0;
+static thread_local time_t t_now_wall = 0;
+static thread_local ss_time t_now = 0;
 // sstime_diff_seconds's last pair of differing dates and the days between.
 static thread_local uint32_t t_diff_key = 0;
 static thread_local int32_t t_diff_days = 0;
@@ -376,8 +381,15 @@ int sstime_refresh(int force) {
 
 ss_time sstime_now(void) {
   uint64_t base = S.base.load(std::memory_order_acquire);
-  int64_t elapsed = static_cast<int64_t>(wall_now()) - static_cast<int64_t>(base >> 32);
-  return add_seconds_wide(static_cast<ss_time>(base), elapsed);
+  const time_t wall = wall_now();
+  // The stream asks several times a message; the answer changes only with
+  // the wall clock's second or a new base.
+  if (wall == t_now_wall && base == t_now_base) return t_now;
+  int64_t elapsed = static_cast<int64_t>(wall) - static_cast<int64_t>(base >> 32);
+  t_now = add_seconds_wide(static_cast<ss_time>(base), elapsed);
+  t_now_wall = wall;
+  t_now_base = base;
+  return t_now;
 }
 
 int32_t sstime_local_offset(void) { return S.offset.load(std::memory_order_acquire); }
