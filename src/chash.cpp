@@ -174,20 +174,32 @@ int insert(chash* t, void* record, int32_t keep_sorted, bool may_grow) {
 
   void** sorted = t->sorted;
   int64_t n = static_cast<int64_t>(t->count);
-  if (!keep_sorted || n == 0 || strcmp(key, key_of(sorted[n - 1])) >= 0) {
+  const bool settled = t->ordered == static_cast<uint64_t>(n);
+  bool settle_after = false;
+  if (n == 0 || (settled && strcmp(key, key_of(sorted[n - 1])) >= 0)) {
+    // In key order after the last: the ordered part grows by one.
     store(sorted[n], record);
-  } else {
+    store(t->ordered, static_cast<uint64_t>(n + 1));
+  } else if (keep_sorted == kChashOrdered) {
     // Out of order: the entries above move up one by one (each store is atomic
-    // for the walkers), O(count) per insert. Codes that arrive in key order
-    // only append; 100k codes in random order cost a few hundred milliseconds.
-    int64_t pos = lower_bound(sorted, n - 1, key);
+    // for the walkers), O(count) per insert. Records waiting behind the
+    // ordered part are merged first, so the bisection sees them all.
+    if (!settled && chash_settle(t) < 0) return -1;
+    sorted = t->sorted;
+    int64_t pos = lower_bound(sorted, n, key);
     bump_changes(t);
     for (int64_t i = n; i > pos; i--) store(sorted[i], sorted[i - 1]);
     store(sorted[pos], record);
     bump_changes(t);
+    store(t->ordered, static_cast<uint64_t>(n + 1));
+  } else {
+    // Behind the ordered part, until a merge puts it in place.
+    store(sorted[n], record);
+    settle_after = keep_sorted == kChashSettled && static_cast<uint64_t>(n + 1) - t->ordered >= kChashTail;
   }
   store(slots[free_slot], record);
   store(t->count, t->count + 1);
+  if (settle_after) chash_settle(t);  // on failure the tail waits for the next merge
   // Never more records than slots (a table without growth may fill up; a
   // probe then ends after one round).
   assert(t->count <= t->size);
@@ -227,12 +239,13 @@ int resize_to(chash* t, uint64_t n) {
   // unsorted inserts left it out of order (before anyone can see it):
   // inserting each record in order would shift entries one by one, O(count)
   // per record.
-  for (uint64_t i = 0; i < count; i++) insert(&nt, old_sorted[i], 0, false);
+  for (uint64_t i = 0; i < count; i++) insert(&nt, old_sorted[i], kChashAppend, false);
   sort_records(nt.sorted, count);
 
   // Publish the complete new arrays, then the size walkers compare.
   store(t->slots, nt.slots);
   store(t->sorted, nt.sorted);
+  store(t->ordered, count);
   publish_link(t->size, s);
   // A walker may still hold the old arrays: free them only after the delay.
   if (old_slots) lazyfree_later(dalloc_free, old_slots);
@@ -263,7 +276,10 @@ int chash_sort(chash* t) {
   const uint64_t n = t->count;
   if (n < 2 || !t->sorted) return 0;
   void** sorted = t->sorted;
-  if (std::is_sorted(sorted, sorted + n, key_less)) return 0;
+  if (std::is_sorted(sorted, sorted + n, key_less)) {
+    store(t->ordered, n);
+    return 0;
+  }
   // Sorted into a fresh array of the same size, published whole: a walker
   // sees the old order or the new, never a half-sorted one. The old array
   // is freed after the deferral delay, as after a resize.
@@ -278,8 +294,41 @@ int chash_sort(chash* t) {
   sort_records(fresh, n);
   bump_changes(t);
   store(t->sorted, fresh);
+  store(t->ordered, n);
   bump_changes(t);
   lazyfree_later(dalloc_free, sorted);
+  return 0;
+}
+
+int chash_settle(chash* t) {
+  const uint64_t n = t->count;
+  const uint64_t m = t->ordered;
+  if (m >= n) return 0;
+  const uint64_t k = n - m;
+  if (k > kChashTail) return chash_sort(t);  // a bulk of unsorted adds: one sort into a fresh array
+  // The tail in key order, then merged from the top down: each tail record's
+  // place in the ordered part is found by bisection, and the ordered records
+  // above it move up past the tail records still to come. Every record moves
+  // at most once and only tail records are compared, so a merge costs one
+  // shift of the array plus k bisections.
+  void** sorted = t->sorted;
+  void* tail[kChashTail];
+  for (uint64_t i = 0; i < k; i++) tail[i] = sorted[m + i];
+  std::sort(tail, tail + k, key_less);
+  bump_changes(t);
+  int64_t p = static_cast<int64_t>(m);
+  int64_t w = static_cast<int64_t>(n);
+  for (int64_t q = static_cast<int64_t>(k) - 1; q >= 0; q--) {
+    const int64_t at = lower_bound(sorted, p, key_of(tail[q]));
+    while (p > at) {
+      --w;
+      --p;
+      store(sorted[w], sorted[p]);
+    }
+    store(sorted[--w], tail[q]);
+  }
+  bump_changes(t);
+  store(t->ordered, n);
   return 0;
 }
 
@@ -300,10 +349,12 @@ int chash_remove(chash* t, const char* key) {
 
   void** sorted = t->sorted;
   int64_t n = static_cast<int64_t>(t->count);
-  int64_t pos = lower_bound(sorted, n, key);
-  if (pos >= n || sorted[pos] != record) {
-    // Records added without keeping the order leave the array unsorted, where
-    // bisection can miss; look for the record itself so the count stays true.
+  const int64_t m = static_cast<int64_t>(t->ordered);
+  int64_t pos = lower_bound(sorted, m, key);
+  if (pos >= m || sorted[pos] != record) {
+    // A record behind the ordered part (or in an array left unsorted by a
+    // bulk add) is not where bisection looks: look for the record itself so
+    // the count stays true.
     for (pos = 0; pos < n && sorted[pos] != record; pos++) {
     }
   }
@@ -313,6 +364,7 @@ int chash_remove(chash* t, const char* key) {
       for (int64_t j = pos; j < n - 1; j++) store(sorted[j], sorted[j + 1]);
       bump_changes(t);
     }
+    if (pos < m) store(t->ordered, static_cast<uint64_t>(m - 1));
     store(t->count, t->count - 1);
   }
   store(slots[slot], kDeleted);
@@ -383,6 +435,7 @@ void chash_free(chash* t) {
   store(t->slots, static_cast<void**>(nullptr));
   store(t->sorted, static_cast<void**>(nullptr));
   store(t->count, uint64_t{0});
+  store(t->ordered, uint64_t{0});
   store(t->size, uint64_t{0});
 }
 

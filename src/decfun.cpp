@@ -226,6 +226,9 @@ T* record(const chash& t, uint64_t i) {
 
 int encfun_encode(growbuf* gb, ss_exchange* ex) {
   if (ex->fun_date == -1) return 0;
+  // The file lists each table in code order: records the stream added since
+  // a table's last merge are merged in first.
+  for (chash* t : {&ex->issuers, &ex->stocks, &ex->indices, &ex->aliases}) chash_settle(t);
   const int32_t start = gb->len;
   const uint8_t version = kFunVersion;
   bool ok = growbuf_append(gb, &version, 1) == 0;

@@ -131,6 +131,23 @@ instr* dechdr_step(ss_exchange* ex, int index, int32_t k) {
 
 int dechdr_next_code(char* out, ss_exchange* ex, int32_t k) { return step_code(out, ex, 0, k); }
 
+void dechdr_warm_next(const uint8_t* data, int32_t n, const ss_exchange* ex) {
+  // Runs once a message, so the header is read inline: the speed form (its
+  // two bits first, the cheapest refusal), a type in the head byte or the
+  // byte after it, not an index type, then the two-byte speed.
+  if (n < 3 || !ex || data[0] >> 6 != kRelSpeed) return;
+  uint32_t type = data[0] & kHeaderTypeBits;
+  const uint8_t* at = data + 1;
+  if (!type) {
+    if (n < 4) return;
+    type = *at++;
+  }
+  if (dechdr_is_index_type(type)) return;
+  const uint32_t speed = uint32_t{at[0]} << 8 | at[1];
+  if (speed >= ex->speed_count) return;
+  if (const ss_stock* s = ex->speeds[speed]) dechdr_warm<kStockHotBytes>(s);
+}
+
 int dechdr_decode_exchange_header(const uint8_t* data, int32_t n, ss_exchange* ex, int stepped, uint32_t* type_out,
                                   ss_time* time_out, char* code_out, int32_t* speed_out) {
   uint32_t type;

@@ -159,6 +159,11 @@ inline int dechdr_decode_stepped(const uint8_t* data, int32_t n, ss_exchange* ex
                                  char* code, int32_t* speed) {
   return dechdr_decode_exchange_header(data, n, ex, 1, type, time, code, speed);
 }
+// Starts fetching the stock record that the timed-form header at `data` names
+// by its speed: called on the message after the one being applied, so that
+// its misses overlap this one's work. Only a hint: reads the header bytes and
+// the speed table, changes nothing.
+void dechdr_warm_next(const uint8_t* data, int32_t n, const ss_exchange* ex);
 // The stock's stream time becomes the header's time.
 int dechdr_decode_stock_header(const uint8_t* data, int32_t n, ss_stock* stock, uint32_t* type, ss_time* time);
 

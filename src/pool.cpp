@@ -1,8 +1,11 @@
 // Fixed-size item pools for records that are made and dropped often. Items
-// are carved from anonymous page mappings and kept on an intrusive free list
-// (the first pointer-sized word of a free item links to the next), so a pool
-// allocation or free is one pointer pop or push with no heap call and no
-// per-item header. Memory goes back to the system only in pool_destroy.
+// come from anonymous page mappings and freed ones are kept on an intrusive
+// free list (the first pointer-sized word of a free item links to the next),
+// so a pool allocation or free is one pointer pop or push with no heap call
+// and no per-item header. A new page is not carved into a list: its items are
+// handed out in address order from a cursor, so nothing touches an item
+// before its owner does (a carve would write every item's line once, long
+// before the item is taken, and the read of its link would miss again). Memory goes back to the system only in pool_destroy.
 // Page sizes are computed in 64 bits and a pool whose page would not fit in
 // 2 GB is refused at init rather than wrapping.
 
@@ -78,11 +81,21 @@ int pool_init(pool* p, int32_t items_per_page, int32_t item_size) {
   p->item_size = item_size;
   p->free_head = nullptr;
   p->pages = nullptr;
+  p->fresh = p->fresh_end = nullptr;
   return 0;
 }
 
 void* pool_alloc(pool* p) {
-  while (!p->free_head) {
+  if (void* item = p->free_head) {
+    p->free_head = get_link(item);
+    // Freed items go back in whatever order their owners drop them, so the
+    // next one is often far from this one and cold; fetching it now overlaps
+    // that miss with the caller's work instead of stalling the next
+    // allocation. A prefetch never faults, so a null head is fine.
+    __builtin_prefetch(p->free_head, 1);
+    return item;
+  }
+  if (p->fresh == p->fresh_end) {
     if (p->items_per_page < 1) {
       log(LOG_ERROR, kSrc, "%d members?", p->items_per_page);
       return nullptr;
@@ -94,23 +107,13 @@ void* pool_alloc(pool* p) {
       return nullptr;
     }
     POOL_PAGE_MAPPED(page, bytes);
-    // Items are linked in address order, the last to the old head.
-    char* first = (char*)page + kPageLinkSize;
-    for (int32_t i = 0; i < p->items_per_page; i++) {
-      char* item = first + (int64_t)i * p->item_size;
-      set_link(item, i + 1 < p->items_per_page ? item + p->item_size : p->free_head);
-    }
-    p->free_head = first;
     set_link(page, p->pages);
     p->pages = page;
+    p->fresh = (char*)page + kPageLinkSize;
+    p->fresh_end = p->fresh + (int64_t)p->items_per_page * p->item_size;
   }
-  void* item = p->free_head;
-  p->free_head = get_link(item);
-  // Freed items go back in whatever order their owners drop them, so the next
-  // one is often far from this one and cold; fetching it now overlaps that
-  // miss with the caller's work instead of stalling the next allocation. A
-  // prefetch never faults, so a null head is fine.
-  __builtin_prefetch(p->free_head, 1);
+  void* item = p->fresh;
+  p->fresh += p->item_size;
   return item;
 }
 
@@ -131,4 +134,5 @@ void pool_destroy(pool* p) {
   }
   p->pages = nullptr;
   p->free_head = nullptr;
+  p->fresh = p->fresh_end = nullptr;
 }

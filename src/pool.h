@@ -7,6 +7,8 @@ struct pool {
   int32_t item_size;
   void* free_head;  // each free item holds the next free item in its first word
   void* pages;      // each page starts with the link to the next page
+  char* fresh;      // the newest page's items never handed out, from here
+  char* fresh_end;  // to here
 };
 
 // Sets up an empty pool (nothing mapped yet). The page is rounded up to whole

@@ -64,10 +64,19 @@ struct payload_row {
   int32_t per_page;
 };
 
+// The kinds the stream makes most, whose events the depth changes make
+// joined to their payloads (ssevent_add_event still takes a payload made
+// apart for them).
+constexpr payload_row kJoined[] = {
+    {kEvDepthAdd, sizeof(ss_event) + sizeof(ss_ev_depth_add), 100000},
+    {kEvDepthAmend, sizeof(ss_event) + sizeof(ss_ev_depth_amend), 100000},
+    {kEvDepthDelete, sizeof(ss_event) + sizeof(ss_ev_depth_delete), 100000},
+};
+
 constexpr payload_row kPayloads[] = {
-    {kEvDepthAdd, sizeof(ss_ev_depth_add), 100000},
-    {kEvDepthAmend, sizeof(ss_ev_depth_amend), 100000},
-    {kEvDepthDelete, sizeof(ss_ev_depth_delete), 100000},
+    {kEvDepthAdd, sizeof(ss_ev_depth_add), 10000},
+    {kEvDepthAmend, sizeof(ss_ev_depth_amend), 10000},
+    {kEvDepthDelete, sizeof(ss_ev_depth_delete), 10000},
     {kEvDepthClear, sizeof(ss_ev_depth_clear), 1000},
     {kEvTradeCancel, sizeof(ss_ev_trade_cancel), 1000},
     {kEvState, sizeof(ss_ev_state), 50000},
@@ -274,9 +283,16 @@ ss_day* make_day_record(instr* in, ss_time date) {
 int ssevent_init(void) {
   if (E.ready) ssevent_fini();
   memset(E.payloads, 0, sizeof E.payloads);
+  memset(E.joined, 0, sizeof E.joined);
   if (pool_init(&E.events, kEventsPerPage, sizeof(ss_event)) < 0) return -1;
   for (const payload_row& row : kPayloads) {
     if (pool_init(&E.payloads[row.kind], row.per_page, row.size) < 0) {
+      ssevent_fini();
+      return -1;
+    }
+  }
+  for (const payload_row& row : kJoined) {
+    if (pool_init(&E.joined[row.kind], row.per_page, row.size) < 0) {
       ssevent_fini();
       return -1;
     }
@@ -318,6 +334,9 @@ void ssevent_fini(void) {
   for (pool& p : E.payloads)
     if (p.item_size) destroy_pool(&p);
   memset(E.payloads, 0, sizeof E.payloads);
+  for (pool& p : E.joined)
+    if (p.item_size) destroy_pool(&p);
+  memset(E.joined, 0, sizeof E.joined);
   destroy_pool(&E.days);
   // The resume lists of exchanges still standing name nodes of this pool.
   for (int32_t x = 0; x < kExchanges; x++) {
@@ -361,6 +380,10 @@ ss_time ssevent_event_time(const ss_event* ev) {
 
 void ssevent_free_event(ss_event* ev) {
   if (!ev || in_ring(ev)) return;
+  if (is_joined(ev)) {
+    give_back(&E.joined[ev->kind], ev);
+    return;
+  }
   pool* p = payload_pool(ev->kind);
   if (p && ev->payload) give_back(p, ev->payload);
   give_back(&E.events, ev);

@@ -395,7 +395,7 @@ int finish_add(ss_stock* s, ss_time time, int side, uint32_t position, uint32_t 
   if (check_depth_broker(s, broker) < 0) return -1;
   raise_last(s, time);
   if (records(s)) {
-    auto* p = new_payload<ss_ev_depth_add>(kEvDepthAdd);
+    auto* p = new_joined_payload<ss_ev_depth_add>(kEvDepthAdd);
     if (p) {
       p->time = time;
       p->side = static_cast<uint32_t>(side);
@@ -405,7 +405,7 @@ int finish_add(ss_stock* s, ss_time time, int side, uint32_t position, uint32_t 
       p->volume = volume;
       p->ahead = ahead;
     }
-    emit(s, kEvDepthAdd, p, time ? kChangeDepth : 0);
+    emit_joined(s, kEvDepthAdd, p, time ? kChangeDepth : 0);
   }
   uint32_t now = x && x->n ? x->e[0].price : first_price(s, side);
   if (now != old_best || old_best == 0) {
@@ -647,7 +647,7 @@ int ssevent_amend_depth(ss_stock* s, ss_time time, int side, uint32_t position, 
   }
   raise_last(s, time);
   if (records(s)) {
-    auto* p = new_payload<ss_ev_depth_amend>(kEvDepthAmend);
+    auto* p = new_joined_payload<ss_ev_depth_amend>(kEvDepthAmend);
     if (p) {
       p->time = time;
       p->side = static_cast<uint32_t>(side);
@@ -656,7 +656,7 @@ int ssevent_amend_depth(ss_stock* s, ss_time time, int side, uint32_t position, 
       p->volume = volume;
       p->old_volume = old;
     }
-    emit(s, kEvDepthAmend, p, kChangeDepth);
+    emit_joined(s, kEvDepthAmend, p, kChangeDepth);
   }
   ssevent_recompute_auction(s, time);
   s->last_amend = old - volume;
@@ -751,7 +751,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
   if (!E.compound) ssevent_recompute_auction(s, time);
   raise_last(s, time);
   if (records(s)) {
-    auto* p = new_payload<ss_ev_depth_delete>(kEvDepthDelete);
+    auto* p = new_joined_payload<ss_ev_depth_delete>(kEvDepthDelete);
     if (p) {
       p->time = time;
       p->side = static_cast<uint32_t>(side);
@@ -759,7 +759,7 @@ int ssevent_delete_depth(ss_stock* s, ss_time time, int side, uint32_t position)
       p->price = price;
       p->volume = gone;
     }
-    emit(s, kEvDepthDelete, p, kChangeDepth);
+    emit_joined(s, kEvDepthDelete, p, kChangeDepth);
   }
   if (top) ssevent_top_changed(s, side, time);
   fire_alert(s, time, delete_alert_code(side, old_best, best_of(s, side)), nullptr);

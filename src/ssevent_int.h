@@ -4,6 +4,7 @@
 // the module's face; nothing outside ssevent*.cpp includes it.
 #pragma once
 #include <cstdio>
+#include <cassert>
 #include <cstring>
 
 #include "log.h"
@@ -51,6 +52,11 @@ struct event_state {
   bool ready;
   pool events;
   pool payloads[kEvKinds + 1];  // by kind; item_size 0 for kinds without own payload
+  // By kind, for the stream's most frequent events: the event and its payload
+  // in one record, the payload right after the event (item_size 0 for the
+  // other kinds). One allocation and one or two adjacent lines per event
+  // instead of two records apart.
+  pool joined[kEvKinds + 1];
   // The alert ring: kAlertRingSize events followed by their payloads, in one
   // allocation. Slots are reused in turn without any check.
   ss_event* ring;
@@ -114,6 +120,19 @@ inline void* take(pool* p) {
   return item;
 }
 
+// take for a pool of N-byte records: the size known here zeroes the record
+// with a few inline stores instead of a call (every market event takes one or
+// two of these).
+template <size_t N>
+inline void* take_sized(pool* p) {
+  assert(p->item_size == static_cast<int32_t>(N));
+  void* item = pool_alloc(p);
+  if (!item) return nullptr;
+  EVENT_UNPOISON(item, N);
+  memset(item, 0, N);
+  return item;
+}
+
 inline void give_back(pool* p, void* item) {
   pool_free(p, item);
   EVENT_POISON(static_cast<char*>(item) + sizeof(void*), p->item_size - sizeof(void*));
@@ -146,14 +165,8 @@ inline void* new_payload_of(uint32_t kind) {
   return p ? take(p) : nullptr;
 }
 
-inline ss_event* add_event(instr* in, uint32_t kind, void* payload) {
-  ss_event* ev = E.ready ? static_cast<ss_event*>(take(&E.events)) : nullptr;
-  if (!ev) {
-    log(LOG_ERROR, "src/ssevent", "can't alloc event");
-    return nullptr;
-  }
-  ev->kind = kind;
-  ev->payload = payload;
+// Makes `ev` the newest event of the instrument's list.
+inline void link_event(instr* in, ss_event* ev) {
   ev->newer = nullptr;
   ev->older = in->events.newest;
   if (ev->older)
@@ -162,12 +175,49 @@ inline ss_event* add_event(instr* in, uint32_t kind, void* payload) {
     ssmodel_publish(in->events.oldest, ev);
   ssmodel_publish(in->events.newest, ev);
   ssmodel_publish(in->events.count, in->events.count + 1);
+}
+
+inline ss_event* add_event(instr* in, uint32_t kind, void* payload) {
+  ss_event* ev = E.ready ? static_cast<ss_event*>(take_sized<sizeof(ss_event)>(&E.events)) : nullptr;
+  if (!ev) {
+    log(LOG_ERROR, "src/ssevent", "can't alloc event");
+    return nullptr;
+  }
+  ev->kind = kind;
+  ev->payload = payload;
+  link_event(in, ev);
   return ev;
 }
 
 template <class T>
 inline T* new_payload(uint32_t kind) {
-  return static_cast<T*>(new_payload_of(kind));
+  pool* p = E.ready ? payload_pool(kind) : nullptr;
+  return p ? static_cast<T*>(take_sized<sizeof(T)>(p)) : nullptr;
+}
+
+// An event made together with its payload (see event_state::joined): the
+// event sits right before the payload. An event is joined exactly when its
+// payload pointer names the bytes after it: a payload made apart comes from
+// another pool's mapping, never from inside the events pool's page.
+inline ss_event* joined_event(void* payload) {
+  return reinterpret_cast<ss_event*>(static_cast<char*>(payload) - sizeof(ss_event));
+}
+inline bool is_joined(const ss_event* ev) {
+  return ev->payload == reinterpret_cast<const char*>(ev) + sizeof(ss_event);
+}
+
+// The payload of a new joined event of `kind` (zeroed, not listed yet), or
+// null. Lists take it with emit_joined.
+template <class T>
+inline T* new_joined_payload(uint32_t kind) {
+  static_assert(sizeof(ss_event) % alignof(T) == 0, "the payload follows the event aligned");
+  void* item = E.ready && kind <= kEvKinds && E.joined[kind].item_size
+                   ? take_sized<sizeof(ss_event) + sizeof(T)>(&E.joined[kind])
+                   : nullptr;
+  if (!item) return nullptr;
+  ss_event* ev = static_cast<ss_event*>(item);
+  ev->payload = static_cast<char*>(item) + sizeof(ss_event);
+  return static_cast<T*>(ev->payload);
 }
 
 // Lists an event and records its change bit (none for 0). When the list
@@ -177,6 +227,17 @@ inline void emit(instr* in, uint32_t kind, void* payload, uint32_t bit) {
   ss_event* ev = payload ? add_event(in, kind, payload) : nullptr;
   if (!ev && payload) {
     if (pool* p = payload_pool(kind)) give_back(p, payload);
+  }
+  if (bit) ssnotify_record(in, bit, ev);
+}
+
+// emit for a payload from new_joined_payload (or null when none could be made).
+inline void emit_joined(instr* in, uint32_t kind, void* payload, uint32_t bit) {
+  ss_event* ev = nullptr;
+  if (payload) {
+    ev = joined_event(payload);
+    ev->kind = kind;
+    link_event(in, ev);
   }
   if (bit) ssnotify_record(in, bit, ev);
 }

@@ -31,6 +31,12 @@ namespace {
 constexpr uint64_t kNoLevel = UINT64_MAX;  // an auction price for "no such level"
 constexpr uint32_t kAlertAuction = 0x2000000;
 
+// All seven fields zero, as ssmodel_auction_clear leaves them.
+bool auction_is_clear(const ss_auction& a) {
+  return (a.price | a.matched | static_cast<uint64_t>(a.surplus) | a.bid_price | a.bid_volume | a.offer_price |
+          a.offer_volume) == 0;
+}
+
 }  // namespace
 
 int ssevent_compute_auction(const ss_stock* s, ss_auction* a) {
@@ -38,10 +44,8 @@ int ssevent_compute_auction(const ss_stock* s, ss_auction* a) {
   uint64_t p = a->price;
   bool crossed = s->offer != 0 && s->offer <= s->bid;
   if (p == 0 || !crossed) {
-    ss_auction clear;
-    ssmodel_auction_clear(&clear);
-    if (ssmodel_auction_differs(a, &clear)) {
-      *a = clear;
+    if (!auction_is_clear(*a)) {
+      ssmodel_auction_clear(a);
       return 1;
     }
     return p == 0 ? 1 : 0;
@@ -82,6 +86,10 @@ int ssevent_compute_auction(const ss_stock* s, ss_auction* a) {
 }
 
 void ssevent_recompute_auction(ss_stock* s, ss_time time) {
+  // Every depth change lands here, and nearly every stock has no auction: a
+  // clear auction stays clear whatever the book (the computation below would
+  // clear it again and find no difference), so there is nothing to do.
+  if (auction_is_clear(s->auction)) return;
   if (ssutil_nzx_numbered_code(s)) return;
   ss_auction copy = s->auction;
   if (ssevent_compute_auction(s, &copy)) ssevent_apply_auction(s, time, &copy, 1);

@@ -174,6 +174,7 @@ int ssevent_apply_trade(ss_stock* s, ss_time time, uint32_t price, uint64_t volu
                         const char* buyer, const char* seller) {
   warm_event_list(s);
   __builtin_prefetch(s->trades.tail, 1);  // the trade is linked after it
+  __builtin_prefetch(s->track, 1);        // its price track takes the new last price
   uint32_t p = price == kNoPrice ? 0 : price;
   uint32_t old_last = s->last;
   ss_trade* t = ssmodel_add_trade(s, time, p, volume);

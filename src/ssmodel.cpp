@@ -416,8 +416,9 @@ namespace {
 
 ss_issuer* add_issuer(ss_exchange* ex, const char* code, int keep_sorted);
 
-// Adds a stock; with keep_sorted 0 the tables' ordered arrays (stocks, and
-// issuers made on the way) are appended to, for a bulk add to sort once.
+// Adds a stock; keep_sorted (a chash placing, kChashAppend for a bulk add to
+// sort once) applies to the tables' ordered arrays: stocks, and issuers made
+// on the way.
 ss_stock* add_stock(ss_exchange* ex, const char* code, int keep_sorted) {
   if (!ex || !code) return nullptr;
   char key[kCodeSize];
@@ -460,7 +461,10 @@ ss_stock* add_stock(ss_exchange* ex, const char* code, int keep_sorted) {
 
 }  // namespace
 
-ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) { return add_stock(ex, code, 1); }
+// A stock the stream names for the first time waits behind the table's ordered
+// part until a merge (kChashSettled): stocks first named in random order would
+// otherwise shift the ordered array once each.
+ss_stock* ssmodel_add_stock(ss_exchange* ex, const char* code) { return add_stock(ex, code, kChashSettled); }
 
 int32_t ssmodel_add_stocks(ss_exchange* ex, const char* const* codes, int32_t n, ss_stock** out) {
   if (!ex || !codes || n <= 0) return 0;
@@ -473,7 +477,7 @@ int32_t ssmodel_add_stocks(ss_exchange* ex, const char* const* codes, int32_t n,
   for (int32_t i = 0; i < n; i++) {
     ss_stock* s = codes[i] ? ssmodel_find_stock(ex, codes[i]) : nullptr;
     if (!s && codes[i]) {
-      s = add_stock(ex, codes[i], 0);
+      s = add_stock(ex, codes[i], kChashAppend);
       if (s) added++;
     }
     if (out) out[i] = s;
@@ -536,7 +540,7 @@ ss_issuer* ssmodel_get_issuer(ss_exchange* ex, const char* code) {
   return is ? is : ssmodel_add_issuer(ex, code);
 }
 
-ss_issuer* ssmodel_add_issuer(ss_exchange* ex, const char* code) { return add_issuer(ex, code, 1); }
+ss_issuer* ssmodel_add_issuer(ss_exchange* ex, const char* code) { return add_issuer(ex, code, kChashSettled); }
 
 namespace {
 
@@ -696,7 +700,9 @@ void ssmodel_clear_current(ss_exchange* ex) {
 void ssmodel_rebuild_current(ss_exchange* ex) {
   clear_list(ex->current, current_links());
   for (int i = 0; i < kRankings; i++) clear_list(ex->rank[i], rank_links{i});
-  // The table's sorted array is already in code order.
+  // The table's sorted array in code order (stocks waiting behind the ordered
+  // part merged first) gives the list its order.
+  chash_settle(&ex->stocks);
   uint32_t n = 0;
   for (uint64_t i = 0; i < ex->stocks.count; i++) {
     ss_stock* s = table_record<ss_stock>(&ex->stocks, i);
@@ -730,6 +736,7 @@ void ssmodel_clear_index_current(ss_exchange* ex) {
 
 void ssmodel_rebuild_index_current(ss_exchange* ex) {
   clear_list(ex->current_indices, index_links());
+  chash_settle(&ex->indices);
   for (uint64_t i = 0; i < ex->indices.count; i++) {
     ss_index* x = table_record<ss_index>(&ex->indices, i);
     if (x->flags & kInCurrent) append(ex->current_indices, x, index_links());

@@ -35,9 +35,37 @@ ss_time clamp_between(ss_time t, ss_time lo, ss_time hi) { return t < lo ? lo : 
 
 }  // namespace
 
+namespace {
+
+// The last exchange time worked out on this thread for each exchange slot,
+// with the local second and delta it came from. The sum moves only when the
+// clock's second or the delta does, and may carry across days (a delta
+// crossing midnight) which costs a calendar walk, so it is kept meanwhile.
+struct now_memo {
+  ss_time local;
+  int32_t delta;
+  ss_time now;
+};
+thread_local now_memo t_now_memo[kExchanges];  // all zero: 0 + 0 is 0
+
+// ssmodel_track_offset's last stamp and local second on this thread, and the
+// seconds between them (both dated, so never the all-zero start).
+struct track_memo {
+  ss_time stamp;
+  ss_time local;
+  int32_t target;
+};
+thread_local track_memo t_track_memo;
+
+}  // namespace
+
 ss_time ssmodel_exchange_now(const ss_exchange* ex) {
   ss_time local = sstime_now();
-  return ex ? sstime_add_seconds(local, ssmodel_load(ex->delta)) : local;
+  if (!ex) return local;
+  const int32_t delta = ssmodel_load(ex->delta);
+  now_memo& m = t_now_memo[ex->index % kExchanges];
+  if (m.local != local || m.delta != delta) m = {local, delta, sstime_add_seconds(local, delta)};
+  return m.now;
 }
 
 void ssmodel_set_offset(ss_exchange* ex, int32_t offset) {
@@ -69,7 +97,11 @@ void ssmodel_set_delta(ss_exchange* ex, ss_time stamp) {
 void ssmodel_track_offset(ss_exchange* ex, ss_time stamp) {
   ss_time local = sstime_now();
   if (!ex || !dated(stamp) || !dated(local)) return;
-  int32_t target = sstime_diff_seconds(stamp, local);
+  // Every depth message brings a stamp, and a second of the stream brings
+  // hundreds with the same one: the difference is kept for the pair.
+  if (stamp != t_track_memo.stamp || local != t_track_memo.local)
+    t_track_memo = {stamp, local, sstime_diff_seconds(stamp, local)};
+  int32_t target = t_track_memo.target;
   int32_t delta = ex->delta;
   int64_t gap = (int64_t)target - delta;
   if (gap == 0) return;

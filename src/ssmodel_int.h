@@ -387,10 +387,11 @@ inline T* table_record(const chash* t, uint64_t i) {
   return static_cast<T*>(t->sorted[i]);
 }
 
-// The position of a code in a table's sorted array (where it is or would go).
+// The position of a code in the ordered part of a table's sorted array (where
+// it is or would go).
 inline uint64_t sorted_place(const chash* t, const char* code) {
   void** first = t->sorted;
-  void** last = t->sorted + t->count;
+  void** last = t->sorted + t->ordered;
   void** at = std::lower_bound(first, last, code, [](void* rec, const char* key) {
     return strcmp(static_cast<const char*>(rec), key) < 0;
   });
@@ -429,11 +430,13 @@ inline void mark_issuer_current(ss_stock* s) {
 }
 
 // Places a record at its code place in a list whose members all sit in `t`:
-// the table's sorted order is walked back from the record's own place to the
-// nearest member already linked, and the record goes right after it. Without
-// one the list is walked from the head. The walk back is O(unlinked
-// neighbours), which is short when most of the table is current (the normal
-// case); a table of mostly non-current codes would want a balanced tree here.
+// the nearest member already linked before it in code order is found by
+// walking the ordered part of the table back from the record's own place, and
+// by looking through the short tail of records added since the last merge;
+// the record goes right after it. Without one the list is walked from the
+// head. The walk back is O(unlinked neighbours), which is short when most of
+// the table is current (the normal case); a table of mostly non-current codes
+// would want a balanced tree here.
 template <class T, class L, class Linked>
 inline void link_in_code_order(ss_list<T>& l, const chash* t, T* rec, L k, Linked linked) {
   uint64_t pos = sorted_place(t, rec->code);
@@ -444,6 +447,11 @@ inline void link_in_code_order(ss_list<T>& l, const chash* t, T* rec, L k, Linke
       after = c;
       break;
     }
+  }
+  for (uint64_t i = t->ordered; i < t->count; i++) {
+    T* c = table_record<T>(t, i);
+    if (c == rec || !linked(c) || strcmp(c->code, rec->code) >= 0) continue;
+    if (!after || strcmp(c->code, after->code) > 0) after = c;
   }
   if (after) {
     dl_insert_after(l, after, rec, k);

@@ -377,20 +377,12 @@ uint32_t ssnotify_wild_mask(void) { return S.wild_mask.load(); }
 // ===========================================================================
 // Recording
 
-int ssnotify_record(instr* in, uint32_t bits, ss_event* event) {
-  if (!S.ready || !S.enabled.load() || S.paused.load()) return 0;
-  if (!in) {
-    log(LOG_ERROR, kSrc, "instr is NULL");
-    return 0;
-  }
-  if (in->flags & kInMuted) return 0;
-  // Depth events are many and the windows rebuild depth from the model: only
-  // their bit travels.
-  if (event && event->kind >= kEvDepthAdd && event->kind <= kEvDepthClear) event = nullptr;
-  // Nobody listens: registrations and the wild mask change only under the
-  // core lock, which the recording thread holds.
-  if (!(bits & S.wild_mask.load()) && ssmodel_load(in->notify.count) == 0) return 0;
+namespace {
 
+// ssnotify_record past its quick refusals: the entry of the current buffer,
+// under the notify lock. Kept out of line so that the refusals, which most
+// calls end in, do not pay for this part's registers and frame.
+[[gnu::noinline]] int record_in_entry(instr* in, uint32_t bits, ss_event* event) {
   plat_lock_guard lk(notify_slot());
   for (;;) {
     change_buffer* b = &S.buf[S.cur];
@@ -431,6 +423,24 @@ int ssnotify_record(instr* in, uint32_t bits, ss_event* event) {
     }
     lk.lock();
   }
+}
+
+}  // namespace
+
+int ssnotify_record(instr* in, uint32_t bits, ss_event* event) {
+  if (!S.ready || !S.enabled.load() || S.paused.load()) return 0;
+  if (!in) {
+    log(LOG_ERROR, kSrc, "instr is NULL");
+    return 0;
+  }
+  if (in->flags & kInMuted) return 0;
+  // Nobody listens: registrations and the wild mask change only under the
+  // core lock, which the recording thread holds.
+  if (!(bits & S.wild_mask.load()) && ssmodel_load(in->notify.count) == 0) return 0;
+  // Depth events are many and the windows rebuild depth from the model: only
+  // their bit travels.
+  if (event && event->kind >= kEvDepthAdd && event->kind <= kEvDepthClear) event = nullptr;
+  return record_in_entry(in, bits, event);
 }
 
 int ssnotify_record_global(uint32_t bits) {

@@ -647,6 +647,11 @@ ss_stock* ssproto_take_stock(ssproto_msg* m) {
   return s;
 }
 
+void ssproto_warm_next(const ssproto_msg* m) {
+  if (m->given || m->stepped) return;  // other header forms
+  dechdr_warm_next(m->data + m->used, m->avail - m->used, P.current);
+}
+
 ss_index* ssproto_take_index(ssproto_msg* m) {
   ss_exchange* ex = lookup_exchange(m);
   if (!ex) return nullptr;

@@ -93,6 +93,10 @@ void ssproto_trace(int check);
 void ssproto_hex_dump(const uint8_t* bytes, int32_t length);
 // Bytes of the whole message so far: header plus the fields read.
 inline int ssproto_used(const ssproto_msg* m) { return m->header + m->used; }
+// Called by a handler once its fields are read and before it applies them:
+// starts fetching what the next message of the buffer names (see
+// dechdr_warm_next). Only a hint.
+void ssproto_warm_next(const ssproto_msg* m);
 
 namespace ssproto_detail {
 // The codec reader at the message's cursor, the cursor moved past the field

@@ -156,6 +156,8 @@ int do_depth(ssproto_msg* m) {
   if (row.volume) PROTO_FIELD(ssproto_read_volume(m, &volume));
   if (row.broker) PROTO_FIELD(read_broker_field(m, s, broker));
 
+  ssproto_warm_next(m);
+
   if (row.price == kPriceTicks) {
     const int32_t ticks = row.better && side ? -row.ticks : row.ticks;
     // An empty side, a top of "no price" or a move past either end of the
@@ -195,6 +197,7 @@ int do_quote(ssproto_msg* m) {
   uint32_t p[kQuotePrices] = {kNoPrice, kNoPrice, kNoPrice, kNoPrice, kNoPrice};
   for (int i = 0; i < kQuotePrices; i++)
     if (flags & kQuoteBits[i]) PROTO_FIELD(ssproto_read_price(m, &p[i], &s->price_ref));
+  ssproto_warm_next(m);
   if (ssevent_apply_quote(s, m->time, p[0], p[1], p[2], p[3], p[4], kNoVolume, kNoVolume) < 0) {
     log(LOG_ERROR, kSrc, "can't do %s %s quote", s->exchange->name, s->code);
     return PROTO_FAIL();
@@ -216,6 +219,7 @@ int do_trade(ssproto_msg* m) {
   PROTO_FIELD(ssproto_read_volume(m, &volume));
   PROTO_FIELD(read_broker_field(m, s, buyer));
   PROTO_FIELD(read_broker_field(m, s, seller));
+  ssproto_warm_next(m);
   // A plain trade: it sets the last price, counts for high and low, for the
   // volume and value and for the average price; no conditions, no date.
   if (ssevent_apply_trade(s, m->time, price, volume, 1, 1, 1, 1, 0, 0, 0, buyer, seller) < 0) {

@@ -106,6 +106,14 @@ static struct {
 static thread_local bool t_quiet = false;
 static thread_local char t_datetime_buf[24];
 static thread_local char t_date_buf[12];
+// sstime_now's last answer on this thread and the base and wall clock it came
+// from (a base of 0 is never stored, so the start never matches).
+static thread_local uint64_t t_now_base = 0;
+static thread_local time_t t_now_wall = 0;
+static thread_local ss_time t_now = 0;
+// sstime_diff_seconds's last pair of differing dates and the days between.
+static thread_local uint32_t t_diff_key = 0;
+static thread_local int32_t t_diff_days = 0;
 
 namespace {
 
@@ -192,6 +200,12 @@ ss_time add_seconds_wide(ss_time t, int64_t n) {
     // No date to carry into: a time of day (or nothing) wraps at midnight.
     int64_t s = (sod_of(t) + n) % kSecondsPerDay;
     return static_cast<ss_time>(s < 0 ? s + kSecondsPerDay : s);
+  }
+  // Most sums stay within the day (the clock a second on, an exchange a few
+  // hours off): no day moves and only the seconds change, as below.
+  if (n > -kSecondsPerDay && n < kSecondsPerDay) {
+    const int64_t s = sod_of(t) + n;
+    if (s >= 0 && s < kSecondsPerDay) return (t & kDateMask) | static_cast<ss_time>(s);
   }
   int64_t days = n / kSecondsPerDay;
   int64_t rest = n % kSecondsPerDay;
@@ -367,8 +381,15 @@ int sstime_refresh(int force) {
 
 ss_time sstime_now(void) {
   uint64_t base = S.base.load(std::memory_order_acquire);
-  int64_t elapsed = static_cast<int64_t>(wall_now()) - static_cast<int64_t>(base >> 32);
-  return add_seconds_wide(static_cast<ss_time>(base), elapsed);
+  const time_t wall = wall_now();
+  // The stream asks several times a message; the answer changes only with
+  // the wall clock's second or a new base.
+  if (wall == t_now_wall && base == t_now_base) return t_now;
+  int64_t elapsed = static_cast<int64_t>(wall) - static_cast<int64_t>(base >> 32);
+  t_now = add_seconds_wide(static_cast<ss_time>(base), elapsed);
+  t_now_wall = wall;
+  t_now_base = base;
+  return t_now;
 }
 
 int32_t sstime_local_offset(void) { return S.offset.load(std::memory_order_acquire); }
@@ -582,11 +603,21 @@ int32_t sstime_diff_days(ss_time a, ss_time b) { return sstime_day_number(a) - s
 int32_t sstime_diff_seconds(ss_time a, ss_time b) {
   a = norm(a);
   b = norm(b);
-  if ((a >> kDayShift) == (b >> kDayShift)) return sod_of(a) - sod_of(b);
+  const ss_time da = a >> kDayShift, db = b >> kDayShift;
+  if (da == db) return sod_of(a) - sod_of(b);
+  // The days between two dates depend on the dates alone, and a caller
+  // comparing stamps with the clock asks about the same two dates for hours:
+  // the last pair asked on this thread is remembered. (A date part is 15
+  // bits, so the pair fits one key; 0 never occurs, the dates differing.)
+  const uint32_t key = (da << 15) | db;
+  if (key != t_diff_key) {
+    // Day numbers depend only on the date bits (0 for a value without a
+    // proper date, as for 0 itself).
+    t_diff_days = sstime_day_number(a) - sstime_day_number(b);
+    t_diff_key = key;
+  }
   // 64 years of seconds (about 2.02e9) still fit a signed 32-bit value.
-  int64_t sa = static_cast<int64_t>(sstime_day_number(a)) * kSecondsPerDay + sod_of(a);
-  int64_t sb = static_cast<int64_t>(sstime_day_number(b)) * kSecondsPerDay + sod_of(b);
-  return static_cast<int32_t>(sa - sb);
+  return static_cast<int32_t>(static_cast<int64_t>(t_diff_days) * kSecondsPerDay + sod_of(a) - sod_of(b));
 }
 
 // Arithmetic ----------------------------------------------------------------

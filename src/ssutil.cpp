@@ -40,6 +40,8 @@ constexpr uint8_t kNewsKeyOuter[kNewsKeyBytes] = {0xc4, 0x25, 0xa7, 0x5d, 0x68, 
 constexpr uint32_t kDocumentCodes[] = {13, 14, 18, 59, 60, 171, 174};
 
 constexpr int kTextContainsChars = 79;
+// Volumes below 2^48 take the 64-bit way of the volume comparison.
+constexpr int kVcmpNarrowBits = 48;
 
 const char kAsxBenchmarks[] = " XTL XFL XTO XJO X2C XKO XMD XSO XAO ";
 const char kNzxBenchmarks[] = " ALL AXAS NC50 NCM NZ20 NZ50 NZTS SCI SEMC T10 T30 T40 ZXV ";
@@ -133,12 +135,16 @@ int ssutil_price_on_step(int32_t exchange, uint32_t price) {
 // Code forms
 
 int ssutil_nzx_numbered_code(int32_t exchange, const char* code) {
-  if (exchange != kExchangeNzx || !code || strlen(code) != 6) return 0;
-  return is_digit(code[3]) && is_digit(code[4]) && is_digit(code[5]);
+  // Asked on every depth change, so the exchange goes first and the code is
+  // read a character at a time, stopping at its end: six characters, the
+  // last three digits.
+  if (exchange != kExchangeNzx || !code) return 0;
+  return code[0] && code[1] && code[2] && is_digit(code[3]) && is_digit(code[4]) && is_digit(code[5]) && !code[6];
 }
 
 int ssutil_nzx_numbered_code(const instr* in) {
-  return in ? ssutil_nzx_numbered_code(exchange_of(in), in->code) : 0;
+  if (!in || !in->exchange || in->exchange->index != static_cast<uint32_t>(kExchangeNzx)) return 0;
+  return ssutil_nzx_numbered_code(kExchangeNzx, in->code);
 }
 
 int ssutil_nzx_special_code(int32_t exchange, const char* code) {
@@ -278,24 +284,52 @@ char* ssutil_news_pdf_url_for(char* buf, uint32_t* size, const instr* in, uint32
 // ---------------------------------------------------------------------------
 // Volume comparison
 
-void ssutil_stock_vcmp_derive(ss_stock* stock) {
+namespace {
+
+// One comparison the wide way. Volumes are unsigned 64-bit, so their
+// difference needs 65 bits and the ratio's numerator about 79: both are
+// worked out in 128 bits. Out of line: its registers would otherwise burden
+// every call for the sake of volumes no market reaches.
+[[gnu::noinline]] void vcmp_wide(uint64_t volume, uint64_t ref, int64_t* diff_out, int32_t* pct_out) {
   constexpr __int128 kI64Max = INT64_MAX, kI64Min = INT64_MIN;
   constexpr __int128 kI32Max = INT32_MAX, kI32Min = INT32_MIN;
+  __int128 diff = (__int128)volume - (__int128)ref;
+  *diff_out = (int64_t)(diff > kI64Max ? kI64Max : diff < kI64Min ? kI64Min : diff);
+  if (ref == 0) {
+    *pct_out = 0;
+    return;
+  }
+  __int128 num = diff * 10000;
+  __int128 mag = num < 0 ? -num : num;
+  __int128 q = (2 * mag + ref) / (2 * (__int128)ref);  // nearest, halves away from zero
+  if (num < 0) q = -q;
+  *pct_out = (int32_t)(q > kI32Max ? kI32Max : q < kI32Min ? kI32Min : q);
+}
+
+}  // namespace
+
+void ssutil_stock_vcmp_derive(ss_stock* stock) {
+  const uint64_t volume = stock->volume;
   for (int i = 0; i < 3; i++) {
-    uint64_t ref = stock->vcmp_volume[i];
-    // Volumes are unsigned 64-bit, so their difference needs 65 bits and the
-    // ratio's numerator about 79: both are worked out in 128 bits.
-    __int128 diff = (__int128)stock->volume - (__int128)ref;
-    stock->vcmp_diff[i] = (int64_t)(diff > kI64Max ? kI64Max : diff < kI64Min ? kI64Min : diff);
+    const uint64_t ref = stock->vcmp_volume[i];
+    if (((volume | ref) >> kVcmpNarrowBits) != 0) {
+      vcmp_wide(volume, ref, &stock->vcmp_diff[i], &stock->vcmp_pct[i]);
+      continue;
+    }
+    // Both below 2^48 (every real volume): the difference fits 64 bits
+    // without clamping, its ratio's numerator stays below 2^62 and the
+    // rounding sum below 2^63, so 64-bit arithmetic gives the same figures
+    // as the wide way.
+    const int64_t diff = static_cast<int64_t>(volume) - static_cast<int64_t>(ref);
+    stock->vcmp_diff[i] = diff;
     if (ref == 0) {
       stock->vcmp_pct[i] = 0;
       continue;
     }
-    __int128 num = diff * 10000;
-    __int128 mag = num < 0 ? -num : num;
-    __int128 q = (2 * mag + ref) / (2 * (__int128)ref);  // nearest, halves away from zero
-    if (num < 0) q = -q;
-    stock->vcmp_pct[i] = (int32_t)(q > kI32Max ? kI32Max : q < kI32Min ? kI32Min : q);
+    const uint64_t mag = (diff < 0 ? static_cast<uint64_t>(-diff) : static_cast<uint64_t>(diff)) * 10000;
+    const int64_t q = static_cast<int64_t>((2 * mag + ref) / (2 * ref));  // nearest, halves away from zero
+    const int64_t pct = diff < 0 ? -q : q;
+    stock->vcmp_pct[i] = static_cast<int32_t>(pct > INT32_MAX ? INT32_MAX : pct < INT32_MIN ? INT32_MIN : pct);
   }
 }
 

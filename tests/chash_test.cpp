@@ -423,3 +423,50 @@ TEST(ChashConcurrency, ReaderWalksTheSortedArrayWhileRecordsAreAdded) {
 }
 
 }  // namespace
+
+// Settled inserts: records out of order wait behind the ordered part (which
+// stays in key order and counts them out), a full tail is merged by itself,
+// chash_settle merges a short one in place, removal from either part keeps
+// the ordered count true, and an ordered insert merges the tail first. Checked
+// against std::set over a seeded random run.
+TEST_F(ChashTest, SettledInsertsWaitInATailAndMergeIntoOrder) {
+  std::mt19937 rng(1909);
+  std::vector<std::string> keys;
+  std::set<std::string> seen;
+  while (keys.size() < 700) {
+    std::string k = "S" + std::to_string(rng() % 100000);
+    if (seen.insert(k).second) keys.push_back(k);
+  }
+  ASSERT_EQ(chash_init(&t_, 16), 0);
+  std::set<std::string> model;
+  const auto prefix_in_order = [&] {
+    for (uint64_t i = 1; i < t_.ordered; i++)
+      if (strcmp(key_of(t_.sorted[i - 1]), key_of(t_.sorted[i])) >= 0) return false;
+    return t_.ordered <= t_.count && t_.count - t_.ordered < kChashTail;
+  };
+  for (size_t i = 0; i < keys.size(); i++) {
+    ASSERT_EQ(chash_insert(&t_, rec(keys[i]), kChashSettled), 0);
+    model.insert(keys[i]);
+    ASSERT_TRUE(prefix_in_order()) << i;
+    if (i % 97 == 0) {
+      // Removal from the tail or from the ordered part.
+      const std::string& gone = keys[i / 2];
+      if (model.erase(gone)) ASSERT_EQ(chash_remove(&t_, gone.c_str()), 0);
+      ASSERT_TRUE(prefix_in_order()) << i;
+    }
+    if (i % 250 == 0) {
+      void** array = t_.sorted;
+      ASSERT_EQ(chash_settle(&t_), 0);
+      EXPECT_EQ(t_.ordered, t_.count);
+      EXPECT_EQ(sorted_walk(t_), std::vector<std::string>(model.begin(), model.end()));
+      EXPECT_EQ(t_.sorted, array) << "a short tail merges in place";
+    }
+  }
+  EXPECT_EQ(slot_walk(t_), std::multiset<std::string>(model.begin(), model.end()));
+  ASSERT_GT(t_.count, t_.ordered) << "the run should end with records waiting";
+  const std::string first = "A";
+  ASSERT_EQ(chash_add(&t_, rec(first)), 0);  // an ordered insert merges the tail first
+  model.insert(first);
+  EXPECT_EQ(t_.ordered, t_.count);
+  EXPECT_EQ(sorted_walk(t_), std::vector<std::string>(model.begin(), model.end()));
+}

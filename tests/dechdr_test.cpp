@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -452,6 +453,32 @@ TEST_F(Headers, SaveAndRestoreTakeBackEverything) {
   EXPECT_EQ(-1, index->speed);
   EXPECT_EQ(nullptr, ex->speeds[3]);
   EXPECT_EQ(3, dechdr_add_stock_speed(stock("ZZZ"))) << "the speed is free again";
+}
+
+// Warming the next message's stock is only a hint on bytes that may be cut
+// short or hostile: every header form, speeds in and out of the table and
+// every cut of each, each in a buffer of exactly its size (so that a read
+// past it is caught), with and without an exchange, leave the state alone.
+TEST_F(Headers, WarmingTheNextStockReadsOnlyItsHeaderAndChangesNothing) {
+  const Snapshot before(ex);
+  const Bytes cases[] = {
+      {0x81, 0x00, 0x01},        // depth type, speed 1 (BHP)
+      {0x81, 0x01, 0xF4},        // speed 500: beyond the table
+      {0x81, 0xFF, 0xFF},        // the largest speed
+      {0x9F, 0x01},              // an index type takes a one-byte index speed
+      {0x80, 0x1C, 0x00, 0x02},  // a two-byte type (28), speed 2
+      {0x01},                    // the current code
+      {0xC1, 'B', 'H', 'P', 0},  // a code
+  };
+  for (const Bytes& c : cases) {
+    for (size_t cut = 0; cut <= c.size(); cut++) {
+      std::unique_ptr<uint8_t[]> exact(new uint8_t[cut ? cut : 1]);
+      if (cut) memcpy(exact.get(), c.data(), cut);
+      dechdr_warm_next(exact.get(), int32_t(cut), ex);
+      dechdr_warm_next(exact.get(), int32_t(cut), nullptr);
+      ASSERT_TRUE(Snapshot(ex) == before) << "cut " << cut;
+    }
+  }
 }
 
 TEST_F(Headers, SpeedTablesFill) {

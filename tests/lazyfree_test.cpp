@@ -160,6 +160,95 @@ TEST_F(LazyfreeTest, EqualRequestsPackIntoRunsAndStillRunInRequestOrder) {
   }
 }
 
+// A call that queues another deferred call while the queue is being run.
+constexpr uintptr_t kRequeued = 1u << 30;
+void fn_requeue(void* a) {
+  g_calls.push_back({'r', reinterpret_cast<uintptr_t>(a), 0, 0});
+  lazyfree_later(fn_f, ptr(reinterpret_cast<uintptr_t>(a) | kRequeued));
+}
+
+// Seeded mixtures of single requests, long equal streaks, partial ticks and
+// calls that queue more, against a plain first-in first-out list of the calls
+// with their due seconds: thousands of todos, so the queue's storage fills,
+// empties and refills many times over. A run is queued when the next,
+// different request comes, and is due from then; so each streak and each
+// tick is closed at once by a request no other equals (an extra argument of
+// its own), and every run keeps the due second of its requests.
+TEST_F(LazyfreeTest, SeededMixturesRunAsAPlainFifoWould) {
+  for (uint32_t seed = 1; seed <= 6; seed++) {
+    SCOPED_TRACE(seed);
+    uint32_t x = seed * 2654435761u;
+    auto next = [&x](uint32_t n) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      return x % n;
+    };
+    g_now_ms = 1000000;
+    g_calls.clear();
+    ASSERT_EQ(lazyfree_init(), 0);
+    lazyfree_set_delay(2);
+    struct Due {
+      Call call;
+      int64_t due;
+    };
+    std::vector<Due> fifo;  // queued, oldest first
+    size_t ran = 0;         // of fifo, already due and run
+    std::vector<Call> expected;
+    uintptr_t arg = 1;
+    auto seconds = [] { return g_now_ms / 1000; };
+    uintptr_t closer = 1000;
+    auto close = [&] {
+      closer++;
+      ASSERT_EQ(lazyfree_queue(reinterpret_cast<void*>(fn_h), ptr(0), 2, ptr(closer), ptr(0), 0), 0);
+      fifo.push_back({{'h', 0, closer, 0}, seconds() + 2});
+    };
+    for (int step = 0; step < 400; step++) {
+      const uint32_t what = next(10);
+      if (what < 6) {
+        // A streak of one kind: mostly short, sometimes long enough to pack.
+        const int n = next(4) == 0 ? 1 + static_cast<int>(next(1500)) : 1 + static_cast<int>(next(5));
+        const char fn = "fgrh"[next(4)];
+        for (int i = 0; i < n; i++, arg++) {
+          if (fn == 'f') {
+            ASSERT_EQ(lazyfree_later(fn_f, ptr(arg)), 0);
+          } else if (fn == 'g') {
+            ASSERT_EQ(lazyfree_later(fn_g, ptr(arg)), 0);
+          } else if (fn == 'r') {
+            ASSERT_EQ(lazyfree_later(fn_requeue, ptr(arg)), 0);
+          } else {
+            ASSERT_EQ(lazyfree_queue(reinterpret_cast<void*>(fn_h), ptr(arg), 2, ptr(5), ptr(6), 0), 0);
+          }
+          fifo.push_back({{fn, arg, fn == 'h' ? 5u : 0u, fn == 'h' ? 6u : 0u}, seconds() + 2});
+        }
+        close();
+      } else if (what < 8) {
+        g_now_ms += next(1500);
+      } else {
+        lazyfree_tick();
+        // What the reference runs: every todo due by now, oldest first; a
+        // requeueing call adds its own todo at the newest end.
+        while (ran < fifo.size() && fifo[ran].due <= seconds()) {
+          const Call c = fifo[ran++].call;
+          expected.push_back(c);
+          if (c.fn == 'r') fifo.push_back({{'f', c.a | kRequeued, 0, 0}, seconds() + 2});
+        }
+        ASSERT_EQ(g_calls, expected) << "step " << step;
+        close();
+        int64_t queued = 0;
+        for (int32_t n : shape()) queued += n;
+        ASSERT_EQ(queued, static_cast<int64_t>(fifo.size() - ran));
+      }
+    }
+    lazyfree_fini();
+    for (; ran < fifo.size(); ran++) {
+      expected.push_back(fifo[ran].call);
+      if (fifo[ran].call.fn == 'r') fifo.push_back({{'f', fifo[ran].call.a | kRequeued, 0, 0}, 0});
+    }
+    EXPECT_EQ(g_calls, expected);
+  }
+}
+
 TEST_F(LazyfreeTest, PoolReturnsAreDeferredAndPacked) {
   pool p;
   ASSERT_EQ(pool_init(&p, 100, 32), 0);

@@ -1,6 +1,7 @@
 #include "pool.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -148,6 +149,30 @@ TEST(Pool, UsableAgainAfterDestroy) {
     EXPECT_EQ(pages_of(p).size(), 2u);
     pool_destroy(&p);
   }
+}
+
+// A new page is handed out item by item: nothing touches an item before it
+// is taken, so a page mostly unused costs no memory (its system pages are
+// never faulted in), and items come in address order, free ones first.
+TEST(Pool, NewPagesAreNotTouchedBeforeTheirItemsAreTaken) {
+  const int64_t sys = dalloc_page_size();
+  pool p;
+  ASSERT_EQ(pool_init(&p, 64, int32_t(sys)), 0);  // one item per system page, and the link
+  char* a = static_cast<char*>(pool_alloc(&p));
+  char* b = static_cast<char*>(pool_alloc(&p));
+  ASSERT_EQ(b, a + sys);
+  memset(a, 1, size_t(sys));
+  char* page = pages_of(p).at(0);
+  const size_t span = size_t(p.items_per_page + 1) * size_t(sys);
+  std::vector<unsigned char> resident(span / size_t(sys));
+  ASSERT_EQ(mincore(page, span, resident.data()), 0);
+  int in = 0;
+  for (unsigned char r : resident) in += r & 1;
+  EXPECT_LE(in, 3) << "of " << resident.size() << " system pages";
+  pool_free(&p, a);
+  EXPECT_EQ(pool_alloc(&p), a);      // a free item first
+  EXPECT_EQ(pool_alloc(&p), b + sys);  // then on through the page
+  pool_destroy(&p);
 }
 
 }  // namespace

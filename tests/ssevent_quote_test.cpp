@@ -382,6 +382,50 @@ TEST_F(Quotes, AuctionTable) {
   EXPECT_EQ(104u, block.price);
 }
 
+// Every depth change recomputes the auction. A clear one stays clear without
+// an event, whether the book crosses or not; whatever is left of one over a
+// book that does not cross (or without a price) is cleared with one event;
+// the numbered NZX codes keep what they have.
+TEST_F(Quotes, ADepthChangeClearsWhatIsLeftOfAnAuctionAndLeavesAClearOneAlone) {
+  const Book crossed{{{105, 100}}, {{103, 120}}};
+  const Book apart{{{103, 100}}, {{104, 120}}};
+  const std::vector<uint64_t> clear(7, 0);
+  struct Row {
+    const char* name;
+    int exchange;
+    const char* code;
+    Book book;
+    std::vector<uint64_t> before, after;
+    int events;
+  } rows[] = {
+      {"clear, book crossed", 0, "C1", crossed, clear, clear, 0},
+      {"clear, book apart", 0, "C2", apart, clear, clear, 0},
+      {"a volume without a price", 0, "C3", crossed, {0, 5, 0, 0, 0, 0, 0}, clear, 1},
+      {"a surplus without a price", 0, "C4", apart, {0, 0, uint64_t(int64_t(-1)), 0, 0, 0, 0}, clear, 1},
+      {"an offer level without a price", 0, "C5", crossed, {0, 0, 0, 0, 0, kNone, 0}, clear, 1},
+      {"a price over a book apart", 0, "C6", apart, {104, 100, 0, 103, 20, 107, 30}, clear, 1},
+      {"a numbered NZX code", 1, "ABC123", crossed, {0, 5, 0, 0, 0, 0, 0}, {0, 5, 0, 0, 0, 0, 0}, 0},
+  };
+  auto auction_events = [](const ss_stock* s) {
+    int n = 0;
+    for (const ss_event* e = s->events.oldest; e; e = e->newer) n += e->kind == kEvAuction;
+    return n;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ss_stock* s = ssmodel_get_stock(ssmodel_exchange(row.exchange), row.code);
+    ASSERT_NE(nullptr, s);
+    s->flags |= kRqBidLoaded | kRqOfferLoaded;
+    load(s, row.book);
+    const std::vector<uint64_t>& b = row.before;
+    s->auction = ss_auction{b[0], b[1], int64_t(b[2]), b[3], b[4], b[5], b[6]};
+    const int before = auction_events(s);
+    ASSERT_EQ(0, ssevent_apply_depth_summary(s, at(10, 0, 0), 0, 90, 10, 1, nullptr));
+    EXPECT_EQ(row.after, fields(s->auction));
+    EXPECT_EQ(row.events, auction_events(s) - before);
+  }
+}
+
 TEST_F(Quotes, AuctionsFollowTheDepth) {
   bhp->flags |= kRqBidLoaded | kRqOfferLoaded;
   load(bhp, {{{105, 100}, {104, 50}}, {{103, 120}}});

@@ -145,6 +145,41 @@ TEST_F(Events, FreeingReturnsOnlyOwnPayloads) {
   EXPECT_EQ(quote, ssevent_new_payload(kEvQuote));
 }
 
+// A depth change makes its event and payload as one record (the payload
+// right after the event) and freeing gives the whole record back; a depth
+// event listed with a payload made apart frees both apart. Each record comes
+// back from its own pool as the next one handed out.
+TEST_F(Events, DepthEventsComeWithTheirPayloadAndGoBackWhole) {
+  ASSERT_TRUE(asx->flags & kExRecord);
+  const auto newest_add = [&] {
+    ss_event* e = in->events.newest;
+    while (e && e->kind != kEvDepthAdd) e = e->older;
+    return e;
+  };
+  ASSERT_EQ(0, ssevent_apply_depth_summary(bhp, 1000, 0, 4500, 300, 1, nullptr));  // and a top-of-book event
+  ss_event* joined = newest_add();
+  ASSERT_NE(nullptr, joined);
+  EXPECT_EQ(reinterpret_cast<char*>(joined) + sizeof(ss_event), joined->payload);
+  const auto* add = static_cast<const ss_ev_depth_add*>(joined->payload);
+  EXPECT_EQ(1000u, add->time);
+  EXPECT_EQ(4500u, add->price);
+  EXPECT_EQ(300u, add->volume);
+  auto* apart = static_cast<ss_ev_depth_add*>(ssevent_new_payload(kEvDepthAdd));
+  ASSERT_NE(nullptr, apart);
+  apart->time = 1001;
+  ss_event* listed = ssevent_add_event(in, kEvDepthAdd, apart);
+  ASSERT_NE(nullptr, listed);
+  EXPECT_NE(reinterpret_cast<char*>(listed) + sizeof(ss_event), listed->payload);
+  EXPECT_EQ(1001u, ssevent_event_time(newest_add()));
+  ss_event* oldest = in->events.oldest;
+  in->events = ss_event_list{};
+  ssevent_free_event_list(oldest);
+  EXPECT_EQ(apart, ssevent_new_payload(kEvDepthAdd));
+  ASSERT_EQ(0, ssevent_apply_depth_summary(bhp, 1002, 0, 4500, 100, 1, nullptr));
+  EXPECT_EQ(joined, newest_add());
+  EXPECT_EQ(1002u, ssevent_event_time(newest_add()));
+}
+
 TEST_F(Events, FreeEventsDetachesAndFreesLater) {
   std::vector<ss_event*> evs = add_states(in, 3);
   int32_t before = queued();

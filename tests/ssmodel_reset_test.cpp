@@ -197,6 +197,56 @@ TEST_F(Clock, TrackOffsetStepsOneSecondTowardTheStamp) {
   }
 }
 
+// Exchange time is remembered per exchange for the local second and delta it
+// came from: a delta or a clock that moves within that second, and exchanges
+// asked in turn, must each get their own time at once.
+TEST_F(Clock, ExchangeNowFollowsEveryChangeOfDeltaOrSecond) {
+  struct Step {
+    int index;
+    time_t local;
+    int32_t delta;
+  } steps[] = {
+      {kExchangeAsx, epoch(2014, 1, 31, 23, 0, 0), 36000},        // over midnight and the month end
+      {kExchangeNzx, epoch(2014, 1, 31, 23, 0, 0), 43200},        // another exchange, the same second
+      {kExchangeAsx, epoch(2014, 1, 31, 23, 0, 0), 36001},        // the delta nudged within the second
+      {kExchangeAsx, epoch(2014, 1, 31, 23, 0, 1), 36001},        // the clock moves on
+      {kExchangeNzx, epoch(2014, 1, 31, 23, 0, 1), 43200},
+      {kExchangeGlb, epoch(2014, 1, 31, 23, 0, 1), -86400 * 365}, // a year back
+      {kExchangeAsx, epoch(2014, 1, 31, 23, 0, 1), 0},            // back to local time
+      {kExchangeAsx, epoch(2013, 12, 31, 23, 59, 59), 1},         // the clock steps back a month
+  };
+  for (const Step& st : steps) {
+    SCOPED_TRACE(std::string(sstime_format_datetime(packed(st.local))) + " " + std::to_string(st.delta));
+    set_local(st.local);
+    ex[st.index]->delta = st.delta;
+    EXPECT_EQ(packed(st.local + st.delta), ssmodel_exchange_now(ex[st.index]));
+    EXPECT_EQ(packed(st.local + st.delta), ssmodel_exchange_now(ex[st.index]));  // asked again
+  }
+}
+
+// The stamp's distance from local time is kept for the pair: a stamp repeated
+// in one second keeps stepping the delta toward it, and the clock moving on
+// under the same stamp changes the distance.
+TEST_F(Clock, TrackOffsetStepsOnUnderARepeatedStamp) {
+  ss_exchange* e = ex[kExchangeAsx];
+  const time_t local = epoch(2014, 2, 10, 23, 59, 58);
+  set_local(local);
+  e->delta = 1;
+  const ss_time stamp = packed(local + 5);
+  const int32_t want[] = {2, 3, 4, 5, 5};
+  for (int32_t w : want) {
+    ssmodel_track_offset(e, stamp);
+    EXPECT_EQ(w, e->delta);
+  }
+  set_local(local + 3);  // over midnight: the same stamp is now two seconds ahead
+  ssmodel_track_offset(e, stamp);
+  EXPECT_EQ(4, e->delta);
+  ssmodel_track_offset(e, stamp);
+  EXPECT_EQ(3, e->delta);
+  ssmodel_track_offset(e, stamp);
+  EXPECT_EQ(2, e->delta);
+}
+
 TEST_F(Clock, FixedTimesOfTheExchangeDay) {
   auto hm = [](ss_time date, int h, int m) { return date + (ss_time)(h * 3600 + m * 60); };
   struct Row {

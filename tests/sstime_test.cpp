@@ -327,6 +327,81 @@ TEST_F(Sstime, ArithmeticEdges) {
   EXPECT_EQ(sstime_is_weekend(0), 0);
 }
 
+// Sums that stay within the day and sums that just leave it, on the dates
+// where leaving it moves the month, the year or the range's ends.
+TEST_F(Sstime, SecondsAddedAroundTheDayEndsAgreeWithChrono) {
+  const sys_days first = sys_days{1970y / January / 1}, final_day = sys_days{2033y / December / 31};
+  const sys_days dates[] = {first,
+                            sys_days{2012y / February / 28},
+                            sys_days{2012y / February / 29},
+                            sys_days{2013y / February / 28},
+                            sys_days{2013y / December / 31},
+                            sys_days{2014y / January / 31},
+                            sys_days{2014y / February / 10},
+                            final_day};
+  for (sys_days d : dates) {
+    for (int32_t sod : {0, 1, 43200, 86398, 86399}) {
+      const ss_time t = from_chrono(d, sod);
+      const int32_t steps[] = {-86400, -86399, -sod - 1, -sod, -1, 1, 86399 - sod, 86400 - sod, 86399, 86400, 86401};
+      for (int32_t n : steps) {
+        const sys_seconds when = d + seconds{sod} + seconds{n};
+        const sys_days day = floor<days>(when);
+        const ss_time want =
+            day < first || day > final_day ? 0 : from_chrono(day, static_cast<int32_t>((when - day).count()));
+        ASSERT_EQ(sstime_add_seconds(t, n), want) << fmt(t) << " + " << n;
+      }
+    }
+  }
+  // Values no clock makes: a second of the day past its end is carried into
+  // the next day only when the sum stays past it, and a day past the end of
+  // its month (set without clamping) is kept while the sum stays in the day.
+  const ss_time late = at(2014, 2, 10) + 100000;
+  const ss_time feb30 = sstime_set_day(at(2014, 2, 1, 10), 30);
+  struct Case {
+    ss_time t;
+    int32_t n;
+    ss_time want;
+  } cases[] = {
+      {late, -20000, at(2014, 2, 10) + 80000},
+      {late, 1, at(2014, 2, 11, 3, 46, 41)},
+      {at(2014, 2, 10) + 0x1FFFF, -0x1FFFF, at(2014, 2, 10)},
+      {feb30, 3600, sstime_set_day(at(2014, 2, 1, 11), 30)},
+      {feb30, 86400, at(2014, 3, 3, 10)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sstime_add_seconds(c.t, c.n), c.want) << c.t << " + " << c.n;
+}
+
+// The days between two dates are remembered for the last pair: every order of
+// asking, and every second of the day, must still get its own answer.
+TEST_F(Sstime, DiffSecondsOfRepeatedDatePairsAgreeWithChrono) {
+  const sys_days first = sys_days{1970y / January / 1};
+  const sys_days dates[] = {first, sys_days{2014y / February / 10}, sys_days{2014y / February / 11},
+                            sys_days{2026y / December / 10}, sys_days{2033y / December / 31}};
+  const int32_t sods[] = {0, 1, 36000, 86399};
+  auto check = [&](sys_days da, int32_t sa, sys_days db, int32_t sb) {
+    const int64_t want = ((da + seconds{sa}) - (db + seconds{sb})).count();
+    ASSERT_EQ(sstime_diff_seconds(from_chrono(da, sa), from_chrono(db, sb)), want)
+        << fmt(from_chrono(da, sa)) << " - " << fmt(from_chrono(db, sb));
+  };
+  for (sys_days da : dates) {
+    for (sys_days db : dates) {
+      for (int32_t sa : sods) {
+        for (int32_t sb : sods) {
+          check(da, sa, db, sb);
+          check(db, sb, da, sa);  // the pair reversed right after
+          check(da, sa, db, sb);
+        }
+      }
+    }
+  }
+  // A time of day has day number 0, whatever pair came before.
+  const ss_time dated = at(1970, 1, 2, 0, 0, 5);  // day number 2
+  EXPECT_EQ(sstime_diff_seconds(dated, 10), 2 * 86400 + 5 - 10);
+  EXPECT_EQ(sstime_diff_seconds(dated, 20), 2 * 86400 + 5 - 20);
+  EXPECT_EQ(sstime_diff_seconds(20, dated), -(2 * 86400 + 5 - 20));
+  EXPECT_EQ(sstime_diff_seconds(at(1970, 1, 3), 0), 3 * 86400);
+}
+
 // --- Formatting --------------------------------------------------------------
 
 TEST_F(Sstime, Formatters) {

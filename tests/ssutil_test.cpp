@@ -100,6 +100,8 @@ TEST_F(Util, CodeForms) {
       {kExchangeAsx, "BHPCX", 0, 0, 0},   {kExchangeAsx, "A_B_CX", 0, 0, 0},
       {kExchangeAsx, "_PM", 0, 0, 1},     {kExchangeNzx, "BHP_CX", 0, 0, 0},
       {kExchangeAxo, "BHP_CX", 0, 0, 0},  {kExchangeNzx, "", 0, 0, 0},
+      {kExchangeNzx, "AB", 0, 0, 0},      {kExchangeNzx, "AB1234", 1, 1, 0},
+      {kExchangeNzx, "AB123", 0, 0, 0},   {kExchangeGlb, "ABC123", 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.exchange << " " << c.code);
@@ -304,6 +306,48 @@ TEST_F(Util, NewsLinkRefusals) {
   uint32_t size = sizeof buf;
   EXPECT_EQ(nullptr, ssutil_news_pdf_url_for(buf, &size, nullptr, 1));
   EXPECT_EQ(0u, size);
+}
+
+// Volumes below 2^48 take a 64-bit way: against a reference that rounds by
+// quotient and remainder in 128 bits, on seeded volumes either side of 2^48.
+TEST_F(Util, VolumeComparisonAgreesWithAWideReference) {
+  auto reference = [](uint64_t volume, uint64_t ref, int64_t* diff, int32_t* pct) {
+    const __int128 d = (__int128)volume - (__int128)ref;
+    *diff = d > INT64_MAX ? INT64_MAX : d < INT64_MIN ? INT64_MIN : (int64_t)d;
+    if (ref == 0) {
+      *pct = 0;
+      return;
+    }
+    const __int128 num = d * 10000;
+    __int128 q = num / (__int128)ref, r = num % (__int128)ref;
+    if (2 * (r < 0 ? -r : r) >= (__int128)ref) q += num < 0 ? -1 : 1;  // halves away from zero
+    *pct = (int32_t)(q > INT32_MAX ? INT32_MAX : q < INT32_MIN ? INT32_MIN : q);
+  };
+  uint64_t x = 88172645463325252ull;
+  auto next = [&x] {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    return x;
+  };
+  for (int i = 0; i < 20000; i++) {
+    ss_stock s{};
+    // Widths from a few bits to 64, most of them near 48.
+    const int widths[] = {8, 20, 40, 47, 48, 49, 64};
+    s.volume = next() >> (64 - widths[next() % 7]);
+    for (int k = 0; k < 3; k++) {
+      const uint64_t pick = next() % 4;
+      s.vcmp_volume[k] = pick == 0 ? 0 : pick == 1 ? s.volume + next() % 3 - 1 : next() >> (64 - widths[next() % 7]);
+    }
+    ssutil_stock_vcmp_derive(&s);
+    for (int k = 0; k < 3; k++) {
+      int64_t diff;
+      int32_t pct;
+      reference(s.volume, s.vcmp_volume[k], &diff, &pct);
+      ASSERT_EQ(diff, s.vcmp_diff[k]) << s.volume << " vs " << s.vcmp_volume[k];
+      ASSERT_EQ(pct, s.vcmp_pct[k]) << s.volume << " vs " << s.vcmp_volume[k];
+    }
+  }
 }
 
 TEST_F(Util, VolumeComparison) {
