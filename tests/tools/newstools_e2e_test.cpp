@@ -28,6 +28,7 @@
 #include "rss/rss.h"
 #include "sim_history.h"
 #include "sim_http.h"
+#include "sim_live.h"
 #include "tools/newstools.h"
 #include "ui/flyaway.h"
 #include "ui/textbox.h"
@@ -49,23 +50,10 @@ std::string pdf_of(int pages) {
     objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Resources << >> >>");
   }
   objs[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
-  // A comment line pads it past the smallest document the downloads keep.
-  std::string pdf = "%PDF-1.4\n%" + std::string(1500, 'x') + "\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); i++) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t o : offsets) {
-    char line[32];
-    snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  // An object nothing refers to pads it past the smallest document the
+  // downloads keep.
+  objs.push_back("(" + std::string(1500, 'x') + ")");
+  return sim_pdf_file(objs);
 }
 
 const char kFeedPath[] = "/feeds/wire.xml";
