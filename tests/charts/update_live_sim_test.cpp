@@ -52,12 +52,13 @@ class ChartLive : public SimClientTest {
     ssclient_fini();
   }
 
-  // The time of the stock's latest trade a chart shows (one that sets the
-  // last price or the high and low), 0 when none.
-  static ss_time latest_trade(const ss_stock* s) {
+  // The stock's latest trade a chart shows (one that sets the last price or
+  // the high and low), null when none. Its price, not the stock's last: a
+  // quote message may set the last price apart from any trade.
+  static const ss_trade* latest_trade(const ss_stock* s) {
     for (const ss_trade* t = s->trades.tail; t; t = t->prev)
-      if (!(t->bits & kTradeCancelled) && (t->bits & (kTradeSetsLast | kTradeHighLow))) return t->time;
-    return 0;
+      if (!(t->bits & kTradeCancelled) && (t->bits & (kTradeSetsLast | kTradeHighLow))) return t;
+    return nullptr;
   }
 
   // Delivers and updates the chart when marked, until its open end is the
@@ -70,19 +71,19 @@ class ChartLive : public SimClientTest {
           core_lock lock;
           ssclient_deliver();
           if (p->dirty) chart_update(p.get(), &axes);
-          ss_time last = latest_trade(s);
-          if (!(p->count > 0 && last > after && p->times[p->count - 1] == last)) return false;
+          const ss_trade* last = latest_trade(s);
+          if (!(p->count > 0 && last && last->time > after && p->times[p->count - 1] == last->time)) return false;
           seen_end = p->times[p->count - 1];
           seen_count = p->count;
           seen_close = p->close[p->count - 1];
-          seen_last = s->last * 0.01;
+          seen_price = last->price * 0.01;
           return true;
         },
         10000);
   }
   ss_time seen_end = 0;
   int32_t seen_count = 0;
-  double seen_close = 0, seen_last = 0;
+  double seen_close = 0, seen_price = 0;
 
   sim_live* live = nullptr;
   chart_axes axes{};
@@ -105,12 +106,12 @@ TEST_F(ChartLive, TheOpenEndFollowsTrades) {
   ASSERT_TRUE(follows(s, 0));
   const ss_time first_end = seen_end;
   const int32_t first_count = seen_count;
-  EXPECT_DOUBLE_EQ(seen_last, seen_close);
+  EXPECT_DOUBLE_EQ(seen_price, seen_close);
   // The market trades on: the chart's end moves with it.
   ASSERT_TRUE(follows(s, first_end));
   EXPECT_GT(seen_count, first_count);
   EXPECT_GT(seen_end, first_end);
-  EXPECT_DOUBLE_EQ(seen_last, seen_close);
+  EXPECT_DOUBLE_EQ(seen_price, seen_close);
 }
 
 }  // namespace
