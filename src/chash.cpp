@@ -1,11 +1,12 @@
 // String-keyed hash sets: open addressing over an odd (from 8 on prime) number
 // of slots, probing two slots on, plus a second array holding the same records
 // sorted by key, so ordered walks need no sorting (records added out of order
-// may wait in a short tail behind the ordered part until a merge). The one decision to know
-// first: readers on another thread walk the sorted array without the owner's
-// lock, so every field and array element they read is written through atomics,
-// a resize publishes fully built arrays and hands the old ones to deferred
-// freeing, and each shift of the sorted array is bracketed by the change counter.
+// may wait in a short tail behind the ordered part until a merge). The one
+// decision to know first: readers on another thread walk the sorted array
+// without the owner's lock, so every field and array element they read is
+// written through atomics, a resize publishes fully built arrays and hands the
+// old ones to deferred freeing, and each shift of the sorted array is
+// bracketed by the change counter.
 #include "chash.h"
 
 #include <algorithm>

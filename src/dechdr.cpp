@@ -18,7 +18,6 @@ static const char kSrc[] = "src/dechdr";
 
 namespace {
 
-
 bool stock_linked(const ss_exchange* ex, const ss_stock* s) {
   return ssmodel_load(s->current.prev) != nullptr || ssmodel_load(ex->current.head) == s;
 }

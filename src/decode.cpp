@@ -42,13 +42,6 @@ inline uint32_t le32(const uint8_t* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 
-// The fixed-width readers share this shape.
-inline int read_be32(const uint8_t* in, int32_t avail, uint32_t* value) {
-  if (avail < 4) return 0;
-  *value = be32(in);
-  return 4;
-}
-
 // Writes the indices (6 at most, each below 64) as text; index 0 ends it.
 // -1 after an ERROR line when the text would not fit cap bytes.
 int indices_to_text(const uint8_t* idx, int count, char* dst, int32_t cap) {
@@ -97,9 +90,9 @@ int decode_int24(const uint8_t* in, int32_t avail, uint32_t* value) {
   return 3;
 }
 
-int decode_int32(const uint8_t* in, int32_t avail, uint32_t* value) { return read_be32(in, avail, value); }
-int decode_uint32_alt(const uint8_t* in, int32_t avail, uint32_t* value) { return read_be32(in, avail, value); }
-int decode_index_value32(const uint8_t* in, int32_t avail, uint32_t* value) { return read_be32(in, avail, value); }
+int decode_int32(const uint8_t* in, int32_t avail, uint32_t* value) { return decode_uint32(in, avail, value); }
+int decode_uint32_alt(const uint8_t* in, int32_t avail, uint32_t* value) { return decode_uint32(in, avail, value); }
+int decode_index_value32(const uint8_t* in, int32_t avail, uint32_t* value) { return decode_uint32(in, avail, value); }
 
 int decode_raw(const uint8_t* in, int32_t avail, void* dst, int32_t n) {
   if (n < 0) {

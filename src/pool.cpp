@@ -5,7 +5,8 @@
 // and no per-item header. A new page is not carved into a list: its items are
 // handed out in address order from a cursor, so nothing touches an item
 // before its owner does (a carve would write every item's line once, long
-// before the item is taken, and the read of its link would miss again). Memory goes back to the system only in pool_destroy.
+// before the item is taken, and the read of its link would miss again).
+// Memory goes back to the system only in pool_destroy.
 // Page sizes are computed in 64 bits and a pool whose page would not fit in
 // 2 GB is refused at init rather than wrapping.
 

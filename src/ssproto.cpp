@@ -242,7 +242,6 @@ struct decoder_snapshot {
   uint32_t given_ref;
 };
 
-
 void snapshot_take(decoder_snapshot* s, ss_stock* given, bool one_stock) {
   s->current = P.current;
   if (one_stock) {

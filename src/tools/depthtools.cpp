@@ -584,21 +584,14 @@ depthtools *depthtools_new(widget *parent, widget *depthwin) {
   return p;
 }
 
-// The member of a group with an id, or null.
-static button *member(button_group *g, int32_t id) {
-  for (button *b = g->first; b; b = b->next_member)
-    if (b->id == id) return b;
-  return nullptr;
-}
-
 button *depthtools_button(depthtools *p, int section, int32_t id) {
   switch (section) {
     // The show buttons come before the thickness buttons in their section.
     case DEPTHTOOLS_REPLAY: case DEPTHTOOLS_DISPLAY: return panelkit_find_button(p->section[section], id);
-    case DEPTHTOOLS_AGGREGATE: return member(&p->aggregate_group, id);
-    case DEPTHTOOLS_AGE: return member(&p->age_group, id);
-    case kDepthtoolsThickness: return member(&p->thickness_group, id);
-    case kDepthtoolsRange: return member(&p->range_group, id);
+    case DEPTHTOOLS_AGGREGATE: return button_group_member(&p->aggregate_group, id);
+    case DEPTHTOOLS_AGE: return button_group_member(&p->age_group, id);
+    case kDepthtoolsThickness: return button_group_member(&p->thickness_group, id);
+    case kDepthtoolsRange: return button_group_member(&p->range_group, id);
     default: return nullptr;
   }
 }

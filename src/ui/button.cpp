@@ -429,14 +429,20 @@ void button_group_set_active(button_group *g, button *b) {
   make_active(g, b);
 }
 
-int button_group_select(button_group *g, int32_t id) {
+button *button_group_member(button_group *g, int32_t id) {
   for (button *b = g->first; b; b = b->next_member)
-    if (b->id == id) {
-      make_active(g, b);
-      return 0;
-    }
-  button_group_set_active(g, nullptr);
-  return -1;
+    if (b->id == id) return b;
+  return nullptr;
+}
+
+int button_group_select(button_group *g, int32_t id) {
+  button *b = button_group_member(g, id);
+  if (!b) {
+    button_group_set_active(g, nullptr);
+    return -1;
+  }
+  make_active(g, b);
+  return 0;
 }
 
 void button_group_set_sensitive_all(button_group *g, int on) {
@@ -444,10 +450,8 @@ void button_group_set_sensitive_all(button_group *g, int on) {
 }
 
 int button_group_set_sensitive(button_group *g, int32_t id, int on) {
-  for (button *b = g->first; b; b = b->next_member)
-    if (b->id == id) {
-      button_set_sensitive(b, on);
-      return 0;
-    }
-  return -1;
+  button *b = button_group_member(g, id);
+  if (!b) return -1;
+  button_set_sensitive(b, on);
+  return 0;
 }

@@ -107,6 +107,8 @@ void button_set_default_font(int32_t font);
 
 void button_group_init(button_group *g);
 void button_group_set_active(button_group *g, button *b);
+// The member with the id, or null.
+button *button_group_member(button_group *g, int32_t id);
 // 0, or -1 when no member has the id (the group then has none active).
 int button_group_select(button_group *g, int32_t id);
 void button_group_set_sensitive_all(button_group *g, int on);

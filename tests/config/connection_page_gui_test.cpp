@@ -54,12 +54,6 @@ void retype(textbox *t, const std::string &text) {
   if (!text.empty()) guitest_xdo("type --delay 20 " + text);
 }
 
-button *tab(button_group *g, int32_t id) {
-  for (button *b = g->first; b; b = b->next_member)
-    if (b->id == id) return b;
-  return nullptr;
-}
-
 std::string file_text(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -87,7 +81,7 @@ TEST_F(ConnectionPageGui, ProxyTypedOnThePageCarriesTheNextLogin) {
        [] {
          configbox *b = start_login_box();
          guitest_xdo("windowfocus --sync " + std::to_string(x_window_of(b)));
-         xclick(tab(&b->tabs_a, 3));
+         xclick(button_group_member(&b->tabs_a, 3));
        }},
       {"the connection page drawn", [&] { return drawn(login_conn(), login_conn()->proxy[1]); },
        [&] {
@@ -111,7 +105,7 @@ TEST_F(ConnectionPageGui, ProxyTypedOnThePageCarriesTheNextLogin) {
          EXPECT_STREQ(config_cur_location()->proxy_hostname, "127.0.0.1");
          EXPECT_STREQ(config_cur_location()->proxy_username, kProxyUser);
          EXPECT_FALSE(std::filesystem::exists(local_config));
-         xclick(tab(&start_login_box()->tabs_a, 0));
+         xclick(button_group_member(&start_login_box()->tabs_a, 0));
        }},
       {"the login page back, the settings saved",
        [] {
@@ -142,7 +136,7 @@ TEST_F(ConnectionPageGui, ProxyTypedOnThePageCarriesTheNextLogin) {
          xclick(screen_conn()->location[1]);
        }},
       {"another location picked", [] { return config_local()->cur_location == 1; },
-       [] { xclick(tab(&screen_configbox()->tabs_b, 2)); }},
+       [] { xclick(button_group_member(&screen_configbox()->tabs_b, 2)); }},
       {"the page left", [] { return configbox_page(screen_configbox()) == 2; },
        [&] {
          EXPECT_EQ(config_local()->cur_location, 0);

@@ -52,11 +52,6 @@ class ChartPanel : public Panels {
     return charttools_is(p) ? static_cast<charttools *>(p) : nullptr;
   }
   static int32_t active(const button_group &g) { return g.active ? g.active->id : -1; }
-  static button *member(button_group *g, int32_t id) {
-    for (button *b = g->first; b; b = b->next_member)
-      if (b->id == id) return b;
-    return nullptr;
-  }
   static void refresh(charttools *p) { tools_refresh_now(p); }
   // The records pushed since the ring held `from`, newest first, without
   // the group marks.
@@ -160,13 +155,13 @@ TEST_F(ChartPanel, ButtonsSetTheirPresets) {
   refresh(p);
   nuchart_set_times(c, 1, sstime_pack_date(2, 3, 2026), 1, sstime_pack_date(20, 3, 2026));
   ASSERT_EQ(c->plot.range, kNuchartRangeSpan);
-  click(member(&p->range_group, 16));
+  click(button_group_member(&p->range_group, 16));
   EXPECT_EQ(c->plot.range, 6);
   EXPECT_EQ(c->plot.range_count, 3);
   EXPECT_EQ(c->plot.from_type, -1);
   EXPECT_EQ(c->plot.to_type, 5);
   EXPECT_EQ(c->plot.from, 0u);
-  click(member(&p->period_group, 13));
+  click(button_group_member(&p->period_group, 13));
   EXPECT_EQ(c->plot.period, 6);
   EXPECT_EQ(c->plot.period_count, 1);
 }
@@ -499,12 +494,12 @@ TEST_F(ChartPanel, IntradayAndEndOfDayRestoreTheirSavedViews) {
   c->plot.eod = 0;
   charttools_set_eod(p, 0);
   refresh(p);
-  click(member(&p->range_group, 7));   // Hour
-  click(member(&p->period_group, 3));  // 5 minutes
+  click(button_group_member(&p->range_group, 7));   // Hour
+  click(button_group_member(&p->period_group, 3));  // 5 minutes
   EXPECT_EQ(c->plot.range, 4);
   EXPECT_EQ(c->plot.period, 2);
   int n = undo_count();
-  click(member(&p->data_group, 22));  // End of day
+  click(button_group_member(&p->data_group, 22));  // End of day
   EXPECT_EQ(undo_count(), n) << "the data switch records nothing";
   EXPECT_EQ(p->mode, 1);
   EXPECT_EQ(deck_current_page(p->range_deck), 1);
@@ -516,9 +511,9 @@ TEST_F(ChartPanel, IntradayAndEndOfDayRestoreTheirSavedViews) {
   EXPECT_EQ(ov->plot.range, 9);
   c->plot.eod = 1;
   refresh(p);
-  click(member(&p->range_group, 19));  // Year
+  click(button_group_member(&p->range_group, 19));  // Year
   EXPECT_EQ(c->plot.range, 7);
-  click(member(&p->data_group, 15));  // Intraday
+  click(button_group_member(&p->data_group, 15));  // Intraday
   EXPECT_EQ(p->mode, 0);
   EXPECT_EQ(c->plot.range, 4);
   EXPECT_EQ(c->plot.range_count, 1);
@@ -533,11 +528,11 @@ TEST_F(ChartPanel, IntradayAndEndOfDayRestoreTheirSavedViews) {
   nuchart_set_times(c, 1, t0, 1, t1);
   refresh(p);
   EXPECT_EQ(active(p->range_group), -1);
-  click(member(&p->data_group, 22));
+  click(button_group_member(&p->data_group, 22));
   EXPECT_EQ(c->plot.range, 7) << "back to the end-of-day Year";
   c->plot.eod = 1;
   refresh(p);
-  click(member(&p->data_group, 15));
+  click(button_group_member(&p->data_group, 15));
   EXPECT_EQ(c->plot.range, kNuchartRangeSpan);
   EXPECT_EQ(c->plot.from_type, 1);
   EXPECT_EQ(c->plot.from, t0);

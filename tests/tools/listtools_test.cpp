@@ -47,11 +47,6 @@ class ListPanels : public Panels {
     Panels::TearDown();
   }
   static std::string title(window *w) { return window_get_titlebar(w)->caption; }
-  static button *member(button_group *g, int32_t id) {
-    for (button *b = g->first; b; b = b->next_member)
-      if (b->id == id) return b;
-    return nullptr;
-  }
   static std::vector<int> group_of(int list_type) {
     return {UNDO_GROUP_END, list_type, UNDO_TOOLS, UNDO_GROUP_BEGIN};
   }
@@ -144,9 +139,9 @@ TEST_F(ListPanels, IndexButtonsTable) {
       {"ASX", p->asx, [](state &s) { s.ex[0] = 0; }},
       {"NZX", p->nzx, [](state &s) { s.ex[1] = 0; }},
       {"Global", p->global, [](state &s) { s.ex[2] = !s.ex[2]; }},
-      {"% Change", member(&p->order, INDEXTOOLS_PCT_CHANGE), [](state &s) { s.order = 3; }},
-      {"Change", member(&p->order, INDEXTOOLS_CHANGE), [](state &s) { s.order = 2; }},
-      {"Name", member(&p->order, INDEXTOOLS_NAME), [](state &s) { s.order = 12; }},
+      {"% Change", button_group_member(&p->order, INDEXTOOLS_PCT_CHANGE), [](state &s) { s.order = 3; }},
+      {"Change", button_group_member(&p->order, INDEXTOOLS_CHANGE), [](state &s) { s.order = 2; }},
+      {"Name", button_group_member(&p->order, INDEXTOOLS_NAME), [](state &s) { s.order = 12; }},
       {"Reverse", p->reverse, [](state &s) { s.reversed = 1; }},
   };
   for (const row &r : rows) {
@@ -160,7 +155,7 @@ TEST_F(ListPanels, IndexButtonsTable) {
   }
   // "Code" from another order, and the refresh shows each order's button.
   indexlist_set_order(l, 12);
-  click(member(&p->order, INDEXTOOLS_CODE));
+  click(button_group_member(&p->order, INDEXTOOLS_CODE));
   EXPECT_EQ(indexlist_get_order(l), 1u);
   for (uint32_t order : {1u, 2u, 3u, 12u}) {
     indexlist_set_order(l, order);
@@ -179,7 +174,7 @@ TEST_F(ListPanels, IndexEditsNeverSpreadWhateverTheShiftKey) {
   std::vector<window *> ws = desk_of_role(kRoleIndexlist, 3);
   tools_refresh_now(index_panel(ws[0]));  // the toggles show the list's filter
   shift(true);
-  click(member(&index_panel(ws[0])->order, INDEXTOOLS_NAME));
+  click(button_group_member(&index_panel(ws[0])->order, INDEXTOOLS_NAME));
   click(index_panel(ws[0])->sectorial);
   shift(false);
   EXPECT_EQ(indexlist_get_order(index_list(ws[0])), 12u);
@@ -273,7 +268,7 @@ TEST_F(ListPanels, OptionButtonsTable) {
   } orders[] = {{11, 1}, {12, 2}, {13, 0}, {14, 3}, {15, 4}, {17, 5}};
   for (const order_row &r : orders) {
     uint32_t filter = optionlist_get_filter(o);
-    click(member(&p->order, r.id));
+    click(button_group_member(&p->order, r.id));
     EXPECT_EQ(optionlist_get_order(o), r.order) << r.id;
     EXPECT_EQ(optionlist_get_filter(o), filter) << r.id;
     tools_refresh_now(p);
@@ -282,7 +277,7 @@ TEST_F(ListPanels, OptionButtonsTable) {
   }
   // Expiries: "Any" 100, then 101 to 112 as months.
   for (int32_t id = 100; id <= 112; id++) {
-    click(member(&p->expiry, id));
+    click(button_group_member(&p->expiry, id));
     EXPECT_EQ(optionlist_get_max_expiry_months(o), uint32_t(id - 100));
     tools_refresh_now(p);
     ASSERT_NE(p->expiry.active, nullptr);

@@ -47,11 +47,6 @@ class ScanPanel : public Panels {
     Panels::TearDown();
   }
   scan *shown() { return watchlist_get_scan(list_of(win)); }
-  static button *member(button_group *g, int32_t id) {
-    for (button *b = g->first; b; b = b->next_member)
-      if (b->id == id) return b;
-    return nullptr;
-  }
   static int32_t active_id(button_group *g) { return g->active ? g->active->id : -1; }
   void type_into(textbox *t, const char *text, int code) {
     textbox_set_text(t, text);
@@ -162,7 +157,7 @@ TEST_F(ScanPanel, RelativeVolumeOffFallsBackFromItsOrders) {
     scan_set_vcmp(s, 1);
     scan_set_order(s, r.order);
     open(s);
-    click(member(&p->relvol_group, 61));
+    click(button_group_member(&p->relvol_group, 61));
     EXPECT_EQ(s->vcmp, -1);
     EXPECT_EQ(s->order, r.want) << r.order;
     close();
@@ -180,7 +175,7 @@ TEST_F(ScanPanel, DeltaOffFallsBackFromItsOrdersAndFilters) {
     scan_set_change_filter(s, r.change);
     open(s);
     ASSERT_EQ(active_id(&p->delta_group), 2) << "a 5-minute delta shows as 5 Min";
-    click(member(&p->delta_group, 10));
+    click(button_group_member(&p->delta_group, 10));
     EXPECT_FALSE(scan_track_set(s, 0));
     EXPECT_EQ(s->order, r.want_order) << r.order;
     EXPECT_EQ(s->change_filter, r.want_change) << r.change;

@@ -179,6 +179,8 @@ TEST_F(Button, RadioGroups) {
   EXPECT_TRUE(b->state & BUTTON_ACTIVE);
   EXPECT_FALSE(c->state & BUTTON_ACTIVE);
 
+  EXPECT_EQ(button_group_member(&g, 2), b);
+  EXPECT_EQ(button_group_member(&g, 9), nullptr);
   EXPECT_EQ(button_group_select(&g, 1), 0);
   EXPECT_EQ(g.active, a);
   EXPECT_EQ(button_group_select(&g, 9), -1);
