@@ -45,7 +45,7 @@ void day_checks(bool index, const dechist_state& start_state, const uint8_t* in,
   dechist_state again = start_state;
   CHECK(read(&again, r) == r && same_state(again, after));
   again = start_state;
-  CHECK(read(&again, r - 1) == 0 && same_state(again, start_state));
+  CHECK(read(&again, r - 1) == -1 && same_state(again, start_state));
 
   // Written again from the same state, the day reads back the same.
   enchist_state ws = {start_state.prev_date, start_state.prev_close, start_state.ref};

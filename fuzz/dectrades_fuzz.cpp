@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fresh(g_a);
       uint32_t ref2 = 1000;
       ss_time run2 = kDate;
-      CHECK(dectrades_decode_one(in, r - 1, g_a, &ref2, &run2, brokers, 0) == 0);
+      CHECK(dectrades_decode_one(in, r - 1, g_a, &ref2, &run2, brokers, 0) == -1);
       CHECK(g_a->trades.count == 0);
       CHECK(dectrades_decode_one(in, r, g_a, &ref2, &run2, brokers, 0) == r);
       CHECK(g_a->trades.count == added && ref2 == ref && run2 == run);

@@ -116,7 +116,13 @@ int decdepth_decode_level(ss_stock* s, int side, const uint8_t* in, int32_t n, u
   return used;
 }
 
-int decdepth_decode_levels(ss_stock* s, int side, const uint8_t* in, int32_t n, int32_t limit) {
+namespace {
+
+// Reads a list of at most `limit` levels (0: no limit). A summary's list
+// (`fresh`) replaces the side whatever its loaded bit says; the bit is
+// cleared only once the list is known to be whole, so an incomplete read
+// leaves the stock as it was.
+int decode_levels(ss_stock* s, int side, const uint8_t* in, int32_t n, int32_t limit, bool fresh) {
   if (side != 0 && side != 1) {
     log(LOG_ERROR, kSrc, "%s: bad depth side %d", s->code, side);
     return -1;
@@ -128,6 +134,8 @@ int decdepth_decode_levels(ss_stock* s, int side, const uint8_t* in, int32_t n, 
     if (used < 0) log(LOG_ERROR, kSrc, "bad %s %s depth list", s->exchange->name, s->code);
     return used;
   }
+  const uint32_t had = s->flags & kLoadedBit[side];
+  if (fresh) s->flags &= ~kLoadedBit[side];
   if (s->flags & kLoadedBit[side]) {
     log(LOG_WARN, kSrc, "%s partial depth not required", s->code);
     return used;
@@ -140,19 +148,27 @@ int decdepth_decode_levels(ss_stock* s, int side, const uint8_t* in, int32_t n, 
     int r = read_list(s, side, in, n, limit, false, &levels, &ended);
     if (r != used) {
       log(LOG_ERROR, kSrc, "can't apply %s %s depth list", s->exchange->name, s->code);
+      s->flags |= had;
       return -1;
     }
     replaced.commit();
   }
   if (ended || limit <= 0) s->flags |= kLoadedBit[side];
   s->flags &= ~kSideRequestBits[side];
-  if (s->levels[side]) (side ? s->offer : s->bid) = s->levels[side]->price;
+  // The side was emptied before the list was read: with no levels its best
+  // price is 0, not the one the old book had.
+  (side ? s->offer : s->bid) = s->levels[side] ? s->levels[side]->price : 0;
   return used;
 }
 
+}  // namespace
+
+int decdepth_decode_levels(ss_stock* s, int side, const uint8_t* in, int32_t n, int32_t limit) {
+  return decode_levels(s, side, in, n, limit, false);
+}
+
 int decdepth_decode(ss_stock* s, int side, const uint8_t* in, int32_t n) {
-  if (side == 0 || side == 1) s->flags &= ~kLoadedBit[side];
-  return decdepth_decode_levels(s, side, in, n, kDepthSummaryLevels);
+  return decode_levels(s, side, in, n, kDepthSummaryLevels, true);
 }
 
 int decdepth_decode_limited(ss_stock* s, int side, const uint8_t* in, int32_t n) {

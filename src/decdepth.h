@@ -18,13 +18,15 @@ constexpr int32_t kDepthSummaryLevels = 5;
 constexpr int32_t kDepthPartialLevels = 10;
 constexpr uint32_t kDepthCountMax = 32767;  // orders one level's count field carries
 
-// A summary's list: the side's queue-loaded bit is cleared first; at most 5
-// levels.
+// A summary's list: at most 5 levels, applied whatever the side's
+// queue-loaded bit says; the bit is cleared once the list is whole (a list
+// that is not whole leaves it as it was).
 int decdepth_decode(ss_stock* stock, int side, const uint8_t* data, int32_t n);
 // A partial depth answer (at most 10 levels) and a full one (no limit).
 int decdepth_decode_limited(ss_stock* stock, int side, const uint8_t* data, int32_t n);
 int decdepth_decode_whole(ss_stock* stock, int side, const uint8_t* data, int32_t n);
-// limit 0: no limit. Replaces the side's levels. When the side's queue is
+// limit 0: no limit. Replaces the side's levels; an empty list leaves the
+// side empty with best price 0. When the side's queue is
 // already loaded the list is stepped over (WARN) and nothing changes.
 int decdepth_decode_levels(ss_stock* stock, int side, const uint8_t* data, int32_t n, int32_t limit);
 // One level of the per-order layout against *ref (the running reference),

@@ -187,8 +187,10 @@ int decfill_decode_index_ticks(ss_index* live, ss_time date, const uint8_t* data
   used += r;
   // 64-bit running value: tenths and the absolute-change rule must not wrap.
   int64_t running = static_cast<int64_t>(v) * (tenths ? 10 : 1);
-  if (running >= kNoValue || ssevent_index_tick(x, t, kNoValue, kNoValue, kNoValue, kNoValue,
-                                                static_cast<uint32_t>(running)) < 0)
+  // A running value of exactly 0 is "no value given": that tick is skipped and
+  // the rest of the fill still applies.
+  if (running >= kNoValue || (running != 0 && ssevent_index_tick(x, t, kNoValue, kNoValue, kNoValue, kNoValue,
+                                                                 static_cast<uint32_t>(running)) < 0))
     return fail("bad first tick");
   while (used < n) {
     int32_t c;
@@ -201,7 +203,8 @@ int decfill_decode_index_ticks(ss_index* live, ss_time date, const uint8_t* data
       running = change;
     else
       running += change;
-    if (running <= 0 || running >= kNoValue) return fail("value out of range");
+    if (running < 0 || running >= kNoValue) return fail("value out of range");
+    if (running == 0) continue;
     if (ssevent_index_tick(x, t, kNoValue, kNoValue, kNoValue, kNoValue, static_cast<uint32_t>(running)) < 0)
       return fail("tick refused");
   }

@@ -52,6 +52,18 @@ int32_t clamp_change(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
+// The trading day after `date` (whose parts are given): one day later, or
+// three after a Friday.
+ss_time next_trading_day(ss_time date, const sstime_parts& parts) {
+  return sstime_add_days(date, parts.wday == kFriday ? 3 : 1);
+}
+
+// Whether `before` is the trading day just before `date`.
+bool day_before(ss_time before, ss_time date) {
+  sstime_parts parts;
+  return before && sstime_unpack(&parts, before) == 0 && next_trading_day(before, parts) == date;
+}
+
 // The date of a day record: read, or the next trading day after the
 // previous one. Bytes used, 0 short, -1 bad.
 int read_date(const dechist_state* st, uint8_t f, const uint8_t* data, int32_t n, ss_time* date, const char* what) {
@@ -65,7 +77,7 @@ int read_date(const dechist_state* st, uint8_t f, const uint8_t* data, int32_t n
     log(LOG_ERROR, kSrc, "%s history is corrupt", what);
     return -1;
   }
-  *date = sstime_add_days(st->prev_date, parts.wday == kFriday ? 3 : 1);
+  *date = next_trading_day(st->prev_date, parts);
   if (!*date) {
     log(LOG_ERROR, kSrc, "%s history is corrupt", what);
     return -1;
@@ -160,13 +172,11 @@ void finish(instr* in, int complete) {
 
 int dechist_decode_stock_day(dechist_state* st, const uint8_t* data, int32_t n, ss_stock_point* out) {
   uint8_t f;
-  int r = decode_byte(data, n, &f);
-  if (r <= 0) return r;
+  if (decode_byte(data, n, &f) <= 0) return -1;
   cursor c{data, n, 1};
   ss_stock_point p = {};
   int d = read_date(st, f, data + c.used, n - c.used, &p.date, "stock");
-  if (d < 0) return -1;
-  if (d == 0 && !(f & kDateNext)) return 0;
+  if (d < 0 || (d == 0 && !(f & kDateNext))) return -1;
   c.used += d;
   uint32_t ref = st->ref;
   c.field([&](const uint8_t* q, int32_t m) { return decode_price(q, m, &p.close, &ref); });
@@ -189,7 +199,7 @@ int dechist_decode_stock_day(dechist_state* st, const uint8_t* data, int32_t n, 
   else
     c.field([&](const uint8_t* q, int32_t m) { return decode_price(q, m, &p.low, &ref); });
   c.field([&](const uint8_t* q, int32_t m) { return decode_vlong(q, m, &p.volume); });
-  if (c.result() <= 0) return c.result();
+  if (c.result() <= 0) return -1;
   if (p.high < p.low) {
     p.high = std::max(p.open, p.close);
     p.low = std::min(p.open, p.close);
@@ -204,13 +214,11 @@ int dechist_decode_stock_day(dechist_state* st, const uint8_t* data, int32_t n, 
 
 int dechist_decode_index_day(dechist_state* st, const uint8_t* data, int32_t n, ss_index_point* out) {
   uint8_t f;
-  int r = decode_byte(data, n, &f);
-  if (r <= 0) return r;
+  if (decode_byte(data, n, &f) <= 0) return -1;
   cursor c{data, n, 1};
   ss_index_point p = {};
   int d = read_date(st, f, data + c.used, n - c.used, &p.date, "index");
-  if (d < 0) return -1;
-  if (d == 0 && !(f & kDateNext)) return 0;
+  if (d < 0 || (d == 0 && !(f & kDateNext))) return -1;
   c.used += d;
   if (f & kBaseIsPrev)
     p.base = st->prev_close;
@@ -241,7 +249,7 @@ int dechist_decode_index_day(dechist_state* st, const uint8_t* data, int32_t n, 
     else
       value(&p.low);
   }
-  if (c.result() <= 0) return c.result();
+  if (c.result() <= 0) return -1;
   p.change = p.close ? clamp_change(static_cast<int64_t>(p.close) - p.base) : 0;
   st->prev_close = p.close;
   st->prev_date = p.date;
@@ -253,7 +261,8 @@ namespace {
 
 // Reads a whole history record into the array at `slot` (the instrument's,
 // reallocated by `reserve`): `day` reads one record, `keep` decides whether
-// a day read is stored, `stored` runs on the slot it took.
+// a day read is stored, `stored` runs on the slot it took (and is told
+// whether the day was the record's first).
 template <class P, class H, class Reserve, class Day, class Keep, class Stored>
 int read_history(instr* in, H* const& slot, const uint8_t* data, int32_t n, int complete, int32_t min_day,
                  const char* what, Reserve reserve, Day day, Keep keep, Stored stored) {
@@ -273,7 +282,7 @@ int read_history(instr* in, H* const& slot, const uint8_t* data, int32_t n, int 
     if (r <= 0) break;
     used += r;
     if (!keep(p) || p.date < in->history_from) continue;
-    stored(slot, store_point(slot, p));
+    stored(slot, store_point(slot, p), i == 0);
   }
   if (i < count || used < n) {
     corrupt(in, what);
@@ -290,12 +299,16 @@ int dechist_decode_stock(ss_stock* stock, const uint8_t* data, int32_t n, int co
       stock, stock->history, data, n, complete, kStockDayMin, "stock",
       [stock](uint32_t count) { return ssmodel_reserve_history(stock, count); }, dechist_decode_stock_day,
       [](const ss_stock_point& p) { return p.volume != 0; },
-      [](ss_stock_history* h, uint32_t slot) {
+      [](ss_stock_history* h, uint32_t slot, bool first) {
         // A day with no change of its own takes it from the point before
-        // it. This holds for the record's first day too: a reply that starts
-        // at the newest cached day would otherwise wipe that day's change.
+        // it. The record's first day only when that point is the trading
+        // day just before it: a stored point may be days older (a gap the
+        // cache never filled), and a change across the gap would be wrong;
+        // but a reply that starts at the newest cached day (as the client
+        // asks) must not wipe that day's change either.
         ss_stock_point& s = h->points[slot];
-        if (s.change == 0 && slot > 0 && s.close && h->points[slot - 1].close)
+        if (s.change == 0 && slot > 0 && s.close && h->points[slot - 1].close &&
+            (!first || day_before(h->points[slot - 1].date, s.date)))
           s.change = clamp_change(static_cast<int64_t>(s.close) - h->points[slot - 1].close);
       });
 }
@@ -304,7 +317,7 @@ int dechist_decode_index(ss_index* index, const uint8_t* data, int32_t n, int co
   return read_history<ss_index_point>(
       index, index->history, data, n, complete, kIndexDayMin, "index",
       [index](uint32_t count) { return ssmodel_reserve_index_history(index, count); }, dechist_decode_index_day,
-      [](const ss_index_point&) { return true; }, [](ss_index_history*, uint32_t) {});
+      [](const ss_index_point&) { return true; }, [](ss_index_history*, uint32_t, bool) {});
 }
 
 int dechist_decode_news(instr* in, const uint8_t* data, int32_t n, int complete) {

@@ -15,9 +15,10 @@ struct dechist_state {
   uint32_t ref;
 };
 
-// One day record into *out: bytes used, 0 while the bytes do not hold the
-// whole record (state as it was), -1 after an ERROR line (a next-day date
-// without a previous date, an index value that would fall below 0).
+// One day record into *out: bytes used, or -1 (state as it was) when the
+// bytes do not hold the whole record (a history record frames its days, so a
+// cut day is bad), or after an ERROR line (a next-day date without a previous
+// date, an index value that would fall below 0).
 int dechist_decode_stock_day(dechist_state* state, const uint8_t* data, int32_t n, ss_stock_point* out);
 int dechist_decode_index_day(dechist_state* state, const uint8_t* data, int32_t n, ss_index_point* out);
 

@@ -92,8 +92,9 @@ int decqueue_decode(ss_stock* s, int side, const uint8_t* in, int32_t n, int32_t
     return -1;
   }
   if (n < 0) return -1;
+  // An empty record is a whole queue of no orders: it empties the side.
   int r = read_queue(s, side, in, n, version, true, &count);
-  if (r <= 0) {
+  if (r < 0 || (r == 0 && n > 0)) {
     if (r < 0) log(LOG_ERROR, kSrc, "failed");
     return r;
   }

@@ -57,8 +57,12 @@ void free_depth_only() {
 
 bool aborted() { return S.hooks.aborted && S.hooks.aborted(); }
 
-bool depth_only_marked(const ss_exchange* ex, int32_t i) {
-  if (S.depth_only_ex != ex) return false;
+// Whether the depth-only table speaks for the exchange's stocks: without one
+// the stocks keep the out-of-order flags they have (a summary sent without
+// the list changes no stock's depth layout).
+bool depth_only_table(const ss_exchange* ex) { return S.depth_only && S.depth_only_ex == ex; }
+
+bool depth_only_marked(int32_t i) {
   return static_cast<uint32_t>(i) < S.depth_only_n ? S.depth_only[i] != 0 : S.depth_only_rest != 0;
 }
 
@@ -161,12 +165,14 @@ void store_stock(ss_stock* s, const stock_entry& e) {
   s->low = e.low;
   s->last = e.last;
   s->volume = e.volume;
-  s->value = e.value;
   s->first_price = e.first;
   s->trade_count = e.trades;
   ex->trades_today += e.trades;
   s->last_trade_time = e.trade_time;
+  // The special codes' value is not the trades' value: neither value figure
+  // (nor the second volume, which goes with its value) is taken.
   if (!ssutil_nzx_special_code(s)) {
+    s->value = e.value;
     s->second_volume = e.volume2;
     s->second_value = e.value2;
   }
@@ -208,10 +214,12 @@ int read_stocks(ss_exchange* ex, const uint8_t* data, int32_t n) {
       return fail_stock();
     }
     store_stock(s, e);
-    if (depth_only_marked(ex, i))
-      s->flags |= kInOutOfOrder;
-    else
-      s->flags &= ~kInOutOfOrder;
+    if (depth_only_table(ex)) {
+      if (depth_only_marked(i))
+        s->flags |= kInOutOfOrder;
+      else
+        s->flags &= ~kInOutOfOrder;
+    }
     for (int side = 0; side < 2; side++) {
       int r = decdepth_decode(s, side, c.p + c.at, c.n - c.at);
       if (r <= 0) return fail_stock();

@@ -221,7 +221,8 @@ int dectrades_decode_one(const uint8_t* in, int32_t n, ss_stock* s, uint32_t* re
   uint32_t ref_copy = *ref;
   ss_time running_copy = *running;
   int r = read_group(in, n, s, &ref_copy, &running_copy, brokers != 0, true);
-  if (r <= 0 || skip) {
+  if (r == 0) return -1;  // cut short
+  if (r < 0 || skip) {
     if (r > 0) {
       *ref = ref_copy;
       *running = running_copy;

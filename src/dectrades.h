@@ -28,9 +28,10 @@ struct ss_day_bars {
 
 // One group at *ref (the running price) and *running (the running time),
 // both moved on success. brokers: each trade carries its buyer and seller.
-// skip: the fields are read and nothing is applied. Bytes used, 0 when the
-// group is cut short (nothing applied, references as they were), -1 after an
-// ERROR line (a bad field, or the model refused a trade).
+// skip: the fields are read and nothing is applied. Bytes used, or -1 (a
+// group is always framed whole, so one cut short is bad like a bad field or a
+// trade the model refused; nothing of a cut or bad group is applied and the
+// references stay as they were).
 int dectrades_decode_one(const uint8_t* data, int32_t n, ss_stock* stock, uint32_t* ref, ss_time* running, int brokers,
                          int skip);
 // The stock's recent trades and all its trades of the day. Both replace the

@@ -259,4 +259,53 @@ TEST_F(DepthList, QueuesReadWholeWithTimesAndBrokers) {
   EXPECT_EQ((std::vector<Level>{{1000, 1, 100, {{100, "UBS"}}}}), side_of(b, 1));
 }
 
+// Emptying a side and the queue-loaded bit: an empty queue record and an
+// empty depth list leave the side empty with best price 0 and loaded; a list
+// that is not whole changes neither the side nor the bit.
+TEST_F(DepthList, EmptiedSidesAndTheLoadedBit) {
+  enum Reader { kQueue, kSummary, kWhole };
+  enum Bytes { kNone, kEndMarker, kCut, kList };
+  struct Case {
+    const char* name;
+    Reader reader;
+    Bytes bytes;
+    bool loaded_before;
+    int result;  // -2: the whole list's length
+    std::vector<Level> side;
+    uint32_t bid;
+    bool loaded;
+  };
+  const std::vector<Level> old_side = {{900, 1, 6, {{6, ""}}}};
+  const std::vector<Level> new_side = {{1200, 1, 7, {{7, ""}}}};
+  const Case cases[] = {
+      {"empty queue record", kQueue, kNone, false, 0, {}, 0, true},
+      {"empty queue record, side loaded", kQueue, kNone, true, 0, {}, 0, true},
+      {"summary list of no levels", kSummary, kEndMarker, true, 1, {}, 0, true},
+      {"full depth of no levels", kWhole, kEndMarker, false, 1, {}, 0, true},
+      {"cut summary list, side loaded", kSummary, kCut, true, 0, old_side, 900, true},
+      {"cut summary list, side not loaded", kSummary, kCut, false, 0, old_side, 900, false},
+      {"whole summary list, side loaded", kSummary, kList, true, -2, new_side, 1200, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    build(a, 0, {{1200, {7}}});
+    ASSERT_GT(encdepth_encode_levels(&out, a, 0, 0), 0);
+    build(b, 0, {{900, {6}}});
+    b->bid = 900;
+    if (c.loaded_before) b->flags |= kRqBidLoaded;
+    const uint8_t marker = 0;
+    const uint8_t* data = c.bytes == kEndMarker ? &marker : out.data;
+    const int32_t n = c.bytes == kNone ? 0 : c.bytes == kEndMarker ? 1 : c.bytes == kCut ? out.len - 1 : out.len;
+    int r = c.reader == kQueue     ? decqueue_decode(b, 0, data, n, 2, nullptr)
+            : c.reader == kSummary ? decdepth_decode(b, 0, data, n)
+                                   : decdepth_decode_whole(b, 0, data, n);
+    EXPECT_EQ(c.result == -2 ? out.len : c.result, r);
+    EXPECT_EQ(c.side, side_of(b, 0));
+    EXPECT_EQ(c.bid, b->bid);
+    EXPECT_EQ(c.loaded, (b->flags & kRqBidLoaded) != 0);
+  }
+}
+
 }  // namespace

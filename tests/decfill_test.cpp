@@ -142,12 +142,17 @@ TEST_F(Fill, IndexTicks) {
     uint32_t first;
     std::vector<int32_t> changes;
     uint32_t last;
+    uint32_t ticks;  // 0: one per value
   } cases[] = {
-      {"plain", sstime_pack_date(12, 3, 2014), 1234, {10, -4}, 1240},
-      {"tenths", sstime_pack_date(2, 3, 2008), 1234, {1}, 12350},
+      {"plain", sstime_pack_date(12, 3, 2014), 1234, {10, -4}, 1240, 0},
+      {"tenths", sstime_pack_date(2, 3, 2008), 1234, {1}, 12350, 0},
       // Within the absolute period a rise above 90% of the value is the value.
-      {"absolute", sstime_pack_date(18, 6, 2009), 2000, {1900, -100}, 1800},
-      {"small rise", sstime_pack_date(18, 6, 2009), 2000, {1700}, 3700},
+      {"absolute", sstime_pack_date(18, 6, 2009), 2000, {1900, -100}, 1800, 0},
+      {"small rise", sstime_pack_date(18, 6, 2009), 2000, {1700}, 3700, 0},
+      // A running value of exactly 0 gives no value: that tick is skipped,
+      // the ticks after it are applied.
+      {"a zero in the middle", sstime_pack_date(12, 3, 2014), 1234, {-1234, 1300, 6}, 1306, 3},
+      {"a zero first value", sstime_pack_date(12, 3, 2014), 0, {500, 20}, 520, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -165,7 +170,7 @@ TEST_F(Fill, IndexTicks) {
     LogCapture log;
     ASSERT_EQ(0, decfill_decode_index_ticks(x, c.date, b.data(), int32_t(b.size())));
     EXPECT_EQ(c.last, x->value);
-    EXPECT_EQ(c.changes.size() + 1, x->ticks.count);
+    EXPECT_EQ(c.ticks ? c.ticks : c.changes.size() + 1, x->ticks.count);
     EXPECT_TRUE(log.has("from 77 to " + std::to_string(c.last)));
     // Cut short: refused, the index as it was.
     const uint32_t ticks = x->ticks.count;

@@ -1,7 +1,7 @@
 // History records: hand-assembled bytes against known answers (next trading
 // day after a Friday, copied fields, the high/low repair, index values from
 // changes, a value that would fall below zero), every cut of a day record
-// reads as incomplete with the state untouched, the store order (append,
+// reads as bad with the state untouched, the store order (append,
 // insert, replace, volume 0, history-from), counts that do not match the
 // bytes, and round trips of generated histories and news through the
 // writers.
@@ -138,7 +138,7 @@ TEST_F(History, IndexKnownAnswerAndWrap) {
   EXPECT_EQ(0u, st.prev_date);
 }
 
-TEST_F(History, EveryCutIsIncompleteAndLeavesState) {
+TEST_F(History, EveryCutIsBadAndLeavesState) {
   std::vector<ss_stock_point> pts = {{day(6, 2, 2014), 12000, 12500, 11900, 12340, 0, 77777}};
   growbuf gb = {};
   ASSERT_EQ(0, growbuf_init(&gb, 256, 256));
@@ -148,7 +148,7 @@ TEST_F(History, EveryCutIsIncompleteAndLeavesState) {
     dechist_state st = {day(5, 2, 2014), 11111, 22222};
     const dechist_state before = st;
     ss_stock_point p = {};
-    EXPECT_EQ(0, dechist_decode_stock_day(&st, gb.data + 2, cut, &p)) << cut;
+    EXPECT_EQ(-1, dechist_decode_stock_day(&st, gb.data + 2, cut, &p)) << cut;
     EXPECT_EQ(0, memcmp(&before, &st, sizeof st)) << cut;
   }
   growbuf_free(&gb);
@@ -194,14 +194,66 @@ TEST_F(History, StoreOrder) {
   ASSERT_EQ(2u, p.size());
   EXPECT_EQ(210u, p[0].close);
   EXPECT_EQ(20, p[1].change);
-  // A reply that starts at the newest day held replaces it and keeps its
-  // change against the day before.
-  one(day(4, 3, 2014), 240, 5);
-  p = points();
-  ASSERT_EQ(2u, p.size());
-  EXPECT_EQ(240u, p[1].close);
-  EXPECT_EQ(30, p[1].change);
   growbuf_free(&gb);
+}
+
+// Where a day's change comes from when the record gives none: a reply's
+// first day takes it from the point stored before it only when that point is
+// the trading day just before (never across a gap of days the cache does not
+// hold); later days of the reply take it from the point stored before them.
+TEST_F(History, ChangeFromThePointBefore) {
+  struct Case {
+    const char* name;
+    std::vector<ss_stock_point> stored, reply;
+    std::vector<int32_t> changes;  // of every point afterwards
+  };
+  auto pt = [](ss_time d, uint32_t close, uint64_t volume) { return ss_stock_point{d, close, close, close, close, 0, volume}; };
+  const Case cases[] = {
+      {"first day days after the stored point takes no change",
+       {pt(day(3, 3, 2014), 200, 5)},
+       {pt(day(10, 3, 2014), 230, 5)},
+       {0, 0}},
+      {"first day two days after the stored point takes no change",
+       {pt(day(3, 3, 2014), 200, 5)},
+       {pt(day(5, 3, 2014), 230, 5)},
+       {0, 0}},
+      // The client asks from its newest cached day: the reply's first day
+      // replaces it and keeps its change against the trading day before.
+      {"first day replacing the newest stored point",
+       {pt(day(3, 3, 2014), 200, 5), pt(day(4, 3, 2014), 220, 5)},
+       {pt(day(4, 3, 2014), 240, 5)},
+       {0, 40}},
+      {"first day on the Monday after a stored Friday",
+       {pt(day(7, 3, 2014), 200, 5)},
+       {pt(day(10, 3, 2014), 190, 5)},
+       {0, -10}},
+      // The reply's first day has no close (and volume 0: not stored), so
+      // the second day reads with change 0 and takes it from 3/3.
+      {"a later day takes the change from the point stored before it",
+       {pt(day(3, 3, 2014), 200, 5)},
+       {pt(day(5, 3, 2014), 0, 0), pt(day(6, 3, 2014), 230, 5)},
+       {0, 30}},
+      {"a later day with its own change keeps it",
+       {pt(day(3, 3, 2014), 200, 5)},
+       {pt(day(5, 3, 2014), 210, 5), pt(day(6, 3, 2014), 250, 5)},
+       {0, 0, 40}},
+  };
+  auto load = [&](const std::vector<ss_stock_point>& pts) {
+    growbuf gb = {};
+    ASSERT_EQ(0, growbuf_init(&gb, 256, 256));
+    ASSERT_EQ(0, enchist_encode_stock(&gb, pts.data(), uint32_t(pts.size())));
+    ASSERT_EQ(0, dechist_decode_stock(stock, gb.data, gb.len, 1));
+    growbuf_free(&gb);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ssmodel_free_history(stock);
+    load(c.stored);
+    load(c.reply);
+    std::vector<int32_t> got;
+    for (const ss_stock_point& p : points()) got.push_back(p.change);
+    EXPECT_EQ(c.changes, got);
+  }
 }
 
 TEST_F(History, CountsThatDoNotMatchTheBytes) {

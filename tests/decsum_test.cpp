@@ -430,4 +430,107 @@ TEST_F(SparseLists, IndexSpeedTableIsBounded) {
   EXPECT_EQ(kIndexSpeeds, ex->index_speed_count);
 }
 
+// A snapshot of the given stocks written with encsum, split into messages,
+// with the model started afresh for the reader.
+std::vector<Msg> written(int index, std::vector<sim_snap_stock>& stocks) {
+  ss_exchange* ex = ssmodel_exchange(index);
+  sim_snapshot snap;
+  snap.index = uint32_t(index);
+  snap.date = kDate;
+  snap.state = kExState;
+  for (sim_snap_stock& x : stocks) x.state = 0;  // the states message is not read here
+  snap.stocks = stocks;
+  ssmodel_set_date(ex, kDate);
+  ex->state = kExState;
+  EXPECT_EQ(0, sim_snapshot_build(snap, ex));
+  growbuf gb;
+  growbuf_init(&gb, 65536, 65536);
+  EXPECT_EQ(0, encsum_encode_stock(&gb, ex, 0));
+  std::vector<uint8_t> bytes(gb.data, gb.data + gb.len);
+  growbuf_free(&gb);
+  ssmodel_fini();
+  start_terminal_model();
+  ssmodel_set_date(ssmodel_exchange(index), kDate);
+  return split(bytes);
+}
+
+const Msg* message(const std::vector<Msg>& msgs, uint32_t type) {
+  for (const Msg& m : msgs)
+    if (m.type == type) return &m;
+  return nullptr;
+}
+
+class SummaryCases : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ssclient_fini();
+    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    lazyfree_set_delay(10);
+  }
+  void TearDown() override { ssmodel_fini(); }
+};
+
+// Exchange 1's special codes (numbered, or five characters with F or H
+// fourth): their value figures are not taken from the summary.
+TEST_F(SummaryCases, SpecialCodesTakeNoValue) {
+  struct Case {
+    const char* code;
+    bool special;
+  };
+  const Case cases[] = {{"AIR", false}, {"AIRFA", true}, {"AIRHA", true}, {"ABC123", true}, {"AIRXA", false}};
+  std::vector<sim_snap_stock> stocks;
+  for (const Case& c : cases)
+    stocks.push_back(stock(c.code, 500, 500, 510, 490, 505, 1000, 505000, 900, 450000, 3, at(11, 0, 0), 500));
+  const std::vector<Msg> msgs = written(kExchangeNzx, stocks);
+  ss_exchange* ex = ssmodel_exchange(kExchangeNzx);
+  const Msg* m = message(msgs, kSumStocks);
+  ASSERT_NE(nullptr, m);
+  ASSERT_EQ(0, apply(ex, *m));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    const ss_stock* s = ssmodel_find_stock(ex, c.code);
+    ASSERT_NE(nullptr, s);
+    EXPECT_EQ(1000u, s->volume);  // the rest of the day is stored either way
+    EXPECT_EQ(505u, s->last);
+    EXPECT_EQ(c.special ? 0u : 505000u, s->value);
+    EXPECT_EQ(c.special ? 0u : 450000u, s->second_value);
+  }
+}
+
+// The out-of-order flags follow the depth-only list that came before the
+// stock summary; a stock summary without one leaves them as they are (and
+// reads each stock's depth in the layout it has).
+TEST_F(SummaryCases, OutOfOrderFlagsWithoutADepthOnlyList) {
+  std::vector<sim_snap_stock> stocks;
+  {
+    sim_snap_stock x = stock("TOT", 900, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 900,
+                             {{910, {5000}, 3}, {905, {100}, 1}, {900, {7}, 2}}, {{930, {1234}, 12}});
+    x.totals = true;
+    stocks.push_back(x);
+    stocks.push_back(stock("ORD", 900, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 900, {{910, {5, 6}}, {900, {7}}}, {}));
+  }
+  const std::vector<Msg> msgs = written(kExchangeAsx, stocks);
+  ss_exchange* ex = ssmodel_exchange(kExchangeAsx);
+  const Msg* depth_only = message(msgs, kSumDepthOnly);
+  const Msg* summary = message(msgs, kSumStocks);
+  ASSERT_TRUE(depth_only && summary);
+  struct Step {
+    const char* name;
+    bool with_list;
+  };
+  const Step steps[] = {{"summary after its depth-only list", true},
+                        {"summary again without a list", false},
+                        {"and once more", false}};
+  for (const Step& st : steps) {
+    SCOPED_TRACE(st.name);
+    if (st.with_list) ASSERT_EQ(0, apply(ex, *depth_only));
+    ASSERT_EQ(0, apply(ex, *summary));
+    for (size_t i = 0; i < stocks.size(); i++)
+      expect_snapshot_stock(ssmodel_find_stock(ex, stocks[i].code.c_str()), stocks[i], int32_t(i));
+    int levels = 0;
+    for (const ss_depth_level* l = ssmodel_find_stock(ex, "TOT")->levels[0]; l; l = l->next) levels++;
+    EXPECT_EQ(3, levels);
+  }
+}
+
 }  // namespace

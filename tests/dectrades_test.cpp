@@ -134,11 +134,14 @@ TEST_F(Trades, AnAsAtDateOfZeroIsDropped) {
   ASSERT_EQ(1u, b->trades.count);
   EXPECT_EQ(0x0Eu, b->trades.head->bits);
   EXPECT_EQ(nullptr, b->trades.head->detail);
-  // A cut anywhere inside the group adds nothing.
+  // A group is framed whole: a cut anywhere inside it is bad (-1), adds
+  // nothing and moves neither reference.
   for (int n = 0; n < int(sizeof g); n++) {
     uint32_t r = 990;
     ss_time t = at(10, 0, 0);
-    EXPECT_EQ(0, dectrades_decode_one(g, n, b, &r, &t, 0, 0)) << n;
+    EXPECT_EQ(-1, dectrades_decode_one(g, n, b, &r, &t, 0, 0)) << n;
+    EXPECT_EQ(990u, r) << n;
+    EXPECT_EQ(at(10, 0, 0), t) << n;
   }
   EXPECT_EQ(1u, b->trades.count);
 }
