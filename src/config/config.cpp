@@ -371,6 +371,14 @@ static const char* arg_word(int32_t i) {
   return c->values[i];
 }
 
+// A getter that refuses its word reports the key as not found, so a caller
+// that tests the found flag keeps its default. Returns `bad` for brevity.
+template <class T>
+static T refused(T bad) {
+  S.found = 0;
+  return bad;
+}
+
 static bool starts_negative(const char* w) {
   while (*w == ' ' || (*w >= '\t' && *w <= '\r')) w++;
   return *w == '-';
@@ -416,12 +424,12 @@ static bool read_unsigned(const char* w, int base, unsigned long long hi, unsign
 
 static int32_t word_int(const char* w, int32_t bad) {
   long long v;
-  return read_signed(w, INT32_MIN, INT32_MAX, &v) ? (int32_t)v : bad;
+  return read_signed(w, INT32_MIN, INT32_MAX, &v) ? (int32_t)v : refused(bad);
 }
 
 static uint32_t word_hex(const char* w, uint32_t bad) {
   unsigned long long v;
-  return read_unsigned(w, 16, UINT32_MAX, &v) ? (uint32_t)v : bad;
+  return read_unsigned(w, 16, UINT32_MAX, &v) ? (uint32_t)v : refused(bad);
 }
 
 // Read into single precision, as the settings keep it.
@@ -430,11 +438,11 @@ static double word_double(const char* w, double bad) {
   double v = strtod(w, &end);
   if (end == w) {
     log(LOG_WARN, kSrc, "can't read %s as a number", w);
-    return bad;
+    return refused(bad);
   }
   if (!std::isfinite(v) || std::fabs(v) > FLT_MAX) {
     log(LOG_WARN, kSrc, "number %s out of range", w);
-    return bad;
+    return refused(bad);
   }
   return (double)(float)v;
 }
@@ -442,10 +450,10 @@ static double word_double(const char* w, double bad) {
 static uint64_t word_u64(const char* w, uint64_t bad) {
   if (starts_negative(w)) {
     long long v;
-    return read_signed(w, INT64_MIN, -1, &v) ? (uint64_t)v : bad;
+    return read_signed(w, INT64_MIN, -1, &v) ? (uint64_t)v : refused(bad);
   }
   unsigned long long v;
-  return read_unsigned(w, 10, UINT64_MAX, &v) ? (uint64_t)v : bad;
+  return read_unsigned(w, 10, UINT64_MAX, &v) ? (uint64_t)v : refused(bad);
 }
 
 // Up to n integers separated by `sep` (as a scanf of "%d<sep>%d..." would
@@ -475,8 +483,9 @@ static int read_fields(const char* w, char sep, int n, int32_t* out) {
 static uint32_t word_time(const char* w) {
   if (strcmp(w, "0") == 0) return 0;
   int32_t f[3] = {0, 0, 0};
-  if (read_fields(w, ':', 3, f) < 1) return 0;
-  return sstime_pack(f[2], f[1], f[0], 1, 1, kSstimeFirstYear);
+  if (read_fields(w, ':', 3, f) < 1) return refused(0u);
+  uint32_t t = sstime_pack(f[2], f[1], f[0], 1, 1, kSstimeFirstYear);
+  return t ? t : refused(0u);  // a time that doesn't pack
 }
 
 // "d/m/y-h:m:s", or "d/m/y" (a date at midnight), or "h:m:s" (a time of day
@@ -485,35 +494,42 @@ static uint32_t word_timestamp(const char* w) {
   if (strcmp(w, "0") == 0 || w[0] == '-') return 0;
   if (!strchr(w, '/')) {
     int32_t f[3] = {0, 0, 0};
-    if (read_fields(w, ':', 3, f) != 3) return 0;
+    if (read_fields(w, ':', 3, f) != 3) return refused(0u);
     if (f[0] < 0 || f[0] > 23 || f[1] < 0 || f[1] > 59 || f[2] < 0 || f[2] > 59) {
       log(LOG_WARN, kSrc, "bad time of day %s", w);
-      return 0;
+      return refused(0u);
     }
     return (uint32_t)sstime_seconds_of_day(f[2], f[1], f[0]);
   }
   int32_t d[3] = {0, 0, 0};
-  if (read_fields(w, '/', 3, d) != 3) return 0;
+  if (read_fields(w, '/', 3, d) != 3) return refused(0u);
   const char* dash = strchr(w, '-');
   int32_t t[3] = {0, 0, 0};
-  if (dash && read_fields(dash + 1, ':', 3, t) != 3) return 0;
-  return sstime_pack(t[2], t[1], t[0], d[0], d[1], d[2]);
+  if (dash && read_fields(dash + 1, ':', 3, t) != 3) return refused(0u);
+  uint32_t packed = sstime_pack(t[2], t[1], t[0], d[0], d[1], d[2]);
+  return packed ? packed : refused(0u);  // a date that doesn't pack
 }
 
+// Fields missing from the word read as 0 (the record is zeroed first); a
+// field outside the int range makes the whole rectangle absent, not a zeroed
+// one a caller would take for a place.
 static const int32_t* word_rect(const char* w) {
   memset(S.rect, 0, sizeof S.rect);
-  if (read_fields(w, ':', 4, S.rect) < 0) memset(S.rect, 0, sizeof S.rect);
+  if (read_fields(w, ':', 4, S.rect) < 0) {
+    memset(S.rect, 0, sizeof S.rect);
+    return refused<const int32_t*>(nullptr);
+  }
   return S.rect;
 }
 
 static ss_exchange* word_exchange(const char* w) {
   int32_t i = ssmodel_exchange_by_name(w);
-  return i < 0 ? nullptr : ssmodel_exchange(i);
+  return i < 0 ? refused<ss_exchange*>(nullptr) : ssmodel_exchange(i);
 }
 
 // "kind:exchange:code", split on a copy at the first two ':' so the cell
 // keeps its word for the next read.
-static instr* word_instr(const char* w) {
+static instr* find_instr(const char* w) {
   char copy[kConfigMaxPath + 1];
   size_t len = strnlen(w, sizeof copy);
   if (len >= sizeof copy) return nullptr;
@@ -545,6 +561,11 @@ static instr* word_instr(const char* w) {
     default:
       return nullptr;
   }
+}
+
+static instr* word_instr(const char* w) {
+  instr* in = find_instr(w);
+  return in ? in : refused<instr*>(nullptr);
 }
 
 int config_get_bool(const char* key) {

@@ -107,9 +107,18 @@ void config_leave(void);
 int config_depth(void);
 config_cell* config_get(const char* key);  // below the current base cell
 config_cell* config_base(void);            // the current base cell
+// 1 when the last getter found its key (or index) with a value word it
+// accepted; 0 when the key was absent, had no value, or its word was refused
+// (a number that doesn't read or is out of range, a bad time, a rectangle
+// field out of range, an exchange or instrument not known), so a caller that
+// tests it keeps its default.
 int config_found(void);
 
-// Typed getters: see the table in the .cpp for absent / no value / value.
+// Typed getters: absent key / key without a value / value word give
+// bool false/false/'t'; int -1/0/"%d"; hex 0/0/"%x"; double -1/0/"%g";
+// string null/""/the word; u64 0/0/"%llu"; rect, instr, exchange null/null/
+// the value. A refused word gives what an absent key gives (the by-index
+// getters: 0 or null).
 int config_get_bool(const char* key);
 int32_t config_get_int(const char* key);
 uint32_t config_get_hex(const char* key);

@@ -132,7 +132,8 @@ static void read_keys(local_config* c) {
     copy_if_present(c->restart_site, "restart_site");
     const char* user = config_get_string("restart_username");
     const char* password = config_get_string("restart_password");
-    if (user) copy_text(c->restart_username, user);
+    // An empty name (a key without a value, or "") can't sign on either.
+    if (user && user[0]) copy_text(c->restart_username, user);
     else log(LOG_WARN, kSrc, "can't restart without a username");
     if (password) copy_text(c->restart_password, password);
     else log(LOG_WARN, kSrc, "can't restart without a password");

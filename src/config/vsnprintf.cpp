@@ -99,12 +99,17 @@ int split_time(ss_time t, sstime_parts* p) {
 
 // "%D" the date, "%S" the time of day, "%T" both ("d/m/y-h:m:s"); "0" for
 // no time. "%T" of a time of day without a date writes the time of day
-// alone, which the timestamp reader takes back as such.
+// alone, which the timestamp reader takes back as such; "%D" of it writes the
+// date such a value holds, day 0 of month 0 of 1970.
 void put_time(Sink* out, ss_time t, char conv) {
+  if (conv == 'D' && undated(t)) {
+    put_printf(out, "%d/%d/%d", 0, 0, kSstimeFirstYear);
+    return;
+  }
   sstime_parts p;
   bool date = conv == 'D' || (conv == 'T' && !undated(t));
   bool clock = conv == 'S' || conv == 'T';
-  if (split_time(t, &p) < 0 || (conv == 'D' && undated(t))) {
+  if (split_time(t, &p) < 0) {
     out->put('0');
     return;
   }

@@ -142,6 +142,10 @@ const char kGetterText[] =
     "s \"two words\"\n"
     "r 1:2:3:4\n"
     "rpart 5:6\n"
+    "rbig 1:2:99999999999:4\n"
+    "rjunk x\n"
+    "tjunk x\n"
+    "tbad 25:61:0\n"
     "t 10:30:15\n"
     "tzero 0\n"
     "ts 5/3/2014-10:30:15\n"
@@ -186,24 +190,26 @@ TEST_F(Config, TypedGettersGiveAbsentEmptyAndValueResults) {
   const GetCase cases[] = {
       {"int", "i", "42", 1},
       {"int", "ineg", "-7", 1},
-      {"int", "ibig", "-1", 1},  // out of range: the absent result
-      {"int", "ijunk", "-1", 1},
+      // A refused word: the absent result, and "not found" so that callers
+      // keep their defaults.
+      {"int", "ibig", "-1", 0},
+      {"int", "ijunk", "-1", 0},
       {"int", "iprefix", "12", 1},
       {"int", "novalue", "0", 0},
       {"int", "missing", "-1", 0},
       {"hex", "h", "255", 1},
-      {"hex", "hbig", "0", 1},
-      {"hex", "hneg", "0", 1},
+      {"hex", "hbig", "0", 0},
+      {"hex", "hneg", "0", 0},
       {"hex", "missing", "0", 0},
       {"double", "d", std::to_string(1.5), 1},
-      {"double", "dnan", std::to_string(-1.0), 1},
-      {"double", "dinf", std::to_string(-1.0), 1},
-      {"double", "dbig", std::to_string(-1.0), 1},  // beyond single precision
+      {"double", "dnan", std::to_string(-1.0), 0},
+      {"double", "dinf", std::to_string(-1.0), 0},
+      {"double", "dbig", std::to_string(-1.0), 0},  // beyond single precision
       {"double", "novalue", std::to_string(0.0), 0},
       {"double", "missing", std::to_string(-1.0), 0},
       {"u64", "u", "18446744073709551615", 1},
       {"u64", "uneg", "18446744073709551615", 1},  // "%Ld" of -1
-      {"u64", "ubig", "0", 1},
+      {"u64", "ubig", "0", 0},
       {"u64", "missing", "0", 0},
       {"bool", "b", "1", 1},
       {"bool", "bf", "0", 1},
@@ -215,17 +221,21 @@ TEST_F(Config, TypedGettersGiveAbsentEmptyAndValueResults) {
       {"string", "missing", "null", 0},
       {"rect", "r", "1:2:3:4", 1},
       {"rect", "rpart", "5:6:0:0", 1},
+      {"rect", "rjunk", "0:0:0:0", 1},  // no field read: the zeroed record
+      {"rect", "rbig", "null", 0},      // a field out of range: absent
       {"rect", "novalue", "null", 0},
       {"rect", "missing", "null", 0},
       {"time", "t", t_10_30_15, 1},
       {"time", "tzero", "0", 1},
+      {"time", "tjunk", "0", 0},
+      {"time", "tbad", "0", 0},
       {"time", "missing", "0", 0},
       {"timestamp", "ts", std::to_string(sstime_pack(15, 30, 10, 5, 3, 2014)), 1},
       {"timestamp", "tsdate", std::to_string(sstime_pack_date(5, 3, 2014)), 1},
       {"timestamp", "tsday", std::to_string(9 * 3600 + 5 * 60 + 7), 1},
       {"timestamp", "tszero", "0", 1},
       {"timestamp", "tsneg", "0", 1},
-      {"timestamp", "tsbad", "0", 1},
+      {"timestamp", "tsbad", "0", 0},
       {"timestamp", "novalue", "0", 0},
   };
   for (const auto& c : cases) {
@@ -354,7 +364,7 @@ TEST_F(Config, InstrumentReadsDoNotDamageTheCell) {
   LogCapture log;
   EXPECT_EQ(nullptr, config_get_instr("missing"));
   EXPECT_TRUE(log.has("can't find stock ASX:ZZZ from config"));
-  EXPECT_EQ(1, config_found());
+  EXPECT_EQ(0, config_found());  // not resolved: reported as not found
   EXPECT_EQ(nullptr, config_get_instr("bad"));
   EXPECT_EQ(nullptr, config_get_instr("short"));
   EXPECT_EQ(nullptr, config_get_exchange("i"));  // "S:ASX:BHP" names no exchange

@@ -179,6 +179,48 @@ TEST_F(LoadLocal, RestartLinesAreReadOnlyWhileARestartIsPending) {
   EXPECT_TRUE(log.has("can't restart without a password"));
 }
 
+// A restart needs a user name: an absent one, a key without a value and an
+// empty quoted word all log and leave the record's name alone.
+TEST_F(LoadLocal, AnEmptyRestartUserNameCannotRestart) {
+  const struct {
+    const char* line;
+    const char* name;
+    bool logged;
+  } cases[] = {
+      {"restart_username ru\n", "ru", false},
+      {"", "", true},
+      {"restart_username\n", "", true},
+      {"restart_username \"\"\n", "", true},
+  };
+  ssclient_set_restart(1);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.line);
+    ASSERT_EQ(0, secret_local_defaults());
+    put("LOCAL_CONFIG", std::string("version 2\nrestart_site RS\nrestart_password rp\n") + k.line);
+    LogCapture log;
+    ASSERT_EQ(0, load_local_config());
+    EXPECT_STREQ(k.name, config_local()->restart_username);
+    EXPECT_EQ(k.logged, log.has("can't restart without a username"));
+    EXPECT_FALSE(log.has("can't restart without a password"));
+  }
+}
+
+// A word the getters refuse counts as absent: a location's bounds with a
+// field out of range keep what the older width and height keys gave, instead
+// of a zeroed rectangle that unsets them.
+TEST_F(LoadLocal, ARefusedBoundsWordKeepsTheOlderKeys) {
+  put("LOCAL_CONFIG",
+      "version 2\n"
+      "location\n"
+      "location.name A\n"
+      "location.width 640\n"
+      "location.height 480\n"
+      "location.bounds 1:2:99999999999:4\n");
+  ASSERT_EQ(0, load_local_config());
+  const int32_t legacy[4] = {0, 0, 640, 480};
+  EXPECT_EQ(0, memcmp(legacy, config_local()->locations[0].bounds, sizeof legacy));
+}
+
 TEST_F(LoadLocal, LongTextsAreCut) {
   put("LOCAL_CONFIG", "version 2\nsite " + std::string(100, 'S') + "\npassword " + std::string(40, 'p') + "\n");
   ASSERT_EQ(0, load_local_config());

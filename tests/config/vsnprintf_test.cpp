@@ -92,7 +92,7 @@ TEST(ConfigFormat, EveryConversion) {
       {"%T midnight", [midnight](char* b, int32_t n) { return config_snprintf(b, n, "%T", midnight); },
        "1/1/1970-0:0:0"},
       {"%T time of day", [tod](char* b, int32_t n) { return config_snprintf(b, n, "%T", tod); }, "23:59:59"},
-      {"%D time of day", [tod](char* b, int32_t n) { return config_snprintf(b, n, "%D", tod); }, "0"},
+      {"%D time of day", [tod](char* b, int32_t n) { return config_snprintf(b, n, "%D", tod); }, "0/0/1970"},
       {"%D %S %T of 0", [](char* b, int32_t n) { return config_snprintf(b, n, "%D %S %T", 0u, 0u, 0u); }, "0 0 0"},
       {"%T invalid", [](char* b, int32_t n) { return config_snprintf(b, n, "%T", 0xFFFFFFFFu); }, "0"},
       {"%R", [](char* b, int32_t n) { return config_snprintf(b, n, "%R", rect); }, "-5:20:1000:700"},
