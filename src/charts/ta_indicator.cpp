@@ -117,33 +117,46 @@ int ta_dpo(chart_plot* chart, chart_ta* inst) {
 }
 
 // Raw %K over a window of k samples (fewer at the start); no value where the
-// window is flat or the close sits on its low.
+// window is flat, the close sits on its low or the sample has no close. Highs
+// and lows without a value take no part in the window.
 static void raw_k(const chart_plot* chart, double* out, int32_t k) {
   int32_t n = chart->count;
   for (int32_t i = 0; i < n; i++) {
-    double hh = chart->high[i], ll = chart->low[i];
-    for (int32_t j = std::max(0, i - k + 1); j < i; j++) {
-      hh = std::max(hh, chart->high[j]);
-      ll = std::min(ll, chart->low[j]);
+    double hh = -HUGE_VAL, ll = HUGE_VAL;
+    for (int32_t j = std::max(0, i - k + 1); j <= i; j++) {
+      if (is_value(chart->high[j])) hh = std::max(hh, chart->high[j]);
+      if (is_value(chart->low[j])) ll = std::min(ll, chart->low[j]);
     }
     double c = chart->close[i];
-    out[i] = (hh > ll && c != ll) ? (c - ll) * 100 / (hh - ll) : kChartNoValue;
+    bool ok = is_value(c) && std::isfinite(hh) && std::isfinite(ll) && hh > ll && c != ll;
+    out[i] = ok ? (c - ll) * 100 / (hh - ll) : kChartNoValue;
   }
+}
+
+// No value on a line where the sample has no close.
+static void gaps_of_close(const chart_plot* chart, double* line) {
+  for (int32_t i = 0; i < chart->count; i++)
+    if (!is_value(chart->close[i])) line[i] = kChartNoValue;
 }
 
 int ta_stochastic(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count, k = period_of(inst->params[0]);
   int32_t p2 = period_of(inst->params[1]), p3 = period_of(inst->params[2]);
   if (k < 1 || (inst->type != 15 && inst->type != 16 && inst->type != 17)) return ta_clear_lines(chart, inst);
+  // The averages skip a sample without a close; its own place on each line
+  // stays empty.
   if (inst->type == 17) {
     raw_k(chart, inst->lines[0], k);
-    return ta_sma(inst->lines[1], inst->lines[0], n, p2);
+  } else {
+    double* raw = alloc_work_values(0, n);
+    if (!raw) return ta_clear_lines(chart, inst);
+    raw_k(chart, raw, k);
+    ta_sma(inst->lines[0], raw, n, p2);
+    gaps_of_close(chart, inst->lines[0]);
   }
-  double* raw = alloc_work_values(0, n);
-  if (!raw) return ta_clear_lines(chart, inst);
-  raw_k(chart, raw, k);
-  ta_sma(inst->lines[0], raw, n, p2);
-  return ta_sma(inst->lines[1], inst->lines[0], n, inst->type == 15 ? p3 : p2);
+  ta_sma(inst->lines[1], inst->lines[0], n, inst->type == 15 ? p3 : p2);
+  gaps_of_close(chart, inst->lines[1]);
+  return 0;
 }
 
 int ta_obv(chart_plot* chart, chart_ta* inst) {
@@ -166,6 +179,10 @@ int ta_accum_dist(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count;
   for (int32_t i = 0; i < n; i++) {
     double h = chart->high[i], l = chart->low[i], c = chart->close[i];
+    if (!is_value(h) || !is_value(l) || !is_value(c)) {
+      inst->lines[0][i] = kChartNoValue;  // no price at this sample
+      continue;
+    }
     inst->lines[0][i] = h != l ? ((c - l) - (h - c)) / (h - l) * chart->volume[i] : 0;
   }
   return 0;

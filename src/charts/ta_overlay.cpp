@@ -213,14 +213,20 @@ int ta_keltner(chart_plot* chart, chart_ta* inst) {
   double* range = alloc_work_values(1, n);
   double* band = alloc_work_values(2, n);
   if (!typical || !range || !band || pb < 1 || pb > n || pm < 1 || pm > n) return ta_clear_lines(chart, inst);
+  // A sample without a price gives no typical price or range (the averages
+  // skip it) and no value on any line: a sum with the no-value marker in it
+  // would be a number near 1e38.
+  const double *high = chart->high, *low = chart->low, *close = chart->close;
   for (int32_t i = 0; i < n; i++) {
-    typical[i] = (chart->high[i] + chart->low[i] + chart->close[i]) / 3;
-    range[i] = chart->high[i] - chart->low[i];
+    bool hl = is_value(high[i]) && is_value(low[i]);
+    typical[i] = hl && is_value(close[i]) ? (high[i] + low[i] + close[i]) / 3 : kChartNoValue;
+    range[i] = hl ? high[i] - low[i] : kChartNoValue;
   }
   ta_sma(band, range, n, pb);
   double* mid = inst->lines[1];
   ta_sma(mid, typical, n, pm);
   for (int32_t i = 0; i < n; i++) {
+    if (!is_value(close[i])) mid[i] = kChartNoValue;
     bool ok = is_value(mid[i]) && is_value(band[i]);
     inst->lines[0][i] = ok ? mid[i] + band[i] : kChartNoValue;
     inst->lines[2][i] = ok ? mid[i] - band[i] : kChartNoValue;
@@ -254,7 +260,7 @@ int ta_price_channels(chart_plot* chart, chart_ta* inst) {
   double* hsuf = alloc_work_values(1, n);
   double* lpre = alloc_work_values(2, n);
   double* lsuf = alloc_work_values(3, n);
-  if (n < 1 || p < 1 || !hpre || !hsuf || !lpre || !lsuf) return ta_clear_lines(chart, inst);
+  if (n < 1 || p < 1 || p > n || !hpre || !hsuf || !lpre || !lsuf) return ta_clear_lines(chart, inst);
   const double *high = chart->high, *low = chart->low;
   auto hi = [](double a, double b) { return std::max(a, b); };
   auto lo = [](double a, double b) { return std::min(a, b); };
@@ -334,8 +340,13 @@ int ta_volume(chart_plot* chart, chart_ta* inst) {
   int32_t n = chart->count;
   bool ok = inst->is_overlay ? inst->type == 9 : (inst->type == 2 || inst->type == 3);
   if (!ok) return ta_clear_lines(chart, inst);
+  // Volume + EMA (3) with its period outside 1..n can't compute: both lines
+  // are cleared, as for any routine that can't.
+  const bool ema = !inst->is_overlay && inst->type == 3;
+  const int32_t p = period_of(inst->params[0]);
+  if (ema && (p < 1 || p > n)) return ta_clear_lines(chart, inst);
   std::copy(chart->volume, chart->volume + std::max(n, 0), inst->lines[0]);
-  if (!inst->is_overlay && inst->type == 3) ta_ema(inst->lines[1], chart->volume, n, period_of(inst->params[0]));
+  if (ema) ta_ema(inst->lines[1], chart->volume, n, p);
   return 0;
 }
 

@@ -174,6 +174,20 @@ TEST(TaIndicator, HandWorkedCases) {
       // dividing by its period all the same.
       {"%K gap", 17, {2, 2}, {10, 8, 9}, {10, 10, 10}, {8, 8, 8}, {}, 0, {100, NV, 50}},
       {"Full over gap", 15, {2, 2, 2}, {10, 8, 9}, {10, 10, 10}, {8, 8, 8}, {}, 0, {NV, 50, 25}},
+      // A sample without a price: no %K there, and its no-value high and low
+      // take no part in the windows after it.
+      {"%K no close", 17, {2, 2}, {10, NV, 9}, {10, NV, 10}, {8, NV, 8}, {}, 0, {100, NV, 50}},
+      {"%K no close, high and low kept", 17, {2, 2}, {10, NV, 9}, {10, 11, 10}, {8, 7, 8}, {}, 0,
+       {100, NV, 50}},
+      {"Full over no close", 15, {2, 2, 2}, {10, NV, 9}, {10, NV, 10}, {8, NV, 8}, {}, 0, {NV, NV, 25}},
+      // Raw %K 100, -, 50, 50; line 0 NV, (gap), 25, 50; line 1 their mean.
+      {"Slow over no close", 16, {2, 2}, {10, NV, 9, 9}, {10, NV, 10, 10}, {8, NV, 8, 8}, {}, 1,
+       {NV, NV, NV, 37.5}},
+      {"Accum Dist no close", 20, {}, {9, NV, 7}, {10, NV, 8}, {8, NV, 4}, {100, 50, 10}, 0, {0, NV, 5}},
+      // Volume + EMA with its period outside 1..n clears both lines.
+      {"Volume + EMA period above n", 3, {4}, {1, 2, 3}, {}, {}, {10, 20, 30}, 0, {NV, NV, NV}},
+      {"Volume + EMA period above n, EMA", 3, {4}, {1, 2, 3}, {}, {}, {10, 20, 30}, 1, {NV, NV, NV}},
+      {"Volume + EMA period 0", 3, {0}, {1, 2, 3}, {}, {}, {10, 20, 30}, 0, {NV, NV, NV}},
       // Momentum of a flat series is 0.01; a zero close earlier has no ratio.
       {"Momentum flat", 33, {2}, {5, 5, 5, 5}, {}, {}, {}, 0, {NV, NV, 0.01, 0.01}},
       {"Momentum zero base", 33, {1}, {0, 5, 10}, {}, {}, {}, 0, {NV, NV, 0.02}},

@@ -149,6 +149,15 @@ TEST(TaOverlay, HandWorkedOverlays) {
       {"parabolic", 8, {10, 20}, {10, 12, 13, 12, 11, 13}, {8, 9, 11, 8.5, 7, 10}, {9, 11, 12, 9, 8, 12}, 0,
        {NV, 8, 8.8, 13, 12.5, 7}},
       {"close level", 0, {}, {}, {}, {4, 6, 5}, 0, {5, 5, 5}},
+      // A period outside 1..n can't compute: the lines are cleared.
+      {"channel period above n", 7, {5}, {9, 5, 5, 6}, {1, 1, 1, 1}, {2, 2, 2, 2}, 0, {NV, NV, NV, NV}},
+      {"channel period 0", 7, {0}, {9, 5, 5, 6}, {1, 1, 1, 1}, {2, 2, 2, 2}, 1, {NV, NV, NV, NV}},
+      // Keltner band 2, middle 2 over a sample without a close: typical
+      // 9, -, 11 and range 2, 2, 2; the averages skip the gap (and divide by
+      // the period), the gap itself has no value on any line.
+      {"keltner mid over no close", 6, {2, 2}, {10, 11, 12}, {8, 9, 10}, {9, NV, 11}, 1, {NV, NV, 5.5}},
+      {"keltner upper over no close", 6, {2, 2}, {10, 11, 12}, {8, 9, 10}, {9, NV, 11}, 0, {NV, NV, 7.5}},
+      {"keltner lower over no close", 6, {2, 2}, {10, 11, 12}, {8, 9, 10}, {9, NV, 11}, 2, {NV, NV, 3.5}},
       {"volume by price empty", 10, {}, {}, {}, {4, 6, 5}, 0, {NV, NV, NV}},
   };
   for (const Row& r : rows) {
@@ -403,6 +412,7 @@ TEST(TaOverlay, PriceChannelsMatchRescans) {
       up[i] = high[i] >= up[i - 1] ? high[i] : mh;
       lo[i] = low[i] <= lo[i - 1] ? low[i] : ml;
     }
+    if (p > n) up = lo = std::vector<double>(n, kChartNoValue);  // a period beyond the samples
     TestPlot plot;
     plot.set_bars(high, high, low, low, std::vector<double>(n, 0.0));
     chart_ta* ch = overlay(plot, 7, {(float)p});
