@@ -3,8 +3,12 @@
 // than the full width) and keeps the words of links in a list of their own
 // with a rectangle each, so the window can draw them in the link colour and
 // find the word under a click. Every output byte is printable or a newline:
-// numeric entities below 32, 127 and C1 become blanks, Latin-1 is written as
-// UTF-8, and a few typographic characters get ASCII stand-ins.
+// numeric entities below 32, 127 and C1 become blanks. The fonts have glyphs
+// for 7-bit codes only (a byte is drawn by its low 7 bits), so a character
+// code above 127 from an entity is written as ASCII that draws as it reads:
+// Latin-1 letters as their base letter, a few signs and typographic
+// characters as stand-ins, anything else as '?'. Neither its low byte (0xA9
+// would draw as ')') nor UTF-8 ("B)") would.
 #include "rss/html2txt.h"
 
 #include <cstring>
@@ -78,20 +82,41 @@ static bool tag_is(const char* p, const char* name) {
   return strncmp(p, name, n) == 0 && (p[n] == '>' || is_space(p[n]));
 }
 
-// Characters above 255: stand-ins for the common typographic ones.
+// ASCII for Latin-1 161..255, at most 3 characters each; "" for the soft
+// hyphen, which is not drawn.
+static const char* const kLatin1[95] = {
+    "!",   "c",   "GBP", "?",   "Y",   "|",   "S",   "\"",  "(c)", "a",   "<<",  "-",   "",    "(R)", "-",  // 161-175
+    "o",   "+-",  "2",   "3",   "'",   "u",   "P",   ".",   ",",   "1",   "o",   ">>",  "1/4", "1/2", "3/4", "?",  // 176-191
+    "A",   "A",   "A",   "A",   "A",   "A",   "AE",  "C",   "E",   "E",   "E",   "E",   "I",   "I",   "I",   "I",  // 192-207
+    "D",   "N",   "O",   "O",   "O",   "O",   "O",   "x",   "O",   "U",   "U",   "U",   "U",   "Y",   "Th",  "ss", // 208-223
+    "a",   "a",   "a",   "a",   "a",   "a",   "ae",  "c",   "e",   "e",   "e",   "e",   "i",   "i",   "i",   "i",  // 224-239
+    "d",   "n",   "o",   "o",   "o",   "o",   "o",   "/",   "o",   "u",   "u",   "u",   "u",   "y",   "th",  "y",  // 240-255
+};
+
+// A character above 127 (not C1, not 160) as ASCII bytes in out (room for
+// 3); the count written.
 static int stand_in(int64_t v, char* out) {
+  if (v >= 161 && v <= 255) {
+    const char* a = kLatin1[v - 161];
+    size_t n = strlen(a);
+    memcpy(out, a, n);
+    return (int)n;
+  }
   switch (v) {
     case 8216: case 8217: case 8218: case 8242: out[0] = '\''; return 1;
     case 8220: case 8221: case 8222: case 8243: out[0] = '"'; return 1;
     case 8211: case 8212: case 8722: out[0] = '-'; return 1;
     case 8230: memcpy(out, "...", 3); return 3;
     case 8226: out[0] = '*'; return 1;
+    case 8364: memcpy(out, "EUR", 3); return 3;
     default: out[0] = '?'; return 1;
   }
 }
 
-// Reads the entity at p ('&'); returns the bytes used (0: not an entity).
-static int read_entity(const char* p, token* t) {
+// Reads the entity at p ('&'); returns the bytes used (0: not an entity). In
+// a URL (url set) Latin-1 codes are written as UTF-8, as a browser takes
+// them; in text they get their ASCII stand-ins.
+static int read_entity(const char* p, token* t, bool url = false) {
   int n = rss_entity_name_length(p);
   if (n == 0) return 0;
   const char* name = p + 1;
@@ -110,11 +135,11 @@ static int read_entity(const char* p, token* t) {
     else if (v < 32 || (v >= 127 && v < 160)) t->kind = Tok::kSpace;
     else if (v == 160) t->kind = Tok::kNbsp;
     else if (v < 127) t->bytes[0] = (char)v;
-    else if (v < 256) {
+    else if (v < 256 && url) {
       t->bytes[0] = (char)(0xC0 | (v >> 6));
       t->bytes[1] = (char)(0x80 | (v & 0x3F));
       t->n = 2;
-    } else t->n = stand_in(v, t->bytes);
+    } else if ((t->n = stand_in(v, t->bytes)) == 0) t->kind = Tok::kNothing;
   } else t->kind = Tok::kNothing;
   return n + 2;
 }
@@ -339,7 +364,7 @@ static void link_open(layout* L, const char* tag) {
   size_t o = 0;
   token t;
   for (const char* p = q; p < e && o < sizeof url - 1;) {
-    int used = *p == '&' ? read_entity(p, &t) : 0;
+    int used = *p == '&' ? read_entity(p, &t, true) : 0;
     if (used && t.kind == Tok::kChar && p + used <= e) {
       for (int i = 0; i < t.n && o < sizeof url - 1; i++) url[o++] = t.bytes[i];
       p += used;

@@ -152,8 +152,9 @@ typedef void (*section_fn)(char* text, void* target);
 // Finds open...close from pos, calls fn with the section's text NUL-ended in
 // place, restores the byte, and returns the position after the next '>'
 // after the closing pattern (null when any piece is missing). A closing
-// pattern inside a CDATA section does not count; the walk over the sections
-// is linear, each scanned once.
+// pattern inside a CDATA section does not count; after a CDATA section that
+// never ends, the next closing pattern counts. The walk over the sections is
+// linear, each scanned once.
 static char* extract(char* pos, const char* open, const char* close, section_fn fn, void* target) {
   char* o = strstr(pos, open);
   if (!o) return nullptr;
@@ -170,7 +171,15 @@ static char* extract(char* pos, const char* open, const char* close, section_fn 
     if (!cd) break;  // the cut stands; the NUL stays for fn
     *c = close[0];
     char* end = strstr(cd + 9, "]]>");
-    if (!end) return nullptr;
+    if (!end) {
+      // A CDATA section that never ends: the closing pattern is taken to
+      // stand inside it, and the next one after it closes the section (one
+      // more search, not the end of the walk, so later sections are read).
+      c = strstr(c + 1, close);
+      if (!c) return nullptr;
+      *c = 0;
+      break;
+    }
     p = end + 3;
   }
   fn(body, target);

@@ -50,13 +50,31 @@ TEST(Html2txtPlain, Table) {
       {"unclosed <b tag", "unclosed \n"},
       {"", "\n"},
       {"ends\n", "ends \n"},
-      {"&#65;&#x42;&#8217;s &#8220;q&#8221; &#8212; &#8230; &#169; &#9731;", "AB's \"q\" - ... \xC2\xA9 ?\n"},
+      {"&#65;&#x42;&#8217;s &#8220;q&#8221; &#8212; &#8230; &#169; &#9731;", "AB's \"q\" - ... (c) ?\n"},
+      // Codes 161-255 as ASCII the 7-bit fonts draw as they read.
+      {"caf&#233; &#163;5 &#8364;3 50&#176; &#197;ngstr&#246;m Stra&#223;e", "cafe GBP5 EUR3 50o Angstrom Strasse\n"},
+      {"co&#173;operate &#171;q&#187;", "cooperate <<q>>\n"},  // the soft hyphen is not drawn
       {"nul&#0;esc&#27;del&#127;c1&#150;", "nul esc del c1 \n"},
       {"&#99999999999999999999;", "?\n"},
       {"\x01\x02 ctl \x7f", "ctl \n"},
       {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(std::string(html2txt_plain(c.html)), c.text) << c.html;
+}
+
+// Every code 161-255 from an entity is written as 7-bit printable bytes, so
+// the fonts (a glyph per low 7 bits) draw what the text reads: never the low
+// byte itself, nor UTF-8, whose bytes draw as other characters.
+TEST(Html2txtPlain, CodesAbove160DrawAsTheyRead) {
+  for (int code = 161; code <= 255; code++) {
+    const std::string html = "x&#" + std::to_string(code) + ";y";
+    const std::string out = html2txt_plain(html.c_str());
+    ASSERT_GE(out.size(), 3u) << code;
+    EXPECT_EQ('x', out.front()) << code;
+    EXPECT_EQ("y\n", out.substr(out.size() - 2)) << code;
+    EXPECT_LE(out.size(), 3u + 3u) << code;  // at most three characters stand in
+    for (char c : out.substr(1, out.size() - 3)) EXPECT_TRUE(c >= 32 && c < 127) << code << " byte " << int(uint8_t(c));
+  }
 }
 
 // Output bound and byte classes over random markup.
@@ -179,6 +197,15 @@ TEST(Html2txtLinks, LinkWordsGetRecordsAndLaterWordsNone) {
   EXPECT_EQ(L.links[1].x, 100 + 8 * kAdvance);
   EXPECT_EQ(L.links[1].y, 50);
   EXPECT_EQ(L.links[1].width, 4 * kAdvance);
+}
+
+// In a URL a Latin-1 code from an entity stays that character (UTF-8, as a
+// browser takes it); the linked word itself is drawn text and folds to ASCII.
+TEST(Html2txtLinks, LatinOneInAUrlStaysUtf8) {
+  Layout L = lay("<a href=\"http://x/caf&#233;\">caf&#233;</a>", 40);
+  ASSERT_EQ(L.links.size(), 1u);
+  EXPECT_EQ(std::string(L.links[0].url), "http://x/caf\xC3\xA9");
+  EXPECT_EQ(L.link_words, (V{"cafe"}));
 }
 
 TEST(Html2txtLinks, HrefStopsAtTheTagAndIsCut) {

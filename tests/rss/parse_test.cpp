@@ -172,9 +172,32 @@ TEST(RssParse, ClosingTagsInsideAnyNumberOfCdataSections) {
   Feed f = parse("<rss><channel><item><title><![CDATA[a </title> b]]>&amp;<![CDATA[c </title> d]]></title>"
                  "</item><item><title>next</title></item></channel></rss>");
   EXPECT_EQ(field(f.get(), &rss_item::title), (V{"a </title> b&c </title> d", "next"}));
-  // A CDATA section that never closes hides every later closing pattern.
-  Feed g = parse("<rss><channel><item><title>x<![CDATA[open </title></item></channel></rss>");
-  EXPECT_EQ(g->item_count, 0u);
+}
+
+// A CDATA section that never closes: the closing pattern after it is taken
+// to stand inside it, one more is searched for, and the items after that are
+// still read.
+TEST(RssParse, AnUnterminatedCdataSearchesOnceMore) {
+  const struct {
+    const char* what;
+    std::string items;
+    V titles;
+  } cases[] = {
+      {"no second closing pattern: no item", "<item><title>x<![CDATA[open </title></item>", V{}},
+      {"the item takes in the next one, the third is read",
+       "<item><title>x<![CDATA[open </title></item><item><title>second</title></item>"
+       "<item><title>third</title></item>",
+       V{"x", "third"}},
+      {"in a description",
+       "<item><title>T1</title><description><![CDATA[oops</description></item>"
+       "<item><title>T2</title><description>d2</description></item><item><title>T3</title></item>",
+       V{"T1", "T3"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Feed f = parse("<rss><channel>" + c.items + "</channel></rss>");
+    EXPECT_EQ(field(f.get(), &rss_item::title), c.titles);
+  }
 }
 
 TEST(RssParse, FeedWithoutItemsStillHasItsHeader) {
