@@ -223,9 +223,16 @@ ss_time add_seconds_wide(ss_time t, int64_t n) {
   return (t & kDateMask) | static_cast<ss_time>(s);
 }
 
+// One more decimal digit of a run, clamped at INT32_MAX as it is read: a
+// long run saturates instead of wrapping ("4294967306" must not read as 10).
+int64_t add_digit(int64_t v, char digit) {
+  v = v * 10 + (digit - '0');
+  return v > INT32_MAX ? INT32_MAX : v;
+}
+
 // Reads a decimal integer the way scanf's %d does (white space skipped, an
-// optional sign), saturating far beyond any date field instead of
-// overflowing. False when no digit follows.
+// optional sign), saturating at INT32_MAX (far beyond any date field)
+// instead of overflowing. False when no digit follows.
 bool scan_int(const char** pp, int32_t* out) {
   const char* p = *pp;
   while (isspace(static_cast<unsigned char>(*p))) p++;
@@ -233,10 +240,7 @@ bool scan_int(const char** pp, int32_t* out) {
   if (*p == '+' || *p == '-') neg = *p++ == '-';
   if (!isdigit(static_cast<unsigned char>(*p))) return false;
   int64_t v = 0;
-  while (isdigit(static_cast<unsigned char>(*p))) {
-    if (v < 1000000000) v = v * 10 + (*p - '0');
-    p++;
-  }
+  while (isdigit(static_cast<unsigned char>(*p))) v = add_digit(v, *p++);
   *out = static_cast<int32_t>(neg ? -v : v);
   *pp = p;
   return true;
@@ -261,10 +265,7 @@ int scan_ints(const char* p, char sep, int n, int32_t* out) {
 int32_t read_digits(const char** pp) {
   const char* p = *pp;
   int64_t v = 0;
-  while (isdigit(static_cast<unsigned char>(*p))) {
-    if (v < 1000000000) v = v * 10 + (*p - '0');
-    p++;
-  }
+  while (isdigit(static_cast<unsigned char>(*p))) v = add_digit(v, *p++);
   *pp = p;
   return static_cast<int32_t>(v);
 }

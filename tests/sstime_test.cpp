@@ -525,6 +525,25 @@ TEST_F(Sstime, MailDatesInSouthernSummer) {
                 });
 }
 
+// Digit runs saturate as they are read: a run past 32 bits must not wrap
+// round to a small number (2^32 + 10 is not day 10, 2^32 + 2014 not 2014),
+// and a ten-digit zone is refused, not multiplied out.
+TEST_F(Sstime, LongDigitRunsSaturate) {
+  use_zone(kSydney, utc(2014, 2, 10, 1));
+  expect_parses(sstime_parse_mail_date, {
+                                            // A huge day is lowered to the month's last day like
+                                            // any day past it; it does not wrap to 10.
+                                            {"4294967306 Jan 2014", "2014-01-31 00:00:00"},
+                                            {"10 Jan 4294969310", "-"},
+                                            {"Mon, 10 Feb 2014 4294967306:30:00 +1100", "-"},
+                                            {"Mon, 10 Feb 2014 10:30:00 +4294967306", "-"},
+                                            {"Mon, 10 Feb 2014 10:30:00 -99999999999", "-"},
+                                            {"0000000010 Jan 2014", "2014-01-10 00:00:00"},  // zeros are no overflow
+                                        });
+  expect_parses(sstime_parse_yyyymmdd, {{"4315107506", "-"}, {"99999999999999999999", "-"}});
+  expect_parses(sstime_parse_ymd, {{"4294969310-2-10", "-"}, {"2014-4294967298-10", "-"}});
+}
+
 TEST_F(Sstime, IsoDateTimes) {
   use_zone(kSydney, utc(2014, 2, 10, 1));
   expect_parses(sstime_parse_date_time, {
