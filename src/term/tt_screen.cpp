@@ -51,6 +51,15 @@ static void copy_cells(tt_session *s, int to, int from, int n) {
           (size_t)n * kTtAttrWords * sizeof(uint32_t));
 }
 
+// The attributes of the row `from`, cell by cell, into the rows first..last:
+// what a multi-step operation's emptied rows carry, as n single steps leave
+// them (each step moves rows and keeps the emptied row's own attributes).
+static void spread_row_attrs(tt_session *s, int from, int first, int last) {
+  const size_t words = (size_t)s->cols * kTtAttrWords;
+  for (int r = first; r <= last; r++)
+    if (r != from) memcpy(s->attrs + (size_t)r * words, s->attrs + (size_t)from * words, words * sizeof(uint32_t));
+}
+
 void tt_reset_attrs(tt_session *s) {
   memset(s->attr, 0, sizeof s->attr);
   s->attr[TT_FG] = 7;
@@ -67,7 +76,8 @@ void tt_reset(tt_session *s) {
 }
 
 // Scrolls rows top+1 .. bottom up by n and empties the last n rows'
-// characters (their attributes stay).
+// characters; those rows carry the old bottom row's attributes, as n single
+// scrolls leave them.
 static void region_up(tt_session *s, int n) {
   if (!has_grid(s)) return;
   int top = std::clamp(s->scroll_top, 0, s->rows - 1);
@@ -76,6 +86,7 @@ static void region_up(tt_session *s, int n) {
   n = std::min(n, height);
   copy_cells(s, top * s->cols, (top + n) * s->cols, (height - n) * s->cols);
   empty_chars(s, (bottom - n + 1) * s->cols, n * s->cols);
+  spread_row_attrs(s, bottom, bottom - n + 1, bottom - 1);
 }
 
 static void region_down(tt_session *s, int n) {
@@ -86,6 +97,7 @@ static void region_down(tt_session *s, int n) {
   n = std::min(n, height);
   copy_cells(s, (top + n) * s->cols, top * s->cols, (height - n) * s->cols);
   empty_chars(s, top * s->cols, n * s->cols);
+  spread_row_attrs(s, top, top + 1, top + n - 1);  // the old top row's, as n single steps
 }
 
 // One line down; at or below the region's bottom the region scrolls and the
@@ -151,6 +163,11 @@ void tt_delete_chars(tt_session *s, int n) {
   int at = cursor_cell(s);
   copy_cells(s, at, at + n, room - n);
   empty_chars(s, at + room - n, n);
+  // The emptied cells carry the old last cell's attributes, as n single
+  // deletions leave them.
+  const uint32_t *last = s->attrs + (size_t)(at + room - 1) * kTtAttrWords;
+  for (int k = at + room - n; k < at + room - 1; k++)
+    memcpy(s->attrs + (size_t)k * kTtAttrWords, last, kTtAttrWords * sizeof(uint32_t));
 }
 
 void tt_erase_chars(tt_session *s, int n) {
@@ -178,6 +195,7 @@ void tt_insert_lines(tt_session *s, int n) {
   n = std::min(count_of(n), height);
   copy_cells(s, (s->cursor_row + n) * s->cols, s->cursor_row * s->cols, (height - n) * s->cols);
   empty_chars(s, s->cursor_row * s->cols, n * s->cols);
+  spread_row_attrs(s, s->cursor_row, s->cursor_row + 1, s->cursor_row + n - 1);  // the old cursor row's
 }
 
 void tt_delete_lines(tt_session *s, int n) {
@@ -187,6 +205,7 @@ void tt_delete_lines(tt_session *s, int n) {
   n = std::min(count_of(n), height);
   copy_cells(s, s->cursor_row * s->cols, (s->cursor_row + n) * s->cols, (height - n) * s->cols);
   empty_chars(s, (bottom - n + 1) * s->cols, n * s->cols);
+  spread_row_attrs(s, bottom, bottom - n + 1, bottom - 1);  // the old bottom row's
 }
 
 int tt_cursor_left(tt_session *s, int n) {
@@ -346,9 +365,13 @@ void tt_clear_screen(tt_session *s) {
   s->cursor_col = s->cursor_row = 0;
 }
 
+// Every cell before the cursor's (not the cursor's own), then home; nothing
+// at all with the cursor on the top-left cell.
 void tt_erase_above(tt_session *s) {
   if (!cursor_in_grid(s)) return;
-  empty_chars(s, 0, cursor_cell(s) + 1);
+  int at = cursor_cell(s);
+  if (at == 0) return;
+  empty_chars(s, 0, at);
   s->cursor_col = s->cursor_row = 0;
   s->used_row = 0;
 }

@@ -59,6 +59,11 @@ struct tt_session {
 void tt_set_quiet(int on);
 int tt_quiet(void);
 
+// An operation with a count n of 2 or more leaves the grid as n single steps
+// do: the cells or rows it empties keep the attributes the single steps
+// leave there (the old bottom row's for scrolling up and deleting lines, the
+// old top row's for scrolling down, the cursor row's for inserting lines,
+// the row's old last cell's for deleting characters).
 void tt_reset(tt_session *s);
 void tt_reset_attrs(tt_session *s);
 void tt_put_char(tt_session *s, int c);
@@ -90,7 +95,7 @@ int tt_test_saved(const tt_session *s, uint32_t bits);
 void tt_select_charset(tt_session *s, int slot);
 void tt_designate(tt_session *s, int slot, int letter);
 void tt_clear_screen(tt_session *s);      // ED 2
-void tt_erase_above(tt_session *s);       // ED 1
+void tt_erase_above(tt_session *s);       // ED 1: the cells before the cursor's, then home
 void tt_erase_below(tt_session *s);       // ED 0
 void tt_erase_line(tt_session *s);        // EL 2
 void tt_erase_line_left(tt_session *s);   // EL 1

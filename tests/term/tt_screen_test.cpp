@@ -50,7 +50,12 @@ TEST_F(Screen, BytesMakeTheGrid) {
       {"cuf over text", 5, 1, "abc\r\033[2Cx", {"abx.."}, 3, 0},
       {"ed 0 at home clears all", 3, 2, "abcdef\033[H\033[J", {"...", "..."}, 0, 0},
       {"ed 0 from cursor", 3, 2, "abcdef\033[1;2H\033[J", {"a..", "..."}, 1, 0},
-      {"ed 1 through cursor, homes", 3, 2, "abcdef\033[2;2H\033[1J", {"...", "..f"}, 0, 0},
+      // ED 1 empties the cells before the cursor's (not its own) and homes;
+      // on the top-left cell it does nothing.
+      {"ed 1 before cursor, homes", 3, 2, "abcdef\033[2;2H\033[1J", {"...", ".ef"}, 0, 0},
+      {"ed 1 at top-left does nothing", 3, 2, "abcdef\033[H\033[1J", {"abc", "def"}, 0, 0},
+      {"ed 1 on the second cell", 3, 2, "abcdef\033[1;2H\033[1J", {".bc", "def"}, 0, 0},
+      {"ed 1 on a pending wrap", 3, 2, "abcdef\033[1J", {"...", "..f"}, 0, 0},
       {"ed 2", 3, 2, "abcdef\033[2J", {"...", "..."}, 0, 0},
       {"el 0 in last column", 3, 1, "abc\033[1;3H\033[K", {"ab."}, 2, 0},
       {"el 0 after wrap pending", 3, 1, "abc\033[K", {"ab."}, 3, 0},
@@ -99,6 +104,74 @@ TEST_F(Screen, BytesMakeTheGrid) {
     EXPECT_EQ(s->cursor_row, c.row) << c.name;
     tt_close(i);
   }
+}
+
+// A count of 2 or more acts as that many single steps: the grid, the
+// attributes of every cell (the emptied ones included) and the cursor come
+// out the same as after the steps one by one.
+TEST_F(Screen, CountsActAsSingleSteps) {
+  struct {
+    const char *name;
+    std::string setup, many, one;
+    int times;
+  } cases[] = {
+      {"SU", "", "\033[2S", "\033[S", 2},
+      {"SU past the region", "", "\033[9S", "\033[S", 9},
+      {"SU in a region", "\033[2;4r", "\033[2S", "\033[S", 2},
+      {"SD", "", "\033[2T", "\033[T", 2},
+      {"SD in a region", "\033[2;4r", "\033[3T", "\033[T", 3},
+      {"IL", "\033[2;1H", "\033[2L", "\033[L", 2},
+      {"IL in a region", "\033[1;4r\033[2;1H", "\033[2L", "\033[L", 2},
+      {"DL", "\033[2;1H", "\033[3M", "\033[M", 3},
+      {"DL in a region", "\033[2;4r\033[2;1H", "\033[2M", "\033[M", 2},
+      {"DCH", "\033[2;2H", "\033[2P", "\033[P", 2},
+      {"DCH past the row", "\033[2;2H", "\033[9P", "\033[P", 9},
+      {"CUD scrolling", "\033[4;1H", "\033[3B", "\033[B", 3},
+      {"CNL scrolling", "\033[5;3H", "\033[2E", "\033[E", 2},
+      {"CUD scrolling in a region", "\033[2;3r\033[3;2H", "\033[2B", "\033[B", 2},
+  };
+  const int cols = 4, rows = 5;
+  // Every cell written with its own colours: foreground by row, background
+  // by column, bold on odd rows.
+  std::string paint;
+  for (int r = 0; r < rows; r++)
+    for (int c = 0; c < cols; c++)
+      paint += "\033[" + std::to_string(r + 1) + ";" + std::to_string(c + 1) + "H\033[0;3" +
+               std::to_string(r % 7 + 1) + ";4" + std::to_string(c) + (r % 2 ? ";1m" : "m") + (char)('a' + r * cols + c);
+  paint += "\033[0m";
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    int many = term_open(cols, rows), one = term_open(cols, rows);
+    term_feed(many, paint + c.setup + c.many);
+    std::string steps = paint + c.setup;
+    for (int k = 0; k < c.times; k++) steps += c.one;
+    term_feed(one, steps);
+    const tt_session *a = tt_screen_of(many), *b = tt_screen_of(one);
+    EXPECT_EQ(term_rows(one), term_rows(many));
+    for (int r = 0; r < rows; r++)
+      for (int col = 0; col < cols; col++)
+        for (int w = 0; w < kTtAttrWords; w++)
+          EXPECT_EQ(term_attr(one, col, r)[w], term_attr(many, col, r)[w]) << "cell " << col << "," << r << " word " << w;
+    EXPECT_EQ(b->cursor_col, a->cursor_col);
+    EXPECT_EQ(b->cursor_row, a->cursor_row);
+    tt_close(many);
+    tt_close(one);
+  }
+  // Known answers: SU 2 on three rows of foregrounds 1, 2, 3 leaves the two
+  // emptied rows with the old bottom row's 3; DCH 2 leaves the emptied cells
+  // with the old last cell's background.
+  int i = term_open(1, 3);
+  term_feed(i, "\033[31ma\r\n\033[32mb\r\n\033[33mc\033[0m\033[2S");
+  EXPECT_EQ(term_rows(i), (std::vector<std::string>{"c", ".", "."}));
+  for (int r = 0; r < 3; r++) EXPECT_EQ(3u, term_attr(i, 0, r)[TT_FG]) << r;
+  tt_close(i);
+  i = term_open(4, 1);
+  term_feed(i, "\033[41ma\033[42mb\033[43mc\033[44md\033[0m\033[1;2H\033[2P");
+  EXPECT_EQ(term_rows(i), (std::vector<std::string>{"ad.."}));
+  EXPECT_EQ(4u, term_attr(i, 1, 0)[TT_BG]);  // d moved left with its colour
+  EXPECT_EQ(4u, term_attr(i, 2, 0)[TT_BG]);
+  EXPECT_EQ(4u, term_attr(i, 3, 0)[TT_BG]);
+  tt_close(i);
 }
 
 TEST_F(Screen, InterpreterBytesUsed) {

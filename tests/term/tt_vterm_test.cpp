@@ -5,10 +5,10 @@
 // must agree. The generator reads libvterm's cursor to stay clear of the
 // behaviours this terminal keeps on purpose (cursor-up inside a region
 // stopping at row 0, line feeds below the region, ED 1, ED 2 and EL 2
-// moving the cursor, DECSTBM keeping it): after those a CUP puts both
-// cursors in the same known place. Cursor-down and cursor-right are left
-// out: here the one scrolls at the region's bottom and the other refuses to
-// cross empty cells.
+// moving the cursor, ED 1 sparing the cursor's cell, DECSTBM keeping it):
+// after those a CUP puts both cursors in the same known place. Cursor-down
+// and cursor-right are left out: here the one scrolls at the region's bottom
+// and the other refuses to cross empty cells.
 #include <gtest/gtest.h>
 #include <vterm.h>
 
@@ -154,6 +154,9 @@ void one_op(pair &p, std::mt19937 &g) {
     }
     case 10: {
       int e = (int)(g() % 3);
+      // ED 1 here empties the cells before the cursor's, not the cursor's
+      // own as libvterm does: the cursor's cell is erased first in both.
+      if (e == 1) p.send("\033[X");
       p.send(csi(e, 'J'));
       if (e) home_in_region(p, g);
       break;
