@@ -59,13 +59,20 @@ static void write_state(void) {
     log(LOG_ERROR, kSrc, "no crash filename");
     return;
   }
-  FILE *f = fopen(C.state_path, "w");
+  // Written beside and renamed over the old file, so that a process killed
+  // mid-write leaves the previous state whole rather than half a list.
+  char tmp[sizeof C.state_path + 8];
+  snprintf(tmp, sizeof tmp, "%s.tmp", C.state_path);
+  FILE *f = fopen(tmp, "w");
   if (!f) {
-    log(LOG_OSERR, kSrc, "can't write to %s", C.state_path);
+    log(LOG_OSERR, kSrc, "can't write to %s", tmp);
     return;
   }
   for (crash_watch *w = C.live; w; w = w->next) fprintf(f, "%04d %s\n", w->kind, w->text);
-  fclose(f);
+  if (fclose(f) != 0 || rename(tmp, C.state_path) != 0) {
+    log(LOG_OSERR, kSrc, "can't write to %s", C.state_path);
+    unlink(tmp);
+  }
 }
 
 int crash_report_init(int send_previous) {
@@ -191,6 +198,21 @@ static std::string read_whole(const char *path) {
   return out;
 }
 
+std::string crash_report_escape(const std::string &text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 std::string crash_report_cut_log(const std::string &log_text) {
   if (log_text.size() <= kCrashLogMax) return log_text;
   size_t head_end = std::string::npos;  // offset of the 300th newline
@@ -232,7 +254,10 @@ int crash_report_send(uint32_t flags) {
     log(LOG_ERROR, kSrc, "no crash or log to send");
     return -1;
   }
-  logt = crash_report_cut_log(logt);
+  // Feed hosts, proxies and the server all put text into the log: in the
+  // form it is data, never markup.
+  logt = crash_report_escape(crash_report_cut_log(logt));
+  state = crash_report_escape(state);
 
   char name[64];
   time_t t = now();
