@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <unistd.h>
@@ -83,18 +84,18 @@ int crash_report_init(int send_previous) {
   C.on = 1;
   C.prev_count = 0;
   if (FILE *f = C.state_path[0] ? fopen(C.state_path, "r") : nullptr) {
-    char buf[99];
-    bool line_start = true;
-    while (fgets(buf, sizeof buf, f)) {
-      if (line_start) {
-        int kind = atoi(buf);
-        if (C.prev_count < kCrashPrevMax)
-          C.prev[C.prev_count++] = kind;
-        else
-          log(LOG_ERROR, kSrc, "too many crashes!");
-      }
-      line_start = strchr(buf, '\n') != nullptr;
+    // Whole lines, so that a stray NUL in one cannot hide its end and take
+    // the next line's kind with it.
+    char *line = nullptr;
+    size_t cap = 0;
+    while (getline(&line, &cap, f) > 0) {
+      int kind = atoi(line);
+      if (C.prev_count < kCrashPrevMax)
+        C.prev[C.prev_count++] = kind;
+      else
+        log(LOG_ERROR, kSrc, "too many crashes!");
     }
+    free(line);
     fclose(f);
   }
   if (!crash_in_list(kCrashWatchSending) && send_previous) crash_report_send(kCrashReportNotCurrent);

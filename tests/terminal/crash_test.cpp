@@ -96,6 +96,19 @@ TEST_F(CrashReport, PreviousStateGivesAtMostTwentyKinds) {
   EXPECT_EQ(crash_in_list(2), 0);
 }
 
+// A stray NUL inside a line does not hide its end: the next line's kind is
+// still read.
+TEST_F(CrashReport, ANulInALineKeepsTheNextLine) {
+  const std::string text("0102 Load\0Config\n0104 Drawing\n", 30);
+  FILE *f = fopen(state_.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(text.data(), 1, text.size(), f);
+  fclose(f);
+  ASSERT_EQ(crash_report_init(0), 0);
+  EXPECT_EQ(crash_in_list(102), 1);
+  EXPECT_EQ(crash_in_list(104), 1);
+}
+
 TEST_F(CrashReport, CrashWhileSendingOffersNoReport) {
   write_state("0002 Sending Report\n0001 Starting 2026-01-01 00:00:00\n");
   g_opened.clear();
