@@ -27,3 +27,9 @@ if(AMBIT_TESTS)
                                AMBIT_HELPER="$<TARGET_FILE:terminal-helper>")
   endforeach()
 endif()
+
+# The crash state reader's fuzz target: the crash report and the data paths
+# over the engine, with stand-ins for the launcher calls a report would make.
+if(AMBIT_FUZZ AND TARGET crash_state_fuzz)
+  target_sources(crash_state_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/startup/crash.cpp ${CMAKE_SOURCE_DIR}/src/appdata.cpp)
+endif()

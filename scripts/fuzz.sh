@@ -13,6 +13,13 @@ case "$budget" in
 esac
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
+# The build must stop at a finding: a planted signed overflow that the run
+# survives means undefined behaviour would pass the campaign unseen.
+if build/fuzz/fuzz_selfcheck fuzz/selfcheck/overflow.input >/dev/null 2>&1; then
+  echo "fuzz: the planted overflow went unnoticed: the fuzz build does not stop at its findings" >&2
+  exit 1
+fi
+echo "fuzz: the planted overflow stops the build's targets"
 targets=()
 for bin in build/fuzz/*_fuzz; do
   [ -x "$bin" ] && targets+=("$bin")

@@ -637,10 +637,18 @@ bool sign_on(sim_server* s, conn* c, const sim_entry& e) {
     return false;
   }
   uint32_t from[kSimExchanges] = {};
+  // A client that holds another stream of an exchange (this server was
+  // restarted with other data, or started a new stream since) is told to
+  // start the exchange's day again before it reads this stream from its start.
+  bool restart[kSimExchanges] = {};
   for (uint32_t i = 0; i < kSimExchanges; i++) {
     const exchange_rec& ex = s->exchanges[i];
     if (!ex.present || !visible(u.cfg, i)) continue;
-    if (e.positions[i] == kNoPosition || e.signatures[i] != ex.signature) continue;  // from the start
+    if (e.positions[i] == kNoPosition) continue;  // from the start
+    if (e.signatures[i] != ex.signature) {
+      restart[i] = e.signatures[i] != 0;
+      continue;
+    }
     if (!ex.resumable(e.positions[i])) {
       log(LOG_WARN, kSrc, "link %d: can't resume %s at %u of %zu", c->id, ex.cfg.name.c_str(), e.positions[i],
           ex.log.size());
@@ -667,9 +675,10 @@ bool sign_on(sim_server* s, conn* c, const sim_entry& e) {
   for (uint32_t i = 0; i < kSimExchanges; i++) {
     const exchange_rec& ex = s->exchanges[i];
     const bool snapshot = c->streams[i] && from[i] == 0 && !ex.snapshot.empty();
-    if (!snapshot && (!c->streams[i] || from[i] >= ex.log.size())) continue;
+    if (!restart[i] && !snapshot && (!c->streams[i] || from[i] >= ex.log.size())) continue;
     if (c->selected != int32_t(i)) sim_msg_select(&catchup.gb, i);
     c->selected = int32_t(i);
+    if (restart[i]) sim_msg_reset(&catchup.gb, ex.cfg.date, exchange_time(s, ex), ex.cfg.offset);
     if (snapshot) {
       growbuf_append(&catchup.gb, ex.snapshot.data(), uint32_t(ex.snapshot.size()));
       s->stats.snapshots++;

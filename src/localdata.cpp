@@ -13,12 +13,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "dalloc.h"
@@ -82,6 +84,7 @@ struct localdata_state {
   // plat_seconds() counts from process start, so "never trimmed" must not be
   // 0: the first trim is allowed at once.
   std::atomic<int64_t> next_trim{INT64_MIN};
+  int stale_removed = 0;  // temporary files of dead writers removed at the last set_root
 };
 localdata_state S;
 
@@ -242,6 +245,28 @@ int create_temp(const char* dir_path, char* tmp) {
   return -1;
 }
 
+// Removes the temporary files that writes killed part way left in `dir_path`:
+// those whose writer (the process id in the name) no longer runs. Nothing
+// lists them, so nothing else would ever remove them or count them against
+// the cache's limit. Returns how many went.
+int sweep_temps(const char* dir_path) {
+  DIR* d = opendir(dir_path);
+  if (d == nullptr) return 0;
+  int removed = 0;
+  const size_t plen = sizeof(kTempPrefix) - 1;
+  while (struct dirent* e = readdir(d)) {
+    if (strncmp(e->d_name, kTempPrefix, plen) != 0) continue;
+    const long pid = strtol(e->d_name + plen, nullptr, 10);
+    if (pid == (long)getpid()) continue;
+    if (pid > 0 && pid <= INT_MAX && (kill((pid_t)pid, 0) == 0 || errno == EPERM)) continue;  // still writing
+    char path[kLocaldataPathMax];
+    if (!join(path, dir_path, e->d_name)) continue;
+    if (unlink(path) == 0) removed++;
+  }
+  closedir(d);
+  return removed;
+}
+
 // Flushes a directory's entries (a rename in it) to the disk.
 int sync_dir(const char* dir_path) {
   int fd = open(dir_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -335,6 +360,10 @@ int localdata_set_root(const char* root) {
     }
   }
 
+  int stale = 0;
+  for (uint32_t i = 0; i < kCreatedDirs; i++) stale += sweep_temps(S.dirs[i]);
+  S.stale_removed = stale;
+  if (stale) log(LOG_INFO, kSrc, "removed %d stale temporary files", stale);
   localdata_measure_cache(0);
   plat_set_temp_dir(S.dirs[LOCALDATA_TEMP]);
   S.ready.store(1, std::memory_order_release);
@@ -587,6 +616,8 @@ void localdata_measure_cache(uint32_t quiet) {
   S.cache_size.store(total);
   if (!quiet) log(LOG_INFO, kSrc, "data cache is %.01fMb", (double)total / kBytesPerMegabyte);
 }
+
+int localdata_stale_removed(void) { return S.stale_removed; }
 
 uint64_t localdata_cache_size(void) {
   int64_t size = S.cache_size.load();

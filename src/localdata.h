@@ -47,6 +47,9 @@ void localdata_fini(void);
 int localdata_set_root(const char* root);
 // 1 once a root has been set successfully, else 0.
 int localdata_ready(void);
+// How many temporary files of writes killed part way the last
+// localdata_set_root removed (their writers no longer run).
+int localdata_stale_removed(void);
 // Sets directory 15, the bundle's install folder the launcher copies from.
 // An existing path must be a directory the owner may read, write and enter;
 // a path that does not exist yet is accepted. The old value is forgotten

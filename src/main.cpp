@@ -111,8 +111,30 @@ void main_usage(const char *argv0) {
   fprintf(stderr,
           "Usage: %s OPTIONS\n      %*s ... [-h host] [-P port] [-s site] [-u user] [-p passwd]\n"
           "      %*s ... [--noupdate] [--noload] [--nosave] [--notrap]\n      %*s ... [--purge]\n"
-          "      %*s ... [--log]\n      %*s --version\n      %*s --help\n",
-          argv0, w, " ", w, " ", w, " ", w, " ", w, " ", w, " ");
+          "      %*s ... [--log]\n      %*s --version\n      %*s --help\n"
+          "      %*s ... [--password-file file]  (\"-p -\" reads it from standard input)\n",
+          argv0, w, " ", w, " ", w, " ", w, " ", w, " ", w, " ", w, " ");
+}
+
+// The password given on the command line. A password typed after -p stands
+// in the process list for anyone to read, so it is copied here and wiped
+// from the arguments; "-p -" and "--password-file FILE" keep it out of them
+// altogether (the first line of standard input or of the file).
+static char g_password[kMainPasswordMax + 1];
+
+static const char *take_password(char *arg) {
+  snprintf(g_password, sizeof g_password, "%s", arg);
+  memset(arg, 0, strlen(arg));
+  return g_password;
+}
+
+static const char *read_password(FILE *f, const char *from) {
+  if (!f || !fgets(g_password, sizeof g_password, f)) {
+    log(LOG_ERROR, kSrc, "can't read a password from %s", from);
+    g_password[0] = 0;
+  }
+  g_password[strcspn(g_password, "\r\n")] = 0;
+  return g_password;
 }
 
 int main_options_second(int argc, char **argv, main_settings *s) {
@@ -130,7 +152,12 @@ int main_options_second(int argc, char **argv, main_settings *s) {
           if (i + 1 < argc) s->port = atoi(argv[++i]);
           continue;
         case 'h': value = &s->host; break;
-        case 'p': value = &s->password; break;
+        case 'p':
+          if (i + 1 < argc)
+            s->password = strcmp(argv[i + 1], "-") == 0 ? read_password(stdin, "standard input")
+                                                          : take_password(argv[i + 1]);
+          i++;
+          continue;
         case 's': value = &s->site; break;
         case 'u': value = &s->user; break;
         case '?': main_usage(argv[0]); return 0;
@@ -156,6 +183,12 @@ int main_options_second(int argc, char **argv, main_settings *s) {
     } else if (!strcmp(o, "log") || !strcmp(o, "nolog") || !strcmp(o, "notrap") ||
                !strcmp(o, "stderr") || !strcmp(o, "alt") || !strcmp(o, "managed") ||
                !strcmp(o, "trace")) {
+    } else if (!strcmp(o, "password-file")) {
+      if (i + 1 < argc) {
+        FILE *f = fopen(argv[++i], "r");
+        s->password = read_password(f, argv[i]);
+        if (f) fclose(f);
+      }
     } else if (!strcmp(o, "cpu") || !strcmp(o, "filecodes")) {
       i++;
     } else if (!strcmp(o, "version")) {
@@ -186,7 +219,8 @@ int main_restart_args(int argc, char **argv, const char *path, int restart, int 
   if (log_open) out[n++] = const_cast<char *>("--log");
   for (int i = 1; i < argc; i++) {
     const char *a = argv[i];
-    if (!strcmp(a, "-s") || !strcmp(a, "-u") || !strcmp(a, "-p")) {
+    const char *o = undash(a);
+    if (!strcmp(a, "-s") || !strcmp(a, "-u") || !strcmp(a, "-p") || (o && !strcmp(o, "password-file"))) {
       i++;
       continue;
     }

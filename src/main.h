@@ -10,6 +10,8 @@ constexpr int kMainRestartArgsMax = 30;
 constexpr int kMainProtocol = 6;
 
 // What the command line asks for.
+constexpr int kMainPasswordMax = 127;  // characters of a password from the command line
+
 struct main_settings {
   int log_on = 1;
   int alt = 0;

@@ -294,6 +294,7 @@ int request_days(ss_stock* stock, ss_time from, ss_time to, bool prevday) {
 
 void reset_settings() {
   C.options.store(0);
+  ssupdate_set_refused(0);
   memset(C.site, 0, sizeof C.site);
   memset(C.user, 0, sizeof C.user);
   memset(C.password, 0, sizeof C.password);
@@ -339,6 +340,7 @@ void reset_settings() {
 int ssclient_init(uint32_t options, uint32_t model_mode, uint32_t exchange_flags) {
   if (C.stage != STAGE_NONE) ssclient_fini();
   C.options.store(options);
+  ssupdate_set_refused((options & kClientOptNoUpdate) != 0);
   if (growbuf_init(&C.send, kSendBufferSize, kSendBufferStep) < 0) {
     log(LOG_ERROR, kSrc, "can't alloc send buffer");
     return -1;
@@ -542,7 +544,10 @@ void ssclient_set_connecting(int on) { C.connecting.store(on ? 1 : 0); }
 void ssclient_set_login_done(int on) { C.login_done.store(on ? 1 : 0); }
 void ssclient_set_session_value(uint32_t value) { C.session.store(value); }
 void ssclient_set_last_data_time(ss_time t) { C.last_data.store(t); }
-void ssclient_set_options(uint32_t bits) { C.options.fetch_or(bits); }
+void ssclient_set_options(uint32_t bits) {
+  C.options.fetch_or(bits);
+  if (bits & kClientOptNoUpdate) ssupdate_set_refused(1);
+}
 void ssclient_set_signon_bytes(uint64_t received) { C.signon_bytes.store(received); }
 growbuf* ssclient_send_buffer(void) { return &C.send; }
 void ssclient_set_encoding(int on) { C.encoding.store(on ? 1 : 0); }

@@ -92,6 +92,7 @@ int ssevent_exchange_reset(ss_exchange* ex, ss_time date, uint32_t value, int32_
   ssmodel_set_date(ex, date);
   ssmodel_set_offset(ex, offset);
   if (D.reset) D.reset(ex, date);
+  ex->reset_since_signature = 1;
   if (ex->flags & kExRecord) ssnotify_record_global(kGlobalReset);
   return 0;
 }

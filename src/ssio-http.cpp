@@ -160,7 +160,20 @@ int32_t follow_redirect(ssio_state* st, const char* location) {
   } else {
     snprintf(url, sizeof url, "%s", location);
   }
+  char host[kSsioHostSize], uri[kSsioUriSize];
+  memcpy(host, st->host, sizeof host);
+  memcpy(uri, st->uri, sizeof uri);
+  const int32_t port = st->port;
   if (ssio_http_parse_url(st, url) < 0) return -1;
+  // The market-data link carries the sign-on: a redirect may move it along
+  // its server, never to another host. Side requests follow anywhere.
+  if (st->index == 0 && strcasecmp(host, st->host) != 0) {
+    log(LOG_ERROR, kSrc, "refusing redirect of the server link from %s to %s", host, st->host);
+    memcpy(st->host, host, sizeof host);
+    memcpy(st->uri, uri, sizeof uri);
+    st->port = port;
+    return -1;
+  }
   char shown[kSsioUrlMax + 1];
   log(LOG_INFO, kSrc, "redirected to %s", ssio_http_url(st, shown, sizeof shown));
   int32_t r = ssio_state_reset(st, st->start_type, kSsioConnect, 0, 1, 1, 1, 0);
@@ -200,7 +213,6 @@ int32_t on_headers(ssio_state* st, int32_t hlen) {
         log(LOG_ERROR, kSrc, "proxy unauthorized: %s", url);
       else {
         log(LOG_ERROR, kSrc, "error %d: %s", code, url);
-        fwrite(headers, 1, static_cast<size_t>(hlen), stderr);
       }
       return -1;
   }

@@ -392,6 +392,7 @@ void ssmodel_set_signature(int32_t index, uint32_t value) {
   ss_exchange* ex = ssmodel_exchange(index);
   if (!ex) return;
   ex->signature = value;
+  ex->reset_since_signature = 0;
   log(LOG_INFO, kSrc, "set %s sig %u", ex->name, value);
 }
 

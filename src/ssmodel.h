@@ -510,6 +510,10 @@ struct ss_exchange {
   ss_notice* notice_tail;
   ss_notice* notice_head;
   uint32_t signature;
+  // Set when the exchange starts a new day (160) and cleared when a stream
+  // signature is set: a new signature may follow a reset, never replace a
+  // stream whose day the model still holds.
+  uint8_t reset_since_signature;
   growbuf stream;
   growbuf zstream;
   // Record headers: the instrument and time of the last header.

@@ -178,9 +178,18 @@ int do_day_begin(ssproto_msg* m) {
     log(LOG_ERROR, kSrc, "no exchange to begin?");
     return -1;
   }
+  if (replaces_unreset_stream(P.current, signature)) {
+    log(LOG_WARN, kSrc, "%s: stream %u begins a day over stream %u: resetting", P.current->name, signature,
+        P.current->signature);
+    ssevent_exchange_reset(P.current, P.current->date, 0, P.current->offset);
+  }
   ssmodel_set_signature(static_cast<int32_t>(P.current->index), signature);
   ssevent_exchange_begin(P.current, date);
   return ssproto_used(m);
+}
+
+bool replaces_unreset_stream(const ss_exchange* ex, uint32_t signature) {
+  return ex && ex->signature != 0 && signature != ex->signature && !ex->reset_since_signature;
 }
 
 // 58: the exchange's day ends.

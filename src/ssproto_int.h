@@ -167,4 +167,11 @@ int do_update(ssproto_msg* m);          // 140-144
 int do_bigdata_open(ssproto_msg* m);    // 150
 int do_bigdata_append(ssproto_msg* m);  // 151
 
+// A stream signature that replaces the exchange's own while the model still
+// holds the old stream's day (no new day since it was set): applied on top,
+// the new stream's books, volumes and prices would mix with the old ones.
+// The signature handlers reset the exchange first where the new stream
+// starts here, and drop the link where it has already been applied.
+bool replaces_unreset_stream(const ss_exchange* ex, uint32_t signature);
+
 }  // namespace ssproto_handlers

@@ -5,7 +5,9 @@
 #include <cstdint>
 
 #include "log.h"
+#include "ssevent.h"
 #include "ssclient.h"
+#include "ssmodel.h"
 #include "ssmsg.h"
 #include "ssnotify.h"
 #include "ssproto_int.h"
@@ -119,6 +121,17 @@ int do_signature(ssproto_msg* m) {
   }
   const char* name = ssmodel_exchange_name(index);
   uint32_t old_sig = ssmodel_exchange_signature(index);
+  ss_exchange* ex = ssmodel_exchange(index);
+  if (replaces_unreset_stream(ex, sig)) {
+    if (pos != 0) {
+      // What came before this message already belongs to the new stream and
+      // lies on top of the old day: only a start from scratch is sound.
+      log(LOG_ERROR, kSrc, "%s: stream %u replaced stream %u without a reset", name, sig, old_sig);
+      return PROTO_FAIL();
+    }
+    log(LOG_WARN, kSrc, "%s: stream %u starts over stream %u: resetting", name, sig, old_sig);
+    ssevent_exchange_reset(ex, ex->date, 0, ex->offset);
+  }
   if (sig != old_sig) {
     log(LOG_INFO, kSrc, "changing %s sig from %u to %u", name, old_sig, sig);
     ssmodel_set_signature(index, sig);

@@ -39,6 +39,7 @@ static struct {
   pending_file* tail;
   int32_t count;
   bool failed;
+  bool refused;
 } S;
 
 namespace {
@@ -76,9 +77,13 @@ void broadcast() {
 }  // namespace
 
 int ssupdate_init(void) {
+  const bool refused = S.refused;
   S = {};
+  S.refused = refused;
   return 0;
 }
+
+void ssupdate_set_refused(int on) { S.refused = on != 0; }
 
 void ssupdate_fini(void) {
   discard_pending();
@@ -97,6 +102,10 @@ int ssupdate_name_ok(const char* name) {
 }
 
 int ssupdate_begin(const char* version) {
+  if (S.refused) {
+    log(LOG_WARN, kSrc, "refusing version %s: updates are off", version);
+    return 0;
+  }
   ssmsg_setf("Receiving new version %s", version);
   discard_pending();
   S.failed = false;
@@ -106,6 +115,11 @@ int ssupdate_begin(const char* version) {
 int ssupdate_store(const char* name, int32_t id) {
   int32_t filled = 0, total = 0;
   const bool present = bigdata_progress(id, &filled, &total) == 0;
+  if (S.refused) {
+    log(LOG_WARN, kSrc, "refusing update file %s: updates are off", name);
+    if (present) bigdata_remove(id);
+    return 0;
+  }
   if (S.failed) {
     if (present) bigdata_remove(id);
     return 0;
@@ -149,6 +163,10 @@ int ssupdate_store(const char* name, int32_t id) {
 }
 
 int ssupdate_write(void) {
+  if (S.refused) {
+    log(LOG_WARN, kSrc, "refusing to write an update: updates are off");
+    return 0;
+  }
   if (S.failed) {
     S.failed = false;
     discard_pending();
@@ -186,6 +204,10 @@ int ssupdate_write(void) {
 }
 
 int ssupdate_save(const char* name, const void* data, int32_t length) {
+  if (S.refused) {
+    log(LOG_WARN, kSrc, "refusing %db %s: updates are off", length, name);
+    return -1;
+  }
   if (!ssupdate_name_ok(name) || length < 0 || length > kUpdateFileMax ||
       localdata_write(LOCALDATA_PROGRAM, name, data, static_cast<uint32_t>(length)) < 0) {
     log(LOG_ERROR, kSrc, "can't save %s!", name);

@@ -15,6 +15,10 @@ constexpr int64_t kUpdateTransferMax = 128 * 1024 * 1024;  // bytes of all open 
 constexpr int32_t kUpdatePendingMax = 64;    // files of one update
 
 int ssupdate_init(void);
+// With updates refused (the user's "no updates" option) every update message
+// is logged and dropped: nothing is written into the Program folder, which
+// the next start would run from.
+void ssupdate_set_refused(int on);
 void ssupdate_fini(void);  // discards the pending files
 
 // A new version is coming: status line, pending files discarded, a failed

@@ -5,7 +5,12 @@
 // demand Basic, Digest or NTLM (squid) and Basic (tinyproxy); and side
 // requests through the client's ring. Each proxy is started by its suite on a
 // free loopback port and stopped at its end.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +36,7 @@
 #include "testclock.h"
 #include "testlog.h"
 #include "testmodel.h"
+#include "testnet.h"
 #include "testpeers.h"
 #include "testsim.h"
 #include "testsimclient.h"
@@ -95,6 +101,88 @@ TEST_F(HttpClient, HttpModeSignsOnAndStreamsLiveData) {
     EXPECT_NE(std::string::npos, r.find("Content-Type: application/x-www-form-urlencoded\r\n")) << r;
   }
   EXPECT_EQ(1, sim_get_stats(sim).logins);
+}
+
+// A stand-in for a front server on 127.0.0.1 that answers every POST of
+// the link with a redirect to `location`. Stops in its destructor.
+class LinkRedirector {
+ public:
+  explicit LinkRedirector(std::string location) : location_(std::move(location)) {
+    fd_ = listen_loopback(4, &port_);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~LinkRedirector() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  int port() const { return port_; }
+  int answered() const { return answered_; }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      int c = accept(fd_, nullptr, nullptr);
+      if (c < 0) continue;
+      // The whole request, its body included, so the close sends no reset.
+      std::string in;
+      char buf[4096];
+      size_t want = std::string::npos;
+      while (!stop_ && (want == std::string::npos || in.size() < want)) {
+        pollfd q{c, POLLIN, 0};
+        if (poll(&q, 1, 20) <= 0) continue;
+        ssize_t n = read(c, buf, sizeof buf);
+        if (n <= 0) break;
+        in.append(buf, size_t(n));
+        size_t end = in.find("\r\n\r\n");
+        if (want == std::string::npos && end != std::string::npos) {
+          size_t at = in.find("Content-Length: ");
+          want = end + 4 + (at < end ? std::strtoul(in.c_str() + at + 16, nullptr, 10) : 0);
+        }
+      }
+      const std::string reply = "HTTP/1.0 302 Found\r\nLocation: " + location_ + "\r\n\r\n";
+      if (write(c, reply.data(), reply.size()) == ssize_t(reply.size())) answered_++;
+      close(c);
+    }
+  }
+  std::string location_;
+  int fd_ = -1, port_ = 0;
+  std::atomic<int> answered_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The link carries the sign-on: a redirect never moves it to another host,
+// which sees no connection.
+TEST_F(HttpClient, TheLinkIsNotRedirectedToAnotherHost) {
+  // Another loopback host, listening: a refused redirect must not reach it.
+  int other = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(other, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(0x7f000002);
+  socklen_t alen = sizeof a;
+  ASSERT_EQ(0, bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, listen(other, 4));
+  ASSERT_EQ(0, getsockname(other, reinterpret_cast<sockaddr*>(&a), &alen));
+  const int other_port = ntohs(a.sin_port);
+  ssio_set_http_mode(1);
+  {
+    LinkRedirector away("http://127.0.0.2:" + std::to_string(other_port) + "/AMBIT/6");
+    point_test_client(away.port());
+    LogCapture log;
+    run();
+    EXPECT_TRUE(wait_for([&] { return log.has("refusing redirect of the server link from 127.0.0.1 to 127.0.0.2"); },
+                         8000));
+    stop();
+    EXPECT_GE(away.answered(), 1);
+    pollfd p{other, POLLIN, 0};
+    EXPECT_EQ(0, poll(&p, 1, 0));  // nobody connected to the other host
+    EXPECT_EQ(0, sim_get_stats(sim).logins);
+  }
+  close(other);
 }
 
 // ---------------------------------------------------------------------------

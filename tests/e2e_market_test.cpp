@@ -381,4 +381,71 @@ TEST_F(MarketConcurrency, EveryChangeReachesTheUserInterfaceInOrder) {
   EXPECT_EQ(1, sim_get_stats(sim).logins) << "no protocol error made the client start over";
 }
 
+// The simulator is killed and another one, with another seed and another
+// market on the same codes, takes its port: the client, which still holds
+// the first stream's day, signs on with that stream's signatures and must end
+// up holding exactly the new market, nothing of the old one summed in.
+TEST_F(MarketConcurrency, AServerRestartedWithAnotherStreamIsReadAfresh) {
+  deep_book(markets[0], "DEEP", &t[0]);
+  ASSERT_EQ(0, sim_market_flush(markets[0], sim));
+  stream_units(8, 80, 100);
+  const int port = sim_start(sim, 0);
+  ASSERT_GT(port, 0);
+  ssio_set_servers(0);
+  ssio_set_server("127.0.0.1", port);
+  run();
+  ASSERT_TRUE(wait_for(
+      [this] {
+        pump();
+        return ssclient_is_online() != 0 && caught_up();
+      },
+      20000));
+  const uint32_t old_sig = ssmodel_exchange_signature(0);
+
+  sim_destroy(sim);
+  for (sim_market*& m : markets) {
+    sim_market_destroy(m);
+    m = nullptr;
+  }
+  sim_options o;
+  o.seed = 7;
+  ASSERT_NO_FATAL_FAILURE(make_alice_sim(&sim, o));
+  for (uint32_t i : {0u, 3u}) {
+    const sim_exchange e = test_exchange(i, at(9, 0, 0), 50, i == 0);
+    ASSERT_EQ(0, sim_add_exchange(sim, e));
+    sim_market_options mo;
+    mo.index = i;
+    mo.brokers = e.brokers;
+    markets[i == 0 ? 0 : 1] = sim_market_create(mo);
+  }
+  for (int k = 0; k < 2; k++)
+    for (const std::string& c : codes[k]) ASSERT_EQ(0, sim_add_instrument(sim, k ? 3 : 0, c.c_str()));
+  t[0] = t[1] = at(10, 0, 0);
+  stream_units(6, 80, 5000);
+  ASSERT_NE(old_sig, sim_signature(sim, 0));
+  ASSERT_EQ(port, sim_start(sim, uint16_t(port)));
+  ASSERT_TRUE(sim_wait_logins(sim, 1, 30000));
+  ASSERT_TRUE(wait_for(
+      [this] {
+        pump();
+        return ssclient_is_online() != 0 && caught_up() && ssmodel_exchange_signature(0) == sim_signature(sim, 0);
+      },
+      20000));
+  pump();
+  core_lock lock;
+  for (int k = 0; k < 2; k++) {
+    ss_exchange* ex = ssmodel_exchange(k ? 3 : 0);
+    for (const std::string& code : sim_market_codes(markets[k]))
+      expect_same_stock(ssmodel_find_stock(ex, code.c_str()), *sim_market_stock(markets[k], code.c_str()));
+  }
+  // The old market's deep book is gone with its day.
+  const ss_stock* deep = ssmodel_find_stock(ssmodel_exchange(0), "DEEP");
+  if (deep) {
+    EXPECT_EQ(nullptr, deep->levels[0]);
+    EXPECT_EQ(nullptr, deep->levels[1]);
+    EXPECT_EQ(0u, deep->volume);
+  }
+  EXPECT_EQ(1, sim_get_stats(sim).logins) << "the new server's reset needed no second sign-on";
+}
+
 }  // namespace

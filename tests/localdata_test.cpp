@@ -696,6 +696,46 @@ TEST_F(LocalData, TemporaryFileNeverFollowsAPlantedLink) {
   EXPECT_TRUE(fs::is_symlink(link));
 }
 
+// A write killed part way leaves its temporary file behind: the next start
+// removes those of writers that no longer run, in every folder, and leaves
+// a running writer's alone.
+TEST_F(LocalData, StartRemovesTheTemporaryFilesOfDeadWriters) {
+  pid_t dead = fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) _exit(0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  pid_t live = fork();
+  ASSERT_GE(live, 0);
+  if (live == 0) {
+    char c;
+    close(gate[1]);
+    (void)!read(gate[0], &c, 1);  // until the test closes its end
+    _exit(0);
+  }
+  close(gate[0]);
+  const std::string tag = "-1f2e";
+  const std::vector<std::string> stale = {root_ + "/Cache/Data/.ldtmp-" + std::to_string(dead) + tag,
+                                          root_ + "/Config/.ldtmp-" + std::to_string(dead) + tag,
+                                          root_ + "/.ldtmp-" + std::to_string(dead) + tag};
+  const std::vector<std::string> kept = {root_ + "/Cache/Data/.ldtmp-" + std::to_string(live) + tag,
+                                         root_ + "/Config/.ldtmp-" + std::to_string(getpid()) + tag,
+                                         root_ + "/Config/settings"};
+  for (const std::string& f : stale) put(f, std::string(5000, 's'));
+  for (const std::string& f : kept) put(f, "k");
+  localdata_fini();
+  ASSERT_EQ(localdata_init(), 0);
+  uint64_t mark = log_count();
+  ASSERT_EQ(localdata_set_root(root_.c_str()), 0);
+  EXPECT_EQ(localdata_stale_removed(), 3);
+  EXPECT_TRUE(logged_since(mark, "removed 3 stale temporary files"));
+  for (const std::string& f : stale) EXPECT_FALSE(fs::exists(f)) << f;
+  for (const std::string& f : kept) EXPECT_TRUE(fs::exists(f)) << f;
+  close(gate[1]);
+  waitpid(live, nullptr, 0);
+}
+
 TEST_F(LocalData, OversizedFileIsRefusedWithoutEndingTheProcess) {
   std::string file = root_ + "/Extensions/huge";
   put_sparse(file, 2000000000);

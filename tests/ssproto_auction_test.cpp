@@ -32,6 +32,7 @@ ss_time at(int h, int mi, int s) { return sstime_pack(s, mi, h, 10, 2, 2014); }
 // vlong below 32: one byte; signed vlong: a sign byte, then the magnitude.
 Bytes small_vlong(uint32_t v) { return {uint8_t(v)}; }
 Bytes signed_vlong(int32_t v) { return {uint8_t(v < 0 ? 1 : 0), uint8_t(v < 0 ? -v : v)}; }
+Bytes be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 
 std::vector<uint32_t> g_masks;  // change masks delivered, per instrument
 int g_owner;
@@ -117,6 +118,28 @@ TEST_F(Auction, AuctionFromPriceBlockAndClear) {
   const Bytes clear_other = header(223, "ANZ", at(10, 0, 3));
   ASSERT_EQ(int(clear_other.size()), decode(clear_other));
   EXPECT_EQ(0u, other->auction.price);
+}
+
+// A new day (160) forgets yesterday's auction and its second volume and
+// value: kept, they would show as today's indicative price and feed today's
+// average price until the first auction message of the new day.
+TEST_F(Auction, ANewDayForgetsYesterdaysAuction) {
+  ss_stock* s = stock("BHP");
+  ASSERT_EQ(0, ssevent_apply_depth_summary(s, 0, 0, 10100, 800, 1, nullptr));
+  ASSERT_EQ(0, ssevent_apply_depth_summary(s, 0, 1, 10000, 700, 1, nullptr));
+  const Bytes m220 = cat({header(220, "BHP", at(10, 0, 0)), plain(10050), vol(500)});
+  ASSERT_EQ(int(m220.size()), decode(m220));
+  ASSERT_NE(0u, s->auction.price);
+  s->second_volume = 300;
+  s->second_value = 3015000;
+  const Bytes m160 = cat({{0x00, 160}, be32(sstime_pack_date(11, 2, 2014)), be32(at(7, 0, 0)), vint(0)});
+  ASSERT_EQ(int(m160.size()), decode(m160));
+  EXPECT_EQ(0u, s->auction.price);
+  EXPECT_EQ(0u, s->auction.matched);
+  EXPECT_EQ(0, s->auction.surplus);
+  EXPECT_EQ(0u, s->second_volume);
+  EXPECT_EQ(0u, s->second_value);
+  EXPECT_EQ(sstime_pack_date(11, 2, 2014), ex->date);
 }
 
 TEST_F(Auction, OpenBalance) {

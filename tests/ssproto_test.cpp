@@ -432,12 +432,14 @@ TEST_F(Proto, SignatureAndPosition) {
       {"moved back", 5, 400, 5, 350, "changing ASX pos by -50 from 400 to 350", false},
       {"reset to 0", 5, 400, 5, 0, "reseting ASX pos from 400 to 0", false},
       {"unchanged", 5, 400, 5, 400, nullptr, false},
-      {"new signature", 5, 400, 6, 400, nullptr, true},
+      {"new signature after a new day", 5, 400, 6, 400, nullptr, true},
+      {"first signature", 0, kProtoPositionNone, 6, 500, "setting ASX pos to 500", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     restart();
     ssmodel_set_signature(0, c.sig_before);
+    if (c.sig != c.sig_before) ssevent_exchange_reset(ex(0), ex(0)->date, 0, 0);  // 160 came first
     ssproto_set_exchange_position(0, c.pos_before);
     Wire w;
     w.msg(166).u8(0).u32(c.sig).u32(c.pos);
@@ -455,6 +457,59 @@ TEST_F(Proto, SignatureAndPosition) {
   Wire w;
   w.msg(166).u8(4).u32(1).u32(1);
   EXPECT_EQ(-1, decode(w));
+}
+
+// A stream of another signature never lands on the old stream's day: where
+// the new stream starts (57, or 166 at position 0) the exchange is reset
+// first; a 166 that names another stream part way through it ends the link,
+// so the client starts every stream again.
+TEST_F(Proto, AnotherStreamIsNeverAppliedOverTheOldDay) {
+  struct {
+    const char* name;
+    bool new_day_first;  // a 160 before the message
+    int message;         // 57, or 166
+    uint32_t pos;        // the 166's position
+    int result;          // 1: taken, -1: refused
+    bool reset;          // the old day's figures are gone
+    const char* line;
+  } cases[] = {
+      {"57 over the old day", false, 57, 0, 1, true, "ASX: stream 9 begins a day over stream 5: resetting"},
+      {"166 at 0 over the old day", false, 166, 0, 1, true, "ASX: stream 9 starts over stream 5: resetting"},
+      {"166 part way over the old day", false, 166, 700, -1, false,
+       "ASX: stream 9 replaced stream 5 without a reset"},
+      {"57 after a new day", true, 57, 0, 1, true, nullptr},
+      {"166 part way after a new day", true, 166, 700, 1, true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    restart();
+    ss_stock* bhp = ssmodel_add_stock(ex(0), "BHP");
+    ASSERT_NE(nullptr, bhp);
+    ssmodel_set_signature(0, 5);
+    ssproto_set_exchange_position(0, 400);
+    bhp->volume = 1234;
+    bhp->last = 456;
+    Wire w;
+    select(w, 0);
+    if (c.new_day_first) w.msg(160).u32(kDay).u32(at(9, 0, 0)).vint(0);
+    ASSERT_EQ(int32_t(w.bytes.size()), decode(w));
+    w.bytes.clear();
+    w.starts.clear();
+    if (c.message == 57)
+      w.msg(57).date(kDay).u32(9);
+    else
+      w.msg(166).u8(0).u32(9).u32(c.pos);
+    LogCapture log;
+    const int got = decode(w);
+    EXPECT_EQ(c.result < 0 ? -1 : int32_t(w.bytes.size()), got);
+    EXPECT_EQ(c.reset ? 0u : 1234u, bhp->volume);
+    EXPECT_EQ(c.result < 0 ? 5u : 9u, ex(0)->signature);
+    if (c.line) {
+      EXPECT_EQ(1, log.count(c.line));
+    } else {
+      EXPECT_EQ(0, log.count("resetting"));
+    }
+  }
 }
 
 // 40 stops the positions, 49 starts them again; a counted message adds

@@ -269,6 +269,27 @@ TEST_F(Update, TestPayloadIsSavedAndDeltaIsRefused) {
   EXPECT_EQ(-1, decode(huge));
 }
 
+// With updates off, every update message is consumed, logged and dropped:
+// no file reaches the Program folder and nothing is announced, and the
+// reassembly buffers are still released.
+TEST_F(Update, WithUpdatesOffNothingIsWritten) {
+  ssclient_set_options(kClientOptNoUpdate);
+  LogCapture log;
+  feed(begin_msg("7.1.3"));
+  feed(file_msgs(1, "ambit_L64", content(2500, 'a')));
+  feed(write_msg());
+  feed(cat({type_only(143), text("probe"), block("test bytes")}));
+  EXPECT_EQ(std::set<std::string>{}, files());
+  EXPECT_EQ(0u, globals() & kGlobalProgramUpdate);
+  EXPECT_EQ(0, ssupdate_pending_count());
+  EXPECT_TRUE(log.has("refusing version 7.1.3: updates are off"));
+  EXPECT_TRUE(log.has("refusing update file ambit_L64: updates are off"));
+  EXPECT_TRUE(log.has("refusing to write an update: updates are off"));
+  EXPECT_TRUE(log.has("refusing 10b probe: updates are off"));
+  int32_t filled = 0, total = 0;
+  EXPECT_NE(0, bigdata_progress(1, &filled, &total));  // the buffer went back
+}
+
 struct transfer_failure {
   const char* name;
   Bytes bytes;

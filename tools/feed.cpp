@@ -6,8 +6,8 @@
 // The threads are the terminal's: the io thread runs ssclient_run and applies
 // the server's messages under the core lock; the main thread plays the user
 // interface, waking every 10 ms to take the core lock, deliver changes and
-// read the model, and letting the lock go before it sleeps. SIGINT and
-// SIGTERM are blocked in every thread and polled by that loop, so a stop is
+// read the model, and letting the lock go before it sleeps. SIGINT, SIGTERM
+// and SIGHUP are blocked in every thread and polled by that loop, so a stop is
 // ordinary code on the main thread rather than a signal handler. The client
 // gets the terminal's settings, not the library's defaults: a 20 ms yield
 // pause after 100000 units of work, and the reconnect time-out (300 s).
@@ -74,7 +74,7 @@ const char kUsage[] =
     "  -s SITE            site name sent at sign on\n"
     "  --watch CODE,...   stocks to watch, each CODE or EXCHANGE:CODE (default:\n"
     "                     the first 5 current stocks of ASX once online)\n"
-    "  --seconds N        sign off after N seconds (default 0: at SIGINT or SIGTERM)\n"
+    "  --seconds N        sign off after N seconds (default 0: at SIGINT, SIGTERM or SIGHUP)\n"
     "  --reconnect-timeout N\n"
     "                     give up reconnecting after N seconds of failures\n"
     "                     (default 300; 0: never)\n"
@@ -549,6 +549,7 @@ int main(int argc, char** argv) {
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
+  sigaddset(&stop_signals, SIGHUP);  // the terminal that started it went away
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   if (start_runtime(o) < 0) {

@@ -420,6 +420,11 @@ int32_t docmgr_data_handler(const uint8_t *data, int32_t length, void *context, 
     }
   }
   if (length <= 0) return 0;
+  if (d->written + length > kDocmgrMaxSize) {
+    log(LOG_ERROR, kSrc, "%s is over %dMB, not keeping", d->url, int(kDocmgrMaxSize >> 20));
+    return -1;
+  }
+  d->written += length;
   if (plat_write_all(d->fd, data, length) != length) {
     log(LOG_OSERR, kSrc, "can't write %db to %s", length, d->tmp_path);
     return -1;

@@ -16,6 +16,9 @@
 
 constexpr int kDocmgrNameSize = 64;     // file names: at most 63 characters
 constexpr int32_t kDocmgrMinSize = 1024;  // a shorter document is never kept
+// A longer one is refused as it arrives, before anything parses it: the
+// largest company reports run to tens of megabytes.
+constexpr int64_t kDocmgrMaxSize = int64_t(64) << 20;
 constexpr int kDocmgrUrlSize = 1024;
 
 struct docmgr_req;
@@ -42,6 +45,7 @@ struct docmgr_doc {
   char *path;       // the final file
   char *tmp_path;   // in Temp
   ssio_progress progress;  // written by the client under the io-state lock
+  int64_t written;         // body bytes in the temporary file (io thread)
   uint32_t count;
   docmgr_req *first, *last;
   docmgr_doc *prev, *next;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <unistd.h>
@@ -59,13 +60,20 @@ static void write_state(void) {
     log(LOG_ERROR, kSrc, "no crash filename");
     return;
   }
-  FILE *f = fopen(C.state_path, "w");
+  // Written beside and renamed over the old file, so that a process killed
+  // mid-write leaves the previous state whole rather than half a list.
+  char tmp[sizeof C.state_path + 8];
+  snprintf(tmp, sizeof tmp, "%s.tmp", C.state_path);
+  FILE *f = fopen(tmp, "w");
   if (!f) {
-    log(LOG_OSERR, kSrc, "can't write to %s", C.state_path);
+    log(LOG_OSERR, kSrc, "can't write to %s", tmp);
     return;
   }
   for (crash_watch *w = C.live; w; w = w->next) fprintf(f, "%04d %s\n", w->kind, w->text);
-  fclose(f);
+  if (fclose(f) != 0 || rename(tmp, C.state_path) != 0) {
+    log(LOG_OSERR, kSrc, "can't write to %s", C.state_path);
+    unlink(tmp);
+  }
 }
 
 int crash_report_init(int send_previous) {
@@ -76,18 +84,18 @@ int crash_report_init(int send_previous) {
   C.on = 1;
   C.prev_count = 0;
   if (FILE *f = C.state_path[0] ? fopen(C.state_path, "r") : nullptr) {
-    char buf[99];
-    bool line_start = true;
-    while (fgets(buf, sizeof buf, f)) {
-      if (line_start) {
-        int kind = atoi(buf);
-        if (C.prev_count < kCrashPrevMax)
-          C.prev[C.prev_count++] = kind;
-        else
-          log(LOG_ERROR, kSrc, "too many crashes!");
-      }
-      line_start = strchr(buf, '\n') != nullptr;
+    // Whole lines, so that a stray NUL in one cannot hide its end and take
+    // the next line's kind with it.
+    char *line = nullptr;
+    size_t cap = 0;
+    while (getline(&line, &cap, f) > 0) {
+      int kind = atoi(line);
+      if (C.prev_count < kCrashPrevMax)
+        C.prev[C.prev_count++] = kind;
+      else
+        log(LOG_ERROR, kSrc, "too many crashes!");
     }
+    free(line);
     fclose(f);
   }
   if (!crash_in_list(kCrashWatchSending) && send_previous) crash_report_send(kCrashReportNotCurrent);
@@ -191,6 +199,21 @@ static std::string read_whole(const char *path) {
   return out;
 }
 
+std::string crash_report_escape(const std::string &text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 std::string crash_report_cut_log(const std::string &log_text) {
   if (log_text.size() <= kCrashLogMax) return log_text;
   size_t head_end = std::string::npos;  // offset of the 300th newline
@@ -232,7 +255,10 @@ int crash_report_send(uint32_t flags) {
     log(LOG_ERROR, kSrc, "no crash or log to send");
     return -1;
   }
-  logt = crash_report_cut_log(logt);
+  // Feed hosts, proxies and the server all put text into the log: in the
+  // form it is data, never markup.
+  logt = crash_report_escape(crash_report_cut_log(logt));
+  state = crash_report_escape(state);
 
   char name[64];
   time_t t = now();

@@ -34,5 +34,7 @@ const char *crash_report_path(void);
 // Cuts a log longer than 100000 characters that has 300 lines or more: the
 // first 300 lines, "\n--- CUT %db ---\n" and the tail. Returns the text to send.
 std::string crash_report_cut_log(const std::string &log);
+// The text with &, <, > and " written as HTML character references.
+std::string crash_report_escape(const std::string &text);
 // Test seam: the report's time (0 restores the clock).
 void crash_report_set_time(time_t t);

@@ -117,14 +117,15 @@ static int fail(int code) {
   return code;
 }
 
-// The debugging log lives in the shared temporary folder, where anyone can
-// plant a link at its name: it is never followed, and the file is private.
+// The debugging log lives in the data tree beside the log file, never in
+// the shared temporary folder where another user could read it or plant a
+// link at its name. It is still never followed, and the file is private.
 static void open_debug_log() {
-  const char *tmp = getenv("TMPDIR");
   char name[kAppdataPathMax];
-  int len = snprintf(name, sizeof name, "%s/%s", tmp && tmp[0] == '/' ? tmp : "/tmp",
-                     kStubDebugLogName);
-  if (len <= 0 || len >= (int)sizeof name) snprintf(name, sizeof name, "/tmp/%s", kStubDebugLogName);
+  if (!localdata_path(name, LOCALDATA_ROOT, kStubDebugLogName)) {
+    log(LOG_ERROR, kSrc, "can't name the debugging log");
+    return;
+  }
   log_set_filename(name);
   int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   FILE *f = fd >= 0 ? fdopen(fd, "w") : nullptr;
@@ -155,12 +156,12 @@ int stub_main(int argc, char **argv) {
   stub_options opt;
   stub_parse_options(argc, argv, &opt);
 
+  if (appdata_init(program, opt.alt, opt.bits) != 0) return fail(1);
+  S.started = 4;
   if (opt.debug) {
     open_debug_log();
     log(LOG_INFO, kSrc, "starting stub %s (debugging)", program);
   }
-  if (appdata_init(program, opt.alt, opt.bits) != 0) return fail(1);
-  S.started = 4;
   if (opt.log && !opt.debug && appdata_log_path()) {
     log_set_filename(appdata_log_path());
     log_set_autoflush(1);

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstddef>
 
-constexpr char kStubDebugLogName[] = "ambitlog.txt";  // in $TMPDIR, else /tmp
+constexpr char kStubDebugLogName[] = "ambitlog.txt";  // in the data tree's root
 constexpr int kStubAlertMax = 4096;       // bytes of the whole alert text
 constexpr int kStubAlertLogBytes = 2048;  // bytes of the log lines in it
 constexpr int kStubAlertLogLines = 16;
@@ -13,7 +13,7 @@ constexpr int kStubExtraArgs = 7;         // argument list room beyond the count
 struct stub_options {
   int alt;    // run slot 1 instead of 0
   int log;    // log to the data tree's "log.txt" (on unless "nolog")
-  int debug;  // log to the temporary folder's kStubDebugLogName, every line flushed
+  int debug;  // log to the data tree's kStubDebugLogName, every line flushed
   int bits;   // 32 with "32bit", else 0
 };
 

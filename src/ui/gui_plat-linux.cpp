@@ -16,6 +16,7 @@
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xlib.h>
 
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -132,7 +133,40 @@ static struct {
   int driver_named;
   char menu_app[64];
   gui_plat_menu menus[2];
+  int stop_taken;                      // the stop signal was handed on
 } st;
+
+// A stop asked of the process from outside (SIGTERM, SIGINT, SIGHUP) is the
+// application's quit, as the menu's: the handler only notes the signal and
+// the next event pump hands it to the session, which saves, signs off and
+// ends the frame loop in its usual order. A second signal while that runs
+// ends the process at once, as the signal would have without us.
+static volatile sig_atomic_t stop_signal;
+static constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+static void on_stop_signal(int sig) {
+  if (stop_signal) {
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
+  stop_signal = sig;
+}
+
+static void set_stop_handlers(bool on) {
+  struct sigaction sa{};
+  sa.sa_handler = on ? on_stop_signal : SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : kStopSignals) sigaction(sig, &sa, nullptr);
+}
+
+static void take_stop_signal(void) {
+  if (!stop_signal || st.stop_taken || !st.ev.quit) return;
+  st.stop_taken = 1;
+  log(LOG_WARN, kSrc, "signal %d: quitting", int(stop_signal));
+  st.ev.quit();
+}
 
 void gui_plat_set_events(const gui_plat_events *events) {
   if (events)
@@ -214,6 +248,9 @@ int gui_plat_init(void) {
     if (st.ev.add_monitor) st.ev.add_monitor(&fr, &vr);
   }
   st.cursor = 0;
+  stop_signal = 0;
+  st.stop_taken = 0;
+  set_stop_handlers(true);
   return 0;
 }
 
@@ -228,6 +265,7 @@ void gui_plat_shutdown(void) {
   if (st.video) SDL_QuitSubSystem(SDL_INIT_VIDEO);
   st.video = 0;
   st.driver_named = 0;
+  set_stop_handlers(false);
 }
 
 // ---- windows ----
@@ -672,6 +710,7 @@ static void dispatch(const SDL_Event &e) {
 }
 
 void gui_plat_pump_events(void) {
+  take_stop_signal();
   x11clip_pump();
   if (!st.video) return;
   SDL_Event e;

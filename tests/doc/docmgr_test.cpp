@@ -228,6 +228,25 @@ TEST_F(Docmgr, ShortAndEmptyBodiesEndInErrorAndLeaveNoFile) {
   }
 }
 
+// A document larger than the cap is refused as it arrives: the handler
+// stops the download at the first byte over, and no file is kept.
+TEST_F(Docmgr, ABodyOverTheCapIsRefusedAndLeavesNoFile) {
+  LogCapture log;
+  ASSERT_TRUE(docmgr_fetch_document(&stock, &item, record, nullptr, 1));
+  Request& r = g_requests.at(0);
+  const std::string mib(1 << 20, 'z');
+  for (int64_t sent = 0; sent < kDocmgrMaxSize; sent += int64_t(mib.size()))
+    ASSERT_EQ(r.handler((const uint8_t*)mib.data(), (int32_t)mib.size(), r.context, 0), (int32_t)mib.size());
+  EXPECT_EQ(r.handler((const uint8_t*)"!", 1, r.context, 0), -1);
+  EXPECT_TRUE(log.has("is over 64MB, not keeping")) << logged_since(0);
+  r.progress->phase = kSsioProgressFailed;
+  docmgr_finish();
+  ASSERT_EQ(g_events.size(), 1u);
+  EXPECT_EQ(g_events[0].p.phase, kSsioProgressFailed);
+  EXPECT_FALSE(fs::exists(final_doc()));
+  EXPECT_EQ(temp_files(), 0u);
+}
+
 TEST_F(Docmgr, CancellingTheLastRequesterStopsTheDownloadUnlessAThirdArrived) {
   struct Case {
     const char* name;

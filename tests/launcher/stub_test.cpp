@@ -381,22 +381,25 @@ TEST_F(Launcher, CutInstallIsRepairedAndNeverLeavesAHalfProgram) {
 
 TEST_F(Launcher, DebugLogIsPrivateAndNeverFollowsALink) {
   proc_write_file(t + "/victim", "keep");
-  fs::create_symlink(t + "/victim", t + "/ambitlog.txt");
+  fs::create_directories(root);
+  fs::create_symlink(t + "/victim", root + "/ambitlog.txt");
   Child r = run({"--debug"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(proc_read_file(t + "/victim"), "keep");
-  EXPECT_TRUE(fs::is_symlink(t + "/ambitlog.txt"));
+  EXPECT_TRUE(fs::is_symlink(root + "/ambitlog.txt"));
 
-  fs::remove(t + "/ambitlog.txt");
+  fs::remove(root + "/ambitlog.txt");
   r = run({"-debug"});
   ASSERT_EQ(r.code, 0) << r.err;
   struct stat st;
-  ASSERT_EQ(lstat((t + "/ambitlog.txt").c_str(), &st), 0);
+  ASSERT_EQ(lstat((root + "/ambitlog.txt").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  std::string log = proc_read_file(t + "/ambitlog.txt");
+  std::string log = proc_read_file(root + "/ambitlog.txt");
   EXPECT_NE(log.find("starting stub " + bin + "/launcher (debugging)"), std::string::npos) << log;
   EXPECT_NE(log.find("executing"), std::string::npos) << log;
-  // Debugging keeps the data tree's log file out of it.
+  // Debugging keeps the data tree's log file out of it, and nothing goes to
+  // the shared temporary folder.
   EXPECT_FALSE(fs::exists(root + "/log.txt"));
+  EXPECT_FALSE(fs::exists(t + "/ambitlog.txt"));
 }

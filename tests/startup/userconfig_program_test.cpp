@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,8 +44,10 @@ struct ProgramRun {
 };
 
 // Starts Ambit signed on as dana, waits for its version line, quits it
-// through its screen window's quit chord and waits for the end.
-ProgramRun run_and_quit(sim_server* sim, int port, const std::string& home, const std::vector<std::string>& extra) {
+// through its screen window's quit chord (or by sending it `quit_signal`)
+// and waits for the end.
+ProgramRun run_and_quit(sim_server* sim, int port, const std::string& home, const std::vector<std::string>& extra,
+                        int quit_signal = 0) {
   ProgramRun r;
   const size_t from = sim_transcript(sim).size();
   const std::string port_text = std::to_string(port);
@@ -82,7 +85,10 @@ ProgramRun run_and_quit(sim_server* sim, int port, const std::string& home, cons
       r.geometry.push_back(g);
     }
   }
-  if (!xid.empty()) system(("xdotool windowfocus --sync " + xid + " key super+q").c_str());
+  if (quit_signal)
+    kill(pid, quit_signal);
+  else if (!xid.empty())
+    system(("xdotool windowfocus --sync " + xid + " key super+q").c_str());
   int st = 0;
   if (!proc_wait_until(pid, end, &st)) {
     kill(pid, SIGKILL);
@@ -159,6 +165,37 @@ TEST(UserConfigProgram, SavedAtLogoutLoadedByTheNextProcess) {
   EXPECT_TRUE(third.quit);
   EXPECT_TRUE(saves_since(sim, mark).empty());
   EXPECT_NE(third.log.find("skipping remote save"), std::string::npos);
+  sim_destroy(sim);
+}
+
+// A stop asked from outside is the user's quit: the configuration is saved
+// to the server, the client signs off, and the process ends with 0 and a
+// log that says so to its last line.
+TEST(UserConfigProgram, StopSignalsQuitAsTheUserWould) {
+  std::string why;
+  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
+  sim_server* sim = nullptr;
+  ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
+  sim_user u;
+  u.name = "dana";
+  u.password = "secret";
+  u.id = 33;
+  ASSERT_EQ(0, sim_add_user(sim, u));
+  const int port = sim_start(sim, 0);
+  ASSERT_GT(port, 0);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    proc_tempdir home;
+    const size_t mark = sim_transcript(sim).size();
+    ProgramRun run = run_and_quit(sim, port, home.path, {}, sig);
+    ASSERT_TRUE(run.online);
+    EXPECT_TRUE(run.quit) << run.log;
+    EXPECT_EQ(saves_since(sim, mark).size(), 1u) << run.log;
+    EXPECT_NE(run.log.find("signal " + std::to_string(sig) + ": quitting"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("Saving config"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("failed to sign off"), std::string::npos) << run.log;
+    EXPECT_NE(run.log.find("stopping Ambit"), std::string::npos) << run.log;  // the log is whole
+  }
   sim_destroy(sim);
 }
 

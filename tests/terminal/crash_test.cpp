@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <regex>
 
+#include <unistd.h>
+
 #include "appdata.h"
 #include "log.h"
 #include "proc.h"
@@ -94,6 +96,19 @@ TEST_F(CrashReport, PreviousStateGivesAtMostTwentyKinds) {
   EXPECT_EQ(crash_in_list(2), 0);
 }
 
+// A stray NUL inside a line does not hide its end: the next line's kind is
+// still read.
+TEST_F(CrashReport, ANulInALineKeepsTheNextLine) {
+  const std::string text("0102 Load\0Config\n0104 Drawing\n", 30);
+  FILE *f = fopen(state_.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(text.data(), 1, text.size(), f);
+  fclose(f);
+  ASSERT_EQ(crash_report_init(0), 0);
+  EXPECT_EQ(crash_in_list(102), 1);
+  EXPECT_EQ(crash_in_list(104), 1);
+}
+
 TEST_F(CrashReport, CrashWhileSendingOffersNoReport) {
   write_state("0002 Sending Report\n0001 Starting 2026-01-01 00:00:00\n");
   g_opened.clear();
@@ -123,6 +138,43 @@ TEST_F(CrashReport, LogReportKeepsStateAndHasNoCrashMark) {
   EXPECT_EQ(form.find("Flag_Crash"), std::string::npos);
   EXPECT_EQ(form.find("has crashed"), std::string::npos);
   EXPECT_EQ(proc_read_file(state_), before);  // no "Sending Report" watch
+}
+
+// Text that a feed host, a proxy or the server put into the log or the state
+// is data in the form: no markup of its own survives, and each section's
+// textarea ends where the form ends it.
+TEST_F(CrashReport, LogAndStateTextIsEscaped) {
+  write_state("0102 <b>\"Load\" & Config</b>\n");
+  ASSERT_EQ(crash_report_init(0), 0);
+  FILE *f = fopen(appdata_log_path(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("10:00:00.000 WARN: bad feed </textarea><script>alert(1)</script> & more\n", f);
+  fclose(f);
+  ASSERT_EQ(crash_report_send(kCrashReportNotCrash | kCrashReportKeepState), 0);
+  std::string form = proc_read_file(crash_report_path());
+  EXPECT_EQ(form.find("<script>"), std::string::npos);
+  EXPECT_EQ(form.find("<b>"), std::string::npos);
+  EXPECT_NE(form.find("bad feed &lt;/textarea&gt;&lt;script&gt;alert(1)&lt;/script&gt; &amp; more"),
+            std::string::npos);
+  size_t closes = 0;
+  for (size_t at = form.find("</textarea>"); at != std::string::npos; at = form.find("</textarea>", at + 1))
+    closes++;
+  EXPECT_EQ(closes, 3u);  // comments, log, state
+  EXPECT_EQ(crash_report_escape("a<&>\"b"), "a&lt;&amp;&gt;&quot;b");
+}
+
+// The state file is replaced whole: no temporary file stays beside it, and
+// a reader sees every live watch.
+TEST_F(CrashReport, StateFileIsReplacedWhole) {
+  ASSERT_EQ(crash_report_init(0), 0);
+  int id = crash_watch_add(kCrashWatchLoadConfig, "Load Config");
+  ASSERT_GT(id, 0);
+  std::string text = proc_read_file(state_);
+  EXPECT_NE(text.find("0102 Load Config\n"), std::string::npos);
+  EXPECT_NE(text.find("0001 Starting"), std::string::npos);
+  EXPECT_EQ(access((state_ + ".tmp").c_str(), F_OK), -1);
+  EXPECT_EQ(crash_watch_remove(id), 0);
+  EXPECT_EQ(proc_read_file(state_).find("Load Config"), std::string::npos);
 }
 
 // Lines of `width` characters (newline included), `total` characters in all.

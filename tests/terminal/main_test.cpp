@@ -114,8 +114,61 @@ TEST(MainOptions, UnknownWordsAreLoggedWithTheUsage) {
       "             ... [--purge]\n"
       "             ... [--log]\n"
       "             --version\n"
-      "             --help\n";
+      "             --help\n"
+      "             ... [--password-file file]  (\"-p -\" reads it from standard input)\n";
   EXPECT_EQ(err, usage + usage);
+}
+
+// A password on the command line is wiped from the arguments once read;
+// "-p -" takes the first line of standard input and "--password-file" that
+// of a file, so it need never stand in the process list.
+TEST(MainOptions, PasswordsStayOutOfTheProcessList) {
+  start_runtime(TestStderr::kOff);
+  {
+    argv_list a({"Ambit", "-u", "bob", "-p", "hunter2"});
+    main_settings s;
+    ASSERT_EQ(main_options_second(a.argc(), a.argv(), &s), -1);
+    EXPECT_EQ(str(s.password), "hunter2");
+    EXPECT_EQ(std::string(a.argv()[4]), "");  // nothing left for ps to show
+  }
+  proc_tempdir dir;
+  const std::string file = dir.path + "/pw";
+  FILE *f = fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("from file\nsecond line\n", f);
+  fclose(f);
+  {
+    argv_list a({"Ambit", "--password-file", file});
+    main_settings s;
+    ASSERT_EQ(main_options_second(a.argc(), a.argv(), &s), -1);
+    EXPECT_EQ(str(s.password), "from file");
+  }
+  {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "piped pw\r\n", 10), 10);
+    close(fds[1]);
+    int saved = dup(0);
+    dup2(fds[0], 0);
+    close(fds[0]);
+    argv_list a({"Ambit", "-p", "-", "-u", "ann"});
+    main_settings s;
+    int r = main_options_second(a.argc(), a.argv(), &s);
+    dup2(saved, 0);
+    close(saved);
+    clearerr(stdin);
+    ASSERT_EQ(r, -1);
+    EXPECT_EQ(str(s.password), "piped pw");
+    EXPECT_EQ(str(s.user), "ann");
+  }
+  {
+    argv_list a({"Ambit", "--password-file", dir.path + "/missing"});
+    main_settings s;
+    uint64_t mark = log_count();
+    ASSERT_EQ(main_options_second(a.argc(), a.argv(), &s), -1);
+    EXPECT_EQ(str(s.password), "");
+    EXPECT_TRUE(logged_since(mark, "can't read a password from "));
+  }
 }
 
 struct restart_case {
@@ -138,6 +191,7 @@ TEST(MainRestart, ArgumentListTable) {
       {{"-s", "AU", "-u", "bob", "-p", "pw", "--purge", "plain"}, 1, 1, 1, {"--restart", "--alt", "--log", "plain"}},
       {{"--restart", "--alt", "--log", "--noupdate", "-h", "host", "--nolog"}, 0, 1, 0, {"--alt", "-h", "host", "--nolog"}},
       {{"-P", "7001", "-s"}, 0, 0, 1, {"--log", "-P", "7001"}},
+      {{"--password-file", "/home/bob/pw", "-u", "bob", "plain"}, 0, 0, 0, {"plain"}},
       {{"---purge", "--Purge"}, 0, 0, 0, {"---purge", "--Purge"}},
       {m, 1, 1, 1, [&] {
          std::vector<std::string> v{"--restart", "--alt", "--log"};

@@ -180,6 +180,15 @@ TEST_F(FeedAgainstSim, OwnSignOffIsNotTheServers) {
   EXPECT_NE(std::string::npos, slurp(run.log_path()).find("reconnect time-out 45s"));
 }
 
+TEST_F(FeedAgainstSim, HangUpSignsOffToo) {
+  FeedRun run;
+  ASSERT_NO_FATAL_FAILURE(start_online(&run));
+  run.signal(SIGHUP);
+  EXPECT_EQ(0, run.wait_exit());
+  EXPECT_TRUE(has_line(run.out(), "signal 1, signing off")) << run.out();
+  EXPECT_GE(sim_wait_entry(sim_, 2, 0, kWaitMs, nullptr), 0) << "the feed asked to sign off";
+}
+
 TEST_F(FeedAgainstSim, ServerSignOffIsReportedAndEndsTheRun) {
   FeedRun run;
   ASSERT_NO_FATAL_FAILURE(start_online(&run));

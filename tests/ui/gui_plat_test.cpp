@@ -163,12 +163,28 @@ TEST_F(Layer, StartReportsTheScreenWithoutFlippingOrMaximising) {
   EXPECT_EQ(R.monitors[0].h, h);
   EXPECT_EQ(R.flip, 0);
   EXPECT_EQ(R.maximise, 0);
-  // The crash handler and the program own the signals, not SDL.
-  for (int sig : {SIGINT, SIGTERM}) {
+  // The stop signals are the layer's own (SDL installs none): one handler
+  // for all three.
+  struct sigaction term;
+  ASSERT_EQ(sigaction(SIGTERM, nullptr, &term), 0);
+  EXPECT_NE(term.sa_handler, SIG_DFL);
+  EXPECT_NE(term.sa_handler, SIG_IGN);
+  for (int sig : {SIGINT, SIGHUP}) {
     struct sigaction sa;
     ASSERT_EQ(sigaction(sig, nullptr, &sa), 0);
-    EXPECT_EQ(sa.sa_handler, SIG_DFL) << "signal " << sig;
+    EXPECT_EQ(sa.sa_handler, term.sa_handler) << "signal " << sig;
   }
+}
+
+// A stop signal is the application's quit, handed on once by the next pump.
+TEST_F(Layer, AStopSignalIsAQuit) {
+  R.quits = 0;
+  ASSERT_EQ(raise(SIGHUP), 0);
+  EXPECT_EQ(R.quits, 0);  // nothing happens inside the handler
+  gui_plat_pump_events();
+  EXPECT_EQ(R.quits, 1);
+  gui_plat_pump_events();
+  EXPECT_EQ(R.quits, 1);
 }
 
 // ---- windows, contexts, presenting ----
