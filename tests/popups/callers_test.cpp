@@ -9,7 +9,13 @@
 //  - the watchlist grid, column by column: the issuer's news on the news
 //    marker, the stock's own state, its quote bases, its volume against
 //    earlier periods, the auction of a stock without a trade today; a click
-//    on the news marker opens the issuer's latest item.
+//    on the news marker opens the issuer's latest item;
+//  - the alerts window: the issuer's news on the issuer flags' icon, a
+//    preview of the instrument over its code (a stock's depth, an index's
+//    day chart); a click on the icon opens the latest item;
+//  - the title bar: the quote bases and the state explained;
+//  - a market ticker: a slow pointer freezes it and previews the item's
+//    stock, leaving thaws it; a click on an announcement opens it.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -36,7 +42,12 @@
 #include "style.h"
 #include "ui/gui.h"
 #include "ui/gui_internal.h"
+#include "screen/tickbar.h"
+#include "screen/ticker.h"
+#include "windows/alertlist.h"
+#include "windows/alerts.h"
 #include "windows/docwin.h"
+#include "windows/titlebar.h"
 #include "windows/searchwin.h"
 #include "windows/tradelist.h"
 #include "windows/watchlist.h"
@@ -387,6 +398,151 @@ TEST_F(Callers, WatchlistGridShowsEachColumnsDetailAndOpensTheIssuersNews) {
       {"no quote bases", rb, sx(31), 0},
   };
   for (auto &c : search_cases) check(sw, c);
+}
+
+// ---- the alerts window ----
+
+TEST_F(Callers, AlertsExplainTheIssuersFlagsPreviewTheCodeAndOpenNews) {
+  ASSERT_EQ(alerts_init(), 0);
+  ss_stock *st = bars_stock("ALA", 1000, 990, 1010, 1000);
+  ss_index *ix = bars_index("ALX", 5000, 5100);
+  ASSERT_TRUE(st && ix);
+  ss_issuer *is = ssmodel_get_issuer(ex, "ALA");
+  const uint32_t nc[] = {2, 0};
+  ss_news *yesterday = ssmodel_add_news(is, 31, at("2018-02-19T12:00:00Z"), nc, 0, "Yesterday");
+  ss_news *today = ssmodel_add_news(is, 32, at("2018-02-20T09:30:00Z"), nc, 0, "Today");
+  ASSERT_TRUE(yesterday && today);
+  is->flags |= kInNewsPlain;
+  ASSERT_NE(alerts_set_alert(st, 900, kAlertNoPrice, kAlertNoVolume, 0, 0), nullptr);
+  ASSERT_NE(alerts_set_alert(ix, 4000, kAlertNoPrice, kAlertNoVolume, 0, 0), nullptr);
+  ASSERT_EQ(alerts_find(st)->issuer, static_cast<instr *>(is));
+  window_set_role(w, kRoleAlerts);
+  auto *g = alerts_grid_of(window_get_content(w, kRoleAlerts));
+  ASSERT_NE(g, nullptr);
+  auto row_of = [&](instr *in) -> alerts_row * {
+    for (alerts_row *r = g->rows; r; r = r->next)
+      if (r->shown && r->a->instrument == in) return r;
+    return nullptr;
+  };
+  ASSERT_TRUE(draw_until([&] {
+    return !screen_relayout_pending() && widget_is_shown(g) && row_of(st) && row_of(ix) && g->row_h > 0 &&
+           (g->columns.col[1].width > 0 || g->columns.col[2].width > 0);
+  }));
+  const cols_col &code = g->columns.col[1].shown && g->columns.col[1].width > 0 ? g->columns.col[1] : g->columns.col[2];
+  const int32_t icon_x = code.x0 + code.width - 4, code_x = code.x0 + code.width / 3;
+  auto mid = [&](instr *in) { return row_of(in)->y + g->row_h / 2; };
+
+  slow_to(icon_x, mid(st));
+  ASSERT_TRUE(draw_until([&] { return gendtl_up() && popup()->kind == 4; }));
+  EXPECT_EQ(news_rows(), (std::vector<const ss_news *>{today})) << "the day's news";
+  EXPECT_FALSE(hover_up());
+  slow_to(code_x, mid(st));
+  ASSERT_TRUE(draw_until([&] { return hover_up() && !gendtl_up(); }));
+  EXPECT_EQ(popups_get_state()->kind, kPopupDepth);
+  EXPECT_EQ(window_get_instrument(s->hover_window), static_cast<instr *>(st));
+  slow_to(code_x, mid(ix));
+  ASSERT_TRUE(draw_until([&] { return hover_up() && popups_get_state()->kind == kPopupDayChart; }));
+  EXPECT_EQ(window_get_instrument(s->hover_window), static_cast<instr *>(ix));
+  // An index has no issuer icon: the code's preview stays there too.
+  slow_to(icon_x, mid(ix));
+  EXPECT_FALSE(gendtl_up());
+  slow_out_above(g, code_x, mid(st));
+  EXPECT_TRUE(draw_until([&] { return !hover_up() && !gendtl_up(); }));
+
+  slow_to(icon_x, mid(st));
+  click();
+  ASSERT_TRUE(draw_until([&] { return shows(today); }));
+  EXPECT_EQ(window_get_role(w), uint32_t(kRoleAlerts));
+  alerts_fini();
+}
+
+// ---- the title bar ----
+
+TEST_F(Callers, TitleBarExplainsTheQuoteBasesAndTheState) {
+  ex->state = ex->phase = 20;
+  ss_stock *st = bars_stock("TBA", 1000, 990, 1010, 1000);
+  ASSERT_NE(st, nullptr);
+  st->quote_basis = 0x1 | 0x2 | 0x8;  // 0x2, the ordinary basis, is not shown
+  st->state = 140;
+  st->resume_time = 0;
+  window_set_role(w, kRoleTradelist);
+  window_set_instrument(w, st);
+  titlebar *tb = window_get_titlebar(w);
+  ASSERT_NE(tb, nullptr);
+  ASSERT_TRUE(draw_until([&] {
+    return !screen_relayout_pending() && widget_is_shown(tb) && tb->basis_hit.w > 0 && tb->state_hit.w > 0;
+  }));
+  const int32_t y = tb->r.y + tb->r.h / 2;
+  slow_to(tb->basis_hit.x + tb->basis_hit.w / 2, y);
+  ASSERT_TRUE(draw_until([&] { return gendtl_up() && popup()->kind == 2; }));
+  EXPECT_EQ(rows(2, 3), (std::vector<std::string>{std::string(sscodes_quote_basis_names(0, 0x1)) + "|" +
+                                                      sscodes_quote_basis_name(0, 0x1),
+                                                  std::string(sscodes_quote_basis_names(0, 0x8)) + "|" +
+                                                      sscodes_quote_basis_name(0, 0x8)}));
+  EXPECT_GE(s->gendtl->r.y, tb->r.y + tb->r.h - 2) << "below the bar (the placement overlaps its anchor by 2)";
+  slow_to(tb->state_hit.x + tb->state_hit.w / 2, y);
+  ASSERT_TRUE(draw_until([&] { return gendtl_up() && popup()->kind == 3; }));
+  EXPECT_EQ(rows(4, 5), (std::vector<std::string>{std::string(ssstate_short_name(140)) + "|" + ssstate_long_name(140)}));
+  // The title text explains nothing.
+  slow_to(tb->r.x + 20, y);
+  EXPECT_TRUE(draw_until([&] { return !gendtl_up(); }));
+  slow_to(tb->state_hit.x + tb->state_hit.w / 2, y);
+  ASSERT_TRUE(draw_until([&] { return gendtl_up(); }));
+  // Down into the list, slowly: leaving the bar closes it.
+  for (int32_t yy = y; yy < tb->r.y + tb->r.h + 4; yy++) move(tb->state_hit.x + tb->state_hit.w / 2, yy);
+  EXPECT_TRUE(draw_until([&] { return !gendtl_up(); }));
+}
+
+// ---- a market ticker ----
+
+int64_t g_ms = 0;
+int64_t test_ms() { return g_ms; }
+int all_permitted(int32_t) { return 1; }
+
+TEST_F(Callers, MarketTickerFreezesPreviewsAndOpensAnnouncements) {
+  ss_stock *st = bars_stock("TKA", 1000, 990, 1010, 1000);
+  ASSERT_NE(st, nullptr);
+  ss_issuer *is = ssmodel_get_issuer(ex, "TKA");
+  const uint32_t nc[] = {2, 0};
+  ss_news *item = ssmodel_add_news(is, 41, at("2018-02-20T10:00:00Z"), nc, kNewsFlag1, "Ticker news");
+  ASSERT_NE(item, nullptr);
+  ticker *t = tickbar_get_ticker(s->tickbar, 0);
+  ASSERT_NE(t, nullptr);
+  ticker_set_permission(all_permitted);
+  g_ms = 5000000;
+  ticker_set_clock(test_ms);
+  ticker_set_show(t, TICKER_SHOW_SHOW);
+  ticker_reset(t);
+  ss_ev_alert ev{};
+  ev.news = item;
+  ASSERT_EQ(ticker_add_item(t, TICK_NEWS, is, &ev), 0);
+  ASSERT_TRUE(draw_until([&] { return tickbar_ticker_visible(s->tickbar, 0) && t->first != nullptr; }));
+  g_ms += 3000;
+  ASSERT_TRUE(draw_until([&] { return t->first->x < t->r.x + t->r.w - t->first->width - 20; }));
+  ticker_item *it = t->first;
+  const int32_t x = it->x + it->width / 2, y = t->r.y + t->r.h / 2;
+  slow_to(x, y);
+  ASSERT_TRUE(draw_until([&] { return hover_up(); }));
+  EXPECT_TRUE(t->frozen);
+  EXPECT_EQ(popups_get_state()->kind, kPopupDepth);
+  EXPECT_EQ(window_get_instrument(s->hover_window), static_cast<instr *>(st)) << "the issuer's stock";
+  // Frozen: the clock runs on, the item stays under the pointer.
+  const int32_t frozen_x = it->x;
+  g_ms += 2000;
+  draw_until([] { return true; });
+  EXPECT_EQ(it->x, frozen_x);
+  // Leaving thaws it and closes the preview.
+  const int32_t out_y = t->r.y > 10 ? t->r.y - 4 : t->r.y + t->r.h + 3;
+  for (int32_t yy = y; yy != out_y; yy += (out_y > y ? 1 : -1)) move(x, yy);
+  EXPECT_TRUE(draw_until([&] { return !hover_up() && !t->frozen; }));
+
+  slow_to(it->x + it->width / 2, y);
+  click();
+  ASSERT_TRUE(draw_until([&] { return shows(item); }));
+  EXPECT_FALSE(hover_up()) << "the click closed the preview";
+  ticker_set_show(t, TICKER_SHOW_HIDE);
+  ticker_set_clock(nullptr);
+  ticker_set_permission(nullptr);
 }
 
 }  // namespace
