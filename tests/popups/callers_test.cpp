@@ -15,7 +15,10 @@
 //    day chart); a click on the icon opens the latest item;
 //  - the title bar: the quote bases and the state explained;
 //  - a market ticker: a slow pointer freezes it and previews the item's
-//    stock, leaving thaws it; a click on an announcement opens it.
+//    stock, leaving thaws it; a click on an announcement opens it;
+//  - the minibar: a mini quote previews its stock's depth or its index's
+//    day chart above the cell; a mini desktop previews a copy of the
+//    window under the pointer.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -42,6 +45,8 @@
 #include "style.h"
 #include "ui/gui.h"
 #include "ui/gui_internal.h"
+#include "screen/minibar.h"
+#include "screen/miniquote.h"
 #include "screen/tickbar.h"
 #include "screen/ticker.h"
 #include "windows/alertlist.h"
@@ -543,6 +548,69 @@ TEST_F(Callers, MarketTickerFreezesPreviewsAndOpensAnnouncements) {
   ticker_set_show(t, TICKER_SHOW_HIDE);
   ticker_set_clock(nullptr);
   ticker_set_permission(nullptr);
+}
+
+// ---- the minibar ----
+
+TEST_F(Callers, MiniQuotesAndMiniDesktopsPreviewWhatTheyShow) {
+  auto *mb = static_cast<minibar *>(s->minibar);
+  ASSERT_TRUE(mb && mb->quotes[0] && mb->desktops[0]);
+  ASSERT_TRUE(s->bars & BAR_MINIBAR);
+  ss_stock *st = bars_stock("MQA", 1000, 990, 1010, 1000);
+  ss_index *ix = bars_index("MQX", 5000, 5100);
+  ss_stock *third = bars_stock("MQC", 1000, 990, 1010, 1000, 0, 2);
+  ASSERT_TRUE(st && ix && third);
+  mini_quote *q = mb->quotes[0];
+  ASSERT_TRUE(draw_until([&] { return q->r.h > 0; }))
+      << "minibar " << mb->r.y << " " << mb->r.w << "x" << mb->r.h << " desktop " << mb->desktops[0]->r.w << "x"
+      << mb->desktops[0]->r.h << " screen " << s->r.w << "x" << s->r.h;
+  struct {
+    instr *in;
+    int32_t kind;  // none: no preview
+    const char *what;
+  } cases[] = {
+      {st, kPopupDepth, "a stock: its depth"},
+      {ix, kPopupDayChart, "an index: its day chart"},
+      {third, kPopupNone, "the third exchange: nothing"},
+  };
+  for (auto &c : cases) {
+    mini_quote_set_instr(q, c.in);
+    ASSERT_TRUE(draw_until([&] { return widget_is_shown(q) && q->r.w > 0; }));
+    slow_to(q->r.x + q->r.w / 2, q->r.y + q->r.h / 2);
+    if (c.kind == kPopupNone) {
+      EXPECT_TRUE(draw_until([&] { return !hover_up(); })) << c.what;
+      continue;
+    }
+    ASSERT_TRUE(draw_until([&] { return hover_up() && popups_get_state()->kind == c.kind; }))
+        << c.what << " inside " << q->inside << " previewing " << q->previewing << " cell " << q->r.x << ","
+        << q->r.y << " " << q->r.w << "x" << q->r.h << " kind " << popups_get_state()->kind << " bars " << std::hex
+        << s->bars;
+    EXPECT_EQ(window_get_instrument(s->hover_window), c.in) << c.what;
+    EXPECT_LE(s->hover_window->r.y, q->r.y) << c.what << ": above the minibar's cell";
+    // Along the bar out of the cell, slowly: leaving closes it.
+    for (int32_t x = q->r.x + q->r.w / 2; x < q->r.x + q->r.w + 3; x++) move(x, q->r.y + q->r.h / 2);
+    EXPECT_TRUE(draw_until([&] { return !hover_up(); })) << c.what;
+  }
+
+  // The mini desktop of the current desktop: its one window, copied.
+  window_set_role(w, kRoleTradelist);
+  window_set_instrument(w, st);
+  mini_desktop *md = mb->desktops[0];
+  ASSERT_EQ(md->d, screen_current_desktop());
+  ASSERT_TRUE(draw_until([&] { return !screen_relayout_pending() && widget_is_shown(md) && md->r.w > 6; }));
+  slow_to(md->r.x + md->r.w / 2, md->r.y + md->r.h / 2);
+  ASSERT_TRUE(draw_until([&] { return hover_up() && popups_get_state()->kind == kPopupWindow; }));
+  EXPECT_EQ(window_get_role(s->hover_window), uint32_t(kRoleTradelist));
+  EXPECT_EQ(window_get_instrument(s->hover_window), static_cast<instr *>(st));
+  EXPECT_EQ(md->previewed, w);
+  for (int32_t y = md->r.y + md->r.h / 2; y >= md->r.y - 3; y--) move(md->r.x + md->r.w / 2, y);
+  EXPECT_TRUE(draw_until([&] { return !hover_up(); }));
+  EXPECT_EQ(md->previewed, nullptr);
+  // A desktop without windows previews nothing.
+  mini_desktop *empty = mb->desktops[3];
+  ASSERT_NE(empty, nullptr);
+  slow_to(empty->r.x + empty->r.w / 2, empty->r.y + empty->r.h / 2);
+  EXPECT_TRUE(draw_until([&] { return !hover_up(); }));
 }
 
 }  // namespace
