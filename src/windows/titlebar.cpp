@@ -72,12 +72,13 @@ void on_change(const ss_change *, void *own, uint64_t, uint32_t) {
   t->changes++;
   changed(t);
   // An explanation under the pointer follows what it explains.
-  screen *sc = screen_current();
+  const int n = screen_index_of(t);
+  screen *sc = n >= 0 ? screen_get(n) : nullptr;
   int win = -1;
   int32_t mx = 0, my = 0;
-  if (!sc || !(sc->bars & BAR_GENDTL) || !widget_is_shown(t)) return;
+  if (!sc || sc != screen_current() || !(sc->bars & BAR_GENDTL) || !widget_is_shown(t)) return;
   gui_mouse(&win, &mx, &my);
-  if (mx >= t->r.x && mx < t->r.x + t->r.w && my >= t->r.y && my < t->r.y + t->r.h) hover_at(t, mx);
+  if (win == sc->os_window && mx >= t->r.x && mx < t->r.x + t->r.w && my >= t->r.y && my < t->r.y + t->r.h) hover_at(t, mx);
 }
 
 void drop_registrations(titlebar *t) {

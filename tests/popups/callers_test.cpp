@@ -545,6 +545,23 @@ TEST_F(Callers, MarketTickerFreezesPreviewsAndOpensAnnouncements) {
   click();
   ASSERT_TRUE(draw_until([&] { return shows(item); }));
   EXPECT_FALSE(hover_up()) << "the click closed the preview";
+  screen_hide_popup_document();
+
+  // An index's value: its day chart.
+  ss_index *ix = bars_index("TKX", 5000, 5100);
+  ASSERT_NE(ix, nullptr);
+  move(2, 2);
+  ticker_reset(t);
+  ss_ev_alert iev{};
+  iev.index_value = 5100;
+  ASSERT_EQ(ticker_add_item(t, TICK_INDEX, ix, &iev), 0);
+  ASSERT_TRUE(draw_until([&] { return t->first != nullptr && t->first->instrument == static_cast<instr *>(ix); }));
+  g_ms += 3000;
+  ASSERT_TRUE(draw_until([&] { return t->first->x < t->r.x + t->r.w - t->first->width - 20; }));
+  it = t->first;
+  slow_to(it->x + it->width / 2, y);
+  ASSERT_TRUE(draw_until([&] { return hover_up() && popups_get_state()->kind == kPopupDayChart; }));
+  EXPECT_EQ(window_get_instrument(s->hover_window), static_cast<instr *>(ix));
   ticker_set_show(t, TICKER_SHOW_HIDE);
   ticker_set_clock(nullptr);
   ticker_set_permission(nullptr);
