@@ -723,4 +723,80 @@ TEST_F(ChartFollow, NewsMarksListTheirSpansNewsInTheDetailPopup) {
   EXPECT_TRUE(pass_until([&] { return !(s->bars & BAR_GENDTL); }, 5000));
 }
 
+// An intraday chart window on a screen: the pointer over an announcement's
+// mark along the top of the pane shows that item in the general detail
+// popup; off it the popup goes.
+TEST_F(ChartFollow, IntradayNewsItemShowsInTheDetailPopup) {
+  screen_select(0);
+  ASSERT_EQ(0, screen_open(0));
+  ASSERT_TRUE(pass_until([] { return screens_up() && !screen_relayout_pending(); }));
+  screen *s = screen_get(0);
+  nuchart *c = nullptr;
+  {
+    core_lock lock;
+    window *w = window_new(nullptr, 0);
+    ASSERT_EQ(0, desktop_layout_apply(screen_current_desktop(), nullptr, "W0", &w, 1));
+    window_set_role(w, kRoleChart);
+    c = nuchart_cast(window_get_content(w, kRoleChart));
+    ASSERT_NE(c, nullptr);
+    nuchart_set_range(c, 5, 1);
+    nuchart_set_period(c, 1, 1);
+    nuchart_set_type(c, 1);
+    nuchart_set_option_bits(c, 0x80);
+    nuchart_clear_overlays(c);
+    ASSERT_EQ(nuchart_add_overlay(c, 13, nullptr), 0);
+    window_set_instrument(w, stock);
+  }
+  ASSERT_TRUE(pass_until([&] {
+    const chart_plot &p = c->plot;
+    return widget_is_shown(c) && p.count >= 2 && !p.eod &&
+           sstime_diff_seconds(p.times[p.last_visible], p.times[p.first_visible]) >= 3;
+  }));
+  ss_news item{};
+  {
+    core_lock lock;
+    item.number = 4343;
+    item.time = ssmodel_exchange_now(stock->exchange);
+    item.flags = 0x1;
+    snprintf(item.headline, sizeof item.headline, "%s", "Detail popup test");
+    ASSERT_EQ(sim_news_today(sim, 0, stock->issuer, item), 0);
+  }
+  const ss_news *got = nullptr;
+  ASSERT_TRUE(pass_until([&] {
+    const chart_plot &p = c->plot;
+    if (!p.issuer || p.count < 2 || p.eod) return false;
+    for (const ss_news *n = p.issuer->news.head; n; n = n->next)
+      if (n->number == item.number) got = n;
+    return got != nullptr;
+  }, 20000));
+  pass();
+  int32_t x, y;
+  {
+    core_lock lock;
+    const chart_plot &p = c->plot;
+    int32_t size[2] = {0, 0};
+    tex_size(size, style_cur()->numbers[10]);
+    x = util_sample_at(&p, got->time);
+    y = p.pane_y + 1 + size[1] / 2;
+    ASSERT_GE(x, p.pane_x);
+    ASSERT_LE(x, p.pane_x + p.pane_w);
+  }
+  const uint64_t xw = gui_plat_x11_window(&G.wins[s->os_window].plat);
+  auto move = [&](int32_t mx, int32_t my) {
+    guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(mx) + " " + std::to_string(my));
+  };
+  auto listed = [&] {
+    std::vector<uint32_t> numbers;
+    const gendtl *g = gendtl_cast(s->gendtl);
+    for (uint32_t i = 0; g && g->kind == 4 && i < g->row_count; i++) numbers.push_back(g->rows[i].news->number);
+    return numbers;
+  };
+  move(x, y);
+  ASSERT_TRUE(pass_until([&] { return c->news_item == got && (s->bars & BAR_GENDTL); }, 5000));
+  EXPECT_EQ(listed(), (std::vector<uint32_t>{item.number}));
+  // Down into the pane, away from the marks: closed.
+  move(x, y + 60);
+  EXPECT_TRUE(pass_until([&] { return !(s->bars & BAR_GENDTL) && !c->news_item; }, 5000));
+}
+
 }  // namespace
