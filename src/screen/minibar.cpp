@@ -8,7 +8,8 @@
 // changed, so an unchanged miniature costs a comparison, not a frame.
 //
 // Slots: minibar: draw, show_children/hide_children (the 2 s quote cycle);
-// mini_desktop: reqsize, geometry_changed, draw, release, drop; keypad:
+// mini_desktop: reqsize, geometry_changed, draw, release, motion, leave,
+// drag_begin, drop; keypad:
 // reqsize, draw, show_children/hide_children (the 250 ms caret), restyle.
 #include "screen/minibar.h"
 

@@ -78,7 +78,8 @@ void on_change(const ss_change *, void *own, uint64_t, uint32_t) {
   int32_t mx = 0, my = 0;
   if (!sc || sc != screen_current() || !(sc->bars & BAR_GENDTL) || !widget_is_shown(t)) return;
   gui_mouse(&win, &mx, &my);
-  if (win == sc->os_window && mx >= t->r.x && mx < t->r.x + t->r.w && my >= t->r.y && my < t->r.y + t->r.h) hover_at(t, mx);
+  if (win == sc->os_window && mx >= t->r.x && mx < t->r.x + t->r.w && my >= t->r.y && my < t->r.y + t->r.h)
+    hover_at(t, mx);
 }
 
 void drop_registrations(titlebar *t) {

@@ -8,7 +8,7 @@
 // from it, never from per-trade rounding.
 //
 // Slots: geometry_changed, draw, restyle, show_children, hide_children,
-// release, drag_begin, drag_release; content: set_instr.
+// release, motion, leave, drag_begin, drag_release; content: set_instr.
 #include "windows/tradelist.h"
 
 #include <cstring>

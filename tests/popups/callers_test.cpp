@@ -148,7 +148,8 @@ class Callers : public ::testing::Test {
   std::vector<std::string> rows(int a, int b) const {
     std::vector<std::string> out;
     const gendtl *g = popup();
-    for (uint32_t i = 0; g && i < g->row_count; i++) out.push_back(std::string(g->rows[i].cell[a]) + "|" + g->rows[i].cell[b]);
+    for (uint32_t i = 0; g && i < g->row_count; i++)
+      out.push_back(std::string(g->rows[i].cell[a]) + "|" + g->rows[i].cell[b]);
     return out;
   }
   // The popup document shows the item (its own copy of it).
@@ -487,7 +488,8 @@ TEST_F(Callers, TitleBarExplainsTheQuoteBasesAndTheState) {
   EXPECT_GE(s->gendtl->r.y, tb->r.y + tb->r.h - 2) << "below the bar (the placement overlaps its anchor by 2)";
   slow_to(tb->state_hit.x + tb->state_hit.w / 2, y);
   ASSERT_TRUE(draw_until([&] { return gendtl_up() && popup()->kind == 3; }));
-  EXPECT_EQ(rows(4, 5), (std::vector<std::string>{std::string(ssstate_short_name(140)) + "|" + ssstate_long_name(140)}));
+  EXPECT_EQ(rows(4, 5),
+            (std::vector<std::string>{std::string(ssstate_short_name(140)) + "|" + ssstate_long_name(140)}));
   // The title text explains nothing.
   slow_to(tb->r.x + 20, y);
   EXPECT_TRUE(draw_until([&] { return !gendtl_up(); }));
