@@ -1006,6 +1006,7 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
 // the auction of a stock shaded for one.
 void wl_motion(widget *self, int32_t x, int32_t y) {
   auto *w = static_cast<watchlist *>(self);
+  if (w->mode == 1) return;  // the quote bar's strip takes no pointer
   const style *st = style_cur();
   float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
   float speed = gui_mouse_speed();
