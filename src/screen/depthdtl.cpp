@@ -131,7 +131,7 @@ void flash_done(fade_value *, void *, uint32_t) {}
 depthdtl_row *trade_row(const ss_trade *t) {
   depthdtl_row *r = new_row(t->time, t->price, t->volume);
   if (!r) return nullptr;
-  if (const ss_trade_detail *b = ssmodel_trade_detail(t)) {
+  if (const ss_trade_detail *b = ssmodel_trade_break_of(t)) {
     r->conditions = b->conditions;
     r->second_value = b->second_value;
     r->as_at = b->date;

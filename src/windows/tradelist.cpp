@@ -101,7 +101,7 @@ ss_time today_of(const tradelist *t) {
 
 uint64_t codes_of(const ss_trade *tr) {
   if (!(tr->bits & kTradeConditions)) return 0;
-  const ss_trade_detail *d = ssmodel_trade_detail(tr);
+  const ss_trade_detail *d = ssmodel_trade_break_of(tr);
   return d ? d->conditions : 0;
 }
 
