@@ -45,3 +45,12 @@ const char* sscodes_condition_text(int32_t exchange, uint64_t mask);
 const char* sscodes_condition_name(int32_t exchange, uint64_t bit);
 // The exchange's code for condition `bit`; null when it has none.
 const char* sscodes_condition_code(int32_t exchange, uint64_t bit);
+
+// The explanation of condition `bit` and the description of quote-basis
+// `bit` as the popups show them: the rows' names, as above.
+inline const char* sscodes_condition_explanation(int32_t flag_set, uint64_t bit) {
+  return sscodes_condition_name(flag_set, bit);
+}
+inline const char* sscodes_quote_basis_description(int32_t flag_set, uint64_t bit) {
+  return sscodes_quote_basis_name(flag_set, bit);
+}

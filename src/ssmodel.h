@@ -744,6 +744,9 @@ int ssmodel_remove_trade_break(ss_stock* stock, uint32_t price);
 ss_trade_detail* ssmodel_set_trade_detail(ss_trade* trade, uint64_t conditions, uint64_t second_value,
                                           uint32_t date, uint64_t buyer, uint64_t seller);
 ss_trade_detail* ssmodel_trade_detail(const ss_trade* trade);
+// The trade's break record as the windows call it (its first word holds the
+// condition codes), or null: the detail record above.
+inline ss_trade_detail* ssmodel_trade_break_of(const ss_trade* trade) { return ssmodel_trade_detail(trade); }
 int ssmodel_trades_vary(const ss_stock* stock);
 void ssmodel_free_trades(ss_stock* stock);
 void ssmodel_free_day_trades(ss_day* day);

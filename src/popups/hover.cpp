@@ -92,6 +92,20 @@ void popups_hide_depth_detail(widget *w) {
   if (screen_depthdtl_owner_is(w)) screen_hide_depthdtl();
 }
 
+static void show_auction_detail(widget *w, instr *in, uint32_t price, uint64_t volume, int32_t x, int32_t y) {
+  const int n = screen_index_of(w);
+  const bool pushed = n >= 0 && n != screen_current_index() && screen_push(n);
+  screen_show_gendtl_auction2(x + 12, y, in, price, volume);
+  if (pushed) screen_pop();
+}
+
+static void hide_auction_detail(widget *w) {
+  const int n = screen_index_of(w);
+  const bool pushed = n >= 0 && n != screen_current_index() && screen_push(n);
+  screen_hide_gendtl();
+  if (pushed) screen_pop();
+}
+
 void popups_install_services() {
   depthwin_services s = *depthwin_get_services();
   s.in_popup = popups_widget_in_popup;
@@ -99,6 +113,8 @@ void popups_install_services() {
   s.hide_depth_popup = hide_depth_popup;
   s.show_depth_detail = popups_show_depth_detail;
   s.hide_depth_detail = popups_hide_depth_detail;
+  s.show_auction_detail = show_auction_detail;
+  s.hide_auction_detail = hide_auction_detail;
   depthwin_set_services(&s);
 }
 

@@ -13,12 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "condcode.h"
 #include "lib/fmt.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
 #include "log.h"
 #include "popups/place.h"
 #include "screen/screen.h"
+#include "ssbroker.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -125,6 +127,23 @@ void removal_done(fade_value *v, void *arg, uint32_t) {
 
 void flash_done(fade_value *, void *, uint32_t) {}
 
+// A trade-form row for a trade, with the figures of its break record.
+depthdtl_row *trade_row(const ss_trade *t) {
+  depthdtl_row *r = new_row(t->time, t->price, t->volume);
+  if (!r) return nullptr;
+  if (const ss_trade_detail *b = ssmodel_trade_break_of(t)) {
+    r->conditions = b->conditions;
+    r->second_value = b->second_value;
+    r->as_at = b->date;
+    // The brokers are the model's broker records, kept for the process.
+    if (const auto *buy = reinterpret_cast<const ss_broker *>(uintptr_t(b->buyer)))
+      snprintf(r->buyer, sizeof r->buyer, "%s", buy->code);
+    if (const auto *sell = reinterpret_cast<const ss_broker *>(uintptr_t(b->seller)))
+      snprintf(r->seller, sizeof r->seller, "%s", sell->code);
+  }
+  return r;
+}
+
 void apply(depthdtl *d, const ss_event *ev) {
   switch (ev->kind) {
     case kEvDepthAdd: {
@@ -209,7 +228,7 @@ void apply(depthdtl *d, const ss_event *ev) {
       // The trade form: a new trade of the shown step joins the end.
       auto *t = static_cast<const ss_trade *>(ev->payload);
       if (d->side >= 0 || !t || step_of(d, t->price) != d->step) return;
-      depthdtl_row *r = new_row(t->time, t->price, t->volume);
+      depthdtl_row *r = trade_row(t);
       if (!r) return;
       depthdtl_row **tail = &d->rows;
       while (*tail) tail = &(*tail)->next;
@@ -293,16 +312,15 @@ void build(depthdtl *d, ss_event *until) {
       }
     }
   } else if (d->side < 0 && d->trade && in->kind == kKindStock) {
-    // The trade form: the trade and the following trades of its step.
-    // Minimal version: the trade-break figures stay 0 until the model
-    // publishes per-trade break records.
+    // The trade form: the trade and the following trades of its step, each
+    // with the figures of its break record.
     uint32_t place = 0;
     for (const ss_trade *t = static_cast<ss_stock *>(in)->trades.head; t && t != d->trade; t = t->next) place++;
     d->place = place;
     depthdtl_row **tail = &d->rows;
     for (const ss_trade *t = d->trade; t; t = t->next) {
       if (step_of(d, t->price) != d->step) continue;
-      depthdtl_row *r = new_row(t->time, t->price, t->volume);
+      depthdtl_row *r = trade_row(t);
       if (!r) break;
       *tail = r;
       tail = &r->next;
@@ -319,6 +337,39 @@ int32_t line_h() {
   return st && st->line_height > 0 ? st->line_height : 16;
 }
 
+// The trade form's figure columns: condition letters, second value, as-at
+// date, buyer, seller; a column is shown when a row carries its figure.
+constexpr int kFigureColumns = 5;
+constexpr int32_t kFigureChars[kFigureColumns] = {9, 12, 9, 7, 7};
+
+uint32_t figure_columns(const depthdtl *d) {
+  uint32_t m = 0;
+  for (const depthdtl_row *r = d->rows; r; r = r->next) {
+    if (r->conditions) m |= 1u;
+    if (r->second_value) m |= 2u;
+    if (r->as_at) m |= 4u;
+    if (r->buyer[0]) m |= 8u;
+    if (r->seller[0]) m |= 16u;
+  }
+  return m;
+}
+
+// The text of figure column k of a row (empty when it has none).
+const char *figure_text(const depthdtl *d, const depthdtl_row *r, int k) {
+  switch (k) {
+    case 0: {
+      if (!r->conditions || !d->instrument || !d->instrument->exchange) return "";
+      const char *t = condcode_text(int32_t(d->instrument->exchange->index), d->instrument->code, r->conditions);
+      return t ? t : "";
+    }
+    case 1: return r->second_value ? fmt_volume(r->second_value) : "";
+    case 2: return r->as_at ? fmt_date_short(r->as_at) : "";
+    case 3: return r->buyer;
+    case 4: return r->seller;
+    default: return "";
+  }
+}
+
 void d_reqsize(widget *self, size *out) {
   depthdtl *d = as_d(self);
   int32_t em = 8, digit = 7;
@@ -328,8 +379,13 @@ void d_reqsize(widget *self, size *out) {
   const ss_time today = d->instrument && d->instrument->exchange ? date_of(d->instrument->exchange->date) : 0;
   for (depthdtl_row *r = d->rows; r; r = r->next)
     if (r->time > kSstimeSecondsMask && date_of(r->time) != today) other_day = true;
-  // Time, price, volume and value columns; a date column for another day.
-  int32_t chars = 9 + 9 + 12 + 14 + (other_day ? 7 : 0) + (d->side < 0 ? 4 * 8 : 0);
+  // Time, price, volume and value columns; a date column for another day;
+  // in the trade form the break figures that some row carries.
+  int32_t chars = 9 + 9 + 12 + 14 + (other_day ? 7 : 0);
+  const uint32_t figures = d->side < 0 ? figure_columns(d) : 0;
+  if (figures) chars += 2;
+  for (int k = 0; k < kFigureColumns; k++)
+    if (figures >> k & 1) chars += kFigureChars[k];
   out->w = chars * digit + 8;
   out->h = (line_h() + 1) * int32_t(std::max<uint32_t>(d->shown_rows, 1));
 }
@@ -352,6 +408,7 @@ void d_draw(widget *self) {
   font_metrics(nullptr, &digit, nullptr, nullptr, font);
   if (digit <= 0) digit = 7;
   int32_t y = r.y;
+  const uint32_t figures = d->side < 0 ? figure_columns(d) : 0;
   for (depthdtl_row *row = d->rows; row && y < r.y + r.h; row = row->next, y += rh + 1) {
     if (row->volume_fade.state) gfx_fill_rect(r.x, y, r.w, rh, row->volume_fade.shown.c);
     const int32_t base = y + rh - 4;
@@ -359,6 +416,12 @@ void d_draw(widget *self) {
     font_draw(fmt_price_small_cents_blank(row->price), r.x + 4 + 18 * digit, base, 1, font, text, nullptr);
     font_draw(fmt_volume(row->volume), r.x + 4 + 30 * digit, base, 1, font, text, nullptr);
     font_draw(fmt_volume(row->value / 100), r.x + 4 + 44 * digit, base, 1, font, text, nullptr);
+    int32_t fx = r.x + 4 + 46 * digit;
+    for (int k = 0; k < kFigureColumns; k++) {
+      if (!(figures >> k & 1)) continue;
+      font_draw(figure_text(d, row, k), fx, base, 0, font, text, nullptr);
+      fx += kFigureChars[k] * digit;
+    }
     gfx_begin_lines(grid);
     gfx_line(r.x, y + rh, r.x + r.w, y + rh);
     gfx_end_lines();

@@ -20,7 +20,13 @@ struct depthdtl_row {
   uint32_t price;
   uint64_t volume;
   uint64_t value;  // price x volume
-  uint32_t brk[4];  // trade form: the trade-break figures
+  // Trade form: the figures of the trade's break record (its detail in the
+  // model): conditions, second value, as-at date, buying and selling
+  // brokers' codes; 0 / empty when the trade has none.
+  uint64_t conditions;
+  uint64_t second_value;
+  uint32_t as_at;
+  char buyer[12], seller[12];
   fade_value volume_fade, removal;
   bool removing;  // deleted, fading out
   depthdtl_row *next;

@@ -332,7 +332,7 @@ void gendtl_fill_flags(widget *w, uint32_t flag_set, const char *code, uint64_t 
   g->condition_mask = mask;
   flag_rows(g, mask, 0, [](gendtl *d, uint64_t bit, int which) {
     return which == 0 ? condcode_text(int32_t(d->flag_set), d->code, bit)
-                      : sscodes_condition_name(int32_t(d->flag_set), bit);
+                      : sscodes_condition_explanation(int32_t(d->flag_set), bit);
   });
 }
 
@@ -344,7 +344,7 @@ void gendtl_fill_flags2(widget *w, uint32_t flag_set, uint64_t mask) {
   g->quote_mask = mask;
   flag_rows(g, mask, 2, [](gendtl *d, uint64_t bit, int which) {
     return which == 0 ? sscodes_quote_basis_names(int32_t(d->flag_set), bit)
-                      : sscodes_quote_basis_name(int32_t(d->flag_set), bit);
+                      : sscodes_quote_basis_description(int32_t(d->flag_set), bit);
   });
 }
 

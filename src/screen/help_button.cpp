@@ -10,6 +10,7 @@
 #include "ui/gui.h"
 #include "ui/tooltip.h"
 #include "windows/alerts.h"
+#include "windows/depthtable.h"
 #include "windows/newstoday.h"
 #include "windows/tradelist.h"
 #include "windows/watchlist.h"
@@ -49,9 +50,10 @@ void tip_tradelist(widget *w, int32_t x, int32_t, char *l1, char *) {
   const char *t = col >= 0 ? tradelist_column_tooltip(col) : nullptr;
   put(l1, t ? t : "Trade List");
 }
-// Minimal version: the depth table does not yet say which column lies under
-// a point, so its tip is the table's name.
-void tip_depthtbl(widget *, int32_t, int32_t, char *l1, char *) { put(l1, "Depth Table"); }
+void tip_depthtbl(widget *w, int32_t x, int32_t, char *l1, char *) {
+  const char *t = depthtbl_tooltip(depthtbl_column_at(w, x));
+  put(l1, t ? t : "Depth Table");
+}
 void tip_depthbars(widget *, int32_t, int32_t, char *l1, char *) { put(l1, "Depth Bar Chart"); }
 void tip_watchbar(widget *, int32_t, int32_t, char *l1, char *l2) {
   put(l1, "Watchbar");

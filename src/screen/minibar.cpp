@@ -8,7 +8,8 @@
 // changed, so an unchanged miniature costs a comparison, not a frame.
 //
 // Slots: minibar: draw, show_children/hide_children (the 2 s quote cycle);
-// mini_desktop: reqsize, geometry_changed, draw, release, drop; keypad:
+// mini_desktop: reqsize, geometry_changed, draw, release, motion, leave,
+// drag_begin, drop; keypad:
 // reqsize, draw, show_children/hide_children (the 250 ms caret), restyle.
 #include "screen/minibar.h"
 
@@ -26,6 +27,9 @@
 #include "lib/timer.h"
 #include "lib/wlist.h"
 #include "log.h"
+#include "popups/hover.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
 #include "screen/splitter.h"
@@ -139,7 +143,53 @@ void md_draw(widget *self) {
   md->redraws++;
 }
 
-void md_release(widget *self, int32_t, int32_t, int) { mini_desktop_click(as_md(self)); }
+// Clears the previewed window and closes the preview.
+void clear_preview(mini_desktop *md) {
+  if (!md->previewed) return;
+  md->previewed = nullptr;
+  popups_hover_end(md);
+}
+
+void md_release(widget *self, int32_t, int32_t, int) {
+  clear_preview(as_md(self));
+  mini_desktop_click(as_md(self));
+}
+
+// Hover: a slow pointer over a window of the desktop previews a copy of it
+// beside the mini desktop; a faster one, or a point off every window,
+// closes the preview.
+void md_motion(widget *self, int32_t x, int32_t y) {
+  mini_desktop *md = as_md(self);
+  if (gui_mouse_buttons() || !md->d) return;
+  const style *st = style_cur();
+  const float show_below = st ? st->real[1] : 2.0f, keep_below = st ? st->real[0] : 7.0f;
+  const float speed = gui_mouse_speed();
+  if (speed >= (md->previewed ? keep_below : show_below)) {
+    if (md->previewed && speed >= keep_below) clear_preview(md);
+    return;
+  }
+  int32_t dx, dy;
+  mini_desktop_map_point(md, x, y, &dx, &dy);
+  window *w = desktop_window_at(md->d, dx, dy);
+  if (!w || window_get_role(w) == kRoleNone) {
+    clear_preview(md);
+    return;
+  }
+  popups_set_owner(md);
+  if (w != md->previewed) {
+    // The windows showing its instrument take their reference prices now,
+    // so the preview starts from the prices as they stand.
+    if (w->instrument)
+      for (window *o : desktop_windows(md->d))
+        if (o->instrument == w->instrument) window_take_instr_prices(o);
+    md->previewed = w;
+    popups_reset();
+  }
+  popups_set_anchor_rect(&md->r, kSideCentre, 0);
+  popups_push_window(w);
+}
+
+void md_leave(widget *self) { clear_preview(as_md(self)); }
 
 // A drag starts from the window under the point when it shows an instrument.
 int md_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *d) {
@@ -149,6 +199,7 @@ int md_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *d) {
   mini_desktop_map_point(md, x, y, &dx, &dy);
   window *w = desktop_window_at(md->d, dx, dy);
   if (!w || !w->instrument) return 0;
+  clear_preview(md);
   dnd_begin_instr(w->instrument);
   if (d) d->w = self;
   return 1;
@@ -169,6 +220,8 @@ void md_class_init(object_class *rec) {
   c->geometry_changed = md_geometry_changed;
   c->draw = md_draw;
   c->release = md_release;
+  c->motion = md_motion;
+  c->leave = md_leave;
   c->drag_begin = md_drag_begin;
   c->drop = md_drop;
 }
@@ -336,7 +389,8 @@ widget *minibar_new(widget *screen_w) {
   hbox *row = outer ? hbox_new(outer, 0, uint32_t(gap)) : nullptr;
   bool ok = row != nullptr;
   if (ok) {
-    sizer *left = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H, nullptr, nullptr, 1.0f);
+    // The quotes take the row's full height (their own request is none).
+    sizer *left = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, nullptr, 1.0f);
     m->quotes[0] = left ? mini_quote_new(left, MINI_QUOTE_MINIBAR) : nullptr;
     sizer *a = sizer_new(row, 0, nullptr, nullptr, 1.0f);
     hbox *first = a ? hbox_new(a, 1, uint32_t(gap)) : nullptr;
@@ -346,7 +400,7 @@ widget *minibar_new(widget *screen_w) {
     sizer *b = sizer_new(row, 0, nullptr, nullptr, 1.0f);
     hbox *second = b ? hbox_new(b, 1, uint32_t(gap)) : nullptr;
     for (int i = 5; i < 10 && second; i++) m->desktops[i] = mini_desktop_new(second, s ? s->desktops[i] : nullptr);
-    sizer *right = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H, nullptr, nullptr, 1.0f);
+    sizer *right = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, nullptr, 1.0f);
     m->quotes[1] = right ? mini_quote_new(right, MINI_QUOTE_MINIBAR) : nullptr;
     ok = m->quotes[0] && m->quotes[1] && m->clock;
     for (mini_desktop *md : m->desktops) ok = ok && md;

@@ -35,6 +35,7 @@ struct mini_desktop : widget {
   uint32_t bg;
   int32_t current;
   uint32_t redraws;  // for checks
+  window *previewed;  // the window the hover preview copies, or null
 };
 
 struct minibar : bin {

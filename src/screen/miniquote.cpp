@@ -24,6 +24,9 @@
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
+#include "popups/hover.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "screen/watchbar.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -187,20 +190,65 @@ void mq_drop(widget *self, int32_t x, int32_t, int, drag_record *) {
   mini_quote_drop_object(self, x, d.kind, d.in, d.s);
 }
 
+void hide_preview(mini_quote *q);
+
 int mq_drag_begin(widget *self, int32_t, int32_t, int, drag_record *d) {
   mini_quote *q = as_mq(self);
   if (!q->in) return 0;
+  hide_preview(q);
   dnd_begin_instr(q->in);
   if (d) d->w = self;
   return 1;
 }
 
+// Closes the hover preview the cell opened.
+void hide_preview(mini_quote *q) {
+  if (!q->previewing) return;
+  q->previewing = 0;
+  popups_hover_end(q);
+}
+
 void mq_enter(widget *self) { as_mq(self)->inside = 1; }
-void mq_leave(widget *self) { as_mq(self)->inside = 0; }
-void mq_motion(widget *self, int32_t, int32_t) { as_mq(self)->inside = 1; }
+void mq_leave(widget *self) {
+  mini_quote *q = as_mq(self);
+  q->inside = 0;
+  hide_preview(q);
+}
+
+// Hover: a slow pointer previews the instrument beside the cell (a stock's
+// depth, an index's day chart), below a watch-bar cell and above a minibar
+// cell; a fast one closes the preview. Instruments of the third exchange
+// have no preview.
+void mq_motion(widget *self, int32_t, int32_t) {
+  mini_quote *q = as_mq(self);
+  q->inside = 1;
+  if (gui_mouse_buttons()) return;
+  const style *st = style_cur();
+  const float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
+  const float speed = gui_mouse_speed();
+  if (speed >= close_at) {
+    hide_preview(q);
+    return;
+  }
+  if (speed >= open_below) return;
+  instr *in = q->in;
+  if (!in || !in->exchange || in->exchange->index == 2 || (in->kind != kKindStock && in->kind != kKindIndex)) {
+    hide_preview(q);
+    return;
+  }
+  const rect cell = q->r;
+  popups_set_owner(q);
+  popups_set_anchor_rect(&cell, kSideCentre | (q->kind == MINI_QUOTE_BAR ? kSideBelow : kSideAbove), 0);
+  if (in->kind == kKindStock)
+    popups_push_depth(in, 0);
+  else
+    popups_push_day_chart(in, 0);
+  q->previewing = 1;
+}
 
 void mq_release(widget *self, int32_t, int32_t, int) {
   mini_quote *q = as_mq(self);
+  hide_preview(q);
   // With the show-everywhere modifier the instrument goes to every window.
   if ((key_modifiers() & KEY_MOD_SHIFT) && q->in) {
     action_show_everywhere(q->in);

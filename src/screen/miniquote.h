@@ -39,6 +39,7 @@ struct mini_quote : widget {
   uint32_t change_colour;
   int32_t change_sign;
   int32_t inside;     // the pointer is inside: the cycle pauses
+  int32_t previewing; // the hover preview is up for this cell
   // The laid-out line.
   int32_t font;
   int32_t baseline;

@@ -24,6 +24,9 @@
 #include "lib/gmap.h"
 #include "log.h"
 #include "pool.h"
+#include "popups/hover.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
 #include "screen/tickbar.h"
@@ -181,6 +184,22 @@ static void colour_item(ticker_item *it) {
 struct item_texts {
   char code[96], value[96], second[32];
 };
+
+// The issuer an item's announcement belongs to: the issuer itself, or a
+// stock's issuer.
+static instr *news_issuer_of(instr *in) {
+  if (!in || in->kind == kKindIssuer) return in;
+  if (in->kind != kKindStock || !in->exchange) return nullptr;
+  const ss_stock *s = static_cast<const ss_stock *>(in);
+  return ssmodel_find_issuer(in->exchange, s->issuer[0] ? s->issuer : s->code);
+}
+
+// Closes the hover preview the ticker opened.
+static void hide_preview(ticker *t) {
+  if (!t->previewing) return;
+  t->previewing = 0;
+  popups_hover_end(t);
+}
 
 // The item's announcement, if the issuer still has it.
 static ss_news *news_of(const ticker_item *it) {
@@ -839,6 +858,7 @@ static int t_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *d)
     dnd_begin_instr(it->instrument);
   d->w = self;
   ticker_freeze(t, 0);
+  hide_preview(t);
   return 1;
 }
 
@@ -850,11 +870,17 @@ static void t_release(widget *self, int32_t x, int32_t y, int button) {
   }
   ticker_item *it = ticker_item_at(t, x, y);
   if (!it) return;
+  hide_preview(t);
   if (t->mode == 0) {
-    // Shift shows the instrument in every window. Minimal version: opening
-    // an item's announcement in the popup document waits for the document
-    // window; a click without shift does nothing yet.
-    if ((key_modifiers() & 4) && it->instrument) action_show_everywhere(it->instrument);
+    // Shift shows the instrument in every window; an announcement opens in
+    // the popup document.
+    if ((key_modifiers() & 4) && it->instrument) {
+      action_show_everywhere(it->instrument);
+    } else if (it->news_number && it->instrument) {
+      instr *issuer = news_issuer_of(it->instrument);
+      ss_news *n = issuer ? ssmodel_find_news(issuer, it->news_number) : nullptr;
+      if (n) screen_show_news_popup(issuer, n, 0);
+    }
     return;
   }
   if (!it->seen) {
@@ -870,7 +896,47 @@ static void t_release(widget *self, int32_t x, int32_t y, int button) {
   }
 }
 
-static void t_leave(widget *self) { ticker_freeze(as_ticker(self), 0); }
+// Hover: a slow pointer over an item freezes the ticker and previews the
+// item (a stock's depth, another instrument's day chart) beside it; a
+// faster one, a pressed button or leaving closes the preview, and leaving
+// thaws the ticker.
+static void t_motion(widget *self, int32_t x, int32_t y) {
+  ticker *t = as_ticker(self);
+  if (gui_mouse_buttons()) {
+    hide_preview(t);
+    return;
+  }
+  const style *st = style_cur();
+  const float show_below = st ? st->real[1] : 2.0f, keep_below = st ? st->real[0] : 7.0f;
+  const float speed = gui_mouse_speed();
+  if (speed >= (t->previewing ? keep_below : show_below)) {
+    if (t->previewing && speed >= keep_below) hide_preview(t);
+    return;
+  }
+  ticker_item *it = ticker_item_at(t, x, y);
+  if (!it) return;
+  ticker_freeze(t, 1);
+  popups_set_owner(t);
+  instr *in = it->instrument;
+  if (in && in->kind == kKindIssuer && in->exchange) in = ssmodel_find_stock(in->exchange, in->code);
+  if (it->seen || !in) {
+    hide_preview(t);
+    return;
+  }
+  const rect cell = {it->x, t->r.y, it->width, t->r.h};
+  popups_set_anchor_rect(&cell, kSideCentre | kSideBelow, 0);
+  if (in->kind == kKindStock)
+    popups_push_depth(in, 0);
+  else
+    popups_push_day_chart(in, 0);
+  t->previewing = 1;
+}
+
+static void t_leave(widget *self) {
+  ticker *t = as_ticker(self);
+  ticker_freeze(t, 0);
+  hide_preview(t);
+}
 
 static void t_init(object *o) {
   ticker *t = reinterpret_cast<ticker *>(o);
@@ -909,6 +975,7 @@ static void ticker_class_init(object_class *rec) {
   c->drag_begin = t_drag_begin;
   c->release = t_release;
   c->leave = t_leave;
+  c->motion = t_motion;
 }
 
 static void ticker_class_fini(object_class *) {

@@ -77,6 +77,7 @@ struct ticker : widget {
   ticker_item *queue_first, *queue_last;  // waiting, oldest first
   int32_t queued;
   uint32_t frozen;
+  uint32_t previewing;  // the hover preview is up for an item
   int32_t em, line, descent, font;
   int64_t next_auto_check;
   uint32_t show_type;

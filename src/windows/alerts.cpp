@@ -18,9 +18,13 @@
 #include "lib/timer.h"
 #include "log.h"
 #include "pool.h"
+#include "popups/hover.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "ssmodel.h"
 #include "style.h"
 #include "tools/tools.h"
+#include "ui/gui.h"
 #include "ui/key.h"
 #include "ui/tooltip.h"
 #include "undo.h"
@@ -577,12 +581,61 @@ static alert *alert_at(alerts_grid *g, int32_t y) {
   return nullptr;
 }
 
+static alerts_row *row_at(alerts_grid *g, int32_t y) {
+  for (alerts_row *r = g->rows; r; r = r->next)
+    if (r->shown && y >= r->y && y < r->y + g->row_h) return r;
+  return nullptr;
+}
+
+// The code column shown (the first or the second width), or null.
+static const cols_col *code_column(const alerts_grid *g) {
+  for (int c : {1, 2})
+    if (g->columns.col[c].shown && g->columns.col[c].width > 0) return &g->columns.col[c];
+  return nullptr;
+}
+
+// The issuer flags' icon of a stock's row: the last 10 pixels of the code
+// column, when the issuer has any announcement flag.
+constexpr int32_t kIssuerIconWidth = 10;
+static bool on_issuer_icon(const alerts_grid *g, const alert *a, int32_t x) {
+  const cols_col *c = code_column(g);
+  if (!c || !a || !a->issuer || a->instrument->kind != kKindStock) return false;
+  if (!(a->issuer->flags & (kInNewsFlag1 | kInNewsFlag4 | kInNewsPlain))) return false;
+  const int32_t end = c->x0 + c->width;
+  return x >= end - kIssuerIconWidth && x < end;
+}
+
+static ss_news *latest_news(instr *issuer) {
+  if (!issuer || issuer->kind != kKindIssuer) return nullptr;
+  for (ss_news *n = static_cast<ss_issuer *>(issuer)->news.tail; n; n = n->prev)
+    if (n->time) return n;
+  return nullptr;
+}
+
+static void hide_popups(alerts_grid *g) {
+  popups_hover_end(g);
+  screen_hide_gendtl();
+}
+
 // A click makes the row current (below the rows: none); with shift the
-// row's instrument is shown in every window of the desktop instead.
-static void g_release(widget *self, int32_t, int32_t y, int button) {
+// row's instrument is shown in every window of the desktop instead. On the
+// issuer flags' icon the issuer's latest announcement opens in the popup
+// document, or without one the window lists the issuer's news.
+static void g_release(widget *self, int32_t x, int32_t y, int button) {
   alerts_grid *g = as_grid(self);
   if (button != 1) return;
   alert *a = alert_at(g, y);
+  if (a && on_issuer_icon(g, a, x) && !(key_modifiers() & 4)) {
+    hide_popups(g);
+    if (ss_news *n = latest_news(a->issuer)) {
+      screen_show_news_popup(a->issuer, n, 0);
+    } else if (window *w = window_of(g)) {
+      undo_push_window(w);
+      window_set_role(w, kRoleHistnews);
+      window_set_instrument(w, a->issuer);
+    }
+    return;
+  }
   if (a && (key_modifiers() & 4)) {
     action_show_everywhere(a->instrument);
     return;
@@ -590,6 +643,37 @@ static void g_release(widget *self, int32_t, int32_t y, int button) {
   g->current = a;
   widget_redraw(g);
   refresh_panel(g);
+}
+
+// Hover: on the issuer flags' icon the issuer's news of the day in the
+// general detail popup; over the code a preview of the instrument (a
+// stock's depth, an index's day chart); elsewhere, or with a button down,
+// both close.
+static void hover(alerts_grid *g, int32_t x, int32_t y) {
+  alerts_row *r = gui_mouse_buttons() ? nullptr : row_at(g, y);
+  const cols_col *c = code_column(g);
+  if (!r || !c) {
+    hide_popups(g);
+    return;
+  }
+  const alert *a = r->a;
+  if (on_issuer_icon(g, a, x)) {
+    popups_hover_end(g);
+    const int32_t end = c->x0 + c->width;
+    screen_set_popup_anchor(end - kIssuerIconWidth, r->y, kIssuerIconWidth, g->row_h, kSideRight | kSideBelow);
+    screen_show_gendtl_range(end, r->y + g->row_h, a->issuer);
+  } else if (x >= c->x0 && x < c->x0 + c->width && !popups_widget_in_popup(g)) {
+    screen_hide_gendtl();
+    const rect cell = {c->x0, r->y, c->width, g->row_h};
+    popups_set_owner(g);
+    popups_set_anchor_rect(&cell, kSideCentre | kSideBelow, 0);
+    if (a->instrument->kind == kKindStock)
+      popups_push_depth(a->instrument, 0);
+    else
+      popups_push_day_chart(a->instrument, 0);
+  } else {
+    hide_popups(g);
+  }
 }
 
 // The pointer over a cell shows the column's tip; leaving hides it.
@@ -605,11 +689,13 @@ static void g_motion(widget *self, int32_t x, int32_t y) {
     tooltip_show_text(tip);
   else
     tooltip_hide_text();
+  hover(g, x, y);
   widget_redraw(g);
 }
 
 static void g_leave(widget *self) {
   tooltip_hide_text();
+  hide_popups(as_grid(self));
   widget_redraw(self);
 }
 

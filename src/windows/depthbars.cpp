@@ -56,6 +56,8 @@ struct model {
   uint64_t volume_step = 10, scale_max = 0;
   int32_t span_timer = -1;
   uint64_t auction_price = 0, auction_volume = 0;
+  rect auction_box{};         // where the auction figures were drawn; empty when none
+  bool auction_shown = false;  // their detail popup is up
   bool loaded = false, recolour = false;
 };
 
@@ -571,13 +573,31 @@ void bs_geometry_changed(widget *self) {
 
 void bs_reqsize(widget *, size *out) { *out = {400, 160}; }
 
-// Hover: the bar under the pointer opens the depth detail popup for its
-// step; leaving, hiding or moving off every bar closes it.
-void bs_motion(widget *self, int32_t x, int32_t) {
+void hide_auction_detail(depthwin_child *c) {
+  model &m = md(c);
+  if (!m.auction_shown) return;
+  m.auction_shown = false;
+  if (depthwin_get_services()->hide_auction_detail) depthwin_get_services()->hide_auction_detail(c);
+}
+
+// Hover: the auction figures open the general detail popup with the
+// auction; the bar under the pointer opens the depth detail popup for its
+// step; leaving, hiding or moving off every bar closes them.
+void bs_motion(widget *self, int32_t x, int32_t y) {
   auto *c = static_cast<depthwin_child *>(self);
   model &m = md(c);
   const depthwin_services *svc = depthwin_get_services();
   const depthwin_book *b = c->book;
+  const rect &a = m.auction_box;
+  if (a.w > 0 && x >= a.x && x < a.x + a.w && y >= a.y && y < a.y + a.h && b && b->instrument) {
+    if (svc->hide_depth_detail) svc->hide_depth_detail(self);
+    if (svc->show_auction_detail) {
+      svc->show_auction_detail(self, b->instrument, uint32_t(m.auction_price), m.auction_volume, x, y);
+      m.auction_shown = true;
+    }
+    return;
+  }
+  hide_auction_detail(c);
   for (int s = 0; s < 3; s++) {
     uint32_t limit = s < 2 ? m.shown[s] : uint32_t(m.lists[2].size());
     for (uint32_t i = 0; i < limit && i < m.lists[s].size(); i++) {
@@ -593,6 +613,7 @@ void bs_motion(widget *self, int32_t x, int32_t) {
 
 void bs_leave(widget *self) {
   if (depthwin_get_services()->hide_depth_detail) depthwin_get_services()->hide_depth_detail(self);
+  hide_auction_detail(static_cast<depthwin_child *>(self));
 }
 
 void bs_hide_children(widget *self) { bs_leave(self); }
@@ -600,6 +621,7 @@ void bs_hide_children(widget *self) { bs_leave(self); }
 constexpr colour kBid = 0x00D08030;    // RGB, alpha added per block
 constexpr colour kOffer = 0x003030D0;
 constexpr colour kTrade = 0x00A0A0A0;
+constexpr colour kAuctionMark = 0x96FFFFFF;  // white at alpha 150
 
 int32_t label_font() {
   const style *st = style_cur();
@@ -626,6 +648,30 @@ void draw_labels(depthwin_child *c) {
     gfx_fill_rect(x - 2, r.y + 2, sz[0] + 4, sz[1] + 2, (s == 0 ? kBid : kOffer) | (60u << 24));
     font_draw(text, x, r.y + 3, 0, label_font(), 0xFFFFFFFFu, nullptr);
   }
+}
+
+// The auction figures, centred at the top below the side labels: the
+// indicative volume and price over a grey box, and a mark on the ladder at
+// the auction's step. Their box is what the hover tests.
+void draw_auction(depthwin_child *c) {
+  model &m = md(c);
+  m.auction_box = {};
+  if (!m.auction_price) return;
+  const rect &r = c->r;
+  char volume[40], price[40], text[96];
+  snprintf(volume, sizeof volume, "%s", fmt_volume(m.auction_volume));
+  snprintf(price, sizeof price, "%s", fmt_price(uint32_t(m.auction_price)));
+  snprintf(text, sizeof text, "IND %s @ %s", volume, price);
+  int32_t sz[2] = {0, 0};
+  font_text_size(sz, label_font(), text);
+  int32_t x;
+  if (depthbars_bar_x(c, uint32_t(m.auction_price), &x))
+    gfx_fill_rect(x + m.thickness / 2, r.y, 1, r.h, kAuctionMark);
+  x = r.x + (r.w - sz[0]) / 2;
+  const int32_t y = r.y + 3 + sz[1] + 4;
+  m.auction_box = {x - 2, y - 1, sz[0] + 4, sz[1] + 2};
+  gfx_fill_rect(m.auction_box.x, m.auction_box.y, m.auction_box.w, m.auction_box.h, kTrade | (60u << 24));
+  font_draw(text, x, y, 0, label_font(), 0xFFFFFFFFu, nullptr);
 }
 
 void bs_draw(widget *self) {
@@ -657,6 +703,7 @@ void bs_draw(widget *self) {
     }
   }
   draw_labels(c);
+  draw_auction(c);
   m.recolour = false;
 }
 
@@ -757,6 +804,11 @@ uint64_t depthbars_scale_top(depthwin_child *b) { return md(b).scale_top; }
 void depthbars_span(depthwin_child *b, uint32_t *lo, uint32_t *hi) {
   *lo = md(b).lo;
   *hi = md(b).hi;
+}
+
+bool depthbars_auction_box(depthwin_child *b, rect *out) {
+  *out = md(b).auction_box;
+  return out->w > 0;
 }
 
 bool depthbars_bar_x(depthwin_child *b, uint32_t step, int32_t *x) {

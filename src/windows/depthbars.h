@@ -56,5 +56,7 @@ int depthbars_block_alpha(depthwin_child *b, const depthbars_block *blk);
 // The volume gridlines drawn for a scale maximum and a step: max / step,
 // or 1 after WARN "too many steps: %llu/%llu = %d" when that is 1001 or more.
 uint32_t depthbars_volume_steps(uint64_t max, uint64_t step);
+// Where the auction figures were last drawn; false when none are shown.
+bool depthbars_auction_box(depthwin_child *b, rect *out);
 // Marks the age colouring for recomputation (the window's tick).
 void depthbars_recolour(depthwin_child *b);

@@ -587,3 +587,19 @@ uint64_t depthtbl_fit_columns(int32_t digits, bool trades, bool special) {
 }
 
 const char *depthtbl_tooltip(int col) { return col >= 0 && col < kDepthTableColumns ? kTips[col] : nullptr; }
+
+int depthtbl_column_at(widget *w, int32_t x) {
+  if (!w || !object_is_a(reinterpret_cast<object *>(w), depthtbl_type())) return -1;
+  auto *c = static_cast<depthwin_child *>(w);
+  int32_t digit = 7;
+  font_metrics(nullptr, &digit, nullptr, nullptr, table_font());
+  if (digit <= 0) digit = 7;
+  int32_t cx = c->r.x;
+  for (int col = 0; col < kDepthTableColumns; col++) {
+    if (!(md(c).columns & (uint64_t(1) << col))) continue;
+    const int32_t cw = kWidths[col] * digit;
+    if (x >= cx && x < cx + cw) return col;
+    cx += cw;
+  }
+  return -1;
+}

@@ -46,4 +46,6 @@ uint64_t depthtbl_shown_columns(depthwin_child *t);
 // The columns that fit a width in digit widths, by the column-set list.
 uint64_t depthtbl_fit_columns(int32_t digits, bool trades, bool special);
 const char *depthtbl_tooltip(int col);
+// The shown column under x (window coordinates) of a depth table, -1 none.
+int depthtbl_column_at(widget *w, int32_t x);
 void depthtbl_set_group(depthwin_child *t, uint32_t step);

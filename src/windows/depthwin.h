@@ -133,6 +133,10 @@ struct depthwin_services {
   // trades) of the instrument on a date, beside the widget; and hiding it.
   void (*show_depth_detail)(widget *w, instr *in, ss_time date, uint32_t step, uint32_t bucket, int side);
   void (*hide_depth_detail)(widget *w);
+  // The general detail popup with a stock's auction at (x, y) in the
+  // widget's window, the price and volume the bars show; and hiding it.
+  void (*show_auction_detail)(widget *w, instr *in, uint32_t price, uint64_t volume, int32_t x, int32_t y);
+  void (*hide_auction_detail)(widget *w);
   // A trade row clicked: the window shows its course of sales at `time`
   // (role switched, grouping and filters off, tools shown).
   void (*open_trades_at)(widget *w, instr *in, ss_time time);

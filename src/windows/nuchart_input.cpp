@@ -12,6 +12,7 @@
 #include "charts/util.h"
 #include "dnd.h"
 #include "lib/tex.h"
+#include "popups/place.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
 #include "ssmodel.h"
@@ -211,16 +212,26 @@ bool single_items(const chart_plot *p) {
   return !p->eod && (p->options & (kChartOptDayClamp | kChartOptOpenClamp));
 }
 
-// Minimal version: the news list popup and the item's hover popup belong to
-// the screen's popups; the chart records the span or the item pointed at.
-void show_news(nuchart *c, ss_time from, ss_time to) {
+// The news pointed at in the screen's general detail popup beside the
+// pointer: the issuer's items of a mark's span [from, to), or the one item
+// of an intraday chart's mark. The chart records what it shows, for the
+// click that opens it.
+void show_news(nuchart *c, ss_time from, ss_time to, int32_t x, int32_t y) {
   c->news_from = from;
   c->news_to = to;
+  if (c->plot.issuer && to > from) screen_show_gendtl_range2(x + 12, y, c->plot.issuer, from, to - 1);
 }
+void show_news_item(nuchart *c, ss_news *item, int32_t x, int32_t y) {
+  c->news_item = item;
+  if (c->plot.issuer && item) screen_show_gendtl_range2(x + 12, y, c->plot.issuer, item->time, item->time);
+}
+// Forgets the news pointed at; the popup goes when the chart opened it.
 void hide_news(nuchart *c) {
+  const bool shown = c->news_from || c->news_item;
   c->news_from = c->news_to = 0;
   c->news_hover = -1;
   c->news_item = nullptr;
+  if (shown) screen_hide_gendtl();
 }
 
 // ---- the overview selection ----
@@ -308,12 +319,26 @@ void nc_motion(widget *self, int32_t x, int32_t y) {
     mirror(c);
   }
   ss_time from = 0, to = 0;
+  ss_news *item = nullptr;
+  if (c->pointer_x >= 0) {
+    if (single_items(p))
+      item = news_item_at(p, x, y);
+    else
+      news_at(c, x, y, &from, &to);  // from stays 0 off the marks
+  }
+  if (!item && !from) {
+    hide_news(c);
+    return;
+  }
+  // Only what changes is shown again.
+  if (item ? item == c->news_item : from == c->news_from && to == c->news_to) return;
+  const int32_t hover = c->news_hover;
   hide_news(c);
-  if (c->pointer_x < 0) return;
-  if (single_items(p))
-    c->news_item = news_item_at(p, x, y);
-  else if (news_at(c, x, y, &from, &to))
-    show_news(c, from, to);
+  c->news_hover = hover;
+  if (item)
+    show_news_item(c, item, x, y);
+  else
+    show_news(c, from, to, x, y);
 }
 
 void nc_enter(widget *self) {

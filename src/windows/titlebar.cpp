@@ -5,7 +5,7 @@
 // drawn straight each frame rather than kept in a drawing list: one line of
 // a few dozen glyphs costs less to lay out than to track.
 //
-// Slots: geometry_changed, reqsize, draw, restyle, leave.
+// Slots: geometry_changed, reqsize, draw, restyle, motion, leave.
 #include "windows/titlebar.h"
 
 #include <cstdio>
@@ -13,11 +13,14 @@
 
 #include "lib/font.h"
 #include "lib/gfx.h"
+#include "popups/place.h"
+#include "screen/screen.h"
 #include "ssmodel.h"
 #include "sscodes.h"
 #include "ssnotify.h"
 #include "ssstate.h"
 #include "style.h"
+#include "ui/gui.h"
 #include "windows/window.h"
 
 namespace {
@@ -62,10 +65,21 @@ void changed(titlebar *t) {
   widget_redraw(t);
 }
 
+void hover_at(titlebar *t, int32_t x);
+
 void on_change(const ss_change *, void *own, uint64_t, uint32_t) {
   auto *t = static_cast<titlebar *>(own);
   t->changes++;
   changed(t);
+  // An explanation under the pointer follows what it explains.
+  const int n = screen_index_of(t);
+  screen *sc = n >= 0 ? screen_get(n) : nullptr;
+  int win = -1;
+  int32_t mx = 0, my = 0;
+  if (!sc || sc != screen_current() || !(sc->bars & BAR_GENDTL) || !widget_is_shown(t)) return;
+  gui_mouse(&win, &mx, &my);
+  if (win == sc->os_window && mx >= t->r.x && mx < t->r.x + t->r.w && my >= t->r.y && my < t->r.y + t->r.h)
+    hover_at(t, mx);
 }
 
 void drop_registrations(titlebar *t) {
@@ -177,8 +191,37 @@ void tb_draw(widget *self) {
   if (w && w->link) gfx_fill_rect(r.x, r.y, r.w, 1, 0x32000000u);
 }
 
+bool inside(const rect &r, int32_t x) { return r.w > 0 && x >= r.x && x < r.x + r.w; }
+
+// Over the quote-basis or the state text the general detail popup explains
+// it, below the bar from the text's right end; elsewhere it goes.
+void hover_at(titlebar *t, int32_t x) {
+  const ss_stock *s = t->stock;
+  const rect *hit = nullptr;
+  if (s && s->exchange && inside(t->basis_hit, x)) hit = &t->basis_hit;
+  if (s && s->exchange && inside(t->state_hit, x)) hit = &t->state_hit;
+  if (!hit) {
+    screen_hide_gendtl();
+    return;
+  }
+  screen_set_popup_anchor(hit->x - 3, t->r.y, hit->w + 6, t->r.h, kSideRight | kSideBelow);
+  if (hit == &t->basis_hit)
+    screen_show_gendtl_flags2(hit->x + hit->w, t->r.y + t->r.h, s->exchange->index, s->quote_basis & ~uint64_t{2});
+  else
+    screen_show_gendtl_value(hit->x + hit->w, t->r.y + t->r.h, s->state, s->resume_time);
+}
+
+void tb_motion(widget *self, int32_t x, int32_t) {
+  if (gui_dragging()) return;
+  hover_at(static_cast<titlebar *>(self), x);
+}
+
+void tb_leave(widget *) { screen_hide_gendtl(); }
+
 void titlebar_class_init(object_class *rec) {
   auto *c = static_cast<widget_class *>(rec);
+  c->motion = tb_motion;
+  c->leave = tb_leave;
   c->geometry_changed = tb_geometry_changed;
   c->reqsize = tb_reqsize;
   c->draw = tb_draw;

@@ -8,7 +8,7 @@
 // from it, never from per-trade rounding.
 //
 // Slots: geometry_changed, draw, restyle, show_children, hide_children,
-// release, drag_begin, drag_release; content: set_instr.
+// release, motion, leave, drag_begin, drag_release; content: set_instr.
 #include "windows/tradelist.h"
 
 #include <cstring>
@@ -20,6 +20,9 @@
 #include "lib/font.h"
 #include "lib/gfx.h"
 #include "lib/timer.h"
+#include "popups/hover.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "log.h"
 #include "pool.h"
 #include "ssclient.h"
@@ -98,7 +101,7 @@ ss_time today_of(const tradelist *t) {
 
 uint64_t codes_of(const ss_trade *tr) {
   if (!(tr->bits & kTradeConditions)) return 0;
-  const ss_trade_detail *d = ssmodel_trade_detail(tr);
+  const ss_trade_detail *d = ssmodel_trade_break_of(tr);
   return d ? d->conditions : 0;
 }
 
@@ -818,6 +821,28 @@ void tl_hide_children(widget *self) {
   stop_timer(t);
 }
 
+ss_issuer *row_issuer(tradelist *t) {
+  ss_stock *s = t->stock;
+  return s && s->exchange ? ssmodel_find_issuer(s->exchange, s->issuer[0] ? s->issuer : s->code) : nullptr;
+}
+
+// The issuer's first news item within the row's interval, or null.
+ss_news *row_news(tradelist *t, const tradelist_row *r) {
+  if (!(r->news[0] + r->news[1] + r->news[2])) return nullptr;
+  ss_issuer *is = row_issuer(t);
+  if (!is) return nullptr;
+  ss_time end = r->newer ? r->newer->from : r->to + 1;
+  for (ss_news *n = is->news.head; n; n = n->next)
+    if (n->time && n->time >= r->from && n->time < end) return n;
+  return nullptr;
+}
+
+// Closes what the list's hover opened.
+void hide_hover(tradelist *t) {
+  popups_hover_end(t);
+  screen_hide_gendtl();
+}
+
 tradelist_row *row_at(tradelist *t, int32_t y) {
   int32_t lh = line_height();
   for (tradelist_row *r = t->top_row; r && r->y >= 0; r = r->older)
@@ -841,23 +866,65 @@ void tl_release(widget *self, int32_t x, int32_t y, int button) {
   if (button != 1) return;
   tradelist_row *hit = row_at(t, y);
   if (!hit) return;
-  if (x >= t->r.x + t->r.w - kTradelistNewsStrip && hit->news[0] + hit->news[1] + hit->news[2]) return;
   window *w = window_of(t);
   if (!w) return;
+  hide_hover(t);
+  if (x >= t->r.x + t->r.w - kTradelistNewsStrip && hit->news[0] + hit->news[1] + hit->news[2]) {
+    // The news strip: the interval's first item in the popup document.
+    if (ss_news *n = row_news(t, hit)) screen_show_news_popup(row_issuer(t), n, 0);
+    return;
+  }
   show_depth_at(w, nullptr, hit->to);
 }
 
-// The issuer's first news item within the row's interval, or null.
-ss_news *row_news(tradelist *t, const tradelist_row *r) {
-  ss_stock *s = t->stock;
-  if (!s || !s->exchange || !(r->news[0] + r->news[1] + r->news[2])) return nullptr;
-  ss_issuer *is = ssmodel_find_issuer(s->exchange, s->issuer[0] ? s->issuer : s->code);
-  if (!is) return nullptr;
-  ss_time end = r->newer ? r->newer->from : r->to + 1;
-  for (ss_news *n = is->news.head; n; n = n->next)
-    if (n->time && n->time >= r->from && n->time < end) return n;
-  return nullptr;
+// Hover: a slow pointer over the condition codes explains them, over the
+// news strip lists the interval's news, over the time cell previews the
+// book at the row's time; a fast pointer, a drag or leaving closes them.
+void tl_motion(widget *self, int32_t x, int32_t y) {
+  auto *t = tradelist_cast(self);
+  const style *st = style_cur();
+  const float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
+  const float speed = gui_mouse_speed();
+  tradelist_row *r = t->stock && !gui_dragging() ? row_at(t, y) : nullptr;
+  if (!r || speed >= close_at) {
+    hide_hover(t);
+    return;
+  }
+  if (speed >= open_below) return;
+  const int32_t lh = line_height();
+  const rect cell_row = {t->r.x, r->y, t->r.w, lh};
+  const int time_col = (t->columns.shown >> kTlTo & 1) ? kTlTo : kTlDate;
+  const cols_col &codes = t->columns.col[kTlCodes];
+  const cols_col &tc = t->columns.col[time_col];
+  ss_exchange *ex = t->stock->exchange;
+  if (x >= t->r.x + t->r.w - kTradelistNewsStrip) {
+    popups_hover_end(t);
+    if (!row_news(t, r)) {
+      screen_hide_gendtl();
+      return;
+    }
+    const ss_time end = r->newer ? r->newer->from - 1 : r->to;
+    screen_set_popup_anchor(x - 3, r->y, 6, lh, kSideBelow);
+    screen_show_gendtl_range2(x, r->y + lh, row_issuer(t), r->from, end);
+  } else if ((t->columns.shown >> kTlCodes & 1) && x >= codes.x0 && x < codes.x1 && r->codes && ex) {
+    popups_hover_end(t);
+    screen_set_popup_anchor(codes.x0 - 3, r->y, codes.x1 - codes.x0 + 6, lh, kSideBelow);
+    screen_show_gendtl_flags(x, r->y + lh, ex->index, t->stock->code, r->codes);
+  } else if ((t->columns.shown >> time_col & 1) && x >= tc.x0 && x < tc.x1) {
+    screen_hide_gendtl();
+    if (popups_widget_in_popup(t)) return;
+    const ss_time when = t->group_by_seconds == kTradelistByDay && ex
+                             ? sstime_with_time_of_day(r->to, ssmodel_exchange_day_end(ex))
+                             : r->to;
+    popups_set_owner(t);
+    popups_set_anchor_rect(&cell_row, kSideCentre | kSideBelow, 0);
+    popups_push_depth(t->stock, when);
+  } else {
+    hide_hover(t);
+  }
 }
+
+void tl_leave(widget *self) { hide_hover(tradelist_cast(self)); }
 
 int tl_drag_begin(widget *self, int32_t x, int32_t y, int button, drag_record *d) {
   auto *t = tradelist_cast(self);
@@ -958,6 +1025,8 @@ void tl_class_init(object_class *rec) {
   c->show_children = tl_show_children;
   c->hide_children = tl_hide_children;
   c->release = tl_release;
+  c->motion = tl_motion;
+  c->leave = tl_leave;
   c->drag_begin = tl_drag_begin;
   c->drag_release = tl_drag_release;
   c->set_instr = tl_set_instr;

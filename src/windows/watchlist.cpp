@@ -32,6 +32,8 @@
 #include "log.h"
 #include "plat.h"
 #include "popups/hover.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "sscodes.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
@@ -897,6 +899,71 @@ int column_at(const watchlist *w, int32_t x) {
   return -1;
 }
 
+// The issuer's latest dated announcement, or null.
+ss_news *latest_news(ss_issuer *is) {
+  if (!is) return nullptr;
+  for (ss_news *n = is->news.tail; n; n = n->prev)
+    if (n->time) return n;
+  return nullptr;
+}
+
+void hide_details(watchlist *w) {
+  w->detail_open = 0;
+  w->hover_row = -1;
+  popups_hover_end(w);
+  screen_hide_gendtl();
+}
+
+// The general detail popup for the cell (col: the column, -2 the news
+// marker) of the row, anchored at the cell; false (and the popup hidden)
+// when the cell has nothing to explain.
+bool show_cell_detail(watchlist *w, watchlist_row *r, int col) {
+  ss_stock *s = is_stock(r->in) ? static_cast<ss_stock *>(r->in) : nullptr;
+  const ss_exchange *ex = s ? s->exchange : nullptr;
+  const int32_t top = w->r.y + r->y, h = w->row_h;
+  const cols_col *c = col >= 0 ? &w->columns.col[col] : &w->columns.col[2];
+  const int32_t cx = col >= 0 ? c->x0 : c->x1 - kWatchNewsGrip, cw = col >= 0 ? c->x1 - c->x0 : kWatchNewsGrip;
+  auto anchor = [&] { screen_set_popup_anchor(cx, top, cw, h, kSideRight | kSideBelow); };
+  popups_hover_end(w);
+  if (!s || !ex) {
+    screen_hide_gendtl();
+    return false;
+  }
+  switch (col) {
+    case -2:
+      anchor();
+      screen_show_gendtl_range(cx + cw, top + h, r->issuer);
+      return true;
+    case 32:  // State
+      if (s->state == ex->state || s->state == ex->phase) break;
+      anchor();
+      screen_show_gendtl_value(cx + cw, top + h, s->state, s->resume_time);
+      return true;
+    case 31:  // Quote Bases
+      if (!(s->quote_basis & ~uint64_t{2})) break;  // 0x2: the ordinary basis
+      anchor();
+      screen_show_gendtl_flags2(cx + cw, top + h, ex->index, s->quote_basis);
+      return true;
+    case 13:
+    case 15:
+    case 17:
+    case 18:
+    case 19:  // volume and relative volume
+      anchor();
+      screen_show_gendtl_volume(cx + cw, top + h, s);
+      return true;
+    case 10:  // Last
+      if (!auction_shaded(s)) break;
+      anchor();
+      screen_show_gendtl_auction(cx + cw, top + h, s);
+      return true;
+    default:
+      break;
+  }
+  screen_hide_gendtl();
+  return false;
+}
+
 bool on_news_marker(const watchlist *w, const watchlist_row *r, int32_t x) {
   if (!is_stock(r->in) || !news_marker_field(r) || !(w->columns.shown >> 2 & 1)) return false;
   return x >= w->columns.col[2].x1 - kWatchNewsGrip && x < w->columns.col[2].x1;
@@ -909,10 +976,16 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
   window *win = find_window(w);
   if (!r || !win) return;
   if (on_news_marker(w, r, x)) {
-    // Minimal version: the issuer's news popup belongs to the screens, which
-    // have none yet; the window shows the stock's news in its own role.
-    window_set_role(win, kRoleHistnews);
-    window_set_instrument(win, r->in);
+    // The issuer's latest announcement in the popup document; without one
+    // the window lists the stock's news.
+    hide_details(w);
+    if (ss_news *n = latest_news(r->issuer)) {
+      screen_show_news_popup(r->issuer, n, 0);
+    } else {
+      undo_push_window(win);
+      window_set_role(win, kRoleHistnews);
+      window_set_instrument(win, r->in);
+    }
   } else if (is_stock(r->in)) {
     if (key_modifiers() & kShowEverywhere)
       action_show_everywhere(r->in);
@@ -926,37 +999,47 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
 }
 
 // Hover: details open while the pointer moves slower than style field 292
-// and close once it moves at field 291 or faster.
+// and close once it moves at field 291 or faster. A watch bar of several
+// rows shows its list; other grids explain the cell under the pointer in
+// the general detail popup: the issuer's news on the news marker, a state
+// of the stock's own, its quote bases, its volume against earlier periods,
+// the auction of a stock shaded for one.
 void wl_motion(widget *self, int32_t x, int32_t y) {
   auto *w = static_cast<watchlist *>(self);
+  if (w->mode == 1) return;  // the quote bar's strip takes no pointer
   const style *st = style_cur();
   float open_below = st ? st->real[1] : 2.0f, close_at = st ? st->real[0] : 7.0f;
   float speed = gui_mouse_speed();
-  watchlist_row *r = watchlist_row_at_y(w, y - w->r.y);
+  watchlist_row *r = gui_mouse_buttons() ? nullptr : watchlist_row_at_y(w, y - w->r.y);
   int32_t i = 0;
   for (watchlist_row *p = w->rows; p && p != r; p = p->next) i++;
   if (!r) {
-    w->hover_row = -1;
-    w->detail_open = 0;
+    if (w->detail_open) hide_details(w);
     return;
   }
+  const int col = on_news_marker(w, r, x) ? -2 : column_at(w, x);
   if (w->detail_open && speed >= close_at) {
-    w->detail_open = 0;
-    popups_hover_end(w);
-  } else if (speed < open_below && (!w->detail_open || w->hover_row != i)) {
-    // The row's depth preview beside it (only rebuilt for another row).
-    w->detail_open = 1;
-    const rect cell = {w->r.x, w->r.y + r->y, w->r.w, w->row_h + 1};
-    popups_hover_row(w, &cell, r->in);
+    hide_details(w);
+  } else if (speed < open_below && (!w->detail_open || w->hover_row != i || w->hover_col != col)) {
+    if (w->mode == 2 && w->count >= 2) {
+      if (w->sc && !popups_widget_in_popup(w)) {
+        const rect grid = w->r;
+        popups_set_owner(w);
+        popups_set_anchor_rect(&grid, kSideCentre | kSideBelow, 0);
+        popups_push_wlist(w->sc);
+        w->detail_open = 1;
+      }
+    } else {
+      w->detail_open = show_cell_detail(w, r, col) ? 1 : 0;
+    }
+    w->hover_row = i;
+    w->hover_col = col;
   }
-  w->hover_row = i;
-  w->hover_col = on_news_marker(w, r, x) ? -2 : column_at(w, x);
 }
 
 void wl_leave(widget *self) {
   auto *w = static_cast<watchlist *>(self);
-  w->hover_row = -1;
-  w->detail_open = 0;
+  if (w->detail_open) hide_details(w);
 }
 
 void wl_set_instr(widget *self, instr *in) {

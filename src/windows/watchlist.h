@@ -78,8 +78,8 @@ struct watchlist : content {
   uint32_t rebuilds;   // row drawing lists laid out (for tests and benchmarks)
   uint32_t row_draws;  // rows drawn
   uint32_t rows_built; // rows made from the scan (rebuilds of the row list)
-  int32_t hover_row;   // index of the row under the pointer, -1 none
-  int32_t hover_col;   // its column (-2 the news marker), the details' anchor
+  int32_t hover_row;   // index of the row the hover details were last asked for, -1 none
+  int32_t hover_col;   // its column (-2 the news marker)
   int detail_open;     // hover details shown
   uint64_t drag_mark;  // a drag that began here (for reordering)
 };

@@ -2,8 +2,9 @@
 // back exactly the bars that were shown (and the window bar when
 // maximised); the hover popup's far edge; the general detail popup above the
 // pointer; a depth preview pushed through the real screens (stack depth
-// kept, a closed owner refused); and slow xdotool motion over a grid row
-// opening the row's depth preview beside it, fast motion closing it.
+// kept, a closed owner refused); and slow xdotool motion over a grid row's
+// volume opening the stock's volume details beside the cell, fast motion
+// closing them.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -128,7 +129,7 @@ TEST_F(ScreenPop, DepthPreviewThroughTheRealScreens) {
   EXPECT_EQ(popups_get_state()->time, 0u);  // nothing rebuilt
 }
 
-TEST_F(ScreenPop, SlowMotionOverAGridRowOpensItsDepthPreview) {
+TEST_F(ScreenPop, SlowMotionOverAGridCellOpensItsDetails) {
   screen *s = screen_get(0);
   desktop *d = screen_current_desktop();
   window *w = window_new(nullptr, 0);
@@ -147,28 +148,29 @@ TEST_F(ScreenPop, SlowMotionOverAGridRowOpensItsDepthPreview) {
   ASSERT_TRUE(draw_until([&] { return !screen_relayout_pending() && watchlist_find_row(grid, b) != nullptr; }));
   watchlist_row *row = watchlist_find_row(grid, b);
   ASSERT_NE(row, nullptr);
-  const int x = grid->r.x + grid->r.w / 3, y = grid->r.y + row->y + 3;
+  ASSERT_TRUE(grid->columns.shown >> 13 & 1) << "the volume column";
+  const int x = grid->columns.col[13].x0 + 2, y = grid->r.y + row->y + 3;
   const std::string at = "mousemove --window " + std::to_string(xwin(0)) + " ";
   // Slow: one pixel at a time, each move delivered before the next.
   for (int i = 0; i < 14; i++) {
     guitest_xdo(at + std::to_string(x + i) + " " + std::to_string(y));
     draw_until([&] { return true; });
   }
+  const gendtl *g = gendtl_cast(s->gendtl);
   ASSERT_TRUE(draw_until([&] {
-    return (s->bars & BAR_HOVER) && window_get_instrument(s->hover_window) == static_cast<instr *>(b);
+    return (s->bars & BAR_GENDTL) && g->kind == 5 && g->instrument == static_cast<instr *>(b);
   }));
-  EXPECT_EQ(window_get_role(s->hover_window), uint32_t(kRoleDepth));
-  // Beside the row: below it, around the pointer.
-  const rect p = s->hover_window->r;
+  EXPECT_FALSE(s->bars & BAR_HOVER);
+  // Beside the cell: below it, from its right edge.
+  const rect p = s->gendtl->r;
   EXPECT_GE(p.y, grid->r.y + row->y + grid->row_h - 2);
-  EXPECT_LE(p.x, x + 14);
-  EXPECT_GE(p.x + p.w, x);
+  EXPECT_GE(p.x, grid->columns.col[13].x1 - 2);
   // Fast: long jumps close it.
   for (int i = 0; i < 14; i++) {
     guitest_xdo(at + std::to_string(x + (i % 2 ? 80 : -80) + 100) + " " + std::to_string(y));
     draw_until([&] { return true; });
   }
-  EXPECT_TRUE(draw_until([&] { return !(s->bars & BAR_HOVER); }));
+  EXPECT_TRUE(draw_until([&] { return !(s->bars & BAR_GENDTL); }));
 }
 
 }  // namespace

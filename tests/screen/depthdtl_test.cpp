@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "lib/fade.h"
 #include "lib/timer.h"
 #include "lazyfree.h"
+#include "ssbroker.h"
 #include "ssclient.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -191,6 +193,51 @@ TEST_F(Depthdtl, TradeFormListsTheTradesOfTheStepFromTheTrade) {
   ASSERT_EQ(0, ssevent_apply_trade(s_, at(10, 3, 1), 1000, 8, 1, 1, 1, 0, 0, 0, 0, nullptr, nullptr));
   depthdtl_follow(w_, s_->events.newest);
   EXPECT_EQ(rows(w_), (std::vector<uint64_t>{101, 7}));
+}
+
+// The trade form's rows carry the figures of each trade's break record as
+// the model keeps them (conditions, second value, as-at date, brokers),
+// from the list and from a followed trade event; a trade without one has
+// none.
+TEST_F(Depthdtl, TradeFormRowsCarryTheTradesBreakFigures) {
+  struct {
+    uint64_t conditions, second;
+    uint32_t as_at;
+    const char *buyer, *seller;
+  } trades[] = {
+      {0x2 | 0x80, 5000, sstime_pack(0, 0, 0, 7, 2, 2014), "ABC", "XYZ"},
+      {0, 0, 0, nullptr, nullptr},
+      {0x400, 0, 0, "ABC", nullptr},
+  };
+  for (int i = 0; i < 3; i++) {
+    auto &t = trades[i];
+    ASSERT_EQ(0, ssevent_apply_trade(s_, at(10, 1, i), 1000, 100 + uint64_t(i), 1, 1, 1, 0, t.conditions, t.second,
+                                     t.as_at, t.buyer, t.seller));
+  }
+  ASSERT_EQ(0, ssevent_add_depth(s_, at(10, 2, 0), 0, 1000, 10, 1, nullptr));
+  depthdtl_show_entry(w_, s_, 0, s_->trades.head, s_->events.newest);
+  // A later trade of the step, followed.
+  ASSERT_EQ(0, ssevent_apply_trade(s_, at(10, 3, 0), 1000, 9, 1, 1, 1, 0, 0x1, 77, 0, nullptr, "QRS"));
+  depthdtl_follow(w_, s_->events.newest);
+  const depthdtl *d = depthdtl_cast(w_);
+  std::vector<std::string> got;
+  for (const depthdtl_row *r = d->rows; r; r = r->next)
+    got.push_back(std::to_string(r->volume) + " " + std::to_string(r->conditions) + " " +
+                  std::to_string(r->second_value) + " " + std::to_string(r->as_at) + " " + r->buyer + "/" + r->seller);
+  // Each row against the model's record of its trade.
+  std::vector<std::string> want;
+  for (const ss_trade *t = s_->trades.head; t; t = t->next) {
+    const ss_trade_detail *b = ssmodel_trade_detail(t);
+    auto code = [](uint64_t broker) {
+      return broker ? std::string(reinterpret_cast<const ss_broker *>(uintptr_t(broker))->code) : std::string();
+    };
+    want.push_back(std::to_string(t->volume) + " " + std::to_string(b ? b->conditions : 0) + " " +
+                   std::to_string(b ? b->second_value : 0) + " " + std::to_string(b ? b->date : 0) + " " +
+                   (b ? code(b->buyer) : "") + "/" + (b ? code(b->seller) : ""));
+  }
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(got, (std::vector<std::string>{"100 130 5000 " + std::to_string(trades[0].as_at) + " ABC/XYZ",
+                                           "101 0 0 0 /", "102 1024 0 0 ABC/", "9 1 77 0 /QRS"}));
 }
 
 int g_requests = 0;

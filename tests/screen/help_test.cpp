@@ -34,6 +34,8 @@
 #include "ui/tooltip.h"
 #include "undo.h"
 #include "windows/alerts.h"
+#include "windows/depthtable.h"
+#include "windows/depthwin.h"
 #include "windows/newstoday.h"
 #include "windows/tradelist.h"
 #include "windows/watchlist.h"
@@ -228,8 +230,13 @@ TEST(HoverHelp, TheTwelveTypes) {
   widget *news = newstoday_new(holder);
   widget *trades = tradelist_new(holder);
   widget *alerts = alerts_new(holder);
-  static typeid_t tbl = stand_in("depthtbl"), bars = stand_in("depthbars");
-  widget *table = widget_new(holder, tbl), *chart = widget_new(holder, bars);
+  static typeid_t bars = stand_in("depthbars");
+  // A real depth window: its table tells the column under the pointer.
+  widget *depth = depthwin_new(holder);
+  ASSERT_NE(depth, nullptr);
+  depth->r = {0, 0, 600, 200};
+  depth->cls->geometry_changed(depth);
+  widget *table = depthwin_get_child(depth, 2), *chart = widget_new(holder, bars);
   ASSERT_TRUE(wl && orders && news && trades && alerts && table && chart);
 
   struct { widget *w; const char *l1, *l2; } cases[] = {
@@ -249,6 +256,19 @@ TEST(HoverHelp, TheTwelveTypes) {
   }
   // The table covers exactly these twelve names.
   EXPECT_EQ(sizeof cases / sizeof cases[0], size_t(kHelpTipRows));
+  // The depth table over each shown column: that column's description.
+  int columns = 0;
+  for (int32_t x = table->r.x; x < table->r.x + table->r.w; x++) {
+    const int col = depthtbl_column_at(table, x);
+    if (col < 0) continue;
+    const char *want = depthtbl_tooltip(col);
+    ASSERT_NE(want, nullptr) << col;
+    Tip t = tip_of(table, x, table->r.y + 2);
+    EXPECT_EQ(t.l1, want) << "column " << col << " at " << x;
+    if (x == table->r.x || depthtbl_column_at(table, x - 1) != col) columns++;
+  }
+  EXPECT_GE(columns, 4) << "columns shown at " << table->r.w << " pixels";
+  EXPECT_EQ(depthtbl_column_at(chart, 10), -1) << "another widget has no depth columns";
 
   // A type without a row, and the walk up to an ancestor that has one.
   tw *plain = tw_new(nullptr, "plain", {0, 0, 10, 10});
@@ -271,9 +291,9 @@ TEST(HoverHelp, TheTwelveTypes) {
   ASSERT_EQ(help_tip_for(chart, 0, 0), 1);
   EXPECT_STREQ(help_tip_line(0), "Depth Bar Chart");
   object_class *was = chart->cls;
-  chart->cls = static_cast<widget_class *>(object_class_record(tbl));
+  chart->cls = s->watchbar->cls;
   ASSERT_EQ(help_tip_for(chart, 0, 0), 1);
-  EXPECT_STREQ(help_tip_line(0), "Depth Table");
+  EXPECT_STREQ(help_tip_line(0), "Watchbar");
   chart->cls = static_cast<widget_class *>(was);
   widget_delete(holder);
 }

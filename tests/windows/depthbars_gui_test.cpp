@@ -7,6 +7,8 @@
 // 96 over the background. Each side carries a label of its best step.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "drawstart.h"
 #include "guitest.h"
 #include "lib/fade.h"
@@ -160,6 +162,60 @@ TEST_F(DepthBarsGui, OlderOrdersAreDrawnFaded) {
   redraw();
   px = guitest_window_pixel(gw.xw, x + 1, b->r.y + b->r.h - 3);
   EXPECT_TRUE(guitest_near(px, scaled(kBidRgb, 255), 4)) << std::hex << px;
+}
+
+// A stock in auction: its indicative volume and price stand at the top
+// centre over a box, and a slow pointer there opens the auction's detail
+// with the figures the bars show; moving onto a bar or out of the bars
+// closes it.
+struct AuctionCalls {
+  int shown = 0, hidden = 0;
+  uint32_t price = 0;
+  uint64_t volume = 0;
+} g_auction;
+void record_auction(widget *, instr *, uint32_t price, uint64_t volume, int32_t, int32_t) {
+  g_auction.shown++;
+  g_auction.price = price;
+  g_auction.volume = volume;
+}
+void record_auction_hide(widget *) { g_auction.hidden++; }
+
+TEST_F(DepthBarsGui, TheAuctionFiguresAreDrawnAndOpenTheirDetail) {
+  depthwin_child *b = bars();
+  rect box;
+  EXPECT_FALSE(depthbars_auction_box(b, &box)) << "no auction yet";
+  svc.show_auction_detail = record_auction;
+  svc.hide_auction_detail = record_auction_hide;
+  depthwin_set_services(&svc);
+  g_auction = {};
+  // A bid crossing the best offer: an indicative price and volume.
+  const ss_time t = sstime_pack(0, 1, 10, 8, 12, 2026);
+  ASSERT_EQ(0, ssevent_apply_depth_summary(stock, t, 0, 1006, 900, 1, nullptr));
+  ASSERT_EQ(0, ssevent_auction_from_price(stock, t, 1005, 900));
+  ASSERT_NE(0u, stock->auction.price);
+  ssnotify_deliver();
+  redraw();
+  ASSERT_TRUE(depthbars_auction_box(b, &box));
+  EXPECT_LT(std::abs(box.x + box.w / 2 - (b->r.x + b->r.w / 2)), 3) << "centred";
+  int lit = 0;
+  for (uint32_t p : guitest_window_pixels(gw.xw, box))
+    if ((p & 0xFF) > 0xA0 && ((p >> 8) & 0xFF) > 0xA0 && ((p >> 16) & 0xFF) > 0xA0) lit++;
+  EXPECT_GT(lit, 10) << "the figures' text";
+  b->cls->motion(b, box.x + box.w / 2, box.y + box.h / 2);
+  EXPECT_EQ(g_auction.shown, 1);
+  EXPECT_EQ(g_auction.price, stock->auction.price);
+  EXPECT_EQ(g_auction.volume, stock->auction.matched);
+  // Onto the best bid's bar: the auction detail goes.
+  depthbars_bar bar;
+  ASSERT_TRUE(depthbars_bar_at(b, 0, 0, &bar));
+  int32_t x;
+  ASSERT_TRUE(depthbars_bar_x(b, bar.step, &x));
+  b->cls->motion(b, x + 1, b->r.y + b->r.h - 3);
+  EXPECT_EQ(g_auction.hidden, 1);
+  b->cls->motion(b, box.x + 2, box.y + 1);
+  EXPECT_EQ(g_auction.shown, 2);
+  b->cls->leave(b);
+  EXPECT_EQ(g_auction.hidden, 2);
 }
 
 }  // namespace

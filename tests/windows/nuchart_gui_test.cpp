@@ -34,6 +34,7 @@
 #include "lib/tex.h"
 #include "plat.h"
 #include "screen/desktop.h"
+#include "screen/gendtl.h"
 #include "screen/screen.h"
 #include "sim.h"
 #include "sim_history.h"
@@ -639,6 +640,163 @@ TEST_F(ChartGui, IntradayNewsItemsPointClickAndDrag) {
   guitest_xdo("mousemove" + gw.at(x - 30, y + 40));
   EXPECT_TRUE(until([&] { return dnd_kind() == DND_NEWS && dnd_news_item() == got; }, 5000));
   guitest_xdo("mouseup 1");
+}
+
+}  // namespace
+
+namespace {
+
+// A daily chart window with the News overlay on a screen, against the
+// simulator's generated history: the pointer over a day's marks (xdotool)
+// lists the issuer's announcements of that day's span in the screen's
+// general detail popup; below the stack and off the chart it goes.
+TEST_F(ChartFollow, NewsMarksListTheirSpansNewsInTheDetailPopup) {
+  screen_select(0);
+  ASSERT_EQ(0, screen_open(0));
+  ASSERT_TRUE(pass_until([] { return screens_up() && !screen_relayout_pending(); }));
+  screen *s = screen_get(0);
+  nuchart *c = nullptr;
+  {
+    core_lock lock;
+    window *w = window_new(nullptr, 0);
+    ASSERT_EQ(0, desktop_layout_apply(screen_current_desktop(), nullptr, "W0", &w, 1));
+    window_set_role(w, kRoleChart);
+    c = nuchart_cast(window_get_content(w, kRoleChart));
+    ASSERT_NE(c, nullptr);
+    nuchart_set_range(c, 6, 3);
+    nuchart_set_period(c, 5, 1);
+    nuchart_clear_overlays(c);
+    ASSERT_EQ(nuchart_add_overlay(c, 13, nullptr), 0);
+    window_set_instrument(w, stock);
+  }
+  int32_t mark = -1;
+  ASSERT_TRUE(pass_until([&] {
+    const chart_plot &p = c->plot;
+    const chart_ta *news = p.overlays;
+    if (!widget_is_shown(c) || !p.eod || p.count < 2 || !news || !news->lines[0] || !p.issuer) return false;
+    for (int32_t i = p.last_visible - 1; i > p.first_visible; i--)
+      if (news->lines[0][i] >= 1 && news->lines[0][i] < 1000 && p.xpos[i] > (uint32_t)p.pane_x + 120) {
+        mark = i;
+        return true;
+      }
+    return false;
+  }, 20000)) << "samples " << c->plot.count << " issuer " << (c->plot.issuer != nullptr);
+  pass();
+  int32_t x, y, h;
+  std::vector<const ss_news *> want;
+  {
+    core_lock lock;
+    const chart_plot &p = c->plot;
+    int32_t size[2] = {0, 0};
+    tex_size(size, style_cur()->numbers[11]);
+    h = size[1];
+    x = (int32_t)p.xpos[mark];
+    y = p.pane_y + 1 + h / 2;
+    const ss_time from = p.times[mark], to = p.times[mark + 1];
+    for (const ss_news *item = p.issuer->news.head; item; item = item->next)
+      if (item->time && item->time >= from && item->time < to) want.push_back(item);
+  }
+  ASSERT_GT(h, 0);
+  ASSERT_FALSE(want.empty());
+  const uint64_t xw = gui_plat_x11_window(&G.wins[s->os_window].plat);
+  auto move = [&](int32_t mx, int32_t my) {
+    guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(mx) + " " + std::to_string(my));
+  };
+  auto listed = [&] {
+    std::vector<const ss_news *> got;
+    const gendtl *g = gendtl_cast(s->gendtl);
+    for (uint32_t i = 0; g && g->kind == 4 && i < g->row_count; i++) got.push_back(g->rows[i].news);
+    return got;
+  };
+  move(x, y);
+  ASSERT_TRUE(pass_until([&] { return (s->bars & BAR_GENDTL) && listed() == want; }, 5000))
+      << "bars " << std::hex << s->bars << std::dec << " listed " << listed().size() << " want " << want.size()
+      << " span " << c->news_from;
+  EXPECT_EQ(gendtl_cast(s->gendtl)->instrument, static_cast<instr *>(c->plot.issuer));
+  // Below the stack: closed.
+  move(x, y + 2 * h + 4 + h * (int32_t)c->plot.overlays->lines[0][mark]);
+  EXPECT_TRUE(pass_until([&] { return !(s->bars & BAR_GENDTL) && c->news_from == 0; }, 5000));
+  // Back on the mark, then off the chart: closed.
+  move(x, y);
+  ASSERT_TRUE(pass_until([&] { return (s->bars & BAR_GENDTL) != 0; }, 5000));
+  move(c->r.x + c->r.w / 2, c->r.y - 4);
+  EXPECT_TRUE(pass_until([&] { return !(s->bars & BAR_GENDTL); }, 5000));
+}
+
+// An intraday chart window on a screen: the pointer over an announcement's
+// mark along the top of the pane shows that item in the general detail
+// popup; off it the popup goes.
+TEST_F(ChartFollow, IntradayNewsItemShowsInTheDetailPopup) {
+  screen_select(0);
+  ASSERT_EQ(0, screen_open(0));
+  ASSERT_TRUE(pass_until([] { return screens_up() && !screen_relayout_pending(); }));
+  screen *s = screen_get(0);
+  nuchart *c = nullptr;
+  {
+    core_lock lock;
+    window *w = window_new(nullptr, 0);
+    ASSERT_EQ(0, desktop_layout_apply(screen_current_desktop(), nullptr, "W0", &w, 1));
+    window_set_role(w, kRoleChart);
+    c = nuchart_cast(window_get_content(w, kRoleChart));
+    ASSERT_NE(c, nullptr);
+    nuchart_set_range(c, 5, 1);
+    nuchart_set_period(c, 1, 1);
+    nuchart_set_type(c, 1);
+    nuchart_set_option_bits(c, 0x80);
+    nuchart_clear_overlays(c);
+    ASSERT_EQ(nuchart_add_overlay(c, 13, nullptr), 0);
+    window_set_instrument(w, stock);
+  }
+  ASSERT_TRUE(pass_until([&] {
+    const chart_plot &p = c->plot;
+    return widget_is_shown(c) && p.count >= 2 && !p.eod &&
+           sstime_diff_seconds(p.times[p.last_visible], p.times[p.first_visible]) >= 3;
+  }));
+  ss_news item{};
+  {
+    core_lock lock;
+    item.number = 4343;
+    item.time = ssmodel_exchange_now(stock->exchange);
+    item.flags = 0x1;
+    snprintf(item.headline, sizeof item.headline, "%s", "Detail popup test");
+    ASSERT_EQ(sim_news_today(sim, 0, stock->issuer, item), 0);
+  }
+  const ss_news *got = nullptr;
+  ASSERT_TRUE(pass_until([&] {
+    const chart_plot &p = c->plot;
+    if (!p.issuer || p.count < 2 || p.eod) return false;
+    for (const ss_news *n = p.issuer->news.head; n; n = n->next)
+      if (n->number == item.number) got = n;
+    return got != nullptr;
+  }, 20000));
+  pass();
+  int32_t x, y;
+  {
+    core_lock lock;
+    const chart_plot &p = c->plot;
+    int32_t size[2] = {0, 0};
+    tex_size(size, style_cur()->numbers[10]);
+    x = util_sample_at(&p, got->time);
+    y = p.pane_y + 1 + size[1] / 2;
+    ASSERT_GE(x, p.pane_x);
+    ASSERT_LE(x, p.pane_x + p.pane_w);
+  }
+  const uint64_t xw = gui_plat_x11_window(&G.wins[s->os_window].plat);
+  auto move = [&](int32_t mx, int32_t my) {
+    guitest_xdo("mousemove --window " + std::to_string(xw) + " " + std::to_string(mx) + " " + std::to_string(my));
+  };
+  auto listed = [&] {
+    std::vector<uint32_t> numbers;
+    const gendtl *g = gendtl_cast(s->gendtl);
+    for (uint32_t i = 0; g && g->kind == 4 && i < g->row_count; i++) numbers.push_back(g->rows[i].news->number);
+    return numbers;
+  };
+  move(x, y);
+  ASSERT_TRUE(pass_until([&] { return c->news_item == got && (s->bars & BAR_GENDTL); }, 5000));
+  EXPECT_EQ(listed(), (std::vector<uint32_t>{item.number}));
+  // Down into the pane, away from the marks: closed.
+  move(x, y + 60);
+  EXPECT_TRUE(pass_until([&] { return !(s->bars & BAR_GENDTL) && !c->news_item; }, 5000));
 }
 
 }  // namespace
