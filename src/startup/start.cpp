@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config/config.h"
 #include "config/configbox.h"
@@ -11,6 +12,7 @@
 #include "config/save_local.h"
 #include "config/save_remote.h"
 #include "config/secret.h"
+#include "config/upgrade.h"
 #include "dalloc.h"
 #include "lib/timer.h"
 #include "localdata.h"
@@ -29,6 +31,7 @@
 #include "startup/crash.h"
 #include "startup/recovery.h"
 #include "trading/trading.h"
+#include "ui/launch-linux.h"
 #include "ui/gui.h"
 
 namespace {
@@ -42,6 +45,9 @@ constexpr int32_t kPasswordResult = 240;
 constexpr uint32_t kRestartUser = 3;
 constexpr int32_t kLoginW = 500, kLoginH = 310;
 constexpr int kLoadConfigWatch = 102;
+constexpr size_t kSplashPathMax = 1024;
+// The largest splash file taken from beside the program (4088 x 4088 RGBA).
+constexpr size_t kSplashFileMax = 4 + size_t(4088) * 4088 * 4;
 
 struct {
   char host[256];
@@ -122,6 +128,11 @@ void start_online(void *, int) {
     return;
   }
   popups_install_services();
+  // The default feeds are served by the market-data server signed on to.
+  const char *feed_host = nullptr;
+  int32_t feed_port = 0;
+  if (ssio_current_server(&feed_host, &feed_port) == 0 && feed_host && *feed_host)
+    upgrade_set_feed_host(feed_host, feed_port);
   ssclient_enable_requests(0);
   const int watch = crash_watch_add(kLoadConfigWatch, "Load Config");
   if (load_remote_config() < 0) log(LOG_FATAL, kSrc, "Can't load user configuration");
@@ -180,9 +191,38 @@ void handle_oob(void) {
   log(LOG_INFO, kSrc, "did %d oobs", count);
 }
 
+// A program started straight from its build folder has no installed
+// program folder yet: the splash picture the build wrote beside the program
+// is copied there. 0, or -1 when there is none.
+int install_splash(void) {
+  char path[kSplashPathMax];
+  if (launch_exe_path(path) != 0) return -1;
+  char *slash = strrchr(path, '/');
+  if (!slash || size_t(slash - path) + sizeof "/SPLASH" > sizeof path) return -1;
+  strcpy(slash, "/SPLASH");
+  FILE *f = fopen(path, "rbe");
+  if (!f) return -1;
+  std::vector<uint8_t> data;
+  uint8_t chunk[65536];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) {
+    if (data.size() + n > kSplashFileMax) break;
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  fclose(f);
+  if (data.size() < 4 || data.size() > kSplashFileMax) return -1;
+  if (localdata_write(LOCALDATA_PROGRAM, "SPLASH", data.data(), uint32_t(data.size())) < 0) return -1;
+  log(LOG_INFO, kSrc, "installed the splash picture from %s", path);
+  return 0;
+}
+
 }  // namespace
 
 // ---- hooks ----
+
+const void *start_splash(uint32_t *len) {
+  if (len) *len = S.splash ? S.splash_len : 0;
+  return S.splash;
+}
 
 void start_gui_active(int on) {
   if (on)
@@ -240,9 +280,11 @@ int start_main(const char *site, const char *user, const char *password, const c
   site_row *row = site_select(ssclient_get_login_site());
   if (row && row->title) gui_set_default_title(row->title);
   upgrade_run();
-  if (localdata_read(LOCALDATA_PROGRAM, "SPLASH", &S.splash, &S.splash_len) < 0) {
+  if (localdata_read(LOCALDATA_PROGRAM, "SPLASH", &S.splash, &S.splash_len) < 0 &&
+      (install_splash() < 0 || localdata_read(LOCALDATA_PROGRAM, "SPLASH", &S.splash, &S.splash_len) < 0)) {
     log(LOG_ERROR, kSrc, "splash not found");
     S.splash = nullptr;
+    S.splash_len = 0;
   }
   if (!S.login_box) {
     S.login_box = configbox_new(nullptr);
