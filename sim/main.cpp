@@ -15,6 +15,7 @@
 
 #include "log.h"
 #include "sim.h"
+#include "sim_feeds.h"
 #include "sim_http.h"
 #include "sim_live.h"
 #include "sim_msg.h"
@@ -126,6 +127,15 @@ ss_time today_at_now() {
 }
 
 }  // namespace
+
+// Today's date at midnight on the local clock, as the live market dates its
+// messages.
+static ss_time today() {
+  const time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  return sstime_pack(0, 0, 0, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+}
 
 int main(int argc, char** argv) {
   sim_options opts;
@@ -246,6 +256,8 @@ int main(int argc, char** argv) {
     sim_destroy(sim);
     return 1;
   }
+  // The news feeds a terminal registers for a new user, at this address.
+  if (sim_feeds_start(sim, today()) < 0) log(LOG_ERROR, kSrc, "can't serve the news feeds");
   printf("listening on 127.0.0.1:%d\n", bound);
   fflush(stdout);
 
