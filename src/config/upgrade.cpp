@@ -96,7 +96,7 @@ int upgrade_first_config(char* out, size_t size) {
   const int n = snprintf(out, size,
                          "version 2\n"
                          "default_exchange %s\n"
-                         "scan 1 Most active\n"
+                         "scan 1 \"Most active\"\n"
                          "scan.instr_filter 0\n"
                          "scan.order 6\n"
                          "scan.exchange %s\n"
