@@ -6,6 +6,7 @@
 // drawn content, and the list and the course of sales change between two
 // pictures while the market trades. The log says "Online" and holds no
 // error line; the configuration saved at the quit holds the four windows.
+// Started without a user, the login box draws the splash picture.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <sstream>
 #include <string>
@@ -88,7 +90,7 @@ std::string inflate(const std::vector<uint8_t>& block) {
   return s;
 }
 
-TEST(FirstRun, DefaultDesktopWithLiveDataAndFeedsFromTheServer) {
+TEST(FirstRun, DefaultDesktopWithLiveData) {
   std::string why;
   ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
   sim_server* sim = nullptr;
@@ -168,6 +170,71 @@ TEST(FirstRun, DefaultDesktopWithLiveDataAndFeedsFromTheServer) {
     EXPECT_NE(text.find(line), std::string::npos) << line << " not saved:\n" << text.substr(0, 600);
   sim_live_stop(live);
   sim_destroy(sim);
+}
+
+// Started without a user, the program shows its login box with the splash
+// picture the build wrote beside it, installed into the data tree's program
+// folder: the picture's green and red bands in the box's left margin, its
+// light frame at the corner, and no "splash not found".
+TEST(FirstRun, LoginBoxDrawsTheSplashPicture) {
+  std::string why;
+  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
+  proc_tempdir home;
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the GL driver's own allocations
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    const char* argv[] = {"Ambit", nullptr};
+    execv(AMBIT_PROGRAM, const_cast<char**>(argv));
+    _exit(127);
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const std::string xid = proc_find_window("--pid " + std::to_string(pid), end);
+  ASSERT_FALSE(xid.empty());
+  // The splash file: 600 x 340, a 4-pixel frame of 0xf0f0f0, the green band
+  // on rows 250-261 and the red one on 266-277; the box is 500 x 310.
+  const struct {
+    const char* what;
+    int32_t x, y;
+    uint32_t rgb;
+  } samples[] = {
+      {"the frame", 1, 1, 0xf0f0f0},
+      {"the green band", 8, 233, 0x27c645},
+      {"the red band", 8, 248, 0xd94355},
+  };
+  auto near = [](uint32_t a, uint32_t b) {
+    for (int shift : {16, 8, 0})
+      if (std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)) > 24) return false;
+    return true;
+  };
+  Picture box;
+  bool drawn = false;
+  while (!drawn && std::chrono::steady_clock::now() < end) {
+    ASSERT_TRUE(shoot(xid, home.path + "/login.png", &box));
+    drawn = box.w == 500 && box.h == 310;
+    for (const auto& s : samples) drawn = drawn && near(box.at(s.x, s.y), s.rgb);
+    if (!drawn) usleep(200000);  // between looks; the deadline bounds the wait
+  }
+  EXPECT_EQ(box.w, 500);
+  EXPECT_EQ(box.h, 310);
+  if (box.w == 500 && box.h == 310)
+    for (const auto& s : samples)
+      EXPECT_TRUE(near(box.at(s.x, s.y), s.rgb)) << s.what << ": " << std::hex << box.at(s.x, s.y);
+  // Quitting before any login: Command-Q.
+  system(("xdotool windowfocus --sync " + xid + " key super+q").c_str());
+  int st = 0;
+  if (!proc_wait_until(pid, end, &st)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &st, 0);
+    ADD_FAILURE() << "did not quit";
+  }
+  const std::string log = proc_read_file(home.path + "/Ambit/log.txt");
+  EXPECT_EQ(log.find("splash not found"), std::string::npos);
+  EXPECT_NE(log.find("installed the splash picture from "), std::string::npos) << log.substr(0, 2000);
+  EXPECT_FALSE(proc_read_file(home.path + "/Ambit/Program/SPLASH").empty());
 }
 
 }  // namespace
