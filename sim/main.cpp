@@ -54,7 +54,9 @@ const char kUsage[] =
     "                       at most 256) as the catch-up snapshot (seeded)\n"
     "  --file PATH=FILE     serve FILE's bytes to HTTP GETs of PATH (repeatable)\n"
     "  --help               this text\n"
-    "The port also takes the client's HTTP mode (a POST of /AMBIT/6).\n"
+    "The port also takes the client's HTTP mode (a POST of /AMBIT/6) and serves\n"
+    "the news feeds a new terminal registers under /rss/ (with --live the\n"
+    "announcements and headlines feeds list the announcements).\n"
     "Prints \"listening on 127.0.0.1:PORT\" on standard output when ready; logs\n"
     "to standard error; stops on SIGINT or SIGTERM.\n";
 
