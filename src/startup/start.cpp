@@ -191,17 +191,18 @@ void handle_oob(void) {
   log(LOG_INFO, kSrc, "did %d oobs", count);
 }
 
-// A program started straight from its build folder has no installed
-// program folder yet: the splash picture the build wrote beside the program
-// is copied there. 0, or -1 when there is none.
-int install_splash(void) {
+// A program started from its build folder finds the splash picture the
+// build wrote beside it and copies it into the program folder, where the
+// start-up reads it, when the folder has none or an older one. An installed
+// program has no such file beside it and keeps what its install put there.
+void install_splash(void) {
   char path[kSplashPathMax];
-  if (launch_exe_path(path) != 0) return -1;
+  if (launch_exe_path(path) != 0) return;
   char *slash = strrchr(path, '/');
-  if (!slash || size_t(slash - path) + sizeof "/SPLASH" > sizeof path) return -1;
+  if (!slash || size_t(slash - path) + sizeof "/SPLASH" > sizeof path) return;
   strcpy(slash, "/SPLASH");
   FILE *f = fopen(path, "rbe");
-  if (!f) return -1;
+  if (!f) return;
   std::vector<uint8_t> data;
   uint8_t chunk[65536];
   for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) {
@@ -209,10 +210,15 @@ int install_splash(void) {
     data.insert(data.end(), chunk, chunk + n);
   }
   fclose(f);
-  if (data.size() < 4 || data.size() > kSplashFileMax) return -1;
-  if (localdata_write(LOCALDATA_PROGRAM, "SPLASH", data.data(), uint32_t(data.size())) < 0) return -1;
-  log(LOG_INFO, kSrc, "installed the splash picture from %s", path);
-  return 0;
+  if (data.size() < 4 || data.size() > kSplashFileMax) return;
+  void *stored = nullptr;
+  uint32_t stored_len = 0;
+  const bool same = localdata_read(LOCALDATA_PROGRAM, "SPLASH", &stored, &stored_len) == 0 &&
+                    stored_len == data.size() && memcmp(stored, data.data(), data.size()) == 0;
+  if (stored) dalloc_free(stored);
+  if (same) return;
+  if (localdata_write(LOCALDATA_PROGRAM, "SPLASH", data.data(), uint32_t(data.size())) == 0)
+    log(LOG_INFO, kSrc, "installed the splash picture from %s", path);
 }
 
 }  // namespace
@@ -280,8 +286,8 @@ int start_main(const char *site, const char *user, const char *password, const c
   site_row *row = site_select(ssclient_get_login_site());
   if (row && row->title) gui_set_default_title(row->title);
   upgrade_run();
-  if (localdata_read(LOCALDATA_PROGRAM, "SPLASH", &S.splash, &S.splash_len) < 0 &&
-      (install_splash() < 0 || localdata_read(LOCALDATA_PROGRAM, "SPLASH", &S.splash, &S.splash_len) < 0)) {
+  install_splash();
+  if (localdata_read(LOCALDATA_PROGRAM, "SPLASH", &S.splash, &S.splash_len) < 0) {
     log(LOG_ERROR, kSrc, "splash not found");
     S.splash = nullptr;
     S.splash_len = 0;

@@ -174,12 +174,22 @@ TEST(FirstRun, DefaultDesktopWithLiveData) {
 
 // Started without a user, the program shows its login box with the splash
 // picture the build wrote beside it, installed into the data tree's program
-// folder: the picture's green and red bands in the box's left margin, its
+// folder over an older one: the picture's green and red bands in the box's left margin, its
 // light frame at the corner, and no "splash not found".
 TEST(FirstRun, LoginBoxDrawsTheSplashPicture) {
   std::string why;
   ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
   proc_tempdir home;
+  // An older picture in the program folder (2 x 1 black) gives way to the
+  // build's.
+  ASSERT_EQ(0, system(("mkdir -p " + home.path + "/Ambit/Program").c_str()));
+  {
+    FILE* old = fopen((home.path + "/Ambit/Program/SPLASH").c_str(), "wb");
+    ASSERT_NE(old, nullptr);
+    const uint8_t two_by_one[] = {0, 2, 0, 1, 0, 0, 0, 255, 0, 0, 0, 255};
+    fwrite(two_by_one, 1, sizeof two_by_one, old);
+    fclose(old);
+  }
   pid_t pid = fork();
   if (pid == 0) {
     setenv("XDG_DATA_HOME", home.path.c_str(), 1);
@@ -234,7 +244,8 @@ TEST(FirstRun, LoginBoxDrawsTheSplashPicture) {
   const std::string log = proc_read_file(home.path + "/Ambit/log.txt");
   EXPECT_EQ(log.find("splash not found"), std::string::npos);
   EXPECT_NE(log.find("installed the splash picture from "), std::string::npos) << log.substr(0, 2000);
-  EXPECT_FALSE(proc_read_file(home.path + "/Ambit/Program/SPLASH").empty());
+  // The build's 600 x 340 picture now: 4 + 600 * 340 * 4 bytes.
+  EXPECT_EQ(proc_read_file(home.path + "/Ambit/Program/SPLASH").size(), 4u + 600u * 340u * 4u);
 }
 
 }  // namespace
