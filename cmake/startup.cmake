@@ -31,6 +31,11 @@ if(AMBIT_TESTS)
     add_dependencies(${name} Ambit)
     target_compile_definitions(${name} PRIVATE AMBIT_PROGRAM="$<TARGET_FILE:Ambit>")
   endforeach()
+  # The first run's test reads the screen back with ambit-shot, as ./run does.
+  if(TARGET first_run_test AND TARGET ambit-shot)
+    add_dependencies(first_run_test ambit-shot)
+    target_compile_definitions(first_run_test PRIVATE AMBIT_SHOT="$<TARGET_FILE:ambit-shot>")
+  endif()
 endif()
 
 # The recovery reader's fuzz target: the recovery data module needs only the

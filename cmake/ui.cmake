@@ -37,6 +37,10 @@ if(TARGET ambit-splashgen)
                      DEPENDS ambit-splashgen
                      COMMENT "Making the splash picture")
   add_custom_target(ambit_splash ALL DEPENDS ${CMAKE_BINARY_DIR}/SPLASH)
+  # The terminal started from the build folder installs it from beside itself.
+  if(TARGET Ambit)
+    add_dependencies(Ambit ambit_splash)
+  endif()
   if(TARGET splash_test)
     add_dependencies(splash_test ambit_splash)
     target_compile_definitions(splash_test PRIVATE AMBIT_SPLASH_FILE="${CMAKE_BINARY_DIR}/SPLASH")

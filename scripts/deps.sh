@@ -7,6 +7,8 @@ AMBIT_PACKAGES=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmoc
                 # and the X server, input and clipboard tools its tests drive
                 libsdl2-dev libgl-dev libgl1-mesa-dri libfreetype-dev fonts-dejavu-core
                 libpng-dev libpoppler-cpp-dev xdg-utils xvfb xauth xdotool xclip
+                # ambit-shot: an X display's pixels into a PNG (./run --headless)
+                libx11-dev
                 # a window manager for the screens' window tests (maximise, restore)
                 openbox
                 # pdftoppm: the reference rendering of PDF pages in the tests

@@ -15,6 +15,7 @@
 
 #include "log.h"
 #include "sim.h"
+#include "sim_feeds.h"
 #include "sim_http.h"
 #include "sim_live.h"
 #include "sim_msg.h"
@@ -53,7 +54,9 @@ const char kUsage[] =
     "                       at most 256) as the catch-up snapshot (seeded)\n"
     "  --file PATH=FILE     serve FILE's bytes to HTTP GETs of PATH (repeatable)\n"
     "  --help               this text\n"
-    "The port also takes the client's HTTP mode (a POST of /AMBIT/6).\n"
+    "The port also takes the client's HTTP mode (a POST of /AMBIT/6) and serves\n"
+    "the news feeds a new terminal registers under /rss/ (with --live the\n"
+    "announcements and headlines feeds list the announcements).\n"
     "Prints \"listening on 127.0.0.1:PORT\" on standard output when ready; logs\n"
     "to standard error; stops on SIGINT or SIGTERM.\n";
 
@@ -126,6 +129,15 @@ ss_time today_at_now() {
 }
 
 }  // namespace
+
+// Today's date at midnight on the local clock, as the live market dates its
+// messages.
+static ss_time today() {
+  const time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  return sstime_pack(0, 0, 0, tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+}
 
 int main(int argc, char** argv) {
   sim_options opts;
@@ -246,6 +258,8 @@ int main(int argc, char** argv) {
     sim_destroy(sim);
     return 1;
   }
+  // The news feeds a terminal registers for a new user, at this address.
+  if (sim_feeds_start(sim, today()) < 0) log(LOG_ERROR, kSrc, "can't serve the news feeds");
   printf("listening on 127.0.0.1:%d\n", bound);
   fflush(stdout);
 

@@ -767,6 +767,11 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
       sim_msg_signed_off(&m.gb);
       c->close_req = true;
       break;
+    case 130:
+      // A terminal reports its version once its screens are up: the log
+      // line is what a script waits for to know the user is online.
+      log(LOG_INFO, kSrc, "link %d: %s reported its version", c->id, c->user.c_str());
+      break;
     case 3: {
       e->text = decrypt_password(c, e->data);
       auto it = s->users.find(c->user);

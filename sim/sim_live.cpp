@@ -25,6 +25,7 @@
 
 #include "log.h"
 #include "sim.h"
+#include "sim_feeds.h"
 #include "sim_history.h"
 #include "sim_http.h"
 #include "sstime.h"
@@ -86,6 +87,8 @@ struct sim_live {
   bool stop = false;
   std::vector<trade> trades;  // asked for by sim_live_trade, under mu
   std::thread thread;
+  // The feed items of the announcements so far, newest first (live thread).
+  std::vector<sim_feed_item> announced, sensitive;
 };
 
 namespace {
@@ -160,6 +163,20 @@ void publish_news(sim_live* l) {
     f.path = path;
     f.body = sim_news_document(n.code, n.number, item.time, n.headline);
     sim_http_add_file(l->sim, f);
+    // The announcement feeds list it too, once the simulator listens (their
+    // links name its address).
+    if (sim_port(l->sim) > 0) {
+      const bool price_sensitive = (n.flags & kNewsFlag1) != 0;
+      const sim_feed_item fi =
+          sim_feeds_announcement(l->sim, n.code, n.number, item.time, n.headline, price_sensitive, f.path);
+      l->announced.insert(l->announced.begin(), fi);
+      if (l->announced.size() > kSimFeedItemsMax) l->announced.pop_back();
+      if (price_sensitive) {
+        l->sensitive.insert(l->sensitive.begin(), fi);
+        if (l->sensitive.size() > kSimFeedItemsMax) l->sensitive.pop_back();
+      }
+      sim_feeds_announce(l->sim, l->announced, l->sensitive);
+    }
   }
   if (sim_news_today(l->sim, l->o.index, n.code.c_str(), item) == 0) l->news.store(k + 1);
 }

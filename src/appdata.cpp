@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "localdata.h"
@@ -111,7 +112,11 @@ int appdata_init(const char *exe_path, int alternate, int bits) {
   if (!localdata_path(exe, LOCALDATA_PROGRAM, A.stored_exe)) return 0;
   struct stat st;
   if (stat(exe, &st) != 0) {
-    log(LOG_OSERR, kSrc, "can't stat exe");
+    // A program started from its build folder has no stored copy yet.
+    if (errno == ENOENT)
+      log(LOG_INFO, kSrc, "no stored program %s", A.stored_exe);
+    else
+      log(LOG_OSERR, kSrc, "can't stat exe");
     return 0;
   }
   A.exe_size = (uint32_t)st.st_size;

@@ -315,6 +315,9 @@ int sscache_save(const char* label, int kind, const instr* in, int exchange, ss_
   char name[kCacheNameSize];
   char when[kSstimeDateLen];
   if (!localdata_ready()) return 0;
+  // An empty record (an exchange without news that day) holds nothing to
+  // keep, and the data folder refuses empty files when read back.
+  if (length == 0) return 0;
   if (sscache_name(name, kind, exchange, code, date) < 0) {
     log(LOG_WARN, kSrc, "won't cache %s under an unsafe name", label);
     return -1;

@@ -411,6 +411,11 @@ int32_t ssio_expect_bye(const uint8_t* data, int32_t len, void* context, uint32_
 
 int ssio_http_parse_url(ssio_state* st, const char* text) {
   static const char kScheme[] = "http://";
+  if (text && strncasecmp(text, "https://", 8) == 0) {
+    // No TLS on this side: documents and feeds come over plain http only.
+    log(LOG_ERROR, kSrc, "https is not supported, only plain http: %s", text);
+    return -1;
+  }
   if (!text || strncasecmp(text, kScheme, sizeof kScheme - 1) != 0) {
     log(LOG_ERROR, kSrc, "bad protocol in %s", text ? text : "");
     return -1;

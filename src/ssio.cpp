@@ -378,7 +378,9 @@ int ssio_init(void) {
   S.server_count = 0;
   for (const char* addr : kBuiltinServers) copy_text(S.servers[S.server_count++], kSsioHostSize, addr);
   S.server_index = 0;
-  resolve_servers();
+  // The default host name is looked up when the default servers are chosen
+  // (ssio_set_servers), not here: a program that signs on to a server of its
+  // own never asks for it.
   S.server_index = static_cast<int32_t>(static_cast<unsigned long>(plat_random()) % S.server_count);
   log(LOG_INFO, kSrc, "starting with host %d/%d", S.server_index, S.server_count);
   take_list_host();
@@ -746,6 +748,7 @@ void ssio_history_add(ssio_history* h, int64_t second, uint64_t bytes) {
 
 void ssio_set_servers(int use_default) {
   log(LOG_INFO, kSrc, "set %s servers", use_default ? "default" : "custom");
+  if (use_default) resolve_servers();
   plat_lock_guard lock(ssio_state_mutex());
   S.use_default = use_default ? 1 : 0;
   if (S.use_default) take_list_host();

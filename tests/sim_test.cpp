@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -25,6 +26,7 @@
 
 #include "decblk.h"
 #include "sim_control.h"
+#include "sim_feeds.h"
 #include "decode.h"
 #include "growbuf.h"
 #include "sim_http.h"
@@ -1500,4 +1502,87 @@ TEST_F(SimTest, LiveAnnouncementsComeWithTheirDocuments) {
   const std::vector<uint8_t> stream = sim_stream_bytes(sim_, 0);
   const std::string s(stream.begin(), stream.end());
   EXPECT_NE(s.find(n1.headline), std::string::npos);
+}
+
+// The news feeds a new terminal registers: all five served at their paths
+// as RSS that a real XML reader takes; the announcements feed lists every
+// announcement newest first with a link to its document, the headlines only
+// the price-sensitive ones.
+TEST_F(SimTest, NewsFeedsAreServedAndFollowTheAnnouncements) {
+  auto get = [&](const std::string& path, std::string* body) {
+    Peer p(port_);
+    const std::string req = "GET " + path + " HTTP/1.0\r\n\r\n";
+    p.send(bytes(req.begin(), req.end()));
+    const std::string head = reply_head(p);
+    EXPECT_TRUE(p.closes());
+    *body = text_of(p.take(p.avail()));
+    return head.rfind("HTTP/1.0 200 OK\r\n", 0) == 0;
+  };
+  // The items' titles and links as Python's XML reader sees them, one a line.
+  auto items = [&](const std::string& xml) {
+    char tmpl[] = "/tmp/ambit-simfeed-XXXXXX";
+    const int fd = mkstemp(tmpl);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, xml.data(), xml.size()), ssize_t(xml.size()));
+    close(fd);
+    const std::string out = peer_command_output(
+        std::string("python3 -c 'import sys, xml.etree.ElementTree as E\n"
+                    "for i in E.parse(sys.argv[1]).getroot().find(\"channel\").findall(\"item\"):"
+                    " print(i.findtext(\"title\") + \" | \" + i.findtext(\"link\"))' ") +
+        tmpl + " 2>&1");
+    unlink(tmpl);
+    return out;
+  };
+  sim_server* idle = sim_create(sim_options{});
+  EXPECT_EQ(-1, sim_feeds_start(idle, 0)) << "links need the address it listens on";
+  sim_destroy(idle);
+  ASSERT_EQ(0, sim_feeds_start(sim_, sstime_pack_date(10, 12, 2026)));
+  const std::string base = "http://127.0.0.1:" + std::to_string(port_);
+  for (const char* path : kSimFeedPaths) {
+    std::string body;
+    ASSERT_TRUE(get(path, &body)) << path;
+    EXPECT_EQ(body.find("<rss version=\"2.0\">"), body.find("<rss")) << path;
+    const std::string listed = items(body);
+    EXPECT_EQ(listed.find("Traceback"), std::string::npos) << path << ": " << listed;
+    const bool announcements = strstr(path, "announcements") || strstr(path, "headlines");
+    // The general feeds hold four items whose pages are served; the
+    // announcement ones start empty.
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), announcements ? 0 : 4) << path << ": " << listed;
+    if (!announcements) {
+      const size_t at = listed.find(" | " + base);
+      ASSERT_NE(at, std::string::npos) << listed;
+      std::string page;
+      EXPECT_TRUE(get(listed.substr(at + 3 + base.size(), listed.find('\n') - at - 3 - base.size()), &page));
+    }
+  }
+  sim_live_options lo;
+  lo.rate = 50;
+  lo.stocks = 2;
+  lo.news_seconds = 0.05;
+  sim_live* live = sim_live_start(sim_, lo);
+  ASSERT_NE(live, nullptr);
+  EXPECT_TRUE(wait_for([&] { return sim_live_news_count(live) >= 3; }));
+  const uint64_t published = sim_live_news_count(live);
+  sim_live_stop(live);
+  ASSERT_GE(published, 3u);
+  std::string all, sensitive;
+  ASSERT_TRUE(get("/rss/company-announcements.xml", &all));
+  ASSERT_TRUE(get("/rss/headlines.xml", &sensitive));
+  const std::string listed = items(all), listed_sensitive = items(sensitive);
+  // Every announcement (one more may have gone out before the stop).
+  const size_t n = size_t(std::count(listed.begin(), listed.end(), '\n'));
+  EXPECT_GE(n, published) << listed;
+  EXPECT_LE(n, published + 1) << listed;
+  // Newest first: the last announcement leads.
+  const sim_live_news last = sim_live_news_item(lo, n - 1), third = sim_live_news_item(lo, 2);
+  EXPECT_EQ(listed.rfind(last.code + ": " + last.headline + " | " + base + "/", 0), 0u) << listed;
+  // The third is not price sensitive: listed with all, not in the headlines.
+  EXPECT_NE(listed.find(third.headline + " |"), std::string::npos);
+  EXPECT_EQ(listed_sensitive.find(third.headline + " |"), std::string::npos) << listed_sensitive;
+  EXPECT_NE(listed_sensitive.find(sim_live_news_item(lo, 1).headline + " |"), std::string::npos);
+  // An item's link is its document.
+  const size_t at = listed.find(" | " + base);
+  std::string pdf;
+  ASSERT_TRUE(get(listed.substr(at + 3 + base.size(), listed.find('\n') - at - 3 - base.size()), &pdf));
+  EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
 }

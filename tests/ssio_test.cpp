@@ -727,12 +727,16 @@ TEST_F(Io, FailedLookupLogsTheResolversReason) {
          st->port = 443;
          EXPECT_EQ(-1, ssio_direct_handler(st));
        }},
-      {"the server list's name",
+      {"the server list's name, when the default servers are chosen",
        [&] {
          ssio_set_default_host(kName);
          ssio_set_servers(1);
-         ssio_rotate_server();
          EXPECT_EQ(2, ssio_server_count());  // the built-in list stays
+       }},
+      {"the server list's name, at a rotation",
+       [&] {
+         ssio_rotate_server();
+         EXPECT_EQ(2, ssio_server_count());
        }},
   };
   for (const auto& c : cases) {

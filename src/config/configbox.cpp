@@ -15,6 +15,8 @@
 #include "config/progress_page.h"
 #include "config/save_local.h"
 #include "config/status_page.h"
+#include "dalloc.h"
+#include "lib/splash.h"
 #include "lib/timer.h"
 #include "log.h"
 #include "screen/screen.h"
@@ -79,10 +81,58 @@ void cb_reqsize(widget *self, size *out) {
   *out = (b->pref_w < 0 || b->pref_h < 0) ? size{kPrefW, kPrefH} : size{b->pref_w, b->pref_h};
 }
 
+void free_splash(configbox *b) {
+  if (b->splash_pic) splash_delete(b->splash_pic);
+  if (b->splash_pixels) dalloc_free(b->splash_pixels);
+  b->splash_pic = nullptr;
+  b->splash_pixels = nullptr;
+  b->splash_w = b->splash_h = 0;
+}
+
+// The current site's splash picture made into the dialog's tiles, once per
+// showing; a picture that can't be read leaves none.
+void load_splash(configbox *b) {
+  free_splash(b);
+  b->splash_tex = 0;
+  uint32_t len = 0;
+  const void *data = start_splash(&len);
+  if (!data) return;  // the start-up said so already
+  uint8_t *pixels = nullptr;
+  int32_t w = 0, h = 0;
+  if (splash_file_read(data, len, &pixels, &w, &h) < 0 || !(b->splash_pic = splash_new())) {
+    if (pixels) dalloc_free(pixels);
+    log(LOG_ERROR, kSrc, "failed to load splash");
+    return;
+  }
+  b->splash_pixels = pixels;
+  if (splash_set_picture(b->splash_pic, pixels, w, h, 0) < 0) {
+    free_splash(b);
+    log(LOG_ERROR, kSrc, "failed to load splash");
+    return;
+  }
+  b->splash_w = w;
+  b->splash_h = h;
+  b->splash_tex = 1;
+}
+
+// The splash picture is the dialog's backdrop, scaled to the whole dialog;
+// the background fill goes first, so the pages (of the same colour) leave
+// it showing and only their controls are drawn over it.
+void cb_draw(widget *self) {
+  configbox *b = as_box(self);
+  if (b->splash_tex < 0) load_splash(b);
+  if (b->splash_tex > 0 && b->r.w > 0 && b->r.h > 0) {
+    container_fill_bg(b);
+    splash_draw(b->splash_pic, b->r.x, b->r.y, b->r.w, b->r.h, 0, b->splash_w, b->splash_h);
+  }
+  static_cast<widget_class *>(self->cls->parent)->draw(self);
+}
+
 void cb_fini(object *obj) {
   configbox *b = reinterpret_cast<configbox *>(obj);
   if (b->timer >= 0) timer_stop(b->timer);
   b->timer = -1;
+  free_splash(b);
 }
 
 void cb_init(object *obj) {
@@ -96,6 +146,7 @@ void cb_class_init(object_class *rec) {
   auto *c = static_cast<container_class *>(rec);
   c->layout = cb_layout;
   c->reqsize = cb_reqsize;
+  c->draw = cb_draw;
 }
 
 typeid_t register_configbox() {
@@ -337,9 +388,12 @@ uint32_t configbox_colour(int field, uint32_t fallback) {
   return s ? style_colour(s, field) : fallback;
 }
 
-// Minimal version: the dialog draws no splash picture yet; a reload forgets
-// the texture so the next showing would load the current site's picture.
-void configbox_reload_splash(configbox *b) { b->splash_tex = -1; }
+// A site switch: the next draw loads the current site's picture.
+void configbox_reload_splash(configbox *b) {
+  free_splash(b);
+  b->splash_tex = -1;
+  widget_redraw(b);
+}
 
 int32_t configbox_font(void) {
   const style *s = style_cur();

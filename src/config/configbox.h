@@ -19,8 +19,10 @@ constexpr int32_t kConfigboxQuitCommand = 9;
 
 struct configbox : box {
   int32_t pref_w, pref_h;
-  int32_t splash_tex;           // -1: none loaded
+  int32_t splash_tex;           // -1: not loaded yet, 0: none, 1: splash_pic drawn
   int32_t splash_w, splash_h;
+  struct splash *splash_pic;    // the site's picture as tiles, or null
+  uint8_t *splash_pixels;       // its pixels (dalloc), kept while it lives
   int32_t mode;
   deck *pages;
   deck *bars;

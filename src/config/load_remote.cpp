@@ -63,6 +63,7 @@ static const char kSrc[] = "src/config/load_remote";
 constexpr int32_t kMaxWindowSide = 10000;
 constexpr int32_t kMonitorInset = 40;
 constexpr int32_t kMaxParent = 256;
+constexpr size_t kFirstConfigMax = 2048;  // the first configuration's text
 
 static struct {
   int off;          // "--noload"
@@ -622,8 +623,13 @@ int load_remote_config(void) {
   int32_t n = 0;
   char* blob = ssuser_get_config(&n);
   if (!blob || n <= 0) {
+    // A first login: the user starts from the default layout, which is
+    // saved as theirs like any other.
     log(LOG_WARN, kSrc, "remote config not found");
     if (blob) ssuser_clear_config(blob);
+    char first[kFirstConfigMax];
+    const int len = upgrade_first_config(first, sizeof first);
+    if (len > 0) return load_remote_from(first, len);
     config_reset();
     finish(-1);
     return 0;

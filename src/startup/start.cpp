@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "config/config.h"
 #include "config/configbox.h"
@@ -11,6 +12,7 @@
 #include "config/save_local.h"
 #include "config/save_remote.h"
 #include "config/secret.h"
+#include "config/upgrade.h"
 #include "dalloc.h"
 #include "lib/timer.h"
 #include "localdata.h"
@@ -29,6 +31,7 @@
 #include "startup/crash.h"
 #include "startup/recovery.h"
 #include "trading/trading.h"
+#include "ui/launch-linux.h"
 #include "ui/gui.h"
 
 namespace {
@@ -42,6 +45,9 @@ constexpr int32_t kPasswordResult = 240;
 constexpr uint32_t kRestartUser = 3;
 constexpr int32_t kLoginW = 500, kLoginH = 310;
 constexpr int kLoadConfigWatch = 102;
+constexpr size_t kSplashPathMax = 1024;
+// The largest splash file taken from beside the program (4088 x 4088 RGBA).
+constexpr size_t kSplashFileMax = 4 + size_t(4088) * 4088 * 4;
 
 struct {
   char host[256];
@@ -122,6 +128,11 @@ void start_online(void *, int) {
     return;
   }
   popups_install_services();
+  // The default feeds are served by the market-data server signed on to.
+  const char *feed_host = nullptr;
+  int32_t feed_port = 0;
+  if (ssio_current_server(&feed_host, &feed_port) == 0 && feed_host && *feed_host)
+    upgrade_set_feed_host(feed_host, feed_port);
   ssclient_enable_requests(0);
   const int watch = crash_watch_add(kLoadConfigWatch, "Load Config");
   if (load_remote_config() < 0) log(LOG_FATAL, kSrc, "Can't load user configuration");
@@ -180,9 +191,44 @@ void handle_oob(void) {
   log(LOG_INFO, kSrc, "did %d oobs", count);
 }
 
+// A program started from its build folder finds the splash picture the
+// build wrote beside it and copies it into the program folder, where the
+// start-up reads it, when the folder has none or an older one. An installed
+// program has no such file beside it and keeps what its install put there.
+void install_splash(void) {
+  char path[kSplashPathMax];
+  if (launch_exe_path(path) != 0) return;
+  char *slash = strrchr(path, '/');
+  if (!slash || size_t(slash - path) + sizeof "/SPLASH" > sizeof path) return;
+  strcpy(slash, "/SPLASH");
+  FILE *f = fopen(path, "rbe");
+  if (!f) return;
+  std::vector<uint8_t> data;
+  uint8_t chunk[65536];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) {
+    if (data.size() + n > kSplashFileMax) break;
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  fclose(f);
+  if (data.size() < 4 || data.size() > kSplashFileMax) return;
+  void *stored = nullptr;
+  uint32_t stored_len = 0;
+  const bool same = localdata_read(LOCALDATA_PROGRAM, "SPLASH", &stored, &stored_len) == 0 &&
+                    stored_len == data.size() && memcmp(stored, data.data(), data.size()) == 0;
+  if (stored) dalloc_free(stored);
+  if (same) return;
+  if (localdata_write(LOCALDATA_PROGRAM, "SPLASH", data.data(), uint32_t(data.size())) == 0)
+    log(LOG_INFO, kSrc, "installed the splash picture from %s", path);
+}
+
 }  // namespace
 
 // ---- hooks ----
+
+const void *start_splash(uint32_t *len) {
+  if (len) *len = S.splash ? S.splash_len : 0;
+  return S.splash;
+}
 
 void start_gui_active(int on) {
   if (on)
@@ -240,9 +286,11 @@ int start_main(const char *site, const char *user, const char *password, const c
   site_row *row = site_select(ssclient_get_login_site());
   if (row && row->title) gui_set_default_title(row->title);
   upgrade_run();
+  install_splash();
   if (localdata_read(LOCALDATA_PROGRAM, "SPLASH", &S.splash, &S.splash_len) < 0) {
     log(LOG_ERROR, kSrc, "splash not found");
     S.splash = nullptr;
+    S.splash_len = 0;
   }
   if (!S.login_box) {
     S.login_box = configbox_new(nullptr);

@@ -51,5 +51,9 @@ const char *start_relogin_message(int32_t code, uint32_t sub, int screens_up, co
 
 // State, for checks.
 int start_login_window(void);  // gui window index, or -1
+// The splash picture read at start (the splash file's bytes: width and
+// height as big-endian 16-bit numbers, then RGBA pixels), or null; its
+// length in *len.
+const void *start_splash(uint32_t *len);
 int start_io_running(void);
 int start_main_timer_running(void);

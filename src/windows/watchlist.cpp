@@ -725,9 +725,10 @@ struct drawn_row {
 void draw_rows(watchlist *w, const drawn_row *rows, int n, const draw_ctx &c) {
   if (n == 0) return;
   // The row fills are opaque: blending off spares the rasteriser reading
-  // the buffer back for every pixel of them.
-  fills_begin();
+  // the buffer back for every pixel of them. (Off before the batch opens:
+  // GL refuses state changes between its begin and end.)
   gl->Disable(GL_BLEND);
+  fills_begin();
   for (int i = 0; i < n; i++) draw_row_fills(w, rows[i].r, rows[i].y, c);
   gfx_end();
   gl->Enable(GL_BLEND);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "plat.h"
 #include "rss/rss.h"
 #include "sim.h"
+#include "sim_feeds.h"
 #include "sim_http.h"
 #include "sim_msg.h"
 #include "ssclient.h"
@@ -139,6 +141,30 @@ TEST_F(FeedConcurrency, RegisteredFeedLoadsAndReloads) {
   EXPECT_STREQ(f->last_item->title, "Second 1");
   EXPECT_STREQ(rss_feed_failure(f), "");
   rss_feed_unwatch(f, &w);
+}
+
+// The five feeds a new user is given, as the simulator serves them: each
+// loads without a failure, the general ones with their four stories, the
+// announcement ones (no announcement yet) empty.
+TEST_F(FeedConcurrency, TheSimulatorsDefaultFeedsLoad) {
+  ASSERT_EQ(0, sim_feeds_start(sim, sstime_pack_date(10, 12, 2026)));
+  for (const char* path : kSimFeedPaths) {
+    SCOPED_TRACE(path);
+    const bool announcements = strstr(path, "announcements") || strstr(path, "headlines");
+    rss_feed* f = rss_feed_create_registered(url(path).c_str(), 600, 0);
+    ASSERT_NE(f, nullptr);
+    Watcher w;
+    rss_feed_watch(f, Watcher::cb, &w, 0, 0);
+    rss_feed_activate(f, &w);
+    ASSERT_TRUE(poll_until([&] { return !w.events.empty() || rss_feed_failure(f)[0] != 0; }));
+    EXPECT_STREQ(rss_feed_failure(f), "");
+    EXPECT_EQ(f->item_count, announcements ? 0u : 4u);
+    if (!announcements) {
+      ASSERT_NE(f->first_item, nullptr);
+      EXPECT_NE(std::string(f->first_item->link).find("/news/"), std::string::npos);
+    }
+    rss_feed_unwatch(f, &w);
+  }
 }
 
 TEST_F(FeedConcurrency, FailuresKeepTheirReason) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -26,6 +27,7 @@
 #include "dalloc.h"
 #include "decblk.h"
 #include "encblk.h"
+#include "chash.h"
 #include "growbuf.h"
 #include "guitest.h"
 #include "lib/scan.h"
@@ -341,23 +343,74 @@ TEST(UserConfig, HostileNumbersAreSkippedWithTheirLogs) {
 }
 
 TEST(UserConfig, MissingDamagedAndVersionlessCopies) {
-  // No stored copy: an empty configuration on screen 0, loaded, the default
-  // feeds of the upgrade step, and saves go on.
+  // No stored copy: the first configuration on screen 0, loaded, the default
+  // feeds of the upgrade step on the signed-on server, and saves go on.
   {
     ssuser_clear_config(nullptr);
+    // The exchange's most traded stock by value is the one the windows show.
+    ss_exchange* asx = ssmodel_exchange(0);
+    ASSERT_NE(asx, nullptr);
+    ss_stock* small = ssmodel_find_stock(asx, "FRSA");
+    if (!small) small = ssmodel_add_stock(asx, "FRSA");
+    ss_stock* big = ssmodel_find_stock(asx, "FRSB");
+    if (!big) big = ssmodel_add_stock(asx, "FRSB");
+    ASSERT_TRUE(small && big);
+    uint64_t top = 0;
+    for (int32_t c = 0; const void* rec = chash_sorted_next(&asx->stocks, &c);)
+      top = std::max(top, static_cast<const ss_stock*>(rec)->value);
+    small->value = top + 1;
+    big->value = top + 2;
+    upgrade_set_feed_host("127.0.0.1", 8123);
     LogCapture cap;
     const int32_t feeds = rss_feed_count();
     ASSERT_EQ(0, load_remote_config());
     EXPECT_TRUE(cap.has("remote config not found"));
+    EXPECT_TRUE(cap.has("first configuration with S:ASX:FRSB"));
     EXPECT_TRUE(load_remote_done());
     EXPECT_FALSE(load_remote_keep_stored());
     EXPECT_TRUE(screen_is_open(0));
     EXPECT_EQ(rss_feed_count(), feeds + 5);
+    for (int32_t i = 0; i < 5; i++) {
+      const rss_feed* f = rss_feed_find(rss_feed_id_at(rss_feed_count() - 5 + i));
+      ASSERT_NE(f, nullptr);
+      EXPECT_EQ(std::string(rss_feed_url(f)).rfind("http://127.0.0.1:8123/rss/", 0), 0u) << rss_feed_url(f);
+    }
     EXPECT_EQ(upgrade_level(), 1);
+    // Desktop 1 of screen 0: the list on the left, the chart above the
+    // depth and the course of sales on the right, each following the list.
+    screen* s = screen_get(0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->current_desktop, 0);
+    std::vector<window*> ws = desktop_windows(s->desktops[0]->child);
+    ASSERT_EQ(ws.size(), 4u);
+    const uint32_t roles[] = {kRoleWatchlist, kRoleChart, kRoleDepth, kRoleTradelist};
+    for (size_t i = 0; i < 4; i++) {
+      EXPECT_EQ(window_get_role(ws[i]), roles[i]) << i;
+      if (i == 0) continue;
+      EXPECT_EQ(window_get_instrument(ws[i]), static_cast<instr*>(big)) << i;
+      EXPECT_EQ(window_get_link(ws[i]), ws[0]) << i;
+    }
+    auto* wl = static_cast<watchlist*>(window_get_content(ws[0], kRoleWatchlist));
+    ASSERT_NE(wl, nullptr);
+    scan* sc = watchlist_get_scan(wl);
+    ASSERT_NE(sc, nullptr);
+    EXPECT_GT(sc->id, 0);
+    EXPECT_STREQ(sc->name, "Most active");
+    EXPECT_EQ(sc->order, 6u);
+    EXPECT_EQ(sc->exchanges[0], 1);
     g_sends = 0;
     EXPECT_EQ(0, save_remote_config(0));
     EXPECT_EQ(g_sends, 1);
     EXPECT_EQ(g_last_flag, 0);
+    // What is saved is the user's from now on: it holds the four windows.
+    const std::string saved = stored_text();
+    EXPECT_NE(saved.find("scan 1 \"Most active\"\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("screen.desktop.window.instr S:ASX:FRSB"), std::string::npos);
+    EXPECT_NE(saved.find("screen.desktop.layout \"W0 W1 W2 W3 H0.500 V0.550 H0.400 P0,1 P0,2 P0,3\""),
+              std::string::npos)
+        << saved;
+    small->value = big->value = 0;
+    upgrade_set_feed_host(nullptr);
   }
   // Copies that can't be used: the user still starts, and the stored copy
   // is neither replaced nor sent this session.

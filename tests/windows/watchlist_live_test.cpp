@@ -177,6 +177,23 @@ TEST_F(GridLive, RowsEqualTheModelAndOnlyChangedRowsLayOutAgain) {
     w->cls->draw(w);  // everything laid out once, drawn into both buffers
     w->cls->draw(w);
   }
+  // Between a begin and its end GL takes only vertex data: a state change
+  // there is refused with an error and has no effect.
+  {
+    bool inside = false;
+    for (const std::string &call : glrecord_calls()) {
+      if (call.rfind("Begin(", 0) == 0) {
+        EXPECT_FALSE(inside) << "a begin inside a begin";
+        inside = true;
+      } else if (call.rfind("End(", 0) == 0) {
+        inside = false;
+      } else if (inside) {
+        const bool vertex_data = call.rfind("Vertex", 0) == 0 || call.rfind("Color", 0) == 0 ||
+                                 call.rfind("TexCoord", 0) == 0 || call.rfind("Normal", 0) == 0;
+        EXPECT_TRUE(vertex_data) << call << " between a begin and its end";
+      }
+    }
+  }
 
   constexpr int kRounds = 8;
   int partial = 0, touched = 0;
