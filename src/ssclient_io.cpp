@@ -333,7 +333,7 @@ void housekeeping(int64_t now_ms, poll_pass_lock& lock) {
 void end_link() {
   if (C.online.load()) C.options.fetch_or(kClientOptReconnected | kClientOptResumed);
   core_lock_scope lock;
-  C.online.store(0);
+  ssclient_set_online(0);
   ssclient_clear_requested();
   // Requests the io thread made for the dead link: their requested bits were
   // just cleared, so they are made again when the next link is online.
@@ -680,7 +680,7 @@ int ssclient_online_followups(void) {
   if (ssclient_private_request(kReqAck, nullptr, 0, 0) < 0) log(LOG_ERROR, kSrc, "failed to enqueue ack request");
   C.notices_pending = true;
   ssvcmp_start();
-  C.online.store(1);
+  ssclient_set_online(1);  // also lets the notices that drop data apply
   C.login_done.store(1);
   C.may_reconnect.store(1);
   ssnotify_set_paused(0);
@@ -690,7 +690,7 @@ int ssclient_online_followups(void) {
 
 void ssclient_signed_off(void) {
   if (C.notices_pending) sscache_save_fun();
-  C.online.store(0);
+  ssclient_set_online(0);
   C.abort.store(1);
   C.signed_off.store(1);
 }
