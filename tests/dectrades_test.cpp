@@ -141,6 +141,9 @@ TEST_F(Trades, AnAsAtDateOfZeroIsDropped) {
     EXPECT_EQ(0, dectrades_decode_one(g, n, b, &r, &t, 0, 0)) << n;
   }
   EXPECT_EQ(1u, b->trades.count);
+  // Logged once for the trade read, not for the cut copies nor twice for the
+  // reader's check and apply passes.
+  EXPECT_EQ(1, log.count(std::string(b->code) + ": no as at date?"));
 }
 
 TEST_F(Trades, RoundTripIntoASecondStockWithBrokers) {
