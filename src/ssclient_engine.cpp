@@ -8,6 +8,7 @@
 
 #include "chunk.h"
 #include "ssclient.h"
+#include "decnotice.h"
 #include "decsum.h"
 #include "encblk.h"
 #include "fast_reset.h"
@@ -151,6 +152,7 @@ int ssmodel_init(uint32_t options) {
   ssvcmp_set_hooks(&kVcmpHooks);
   ssnotify_set_wait_hooks(ssclient_io_sleep, ssclient_abort_requested);
   decsum_set_hooks(&kSummaryHooks);
+  decnotice_set_work_hook(ssclient_yield_point);
   ssnotice_set_hooks(&kNoticeHooks);
   if (ssmodel_store_init(options) < 0) {
     stop_all();
