@@ -304,9 +304,14 @@ bool heartbeat_due(int64_t idle_ms) {
 // the fast reset's slice and the volume comparison's tick every second.
 void housekeeping(int64_t now_ms, poll_pass_lock& lock) {
   int64_t second = now_ms / 1000;
-  // Within the same second the track update would run only when the track
-  // module asked for it; it has no way to ask yet.
-  if (second == C.last_second) return;
+  // Within the same second only a new track client is served: it gets its
+  // values now rather than at the next second.
+  if (second == C.last_second) {
+    if (!sstrack_client_added()) return;
+    lock.take();
+    sstrack_update();
+    return;
+  }
   lock.take();
   ss_time wall = sstime_now();
   // A wall clock that stepped back makes the time module re-read its base at
