@@ -408,8 +408,12 @@ void start_login_event(const ss_change *change, void *, uint64_t, uint32_t) {
       }
     }
   }
-  if (bits & kStartNotices) {
-    // Minimal version: exchange notices are not built, so no notice waits.
+  if ((bits & kStartNotices) && change->instrument) {
+    // A code became an alias of another (an exchange notice): the lists
+    // follow the instrument to its new code.
+    instr *old = change->instrument;
+    const name_change notice = {old, old->kind == kKindIssuer ? kNameChangeIssuer : kNameChangeCode};
+    name_change_apply(&notice);
   }
   if (bits & kStartOob) handle_oob();
   if (bits & kStartReconnect) {
