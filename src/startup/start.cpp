@@ -337,6 +337,7 @@ int start_io(const char *user, const char *password) {
     else if (loc->proxy_type == 2)
       ssio_set_http_proxy(loc->proxy_hostname, loc->proxy_port);
     ssio_set_proxy_auth(loc->proxy_username, loc->proxy_password);
+    ssio_set_http_mode(loc->ambit_over_http);  // the location's "HTTP" connection choice
   }
   S.io_thread = plat_thread_create(io_body, nullptr);
   if (S.io_thread < 0) {
