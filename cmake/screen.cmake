@@ -1,7 +1,6 @@
-# The screen frame: screens, desktops, the splitter and the layout text
-# (src/screen), with the children later issues build still as placeholders
-# of their real names: the toolbars (src/tools/toolbar.cpp), which the tool
-# panels' build file takes over when it is built. The market window
+# The screen frame: screens, desktops, the splitter, the layout text and
+# the bars (src/screen), with the toolbars and the window bar
+# (src/tools/toolbar.cpp, src/tools/winbar.cpp). The market window
 # (src/windows/window.cpp) is built into ambit_app by cmake/terminal.cmake. Tests in
 # tests/screen/<module>_test.cpp link it.
 file(GLOB SCREEN_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/screen/*.cpp)

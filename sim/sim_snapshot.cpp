@@ -13,13 +13,14 @@
 #include "log.h"
 #include "ssbroker.h"
 #include "ssmodel.h"
+#include "sstrack.h"
 
 static const char kSrc[] = "sim/sim_snapshot";
 
 namespace {
 
 constexpr uint32_t kSnapModelOptions = kOptNoTradeBreaks | kOptFastReset;
-constexpr uint32_t kSnapExchangeFlags = kExRecord;
+constexpr uint32_t kSnapExchangeFlags = kExRecord | kExTrackStreams;  // index tracks
 constexpr int32_t kMaxLevels = 5;
 
 struct snap_rng {
@@ -196,7 +197,10 @@ int sim_snapshot_build(const sim_snapshot& snap, ss_exchange* ex) {
     x->low = g.low;
     x->value = g.value;
     x->last_tick_time = g.time;
+    for (const auto& [t, v] : g.track)
+      if (sstrack_track_index(x, t, v) < 0) return -1;
   }
+  sstrack_update();  // commits the last of each track
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim.h"
@@ -44,6 +45,9 @@ struct sim_snap_index {
   std::string code;
   uint32_t base = 0, open = 0, high = 0, low = 0, value = 0;
   ss_time time = 0;
+  // The day's values so far, oldest first, sent as the entry's track (the
+  // generator leaves it empty).
+  std::vector<std::pair<ss_time, uint32_t>> track;
 };
 
 struct sim_snapshot {

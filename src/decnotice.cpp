@@ -12,6 +12,10 @@ static const char kSrc[] = "src/decnotice";
 
 namespace {
 
+struct {
+  void (*work)(uint32_t units) = nullptr;  // the client's yield point
+} D;
+
 struct text_field {
   char text[kNoticeTextMax + 1];
 };
@@ -41,6 +45,8 @@ class quiet_list {
 };
 
 }  // namespace
+
+void decnotice_set_work_hook(void (*work)(uint32_t units)) { D.work = work; }
 
 int decnotice_decode(const uint8_t* data, int32_t n) {
   uint32_t a, b;
@@ -88,6 +94,7 @@ int decnotice_decode_list(ss_exchange* ex, uint32_t position, const uint8_t* dat
       if (ssnotice_apply(-1, a, ex->index, code, t.text) < 0)
         log(LOG_WARN, kSrc, "ignoring notice %d,%d,%s,%s", static_cast<int32_t>(a), static_cast<int32_t>(ex->index),
             code, t.text);
+      if (D.work) D.work(1);  // between whole notices: the model is consistent here
     }
   }
   ex->notice_seq = static_cast<int32_t>(position);

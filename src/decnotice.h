@@ -8,6 +8,11 @@
 
 constexpr int32_t kNoticeListQuiet = 100000;  // longer lists are read with change recording off
 
+// The client's count of decoding work (installed at start-up; may be null):
+// each notice of a list is one unit, so a long list gives the core lock to
+// the user-interface thread between records now and then.
+void decnotice_set_work_hook(void (*work)(uint32_t units));
+
 // One notice: bytes used (a notice the model refuses still uses its bytes,
 // after a WARN), 0 while incomplete, -1 after an ERROR on a bad field.
 int decnotice_decode(const uint8_t* data, int32_t n);

@@ -520,7 +520,17 @@ int decsum_decode_news(ss_exchange* ex, const uint8_t* data, int32_t n) {
       log(LOG_WARN, kSrc, "can't add %s %s", ex->name, code);
       continue;
     }
-    if (ssevent_add_news(is, number, time, types, flags, headline) < 0) {
+    // An item of an earlier day is history being filled in, not news: its
+    // alerts must not make the io thread wait for a delivery (a full change
+    // entry fails at once while delivery is held).
+    int added;
+    if (sstime_date_compare(time, ex->date & ~kSstimeSecondsMask) < 0) {
+      decguard_hold hold;
+      added = ssevent_add_news(is, number, time, types, flags, headline);
+    } else {
+      added = ssevent_add_news(is, number, time, types, flags, headline);
+    }
+    if (added < 0) {
       log(LOG_ERROR, kSrc, "can't decode news");
       return -1;
     }

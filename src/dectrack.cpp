@@ -8,6 +8,7 @@
 #include "decguard.h"
 #include "decode.h"
 #include "log.h"
+#include "ssclient.h"  // the request bits of instruments
 #include "sstrack.h"
 
 static const char kSrc[] = "src/dectrack";
@@ -91,5 +92,7 @@ int dectrack_decode_index(const uint8_t* data, int32_t n, ss_index* index) {
     sstrack_track_index(index, t, value);
     ssmodel_add_index_tick(index, static_cast<int32_t>(t), value);
   }
+  // The whole day's ticks are in: today's index events need not be asked for.
+  if (at == len) index->flags |= kRqEventsLoaded;
   return head + len;
 }

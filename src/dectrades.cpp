@@ -45,6 +45,7 @@ struct trade_fields {
   uint64_t conditions;
   uint64_t second;
   ss_time as_at;
+  bool no_as_at;  // the flags promised an as-at date that read as 0
   uint64_t volume;
   char buyer[kCodecCodeBytes];
   char seller[kCodecCodeBytes];
@@ -58,6 +59,7 @@ int read_trade(const uint8_t* in, int32_t n, const ss_stock* s, ss_time* running
   f->flags = kTradeFlagDefault;
   f->conditions = f->second = 0;
   f->as_at = 0;
+  f->no_as_at = false;
   f->buyer[0] = f->seller[0] = '\0';
   if (used >= n) return 0;
   if (in[used] == 0) {
@@ -79,7 +81,10 @@ int read_trade(const uint8_t* in, int32_t n, const ss_stock* s, ss_time* running
     if (b & kFlagAsAt) {
       if ((r = decode_date16(in + used, n - used, &f->as_at)) <= 0) return r;
       used += r;
-      if (f->as_at == 0) f->flags = static_cast<uint8_t>(f->flags & ~kFlagAsAt);
+      if (f->as_at == 0) {
+        f->no_as_at = true;
+        f->flags = static_cast<uint8_t>(f->flags & ~kFlagAsAt);
+      }
     }
   }
   if ((r = decode_volume(in + used, n - used, &f->volume)) <= 0) return r;
@@ -144,7 +149,9 @@ int apply_trade(ss_stock* s, const trade_fields& f, uint32_t price) {
   return 0;
 }
 
-int read_group(const uint8_t* in, int32_t n, ss_stock* s, uint32_t* ref, ss_time* running, bool brokers, bool skip) {
+// report: log what is wrong with a trade (the last of the passes over a group).
+int read_group(const uint8_t* in, int32_t n, ss_stock* s, uint32_t* ref, ss_time* running, bool brokers, bool skip,
+               bool report) {
   uint32_t k, price, r2 = *ref;
   ss_time run = *running;
   int32_t used = 0;
@@ -158,6 +165,7 @@ int read_group(const uint8_t* in, int32_t n, ss_stock* s, uint32_t* ref, ss_time
     trade_fields f;
     if ((r = read_trade(in + used, n - used, s, &run, brokers, &f)) <= 0) return r;
     used += r;
+    if (report && f.no_as_at) log(LOG_ERROR, kSrc, "%s: no as at date?", s->code);
     if (!skip && apply_trade(s, f, price) < 0) return -1;
   }
   *ref = r2;
@@ -220,7 +228,7 @@ int dectrades_decode_one(const uint8_t* in, int32_t n, ss_stock* s, uint32_t* re
                          int skip) {
   uint32_t ref_copy = *ref;
   ss_time running_copy = *running;
-  int r = read_group(in, n, s, &ref_copy, &running_copy, brokers != 0, true);
+  int r = read_group(in, n, s, &ref_copy, &running_copy, brokers != 0, true, skip != 0);
   if (r == 0) return -1;  // cut short
   if (r < 0 || skip) {
     if (r > 0) {
@@ -229,7 +237,7 @@ int dectrades_decode_one(const uint8_t* in, int32_t n, ss_stock* s, uint32_t* re
     }
     return r;
   }
-  return read_group(in, n, s, ref, running, brokers != 0, false);
+  return read_group(in, n, s, ref, running, brokers != 0, false, true);
 }
 
 int dectrades_decode_recent(ss_stock* s, const uint8_t* in, int32_t n) { return decode_list(s, in, n, false); }

@@ -53,12 +53,13 @@ static struct {
 // ---- the real calls ----
 
 // The window's search on an exchange (none: the window's) for a keyword.
+// The role comes first: the exchange then narrows the search itself.
 static int open_search(window *w, ss_exchange *ex, const char *text) {
   if (!w) return -1;
+  window_set_role(w, kRoleSearch);
   if (ex) window_set_exchange_plain(w, ex);
   if (searchwin *sw = w->child[kWinSearch] ? searchwin_cast(w->child[kWinSearch]) : nullptr)
     searchwin_set_keyword(sw, text);
-  window_set_role(w, kRoleSearch);
   return 0;
 }
 

@@ -21,11 +21,13 @@
 
 #include "decfun.h"
 #include "decsum.h"
+#include "dectrades.h"
 #include "dechist.h"
 #include "growbuf.h"
 #include "localdata.h"
 #include "log.h"
 #include "ssclient.h"
+#include "ssevent.h"
 #include "ssmodel.h"
 #include "ssproto.h"
 
@@ -440,16 +442,22 @@ int sscache_load_prevday(ss_stock* stock, ss_time date) {
   return 0;
 }
 
-// Minimal version: the trades reader keeps no previous-day mode yet and the
-// day record no "simple trades" mark, so `simple` only decides whether the
-// saved events of the day are tried first.
+// Simple previous-day trades (the previous-day trades request) are read in
+// the trades reader's bars-only mode: the day gets its minute bars and no
+// trade list, and its record is marked so that a later request for the day's
+// trades themselves asks again.
 int sscache_load_prevday_trades(ss_stock* stock, ss_time date, int simple) {
   if (!simple && sscache_load_prevday(stock, date) == 0) return 0;
   char name[kCacheNameSize];
   char when[kSstimeDateLen];
-  if (load_kind(name, kCachePrevdayTrades, stock, date, "prevday trades",
-                [](const uint8_t* d, int32_t n) { return ssproto_decode_saved(d, n); }) < 0)
-    return -1;
+  dectrades_set_mode(simple);
+  const int r = load_kind(name, kCachePrevdayTrades, stock, date, "prevday trades",
+                          [](const uint8_t* d, int32_t n) { return ssproto_decode_saved(d, n); });
+  dectrades_set_mode(0);
+  if (r < 0) return -1;
+  if (simple) {
+    if (ss_day* day = ssevent_find_day(stock, date)) day->flags |= kDayPrevdayWanted;
+  }
   log(LOG_INFO, kSrc, "loaded %s %s%s", stock->code, date_text(when, date), simple ? " (simple)" : "");
   return 0;
 }

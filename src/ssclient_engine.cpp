@@ -8,6 +8,7 @@
 
 #include "chunk.h"
 #include "ssclient.h"
+#include "decnotice.h"
 #include "decsum.h"
 #include "encblk.h"
 #include "fast_reset.h"
@@ -78,11 +79,26 @@ const ssevent_requests kEventRequests = {ssclient_private_depth, ssclient_privat
 // What the summary readers ask of the client: whether to stop, its options.
 const decsum_hooks kSummaryHooks = {ssclient_abort_requested, ssclient_options};
 
+// A notice's stale data: the cache files of each kind it names, for that
+// exchange and code, whatever their dates.
+void forget_stale(uint32_t exchange, const char* code, uint32_t what) {
+  static const struct {
+    uint32_t bit;
+    int kind;
+  } kStale[] = {
+      {kNoticeForgetPrevdayTrades, kCachePrevdayTrades}, {kNoticeForgetPrevdayStock, kCachePrevdayStock},
+      {kNoticeForgetPrevdayIndex, kCachePrevdayIndex},   {kNoticeForgetStockHistory, kCacheStockHistory},
+      {kNoticeForgetIndexHistory, kCacheIndexHistory},   {kNoticeForgetNewsHistory, kCacheNewsHistory},
+  };
+  if (!code || !*code) return;
+  for (const auto& k : kStale)
+    if (what & k.bit) sscache_forget(k.kind, code, static_cast<int>(exchange));
+}
+
 // What the notices ask of the client: the io thread's own history requests
-// (never the user-interface ring: notices are applied on the io thread).
-// Minimal version: the data cache has no per-instrument forgetting yet, so a
-// notice's cache follow-up is left out.
-const ssnotice_hooks kNoticeHooks = {ssclient_private_stock_history, ssclient_private_history, nullptr};
+// (never the user-interface ring: notices are applied on the io thread) and
+// forgetting stale cached data.
+const ssnotice_hooks kNoticeHooks = {ssclient_private_stock_history, ssclient_private_history, forget_stale};
 
 // What the volume comparison asks of the client: its set requests (kind 81,
 // on the io thread's own list) and whether it is logged in.
@@ -136,6 +152,7 @@ int ssmodel_init(uint32_t options) {
   ssvcmp_set_hooks(&kVcmpHooks);
   ssnotify_set_wait_hooks(ssclient_io_sleep, ssclient_abort_requested);
   decsum_set_hooks(&kSummaryHooks);
+  decnotice_set_work_hook(ssclient_yield_point);
   ssnotice_set_hooks(&kNoticeHooks);
   if (ssmodel_store_init(options) < 0) {
     stop_all();

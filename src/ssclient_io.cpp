@@ -304,9 +304,14 @@ bool heartbeat_due(int64_t idle_ms) {
 // the fast reset's slice and the volume comparison's tick every second.
 void housekeeping(int64_t now_ms, poll_pass_lock& lock) {
   int64_t second = now_ms / 1000;
-  // Within the same second the track update would run only when the track
-  // module asked for it; it has no way to ask yet.
-  if (second == C.last_second) return;
+  // Within the same second only a new track client is served: it gets its
+  // values now rather than at the next second.
+  if (second == C.last_second) {
+    if (!sstrack_client_added()) return;
+    lock.take();
+    sstrack_update();
+    return;
+  }
   lock.take();
   ss_time wall = sstime_now();
   // A wall clock that stepped back makes the time module re-read its base at
@@ -333,7 +338,7 @@ void housekeeping(int64_t now_ms, poll_pass_lock& lock) {
 void end_link() {
   if (C.online.load()) C.options.fetch_or(kClientOptReconnected | kClientOptResumed);
   core_lock_scope lock;
-  C.online.store(0);
+  ssclient_set_online(0);
   ssclient_clear_requested();
   // Requests the io thread made for the dead link: their requested bits were
   // just cleared, so they are made again when the next link is online.
@@ -680,7 +685,7 @@ int ssclient_online_followups(void) {
   if (ssclient_private_request(kReqAck, nullptr, 0, 0) < 0) log(LOG_ERROR, kSrc, "failed to enqueue ack request");
   C.notices_pending = true;
   ssvcmp_start();
-  C.online.store(1);
+  ssclient_set_online(1);  // also lets the notices that drop data apply
   C.login_done.store(1);
   C.may_reconnect.store(1);
   ssnotify_set_paused(0);
@@ -690,7 +695,7 @@ int ssclient_online_followups(void) {
 
 void ssclient_signed_off(void) {
   if (C.notices_pending) sscache_save_fun();
-  C.online.store(0);
+  ssclient_set_online(0);
   C.abort.store(1);
   C.signed_off.store(1);
 }

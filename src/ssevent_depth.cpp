@@ -20,6 +20,7 @@
 #include "ssevent.h"
 #include "ssevent_int.h"
 #include "ssnotify.h"
+#include "sspriority.h"
 #include "ssstate.h"
 #include "sstrack.h"
 #include "ssutil.h"
@@ -518,6 +519,7 @@ int ssevent_apply_depth_summary(ss_stock* s, ss_time time, int side, uint32_t pr
     }
   }
   assert(index_agrees(s, side, x));
+  if (order) sspriority_take(s, order, side, position);  // extended model: its waiting details
   if (summary) {
     E.memo.valid = false;
   } else {
@@ -599,15 +601,15 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
   if (where) return add_disagrees(s, time, side, price, position, where);
 
   int32_t ahead = 0;
+  ss_depth_order* order = nullptr;
   if (make_level) {
-    ss_depth_order* order = nullptr;
     ss_depth_level* level = new_level(price, false, 1, volume, time, &order, broker);
     if (!level) return -1;
     link_level(s, side, prev, l, level);
   } else {
     ss_depth_order* pred = nullptr;
     ss_depth_order* next = order_at(into, skip, &pred);
-    ss_depth_order* order = new_order(volume, time, next, broker);
+    order = new_order(volume, time, next, broker);
     if (!order) return -1;
     if (pred)
       ssmodel_publish(pred->next, order);
@@ -616,6 +618,7 @@ int ssevent_add_depth(ss_stock* s, ss_time time, int side, uint32_t price, uint6
     count_in(into, order);
     for (ss_depth_order* o = into->orders; o != order; o = o->next) ahead++;
   }
+  sspriority_take(s, order, side, position);  // extended model: its waiting details
   return finish_add(s, time, side, position, 1, price, volume, ahead, broker, old_best, nullptr);
 }
 

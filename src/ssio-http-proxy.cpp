@@ -40,9 +40,12 @@ void link_error(const ssio_state* st) {
   if (st->index == 0) sserr_report(kSserrProxyAuth, 0, 0, nullptr, 0);
 }
 
+// The settings may change on the user-interface thread at any time (a
+// relogin): the schemes read a copy taken now.
 void point_at_credentials(ssio_state* st) {
-  st->priv.auth.user = ssio_proxy_user();
-  st->priv.auth.password = ssio_proxy_password();
+  ssio_proxy_auth_copy(st->priv.user, st->priv.password);
+  st->priv.auth.user = st->priv.user;
+  st->priv.auth.password = st->priv.password;
   st->priv.auth.host = ssio_host_name();
 }
 

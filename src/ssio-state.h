@@ -10,6 +10,7 @@
 
 constexpr int kSsioStates = 8;  // state 0 is the server link
 constexpr int kSsioHostSize = 80;
+constexpr int kSsioProxyFieldSize = 64;  // a proxy user name or password and its NUL
 constexpr int kSsioUriSize = 1024;
 
 // Transport types.
@@ -75,6 +76,10 @@ struct ssio_http_private {
   int64_t drain;          // bytes of a 407 body still to skip before writing again
   int32_t draining;       // 1 while a 407 body is skipped on a kept-alive connection
   proxy_auth auth;        // the proxy's challenges and the scheme state
+  // The io thread's own copy of the proxy's credentials, taken under the io
+  // state lock before each use: auth points here, never at the settings.
+  char user[kSsioProxyFieldSize];
+  char password[kSsioProxyFieldSize];
 };
 
 struct ssio_state {

@@ -54,7 +54,7 @@ constexpr int32_t kConcurrency = 8;
 constexpr int32_t kHttpProxyPort = 3128;
 constexpr int32_t kSocksProxyPort = 1080;
 constexpr int32_t kSocksVersion = 5;
-constexpr int kProxyFieldSize = 64;
+constexpr int kProxyFieldSize = kSsioProxyFieldSize;
 
 static struct {
   int ready;
@@ -880,7 +880,16 @@ void ssio_set_proxy_auth(const char* user, const char* password) {
 
 const char* ssio_proxy_user(void) { return S.proxy_user; }
 const char* ssio_proxy_password(void) { return S.proxy_password; }
-int ssio_proxy_auth_set(void) { return S.proxy_user[0] && S.proxy_password[0]; }
+int ssio_proxy_auth_set(void) {
+  plat_lock_guard lock(ssio_state_mutex());
+  return S.proxy_user[0] && S.proxy_password[0];
+}
+int ssio_proxy_auth_copy(char* user, char* password) {
+  plat_lock_guard lock(ssio_state_mutex());
+  memcpy(user, S.proxy_user, kProxyFieldSize);
+  memcpy(password, S.proxy_password, kProxyFieldSize);
+  return user[0] && password[0];
+}
 const char* ssio_host_name(void) { return S.host_name; }
 
 int32_t ssio_set_select_timeout(int32_t ms) { return S.select_timeout.exchange(ms); }

@@ -76,10 +76,16 @@ void ssio_clear_proxies(void);
 int ssio_http_proxy(const char** host, int32_t* port);
 int ssio_socks_proxy(const char** host, int32_t* port, int32_t* version);
 int ssio_proxy_in_use(void);
+// The proxy's credentials. The user-interface thread sets them under the io
+// state lock; the io thread reads them only through ssio_proxy_auth_copy or
+// ssio_proxy_auth_set, which take that lock. ssio_proxy_user and
+// ssio_proxy_password point into the settings: the setting thread only.
 void ssio_set_proxy_auth(const char* user, const char* password);
 const char* ssio_proxy_user(void);
 const char* ssio_proxy_password(void);
 int ssio_proxy_auth_set(void);
+// Copies both into buffers of kSsioProxyFieldSize bytes; 1 when both are set.
+int ssio_proxy_auth_copy(char* user, char* password);
 const char* ssio_host_name(void);
 // Atomic exchange; returns the previous value.
 int32_t ssio_set_select_timeout(int32_t ms);

@@ -99,20 +99,23 @@ int parse_dilution(const char* code, const char* text, const char* what, ss_time
   return 0;
 }
 
-void forget(instr* in) {
-  if (N.hooks.forget_cache) N.hooks.forget_cache(in);
+// The instrument need not exist: a stale file of an instrument the model
+// does not hold (yet) is forgotten all the same.
+void forget(const ss_exchange* ex, const char* code, uint32_t what) {
+  if (N.hooks.forget_cache) N.hooks.forget_cache(ex->index, code, what);
 }
 
 // Forgets everything cached and kept of a stock's past.
 void drop_stock_past(ss_stock* s) {
-  forget(s);
+  forget(s->exchange, s->code,
+         kNoticeForgetStockHistory | kNoticeForgetPrevdayStock | kNoticeForgetPrevdayTrades);
   ssmodel_free_history(s);
   ssevent_remove_days(s);
   s->flags &= ~(kInHistory | kInHistoryRequested);
 }
 
 void drop_issuer_news(ss_issuer* is) {
-  forget(is);
+  forget(is->exchange, is->code, kNoticeForgetNewsHistory);
   ssmodel_trim_news_month(is);
   is->flags &= ~(kInHistory | kInHistoryRequested);
 }
@@ -209,9 +212,10 @@ int apply_type(ss_exchange* ex, uint32_t type, const char* code, const char* tex
     case 7:
     case 8: {
       if (!online) return 1;
+      forget(ex, code,
+             type == 7 ? kNoticeForgetPrevdayTrades | kNoticeForgetPrevdayStock : kNoticeForgetStockHistory);
       ss_stock* s = ssmodel_find_stock(ex, code);
       if (!s) return 1;
-      forget(s);
       if (type == 7) {
         ssevent_remove_days(s);
       } else {
@@ -223,9 +227,9 @@ int apply_type(ss_exchange* ex, uint32_t type, const char* code, const char* tex
     case 9:
     case 10: {
       if (!online) return 1;
+      forget(ex, code, type == 9 ? kNoticeForgetPrevdayIndex : kNoticeForgetIndexHistory);
       ss_index* x = ssmodel_find_index(ex, code);
       if (!x) return 1;
-      forget(x);
       if (type == 9) {
         ssevent_remove_days(x);
       } else {
@@ -236,10 +240,10 @@ int apply_type(ss_exchange* ex, uint32_t type, const char* code, const char* tex
     }
     case 11: {
       if (!online) return 1;
+      forget(ex, code, kNoticeForgetNewsHistory);
       ss_issuer* is = ssmodel_find_issuer(ex, code);
       if (!is) return 1;
       const bool had = (is->flags & (kInHistory | kInHistoryRequested)) != 0;
-      forget(is);
       ssmodel_trim_news_today(is);
       is->flags &= ~(kInHistory | kInHistoryRequested);
       if (had && N.hooks.issuer_history) N.hooks.issuer_history(is);

@@ -24,14 +24,26 @@ struct ss_notice {
   ss_notice* older;
 };
 
+// The cached data of one instrument that a notice says is stale: bits of
+// the forget hook's `what`.
+enum : uint32_t {
+  kNoticeForgetPrevdayTrades = 0x01,  // a stock's previous days' trades
+  kNoticeForgetPrevdayStock = 0x02,   // a stock's previous days' events
+  kNoticeForgetPrevdayIndex = 0x04,   // an index's previous days
+  kNoticeForgetStockHistory = 0x08,
+  kNoticeForgetIndexHistory = 0x10,
+  kNoticeForgetNewsHistory = 0x20,  // an issuer's news history
+};
+
 // What a notice asks of the client, installed by the client at start-up
 // (the model calls nothing above it): the io thread's own requests for a
-// stock's or an issuer's history again, and forgetting an instrument's cached
-// data. Any may be null.
+// stock's or an issuer's history again, and forgetting the cached data of
+// the instrument with that exchange and code (which need not be in the
+// model). Any may be null.
 struct ssnotice_hooks {
   int (*stock_history)(ss_stock* stock);
   int (*issuer_history)(ss_issuer* issuer);
-  void (*forget_cache)(instr* in);
+  void (*forget_cache)(uint32_t exchange, const char* code, uint32_t what);
 };
 void ssnotice_set_hooks(const ssnotice_hooks* hooks);
 

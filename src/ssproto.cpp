@@ -2,8 +2,8 @@
 // messages (a record header, then the fields its type defines); the decode
 // loops cut bytes into messages and ssproto_dispatch sends each through one
 // table of all 256 types to its handler. The handlers live in one file per
-// message family (ssproto_<family>.cpp); every type of a family not built yet
-// points at one shared handler that refuses it.
+// message family (ssproto_<family>.cpp); a type without a handler takes the
+// unknown-type path.
 //
 // A message that is not complete yet must leave no trace, since the same bytes
 // are decoded again when more arrive: dispatch snapshots the decoder state the
@@ -64,19 +64,6 @@ int unknown_type(ssproto_msg* m) {
   return PROTO_FAIL();
 }
 
-// Minimal version: replaced family by family as the message families are
-// built (the stream-control blocks beyond sign-on and online; backfill,
-// priority and firm orders; history and news; depth clear, program updates
-// and transfers; exchange control and stock states but 167, 170 and 171;
-// summary lists and depth changes; notices, global values and volume
-// comparison; auctions and multi-trades; the remaining control messages).
-// Every type of those families points here in the table.
-int not_built(ssproto_msg* m) {
-  log(LOG_ERROR, kSrc, "type %d not built (len=%d, slen=%d, nesting=%d)", static_cast<int>(m->type), m->avail,
-      m->header + m->avail, m->nesting);
-  return PROTO_FAIL();
-}
-
 int read_block(ssproto_msg* m, growbuf** work, int32_t* mark) {
   *work = ssproto_work_buffer(m->nesting);
   if (!*work) return -1;
@@ -113,11 +100,9 @@ struct type_range {
   uint8_t flags;
 };
 
-// Every type with a handler; the rest take the unknown-type path. The types
-// of families not built yet point at not_built, one row per range, so that
-// building a family replaces its rows. Messages of an exchange's data stream
-// count toward its position; control messages and answers to requests do
-// not.
+// Every type with a handler, one row per range; the rest take the
+// unknown-type path. Messages of an exchange's data stream count toward its
+// position; control messages and answers to requests do not.
 constexpr type_range kHandlers[] = {
     {1, 26, do_depth, kCounts | kOneStock},
     {27, 27, do_run, kCounts},

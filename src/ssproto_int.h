@@ -54,8 +54,6 @@ namespace ssproto_handlers {
 
 // The unknown-type path: one ERROR line, the trace, -1.
 int unknown_type(ssproto_msg* m);
-// Every type of a family not built yet: one ERROR line, the trace, -1.
-int not_built(ssproto_msg* m);
 // Whether the exchange is one of the model's, not the scratch exchange of a
 // stock's fill: the saved stream of one stock names no other instrument, and
 // what were added to a scratch exchange's tables would never be freed. False

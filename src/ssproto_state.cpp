@@ -1,6 +1,6 @@
-// Exchange control and stock state messages: so far the stall (167) and the
-// exchange's trading state (170, 171); the other types of the family are
-// not built yet.
+// Exchange control messages: the stall (167) and the exchange's trading
+// state (170, 171). The stock states, state lists, resume times and quote
+// messages of the family are in ssproto_exchange.cpp.
 #include <cstdint>
 
 #include "log.h"

@@ -1,7 +1,7 @@
 // Stream control and exchange messages: the catch-up size, the user record,
 // "proceeding" (the client goes online), the current exchange, its date and
-// clock, and each exchange's signature and stream position. These are the
-// sign-on and online subset; the rest of the family is not built yet.
+// clock, and each exchange's signature and stream position: the sign-on and
+// online subset of the family (the rest is in ssproto_exchange.cpp).
 #include <cstdint>
 
 #include "log.h"

@@ -70,7 +70,7 @@ namespace ssproto_handlers {
 
 int do_summary(ssproto_msg* m) {
   const summary_row* row = row_of(m->type);
-  if (!row) return not_built(m);
+  if (!row) return unknown_type(m);
   ss_exchange* ex = P.current;
   if (!ex) {
     log(LOG_ERROR, kSrc, "no exchange for %s", row->label);

@@ -363,7 +363,11 @@ ss_time sstrack_client_time(int slot, int exchange) {
   return T.clients[slot].asof[exchange];
 }
 
-int sstrack_client_added(void) { return T.new_client ? 1 : 0; }
+int sstrack_client_added(void) {
+  if (!T.ready) return 0;
+  track_lock lock;  // the io thread asks between passes, without the core lock
+  return T.new_client ? 1 : 0;
+}
 
 uint32_t sstrack_client_value(const instr* in, int slot) {
   if (slot < 0 || slot >= kTrackClients) return 0;

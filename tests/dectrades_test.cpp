@@ -144,6 +144,9 @@ TEST_F(Trades, AnAsAtDateOfZeroIsDropped) {
     EXPECT_EQ(at(10, 0, 0), t) << n;
   }
   EXPECT_EQ(1u, b->trades.count);
+  // Logged once for the trade read, not for the cut copies nor twice for the
+  // reader's check and apply passes.
+  EXPECT_EQ(1, log.count(std::string(b->code) + ": no as at date?"));
 }
 
 TEST_F(Trades, RoundTripIntoASecondStockWithBrokers) {

@@ -21,10 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "growbuf.h"
 #include "localdata.h"
 #include "plat.h"
 #include "sim.h"
 #include "sim_history.h"
+#include "sim_msg.h"
 #include "ssclient.h"
 #include "ssio.h"
 #include "ssmodel.h"
@@ -202,6 +204,64 @@ TEST_F(HistoryEndToEnd, HistoryAndNewsFromTheSimulatorThenFromTheCache) {
   EXPECT_TRUE(log.has("loaded BHP history"));
   EXPECT_FALSE(log.has("stock history"));  // no "saved ... BHP stock history" line
   EXPECT_EQ(saved, file_bytes(data_file("4;0;BHP;")));
+}
+
+// Stale-data notices from the server remove the cached files they name, of
+// instruments in the model and of one it has never held, and leave the
+// others alone.
+TEST_F(HistoryEndToEnd, StaleDataNoticesRemoveTheCachedFiles) {
+  ASSERT_NO_FATAL_FAILURE(start_client());
+  ss_stock* stock;
+  ss_index* index;
+  ss_issuer* issuer;
+  {
+    core_lock lock;
+    ss_exchange* asx = ssmodel_exchange(0);
+    stock = ssmodel_get_stock(asx, "BHP");
+    index = ssmodel_get_index(asx, "XJO");
+    issuer = ssmodel_get_issuer(asx, "BHP");
+    ASSERT_EQ(0, ssclient_request_stock_history(stock));
+    ASSERT_EQ(0, ssclient_request_index_history(index));
+    ASSERT_EQ(0, ssclient_request_history(issuer));
+  }
+  ASSERT_TRUE(loaded(stock));
+  ASSERT_TRUE(loaded(index));
+  ASSERT_TRUE(loaded(issuer));
+  // A previous day of a stock the model has never held, and one of another.
+  for (const char* name : {"1;0;ZZQ;140311", "2;0;ZZQ;140310", "2;0;ZZR;140311"})
+    std::ofstream(data_file(name)) << "saved";
+  const char* kept[] = {"4;0;BHP;", "5;0;XJO;", "6;0;BHP;", "2;0;ZZR;140311"};
+  for (const char* name : kept) ASSERT_TRUE(fs::exists(data_file(name))) << name;
+
+  auto notice = [&](uint32_t type, const char* code) {
+    sim_notice n;
+    n.a = type;
+    n.b = 0;
+    n.c = 0;
+    n.code = code;
+    growbuf gb;
+    growbuf_init(&gb, 64, 64);
+    ASSERT_EQ(0, sim_msg_notice(&gb, n));
+    EXPECT_EQ(1, sim_send(sim, "alice", gb.data, gb.len, false));
+    growbuf_free(&gb);
+  };
+  ASSERT_NO_FATAL_FAILURE(notice(7, "ZZQ"));  // previous days of a stock not in the model
+  ASSERT_NO_FATAL_FAILURE(notice(8, "BHP"));  // the stock's history
+  ASSERT_NO_FATAL_FAILURE(notice(11, "BHP"));  // the issuer's news history
+  auto gone = [&](std::initializer_list<const char*> names) {
+    return wait_for(
+        [&] {
+          for (const char* n : names)
+            if (fs::exists(data_file(n))) return false;
+          return true;
+        },
+        10000);
+  };
+  EXPECT_TRUE(gone({"1;0;ZZQ;140311", "2;0;ZZQ;140310", "4;0;BHP;", "6;0;BHP;"}));
+  for (const char* name : {"5;0;XJO;", "2;0;ZZR;140311"}) EXPECT_TRUE(fs::exists(data_file(name))) << name;
+  ASSERT_NO_FATAL_FAILURE(notice(10, "XJO"));  // the index's history
+  EXPECT_TRUE(gone({"5;0;XJO;"}));
+  EXPECT_TRUE(fs::exists(data_file("2;0;ZZR;140311")));
 }
 
 }  // namespace

@@ -369,4 +369,61 @@ TEST_F(TinyproxyBasic, WrongPasswordIsTheProxysError) {
   wrong_password_is_the_proxys_error("alice", "unauthorized: http://127.0.0.1:");
 }
 
+// The proxy's credentials are set again by the user-interface thread while
+// the io thread is online through the proxy and writes their authorization
+// into request after request; then a relogin stops the io thread, sets them
+// and signs on again. Run under ThreadSanitizer, this shows the io thread
+// never reads the credentials while they are written.
+class SquidBasicConcurrency : public ProxyTunnel {
+ protected:
+  static void SetUpTestSuite() { start_squid(&proxy_, kSquidBasic, "alice", "proxy-pass"); }
+  static void TearDownTestSuite() { stop_proxy(); }
+};
+TEST_F(SquidBasicConcurrency, RelogThroughTheProxyWhileConnected) {
+  sim_http_file doc;
+  doc.path = "/docs/a.txt";
+  doc.body = std::string(2000, 'a');
+  ASSERT_EQ(0, sim_http_add_file(sim, doc));
+  ssio_set_http_mode(1);  // every request set goes through the proxy as well
+  ASSERT_NO_FATAL_FAILURE(use_proxy("alice", "proxy-pass"));
+  run();
+  ASSERT_TRUE(online()) << peer_logs(proxy_);
+
+  std::atomic<bool> writing{true};
+  std::thread ui([&] {
+    while (writing.load()) {
+      ssio_set_proxy_auth("alice", "proxy-pass");
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + doc.path;
+  for (int i = 0; i < 4; i++) {
+    SCOPED_TRACE(i);
+    Fetched f;
+    ssio_progress progress;
+    ASSERT_GT(ssclient_request_http(url.c_str(), keep_body, &f, 5, &progress), 0);
+    ssio_progress p{};
+    ASSERT_TRUE(wait_for(
+        [&] {
+          ssio_state_get_progress(&p, &progress);
+          return p.phase == kSsioProgressDone || p.phase == kSsioProgressFailed;
+        },
+        8000));
+    EXPECT_EQ(kSsioProgressDone, p.phase);
+    std::lock_guard<std::mutex> g(f.mu);
+    EXPECT_EQ(doc.body.size(), f.body.size());
+  }
+  writing = false;
+  ui.join();
+
+  // The relogin: the old io thread ends first, then the settings change and a
+  // new one signs on through the proxy.
+  ssclient_request_abort();
+  ASSERT_TRUE(join_within(8000));
+  ASSERT_NO_FATAL_FAILURE(use_proxy("alice", "proxy-pass"));
+  run();
+  ASSERT_TRUE(sim_wait_logins(sim, 2, 8000)) << peer_logs(proxy_);
+  EXPECT_TRUE(wait_for([] { return ssclient_is_online() != 0; }, 8000));
+}
+
 }  // namespace

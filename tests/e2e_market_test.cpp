@@ -30,6 +30,7 @@
 #include "ssio.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
+#include "sspriority.h"
 #include "ssproto.h"
 #include "sstime.h"
 #include "testclient.h"
@@ -182,6 +183,85 @@ TEST_F(MarketDecode, ModelEqualsTheSimulatorsBooks) {
   for (uint32_t t = 1; t <= 39; t++) {
     if (t == 27 || t == 31) continue;  // a run, an index tick
     EXPECT_GT(types[t], 0u) << "type " << t;
+  }
+}
+
+// The extended model: the simulator's order-priority block (enciphered, as
+// the server sends it) names orders of a stock the client does not know yet;
+// the depth adds that follow pick up the details of their own position and
+// side, and a late record annotates an order already in the book. The
+// standard model reads the same stream to the same book and keeps nothing.
+TEST_F(MarketDecode, ExtendedModelAttachesOrderDetails) {
+  auto info = [](uint8_t type, int side, uint32_t position, uint32_t number, const char* text) {
+    sim_order_info r;
+    r.type = type;
+    r.code = "PRI";
+    r.side = uint8_t(side);
+    r.position = position;
+    for (int i = 0; i < 8; i++) r.id[i] = uint8_t(number + i);
+    r.number = number;
+    r.first = text;
+    r.second = "desk";
+    return r;
+  };
+  for (bool extended : {true, false}) {
+    SCOPED_TRACE(extended ? "extended" : "standard");
+    TearDown();
+    ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions | (extended ? kOptExtended : 0), kTerminalExchangeFlags));
+    ssclient_enable_yield(0);
+    ssclient_set_sleep_hook(short_sleep);
+    sim_market_options o;
+    o.index = 0;
+    sim_market* m = sim_market_create(o);
+    growbuf gb;
+    growbuf_init(&gb, 256, 256);
+    ASSERT_EQ(0, sim_msg_select(&gb, 0));
+    ASSERT_EQ(0, sim_msg_exchange_date(&gb, 0, kDay, at(9, 0, 0), 36000, false));
+    Bytes waiting;
+    ASSERT_EQ(0, sim_priority_payload({info(1, 0, 1, 11, "bid one"), info(1, 1, 2, 22, "offer two")}, &waiting));
+    ASSERT_EQ(0, sim_msg_priority(&gb, 0, waiting.data(), int32_t(waiting.size())));
+    Bytes stream(gb.data, gb.data + gb.len);
+    ss_time t = at(10, 0, 0);
+    ASSERT_GT(sim_market_add(m, "PRI", t, 0, 1000, 100), 0);
+    ASSERT_GT(sim_market_add(m, "PRI", t, 1, 1100, 200), 0);
+    ASSERT_GT(sim_market_add(m, "PRI", t, 1, 1200, 300), 0);
+    ASSERT_GT(sim_market_add(m, "PRI", t, 0, 900, 400), 0);
+    sim_market_take(m, &stream);
+    growbuf_reset(&gb);
+    Bytes late;
+    ASSERT_EQ(0, sim_priority_payload({info(2, 0, 2, 33, "late bid")}, &late));
+    ASSERT_EQ(0, sim_msg_priority(&gb, 0, late.data(), int32_t(late.size())));
+    stream.insert(stream.end(), gb.data, gb.data + gb.len);
+    growbuf_free(&gb);
+    ASSERT_EQ(int(stream.size()), ssproto_decode(stream.data(), int32_t(stream.size())));
+
+    ss_stock* s = ssmodel_find_stock(ssmodel_exchange(0), "PRI");
+    expect_same_stock(s, *sim_market_stock(m, "PRI"));
+    sim_market_destroy(m);
+    if (!extended) continue;
+    struct Want {
+      int side;
+      int level;  // one order a level here
+      uint32_t position;
+      uint32_t number;
+      const char* text;
+    } wants[] = {
+        {0, 0, 1, 11, "bid one"}, {0, 1, 2, 33, "late bid"}, {1, 0, 1, 0, ""}, {1, 1, 2, 22, "offer two"}};
+    for (const Want& w : wants) {
+      SCOPED_TRACE(testing::Message() << "side " << w.side << " level " << w.level);
+      const ss_depth_level* l = s->levels[w.side];
+      for (int i = 0; i < w.level && l; i++) l = l->next;
+      ASSERT_TRUE(l && l->orders);
+      const auto* o = static_cast<const ss_depth_order_ext*>(l->orders);
+      EXPECT_EQ(w.number, o->number);
+      EXPECT_STREQ(w.text, o->text1);
+      EXPECT_STREQ(w.number ? "desk" : "", o->text2);
+      EXPECT_EQ(w.number ? uint8_t(w.number + 7) : 0, o->identifier[7]);
+    }
+    // The late record found its order by counting; the waiting ones were
+    // taken when their orders came, and none is left waiting.
+    EXPECT_EQ(2u, static_cast<const ss_depth_order_ext*>(s->levels[1]->next->orders)->position);
+    EXPECT_EQ(0, sspriority_queued());
   }
 }
 

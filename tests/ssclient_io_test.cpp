@@ -44,6 +44,7 @@
 #include "ssmsg.h"
 #include "ssproto.h"
 #include "sstime.h"
+#include "sstrack.h"
 #include "ssuser.h"
 #include "testclient.h"
 #include "testclock.h"
@@ -546,6 +547,39 @@ TEST_F(IoThread, HousekeepingEveryFiveSeconds) {
   ASSERT_EQ(0, ssclient_poll());
   EXPECT_EQ(today, glb->date & ~kSstimeSecondsMask);
   EXPECT_FALSE(ssclient_io_has_lock());  // a pass gives the core lock back when it ends
+}
+
+// A track client added between two passes of the same second is served by
+// the second pass: it does not wait for the next second's housekeeping.
+TEST_F(IoThread, ANewTrackClientIsServedWithinTheSecond) {
+  start_sim();
+  go_online();
+  ss_stock* bhp = ssmodel_get_stock(ssmodel_exchange(0), "BHP");
+  ASSERT_NE(nullptr, bhp);
+  bool same_second = false;
+  for (int attempt = 0; attempt < 5 && !same_second; attempt++) {
+    // Start a pass early in a second of the virtual clock.
+    g_clock_offset += 1000 - plat_ms() % 1000 + 10;
+    const int64_t second = plat_ms() / 1000;
+    ASSERT_EQ(0, ssclient_poll());
+    ASSERT_EQ(0, sstrack_client_added());
+    ssclient_io_lock();
+    ASSERT_EQ(0, sstrack_track_stock(bhp, sstime_now(), 12345 + uint32_t(attempt)));
+    const int slot = sstrack_add_client(0, 0);
+    ASSERT_GE(slot, 0);
+    ssclient_io_unlock();
+    ASSERT_EQ(1, sstrack_client_added());
+    ASSERT_EQ(0, ssclient_poll());
+    same_second = plat_ms() / 1000 == second;
+    if (!same_second) {
+      sstrack_release_client(slot);
+      continue;
+    }
+    EXPECT_EQ(0, sstrack_client_added());
+    EXPECT_EQ(12345u + uint32_t(attempt), sstrack_client_value(bhp, slot));
+    sstrack_release_client(slot);
+  }
+  EXPECT_TRUE(same_second);
 }
 
 // A peer that answers the greeting and then says nothing: before "Online" no

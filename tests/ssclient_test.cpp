@@ -23,10 +23,13 @@
 #include "dalloc.h"
 #include "decode.h"
 #include "encblk.h"
+#include "growbuf.h"
 #include "log.h"
 #include "plat.h"
 #include "ssclient_encode.h"
+#include "sim_msg.h"
 #include "sserr.h"
+#include "ssproto.h"
 #include "ssevent.h"
 #include "ssio.h"
 #include "ssmodel.h"
@@ -588,6 +591,47 @@ TEST_F(Client, YieldPointGivesTheLockToAWaitingUserInterface) {
   EXPECT_TRUE(ssclient_io_has_lock());
   ssclient_io_unlock();
   g_on_sleep = nullptr;
+}
+
+// A long notice list counts each notice as work: a waiting user interface
+// takes the core lock between two notices, in the middle of the list.
+TEST_F(Client, ALongNoticeListGivesTheLockBetweenNotices) {
+  ssclient_enable_locking();
+  ssclient_set_yield(100000, 33);
+  std::vector<sim_notice> names;
+  for (int i = 0; i < 120; i++) {
+    sim_notice n;
+    n.a = 1;  // a stock's name
+    n.code = "N" + std::to_string(100 + i);
+    n.text = "Name " + std::to_string(i);
+    names.push_back(n);
+  }
+  growbuf gb;
+  growbuf_init(&gb, 4096, 4096);
+  ASSERT_EQ(0, sim_msg_notice_list(&gb, kExchangeAsx, 120, names));
+  const uint32_t before = asx->stocks.count;
+  ssclient_io_lock();
+  std::atomic<int64_t> seen{-1};
+  std::thread ui([&] {
+    ssclient_block();
+    seen = int64_t(asx->stocks.count - before);
+    ssclient_unblock();
+  });
+  while (!ssclient_ui_waits()) std::this_thread::yield();
+  g_on_sleep = [&](int32_t ms) {
+    if (ms == 33)
+      while (seen.load() < 0) std::this_thread::yield();
+  };
+  EXPECT_EQ(int(gb.len), ssproto_decode(gb.data, int32_t(gb.len)));
+  const int64_t mid = seen.load();  // -1: the list kept the lock throughout
+  EXPECT_EQ(before + 120, asx->stocks.count);
+  EXPECT_TRUE(ssclient_io_has_lock());
+  ssclient_io_unlock();
+  ui.join();
+  g_on_sleep = nullptr;
+  EXPECT_GT(mid, 0);
+  EXPECT_LT(mid, 120);
+  growbuf_free(&gb);
 }
 
 // ---------------------------------------------------------------------------

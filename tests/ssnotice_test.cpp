@@ -31,15 +31,20 @@ int record_issuer_history(ss_issuer* is) {
   g_requests.push_back(std::string("issuer ") + is->code);
   return 0;
 }
+std::vector<std::string> g_forgets;
+void record_forget(uint32_t exchange, const char* code, uint32_t what) {
+  g_forgets.push_back(std::to_string(exchange) + ":" + code + ":" + std::to_string(what));
+}
 
 class Notice : public ::testing::Test {
  protected:
   void SetUp() override {
     ssclient_fini();
     ASSERT_NO_FATAL_FAILURE(start_terminal_model());
-    static const ssnotice_hooks hooks = {record_stock_history, record_issuer_history, nullptr};
+    static const ssnotice_hooks hooks = {record_stock_history, record_issuer_history, record_forget};
     ssnotice_set_hooks(&hooks);
     g_requests.clear();
+    g_forgets.clear();
     ex = ssmodel_exchange(0);
     ssmodel_set_date(ex, sstime_pack_date(12, 3, 2014));
   }
@@ -169,6 +174,60 @@ TEST_F(Notice, DroppingHistoryWaitsForOnlineAndAsksAgainOnTheIoThread) {
   EXPECT_EQ((std::vector<std::string>{"stock NEW", "issuer NEW"}), g_requests);
   EXPECT_EQ(0u, neu->flags & kInHistory);
   ASSERT_NE(nullptr, ssmodel_find_alias(ex, "OLD"));
+}
+
+// Each stale-data notice forgets exactly its kinds of cached file, also for
+// an instrument the model does not hold; before the client is online none
+// forgets anything. An alias forgets the new code's history and previous
+// days (stock) and news history (issuer).
+TEST_F(Notice, StaleDataForgetsTheCachedFiles) {
+  ssmodel_get_stock(ex, "BHP");
+  ssmodel_get_index(ex, "XJO");
+  ssmodel_get_issuer(ex, "BHP");
+  const std::string prevday = std::to_string(kNoticeForgetPrevdayTrades | kNoticeForgetPrevdayStock);
+  struct Case {
+    uint32_t type;
+    const char* code;
+    std::string forgot;  // "" for nothing
+  } cases[] = {
+      {7, "BHP", "0:BHP:" + prevday},
+      {7, "ABSENT", "0:ABSENT:" + prevday},
+      {8, "BHP", "0:BHP:" + std::to_string(kNoticeForgetStockHistory)},
+      {8, "ABSENT", "0:ABSENT:" + std::to_string(kNoticeForgetStockHistory)},
+      {9, "XJO", "0:XJO:" + std::to_string(kNoticeForgetPrevdayIndex)},
+      {10, "XJX", "0:XJX:" + std::to_string(kNoticeForgetIndexHistory)},
+      {11, "BHP", "0:BHP:" + std::to_string(kNoticeForgetNewsHistory)},
+      {11, "NOPE", "0:NOPE:" + std::to_string(kNoticeForgetNewsHistory)},
+      {12, "BHP", ""},
+      {21, "BHP", ""},
+  };
+  for (int online = 0; online <= 1; online++) {
+    ssnotice_set_pending(online);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(online) + " " + std::to_string(c.type) + " " + c.code);
+      g_forgets.clear();
+      const uint32_t before = instruments();
+      EXPECT_EQ(0, ssnotice_apply(1, c.type, 0, c.code, c.type == 12 ? "5" : c.type == 21 ? "2001-01-01" : ""));
+      if (online && !c.forgot.empty()) {
+        EXPECT_EQ(std::vector<std::string>{c.forgot}, g_forgets);
+      } else {
+        EXPECT_TRUE(g_forgets.empty());
+      }
+      if (c.type <= 11) {
+        EXPECT_EQ(before, instruments());  // nothing added to forget it
+      }
+    }
+  }
+
+  g_forgets.clear();
+  ssmodel_get_stock(ex, "NEW");
+  ssmodel_get_issuer(ex, "NEW");
+  EXPECT_EQ(0, ssnotice_apply(2, 6, 0, "OLD", "NEW"));
+  EXPECT_EQ((std::vector<std::string>{
+                "0:NEW:" + std::to_string(kNoticeForgetStockHistory | kNoticeForgetPrevdayStock |
+                                          kNoticeForgetPrevdayTrades),
+                "0:NEW:" + std::to_string(kNoticeForgetNewsHistory)}),
+            g_forgets);
 }
 
 std::vector<uint8_t> notice_bytes(uint32_t a, uint32_t b, uint8_t c, const char* code, const char* text) {

@@ -215,6 +215,48 @@ TEST_F(Backfill, EarlierDateSavedOnlyLiveAtNestingZero) {
   EXPECT_EQ(4u, day_trades(bhp, kEarlier));
 }
 
+// A previous day's trades saved from the server, loaded back: as the
+// previous-day trades request wants them (simple), the day gets its minute
+// bars and no trade list and is marked; as the day's trades, the trades
+// themselves. The reader's mode does not outlast the load.
+TEST_F(Backfill, CachedPrevdayTradesSimpleAndWhole) {
+  ssevent_get_day(bhp, kEarlier);
+  const Bytes m = msg(104, "BHP", dated(kEarlier, 5, block(trade_groups(kEarlier, 3))));
+  ASSERT_EQ(int(m.size()), decode(m));
+  ASSERT_EQ(1, cache_files());
+  auto day_of = [&]() -> ss_day* {
+    for (ss_day* day = bhp->days.head; day; day = day->next)
+      if (day->date == kEarlier) return day;
+    return nullptr;
+  };
+  struct Case {
+    int simple;
+    uint32_t trades;
+    bool marked;
+  } cases[] = {{1, 0, true}, {0, 3, false}, {1, 0, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.simple);
+    ssevent_remove_day(bhp, kEarlier);
+    ssevent_get_day(bhp, kEarlier);
+    LogCapture log;
+    ASSERT_EQ(0, sscache_load_prevday_trades(bhp, kEarlier, c.simple));
+    EXPECT_EQ(c.simple ? 1 : 0, log.count("loaded BHP 2014-02-07 (simple)"));
+    ss_day* day = day_of();
+    ASSERT_NE(nullptr, day);
+    EXPECT_EQ(c.trades, day->trades.count);
+    ASSERT_NE(nullptr, day->bars);
+    EXPECT_EQ(3u, day->bars->count);  // one trade a minute
+    EXPECT_EQ(c.marked, (day->flags & kDayPrevdayWanted) != 0);
+    EXPECT_TRUE(day->flags & kRqTradesLoaded);
+    EXPECT_EQ(0u, bhp->trade_count);
+  }
+  // Live trades of the day after a simple load are kept whole.
+  ssevent_remove_day(bhp, kEarlier);
+  ssevent_get_day(bhp, kEarlier);
+  ASSERT_EQ(int(m.size()), decode(m));
+  EXPECT_EQ(3u, day_trades(bhp, kEarlier));
+}
+
 TEST_F(Backfill, AliasCodeFillsItsStock) {
   ASSERT_EQ(0, ssmodel_add_alias(asx, "OLD", "BHP"));
   ssevent_get_day(bhp, kEarlier);

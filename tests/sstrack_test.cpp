@@ -129,4 +129,37 @@ TEST_F(Track, AResetWalksFixedClientsAtTheNewDate) {
   EXPECT_EQ(at(13, 10, 30, 0), sstrack_client_time(slot, 0));
 }
 
+// An index's track record that is read whole marks the day's ticks loaded,
+// so that today's index events are not asked for again; one cut short in its
+// last point, or empty, does not.
+TEST_F(Track, AWholeIndexTrackMarksTheTicksLoaded) {
+  ss_index* xjo = ssmodel_get_index(ex, "XJO");
+  for (int m = 0; m < 3; m++) ASSERT_EQ(0, sstrack_track_index(xjo, at(12, 10, m, 0), 500000 + 100 * m));
+  sstrack_update();
+  growbuf gb;
+  growbuf_init(&gb, 256, 256);
+  ASSERT_EQ(0, encsum_encode_index_blob(&gb, xjo));
+  std::vector<uint8_t> blob(gb.data, gb.data + gb.len);
+  growbuf_free(&gb);
+  ASSERT_GT(blob.size(), 4u);
+  ASSERT_LT(blob.size(), 128u);  // a one-byte length
+
+  std::vector<uint8_t> cut(blob.begin(), blob.end() - 1);
+  cut[0] = uint8_t(cut.size() - 1);
+  const std::vector<uint8_t> empty = {0};
+  struct Case {
+    const char* code;
+    const std::vector<uint8_t>* bytes;
+    uint32_t ticks;
+    bool loaded;
+  } cases[] = {{"WHL", &blob, 3, true}, {"CUT", &cut, 2, false}, {"EMP", &empty, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    ss_index* copy = ssmodel_get_index(ex, c.code);
+    ASSERT_EQ(int(c.bytes->size()), dectrack_decode_index(c.bytes->data(), int32_t(c.bytes->size()), copy));
+    EXPECT_EQ(c.ticks, copy->ticks.count);
+    EXPECT_EQ(c.loaded, (copy->flags & kRqEventsLoaded) != 0);
+  }
+}
+
 }  // namespace

@@ -27,7 +27,6 @@
 #include "screen/gendtl.h"
 #include "screen/groupbar.h"
 #include "screen/minibar.h"
-#include "screen/placeholder.h"
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
 #include "screen/watchbar.h"

@@ -35,6 +35,8 @@ int recovery_mac_format(char *out, int32_t n, const uint8_t (*addresses)[6], int
 
 // A notice that an instrument's or issuer's code changed: the old record
 // and the change kind (1 instrument code, 3 issuer).
+constexpr uint32_t kNameChangeCode = 1;
+constexpr uint32_t kNameChangeIssuer = 3;
 struct name_change {
   instr *old;
   uint32_t kind;

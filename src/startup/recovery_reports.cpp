@@ -29,8 +29,6 @@ constexpr char kSrc[] = "src/startup/recovery";
 constexpr uint32_t kReportBlock = 3;
 constexpr uint32_t kMacUserFlag = 32;
 constexpr int32_t kUpgradeTarget = 42;
-constexpr uint32_t kNameChangeCode = 1;
-constexpr uint32_t kNameChangeIssuer = 3;
 }  // namespace
 
 int recovery_version_text(char *out, int32_t n) {

@@ -356,6 +356,21 @@ int start_main(const char *site, const char *user, const char *password, const c
 
 int start_io(const char *user, const char *password) {
   config_location *loc = config_cur_location();
+  ssclient_set_login(user, password);
+  ssclient_set_reconnect_timeout(config_local()->reconnect_timeout);
+  ssclient_set_yield(100000, 20);
+  if (ssclient_restart_pending()) recovery_apply();
+  ssclient_request_abort();
+  if (S.io_thread >= 0) {
+    const int held = ssclient_ui_has_lock();
+    if (held) ssclient_unblock();
+    plat_thread_join(S.io_thread);
+    plat_thread_cancel(S.io_thread);  // frees the joined thread's slot
+    if (held) ssclient_block();
+    S.io_thread = -1;
+  }
+  // The link settings change only once the old io thread, which reads them,
+  // has ended (a relogin).
   if (S.has_host) {
     ssio_set_servers(0);
     ssio_set_server(S.host, S.port);
@@ -370,19 +385,7 @@ int start_io(const char *user, const char *password) {
     else if (loc->proxy_type == 2)
       ssio_set_http_proxy(loc->proxy_hostname, loc->proxy_port);
     ssio_set_proxy_auth(loc->proxy_username, loc->proxy_password);
-  }
-  ssclient_set_login(user, password);
-  ssclient_set_reconnect_timeout(config_local()->reconnect_timeout);
-  ssclient_set_yield(100000, 20);
-  if (ssclient_restart_pending()) recovery_apply();
-  ssclient_request_abort();
-  if (S.io_thread >= 0) {
-    const int held = ssclient_ui_has_lock();
-    if (held) ssclient_unblock();
-    plat_thread_join(S.io_thread);
-    plat_thread_cancel(S.io_thread);  // frees the joined thread's slot
-    if (held) ssclient_block();
-    S.io_thread = -1;
+    ssio_set_http_mode(loc->ambit_over_http);  // the location's "HTTP" connection choice
   }
   S.io_thread = plat_thread_create(io_body, nullptr);
   if (S.io_thread < 0) {
@@ -454,8 +457,12 @@ void start_login_event(const ss_change *change, void *, uint64_t, uint32_t) {
       }
     }
   }
-  if (bits & kStartNotices) {
-    // Minimal version: exchange notices are not built, so no notice waits.
+  if ((bits & kStartNotices) && change->instrument) {
+    // A code became an alias of another (an exchange notice): the lists
+    // follow the instrument to its new code.
+    instr *old = change->instrument;
+    const name_change notice = {old, old->kind == kKindIssuer ? kNameChangeIssuer : kNameChangeCode};
+    name_change_apply(&notice);
   }
   if (bits & kStartOob) handle_oob();
   if (bits & kStartReconnect) {

@@ -450,7 +450,7 @@ void remove_entry(int l, int32_t oid) {
     case 0: {
       wlist *w = wlist_find(oid);
       if (!w) {
-        log(LOG_INFO, kSrc, "can't find watchlist %d to delete", oid);
+        log(LOG_ERROR, kSrc, "can't find watchlist %d to delete", oid);
         break;
       }
       undo_begin();
@@ -463,7 +463,7 @@ void remove_entry(int l, int32_t oid) {
     case 1: {
       scan *s = scan_find(oid);
       if (!s) {
-        log(LOG_INFO, kSrc, "can't find scan %d to delete", oid);
+        log(LOG_ERROR, kSrc, "can't find scan %d to delete", oid);
         break;
       }
       undo_begin();
@@ -476,7 +476,7 @@ void remove_entry(int l, int32_t oid) {
     case 2: {
       cstyle *c = cstyle_find(oid);
       if (!c) {
-        log(LOG_INFO, kSrc, "can't find chart style %d to delete", oid);
+        log(LOG_ERROR, kSrc, "can't find chart style %d to delete", oid);
         break;
       }
       undo_push_cstyle_deleted(c);
@@ -486,7 +486,7 @@ void remove_entry(int l, int32_t oid) {
     case 3: {
       rss_feed *f = rss_feed_find(oid);
       if (!f) {
-        log(LOG_INFO, kSrc, "can't find rss feed %d to delete", oid);
+        log(LOG_ERROR, kSrc, "can't find rss feed %d to delete", oid);
         break;
       }
       undo_begin();
@@ -768,7 +768,7 @@ void toolbar_tool_toggle(button *b, uint32_t state, void *arg, int32_t id) {
   for (box_node *nd = tb->sections_box->first; nd; nd = nd->next, n++)
     if (n == pos) f = static_cast<flyaway *>(nd->child);
   if (!f) {
-    log(LOG_INFO, kSrc, "can't find flyaway #%d to hide/unhide", pos);
+    log(LOG_ERROR, kSrc, "can't find flyaway #%d to hide/unhide", pos);
     return;
   }
   if (hidden(tb, f)) fbox_show_flyaway(tb->sections_box, f, 1);

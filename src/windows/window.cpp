@@ -683,8 +683,71 @@ void window_set_role(window *w, uint32_t role) {
   refresh(w);
 }
 
-int window_set_exchange(window *w, ss_exchange *ex, int) {
-  if (!ex || ex == w->exchange) return 0;
+namespace {
+
+// The exchanges the lists of the window's current role show: just `ex`, or
+// with none every exchange the user may see (a watchlist's scan only when
+// forced). A watchlist-scan follows its source list, never an exchange.
+void set_list_exchange(window *w, ss_exchange *ex, int force) {
+  const int only = ex ? static_cast<int>(ex->index) : -1;
+  switch (w->role) {
+    case kRoleWatchlist: {
+      auto *wl = watchlist_is(w->child[kWinWatchlist]) ? static_cast<watchlist *>(w->child[kWinWatchlist]) : nullptr;
+      scan *sc = wl ? watchlist_get_scan(wl) : nullptr;
+      if (!sc || sc->source) break;
+      if (ex) {
+        scan_clear_exchanges(sc);
+        scan_set_exchange(sc, only, 1);
+      } else if (force) {
+        scan_set_all_exchanges(sc);
+      }
+      break;
+    }
+    case kRoleIndexlist:
+      if (indexlist *l = indexlist_cast(w->child[kWinIndexlist])) {
+        if (ex) {
+          indexlist_clear_exchanges(l);
+          indexlist_include_exchange(l, only);
+        } else {
+          indexlist_show_all_exchanges(l, 1);
+        }
+      }
+      break;
+    case kRoleNewstoday:
+      if (widget *n = w->child[kWinNewstoday]; n && newstoday_is(n)) {
+        if (ex) {
+          newstoday_clear_exchanges(n);
+          newstoday_set_exchange_shown(n, only, 1);
+        } else {
+          newstoday_show_all_exchanges(n, 1);
+        }
+      }
+      break;
+    case kRoleSearch:
+      if (searchwin *sw = searchwin_cast(w->child[kWinSearch])) {
+        if (ex) {
+          searchwin_clear_exchanges(sw);
+          searchwin_include_exchange(sw, only);
+        } else {
+          searchwin_show_all_exchanges(sw, 1);
+        }
+      }
+      break;
+    default:
+      return;
+  }
+  if (w->show_tools)
+    if (widget *panel = window_get_current_tools(w)) tools_refresh_later(panel);
+}
+
+}  // namespace
+
+int window_set_exchange(window *w, ss_exchange *ex, int force) {
+  set_list_exchange(w, ex, force);
+  if (!ex || ex == w->exchange) {
+    if (ex || force) window_update_title(w);
+    return 0;
+  }
   w->selection = 0;
   w->row_limit = 0;
   w->exchange = ex;

@@ -18,6 +18,7 @@
 #include "sim.h"
 #include "sim_days.h"
 #include "sim_history.h"
+#include "sim_snapshot.h"
 #include "ssclient.h"
 #include "ssmodel.h"
 #include "testclient.h"
@@ -40,6 +41,7 @@ class ChartSim : public SimClientTest {
     ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, "BHP"));
     ASSERT_EQ(0, sim_add_instrument(sim, 0, "XJO"));
+    ASSERT_NO_FATAL_FAILURE(before_start());
     port = sim_start(sim, 0);
     ASSERT_GT(port, 0);
     ASSERT_NO_FATAL_FAILURE(init_test_client());
@@ -61,6 +63,9 @@ class ChartSim : public SimClientTest {
     ssclient_fini();
     sim_destroy(sim);
   }
+
+  // What a fixture adds to the simulator before it starts.
+  virtual void before_start() {}
 
   // A chart of `in` on 800 x 400 pixels, watching its instrument.
   void chart(TestPlot& p, instr* in, int32_t range, int32_t count, int32_t period, int32_t to_type) {
@@ -193,6 +198,59 @@ TEST_F(ChartSim, IndexChartAsksForEachPastDayOnce) {
   EXPECT_EQ(sstime_pack_date(11, 3, 2014), days[0].date);
   EXPECT_EQ(sstime_pack_date(10, 3, 2014), days[1].date);
   EXPECT_EQ(1u, requests(21, "XJO").size());
+}
+
+// The exchange's summary at sign-on carries the index's track of the day:
+// its first chart after sign-on shows those values and asks the server for
+// no ticks of today (it still asks for the past days it shows).
+class IndexTrackChartSim : public ChartSim {
+ protected:
+  void before_start() override {
+    sim_snapshot snap = sim_snapshot_generate(0, kDay, 50, kSeed, 0, 0);
+    sim_snap_index x;
+    x.code = "XJO";
+    x.base = 500000;
+    x.open = 500100;
+    for (int m = 0; m < 5; m++) x.track.push_back({sstime_pack(0, m, 10, 12, 3, 2014), 500100 + 50 * uint32_t(m)});
+    x.value = x.high = x.track.back().second;
+    x.low = x.open;
+    x.time = x.track.back().first;
+    track = x.track;
+    snap.indices.push_back(x);
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(0, sim_snapshot_write(snap, &bytes));
+    ASSERT_EQ(0, sim_set_snapshot(sim, 0, bytes));
+  }
+  std::vector<std::pair<ss_time, uint32_t>> track;
+};
+
+TEST_F(IndexTrackChartSim, TheSummarysTrackIsNotAskedForAgain) {
+  TestPlot p;
+  {
+    core_lock lock;
+    ASSERT_EQ(track.size(), index()->ticks.count);
+    ASSERT_NO_FATAL_FAILURE(chart(p, index(), kRangeDays, 1, kPeriodMinutes, kSpanNow));
+    ASSERT_EQ(0, chart_update(p.get(), &axes));
+  }
+  ASSERT_TRUE(settle(p, [&] { return p->count == int32_t(track.size()); })) << p->count;
+  {
+    core_lock lock;
+    for (size_t i = 0; i < track.size(); i++) {
+      EXPECT_EQ(track[i].first, p->times[i]) << i;
+      EXPECT_DOUBLE_EQ(track[i].second * 0.01, p->close[i]) << i;
+    }
+    p->dirty = kChartDirtyAll;
+    chart_update(p.get(), &axes);
+  }
+  // A request sent after the chart's would follow it on the link: once the
+  // simulator has this one, it has everything the chart asked for.
+  size_t from = sim_transcript(sim).size();
+  {
+    core_lock lock;
+    ASSERT_EQ(0, ssclient_request_stock_history(stock()));
+  }
+  ASSERT_GE(sim_wait_entry(sim, 30, from, 5000, nullptr), 0);
+  EXPECT_EQ(0u, requests(21, "XJO").size());
 }
 
 }  // namespace

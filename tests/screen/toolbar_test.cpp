@@ -21,6 +21,7 @@
 #include "windows/window.h"
 #include "charts/cstyle.h"
 #include "dnd.h"
+#include "log.h"
 #include "quick9.h"
 #include "rss/rss.h"
 #include "screen/miniquote.h"
@@ -298,6 +299,16 @@ TEST_F(Toolbar, RemoveDeletesEveryKindAndUndoBringsItBack) {
   rss_feed_release(feed);
 }
 
+// The level of the newest memory-log line that contains `needle`, or -1.
+int newest_level_of(const std::string &needle) {
+  void *cursor = nullptr;
+  const char *text = nullptr;
+  int level = -1;
+  while (log_walk_older(nullptr, &level, &text, &cursor))
+    if (text && std::string(text).find(needle) != std::string::npos) return level;
+  return -1;
+}
+
 TEST_F(Toolbar, RemovingAGoneObjectIsLoggedAndChangesNothing) {
   LogCapture log;
   const struct {
@@ -312,6 +323,7 @@ TEST_F(Toolbar, RemovingAGoneObjectIsLoggedAndChangesNothing) {
   for (auto &c : cases) {
     toolbar_dropped(tb, nullptr, c.id, toolbar_remove_button(tb), 0, 0);
     EXPECT_EQ(1, log.count(c.line)) << c.line;
+    EXPECT_EQ(LOG_ERROR, newest_level_of(c.line)) << c.line;
   }
   EXPECT_FALSE(undo_can_undo());
 }
@@ -506,6 +518,7 @@ TEST_F(Toolbar, SectionsInOrderAndTheHideShowToggle) {
   LogCapture log;
   toolbar_tool_toggle(nullptr, BUTTON_IN_CALLBACK, tb, kToolbarHideShowBase + 99);
   EXPECT_EQ(1, log.count("can't find flyaway #99 to hide/unhide"));
+  EXPECT_EQ(LOG_ERROR, newest_level_of("can't find flyaway #99 to hide/unhide"));
 }
 
 TEST_F(Toolbar, HiddenSectionsAreSavedAndLoaded) {

@@ -44,6 +44,7 @@
 #include "plat.h"
 #include "screen/screen.h"
 #include "sim.h"
+#include "sim_http.h"
 #include "site.h"
 #include "ssclient.h"
 #include "ssio.h"
@@ -447,6 +448,38 @@ TEST_F(Startup, LoginBoxSignsOnRunsReconnectsAndQuits) {
   EXPECT_EQ(W.sleeping_with_lock.load(), 0);
   EXPECT_EQ(W.deliveries_off_main, 0);
   EXPECT_EQ(ssclient_ui_has_lock(), 0);
+}
+
+// The location's connection choice reaches the client: with "HTTP" chosen
+// the sign-on goes to the server as HTTP requests.
+TEST_F(Startup, TheLocationsHttpChoiceReachesTheClient) {
+  config_location *loc = config_cur_location();
+  ASSERT_NE(nullptr, loc);
+  const config_location saved = *loc;
+  loc->ambit_uses_default_servers = 0;
+  snprintf(loc->ambit_hostname, sizeof loc->ambit_hostname, "127.0.0.1");
+  loc->ambit_port = g_port;
+  loc->proxy_type = 0;
+  loc->ambit_over_http = 1;
+  ssio_set_http_mode(0);
+  // A client of its own: the login box's test stopped the suite's.
+  ssclient_fini();
+  ASSERT_EQ(0, ssclient_init(0, kTerminalModelOptions, kTerminalExchangeFlags));
+  ssclient_enable_locking();
+  const size_t before = sim_http_requests(g_sim).size();
+  ASSERT_EQ(0, start_io("alice", "secret"));
+  EXPECT_EQ(1, ssio_http_mode());
+  bool http = false;
+  const int64_t until = plat_ms() + 10000;
+  while (!http && plat_ms() < until) {
+    const std::vector<std::string> reqs = sim_http_requests(g_sim);
+    for (size_t i = before; i < reqs.size(); i++) http = http || reqs[i].rfind("POST /AMBIT/6 ", 0) == 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  start_cleanup();
+  *loc = saved;
+  ssio_set_http_mode(0);
+  EXPECT_TRUE(http) << "no HTTP-mode request reached the simulator";
 }
 
 // ---- the program itself ----
