@@ -51,6 +51,10 @@ class demo_app {
   int port = 0;
   double news_seconds = 0;  // set before start: the live market's announcements
   bool keep_books = false;  // the live market keeps its books (sim_live_book_before)
+  // Set before start: alice signs on as a new user and gets the first-run
+  // layout. Otherwise the server keeps a plain configuration for her (one
+  // empty window a desktop), the screen the scripts lay out themselves.
+  bool first_run_layout = false;
 
   // Call as ASSERT_NO_FATAL_FAILURE(app.start("name")).
   void start(const char *name) {
@@ -86,6 +90,10 @@ class demo_app {
     u.name = "alice";
     u.password = "secret";
     ASSERT_EQ(0, sim_add_user(sim_, u));
+    if (!first_run_layout) {
+      static const char kPlain[] = "version 2\nupgrade 1\nscreen 0\nscreen.visible t\n";
+      ASSERT_EQ(0, sim_set_user_config(sim_, "alice", std::vector<uint8_t>(kPlain, kPlain + sizeof kPlain - 1)));
+    }
     ASSERT_EQ(0, sim_build_scenario(sim_, "demo", sstime_now(), 50));
     sim_live_options lo;
     lo.brokers = sim_scenario_has_brokers(0);
