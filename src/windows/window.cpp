@@ -400,7 +400,24 @@ void window_class_init(object_class *rec) {
   c->layout = w_layout;
 }
 
+// The services the terminal widget asks of the window holding it.
+window *holder(widget *w) {
+  while (w && !window_is(w)) w = w->parent;
+  return static_cast<window *>(w);
+}
+int term_in_popup(widget *w) { return window_child_is_popup(w) ? 1 : 0; }
+int term_tools_switching(widget *) { return S.tools_switching; }
+// The frame around a terminal takes the terminal's background colour.
+void term_frame(widget *w) {
+  if (window *win = holder(w)) win->frame_colours[0] = win->frame_colours[1] = kTermBackground;
+}
+int term_desktop_changing() { return desktop_is_changing() ? 1 : 0; }
+
 typeid_t register_window() {
+  static const terminal_hooks kTermHooks = {term_in_popup,         term_tools_switching, term_frame,
+                                            term_desktop_changing, desktop_request_relayout,
+                                            keyboard_deactivate};
+  terminal_set_hooks(&kTermHooks);
   return object_register_class("window", box_type(), sizeof(window), w_init, w_fini, sizeof(box_class),
                                window_class_init, nullptr);
 }
