@@ -262,31 +262,46 @@ int action_show_alerts(window *w) {
 
 int action_show_option_list(window *w) { return action_set_window_role(w, kRoleOptionlist); }
 
+struct chart_args {
+  int32_t id;  // -1: no style in the list
+  bool copy;   // the chart key: each window takes its own copy
+};
+
 static int chart_step(window *w, const void *args, int) {
-  const int32_t id = *static_cast<const int32_t *>(args);
-  if (id != -1 && !cstyle_find(id)) {
-    log(LOG_WARN, kSrc, "can't find chart style %d", int(id));
+  const chart_args &a = *static_cast<const chart_args *>(args);
+  cstyle *style = cstyle_find(a.id);
+  if (!style && a.id != -1) {
+    log(LOG_WARN, kSrc, "can't find chart style %d", int(a.id));
     return 0;
   }
+  cstyle *own = nullptr;  // a private style made here for this window
+  if (!style)
+    style = own = cstyle_alloc();
+  else if (a.copy)
+    style = own = cstyle_clone(style);
   undo_push_window(w);
   window_set_role(w, kRoleChart);
-  // Minimal version: giving the chart its style (window_set_chart, with a
-  // copy for the chart key, or a new style when there is none) comes with
-  // the chart window; the window takes the chart role.
+  if (style) window_set_chart(w, style);
+  // A private style nobody took is not kept.
+  if (own && window_get_chart(w) != own) cstyle_delete(own);
   return 1;
 }
 
 int action_show_chart_style(window *w, int32_t id) {
+  bool copy = false;
   if (id == -1) {
-    // The chart key: the style it showed last, else the first in the list.
+    // The chart key: a copy of the style it showed last, else of the first
+    // in the list.
     if (S.last_chart_style != -1 && !cstyle_find(S.last_chart_style)) {
       log(LOG_WARN, kSrc, "chart style %d doesn't exist anymore", int(S.last_chart_style));
       S.last_chart_style = -1;
     }
     id = S.last_chart_style != -1 ? S.last_chart_style : cstyle_id_at(0);
+    copy = true;
   }
   S.last_chart_style = id;
-  return action_for_windows(w, chart_step, &id);
+  const chart_args a = {id, copy};
+  return action_for_windows(w, chart_step, &a);
 }
 
 // ---- one window ----
@@ -382,14 +397,20 @@ int action_page_document(window *w, int delta) {
 
 int action_new_chart_style(window *w) {
   if (!(w = need_window(w))) return -1;
-  // Minimal version: the charts make and name the new style (cstyle_alloc,
-  // cstyle_rename, window_set_chart, type 24); the window shows the chart
-  // role with its tool panel.
+  // A new registered style under a free default name, in the chart list.
+  cstyle *style = cstyle_new(nullptr, 0);
+  if (!style) {
+    log(LOG_ERROR, kSrc, "can't add new chart style");
+    return -1;
+  }
   undo_begin();
   undo_push_window(w);
+  undo_push_cstyle_created(style);
   window_set_role(w, kRoleChart);
+  window_set_chart(w, style);
   window_show_tools(w);
   undo_end();
+  if (screen_is_up()) screen_toolbars_rebuild_list2();
   redraw();
   return 1;
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "charts/alloc.h"
 #include "charts/ta.h"
@@ -750,21 +751,69 @@ void cstyle_load(cstyle* style) {
 // ---------------------------------------------------------------------------
 // Undo
 
-// 17: a copy of the chart's style; undo gives it back to the style (and so
-// to every chart on it); the copy is deleted whatever happened.
+// 17: the chart's style as it was: which style the chart watched (by id,
+// for a registered one) and a copy of its settings. Undo puts the chart
+// back on that style with those settings. Assigning the copy to whatever
+// style the chart watches now would be wrong once the chart moved to
+// another registered style (a list entry chosen): undoing that would write
+// the old settings into the other style and every chart on it. The copy is
+// deleted whatever happened.
+namespace {
+struct chart_style_record {
+  cstyle* copy;
+  int32_t id;  // the registered style the chart watched, 0 a private one
+};
+}  // namespace
+
+// Moves the chart that owns `plot` from its style to `to`, keeping its
+// watch callback.
+static void move_chart(void* chart, chart_plot* plot, cstyle* to) {
+  cstyle_watcher* w = plot->style->watch_head;
+  while (w && w->owner != chart) w = w->next;
+  if (!w) return;
+  const cstyle_watcher keep = *w;
+  if (cstyle_watch(to, keep.callback, chart, keep.argument, keep.n) < 0) return;
+  cstyle_unwatch(plot->style, chart);
+  plot->style = to;
+  cstyle_apply_spec(plot, to);
+}
+
 static void* save_chart_style(void* chart) {
   chart_plot* plot = chart ? g.hooks.plot_of(chart) : nullptr;
   if (!plot || !plot->style) return nullptr;
-  return cstyle_clone(plot->style);
+  cstyle* copy = cstyle_clone(plot->style);
+  if (!copy) return nullptr;
+  auto* r = new (std::nothrow) chart_style_record{copy, plot->style->id};
+  if (!r) {
+    log(LOG_ERROR, kSrc, "can't alloc chart style record");
+    cstyle_delete(copy);
+  }
+  return r;
 }
 static int restore_chart_style(void* saved, void* chart) {
   chart_plot* plot = chart ? g.hooks.plot_of(chart) : nullptr;
-  if (!plot || !plot->style) return -1;
-  cstyle_assign(plot->style, static_cast<cstyle*>(saved));
+  auto* r = static_cast<chart_style_record*>(saved);
+  if (!plot || !plot->style || !r) return -1;
+  cstyle* was = r->id > 0 ? cstyle_find(r->id) : nullptr;
+  if (was && plot->style != was) {
+    move_chart(chart, plot, was);
+  } else if (!was && plot->style->id > 0) {
+    // It had a style of its own: it gets one again.
+    if (cstyle* own = cstyle_clone(r->copy)) {
+      move_chart(chart, plot, own);
+      if (plot->style != own) cstyle_delete(own);
+    }
+  }
+  cstyle_assign(plot->style, r->copy);
   g.hooks.redraw(chart);
   return 0;
 }
-static void release_chart_style(void* saved, int) { cstyle_delete(static_cast<cstyle*>(saved)); }
+static void release_chart_style(void* saved, int) {
+  auto* r = static_cast<chart_style_record*>(saved);
+  if (!r) return;
+  cstyle_delete(r->copy);
+  delete r;
+}
 
 // 23 and 24 hold the style itself; while held it is not freed, and the last
 // record to go frees it when it is out of its list and unwatched (a style

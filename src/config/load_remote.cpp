@@ -37,6 +37,7 @@
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
 #include "screen/watchbar.h"
+#include "term/terminal.h"
 #include "tools/toolbar.h"
 #include "ssclient.h"
 #include "ssmodel.h"
@@ -46,6 +47,7 @@
 #include "ui/gui.h"
 #include "windows/alertlist.h"
 #include "windows/alerts.h"
+#include "windows/depthbars.h"
 #include "windows/depthwin.h"
 #include "windows/docwin.h"
 #include "windows/histnews.h"
@@ -127,9 +129,10 @@ static void read_depthwin(widget* c) {
     }
     config_leave();
   }
-  // Minimal version: the depth window keeps no line thickness; the key is
-  // read and dropped.
-  config_get_int("thickness");
+  v = config_get_int("thickness");
+  if (config_found()) {
+    if (depthwin_child* bars = depthwin_get_book(c)->bars) depthbars_set_thickness(bars, v);
+  }
   config_leave();
   depthwin_restart(c);
 }
@@ -226,12 +229,35 @@ static void read_role_keys(window* w) {
     case kRoleDocument: docwin_config_load(c); break;
     default: break;
   }
-  // Minimal version: the chart widget and the terminal window are not built
-  // yet; their keys ("chart", "anon_chart", "terminal." with its stored-only
-  // "args") are read and dropped here.
   if (role == kRoleTerminal) {
-    config_get_int("terminal.type");
-    if (!config_found()) log(LOG_WARN, kSrc, "no terminal type, default to vt100");
+    terminal* t = static_cast<terminal*>(c);
+    if (const char* args = config_get_string("terminal.args")) terminal_set_args(t, args);
+    int32_t kind = config_get_int("terminal.type");
+    if (!config_found()) {
+      log(LOG_WARN, kSrc, "no terminal type, default to vt100");
+      kind = 0;
+    }
+    terminal_set_kind(t, kind);
+    window_update_title(w);  // the title names the kind read
+  }
+}
+
+// A chart window's style: a registered one by id, or its own block. Both
+// are read whatever the role, as every block present is.
+static void read_chart(window* w) {
+  int32_t id = config_get_int("chart");
+  if (config_found() && id >= 0) {
+    if (cstyle* st = cstyle_find(id)) window_set_chart(w, st);
+    else log(LOG_ERROR, kSrc, "no chart %d", id);
+  }
+  if (config_enter("anon_chart")) {
+    if (cstyle* st = cstyle_alloc()) {
+      cstyle_load(st);
+      window_set_chart(w, st);
+      // Not taken (no chart child): a private style nobody watches goes.
+      if (window_get_chart(w) != st) cstyle_delete(st);
+    }
+    config_leave();
   }
 }
 
@@ -297,6 +323,7 @@ static void read_window(window* w, bool desktop_window) {
       config_leave();
     }
   }
+  read_chart(w);
   read_role_keys(w);
   if (config_get_bool("show_tools")) window_show_tools(w);
 }

@@ -32,6 +32,7 @@
 #include "screen/screen.h"
 #include "screen/tickbar.h"
 #include "screen/watchbar.h"
+#include "term/terminal.h"
 #include "tools/toolbar.h"
 #include "ssclient.h"
 #include "ssmodel.h"
@@ -40,6 +41,7 @@
 #include "ui/gui.h"
 #include "windows/alertlist.h"
 #include "windows/alerts.h"
+#include "windows/depthbars.h"
 #include "windows/depthwin.h"
 #include "windows/docwin.h"
 #include "windows/histnews.h"
@@ -113,6 +115,7 @@ void save_remote_window(window* w) {
       config_printf("show_trades %b", depthwin_get_show_trades(c));
       config_printf("show_bars %b", (mode & 1u) != 0);
       config_printf("show_table %b", (mode & 2u) != 0);
+      if (depthwin_child* bars = depthwin_get_book(c)->bars) config_printf("thickness %d", depthbars_get_thickness(bars));
       config_printf("group_by %d", depthwin_get_group_by(c));
       config_printf("height %d", int32_t(depthwin_get_height(c)));
       config_printf("non_realtime %b", depthwin_get_non_realtime(c));
@@ -181,9 +184,27 @@ void save_remote_window(window* w) {
       config_printf("alerts.trigger_filter %d", int32_t(alerts_get_trigger_filter(c)));
       config_printf("alerts.trigger_filter_conjunctive %b", alerts_get_trigger_filter_conjunctive(c));
       break;
-    // Minimal version: the chart widget and the terminal window are not
-    // built yet; their windows write the common keys only, and loading
-    // reads and drops their keys.
+    case kRoleChart: {
+      cstyle* st = window_get_chart(w);
+      if (!st) break;
+      if (cstyle_id_valid(st)) {
+        config_printf("chart %d", cstyle_get_id(st));
+      } else {
+        // A chart of its own: the whole style goes with the window.
+        config_printf("anon_chart");
+        config_out_push("anon_chart");
+        cstyle_save(st);
+        config_out_pop();
+      }
+      break;
+    }
+    case kRoleTerminal: {
+      const terminal* t = static_cast<const terminal*>(c);
+      config_printf("terminal.type %d", terminal_get_kind(t));
+      const char* args = terminal_get_args(t);
+      if (args && *args) config_printf("terminal.args %s", args);
+      break;
+    }
     default: break;
   }
 }

@@ -20,6 +20,7 @@
 #include "style.h"
 #include "ui/gui.h"
 #include "undo.h"
+#include "windows/depthwin.h"
 
 static const char kSrc[] = "src/screen/desktop";
 
@@ -109,6 +110,8 @@ void d_restyle(widget *self) {
 
 void d_show_children(widget *self) {
   desktop *d = as_desktop(self);
+  // Windows compare prices with what the user saw when the desktop showed.
+  for (window *w : desktop_windows(d->child)) window_take_instr_prices(w);
   if (d->child) widget_show_subtree(d->child);
   min_pane_pass(d);
 }
@@ -587,15 +590,31 @@ void desktop_sync_charts_ex(window *w, int64_t value) {
     d->chart_sync_sender = w;
   else if (d->chart_sync_sender != w)
     return;
-  // Minimal version: the windows have no charts yet; each is redrawn.
-  for (window *o : desktop_windows(d->child)) widget_redraw(o);
+  for (window *o : desktop_windows(d->child)) {
+    window_pass_to_chart(o, ss_time(value));
+    widget_redraw(o);
+  }
 }
 
 void desktop_sync_charts(window *w, int64_t value) { desktop_sync_charts_ex(w, value); }
 void desktop_clear_chart_sync(window *w) { desktop_sync_charts_ex(w, 0); }
 
-void desktop_resync_charts(desktop *) {
+void desktop_resync_charts(desktop *d) {
   S.sync_busy_until = gui_time_ms() + kChartSyncBusyMs;
+  if (!d) return;
+  // A depth window replaying sends its moment again.
+  for (window *w : desktop_windows(d->child)) {
+    if (w->role != kRoleDepth) continue;
+    widget *c = window_get_content(w, kRoleDepth);
+    const depthwin_book *b = c ? depthwin_get_book(c) : nullptr;
+    if (b && b->anchor_position && b->position) desktop_sync_charts(w, b->position);
+  }
+}
+
+void desktop_refresh_instr_prices(desktop *d, const instr *in) {
+  if (!d || !in) return;
+  for (window *w : desktop_windows(d->child))
+    if (w->instrument == in) window_take_instr_prices(w);
 }
 
 bool desktop_sync_busy() {

@@ -84,11 +84,18 @@ void desktop_sanitize(desktop *d);
 // The edge-click rule: which bar a release at (px, py) toggles (0 none).
 uint32_t desktop_edge_bar(const desktop *d, int32_t px, int32_t py);
 
+// Every window of w's desktop moves its chart's cursor to a time (0: none);
+// a time makes w the sender, whose 0 alone clears. Resyncing has replaying
+// depth windows send their moment again; for the next 2.5 s a chart takes
+// a time even when its cursor is already there (desktop_sync_busy).
 void desktop_sync_charts(window *w, int64_t value);
 void desktop_sync_charts_ex(window *w, int64_t value);
 void desktop_clear_chart_sync(window *w);
 void desktop_resync_charts(desktop *d);
 bool desktop_sync_busy();
+// Every window of the desktop that shows the instrument takes its reference
+// prices again.
+void desktop_refresh_instr_prices(desktop *d, const instr *in);
 
 // Minimum size of a tree (a window counts 60 x 60).
 size desktop_tree_min_size(widget *tree);

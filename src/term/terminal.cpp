@@ -35,6 +35,7 @@ static constexpr colour rgb(uint32_t v) {
   return 0xff000000u | (v & 0xff) << 16 | (v & 0xff00) | (v >> 16 & 0xff);
 }
 static const colour kBackground = rgb(0x001A2A);
+static_assert(rgb(0x001A2A) == kTermBackground);
 static const colour kCellBg[8] = {rgb(0x001A2A), rgb(0xC35365), rgb(0x8D983F), rgb(0xE1DB70),
                                   rgb(0x3D77A1), rgb(0xCC74AC), rgb(0x6B9D98), rgb(0x7F7F7F)};
 static const colour kText[8] = {rgb(0x5E5E5E), rgb(0xD7786C), rgb(0xA7D671), rgb(0xF5F19A),
@@ -47,9 +48,10 @@ static int no_widget(widget *) { return 0; }
 static void no_frame(widget *) {}
 static int no_change(void) { return 0; }
 static void no_call(void) {}
-// Minimal version: the window services are the windows layer's; until it
-// installs its hooks a terminal is never in a popup, its window never
-// switches panels, no desktop change runs, and no frame is drawn.
+// The window services are the windows layer's, installed when the window
+// class is first used; without them (the terminal's own tests) a terminal
+// is never in a popup, its window never switches panels, no desktop change
+// runs, and no frame is drawn.
 static const terminal_hooks kDefaultHooks = {no_widget, no_widget, no_frame,
                                              no_change, no_call,   no_call};
 

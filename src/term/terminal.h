@@ -10,6 +10,7 @@
 constexpr int kTermSelBuf = 8192;      // the selection text, NUL included
 constexpr int64_t kTermDoubleClickMs = 499;
 constexpr int kTermCols = 80, kTermRows = 40;  // the requested and least size, in cells
+constexpr uint32_t kTermBackground = 0xFF2A1A00u;  // #001A2A, red in the low byte
 
 // A copy of another terminal's screen, in one block.
 struct terminal_snapshot {

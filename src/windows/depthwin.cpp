@@ -27,6 +27,8 @@
 #include "undo.h"
 #include "windows/depthbars.h"
 #include "windows/depthtable.h"
+#include "windows/window.h"
+#include "screen/desktop.h"
 
 namespace {
 
@@ -55,8 +57,22 @@ void panel_redraw(widget *t) {
   widget_redraw(t);
 }
 
+// A replay's moment goes to the charts of the depth window's desktop.
+window *window_of(widget *w) {
+  while (w && !window_is(w)) w = w->parent;
+  return static_cast<window *>(w);
+}
+void sync_charts(widget *w, ss_time t) {
+  if (window *win = window_of(w)) desktop_sync_charts(win, t);
+}
+void sync_charts_clear(widget *w) {
+  if (window *win = window_of(w)) desktop_clear_chart_sync(win);
+}
+
 depthwin_services defaults() {
   depthwin_services s{};
+  s.chart_sync = sync_charts;
+  s.chart_sync_clear = sync_charts_clear;
   s.request_events = req_events;
   s.request_stock_events = req_stock_events;
   s.request_events_for_day = req_day;

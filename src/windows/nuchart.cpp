@@ -777,7 +777,8 @@ void nuchart_set_marker_at(nuchart *c, ss_time time) {
 
 void nuchart_set_cursor(nuchart *c, ss_time time) {
   chart_plot *p = &c->plot;
-  if (time == p->cursor.time && !desktop_is_changing()) return;
+  // While the desktop resyncs its charts every chart takes the time again.
+  if (time == p->cursor.time && !desktop_sync_busy()) return;
   p->cursor.time = time;
   p->cursor.index = time ? util_index_at_time(p, time, 0) : -1;
   changed(c, kNuchartWidth);

@@ -12,13 +12,16 @@
 #include <cstring>
 #include <new>
 
+#include "charts/cstyle.h"
 #include "dnd.h"
+#include "keyboard.h"
 #include "lib/gfx.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "quick9.h"
 #include "screen/desktop.h"
+#include "screen/screen.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
 #include "style.h"
@@ -34,7 +37,9 @@
 #include "windows/docwin.h"
 #include "windows/histnews.h"
 #include "windows/indexlist.h"
+#include "term/terminal.h"
 #include "windows/newstoday.h"
+#include "windows/nuchart.h"
 #include "windows/optionlist.h"
 #include "windows/rsswin.h"
 #include "windows/searchwin.h"
@@ -149,6 +154,16 @@ bool visible(const window *w) { return widget_is_shown(w); }
 
 widget *child(window *w, int i) { return w->child[i]; }
 titlebar *tb(window *w) { return static_cast<titlebar *>(w->child[kWinTitlebar]); }
+
+nuchart *chart_of(const window *w) {
+  widget *c = w ? w->child[kWinChart] : nullptr;
+  return nuchart_is(c) ? nuchart_cast(c) : nullptr;
+}
+
+terminal *term_of(const window *w) {
+  widget *c = w ? w->child[kWinTerminal] : nullptr;
+  return c && object_is_a(widget_obj(c), terminal_type()) ? static_cast<terminal *>(c) : nullptr;
+}
 
 void place(widget *c, rect r) {
   if (!c) return;
@@ -385,7 +400,24 @@ void window_class_init(object_class *rec) {
   c->layout = w_layout;
 }
 
+// The services the terminal widget asks of the window holding it.
+window *holder(widget *w) {
+  while (w && !window_is(w)) w = w->parent;
+  return static_cast<window *>(w);
+}
+int term_in_popup(widget *w) { return window_child_is_popup(w) ? 1 : 0; }
+int term_tools_switching(widget *) { return S.tools_switching; }
+// The frame around a terminal takes the terminal's background colour.
+void term_frame(widget *w) {
+  if (window *win = holder(w)) win->frame_colours[0] = win->frame_colours[1] = kTermBackground;
+}
+int term_desktop_changing() { return desktop_is_changing() ? 1 : 0; }
+
 typeid_t register_window() {
+  static const terminal_hooks kTermHooks = {term_in_popup,         term_tools_switching, term_frame,
+                                            term_desktop_changing, desktop_request_relayout,
+                                            keyboard_deactivate};
+  terminal_set_hooks(&kTermHooks);
   return object_register_class("window", box_type(), sizeof(window), w_init, w_fini, sizeof(box_class),
                                window_class_init, nullptr);
 }
@@ -657,7 +689,14 @@ void window_set_role(window *w, uint32_t role) {
     case kRoleRss: titlebar_set_text(t, "RSS"); break;
     case kRoleLog: w->instrument = nullptr; titlebar_set_text(t, "Log"); break;
     case kRoleForexlist: w->instrument = nullptr; titlebar_set_text(t, "Forex"); break;
-    case kRoleTerminal: w->instrument = nullptr; titlebar_set_text(t, ""); break;
+    case kRoleTerminal: {
+      w->instrument = nullptr;
+      terminal *term = term_of(w);
+      titlebar_set_text(t, term ? terminal_caption(term) : "");
+      // A session whose back end ended is opened again for the window.
+      if (term && terminal_needs_reopen(term)) terminal_reopen(term);
+      break;
+    }
     case kRoleDocument:
       if (is_stock(in)) w->instrument = issuer_of(in) ? issuer_of(in) : in;
       break;
@@ -767,6 +806,12 @@ void window_update_title(window *w) {
   titlebar *t = tb(w);
   if (!t) return;
   if (w->role == kRoleGoogle && !w->instrument) titlebar_set_text(t, "Google");
+  if (w->role == kRoleChart) {
+    if (nuchart *c = chart_of(w)) nuchart_update_now(c);
+  }
+  if (w->role == kRoleTerminal) {
+    if (terminal *term = term_of(w)) titlebar_set_text(t, terminal_caption(term));
+  }
   widget *panel = window_get_current_tools(w);
   // A built panel's summary is the caption whether shown or not: it names
   // the settings of what the window shows.
@@ -815,8 +860,9 @@ window *window_linked_to(const window *w) { return w->link; }
 
 namespace {
 
-// The settings of the source's role, after its instrument and role.
-void copy_role_settings(window *target, window *source) {
+// The settings of the source's role, after its instrument and role. False
+// when the target keeps its tool panel hidden whatever the source shows.
+bool copy_role_settings(window *target, window *source) {
   auto kid = [](window *w, int i) { return w->child[i]; };
   switch (source->role) {
     case kRoleWatchlist:
@@ -867,9 +913,29 @@ void copy_role_settings(window *target, window *source) {
       if (to && from) searchwin_copy(to, from);
       break;
     }
+    case kRoleChart: {
+      nuchart *to = chart_of(target), *from = chart_of(source);
+      if (!to || !from) break;
+      // A registered style is shared; a private one is copied, so an edit
+      // of the copy (a split, a zoom) does not reach the source until it is
+      // copied back.
+      nuchart_apply_cstyle(to, from);
+      // The quick window and the hover previews show the chart plain.
+      if (target->kind > 0 && !screen_is_zoom_window(target)) {
+        nuchart_set_marker(to, 0, 0);
+        return false;
+      }
+      break;
+    }
+    case kRoleTerminal: {
+      terminal *to = term_of(target), *from = term_of(source);
+      if (to && from) terminal_copy(to, from);
+      break;
+    }
     default:
       break;
   }
+  return true;
 }
 
 }  // namespace
@@ -878,9 +944,9 @@ void window_copy(window *target, window *source) {
   S.copying = 1;
   window_set_instrument(target, source->instrument);
   window_set_role(target, source->role);
-  copy_role_settings(target, source);
+  const bool tools_as_source = copy_role_settings(target, source);
   S.copying = 0;
-  if (source->show_tools)
+  if (source->show_tools && tools_as_source)
     window_show_tools(target);
   else
     window_hide_tools(target);
@@ -927,6 +993,27 @@ int window_set_list_source(window *w, wlist *wl) {
   int r = watchlist_set_source(c, wl);
   titlebar_set_text(tb(w), wl ? wlist_name(wl) : "");
   return r;
+}
+
+// Charts ---------------------------------------------------------------------------
+
+void window_set_chart(window *w, cstyle *style) {
+  nuchart *c = chart_of(w);
+  if (!c || !style) return;
+  nuchart_set_cstyle(c, style);
+  // The chart panel's summary names the style's settings.
+  widget *panel = window_get_current_tools(w);
+  if (panel && tools_is(panel)) titlebar_set_caption(tb(w), tools_summary(panel));
+}
+
+cstyle *window_get_chart(window *w) {
+  nuchart *c = chart_of(w);
+  return c ? nuchart_get_cstyle(c) : nullptr;
+}
+
+void window_pass_to_chart(window *w, ss_time value) {
+  if (!w || w->role != kRoleChart) return;
+  if (nuchart *c = chart_of(w)) nuchart_set_cursor(c, value);
 }
 
 // Going to a time -----------------------------------------------------------------
@@ -1152,7 +1239,8 @@ int window_export(window *w) {
     case kRoleForexlist: if (forexlist *f = forexlist_cast(c)) forexlist_export(f); break;
     case kRoleOptionlist: if (optionlist *o = optionlist_cast(c)) optionlist_export(o); break;
     case kRoleAlerts: alerts_export(c); break;
-    default: break;  // the chart exports through its widget; other roles export nothing
+    case kRoleChart: if (nuchart *ch = chart_of(w)) nuchart_export(ch); break;
+    default: break;  // other roles export nothing
   }
   return 0;
 }

@@ -107,7 +107,9 @@ void window_unlink(window *w);
 void window_link(window *w, window *to);
 window *window_linked_to(const window *w);
 
-// Copies source into target: instrument, role, tools shown, reference values.
+// Copies source into target: instrument, role, the role's settings (the
+// chart's style, a copy of the terminal's session), tools shown, reference
+// values.
 void window_copy(window *target, window *source);
 void window_copy_from(window *w, window *src);
 
@@ -118,6 +120,14 @@ struct scan;
 struct wlist;
 int window_set_wlist(window *w, scan *s);
 int window_set_list_source(window *w, wlist *wl);
+
+// Charts: the chart child watches the style (a private style becomes the
+// chart's own); the title's caption follows the chart panel's summary.
+// Passing a time sets the cursor of a window in the chart role.
+struct cstyle;
+void window_set_chart(window *w, cstyle *style);
+cstyle *window_get_chart(window *w);
+void window_pass_to_chart(window *w, uint32_t value);
 
 // Moves a time-based content (depth, news history, today's news, course of
 // sales) to a moment; flags 0x7 clamp a time of day to the trading hours,

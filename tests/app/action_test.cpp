@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "charts/cstyle.h"
 #include "config/config.h"
 #include "guitest.h"
 #include "keyboard.h"
@@ -27,6 +28,7 @@
 #include "testmodel.h"
 #include "ui/gui.h"
 #include "undo.h"
+#include "windows/nuchart.h"
 #include "windows/watchlist.h"
 #include "windows/window.h"
 
@@ -313,6 +315,64 @@ TEST_F(Actions, TableOfIdsUndoneBackToTheStart) {
                                 << (back.exchanges == before.exchanges);
     screen_switch_desktop(0);
   }
+}
+
+cstyle *chart_style(window *w) { return window_get_chart(w); }
+nuchart *chart_widget(window *w) { return nuchart_cast(window_get_content(w, kRoleChart)); }
+
+TEST_F(Actions, ChartStylesReachTheWindowsChart) {
+  cstyle *weekly = cstyle_new("Action Weekly", 0);
+  ASSERT_NE(weekly, nullptr);
+  weekly->period = 6;
+  weekly->type = 3;
+  const int32_t id = cstyle_get_id(weekly);
+
+  // A list entry: the window's chart watches the registered style itself.
+  EXPECT_EQ(action_perform(w0, kActionChartStyle + id), 1);
+  EXPECT_EQ(w0->role, uint32_t(kRoleChart));
+  EXPECT_EQ(chart_style(w0), weekly);
+  EXPECT_EQ(chart_widget(w0)->plot.period, 6);
+  EXPECT_EQ(chart_widget(w0)->plot.type, 3);
+  EXPECT_EQ(action_last_chart_style(), id);
+
+  // The chart key: a copy of the last style, the window's own.
+  EXPECT_EQ(action_show_chart_style(w1, -1), 1);
+  EXPECT_EQ(w1->role, uint32_t(kRoleChart));
+  ASSERT_NE(chart_style(w1), nullptr);
+  EXPECT_NE(chart_style(w1), weekly);
+  EXPECT_EQ(cstyle_get_id(chart_style(w1)), 0);
+  EXPECT_EQ(chart_widget(w1)->plot.period, 6);
+
+  // A missing entry changes nothing and leaves no step.
+  const uint32_t steps = undo_count();
+  EXPECT_EQ(action_show_chart_style(w1, id + 1000), 0);
+  EXPECT_EQ(undo_count(), steps);
+
+  // Undone: the first window's chart has its settings from before again.
+  undo_perform();
+  undo_perform();
+  EXPECT_EQ(w0->role, uint32_t(kRoleDepth));
+  EXPECT_NE(chart_style(w0), weekly);
+  EXPECT_NE(chart_widget(w0)->plot.period, 6);
+  EXPECT_EQ(cstyle_get_id(chart_style(w0)), 0) << "a style of its own again";
+  // The registered style keeps its own settings: the undo did not write the
+  // window's old ones into it.
+  EXPECT_EQ(weekly->period, 6);
+  EXPECT_EQ(weekly->type, 3);
+
+  // "New" under Charts: a new registered style in the list, shown with its
+  // panel; undone, it leaves the list.
+  const int32_t count = cstyle_count();
+  EXPECT_EQ(action_perform(w1, 53), 1);
+  cstyle *made = chart_style(w1);
+  ASSERT_NE(made, nullptr);
+  EXPECT_GT(cstyle_get_id(made), 0);
+  EXPECT_EQ(cstyle_count(), count + 1);
+  EXPECT_EQ(cstyle_find(cstyle_get_id(made)), made);
+  EXPECT_TRUE(window_get_show_tools(w1));
+  undo_perform();
+  EXPECT_EQ(cstyle_count(), count);
+  cstyle_delete(weekly);
 }
 
 TEST_F(Actions, RoleThreeOnAnIndexBecomesSix) {

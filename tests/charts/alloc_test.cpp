@@ -283,14 +283,6 @@ TEST(Fill, ValuePointsAroundOpenAndClose) {
   }
 }
 
-const chart_bar* day_bars(const ss_day* d, int32_t* count) {
-  static const chart_bar bars[] = {{sstime_pack(0, 0, 11, 18, 3, 2025), 1000, 1100, 900, 1050, 10},
-                                   {sstime_pack(0, 1, 11, 18, 3, 2025), 1050, 1050, 1050, 1050, 0}};
-  if (d->date != day(18)) return nullptr;
-  *count = 2;
-  return bars;
-}
-
 TEST(Fill, TicksFromBarsPastTradesAndToday) {
   auto at = [](int d, int h, int m) { return sstime_pack(0, m, h, d, 3, 2025); };
   auto stock = std::make_unique<ss_stock>();
@@ -298,7 +290,12 @@ TEST(Fill, TicksFromBarsPastTradesAndToday) {
   stock->exchange = bare_exchange(2);
   bare_exchange(2)->date = day(20);
   std::vector<ss_day> days(2);
-  days[0].date = day(18);  // has bars
+  days[0].date = day(18);  // has minute bars on its record, as the trade reader leaves them
+  static ss_day_bars minutes{};
+  minutes.count = 2;
+  minutes.bars[0] = {sstime_pack(0, 0, 11, 18, 3, 2025), 1000, 1100, 900, 1050, 0, 10};
+  minutes.bars[1] = {sstime_pack(0, 1, 11, 18, 3, 2025), 1050, 1050, 1050, 1050, 0, 0};
+  days[0].bars = &minutes;
   days[1].date = day(19);  // trades only
   link_list(days, &stock->days);
   std::vector<ss_trade> past = {make_trade(at(19, 11, 0), 1200, 5, 0), make_trade(at(19, 11, 1), 0, 5, 0)};
@@ -308,7 +305,6 @@ TEST(Fill, TicksFromBarsPastTradesAndToday) {
                                  make_trade(at(20, 10, 2), 1320, 3, kTradeHighLow),
                                  make_trade(at(20, 10, 3), 1330, 4, kTradeVolume)};  // neither 0x2 nor 0x4
   link_list(today, &stock->trades);
-  history_set_day_bars_reader(day_bars);
   struct Row {
     int32_t period;
     uint32_t options;
@@ -337,7 +333,6 @@ TEST(Fill, TicksFromBarsPastTradesAndToday) {
       EXPECT_NEAR(plot->change[i], r.changes[i], 1e-9) << i;
     }
   }
-  history_set_day_bars_reader(nullptr);
 }
 
 }  // namespace

@@ -276,7 +276,7 @@ TEST(TaOverlay, NewsCaption) {
 }
 
 const chart_bar* test_bars(const ss_day* day, int32_t* count) {
-  static chart_bar bars[] = {{sstime_pack(0, 0, 11, 8, 3, 2025), 0, 30000, 20001, 0, 10}};
+  static chart_bar bars[] = {{sstime_pack(0, 0, 11, 8, 3, 2025), 0, 30000, 20001, 0, 0, 10}};
   if (day->date != sstime_pack_date(8, 3, 2025)) return nullptr;
   *count = 1;
   return bars;

@@ -254,4 +254,63 @@ TEST(UserConfigProgram, TwoScreensComeBackAsLeft) {
   sim_destroy(sim);
 }
 
+// The lines of a text that begin with `prefix`, in order.
+std::vector<std::string> lines_from(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind(prefix, 0) == 0) out.push_back(line);
+  return out;
+}
+
+TEST(UserConfigProgram, ChartAndTerminalWindowsComeBackAfterARestart) {
+  std::string why;
+  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
+  sim_server* sim = nullptr;
+  ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
+  sim_user u;
+  u.name = "dana";
+  u.password = "secret";
+  u.id = 33;
+  ASSERT_EQ(0, sim_add_user(sim, u));
+  const char* root = getenv("AMBIT_SOURCE_DIR");
+  const std::string seed = proc_read_file(std::string(root ? root : ".") + "/tests/startup/data/userconfig_charts.txt");
+  ASSERT_FALSE(seed.empty());
+  ASSERT_EQ(0, sim_set_user_config(sim, "dana", framed(seed)));
+  const int port = sim_start(sim, 0);
+  ASSERT_GT(port, 0);
+
+  // The program reads the windows and writes them back at logout as it
+  // read them: a chart of its own (weekly bars, an average, an RSI), a
+  // chart on the style "Daily", a terminal with its arguments and a depth
+  // window's bar thickness.
+  proc_tempdir home1;
+  size_t mark = sim_transcript(sim).size();
+  ProgramRun first = run_and_quit(sim, port, home1.path, {});
+  ASSERT_TRUE(first.online);
+  EXPECT_TRUE(first.quit) << first.log;
+  std::vector<sim_entry> saves = saves_since(sim, mark);
+  ASSERT_EQ(saves.size(), 1u) << first.log;
+  const std::string text = inflate(saves[0].data);
+  EXPECT_EQ(lines_from(text, "screen.desktop.window.anon_chart"), lines_from(seed, "screen.desktop.window.anon_chart"))
+      << text;
+  EXPECT_EQ(lines_from(text, "chart"), lines_from(seed, "chart"));
+  for (const char* line : {"\nscreen.desktop.window.chart 4\n", "\nscreen.desktop.window.terminal.type 0\n",
+                           "\nscreen.desktop.window.terminal.args \"-l demo\"\n",
+                           "\nscreen.desktop.window.depthwin.thickness 9\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+
+  // The next process gets the same back.
+  proc_tempdir home2;
+  mark = sim_transcript(sim).size();
+  ProgramRun second = run_and_quit(sim, port, home2.path, {});
+  ASSERT_TRUE(second.online);
+  EXPECT_TRUE(second.quit) << second.log;
+  std::vector<sim_entry> again = saves_since(sim, mark);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].data, saves[0].data) << inflate(again[0].data).substr(0, 400);
+  sim_destroy(sim);
+}
+
 }  // namespace

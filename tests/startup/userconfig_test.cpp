@@ -53,7 +53,10 @@
 #include "ui/gui_internal.h"
 #include "undo.h"
 #include "windows/alertlist.h"
+#include "term/terminal.h"
+#include "windows/depthbars.h"
 #include "windows/depthwin.h"
+#include "windows/nuchart.h"
 #include "windows/tradelist.h"
 #include "windows/watchlist.h"
 #include "windows/window.h"
@@ -200,6 +203,7 @@ void build_state() {
   window_set_instrument(ws[1], bhp);
   window_link(ws[1], ws[0]);
   depthwin_set_height(window_get_content(ws[1], kRoleDepth), 12);
+  depthbars_set_thickness(depthwin_get_book(window_get_content(ws[1], kRoleDepth))->bars, 7);
   window_show_tools(ws[1]);
 
   desktop* d3 = screen_get_desktop(3);
@@ -231,6 +235,30 @@ void build_state() {
   window* x = window_new(nullptr, 0);
   ASSERT_EQ(0, desktop_layout_apply(e0, x, "W0", &x, 1));
   window_set_instrument(x, xjo);
+  // Desktop 1: a chart of its own (weekly bars, an average and an RSI added
+  // as the chart panel adds them), a chart on the registered style "Daily",
+  // and a terminal with its arguments.
+  cstyle* daily = cstyle_new("Daily", 4);
+  ASSERT_NE(daily, nullptr);
+  desktop* e1 = screen_get_desktop(1);
+  std::vector<window*> cs;
+  for (int i = 0; i < 3; i++) cs.push_back(window_new(nullptr, 0));
+  ASSERT_EQ(0, desktop_layout_apply(e1, cs[0], "W0 W1 H0.500 W2 V0.600", cs.data(), 3));
+  window_set_role(cs[0], kRoleChart);
+  window_set_instrument(cs[0], rio);
+  auto* own = static_cast<nuchart*>(window_get_content(cs[0], kRoleChart));
+  nuchart_set_period(own, 6, 1);
+  const float sma[3] = {20, kCstyleUnset, kCstyleUnset};
+  ASSERT_EQ(0, nuchart_add_overlay(own, 2, sma));
+  ASSERT_EQ(0, nuchart_add_indicator(own, 4, nullptr));
+  cstyle_apply(nuchart_get_cstyle(own), &own->plot);
+  window_set_role(cs[1], kRoleChart);
+  window_set_instrument(cs[1], bhp);
+  window_set_chart(cs[1], daily);
+  window_set_role(cs[2], kRoleTerminal);
+  auto* term = static_cast<terminal*>(window_get_content(cs[2], kRoleTerminal));
+  terminal_set_kind(term, 0);
+  terminal_set_args(term, "-l demo");
   screen_pop();
   screen_set_state(1, 2);
   ASSERT_TRUE(pump_until([] { return screen_window_state(1) == 2; }));

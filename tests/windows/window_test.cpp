@@ -26,6 +26,9 @@
 #include "windows/histnews.h"
 #include "windows/titlebar.h"
 #include "windows/tradelist.h"
+#include "charts/cstyle.h"
+#include "term/terminal.h"
+#include "windows/nuchart.h"
 
 namespace {
 
@@ -675,6 +678,122 @@ TEST_F(Windows, ExportGoesToTheCurrentContent) {
   clipboard_reset();
   EXPECT_EQ(window_export(l), 0);
   EXPECT_STREQ(clipboard_text(), "") << "the log window exports nothing";
+  clipboard_shutdown();
+}
+
+}  // namespace
+
+namespace {
+
+nuchart *chart_in(window *w) { return nuchart_cast(window_get_content(w, kRoleChart)); }
+terminal *term_in(window *w) { return static_cast<terminal *>(window_get_content(w, kRoleTerminal)); }
+
+// An edit as the chart panel makes it: the chart changes, then its style
+// takes the chart's settings.
+void add_rsi(window *w) {
+  nuchart *c = chart_in(w);
+  ASSERT_EQ(nuchart_add_indicator(c, 4, nullptr), 0);
+  cstyle_apply(nuchart_get_cstyle(c), &c->plot);
+}
+
+TEST_F(Windows, ChartStyleGivenSharedOrCopied) {
+  window *a = fresh(kRoleChart);
+  window_set_instrument(a, bhp);
+  cstyle *own = window_get_chart(a);
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(cstyle_get_id(own), 0) << "a new chart has a style of its own";
+  nuchart_set_period(chart_in(a), 6, 1);
+  cstyle_apply(own, &chart_in(a)->plot);
+  ASSERT_NO_FATAL_FAILURE(add_rsi(a));
+
+  // A copy (a split) has its own copy of a private style: an edit of the
+  // copy stays there until the copy is copied back (an unzoom).
+  window *b = window_new(nullptr, 0);
+  window_copy(b, a);
+  EXPECT_EQ(b->role, uint32_t(kRoleChart));
+  ASSERT_NE(window_get_chart(b), nullptr);
+  EXPECT_NE(window_get_chart(b), own);
+  EXPECT_EQ(chart_in(b)->plot.period, 6);
+  EXPECT_EQ(nuchart_find_indicator(chart_in(b), 0, nullptr), 4);
+  nuchart_set_type(chart_in(b), 3);
+  cstyle_apply(window_get_chart(b), &chart_in(b)->plot);
+  EXPECT_NE(chart_in(a)->plot.type, 3);
+  window_copy(a, b);
+  EXPECT_EQ(chart_in(a)->plot.type, 3);
+  EXPECT_EQ(nuchart_find_indicator(chart_in(a), 0, nullptr), 4);
+  EXPECT_EQ(chart_in(a)->plot.period, 6);
+
+  // A registered style is shared: the copy watches the same one.
+  cstyle *daily = cstyle_new("Window Daily", 0);
+  ASSERT_NE(daily, nullptr);
+  daily->period = 5;
+  window_set_chart(a, daily);
+  EXPECT_EQ(window_get_chart(a), daily);
+  EXPECT_EQ(chart_in(a)->plot.period, 5);
+  EXPECT_EQ(nuchart_find_indicator(chart_in(a), 0, nullptr), -1) << "the style's settings replace the chart's";
+  window *c = window_new(nullptr, 0);
+  window_copy(c, a);
+  EXPECT_EQ(window_get_chart(c), daily);
+  // Not in the chart role: no chart child changes, and a null style is no style.
+  window *d = fresh(kRoleDepth);
+  cstyle *before = window_get_chart(d);
+  window_set_chart(d, nullptr);
+  EXPECT_EQ(window_get_chart(d), before);
+  window_destroy_all();
+  cstyle_delete(daily);
+}
+
+TEST_F(Windows, PopupCopyOfAChartShowsItPlain) {
+  window *a = fresh(kRoleChart);
+  window_set_instrument(a, bhp);
+  window_show_tools(a);
+  struct {
+    int32_t kind;
+    bool marked, tools;
+  } rows[] = {{0, true, true}, {2, false, false}};
+  for (auto r : rows) {
+    // The target's own marked span: a popup's copy drops it.
+    window *t = window_new(nullptr, r.kind);
+    nuchart_set_marker(chart_in(t), sstime_pack(0, 0, 10, 1, 3, 2026), sstime_pack(0, 0, 16, 1, 3, 2026));
+    window_copy(t, a);
+    EXPECT_EQ(chart_in(t)->plot.marked.to != 0, r.marked) << r.kind;
+    EXPECT_EQ(t->show_tools != 0, r.tools) << r.kind;
+  }
+}
+
+TEST_F(Windows, PassingATimeSetsTheChartCursorInTheChartRoleOnly) {
+  const ss_time t = sstime_pack(0, 30, 11, 2, 3, 2026);
+  window *a = fresh(kRoleChart);
+  window_pass_to_chart(a, t);
+  EXPECT_EQ(chart_in(a)->plot.cursor.time, t);
+  window_pass_to_chart(a, 0);
+  EXPECT_EQ(chart_in(a)->plot.cursor.time, 0u);
+  window *b = fresh(kRoleDepth);
+  window_pass_to_chart(b, t);
+  EXPECT_EQ(chart_in(b)->plot.cursor.time, 0u);
+}
+
+TEST_F(Windows, TerminalTitleIsItsCaption) {
+  window *w = fresh(kRoleTerminal);
+  EXPECT_STREQ(window_title_text(w), "Terminal");
+  terminal_set_kind(term_in(w), 2);
+  window_update_title(w);
+  EXPECT_STREQ(window_title_text(w), "Command Prompt");
+  window_set_instrument(w, nullptr);
+  EXPECT_STREQ(window_title_text(w), "Command Prompt");
+}
+
+TEST_F(Windows, ChartExportIsItsSamples) {
+  ASSERT_EQ(clipboard_init(), 0);
+  window *w = fresh(kRoleChart);
+  window_set_instrument(w, bhp);
+  ASSERT_NO_FATAL_FAILURE(add_rsi(w));
+  clipboard_reset();
+  EXPECT_EQ(window_export(w), 0);
+  const std::string text = clipboard_text();
+  EXPECT_EQ(text, nuchart_export_text(chart_in(w)));
+  EXPECT_EQ(text.rfind("Date\t", 0), 0u) << text;
+  EXPECT_NE(text.find("\tRSI"), std::string::npos) << text;
   clipboard_shutdown();
 }
 
