@@ -49,9 +49,12 @@ static struct {
   pool feeds, watchers;
   plat_slot lock;  // the download buffers and generations, against the io thread
   bool ready;
+  // Feed records were kept at a shutdown (a download still pointed at them):
+  // the feed pool and the lock stay for the life of the process.
+  bool kept;
   rss_client client;
   ss_time (*now)(void);
-} S = {{}, {}, {}, {}, 0, -1, nullptr, {}, {}, {}, -1, false, kRealClient, sstime_now};
+} S = {{}, {}, {}, {}, 0, -1, nullptr, {}, {}, {}, -1, false, false, kRealClient, sstime_now};
 
 void rss_set_client(const rss_client* client) { S.client = client ? *client : kRealClient; }
 void rss_set_clock(ss_time (*now)(void)) { S.now = now ? now : sstime_now; }
@@ -159,7 +162,7 @@ int rss_init(void) {
   S.reg = S.temp = S.dead = S.kludge = feed_list{};
   S.last_id = 0;
   S.cursor = nullptr;
-  if (pool_init(&S.feeds, kFeedsPerPage, sizeof(rss_feed)) != 0) return -1;
+  if (!S.kept && pool_init(&S.feeds, kFeedsPerPage, sizeof(rss_feed)) != 0) return -1;
   if (pool_init(&S.watchers, kWatchersPerPage, sizeof(rss_watcher)) != 0) return -1;
   if (S.lock < 0) S.lock = plat_mutex_create();
   if (S.lock < 0) return -1;
@@ -175,6 +178,21 @@ void rss_shutdown(void) {
   if (S.timer >= 0) timer_stop(S.timer);
   S.timer = -1;
   while (S.dead.first) rss_feed_restore(S.dead.first);
+  // A feed still watched now has a watcher whose owner may be gone already:
+  // its watchers are dropped without a call, so that the feed is deleted (and
+  // its download cancelled) like any other, never freed under a running one.
+  for (feed_list* l : {&S.reg, &S.temp})
+    for (rss_feed* f = l->first; f; f = f->next) {
+      if (!f->watcher_count) continue;
+      log(LOG_WARN, kSrc, "%s still watched at shutdown", cut(rss_feed_display_name(f)));
+      while (rss_watcher* w = f->first_watcher) {
+        f->first_watcher = w->next;
+        pool_free(&S.watchers, w);
+      }
+      f->last_watcher = nullptr;
+      f->watcher_count = 0;
+      f->active = 0;
+    }
   while (S.reg.first && rss_feed_delete(S.reg.first) == 0) {}
   while (S.temp.first && rss_feed_delete(S.temp.first) == 0) {}
   int kept = S.kludge.count;
@@ -188,11 +206,16 @@ void rss_shutdown(void) {
   rss_parse_shutdown();
   html2txt_shutdown();
   pool_destroy(&S.watchers);
-  // A cancelled download's data call may still come while the client stops:
-  // when any was cancelled, the feed records and the lock stay, so that call
-  // finds request -1 and keeps nothing. The pages are the cost.
-  if (kept) {
-    log(LOG_INFO, kSrc, "keeping %d cancelled feed records", kept);
+  // A cancellation reaches the io thread later, through the client's queue:
+  // until then (or until the client stops) the io thread may still call the
+  // data handler of a cancelled download and write its progress record,
+  // which lives in the feed. When any was cancelled, the feed records and the
+  // lock stay, so that the call finds request -1 and keeps nothing, and the
+  // progress write lands in a live record. The pages are the cost; records
+  // kept once stay through later starts and shutdowns.
+  if (kept || S.kept) {
+    if (kept) log(LOG_INFO, kSrc, "keeping %d cancelled feed records", kept);
+    S.kept = true;
   } else {
     pool_destroy(&S.feeds);
     plat_mutex_destroy(S.lock);
@@ -591,7 +614,13 @@ int32_t rss_data_handler(const uint8_t* data, int32_t length, void* context, uin
     return length;
   }
   if (length <= 0) return length;
-  if (f->download.len + (int64_t)length > kRssMaxDownload) {
+  // A reply announced past the cap (the progress total, 0 when the reply
+  // gave no length) is refused at its first bytes, not after the cap's worth
+  // of them has come in. The io-state lock is taken inside the registry's,
+  // never the other way round.
+  ssio_progress p;
+  S.client.get_progress(&p, &f->progress);
+  if (f->download.len + (int64_t)length > kRssMaxDownload || (int64_t)p.total > kRssMaxDownload) {
     f->overflow = 1;
     return -1;
   }

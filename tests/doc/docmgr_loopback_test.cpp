@@ -88,10 +88,11 @@ class DocConcurrency : public ::testing::Test {
     stock.exchange = bare_exchange(0);
   }
   void TearDown() override {
+    ssclient_unblock();
+    client.stop_thread();
     docmgr_shutdown();
     docmgr_set_client(nullptr);
     docmgr_set_hosts(nullptr, nullptr);
-    ssclient_unblock();
     client.stop();
   }
 

@@ -80,13 +80,18 @@ struct loopback_client {
     ASSERT_TRUE(sim_wait_logins(sim, 1, 8000));
     ASSERT_TRUE(wait_for([] { return ssclient_is_online() != 0; }, 8000));
   }
-  void stop() {
+  // Stops the io thread: before the document manager shuts down, so that
+  // no download the thread still runs writes into its freed records.
+  void stop_thread() {
     if (thread >= 0) {
       ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 5000));
+      EXPECT_TRUE(wait_for([this] { return done.load(); }, 30000));
       plat_thread_join(thread);
       thread = -1;
     }
+  }
+  void stop() {
+    stop_thread();
     if (sim) sim_destroy(sim);
     sim = nullptr;
     ssclient_fini();

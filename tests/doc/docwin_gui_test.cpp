@@ -99,6 +99,7 @@ class DocwinGui : public ::testing::Test {
     guitest_window::close_all();
     widget_delete(root);
     pdf_shutdown();
+    client.stop_thread();
     docmgr_shutdown();
     docmgr_set_hosts(nullptr, nullptr);
     client.stop();

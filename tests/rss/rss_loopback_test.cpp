@@ -1,9 +1,11 @@
 // The feed registry against a real peer: the market client's HTTP side
 // requests to the simulator's file server on loopback, with the client's io
 // thread running. Feeds reload and tell their watchers, a missing file, an
-// https address and a 20 MB document fail with their reason, and a feed
+// https address and a 20 MB document fail with their reason, a feed
 // deleted and registered again while its document drips in ends with the new
-// download's items only. The suite's name puts it in the ThreadSanitizer run.
+// download's items only, and the registry stopping during a download keeps
+// the record the io thread still writes. The suite's name puts it in the
+// ThreadSanitizer run.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -79,31 +81,38 @@ class FeedConcurrency : public ::testing::Test {
     ssclient_block();
     ASSERT_EQ(rss_init(), 0);
   }
+  // The program's order: the io thread stops before the registry does, so
+  // the feeds outlive every call the io thread makes (the registry also keeps
+  // the records of downloads still running when it stops first; see
+  // ShutdownDuringADownloadKeepsTheRecord).
   void TearDown() override {
-    rss_shutdown();
     ssclient_unblock();
-    if (thread >= 0) {
-      ssclient_stop();
-      EXPECT_TRUE(wait_for([this] { return done.load(); }, 5000));
-      plat_thread_join(thread);
-      thread = -1;
-    }
+    stop_io_thread();
+    rss_shutdown();
     sim_destroy(sim);
     ssclient_fini();
   }
+  void stop_io_thread() {
+    if (thread < 0) return;
+    ssclient_stop();
+    EXPECT_TRUE(wait_for([this] { return done.load(); }, 30000));
+    plat_thread_join(thread);
+    thread = -1;
+  }
   void serve(const std::string& path, const std::string& body, int32_t drip_bytes = 0, int32_t drip_ms = 0,
-             int status = 200) {
+             bool no_length = false) {
     sim_http_file f;
     f.path = path;
     f.body = body;
-    f.status = status;
+    f.no_length = no_length;
     f.drip_bytes = drip_bytes;
     f.drip_ms = drip_ms;
     ASSERT_EQ(0, sim_http_add_file(sim, f));
   }
   std::string url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(port) + path; }
-  // Polls as the frame loop would until the condition holds.
-  static bool poll_until(const std::function<bool()>& cond, int ms = 8000) {
+  // Polls as the frame loop would until the condition holds. The deadline
+  // only ends a hang: nothing here is timed.
+  static bool poll_until(const std::function<bool()>& cond, int ms = 60000) {
     return sleep_until(
         [&] {
           rss_poll();
@@ -167,19 +176,25 @@ TEST_F(FeedConcurrency, TheSimulatorsDefaultFeedsLoad) {
   }
 }
 
+// A 20 MB document fails as too large: at its first bytes when the reply
+// announces its length, and right at the cap when it does not (the body then
+// ends with the connection), the link reading no further either way.
 TEST_F(FeedConcurrency, FailuresKeepTheirReason) {
+  const std::string big = rss_doc("Big", 20, 1 << 20);
   struct Case {
     std::string url;
-    std::string body;  // served at /feeds/big.xml when not empty
+    bool big, no_length;
     const char* reason;
+    uint32_t read_at_most;  // bytes the link may have taken in
   } cases[] = {
-      {url("/feeds/none.xml"), "", "download failed"},
-      {"https://127.0.0.1:" + std::to_string(port) + "/feeds/a.xml", "", nullptr},
-      {url("/feeds/big.xml"), rss_doc("Big", 20, 1 << 20), "too large"},
+      {url("/feeds/none.xml"), false, false, "download failed", 0},
+      {"https://127.0.0.1:" + std::to_string(port) + "/feeds/a.xml", false, false, nullptr, 0},
+      {url("/feeds/big.xml"), true, false, "too large", 1 << 20},
+      {url("/feeds/big.xml"), true, true, "too large", kRssMaxDownload + (1 << 20)},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.url);
-    if (!c.body.empty()) serve("/feeds/big.xml", c.body);
+    SCOPED_TRACE(c.url + (c.no_length ? " (no length)" : ""));
+    if (c.big) serve("/feeds/big.xml", big, 0, 0, c.no_length);
     LogCapture log;
     rss_feed* f = rss_feed_create_temp(c.url.c_str(), 60);
     Watcher w;
@@ -189,10 +204,56 @@ TEST_F(FeedConcurrency, FailuresKeepTheirReason) {
     if (c.reason) {
       EXPECT_STREQ(rss_feed_failure(f), c.reason);
     }
+    if (c.read_at_most) {
+      ssio_progress p;
+      ssio_state_get_progress(&p, &f->progress);
+      EXPECT_EQ(p.phase, kSsioProgressFailed);
+      EXPECT_LE(p.received, c.read_at_most);
+    }
     EXPECT_EQ(f->item_count, 0u);
     EXPECT_TRUE(log.has("failed to reload") || log.has("can't request")) << rss_feed_failure(f);
     rss_feed_unwatch(f, &w);
   }
+}
+
+// The registry stops while a watched feed's download still drips in and the
+// io thread runs: the feed's record, which holds the download's progress,
+// must outlive the io thread's last calls (more data, and the failed
+// progress written when the client stops), and a new start of the registry
+// works beside the kept record.
+TEST_F(FeedConcurrency, ShutdownDuringADownloadKeepsTheRecord) {
+  serve("/feeds/slow.xml", rss_doc("Slow", 40, 200), 64, 2);
+  rss_feed* f = rss_feed_create_temp(url("/feeds/slow.xml").c_str(), 60);
+  Watcher w;
+  rss_feed_watch(f, Watcher::cb, &w, 0, 0);
+  rss_feed_activate(f, &w);
+  ASSERT_TRUE(sleep_until(
+      [&] {
+        ssio_progress p;
+        ssio_state_get_progress(&p, &f->progress);
+        return p.received > 0;
+      },
+      60000));
+  LogCapture log;
+  rss_shutdown();  // the feed is still watched and downloading
+  EXPECT_TRUE(log.has("still watched at shutdown"));
+  EXPECT_TRUE(log.has("keeping 1 cancelled feed records"));
+  EXPECT_TRUE(w.events.empty());  // its watcher is not called at shutdown
+  // The io thread goes on until the cancellation reaches it (the download
+  // may have ended just before), writing the failure into the kept record.
+  ASSERT_TRUE(sleep_until([&] { return log.has("partway") || log.has("can't find request"); }, 60000));
+  ssio_progress p;
+  ssio_state_get_progress(&p, &f->progress);
+  EXPECT_TRUE(p.phase == kSsioProgressFailed || p.phase == kSsioProgressDone) << p.phase;
+  ssclient_unblock();
+  stop_io_thread();
+  ssclient_block();
+  ASSERT_EQ(rss_init(), 0);
+  serve("/feeds/a.xml", rss_doc("After", 2));
+  rss_feed* g = rss_feed_create_registered(url("/feeds/a.xml").c_str(), 60, 0);
+  ASSERT_NE(g, nullptr);
+  EXPECT_NE(g, f);
+  EXPECT_EQ(rss_feed_count(), 1);
 }
 
 TEST_F(FeedConcurrency, DeleteAndRegisterAgainDuringADrippingDownload) {

@@ -207,6 +207,19 @@ TEST_F(Registry, FailuresKeepOldItemsAndTheirReason) {
   rss_poll();
   EXPECT_STREQ(rss_feed_failure(f), "too large");
   EXPECT_EQ(f->item_count, 1u);
+  // A reply that announces a length past the cap is refused at its first
+  // bytes; one within it is taken.
+  for (uint32_t total : {(uint32_t)kRssMaxDownload + 1, (uint32_t)kRssMaxDownload}) {
+    advance(60);
+    rss_poll();
+    Request& q = g_requests.back();
+    q.progress->total = total;
+    int32_t used = q.handler((const uint8_t*)"<rss", 4, q.context, q.argument);
+    EXPECT_EQ(used, total > (uint32_t)kRssMaxDownload ? -1 : 4) << total;
+    q.progress->phase = kSsioProgressFailed;
+    rss_poll();
+    EXPECT_STREQ(rss_feed_failure(f), total > (uint32_t)kRssMaxDownload ? "too large" : "download failed");
+  }
   // A refused request is a failure with its reason too.
   g_refuse = true;
   advance(60);

@@ -6,8 +6,10 @@
 #include "dalloc.h"
 #include "log.h"
 #include "plat.h"
+#include "testexit.h"
 
 void start_runtime(TestStderr echo) {
+  test_exit_check_link();
   plat_init();
   log_init();
   log_set_memory(1);

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "lib/glapi.h"
+#include "testexit.h"
 
 // Mesa, X and SDL keep allocations for the life of the process (driver
 // tables, the display connection's caches); they are not the toolkit's leaks.
@@ -125,6 +126,7 @@ bool start_xvfb(std::string *why) {
 }  // namespace
 
 bool pixeltest_ensure_display(std::string *why) {
+  test_exit_check_link();  // a window test must end with its threads stopped
   if (H.display_ok) return true;
   // Mesa's software rasteriser draws on the calling thread: no worker threads
   // compete with parallel test processes, and none is still running when the
