@@ -132,8 +132,15 @@ void gui_quit(void);
 void gui_set_quitting(void);
 int gui_quitting(void);
 int gui_shutting_down(void);
+// The user's drawing quality (0 low, 1 medium, 2 high): the loop's frame
+// interval of 50, 10 or 5 ms. Nothing but the user's choice changes it.
 void gui_set_quality(int q);
 int gui_quality(void);
+// The frame mode: 0 while something animates (fades, a moving ticker, the
+// configuration box), which keeps the loop at the quality's pace instead of
+// its resting one; 1 when the screens are still. Initially 1.
+void gui_set_frame_mode(int mode);
+int gui_frame_mode(void);
 void gui_set_stack_mode(int ignored, int allowed);
 int64_t gui_time_ms(void);
 float gui_time_seconds(void);
@@ -144,6 +151,9 @@ void gui_set_frame_rate(int fps);
 // Test seam: the loop's sleep (plat_sleep_ms when null). Returns the old one.
 using gui_sleep_fn = void (*)(int32_t ms);
 gui_sleep_fn gui_set_sleep(gui_sleep_fn fn);
+// Test seam used with gui_set_sleep: after the test sleep, fn() says whether
+// native input arrived during it (as the display wait would). Null: never.
+void gui_set_input_waiting(int (*fn)(void));
 // The pause the frame-rate regulation chose last (ms).
 int gui_frame_pause(void);
 // One regulation step for a drawn pass at time `now` (the loop calls it).

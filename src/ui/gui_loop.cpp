@@ -3,10 +3,16 @@
 // draw, draws every window with pending work, pumps the platform's events
 // and sleeps, then runs the calls queued for after the draw. The loop paces
 // itself (swap interval 0): an idle pass sleeps the quality's interval, or
-// 50 ms once the pointer has rested; a drawn pass sleeps the pause that the
-// frame-rate regulation picked. The active hook hears 1 when the loop works
-// and 0 around every sleep and swap, so the application can hold its core
-// lock exactly while the interface runs.
+// 50 ms once the pointer has rested while nothing animates; a drawn pass
+// sleeps the pause that the frame-rate regulation picked, at least the
+// quality's interval. The quality is the user's alone; the frame mode (0
+// while something animates, 1 when the screens are still) only keeps the
+// loop from its resting pace. Every sleep is a wait on the display that
+// input cuts short, and input that arrives during it is handled before the
+// next draw, so neither a slow pace nor a long draw delays a key's effect
+// by more than one pass. The active hook hears 1 when the loop works and 0
+// around every sleep and swap, so the application can hold its core lock
+// exactly while the interface runs.
 #include <cstdlib>
 
 #include "lib/timer.h"
@@ -36,12 +42,19 @@ gui_sleep_fn gui_set_sleep(gui_sleep_fn fn) {
   return old;
 }
 
-static void do_sleep(int32_t ms) {
-  if (G.sleep)
+// Sleeps ms, or less when input arrives: 1 when native input is waiting.
+static int do_sleep(int32_t ms) {
+  if (G.sleep) {
     G.sleep(ms);
-  else
-    plat_sleep_ms(ms);
+    return G.input_waiting ? G.input_waiting() : 0;
+  }
+  int r = gui_plat_wait_events(ms);
+  if (r >= 0) return r;
+  plat_sleep_ms(ms);
+  return 0;
 }
+
+void gui_set_input_waiting(int (*fn)(void)) { G.input_waiting = fn; }
 
 void gui_set_quality(int q) {
   if (q < 0) q = 0;
@@ -51,6 +64,8 @@ void gui_set_quality(int q) {
   log(LOG_INFO, kSrc, "set quality %d (%d ms)", q, G.frame_interval);
 }
 int gui_quality(void) { return G.quality; }
+void gui_set_frame_mode(int mode) { G.frame_mode = mode ? 1 : 0; }
+int gui_frame_mode(void) { return G.frame_mode; }
 void gui_set_stack_mode(int, int allowed) { G.idle_slowdown = allowed; }
 
 // ---- quitting ----
@@ -227,7 +242,7 @@ int gui_main_loop(void) {
     if (G.quit) break;
     int drawn = draw_all();
     if (!drawn) {
-      int ms = (G.idle_slowdown && G.at_rest) ? kIdleSleepMs : G.frame_interval;
+      int ms = (G.idle_slowdown && G.at_rest && G.frame_mode) ? kIdleSleepMs : G.frame_interval;
       gui_set_active(0);
       do_sleep(ms);
       G.frame_ms = plat_ms();
@@ -251,9 +266,15 @@ int gui_main_loop(void) {
       }
       gui_regulate(G.frame_ms);
       gui_set_active(0);
-      do_sleep(G.pause > G.frame_interval ? G.pause : G.frame_interval);
+      int input = do_sleep(G.pause > G.frame_interval ? G.pause : G.frame_interval);
       G.frame_ms = plat_ms();
       gui_set_active(1);
+      // Input that came during the sleep is handled now, so what it changes
+      // is drawn by the next pass rather than the one after.
+      if (input) {
+        gui_plat_pump_events();
+        gui_deliver_drag_motion();
+      }
     }
     gui_run_promises(&G.after);
   }
