@@ -12,7 +12,8 @@
 # Usage: scripts/latency.sh [BIN_DIR] [RATE] [TRIALS] [IDLE_SECONDS]
 #   BIN_DIR defaults to build/release (build Ambit and ambit-sim there);
 #   RATE 0 means no live market. IDLE_SECONDS (default 10) of untouched
-#   running are sampled for processor time before the trials.
+#   running are sampled for processor time before the trials (with
+#   PERF=FILE in the environment, also profiled into FILE by perf record).
 # Needs Xvfb, xdotool and a C++ compiler with the X11 headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -125,7 +126,12 @@ pids+=($!)
 
 thread_ticks >"$out/t0"
 t0=$(date +%s.%N)
-sleep "$idle"
+if [ -n "${PERF:-}" ]; then
+  # PERF=FILE: a profile of the untouched seconds, for perf report -i FILE.
+  perf record -q -F 499 -g -p "$app" -o "$PERF" -- sleep "$idle" >/dev/null 2>&1 || echo "latency: perf failed" >&2
+else
+  sleep "$idle"
+fi
 thread_ticks >"$out/t1"
 t1=$(date +%s.%N)
 "$out/probe" keys h "$trials" >"$out/probe.out" || { cat "$out/probe.out"; echo "latency: the probe failed" >&2; exit 1; }
