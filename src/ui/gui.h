@@ -148,6 +148,18 @@ int64_t gui_last_activity_ms(void);
 int64_t gui_frame_count(void);
 int gui_frame_rate(void);
 void gui_set_frame_rate(int fps);
+// Where the frame loop's wall time went since the process started
+// (microseconds), and its passes; also logged (DEBUG, "loop: ...") once a
+// minute while the loop runs.
+struct gui_loop_stats_rec {
+  int64_t passes, drawn;
+  int64_t timers_us;  // due timers and the calls queued before the draw
+  int64_t draw_us;    // drawing, less the waits for the core lock in it
+  int64_t events_us;  // native events and hover checks
+  int64_t lock_us;    // the active hook taking the core lock back
+  int64_t sleep_us;
+};
+void gui_loop_stats(gui_loop_stats_rec *out);
 // Test seam: the loop's sleep (plat_sleep_ms when null). Returns the old one.
 using gui_sleep_fn = void (*)(int32_t ms);
 gui_sleep_fn gui_set_sleep(gui_sleep_fn fn);

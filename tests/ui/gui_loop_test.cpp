@@ -228,6 +228,27 @@ TEST_F(Loop, QualityIsClampedAndLogged) {
   EXPECT_TRUE(logs.has("set quality 0 (50 ms)"));
 }
 
+// The loop's own counters: every pass counted, drawn passes apart, and the
+// time of a slow active hook (the core lock) counted as waiting for it.
+void slow_hook(int on) {
+  if (on) plat_sleep_ms(20);
+}
+TEST_F(Loop, CountersSplitPassesAndTheWaitsForTheLock) {
+  gui_loop_stats_rec a, b;
+  gui_loop_stats(&a);
+  run_passes(3);
+  gui_loop_stats(&b);
+  EXPECT_EQ(b.passes - a.passes, 3);
+  EXPECT_EQ(b.drawn - a.drawn, 0);
+  gui_set_active_hook(slow_hook);
+  run_passes(2);
+  gui_set_active_hook(active_hook);
+  gui_loop_stats(&a);
+  EXPECT_EQ(a.passes - b.passes, 2);
+  // The start and one wake a pass, 20 ms each at least.
+  EXPECT_GE(a.lock_us - b.lock_us, 3 * 20000);
+}
+
 // The frame mode says whether something animates; it never changes the
 // user's quality, and while it is 0 the loop keeps the quality's pace.
 TEST_F(Loop, FrameModeKeepsTheUsersQualityAndOnlyHoldsOffTheRestingPace) {
