@@ -95,8 +95,9 @@ const char* level_word(int level) {
   return level >= 0 && level <= LOG_RAW ? kLevelWords[level] : "unknown";
 }
 
-// "%H:%M:%S.mmm WORD: text\n"; the milliseconds are those of the platform
-// clock, not of the wall clock. Returns the length.
+// "%H:%M:%S.mmm WORD: text\n"; `ms` is the millisecond within the second
+// `when`, both read from the wall clock at once, so the stamps of successive
+// lines never run backwards inside a second. Returns the length.
 int format_line(char* out, time_t when, int64_t ms, int level, const char* text) {
   struct tm tm;
   char clock[16] = "??:??:??";
@@ -155,6 +156,39 @@ void memory_append(int level, time_t when, int64_t ms, const char* text, size_t 
   st.count.fetch_add(1, std::memory_order_relaxed);
 }
 
+// The wall clock, or the test clock of log_set_test_wall_clock.
+std::atomic<int64_t (*)(void)> wall_clock_hook{nullptr};
+
+// Seconds since the epoch and the millisecond within that second, from one
+// reading of the wall clock.
+void read_wall_clock(time_t* when, int64_t* ms) {
+  int64_t (*hook)(void) = wall_clock_hook.load(std::memory_order_acquire);
+  int64_t t;
+  if (hook) {
+    t = hook();
+  } else {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    t = (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+  }
+  int64_t sec = t / 1000, frac = t % 1000;
+  if (frac < 0) {
+    frac += 1000;
+    sec--;
+  }
+  *when = (time_t)sec;
+  *ms = frac;
+}
+
+// Opens the log file line buffered: every line is in the file as soon as it
+// is logged, so a reader (or a crash) never misses the last seconds of a run,
+// at the cost of one write per line, which the log's rate makes negligible.
+FILE* open_line_buffered(const char* name, const char* mode) {
+  FILE* f = fopen(name, mode);
+  if (f) setvbuf(f, nullptr, _IOLBF, 0);
+  return f;
+}
+
 void flush_file(void) {
   plat_lock_guard g(st.file_lock);
   if (st.file) fflush(st.file);
@@ -207,8 +241,9 @@ void log_v(int level, const char* file, const char* fmt, va_list ap) {
     len = strlen(text);
   }
 
-  time_t when = time(nullptr);
-  int64_t ms = plat_ms();
+  time_t when;
+  int64_t ms;
+  read_wall_clock(&when, &ms);
   char line[kLineSize];
   int n = format_line(line, when, ms, level, text);
   bool flush = st.autoflush.load(std::memory_order_relaxed) != 0;
@@ -282,6 +317,7 @@ void log_fini(void) {
   st.autoflush.store(0, std::memory_order_relaxed);
   st.memory.store(0, std::memory_order_relaxed);
   st.fatal_hook.store(nullptr, std::memory_order_relaxed);
+  wall_clock_hook.store(nullptr, std::memory_order_relaxed);
   st.deferred[0] = 0;
   st.initialised.store(false, std::memory_order_release);
 }
@@ -325,7 +361,7 @@ int log_open(const char* mode) {
       failed[0] = 0;
     } else {
       if (st.file) fclose(st.file);
-      st.file = fopen(st.filename, mode);
+      st.file = open_line_buffered(st.filename, mode);
       if (!st.file) {
         snprintf(failed, sizeof failed, "%s", st.filename);
       } else {
@@ -351,6 +387,8 @@ int log_open_file(FILE* f) {
   begin_file();
   return 0;
 }
+
+void log_set_test_wall_clock(int64_t (*fn)(void)) { wall_clock_hook.store(fn, std::memory_order_release); }
 
 void log_start(void) { log_open("wtca"); }
 

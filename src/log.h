@@ -28,13 +28,18 @@ void log_v(int level, const char* file, const char* fmt, va_list ap) __attribute
 // changes nothing; log_fini puts every setting back to its start value.
 int log_init(void);
 void log_fini(void);
+// Test seam: while set, a line's time (seconds and milliseconds) is fn(), in
+// milliseconds since the epoch, instead of the wall clock. Null restores it.
+void log_set_test_wall_clock(int64_t (*fn)(void));
 int log_set_filename(const char* name);
 const char* log_filename(void);
 // Opens (creating or truncating) the named file, writes "!!! STARTING @"
 // and replays the memory log into it when the memory log is on.
 int log_open(const char* mode);
 // Takes over an already opened file as the log file (the caller chose how
-// to open it) and writes into it as log_open does. 0, or -1 for null.
+// to open and buffer it) and writes into it as log_open does. 0, or -1 for
+// null. A file opened by log_open is line buffered: each line is in the file
+// when the call that logged it returns.
 int log_open_file(FILE* f);
 void log_start(void);
 void log_close(void);

@@ -4,6 +4,10 @@
 // including ones later in the same tick; a released state clears its slot
 // in the snapshot (its `mark`). Owners' running counts are recounted on
 // every tick rather than kept exact, so a stop never has to find an owner.
+// Only owners that may have a count above 0 are kept in a short list (the
+// busy owners) for that recount: a screen holds hundreds of idle owners (one
+// a window), and walking them all on every pass of the loop costs more than
+// the fades themselves.
 //
 // Times are read from the gui's frame time (gui_time_ms), so every fade of
 // one pass sees the same instant and tests move time through the platform
@@ -61,9 +65,31 @@ struct {
   int32_t timer;
   int32_t changed;
   fade_owner *owners;
+  // Every owner whose running count may be above 0 (an owner may be listed
+  // twice). When the list can't grow, the next tick walks every owner.
+  fade_owner **busy;
+  int32_t busy_count, busy_cap;
+  bool busy_lost;
 } F;
 
 double now_seconds() { return (double)gui_time_ms() / 1000.0; }
+
+// One more fade counted for o (null: none).
+void count_owner(fade_owner *o) {
+  if (!o) return;
+  if (o->running++ != 0) return;
+  if (F.busy_count == F.busy_cap) {
+    int32_t cap = F.busy_cap + 64;
+    void *p = dalloc_realloc(F.busy, cap * (int32_t)sizeof(fade_owner *));
+    if (!p) {
+      F.busy_lost = true;
+      return;
+    }
+    F.busy = static_cast<fade_owner **>(p);
+    F.busy_cap = cap;
+  }
+  F.busy[F.busy_count++] = o;
+}
 
 void owner_check(fade_value *v) {
   fade_state *s = v->state;
@@ -116,7 +142,12 @@ int tick(void *, uint32_t, int64_t, float) {
   double now = now_seconds();
   int32_t h = (int32_t)rint(now * 100);
   F.changed = 0;
-  for (fade_owner *o = F.owners; o; o = o->next) o->running = 0;
+  if (F.busy_lost) {
+    for (fade_owner *o = F.owners; o; o = o->next) o->running = 0;
+    F.busy_lost = false;
+  }
+  for (int32_t i = 0; i < F.busy_count; i++) F.busy[i]->running = 0;
+  F.busy_count = 0;
   if (F.running > F.snap_cap) {
     int32_t cap = (F.running / kFadeGrowth + 1) * kFadeGrowth;
     void *p = dalloc_realloc(F.snap, cap * (int32_t)sizeof(fade_state *));
@@ -133,7 +164,7 @@ int tick(void *, uint32_t, int64_t, float) {
   for (int32_t k = 0; k < F.snap_count; k++) {
     fade_state *s = F.snap[k];
     if (!s) continue;
-    if (s->owner) s->owner->running++;
+    count_owner(s->owner);
     fade_value *v = s->value;
     changed++;
     if (!v->state) {
@@ -162,9 +193,9 @@ int tick(void *, uint32_t, int64_t, float) {
     }
   }
   F.snap_count = 0;
-  bool owners_busy = false;
-  for (fade_owner *o = F.owners; o; o = o->next)
-    if (o->running) owners_busy = true;
+  bool owners_busy = F.busy_lost;
+  for (int32_t i = 0; i < F.busy_count && !owners_busy; i++)
+    if (F.busy[i]->running) owners_busy = true;
   if (!changed && !owners_busy) {
     F.timer = -1;
     return 0;
@@ -241,6 +272,7 @@ void fade_fini() {
   for (int32_t i = 0; i < F.range_count; i++) dalloc_free(F.ranges[i].values);
   if (F.ranges) dalloc_free(F.ranges);
   if (F.snap) dalloc_free(F.snap);
+  if (F.busy) dalloc_free(F.busy);
   for (fade_state *s = F.head; s; s = s->next)
     if (s->value && s->value->state == s) s->value->state = nullptr;
   pool_destroy(&F.states);
@@ -338,7 +370,7 @@ int fade_start(fade_value *v, uint32_t kind, int32_t range, fade_owner *owner, v
       return -1;
     }
   }
-  if (owner) owner->running++;
+  count_owner(owner);
   return 0;
 }
 
@@ -426,6 +458,11 @@ void fade_owner_remove(fade_owner *o) {
       break;
     }
   o->next = nullptr;
+  // The busy list must not keep an owner that goes.
+  int32_t n = 0;
+  for (int32_t i = 0; i < F.busy_count; i++)
+    if (F.busy[i] != o) F.busy[n++] = F.busy[i];
+  F.busy_count = n;
 }
 
 int fade_percent_left(const fade_value *v) {

@@ -1185,12 +1185,14 @@ void screen_backstop() {
     });
     S.toolbar_refresh_pending = false;
   }
-  for_each_open([](screen *s, int) {
+  // One screen that animates keeps the loop at its working pace, whichever
+  // screen comes last.
+  bool busy = fade_timer_running() != 0;
+  for_each_open([&busy](screen *s, int) {
     if (!shown(s->zoom_window)) tickbar_step(s->tickbar);
-    bool busy = tickbar_moving(s->tickbar) || shown(s->config_box) || fade_timer_running();
-    const int q = busy ? 0 : 1;
-    if (gui_quality() != q) gui_set_quality(q);
+    if (tickbar_moving(s->tickbar) || shown(s->config_box)) busy = true;
   });
+  gui_set_frame_mode(busy ? 0 : 1);
   // A popup document waiting for its page size is placed again each pass.
   if (screen_document_waiting() && S.current && (S.current->bars & BAR_POPUP_DOCUMENT))
     screen_place_popup_document(0);

@@ -69,6 +69,7 @@ int gui_init(const char *app_name) {
   G.maximise_supported = 1;
   G.quality = 1;
   G.frame_interval = 10;
+  G.frame_mode = 1;
   G.idle_slowdown = 1;
   G.quit = G.shutting_down = 0;
   object_init();

@@ -132,8 +132,15 @@ void gui_quit(void);
 void gui_set_quitting(void);
 int gui_quitting(void);
 int gui_shutting_down(void);
+// The user's drawing quality (0 low, 1 medium, 2 high): the loop's frame
+// interval of 50, 10 or 5 ms. Nothing but the user's choice changes it.
 void gui_set_quality(int q);
 int gui_quality(void);
+// The frame mode: 0 while something animates (fades, a moving ticker, the
+// configuration box), which keeps the loop at the quality's pace instead of
+// its resting one; 1 when the screens are still. Initially 1.
+void gui_set_frame_mode(int mode);
+int gui_frame_mode(void);
 void gui_set_stack_mode(int ignored, int allowed);
 int64_t gui_time_ms(void);
 float gui_time_seconds(void);
@@ -141,9 +148,24 @@ int64_t gui_last_activity_ms(void);
 int64_t gui_frame_count(void);
 int gui_frame_rate(void);
 void gui_set_frame_rate(int fps);
+// Where the frame loop's wall time went since the process started
+// (microseconds), and its passes; also logged (DEBUG, "loop: ...") once a
+// minute while the loop runs.
+struct gui_loop_stats_rec {
+  int64_t passes, drawn;
+  int64_t timers_us;  // due timers and the calls queued before the draw
+  int64_t draw_us;    // drawing, less the waits for the core lock in it
+  int64_t events_us;  // native events and hover checks
+  int64_t lock_us;    // the active hook taking the core lock back
+  int64_t sleep_us;
+};
+void gui_loop_stats(gui_loop_stats_rec *out);
 // Test seam: the loop's sleep (plat_sleep_ms when null). Returns the old one.
 using gui_sleep_fn = void (*)(int32_t ms);
 gui_sleep_fn gui_set_sleep(gui_sleep_fn fn);
+// Test seam used with gui_set_sleep: after the test sleep, fn() says whether
+// native input arrived during it (as the display wait would). Null: never.
+void gui_set_input_waiting(int (*fn)(void));
 // The pause the frame-rate regulation chose last (ms).
 int gui_frame_pause(void);
 // One regulation step for a drawn pass at time `now` (the loop calls it).

@@ -40,6 +40,7 @@ struct gui_state {
   int64_t frame_ms, frame_count, last_activity;
   int frame_rate;
   int quality, frame_interval;
+  int frame_mode;  // 0 while something animates, 1 when still
   int quit, shutting_down;
   int64_t relayout_at;
   int active;
@@ -55,6 +56,7 @@ struct gui_state {
   int drawn_since_baseline;
   int pause, last_diff;
   gui_sleep_fn sleep;
+  int (*input_waiting)(void);  // test seam beside `sleep`
   // hooks
   void (*active_hook)(int);
   int (*last_close_query)(void);

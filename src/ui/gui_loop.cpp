@@ -3,10 +3,17 @@
 // draw, draws every window with pending work, pumps the platform's events
 // and sleeps, then runs the calls queued for after the draw. The loop paces
 // itself (swap interval 0): an idle pass sleeps the quality's interval, or
-// 50 ms once the pointer has rested; a drawn pass sleeps the pause that the
-// frame-rate regulation picked. The active hook hears 1 when the loop works
-// and 0 around every sleep and swap, so the application can hold its core
-// lock exactly while the interface runs.
+// 50 ms once the pointer has rested while nothing animates; a drawn pass
+// sleeps the pause that the frame-rate regulation picked, at least the
+// quality's interval. The quality is the user's alone; the frame mode (0
+// while something animates, 1 when the screens are still) only keeps the
+// loop from its resting pace. Every sleep is a wait on the display that
+// input cuts short, and input that arrives during it is handled before the
+// next draw, so neither a slow pace nor a long draw delays a key's effect
+// by more than one pass. The active hook hears 1 when the loop works and 0
+// around every sleep and swap, so the application can hold its core lock
+// exactly while the interface runs.
+#include <chrono>
 #include <cstdlib>
 
 #include "lib/timer.h"
@@ -19,6 +26,36 @@ static constexpr int kIdleSleepMs = 50;
 static constexpr int kHoverMs = 300;
 
 static const int kQualityInterval[3] = {50, 10, 5};
+static constexpr int64_t kStatsLogMs = 60000;
+
+// ---- where the loop's time goes ----
+// Wall time by stage, kept for the whole run and logged once a minute while
+// the loop runs: due timers (the delivery of the model's changes among
+// them), drawing (layout and GL, without waits for the core lock), native
+// events, waits for the core lock (the active hook), and sleeps.
+static gui_loop_stats_rec g_stats;
+static int64_t g_stats_logged_ms;
+
+static int64_t now_us() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void gui_loop_stats(gui_loop_stats_rec *out) { *out = g_stats; }
+
+static void log_stats(int64_t now_ms) {
+  static gui_loop_stats_rec last;
+  const gui_loop_stats_rec &c = g_stats;
+  log(LOG_DEBUG, kSrc,
+      "loop: %lld passes (%lld drawn); ms in timers %lld, drawing %lld, events %lld, core lock %lld, sleep %lld",
+      (long long)(c.passes - last.passes), (long long)(c.drawn - last.drawn),
+      (long long)((c.timers_us - last.timers_us) / 1000), (long long)((c.draw_us - last.draw_us) / 1000),
+      (long long)((c.events_us - last.events_us) / 1000), (long long)((c.lock_us - last.lock_us) / 1000),
+      (long long)((c.sleep_us - last.sleep_us) / 1000));
+  last = c;
+  g_stats_logged_ms = now_ms;
+}
 
 // ---- time and counters ----
 
@@ -36,12 +73,19 @@ gui_sleep_fn gui_set_sleep(gui_sleep_fn fn) {
   return old;
 }
 
-static void do_sleep(int32_t ms) {
-  if (G.sleep)
+// Sleeps ms, or less when input arrives: 1 when native input is waiting.
+static int do_sleep(int32_t ms) {
+  if (G.sleep) {
     G.sleep(ms);
-  else
-    plat_sleep_ms(ms);
+    return G.input_waiting ? G.input_waiting() : 0;
+  }
+  int r = gui_plat_wait_events(ms);
+  if (r >= 0) return r;
+  plat_sleep_ms(ms);
+  return 0;
 }
+
+void gui_set_input_waiting(int (*fn)(void)) { G.input_waiting = fn; }
 
 void gui_set_quality(int q) {
   if (q < 0) q = 0;
@@ -51,6 +95,8 @@ void gui_set_quality(int q) {
   log(LOG_INFO, kSrc, "set quality %d (%d ms)", q, G.frame_interval);
 }
 int gui_quality(void) { return G.quality; }
+void gui_set_frame_mode(int mode) { G.frame_mode = mode ? 1 : 0; }
+int gui_frame_mode(void) { return G.frame_mode; }
 void gui_set_stack_mode(int, int allowed) { G.idle_slowdown = allowed; }
 
 // ---- quitting ----
@@ -84,7 +130,14 @@ void gui_set_spare_hook(void (*fn)(void)) { G.spare_hook = fn; }
 void gui_set_active(int on) {
   if (G.active == on) return;
   G.active = on;
-  if (G.active_hook) G.active_hook(on);
+  if (!G.active_hook) return;
+  if (!on) {
+    G.active_hook(0);
+    return;
+  }
+  const int64_t t0 = now_us();
+  G.active_hook(1);
+  g_stats.lock_us += now_us() - t0;
 }
 
 // ---- promises ----
@@ -214,9 +267,13 @@ int gui_main_loop(void) {
   G.hover_at = 0;
   G.sample_count = G.sample_next = 0;
   gui_set_active(1);
+  g_stats_logged_ms = plat_ms();
   while (!G.quit) {
     G.frame_ms = plat_ms();
     G.frame_count++;
+    g_stats.passes++;
+    if (G.frame_ms - g_stats_logged_ms >= kStatsLogMs) log_stats(G.frame_ms);
+    int64_t t = now_us();
     if (G.relayout_at && G.frame_ms > G.relayout_at) {
       gui_relayout_window(-1);
       G.relayout_at = 0;
@@ -225,13 +282,21 @@ int gui_main_loop(void) {
     if (G.quit) break;
     gui_run_promises(&G.before);
     if (G.quit) break;
+    int64_t lock0 = g_stats.lock_us, t1 = now_us();
+    g_stats.timers_us += t1 - t;
     int drawn = draw_all();
+    t = now_us();
+    g_stats.draw_us += (t - t1) - (g_stats.lock_us - lock0);
+    if (drawn) g_stats.drawn++;
     if (!drawn) {
-      int ms = (G.idle_slowdown && G.at_rest) ? kIdleSleepMs : G.frame_interval;
+      int ms = (G.idle_slowdown && G.at_rest && G.frame_mode) ? kIdleSleepMs : G.frame_interval;
       gui_set_active(0);
+      t = now_us();
       do_sleep(ms);
+      g_stats.sleep_us += now_us() - t;
       G.frame_ms = plat_ms();
       gui_set_active(1);
+      t = now_us();
       G.motion_in_pump = 0;
       gui_plat_pump_events();
       int win, x, y;
@@ -239,6 +304,7 @@ int gui_main_loop(void) {
       if (win >= 0) gui_add_sample(x, y);
       gui_deliver_drag_motion();
       if (G.hover_at && G.frame_ms >= G.hover_at) gui_hover_check(1);
+      g_stats.events_us += now_us() - t;
     } else {
       G.frame_ms = plat_ms();
       G.motion_in_pump = 0;
@@ -251,9 +317,20 @@ int gui_main_loop(void) {
       }
       gui_regulate(G.frame_ms);
       gui_set_active(0);
-      do_sleep(G.pause > G.frame_interval ? G.pause : G.frame_interval);
+      int64_t t2 = now_us();
+      g_stats.events_us += t2 - t;
+      int input = do_sleep(G.pause > G.frame_interval ? G.pause : G.frame_interval);
+      g_stats.sleep_us += now_us() - t2;
       G.frame_ms = plat_ms();
       gui_set_active(1);
+      // Input that came during the sleep is handled now, so what it changes
+      // is drawn by the next pass rather than the one after.
+      if (input) {
+        t2 = now_us();
+        gui_plat_pump_events();
+        gui_deliver_drag_motion();
+        g_stats.events_us += now_us() - t2;
+      }
     }
     gui_run_promises(&G.after);
   }

@@ -717,6 +717,13 @@ void gui_plat_pump_events(void) {
   while (SDL_PollEvent(&e)) dispatch(e);
 }
 
+int gui_plat_wait_events(int32_t ms) {
+  if (!st.video) return -1;
+  // With a null event SDL waits on the display connection and leaves the
+  // event it finds in the queue for the next pump.
+  return SDL_WaitEventTimeout(nullptr, ms) ? 1 : 0;
+}
+
 // ---- the application menu ----
 
 static void menu_about(void);

@@ -96,6 +96,10 @@ void gui_plat_swap(gui_plat_data *plat);
 int32_t gui_plat_window_at(int32_t x, int32_t y);
 // Handles every pending native event without waiting.
 void gui_plat_pump_events(void);
+// Waits at most `ms` milliseconds for a native event, leaving it queued:
+// 1 when one is pending, 0 when the time ran out, -1 at once when there is
+// no display to wait on.
+int gui_plat_wait_events(int32_t ms);
 
 // Content rectangle of the native window as the window system has it now
 // (for tests and for the gui's sanity checks); -1 without a window.

@@ -18,6 +18,7 @@
 #include "config/configbox.h"
 #include "screen/minibar.h"
 #include "screen/screen.h"
+#include "lib/fade.h"
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
 #include "style.h"
@@ -364,6 +365,21 @@ TEST_F(ScreenGui, BackstopRedrawRules) {
   screen_backstop();
   EXPECT_EQ(minibar_refreshes(s->minibar), refreshes + 1);
   EXPECT_FALSE(screen_desktops_changed_pending());
+  // The configuration box animates the screen: the frame mode is 0 while it
+  // is shown, and the user's quality is never touched.
+  for (int q : {2, 0}) {
+    gui_set_quality(q);
+    screen_show_bars_ex(BAR_CONFIGBOX, 0);
+    screen_backstop();
+    EXPECT_EQ(gui_frame_mode(), 0);
+    EXPECT_EQ(gui_quality(), q);
+    screen_hide_bars_ex(BAR_CONFIGBOX, 0);
+    screen_backstop();
+    // Still unless a fade runs (the bars' fades here run on).
+    EXPECT_EQ(gui_frame_mode(), fade_timer_running() ? 0 : 1);
+    EXPECT_EQ(gui_quality(), q);
+  }
+  gui_set_quality(1);
   ASSERT_TRUE(draw_until([&] { return !gw->needs_draw && !gw->full_redraw; }));
   // Partial updates with only the bars: the window is not redrawn whole,
   // but a whole redraw is owed; it comes after 5000 ms.

@@ -243,4 +243,48 @@ TEST_F(Fade, CallbacksMayStartFadesDuringATick) {
   fade_owner_remove(&o);
 }
 
+// Owners' running counts: each owner counts its own running fades on every
+// tick (a fade that ends in a tick is still counted in it), an owner whose
+// fades ended (or were stopped) goes back to 0 while
+// many idle owners stay at 0, and an owner removed while busy is never
+// touched again (the address checker would see a write into the freed one).
+TEST_F(Fade, OwnersCountTheirRunningFadesAmongManyIdleOnes) {
+  std::vector<fade_owner> idle(500);
+  for (fade_owner &o : idle) fade_owner_add(&o, told);
+  fade_owner a{}, b{};
+  fade_owner_add(&a, told);
+  fade_owner_add(&b, told);
+  auto *gone = new fade_owner{};
+  fade_owner_add(gone, told);
+  fade_value va[3], vb, vg;
+  for (fade_value &v : va) fade_clear(&v);
+  fade_clear(&vb);
+  fade_clear(&vg);
+  fade_to(&va[0], 0, 1, &a, nullptr, 0, 0.5f);
+  fade_to(&va[1], 0, 1, &a, nullptr, 0, 1.0f);
+  fade_to(&va[2], 0, 1, &a, nullptr, 0, 1.0f);
+  fade_to(&vb, 0, 1, &b, nullptr, 0, 2.0f);
+  fade_to(&vg, 0, 1, gone, nullptr, 0, 2.0f);
+  struct {
+    int64_t ms;
+    uint32_t a, b;
+  } steps[] = {{10, 3, 1}, {600, 3, 1}, {1100, 2, 1}, {1500, 0, 0}, {2100, 0, 0}};
+  for (auto &st : steps) {
+    if (st.ms == 1500) fade_stop_owner(&b);
+    if (st.ms == 600) {
+      fade_owner_remove(gone);
+      delete gone;
+    }
+    at(st.ms);
+    EXPECT_EQ(a.running, st.a) << st.ms;
+    EXPECT_EQ(b.running, st.b) << st.ms;
+    for (const fade_owner &o : idle) ASSERT_EQ(o.running, 0u) << st.ms;
+  }
+  EXPECT_EQ(vg.shown.i, 1);  // its fade ran on without an owner
+  EXPECT_FALSE(fade_timer_running());
+  fade_owner_remove(&a);
+  fade_owner_remove(&b);
+  for (fade_owner &o : idle) fade_owner_remove(&o);
+}
+
 }  // namespace

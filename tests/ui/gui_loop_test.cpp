@@ -228,4 +228,117 @@ TEST_F(Loop, QualityIsClampedAndLogged) {
   EXPECT_TRUE(logs.has("set quality 0 (50 ms)"));
 }
 
+// The loop's own counters: every pass counted, drawn passes apart, and the
+// time of a slow active hook (the core lock) counted as waiting for it.
+void slow_hook(int on) {
+  if (on) plat_sleep_ms(20);
+}
+TEST_F(Loop, CountersSplitPassesAndTheWaitsForTheLock) {
+  gui_loop_stats_rec a, b;
+  gui_loop_stats(&a);
+  run_passes(3);
+  gui_loop_stats(&b);
+  EXPECT_EQ(b.passes - a.passes, 3);
+  EXPECT_EQ(b.drawn - a.drawn, 0);
+  gui_set_active_hook(slow_hook);
+  run_passes(2);
+  gui_set_active_hook(active_hook);
+  gui_loop_stats(&a);
+  EXPECT_EQ(a.passes - b.passes, 2);
+  // The start and one wake a pass, 20 ms each at least.
+  EXPECT_GE(a.lock_us - b.lock_us, 3 * 20000);
+}
+
+// The frame mode says whether something animates; it never changes the
+// user's quality, and while it is 0 the loop keeps the quality's pace.
+TEST_F(Loop, FrameModeKeepsTheUsersQualityAndOnlyHoldsOffTheRestingPace) {
+  struct {
+    int quality, mode, slowdown;
+    int sleep;
+  } cases[] = {
+      {2, 0, 1, 5},   // a fade under "High": 5 ms passes, not 50
+      {2, 1, 1, 50},  // still, pointer at rest: the resting pace
+      {1, 0, 1, 10},
+      {1, 1, 0, 10},
+      {0, 0, 1, 50},  // "Low" is the user's: 50 ms either way
+      {0, 1, 1, 50},
+  };
+  for (auto &c : cases) {
+    gui_set_quality(c.quality);
+    gui_set_stack_mode(0, c.slowdown);
+    gui_set_frame_mode(c.mode);
+    g_sleeps.clear();
+    run_passes(3);
+    EXPECT_EQ(g_sleeps, std::vector<int>(3, c.sleep)) << "quality " << c.quality << " mode " << c.mode;
+    EXPECT_EQ(gui_quality(), c.quality);
+    EXPECT_EQ(gui_frame_mode(), c.mode);
+  }
+  LogCapture logs;
+  for (int i = 0; i < 10; i++) gui_set_frame_mode(i & 1);
+  EXPECT_FALSE(logs.has("set quality")) << "the frame mode is not the quality";
+  gui_set_frame_mode(1);
+}
+
+// A key that arrives while a drawn pass sleeps is handled right after the
+// sleep, before the next pass draws; the sleep is a wait on the display that
+// the key cuts short. Without the second pump the key would wait for a
+// whole further pass (draw and sleep) before anything saw it.
+std::vector<std::string> *g_order;
+int key_during_sleep(void) {
+  static int sent = 0;
+  if (sent++ == 1) {
+    g_order->push_back("sent");
+    guitest_xdo("key x");
+    // The real wait: it returns 1 once the key is in the display's queue.
+    const int r = gui_plat_wait_events(5000);
+    g_order->push_back("woken " + std::to_string(r));
+    return r;
+  }
+  return 0;
+}
+
+TEST_F(Loop, AKeyDuringADrawnPassSleepIsHandledBeforeTheNextDraw) {
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  guitest_window gw;
+  ASSERT_TRUE(gw.open(root, {0, 0, 120, 80}));
+  gui_set_focus(root);
+  // The window's own events (mapping, focus, exposure) are handled first;
+  // then nothing is pending and the wait runs out.
+  int pending = 1;
+  for (int i = 0; i < 50 && pending; i++) {
+    gui_plat_pump_events();
+    pending = gui_plat_wait_events(20);
+  }
+  EXPECT_EQ(pending, 0) << "the wait runs out with nothing pending";
+  static tw *r;
+  r = root;
+  struct redraw {
+    static void again(void *, int) {
+      widget_redraw(r);
+      gui_promise(again, nullptr, 0);
+    }
+  };
+  std::vector<std::string> order;
+  g_order = &order;
+  gui_promise(redraw::again, nullptr, 0);
+  gui_set_input_waiting(key_during_sleep);
+  tw_log().clear();
+  tw_log_draws(true);
+  run_passes(4);
+  tw_log_draws(false);
+  gui_set_input_waiting(nullptr);
+  gui_promise_cancel(redraw::again, nullptr);
+  // Where the key landed among the draws: the log's draw lines and key line.
+  int draws_before_key = -1, draws = 0;
+  for (const std::string &l : tw_log()) {
+    if (l.rfind("root:key_press", 0) == 0 && draws_before_key < 0) draws_before_key = draws;
+    if (l.rfind("root:draw", 0) == 0) draws++;
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"sent", "woken 1"}));
+  // The key was sent in the sleep after the second draw.
+  EXPECT_EQ(draws_before_key, 2) << ::testing::PrintToString(tw_log());
+  guitest_window::close_all();
+  widget_delete(root);
+}
+
 }  // namespace
