@@ -285,10 +285,11 @@ TEST(DepthPanelEndToEnd, ChartClickPlaysTheWindowToTheSimulatorsBookAndMovesLink
   EXPECT_NE(clicked, 0u);
   EXPECT_NE(list_time, 0u);
   if (list_time) {
-    // The lists show the day up to the clicked time: their newest rows are
-    // not later than it.
+    // The lists show the day up to the clicked time: the rows at their tops
+    // are not later than it (the live market goes on adding newer rows
+    // above, out of view).
     for (int i = 0; i < 2; i++) {
-      const tradelist_row *top = list(i)->first_row;
+      const tradelist_row *top = list(i)->top_row;
       if (top) {
         EXPECT_LE(top->from, list_time) << "list " << i;
       }
