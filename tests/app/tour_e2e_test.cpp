@@ -1,0 +1,169 @@
+// The screen tour, under Xvfb against the simulator's demo scenario with its
+// live market, after a real sign-on: every window role in turn is given to
+// the windows of the first desktop with the live stock, with its tool panel
+// shown, then the help window and the configuration dialog are opened. On
+// the way every text laid out or drawn is held against its font's glyphs
+// (small digits only in a formatter's values, never letters in their place),
+// every GL call goes through the recorder (forwarded to Mesa) to catch calls
+// GL refuses where they are made, and every frame is checked for GL errors.
+// With AMBIT_TOUR_DIR set each stop is also saved there as a PNG.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "appscript.h"
+#include "glyphcheck.h"
+#include "lib/glrecord.h"
+#include "ssmodel.h"
+
+namespace {
+
+struct stop {
+  const char *name;
+  std::vector<uint32_t> roles;  // given to the desktop's windows in turn
+  bool tools;                   // with the tool panels shown
+};
+
+const std::vector<stop> kStops = {
+    {"grids", {kRoleWatchlist, kRoleDepth, kRoleTradelist, kRoleAlerts}, false},
+    {"news", {kRoleNewstoday, kRoleHistnews, kRoleRss, kRoleDocument}, false},
+    {"charts", {kRoleTradechart, kRoleChart, kRoleIndexchart, kRoleIndexlist}, false},
+    {"lists", {kRoleSearch, kRoleForexlist, kRoleOptionlist, kRoleLog}, false},
+    {"grids-tools", {kRoleWatchlist, kRoleDepth, kRoleTradelist, kRoleAlerts}, true},
+    {"news-tools", {kRoleNewstoday, kRoleHistnews, kRoleRss, kRoleChart}, true},
+};
+
+// Frames the program draws at a stop before it is looked at: enough for the
+// live market to change what the windows show.
+constexpr int64_t kFramesAtStop = 40;
+
+std::string shots_dir() {
+  const char *d = getenv("AMBIT_TOUR_DIR");
+  return d && *d ? d : "";
+}
+
+void save_shot(const char *name) {
+  const std::string dir = shots_dir();
+  if (dir.empty()) return;
+  rect r;
+  if (!guitest_window_root_rect(demo_app::xwin(0), &r)) return;
+  std::vector<uint32_t> px = guitest_window_pixels(demo_app::xwin(0), rect{0, 0, r.w, r.h});
+  guitest_save_png(dir + "/" + name + ".png", px, r.w, r.h);
+}
+
+TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
+  demo_app app;
+  ASSERT_NO_FATAL_FAILURE(app.start("tour"));
+  app_script P;
+  const std::string code = sim_market_code(1);
+  glyph_watch glyphs;
+  std::vector<std::string> misuse;
+  int64_t errors_before = 0, frame_mark = 0;
+  size_t stop_at = 0;
+  ss_stock *stock = nullptr;
+
+  auto frames_since_mark = [&] { return gui_frame_count() - frame_mark; };
+  // The recorder keeps every call as text: drop them at every look, keep
+  // the refused ones.
+  auto collect_misuse = [&] {
+    for (const std::string &m : glrecord_misuse())
+      if (misuse.size() < 20) misuse.push_back(m);
+    glrecord_clear_misuse();
+    glrecord_clear();
+  };
+  auto give_roles = [&](const stop &s) {
+    std::vector<window *> ws = desktop_windows(screen_current_desktop());
+    for (size_t i = 0; i < ws.size(); i++) {
+      // The stock first: a list role given a stock would move to depth.
+      window_set_instrument(ws[i], stock);
+      window_set_role(ws[i], s.roles[i % s.roles.size()]);
+      if (s.tools)
+        window_show_tools(ws[i]);
+      else
+        window_hide_tools(ws[i]);
+    }
+    frame_mark = gui_frame_count();
+  };
+  std::function<void()> next_stop;
+  P.steps.push_back({"online with the first screen up and the live stock traded",
+                     [&] {
+                       stock = ssmodel_find_stock(ssmodel_exchange(0), code.c_str());
+                       return demo_app::signed_on_and_settled() && stock && stock->trades.head;
+                     },
+                     [&] {
+                       // Four windows at once, each a quarter of the desktop.
+                       desktop *d = screen_current_desktop();
+                       ASSERT_NE(desktop_split(d, desktop_get_focus(d), 2, 2), nullptr);
+                       glyphs.install();
+                       glrecord_start(true);
+                       errors_before = gui_frame_gl_errors();
+                       give_roles(kStops[0]);
+                     }});
+  for (size_t k = 0; k < kStops.size(); k++) {
+    P.steps.push_back({kStops[k].name,
+                       [&, k] {
+                         collect_misuse();
+                         return frames_since_mark() >= kFramesAtStop && !screen_relayout_pending();
+                       },
+                       [&, k] {
+                         save_shot(kStops[k].name);
+                         stop_at = k + 1;
+                         if (k + 1 < kStops.size()) {
+                           give_roles(kStops[k + 1]);
+                         } else {
+                           screen_show_help(0);
+                           frame_mark = gui_frame_count();
+                         }
+                       }});
+  }
+  P.steps.push_back({"the help window",
+                     [&] {
+                       collect_misuse();
+                       return frames_since_mark() >= kFramesAtStop;
+                     },
+                     [&] {
+                       save_shot("help");
+                       screen_hide_help();
+                       screen_show_configbox();
+                       frame_mark = gui_frame_count();
+                     }});
+  P.steps.push_back({"the configuration dialog",
+                     [&] {
+                       collect_misuse();
+                       return screen_configbox_shown() && frames_since_mark() >= kFramesAtStop;
+                     },
+                     [&] {
+                       save_shot("config");
+                       screen_hide_configbox();
+                       frame_mark = gui_frame_count();
+                     }});
+  P.steps.push_back({"the dialog gone",
+                     [&] {
+                       collect_misuse();
+                       return !screen_configbox_shown() && frames_since_mark() >= kFramesAtStop / 2;
+                     },
+                     [&] {
+                       save_shot("after-config");
+                       gui_quit();
+                     }});
+  app.run(&P);
+  collect_misuse();
+  glrecord_stop();
+  glyph_watch::remove();
+  const int64_t errors = gui_frame_gl_errors() - errors_before;
+  start_cleanup();
+  app.stop();
+
+  ASSERT_TRUE(P.failed.empty()) << P.failed << " (step " << P.at << ", stop " << stop_at << ")";
+  EXPECT_GT(glyphs.small_texts, 0u) << "no formatter's small digits were laid out: the tour showed no prices";
+  EXPECT_GT(glyphs.value_texts, 0u);
+  EXPECT_TRUE(glyphs.faults.empty()) << "texts drawn with the wrong glyphs:\n" << glyphs.report();
+  std::string m;
+  for (const std::string &s : misuse) m += "  " + s + "\n";
+  EXPECT_TRUE(misuse.empty()) << "GL calls refused where they were made:\n" << m;
+  EXPECT_EQ(errors, 0) << "frames that ended with a GL error";
+}
+
+}  // namespace
