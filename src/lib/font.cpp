@@ -200,7 +200,7 @@ void font_draw(const char *text, int32_t x, int32_t y, uint32_t flags, int32_t f
     }
     if (out) *out = {x, y + 1 - size[1], size[0], size[1]};
     if (c == 0) return;
-    if (S.watch) S.watch(text, font, rect{x, y + 1 - size[1], size[0], size[1]}, S.watch_arg);
+    if (S.watch) S.watch(text, font, rect{x, y + 1 - size[1], size[0], size[1]}, nullptr, S.watch_arg);
     gfx_colour(c);
     if (flags & kFontRtl) {
       log(LOG_ERROR, kSrc, "right to left not supported");
@@ -214,7 +214,7 @@ void font_draw(const char *text, int32_t x, int32_t y, uint32_t flags, int32_t f
   rect r = vertical_place(f, font, flags, n, &x, &y);
   if (out) *out = r;
   if (c == 0 || (flags & kFontRtl)) return;
-  if (S.watch) S.watch(text, font, r, S.watch_arg);
+  if (S.watch) S.watch(text, font, r, nullptr, S.watch_arg);
   gfx_colour(c);
   for (size_t i = 0; i < n; i++) {
     int ch = text[i];
@@ -248,7 +248,7 @@ int font_layout(gmap *m, const char *text, int32_t x, int32_t y, uint32_t flags,
       k += font_char_quad(ch, gx, y + int32_t(i) * (a + d), font, &texture, tc + k, v + k);
     }
     if (out) *out = r;
-    if (S.watch) S.watch(text, font, r, S.watch_arg);
+    if (S.watch) S.watch(text, font, r, m, S.watch_arg);
   } else {
     k = font_text_quads(text, x, y, font, &texture, tc, v);
     if (k > 0) {
@@ -269,7 +269,7 @@ int font_layout(gmap *m, const char *text, int32_t x, int32_t y, uint32_t flags,
         v[i + 1] += dy;
       }
       if (out) *out = {x + dx, y + dy + 1 - h1, width, h1};
-      if (S.watch) S.watch(text, font, rect{x + dx, y + dy + 1 - h1, width, h1}, S.watch_arg);
+      if (S.watch) S.watch(text, font, rect{x + dx, y + dy + 1 - h1, width, h1}, m, S.watch_arg);
     }
   }
   if (k > 0) m->texture = texture;

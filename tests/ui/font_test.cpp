@@ -71,11 +71,12 @@ TEST_F(Font, TextWatchHearsLayoutAndDrawing) {
     std::string text;
     int32_t font;
     rect r;
+    const gmap *list;
   };
   std::vector<seen_text> seen;
   font_set_text_watch(
-      [](const char *text, int32_t font, const rect &r, void *arg) {
-        static_cast<std::vector<seen_text> *>(arg)->push_back({text, font, r});
+      [](const char *text, int32_t font, const rect &r, const gmap *list, void *arg) {
+        static_cast<std::vector<seen_text> *>(arg)->push_back({text, font, r, list});
       },
       &seen);
   rect drawn;
@@ -95,6 +96,8 @@ TEST_F(Font, TextWatchHearsLayoutAndDrawing) {
   EXPECT_EQ(seen[0].font, 4);
   EXPECT_EQ(seen[0].r.x, drawn.x);
   EXPECT_EQ(seen[0].r.w, drawn.w);
+  EXPECT_EQ(seen[0].list, nullptr);
+  EXPECT_EQ(seen[1].list, &m);
   EXPECT_EQ(seen[1].text, "12.bc");
   EXPECT_EQ(seen[1].font, 5);
   EXPECT_EQ(seen[1].r.x, laid.x);
@@ -119,11 +122,19 @@ TEST_F(Font, GlyphCheckTellsSmallDigitsFromWords) {
     EXPECT_EQ(glyphcheck_has_word(r.text), r.word) << r.text;
   }
   glyph_watch w;
-  glyph_watch::seen("157.f", 4, rect{}, &w);    // letters for small digits
-  glyph_watch::seen("157.f", 5, rect{}, &w);    // right
-  glyph_watch::seen("General", 5, rect{}, &w);  // small digits in a word
-  glyph_watch::seen("General", 4, rect{}, &w);  // right
+  glyph_watch::seen("157.f", 4, rect{}, nullptr, &w);    // letters for small digits
+  glyph_watch::seen("157.f", 5, rect{}, nullptr, &w);    // right
+  glyph_watch::seen("General", 5, rect{}, nullptr, &w);  // small digits in a word
+  glyph_watch::seen("General", 4, rect{}, nullptr, &w);  // right
   EXPECT_EQ(w.faults, (std::set<std::pair<std::string, int>>{{"157.f", 4}, {"General", 5}}));
+  // Two cells of one laid-out row that cover the same pixels print over
+  // each other ("16.34%$698,714"); side by side they do not.
+  gmap row;
+  glyph_watch::seen("16.34%", 5, rect{100, 10, 40, 9}, &row, &w);
+  glyph_watch::seen("$698,714", 5, rect{141, 10, 50, 9}, &row, &w);
+  EXPECT_TRUE(w.overlaps.empty());
+  glyph_watch::seen("143,298", 5, rect{130, 10, 45, 9}, &row, &w);
+  EXPECT_EQ(w.overlaps.size(), 2u) << w.overlap_report();
 }
 
 // --- Measuring against FreeType ---
