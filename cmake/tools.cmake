@@ -16,3 +16,12 @@ if(AMBIT_TESTS)
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
 endif()
+
+# ambit-shot reads an X server's pixels and writes a PNG (the screen tour's
+# camera): it needs Xlib and libpng beside the engine.
+if(TARGET ambit-shot)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(SHOT_X11 REQUIRED IMPORTED_TARGET x11)
+  pkg_check_modules(SHOT_PNG REQUIRED IMPORTED_TARGET libpng)
+  target_link_libraries(ambit-shot PRIVATE PkgConfig::SHOT_X11 PkgConfig::SHOT_PNG)
+endif()

@@ -16,6 +16,7 @@
 #include "appscript.h"
 #include "glyphcheck.h"
 #include "lib/glrecord.h"
+#include "action.h"
 #include "ssmodel.h"
 
 namespace {
@@ -24,10 +25,12 @@ struct stop {
   const char *name;
   std::vector<uint32_t> roles;  // given to the desktop's windows in turn
   bool tools;                   // with the tool panels shown
+  bool presets = false;         // the market lists (rises, falls, volume, value) instead
 };
 
 const std::vector<stop> kStops = {
     {"grids", {kRoleWatchlist, kRoleDepth, kRoleTradelist, kRoleAlerts}, false},
+    {"market-lists", {kRoleWatchlist}, false, true},
     {"news", {kRoleNewstoday, kRoleHistnews, kRoleRss, kRoleDocument}, false},
     {"charts", {kRoleTradechart, kRoleChart, kRoleIndexchart, kRoleIndexlist}, false},
     {"lists", {kRoleSearch, kRoleForexlist, kRoleOptionlist, kRoleLog}, false},
@@ -79,6 +82,7 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
       // The stock first: a list role given a stock would move to depth.
       window_set_instrument(ws[i], stock);
       window_set_role(ws[i], s.roles[i % s.roles.size()]);
+      if (s.presets) action_open_preset(ws[i], 10 + int32_t(i % 4));
       if (s.tools)
         window_show_tools(ws[i]);
       else
@@ -118,6 +122,20 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
                          }
                        }});
   }
+  // The windows behind the dialog: every sample point of the desktop and
+  // the toolbars as the program left them after the dialog closed, and as a
+  // full redraw of the window paints them.
+  std::vector<uint32_t> after_close;
+  rect sampled{};
+  int64_t quiet_since = 0;
+  auto sample = [&] {
+    std::vector<uint32_t> px = guitest_window_pixels(demo_app::xwin(0), sampled);
+    std::vector<uint32_t> points;
+    for (int32_t y = 0; y < sampled.h; y += 7)
+      for (int32_t x = 0; x < sampled.w; x += 7)
+        if (!px.empty()) points.push_back(px[size_t(y) * size_t(sampled.w) + size_t(x)]);
+    return points;
+  };
   P.steps.push_back({"the help window",
                      [&] {
                        collect_misuse();
@@ -126,8 +144,20 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
                      [&] {
                        save_shot("help");
                        screen_hide_help();
-                       glyphs.check_overlaps = false;  // the dialog stands over the windows
+                       // The market stops so that what the windows show
+                       // holds still while they are compared.
+                       app.stop_live();
+                       frame_mark = gui_frame_count();
+                     }});
+  P.steps.push_back({"the screens still: no fade running",
+                     [&] {
+                       collect_misuse();
+                       if (fade_timer_running()) quiet_since = gui_frame_count();
+                       return frames_since_mark() >= kFramesAtStop && gui_frame_count() - quiet_since >= 10;
+                     },
+                     [&] {
                        screen_show_configbox();
+                       glyphs.check_overlaps = false;  // the dialog stands over the windows
                        frame_mark = gui_frame_count();
                      }});
   P.steps.push_back({"the configuration dialog",
@@ -143,10 +173,26 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
   P.steps.push_back({"the dialog gone",
                      [&] {
                        collect_misuse();
-                       return !screen_configbox_shown() && frames_since_mark() >= kFramesAtStop / 2;
+                       return !screen_configbox_shown() && frames_since_mark() >= kFramesAtStop / 2 &&
+                              !fade_timer_running();
                      },
                      [&] {
                        save_shot("after-config");
+                       desktop *d = screen_current_desktop();
+                       sampled = rect{0, d->r.y, screen_get(0)->r.w, d->r.h};
+                       after_close = sample();
+                       gui_invalidate_window(-1);
+                       frame_mark = gui_frame_count();
+                     }});
+  std::vector<uint32_t> redrawn;
+  P.steps.push_back({"a full redraw",
+                     [&] {
+                       collect_misuse();
+                       return frames_since_mark() >= 10;
+                     },
+                     [&] {
+                       save_shot("full-redraw");
+                       redrawn = sample();
                        gui_quit();
                      }});
   app.run(&P);
@@ -166,6 +212,12 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
   for (const std::string &s : misuse) m += "  " + s + "\n";
   EXPECT_TRUE(misuse.empty()) << "GL calls refused where they were made:\n" << m;
   EXPECT_EQ(errors, 0) << "frames that ended with a GL error";
+  ASSERT_FALSE(after_close.empty());
+  ASSERT_EQ(after_close.size(), redrawn.size());
+  size_t differ = 0;
+  for (size_t i = 0; i < redrawn.size(); i++)
+    if (!guitest_near(after_close[i], redrawn[i], 2)) differ++;
+  EXPECT_EQ(differ, 0u) << "of " << redrawn.size() << " points behind the dialog, these differ from a full redraw";
 }
 
 }  // namespace
