@@ -25,3 +25,12 @@ if(TARGET ambit-shot)
   pkg_check_modules(SHOT_PNG REQUIRED IMPORTED_TARGET libpng)
   target_link_libraries(ambit-shot PRIVATE PkgConfig::SHOT_X11 PkgConfig::SHOT_PNG)
 endif()
+
+# The screen tour (scripts/tour.sh) as a test: the real terminal against the
+# simulator's live market under a private Xvfb; it fails on any GL error in
+# the terminal's log. Its pictures stay in build/<preset>/tour.
+if(AMBIT_TESTS AND TARGET ambit-shot AND TARGET Ambit AND TARGET ambit-sim)
+  add_test(NAME screen_tour COMMAND ${CMAKE_SOURCE_DIR}/scripts/tour.sh $<TARGET_FILE_DIR:Ambit>
+                                    ${CMAKE_BINARY_DIR}/tour)
+  set_tests_properties(screen_tour PROPERTIES TIMEOUT 240 ENVIRONMENT "AMBIT_TOUR_PAUSE=1")
+endif()

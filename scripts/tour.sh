@@ -139,10 +139,15 @@ shot help
 key h
 key p
 shot profile-document
-key ctrl+q
+# The configuration dialog: the left toolbar's "Setting" button, at the
+# toolbar's foot.
+find_win
+eval "$(xdotool getwindowgeometry --shell "$win" | grep -E '^(WIDTH|HEIGHT)=')"
+xdotool windowactivate --sync "$win" mousemove --window "$win" 24 $((HEIGHT - 66)) click 1
+shot configuration
+# The logout page: the "Logout" button beside it.
+xdotool windowactivate --sync "$win" mousemove --window "$win" 81 $((HEIGHT - 66)) click 1
 shot logout-page
-key Escape
-shot after-logout-page
 
 # The terminal's own log file lives in its data tree.
 find "$HOME" -name log.txt -exec cat {} + >>"$out/Ambit.log" 2>/dev/null || true
