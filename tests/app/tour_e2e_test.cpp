@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "glyphcheck.h"
 #include "lib/glrecord.h"
 #include "action.h"
+#include "screen/minibar.h"
 #include "ssmodel.h"
 
 namespace {
@@ -65,6 +68,8 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
   std::vector<std::string> misuse;
   int64_t errors_before = 0, frame_mark = 0;
   size_t stop_at = 0;
+  std::set<std::string> mini_labels;
+  uint32_t mini_empty = 0, mini_bar = 0;
   ss_stock *stock = nullptr;
 
   auto frames_since_mark = [&] { return gui_frame_count() - frame_mark; };
@@ -113,6 +118,17 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
                        },
                        [&, k] {
                          save_shot(kStops[k].name);
+                         // The current miniature names the windows' roles
+                         // as they are now, with no desktop switch.
+                         if (!strcmp(kStops[k].name, "lists")) {
+                           mini_desktop *md = minibar_desktop(screen_get(0)->minibar, 0);
+                           for (int i = 0; md && i < md->count; i++) mini_labels.insert(md->cells[i].label);
+                           // A miniature of an empty desktop shows its frame.
+                           mini_empty = guitest_window_pixel(demo_app::xwin(0), minibar_desktop(screen_get(0)->minibar, 4)->r.x + 1,
+                                                             minibar_desktop(screen_get(0)->minibar, 4)->r.y + 1);
+                           mini_bar = guitest_window_pixel(demo_app::xwin(0), minibar_desktop(screen_get(0)->minibar, 4)->r.x - 1,
+                                                           minibar_desktop(screen_get(0)->minibar, 4)->r.y + 1);
+                         }
                          stop_at = k + 1;
                          if (k + 1 < kStops.size()) {
                            give_roles(kStops[k + 1]);
@@ -212,6 +228,8 @@ TEST(TourEndToEnd, EveryRoleReadableWithoutGlErrors) {
   for (const std::string &s : misuse) m += "  " + s + "\n";
   EXPECT_TRUE(misuse.empty()) << "GL calls refused where they were made:\n" << m;
   EXPECT_EQ(errors, 0) << "frames that ended with a GL error";
+  EXPECT_TRUE(mini_labels.count("LOG") && mini_labels.count("FX")) << "the miniature follows the roles";
+  EXPECT_FALSE(guitest_near(mini_empty, mini_bar, 4)) << "an empty desktop's miniature stands out from the bar";
   ASSERT_FALSE(after_close.empty());
   ASSERT_EQ(after_close.size(), redrawn.size());
   size_t differ = 0;
