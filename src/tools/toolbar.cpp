@@ -35,6 +35,7 @@
 #include "screen/watchbar.h"
 #include "ssmodel.h"
 #include "ssuser.h"
+#include "site.h"
 #include "style.h"
 #include "ui/box.h"
 #include "ui/button.h"
@@ -178,6 +179,12 @@ button *add_button(widget *parent, toolbar *tb, const char *text, int32_t id, ui
                     colours ? colours : style_button_colours(), toolbar_on_button, tb, id);
 }
 
+// The style's split picture i (0-8): its numbers 0-8 name atlas images.
+int32_t split_icon(int i) {
+  const style *s = style_cur();
+  return s ? s->numbers[i] : 7 + i;
+}
+
 // The help button (id 46): dragged over the program it explains what lies
 // under the pointer; a click or drop comes to the toolbar's callback.
 button *help_button(widget *parent, toolbar *tb) {
@@ -273,13 +280,16 @@ void build(toolbar *tb) {
     hbox *row = hbox_new(v, 1, 1);
     add_button(row, tb, "Tools", 48, drag);
     add_button(row, tb, "Zoom", 49, drag);
+    // The split buttons show the style's nine split pictures, in id order;
+    // the linked pair those of the first two.
     const int32_t split_ids[] = {19, 20, 21, 23, 24, 28, 25, 26, 22};
-    const char *const split_texts[] = {"|", "-", "+", "[", "]", "#", "^", "v", "="};
+    const char *const split_texts[] = {"", "", "", "", "", "", "", "", ""};
     grid_of(v, split_ids, split_texts, 9, 3, 3, tb, drag, 0);
+    for (int i = 0; i < 9; i++) button_set_icon(toolbar_button(tb, split_ids[i]), split_icon(i));
     row = hbox_new(v, 0, 1);
     label_new(row, "Linked", 0, panel_font(), 0, 0xffffffffu, nullptr);
-    add_button(row, tb, "|", 83, drag);
-    add_button(row, tb, "-", 84, drag);
+    button_set_icon(add_button(row, tb, "", 83, drag | BUTTON_CENTRE_X), split_icon(0));
+    button_set_icon(add_button(row, tb, "", 84, drag | BUTTON_CENTRE_X), split_icon(1));
     row = hbox_new(v, 1, 1);
     add_button(row, tb, "Clear", 29, 0);
     add_button(row, tb, "Snap", 30, 0);
@@ -324,7 +334,12 @@ void build(toolbar *tb) {
                        toolbar_colour(), 0);
     T.logo_made = true;
   }
-  tb->logo = add_button(tb->logo_hider, tb, "Ambit", ID_LOGO, 0, &T.logo_colours);
+  // The logo: the current site's picture (its second), the name only for
+  // a site without one.
+  const site_row *site = site_current();
+  const int32_t logo = site ? site->pictures[1] : -1;
+  tb->logo = add_button(tb->logo_hider, tb, logo >= 0 ? "" : "Ambit", ID_LOGO, BUTTON_CENTRE_X, &T.logo_colours);
+  if (tb->logo && logo >= 0) button_set_icon(tb->logo, logo);
   hider_set_hidden(tb->logo_hider, 0);
 
   tb->bottom = deck_new(strip);
