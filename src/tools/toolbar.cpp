@@ -425,6 +425,15 @@ void rebuild(toolbar *tb, int l) {
     size fixed{1, 1};
     sizer_new(tb->lists[l], 0, &fixed, nullptr, 1.0f);
   }
+  // The new buttons have no place until the strip is laid out again: without
+  // this the list stayed blank until something else relaid the screen.
+  if (tb->r.w > 0 && tb->r.h > 0) {
+    if (widget_is_shown(tb->lists[l])) widget_show_subtree(tb->lists[l]);
+    container_cls(tb)->layout(tb);
+    // The strip keeps its rect, so the list's own layout is not reached
+    // through it: the list lays its new buttons out itself.
+    container_cls(tb->lists[l])->layout(tb->lists[l]);
+  }
   widget_redraw(tb);
 }
 
