@@ -155,12 +155,11 @@ void tb_restyle(widget *self) {
 
 void tb_release(widget *, int32_t, int32_t, int) {}
 
-// A strip at least kToolbarWidth wide and as wide as its widest row of
-// buttons needs, so no label is cut ("Turnover") and no toggle of a row
-// ("Minis", "Right") falls off its end; the height is the content's.
+// A strip of fixed width (the screen lays the desktop out beside it); the
+// height is the content's.
 void tb_reqsize(widget *self, size *out) {
   static_cast<widget_class *>(object_class_record(bin_type()))->reqsize(self, out);
-  out->w = std::max(kToolbarWidth, out->w);
+  out->w = kToolbarWidth;
 }
 
 void tb_class_init(object_class *rec) {
