@@ -16,3 +16,12 @@ if(AMBIT_TESTS)
                          PROPERTIES ENVIRONMENT "AMBIT_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   endforeach()
 endif()
+
+# The screen tour (scripts/tour.sh) as a test: the real terminal against the
+# simulator's live market under a private Xvfb; it fails on any GL error in
+# the terminal's log. Its pictures stay in build/<preset>/tour.
+if(AMBIT_TESTS AND TARGET ambit-shot AND TARGET Ambit AND TARGET ambit-sim)
+  add_test(NAME screen_tour COMMAND ${CMAKE_SOURCE_DIR}/scripts/tour.sh $<TARGET_FILE_DIR:Ambit>
+                                    ${CMAKE_BINARY_DIR}/tour)
+  set_tests_properties(screen_tour PROPERTIES TIMEOUT 240 ENVIRONMENT "AMBIT_TOUR_PAUSE=1")
+endif()

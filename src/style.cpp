@@ -68,7 +68,7 @@ void dark_palette(style *s) {
   C(s, SC_HEADER) = 0xff3c3a3a;
   C(s, SC_HEADER_TEXT) = 0xffd0d0d0;
   C(s, SC_ALT_ROW) = 0xff2e2e2e;
-  C(s, SC_FLASH) = 0xff30d0f0;
+  C(s, SC_FLASH) = 0xff205a8c;  // a dim amber: the light text stays readable on it
   C(s, SC_WARNING) = 0xff2090f0;
   C(s, SC_BUTTON_TEXT) = 0xfff0f0f0;
   C(s, SC_GRID_BACKGROUND) = 0xff202020;

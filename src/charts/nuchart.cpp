@@ -72,12 +72,17 @@ void nuchart_map_values(chart_plot* plot) {
   for (chart_ta* ta = plot->indicators; ta; ta = ta->next) map_ta(plot, ta, first, last);
 }
 
-// Minimal version: the four colours the chart table takes from the current
-// visual style. The application core's visual styles are built later; until
-// then these are the default style's base colours.
-static uint32_t visual_style_colour(int k) {
-  static const uint32_t kDefault[4] = {0xFF3C78D8, 0xFF808080, 0xFF2A2A2A, 0xFFF0F0F0};
-  return kDefault[(k - 1) & 3];
+// The four colours the chart table takes from the current visual style,
+// as the painter's theme reports them (the default style's until a style
+// installs its theme source).
+static uint32_t g_style_colours[4] = {0xFF3C78D8, 0xFF808080, 0xFF2A2A2A, 0xFFF0F0F0};
+
+static uint32_t visual_style_colour(int k) { return g_style_colours[(k - 1) & 3]; }
+
+void chart_colours_follow(const uint32_t style_colours[4]) {
+  if (std::equal(style_colours, style_colours + 4, g_style_colours)) return;
+  std::copy(style_colours, style_colours + 4, g_style_colours);
+  chart_colours_init();
 }
 
 static uint32_t with_alpha(uint32_t c, uint32_t a) { return (c & 0x00FFFFFFu) | (a << 24); }

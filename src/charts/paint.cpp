@@ -62,7 +62,8 @@ constexpr uint32_t kOptFromDate = 0x400000;
 static void default_theme(chart_theme* t) {
   // The default style at size 1: fonts 6, 7, 14 and 19; the data-box frame
   // images 1 and 3; the news marks 27 (important), 26 (plain), 28 (other).
-  *t = chart_theme{6, 7, 14, 19, 0, 0xFF5A5A5A, 0xFF282828, 1, 3, 27, 26, 28};
+  *t = chart_theme{6,  7,  14, 19, 0, 0xFF5A5A5A, 0xFF282828, 1, 3, 27, 26, 28,
+                   {0xFF3C78D8, 0xFF808080, 0xFF2A2A2A, 0xFFF0F0F0}, 0};
   int32_t ascent = 0, descent = 0;
   font_metrics(nullptr, nullptr, &ascent, &descent, t->font_main);
   t->line_height = ascent + descent + 3;
@@ -88,7 +89,7 @@ chart_theme paint_theme(void) {
 int32_t paint_colour_set(uint32_t options) {
   if (options & kOptTheme) return 2;
   if (options & kOptDark) return 1;
-  return 0;
+  return paint_theme().dark ? 1 : 0;  // no scheme of its own: the style's
 }
 
 colour paint_entry(int32_t e) { return e >= 0 && e < kChartColours ? g.table[e] : 0; }
@@ -526,8 +527,11 @@ static void paint_price_plot(chart_plot* plot, colour background) {
 static void vline(int32_t x, int32_t y1, int32_t y2) { seg(c5(x), c5(y1), c5(x), c5(y2)); }
 static void hline(int32_t y, int32_t x1, int32_t x2) { seg(c5(x1), c5(y), c5(x2), c5(y)); }
 
-static void draw_labels(const chart_list<chart_label>& list, int32_t font, colour c) {
-  for (const chart_label& l : list.items) font_draw(l.text.c_str(), l.x, l.y, 0x10, font, c, nullptr);
+// A label measured in the small-digit font (minute marks, decimals) is
+// drawn in it; the others (month and day names) in the text font.
+static void draw_labels(const chart_list<chart_label>& list, const chart_theme& theme, colour c) {
+  for (const chart_label& l : list.items)
+    font_draw(l.text.c_str(), l.x, l.y, 0x10, l.small ? theme.font_values : theme.font_main, c, nullptr);
 }
 
 static void paint_grids(chart_plot* plot, const chart_theme& theme) {
@@ -545,7 +549,7 @@ static void paint_grids(chart_plot* plot, const chart_theme& theme) {
       for (int32_t x : a->time.minor.items) vline(x, top + 1, bottom);
     }
     gfx_end();
-    draw_labels(a->time.labels, theme.font_main, paint_entry(0));
+    draw_labels(a->time.labels, theme, paint_entry(0));
   }
   if (plot->options & kOptValueAxis) {
     if (!hover) {
@@ -558,7 +562,7 @@ static void paint_grids(chart_plot* plot, const chart_theme& theme) {
       // The value axis keeps two lists; the third grid (entry 3) has no lines.
       gfx_end();
     }
-    draw_labels(a->value.labels, theme.font_values, paint_entry(0));
+    draw_labels(a->value.labels, theme, paint_entry(0));
   }
 }
 
@@ -646,6 +650,7 @@ void paint_chart(chart_plot* plot, uint32_t* background) {
   paint_lines_reset();
   paint_direction_reset();
   gfx_end();
+  chart_colours_follow(paint_theme().style_colour);
   int32_t set = paint_colour_set(plot->options);
   for (int32_t e = 0; e < kChartColours; e++) g.table[e] = chart_colour(set, e);
   colour bg = plot->background ? plot->background : g.table[4];

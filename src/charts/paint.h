@@ -22,6 +22,11 @@ struct chart_theme {
   colour box_frame_colour;
   int32_t box_image, box_frame;
   int32_t news_sensitive, news_plain, news_related;
+  // The visual style's four colours of the chart colour table (accent,
+  // panel, background, chart background) and whether the style is dark:
+  // a chart that asks for no scheme of its own takes the style's.
+  colour style_colour[4];
+  int32_t dark;
 };
 
 // The style module installs its source at start-up (null: the built-in

@@ -66,7 +66,9 @@ void cb_layout(container *self) {
   if (b->mode >= CONFIGBOX_ABOUT) {
     rect inner = {r.x + kMargin, r.y + kMargin, r.w - 2 * kMargin, r.h - 2 * kMargin};
     b->pages->r = inner;
-    b->bars->r = {inner.x, inner.y + inner.h - 24, inner.w, 24};
+    // The about and logout pages have the dialog to themselves: the one
+    // button of their bar, which switches no page, would only cover them.
+    b->bars->r = {inner.x, inner.y + inner.h, inner.w, 0};
     return;
   }
   size bar = {0, 0};

@@ -5,6 +5,7 @@
 #include "screen/screen.h"
 #include "ssclient.h"
 #include "ui/box.h"
+#include "ui/sizer.h"
 #include "ui/button.h"
 #include "ui/label.h"
 
@@ -75,7 +76,10 @@ logout_page *logout_page_new(widget *parent) {
   p->first = button_new(row, "Logout", -1, 0, 0, nullptr, configbox_buttons(), on_button, p, 0);
   p->second = button_new(row, "Cancel", -1, 0, 0, nullptr, configbox_buttons(), on_button, p, 1);
   widget *right = configbox_spacer(row);
-  if (!col || !p->message || !row || !left || !p->first || !p->second || !right) {
+  // The room below the buttons goes to an empty expanding sizer, so the
+  // message and the buttons keep their own heights.
+  widget *rest = sizer_new(col, SIZER_EXPAND_V, nullptr, nullptr, 0);
+  if (!col || !p->message || !row || !left || !p->first || !p->second || !right || !rest) {
     widget_delete(p);
     return nullptr;
   }

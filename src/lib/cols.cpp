@@ -6,6 +6,7 @@
 #include "lib/cols.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "lib/font.h"
 #include "log.h"
@@ -129,3 +130,27 @@ int cols_fit(cols *c, int32_t x, int32_t width, int32_t font) {
 }
 
 void cols_fini(cols *) {}
+
+const char *cols_cell_text(const char *text, int32_t font, int32_t width, bool number) {
+  static char cut[128];
+  if (!text) return "";
+  int32_t size[2];
+  font_text_size(size, font, text);
+  if (size[0] <= width) return text;
+  size_t n = 0;
+  if (number) {
+    int32_t mark = font_glyph_width('#', font);
+    for (int32_t used = mark; mark > 0 && used <= width && n + 1 < sizeof cut; used += mark) cut[n++] = '#';
+  } else {
+    n = std::min(strlen(text), sizeof cut - 1);
+    memcpy(cut, text, n);
+    for (;;) {
+      cut[n] = 0;
+      font_text_size(size, font, cut);
+      if (n == 0 || size[0] <= width) break;
+      n--;
+    }
+  }
+  cut[n] = 0;
+  return cut;
+}

@@ -36,6 +36,12 @@ int32_t cols_width(cols *c, int level, int32_t font);
 // Lays the columns out from x within width; returns 1.
 int cols_fit(cols *c, int32_t x, int32_t width, int32_t font);
 void cols_fini(cols *c);
+
+// What a cell `width` pixels wide shows of text in font: the text when it
+// fits; else a number (number set) as '#' marks as many as fit, never a
+// shortened, wrong value, and any other text cut from its end. The result
+// lives until the next call.
+const char *cols_cell_text(const char *text, int32_t font, int32_t width, bool number);
 // The same with the em and digit widths given rather than read from a font.
 int32_t cols_width_metrics(cols *c, int level, int32_t em, int32_t digit);
 int cols_fit_metrics(cols *c, int32_t x, int32_t width, int32_t em, int32_t digit);

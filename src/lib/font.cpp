@@ -18,6 +18,28 @@ static const char kSrc[] = "src/lib/font";
 
 static const tex_subtex *glyph(const tex_font *f, int c) { return f->glyph[unsigned(c) & 0x7F]; }
 
+static struct {
+  font_text_watch watch;
+  void *watch_arg;
+} S;
+
+void font_set_text_watch(font_text_watch fn, void *arg) {
+  S.watch = fn;
+  S.watch_arg = arg;
+}
+
+bool font_has_small_digits(int32_t font) {
+  const tex_font *f = tex_font_get(font);
+  if (!f) return false;
+  const tex_subtex *first = glyph(f, 'a');
+  if (!first || first == glyph(f, 'A')) return false;
+  for (int d = 0; d < 10; d++) {
+    const tex_subtex *small = glyph(f, 'a' + d), *full = glyph(f, '0' + d);
+    if (!small || !full || small->width != first->width || small->height >= full->height) return false;
+  }
+  return true;
+}
+
 void font_metrics(int32_t *em, int32_t *digit, int32_t *ascent, int32_t *descent, int32_t font) {
   const tex_font *f = tex_font_get(font);
   if (!f) {
@@ -178,6 +200,7 @@ void font_draw(const char *text, int32_t x, int32_t y, uint32_t flags, int32_t f
     }
     if (out) *out = {x, y + 1 - size[1], size[0], size[1]};
     if (c == 0) return;
+    if (S.watch) S.watch(text, font, rect{x, y + 1 - size[1], size[0], size[1]}, nullptr, S.watch_arg);
     gfx_colour(c);
     if (flags & kFontRtl) {
       log(LOG_ERROR, kSrc, "right to left not supported");
@@ -191,6 +214,7 @@ void font_draw(const char *text, int32_t x, int32_t y, uint32_t flags, int32_t f
   rect r = vertical_place(f, font, flags, n, &x, &y);
   if (out) *out = r;
   if (c == 0 || (flags & kFontRtl)) return;
+  if (S.watch) S.watch(text, font, r, nullptr, S.watch_arg);
   gfx_colour(c);
   for (size_t i = 0; i < n; i++) {
     int ch = text[i];
@@ -224,6 +248,7 @@ int font_layout(gmap *m, const char *text, int32_t x, int32_t y, uint32_t flags,
       k += font_char_quad(ch, gx, y + int32_t(i) * (a + d), font, &texture, tc + k, v + k);
     }
     if (out) *out = r;
+    if (S.watch) S.watch(text, font, r, m, S.watch_arg);
   } else {
     k = font_text_quads(text, x, y, font, &texture, tc, v);
     if (k > 0) {
@@ -244,6 +269,7 @@ int font_layout(gmap *m, const char *text, int32_t x, int32_t y, uint32_t flags,
         v[i + 1] += dy;
       }
       if (out) *out = {x + dx, y + dy + 1 - h1, width, h1};
+      if (S.watch) S.watch(text, font, rect{x + dx, y + dy + 1 - h1, width, h1}, m, S.watch_arg);
     }
   }
   if (k > 0) m->texture = texture;

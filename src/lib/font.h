@@ -50,3 +50,14 @@ void font_draw(const char *text, int32_t x, int32_t y, uint32_t flags, int32_t f
 // needed), sets the list's texture and fills out. 0, or -1 when the list is
 // not a quad list or can't grow.
 int font_layout(gmap *m, const char *text, int32_t x, int32_t y, uint32_t flags, int32_t font, rect *out);
+
+// True when the font draws 'a'-'j' as small digits (the value fonts): read
+// from the glyphs themselves, each lower than its full digit and all of one
+// width, so a font that only falls back to capitals never counts.
+bool font_has_small_digits(int32_t font);
+
+// Test seam: told of every text that font_layout lays (with its list) or
+// font_draw draws in a colour (list null), with its font and the rect it
+// takes: a list's rects are in the list's own coordinates. Null: nobody.
+using font_text_watch = void (*)(const char *text, int32_t font, const rect &r, const gmap *list, void *arg);
+void font_set_text_watch(font_text_watch fn, void *arg);

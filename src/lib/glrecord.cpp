@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -76,6 +77,8 @@ struct record_state {
   bool forward = false;
   bool active = false;
   GLuint next_texture = 1;
+  bool in_primitive = false;           // between Begin and End
+  std::vector<std::string> misuse;     // calls GL refuses where they were made
 };
 record_state S;
 
@@ -130,6 +133,26 @@ std::string f(double v) {
 }
 std::string p(const void *v) { return v ? "ptr" : "null"; }
 
+// Between Begin and End GL takes only vertices and their attributes; any
+// other call there fails with GL_INVALID_OPERATION and is otherwise
+// ignored, as are an End without a Begin and a Begin inside one. A vertex
+// outside Begin and End belongs to no shape and draws nothing.
+bool inside_allowed(const char *name) {
+  return !strncmp(name, "Vertex", 6) || !strncmp(name, "TexCoord", 8) || !strncmp(name, "Color4", 6);
+}
+void check_primitive(const char *name, const std::string &line) {
+  const bool begin = !strcmp(name, "Begin"), end = !strcmp(name, "End");
+  std::string what;
+  if (begin && S.in_primitive) what = "inside Begin/End: ";
+  if (end && !S.in_primitive) what = "End without Begin: ";
+  if (!begin && !end && S.in_primitive && !inside_allowed(name)) what = "inside Begin/End: ";
+  // A vertex outside a primitive draws nothing: the shape it belongs to is lost.
+  if (!S.in_primitive && !strncmp(name, "Vertex", 6)) what = "vertex outside Begin/End: ";
+  if (!what.empty() && S.misuse.size() < 1000) S.misuse.push_back(what + line);
+  if (begin) S.in_primitive = true;
+  if (end) S.in_primitive = false;
+}
+
 // Appends "name(a,b,...)".
 template <typename... A>
 void rec(const char *name, const A &...args) {
@@ -138,6 +161,7 @@ void rec(const char *name, const A &...args) {
   bool first = true;
   ((line += (first ? "" : ","), line += args, first = false), ...);
   line += ')';
+  check_primitive(name, line);
   S.calls.push_back(std::move(line));
 }
 
@@ -351,6 +375,8 @@ const gl_api glapi_record = {
 void glrecord_start(bool forward) {
   S.calls.clear();
   if (S.active) return;
+  S.in_primitive = false;
+  S.misuse.clear();
   S.next = glapi_install(&glapi_record);
   S.forward = forward;
   S.active = true;
@@ -376,5 +402,8 @@ std::string glrecord_text() {
 }
 
 void glrecord_clear() { S.calls.clear(); }
+
+const std::vector<std::string> &glrecord_misuse() { return S.misuse; }
+void glrecord_clear_misuse() { S.misuse.clear(); }
 
 std::string glrecord_enum_name(unsigned value) { return en(value); }

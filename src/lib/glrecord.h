@@ -33,6 +33,13 @@ const std::vector<std::string> &glrecord_calls();
 // The same, one call a line, each line ending in "\n".
 std::string glrecord_text();
 void glrecord_clear();
+// Calls GL refuses where they were made, since start (a call other than a
+// vertex, texture coordinate or colour between Begin and End, an End
+// without a Begin, a Begin inside one, a vertex outside any: it draws
+// nothing), each as "what: line"; the first
+// 1000 are kept. glrecord_clear leaves them.
+const std::vector<std::string> &glrecord_misuse();
+void glrecord_clear_misuse();
 
 // Records for the length of a scope (start in the constructor, stop in the
 // destructor), so a failed assertion never leaves the recorder installed.

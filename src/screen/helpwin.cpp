@@ -290,7 +290,9 @@ typeid_t register_helpwin() {
 
 help_fonts help_style_fonts() {
   const style *s = style_cur();
-  help_fonts f = s ? help_fonts{s->font[1], s->font[0], 0} : help_fonts{13, 4, 0};
+  // Headings, keys and the link in the heading font (capitals); never the
+  // value font, whose 'a'-'j' are small digits.
+  help_fonts f = s ? help_fonts{s->font[5], s->font[0], 0} : help_fonts{13, 4, 0};
   // The line step: the body font's height and 3 pixels of leading.
   int32_t asc = 0, desc = 0;
   font_metrics(nullptr, nullptr, &asc, &desc, f.body);

@@ -24,6 +24,7 @@
 #include "lib/font.h"
 #include "lib/gfx.h"
 #include "lib/scan.h"
+#include "lib/tex.h"
 #include "lib/timer.h"
 #include "lib/wlist.h"
 #include "log.h"
@@ -51,6 +52,9 @@ constexpr uint32_t kTextOnColour = 0xff222222u;
 constexpr uint32_t kTextDim = 0xffb4b4b4u;
 constexpr uint32_t kTextPlain = 0xffe6e6e6u;
 constexpr uint32_t kEdgeLine = 0x1e000000u;   // black at alpha 30
+constexpr int32_t kFrameImage = 2;             // the atlas's rounded 1-pixel frame
+constexpr int32_t kHighlightImage = 4;         // its 2-pixel popup frame
+constexpr uint32_t kFrameColour = 0x78b4b4b4u; // light grey at alpha 120
 constexpr uint32_t kKeypadFill = 0x78000000u; // black at alpha 120
 constexpr uint32_t kKeypadEdge = 0x64000000u; // black at alpha 100
 constexpr uint32_t kKeypadText = 0xffffffffu;
@@ -68,6 +72,8 @@ uint32_t style_col(int field, uint32_t fallback) {
   return s ? style_colour(s, field) : fallback;
 }
 uint32_t bg_colour() { return style_col(SC_BACKGROUND, 0xff282828u); }
+// A miniature's own ground: a shade lighter than the bar's.
+uint32_t mini_bg_colour() { return colour_lighten(bg_colour(), 14); }
 int32_t line_height() {
   const style *s = cur();
   return s ? s->line_height : 14;
@@ -140,6 +146,16 @@ void md_draw(widget *self) {
     if (c.right < in.x + in.w - 1) gfx_line(c.right, c.top, c.right, c.bottom + 1);
     gfx_end_lines();
   }
+  // The frame picture over the whole, so every miniature stands out from
+  // the bar, empty or not; the current one also carries the highlight
+  // picture in the style's link colour.
+  gfx_colour(kFrameColour);
+  tex_draw(kFrameImage, r.x, r.y, r.w, r.h);
+  if (md->current) {
+    gfx_colour(style_col(SC_LINK, 0xfff0c060u));
+    tex_draw(kHighlightImage, r.x, r.y, r.w, r.h);
+  }
+  gfx_end();
   md->redraws++;
 }
 
@@ -544,7 +560,7 @@ bool mini_desktop_layout(mini_desktop *md) {
       n++;
     }
   }
-  const uint32_t bg = current ? style_col(SC_SELECTION, 0xff505050u) : bg_colour();
+  const uint32_t bg = current ? style_col(SC_SELECTION, 0xff505050u) : mini_bg_colour();
   if (n != md->count || bg != md->bg || int32_t(current) != md->current) changed = true;
   md->count = n;
   md->bg = bg;

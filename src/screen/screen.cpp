@@ -1196,11 +1196,16 @@ void screen_backstop() {
   // A popup document waiting for its page size is placed again each pass.
   if (screen_document_waiting() && S.current && (S.current->bars & BAR_POPUP_DOCUMENT))
     screen_place_popup_document(0);
-  if (S.desktops_changed) {
+  const int64_t t = now_ms();
+  // The mini desktops follow their windows: a role, an instrument or a
+  // trend that changes reaches no desktop operation, so they are also laid
+  // out again four times a second (only a changed one redraws).
+  static int64_t minis_at = 0;
+  if (S.desktops_changed || t - minis_at >= 250) {
     for_each_open([](screen *s, int) { minibar_refresh(s->minibar); });
     S.desktops_changed = false;
+    minis_at = t;
   }
-  const int64_t t = now_ms();
   for_each_open([t](screen *s, int) {
     gui_win *gw = gui_window_record(s->os_window);
     if (!gw) return;

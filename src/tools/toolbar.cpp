@@ -11,6 +11,8 @@
 // Slots: draw (toolbar colour under the bin's), restyle, release (empty).
 #include "tools/toolbar.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 
@@ -33,6 +35,7 @@
 #include "screen/watchbar.h"
 #include "ssmodel.h"
 #include "ssuser.h"
+#include "site.h"
 #include "style.h"
 #include "ui/box.h"
 #include "ui/button.h"
@@ -175,6 +178,12 @@ button *add_button(widget *parent, toolbar *tb, const char *text, int32_t id, ui
                     colours ? colours : style_button_colours(), toolbar_on_button, tb, id);
 }
 
+// The style's split picture i (0-8): its numbers 0-8 name atlas images.
+int32_t split_icon(int i) {
+  const style *s = style_cur();
+  return s ? s->numbers[i] : 7 + i;
+}
+
 // The help button (id 46): dragged over the program it explains what lies
 // under the pointer; a click or drop comes to the toolbar's callback.
 button *help_button(widget *parent, toolbar *tb) {
@@ -270,13 +279,16 @@ void build(toolbar *tb) {
     hbox *row = hbox_new(v, 1, 1);
     add_button(row, tb, "Tools", 48, drag);
     add_button(row, tb, "Zoom", 49, drag);
+    // The split buttons show the style's nine split pictures, in id order;
+    // the linked pair those of the first two.
     const int32_t split_ids[] = {19, 20, 21, 23, 24, 28, 25, 26, 22};
-    const char *const split_texts[] = {"|", "-", "+", "[", "]", "#", "^", "v", "="};
+    const char *const split_texts[] = {"", "", "", "", "", "", "", "", ""};
     grid_of(v, split_ids, split_texts, 9, 3, 3, tb, drag, 0);
+    for (int i = 0; i < 9; i++) button_set_icon(toolbar_button(tb, split_ids[i]), split_icon(i));
     row = hbox_new(v, 0, 1);
     label_new(row, "Linked", 0, panel_font(), 0, 0xffffffffu, nullptr);
-    add_button(row, tb, "|", 83, drag);
-    add_button(row, tb, "-", 84, drag);
+    button_set_icon(add_button(row, tb, "", 83, drag | BUTTON_CENTRE_X), split_icon(0));
+    button_set_icon(add_button(row, tb, "", 84, drag | BUTTON_CENTRE_X), split_icon(1));
     row = hbox_new(v, 1, 1);
     add_button(row, tb, "Clear", 29, 0);
     add_button(row, tb, "Snap", 30, 0);
@@ -321,7 +333,12 @@ void build(toolbar *tb) {
                        toolbar_colour(), 0);
     T.logo_made = true;
   }
-  tb->logo = add_button(tb->logo_hider, tb, "Ambit", ID_LOGO, 0, &T.logo_colours);
+  // The logo: the current site's picture (its second), the name only for
+  // a site without one.
+  const site_row *site = site_current();
+  const int32_t logo = site ? site->pictures[1] : -1;
+  tb->logo = add_button(tb->logo_hider, tb, logo >= 0 ? "" : "Ambit", ID_LOGO, BUTTON_CENTRE_X, &T.logo_colours);
+  if (tb->logo && logo >= 0) button_set_icon(tb->logo, logo);
   hider_set_hidden(tb->logo_hider, 0);
 
   tb->bottom = deck_new(strip);
@@ -406,6 +423,15 @@ void rebuild(toolbar *tb, int l) {
   for (int i = 0; i < p.spacers; i++) {
     size fixed{1, 1};
     sizer_new(tb->lists[l], 0, &fixed, nullptr, 1.0f);
+  }
+  // The new buttons have no place until the strip is laid out again: without
+  // this the list stayed blank until something else relaid the screen.
+  if (tb->r.w > 0 && tb->r.h > 0) {
+    if (widget_is_shown(tb->lists[l])) widget_show_subtree(tb->lists[l]);
+    container_cls(tb)->layout(tb);
+    // The strip keeps its rect, so the list's own layout is not reached
+    // through it: the list lays its new buttons out itself.
+    container_cls(tb->lists[l])->layout(tb->lists[l]);
   }
   widget_redraw(tb);
 }

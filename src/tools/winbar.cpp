@@ -44,6 +44,15 @@ void make_colours() {
   W.made = true;
 }
 
+// The buttons' pictures from the atlas: minimise the downward arrow,
+// maximise a single pane, restore a pane split in two, close the style's
+// close cross.
+constexpr int32_t kMinimiseIcon = 23, kMaximiseIcon = 7, kRestoreIcon = 8;
+int32_t close_icon() {
+  const style *s = style_cur();
+  return s ? s->numbers[9] : 16;
+}
+
 // Minimal version: the backdrop is a plain strip of the bar's dark colour
 // 58 pixels wide at the right edge; the style's backdrop image replaces it
 // when the styles carry one.
@@ -100,17 +109,17 @@ widget *winbar_new(widget *parent) {
   sizer *sz = sizer_new(wb, 0, nullptr, &pad, 1.0f);
   hbox *row = hbox_new(sz, 0, 3);
   const button_colours *c = winbar_colours();
-  button_new(row, "_", -1, 0, BUTTON_CENTRE_X, nullptr, c, winbar_on_button, wb, WINBAR_MINIMISE);
-  wb->middle = button_new(row, "^", -1, 0, BUTTON_CENTRE_X, nullptr, c, winbar_on_button, wb,
+  button_new(row, "", kMinimiseIcon, 0, BUTTON_CENTRE_X, nullptr, c, winbar_on_button, wb, WINBAR_MINIMISE);
+  wb->middle = button_new(row, "", kMaximiseIcon, 0, BUTTON_CENTRE_X, nullptr, c, winbar_on_button, wb,
                           WINBAR_MAXIMISE);
-  button_new(row, "x", -1, 0, BUTTON_CENTRE_X, nullptr, c, winbar_on_button, wb, WINBAR_CLOSE);
+  button_new(row, "", close_icon(), 0, BUTTON_CENTRE_X, nullptr, c, winbar_on_button, wb, WINBAR_CLOSE);
   return wb;
 }
 
 void winbar_set_maximised(widget *w, int on) {
   auto *wb = static_cast<winbar *>(w);
   if (!wb || !wb->middle) return;
-  button_set_text(wb->middle, on ? "v" : "^");
+  button_set_icon(wb->middle, on ? kRestoreIcon : kMaximiseIcon);
   button_set_id(wb->middle, on ? WINBAR_RESTORE : WINBAR_MAXIMISE);
   widget_redraw(wb->middle);
 }

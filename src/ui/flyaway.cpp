@@ -144,8 +144,16 @@ void f_draw(widget *self) {
   int32_t ascent = 0, descent = 0;
   font_metrics(nullptr, nullptr, &ascent, &descent, f->font);
   if (horizontal(f) && !f->open) {
-    font_draw(f->caption, r.x + r.w / 2, r.y + f->inner.top, 2 | kFontVertical | 0x10, f->font,
-              ink, nullptr);
+    // One character a line, as many lines as the strip holds: the caption
+    // never runs past the flyaway into what lies below it.
+    char shown[sizeof f->caption];
+    const int32_t line = ascent + descent;
+    const int32_t room = r.h - f->inner.top - f->inner.bottom - descent;
+    size_t fit = line > 0 && room > 0 ? size_t(room / line) : 0;
+    fit = std::min(fit, strlen(f->caption));
+    memcpy(shown, f->caption, fit);
+    shown[fit] = 0;
+    font_draw(shown, r.x + r.w / 2, r.y + f->inner.top, 2 | kFontVertical | 0x10, f->font, ink, nullptr);
   } else {
     int32_t mid = r.y + st.h / 2;
     if (f->open)

@@ -99,6 +99,9 @@ int gui_queue_update(widget *w, const rect *r, widget_update_fn fn, int n);
 void gui_drop_updates(widget *w);
 // Draws what is queued for the window; the number of entries drawn.
 int gui_draw_window(int index);
+// Frames that ended with a GL error pending, since start (each logged; a
+// debug build names the error). Tests hold it at 0.
+int64_t gui_frame_gl_errors(void);
 
 // ---- options and names ----
 void gui_set_app_name(const char *name);

@@ -30,6 +30,31 @@ static struct {
   rect cur, prev;
 } L;
 
+// Frames that ended with a GL error pending.
+static int64_t frame_errors;
+
+int64_t gui_frame_gl_errors(void) { return frame_errors; }
+
+// After a frame every error the frame left is drained; a frame with any
+// counts once. A release build only notes that the errors were ignored; a
+// debug build names each one, as a drawing fault to be mended.
+static void check_frame_errors() {
+  bool any = false;
+  for (int i = 0; i < 16; i++) {
+    GLenum e = gl->GetError();
+    if (e == GL_NO_ERROR) break;
+    any = true;
+#ifndef NDEBUG
+    log(LOG_ERROR, kSrc, "glerror: %x after a frame", e);
+#endif
+  }
+  if (!any) return;
+  frame_errors++;
+#ifdef NDEBUG
+  log(LOG_WARN, kSrc, "gfx errors ignored");
+#endif
+}
+
 int gui_draw_init(void) {
   if (G.saved) return 0;
   G.saved = (gui_update *)malloc(kSavedStep * sizeof(gui_update));
@@ -312,6 +337,6 @@ int gui_draw_window(int index) {
     for (int i = 0; i < w->update_count; i++)
       if (w->updates[i].w) w->updates[i].w->flags |= WIDGET_REPEAT;
   }
-  if (gl->GetError() != GL_NO_ERROR) log(LOG_WARN, kSrc, "gfx errors ignored");
+  check_frame_errors();
   return drawn;
 }

@@ -197,6 +197,34 @@ static gui_plat_data *find_window(uint32_t id) {
   return nullptr;
 }
 
+// A window's place is its content's (SDL reads and sets it so once it
+// knows the manager's borders). A window placed before its manager has
+// decorated it lands with its frame at the place and its content lower by
+// the title bar; a frame read back and set again at each start then crept
+// down. So the place asked for is kept until the window stands there, and
+// set once more when the manager has moved it.
+static void ask_place(gui_plat_data *p, int32_t x, int32_t y) {
+  SDL_SetWindowPosition((SDL_Window *)p->window, x, y);
+  p->place_pending = 1;
+  p->want_x = x;
+  p->want_y = y;
+}
+
+static void settle_place(gui_plat_data *p) {
+  if (!p->place_pending || !p->window) return;
+  SDL_Window *w = (SDL_Window *)p->window;
+  int x = 0, y = 0;
+  SDL_GetWindowPosition(w, &x, &y);
+  if (x == p->want_x && y == p->want_y) {
+    p->place_pending = 0;
+    return;
+  }
+  int top = 0, left = 0, bottom = 0, right = 0;
+  if (SDL_GetWindowBordersSize(w, &top, &left, &bottom, &right) != 0 || (top == 0 && left == 0)) return;
+  p->place_pending = 0;  // one correction: the user may move it afterwards
+  SDL_SetWindowPosition(w, p->want_x, p->want_y);
+}
+
 static void content_rect(const gui_plat_data *p, rect *out) {
   SDL_Window *w = (SDL_Window *)p->window;
   SDL_GetWindowPosition(w, &out->x, &out->y);
@@ -354,7 +382,7 @@ int gui_plat_window_create(gui_plat_window *win) {
   SDL_ShowWindow(w);
   SDL_RaiseWindow(w);
   SDL_SetWindowInputFocus(w);  // without a window manager nobody else gives focus
-  SDL_SetWindowPosition(w, win->frame.x, win->frame.y);
+  ask_place(p, win->frame.x, win->frame.y);
   p->back_kept = probe_back_buffer(w);
   return 0;
 }
@@ -389,7 +417,7 @@ void gui_plat_set_frame(gui_plat_data *p, const rect *frame) {
   if (!p || !p->window) return;
   SDL_Window *w = (SDL_Window *)p->window;
   SDL_SetWindowSize(w, frame->w > 0 ? frame->w : 1, frame->h > 0 ? frame->h : 1);
-  SDL_SetWindowPosition(w, frame->x, frame->y);
+  ask_place(p, frame->x, frame->y);
   echo_frame(p);
 }
 
@@ -645,7 +673,11 @@ static void window_event(gui_plat_data *p, const SDL_WindowEvent &w) {
       break;
     case SDL_WINDOWEVENT_MOVED:
     case SDL_WINDOWEVENT_SIZE_CHANGED:
+      settle_place(p);
       echo_frame(p);
+      break;
+    case SDL_WINDOWEVENT_SHOWN:
+      settle_place(p);
       break;
     case SDL_WINDOWEVENT_ENTER:
       if (st.ev.crossing) st.ev.crossing(p->index, 1);
@@ -654,6 +686,7 @@ static void window_event(gui_plat_data *p, const SDL_WindowEvent &w) {
       if (st.ev.crossing) st.ev.crossing(p->index, 0);
       break;
     case SDL_WINDOWEVENT_EXPOSED:
+      settle_place(p);
       // An X window without a compositor loses what was covered.
       if (st.ev.exposed) st.ev.exposed(p->index);
       break;

@@ -28,6 +28,9 @@ struct gui_plat_data {
   // Window drag in progress: screen position of the pointer and of the
   // window when the left button went down inside the drag area.
   int32_t dragging, drag_px, drag_py, drag_wx, drag_wy;
+  // Where the content was last asked to stand, until the manager's borders
+  // were known and it stood there (place_pending).
+  int32_t place_pending, want_x, want_y;
 };
 
 // What the layer needs to know of a gui window to create its native window.

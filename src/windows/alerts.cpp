@@ -506,7 +506,7 @@ static void g_draw(widget *self) {
   const colour sel = s ? style_colour(s, SC_SELECTION) : 0xff604020u;
   const colour fired = s ? style_colour(s, SC_WARNING) : 0xff00c0ffu;
   gfx_fill_rect(g->r.x, g->r.y, g->r.w, g->r.h, bg);
-  const int32_t font = font_of();
+  const int32_t font = font_of(), value_font = s ? s->font[1] : 5;
   static const uint32_t kCellBit[kAlertColumns] = {0, 0, 0, 0, 0, 0, 0, 0, ALERT_LOW, ALERT_LOW, ALERT_HIGH,
                                                    ALERT_HIGH, ALERT_VOLUME, ALERT_VOLUME, ALERT_VOLUME,
                                                    ALERT_VOLUME, ALERT_NEWS, ALERT_NEWS};
@@ -529,9 +529,12 @@ static void g_draw(widget *self) {
       if (fi >= 0 && r->fades[fi].state) gfx_fill_rect(col.x0, r->y, col.width, g->row_h, r->fades[fi].shown.c | 0xff000000u);
       const char *text = alerts_cell_text(self, r->a, c);
       if (!text[0]) continue;
+      // Figures right-aligned in the value font (small-digit cents), words
+      // left in the row font; nothing reaches past its column.
       const bool right = c >= 3;
-      font_draw(text, right ? col.x1 - 2 : col.x0 + 2, r->y + g->row_h / 2, right ? 0x41 : 0x40, font,
-                hot ? bg : fg, nullptr);
+      const int32_t f = right ? value_font : font;
+      font_draw(cols_cell_text(text, f, col.width - 4, right), right ? col.x1 - 2 : col.x0 + 2, r->y + g->row_h / 2,
+                right ? 0x41 : 0x40, f, hot ? bg : fg, nullptr);
     }
   }
 }

@@ -17,6 +17,7 @@
 
 #include "lib/fade.h"
 #include "lib/fmt.h"
+#include "lib/cols.h"
 #include "lib/font.h"
 #include "lib/gfx.h"
 #include "log.h"
@@ -342,9 +343,11 @@ int32_t row_height() {
   return (s ? s->line_height : 14) + 1;
 }
 
+// Every cell is a figure: the value font, whose small digits draw the
+// formatters' cents and tenths.
 int32_t table_font() {
   const style *s = style_cur();
-  return s ? s->font[0] : 0;
+  return s ? s->font[1] : 5;
 }
 
 void layout_columns(depthwin_child *c) {
@@ -459,7 +462,10 @@ void tb_draw(widget *self) {
       if (i < m.rows[list].size()) {
         colour bg = list == 0 ? kBidColour : list == 1 ? kOfferColour : kTradeColour;
         gfx_fill_rect(x, y, w, rh - 1, bg);
-        if (depthtbl_cell(c, col, i, text, sizeof text)) font_draw(text, x + 2, y, 0, table_font(), kTextColour, nullptr);
+        // Figures stand right-aligned in their column and never reach past it.
+        if (depthtbl_cell(c, col, i, text, sizeof text))
+          font_draw(cols_cell_text(text, table_font(), w - 4, true), x + w - 2, y + rh / 2, 0x41, table_font(),
+                    kTextColour, nullptr);
       }
       x += w;
     }
@@ -550,7 +556,7 @@ bool depthtbl_cell(depthwin_child *t, int col, uint32_t row, char *out, int cap)
   const char *s = nullptr;
   auto pct = [&](uint64_t part, uint64_t whole) -> const char * {
     if (!whole) return nullptr;
-    return fmt_percent(float(double(part) * 100.0 / double(whole)));
+    return fmt_percent_whole(float(double(part) * 100.0 / double(whole)));
   };
   switch (col) {
     case 0: case 17: s = fmt_money(r.cum_value); break;

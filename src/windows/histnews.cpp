@@ -223,12 +223,16 @@ palette colours() {
   return p;
 }
 
+// A cell within its column: figures right-aligned in the value font (its
+// small digits draw the cents), dates and times centred in the row font.
 void cell(const cols_col &c, const char *text, int32_t cy, int32_t font, colour col, bool right) {
   if (!c.shown || !text || !*text) return;
+  const style *st = style_cur();
+  int32_t value_font = st ? st->font[1] : 5;
   if (right)
-    font_draw(text, c.x1 - 3, cy, 0x41, font, col, nullptr);
+    font_draw(cols_cell_text(text, value_font, c.width - 6, true), c.x1 - 3, cy, 0x41, value_font, col, nullptr);
   else
-    font_draw(text, c.x0 + c.width / 2, cy, 0x42, font, col, nullptr);
+    font_draw(cols_cell_text(text, font, c.width - 2, false), c.x0 + c.width / 2, cy, 0x42, font, col, nullptr);
 }
 
 colour with_alpha(colour c, uint32_t a) { return (c & 0x00ffffffu) | (a << 24); }

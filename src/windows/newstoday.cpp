@@ -279,14 +279,19 @@ void on_change(const ss_change *c, void *own, uint64_t, uint32_t) {
 
 // Drawing -------------------------------------------------------------------------
 
+// A cell's text within its column: figures (right-aligned) and times
+// (centred) in the value font, whose small digits draw the cents; words in
+// the row font. Nothing reaches past the column.
 void cell(const cols_col &c, const char *text, int32_t cy, int32_t font, colour col, int align) {
   if (!c.shown || !text || !*text) return;
+  const style *st = style_cur();
+  int32_t value_font = st ? st->font[1] : 5, room = c.width - 6;
   if (align == 1)
-    font_draw(text, c.x1 - 3, cy, 0x41, font, col, nullptr);
+    font_draw(cols_cell_text(text, value_font, room, true), c.x1 - 3, cy, 0x41, value_font, col, nullptr);
   else if (align == 2)
-    font_draw(text, c.x0 + c.width / 2, cy, 0x42, font, col, nullptr);
+    font_draw(cols_cell_text(text, value_font, room, true), c.x0 + c.width / 2, cy, 0x42, value_font, col, nullptr);
   else
-    font_draw(text, c.x0 + 3, cy, 0x40, font, col, nullptr);
+    font_draw(cols_cell_text(text, font, room, false), c.x0 + 3, cy, 0x40, font, col, nullptr);
 }
 
 const char *state_text(const ss_stock *s) {

@@ -92,6 +92,13 @@ static void theme_from_style(chart_theme *out) {
   out->news_sensitive = s->numbers[10];
   out->news_plain = s->numbers[11];
   out->news_related = s->numbers[12];
+  out->style_colour[0] = style_colour(s, SC_LINK);
+  out->style_colour[1] = style_colour(s, SC_PANEL);
+  out->style_colour[2] = style_colour(s, SC_BACKGROUND);
+  out->style_colour[3] = style_colour(s, SC_CHART_BACKGROUND);
+  // Dark when the background is darker than mid grey.
+  const uint32_t bg = style_colour(s, SC_BACKGROUND);
+  out->dark = ((bg & 0xFF) + (bg >> 8 & 0xFF) + (bg >> 16 & 0xFF)) < 3 * 128;
 }
 
 static void make_shared_state() {

@@ -200,9 +200,12 @@ void layout_row(rsswin *r, rsswin_row *row, int32_t y) {
       sstime_parts p{};
       sstime_unpack(&p, it->date);
       int hour = p.hour % 12 ? p.hour % 12 : 12;
-      char line[96];
-      snprintf(line, sizeof line, "%s, %d %s %d:%02d%cm", fmt_weekday_short(it->date), p.mday,
-               fmt_month(it->date), hour, p.min, p.hour < 12 ? 'a' : 'p');
+      // The formatters share one buffer: the weekday is copied out before
+      // the month's name is asked for.
+      char weekday[16], line[96];
+      snprintf(weekday, sizeof weekday, "%s", fmt_weekday_short(it->date));
+      snprintf(line, sizeof line, "%s, %d %s %d:%02d%cm", weekday, p.mday, fmt_month(it->date), hour, p.min,
+               p.hour < 12 ? 'a' : 'p');
       font_layout(&row->text, line, x0, top + r->title_height + r->line_height - 3, 0, font5, &out);
     }
     int32_t lines = 0;
@@ -355,6 +358,10 @@ void rw_draw(widget *self) {
   colour fg = st ? style_colour(st, SC_TEXT) | 0xff000000u : 0xff000000u;
   colour sep = st ? style_colour(st, SC_GRID) | 0xff000000u : 0xffc0c0c0u;
   colour colline = st ? style_colour(st, SC_OUTLINE) | 0xff000000u : 0xff808080u;
+  // Link blue reads on a light background; on a dark one the style's own
+  // link colour does.
+  const bool dark = ((bg & 0xff) + (bg >> 8 & 0xff) + (bg >> 16 & 0xff)) < 3 * 128;
+  colour link = dark && st ? style_colour(st, SC_LINK) | 0xff000000u : kLinkBlue;
   const rect &a = r->r;
   gfx_fill_rect(a.x, a.y, a.w, a.h, bg);
   rect previous;
@@ -371,11 +378,11 @@ void rw_draw(widget *self) {
     }
     if (row->stale || row->y != pen) layout_row(r, row, pen);
     bool linked = row->item->link && *row->item->link;
-    gfx_colour(linked ? kLinkBlue : fg);
+    gfx_colour(linked ? link : fg);
     gmap_draw_segment(&row->text, 0);
     gfx_colour(fg);
     gmap_draw_segment(&row->text, 1);
-    gfx_colour(kLinkBlue);
+    gfx_colour(link);
     gmap_draw(&row->links_map);
     pen += row->height;
     if (nb < 256) bottoms[nb++] = pen;

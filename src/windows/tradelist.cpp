@@ -763,7 +763,8 @@ void tl_draw(widget *self) {
   colour down = st ? style_colour(st, SC_DOWN) | 0xff000000u : 0xff0000c0u;
   gfx_fill_rect(t->r.x, t->r.y, t->r.w, t->r.h, bg);
   int32_t font = row_font(), lh = line_height();
-  cols_fit(&t->columns, t->r.x, t->r.w - kTradelistNewsStrip, font);
+  int32_t value_font = st ? st->font[1] : 5;
+  cols_fit(&t->columns, t->r.x, t->r.w - kTradelistNewsStrip, value_font);
   for (tradelist_row *r = t->top_row; r && r->y >= 0; r = r->older) {
     if (r->fades[0].shown.i > 0)
       gfx_fill_rect(t->r.x, r->y, t->r.w, lh, (flash_c & 0x00ffffffu) | uint32_t(r->fades[0].shown.i) << 24);
@@ -777,7 +778,24 @@ void tl_draw(widget *self) {
         if (v > 0) fg = up;
         if (v < 0) fg = down;
       }
-      font_draw(cell_text(t, r, c, false), cc.x1 - 2, r->y + lh - 3, c == kTlCodes ? 0 : 2, font, fg, nullptr);
+      // Condition codes are letters, left-aligned in the text font; dates
+      // centred in it; times centred and figures right-aligned in the value
+      // font, whose small digits draw the cents. No cell reaches past its
+      // column.
+      const char *cell = cell_text(t, r, c, false);
+      if (!*cell) continue;
+      if (c == kTlCodes) {
+        font_draw(cols_cell_text(cell, font, cc.width - 4, false), cc.x0 + 2, r->y + lh - 3, 0, font, fg, nullptr);
+      } else if (c == kTlDate) {  // a day and a month name: words
+        font_draw(cols_cell_text(cell, font, cc.width - 2, false), (cc.x0 + cc.x1) / 2, r->y + lh - 3, 2, font, fg,
+                  nullptr);
+      } else if (c == kTlFrom || c == kTlTo) {
+        font_draw(cols_cell_text(cell, value_font, cc.width - 2, true), (cc.x0 + cc.x1) / 2, r->y + lh - 3, 2,
+                  value_font, fg, nullptr);
+      } else {
+        font_draw(cols_cell_text(cell, value_font, cc.width - 4, true), cc.x1 - 2, r->y + lh - 3, 1, value_font, fg,
+                  nullptr);
+      }
     }
     if (r->news[0] + r->news[1] + r->news[2]) {
       colour icon = r->news[0] ? up : r->news[2] ? text : down;

@@ -506,7 +506,7 @@ void wl_hide(widget *self) {
 
 struct draw_ctx {
   const style *st;
-  int32_t font;
+  int32_t font, value_font;
   uint32_t bg, band, text;
 };
 
@@ -525,12 +525,6 @@ int text_group(int k) {
 const int kGroupCell[kColourGroups] = {-1, WC_BID_TEXT, WC_OFFER_TEXT, WC_CHANGE_TEXT, WC_SINCE_TEXT,
                                         WC_LOW_TEXT, WC_HIGH_TEXT};
 
-int32_t text_w(const char *s, int32_t font) {
-  int32_t sz[2] = {0, 0};
-  font_text_size(sz, font, s);
-  return sz[0];
-}
-
 // Lays a row's texts out at y 0, grouped by colour.
 void lay_out_row(watchlist *w, watchlist_row *r, const draw_ctx &c) {
   uint64_t shown_cols = w->columns.shown;
@@ -544,21 +538,23 @@ void lay_out_row(watchlist *w, watchlist_row *r, const draw_ctx &c) {
       if (col.width <= 2) continue;
       const char *t = watchlist_cell_text(w, r, k, buf);
       if (!*t) continue;
-      if (k == 30) {  // the long name is shortened from its end until it fits
-        size_t n = strlen(buf);
-        while (n > 0 && text_w(buf, c.font) > col.width - 4) buf[--n] = 0;
-        t = buf;
-      }
+      // Figures and times in the value font, whose small digits draw the
+      // formatters' cents and tenths; words in the row font. A text is
+      // shortened from its end (the long name so by design), a figure that
+      // does not fit shows marks: no cell reaches past its column.
+      const bool number = (kNumberCols >> k & 1) != 0, time = (kTimeCols >> k & 1) != 0;
+      const int32_t font = number ? c.value_font : c.font;
       uint32_t flags = 0x40;
       int32_t x = col.x0 + 2;
-      if (kTimeCols >> k & 1) {
+      if (time) {
         flags |= 2;
         x = (col.x0 + col.x1) / 2;
-      } else if (kNumberCols >> k & 1) {
+      } else if (number) {
         flags |= 1;
         x = col.x1 - 3;
       }
-      font_layout(&r->texts, t, x, cy, flags, c.font, nullptr);
+      t = cols_cell_text(t, font, col.width - 4, number);
+      font_layout(&r->texts, t, x, cy, flags, font, nullptr);
     }
     if (g + 1 < kColourGroups) gmap_mark(&r->texts);
   }
@@ -725,8 +721,10 @@ struct drawn_row {
 void draw_rows(watchlist *w, const drawn_row *rows, int n, const draw_ctx &c) {
   if (n == 0) return;
   // The row fills are opaque: blending off spares the rasteriser reading
-  // the buffer back for every pixel of them. (Off before the batch opens:
-  // GL refuses state changes between its begin and end.)
+  // the buffer back for every pixel of them.
+  // Blending is switched outside the primitive: GL refuses state changes
+  // between Begin and End (and drops them with an error).
+  gfx_end();
   gl->Disable(GL_BLEND);
   fills_begin();
   for (int i = 0; i < n; i++) draw_row_fills(w, rows[i].r, rows[i].y, c);
@@ -735,7 +733,9 @@ void draw_rows(watchlist *w, const drawn_row *rows, int n, const draw_ctx &c) {
   fills_begin();
   for (int i = 0; i < n; i++) draw_range_bar(w, rows[i].r, rows[i].y);
   gfx_end();
+  fills_begin();  // the trend bars are translucent quads too
   for (int i = 0; i < n; i++) draw_trend(w, rows[i].r, rows[i].y, c);
+  gfx_end();
   for (int i = 0; i < n; i++) draw_code_marks(w, rows[i].r, rows[i].y, c);
   for (int i = 0; i < n; i++) {
     watchlist_row *r = rows[i].r;
@@ -771,6 +771,7 @@ void wl_draw(widget *self) {
   draw_ctx c{};
   c.st = style_cur();
   c.font = c.st ? c.st->font[0] : 4;
+  c.value_font = c.st ? c.st->font[1] : 5;
   c.bg = colour_of(SC_GRID_BACKGROUND);
   c.band = colour_of(SC_BAND);
   c.text = colour_of(SC_TEXT);

@@ -254,6 +254,24 @@ TEST_F(Toolbar, SlotsSwapInOneUndoStepAndTheSameSlotChangesNothing) {
   EXPECT_FALSE(undo_can_undo());
 }
 
+// A list rebuilt while the toolbar is on screen shows its new entries at
+// once, each with a place of its own: not blank until something else lays
+// the screen out again.
+TEST_F(Toolbar, ARebuiltListShowsItsEntriesAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(open_screen0());
+  rss_feed *feed = rss_feed_create_registered("http://127.0.0.1/shown", 60, 45);
+  ASSERT_NE(feed, nullptr);
+  ASSERT_TRUE(widget_is_shown(tb));
+  toolbar_rebuild_feeds(tb);
+  button *entry[1];
+  ASSERT_EQ(1, toolbar_list_entries(tb, 3, entry, 1));
+  EXPECT_TRUE(widget_is_shown(entry[0]));
+  EXPECT_GT(entry[0]->r.w, 0);
+  EXPECT_GT(entry[0]->r.h, 0);
+  rss_feed_delete(feed);
+  toolbar_rebuild_feeds(tb);
+}
+
 TEST_F(Toolbar, RemoveDeletesEveryKindAndUndoBringsItBack) {
   ASSERT_NO_FATAL_FAILURE(open_screen0());
   widget *remove = toolbar_remove_button(tb);
@@ -614,11 +632,13 @@ TEST(Winbar, TheMiddleButtonSwitchesBetweenMaximiseAndRestore) {
   winbar_set_maximised(wb, 1);
   EXPECT_EQ(WINBAR_RESTORE, mid->id);
   EXPECT_TRUE(winbar_maximised(wb));
-  const std::string restore_text = mid->text;
+  const int32_t restore_icon = mid->icon;
   winbar_set_maximised(wb, 0);
   EXPECT_EQ(WINBAR_MAXIMISE, mid->id);
   EXPECT_FALSE(winbar_maximised(wb));
-  EXPECT_NE(restore_text, mid->text);
+  EXPECT_GE(restore_icon, 0) << "a picture, not a character";
+  EXPECT_GE(mid->icon, 0);
+  EXPECT_NE(restore_icon, mid->icon);
 }
 
 TEST(Winbar, ColoursAreLightenedPerChannel) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <algorithm>
 #include <vector>
 
@@ -128,6 +130,30 @@ TEST_F(ColsFont, WidthsFollowTheFont) {
     EXPECT_EQ(t.col[0].width + t.col[1].width + t.col[2].width, natural + 10) << font;
     EXPECT_EQ(t.col[2].width, 6) << "a pixel column takes no spare";
   }
+}
+
+
+// A cell's text never reaches past its column: text is cut from its end, a
+// figure that does not fit becomes marks (never a shortened, wrong value).
+TEST_F(ColsFont, CellTextKeepsToItsColumn) {
+  const int32_t font = 5;
+  int32_t sz[2];
+  font_text_size(sz, font, "123,456");
+  const int32_t full = sz[0];
+  EXPECT_STREQ(cols_cell_text("123,456", font, full, true), "123,456") << "fits exactly";
+  const std::string marks = cols_cell_text("123,456", font, full - 1, true);
+  EXPECT_FALSE(marks.empty());
+  EXPECT_EQ(marks.find_first_not_of('#'), std::string::npos) << marks;
+  font_text_size(sz, font, marks.c_str());
+  EXPECT_LE(sz[0], full - 1);
+  EXPECT_GT(sz[0] + font_glyph_width('#', font), full - 1) << "as many marks as fit";
+  const std::string cut = cols_cell_text("Mining Limited", 4, 40, false);
+  font_text_size(sz, 4, cut.c_str());
+  EXPECT_LE(sz[0], 40);
+  EXPECT_EQ(std::string("Mining Limited").rfind(cut, 0), 0u) << "cut from its end: " << cut;
+  EXPECT_GT(cut.size(), 2u);
+  EXPECT_STREQ(cols_cell_text("wide", 4, 0, false), "");
+  EXPECT_STREQ(cols_cell_text(nullptr, 4, 10, false), "");
 }
 
 }  // namespace

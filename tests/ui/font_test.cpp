@@ -13,6 +13,7 @@
 
 #include "lib/gfx.h"
 #include "atlasref.h"
+#include "glyphcheck.h"
 #include "lib/glrecord.h"
 #include "lib/gmap.h"
 #include "lib/tex.h"
@@ -50,6 +51,91 @@ class Font : public ::testing::Test {
   }
   glrecord_scope *rec_ = nullptr;
 };
+
+// --- Which fonts carry small digits ---
+
+// Read from the glyphs: the value fonts draw 'a'-'j' lower than the digits
+// and all of one width; text, terminal, header and figure fonts do not.
+TEST_F(Font, SmallDigitsOnlyInTheValueFonts) {
+  for (int32_t font = 0; font < 21; font++) {
+    const bool value = font == 5 || font == 7 || font == 10 || font == 12;
+    EXPECT_EQ(font_has_small_digits(font), value) << "font " << font;
+  }
+  EXPECT_FALSE(font_has_small_digits(99)) << "no such font";
+}
+
+// The watch hears every text laid out or drawn in a colour, with its font
+// and rect; measuring only (colour 0) is not drawing.
+TEST_F(Font, TextWatchHearsLayoutAndDrawing) {
+  struct seen_text {
+    std::string text;
+    int32_t font;
+    rect r;
+    const gmap *list;
+  };
+  std::vector<seen_text> seen;
+  font_set_text_watch(
+      [](const char *text, int32_t font, const rect &r, const gmap *list, void *arg) {
+        static_cast<std::vector<seen_text> *>(arg)->push_back({text, font, r, list});
+      },
+      &seen);
+  rect drawn;
+  font_draw("Bid", 10, 30, 0, 4, 0xFFFFFFFFu, &drawn);
+  font_draw("measured", 10, 30, 0, 4, 0, nullptr);
+  gmap m;
+  gmap_setup(&m, GMAP_QUADS, 0, 0);
+  ASSERT_EQ(gmap_begin(&m, 0), 0);
+  rect laid;
+  ASSERT_EQ(font_layout(&m, "12.bc", 50, 60, 1, 5, &laid), 0);
+  gmap_end(&m);
+  gmap_release(&m);
+  font_set_text_watch(nullptr, nullptr);
+  font_draw("after", 10, 30, 0, 4, 0xFFFFFFFFu, nullptr);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].text, "Bid");
+  EXPECT_EQ(seen[0].font, 4);
+  EXPECT_EQ(seen[0].r.x, drawn.x);
+  EXPECT_EQ(seen[0].r.w, drawn.w);
+  EXPECT_EQ(seen[0].list, nullptr);
+  EXPECT_EQ(seen[1].list, &m);
+  EXPECT_EQ(seen[1].text, "12.bc");
+  EXPECT_EQ(seen[1].font, 5);
+  EXPECT_EQ(seen[1].r.x, laid.x);
+  EXPECT_EQ(seen[1].r.x + seen[1].r.w, 50) << "right-aligned at x";
+}
+
+// The glyph check's reading of a text: a formatter's small digits, or words
+// whose letters a value font would turn into small digits.
+TEST_F(Font, GlyphCheckTellsSmallDigitsFromWords) {
+  struct row {
+    const char *text;
+    bool small, word;
+  } const rows[] = {
+      {"157.f", true, false},    {"449.cg", true, false},   {"-.cc%", true, false},
+      {"158` ", true, false},    {"1.cK", true, false},     {":da", true, false},
+      {"157.5", false, false},   {"1,234", false, false},   {"10:30am", false, true},
+      {"General", false, true},  {"G", false, false},       {"www.kestrel", false, true},
+      {"Top Volume", false, true}, {"NEWS", false, false},  {"10 Dec", false, true},
+  };
+  for (const row &r : rows) {
+    EXPECT_EQ(glyphcheck_has_small_digits(r.text), r.small) << r.text;
+    EXPECT_EQ(glyphcheck_has_word(r.text), r.word) << r.text;
+  }
+  glyph_watch w;
+  glyph_watch::seen("157.f", 4, rect{}, nullptr, &w);    // letters for small digits
+  glyph_watch::seen("157.f", 5, rect{}, nullptr, &w);    // right
+  glyph_watch::seen("General", 5, rect{}, nullptr, &w);  // small digits in a word
+  glyph_watch::seen("General", 4, rect{}, nullptr, &w);  // right
+  EXPECT_EQ(w.faults, (std::set<std::pair<std::string, int>>{{"157.f", 4}, {"General", 5}}));
+  // Two cells of one laid-out row that cover the same pixels print over
+  // each other ("16.34%$698,714"); side by side they do not.
+  gmap row;
+  glyph_watch::seen("16.34%", 5, rect{100, 10, 40, 9}, &row, &w);
+  glyph_watch::seen("$698,714", 5, rect{141, 10, 50, 9}, &row, &w);
+  EXPECT_TRUE(w.overlaps.empty());
+  glyph_watch::seen("143,298", 5, rect{130, 10, 45, 9}, &row, &w);
+  EXPECT_EQ(w.overlaps.size(), 2u) << w.overlap_report();
+}
 
 // --- Measuring against FreeType ---
 

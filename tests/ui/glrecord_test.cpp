@@ -135,4 +135,32 @@ TEST(GlRecord, ForwardPassesCallsOn) {
   EXPECT_EQ(g_seen, std::vector<std::string>{"1,2,3,4"});
 }
 
+
+// The calls GL refuses where they are made are kept apart: state changes
+// inside Begin/End, a stray End, a nested Begin and vertices outside any
+// primitive; proper drawing leaves the list empty.
+TEST(GlRecord, RefusedCallsAreKept) {
+  glrecord_scope rec;
+  gl->Begin(GL_QUADS);
+  gl->Color4ub(1, 2, 3, 4);
+  gl->TexCoord2f(0, 0);
+  gl->Vertex2i(0, 0);
+  gl->End();
+  gl->Enable(GL_BLEND);
+  EXPECT_TRUE(glrecord_misuse().empty());
+  gl->Begin(GL_QUADS);
+  gl->Disable(GL_BLEND);
+  gl->Begin(GL_LINES);
+  gl->End();
+  gl->End();
+  gl->Vertex2i(5, 6);
+  const std::vector<std::string> want = {"inside Begin/End: Disable(GL_BLEND)", "inside Begin/End: Begin(GL_LINES)",
+                                         "End without Begin: End()", "vertex outside Begin/End: Vertex2i(5,6)"};
+  EXPECT_EQ(glrecord_misuse(), want);
+  glrecord_clear();
+  EXPECT_EQ(glrecord_misuse().size(), want.size()) << "clearing the calls keeps them";
+  glrecord_clear_misuse();
+  EXPECT_TRUE(glrecord_misuse().empty());
+}
+
 }  // namespace

@@ -24,6 +24,7 @@
 
 #include "charts/cstyle.h"
 #include "charts/nuchart.h"
+#include "charts/paint.h"
 #include "charts/util.h"
 #include "config/config.h"
 #include "dnd.h"
@@ -217,7 +218,10 @@ class ChartGui : public ChartSim {
 
   // The colour a candle is painted in: rising, falling, or (flat) either.
   static bool candle_colour_ok(const chart_plot &p, int32_t i, uint32_t seen) {
-    uint32_t up = chart_colour(0, 6), down = chart_colour(0, 7);
+    // The scheme the chart paints with: the dark style's for a chart that
+    // asks for none of its own.
+    const int32_t set = paint_colour_set(p.options);
+    uint32_t up = chart_colour(set, 6), down = chart_colour(set, 7);
     if (p.close[i] > p.open[i]) return guitest_near(seen, up, 8);
     if (p.close[i] < p.open[i]) return guitest_near(seen, down, 8);
     return guitest_near(seen, up, 8) || guitest_near(seen, down, 8);

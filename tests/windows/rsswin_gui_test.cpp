@@ -175,8 +175,13 @@ TEST_F(FeedWindow, RowsFollowTheFeedAtEachDetailLevel) {
   EXPECT_GT(full_lines, 3) << "the long description wraps over several lines";
   EXPECT_EQ(r->title_height, r->line_height + 3);
 
-  // The first title is linked: its glyphs are link blue; the second's are not.
-  const uint32_t blue = 0xffee0000u;
+  // The first title is linked: its glyphs are in the link colour (link blue
+  // on a light background, the style's link colour on a dark one); the
+  // second's are not.
+  const style *cur = style_cur();
+  const uint32_t ground = cur ? style_colour(cur, SC_BACKGROUND) : 0xffffffffu;
+  const bool dark = ((ground & 0xff) + (ground >> 8 & 0xff) + (ground >> 16 & 0xff)) < 3 * 128;
+  const uint32_t blue = dark && cur ? style_colour(cur, SC_LINK) | 0xff000000u : 0xffee0000u;
   rect t1 = {r->r.x + 2, r->r.y + first->y, r->r.w / 2, r->title_height};
   rect t2 = {r->r.x + 2, r->r.y + second->y, r->r.w / 2, r->title_height};
   EXPECT_GT(count_near(t1, blue, 40), 8);

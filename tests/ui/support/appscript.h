@@ -143,6 +143,11 @@ class demo_app {
   // start and after stop).
   sim_server *sim() const { return sim_; }
   sim_live *live() const { return live_; }
+  // Stops the live market early (the screens then hold still).
+  void stop_live() {
+    if (live_) sim_live_stop(live_);
+    live_ = nullptr;
+  }
 
   // The first screen's X window, and its focused window (null before the
   // screens are up).

@@ -25,6 +25,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <png.h>
 
 namespace {
 
@@ -455,6 +456,34 @@ std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r) {
   XSetErrorHandler(old_handler);
   XCloseDisplay(d);
   return out;
+}
+
+bool guitest_save_png(const std::string &path, const std::vector<uint32_t> &pixels, int w, int h) {
+  if (w <= 0 || h <= 0 || pixels.size() != size_t(w) * size_t(h)) return false;
+  FILE *f = fopen(path.c_str(), "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    fclose(f);
+    return false;
+  }
+  png_init_io(png, f);
+  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  std::vector<uint8_t> row(size_t(w) * 4);
+  for (int y = 0; y < h; y++) {
+    for (int x = 0; x < w; x++) {
+      uint32_t c = pixels[size_t(y) * size_t(w) + size_t(x)];
+      for (int k = 0; k < 4; k++) row[size_t(x) * 4 + size_t(k)] = uint8_t(c >> (8 * k));
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return fclose(f) == 0;
 }
 
 uint32_t guitest_window_pixel(uint64_t xwindow, int x, int y) {

@@ -72,6 +72,9 @@ void guitest_xdo(const std::string &args);
 // (the window not viewable, the rect outside it).
 std::vector<uint32_t> guitest_window_pixels(uint64_t xwindow, const rect &r);
 uint32_t guitest_window_pixel(uint64_t xwindow, int x, int y);
+// Writes pixels as guitest_window_pixels gives them (w x h) to a PNG file;
+// false when the file can't be written.
+bool guitest_save_png(const std::string &path, const std::vector<uint32_t> &pixels, int w, int h);
 // Red, green and blue each within tol.
 bool guitest_near(uint32_t a, uint32_t b, int tol = 3);
 
