@@ -23,11 +23,12 @@
 #include "testexit.h"
 
 // Mesa, X and SDL keep allocations for the life of the process (driver
-// tables, the display connection's caches); they are not the toolkit's leaks.
+// tables, the display connection's caches), and so does fontconfig under
+// poppler's page renderer (its font caches); they are not the toolkit's leaks.
 extern "C" const char *__lsan_default_suppressions() {
   return "leak:libGLX\nleak:libGLX_mesa\nleak:libGL.so\nleak:libX11\nleak:libxcb\n"
          "leak:libSDL2\nleak:swrast_dri\nleak:libgallium\nleak:libLLVM\nleak:libdbus\n"
-         "leak:libglapi\nleak:_dl_\n";
+         "leak:libglapi\nleak:libfontconfig\nleak:_dl_\n";
 }
 
 namespace {
