@@ -380,10 +380,28 @@ void sc_hide_children(widget *self) {
   (void)s;
 }
 
-void sc_wheel(widget *self, int steps) {
+// The wheel's position is cumulative: the step since the last event moves
+// the selection of the zoom window, the popup document or the quick window
+// when shown, else of the desktop window under the pointer, else of the
+// desktop's focused window.
+void sc_wheel(widget *self, int position) {
   screen *s = as_screen(self);
-  S.last_scroll = steps;
-  (void)s;  // Minimal version: windows have no selection to move yet.
+  const int32_t step = S.last_scroll - position;
+  S.last_scroll = position;
+  if (!step) return;
+  window *w = nullptr;
+  if (s->bars & BAR_ZOOM) {
+    w = s->zoom_window;
+  } else if (s->bars & BAR_POPUP_DOCUMENT) {
+    w = s->popup_document;
+  } else if (s->bars & BAR_QUICK) {
+    w = s->quick_window;
+  } else if (desktop *d = s->desktops[s->current_desktop]) {
+    int32_t x, y;
+    if (gui_widget_mouse(self, &x, &y)) w = desktop_window_at(d, x, y);
+    if (!w) w = desktop_get_focus(d);
+  }
+  if (w) window_move_selection(w, step);
 }
 
 void sc_key_press(widget *self, key_event *k) {

@@ -140,7 +140,10 @@ void tb_draw(widget *self) {
   gfx_fill_rect(r.x, r.y, r.w, r.h, bg);
   t->title_hit = t->caption_hit = t->state_hit = {r.x, r.y, 0, 0};
   t->relayout = 0;
-  if (r.h < line * 5 / 4) return;
+  if (r.h < line * 5 / 4) {
+    window_frame_child_default(self);
+    return;
+  }
 
   char state[32], basis[32];
   state_text(t, state, sizeof state);
@@ -175,6 +178,7 @@ void tb_draw(widget *self) {
   // The bottom line, and a top line when the window follows another.
   gfx_fill_rect(r.x, r.y + r.h - 1, r.w, 1, 0x32000000u);
   if (w && w->link) gfx_fill_rect(r.x, r.y, r.w, 1, 0x32000000u);
+  window_frame_child_default(self);
 }
 
 void titlebar_class_init(object_class *rec) {

@@ -449,6 +449,8 @@ void wl_geometry_changed(widget *self) {
   watchlist_update_limit(w);
   reposition(w);
   mark_all(w);
+  // The rows the window may scroll through follow the rows that fit.
+  if (shown(w)) tell_scroll_range(w, find_window(w));
 }
 
 void wl_reqsize(widget *self, size *out) {

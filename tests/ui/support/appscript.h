@@ -51,6 +51,7 @@ class demo_app {
   int port = 0;
   double news_seconds = 0;  // set before start: the live market's announcements
   bool keep_books = false;  // the live market keeps its books (sim_live_book_before)
+  uint32_t live_stocks = 4;  // set before start: the live market's stocks
 
   // Call as ASSERT_NO_FATAL_FAILURE(app.start("name")).
   void start(const char *name) {
@@ -78,7 +79,7 @@ class demo_app {
     ASSERT_EQ(0, style_init());
     ASSERT_EQ(0, style_select(0));
     style_set_size(0);
-    // The demo scenario with a live market of four stocks on ASX.
+    // The demo scenario with a live market on ASX (four stocks unless set).
     sim_options o;
     o.name = "ambit-sim";
     sim_ = sim_create(o);
@@ -90,7 +91,7 @@ class demo_app {
     sim_live_options lo;
     lo.brokers = sim_scenario_has_brokers(0);
     lo.rate = 20;
-    lo.stocks = 4;
+    lo.stocks = live_stocks;
     lo.news_seconds = news_seconds;
     lo.keep_books = keep_books;
     live_ = sim_live_start(sim_, lo);
