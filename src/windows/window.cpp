@@ -833,6 +833,9 @@ void window_set_role(window *w, uint32_t role) {
   if (w->instrument && (wants_stock(role) || role == kRoleHistnews || role == kRoleIndexchart ||
                         role == kRoleDocument || role == kRoleGoogle))
     titlebar_set_instr(t, w->instrument);
+  // A document window showing an announcement is titled by it.
+  if (role == kRoleDocument && is_issuer(w->instrument) && docwin_is(child(w, kWinDoc)))
+    if (const ss_news *item = docwin_get_news_item(child(w, kWinDoc))) titlebar_set_news_item(t, w->instrument, item);
   window_update_title(w);
   container_set_relayout(1);
   refresh(w);
@@ -1265,6 +1268,7 @@ int window_show_news_item(window *w, instr *issuer, const ss_news *item) {
   window_set_instrument(w, issuer);
   window_set_role(w, kRoleDocument);
   docwin_goto_page(doc, 0);
+  if (is_issuer(w->instrument)) titlebar_set_news_item(tb(w), w->instrument, docwin_get_news_item(doc));
   return 1;
 }
 
