@@ -336,7 +336,8 @@ widget *minibar_new(widget *screen_w) {
   hbox *row = outer ? hbox_new(outer, 0, uint32_t(gap)) : nullptr;
   bool ok = row != nullptr;
   if (ok) {
-    sizer *left = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H, nullptr, nullptr, 1.0f);
+    // The quote cells take the bar's height (a mini quote asks for none).
+    sizer *left = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, nullptr, 1.0f);
     m->quotes[0] = left ? mini_quote_new(left, MINI_QUOTE_MINIBAR) : nullptr;
     sizer *a = sizer_new(row, 0, nullptr, nullptr, 1.0f);
     hbox *first = a ? hbox_new(a, 1, uint32_t(gap)) : nullptr;
@@ -346,7 +347,7 @@ widget *minibar_new(widget *screen_w) {
     sizer *b = sizer_new(row, 0, nullptr, nullptr, 1.0f);
     hbox *second = b ? hbox_new(b, 1, uint32_t(gap)) : nullptr;
     for (int i = 5; i < 10 && second; i++) m->desktops[i] = mini_desktop_new(second, s ? s->desktops[i] : nullptr);
-    sizer *right = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H, nullptr, nullptr, 1.0f);
+    sizer *right = sizer_new(row, SIZER_FILL_W | SIZER_FILL_H | SIZER_EXPAND_V, nullptr, nullptr, 1.0f);
     m->quotes[1] = right ? mini_quote_new(right, MINI_QUOTE_MINIBAR) : nullptr;
     ok = m->quotes[0] && m->quotes[1] && m->clock;
     for (mini_desktop *md : m->desktops) ok = ok && md;

@@ -24,6 +24,7 @@
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
+#include "screen/screen.h"
 #include "screen/watchbar.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -195,6 +196,13 @@ int mq_drag_begin(widget *self, int32_t, int32_t, int, drag_record *d) {
   return 1;
 }
 
+// Dragged onto a remover: the cell empties (minibar) or leaves its bar.
+int mq_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_record *) {
+  if (!screen_is_remover(target)) return 1;
+  mini_quote_removed(self);
+  return 0;
+}
+
 void mq_enter(widget *self) { as_mq(self)->inside = 1; }
 void mq_leave(widget *self) { as_mq(self)->inside = 0; }
 void mq_motion(widget *self, int32_t, int32_t) { as_mq(self)->inside = 1; }
@@ -233,6 +241,7 @@ void mq_class_init(object_class *rec) {
   c->motion = mq_motion;
   c->release = mq_release;
   c->drag_begin = mq_drag_begin;
+  c->drag_release = mq_drag_release;
 }
 }  // namespace
 

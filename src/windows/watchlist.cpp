@@ -32,6 +32,7 @@
 #include "log.h"
 #include "plat.h"
 #include "popups/hover.h"
+#include "screen/screen.h"
 #include "sscodes.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
@@ -848,6 +849,19 @@ int wl_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_re
   }
   // No grid drop follows a release elsewhere: this grid's part ends here.
   if (!target || !watchlist_is(target)) S.drag_from = nullptr;
+  // A row dropped on a remover leaves the grid's watchlist, one undo step.
+  wlist *wl = watchlist_get_source(w);
+  const uint32_t kind = dnd_kind();
+  if (wl && screen_is_remover(target) && (kind == DND_STOCK || kind == DND_INDEX)) {
+    instr *in = dnd_object();
+    const int32_t at = wlist_index_of(wl, in);
+    if (at < 0) return 0;
+    undo_begin();
+    undo_push_wlist_remove(wl, in, at);
+    wlist_remove(wl, in);
+    undo_end();
+    return 0;
+  }
   return 1;
 }
 

@@ -7,19 +7,31 @@
 // hover preview goes when the pointer leaves its window quickly, when the
 // pointer leaves the preview itself, on a click elsewhere and on Escape;
 // the frame takes the colours the chart, the trade chart and the document
-// ask for, and the panel colour beside a shown tool panel.
+// ask for, and the panel colour beside a shown tool panel; dragged onto the
+// toolbar's "Remove", a watchlist grid's row leaves the watchlist, an
+// alerts row loses its alert, a watch bar cell leaves the bar and a
+// minibar cell empties.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "appscript.h"
 #include "chash.h"
+#include "dnd.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "popups/place.h"
+#include "screen/miniquote.h"
+#include "screen/minibar.h"
+#include "screen/watchbar.h"
 #include "ssmodel.h"
+#include "tools/toolbar.h"
+#include "windows/alertlist.h"
+#include "windows/alerts.h"
 #include "style.h"
 #include "windows/titlebar.h"
 #include "windows/tradelist.h"
@@ -68,9 +80,10 @@ std::vector<ss_stock *> live_stocks() {
   return out;
 }
 
-void run_script(demo_app &app, app_script &P) {
+void run_script(demo_app &app, app_script &P, void (*before_stop)() = nullptr) {
   app.run(&P);
   start_cleanup();
+  if (before_stop) before_stop();
   app.stop();
   ASSERT_TRUE(P.failed.empty()) << P.failed << " (step " << P.at << ")";
   EXPECT_EQ(P.at, P.steps.size());
@@ -362,6 +375,132 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
        [] { gui_quit(); }},
   };
   ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+}
+
+// The steps of one xdotool drag from a point onto the first toolbar's
+// "Remove", which shows once the drag has begun.
+std::vector<app_step> drag_to_remove(const char *what, std::function<void(int32_t *, int32_t *)> from) {
+  auto start = std::make_shared<std::pair<int32_t, int32_t>>();
+  return {
+      {what, [] { return !gui_dragging() && !screen_relayout_pending(); },
+       [from, start] {
+         from(&start->first, &start->second);
+         demo_app::move_to(start->first, start->second);
+         demo_app::xdo("mousedown 1");
+         for (int step = 1; step <= 3; step++) demo_app::move_to(start->first + 4 * step, start->second - 3 * step);
+       }},
+      {"(dragging, Remove shown)",
+       [] {
+         button *rm = static_cast<button *>(toolbar_remove_button(screen_toolbar(0)));
+         return gui_dragging() && rm && widget_is_shown(rm) && rm->r.w > 0 && !screen_relayout_pending();
+       },
+       [start] {
+         const rect r = toolbar_remove_button(screen_toolbar(0))->r;
+         for (int step = 1; step <= 6; step++)
+           demo_app::move_to(start->first + (r.x + r.w / 2 - start->first) * step / 6,
+                             start->second + (r.y + r.h / 2 - start->second) * step / 6);
+         demo_app::xdo("mouseup 1");
+       }},
+  };
+}
+
+TEST(WindowPointerEndToEnd, DropsOnRemoveEmptyOrRemoveWhatWasDragged) {
+  demo_app app;
+  ASSERT_NO_FATAL_FAILURE(app.start("removers"));
+  app_script P;
+  std::vector<window *> ws;
+  watchlist *grid = nullptr;
+  widget *alerts = nullptr;
+  wlist *wl = nullptr;
+  std::vector<ss_stock *> stocks;
+  widget *bar = nullptr, *mini = nullptr;
+  instr *gone_row = nullptr;
+  int32_t cells_before = 0;
+  char diag[200];
+  std::vector<app_step> steps = {
+      {"online with the live stocks",
+       [&] {
+         if (!demo_app::signed_on_and_settled() || live_stocks().size() < 4) return false;
+         bar = screen_watchbar();
+         mini = minibar_get_quote(screen_minibar(), 0);
+         return bar && mini && toolbar_remove_button(screen_toolbar(0)) && (screen_bars_shown() & BAR_TOOLBAR0);
+       },
+       [&] {
+         ASSERT_EQ(scan_init(), 0);
+         ASSERT_EQ(alerts_init(), 0);
+         stocks = live_stocks();
+         ws = split_row(2);
+         ASSERT_EQ(ws.size(), 2u);
+         wl = wlist_create("Four", 0);
+         for (ss_stock *s : stocks) wlist_add_item(wl, s);
+         window_set_role(ws[0], kRoleWatchlist);
+         ASSERT_EQ(window_set_list_source(ws[0], wl), 0);
+         grid = static_cast<watchlist *>(window_get_content(ws[0], kRoleWatchlist));
+         for (ss_stock *s : stocks) ASSERT_EQ(alerts_add_default(s), 0);
+         window_set_role(ws[1], kRoleAlerts);
+         alerts = window_get_content(ws[1], kRoleAlerts);
+         watchbar_clear(bar);
+         for (int i = 0; i < 3; i++) ASSERT_EQ(watchbar_append_instr(bar, stocks[size_t(i)]), 0);
+         mini_quote_set_instr(mini, stocks[3]);
+       }},
+      {"the grid, the alerts, three watch bar cells and the minibar cell",
+       [&] {
+         snprintf(diag, sizeof diag, "grid %d alerts %d cells %d", grid ? watchlist_row_count(grid) : -1,
+                  alerts ? alerts_shown_count(alerts) : -1, bar ? watchbar_count(bar) : -1);
+         P.diag = diag;
+         return laid_out(ws) && watchlist_row_count(grid) == 4 && watchlist_row_at(grid, 0) &&
+                alerts_shown_count(alerts) == 4 && watchbar_count(bar) == 3 && watchbar_cell(bar, 1)->r.w > 0 &&
+                mini->r.w > 0 && mini->r.h > 4;
+       },
+       [&] { gone_row = watchlist_row_at(grid, 0)->in; }},
+  };
+  for (app_step &s : drag_to_remove("a grid row onto Remove", [&](int32_t *x, int32_t *y) {
+         *x = grid->r.x + grid->r.w / 3;
+         *y = grid->r.y + watchlist_row_at(grid, 0)->y + grid->row_h / 2;
+       }))
+    steps.push_back(s);
+  steps.push_back({"the row's stock left the watchlist, the others stay",
+                   [&] { return !gui_dragging() && wlist_index_of(wl, gone_row) < 0 && wlist_count(wl) == 3; },
+                   nullptr});
+  instr *alert_gone = nullptr;
+  for (app_step &s : drag_to_remove("an alerts row onto Remove", [&](int32_t *x, int32_t *y) {
+         alert_gone = alerts_shown_at(alerts, 0)->instrument;
+         *x = alerts->r.x + alerts->r.w / 3;
+         alerts_grid *g = alerts_grid_of(alerts);
+         *y = alerts->r.y + g->row_h / 2 + 1;
+         for (alerts_row *r = g->rows; r; r = r->next)  // row tops are window coordinates
+           if (r->shown && r->a && r->a->instrument == alert_gone) *y = r->y + g->row_h / 2;
+       }))
+    steps.push_back(s);
+  steps.push_back({"that stock's alert removed, the others stay",
+                   [&] {
+                     snprintf(diag, sizeof diag, "alerts %d gone %s kind %u", alerts_count(),
+                              alert_gone ? alert_gone->code : "-", dnd_kind());
+                     P.diag = diag;
+                     int kept = 0;
+                     for (ss_stock *st : stocks) kept += alerts_find(st) != nullptr;
+                     return !gui_dragging() && alert_gone && !alerts_find(alert_gone) && kept == 3;
+                   },
+                   [&] { cells_before = watchbar_count(bar); }});
+  for (app_step &s : drag_to_remove("a watch bar cell onto Remove", [&](int32_t *x, int32_t *y) {
+         widget *c = watchbar_cell(bar, 1);
+         *x = c->r.x + c->r.w / 2;
+         *y = c->r.y + c->r.h / 2;
+       }))
+    steps.push_back(s);
+  steps.push_back({"the cell left the watch bar",
+                   [&] { return !gui_dragging() && watchbar_count(bar) == cells_before - 1; }, nullptr});
+  for (app_step &s : drag_to_remove("the minibar cell onto Remove", [&](int32_t *x, int32_t *y) {
+         *x = mini->r.x + mini->r.w / 2;
+         *y = mini->r.y + mini->r.h / 2;
+       }))
+    steps.push_back(s);
+  steps.push_back({"the minibar cell emptied",
+                   [&] { return !gui_dragging() && static_cast<mini_quote *>(mini)->in == nullptr; },
+                   [] { gui_quit(); }});
+  P.steps = steps;
+  // The alerts' registrations go while the model is still there.
+  ASSERT_NO_FATAL_FAILURE(run_script(app, P, alerts_fini));
 }
 
 }  // namespace
