@@ -282,6 +282,8 @@ void on_feed(rss_feed *, int event, void *own, uintptr_t, uint32_t) {
   switch (event) {
     case 0:
       rebuild(r);
+      // The window is titled by the feed's title, which a load may bring.
+      if (window *w = owner(r)) window_update_title(w);
       break;
     case 1:
       // The feed is going away: the window gives up the role, then the

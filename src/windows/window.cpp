@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "action.h"
 #include "dnd.h"
 #include "lib/gfx.h"
 #include "popups/place.h"
@@ -20,6 +21,7 @@
 #include "lib/wlist.h"
 #include "log.h"
 #include "quick9.h"
+#include "rss/rss.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
 #include "ssmodel.h"
@@ -37,6 +39,7 @@
 #include "windows/forexlist.h"
 #include "windows/docwin.h"
 #include "windows/histnews.h"
+#include "windows/nuchart.h"
 #include "windows/indexlist.h"
 #include "windows/newstoday.h"
 #include "windows/optionlist.h"
@@ -768,6 +771,17 @@ void window_take_linked_instr(window *w, instr *in) {
 void window_set_role(window *w, uint32_t role) {
   container_set_relayout(0);
   if (w->show_tools) window_hide_tools(w);
+  // A window given a role without an exchange takes the default one (an
+  // empty pane, role none, keeps none, as a new pane has none).
+  if (!w->exchange && role != kRoleNone) w->exchange = action_default_exchange_record();
+  // Leaving a role lets its content go: the grid gives up its list (the
+  // role's undo record keeps it), the depth window returns to live.
+  if (role != w->role) {
+    if (w->role == kRoleWatchlist && watchlist_is(child(w, kWinWatchlist)))
+      watchlist_set_scan(static_cast<watchlist *>(child(w, kWinWatchlist)), nullptr);
+    if (w->role == kRoleDepth && child(w, kWinDepth) && object_is_a(widget_obj(child(w, kWinDepth)), depthwin_type()))
+      depthwin_restart(child(w, kWinDepth));
+  }
   w->role = role;
   w->selection = 0;
   w->row_limit = 0;
@@ -779,7 +793,9 @@ void window_set_role(window *w, uint32_t role) {
       titlebar_set_text(t, "");
       break;
     case kRoleWatchlist:
+      // A list of instruments has no exchange of its own.
       w->instrument = nullptr;
+      w->exchange = nullptr;
       titlebar_set_text(t, "");
       break;
     case kRoleDepth: case kRoleTradechart: case kRoleTradelist: case kRoleOptionlist: case kRoleChart:
@@ -809,7 +825,7 @@ void window_set_role(window *w, uint32_t role) {
     case kRoleNewstoday: w->instrument = nullptr; titlebar_set_text(t, "Recent Announcements"); break;
     case kRoleSearch: w->instrument = nullptr; titlebar_set_text(t, "Search"); break;
     case kRoleAlerts: w->instrument = nullptr; titlebar_set_text(t, "Alerts"); break;
-    case kRoleRss: titlebar_set_text(t, "RSS"); break;
+    case kRoleRss: break;  // the feed's title: window_update_title below
     case kRoleLog: w->instrument = nullptr; titlebar_set_text(t, "Log"); break;
     case kRoleForexlist: w->instrument = nullptr; titlebar_set_text(t, "Forex"); break;
     case kRoleTerminal: w->instrument = nullptr; titlebar_set_text(t, ""); break;
@@ -858,10 +874,47 @@ int window_set_exchange(window *w, ss_exchange *ex, int) {
   return 0;
 }
 
+namespace {
+
+void set_title(titlebar *t, const char *text) {
+  if (t->stock || t->index || t->issuer || strcmp(t->text, text) != 0) titlebar_set_text(t, text);
+}
+
+// A grid's title: its list's name, or for a list without one "New
+// Watchlist" (a watchlist's items) or "New Smartlist"; nothing without one.
+const char *list_title(window *w) {
+  widget *c = child(w, kWinWatchlist);
+  scan *sc = watchlist_is(c) ? watchlist_get_scan(static_cast<watchlist *>(c)) : nullptr;
+  if (!sc) return "";
+  const char *name = sc->source ? wlist_name(sc->source) : sc->name;
+  if (name && *name) return name;
+  return sc->source ? "New Watchlist" : "New Smartlist";
+}
+
+}  // namespace
+
 void window_update_title(window *w) {
   titlebar *t = tb(w);
   if (!t) return;
-  if (w->role == kRoleGoogle && !w->instrument) titlebar_set_text(t, "Google");
+  switch (w->role) {
+    case kRoleWatchlist:
+      set_title(t, list_title(w));
+      break;
+    case kRoleRss: {
+      rss_feed *feed = rsswin_get_feed(child(w, kWinRss));
+      const char *title = feed ? rss_feed_title(feed) : nullptr;
+      set_title(t, title && *title ? title : "RSS");
+      break;
+    }
+    case kRoleChart:
+      if (nuchart *c = nuchart_cast(child(w, kWinChart))) nuchart_update_now(c);
+      break;
+    case kRoleGoogle:
+      if (!w->instrument) set_title(t, "Google");
+      break;
+    default:
+      break;
+  }
   widget *panel = window_get_current_tools(w);
   // A built panel's summary is the caption whether shown or not: it names
   // the settings of what the window shows.
@@ -1013,6 +1066,7 @@ int window_set_wlist(window *w, scan *s) {
   }
   watchlist_set_scan(c, s);
   titlebar_set_text(tb(w), s ? s->name : "");
+  window_update_title(w);
   return 0;
 }
 
@@ -1021,6 +1075,7 @@ int window_set_list_source(window *w, wlist *wl) {
   if (!c) return -1;
   int r = watchlist_set_source(c, wl);
   titlebar_set_text(tb(w), wl ? wlist_name(wl) : "");
+  window_update_title(w);
   return r;
 }
 
@@ -1093,6 +1148,8 @@ void window_take_instr_prices(window *w) {
 
 int window_price_trend(window *w) {
   instr *in = w->instrument;
+  // An alerts window is marked while any alert has fired.
+  if (!in && w->role == kRoleAlerts) return alerts_any_fired(child(w, kWinAlerts)) ? 3 : -1;
   if (!in || (in->flags & (1u << 16))) return -1;
   if (is_index(in)) {
     uint32_t v = static_cast<ss_index *>(in)->value;
@@ -1181,6 +1238,7 @@ void window_show_tools(window *w) {
     relayout(w);
     widget_show(panel);
     window_update_title(w);
+    if (tools_is(panel)) tools_refresh_later(panel);
     S.tools_switching = 0;
   } else {
     window_update_title(w);
@@ -1190,6 +1248,7 @@ void window_show_tools(window *w) {
 void window_hide_tools(window *w) {
   if (!w->show_tools) return;
   w->show_tools = 0;
+  if (screen_index_of(w) >= 0) screen_hide_groupbar();
   widget *panel = window_get_current_tools(w);
   S.tools_switching = 1;
   if (panel) widget_hide(panel);
@@ -1274,7 +1333,12 @@ int window_show_news_item(window *w, instr *issuer, const ss_news *item) {
 
 bool window_equal(const window *a, const window *b) {
   if (!a || !b || a->instrument != b->instrument || a->role != b->role) return false;
-  return a->role == kRoleAlerts;
+  if (a->role == kRoleAlerts) return true;
+  if (a->role != kRoleWatchlist) return false;
+  widget *la = a->child[kWinWatchlist], *lb = b->child[kWinWatchlist];
+  scan *sa = watchlist_is(la) ? watchlist_get_scan(static_cast<watchlist *>(la)) : nullptr;
+  scan *sb = watchlist_is(lb) ? watchlist_get_scan(static_cast<watchlist *>(lb)) : nullptr;
+  return sa && sb && scan_equal(sa, sb);
 }
 
 bool window_child_is_popup(const widget *w) {
