@@ -497,6 +497,7 @@ static void g_restyle(widget *self) {
 }
 
 static void g_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   alerts_grid *g = as_grid(self);
   const style *s = style_cur();
   const colour bg = s ? style_colour(s, SC_GRID_BACKGROUND) : 0xff202020u;

@@ -351,6 +351,7 @@ void rw_geometry_changed(widget *self) {
 void rw_reqsize(widget *, size *out) { *out = {0, 0}; }
 
 void rw_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *r = static_cast<rsswin *>(self);
   const style *st = style_cur();
   colour bg = st ? style_colour(st, SC_BACKGROUND) | 0xff000000u : 0xffffffffu;

@@ -767,6 +767,7 @@ bool ancestor_drawing(const widget *w) {
 // buffer (the gui then redraws it whole) always gets the full draw, and so
 // does a grid whose parent is being drawn.
 void wl_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *w = static_cast<watchlist *>(self);
   draw_ctx c{};
   c.st = style_cur();

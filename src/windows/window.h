@@ -171,6 +171,16 @@ bool window_is_focused(const window *w);
 void window_redraw_frame(widget *child);
 void window_frame_child_colours(widget *child, uint32_t outer, uint32_t inner);
 void window_frame_child_default(widget *child);
+// Draws the frame's pieces beside a content again when the content's own
+// draw ends (on every way out): contents that draw alone paint over the
+// window's edges.
+struct window_frame_guard {
+  widget *child;
+  explicit window_frame_guard(widget *c) : child(c) {}
+  ~window_frame_guard() { window_frame_child_default(child); }
+  window_frame_guard(const window_frame_guard &) = delete;
+  window_frame_guard &operator=(const window_frame_guard &) = delete;
+};
 // The colours the window's frame is drawn in now (the focus included).
 void window_frame_look(window *w, uint32_t *outer, uint32_t *inner);
 

@@ -50,15 +50,15 @@ uint32_t left_ring(const window *w, int inner = 0) {
   return guitest_window_pixel(demo_app::xwin(0), w->r.x + inner, w->r.y + titlebar_height() / 2);
 }
 
-// Splits the focused window into a row of n panes, returned left to right;
-// the first stays focused.
-std::vector<window *> split_row(int n) {
+// Splits the focused window into rows of n panes, returned in the split's
+// order (the source first); the first stays focused.
+std::vector<window *> split_row(int n, int rows = 1) {
   desktop *d = screen_current_desktop();
   window *f = demo_app::focused();
-  window **got = desktop_split(d, f, 1, n);
+  window **got = desktop_split(d, f, rows, n);
   std::vector<window *> ws;
   if (!got) return ws;
-  for (int i = 0; i < n; i++) ws.push_back(got[i]);
+  for (int i = 0; i < n * rows; i++) ws.push_back(got[i]);
   desktop_set_focus(d, ws[0]);
   desktop_relayout(d);
   return ws;
@@ -316,25 +316,31 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
   ASSERT_NO_FATAL_FAILURE(app.start("frames"));
   app_script P;
   std::vector<window *> ws;
-  char diag[300];
-  // The inner ring beside the content, halfway down the window.
+  wlist *wl = nullptr;
+  char diag[400];
+  // The rings on the window's left edge at a row.
   const auto inner_at = [](const window *w, int32_t y) {
     return guitest_window_pixel(demo_app::xwin(0), w->r.x + 1, y);
   };
   const auto outer_at = [](const window *w, int32_t y) { return guitest_window_pixel(demo_app::xwin(0), w->r.x, y); };
   P.steps = {
       {"online with the live stocks",
-       [&] { return demo_app::signed_on_and_settled() && live_stocks().size() >= 2; },
+       [&] { return demo_app::signed_on_and_settled() && live_stocks().size() >= 4; },
        [&] {
-         ws = split_row(3);
-         ASSERT_EQ(ws.size(), 3u);
-         // The first stays focused and shows no content colours of its
-         // own; the others: a chart, a trade chart.
-         window_set_role(ws[0], kRoleLog);
+         ASSERT_EQ(scan_init(), 0);
+         ws = split_row(2, 2);
+         ASSERT_EQ(ws.size(), 4u);
+         // The first, focused: a grid of the live stocks; then a chart, a
+         // trade chart and a document window without a document.
+         wl = wlist_create("Live", 0);
+         for (ss_stock *s : live_stocks()) wlist_add_item(wl, s);
+         window_set_role(ws[0], kRoleWatchlist);
+         ASSERT_EQ(window_set_list_source(ws[0], wl), 0);
          window_set_instrument(ws[1], live_stocks()[0]);
          window_set_role(ws[1], kRoleChart);
          window_set_instrument(ws[2], live_stocks()[1]);
          window_set_role(ws[2], kRoleTradechart);
+         window_set_role(ws[3], kRoleDocument);
        }},
       {"each unfocused frame in its content's colour, not the default",
        [&] {
@@ -342,7 +348,7 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
          const uint32_t panel = colour_of(SC_PANEL);
          std::string d;
          bool ok = true;
-         for (int i = 1; i < 3; i++) {
+         for (int i = 1; i < 4; i++) {
            const window *w = ws[size_t(i)];
            const int32_t y = w->r.y + w->r.h / 2;
            const uint32_t want = w->frame_colours[1] | 0xff000000u, in = inner_at(w, y), out = outer_at(w, y);
