@@ -32,6 +32,7 @@
 #include "log.h"
 #include "plat.h"
 #include "popups/hover.h"
+#include "popups/place.h"
 #include "screen/screen.h"
 #include "sscodes.h"
 #include "ssmodel.h"
@@ -926,10 +927,18 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
   window *win = find_window(w);
   if (!r || !win) return;
   if (on_news_marker(w, r, x)) {
-    // Minimal version: the issuer's news popup belongs to the screens, which
-    // have none yet; the window shows the stock's news in its own role.
-    window_set_role(win, kRoleHistnews);
-    window_set_instrument(win, r->in);
+    // The issuer's latest announcement in the popup document; without one
+    // the window shows the stock's announcements (one undo step).
+    if (r->issuer && r->issuer->news.tail) {
+      const int n = screen_index_of(w);
+      const bool pushed = n >= 0 && n != screen_current_index() && screen_push(n);
+      screen_show_news_popup(r->issuer, r->issuer->news.tail, 0);
+      if (pushed) screen_pop();
+    } else {
+      undo_push_window(win);
+      window_set_role(win, kRoleHistnews);
+      window_set_instrument(win, r->in);
+    }
   } else if (is_stock(r->in)) {
     if (key_modifiers() & kShowEverywhere)
       action_show_everywhere(r->in);
