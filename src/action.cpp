@@ -802,7 +802,16 @@ static int show_configbox(void (*page)(configbox *)) {
 }
 
 int action_show_about() { return show_configbox(configbox_show_about); }
-int action_show_settings() { return show_configbox(configbox_show_online); }
+// The Settings button toggles the dialog: pressed while it is up, it goes
+// (and so does the record that would have taken it away).
+int action_show_settings() {
+  if (screen_configbox_shown()) {
+    undo_cancel_configbox();
+    screen_hide_configbox();
+    return 0;
+  }
+  return show_configbox(configbox_show_online);
+}
 
 int action_size_up() {
   if (style_size() >= 4) return -1;

@@ -417,7 +417,10 @@ void keyboard_command(window *w, int popup, int keep, int shift) {
 static void escape() {
   const uint32_t bars = screen_is_up() ? screen_bars_shown() : 0;
   const uint32_t front = screen_front_popup();
-  if (bars & BAR_HELP) {
+  if (bars & BAR_HOVER) {
+    // The hover preview first: it is the most passing of them.
+    screen_hide_bars_ex(BAR_HOVER, 0);
+  } else if (bars & BAR_HELP) {
     undo_cancel_help();
     screen_hide_help();
   } else if (bars & BAR_CONFIGBOX) {

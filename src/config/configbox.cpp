@@ -17,6 +17,7 @@
 #include "config/status_page.h"
 #include "dalloc.h"
 #include "lib/splash.h"
+#include "keyboard.h"
 #include "lib/timer.h"
 #include "log.h"
 #include "screen/screen.h"
@@ -28,7 +29,9 @@
 #include "ui/gui.h"
 #include "ui/hider.h"
 #include "ui/label.h"
+#include "ui/textbox.h"
 #include "ui/uib.h"
+#include "undo.h"
 
 namespace {
 
@@ -144,11 +147,86 @@ void cb_init(object *obj) {
   b->timer = -1;
 }
 
+// Over the screens the dialog goes as the user leaves it: Escape while no
+// text box of it holds the keyboard, or a quick move of the pointer away
+// from it, both only while online (offline it is the way back in). Before
+// the screens are up it is a borderless window of its own, moved by a strip
+// along its top: 30 points once shown, 50 after each change of geometry.
+constexpr int32_t kStripShown = 30, kStripMoved = 50;
+
+container_class *box_rec() { return static_cast<container_class *>(object_class_record(box_type())); }
+
+bool over_screens(const configbox *b) { return b->parent != nullptr && screen_is_up(); }
+
+void set_strip(configbox *b, int32_t h) {
+  if (b->parent) return;
+  const int index = gui_window_index(b);
+  if (index < 0) return;
+  if (h > 0) {
+    const rect strip = {0, 0, b->r.w, h};
+    gui_window_set_drag_area(index, &strip);
+  } else {
+    gui_window_clear_drag_area(index);
+  }
+}
+
+void leave_screen(configbox *b) {
+  const int n = screen_index_of(b);
+  const bool pushed = n >= 0 && n != screen_current_index() && screen_push(n);
+  undo_cancel_configbox();
+  screen_hide_configbox();
+  if (pushed) screen_pop();
+}
+
+void cb_key_press(widget *self, key_event *k) {
+  configbox *b = as_box(self);
+  if (k->code == KEY_ESCAPE && over_screens(b) && ssclient_is_online()) {
+    widget *f = gui_focus();
+    const bool typing = f && widget_is_shown(f) && object_is_a(widget_obj(f), textbox_type()) && configbox_find(f) == b;
+    if (!typing) {
+      leave_screen(b);
+      return;
+    }
+  }
+  box_rec()->key_press(self, k);
+}
+
+void cb_leave(widget *self) {
+  configbox *b = as_box(self);
+  if (!over_screens(b) || !ssclient_is_online() || gui_dragging() || !widget_is_shown(b)) return;
+  int32_t x, y;
+  if (gui_widget_mouse(self, &x, &y) && x >= b->r.x && y >= b->r.y && x < b->r.x + b->r.w && y < b->r.y + b->r.h)
+    return;
+  const style *st = style_cur();
+  if (gui_mouse_speed() < (st ? st->real[2] : 15.0f)) return;
+  leave_screen(b);
+}
+
+void cb_show_children(widget *self) {
+  box_rec()->show_children(self);
+  set_strip(as_box(self), kStripShown);
+}
+
+void cb_hide_children(widget *self) {
+  set_strip(as_box(self), 0);
+  box_rec()->hide_children(self);
+}
+
+void cb_geometry_changed(widget *self) {
+  box_rec()->geometry_changed(self);
+  if (widget_is_shown(self)) set_strip(as_box(self), kStripMoved);
+}
+
 void cb_class_init(object_class *rec) {
   auto *c = static_cast<container_class *>(rec);
   c->layout = cb_layout;
   c->reqsize = cb_reqsize;
   c->draw = cb_draw;
+  c->key_press = cb_key_press;
+  c->leave = cb_leave;
+  c->show_children = cb_show_children;
+  c->hide_children = cb_hide_children;
+  c->geometry_changed = cb_geometry_changed;
 }
 
 typeid_t register_configbox() {

@@ -33,6 +33,7 @@ struct {
   pending_anchor anchor = {{0, 0, 0, 0}, 0, 0};  // r.w 0: none pending
   popups_ops ops;
   bool ops_set = false;
+  const window *owner_window = nullptr;  // the window whose content asked last (compared, never read)
 } S;
 
 // ---- the real operations ----
@@ -203,7 +204,17 @@ void popups_reset() {
   S.st.chart_form = 0;
 }
 
-void popups_set_owner(widget *w) { S.st.owner = w ? screen_index_of(w) : -1; }
+void popups_set_owner(widget *w) {
+  S.st.owner = w ? screen_index_of(w) : -1;
+  S.owner_window = nullptr;
+  for (widget *p = w; p; p = p->parent)
+    if (window_is(p)) {
+      S.owner_window = static_cast<window *>(p);
+      break;
+    }
+}
+
+bool popups_owned_by(const window *w) { return w && S.owner_window == w; }
 void popups_set_owner_index(int32_t n) { S.st.owner = n; }
 
 void popups_set_anchor(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t side, uint32_t flag) {

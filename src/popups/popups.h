@@ -42,6 +42,9 @@ const popups_state *popups_get_state();
 
 void popups_reset();
 void popups_set_owner(widget *w);
+// Whether the last owner given was inside window w (the window a preview
+// belongs to, which closes it when the pointer leaves it).
+bool popups_owned_by(const window *w);
 // The owner by screen number (-1: the current screen); used by the next push.
 void popups_set_owner_index(int32_t n);
 void popups_set_anchor(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t side, uint32_t flag);

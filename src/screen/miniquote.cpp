@@ -27,6 +27,7 @@
 #include "popups/hover.h"
 #include "popups/place.h"
 #include "popups/popups.h"
+#include "screen/screen.h"
 #include "screen/watchbar.h"
 #include "ssevent.h"
 #include "ssmodel.h"
@@ -208,6 +209,13 @@ void hide_preview(mini_quote *q) {
   popups_hover_end(q);
 }
 
+// Dragged onto a remover: the cell empties (minibar) or leaves its bar.
+int mq_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_record *) {
+  if (!screen_is_remover(target)) return 1;
+  mini_quote_removed(self);
+  return 0;
+}
+
 void mq_enter(widget *self) { as_mq(self)->inside = 1; }
 void mq_leave(widget *self) {
   mini_quote *q = as_mq(self);
@@ -281,6 +289,7 @@ void mq_class_init(object_class *rec) {
   c->motion = mq_motion;
   c->release = mq_release;
   c->drag_begin = mq_drag_begin;
+  c->drag_release = mq_drag_release;
 }
 }  // namespace
 

@@ -29,12 +29,15 @@
 #include "screen/minibar.h"
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
+#include "screen/ticker.h"
 #include "screen/watchbar.h"
 #include "ssclient.h"
 #include "style.h"
 #include "tools/toolbar.h"
 #include "ui/gui.h"
 #include "undo.h"
+#include "windows/titlebar.h"
+#include "windows/watchlist.h"
 
 static const char kSrc[] = "src/screen/screen";
 
@@ -379,10 +382,28 @@ void sc_hide_children(widget *self) {
   (void)s;
 }
 
-void sc_wheel(widget *self, int steps) {
+// The wheel's position is cumulative: the step since the last event moves
+// the selection of the zoom window, the popup document or the quick window
+// when shown, else of the desktop window under the pointer, else of the
+// desktop's focused window.
+void sc_wheel(widget *self, int position) {
   screen *s = as_screen(self);
-  S.last_scroll = steps;
-  (void)s;  // Minimal version: windows have no selection to move yet.
+  const int32_t step = S.last_scroll - position;
+  S.last_scroll = position;
+  if (!step) return;
+  window *w = nullptr;
+  if (s->bars & BAR_ZOOM) {
+    w = s->zoom_window;
+  } else if (s->bars & BAR_POPUP_DOCUMENT) {
+    w = s->popup_document;
+  } else if (s->bars & BAR_QUICK) {
+    w = s->quick_window;
+  } else if (desktop *d = s->desktops[s->current_desktop]) {
+    int32_t x, y;
+    if (gui_widget_mouse(self, &x, &y)) w = desktop_window_at(d, x, y);
+    if (!w) w = desktop_get_focus(d);
+  }
+  if (w) window_move_selection(w, step);
 }
 
 void sc_key_press(widget *self, key_event *k) {
@@ -524,16 +545,28 @@ void on_current_window(int index) {
     if (s && s->os_window == index) S.current = s;
 }
 
-// Minimal version: of the drag kinds only "a drag object is carried" and a
-// toolbar entry or filled Speed Pad slot are told apart yet (the
-// drag-and-drop module adds the kinds); for them the hover popup goes and
-// both toolbars show "Remove".
+// A drag that can end on a remover hides the hover popup and opens both
+// toolbars' "Remove": a chart panel's tool entry; a grid row of a list
+// that is a watchlist; a toolbar list entry or filled Speed Pad slot; any
+// other source carrying an object (a mini quote, an alerts row). Tickers
+// and title bars drag nothing removable.
+bool drag_can_remove(widget *source) {
+  if (dnd_is_tool_entry()) return true;
+  if (!source) return false;
+  if (object_is_a(widget_obj(source), ticker_type()) || object_is_a(widget_obj(source), titlebar_type()))
+    return false;
+  if (watchlist_is(source)) {
+    auto *w = static_cast<watchlist *>(source);
+    return w->mode != 1 && w->mode != 2 && watchlist_get_source(w) != nullptr;
+  }
+  if (object_is_a(widget_obj(source), button_type())) return toolbar_drag_removable(source);
+  return dnd_kind() != 0;
+}
+
 void on_drag_start(widget *pressed, drag_record *d) {
   screen *s = S.current;
   widget *source = d && d->w ? d->w : pressed;
-  // A chart panel's overlay or indicator row (a tool entry) is removable
-  // too: dropped on "Remove" it leaves the chart.
-  if (!s || (!gui_drag_data() && !toolbar_drag_removable(source) && !dnd_is_tool_entry())) return;
+  if (!s || !drag_can_remove(source)) return;
   hide_bars(s, BAR_HOVER, 0);
   for (widget *t : s->toolbars) toolbar_open(t);
 }

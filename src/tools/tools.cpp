@@ -199,9 +199,9 @@ static void t_reqsize(widget *self, size *out) {
   if (a.h > 0 && a.h + 5 > out->h) out->h = a.h + 5;  // the sizer's padding, 3 above and 2 below
 }
 
-// Minimal version: a window's frame is not redrawn around the panel nor its
-// edge pieces drawn in the panel colour (the window frame has no operations
-// for it yet); every parent gets the fill and the controls.
+// A window's panel draws the window's frame again round itself, then its
+// fill and controls, then the frame's edge pieces beside it in its own
+// colour.
 static void t_draw(widget *self) {
   auto *t = static_cast<tools *>(self);
   int kind = self->parent && window_is(self->parent)   ? kParentWindow
@@ -209,9 +209,11 @@ static void t_draw(widget *self) {
                                                                                       : kParentOther;
   if (kind == kParentOther) log(LOG_ERROR, kSrc, "not expecting %s",
                                 self->parent ? object_type_name(widget_obj(self->parent)) : "nothing");
+  if (kind == kParentWindow) window_redraw_frame(self);
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, panel_bg());
   widget *ch = t->child;
   if (ch && (ch->flags & WIDGET_SHOWN) && ch->r.w > 0 && ch->r.h > 0) widget_draw(ch);
+  if (kind == kParentWindow) window_frame_child_colours(self, panel_bg(), panel_bg());
 }
 
 static void t_restyle(widget *self) {

@@ -21,6 +21,7 @@
 #include "popups/hover.h"
 #include "popups/place.h"
 #include "popups/popups.h"
+#include "screen/screen.h"
 #include "ssmodel.h"
 #include "style.h"
 #include "tools/tools.h"
@@ -499,6 +500,7 @@ static void g_restyle(widget *self) {
 }
 
 static void g_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   alerts_grid *g = as_grid(self);
   const style *s = style_cur();
   const colour bg = s ? style_colour(s, SC_GRID_BACKGROUND) : 0xff202020u;
@@ -620,6 +622,25 @@ static void hide_popups(alerts_grid *g) {
   screen_hide_gendtl();
 }
 
+// A click on the issuer-flags icon: the issuer's latest announcement in
+// the popup document, or without one the issuer's announcements in the
+// window (one undo step).
+static void open_issuer_news(alerts_grid *g, alert *a) {
+  ss_issuer *is = static_cast<ss_issuer *>(a->issuer);
+  if (ss_news *latest = latest_news(a->issuer)) {
+    const int n = screen_index_of(g);
+    const bool pushed = n >= 0 && n != screen_current_index() && screen_push(n);
+    screen_show_news_popup(is, latest, 0);
+    if (pushed) screen_pop();
+    return;
+  }
+  window *w = window_of(g);
+  if (!w) return;
+  undo_push_window(w);
+  window_set_role(w, kRoleHistnews);
+  window_set_instrument(w, is);
+}
+
 // A click makes the row current (below the rows: none); with shift the
 // row's instrument is shown in every window of the desktop instead. On the
 // issuer flags' icon the issuer's latest announcement opens in the popup
@@ -630,13 +651,7 @@ static void g_release(widget *self, int32_t x, int32_t y, int button) {
   alert *a = alert_at(g, y);
   if (a && on_issuer_icon(g, a, x) && !(key_modifiers() & 4)) {
     hide_popups(g);
-    if (ss_news *n = latest_news(a->issuer)) {
-      screen_show_news_popup(a->issuer, n, 0);
-    } else if (window *w = window_of(g)) {
-      undo_push_window(w);
-      window_set_role(w, kRoleHistnews);
-      window_set_instrument(w, a->issuer);
-    }
+    open_issuer_news(g, a);
     return;
   }
   if (a && (key_modifiers() & 4)) {
@@ -702,12 +717,37 @@ static void g_leave(widget *self) {
   widget_redraw(self);
 }
 
-static int g_drag_begin(widget *self, int32_t, int32_t y, int, drag_record *d) {
-  alert *a = alert_at(as_grid(self), y);
+// From the issuer-flags icon the issuer's latest announcement (or the
+// issuer without one); elsewhere the row's instrument.
+static int g_drag_begin(widget *self, int32_t x, int32_t y, int, drag_record *d) {
+  alerts_grid *g = as_grid(self);
+  alert *a = alert_at(g, y);
   if (!a) return 0;
-  dnd_begin_instr(a->instrument);
+  if (on_issuer_icon(g, a, x)) {
+    ss_issuer *is = static_cast<ss_issuer *>(a->issuer);
+    if (ss_news *latest = is->news.tail)
+      dnd_begin_news(is, latest);
+    else
+      dnd_begin_issuer(is);
+  } else {
+    dnd_begin_instr(a->instrument);
+  }
   d->w = self;
   return 1;
+}
+
+// A row dropped on a remover loses its alert, recorded for undo.
+static int g_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_record *) {
+  const uint32_t kind = dnd_kind();
+  if (!screen_is_remover(target) || (kind != DND_STOCK && kind != DND_INDEX)) return 1;
+  alert *a = alerts_find(dnd_object());
+  if (!a) return 0;
+  undo_begin();
+  alerts_undo_removed(a);
+  alerts_free(alerts_remove_alert(a->instrument));
+  undo_end();
+  refresh_panel(as_grid(self));
+  return 0;
 }
 
 static void g_drop(widget *self, int32_t, int32_t, int, drag_record *) {
@@ -750,6 +790,7 @@ static void alerts_class_init(object_class *rec) {
   c->show_children = g_show_children;
   c->hide_children = g_hide_children;
   c->drag_begin = g_drag_begin;
+  c->drag_release = g_drag_release;
   c->drop = g_drop;
   c->release = g_release;
   c->motion = g_motion;

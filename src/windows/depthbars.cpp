@@ -23,6 +23,7 @@
 #include "ssevent.h"
 #include "ssutil.h"
 #include "style.h"
+#include "windows/window.h"
 
 namespace {
 
@@ -675,6 +676,7 @@ void draw_auction(depthwin_child *c) {
 }
 
 void bs_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *c = static_cast<depthwin_child *>(self);
   model &m = md(c);
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, 0xFF000000);

@@ -24,6 +24,7 @@
 #include "ssevent.h"
 #include "ssutil.h"
 #include "style.h"
+#include "windows/window.h"
 
 namespace {
 
@@ -443,6 +444,7 @@ constexpr colour kTradeColour = 0xFF404040;
 constexpr colour kTextColour = 0xFFFFFFFF;
 
 void tb_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *c = static_cast<depthwin_child *>(self);
   model &m = md(c);
   depthtbl_accumulate(c);

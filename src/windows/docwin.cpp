@@ -339,13 +339,7 @@ const char *state_text(int32_t phase) {
 }
 
 void set_edges(docwin *d, colour a, colour b) {
-  // Minimal version: the window frame takes its edge colours from its
-  // content child (window_frame_child_colours) once the frame draws them;
-  // until then they are kept in the window record.
-  if (window *w = window_of(d)) {
-    w->frame_colours[0] = a;
-    w->frame_colours[1] = b;
-  }
+  if (window_of(d)) window_frame_child_colours(d, a, b);
 }
 
 // Class ------------------------------------------------------------------------------

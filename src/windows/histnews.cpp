@@ -256,6 +256,7 @@ void draw_headline(const histnews *h, const ss_news *it, int32_t cy, int32_t fon
 }
 
 void hn_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *h = static_cast<histnews *>(self);
   palette p = colours();
   const rect &a = h->r;

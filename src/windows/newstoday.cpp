@@ -316,6 +316,7 @@ const char *bases_text(const ss_stock *s) {
 }
 
 void nt_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *n = static_cast<newstoday *>(self);
   const style *st = style_cur();
   auto c = [&](int field, colour fallback) { return st ? style_colour(st, field) | 0xff000000u : fallback; };

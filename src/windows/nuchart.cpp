@@ -341,9 +341,13 @@ static void nc_draw(widget *self) {
   uint32_t bg = 0;
   paint_chart(&c->plot, &bg);
   if (clip) gfx_set_clip(previous.w ? &previous : nullptr, nullptr);
-  // Minimal version: the window frame is drawn by the window's own draw;
-  // the chart hands it the colour its background was painted in.
-  if (w) w->frame_colours[0] = w->frame_colours[1] = bg | 0xFF000000u;
+  // The window's frame takes the colour the background was painted in; a
+  // chart inside a holder leaves the colours to the holder and only draws
+  // the frame again beside itself.
+  if (w)
+    window_frame_child_colours(self, bg | 0xFF000000u, bg | 0xFF000000u);
+  else
+    window_frame_child_default(self);
 }
 
 static void nc_restyle(widget *self) {

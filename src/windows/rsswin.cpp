@@ -285,6 +285,8 @@ void on_feed(rss_feed *, int event, void *own, uintptr_t, uint32_t) {
   switch (event) {
     case 0:
       rebuild(r);
+      // The window is titled by the feed's title, which a load may bring.
+      if (window *w = owner(r)) window_update_title(w);
       break;
     case 1:
       // The feed is going away: the window gives up the role, then the
@@ -352,6 +354,7 @@ void rw_geometry_changed(widget *self) {
 void rw_reqsize(widget *, size *out) { *out = {0, 0}; }
 
 void rw_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *r = static_cast<rsswin *>(self);
   const style *st = style_cur();
   colour bg = st ? style_colour(st, SC_BACKGROUND) | 0xff000000u : 0xffffffffu;

@@ -17,10 +17,7 @@ namespace {
 void (*bin_draw)(widget *);
 
 void frame_colours(widget *self, uint32_t colour) {
-  if (self->parent && window_is(self->parent)) {
-    auto *w = static_cast<window *>(self->parent);
-    w->frame_colours[0] = w->frame_colours[1] = colour;
-  }
+  if (self->parent && window_is(self->parent)) window_frame_child_colours(self, colour, colour);
 }
 
 void holder_draw(widget *self) {
@@ -29,8 +26,8 @@ void holder_draw(widget *self) {
     const style *st = style_cur();
     colour = st ? style_colour(st, SC_OUTLINE) | 0xff000000u : 0xff303030u;
   }
-  frame_colours(self, colour);
   bin_draw(self);
+  frame_colours(self, colour);
 }
 
 void holder_set_instr(widget *self, instr *in) {

@@ -753,6 +753,7 @@ void tl_geometry_changed(widget *self) {
 }
 
 void tl_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *t = tradelist_cast(self);
   const style *st = style_cur();
   colour bg = st ? style_colour(st, SC_GRID_BACKGROUND) | 0xff000000u : 0xff101010u;

@@ -34,6 +34,7 @@
 #include "popups/hover.h"
 #include "popups/place.h"
 #include "popups/popups.h"
+#include "screen/screen.h"
 #include "sscodes.h"
 #include "ssmodel.h"
 #include "ssnotify.h"
@@ -451,6 +452,8 @@ void wl_geometry_changed(widget *self) {
   watchlist_update_limit(w);
   reposition(w);
   mark_all(w);
+  // The rows the window may scroll through follow the rows that fit.
+  if (shown(w)) tell_scroll_range(w, find_window(w));
 }
 
 void wl_reqsize(widget *self, size *out) {
@@ -767,6 +770,7 @@ bool ancestor_drawing(const widget *w) {
 // buffer (the gui then redraws it whole) always gets the full draw, and so
 // does a grid whose parent is being drawn.
 void wl_draw(widget *self) {
+  const window_frame_guard frame(self);  // the window's edges, painted over, come back
   auto *w = static_cast<watchlist *>(self);
   draw_ctx c{};
   c.st = style_cur();
@@ -850,6 +854,19 @@ int wl_drag_release(widget *self, widget *target, int32_t, int32_t, int, drag_re
   }
   // No grid drop follows a release elsewhere: this grid's part ends here.
   if (!target || !watchlist_is(target)) S.drag_from = nullptr;
+  // A row dropped on a remover leaves the grid's watchlist, one undo step.
+  wlist *wl = watchlist_get_source(w);
+  const uint32_t kind = dnd_kind();
+  if (wl && screen_is_remover(target) && (kind == DND_STOCK || kind == DND_INDEX)) {
+    instr *in = dnd_object();
+    const int32_t at = wlist_index_of(wl, in);
+    if (at < 0) return 0;
+    undo_begin();
+    undo_push_wlist_remove(wl, in, at);
+    wlist_remove(wl, in);
+    undo_end();
+    return 0;
+  }
   return 1;
 }
 
@@ -979,10 +996,13 @@ void wl_release(widget *self, int32_t x, int32_t y, int button) {
   if (!r || !win) return;
   if (on_news_marker(w, r, x)) {
     // The issuer's latest announcement in the popup document; without one
-    // the window lists the stock's news.
+    // the window shows the stock's announcements (one undo step).
     hide_details(w);
-    if (ss_news *n = latest_news(r->issuer)) {
-      screen_show_news_popup(r->issuer, n, 0);
+    if (ss_news *latest = latest_news(r->issuer)) {
+      const int n = screen_index_of(w);
+      const bool pushed = n >= 0 && n != screen_current_index() && screen_push(n);
+      screen_show_news_popup(r->issuer, latest, 0);
+      if (pushed) screen_pop();
     } else {
       undo_push_window(win);
       window_set_role(win, kRoleHistnews);

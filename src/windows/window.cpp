@@ -12,14 +12,18 @@
 #include <cstring>
 #include <new>
 
+#include "action.h"
 #include "charts/cstyle.h"
 #include "dnd.h"
 #include "keyboard.h"
 #include "lib/gfx.h"
+#include "popups/place.h"
+#include "popups/popups.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "quick9.h"
+#include "rss/rss.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
 #include "ssmodel.h"
@@ -28,6 +32,7 @@
 #include "tools/tools.h"
 #include "undo.h"
 #include "export/clipboard.h"
+#include "term/terminal.h"
 #include "ui/gui.h"
 #include "ui/key.h"
 #include "windows/alerts.h"
@@ -36,6 +41,7 @@
 #include "windows/forexlist.h"
 #include "windows/docwin.h"
 #include "windows/histnews.h"
+#include "windows/nuchart.h"
 #include "windows/indexlist.h"
 #include "term/terminal.h"
 #include "windows/newstoday.h"
@@ -134,9 +140,14 @@ instr *issuer_of(const instr *in) {
   return ssmodel_find_issuer(in->exchange, s->issuer[0] ? s->issuer : in->code);
 }
 
-void on_change(const ss_change *, void *, uint64_t, uint32_t) {
-  // The screen frame marks the desktop changed through its own walk; a
-  // window has nothing of its own to redraw until its contents are built.
+// A change of the shown instrument on a visible desktop makes the window's
+// screen current and marks the desktops changed, so that the mini desktops
+// take the new price trend at the next backstop.
+void on_change(const ss_change *, void *own, uint64_t, uint32_t) {
+  auto *w = static_cast<window *>(own);
+  desktop *d = desktop_of_widget(w);
+  if (!d || !widget_is_shown(d) || screen_index_of(w) < 0) return;
+  if (screen_set_current_from(w) == 1) screen_mark_changed();
 }
 
 void register_change(window *w) {
@@ -274,10 +285,90 @@ void w_size_limits(widget *, size *min, size *max) {
   if (max) *max = {0, 0};
 }
 
+// The frame: two one-pixel rings round a desktop window, the outer one in
+// the focus colour while the window is its desktop's focused window. The
+// colours come from the content (a chart's background, a document's edge)
+// or, by default, the style's outline and panel colours; a window too small
+// for its content shows the warning-frame colour, and the edges beside a
+// shown tool panel take the panel's colour.
+struct frame_look {
+  colour outer, inner;
+};
+
+colour style_or(int field, colour fallback) {
+  const style *st = style_cur();
+  return (st ? style_colour(st, field) : fallback) | 0xff000000u;
+}
+
+frame_look default_look() { return {style_or(SC_OUTLINE, 0xff000000u), style_or(SC_PANEL, 0xff343232u)}; }
+
+// Whether the frame is drawn at all: desktop windows only, not the zoom copy.
+bool frames_itself(const window *w) {
+  return w->kind == 0 && !screen_is_zoom_window(w) && desktop_of_widget(const_cast<window *>(w));
+}
+
+frame_look look_of(window *w) {
+  frame_look l = default_look();
+  if (w->frame_colours[0]) l.outer = w->frame_colours[0] | 0xff000000u;
+  if (w->frame_colours[1]) l.inner = w->frame_colours[1] | 0xff000000u;
+  widget *list = child(w, kWinWatchlist);
+  if (w->role != kRoleNone && list && (list->r.w <= 0 || list->r.h <= 0))
+    l.outer = l.inner = style_or(SC_WARNING, 0xff2090f0u);
+  return l;
+}
+
+colour focus_colour() { return style_or(SC_LINK, 0xfff0c060u); }
+
+// The rings of the window's rectangle lying in rows y0 to y1 (exclusive).
+void draw_rings(const rect &r, int32_t y0, int32_t y1, colour outer, colour inner) {
+  if (r.w < 4 || r.h < 4) return;
+  if (y0 < r.y) y0 = r.y;
+  if (y1 > r.y + r.h) y1 = r.y + r.h;
+  if (y1 <= y0) return;
+  gfx_fill_rect(r.x, y0, 1, y1 - y0, outer);
+  gfx_fill_rect(r.x + r.w - 1, y0, 1, y1 - y0, outer);
+  if (y0 == r.y) gfx_fill_rect(r.x, r.y, r.w, 1, outer);
+  if (y1 == r.y + r.h) gfx_fill_rect(r.x, r.y + r.h - 1, r.w, 1, outer);
+  int32_t i0 = y0 < r.y + 1 ? r.y + 1 : y0, i1 = y1 > r.y + r.h - 1 ? r.y + r.h - 1 : y1;
+  if (i1 <= i0) return;
+  gfx_fill_rect(r.x + 1, i0, 1, i1 - i0, inner);
+  gfx_fill_rect(r.x + r.w - 2, i0, 1, i1 - i0, inner);
+  if (i0 == r.y + 1) gfx_fill_rect(r.x + 1, r.y + 1, r.w - 2, 1, inner);
+  if (i1 == r.y + r.h - 1) gfx_fill_rect(r.x + 1, r.y + r.h - 2, r.w - 2, 1, inner);
+}
+
+// The whole frame: the content's colours, then the edges beside a shown
+// tool panel in the panel's colour.
+void draw_frame(window *w) {
+  if (!frames_itself(w)) {
+    if (w->kind > 0) gfx_stencil_off();
+    return;
+  }
+  const bool focused = window_is_focused(w);
+  frame_look l = look_of(w);
+  if (focused) l.outer = focus_colour();
+  const rect &r = w->r;
+  draw_rings(r, r.y, r.y + r.h, l.outer, l.inner);
+  widget *panel = window_get_current_tools(w);
+  if (panel && w->show_tools && widget_is_shown(panel) && panel->r.h > 0) {
+    colour p = style_or(SC_PANEL, 0xff343232u);
+    draw_rings(r, panel->r.y, panel->r.y + panel->r.h, focused ? l.outer : p, p);
+  }
+  w->frame_pending[0] = w->frame_pending[1] = 0;
+}
+
+window *holder_of(widget *c) {
+  widget *p = c ? c->parent : nullptr;
+  while (p && !window_is(p)) p = p->parent;
+  return p ? static_cast<window *>(p) : nullptr;
+}
+
 void w_draw(widget *self) {
   auto *w = static_cast<window *>(self);
   if (w->role != kRoleNone) {
     w->drawing = 1;
+    // The contents ask for their frame colours again as they draw.
+    w->frame_colours[0] = w->frame_colours[1] = 0;
     for (int i = 0; i < kWindowChildren; i++) {
       widget *c = child(w, i);
       if (c && widget_is_shown(c) && c->r.w > 0 && c->r.h > 0) widget_draw(c);
@@ -286,6 +377,7 @@ void w_draw(widget *self) {
     widget *panel = window_get_current_tools(w);
     if (panel && w->show_tools && widget_is_shown(panel) && panel->r.w > 0 && panel->r.h > 0) widget_draw(panel);
     w->drawing = 0;
+    draw_frame(w);
     return;
   }
   const style *st = style_cur();
@@ -293,6 +385,27 @@ void w_draw(widget *self) {
                        : st ? style_colour(st, window_is_focused(w) ? SC_PANEL_LIGHT : SC_PANEL)
                             : 0xff404040u;
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, c | 0xff000000u);
+  draw_frame(w);
+}
+
+// Button 1 focuses a desktop window (a live terminal takes the keyboard)
+// and closes the quote pop window when it is the one clicked; a click on
+// anything but the hover preview closes the preview. While the quick window
+// or the popup document is up, a click elsewhere focuses nothing.
+void click_focus(window *w) {
+  if (screen_index_of(w) >= 0) screen_set_current_from(w);
+  const uint32_t bars = screen_current() ? screen_bars_shown() : 0;
+  if ((bars & BAR_HOVER) && w != screen_popup_window()) screen_hide_popup();
+  if ((bars & BAR_QUICK) && w != screen_quick_window()) return;
+  if ((bars & BAR_POPUP_DOCUMENT) && w != screen_popup_document()) return;
+  desktop *d = w->kind == 0 ? desktop_of_widget(w) : nullptr;
+  if (d) {
+    desktop_set_focus(d, w);
+    widget *t = child(w, kWinTerminal);
+    if (w->role == kRoleTerminal && t && !terminal_needs_reopen(static_cast<terminal *>(t))) gui_set_focus(t);
+  } else if ((bars & BAR_QUOTE_POPWIN) && w == screen_quote_popwin()) {
+    screen_hide_quote_popwin();
+  }
 }
 
 // Button 2 focuses the window and toggles its tool panel, one undo step;
@@ -300,6 +413,10 @@ void w_draw(widget *self) {
 // toggles too, in the same step.
 void w_after_release(widget *self, int32_t, int32_t, int button) {
   auto *w = static_cast<window *>(self);
+  if (button == 1) {
+    click_focus(w);
+    return;
+  }
   if (button != 2) return;
   desktop *d = desktop_of_widget(w);
   if (d && w->kind == 0) desktop_set_focus(d, w);
@@ -316,6 +433,45 @@ void w_after_release(widget *self, int32_t, int32_t, int button) {
     window_toggle_tools(w);
   }
   undo_end();
+}
+
+// Leaving quickly, once the pointer is more than 10 pixels outside the
+// window: a floating window that is the screen's popup document, hover
+// preview, quick window or quote pop window goes; a desktop window takes
+// the hover preview its content opened with it, unless the pointer went
+// into the preview.
+bool near(const widget *w, int32_t x, int32_t y, int32_t margin) {
+  return x >= w->r.x - margin && y >= w->r.y - margin && x < w->r.x + w->r.w + margin &&
+         y < w->r.y + w->r.h + margin;
+}
+
+void w_leave(widget *self) {
+  auto *w = static_cast<window *>(self);
+  if (!gui_mouse_samples_on() || gui_dragging()) return;
+  const style *st = style_cur();
+  const float leave_at = st ? st->real[0] : 7.0f;
+  if (gui_mouse_speed() < leave_at) return;
+  int32_t x, y;
+  const bool inside = gui_widget_mouse(w, &x, &y);
+  if (inside && near(w, x, y, 10)) return;
+  const int n = screen_index_of(w);
+  if (n < 0) return;
+  const bool pushed = n != screen_current_index() && screen_push(n);
+  const uint32_t bars = screen_bars_shown();
+  window *preview = screen_popup_window();
+  if (w->kind == 0) {
+    if ((bars & BAR_HOVER) && popups_owned_by(w) && !(inside && preview && near(preview, x, y, 0)))
+      screen_hide_popup();
+  } else if (w == screen_popup_document()) {
+    screen_hide_popup_document();
+  } else if (w == preview) {
+    screen_hide_popup();
+  } else if (w == screen_quick_window()) {
+    screen_hide_quick_window();
+  } else if (w == screen_quote_popwin()) {
+    screen_hide_quote_popwin();
+  }
+  if (pushed) screen_pop();
 }
 
 void w_init(object *o) {
@@ -397,6 +553,7 @@ void window_class_init(object_class *rec) {
   c->show_children = w_show_children;
   c->hide_children = w_hide_children;
   c->after_release = w_after_release;
+  c->leave = w_leave;
   c->layout = w_layout;
 }
 
@@ -645,6 +802,17 @@ void window_take_linked_instr(window *w, instr *in) {
 void window_set_role(window *w, uint32_t role) {
   container_set_relayout(0);
   if (w->show_tools) window_hide_tools(w);
+  // A window given a role without an exchange takes the default one (an
+  // empty pane, role none, keeps none, as a new pane has none).
+  if (!w->exchange && role != kRoleNone) w->exchange = action_default_exchange_record();
+  // Leaving a role lets its content go: the grid gives up its list (the
+  // role's undo record keeps it), the depth window returns to live.
+  if (role != w->role) {
+    if (w->role == kRoleWatchlist && watchlist_is(child(w, kWinWatchlist)))
+      watchlist_set_scan(static_cast<watchlist *>(child(w, kWinWatchlist)), nullptr);
+    if (w->role == kRoleDepth && child(w, kWinDepth) && object_is_a(widget_obj(child(w, kWinDepth)), depthwin_type()))
+      depthwin_restart(child(w, kWinDepth));
+  }
   w->role = role;
   w->selection = 0;
   w->row_limit = 0;
@@ -656,7 +824,9 @@ void window_set_role(window *w, uint32_t role) {
       titlebar_set_text(t, "");
       break;
     case kRoleWatchlist:
+      // A list of instruments has no exchange of its own.
       w->instrument = nullptr;
+      w->exchange = nullptr;
       titlebar_set_text(t, "");
       break;
     case kRoleDepth: case kRoleTradechart: case kRoleTradelist: case kRoleOptionlist: case kRoleChart:
@@ -686,7 +856,7 @@ void window_set_role(window *w, uint32_t role) {
     case kRoleNewstoday: w->instrument = nullptr; titlebar_set_text(t, "Recent Announcements"); break;
     case kRoleSearch: w->instrument = nullptr; titlebar_set_text(t, "Search"); break;
     case kRoleAlerts: w->instrument = nullptr; titlebar_set_text(t, "Alerts"); break;
-    case kRoleRss: titlebar_set_text(t, "RSS"); break;
+    case kRoleRss: break;  // the feed's title: window_update_title below
     case kRoleLog: w->instrument = nullptr; titlebar_set_text(t, "Log"); break;
     case kRoleForexlist: w->instrument = nullptr; titlebar_set_text(t, "Forex"); break;
     case kRoleTerminal: {
@@ -717,6 +887,9 @@ void window_set_role(window *w, uint32_t role) {
   if (w->instrument && (wants_stock(role) || role == kRoleHistnews || role == kRoleIndexchart ||
                         role == kRoleDocument || role == kRoleGoogle))
     titlebar_set_instr(t, w->instrument);
+  // A document window showing an announcement is titled by it.
+  if (role == kRoleDocument && is_issuer(w->instrument) && docwin_is(child(w, kWinDoc)))
+    if (const ss_news *item = docwin_get_news_item(child(w, kWinDoc))) titlebar_set_news_item(t, w->instrument, item);
   window_update_title(w);
   container_set_relayout(1);
   refresh(w);
@@ -802,15 +975,49 @@ int window_set_exchange(window *w, ss_exchange *ex, int force) {
   return 0;
 }
 
+namespace {
+
+void set_title(titlebar *t, const char *text) {
+  if (t->stock || t->index || t->issuer || strcmp(t->text, text) != 0) titlebar_set_text(t, text);
+}
+
+// A grid's title: its list's name, or for a list without one "New
+// Watchlist" (a watchlist's items) or "New Smartlist"; nothing without one.
+const char *list_title(window *w) {
+  widget *c = child(w, kWinWatchlist);
+  scan *sc = watchlist_is(c) ? watchlist_get_scan(static_cast<watchlist *>(c)) : nullptr;
+  if (!sc) return "";
+  const char *name = sc->source ? wlist_name(sc->source) : sc->name;
+  if (name && *name) return name;
+  return sc->source ? "New Watchlist" : "New Smartlist";
+}
+
+}  // namespace
+
 void window_update_title(window *w) {
   titlebar *t = tb(w);
   if (!t) return;
-  if (w->role == kRoleGoogle && !w->instrument) titlebar_set_text(t, "Google");
-  if (w->role == kRoleChart) {
-    if (nuchart *c = chart_of(w)) nuchart_update_now(c);
-  }
-  if (w->role == kRoleTerminal) {
-    if (terminal *term = term_of(w)) titlebar_set_text(t, terminal_caption(term));
+  switch (w->role) {
+    case kRoleWatchlist:
+      set_title(t, list_title(w));
+      break;
+    case kRoleRss: {
+      rss_feed *feed = rsswin_get_feed(child(w, kWinRss));
+      const char *title = feed ? rss_feed_title(feed) : nullptr;
+      set_title(t, title && *title ? title : "RSS");
+      break;
+    }
+    case kRoleChart:
+      if (nuchart *c = nuchart_cast(child(w, kWinChart))) nuchart_update_now(c);
+      break;
+    case kRoleGoogle:
+      if (!w->instrument) set_title(t, "Google");
+      break;
+    case kRoleTerminal:
+      if (terminal *term = term_of(w)) set_title(t, terminal_caption(term));
+      break;
+    default:
+      break;
   }
   widget *panel = window_get_current_tools(w);
   // A built panel's summary is the caption whether shown or not: it names
@@ -984,6 +1191,7 @@ int window_set_wlist(window *w, scan *s) {
   }
   watchlist_set_scan(c, s);
   titlebar_set_text(tb(w), s ? s->name : "");
+  window_update_title(w);
   return 0;
 }
 
@@ -992,6 +1200,7 @@ int window_set_list_source(window *w, wlist *wl) {
   if (!c) return -1;
   int r = watchlist_set_source(c, wl);
   titlebar_set_text(tb(w), wl ? wlist_name(wl) : "");
+  window_update_title(w);
   return r;
 }
 
@@ -1085,6 +1294,8 @@ void window_take_instr_prices(window *w) {
 
 int window_price_trend(window *w) {
   instr *in = w->instrument;
+  // An alerts window is marked while any alert has fired.
+  if (!in && w->role == kRoleAlerts) return alerts_any_fired(child(w, kWinAlerts)) ? 3 : -1;
   if (!in || (in->flags & (1u << 16))) return -1;
   if (is_index(in)) {
     uint32_t v = static_cast<ss_index *>(in)->value;
@@ -1173,6 +1384,7 @@ void window_show_tools(window *w) {
     relayout(w);
     widget_show(panel);
     window_update_title(w);
+    if (tools_is(panel)) tools_refresh_later(panel);
     S.tools_switching = 0;
   } else {
     window_update_title(w);
@@ -1182,6 +1394,7 @@ void window_show_tools(window *w) {
 void window_hide_tools(window *w) {
   if (!w->show_tools) return;
   w->show_tools = 0;
+  if (screen_index_of(w) >= 0) screen_hide_groupbar();
   widget *panel = window_get_current_tools(w);
   S.tools_switching = 1;
   if (panel) widget_hide(panel);
@@ -1261,12 +1474,18 @@ int window_show_news_item(window *w, instr *issuer, const ss_news *item) {
   window_set_instrument(w, issuer);
   window_set_role(w, kRoleDocument);
   docwin_goto_page(doc, 0);
+  if (is_issuer(w->instrument)) titlebar_set_news_item(tb(w), w->instrument, docwin_get_news_item(doc));
   return 1;
 }
 
 bool window_equal(const window *a, const window *b) {
   if (!a || !b || a->instrument != b->instrument || a->role != b->role) return false;
-  return a->role == kRoleAlerts;
+  if (a->role == kRoleAlerts) return true;
+  if (a->role != kRoleWatchlist) return false;
+  widget *la = a->child[kWinWatchlist], *lb = b->child[kWinWatchlist];
+  scan *sa = watchlist_is(la) ? watchlist_get_scan(static_cast<watchlist *>(la)) : nullptr;
+  scan *sb = watchlist_is(lb) ? watchlist_get_scan(static_cast<watchlist *>(lb)) : nullptr;
+  return sa && sb && scan_equal(sa, sb);
 }
 
 bool window_child_is_popup(const widget *w) {
@@ -1277,7 +1496,68 @@ bool window_child_is_popup(const widget *w) {
 // Focus, title, alive list ---------------------------------------------------
 
 void window_set_focus_hook(bool (*is_focused)(const window *w)) { S.is_focused = is_focused; }
-bool window_is_focused(const window *w) { return S.is_focused && S.is_focused(w); }
+
+bool window_is_focused(const window *w) {
+  if (S.is_focused) return S.is_focused(w);
+  if (!w || w->kind != 0) return false;
+  desktop *d = desktop_of_widget(const_cast<window *>(w));
+  return d && desktop_get_focus(d) == w;
+}
+
+// Frame requests from children --------------------------------------------------
+
+void window_redraw_frame(widget *c) {
+  window *w = holder_of(c);
+  if (!w || w->role == kRoleNone) return;
+  if (w->drawing) {
+    w->frame_pending[0] = 1;
+    return;
+  }
+  if (c->r.y != w->r.y && c->r.y + c->r.h != w->r.y + w->r.h) return;
+  w->frame_pending[0] = 1;
+  draw_frame(w);
+}
+
+void window_frame_child_colours(widget *c, colour outer, colour inner) {
+  window *w = holder_of(c);
+  if (!w || w->role == kRoleNone) return;
+  const bool panel = c == window_get_current_tools(w);
+  if (w->drawing) {
+    // Recorded for the frame drawn at the end of the window's draw; the
+    // panel's edges are drawn there in the panel colour anyway.
+    if (!panel) {
+      w->frame_colours[0] = outer;
+      w->frame_colours[1] = inner;
+    }
+    w->frame_pending[1] = 1;
+    return;
+  }
+  if (!panel) {
+    w->frame_colours[0] = outer;
+    w->frame_colours[1] = inner;
+  }
+  if (!frames_itself(w)) return;
+  // Drawn alone: only the edge pieces beside this child.
+  frame_look l = default_look();
+  if (outer) l.outer = outer | 0xff000000u;
+  if (inner) l.inner = inner | 0xff000000u;
+  if (!panel) l = look_of(w);
+  if (window_is_focused(w)) l.outer = focus_colour();
+  draw_rings(w->r, c->r.y, c->r.y + c->r.h, l.outer, l.inner);
+}
+
+void window_frame_look(window *w, uint32_t *outer, uint32_t *inner) {
+  frame_look l = look_of(w);
+  if (window_is_focused(w)) l.outer = focus_colour();
+  *outer = l.outer;
+  *inner = l.inner;
+}
+
+void window_frame_child_default(widget *c) {
+  window *w = holder_of(c);
+  if (!w) return;
+  window_frame_child_colours(c, w->frame_colours[0], w->frame_colours[1]);
+}
 
 const char *window_title_text(const window *w) {
   const auto *t = static_cast<const titlebar *>(w->child[kWinTitlebar]);

@@ -166,10 +166,33 @@ bool window_equal(const window *a, const window *b);
 // Whether the window holding w is owned by a screen (kind above 0).
 bool window_child_is_popup(const widget *w);
 
-// Focus as the desktops know it, through a hook the screen frame installs
-// (without one no window is focused).
+// Focus: a desktop window is focused when it is its desktop's focused
+// window; a test may install a hook that decides instead (null removes it).
 void window_set_focus_hook(bool (*is_focused)(const window *w));
 bool window_is_focused(const window *w);
+
+// The frame round a desktop window: two one-pixel rings, the outer one in
+// the focus colour while the window is focused. Children that draw on their
+// own over the window's edges draw the frame again: the whole frame
+// (redraw_frame, when the child meets the window's top or bottom), or the
+// pieces beside the child in the colours it asks for (0: the default; a
+// content's colours are kept for the window's own frame), or in the
+// content's kept colours (child_default).
+void window_redraw_frame(widget *child);
+void window_frame_child_colours(widget *child, uint32_t outer, uint32_t inner);
+void window_frame_child_default(widget *child);
+// Draws the frame's pieces beside a content again when the content's own
+// draw ends (on every way out): contents that draw alone paint over the
+// window's edges.
+struct window_frame_guard {
+  widget *child;
+  explicit window_frame_guard(widget *c) : child(c) {}
+  ~window_frame_guard() { window_frame_child_default(child); }
+  window_frame_guard(const window_frame_guard &) = delete;
+  window_frame_guard &operator=(const window_frame_guard &) = delete;
+};
+// The colours the window's frame is drawn in now (the focus included).
+void window_frame_look(window *w, uint32_t *outer, uint32_t *inner);
 
 // The title bar's text.
 const char *window_title_text(const window *w);

@@ -222,7 +222,9 @@ TEST_F(AlertsLive, AlertFiresOncePostsOneTickerItemShowsItsTimeAndSurvivesSaveAn
     ASSERT_FALSE(guitest_near(style_colour(style_cur(), SC_WARNING), style_colour(style_cur(), SC_GRID_BACKGROUND), 8));
     uint32_t px = 0;
     EXPECT_TRUE(pass_until([&] {
-      px = guitest_window_pixel(xw, c.x0 + 1, top->y + 1);
+      // Three pixels in from the cell's top left: clear of the window
+      // frame's two rings where the row meets the window's edge.
+      px = guitest_window_pixel(xw, c.x0 + 3, top->y + 3);
       return guitest_near(px, style_colour(style_cur(), SC_WARNING), 8);
     })) << std::hex << px;
   }

@@ -255,4 +255,42 @@ TEST_F(AlertsGrid, ColumnTips) {
   EXPECT_EQ(nullptr, alerts_get_current(g));
 }
 
+// The issuer-flags icon, the last 10 pixels of the code column, drags the
+// issuer's latest announcement (the issuer without one); elsewhere on the
+// row the stock is dragged.
+TEST_F(AlertsGrid, TheIssuerIconDragsTheLatestAnnouncement) {
+  ASSERT_EQ(0, alerts_add_default(bhp));
+  g->cls->geometry_changed(g);
+  alerts_grid *ag = alerts_grid_of(g);
+  ASSERT_GT(alerts_shown_count(g), 0);
+  const alerts_row *row = nullptr;
+  for (const alerts_row *r = ag->rows; r; r = r->next)
+    if (r->shown && r->a->instrument == bhp) row = r;
+  ASSERT_NE(row, nullptr);
+  const cols_col &code = ag->columns.col[ag->columns.col[2].shown ? 2 : 1];
+  ASSERT_TRUE(code.shown);
+  const int32_t icon_x = code.x0 + code.width - 3, y = row->y + ag->row_h / 2;
+  drag_record rec{};
+  struct {
+    const char *what;
+    int32_t x;
+    bool news;
+    uint32_t kind;
+  } cases[] = {
+      {"elsewhere on the row: the stock", code.x0 + 2, false, DND_STOCK},
+      {"the icon, no announcement: the issuer", icon_x, false, DND_ISSUER},
+      {"the icon with an announcement: the announcement", icon_x, true, DND_NEWS},
+  };
+  ss_issuer *is = issuer(0, "BHP");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.news) ASSERT_NE(ssmodel_add_news(is, 501, 0, nullptr, 0, "Results"), nullptr);
+    dnd_clear();
+    ASSERT_EQ(g->cls->drag_begin(g, c.x, y, 1, &rec), 1);
+    EXPECT_EQ(dnd_kind(), c.kind);
+    if (c.kind == DND_NEWS) EXPECT_EQ(dnd_news_item(), is->news.tail);
+  }
+  dnd_clear();
+}
+
 }  // namespace

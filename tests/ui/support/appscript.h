@@ -55,6 +55,7 @@ class demo_app {
   // layout. Otherwise the server keeps a plain configuration for her (one
   // empty window a desktop), the screen the scripts lay out themselves.
   bool first_run_layout = false;
+  uint32_t live_stocks = 4;  // set before start: the live market's stocks
 
   // Call as ASSERT_NO_FATAL_FAILURE(app.start("name")).
   void start(const char *name) {
@@ -82,7 +83,7 @@ class demo_app {
     ASSERT_EQ(0, style_init());
     ASSERT_EQ(0, style_select(0));
     style_set_size(0);
-    // The demo scenario with a live market of four stocks on ASX.
+    // The demo scenario with a live market on ASX (four stocks unless set).
     sim_options o;
     o.name = "ambit-sim";
     sim_ = sim_create(o);
@@ -98,7 +99,7 @@ class demo_app {
     sim_live_options lo;
     lo.brokers = sim_scenario_has_brokers(0);
     lo.rate = 20;
-    lo.stocks = 4;
+    lo.stocks = live_stocks;
     lo.news_seconds = news_seconds;
     lo.keep_books = keep_books;
     live_ = sim_live_start(sim_, lo);
