@@ -131,6 +131,15 @@ void popups_hover_end(widget *grid) {
   if (!grid || popups_widget_in_popup(grid)) return;
   const int n = screen_index_of(grid);
   const bool pushed = n >= 0 && n != screen_current_index() && screen_push(n);
+  // A pointer that went into the preview keeps it: the frame's leave rule
+  // closes it when the pointer leaves the preview in turn.
+  window *preview = (screen_bars_shown() & BAR_HOVER) ? screen_popup_window() : nullptr;
+  int32_t x = 0, y = 0;
+  if (preview && gui_widget_mouse(preview, &x, &y) && x >= preview->r.x && x < preview->r.x + preview->r.w &&
+      y >= preview->r.y && y < preview->r.y + preview->r.h) {
+    if (pushed) screen_pop();
+    return;
+  }
   screen_hide_popup();
   if (pushed) screen_pop();
 }

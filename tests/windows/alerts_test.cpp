@@ -282,6 +282,7 @@ TEST_F(AlertsGrid, TheIssuerIconDragsTheLatestAnnouncement) {
       {"the icon with an announcement: the announcement", icon_x, true, DND_NEWS},
   };
   ss_issuer *is = issuer(0, "BHP");
+  is->flags |= kInNewsPlain;  // the icon stands only for an issuer with announcement flags
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     if (c.news) ASSERT_NE(ssmodel_add_news(is, 501, 0, nullptr, 0, "Results"), nullptr);
