@@ -493,6 +493,19 @@ TEST_F(Callers, TitleBarExplainsTheQuoteBasesAndTheState) {
   // The title text explains nothing.
   slow_to(tb->r.x + 20, y);
   EXPECT_TRUE(draw_until([&] { return !gendtl_up(); }));
+  // The issuer's flag icon lists the issuer's news of the day.
+  ss_issuer *is = ssmodel_find_issuer(ex, "TBA");
+  if (!is) is = ssmodel_add_issuer(ex, "TBA");
+  ASSERT_NE(is, nullptr);
+  is->flags |= kInNewsPlain;
+  window_set_instrument(w, nullptr);
+  window_set_instrument(w, st);
+  ASSERT_TRUE(draw_until([&] { return !screen_relayout_pending() && tb->issuer_hit.w > 0; }));
+  slow_to(tb->issuer_hit.x + tb->issuer_hit.w / 2, y);
+  ASSERT_TRUE(draw_until([&] { return gendtl_up() && popup()->kind == kGendtlNews; }));
+  EXPECT_EQ(popup()->instrument, static_cast<instr *>(is));
+  slow_to(tb->r.x + 20, y);
+  EXPECT_TRUE(draw_until([&] { return !gendtl_up(); }));
   slow_to(tb->state_hit.x + tb->state_hit.w / 2, y);
   ASSERT_TRUE(draw_until([&] { return gendtl_up(); }));
   // Down into the list, slowly: leaving the bar closes it.
