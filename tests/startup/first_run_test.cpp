@@ -101,17 +101,8 @@ TEST(FirstRun, DefaultDesktopWithLiveData) {
 
   proc_tempdir home;
   const std::string port_text = std::to_string(port);
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("XDG_DATA_HOME", home.path.c_str(), 1);
-    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the GL driver's own allocations
-    int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    const char* argv[] = {"Ambit", "-h", "127.0.0.1", "-P", port_text.c_str(), "-u", "alice", "-p", "secret", nullptr};
-    execv(AMBIT_PROGRAM, const_cast<char**>(argv));
-    _exit(127);
-  }
+  const pid_t pid = proc_start_terminal(
+      AMBIT_PROGRAM, {"Ambit", "-h", "127.0.0.1", "-P", port_text, "-u", "alice", "-p", "secret"}, home.path);
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(90);
   ASSERT_GE(sim_wait_entry(sim, kVersionKind, 0, 90000, nullptr), 0) << "not online";
   const std::string xid = proc_find_window("--pid " + std::to_string(pid), end);
@@ -190,17 +181,7 @@ TEST(FirstRun, LoginBoxDrawsTheSplashPicture) {
     fwrite(two_by_one, 1, sizeof two_by_one, old);
     fclose(old);
   }
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("XDG_DATA_HOME", home.path.c_str(), 1);
-    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the GL driver's own allocations
-    int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    const char* argv[] = {"Ambit", nullptr};
-    execv(AMBIT_PROGRAM, const_cast<char**>(argv));
-    _exit(127);
-  }
+  const pid_t pid = proc_start_terminal(AMBIT_PROGRAM, {"Ambit"}, home.path);
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   const std::string xid = proc_find_window("--pid " + std::to_string(pid), end);
   ASSERT_FALSE(xid.empty());

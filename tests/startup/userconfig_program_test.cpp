@@ -43,6 +43,19 @@ struct ProgramRun {
   std::vector<std::string> geometry;  // "x,y wxh" of each visible window, in search order
 };
 
+// The private display up and a simulator, not yet started, with the user
+// dana/secret the program signs on as.
+void make_dana_sim(sim_server** sim) {
+  std::string why;
+  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
+  ASSERT_NO_FATAL_FAILURE(make_test_sim(sim, 50));
+  sim_user u;
+  u.name = "dana";
+  u.password = "secret";
+  u.id = 33;
+  ASSERT_EQ(0, sim_add_user(*sim, u));
+}
+
 // Starts Ambit signed on as dana, waits for its version line, quits it
 // through its screen window's quit chord (or by sending it `quit_signal`)
 // and waits for the end.
@@ -51,21 +64,9 @@ ProgramRun run_and_quit(sim_server* sim, int port, const std::string& home, cons
   ProgramRun r;
   const size_t from = sim_transcript(sim).size();
   const std::string port_text = std::to_string(port);
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("XDG_DATA_HOME", home.c_str(), 1);
-    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the GL driver's own allocations
-    int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    std::vector<std::string> args = {"Ambit", "-h", "127.0.0.1", "-P", port_text, "-u", "dana", "-p", "secret"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(AMBIT_PROGRAM, argv.data());
-    _exit(127);
-  }
+  std::vector<std::string> args = {"Ambit", "-h", "127.0.0.1", "-P", port_text, "-u", "dana", "-p", "secret"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const pid_t pid = proc_start_terminal(AMBIT_PROGRAM, args, home);
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   r.online = sim_wait_entry(sim, kVersionKind, from, 60000, nullptr) >= 0;
   const std::string query = "--pid " + std::to_string(pid);
@@ -120,15 +121,8 @@ std::string inflate(const std::vector<uint8_t>& block) {
 }
 
 TEST(UserConfigProgram, SavedAtLogoutLoadedByTheNextProcess) {
-  std::string why;
-  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
   sim_server* sim = nullptr;
-  ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
-  sim_user u;
-  u.name = "dana";
-  u.password = "secret";
-  u.id = 33;
-  ASSERT_EQ(0, sim_add_user(sim, u));
+  ASSERT_NO_FATAL_FAILURE(make_dana_sim(&sim));
   const int port = sim_start(sim, 0);
   ASSERT_GT(port, 0);
 
@@ -172,15 +166,8 @@ TEST(UserConfigProgram, SavedAtLogoutLoadedByTheNextProcess) {
 // to the server, the client signs off, and the process ends with 0 and a
 // log that says so to its last line.
 TEST(UserConfigProgram, StopSignalsQuitAsTheUserWould) {
-  std::string why;
-  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
   sim_server* sim = nullptr;
-  ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
-  sim_user u;
-  u.name = "dana";
-  u.password = "secret";
-  u.id = 33;
-  ASSERT_EQ(0, sim_add_user(sim, u));
+  ASSERT_NO_FATAL_FAILURE(make_dana_sim(&sim));
   const int port = sim_start(sim, 0);
   ASSERT_GT(port, 0);
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
@@ -210,15 +197,8 @@ std::vector<uint8_t> framed(const std::string& text) {
 }
 
 TEST(UserConfigProgram, TwoScreensComeBackAsLeft) {
-  std::string why;
-  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
   sim_server* sim = nullptr;
-  ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
-  sim_user u;
-  u.name = "dana";
-  u.password = "secret";
-  u.id = 33;
-  ASSERT_EQ(0, sim_add_user(sim, u));
+  ASSERT_NO_FATAL_FAILURE(make_dana_sim(&sim));
   const char* root = getenv("AMBIT_SOURCE_DIR");
   const std::string seed = proc_read_file(std::string(root ? root : ".") + "/tests/startup/data/userconfig_seed.txt");
   ASSERT_FALSE(seed.empty());
@@ -265,15 +245,8 @@ std::vector<std::string> lines_from(const std::string& text, const std::string& 
 }
 
 TEST(UserConfigProgram, ChartAndTerminalWindowsComeBackAfterARestart) {
-  std::string why;
-  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
   sim_server* sim = nullptr;
-  ASSERT_NO_FATAL_FAILURE(make_test_sim(&sim, 50));
-  sim_user u;
-  u.name = "dana";
-  u.password = "secret";
-  u.id = 33;
-  ASSERT_EQ(0, sim_add_user(sim, u));
+  ASSERT_NO_FATAL_FAILURE(make_dana_sim(&sim));
   const char* root = getenv("AMBIT_SOURCE_DIR");
   const std::string seed = proc_read_file(std::string(root ? root : ".") + "/tests/startup/data/userconfig_charts.txt");
   ASSERT_FALSE(seed.empty());

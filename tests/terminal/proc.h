@@ -2,6 +2,7 @@
 // collecting its standard output and error until it exits or a deadline
 // passes (then it is killed). Header-only.
 #pragma once
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -71,6 +72,26 @@ inline proc_result proc_run(const std::vector<std::string> &args,
   waitpid(pid, &st, 0);
   r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -WTERMSIG(st);
   return r;
+}
+
+// Starts `program` with `args` (argv[0] included) in a child whose data tree
+// is `home` (XDG_DATA_HOME), its output to /dev/null and without the leak
+// check (the GL driver keeps its own allocations); the child's pid.
+inline pid_t proc_start_terminal(const char *program, const std::vector<std::string> &args, const std::string &home) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    std::vector<char *> argv;
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program, argv.data());
+    _exit(127);
+  }
+  return pid;
 }
 
 inline std::string proc_read_file(const std::string &path) {
