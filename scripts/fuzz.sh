@@ -15,6 +15,10 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 # The build must stop at a finding: a planted signed overflow that the run
 # survives means undefined behaviour would pass the campaign unseen.
+if [ ! -x build/fuzz/fuzz_selfcheck ]; then
+  echo "fuzz: build/fuzz/fuzz_selfcheck was not built" >&2
+  exit 1
+fi
 if build/fuzz/fuzz_selfcheck fuzz/selfcheck/overflow.input >/dev/null 2>&1; then
   echo "fuzz: the planted overflow went unnoticed: the fuzz build does not stop at its findings" >&2
   exit 1
