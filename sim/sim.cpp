@@ -122,6 +122,13 @@ struct exchange_rec {
   }
 };
 
+// The previous close the exchange's stream gives a stock (0 when it gives
+// none): the generated history and past days end there.
+uint32_t previous_close(const exchange_rec& ex, const std::string& code) {
+  auto it = ex.books.find(code);
+  return it == ex.books.end() ? 0 : it->second.close;
+}
+
 struct user_rec {
   sim_user cfg;
   std::vector<uint8_t> config;
@@ -787,7 +794,7 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
                         it != s->users.end() && visible(it->second.cfg, uint32_t(e->exchange));
       if (seen && (e->kind == 34 || s->exchanges[e->exchange].instruments.count(e->code)))
         sim_answer_history(&m.gb, *e, s->options.seed, s->exchanges[e->exchange].cfg.date,
-                           s->exchanges[e->exchange].instruments);
+                           s->exchanges[e->exchange].instruments, previous_close(s->exchanges[e->exchange], e->code));
       else
         sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
       break;
@@ -827,7 +834,8 @@ void handle_request(sim_server* s, conn* c, sim_entry* e) {
       const bool known = e->exchange >= 0 && e->exchange < kSimExchanges && s->exchanges[e->exchange].present &&
                          it != s->users.end() && visible(it->second.cfg, uint32_t(e->exchange)) &&
                          s->exchanges[e->exchange].instruments.count(e->code);
-      if (!known || sim_answer_days(&m.gb, *e, s->options.seed, s->exchanges[e->exchange].cfg.date) < 0)
+      if (!known || sim_answer_days(&m.gb, *e, s->options.seed, s->exchanges[e->exchange].cfg.date,
+                                    previous_close(s->exchanges[e->exchange], e->code)) < 0)
         sim_msg_error(&m.gb, kSimErrRequest, uint32_t(e->kind), uint8_t(e->exchange), e->code.c_str(), e->date);
       break;
     }

@@ -70,8 +70,8 @@ int reply(growbuf* out, uint32_t type, uint32_t index, const std::string& code, 
 }
 
 int stock_day(growbuf* out, uint64_t seed, uint32_t index, const std::string& code, ss_time exchange_date,
-              ss_time date) {
-  std::vector<sim_trade> trades = sim_day_trades(seed, index, code, exchange_date, date);
+              ss_time date, uint32_t close) {
+  std::vector<sim_trade> trades = sim_day_trades(seed, index, code, exchange_date, date, close);
   if (trades.empty()) return 0;
   return reply(out, kReplyDayTrades, index, code, date, [&](growbuf* rec) {
     uint32_t ref = 0;
@@ -99,14 +99,14 @@ int index_day(growbuf* out, uint64_t seed, uint32_t index, const std::string& co
 }  // namespace
 
 std::vector<sim_trade> sim_day_trades(uint64_t seed, uint32_t index, const std::string& code, ss_time exchange_date,
-                                      ss_time date) {
+                                      ss_time date, uint32_t last_close) {
   std::vector<sim_trade> out;
   date = date_of(date);
   if (!date || sstime_is_weekend(date)) return out;
   const uint64_t k = key(seed, index, code, date);
   // The day's prices from the generated history when it holds the date.
   uint32_t open = 1000 + uint32_t(k % 50000), close = open, high = open + 500, low = open > 500 ? open - 500 : 1;
-  for (const ss_stock_point& p : sim_stock_history(seed, index, code, exchange_date, date)) {
+  for (const ss_stock_point& p : sim_stock_history(seed, index, code, exchange_date, date, last_close)) {
     if (sstime_date_compare(p.date, date) != 0) continue;
     open = p.open;
     close = p.close;
@@ -178,7 +178,7 @@ int sim_index_ticks(growbuf* rec, const std::vector<sim_index_tick>& ticks) {
   return 0;
 }
 
-int sim_answer_days(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date) {
+int sim_answer_days(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date, uint32_t close) {
   const int32_t start = gb->len;
   const uint32_t index = uint32_t(e.exchange);
   const ss_time today = date_of(exchange_date);
@@ -187,12 +187,12 @@ int sim_answer_days(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exch
   switch (e.kind) {
     case 63:
       if (!before_today(e.date)) break;
-      r = stock_day(gb, seed, index, e.code, exchange_date, date_of(e.date));
+      r = stock_day(gb, seed, index, e.code, exchange_date, date_of(e.date), close);
       break;
     case 64: {
       if (!before_today(e.date) || !before_today(e.date2)) break;
       for (ss_time d = date_of(e.date); r == 0 && d && sstime_date_compare(d, e.date2) <= 0; d = sstime_add_days(d, 1))
-        r = stock_day(gb, seed, index, e.code, exchange_date, d);
+        r = stock_day(gb, seed, index, e.code, exchange_date, d, close);
       break;
     }
     case 70:

@@ -17,9 +17,9 @@ constexpr int kSimDayTrades = 120;  // trades of a generated past day
 constexpr int kSimDayTickStep = 60;  // seconds between an index's generated ticks
 
 // The trades of `code` on the weekday `date` (none on a weekend), oldest
-// first, between 10:00 and 16:00.
+// first, between 10:00 and 16:00. `close` as sim_stock_history takes it.
 std::vector<sim_trade> sim_day_trades(uint64_t seed, uint32_t index, const std::string& code, ss_time exchange_date,
-                                      ss_time date);
+                                      ss_time date, uint32_t close = 0);
 struct sim_index_tick {
   ss_time time;
   uint32_t value;
@@ -38,5 +38,5 @@ int sim_index_ticks(growbuf* rec, const std::vector<sim_index_tick>& ticks);
 // for each weekday asked for (a stock's trades of that date) or 103 (an
 // index's day); nothing for a weekend or a date not before the exchange's
 // date. 0, or -1 after an ERROR line (another kind, a writer's refusal), gb
-// as it was.
-int sim_answer_days(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date);
+// as it was. `close`: the stock's previous close, as sim_stock_history takes it.
+int sim_answer_days(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date, uint32_t close = 0);

@@ -92,18 +92,42 @@ int reply(growbuf* out, uint32_t type, uint32_t index, const char* code, ss_time
 }  // namespace
 
 std::vector<ss_stock_point> sim_stock_history(uint64_t seed, uint32_t index, const std::string& code,
-                                              ss_time exchange_date, ss_time from) {
+                                              ss_time exchange_date, ss_time from, uint32_t last_close) {
   const uint64_t k = key(seed, index, code);
   uint32_t close = 5000 + uint32_t(k % 400000);  // $0.50 to $40.50
   std::vector<ss_stock_point> out;
-  for (ss_time d : trading_days(exchange_date, kSimHistoryDays)) {
+  const std::vector<ss_time> days = trading_days(exchange_date, kSimHistoryDays);
+  // Each day's close is a step of up to 2% either way from the day before.
+  // Without a given last close the walk starts from the hash; with one it
+  // is walked back from there, so it ends exactly on it.
+  std::vector<uint32_t> closes(days.size());
+  if (last_close && !days.empty()) {
+    closes.back() = last_close;
+    for (size_t i = days.size() - 1; i > 0; i--) {
+      const int64_t step = int64_t(mix(k ^ days[i]) % 41) - 20;
+      closes[i - 1] = uint32_t(std::max<int64_t>(1, int64_t(closes[i]) * 1000 / (1000 + step)));
+    }
+    const int64_t step = int64_t(mix(k ^ days[0]) % 41) - 20;
+    close = uint32_t(std::max<int64_t>(1, int64_t(closes[0]) * 1000 / (1000 + step)));
+  } else {
+    uint32_t c = close;
+    for (size_t i = 0; i < days.size(); i++) {
+      const int32_t step = int32_t(mix(k ^ days[i]) % 41) - 20;
+      c = std::max<uint32_t>(100, uint32_t(int64_t(c) + int64_t(c) * step / 1000));
+      closes[i] = c;
+    }
+  }
+  for (size_t i = 0; i < days.size(); i++) {
+    const ss_time d = days[i];
     const uint64_t h = mix(k ^ d);
     const uint32_t prev = close;
-    const int32_t step = int32_t(h % 41) - 20;  // up to 2% either way
-    close = std::max<uint32_t>(100, uint32_t(int64_t(prev) + int64_t(prev) * step / 1000));
+    close = closes[i];
+    // The day's range: steps of 10 on the generated walk, of a two
+    // thousandth of the price on one given its end.
+    const uint32_t tick = last_close ? std::max<uint32_t>(1, close / 2000) : 10;
     uint32_t open = (h >> 8) % 4 ? prev : close;
-    uint32_t high = std::max(open, close) + uint32_t((h >> 12) % 50) * 10;
-    uint32_t low = std::min(open, close) - std::min(std::min(open, close) / 2, uint32_t((h >> 20) % 50) * 10);
+    uint32_t high = std::max(open, close) + uint32_t((h >> 12) % 50) * tick;
+    uint32_t low = std::min(open, close) - std::min(std::min(open, close) / 2, uint32_t((h >> 20) % 50) * tick);
     ss_stock_point p = {d, open, high, low, close, 0, 1000 + (h >> 28) % 5000000};
     if (!from || sstime_date_compare(d, from) >= 0) out.push_back(p);
   }
@@ -186,13 +210,13 @@ int sim_news_today(sim_server* sim, uint32_t index, const char* code, const ss_n
 }
 
 int sim_answer_history(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date,
-                       const std::set<std::string>& codes) {
+                       const std::set<std::string>& codes, uint32_t close) {
   const uint32_t index = uint32_t(e.exchange);
   const char* code = e.code.c_str();
   switch (e.kind) {
     case 30:
       return reply(gb, kReplyStock, index, code, e.date, true, [&](growbuf* rec) {
-        std::vector<ss_stock_point> p = sim_stock_history(seed, index, e.code, exchange_date, e.date);
+        std::vector<ss_stock_point> p = sim_stock_history(seed, index, e.code, exchange_date, e.date, close);
         return enchist_encode_stock(rec, p.data(), uint32_t(p.size()));
       });
     case 31:

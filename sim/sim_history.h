@@ -18,9 +18,11 @@ constexpr int kSimNewsItems = 12;    // items of a generated news history
 
 // The history of `code` on exchange `index`: kSimHistoryDays weekdays up
 // to the last trading day before `exchange_date`; only days on or after
-// `from` when it is not 0. Oldest first.
+// `from` when it is not 0. Oldest first. With `close` (the stock's previous
+// close as the market today knows it) the whole walk is scaled to end there,
+// so that yesterday's bar, yesterday's trades and today's prices agree.
 std::vector<ss_stock_point> sim_stock_history(uint64_t seed, uint32_t index, const std::string& code,
-                                              ss_time exchange_date, ss_time from);
+                                              ss_time exchange_date, ss_time from, uint32_t close = 0);
 std::vector<ss_index_point> sim_index_history(uint64_t seed, uint32_t index, const std::string& code,
                                               ss_time exchange_date, ss_time from);
 // The news of an issuer over the two months before `exchange_date`, in
@@ -43,6 +45,7 @@ int sim_news_today(sim_server* sim, uint32_t index, const char* code, const ss_n
 // The reply to request `e` (kind 30, 31, 32 or 34) appended to gb: message
 // 110, 111, 120 or 122 carrying the generated data; the reply's date field
 // is the request's date. 0, or -1 after an ERROR line (another kind, a
-// writer's refusal), gb as it was.
+// writer's refusal), gb as it was. `close`: a stock's previous close, as
+// sim_stock_history takes it.
 int sim_answer_history(growbuf* gb, const sim_entry& e, uint64_t seed, ss_time exchange_date,
-                       const std::set<std::string>& codes);
+                       const std::set<std::string>& codes, uint32_t close = 0);

@@ -29,6 +29,8 @@
 #include "sim_feeds.h"
 #include "decode.h"
 #include "growbuf.h"
+#include "sim_days.h"
+#include "sim_history.h"
 #include "sim_http.h"
 #include "sim_live.h"
 #include "ssmodel.h"
@@ -1585,4 +1587,26 @@ TEST_F(SimTest, NewsFeedsAreServedAndFollowTheAnnouncements) {
   std::string pdf;
   ASSERT_TRUE(get(listed.substr(at + 3 + base.size(), listed.find('\n') - at - 3 - base.size()), &pdf));
   EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+}
+
+// A generated history given the stream's previous close ends exactly on it,
+// whatever the close, and its days stay whole; without one it is the walk
+// it always was, so stored expectations still hold.
+TEST(SimHistory, EndsOnThePreviousCloseItIsGiven) {
+  const ss_time today = sstime_pack_date(10, 12, 2026);
+  for (uint32_t close : {1u, 156u, 1810u, 45000u, 4000000u}) {
+    const std::vector<ss_stock_point> h = sim_stock_history(7, 0, "ACX", today, 0, close);
+    ASSERT_EQ(h.size(), size_t(kSimHistoryDays)) << close;
+    EXPECT_EQ(h.back().close, close);
+    for (const ss_stock_point& p : h) {
+      EXPECT_GE(p.high, std::max(p.open, p.close)) << close;
+      EXPECT_LE(p.low, std::min(p.open, p.close)) << close;
+      EXPECT_GT(p.close, 0u) << close;
+    }
+    const std::vector<sim_trade> day = sim_day_trades(7, 0, "ACX", today, h.back().date, close);
+    ASSERT_FALSE(day.empty());
+    EXPECT_EQ(day.back().price, close) << "the last day's trades close where the history does";
+  }
+  EXPECT_EQ(sim_stock_history(7, 0, "ACX", today, 0, 0).back().close,
+            sim_stock_history(7, 0, "ACX", today, 0).back().close);
 }

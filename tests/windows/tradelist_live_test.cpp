@@ -247,8 +247,11 @@ TEST_F(TradelistLive, ListsFlashesGroupsAndLoadsThePreviousDay) {
   ASSERT_TRUE(until([&] { return list->oldest_day == previous; }, 20000));
   {
     core_lock lock;
-    std::vector<sim_trade> want = sim_day_trades(sim_options{}.seed, 0, code, today, previous);
+    // The simulator's past day ends on the previous close its stream gives.
+    ASSERT_NE(stock->close, 0u);
+    std::vector<sim_trade> want = sim_day_trades(sim_options{}.seed, 0, code, today, previous, stock->close);
     ASSERT_FALSE(want.empty());
+    EXPECT_EQ(want.back().price, stock->close) << "the previous day closes where today's market says";
     unsigned __int128 pv = 0;
     uint64_t volume = 0;
     for (const sim_trade &t : want) {
