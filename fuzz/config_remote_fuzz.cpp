@@ -34,8 +34,20 @@ namespace {
 constexpr size_t kMaxInput = 1 << 16;
 constexpr int kQuickSlots = 9;
 
+// The instruments the stored copies of the tests name, on every exchange:
+// the copy finds instruments, it never makes them.
+bool add_instruments() {
+  for (int32_t i = 0; i < kExchanges; i++) {
+    ss_exchange* ex = ssmodel_exchange(i);
+    for (const char* code : {"ANZ", "BHP", "CBA", "NAB", "RIO"})
+      if (!ex || !ssmodel_add_stock(ex, code) || !ssmodel_get_issuer(ex, code)) return false;
+    if (!ssmodel_add_index(ex, "XJO")) return false;
+  }
+  return true;
+}
+
 bool start_records() {
-  if (start_terminal_model() < 0 || ssuser_init() < 0) return false;
+  if (start_terminal_model() < 0 || ssuser_init() < 0 || !add_instruments()) return false;
   ssuser_set(7, 0, 0x7);  // three of the four exchanges, as a real user
   return scan_init() == 0 && rss_init() == 0;
 }

@@ -20,6 +20,7 @@
 #include "ssmodel.h"
 #include "ssuser.h"
 
+// Its lines are the user configuration load's, under that module's name.
 static const char kSrc[] = "src/config/load_remote";
 
 constexpr int kVersionPrefix = 8;  // "version "
