@@ -4,13 +4,13 @@
 #
 # The configuration dialog and its pages (configbox.cpp, *_page.cpp) sit
 # above the toolkit and the start-up flow, and the user configuration kept
-# on the server (load_remote, save_remote, upgrade) calls every owner of
-# lists, screens and windows: cmake/startup.cmake builds them into
-# ambit_startup. The local settings read the start-up flow's restart
+# on the server (load_remote, remote_records, save_remote, upgrade) calls
+# every owner of lists, screens and windows: cmake/startup.cmake builds them
+# into ambit_startup. The local settings read the start-up flow's restart
 # flag, which lives on its own in src/startup/restart.cpp so that this
 # library needs nothing above it.
 file(GLOB CONFIG_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/config/*.cpp)
-list(FILTER CONFIG_SRC EXCLUDE REGEX ".*/src/config/(configbox|[a-z_]+_page|load_remote|save_remote|upgrade)\\.cpp$")
+list(FILTER CONFIG_SRC EXCLUDE REGEX ".*/src/config/(configbox|[a-z_]+_page|load_remote|remote_records|save_remote|upgrade)\\.cpp$")
 list(APPEND CONFIG_SRC ${CMAKE_SOURCE_DIR}/src/startup/restart.cpp)
 add_library(ambit_config STATIC ${CONFIG_SRC})
 target_link_libraries(ambit_config PUBLIC ambit_engine)
@@ -39,6 +39,14 @@ if(AMBIT_FUZZ)
     endif()
     target_link_libraries(${name} PRIVATE ambit_config)
   endforeach()
+  # The stored user configuration up to the records that need no window: its
+  # reader and the quick keys over the watchlists, scans and feeds, whose
+  # libraries the fuzz tree builds already.
+  if(TARGET config_remote_fuzz)
+    target_sources(config_remote_fuzz PRIVATE ${CMAKE_SOURCE_DIR}/src/config/remote_records.cpp
+                   ${CMAKE_SOURCE_DIR}/src/quick9.cpp)
+    target_link_libraries(config_remote_fuzz PRIVATE ambit_rss)
+  endif()
 endif()
 
 # bench/config_bench.cpp joins the one benchmark program of the top level.

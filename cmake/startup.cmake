@@ -8,7 +8,8 @@
 # report (crash.cpp) are built by cmake/terminal.cmake. Tests in tests/startup/<module>_test.cpp.
 file(GLOB STARTUP_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/startup/*.cpp
      ${CMAKE_SOURCE_DIR}/src/config/configbox.cpp ${CMAKE_SOURCE_DIR}/src/config/*_page.cpp
-     ${CMAKE_SOURCE_DIR}/src/config/load_remote.cpp ${CMAKE_SOURCE_DIR}/src/config/save_remote.cpp
+     ${CMAKE_SOURCE_DIR}/src/config/load_remote.cpp ${CMAKE_SOURCE_DIR}/src/config/remote_records.cpp
+     ${CMAKE_SOURCE_DIR}/src/config/save_remote.cpp
      ${CMAKE_SOURCE_DIR}/src/config/upgrade.cpp)
 # The process entry and the crash report are cmake/terminal.cmake's.
 list(FILTER STARTUP_SRC EXCLUDE REGEX ".*/src/startup/(restart|entry|crash)\\.cpp$")

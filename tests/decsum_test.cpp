@@ -6,7 +6,8 @@
 // written with encsum into bytes, read into a freshly started model and
 // compared field by field with the table it was built from (exchange 0 with
 // its depth-only list, exchange 3 with the inverted one). Then the bounds the
-// sparse-list readers put on sizes and steps from the wire.
+// sparse-list readers put on sizes and steps from the wire, and the news
+// summary's earlier days recorded with delivery held.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,8 +22,10 @@
 #include "growbuf.h"
 #include "lazyfree.h"
 #include "log.h"
+#include "ssalert.h"
 #include "ssclient.h"
 #include "ssevent.h"
+#include "ssnotify.h"
 #include "testlog.h"
 #include "testmodel.h"
 #include "testsnapshot.h"
@@ -399,6 +402,85 @@ TEST(NewsItem, TypeCountLimitAndFlags) {
     EXPECT_EQ(0, decnews_decode_summary(nullptr, &number, &time, types, &flags, headline, out, cut)) << cut;
   out[8] = 15;  // fifteen types claimed
   EXPECT_EQ(-1, decnews_decode_summary(nullptr, &number, &time, types, &flags, headline, out, n));
+}
+
+// A news summary brings the issuers' earlier days as well as today. Items of
+// an earlier day are history: their alerts are recorded with delivery held,
+// so that a full change entry drops them at once instead of making the io
+// thread wait for a delivery; an item of the day waits like any news. The
+// issuer's change entry is filled first, so every event recorded for it
+// finds the entry full; the wait is seen through the notify wait hooks.
+int g_waits = 0;
+void count_wait(int32_t) { g_waits++; }
+int give_up_waiting() { return 1; }
+
+class NewsSummaryHold : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ssclient_fini();
+    ASSERT_NO_FATAL_FAILURE(start_terminal_model());
+    ASSERT_EQ(0, ssevent_init());
+    ASSERT_EQ(0, ssalert_init());
+    ASSERT_EQ(0, ssnotify_init());
+    ex = ssmodel_exchange(kExchangeAsx);
+    ssmodel_set_date(ex, kDate);
+    issuer = ssmodel_get_issuer(ex, "BHP");
+    ASSERT_NE(nullptr, issuer);
+    ssalert_filter* f = ssalert_new();
+    ASSERT_NE(nullptr, f);
+    ssalert_add_types(f, kAlertCodeNews);
+    ASSERT_EQ(0, ssalert_register(f));
+    ASSERT_EQ(0, ssnotify_add(issuer, ~0u, [](const ss_change*, void*, uint64_t, uint32_t) {}, this, 0, 0));
+    for (int i = 0; i < kChangeEvents; i++) {
+      void* p = ssevent_new_payload(kEvState);
+      ASSERT_NE(nullptr, p);
+      ASSERT_EQ(0, ssnotify_record(issuer, kChangeState, ssevent_add_event(issuer, kEvState, p)));
+    }
+    g_waits = 0;
+    ssnotify_set_wait_hooks(count_wait, give_up_waiting);
+  }
+  void TearDown() override {
+    ssnotify_set_wait_hooks(nullptr, nullptr);
+    ssnotify_fini();
+    ssmodel_fini();
+    ssalert_fini();
+    ssevent_fini();
+  }
+  ss_exchange* ex = nullptr;
+  ss_issuer* issuer = nullptr;
+};
+
+TEST_F(NewsSummaryHold, EarlierDaysDoNotWaitForADelivery) {
+  struct Case {
+    const char* name;
+    uint32_t number;
+    ss_time time;
+    bool waits;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"an item of yesterday", 201, sstime_pack(0, 30, 16, 11, 3, 2014), false, "can't record BHP event and locked"},
+      {"an item of last month", 202, sstime_pack(0, 0, 10, 20, 2, 2014), false, "can't record BHP event and locked"},
+      {"an item of the day", 203, at(9, 45, 0), true, "dropped BHP event: aborting"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    uint8_t item[kNewsMaxItem];
+    const uint32_t types[kNewsTypeSlots] = {3};
+    const int n = encnews_encode(item, "BHP", c.number, c.time, types, kNewsFlag1, "Half-year result");
+    ASSERT_GT(n, 0);
+    g_waits = 0;
+    LogCapture log;
+    ASSERT_EQ(0, decsum_decode_news(ex, item, n));
+    EXPECT_EQ(c.waits, g_waits > 0);
+    EXPECT_TRUE(log.has(c.line));
+    const ss_news* added = ssmodel_find_news(issuer, c.number);
+    ASSERT_NE(nullptr, added);
+    EXPECT_EQ(c.time, added->time);
+  }
+  // Delivery is not left held: the full entry is delivered whole.
+  ASSERT_EQ(0, ssnotify_deliver());
+  EXPECT_EQ(0, ssnotify_record(issuer, kChangeState, ssevent_add_event(issuer, kEvState, ssevent_new_payload(kEvState))));
 }
 
 // The index speed table holds 256 indices: a summary of 257 is refused, not

@@ -21,6 +21,7 @@
 #include "charts/ta.h"
 #include "config/autosave.h"
 #include "config/config.h"
+#include "lib/ids.h"
 #include "log.h"
 #include "pool.h"
 #include "undo.h"
@@ -368,7 +369,11 @@ static void make_name(const char* given, char out[kCstyleNameSize]) {
 
 cstyle* cstyle_new(const char* name, int32_t id) {
   if (id < 1) {
-    id = g.highest_id + 1;
+    id = ids_next(g.highest_id, [](int32_t i) { return cstyle_find(i) != nullptr; });
+    if (id < 0) {
+      log(LOG_ERROR, kSrc, "no free cstyle id");
+      return nullptr;
+    }
   } else {
     if (cstyle_find(id)) {
       log(LOG_ERROR, kSrc, "cstyle id %d in use", id);
@@ -418,8 +423,14 @@ void cstyle_set_id(cstyle* style) {
     log(LOG_WARN, kSrc, "cstyle %d is already registered?", style->id);
     return;
   }
+  const int32_t id = ids_next(g.highest_id, [](int32_t i) { return cstyle_find(i) != nullptr; });
+  if (id < 0) {
+    log(LOG_ERROR, kSrc, "no free cstyle id");
+    return;
+  }
   if (style->linked) list_remove(&g.priv, style);
-  style->id = ++g.highest_id;
+  if (id > g.highest_id) g.highest_id = id;
+  style->id = id;
   style->ordinal = g.reg.count;
   list_append(&g.reg, style);
 }

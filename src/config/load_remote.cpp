@@ -1,7 +1,8 @@
 // Loading the user configuration kept on the server. The stored copy is
 // inflated (or taken as plain text when it begins "version "), parsed into
 // the configuration tree and walked in the order it was written; each owner
-// reads its own block. Numbers read from the copy that index something (a
+// reads its own block. The part that needs no window (the text, the
+// settings, quick keys, watchlists, scans and feeds) is remote_records. Numbers read from the copy that index something (a
 // window's parent, a desktop, a focused window, a screen) are checked and
 // skipped with an ERROR line, so a damaged or hostile copy costs an entry,
 // never memory safety. A user with no stored copy starts on an empty
@@ -20,17 +21,14 @@
 #include "config/config.h"
 #include "config/enum.h"
 #include "config/migrate_desktop.h"
+#include "config/remote_records.h"
 #include "config/save_remote.h"
 #include "config/upgrade.h"
 #include "dalloc.h"
-#include "decblk.h"
-#include "growbuf.h"
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "log.h"
 #include "plat.h"
-#include "quick9.h"
-#include "rss/rss.h"
 #include "screen/minibar.h"
 #include "screen/miniquote.h"
 #include "screen/screen.h"
@@ -574,43 +572,16 @@ static int damaged(void) {
 
 int load_remote_from(const char* data, int32_t length) {
   S.windows_read = 0;
-  growbuf gb{};
-  const char* text = data;
-  int32_t text_len = length;
-  if (!(length >= 8 && memcmp(data, "version ", 8) == 0)) {
-    if (growbuf_init(&gb, length > 0 ? length : 1, 1024) < 0) {
-      log(LOG_ERROR, kSrc, "can't alloc %db for decompression", length);
-      return -1;
-    }
-    if (decblk_inflate(reinterpret_cast<const uint8_t*>(data), length, &gb) <= 0) {
-      log(LOG_ERROR, kSrc, "can't decompress config");
-      growbuf_free(&gb);
-      return damaged();
-    }
-    text = reinterpret_cast<const char*>(gb.data);
-    text_len = gb.len;
-  }
-  if (config_load_buffer(text, text_len) < 0) log(LOG_WARN, kSrc, "error parsing remote buffer, proceeding anyway");
-  growbuf_free(&gb);  // the tree holds its own copy of the text
-  S.version = config_get_int("version");
-  if (S.version < 1) {
-    log(LOG_ERROR, kSrc, "no version present, aborting parse");
-    return damaged();
-  }
-  const int32_t upgrade = config_get_int("upgrade");
-  int32_t size = config_get_int("style.size");
-  if (size >= 0) style_set_size(size);
-  if (ss_exchange* ex = config_get_exchange("default_exchange")) {
-    int32_t pick = -1;
-    for (int i = 0; i < 4; i++)
-      if (ssmodel_exchange(i) == ex && ssuser_exchange_permitted(i)) pick = i;
-    if (pick < 0) pick = ssuser_exchange_permitted(0) ? 0 : ssuser_exchange_permitted(1) ? 1 : -1;
-    if (pick >= 0) action_set_default_exchange(uint32_t(pick));
-  }
-  if (config_get("hilight_watched")) action_set_hilight_watched(config_get_bool("hilight_watched"));
-  quick9_load();
-  wlist_load();
-  scan_load_all();
+  remote_settings set;
+  const int rc = remote_records_load(data, length, &set);
+  if (rc == kRemoteRecordsFailed) return -1;
+  if (rc == kRemoteRecordsDamaged) return damaged();
+  S.version = set.version;
+  // The settings belong to modules that nothing loaded so far reads, so
+  // applying them after the lists changes nothing for those.
+  if (set.style_size >= 0) style_set_size(set.style_size);
+  if (set.default_exchange >= 0) action_set_default_exchange(uint32_t(set.default_exchange));
+  if (set.hilight_watched >= 0) action_set_hilight_watched(uint32_t(set.hilight_watched));
   if (config_enter("alerts")) {
     alerts_load();
     config_leave();
@@ -630,13 +601,12 @@ int load_remote_from(const char* data, int32_t length) {
     }
     config_leave();
   }
-  rss_config_load();
   if (S.version == 1)
     read_screen_v1();
   else
     read_screens_v2();
-  log(LOG_INFO, kSrc, "loaded %db version %d remote config", text_len, S.version);
-  finish(upgrade);
+  log(LOG_INFO, kSrc, "loaded %db version %d remote config", set.text_len, S.version);
+  finish(set.upgrade);
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "config/config.h"
 #include "dalloc.h"
 #include "lib/filter.h"
+#include "lib/ids.h"
 #include "lib/olist.h"
 #include "lib/scan_refresh.h"
 #include "lib/timer.h"
@@ -221,7 +222,11 @@ static const char* next_scan_name(void* cursor) {
 
 scan* scan_create(const char* name, int32_t id) {
   if (id < 1) {
-    id = S.highest_id + 1;
+    id = ids_next(S.highest_id, [](int32_t i) { return scan_find(i) != nullptr; });
+    if (id < 0) {
+      log(LOG_ERROR, kSrc, "no free scan id");
+      return nullptr;
+    }
   } else if (scan_find(id)) {
     log(LOG_ERROR, kSrc, "scan id %d in use", id);
     return nullptr;
@@ -261,8 +266,14 @@ void scan_register(scan* s) {
     log(LOG_WARN, kSrc, "scan %d is already registered?", s->id);
     return;
   }
+  const int32_t id = ids_next(S.highest_id, [](int32_t i) { return scan_find(i) != nullptr; });
+  if (id < 0) {
+    log(LOG_ERROR, kSrc, "no free scan id");
+    return;
+  }
   if (in_list(s, S.temp_first)) olist_unlink(s, S.temp_first, S.temp_last);
-  s->id = ++S.highest_id;
+  if (id > S.highest_id) S.highest_id = id;
+  s->id = id;
   link_registered(s);
 }
 

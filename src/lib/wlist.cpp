@@ -14,6 +14,7 @@
 #include "config/autosave.h"
 #include "config/config.h"
 #include "dalloc.h"
+#include "lib/ids.h"
 #include "lib/olist.h"
 #include "log.h"
 #include "pool.h"
@@ -202,7 +203,11 @@ void wlist_fini(void) {
 
 wlist* wlist_create(const char* name, int32_t id) {
   if (id < 1) {
-    id = W.highest_id + 1;
+    id = ids_next(W.highest_id, [](int32_t i) { return wlist_find(i) != nullptr; });
+    if (id < 0) {
+      log(LOG_ERROR, kSrc, "no free wlist id");
+      return nullptr;
+    }
   } else {
     for (wlist* w = W.first; w; w = w->next) {
       if (w->id == id) {

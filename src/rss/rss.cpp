@@ -14,6 +14,7 @@
 #include "config/autosave.h"
 #include "config/config.h"
 #include "dalloc.h"
+#include "lib/ids.h"
 #include "lib/timer.h"
 #include "log.h"
 #include "plat.h"
@@ -252,8 +253,13 @@ rss_feed* rss_feed_create(int32_t id, const char* url, uint32_t period) {
 }
 
 rss_feed* rss_feed_create_registered(const char* url, uint32_t period, int32_t id) {
-  if (id < 1) id = S.last_id + 1;
-  else if (rss_feed_find(id)) {
+  if (id < 1) {
+    id = ids_next(S.last_id, [](int32_t i) { return rss_feed_find(i) != nullptr; });
+    if (id < 0) {
+      log(LOG_ERROR, kSrc, "no free feed id");
+      return nullptr;
+    }
+  } else if (rss_feed_find(id)) {
     log(LOG_ERROR, kSrc, "feed id %d in use", id);
     return nullptr;
   }
@@ -276,9 +282,15 @@ void rss_feed_register(rss_feed* f) {
     log(LOG_WARN, kSrc, "f %d is already registered?", f->id);
     return;
   }
+  const int32_t id = ids_next(S.last_id, [](int32_t i) { return rss_feed_find(i) != nullptr; });
+  if (id < 0) {
+    log(LOG_ERROR, kSrc, "no free feed id");
+    return;
+  }
   feed_list* const order[] = {&S.temp, &S.dead, &S.kludge};
   take_off(f, order, 3);
-  f->id = ++S.last_id;
+  if (id > S.last_id) S.last_id = id;
+  f->id = id;
   f->position = S.reg.count;
   list_append(&S.reg, f);
   config_set_dirty(2);

@@ -122,6 +122,26 @@ TEST_F(Cstyle, IdsAreUniqueAndFollowTheHighest) {
   EXPECT_EQ(6, cstyle_count());
 }
 
+// A stored configuration may hold the largest id there is: a new style, made
+// or named from a private one, then takes the lowest free id.
+TEST_F(Cstyle, AfterTheLargestIdTheLowestFreeIsHandedOut) {
+  cstyle* one = cstyle_new("one", 0);
+  ASSERT_EQ(1, one->id);
+  ASSERT_NE(nullptr, cstyle_new("top", INT32_MAX));
+  cstyle* two = cstyle_new("two", 0);
+  ASSERT_NE(nullptr, two);
+  EXPECT_EQ(2, two->id);
+  cstyle* p = cstyle_alloc();
+  cstyle_set_id(p);
+  EXPECT_EQ(3, p->id);
+  EXPECT_EQ(p, cstyle_find(3));
+  cstyle_delete(one);
+  cstyle* again = cstyle_new("again", 0);
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(1, again->id);
+  EXPECT_EQ(4, cstyle_count());
+}
+
 TEST_F(Cstyle, MovesKeepOrdinalsInListOrder) {
   cstyle_new("A", 0);
   cstyle_new("B", 0);

@@ -256,6 +256,28 @@ TEST_F(Registry, FeedsWithOneUrlShareOneDownload) {
   for (auto [f, w] : {std::pair{a, &wa}, {b, &wb}, {c, &wc}}) rss_feed_unwatch(f, w);
 }
 
+// A stored configuration may hold the largest id there is: a new feed, made
+// or registered from a temporary one, then takes the lowest free id.
+TEST_F(Registry, AfterTheLargestIdTheLowestFreeIsHandedOut) {
+  rss_feed* one = rss_feed_create_registered("http://feeds.example/1.xml", 60, 0);
+  ASSERT_NE(one, nullptr);
+  ASSERT_EQ(one->id, 1);
+  ASSERT_NE(rss_feed_create_registered("http://feeds.example/top.xml", 60, INT32_MAX), nullptr);
+  rss_feed* two = rss_feed_create_registered("http://feeds.example/2.xml", 60, 0);
+  ASSERT_NE(two, nullptr);
+  EXPECT_EQ(two->id, 2);
+  rss_feed* temp = rss_feed_create_temp("http://feeds.example/3.xml", 60);
+  ASSERT_NE(temp, nullptr);
+  rss_feed_register(temp);
+  EXPECT_EQ(temp->id, 3);
+  EXPECT_EQ(rss_feed_find(3), temp);
+  ASSERT_EQ(rss_feed_delete(one), 0);
+  rss_feed* again = rss_feed_create_registered("http://feeds.example/1b.xml", 60, 0);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->id, 1);
+  EXPECT_EQ(rss_feed_count(), 4);
+}
+
 TEST_F(Registry, DeleteRules) {
   rss_feed* f = rss_feed_create_temp("http://feeds.example/d.xml", 60);
   Watcher w;

@@ -216,6 +216,28 @@ TEST_F(Scan, CloneNaming) {
   EXPECT_EQ(b->id, scan_id_at(2));
 }
 
+// A stored configuration may hold the largest id there is: a new scan, made
+// or registered from a temporary one, then takes the lowest free id.
+TEST_F(Scan, AfterTheLargestIdTheLowestFreeIsHandedOut) {
+  scan* one = scan_create("one", 0);
+  ASSERT_NE(nullptr, one);
+  ASSERT_EQ(1, one->id);
+  ASSERT_NE(nullptr, scan_create("top", INT32_MAX));
+  scan* two = scan_create("two", 0);
+  ASSERT_NE(nullptr, two);
+  EXPECT_EQ(2, two->id);
+  scan* temp = scan_new_temp();
+  ASSERT_NE(nullptr, temp);
+  scan_register(temp);
+  EXPECT_EQ(3, temp->id);
+  EXPECT_EQ(temp, scan_find(3));
+  ASSERT_EQ(0, scan_delete(one));
+  scan* again = scan_create("again", 0);
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(1, again->id);
+  EXPECT_EQ(4, scan_count());
+}
+
 TEST_F(Scan, SaveAndLoadRoundTrip) {
   ss_stock* a = stock(0, "AAA");
   ss_stock* z = stock(1, "ZZZ");

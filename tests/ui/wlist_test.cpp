@@ -63,6 +63,25 @@ TEST_F(Wlist, IdsTakenAndHandedOut) {
   EXPECT_EQ(-1, wlist_id_at(3));
 }
 
+// A stored configuration may hold the largest id there is: a new list then
+// takes the lowest free id instead of running past it.
+TEST_F(Wlist, AfterTheLargestIdTheLowestFreeIsHandedOut) {
+  wlist* one = wlist_create("one", 0);
+  ASSERT_NE(nullptr, one);
+  ASSERT_NE(nullptr, wlist_create("two", 0));
+  ASSERT_NE(nullptr, wlist_create("top", INT32_MAX));
+  wlist* three = wlist_create("three", 0);
+  ASSERT_NE(nullptr, three);
+  EXPECT_EQ(3, three->id);
+  wlist_delete(one);
+  wlist* again = wlist_create("again", 0);
+  ASSERT_NE(nullptr, again);
+  EXPECT_EQ(1, again->id);
+  EXPECT_EQ(again, wlist_find(1));
+  EXPECT_EQ(4, wlist_create("four", -1)->id);
+  EXPECT_EQ(5, wlist_total());
+}
+
 TEST_F(Wlist, ItemsInsertAndRefuseDuplicates) {
   wlist* w = wlist_create("w", 0);
   ss_stock *a = stock(0, "AAA"), *b = stock(0, "BBB"), *c = stock(0, "CCC"), *d = stock(0, "DDD");
