@@ -2,10 +2,11 @@
 // inflated (or taken as plain text when it begins "version "), parsed into
 // the configuration tree and walked in the order it was written; each owner
 // reads its own block. The part that needs no window (the text, the
-// settings, quick keys, watchlists, scans and feeds) is remote_records. Numbers read from the copy that index something (a
-// window's parent, a desktop, a focused window, a screen) are checked and
-// skipped with an ERROR line, so a damaged or hostile copy costs an entry,
-// never memory safety. A user with no stored copy starts on an empty
+// settings, quick keys, watchlists, scans and feeds) is remote_records.
+// Numbers read from the copy that index something (a window's parent, a
+// desktop, a focused window, a screen) are checked and skipped with an
+// ERROR line, so a damaged or hostile copy costs an entry, never memory
+// safety. A user with no stored copy starts on an empty
 // configuration; a copy that cannot be read at all is kept untouched on the
 // server for the session (no saves over it), and the user starts on the
 // defaults.
