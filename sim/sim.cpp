@@ -122,11 +122,14 @@ struct exchange_rec {
   }
 };
 
-// The previous close the exchange's stream gives a stock (0 when it gives
-// none): the generated history and past days end there.
+// Where a stock's generated history and past days end: the previous close
+// its stream gives, else today's open, else its last price (a live market
+// that has written no close yet); 0 for a stock the stream has not priced.
 uint32_t previous_close(const exchange_rec& ex, const std::string& code) {
   auto it = ex.books.find(code);
-  return it == ex.books.end() ? 0 : it->second.close;
+  if (it == ex.books.end()) return 0;
+  const sim_stock_ref& b = it->second;
+  return b.close ? b.close : b.open ? b.open : b.last;
 }
 
 struct user_rec {
