@@ -6,6 +6,8 @@
 // drawn content, and the list and the course of sales change between two
 // pictures while the market trades. The log says "Online" and holds no
 // error line; the configuration saved at the quit holds the four windows.
+// Above the desktops, Ticker 1 scrolls the market's price moves (its text
+// moves left between two pictures) and the watch bar holds a cell.
 // Started without a user, the login box draws the splash picture.
 #include <fcntl.h>
 #include <gtest/gtest.h>
