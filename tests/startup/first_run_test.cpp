@@ -6,6 +6,8 @@
 // drawn content, and the list and the course of sales change between two
 // pictures while the market trades. The log says "Online" and holds no
 // error line; the configuration saved at the quit holds the four windows.
+// Above the desktops, Ticker 1 scrolls the market's price moves (its text
+// moves left between two pictures) and the watch bar holds a cell.
 // Started without a user, the login box draws the splash picture.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,8 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -78,6 +82,69 @@ size_t changed(const Picture& a, const Picture& b, const Region& r) {
   for (int32_t y = int32_t(r.y0 * a.h); y < int32_t(r.y1 * a.h); y++)
     for (int32_t x = int32_t(r.x0 * a.w); x < int32_t(r.x1 * a.w); x++) n += a.at(x, y) != b.at(x, y);
   return n;
+}
+
+// The strip at the top of the screen: the tickbar's rows, from the top down
+// to the first row of another fill (the watch bar's, or a desktop's). Each
+// row's fill is its most common colour.
+uint32_t row_fill(const Picture& p, int32_t y) {
+  std::map<uint32_t, int32_t> n;
+  for (int32_t x = 0; x < p.w; x++) n[p.at(x, y)]++;
+  uint32_t best = 0;
+  int32_t most = -1;
+  for (const auto& [c, k] : n)
+    if (k > most) best = c, most = k;
+  return best;
+}
+int32_t top_band_rows(const Picture& p) {
+  const uint32_t fill = row_fill(p, 0);
+  int32_t y = 0;
+  while (y < p.h / 4 && row_fill(p, y) == fill) y++;
+  return y;
+}
+
+struct Ink {
+  int32_t x, y;
+  uint32_t rgb;
+};
+// The pixels of rows [y0, y1) that differ from the fill of row y0.
+std::vector<Ink> ink_of(const Picture& p, int32_t y0, int32_t y1) {
+  std::vector<Ink> out;
+  const uint32_t fill = row_fill(p, y0);
+  for (int32_t y = y0; y < y1; y++)
+    for (int32_t x = 0; x < p.w; x++)
+      if (p.at(x, y) != fill) out.push_back({x, y, p.at(x, y)});
+  return out;
+}
+// Strongly red or green: a price change drawn in the style's down or up colour.
+bool up_or_down(uint32_t rgb) {
+  const int r = int(rgb >> 16 & 0xff), g = int(rgb >> 8 & 0xff), b = int(rgb & 0xff);
+  return (r > g + 48 && r > b + 48) || (g > r + 48 && g > b + 48);
+}
+
+// The leftward shift that carries most of a's ink onto the same colours in
+// b, and the share of a's ink (still on screen after the shift) it carries.
+struct Shift {
+  int32_t dx = -1;
+  double share = 0;
+};
+Shift best_shift(const Picture& a, const Picture& b, int32_t rows) {
+  const std::vector<Ink> ink = ink_of(a, 0, rows);
+  Shift best;
+  int32_t most = 0;
+  for (int32_t dx = 0; dx < a.w / 2; dx++) {
+    int32_t hits = 0, kept = 0;
+    for (const Ink& i : ink) {
+      if (i.x - dx < 0) continue;
+      kept++;
+      hits += b.at(i.x - dx, i.y) == i.rgb;
+    }
+    if (hits > most && kept * 2 >= int32_t(ink.size())) {
+      most = hits;
+      best = {dx, double(hits) / kept};
+    }
+  }
+  return best;
 }
 
 std::string inflate(const std::vector<uint8_t>& block) {
@@ -159,6 +226,76 @@ TEST(FirstRun, DefaultDesktopWithLiveData) {
         "screen.desktop.window.role depth\n", "screen.desktop.window.role tradelist\n",
         "screen.desktop.layout \"W0 W1 W2 W3 H0.500 V0.550 H0.400 P0,1 P0,2 P0,3\"\n", "scan 1 \"Most active\"\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << " not saved:\n" << text.substr(0, 600);
+  sim_live_stop(live);
+  sim_destroy(sim);
+}
+
+// A new user's top bars, signed on to a live market: under the alerts
+// ticker (empty while no alert fires) Ticker 1 scrolls the market's price
+// moves: the strip above the watch bar holds text with changes in the up or
+// down colour, and a later picture holds the same text moved left. The
+// watch bar under it is not an empty strip.
+TEST(FirstRun, TickerScrollsTheMarketsPriceMoves) {
+  std::string why;
+  ASSERT_TRUE(pixeltest_ensure_display(&why)) << why;
+  sim_server* sim = nullptr;
+  sim_live* live = nullptr;
+  int port = 0;
+  ASSERT_NO_FATAL_FAILURE(start_live_today_sim(&sim, &live, 60, 5, 8, &port));
+
+  proc_tempdir home;
+  const std::string port_text = std::to_string(port);
+  const pid_t pid = proc_start_terminal(
+      AMBIT_PROGRAM, {"Ambit", "-h", "127.0.0.1", "-P", port_text, "-u", "alice", "-p", "secret"}, home.path);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+  ASSERT_GE(sim_wait_entry(sim, kVersionKind, 0, 90000, nullptr), 0) << "not online";
+  const std::string xid = proc_find_window("--pid " + std::to_string(pid), end);
+  ASSERT_FALSE(xid.empty());
+
+  // Price moves reach the ticker as the market trades; the watch bar below
+  // it shows its one cell (the smartlist's stocks in turn, over a chart).
+  Picture first;
+  int32_t rows = 0;
+  size_t ink = 0, coloured = 0, watched = 0;
+  const auto moves_end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < moves_end) {
+    ASSERT_TRUE(shoot(xid, home.path + "/first.png", &first));
+    rows = top_band_rows(first);
+    const std::vector<Ink> text = ink_of(first, 0, rows);
+    ink = text.size();
+    coloured = 0;
+    for (const Ink& i : text) coloured += up_or_down(i.rgb);
+    watched = ink_of(first, rows, std::min(rows + 40, first.h)).size();
+    if (ink >= 200 && coloured >= 10 && watched >= 200) break;
+    usleep(200000);  // between looks; the deadline bounds the wait
+  }
+  EXPECT_GE(ink, 200u) << "the tickbar's " << rows << " rows hold no text";
+  EXPECT_GE(coloured, 10u) << "no change in the up or down colour in the tickbar";
+  EXPECT_GE(watched, 200u) << "the watch bar under the tickbar's " << rows << " rows is empty";
+
+  // Scrolling: a later picture holds the same text, moved left.
+  Picture second;
+  Shift shift;
+  const auto scroll_end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ink >= 200 && std::chrono::steady_clock::now() < scroll_end) {
+    ASSERT_TRUE(shoot(xid, home.path + "/second.png", &second));
+    ASSERT_EQ(second.w, first.w);
+    if (changed(first, second, {"the tickbar", 0, 0, 1, double(rows) / first.h}) > 0) {
+      shift = best_shift(first, second, rows);
+      break;
+    }
+    usleep(100000);  // between looks; the deadline bounds the wait
+  }
+  EXPECT_GT(shift.dx, 0) << "the ticker's text did not move left";
+  EXPECT_GE(shift.share, 0.9) << "moved by " << shift.dx << " px, but only part of the text kept its shape";
+
+  system(("xdotool windowfocus --sync " + xid + " key super+q").c_str());
+  int st = 0;
+  if (!proc_wait_until(pid, end + std::chrono::seconds(30), &st)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &st, 0);
+    ADD_FAILURE() << "did not quit";
+  }
   sim_live_stop(live);
   sim_destroy(sim);
 }

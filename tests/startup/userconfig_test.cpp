@@ -42,6 +42,8 @@
 #include "screen/splitter.h"
 #include "screen/tickbar.h"
 #include "screen/ticker.h"
+#include "screen/miniquote.h"
+#include "screen/watchbar.h"
 #include "ssclient.h"
 #include "ssmodel.h"
 #include "sstime.h"
@@ -426,6 +428,16 @@ TEST(UserConfig, MissingDamagedAndVersionlessCopies) {
     EXPECT_STREQ(sc->name, "Most active");
     EXPECT_EQ(sc->order, 6u);
     EXPECT_EQ(sc->exchanges[0], 1);
+    // Above the desktops: Ticker 1 shows the market's moves, and the watch
+    // bar holds one cell that cycles through the smartlist.
+    ticker* first_ticker = tickbar_get_ticker(s->tickbar, 0);
+    ASSERT_NE(first_ticker, nullptr);
+    EXPECT_EQ(ticker_get_show(first_ticker), uint32_t(TICKER_SHOW_SHOW));
+    EXPECT_EQ(ticker_get_quote_filter(first_ticker) & 2, 2u);
+    EXPECT_EQ(ticker_get_exchange(first_ticker, 2), 1);
+    EXPECT_EQ(s->bars & (BAR_TICKBAR | BAR_WATCHBAR), uint32_t(BAR_TICKBAR | BAR_WATCHBAR));
+    ASSERT_EQ(watchbar_count(s->watchbar), 1);
+    EXPECT_EQ(mini_quote_get_scan(watchbar_cell(s->watchbar, 0)), sc);
     g_sends = 0;
     EXPECT_EQ(0, save_remote_config(0));
     EXPECT_EQ(g_sends, 1);
