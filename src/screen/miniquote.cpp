@@ -131,7 +131,15 @@ void fill_pieces(mini_quote *q) {
   if (!in) return;
   auto add = [&](uint32_t bit, const char *text, uint32_t colour) {
     mini_quote_piece &p = q->pieces[q->count++];
-    snprintf(p.text, sizeof p.text, "%s", text);
+    // The line is drawn in whichever display font fits the cell, and those
+    // carry no small digits: a figure's small cents become ordinary digits
+    // and its narrow fillers go (the code is left as it is).
+    size_t n = 0;
+    for (const char *c = text; *c && n + 1 < sizeof p.text; c++) {
+      if (bit != MQ_CODE && *c == kFmtFiller) continue;
+      p.text[n++] = bit != MQ_CODE && *c >= '0' + kFmtSmall && *c <= '9' + kFmtSmall ? char(*c - kFmtSmall) : *c;
+    }
+    p.text[n] = 0;
     p.bit = bit;
     p.colour = colour;
     p.x = p.w = 0;

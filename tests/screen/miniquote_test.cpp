@@ -97,7 +97,7 @@ TEST_F(MiniQuote, WithoutATradeThePreviousCloseAndNoChange) {
   mini_quote_set_instr(q, busy);
   mini_quote_layout(q);
   EXPECT_EQ(text_of(MQ_LAST), fmt_price(10150));
-  EXPECT_EQ(text_of(MQ_CHANGE), fmt_change(150));
+  EXPECT_EQ(text_of(MQ_CHANGE), "+1.5");
   EXPECT_EQ(text_of(MQ_BID), fmt_price(10100));
   EXPECT_EQ(q->change_sign, 1);
   // An index without a value shows its base, with no change.
@@ -107,6 +107,20 @@ TEST_F(MiniQuote, WithoutATradeThePreviousCloseAndNoChange) {
   EXPECT_EQ(text_of(MQ_LAST), fmt_price(51234));
   EXPECT_EQ(text_of(MQ_CHANGE), "<none>");
   EXPECT_EQ(text_of(MQ_BID), "<none>");
+}
+
+// The cell draws in display fonts without small digits: fractions of a cent
+// read as ordinary digits, never as the letters that stand for small ones.
+TEST_F(MiniQuote, FiguresUseOrdinaryDigits) {
+  ss_stock *frac = bars_stock("FRC", 10000, 10155, 10205, 9850, 3);
+  mini_quote_set_instr(q, frac);
+  mini_quote_layout(q);
+  EXPECT_EQ(text_of(MQ_CHANGE), "-1.5");
+  EXPECT_EQ(text_of(MQ_LAST), "98.5");
+  EXPECT_EQ(text_of(MQ_BID), "101.55");
+  for (int i = 0; i < q->count; i++)
+    for (const char *c = q->pieces[i].text; *c; c++)
+      EXPECT_FALSE((*c >= 'a' && *c <= 'j') || *c == kFmtFiller) << q->pieces[i].text;
 }
 
 TEST_F(MiniQuote, TheChartTakesThePresetAndTheInstrument) {
