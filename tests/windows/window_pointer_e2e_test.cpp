@@ -13,6 +13,7 @@
 // minibar cell empties.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "popups/place.h"
+#include "popups/popups.h"
 #include "screen/miniquote.h"
 #include "screen/minibar.h"
 #include "screen/watchbar.h"
@@ -225,6 +227,8 @@ TEST(WindowPointerEndToEnd, AHoverPreviewGoesWhenThePointerLeavesAndOnEscape) {
   app_script P;
   std::vector<window *> ws;
   widget *alerts = nullptr;
+  alert *current_before = nullptr;
+  int32_t wander_x = 0, wander_y = 0;
   char diag[200];
   const auto xdo = demo_app::xdo;
   const auto shown = [] { return (screen_bars_shown() & BAR_HOVER) != 0; };
@@ -277,9 +281,36 @@ TEST(WindowPointerEndToEnd, AHoverPreviewGoesWhenThePointerLeavesAndOnEscape) {
        }},
       {"the alerts' rows laid out", [&] { return laid_out(ws) && alerts_shown_count(alerts) >= 4; }, rest_on_row},
       {"the pointer at rest on the row", at_rest, nudge},
-      {"the row's preview shown", shown, far_away},
-      {"gone when the pointer left the alerts' window quickly", [&] { return !shown(); }, nullptr},
+      {"the row's preview shown", shown,
+       [&] {
+         // A slow wander about the row: right, down, left.
+         gui_widget_mouse(alerts, &wander_x, &wander_y);
+         demo_app::move_to(wander_x + 1, wander_y);
+         demo_app::move_to(wander_x + 1, wander_y + 1);
+         demo_app::move_to(wander_x, wander_y + 1);
+       }},
+      {"kept while the pointer moves about in its window",
+       [&] {
+         int32_t x = 0, y = 0;
+         gui_widget_mouse(alerts, &x, &y);
+         snprintf(diag, sizeof diag, "pointer %d,%d from %d,%d shown %d", x, y, wander_x, wander_y, shown());
+         P.diag = diag;
+         return x == wander_x && y == wander_y + 1 && shown() && popups_owned_by(ws[0]);
+       },
+       [&] {
+         current_before = alerts_get_current(alerts);
+         xdo("click 1");
+       }},
+      {"gone on a click outside the preview (the clicked row current)",
+       [&] {
+         alert *now = alerts_get_current(alerts);
+         return now && now != current_before && !shown();
+       },
+       nullptr},
   };
+  for (app_step &s : reopen("the preview gone")) steps.push_back(s);
+  steps.push_back({"(pointer away quickly)", [] { return true; }, far_away});
+  steps.push_back({"gone when the pointer left the alerts' window quickly", [&] { return !shown(); }, nullptr});
   for (app_step &s : reopen("the preview gone")) steps.push_back(s);
   steps.push_back({"(pointer into the preview)", [] { return true; },
                    [&] {
@@ -352,6 +383,71 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
          P.diag = d;
          return ok;
        },
+       nullptr},
+      {"every frame ring on all four sides in its colours, the focused window's outer ring in the focus colour, "
+       "the frame texture's shadow line inside the rings",
+       [&] {
+         std::string d;
+         bool ok = true;
+         for (int i = 0; i < 4; i++) {
+           window *w = ws[size_t(i)];
+           uint32_t outer = 0, inner = 0;
+           window_frame_look(w, &outer, &inner);
+           if (i == 0 && !guitest_near(outer, focus_ring())) return false;  // the focus shows at once
+           const rect r = w->r;
+           const int32_t mx = r.x + r.w / 2, my = r.y + r.h / 2;
+           // Outer ring, inner ring: left, right, top, bottom, and the
+           // square top-left corner.
+           const struct {
+             int32_t x, y;
+             uint32_t want;
+             const char *where;
+           } at[] = {{r.x, my, outer, "left"},
+                     {r.x + r.w - 1, my, outer, "right"},
+                     {mx, r.y, outer, "top"},
+                     {mx, r.y + r.h - 1, outer, "bottom"},
+                     {r.x, r.y, outer, "corner"},
+                     {r.x + 1, my, inner, "inner left"},
+                     {r.x + r.w - 2, my, inner, "inner right"},
+                     {mx, r.y + 1, inner, "inner top"},
+                     {mx, r.y + r.h - 2, inner, "inner bottom"}};
+           for (const auto &a : at) {
+             const uint32_t got = guitest_window_pixel(demo_app::xwin(0), a.x, a.y);
+             if (!guitest_near(got, a.want)) {
+               char b[160];
+               snprintf(b, sizeof b, " [%d %s %08x want %08x]", i, a.where, got, a.want);
+               d += b;
+               ok = false;
+             }
+           }
+           if (i > 0 && guitest_near(outer, focus_ring(), 8)) {
+             d += " [unfocused window in the focus colour]";
+             ok = false;
+           }
+         }
+         // Inside the rings the texture's half-dark line: beside the chart
+         // and the trade chart, half of what the content drew there.
+         for (int i : {1, 2}) {
+           const window *w = ws[size_t(i)];
+           const int32_t y = w->r.y + w->r.h / 2;
+           const uint32_t line = guitest_window_pixel(demo_app::xwin(0), w->r.x + 2, y);
+           const uint32_t beside = guitest_window_pixel(demo_app::xwin(0), w->r.x + 3, y);
+           const uint32_t half = 0xff000000u | ((beside >> 1) & 0x7f7f7fu);
+           const bool lit = ((beside & 0xff) | (beside >> 8 & 0xff) | (beside >> 16 & 0xff)) >= 16;
+           if (!lit) {
+             d += " [content too dark to show the line]";
+             ok = false;
+           }
+           if (!guitest_near(line, half, 4) || guitest_near(line, beside, 4)) {
+             char b[120];
+             snprintf(b, sizeof b, " [%d line %08x beside %08x]", i, line, beside);
+             d += b;
+             ok = false;
+           }
+         }
+         P.diag = d;
+         return ok;
+       },
        [&] {
          // The chart's tool panel: the frame beside it in the panel colour,
          // beside the chart still in the chart's.
@@ -372,6 +468,85 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
        [] { gui_quit(); }},
   };
   ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+}
+
+// The labels of the current desktop's miniature, in the minibar.
+std::vector<std::string> mini_labels() {
+  std::vector<std::string> out;
+  auto *mb = static_cast<minibar *>(screen_minibar());
+  const int i = screen_desktop_index();
+  if (!mb || i < 0 || i >= 10 || !mb->desktops[i]) return out;
+  const mini_desktop *md = mb->desktops[i];
+  for (int32_t k = 0; k < md->count; k++) out.emplace_back(md->cells[k].label);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(WindowPointerEndToEnd, ARoleKeyShowsOnTheMiniDesktopAtOnce) {
+  demo_app app;
+  ASSERT_NO_FATAL_FAILURE(app.start("roleminidesk"));
+  app_script P;
+  std::vector<window *> ws;
+  uint32_t redraws = 0;
+  bool marked_at_once = false;
+  char diag[200];
+  const auto labels = [&] {
+    std::string d;
+    for (const std::string &l : mini_labels()) d += "[" + l + "]";
+    return d;
+  };
+  const auto mini = [] {
+    auto *mb = static_cast<minibar *>(screen_minibar());
+    return mb->desktops[screen_desktop_index()];
+  };
+  P.steps = {
+      {"online with a focused window", [] { return demo_app::signed_on_and_settled(); },
+       [&] {
+         // Two panes that show no instrument, so that no price change marks
+         // the desktops changed behind the role change's back.
+         ws = split_row(2);
+         ASSERT_EQ(ws.size(), 2u);
+         window_set_role(ws[0], kRoleLog);
+         window_set_role(ws[1], kRoleLog);
+       }},
+      {"both panes' cells labelled as logs, nothing pending",
+       [&] {
+         snprintf(diag, sizeof diag, "labels %s pending %d", labels().c_str(), screen_desktops_changed_pending());
+         P.diag = diag;
+         return laid_out(ws) && !ws[0]->instrument && !ws[1]->instrument &&
+                mini_labels() == std::vector<std::string>{"LOG", "LOG"} && !screen_desktops_changed_pending();
+       },
+       [&] {
+         const rect r = ws[1]->r;
+         demo_app::move_to(r.x + r.w / 2, r.y + r.h / 2);
+         demo_app::xdo("click 1");
+       }},
+      {"the right pane focused", [&] { return demo_app::focused() == ws[1] && !screen_desktops_changed_pending(); },
+       [&] {
+         redraws = mini()->redraws;
+         demo_app::xdo("key i");
+       }},
+      {"the right pane lists indices and its cell says so",
+       [&] {
+         snprintf(diag, sizeof diag, "role %u labels %s", ws[1]->role, labels().c_str());
+         P.diag = diag;
+         return ws[1]->role == kRoleIndexlist && mini_labels() == std::vector<std::string>{"I", "LOG"} &&
+                mini()->redraws != redraws;
+       },
+       nullptr},
+      {"nothing pending",
+       [&] { return !screen_desktops_changed_pending() && !screen_relayout_pending(); },
+       [&] {
+         // The role change itself marks the desktops changed, before any
+         // relayout or redraw could.
+         window_set_role(ws[0], kRoleForexlist);
+         marked_at_once = screen_desktops_changed_pending();
+       }},
+      {"the left pane's cell follows", [&] { return mini_labels() == std::vector<std::string>{"FX", "I"}; },
+       [] { gui_quit(); }},
+  };
+  ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+  EXPECT_TRUE(marked_at_once) << "the role change left the desktops unmarked";
 }
 
 // The steps of one xdotool drag from a point onto the first toolbar's
