@@ -36,6 +36,8 @@
 #include "windows/alerts.h"
 #include "style.h"
 #include "windows/titlebar.h"
+#include "windows/docwin.h"
+#include "windows/histnews.h"
 #include "windows/tradelist.h"
 #include "windows/watchlist.h"
 
@@ -468,6 +470,96 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
        [] { gui_quit(); }},
   };
   ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+}
+
+// An announcement dragged from a pane's list of announcements is read, not
+// removed: the toolbars' "Remove" stays hidden through the drag, and the
+// pane it is dropped on shows it.
+TEST(WindowPointerEndToEnd, AnAnnouncementDraggedShowsNoRemoveAndOpensWhereItIsDropped) {
+  demo_app app;
+  app.news_seconds = 3;
+  ASSERT_NO_FATAL_FAILURE(app.start("newsdrag"));
+  app_script P;
+  std::vector<window *> ws;
+  histnews *list = nullptr;
+  ss_news *item = nullptr;
+  int32_t from_x = 0, from_y = 0;
+  bool remove_seen = false;
+  char diag[200];
+  const auto remove_shown = [] {
+    for (int i = 0; i < 2; i++) {
+      widget *rm = toolbar_remove_button(screen_toolbar(i));
+      if (rm && widget_is_shown(rm)) return true;
+    }
+    return false;
+  };
+  P.steps = {
+      {"online with the live stocks",
+       [&] { return demo_app::signed_on_and_settled() && live_stocks().size() >= 4; },
+       [&] {
+         ws = split_row(2);
+         ASSERT_EQ(ws.size(), 2u);
+         window_set_role(ws[1], kRoleLog);
+       }},
+      {"a live stock with an announcement, its list in the left pane",
+       [&] {
+         for (ss_stock *st : live_stocks()) {
+           ss_issuer *is = ssmodel_find_issuer(st->exchange, st->issuer[0] ? st->issuer : st->code);
+           if (!is || !is->news.tail) continue;
+           if (ws[0]->role != kRoleHistnews || ws[0]->instrument != is) {
+             window_set_instrument(ws[0], st);
+             window_set_role(ws[0], kRoleHistnews);
+             list = static_cast<histnews *>(window_get_content(ws[0], kRoleHistnews));
+           }
+           return true;
+         }
+         return false;
+       },
+       nullptr},
+      {"the list shows an announcement row",
+       [&] {
+         if (!laid_out(ws) || !list || !widget_is_shown(list) || remove_shown()) return false;
+         for (histnews_row *r = list->rows; r; r = r->next)
+           if (r->item && r->y >= 0 && r->y + list->row_height <= list->r.h) {
+             item = r->item;
+             from_x = list->r.x + list->r.w / 3;
+             from_y = list->r.y + r->y + list->row_height / 2;
+             return true;
+           }
+         return false;
+       },
+       [&] {
+         demo_app::move_to(from_x, from_y);
+         demo_app::xdo("mousedown 1");
+         for (int step = 1; step <= 3; step++) demo_app::move_to(from_x + 4 * step, from_y + 2 * step);
+       }},
+      {"dragging the announcement",
+       [&] {
+         snprintf(diag, sizeof diag, "dragging %d kind %u", gui_dragging(), dnd_kind());
+         P.diag = diag;
+         remove_seen = remove_seen || remove_shown();
+         return gui_dragging() && dnd_kind() == DND_NEWS && dnd_news_item() == item;
+       },
+       [&] {
+         remove_seen = remove_seen || remove_shown();
+         const rect r = ws[1]->r;
+         for (int step = 1; step <= 6; step++)
+           demo_app::move_to(from_x + (r.x + r.w / 2 - from_x) * step / 6, from_y + (r.y + r.h / 2 - from_y) * step / 6);
+         remove_seen = remove_seen || remove_shown();
+         demo_app::xdo("mouseup 1");
+       }},
+      {"the right pane shows the announcement",
+       [&] {
+         remove_seen = remove_seen || remove_shown();
+         const ss_news *shown = ws[1]->role == kRoleDocument ? docwin_get_news_item(window_get_content(ws[1], kRoleDocument)) : nullptr;
+         snprintf(diag, sizeof diag, "role %u shown %s", ws[1]->role, shown ? shown->headline : "-");
+         P.diag = diag;
+         return !gui_dragging() && shown && shown->number == item->number;
+       },
+       [] { gui_quit(); }},
+  };
+  ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+  EXPECT_FALSE(remove_seen) << "\"Remove\" showed for an announcement";
 }
 
 // The labels of the current desktop's miniature, in the minibar.
