@@ -17,6 +17,7 @@
 #include "dnd.h"
 #include "keyboard.h"
 #include "lib/gfx.h"
+#include "lib/glapi.h"
 #include "lib/tex.h"
 #include "popups/place.h"
 #include "popups/popups.h"
@@ -286,21 +287,24 @@ void w_size_limits(widget *, size *min, size *max) {
   if (max) *max = {0, 0};
 }
 
-// The frame: the atlas's square frame texture (a one-pixel ring over a
-// half-dark line) drawn twice round a desktop window, once over its
-// rectangle in the outer colour and once a pixel inside in the inner
-// colour: two rings and a soft shadow line inside them. The outer ring is
-// in the focus colour while the window is its desktop's focused window.
-// The colours come from the content (a chart's background, a document's
-// edge) or, by default, the style's outline and panel colours; a window too
-// small for its content shows the warning-frame colour, and the edges
-// beside a shown tool panel take the panel's colour.
+// The frame: the atlas's square frame texture drawn twice round a desktop
+// window, once over its rectangle in the outer colour and once a pixel
+// inside in the inner colour, which gives two one-pixel rings. Only the
+// texture's opaque ring is drawn (an alpha test drops its half-dark inner
+// line): contents redraw only what changed, and a translucent line over
+// pixels they left in place would darken them again at every frame. The
+// outer ring is in the focus colour while the window is its desktop's
+// focused window. The colours come from the content (a chart's background,
+// a document's edge) or, by default, the style's outline and panel colours;
+// a window too small for its content shows the warning-frame colour, and
+// the edges beside a shown tool panel take the panel's colour.
 struct frame_look {
   colour outer, inner;
 };
 
 constexpr int32_t kFrameTexture = 5;            // the atlas's square 1-pixel frame
 constexpr uint32_t kFrameParts = 0x1FFu & ~16u;  // every cell but the centre
+constexpr float kFrameOpaque = 0.75f;            // the alpha the ring's pixels pass with
 
 colour style_or(int field, colour fallback) {
   const style *st = style_cur();
@@ -327,9 +331,8 @@ frame_look look_of(window *w) {
 colour focus_colour() { return style_or(SC_LINK, 0xfff0c060u); }
 
 // The frame texture over the window's rectangle, limited to rows y0 to y1
-// (exclusive): the texture's shadow line darkens what lies beneath it, so
-// outside the window's own draw only the rows a child has just drawn again
-// are framed, never the same pixels twice.
+// (exclusive): outside the window's own draw only the rows of the child
+// that has just drawn itself again.
 void paint_frame(const rect &r, int32_t y0, int32_t y1, colour outer, colour inner) {
   if (r.w < 6 || r.h < 6) return;
   if (y0 < r.y) y0 = r.y;
@@ -347,10 +350,15 @@ void paint_frame(const rect &r, int32_t y0, int32_t y1, colour outer, colour inn
   }
   rect previous{};
   gfx_set_clip(&band, &previous);
+  gfx_end();
+  gl->Enable(GL_ALPHA_TEST);
+  gl->AlphaFunc(GL_GREATER, kFrameOpaque);
   gfx_colour(outer);
   tex_draw_parts(kFrameTexture, r.x, r.y, r.w, r.h, kFrameParts);
   gfx_colour(inner);
   tex_draw_parts(kFrameTexture, r.x + 1, r.y + 1, r.w - 2, r.h - 2, kFrameParts);
+  gfx_end();
+  gl->Disable(GL_ALPHA_TEST);
   gfx_set_clip(previous.w > 0 && previous.h > 0 ? &previous : nullptr, nullptr);
 }
 
