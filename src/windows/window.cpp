@@ -304,7 +304,7 @@ struct frame_look {
 
 constexpr int32_t kFrameTexture = 5;            // the atlas's square 1-pixel frame
 constexpr uint32_t kFrameParts = 0x1FFu & ~16u;  // every cell but the centre
-constexpr float kFrameOpaque = 0.75f;            // the alpha the ring's pixels pass with
+constexpr float kFrameOpaque = 0.75f;            // drawn above this alpha: the ring, not its line
 
 colour style_or(int field, colour fallback) {
   const style *st = style_cur();
@@ -1435,8 +1435,8 @@ void window_show_tools(window *w) {
     window_update_title(w);
     if (tools_is(panel)) tools_refresh_later(panel);
     S.tools_switching = 0;
-    // The popup document is sized with its panel: placed again, it grows
-    // by the panel's height.
+    // The popup document's place is worked out with its panel: it is
+    // placed again now that the panel shows.
     if (w->role == kRoleDocument) replace_popup_document(w);
   } else {
     window_update_title(w);
@@ -1567,7 +1567,8 @@ void window_redraw_frame(widget *c) {
   }
   if (c->r.y != w->r.y && c->r.y + c->r.h != w->r.y + w->r.h) return;
   w->frame_pending[0] = 1;
-  // The child has just drawn itself: the frame beside it, over its rows.
+  // The frame beside the child, over its rows only: the rest of the window
+  // keeps what its own draw left there.
   draw_frame_rows(w, c->r.y, c->r.y + c->r.h);
 }
 
