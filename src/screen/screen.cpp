@@ -549,10 +549,11 @@ void on_current_window(int index) {
 // toolbars' "Remove": a chart panel's tool entry; a grid row of a list
 // that is a watchlist; a toolbar list entry or filled Speed Pad slot; any
 // other source carrying an object (a mini quote, an alerts row). Tickers
-// and title bars drag nothing removable.
+// and title bars drag nothing removable, and neither does a news item
+// (an announcement is dropped on a window to be read, never removed).
 bool drag_can_remove(widget *source) {
   if (dnd_is_tool_entry()) return true;
-  if (!source) return false;
+  if (!source || dnd_news_item()) return false;
   if (object_is_a(widget_obj(source), ticker_type()) || object_is_a(widget_obj(source), titlebar_type()))
     return false;
   if (watchlist_is(source)) {

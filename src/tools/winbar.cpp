@@ -8,6 +8,7 @@
 
 #include "action.h"
 #include "lib/gfx.h"
+#include "lib/tex.h"
 #include "screen/screen.h"
 #include "style.h"
 #include "ui/box.h"
@@ -53,12 +54,26 @@ int32_t close_icon() {
   return s ? s->numbers[9] : 16;
 }
 
-// Minimal version: the backdrop is a plain strip of the bar's dark colour
-// 58 pixels wide at the right edge; the style's backdrop image replaces it
-// when the styles carry one.
+// The backdrop: the style's panel fill texture in the bar's dark colour,
+// kWinbarBackdropInset pixels wide at the bar's right edge, as a tab that
+// hangs from the bar's top edge (its bottom-left corner rounded, the others
+// square against the bar's top and right edges).
+void draw_backdrop(const rect &r) {
+  const style *s = style_cur();
+  const int32_t image = s && s->panel_texture[0] >= 0 ? s->panel_texture[0] : kTexPanelFill;
+  int32_t corner[2 * 9] = {};
+  tex_part_sizes(corner, image);
+  const int32_t cw = corner[4], ch = corner[1];  // the top-right width, the top-left height
+  const int32_t x = r.x + r.w - kWinbarBackdropInset;
+  // The texture laid over the strip grown by a corner up and right, of which
+  // only the cells inside the strip are drawn: left, centre, bottom-left
+  // and bottom.
+  gfx_colour(kBarDark);
+  tex_draw_parts(image, x, r.y - ch, kWinbarBackdropInset + cw, r.h + ch, 8u | 16u | 64u | 128u);
+}
+
 void wb_draw(widget *self) {
-  gfx_fill_rect(self->r.x + self->r.w - kWinbarBackdropInset, self->r.y, kWinbarBackdropInset,
-                self->r.h, kBarDark);
+  draw_backdrop(self->r);
   static_cast<widget_class *>(object_class_record(bin_type()))->draw(self);
 }
 

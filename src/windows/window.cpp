@@ -17,6 +17,8 @@
 #include "dnd.h"
 #include "keyboard.h"
 #include "lib/gfx.h"
+#include "lib/glapi.h"
+#include "lib/tex.h"
 #include "popups/place.h"
 #include "popups/popups.h"
 #include "lib/scan.h"
@@ -285,15 +287,24 @@ void w_size_limits(widget *, size *min, size *max) {
   if (max) *max = {0, 0};
 }
 
-// The frame: two one-pixel rings round a desktop window, the outer one in
-// the focus colour while the window is its desktop's focused window. The
-// colours come from the content (a chart's background, a document's edge)
-// or, by default, the style's outline and panel colours; a window too small
-// for its content shows the warning-frame colour, and the edges beside a
-// shown tool panel take the panel's colour.
+// The frame: the atlas's square frame texture drawn twice round a desktop
+// window, once over its rectangle in the outer colour and once a pixel
+// inside in the inner colour, which gives two one-pixel rings. Only the
+// texture's opaque ring is drawn (an alpha test drops its half-dark inner
+// line): contents redraw only what changed, and a translucent line over
+// pixels they left in place would darken them again at every frame. The
+// outer ring is in the focus colour while the window is its desktop's
+// focused window. The colours come from the content (a chart's background,
+// a document's edge) or, by default, the style's outline and panel colours;
+// a window too small for its content shows the warning-frame colour, and
+// the edges beside a shown tool panel take the panel's colour.
 struct frame_look {
   colour outer, inner;
 };
+
+constexpr int32_t kFrameTexture = 5;            // the atlas's square 1-pixel frame
+constexpr uint32_t kFrameParts = 0x1FFu & ~16u;  // every cell but the centre
+constexpr float kFrameOpaque = 0.75f;            // drawn above this alpha: the ring, not its line
 
 colour style_or(int field, colour fallback) {
   const style *st = style_cur();
@@ -319,27 +330,41 @@ frame_look look_of(window *w) {
 
 colour focus_colour() { return style_or(SC_LINK, 0xfff0c060u); }
 
-// The rings of the window's rectangle lying in rows y0 to y1 (exclusive).
-void draw_rings(const rect &r, int32_t y0, int32_t y1, colour outer, colour inner) {
-  if (r.w < 4 || r.h < 4) return;
+// The frame texture over the window's rectangle, limited to rows y0 to y1
+// (exclusive): outside the window's own draw only the rows of the child
+// that has just drawn itself again.
+void paint_frame(const rect &r, int32_t y0, int32_t y1, colour outer, colour inner) {
+  if (r.w < 6 || r.h < 6) return;
   if (y0 < r.y) y0 = r.y;
   if (y1 > r.y + r.h) y1 = r.y + r.h;
   if (y1 <= y0) return;
-  gfx_fill_rect(r.x, y0, 1, y1 - y0, outer);
-  gfx_fill_rect(r.x + r.w - 1, y0, 1, y1 - y0, outer);
-  if (y0 == r.y) gfx_fill_rect(r.x, r.y, r.w, 1, outer);
-  if (y1 == r.y + r.h) gfx_fill_rect(r.x, r.y + r.h - 1, r.w, 1, outer);
-  int32_t i0 = y0 < r.y + 1 ? r.y + 1 : y0, i1 = y1 > r.y + r.h - 1 ? r.y + r.h - 1 : y1;
-  if (i1 <= i0) return;
-  gfx_fill_rect(r.x + 1, i0, 1, i1 - i0, inner);
-  gfx_fill_rect(r.x + r.w - 2, i0, 1, i1 - i0, inner);
-  if (i0 == r.y + 1) gfx_fill_rect(r.x + 1, r.y + 1, r.w - 2, 1, inner);
-  if (i1 == r.y + r.h - 1) gfx_fill_rect(r.x + 1, r.y + r.h - 2, r.w - 2, 1, inner);
+  rect band = {r.x, y0, r.w, y1 - y0};
+  const rect before = gfx_clip();
+  if (before.w > 0 && before.h > 0) {
+    const int32_t x0 = band.x > before.x ? band.x : before.x;
+    const int32_t x1 = band.x + band.w < before.x + before.w ? band.x + band.w : before.x + before.w;
+    const int32_t b0 = band.y > before.y ? band.y : before.y;
+    const int32_t b1 = band.y + band.h < before.y + before.h ? band.y + band.h : before.y + before.h;
+    if (x1 <= x0 || b1 <= b0) return;
+    band = {x0, b0, x1 - x0, b1 - b0};
+  }
+  rect previous{};
+  gfx_set_clip(&band, &previous);
+  gfx_end();
+  gl->Enable(GL_ALPHA_TEST);
+  gl->AlphaFunc(GL_GREATER, kFrameOpaque);
+  gfx_colour(outer);
+  tex_draw_parts(kFrameTexture, r.x, r.y, r.w, r.h, kFrameParts);
+  gfx_colour(inner);
+  tex_draw_parts(kFrameTexture, r.x + 1, r.y + 1, r.w - 2, r.h - 2, kFrameParts);
+  gfx_end();
+  gl->Disable(GL_ALPHA_TEST);
+  gfx_set_clip(previous.w > 0 && previous.h > 0 ? &previous : nullptr, nullptr);
 }
 
-// The whole frame: the content's colours, then the edges beside a shown
-// tool panel in the panel's colour.
-void draw_frame(window *w) {
+// The frame over rows y0 to y1: the content's colours, then the edges
+// beside a shown tool panel in the panel's colour.
+void draw_frame_rows(window *w, int32_t y0, int32_t y1) {
   if (!frames_itself(w)) {
     if (w->kind > 0) gfx_stencil_off();
     return;
@@ -348,12 +373,21 @@ void draw_frame(window *w) {
   frame_look l = look_of(w);
   if (focused) l.outer = focus_colour();
   const rect &r = w->r;
-  draw_rings(r, r.y, r.y + r.h, l.outer, l.inner);
   widget *panel = window_get_current_tools(w);
   if (panel && w->show_tools && widget_is_shown(panel) && panel->r.h > 0) {
+    // Above the panel in the content's colours, beside it in the panel's.
     colour p = style_or(SC_PANEL, 0xff343232u);
-    draw_rings(r, panel->r.y, panel->r.y + panel->r.h, focused ? l.outer : p, p);
+    const int32_t top = panel->r.y, bottom = panel->r.y + panel->r.h;
+    paint_frame(r, y0, y1 < top ? y1 : top, l.outer, l.inner);
+    paint_frame(r, y0 > top ? y0 : top, y1 < bottom ? y1 : bottom, focused ? l.outer : p, p);
+    paint_frame(r, y0 > bottom ? y0 : bottom, y1, l.outer, l.inner);
+  } else {
+    paint_frame(r, y0, y1, l.outer, l.inner);
   }
+}
+
+void draw_frame(window *w) {
+  draw_frame_rows(w, w->r.y, w->r.y + w->r.h);
   w->frame_pending[0] = w->frame_pending[1] = 0;
 }
 
@@ -893,6 +927,10 @@ void window_set_role(window *w, uint32_t role) {
   window_update_title(w);
   container_set_relayout(1);
   refresh(w);
+  // What lies under the pointer may have changed with the content, and the
+  // mini desktops show the pane's new role at the next backstop.
+  if (visible(w)) gui_recheck_hover();
+  screen_mark_changed();
 }
 
 namespace {
@@ -1375,6 +1413,17 @@ void window_set_row_count(window *w, int32_t limit) {
 
 // Tool panels ----------------------------------------------------------------
 
+namespace {
+
+void replace_popup_document(window *w) {
+  const int n = screen_index_of(w);
+  if (n < 0 || !screen_push(n)) return;
+  if (w == screen_popup_document()) screen_relayout_popup_document();
+  screen_pop();
+}
+
+}  // namespace
+
 void window_show_tools(window *w) {
   if (w->show_tools) return;
   w->show_tools = 1;
@@ -1386,6 +1435,9 @@ void window_show_tools(window *w) {
     window_update_title(w);
     if (tools_is(panel)) tools_refresh_later(panel);
     S.tools_switching = 0;
+    // The popup document's place is worked out with its panel: it is
+    // placed again now that the panel shows.
+    if (w->role == kRoleDocument) replace_popup_document(w);
   } else {
     window_update_title(w);
   }
@@ -1515,7 +1567,9 @@ void window_redraw_frame(widget *c) {
   }
   if (c->r.y != w->r.y && c->r.y + c->r.h != w->r.y + w->r.h) return;
   w->frame_pending[0] = 1;
-  draw_frame(w);
+  // The frame beside the child, over its rows only: the rest of the window
+  // keeps what its own draw left there.
+  draw_frame_rows(w, c->r.y, c->r.y + c->r.h);
 }
 
 void window_frame_child_colours(widget *c, colour outer, colour inner) {
@@ -1543,7 +1597,7 @@ void window_frame_child_colours(widget *c, colour outer, colour inner) {
   if (inner) l.inner = inner | 0xff000000u;
   if (!panel) l = look_of(w);
   if (window_is_focused(w)) l.outer = focus_colour();
-  draw_rings(w->r, c->r.y, c->r.y + c->r.h, l.outer, l.inner);
+  paint_frame(w->r, c->r.y, c->r.y + c->r.h, l.outer, l.inner);
 }
 
 void window_frame_look(window *w, uint32_t *outer, uint32_t *inner) {

@@ -108,6 +108,37 @@ TEST_F(ScreenPop, HoverFarEdgeAndGendtlAbovePointer) {
   EXPECT_TRUE(screen_bars_shown() & BAR_GENDTL);
 }
 
+// Showing the panel of the popup document places it again: a popup
+// document pushed mostly off the right edge is brought back (at least 60
+// pixels of it inside the screen), as every placement does; the panel shows.
+TEST_F(ScreenPop, ThePopupDocumentIsPlacedAgainWhenItsPanelShows) {
+  screen *s = screen_get(0);
+  window *p = s->popup_document;
+  ASSERT_NE(p, nullptr);
+  window_set_role(p, kRoleDocument);
+  screen_show_bars_ex(BAR_POPUP_DOCUMENT, 0);
+  ASSERT_TRUE(widget_is_shown(p));
+  const rect os = s->r;
+  ASSERT_GT(os.w, 400);
+  p->r = {os.x + os.w - 30, os.y + 40, 400, 300};
+  window_show_tools(p);
+  EXPECT_TRUE(p->show_tools);
+  widget *panel = window_get_current_tools(p);
+  ASSERT_NE(panel, nullptr);
+  EXPECT_TRUE(widget_is_shown(panel));
+  EXPECT_EQ(p->r.x, os.x + os.w - 60) << "not placed again";
+  EXPECT_EQ(p->r.w, 400);
+  // Another role's panel leaves the window where it stands.
+  window_hide_tools(p);
+  window_set_role(p, kRoleNewstoday);
+  p->r = {os.x + os.w - 30, os.y + 40, 400, 300};
+  window_show_tools(p);
+  EXPECT_EQ(p->r.x, os.x + os.w - 30);
+  window_hide_tools(p);
+  window_set_role(p, kRoleNone);
+  screen_hide_popup_document();
+}
+
 TEST_F(ScreenPop, DepthPreviewThroughTheRealScreens) {
   ss_stock *st = bars_stock("PRV", 1000, 990, 1010, 1000);
   ASSERT_NE(st, nullptr);

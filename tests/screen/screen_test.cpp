@@ -14,6 +14,7 @@
 
 #include "guitest.h"
 #include "lib/glapi.h"
+#include "lib/tex.h"
 #include "config/config.h"
 #include "config/configbox.h"
 #include "screen/minibar.h"
@@ -24,6 +25,7 @@
 #include "style.h"
 #include "testlog.h"
 #include "tools/toolbar.h"
+#include "tools/winbar.h"
 #include "ui/gui.h"
 #include "ui/gui_internal.h"
 #include "undo.h"
@@ -41,6 +43,10 @@ class ScreenEnv : public ::testing::Environment {
     // The manager first: the platform layer looks for one when it starts.
     ASSERT_TRUE(guitest_start_window_manager());
     ASSERT_TRUE(guitest_start_gui("screen_test"));
+    // The built-in atlas, as the program loads it: the window frame and the
+    // window bar's backdrop are drawn from its pictures.
+    ASSERT_EQ(tex_init(), 0);
+    ASSERT_EQ(tex_load_builtin(), 0);
     ASSERT_EQ(config_init(), 0);  // each screen's configuration dialog reads the local settings
     gui_set_maximise_supported(1);
     screen_set_online_query(test_online);
@@ -51,6 +57,7 @@ class ScreenEnv : public ::testing::Environment {
     undo_fini();  // windows the tests removed are held by undo records
     config_shutdown();
     gui_shutdown();
+    tex_fini();
   }
 };
 ::testing::Environment *const env = ::testing::AddGlobalTestEnvironment(new ScreenEnv);
@@ -285,6 +292,38 @@ TEST_F(ScreenGui, MaximiseAndRestoreRoundTrip) {
     gui_window_size(screen_get(0)->os_window, &w, &h);
     return w == got.w && h == got.h;
   }));
+  // The window bar's backdrop: the panel texture in the bar's dark colour,
+  // a tab from the bar's right edge kWinbarBackdropInset wide whose
+  // bottom-left corner is rounded off (what lies beneath shows there) and
+  // whose other edges run square into the bar's top and right edges.
+  const rect *bar = nullptr;
+  ASSERT_TRUE(draw_until([&] {
+    bar = &screen_get(0)->winbar->r;
+    return !gui_window_record(screen_get(0)->os_window)->needs_draw && bar->w > 0 && bar->h > 8 &&
+           !screen_relayout_pending();
+  })) << bar->x << "," << bar->y << " " << bar->w << "x" << bar->h << " needs draw "
+      << gui_window_record(screen_get(0)->os_window)->needs_draw << " relayout " << screen_relayout_pending();
+  const int32_t x0 = bar->x + bar->w - kWinbarBackdropInset, bottom = bar->y + bar->h - 1;
+  if (getenv("AMBIT_SAVE_WINBAR")) {
+    const rect area = {x0 - 10, bar->y, kWinbarBackdropInset + 10, bar->h + 4};
+    guitest_save_png(getenv("AMBIT_SAVE_WINBAR"), guitest_window_pixels(xw, area), area.w, area.h);
+  }
+  const uint32_t dark = 0xFF19190Fu;
+  const struct {
+    int32_t x, y;
+    bool backdrop;
+    const char *where;
+  } probes[] = {{x0 + 1, bar->y + bar->h / 2, true, "left edge"},
+                {x0 + 1, bar->y, true, "top-left, square"},
+                {bar->x + bar->w - 1, bar->y, true, "top-right, square"},
+                {bar->x + bar->w - 1, bottom, true, "bottom-right, square"},
+                {x0 + 8, bottom, true, "bottom edge"},
+                {x0, bottom, false, "bottom-left, rounded off"},
+                {x0 - 1, bar->y + bar->h / 2, false, "left of the backdrop"}};
+  for (const auto &p : probes) {
+    const uint32_t px = guitest_window_pixel(xw, p.x, p.y);
+    EXPECT_EQ(guitest_near(px, dark, 2), p.backdrop) << p.where << " " << std::hex << px;
+  }
   screen_restore();
   EXPECT_EQ(screen_window_state(0), 0);
   EXPECT_FALSE(screen_bars_shown() & BAR_WINBAR);

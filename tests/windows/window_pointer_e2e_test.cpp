@@ -13,6 +13,7 @@
 // minibar cell empties.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "lib/scan.h"
 #include "lib/wlist.h"
 #include "popups/place.h"
+#include "popups/popups.h"
 #include "screen/miniquote.h"
 #include "screen/minibar.h"
 #include "screen/watchbar.h"
@@ -34,6 +36,8 @@
 #include "windows/alerts.h"
 #include "style.h"
 #include "windows/titlebar.h"
+#include "windows/docwin.h"
+#include "windows/histnews.h"
 #include "windows/tradelist.h"
 #include "windows/watchlist.h"
 
@@ -225,6 +229,8 @@ TEST(WindowPointerEndToEnd, AHoverPreviewGoesWhenThePointerLeavesAndOnEscape) {
   app_script P;
   std::vector<window *> ws;
   widget *alerts = nullptr;
+  alert *current_before = nullptr;
+  int32_t wander_x = 0, wander_y = 0;
   char diag[200];
   const auto xdo = demo_app::xdo;
   const auto shown = [] { return (screen_bars_shown() & BAR_HOVER) != 0; };
@@ -277,9 +283,36 @@ TEST(WindowPointerEndToEnd, AHoverPreviewGoesWhenThePointerLeavesAndOnEscape) {
        }},
       {"the alerts' rows laid out", [&] { return laid_out(ws) && alerts_shown_count(alerts) >= 4; }, rest_on_row},
       {"the pointer at rest on the row", at_rest, nudge},
-      {"the row's preview shown", shown, far_away},
-      {"gone when the pointer left the alerts' window quickly", [&] { return !shown(); }, nullptr},
+      {"the row's preview shown", shown,
+       [&] {
+         // A slow wander about the row: right, down, left.
+         gui_widget_mouse(alerts, &wander_x, &wander_y);
+         demo_app::move_to(wander_x + 1, wander_y);
+         demo_app::move_to(wander_x + 1, wander_y + 1);
+         demo_app::move_to(wander_x, wander_y + 1);
+       }},
+      {"kept while the pointer moves about in its window",
+       [&] {
+         int32_t x = 0, y = 0;
+         gui_widget_mouse(alerts, &x, &y);
+         snprintf(diag, sizeof diag, "pointer %d,%d from %d,%d shown %d", x, y, wander_x, wander_y, shown());
+         P.diag = diag;
+         return x == wander_x && y == wander_y + 1 && shown() && popups_owned_by(ws[0]);
+       },
+       [&] {
+         current_before = alerts_get_current(alerts);
+         xdo("click 1");
+       }},
+      {"gone on a click outside the preview (the clicked row current)",
+       [&] {
+         alert *now = alerts_get_current(alerts);
+         return now && now != current_before && !shown();
+       },
+       nullptr},
   };
+  for (app_step &s : reopen("the preview gone")) steps.push_back(s);
+  steps.push_back({"(pointer away quickly)", [] { return true; }, far_away});
+  steps.push_back({"gone when the pointer left the alerts' window quickly", [&] { return !shown(); }, nullptr});
   for (app_step &s : reopen("the preview gone")) steps.push_back(s);
   steps.push_back({"(pointer into the preview)", [] { return true; },
                    [&] {
@@ -352,6 +385,66 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
          P.diag = d;
          return ok;
        },
+       nullptr},
+      {"every frame ring on all four sides in its colours, the focused window's outer ring in the focus colour, "
+       "the content untouched inside the rings",
+       [&] {
+         std::string d;
+         bool ok = true;
+         for (int i = 0; i < 4; i++) {
+           window *w = ws[size_t(i)];
+           uint32_t outer = 0, inner = 0;
+           window_frame_look(w, &outer, &inner);
+           if (i == 0 && !guitest_near(outer, focus_ring())) return false;  // the focus shows at once
+           const rect r = w->r;
+           const int32_t mx = r.x + r.w / 2, my = r.y + r.h / 2;
+           // Outer ring, inner ring: left, right, top, bottom, and the
+           // square top-left corner.
+           const struct {
+             int32_t x, y;
+             uint32_t want;
+             const char *where;
+           } at[] = {{r.x, my, outer, "left"},
+                     {r.x + r.w - 1, my, outer, "right"},
+                     {mx, r.y, outer, "top"},
+                     {mx, r.y + r.h - 1, outer, "bottom"},
+                     {r.x, r.y, outer, "corner"},
+                     {r.x + 1, my, inner, "inner left"},
+                     {r.x + r.w - 2, my, inner, "inner right"},
+                     {mx, r.y + 1, inner, "inner top"},
+                     {mx, r.y + r.h - 2, inner, "inner bottom"}};
+           for (const auto &a : at) {
+             const uint32_t got = guitest_window_pixel(demo_app::xwin(0), a.x, a.y);
+             if (!guitest_near(got, a.want)) {
+               char b[160];
+               snprintf(b, sizeof b, " [%d %s %08x want %08x]", i, a.where, got, a.want);
+               d += b;
+               ok = false;
+             }
+           }
+           if (i > 0 && guitest_near(outer, focus_ring(), 8)) {
+             d += " [unfocused window in the focus colour]";
+             ok = false;
+           }
+         }
+         // Inside the rings the content as it drew it: the frame touches two
+         // pixels only, however often the live grid and the charts redraw
+         // beside it (the texture's translucent inner line is not drawn).
+         for (int i : {0, 1, 2}) {
+           const window *w = ws[size_t(i)];
+           const int32_t y = w->r.y + w->r.h * 3 / 4;
+           const uint32_t edge = guitest_window_pixel(demo_app::xwin(0), w->r.x + 2, y);
+           const uint32_t beside = guitest_window_pixel(demo_app::xwin(0), w->r.x + 3, y);
+           if (!guitest_near(edge, beside, 2)) {
+             char b[120];
+             snprintf(b, sizeof b, " [%d inside the rings %08x beside %08x]", i, edge, beside);
+             d += b;
+             ok = false;
+           }
+         }
+         P.diag = d;
+         return ok;
+       },
        [&] {
          // The chart's tool panel: the frame beside it in the panel colour,
          // beside the chart still in the chart's.
@@ -372,6 +465,175 @@ TEST(WindowPointerEndToEnd, TheFrameTakesEachContentsColours) {
        [] { gui_quit(); }},
   };
   ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+}
+
+// An announcement dragged from a pane's list of announcements is read, not
+// removed: the toolbars' "Remove" stays hidden through the drag, and the
+// pane it is dropped on shows it.
+TEST(WindowPointerEndToEnd, AnAnnouncementDraggedShowsNoRemoveAndOpensWhereItIsDropped) {
+  demo_app app;
+  app.news_seconds = 3;
+  ASSERT_NO_FATAL_FAILURE(app.start("newsdrag"));
+  app_script P;
+  std::vector<window *> ws;
+  histnews *list = nullptr;
+  ss_news *item = nullptr;
+  int32_t from_x = 0, from_y = 0;
+  bool remove_seen = false;
+  char diag[200];
+  const auto remove_shown = [] {
+    for (int i = 0; i < 2; i++) {
+      widget *rm = toolbar_remove_button(screen_toolbar(i));
+      if (rm && widget_is_shown(rm)) return true;
+    }
+    return false;
+  };
+  P.steps = {
+      {"online with the live stocks",
+       [&] { return demo_app::signed_on_and_settled() && live_stocks().size() >= 4; },
+       [&] {
+         ws = split_row(2);
+         ASSERT_EQ(ws.size(), 2u);
+         window_set_role(ws[1], kRoleLog);
+       }},
+      {"a live stock with an announcement, its list in the left pane",
+       [&] {
+         for (ss_stock *st : live_stocks()) {
+           ss_issuer *is = ssmodel_find_issuer(st->exchange, st->issuer[0] ? st->issuer : st->code);
+           if (!is || !is->news.tail) continue;
+           if (ws[0]->role != kRoleHistnews || ws[0]->instrument != is) {
+             window_set_instrument(ws[0], st);
+             window_set_role(ws[0], kRoleHistnews);
+             list = static_cast<histnews *>(window_get_content(ws[0], kRoleHistnews));
+           }
+           return true;
+         }
+         return false;
+       },
+       nullptr},
+      {"the list shows an announcement row",
+       [&] {
+         if (!laid_out(ws) || !list || !widget_is_shown(list) || remove_shown()) return false;
+         for (histnews_row *r = list->rows; r; r = r->next)
+           if (r->item && r->y >= 0 && r->y + list->row_height <= list->r.h) {
+             item = r->item;
+             from_x = list->r.x + list->r.w / 3;
+             from_y = list->r.y + r->y + list->row_height / 2;
+             return true;
+           }
+         return false;
+       },
+       [&] {
+         demo_app::move_to(from_x, from_y);
+         demo_app::xdo("mousedown 1");
+         for (int step = 1; step <= 3; step++) demo_app::move_to(from_x + 4 * step, from_y + 2 * step);
+       }},
+      {"dragging the announcement",
+       [&] {
+         snprintf(diag, sizeof diag, "dragging %d kind %u", gui_dragging(), dnd_kind());
+         P.diag = diag;
+         remove_seen = remove_seen || remove_shown();
+         return gui_dragging() && dnd_kind() == DND_NEWS && dnd_news_item() == item;
+       },
+       [&] {
+         remove_seen = remove_seen || remove_shown();
+         const rect r = ws[1]->r;
+         for (int step = 1; step <= 6; step++)
+           demo_app::move_to(from_x + (r.x + r.w / 2 - from_x) * step / 6, from_y + (r.y + r.h / 2 - from_y) * step / 6);
+         remove_seen = remove_seen || remove_shown();
+         demo_app::xdo("mouseup 1");
+       }},
+      {"the right pane shows the announcement",
+       [&] {
+         remove_seen = remove_seen || remove_shown();
+         const ss_news *shown = ws[1]->role == kRoleDocument ? docwin_get_news_item(window_get_content(ws[1], kRoleDocument)) : nullptr;
+         snprintf(diag, sizeof diag, "role %u shown %s", ws[1]->role, shown ? shown->headline : "-");
+         P.diag = diag;
+         return !gui_dragging() && shown && shown->number == item->number;
+       },
+       [] { gui_quit(); }},
+  };
+  ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+  EXPECT_FALSE(remove_seen) << "\"Remove\" showed for an announcement";
+}
+
+// The labels of the current desktop's miniature, in the minibar.
+std::vector<std::string> mini_labels() {
+  std::vector<std::string> out;
+  auto *mb = static_cast<minibar *>(screen_minibar());
+  const int i = screen_desktop_index();
+  if (!mb || i < 0 || i >= 10 || !mb->desktops[i]) return out;
+  const mini_desktop *md = mb->desktops[i];
+  for (int32_t k = 0; k < md->count; k++) out.emplace_back(md->cells[k].label);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(WindowPointerEndToEnd, ARoleKeyShowsOnTheMiniDesktopAtOnce) {
+  demo_app app;
+  ASSERT_NO_FATAL_FAILURE(app.start("roleminidesk"));
+  app_script P;
+  std::vector<window *> ws;
+  uint32_t redraws = 0;
+  bool marked_at_once = false;
+  char diag[200];
+  const auto labels = [&] {
+    std::string d;
+    for (const std::string &l : mini_labels()) d += "[" + l + "]";
+    return d;
+  };
+  const auto mini = [] {
+    auto *mb = static_cast<minibar *>(screen_minibar());
+    return mb->desktops[screen_desktop_index()];
+  };
+  P.steps = {
+      {"online with a focused window", [] { return demo_app::signed_on_and_settled(); },
+       [&] {
+         // Two panes that show no instrument, so that no price change marks
+         // the desktops changed behind the role change's back.
+         ws = split_row(2);
+         ASSERT_EQ(ws.size(), 2u);
+         window_set_role(ws[0], kRoleLog);
+         window_set_role(ws[1], kRoleLog);
+       }},
+      {"both panes' cells labelled as logs, nothing pending",
+       [&] {
+         snprintf(diag, sizeof diag, "labels %s pending %d", labels().c_str(), screen_desktops_changed_pending());
+         P.diag = diag;
+         return laid_out(ws) && !ws[0]->instrument && !ws[1]->instrument &&
+                mini_labels() == std::vector<std::string>{"LOG", "LOG"} && !screen_desktops_changed_pending();
+       },
+       [&] {
+         const rect r = ws[1]->r;
+         demo_app::move_to(r.x + r.w / 2, r.y + r.h / 2);
+         demo_app::xdo("click 1");
+       }},
+      {"the right pane focused", [&] { return demo_app::focused() == ws[1] && !screen_desktops_changed_pending(); },
+       [&] {
+         redraws = mini()->redraws;
+         demo_app::xdo("key i");
+       }},
+      {"the right pane lists indices and its cell says so",
+       [&] {
+         snprintf(diag, sizeof diag, "role %u labels %s", ws[1]->role, labels().c_str());
+         P.diag = diag;
+         return ws[1]->role == kRoleIndexlist && mini_labels() == std::vector<std::string>{"I", "LOG"} &&
+                mini()->redraws != redraws;
+       },
+       nullptr},
+      {"nothing pending",
+       [&] { return !screen_desktops_changed_pending() && !screen_relayout_pending(); },
+       [&] {
+         // The role change itself marks the desktops changed, before any
+         // relayout or redraw could.
+         window_set_role(ws[0], kRoleForexlist);
+         marked_at_once = screen_desktops_changed_pending();
+       }},
+      {"the left pane's cell follows", [&] { return mini_labels() == std::vector<std::string>{"FX", "I"}; },
+       [] { gui_quit(); }},
+  };
+  ASSERT_NO_FATAL_FAILURE(run_script(app, P));
+  EXPECT_TRUE(marked_at_once) << "the role change left the desktops unmarked";
 }
 
 // The steps of one xdotool drag from a point onto the first toolbar's
