@@ -9,6 +9,8 @@
 #
 # Usage: scripts/tour.sh [BIN_DIR [OUT_DIR]]   (defaults build/debug and
 # BIN_DIR/tour). BIN_DIR must hold Ambit, ambit-sim and ambit-shot.
+# AMBIT_TOUR_SCREEN sets the display's size (default 1920x1200), to see the
+# windows give way to narrower column sets on a small screen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin="${1:-build/debug}"
@@ -41,8 +43,10 @@ wait_for() {
 }
 
 # A private X server on a free display number, then the window manager.
+screen="${AMBIT_TOUR_SCREEN:-1920x1200}"
+[[ "$screen" =~ ^[0-9]+x[0-9]+$ ]] || { echo "tour: AMBIT_TOUR_SCREEN must read WIDTHxHEIGHT" >&2; exit 2; }
 exec 3<> <(:)
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 read -r -t 10 dpy <&3 || { echo "tour: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$dpy"

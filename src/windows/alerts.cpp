@@ -45,9 +45,19 @@ static uint64_t bits(std::initializer_list<int> cols) {
   for (int c : cols) m |= 1ull << c;
   return m;
 }
-static const uint64_t kSets[4] = {bits({0, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 14, 16, 17}),
-                                  bits({0, 1, 3, 4, 5, 7, 8, 9, 10, 11, 13, 15, 16, 17}),
-                                  bits({1, 3, 8, 9, 10, 11, 13, 15, 16, 17}), 0};
+// The column sets, widest first: names and wide codes, then narrow code and
+// volume, then code, price and the triggers; narrower still the news and
+// volume triggers go, then the price triggers' values (their status cells,
+// the distance or the time fired, stay), then those statuses: code and
+// price are left.
+static const uint64_t kSets[] = {bits({0, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 14, 16, 17}),
+                                 bits({0, 1, 3, 4, 5, 7, 8, 9, 10, 11, 13, 15, 16, 17}),
+                                 bits({1, 3, 8, 9, 10, 11, 13, 15, 16, 17}),
+                                 kColsNarrow | bits({16, 17}),
+                                 kColsNarrow | bits({13, 15}),
+                                 kColsNarrow | bits({8, 10}),
+                                 kColsNarrow | bits({9, 11}),
+                                 0};
 static const char *const kTitles[8] = {"Company", "Code", "Code", "Last", "Change", "% Change", "Volume", "Volume"};
 
 static struct {
@@ -148,6 +158,18 @@ static void remove_rows(alerts_grid *g) {
   while (g->rows) remove_row(g, g->rows->a);
 }
 
+// The trigger filter hides columns; the rest take the widest set that fits.
+// Names and codes (em columns) are words in the row font; the figures
+// (digit columns) are drawn in the value font, so its digits measure them.
+static void fit_columns(alerts_grid *g) {
+  const style *s = style_cur();
+  int32_t em = 0, digit = 0, value_digit = 0;
+  font_metrics(&em, &digit, nullptr, nullptr, s ? s->font[0] : 0);
+  font_metrics(nullptr, &value_digit, nullptr, nullptr, s ? s->font[1] : 5);
+  cols_set_hidden(&g->columns, alerts_hidden_columns(g->trigger_filter));
+  cols_fit_metrics(&g->columns, g->r.x, g->r.w, em, std::max(digit, value_digit));
+}
+
 // Filters, orders and stacks the rows; the shown count goes to the window.
 static void refilter(alerts_grid *g) {
   std::vector<alerts_row *> v;
@@ -169,7 +191,7 @@ static void refilter(alerts_grid *g) {
     }
   }
   g->shown_count = n;
-  cols_set_hidden(&g->columns, alerts_hidden_columns(g->trigger_filter));
+  fit_columns(g);
   if (window *w = window_of(g)) window_set_row_count(w, n);
   widget_redraw(g);
 }
@@ -487,7 +509,6 @@ static void g_geometry_changed(widget *self) {
   alerts_grid *g = as_grid(self);
   const style *s = style_cur();
   g->row_h = s && s->line_height > 0 ? s->line_height : 16;
-  cols_fit(&g->columns, g->r.x, g->r.w, font_of());
   refilter(g);
 }
 

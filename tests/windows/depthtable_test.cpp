@@ -172,28 +172,30 @@ TEST_F(DepthTable, TradesAndCancelsInTheTableAndTheBars) {
 
 TEST_F(DepthTable, ColumnSetsFitTheWidth) {
   auto has = [](uint64_t m, int c) { return (m >> c) & 1; };
-  uint64_t wide = depthtbl_fit_columns(1000, true, false);
+  const int32_t digit = 7;  // widths below in pixels of a font with 7-pixel digits
+  uint64_t wide = depthtbl_fit_columns(1000 * digit, digit, true, false);
   EXPECT_TRUE(has(wide, 0) && has(wide, 1) && has(wide, 23) && !has(wide, 2) && !has(wide, 24));
-  uint64_t narrow = depthtbl_fit_columns(60, true, false);
+  uint64_t narrow = depthtbl_fit_columns(60 * digit, digit, true, false);
   EXPECT_TRUE(has(narrow, 8) && has(narrow, 9));
   EXPECT_FALSE(has(narrow, 0));
-  uint64_t no_trades = depthtbl_fit_columns(1000, false, false);
+  uint64_t no_trades = depthtbl_fit_columns(1000 * digit, digit, false, false);
   for (int c = 18; c < 27; c++) EXPECT_FALSE(has(no_trades, c)) << c;
-  uint64_t special = depthtbl_fit_columns(1000, true, true);
+  uint64_t special = depthtbl_fit_columns(1000 * digit, digit, true, true);
   for (int c : {0, 5, 17, 21}) EXPECT_FALSE(has(special, c)) << c;
-  // Each narrower width keeps at most the columns of a wider one's width.
-  int prev = 1000;
-  for (int d = 1000; d > 20; d -= 7) {
-    uint64_t m = depthtbl_fit_columns(d, true, false);
-    int sum = 0;
-    static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3,
-                                 5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+  // Each width shows a set whose columns (a digit count each, and a pixel
+  // of gap) fit it, down to the narrowest set, which is kept as it is.
+  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3,
+                               5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+  const uint64_t narrowest = (1ull << 8) | (1ull << 9);
+  for (int32_t px = 1000 * digit; px > 20; px -= 13) {
+    uint64_t m = depthtbl_fit_columns(px, digit, true, false);
+    int32_t sum = 0;
     for (int c = 0; c < 27; c++)
-      if (has(m, c)) sum += widths[c];
-    if (d >= 30) {
-      EXPECT_LE(sum, d) << d;
+      if (has(m, c)) sum += widths[c] * digit + 1;
+    if (m != narrowest) {
+      EXPECT_LE(sum, px) << px;
     }
-    (void)prev;
+    EXPECT_TRUE(has(m, 8) && has(m, 9)) << "the prices stay at " << px;
   }
   EXPECT_STREQ(depthtbl_tooltip(8), "Bid Price");
   EXPECT_EQ(depthtbl_tooltip(24), nullptr);
@@ -354,13 +356,8 @@ TEST_F(DepthTable, HoverOpensTheDetailOfTheStepUnderThePointer) {
   uint32_t n;
   depthtbl_rows(table, 0, &n);
   ASSERT_EQ(n, 2u);
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[0] : 0);
-  if (digit <= 0) digit = 7;
-  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7};
-  int32_t px = 0;
-  for (int col = 0; col < 8; col++)
-    if (depthtbl_shown_columns(table) & (1u << col)) px += widths[col] * digit;
+  int32_t px = 0, px1 = 0;
+  ASSERT_TRUE(depthtbl_column_span(table, 8, &px, &px1));
   const int32_t row_h = (style_cur() ? style_cur()->line_height : 14) + 1;
   table->cls->motion(table, px + 2, row_h + 2);
   EXPECT_EQ(g_detail_step, 995u);
@@ -384,13 +381,8 @@ TEST_F(DepthTable, AClickOnATradeRowOpensTheCourseOfSalesAtItsTime) {
   for (ss_trade *t : {a, b}) apply(kEvTrade, t);
   table->r = {0, 0, 2000, 200};
   table->cls->geometry_changed(table);
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[0] : 0);
-  if (digit <= 0) digit = 7;
-  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3, 5, 6, 12, 12};
-  int32_t px = 0;
-  for (int col = 0; col < 18; col++)
-    if (depthtbl_shown_columns(table) & (1u << col)) px += widths[col] * digit;
+  int32_t px = 0, px1 = 0;
+  ASSERT_TRUE(depthtbl_column_span(table, 18, &px, &px1)) << "the trade price column";
   table->cls->release(table, px + 2, 2, 3);
   EXPECT_EQ(g_trades_of, nullptr) << "only the first button";
   table->cls->release(table, px + 2, 2, 1);
