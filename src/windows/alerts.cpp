@@ -303,8 +303,10 @@ const char *alerts_cell_text(widget *, const alert *a, int column) {
       }
       break;
     }
-    case 6:
-    case 7: t = stock ? fmt_volume(s->volume) : ""; break;
+    // The second widths of the volume columns (7, 13, 15) are narrow: they
+    // show the abbreviated volume ("12.3M").
+    case 6: t = stock ? fmt_volume(s->volume) : ""; break;
+    case 7: t = stock ? fmt_volume_short(s->volume) : ""; break;
     case 8: t = a->min_price != kAlertNoPrice ? fmt_price(a->min_price) : ""; break;
     case 9:
       t = a->low_fired ? fmt_time_hms(a->low_fired) : a->low_diff != kAlertNoPrice ? fmt_price(a->low_diff) : "";
@@ -314,12 +316,15 @@ const char *alerts_cell_text(widget *, const alert *a, int column) {
       t = a->high_fired ? fmt_time_hms(a->high_fired) : a->high_diff != kAlertNoPrice ? fmt_price(a->high_diff) : "";
       break;
     case 12:
-    case 13: t = a->min_volume != kAlertNoVolume ? fmt_volume(a->min_volume) : ""; break;
+    case 13:
+      t = a->min_volume == kAlertNoVolume ? "" : column == 12 ? fmt_volume(a->min_volume) : fmt_volume_short(a->min_volume);
+      break;
     case 14:
     case 15:
       t = a->volume_fired ? fmt_time_hms(a->volume_fired)
-          : a->volume_diff != kAlertNoVolume && a->min_volume != kAlertNoVolume ? fmt_volume(a->volume_diff)
-                                                                                  : "";
+          : a->volume_diff == kAlertNoVolume || a->min_volume == kAlertNoVolume ? ""
+          : column == 14 ? fmt_volume(a->volume_diff)
+                         : fmt_volume_short(a->volume_diff);
       break;
     case 16: t = a->news ? "NEWS" : ""; break;
     case 17:
@@ -492,7 +497,7 @@ int alerts_export(widget *w) {
     if (!r->shown) continue;
     clipboard_new_row();
     for (int c = 0; c < 8; c++)
-      if (g->columns.col[c].shown) clipboard_add_cell(alerts_cell_text(w, r->a, c));
+      if (g->columns.col[c].shown) clipboard_add_cell(alerts_cell_text(w, r->a, c == 7 ? 6 : c));  // whole volumes
     clipboard_end_row();
   }
   return clipboard_put_text();

@@ -605,3 +605,5 @@ bool depthtbl_column_span(depthwin_child *t, int col, int32_t *x0, int32_t *x1) 
   *x1 = k.x1;
   return true;
 }
+
+const cols *depthtbl_layout(depthwin_child *t) { return &md(t).layout; }

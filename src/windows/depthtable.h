@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "lib/cols.h"
 #include "windows/depthwin.h"
 
 constexpr int kDepthTableColumns = 27;
@@ -46,6 +47,8 @@ uint64_t depthtbl_shown_columns(depthwin_child *t);
 // The columns the column-set list shows in a width of pixels, for a font
 // whose digits are `digit` pixels wide.
 uint64_t depthtbl_fit_columns(int32_t width, int32_t digit, bool trades, bool special);
+// The column layout after the last fit.
+const cols *depthtbl_layout(depthwin_child *t);
 // The place of a column after the last layout: false when it is not shown.
 bool depthtbl_column_span(depthwin_child *t, int col, int32_t *x0, int32_t *x1);
 const char *depthtbl_tooltip(int col);
