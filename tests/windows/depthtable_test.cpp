@@ -7,9 +7,11 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "lib/fade.h"
 #include "lib/fmt.h"
+#include "lib/glrecord.h"
 #include "lib/timer.h"
 #include "plat.h"
 #include "testlog.h"
@@ -327,6 +329,38 @@ void on_detail(widget *, instr *, ss_time, uint32_t step, uint32_t, int side) {
   g_detail_side = side;
 }
 void on_hide(widget *) { g_hidden++; }
+
+// The bars' side labels (best volume and price of each side) stand whole
+// inside the bars, below their top edge: drawn by the
+// baseline at the top edge they were cut off above it.
+TEST_F(DepthTable, TheBarsTopLabelsAreWholeInsideTheBars) {
+  add(0, 1, 45670, 1234567);
+  add(1, 1, 45680, 7654321);
+  auto *cls = static_cast<depthwin_child_class *>(bars->cls);
+  cls->end_batch(bars, 1);
+  struct seen {
+    std::vector<std::pair<std::string, rect>> texts;
+    static void note(const char *t, int32_t, const rect &r, const gmap *, void *arg) {
+      static_cast<seen *>(arg)->texts.push_back({t, r});
+    }
+  };
+  bars->r = {20, 40, 500, 200};
+  bars->cls->geometry_changed(bars);
+  seen got;
+  font_set_text_watch(seen::note, &got);
+  {
+    glrecord_scope rec;
+    bars->cls->draw(bars);
+  }
+  font_set_text_watch(nullptr, nullptr);
+  ASSERT_GE(got.texts.size(), 2u) << "both sides' labels";
+  for (const auto &[text, r] : got.texts) {
+    EXPECT_GE(r.y, bars->r.y + 2) << "\"" << text << "\" reaches above the bars' top";
+    EXPECT_LE(r.y + r.h, bars->r.y + bars->r.h) << text;
+    EXPECT_GE(r.x, bars->r.x) << text;
+    EXPECT_LE(r.x + r.w, bars->r.x + bars->r.w) << text;
+  }
+}
 
 TEST_F(DepthTable, HoverOpensTheDetailOfTheStepUnderThePointer) {
   svc.show_depth_detail = on_detail;
