@@ -115,6 +115,8 @@ typed() {
 
 code=$(grep -o 'code [A-Z0-9]*' "$out/ambit-sim.log" | head -1 | cut -d' ' -f2 || true)
 code="${code:-AAB}"
+# A few more of the demo market's stocks, for the alerts window.
+codes="$code AOH APS AKA AMW"
 shot start
 typed "$code"
 shot depth
@@ -134,6 +136,9 @@ key i
 shot index-list
 key alt+a
 shot alerts
+# "+" and codes add alerts to the alerts window.
+typed "+$codes"
+shot alerts-added
 typed "$code"
 key ctrl+p
 shot tool-panel
