@@ -9,6 +9,8 @@
 #
 # Usage: scripts/tour.sh [BIN_DIR [OUT_DIR]]   (defaults build/debug and
 # BIN_DIR/tour). BIN_DIR must hold Ambit, ambit-sim and ambit-shot.
+# AMBIT_TOUR_SCREEN sets the display's size (default 1920x1200), to see the
+# windows give way to narrower column sets on a small screen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin="${1:-build/debug}"
@@ -41,8 +43,10 @@ wait_for() {
 }
 
 # A private X server on a free display number, then the window manager.
+screen="${AMBIT_TOUR_SCREEN:-1920x1200}"
+[[ "$screen" =~ ^[0-9]+x[0-9]+$ ]] || { echo "tour: AMBIT_TOUR_SCREEN must read WIDTHxHEIGHT" >&2; exit 2; }
 exec 3<> <(:)
-Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 read -r -t 10 dpy <&3 || { echo "tour: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$dpy"
@@ -111,6 +115,8 @@ typed() {
 
 code=$(grep -o 'code [A-Z0-9]*' "$out/ambit-sim.log" | head -1 | cut -d' ' -f2 || true)
 code="${code:-AAB}"
+# A few more of the demo market's stocks, for the alerts window.
+codes="$code AOH APS AKA AMW"
 shot start
 typed "$code"
 shot depth
@@ -130,6 +136,9 @@ key i
 shot index-list
 key alt+a
 shot alerts
+# "+" and codes add alerts to the alerts window.
+typed "+$codes"
+shot alerts-added
 typed "$code"
 key ctrl+p
 shot tool-panel

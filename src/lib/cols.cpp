@@ -91,6 +91,7 @@ int cols_fit_metrics(cols *c, int32_t x, int32_t width, int32_t em, int32_t digi
   c->shown = chosen;
 
   int32_t spare = width - total;
+  c->spare = spare;
   int sharers = stretch ? stretch : scalable;
   int32_t share = sharers ? spare / sharers : 0;
   int32_t extra = sharers ? spare % sharers : 0;  // same sign as spare

@@ -21,6 +21,7 @@ struct cols_col {
 struct cols {
   int count;
   uint64_t shown;        // set chosen by the last fit
+  int32_t spare;         // width left over by its natural widths; < 0: even the last set overflowed
   const uint64_t *masks; // 0-terminated, owned by the caller
   uint64_t hidden;       // hidden by the user; never shown
   cols_col col[kColsMax];

@@ -155,11 +155,23 @@ void tb_restyle(widget *self) {
 
 void tb_release(widget *, int32_t, int32_t, int) {}
 
-// A strip of fixed width (the screen lays the desktop out beside it); the
-// height is the content's.
+// A strip at least kToolbarWidth wide, and as wide as its widest section
+// is when open, so that every label of every row shows whole whichever
+// sections the user opens (the width stays put as they open and close);
+// the height is the content's.
 void tb_reqsize(widget *self, size *out) {
   static_cast<widget_class *>(object_class_record(bin_type()))->reqsize(self, out);
-  out->w = kToolbarWidth;
+  auto *tb = static_cast<toolbar *>(self);
+  int32_t now = 0, open = 0;
+  for (flyaway *f : tb->sections) {
+    if (!f) continue;
+    size r{0, 0};
+    f->cls->reqsize(f, &r);
+    now = std::max(now, r.w);
+    open = std::max(open, flyaway_open_size(f).w);
+  }
+  // The strip's margins around the sections stay as they are.
+  out->w = std::max({out->w, out->w - now + open, kToolbarWidth});
 }
 
 void tb_class_init(object_class *rec) {

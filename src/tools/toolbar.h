@@ -14,7 +14,7 @@
 
 struct button;
 
-constexpr int32_t kToolbarWidth = 112;
+constexpr int32_t kToolbarWidth = 112;  // the least width; wider when a section needs it
 constexpr int32_t kToolbarPage = 10;
 // Entry ids: the object's id plus the base of its list.
 constexpr int32_t kToolbarWatchlistBase = 10000000;

@@ -45,9 +45,19 @@ static uint64_t bits(std::initializer_list<int> cols) {
   for (int c : cols) m |= 1ull << c;
   return m;
 }
-static const uint64_t kSets[4] = {bits({0, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 14, 16, 17}),
-                                  bits({0, 1, 3, 4, 5, 7, 8, 9, 10, 11, 13, 15, 16, 17}),
-                                  bits({1, 3, 8, 9, 10, 11, 13, 15, 16, 17}), 0};
+// The column sets, widest first: names and wide codes, then narrow code and
+// volume, then code, price and the triggers; narrower still the news and
+// volume triggers go, then the price triggers' values (their status cells,
+// the distance or the time fired, stay), then those statuses: code and
+// price are left.
+static const uint64_t kSets[] = {bits({0, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 14, 16, 17}),
+                                 bits({0, 1, 3, 4, 5, 7, 8, 9, 10, 11, 13, 15, 16, 17}),
+                                 bits({1, 3, 8, 9, 10, 11, 13, 15, 16, 17}),
+                                 kColsNarrow | bits({16, 17}),
+                                 kColsNarrow | bits({13, 15}),
+                                 kColsNarrow | bits({8, 10}),
+                                 kColsNarrow | bits({9, 11}),
+                                 0};
 static const char *const kTitles[8] = {"Company", "Code", "Code", "Last", "Change", "% Change", "Volume", "Volume"};
 
 static struct {
@@ -148,6 +158,18 @@ static void remove_rows(alerts_grid *g) {
   while (g->rows) remove_row(g, g->rows->a);
 }
 
+// The trigger filter hides columns; the rest take the widest set that fits.
+// Names and codes (em columns) are words in the row font; the figures
+// (digit columns) are drawn in the value font, so its digits measure them.
+static void fit_columns(alerts_grid *g) {
+  const style *s = style_cur();
+  int32_t em = 0, digit = 0, value_digit = 0;
+  font_metrics(&em, &digit, nullptr, nullptr, s ? s->font[0] : 0);
+  font_metrics(nullptr, &value_digit, nullptr, nullptr, s ? s->font[1] : 5);
+  cols_set_hidden(&g->columns, alerts_hidden_columns(g->trigger_filter));
+  cols_fit_metrics(&g->columns, g->r.x, g->r.w, em, std::max(digit, value_digit));
+}
+
 // Filters, orders and stacks the rows; the shown count goes to the window.
 static void refilter(alerts_grid *g) {
   std::vector<alerts_row *> v;
@@ -169,7 +191,7 @@ static void refilter(alerts_grid *g) {
     }
   }
   g->shown_count = n;
-  cols_set_hidden(&g->columns, alerts_hidden_columns(g->trigger_filter));
+  fit_columns(g);
   if (window *w = window_of(g)) window_set_row_count(w, n);
   widget_redraw(g);
 }
@@ -281,8 +303,10 @@ const char *alerts_cell_text(widget *, const alert *a, int column) {
       }
       break;
     }
-    case 6:
-    case 7: t = stock ? fmt_volume(s->volume) : ""; break;
+    // The second widths of the volume columns (7, 13, 15) are narrow: they
+    // show the abbreviated volume ("12.3M").
+    case 6: t = stock ? fmt_volume(s->volume) : ""; break;
+    case 7: t = stock ? fmt_volume_short(s->volume) : ""; break;
     case 8: t = a->min_price != kAlertNoPrice ? fmt_price(a->min_price) : ""; break;
     case 9:
       t = a->low_fired ? fmt_time_hms(a->low_fired) : a->low_diff != kAlertNoPrice ? fmt_price(a->low_diff) : "";
@@ -292,12 +316,15 @@ const char *alerts_cell_text(widget *, const alert *a, int column) {
       t = a->high_fired ? fmt_time_hms(a->high_fired) : a->high_diff != kAlertNoPrice ? fmt_price(a->high_diff) : "";
       break;
     case 12:
-    case 13: t = a->min_volume != kAlertNoVolume ? fmt_volume(a->min_volume) : ""; break;
+    case 13:
+      t = a->min_volume == kAlertNoVolume ? "" : column == 12 ? fmt_volume(a->min_volume) : fmt_volume_short(a->min_volume);
+      break;
     case 14:
     case 15:
       t = a->volume_fired ? fmt_time_hms(a->volume_fired)
-          : a->volume_diff != kAlertNoVolume && a->min_volume != kAlertNoVolume ? fmt_volume(a->volume_diff)
-                                                                                  : "";
+          : a->volume_diff == kAlertNoVolume || a->min_volume == kAlertNoVolume ? ""
+          : column == 14 ? fmt_volume(a->volume_diff)
+                         : fmt_volume_short(a->volume_diff);
       break;
     case 16: t = a->news ? "NEWS" : ""; break;
     case 17:
@@ -470,7 +497,7 @@ int alerts_export(widget *w) {
     if (!r->shown) continue;
     clipboard_new_row();
     for (int c = 0; c < 8; c++)
-      if (g->columns.col[c].shown) clipboard_add_cell(alerts_cell_text(w, r->a, c));
+      if (g->columns.col[c].shown) clipboard_add_cell(alerts_cell_text(w, r->a, c == 7 ? 6 : c));  // whole volumes
     clipboard_end_row();
   }
   return clipboard_put_text();
@@ -487,7 +514,6 @@ static void g_geometry_changed(widget *self) {
   alerts_grid *g = as_grid(self);
   const style *s = style_cur();
   g->row_h = s && s->line_height > 0 ? s->line_height : 16;
-  cols_fit(&g->columns, g->r.x, g->r.w, font_of());
   refilter(g);
 }
 

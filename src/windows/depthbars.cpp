@@ -647,7 +647,9 @@ void draw_labels(depthwin_child *c) {
     font_text_size(sz, label_font(), text);
     int32_t x = s == 0 ? r.x + 10 : r.x + r.w - 10 - sz[0];
     gfx_fill_rect(x - 2, r.y + 2, sz[0] + 4, sz[1] + 2, (s == 0 ? kBid : kOffer) | (60u << 24));
-    font_draw(text, x, r.y + 3, 0, label_font(), 0xFFFFFFFFu, nullptr);
+    // Placed by its top (flag 0x10), inside its box: by the baseline the
+    // text would stand above the widget's top edge and be cut off.
+    font_draw(text, x, r.y + 3, 0x10, label_font(), 0xFFFFFFFFu, nullptr);
   }
 }
 
@@ -672,7 +674,7 @@ void draw_auction(depthwin_child *c) {
   const int32_t y = r.y + 3 + sz[1] + 4;
   m.auction_box = {x - 2, y - 1, sz[0] + 4, sz[1] + 2};
   gfx_fill_rect(m.auction_box.x, m.auction_box.y, m.auction_box.w, m.auction_box.h, kTrade | (60u << 24));
-  font_draw(text, x, y, 0, label_font(), 0xFFFFFFFFu, nullptr);
+  font_draw(text, x, y, 0x10, label_font(), 0xFFFFFFFFu, nullptr);
 }
 
 void bs_draw(widget *self) {

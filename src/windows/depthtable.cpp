@@ -35,8 +35,9 @@ constexpr double kRemovalReplay = 0.32;
 constexpr double kFlashSeconds = 0.5;
 constexpr uint32_t kInitialRows = 10;
 
-constexpr int kWidths[kDepthTableColumns] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3,
-                                             5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+// Width codes of the column layout: digit widths, 0-terminated.
+constexpr int32_t kWidths[kDepthTableColumns + 1] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3,
+                                                     5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12, 0};
 
 constexpr uint64_t bits(std::initializer_list<int> cols) {
   uint64_t m = 0;
@@ -62,6 +63,7 @@ constexpr uint64_t kColumnSets[] = {
     kRemove | bits({20}),
     kRemove | bits({18}),
     kRemove | bits({7, 11}),
+    0,
 };
 constexpr uint64_t kTradeColumns = bits({18, 19, 20, 21, 22, 23, 24, 25, 26});
 constexpr uint64_t kSpecialHidden = bits({0, 5, 17, 21, 26});
@@ -101,6 +103,7 @@ struct model {
   uint32_t group_step = 1, half_step = 0;
   uint32_t shown_rows = kInitialRows;
   uint64_t columns = 0;
+  cols layout{};  // the columns' places after the last fit
   bool dirty = false;
 };
 
@@ -351,13 +354,17 @@ int32_t table_font() {
   return s ? s->font[1] : 5;
 }
 
+uint64_t hidden_columns(bool trades, bool special) {
+  return (trades ? 0 : kTradeColumns) | (special ? kSpecialHidden : 0);
+}
+
 void layout_columns(depthwin_child *c) {
   const depthwin_book *b = c->book;
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, table_font());
-  if (digit <= 0) digit = 7;
   bool special = b && b->instrument && ssutil_nzx_special_code(b->instrument);
-  md(c).columns = depthtbl_fit_columns(c->r.w / digit, !b || b->show_trades, special);
+  model &m = md(c);
+  cols_set_hidden(&m.layout, hidden_columns(!b || b->show_trades, special));
+  cols_fit(&m.layout, c->r.x, c->r.w, table_font());
+  m.columns = m.layout.shown;
   int32_t rh = row_height();
   md(c).shown_rows = rh > 0 ? uint32_t(c->r.h / rh) : 0;
 }
@@ -381,23 +388,13 @@ void tb_reqsize(widget *self, size *out) {
 // The row and list under a point, false when none.
 bool row_at(depthwin_child *c, int32_t x, int32_t y, int *list, uint32_t *row) {
   model &m = md(c);
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, table_font());
-  if (digit <= 0) digit = 7;
   int32_t rh = row_height();
   if (rh <= 0 || y < c->r.y) return false;
   *row = uint32_t((y - c->r.y) / rh);
-  int32_t cx = c->r.x;
-  for (int col = 0; col < kDepthTableColumns; col++) {
-    if (!(m.columns & (uint64_t(1) << col))) continue;
-    int32_t w = kWidths[col] * digit;
-    if (x >= cx && x < cx + w) {
-      *list = col < 9 ? 0 : col < 18 ? 1 : 2;
-      return *row < m.rows[*list].size();
-    }
-    cx += w;
-  }
-  return false;
+  const int col = depthtbl_column_at(c, x);
+  if (col < 0) return false;
+  *list = col < 9 ? 0 : col < 18 ? 1 : 2;
+  return *row < m.rows[*list].size();
 }
 
 // A button-1 release on a trade row opens the course of sales at the time
@@ -449,17 +446,14 @@ void tb_draw(widget *self) {
   model &m = md(c);
   depthtbl_accumulate(c);
   gfx_fill_rect(self->r.x, self->r.y, self->r.w, self->r.h, 0xFF000000);
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, table_font());
-  if (digit <= 0) digit = 7;
   int32_t rh = row_height();
   char text[64];
   for (uint32_t i = 0; i < m.shown_rows; i++) {
     int32_t y = self->r.y + int32_t(i) * rh;
-    int32_t x = self->r.x;
     for (int col = 0; col < kDepthTableColumns; col++) {
-      if (!(m.columns & (uint64_t(1) << col))) continue;
-      int32_t w = kWidths[col] * digit;
+      const cols_col &k = m.layout.col[col];
+      if (!k.shown || k.width <= 0) continue;
+      const int32_t x = k.x0, w = k.width;
       int list = col < 9 ? 0 : col < 18 ? 1 : 2;
       if (i < m.rows[list].size()) {
         colour bg = list == 0 ? kBidColour : list == 1 ? kOfferColour : kTradeColour;
@@ -469,13 +463,16 @@ void tb_draw(widget *self) {
           font_draw(cols_cell_text(text, table_font(), w - 4, true), x + w - 2, y + rh / 2, 0x41, table_font(),
                     kTextColour, nullptr);
       }
-      x += w;
     }
   }
   m.dirty = false;
 }
 
-void tb_init(object *o) { reinterpret_cast<depthtbl *>(o)->m = new model; }
+void tb_init(object *o) {
+  auto *t = reinterpret_cast<depthtbl *>(o);
+  t->m = new model;
+  cols_init(&t->m->layout, kWidths, kColumnSets);
+}
 void tb_fini(object *o) {
   auto *t = reinterpret_cast<depthtbl *>(o);
   delete t->m;
@@ -580,34 +577,33 @@ bool depthtbl_cell(depthwin_child *t, int col, uint32_t row, char *out, int cap)
 
 uint64_t depthtbl_shown_columns(depthwin_child *t) { return md(t).columns; }
 
-uint64_t depthtbl_fit_columns(int32_t digits, bool trades, bool special) {
-  uint64_t hidden = (trades ? 0 : kTradeColumns) | (special ? kSpecialHidden : 0);
-  uint64_t cur = 0, shown = 0;
-  for (uint64_t e : kColumnSets) {
-    cur = (e & kRemove) ? cur & ~(e & ~kRemove) : e;
-    shown = cur & ~hidden;
-    int32_t w = 0;
-    for (int col = 0; col < kDepthTableColumns; col++)
-      if (shown & (uint64_t(1) << col)) w += kWidths[col];
-    if (w <= digits) return shown;
-  }
-  return shown;
+uint64_t depthtbl_fit_columns(int32_t width, int32_t digit, bool trades, bool special) {
+  cols c;
+  cols_init(&c, kWidths, kColumnSets);
+  cols_set_hidden(&c, hidden_columns(trades, special));
+  cols_fit_metrics(&c, 0, width, digit, digit);
+  return c.shown;
 }
 
 const char *depthtbl_tooltip(int col) { return col >= 0 && col < kDepthTableColumns ? kTips[col] : nullptr; }
 
 int depthtbl_column_at(widget *w, int32_t x) {
   if (!w || !object_is_a(reinterpret_cast<object *>(w), depthtbl_type())) return -1;
-  auto *c = static_cast<depthwin_child *>(w);
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, table_font());
-  if (digit <= 0) digit = 7;
-  int32_t cx = c->r.x;
+  const cols &l = md(static_cast<depthwin_child *>(w)).layout;
   for (int col = 0; col < kDepthTableColumns; col++) {
-    if (!(md(c).columns & (uint64_t(1) << col))) continue;
-    const int32_t cw = kWidths[col] * digit;
-    if (x >= cx && x < cx + cw) return col;
-    cx += cw;
+    const cols_col &k = l.col[col];
+    if (k.shown && k.width > 0 && x >= k.x0 && x <= k.x1) return col;
   }
   return -1;
 }
+
+bool depthtbl_column_span(depthwin_child *t, int col, int32_t *x0, int32_t *x1) {
+  if (col < 0 || col >= kDepthTableColumns) return false;
+  const cols_col &k = md(t).layout.col[col];
+  if (!k.shown || k.width <= 0) return false;
+  *x0 = k.x0;
+  *x1 = k.x1;
+  return true;
+}
+
+const cols *depthtbl_layout(depthwin_child *t) { return &md(t).layout; }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "lib/cols.h"
 #include "windows/depthwin.h"
 
 constexpr int kDepthTableColumns = 27;
@@ -43,8 +44,13 @@ uint64_t depthtbl_value(uint32_t multiplier, uint32_t price, uint64_t volume);
 bool depthtbl_cell(depthwin_child *t, int col, uint32_t row, char *out, int cap);
 // The shown columns as a bit mask (after the last layout) and the set chosen.
 uint64_t depthtbl_shown_columns(depthwin_child *t);
-// The columns that fit a width in digit widths, by the column-set list.
-uint64_t depthtbl_fit_columns(int32_t digits, bool trades, bool special);
+// The columns the column-set list shows in a width of pixels, for a font
+// whose digits are `digit` pixels wide.
+uint64_t depthtbl_fit_columns(int32_t width, int32_t digit, bool trades, bool special);
+// The column layout after the last fit.
+const cols *depthtbl_layout(depthwin_child *t);
+// The place of a column after the last layout: false when it is not shown.
+bool depthtbl_column_span(depthwin_child *t, int col, int32_t *x0, int32_t *x1);
 const char *depthtbl_tooltip(int col);
 // The shown column under x (window coordinates) of a depth table, -1 none.
 int depthtbl_column_at(widget *w, int32_t x);

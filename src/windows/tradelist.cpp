@@ -42,7 +42,24 @@ static const char kSrc[] = "src/windows/tradelist";
 namespace {
 
 const int32_t kWidthCodes[kTradelistColumns + 1] = {9, 9, 10, 7, 6, 13, 14, 6, 8, 6, 7, 7, 7, 1000008, 0};
-const uint64_t kColumnSets[] = {(1ull << kTradelistColumns) - 1, 0};
+constexpr uint64_t col(int c) { return uint64_t(1) << c; }
+constexpr uint64_t drop(uint64_t m) { return kColsNarrow | m; }
+
+// Column sets for a narrow window: every column first, then the interval's
+// details go (codes, the VWAP change, first, low and high, count, VWAP),
+// then the date, turnover, start time, change and volume, which leaves the
+// time and the price. When the grouping hides both times (by day) the date
+// is the row's time and stays to the end instead.
+const uint64_t kColumnSets[] = {
+    (uint64_t(1) << kTradelistColumns) - 1,
+    drop(col(kTlCodes)), drop(col(kTlVwapChange)), drop(col(kTlFirst)), drop(col(kTlLow) | col(kTlHigh)),
+    drop(col(kTlCount)), drop(col(kTlVwap)), drop(col(kTlDate)), drop(col(kTlTurnover)), drop(col(kTlFrom)),
+    drop(col(kTlChange)), drop(col(kTlVolume)), 0};
+const uint64_t kDaySets[] = {
+    (uint64_t(1) << kTradelistColumns) - 1,
+    drop(col(kTlCodes)), drop(col(kTlVwapChange)), drop(col(kTlFirst)), drop(col(kTlLow) | col(kTlHigh)),
+    drop(col(kTlCount)), drop(col(kTlVwap)), drop(col(kTlTurnover)), drop(col(kTlChange)), drop(col(kTlVolume)),
+    0};
 
 const char *const kNames[kTradelistColumns] = {"Date",       "From",  "To",    "Last", "Change",
                                                "Volume",     "Turnover", "Count", "VWAP", "VWAP Change",
@@ -540,7 +557,9 @@ void tradelist_layout(tradelist *t) { layout_rows(t, true); }
 // Lays the rows out; with from_position the top row is found again from
 // the position (after a rebuild), else the top row a scroll chose stays.
 static void layout_rows(tradelist *t, bool from_position) {
-  cols_set_hidden(&t->columns, tradelist_hidden_columns(t));
+  const uint64_t hidden = tradelist_hidden_columns(t);
+  cols_set_hidden(&t->columns, hidden);
+  t->columns.masks = (hidden & col(kTlTo)) ? kDaySets : kColumnSets;
   if (window *w = window_of(t)) window_set_row_count(w, -1);
   bool keep = !from_position && t->top_row;
   if (!keep && t->position) {

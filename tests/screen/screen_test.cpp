@@ -64,6 +64,15 @@ class ScreenEnv : public ::testing::Environment {
 
 // ---- without OS windows (these run before any screen is drawn) ----
 
+
+// The width a screen's toolbars ask for (both sides alike).
+int32_t toolbar_width(int n) {
+  widget *t = screen_get(n)->toolbars[0];
+  size q = {0, 0};
+  t->cls->reqsize(t, &q);
+  return q.w;
+}
+
 TEST(ScreenBars, BeforeTheFirstDrawOnlyRecorded) {
   ASSERT_FALSE(screens_up());
   screen_select(0);
@@ -161,7 +170,7 @@ TEST(ScreenDesktops, SwitchAndWrap) {
 }
 
 TEST(ScreenLayout, RectanglesPerMask) {
-  // Tickbar one ticker high (th), toolbars kToolbarWidth (T); the minibar asks for its
+  // Tickbar one ticker high (th), toolbars their requested width (T); the minibar asks for its
   // mini desktops' height (m; the watchbar takes the same).
   screen *s = screen_get(1);
   const uint32_t saved = s->bars;
@@ -176,7 +185,9 @@ TEST(ScreenLayout, RectanglesPerMask) {
   s->minibar->cls->reqsize(s->minibar, &q);
   const int32_t m = q.h;
   ASSERT_GT(m, 0);
-  const int32_t T = kToolbarWidth;
+  s->toolbars[0]->cls->reqsize(s->toolbars[0], &q);
+  const int32_t T = q.w;
+  ASSERT_GE(T, kToolbarWidth);
   struct { uint32_t mask; rect desk; } cases[] = {
       {0x1CB, {T, m + th, 1000 - 2 * T, 800 - 2 * m - th}}, {0x40, {0, 0, 1000, 800}}, {0x42, {0, th, 1000, 800 - th}},
       {0xC8, {T, 0, 1000 - T, 800 - m}}, {0x141, {0, m, 1000 - T, 800 - m}}, {0x43, {0, m + th, 1000, 800 - m - th}},
@@ -369,7 +380,7 @@ TEST_F(ScreenGui, MinimumSizeWarnedOncePerSize) {
   screen_update_min_size();
   screen_update_min_size();
   const std::string warning =
-      "700x500 too small to set min size to " + std::to_string(861 + 2 * kToolbarWidth) + "x480";
+      "700x500 too small to set min size to " + std::to_string(861 + 2 * toolbar_width(0)) + "x480";
   EXPECT_EQ(log.count(warning.c_str()), 1);
   EXPECT_EQ(screen_min_size_set(0).w, 800);
   EXPECT_EQ(screen_min_size_set(0).h, 480);
@@ -614,7 +625,7 @@ TEST_F(ScreenGui, EdgeClickTogglesTheToolbar) {
   EXPECT_EQ(d->r.x, 0);
   click_left_edge();
   ASSERT_TRUE(draw_until([&] { return (s->bars & BAR_TOOLBAR0) != 0; }));
-  ASSERT_TRUE(draw_until([&] { return d->r.x == kToolbarWidth; }));
+  ASSERT_TRUE(draw_until([&] { return d->r.x == toolbar_width(0); }));
 }
 
 // Closing the last open screen keeps it and shows the logout page instead.

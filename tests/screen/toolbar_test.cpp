@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -537,6 +538,47 @@ TEST_F(Toolbar, SectionsInOrderAndTheHideShowToggle) {
   toolbar_tool_toggle(nullptr, BUTTON_IN_CALLBACK, tb, kToolbarHideShowBase + 99);
   EXPECT_EQ(1, log.count("can't find flyaway #99 to hide/unhide"));
   EXPECT_EQ(LOG_ERROR, newest_level_of("can't find flyaway #99 to hide/unhide"));
+}
+
+// Every labelled button shows, once its section is open, inside the
+// toolbar and at least as wide as its label and padding ask, so that no
+// label is cut ("Volum", "Turnov") and no button of a row falls off its
+// end (Minis, Right).
+TEST_F(Toolbar, EveryLabelShowsWholeInsideTheStrip) {
+  open_screen0();
+  screen_show_bars(screen_get(0)->bars | BAR_TOOLBAR0 | BAR_TOOLBAR1);
+  auto settle = [] {
+    return guitest_wait_for([] {
+      gui_tick();
+      return !screen_relayout_pending();
+    });
+  };
+  ASSERT_TRUE(settle());
+  widget *right = screen_get(0)->toolbars[1];
+  const int32_t ids[] = {3,  7,  82, 4,  2,  80, 1,  9,  10, 11, 14, 12, 140, 13, 48, 49, 29,
+                         30, 35, 36, 39, 38, 37, 41, 42, 60, 61, 62, 63, 51,  52, 53, 50};
+  for (widget *t : {tb, right}) {
+    ASSERT_TRUE(widget_is_shown(t));
+    for (int32_t id : ids) {
+      button *b = toolbar_button(t, id);
+      ASSERT_NE(nullptr, b) << id;
+      // Its section open, as a click on the section's title opens it.
+      widget *f = b->parent;
+      while (f && !object_is_a(widget_obj(f), flyaway_type())) f = f->parent;
+      ASSERT_NE(nullptr, f) << id;
+      widget *box = f->parent;
+      while (box && !object_is_a(widget_obj(box), fbox_type())) box = box->parent;
+      ASSERT_NE(nullptr, box) << id;
+      fbox_set_flyaway_open(reinterpret_cast<fbox *>(box), reinterpret_cast<flyaway *>(f), 1);
+      ASSERT_TRUE(settle());
+      EXPECT_TRUE(widget_is_shown(b)) << "\"" << b->text << "\" (" << id << ") is not shown";
+      size want{0, 0};
+      b->cls->reqsize(b, &want);
+      EXPECT_GE(b->r.w, want.w) << "\"" << b->text << "\" (" << id << ") is cut: " << b->r.w << " of " << want.w;
+      EXPECT_GE(b->r.x, t->r.x) << b->text;
+      EXPECT_LE(b->r.x + b->r.w, t->r.x + t->r.w) << "\"" << b->text << "\" (" << id << ") reaches out of the strip";
+    }
+  }
 }
 
 TEST_F(Toolbar, HiddenSectionsAreSavedAndLoaded) {

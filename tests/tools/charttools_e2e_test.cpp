@@ -120,7 +120,9 @@ TEST(ChartPanelEndToEnd, RsiPaneSharedStyleUndoAndOverviewDrag) {
        demo_app::signed_on_and_settled,
        [&] {
          desktop *d = screen_current_desktop();
-         window **got = desktop_split(d, focused(), 1, 2);
+         // The top and the bottom window, each the desktop's width: a chart
+         // panel opens its sections only where they have room.
+         window **got = desktop_split(d, focused(), 2, 1);
          ASSERT_NE(got, nullptr);
          wa = got[0];
          wb = got[1];

@@ -7,9 +7,11 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "lib/fade.h"
 #include "lib/fmt.h"
+#include "lib/glrecord.h"
 #include "lib/timer.h"
 #include "plat.h"
 #include "testlog.h"
@@ -172,28 +174,30 @@ TEST_F(DepthTable, TradesAndCancelsInTheTableAndTheBars) {
 
 TEST_F(DepthTable, ColumnSetsFitTheWidth) {
   auto has = [](uint64_t m, int c) { return (m >> c) & 1; };
-  uint64_t wide = depthtbl_fit_columns(1000, true, false);
+  const int32_t digit = 7;  // widths below in pixels of a font with 7-pixel digits
+  uint64_t wide = depthtbl_fit_columns(1000 * digit, digit, true, false);
   EXPECT_TRUE(has(wide, 0) && has(wide, 1) && has(wide, 23) && !has(wide, 2) && !has(wide, 24));
-  uint64_t narrow = depthtbl_fit_columns(60, true, false);
+  uint64_t narrow = depthtbl_fit_columns(60 * digit, digit, true, false);
   EXPECT_TRUE(has(narrow, 8) && has(narrow, 9));
   EXPECT_FALSE(has(narrow, 0));
-  uint64_t no_trades = depthtbl_fit_columns(1000, false, false);
+  uint64_t no_trades = depthtbl_fit_columns(1000 * digit, digit, false, false);
   for (int c = 18; c < 27; c++) EXPECT_FALSE(has(no_trades, c)) << c;
-  uint64_t special = depthtbl_fit_columns(1000, true, true);
+  uint64_t special = depthtbl_fit_columns(1000 * digit, digit, true, true);
   for (int c : {0, 5, 17, 21}) EXPECT_FALSE(has(special, c)) << c;
-  // Each narrower width keeps at most the columns of a wider one's width.
-  int prev = 1000;
-  for (int d = 1000; d > 20; d -= 7) {
-    uint64_t m = depthtbl_fit_columns(d, true, false);
-    int sum = 0;
-    static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3,
-                                 5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+  // Each width shows a set whose columns (a digit count each, and a pixel
+  // of gap) fit it, down to the narrowest set, which is kept as it is.
+  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3,
+                               5,  6,  12, 12, 7, 10, 6, 12, 3, 5, 6, 12, 12};
+  const uint64_t narrowest = (1ull << 8) | (1ull << 9);
+  for (int32_t px = 1000 * digit; px > 20; px -= 13) {
+    uint64_t m = depthtbl_fit_columns(px, digit, true, false);
+    int32_t sum = 0;
     for (int c = 0; c < 27; c++)
-      if (has(m, c)) sum += widths[c];
-    if (d >= 30) {
-      EXPECT_LE(sum, d) << d;
+      if (has(m, c)) sum += widths[c] * digit + 1;
+    if (m != narrowest) {
+      EXPECT_LE(sum, px) << px;
     }
-    (void)prev;
+    EXPECT_TRUE(has(m, 8) && has(m, 9)) << "the prices stay at " << px;
   }
   EXPECT_STREQ(depthtbl_tooltip(8), "Bid Price");
   EXPECT_EQ(depthtbl_tooltip(24), nullptr);
@@ -326,6 +330,38 @@ void on_detail(widget *, instr *, ss_time, uint32_t step, uint32_t, int side) {
 }
 void on_hide(widget *) { g_hidden++; }
 
+// The bars' side labels (best volume and price of each side) stand whole
+// inside the bars, below their top edge: drawn by the
+// baseline at the top edge they were cut off above it.
+TEST_F(DepthTable, TheBarsTopLabelsAreWholeInsideTheBars) {
+  add(0, 1, 45670, 1234567);
+  add(1, 1, 45680, 7654321);
+  auto *cls = static_cast<depthwin_child_class *>(bars->cls);
+  cls->end_batch(bars, 1);
+  struct seen {
+    std::vector<std::pair<std::string, rect>> texts;
+    static void note(const char *t, int32_t, const rect &r, const gmap *, void *arg) {
+      static_cast<seen *>(arg)->texts.push_back({t, r});
+    }
+  };
+  bars->r = {20, 40, 500, 200};
+  bars->cls->geometry_changed(bars);
+  seen got;
+  font_set_text_watch(seen::note, &got);
+  {
+    glrecord_scope rec;
+    bars->cls->draw(bars);
+  }
+  font_set_text_watch(nullptr, nullptr);
+  ASSERT_GE(got.texts.size(), 2u) << "both sides' labels";
+  for (const auto &[text, r] : got.texts) {
+    EXPECT_GE(r.y, bars->r.y + 2) << "\"" << text << "\" reaches above the bars' top";
+    EXPECT_LE(r.y + r.h, bars->r.y + bars->r.h) << text;
+    EXPECT_GE(r.x, bars->r.x) << text;
+    EXPECT_LE(r.x + r.w, bars->r.x + bars->r.w) << text;
+  }
+}
+
 TEST_F(DepthTable, HoverOpensTheDetailOfTheStepUnderThePointer) {
   svc.show_depth_detail = on_detail;
   svc.hide_depth_detail = on_hide;
@@ -354,13 +390,8 @@ TEST_F(DepthTable, HoverOpensTheDetailOfTheStepUnderThePointer) {
   uint32_t n;
   depthtbl_rows(table, 0, &n);
   ASSERT_EQ(n, 2u);
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[0] : 0);
-  if (digit <= 0) digit = 7;
-  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7};
-  int32_t px = 0;
-  for (int col = 0; col < 8; col++)
-    if (depthtbl_shown_columns(table) & (1u << col)) px += widths[col] * digit;
+  int32_t px = 0, px1 = 0;
+  ASSERT_TRUE(depthtbl_column_span(table, 8, &px, &px1));
   const int32_t row_h = (style_cur() ? style_cur()->line_height : 14) + 1;
   table->cls->motion(table, px + 2, row_h + 2);
   EXPECT_EQ(g_detail_step, 995u);
@@ -384,13 +415,8 @@ TEST_F(DepthTable, AClickOnATradeRowOpensTheCourseOfSalesAtItsTime) {
   for (ss_trade *t : {a, b}) apply(kEvTrade, t);
   table->r = {0, 0, 2000, 200};
   table->cls->geometry_changed(table);
-  int32_t digit = 7;
-  font_metrics(nullptr, &digit, nullptr, nullptr, style_cur() ? style_cur()->font[0] : 0);
-  if (digit <= 0) digit = 7;
-  static const int widths[] = {12, 12, 6, 5, 3, 12, 10, 6, 7, 7, 10, 6, 12, 3, 5, 6, 12, 12};
-  int32_t px = 0;
-  for (int col = 0; col < 18; col++)
-    if (depthtbl_shown_columns(table) & (1u << col)) px += widths[col] * digit;
+  int32_t px = 0, px1 = 0;
+  ASSERT_TRUE(depthtbl_column_span(table, 18, &px, &px1)) << "the trade price column";
   table->cls->release(table, px + 2, 2, 3);
   EXPECT_EQ(g_trades_of, nullptr) << "only the first button";
   table->cls->release(table, px + 2, 2, 1);
