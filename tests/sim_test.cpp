@@ -1610,3 +1610,44 @@ TEST(SimHistory, EndsOnThePreviousCloseItIsGiven) {
   EXPECT_EQ(sim_stock_history(7, 0, "ACX", today, 0, 0).back().close,
             sim_stock_history(7, 0, "ACX", today, 0).back().close);
 }
+
+// A listed stock's company profile is served at the path the terminal asks
+// for, as a one-page document poppler's tools read; an unlisted code, another
+// exchange's suffix or a path beside it is not found.
+TEST_F(SimTest, CompanyProfilesAreServedForListedStocks) {
+  sim_live_options lo;
+  lo.rate = 50;
+  lo.stocks = 2;
+  sim_live* live = sim_live_start(sim_, lo);
+  ASSERT_NE(live, nullptr);
+  const std::string code = sim_live_news_item(lo, 0).code;
+  sim_live_stop(live);
+  auto fetch = [&](const std::string& path, std::string* body) {
+    Peer p(port_);
+    const std::string get = "GET " + path + " HTTP/1.0\r\n\r\n";
+    p.send(bytes(get.begin(), get.end()));
+    const std::string head = reply_head(p);
+    EXPECT_TRUE(p.closes());
+    *body = text_of(p.take(p.avail()));
+    return head;
+  };
+  const std::string base = "/pdf/osprey/advancedprofile/today/";
+  std::string body;
+  EXPECT_EQ(0u, fetch(base + code + "_advancedprofile.pdf", &body).find("HTTP/1.0 200 OK\r\n"));
+  ASSERT_EQ(body.rfind("%PDF-", 0), 0u);
+  char tmpl[] = "/tmp/ambit-simprofile-XXXXXX";
+  const int fd = mkstemp(tmpl);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, body.data(), body.size()), ssize_t(body.size()));
+  close(fd);
+  const std::string info = peer_command_output(std::string("pdfinfo ") + tmpl + " 2>&1");
+  const std::string text = peer_command_output(std::string("pdftotext ") + tmpl + " - 2>&1");
+  unlink(tmpl);
+  EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
+  EXPECT_NE(text.find("company profile"), std::string::npos) << text;
+  EXPECT_NE(text.find("as " + code), std::string::npos) << text;
+  EXPECT_NE(text.find("Last $"), std::string::npos) << "priced from the stream: " << text;
+  for (const std::string& path : {base + "ZZZ_advancedprofile.pdf", base + code + "-NZ_advancedprofile.pdf",
+                                  base + code + "_advancedprofile.pdfx", base + "_advancedprofile.pdf"})
+    EXPECT_EQ(0u, fetch(path, &body).find("HTTP/1.0 404")) << path;
+}
