@@ -63,6 +63,32 @@ bool newest_past(nuchart *c) {
   return p.count > 0 && ssmodel_exchange_now(ssmodel_exchange(0)) > sstime_add_seconds(p.times[p.count - 1], 1);
 }
 
+// Where the replay click goes: `shift` pixels into the first sample later
+// than the chart's first second (the live market's opening, from which its
+// books are kept), in the lower half of the plot; false until that sample
+// starts in the left half of the plot.
+//
+// Not on the newest sample: the live market trades on between the aim and
+// the click being handled, and the chart, which spaces its samples evenly,
+// takes each trade at once. The plot's last pixel always shows the newest
+// trade, which can bear the exchange's current second, and a click there
+// rightly goes live. Every new trade moves a pixel at a fraction g of the
+// plot by about g of a sample, so a pixel in the left half passes the
+// samples there at the aim only after more new trades than the chart held,
+// and those samples are all in the past (`newest_past`).
+bool replay_aim(nuchart *c, int32_t shift, int32_t *x, int32_t *y, ss_time *at) {
+  const chart_plot &p = c->plot;
+  if (p.count < 2) return false;
+  int32_t cx = p.plot_x;
+  while (cx < p.plot_x + p.plot_w && util_time_at_x(&p, cx) <= p.times[0]) cx++;
+  cx += shift;
+  if (cx - p.plot_x > p.plot_w / 2) return false;
+  *x = cx;
+  *y = p.plot_y + p.plot_h * 3 / 4;
+  *at = util_time_at_x(&p, cx);
+  return *at > p.times[0];
+}
+
 // Opens a closed section (through its box: a click on its title strip
 // races the box, which reopens what fits and may move a button under the
 // pointer); true once open and settled.
@@ -85,7 +111,8 @@ TEST(DepthPanelEndToEnd, ChartClickPlaysTheWindowToTheSimulatorsBookAndMovesLink
   tradetools *tp = nullptr;
   widget *depth = nullptr;
   ss_time clicked = 0, list_time = 0;
-  int32_t tries = 0;
+  ss_time aimed = 0;                 // the sample under the pointer at the replay click
+  int32_t tries = 0, aim_x = -1, aim_y = -1;
   std::string click_diag;
   const auto xdo = demo_app::xdo;
   const auto move_to = demo_app::move_to;
@@ -159,34 +186,42 @@ TEST(DepthPanelEndToEnd, ChartClickPlaysTheWindowToTheSimulatorsBookAndMovesLink
          P.diag = b;
          return depthwin_has_mark(depth) && (dp->pause->state & BUTTON_ACTIVE);
        },
+       [&] { clicked = depthwin_get_position(depth); }},  // the held live moment, before the click
+      {"the pointer on an early sample of the chart, not over a news mark",
        [&] {
+         nuchart *c = dp->chart;
          int32_t x, y;
-         point_in(dp->chart, tries, &x, &y);
-         move_to(x, y);
-       }},
-      {"the pointer over the chart, not over a news mark",
-       [&] {
-         if (!newest_past(dp->chart)) return false;
-         if (dp->chart->news_from || dp->chart->news_item) {
-           // Off the marks: a little to the left.
-           tries++;
-           int32_t x, y;
-           point_in(dp->chart, tries, &x, &y);
+         ss_time at;
+         char b[200];
+         snprintf(b, sizeof b, "n %d newest past %d aim %d at %d,%d pointer %d,%d tries %d", c->plot.count,
+                  newest_past(c), replay_aim(c, tries, &x, &y, &at), aim_x, aim_y, c->pointer_x, c->pointer_y,
+                  tries);
+         P.diag = b;
+         if (!newest_past(c) || !replay_aim(c, tries, &x, &y, &at)) return false;
+         if (x != aim_x || y != aim_y) {
+           // The aim moves as the chart takes trades: follow it.
+           aim_x = x;
+           aim_y = y;
            move_to(x, y);
            return false;
          }
+         // The chart has seen the pointer there (its news hover is current).
+         if (c->pointer_x != x || c->pointer_y != y) return false;
+         if (c->news_from || c->news_item) {
+           // Off the marks: a little to the right.
+           tries++;
+           return false;
+         }
+         aimed = at;
          return true;
        },
        [&] {
-         clicked = depthwin_get_position(depth);  // the held live moment, before the click
-         int32_t x, y;
-         point_in(dp->chart, tries, &x, &y);
          const chart_plot &c = dp->chart->plot;
          char b[300];
          snprintf(b, sizeof b, "click %d,%d plot %d,%d,%d,%d n %d first %u last %u at %u now %u range %d/%d opt %x",
-                  x, y, c.plot_x, c.plot_y, c.plot_w, c.plot_h, c.count, c.count ? c.times[0] : 0,
-                  c.count ? c.times[c.count - 1] : 0, util_time_at_x(&c, x),
-                  ssmodel_exchange_now(ssmodel_exchange(0)), c.range, c.range_count, c.options);
+                  aim_x, aim_y, c.plot_x, c.plot_y, c.plot_w, c.plot_h, c.count, c.count ? c.times[0] : 0,
+                  c.count ? c.times[c.count - 1] : 0, aimed, ssmodel_exchange_now(ssmodel_exchange(0)), c.range,
+                  c.range_count, c.options);
          click_diag = b;
          for (int32_t k = 0; k < c.plot_w; k += 15) click_diag += " " + std::to_string(util_time_at_x(&c, c.plot_x + k) & 0x1FFFF);
          click_diag += " times";
@@ -198,14 +233,16 @@ TEST(DepthPanelEndToEnd, ChartClickPlaysTheWindowToTheSimulatorsBookAndMovesLink
        [&] {
          const depthwin_book *b = depthwin_get_book(depth);
          char s[200];
-         snprintf(s, sizeof s, "replaying %d mark %u position %u was %u awaiting %u", depthwin_is_replaying(depth),
-                  b->mark, b->position, clicked, b->awaiting_history);
+         const chart_plot &c = dp->chart->plot;
+         snprintf(s, sizeof s, "replaying %d mark %u position %u was %u awaiting %u chart n %d last %u",
+                  depthwin_is_replaying(depth), b->mark, b->position, clicked, b->awaiting_history, c.count,
+                  c.count ? c.times[c.count - 1] : 0);
          P.diag = s + (" " + click_diag);
-         // Played to the clicked sample: before the held moment, or after it
-         // when the chart took newer samples while the window was held (a
-         // loaded machine takes seconds between the pause and the click);
-         // either way a replayed moment, not live.
-         return depthwin_is_replaying(depth) && b->mark && b->position != clicked && !b->awaiting_history &&
+         // Played to the sample aimed at, or to a later one of the chart's
+         // when trades came in before the click was handled: a replayed
+         // moment, held, not live. Pause alone holds the window without
+         // replaying; only the click starts a replay.
+         return depthwin_is_replaying(depth) && b->mark && !b->awaiting_history && b->position >= aimed &&
                 b->position < ssmodel_exchange_now(ssmodel_exchange(0));
        },
        [&] {
