@@ -322,6 +322,8 @@ static void read_window(window* w, bool desktop_window) {
       config_leave();
     }
   }
+  // The list read is the title of a list window (the role was set before).
+  if (window_get_role(w) == kRoleWatchlist) window_update_title(w);
   read_chart(w);
   read_role_keys(w);
   if (config_get_bool("show_tools")) window_show_tools(w);

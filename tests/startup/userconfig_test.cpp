@@ -44,6 +44,7 @@
 #include "screen/ticker.h"
 #include "screen/miniquote.h"
 #include "screen/watchbar.h"
+#include "windows/titlebar.h"
 #include "ssclient.h"
 #include "ssmodel.h"
 #include "sstime.h"
@@ -426,6 +427,7 @@ TEST(UserConfig, MissingDamagedAndVersionlessCopies) {
     ASSERT_NE(sc, nullptr);
     EXPECT_GT(sc->id, 0);
     EXPECT_STREQ(sc->name, "Most active");
+    EXPECT_STREQ(titlebar_get_text(window_get_titlebar(ws[0])), "Most active") << "the list's name is its title";
     EXPECT_EQ(sc->order, 6u);
     EXPECT_EQ(sc->exchanges[0], 1);
     // Above the desktops: Ticker 1 shows the market's moves, and the watch
