@@ -164,7 +164,9 @@ void fill_pieces(mini_quote *q) {
   const bool traded = s->trade_count > 0 && s->last != 0;
   add(MQ_LAST, fmt_price(traded ? s->last : s->close), text);
   if (traded) {
-    const int32_t ch = int32_t(s->last) - int32_t(s->close);
+    // The stream's own change where it gives one; from the previous close
+    // only when there is one (a stock with no close has no change to show).
+    const int32_t ch = s->change ? s->change : s->close ? int32_t(s->last) - int32_t(s->close) : 0;
     q->change_sign = ch < 0 ? -1 : 1;
     q->change_colour = ch < 0 ? down : up;
     add(MQ_CHANGE, fmt_change(ch), q->change_colour);

@@ -123,6 +123,22 @@ TEST_F(MiniQuote, FiguresUseOrdinaryDigits) {
       EXPECT_FALSE((*c >= 'a' && *c <= 'j') || *c == kFmtFiller) << q->pieces[i].text;
 }
 
+// The change is the stream's own where it gives one: a stock whose stream
+// has written no previous close is not shown up by its whole price.
+TEST_F(MiniQuote, TheChangeIsTheStreamsOwn) {
+  ss_stock *open = bars_stock("NCL", 0, 179900, 180200, 180000, 4);
+  open->change = -1100;
+  mini_quote_set_instr(q, open);
+  mini_quote_layout(q);
+  EXPECT_EQ(text_of(MQ_CHANGE), "-11 ");
+  EXPECT_EQ(q->change_sign, -1);
+  open->change = 0;
+  mini_quote_set_instr(q, nullptr);
+  mini_quote_set_instr(q, open);
+  mini_quote_layout(q);
+  EXPECT_EQ(text_of(MQ_CHANGE), "- ") << "no close, no change: not the whole price";
+}
+
 TEST_F(MiniQuote, TheChartTakesThePresetAndTheInstrument) {
   ASSERT_NE(nullptr, q->chart);
   const chart_plot &p = nuchart_cast(q->chart)->plot;
