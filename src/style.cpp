@@ -76,6 +76,8 @@ void dark_palette(style *s) {
   C(s, SC_CHART_BACKGROUND) = 0xff1c1c1c;
   C(s, SC_BAND) = 0xff2c2c30;
   C(s, SC_AUCTION) = 0xff30303c;
+  C(s, SC_BID_TEXT) = C(s, SC_UP);
+  C(s, SC_OFFER_TEXT) = C(s, SC_DOWN);
 }
 
 // Style 1: the light variant, thirty colours replaced.
@@ -104,6 +106,8 @@ void light_palette(style *s) {
   C(s, SC_BAND) = 0xffc8c8d0;
   C(s, SC_AUCTION) = 0xffd0d0e0;
   for (int f = 100; f < 107; f++) C(s, f) = colour_blend(0xffcecece, 0xff000000, 80 - (f - 100) * 8);
+  C(s, SC_BID_TEXT) = C(s, SC_UP);
+  C(s, SC_OFFER_TEXT) = C(s, SC_DOWN);
 }
 
 // The button colour set from the base colours; fonts come with the size.

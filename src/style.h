@@ -26,6 +26,7 @@ enum : int {
   SC_BUTTON_TEXT = 75, SC_UP_HIGHLIGHT = 76, SC_DOWN_HIGHLIGHT = 77, SC_UP = 82, SC_DOWN = 83,
   SC_GRID_BACKGROUND = 93, SC_WATCHED = 96, SC_CHART_BACKGROUND = 99, SC_BAND = 111,
   SC_AUCTION = 127,
+  SC_BID_TEXT = 86, SC_OFFER_TEXT = 87,  // the mini quotes' bid and offer
   kStyleFirstColour = 60,
   kStyleColours = 68,
 };

@@ -43,9 +43,11 @@ constexpr char kSrc[] = "src/screen/miniquote";
 constexpr char kSample[] = "XXXYYY 123.45";
 constexpr int kFitKinds[] = {8, 5, 0, 2};
 // Style colours of the line.
-constexpr int kTextColour = 72;
-constexpr int kBidColour = 86;
-constexpr int kOfferColour = 87;
+// The code and last price in the style's text colour (field 72 is the
+// grids' alternate row here, a background), bid and offer in their own.
+constexpr int kTextColour = SC_TEXT;
+constexpr int kBidColour = SC_BID_TEXT;
+constexpr int kOfferColour = SC_OFFER_TEXT;
 constexpr uint32_t kShadow = 0x1000;
 constexpr int kChartBackground = 99;
 

@@ -142,6 +142,18 @@ TEST_F(Style, Palettes) {
   const int32_t *f = reinterpret_cast<const int32_t *>(dark);
   EXPECT_EQ((uint32_t)f[82], 0xff45c627u);  // the up and down colours' fields
   EXPECT_EQ((uint32_t)f[83], 0xff5543d9u);
+  // Texts drawn over a chart (the mini quotes' code, bid, offer and last)
+  // stand out from the chart's background in every style.
+  auto luma = [](uint32_t c) { return 0.299 * (c & 0xff) + 0.587 * (c >> 8 & 0xff) + 0.114 * (c >> 16 & 0xff); };
+  for (int n = 0; n < 4; n++) {
+    const style *s = style_get(n);
+    const double bg = luma(style_colour(s, SC_CHART_BACKGROUND));
+    for (int field : {int(SC_TEXT), int(SC_BID_TEXT), int(SC_OFFER_TEXT)})
+      EXPECT_GT(std::abs(luma(style_colour(s, field)) - bg), 60.0) << "style " << n << " field " << field;
+    // Bid and offer read as the rising and falling colours, not as greys.
+    EXPECT_EQ(style_colour(s, SC_BID_TEXT), style_colour(s, SC_UP)) << n;
+    EXPECT_EQ(style_colour(s, SC_OFFER_TEXT), style_colour(s, SC_DOWN)) << n;
+  }
 }
 
 TEST_F(Style, SizesSelectionAndScale) {
