@@ -24,6 +24,13 @@ work=$(mktemp -d /tmp/ambit-tour-XXXXXX)
 
 pids=()
 cleanup() {
+  local rc=$?
+  # A tour that fails says what the terminal and the simulator said last.
+  if [ "$rc" -ne 0 ]; then
+    for f in "$out/Ambit.log" "$out/Ambit.out" "$out/ambit-sim.log"; do
+      [ -s "$f" ] && { echo "tour: the end of $f:" >&2; tail -n 25 "$f" >&2; }
+    done
+  fi
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
   rm -rf "$work"
