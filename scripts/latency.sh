@@ -13,7 +13,8 @@
 #   BIN_DIR defaults to build/release (build Ambit and ambit-sim there);
 #   RATE 0 means no live market. IDLE_SECONDS (default 10) of untouched
 #   running are sampled for processor time before the trials (with
-#   PERF=FILE in the environment, also profiled into FILE by perf record).
+#   PERF=FILE in the environment, also profiled into FILE by perf record,
+#   with PERF_ARGS as its options, "-F 499 -g" unless given).
 # Needs Xvfb, xdotool and a C++ compiler with the X11 headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -128,7 +129,8 @@ thread_ticks >"$out/t0"
 t0=$(date +%s.%N)
 if [ -n "${PERF:-}" ]; then
   # PERF=FILE: a profile of the untouched seconds, for perf report -i FILE.
-  perf record -q -F 499 -g -p "$app" -o "$PERF" -- sleep "$idle" >/dev/null 2>&1 || echo "latency: perf failed" >&2
+  # shellcheck disable=SC2086
+  perf record -q ${PERF_ARGS:--F 499 -g} -p "$app" -o "$PERF" -- sleep "$idle" >/dev/null 2>&1 || echo "latency: perf failed" >&2
 else
   sleep "$idle"
 fi
