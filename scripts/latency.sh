@@ -153,5 +153,6 @@ cpu_report "untouched" "$out/t0" "$out/t1" "$(echo "$t1 - $t0" | bc)"
 cpu_report "during the key presses" "$out/t1" "$out/t2" "$(echo "$t2 - $t1" | bc)"
 echo "rss (seconds since the grids, kB): $(awk '{ printf "%s:%s ", $2, $3 }' "$out/rss.txt")"
 echo "log: $(grep -c 'set quality' "$logf" || true) quality lines"
-# The frame loop's own split of its time, logged once a minute.
-grep ' loop: ' "$logf" | tail -3 || true
+# The frame loop's own split of its time and its frames, logged every ten
+# seconds.
+grep ' loop: ' "$logf" || true

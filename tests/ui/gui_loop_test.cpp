@@ -279,6 +279,68 @@ TEST_F(Loop, FrameModeKeepsTheUsersQualityAndOnlyHoldsOffTheRestingPace) {
   gui_set_frame_mode(1);
 }
 
+// Frames that no input asked for (every pass has a redraw queued, as under a
+// live market) come 50 ms apart whatever the quality; after a key the loop
+// draws at the quality's pace for a quarter of a second, then goes back.
+TEST_F(Loop, UnaskedFramesComeAtTheQuietPaceAndInputRestoresTheQualitysPace) {
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  int w = gui_window_open(root, nullptr, 0);
+  ASSERT_GE(w, 0);
+  static tw *r;
+  static int win, pass, key_at;
+  r = root;
+  win = w;
+  struct redraw {
+    static void again(void *, int) {
+      if (++pass == key_at) gui_key_event(win, 'x', 1);
+      widget_redraw(r);
+      gui_promise(again, nullptr, 0);
+    }
+  };
+  struct {
+    int quality, key_at;
+    std::vector<int> sleeps;
+  } cases[] = {
+      {1, 0, std::vector<int>(6, 50)},
+      {2, 0, std::vector<int>(6, 50)},
+      {0, 0, std::vector<int>(6, 50)},
+      // The key in the third pass: 25 passes of 10 ms (0 to 240 ms after
+      // it), then the quiet pace again.
+      {1, 3, [] {
+         std::vector<int> v = {50, 50};
+         v.insert(v.end(), 25, 10);
+         v.insert(v.end(), 3, 50);
+         return v;
+       }()},
+      {2, 3, [] {
+         std::vector<int> v = {50, 50};
+         v.insert(v.end(), 50, 5);
+         v.insert(v.end(), 3, 50);
+         return v;
+       }()},
+  };
+  // The new window's own events (mapping, exposure, focus) first.
+  for (int i = 0; i < 50 && gui_plat_wait_events(20) != 0; i++) gui_plat_pump_events();
+  for (auto &c : cases) {
+    gui_set_quality(c.quality);
+    gui_set_frame_mode(0);  // something animates
+    // Start well clear of any earlier input.
+    g_now += 1000;
+    G.last_activity = G.last_input_ms = 0;
+    pass = 0;
+    key_at = c.key_at;
+    gui_promise(redraw::again, nullptr, 0);
+    g_sleeps.clear();
+    run_passes((int)c.sleeps.size());
+    gui_promise_cancel(redraw::again, nullptr);
+    EXPECT_EQ(g_sleeps, c.sleeps) << "quality " << c.quality << " key at pass " << c.key_at;
+  }
+  gui_set_frame_mode(1);
+  gui_window_close(w);
+  G.quit = 0;
+  widget_delete(root);
+}
+
 // A key that arrives while a drawn pass sleeps is handled right after the
 // sleep, before the next pass draws; the sleep is a wait on the display that
 // the key cuts short. Without the second pump the key would wait for a
