@@ -165,6 +165,10 @@ struct gui_loop_stats_rec {
   // partial ones drew, and the time the presents took (within draw_us).
   int64_t frames, full_frames, widgets;
   int64_t swap_us;
+  // Answers to input: from the pass that handled a key, button or wheel
+  // event to the end of the next drawn pass (its presents done): how many,
+  // their sum, and the longest since the last log line.
+  int64_t answers, answer_us, answer_max_us;
 };
 void gui_loop_stats(gui_loop_stats_rec *out);
 // Test seam: the loop's sleep (plat_sleep_ms when null). Returns the old one.

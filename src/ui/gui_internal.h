@@ -42,6 +42,7 @@ struct gui_state {
   int quality, frame_interval;
   int frame_mode;  // 0 while something animates, 1 when still
   int64_t last_input_ms;  // frame time of the last native input handled
+  int64_t answer_from_us;  // when the oldest input not yet drawn was handled, 0 none
   int quit, shutting_down;
   int64_t relayout_at;
   int active;

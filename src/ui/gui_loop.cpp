@@ -61,13 +61,17 @@ static void log_stats(int64_t now_ms) {
   const gui_loop_stats_rec &c = g_stats;
   log(LOG_DEBUG, kSrc,
       "loop: %lld passes (%lld drawn); ms in timers %lld, drawing %lld (presents %lld), events %lld, core lock %lld, "
-      "sleep %lld; %lld window frames (%lld full), %lld widgets",
+      "sleep %lld; %lld window frames (%lld full), %lld widgets; %lld answers to input, %.1f ms each, at most %.1f",
       (long long)(c.passes - last.passes), (long long)(c.drawn - last.drawn),
       (long long)((c.timers_us - last.timers_us) / 1000), (long long)((c.draw_us - last.draw_us) / 1000),
       (long long)((c.swap_us - last.swap_us) / 1000), (long long)((c.events_us - last.events_us) / 1000),
       (long long)((c.lock_us - last.lock_us) / 1000), (long long)((c.sleep_us - last.sleep_us) / 1000),
       (long long)(c.frames - last.frames), (long long)(c.full_frames - last.full_frames),
-      (long long)(c.widgets - last.widgets));
+      (long long)(c.widgets - last.widgets), (long long)(c.answers - last.answers),
+      c.answers > last.answers ? (double)(c.answer_us - last.answer_us) / 1000.0 / (double)(c.answers - last.answers)
+                               : 0.0,
+      (double)c.answer_max_us / 1000.0);
+  g_stats.answer_max_us = 0;
   last = c;
   g_stats_logged_ms = now_ms;
 }
@@ -110,13 +114,17 @@ static void pump_events(void) {
   G.motion_in_pump = 0;
   gui_plat_pump_events();
   if (G.last_activity != activity || G.motion_in_pump) G.last_input_ms = G.frame_ms;
+  if (G.last_activity != activity && !G.answer_from_us) G.answer_from_us = now_us();
   G.motion_in_pump |= moved;
 }
 
-// The sleep after a drawn pass: the regulation's pause, at least the
-// quality's interval; at least the quiet pace when no input came lately
-// (the pointer's, or a key, button, wheel or window event).
+// The sleep after a drawn pass: none when the events handled after the draw
+// held a key, button or wheel event (its effect is drawn at once); else the
+// regulation's pause, at least the quality's interval; at least the quiet
+// pace when no input came lately (the pointer's, or a key, button, wheel or
+// window event).
 static int drawn_pass_sleep(void) {
+  if (G.answer_from_us) return 0;
   int ms = G.pause > G.frame_interval ? G.pause : G.frame_interval;
   const int64_t input = G.last_input_ms > G.last_activity ? G.last_input_ms : G.last_activity;
   if (G.frame_ms - input >= kAnswerMs && ms < kQuietFrameMs) ms = kQuietFrameMs;
@@ -323,7 +331,16 @@ int gui_main_loop(void) {
     int drawn = draw_all();
     t = now_us();
     g_stats.draw_us += (t - t1) - (g_stats.lock_us - lock0);
-    if (drawn) g_stats.drawn++;
+    if (drawn) {
+      g_stats.drawn++;
+      if (G.answer_from_us) {
+        const int64_t us = t - G.answer_from_us;
+        g_stats.answers++;
+        g_stats.answer_us += us;
+        if (us > g_stats.answer_max_us) g_stats.answer_max_us = us;
+        G.answer_from_us = 0;
+      }
+    }
     if (!drawn) {
       int ms = (G.idle_slowdown && G.at_rest && G.frame_mode) ? kIdleSleepMs : G.frame_interval;
       gui_set_active(0);

@@ -403,4 +403,46 @@ TEST_F(Loop, AKeyDuringADrawnPassSleepIsHandledBeforeTheNextDraw) {
   widget_delete(root);
 }
 
+// A key that arrives while a pass draws is handled by the events after the
+// draw, and the pass then does not sleep: the next pass draws the key's
+// effect at once. Passes without input sleep as before.
+int g_send_at, g_pass_no;
+TEST_F(Loop, AKeyHandledAfterADrawIsDrawnWithoutASleep) {
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  guitest_window gw;
+  ASSERT_TRUE(gw.open(root, {0, 0, 120, 80}));
+  gui_set_focus(root);
+  for (int i = 0; i < 50 && gui_plat_wait_events(20) != 0; i++) gui_plat_pump_events();
+  static tw *r;
+  r = root;
+  struct redraw {
+    static void again(void *, int) {
+      widget_redraw(r);
+      if (++g_pass_no == g_send_at) {
+        // Sent before this pass draws; in the display's queue when it does.
+        guitest_xdo("key x");
+        gui_plat_wait_events(5000);
+      }
+      gui_promise(again, nullptr, 0);
+    }
+  };
+  gui_set_quality(1);
+  g_now += 1000;
+  G.last_activity = G.last_input_ms = 0;
+  g_pass_no = 0;
+  g_send_at = 3;
+  gui_promise(redraw::again, nullptr, 0);
+  g_sleeps.clear();
+  tw_log().clear();
+  run_passes(5);
+  gui_promise_cancel(redraw::again, nullptr);
+  int keys = 0;
+  for (const std::string &l : tw_log()) keys += l.rfind("root:key_press", 0) == 0;
+  EXPECT_EQ(keys, 1);
+  // Quiet, quiet, the key's pass (no sleep), then the quality's pace.
+  EXPECT_EQ(g_sleeps, (std::vector<int>{50, 50, 0, 10, 10}));
+  guitest_window::close_all();
+  widget_delete(root);
+}
+
 }  // namespace
