@@ -14,7 +14,8 @@
 #   RATE 0 means no live market. IDLE_SECONDS (default 10) of untouched
 #   running are sampled for processor time before the trials (with
 #   PERF=FILE in the environment, also profiled into FILE by perf record,
-#   with PERF_ARGS as its options, "-F 499 -g" unless given).
+#   with PERF_ARGS as its options, "-F 499 -g" unless given; PERF_KEYS=FILE
+#   profiles the key presses likewise).
 # Needs Xvfb, xdotool and a C++ compiler with the X11 headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -136,7 +137,18 @@ else
 fi
 thread_ticks >"$out/t1"
 t1=$(date +%s.%N)
+perf_keys=
+if [ -n "${PERF_KEYS:-}" ]; then
+  # PERF_KEYS=FILE: a profile of the key presses (with PERF_ARGS as well).
+  # shellcheck disable=SC2086
+  perf record -q ${PERF_ARGS:--F 499 -g} -p "$app" -o "$PERF_KEYS" >/dev/null 2>&1 &
+  perf_keys=$!
+fi
 "$out/probe" keys h "$trials" >"$out/probe.out" || { cat "$out/probe.out"; echo "latency: the probe failed" >&2; exit 1; }
+if [ -n "$perf_keys" ]; then
+  kill -INT "$perf_keys" 2>/dev/null || true
+  wait "$perf_keys" 2>/dev/null || true
+fi
 thread_ticks >"$out/t2"
 t2=$(date +%s.%N)
 
