@@ -36,6 +36,7 @@ static const int kQualityInterval[3] = {50, 10, 5};
 // take a pass or two to reach the screen, and for the next key).
 static constexpr int kQuietFrameMs = 50;
 static constexpr int kAnswerMs = 250;
+static constexpr int64_t kAnswerGiveUpUs = 1000000;
 static constexpr int64_t kStatsLogMs = 10000;
 
 // ---- where the loop's time goes ----
@@ -342,6 +343,9 @@ int gui_main_loop(void) {
       }
     }
     if (!drawn) {
+      // Input that has changed nothing on the screens for a second is not
+      // waiting for an answer any more.
+      if (G.answer_from_us && t - G.answer_from_us > kAnswerGiveUpUs) G.answer_from_us = 0;
       int ms = (G.idle_slowdown && G.at_rest && G.frame_mode) ? kIdleSleepMs : G.frame_interval;
       gui_set_active(0);
       t = now_us();
