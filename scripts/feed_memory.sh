@@ -27,6 +27,12 @@ pids=()
 stop_all() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     kill -TERM "${pids[$i]}" 2>/dev/null || true
+    # A simulator deep in a flood may take its time; not for ever.
+    for _ in $(seq 50); do kill -0 "${pids[$i]}" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "${pids[$i]}" 2>/dev/null; then
+      echo "feed_memory: pid ${pids[$i]} still running 5 s after SIGTERM; killed" >&2
+      kill -KILL "${pids[$i]}" 2>/dev/null || true
+    fi
     wait "${pids[$i]}" 2>/dev/null || true
   done
   [ -n "${KEEP:-}" ] || rm -rf "$out"
@@ -82,7 +88,9 @@ cost=$(grep '^costs:' "$out/feed.out" || true)
 msgs=$(echo "$cost" | awk '{ print $2 }')
 echo "stocks $stocks, rate $rate messages/s, $seconds s: ${cost:-no cost line}"
 echo "online: ${online_kb:-?} kB; peak (VmHWM): $hwm kB"
-if [ -n "$warm_kb" ] && [ -n "${msgs:-}" ] && [ "$msgs" -gt 0 ]; then
+if [ -z "$warm_kb" ] || [ "$(echo "$last_t > $warm_t" | bc)" != 1 ]; then
+  echo "no growth figure: the run must last longer than the warm-up ($warm s) and a sample"
+elif [ -n "${msgs:-}" ] && [ "$msgs" -gt 0 ]; then
   # Messages after the warm-up, at the run's mean rate.
   secs=$(echo "$last_t - $warm_t" | bc)
   per=$(echo "$msgs / ($last_t - $t0)" | bc -l)
