@@ -13,7 +13,9 @@
 #   BIN_DIR defaults to build/release (build Ambit and ambit-sim there);
 #   RATE 0 means no live market. IDLE_SECONDS (default 10) of untouched
 #   running are sampled for processor time before the trials (with
-#   PERF=FILE in the environment, also profiled into FILE by perf record).
+#   PERF=FILE in the environment, also profiled into FILE by perf record,
+#   with PERF_ARGS as its options, "-F 499 -g" unless given; PERF_KEYS=FILE
+#   profiles the key presses likewise).
 # Needs Xvfb, xdotool and a C++ compiler with the X11 headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -128,13 +130,25 @@ thread_ticks >"$out/t0"
 t0=$(date +%s.%N)
 if [ -n "${PERF:-}" ]; then
   # PERF=FILE: a profile of the untouched seconds, for perf report -i FILE.
-  perf record -q -F 499 -g -p "$app" -o "$PERF" -- sleep "$idle" >/dev/null 2>&1 || echo "latency: perf failed" >&2
+  # shellcheck disable=SC2086
+  perf record -q ${PERF_ARGS:--F 499 -g} -p "$app" -o "$PERF" -- sleep "$idle" >/dev/null 2>&1 || echo "latency: perf failed" >&2
 else
   sleep "$idle"
 fi
 thread_ticks >"$out/t1"
 t1=$(date +%s.%N)
+perf_keys=
+if [ -n "${PERF_KEYS:-}" ]; then
+  # PERF_KEYS=FILE: a profile of the key presses (with PERF_ARGS as well).
+  # shellcheck disable=SC2086
+  perf record -q ${PERF_ARGS:--F 499 -g} -p "$app" -o "$PERF_KEYS" >/dev/null 2>&1 &
+  perf_keys=$!
+fi
 "$out/probe" keys h "$trials" >"$out/probe.out" || { cat "$out/probe.out"; echo "latency: the probe failed" >&2; exit 1; }
+if [ -n "$perf_keys" ]; then
+  kill -INT "$perf_keys" 2>/dev/null || true
+  wait "$perf_keys" 2>/dev/null || true
+fi
 thread_ticks >"$out/t2"
 t2=$(date +%s.%N)
 
@@ -151,5 +165,6 @@ cpu_report "untouched" "$out/t0" "$out/t1" "$(echo "$t1 - $t0" | bc)"
 cpu_report "during the key presses" "$out/t1" "$out/t2" "$(echo "$t2 - $t1" | bc)"
 echo "rss (seconds since the grids, kB): $(awk '{ printf "%s:%s ", $2, $3 }' "$out/rss.txt")"
 echo "log: $(grep -c 'set quality' "$logf" || true) quality lines"
-# The frame loop's own split of its time, logged once a minute.
-grep ' loop: ' "$logf" | tail -3 || true
+# The frame loop's own split of its time and its frames, logged every ten
+# seconds.
+grep ' loop: ' "$logf" || true

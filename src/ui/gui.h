@@ -152,8 +152,8 @@ int64_t gui_frame_count(void);
 int gui_frame_rate(void);
 void gui_set_frame_rate(int fps);
 // Where the frame loop's wall time went since the process started
-// (microseconds), and its passes; also logged (DEBUG, "loop: ...") once a
-// minute while the loop runs.
+// (microseconds), and its passes; also logged (DEBUG, "loop: ...") every ten
+// seconds while the loop runs.
 struct gui_loop_stats_rec {
   int64_t passes, drawn;
   int64_t timers_us;  // due timers and the calls queued before the draw
@@ -161,6 +161,14 @@ struct gui_loop_stats_rec {
   int64_t events_us;  // native events and hover checks
   int64_t lock_us;    // the active hook taking the core lock back
   int64_t sleep_us;
+  // Window frames presented, those of them drawn in full, the widgets the
+  // partial ones drew, and the time the presents took (within draw_us).
+  int64_t frames, full_frames, widgets;
+  int64_t swap_us;
+  // Answers to input: from the pass that handled a key, button or wheel
+  // event to the end of the next drawn pass (its presents done): how many,
+  // their sum, and the longest since the last log line.
+  int64_t answers, answer_us, answer_max_us;
 };
 void gui_loop_stats(gui_loop_stats_rec *out);
 // Test seam: the loop's sleep (plat_sleep_ms when null). Returns the old one.

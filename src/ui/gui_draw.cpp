@@ -9,6 +9,7 @@
 // The owner map finds, for an area a drag label covered, which widgets show
 // through each pixel, so exactly those are queued again.
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +30,12 @@ static constexpr colour kGripColour = 0xffc8c8c8;
 static struct {
   rect cur, prev;
 } L;
+
+static int64_t now_us() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // Frames that ended with a GL error pending.
 static int64_t frame_errors;
@@ -291,6 +298,7 @@ int gui_draw_window(int index) {
       }
       drawn = n;
     }
+    gui_stats.widgets += G.saved_count;
   } else {
     widget_draw(root);
     for (int i = 0; i < w->update_count; i++) {
@@ -301,6 +309,7 @@ int gui_draw_window(int index) {
     }
     w->full_redraw = 0;
     drawn = 1;
+    gui_stats.full_frames++;
   }
   int32_t mx, my;
   if (gui_drag_label_showing() && gui_widget_mouse(root, &mx, &my)) {
@@ -319,8 +328,11 @@ int gui_draw_window(int index) {
   }
   gfx_flush();
   gui_set_active(0);
+  const int64_t swap0 = now_us();
   gui_plat_swap(&w->plat);
+  gui_stats.swap_us += now_us() - swap0;
   gui_set_active(1);
+  gui_stats.frames++;
 
   G.current = -1;
   w->update_count = 0;

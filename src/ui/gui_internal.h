@@ -41,6 +41,8 @@ struct gui_state {
   int frame_rate;
   int quality, frame_interval;
   int frame_mode;  // 0 while something animates, 1 when still
+  int64_t last_input_ms;  // frame time of the last native input handled
+  int64_t answer_from_us;  // when the oldest input not yet drawn was handled, 0 none
   int quit, shutting_down;
   int64_t relayout_at;
   int active;
@@ -84,6 +86,8 @@ struct gui_state {
 };
 
 extern gui_state G;
+// The frame loop's counters (gui_loop_stats); the window draw adds its own.
+extern gui_loop_stats_rec gui_stats;
 
 // Makes `index` the current window, calling the current-window hook.
 void gui_make_current(int index);

@@ -5,12 +5,17 @@
 // itself (swap interval 0): an idle pass sleeps the quality's interval, or
 // 50 ms once the pointer has rested while nothing animates; a drawn pass
 // sleeps the pause that the frame-rate regulation picked, at least the
-// quality's interval. The quality is the user's alone; the frame mode (0
-// while something animates, 1 when the screens are still) only keeps the
-// loop from its resting pace. Every sleep is a wait on the display that
-// input cuts short, and input that arrives during it is handled before the
-// next draw, so neither a slow pace nor a long draw delays a key's effect
-// by more than one pass. The active hook hears 1 when the loop works and 0
+// quality's interval. The quality is the user's alone and paces the answer
+// to the user: for a moment after any input the loop draws at that pace.
+// Frames nobody asked for (a live market's changes, fades, a scrolling
+// ticker) come at the lowest quality's pace, 50 ms apart, whatever the
+// quality; a market that changes every few milliseconds would otherwise
+// redraw four grids a hundred times a second. The frame mode (0 while
+// something animates, 1 when the screens are still) only keeps the loop
+// from its resting pace. Every sleep is a wait on the display that input
+// cuts short, and input that arrives during it is handled before the next
+// draw, so neither a slow pace nor a long draw delays a key's effect by
+// more than one pass. The active hook hears 1 when the loop works and 0
 // around every sleep and swap, so the application can hold its core lock
 // exactly while the interface runs.
 #include <chrono>
@@ -26,14 +31,22 @@ static constexpr int kIdleSleepMs = 50;
 static constexpr int kHoverMs = 300;
 
 static const int kQualityInterval[3] = {50, 10, 5};
-static constexpr int64_t kStatsLogMs = 60000;
+// The pace of frames that no input asked for, and how long after an input
+// the loop keeps the quality's pace (for the input's own effects, which may
+// take a pass or two to reach the screen, and for the next key).
+static constexpr int kQuietFrameMs = 50;
+static constexpr int kAnswerMs = 250;
+static constexpr int64_t kAnswerGiveUpUs = 1000000;
+static constexpr int64_t kStatsLogMs = 10000;
 
 // ---- where the loop's time goes ----
 // Wall time by stage, kept for the whole run and logged once a minute while
 // the loop runs: due timers (the delivery of the model's changes among
 // them), drawing (layout and GL, without waits for the core lock), native
-// events, waits for the core lock (the active hook), and sleeps.
-static gui_loop_stats_rec g_stats;
+// events, waits for the core lock (the active hook), and sleeps; and what the
+// window draws did (gui_draw.cpp counts those).
+gui_loop_stats_rec gui_stats;
+static gui_loop_stats_rec &g_stats = gui_stats;
 static int64_t g_stats_logged_ms;
 
 static int64_t now_us() {
@@ -48,11 +61,18 @@ static void log_stats(int64_t now_ms) {
   static gui_loop_stats_rec last;
   const gui_loop_stats_rec &c = g_stats;
   log(LOG_DEBUG, kSrc,
-      "loop: %lld passes (%lld drawn); ms in timers %lld, drawing %lld, events %lld, core lock %lld, sleep %lld",
+      "loop: %lld passes (%lld drawn); ms in timers %lld, drawing %lld (presents %lld), events %lld, core lock %lld, "
+      "sleep %lld; %lld window frames (%lld full), %lld widgets; %lld answers to input, %.1f ms each, at most %.1f",
       (long long)(c.passes - last.passes), (long long)(c.drawn - last.drawn),
       (long long)((c.timers_us - last.timers_us) / 1000), (long long)((c.draw_us - last.draw_us) / 1000),
-      (long long)((c.events_us - last.events_us) / 1000), (long long)((c.lock_us - last.lock_us) / 1000),
-      (long long)((c.sleep_us - last.sleep_us) / 1000));
+      (long long)((c.swap_us - last.swap_us) / 1000), (long long)((c.events_us - last.events_us) / 1000),
+      (long long)((c.lock_us - last.lock_us) / 1000), (long long)((c.sleep_us - last.sleep_us) / 1000),
+      (long long)(c.frames - last.frames), (long long)(c.full_frames - last.full_frames),
+      (long long)(c.widgets - last.widgets), (long long)(c.answers - last.answers),
+      c.answers > last.answers ? (double)(c.answer_us - last.answer_us) / 1000.0 / (double)(c.answers - last.answers)
+                               : 0.0,
+      (double)c.answer_max_us / 1000.0);
+  g_stats.answer_max_us = 0;
   last = c;
   g_stats_logged_ms = now_ms;
 }
@@ -86,6 +106,31 @@ static int do_sleep(int32_t ms) {
 }
 
 void gui_set_input_waiting(int (*fn)(void)) { G.input_waiting = fn; }
+
+// Handles the platform's pending events; notes the frame time when any of
+// them was the user's (keys, buttons, the wheel, the pointer, the windows).
+static void pump_events(void) {
+  const int64_t activity = G.last_activity;
+  const int moved = G.motion_in_pump;
+  G.motion_in_pump = 0;
+  gui_plat_pump_events();
+  if (G.last_activity != activity || G.motion_in_pump) G.last_input_ms = G.frame_ms;
+  if (G.last_activity != activity && !G.answer_from_us) G.answer_from_us = now_us();
+  G.motion_in_pump |= moved;
+}
+
+// The sleep after a drawn pass: none when the events handled after the draw
+// held a key, button or wheel event (its effect is drawn at once); else the
+// regulation's pause, at least the quality's interval; at least the quiet
+// pace when no input came lately (the pointer's, or a key, button, wheel or
+// window event).
+static int drawn_pass_sleep(void) {
+  if (G.answer_from_us) return 0;
+  int ms = G.pause > G.frame_interval ? G.pause : G.frame_interval;
+  const int64_t input = G.last_input_ms > G.last_activity ? G.last_input_ms : G.last_activity;
+  if (G.frame_ms - input >= kAnswerMs && ms < kQuietFrameMs) ms = kQuietFrameMs;
+  return ms;
+}
 
 void gui_set_quality(int q) {
   if (q < 0) q = 0;
@@ -287,8 +332,20 @@ int gui_main_loop(void) {
     int drawn = draw_all();
     t = now_us();
     g_stats.draw_us += (t - t1) - (g_stats.lock_us - lock0);
-    if (drawn) g_stats.drawn++;
+    if (drawn) {
+      g_stats.drawn++;
+      if (G.answer_from_us) {
+        const int64_t us = t - G.answer_from_us;
+        g_stats.answers++;
+        g_stats.answer_us += us;
+        if (us > g_stats.answer_max_us) g_stats.answer_max_us = us;
+        G.answer_from_us = 0;
+      }
+    }
     if (!drawn) {
+      // Input that has changed nothing on the screens for a second is not
+      // waiting for an answer any more.
+      if (G.answer_from_us && t - G.answer_from_us > kAnswerGiveUpUs) G.answer_from_us = 0;
       int ms = (G.idle_slowdown && G.at_rest && G.frame_mode) ? kIdleSleepMs : G.frame_interval;
       gui_set_active(0);
       t = now_us();
@@ -298,7 +355,7 @@ int gui_main_loop(void) {
       gui_set_active(1);
       t = now_us();
       G.motion_in_pump = 0;
-      gui_plat_pump_events();
+      pump_events();
       int win, x, y;
       gui_mouse(&win, &x, &y);
       if (win >= 0) gui_add_sample(x, y);
@@ -308,7 +365,7 @@ int gui_main_loop(void) {
     } else {
       G.frame_ms = plat_ms();
       G.motion_in_pump = 0;
-      gui_plat_pump_events();
+      pump_events();
       gui_deliver_drag_motion();
       if (G.recheck_hover) {
         gui_hover_check(0);
@@ -319,7 +376,7 @@ int gui_main_loop(void) {
       gui_set_active(0);
       int64_t t2 = now_us();
       g_stats.events_us += t2 - t;
-      int input = do_sleep(G.pause > G.frame_interval ? G.pause : G.frame_interval);
+      int input = do_sleep(drawn_pass_sleep());
       g_stats.sleep_us += now_us() - t2;
       G.frame_ms = plat_ms();
       gui_set_active(1);
@@ -327,7 +384,7 @@ int gui_main_loop(void) {
       // is drawn by the next pass rather than the one after.
       if (input) {
         t2 = now_us();
-        gui_plat_pump_events();
+        pump_events();
         gui_deliver_drag_motion();
         g_stats.events_us += now_us() - t2;
       }

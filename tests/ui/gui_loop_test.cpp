@@ -279,6 +279,68 @@ TEST_F(Loop, FrameModeKeepsTheUsersQualityAndOnlyHoldsOffTheRestingPace) {
   gui_set_frame_mode(1);
 }
 
+// Frames that no input asked for (every pass has a redraw queued, as under a
+// live market) come 50 ms apart whatever the quality; after a key the loop
+// draws at the quality's pace for a quarter of a second, then goes back.
+TEST_F(Loop, UnaskedFramesComeAtTheQuietPaceAndInputRestoresTheQualitysPace) {
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  int w = gui_window_open(root, nullptr, 0);
+  ASSERT_GE(w, 0);
+  static tw *r;
+  static int win, pass, key_at;
+  r = root;
+  win = w;
+  struct redraw {
+    static void again(void *, int) {
+      if (++pass == key_at) gui_key_event(win, 'x', 1);
+      widget_redraw(r);
+      gui_promise(again, nullptr, 0);
+    }
+  };
+  struct {
+    int quality, key_at;
+    std::vector<int> sleeps;
+  } cases[] = {
+      {1, 0, std::vector<int>(6, 50)},
+      {2, 0, std::vector<int>(6, 50)},
+      {0, 0, std::vector<int>(6, 50)},
+      // The key in the third pass: 25 passes of 10 ms (0 to 240 ms after
+      // it), then the quiet pace again.
+      {1, 3, [] {
+         std::vector<int> v = {50, 50};
+         v.insert(v.end(), 25, 10);
+         v.insert(v.end(), 3, 50);
+         return v;
+       }()},
+      {2, 3, [] {
+         std::vector<int> v = {50, 50};
+         v.insert(v.end(), 50, 5);
+         v.insert(v.end(), 3, 50);
+         return v;
+       }()},
+  };
+  // The new window's own events (mapping, exposure, focus) first.
+  for (int i = 0; i < 50 && gui_plat_wait_events(20) != 0; i++) gui_plat_pump_events();
+  for (auto &c : cases) {
+    gui_set_quality(c.quality);
+    gui_set_frame_mode(0);  // something animates
+    // Start well clear of any earlier input.
+    g_now += 1000;
+    G.last_activity = G.last_input_ms = 0;
+    pass = 0;
+    key_at = c.key_at;
+    gui_promise(redraw::again, nullptr, 0);
+    g_sleeps.clear();
+    run_passes((int)c.sleeps.size());
+    gui_promise_cancel(redraw::again, nullptr);
+    EXPECT_EQ(g_sleeps, c.sleeps) << "quality " << c.quality << " key at pass " << c.key_at;
+  }
+  gui_set_frame_mode(1);
+  gui_window_close(w);
+  G.quit = 0;
+  widget_delete(root);
+}
+
 // A key that arrives while a drawn pass sleeps is handled right after the
 // sleep, before the next pass draws; the sleep is a wait on the display that
 // the key cuts short. Without the second pump the key would wait for a
@@ -337,6 +399,48 @@ TEST_F(Loop, AKeyDuringADrawnPassSleepIsHandledBeforeTheNextDraw) {
   EXPECT_EQ(order, (std::vector<std::string>{"sent", "woken 1"}));
   // The key was sent in the sleep after the second draw.
   EXPECT_EQ(draws_before_key, 2) << ::testing::PrintToString(tw_log());
+  guitest_window::close_all();
+  widget_delete(root);
+}
+
+// A key that arrives while a pass draws is handled by the events after the
+// draw, and the pass then does not sleep: the next pass draws the key's
+// effect at once. Passes without input sleep as before.
+int g_send_at, g_pass_no;
+TEST_F(Loop, AKeyHandledAfterADrawIsDrawnWithoutASleep) {
+  tw *root = tw_new(nullptr, "root", {0, 0, 120, 80}, 0xff202020);
+  guitest_window gw;
+  ASSERT_TRUE(gw.open(root, {0, 0, 120, 80}));
+  gui_set_focus(root);
+  for (int i = 0; i < 50 && gui_plat_wait_events(20) != 0; i++) gui_plat_pump_events();
+  static tw *r;
+  r = root;
+  struct redraw {
+    static void again(void *, int) {
+      widget_redraw(r);
+      if (++g_pass_no == g_send_at) {
+        // Sent before this pass draws; in the display's queue when it does.
+        guitest_xdo("key x");
+        gui_plat_wait_events(5000);
+      }
+      gui_promise(again, nullptr, 0);
+    }
+  };
+  gui_set_quality(1);
+  g_now += 1000;
+  G.last_activity = G.last_input_ms = 0;
+  g_pass_no = 0;
+  g_send_at = 3;
+  gui_promise(redraw::again, nullptr, 0);
+  g_sleeps.clear();
+  tw_log().clear();
+  run_passes(5);
+  gui_promise_cancel(redraw::again, nullptr);
+  int keys = 0;
+  for (const std::string &l : tw_log()) keys += l.rfind("root:key_press", 0) == 0;
+  EXPECT_EQ(keys, 1);
+  // Quiet, quiet, the key's pass (no sleep), then the quality's pace.
+  EXPECT_EQ(g_sleeps, (std::vector<int>{50, 50, 0, 10, 10}));
   guitest_window::close_all();
   widget_delete(root);
 }
