@@ -31,8 +31,15 @@ cleanup() {
       [ -s "$f" ] && { echo "tour: the end of $f:" >&2; tail -n 25 "$f" >&2; }
     done
   fi
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  # Newest first, each gone before the next is asked: the terminal quits
+  # (signs off, saves) while its X server and simulator are still there.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    local p=${pids[i]}
+    kill -TERM "$p" 2>/dev/null || continue
+    for _ in $(seq 100); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -1647,6 +1647,8 @@ TEST_F(SimTest, CompanyProfilesAreServedForListedStocks) {
   EXPECT_NE(text.find("company profile"), std::string::npos) << text;
   EXPECT_NE(text.find("as " + code), std::string::npos) << text;
   EXPECT_NE(text.find("Last $"), std::string::npos) << "priced from the stream: " << text;
+  EXPECT_NE(text.find("Recent trading"), std::string::npos) << text;
+  EXPECT_GE(body.size(), 1024u) << "as long as the terminal keeps a document";
   for (const std::string& path : {base + "ZZZ_advancedprofile.pdf", base + code + "-NZ_advancedprofile.pdf",
                                   base + code + "_advancedprofile.pdfx", base + "_advancedprofile.pdf"})
     EXPECT_EQ(0u, fetch(path, &body).find("HTTP/1.0 404")) << path;
