@@ -494,6 +494,9 @@ void wl_show(widget *self) {
   }
   watchlist_update_limit(w);
   mark_all(w);
+  // A grid shown after its rows and height were set tells its window the
+  // rows it may scroll through here: nothing else may tell it again.
+  tell_scroll_range(w, find_window(w));
 }
 
 void wl_hide(widget *self) {
