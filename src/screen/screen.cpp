@@ -267,6 +267,48 @@ void sc_size_limits(widget *self, size *min, size *max) {
 
 bool shown(const widget *w) { return w && (w->flags & WIDGET_SHOWN); }
 
+bool overlaps(const rect &a, const rect &b) {
+  return a.w > 0 && a.h > 0 && b.w > 0 && b.h > 0 && a.x < b.x + b.w && b.x < a.x + a.w &&
+         a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+// The floating windows drawn over the bars and desktops; while one shows,
+// a partial update under it would paint over it.
+constexpr uint32_t kFloating = BAR_QUOTE_POPWIN | BAR_HOVER | BAR_DEPTHDTL | BAR_GENDTL |
+                               BAR_POPUP_DOCUMENT | BAR_QUICK | BAR_HELP | BAR_CONFIGBOX |
+                               BAR_GROUPBAR;
+
+// The help window is the only floating window shown (no keypad either): it
+// is opaque and drawn above everything but the window bar, so a partial
+// update under it needs only the panel drawn again after it.
+bool only_help_floats(screen *s) {
+  return (s->bars & kFloating) == BAR_HELP && !keypad_visible(s->keypad) && shown(s->helpwin);
+}
+
+// Showing or hiding the help window changes no other child's place: the
+// layout only centres it in the whole screen. When the screen is laid out
+// at its present size and nothing else floats, the toggle places the panel
+// alone instead of laying the whole screen out again.
+bool help_alone(screen *s) {
+  return S.screens_up && !S.relayout_suppressed && is_open(s) && s->helpwin && s->r.w > 0 &&
+         s->r.h > 0 && memcmp(&s->laid_out, &s->r, sizeof s->r) == 0 &&
+         (s->bars & kFloating & ~BAR_HELP) == 0 && !keypad_visible(s->keypad);
+}
+
+// The help window where the layout puts it: its requested size, at most the
+// screen's, centred in the whole screen.
+void place_help(screen *s) {
+  size z;
+  reqsize_of(s->helpwin, &z);
+  const rect &whole = s->r;
+  z.w = std::min(z.w, whole.w);
+  z.h = std::min(z.h, whole.h);
+  const rect r = {whole.x + (whole.w - z.w) / 2, whole.y + (whole.h - z.h) / 2, z.w, z.h};
+  if (memcmp(&r, &s->helpwin->r, sizeof r) == 0) return;
+  s->helpwin->r = r;
+  s->helpwin->cls->geometry_changed(s->helpwin);
+}
+
 void draw_if(widget *w) {
   if (shown(w) && w->r.w > 0 && w->r.h > 0) widget_draw(w);
 }
@@ -486,6 +528,9 @@ screen *screen_new() {
   for (const level_entry &e : kLevels) widget_set_level(bar_child(s, e.bit), e.level);
   for (desktop *d : s->desktops) widget_set_level(d, 2);
   widget_set_level(s->keypad, 16);
+  // Drawn after the keypad and before the configuration box, in partial
+  // updates as in whole frames.
+  widget_set_level(s->helpwin, 16);
   widget_hide(s->keypad);
   window_set_role(s->quick_window, 2);
   s->popup_document->flags |= WIDGET_MOVABLE | WIDGET_RESIZABLE;
@@ -812,11 +857,34 @@ void screen_open_configbox_state() {
   screen_show_configbox();
 }
 void screen_show_help(int topic) {
-  if (!S.current) return;
-  helpwin_set_topic(S.current->helpwin, topic);
+  screen *s = S.current;
+  if (!s) return;
+  helpwin_set_topic(s->helpwin, topic);
+  if (!(s->bars & BAR_HELP) && help_alone(s)) {
+    // The panel is opaque: drawing it (and the window bar, drawn over it)
+    // is the whole change.
+    widget_show_subtree(s->helpwin);
+    s->bars |= BAR_HELP;
+    place_help(s);
+    widget_redraw(s->helpwin);
+    if ((s->bars & BAR_WINBAR) && overlaps(s->winbar->r, s->helpwin->r)) widget_redraw(s->winbar);
+    gui_recheck_hover();
+    return;
+  }
   screen_show_bars(BAR_HELP);
 }
-void screen_hide_help() { screen_hide_bars(BAR_HELP); }
+void screen_hide_help() {
+  screen *s = S.current;
+  if (s && (s->bars & BAR_HELP) && help_alone(s)) {
+    // What the panel covered is drawn again; nothing else moves.
+    widget_hide_subtree(s->helpwin);
+    s->bars &= ~BAR_HELP;
+    gui_invalidate_window(s->os_window);
+    gui_recheck_hover();
+    return;
+  }
+  screen_hide_bars(BAR_HELP);
+}
 void screen_hide_groupbar() { screen_hide_bars_ex(BAR_GROUPBAR, 0); }
 
 void screen_show_quick_window() {
@@ -1256,10 +1324,19 @@ void screen_backstop() {
     } else if (gui_dragging()) {
       full();
     } else if (gw->update_count > 0) {
-      const uint32_t floating = BAR_QUOTE_POPWIN | BAR_HOVER | BAR_DEPTHDTL | BAR_GENDTL |
-                                BAR_POPUP_DOCUMENT | BAR_QUICK | BAR_HELP | BAR_CONFIGBOX |
-                                BAR_GROUPBAR;
-      if (keypad_visible(s->keypad) || (s->bars & floating)) {
+      if (only_help_floats(s)) {
+        // Whatever changed under the help window is covered again by it.
+        const rect &hr = s->helpwin->r;
+        for (int i = 0; i < gw->update_count; i++) {
+          const gui_update &u = gw->updates[i];
+          if (u.w && u.w != s->helpwin && (overlaps(u.r, hr) || overlaps(u.w->r, hr))) {
+            widget_redraw(s->helpwin);
+            break;
+          }
+        }
+        if (s->bars & BAR_WINBAR) widget_redraw(s->winbar);
+        s->full_redraw_pending = 1;
+      } else if (keypad_visible(s->keypad) || (s->bars & kFloating)) {
         full();
       } else {
         if (s->bars & BAR_WINBAR) widget_redraw(s->winbar);
