@@ -7,9 +7,7 @@
 // the private X server's, the window manager's - has run by then): it waits
 // up to 5 s for the other threads to end, then names those still there and
 // ends the process with status 1, so a thread left running is a named
-// failure on every run rather than a crash on some. With no thread left it
-// runs the leak check itself, before the libraries' exit handlers that run
-// after it. It is built only with
+// failure on every run rather than a crash on some. It is built only with
 // AddressSanitizer, whose leak checker is the one that needs it (the
 // ThreadSanitizer runtime keeps a thread of its own to the end).
 #include "testexit.h"
@@ -26,7 +24,6 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
 
 namespace {
 
@@ -63,14 +60,7 @@ struct quiet_exit_check {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));  // polling pace of the wait
       left = other_threads();
     }
-    if (left.empty()) {
-      // The leak check runs here, on the quiet process, rather than after
-      // the libraries' own exit handlers (the GL driver's, SDL's), which
-      // left the tracer crashing on the odd run though no thread was left.
-      // It runs once: the one at exit does nothing after it.
-      __lsan_do_leak_check();
-      return;
-    }
+    if (left.empty()) return;
     fprintf(stderr, "test process: %zu thread(s) still running at exit (stop every thread a test starts):\n",
             left.size());
     for (const std::string& tid : left) {
