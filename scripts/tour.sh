@@ -116,13 +116,13 @@ shot() {
 }
 # Keys go to the window under the pointer: it rests over the desktop's middle.
 key() {
-  find_win
+  wait_for 100 find_win || { echo "tour: the terminal window went away" >&2; exit 1; }
   xdotool windowactivate --sync "$win" mousemove --window "$win" 700 500 key --clearmodifiers "$@"
 }
 # Return opens the typed entry, Return again runs it.
 typed() {
   key Return
-  find_win
+  wait_for 100 find_win || { echo "tour: the terminal window went away" >&2; exit 1; }
   xdotool windowactivate --sync "$win" mousemove --window "$win" 700 500 type --delay 40 "$1"
   key Return
 }
@@ -164,7 +164,7 @@ key p
 shot profile-document
 # The configuration dialog: the left toolbar's "Setting" button, at the
 # toolbar's foot.
-find_win
+wait_for 100 find_win || { echo "tour: the terminal window went away" >&2; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$win" | grep -E '^(WIDTH|HEIGHT)=')"
 xdotool windowactivate --sync "$win" mousemove --window "$win" 24 $((HEIGHT - 66)) click 1
 shot configuration
