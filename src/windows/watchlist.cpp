@@ -400,6 +400,11 @@ int frame_tick(void *arg, uint32_t, int64_t, float) {
     for (watchlist_row *r = w->rows; r; r = r->next) r->stale = 1;
     mark_all(w);
   }
+  // The window's scrollable rows follow the grid's: a window that set its
+  // count aside (a role, instrument or exchange change) between the grid's
+  // own tells has it back within a frame. Telling an unchanged count costs
+  // a comparison.
+  if (w->sc) tell_scroll_range(w, find_window(w));
   return 1;  // keep running until the grid hides
 }
 
