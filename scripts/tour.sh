@@ -11,7 +11,7 @@
 # BIN_DIR/tour). BIN_DIR must hold Ambit, ambit-sim and ambit-shot.
 # AMBIT_TOUR_SCREEN sets the display's size (default 1920x1200), to see the
 # windows give way to narrower column sets on a small screen.
-set -euo pipefail
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 bin="${1:-build/debug}"
 out="${2:-$bin/tour}"
@@ -44,6 +44,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT
+trap 'echo "tour: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 
 # Waits until the command succeeds, at most $1 tenths of a second.
 wait_for() {

@@ -222,10 +222,14 @@ bool start_nginx(test_peer* p, const std::string& server_directives) {
 
 void stop_peer(test_peer* p) {
   if (p->pid > 0) {
-    kill(-p->pid, SIGTERM);
-    const int64_t until = now_ms() + kStopMs;
     int status = 0;
-    while (waitpid(p->pid, &status, WNOHANG) == 0) {
+    // Only a child not reaped yet is still this peer: a pid reaped already
+    // (it ended, or another stop's reaping took it) may name another
+    // process group by now, such as another test's, and is not signalled.
+    const bool alive = waitpid(p->pid, &status, WNOHANG) == 0;
+    if (alive) kill(-p->pid, SIGTERM);
+    const int64_t until = now_ms() + kStopMs;
+    while (alive && waitpid(p->pid, &status, WNOHANG) == 0) {
       if (now_ms() >= until) {
         kill(-p->pid, SIGKILL);
         waitpid(p->pid, &status, 0);
