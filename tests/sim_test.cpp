@@ -1452,6 +1452,19 @@ TEST_F(SimTest, FilesAreServedWithRedirectsErrorsAndCuts) {
   }
 }
 
+// A document read back by poppler's own tools: pdfinfo's report and the
+// text pdftotext finds.
+void read_pdf(const std::string& body, std::string* info, std::string* text) {
+  char tmpl[] = "/tmp/ambit-simpdf-XXXXXX";
+  const int fd = mkstemp(tmpl);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, body.data(), body.size()), ssize_t(body.size()));
+  close(fd);
+  *info = peer_command_output(std::string("pdfinfo ") + tmpl + " 2>&1");
+  *text = peer_command_output(std::string("pdftotext ") + tmpl + " - 2>&1");
+  unlink(tmpl);
+}
+
 // The live market's announcements: each goes out on the exchange's stream
 // after its document is put up at the link a client makes for it; poppler's
 // own tools read the document back (one page, the headline on it).
@@ -1487,14 +1500,8 @@ TEST_F(SimTest, LiveAnnouncementsComeWithTheirDocuments) {
   const std::string body = text_of(p.take(p.avail()));
   ASSERT_EQ(body.rfind("%PDF-", 0), 0u);
   EXPECT_GE(body.size(), 1024u) << "as long as a real document";
-  char tmpl[] = "/tmp/ambit-simpdf-XXXXXX";
-  const int fd = mkstemp(tmpl);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, body.data(), body.size()), ssize_t(body.size()));
-  close(fd);
-  const std::string info = peer_command_output(std::string("pdfinfo ") + tmpl + " 2>&1");
-  const std::string text = peer_command_output(std::string("pdftotext ") + tmpl + " - 2>&1");
-  unlink(tmpl);
+  std::string info, text;
+  ASSERT_NO_FATAL_FAILURE(read_pdf(body, &info, &text));
   const size_t pages = info.find("Pages:");
   ASSERT_NE(pages, std::string::npos) << info;
   EXPECT_EQ(atoi(info.c_str() + pages + 6), 1) << info;
@@ -1635,14 +1642,8 @@ TEST_F(SimTest, CompanyProfilesAreServedForListedStocks) {
   std::string body;
   EXPECT_EQ(0u, fetch(base + code + "_advancedprofile.pdf", &body).find("HTTP/1.0 200 OK\r\n"));
   ASSERT_EQ(body.rfind("%PDF-", 0), 0u);
-  char tmpl[] = "/tmp/ambit-simprofile-XXXXXX";
-  const int fd = mkstemp(tmpl);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, body.data(), body.size()), ssize_t(body.size()));
-  close(fd);
-  const std::string info = peer_command_output(std::string("pdfinfo ") + tmpl + " 2>&1");
-  const std::string text = peer_command_output(std::string("pdftotext ") + tmpl + " - 2>&1");
-  unlink(tmpl);
+  std::string info, text;
+  ASSERT_NO_FATAL_FAILURE(read_pdf(body, &info, &text));
   EXPECT_NE(info.find("Pages:           1\n"), std::string::npos) << info;
   EXPECT_NE(text.find("company profile"), std::string::npos) << text;
   EXPECT_NE(text.find("as " + code), std::string::npos) << text;
