@@ -568,6 +568,12 @@ void on_window_closed(int index) {
     }
 }
 
+// The window manager minimised, maximised or restored a screen's window.
+void on_window_state(int index, int state) {
+  for (int i = 0; i < kScreens; i++)
+    if (S.screens[i] && S.screens[i]->os_window == index) screen_gui_state(i, state);
+}
+
 int on_close_query(int index) {
   for (int i = 0; i < kScreens; i++) {
     screen *s = S.screens[i];
@@ -685,6 +691,7 @@ int screen_init() {
   style_set_refresh_hook(refresh_hook);
   gui_set_window_closed_hook(on_window_closed);
   gui_set_close_query(on_close_query);
+  gui_set_window_state_hook(on_window_state);
   gui_set_current_window_hook(on_current_window);
   gui_set_drag_start_hook(on_drag_start);
   gui_set_drop_hook(on_drag_end);
@@ -699,6 +706,7 @@ void screen_shutdown() {
     style_set_refresh_hook(nullptr);
     gui_set_window_closed_hook(nullptr);
     gui_set_close_query(nullptr);
+    gui_set_window_state_hook(nullptr);
     gui_set_current_window_hook(nullptr);
     gui_set_drag_start_hook(nullptr);
     gui_set_drop_hook(nullptr);
@@ -1182,6 +1190,10 @@ void screen_gui_state(int n, int state) {
     show_bars(s, BAR_WINBAR, 1);
     gui_window_set_borderless(s->os_window);
   } else {
+    // Maximised by the manager, the window lost its border to the window
+    // bar; back from it (or minimised from it), it gets the border again, as
+    // from screen_restore, or nothing would be left to move it by.
+    if (s->maximised) gui_window_set_border(s->os_window);
     s->maximised = 0;
     hide_bars(s, BAR_WINBAR, 1);
   }

@@ -139,8 +139,6 @@ int32_t ticker_visible_count(const ticker *t) {
 
 static int32_t default_exchange() { return alerts_default_exchange(); }
 
-static bool is_alert_kind(uint32_t kind) { return kind >= TICK_ALERT_LOW; }
-
 // The item's colours from the current style: the defaults, then the kind's.
 static void colour_item(ticker_item *it) {
   const style *s = style_cur();

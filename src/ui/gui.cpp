@@ -48,12 +48,13 @@ static void plat_crossing(int32_t w, int32_t i) { gui_pointer_crossing(w, i); }
 static void plat_moved(int32_t w, const rect *r, int32_t f) { gui_window_moved(w, r, f); }
 static int32_t plat_close_request(int32_t w) { return gui_window_close_request(w); }
 static void plat_closed(int32_t w) { gui_window_closed(w); }
+static void plat_state(int32_t w, int32_t s) { gui_window_state_changed(w, s); }
 
 static const gui_plat_events kEvents = {
     plat_motion, plat_button,        plat_wheel,  plat_key,      plat_focus,
     plat_crossing, plat_moved,       plat_close_request, plat_closed, plat_exposed,
     plat_quit,   gui_add_monitor,    plat_flip,   plat_maximise, gui_set_video_driver,
-    software_rendering,
+    software_rendering, plat_state,
 };
 
 // ---- start and stop ----
@@ -331,6 +332,17 @@ void gui_window_set_state(int index, int state) {
   w->state = state;
   log(LOG_INFO, kSrc, "start resize check");
   w->resize_check_ms = (int32_t)(plat_ms() + 1000);
+}
+
+void gui_window_state_changed(int index, int state) {
+  gui_win *w = open_win(index);
+  if (!w) return;
+  if (!G.maximise_supported && state == 2) state = 0;
+  if (state == w->state) return;  // what the gui asked for itself, or nothing new
+  log(LOG_INFO, kSrc, "window %d state %d", index, state);
+  w->state = state;
+  if (state != 1) gui_invalidate_window(index);
+  if (G.state_hook) G.state_hook(index, state);
 }
 
 int gui_window_state(int index) {

@@ -193,6 +193,9 @@ void gui_set_current_window_hook(void (*fn)(int index));
 void gui_set_drag_start_hook(void (*fn)(widget *pressed, drag_record *d));
 void gui_set_drop_hook(void (*fn)(widget *target, drag_record *d));
 void gui_set_spare_hook(void (*fn)(void));
+// Called when the window manager changes a window's state by itself (the
+// user minimised it from the task bar, or brought it back): index, state.
+void gui_set_window_state_hook(void (*fn)(int index, int state));
 
 // ---- input entry points (the platform layer calls these) ----
 void gui_motion_event(int win, int32_t x, int32_t y);
@@ -204,6 +207,11 @@ void gui_pointer_crossing(int win, int inside);
 void gui_window_moved(int win, const rect *r, int final);
 int gui_window_close_request(int win);
 void gui_window_closed(int win);
+// The window manager set `win`'s state (0 normal, 1 minimised, 2 maximised;
+// 2 counts as 0 where maximising is not supported): recorded, the window is
+// drawn again when it shows, and the state hook is told. A state the gui
+// asked for itself is already recorded and changes nothing.
+void gui_window_state_changed(int win, int state);
 
 // ---- widget-side input operations ----
 widget *gui_focus(void);

@@ -70,6 +70,7 @@ struct gui_state {
   void (*drag_start_hook)(widget *, drag_record *);
   void (*drop_hook)(widget *, drag_record *);
   void (*spare_hook)(void);
+  void (*state_hook)(int, int);
 
   // pointer samples (gui_input.cpp fills, the loop adds idle samples)
   int32_t samples[12][2];

@@ -171,6 +171,7 @@ void gui_set_current_window_hook(void (*fn)(int)) { G.current_hook = fn; }
 void gui_set_drag_start_hook(void (*fn)(widget *, drag_record *)) { G.drag_start_hook = fn; }
 void gui_set_drop_hook(void (*fn)(widget *, drag_record *)) { G.drop_hook = fn; }
 void gui_set_spare_hook(void (*fn)(void)) { G.spare_hook = fn; }
+void gui_set_window_state_hook(void (*fn)(int, int)) { G.state_hook = fn; }
 
 void gui_set_active(int on) {
   if (G.active == on) return;

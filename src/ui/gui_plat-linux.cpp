@@ -679,6 +679,15 @@ static void window_event(gui_plat_data *p, const SDL_WindowEvent &w) {
     case SDL_WINDOWEVENT_SHOWN:
       settle_place(p);
       break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+      if (st.ev.state) st.ev.state(p->index, 1);
+      break;
+    case SDL_WINDOWEVENT_MAXIMIZED:
+      if (st.ev.state) st.ev.state(p->index, 2);
+      break;
+    case SDL_WINDOWEVENT_RESTORED:
+      if (st.ev.state) st.ev.state(p->index, 0);
+      break;
     case SDL_WINDOWEVENT_ENTER:
       if (st.ev.crossing) st.ev.crossing(p->index, 1);
       break;

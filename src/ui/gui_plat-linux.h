@@ -62,6 +62,9 @@ struct gui_plat_events {
   void (*set_maximise_supported)(int32_t on);
   void (*set_video_driver)(const char *name, const char *second);
   int32_t (*software_rendering)(void);    // read when a window is created
+  // The window manager minimised (1), maximised (2) or restored (0) a
+  // window by itself; also sent after the layer's own requests.
+  void (*state)(int32_t win, int32_t state);
 };
 
 // Installs the entry points (copied); returns nothing. Null clears them.

@@ -275,6 +275,37 @@ TEST_F(ScreenGui, SavedPlaceIsUsedAtOpen) {
   screen_select(0);
 }
 
+// The window manager changes the state by itself (its keys, a task bar):
+// the gui records it and the screen follows. A screen minimised there is
+// known as minimised (so a screen toggle brings it back instead of closing
+// it); maximised there, it shows the window bar in place of the border;
+// restored there, it has its border back.
+TEST_F(ScreenGui, TheWindowManagersOwnStateChangesReachTheScreen) {
+  const uint64_t xw = xwin(0);
+  const int os = screen_get(0)->os_window;
+  ASSERT_EQ(gui_window_state(os), 0);
+  guitest_xdo("windowminimize " + std::to_string(xw));
+  EXPECT_TRUE(draw_until([&] { return gui_window_state(os) == 1; }));
+  EXPECT_TRUE(screen_is_minimised());
+  EXPECT_FALSE(guitest_window_viewable(xw));
+  guitest_xdo("windowactivate " + std::to_string(xw));
+  EXPECT_TRUE(draw_until([&] { return gui_window_state(os) == 0 && guitest_window_viewable(xw); }));
+  EXPECT_FALSE(screen_is_minimised());
+
+  ASSERT_TRUE(guitest_wm_state(xw, true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"));
+  EXPECT_TRUE(draw_until([&] { return screen_get(0)->maximised == 1u; }));
+  EXPECT_EQ(gui_window_state(os), 2);
+  EXPECT_TRUE(screen_bars_shown() & BAR_WINBAR);
+  EXPECT_EQ(winbar_maximised(screen_get(0)->winbar), 1);
+  EXPECT_FALSE(gui_window_has_border(os));
+  ASSERT_TRUE(guitest_wm_state(xw, false, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ"));
+  EXPECT_TRUE(draw_until([&] { return gui_window_state(os) == 0; }));
+  EXPECT_EQ(screen_get(0)->maximised, 0u);
+  EXPECT_FALSE(screen_bars_shown() & BAR_WINBAR);
+  EXPECT_TRUE(gui_window_has_border(os));
+  EXPECT_TRUE(draw_until([&] { return guitest_window_viewable(xw); }));
+}
+
 TEST_F(ScreenGui, MaximiseAndRestoreRoundTrip) {
   const uint64_t xw = xwin(0);
   rect before;

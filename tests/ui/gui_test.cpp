@@ -272,6 +272,53 @@ void write_back(int w, int W, int H, const std::vector<uint8_t> &raw) {
 // Run twice: with the driver's swaps (the back buffer keeps the frame just
 // presented) and with exchanged buffers emulated (the back buffer holds the
 // frame before last, so every change must be drawn into both buffers).
+// States the window manager reports: recorded and handed to the hook once
+// each; what the gui asked for itself, or a maximise where maximising is
+// not supported, is no news; a window back from minimised is drawn in full.
+std::vector<std::pair<int, int>> g_states;
+void record_state(int index, int state) { g_states.push_back({index, state}); }
+
+TEST_F(Gui, StateChangesFromTheWindowManager) {
+  tw *r = root("r", 200, 100);
+  int w = gui_window_open(r, nullptr, 0);
+  settle(w);
+  gui_set_window_state_hook(record_state);
+  const int supported = G.maximise_supported;
+  const struct {
+    int supported, own, reported, state;
+    bool told;
+  } cases[] = {
+      {1, -1, 1, 1, true},   // minimised from the task bar
+      {1, -1, 1, 1, false},  // said twice
+      {1, -1, 2, 2, true},   // maximised from the manager's keys
+      {1, -1, 0, 0, true},   // restored
+      {1, 1, 1, 1, false},   // the gui's own request coming back
+      {1, -1, 0, 0, true},
+      {0, -1, 2, 0, false},  // maximising not supported: still normal
+  };
+  for (const auto &c : cases) {
+    gui_set_maximise_supported(c.supported);
+    if (c.own >= 0) gui_window_set_state(w, c.own);
+    g_states.clear();
+    gui_window_state_changed(w, c.reported);
+    EXPECT_EQ(gui_window_state(w), c.state) << c.reported;
+    using told = std::vector<std::pair<int, int>>;
+    const told want = c.told ? told{{w, c.state}} : told{};
+    EXPECT_EQ(g_states, want) << c.reported;
+  }
+  gui_set_maximise_supported(supported);
+  gui_window_state_changed(w, 1);
+  settle(w);
+  const int before = r->draws;
+  gui_window_state_changed(w, 0);
+  EXPECT_EQ(settle(w), 3);
+  EXPECT_EQ(r->draws - before, 3);
+  g_states.clear();
+  gui_window_state_changed(w + 1, 1);  // no such window
+  EXPECT_TRUE(g_states.empty());
+  gui_set_window_state_hook(nullptr);
+}
+
 TEST_F(Gui, RandomPartialRedrawsMatchTheModelAndAFullRedraw) {
   const int W = 320, H = 180, cols = 8, rows = 6, cw = W / cols, ch = H / rows;
   static const colour kPalette[] = {0xff0000ff, 0xff00ff00, 0xffff0000, 0xff00ffff,

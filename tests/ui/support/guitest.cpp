@@ -407,6 +407,25 @@ bool guitest_work_area(rect *out) {
   return ok;
 }
 
+bool guitest_wm_state(uint64_t xwindow, bool add, const char *first, const char *second) {
+  Display *d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  XEvent e = {};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = (Window)xwindow;
+  e.xclient.message_type = XInternAtom(d, "_NET_WM_STATE", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = add ? 1 : 0;  // _NET_WM_STATE_ADD or _REMOVE
+  e.xclient.data.l[1] = (long)XInternAtom(d, first, False);
+  e.xclient.data.l[2] = second ? (long)XInternAtom(d, second, False) : 0;
+  e.xclient.data.l[3] = 2;  // from a pager or task bar: the user's own request
+  const Status sent = XSendEvent(d, DefaultRootWindow(d), False,
+                                 SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  XSync(d, False);
+  XCloseDisplay(d);
+  return sent != 0;
+}
+
 bool guitest_wait_for(const std::function<bool()> &done, int ms) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {

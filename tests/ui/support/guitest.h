@@ -55,6 +55,10 @@ bool guitest_frame_extents(uint64_t xwindow, rect *ltrb);
 bool guitest_work_area(rect *out);
 // Whether the window is mapped and all its ancestors are (shown on screen).
 bool guitest_window_viewable(uint64_t xwindow);
+// Asks the window manager, as a task bar would, to add (or remove) one or
+// two _NET_WM_STATE states ("_NET_WM_STATE_MAXIMIZED_VERT"...) of a window;
+// whether the request was sent.
+bool guitest_wm_state(uint64_t xwindow, bool add, const char *first, const char *second = nullptr);
 
 // Input through xdotool and pixels read from the X server, for tests of
 // gui windows driven from outside.
