@@ -33,17 +33,21 @@ cleanup() {
   fi
   # Newest first, each gone before the next is asked: the terminal quits
   # (signs off, saves) while its X server and simulator are still there.
+  # Only a child still running is signalled: one that ended is reaped by
+  # the shell at once, and its pid may be another process's by now.
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     local p=${pids[i]}
+    jobs -pr | grep -qx "$p" || continue
     kill -TERM "$p" 2>/dev/null || continue
-    for _ in $(seq 100); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$p" 2>/dev/null || true
+    for _ in $(seq 100); do jobs -pr | grep -qx "$p" || break; sleep 0.1; done
+    jobs -pr | grep -qx "$p" && kill -KILL "$p" 2>/dev/null
     wait "$p" 2>/dev/null || true
   done
   rm -rf "$work"
 }
 trap cleanup EXIT
-trap 'exit 143' TERM INT
+# A stop from outside says so (a silent exit would hide who stopped it).
+trap 'echo "tour: stopped by a signal near line $LINENO" >&2; exit 143' TERM INT
 trap 'echo "tour: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 
 # Waits until the command succeeds, at most $1 tenths of a second.

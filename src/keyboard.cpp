@@ -28,6 +28,7 @@
 #include "rss/rss.h"
 #include "screen/desktop.h"
 #include "screen/screen.h"
+#include "screen/watchbar.h"
 #include "ssmodel.h"
 #include "ssuser.h"
 #include "style.h"
@@ -512,10 +513,6 @@ static void special(const key_event *k, const targets &t) {
   }
 }
 
-// Minimal version: the watch bar tells which item its quote pop window
-// shows (and opens it for an item, watchbar_click); until then no item.
-static int32_t quote_popup_item() { return -1; }
-
 // The code of the first instrument among the hover popup, the quick window,
 // the popup document and K, to the clipboard.
 static void copy_code(const targets &t) {
@@ -571,12 +568,22 @@ static void control_key(int c, const targets &t, bool shift) {
 static void option_key(int c, const targets &t) {
   if (c == '0') {
     if (bar_shown(BAR_QUOTE_POPWIN)) {
-      undo_push_quote_popup(quote_popup_item());
+      watchbar_record_quote_popup(watchbar_quote_popup_item());
       screen_hide_bars(BAR_QUOTE_POPWIN);
     }
   } else if (c >= '1' && c <= '9') {
-    undo_push_quote_popup(quote_popup_item());
-    if (bar_shown(BAR_QUOTE_POPWIN) && quote_popup_item() == c - '1') screen_hide_bars(BAR_QUOTE_POPWIN);
+    // The quote pop window of watch bar cell n - 1: hidden when it shows
+    // that cell, else opened (or moved) there.
+    // A key for a cell the bar does not have changes nothing.
+    const int32_t open = watchbar_quote_popup_item(), want = c - '1';
+    widget *bar = screen_watchbar();
+    if (open == want) {
+      watchbar_record_quote_popup(open);
+      screen_hide_bars(BAR_QUOTE_POPWIN);
+    } else if (bar && watchbar_cell(bar, want)) {
+      watchbar_record_quote_popup(open);
+      watchbar_click(bar, want);
+    }
   } else if (c == 'A') {
     A().show_alerts(t.d);
   } else if (c == 'C') {

@@ -464,3 +464,31 @@ void watchbar_record_state(widget *bar) {
   if (undo_type_ops(UNDO_MINI_QUOTES) != &kWatchbarOps) undo_register_type(UNDO_MINI_QUOTES, &kWatchbarOps);
   undo_push_mini_quotes(bar);
 }
+
+int32_t watchbar_quote_popup_item(void) {
+  screen *s = screen_current();
+  if (!s || !s->watchbar || !(s->bars & BAR_QUOTE_POPWIN)) return -1;
+  return as_bar(s->watchbar)->special;
+}
+
+namespace {
+// UNDO_QUOTE_POPUP: the open cell, on the screen current when undone.
+void *qp_undo_save(void *args) { return new int32_t(static_cast<undo_quote_popup_args *>(args)->item); }
+
+int qp_undo_restore(void *saved, void *) {
+  const int32_t item = *static_cast<int32_t *>(saved);
+  screen *s = screen_current();
+  if (!s) return 0;
+  if (item < 0 || !s->watchbar || watchbar_click(s->watchbar, item) != 0) screen_hide_bars(BAR_QUOTE_POPWIN);
+  return 0;
+}
+
+void qp_undo_release(void *saved, int) { delete static_cast<int32_t *>(saved); }
+
+const undo_record_ops kQuotePopupOps = {qp_undo_save, qp_undo_restore, qp_undo_release};
+}  // namespace
+
+void watchbar_record_quote_popup(int32_t item) {
+  if (undo_type_ops(UNDO_QUOTE_POPUP) != &kQuotePopupOps) undo_register_type(UNDO_QUOTE_POPUP, &kQuotePopupOps);
+  undo_push_quote_popup(item);
+}

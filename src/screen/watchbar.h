@@ -65,6 +65,13 @@ int watchbar_drop_object(widget *bar, int32_t x, uint32_t kind, instr *in, scan 
 
 // Records the bar's cells for undo before a change.
 void watchbar_record_state(widget *bar);
+// The cell whose quote pop window the current screen shows; -1 when the
+// window is hidden (or the screen has no watch bar).
+int32_t watchbar_quote_popup_item(void);
+// Records for undo which cell's quote pop window is open (-1 none) before
+// a key opens, switches or hides it: undone, the window shows that cell
+// again, or is hidden.
+void watchbar_record_quote_popup(int32_t item);
 
 // The stored form inside the caller's open configuration block:
 // "watchbar.show %b", then "watchbar.item S %d" (registered scan),

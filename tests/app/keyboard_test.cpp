@@ -19,7 +19,9 @@
 #include "plat.h"
 #include "rss/rss.h"
 #include "screen/desktop.h"
+#include "screen/miniquote.h"
 #include "screen/screen.h"
+#include "screen/watchbar.h"
 #include "ssuser.h"
 #include "style.h"
 #include "testlog.h"
@@ -440,6 +442,48 @@ TEST_F(Keyboard, WithTheRealActions) {
   EXPECT_EQ(screen_desktop_index(), 2);
   chr('Z', M);
   EXPECT_EQ(screen_desktop_index(), 0);
+}
+
+// Option and a digit open the quote pop window of that watch bar cell, or
+// hide it when it shows that cell; option-0 hides it; each is undone.
+TEST_F(Keyboard, OptionDigitsOpenTheWatchBarsQuotePopWindow) {
+  keyboard_set_actions(nullptr);
+  if (!screen_is_open(0)) ASSERT_EQ(screen_open(0), 0);
+  screen_select(0);
+  widget *bar = screen_watchbar();
+  ASSERT_NE(bar, nullptr);
+  watchbar_clear(bar);
+  instr *cells[] = {g_bhp, g_air, g_xjo};
+  for (instr *in : cells) mini_quote_set_instr(watchbar_insert(bar, nullptr), in);
+  screen_hide_bars(BAR_QUOTE_POPWIN);
+  undo_fini();
+  ASSERT_EQ(undo_init(), 0);
+  window *pop = screen_current()->quote_popwin;
+  // What shows after each key: the open cell (-1 hidden), as undo steps.
+  const struct {
+    char key;
+    int32_t open;
+  } steps[] = {{'2', 1}, {'1', 0}, {'3', 2}, {'3', -1}, {'1', 0}, {'0', -1}};
+  std::vector<int32_t> seen = {-1};
+  for (const auto &st : steps) {
+    chr(st.key, O);
+    EXPECT_EQ(watchbar_quote_popup_item(), st.open) << st.key;
+    EXPECT_EQ((screen_bars_shown() & BAR_QUOTE_POPWIN) != 0, st.open >= 0) << st.key;
+    if (st.open >= 0) EXPECT_EQ(pop->instrument, cells[st.open]) << st.key;
+    seen.push_back(st.open);
+  }
+  // A cell the bar does not have: nothing changes, nothing to undo.
+  const int records = undo_count();
+  chr('7', O);
+  EXPECT_EQ(undo_count(), records);
+  EXPECT_FALSE(screen_bars_shown() & BAR_QUOTE_POPWIN);
+  for (size_t i = seen.size() - 1; i > 0; i--) {
+    ASSERT_TRUE(undo_can_undo());
+    undo_perform();
+    EXPECT_EQ(watchbar_quote_popup_item(), seen[i - 1]) << "undo " << i;
+    if (seen[i - 1] >= 0) EXPECT_EQ(pop->instrument, cells[seen[i - 1]]) << "undo " << i;
+  }
+  watchbar_clear(bar);
 }
 
 TEST_F(Keyboard, CodesTypedIntoAWatchlistWindow) {

@@ -91,7 +91,10 @@ class FeedRun {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
-  void signal(int sig) { kill(pid_, sig); }
+  // Never with no child: kill(-1, ...) would signal every process.
+  void signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
   std::string out() const { return slurp(out_path()); }
   std::string err() const { return slurp(err_path()); }
   std::string log_path() const { return dir_ + "/feed.log"; }

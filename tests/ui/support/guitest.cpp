@@ -207,8 +207,11 @@ std::string g_wm_dir;
 
 void stop_window_manager() {
   if (g_wm > 0) {
-    kill(g_wm, SIGTERM);
-    waitpid(g_wm, nullptr, 0);
+    // Only while still our unreaped child (a reaped pid may be reused).
+    if (waitpid(g_wm, nullptr, WNOHANG) == 0) {
+      kill(g_wm, SIGTERM);
+      waitpid(g_wm, nullptr, 0);
+    }
     g_wm = -1;
   }
   if (!g_wm_dir.empty()) {

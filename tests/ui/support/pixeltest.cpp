@@ -45,8 +45,12 @@ harness H;
 
 void stop_xvfb() {
   if (H.xvfb > 0) {
-    kill(H.xvfb, SIGTERM);
-    waitpid(H.xvfb, nullptr, 0);
+    // Signalled only while it is still our unreaped child: once reaped, its
+    // pid may be another process's by now.
+    if (waitpid(H.xvfb, nullptr, WNOHANG) == 0) {
+      kill(H.xvfb, SIGTERM);
+      waitpid(H.xvfb, nullptr, 0);
+    }
     H.xvfb = -1;
   }
 }
