@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "action.h"
 #include "config/config.h"
 #include "config/enum.h"
 #include "lib/fmt.h"
@@ -289,14 +290,14 @@ void on_feed(rss_feed *, int event, void *own, uintptr_t, uint32_t) {
       if (window *w = owner(r)) window_update_title(w);
       break;
     case 1:
-      // The feed is going away: the window gives up the role, then the
-      // widget forgets the feed (its watch goes with the feed).
-      // Minimal version: the frame's own role setter stands in for the
-      // user action that switches roles.
+      // The feed is going away: the widget forgets it (its watch goes with
+      // the feed), then the window gives up the role as the user's role
+      // switch does, undoably; undone, it is a feed window with no feed
+      // rather than one naming the feed that went.
       drop_rows(r);
       r->feed = nullptr;
       if (window *w = owner(r))
-        if (window_get_role(w) == (r->kind ? kRoleGoogle : kRoleRss)) window_set_role(w, kRoleNone);
+        if (window_get_role(w) == (r->kind ? kRoleGoogle : kRoleRss)) action_set_window_role(w, kRoleNone);
       break;
     default:
       // Name or period: only a feed panel shows them.

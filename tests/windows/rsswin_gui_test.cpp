@@ -25,6 +25,7 @@
 #include "ssmodel.h"
 #include "style.h"
 #include "testmodel.h"
+#include "undo.h"
 #include "windows/window.h"
 
 namespace {
@@ -299,10 +300,18 @@ TEST_F(FeedWindow, DeletedFeedTakesTheRoleAndHidingStopsReloads) {
   rss_poll();
   EXPECT_EQ(g_requests.size(), before + 1) << "shown again, the due feed reloads";
 
-  // The user removes the feed: its watchers hear it is going away.
+  // The user removes the feed: its watchers hear it is going away, and the
+  // window gives up its role as a role switch does, undoably; undone, it is
+  // a feed window again, without the feed that went.
+  ASSERT_EQ(undo_init(), 0);
   rss_feed_release(f);
   EXPECT_EQ(rsswin_get_feed(r), nullptr);
   EXPECT_EQ(window_get_role(w), kRoleNone);
+  ASSERT_TRUE(undo_can_undo());
+  undo_perform();
+  EXPECT_EQ(window_get_role(w), kRoleRss);
+  EXPECT_EQ(rsswin_get_feed(static_cast<rsswin *>(window_get_content(w, kRoleRss))), nullptr);
+  undo_fini();
 }
 
 TEST_F(FeedWindow, ConfigurationRoundTrip) {
