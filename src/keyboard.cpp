@@ -573,8 +573,8 @@ static void option_key(int c, const targets &t) {
     }
   } else if (c >= '1' && c <= '9') {
     // The quote pop window of watch bar cell n - 1: hidden when it shows
-    // that cell, else opened (or moved) there.
-    // A key for a cell the bar does not have changes nothing.
+    // that cell, else opened (or moved) there; a key for a cell the bar
+    // does not have changes nothing.
     const int32_t open = watchbar_quote_popup_item(), want = c - '1';
     widget *bar = screen_watchbar();
     if (open == want) {
