@@ -220,6 +220,12 @@ bool start_nginx(test_peer* p, const std::string& server_directives) {
   return spawn_and_wait(p, {"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"});
 }
 
+void stop_child(pid_t pid) {
+  if (pid <= 0 || waitpid(pid, nullptr, WNOHANG) != 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
 void stop_peer(test_peer* p) {
   if (p->pid > 0) {
     int status = 0;

@@ -27,6 +27,10 @@ bool start_tinyproxy(test_peer* p, const char* user, const char* password);
 bool start_nginx(test_peer* p, const std::string& server_directives);
 // Stops the peer and its helpers, and removes its folder.
 void stop_peer(test_peer* p);
+// Stops a child this process started (an X server, a window manager):
+// SIGTERM, then waits for it. Signalled only while still an unreaped child:
+// once reaped, its pid may be another process's by now.
+void stop_child(pid_t pid);
 // What a shell command (a reference tool, a client of a peer) writes on its
 // standard output; empty when it can't be run.
 std::string peer_command_output(const std::string& cmd);

@@ -18,6 +18,7 @@
 #include "lib/gfx.h"
 #include "pixeltest.h"
 #include "testlog.h"
+#include "testpeers.h"
 #include "ui/gui.h"
 #include "ui/gui_internal.h"
 
@@ -206,14 +207,8 @@ pid_t g_wm = -1;
 std::string g_wm_dir;
 
 void stop_window_manager() {
-  if (g_wm > 0) {
-    // Only while still our unreaped child (a reaped pid may be reused).
-    if (waitpid(g_wm, nullptr, WNOHANG) == 0) {
-      kill(g_wm, SIGTERM);
-      waitpid(g_wm, nullptr, 0);
-    }
-    g_wm = -1;
-  }
+  stop_child(g_wm);
+  g_wm = -1;
   if (!g_wm_dir.empty()) {
     unlink((g_wm_dir + "/rc.xml").c_str());
     rmdir(g_wm_dir.c_str());

@@ -21,6 +21,7 @@
 
 #include "lib/glapi.h"
 #include "testexit.h"
+#include "testpeers.h"
 
 // Mesa, X and SDL keep allocations for the life of the process (driver
 // tables, the display connection's caches), and so does fontconfig under
@@ -44,15 +45,8 @@ struct harness {
 harness H;
 
 void stop_xvfb() {
-  if (H.xvfb > 0) {
-    // Signalled only while it is still our unreaped child: once reaped, its
-    // pid may be another process's by now.
-    if (waitpid(H.xvfb, nullptr, WNOHANG) == 0) {
-      kill(H.xvfb, SIGTERM);
-      waitpid(H.xvfb, nullptr, 0);
-    }
-    H.xvfb = -1;
-  }
+  stop_child(H.xvfb);
+  H.xvfb = -1;
 }
 
 void at_exit() {
