@@ -117,7 +117,15 @@ static bool resolve_span(chart_plot* plot, int32_t width, ss_time* from_out, ss_
     return to != 0;
   }
   if (!mid && to) {
-    if (plot->to_type == kSpanNow) to = std::max(local_or_exchange_now(in), plot->fallback_to);
+    // Now is held within the trading day, but a trade of today stamped after
+    // the day's end (a late trade, a feed that trades on) is still shown:
+    // the span reaches the newest sample of now's date.
+    if (plot->to_type == kSpanNow) {
+      const ss_time now = local_or_exchange_now(in);
+      to = std::max(now, plot->fallback_to);
+      const int32_t late = sample_at_or_before(plot, day_end(now));
+      if (late >= 0 && late < n) to = std::max(to, plot->times[late]);
+    }
     switch (kind) {
       case kRangeAuto:
         from = plot->times[std::max(sample_at_or_before(plot, to) - fit, 0)];

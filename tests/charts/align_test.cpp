@@ -208,6 +208,38 @@ TEST(Align, SpanMatrix) {
   }
 }
 
+// Today up to now: now is held at the day's end (19:00), yet trades of the
+// same date stamped later are shown; a sample of a later date is not.
+TEST(Align, TodayReachesTheLateTradesOfItsDate) {
+  instr* in = glb_stock();
+  struct Row {
+    const char* what;
+    std::vector<ss_time> times;
+    int32_t last;
+  };
+  const Row rows[] = {
+      {"within the day", {at(20, 10), at(20, 15), at(20, 18)}, 2},
+      {"after the day's end", {at(20, 10), at(20, 15), at(20, 20), at(20, 21)}, 3},
+      {"a later date", {at(20, 10), at(20, 15), at(20, 21), at(21, 10)}, 2},
+  };
+  for (const Row& r : rows) {
+    set_now(20, 21, 30);
+    TestPlot plot;
+    plot.set_closes(std::vector<double>(r.times.size(), 10.0));
+    for (size_t i = 0; i < r.times.size(); i++) plot->times[i] = r.times[i];
+    plot->pane_x = 0;
+    plot->pane_w = 600;
+    plot->main = in;
+    plot->range = kRangeDays;
+    plot->range_count = 1;
+    plot->to_type = kSpanNow;
+    plot->first_visible = plot->last_visible = 0;
+    align_time_axis(plot.get());
+    EXPECT_EQ(plot->first_visible, 0) << r.what;
+    EXPECT_EQ(plot->last_visible, r.last) << r.what;
+  }
+}
+
 TEST(Align, AutomaticPacking) {
   // 30 bars 3 wide in 40 pixels: 3 pixels apart from the right edge at 38
   // while they stay right of pixel 1; the first visible moves up.
