@@ -889,11 +889,6 @@ void serve_file(sim_server* s, conn* c, const sim_http_file& f) {
   }
 }
 
-// An HTTP request at the start of a connection: the link's POST (which makes
-// this connection the link, its reply the stream), a request set's POST, or a
-// GET of a file. 1 when the link goes on with its greeting, 0 when the
-// connection is to close once its reply is out, -1 while incomplete.
-
 // A stock's company profile, for a path the terminal asks for
 // ("/pdf/osprey/advancedprofile/today/CODE_advancedprofile.pdf", "-NZ"
 // after the code for exchange 1): a one-page document made from what the
@@ -950,6 +945,10 @@ bool company_profile(sim_server* s, const std::string& path, sim_http_file* out)
   return true;
 }
 
+// An HTTP request at the start of a connection: the link's POST (which makes
+// this connection the link, its reply the stream), a request set's POST, or a
+// GET of a file. 1 when the link goes on with its greeting, 0 when the
+// connection is to close once its reply is out, -1 while incomplete.
 int http_input(sim_server* s, conn* c) {
   sim_http_request req;
   const int64_t used = sim_http_parse_request(c->in.data(), c->in.size(), &req);

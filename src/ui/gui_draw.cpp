@@ -9,7 +9,6 @@
 // The owner map finds, for an area a drag label covered, which widgets show
 // through each pixel, so exactly those are queued again.
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,12 +29,6 @@ static constexpr colour kGripColour = 0xffc8c8c8;
 static struct {
   rect cur, prev;
 } L;
-
-static int64_t now_us() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // Frames that ended with a GL error pending.
 static int64_t frame_errors;
@@ -328,9 +321,9 @@ int gui_draw_window(int index) {
   }
   gfx_flush();
   gui_set_active(0);
-  const int64_t swap0 = now_us();
+  const int64_t swap0 = gui_now_us();
   gui_plat_swap(&w->plat);
-  gui_stats.swap_us += now_us() - swap0;
+  gui_stats.swap_us += gui_now_us() - swap0;
   gui_set_active(1);
   gui_stats.frames++;
 

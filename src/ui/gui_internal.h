@@ -89,6 +89,8 @@ struct gui_state {
 extern gui_state G;
 // The frame loop's counters (gui_loop_stats); the window draw adds its own.
 extern gui_loop_stats_rec gui_stats;
+// The steady clock in microseconds, for those figures.
+int64_t gui_now_us(void);
 
 // Makes `index` the current window, calling the current-window hook.
 void gui_make_current(int index);

@@ -49,7 +49,7 @@ gui_loop_stats_rec gui_stats;
 static gui_loop_stats_rec &g_stats = gui_stats;
 static int64_t g_stats_logged_ms;
 
-static int64_t now_us() {
+int64_t gui_now_us(void) {
   return std::chrono::duration_cast<std::chrono::microseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -115,7 +115,7 @@ static void pump_events(void) {
   G.motion_in_pump = 0;
   gui_plat_pump_events();
   if (G.last_activity != activity || G.motion_in_pump) G.last_input_ms = G.frame_ms;
-  if (G.last_activity != activity && !G.answer_from_us) G.answer_from_us = now_us();
+  if (G.last_activity != activity && !G.answer_from_us) G.answer_from_us = gui_now_us();
   G.motion_in_pump |= moved;
 }
 
@@ -181,9 +181,9 @@ void gui_set_active(int on) {
     G.active_hook(0);
     return;
   }
-  const int64_t t0 = now_us();
+  const int64_t t0 = gui_now_us();
   G.active_hook(1);
-  g_stats.lock_us += now_us() - t0;
+  g_stats.lock_us += gui_now_us() - t0;
 }
 
 // ---- promises ----
@@ -319,7 +319,7 @@ int gui_main_loop(void) {
     G.frame_count++;
     g_stats.passes++;
     if (G.frame_ms - g_stats_logged_ms >= kStatsLogMs) log_stats(G.frame_ms);
-    int64_t t = now_us();
+    int64_t t = gui_now_us();
     if (G.relayout_at && G.frame_ms > G.relayout_at) {
       gui_relayout_window(-1);
       G.relayout_at = 0;
@@ -328,10 +328,10 @@ int gui_main_loop(void) {
     if (G.quit) break;
     gui_run_promises(&G.before);
     if (G.quit) break;
-    int64_t lock0 = g_stats.lock_us, t1 = now_us();
+    int64_t lock0 = g_stats.lock_us, t1 = gui_now_us();
     g_stats.timers_us += t1 - t;
     int drawn = draw_all();
-    t = now_us();
+    t = gui_now_us();
     g_stats.draw_us += (t - t1) - (g_stats.lock_us - lock0);
     if (drawn) {
       g_stats.drawn++;
@@ -349,12 +349,12 @@ int gui_main_loop(void) {
       if (G.answer_from_us && t - G.answer_from_us > kAnswerGiveUpUs) G.answer_from_us = 0;
       int ms = (G.idle_slowdown && G.at_rest && G.frame_mode) ? kIdleSleepMs : G.frame_interval;
       gui_set_active(0);
-      t = now_us();
+      t = gui_now_us();
       do_sleep(ms);
-      g_stats.sleep_us += now_us() - t;
+      g_stats.sleep_us += gui_now_us() - t;
       G.frame_ms = plat_ms();
       gui_set_active(1);
-      t = now_us();
+      t = gui_now_us();
       G.motion_in_pump = 0;
       pump_events();
       int win, x, y;
@@ -362,7 +362,7 @@ int gui_main_loop(void) {
       if (win >= 0) gui_add_sample(x, y);
       gui_deliver_drag_motion();
       if (G.hover_at && G.frame_ms >= G.hover_at) gui_hover_check(1);
-      g_stats.events_us += now_us() - t;
+      g_stats.events_us += gui_now_us() - t;
     } else {
       G.frame_ms = plat_ms();
       G.motion_in_pump = 0;
@@ -375,19 +375,19 @@ int gui_main_loop(void) {
       }
       gui_regulate(G.frame_ms);
       gui_set_active(0);
-      int64_t t2 = now_us();
+      int64_t t2 = gui_now_us();
       g_stats.events_us += t2 - t;
       int input = do_sleep(drawn_pass_sleep());
-      g_stats.sleep_us += now_us() - t2;
+      g_stats.sleep_us += gui_now_us() - t2;
       G.frame_ms = plat_ms();
       gui_set_active(1);
       // Input that came during the sleep is handled now, so what it changes
       // is drawn by the next pass rather than the one after.
       if (input) {
-        t2 = now_us();
+        t2 = gui_now_us();
         pump_events();
         gui_deliver_drag_motion();
-        g_stats.events_us += now_us() - t2;
+        g_stats.events_us += gui_now_us() - t2;
       }
     }
     gui_run_promises(&G.after);
