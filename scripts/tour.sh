@@ -25,6 +25,7 @@ work=$(mktemp -d /tmp/ambit-tour-XXXXXX)
 pids=()
 cleanup() {
   local rc=$?
+  [ "$rc" -eq 0 ] || echo "tour: ended with status $rc after ${SECONDS}s" >&2
   # A tour that fails says what the terminal and the simulator said last.
   if [ "$rc" -ne 0 ]; then
     for f in "$out/Ambit.log" "$out/Ambit.out" "$out/ambit-sim.log"; do
@@ -50,6 +51,10 @@ trap cleanup EXIT
 trap 'echo "tour: stopped by a signal near line $LINENO" >&2; exit 143' TERM INT
 trap 'echo "tour: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 
+# Where the tour has got to, with the seconds since it started: a tour that
+# fails shows its last step among its output.
+say() { echo "tour: ${SECONDS}s: $*" >&2; }
+
 # Waits until the command succeeds, at most $1 tenths of a second.
 wait_for() {
   local tenths=$1
@@ -69,9 +74,11 @@ Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 
 pids+=($!)
 read -r -t 10 dpy <&3 || { echo "tour: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$dpy"
+say "X server on $DISPLAY"
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wait_for 50 xdotool getactivewindow || wait_for 50 xprop -root _NET_SUPPORTING_WM_CHECK || true
+say "window manager started"
 
 # The simulator with a live market and an announcement every 15 seconds.
 "$bin/ambit-sim" --port 0 --scenario demo --user demo:demo --live 40 --news 15 >"$work/sim.out" \
@@ -84,6 +91,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$port" ] || { echo "tour: the simulator did not start" >&2; exit 1; }
+say "simulator on port $port"
 
 # The terminal, with a data tree of its own, signed on at once.
 export HOME="$work/home" XDG_DATA_HOME="$work/home/data"
@@ -93,6 +101,7 @@ ambit=$!
 pids+=($ambit)
 online() { grep -q 'demo signed on' "$out/ambit-sim.log"; }
 wait_for 600 online || { echo "tour: the terminal did not sign on" >&2; tail -20 "$out/Ambit.log" >&2; exit 1; }
+say "terminal signed on"
 win=
 # The screen window: the largest visible window named Ambit (the login box
 # and the splash come and go before it).
@@ -109,6 +118,7 @@ find_win() {
   [ -n "$win" ] && [ "$best" -gt 250000 ]
 }
 wait_for 300 find_win || { echo "tour: no terminal window" >&2; exit 1; }
+say "terminal window $win"
 
 n=0
 # One stop: let the live market move the windows for a moment (pacing for
