@@ -22,14 +22,20 @@ mkdir -p "$out"
 rm -f "$out"/*.png
 work=$(mktemp -d /tmp/ambit-tour-XXXXXX)
 
+# The tour's own stderr, kept: the shell may end inside a call whose output
+# goes to /dev/null (a wait_for step), and its last words must still show.
+# The programs left running do not get it (4>&-): ctest waits for every
+# holder of the output to close it.
+exec 4>&2
+
 pids=()
 cleanup() {
   local rc=$?
-  [ "$rc" -eq 0 ] || echo "tour: ended with status $rc after ${SECONDS}s" >&2
+  [ "$rc" -eq 0 ] || echo "tour: ended with status $rc after ${SECONDS}s" >&4
   # A tour that fails says what the terminal and the simulator said last.
   if [ "$rc" -ne 0 ]; then
-    for f in "$out/Ambit.log" "$out/Ambit.out" "$out/ambit-sim.log"; do
-      [ -s "$f" ] && { echo "tour: the end of $f:" >&2; tail -n 25 "$f" >&2; }
+    for f in "$work/openbox.log" "$out/Ambit.log" "$out/Ambit.out" "$out/ambit-sim.log"; do
+      [ -s "$f" ] && { echo "tour: the end of $f:" >&4; tail -n 25 "$f" >&4; }
     done
   fi
   # Newest first, each gone before the next is asked: the terminal quits
@@ -48,7 +54,7 @@ cleanup() {
 }
 trap cleanup EXIT
 # A stop from outside says so (a silent exit would hide who stopped it).
-trap 'echo "tour: stopped by a signal near line $LINENO" >&2; exit 143' TERM INT
+trap 'echo "tour: stopped by a signal near line $LINENO" >&4; exit 143' TERM INT
 trap 'echo "tour: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 
 # Where the tour has got to, with the seconds since it started: a tour that
@@ -70,19 +76,22 @@ wait_for() {
 screen="${AMBIT_TOUR_SCREEN:-1920x1200}"
 [[ "$screen" =~ ^[0-9]+x[0-9]+$ ]] || { echo "tour: AMBIT_TOUR_SCREEN must read WIDTHxHEIGHT" >&2; exit 2; }
 exec 3<> <(:)
-Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 4>&- &
 pids+=($!)
 read -r -t 10 dpy <&3 || { echo "tour: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$dpy"
 say "X server on $DISPLAY"
-openbox >"$work/openbox.log" 2>&1 &
+openbox >"$work/openbox.log" 2>&1 4>&- &
 pids+=($!)
-wait_for 50 xdotool getactivewindow || wait_for 50 xprop -root _NET_SUPPORTING_WM_CHECK || true
+# Ready when it lists window activation among what it supports: the
+# property xdotool checks before it activates a window.
+wm_ready() { [[ "$(xprop -root _NET_SUPPORTED)" == *_NET_ACTIVE_WINDOW* ]]; }
+wait_for 100 wm_ready || { echo "tour: the window manager did not start" >&2; exit 1; }
 say "window manager started"
 
 # The simulator with a live market and an announcement every 15 seconds.
 "$bin/ambit-sim" --port 0 --scenario demo --user demo:demo --live 40 --news 15 >"$work/sim.out" \
-  2>"$out/ambit-sim.log" &
+  2>"$out/ambit-sim.log" 4>&- &
 pids+=($!)
 port=
 for _ in $(seq 100); do
@@ -96,20 +105,30 @@ say "simulator on port $port"
 # The terminal, with a data tree of its own, signed on at once.
 export HOME="$work/home" XDG_DATA_HOME="$work/home/data"
 mkdir -p "$XDG_DATA_HOME"
-"$bin/Ambit" -h 127.0.0.1 -P "$port" -u demo -p demo >"$out/Ambit.out" 2>"$out/Ambit.log" &
+"$bin/Ambit" -h 127.0.0.1 -P "$port" -u demo -p demo >"$out/Ambit.out" 2>"$out/Ambit.log" 4>&- &
 ambit=$!
 pids+=($ambit)
 online() { grep -q 'demo signed on' "$out/ambit-sim.log"; }
 wait_for 600 online || { echo "tour: the terminal did not sign on" >&2; tail -20 "$out/Ambit.log" >&2; exit 1; }
 say "terminal signed on"
+# Sets WIDTH and HEIGHT to window $1's size; fails when the window is gone
+# (the login box and the splash go between a search and this).
+geometry() {
+  local g
+  WIDTH= HEIGHT=
+  g=$(xdotool getwindowgeometry --shell "$1" 2>/dev/null) || return 1
+  WIDTH=$(sed -n 's/^WIDTH=\([0-9]*\)$/\1/p' <<<"$g")
+  HEIGHT=$(sed -n 's/^HEIGHT=\([0-9]*\)$/\1/p' <<<"$g")
+  [ -n "$WIDTH" ] && [ -n "$HEIGHT" ]
+}
 win=
 # The screen window: the largest visible window named Ambit (the login box
 # and the splash come and go before it).
 find_win() {
   win=
-  local best=0 w h id
-  for id in $(xdotool search --onlyvisible --name '^Ambit$' 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | grep -E '^(WIDTH|HEIGHT)=')" || continue
+  local best=0 id
+  for id in $(xdotool search --onlyvisible --name '^Ambit$' 2>/dev/null || true); do
+    geometry "$id" || continue
     if [ "$((WIDTH * HEIGHT))" -gt "$best" ]; then
       best=$((WIDTH * HEIGHT))
       win=$id
@@ -180,7 +199,7 @@ shot profile-document
 # The configuration dialog: the left toolbar's "Setting" button, at the
 # toolbar's foot.
 wait_for 100 find_win || { echo "tour: the terminal window went away" >&2; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$win" | grep -E '^(WIDTH|HEIGHT)=')"
+geometry "$win" || { echo "tour: the terminal window went away" >&2; exit 1; }
 xdotool windowactivate --sync "$win" mousemove --window "$win" 24 $((HEIGHT - 66)) click 1
 shot configuration
 # The logout page: the "Logout" button beside it.
