@@ -6,15 +6,19 @@ find_package(OpenGL REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 # The Linux platform layer: Xlib for what SDL lacks (image clipboard, window
-# stacking), libpng for clipboard images, poppler for PDF pages.
-pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
-pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng)
+# stacking), libpng for clipboard images, poppler for PDF pages. Xlib and
+# libpng are found by CMake's own modules, as for ambit-shot and the atlas
+# generator: a pkg-config check under the same names would share their
+# variables, and each configure would then undo the last one's include path
+# (a second configure rebuilt every object of the toolkit and its tests).
+find_package(X11 REQUIRED)
+find_package(PNG REQUIRED)
 pkg_check_modules(POPPLER_CPP REQUIRED IMPORTED_TARGET poppler-cpp)
 
 file(GLOB UI_SRC CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/lib/*.cpp ${CMAKE_SOURCE_DIR}/src/ui/*.cpp)
 add_library(ambit_ui STATIC ${UI_SRC})
 target_link_libraries(ambit_ui PUBLIC ambit_engine ambit_config OpenGL::GL PkgConfig::SDL2
-                      PRIVATE PkgConfig::X11 PkgConfig::PNG PkgConfig::POPPLER_CPP)
+                      PRIVATE X11::X11 PNG::PNG PkgConfig::POPPLER_CPP)
 
 if(AMBIT_TESTS)
   # Support of the toolkit's tests: the private Xvfb, the SDL2 window with a
@@ -23,7 +27,7 @@ if(AMBIT_TESTS)
   add_library(ambit_ui_test_support STATIC ${UI_TEST_SUPPORT_SRC})
   target_include_directories(ambit_ui_test_support PUBLIC ${CMAKE_SOURCE_DIR}/tests/ui/support)
   target_link_libraries(ambit_ui_test_support PUBLIC ambit_ui ambit_test_support GTest::gtest
-                        PkgConfig::SDL2 PkgConfig::X11 PkgConfig::PNG)
+                        PkgConfig::SDL2 X11::X11 PNG::PNG)
 
   ambit_add_tests(ui ambit_ui_test_support)
 endif()
