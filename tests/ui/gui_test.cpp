@@ -267,11 +267,6 @@ void write_back(int w, int W, int H, const std::vector<uint8_t> &raw) {
   gui_window_unlock(w);
 }
 
-// Random partial redraws over many frames: after every frame the window
-// shows each widget's current colour, and a full redraw changes nothing.
-// Run twice: with the driver's swaps (the back buffer keeps the frame just
-// presented) and with exchanged buffers emulated (the back buffer holds the
-// frame before last, so every change must be drawn into both buffers).
 // States the window manager reports: recorded and handed to the hook once
 // each; what the gui asked for itself, or a maximise where maximising is
 // not supported, is no news; a window back from minimised is drawn in full.
@@ -319,6 +314,11 @@ TEST_F(Gui, StateChangesFromTheWindowManager) {
   gui_set_window_state_hook(nullptr);
 }
 
+// Random partial redraws over many frames: after every frame the window
+// shows each widget's current colour, and a full redraw changes nothing.
+// Run twice: with the driver's swaps (the back buffer keeps the frame just
+// presented) and with exchanged buffers emulated (the back buffer holds the
+// frame before last, so every change must be drawn into both buffers).
 TEST_F(Gui, RandomPartialRedrawsMatchTheModelAndAFullRedraw) {
   const int W = 320, H = 180, cols = 8, rows = 6, cw = W / cols, ch = H / rows;
   static const colour kPalette[] = {0xff0000ff, 0xff00ff00, 0xffff0000, 0xff00ffff,
